@@ -50,9 +50,10 @@ struct Curve3View {
 // -(D^T D)^-1 g replaces it, a descent direction whatever the curvature. A step, no longer than
 // the parameter range, is clamped into the box and halved until the distance falls (or, with the
 // distance equal within round-off, the gradient shrinks); a Gauss-Newton step that helps at once
-// is doubled while it keeps helping. The iteration ends when the gradient is round-off, when a
-// step is below kStepFloor of the parameter range, or when steps in the round-off regime stop
-// shrinking.
+// is doubled while it keeps helping; where the step had to be cut, the step in each parameter
+// alone is tried as well (a crease of the parameterization along a knot line blocks the joint
+// step). The iteration ends when the gradient is round-off, when a step is below kStepFloor of
+// the parameter range, or when steps in the round-off regime stop shrinking.
 // Quadratic convergence from a good start takes a handful of iterations; the caller's count is
 // only the least number allowed.
 
@@ -156,7 +157,12 @@ class FootSearch {
     const int bound = iterations > kIterationBound ? iterations : kIterationBound;
     double lastStep = 1.0;
     for (int it = 0; it < bound; ++it) {
-      if (N == 1 && Norm(s->jet.D[0]) * range_[0] <= s->noise) return FootKind::Degenerate;
+      if (N == 1 && Norm(s->jet.D[0]) * range_[0] <= s->noise) {
+        if (!OffVanishingTangent(*s, *trial)) return FootKind::Degenerate;
+        std::swap(s, trial);
+        lastStep = 1.0;
+        continue;
+      }
       bool free[N];
       for (int i = 0; i < N; ++i) free[i] = !Held(*s, i) && !Vanishing(*s, i);
       if (Settled(*s, free)) return Outcome(*s);
@@ -166,9 +172,16 @@ class FootSearch {
       for (bool withCurvature : {true, false})
         if (Direction(*s, free, withCurvature, d[directions]))
           firstOrder[directions++] = !withCurvature;
-      bool moved = false, tiny = false;
+      bool moved = false, tiny = false, cut = false;
       for (int k = 0; k < directions && !moved && !tiny; ++k)
-        moved = LineSearch(*s, d[k], firstOrder[k], *trial, &tiny);
+        moved = LineSearch(*s, d[k], firstOrder[k], *trial, &tiny, &cut);
+      if (N == 2 && (!moved || cut)) {
+        FootState<N> alone;
+        if (AlongOneParameter(*s, alone) && (!moved || alone.f < trial->f)) {
+          *trial = alone;
+          moved = true;
+        }
+      }
       if (!moved) return Outcome(*s);
       double step = 0.0;
       for (int i = 0; i < N; ++i)
@@ -178,6 +191,55 @@ class FootSearch {
       lastStep = step;
     }
     return FootKind::NotConverged;
+  }
+
+  // Where a curve's tangent vanishes (a control point repeated at an end, a cusp) the distance
+  // is stationary whether or not it is least there, and a step clamped onto an end can land
+  // right on such a point. The distance leaves it along C'' (h^2 / 2 C''): steps of either sign
+  // inside the range, from the one that moves the point by about the distance, halved until the
+  // distance falls by more than round-off. trial, true; false where it falls nowhere (the foot
+  // is on the point).
+  bool OffVanishingTangent(const FootState<N>& s, FootState<N>& trial) const {
+    const double bend = Norm(s.jet.DD[0]), fNoise = s.noise * (std::sqrt(2.0 * s.f) + s.noise);
+    // A bend at round-off too (a curve collapsed to a point) moves the point nowhere.
+    if (!(bend * range_[0] * range_[0] > s.noise)) return false;
+    for (double h = std::fmin(reach_[0], std::sqrt(2.0 * std::sqrt(2.0 * s.f) / bend)); h >= kStepFloor * range_[0];
+         h *= 0.5)
+      for (double sign : {1.0, -1.0}) {
+        trial.x[0] = Clamp(s.x[0] + sign * h, 0);
+        if (trial.x[0] == s.x[0]) continue;
+        Measure(trial);
+        if (trial.f < s.f - fNoise) return true;
+      }
+    return false;
+  }
+
+  // Where the parameterization bends at a knot (a rational surface whose weights jump across a
+  // double knot is only G1 there) the distance has a crease along the knot line: a step across
+  // it overshoots, the line search cuts it back, and the iteration creeps up to the crease,
+  // crossing and recrossing it, while the gradient along the crease stays far from zero. So
+  // where the line search had to cut the step, the step in each parameter alone (along the
+  // crease or off it) is tried too, and the lowest point of all is taken: trial, true; false
+  // when no such step helps.
+  bool AlongOneParameter(const FootState<N>& s, FootState<N>& trial) const {
+    bool free[N];
+    for (int i = 0; i < N; ++i) free[i] = !Held(s, i) && !Vanishing(s, i);
+    bool found = false;
+    for (int i = 0; i < N; ++i) {
+      if (!free[i] || Flat(s, i)) continue;
+      bool one[N];
+      for (int k = 0; k < N; ++k) one[k] = k == i;
+      for (bool withCurvature : {true, false}) {
+        double d[N];
+        bool tiny = false, cut = false;
+        FootState<N> next;
+        if (!Direction(s, one, withCurvature, d) || !LineSearch(s, d, !withCurvature, next, &tiny, &cut)) continue;
+        if (!found || next.f < trial.f) trial = next;
+        found = true;
+        break;
+      }
+    }
+    return found;
   }
 
   static double Dot(const double a[3], const double b[3]) {
@@ -311,15 +373,19 @@ class FootSearch {
   }
 
   // Halves the clamped step along d until it helps; *tiny when even the whole step is below
-  // the step floor (nothing left to gain in any direction). A first-order step (expand) that
-  // helps at once is doubled while the distance keeps falling: where the distance is nearly
-  // flat (a point near a centre of curvature) the Gauss-Newton step is far too short.
+  // the step floor (nothing left to gain in any direction), *cut when the step taken is shorter
+  // than the whole one. A first-order step (expand) that helps at once is doubled while the
+  // distance keeps falling: where the distance is nearly flat (a point near a centre of
+  // curvature) the Gauss-Newton step is far too short.
   bool LineSearch(const FootState<N>& s, const double d[N], bool expand, FootState<N>& trial,
-                  bool* tiny) const {
+                  bool* tiny, bool* cut) const {
     const double fNoise = s.noise * (std::sqrt(2.0 * s.f) + s.noise);
     const double merit = FreeGradient(s);
     // No step longer than the parameter range: beyond it the clamp would repeat one point (and
-    // across a closed seam no longer than half of it: the other way round is shorter).
+    // round a closed direction no longer than a quarter of it: the foot is at most half a period
+    // away, and a step of half a period from where the distance round a thin tube is steepest
+    // lands where it is as steep the other way, so the iteration would swing between the two
+    // while the whole step, the other parameter's part too, is cut to that length).
     double first = 1.0;
     for (int i = 0; i < N; ++i)
       if (std::fabs(d[i]) * first > reach_[i]) first = reach_[i] / std::fabs(d[i]);
@@ -336,6 +402,7 @@ class FootSearch {
       Measure(trial);
       if (trial.f < s.f || (trial.f <= s.f + fNoise && FreeGradient(trial) < merit)) {
         if (expand && a == first) Expand(s, d, trial, a);
+        *cut = a < first;
         return true;
       }
     }
@@ -417,6 +484,10 @@ int ClosestPointOnCurve(const Curve3View& curve, double size, const double P[3],
                         double tmax, double* t, double* distSq, double* stepSq, int iterations) {
   const Bspline* c = curve.crv;
   if (size < 0.0) size = ControlPointDiagonal(curve.onSurface ? c->owner : c);
+  // A range reaching beyond the domain is cut to it (one wholly beyond it to its nearer end):
+  // no parameter handed back lies outside the domain.
+  tmin = std::fmin(std::fmax(tmin, c->umin), c->umax);
+  tmax = std::fmin(std::fmax(tmax, c->umin), c->umax);
   if (tmax < tmin) tmax = tmin;
   const double range[1] = {c->umax > c->umin ? c->umax - c->umin : 1.0};
   FootState<1> s;
@@ -440,49 +511,71 @@ int ClosestPointOnCurve(const Curve3View& curve, double size, const double P[3],
     *hi = NextBreak(c, x, 1, tmin, tmax);
     *lo = NextBreak(c, *hi, -1, tmin, tmax);
   };
-  double lo, hi;
-  pieceAt(s.x[0], &lo, &hi);
-  FootKind kind = search(lo, hi);
-  int dir = 0;
-  if (s.x[0] == lo && lo > tmin) {  // no descent after the corner started on: the piece before
-    hi = lo;
-    lo = NextBreak(c, hi, -1, tmin, tmax);
-    kind = search(lo, hi);
-    dir = -1;
-  }
-  // Each move lowers the distance; the bound only guards against a distance flat at round-off.
-  for (int moves = NumKnotsU(c) + 8; moves > 0 && (kind == FootKind::Interior || kind == FootKind::OnEdge); --moves) {
-    const bool atHi = s.x[0] == hi && hi < tmax && dir >= 0, atLo = s.x[0] == lo && lo > tmin && dir <= 0;
-    if (!atHi && !atLo) break;
-    const double corner = s.x[0];
-    const FootState<1> before = s;
-    dir = atHi ? 1 : -1;
-    lo = dir > 0 ? corner : NextBreak(c, corner, -1, tmin, tmax);
-    hi = dir > 0 ? NextBreak(c, corner, 1, tmin, tmax) : corner;
-    // Far from the foot, piece after piece would be slow: the foot on the tangent line there, if
-    // it lies beyond the next piece and nearer P, is taken as a new start, as Newton would.
-    const double dd = VecDotProd3(s.jet.D[0], s.jet.D[0]);
-    if (dd > 0.0) {
-      double to = corner - s.g[0] / dd;
-      to = to < tmin ? tmin : (to > tmax ? tmax : to);
-      if (dir > 0 ? to > hi : to < lo) {
-        s.x[0] = to;
-        Jet j;
-        CurveJet(curve, to, j);
-        const double r[3] = {j.X[0] - P[0], j.X[1] - P[1], j.X[2] - P[2]};
-        if (0.5 * VecDotProd3(r, r) < before.f) pieceAt(to, &lo, &hi), dir = 0;
-        else s.x[0] = corner;
+  // The walk from s.x over the pieces, downhill from corner to corner.
+  auto walk = [&]() {
+    double lo, hi;
+    pieceAt(s.x[0], &lo, &hi);
+    FootKind kind = search(lo, hi);
+    int dir = 0;
+    if (s.x[0] == lo && lo > tmin) {  // no descent after the corner started on: the piece before
+      hi = lo;
+      lo = NextBreak(c, hi, -1, tmin, tmax);
+      kind = search(lo, hi);
+      dir = -1;
+    }
+    // Each move lowers the distance; the bound only guards against a distance flat at round-off.
+    for (int moves = NumKnotsU(c) + 8; moves > 0 && (kind == FootKind::Interior || kind == FootKind::OnEdge); --moves) {
+      const bool atHi = s.x[0] == hi && hi < tmax && dir >= 0, atLo = s.x[0] == lo && lo > tmin && dir <= 0;
+      if (!atHi && !atLo) break;
+      const double corner = s.x[0];
+      const FootState<1> before = s;
+      dir = atHi ? 1 : -1;
+      lo = dir > 0 ? corner : NextBreak(c, corner, -1, tmin, tmax);
+      hi = dir > 0 ? NextBreak(c, corner, 1, tmin, tmax) : corner;
+      // Far from the foot, piece after piece would be slow: the foot on the tangent line there, if
+      // it lies beyond the next piece and nearer P, is taken as a new start, as Newton would.
+      const double dd = VecDotProd3(s.jet.D[0], s.jet.D[0]);
+      if (dd > 0.0) {
+        double to = corner - s.g[0] / dd;
+        to = to < tmin ? tmin : (to > tmax ? tmax : to);
+        if (dir > 0 ? to > hi : to < lo) {
+          s.x[0] = to;
+          Jet j;
+          CurveJet(curve, to, j);
+          const double r[3] = {j.X[0] - P[0], j.X[1] - P[1], j.X[2] - P[2]};
+          if (0.5 * VecDotProd3(r, r) < before.f) pieceAt(to, &lo, &hi), dir = 0;
+          else s.x[0] = corner;
+        }
+      }
+      kind = search(lo, hi);
+      if (s.x[0] == corner || !(s.f <= before.f)) {
+        s = before;
+        kind = FootKind::OnEdge;
+        break;
       }
     }
-    kind = search(lo, hi);
-    if (s.x[0] == corner || !(s.f <= before.f)) {
+    // Held on a corner that neither side descends from: the foot is on it.
+    if (kind == FootKind::OnEdge && s.x[0] > tmin && s.x[0] < tmax) kind = FootKind::Interior;
+    return kind;
+  };
+  FootKind kind = walk();
+  // A closed curve searched over its whole domain has no ends: a foot held on one (the
+  // distance still falling across the seam) goes on from the other, as the surface refiner
+  // crosses a closed seam.
+  if (c->closedU && kind == FootKind::OnEdge && tmin == c->umin && tmax == c->umax && tmax > tmin &&
+      (s.x[0] == tmin || s.x[0] == tmax)) {
+    const FootState<1> before = s;
+    s.x[0] = s.x[0] == tmin ? tmax : tmin;
+    const double otherEnd = s.x[0];
+    const FootKind across = walk();
+    if (s.f < before.f) {
+      kind = across;
+    } else {
+      // Neither side descends from the seam: the foot is on it.
+      if (s.x[0] == otherEnd) kind = FootKind::Interior;
       s = before;
-      kind = FootKind::OnEdge;
-      break;
     }
   }
-  // Held on a corner that neither side descends from: the foot is on it.
-  if (kind == FootKind::OnEdge && s.x[0] > tmin && s.x[0] < tmax) kind = FootKind::Interior;
   *t = s.x[0];
   for (int k = 0; k < 3; ++k) C[k] = s.jet.X[k];
   *distSq = 2.0 * s.f;
@@ -578,8 +671,14 @@ bool DescentOffCollapsedSide(const Bspline* srf, const double P[3], int dir, int
 int ClosestPointOnSurface(Bspline* srf, const double P[3], double S[3], double* u, double* v,
                           double* dist, double* stepSq, int iterations, double normal[3],
                           const double* box = nullptr) {
-  const double lo[2] = {box ? box[0] : srf->umin, box ? box[2] : srf->vmin};
-  const double hi[2] = {box ? box[1] : srf->umax, box ? box[3] : srf->vmax};
+  // A box reaching beyond the domain is cut to it (one wholly beyond it to its nearest edge
+  // or corner): no parameter handed back lies outside the domain.
+  const double dlo[2] = {srf->umin, srf->vmin}, dhi[2] = {srf->umax, srf->vmax};
+  double lo[2], hi[2];
+  for (int i = 0; i < 2; ++i) {
+    lo[i] = box ? std::fmin(std::fmax(box[2 * i], dlo[i]), dhi[i]) : dlo[i];
+    hi[i] = box ? std::fmin(std::fmax(box[2 * i + 1], dlo[i]), dhi[i]) : dhi[i];
+  }
   const double range[2] = {srf->umax > srf->umin ? srf->umax - srf->umin : 1.0,
                            srf->vmax > srf->vmin ? srf->vmax - srf->vmin : 1.0};
   const double size = ControlPointDiagonal(srf);
@@ -587,7 +686,7 @@ int ClosestPointOnSurface(Bspline* srf, const double P[3], double S[3], double* 
   double reach[2];
   for (int i = 0; i < 2; ++i) {
     whole[i] = lo[i] == (i == 0 ? srf->umin : srf->vmin) && hi[i] == (i == 0 ? srf->umax : srf->vmax);
-    reach[i] = whole[i] && (i == 0 ? srf->closedU : srf->closedV) ? 0.5 * range[i] : range[i];
+    reach[i] = whole[i] && (i == 0 ? srf->closedU : srf->closedV) ? 0.25 * range[i] : range[i];
   }
   FootState<2> s;
   s.x[0] = *u;
@@ -655,14 +754,16 @@ int ClosestPointOnSurface(Bspline* srf, const double P[3], double S[3], double* 
 }
 
 // Closest pair of two curves by Levenberg-Marquardt on the squared gap f = |C2(t2) - C1(t1)|^2.
-// Method: the Gauss-Newton system of the linearised gap r + s2 C2' - s1 C1', with the diagonal
-// raised by lambda; a step is taken only when f falls, else lambda grows tenfold (a trust region
-// that shrinks towards a gradient step); parameters are clamped to their ranges, and one pinned
-// at a range end whose step points outwards is held there while the other solves alone (so a
-// foot on an end is the constrained minimum). Crossing curves converge quadratically. The count
-// the caller gives is the least number of iterations; the iteration goes on while the step
-// still shrinks, and stops at a step below kStepRound of the parameter range or a gap at
-// round-off of the curves' size.
+// Method: the Gauss-Newton system of the linearised gap r + s2 C2' - s1 C1' with the curvature
+// terms of the Hessian added (Newton) where that keeps it positive definite, the diagonal
+// raised by lambda times the Gauss-Newton one; a step is taken only when f falls, else lambda
+// grows tenfold (a trust region that shrinks towards a gradient step); parameters are clamped
+// to their ranges, and one pinned at a range end whose step points outwards is held there while
+// the other solves alone (so a foot on an end is the constrained minimum). Crossing curves
+// converge quadratically. The count the caller gives is the least number of iterations; past
+// it the iteration goes on while the step shrinks or is above kNoiseRegime of the range, and
+// stops at a step below kStepRound of the parameter range or a gap at round-off of the curves'
+// size.
 const double kStepRound = 1e-14;   // relative parameter step at which nothing more is gained
 const double kGapRound = 1e-15;    // gap relative to the curves' size that is round-off
 const int kPairIterationBound = 200;
@@ -705,10 +806,20 @@ int ClosestPairOfCurves(const Curve3View& c1, const Curve3View& c2, double* t1, 
     // Normal equations A s = b of min |r - s1 D1 + s2 D2|^2.
     const double a11 = n1 * n1, a22 = n2 * n2, a12 = -VecDotProd3(D[0], D[1]);
     const double b[2] = {VecDotProd3(D[0], r), -VecDotProd3(D[1], r)};
+    // The second-order terms of the Hessian of |r|^2 / 2, -r . C1'' and r . C2'': where the gap
+    // is not small against a curve's radius of curvature, the Gauss-Newton model (which drops
+    // them) overshoots round the bend by the ratio of the two, and the iteration swings across
+    // the foot, falling a little each time. With them the step is Newton's wherever that
+    // matrix is positive definite.
+    double DD[2][3];
+    c1.Eval(t[0], 2, DD[0]);
+    c2.Eval(t[1], 2, DD[1]);
+    double h11 = a11 - VecDotProd3(r, DD[0]), h22 = a22 + VecDotProd3(r, DD[1]);
+    if (!(h11 > 0.0 && h22 > 0.0 && h11 * h22 - a12 * a12 > 1e-14 * h11 * h22)) h11 = a11, h22 = a22;
     bool accepted = false;
     double s[2] = {0.0, 0.0}, next[2] = {t[0], t[1]}, Q[2][3], fNext = f;
     while (!accepted) {
-      const double m11 = a11 * (1.0 + lambda), m22 = a22 * (1.0 + lambda);
+      const double m11 = h11 + lambda * a11, m22 = h22 + lambda * a22;
       const double det = m11 * m22 - a12 * a12;
       // Held parameters: at a range end with the gradient pointing out of the range.
       bool held[2] = {false, false};
@@ -754,9 +865,12 @@ int ClosestPairOfCurves(const Curve3View& c1, const Curve3View& c2, double* t1, 
     f = fNext;
     *distSq = f;
     const bool tiny = step[0] <= kStepRound * range[0] && step[1] <= kStepRound * range[1];
-    // Past the caller's count, only a step that still shrinks is worth another round.
+    // Past the caller's count a step that no longer shrinks ends the refinement only in the
+    // round-off regime (below kNoiseRegime of the ranges): a longer one is still on its way
+    // along a shallow valley (curves near each other's centres of curvature).
     const bool shrinking = step[0] + step[1] < lastStep[0] + lastStep[1];
-    if (tiny || (it + 1 >= iterations && !shrinking)) break;
+    const bool noise = step[0] <= kNoiseRegime * range[0] && step[1] <= kNoiseRegime * range[1];
+    if (tiny || (it + 1 >= iterations && !shrinking && noise)) break;
     lastStep[0] = step[0];
     lastStep[1] = step[1];
   }

@@ -13,13 +13,16 @@ struct Bspline;
 // surface without a sound owner, non-finite points or parameters give -2, and so does a
 // converged result that is not finite.
 
-// Foot of P on a 3D curve within [tmin, tmax] from the start t: C, t, distSq = |C - P|^2 and
-// stepSq, the squared distance from C to the foot of P on the tangent line there. 0 converged
-// to a foot inside [tmin, tmax] (or on an end, with P across the tangent there); -2 when the
-// nearest point is an end of [tmin, tmax] that P lies beyond (t, C and distSq then hold that
-// constrained minimum), when the iteration does not settle, or on a vanishing tangent. Where
-// the curve may turn a corner (an interior knot of full multiplicity, every knot of a polyline)
-// the search runs piece by piece, and a foot on a corner is that knot exactly, with 0.
+// Foot of P on a 3D curve within [tmin, tmax] (cut to the curve's domain) from the start t:
+// C, t, distSq = |C - P|^2 and stepSq, the squared distance from C to the foot of P on the
+// tangent line there. 0 converged to a foot inside [tmin, tmax] (or on an end, with P across
+// the tangent there); -2 when the nearest point is an end of [tmin, tmax] that P lies beyond
+// (t, C and distSq then hold that constrained minimum), when the iteration does not settle, or
+// on a vanishing tangent (a point where the tangent vanishes is left wherever the distance
+// falls off it; -2 where it falls nowhere). A closed curve (closedU) searched over its whole
+// domain has no ends: the search goes on across the seam, and a foot on the seam gives 0.
+// Where the curve may turn a corner (an interior knot of full multiplicity, every knot of a
+// polyline) the search runs piece by piece, and a foot on a corner is that knot exactly, with 0.
 int FindClosestPointCurve3(Bspline* crv, const double P[3], double C[3], double tmin, double tmax,
                            double* t, double* distSq, double* stepSq, int iterations);
 
@@ -45,9 +48,10 @@ int FindClosestPointCurveOnSurf(Bspline* crv, const double P[3], double C[3], do
 int FindClosestUVPointGuessDist(Bspline* srf, const double P[3], double S[3], double* u, double* v,
                                 double* dist, double* stepSq, int iterations);
 
-// The same within the box of parameters u in [box[0], box[1]], v in [box[2], box[3]] (inside
-// the domain): beyond the box S is the constrained minimum on its edge (a seam is crossed only
-// where the box spans the whole period). -2 also for a box that is empty or not finite.
+// The same within the box of parameters u in [box[0], box[1]], v in [box[2], box[3]] (cut to
+// the domain; a box wholly beyond it to its nearest edge or corner): beyond the box S is the
+// constrained minimum on its edge (a seam is crossed only where the box spans the whole
+// period). -2 also for a box that is empty or not finite.
 int FindClosestUVPointWithin(Bspline* srf, const double P[3], const double box[4], double S[3], double* u,
                              double* v, double* dist, double* stepSq, int iterations);
 
@@ -66,9 +70,9 @@ int FindClosestUVPointGuessNorm(Bspline* srf, const double P[3], double S[3], do
 // taken only when the gap falls, parameters clamped to the ranges, a parameter at an end held
 // there when the gap would grow past it), so starts a few percent of the curves' size from a
 // crossing reach it, and a closest pair on an end is the constrained one. iterations is the
-// least count: the refinement goes on while its step shrinks and ends at a step of 1e-14 of
-// the parameter range or a gap at round-off. 0 (also at once for locally parallel tangents,
-// with the start pair), -2 on a vanishing tangent.
+// least count: past it the refinement goes on while its step shrinks or is above 1e-8 of the
+// parameter range, and ends at a step of 1e-14 of the range or a gap at round-off. 0 (also at
+// once for locally parallel tangents, with the start pair), -2 on a vanishing tangent.
 int RefineCurve3sClosestPoint(Bspline* crv1, Bspline* crv2, double* t1, double* t2, double* distSq,
                               int iterations);
 

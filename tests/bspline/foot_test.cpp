@@ -11,9 +11,11 @@
 #include "bspline/measure.h"
 #include "bspline/refines2.h"
 #include "foundation/vec3.h"
+#include "tests/intersect/shapes.h"
 #include "tests/support/builders.h"
 #include "tests/support/kernel_fixture.h"
 #include "tests/support/normal_offsets.h"
+#include "tests/support/placement.h"
 
 namespace {
 
@@ -325,6 +327,186 @@ TEST_F(Feet, OnACornerTheFootIsTheCorner) {
         EXPECT_LT(VecDist3(C, &arch[9]), 1e-9 * scale) << scale << " " << start;
       }
   }
+}
+
+
+// A sphere (turned, poles on (0, 0.6, 0.8)) whose weights are scaled by 6^i along u and 0.2^j
+// along v: the same sphere, but the speed of each parameter jumps 36 (25) times across every
+// double knot, so the distance has a crease along each knot line. From any start the refiner
+// reaches the one minimum of the distance, |R - |P - c||, at sizes 1e-6 .. 1e6, at the origin
+// and turned and moved 1e4 sizes away.
+TEST_F(Feet, SurfaceFeetAcrossCreasesOfTheParameterization) {
+  const double axis[3] = {0.0, 0.6, 0.8}, seam[3] = {1.0, 0.0, 0.0};
+  std::mt19937 rng(4);
+  std::uniform_real_distribution<double> U(0.0, 1.0), S1(-1.0, 1.0);
+  for (double size : {1e-6, 1.0, 1e6})
+    for (bool far : {false, true}) {
+      const Place at(size, far);
+      BsplineKeeper keep;
+      Bspline* s = keep(shapes::Sphere(axis, seam, 1.0, shapes::Place{}));
+      ASSERT_TRUE(s);
+      for (int j = 0; j < NumCtrlV(s); ++j)
+        for (int i = 0; i < NumCtrlU(s); ++i) s->W[j][i] *= std::pow(6.0, i) * std::pow(0.2, j);
+      at.Map(s);
+      for (int q = 0; q < 40; ++q) {
+        double dir[3] = {S1(rng), S1(rng), S1(rng)}, p[3], P[3], S[3], dist, step;
+        UnitVector(dir, dir);
+        const double r = 3.0 * U(rng);
+        for (int k = 0; k < 3; ++k) p[k] = r * dir[k];
+        at.Map(p, P);
+        double u = U(rng), v = U(rng);
+
+        ASSERT_EQ(FindClosestUVPointGuessDist(s, P, S, &u, &v, &dist, &step, 7), 0);
+        EXPECT_NEAR(std::fabs(dist), size * std::fabs(1.0 - r), 1e-9 * size) << size << " " << far << " " << q;
+      }
+    }
+}
+
+// Tubes of radius r = 1e-4 of their length or core radius (a cylinder, closed round, and a
+// torus): from points rho = r .. 3000 r off the axis or the core circle, where the distance
+// round the tube varies by only 2 r and its steepest slope is as steep as the distance itself,
+// the refiner started anywhere reaches the exact distance |rho - r|, at sizes 1e-6 .. 1e6, at
+// the origin and turned and moved 1e4 sizes away.
+TEST_F(Feet, SurfaceFeetOnThinTubesFromAnyStart) {
+  const double axis[3] = {0.0, 0.6, 0.8}, seam[3] = {1.0, 0.0, 0.0}, r = 1e-4;
+  std::mt19937 rng(9);
+  std::uniform_real_distribution<double> U(0.0, 1.0), S1(-1.0, 1.0);
+  for (double size : {1e-6, 1.0, 1e6})
+    for (bool far : {false, true}) {
+      const Place at(size, far);
+      BsplineKeeper keep;
+      Bspline* tubes[2] = {keep(shapes::Cylinder(axis, seam, r, 0.0, 1.0, shapes::Place{})), keep(BuildTorus(1.0, r))};
+      for (int t = 0; t < 2; ++t) {
+        Bspline* s = tubes[t];
+        ASSERT_TRUE(s);
+        at.Map(s);
+        for (int q = 0; q < 40; ++q) {
+          double p[3], P[3], S[3], dist, step;
+          const double rho = r * std::pow(10.0, 3.5 * U(rng));
+          if (t == 0) {  // within the cylinder's length
+            double off[3] = {S1(rng), S1(rng), S1(rng)};
+            const double along = VecDotProd3(off, axis);
+            for (int k = 0; k < 3; ++k) off[k] -= along * axis[k];
+            UnitVector(off, off);
+            const double h = U(rng);
+            for (int k = 0; k < 3; ++k) p[k] = h * axis[k] + rho * off[k];
+          } else {  // off the core circle in a meridian plane
+            const double phi = 2 * M_PI * U(rng), th = 2 * M_PI * U(rng);
+            const double x = 1.0 + rho * std::cos(th);
+            p[0] = x * std::cos(phi), p[1] = x * std::sin(phi), p[2] = rho * std::sin(th);
+          }
+          at.Map(p, P);
+          double u = U(rng), v = U(rng);
+          ASSERT_EQ(FindClosestUVPointGuessDist(s, P, S, &u, &v, &dist, &step, 7), 0);
+          EXPECT_NEAR(std::fabs(dist), size * std::fabs(rho - r), 1e-9 * size)
+              << t << " " << size << " " << far << " " << q;
+        }
+      }
+    }
+}
+
+
+// The segment from the origin to (2, 0, 0) as a cubic with its end control points doubled, so
+// its tangent vanishes at both ends: a step clamped onto an end lands where the distance is
+// stationary without being least. From any start the foot of (x, y, z) over the segment is
+// (x, 0, 0) at distance |(y, z)| with 0; beyond an end it is that end, with -2 as for any end
+// P lies beyond. At sizes 1e-6 .. 1e6, at the origin and turned and moved 1e4 sizes away.
+TEST_F(Feet, CurveFeetOffAVanishingTangent) {
+  std::mt19937 rng(6);
+  std::uniform_real_distribution<double> U(0.0, 1.0), X(-0.5, 2.5), Y(-0.3, 0.3);
+  for (double size : {1e-6, 1.0, 1e6})
+    for (bool far : {false, true}) {
+      const Place at(size, far);
+      BsplineKeeper keep;
+      Bspline* c = keep(BuildCurve(3, 3, {0, 0, 0, 0, 0, 0, 2, 0, 0, 2, 0, 0}));
+      ASSERT_TRUE(c);
+      at.Map(c);
+      for (int q = 0; q < 40; ++q) {
+        const double x = X(rng), p[3] = {x, Y(rng), Y(rng)}, end[3] = {std::fmin(std::fmax(x, 0.0), 2.0), 0.0, 0.0};
+        double P[3], foot[3], C[3], t = U(rng), distSq, step;
+        at.Map(p, P);
+        at.Map(end, foot);
+        const int rc = FindClosestPointCurve3(c, P, C, c->umin, c->umax, &t, &distSq, &step, 7);
+        EXPECT_EQ(rc, x > 0.0 && x < 2.0 ? 0 : -2) << size << " " << far << " " << q;
+        EXPECT_LT(VecDist3(C, foot), 1e-9 * size) << size << " " << far << " " << q;
+        EXPECT_NEAR(std::sqrt(distSq), VecDist3(P, foot), 1e-10 * size) << size << " " << far << " " << q;
+      }
+    }
+}
+
+
+// Bounds reaching beyond the domain, or lying wholly beyond it, are cut to it: a box beyond
+// the corner (1, 1) gives that corner, one beyond the edge u = 0 the constrained minimum on
+// that edge (as the box holding only the edge gives it), a curve range beyond an end that end;
+// every parameter handed back lies in the domain, and the point is the surface's or curve's
+// point there.
+TEST_F(Feet, BoundsBeyondTheDomainAreCutToIt) {
+  BsplineKeeper keep;
+  Bspline* s = keep(BuildFunctionPatch(Wave, {.nu = 7, .nv = 6, .layout = KnotLayout::Random}));
+  Bspline* c = keep(BuildRandomCurve(3, 3, 9));
+  const double P[3] = {0.3, 0.4, 0.5};
+  const double corner[4] = {2.0, 3.0, 1.5, 1e300}, beyondEdge[4] = {-3.0, -2.0, 0.0, 1.0};
+  const double edge[4] = {0.0, 0.0, 0.0, 1.0};
+  double u = 0.5, v = 0.5, S[3], X[3], dist, step;
+  ASSERT_EQ(FindClosestUVPointWithin(s, P, corner, S, &u, &v, &dist, &step, 7), 0);
+  EXPECT_TRUE(u == 1.0 && v == 1.0) << u << " " << v;
+  RefEvalSurface(s, 1.0, 1.0, X);
+  EXPECT_LT(VecDist3(S, X), 1e-14);
+  double ue = 0.0, ve = 0.5, Se[3], de;
+  ASSERT_EQ(FindClosestUVPointWithin(s, P, edge, Se, &ue, &ve, &de, &step, 7), 0);
+  u = -2.5, v = 0.5;
+  ASSERT_EQ(FindClosestUVPointWithin(s, P, beyondEdge, S, &u, &v, &dist, &step, 7), 0);
+  EXPECT_EQ(u, 0.0);
+  EXPECT_NEAR(v, ve, 1e-12);
+  EXPECT_NEAR(dist, de, 1e-14);
+  const double ranges[2][2] = {{2.0, 3.0}, {-3.0, -2.0}};
+  for (const auto& range : ranges) {
+    double t = range[0], C[3], dSq;
+    FindClosestPointCurve3(c, P, C, range[0], range[1], &t, &dSq, &step, 7);
+    const double end = range[0] > 0.0 ? c->umax : c->umin;
+    EXPECT_EQ(t, end);
+    RefEvalCurve(c, end, X);
+    EXPECT_LT(VecDist3(C, X), 1e-14);
+  }
+}
+
+
+// An exact circle of radius 1 flagged closed (nine rational quadratic points, the seam at angle
+// 0), searched over its whole domain from any start: the foot of a point at angle a (near the
+// seam for a third of them, on it for a few) is the circle's point at a, with 0, the search
+// crossing the seam where it leads across; at sizes 1e-6 .. 1e6, at the origin and turned and
+// moved 1e4 sizes away.
+TEST_F(Feet, CurveFeetAcrossTheSeamOfAClosedCurve) {
+  const double w = std::sqrt(0.5);
+  const double cx[9] = {1, 1, 0, -1, -1, -1, 0, 1, 1}, cy[9] = {0, 1, 1, 1, 0, -1, -1, -1, 0};
+  std::vector<double> pts, weights;
+  for (int i = 0; i < 9; ++i) {
+    pts.insert(pts.end(), {cx[i], cy[i], 0.0});
+    weights.push_back(i % 2 ? w : 1.0);
+  }
+  std::mt19937 rng(10);
+  std::uniform_real_distribution<double> U(0.0, 1.0), Near(-0.1, 0.1), R(0.2, 3.0), Z(-0.5, 0.5);
+  for (double size : {1e-6, 1.0, 1e6})
+    for (bool far : {false, true}) {
+      const Place at(size, far);
+      BsplineKeeper keep;
+      Bspline* c = keep(BuildCurve(2, 3, pts, {0, 0, 0, .25, .25, .5, .5, .75, .75, 1, 1, 1}, weights));
+      ASSERT_TRUE(c);
+      c->closedU = 1;
+      at.Map(c);
+      for (int q = 0; q < 30; ++q) {
+        const double a = q < 3 ? 0.0 : q % 3 == 0 ? Near(rng) : 2 * M_PI * U(rng), rho = R(rng);
+        const double p[3] = {rho * std::cos(a), rho * std::sin(a), Z(rng)};
+        const double onCircle[3] = {std::cos(a), std::sin(a), 0.0};
+        double P[3], foot[3], C[3], t = U(rng), distSq, step;
+        at.Map(p, P);
+        at.Map(onCircle, foot);
+        ASSERT_EQ(FindClosestPointCurve3(c, P, C, c->umin, c->umax, &t, &distSq, &step, 7), 0)
+            << size << " " << far << " " << q;
+        EXPECT_LT(VecDist3(C, foot), 1e-9 * size) << size << " " << far << " " << q;
+        EXPECT_NEAR(std::sqrt(distSq), VecDist3(P, foot), 1e-10 * size) << size << " " << far << " " << q;
+      }
+    }
 }
 
 }  // namespace

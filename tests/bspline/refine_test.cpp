@@ -293,4 +293,38 @@ TEST_F(Refiners, TwoSurfacesMeetOnTheirIntersection) {
   EXPECT_EQ(NewRefineSrfSrfIntrPoint(p1, p2, &u1, &v1, &u2, &v2, P, 10, &clamped, tol), -2);
 }
 
+
+// An exact half circle of radius 1 (rational quadratic) and a segment parallel to its axis at
+// e = 0.05 .. 3 from its centre, beside the arc at 20 .. 160 degrees: the gap's one minimum is
+// |1 - e|, between the arc's point at that angle and the segment's point in its plane. Where
+// the gap exceeds the radius of curvature (e > 2) a model of the gap without the curvature
+// overshoots round the bend; near the centre (e small) the gap changes by 2 e at most round the
+// arc. From any start both pair refiners reach it, at sizes 1e-6 .. 1e6, at the origin and
+// turned and moved 1e4 sizes away.
+TEST_F(Refiners, CurvePairsReachTheGapAroundABend) {
+  const double w = std::sqrt(0.5);
+  std::mt19937 rng(3);
+  std::uniform_real_distribution<double> U(0.0, 1.0), E(0.05, 3.0), A(20.0, 160.0);
+  for (double size : {1e-6, 1.0, 1e6})
+    for (bool far : {false, true}) {
+      const Place at(size, far);
+      BsplineKeeper keep;
+      Bspline* arc = keep(BuildCurve(2, 3, {1, 0, 0, 1, 1, 0, 0, 1, 0, -1, 1, 0, -1, 0, 0}, {0, 0, 0, .5, .5, 1, 1, 1},
+                                     {1, w, 1, w, 1}));
+      ASSERT_TRUE(arc);
+      at.Map(arc);
+      for (int q = 0; q < 30; ++q) {
+        const double e = E(rng), a = A(rng) * M_PI / 180.0, x = e * std::cos(a), y = e * std::sin(a);
+        Bspline* line = keep(BuildCurve(1, 3, {x, y, -1.0 - U(rng), x, y, 1.0 + U(rng)}));
+        ASSERT_TRUE(line);
+        at.Map(line);
+        for (auto refine : {RefineCurve3sClosestPoint, RefineCurvesClosestPoint}) {
+          double t1 = U(rng), t2 = U(rng), dsq;
+          ASSERT_EQ(refine(arc, line, &t1, &t2, &dsq, 7), 0);
+          EXPECT_NEAR(std::sqrt(dsq), size * std::fabs(1.0 - e), 1e-9 * size) << size << " " << far << " " << q;
+        }
+      }
+    }
+}
+
 }  // namespace
