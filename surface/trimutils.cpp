@@ -329,14 +329,15 @@ void GetAllTrimArrays(const Bspline* srf, double*** us, double*** vs) { TrimLoop
 namespace {
 
 // Where segment p0-p1 (s from p1 at 0 to p0 at 1) meets the line through q0, q1 (t from q1 at 0
-// to q0 at 1): false for parallel segments or s outside [0, 1); a vertex belongs to the segment
-// that ends there.
+// to q0 at 1): false for parallel segments (the sine of their angle below 1e-10, so that a
+// parameter domain of any width is read alike) or s outside [0, 1); a vertex belongs to the
+// segment that ends there.
 bool PlineCrossing(double p0u, double p0v, double p1u, double p1v, double q0u, double q0v, double q1u,
                    double q1v, double* t) {
   const double dpu = p0u - p1u, dpv = p0v - p1v, dqu = q0u - q1u, dqv = q0v - q1v;
   const double ru = p1u - q1u, rv = p1v - q1v;
   const double d = dqv * dpu - dqu * dpv;
-  if (std::fabs(d) < 1e-10) return false;
+  if (!(std::fabs(d) >= 1e-10 * std::hypot(dpu, dpv) * std::hypot(dqu, dqv)) || d == 0.0) return false;
   const double s = (rv * dqu - dqv * ru) / d;
   *t = (rv * dpu - ru * dpv) / d;
   return s >= 0.0 && s < 1.0;

@@ -74,7 +74,8 @@ int Curve2IntersectCount(const Bspline* crv, int count, const double q0[2], cons
 int Curve2IntersectArraysCount(const Bspline* crv, int count, const double q0[2], const double q1[2],
                                const double* us, const double* vs);
 // Segment p0-p1 against q0-q1 (OK) or the ray from q0 through q1; each polyline vertex belongs
-// to the segment ending there; parallel segments never meet.
+// to the segment ending there; parallel segments (the sine of their angle below 1e-10) never
+// meet.
 int IsIntersectPlineOK(double p0u, double p0v, double p1u, double p1v, double q0u, double q0v,
                        double q1u, double q1v);
 int IsIntersectPline(double p0u, double p0v, double p1u, double p1v, double q0u, double q0v,

@@ -10,6 +10,7 @@
 #include "bspline/sfree.h"
 #include "bspline/srfclone.h"
 #include "surface/srfsnip.h"
+#include "surface/srfutils.h"
 #include "surface/trimutils.h"
 #include "tests/bspline/trimloops.h"
 #include "tests/support/builders.h"
@@ -203,6 +204,45 @@ TEST_F(Snip, LooseCurvesAreCutOnTheLineAndPlacedOnThePiecesHoldingThem) {
   EXPECT_NEAR(std::min(a[1], b[1]), 0.45, 1e-9);
   EXPECT_NEAR(std::max(a[1], b[1]), 0.6, 1e-12);
   FreeBspline(s);
+}
+
+// Loose curves on a patch whose parameter domain is a millionth wide, or far from zero: each
+// goes whole to the piece on its side of the cut, or is cut on the line; every curve of a piece
+// lies within its domain (the pieces' domains are their own, so the curves are measured there).
+TEST_F(Snip, LooseCurvesOnANarrowDomainGoToTheirSide) {
+  for (const double lo : {0.0, 1e6})
+    for (const double width : {1e-6, 1.0}) {
+      SCOPED_TRACE(::testing::Message() << "domain from " << lo << " width " << width);
+      PatchOptions o;
+      o.umin = o.vmin = lo, o.umax = o.vmax = lo + width;
+      Bspline* s = BuildFunctionPatch(Wave, o);
+      ASSERT_NE(s, nullptr);
+      auto at = [&](std::vector<double> uv) {
+        for (double& x : uv) x = lo + x * width;
+        return uv;
+      };
+      BuildCurveOnSurface(s, 1, at({0.6, 0.2, 0.9, 0.8}));  // wholly on the high side
+      BuildCurveOnSurface(s, 1, at({0.1, 0.3, 0.4, 0.7}));  // wholly on the low side
+      BuildCurveOnSurface(s, 1, at({0.2, 0.5, 0.7, 0.6}));  // across the line
+      Sides sd;
+      ASSERT_EQ(SnipSurfaceBspline(s, lo + 0.5 * width, 1, &sd.low, &sd.high), 1);
+      for (const SnipSide* side : {sd.low, sd.high}) {
+        const auto pieces = sd.Pieces(side);
+        ASSERT_EQ(pieces.size(), 1u);
+        const Bspline* p = pieces[0];
+        EXPECT_EQ(ListItems(p).size(), 2u);
+        const double su = 1e-6 * (p->umax - p->umin), sv = 1e-6 * (p->vmax - p->vmin);
+        for (Bspline* c : ListItems(p)) {
+          double u0 = 0, u1 = 0, v0 = 0, v1 = 0;
+          GetCurveOnSurfMinMaxSurfParams(c, &u0, &u1, &v0, &v1);
+          EXPECT_GE(u0, p->umin - su);
+          EXPECT_LE(u1, p->umax + su);
+          EXPECT_GE(v0, p->vmin - sv);
+          EXPECT_LE(v1, p->vmax + sv);
+        }
+      }
+      FreeBspline(s);
+    }
 }
 
 // Marking a crossing used gives it its loop and takes it out of the search for a region start;
