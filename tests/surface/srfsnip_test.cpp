@@ -689,16 +689,23 @@ TEST_F(Snip, TrimmedFacesOnNarrowOrFarParameterDomainsAreCutAsOnTheUnitSquare) {
 TEST_F(Snip, ACutThroughWhereAHoleTouchesTheOuterLoopIsACut) {
   // A triangular and a pentagonal hole with one corner on the outer loop's bottom side, and a
   // triangle with its corner on the left side, cut through that corner: two crossings at one
-  // place on the line, one of each loop, paired the way the regions run. At sizes 1e-6, 1 and
-  // 1e6 and 1e4 sizes from the origin.
+  // place on the line, one of each loop, paired the way the regions run. Then more loops meeting
+  // on the line: two holes touching at a corner (an hourglass), holes touching the outer loop at
+  // both ends of the line, and a hole touching the outer loop and another hole. At sizes 1e-6, 1
+  // and 1e6 and 1e4 sizes from the origin.
   struct Case {
-    std::vector<double> hole;
+    std::vector<std::vector<double>> holes;
     double t;
     int uCut;
   };
-  const Case cases[] = {{{0.5, 0.0, 0.7, 0.3, 0.3, 0.3}, 0.5, 1},
-                        {{0.3, 0.3, 0.5, 0.0, 0.7, 0.3, 0.7, 0.6, 0.3, 0.6}, 0.5, 1},
-                        {{0.0, 0.4, 0.3, 0.2, 0.3, 0.6}, 0.4, 0}};
+  const Case cases[] = {
+      {{{0.5, 0.0, 0.7, 0.3, 0.3, 0.3}}, 0.5, 1},
+      {{{0.3, 0.3, 0.5, 0.0, 0.7, 0.3, 0.7, 0.6, 0.3, 0.6}}, 0.5, 1},
+      {{{0.0, 0.4, 0.3, 0.2, 0.3, 0.6}}, 0.4, 0},
+      {{{0.3, 0.2, 0.7, 0.2, 0.5, 0.5}, {0.5, 0.5, 0.7, 0.8, 0.3, 0.8}}, 0.5, 1},
+      {{{0.5, 0.0, 0.6, 0.2, 0.4, 0.2}, {0.5, 1.0, 0.4, 0.8, 0.6, 0.8}}, 0.5, 1},
+      {{{0.5, 0.0, 0.6, 0.2, 0.4, 0.2}, {0.5, 0.2, 0.6, 0.4, 0.4, 0.4}}, 0.5, 1},
+      {{{0.0, 0.5, 0.2, 0.4, 0.2, 0.6}, {1.0, 0.5, 0.8, 0.6, 0.8, 0.4}}, 0.5, 0}};
   const std::vector<double> square = {0, 0, 1, 0, 1, 1, 0, 1};
   for (const Case& c : cases)
     for (double size : {1e-6, 1.0, 1e6})
@@ -708,7 +715,7 @@ TEST_F(Snip, ACutThroughWhereAHoleTouchesTheOuterLoopIsACut) {
                                             << " clockwise " << clockwise);
           PatchOptions o;
           o.x0 = far * size, o.x1 = (far + 1) * size, o.y0 = -far * size, o.y1 = (1 - far) * size;
-          CheckCutAreas(square, {c.hole}, o, c.t, c.uCut, clockwise);
+          CheckCutAreas(square, c.holes, o, c.t, c.uCut, clockwise);
         }
 }
 
