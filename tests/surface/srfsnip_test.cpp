@@ -662,7 +662,9 @@ TEST_F(Snip, TrimmedFacesOnNarrowOrFarParameterDomainsAreCutAsOnTheUnitSquare) {
   const std::vector<double> square = {0, 0, 1, 0, 1, 1, 0, 1};
   const Case cases[] = {
       {square,
-       {{0.1, 0.1, 0.3, 0.1, 0.3, 0.3, 0.1, 0.3}, {0.5, 0.5, 0.8, 0.5, 0.7, 0.8}, {0.4, 0.1, 0.9, 0.1, 0.9, 0.3, 0.4, 0.3}}},
+       {{0.1, 0.1, 0.3, 0.1, 0.3, 0.3, 0.1, 0.3},
+        {0.5, 0.5, 0.8, 0.5, 0.7, 0.8},
+        {0.4, 0.1, 0.9, 0.1, 0.9, 0.3, 0.4, 0.3}}},
       {square, {{0.3, 0.3, 0.6, 0.3, 0.6, 0.6, 0.3, 0.6}}},
   };
   struct Domain {
