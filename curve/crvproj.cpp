@@ -192,21 +192,29 @@ int SeamBetween(Bspline* srf, const ProjSample& a, const ProjSample& b) {
   return -1;
 }
 
+// A value x of the closed direction dir lying on its seam takes the seam's side nearer to other.
+void SeamSideOf(const Bspline* srf, int dir, double other, double* x) {
+  const double lo = dir == 0 ? srf->umin : srf->vmin, hi = dir == 0 ? srf->umax : srf->vmax;
+  const double near = 1e-6 * (hi - lo);
+  if (std::fabs(*x - lo) <= near || std::fabs(*x - hi) <= near) *x = other - lo <= hi - other ? lo : hi;
+}
+
 // A sample on a seam of a closed direction takes the seam's side its neighbour lies on (the one
 // before it, the first sample the one after), so that only true crossings of the seam remain
 // between successive samples.
 void SideOfSeams(Bspline* srf, ProjSample* s, int n) {
+  if (n < 2) return;
   for (int dir = 0; dir < 2; ++dir) {
     if (!ClosedIn(srf, dir)) continue;
-    const double lo = dir == 0 ? srf->umin : srf->vmin, hi = dir == 0 ? srf->umax : srf->vmax;
-    const double near = 1e-6 * (hi - lo);
-    for (int i = 0; i < n; ++i) {
-      double& x = Coord(s[i], dir);
-      if (!(std::fabs(x - lo) <= near || std::fabs(x - hi) <= near) || n < 2) continue;
-      const double other = Coord(s[i == 0 ? 1 : i - 1], dir);
-      x = other - lo <= hi - other ? lo : hi;
-    }
+    for (int i = 0; i < n; ++i) SeamSideOf(srf, dir, Coord(s[i == 0 ? 1 : i - 1], dir), &Coord(s[i], dir));
   }
+}
+
+// An edge crossing q on a seam takes the side of the sample beside it in its run.
+ProjSample CrossingBeside(Bspline* srf, const ProjSample& beside, ProjSample q) {
+  for (int dir = 0; dir < 2; ++dir)
+    if (ClosedIn(srf, dir)) SeamSideOf(srf, dir, dir == 0 ? beside.u : beside.v, &Coord(q, dir));
+  return q;
 }
 
 // The direction whose parameter is free at the foot of a sample on a side of srf collapsed to
@@ -842,12 +850,20 @@ BsplineList* SurfCurveProjectClosestGeometry(Bspline* srf, Bspline* curve, int s
                                          kEdgeSteps, s[i - 1].state, &grid.x, &grid.y,
                                          &grid.z) != 0)
         return nullptr;
+      // A crossing on a seam lies on either side of it: each run takes the side of the sample
+      // beside it in the run (the one before when it ends there, the one after when it starts).
+      const ProjSample crossing = {cu, cv, ct, 1};
+      const ProjSample before = k > 0 ? ProjSample{ru[k - 1], rv[k - 1], rt[k - 1], 1} : s[i - 1];
       if (s[i - 1].state == 1 || !separate) {
-        push(cu, cv, ct);
+        const ProjSample end = CrossingBeside(srf, before, crossing);
+        push(end.u, end.v, ct);
         if (k >= 2 && !makePiece()) return nullptr;
       }
       k = 0;
-      if (s[i].state == 1 || !separate) push(cu, cv, ct);
+      if (s[i].state == 1 || !separate) {
+        const ProjSample start = CrossingBeside(srf, s[i], crossing);
+        push(start.u, start.v, ct);
+      }
     }
     const bool both = s[i].state == 1 && s[i - 1].state == 1;
     // A pole passed between the samples: the curve ends on it and the next starts there. Its

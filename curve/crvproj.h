@@ -28,7 +28,8 @@ struct Cloud;
 // size, weights in one ratio) the projection goes the short way across a seam (a foot held on
 // the seam is sought again from its other side, and the seam is no edge), and where it crosses
 // the seam it is split there in either mode: a curve in the parameter plane stays within the domain, so the joined mode then
-// returns one curve per stretch between seam crossings. reserved is not read. Each piece
+// returns one curve per stretch between seam crossings; an edge crossing that lies on a seam
+// takes the seam's side of the samples beside it in its stretch. reserved is not read. Each piece
 // is within tol of the projection along its whole length: it is checked at the quarter steps
 // between its samples (projected anew) and fitted again with every point it missed added to its
 // samples, for at most twelve rounds and sixteen times the samples; a piece the check still

@@ -124,8 +124,8 @@ void MarkFilUsedField(TArrayList* list, double t);
 // (bu, bv) span in the other parameter. Orientation 1 runs edge 0 and 1 towards larger
 // parameters and edges 2 and 3 towards smaller; any other orientation the other way. The curve
 // is owned by the surface and appended to *list (started when empty) and to the surface's
-// curve list; nothing is made when its ends coincide within 1e-4, and a list node that cannot
-// be allocated stops it quietly.
+// curve list; nothing is made when its ends lie within 1e-4 of the domain's ranges, and a list
+// node that cannot be allocated stops it quietly.
 void CreateBndryCurve(Bspline* surface, int edge, int orientation, BsplineList** list, double au,
                       double av, double bu, double bv, int whole);
 

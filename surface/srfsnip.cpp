@@ -314,6 +314,11 @@ namespace {
 double CurveStartPar(const Bspline* c) { return c->knotsU[c->degreeU]; }
 double CurveEndPar(const Bspline* c) { return c->knotsU[c->degreeU + c->interiorU + 1]; }
 
+// A sample of a 2D curve no farther than this share of the cut direction's range past the line
+// counts as lying on the line's low side: corners put on the line by the loop's own construction
+// stay there. A share, not a length, so that a domain of any width and place is cut alike.
+const double kOnLineShare = 1e-3;
+
 // The coordinate across the cut (u for a u cut) and the one along it.
 double AcrossCut(const double uv[2], int uCut) { return uCut ? uv[0] : uv[1]; }
 double AlongCut(const double uv[2], int uCut) { return uCut ? uv[1] : uv[0]; }
@@ -407,10 +412,12 @@ int DivideCurveIntoPortions(Bspline* curve, Bspline* lowPiece, Bspline* highPiec
   const double lo = uCut ? lowPiece->umin : lowPiece->vmin;
   const double hi = uCut ? lowPiece->umax : lowPiece->vmax;
   const double tol = 1e-6 * (hi - lo);
+  const double onLine =
+      kOnLineShare * (uCut ? highPiece->umax - lowPiece->umin : highPiece->vmax - lowPiece->vmin);
   CutSampleParams(curve, ts.get());
   for (int i = 0; i < n; ++i) {
     cs[i] = CoordAt(curve, ts[i], uCut);
-    side[i] = cs[i] >= lo - 0.001 && cs[i] <= hi + 0.001 ? 1 : 2;
+    side[i] = cs[i] >= lo - onLine && cs[i] <= hi + onLine ? 1 : 2;
   }
   // A portion goes to the piece of its side and to that side's list.
   auto hand = [&](Bspline* part, int s) {
@@ -523,8 +530,11 @@ int CheckAndSnipCurvesToSurfs(Bspline* srf, double t, int uCut, Bspline* lowPiec
       dropLists();
       return -2;
     }
-    const bool low = uCut ? CheckCurveBoundsUV(copy, srf->umin, t, srf->vmin, srf->vmax, 1)
-                          : CheckCurveBoundsUV(copy, srf->umin, srf->umax, srf->vmin, t, 0);
+    // A curve that does not cross the line lies on one side of it: low when its box ends by the line.
+    double cu0 = 0, cu1 = 0, cv0 = 0, cv1 = 0;
+    GetCurveOnSurfMinMaxSurfParams(copy, &cu0, &cu1, &cv0, &cv1);
+    const bool low = uCut ? cu1 - t <= kOnLineShare * (srf->umax - srf->umin)
+                          : cv1 - t <= kOnLineShare * (srf->vmax - srf->vmin);
     PutBsplToSurfCrvList(copy, low ? lowPiece : highPiece);
     if (KernelFailed()) {
       FreeBspline(copy);
@@ -702,6 +712,60 @@ bool InsertCrossing(SnipCrossingList* list, BsplineList* curveNode, int flag, do
   return true;
 }
 
+// Crossings at one place along the line (within tol), as where a hole touches the outer loop at
+// a corner on the line, are put in the order the walk pairs them: around a side's regions the
+// boundary enters and leaves the side in turn along the line, so the flags alternate. The turn
+// is taken from a crossing that has its place to itself; a group whose flags cannot follow it
+// stays as it was. false when memory ran out.
+bool AlternateTiedCrossings(SnipCrossingList* list, double tol) {
+  const int n = list->count;
+  if (n < 3) return true;
+  TrackingScope scope;
+  SnipCrossing** at = MallocArray<SnipCrossing*>(n);
+  if (!at || KernelFailed()) return false;
+  int m = 0;
+  for (SnipCrossing* c = list->first; c && m < n; c = c->next) at[m++] = c;
+  auto tied = [&](int i, int j) { return std::fabs(at[i]->coord - at[j]->coord) <= tol; };
+  int anchor = -1;
+  for (int i = 0; i < m && anchor < 0; ++i)
+    if ((i == 0 || !tied(i, i - 1)) && (i + 1 == m || !tied(i, i + 1))) anchor = i;
+  if (anchor < 0) return true;
+  auto expected = [&](int i) {
+    const int f = at[anchor]->flag;
+    return (i - anchor) % 2 == 0 ? f : 3 - f;
+  };
+  for (int g = 0; g < m;) {
+    int e = g + 1;
+    while (e < m && tied(e, e - 1)) ++e;
+    // Place the group's crossings on the flags expected at its positions, keeping the order of
+    // those with one flag; the group is left alone when its flags do not match them.
+    int want1 = 0, have1 = 0;
+    for (int i = g; i < e; ++i) {
+      want1 += expected(i) == 1;
+      have1 += at[i]->flag == 1;
+    }
+    if (e - g > 1 && want1 == have1) {
+      SnipCrossing* group[2][8];
+      int count[2] = {0, 0};
+      if (e - g <= 8) {
+        for (int i = g; i < e; ++i) {
+          const int k = at[i]->flag == 1 ? 0 : 1;
+          group[k][count[k]++] = at[i];
+        }
+        int taken[2] = {0, 0};
+        for (int i = g; i < e; ++i) {
+          const int k = expected(i) == 1 ? 0 : 1;
+          at[i] = group[k][taken[k]++];
+        }
+      }
+    }
+    g = e;
+  }
+  for (int i = 0; i < m; ++i) at[i]->next = i + 1 < m ? at[i + 1] : nullptr;
+  list->first = at[0];
+  return true;
+}
+
 // The node after `node` in its loop, the loop's first after its last.
 BsplineList* NextInLoop(BsplineList* node, TrimList* loop) {
   return node->next ? node->next : loop->loopCurves;
@@ -757,7 +821,8 @@ int FindCurveIntersectionParams(Bspline* curve, int uCut, Bspline* srf, double t
   }
   CutSampleParams(curve, ts.get());
   for (int i = 0; i < n; ++i) cs[i] = CoordAt(curve, ts[i], uCut);
-  auto side = [&](int i) { return cs[i] - t <= 0.001 ? 1 : 2; };
+  const double onLine = kOnLineShare * (uCut ? srf->umax - srf->umin : srf->vmax - srf->vmin);
+  auto side = [&](int i) { return cs[i] - t <= onLine ? 1 : 2; };
   const double t0 = CurveStartPar(curve), t1 = CurveEndPar(curve);
   const double ends = 1e-6 * (t1 - t0);
   int m = 0;
@@ -798,7 +863,9 @@ int GetInOutListForTrimCurves(Bspline* srf, double t, int uCut, SnipCrossingList
                               SnipCrossingList* highList) {
   FreeCrossings(lowList);
   FreeCrossings(highList);
+  // Across the line and along it: each a share of its own direction's range.
   const double tol = 1e-6 * (uCut ? srf->umax - srf->umin : srf->vmax - srf->vmin);
+  const double alongTol = 1e-6 * (uCut ? srf->vmax - srf->vmin : srf->umax - srf->umin);
   for (TrimList* loop = srf->trims; loop; loop = loop->next) {
     int m = 0;
     for (BsplineList* node = loop->loopCurves; node; node = node->next) ++m;
@@ -885,7 +952,7 @@ int GetInOutListForTrimCurves(Bspline* srf, double t, int uCut, SnipCrossingList
       Crossings &in = all[a], &out = all[(a + 1) % m];
       const int e = endOnLine(in, false), b = endOnLine(out, true);
       bool made = true;
-      if (e >= 0 && b >= 0 && (m > 1 || e != b) && std::fabs(in.coords[e] - out.coords[b]) <= tol) {
+      if (e >= 0 && b >= 0 && (m > 1 || e != b) && std::fabs(in.coords[e] - out.coords[b]) <= alongTol) {
         in.kinds[e] = out.kinds[b] = 0;
       } else if (b >= 0 && in.node != out.node) {
         made = add(in, CurveEndPar(in.node->item), out.coords[b], out.flags[b], out.kinds[b] == 1 ? 2 : 1);
@@ -922,6 +989,8 @@ int GetInOutListForTrimCurves(Bspline* srf, double t, int uCut, SnipCrossingList
     }
     release();
   }
+  if (!AlternateTiedCrossings(lowList, alongTol) || !AlternateTiedCrossings(highList, alongTol))
+    return -2;
   return 0;
 }
 
@@ -939,11 +1008,18 @@ int FindNextParam(BsplineList* curveNode, SnipCrossing* firstCrossing, double t,
 
 void FindNextInParam(SnipCrossingList* crossings, double coord, double* coordOut, double* param,
                      BsplineList** curveNode, int leaving) {
-  SnipCrossing* at = crossings->first;
+  // The crossing of *curveNode at *param when it is listed at coord (several may share the
+  // place), else the first at coord.
+  SnipCrossing* at = nullptr;
   SnipCrossing* before = nullptr;
-  while (at && at->coord != coord) {
-    before = at;
-    at = at->next;
+  for (SnipCrossing *c = crossings->first, *prev = nullptr; c && !at; prev = c, c = c->next)
+    if (c->coord == coord && c->curveNode == *curveNode && c->param == *param) at = c, before = prev;
+  if (!at) {
+    at = crossings->first;
+    while (at && at->coord != coord) {
+      before = at;
+      at = at->next;
+    }
   }
   if (!at) return;
   SnipCrossing* to = at;
@@ -1000,7 +1076,7 @@ void MarkIsUsedField(SnipCrossingList* crossings, double param, TrimList* loop) 
 // (flag 1) or leaving (flag 2) the side. From an entering crossing the walk follows the trim
 // loop to the next crossing on it (a leaving one), collecting the curves and parts in between
 // for the current piece, then jumps along the line to the neighbouring crossing, which enters
-// again, until it is back at the coordinate where the region started. An unused entering
+// again, until it is back at the crossing where the region started. An unused entering
 // crossing then starts the next region, on a new piece. Every step uses up an entering
 // crossing, so a walk that takes more steps than there are crossings can never close: -2.
 int DivideTrimCurvesIntoPortions(Bspline* srf, SnipCrossingList* crossings, SnipSide** side,
@@ -1033,7 +1109,8 @@ int DivideTrimCurvesIntoPortions(Bspline* srf, SnipCrossingList* crossings, Snip
     }
     if (!found) return -2;
   }
-  double startCoord = coord;
+  double startCoord = coord, startParam = param;
+  BsplineList* startNode = node;
   BsplineList* collected = nullptr;
   auto collect = [&](Bspline* part) {
     AppendBsplToSurfCrvList(part, current->piece);
@@ -1067,15 +1144,19 @@ int DivideTrimCurvesIntoPortions(Bspline* srf, SnipCrossingList* crossings, Snip
       node = NextInLoop(node, loop);
       from = CurveStartPar(node->item) - 1e-6 * (CurveEndPar(node->item) - CurveStartPar(node->item));
     }
-    if (!reached) {
+    // Along its loop a region's boundary leaves the side at the next crossing; another one
+    // entering there means crossings that do not describe the side's regions.
+    if (!reached || (flag != 2 && (node != startNode || next != startParam))) {
       FreeListNodes(collected);
       return -2;
     }
     MarkCrossing(crossings, node, next, loop);
-    // Along the line to the neighbouring crossing.
+    // Along the line to the neighbouring crossing; the region is closed at the crossing it
+    // started from (another at the same place along the line belongs to another stretch).
     double reachedCoord = nextCoord;
+    param = next;
     FindNextInParam(crossings, nextCoord, &reachedCoord, &param, &node, leaving);
-    if (reachedCoord != startCoord) continue;
+    if (reachedCoord != startCoord || node != startNode || param != startParam) continue;
     current->curves = collected;
     collected = nullptr;
     GetCurveListExtremes(current->curves, &current->umin, &current->umax, &current->vmin,
@@ -1092,6 +1173,8 @@ int DivideTrimCurvesIntoPortions(Bspline* srf, SnipCrossingList* crossings, Snip
     current = fresh;
     ++(*side)->count;
     startCoord = coord;
+    startParam = param;
+    startNode = node;
   }
 }
 
@@ -1117,8 +1200,9 @@ int GetSurfaceForTheCurve(double umin, double umax, double vmin, double vmax, Sn
   for (int s = 0; s < 2; ++s) {
     for (SnipPiece* n = (s == 0 ? low : high)->first; n; n = n->next) {
       if (!n->piece) continue;
-      const double su = s == 0 ? 0.001 : 1e-6 * (n->piece->umax - n->piece->umin);
-      const double sv = s == 0 ? 0.001 : 1e-6 * (n->piece->vmax - n->piece->vmin);
+      const double share = s == 0 ? kOnLineShare : 1e-6;
+      const double su = share * (n->piece->umax - n->piece->umin);
+      const double sv = share * (n->piece->vmax - n->piece->vmin);
       const double bu0 = n->curves ? n->umin : n->piece->umin;
       const double bu1 = n->curves ? n->umax : n->piece->umax;
       const double bv0 = n->curves ? n->vmin : n->piece->vmin;

@@ -179,7 +179,8 @@ int FindCurveIntersectionParams(Bspline* curve, int uCut, Bspline* srf, double t
 // The crossing lists of every trim curve of srf; both lists are emptied first. A loop's corner
 // on the line is one crossing where the loop passes through it (on the side each curve lies
 // on: the curve arriving at it from one side, the one leaving into the other) and none where
-// the loop only touches the line there. 0 or -2.
+// the loop only touches the line there. Crossings at one place along the line (1e-6 of the
+// range) are ordered so that entering and leaving alternate along the line. 0 or -2.
 int GetInOutListForTrimCurves(Bspline* srf, double t, int uCut, SnipCrossingList* lowList,
                               SnipCrossingList* highList);
 // Inserts one curve's n crossings (ascending in coord) into the lists: kinds 1 and 3 into the
@@ -193,7 +194,8 @@ int DivideTrimCurvesIntoPortions(Bspline* srf, SnipCrossingList* crossings, Snip
 // 1 and the crossing on the curve with the smallest parameter above t, else 0.
 int FindNextParam(BsplineList* curveNode, SnipCrossing* firstCrossing, double t, double* param,
                   int* flag, double* coord);
-// The neighbour along the line of the crossing at coord (see the walk).
+// The neighbour along the line of the crossing at coord (see the walk): of the crossing of
+// *curveNode at *param when it is listed there, else of the first at coord.
 void FindNextInParam(SnipCrossingList* crossings, double coord, double* coordOut, double* param,
                      BsplineList** curveNode, int leaving);
 // 1 and the first unused entering crossing, else 0.
@@ -210,7 +212,7 @@ int PlaceOtherTrimCurves(SnipSide* low, SnipSide* high, SnipCrossingList* lowCro
                          SnipCrossingList* highCrossings, Bspline* srf);
 int IsTrimCurveUsedBefore(TrimList* loop, SnipCrossingList* lowCrossings,
                           SnipCrossingList* highCrossings);
-// 1 and the piece whose box holds the given box (low side first, 0.001 slack; then the high
-// side, 1e-6 of the piece's ranges), else 0.
+// 1 and the piece whose box holds the given box (low side first, 0.001 of the piece's ranges
+// slack; then the high side, 1e-6 of them), else 0.
 int GetSurfaceForTheCurve(double umin, double umax, double vmin, double vmax, SnipSide* low,
                           SnipSide* high, Bspline** piece, SnipPiece** node);

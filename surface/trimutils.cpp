@@ -190,7 +190,7 @@ int GetTrimCurveOfTrimPiece(const BsplineList* node, TrimList* loops, TrimList**
 
 int CountTrimCurves(const Bspline* srf) { return CountTrimLoops(srf); }
 
-int FindTrimCurveDirection(Bspline*, TrimList* loop) {
+int FindTrimCurveDirection(Bspline* srf, TrimList* loop) {
   // A loop without curves has no direction; callers treat -2 as a failure.
   if (!loop || !loop->loopCurves) return -2;
   constexpr int kN = 50;
@@ -200,6 +200,9 @@ int FindTrimCurveDirection(Bspline*, TrimList* loop) {
   if (!u || !v || KernelFailed()) return -2;
   double maxU = -kNoValue;
   int result = 1;
+  // A curve flatter in v than this is horizontal: 1e-6 of the surface's v range, so that a
+  // domain of any width is read alike (1e-6 itself without a surface).
+  const double flat = srf && srf->kind == 2 ? 1e-6 * (srf->vmax - srf->vmin) : 1e-6;
   for (const BsplineList* n = loop->loopCurves; n; n = n->next) {
     const Bspline* c = n->item;
     const double t0 = CurveStart(c), t1 = CurveEnd(c);
@@ -222,7 +225,7 @@ int FindTrimCurveDirection(Bspline*, TrimList* loop) {
       if (v[i] > v[m]) m = i;
       if (v[i] < vLo) vLo = v[i];
     }
-    if (v[m] - vLo > 1e-6) {
+    if (v[m] - vLo > flat) {
       const int j = NextDiffering(v, kN, k);
       result = j >= 0 && v[k] < v[j] ? 2 : 1;
     } else {
@@ -326,14 +329,15 @@ void GetAllTrimArrays(const Bspline* srf, double*** us, double*** vs) { TrimLoop
 namespace {
 
 // Where segment p0-p1 (s from p1 at 0 to p0 at 1) meets the line through q0, q1 (t from q1 at 0
-// to q0 at 1): false for parallel segments or s outside [0, 1); a vertex belongs to the segment
-// that ends there.
+// to q0 at 1): false for parallel segments (the sine of their angle below 1e-10, so that a
+// parameter domain of any width is read alike) or s outside [0, 1); a vertex belongs to the
+// segment that ends there.
 bool PlineCrossing(double p0u, double p0v, double p1u, double p1v, double q0u, double q0v, double q1u,
                    double q1v, double* t) {
   const double dpu = p0u - p1u, dpv = p0v - p1v, dqu = q0u - q1u, dqv = q0v - q1v;
   const double ru = p1u - q1u, rv = p1v - q1v;
   const double d = dqv * dpu - dqu * dpv;
-  if (std::fabs(d) < 1e-10) return false;
+  if (!(std::fabs(d) >= 1e-10 * std::hypot(dpu, dpv) * std::hypot(dqu, dqv)) || d == 0.0) return false;
   const double s = (rv * dqu - dqv * ru) / d;
   *t = (rv * dpu - ru * dpv) / d;
   return s >= 0.0 && s < 1.0;
@@ -1185,7 +1189,10 @@ void MakeBoxSideCurve(Bspline* srf, int edge, int orientation, BsplineList** lis
     default: a[1] = b[1] = srf->vmin, a[0] = u1, b[0] = u0; break;
   }
   if (orientation != 1) std::swap(a, b);
-  if (std::fabs(a[0] - b[0]) < 1e-4 && std::fabs(a[1] - b[1]) < 1e-4) return;
+  // Shorter than 1e-4 of the domain in both directions: a gap of round-off, no edge to fill.
+  if (std::fabs(a[0] - b[0]) < 1e-4 * (srf->umax - srf->umin) &&
+      std::fabs(a[1] - b[1]) < 1e-4 * (srf->vmax - srf->vmin))
+    return;
   Bspline* c = nullptr;
   {
     UntrackedScope owned;  // the surface owns the curve from here on
@@ -1225,13 +1232,14 @@ void ChainEnds(BsplineList* chain, double start[2], double end[2]) {
 }
 
 // The box side a point lies on (0 u-min, 3 v-min, 2 u-max, 1 v-max; at a corner the later
-// test wins), within 0.001 in the parameter; -1 for none.
+// test wins), within 0.001 of the parameter's range; -1 for none.
 int BoxSide(const Bspline* s, const double p[2]) {
+  const double tu = 0.001 * (s->umax - s->umin), tv = 0.001 * (s->vmax - s->vmin);
   int side = -1;
-  if (std::fabs(p[0] - s->umin) < 0.001) side = 0;
-  if (std::fabs(p[1] - s->vmin) < 0.001) side = 3;
-  if (std::fabs(p[0] - s->umax) < 0.001) side = 2;
-  if (std::fabs(p[1] - s->vmax) < 0.001) side = 1;
+  if (std::fabs(p[0] - s->umin) < tu) side = 0;
+  if (std::fabs(p[1] - s->vmin) < tv) side = 3;
+  if (std::fabs(p[0] - s->umax) < tu) side = 2;
+  if (std::fabs(p[1] - s->vmax) < tv) side = 1;
   return side;
 }
 

@@ -36,7 +36,8 @@ int IsTrimPiece(const Bspline* crv);
 int GetTrimCurveOfTrimPiece(const BsplineList* node, TrimList* loops, TrimList** out);
 int CountTrimCurves(const Bspline* srf);
 // Direction of the loop by its rightmost interior sample (50 per curve): 1 or 2; -2 on an
-// allocation failure or a loop without curves.
+// allocation failure or a loop without curves. A curve flatter in v than 1e-6 of srf's v range
+// (1e-6 without srf) is read as horizontal.
 int FindTrimCurveDirection(Bspline* srf, TrimList* loop);
 // Reverses every curve and the order of the loop, so it runs the other way.
 void ReverseTrimCurveBsplines(TrimList* loop);
@@ -73,7 +74,8 @@ int Curve2IntersectCount(const Bspline* crv, int count, const double q0[2], cons
 int Curve2IntersectArraysCount(const Bspline* crv, int count, const double q0[2], const double q1[2],
                                const double* us, const double* vs);
 // Segment p0-p1 against q0-q1 (OK) or the ray from q0 through q1; each polyline vertex belongs
-// to the segment ending there; parallel segments never meet.
+// to the segment ending there; parallel segments (the sine of their angle below 1e-10) never
+// meet.
 int IsIntersectPlineOK(double p0u, double p0v, double p1u, double p1v, double q0u, double q0v,
                        double q1u, double q1v);
 int IsIntersectPline(double p0u, double p0v, double p1u, double p1v, double q0u, double q0v,
@@ -209,7 +211,7 @@ void MarkCrossingUsed(TArrayList* list, double t);
 // parameter box, over the whole side (whole nonzero) or over the stretch the two points span in
 // the other parameter. Orientation 1 runs edge 0 up in v, 1 up in u, 2 down in v, 3 down in u;
 // any other the opposite way. Owned by the surface, at the tail of *list and of its curve list;
-// nothing for coinciding ends (1e-4) or when a node cannot be allocated.
+// nothing for ends within 1e-4 of the domain's ranges or when a node cannot be allocated.
 void MakeBoxSideCurve(Bspline* srf, int edge, int orientation, BsplineList** list, double au,
                       double av, double bu, double bv, int whole);
 
@@ -226,8 +228,8 @@ int PointInPolygonByFarPoint(double px, double py, double qx, double qy, const d
 
 // Trims the chain's owner to the portion the pick point (pu, pv) selects. A closed chain (ends
 // within GlobalTrimGapTol) becomes a hole when the pick lies outside it, else an outer loop; an
-// open chain must run from a side of the parameter box to a side (0.001 in the parameter), and
-// the box sides that close the picked portion are added to it. A surface with trim loops
+// open chain must run from a side of the parameter box to a side (0.001 of the parameter's
+// range), and the box sides that close the picked portion are added to it. A surface with trim loops
 // first has the portion cut out of them. Returns ConstructTrimCurveList's result (0, -1, -2);
 // -2 for a null chain, an open chain whose ends are not on the box, or on failure.
 int ConstructSurfBndryPortionTrim(BsplineList* chain, float pu, float pv, int hole, int selfTest,

@@ -561,3 +561,56 @@ TEST_F(ProjectionTest, AProjectionIsWithinItsToleranceOrRefused) {
   }
 }
 }  // namespace
+
+namespace {
+
+// A line beside a cylinder's seam running off its bottom or top edge: the projection is the
+// stretch of the seam line down to (or up to) the edge. The crossing found at that corner of
+// the seam and the edge may come back on either side of the seam; the piece keeps the side of
+// the samples it joins, so it runs along the seam (every control point on it) and not round the
+// cylinder to the other side. At every size and place.
+TEST_F(ProjectionTest, ACurveLeavingOverAnEdgeAtTheSeamEndsOnItsOwnSideOfTheSeam) {
+  struct Line {
+    double radius, z0, z1, end;  // from height z0 to z1 at the radius; the projection ends at `end`
+  };
+  const Line lines[] = {{0.55, 0.5, -0.5, 0.0}, {0.45, 0.4, 1.6, 1.0}};
+  for (const Place& pl : EveryPlace())
+    for (const Line& line : lines)
+      for (int separate : {1, 0}) {
+        SCOPED_TRACE(Where(pl) << " radius " << line.radius << " separate " << separate);
+        BsplineKeeper keep;
+        const double c0[3] = {0, 0, 0}, c1[3] = {0, 0, 1}, side[3] = {0.5, 0, 0};
+        Bspline* srf = keep(CreateCylinderWithCensAndPoint(c0, c1, side));
+        Bspline* c = keep(BuildCurve(1, 3, {line.radius, 0, line.z0, line.radius, 0, line.z1}));
+        ASSERT_TRUE(srf && c);
+        pl.Map(srf);
+        pl.Map(c);
+        const double tol = 1e-4 * pl.size;
+        std::vector<Bspline*> got = Items(SurfCurveProjectClosestGeometry(srf, c, 0, tol, 0, separate));
+        ASSERT_EQ(got.size(), 1u);
+        Bspline* piece = got[0];
+        for (int i = 0; i < NumCtrlU(piece); ++i) {
+          EXPECT_TRUE(piece->X[0][i] == piece->X[0][0]) << "off the seam line at " << i;
+          EXPECT_GE(piece->Y[0][i], srf->vmin - 1e-9);
+          EXPECT_LE(piece->Y[0][i], srf->vmax + 1e-9);
+        }
+        double worst = 0.0;
+        for (int i = 0; i <= 100; ++i) {
+          double q[3];
+          EvalCrvOnSrfCoord(srf, piece, piece->umin + (piece->umax - piece->umin) * i / 100.0, 0, q);
+          pl.Unmap(q, q);
+          const double lo = std::min(line.z0, line.end), hi = std::max(line.z0, line.end);
+          worst = std::max(worst, std::hypot(std::hypot(q[0] - 0.5, q[1]), std::max({lo - q[2], q[2] - hi, 0.0})));
+        }
+        EXPECT_LT(worst, 1.5e-4);
+        double a[3], b[3];
+        EvalCrvOnSrfCoord(srf, piece, piece->umin, 0, a);
+        EvalCrvOnSrfCoord(srf, piece, piece->umax, 0, b);
+        pl.Unmap(a, a);
+        pl.Unmap(b, b);
+        EXPECT_NEAR(a[2], line.z0, 1e-4);
+        EXPECT_NEAR(b[2], line.end, 1e-4);
+      }
+}
+
+}  // namespace

@@ -29,7 +29,19 @@ using Distance = std::function<double(const double p[3])>;
 
 // Two exact surfaces, oriented so that the ball lies where both normals point, with their
 // distance functions; the kinds of pair the fillet traces are tried on.
-enum Kind { kCrossingCylinders, kConeAndPlane, kSphereAndCylinder, kOpenAcrossASeam, kPlaneAndCylinder, kInsideACylinder };
+enum Kind {
+  kStripAndCylinder,
+  kStripInsideACylinder,
+  kSphereOverAPlane,
+  kSphereUnderAPlane,
+  kSphereInACylinder,
+  kCrossingCylinders,
+  kConeAndPlane,
+  kSphereAndCylinder,
+  kOpenAcrossASeam,
+  kPlaneAndCylinder,
+  kInsideACylinder
+};
 
 struct Pair {
   BsplineKeeper keep;
@@ -41,7 +53,32 @@ struct Pair {
   Pair(Kind kind, const Place& place) : at(place) {
     const double O[3] = {-1, -1, 0}, wide[3] = {-2, -2, 0}, low[3] = {-1, -1, -0.2}, e2x[3] = {2, 0, 0},
                  e2y[3] = {0, 2, 0}, e4x[3] = {4, 0, 0}, e4y[3] = {0, 4, 0};
+    const double strip[3] = {-0.4, -1, 0}, stripBack[3] = {-0.4, 1, 0}, e08x[3] = {0.8, 0, 0}, e2yBack[3] = {0, -2, 0};
+    const double high[3] = {-2, -2, 0.3}, highBack[3] = {-2, 2, 0.3}, e4yBack[3] = {0, -4, 0};
     switch (kind) {
+      case kStripAndCylinder:      // the strip |x| <= 0.4, |y| <= 1 of z = 0 and the cylinder of radius 0.5 about z
+      case kStripInsideACylinder:  // the same, facing down, and the cylinder facing in: the ball inside
+        S1 = keep(kind == kStripAndCylinder ? shapes::Plane(strip, e08x, e2y, at)
+                                            : shapes::Plane(stripBack, e08x, e2yBack, at));
+        S2 = keep(kind == kStripAndCylinder ? shapes::Cylinder(kZ, kX, 0.5, -1, 1, at)
+                                            : shapes::Cylinder(kZ, kX, 0.5, 1, -1, at));
+        d1 = [](const double* p) { return std::fabs(p[2]); };
+        d2 = [](const double* p) { return std::fabs(std::hypot(p[0], p[1]) - 0.5); };
+        break;
+      case kSphereOverAPlane:   // the plane z = 0.3 and the unit sphere, the ball above the plane
+      case kSphereUnderAPlane:  // the plane facing down: the ball below it, round the sphere's middle
+        S1 = keep(kind == kSphereOverAPlane ? shapes::Plane(high, e4x, e4y, at)
+                                            : shapes::Plane(highBack, e4x, e4yBack, at));
+        S2 = keep(shapes::Sphere(1.0, at));
+        d1 = [](const double* p) { return std::fabs(p[2] - 0.3); };
+        d2 = [](const double* p) { return std::fabs(std::hypot(p[0], p[1], p[2]) - 1.0); };
+        break;
+      case kSphereInACylinder:  // the unit sphere and the cylinder of radius 0.5 about z (|z| <= 1.2), facing in
+        S1 = keep(shapes::Sphere(1.0, at));
+        S2 = keep(shapes::Cylinder(kZ, kX, 0.5, 1.2, -1.2, at));
+        d1 = [](const double* p) { return std::fabs(std::hypot(p[0], p[1], p[2]) - 1.0); };
+        d2 = [](const double* p) { return std::fabs(std::hypot(p[0], p[1]) - 0.5); };
+        break;
       case kCrossingCylinders:  // radius 0.5 about z and 0.3 about x: two loops
         S1 = keep(shapes::Cylinder(kZ, kX, 0.5, -1, 1, at));
         S2 = keep(shapes::Cylinder(kX, kY, 0.3, -1, 1, at));
@@ -291,6 +328,87 @@ TEST_F(FilletBall, RearrangedTraceIsFilletedInItsRunningOrder) {
   }
   FreeTrace(out);
   FreeTrace(in);
+}
+
+// A plane z = 0.3 cutting the unit sphere, the ball above the plane or below it (both outside
+// the sphere), from 0.01 to twice the sphere's radius, at everyday sizes too: every pair of the
+// circle on the ball. And the ball inside a cylinder of radius 0.5 about z standing on the sphere:
+// its centre lies at 0.5 - r from the axis and 1 + r from the sphere's centre, so its contact on
+// the wall is at height sqrt((1 + r)^2 - (0.5 - r)^2) = sqrt(0.75 + 3 r), on the wall (|z| <= 1.2)
+// exactly for r <= 0.23: every node gets its pair just below that, none just above, with the reason.
+TEST_F(FilletBall, SphereAgainstAPlaneOrInsideACylinderMeetsTheBallsClosedForm) {
+  std::vector<Place> places = Placements();
+  places.push_back(places[1]);
+  places.back().scale = 0.05;
+  const std::vector<std::pair<Kind, std::vector<double>>> cases = {
+      {kSphereOverAPlane, {0.01, 0.5, 2.0}},
+      {kSphereUnderAPlane, {0.01, 0.3}},
+      {kSphereInACylinder, {0.05, 0.229, 0.231}}};
+  for (const Place& at : places)
+    for (const auto& [kind, radii] : cases) {
+      const Pair c(kind, at);
+      IntersectionTraceList* list = MallocIntersectionTraceList();
+      ASSERT_EQ(NewIntersect(c.S1, c.S2, list, 0.01, 1e-7), 0);
+      EXPECT_GE(list->count, 1);
+      IntersectionTrace* t = list->head;
+      for (int b = 0; b < list->count; ++b, t = t->next)
+        for (double r : radii) {
+          SCOPED_TRACE(::testing::Message() << "kind " << kind << " scale " << at.scale << " branch " << b
+                                            << " r " << r);
+          const bool fits = kind != kSphereInACylinder || r < 0.23;
+          const size_t said = Messages().size();
+          int rc = 0;
+          IntersectionTrace* out = Fillet(c, t, r, &rc);
+          EXPECT_EQ(rc, fits ? 0 : -2);
+          EXPECT_EQ(out->nodeCount, fits ? t->nodeCount : 0);
+          EXPECT_LT(OffBall(c, out), 1e-6 * c.size);
+          if (!fits) {
+            EXPECT_NE(Messages().find("only beyond their edges", said), std::string::npos);
+          }
+          FreeTrace(out);
+        }
+      FreeIntersectionTraceList(list);
+    }
+}
+
+// The strip |x| <= 0.4 of the plane z = 0 cuts the cylinder of radius 0.5 about z in two arcs
+// that end on the strip's edges. Outside the cylinder the ball's contact on the plane lies at
+// 0.5 + r from the axis in the node's direction, on the strip only where that stays within
+// |x| <= 0.4: the trace keeps exactly those nodes (an unbroken stretch in the middle) and says
+// where it stops; inside (contact at 0.5 - r) every node has its ball.
+TEST_F(FilletBall, ABranchEndingOnAnEdgeKeepsTheNodesWhoseBallTouchesTheFaces) {
+  for (const Place& at : Placements())
+    for (const Kind kind : {kStripAndCylinder, kStripInsideACylinder})
+      for (double r : {0.001, 0.05}) {
+        const Pair c(kind, at);
+        IntersectionTraceList* list = MallocIntersectionTraceList();
+        ASSERT_EQ(NewIntersect(c.S1, c.S2, list, 0.01, 1e-7), 0);
+        EXPECT_EQ(list->count, 2);
+        IntersectionTrace* t = list->head;
+        for (int b = 0; b < list->count; ++b, t = t->next) {
+          SCOPED_TRACE(::testing::Message() << "kind " << kind << " scale " << at.scale << " branch " << b
+                                            << " r " << r);
+          const double R = kind == kStripAndCylinder ? 0.5 + r : 0.5 - r;
+          int onStrip = 0;
+          for (const IntersectionTraceNode* m = t->head; m; m = m->next) {
+            double p[3] = {m->x, m->y, m->z};
+            c.at.Unmap(p, p);
+            onStrip += std::fabs(R * p[0] / std::hypot(p[0], p[1])) <= 0.4 ? 1 : 0;
+          }
+          ASSERT_GT(onStrip, 1);
+          const size_t said = Messages().size();
+          int rc = 0;
+          IntersectionTrace* out = Fillet(c, t, r, &rc);
+          EXPECT_EQ(rc, onStrip == t->nodeCount ? 0 : -2);
+          EXPECT_EQ(out->nodeCount, onStrip);
+          EXPECT_LT(OffBall(c, out), 1e-6 * c.size);
+          if (onStrip < t->nodeCount) {
+            EXPECT_NE(Messages().find("only beyond their edges", said), std::string::npos);
+          }
+          FreeTrace(out);
+        }
+        FreeIntersectionTraceList(list);
+      }
 }
 
 }  // namespace

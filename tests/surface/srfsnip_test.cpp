@@ -5,10 +5,12 @@
 #include <random>
 #include <vector>
 
+#include "bspline/bsvalid.h"
 #include "bspline/nubs.h"
 #include "bspline/sfree.h"
 #include "bspline/srfclone.h"
 #include "surface/srfsnip.h"
+#include "surface/srfutils.h"
 #include "surface/trimutils.h"
 #include "tests/bspline/trimloops.h"
 #include "tests/support/builders.h"
@@ -202,6 +204,45 @@ TEST_F(Snip, LooseCurvesAreCutOnTheLineAndPlacedOnThePiecesHoldingThem) {
   EXPECT_NEAR(std::min(a[1], b[1]), 0.45, 1e-9);
   EXPECT_NEAR(std::max(a[1], b[1]), 0.6, 1e-12);
   FreeBspline(s);
+}
+
+// Loose curves on a patch whose parameter domain is a millionth wide, or far from zero: each
+// goes whole to the piece on its side of the cut, or is cut on the line; every curve of a piece
+// lies within its domain (the pieces' domains are their own, so the curves are measured there).
+TEST_F(Snip, LooseCurvesOnANarrowDomainGoToTheirSide) {
+  for (const double lo : {0.0, 1e6})
+    for (const double width : {1e-6, 1.0}) {
+      SCOPED_TRACE(::testing::Message() << "domain from " << lo << " width " << width);
+      PatchOptions o;
+      o.umin = o.vmin = lo, o.umax = o.vmax = lo + width;
+      Bspline* s = BuildFunctionPatch(Wave, o);
+      ASSERT_NE(s, nullptr);
+      auto at = [&](std::vector<double> uv) {
+        for (double& x : uv) x = lo + x * width;
+        return uv;
+      };
+      BuildCurveOnSurface(s, 1, at({0.6, 0.2, 0.9, 0.8}));  // wholly on the high side
+      BuildCurveOnSurface(s, 1, at({0.1, 0.3, 0.4, 0.7}));  // wholly on the low side
+      BuildCurveOnSurface(s, 1, at({0.2, 0.5, 0.7, 0.6}));  // across the line
+      Sides sd;
+      ASSERT_EQ(SnipSurfaceBspline(s, lo + 0.5 * width, 1, &sd.low, &sd.high), 1);
+      for (const SnipSide* side : {sd.low, sd.high}) {
+        const auto pieces = sd.Pieces(side);
+        ASSERT_EQ(pieces.size(), 1u);
+        const Bspline* p = pieces[0];
+        EXPECT_EQ(ListItems(p).size(), 2u);
+        const double su = 1e-6 * (p->umax - p->umin), sv = 1e-6 * (p->vmax - p->vmin);
+        for (Bspline* c : ListItems(p)) {
+          double u0 = 0, u1 = 0, v0 = 0, v1 = 0;
+          GetCurveOnSurfMinMaxSurfParams(c, &u0, &u1, &v0, &v1);
+          EXPECT_GE(u0, p->umin - su);
+          EXPECT_LE(u1, p->umax + su);
+          EXPECT_GE(v0, p->vmin - sv);
+          EXPECT_LE(v1, p->vmax + sv);
+        }
+      }
+      FreeBspline(s);
+    }
 }
 
 // Marking a crossing used gives it its loop and takes it out of the search for a region start;
@@ -438,18 +479,21 @@ TEST_F(Snip, TrimmedPlaneTouchingItsEdgeIsCutAlikeAtEverySizeAndPlace) {
 }
 
 // The signed area a loop encloses in the parameter plane (counter-clockwise positive), exact for
-// loops of straight curves: the shoelace sum over each curve's control points.
-double LoopArea(const TrimList* loop) {
+// loops of straight curves: the shoelace sum over each curve's control points, taken about
+// (u0, v0) so that a domain far from the origin keeps its digits.
+double LoopArea(const TrimList* loop, double u0 = 0.0, double v0 = 0.0) {
   double twice = 0.0;
   for (const Bspline* c : LoopItems(loop))
-    for (int i = 0; i + 1 < NumCtrlU(c); ++i) twice += c->X[0][i] * c->Y[0][i + 1] - c->X[0][i + 1] * c->Y[0][i];
+    for (int i = 0; i + 1 < NumCtrlU(c); ++i)
+      twice += (c->X[0][i] - u0) * (c->Y[0][i + 1] - v0) - (c->X[0][i + 1] - u0) * (c->Y[0][i] - v0);
   return 0.5 * twice;
 }
 
 // The trimmed area of a piece: its outer loops less its holes.
-double TrimmedArea(const Bspline* piece) {
+double TrimmedArea(const Bspline* piece, double u0 = 0.0, double v0 = 0.0) {
   double area = 0.0;
-  for (const TrimList* l = piece->trims; l; l = l->next) area += (l->hole ? -1.0 : 1.0) * std::fabs(LoopArea(l));
+  for (const TrimList* l = piece->trims; l; l = l->next)
+    area += (l->hole ? -1.0 : 1.0) * std::fabs(LoopArea(l, u0, v0));
   return area;
 }
 
@@ -564,6 +608,117 @@ TEST_F(Snip, LoopsWithCornersOnTheLineOrAtTheFacesCornerAreCutExactly) {
             }
             FreeBspline(s);
           }
+}
+
+// The corners (u, v pairs) in the opposite order: the same polygon run the other way round.
+std::vector<double> Reversed(const std::vector<double>& p) {
+  std::vector<double> r;
+  for (int i = int(p.size()) / 2 - 1; i >= 0; --i) r.insert(r.end(), {p[2 * i], p[2 * i + 1]});
+  return r;
+}
+
+// A plane face with an outer loop and holes given on the unit square, mapped onto the parameter
+// domain [u0, u1] x [v0, v1] and cut at the mapped t: each side's pieces hold exactly the side's
+// part of the trimmed area (in units of the domain's area), every piece passes the record check
+// and the face is unchanged.
+void CheckCutAreas(const std::vector<double>& outer, const std::vector<std::vector<double>>& holes,
+                   const PatchOptions& o, double t, int uCut, bool clockwise) {
+  Bspline* s = BuildFunctionPatch([](double x, double y) { return 0.5 * x + 0.25 * y + 1.0; }, o);
+  ASSERT_NE(s, nullptr);
+  const double du = o.umax - o.umin, dv = o.vmax - o.vmin;
+  auto map = [&](std::vector<double> p) {
+    for (size_t i = 0; i < p.size(); i += 2) p[i] = o.umin + p[i] * du, p[i + 1] = o.vmin + p[i + 1] * dv;
+    return clockwise ? Reversed(p) : p;
+  };
+  PolygonLoop(s, map(outer), 0);
+  for (const auto& h : holes) PolygonLoop(s, map(Reversed(h)), 1);
+  const std::vector<double> before = Snapshot(s);
+  const int axis = uCut ? 0 : 1;
+  Sides sd;
+  EXPECT_EQ(SnipSurfaceBspline(s, uCut ? o.umin + t * du : o.vmin + t * dv, uCut, &sd.low, &sd.high), 1);
+  for (int side = 0; side < 2; ++side) {
+    double expected = PolygonArea(ClipToSide(outer, axis, t, side == 0));
+    for (const auto& h : holes) expected -= PolygonArea(ClipToSide(h, axis, t, side == 0));
+    double area = 0.0;
+    for (Bspline* p : sd.Pieces(side ? sd.high : sd.low)) {
+      EXPECT_TRUE(BsplineSound(p));
+      area += TrimmedArea(p, o.umin, o.vmin);
+    }
+    EXPECT_NEAR(area / (du * dv), expected, 1e-9) << "side " << side;
+  }
+  EXPECT_EQ(Snapshot(s), before);
+  FreeBspline(s);
+}
+
+TEST_F(Snip, TrimmedFacesOnNarrowOrFarParameterDomainsAreCutAsOnTheUnitSquare) {
+  // Three holes of which a cut meets one, two or none, and a square hole cut along its sides,
+  // loops given either way round, on domains a millionth wide, flat in one direction, far from
+  // the origin and rational: the loops' nearness to the line and to the domain's sides is a
+  // share of the domain's ranges.
+  struct Case {
+    std::vector<double> outer;
+    std::vector<std::vector<double>> holes;
+  };
+  const std::vector<double> square = {0, 0, 1, 0, 1, 1, 0, 1};
+  const Case cases[] = {
+      {square,
+       {{0.1, 0.1, 0.3, 0.1, 0.3, 0.3, 0.1, 0.3},
+        {0.5, 0.5, 0.8, 0.5, 0.7, 0.8},
+        {0.4, 0.1, 0.9, 0.1, 0.9, 0.3, 0.4, 0.3}}},
+      {square, {{0.3, 0.3, 0.6, 0.3, 0.6, 0.6, 0.3, 0.6}}},
+  };
+  struct Domain {
+    double u0, u1, v0, v1;
+    bool rational;
+  };
+  const Domain domains[] = {{0, 1e-6, 0, 1e-6, false},
+                            {0, 1, 0, 1e-3, false},
+                            {-3, 5, 1e-6, 2e-6, false},
+                            {1e6, 1e6 + 1, -2, 3, true}};
+  for (const Case& c : cases)
+    for (const Domain& d : domains)
+      for (double t : {0.2, 0.3, 0.6})
+        for (int uCut : {1, 0})
+          for (bool clockwise : {false, true}) {
+            SCOPED_TRACE(::testing::Message() << "case " << (&c - cases) << " domain " << (&d - domains) << " t " << t
+                                              << " u " << uCut << " clockwise " << clockwise);
+            PatchOptions o;
+            o.umin = d.u0, o.umax = d.u1, o.vmin = d.v0, o.vmax = d.v1, o.rational = d.rational;
+            CheckCutAreas(c.outer, c.holes, o, t, uCut, clockwise);
+          }
+}
+
+TEST_F(Snip, ACutThroughWhereAHoleTouchesTheOuterLoopIsACut) {
+  // A triangular and a pentagonal hole with one corner on the outer loop's bottom side, and a
+  // triangle with its corner on the left side, cut through that corner: two crossings at one
+  // place on the line, one of each loop, paired the way the regions run. Then more loops meeting
+  // on the line: two holes touching at a corner (an hourglass), holes touching the outer loop at
+  // both ends of the line, and a hole touching the outer loop and another hole. At sizes 1e-6, 1
+  // and 1e6 and 1e4 sizes from the origin.
+  struct Case {
+    std::vector<std::vector<double>> holes;
+    double t;
+    int uCut;
+  };
+  const Case cases[] = {
+      {{{0.5, 0.0, 0.7, 0.3, 0.3, 0.3}}, 0.5, 1},
+      {{{0.3, 0.3, 0.5, 0.0, 0.7, 0.3, 0.7, 0.6, 0.3, 0.6}}, 0.5, 1},
+      {{{0.0, 0.4, 0.3, 0.2, 0.3, 0.6}}, 0.4, 0},
+      {{{0.3, 0.2, 0.7, 0.2, 0.5, 0.5}, {0.5, 0.5, 0.7, 0.8, 0.3, 0.8}}, 0.5, 1},
+      {{{0.5, 0.0, 0.6, 0.2, 0.4, 0.2}, {0.5, 1.0, 0.4, 0.8, 0.6, 0.8}}, 0.5, 1},
+      {{{0.5, 0.0, 0.6, 0.2, 0.4, 0.2}, {0.5, 0.2, 0.6, 0.4, 0.4, 0.4}}, 0.5, 1},
+      {{{0.0, 0.5, 0.2, 0.4, 0.2, 0.6}, {1.0, 0.5, 0.8, 0.6, 0.8, 0.4}}, 0.5, 0}};
+  const std::vector<double> square = {0, 0, 1, 0, 1, 1, 0, 1};
+  for (const Case& c : cases)
+    for (double size : {1e-6, 1.0, 1e6})
+      for (double far : {0.0, 1e4})
+        for (bool clockwise : {false, true}) {
+          SCOPED_TRACE(::testing::Message() << "case " << (&c - cases) << " size " << size << " far " << far
+                                            << " clockwise " << clockwise);
+          PatchOptions o;
+          o.x0 = far * size, o.x1 = (far + 1) * size, o.y0 = -far * size, o.y1 = (1 - far) * size;
+          CheckCutAreas(square, c.holes, o, c.t, c.uCut, clockwise);
+        }
 }
 
 }  // namespace
