@@ -1046,5 +1046,129 @@ TEST_F(HardIntersections, ConesSharingAnApexGiveTheirCommonGeneratorsIntoIt) {
     EXPECT_LT(gap, 1e-5 * size) << placed[0];
   }
 }
-}  // namespace
 
+// The points where the implicit function f (the other surface's signed distance, in the case's
+// units) changes sign along n + 1 parameter lines of s each way, each located by bisection on
+// 400 steps of its line: exact points of the intersection, found without the tracer.
+std::vector<std::array<double, 3>> CrossingsOnLines(const Bspline* s, const Place& at,
+                                                    const std::function<double(const double*)>& f, int n) {
+  std::vector<std::array<double, 3>> out;
+  const double lo[2] = {s->knotsU[s->degreeU], s->knotsV[s->degreeV]};
+  const double hi[2] = {s->knotsU[NumCtrlU(s)], s->knotsV[NumCtrlV(s)]};
+  for (int dir = 0; dir < 2; ++dir)
+    for (int l = 0; l <= n; ++l) {
+      const double fixed = lo[1 - dir] + (hi[1 - dir] - lo[1 - dir]) * l / n;
+      auto point = [&](double t, double X[3]) {
+        const double x = lo[dir] + (hi[dir] - lo[dir]) * t;
+        double Q[3];
+        Eval3DPointOnSurfCoord(s, dir ? fixed : x, dir ? x : fixed, 0, 0, Q);
+        at.Unmap(Q, X);
+      };
+      double X[3];
+      point(0.0, X);
+      double before = f(X);
+      for (int i = 1; i <= 400; ++i) {
+        double t0 = (i - 1) / 400.0, t1 = i / 400.0, f0 = before;
+        point(t1, X);
+        before = f(X);
+        if ((f0 < 0) == (before < 0)) continue;
+        for (int it = 0; it < 50; ++it) {
+          const double tm = 0.5 * (t0 + t1);
+          point(tm, X);
+          const double fm = f(X);
+          if ((fm < 0) == (f0 < 0)) t0 = tm, f0 = fm;
+          else t1 = tm;
+        }
+        point(0.5 * (t0 + t1), X);
+        out.push_back({X[0], X[1], X[2]});
+      }
+    }
+  return out;
+}
+
+// A unit axis a and a direction e normal to it (a seam), from rounded figures.
+struct Axes {
+  double a[3], e[3];
+  Axes(std::array<double, 3> A, std::array<double, 3> E) {
+    const double n = std::hypot(A[0], A[1], A[2]);
+    for (int q = 0; q < 3; ++q) a[q] = A[q] / n;
+    const double d = E[0] * a[0] + E[1] * a[1] + E[2] * a[2];
+    for (int q = 0; q < 3; ++q) e[q] = E[q] - d * a[q];
+    const double m = std::hypot(e[0], e[1], e[2]);
+    for (double& x : e) x /= m;
+  }
+  // Height along a and distance from the axis through c of the point p.
+  void Cylindrical(const double c[3], const double* p, double* h, double* rho) const {
+    const double d[3] = {p[0] - c[0], p[1] - c[1], p[2] - c[2]};
+    *h = d[0] * a[0] + d[1] * a[1] + d[2] * a[2];
+    *rho = std::sqrt(std::fmax(0.0, d[0] * d[0] + d[1] * d[1] + d[2] * d[2] - *h * *h));
+  }
+};
+
+// Pairs on turned axes whose branches run where one surface's parameters change fast against
+// the other's: a cylinder through the hole of a torus with a thick tube (radii 1.056 and 0.886),
+// the branch turning in the cylinder's parameters within one of the tracer's steps; and two tori
+// whose loop closes just beside the v seam of the second. Whichever surface comes first, at the
+// sizes and places where the tracer used to stall there (steps halved to nothing, the branch cut
+// short) or to close the loop the long way round its parameters (a curve running out and back):
+// every sample of the branches on both surfaces, every exact point of the intersection (sign
+// changes of the second surface's distance along parameter lines of the first) near a branch.
+TEST_F(HardIntersections, BranchesWhereTheParametersTurnOrCloseBesideASeam) {
+  struct Surface {
+    bool torus;
+    Axes axes;
+    double c[3], R, r;  // centre, radius (the torus's centre circle) and tube radius
+    double h0, h1;      // the cylinder's heights
+  };
+  struct Case {
+    Surface s[2];
+    double scale, moved;
+  };
+  const Case cases[2] = {
+      {{{false, Axes({0.9213, -0.1757, 0.3468}, {0.2563, -0.3964, -0.8816}), {0.0634, 0.0516, -0.2829}, 0.5502, 0.0, -2.0544, 2.1873},
+        {true, Axes({0.1214, -0.5731, -0.8104}, {0.0870, -0.8072, 0.5839}), {0.2738, 0.3250, -0.0615}, 1.0555, 0.8857, 0, 0}},
+       1.0, 1e4},
+      {{{true, Axes({-0.9600221, -0.0406422, 0.2769582}, {-0.1927865, -0.6213587, -0.7594384}), {-0.2182859, -0.2375242, 0.0536943}, 1.3871672, 0.5049996, 0, 0},
+        {true, Axes({-0.8036457, -0.3338860, 0.4926192}, {-0.4993009, 0.8287081, -0.2528666}), {0.1480582, 0.3931931, 0.0851715}, 0.8572649, 0.1275084, 0, 0}},
+       1e-6, 0.0}};
+  for (int c = 0; c < 2; ++c)
+    for (int first = 0; first < 2; ++first) {
+      const Case& k = cases[c];
+      Place at;
+      at.scale = k.scale;
+      for (int q = 0; q < 3; ++q) at.shift[q] = k.moved * k.scale * (q + 1);
+      BsplineKeeper keep;
+      Bspline* srf[2];
+      std::function<double(const double*)> dist[2];
+      for (int i = 0; i < 2; ++i) {
+        const Surface& S = k.s[i];
+        Place centred = at;
+        for (int q = 0; q < 3; ++q) centred.shift[q] += at.scale * S.c[q];
+        srf[i] = keep(S.torus ? shapes::Torus(S.axes.a, S.axes.e, S.R, S.r, centred)
+                              : Cylinder(S.axes.a, S.axes.e, S.R, S.h0, S.h1, centred));
+        dist[i] = [&S](const double* p) {
+          double h, rho;
+          S.axes.Cylindrical(S.c, p, &h, &rho);
+          return S.torus ? std::hypot(rho - S.R, h) - S.r : rho - S.R;
+        };
+      }
+      const int second = 1 - first;
+      const double size = shapes::PairSize(srf[0], srf[1]) / at.scale;
+      const std::vector<Branch> bs = Intersect(srf[first], srf[second], at, 1000);
+      ASSERT_GE(bs.size(), 1u) << c << " " << first;
+      double off = 0.0;
+      for (const Branch& br : bs)
+        for (const auto* side : {&br.on1, &br.on2})
+          for (const auto& p : *side) off = std::fmax(off, std::fmax(std::fabs(dist[0](p.data())), std::fabs(dist[1](p.data()))));
+      double gap = 0.0;
+      for (const auto& p : CrossingsOnLines(srf[first], at, dist[second], 60)) {
+        double h, rho;
+        k.s[0].axes.Cylindrical(k.s[0].c, p.data(), &h, &rho);
+        if (!k.s[0].torus && (h < k.s[0].h0 + 0.01 || h > k.s[0].h1 - 0.01)) continue;  // beyond the cylinder's ends
+        gap = std::fmax(gap, FromBranches(bs, p.data()));
+      }
+      EXPECT_LT(off, 1e-6 * size) << c << " " << first;
+      EXPECT_LT(gap, 1e-5 * size) << c << " " << first;
+    }
+}
+}  // namespace
