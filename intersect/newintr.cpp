@@ -621,6 +621,22 @@ bool InsertNodeAfter(IntersectionTrace* t, IntersectionTraceNode* after, const d
   return true;
 }
 
+// True when P lies between the points of nodes from and to along the chord from a to b: a new
+// node put in order. A pull may slide along the branch past the interval's end (PullInto keeps
+// it only within the interval's box grown by its extent), and a node put there makes the curves
+// run out and back. A chord of no length (both ends on a pole) orders nothing.
+bool InOrder(const IntersectionTraceNode* a, const IntersectionTraceNode* b, const IntersectionTraceNode* from,
+             const IntersectionTraceNode* to, const double P[3]) {
+  const double d[3] = {b->x - a->x, b->y - a->y, b->z - a->z};
+  const double l2 = VecDotProd3(d, d);
+  if (!(l2 > 0.0)) return true;
+  const double F[3] = {from->x, from->y, from->z}, T[3] = {to->x, to->y, to->z};
+  double ahead[3], left[3];
+  VecDiff3(P, F, ahead);
+  VecDiff3(T, P, left);
+  return VecDotProd3(ahead, d) > 0.0 && VecDotProd3(left, d) > 0.0;
+}
+
 // The parameters of the interpolants c1 and c2 at the fraction f of interval i (knots k1, k2
 // from the first node's), into q (u1, v1, u2, v2).
 void CurvesAt(const Bspline* c1, const Bspline* c2, const double* k1, const double* k2, int i,
@@ -887,6 +903,7 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
             continue;
           }
         }
+        if (!InOrder(m, next, after, next, P)) continue;
         if (!InsertNodeAfter(t, after, P, q)) return -2;
         after = after->next;
         ++made;

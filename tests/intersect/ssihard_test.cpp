@@ -1171,4 +1171,45 @@ TEST_F(HardIntersections, BranchesWhereTheParametersTurnOrCloseBesideASeam) {
       EXPECT_LT(gap, 1e-5 * size) << c << " " << first;
     }
 }
+
+// A cylinder (radius 0.712, axis turned) whose seam a loop with a torus (radii 1.065 and 0.684)
+// grazes, crossing it twice between two of the tracer's nodes, at size 1e6 moved 1e4 x the size:
+// nodes put in to bring the curves onto the surfaces never land beyond the end of their interval,
+// so no branch comes back (within 0.2 % of its length) to where it passed more than 5 % of its
+// length before.
+TEST_F(HardIntersections, BranchesNearASeamNeverRunBackOverThemselves) {
+  const Axes cylAxes({0.4036542, 0.3340738, 0.8517382}, {0.8858487, -0.3754895, -0.2725430});
+  const Axes torAxes({-0.0273356, 0.5852494, -0.8103925}, {-0.9996143, -0.0199816, 0.0192880});
+  const double cylCentre[3] = {-0.3698760, -0.2647962, -0.1505460}, torCentre[3] = {0.1631275, -0.3119991, -0.2979991};
+  Place at, cylAt, torAt;
+  at.scale = cylAt.scale = torAt.scale = 1e6;
+  for (int q = 0; q < 3; ++q) {
+    at.shift[q] = 1e4 * at.scale * (q + 1);
+    cylAt.shift[q] = at.shift[q] + at.scale * cylCentre[q];
+    torAt.shift[q] = at.shift[q] + at.scale * torCentre[q];
+  }
+  BsplineKeeper keep;
+  Bspline* cyl = keep(Cylinder(cylAxes.a, cylAxes.e, 0.7121816, -2.0311, 1.6295, cylAt));
+  Bspline* tor = keep(shapes::Torus(torAxes.a, torAxes.e, 1.0645356, 0.6840191, torAt));
+  const std::vector<Branch> bs = Intersect(cyl, tor, at, 1000);
+  ASSERT_GE(bs.size(), 1u);
+  for (size_t k = 0; k < bs.size(); ++k) {
+    const auto& p = bs[k].on1;
+    std::vector<double> s(p.size(), 0.0);
+    for (size_t i = 1; i < p.size(); ++i)
+      s[i] = s[i - 1] + std::hypot(p[i][0] - p[i - 1][0], p[i][1] - p[i - 1][1], p[i][2] - p[i - 1][2]);
+    const double L = s.back();
+    int back = 0;
+    for (size_t i = 0; i < p.size(); i += 5)
+      for (size_t j = 0; j < p.size(); ++j) {
+        const double along = std::fabs(s[i] - s[j]);
+        if (std::fmin(along, L - along) > 0.05 * L &&  // a closed branch's ends are neighbours
+            std::hypot(p[i][0] - p[j][0], p[i][1] - p[j][1], p[i][2] - p[j][2]) < 0.002 * L) {
+          ++back;
+          break;
+        }
+      }
+    EXPECT_EQ(back, 0) << "branch " << k << " of length " << L;
+  }
+}
 }  // namespace
