@@ -1877,19 +1877,30 @@ bool NodeNear(const IntersectionTraceList* list, const IntersectionTraceNode* en
 // every node next to its seed (the head, each way it marched) lies nearest to a chord of from,
 // within reach. A branch arriving at its end running along the seam (a tangential contact
 // there) has no continuation beyond it; the march from the seam's far side only follows the
-// seam back over the same points.
+// seam back over the same points, or stirs by round-off where it has nowhere to go. A march that
+// goes on beyond the end lies as far from from's end as from its seed: a node a tenth of the
+// reach or more from the seed turns back only when it lies nearer to from than half that.
 bool TurnsBackOnto(const IntersectionTraceList* list, const IntersectionTrace* from,
                    const IntersectionTrace* made, double reach) {
   const IntersectionTraceNode* seed = made->head;
   const IntersectionTraceNode* firsts[2] = {seed->next, made->turn && made->turn != seed ? made->turn->next : nullptr};
+  const double S[3] = {seed->x, seed->y, seed->z};
   int checked = 0;
   for (const IntersectionTraceNode* n : firsts) {
     if (!n) continue;
     const double X[3] = {n->x, n->y, n->z};
-    const IntersectionTraceNode* chord = NearestChord(list, made, X, reach, nullptr, nullptr);
+    double f = 0.0;
+    const IntersectionTraceNode* partner = nullptr;
+    const IntersectionTraceNode* chord = NearestChord(list, made, X, reach, &f, &partner);
     bool onFrom = false;
     for (const IntersectionTraceNode* a = from->head; a && chord && !onFrom; a = a->next) onFrom = a == chord;
     if (!onFrom) return false;
+    double C[3];
+    C[0] = chord->x + f * (partner->x - chord->x);
+    C[1] = chord->y + f * (partner->y - chord->y);
+    C[2] = chord->z + f * (partner->z - chord->z);
+    const double step = Distance(X, S);
+    if (step > 0.1 * reach && !(Distance(X, C) < 0.5 * step)) return false;
     ++checked;
   }
   return checked > 0;

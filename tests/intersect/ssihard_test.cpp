@@ -1212,4 +1212,56 @@ TEST_F(HardIntersections, BranchesNearASeamNeverRunBackOverThemselves) {
     EXPECT_EQ(back, 0) << "branch " << k << " of length " << L;
   }
 }
+
+// A plane cuts a cylinder (radius 0.879, axis turned) in an ellipse that runs out over the
+// cylinder's lower end just past its seam, at size 1e6 moved 1e4 x the size: the piece from the
+// seam to the end, shorter than the tracer's chord height, is returned (it goes on beyond the
+// seam from the branch's end rather than back along it), whichever surface comes first. Every
+// sample of the branches on both surfaces, every exact point of the ellipse on the cylinder
+// (sign changes of its distance along the plane's parameter lines) near a branch.
+TEST_F(HardIntersections, AShortPieceBetweenASeamAndAnEdgeIsReturned) {
+  const Axes plane({-0.1142448, -0.2426571, 0.9633617}, {0.6311305, -0.7666099, -0.1182525});
+  const Axes cyl({0.2021830, 0.9493809, -0.2404119}, {-0.2444958, -0.1887778, -0.9510966});
+  const double planeCentre[3] = {-0.1102395, -0.1308456, -0.1363542}, cylCentre[3] = {-0.1327384, 0.3041433, -0.2232162};
+  const double R = 0.8786495, h0 = -1.9523, h1 = 2.3842;
+  const double f[3] = {plane.a[1] * plane.e[2] - plane.a[2] * plane.e[1], plane.a[2] * plane.e[0] - plane.a[0] * plane.e[2],
+                       plane.a[0] * plane.e[1] - plane.a[1] * plane.e[0]};
+  double O[3], e1[3], e2[3];
+  for (int q = 0; q < 3; ++q)
+    O[q] = planeCentre[q] - 2 * plane.e[q] - 2 * f[q], e1[q] = 4 * plane.e[q], e2[q] = 4 * f[q];
+  Place at, cylAt;
+  at.scale = cylAt.scale = 1e6;
+  for (int q = 0; q < 3; ++q) {
+    at.shift[q] = 1e4 * at.scale * (q + 1);
+    cylAt.shift[q] = at.shift[q] + at.scale * cylCentre[q];
+  }
+  auto toPlane = [&](const double* p) {
+    return (p[0] - planeCentre[0]) * plane.a[0] + (p[1] - planeCentre[1]) * plane.a[1] + (p[2] - planeCentre[2]) * plane.a[2];
+  };
+  auto toCylinder = [&](const double* p) {
+    double h, rho;
+    cyl.Cylindrical(cylCentre, p, &h, &rho);
+    return rho - R;
+  };
+  for (bool planeFirst : {true, false}) {
+    BsplineKeeper keep;
+    Bspline* P = keep(shapes::Plane(O, e1, e2, at));
+    Bspline* C = keep(Cylinder(cyl.a, cyl.e, R, h0, h1, cylAt));
+    const double size = shapes::PairSize(P, C) / at.scale;
+    const std::vector<Branch> bs = planeFirst ? Intersect(P, C, at, 1000) : Intersect(C, P, at, 1000);
+    ASSERT_GE(bs.size(), 1u) << planeFirst;
+    double off = 0.0;
+    for (const Branch& br : bs)
+      for (const auto* side : {&br.on1, &br.on2})
+        for (const auto& p : *side) off = std::fmax(off, std::fmax(std::fabs(toPlane(p.data())), std::fabs(toCylinder(p.data()))));
+    double gap = 0.0;
+    for (const auto& p : CrossingsOnLines(P, at, toCylinder, 60)) {
+      double h, rho;
+      cyl.Cylindrical(cylCentre, p.data(), &h, &rho);
+      if (h > h0 + 1e-3 && h < h1 - 1e-3) gap = std::fmax(gap, FromBranches(bs, p.data()));
+    }
+    EXPECT_LT(off, 1e-6 * size) << planeFirst;
+    EXPECT_LT(gap, 1e-5 * size) << planeFirst;
+  }
+}
 }  // namespace
