@@ -561,6 +561,11 @@ const int kMaxFitNodes = 20000;
 // Nodes are pulled onto both surfaces to this share of the tolerance: their own gap then takes
 // nothing worth counting from what the curves between them may miss by.
 const double kPullShare = 1e-3;
+// An interval whose middle misses by more than this share of the tolerance is cut: the middle's
+// departure, measured against the other surface's tangent plane at the middle pulled onto both,
+// can fall short of the largest miss over the interval by a factor of about four, so the middle
+// is held well below the tolerance the whole interval must keep.
+const double kMiddleShare = 0.1;
 
 
 
@@ -819,7 +824,7 @@ const int kFitReach = 2;
 // measures, at the middle of every interval not yet known to hold, the distance of each curve's
 // point from the other surface (Departure; along a tangential contact from the contact,
 // ContactDeparture, which also places the cuts). An
-// interval missing by e more than a quarter of tol is cut into k = (4 e / tol)^(1/4) equal parts
+// interval missing by e more than kMiddleShare of tol is cut into k = (e / (kMiddleShare tol))^(1/4) equal parts
 // (the error of a cubic falls with the fourth power of the spacing), the cuts pulled onto both
 // surfaces as new nodes; the next round measures the new intervals and their neighbours. Nodes
 // off the surfaces by more than half of tol are pulled on first. A branch marched both ways
@@ -882,8 +887,8 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
         CurvesAt(c1.get(), c2.get(), k1, k2, i, 0.5, q);
         e = contact ? ContactDeparture(s1, s2, q, tol, middle, X, m, next) : HUGE_VAL;
         if (e == HUGE_VAL) e = Departure(s1, s2, q, tol, middle, X, m, next);
-        if (e > 0.25 * tol) {
-          const int k = e < HUGE_VAL ? static_cast<int>(std::ceil(std::sqrt(std::sqrt(4.0 * e / tol)))) : 2;
+        if (e > kMiddleShare * tol) {
+          const int k = e < HUGE_VAL ? static_cast<int>(std::ceil(std::sqrt(std::sqrt(e / (kMiddleShare * tol))))) : 2;
           parts[i] = std::min(std::max(k, 2), 16);
         }
       }

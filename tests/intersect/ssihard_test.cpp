@@ -1107,12 +1107,15 @@ struct Axes {
 
 // Pairs on turned axes whose branches run where one surface's parameters change fast against
 // the other's: a cylinder through the hole of a torus with a thick tube (radii 1.056 and 0.886),
-// the branch turning in the cylinder's parameters within one of the tracer's steps; and two tori
-// whose loop closes just beside the v seam of the second. Whichever surface comes first, at the
-// sizes and places where the tracer used to stall there (steps halved to nothing, the branch cut
-// short) or to close the loop the long way round its parameters (a curve running out and back):
-// every sample of the branches on both surfaces, every exact point of the intersection (sign
-// changes of the second surface's distance along parameter lines of the first) near a branch.
+// the branch turning in the cylinder's parameters within one of the tracer's steps; two tori
+// whose loop closes just beside the v seam of the second; and a thin cylinder through a torus
+// (radii 1.273 and 0.358), whose curves miss most between nodes away from the middles.
+// Whichever surface comes first, at the sizes and places where the tracer used to stall (steps
+// halved to nothing, the branch cut short), to close the loop the long way round its parameters
+// (a curve running out and back) or to leave the curves 1.3e-6 of the size off a surface: every
+// sample of the branches on both surfaces within 1e-6 of the size, every exact point of the
+// intersection (sign changes of the second surface's distance along parameter lines of the
+// first) near a branch.
 TEST_F(HardIntersections, BranchesWhereTheParametersTurnOrCloseBesideASeam) {
   struct Surface {
     bool torus;
@@ -1124,14 +1127,17 @@ TEST_F(HardIntersections, BranchesWhereTheParametersTurnOrCloseBesideASeam) {
     Surface s[2];
     double scale, moved;
   };
-  const Case cases[2] = {
+  const Case cases[3] = {
       {{{false, Axes({0.9213, -0.1757, 0.3468}, {0.2563, -0.3964, -0.8816}), {0.0634, 0.0516, -0.2829}, 0.5502, 0.0, -2.0544, 2.1873},
         {true, Axes({0.1214, -0.5731, -0.8104}, {0.0870, -0.8072, 0.5839}), {0.2738, 0.3250, -0.0615}, 1.0555, 0.8857, 0, 0}},
        1.0, 1e4},
       {{{true, Axes({-0.9600221, -0.0406422, 0.2769582}, {-0.1927865, -0.6213587, -0.7594384}), {-0.2182859, -0.2375242, 0.0536943}, 1.3871672, 0.5049996, 0, 0},
         {true, Axes({-0.8036457, -0.3338860, 0.4926192}, {-0.4993009, 0.8287081, -0.2528666}), {0.1480582, 0.3931931, 0.0851715}, 0.8572649, 0.1275084, 0, 0}},
-       1e-6, 0.0}};
-  for (int c = 0; c < 2; ++c)
+       1e-6, 0.0},
+      {{{false, Axes({-0.6988311, -0.1143103, -0.7060936}, {-0.4993911, 0.7847033, 0.3672182}), {0.1094062, -0.3731383, -0.2481546}, 0.4336182, 0.0, -1.7477, 2.3514},
+        {true, Axes({0.1361912, -0.8242324, 0.5496298}, {0.6839332, -0.3231508, -0.6540711}), {-0.3652783, 0.1527623, -0.1273466}, 1.2730812, 0.3579914, 0, 0}},
+       1e3, 1e4}};
+  for (int c = 0; c < 3; ++c)
     for (int first = 0; first < 2; ++first) {
       const Case& k = cases[c];
       Place at;
