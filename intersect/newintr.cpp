@@ -561,6 +561,11 @@ const int kMaxFitNodes = 20000;
 // Nodes are pulled onto both surfaces to this share of the tolerance: their own gap then takes
 // nothing worth counting from what the curves between them may miss by.
 const double kPullShare = 1e-3;
+// An interval whose middle misses by more than this share of the tolerance is cut: the middle's
+// departure, measured against the other surface's tangent plane at the middle pulled onto both,
+// can fall short of the largest miss over the interval by a factor of about four, so the middle
+// is held well below the tolerance the whole interval must keep.
+const double kMiddleShare = 0.1;
 
 
 
@@ -619,6 +624,22 @@ bool InsertNodeAfter(IntersectionTrace* t, IntersectionTraceNode* after, const d
   after->next->prev = n;
   after->next = n;
   return true;
+}
+
+// True when P lies between the points of nodes from and to along the chord from a to b: a new
+// node put in order. A pull may slide along the branch past the interval's end (PullInto keeps
+// it only within the interval's box grown by its extent), and a node put there makes the curves
+// run out and back. A chord of no length (both ends on a pole) orders nothing.
+bool InOrder(const IntersectionTraceNode* a, const IntersectionTraceNode* b, const IntersectionTraceNode* from,
+             const IntersectionTraceNode* to, const double P[3]) {
+  const double d[3] = {b->x - a->x, b->y - a->y, b->z - a->z};
+  const double l2 = VecDotProd3(d, d);
+  if (!(l2 > 0.0)) return true;
+  const double F[3] = {from->x, from->y, from->z}, T[3] = {to->x, to->y, to->z};
+  double ahead[3], left[3];
+  VecDiff3(P, F, ahead);
+  VecDiff3(T, P, left);
+  return VecDotProd3(ahead, d) > 0.0 && VecDotProd3(left, d) > 0.0;
 }
 
 // The parameters of the interpolants c1 and c2 at the fraction f of interval i (knots k1, k2
@@ -803,7 +824,7 @@ const int kFitReach = 2;
 // measures, at the middle of every interval not yet known to hold, the distance of each curve's
 // point from the other surface (Departure; along a tangential contact from the contact,
 // ContactDeparture, which also places the cuts). An
-// interval missing by e more than a quarter of tol is cut into k = (4 e / tol)^(1/4) equal parts
+// interval missing by e more than kMiddleShare of tol is cut into k = (e / (kMiddleShare tol))^(1/4) equal parts
 // (the error of a cubic falls with the fourth power of the spacing), the cuts pulled onto both
 // surfaces as new nodes; the next round measures the new intervals and their neighbours. Nodes
 // off the surfaces by more than half of tol are pulled on first. A branch marched both ways
@@ -866,8 +887,8 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
         CurvesAt(c1.get(), c2.get(), k1, k2, i, 0.5, q);
         e = contact ? ContactDeparture(s1, s2, q, tol, middle, X, m, next) : HUGE_VAL;
         if (e == HUGE_VAL) e = Departure(s1, s2, q, tol, middle, X, m, next);
-        if (e > 0.25 * tol) {
-          const int k = e < HUGE_VAL ? static_cast<int>(std::ceil(std::sqrt(std::sqrt(4.0 * e / tol)))) : 2;
+        if (e > kMiddleShare * tol) {
+          const int k = e < HUGE_VAL ? static_cast<int>(std::ceil(std::sqrt(std::sqrt(e / (kMiddleShare * tol))))) : 2;
           parts[i] = std::min(std::max(k, 2), 16);
         }
       }
@@ -887,6 +908,7 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
             continue;
           }
         }
+        if (!InOrder(m, next, after, next, P)) continue;
         if (!InsertNodeAfter(t, after, P, q)) return -2;
         after = after->next;
         ++made;

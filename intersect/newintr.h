@@ -82,7 +82,7 @@ int NewIntersect(Bspline* s1, Bspline* s2, IntersectionTraceList* list, double t
 // curves). Each curve lies within 1e-6 of the pair's size (the diagonal of the box of both
 // surfaces' control points) of the other surface everywhere, not only at its nodes: nodes off a
 // surface by half of that are pulled onto both, and nodes are added where the interpolants'
-// middles between two nodes miss by a quarter of it (the interval cut into as many parts as the
+// middles between two nodes miss by a tenth of it (the interval cut into as many parts as the
 // fourth-power law of the cubic's error asks), until every interval holds. Surface
 // 2's knots are first rescaled in place to the parameter speed of surface 1 (within 10 % they
 // are left alone) and the curves use its new parameters. Each curve is also put on its surface's

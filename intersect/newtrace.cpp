@@ -640,7 +640,7 @@ int StepSize(Bspline* s1, Bspline* s2, double* u1, double* v1, double* u2, doubl
       // The chord height's rule gives a branch that curves more tightly than the chord height
       // (a small loop round a pole) a step longer than the loop is across; the step is held to
       // kMaxStepTurn of turning, where the second-order prediction still lands near the branch.
-      const double h = std::fmin(
+      double h = std::fmin(
           2.0 * tolA * std::sqrt(2.0 * (std::sqrt(1.0 / (lk * lk * tolA * tolA) + 1.0) + 1.0)),
           kMaxStepTurn / lk);
       double e1[3], e2[3], r2[4];
@@ -650,6 +650,14 @@ int StepSize(Bspline* s1, Bspline* s2, double* u1, double* v1, double* u2, doubl
       }
       if (ResolveInTangentPlane(e1, d1[1], d1[2], &r2[0], &r2[1]) &&
           ResolveInTangentPlane(e2, d2[1], d2[2], &r2[2], &r2[3])) {
+        // The same bound in each parameter plane: where the branch turns there faster than in
+        // space (a surface's speed changing fast along it), a step with a second-order term
+        // beyond kMaxStepTurn of the first heads off the branch, and the halvings of
+        // RefineStep keep its direction, each landing as far off as it is long.
+        for (int k = 0; k < 4; k += 2) {
+          const double first = std::hypot(r[k], r[k + 1]), second = std::hypot(r2[k], r2[k + 1]);
+          if (second * h > kMaxStepTurn * first) h = kMaxStepTurn * first / second;
+        }
         double move[4];
         bool fits = true;
         for (int k = 0; k < 4; ++k) {
@@ -1311,6 +1319,23 @@ bool OnDomainEnd(const March& m, const Params& c) {
   return false;
 }
 
+// A last step that went nowhere on surface 1 can still have carried a parameter of surface 2
+// the rest of the way onto an edge (that surface faster there): the branch ends on the edge,
+// not the round-off short of it where its last node lies. A loop closed across a seam there then
+// meets that end exactly from the seam's far side (ArriveAcrossSeam) instead of running back
+// round the whole domain from just short of it. The node takes the step's parameters and point.
+void ReachEdge(const March& m, const Params& c, const double P[3], IntersectionTraceNode* tail) {
+  const Params t = Of(tail);
+  bool reached = false;
+  for (int k = 0; k < 4; ++k) {
+    const Bspline* s = SurfaceOf(k, m.s1, m.s2);
+    if ((c.p[k] == Lo(s, k & 1) || c.p[k] == Hi(s, k & 1)) && t.p[k] != c.p[k]) reached = true;
+  }
+  if (!reached) return;
+  tail->u1 = c.p[0], tail->v1 = c.p[1], tail->u2 = c.p[2], tail->v2 = c.p[3];
+  tail->x = P[0], tail->y = P[1], tail->z = P[2];
+}
+
 int Trace(March& m, double u1, double v1, double u2, double v2) {
   IntersectionTrace* tr = m.trace;
   Params cur = {{u1, v1, u2, v2}};
@@ -1362,7 +1387,10 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
     const int singular = EndsAtSingular(m, prev, cur, P, x, X);
     if (singular) stop = true;
     const double du = cur.p[0] - prev.p[0], dv = cur.p[1] - prev.p[1];
-    if (stop && std::fabs(du) < m.tol[0] && std::fabs(dv) < m.tol[1]) break;
+    if (stop && std::fabs(du) < m.tol[0] && std::fabs(dv) < m.tol[1]) {
+      if (tr->nodeCount > 1) ReachEdge(m, cur, P, tr->tail);
+      break;
+    }
     if (tr->nodeCount > 1 && du * dPrev[0] + dv * dPrev[1] < 0.0) {
       stop = false;
       break;
@@ -1849,19 +1877,30 @@ bool NodeNear(const IntersectionTraceList* list, const IntersectionTraceNode* en
 // every node next to its seed (the head, each way it marched) lies nearest to a chord of from,
 // within reach. A branch arriving at its end running along the seam (a tangential contact
 // there) has no continuation beyond it; the march from the seam's far side only follows the
-// seam back over the same points.
+// seam back over the same points, or stirs by round-off where it has nowhere to go. A march that
+// goes on beyond the end lies as far from from's end as from its seed: a node a tenth of the
+// reach or more from the seed turns back only when it lies nearer to from than half that.
 bool TurnsBackOnto(const IntersectionTraceList* list, const IntersectionTrace* from,
                    const IntersectionTrace* made, double reach) {
   const IntersectionTraceNode* seed = made->head;
   const IntersectionTraceNode* firsts[2] = {seed->next, made->turn && made->turn != seed ? made->turn->next : nullptr};
+  const double S[3] = {seed->x, seed->y, seed->z};
   int checked = 0;
   for (const IntersectionTraceNode* n : firsts) {
     if (!n) continue;
     const double X[3] = {n->x, n->y, n->z};
-    const IntersectionTraceNode* chord = NearestChord(list, made, X, reach, nullptr, nullptr);
+    double f = 0.0;
+    const IntersectionTraceNode* partner = nullptr;
+    const IntersectionTraceNode* chord = NearestChord(list, made, X, reach, &f, &partner);
     bool onFrom = false;
     for (const IntersectionTraceNode* a = from->head; a && chord && !onFrom; a = a->next) onFrom = a == chord;
     if (!onFrom) return false;
+    double C[3];
+    C[0] = chord->x + f * (partner->x - chord->x);
+    C[1] = chord->y + f * (partner->y - chord->y);
+    C[2] = chord->z + f * (partner->z - chord->z);
+    const double step = Distance(X, S);
+    if (step > 0.1 * reach && !(Distance(X, C) < 0.5 * step)) return false;
     ++checked;
   }
   return checked > 0;

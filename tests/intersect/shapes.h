@@ -174,6 +174,29 @@ inline Bspline* Sphere(const double a[3], const double e[3], double R, const Pla
   return s;
 }
 
+// The torus of radii R (centre circle) and r (tube) about the axis a through the origin: u round
+// the axis from the direction e (normal to a), v round the tube from its outer equator toward a;
+// exact (the product of two rational quadratic circles), closed both ways.
+inline Bspline* Torus(const double a[3], const double e[3], double R, double r, const Place& at) {
+  const double f[3] = {a[1] * e[2] - a[2] * e[1], a[2] * e[0] - a[0] * e[2], a[0] * e[1] - a[1] * e[0]};
+  const double w = std::sqrt(0.5);
+  const double cx[9] = {1, 1, 0, -1, -1, -1, 0, 1, 1}, cy[9] = {0, 1, 1, 1, 0, -1, -1, -1, 0};
+  std::vector<double> pts, weights;
+  for (int j = 0; j < 9; ++j)
+    for (int i = 0; i < 9; ++i) {
+      const double rho = R + r * cx[j];
+      double p[3], q[3];
+      for (int c = 0; c < 3; ++c) p[c] = rho * (cx[i] * e[c] + cy[i] * f[c]) + r * cy[j] * a[c];
+      at.Map(p, q);
+      pts.insert(pts.end(), q, q + 3);
+      weights.push_back((i % 2 ? w : 1.0) * (j % 2 ? w : 1.0));
+    }
+  const std::vector<double> k = {0, 0, 0, .25, .25, .5, .5, .75, .75, 1, 1, 1};
+  Bspline* s = BuildSurface(2, 2, 9, 9, pts, k, k, weights);
+  if (s) s->closedU = s->closedV = 1;
+  return s;
+}
+
 // The sphere of radius R about the origin with its poles on the z axis and its seam at +x.
 inline Bspline* Sphere(double R, const Place& at) {
   const double z[3] = {0, 0, 1}, x[3] = {1, 0, 0};
