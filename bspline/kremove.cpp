@@ -472,24 +472,32 @@ int MarkMergeDrops(const double* a, int interior, int p, int* drop) {
   return drops;
 }
 
+// The range ends of U around its interior knots as a[0 .. interior + 1], allocated in the
+// caller's scope, with knots closer than tol merged and the ends kept (PutCloseValToSameVal):
+// 1 when any merged, 0 when none did, -2 on allocation failure.
+int MergeCloseKnots(const double* U, int p, int n, int interior, double tol, double** a) {
+  *a = MallocArray<double>(interior + 2);
+  if (!*a || KernelFailed()) return -2;
+  (*a)[0] = U[p];
+  std::memcpy(*a + 1, U + p + 1, sizeof(double) * interior);
+  (*a)[interior + 1] = U[n];
+  return PutCloseValToSameVal(*a, interior + 2, 1, tol) == 1 ? 1 : 0;
+}
+
 // Whether merging the knots of obj closer than tol (PutCloseKnotsToMultKnots) would delete a
 // control line, which moves the curve by as much as the line stands out, uncounted by any
 // bound; -2 on allocation failure.
 int MergeWouldDropLines(const Bspline* obj, int dir, double tol) {
   dir = EffectiveDir(obj, dir);
   const int p = DegreeIn(obj, dir);
-  const int n = CtrlIn(obj, dir);
   const int interior = InteriorIn(obj, dir);
-  const double* U = KnotsIn(obj, dir);
   if (interior < 1) return 0;
   TrackingScope scope;
-  auto* a = MallocArray<double>(interior + 2);
+  double* a = nullptr;
+  const int merged = MergeCloseKnots(KnotsIn(obj, dir), p, CtrlIn(obj, dir), interior, tol, &a);
+  if (merged != 1) return merged;
   auto* drop = MallocArray<int>(interior + 2);
-  if (!a || !drop || KernelFailed()) return -2;
-  a[0] = U[p];
-  std::memcpy(a + 1, U + p + 1, sizeof(double) * interior);
-  a[interior + 1] = U[n];
-  if (PutCloseValToSameVal(a, interior + 2, 1, tol) != 1) return 0;
+  if (!drop || KernelFailed()) return -2;
   return MarkMergeDrops(a, interior, p, drop) > 0 ? 1 : 0;
 }
 
@@ -961,13 +969,11 @@ int PutCloseKnotsToMultKnots(Bspline* obj, int dir, double tol, int* moved, int*
   if (!U || interior < 1) return interior;
 
   TrackingScope scope;
-  auto* a = MallocArray<double>(interior + 2);
+  double* a = nullptr;
+  const int merged = MergeCloseKnots(U, p, n, interior, tol, &a);
+  if (merged != 1) return merged == -2 ? -2 : interior;
   auto* drop = MallocArray<int>(interior + 2);
-  if (!a || !drop || KernelFailed()) return -2;
-  a[0] = U[p];
-  std::memcpy(a + 1, U + p + 1, sizeof(double) * interior);
-  a[interior + 1] = U[n];
-  if (PutCloseValToSameVal(a, interior + 2, 1, tol) != 1) return interior;
+  if (!drop || KernelFailed()) return -2;
   if (moved) *moved = 1;
 
   const int drops = MarkMergeDrops(a, interior, p, drop);

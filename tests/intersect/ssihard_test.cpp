@@ -669,22 +669,10 @@ TEST_F(HardIntersections, PlaneNearThePoleGivesOneClosedLoop) {
 // height zc, turned by `turn` about z, exactly: u round the axis from the turned x axis, v round
 // the tube from its outer equator; closed both ways.
 Bspline* Torus(double R, double r, double zc, double turn, const Place& at) {
-  const double w = std::sqrt(0.5);
-  const double cx[9] = {1, 1, 0, -1, -1, -1, 0, 1, 1}, cy[9] = {0, 1, 1, 1, 0, -1, -1, -1, 0};
-  std::vector<double> pts, weights;
-  for (int j = 0; j < 9; ++j)
-    for (int i = 0; i < 9; ++i) {
-      const double rho = R + r * cx[j], x = rho * cx[i], y = rho * cy[i];
-      const double p[3] = {std::cos(turn) * x - std::sin(turn) * y, std::sin(turn) * x + std::cos(turn) * y, zc + r * cy[j]};
-      double q[3];
-      at.Map(p, q);
-      pts.insert(pts.end(), q, q + 3);
-      weights.push_back((i % 2 ? w : 1.0) * (j % 2 ? w : 1.0));
-    }
-  const std::vector<double> k = {0, 0, 0, .25, .25, .5, .5, .75, .75, 1, 1, 1};
-  Bspline* s = BuildSurface(2, 2, 9, 9, pts, k, k, weights);
-  if (s) s->closedU = s->closedV = 1;
-  return s;
+  const double z[3] = {0, 0, 1}, e[3] = {std::cos(turn), std::sin(turn), 0};
+  Place lifted = at;
+  lifted.shift[2] += at.scale * zc;
+  return shapes::Torus(z, e, R, r, lifted);
 }
 
 // Tori of radii 1 and 0.3, one 0.6 above the other, touch along the circle of radius 1 at

@@ -15,6 +15,7 @@
 #include "surface/srfline.h"
 #include "surface/trimutils.h"
 #include "tests/bspline/trimloops.h"
+#include "tests/intersect/shapes.h"
 #include "tests/support/builders.h"
 #include "tests/support/checks.h"
 #include "tests/support/injected_failures.h"
@@ -76,17 +77,11 @@ TEST_F(LineHits, HitsLieOnTheLineAndTheSurfaceAtEveryScale) {
 // The torus of radii R (to the tube's centre) and r about the z axis, exactly (the product of two
 // rational circles), scaled by s and moved by t.
 Bspline* Torus(double R, double r, double s, const double t[3]) {
-  const double w = std::sqrt(0.5);
-  const double cx[9] = {1, 1, 0, -1, -1, -1, 0, 1, 1}, cy[9] = {0, 1, 1, 1, 0, -1, -1, -1, 0};
-  std::vector<double> pts, weights;
-  for (int j = 0; j < 9; ++j)
-    for (int i = 0; i < 9; ++i) {
-      const double rho = R + r * cx[j];
-      pts.insert(pts.end(), {s * rho * cx[i] + t[0], s * rho * cy[i] + t[1], s * r * cy[j] + t[2]});
-      weights.push_back((i % 2 ? w : 1.0) * (j % 2 ? w : 1.0));
-    }
-  const std::vector<double> k = {0, 0, 0, .25, .25, .5, .5, .75, .75, 1, 1, 1};
-  return BuildSurface(2, 2, 9, 9, pts, k, k, weights);
+  const double z[3] = {0, 0, 1}, x[3] = {1, 0, 0};
+  shapes::Place at;
+  at.scale = s;
+  for (int q = 0; q < 3; ++q) at.shift[q] = t[q];
+  return shapes::Torus(z, x, R, r, at);
 }
 
 // Signed distance of X (the torus's own units) from the torus: exact.
