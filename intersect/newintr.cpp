@@ -431,7 +431,7 @@ bool AtAPole(const double jet[3][3]) {
   return lu <= kPoleShare * lv || lv <= kPoleShare * lu;
 }
 
-bool AlongTangentialContact(Bspline* s1, Bspline* s2, const IntersectionTrace* t) {
+bool AlongTangentialContact(Bspline* s1, Bspline* s2, const IntersectionTrace* t, double sine = kTangentialSine) {
   static const int du[3] = {0, 1, 0}, dv[3] = {0, 0, 1};
   for (const IntersectionTraceNode* n = t->head; n; n = n->next) {
     double a[3][3], b[3][3], n1[3], n2[3], c[3];
@@ -444,7 +444,7 @@ bool AlongTangentialContact(Bspline* s1, Bspline* s2, const IntersectionTrace* t
     VecCrossProd3(a[1], a[2], n1);
     VecCrossProd3(b[1], b[2], n2);
     const double l = VecSize3(n1) * VecSize3(n2);
-    if (!(l > 0.0) || !(VecSize3(VecCrossProd3(n1, n2, c)) < kTangentialSine * l)) return false;
+    if (!(l > 0.0) || !(VecSize3(VecCrossProd3(n1, n2, c)) < sine * l)) return false;
   }
   return true;
 }
@@ -510,6 +510,11 @@ struct Touching {
 // crossing at a touching (Viviani's curve) eigenvalues of both signs; a direction nearly flat
 // would stretch the ellipse past where the quadratic model of the gap holds.
 constexpr double kIsolatedShare = 1e-3;
+// Where the surfaces meet within tolB about a touching, their normals part by up to
+// sqrt(2 tolB k) for the gap's larger curvature k: below this sine for a sphere down to 2e-5 of
+// the pair's size. A crossing at an angle is turned away by the test of H; this only spares it
+// the search for a touching.
+constexpr double kTouchSine = 0.3;
 // A node of a stub lies within the point tolerance of both surfaces: within the ellipse where
 // the model's gap is this many point tolerances (slack for the nodes' own tolerance and the
 // model's cubic terms).
@@ -591,7 +596,7 @@ int CollapseTouchings(Bspline* s1, Bspline* s2, IntersectionTraceList* list, dou
   IntersectionTrace* t = list->head;
   for (int k = 0, n = list->count; k < n && t; ++k) {
     IntersectionTrace* next = t->next;
-    if (t->nodeCount < 1 || !AlongTangentialContact(s1, s2, t)) {
+    if (t->nodeCount < 1 || !AlongTangentialContact(s1, s2, t, kTouchSine)) {
       t = next;
       continue;
     }
