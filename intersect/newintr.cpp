@@ -431,7 +431,7 @@ bool AtAPole(const double jet[3][3]) {
   return lu <= kPoleShare * lv || lv <= kPoleShare * lu;
 }
 
-bool AlongTangentialContact(Bspline* s1, Bspline* s2, const IntersectionTrace* t) {
+bool AlongTangentialContact(Bspline* s1, Bspline* s2, const IntersectionTrace* t, double sine = kTangentialSine) {
   static const int du[3] = {0, 1, 0}, dv[3] = {0, 0, 1};
   for (const IntersectionTraceNode* n = t->head; n; n = n->next) {
     double a[3][3], b[3][3], n1[3], n2[3], c[3];
@@ -444,7 +444,7 @@ bool AlongTangentialContact(Bspline* s1, Bspline* s2, const IntersectionTrace* t
     VecCrossProd3(a[1], a[2], n1);
     VecCrossProd3(b[1], b[2], n2);
     const double l = VecSize3(n1) * VecSize3(n2);
-    if (!(l > 0.0) || !(VecSize3(VecCrossProd3(n1, n2, c)) < kTangentialSine * l)) return false;
+    if (!(l > 0.0) || !(VecSize3(VecCrossProd3(n1, n2, c)) < sine * l)) return false;
   }
   return true;
 }
@@ -493,6 +493,142 @@ int FollowTangentialContacts(Bspline* s1, Bspline* s2, IntersectionTraceList* li
   return 0;
 }
 
+// Where the surfaces touch at one point and curve apart every way from it (two spheres touching,
+// a plane on a sphere), their gap along the common normal grows as d^T H d / 2 for a step d in
+// the tangent plane, H the difference of their second fundamental forms there. Over the ellipse
+// where that stays within the point tolerance the surfaces meet, and the seeds falling in it give
+// stubs (about sqrt(2 tolB R) long for spheres of relative radius R), as many as happen to fall
+// there, differing with the surfaces' order: all of them stand for the one point.
+struct Touching {
+  double P[3];     // the point on surface 1
+  double e[2][3];  // orthonormal basis of the common tangent plane
+  double H[2][2];  // the gap's second derivatives in that basis
+};
+
+// H definite with the smaller eigenvalue's magnitude at least this share of the larger: the
+// surfaces touch at an isolated point. A contact along a curve has an eigenvalue of round-off, a
+// crossing at a touching (Viviani's curve) eigenvalues of both signs; a direction nearly flat
+// would stretch the ellipse past where the quadratic model of the gap holds.
+constexpr double kIsolatedShare = 1e-3;
+// Where the surfaces meet within tolB about a touching, their normals part by up to
+// sqrt(2 tolB k) for the gap's larger curvature k: below this sine for a sphere down to 2e-5 of
+// the pair's size. A crossing at an angle is turned away by the test of H; this only spares it
+// the search for a touching.
+constexpr double kTouchSine = 0.3;
+// A node of a stub lies within the point tolerance of both surfaces: within the ellipse where
+// the model's gap is this many point tolerances (slack for the nodes' own tolerance and the
+// model's cubic terms).
+constexpr double kStubGap = 4.0;
+
+// The gap the touching's model gives at X (measured in its tangent plane).
+double ModelGap(const Touching& T, const double X[3]) {
+  double d[3], x[2];
+  VecDiff3(X, T.P, d);
+  for (int i = 0; i < 2; ++i) x[i] = VecDotProd3(d, T.e[i]);
+  return 0.5 * std::fabs(T.H[0][0] * x[0] * x[0] + 2.0 * T.H[0][1] * x[0] * x[1] + T.H[1][1] * x[1] * x[1]);
+}
+
+// A partial below this share of the other: beside a pole, where resolving a direction into the
+// parameters divides by round-off.
+constexpr double kNearPole = 1e-4;
+// Such a surface's parameters are moved this share of their ranges toward the domain's middle
+// for its second fundamental form, which changes over that by the same share.
+constexpr double kPoleNudge = 1e-4;
+
+// Point and partials Su, Sv, Suu, Suv, Svv of the surface at (u, v), or beside a pole
+// (kNearPole), nudged off it (kPoleNudge). False when they cannot be evaluated or the nudge finds no normal.
+bool JetOffPoles(const Bspline* s, double u, double v, double d[6][3]) {
+  static const int du[6] = {0, 1, 0, 2, 1, 0}, dv[6] = {0, 0, 1, 0, 1, 2};
+  if (EvalPointOnGeometryM(s, u, v, du, dv, 6, 0, d) != 0) return false;
+  const double lu = VecSize3(d[1]), lv = VecSize3(d[2]);
+  if (std::fmin(lu, lv) > kNearPole * std::fmax(lu, lv)) return true;
+  const double u0 = s->knotsU[s->degreeU], u1 = s->knotsU[NumCtrlU(s)];
+  const double v0 = s->knotsV[s->degreeV], v1 = s->knotsV[NumCtrlV(s)];
+  u += kPoleNudge * (u < 0.5 * (u0 + u1) ? u1 - u0 : u0 - u1);
+  v += kPoleNudge * (v < 0.5 * (v0 + v1) ? v1 - v0 : v0 - v1);
+  return EvalPointOnGeometryM(s, u, v, du, dv, 6, 0, d) == 0 && !AtAPole(d);
+}
+
+// The isolated touching located from q (moved onto it): true when the surfaces touch there and
+// H is definite (kIsolatedShare).
+bool IsolatedTouching(Bspline* s1, Bspline* s2, double q[4], double tolB, Touching* T) {
+  if (!LocateTouchingPoint(s1, s2, q, tolB, T->P)) return false;
+  double d[2][6][3], n[3];
+  if (!JetOffPoles(s1, q[0], q[1], d[0]) || !JetOffPoles(s2, q[2], q[3], d[1])) return false;
+  VecCrossProd3(d[0][1], d[0][2], n);
+  const double ln = VecSize3(n), lu = VecSize3(d[0][1]);
+  if (!(ln > 0.0) || !(lu > 0.0)) return false;
+  for (int c = 0; c < 3; ++c) n[c] /= ln, T->e[0][c] = d[0][1][c] / lu;
+  VecCrossProd3(n, T->e[0], T->e[1]);
+  // Each form on the basis vectors resolved into the surface's parameters, measured along the
+  // surface's own normal turned to surface 1's: the tangent planes coincide, but beside a pole
+  // the second partials have large tangential parts that a normal off by the nudge would take in.
+  double II[2][2][2];
+  for (int s = 0; s < 2; ++s) {
+    double a[2], b[2], ns[3];
+    VecCrossProd3(d[s][1], d[s][2], ns);
+    const double l = VecSize3(ns) * (VecDotProd3(ns, n) < 0.0 ? -1.0 : 1.0);
+    if (!(std::fabs(l) > 0.0)) return false;
+    for (int c = 0; c < 3; ++c) ns[c] /= l;
+    for (int i = 0; i < 2; ++i)
+      if (!ResolveInTangentPlane(T->e[i], d[s][1], d[s][2], &a[i], &b[i])) return false;
+    const double Luu = VecDotProd3(d[s][3], ns), Luv = VecDotProd3(d[s][4], ns), Lvv = VecDotProd3(d[s][5], ns);
+    for (int i = 0; i < 2; ++i)
+      for (int j = 0; j < 2; ++j)
+        II[s][i][j] = Luu * a[i] * a[j] + Luv * (a[i] * b[j] + b[i] * a[j]) + Lvv * b[i] * b[j];
+  }
+  for (int i = 0; i < 2; ++i)
+    for (int j = 0; j < 2; ++j) T->H[i][j] = II[1][i][j] - II[0][i][j];
+  // Eigenvalues m -+ r; definite when r < |m|.
+  const double m = 0.5 * (T->H[0][0] + T->H[1][1]), r = std::hypot(0.5 * (T->H[0][0] - T->H[1][1]), T->H[0][1]);
+  return std::isfinite(m) && std::isfinite(r) && std::fabs(m) > 0.0 &&
+         std::fabs(m) - r >= kIsolatedShare * (std::fabs(m) + r);
+}
+
+// Each trace with its normals nearly parallel at every node (AlongTangentialContact) whose
+// nodes all lie inside the ellipse of an isolated touching, located from its middle node, is
+// replaced by the touching point alone, as one node; a later trace of a touching already given
+// is dropped. 0, or -2 on no memory.
+int CollapseTouchings(Bspline* s1, Bspline* s2, IntersectionTraceList* list, double tolB) {
+  Owned<Touching, Free> found(MallocArray<Touching>(list->count > 0 ? list->count : 1));
+  if (!found || KernelFailed()) return -2;
+  int made = 0;
+  IntersectionTrace* t = list->head;
+  for (int k = 0, n = list->count; k < n && t; ++k) {
+    IntersectionTrace* next = t->next;
+    if (t->nodeCount < 1 || !AlongTangentialContact(s1, s2, t, kTouchSine)) {
+      t = next;
+      continue;
+    }
+    const IntersectionTraceNode* mid = t->head;
+    for (int i = 0; i < t->nodeCount / 2 && mid->next; ++i) mid = mid->next;
+    double q[4];
+    NodeParams(mid, q);
+    Touching T;
+    bool inside = IsolatedTouching(s1, s2, q, tolB, &T);
+    for (const IntersectionTraceNode* x = t->head; x && inside; x = x->next) {
+      const double X[3] = {x->x, x->y, x->z};
+      inside = ModelGap(T, X) <= kStubGap * tolB;
+    }
+    if (!inside) {
+      t = next;
+      continue;
+    }
+    bool again = false;
+    for (int i = 0; i < made && !again; ++i) again = ModelGap(found[i], T.P) <= kStubGap * tolB;
+    if (again) {
+      UnlinkTrace(list, t);
+    } else {
+      found[made++] = T;
+      FreeTraceNodes(t);
+      if (!AppendTraceNode(t, T.P, q[0], q[1], q[2], q[3])) return -2;
+      t->open = 1;
+    }
+    t = next;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int NewIntersect(Bspline* s1, Bspline* s2, IntersectionTraceList* list, double tolA, double tolB) {
@@ -531,6 +667,7 @@ int NewIntersect(Bspline* s1, Bspline* s2, IntersectionTraceList* list, double t
                                        us1, vs1, us2, vs2, marks, list, tolA, tolB);
   if (rc != -2 && FollowTangentialContacts(c1.get(), c2.get(), list, tolA, tolB) == -2) return -2;
   DropTracesOnOtherBranches(c1.get(), c2.get(), list, tolA, tolB);
+  if (rc != -2 && CollapseTouchings(c1.get(), c2.get(), list, tolB) == -2) return -2;
   // The seams are crossed where no other trace goes on from a branch's end: after the traces
   // lying on other branches are gone, whose ends would stand for a continuation that is not there.
   // A continuation short enough to run between the ends of two traces lies on neither.

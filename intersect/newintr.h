@@ -73,8 +73,12 @@ int SubDivideBasedOnArray(Bspline* s1, Bspline* s2, PatchBoxNode* node1, PatchBo
                           IntersectionTraceList* list, double tolA, double tolB);
 // Traces every branch of the two surfaces into the list (made by MallocIntersectionTraceList);
 // branches crossing at a singular point are split there, and a trace whose every node lies on
-// another branch (a point, or the branch traced twice) is dropped. tolA (chord height) and tolB (point tolerance) are shares of the pair's
-// size. The surfaces are not changed. 0, or -2 on no memory (the list keeps what was traced).
+// another branch (a point, or the branch traced twice) is dropped. Where the surfaces touch at an
+// isolated point (curving apart every way from it: the difference of their second fundamental
+// forms there definite), the traces lying where they meet within tolB about it give way to one
+// trace of one node on that point, found where the normals are parallel. tolA (chord height)
+// and tolB (point tolerance) are shares of the pair's size. The surfaces are not changed. 0, or
+// -2 on no memory (the list keeps what was traced).
 int NewIntersect(Bspline* s1, Bspline* s2, IntersectionTraceList* list, double tolA, double tolB);
 // The intersection of two surfaces as curve pairs on them, one pair per branch: *out lists the
 // branches in reverse order of tracing, each as the curve on s1 then the curve on s2 (cubic
@@ -89,5 +93,6 @@ int NewIntersect(Bspline* s1, Bspline* s2, IntersectionTraceList* list, double t
 // curve list (owner set), so freeing the surface frees it: free the list's nodes, and the curves
 // only when the surfaces are kept. 1 with *out null when the surfaces do not meet; 0 with *out
 // null on failure (no memory, a surface that is not one or has a coordinate beyond 1e150 in
-// magnitude, where squared sizes overflow), with no curve left on the surfaces.
+// magnitude, where squared sizes overflow), with no curve left on the surfaces. Surfaces
+// touching at an isolated point give it once, as a branch of one point, in either order.
 int CreateSrfSrfIntersectionCurves(Bspline* s1, Bspline* s2, BsplineList** out);

@@ -1840,23 +1840,39 @@ int TraceTangentialContact(Bspline* s1, Bspline* s2, const double q[4], const do
   return 1;
 }
 
-bool LocateContactInPlane(Bspline* s1, Bspline* s2, double q[4], const double X[3], const double t[3],
-                          double tolB, double P[3]) {
-  if (!RecordsSound({s1, s2}) || s1->kind != 2 || s2->kind != 2 || s1->dimension != 3 || s2->dimension != 3 ||
-      !AllFinite({q[0], q[1], q[2], q[3], X[0], X[1], X[2], t[0], t[1], t[2], tolB}) || !(tolB > 0.0))
-    return false;
+namespace {
+
+// LocateSingularPoint from q under the hold (null: none) for the public entries below.
+bool LocateFromParams(Bspline* s1, Bspline* s2, double q[4], double tolB, double P[3], const ContactHold* hold) {
   March m = {};
   m.s1 = s1;
   m.s2 = s2;
   for (int k = 0; k < 4; ++k) m.tol[k] = kParamTol * Range(SurfaceOf(k, s1, s2), k & 1);
   m.tolB = tolB;
+  Params c = {{q[0], q[1], q[2], q[3]}};
+  if (!LocateSingularPoint(m, c, P, hold)) return false;
+  for (int k = 0; k < 4; ++k) q[k] = c.p[k];
+  return true;
+}
+
+}  // namespace
+
+bool LocateContactInPlane(Bspline* s1, Bspline* s2, double q[4], const double X[3], const double t[3],
+                          double tolB, double P[3]) {
+  if (!RecordsSound({s1, s2}) || s1->kind != 2 || s2->kind != 2 || s1->dimension != 3 || s2->dimension != 3 ||
+      !AllFinite({q[0], q[1], q[2], q[3], X[0], X[1], X[2], t[0], t[1], t[2], tolB}) || !(tolB > 0.0))
+    return false;
   ContactHold hold;
   hold.kind = 1;
   for (int k = 0; k < 3; ++k) hold.X[k] = X[k], hold.t[k] = t[k];
-  Params c = {{q[0], q[1], q[2], q[3]}};
-  if (!LocateSingularPoint(m, c, P, &hold)) return false;
-  for (int k = 0; k < 4; ++k) q[k] = c.p[k];
-  return true;
+  return LocateFromParams(s1, s2, q, tolB, P, &hold);
+}
+
+bool LocateTouchingPoint(Bspline* s1, Bspline* s2, double q[4], double tolB, double P[3]) {
+  if (!RecordsSound({s1, s2}) || s1->kind != 2 || s2->kind != 2 || s1->dimension != 3 || s2->dimension != 3 ||
+      !AllFinite({q[0], q[1], q[2], q[3], tolB}) || !(tolB > 0.0))
+    return false;
+  return LocateFromParams(s1, s2, q, tolB, P, nullptr);
 }
 
 // ---- Branches across seams ----------------------------------------------------------------------

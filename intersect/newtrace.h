@@ -183,6 +183,12 @@ int TraceTangentialContact(Bspline* s1, Bspline* s2, const double q[4], const do
 // sound (bsvalid) 3D surface; false for values that are not finite or a tolB that is not positive.
 bool LocateContactInPlane(Bspline* s1, Bspline* s2, double q[4], const double X[3], const double t[3],
                           double tolB, double P[3]);
+// A point where the surfaces touch tangentially (normals parallel to round-off), found from the
+// parameters q (u1, v1, u2, v2) by Gauss-Newton, into q, with its point on surface 1 into P: both
+// surfaces met within tolB. False (q as given) when none is found from q (the surfaces cross at
+// an angle there, or have no normal), and (error state -2) for a record that is not a sound
+// (bsvalid) 3D surface; false for values that are not finite or a tolB that is not positive.
+bool LocateTouchingPoint(Bspline* s1, Bspline* s2, double q[4], double tolB, double P[3]);
 
 // A branch of a closed surface crosses its seam: a traced branch that ends on a seam (a
 // parameter at an end of a direction its surface is closed in) with no node of another trace

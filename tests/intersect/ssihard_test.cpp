@@ -15,6 +15,7 @@
 #include "bspline/sfree.h"
 #include "bspline/srfgrid.h"
 #include "foundation/umalloc.h"
+#include "foundation/vec3.h"
 #include "intersect/newintr.h"
 #include "quadric/quadrics.h"
 #include "tests/intersect/shapes.h"
@@ -1256,6 +1257,69 @@ TEST_F(HardIntersections, AShortPieceBetweenASeamAndAnEdgeIsReturned) {
     }
     EXPECT_LT(off, 1e-6 * size) << planeFirst;
     EXPECT_LT(gap, 1e-5 * size) << planeFirst;
+  }
+}
+
+// Surfaces touching at one point and curving apart every way from it: spheres of radii 1 and 0.5
+// touching outside, of radii 1 and 0.4 touching inside, a plane on the unit sphere, a plane on a
+// torus's outer equator (radii 1 and 0.3), a sphere of radius 1e-3 touching the unit sphere
+// inside (the normals parting fast about it). Axis-aligned at size 1 at the origin and on axes turned
+// about (1, 2, 3) at sizes 1e-6, 0.01 and 1e6 moved 1e4 x the size, whichever surface comes first:
+// one branch, every sample of it on both surfaces within 1e-6 of the size of the touching point.
+TEST_F(HardIntersections, SurfacesTouchingAtAPointGiveThePointOnce) {
+  const double placements[4][3] = {{1.0, 0.0, 0.0}, {1e-6, 1e4, 0.7}, {0.01, 1e4, 1.9}, {1e6, 1e4, -2.4}};  // scale, moved, turn
+  for (const auto& placed : placements) {
+    double frame[3][3];
+    TurnedFrame(placed[2], frame);
+    const double *a1 = frame[0], *a2 = frame[1], *a3 = frame[2];
+    auto local = [&](double x, double y, double z, double out[3]) {
+      for (int q = 0; q < 3; ++q) out[q] = x * a1[q] + y * a2[q] + z * a3[q];
+    };
+    Place at;
+    at.scale = placed[0];
+    for (int q = 0; q < 3; ++q) at.shift[q] = placed[1] * at.scale * (q + 1);
+    // The touching point of the spheres and of the plane on the sphere, off both spheres' poles,
+    // and two unit directions across it.
+    double D[3], across1[3], across2[3];
+    local(0.48, 0.6, 0.64, D);
+    local(0.6 / 0.768375, -0.48 / 0.768375, 0.0, across1);
+    VecCrossProd3(D, across1, across2);
+    // The torus about a3 touched at its outer equator's point along g; h is across it.
+    double g[3], h[3], T[3];
+    local(std::cos(0.4), std::sin(0.4), 0.0, g);
+    local(-std::sin(0.4), std::cos(0.4), 0.0, h);
+    for (int q = 0; q < 3; ++q) T[q] = 1.3 * g[q];
+    auto placedAt = [&](const double centre[3]) {
+      Place p = at;
+      for (int q = 0; q < 3; ++q) p.shift[q] += at.scale * centre[q];
+      return p;
+    };
+    const double outside[3] = {1.5 * D[0], 1.5 * D[1], 1.5 * D[2]}, inside[3] = {0.6 * D[0], 0.6 * D[1], 0.6 * D[2]};
+    const double small = 1e-3, beside[3] = {(1 - small) * D[0], (1 - small) * D[1], (1 - small) * D[2]};
+    double O[3], e1[3], e2[3], Ot[3], t1[3], t2[3];
+    for (int q = 0; q < 3; ++q) {
+      O[q] = D[q] - 0.7 * across1[q] - 0.9 * across2[q], e1[q] = 1.5 * across1[q], e2[q] = 1.3 * across2[q];
+      Ot[q] = T[q] - 0.5 * h[q] - 0.4 * a3[q], t1[q] = 1.1 * h[q], t2[q] = 0.9 * a3[q];
+    }
+    for (int pair = 0; pair < 5; ++pair)
+      for (bool swapped : {false, true}) {
+        BsplineKeeper keep;
+        Bspline* s1 = keep(pair != 3 ? shapes::Sphere(a3, a1, 1.0, at) : shapes::Torus(a3, a1, 1.0, 0.3, at));
+        Bspline* s2 = keep(pair == 0   ? shapes::Sphere(a1, a2, 0.5, placedAt(outside))
+                           : pair == 1 ? shapes::Sphere(a1, a2, 0.4, placedAt(inside))
+                           : pair == 2 ? shapes::Plane(O, e1, e2, at)
+                           : pair == 3 ? shapes::Plane(Ot, t1, t2, at)
+                                       : shapes::Sphere(a1, a2, small, placedAt(beside)));
+        ASSERT_TRUE(s1 && s2);
+        const double* X = pair != 3 ? D : T;
+        const double size = shapes::PairSize(s1, s2) / at.scale;
+        const std::vector<Branch> bs = swapped ? Intersect(s2, s1, at, 20) : Intersect(s1, s2, at, 20);
+        ASSERT_EQ(bs.size(), 1u) << placed[0] << " " << pair << " " << swapped;
+        double off = 0.0;
+        for (const auto* side : {&bs[0].on1, &bs[0].on2})
+          for (const auto& p : *side) off = std::fmax(off, std::hypot(p[0] - X[0], p[1] - X[1], p[2] - X[2]));
+        EXPECT_LT(off, 1e-6 * size) << placed[0] << " " << pair << " " << swapped;
+      }
   }
 }
 }  // namespace
