@@ -814,6 +814,133 @@ void DropCrowdedNodes(IntersectionTrace* t) {
   }
 }
 
+// A parameter of a closed direction that changes by more than this share of its range between
+// two nodes has crossed the seam there: the march never steps that far in one go.
+const double kSeamJump = 0.5;
+
+// The parameter (0..3 as in q) whose closed direction the interval from a to b crosses the seam
+// of, or -1.
+int SeamCrossed(const Bspline* s1, const Bspline* s2, const IntersectionTraceNode* a, const IntersectionTraceNode* b) {
+  double qa[4], qb[4];
+  NodeParams(a, qa);
+  NodeParams(b, qb);
+  for (int k = 0; k < 4; ++k) {
+    const Bspline* s = k < 2 ? s1 : s2;
+    if (!(k & 1 ? s->closedV : s->closedU)) continue;
+    const double range = k & 1 ? s->knotsV[NumCtrlV(s)] - s->knotsV[s->degreeV] : s->knotsU[NumCtrlU(s)] - s->knotsU[s->degreeU];
+    if (std::fabs(qa[k] - qb[k]) > kSeamJump * range) return k;
+  }
+  return -1;
+}
+
+// The point where the branch crosses the seam of parameter k between nodes a and b, as a pair
+// of parameter sets: ea at the seam's end on a's side, eb the same point at the other end. The
+// crossing is guessed along the chord with k run on across the seam, then pulled onto both
+// surfaces with k held on the seam. False when the pull does not meet.
+bool SeamCrossing(Bspline* s1, Bspline* s2, const IntersectionTraceNode* a, const IntersectionTraceNode* b,
+                  int k, double tol, double ea[4], double eb[4], double P[3]) {
+  const Bspline* s = k < 2 ? s1 : s2;
+  const double lo = k & 1 ? s->knotsV[s->degreeV] : s->knotsU[s->degreeU];
+  const double hi = k & 1 ? s->knotsV[NumCtrlV(s)] : s->knotsU[NumCtrlU(s)];
+  double qa[4], qb[4];
+  NodeParams(a, qa);
+  NodeParams(b, qb);
+  const bool aLow = qa[k] - lo <= hi - qa[k];
+  const double da = aLow ? qa[k] - lo : hi - qa[k], db = aLow ? hi - qb[k] : qb[k] - lo;
+  const double f = da + db > 0.0 ? da / (da + db) : 0.5;
+  for (int c = 0; c < 4; ++c) ea[c] = qa[c] + f * (qb[c] - qa[c]);
+  ea[k] = aLow ? lo : hi;
+  if (!PullWithParamHeld(s1, s2, ea, k, P, tol)) return false;
+  for (int c = 0; c < 4; ++c) eb[c] = ea[c];
+  eb[k] = aLow ? hi : lo;
+  return true;
+}
+
+// A node with the point and parameters put before the head of t; false on no memory.
+bool PrependNode(IntersectionTrace* t, const double P[3], const double q[4]) {
+  IntersectionTraceNode* n = AppendTraceNode(t, P, q[0], q[1], q[2], q[3]);
+  if (!n) return false;
+  if (n == t->head) return true;
+  t->tail = n->prev;
+  t->tail->next = nullptr;
+  n->prev = nullptr;
+  n->next = t->head;
+  t->head->prev = n;
+  t->head = n;
+  return true;
+}
+
+// The curves are interpolants of the nodes' parameters: between two nodes on either side of a
+// closed surface's seam they would run back across the whole domain, off both surfaces. A
+// branch (in running order) is cut at each such seam crossing, each side ending on the seam: a
+// loop closed on itself is opened there, and an open branch goes on as a new trace put after it
+// in the list (which the caller's walk then reaches). A crossing whose point cannot be pulled
+// onto both surfaces is left. 0, or -2 on no memory.
+int CutAtSeamCrossings(Bspline* s1, Bspline* s2, IntersectionTraceList* list, IntersectionTrace* t, double tol) {
+  if (t->nodeCount < 2 || !t->head) return 0;
+  if (t->directionStart > 0 && t->directionStart < t->nodeCount) RearrangeIntersectList(t);
+  const IntersectionTraceNode *head = t->head, *tail = t->tail;
+  const bool loop = !t->open && t->nodeCount > 2 && head->u1 == tail->u1 && head->v1 == tail->v1 &&
+                    head->u2 == tail->u2 && head->v2 == tail->v2;
+  for (IntersectionTraceNode* a = t->head; a && a->next; a = a->next) {
+    IntersectionTraceNode* b = a->next;
+    const int k = SeamCrossed(s1, s2, a, b);
+    double ea[4], eb[4], P[3];
+    if (k < 0 || !SeamCrossing(s1, s2, a, b, k, kPullShare * tol, ea, eb, P)) continue;
+    if (loop && !t->open) {
+      // The loop's last node repeats its first: that one goes, and the ring is opened between a
+      // and b, starting from the seam.
+      IntersectionTraceNode* first = t->head;
+      t->head = first->next;
+      t->head->prev = nullptr;
+      if (t->turn == first) t->turn = nullptr;
+      if (a == first) a = t->tail;
+      Free(first);
+      --t->nodeCount;
+      if (a != t->tail) {
+        t->tail->next = t->head;
+        t->head->prev = t->tail;
+        t->head = b;
+        t->tail = a;
+        b->prev = nullptr;
+        a->next = nullptr;
+      }
+      t->open = 1;
+      if (!PrependNode(t, P, eb) || !AppendTraceNode(t, P, ea[0], ea[1], ea[2], ea[3])) return -2;
+      t->directionStart = t->nodeCount;
+      a = t->head;  // the rest of the branch is searched again in its new order
+      continue;
+    }
+    t->open = 1;
+    IntersectionTrace* rest = MallocIntersectionTrace();
+    if (!rest) return -2;
+    rest->head = b;
+    rest->tail = t->tail;
+    rest->open = 1;
+    int moved = 0;
+    for (IntersectionTraceNode* n = b; n; n = n->next) {
+      ++moved;
+      if (n == t->turn) t->turn = nullptr;
+    }
+    rest->nodeCount = moved;
+    b->prev = nullptr;
+    a->next = nullptr;
+    t->tail = a;
+    t->nodeCount -= moved;
+    rest->next = t->next;
+    rest->prev = t;
+    if (t->next) t->next->prev = rest;
+    else list->tail = rest;
+    t->next = rest;
+    ++list->count;
+    if (!AppendTraceNode(t, P, ea[0], ea[1], ea[2], ea[3]) || !PrependNode(rest, P, eb)) return -2;
+    t->directionStart = t->nodeCount;
+    rest->directionStart = rest->nodeCount;
+    break;  // the new trace is cut in its own turn
+  }
+  return 0;
+}
+
 // Intervals this many nodes beside a new node are measured again: a node moves a cubic
 // interpolant less than a third as much one interval further on.
 const int kFitReach = 2;
@@ -975,6 +1102,10 @@ int CreateSrfSrfIntersectionCurves(Bspline* s1, Bspline* s2, BsplineList** out) 
   IntersectionTrace* t = list->head;
   for (int k = 0; k < list->count && t; ++k, t = t->next) {
     if (t->nodeCount < 1) continue;  // a duplicate left as the sole trace has no point
+    if (CutAtSeamCrossings(s1, s2, list.get(), t, kCurveTol * size) != 0) {
+      FreeResult(result);
+      return 0;
+    }
     if (FitTraceToSurfaces(s1, s2, t, kCurveTol * size) != 0) {
       FreeResult(result);
       return 0;

@@ -1270,4 +1270,54 @@ TEST_F(HardIntersections, AShortPieceBetweenASeamAndAnEdgeIsReturned) {
     EXPECT_LT(gap, 1e-5 * size) << planeFirst;
   }
 }
+
+// A plane cuts a cone (radii 0.241 and 0.265 over heights -1.5..1.5, axis turned) in an ellipse
+// round its axis, at sizes 0.01 and 1e6 moved 1e4 x the size, the plane first: the loop closes
+// on the plane while the cone's parameters cross its seam, where the tracer's last two nodes lie
+// on either side of it. The curves come back cut at the seam rather than running back across
+// the cone's whole domain between those nodes: every sample of the branches on both surfaces
+// within 1e-6 of the size, every exact point of the ellipse (sign changes of the plane's distance
+// along the cone's parameter lines) near a branch.
+TEST_F(HardIntersections, ALoopCrossingASeamOnceIsCutThere) {
+  const Axes plane({0.1394647, -0.9714062, 0.1921448}, {0.6026669, 0.2372320, 0.7619144});
+  const Axes cone({-0.8611710, -0.2958370, 0.4133582}, {-0.1583686, -0.6165671, -0.7712097});
+  const double planeCentre[3] = {0.3195362, 0.3974115, 0.2530993}, coneCentre[3] = {-0.0251732, 0.2781956, -0.0672284};
+  const double R0 = 0.2414356, R1 = 0.2653985, h0 = -1.5, h1 = 1.5;
+  const double f[3] = {plane.a[1] * plane.e[2] - plane.a[2] * plane.e[1], plane.a[2] * plane.e[0] - plane.a[0] * plane.e[2],
+                       plane.a[0] * plane.e[1] - plane.a[1] * plane.e[0]};
+  double O[3], e1[3], e2[3];
+  for (int q = 0; q < 3; ++q)
+    O[q] = planeCentre[q] - 2 * plane.e[q] - 2 * f[q], e1[q] = 4 * plane.e[q], e2[q] = 4 * f[q];
+  auto toPlane = [&](const double* p) {
+    return (p[0] - planeCentre[0]) * plane.a[0] + (p[1] - planeCentre[1]) * plane.a[1] + (p[2] - planeCentre[2]) * plane.a[2];
+  };
+  const double slope = (R1 - R0) / (h1 - h0);
+  auto toCone = [&](const double* p) {
+    double h, rho;
+    cone.Cylindrical(coneCentre, p, &h, &rho);
+    return (rho - R0 - slope * (h - h0)) / std::hypot(1.0, slope);
+  };
+  for (double scale : {0.01, 1e6}) {
+    Place at, coneAt;
+    at.scale = coneAt.scale = scale;
+    for (int q = 0; q < 3; ++q) {
+      at.shift[q] = 1e4 * scale * (q + 1);
+      coneAt.shift[q] = at.shift[q] + scale * coneCentre[q];
+    }
+    BsplineKeeper keep;
+    Bspline* P = keep(shapes::Plane(O, e1, e2, at));
+    Bspline* C = keep(shapes::Cone(cone.a, cone.e, R0, R1, h0, h1, coneAt));
+    const double size = shapes::PairSize(P, C) / scale;
+    const std::vector<Branch> bs = Intersect(P, C, at, 1000);
+    ASSERT_GE(bs.size(), 1u) << scale;
+    double off = 0.0;
+    for (const Branch& br : bs)
+      for (const auto* side : {&br.on1, &br.on2})
+        for (const auto& p : *side) off = std::fmax(off, std::fmax(std::fabs(toPlane(p.data())), std::fabs(toCone(p.data()))));
+    double gap = 0.0;
+    for (const auto& p : CrossingsOnLines(C, at, toPlane, 60)) gap = std::fmax(gap, FromBranches(bs, p.data()));
+    EXPECT_LT(off, 1e-6 * size) << scale;
+    EXPECT_LT(gap, 1e-5 * size) << scale;
+  }
+}
 }  // namespace
