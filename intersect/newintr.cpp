@@ -701,8 +701,19 @@ double ContactDeparture(Bspline* s1, Bspline* s2, const double q[4], double tol,
   for (int k = 0; k < 4; ++k) r[k] = q[k];
   Eval3DPointOnSurfCoord(s1, q[0], q[1], 0, 0, P1);
   Eval3DPointOnSurfCoord(s2, q[2], q[3], 0, 0, P2);
-  if (!LocateContactInPlane(s1, s2, r, P1, t, kPullShare * tol, X)) return HUGE_VAL;
-  return std::fmax(VecDist3(P1, X), VecDist3(P2, X));
+  if (LocateContactInPlane(s1, s2, r, P1, t, kPullShare * tol, X)) return std::fmax(VecDist3(P1, X), VecDist3(P2, X));
+  // Surfaces that pass within tol of each other without meeting (a near miss) are located on
+  // the contact only within tol, loosely across it, where they part with the square of the
+  // slide: each curve's point is measured from the other surface's tangent plane there instead,
+  // less the surfaces' own miss at the contact, which no node placement changes.
+  double Y[3], n1[3], n2[3], d1[3], d2[3], m[3];
+  if (!LocateContactInPlane(s1, s2, r, P1, t, tol, X) || !PointAndNormal(s1, r[0], r[1], X, n1) ||
+      !PointAndNormal(s2, r[2], r[3], Y, n2))
+    return HUGE_VAL;
+  VecDiff3(P1, Y, d1);
+  VecDiff3(P2, X, d2);
+  VecDiff3(X, Y, m);
+  return std::fmax(0.0, std::fmax(std::fabs(VecDotProd3(n2, d1)), std::fabs(VecDotProd3(n1, d2))) - VecSize3(m));
 }
 
 // The parameter of s at (u, v) along a side it collapses to a pole (0 u, 1 v: the one whose

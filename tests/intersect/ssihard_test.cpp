@@ -1320,4 +1320,43 @@ TEST_F(HardIntersections, ALoopCrossingASeamOnceIsCutThere) {
     EXPECT_LT(gap, 1e-5 * size) << scale;
   }
 }
+
+// A sphere 2e-6 of its radius smaller than the cylinder (radius 0.609, axes turned) it sits in,
+// its centre on the cylinder's axis: the surfaces do not meet, but pass within the curve
+// tolerance of each other along a circle, which is returned as a contact. At sizes 0.01 and 1e6
+// moved 1e4 x the size, whichever surface comes first: every sample of the branches within 1e-6
+// of the size of both surfaces (their miss, 2e-7 of it, included), between the nodes too, where
+// neither surface meets the other to be pulled onto.
+TEST_F(HardIntersections, ANearMissWithinTheToleranceStaysOnBothSurfaces) {
+  const Axes sphAxes({0.0565844, -0.4560047, -0.8881768}, {-0.8763148, -0.4489563, 0.1746729});
+  const Axes cylAxes({0.1180376, 0.9907268, -0.0672872}, {0.8753613, -0.0718212, 0.4781048});
+  const double c[3] = {-0.2917581, -0.3981547, -0.1335604}, Rc = 0.6091227, Rs = Rc * (1 - 2e-6), up = 0.2;
+  double o[3];  // the sphere's centre
+  for (int q = 0; q < 3; ++q) o[q] = c[q] + up * cylAxes.a[q];
+  for (double scale : {0.01, 1e6})
+    for (bool sphereFirst : {true, false}) {
+      Place at, cylAt, sphAt;
+      at.scale = cylAt.scale = sphAt.scale = scale;
+      for (int q = 0; q < 3; ++q) {
+        at.shift[q] = 1e4 * scale * (q + 1);
+        cylAt.shift[q] = at.shift[q] + scale * c[q];
+        sphAt.shift[q] = at.shift[q] + scale * o[q];
+      }
+      BsplineKeeper keep;
+      Bspline* cyl = keep(Cylinder(cylAxes.a, cylAxes.e, Rc, -2.1948, 2.2601, cylAt));
+      Bspline* sph = keep(shapes::Sphere(sphAxes.a, sphAxes.e, Rs, sphAt));
+      const double size = shapes::PairSize(cyl, sph) / scale;
+      const std::vector<Branch> bs = sphereFirst ? Intersect(sph, cyl, at, 1000) : Intersect(cyl, sph, at, 1000);
+      ASSERT_GE(bs.size(), 1u) << scale << " " << sphereFirst;
+      double off = 0.0;
+      for (const Branch& br : bs)
+        for (const auto* side : {&br.on1, &br.on2})
+          for (const auto& p : *side) {
+            double h, rho;
+            cylAxes.Cylindrical(c, p.data(), &h, &rho);
+            off = std::fmax(off, std::fmax(std::fabs(rho - Rc), std::fabs(std::hypot(rho, h - up) - Rs)));
+          }
+      EXPECT_LT(off, 1e-6 * size) << scale << " " << sphereFirst;
+    }
+}
 }  // namespace
