@@ -1,5 +1,6 @@
 #include "intersect/newintr.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -867,6 +868,67 @@ bool SeamCrossing(Bspline* s1, Bspline* s2, const IntersectionTraceNode* a, cons
   return true;
 }
 
+// The two points where the branch between nodes a and b, on the same side of the seam of the
+// closed parameter k, dips across it and back (both nodes off the seam, nearer it than half the
+// interval's extent in their plane): x[0] and x[1] in order from a, with k on the seam at a's
+// end, their points in X. Each is a pull with k held on the seam from a point of the chord, kept
+// when it lies between a and b (apart from both) and within their box grown by that extent. False when two
+// distinct such points are not found (the branch stays on its side, or only touches the seam).
+bool DipAcrossSeam(Bspline* s1, Bspline* s2, const IntersectionTraceNode* a, const IntersectionTraceNode* b,
+                   int k, double tol, double x[2][4], double X[2][3]) {
+  const Bspline* s = k < 2 ? s1 : s2;
+  if (!(k & 1 ? s->closedV : s->closedU)) return false;
+  const double lo = k & 1 ? s->knotsV[s->degreeV] : s->knotsU[s->degreeU];
+  const double hi = k & 1 ? s->knotsV[NumCtrlV(s)] : s->knotsU[NumCtrlU(s)];
+  double qa[4], qb[4];
+  NodeParams(a, qa);
+  NodeParams(b, qb);
+  const int plane = k & 2;
+  const double extent = std::fmax(std::fabs(qa[plane] - qb[plane]), std::fabs(qa[plane + 1] - qb[plane + 1]));
+  const bool low = qa[k] - lo <= hi - qa[k];
+  if (low != (qb[k] - lo <= hi - qb[k])) return false;
+  const double seam = low ? lo : hi;
+  // A node on the seam crosses it there (or the branch ends there) already.
+  const double da = std::fabs(qa[k] - seam), db = std::fabs(qb[k] - seam), off = 1e-9 * (hi - lo);
+  if (!(da < 0.5 * extent && db < 0.5 * extent && da > off && db > off)) return false;
+  const double d[3] = {b->x - a->x, b->y - a->y, b->z - a->z};
+  int found = 0;
+  double along[2] = {0.0, 0.0};
+  for (double f : {0.25, 0.5, 0.75}) {
+    double q[4], P[3];
+    for (int c = 0; c < 4; ++c) q[c] = qa[c] + f * (qb[c] - qa[c]);
+    q[k] = seam;
+    if (!PullWithParamHeld(s1, s2, q, k, P, tol) || !InOrder(a, b, a, b, P)) continue;
+    bool within = true;
+    for (int c = 0; c < 4; ++c) {
+      const double g = (c & 2) == plane ? extent : std::fmax(std::fabs(qa[c ^ 1] - qb[c ^ 1]), std::fabs(qa[c] - qb[c]));
+      within = within && q[c] >= std::fmin(qa[c], qb[c]) - g && q[c] <= std::fmax(qa[c], qb[c]) + g;
+    }
+    if (!within) continue;
+    const double A[3] = {a->x, a->y, a->z}, B[3] = {b->x, b->y, b->z};
+    if (VecDist3(P, A) <= 100.0 * tol || VecDist3(P, B) <= 100.0 * tol) continue;  // a node on the seam
+    double r[3];
+    VecDiff3(P, A, r);
+    const double t = VecDotProd3(r, d);
+    int i = found;
+    if (found > 0 && VecDist3(P, X[0]) <= 100.0 * tol) continue;  // the one already found
+    if (found == 2) {
+      if (VecDist3(P, X[1]) <= 100.0 * tol) continue;
+      return false;  // three crossings: more than a dip
+    }
+    for (int c = 0; c < 4; ++c) x[i][c] = q[c];
+    for (int c = 0; c < 3; ++c) X[i][c] = P[c];
+    along[i] = t;
+    ++found;
+  }
+  if (found != 2) return false;
+  if (along[1] < along[0]) {
+    for (int c = 0; c < 4; ++c) std::swap(x[0][c], x[1][c]);
+    for (int c = 0; c < 3; ++c) std::swap(X[0][c], X[1][c]);
+  }
+  return true;
+}
+
 // A node with the point and parameters put before the head of t; false on no memory.
 bool PrependNode(IntersectionTrace* t, const double P[3], const double q[4]) {
   IntersectionTraceNode* n = AppendTraceNode(t, P, q[0], q[1], q[2], q[3]);
@@ -896,8 +958,30 @@ int CutAtSeamCrossings(Bspline* s1, Bspline* s2, IntersectionTraceList* list, In
   for (IntersectionTraceNode* a = t->head; a && a->next; a = a->next) {
     IntersectionTraceNode* b = a->next;
     const int k = SeamCrossed(s1, s2, a, b);
+    if (k < 0) {
+      // A branch that dips across a seam and back between two nodes gets the four nodes of the
+      // two crossings (each on both ends of the seam): the intervals between those jump across
+      // it and are cut next.
+      for (int c = 0; c < 4; ++c) {
+        double x[2][4], X[2][3];
+        if (!DipAcrossSeam(s1, s2, a, b, c, kPullShare * tol, x, X)) continue;
+        const Bspline* s = c < 2 ? s1 : s2;
+        const double lo = c & 1 ? s->knotsV[s->degreeV] : s->knotsU[s->degreeU];
+        const double hi = c & 1 ? s->knotsV[NumCtrlV(s)] : s->knotsU[NumCtrlU(s)];
+        IntersectionTraceNode* after = a;
+        for (int j = 0; j < 4; ++j) {
+          double q[4];
+          for (int m = 0; m < 4; ++m) q[m] = x[j < 2 ? 0 : 1][m];
+          if (j == 1 || j == 2) q[c] = q[c] == lo ? hi : lo;
+          if (!InsertNodeAfter(t, after, X[j < 2 ? 0 : 1], q)) return -2;
+          after = after->next;
+        }
+        break;
+      }
+      continue;
+    }
     double ea[4], eb[4], P[3];
-    if (k < 0 || !SeamCrossing(s1, s2, a, b, k, kPullShare * tol, ea, eb, P)) continue;
+    if (!SeamCrossing(s1, s2, a, b, k, kPullShare * tol, ea, eb, P)) continue;
     if (loop && !t->open) {
       // The loop's last node repeats its first: that one goes, and the ring is opened between a
       // and b, starting from the seam.

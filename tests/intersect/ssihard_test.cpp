@@ -1359,4 +1359,44 @@ TEST_F(HardIntersections, ANearMissWithinTheToleranceStaysOnBothSurfaces) {
       EXPECT_LT(off, 1e-6 * size) << scale << " " << sphereFirst;
     }
 }
+
+// A sphere (radius 0.514, poles turned) and a torus (radii 0.962 and 0.727) at size 0.01 moved
+// 1e4 x the size, the sphere first: a branch dips across the sphere's seam and back between two
+// of the tracer's nodes, both just beside the seam, and comes back cut at both crossings rather
+// than cutting the dip short off both surfaces. Every sample of the branches within 1e-6 of the
+// size of both surfaces, every exact point of the intersection (sign changes of the torus's
+// distance along the sphere's parameter lines) near a branch.
+TEST_F(HardIntersections, ABranchDippingAcrossASeamBetweenTwoNodesStaysOnBothSurfaces) {
+  const Axes sph({-0.9246597, 0.2500999, 0.2871489}, {-0.0027349, 0.7496973, -0.6617753});
+  const Axes tor({-0.3103834, 0.3816010, -0.8706565}, {0.8811793, 0.4591005, -0.1129151});
+  const double sc[3] = {-0.1106257, 0.3858189, 0.0845199}, tc[3] = {-0.3331497, 0.1556015, 0.2014433};
+  const double Rs = 0.5137974, R = 0.9618593, r = 0.7265217;
+  Place at, sphAt, torAt;
+  at.scale = sphAt.scale = torAt.scale = 0.01;
+  for (int q = 0; q < 3; ++q) {
+    at.shift[q] = 1e4 * at.scale * (q + 1);
+    sphAt.shift[q] = at.shift[q] + at.scale * sc[q];
+    torAt.shift[q] = at.shift[q] + at.scale * tc[q];
+  }
+  auto toSphere = [&](const double* p) { return std::hypot(p[0] - sc[0], p[1] - sc[1], p[2] - sc[2]) - Rs; };
+  auto toTorus = [&](const double* p) {
+    double h, rho;
+    tor.Cylindrical(tc, p, &h, &rho);
+    return std::hypot(rho - R, h) - r;
+  };
+  BsplineKeeper keep;
+  Bspline* S = keep(shapes::Sphere(sph.a, sph.e, Rs, sphAt));
+  Bspline* T = keep(shapes::Torus(tor.a, tor.e, R, r, torAt));
+  const double size = shapes::PairSize(S, T) / at.scale;
+  const std::vector<Branch> bs = Intersect(S, T, at, 1000);
+  ASSERT_GE(bs.size(), 1u);
+  double off = 0.0;
+  for (const Branch& br : bs)
+    for (const auto* side : {&br.on1, &br.on2})
+      for (const auto& p : *side) off = std::fmax(off, std::fmax(std::fabs(toSphere(p.data())), std::fabs(toTorus(p.data()))));
+  double gap = 0.0;
+  for (const auto& p : CrossingsOnLines(S, at, toTorus, 60)) gap = std::fmax(gap, FromBranches(bs, p.data()));
+  EXPECT_LT(off, 1e-6 * size);
+  EXPECT_LT(gap, 1e-5 * size);
+}
 }  // namespace
