@@ -871,8 +871,9 @@ bool SeamCrossing(Bspline* s1, Bspline* s2, const IntersectionTraceNode* a, cons
 // The two points where the branch between nodes a and b, on the same side of the seam of the
 // closed parameter k, dips across it and back (both nodes off the seam, nearer it than half the
 // interval's extent in their plane): x[0] and x[1] in order from a, with k on the seam at a's
-// end, their points in X. Each is a pull with k held on the seam from a point of the chord, kept
-// when it lies between a and b (apart from both) and within their box grown by that extent. False when two
+// end, their points in X. Each is a pull with k held on the seam from points of the chord (down
+// to a 32nd of it from either node: a crossing may lie that close to one), kept when it lies
+// between a and b (apart from both) and within their box grown by that extent. False when two
 // distinct such points are not found (the branch stays on its side, or only touches the seam).
 bool DipAcrossSeam(Bspline* s1, Bspline* s2, const IntersectionTraceNode* a, const IntersectionTraceNode* b,
                    int k, double tol, double x[2][4], double X[2][3]) {
@@ -894,7 +895,7 @@ bool DipAcrossSeam(Bspline* s1, Bspline* s2, const IntersectionTraceNode* a, con
   const double d[3] = {b->x - a->x, b->y - a->y, b->z - a->z};
   int found = 0;
   double along[2] = {0.0, 0.0};
-  for (double f : {0.25, 0.5, 0.75}) {
+  for (double f : {0.5, 0.25, 0.75, 0.125, 0.875, 0.03125, 0.96875}) {
     double q[4], P[3];
     for (int c = 0; c < 4; ++c) q[c] = qa[c] + f * (qb[c] - qa[c]);
     q[k] = seam;

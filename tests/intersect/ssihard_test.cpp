@@ -1360,43 +1360,70 @@ TEST_F(HardIntersections, ANearMissWithinTheToleranceStaysOnBothSurfaces) {
     }
 }
 
-// A sphere (radius 0.514, poles turned) and a torus (radii 0.962 and 0.727) at size 0.01 moved
-// 1e4 x the size, the sphere first: a branch dips across the sphere's seam and back between two
-// of the tracer's nodes, both just beside the seam, and comes back cut at both crossings rather
-// than cutting the dip short off both surfaces. Every sample of the branches within 1e-6 of the
-// size of both surfaces, every exact point of the intersection (sign changes of the torus's
-// distance along the sphere's parameter lines) near a branch.
+// A branch dips across a seam and back between two of the tracer's nodes, both just beside the
+// seam, one of them 5e-5 of the range from it: a sphere (radius 0.514, poles turned) and a torus
+// (radii 0.962 and 0.727) at size 0.01, across the sphere's seam, the sphere first; the torus
+// and the cylinder of BranchesNearASeamNeverRunBackOverThemselves at size 1e6, across the
+// cylinder's seam, the torus first; both moved 1e4 x the size. The branches come back cut at
+// both crossings rather than cutting the dip short off both surfaces: every sample within 1e-6
+// of the size of both surfaces, every exact point of the intersection (sign changes of the
+// second surface's distance along the first's parameter lines) near a branch.
 TEST_F(HardIntersections, ABranchDippingAcrossASeamBetweenTwoNodesStaysOnBothSurfaces) {
-  const Axes sph({-0.9246597, 0.2500999, 0.2871489}, {-0.0027349, 0.7496973, -0.6617753});
-  const Axes tor({-0.3103834, 0.3816010, -0.8706565}, {0.8811793, 0.4591005, -0.1129151});
-  const double sc[3] = {-0.1106257, 0.3858189, 0.0845199}, tc[3] = {-0.3331497, 0.1556015, 0.2014433};
-  const double Rs = 0.5137974, R = 0.9618593, r = 0.7265217;
-  Place at, sphAt, torAt;
-  at.scale = sphAt.scale = torAt.scale = 0.01;
-  for (int q = 0; q < 3; ++q) {
-    at.shift[q] = 1e4 * at.scale * (q + 1);
-    sphAt.shift[q] = at.shift[q] + at.scale * sc[q];
-    torAt.shift[q] = at.shift[q] + at.scale * tc[q];
-  }
-  auto toSphere = [&](const double* p) { return std::hypot(p[0] - sc[0], p[1] - sc[1], p[2] - sc[2]) - Rs; };
-  auto toTorus = [&](const double* p) {
-    double h, rho;
-    tor.Cylindrical(tc, p, &h, &rho);
-    return std::hypot(rho - R, h) - r;
+  struct Surface {
+    bool torus;
+    Axes axes;
+    double c[3], R, r;  // centre, radius (the torus's centre circle, the sphere's, the cylinder's), tube radius
+    double h0, h1;      // the cylinder's heights; a sphere has none
   };
-  BsplineKeeper keep;
-  Bspline* S = keep(shapes::Sphere(sph.a, sph.e, Rs, sphAt));
-  Bspline* T = keep(shapes::Torus(tor.a, tor.e, R, r, torAt));
-  const double size = shapes::PairSize(S, T) / at.scale;
-  const std::vector<Branch> bs = Intersect(S, T, at, 1000);
-  ASSERT_GE(bs.size(), 1u);
-  double off = 0.0;
-  for (const Branch& br : bs)
-    for (const auto* side : {&br.on1, &br.on2})
-      for (const auto& p : *side) off = std::fmax(off, std::fmax(std::fabs(toSphere(p.data())), std::fabs(toTorus(p.data()))));
-  double gap = 0.0;
-  for (const auto& p : CrossingsOnLines(S, at, toTorus, 60)) gap = std::fmax(gap, FromBranches(bs, p.data()));
-  EXPECT_LT(off, 1e-6 * size);
-  EXPECT_LT(gap, 1e-5 * size);
+  struct Case {
+    Surface s[2];
+    double scale;
+  };
+  const Case cases[2] = {
+      {{{false, Axes({-0.9246597, 0.2500999, 0.2871489}, {-0.0027349, 0.7496973, -0.6617753}), {-0.1106257, 0.3858189, 0.0845199}, 0.5137974, 0.0, 0, 0},
+        {true, Axes({-0.3103834, 0.3816010, -0.8706565}, {0.8811793, 0.4591005, -0.1129151}), {-0.3331497, 0.1556015, 0.2014433}, 0.9618593, 0.7265217, 0, 0}},
+       0.01},
+      {{{true, Axes({-0.0273356, 0.5852494, -0.8103925}, {-0.9996143, -0.0199816, 0.0192880}), {0.1631275, -0.3119991, -0.2979991}, 1.0645356, 0.6840191, 0, 0},
+        {false, Axes({0.4036542, 0.3340738, 0.8517382}, {0.8858487, -0.3754895, -0.2725430}), {-0.3698760, -0.2647962, -0.1505460}, 0.7121816, 0.0, -2.0311, 1.6295}},
+       1e6}};
+  for (int c = 0; c < 2; ++c) {
+    const Case& k = cases[c];
+    Place at;
+    at.scale = k.scale;
+    for (int q = 0; q < 3; ++q) at.shift[q] = 1e4 * k.scale * (q + 1);
+    BsplineKeeper keep;
+    Bspline* srf[2];
+    std::function<double(const double*)> dist[2];
+    for (int i = 0; i < 2; ++i) {
+      const Surface& S = k.s[i];
+      Place centred = at;
+      for (int q = 0; q < 3; ++q) centred.shift[q] += at.scale * S.c[q];
+      const bool sphere = !S.torus && S.h0 == S.h1;
+      srf[i] = keep(S.torus ? shapes::Torus(S.axes.a, S.axes.e, S.R, S.r, centred)
+                    : sphere ? shapes::Sphere(S.axes.a, S.axes.e, S.R, centred)
+                             : Cylinder(S.axes.a, S.axes.e, S.R, S.h0, S.h1, centred));
+      dist[i] = [&S, sphere](const double* p) {
+        double h, rho;
+        S.axes.Cylindrical(S.c, p, &h, &rho);
+        return S.torus ? std::hypot(rho - S.R, h) - S.r : sphere ? std::hypot(rho, h) - S.R : rho - S.R;
+      };
+    }
+    const double size = shapes::PairSize(srf[0], srf[1]) / at.scale;
+    const std::vector<Branch> bs = Intersect(srf[0], srf[1], at, 1000);
+    ASSERT_GE(bs.size(), 1u) << c;
+    double off = 0.0;
+    for (const Branch& br : bs)
+      for (const auto* side : {&br.on1, &br.on2})
+        for (const auto& p : *side) off = std::fmax(off, std::fmax(std::fabs(dist[0](p.data())), std::fabs(dist[1](p.data()))));
+    double gap = 0.0;
+    for (const auto& p : CrossingsOnLines(srf[0], at, dist[1], 60)) {
+      double h, rho;
+      k.s[1].axes.Cylindrical(k.s[1].c, p.data(), &h, &rho);
+      if (k.s[1].h0 != k.s[1].h1 && (h < k.s[1].h0 + 0.01 || h > k.s[1].h1 - 0.01)) continue;  // beyond the cylinder's ends
+      gap = std::fmax(gap, FromBranches(bs, p.data()));
+    }
+    EXPECT_LT(off, 1e-6 * size) << c;
+    EXPECT_LT(gap, 1e-5 * size) << c;
+  }
 }
 }  // namespace
