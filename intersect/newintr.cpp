@@ -1,5 +1,6 @@
 #include "intersect/newintr.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -838,8 +839,19 @@ double ContactDeparture(Bspline* s1, Bspline* s2, const double q[4], double tol,
   for (int k = 0; k < 4; ++k) r[k] = q[k];
   Eval3DPointOnSurfCoord(s1, q[0], q[1], 0, 0, P1);
   Eval3DPointOnSurfCoord(s2, q[2], q[3], 0, 0, P2);
-  if (!LocateContactInPlane(s1, s2, r, P1, t, kPullShare * tol, X)) return HUGE_VAL;
-  return std::fmax(VecDist3(P1, X), VecDist3(P2, X));
+  if (LocateContactInPlane(s1, s2, r, P1, t, kPullShare * tol, X)) return std::fmax(VecDist3(P1, X), VecDist3(P2, X));
+  // Surfaces that pass within tol of each other without meeting (a near miss) are located on
+  // the contact only within tol, loosely across it, where they part with the square of the
+  // slide: each curve's point is measured from the other surface's tangent plane there instead,
+  // less the surfaces' own miss at the contact, which no node placement changes.
+  double Y[3], n1[3], n2[3], d1[3], d2[3], m[3];
+  if (!LocateContactInPlane(s1, s2, r, P1, t, tol, X) || !PointAndNormal(s1, r[0], r[1], X, n1) ||
+      !PointAndNormal(s2, r[2], r[3], Y, n2))
+    return HUGE_VAL;
+  VecDiff3(P1, Y, d1);
+  VecDiff3(P2, X, d2);
+  VecDiff3(X, Y, m);
+  return std::fmax(0.0, std::fmax(std::fabs(VecDotProd3(n2, d1)), std::fabs(VecDotProd3(n1, d2))) - VecSize3(m));
 }
 
 // The parameter of s at (u, v) along a side it collapses to a pole (0 u, 1 v: the one whose
@@ -949,6 +961,217 @@ void DropCrowdedNodes(IntersectionTrace* t) {
     --t->nodeCount;
     if (drop == n) n = next;
   }
+}
+
+// A parameter of a closed direction that changes by more than this share of its range between
+// two nodes has crossed the seam there: the march never steps that far in one go.
+const double kSeamJump = 0.5;
+
+// The parameter (0..3 as in q) whose closed direction the interval from a to b crosses the seam
+// of, or -1.
+int SeamCrossed(const Bspline* s1, const Bspline* s2, const IntersectionTraceNode* a, const IntersectionTraceNode* b) {
+  double qa[4], qb[4];
+  NodeParams(a, qa);
+  NodeParams(b, qb);
+  for (int k = 0; k < 4; ++k) {
+    const Bspline* s = k < 2 ? s1 : s2;
+    if (!(k & 1 ? s->closedV : s->closedU)) continue;
+    const double range = k & 1 ? s->knotsV[NumCtrlV(s)] - s->knotsV[s->degreeV] : s->knotsU[NumCtrlU(s)] - s->knotsU[s->degreeU];
+    if (std::fabs(qa[k] - qb[k]) > kSeamJump * range) return k;
+  }
+  return -1;
+}
+
+// The point where the branch crosses the seam of parameter k between nodes a and b, as a pair
+// of parameter sets: ea at the seam's end on a's side, eb the same point at the other end. The
+// crossing is guessed along the chord with k run on across the seam, then pulled onto both
+// surfaces with k held on the seam. False when the pull does not meet.
+bool SeamCrossing(Bspline* s1, Bspline* s2, const IntersectionTraceNode* a, const IntersectionTraceNode* b,
+                  int k, double tol, double ea[4], double eb[4], double P[3]) {
+  const Bspline* s = k < 2 ? s1 : s2;
+  const double lo = k & 1 ? s->knotsV[s->degreeV] : s->knotsU[s->degreeU];
+  const double hi = k & 1 ? s->knotsV[NumCtrlV(s)] : s->knotsU[NumCtrlU(s)];
+  double qa[4], qb[4];
+  NodeParams(a, qa);
+  NodeParams(b, qb);
+  const bool aLow = qa[k] - lo <= hi - qa[k];
+  const double da = aLow ? qa[k] - lo : hi - qa[k], db = aLow ? hi - qb[k] : qb[k] - lo;
+  const double f = da + db > 0.0 ? da / (da + db) : 0.5;
+  for (int c = 0; c < 4; ++c) ea[c] = qa[c] + f * (qb[c] - qa[c]);
+  ea[k] = aLow ? lo : hi;
+  if (!PullWithParamHeld(s1, s2, ea, k, P, tol)) return false;
+  for (int c = 0; c < 4; ++c) eb[c] = ea[c];
+  eb[k] = aLow ? hi : lo;
+  return true;
+}
+
+// The two points where the branch between nodes a and b, on the same side of the seam of the
+// closed parameter k, dips across it and back (both nodes off the seam, nearer it than half the
+// interval's extent in their plane): x[0] and x[1] in order from a, with k on the seam at a's
+// end, their points in X. Each is a pull with k held on the seam from points of the chord (down
+// to a 32nd of it from either node: a crossing may lie that close to one), kept when it lies
+// between a and b (apart from both) and within their box grown by that extent. False when two
+// distinct such points are not found (the branch stays on its side, or only touches the seam).
+bool DipAcrossSeam(Bspline* s1, Bspline* s2, const IntersectionTraceNode* a, const IntersectionTraceNode* b,
+                   int k, double tol, double x[2][4], double X[2][3]) {
+  const Bspline* s = k < 2 ? s1 : s2;
+  if (!(k & 1 ? s->closedV : s->closedU)) return false;
+  const double lo = k & 1 ? s->knotsV[s->degreeV] : s->knotsU[s->degreeU];
+  const double hi = k & 1 ? s->knotsV[NumCtrlV(s)] : s->knotsU[NumCtrlU(s)];
+  double qa[4], qb[4];
+  NodeParams(a, qa);
+  NodeParams(b, qb);
+  const int plane = k & 2;
+  const double extent = std::fmax(std::fabs(qa[plane] - qb[plane]), std::fabs(qa[plane + 1] - qb[plane + 1]));
+  const bool low = qa[k] - lo <= hi - qa[k];
+  if (low != (qb[k] - lo <= hi - qb[k])) return false;
+  const double seam = low ? lo : hi;
+  // A node on the seam crosses it there (or the branch ends there) already.
+  const double da = std::fabs(qa[k] - seam), db = std::fabs(qb[k] - seam), off = 1e-9 * (hi - lo);
+  if (!(da < 0.5 * extent && db < 0.5 * extent && da > off && db > off)) return false;
+  const double d[3] = {b->x - a->x, b->y - a->y, b->z - a->z};
+  int found = 0;
+  double along[2] = {0.0, 0.0};
+  for (double f : {0.5, 0.25, 0.75, 0.125, 0.875, 0.03125, 0.96875}) {
+    double q[4], P[3];
+    for (int c = 0; c < 4; ++c) q[c] = qa[c] + f * (qb[c] - qa[c]);
+    q[k] = seam;
+    if (!PullWithParamHeld(s1, s2, q, k, P, tol) || !InOrder(a, b, a, b, P)) continue;
+    bool within = true;
+    for (int c = 0; c < 4; ++c) {
+      const double g = (c & 2) == plane ? extent : std::fmax(std::fabs(qa[c ^ 1] - qb[c ^ 1]), std::fabs(qa[c] - qb[c]));
+      within = within && q[c] >= std::fmin(qa[c], qb[c]) - g && q[c] <= std::fmax(qa[c], qb[c]) + g;
+    }
+    if (!within) continue;
+    const double A[3] = {a->x, a->y, a->z}, B[3] = {b->x, b->y, b->z};
+    if (VecDist3(P, A) <= 100.0 * tol || VecDist3(P, B) <= 100.0 * tol) continue;  // a node on the seam
+    double r[3];
+    VecDiff3(P, A, r);
+    const double t = VecDotProd3(r, d);
+    int i = found;
+    if (found > 0 && VecDist3(P, X[0]) <= 100.0 * tol) continue;  // the one already found
+    if (found == 2) {
+      if (VecDist3(P, X[1]) <= 100.0 * tol) continue;
+      return false;  // three crossings: more than a dip
+    }
+    for (int c = 0; c < 4; ++c) x[i][c] = q[c];
+    for (int c = 0; c < 3; ++c) X[i][c] = P[c];
+    along[i] = t;
+    ++found;
+  }
+  if (found != 2) return false;
+  if (along[1] < along[0]) {
+    for (int c = 0; c < 4; ++c) std::swap(x[0][c], x[1][c]);
+    for (int c = 0; c < 3; ++c) std::swap(X[0][c], X[1][c]);
+  }
+  return true;
+}
+
+// A node with the point and parameters put before the head of t; false on no memory.
+bool PrependNode(IntersectionTrace* t, const double P[3], const double q[4]) {
+  IntersectionTraceNode* n = AppendTraceNode(t, P, q[0], q[1], q[2], q[3]);
+  if (!n) return false;
+  if (n == t->head) return true;
+  t->tail = n->prev;
+  t->tail->next = nullptr;
+  n->prev = nullptr;
+  n->next = t->head;
+  t->head->prev = n;
+  t->head = n;
+  return true;
+}
+
+// The curves are interpolants of the nodes' parameters: between two nodes on either side of a
+// closed surface's seam they would run back across the whole domain, off both surfaces. A
+// branch (in running order) is cut at each such seam crossing, each side ending on the seam: a
+// loop closed on itself is opened there, and an open branch goes on as a new trace put after it
+// in the list (which the caller's walk then reaches). A crossing whose point cannot be pulled
+// onto both surfaces is left. 0, or -2 on no memory.
+int CutAtSeamCrossings(Bspline* s1, Bspline* s2, IntersectionTraceList* list, IntersectionTrace* t, double tol) {
+  if (t->nodeCount < 2 || !t->head) return 0;
+  if (t->directionStart > 0 && t->directionStart < t->nodeCount) RearrangeIntersectList(t);
+  const IntersectionTraceNode *head = t->head, *tail = t->tail;
+  const bool loop = !t->open && t->nodeCount > 2 && head->u1 == tail->u1 && head->v1 == tail->v1 &&
+                    head->u2 == tail->u2 && head->v2 == tail->v2;
+  for (IntersectionTraceNode* a = t->head; a && a->next; a = a->next) {
+    IntersectionTraceNode* b = a->next;
+    const int k = SeamCrossed(s1, s2, a, b);
+    if (k < 0) {
+      // A branch that dips across a seam and back between two nodes gets the four nodes of the
+      // two crossings (each on both ends of the seam): the intervals between those jump across
+      // it and are cut next.
+      for (int c = 0; c < 4; ++c) {
+        double x[2][4], X[2][3];
+        if (!DipAcrossSeam(s1, s2, a, b, c, kPullShare * tol, x, X)) continue;
+        const Bspline* s = c < 2 ? s1 : s2;
+        const double lo = c & 1 ? s->knotsV[s->degreeV] : s->knotsU[s->degreeU];
+        const double hi = c & 1 ? s->knotsV[NumCtrlV(s)] : s->knotsU[NumCtrlU(s)];
+        IntersectionTraceNode* after = a;
+        for (int j = 0; j < 4; ++j) {
+          double q[4];
+          for (int m = 0; m < 4; ++m) q[m] = x[j < 2 ? 0 : 1][m];
+          if (j == 1 || j == 2) q[c] = q[c] == lo ? hi : lo;
+          if (!InsertNodeAfter(t, after, X[j < 2 ? 0 : 1], q)) return -2;
+          after = after->next;
+        }
+        break;
+      }
+      continue;
+    }
+    double ea[4], eb[4], P[3];
+    if (!SeamCrossing(s1, s2, a, b, k, kPullShare * tol, ea, eb, P)) continue;
+    if (loop && !t->open) {
+      // The loop's last node repeats its first: that one goes, and the ring is opened between a
+      // and b, starting from the seam.
+      IntersectionTraceNode* first = t->head;
+      t->head = first->next;
+      t->head->prev = nullptr;
+      if (t->turn == first) t->turn = nullptr;
+      if (a == first) a = t->tail;
+      Free(first);
+      --t->nodeCount;
+      if (a != t->tail) {
+        t->tail->next = t->head;
+        t->head->prev = t->tail;
+        t->head = b;
+        t->tail = a;
+        b->prev = nullptr;
+        a->next = nullptr;
+      }
+      t->open = 1;
+      if (!PrependNode(t, P, eb) || !AppendTraceNode(t, P, ea[0], ea[1], ea[2], ea[3])) return -2;
+      t->directionStart = t->nodeCount;
+      a = t->head;  // the rest of the branch is searched again in its new order
+      continue;
+    }
+    t->open = 1;
+    IntersectionTrace* rest = MallocIntersectionTrace();
+    if (!rest) return -2;
+    rest->head = b;
+    rest->tail = t->tail;
+    rest->open = 1;
+    int moved = 0;
+    for (IntersectionTraceNode* n = b; n; n = n->next) {
+      ++moved;
+      if (n == t->turn) t->turn = nullptr;
+    }
+    rest->nodeCount = moved;
+    b->prev = nullptr;
+    a->next = nullptr;
+    t->tail = a;
+    t->nodeCount -= moved;
+    rest->next = t->next;
+    rest->prev = t;
+    if (t->next) t->next->prev = rest;
+    else list->tail = rest;
+    t->next = rest;
+    ++list->count;
+    if (!AppendTraceNode(t, P, ea[0], ea[1], ea[2], ea[3]) || !PrependNode(rest, P, eb)) return -2;
+    t->directionStart = t->nodeCount;
+    rest->directionStart = rest->nodeCount;
+    break;  // the new trace is cut in its own turn
+  }
+  return 0;
 }
 
 // Intervals this many nodes beside a new node are measured again: a node moves a cubic
@@ -1112,6 +1335,10 @@ int CreateSrfSrfIntersectionCurves(Bspline* s1, Bspline* s2, BsplineList** out) 
   IntersectionTrace* t = list->head;
   for (int k = 0; k < list->count && t; ++k, t = t->next) {
     if (t->nodeCount < 1) continue;  // a duplicate left as the sole trace has no point
+    if (CutAtSeamCrossings(s1, s2, list.get(), t, kCurveTol * size) != 0) {
+      FreeResult(result);
+      return 0;
+    }
     if (FitTraceToSurfaces(s1, s2, t, kCurveTol * size) != 0) {
       FreeResult(result);
       return 0;

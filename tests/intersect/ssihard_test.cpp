@@ -1322,4 +1322,160 @@ TEST_F(HardIntersections, SurfacesTouchingAtAPointGiveThePointOnce) {
       }
   }
 }
+
+// A plane cuts a cone (radii 0.241 and 0.265 over heights -1.5..1.5, axis turned) in an ellipse
+// round its axis, at sizes 0.01 and 1e6 moved 1e4 x the size, the plane first: the loop closes
+// on the plane while the cone's parameters cross its seam, where the tracer's last two nodes lie
+// on either side of it. The curves come back cut at the seam rather than running back across
+// the cone's whole domain between those nodes: every sample of the branches on both surfaces
+// within 1e-6 of the size, every exact point of the ellipse (sign changes of the plane's distance
+// along the cone's parameter lines) near a branch.
+TEST_F(HardIntersections, ALoopCrossingASeamOnceIsCutThere) {
+  const Axes plane({0.1394647, -0.9714062, 0.1921448}, {0.6026669, 0.2372320, 0.7619144});
+  const Axes cone({-0.8611710, -0.2958370, 0.4133582}, {-0.1583686, -0.6165671, -0.7712097});
+  const double planeCentre[3] = {0.3195362, 0.3974115, 0.2530993}, coneCentre[3] = {-0.0251732, 0.2781956, -0.0672284};
+  const double R0 = 0.2414356, R1 = 0.2653985, h0 = -1.5, h1 = 1.5;
+  const double f[3] = {plane.a[1] * plane.e[2] - plane.a[2] * plane.e[1], plane.a[2] * plane.e[0] - plane.a[0] * plane.e[2],
+                       plane.a[0] * plane.e[1] - plane.a[1] * plane.e[0]};
+  double O[3], e1[3], e2[3];
+  for (int q = 0; q < 3; ++q)
+    O[q] = planeCentre[q] - 2 * plane.e[q] - 2 * f[q], e1[q] = 4 * plane.e[q], e2[q] = 4 * f[q];
+  auto toPlane = [&](const double* p) {
+    return (p[0] - planeCentre[0]) * plane.a[0] + (p[1] - planeCentre[1]) * plane.a[1] + (p[2] - planeCentre[2]) * plane.a[2];
+  };
+  const double slope = (R1 - R0) / (h1 - h0);
+  auto toCone = [&](const double* p) {
+    double h, rho;
+    cone.Cylindrical(coneCentre, p, &h, &rho);
+    return (rho - R0 - slope * (h - h0)) / std::hypot(1.0, slope);
+  };
+  for (double scale : {0.01, 1e6}) {
+    Place at, coneAt;
+    at.scale = coneAt.scale = scale;
+    for (int q = 0; q < 3; ++q) {
+      at.shift[q] = 1e4 * scale * (q + 1);
+      coneAt.shift[q] = at.shift[q] + scale * coneCentre[q];
+    }
+    BsplineKeeper keep;
+    Bspline* P = keep(shapes::Plane(O, e1, e2, at));
+    Bspline* C = keep(shapes::Cone(cone.a, cone.e, R0, R1, h0, h1, coneAt));
+    const double size = shapes::PairSize(P, C) / scale;
+    const std::vector<Branch> bs = Intersect(P, C, at, 1000);
+    ASSERT_GE(bs.size(), 1u) << scale;
+    double off = 0.0;
+    for (const Branch& br : bs)
+      for (const auto* side : {&br.on1, &br.on2})
+        for (const auto& p : *side) off = std::fmax(off, std::fmax(std::fabs(toPlane(p.data())), std::fabs(toCone(p.data()))));
+    double gap = 0.0;
+    for (const auto& p : CrossingsOnLines(C, at, toPlane, 60)) gap = std::fmax(gap, FromBranches(bs, p.data()));
+    EXPECT_LT(off, 1e-6 * size) << scale;
+    EXPECT_LT(gap, 1e-5 * size) << scale;
+  }
+}
+
+// A sphere 2e-6 of its radius smaller than the cylinder (radius 0.609, axes turned) it sits in,
+// its centre on the cylinder's axis: the surfaces do not meet, but pass within the curve
+// tolerance of each other along a circle, which is returned as a contact. At sizes 0.01 and 1e6
+// moved 1e4 x the size, whichever surface comes first: every sample of the branches within 1e-6
+// of the size of both surfaces (their miss, 2e-7 of it, included), between the nodes too, where
+// neither surface meets the other to be pulled onto.
+TEST_F(HardIntersections, ANearMissWithinTheToleranceStaysOnBothSurfaces) {
+  const Axes sphAxes({0.0565844, -0.4560047, -0.8881768}, {-0.8763148, -0.4489563, 0.1746729});
+  const Axes cylAxes({0.1180376, 0.9907268, -0.0672872}, {0.8753613, -0.0718212, 0.4781048});
+  const double c[3] = {-0.2917581, -0.3981547, -0.1335604}, Rc = 0.6091227, Rs = Rc * (1 - 2e-6), up = 0.2;
+  double o[3];  // the sphere's centre
+  for (int q = 0; q < 3; ++q) o[q] = c[q] + up * cylAxes.a[q];
+  for (double scale : {0.01, 1e6})
+    for (bool sphereFirst : {true, false}) {
+      Place at, cylAt, sphAt;
+      at.scale = cylAt.scale = sphAt.scale = scale;
+      for (int q = 0; q < 3; ++q) {
+        at.shift[q] = 1e4 * scale * (q + 1);
+        cylAt.shift[q] = at.shift[q] + scale * c[q];
+        sphAt.shift[q] = at.shift[q] + scale * o[q];
+      }
+      BsplineKeeper keep;
+      Bspline* cyl = keep(Cylinder(cylAxes.a, cylAxes.e, Rc, -2.1948, 2.2601, cylAt));
+      Bspline* sph = keep(shapes::Sphere(sphAxes.a, sphAxes.e, Rs, sphAt));
+      const double size = shapes::PairSize(cyl, sph) / scale;
+      const std::vector<Branch> bs = sphereFirst ? Intersect(sph, cyl, at, 1000) : Intersect(cyl, sph, at, 1000);
+      ASSERT_GE(bs.size(), 1u) << scale << " " << sphereFirst;
+      double off = 0.0;
+      for (const Branch& br : bs)
+        for (const auto* side : {&br.on1, &br.on2})
+          for (const auto& p : *side) {
+            double h, rho;
+            cylAxes.Cylindrical(c, p.data(), &h, &rho);
+            off = std::fmax(off, std::fmax(std::fabs(rho - Rc), std::fabs(std::hypot(rho, h - up) - Rs)));
+          }
+      EXPECT_LT(off, 1e-6 * size) << scale << " " << sphereFirst;
+    }
+}
+
+// A branch dips across a seam and back between two of the tracer's nodes, both just beside the
+// seam, one of them 5e-5 of the range from it: a sphere (radius 0.514, poles turned) and a torus
+// (radii 0.962 and 0.727) at size 0.01, across the sphere's seam, the sphere first; the torus
+// and the cylinder of BranchesNearASeamNeverRunBackOverThemselves at size 1e6, across the
+// cylinder's seam, the torus first; both moved 1e4 x the size. The branches come back cut at
+// both crossings rather than cutting the dip short off both surfaces: every sample within 1e-6
+// of the size of both surfaces, every exact point of the intersection (sign changes of the
+// second surface's distance along the first's parameter lines) near a branch.
+TEST_F(HardIntersections, ABranchDippingAcrossASeamBetweenTwoNodesStaysOnBothSurfaces) {
+  struct Surface {
+    bool torus;
+    Axes axes;
+    double c[3], R, r;  // centre, radius (the torus's centre circle, the sphere's, the cylinder's), tube radius
+    double h0, h1;      // the cylinder's heights; a sphere has none
+  };
+  struct Case {
+    Surface s[2];
+    double scale;
+  };
+  const Case cases[2] = {
+      {{{false, Axes({-0.9246597, 0.2500999, 0.2871489}, {-0.0027349, 0.7496973, -0.6617753}), {-0.1106257, 0.3858189, 0.0845199}, 0.5137974, 0.0, 0, 0},
+        {true, Axes({-0.3103834, 0.3816010, -0.8706565}, {0.8811793, 0.4591005, -0.1129151}), {-0.3331497, 0.1556015, 0.2014433}, 0.9618593, 0.7265217, 0, 0}},
+       0.01},
+      {{{true, Axes({-0.0273356, 0.5852494, -0.8103925}, {-0.9996143, -0.0199816, 0.0192880}), {0.1631275, -0.3119991, -0.2979991}, 1.0645356, 0.6840191, 0, 0},
+        {false, Axes({0.4036542, 0.3340738, 0.8517382}, {0.8858487, -0.3754895, -0.2725430}), {-0.3698760, -0.2647962, -0.1505460}, 0.7121816, 0.0, -2.0311, 1.6295}},
+       1e6}};
+  for (int c = 0; c < 2; ++c) {
+    const Case& k = cases[c];
+    Place at;
+    at.scale = k.scale;
+    for (int q = 0; q < 3; ++q) at.shift[q] = 1e4 * k.scale * (q + 1);
+    BsplineKeeper keep;
+    Bspline* srf[2];
+    std::function<double(const double*)> dist[2];
+    for (int i = 0; i < 2; ++i) {
+      const Surface& S = k.s[i];
+      Place centred = at;
+      for (int q = 0; q < 3; ++q) centred.shift[q] += at.scale * S.c[q];
+      const bool sphere = !S.torus && S.h0 == S.h1;
+      srf[i] = keep(S.torus ? shapes::Torus(S.axes.a, S.axes.e, S.R, S.r, centred)
+                    : sphere ? shapes::Sphere(S.axes.a, S.axes.e, S.R, centred)
+                             : Cylinder(S.axes.a, S.axes.e, S.R, S.h0, S.h1, centred));
+      dist[i] = [&S, sphere](const double* p) {
+        double h, rho;
+        S.axes.Cylindrical(S.c, p, &h, &rho);
+        return S.torus ? std::hypot(rho - S.R, h) - S.r : sphere ? std::hypot(rho, h) - S.R : rho - S.R;
+      };
+    }
+    const double size = shapes::PairSize(srf[0], srf[1]) / at.scale;
+    const std::vector<Branch> bs = Intersect(srf[0], srf[1], at, 1000);
+    ASSERT_GE(bs.size(), 1u) << c;
+    double off = 0.0;
+    for (const Branch& br : bs)
+      for (const auto* side : {&br.on1, &br.on2})
+        for (const auto& p : *side) off = std::fmax(off, std::fmax(std::fabs(dist[0](p.data())), std::fabs(dist[1](p.data()))));
+    double gap = 0.0;
+    for (const auto& p : CrossingsOnLines(srf[0], at, dist[1], 60)) {
+      double h, rho;
+      k.s[1].axes.Cylindrical(k.s[1].c, p.data(), &h, &rho);
+      if (k.s[1].h0 != k.s[1].h1 && (h < k.s[1].h0 + 0.01 || h > k.s[1].h1 - 0.01)) continue;  // beyond the cylinder's ends
+      gap = std::fmax(gap, FromBranches(bs, p.data()));
+    }
+    EXPECT_LT(off, 1e-6 * size) << c;
+    EXPECT_LT(gap, 1e-5 * size) << c;
+  }
+}
 }  // namespace
