@@ -1292,6 +1292,21 @@ bool Relooped(const IntersectionTrace* tr) {
   return false;
 }
 
+// A march circling a loop too small for its steps steps round it evenly; a step far longer than
+// the one before it (the march leaving a stretch of short steps where a surface's parameters turn
+// fast, beside a pole) leaves the tail as far from the node six back as from the last without
+// circling. Only steps within this factor of the one before count as even.
+constexpr double kEvenSteps = 4.0;
+
+bool Circling(const IntersectionTrace* tr, double tolB) {
+  if (tr->nodeCount - tr->directionStart <= 7 || !CheckIfPointsRepeat(tr, tolB)) return false;
+  auto dist = [](const IntersectionTraceNode* a, const IntersectionTraceNode* b) {
+    return std::sqrt((a->x - b->x) * (a->x - b->x) + (a->y - b->y) * (a->y - b->y) + (a->z - b->z) * (a->z - b->z));
+  };
+  const IntersectionTraceNode* t = tr->tail;
+  return dist(t, t->prev) <= kEvenSteps * dist(t->prev, t->prev->prev);
+}
+
 // A loop closed on a point of a closed surface's seam ends on the side of the seam it arrives
 // from: a parameter of the closing node at one end of a closed direction is moved to the other
 // end when that lies nearer the node before it, so that the parameters run on across the seam
@@ -1470,7 +1485,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
     if (singular == 2 && !Append(m, x, X)) return -2;
     dPrev[0] = du;
     dPrev[1] = dv;
-    if (tr->nodeCount - tr->directionStart > 7 && CheckIfPointsRepeat(tr, m.tolB)) stop = true;
+    if (Circling(tr, m.tolB)) stop = true;
     if (Relooped(tr)) stop = true;
     if (tr->nodeCount - tr->directionStart > kMaxNodesPerDirection) stop = true;
     if (stop) break;
@@ -1556,7 +1571,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
     if (singular == 2 && !Append(m, x, X)) return -2;
     dPrev[0] = du;
     dPrev[1] = dv;
-    if (tr->nodeCount - tr->directionStart > 7 && CheckIfPointsRepeat(tr, m.tolB)) stop = true;
+    if (Circling(tr, m.tolB)) stop = true;
     if (Relooped(tr)) stop = true;
     if (tr->nodeCount - tr->directionStart > kMaxNodesPerDirection) stop = true;
   }
