@@ -910,12 +910,13 @@ bool NearTracedBranchAlike(Bspline* s1, Bspline* s2, const IntersectionTraceList
   m.s1 = s1;
   m.s2 = s2;
   double P[3], t[3];
-  bool has = false;
-  if (!UnitTangent(m, {{q[0], q[1], q[2], q[3]}}, P, t, &has)) has = false;
+  bool has = false, known = false;  // X's tangent, found when a chord first lies within reach
   bool alike = false;
   EachChord(list, skip, [&](const IntersectionTraceNode* a, const IntersectionTraceNode* b) {
     double f = 0.0;
     if (alike || ChordDistance2(a, b, X, &f) > reach * reach) return;
+    if (!known && !UnitTangent(m, {{q[0], q[1], q[2], q[3]}}, P, t, &has)) has = false;
+    known = true;
     double Q[3], tn[3];
     bool hasNode = false;
     alike = !has || !UnitTangent(m, Of(f < 0.5 ? a : b), Q, tn, &hasNode) || !hasNode ||
