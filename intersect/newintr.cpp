@@ -229,8 +229,10 @@ int SubDivideBasedOnArray(Bspline* s1, Bspline* s2, PatchBoxNode* node1, PatchBo
     if (ChkPtNotInBox(us2, vs2, i2, j2, u2, v2, tu2, tv2))
       GetBoxesRange(us2, vs2, u2, v2, NU2, NV2, &i2, &j2, tu2, tv2);
     // A marked pair holds a traced branch, but may hold others: the seed is dropped only when
-    // it lies on a traced one (within two chord heights of one of its chords).
-    if (marks[j1 * (NU1 - 1) + i1][j2 * (NU2 - 1) + i2] && NearTracedBranch(list, nullptr, P, 2.0 * tolA))
+    // it lies on a traced one running its way (within two chord heights of one of its chords).
+    const double q[4] = {u1, v1, u2, v2};
+    if (marks[j1 * (NU1 - 1) + i1][j2 * (NU2 - 1) + i2] &&
+        NearTracedBranchAlike(s1, s2, list, nullptr, q, P, 2.0 * tolA))
       return 0;
     IntersectionTrace* trace;
     if (list->count == 0) {

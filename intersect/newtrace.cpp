@@ -752,41 +752,58 @@ void UpdateBoxes(March& w, const Params& prev, const Params& cur) {
 
 }  // namespace
 
-const IntersectionTraceNode* NearestChord(const IntersectionTraceList* list,
-                                          const IntersectionTrace* skip, const double X[3],
-                                          double reach, double* fraction,
-                                          const IntersectionTraceNode** partner) {
-  const IntersectionTraceNode* best = nullptr;
-  double bestD2 = reach * reach;
-  auto consider = [&](const IntersectionTraceNode* a, const IntersectionTraceNode* b) {
-    const double A[3] = {a->x, a->y, a->z}, B[3] = {b->x, b->y, b->z};
-    double ab[3], ax[3];
-    VecDiff3(B, A, ab);
-    VecDiff3(X, A, ax);
-    const double l2 = VecDotProd3(ab, ab);
-    const double f = l2 > 0.0 ? std::fmin(1.0, std::fmax(0.0, VecDotProd3(ab, ax) / l2)) : 0.0;
-    double d2 = 0.0;
-    for (int q = 0; q < 3; ++q) d2 += (ax[q] - f * ab[q]) * (ax[q] - f * ab[q]);
-    if (d2 <= bestD2) {
-      bestD2 = d2;
-      best = a;
-      if (fraction) *fraction = f;
-      if (partner) *partner = b;
-    }
-  };
+namespace {
+
+// Calls visit(a, b) for every chord (a node and the one after it along the branch, or the last
+// node alone) of the list's traces other than skip.
+template <class Visit>
+void EachChord(const IntersectionTraceList* list, const IntersectionTrace* skip, Visit visit) {
   for (const IntersectionTrace* t = list->head; t; t = t->next) {
     if (t == skip) continue;
     for (const IntersectionTraceNode* a = t->head; a; a = a->next) {
       // The node after the turn node is the first of the backward march, which began at the
       // seed (the head): the branch runs between those two, not from the forward end.
       if (a == t->turn && a->next) {
-        consider(a, a);
-        consider(t->head, a->next);
+        visit(a, a);
+        visit(t->head, a->next);
       } else {
-        consider(a, a->next ? a->next : a);
+        visit(a, a->next ? a->next : a);
       }
     }
   }
+}
+
+// Squared distance of X from the chord a b, with the fraction of the chord at X's foot.
+double ChordDistance2(const IntersectionTraceNode* a, const IntersectionTraceNode* b, const double X[3], double* f) {
+  const double A[3] = {a->x, a->y, a->z}, B[3] = {b->x, b->y, b->z};
+  double ab[3], ax[3];
+  VecDiff3(B, A, ab);
+  VecDiff3(X, A, ax);
+  const double l2 = VecDotProd3(ab, ab);
+  *f = l2 > 0.0 ? std::fmin(1.0, std::fmax(0.0, VecDotProd3(ab, ax) / l2)) : 0.0;
+  double d2 = 0.0;
+  for (int q = 0; q < 3; ++q) d2 += (ax[q] - *f * ab[q]) * (ax[q] - *f * ab[q]);
+  return d2;
+}
+
+}  // namespace
+
+const IntersectionTraceNode* NearestChord(const IntersectionTraceList* list,
+                                          const IntersectionTrace* skip, const double X[3],
+                                          double reach, double* fraction,
+                                          const IntersectionTraceNode** partner) {
+  const IntersectionTraceNode* best = nullptr;
+  double bestD2 = reach * reach;
+  EachChord(list, skip, [&](const IntersectionTraceNode* a, const IntersectionTraceNode* b) {
+    double f = 0.0;
+    const double d2 = ChordDistance2(a, b, X, &f);
+    if (d2 <= bestD2) {
+      bestD2 = d2;
+      best = a;
+      if (fraction) *fraction = f;
+      if (partner) *partner = b;
+    }
+  });
   return best;
 }
 
@@ -799,13 +816,15 @@ namespace {
 
 // The seed-pair check and the marks of a step: false when the branch reached a marked pair
 // before leaving its seed pair (a duplicate). A pair of boxes can hold several branches, so the
-// march is a duplicate only when its point P also lies on a traced branch (within two chord
-// heights of one of its chords). A step that ends on a singular point (atSingular) reaches the
-// other branches through it and is no duplicate for that.
-bool CheckAndMark(March& w, bool atSingular, const double P[3]) {
+// march is a duplicate only when its point P (parameters c) also lies on a traced branch running
+// its way (within two chord heights of one of its chords, NearTracedBranchAlike). A step that
+// ends on a singular point (atSingular) reaches the other branches through it and is no
+// duplicate for that.
+bool CheckAndMark(March& w, bool atSingular, const Params& c, const double P[3]) {
   if (!w.leftSeed && (w.box[0][0] != w.seedBox[0][0] || w.box[0][1] != w.seedBox[0][1] ||
                       w.box[1][0] != w.seedBox[1][0] || w.box[1][1] != w.seedBox[1][1])) {
-    if (!atSingular && Marked(w) && NearTracedBranch(w.list, w.trace, P, 2.0 * w.tolA)) return false;
+    if (!atSingular && Marked(w) && NearTracedBranchAlike(w.s1, w.s2, w.list, w.trace, c.p, P, 2.0 * w.tolA))
+      return false;
     w.leftSeed = true;
   }
   if (w.n[0] > 0 || w.n[1] > 0)
@@ -874,6 +893,39 @@ bool FollowsBranch(const March& m, const Params& prev, const Params& cur) {
   if (has1 && std::fabs(a1) < kChordTangentCos) return false;
   return !(has0 && has1) || (a0 > 0.0) == (a1 > 0.0);
 }
+
+}  // namespace
+
+// Where the surfaces come near tangency, two branches can run side by side closer than a chord
+// height (a sphere a little larger than the cylinder it sits in: two circles close together),
+// and a point of one lies near the other's chords. Their tangents n1 x n2 run opposite ways: the
+// gap between the surfaces changes sign the other way across each. A chord whose nearer node's
+// tangent is turned against the point's by more than kChordTangentCos's angle belongs to such a
+// branch, not to the point's.
+bool NearTracedBranchAlike(Bspline* s1, Bspline* s2, const IntersectionTraceList* list,
+                           const IntersectionTrace* skip, const double q[4], const double X[3],
+                           double reach) {
+  if (!list || !q || !X) return false;
+  March m = {};
+  m.s1 = s1;
+  m.s2 = s2;
+  double P[3], t[3];
+  bool has = false, known = false;  // X's tangent, found when a chord first lies within reach
+  bool alike = false;
+  EachChord(list, skip, [&](const IntersectionTraceNode* a, const IntersectionTraceNode* b) {
+    double f = 0.0;
+    if (alike || ChordDistance2(a, b, X, &f) > reach * reach) return;
+    if (!known && !UnitTangent(m, {{q[0], q[1], q[2], q[3]}}, P, t, &has)) has = false;
+    known = true;
+    double Q[3], tn[3];
+    bool hasNode = false;
+    alike = !has || !UnitTangent(m, Of(f < 0.5 ? a : b), Q, tn, &hasNode) || !hasNode ||
+            VecDotProd3(t, tn) > -kChordTangentCos;
+  });
+  return alike;
+}
+
+namespace {
 
 // ---- Singular points ---------------------------------------------------------------------------
 // Where the normals of the two surfaces are parallel on the intersection, branches cross (two
@@ -1241,6 +1293,21 @@ bool Relooped(const IntersectionTrace* tr) {
   return false;
 }
 
+// A march circling a loop too small for its steps steps round it evenly; a step far longer than
+// the one before it (the march leaving a stretch of short steps where a surface's parameters turn
+// fast, beside a pole) leaves the tail as far from the node six back as from the last without
+// circling. Only steps within this factor of the one before count as even.
+constexpr double kEvenSteps = 4.0;
+
+bool Circling(const IntersectionTrace* tr, double tolB) {
+  if (tr->nodeCount - tr->directionStart <= 7 || !CheckIfPointsRepeat(tr, tolB)) return false;
+  auto dist = [](const IntersectionTraceNode* a, const IntersectionTraceNode* b) {
+    return std::sqrt((a->x - b->x) * (a->x - b->x) + (a->y - b->y) * (a->y - b->y) + (a->z - b->z) * (a->z - b->z));
+  };
+  const IntersectionTraceNode* t = tr->tail;
+  return dist(t, t->prev) <= kEvenSteps * dist(t->prev, t->prev->prev);
+}
+
 // A loop closed on a point of a closed surface's seam ends on the side of the seam it arrives
 // from: a parameter of the closing node at one end of a closed direction is moved to the other
 // end when that lies nearer the node before it, so that the parameters run on across the seam
@@ -1396,7 +1463,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       break;
     }
     UpdateBoxes(m, prev, cur);
-    if (!CheckAndMark(m, singular != 0, P)) {
+    if (!CheckAndMark(m, singular != 0, cur, P)) {
       FreeTraceNodes(tr);
       return -20;
     }
@@ -1419,7 +1486,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
     if (singular == 2 && !Append(m, x, X)) return -2;
     dPrev[0] = du;
     dPrev[1] = dv;
-    if (tr->nodeCount - tr->directionStart > 7 && CheckIfPointsRepeat(tr, m.tolB)) stop = true;
+    if (Circling(tr, m.tolB)) stop = true;
     if (Relooped(tr)) stop = true;
     if (tr->nodeCount - tr->directionStart > kMaxNodesPerDirection) stop = true;
     if (stop) break;
@@ -1479,7 +1546,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       if (stop && RunsAlongSeam(m, prev, cur)) stop = false;
       UpdateBoxes(m, prev, cur);
     }
-    if (!CheckAndMark(m, singular != 0, P)) {
+    if (!CheckAndMark(m, singular != 0, cur, P)) {
       FreeTraceNodes(tr);
       return -20;
     }
@@ -1505,7 +1572,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
     if (singular == 2 && !Append(m, x, X)) return -2;
     dPrev[0] = du;
     dPrev[1] = dv;
-    if (tr->nodeCount - tr->directionStart > 7 && CheckIfPointsRepeat(tr, m.tolB)) stop = true;
+    if (Circling(tr, m.tolB)) stop = true;
     if (Relooped(tr)) stop = true;
     if (tr->nodeCount - tr->directionStart > kMaxNodesPerDirection) stop = true;
   }

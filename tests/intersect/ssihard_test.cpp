@@ -1478,4 +1478,101 @@ TEST_F(HardIntersections, ABranchDippingAcrossASeamBetweenTwoNodesStaysOnBothSur
     EXPECT_LT(gap, 1e-5 * size) << c;
   }
 }
+
+// A cone of half-angle 30 degrees with its apex at 2 a3 touches the unit sphere along the circle
+// at height 1/2; the sphere 1e-3 larger cuts it in two circles at heights 1/2 +- sqrt(3 (1.001^2
+// - 1)) / 2, 0.005 of the size apart, far closer than the tracer's chord height, where the
+// surfaces cross at under 2 degrees. Whichever surface comes first, at size 1 at the origin and
+// at sizes 1e-6 and 1e6 moved 1e4 x the size on turned axes: every sample on both surfaces, every
+// point of both circles near a branch, and the lengths adding up to the two circles' (neither
+// lost as a stretch of the other, none traced twice).
+TEST_F(HardIntersections, ConeAndSphereNearlyTouchingGiveBothCircles) {
+  const double placements[3][3] = {{1.0, 0.0, 0.0}, {1e-6, 1e4, 0.7}, {1e6, 1e4, -2.4}};  // scale, moved, turn
+  const double R = 1.001, t3 = std::sqrt(3.0), s = 0.5 * std::sqrt(3.0 * (R * R - 1.0));
+  const double heights[2] = {0.5 + s, 0.5 - s};
+  for (const auto& placed : placements)
+    for (bool coneFirst : {true, false}) {
+      double frame[3][3];
+      TurnedFrame(placed[2], frame);
+      Place at;
+      at.scale = placed[0];
+      for (int q = 0; q < 3; ++q) at.shift[q] = placed[1] * at.scale * (q + 1);
+      BsplineKeeper keep;
+      Bspline* cone = keep(shapes::Cone(frame[2], frame[0], 2.5 / t3, 0.5 / t3, -0.5, 1.5, at));
+      Bspline* sphere = keep(shapes::Sphere(frame[2], frame[1], R, at));
+      const double size = shapes::PairSize(cone, sphere) / at.scale;
+      const std::vector<Branch> bs = coneFirst ? Intersect(cone, sphere, at, 400) : Intersect(sphere, cone, at, 400);
+      auto in = [&](const double* p, int j) { return p[0] * frame[j][0] + p[1] * frame[j][1] + p[2] * frame[j][2]; };
+      double off = 0.0, length = 0.0;
+      for (const Branch& br : bs) {
+        for (const auto* side : {&br.on1, &br.on2})
+          for (const auto& p : *side) {
+            const double x = in(p.data(), 0), y = in(p.data(), 1), z = in(p.data(), 2);
+            off = std::fmax(off, std::fmax(std::fabs(std::hypot(x, y, z) - R), std::fabs(t3 * std::hypot(x, y) + z - 2.0) / 2.0));
+          }
+        for (size_t i = 0; i + 1 < br.on1.size(); ++i)
+          length += std::hypot(br.on1[i + 1][0] - br.on1[i][0], br.on1[i + 1][1] - br.on1[i][1], br.on1[i + 1][2] - br.on1[i][2]);
+      }
+      double gap = 0.0, exact = 0.0;
+      for (double h : heights) {
+        const double rho = (2.0 - h) / t3;
+        exact += 2 * M_PI * rho;
+        for (int i = 0; i < 360; ++i) {
+          const double t = 2 * M_PI * i / 360, c[3] = {rho * std::cos(t), rho * std::sin(t), h};
+          double P[3];
+          for (int q = 0; q < 3; ++q) P[q] = c[0] * frame[0][q] + c[1] * frame[1][q] + c[2] * frame[2][q];
+          gap = std::fmax(gap, FromBranches(bs, P));
+        }
+      }
+      EXPECT_LT(off, 1e-6 * size) << placed[0] << " " << coneFirst;
+      EXPECT_LT(gap, 1e-5 * size) << placed[0] << " " << coneFirst;
+      EXPECT_NEAR(length, exact, 1e-4 * exact) << placed[0] << " " << coneFirst;
+    }
+}
+
+// A sphere 1e-3 larger than the unit cylinder it sits in, its poles on a line across the
+// cylinder's axis, cuts it in two circles at heights +-sqrt(1.001^2 - 1), 0.022 of the size apart,
+// each passing 0.045 from a pole where the sphere's parameters turn fast and the march takes short
+// steps. Whichever surface comes first, at size 1 at the origin and at sizes 1e-6 and 1e6 moved
+// 1e4 x the size on turned axes: every sample on both surfaces, every point of both circles near
+// a branch, and the lengths adding up to the two circles' (no stretch traced twice).
+TEST_F(HardIntersections, SphereLargerThanItsCylinderGivesBothCirclesOnce) {
+  const double placements[3][3] = {{1.0, 0.0, 0.0}, {1e-6, 1e4, 0.7}, {1e6, 1e4, -2.4}};  // scale, moved, turn
+  const double R = 1.001, h = std::sqrt(R * R - 1.0);
+  for (const auto& placed : placements)
+    for (bool cylinderFirst : {true, false}) {
+      double frame[3][3];
+      TurnedFrame(placed[2], frame);
+      Place at;
+      at.scale = placed[0];
+      for (int q = 0; q < 3; ++q) at.shift[q] = placed[1] * at.scale * (q + 1);
+      BsplineKeeper keep;
+      Bspline* cyl = keep(Cylinder(frame[2], frame[0], 1.0, -1.5, 1.5, at));
+      Bspline* sphere = keep(shapes::Sphere(frame[1], frame[2], R, at));
+      const double size = shapes::PairSize(cyl, sphere) / at.scale;
+      const std::vector<Branch> bs = cylinderFirst ? Intersect(cyl, sphere, at, 1000) : Intersect(sphere, cyl, at, 1000);
+      auto in = [&](const double* p, int j) { return p[0] * frame[j][0] + p[1] * frame[j][1] + p[2] * frame[j][2]; };
+      double off = 0.0, length = 0.0;
+      for (const Branch& br : bs) {
+        for (const auto* side : {&br.on1, &br.on2})
+          for (const auto& p : *side) {
+            const double x = in(p.data(), 0), y = in(p.data(), 1), z = in(p.data(), 2);
+            off = std::fmax(off, std::fmax(std::fabs(std::hypot(x, y, z) - R), std::fabs(std::hypot(x, y) - 1.0)));
+          }
+        for (size_t i = 0; i + 1 < br.on1.size(); ++i)
+          length += std::hypot(br.on1[i + 1][0] - br.on1[i][0], br.on1[i + 1][1] - br.on1[i][1], br.on1[i + 1][2] - br.on1[i][2]);
+      }
+      double gap = 0.0;
+      for (double z : {h, -h})
+        for (int i = 0; i < 240; ++i) {
+          const double t = 2 * M_PI * i / 240, c[3] = {std::cos(t), std::sin(t), z};
+          double P[3];
+          for (int q = 0; q < 3; ++q) P[q] = c[0] * frame[0][q] + c[1] * frame[1][q] + c[2] * frame[2][q];
+          gap = std::fmax(gap, FromBranches(bs, P));
+        }
+      EXPECT_LT(off, 1e-6 * size) << placed[0] << " " << cylinderFirst;
+      EXPECT_LT(gap, 1e-5 * size) << placed[0] << " " << cylinderFirst;
+      EXPECT_NEAR(length, 4 * M_PI, 1e-4 * 4 * M_PI) << placed[0] << " " << cylinderFirst;
+    }
+}
 }  // namespace

@@ -2119,6 +2119,7 @@ struct PointEntryTableOf {
 //   ChkCrvTouchAnotherCrv (intersect/newtrace.h): const IntersectionTraceList*
 //   NearestChord (intersect/newtrace.h): const IntersectionTraceList*
 //   NearTracedBranch (intersect/newtrace.h): const IntersectionTraceList*
+//   NearTracedBranchAlike (intersect/newtrace.h): const IntersectionTraceList*
 //   NewIntersectTrace (intersect/newtrace.h): int**
 //   TraceTangentialContact (intersect/newtrace.h): IntersectionTraceList*
 //   ContinueAcrossSeams (intersect/newtrace.h): int**
