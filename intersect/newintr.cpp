@@ -752,17 +752,22 @@ bool PullInto(Bspline* s1, Bspline* s2, double q[4], double P[3], double tol,
   return false;
 }
 
-// A new node after `after` (not the tail) with the point and parameters; false on no memory.
+// A new node after `after` (before the head when null) with the point and parameters; false on
+// no memory.
 bool InsertNodeAfter(IntersectionTrace* t, IntersectionTraceNode* after, const double P[3],
                      const double q[4]) {
   IntersectionTraceNode* n = AppendTraceNode(t, P, q[0], q[1], q[2], q[3]);
   if (!n) return false;
+  if (n->prev == after) return true;  // appended where it belongs
   t->tail = n->prev;
   t->tail->next = nullptr;
   n->prev = after;
-  n->next = after->next;
-  after->next->prev = n;
-  after->next = n;
+  n->next = after ? after->next : t->head;
+  if (after)
+    after->next = n;
+  else
+    t->head = n;
+  n->next->prev = n;
   return true;
 }
 
@@ -1069,20 +1074,6 @@ bool DipAcrossSeam(Bspline* s1, Bspline* s2, const IntersectionTraceNode* a, con
   return true;
 }
 
-// A node with the point and parameters put before the head of t; false on no memory.
-bool PrependNode(IntersectionTrace* t, const double P[3], const double q[4]) {
-  IntersectionTraceNode* n = AppendTraceNode(t, P, q[0], q[1], q[2], q[3]);
-  if (!n) return false;
-  if (n == t->head) return true;
-  t->tail = n->prev;
-  t->tail->next = nullptr;
-  n->prev = nullptr;
-  n->next = t->head;
-  t->head->prev = n;
-  t->head = n;
-  return true;
-}
-
 // The curves are interpolants of the nodes' parameters: between two nodes on either side of a
 // closed surface's seam they would run back across the whole domain, off both surfaces. A
 // branch (in running order) is cut at each such seam crossing, each side ending on the seam: a
@@ -1141,7 +1132,7 @@ int CutAtSeamCrossings(Bspline* s1, Bspline* s2, IntersectionTraceList* list, In
         a->next = nullptr;
       }
       t->open = 1;
-      if (!PrependNode(t, P, eb) || !AppendTraceNode(t, P, ea[0], ea[1], ea[2], ea[3])) return -2;
+      if (!InsertNodeAfter(t, nullptr, P, eb) || !AppendTraceNode(t, P, ea[0], ea[1], ea[2], ea[3])) return -2;
       t->directionStart = t->nodeCount;
       a = t->head;  // the rest of the branch is searched again in its new order
       continue;
@@ -1168,7 +1159,7 @@ int CutAtSeamCrossings(Bspline* s1, Bspline* s2, IntersectionTraceList* list, In
     else list->tail = rest;
     t->next = rest;
     ++list->count;
-    if (!AppendTraceNode(t, P, ea[0], ea[1], ea[2], ea[3]) || !PrependNode(rest, P, eb)) return -2;
+    if (!AppendTraceNode(t, P, ea[0], ea[1], ea[2], ea[3]) || !InsertNodeAfter(rest, nullptr, P, eb)) return -2;
     t->directionStart = t->nodeCount;
     rest->directionStart = rest->nodeCount;
     break;  // the new trace is cut in its own turn

@@ -457,6 +457,14 @@ TEST_F(HardIntersections, PlaneThroughThePoleOfAHemisphere) {
 }
 
 // Distance of p from the nearest chord of a branch's samples on surface 1.
+// Length of a branch's polyline of samples on surface 1.
+double Length(const Branch& b) {
+  double length = 0.0;
+  for (size_t i = 0; i + 1 < b.on1.size(); ++i)
+    length += std::hypot(b.on1[i + 1][0] - b.on1[i][0], b.on1[i + 1][1] - b.on1[i][1], b.on1[i + 1][2] - b.on1[i][2]);
+  return length;
+}
+
 double FromBranches(const std::vector<Branch>& bs, const double p[3]) {
   double best = HUGE_VAL;
   for (const Branch& b : bs)
@@ -651,8 +659,7 @@ TEST_F(HardIntersections, PlaneNearThePoleGivesOneClosedLoop) {
       for (const auto* s : {&b.on1, &b.on2})
         for (const auto& p : *s)
           off = std::fmax(off, std::fmax(std::fabs(p[2] - (1 - d)), std::fabs(std::hypot(p[0], p[1], p[2]) - 1.0)));
-      for (size_t i = 0; i + 1 < b.on1.size(); ++i)
-        length += std::hypot(b.on1[i + 1][0] - b.on1[i][0], b.on1[i + 1][1] - b.on1[i][1], b.on1[i + 1][2] - b.on1[i][2]);
+      length += Length(b);
       EXPECT_LT(off, 1e-6 * size) << d << " " << scale;
       EXPECT_TRUE(EndsMeet(bs, 1e-6 * size)) << d << " " << scale;
       EXPECT_LT(std::hypot(b.on1.front()[0] - b.on1.back()[0], b.on1.front()[1] - b.on1.back()[1]), 1e-6 * size);
@@ -701,8 +708,7 @@ TEST_F(HardIntersections, ToriTouchingAlongACircleGiveItOnce) {
             off = std::fmax(off, std::fabs(std::hypot(rho, p[2]) - 0.3));
             off = std::fmax(off, std::fabs(std::hypot(rho, p[2] - 0.6) - 0.3));
           }
-        for (size_t i = 0; i + 1 < br.on1.size(); ++i)
-          length += std::hypot(br.on1[i + 1][0] - br.on1[i][0], br.on1[i + 1][1] - br.on1[i][1], br.on1[i + 1][2] - br.on1[i][2]);
+        length += Length(br);
       }
       EXPECT_LT(off, 1e-6 * size) << turn << " " << scale;
       double gap = 0.0;
@@ -820,8 +826,7 @@ TEST_F(HardIntersections, ALoopPieceBetweenTwoSeamsIsReturned) {
     for (const Branch& br : bs) {
       for (const auto& p : br.on1)
         off = std::fmax(off, std::fmax(std::fabs(std::hypot(p[1], p[2]) - R2), std::fabs(std::hypot(p[0], p[1]) - 1.0)));
-      for (size_t i = 0; i + 1 < br.on1.size(); ++i)
-        length += std::hypot(br.on1[i + 1][0] - br.on1[i][0], br.on1[i + 1][1] - br.on1[i][1], br.on1[i + 1][2] - br.on1[i][2]);
+      length += Length(br);
     }
     EXPECT_LT(off, 1e-6 * size) << scale;
     const Coverage c = Cover(bs, CylinderLoops(R2));
@@ -1510,8 +1515,7 @@ TEST_F(HardIntersections, ConeAndSphereNearlyTouchingGiveBothCircles) {
             const double x = in(p.data(), 0), y = in(p.data(), 1), z = in(p.data(), 2);
             off = std::fmax(off, std::fmax(std::fabs(std::hypot(x, y, z) - R), std::fabs(t3 * std::hypot(x, y) + z - 2.0) / 2.0));
           }
-        for (size_t i = 0; i + 1 < br.on1.size(); ++i)
-          length += std::hypot(br.on1[i + 1][0] - br.on1[i][0], br.on1[i + 1][1] - br.on1[i][1], br.on1[i + 1][2] - br.on1[i][2]);
+        length += Length(br);
       }
       double gap = 0.0, exact = 0.0;
       for (double h : heights) {
@@ -1559,8 +1563,7 @@ TEST_F(HardIntersections, SphereLargerThanItsCylinderGivesBothCirclesOnce) {
             const double x = in(p.data(), 0), y = in(p.data(), 1), z = in(p.data(), 2);
             off = std::fmax(off, std::fmax(std::fabs(std::hypot(x, y, z) - R), std::fabs(std::hypot(x, y) - 1.0)));
           }
-        for (size_t i = 0; i + 1 < br.on1.size(); ++i)
-          length += std::hypot(br.on1[i + 1][0] - br.on1[i][0], br.on1[i + 1][1] - br.on1[i][1], br.on1[i + 1][2] - br.on1[i][2]);
+        length += Length(br);
       }
       double gap = 0.0;
       for (double z : {h, -h})
