@@ -709,6 +709,19 @@ const double kMiddleShare = 0.1;
 
 
 
+// Point and unit normal of the surface at (u, v); false without a tangent plane.
+bool PointAndNormal(const Bspline* srf, double u, double v, double P[3], double n[3]) {
+  static const int du[3] = {0, 1, 0}, dv[3] = {0, 0, 1};
+  double jet[3][3];
+  if (EvalPointOnGeometryM(srf, u, v, du, dv, 3, 0, jet) != 0) return false;
+  for (int q = 0; q < 3; ++q) P[q] = jet[0][q];
+  VecCrossProd3(jet[1], jet[2], n);
+  const double len = std::sqrt(VecDotProd3(n, n));
+  if (!(len > 0.0)) return false;
+  for (int q = 0; q < 3; ++q) n[q] /= len;
+  return true;
+}
+
 // A point of the interval between nodes a and b pulled onto both surfaces within tol, its
 // parameters kept within the interval's box grown on every side by its extent in that plane. A free pull that
 // leaves it (near a pole a step in the tangent planes swings the parameter round the pole onto
@@ -736,8 +749,23 @@ bool PullInto(Bspline* s1, Bspline* s2, double q[4], double P[3], double tol,
     }
     return true;
   };
+  // Where two branches run side by side (nearly tangent surfaces), a pull may land on the
+  // neighbour, which runs the other way: the tangent n1 x n2 there turns against the one at the
+  // interval's ends. Ends without a tangent (normals parallel to 1e-3) or disagreeing leave it.
+  auto tangent = [&](const double r[4], double t[3]) {
+    double X[3], n1[3], n2[3];
+    if (!PointAndNormal(s1, r[0], r[1], X, n1) || !PointAndNormal(s2, r[2], r[3], X, n2)) return false;
+    VecCrossProd3(n1, n2, t);
+    return VecDotProd3(t, t) > 1e-6;
+  };
+  double ta[3], tb[3];
+  const bool guided = tangent(qa, ta) && tangent(qb, tb) && VecDotProd3(ta, tb) > 0.0;
+  auto sameWay = [&](const double r[4]) {
+    double t[3];
+    return !guided || !tangent(r, t) || VecDotProd3(t, ta) > 0.0;
+  };
   double r[4] = {q[0], q[1], q[2], q[3]};
-  if (PullOnto(s1, s2, r, P, tol) && within(r)) {
+  if (PullOnto(s1, s2, r, P, tol) && within(r) && sameWay(r)) {
     for (int k = 0; k < 4; ++k) q[k] = r[k];
     return true;
   }
@@ -745,7 +773,7 @@ bool PullInto(Bspline* s1, Bspline* s2, double q[4], double P[3], double tol,
   for (int k = 1; k < 4; ++k)
     if (std::fabs(qa[k] - qb[k]) * range[held] < std::fabs(qa[held] - qb[held]) * range[k]) held = k;
   for (int k = 0; k < 4; ++k) r[k] = q[k];
-  if (PullWithParamHeld(s1, s2, r, held, P, tol) && within(r)) {
+  if (PullWithParamHeld(s1, s2, r, held, P, tol) && within(r) && sameWay(r)) {
     for (int k = 0; k < 4; ++k) q[k] = r[k];
     return true;
   }
@@ -796,19 +824,6 @@ void CurvesAt(const Bspline* c1, const Bspline* c2, const double* k1, const doub
   EvalPointOnGeometryM(c1, k1[i] + f * (k1[i + 1] - k1[i]), 0, d0, d0, 1, 0, pa);
   EvalPointOnGeometryM(c2, k2[i] + f * (k2[i + 1] - k2[i]), 0, d0, d0, 1, 0, pb);
   q[0] = pa[0][0], q[1] = pa[0][1], q[2] = pb[0][0], q[3] = pb[0][1];
-}
-
-// Point and unit normal of the surface at (u, v); false without a tangent plane.
-bool PointAndNormal(const Bspline* srf, double u, double v, double P[3], double n[3]) {
-  static const int du[3] = {0, 1, 0}, dv[3] = {0, 0, 1};
-  double jet[3][3];
-  if (EvalPointOnGeometryM(srf, u, v, du, dv, 3, 0, jet) != 0) return false;
-  for (int q = 0; q < 3; ++q) P[q] = jet[0][q];
-  VecCrossProd3(jet[1], jet[2], n);
-  const double len = std::sqrt(VecDotProd3(n, n));
-  if (!(len > 0.0)) return false;
-  for (int q = 0; q < 3; ++q) n[q] /= len;
-  return true;
 }
 
 // How far the curves' points at q (u1, v1 on s1; u2, v2 on s2) lie from the other surface: the
