@@ -481,6 +481,33 @@ double FromBranches(const std::vector<Branch>& bs, const double p[3]) {
   return best;
 }
 
+// A case's placement: size `scale`, moved by `moved` x the size times (1, 2, 3).
+Place Placed(double scale, double moved) {
+  Place at;
+  at.scale = scale;
+  for (int q = 0; q < 3; ++q) at.shift[q] = moved * scale * (q + 1);
+  return at;
+}
+
+// The worst of measure(x, y, z) over every sample of the branches on both surfaces, x, y, z the
+// sample's coordinates along the frame's axes.
+double WorstInFrame(const std::vector<Branch>& bs, const double frame[3][3],
+                    const std::function<double(double, double, double)>& measure) {
+  auto in = [&](const double* p, int j) { return p[0] * frame[j][0] + p[1] * frame[j][1] + p[2] * frame[j][2]; };
+  double worst = 0.0;
+  for (const Branch& br : bs)
+    for (const auto* side : {&br.on1, &br.on2})
+      for (const auto& p : *side) worst = std::fmax(worst, measure(in(p.data(), 0), in(p.data(), 1), in(p.data(), 2)));
+  return worst;
+}
+
+// FromBranches for the point with coordinates c along the frame's axes.
+double FromBranchesInFrame(const std::vector<Branch>& bs, const double frame[3][3], const double c[3]) {
+  double P[3];
+  for (int q = 0; q < 3; ++q) P[q] = c[0] * frame[0][q] + c[1] * frame[1][q] + c[2] * frame[2][q];
+  return FromBranches(bs, P);
+}
+
 // The whole sphere cut by vertical planes x + k y = 0 through both its poles: the great circle
 // in the plane, which the sphere's parameters split at the poles into two halves on the
 // meridians u and u + 1/2. At sizes 1, 1e-6 and 1e6 moved 1e4 x the size: every sample on the
@@ -744,9 +771,7 @@ TEST_F(HardIntersections, LoopsComeBackWholeOrInTheFewestPiecesTheSeamsAllow) {
   const double placements[4][2] = {{1.0, 0.0}, {1e-6, 1e4}, {1e6, 1e4}, {1.0, 1e4}};  // scale, moved
   for (int c = 0; c < 2; ++c)
     for (const auto& placed : placements) {
-      Place at;
-      at.scale = placed[0];
-      for (int q = 0; q < 3; ++q) at.shift[q] = placed[1] * at.scale * (q + 1);
+      const Place at = Placed(placed[0], placed[1]);
       BsplineKeeper keep;
       Bspline *a, *b;
       if (c == 0) {
@@ -966,30 +991,22 @@ TEST_F(HardIntersections, VivianisCurveStaysOnBothSurfacesIntoThePoles) {
     double frame[3][3];
     TurnedFrame(placed[2], frame);
     const double *a1 = frame[0], *a3 = frame[2], minusA1[3] = {-a1[0], -a1[1], -a1[2]};
-    Place at, axis;
-    at.scale = axis.scale = placed[0];
-    for (int q = 0; q < 3; ++q) at.shift[q] = placed[1] * at.scale * (q + 1);
-    for (int q = 0; q < 3; ++q) axis.shift[q] = at.shift[q] + at.scale * a1[q];
+    const Place at = Placed(placed[0], placed[1]);
+    Place axis = at;
+    for (int q = 0; q < 3; ++q) axis.shift[q] += at.scale * a1[q];
     BsplineKeeper keep;
     Bspline* sphere = keep(shapes::Sphere(a3, a1, 2.0, at));
     Bspline* cyl = keep(Cylinder(a3, minusA1, 1.0, -2.5, 2.5, axis));
     const double size = shapes::PairSize(sphere, cyl) / at.scale;
     const std::vector<Branch> bs = Intersect(sphere, cyl, at, 1500);
     ASSERT_GE(bs.size(), 1u) << placed[0];
-    auto in = [&](const double* p, int j) { return p[0] * frame[j][0] + p[1] * frame[j][1] + p[2] * frame[j][2]; };
-    double off = 0.0;
-    for (const Branch& br : bs)
-      for (const auto* side : {&br.on1, &br.on2})
-        for (const auto& p : *side) {
-          const double x = in(p.data(), 0), y = in(p.data(), 1), z = in(p.data(), 2);
-          off = std::fmax(off, std::fmax(std::fabs(std::hypot(x, y, z) - 2.0), std::fabs(std::hypot(x - 1.0, y) - 1.0)));
-        }
+    const double off = WorstInFrame(bs, frame, [&](double x, double y, double z) {
+      return std::fmax(std::fabs(std::hypot(x, y, z) - 2.0), std::fabs(std::hypot(x - 1.0, y) - 1.0));
+    });
     double gap = 0.0;
     auto near = [&](double t) {
       const double c[3] = {1 + std::cos(t), std::sin(t), 2 * std::sin(t / 2)};
-      double P[3];
-      for (int q = 0; q < 3; ++q) P[q] = c[0] * frame[0][q] + c[1] * frame[1][q] + c[2] * frame[2][q];
-      gap = std::fmax(gap, FromBranches(bs, P));
+      gap = std::fmax(gap, FromBranchesInFrame(bs, frame, c));
     };
     for (int i = 0; i < 720; ++i) near(4 * M_PI * i / 720);
     for (double crossing : {0.0, 2 * M_PI, 4 * M_PI})
@@ -1008,9 +1025,7 @@ TEST_F(HardIntersections, VivianisCurveStaysOnBothSurfacesIntoThePoles) {
 TEST_F(HardIntersections, ConesSharingAnApexGiveTheirCommonGeneratorsIntoIt) {
   const double placements[3][3] = {{1.0, 0.0, 0.0}, {1e-6, 1e4, 0.7}, {1e6, 1e4, 0.7}};  // scale, moved, turn
   for (const auto& placed : placements) {
-    Place at;
-    at.scale = placed[0];
-    for (int q = 0; q < 3; ++q) at.shift[q] = placed[1] * at.scale * (q + 1);
+    const Place at = Placed(placed[0], placed[1]);
     double frame[3][3];
     TurnedFrame(placed[2], frame);
     const double *a1 = frame[0], *a2 = frame[1], *a3 = frame[2];
@@ -1020,14 +1035,9 @@ TEST_F(HardIntersections, ConesSharingAnApexGiveTheirCommonGeneratorsIntoIt) {
     const double size = shapes::PairSize(A, B) / at.scale;
     const std::vector<Branch> bs = Intersect(A, B, at, 1500);
     ASSERT_GE(bs.size(), 1u) << placed[0];
-    auto in = [&](const double* p, int j) { return p[0] * frame[j][0] + p[1] * frame[j][1] + p[2] * frame[j][2]; };
-    double off = 0.0;
-    for (const Branch& br : bs)
-      for (const auto* side : {&br.on1, &br.on2})
-        for (const auto& p : *side) {
-          const double x = in(p.data(), 0), y = in(p.data(), 1), z = in(p.data(), 2);
-          off = std::fmax(off, std::fmax(std::fabs(std::hypot(x, y) - z) / std::sqrt(2.0), std::fabs(std::hypot(y, z) - 2 * x) / std::sqrt(5.0)));
-        }
+    const double off = WorstInFrame(bs, frame, [&](double x, double y, double z) {
+      return std::fmax(std::fabs(std::hypot(x, y) - z) / std::sqrt(2.0), std::fabs(std::hypot(y, z) - 2 * x) / std::sqrt(5.0));
+    });
     double gap = 0.0;
     for (int sign : {-1, 1})
       for (int i = 0; i <= 200; ++i) {
@@ -1099,6 +1109,29 @@ struct Axes {
   }
 };
 
+// A cylinder, sphere or torus of a case on axes through the centre c: a torus with tube radius
+// r, a cylinder between heights h0 < h1, a sphere where neither (h0 = h1).
+struct CaseSurface {
+  bool torus;
+  Axes axes;
+  double c[3], R, r;  // centre, radius (the torus's centre circle, the sphere's, the cylinder's), tube radius
+  double h0, h1;      // the cylinder's heights; a sphere has none
+  bool Sphere() const { return !torus && h0 == h1; }
+  Bspline* Build(const Place& at) const {
+    Place centred = at;
+    for (int q = 0; q < 3; ++q) centred.shift[q] += at.scale * c[q];
+    return torus ? shapes::Torus(axes.a, axes.e, R, r, centred)
+           : Sphere() ? shapes::Sphere(axes.a, axes.e, R, centred)
+                      : Cylinder(axes.a, axes.e, R, h0, h1, centred);
+  }
+  // Signed distance of p (in the case's units) from the exact surface.
+  double Distance(const double* p) const {
+    double h, rho;
+    axes.Cylindrical(c, p, &h, &rho);
+    return torus ? std::hypot(rho - R, h) - r : Sphere() ? std::hypot(rho, h) - R : rho - R;
+  }
+};
+
 // Pairs on turned axes whose branches run where one surface's parameters change fast against
 // the other's: a cylinder through the hole of a torus with a thick tube (radii 1.056 and 0.886),
 // the branch turning in the cylinder's parameters within one of the tracer's steps; two tori
@@ -1111,14 +1144,8 @@ struct Axes {
 // intersection (sign changes of the second surface's distance along parameter lines of the
 // first) near a branch.
 TEST_F(HardIntersections, BranchesWhereTheParametersTurnOrCloseBesideASeam) {
-  struct Surface {
-    bool torus;
-    Axes axes;
-    double c[3], R, r;  // centre, radius (the torus's centre circle) and tube radius
-    double h0, h1;      // the cylinder's heights
-  };
   struct Case {
-    Surface s[2];
+    CaseSurface s[2];
     double scale, moved;
   };
   const Case cases[3] = {
@@ -1134,23 +1161,13 @@ TEST_F(HardIntersections, BranchesWhereTheParametersTurnOrCloseBesideASeam) {
   for (int c = 0; c < 3; ++c)
     for (int first = 0; first < 2; ++first) {
       const Case& k = cases[c];
-      Place at;
-      at.scale = k.scale;
-      for (int q = 0; q < 3; ++q) at.shift[q] = k.moved * k.scale * (q + 1);
+      const Place at = Placed(k.scale, k.moved);
       BsplineKeeper keep;
       Bspline* srf[2];
       std::function<double(const double*)> dist[2];
       for (int i = 0; i < 2; ++i) {
-        const Surface& S = k.s[i];
-        Place centred = at;
-        for (int q = 0; q < 3; ++q) centred.shift[q] += at.scale * S.c[q];
-        srf[i] = keep(S.torus ? shapes::Torus(S.axes.a, S.axes.e, S.R, S.r, centred)
-                              : Cylinder(S.axes.a, S.axes.e, S.R, S.h0, S.h1, centred));
-        dist[i] = [&S](const double* p) {
-          double h, rho;
-          S.axes.Cylindrical(S.c, p, &h, &rho);
-          return S.torus ? std::hypot(rho - S.R, h) - S.r : rho - S.R;
-        };
+        srf[i] = keep(k.s[i].Build(at));
+        dist[i] = [&S = k.s[i]](const double* p) { return S.Distance(p); };
       }
       const int second = 1 - first;
       const double size = shapes::PairSize(srf[0], srf[1]) / at.scale;
@@ -1280,9 +1297,7 @@ TEST_F(HardIntersections, SurfacesTouchingAtAPointGiveThePointOnce) {
     auto local = [&](double x, double y, double z, double out[3]) {
       for (int q = 0; q < 3; ++q) out[q] = x * a1[q] + y * a2[q] + z * a3[q];
     };
-    Place at;
-    at.scale = placed[0];
-    for (int q = 0; q < 3; ++q) at.shift[q] = placed[1] * at.scale * (q + 1);
+    const Place at = Placed(placed[0], placed[1]);
     // The touching point of the spheres and of the plane on the sphere, off both spheres' poles,
     // and two unit directions across it.
     double D[3], across1[3], across2[3];
@@ -1426,14 +1441,8 @@ TEST_F(HardIntersections, ANearMissWithinTheToleranceStaysOnBothSurfaces) {
 // of the size of both surfaces, every exact point of the intersection (sign changes of the
 // second surface's distance along the first's parameter lines) near a branch.
 TEST_F(HardIntersections, ABranchDippingAcrossASeamBetweenTwoNodesStaysOnBothSurfaces) {
-  struct Surface {
-    bool torus;
-    Axes axes;
-    double c[3], R, r;  // centre, radius (the torus's centre circle, the sphere's, the cylinder's), tube radius
-    double h0, h1;      // the cylinder's heights; a sphere has none
-  };
   struct Case {
-    Surface s[2];
+    CaseSurface s[2];
     double scale;
   };
   const Case cases[2] = {
@@ -1445,25 +1454,13 @@ TEST_F(HardIntersections, ABranchDippingAcrossASeamBetweenTwoNodesStaysOnBothSur
        1e6}};
   for (int c = 0; c < 2; ++c) {
     const Case& k = cases[c];
-    Place at;
-    at.scale = k.scale;
-    for (int q = 0; q < 3; ++q) at.shift[q] = 1e4 * k.scale * (q + 1);
+    const Place at = Placed(k.scale, 1e4);
     BsplineKeeper keep;
     Bspline* srf[2];
     std::function<double(const double*)> dist[2];
     for (int i = 0; i < 2; ++i) {
-      const Surface& S = k.s[i];
-      Place centred = at;
-      for (int q = 0; q < 3; ++q) centred.shift[q] += at.scale * S.c[q];
-      const bool sphere = !S.torus && S.h0 == S.h1;
-      srf[i] = keep(S.torus ? shapes::Torus(S.axes.a, S.axes.e, S.R, S.r, centred)
-                    : sphere ? shapes::Sphere(S.axes.a, S.axes.e, S.R, centred)
-                             : Cylinder(S.axes.a, S.axes.e, S.R, S.h0, S.h1, centred));
-      dist[i] = [&S, sphere](const double* p) {
-        double h, rho;
-        S.axes.Cylindrical(S.c, p, &h, &rho);
-        return S.torus ? std::hypot(rho - S.R, h) - S.r : sphere ? std::hypot(rho, h) - S.R : rho - S.R;
-      };
+      srf[i] = keep(k.s[i].Build(at));
+      dist[i] = [&S = k.s[i]](const double* p) { return S.Distance(p); };
     }
     const double size = shapes::PairSize(srf[0], srf[1]) / at.scale;
     const std::vector<Branch> bs = Intersect(srf[0], srf[1], at, 1000);
@@ -1499,33 +1496,24 @@ TEST_F(HardIntersections, ConeAndSphereNearlyTouchingGiveBothCircles) {
     for (bool coneFirst : {true, false}) {
       double frame[3][3];
       TurnedFrame(placed[2], frame);
-      Place at;
-      at.scale = placed[0];
-      for (int q = 0; q < 3; ++q) at.shift[q] = placed[1] * at.scale * (q + 1);
+      const Place at = Placed(placed[0], placed[1]);
       BsplineKeeper keep;
       Bspline* cone = keep(shapes::Cone(frame[2], frame[0], 2.5 / t3, 0.5 / t3, -0.5, 1.5, at));
       Bspline* sphere = keep(shapes::Sphere(frame[2], frame[1], R, at));
       const double size = shapes::PairSize(cone, sphere) / at.scale;
       const std::vector<Branch> bs = coneFirst ? Intersect(cone, sphere, at, 400) : Intersect(sphere, cone, at, 400);
-      auto in = [&](const double* p, int j) { return p[0] * frame[j][0] + p[1] * frame[j][1] + p[2] * frame[j][2]; };
-      double off = 0.0, length = 0.0;
-      for (const Branch& br : bs) {
-        for (const auto* side : {&br.on1, &br.on2})
-          for (const auto& p : *side) {
-            const double x = in(p.data(), 0), y = in(p.data(), 1), z = in(p.data(), 2);
-            off = std::fmax(off, std::fmax(std::fabs(std::hypot(x, y, z) - R), std::fabs(t3 * std::hypot(x, y) + z - 2.0) / 2.0));
-          }
-        length += Length(br);
-      }
+      const double off = WorstInFrame(bs, frame, [&](double x, double y, double z) {
+        return std::fmax(std::fabs(std::hypot(x, y, z) - R), std::fabs(t3 * std::hypot(x, y) + z - 2.0) / 2.0);
+      });
+      double length = 0.0;
+      for (const Branch& br : bs) length += Length(br);
       double gap = 0.0, exact = 0.0;
       for (double h : heights) {
         const double rho = (2.0 - h) / t3;
         exact += 2 * M_PI * rho;
         for (int i = 0; i < 360; ++i) {
           const double t = 2 * M_PI * i / 360, c[3] = {rho * std::cos(t), rho * std::sin(t), h};
-          double P[3];
-          for (int q = 0; q < 3; ++q) P[q] = c[0] * frame[0][q] + c[1] * frame[1][q] + c[2] * frame[2][q];
-          gap = std::fmax(gap, FromBranches(bs, P));
+          gap = std::fmax(gap, FromBranchesInFrame(bs, frame, c));
         }
       }
       EXPECT_LT(off, 1e-6 * size) << placed[0] << " " << coneFirst;
@@ -1553,31 +1541,22 @@ TEST_F(HardIntersections, SphereLargerThanItsCylinderGivesBothCirclesOnce) {
       const double R = c[0], h = std::sqrt(R * R - 1.0), *placed = c + 1;
       double frame[3][3];
       TurnedFrame(placed[2], frame);
-      Place at;
-      at.scale = placed[0];
-      for (int q = 0; q < 3; ++q) at.shift[q] = placed[1] * at.scale * (q + 1);
+      const Place at = Placed(placed[0], placed[1]);
       BsplineKeeper keep;
       Bspline* cyl = keep(Cylinder(frame[2], frame[0], 1.0, -1.5, 1.5, at));
       Bspline* sphere = keep(shapes::Sphere(frame[1], frame[2], R, at));
       const double size = shapes::PairSize(cyl, sphere) / at.scale;
       const std::vector<Branch> bs = cylinderFirst ? Intersect(cyl, sphere, at, 1000) : Intersect(sphere, cyl, at, 1000);
-      auto in = [&](const double* p, int j) { return p[0] * frame[j][0] + p[1] * frame[j][1] + p[2] * frame[j][2]; };
-      double off = 0.0, length = 0.0;
-      for (const Branch& br : bs) {
-        for (const auto* side : {&br.on1, &br.on2})
-          for (const auto& p : *side) {
-            const double x = in(p.data(), 0), y = in(p.data(), 1), z = in(p.data(), 2);
-            off = std::fmax(off, std::fmax(std::fabs(std::hypot(x, y, z) - R), std::fabs(std::hypot(x, y) - 1.0)));
-          }
-        length += Length(br);
-      }
+      const double off = WorstInFrame(bs, frame, [&](double x, double y, double z) {
+        return std::fmax(std::fabs(std::hypot(x, y, z) - R), std::fabs(std::hypot(x, y) - 1.0));
+      });
+      double length = 0.0;
+      for (const Branch& br : bs) length += Length(br);
       double gap = 0.0;
       for (double z : {h, -h})
         for (int i = 0; i < 240; ++i) {
           const double t = 2 * M_PI * i / 240, c[3] = {std::cos(t), std::sin(t), z};
-          double P[3];
-          for (int q = 0; q < 3; ++q) P[q] = c[0] * frame[0][q] + c[1] * frame[1][q] + c[2] * frame[2][q];
-          gap = std::fmax(gap, FromBranches(bs, P));
+          gap = std::fmax(gap, FromBranchesInFrame(bs, frame, c));
         }
       EXPECT_LT(off, 1e-6 * size) << R << " " << placed[0] << " " << cylinderFirst;
       EXPECT_LT(gap, c[4] * size) << R << " " << placed[0] << " " << cylinderFirst;
