@@ -531,57 +531,10 @@ double ModelGap(const Touching& T, const double X[3]) {
   return 0.5 * std::fabs(T.H[0][0] * x[0] * x[0] + 2.0 * T.H[0][1] * x[0] * x[1] + T.H[1][1] * x[1] * x[1]);
 }
 
-// A partial below this share of the other: beside a pole, where resolving a direction into the
-// parameters divides by round-off.
-constexpr double kNearPole = 1e-4;
-// Such a surface's parameters are moved this share of their ranges toward the domain's middle
-// for its second fundamental form, which changes over that by the same share.
-constexpr double kPoleNudge = 1e-4;
-
-// Point and partials Su, Sv, Suu, Suv, Svv of the surface at (u, v), or beside a pole
-// (kNearPole), nudged off it (kPoleNudge). False when they cannot be evaluated or the nudge finds no normal.
-bool JetOffPoles(const Bspline* s, double u, double v, double d[6][3]) {
-  static const int du[6] = {0, 1, 0, 2, 1, 0}, dv[6] = {0, 0, 1, 0, 1, 2};
-  if (EvalPointOnGeometryM(s, u, v, du, dv, 6, 0, d) != 0) return false;
-  const double lu = VecSize3(d[1]), lv = VecSize3(d[2]);
-  if (std::fmin(lu, lv) > kNearPole * std::fmax(lu, lv)) return true;
-  const double u0 = s->knotsU[s->degreeU], u1 = s->knotsU[NumCtrlU(s)];
-  const double v0 = s->knotsV[s->degreeV], v1 = s->knotsV[NumCtrlV(s)];
-  u += kPoleNudge * (u < 0.5 * (u0 + u1) ? u1 - u0 : u0 - u1);
-  v += kPoleNudge * (v < 0.5 * (v0 + v1) ? v1 - v0 : v0 - v1);
-  return EvalPointOnGeometryM(s, u, v, du, dv, 6, 0, d) == 0 && !AtAPole(d);
-}
-
 // The isolated touching located from q (moved onto it): true when the surfaces touch there and
 // H is definite (kIsolatedShare).
 bool IsolatedTouching(Bspline* s1, Bspline* s2, double q[4], double tolB, Touching* T) {
-  if (!LocateTouchingPoint(s1, s2, q, tolB, T->P)) return false;
-  double d[2][6][3], n[3];
-  if (!JetOffPoles(s1, q[0], q[1], d[0]) || !JetOffPoles(s2, q[2], q[3], d[1])) return false;
-  VecCrossProd3(d[0][1], d[0][2], n);
-  const double ln = VecSize3(n), lu = VecSize3(d[0][1]);
-  if (!(ln > 0.0) || !(lu > 0.0)) return false;
-  for (int c = 0; c < 3; ++c) n[c] /= ln, T->e[0][c] = d[0][1][c] / lu;
-  VecCrossProd3(n, T->e[0], T->e[1]);
-  // Each form on the basis vectors resolved into the surface's parameters, measured along the
-  // surface's own normal turned to surface 1's: the tangent planes coincide, but beside a pole
-  // the second partials have large tangential parts that a normal off by the nudge would take in.
-  double II[2][2][2];
-  for (int s = 0; s < 2; ++s) {
-    double a[2], b[2], ns[3];
-    VecCrossProd3(d[s][1], d[s][2], ns);
-    const double l = VecSize3(ns) * (VecDotProd3(ns, n) < 0.0 ? -1.0 : 1.0);
-    if (!(std::fabs(l) > 0.0)) return false;
-    for (int c = 0; c < 3; ++c) ns[c] /= l;
-    for (int i = 0; i < 2; ++i)
-      if (!ResolveInTangentPlane(T->e[i], d[s][1], d[s][2], &a[i], &b[i])) return false;
-    const double Luu = VecDotProd3(d[s][3], ns), Luv = VecDotProd3(d[s][4], ns), Lvv = VecDotProd3(d[s][5], ns);
-    for (int i = 0; i < 2; ++i)
-      for (int j = 0; j < 2; ++j)
-        II[s][i][j] = Luu * a[i] * a[j] + Luv * (a[i] * b[j] + b[i] * a[j]) + Lvv * b[i] * b[j];
-  }
-  for (int i = 0; i < 2; ++i)
-    for (int j = 0; j < 2; ++j) T->H[i][j] = II[1][i][j] - II[0][i][j];
+  if (!LocateTouchingPoint(s1, s2, q, tolB, T->P) || !GapSecondForm(s1, s2, q, T->e, T->H)) return false;
   // Eigenvalues m -+ r; definite when r < |m|.
   const double m = 0.5 * (T->H[0][0] + T->H[1][1]), r = std::hypot(0.5 * (T->H[0][0] - T->H[1][1]), T->H[0][1]);
   return std::isfinite(m) && std::isfinite(r) && std::fabs(m) > 0.0 &&

@@ -1068,40 +1068,12 @@ constexpr double kLeastTightening = 1e-4;
 // it, and pulling them along it would only move them.
 constexpr double kCrossingShare = 1e-2;
 
-// The second fundamental form of s at (u, v) in the orthonormal frame e1, e2 of a plane nearly
-// tangent to it, against the normal n; false where the partials do not span the plane.
-bool FormInFrame(const Bspline* s, double u, double v, const double e1[3], const double e2[3], const double n[3],
-                 double form[3]) {
-  double d[6][3];
-  if (!Partials(s, u, v, d, true)) return false;
-  // (x, y) = J (du, dv), so the form in (x, y) is J^-T II J^-1.
-  const double a = VecDotProd3(d[1], e1), b = VecDotProd3(d[2], e1), c = VecDotProd3(d[1], e2),
-               e = VecDotProd3(d[2], e2), det = a * e - b * c;
-  const double L = VecDotProd3(d[4], n), M = VecDotProd3(d[3], n), N = VecDotProd3(d[5], n);
-  if (!(std::fabs(det) > 1e-12 * (a * a + b * b + c * c + e * e))) return false;
-  const double ia = e / det, ib = -b / det, ic = -c / det, ie = a / det;  // J^-1 = [ia ib; ic ie]
-  // (J^-1)^T II J^-1 for II = [L M; M N].
-  const double l0 = L * ia + M * ic, l1 = L * ib + M * ie, m0 = M * ia + N * ic, m1 = M * ib + N * ie;
-  form[0] = ia * l0 + ic * m0;
-  form[1] = ia * l1 + ic * m1;
-  form[2] = ib * l1 + ie * m1;
-  return std::isfinite(form[0]) && std::isfinite(form[1]) && std::isfinite(form[2]);
-}
-
 // True where the branches through a touching of the surfaces near c cross (see kCrossingShare).
 bool NearCrossing(const March& m, const Params& c) {
-  double P[3], Su[3], Sv[3], n[3];
-  if (!TangentPlane(m.s1, c.p[0], c.p[1], P, Su, Sv, n)) return false;
-  double e1[3], e2[3];
-  const double lu = VecSize3(Su);
-  if (!(lu > 0.0)) return false;
-  for (int q = 0; q < 3; ++q) e1[q] = Su[q] / lu;
-  VecCrossProd3(n, e1, e2);
-  double f1[3], f2[3];
-  if (!FormInFrame(m.s1, c.p[0], c.p[1], e1, e2, n, f1) || !FormInFrame(m.s2, c.p[2], c.p[3], e1, e2, n, f2))
-    return false;
-  const double D[3] = {f1[0] - f2[0], f1[1] - f2[1], f1[2] - f2[2]};
-  const double det = D[0] * D[2] - D[1] * D[1], size2 = D[0] * D[0] + 2.0 * D[1] * D[1] + D[2] * D[2];
+  double e[2][3], H[2][2];
+  if (!GapSecondForm(m.s1, m.s2, c.p, e, H)) return false;
+  const double det = H[0][0] * H[1][1] - H[0][1] * H[0][1];
+  const double size2 = H[0][0] * H[0][0] + 2.0 * H[0][1] * H[0][1] + H[1][1] * H[1][1];
   return det < -kCrossingShare * size2;
 }
 
@@ -1923,6 +1895,65 @@ bool LocateFromParams(Bspline* s1, Bspline* s2, double q[4], double tolB, double
 }
 
 }  // namespace
+
+namespace {
+
+// A partial below this share of the other: beside a pole, where resolving a direction into the
+// parameters divides by round-off.
+constexpr double kNearPole = 1e-4;
+// Such a surface's parameters are moved this share of their ranges toward the domain's middle
+// for its second fundamental form, which changes over that by the same share.
+constexpr double kPoleNudge = 1e-4;
+
+// Point and partials Su, Sv, Suu, Suv, Svv of the surface at (u, v), or beside a pole
+// (kNearPole), nudged off it (kPoleNudge). False when they cannot be evaluated or the nudge
+// finds no normal.
+bool JetOffPoles(const Bspline* s, double u, double v, double d[6][3]) {
+  static const int du[6] = {0, 1, 0, 2, 1, 0}, dv[6] = {0, 0, 1, 0, 1, 2};
+  if (EvalPointOnGeometryM(s, u, v, du, dv, 6, 0, d) != 0) return false;
+  const double lu = VecSize3(d[1]), lv = VecSize3(d[2]);
+  if (std::fmin(lu, lv) > kNearPole * std::fmax(lu, lv)) return true;
+  u += kPoleNudge * (u < 0.5 * (Lo(s, 0) + Hi(s, 0)) ? Range(s, 0) : -Range(s, 0));
+  v += kPoleNudge * (v < 0.5 * (Lo(s, 1) + Hi(s, 1)) ? Range(s, 1) : -Range(s, 1));
+  if (EvalPointOnGeometryM(s, u, v, du, dv, 6, 0, d) != 0) return false;
+  const double nu = VecSize3(d[1]), nv = VecSize3(d[2]);
+  return nu > kPoleShare * nv && nv > kPoleShare * nu;
+}
+
+}  // namespace
+
+bool GapSecondForm(Bspline* s1, Bspline* s2, const double q[4], double e[2][3], double H[2][2]) {
+  if (!RecordsSound({s1, s2}) || s1->kind != 2 || s2->kind != 2 || s1->dimension != 3 || s2->dimension != 3 ||
+      !AllFinite({q[0], q[1], q[2], q[3]}))
+    return false;
+  double d[2][6][3], n[3];
+  if (!JetOffPoles(s1, q[0], q[1], d[0]) || !JetOffPoles(s2, q[2], q[3], d[1])) return false;
+  VecCrossProd3(d[0][1], d[0][2], n);
+  const double ln = VecSize3(n), lu = VecSize3(d[0][1]);
+  if (!(ln > 0.0) || !(lu > 0.0)) return false;
+  for (int c = 0; c < 3; ++c) n[c] /= ln, e[0][c] = d[0][1][c] / lu;
+  VecCrossProd3(n, e[0], e[1]);
+  // Each form on the basis vectors resolved into the surface's parameters, measured along the
+  // surface's own normal turned to surface 1's: the tangent planes coincide, but beside a pole
+  // the second partials have large tangential parts that a normal off by the nudge would take in.
+  double II[2][2][2];
+  for (int s = 0; s < 2; ++s) {
+    double a[2], b[2], ns[3];
+    VecCrossProd3(d[s][1], d[s][2], ns);
+    const double l = VecSize3(ns) * (VecDotProd3(ns, n) < 0.0 ? -1.0 : 1.0);
+    if (!(std::fabs(l) > 0.0)) return false;
+    for (int c = 0; c < 3; ++c) ns[c] /= l;
+    for (int i = 0; i < 2; ++i)
+      if (!ResolveInTangentPlane(e[i], d[s][1], d[s][2], &a[i], &b[i])) return false;
+    const double Luu = VecDotProd3(d[s][3], ns), Luv = VecDotProd3(d[s][4], ns), Lvv = VecDotProd3(d[s][5], ns);
+    for (int i = 0; i < 2; ++i)
+      for (int j = 0; j < 2; ++j)
+        II[s][i][j] = Luu * a[i] * a[j] + Luv * (a[i] * b[j] + b[i] * a[j]) + Lvv * b[i] * b[j];
+  }
+  for (int i = 0; i < 2; ++i)
+    for (int j = 0; j < 2; ++j) H[i][j] = II[1][i][j] - II[0][i][j];
+  return std::isfinite(H[0][0]) && std::isfinite(H[0][1]) && std::isfinite(H[1][1]);
+}
 
 bool LocateContactInPlane(Bspline* s1, Bspline* s2, double q[4], const double X[3], const double t[3],
                           double tolB, double P[3]) {

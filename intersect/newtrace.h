@@ -197,6 +197,14 @@ bool LocateContactInPlane(Bspline* s1, Bspline* s2, double q[4], const double X[
 // an angle there, or have no normal), and (error state -2) for a record that is not a sound
 // (bsvalid) 3D surface; false for values that are not finite or a tolB that is not positive.
 bool LocateTouchingPoint(Bspline* s1, Bspline* s2, double q[4], double tolB, double P[3]);
+// Where the surfaces' tangent planes at q (u1, v1, u2, v2) coincide, the gap between them along
+// the common normal grows as d^T H d / 2 for a step d = x e[0] + y e[1] in surface 1's tangent
+// plane (e orthonormal, e[0] along S1u): H is the difference of the surfaces' second fundamental
+// forms, surface 2's less surface 1's, each against its own normal turned to surface 1's. Beside
+// a pole (a partial below 1e-4 of the other) a surface's forms are taken 1e-4 of its ranges
+// toward the domain's middle. False where they cannot be evaluated, and (error state -2) for a
+// record that is not a sound (bsvalid) 3D surface; false for parameters that are not finite.
+bool GapSecondForm(Bspline* s1, Bspline* s2, const double q[4], double e[2][3], double H[2][2]);
 
 // A branch of a closed surface crosses its seam: a traced branch that ends on a seam (a
 // parameter at an end of a direction its surface is closed in) with no node of another trace

@@ -2122,6 +2122,7 @@ struct PointEntryTableOf {
 //   NearTracedBranchAlike (intersect/newtrace.h): const IntersectionTraceList*
 //   NewIntersectTrace (intersect/newtrace.h): int**
 //   TraceTangentialContact (intersect/newtrace.h): IntersectionTraceList*
+//   GapSecondForm (intersect/newtrace.h): double H[2]
 //   ContinueAcrossSeams (intersect/newtrace.h): int**
 //   GetIntersectionsOfTrimmedSurface (intersect/newtrace.h): BsplineList**
 //   GetInterCrvIntrList (intersect/newtrace.h): TArrayList**
