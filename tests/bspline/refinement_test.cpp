@@ -14,6 +14,7 @@
 #include "bspline/kinsert.h"
 #include "bspline/kremove.h"
 #include "bspline/nubutil.h"
+#include "bspline/objset.h"
 #include "bspline/sfree.h"
 #include "bspline/srfclone.h"
 #include "foundation/umalloc.h"
@@ -22,6 +23,7 @@
 #include "tests/support/checks.h"
 #include "tests/support/injected_failures.h"
 #include "tests/support/kernel_fixture.h"
+#include "tests/support/placement.h"
 
 namespace {
 
@@ -871,6 +873,42 @@ TEST_F(Refinement, RemovalBesideAClusterOfShortSpans) {
     double dev = 0.0;
     EXPECT_EQ(RemoveSpecifiedKnotOfObject(c, 1.2e-9, 0, &dev), 0);
     EXPECT_EQ(Knots(c), (std::vector<double>{0, 0, 0, 0, 2e-9, 1, 1, 1, 1}));
+  }
+}
+
+// Making a set compatible merges knots closer than 1e-6 of the range. A cubic's triple knot
+// beside one 1e-9 away would merge into four copies: where the curve runs a fifth of its size
+// across that stretch no merge keeps it, and the set is refused with the curve's shape as it
+// was; where the stretch is short in space too (knots inserted into a smooth curve), it is
+// collapsed, the shapes kept to round-off at every size and placement, the vectors identical.
+TEST_F(Refinement, CompatibleSetsMergeAStretchOnlyWhereItIsShort) {
+  BsplineKeeper keep;
+  const std::vector<double> cluster = {0, 0, 0, 0, 0.3, 0.3, 0.3, 0.3 + 1e-9, 1, 1, 1, 1};
+  std::vector<double> pts;
+  for (int i = 0; i < 8; ++i) pts.insert(pts.end(), {std::cos(1.7 * i), std::sin(2.3 * i), 0.3 * i});
+  Bspline* steep = keep(BuildCurve(3, 3, pts, cluster));
+  Bspline* ref = keep(CopyBsplineStruct(steep));
+  Bspline* set[2] = {steep, keep(BuildRandomCurve(3u, 3, 5))};
+  MakeKnotVectorsCompatible(set, nullptr, 2, 0);
+  EXPECT_TRUE(KernelFailedNow());
+  EXPECT_LE(MaxShapeGap(ref, steep, 201), 1e-14 * RefScale(ref));
+  ClearKernelError();
+
+  for (const Place& pl : EveryPlace()) {
+    Bspline* a = keep(BuildRandomCurve(5u, 3, 6));
+    Bspline* b = keep(BuildRandomCurve(6u, 3, 7));
+    pl.Map(a);
+    pl.Map(b);
+    for (auto [t, m] : {std::pair{0.3, 3}, {0.3 + 1e-9, 1}, {1 - 1e-9, 2}}) InsertNKnotsToObject(m, 1, 0, a, 2, &t);
+    Bspline* before[2] = {keep(CopyBsplineStruct(a)), keep(CopyBsplineStruct(b))};
+    Bspline* pair[2] = {a, b};
+    MakeKnotVectorsCompatible(pair, nullptr, 2, 0);
+    ASSERT_FALSE(KernelFailedNow()) << Where(pl);
+    EXPECT_EQ(Knots(a), Knots(b));
+    EXPECT_TRUE(BsplineSound(a));
+    // Far away the coordinates carry round-off of 1e4 sizes.
+    for (int i = 0; i < 2; ++i)
+      EXPECT_LE(MaxShapeGap(before[i], pair[i], 201), (pl.far ? 1e-11 : 1e-13) * RefScale(before[i])) << Where(pl);
   }
 }
 
