@@ -12,10 +12,12 @@
 #include <random>
 #include <vector>
 
+#include "bspline/creverse.h"
 #include "bspline/nubutil.h"
 #include "bspline/refines.h"
 #include "bspline/refines2.h"
 #include "bspline/sfree.h"
+#include "bspline/srfclone.h"
 #include "curve/cintsct.h"
 #include "curve/crvintr.h"
 #include "curve/mkline3.h"
@@ -683,6 +685,28 @@ TEST_F(CurveMeetingsTest, SharedStretchEndsAtEveryPlacement) {
           EXPECT_LT(Gap(a, b, found[i]), tol);
         }
       }
+}
+
+// A closed curve along itself, and along itself reversed, coincides from end to end: the
+// stretch's two ends are listed, at the start and at the end of the first curve (the second
+// curve's matching ends), though they are one point in space, at every size and placement.
+TEST_F(CurveMeetingsTest, ClosedCurveAlongItselfListsBothEndsOfTheStretch) {
+  AtEveryPlacement([](double scale, const double shift[3]) {
+    BsplineKeeper keep;
+    const double centre[3] = {scale * shift[0], scale * shift[1], scale * shift[2]};
+    Bspline* circle = keep(NewCircleBspline(centre, scale));
+    Bspline* reversed = keep(CopyBsplineStruct(circle));
+    reverseBspline(reversed);
+    for (Bspline* other : {circle, reversed}) {
+      const std::vector<Meeting> found = Meetings(circle, other);
+      const double back = other == reversed ? 1.0 : 0.0;  // the second curve's parameter at t1 = 0
+      for (const double end : {0.0, 1.0})
+        EXPECT_EQ(std::count_if(found.begin(), found.end(),
+                                [&](const Meeting& m) { return m.t1 == end && std::fabs(m.t2 - end) == back; }),
+                  1)
+            << "end " << end << " reversed " << back << " scale " << scale << " shift " << shift[0];
+    }
+  });
 }
 
 // A line and curves running along it for a stretch and then parting at one of their knots: a
