@@ -443,6 +443,7 @@ bool RunTogether(const Search& s, double sA, double sB, int dir, double* endA, d
     PairPoints(s, tA, tB, P, D);
     const double dd = VecDotProd3(D[1], D[1]);
     double nextB = dd > 0.0 ? tB + (nextA - tA) * VecDotProd3(D[0], D[1]) / dd : tB;
+    nextB = std::fmin(B->umax, std::fmax(B->umin, nextB));  // the foot search keeps it there only where it moves
     if (FootOn(s, false, nextA, &nextB) <= gapSq) {
       tA = nextA;
       tB = nextB;
@@ -451,6 +452,15 @@ bool RunTogether(const Search& s, double sA, double sB, int dir, double* endA, d
       step *= 0.5;
     }
   }
+  // Where the first curve ends, the second's foot of that end stops short of the second's own
+  // end where its speed vanishes there (control points that coincide): the point is the same to
+  // round-off, the parameter anywhere along the stall. When the curves end together, the stretch
+  // ends where both curves end.
+  if (tA == A->umin || tA == A->umax)
+    for (const double e : {B->umin, B->umax})
+      if (std::fabs(tB - e) <= kSmallestPiece * (B->umax - B->umin) && PairGapSq(s, tA, e) <= gapSq &&
+          PairGapSq(s, tA, 0.5 * (tB + e)) <= gapSq)
+        tB = e;
   bool atBreak = true;
   if ((tB == B->umin || tB == B->umax) && tA != A->umin && tA != A->umax) {
     double footA = tA;

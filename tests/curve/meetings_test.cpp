@@ -709,6 +709,27 @@ TEST_F(CurveMeetingsTest, ClosedCurveAlongItselfListsBothEndsOfTheStretch) {
   });
 }
 
+// A cubic whose first and last three control points coincide stalls at its ends: its speed
+// vanishes there to third order, so a foot of its end point may lie anywhere along a stretch
+// of parameter where the point moves by round-off. Along itself reversed the stretch still ends
+// where both curves end, at parameters exactly 0 and 1, inside both domains.
+TEST_F(CurveMeetingsTest, StretchEndsWhereBothCurvesStallAtTheirEnds) {
+  AtEveryPlacement([](double scale, const double shift[3]) {
+    BsplineKeeper keep;
+    Bspline* c = keep(BuildCurve(3, 3, {0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 0, 2, 0, 0, 3, 1, 0, 3, 1, 0, 3, 1, 0},
+                                 {0, 0, 0, 0, 1e-12, 0.3, 0.6, 1 - 1e-12, 1, 1, 1, 1}));
+    Move(c, scale, shift);
+    Bspline* reversed = keep(CopyBsplineStruct(c));
+    reverseBspline(reversed);
+    const std::vector<Meeting> found = Meetings(c, reversed);
+    ASSERT_EQ(found.size(), 2u) << scale << " " << shift[0];
+    for (const Meeting& m : found) {
+      EXPECT_TRUE((m.t1 == 0.0 && m.t2 == 1.0) || (m.t1 == 1.0 && m.t2 == 0.0))
+          << m.t1 << " " << m.t2 << " scale " << scale << " shift " << shift[0];
+    }
+  });
+}
+
 // A line and curves running along it for a stretch and then parting at one of their knots: a
 // polyline leaving at a corner and coming back, a quadratic leaving tangentially (the gap grows
 // as the square of the distance) and a cubic whose second derivative agrees too (as the cube).
