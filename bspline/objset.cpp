@@ -104,6 +104,23 @@ int LastIndexOf(const double* U, int nk, double t) {
   return -1;
 }
 
+// Largest distance between control lines i and j of direction dir (a curve's points i and j),
+// weights apart counting as a line apart.
+double ControlLineGap(const Bspline* obj, int dir, int i, int j) {
+  const bool surf = obj->kind == 2;
+  const int lines = !surf ? 1 : dir ? NumCtrlU(obj) : NumCtrlV(obj);
+  double gap = 0.0;
+  for (int l = 0; l < lines; ++l) {
+    // rows are v, columns are u: line i of u is column i, of v row i
+    const int ri = !surf ? 0 : dir ? i : l, ci = !surf ? i : dir ? l : i;
+    const int rj = !surf ? 0 : dir ? j : l, cj = !surf ? j : dir ? l : j;
+    const double z = obj->Z ? obj->Z[ri][ci] - obj->Z[rj][cj] : 0.0;
+    gap = std::max(gap, std::hypot(obj->X[ri][ci] - obj->X[rj][cj], obj->Y[ri][ci] - obj->Y[rj][cj], z));
+    if (obj->rational && obj->W[ri][ci] != obj->W[rj][cj]) return INFINITY;
+  }
+  return gap;
+}
+
 // The cleaning merges knots closer than kMergeShare of the range and deletes one control line
 // for each copy beyond p (and for each interior knot merged into a range end) without
 // recomputing any: the curve then moves by as much as those lines stand out, a fifth of its
@@ -135,6 +152,9 @@ int CollapseStretchesTheMergeWouldDrop(Bspline* obj, int dir) {
     if (PutCloseValToSameVal(a, interior + 2, 1, range * kMergeShare) != 1) return 0;
     // The first group of equal merged values holding a copy the cleaning would drop: a run
     // beyond p copies, or an interior knot merged into a range end (as MarkMergeDrops marks).
+    // A break of p + 1 equal knots whose two lines are one (as full-multiplicity insertion
+    // leaves them) loses one of them at no cost, and is passed over.
+    const double size = ControlPointDiagonal(obj);
     int g0 = -1, g1 = -1;
     for (int i = 1, run = 0; i <= interior && g0 < 0; ++i) {
       run = a[i] == a[i - 1] ? run + 1 : 1;
@@ -143,6 +163,11 @@ int CollapseStretchesTheMergeWouldDrop(Bspline* obj, int dir) {
       while (g0 > 0 && a[g0 - 1] == a[i]) --g0;
       g1 = i;
       while (g1 <= interior && a[g1 + 1] == a[i]) ++g1;
+      if (g0 > 0 && g1 <= interior && U[p + g0] == U[p + g1] &&
+          ControlLineGap(obj, dir, p + g0 - 1, p + g0) <= kMergeShare * size) {
+        i = g1;
+        g0 = -1;
+      }
     }
     if (g0 < 0) return 0;
     const bool atStart = g0 == 0, atEnd = g1 == interior + 1;

@@ -877,9 +877,9 @@ TEST_F(Refinement, RemovalBesideAClusterOfShortSpans) {
 }
 
 // Making a set compatible merges knots closer than 1e-6 of the range. A cubic's triple knot
-// beside one 1e-9 away would merge into four copies: where the curve runs a fifth of its size
-// across that stretch no merge keeps it, and the set is refused with the curve's shape as it
-// was; where the stretch is short in space too (knots inserted into a smooth curve), it is
+// beside one 1e-9 away would merge into four copies, cutting a control line: where the curve
+// runs a fifth of its size across that stretch no merge keeps it, and the set is refused with
+// the curve's shape as it was; where the stretch is short in space too (knots inserted into a smooth curve), it is
 // collapsed, the shapes kept to round-off at every size and placement, the vectors identical.
 TEST_F(Refinement, CompatibleSetsMergeAStretchOnlyWhereItIsShort) {
   BsplineKeeper keep;
@@ -893,6 +893,24 @@ TEST_F(Refinement, CompatibleSetsMergeAStretchOnlyWhereItIsShort) {
   EXPECT_TRUE(KernelFailedNow());
   EXPECT_LE(MaxShapeGap(ref, steep, 201), 1e-14 * RefScale(ref));
   ClearKernelError();
+  // A break of four equal knots beside a short stretch: the merge would also cut one of the two
+  // lines that meet at the break. Where they are one line that costs nothing; where the curve
+  // jumps there the set is refused.
+  for (const double jump : {0.0, 0.5}) {
+    const std::vector<double> k = {0, 0, 0, 0, 0.2, 0.2, 0.2, 0.2, 0.6, 0.6 + 1e-9, 1, 1, 1, 1};
+    std::vector<double> net;
+    for (int i = 0; i < 10; ++i) {
+      const double g = (k[i + 1] + k[i + 2] + k[i + 3]) / 3;  // 0.2 for both lines at the break
+      net.insert(net.end(), {g + (i >= 4 ? jump : 0.0), std::sin(3 * g), std::cos(2 * g)});
+    }
+    Bspline* broken = keep(BuildCurve(3, 3, net, k));
+    Bspline* was = keep(CopyBsplineStruct(broken));
+    Bspline* two[2] = {broken, keep(BuildRandomCurve(3u, 3, 5))};
+    MakeKnotVectorsCompatible(two, nullptr, 2, 0);
+    EXPECT_EQ(KernelFailedNow(), jump > 0.0);
+    EXPECT_LE(MaxShapeGap(was, broken, 201), 1e-8 * RefScale(was)) << jump;
+    ClearKernelError();
+  }
 
   for (const Place& pl : EveryPlace()) {
     Bspline* a = keep(BuildRandomCurve(5u, 3, 6));
