@@ -787,6 +787,39 @@ TEST_F(Refinement, MaximalRemovalStaysWithinTheTolerance) {
   }
 }
 
+// A set loses its knots from every object, so every object is held to the tolerance, not the
+// first alone: beside a plane (whose knots could all go) a wavy surface keeps its shape, and
+// knots inserted into both surfaces of a set are what goes, each surface kept within tol.
+TEST_F(Refinement, MaximalRemovalHoldsEveryObjectOfASet) {
+  BsplineKeeper keep;
+  const std::vector<double> k = ClampedKnots(3, 7);
+  std::vector<double> flat, wavy;
+  for (int j = 0; j < 7; ++j)
+    for (int i = 0; i < 7; ++i) {
+      flat.insert(flat.end(), {double(i), double(j), 0.0});
+      wavy.insert(wavy.end(), {double(i), double(j), std::sin(1.3 * i + 0.9 * j)});
+    }
+  for (int dir : {0, 1}) {
+    Bspline* plane = keep(BuildSurface(3, 3, 7, 7, flat, k, k));
+    Bspline* waves = keep(BuildSurface(3, 3, 7, 7, wavy, k, k));
+    Bspline* ref = keep(CopyBsplineStruct(waves));
+    Bspline* set[2] = {plane, waves};
+    double dev = 0.0;
+    RemoveKnotsOfObjSet(set, 2, dir, 3, nullptr, 0, 0, 1e-6, &dev);
+    EXPECT_LE(MaxShapeGap(ref, waves, 61), 1e-6) << dir;
+
+    Bspline* pair[2] = {keep(BuildSurface(3, 3, 7, 7, wavy, k, k)), keep(BuildSurface(3, 3, 7, 7, flat, k, k))};
+    Bspline* refs[2] = {keep(CopyBsplineStruct(pair[0])), keep(CopyBsplineStruct(pair[1]))};
+    for (Bspline* b : pair) {
+      double extra[2] = {0.3, 0.6};
+      InsertNKnotsToObject(1, 2, dir, b, 2, extra);
+    }
+    const int removed = RemoveKnotsOfObjSet(pair, 2, dir, 3, nullptr, 0, 0, 1e-9, &dev);
+    EXPECT_EQ(removed, 2) << dir;
+    for (int i = 0; i < 2; ++i) EXPECT_LE(MaxShapeGap(refs[i], pair[i], 61), 1e-9) << dir << " " << i;
+  }
+}
+
 TEST_F(Refinement, RemovalKeepModeAndLinesThatNeedAKnot) {
   BsplineKeeper keep;
   Bspline* c = keep(BuildRandomCurve(60, 3, 10, 3, true));
