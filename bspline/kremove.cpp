@@ -1,6 +1,7 @@
 #include "bspline/kremove.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -783,7 +784,7 @@ int RemoveAMaximalKnotSetOfObjSet(Bspline** objs, int n, int dir, double* cands,
     NotAKnotMessage();
     return 0;
   }
-  // The lines: every control line across the direction of the first surface, or each curve.
+  // The lines: every control line across the direction of every object (a curve's one line).
   // All must share the lead's degree and interior count in that direction.
   bool is3D = false;
   bool rational = false;
@@ -793,8 +794,18 @@ int RemoveAMaximalKnotSetOfObjSet(Bspline** objs, int n, int dir, double* cands,
     is3D = is3D || objs[i]->dimension == 3;
     rational = rational || objs[i]->rational;
   }
-  const bool surface = lead->kind == 2;
-  const int lines = surface ? (d ? NumCtrlU(lead) : NumCtrlV(lead)) : n;
+  // Object i's lines are numbered from firstLine[i]; every object is held to tol, not the
+  // first alone: the knots go from all of them.
+  auto* firstLine = MallocArray<int>(n + 1);
+  if (!firstLine || KernelFailed()) return 0;
+  firstLine[0] = 0;
+  for (int i = 0; i < n; ++i) {
+    const Bspline* o = objs[i];
+    const long long more = o->kind == 2 ? (EffectiveDir(o, dir) ? NumCtrlU(o) : NumCtrlV(o)) : 1;
+    if (firstLine[i] + more > INT_MAX) return 0;
+    firstLine[i + 1] = firstLine[i] + static_cast<int>(more);
+  }
+  const int lines = firstLine[n];
 
   double*** samples = allocate_3dim_matrix_ff(5, interior + 1, p + 1);
   RemoveInfo* info = AllocateRemoveInfo(count, interior, p + 1, is3D, rational);
@@ -804,7 +815,9 @@ int RemoveAMaximalKnotSetOfObjSet(Bspline** objs, int n, int dir, double* cands,
   globalTest = 1;
   const int spans = interior + 1;
   auto load = [&](int l, int size) {
-    return UpdateRemoveInfo(info, surface ? lead : objs[l], size, surface ? l : 0, dir) == 0;
+    int i = 0;
+    while (firstLine[i + 1] <= l) ++i;
+    return UpdateRemoveInfo(info, objs[i], size, l - firstLine[i], dir) == 0;
   };
   // Shrinks the candidate list on line l to what that line can lose; `order` keeps the order
   // in which it lost them, `list` the same values ascending for the next line.

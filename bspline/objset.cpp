@@ -7,6 +7,7 @@
 #include "bspline/crvlist.h"
 #include "bspline/degelev.h"
 #include "bspline/kinsert.h"
+#include "bspline/kremove.h"
 #include "bspline/knots.h"
 #include "bspline/measure.h"
 #include "bspline/nubs.h"
@@ -92,6 +93,160 @@ double* DirKnots(Bspline* obj, bool inV, int* count) {
   return obj->knotsU;
 }
 
+// Knots of one direction closer than this share of its range are merged by the cleaning
+// (CleanBsplineKnots) before a set is made compatible.
+constexpr double kMergeShare = 1e-6;
+
+// Last index of the value t in the knot vector U of nk values (-1 when absent).
+int LastIndexOf(const double* U, int nk, double t) {
+  for (int i = nk - 1; i >= 0; --i)
+    if (U[i] == t) return i;
+  return -1;
+}
+
+// Largest distance between control lines i and j of direction dir (a curve's points i and j),
+// weights apart counting as a line apart.
+double ControlLineGap(const Bspline* obj, int dir, int i, int j) {
+  const bool surf = obj->kind == 2;
+  const int lines = !surf ? 1 : dir ? NumCtrlU(obj) : NumCtrlV(obj);
+  double gap = 0.0;
+  for (int l = 0; l < lines; ++l) {
+    // rows are v, columns are u: line i of u is column i, of v row i
+    const int ri = !surf ? 0 : dir ? i : l, ci = !surf ? i : dir ? l : i;
+    const int rj = !surf ? 0 : dir ? j : l, cj = !surf ? j : dir ? l : j;
+    const double z = obj->Z ? obj->Z[ri][ci] - obj->Z[rj][cj] : 0.0;
+    gap = std::max(gap, std::hypot(obj->X[ri][ci] - obj->X[rj][cj], obj->Y[ri][ci] - obj->Y[rj][cj], z));
+    if (obj->rational && obj->W[ri][ci] != obj->W[rj][cj]) return INFINITY;
+  }
+  return gap;
+}
+
+// The cleaning merges knots closer than kMergeShare of the range and deletes one control line
+// for each copy beyond p (and for each interior knot merged into a range end) without
+// recomputing any: the curve then moves by as much as those lines stand out, a fifth of its
+// size for a cubic's triple knot beside a knot 1e-9 away. Such a stretch [lo, hi] is collapsed
+// here instead, so that the cleaning only has knots to move: lo and hi are raised to
+// multiplicity p by knot insertion (the shape unchanged), which leaves the stretch between
+// them its own control lines from the line through the point at lo to the line through the
+// point at hi; those become one line (the two points' mean inside the range, the end's own
+// point at a range end) and the stretch's knots all but lo's copies (hi's at the range end)
+// go. The shape moves by no more than the stretch's extent, which must be within kMergeShare
+// of the object's size (what moving a knot by that share of the range costs). 0, or -2 with the
+// error state set: a stretch that the curve runs along too far to be collapsed (the knots it
+// lacked to collapse it inserted), a break of p + 1 equal knots inside a cluster, memory.
+int CollapseStretchesTheMergeWouldDrop(Bspline* obj, int dir) {
+  // Each pass collapses one stretch and so deletes at least one control line.
+  for (int pass = 0, passes = (dir ? obj->interiorV : obj->interiorU) + 1; pass < passes; ++pass) {
+    const int p = dir ? obj->degreeV : obj->degreeU;
+    const int interior = dir ? obj->interiorV : obj->interiorU;
+    const int n = dir ? NumCtrlV(obj) : NumCtrlU(obj);
+    double* U = dir ? obj->knotsV : obj->knotsU;
+    if (interior < 1) return 0;
+    TrackingScope scope;
+    auto* a = MallocArray<double>(interior + 2);
+    if (!a || KernelFailed()) return -2;
+    a[0] = U[p];
+    for (int i = 1; i <= interior; ++i) a[i] = U[p + i];
+    a[interior + 1] = U[n];
+    const double range = dir ? obj->vmax - obj->vmin : obj->umax - obj->umin;
+    if (PutCloseValToSameVal(a, interior + 2, 1, range * kMergeShare) != 1) return 0;
+    // The first group of equal merged values holding a copy the cleaning would drop: a run
+    // beyond p copies, or an interior knot merged into a range end (as MarkMergeDrops marks).
+    // A break of p + 1 equal knots whose two lines are one (as full-multiplicity insertion
+    // leaves them) loses one of them at no cost, and is passed over.
+    const double size = ControlPointDiagonal(obj);
+    int g0 = -1, g1 = -1;
+    for (int i = 1, run = 0; i <= interior && g0 < 0; ++i) {
+      run = a[i] == a[i - 1] ? run + 1 : 1;
+      if (a[i] != a[0] && a[i] != a[interior + 1] && run <= p) continue;
+      g0 = i;
+      while (g0 > 0 && a[g0 - 1] == a[i]) --g0;
+      g1 = i;
+      while (g1 <= interior && a[g1 + 1] == a[i]) ++g1;
+      if (g0 > 0 && g1 <= interior && U[p + g0] == U[p + g1] &&
+          ControlLineGap(obj, dir, p + g0 - 1, p + g0) <= kMergeShare * size) {
+        i = g1;
+        g0 = -1;
+      }
+    }
+    if (g0 < 0) return 0;
+    const bool atStart = g0 == 0, atEnd = g1 == interior + 1;
+    const double lo = atStart ? U[p] : U[p + g0];
+    const double hi = atEnd ? U[n] : U[p + g1];
+    if (!(lo < hi) || (atStart && atEnd)) {
+      SetKernelError(-2);
+      return -2;
+    }
+    for (double t : {lo, hi}) {
+      if ((t == lo && atStart) || (t == hi && atEnd)) continue;
+      const int last = LastIndexOf(U, (dir ? NumKnotsV(obj) : NumKnotsU(obj)), t);
+      int m = 0;
+      while (last - m >= 0 && U[last - m] == t) ++m;
+      double value = t;
+      if (m < p) InsertNKnotsToObject(p - m, 1, dir, obj, 2, &value);
+      if (KernelFailed()) return -2;
+      U = dir ? obj->knotsV : obj->knotsU;
+    }
+    const int nNow = dir ? NumCtrlV(obj) : NumCtrlU(obj);
+    const int nk = nNow + p + 1;
+    // lo's last p copies start at sLo and the curve passes through line sLo - 1 there; hi's
+    // first p copies start at sHi, through line sHi - 1.
+    const int sLo = LastIndexOf(U, nk, lo) - p + 1;
+    int sHi = LastIndexOf(U, nk, hi);
+    while (sHi > 0 && U[sHi - 1] == hi) --sHi;
+    const int drop = sHi - sLo;
+    if (sLo < 1 || drop < 1 || nNow - drop < p + 1) {
+      SetKernelError(-2);
+      return -2;
+    }
+    KnotInsertWork* w = nullptr;
+    if (!InitKnotInsertion(obj, dir, 0, &w)) return -2;
+    // The stretch lies in the hull of its control points: their distances from its two end
+    // points bound the move.
+    double move = 0.0;
+    for (int l = 0; l < w->lines; ++l) {
+      auto at = [&](int i, double q[3]) {
+        const double* row[4];
+        for (int k = 0; k < 4; ++k) row[k] = w->c[k] ? w->c[k] + std::size_t(l) * nNow : nullptr;
+        const double h = w->rational == 1 ? row[3][i] : 1.0;
+        for (int k = 0; k < 3; ++k) q[k] = row[k] ? row[k][i] / h : 0.0;
+      };
+      double qa[3], qb[3], q[3];
+      at(sLo - 1, qa);
+      at(sHi - 1, qb);
+      for (int i = sLo - 1; i < sHi; ++i) {
+        at(i, q);
+        move = std::max({move, std::hypot(q[0] - qa[0], q[1] - qa[1], q[2] - qa[2]),
+                         std::hypot(q[0] - qb[0], q[1] - qb[1], q[2] - qb[2])});
+      }
+    }
+    if (!(move <= kMergeShare * ControlPointDiagonal(obj))) {
+      Free(w);
+      SetKernelError(-2);
+      return -2;
+    }
+    for (int k = 0; k < 4; ++k) {
+      double* c = w->c[k];
+      if (!c) continue;
+      for (int l = 0; l < w->lines; ++l) {
+        const double* src = c + std::size_t(l) * nNow;
+        double* dst = c + std::size_t(l) * (nNow - drop);
+        const double keep = atStart ? src[sLo - 1] : atEnd ? src[sHi - 1] : 0.5 * (src[sLo - 1] + src[sHi - 1]);
+        // Lines are compacted in order, so each moves down over ground already read.
+        for (int i = 0, o = 0; i < nNow; ++i)
+          if (i < sLo || i >= sHi) dst[o++] = i == sLo - 1 ? keep : src[i];
+      }
+    }
+    // The stretch's knots go, lo's copies kept (at the range end hi's, which end the vector).
+    const int cut = atEnd ? sLo : sLo + p;
+    for (int i = cut; i + drop < nk; ++i) w->knots[i] = w->knots[i + drop];
+    w->n = nNow - drop;
+    w->interior = w->n - p - 1;
+    if (!EndKnotInsertion(obj, dir, w)) return -2;
+  }
+  return 0;
+}
+
 }  // namespace
 
 void MapDirectionOntoUnitRange(Bspline* obj, int dir, int scaleOther) {
@@ -126,8 +281,11 @@ void MakeKnotVectorsCompatible(Bspline** objs, const int* dirs, int n, int scale
 
   for (int i = 0; i < n; ++i) {
     Bspline* obj = objs[i];
+    for (int d = obj->kind == 2 ? 1 : 0; d >= 0 && !KernelFailed(); --d)
+      if (BsplineSound(obj)) CollapseStretchesTheMergeWouldDrop(obj, d);
+    if (KernelFailed()) return;
     // A knot vector without range cannot be mapped onto [0, 1].
-    if (CleanBsplineKnots(obj, 1e-6) < 0 && !KernelFailed()) SetKernelError(-2);
+    if (CleanBsplineKnots(obj, kMergeShare) < 0 && !KernelFailed()) SetKernelError(-2);
     if (KernelFailed()) return;
     MapDirectionOntoUnitRange(obj, inV(i) ? 1 : 0, scaleOther);
   }

@@ -125,7 +125,10 @@ int FindAllCurve3Intersections(Bspline** curves, int n, int** dirs, double** sta
 }
 
 void SubCurveBspline(Bspline* curve, double t0, double t1, Bspline** piece) {
-  if (std::fabs(t1 - t0) < 1e-6) {
+  // A domain narrower than 1 holds pieces of its own share of 1e-6 and up, as any wider one
+  // does of 1e-6 itself.
+  const double range = curve && curve->kind == 1 ? curve->umax - curve->umin : 1.0;
+  if (std::fabs(t1 - t0) < 1e-6 * std::fmin(1.0, range)) {
     *piece = nullptr;
     SetKernelError(-2);
     return;

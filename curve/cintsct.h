@@ -29,7 +29,8 @@ int Intersect2Curves(Bspline* crv1, Bspline* crv2, double* t1, double* t2);
 int FindAllCurve3Intersections(Bspline** curves, int n, int** dirs, double** starts, double** ends);
 
 // The piece of the curve from t0 to t1 (falling parameters: the piece reversed, running from t0)
-// into *piece; the curve is never changed. Parameters within 1e-6: *piece null, error state -2.
+// into *piece; the curve is never changed. Parameters within 1e-6 (within 1e-6 of the domain's
+// length for a domain shorter than 1): *piece null, error state -2.
 // On another failure *piece is left as it was.
 void SubCurveBspline(Bspline* curve, double t0, double t1, Bspline** piece);
 

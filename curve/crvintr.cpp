@@ -443,6 +443,7 @@ bool RunTogether(const Search& s, double sA, double sB, int dir, double* endA, d
     PairPoints(s, tA, tB, P, D);
     const double dd = VecDotProd3(D[1], D[1]);
     double nextB = dd > 0.0 ? tB + (nextA - tA) * VecDotProd3(D[0], D[1]) / dd : tB;
+    nextB = std::fmin(B->umax, std::fmax(B->umin, nextB));  // the foot search keeps it there only where it moves
     if (FootOn(s, false, nextA, &nextB) <= gapSq) {
       tA = nextA;
       tB = nextB;
@@ -451,6 +452,15 @@ bool RunTogether(const Search& s, double sA, double sB, int dir, double* endA, d
       step *= 0.5;
     }
   }
+  // Where the first curve ends, the second's foot of that end stops short of the second's own
+  // end where its speed vanishes there (control points that coincide): the point is the same to
+  // round-off, the parameter anywhere along the stall. When the curves end together, the stretch
+  // ends where both curves end.
+  if (tA == A->umin || tA == A->umax)
+    for (const double e : {B->umin, B->umax})
+      if (std::fabs(tB - e) <= kSmallestPiece * (B->umax - B->umin) && PairGapSq(s, tA, e) <= gapSq &&
+          PairGapSq(s, tA, 0.5 * (tB + e)) <= gapSq)
+        tB = e;
   bool atBreak = true;
   if ((tB == B->umin || tB == B->umax) && tA != A->umin && tA != A->umax) {
     double footA = tA;
@@ -578,12 +588,25 @@ bool IsStretchEnd(const Search& s, double tA, double tB) {
   return false;
 }
 
+// (tA, tB) and (uA, uB) are the two ends of one stretch: apart along it, however close in
+// space (a closed curve along itself, or along itself reversed, ends where it starts).
+bool EndsOfOneStretch(const Search& s, double tA, double tB, double uA, double uB) {
+  for (int i = 0; i < s.stretchCount; ++i) {
+    const Stretch& t = s.stretches[i];
+    if ((t.a0 == tA && t.b0 == tB && t.a1 == uA && t.b1 == uB) ||
+        (t.a1 == tA && t.b1 == tB && t.a0 == uA && t.b0 == uB))
+      return true;
+  }
+  return false;
+}
+
 // Lists the meeting unless it is listed already: 1 listed, 0 not, -2 out of memory. The mark
 // of its Greville intervals (hint iA, iB; the intervals found are left there) is set.
 int ListMeeting(Search& s, double sA, double sB, int& iA, int& iB) {
   iA = GrevilleInterval(s.a, sA, iA);
   iB = GrevilleInterval(s.b, sB, iB);
-  if (CrvIntrNode* same = SameMeeting(s, sA, sB)) {
+  CrvIntrNode* same = SameMeeting(s, sA, sB);
+  if (same && !EndsOfOneStretch(s, sA, sB, same->t1, same->t2)) {
     // The same meeting found again: the pair with the smaller gap stands for it. Along a
     // stretch every point has no gap, so there a stretch's end, where the curves part, stands
     // for any point refined onto the stretch beside it, and is never replaced by one.

@@ -41,7 +41,8 @@ void FreeCrvIntrList(CrvIntrList* list);
 // once per pair of Greville intervals. Two meetings count once only when they lie within 1e-3
 // of the size of each other in space and the curves stay together between them (never by
 // parameter distance, so the answer does not depend on the parametrisation); of the two the pair
-// with the smaller gap is kept. Where the curves coincide (within 1e-11 of the size, or of 7e-15
+// with the smaller gap is kept. The two ends of one stretch are two meetings, though a closed
+// curve running along itself ends the stretch where it starts. Where the curves coincide (within 1e-11 of the size, or of 7e-15
 // of their largest coordinate where they lie far from the origin, over a length of at least 0.05
 // of the size, or of 1e-3 where the stretch ends at both ends where a curve ends or at a knot)
 // the two ends of that stretch are listed, and its pairs and the points on it are passed over.

@@ -63,7 +63,11 @@ void ReverseObj(Bspline* obj, int dir);
 // follow; with scaleOther the surface's other direction is scaled by the same factor), the
 // vectors are merged keeping the larger multiplicity of every value, every object gets the
 // knots it lacks by knot insertion (its shape does not change), and the merged vector is
-// copied over each, so the vectors are bit-identical. No result: a failure shows in the error
+// copied over each, so the vectors are bit-identical. A stretch of knots that the cleaning
+// would merge into more than p copies (or into a range end), cutting control lines from it, is
+// first collapsed to one knot where the object runs no farther than 1e-6 of its size across it;
+// where it runs farther, or the merge would cut one of two unequal lines at a break of p + 1
+// equal knots, the set is refused (error state -2). No result: a failure shows in the error
 // state, and objects already changed stay changed.
 void MakeObjSetCompatible(Bspline** objs, int* dirs, int n, int scaleOther);
 

@@ -14,6 +14,7 @@
 #include "bspline/kinsert.h"
 #include "bspline/kremove.h"
 #include "bspline/nubutil.h"
+#include "bspline/objset.h"
 #include "bspline/sfree.h"
 #include "bspline/srfclone.h"
 #include "foundation/umalloc.h"
@@ -22,6 +23,7 @@
 #include "tests/support/checks.h"
 #include "tests/support/injected_failures.h"
 #include "tests/support/kernel_fixture.h"
+#include "tests/support/placement.h"
 
 namespace {
 
@@ -785,6 +787,39 @@ TEST_F(Refinement, MaximalRemovalStaysWithinTheTolerance) {
   }
 }
 
+// A set loses its knots from every object, so every object is held to the tolerance, not the
+// first alone: beside a plane (whose knots could all go) a wavy surface keeps its shape, and
+// knots inserted into both surfaces of a set are what goes, each surface kept within tol.
+TEST_F(Refinement, MaximalRemovalHoldsEveryObjectOfASet) {
+  BsplineKeeper keep;
+  const std::vector<double> k = ClampedKnots(3, 7);
+  std::vector<double> flat, wavy;
+  for (int j = 0; j < 7; ++j)
+    for (int i = 0; i < 7; ++i) {
+      flat.insert(flat.end(), {double(i), double(j), 0.0});
+      wavy.insert(wavy.end(), {double(i), double(j), std::sin(1.3 * i + 0.9 * j)});
+    }
+  for (int dir : {0, 1}) {
+    Bspline* plane = keep(BuildSurface(3, 3, 7, 7, flat, k, k));
+    Bspline* waves = keep(BuildSurface(3, 3, 7, 7, wavy, k, k));
+    Bspline* ref = keep(CopyBsplineStruct(waves));
+    Bspline* set[2] = {plane, waves};
+    double dev = 0.0;
+    RemoveKnotsOfObjSet(set, 2, dir, 3, nullptr, 0, 0, 1e-6, &dev);
+    EXPECT_LE(MaxShapeGap(ref, waves, 61), 1e-6) << dir;
+
+    Bspline* pair[2] = {keep(BuildSurface(3, 3, 7, 7, wavy, k, k)), keep(BuildSurface(3, 3, 7, 7, flat, k, k))};
+    Bspline* refs[2] = {keep(CopyBsplineStruct(pair[0])), keep(CopyBsplineStruct(pair[1]))};
+    for (Bspline* b : pair) {
+      double extra[2] = {0.3, 0.6};
+      InsertNKnotsToObject(1, 2, dir, b, 2, extra);
+    }
+    const int removed = RemoveKnotsOfObjSet(pair, 2, dir, 3, nullptr, 0, 0, 1e-9, &dev);
+    EXPECT_EQ(removed, 2) << dir;
+    for (int i = 0; i < 2; ++i) EXPECT_LE(MaxShapeGap(refs[i], pair[i], 61), 1e-9) << dir << " " << i;
+  }
+}
+
 TEST_F(Refinement, RemovalKeepModeAndLinesThatNeedAKnot) {
   BsplineKeeper keep;
   Bspline* c = keep(BuildRandomCurve(60, 3, 10, 3, true));
@@ -871,6 +906,60 @@ TEST_F(Refinement, RemovalBesideAClusterOfShortSpans) {
     double dev = 0.0;
     EXPECT_EQ(RemoveSpecifiedKnotOfObject(c, 1.2e-9, 0, &dev), 0);
     EXPECT_EQ(Knots(c), (std::vector<double>{0, 0, 0, 0, 2e-9, 1, 1, 1, 1}));
+  }
+}
+
+// Making a set compatible merges knots closer than 1e-6 of the range. A cubic's triple knot
+// beside one 1e-9 away would merge into four copies, cutting a control line: where the curve
+// runs a fifth of its size across that stretch no merge keeps it, and the set is refused with
+// the curve's shape as it was; where the stretch is short in space too (knots inserted into a smooth curve), it is
+// collapsed, the shapes kept to round-off at every size and placement, the vectors identical.
+TEST_F(Refinement, CompatibleSetsMergeAStretchOnlyWhereItIsShort) {
+  BsplineKeeper keep;
+  const std::vector<double> cluster = {0, 0, 0, 0, 0.3, 0.3, 0.3, 0.3 + 1e-9, 1, 1, 1, 1};
+  std::vector<double> pts;
+  for (int i = 0; i < 8; ++i) pts.insert(pts.end(), {std::cos(1.7 * i), std::sin(2.3 * i), 0.3 * i});
+  Bspline* steep = keep(BuildCurve(3, 3, pts, cluster));
+  Bspline* ref = keep(CopyBsplineStruct(steep));
+  Bspline* set[2] = {steep, keep(BuildRandomCurve(3u, 3, 5))};
+  MakeKnotVectorsCompatible(set, nullptr, 2, 0);
+  EXPECT_TRUE(KernelFailedNow());
+  EXPECT_LE(MaxShapeGap(ref, steep, 201), 1e-14 * RefScale(ref));
+  ClearKernelError();
+  // A break of four equal knots beside a short stretch: the merge would also cut one of the two
+  // lines that meet at the break. Where they are one line that costs nothing; where the curve
+  // jumps there the set is refused.
+  for (const double jump : {0.0, 0.5}) {
+    const std::vector<double> k = {0, 0, 0, 0, 0.2, 0.2, 0.2, 0.2, 0.6, 0.6 + 1e-9, 1, 1, 1, 1};
+    std::vector<double> net;
+    for (int i = 0; i < 10; ++i) {
+      const double g = (k[i + 1] + k[i + 2] + k[i + 3]) / 3;  // 0.2 for both lines at the break
+      net.insert(net.end(), {g + (i >= 4 ? jump : 0.0), std::sin(3 * g), std::cos(2 * g)});
+    }
+    Bspline* broken = keep(BuildCurve(3, 3, net, k));
+    Bspline* was = keep(CopyBsplineStruct(broken));
+    Bspline* two[2] = {broken, keep(BuildRandomCurve(3u, 3, 5))};
+    MakeKnotVectorsCompatible(two, nullptr, 2, 0);
+    EXPECT_EQ(KernelFailedNow(), jump > 0.0);
+    EXPECT_LE(MaxShapeGap(was, broken, 201), 1e-8 * RefScale(was)) << jump;
+    ClearKernelError();
+  }
+
+  for (const Place& pl : EveryPlace()) {
+    Bspline* a = keep(BuildRandomCurve(5u, 3, 6));
+    Bspline* b = keep(BuildRandomCurve(6u, 3, 7));
+    pl.Map(a);
+    pl.Map(b);
+    for (auto [t, m] : {std::pair{0.3, 3}, {0.3 + 1e-9, 1}, {1 - 1e-9, 2}}) InsertNKnotsToObject(m, 1, 0, a, 2, &t);
+    Bspline* before[2] = {keep(CopyBsplineStruct(a)), keep(CopyBsplineStruct(b))};
+    Bspline* pair[2] = {a, b};
+    MakeKnotVectorsCompatible(pair, nullptr, 2, 0);
+    ASSERT_FALSE(KernelFailedNow()) << Where(pl);
+    EXPECT_EQ(Knots(a), Knots(b));
+    EXPECT_TRUE(BsplineSound(a));
+    // Far away the coordinates carry round-off of 1e4 sizes.
+    for (int i = 0; i < 2; ++i)
+      EXPECT_LE(MaxShapeGap(before[i], pair[i], 201), (pl.far ? 1e-11 : 1e-13) * RefScale(before[i])) << Where(pl);
   }
 }
 

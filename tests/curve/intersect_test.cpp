@@ -6,6 +6,7 @@
 
 #include "bspline/nubs.h"
 #include "bspline/sfree.h"
+#include "bspline/srfclone.h"
 #include "curve/cintsct.h"
 #include "curve/crvintr.h"
 #include "foundation/umalloc.h"
@@ -206,6 +207,24 @@ TEST_F(CurveIntersectTest, SubCurvesAndSingleMeetings) {
   EXPECT_EQ(piece, nullptr);
   EXPECT_EQ(zk_error_status, -2);
   ClearKernelError();
+  // The same curve over a domain 1e-9 wide: the short piece is short in its own share of it.
+  Bspline* narrow = CopyBsplineStruct(c);
+  for (int i = 0; i < NumKnotsU(narrow); ++i) narrow->knotsU[i] *= 1e-9;
+  narrow->umax *= 1e-9;
+  SubCurveBspline(narrow, 0.7e-9, 0.2e-9, &piece);
+  ASSERT_NE(piece, nullptr);
+  for (int i = 0; i <= 10; ++i) {
+    double a[3], b[3];
+    RefEvalCurve(piece, piece->umin + (piece->umax - piece->umin) * i / 10, a);
+    RefEvalCurve(c, 0.7 - 0.5 * i / 10, b);
+    EXPECT_LT(VecDist3(a, b), 1e-9) << i;
+  }
+  FreeBspline(piece);
+  piece = nullptr;
+  SubCurveBspline(narrow, 0.3e-9, (0.3 + 1e-7) * 1e-9, &piece);
+  EXPECT_EQ(piece, nullptr);
+  ClearKernelError();
+  FreeBspline(narrow);
 
   Bspline* flat = BuildFunctionPatch([](double x, double y) { return x + y; });
   Bspline* p = BuildCurveOnSurface(flat, 2, {0.1, 0.1, 0.5, 0.9, 0.9, 0.8});

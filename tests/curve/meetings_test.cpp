@@ -12,10 +12,12 @@
 #include <random>
 #include <vector>
 
+#include "bspline/creverse.h"
 #include "bspline/nubutil.h"
 #include "bspline/refines.h"
 #include "bspline/refines2.h"
 #include "bspline/sfree.h"
+#include "bspline/srfclone.h"
 #include "curve/cintsct.h"
 #include "curve/crvintr.h"
 #include "curve/mkline3.h"
@@ -683,6 +685,49 @@ TEST_F(CurveMeetingsTest, SharedStretchEndsAtEveryPlacement) {
           EXPECT_LT(Gap(a, b, found[i]), tol);
         }
       }
+}
+
+// A closed curve along itself, and along itself reversed, coincides from end to end: the
+// stretch's two ends are listed, at the start and at the end of the first curve (the second
+// curve's matching ends), though they are one point in space, at every size and placement.
+TEST_F(CurveMeetingsTest, ClosedCurveAlongItselfListsBothEndsOfTheStretch) {
+  AtEveryPlacement([](double scale, const double shift[3]) {
+    BsplineKeeper keep;
+    const double centre[3] = {scale * shift[0], scale * shift[1], scale * shift[2]};
+    Bspline* circle = keep(NewCircleBspline(centre, scale));
+    Bspline* reversed = keep(CopyBsplineStruct(circle));
+    reverseBspline(reversed);
+    for (Bspline* other : {circle, reversed}) {
+      const std::vector<Meeting> found = Meetings(circle, other);
+      const double back = other == reversed ? 1.0 : 0.0;  // the second curve's parameter at t1 = 0
+      for (const double end : {0.0, 1.0})
+        EXPECT_EQ(std::count_if(found.begin(), found.end(),
+                                [&](const Meeting& m) { return m.t1 == end && std::fabs(m.t2 - end) == back; }),
+                  1)
+            << "end " << end << " reversed " << back << " scale " << scale << " shift " << shift[0];
+    }
+  });
+}
+
+// A cubic whose first and last three control points coincide stalls at its ends: its speed
+// vanishes there to third order, so a foot of its end point may lie anywhere along a stretch
+// of parameter where the point moves by round-off. Along itself reversed the stretch still ends
+// where both curves end, at parameters exactly 0 and 1, inside both domains.
+TEST_F(CurveMeetingsTest, StretchEndsWhereBothCurvesStallAtTheirEnds) {
+  AtEveryPlacement([](double scale, const double shift[3]) {
+    BsplineKeeper keep;
+    Bspline* c = keep(BuildCurve(3, 3, {0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 0, 2, 0, 0, 3, 1, 0, 3, 1, 0, 3, 1, 0},
+                                 {0, 0, 0, 0, 1e-12, 0.3, 0.6, 1 - 1e-12, 1, 1, 1, 1}));
+    Move(c, scale, shift);
+    Bspline* reversed = keep(CopyBsplineStruct(c));
+    reverseBspline(reversed);
+    const std::vector<Meeting> found = Meetings(c, reversed);
+    ASSERT_EQ(found.size(), 2u) << scale << " " << shift[0];
+    for (const Meeting& m : found) {
+      EXPECT_TRUE((m.t1 == 0.0 && m.t2 == 1.0) || (m.t1 == 1.0 && m.t2 == 0.0))
+          << m.t1 << " " << m.t2 << " scale " << scale << " shift " << shift[0];
+    }
+  });
 }
 
 // A line and curves running along it for a stretch and then parting at one of their knots: a
