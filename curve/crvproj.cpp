@@ -233,17 +233,40 @@ int FreeAtPole(Bspline* srf, const ProjSample& q) {
 // Feet on a pole or an apex lie there at any value of the free parameter, and the projection
 // reaches the point along one value and leaves it along another: the value along which it goes
 // from the pole sample `at` towards the sample `to`, from the foot of the curve's point a
-// thousandth of the way there. Where the free direction is closed, a value on its seam takes
-// the side of `to`. 0, or -2 when the projection failed.
+// thousandth of the way there. The feet of a stretch of the curve may all lie on the point (a
+// curve passing within the cone of normals of an apex): when the foot there is still on it and
+// that of `to` is not, the place where the feet leave it is found by bisection on the curve's
+// parameter, and the value is taken a thousandth of the way on from there. Where the free
+// direction is closed, a value on its seam takes the side of `to`. 0, or -2 when the projection
+// failed.
 constexpr double kOffPole = 1e-3;
 int PoleSide(Bspline* curve, Bspline* srf, const ProjSample& at, const ProjSample& to, int free,
              SurfaceGridCache& grid, double* x) {
   const double lo = free == 0 ? srf->umin : srf->vmin, hi = free == 0 ? srf->umax : srf->vmax;
   ProjSample m = at;
   double P[3];
-  m.t = at.t + kOffPole * (to.t - at.t);
-  CurvePoint(curve, m.t, P);
-  if (ProjectPoint(srf, P, &grid.x, &grid.y, &grid.z, &m) != 0) return -2;
+  auto footAt = [&](double t, ProjSample* q) {
+    *q = at;
+    q->t = t;
+    CurvePoint(curve, t, P);
+    return ProjectPoint(srf, P, &grid.x, &grid.y, &grid.z, q);
+  };
+  if (footAt(at.t + kOffPole * (to.t - at.t), &m) != 0) return -2;
+  if (FreeAtPole(srf, m) == free && FreeAtPole(srf, to) < 0) {
+    double on = m.t, off = to.t;
+    ProjSample offFoot = to;
+    const double finest = 1e-14 * (curve->umax - curve->umin);
+    for (int it = 0; it < 200 && std::fabs(off - on) > finest; ++it) {
+      ProjSample q;
+      if (footAt(0.5 * (on + off), &q) != 0) return -2;
+      if (FreeAtPole(srf, q) == free)
+        on = q.t;
+      else
+        off = q.t, offFoot = q;
+    }
+    if (footAt(off + kOffPole * (to.t - off), &m) != 0) return -2;
+    if (FreeAtPole(srf, m) == free) m = offFoot;
+  }
   *x = Coord(m, free);
   if (ClosedIn(srf, free) && (std::fabs(*x - lo) <= 1e-6 * (hi - lo) || std::fabs(*x - hi) <= 1e-6 * (hi - lo))) {
     const double y = free == 0 ? to.u : to.v;

@@ -614,3 +614,45 @@ TEST_F(ProjectionTest, ACurveLeavingOverAnEdgeAtTheSeamEndsOnItsOwnSideOfTheSeam
 }
 
 }  // namespace
+
+namespace {
+
+// A line below the apex of the cone z = sqrt(x^2 + y^2), z <= 1, in the plane y = 0 at height
+// -0.3: the feet of its points with |x| <= 0.3 are all the apex, the others lie on the two
+// generators in that plane, so the projection is the stretch of each generator from the apex to
+// height 0.25 (length 0.25 sqrt 2). Each curve leaves the apex along its own generator (one u),
+// so every point of every curve lies on them, and together they have the stretches' length.
+TEST_F(ProjectionTest, AProjectionWhoseFeetDwellOnAnApexLeavesItAlongItsGenerator) {
+  for (const Place& pl : {Place(1.0, false), Place(1e-6, true), Place(1e6, true)})
+    for (int separate : {1, 0}) {
+      SCOPED_TRACE(Where(pl) << " separate " << separate);
+      BsplineKeeper keep;
+      const double apex[3] = {0, 0, 0}, top[3] = {0, 0, 1}, onApex[3] = {0, 0, 0}, rim[3] = {1, 0, 1};
+      Bspline* srf = keep(CreateConeWithCensAnd2Points(apex, top, onApex, rim));
+      Bspline* c = keep(BuildCurve(1, 3, {-0.8, 0, -0.3, 0.8, 0, -0.3}));
+      ASSERT_TRUE(srf && c);
+      pl.Map(srf);
+      pl.Map(c);
+      const double tol = 1e-4 * pl.size;
+      std::vector<Bspline*> got = Items(SurfCurveProjectClosestGeometry(srf, c, 0, tol, 0, separate));
+      ASSERT_FALSE(got.empty());
+      double worst = 0.0, length = 0.0;
+      for (Bspline* arc : got) {
+        double prev[3];
+        for (int i = 0; i <= 200; ++i) {
+          double q[3];
+          EvalCrvOnSrfCoord(srf, arc, arc->umin + (arc->umax - arc->umin) * i / 200.0, 0, q);
+          pl.Unmap(q, q);
+          // Off the generator x = +-z, y = 0, 0 <= z <= 0.25.
+          const double z = std::clamp((std::fabs(q[0]) + q[2]) / 2, 0.0, 0.25);
+          worst = std::max(worst, std::hypot(std::fabs(q[0]) - z, q[1], q[2] - z));
+          if (i) length += VecDist3(q, prev);
+          for (int k = 0; k < 3; ++k) prev[k] = q[k];
+        }
+      }
+      EXPECT_LT(worst, 1.5e-4);
+      EXPECT_NEAR(length, 0.5 * std::sqrt(2.0), 1e-3);
+    }
+}
+
+}  // namespace
