@@ -125,8 +125,8 @@ int FindAllCurve3Intersections(Bspline** curves, int n, int** dirs, double** sta
 }
 
 void SubCurveBspline(Bspline* curve, double t0, double t1, Bspline** piece) {
-  // A domain narrower than 1 holds pieces of its own share of 1e-6 and up, as any wider one
-  // does of 1e-6 itself.
+  // A domain narrower than 1 yields sub-curves down to its own share of 1e-6, as any wider one
+  // does down to 1e-6 itself.
   const double range = curve && curve->kind == 1 ? curve->umax - curve->umin : 1.0;
   if (std::fabs(t1 - t0) < 1e-6 * std::fmin(1.0, range)) {
     *piece = nullptr;

@@ -207,22 +207,23 @@ TEST_F(CurveIntersectTest, SubCurvesAndSingleMeetings) {
   EXPECT_EQ(piece, nullptr);
   EXPECT_EQ(zk_error_status, -2);
   ClearKernelError();
-  // The same curve over a domain 1e-9 wide: the short piece is short in its own share of it.
+  // The same curve over a domain 1e-9 wide: a sub-curve is short by its own share of that.
   Bspline* narrow = CopyBsplineStruct(c);
+  Bspline* cut = nullptr;
   for (int i = 0; i < NumKnotsU(narrow); ++i) narrow->knotsU[i] *= 1e-9;
   narrow->umax *= 1e-9;
-  SubCurveBspline(narrow, 0.7e-9, 0.2e-9, &piece);
-  ASSERT_NE(piece, nullptr);
+  SubCurveBspline(narrow, 0.7e-9, 0.2e-9, &cut);
+  ASSERT_NE(cut, nullptr);
   for (int i = 0; i <= 10; ++i) {
     double a[3], b[3];
-    RefEvalCurve(piece, piece->umin + (piece->umax - piece->umin) * i / 10, a);
+    RefEvalCurve(cut, cut->umin + (cut->umax - cut->umin) * i / 10, a);
     RefEvalCurve(c, 0.7 - 0.5 * i / 10, b);
     EXPECT_LT(VecDist3(a, b), 1e-9) << i;
   }
-  FreeBspline(piece);
-  piece = nullptr;
-  SubCurveBspline(narrow, 0.3e-9, (0.3 + 1e-7) * 1e-9, &piece);
-  EXPECT_EQ(piece, nullptr);
+  FreeBspline(cut);
+  cut = nullptr;
+  SubCurveBspline(narrow, 0.3e-9, (0.3 + 1e-7) * 1e-9, &cut);
+  EXPECT_EQ(cut, nullptr);
   ClearKernelError();
   FreeBspline(narrow);
 
