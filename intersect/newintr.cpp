@@ -1182,8 +1182,11 @@ const int kFitReach = 2;
 // interval missing by e more than kMiddleShare of tol is cut into k = (e / (kMiddleShare tol))^(1/4) equal parts
 // (the error of a cubic falls with the fourth power of the spacing), the cuts pulled onto both
 // surfaces as new nodes; the next round measures the new intervals and their neighbours. Nodes
-// off the surfaces by more than half of tol are pulled on first. A branch marched both ways
-// from its seed is put in one running order first. 0, or -2 on no memory.
+// off the surfaces by more than half of tol (weighted by AcrossWeight) are pulled on first; along
+// a tangential contact only those off by more than tol: the contact may be a band where the
+// surfaces stay within tol of each other and cross twice, and a pull would take each node onto
+// whichever crossing lies nearer, the curves zigzagging between the two. A branch marched both
+// ways from its seed is put in one running order first. 0, or -2 on no memory.
 int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double tol) {
   if (t->nodeCount < 2 || !t->head) return 0;
   const bool contact = AlongTangentialContact(s1, s2, t);
@@ -1195,7 +1198,7 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
     NodeParams(n, q);
     double n1[3], n2[3];
     const bool normals = PointAndNormal(s1, q[0], q[1], P1, n1) && PointAndNormal(s2, q[2], q[3], P2, n2);
-    if (VecDist3(P1, P2) * (normals ? AcrossWeight(n1, n2) : 1.0) <= 0.5 * tol) continue;
+    if (VecDist3(P1, P2) * (normals ? AcrossWeight(n1, n2) : 1.0) <= (contact ? 1.0 : 0.5) * tol) continue;
     const int held = AcrossPole(s1, s2, q);
     if (held >= 0 ? !PullWithParamHeld(s1, s2, q, held, P, kPullShare * tol) : !PullOnto(s1, s2, q, P, kPullShare * tol))
       continue;

@@ -1605,4 +1605,49 @@ TEST_F(HardIntersections, NodesBesideANearlyTangentCrossingLieOnTheirCircle) {
     EXPECT_LT(worst, 2e-6 * size) << coneFirst;
   }
 }
+
+// A sphere 1e-6 or 3e-6 larger than the unit cylinder it sits in (its poles across the axis),
+// and the cone of ConeAndSphereNearlyTouchingGiveBothCircles with the sphere so much larger: the
+// two circles lie 0.0028 or 0.0049 apart, and over the whole band between them the surfaces stay
+// within 1e-6 or 3e-6 of each other, below the point tolerance (1e-6 of the pair's size, over 4):
+// no distance between the surfaces tells the circles apart there. The pair comes as one branch
+// along the band's middle circle, whole, with no stretch twice: its length that circle's, every
+// point of that circle near a branch, every sample on both surfaces (no node of the band pulled
+// onto one circle and the next onto the other). At sizes 1e6, 1e-6 and 0.01 moved 1e4 x the size
+// on turned axes, either surface first.
+TEST_F(HardIntersections, CirclesTheToleranceCannotTellApartComeAsOneBranchAlongTheBand) {
+  const double t3 = std::sqrt(3.0);
+  // cone (1) or cylinder (0), radius, scale, turn
+  const double cases[4][4] = {{0, 1.000001, 1e6, -2.4}, {1, 1.000001, 1e-6, 0.7}, {0, 1.000003, 0.01, 0.3},
+                              {1, 1.000003, 0.01, 0.3}};
+  for (const auto& k : cases)
+    for (bool sphereFirst : {true, false}) {
+      const bool cone = k[0] > 0.5;
+      const double R = k[1];
+      double frame[3][3];
+      TurnedFrame(k[3], frame);
+      const Place at = Placed(k[2], 1e4);
+      BsplineKeeper keep;
+      Bspline* other = keep(cone ? shapes::Cone(frame[2], frame[0], 2.5 / t3, 0.5 / t3, -0.5, 1.5, at)
+                                 : Cylinder(frame[2], frame[0], 1.0, -1.5, 1.5, at));
+      Bspline* sphere = keep(cone ? shapes::Sphere(frame[2], frame[1], R, at) : shapes::Sphere(frame[1], frame[2], R, at));
+      const double size = shapes::PairSize(other, sphere) / at.scale;
+      const std::vector<Branch> bs = sphereFirst ? Intersect(sphere, other, at, 1000) : Intersect(other, sphere, at, 1000);
+      const double off = WorstInFrame(bs, frame, [&](double x, double y, double z) {
+        const double rho = std::hypot(x, y);
+        return std::fmax(std::fabs(std::hypot(x, y, z) - R), cone ? std::fabs(t3 * rho + z - 2.0) / 2.0 : std::fabs(rho - 1.0));
+      });
+      // The middle circle: where the cone touches the unit sphere, or the cylinder's at height 0.
+      const double rho = cone ? 1.5 / t3 : 1.0, h = cone ? 0.5 : 0.0;
+      double length = 0.0, gap = 0.0;
+      for (const Branch& br : bs) length += Length(br);
+      for (int i = 0; i < 360; ++i) {
+        const double t = 2 * M_PI * i / 360, c[3] = {rho * std::cos(t), rho * std::sin(t), h};
+        gap = std::fmax(gap, FromBranchesInFrame(bs, frame, c));
+      }
+      EXPECT_LT(off, 1e-6 * size) << R << " " << k[2] << " " << sphereFirst;
+      EXPECT_LT(gap, 1e-5 * size) << R << " " << k[2] << " " << sphereFirst;
+      EXPECT_NEAR(length, 2 * M_PI * rho, 1e-4 * 2 * M_PI * rho) << R << " " << k[2] << " " << sphereFirst;
+    }
+}
 }  // namespace
