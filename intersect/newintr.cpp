@@ -679,7 +679,8 @@ bool PointAndNormal(const Bspline* srf, double u, double v, double P[3], double 
 // parameters kept within the interval's box grown on every side by its extent in that plane. A free pull that
 // leaves it (near a pole a step in the tangent planes swings the parameter round the pole onto
 // the far side of the branch) is done again with the parameter that changes least across the
-// interval, for its range, held. False (q as given) when neither stays.
+// interval, for its range, held, and then with the one that changes most. False (q as given)
+// when none stays.
 bool PullInto(Bspline* s1, Bspline* s2, double q[4], double P[3], double tol,
               const IntersectionTraceNode* a, const IntersectionTraceNode* b) {
   double qa[4], qb[4], range[4];
@@ -727,6 +728,18 @@ bool PullInto(Bspline* s1, Bspline* s2, double q[4], double P[3], double tol,
     if (std::fabs(qa[k] - qb[k]) * range[held] < std::fabs(qa[held] - qb[held]) * range[k]) held = k;
   for (int k = 0; k < 4; ++k) r[k] = q[k];
   if (PullWithParamHeld(s1, s2, r, held, P, tol) && within(r) && sameWay(r)) {
+    for (int k = 0; k < 4; ++k) q[k] = r[k];
+    return true;
+  }
+  // Where two branches run side by side, the free pull can land on the neighbour, and the
+  // parameter changing least may be the one that tells the two apart (a circle of constant v
+  // beside another): held where q lies between them it meets neither. The parameter changing
+  // most crosses the branch instead.
+  int most = 0;
+  for (int k = 1; k < 4; ++k)
+    if (std::fabs(qa[k] - qb[k]) * range[most] > std::fabs(qa[most] - qb[most]) * range[k]) most = k;
+  for (int k = 0; k < 4; ++k) r[k] = q[k];
+  if (most != held && PullWithParamHeld(s1, s2, r, most, P, tol) && within(r) && sameWay(r)) {
     for (int k = 0; k < 4; ++k) q[k] = r[k];
     return true;
   }
@@ -779,12 +792,33 @@ void CurvesAt(const Bspline* c1, const Bspline* c2, const double* k1, const doub
   q[0] = pa[0][0], q[1] = pa[0][1], q[2] = pb[0][0], q[3] = pb[0][1];
 }
 
+// Where the normals of the surfaces are within a sine s of parallel, the surfaces part only by
+// about s times a slide across the branch, so a point within e of the other surface may lie e / s
+// off the branch, and two branches running side by side (nearly tangent surfaces) may be that
+// close. Below kAcrossSine a distance from the other surface is counted as kAcrossSine / s times
+// itself: a curve held within kMiddleShare of the tolerance so counted lies within the tolerance
+// of the branch. Below kLeastAcrossSine the surfaces part too slowly to place a branch across by
+// their distance: they touch within the tolerance there (a tangential contact, a crossing of two
+// branches, two branches closer than the tolerance allows to tell apart), and the distance counts
+// as it is; a touching is placed along the branch, not across it. Above it the round-off of a
+// distance, weighted, stays far below the tolerance.
+const double kAcrossSine = 0.1;
+const double kLeastAcrossSine = 1e-3;
+
+// The weight of a distance from the other surface where the unit normals are n1 and n2.
+double AcrossWeight(const double n1[3], const double n2[3]) {
+  double c[3];
+  const double sine = VecSize3(VecCrossProd3(n1, n2, c));
+  return sine < kLeastAcrossSine ? 1.0 : kAcrossSine / std::fmin(kAcrossSine, sine);
+}
+
 // How far the curves' points at q (u1, v1 on s1; u2, v2 on s2) lie from the other surface: the
 // pair pulled onto both surfaces at X (its parameters into r), each point measured against the
 // other surface's tangent plane at X. The two points lie a little apart along the branch (the
 // curves' chord lengths differ), and the plane stands for the surface to the square of that
 // slide times the curvature: far below the tolerance where the nodes are close enough for the
-// distance to matter. HUGE_VAL when the pair cannot be pulled on.
+// distance to matter. The distance is weighted by AcrossWeight, so that it stands for the distance
+// from the branch. HUGE_VAL when the pair cannot be pulled on.
 double Departure(Bspline* s1, Bspline* s2, const double q[4], double tol, double r[4], double X[3],
                  const IntersectionTraceNode* a, const IntersectionTraceNode* b) {
   double P1[3], P2[3], Y[3], n1[3], n2[3], d1[3], d2[3];
@@ -796,7 +830,7 @@ double Departure(Bspline* s1, Bspline* s2, const double q[4], double tol, double
     return HUGE_VAL;
   VecDiff3(P1, Y, d1);
   VecDiff3(P2, X, d2);
-  return std::fmax(std::fabs(VecDotProd3(n2, d1)), std::fabs(VecDotProd3(n1, d2)));
+  return std::fmax(std::fabs(VecDotProd3(n2, d1)), std::fabs(VecDotProd3(n1, d2))) * AcrossWeight(n1, n2);
 }
 
 // Along a tangential contact the surfaces part only with the square of a slide across it, so a
@@ -1148,8 +1182,11 @@ const int kFitReach = 2;
 // interval missing by e more than kMiddleShare of tol is cut into k = (e / (kMiddleShare tol))^(1/4) equal parts
 // (the error of a cubic falls with the fourth power of the spacing), the cuts pulled onto both
 // surfaces as new nodes; the next round measures the new intervals and their neighbours. Nodes
-// off the surfaces by more than half of tol are pulled on first. A branch marched both ways
-// from its seed is put in one running order first. 0, or -2 on no memory.
+// off the surfaces by more than half of tol (weighted by AcrossWeight) are pulled on first; along
+// a tangential contact only those off by more than tol: the contact may be a band where the
+// surfaces stay within tol of each other and cross twice, and a pull would take each node onto
+// whichever crossing lies nearer, the curves zigzagging between the two. A branch marched both
+// ways from its seed is put in one running order first. 0, or -2 on no memory.
 int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double tol) {
   if (t->nodeCount < 2 || !t->head) return 0;
   const bool contact = AlongTangentialContact(s1, s2, t);
@@ -1159,9 +1196,9 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
   for (IntersectionTraceNode* n = t->head; n; n = n->next) {
     double q[4], P1[3], P2[3], P[3];
     NodeParams(n, q);
-    Eval3DPointOnSurfCoord(s1, q[0], q[1], 0, 0, P1);
-    Eval3DPointOnSurfCoord(s2, q[2], q[3], 0, 0, P2);
-    if (VecDist3(P1, P2) <= 0.5 * tol) continue;
+    double n1[3], n2[3];
+    const bool normals = PointAndNormal(s1, q[0], q[1], P1, n1) && PointAndNormal(s2, q[2], q[3], P2, n2);
+    if (VecDist3(P1, P2) * (normals ? AcrossWeight(n1, n2) : 1.0) <= (contact ? 1.0 : 0.5) * tol) continue;
     const int held = AcrossPole(s1, s2, q);
     if (held >= 0 ? !PullWithParamHeld(s1, s2, q, held, P, kPullShare * tol) : !PullOnto(s1, s2, q, P, kPullShare * tol))
       continue;

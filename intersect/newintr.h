@@ -94,5 +94,9 @@ int NewIntersect(Bspline* s1, Bspline* s2, IntersectionTraceList* list, double t
 // only when the surfaces are kept. 1 with *out null when the surfaces do not meet; 0 with *out
 // null on failure (no memory, a surface that is not one or has a coordinate beyond 1e150 in
 // magnitude, where squared sizes overflow), with no curve left on the surfaces. Surfaces
-// touching at an isolated point give it once, as a branch of one point, in either order.
+// touching at an isolated point give it once, as a branch of one point, in either order. Where
+// the surfaces cross at a small angle (down to a sine of 1e-3 between their normals) the curves
+// also keep about that near the branch itself, not that over the sine. Two branches running side
+// by side closer than the surfaces' distance tells apart (the surfaces within that share of the
+// size of each other over the whole band between them) come as one branch along the band.
 int CreateSrfSrfIntersectionCurves(Bspline* s1, Bspline* s2, BsplineList** out);

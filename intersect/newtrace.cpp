@@ -847,8 +847,9 @@ bool Closes(const Params& p, const Params& second, const Params& ref) {
   return false;
 }
 
-// Refines c further where it lies near a crossing of branches at a touching (with the
-// singular points below).
+// Refines c further where the normals are nearly parallel: near a crossing of branches at a
+// touching, or beside a branch running side by side with another (with the singular points
+// below).
 void TightenNearCrossing(March& m, Params& c, double P[3]);
 
 int Refine(March& w, Params& c, double P[3], int* boundary, const IntersectionTraceNode* prev) {
@@ -1077,9 +1078,43 @@ bool NearCrossing(const March& m, const Params& c) {
   return det < -kCrossingShare * size2;
 }
 
+// Where the branches run side by side instead of crossing (a sphere a little larger than the
+// cylinder it sits in: two circles close together), a node is refined once to tolB times the
+// sine. It is kept only where that kept the sine at least kSineKept of what it was (the
+// surfaces cross at that angle) and moved it across the branch (along its tangent n1 x n2 by
+// less than a tenth of the move) by no more than tolB over the smaller of the two sines. Along a
+// tangential contact, or a band where the surfaces stay within tolB of each other (two circles
+// closer than the tolerance tells apart), the sine falls with the distance from the contact, and
+// the node stays as it was.
+constexpr double kSineKept = 0.5;
+
+void TightenBeside(March& m, Params& c, double P[3], double sine) {
+  Params t = c;
+  double Q[3];
+  int flag = 0;
+  const double tol = m.tolB * std::fmax(sine, kLeastTightening);
+  if (NewRefineIntrPoint(m.s1, m.s2, &t.p[0], &t.p[1], &t.p[2], &t.p[3], Q, 4 * kMarchIterations, &flag, nullptr,
+                         tol) != 0)
+    return;
+  double T[3], tan[3], d[3];
+  bool has = false;
+  if (!UnitTangent(m, c, T, tan, &has) || !has) return;
+  VecDiff3(Q, P, d);
+  const double along = std::fabs(VecDotProd3(d, tan)), move = VecSize3(d), now = NormalSine(m, t);
+  if (!(now >= kSineKept * sine)) return;
+  if (!(move <= m.tolB / std::fmax(std::fmin(sine, now), kLeastTightening)) || along > 0.1 * move + 1e-3 * m.tolB)
+    return;
+  c = t;
+  for (int q = 0; q < 3; ++q) P[q] = Q[q];
+}
+
 void TightenNearCrossing(March& m, Params& c, double P[3]) {
   double sine = NormalSine(m, c);
-  if (!(sine < kNearSingular) || !NearCrossing(m, c)) return;
+  if (!(sine < kNearSingular)) return;
+  if (!NearCrossing(m, c)) {
+    TightenBeside(m, c, P, sine);
+    return;
+  }
   // The sine falls as the point nears the crossing, so the tolerance is tightened again from
   // where the last refinement ended, for as long as that gains.
   for (int round = 0; round < 30; ++round) {

@@ -1484,16 +1484,21 @@ TEST_F(HardIntersections, ABranchDippingAcrossASeamBetweenTwoNodesStaysOnBothSur
 // A cone of half-angle 30 degrees with its apex at 2 a3 touches the unit sphere along the circle
 // at height 1/2; the sphere 1e-3 larger cuts it in two circles at heights 1/2 +- sqrt(3 (1.001^2
 // - 1)) / 2, 0.005 of the size apart, far closer than the tracer's chord height, where the
-// surfaces cross at under 2 degrees. Whichever surface comes first, at size 1 at the origin and
+// surfaces cross at under 3 degrees. Whichever surface comes first, at size 1 at the origin and
 // at sizes 1e-6 and 1e6 moved 1e4 x the size on turned axes: every sample on both surfaces, every
 // point of both circles near a branch, and the lengths adding up to the two circles' (neither
-// lost as a stretch of the other, none traced twice).
+// lost as a stretch of the other, none traced twice). The same for spheres 1e-4 and 1e-5 larger
+// (circles 0.0016 and 0.0005 of the size apart, crossing at 0.8 and 0.26 degrees), where a point
+// meeting both surfaces within the point tolerance may lie that over the normals' small sine off
+// its circle.
 TEST_F(HardIntersections, ConeAndSphereNearlyTouchingGiveBothCircles) {
-  const double placements[3][3] = {{1.0, 0.0, 0.0}, {1e-6, 1e4, 0.7}, {1e6, 1e4, -2.4}};  // scale, moved, turn
-  const double R = 1.001, t3 = std::sqrt(3.0), s = 0.5 * std::sqrt(3.0 * (R * R - 1.0));
-  const double heights[2] = {0.5 + s, 0.5 - s};
-  for (const auto& placed : placements)
+  // radius, scale, moved, turn
+  const double cases[5][4] = {{1.001, 1.0, 0.0, 0.0}, {1.001, 1e-6, 1e4, 0.7}, {1.001, 1e6, 1e4, -2.4},
+                              {1.0001, 1e6, 1e4, 0.7}, {1.00001, 1e-6, 1e4, -2.4}};
+  for (const auto& k : cases)
     for (bool coneFirst : {true, false}) {
+      const double R = k[0], t3 = std::sqrt(3.0), s = 0.5 * std::sqrt(3.0 * (R * R - 1.0)), *placed = k + 1;
+      const double heights[2] = {0.5 + s, 0.5 - s};
       double frame[3][3];
       TurnedFrame(placed[2], frame);
       const Place at = Placed(placed[0], placed[1]);
@@ -1516,9 +1521,9 @@ TEST_F(HardIntersections, ConeAndSphereNearlyTouchingGiveBothCircles) {
           gap = std::fmax(gap, FromBranchesInFrame(bs, frame, c));
         }
       }
-      EXPECT_LT(off, 1e-6 * size) << placed[0] << " " << coneFirst;
-      EXPECT_LT(gap, 1e-5 * size) << placed[0] << " " << coneFirst;
-      EXPECT_NEAR(length, exact, 1e-4 * exact) << placed[0] << " " << coneFirst;
+      EXPECT_LT(off, 1e-6 * size) << R << " " << placed[0] << " " << coneFirst;
+      EXPECT_LT(gap, 1e-5 * size) << R << " " << placed[0] << " " << coneFirst;
+      EXPECT_NEAR(length, exact, 1e-4 * exact) << R << " " << placed[0] << " " << coneFirst;
     }
 }
 
@@ -1527,15 +1532,16 @@ TEST_F(HardIntersections, ConeAndSphereNearlyTouchingGiveBothCircles) {
 // each passing 0.045 from a pole where the sphere's parameters turn fast and the march takes short
 // steps. Whichever surface comes first, at size 1 at the origin and at sizes 1e-6 and 1e6 moved
 // 1e4 x the size on turned axes: every sample on both surfaces, every point of both circles near
-// a branch, and the lengths adding up to the two circles' (no stretch traced twice). A sphere
-// 1e-4 larger gives circles 0.007 of the size apart, where points fitted between the tracer's
-// nodes could be pulled onto the neighbouring circle; there a point meeting both surfaces within
-// the point tolerance may lie that over the normals' small sine off the circle, so its gap is
-// held to twice the share.
+// a branch, and the lengths adding up to the two circles' (no stretch traced twice). Spheres
+// 1e-4 and 1e-5 larger give circles 0.007 and 0.002 of the size apart, crossing at 0.8 and
+// 0.26 degrees, where points fitted between the tracer's nodes could be pulled
+// onto the neighbouring circle, and a point meeting both surfaces within the point tolerance may
+// lie that over the normals' small sine off its circle.
 TEST_F(HardIntersections, SphereLargerThanItsCylinderGivesBothCirclesOnce) {
   // radius, scale, moved, turn, share of the size a point of the circles may lie from a branch
-  const double cases[4][5] = {{1.001, 1.0, 0.0, 0.0, 1e-5}, {1.001, 1e-6, 1e4, 0.7, 1e-5},
-                              {1.001, 1e6, 1e4, -2.4, 1e-5}, {1.0001, 1e-6, 1e4, 0.7, 2e-5}};
+  const double cases[5][5] = {{1.001, 1.0, 0.0, 0.0, 1e-5}, {1.001, 1e-6, 1e4, 0.7, 1e-5},
+                              {1.001, 1e6, 1e4, -2.4, 1e-5}, {1.0001, 1e-6, 1e4, 0.7, 1e-5},
+                              {1.00001, 1e-6, 1e4, 0.7, 1e-5}};
   for (const auto& c : cases)
     for (bool cylinderFirst : {true, false}) {
       const double R = c[0], h = std::sqrt(R * R - 1.0), *placed = c + 1;
@@ -1561,6 +1567,87 @@ TEST_F(HardIntersections, SphereLargerThanItsCylinderGivesBothCirclesOnce) {
       EXPECT_LT(off, 1e-6 * size) << R << " " << placed[0] << " " << cylinderFirst;
       EXPECT_LT(gap, c[4] * size) << R << " " << placed[0] << " " << cylinderFirst;
       EXPECT_NEAR(length, 4 * M_PI, 1e-4 * 4 * M_PI) << R << " " << placed[0] << " " << cylinderFirst;
+    }
+}
+
+// The tracer's own nodes where the surfaces cross at a quarter of a degree: the cone and the
+// sphere 1e-5 larger of ConeAndSphereNearlyTouchingGiveBothCircles, at size 1e6 moved 1e4 x the
+// size on turned axes, either first. A node meeting both surfaces within the point tolerance
+// (1e-6 of the size) could lie that over the normals' sine, 0.0045, off its circle; each lies
+// within twice the point tolerance of one of the two circles.
+TEST_F(HardIntersections, NodesBesideANearlyTangentCrossingLieOnTheirCircle) {
+  const double R = 1.00001, t3 = std::sqrt(3.0), s = 0.5 * std::sqrt(3.0 * (R * R - 1.0));
+  double frame[3][3];
+  TurnedFrame(0.7, frame);
+  const Place at = Placed(1e6, 1e4);
+  for (bool coneFirst : {true, false}) {
+    BsplineKeeper keep;
+    Bspline* cone = keep(shapes::Cone(frame[2], frame[0], 2.5 / t3, 0.5 / t3, -0.5, 1.5, at));
+    Bspline* sphere = keep(shapes::Sphere(frame[2], frame[1], R, at));
+    const double size = shapes::PairSize(cone, sphere) / at.scale;
+    IntersectionTraceList* list = MallocIntersectionTraceList();
+    ASSERT_EQ(coneFirst ? NewIntersect(cone, sphere, list, 0.01, 1e-6) : NewIntersect(sphere, cone, list, 0.01, 1e-6), 0);
+    double worst = 0.0;
+    int nodes = 0;
+    for (const IntersectionTrace* t = list->head; t; t = t->next)
+      for (const IntersectionTraceNode* n = t->head; n; n = n->next, ++nodes) {
+        const double P[3] = {n->x, n->y, n->z};
+        double Q[3], c[3];
+        at.Unmap(P, Q);
+        for (int j = 0; j < 3; ++j) c[j] = Q[0] * frame[j][0] + Q[1] * frame[j][1] + Q[2] * frame[j][2];
+        const double rho = std::hypot(c[0], c[1]);
+        double d = HUGE_VAL;
+        for (double h : {0.5 + s, 0.5 - s}) d = std::fmin(d, std::hypot(rho - (2.0 - h) / t3, c[2] - h));
+        worst = std::fmax(worst, d);
+      }
+    FreeIntersectionTraceList(list);
+    EXPECT_GT(nodes, 20) << coneFirst;
+    EXPECT_LT(worst, 2e-6 * size) << coneFirst;
+  }
+}
+
+// A sphere 1e-6 or 3e-6 larger than the unit cylinder it sits in (its poles across the axis),
+// and the cone of ConeAndSphereNearlyTouchingGiveBothCircles with the sphere so much larger: the
+// two circles lie 0.0028 or 0.0049 apart, and over the whole band between them the surfaces stay
+// within 1e-6 or 3e-6 of each other, below the point tolerance (1e-6 of the pair's size, over 4):
+// no distance between the surfaces tells the circles apart there. The pair comes as one branch
+// along the band's middle circle, whole, with no stretch twice: its length that circle's, every
+// point of that circle near a branch, every sample on both surfaces (no node of the band pulled
+// onto one circle and the next onto the other). At sizes 1e6, 1e-6 and 0.01 moved 1e4 x the size
+// on turned axes, either surface first.
+TEST_F(HardIntersections, CirclesTheToleranceCannotTellApartComeAsOneBranchAlongTheBand) {
+  const double t3 = std::sqrt(3.0);
+  // cone (1) or cylinder (0), radius, scale, turn
+  const double cases[4][4] = {{0, 1.000001, 1e6, -2.4}, {1, 1.000001, 1e-6, 0.7}, {0, 1.000003, 0.01, 0.3},
+                              {1, 1.000003, 0.01, 0.3}};
+  for (const auto& k : cases)
+    for (bool sphereFirst : {true, false}) {
+      const bool cone = k[0] > 0.5;
+      const double R = k[1];
+      double frame[3][3];
+      TurnedFrame(k[3], frame);
+      const Place at = Placed(k[2], 1e4);
+      BsplineKeeper keep;
+      Bspline* other = keep(cone ? shapes::Cone(frame[2], frame[0], 2.5 / t3, 0.5 / t3, -0.5, 1.5, at)
+                                 : Cylinder(frame[2], frame[0], 1.0, -1.5, 1.5, at));
+      Bspline* sphere = keep(cone ? shapes::Sphere(frame[2], frame[1], R, at) : shapes::Sphere(frame[1], frame[2], R, at));
+      const double size = shapes::PairSize(other, sphere) / at.scale;
+      const std::vector<Branch> bs = sphereFirst ? Intersect(sphere, other, at, 1000) : Intersect(other, sphere, at, 1000);
+      const double off = WorstInFrame(bs, frame, [&](double x, double y, double z) {
+        const double rho = std::hypot(x, y);
+        return std::fmax(std::fabs(std::hypot(x, y, z) - R), cone ? std::fabs(t3 * rho + z - 2.0) / 2.0 : std::fabs(rho - 1.0));
+      });
+      // The middle circle: where the cone touches the unit sphere, or the cylinder's at height 0.
+      const double rho = cone ? 1.5 / t3 : 1.0, h = cone ? 0.5 : 0.0;
+      double length = 0.0, gap = 0.0;
+      for (const Branch& br : bs) length += Length(br);
+      for (int i = 0; i < 360; ++i) {
+        const double t = 2 * M_PI * i / 360, c[3] = {rho * std::cos(t), rho * std::sin(t), h};
+        gap = std::fmax(gap, FromBranchesInFrame(bs, frame, c));
+      }
+      EXPECT_LT(off, 1e-6 * size) << R << " " << k[2] << " " << sphereFirst;
+      EXPECT_LT(gap, 1e-5 * size) << R << " " << k[2] << " " << sphereFirst;
+      EXPECT_NEAR(length, 2 * M_PI * rho, 1e-4 * 2 * M_PI * rho) << R << " " << k[2] << " " << sphereFirst;
     }
 }
 }  // namespace
