@@ -1966,11 +1966,45 @@ bool LocateContactInPlane(Bspline* s1, Bspline* s2, double q[4], const double X[
   return LocateFromParams(s1, s2, q, tolB, P, &hold);
 }
 
+namespace {
+
+// A parameter of a closed direction within this share of its range of an end is beside the seam.
+constexpr double kBesideSeam = 0.1;
+// The search from a seam's far side starts this share of the range inside it: on the end itself
+// its steps toward the seam are all clamped away.
+constexpr double kInsideSeam = 1e-4;
+
+}  // namespace
+
 bool LocateTouchingPoint(Bspline* s1, Bspline* s2, double q[4], double tolB, double P[3]) {
   if (!RecordsSound({s1, s2}) || s1->kind != 2 || s2->kind != 2 || s1->dimension != 3 || s2->dimension != 3 ||
       !AllFinite({q[0], q[1], q[2], q[3], tolB}) || !(tolB > 0.0))
     return false;
-  return LocateFromParams(s1, s2, q, tolB, P, nullptr);
+  if (LocateFromParams(s1, s2, q, tolB, P, nullptr)) return true;
+  // The search clamps its steps to the domains, so a touching just across a closed surface's
+  // seam from q is out of its reach: it is sought again from the seam's far side, for each
+  // choice of the parameters beside a seam (kBesideSeam) moved to their other ends.
+  int beside[4], n = 0;
+  for (int k = 0; k < 4; ++k) {
+    const Bspline* s = SurfaceOf(k, s1, s2);
+    const double lo = Lo(s, k & 1), hi = Hi(s, k & 1);
+    if ((k & 1 ? s->closedV : s->closedU) && std::fmin(q[k] - lo, hi - q[k]) <= kBesideSeam * (hi - lo))
+      beside[n++] = k;
+  }
+  for (int mask = 1; mask < 1 << n; ++mask) {
+    double w[4] = {q[0], q[1], q[2], q[3]};
+    for (int i = 0; i < n; ++i) {
+      const Bspline* s = SurfaceOf(beside[i], s1, s2);
+      const double lo = Lo(s, beside[i] & 1), hi = Hi(s, beside[i] & 1);
+      const double in = kInsideSeam * (hi - lo);
+      if (mask >> i & 1) w[beside[i]] = w[beside[i]] - lo < hi - w[beside[i]] ? hi - in : lo + in;
+    }
+    if (LocateFromParams(s1, s2, w, tolB, P, nullptr)) {
+      for (int k = 0; k < 4; ++k) q[k] = w[k];
+      return true;
+    }
+  }
+  return false;
 }
 
 // ---- Branches across seams ----------------------------------------------------------------------
