@@ -1664,4 +1664,47 @@ TEST_F(HardIntersections, ATouchingJustAcrossASeamIsLocatedFromTheSeam) {
     EXPECT_LT(std::hypot(P[0] - X[0], P[1] - X[1], P[2] - X[2]), 1e-9 * 2.0 * scale) << scale;
   }
 }
+
+
+// Small spheres touching a cylinder (radius 1) or a torus (radii 1 and 0.3, on its outer
+// equator) from outside at a point 3.5 to 5.3 degrees from their pole, where their parameters
+// turn fast: the nodes traced there lie beside the pole, where the search over both surfaces'
+// parameters stalls. At sizes 0.01 and 1e6 moved 1e4 x the size on turned axes: one branch, every
+// sample of it within 1e-6 of the size of the touching point.
+TEST_F(HardIntersections, SmallSpheresTouchingBesideTheirPoleGiveThePointOnce) {
+  struct Case {
+    double scale, turn;  // placement, moved 1e4 x the size
+    bool torus, swapped;
+    double r, angle, height;  // the touching point at angle round the axis, height along it
+  };
+  const Case cases[3] = {{0.01, 1.9, false, true, 4.5235877931920881e-4, -3.0685178421044261, 0.035462976889041722},
+                         {1e6, -2.4, true, true, 1.2977873519295493e-4, 0.093119020456085277, 0.0},
+                         {1e6, -2.4, false, false, 7.1518455527088038e-4, 0.061662285193189503, 0.1470842390608352}};
+  for (const Case& c : cases) {
+    double frame[3][3];
+    TurnedFrame(c.turn, frame);
+    const Place at = Placed(c.scale, 1e4);
+    // X the touching point, N the unit normal there; the small sphere's axis is frame[0], so
+    // the touching is c.angle (or pi less it) from its pole.
+    double X[3], N[3];
+    for (int q = 0; q < 3; ++q) {
+      N[q] = std::cos(c.angle) * frame[0][q] + std::sin(c.angle) * frame[1][q];
+      X[q] = (c.torus ? 1.3 : 1.0) * N[q] + c.height * frame[2][q];
+    }
+    Place centre = at;
+    for (int q = 0; q < 3; ++q) centre.shift[q] += at.scale * (X[q] + c.r * N[q]);
+    BsplineKeeper keep;
+    Bspline* host = keep(c.torus ? shapes::Torus(frame[2], frame[0], 1.0, 0.3, at)
+                                 : Cylinder(frame[2], frame[0], 1.0, -1.0, 1.0, at));
+    Bspline* small = keep(shapes::Sphere(frame[0], frame[1], c.r, centre));
+    ASSERT_TRUE(host && small);
+    const double size = shapes::PairSize(host, small) / at.scale;
+    const std::vector<Branch> bs = c.swapped ? Intersect(small, host, at, 20) : Intersect(host, small, at, 20);
+    ASSERT_EQ(bs.size(), 1u) << c.scale << " " << c.torus;
+    double off = 0.0;
+    for (const auto* side : {&bs[0].on1, &bs[0].on2})
+      for (const auto& x : *side) off = std::fmax(off, std::hypot(x[0] - X[0], x[1] - X[1], x[2] - X[2]));
+    EXPECT_LT(off, 1e-6 * size) << c.scale << " " << c.torus;
+  }
+}
 }  // namespace
