@@ -295,7 +295,22 @@ bool IsolatedTouching(Bspline* s1, Bspline* s2, double q[4], double tolB, Touchi
 int SeedAtTouching(Bspline* s1, Bspline* s2, const double q0[4], IntersectionTraceList* list, double tolB) {
   double q[4] = {q0[0], q0[1], q0[2], q0[3]};
   Touching T;
-  if (!TowardClosestPair(s1, s2, q) || !IsolatedTouching(s1, s2, q, tolB, &T, false)) return 0;
+  if (!TowardClosestPair(s1, s2, q)) return 0;
+  // A pair whose gap a touching already given accounts for (its model's gap there within twice
+  // the pair's own) leads back to it: many leaf pairs about one touching, beside a pole above
+  // all, would locate it again.
+  double A[3], B[3];
+  Eval3DPointOnSurfCoord(s1, q[0], q[1], 0, 0, A);
+  Eval3DPointOnSurfCoord(s2, q[2], q[3], 0, 0, B);
+  const double gap = VecDist3(A, B);
+  for (const IntersectionTrace* t = list->count > 0 ? list->head : nullptr; t; t = t->next) {
+    if (t->nodeCount != 1) continue;
+    const IntersectionTraceNode* x = t->head;
+    const double g[4] = {x->u1, x->v1, x->u2, x->v2};
+    Touching G = {{x->x, x->y, x->z}, {g[0], g[1], g[2], g[3]}, {}, {}};
+    if (GapSecondForm(s1, s2, g, G.e, G.H) && ModelGap(G, A) <= 2.0 * gap + kStubGap * tolB) return 0;
+  }
+  if (!IsolatedTouching(s1, s2, q, tolB, &T, false)) return 0;
   for (const IntersectionTrace* t = list->count > 0 ? list->head : nullptr; t; t = t->next) {
     if (t->nodeCount != 1) continue;
     const double X[3] = {t->head->x, t->head->y, t->head->z};

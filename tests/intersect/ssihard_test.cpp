@@ -1566,14 +1566,13 @@ TEST_F(HardIntersections, SphereLargerThanItsCylinderGivesBothCirclesOnce) {
     }
 }
 
-
 // Small spheres, radius 1e-2, 1e-3 or 1e-4, touching from outside the unit sphere (at a point off
 // its poles), from inside it, and from outside a plane, a cylinder of radius 1 and a torus (radii
 // 1 and 0.3, on its outer equator): they meet within the point tolerance only over a disc about
 // sqrt(2 tolB r) across, far smaller than the subdivision's boxes. At sizes 1, 1e-6, 0.01 and
 // 1e6 moved 1e4 x the size on turned axes, either surface first: one branch, every sample of it
-// within 1e-6 of the size of the touching point. Moved 10 point tolerances off the touching, the
-// small sphere meets nothing.
+// within 1e-6 of the size of the touching point. Moved 10 point tolerances off the touching (at
+// size 1), the small sphere meets nothing.
 TEST_F(HardIntersections, SmallSpheresTouchingAtAPointGiveThePointOnce) {
   const double placements[4][3] = {{1.0, 0.0, 0.0}, {1e-6, 1e4, 0.7}, {0.01, 1e4, 1.9}, {1e6, 1e4, -2.4}};  // scale, moved, turn
   const double radii[3] = {1e-2, 1e-3, 1e-4};
