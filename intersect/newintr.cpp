@@ -8,6 +8,7 @@
 #include "bspline/bsvalid.h"
 #include "bspline/ctrlnubs.h"
 #include "bspline/nubs.h"
+#include "bspline/refines2.h"
 #include "bspline/sfree.h"
 #include "bspline/smake.h"
 #include "bspline/srfclone.h"
@@ -203,6 +204,133 @@ int NewIntersectBoxes(double*** grid1, double*** grid2, PatchBoxNode* node1, Pat
   return 0;
 }
 
+namespace {
+
+// Where the surfaces touch at one point and curve apart every way from it (two spheres touching,
+// a plane on a sphere), their gap along the common normal grows as d^T H d / 2 for a step d in
+// the tangent plane, H the difference of their second fundamental forms there. Over the ellipse
+// where that stays within the point tolerance the surfaces meet, and the seeds falling in it give
+// stubs (about sqrt(2 tolB R) long for spheres of relative radius R), as many as happen to fall
+// there, differing with the surfaces' order: all of them stand for the one point.
+struct Touching {
+  double P[3];     // the point on surface 1
+  double q[4];     // its parameters (u1, v1, u2, v2)
+  double e[2][3];  // orthonormal basis of the common tangent plane
+  double H[2][2];  // the gap's second derivatives in that basis
+};
+
+// H definite with the smaller eigenvalue's magnitude at least this share of the larger: the
+// surfaces touch at an isolated point. A contact along a curve has an eigenvalue of round-off, a
+// crossing at a touching (Viviani's curve) eigenvalues of both signs; a direction nearly flat
+// would stretch the ellipse past where the quadratic model of the gap holds.
+constexpr double kIsolatedShare = 1e-3;
+// Where the surfaces meet within tolB about a touching, their normals part by up to
+// sqrt(2 tolB k) for the gap's larger curvature k: below this sine for a sphere down to 2e-5 of
+// the pair's size. A crossing at an angle is turned away by the test of H; this only spares it
+// the search for a touching.
+constexpr double kTouchSine = 0.3;
+// A node of a stub lies within the point tolerance of both surfaces: within the ellipse where
+// the model's gap is this many point tolerances (slack for the nodes' own tolerance and the
+// model's cubic terms).
+constexpr double kStubGap = 4.0;
+
+// The gap the touching's model gives at X (measured in its tangent plane).
+double ModelGap(const Touching& T, const double X[3]) {
+  double d[3], x[2];
+  VecDiff3(X, T.P, d);
+  for (int i = 0; i < 2; ++i) x[i] = VecDotProd3(d, T.e[i]);
+  return 0.5 * std::fabs(T.H[0][0] * x[0] * x[0] + 2.0 * T.H[0][1] * x[0] * x[1] + T.H[1][1] * x[1] * x[1]);
+}
+
+// Rounds of alternate feet (each surface's foot of the other's point) toward the closest pair of
+// points. Where the surfaces touch, the gap shrinks only as one over the rounds (their tangent
+// planes agree there): the feet bring a start from across the boxes, or from beside a pole or a
+// seam, next to the touching, and LocateTouchingPoint, which also asks for parallel normals, goes
+// on from there. The count only bounds the approach.
+constexpr int kPairRounds = 8;
+// A round that takes less than this share off the gap is no longer worth its feet.
+constexpr double kPairStall = 0.25;
+
+// Moves q (u1, v1, u2, v2) toward the closest pair of points of the surfaces near it by alternate
+// feet (FindClosestUVPointGuessDist, which goes on across seams and round poles); false where a
+// foot has no normal.
+bool TowardClosestPair(Bspline* s1, Bspline* s2, double q[4]) {
+  double P[3], S[3], dist = HUGE_VAL, step;
+  Eval3DPointOnSurfCoord(s1, q[0], q[1], 0, 0, P);
+  for (int round = 0; round < kPairRounds; ++round) {
+    const double last = dist;
+    if (FindClosestUVPointGuessDist(s2, P, S, &q[2], &q[3], &dist, &step, 10) != 0 ||
+        FindClosestUVPointGuessDist(s1, S, P, &q[0], &q[1], &dist, &step, 10) != 0)
+      return false;
+    dist = std::fabs(dist);
+    if (!(dist < (1.0 - kPairStall) * last)) break;
+  }
+  return true;
+}
+
+// The isolated touching located from q (moved onto it; with approach, also from the closest pair
+// of points near q where q itself leads nowhere): true when the surfaces touch there and H is
+// definite (kIsolatedShare).
+bool IsolatedTouching(Bspline* s1, Bspline* s2, double q[4], double tolB, Touching* T, bool approach) {
+  double w[4] = {q[0], q[1], q[2], q[3]};
+  if (!LocateTouchingPoint(s1, s2, w, tolB, T->P)) {
+    for (int k = 0; k < 4; ++k) w[k] = q[k];
+    if (!approach || !TowardClosestPair(s1, s2, w) || !LocateTouchingPoint(s1, s2, w, tolB, T->P)) return false;
+  }
+  if (!GapSecondForm(s1, s2, w, T->e, T->H)) return false;
+  for (int k = 0; k < 4; ++k) q[k] = T->q[k] = w[k];
+  // Eigenvalues m -+ r; definite when r < |m|.
+  const double m = 0.5 * (T->H[0][0] + T->H[1][1]), r = std::hypot(0.5 * (T->H[0][0] - T->H[1][1]), T->H[0][1]);
+  return std::isfinite(m) && std::isfinite(r) && std::fabs(m) > 0.0 &&
+         std::fabs(m) - r >= kIsolatedShare * (std::fabs(m) + r);
+}
+
+// Where a leaf pair's seed does not refine onto both surfaces, they may still touch at an
+// isolated point inside it: a small sphere on a large surface meets it within tolB only over a
+// disc about sqrt(2 tolB r) across, far smaller than the boxes, and the common line of the
+// tangent planes that the refinement follows is ill-defined there. From the refinement's best
+// iterate q0 moved toward the closest pair of points, an isolated touching (IsolatedTouching)
+// not given yet is added as a trace of its point alone, which CollapseTouchings treats as any
+// touching traced. 0, or -2 on no memory.
+int SeedAtTouching(Bspline* s1, Bspline* s2, const double q0[4], IntersectionTraceList* list, double tolB) {
+  double q[4] = {q0[0], q0[1], q0[2], q0[3]};
+  Touching T;
+  if (!TowardClosestPair(s1, s2, q)) return 0;
+  // A pair whose gap a touching already given accounts for (its model's gap there within twice
+  // the pair's own) leads back to it: many leaf pairs about one touching, beside a pole above
+  // all, would locate it again.
+  double A[3], B[3];
+  Eval3DPointOnSurfCoord(s1, q[0], q[1], 0, 0, A);
+  Eval3DPointOnSurfCoord(s2, q[2], q[3], 0, 0, B);
+  const double gap = VecDist3(A, B);
+  for (const IntersectionTrace* t = list->count > 0 ? list->head : nullptr; t; t = t->next) {
+    if (t->nodeCount != 1) continue;
+    const IntersectionTraceNode* x = t->head;
+    const double g[4] = {x->u1, x->v1, x->u2, x->v2};
+    Touching G = {{x->x, x->y, x->z}, {g[0], g[1], g[2], g[3]}, {}, {}};
+    if (GapSecondForm(s1, s2, g, G.e, G.H) && ModelGap(G, A) <= 2.0 * gap + kStubGap * tolB) return 0;
+  }
+  if (!IsolatedTouching(s1, s2, q, tolB, &T, false)) return 0;
+  for (const IntersectionTrace* t = list->count > 0 ? list->head : nullptr; t; t = t->next) {
+    if (t->nodeCount != 1) continue;
+    const double X[3] = {t->head->x, t->head->y, t->head->z};
+    if (VecDist3(T.P, X) <= kStubGap * tolB) return 0;
+  }
+  IntersectionTrace* trace = list->count == 0 ? list->head : MallocIntersectionTrace();
+  if (!trace) return -2;
+  if (list->count > 0) {
+    trace->prev = list->tail;
+    list->tail->next = trace;
+    list->tail = trace;
+  }
+  ++list->count;
+  if (!AppendTraceNode(trace, T.P, q[0], q[1], q[2], q[3])) return -2;
+  trace->open = 1;
+  return 0;
+}
+
+}  // namespace
+
 // ---- The driver ------------------------------------------------------------------------------
 
 int SubDivideBasedOnArray(Bspline* s1, Bspline* s2, PatchBoxNode* node1, PatchBoxNode* node2,
@@ -218,7 +346,10 @@ int SubDivideBasedOnArray(Bspline* s1, Bspline* s2, PatchBoxNode* node1, PatchBo
     double u2 = 0.5 * (node2->umin + node2->umax), v2 = 0.5 * (node2->vmin + node2->vmax);
     double P[3];
     int flag = 0;
-    if (NewRefineIntrPoint(s1, s2, &u1, &v1, &u2, &v2, P, 30, &flag, nullptr, tolB) == -2) return 0;
+    if (NewRefineIntrPoint(s1, s2, &u1, &v1, &u2, &v2, P, 30, &flag, nullptr, tolB) == -2) {
+      const double q[4] = {u1, v1, u2, v2};
+      return SeedAtTouching(s1, s2, q, list, tolB);
+    }
     const int NU1 = BoxArrayCount(s1, 0), NV1 = BoxArrayCount(s1, 1);
     const int NU2 = BoxArrayCount(s2, 0), NV2 = BoxArrayCount(s2, 1);
     int i1 = node1->firstU, j1 = node1->firstV, i2 = node2->firstU, j2 = node2->firstV;
@@ -496,88 +627,56 @@ int FollowTangentialContacts(Bspline* s1, Bspline* s2, IntersectionTraceList* li
   return 0;
 }
 
-// Where the surfaces touch at one point and curve apart every way from it (two spheres touching,
-// a plane on a sphere), their gap along the common normal grows as d^T H d / 2 for a step d in
-// the tangent plane, H the difference of their second fundamental forms there. Over the ellipse
-// where that stays within the point tolerance the surfaces meet, and the seeds falling in it give
-// stubs (about sqrt(2 tolB R) long for spheres of relative radius R), as many as happen to fall
-// there, differing with the surfaces' order: all of them stand for the one point.
-struct Touching {
-  double P[3];     // the point on surface 1
-  double e[2][3];  // orthonormal basis of the common tangent plane
-  double H[2][2];  // the gap's second derivatives in that basis
-};
-
-// H definite with the smaller eigenvalue's magnitude at least this share of the larger: the
-// surfaces touch at an isolated point. A contact along a curve has an eigenvalue of round-off, a
-// crossing at a touching (Viviani's curve) eigenvalues of both signs; a direction nearly flat
-// would stretch the ellipse past where the quadratic model of the gap holds.
-constexpr double kIsolatedShare = 1e-3;
-// Where the surfaces meet within tolB about a touching, their normals part by up to
-// sqrt(2 tolB k) for the gap's larger curvature k: below this sine for a sphere down to 2e-5 of
-// the pair's size. A crossing at an angle is turned away by the test of H; this only spares it
-// the search for a touching.
-constexpr double kTouchSine = 0.3;
-// A node of a stub lies within the point tolerance of both surfaces: within the ellipse where
-// the model's gap is this many point tolerances (slack for the nodes' own tolerance and the
-// model's cubic terms).
-constexpr double kStubGap = 4.0;
-
-// The gap the touching's model gives at X (measured in its tangent plane).
-double ModelGap(const Touching& T, const double X[3]) {
-  double d[3], x[2];
-  VecDiff3(X, T.P, d);
-  for (int i = 0; i < 2; ++i) x[i] = VecDotProd3(d, T.e[i]);
-  return 0.5 * std::fabs(T.H[0][0] * x[0] * x[0] + 2.0 * T.H[0][1] * x[0] * x[1] + T.H[1][1] * x[1] * x[1]);
+// True when every node of t lies inside the ellipse of the touching (kStubGap).
+bool InsideTouching(const Touching& T, const IntersectionTrace* t, double tolB) {
+  for (const IntersectionTraceNode* x = t->head; x; x = x->next) {
+    const double X[3] = {x->x, x->y, x->z};
+    if (!(ModelGap(T, X) <= kStubGap * tolB)) return false;
+  }
+  return true;
 }
 
-// The isolated touching located from q (moved onto it): true when the surfaces touch there and
-// H is definite (kIsolatedShare).
-bool IsolatedTouching(Bspline* s1, Bspline* s2, double q[4], double tolB, Touching* T) {
-  if (!LocateTouchingPoint(s1, s2, q, tolB, T->P) || !GapSecondForm(s1, s2, q, T->e, T->H)) return false;
-  // Eigenvalues m -+ r; definite when r < |m|.
-  const double m = 0.5 * (T->H[0][0] + T->H[1][1]), r = std::hypot(0.5 * (T->H[0][0] - T->H[1][1]), T->H[0][1]);
-  return std::isfinite(m) && std::isfinite(r) && std::fabs(m) > 0.0 &&
-         std::fabs(m) - r >= kIsolatedShare * (std::fabs(m) + r);
-}
-
-// Each trace with its normals nearly parallel at every node (AlongTangentialContact) whose
-// nodes all lie inside the ellipse of an isolated touching, located from its middle node, is
-// replaced by the touching point alone, as one node; a later trace of a touching already given
-// is dropped. 0, or -2 on no memory.
+// The traces with their normals nearly parallel at every node (AlongTangentialContact) stand
+// for isolated touchings where one, located from a trace's middle node, holds all its nodes in
+// its ellipse. Each such trace is replaced by the touching point alone, as one node; a later
+// trace of a touching already given is dropped. A trace from which no touching is located (its
+// nodes beside a pole or across a seam from it) goes with a touching located from another trace
+// whose ellipse holds it. 0, or -2 on no memory.
 int CollapseTouchings(Bspline* s1, Bspline* s2, IntersectionTraceList* list, double tolB) {
-  Owned<Touching, Free> found(MallocArray<Touching>(list->count > 0 ? list->count : 1));
-  if (!found || KernelFailed()) return -2;
+  const int n = list->count;
+  Owned<Touching, Free> found(MallocArray<Touching>(n > 0 ? n : 1));
+  Owned<bool, Free> along(MallocArray<bool>(n > 0 ? n : 1)), given(MallocArray<bool>(n > 0 ? n : 1));
+  if (!found || !along || !given || KernelFailed()) return -2;
   int made = 0;
   IntersectionTrace* t = list->head;
-  for (int k = 0, n = list->count; k < n && t; ++k) {
-    IntersectionTrace* next = t->next;
-    if (t->nodeCount < 1 || !AlongTangentialContact(s1, s2, t, kTouchSine)) {
-      t = next;
-      continue;
-    }
+  for (int k = 0; k < n && t; ++k, t = t->next) {
+    along[k] = t->nodeCount >= 1 && AlongTangentialContact(s1, s2, t, kTouchSine);
+    if (!along[k]) continue;
     const IntersectionTraceNode* mid = t->head;
     for (int i = 0; i < t->nodeCount / 2 && mid->next; ++i) mid = mid->next;
     double q[4];
     NodeParams(mid, q);
     Touching T;
-    bool inside = IsolatedTouching(s1, s2, q, tolB, &T);
-    for (const IntersectionTraceNode* x = t->head; x && inside; x = x->next) {
-      const double X[3] = {x->x, x->y, x->z};
-      inside = ModelGap(T, X) <= kStubGap * tolB;
-    }
-    if (!inside) {
+    if (!IsolatedTouching(s1, s2, q, tolB, &T, true) || !InsideTouching(T, t, tolB)) continue;
+    bool again = false;
+    for (int i = 0; i < made && !again; ++i) again = ModelGap(found[i], T.P) <= kStubGap * tolB;
+    if (!again) given[made] = false, found[made++] = T;
+  }
+  t = list->head;
+  for (int k = 0; k < n && t; ++k) {
+    IntersectionTrace* next = t->next;
+    int i = 0;
+    while (along[k] && i < made && !InsideTouching(found[i], t, tolB)) ++i;
+    if (!along[k] || i == made) {
       t = next;
       continue;
     }
-    bool again = false;
-    for (int i = 0; i < made && !again; ++i) again = ModelGap(found[i], T.P) <= kStubGap * tolB;
-    if (again) {
+    if (given[i]) {
       UnlinkTrace(list, t);
     } else {
-      found[made++] = T;
+      given[i] = true;
       FreeTraceNodes(t);
-      if (!AppendTraceNode(t, T.P, q[0], q[1], q[2], q[3])) return -2;
+      if (!AppendTraceNode(t, found[i].P, found[i].q[0], found[i].q[1], found[i].q[2], found[i].q[3])) return -2;
       t->open = 1;
     }
     t = next;

@@ -65,8 +65,10 @@ int NewIntersectBoxes(double*** grid1, double*** grid2, PatchBoxNode* node1, Pat
 
 // Descends both trees from the pair of nodes; at leaf pairs refines a seed at the patches'
 // centres and traces its branch into the list unless its box pair is marked and the seed lies
-// on a traced branch (a pair of boxes can hold several). 0 done, 999 the boxes are apart, -2 on
-// no memory.
+// on a traced branch (a pair of boxes can hold several). Where the seed does not refine onto both
+// surfaces, an isolated touching (see NewIntersect) found from the closest pair of points near it
+// and not given yet is added as a trace of its point alone. 0 done, 999 the boxes are apart, -2
+// on no memory.
 int SubDivideBasedOnArray(Bspline* s1, Bspline* s2, PatchBoxNode* node1, PatchBoxNode* node2,
                           double*** grid1, double*** grid2, const double* us1, const double* vs1,
                           const double* us2, const double* vs2, int** marks,

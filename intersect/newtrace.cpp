@@ -9,6 +9,7 @@
 #include "bspline/helper.h"
 #include "bspline/kinsert.h"
 #include "bspline/nubs.h"
+#include "bspline/refines2.h"
 #include "bspline/sfree.h"
 #include "bspline/smake.h"
 #include "cloud/premove.h"
@@ -2001,11 +2002,132 @@ bool LocateContactInPlane(Bspline* s1, Bspline* s2, double q[4], const double X[
   return LocateFromParams(s1, s2, q, tolB, P, &hold);
 }
 
+namespace {
+
+// A parameter of a closed direction within this share of its range of an end is beside the seam;
+// one within it of a collapsed side, beside the pole.
+constexpr double kBesideSeam = 0.1;
+// The search from a seam's far side starts this share of the range inside it: on the end itself
+// its steps toward the seam are all clamped away.
+constexpr double kInsideSeam = 1e-4;
+// Newton steps of the search over one surface's parameters: it converges in a few from a start
+// beside the touching; the count only bounds it.
+constexpr int kOneSurfaceSteps = 40;
+
+// True when the surface's parameters (u, v) lie beside a collapsed side (kBesideSeam).
+bool BesidePole(const Bspline* s, double u, double v) {
+  for (int dir = 0; dir < 2; ++dir) {
+    const double x = dir ? v : u, lo = Lo(s, dir), hi = Hi(s, dir), near = kBesideSeam * (hi - lo);
+    if ((x - lo <= near && SurfaceSideCollapsed(s, dir, 0)) || (hi - x <= near && SurfaceSideCollapsed(s, dir, 1)))
+      return true;
+  }
+  return false;
+}
+
+// Beside a pole of a surface its parameters turn fast, and its partials vanish on the pole, so the
+// search over both surfaces' parameters stalls there. The touching is sought over the other
+// surface's parameters alone (free: 0 surface 1, 1 surface 2): its point X, X's foot on the
+// surface beside the pole (found in space, round the pole), and the sines of the angles between
+// the foot's normal and X's partials, zero where the normals are parallel, by Newton with
+// difference quotients, each step halved until the sines fall. True when they fall to
+// kSingularSine with X within tolB of its foot: q and P (on surface 1) are moved there.
+bool TouchingOverOneSurface(Bspline* s1, Bspline* s2, int free, double q[4], double tolB, double P[3]) {
+  Bspline* F = free ? s2 : s1;
+  Bspline* O = free ? s1 : s2;
+  double w[4] = {q[0], q[1], q[2], q[3]};
+  double* a = &w[2 * free];
+  double* o = &w[2 - 2 * free];
+  // The sines at F's parameters x, y; o is moved to the foot, X and Y are F's point and the foot.
+  auto sines = [&](double x, double y, double g[2], double X[3], double Y[3], double* gap) {
+    double Fu[3], Fv[3], nF[3], nO[3], dist, step;
+    // A foot search started on the pole may stay there, where the normal is only a limit.
+    for (int dir = 0; dir < 2; ++dir) {
+      const double lo = Lo(O, dir), hi = Hi(O, dir), in = kInsideSeam * (hi - lo);
+      if (o[dir] - lo < in && SurfaceSideCollapsed(O, dir, 0)) o[dir] = lo + in;
+      if (hi - o[dir] < in && SurfaceSideCollapsed(O, dir, 1)) o[dir] = hi - in;
+    }
+    if (!TangentPlane(F, x, y, X, Fu, Fv, nF) ||
+        FindClosestUVPointGuessNorm(O, X, Y, &o[0], &o[1], &dist, &step, 10, nO) != 0)
+      return false;
+    const double l = VecSize3(nO), lu = VecSize3(Fu), lv = VecSize3(Fv);
+    if (!(l > 0.0) || !(lu > 0.0) || !(lv > 0.0)) return false;
+    g[0] = VecDotProd3(nO, Fu) / (l * lu);
+    g[1] = VecDotProd3(nO, Fv) / (l * lv);
+    *gap = std::fabs(dist);
+    return std::isfinite(g[0]) && std::isfinite(g[1]);
+  };
+  double g[2], X[3], Y[3], gap;
+  if (!sines(a[0], a[1], g, X, Y, &gap)) return false;
+  for (int it = 0; it < kOneSurfaceSteps; ++it) {
+    if (std::hypot(g[0], g[1]) <= kSingularSine) {
+      if (!(gap <= tolB)) return false;
+      for (int k = 0; k < 4; ++k) q[k] = w[k];
+      for (int k = 0; k < 3; ++k) P[k] = free ? Y[k] : X[k];
+      return true;
+    }
+    double J[2][2];
+    for (int k = 0; k < 2; ++k) {
+      const double lo = Lo(F, k), hi = Hi(F, k), h = 1e-7 * (hi - lo);
+      double b[2] = {a[0], a[1]}, gk[2], Xk[3], Yk[3], gapk;
+      const double keep[2] = {o[0], o[1]};
+      b[k] = a[k] + h > hi ? a[k] - h : a[k] + h;
+      if (!sines(b[0], b[1], gk, Xk, Yk, &gapk)) return false;
+      o[0] = keep[0], o[1] = keep[1];
+      for (int e = 0; e < 2; ++e) J[e][k] = (gk[e] - g[e]) / (b[k] - a[k]);
+    }
+    const double det = J[0][0] * J[1][1] - J[0][1] * J[1][0];
+    if (!(std::fabs(det) > 0.0)) return false;
+    const double d[2] = {-(J[1][1] * g[0] - J[0][1] * g[1]) / det, -(J[0][0] * g[1] - J[1][0] * g[0]) / det};
+    bool moved = false;
+    for (double f = 1.0; f > 1e-3 && !moved; f *= 0.5) {
+      double b[2], gb[2], Xb[3], Yb[3], gapb;
+      const double keep[2] = {o[0], o[1]};
+      for (int k = 0; k < 2; ++k) b[k] = std::fmin(Hi(F, k), std::fmax(Lo(F, k), a[k] + f * d[k]));
+      if (sines(b[0], b[1], gb, Xb, Yb, &gapb) && std::hypot(gb[0], gb[1]) < std::hypot(g[0], g[1])) {
+        a[0] = b[0], a[1] = b[1], g[0] = gb[0], g[1] = gb[1], gap = gapb;
+        for (int k = 0; k < 3; ++k) X[k] = Xb[k], Y[k] = Yb[k];
+        moved = true;
+      } else {
+        o[0] = keep[0], o[1] = keep[1];
+      }
+    }
+    if (!moved) return false;
+  }
+  return false;
+}
+
+}  // namespace
+
 bool LocateTouchingPoint(Bspline* s1, Bspline* s2, double q[4], double tolB, double P[3]) {
   if (!RecordsSound({s1, s2}) || s1->kind != 2 || s2->kind != 2 || s1->dimension != 3 || s2->dimension != 3 ||
       !AllFinite({q[0], q[1], q[2], q[3], tolB}) || !(tolB > 0.0))
     return false;
-  return LocateFromParams(s1, s2, q, tolB, P, nullptr);
+  if (LocateFromParams(s1, s2, q, tolB, P, nullptr)) return true;
+  // The search clamps its steps to the domains, so a touching just across a closed surface's
+  // seam from q is out of its reach: it is sought again from the seam's far side, for each
+  // choice of the parameters beside a seam (kBesideSeam) moved to their other ends.
+  int beside[4], n = 0;
+  for (int k = 0; k < 4; ++k) {
+    const Bspline* s = SurfaceOf(k, s1, s2);
+    const double lo = Lo(s, k & 1), hi = Hi(s, k & 1);
+    if ((k & 1 ? s->closedV : s->closedU) && std::fmin(q[k] - lo, hi - q[k]) <= kBesideSeam * (hi - lo))
+      beside[n++] = k;
+  }
+  for (int mask = 1; mask < 1 << n; ++mask) {
+    double w[4] = {q[0], q[1], q[2], q[3]};
+    for (int i = 0; i < n; ++i) {
+      const Bspline* s = SurfaceOf(beside[i], s1, s2);
+      const double lo = Lo(s, beside[i] & 1), hi = Hi(s, beside[i] & 1);
+      const double in = kInsideSeam * (hi - lo);
+      if (mask >> i & 1) w[beside[i]] = w[beside[i]] - lo < hi - w[beside[i]] ? hi - in : lo + in;
+    }
+    if (LocateFromParams(s1, s2, w, tolB, P, nullptr)) {
+      for (int k = 0; k < 4; ++k) q[k] = w[k];
+      return true;
+    }
+  }
+  const bool pole1 = BesidePole(s1, q[0], q[1]), pole2 = BesidePole(s2, q[2], q[3]);
+  return pole1 != pole2 && TouchingOverOneSurface(s1, s2, pole1 ? 1 : 0, q, tolB, P);
 }
 
 // ---- Branches across seams ----------------------------------------------------------------------

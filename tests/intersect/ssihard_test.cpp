@@ -12,11 +12,13 @@
 #include "bspline/ctrlnubs.h"
 #include "bspline/crvlist.h"
 #include "bspline/nubs.h"
+#include "bspline/refines2.h"
 #include "bspline/sfree.h"
 #include "bspline/srfgrid.h"
 #include "foundation/umalloc.h"
 #include "foundation/vec3.h"
 #include "intersect/newintr.h"
+#include "intersect/newtrace.h"
 #include "quadric/quadrics.h"
 #include "tests/intersect/shapes.h"
 #include "tests/support/builders.h"
@@ -1649,5 +1651,146 @@ TEST_F(HardIntersections, CirclesTheToleranceCannotTellApartComeAsOneBranchAlong
       EXPECT_LT(gap, 1e-5 * size) << R << " " << k[2] << " " << sphereFirst;
       EXPECT_NEAR(length, 2 * M_PI * rho, 1e-4 * 2 * M_PI * rho) << R << " " << k[2] << " " << sphereFirst;
     }
+}
+
+// Small spheres, radius 1e-2, 1e-3 or 1e-4, touching from outside the unit sphere (at a point off
+// its poles), from inside it, and from outside a plane, a cylinder of radius 1 and a torus (radii
+// 1 and 0.3, on its outer equator): they meet within the point tolerance only over a disc about
+// sqrt(2 tolB r) across, far smaller than the subdivision's boxes. At sizes 1, 1e-6, 0.01 and
+// 1e6 moved 1e4 x the size on turned axes, either surface first: one branch, every sample of it
+// within 1e-6 of the size of the touching point. Moved 10 point tolerances off the touching (at
+// size 1), the small sphere meets nothing.
+TEST_F(HardIntersections, SmallSpheresTouchingAtAPointGiveThePointOnce) {
+  const double placements[4][3] = {{1.0, 0.0, 0.0}, {1e-6, 1e4, 0.7}, {0.01, 1e4, 1.9}, {1e6, 1e4, -2.4}};  // scale, moved, turn
+  const double radii[3] = {1e-2, 1e-3, 1e-4};
+  for (int p = 0; p < 4; ++p) {
+    double frame[3][3];
+    TurnedFrame(placements[p][2], frame);
+    const double *a1 = frame[0], *a2 = frame[1], *a3 = frame[2];
+    auto local = [&](double x, double y, double z, double out[3]) {
+      for (int q = 0; q < 3; ++q) out[q] = x * a1[q] + y * a2[q] + z * a3[q];
+    };
+    const Place at = Placed(placements[p][0], placements[p][1]);
+    double D[3], across1[3], across2[3], g[3];
+    local(0.48, 0.6, 0.64, D);
+    local(0.6 / 0.768375, -0.48 / 0.768375, 0.0, across1);
+    VecCrossProd3(D, across1, across2);
+    local(std::cos(0.4), std::sin(0.4), 0.0, g);
+    for (int host = 0; host < 5; ++host) {
+      const double r = radii[(p + host) % 3];
+      // The touching point X and the unit normal N from it toward the small sphere's centre.
+      double X[3], N[3];
+      for (int q = 0; q < 3; ++q) {
+        X[q] = host <= 2 ? D[q] : host == 3 ? g[q] + 0.3 * a3[q] : 1.3 * g[q];
+        N[q] = host == 1 ? -D[q] : host <= 2 ? D[q] : g[q];
+      }
+      for (int miss = 0; miss < (p == 0 ? 2 : 1); ++miss)
+        for (bool swapped : {false, true}) {
+          BsplineKeeper keep;
+          Bspline* s1 = nullptr;
+          if (host <= 1) {
+            s1 = keep(shapes::Sphere(a3, a1, 1.0, at));
+          } else if (host == 2) {
+            double O[3], e1[3], e2[3];
+            for (int q = 0; q < 3; ++q)
+              O[q] = D[q] - 0.7 * across1[q] - 0.9 * across2[q], e1[q] = 1.5 * across1[q], e2[q] = 1.3 * across2[q];
+            s1 = keep(shapes::Plane(O, e1, e2, at));
+          } else {
+            s1 = keep(host == 3 ? Cylinder(a3, a1, 1.0, -1.0, 1.0, at) : shapes::Torus(a3, a1, 1.0, 0.3, at));
+          }
+          ASSERT_TRUE(s1);
+          // 10 point tolerances of the pair's size (about that of s1's box) farther off.
+          const double size1 = shapes::PairSize(s1, s1) / at.scale, d = r + (miss ? 10e-6 * size1 : 0.0);
+          Place centre = at;
+          for (int q = 0; q < 3; ++q) centre.shift[q] += at.scale * (X[q] + d * N[q]);
+          Bspline* s2 = keep(shapes::Sphere(a1, a2, r, centre));
+          ASSERT_TRUE(s2);
+          const double size = shapes::PairSize(s1, s2) / at.scale;
+          const std::vector<Branch> bs = swapped ? Intersect(s2, s1, at, 20) : Intersect(s1, s2, at, 20);
+          if (miss) {
+            EXPECT_TRUE(bs.empty()) << host << " " << r << " " << swapped;
+            continue;
+          }
+          ASSERT_EQ(bs.size(), 1u) << placements[p][0] << " " << host << " " << r << " " << swapped;
+          double off = 0.0;
+          for (const auto* side : {&bs[0].on1, &bs[0].on2})
+            for (const auto& x : *side) off = std::fmax(off, std::hypot(x[0] - X[0], x[1] - X[1], x[2] - X[2]));
+          EXPECT_LT(off, 1e-6 * size) << placements[p][0] << " " << host << " " << r << " " << swapped;
+        }
+    }
+  }
+}
+
+// A sphere of radius 1e-3 touching the unit sphere from outside at a point 5 degrees across the
+// small sphere's seam: located from that point's parameters with the small sphere's u at the
+// near end of its range (the other side of the seam), at sizes 1, 1e-6 and 1e6 moved 1e4 x the
+// size. The touching is found, within 1e-9 of the size of the exact point.
+TEST_F(HardIntersections, ATouchingJustAcrossASeamIsLocatedFromTheSeam) {
+  for (double scale : {1.0, 1e-6, 1e6}) {
+    const Place at = Placed(scale, scale == 1.0 ? 0.0 : 1e4);
+    const double r = 1e-3, t = -5.0 * M_PI / 180.0, phi = 0.3;
+    // The small sphere's point toward the unit sphere, -D from its centre, lies at azimuth t about
+    // its axis z from its seam at +x.
+    const double D[3] = {-std::cos(t) * std::cos(phi), -std::sin(t) * std::cos(phi), -std::sin(phi)};
+    const double z[3] = {0, 0, 1}, x[3] = {1, 0, 0};
+    Place centre = at;
+    for (int q = 0; q < 3; ++q) centre.shift[q] += scale * (1.0 + r) * D[q];
+    BsplineKeeper keep;
+    Bspline* big = keep(shapes::Sphere(z, x, 1.0, at));
+    Bspline* small = keep(shapes::Sphere(z, x, r, centre));
+    ASSERT_TRUE(big && small);
+    double X[3], S[3], dist, step, q[4] = {0.4, 0.6, 0.9, 0.4}, P[3];
+    at.Map(D, X);
+    FindClosestUVPointGuessDist(big, X, S, &q[0], &q[1], &dist, &step, 20);
+    FindClosestUVPointGuessDist(small, X, S, &q[2], &q[3], &dist, &step, 20);
+    ASSERT_GT(q[2], 0.9);  // just below the seam's far end
+
+    q[2] = small->knotsU[small->degreeU];
+    ASSERT_TRUE(LocateTouchingPoint(big, small, q, 1e-6 * scale, P)) << scale;
+    EXPECT_LT(std::hypot(P[0] - X[0], P[1] - X[1], P[2] - X[2]), 1e-9 * 2.0 * scale) << scale;
+  }
+}
+
+
+// Small spheres touching a cylinder (radius 1) or a torus (radii 1 and 0.3, on its outer
+// equator) from outside at a point 3.5 to 5.3 degrees from their pole, where their parameters
+// turn fast: the nodes traced there lie beside the pole, where the search over both surfaces'
+// parameters stalls. At sizes 0.01 and 1e6 moved 1e4 x the size on turned axes: one branch, every
+// sample of it within 1e-6 of the size of the touching point.
+TEST_F(HardIntersections, SmallSpheresTouchingBesideTheirPoleGiveThePointOnce) {
+  struct Case {
+    double scale, turn;  // placement, moved 1e4 x the size
+    bool torus, swapped;
+    double r, angle, height;  // the touching point at angle round the axis, height along it
+  };
+  const Case cases[3] = {{0.01, 1.9, false, true, 4.5235877931920881e-4, -3.0685178421044261, 0.035462976889041722},
+                         {1e6, -2.4, true, true, 1.2977873519295493e-4, 0.093119020456085277, 0.0},
+                         {1e6, -2.4, false, false, 7.1518455527088038e-4, 0.061662285193189503, 0.1470842390608352}};
+  for (const Case& c : cases) {
+    double frame[3][3];
+    TurnedFrame(c.turn, frame);
+    const Place at = Placed(c.scale, 1e4);
+    // X the touching point, N the unit normal there; the small sphere's axis is frame[0], so
+    // the touching is c.angle (or pi less it) from its pole.
+    double X[3], N[3];
+    for (int q = 0; q < 3; ++q) {
+      N[q] = std::cos(c.angle) * frame[0][q] + std::sin(c.angle) * frame[1][q];
+      X[q] = (c.torus ? 1.3 : 1.0) * N[q] + c.height * frame[2][q];
+    }
+    Place centre = at;
+    for (int q = 0; q < 3; ++q) centre.shift[q] += at.scale * (X[q] + c.r * N[q]);
+    BsplineKeeper keep;
+    Bspline* host = keep(c.torus ? shapes::Torus(frame[2], frame[0], 1.0, 0.3, at)
+                                 : Cylinder(frame[2], frame[0], 1.0, -1.0, 1.0, at));
+    Bspline* small = keep(shapes::Sphere(frame[0], frame[1], c.r, centre));
+    ASSERT_TRUE(host && small);
+    const double size = shapes::PairSize(host, small) / at.scale;
+    const std::vector<Branch> bs = c.swapped ? Intersect(small, host, at, 20) : Intersect(host, small, at, 20);
+    ASSERT_EQ(bs.size(), 1u) << c.scale << " " << c.torus;
+    double off = 0.0;
+    for (const auto* side : {&bs[0].on1, &bs[0].on2})
+      for (const auto& x : *side) off = std::fmax(off, std::hypot(x[0] - X[0], x[1] - X[1], x[2] - X[2]));
+    EXPECT_LT(off, 1e-6 * size) << c.scale << " " << c.torus;
+  }
 }
 }  // namespace
