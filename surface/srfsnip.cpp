@@ -821,8 +821,9 @@ int FindCurveIntersectionParams(Bspline* curve, int uCut, Bspline* srf, double t
   }
   CutSampleParams(curve, ts.get());
   for (int i = 0; i < n; ++i) cs[i] = CoordAt(curve, ts[i], uCut);
-  const double onLine = kOnLineShare * (uCut ? srf->umax - srf->umin : srf->vmax - srf->vmin);
-  auto side = [&](int i) { return cs[i] - t <= onLine ? 1 : 2; };
+  // A sample is on the line, and counts as low, only within the parameter tolerance: a corner
+  // any farther past the line is past it, and the curves meeting there cross the line beside it.
+  auto side = [&](int i) { return cs[i] - t <= tol ? 1 : 2; };
   const double t0 = CurveStartPar(curve), t1 = CurveEndPar(curve);
   const double ends = 1e-6 * (t1 - t0);
   int m = 0;

@@ -721,4 +721,39 @@ TEST_F(Snip, ACutThroughWhereAHoleTouchesTheOuterLoopIsACut) {
         }
 }
 
+TEST_F(Snip, ACutJustBesideCornersIsACutBesideThem) {
+  // Cuts a few ten-thousandths of the range beside loop corners, well past the parameter
+  // tolerance: through a diamond hole beside its two corners, beside three corners of a zigzag
+  // outer loop at once, and across a square hole's side just beside a corner halfway along it.
+  // Each side's pieces hold exactly the side's part of the trimmed area, on the unit square, a
+  // domain a millionth wide and a far rational one, loops given either way round.
+  struct Case {
+    std::vector<double> outer;
+    std::vector<std::vector<double>> holes;
+    double t;
+    int uCut;
+  };
+  const std::vector<double> square = {0, 0, 1, 0, 1, 1, 0, 1};
+  const std::vector<double> diamond = {0.2, 0.5, 0.5, 0.8, 0.8, 0.5, 0.5, 0.2};
+  const std::vector<double> zigzag = {0, 0, 1, 0, 1, 1, 0, 1, 0.5, 0.8, 0.7, 0.6, 0.5, 0.4, 0.3, 0.3, 0.5, 0.2};
+  const Case cases[] = {{square, {diamond}, 0.5 - 2e-4, 1},
+                        {square, {diamond}, 0.5 + 5e-4, 0},
+                        {zigzag, {}, 0.5 - 5e-4, 1},
+                        {square, {{0.5, 0.2, 0.8, 0.2, 0.8, 0.8, 0.5, 0.8, 0.5, 0.5}}, 0.5 - 5e-4, 0}};
+  struct Domain {
+    double u0, u1, v0, v1;
+    bool rational;
+  };
+  const Domain domains[] = {{0, 1, 0, 1, false}, {0, 1e-6, 0, 1e-6, false}, {1e6, 1e6 + 1, -2, 3, true}};
+  for (const Case& c : cases)
+    for (const Domain& d : domains)
+      for (bool clockwise : {false, true}) {
+        SCOPED_TRACE(::testing::Message() << "case " << (&c - cases) << " domain " << (&d - domains) << " clockwise "
+                                          << clockwise);
+        PatchOptions o;
+        o.umin = d.u0, o.umax = d.u1, o.vmin = d.v0, o.vmax = d.v1, o.rational = d.rational;
+        CheckCutAreas(c.outer, c.holes, o, c.t, c.uCut, clockwise);
+      }
+}
+
 }  // namespace
