@@ -829,7 +829,10 @@ int FindCurveIntersectionParams(Bspline* curve, int uCut, Bspline* srf, double t
   int m = 0;
   for (int i = 1; i < n; ++i) {
     if (side(i) == side(i - 1)) continue;
-    const double s = RefineLineCrossing(curve, uCut, t, ts[i - 1], ts[i], cs[i - 1], cs[i], tol);
+    // A sample within tol past the line counts as on it, so both may lie past it: the crossing
+    // is then taken at that sample, not where the line would meet the curve beyond the two.
+    const double s = std::clamp(RefineLineCrossing(curve, uCut, t, ts[i - 1], ts[i], cs[i - 1], cs[i], tol),
+                                ts[i - 1], ts[i]);
     double uv[2];
     Eval2DPointOnCurve2Array(nullptr, curve, s, 0, uv);
     p[m] = s;

@@ -756,4 +756,35 @@ TEST_F(Snip, ACutJustBesideCornersIsACutBesideThem) {
       }
 }
 
+TEST_F(Snip, ACutWithinTheToleranceOfSeveralCornersIsMade) {
+  // The zigzag outer loop cut half the parameter tolerance beside its three corners on u = 0.5,
+  // on either side of them: the corners count as on the line, and the cut is made as through
+  // them. Each side's pieces hold the side's part of the trimmed area to within the shift of the
+  // line (5e-7 of the range times the loop's extent), at every size of domain.
+  const std::vector<double> zigzag = {0, 0, 1, 0, 1, 1, 0, 1, 0.5, 0.8, 0.7, 0.6, 0.5, 0.4, 0.3, 0.3, 0.5, 0.2};
+  for (double shift : {-5e-7, 5e-7})
+    for (double size : {1e-6, 1.0, 1e6}) {
+      SCOPED_TRACE(::testing::Message() << "shift " << shift << " size " << size);
+      PatchOptions o;
+      o.umax = o.vmax = size;
+      Bspline* s = BuildFunctionPatch([](double x, double y) { return 0.5 * x + 0.25 * y + 1.0; }, o);
+      ASSERT_NE(s, nullptr);
+      std::vector<double> outer = zigzag;
+      for (double& x : outer) x *= size;
+      PolygonLoop(s, outer, 0);
+      Sides sd;
+      ASSERT_EQ(SnipSurfaceBspline(s, (0.5 + shift) * size, 1, &sd.low, &sd.high), 1);
+      for (int side = 0; side < 2; ++side) {
+        double area = 0.0;
+        for (Bspline* p : sd.Pieces(side ? sd.high : sd.low)) {
+          EXPECT_TRUE(BsplineSound(p));
+          area += TrimmedArea(p);
+        }
+        EXPECT_NEAR(area / (size * size), PolygonArea(ClipToSide(zigzag, 0, 0.5 + shift, side == 0)), 1e-6)
+            << "side " << side;
+      }
+      FreeBspline(s);
+    }
+}
+
 }  // namespace
