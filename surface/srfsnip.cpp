@@ -821,14 +821,18 @@ int FindCurveIntersectionParams(Bspline* curve, int uCut, Bspline* srf, double t
   }
   CutSampleParams(curve, ts.get());
   for (int i = 0; i < n; ++i) cs[i] = CoordAt(curve, ts[i], uCut);
-  const double onLine = kOnLineShare * (uCut ? srf->umax - srf->umin : srf->vmax - srf->vmin);
-  auto side = [&](int i) { return cs[i] - t <= onLine ? 1 : 2; };
+  // A sample is on the line, and counts as low, only within the parameter tolerance: a corner
+  // any farther past the line is past it, and the curves meeting there cross the line beside it.
+  auto side = [&](int i) { return cs[i] - t <= tol ? 1 : 2; };
   const double t0 = CurveStartPar(curve), t1 = CurveEndPar(curve);
   const double ends = 1e-6 * (t1 - t0);
   int m = 0;
   for (int i = 1; i < n; ++i) {
     if (side(i) == side(i - 1)) continue;
-    const double s = RefineLineCrossing(curve, uCut, t, ts[i - 1], ts[i], cs[i - 1], cs[i], tol);
+    // A sample within tol past the line counts as on it, so both may lie past it: the crossing
+    // is then taken at that sample, not where the line would meet the curve beyond the two.
+    const double s = std::clamp(RefineLineCrossing(curve, uCut, t, ts[i - 1], ts[i], cs[i - 1], cs[i], tol),
+                                ts[i - 1], ts[i]);
     double uv[2];
     Eval2DPointOnCurve2Array(nullptr, curve, s, 0, uv);
     p[m] = s;

@@ -1,4 +1,4 @@
-// Rolling-ball fillet traces on exact quadric pairs, measured against the ball itself: every
+// Rolling-ball fillet traces on exact quadric and torus pairs, measured against the ball itself: every
 // contact pair a trace returns has its ball at distance r from both exact surfaces with both
 // contact normals through its centre, at sizes 1e-6, 1 and 1e6 placed far from the origin; a
 // node without a ball (beyond an edge, a ball larger than a wall's curvature allows) is named,
@@ -6,6 +6,7 @@
 #include <cmath>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bspline/nubs.h"
@@ -40,8 +41,28 @@ enum Kind {
   kSphereAndCylinder,
   kOpenAcrossASeam,
   kPlaneAndCylinder,
-  kInsideACylinder
+  kInsideACylinder,
+  kTorusOverAPlane,
+  kTorusUnderAPlane,
+  kTubeOverAPlane,
+  kTubeUnderAPlane,
+  kSphereAndCone,
+  kSphereAndConeInsideOut
 };
+
+// The surface with its u reversed (its normals turned over): the net's columns in the other
+// order, for the symmetric knot vectors of the shapes.
+Bspline* TurnedOver(Bspline* s) {
+  const int nu = NumCtrlU(s), nv = NumCtrlV(s);
+  for (int j = 0; j < nv; ++j)
+    for (int i = 0; i < nu / 2; ++i) {
+      std::swap(s->X[j][i], s->X[j][nu - 1 - i]);
+      std::swap(s->Y[j][i], s->Y[j][nu - 1 - i]);
+      std::swap(s->Z[j][i], s->Z[j][nu - 1 - i]);
+      if (s->rational) std::swap(s->W[j][i], s->W[j][nu - 1 - i]);
+    }
+  return s;
+}
 
 struct Pair {
   BsplineKeeper keep;
@@ -102,6 +123,27 @@ struct Pair {
         S2 = keep(shapes::Cylinder(kX, kY, 0.5, -1, 1, at));
         d1 = [](const double* p) { return std::fabs(p[2] + 0.2); };
         d2 = [](const double* p) { return std::fabs(std::hypot(p[1], p[2]) - 0.5); };
+        break;
+      case kTorusOverAPlane:   // the plane z = 0.1 and the torus of radii 1 and 0.3 about z: two circles
+      case kTorusUnderAPlane:  // the plane facing down
+      case kTubeOverAPlane:    // the torus facing in: the ball inside its tube, above the plane
+      case kTubeUnderAPlane: {  // and below it
+        const bool up = kind == kTorusOverAPlane || kind == kTubeOverAPlane;
+        const double at01[3] = {-2, -2, 0.1}, at01Back[3] = {-2, 2, 0.1};
+        S1 = keep(up ? shapes::Plane(at01, e4x, e4y, at) : shapes::Plane(at01Back, e4x, e4yBack, at));
+        S2 = keep(shapes::Torus(kZ, kX, 1.0, 0.3, at));
+        if (kind == kTubeOverAPlane || kind == kTubeUnderAPlane) TurnedOver(S2);
+        d1 = [](const double* p) { return std::fabs(p[2] - 0.1); };
+        d2 = [](const double* p) { return std::fabs(std::hypot(std::hypot(p[0], p[1]) - 1.0, p[2]) - 0.3); };
+        break;
+      }
+      case kSphereAndCone:           // the unit sphere and the cone rho = 1.2 - z, 0 <= z <= 1.1
+      case kSphereAndConeInsideOut:  // the cone facing its axis
+        S1 = keep(shapes::Sphere(1.0, at));
+        S2 = keep(kind == kSphereAndCone ? shapes::Cone(kZ, kX, 1.2, 0.1, 0.0, 1.1, at)
+                                         : shapes::Cone(kZ, kX, 0.1, 1.2, 1.1, 0.0, at));
+        d1 = [](const double* p) { return std::fabs(std::hypot(p[0], p[1], p[2]) - 1.0); };
+        d2 = [](const double* p) { return std::fabs(std::hypot(p[0], p[1]) + p[2] - 1.2) / std::sqrt(2.0); };
         break;
       case kPlaneAndCylinder:  // the plane z = 0 over [-1, 1]^2 and the cylinder of radius 0.5 about z
       case kInsideACylinder:   // the same, the ball inside the cylinder
@@ -409,6 +451,54 @@ TEST_F(FilletBall, ABranchEndingOnAnEdgeKeepsTheNodesWhoseBallTouchesTheFaces) {
         }
         FreeIntersectionTraceList(list);
       }
+}
+
+// A torus and a plane, a sphere and a cone, each meeting in two circles, with balls up to the
+// largest that fits: every circle keeps a pair at each node exactly where the ball's closed form
+// says one exists, and none elsewhere. The plane z = 0.1 cuts the torus (radii 1, 0.3) outside
+// which any ball rolls; inside the tube the ball's centre lies 0.3 - r from the core circle and
+// 0.1 + r above the plane (0.1 - r below it), so it fits above for r <= 0.1 and below for
+// r <= 0.2. Outside the unit sphere and the cone rho = 1.2 - z any ball rolls; with the cone facing
+// its axis the centre solves |c| = 1 + r and rho + z = 1.2 - r sqrt 2, and the ball exists where
+// its contact on the cone, at height z + r / sqrt 2, lies on it (0 .. 1.1).
+TEST_F(FilletBall, TorusAndConePairsHaveTheirBallUpToTheLargestThatFits) {
+  auto coneFits = [](double r, bool upper) {
+    const double R = 1 + r, k = 1.2 - std::sqrt(2.0) * r;
+    const double rho = 0.5 * (k + (upper ? -1 : 1) * std::sqrt(2 * R * R - k * k));
+    const double z = k - rho + r / std::sqrt(2.0);
+    return z >= 0.0 && z <= 1.1;
+  };
+  const std::vector<std::pair<Kind, std::vector<double>>> cases = {
+      {kTorusOverAPlane, {0.05, 0.5}},     {kTorusUnderAPlane, {0.05}},
+      {kTubeOverAPlane, {0.0999, 0.1001}}, {kTubeUnderAPlane, {0.1999, 0.2001}},
+      {kSphereAndCone, {0.05, 0.3}},       {kSphereAndConeInsideOut, {0.05, 0.1, 0.15}}};
+  for (const Place& at : Placements())
+    for (const auto& [kind, radii] : cases) {
+      const Pair c(kind, at);
+      IntersectionTraceList* list = MallocIntersectionTraceList();
+      ASSERT_EQ(NewIntersect(c.S1, c.S2, list, 0.01, 1e-7), 0);
+      EXPECT_EQ(list->count, 2);
+      IntersectionTrace* t = list->head;
+      for (int b = 0; b < list->count; ++b, t = t->next) {
+        double p[3] = {t->head->x, t->head->y, t->head->z};
+        c.at.Unmap(p, p);
+        for (double r : radii) {
+          SCOPED_TRACE(::testing::Message() << "kind " << kind << " scale " << at.scale << " branch " << b
+                                            << " r " << r);
+          const bool fits = kind == kTubeOverAPlane           ? r <= 0.1
+                            : kind == kTubeUnderAPlane        ? r <= 0.2
+                            : kind == kSphereAndConeInsideOut ? coneFits(r, p[2] > 0.6)
+                                                              : true;
+          int rc = 0;
+          IntersectionTrace* out = Fillet(c, t, r, &rc);
+          EXPECT_EQ(rc, fits ? 0 : -2);
+          EXPECT_EQ(out->nodeCount, fits ? t->nodeCount : 0);
+          EXPECT_LT(OffBall(c, out), 1e-6 * c.size);
+          FreeTrace(out);
+        }
+      }
+      FreeIntersectionTraceList(list);
+    }
 }
 
 }  // namespace

@@ -721,4 +721,70 @@ TEST_F(Snip, ACutThroughWhereAHoleTouchesTheOuterLoopIsACut) {
         }
 }
 
+TEST_F(Snip, ACutJustBesideCornersIsACutBesideThem) {
+  // Cuts a few ten-thousandths of the range beside loop corners, well past the parameter
+  // tolerance: through a diamond hole beside its two corners, beside three corners of a zigzag
+  // outer loop at once, and across a square hole's side just beside a corner halfway along it.
+  // Each side's pieces hold exactly the side's part of the trimmed area, on the unit square, a
+  // domain a millionth wide and a far rational one, loops given either way round.
+  struct Case {
+    std::vector<double> outer;
+    std::vector<std::vector<double>> holes;
+    double t;
+    int uCut;
+  };
+  const std::vector<double> square = {0, 0, 1, 0, 1, 1, 0, 1};
+  const std::vector<double> diamond = {0.2, 0.5, 0.5, 0.8, 0.8, 0.5, 0.5, 0.2};
+  const std::vector<double> zigzag = {0, 0, 1, 0, 1, 1, 0, 1, 0.5, 0.8, 0.7, 0.6, 0.5, 0.4, 0.3, 0.3, 0.5, 0.2};
+  const Case cases[] = {{square, {diamond}, 0.5 - 2e-4, 1},
+                        {square, {diamond}, 0.5 + 5e-4, 0},
+                        {zigzag, {}, 0.5 - 5e-4, 1},
+                        {square, {{0.5, 0.2, 0.8, 0.2, 0.8, 0.8, 0.5, 0.8, 0.5, 0.5}}, 0.5 - 5e-4, 0}};
+  struct Domain {
+    double u0, u1, v0, v1;
+    bool rational;
+  };
+  const Domain domains[] = {{0, 1, 0, 1, false}, {0, 1e-6, 0, 1e-6, false}, {1e6, 1e6 + 1, -2, 3, true}};
+  for (const Case& c : cases)
+    for (const Domain& d : domains)
+      for (bool clockwise : {false, true}) {
+        SCOPED_TRACE(::testing::Message() << "case " << (&c - cases) << " domain " << (&d - domains) << " clockwise "
+                                          << clockwise);
+        PatchOptions o;
+        o.umin = d.u0, o.umax = d.u1, o.vmin = d.v0, o.vmax = d.v1, o.rational = d.rational;
+        CheckCutAreas(c.outer, c.holes, o, c.t, c.uCut, clockwise);
+      }
+}
+
+TEST_F(Snip, ACutWithinTheToleranceOfSeveralCornersIsMade) {
+  // The zigzag outer loop cut half the parameter tolerance beside its three corners on u = 0.5,
+  // on either side of them: the corners count as on the line, and the cut is made as through
+  // them. Each side's pieces hold the side's part of the trimmed area to within the shift of the
+  // line (5e-7 of the range times the loop's extent), at every size of domain.
+  const std::vector<double> zigzag = {0, 0, 1, 0, 1, 1, 0, 1, 0.5, 0.8, 0.7, 0.6, 0.5, 0.4, 0.3, 0.3, 0.5, 0.2};
+  for (double shift : {-5e-7, 5e-7})
+    for (double size : {1e-6, 1.0, 1e6}) {
+      SCOPED_TRACE(::testing::Message() << "shift " << shift << " size " << size);
+      PatchOptions o;
+      o.umax = o.vmax = size;
+      Bspline* s = BuildFunctionPatch([](double x, double y) { return 0.5 * x + 0.25 * y + 1.0; }, o);
+      ASSERT_NE(s, nullptr);
+      std::vector<double> outer = zigzag;
+      for (double& x : outer) x *= size;
+      PolygonLoop(s, outer, 0);
+      Sides sd;
+      ASSERT_EQ(SnipSurfaceBspline(s, (0.5 + shift) * size, 1, &sd.low, &sd.high), 1);
+      for (int side = 0; side < 2; ++side) {
+        double area = 0.0;
+        for (Bspline* p : sd.Pieces(side ? sd.high : sd.low)) {
+          EXPECT_TRUE(BsplineSound(p));
+          area += TrimmedArea(p);
+        }
+        EXPECT_NEAR(area / (size * size), PolygonArea(ClipToSide(zigzag, 0, 0.5 + shift, side == 0)), 1e-6)
+            << "side " << side;
+      }
+      FreeBspline(s);
+    }
+}
+
 }  // namespace
