@@ -35,6 +35,9 @@ constexpr int kMarchIterations = 40;
 // Nodes one marching direction may add: a branch this long has stopped making progress, and
 // the march ends there instead of running on (the circling test needs its six nodes to see it).
 constexpr int kMaxNodesPerDirection = 20000;
+// Two traces' nodes on a seam this many point tolerances apart are the same point of it: both
+// are refined onto the seam, to the point tolerance.
+constexpr double kSeamMeetTolBs = 100.0;
 
 double Lo(const Bspline* s, int dir) { return dir ? s->knotsV[s->degreeV] : s->knotsU[s->degreeU]; }
 double Hi(const Bspline* s, int dir) {
@@ -658,15 +661,22 @@ int StepSize(Bspline* s1, Bspline* s2, double* u1, double* v1, double* u2, doubl
           const double first = std::hypot(r[k], r[k + 1]), second = std::hypot(r2[k], r2[k + 1]);
           if (second * h > kMaxStepTurn * first) h = kMaxStepTurn * first / second;
         }
-        double move[4];
-        bool fits = true;
-        for (int k = 0; k < 4; ++k) {
-          move[k] = (s * r[k] + h * r2[k] / 2.0) * h;
-          if (!(std::fabs(move[k]) < maxStep[k])) fits = false;
-        }
-        if (fits) {
-          for (int k = 0; k < 4; ++k) *p[k] += move[k];
-          return 0;
+        // A step that would carry a parameter across more than a knot span is shortened until
+        // it does not. The fixed step below moves each parameter plane the same parameter
+        // length: on surfaces of different speeds along the branch that puts the two predicted
+        // points apart by a share of the step that no halving in RefineStep reduces, and the
+        // march crawls on at its last halving.
+        for (int halving = 0; halving < 60; ++halving, h *= 0.5) {
+          double move[4];
+          bool fits = true;
+          for (int k = 0; k < 4; ++k) {
+            move[k] = (s * r[k] + h * r2[k] / 2.0) * h;
+            if (!(std::fabs(move[k]) < maxStep[k])) fits = false;
+          }
+          if (fits) {
+            for (int k = 0; k < 4; ++k) *p[k] += move[k];
+            return 0;
+          }
         }
       }
     }
@@ -814,16 +824,66 @@ bool NearTracedBranch(const IntersectionTraceList* list, const IntersectionTrace
 
 namespace {
 
+Params Of(const IntersectionTraceNode* n) { return {{n->u1, n->v1, n->u2, n->v2}}; }
+
+bool UnitTangent(const March& m, const Params& c, double P[3], double t[3], bool* has);
+
+// True when the branch at c, oriented the way the march came from prev, carries parameter k
+// toward the end of its range that c lies on (at +1 the upper end, -1 the lower): the march
+// arrives there from inside the domain, rather than landing where the branch comes back from a
+// dip beyond the seam that the step passed over.
+bool ArrivesAtEnd(const March& w, const Params& prev, const Params& c, int k, int at) {
+  double P[3], t[3], P0[3], chord[3];
+  bool has = false;
+  if (!UnitTangent(w, c, P, t, &has) || !has) return false;
+  Eval3DPointOnSurfCoord(w.s1, prev.p[0], prev.p[1], 0, 0, P0);
+  VecDiff3(P, P0, chord);
+  if (VecDotProd3(t, chord) < 0.0)
+    for (double& x : t) x = -x;
+  const int s = k / 2;
+  double Q[3], Su[3], Sv[3], n[3], r[2];
+  if (!TangentPlane(s ? w.s2 : w.s1, c.p[2 * s], c.p[2 * s + 1], Q, Su, Sv, n) ||
+      !ResolveInTangentPlane(t, Su, Sv, &r[0], &r[1]))
+    return false;
+  return at * r[k & 1] > 0.0;
+}
+
+// True when P (parameters c, reached from prev) is a node of another trace whose parameter in a
+// closed direction lies at the other end of its range from c's, where the march arrives (both
+// meet on that seam, each from its own side).
+bool MeetsTraceAcrossSeam(const March& w, const Params& prev, const Params& c, const double P[3]) {
+  for (const IntersectionTrace* t = w.list->head; t; t = t->next) {
+    if (t == w.trace) continue;
+    for (const IntersectionTraceNode* n = t->head; n; n = n->next) {
+      const double N[3] = {n->x, n->y, n->z};
+      if (VecDist3(N, P) > kSeamMeetTolBs * w.tolB) continue;
+      const Params q = Of(n);
+      for (int k = 0; k < 4; ++k) {
+        const Bspline* s = SurfaceOf(k, w.s1, w.s2);
+        if ((k & 1 ? s->closedV : s->closedU) &&
+            std::fabs(std::fabs(c.p[k] - q.p[k]) - Range(s, k & 1)) <= w.tol[k] &&
+            ArrivesAtEnd(w, prev, c, k, c.p[k] > q.p[k] ? 1 : -1))
+          return true;
+      }
+    }
+  }
+  return false;
+}
+
 // The seed-pair check and the marks of a step: false when the branch reached a marked pair
 // before leaving its seed pair (a duplicate). A pair of boxes can hold several branches, so the
 // march is a duplicate only when its point P (parameters c) also lies on a traced branch running
 // its way (within two chord heights of one of its chords, NearTracedBranchAlike). A step that
 // ends on a singular point (atSingular) reaches the other branches through it and is no
-// duplicate for that.
-bool CheckAndMark(March& w, bool atSingular, const Params& c, const double P[3]) {
+// duplicate for that; nor is a step from prev that ends the march on a seam (atEnd) where
+// another trace ends from the seam's far side: a stretch between two seams crossed in one step
+// lies within the chord height of both traces' ends, yet on neither.
+bool CheckAndMark(March& w, bool atSingular, bool atEnd, const Params& prev, const Params& c,
+                  const double P[3]) {
   if (!w.leftSeed && (w.box[0][0] != w.seedBox[0][0] || w.box[0][1] != w.seedBox[0][1] ||
                       w.box[1][0] != w.seedBox[1][0] || w.box[1][1] != w.seedBox[1][1])) {
-    if (!atSingular && Marked(w) && NearTracedBranchAlike(w.s1, w.s2, w.list, w.trace, c.p, P, 2.0 * w.tolA))
+    if (!atSingular && Marked(w) && !(atEnd && MeetsTraceAcrossSeam(w, prev, c, P)) &&
+        NearTracedBranchAlike(w.s1, w.s2, w.list, w.trace, c.p, P, 2.0 * w.tolA))
       return false;
     w.leftSeed = true;
   }
@@ -833,8 +893,6 @@ bool CheckAndMark(March& w, bool atSingular, const Params& c, const double P[3])
                               w.NU1, w.NV1, w.NU2, w.NV2, w.n[0], w.n[1], w.marks);
   return true;
 }
-
-Params Of(const IntersectionTraceNode* n) { return {{n->u1, n->v1, n->u2, n->v2}}; }
 
 // (p - second) . (p - reference) <= 0 on either surface's parameters: the point has come back
 // between the two points that bound the branch's start.
@@ -1435,7 +1493,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       break;
     }
     UpdateBoxes(m, prev, cur);
-    if (!CheckAndMark(m, singular != 0, cur, P)) {
+    if (!CheckAndMark(m, singular != 0, stop, prev, cur, P)) {
       FreeTraceNodes(tr);
       return -20;
     }
@@ -1518,7 +1576,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       if (stop && RunsAlongSeam(m, prev, cur)) stop = false;
       UpdateBoxes(m, prev, cur);
     }
-    if (!CheckAndMark(m, singular != 0, cur, P)) {
+    if (!CheckAndMark(m, singular != 0, stop, prev, cur, P)) {
       FreeTraceNodes(tr);
       return -20;
     }

@@ -1563,4 +1563,86 @@ TEST_F(HardIntersections, SphereLargerThanItsCylinderGivesBothCirclesOnce) {
       EXPECT_NEAR(length, 4 * M_PI, 1e-4 * 4 * M_PI) << R << " " << placed[0] << " " << cylinderFirst;
     }
 }
+
+// The pair's branches with s[first] as the first surface, at the placement: every sample on both
+// surfaces within 1e-6 of the size, every exact point of the intersection (sign changes of the
+// second surface's distance along the first's parameter lines, short of a cylinder's ends) within
+// 1e-5 of the size of a branch.
+void ExpectWholeBranchesOnBoth(const CaseSurface (&s)[2], const Place& at, int first) {
+  BsplineKeeper keep;
+  Bspline* srf[2] = {keep(s[0].Build(at)), keep(s[1].Build(at))};
+  const int second = 1 - first;
+  const double size = shapes::PairSize(srf[0], srf[1]) / at.scale;
+  const std::vector<Branch> bs = Intersect(srf[first], srf[second], at, 1000);
+  ASSERT_GE(bs.size(), 1u) << at.scale << " " << first;
+  double off = 0.0;
+  for (const Branch& br : bs)
+    for (const auto* side : {&br.on1, &br.on2})
+      for (const auto& p : *side) off = std::fmax(off, std::fmax(std::fabs(s[0].Distance(p.data())), std::fabs(s[1].Distance(p.data()))));
+  double gap = 0.0;
+  for (const auto& p : CrossingsOnLines(srf[first], at, [&](const double* x) { return s[second].Distance(x); }, 60)) {
+    bool beyond = false;
+    for (const CaseSurface& c : s) {
+      double h, rho;
+      c.axes.Cylindrical(c.c, p.data(), &h, &rho);
+      beyond = beyond || (!c.torus && !c.Sphere() && (h < c.h0 + 0.01 || h > c.h1 - 0.01));
+    }
+    if (!beyond) gap = std::fmax(gap, FromBranches(bs, p.data()));
+  }
+  EXPECT_LT(off, 1e-6 * size) << at.scale << " " << first;
+  EXPECT_LT(gap, 1e-5 * size) << at.scale << " " << first;
+}
+
+// A cylinder (radius 0.609) through a thin torus (radii 0.942 and 0.128) on turned axes: where the
+// branch runs fast in the torus's parameters and slowly in the cylinder's, a step the chord height
+// allows carries a parameter of the cylinder across more than a knot span. Shortened, the step
+// still lands on the branch; replaced by a fixed parameter length in each parameter plane, the two
+// surfaces' predicted points lie far apart, each halving keeps them apart by as much as the step
+// is long, and the march crawled on in steps of 1e-4 of the size until it stopped, leaving 2e-3 of
+// the size of the loop out. Whichever surface comes first, at sizes 1, 1e-6 and 1e6 moved 1e4 x
+// the size: every sample on both surfaces, every exact point of the loops near a branch.
+TEST_F(HardIntersections, AStepLongerThanAKnotSpanIsShortenedNotReplaced) {
+  const CaseSurface s[2] = {
+      {false, Axes({-0.1765979, 0.8790738, -0.4427667}, {0.4403419, 0.4728707, 0.7632119}), {-0.2359162, 0.3099464, -0.3575152}, 0.6090670, 0.0, -1.8189, 1.8860},
+      {true, Axes({-0.8207941, 0.4529155, 0.3480872}, {0.5572329, 0.7688992, 0.3135052}), {-0.3367235, 0.1772899, 0.1336942}, 0.9415633, 0.1284147, 0, 0}};
+  for (const Place& at : {Placed(1.0, 0.0), Placed(1e-6, 1e4), Placed(1e6, 1e4)})
+    for (int first = 0; first < 2; ++first) ExpectWholeBranchesOnBoth(s, at, first);
+}
+
+// A cylinder (radius 0.463) and a torus (radii 1.031 and 0.585) on turned axes meet in a loop
+// that crosses the torus's u seam and, 0.007 of the size on, its v seam: the stretch between is
+// crossed in one step, from a seed beside one seam onto the other, where another trace ends from
+// the seam's far side. That landing lies within the chord height of the other trace's end, yet
+// the stretch is on no trace: the march ends there rather than being dropped as a duplicate,
+// which left 1.4e-3 of the size out. Only a march arriving at the seam ends so: two cylinders
+// (radii 0.616 and 0.644, axes turned) meet in a loop that dips across the second's seam and back
+// between a seed and the next node, which lands where the loop comes back; taken as an arrival
+// there, the step's chord stood for the dip, 2.6e-3 of the size off both surfaces. Whichever
+// surface comes first, the first pair at size 1e6 and the second at size 0.01, both moved 1e4 x
+// the size: every sample on both surfaces, every exact point of the loops near a branch.
+TEST_F(HardIntersections, AStretchBetweenTwoSeamsCrossedInOneStepIsKept) {
+  const CaseSurface pairs[2][2] = {
+      {{false, Axes({0.4223450, 0.7028161, -0.5724283}, {-0.8580148, 0.5136191, -0.0024431}), {-0.0296845, -0.3211482, 0.2172079}, 0.4626994, 0.0, -1.7554, 2.3703},
+       {true, Axes({0.2409862, -0.6393073, -0.7302135}, {0.7055536, 0.6320369, -0.3205051}), {-0.1864241, -0.3318623, 0.2006843}, 1.0312480, 0.5853262, 0, 0}},
+      {{false, Axes({-0.8062205, 0.4276205, 0.4088389}, {-0.5751880, -0.7282732, -0.3725276}), {-0.3192118, -0.1699567, 0.3667281}, 0.6156560, 0.0, -1.6881, 2.2876},
+       {false, Axes({0.0664213, -0.9963648, -0.0533419}, {-0.8838465, -0.0835608, 0.4602531}), {-0.3061219, 0.1607899, -0.3172950}, 0.6437176, 0.0, -1.5191, 1.6990}}};
+  for (int first = 0; first < 2; ++first) {
+    ExpectWholeBranchesOnBoth(pairs[0], Placed(1e6, 1e4), first);
+    ExpectWholeBranchesOnBoth(pairs[1], Placed(0.01, 1e4), first);
+  }
+}
+
+// A cylinder (radius 0.765) and a torus (radii 0.825 and 0.361) on turned axes meet in a loop
+// whose stretch from the cylinder's seam to the torus's is traced in one step: a trace of two
+// nodes, each the end of another trace beyond a seam. Its nodes both lie on other traces, its
+// middle on none: it is kept, where it was dropped as lying on other branches and 9e-3 of the size
+// of the loop went missing. Whichever surface comes first, at sizes 1, 1e-6 and 1e6 moved 1e4 x the
+// size: every sample on both surfaces, every exact point of the loop near a branch.
+TEST_F(HardIntersections, ATraceBetweenTheEndsOfTwoOthersAcrossSeamsIsKept) {
+  const CaseSurface s[2] = {
+      {false, Axes({-0.7813219, 0.5336254, -0.3236974}, {-0.5750583, -0.4139257, 0.7056724}), {-0.3152527, 0.2384787, 0.2453272}, 0.7647019, 0.0, -1.6697, 2.3986},
+      {true, Axes({-0.6452317, 0.0497583, -0.7623648}, {-0.7618785, -0.1159931, 0.6372494}), {-0.1852622, 0.0981847, 0.3400691}, 0.8253763, 0.3611609, 0, 0}};
+  for (const Place& at : {Placed(1.0, 0.0), Placed(1e-6, 1e4), Placed(1e6, 1e4)})
+    for (int first = 0; first < 2; ++first) ExpectWholeBranchesOnBoth(s, at, first);
+}
 }  // namespace
