@@ -1352,6 +1352,28 @@ void ArriveAcrossSeam(const March& m, const Params& before, Params& c) {
   }
 }
 
+// True when the stretch of the branch from c to the node w, which ends the march on a seam,
+// crosses another seam: a parameter in a closed direction, w's moved to the end of the range c
+// lies nearer (ArriveAcrossSeam), still differs from c's by more than half the range. A march
+// from w would have stopped there; the stretch beyond it is another trace's.
+bool SeamBetween(const March& m, const Params& c, const IntersectionTraceNode* w) {
+  Params e = Of(w);
+  bool onSeam = false;
+  for (int k = 0; k < 4; ++k) {
+    const Bspline* s = SurfaceOf(k, m.s1, m.s2);
+    if ((k & 1 ? s->closedV : s->closedU) &&
+        (std::fabs(e.p[k] - Lo(s, k & 1)) <= m.tol[k] || std::fabs(Hi(s, k & 1) - e.p[k]) <= m.tol[k]))
+      onSeam = true;
+  }
+  if (!onSeam) return false;
+  ArriveAcrossSeam(m, c, e);
+  for (int k = 0; k < 4; ++k) {
+    const Bspline* s = SurfaceOf(k, m.s1, m.s2);
+    if ((k & 1 ? s->closedV : s->closedU) && std::fabs(c.p[k] - e.p[k]) > 0.5 * Range(s, k & 1)) return true;
+  }
+  return false;
+}
+
 // The closing node of a backward march that met the forward end (turn node w).
 int CloseBackward(March& m) {
   // The loop ends where it began its forward march: the closing node is the turn node itself,
@@ -1590,11 +1612,14 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
                                   (P[1] - tr->turn->y) * (P[1] - tr->turn->y) +
                                   (P[2] - tr->turn->z) * (P[2] - tr->turn->z));
       // The forward end is reached within 10000 point tolerances, or within this step's chord
-      // on a loop smaller than that (one of two landings either side of it lies so near).
+      // on a loop smaller than that (one of two landings either side of it lies so near). Not
+      // across a seam: the march goes on to it (the stretch beyond is another trace's), rather
+      // than closing with a chord across the whole parameter range.
       const IntersectionTraceNode* last = tr->nodeCount > tr->directionStart ? tr->tail : tr->head;
       const double chord = std::sqrt((P[0] - last->x) * (P[0] - last->x) + (P[1] - last->y) * (P[1] - last->y) +
                                      (P[2] - last->z) * (P[2] - last->z));
-      if (Closes(cur, second, ref) || dt < std::fmin(10000.0 * m.tolB, chord)) return CloseBackward(m);
+      if ((Closes(cur, second, ref) || dt < std::fmin(10000.0 * m.tolB, chord)) && !SeamBetween(m, cur, tr->turn))
+        return CloseBackward(m);
     }
     // A step that went nowhere (the seed on an edge) adds no node.
     if (SameParams(m, cur, Of(tr->nodeCount > tr->directionStart ? tr->tail : tr->head))) break;

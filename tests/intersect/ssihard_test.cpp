@@ -1109,25 +1109,29 @@ struct Axes {
   }
 };
 
-// A cylinder, sphere or torus of a case on axes through the centre c: a torus with tube radius
-// r, a cylinder between heights h0 < h1, a sphere where neither (h0 = h1).
+// A cylinder, cone, sphere or torus of a case on axes through the centre c: a torus with tube
+// radius r, a cylinder between heights h0 < h1 (a cone when given its radius R1 at h1), a sphere
+// where neither (h0 = h1).
 struct CaseSurface {
   bool torus;
   Axes axes;
   double c[3], R, r;  // centre, radius (the torus's centre circle, the sphere's, the cylinder's), tube radius
   double h0, h1;      // the cylinder's heights; a sphere has none
+  bool cone = false;  // the radius runs from R at h0 to R1 at h1
+  double R1 = 0.0;
   bool Sphere() const { return !torus && h0 == h1; }
   Bspline* Build(const Place& at) const {
     Place centred = at;
     for (int q = 0; q < 3; ++q) centred.shift[q] += at.scale * c[q];
     return torus ? shapes::Torus(axes.a, axes.e, R, r, centred)
            : Sphere() ? shapes::Sphere(axes.a, axes.e, R, centred)
-                      : Cylinder(axes.a, axes.e, R, h0, h1, centred);
+                      : shapes::Cone(axes.a, axes.e, R, cone ? R1 : R, h0, h1, centred);
   }
   // Signed distance of p (in the case's units) from the exact surface.
   double Distance(const double* p) const {
     double h, rho;
     axes.Cylindrical(c, p, &h, &rho);
+    if (cone) return ((rho - R) * (h1 - h0) - (h - h0) * (R1 - R)) / std::hypot(h1 - h0, R1 - R);
     return torus ? std::hypot(rho - R, h) - r : Sphere() ? std::hypot(rho, h) - R : rho - R;
   }
 };
@@ -1567,7 +1571,8 @@ TEST_F(HardIntersections, SphereLargerThanItsCylinderGivesBothCirclesOnce) {
 // The pair's branches with s[first] as the first surface, at the placement: every sample on both
 // surfaces within 1e-6 of the size, every exact point of the intersection (sign changes of the
 // second surface's distance along the first's parameter lines, short of a cylinder's ends) within
-// 1e-5 of the size of a branch.
+// 1e-5 of the size of a branch, and no branch with a tenth of its samples on another (a stretch
+// returned twice).
 void ExpectWholeBranchesOnBoth(const CaseSurface (&s)[2], const Place& at, int first) {
   BsplineKeeper keep;
   Bspline* srf[2] = {keep(s[0].Build(at)), keep(s[1].Build(at))};
@@ -1589,8 +1594,20 @@ void ExpectWholeBranchesOnBoth(const CaseSurface (&s)[2], const Place& at, int f
     }
     if (!beyond) gap = std::fmax(gap, FromBranches(bs, p.data()));
   }
+  double twice = 0.0;  // the largest share of a branch's samples on another branch
+  for (size_t j = 0; j < bs.size(); ++j) {
+    const std::vector<Branch> other = {bs[j]};
+    for (size_t i = 0; i < bs.size(); ++i) {
+      if (i == j) continue;
+      int on = 0, all = 0;
+      for (size_t k = 0; k < bs[i].on1.size(); k += 40, ++all)
+        if (FromBranches(other, bs[i].on1[k].data()) < 1e-5 * size) ++on;
+      twice = std::fmax(twice, double(on) / all);
+    }
+  }
   EXPECT_LT(off, 1e-6 * size) << at.scale << " " << first;
   EXPECT_LT(gap, 1e-5 * size) << at.scale << " " << first;
+  EXPECT_LT(twice, 0.1) << at.scale << " " << first;
 }
 
 // A cylinder (radius 0.609) through a thin torus (radii 0.942 and 0.128) on turned axes: where the
@@ -1642,6 +1659,24 @@ TEST_F(HardIntersections, ATraceBetweenTheEndsOfTwoOthersAcrossSeamsIsKept) {
   const CaseSurface s[2] = {
       {false, Axes({-0.7813219, 0.5336254, -0.3236974}, {-0.5750583, -0.4139257, 0.7056724}), {-0.3152527, 0.2384787, 0.2453272}, 0.7647019, 0.0, -1.6697, 2.3986},
       {true, Axes({-0.6452317, 0.0497583, -0.7623648}, {-0.7618785, -0.1159931, 0.6372494}), {-0.1852622, 0.0981847, 0.3400691}, 0.8253763, 0.3611609, 0, 0}};
+  for (const Place& at : {Placed(1.0, 0.0), Placed(1e-6, 1e4), Placed(1e6, 1e4)})
+    for (int first = 0; first < 2; ++first) ExpectWholeBranchesOnBoth(s, at, first);
+}
+// A cone (radii 0.892 and 0.842 over heights -1.59..2.10) and a torus (radii 0.950 and 0.543) on
+// turned axes meet in a loop that crosses the cone's seam and, a step before, the torus's: a
+// march running round the loop backward comes within the closing distance of its forward end on
+// the cone's seam while still beyond the torus's. It goes on to that seam rather than closing
+// the loop there, whose last chord would run across the torus's whole parameter range and whose
+// stretch beyond the seam another trace also returns (0.9 of a branch's length doubled).
+// Whichever surface comes first, at sizes 1, 1e-6 and 1e6 moved 1e4 x the size: every sample on
+// both surfaces, every exact point of the loops near a branch, the branches' lengths adding up to
+// the loops' (no stretch twice).
+TEST_F(HardIntersections, ALoopIsNotClosedAcrossASeamBesideItsEnd) {
+  CaseSurface s[2] = {
+      {false, Axes({-0.8804674, 0.3636462, -0.3042017}, {0.3077052, -0.0498308, -0.9501760}), {-0.3048216, 0.2759666, 0.0878284}, 0.8922097, 0.0, -1.5937, 2.0996},
+      {true, Axes({0.7342572, -0.0495054, 0.6770639}, {0.6485709, -0.2434827, -0.7211602}), {0.3288526, 0.1697233, -0.0513525}, 0.9504819, 0.5433594, 0, 0}};
+  s[0].cone = true;
+  s[0].R1 = 0.8424492;
   for (const Place& at : {Placed(1.0, 0.0), Placed(1e-6, 1e4), Placed(1e6, 1e4)})
     for (int first = 0; first < 2; ++first) ExpectWholeBranchesOnBoth(s, at, first);
 }
