@@ -828,24 +828,25 @@ Params Of(const IntersectionTraceNode* n) { return {{n->u1, n->v1, n->u2, n->v2}
 
 bool UnitTangent(const March& m, const Params& c, double P[3], double t[3], bool* has);
 
-// True when the branch at c, oriented the way the march came from prev, carries parameter k
-// toward the end of its range that c lies on (at +1 the upper end, -1 the lower): the march
-// arrives there from inside the domain, rather than landing where the branch comes back from a
-// dip beyond the seam that the step passed over.
-bool ArrivesAtEnd(const March& w, const Params& prev, const Params& c, int k, int at) {
+// Which way the branch at c, oriented the way the march came from prev, carries parameter k
+// against the end of its range that c lies on (at +1 the upper end, -1 the lower): +1 toward it
+// (the march arrives there from inside the domain), -1 away from it (the branch comes back in
+// there from beyond, after a stretch outside or a dip across a seam that the step passed over),
+// 0 where there is no telling (no tangent, or the surface collapsed there: a pole, an apex).
+int TowardEnd(const March& w, const Params& prev, const Params& c, int k, int at) {
   double P[3], t[3], P0[3], chord[3];
   bool has = false;
-  if (!UnitTangent(w, c, P, t, &has) || !has) return false;
+  if (!UnitTangent(w, c, P, t, &has) || !has) return 0;
   Eval3DPointOnSurfCoord(w.s1, prev.p[0], prev.p[1], 0, 0, P0);
   VecDiff3(P, P0, chord);
   if (VecDotProd3(t, chord) < 0.0)
     for (double& x : t) x = -x;
   const int s = k / 2;
   double Q[3], Su[3], Sv[3], n[3], r[2];
-  if (!TangentPlane(s ? w.s2 : w.s1, c.p[2 * s], c.p[2 * s + 1], Q, Su, Sv, n) ||
-      !ResolveInTangentPlane(t, Su, Sv, &r[0], &r[1]))
-    return false;
-  return at * r[k & 1] > 0.0;
+  if (!TangentPlane(s ? w.s2 : w.s1, c.p[2 * s], c.p[2 * s + 1], Q, Su, Sv, n)) return 0;
+  const double lu = VecSize3(Su), lv = VecSize3(Sv);
+  if (lu <= kPoleShare * lv || lv <= kPoleShare * lu || !ResolveInTangentPlane(t, Su, Sv, &r[0], &r[1])) return 0;
+  return at * r[k & 1] > 0.0 ? 1 : at * r[k & 1] < 0.0 ? -1 : 0;
 }
 
 // True when P (parameters c, reached from prev) is a node of another trace whose parameter in a
@@ -862,7 +863,7 @@ bool MeetsTraceAcrossSeam(const March& w, const Params& prev, const Params& c, c
         const Bspline* s = SurfaceOf(k, w.s1, w.s2);
         if ((k & 1 ? s->closedV : s->closedU) &&
             std::fabs(std::fabs(c.p[k] - q.p[k]) - Range(s, k & 1)) <= w.tol[k] &&
-            ArrivesAtEnd(w, prev, c, k, c.p[k] > q.p[k] ? 1 : -1))
+            TowardEnd(w, prev, c, k, c.p[k] > q.p[k] ? 1 : -1) > 0)
           return true;
       }
     }
@@ -1285,7 +1286,18 @@ bool RefineStep(March& m, const Params& prev, Params& cur, double P[3], int* fla
     Params e = cur;
     double* ep[4] = {&e.p[0], &e.p[1], &e.p[2], &e.p[3]};
     double Q[3];
-    if (!MeetOnEdge(m.s1, m.s2, ep, k, predicted.p[k] > hi - tp ? hi : lo, Q, m.tolB)) continue;
+    const int at = predicted.p[k] > hi - tp ? 1 : -1;
+    if (!MeetOnEdge(m.s1, m.s2, ep, k, at > 0 ? hi : lo, Q, m.tolB)) continue;
+    if (TowardEnd(m, prev, e, k, at) < 0) {
+      // The branch comes back in there from beyond the edge: it left the domain before, nearer
+      // prev, and cur, met beyond that, lies on its way back. The branch ends where it leaves.
+      e = prev;
+      if (!MeetOnEdge(m.s1, m.s2, ep, k, at > 0 ? hi : lo, Q, m.tolB) || TowardEnd(m, prev, e, k, at) <= 0) continue;
+      cur = e;
+      for (int q = 0; q < 3; ++q) P[q] = Q[q];
+      *flag = 1;
+      return true;
+    }
     double ahead = 0.0, dist2 = 0.0;
     for (int q = 0; q < 4; ++q) {
       ahead += (e.p[q] - prev.p[q]) * (predicted.p[q] - prev.p[q]);

@@ -1109,9 +1109,9 @@ struct Axes {
   }
 };
 
-// A cylinder, cone, sphere or torus of a case on axes through the centre c: a torus with tube
-// radius r, a cylinder between heights h0 < h1 (a cone when given its radius R1 at h1), a sphere
-// where neither (h0 = h1).
+// A cylinder, cone, sphere, torus or plane of a case on axes through the centre c: a torus with
+// tube radius r, a cylinder between heights h0 < h1 (a cone when given its radius R1 at h1), a
+// sphere where neither (h0 = h1), a plane (normal a) the square of side 3 about c.
 struct CaseSurface {
   bool torus;
   Axes axes;
@@ -1119,18 +1119,45 @@ struct CaseSurface {
   double h0, h1;      // the cylinder's heights; a sphere has none
   bool cone = false;  // the radius runs from R at h0 to R1 at h1
   double R1 = 0.0;
-  bool Sphere() const { return !torus && h0 == h1; }
+  bool plane = false;
+  bool Sphere() const { return !torus && !plane && h0 == h1; }
+  // The plane's second direction, a x e.
+  void F(double f[3]) const {
+    const double* a = axes.a;
+    const double* e = axes.e;
+    f[0] = a[1] * e[2] - a[2] * e[1], f[1] = a[2] * e[0] - a[0] * e[2], f[2] = a[0] * e[1] - a[1] * e[0];
+  }
   Bspline* Build(const Place& at) const {
     Place centred = at;
     for (int q = 0; q < 3; ++q) centred.shift[q] += at.scale * c[q];
+    if (plane) {
+      double f[3], O[3], e1[3], e2[3];
+      F(f);
+      for (int q = 0; q < 3; ++q) O[q] = -1.5 * (axes.e[q] + f[q]), e1[q] = 3 * axes.e[q], e2[q] = 3 * f[q];
+      return shapes::Plane(O, e1, e2, centred);
+    }
     return torus ? shapes::Torus(axes.a, axes.e, R, r, centred)
            : Sphere() ? shapes::Sphere(axes.a, axes.e, R, centred)
                       : shapes::Cone(axes.a, axes.e, R, cone ? R1 : R, h0, h1, centred);
+  }
+  // True when p lies beyond the patch's edges, or within m of them: a cylinder's or cone's ends,
+  // a plane's sides.
+  bool Beyond(const double* p, double m) const {
+    double h, rho;
+    axes.Cylindrical(c, p, &h, &rho);
+    if (plane) {
+      double f[3], x = 0.0, y = 0.0;
+      F(f);
+      for (int q = 0; q < 3; ++q) x += (p[q] - c[q]) * axes.e[q], y += (p[q] - c[q]) * f[q];
+      return std::fabs(x) > 1.5 - m || std::fabs(y) > 1.5 - m;
+    }
+    return !torus && !Sphere() && (h < h0 + m || h > h1 - m);
   }
   // Signed distance of p (in the case's units) from the exact surface.
   double Distance(const double* p) const {
     double h, rho;
     axes.Cylindrical(c, p, &h, &rho);
+    if (plane) return h;
     if (cone) return ((rho - R) * (h1 - h0) - (h - h0) * (R1 - R)) / std::hypot(h1 - h0, R1 - R);
     return torus ? std::hypot(rho - R, h) - r : Sphere() ? std::hypot(rho, h) - R : rho - R;
   }
@@ -1586,13 +1613,7 @@ void ExpectWholeBranchesOnBoth(const CaseSurface (&s)[2], const Place& at, int f
       for (const auto& p : *side) off = std::fmax(off, std::fmax(std::fabs(s[0].Distance(p.data())), std::fabs(s[1].Distance(p.data()))));
   double gap = 0.0;
   for (const auto& p : CrossingsOnLines(srf[first], at, [&](const double* x) { return s[second].Distance(x); }, 60)) {
-    bool beyond = false;
-    for (const CaseSurface& c : s) {
-      double h, rho;
-      c.axes.Cylindrical(c.c, p.data(), &h, &rho);
-      beyond = beyond || (!c.torus && !c.Sphere() && (h < c.h0 + 0.01 || h > c.h1 - 0.01));
-    }
-    if (!beyond) gap = std::fmax(gap, FromBranches(bs, p.data()));
+    if (!s[0].Beyond(p.data(), 0.01) && !s[1].Beyond(p.data(), 0.01)) gap = std::fmax(gap, FromBranches(bs, p.data()));
   }
   double twice = 0.0;  // the largest share of a branch's samples on another branch
   for (size_t j = 0; j < bs.size(); ++j) {
@@ -1677,6 +1698,21 @@ TEST_F(HardIntersections, ALoopIsNotClosedAcrossASeamBesideItsEnd) {
       {true, Axes({0.7342572, -0.0495054, 0.6770639}, {0.6485709, -0.2434827, -0.7211602}), {0.3288526, 0.1697233, -0.0513525}, 0.9504819, 0.5433594, 0, 0}};
   s[0].cone = true;
   s[0].R1 = 0.8424492;
+  for (const Place& at : {Placed(1.0, 0.0), Placed(1e-6, 1e4), Placed(1e6, 1e4)})
+    for (int first = 0; first < 2; ++first) ExpectWholeBranchesOnBoth(s, at, first);
+}
+// A plane and a torus (radii 1.328 and 0.552) on turned axes meet in a loop that leaves the
+// plane's square across one side and comes back in across it 0.1 of the square further on: a
+// step predicted beyond that side met the loop on its way back in, and the branch was ended on
+// the side where the loop comes back, its last chord across the excursion 1e-2 of the size off
+// both surfaces. It ends where the loop leaves instead. Whichever surface comes first, at sizes
+// 1, 1e-6 and 1e6 moved 1e4 x the size: every sample on both surfaces, every exact point of the
+// loop on the square near a branch.
+TEST_F(HardIntersections, ABranchLeavingAPatchEndsWhereItLeavesNotWhereItComesBack) {
+  CaseSurface s[2] = {
+      {false, Axes({-0.4581793, 0.8080253, -0.3703605}, {0.6084764, 0.5888609, 0.5319768}), {-0.1071038, -0.1716133, -0.1867700}, 0, 0, 0, 0},
+      {true, Axes({-0.5338750, 0.1666811, -0.8289722}, {-0.5742915, -0.7910452, 0.2108004}), {-0.1866960, -0.3990742, 0.3277190}, 1.3283654, 0.5523346, 0, 0}};
+  s[0].plane = true;
   for (const Place& at : {Placed(1.0, 0.0), Placed(1e-6, 1e4), Placed(1e6, 1e4)})
     for (int first = 0; first < 2; ++first) ExpectWholeBranchesOnBoth(s, at, first);
 }
