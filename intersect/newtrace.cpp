@@ -1319,19 +1319,30 @@ IntersectionTraceNode* Append(March& w, const Params& c, const double P[3]) {
 
 // A march that has come round to where it passed eight or more nodes ago (closer than half its
 // last step) without closing has been caught in a loop of another branch it jumped to: it would
-// go round for ever.
-bool Relooped(const IntersectionTrace* tr) {
+// go round for ever. A node it passed across a seam from it (a parameter in a closed direction
+// more than half its range apart) is no such place: the march comes round its own loop toward
+// that seam, where it stops (a small loop about a pole, whose parameters cross the seam before
+// the loop closes).
+bool Relooped(const March& m, const IntersectionTrace* tr) {
   const IntersectionTraceNode* t = tr->tail;
   const int added = tr->nodeCount - tr->directionStart;
   if (added < 9 || !t->prev) return false;
   auto dist2 = [](const IntersectionTraceNode* a, const IntersectionTraceNode* b) {
     return (a->x - b->x) * (a->x - b->x) + (a->y - b->y) * (a->y - b->y) + (a->z - b->z) * (a->z - b->z);
   };
+  auto acrossSeam = [&](const IntersectionTraceNode* a, const IntersectionTraceNode* b) {
+    const Params pa = Of(a), pb = Of(b);
+    for (int k = 0; k < 4; ++k) {
+      const Bspline* s = SurfaceOf(k, m.s1, m.s2);
+      if ((k & 1 ? s->closedV : s->closedU) && std::fabs(pa.p[k] - pb.p[k]) > 0.5 * Range(s, k & 1)) return true;
+    }
+    return false;
+  };
   const double near2 = 0.25 * dist2(t, t->prev);
   const IntersectionTraceNode* n = t;
   for (int k = 0; k < 8; ++k) n = n->prev;
   for (int k = 8; k < added && n; ++k, n = n->prev)
-    if (dist2(t, n) < near2) return true;
+    if (dist2(t, n) < near2 && !acrossSeam(t, n)) return true;
   return false;
 }
 
@@ -1551,7 +1562,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
     dPrev[0] = du;
     dPrev[1] = dv;
     if (Circling(tr, m.tolB)) stop = true;
-    if (Relooped(tr)) stop = true;
+    if (Relooped(m, tr)) stop = true;
     if (tr->nodeCount - tr->directionStart > kMaxNodesPerDirection) stop = true;
     if (stop) break;
   }
@@ -1640,7 +1651,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
     dPrev[0] = du;
     dPrev[1] = dv;
     if (Circling(tr, m.tolB)) stop = true;
-    if (Relooped(tr)) stop = true;
+    if (Relooped(m, tr)) stop = true;
     if (tr->nodeCount - tr->directionStart > kMaxNodesPerDirection) stop = true;
   }
   m.list->tail = tr;

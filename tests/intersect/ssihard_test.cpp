@@ -1716,4 +1716,20 @@ TEST_F(HardIntersections, ABranchLeavingAPatchEndsWhereItLeavesNotWhereItComesBa
   for (const Place& at : {Placed(1.0, 0.0), Placed(1e-6, 1e4), Placed(1e6, 1e4)})
     for (int first = 0; first < 2; ++first) ExpectWholeBranchesOnBoth(s, at, first);
 }
+// A sphere (radius 0.512) and a cone (radii 0.595 and 0.563 over heights -1.70..2.36) on axes
+// nearly alike meet in a small loop about the sphere's pole, which crosses the sphere's seam: a
+// march round it comes back within half a step of where it started before reaching the seam. It
+// goes on to the seam rather than being taken for a march caught on another branch's loop, which
+// left the stretch between 5e-3 of the size out. Whichever surface comes first, at size 1 moved
+// by the size, at sizes 1e-6 and 1e3 moved 1e4 x the size: every sample on both surfaces, every
+// exact point of the loop near a branch.
+TEST_F(HardIntersections, ASmallLoopAboutAPoleRunsOnToTheSeam) {
+  CaseSurface s[2] = {
+      {false, Axes({0.2984749, 0.9265618, 0.2289016}, {0.6980718, -0.3754878, 0.6096758}), {0.0630019, 0.2349915, -0.1969155}, 0.5124121, 0.0, 0, 0},
+      {false, Axes({0.2450556, 0.8749882, 0.4175446}, {-0.9379349, 0.3229778, -0.1263470}), {-0.0224592, -0.2692705, 0.1257838}, 0.5951259, 0.0, -1.6983, 2.3577}};
+  s[1].cone = true;
+  s[1].R1 = 0.5633150;
+  for (const Place& at : {Placed(1.0, 1.0), Placed(1e-6, 1e4), Placed(1e3, 1e4)})
+    for (int first = 0; first < 2; ++first) ExpectWholeBranchesOnBoth(s, at, first);
+}
 }  // namespace
