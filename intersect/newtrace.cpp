@@ -826,6 +826,16 @@ namespace {
 
 Params Of(const IntersectionTraceNode* n) { return {{n->u1, n->v1, n->u2, n->v2}}; }
 
+// True when a and b lie across a seam from each other: a parameter in a closed direction more
+// than half its range apart (the branch between them, the short way round, crosses the seam).
+bool AcrossSeam(const March& m, const Params& a, const Params& b) {
+  for (int k = 0; k < 4; ++k) {
+    const Bspline* s = SurfaceOf(k, m.s1, m.s2);
+    if ((k & 1 ? s->closedV : s->closedU) && std::fabs(a.p[k] - b.p[k]) > 0.5 * Range(s, k & 1)) return true;
+  }
+  return false;
+}
+
 bool UnitTangent(const March& m, const Params& c, double P[3], double t[3], bool* has);
 
 // Which way the branch at c, oriented the way the march came from prev, carries parameter k
@@ -1319,10 +1329,9 @@ IntersectionTraceNode* Append(March& w, const Params& c, const double P[3]) {
 
 // A march that has come round to where it passed eight or more nodes ago (closer than half its
 // last step) without closing has been caught in a loop of another branch it jumped to: it would
-// go round for ever. A node it passed across a seam from it (a parameter in a closed direction
-// more than half its range apart) is no such place: the march comes round its own loop toward
-// that seam, where it stops (a small loop about a pole, whose parameters cross the seam before
-// the loop closes).
+// go round for ever. A node it passed across a seam from it (AcrossSeam) is no such place: the
+// march comes round its own loop toward that seam, where it stops (a small loop about a pole,
+// whose parameters cross the seam before the loop closes).
 bool Relooped(const March& m, const IntersectionTrace* tr) {
   const IntersectionTraceNode* t = tr->tail;
   const int added = tr->nodeCount - tr->directionStart;
@@ -1330,19 +1339,11 @@ bool Relooped(const March& m, const IntersectionTrace* tr) {
   auto dist2 = [](const IntersectionTraceNode* a, const IntersectionTraceNode* b) {
     return (a->x - b->x) * (a->x - b->x) + (a->y - b->y) * (a->y - b->y) + (a->z - b->z) * (a->z - b->z);
   };
-  auto acrossSeam = [&](const IntersectionTraceNode* a, const IntersectionTraceNode* b) {
-    const Params pa = Of(a), pb = Of(b);
-    for (int k = 0; k < 4; ++k) {
-      const Bspline* s = SurfaceOf(k, m.s1, m.s2);
-      if ((k & 1 ? s->closedV : s->closedU) && std::fabs(pa.p[k] - pb.p[k]) > 0.5 * Range(s, k & 1)) return true;
-    }
-    return false;
-  };
   const double near2 = 0.25 * dist2(t, t->prev);
   const IntersectionTraceNode* n = t;
   for (int k = 0; k < 8; ++k) n = n->prev;
   for (int k = 8; k < added && n; ++k, n = n->prev)
-    if (dist2(t, n) < near2 && !acrossSeam(t, n)) return true;
+    if (dist2(t, n) < near2 && !AcrossSeam(m, Of(t), Of(n))) return true;
   return false;
 }
 
@@ -1376,9 +1377,9 @@ void ArriveAcrossSeam(const March& m, const Params& before, Params& c) {
 }
 
 // True when the stretch of the branch from c to the node w, which ends the march on a seam,
-// crosses another seam: a parameter in a closed direction, w's moved to the end of the range c
-// lies nearer (ArriveAcrossSeam), still differs from c's by more than half the range. A march
-// from w would have stopped there; the stretch beyond it is another trace's.
+// crosses another seam: c and w, its parameters moved to the end of the range c lies nearer
+// (ArriveAcrossSeam), still lie across a seam (AcrossSeam). A march from w would have stopped
+// there; the stretch beyond it is another trace's.
 bool SeamBetween(const March& m, const Params& c, const IntersectionTraceNode* w) {
   Params e = Of(w);
   bool onSeam = false;
@@ -1390,11 +1391,7 @@ bool SeamBetween(const March& m, const Params& c, const IntersectionTraceNode* w
   }
   if (!onSeam) return false;
   ArriveAcrossSeam(m, c, e);
-  for (int k = 0; k < 4; ++k) {
-    const Bspline* s = SurfaceOf(k, m.s1, m.s2);
-    if ((k & 1 ? s->closedV : s->closedU) && std::fabs(c.p[k] - e.p[k]) > 0.5 * Range(s, k & 1)) return true;
-  }
-  return false;
+  return AcrossSeam(m, c, e);
 }
 
 // The closing node of a backward march that met the forward end (turn node w).
