@@ -519,6 +519,36 @@ bool OnTracedBranch(Bspline* s1, Bspline* s2, const IntersectionTraceList* list,
   return least <= 100.0 * tolB;
 }
 
+// OnTracedBranch for the middle of the chord from n to the node after it along t's branch (the
+// backward nodes run on from the head, not from the turn node): a trace whose nodes all lie on
+// other traces can still run where none does, as a stretch between two seams crossed in one
+// step does between the ends of the traces beyond them. True where there is no such chord or
+// its middle does not meet both surfaces: only a middle that meets them elsewhere tells.
+bool MiddleOnTracedBranch(Bspline* s1, Bspline* s2, const IntersectionTraceList* list,
+                          const IntersectionTrace* t, const IntersectionTraceNode* n, double tolA,
+                          double tolB) {
+  const IntersectionTraceNode* a = n == t->turn ? t->head : n;
+  const IntersectionTraceNode* b = n->next;
+  if (!b || a == b) return true;
+  double qa[4], qb[4];
+  NodeParams(a, qa);
+  NodeParams(b, qb);
+  IntersectionTraceNode mid = *a;
+  double q[4], Y[3];
+  for (int k = 0; k < 4; ++k) q[k] = 0.5 * (qa[k] + qb[k]);
+  if (!PullOnto(s1, s2, q, Y, tolB)) return true;
+  mid.x = Y[0], mid.y = Y[1], mid.z = Y[2];
+  mid.u1 = q[0], mid.v1 = q[1], mid.u2 = q[2], mid.v2 = q[3];
+  return OnTracedBranch(s1, s2, list, t, &mid, tolA, tolB);
+}
+
+// Normals within this sine of parallel at every node of a trace: it runs along a tangential
+// contact. Its nodes lie within the square root of the point tolerance of the contact, where
+// the normals turn by that over the surfaces' curvature radius; a crossing at an angle has
+// larger sines at all but the nodes next to a singular point.
+constexpr double kTangentialSine = 0.02;
+bool AlongTangentialContact(Bspline* s1, Bspline* s2, const IntersectionTrace* t, double sine);
+
 // Takes the trace out of the list and frees it with its nodes.
 void UnlinkTrace(IntersectionTraceList* list, IntersectionTrace* t) {
   if (t->prev) t->prev->next = t->next;
@@ -542,6 +572,11 @@ void DropTracesOnOtherBranches(Bspline* s1, Bspline* s2, IntersectionTraceList* 
     bool covered = t->head != nullptr && list->count > 1;
     for (const IntersectionTraceNode* n = t->head; n && covered; n = n->next)
       covered = OnTracedBranch(s1, s2, list, t, n, tolA, tolB);
+    // Along a tangential contact the surfaces meet within tolB across a band, so a chord's middle
+    // pulled onto both lands anywhere in it and tells nothing.
+    if (covered && !AlongTangentialContact(s1, s2, t, kTangentialSine))
+      for (const IntersectionTraceNode* n = t->head; n && covered; n = n->next)
+        covered = MiddleOnTracedBranch(s1, s2, list, t, n, tolA, tolB);
     if (!covered) {
       t = next;
       ++k;
@@ -552,11 +587,6 @@ void DropTracesOnOtherBranches(Bspline* s1, Bspline* s2, IntersectionTraceList* 
   }
 }
 
-// Normals within this sine of parallel at every node of a trace: it runs along a tangential
-// contact. Its nodes lie within the square root of the point tolerance of the contact, where
-// the normals turn by that over the surfaces' curvature radius; a crossing at an angle has
-// larger sines at all but the nodes next to a singular point.
-constexpr double kTangentialSine = 0.02;
 // A partial this share of the other vanishes: the point is a pole of the surface.
 constexpr double kPoleShare = 1e-9;
 

@@ -36,6 +36,9 @@ constexpr int kMarchIterations = 40;
 // Nodes one marching direction may add: a branch this long has stopped making progress, and
 // the march ends there instead of running on (the circling test needs its six nodes to see it).
 constexpr int kMaxNodesPerDirection = 20000;
+// Two traces' nodes on a seam this many point tolerances apart are the same point of it: both
+// are refined onto the seam, to the point tolerance.
+constexpr double kSeamMeetTolBs = 100.0;
 
 double Lo(const Bspline* s, int dir) { return dir ? s->knotsV[s->degreeV] : s->knotsU[s->degreeU]; }
 double Hi(const Bspline* s, int dir) {
@@ -659,15 +662,22 @@ int StepSize(Bspline* s1, Bspline* s2, double* u1, double* v1, double* u2, doubl
           const double first = std::hypot(r[k], r[k + 1]), second = std::hypot(r2[k], r2[k + 1]);
           if (second * h > kMaxStepTurn * first) h = kMaxStepTurn * first / second;
         }
-        double move[4];
-        bool fits = true;
-        for (int k = 0; k < 4; ++k) {
-          move[k] = (s * r[k] + h * r2[k] / 2.0) * h;
-          if (!(std::fabs(move[k]) < maxStep[k])) fits = false;
-        }
-        if (fits) {
-          for (int k = 0; k < 4; ++k) *p[k] += move[k];
-          return 0;
+        // A step that would carry a parameter across more than a knot span is shortened until
+        // it does not. The fixed step below moves each parameter plane the same parameter
+        // length: on surfaces of different speeds along the branch that puts the two predicted
+        // points apart by a share of the step that no halving in RefineStep reduces, and the
+        // march crawls on at its last halving.
+        for (int halving = 0; halving < 60; ++halving, h *= 0.5) {
+          double move[4];
+          bool fits = true;
+          for (int k = 0; k < 4; ++k) {
+            move[k] = (s * r[k] + h * r2[k] / 2.0) * h;
+            if (!(std::fabs(move[k]) < maxStep[k])) fits = false;
+          }
+          if (fits) {
+            for (int k = 0; k < 4; ++k) *p[k] += move[k];
+            return 0;
+          }
         }
       }
     }
@@ -815,16 +825,77 @@ bool NearTracedBranch(const IntersectionTraceList* list, const IntersectionTrace
 
 namespace {
 
+Params Of(const IntersectionTraceNode* n) { return {{n->u1, n->v1, n->u2, n->v2}}; }
+
+// True when a and b lie across a seam from each other: a parameter in a closed direction more
+// than half its range apart (the branch between them, the short way round, crosses the seam).
+bool AcrossSeam(const March& m, const Params& a, const Params& b) {
+  for (int k = 0; k < 4; ++k) {
+    const Bspline* s = SurfaceOf(k, m.s1, m.s2);
+    if ((k & 1 ? s->closedV : s->closedU) && std::fabs(a.p[k] - b.p[k]) > 0.5 * Range(s, k & 1)) return true;
+  }
+  return false;
+}
+
+bool UnitTangent(const March& m, const Params& c, double P[3], double t[3], bool* has);
+
+// Which way the branch at c, oriented the way the march came from prev, carries parameter k
+// against the end of its range that c lies on (at +1 the upper end, -1 the lower): +1 toward it
+// (the march arrives there from inside the domain), -1 away from it (the branch comes back in
+// there from beyond, after a stretch outside or a dip across a seam that the step passed over),
+// 0 where there is no telling (no tangent, or the surface collapsed there: a pole, an apex).
+int TowardEnd(const March& w, const Params& prev, const Params& c, int k, int at) {
+  double P[3], t[3], P0[3], chord[3];
+  bool has = false;
+  if (!UnitTangent(w, c, P, t, &has) || !has) return 0;
+  Eval3DPointOnSurfCoord(w.s1, prev.p[0], prev.p[1], 0, 0, P0);
+  VecDiff3(P, P0, chord);
+  if (VecDotProd3(t, chord) < 0.0)
+    for (double& x : t) x = -x;
+  const int s = k / 2;
+  double Q[3], Su[3], Sv[3], n[3], r[2];
+  if (!TangentPlane(s ? w.s2 : w.s1, c.p[2 * s], c.p[2 * s + 1], Q, Su, Sv, n)) return 0;
+  const double lu = VecSize3(Su), lv = VecSize3(Sv);
+  if (lu <= kPoleShare * lv || lv <= kPoleShare * lu || !ResolveInTangentPlane(t, Su, Sv, &r[0], &r[1])) return 0;
+  return at * r[k & 1] > 0.0 ? 1 : at * r[k & 1] < 0.0 ? -1 : 0;
+}
+
+// True when P (parameters c, reached from prev) is a node of another trace whose parameter in a
+// closed direction lies at the other end of its range from c's, where the march arrives (both
+// meet on that seam, each from its own side).
+bool MeetsTraceAcrossSeam(const March& w, const Params& prev, const Params& c, const double P[3]) {
+  for (const IntersectionTrace* t = w.list->head; t; t = t->next) {
+    if (t == w.trace) continue;
+    for (const IntersectionTraceNode* n = t->head; n; n = n->next) {
+      const double N[3] = {n->x, n->y, n->z};
+      if (VecDist3(N, P) > kSeamMeetTolBs * w.tolB) continue;
+      const Params q = Of(n);
+      for (int k = 0; k < 4; ++k) {
+        const Bspline* s = SurfaceOf(k, w.s1, w.s2);
+        if ((k & 1 ? s->closedV : s->closedU) &&
+            std::fabs(std::fabs(c.p[k] - q.p[k]) - Range(s, k & 1)) <= w.tol[k] &&
+            TowardEnd(w, prev, c, k, c.p[k] > q.p[k] ? 1 : -1) > 0)
+          return true;
+      }
+    }
+  }
+  return false;
+}
+
 // The seed-pair check and the marks of a step: false when the branch reached a marked pair
 // before leaving its seed pair (a duplicate). A pair of boxes can hold several branches, so the
 // march is a duplicate only when its point P (parameters c) also lies on a traced branch running
 // its way (within two chord heights of one of its chords, NearTracedBranchAlike). A step that
 // ends on a singular point (atSingular) reaches the other branches through it and is no
-// duplicate for that.
-bool CheckAndMark(March& w, bool atSingular, const Params& c, const double P[3]) {
+// duplicate for that; nor is a step from prev that ends the march on a seam (atEnd) where
+// another trace ends from the seam's far side: a stretch between two seams crossed in one step
+// lies within the chord height of both traces' ends, yet on neither.
+bool CheckAndMark(March& w, bool atSingular, bool atEnd, const Params& prev, const Params& c,
+                  const double P[3]) {
   if (!w.leftSeed && (w.box[0][0] != w.seedBox[0][0] || w.box[0][1] != w.seedBox[0][1] ||
                       w.box[1][0] != w.seedBox[1][0] || w.box[1][1] != w.seedBox[1][1])) {
-    if (!atSingular && Marked(w) && NearTracedBranchAlike(w.s1, w.s2, w.list, w.trace, c.p, P, 2.0 * w.tolA))
+    if (!atSingular && Marked(w) && !(atEnd && MeetsTraceAcrossSeam(w, prev, c, P)) &&
+        NearTracedBranchAlike(w.s1, w.s2, w.list, w.trace, c.p, P, 2.0 * w.tolA))
       return false;
     w.leftSeed = true;
   }
@@ -834,8 +905,6 @@ bool CheckAndMark(March& w, bool atSingular, const Params& c, const double P[3])
                               w.NU1, w.NV1, w.NU2, w.NV2, w.n[0], w.n[1], w.marks);
   return true;
 }
-
-Params Of(const IntersectionTraceNode* n) { return {{n->u1, n->v1, n->u2, n->v2}}; }
 
 // (p - second) . (p - reference) <= 0 on either surface's parameters: the point has come back
 // between the two points that bound the branch's start.
@@ -1263,7 +1332,18 @@ bool RefineStep(March& m, const Params& prev, Params& cur, double P[3], int* fla
     Params e = cur;
     double* ep[4] = {&e.p[0], &e.p[1], &e.p[2], &e.p[3]};
     double Q[3];
-    if (!MeetOnEdge(m.s1, m.s2, ep, k, predicted.p[k] > hi - tp ? hi : lo, Q, m.tolB)) continue;
+    const int at = predicted.p[k] > hi - tp ? 1 : -1;
+    if (!MeetOnEdge(m.s1, m.s2, ep, k, at > 0 ? hi : lo, Q, m.tolB)) continue;
+    if (TowardEnd(m, prev, e, k, at) < 0) {
+      // The branch comes back in there from beyond the edge: it left the domain before, nearer
+      // prev, and cur, met beyond that, lies on its way back. The branch ends where it leaves.
+      e = prev;
+      if (!MeetOnEdge(m.s1, m.s2, ep, k, at > 0 ? hi : lo, Q, m.tolB) || TowardEnd(m, prev, e, k, at) <= 0) continue;
+      cur = e;
+      for (int q = 0; q < 3; ++q) P[q] = Q[q];
+      *flag = 1;
+      return true;
+    }
     double ahead = 0.0, dist2 = 0.0;
     for (int q = 0; q < 4; ++q) {
       ahead += (e.p[q] - prev.p[q]) * (predicted.p[q] - prev.p[q]);
@@ -1285,8 +1365,10 @@ IntersectionTraceNode* Append(March& w, const Params& c, const double P[3]) {
 
 // A march that has come round to where it passed eight or more nodes ago (closer than half its
 // last step) without closing has been caught in a loop of another branch it jumped to: it would
-// go round for ever.
-bool Relooped(const IntersectionTrace* tr) {
+// go round for ever. A node it passed across a seam from it (AcrossSeam) is no such place: the
+// march comes round its own loop toward that seam, where it stops (a small loop about a pole,
+// whose parameters cross the seam before the loop closes).
+bool Relooped(const March& m, const IntersectionTrace* tr) {
   const IntersectionTraceNode* t = tr->tail;
   const int added = tr->nodeCount - tr->directionStart;
   if (added < 9 || !t->prev) return false;
@@ -1297,7 +1379,7 @@ bool Relooped(const IntersectionTrace* tr) {
   const IntersectionTraceNode* n = t;
   for (int k = 0; k < 8; ++k) n = n->prev;
   for (int k = 8; k < added && n; ++k, n = n->prev)
-    if (dist2(t, n) < near2) return true;
+    if (dist2(t, n) < near2 && !AcrossSeam(m, Of(t), Of(n))) return true;
   return false;
 }
 
@@ -1328,6 +1410,24 @@ void ArriveAcrossSeam(const March& m, const Params& before, Params& c) {
     const bool atLo = std::fabs(c.p[k] - lo) <= m.tol[k], atHi = std::fabs(hi - c.p[k]) <= m.tol[k];
     if (atLo || atHi) c.p[k] = std::fabs(before.p[k] - lo) <= std::fabs(hi - before.p[k]) ? lo : hi;
   }
+}
+
+// True when the stretch of the branch from c to the node w, which ends the march on a seam,
+// crosses another seam: c and w, its parameters moved to the end of the range c lies nearer
+// (ArriveAcrossSeam), still lie across a seam (AcrossSeam). A march from w would have stopped
+// there; the stretch beyond it is another trace's.
+bool SeamBetween(const March& m, const Params& c, const IntersectionTraceNode* w) {
+  Params e = Of(w);
+  bool onSeam = false;
+  for (int k = 0; k < 4; ++k) {
+    const Bspline* s = SurfaceOf(k, m.s1, m.s2);
+    if ((k & 1 ? s->closedV : s->closedU) &&
+        (std::fabs(e.p[k] - Lo(s, k & 1)) <= m.tol[k] || std::fabs(Hi(s, k & 1) - e.p[k]) <= m.tol[k]))
+      onSeam = true;
+  }
+  if (!onSeam) return false;
+  ArriveAcrossSeam(m, c, e);
+  return AcrossSeam(m, c, e);
 }
 
 // The closing node of a backward march that met the forward end (turn node w).
@@ -1471,7 +1571,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       break;
     }
     UpdateBoxes(m, prev, cur);
-    if (!CheckAndMark(m, singular != 0, cur, P)) {
+    if (!CheckAndMark(m, singular != 0, stop, prev, cur, P)) {
       FreeTraceNodes(tr);
       return -20;
     }
@@ -1495,7 +1595,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
     dPrev[0] = du;
     dPrev[1] = dv;
     if (Circling(tr, m.tolB)) stop = true;
-    if (Relooped(tr)) stop = true;
+    if (Relooped(m, tr)) stop = true;
     if (tr->nodeCount - tr->directionStart > kMaxNodesPerDirection) stop = true;
     if (stop) break;
   }
@@ -1554,7 +1654,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       if (stop && RunsAlongSeam(m, prev, cur)) stop = false;
       UpdateBoxes(m, prev, cur);
     }
-    if (!CheckAndMark(m, singular != 0, cur, P)) {
+    if (!CheckAndMark(m, singular != 0, stop, prev, cur, P)) {
       FreeTraceNodes(tr);
       return -20;
     }
@@ -1568,11 +1668,14 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
                                   (P[1] - tr->turn->y) * (P[1] - tr->turn->y) +
                                   (P[2] - tr->turn->z) * (P[2] - tr->turn->z));
       // The forward end is reached within 10000 point tolerances, or within this step's chord
-      // on a loop smaller than that (one of two landings either side of it lies so near).
+      // on a loop smaller than that (one of two landings either side of it lies so near). Not
+      // across a seam: the march goes on to it (the stretch beyond is another trace's), rather
+      // than closing with a chord across the whole parameter range.
       const IntersectionTraceNode* last = tr->nodeCount > tr->directionStart ? tr->tail : tr->head;
       const double chord = std::sqrt((P[0] - last->x) * (P[0] - last->x) + (P[1] - last->y) * (P[1] - last->y) +
                                      (P[2] - last->z) * (P[2] - last->z));
-      if (Closes(cur, second, ref) || dt < std::fmin(10000.0 * m.tolB, chord)) return CloseBackward(m);
+      if ((Closes(cur, second, ref) || dt < std::fmin(10000.0 * m.tolB, chord)) && !SeamBetween(m, cur, tr->turn))
+        return CloseBackward(m);
     }
     // A step that went nowhere (the seed on an edge) adds no node.
     if (SameParams(m, cur, Of(tr->nodeCount > tr->directionStart ? tr->tail : tr->head))) break;
@@ -1581,7 +1684,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
     dPrev[0] = du;
     dPrev[1] = dv;
     if (Circling(tr, m.tolB)) stop = true;
-    if (Relooped(tr)) stop = true;
+    if (Relooped(m, tr)) stop = true;
     if (tr->nodeCount - tr->directionStart > kMaxNodesPerDirection) stop = true;
   }
   m.list->tail = tr;
