@@ -850,11 +850,14 @@ bool Closes(const Params& p, const Params& second, const Params& ref) {
 // Refines c further where it lies near a crossing of branches at a touching (with the
 // singular points below).
 void TightenNearCrossing(March& m, Params& c, double P[3]);
+bool OnDomainEnd(const March& m, const Params& c);
 
+// A point stopped on an edge is tightened along it; one flagged at an edge it has not reached
+// exactly is left as the refinement gave it.
 int Refine(March& w, Params& c, double P[3], int* boundary, const IntersectionTraceNode* prev) {
   const int rc = NewRefineIntrPoint(w.s1, w.s2, &c.p[0], &c.p[1], &c.p[2], &c.p[3], P, kMarchIterations,
                                     boundary, prev, w.tolB);
-  if (rc == 0 && !*boundary) TightenNearCrossing(w, c, P);
+  if (rc == 0 && (!*boundary || OnDomainEnd(w, c))) TightenNearCrossing(w, c, P);
   return rc;
 }
 
@@ -1080,6 +1083,14 @@ bool NearCrossing(const March& m, const Params& c) {
 void TightenNearCrossing(March& m, Params& c, double P[3]) {
   double sine = NormalSine(m, c);
   if (!(sine < kNearSingular) || !NearCrossing(m, c)) return;
+  // A point on an edge of a domain (a branch's end there, or where it crosses a seam) lies as
+  // loosely across the branch as any other, and is tightened along that edge, its parameter
+  // held on it.
+  int held = -1;
+  for (int k = 0; k < 4 && held < 0; ++k) {
+    const Bspline* s = SurfaceOf(k, m.s1, m.s2);
+    if (c.p[k] == Lo(s, k & 1) || c.p[k] == Hi(s, k & 1)) held = k;
+  }
   // The sine falls as the point nears the crossing, so the tolerance is tightened again from
   // where the last refinement ended, for as long as that gains.
   for (int round = 0; round < 30; ++round) {
@@ -1087,8 +1098,10 @@ void TightenNearCrossing(March& m, Params& c, double P[3]) {
     double Q[3];
     int flag = 0;
     const double tol = m.tolB * std::fmax(sine, kLeastTightening);
-    if (NewRefineIntrPoint(m.s1, m.s2, &t.p[0], &t.p[1], &t.p[2], &t.p[3], Q, 4 * kMarchIterations, &flag, nullptr,
-                           tol) != 0)
+    double* const p[4] = {&t.p[0], &t.p[1], &t.p[2], &t.p[3]};
+    if (held >= 0 ? !MeetOnEdge(m.s1, m.s2, p, held, t.p[held], Q, tol)
+                  : NewRefineIntrPoint(m.s1, m.s2, &t.p[0], &t.p[1], &t.p[2], &t.p[3], Q, 4 * kMarchIterations,
+                                       &flag, nullptr, tol) != 0)
       return;
     c = t;
     for (int q = 0; q < 3; ++q) P[q] = Q[q];
@@ -1234,6 +1247,7 @@ bool RefineStep(March& m, const Params& prev, Params& cur, double P[3], int* fla
       dist2 += (e.p[q] - cur.p[q]) * (e.p[q] - cur.p[q]);
     }
     if (ahead > 0.0 && dist2 <= step2) {
+      TightenNearCrossing(m, e, Q);
       cur = e;
       for (int q = 0; q < 3; ++q) P[q] = Q[q];
       *flag = 1;
