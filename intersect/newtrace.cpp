@@ -936,7 +936,11 @@ namespace {
 // is not defined: a march there either stops short or turns onto another branch. The march
 // looks for such a point when the sine of the angle between the normals has fallen below
 // kNearSingular, and a branch that reaches one ends on it; the other branches through it are
-// traced from their own seeds and end there too.
+// traced from their own seeds and end there too. Surfaces that miss crossing by a gap g within
+// tolB (cylinders of radii 1 and 1 + g) are taken to cross so: their true branches turn away
+// from the point as a hyperbola's arms do, about sqrt(2 g / k) from it for the gap's curvature k
+// across them, so the arcs meeting there stand for them within 1e-5 of the size only while g
+// stays below about k 5e-11 of it (2.5e-10 for two cylinders of radius a fifth of the size).
 constexpr double kNearSingular = 0.3;
 // A point where the two surfaces meet and the sine of their normals' angle is below this share
 // is singular: round-off of the solve below, far below the sine where nearly tangent surfaces

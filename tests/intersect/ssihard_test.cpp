@@ -1707,3 +1707,66 @@ TEST_F(HardIntersections, LoopsTurningBesideANearCrossingPassTheirTurnsAtASeam) 
       EXPECT_NEAR(bc.Length(4000), exact, 1e-4 * size) << d << " " << k;
     }
 }
+
+// Cylinders of radii 1 (axis z) and 1 + d (axis x) crossing at right angles: for d > 0 two loops
+// round the thinner z = +-sqrt((1 + d)^2 - sin^2 t) over the unit circle, for d < 0 two round the
+// other; for |d| so small that the loops' turns lie within round-off of the crossings of equal
+// radii (d = +-1e-11: 3e-6 of the radius), the four arcs meeting there are as good. With the
+// seams on the turned axes, at sizes 1e-6 .. 1e6 and 0.05 moved 1e4 x the size: every sample on
+// both cylinders, every point of the exact curves (finely about the turns) within 1e-5 of the
+// size of a branch, no stretch returned twice (the branches as long as the curves).
+TEST_F(HardIntersections, NearlyEqualCylindersGiveTheirLoopsOrTheCrossingArcs) {
+  const double cases[6][4] = {{1e-3, 1e-6, 1e4, 0.7}, {-1e-3, 1e6, 1e4, 1.9}, {1e-4, 0.05, 1e4, -2.4},
+                              {-1e-4, 1e-6, 1e4, 0.7}, {1e-11, 1e6, 1e4, 1.9}, {-1e-11, 1.0, 0.0, 0.0}};  // d, scale, moved, turn
+  for (const auto& c : cases) {
+    const double R2 = 1.0 + c[0];
+    const Place at = Placed(c[1], c[2]);
+    double frame[3][3];
+    TurnedFrame(c[3], frame);
+    BsplineKeeper keep;
+    Bspline* a = keep(Cylinder(frame[2], frame[0], 1.0, -1.5, 1.5, at));
+    Bspline* b = keep(Cylinder(frame[0], frame[1], R2, -1.5, 1.5, at));
+    const double size = shapes::PairSize(a, b) / at.scale;
+    const BranchCurves bc(a, b, at, 300);
+    auto in = [&](const double* p, int j) { return p[0] * frame[j][0] + p[1] * frame[j][1] + p[2] * frame[j][2]; };
+    double off = 0.0;
+    for (const auto& S : bc.samples)
+      for (const auto& p : S) {
+        const double x = in(p.data(), 0), y = in(p.data(), 1), z = in(p.data(), 2);
+        off = std::fmax(off, std::fmax(std::fabs(std::hypot(y, z) - R2), std::fabs(std::hypot(x, y) - 1.0)));
+      }
+    std::vector<double> ts;
+    for (int i = 0; i < 200; ++i) ts.push_back(2 * M_PI * i / 200);
+    for (int i = 0; i <= 30; ++i)
+      for (double turn : {M_PI / 2, -M_PI / 2})
+        for (double side : {-1.0, 1.0}) ts.push_back(turn + side * 1e-6 * std::pow(10.0, i / 6.0));
+    double gap = 0.0, exact = 0.0;
+    for (double s : {-1.0, 1.0}) {
+      // The curve on side s at t, on the turned axes.
+      auto curve = [&](double t, double P[3]) {
+        double q[3];
+        if (R2 >= 1.0) {
+          q[0] = std::cos(t), q[1] = std::sin(t), q[2] = s * std::sqrt(R2 * R2 - q[1] * q[1]);
+        } else {
+          q[1] = R2 * std::sin(t), q[2] = R2 * std::cos(t), q[0] = s * std::sqrt(1.0 - q[1] * q[1]);
+        }
+        for (int k = 0; k < 3; ++k) P[k] = q[0] * frame[0][k] + q[1] * frame[1][k] + q[2] * frame[2][k];
+      };
+      for (double t : ts) {
+        double P[3];
+        curve(t, P);
+        gap = std::fmax(gap, bc.From(P));
+      }
+      double P[3], Q[3];
+      curve(0.0, P);
+      for (int i = 1; i <= 20000; ++i) {
+        curve(2 * M_PI * i / 20000, Q);
+        exact += std::hypot(Q[0] - P[0], Q[1] - P[1], Q[2] - P[2]);
+        std::copy(Q, Q + 3, P);
+      }
+    }
+    EXPECT_LT(off, 1e-6 * size) << c[0] << " " << c[1];
+    EXPECT_LT(gap, 1e-5 * size) << c[0] << " " << c[1];
+    EXPECT_NEAR(bc.Length(4000), exact, 1e-4 * size) << c[0] << " " << c[1];
+  }
+}
