@@ -659,6 +659,10 @@ const double kPullShare = 1e-3;
 // can fall short of the largest miss over the interval by a factor of about four, so the middle
 // is held well below the tolerance the whole interval must keep.
 const double kMiddleShare = 0.1;
+// A curve's middle may lie this many times the tolerance across its branch (the branches must pass
+// every point of the intersection within ten times the tolerance; the middle's distance falls
+// short of the interval's worst as its gap does).
+const double kAcrossShare = 10.0;
 
 
 
@@ -779,12 +783,24 @@ void CurvesAt(const Bspline* c1, const Bspline* c2, const double* k1, const doub
   q[0] = pa[0][0], q[1] = pa[0][1], q[2] = pb[0][0], q[3] = pb[0][1];
 }
 
+// True when node n's gap between the surfaces, over the sine of their normals' angle there (how
+// far across the branch the node may lie), is within reach.
+bool ResolvedAcross(Bspline* s1, Bspline* s2, const IntersectionTraceNode* n, double reach) {
+  double q[4], P1[3], P2[3], n1[3], n2[3], t[3];
+  NodeParams(n, q);
+  if (!PointAndNormal(s1, q[0], q[1], P1, n1) || !PointAndNormal(s2, q[2], q[3], P2, n2)) return false;
+  VecCrossProd3(n1, n2, t);
+  return VecDist3(P1, P2) <= reach * VecSize3(t);
+}
+
 // How far the curves' points at q (u1, v1 on s1; u2, v2 on s2) lie from the other surface: the
 // pair pulled onto both surfaces at X (its parameters into r), each point measured against the
 // other surface's tangent plane at X. The two points lie a little apart along the branch (the
 // curves' chord lengths differ), and the plane stands for the surface to the square of that
 // slide times the curvature: far below the tolerance where the nodes are close enough for the
-// distance to matter. HUGE_VAL when the pair cannot be pulled on.
+// distance to matter. Where the interval's nodes lie on the branch to within the tolerance
+// across it, the points' distance across the branch from X counts too, over kAcrossShare.
+// HUGE_VAL when the pair cannot be pulled on.
 double Departure(Bspline* s1, Bspline* s2, const double q[4], double tol, double r[4], double X[3],
                  const IntersectionTraceNode* a, const IntersectionTraceNode* b) {
   double P1[3], P2[3], Y[3], n1[3], n2[3], d1[3], d2[3];
@@ -796,7 +812,28 @@ double Departure(Bspline* s1, Bspline* s2, const double q[4], double tol, double
     return HUGE_VAL;
   VecDiff3(P1, Y, d1);
   VecDiff3(P2, X, d2);
-  return std::fmax(std::fabs(VecDotProd3(n2, d1)), std::fabs(VecDotProd3(n1, d2)));
+  const double gap = std::fmax(std::fabs(VecDotProd3(n2, d1)), std::fabs(VecDotProd3(n1, d2)));
+  // Where the normals are within a small sine of parallel (branches turning beside a near
+  // crossing) the gap grows only by that sine times the distance across the branch: a curve
+  // within tol of both surfaces may pass the branch far wider. Each point's distance across the
+  // branch from X (its part normal to the tangent n1 x n2) is held to kAcrossShare of what the
+  // gap is held to, where the interval's nodes lie on the branch that closely themselves (the
+  // tracer tightens them so); nodes that only meet both surfaces within tol (arcs ending where
+  // the surfaces miss crossing by less than tol) would be pulled toward a branch they do not
+  // follow.
+  double t[3];
+  VecCrossProd3(n1, n2, t);
+  const double sine = VecSize3(t);
+  if (!(sine > 0.0) || !ResolvedAcross(s1, s2, a, kAcrossShare * kMiddleShare * tol) ||
+      !ResolvedAcross(s1, s2, b, kAcrossShare * kMiddleShare * tol))
+    return gap;
+  for (double& x : t) x /= sine;
+  double across = 0.0;
+  for (const double* d : {d1, d2}) {
+    const double along = VecDotProd3(d, t);
+    across = std::fmax(across, std::sqrt(std::fmax(0.0, VecDotProd3(d, d) - along * along)));
+  }
+  return std::fmax(gap, across / kAcrossShare);
 }
 
 // Along a tangential contact the surfaces part only with the square of a slide across it, so a
