@@ -1202,6 +1202,17 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
     const int held = AcrossPole(s1, s2, q);
     if (held >= 0 ? !PullWithParamHeld(s1, s2, q, held, P, kPullShare * tol) : !PullOnto(s1, s2, q, P, kPullShare * tol))
       continue;
+    // Where the normals are parallel (a branch ending where the surfaces miss crossing by
+    // less than tol) the pull's steps are unbounded and may land on another branch: a node
+    // carried half way to a neighbour or beyond has left its place and is kept as traced.
+    const double X[3] = {n->x, n->y, n->z};
+    double room = HUGE_VAL;
+    for (const IntersectionTraceNode* m : {n->prev, n->next})
+      if (m) {
+        const double Y[3] = {m->x, m->y, m->z};
+        room = std::fmin(room, 0.5 * VecDist3(X, Y));
+      }
+    if (VecDist3(P, X) > room) continue;
     n->u1 = q[0], n->v1 = q[1], n->u2 = q[2], n->v2 = q[3];
     n->x = P[0], n->y = P[1], n->z = P[2];
   }

@@ -1661,7 +1661,7 @@ struct BranchCurves {
 // branches' length less the curves' (no stretch returned twice). For R2 >= 1 the curves are
 // (cos t, sin t, +-sqrt(R2^2 - sin^2 t)), otherwise (+-sqrt(1 - R2^2 sin^2 t), R2 sin t, R2 cos t).
 struct CylinderPairFit {
-  double off = 0.0, gap = 0.0, lengthError = 0.0;
+  double off = 0.0, gap = 0.0, lengthError = 0.0, length = 0.0;  // length in the case's units
 };
 
 CylinderPairFit FitCylinderPair(double R2, const double ea[3], const double eb[3], const Place& at,
@@ -1716,7 +1716,8 @@ CylinderPairFit FitCylinderPair(double R2, const double ea[3], const double eb[3
       std::copy(Q, Q + 3, P);
     }
   }
-  r.lengthError = (bc.Length(4000) - exact) / size;
+  r.length = bc.Length(4000);
+  r.lengthError = (r.length - exact) / size;
   r.off /= size;
   r.gap /= size;
   return r;
@@ -1776,5 +1777,28 @@ TEST_F(HardIntersections, LoopsTurningBesideANearCrossingAreFittedAcrossTheBranc
     EXPECT_LT(f.off, 1e-6) << c[0];
     EXPECT_LT(f.gap, 1e-5) << c[0];
     EXPECT_LT(std::fabs(f.lengthError), 1e-4) << c[0];
+  }
+}
+
+// Cylinders of radii 1 and 1 +- 4.69e-6 (a millionth of the size, within the point tolerance) on
+// turned axes miss crossing by less than the tolerance, and the tracer returns the arcs of the
+// crossing ellipses, ending where the normals are parallel. An end there lies the miss off one
+// surface, and pulling it onto both from there (the normals parallel, the steps unbounded) landed
+// it on another arc: the curve then ran across the cylinders round to that arc. At size 1e3 moved
+// 1e4 x the size: every sample on both cylinders within 1e-6 of the size, the branches as long as
+// the two ellipses (no arc twice; each end hooks into the crossing over the 3e-3 its arc passes
+// it by, 0.15 % more in all).
+TEST_F(HardIntersections, ArcsEndingWhereCylindersMissCrossingStayOnBothSurfaces) {
+  const double cases[2][7] = {{4.69e-6, 1, 0, 0, 0, 0, -1}, {-4.69e-6, 1, 0, 0, 0, 0, 1}};  // d, ea, eb
+  double frame[3][3];
+  TurnedFrame(1.9, frame);
+  // The perimeter of an ellipse of semi-axes 1 and sqrt(2) (Ramanujan's second formula, exact to
+  // 1e-10 here), twice.
+  const double h = std::pow((std::sqrt(2.0) - 1) / (std::sqrt(2.0) + 1), 2);
+  const double ellipses = 2 * M_PI * (1 + std::sqrt(2.0)) * (1 + 3 * h / (10 + std::sqrt(4 - 3 * h)));
+  for (const auto& c : cases) {
+    const CylinderPairFit f = FitCylinderPair(1.0 + c[0], c + 1, c + 4, Placed(1e3, 1e4), frame);
+    EXPECT_LT(f.off, 1e-6) << c[0];
+    EXPECT_NEAR(f.length, ellipses, 2e-3 * ellipses) << c[0];
   }
 }
