@@ -788,6 +788,11 @@ const double kPullShare = 1e-3;
 // can fall short of the largest miss over the interval by a factor of about four, so the middle
 // is held well below the tolerance the whole interval must keep.
 const double kMiddleShare = 0.1;
+// A node lies on its branch closely enough for a curve to be placed across the branch by its
+// weighted distance (Departure) where its gap over the normals' sine is within this many times
+// kMiddleShare of the tolerance (the branches must pass every point of the intersection within ten
+// times the tolerance).
+const double kAcrossShare = 10.0;
 
 
 
@@ -941,13 +946,24 @@ double AcrossWeight(const double n1[3], const double n2[3]) {
   return sine < kLeastAcrossSine ? 1.0 : kAcrossSine / std::fmin(kAcrossSine, sine);
 }
 
+// True when node n's gap between the surfaces, over the sine of their normals' angle there (how
+// far across the branch the node may lie), is within reach.
+bool ResolvedAcross(Bspline* s1, Bspline* s2, const IntersectionTraceNode* n, double reach) {
+  double q[4], P1[3], P2[3], n1[3], n2[3], t[3];
+  NodeParams(n, q);
+  if (!PointAndNormal(s1, q[0], q[1], P1, n1) || !PointAndNormal(s2, q[2], q[3], P2, n2)) return false;
+  VecCrossProd3(n1, n2, t);
+  return VecDist3(P1, P2) <= reach * VecSize3(t);
+}
+
 // How far the curves' points at q (u1, v1 on s1; u2, v2 on s2) lie from the other surface: the
 // pair pulled onto both surfaces at X (its parameters into r), each point measured against the
 // other surface's tangent plane at X. The two points lie a little apart along the branch (the
 // curves' chord lengths differ), and the plane stands for the surface to the square of that
 // slide times the curvature: far below the tolerance where the nodes are close enough for the
-// distance to matter. The distance is weighted by AcrossWeight, so that it stands for the distance
-// from the branch. HUGE_VAL when the pair cannot be pulled on.
+// distance to matter. Where both of the interval's nodes lie on the branch to within kAcrossShare
+// of kMiddleShare of tol across it, the distance is weighted by AcrossWeight, so that it stands
+// for the distance from the branch. HUGE_VAL when the pair cannot be pulled on.
 double Departure(Bspline* s1, Bspline* s2, const double q[4], double tol, double r[4], double X[3],
                  const IntersectionTraceNode* a, const IntersectionTraceNode* b) {
   double P1[3], P2[3], Y[3], n1[3], n2[3], d1[3], d2[3];
@@ -959,7 +975,13 @@ double Departure(Bspline* s1, Bspline* s2, const double q[4], double tol, double
     return HUGE_VAL;
   VecDiff3(P1, Y, d1);
   VecDiff3(P2, X, d2);
-  return std::fmax(std::fabs(VecDotProd3(n2, d1)), std::fabs(VecDotProd3(n1, d2))) * AcrossWeight(n1, n2);
+  const double gap = std::fmax(std::fabs(VecDotProd3(n2, d1)), std::fabs(VecDotProd3(n1, d2)));
+  // Nodes that only meet both surfaces within tol (arcs ending where the surfaces miss crossing by
+  // less than tol) lie loosely across the branch, and a weighted gap would pull the curve toward a
+  // branch they do not follow.
+  const double reach = kAcrossShare * kMiddleShare * tol;
+  if (!ResolvedAcross(s1, s2, a, reach) || !ResolvedAcross(s1, s2, b, reach)) return gap;
+  return gap * AcrossWeight(n1, n2);
 }
 
 // Along a tangential contact the surfaces part only with the square of a slide across it, so a
@@ -1331,6 +1353,17 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
     const int held = AcrossPole(s1, s2, q);
     if (held >= 0 ? !PullWithParamHeld(s1, s2, q, held, P, kPullShare * tol) : !PullOnto(s1, s2, q, P, kPullShare * tol))
       continue;
+    // Where the normals are parallel (a branch ending where the surfaces miss crossing by
+    // less than tol) the pull's steps are unbounded and may land on another branch: a node
+    // carried half way to a neighbour or beyond has left its place and is kept as traced.
+    const double X[3] = {n->x, n->y, n->z};
+    double room = HUGE_VAL;
+    for (const IntersectionTraceNode* m : {n->prev, n->next})
+      if (m) {
+        const double Y[3] = {m->x, m->y, m->z};
+        room = std::fmin(room, 0.5 * VecDist3(X, Y));
+      }
+    if (VecDist3(P, X) > room) continue;
     n->u1 = q[0], n->v1 = q[1], n->u2 = q[2], n->v2 = q[3];
     n->x = P[0], n->y = P[1], n->z = P[2];
   }

@@ -921,11 +921,14 @@ bool Closes(const Params& p, const Params& second, const Params& ref) {
 // touching, or beside a branch running side by side with another (with the singular points
 // below).
 void TightenNearCrossing(March& m, Params& c, double P[3]);
+bool OnDomainEnd(const March& m, const Params& c);
 
+// A point stopped on an edge is tightened along it; one flagged at an edge it has not reached
+// exactly is left as the refinement gave it.
 int Refine(March& w, Params& c, double P[3], int* boundary, const IntersectionTraceNode* prev) {
   const int rc = NewRefineIntrPoint(w.s1, w.s2, &c.p[0], &c.p[1], &c.p[2], &c.p[3], P, kMarchIterations,
                                     boundary, prev, w.tolB);
-  if (rc == 0 && !*boundary) TightenNearCrossing(w, c, P);
+  if (rc == 0 && (!*boundary || OnDomainEnd(w, c))) TightenNearCrossing(w, c, P);
   return rc;
 }
 
@@ -1004,7 +1007,11 @@ namespace {
 // is not defined: a march there either stops short or turns onto another branch. The march
 // looks for such a point when the sine of the angle between the normals has fallen below
 // kNearSingular, and a branch that reaches one ends on it; the other branches through it are
-// traced from their own seeds and end there too.
+// traced from their own seeds and end there too. Surfaces that miss crossing by a gap g within
+// tolB (cylinders of radii 1 and 1 + g) are taken to cross so: their true branches turn away
+// from the point as a hyperbola's arms do, about sqrt(2 g / k) from it for the gap's curvature k
+// across them, so the arcs meeting there stand for them within 1e-5 of the size only while g
+// stays below about k 5e-11 of it (2.5e-10 for two cylinders of radius a fifth of the size).
 constexpr double kNearSingular = 0.3;
 // A point where the two surfaces meet and the sine of their normals' angle is below this share
 // is singular: round-off of the solve below, far below the sine where nearly tangent surfaces
@@ -1185,6 +1192,14 @@ void TightenNearCrossing(March& m, Params& c, double P[3]) {
     TightenBeside(m, c, P, sine);
     return;
   }
+  // A point on an edge of a domain (a branch's end there, or where it crosses a seam) lies as
+  // loosely across the branch as any other, and is tightened along that edge, its parameter
+  // held on it.
+  int held = -1;
+  for (int k = 0; k < 4 && held < 0; ++k) {
+    const Bspline* s = SurfaceOf(k, m.s1, m.s2);
+    if (c.p[k] == Lo(s, k & 1) || c.p[k] == Hi(s, k & 1)) held = k;
+  }
   // The sine falls as the point nears the crossing, so the tolerance is tightened again from
   // where the last refinement ended, for as long as that gains.
   for (int round = 0; round < 30; ++round) {
@@ -1192,8 +1207,10 @@ void TightenNearCrossing(March& m, Params& c, double P[3]) {
     double Q[3];
     int flag = 0;
     const double tol = m.tolB * std::fmax(sine, kLeastTightening);
-    if (NewRefineIntrPoint(m.s1, m.s2, &t.p[0], &t.p[1], &t.p[2], &t.p[3], Q, 4 * kMarchIterations, &flag, nullptr,
-                           tol) != 0)
+    double* const p[4] = {&t.p[0], &t.p[1], &t.p[2], &t.p[3]};
+    if (held >= 0 ? !MeetOnEdge(m.s1, m.s2, p, held, t.p[held], Q, tol)
+                  : NewRefineIntrPoint(m.s1, m.s2, &t.p[0], &t.p[1], &t.p[2], &t.p[3], Q, 4 * kMarchIterations,
+                                       &flag, nullptr, tol) != 0)
       return;
     c = t;
     for (int q = 0; q < 3; ++q) P[q] = Q[q];
@@ -1350,6 +1367,7 @@ bool RefineStep(March& m, const Params& prev, Params& cur, double P[3], int* fla
       dist2 += (e.p[q] - cur.p[q]) * (e.p[q] - cur.p[q]);
     }
     if (ahead > 0.0 && dist2 <= step2) {
+      TightenNearCrossing(m, e, Q);
       cur = e;
       for (int q = 0; q < 3; ++q) P[q] = Q[q];
       *flag = 1;
