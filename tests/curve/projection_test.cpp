@@ -41,6 +41,25 @@ std::vector<Bspline*> Items(BsplineList* list) {
   return out;
 }
 
+// Each arc of a projection onto srf sampled at 201 points, each point (unmapped by `unmap` when
+// given) handed to visit(q, i); the arcs' summed length measured through those points.
+template <class Visit>
+double SampleArcs(Bspline* srf, const std::vector<Bspline*>& arcs, const Place* unmap, Visit visit) {
+  double length = 0.0;
+  for (Bspline* arc : arcs) {
+    double prev[3];
+    for (int i = 0; i <= 200; ++i) {
+      double q[3];
+      EvalCrvOnSrfCoord(srf, arc, arc->umin + (arc->umax - arc->umin) * i / 200.0, 0, q);
+      if (unmap) unmap->Unmap(q, q);
+      visit(q, i);
+      if (i) length += VecDist3(q, prev);
+      for (int k = 0; k < 3; ++k) prev[k] = q[k];
+    }
+  }
+  return length;
+}
+
 Bspline* Bumpy(double scale = 1.0) {
   PatchOptions o;
   o.x1 = 2 * scale, o.y1 = 2 * scale;
@@ -457,18 +476,11 @@ TEST_F(ProjectionTest, AProjectionOverAPoleIsSplitThere) {
         const double tol = 1e-4 * pl.size;
         std::vector<Bspline*> got = Items(SurfCurveProjectClosestGeometry(srf, c, 0, tol, 0, separate));
         EXPECT_EQ(got.size(), 3u) << Where(pl) << " phase " << phase << " separate " << separate;
-        double length = 0.0;
-        for (Bspline* arc : got) {
-          double prev[3];
-          for (int i = 0; i <= 200; ++i) {
-            double q[3], r[3];
-            EvalCrvOnSrfCoord(srf, arc, arc->umin + (arc->umax - arc->umin) * i / 200.0, 0, q);
-            VecDiff3(q, centre, r);
-            EXPECT_LE(std::fabs(VecDotProd3(r, normal)), tol) << Where(pl) << " phase " << phase << " " << i;
-            if (i) length += VecDist3(q, prev);
-            for (int k = 0; k < 3; ++k) prev[k] = q[k];
-          }
-        }
+        const double length = SampleArcs(srf, got, nullptr, [&](const double q[3], int i) {
+          double r[3];
+          VecDiff3(q, centre, r);
+          EXPECT_LE(std::fabs(VecDotProd3(r, normal)), tol) << Where(pl) << " phase " << phase << " " << i;
+        });
         EXPECT_NEAR(length, 2 * M_PI * pl.size, 1e-4 * pl.size) << Where(pl) << " phase " << phase;
       }
 }
@@ -509,20 +521,11 @@ TEST_F(ProjectionTest, AProjectionThroughTheCornerOfBothSeamsGoesTheShortWay) {
       pl.Map(c);
       std::vector<Bspline*> got = Items(SurfCurveProjectClosestGeometry(srf, c, 0, 1e-4 * pl.size, 0, separate));
       ASSERT_FALSE(got.empty()) << Where(pl);
-      double length = 0.0;
-      for (Bspline* arc : got) {
-        double prev[3];
-        for (int i = 0; i <= 200; ++i) {
-          double q[3];
-          EvalCrvOnSrfCoord(srf, arc, arc->umin + (arc->umax - arc->umin) * i / 200.0, 0, q);
-          pl.Unmap(q, q);
-          double nearest = 1e300;
-          for (const auto& f : feet) nearest = std::min(nearest, VecDist3(q, f.data()));
-          EXPECT_LT(nearest, 1e-3) << Where(pl) << " separate " << separate << " " << i;
-          if (i) length += VecDist3(q, prev);
-          for (int k = 0; k < 3; ++k) prev[k] = q[k];
-        }
-      }
+      const double length = SampleArcs(srf, got, &pl, [&](const double q[3], int i) {
+        double nearest = 1e300;
+        for (const auto& f : feet) nearest = std::min(nearest, VecDist3(q, f.data()));
+        EXPECT_LT(nearest, 1e-3) << Where(pl) << " separate " << separate << " " << i;
+      });
       EXPECT_NEAR(length, exact, 1e-3 * exact) << Where(pl) << " separate " << separate;
     }
 }
@@ -636,20 +639,12 @@ TEST_F(ProjectionTest, AProjectionWhoseFeetDwellOnAnApexLeavesItAlongItsGenerato
       const double tol = 1e-4 * pl.size;
       std::vector<Bspline*> got = Items(SurfCurveProjectClosestGeometry(srf, c, 0, tol, 0, separate));
       ASSERT_FALSE(got.empty());
-      double worst = 0.0, length = 0.0;
-      for (Bspline* arc : got) {
-        double prev[3];
-        for (int i = 0; i <= 200; ++i) {
-          double q[3];
-          EvalCrvOnSrfCoord(srf, arc, arc->umin + (arc->umax - arc->umin) * i / 200.0, 0, q);
-          pl.Unmap(q, q);
-          // Off the generator x = +-z, y = 0, 0 <= z <= 0.25.
-          const double z = std::clamp((std::fabs(q[0]) + q[2]) / 2, 0.0, 0.25);
-          worst = std::max(worst, std::hypot(std::fabs(q[0]) - z, q[1], q[2] - z));
-          if (i) length += VecDist3(q, prev);
-          for (int k = 0; k < 3; ++k) prev[k] = q[k];
-        }
-      }
+      double worst = 0.0;
+      const double length = SampleArcs(srf, got, &pl, [&](const double q[3], int) {
+        // Off the generator x = +-z, y = 0, 0 <= z <= 0.25.
+        const double z = std::clamp((std::fabs(q[0]) + q[2]) / 2, 0.0, 0.25);
+        worst = std::max(worst, std::hypot(std::fabs(q[0]) - z, q[1], q[2] - z));
+      });
       EXPECT_LT(worst, 1.5e-4);
       EXPECT_NEAR(length, 0.5 * std::sqrt(2.0), 1e-3);
     }

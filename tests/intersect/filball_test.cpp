@@ -213,6 +213,17 @@ void FreeTrace(IntersectionTrace* t) {
   Free(t);
 }
 
+// The fillet of radius r along branch t keeps `kept` of its nodes (rc 0 when all, -2 when
+// fewer), every pair on the ball.
+void ExpectFillet(const Pair& c, IntersectionTrace* t, double r, int kept) {
+  int rc = 0;
+  IntersectionTrace* out = Fillet(c, t, r, &rc);
+  EXPECT_EQ(rc, kept == t->nodeCount ? 0 : -2);
+  EXPECT_EQ(out->nodeCount, kept);
+  EXPECT_LT(OffBall(c, out), 1e-6 * c.size);
+  FreeTrace(out);
+}
+
 // Every branch of the intersection, filleted with a ball that fits all along it: success, a
 // pair for every node, every pair on the ball.
 TEST_F(FilletBall, EveryPairOnTheBallAtEverySizeAndPlace) {
@@ -232,12 +243,7 @@ TEST_F(FilletBall, EveryPairOnTheBallAtEverySizeAndPlace) {
       for (int b = 0; b < list->count; ++b, t = t->next)
         for (double r : radii) {
           SCOPED_TRACE(::testing::Message() << "kind " << kind << " scale " << at.scale << " branch " << b << " r " << r);
-          int rc = 0;
-          IntersectionTrace* out = Fillet(c, t, r, &rc);
-          EXPECT_EQ(rc, 0);
-          EXPECT_EQ(out->nodeCount, t->nodeCount);
-          EXPECT_LT(OffBall(c, out), 1e-6 * c.size);
-          FreeTrace(out);
+          ExpectFillet(c, t, r, t->nodeCount);
         }
       FreeIntersectionTraceList(list);
     }
@@ -399,15 +405,10 @@ TEST_F(FilletBall, SphereAgainstAPlaneOrInsideACylinderMeetsTheBallsClosedForm) 
                                             << " r " << r);
           const bool fits = kind != kSphereInACylinder || r < 0.23;
           const size_t said = Messages().size();
-          int rc = 0;
-          IntersectionTrace* out = Fillet(c, t, r, &rc);
-          EXPECT_EQ(rc, fits ? 0 : -2);
-          EXPECT_EQ(out->nodeCount, fits ? t->nodeCount : 0);
-          EXPECT_LT(OffBall(c, out), 1e-6 * c.size);
+          ExpectFillet(c, t, r, fits ? t->nodeCount : 0);
           if (!fits) {
             EXPECT_NE(Messages().find("only beyond their edges", said), std::string::npos);
           }
-          FreeTrace(out);
         }
       FreeIntersectionTraceList(list);
     }
@@ -439,15 +440,10 @@ TEST_F(FilletBall, ABranchEndingOnAnEdgeKeepsTheNodesWhoseBallTouchesTheFaces) {
           }
           ASSERT_GT(onStrip, 1);
           const size_t said = Messages().size();
-          int rc = 0;
-          IntersectionTrace* out = Fillet(c, t, r, &rc);
-          EXPECT_EQ(rc, onStrip == t->nodeCount ? 0 : -2);
-          EXPECT_EQ(out->nodeCount, onStrip);
-          EXPECT_LT(OffBall(c, out), 1e-6 * c.size);
+          ExpectFillet(c, t, r, onStrip);
           if (onStrip < t->nodeCount) {
             EXPECT_NE(Messages().find("only beyond their edges", said), std::string::npos);
           }
-          FreeTrace(out);
         }
         FreeIntersectionTraceList(list);
       }
@@ -489,12 +485,7 @@ TEST_F(FilletBall, TorusAndConePairsHaveTheirBallUpToTheLargestThatFits) {
                             : kind == kTubeUnderAPlane        ? r <= 0.2
                             : kind == kSphereAndConeInsideOut ? coneFits(r, p[2] > 0.6)
                                                               : true;
-          int rc = 0;
-          IntersectionTrace* out = Fillet(c, t, r, &rc);
-          EXPECT_EQ(rc, fits ? 0 : -2);
-          EXPECT_EQ(out->nodeCount, fits ? t->nodeCount : 0);
-          EXPECT_LT(OffBall(c, out), 1e-6 * c.size);
-          FreeTrace(out);
+          ExpectFillet(c, t, r, fits ? t->nodeCount : 0);
         }
       }
       FreeIntersectionTraceList(list);
