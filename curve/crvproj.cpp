@@ -217,17 +217,35 @@ ProjSample CrossingBeside(Bspline* srf, const ProjSample& beside, ProjSample q) 
   return q;
 }
 
+// The side of srf collapsed to one point (a pole, an apex) that the foot (u, v) lies on, as
+// 2 dir + end (dir 0 u, 1 v; end 0 at the range's start, 1 at its end); -1 off such sides.
+int PoleAt(Bspline* srf, double u, double v) {
+  for (int dir = 0; dir < 2; ++dir) {
+    const double lo = dir == 0 ? srf->umin : srf->vmin, hi = dir == 0 ? srf->umax : srf->vmax;
+    const double near = 1e-6 * (hi - lo), at = dir == 0 ? u : v;
+    for (int end = 0; end < 2; ++end)
+      if (std::fabs(at - (end ? hi : lo)) <= near && SurfaceSideCollapsed(srf, dir, end)) return 2 * dir + end;
+  }
+  return -1;
+}
+
 // The direction whose parameter is free at the foot of a sample on a side of srf collapsed to
 // one point (a pole, an apex): there every value of it is the same point. -1 off such sides.
 int FreeAtPole(Bspline* srf, const ProjSample& q) {
-  for (int dir = 0; dir < 2; ++dir) {
-    const double lo = dir == 0 ? srf->umin : srf->vmin, hi = dir == 0 ? srf->umax : srf->vmax;
-    const double near = 1e-6 * (hi - lo), at = dir == 0 ? q.u : q.v;
-    if ((std::fabs(at - lo) <= near && SurfaceSideCollapsed(srf, dir, 0)) ||
-        (std::fabs(at - hi) <= near && SurfaceSideCollapsed(srf, dir, 1)))
-      return 1 - dir;
-  }
-  return -1;
+  const int side = PoleAt(srf, q.u, q.v);
+  return side < 0 ? -1 : 1 - side / 2;
+}
+
+// Whether the points (u[i], v[i]), i < n, of the parameter plane all lie on one pole or apex:
+// a stretch of a curve whose feet do projects onto the point itself, and a curve through them
+// would have no length (only their free values differ, as the round-off of each placement sets
+// them).
+bool RunOnOnePole(Bspline* srf, const double* u, const double* v, int n) {
+  const int side = PoleAt(srf, u[0], v[0]);
+  if (side < 0) return false;
+  for (int i = 1; i < n; ++i)
+    if (PoleAt(srf, u[i], v[i]) != side) return false;
+  return true;
 }
 
 // Feet on a pole or an apex lie there at any value of the free parameter, and the projection
@@ -268,7 +286,17 @@ int PoleSide(Bspline* curve, Bspline* srf, const ProjSample& at, const ProjSampl
     if (FreeAtPole(srf, m) == free) m = offFoot;
   }
   *x = Coord(m, free);
-  if (ClosedIn(srf, free) && (std::fabs(*x - lo) <= 1e-6 * (hi - lo) || std::fabs(*x - hi) <= 1e-6 * (hi - lo))) {
+  if (!ClosedIn(srf, free)) return 0;
+  // Near the pole a foot's free value is loose (the search stops at round-off of the point, a
+  // wide angle there): a foot within kBeyondEdge of the size of the seam's point beside it lies
+  // on the seam.
+  const double seam = *x - lo <= hi - *x ? lo : hi;
+  ProjSample onSeam = m;
+  Coord(onSeam, free) = seam;
+  double S[3], T[3];
+  Eval3DPointOnSurfCoord(srf, m.u, m.v, 0, 0, S);
+  Eval3DPointOnSurfCoord(srf, onSeam.u, onSeam.v, 0, 0, T);
+  if (std::fabs(*x - seam) <= 1e-6 * (hi - lo) || VecDist3(S, T) <= kBeyondEdge * SurfaceSize(srf)) {
     const double y = free == 0 ? to.u : to.v;
     *x = y - lo <= hi - y ? lo : hi;
   }
@@ -860,10 +888,14 @@ BsplineList* SurfCurveProjectClosestGeometry(Bspline* srf, Bspline* curve, int s
   double *ru = run, *rv = run + ns + 2, *rt = run + 2 * (ns + 2);
   int k = 0;
   auto push = [&](double u, double v, double t) { ru[k] = u, rv[k] = v, rt[k] = t, ++k; };
+  // A run whose fitted curve lies on one pole all along (its control points do: the feet checked
+  // between its samples too) is that point, and makes no curve: the pole ends the curve before
+  // it and starts the one after as at any other crossing.
   auto makePiece = [&]() {
     PieceOwner piece(FitRunWithinTol(srf, curve, grid, ru, rv, rt, k, tol));
-    return piece && !KernelFailed() && ReplaceByIsoLine(srf, piece) &&
-           AddPiece(piece, separate, pieces, &count, joined);
+    if (!piece || KernelFailed()) return false;
+    if (!piece->W && RunOnOnePole(srf, piece->X[0], piece->Y[0], NumCtrlU(piece.get()))) return true;
+    return ReplaceByIsoLine(srf, piece) && AddPiece(piece, separate, pieces, &count, joined);
   };
   if (s[0].state == 1) push(s[0].u, s[0].v, s[0].t);
   for (int i = 1; i < ns; ++i) {
@@ -997,8 +1029,9 @@ BsplineList* SurfCloudProjectClosestGeometry(Bspline* srf, Cloud* cloud, int edg
     const bool cut = e + 1 < n && s[e + 1].state == 1;
     const int pole = cut && e > i ? FreeAtPole(srf, s[e]) : -1;
     const int next = pole >= 0 ? e : e + 1;
-    if (len >= 2) {
-      for (int j = 0; j < len; ++j) uv[j] = s[first + j].u, uv[n + j] = s[first + j].v;
+    for (int j = 0; j < len; ++j) uv[j] = s[first + j].u, uv[n + j] = s[first + j].v;
+    // Points whose feet all lie on one pole make no curve (see SurfCurveProjectClosestGeometry).
+    if (len >= 2 && !RunOnOnePole(srf, uv, uv + n, len)) {
       PieceOwner piece(InterpolatePoints(uv, uv + n, nullptr, len - 1, nullptr, 3, 0));
       if (!piece || KernelFailed()) return nullptr;
       piece->owner = srf;

@@ -37,7 +37,9 @@ struct Cloud;
 // (a closest-point search, an allocation, a fit, or a piece not within tol).
 // Where the projection passes over a pole or an apex (at a sample, or between two whose feet
 // lie a quarter of the range apart along the collapsed side) it is split there as at a seam,
-// each curve reaching the point along the value of the free parameter its own stretch runs at.
+// each curve reaching the point along the value of the free parameter its own stretch runs at;
+// a stretch whose projection is the point itself (its fitted curve lies on the point) gives no
+// curve.
 BsplineList* SurfCurveProjectClosestGeometry(Bspline* srf, Bspline* curve, int samplesPerSpan,
                                              double tol, int reserved, int separate);
 // Bisection (iterations steps) for the parameter between tB (state prevGood, 1 usable, -1 not)
@@ -80,6 +82,8 @@ int IsChangedBoundary(Bspline* srf, double t0, double t1, int dir);
 // a run (on the edge) is taken into it too. On a surface closed in u or v (as above) a point
 // whose foot lies on the seam takes the seam's side of the point before it (the first point
 // that of the one after), and a run ends where the short way to the next point crosses the
-// seam. separate as above. Null for an empty cloud, when no run has two points, or on failure.
+// seam, or at a point whose foot lies on a pole or an apex; a run whose feet all lie on that
+// point gives no curve. separate as above. Null for an empty cloud, when no run gives a curve,
+// or on failure.
 BsplineList* SurfCloudProjectClosestGeometry(Bspline* srf, Cloud* cloud, int edgeFlag,
                                              int separate);

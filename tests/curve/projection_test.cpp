@@ -651,3 +651,79 @@ TEST_F(ProjectionTest, AProjectionWhoseFeetDwellOnAnApexLeavesItAlongItsGenerato
 }
 
 }  // namespace
+
+namespace {
+
+// The length of a curve on srf, in the unit coordinates of pl.
+double UnmappedLength(Bspline* srf, Bspline* arc, const Place& pl) {
+  double length = 0.0, prev[3];
+  for (int i = 0; i <= 400; ++i) {
+    double q[3];
+    EvalCrvOnSrfCoord(srf, arc, arc->umin + (arc->umax - arc->umin) * i / 400.0, 0, q);
+    pl.Unmap(q, q);
+    if (i) length += VecDist3(q, prev);
+    for (int k = 0; k < 3; ++k) prev[k] = q[k];
+  }
+  return length;
+}
+
+// A stretch of a curve whose feet all lie on a pole or an apex projects onto that point, and
+// gives no curve of its own: a polyline down the axis of a unit sphere through its north pole
+// (from (0, 0, 1.2) to (0, 0, 0.5)) between two lines that project onto meridians (at angles 2
+// and -2.5, from polar angles atan 0.5 and pi / 4 to the pole) gives just the two meridian
+// stretches; points below a cone's apex give just its two generators. The same two curves at
+// every size and placement, in either mode.
+TEST_F(ProjectionTest, FeetOnAPoleOrAnApexGiveNoCurveOfTheirOwn) {
+  for (const Place& pl : {Place(1.0, false), Place(1e-6, true), Place(1e-3, false), Place(1e6, true)})
+    for (int separate : {1, 0}) {
+      SCOPED_TRACE(Where(pl) << " separate " << separate);
+      BsplineKeeper keep;
+      Bspline* sphere = keep(CreateSphereBspline(0.0, 0.0, 0.0, 1.0));
+      const double a = 2.0, b = -2.5;
+      Bspline* c = keep(BuildCurve(1, 3, {0.6 * std::cos(a), 0.6 * std::sin(a), 1.2, 0, 0, 1.2, 0, 0, 0.5,
+                                          0.5 * std::cos(b), 0.5 * std::sin(b), 0.5}));
+      const double apex[3] = {0, 0, 0}, top[3] = {0, 0, 1}, onApex[3] = {0, 0, 0}, rim[3] = {1, 0, 1};
+      Bspline* cone = keep(CreateConeWithCensAnd2Points(apex, top, onApex, rim));
+      ASSERT_TRUE(sphere && c && cone);
+      pl.Map(sphere);
+      pl.Map(c);
+      pl.Map(cone);
+      std::vector<Bspline*> got = Items(SurfCurveProjectClosestGeometry(sphere, c, 0, 1e-4 * pl.size, 0, separate));
+      ASSERT_EQ(got.size(), 2u);
+      EXPECT_NEAR(UnmappedLength(sphere, got[0], pl), std::atan(0.5), 1e-4);
+      EXPECT_NEAR(UnmappedLength(sphere, got[1], pl), M_PI / 4, 1e-4);
+      std::vector<float> x, y, z;
+      for (int i = 0; i <= 40; ++i) {
+        double p[3] = {0.0, -0.8 + 0.04 * i, -0.3};
+        pl.Map(p, p);
+        x.push_back(float(p[0])), y.push_back(float(p[1])), z.push_back(float(p[2]));
+      }
+      Owned<Cloud, FreeCloud> cloud(MakeCld(x.data(), y.data(), z.data(), int(x.size()), nullptr));
+      got = Items(SurfCloudProjectClosestGeometry(cone, cloud.get(), 0, separate));
+      ASSERT_EQ(got.size(), 2u);
+      // Each generator from the apex to height 0.25; the points are floats.
+      for (Bspline* arc : got) EXPECT_NEAR(UnmappedLength(cone, arc, pl), 0.25 * std::sqrt(2.0), 1e-3);
+    }
+}
+
+// A line from a point above the north pole of a unit sphere out over its seam (the meridian at
+// angle 0) projects onto that meridian from the pole to polar angle atan(1 / 3): one curve at
+// every size and placement, though the value the projection leaves the pole along comes out of
+// the closest-point search a few millionths of the range off the seam on either side of it.
+TEST_F(ProjectionTest, AProjectionLeavingAPoleAlongTheSeamIsOneCurve) {
+  for (const Place& pl : EveryPlace())
+    for (int separate : {1, 0}) {
+      SCOPED_TRACE(Where(pl) << " separate " << separate);
+      BsplineKeeper keep;
+      Bspline* sphere = keep(CreateSphereBspline(0.0, 0.0, 0.0, 1.0));
+      Bspline* c = keep(BuildCurve(1, 3, {0, 0, 1.5, 0.5, 0, 1.5}));
+      ASSERT_TRUE(sphere && c);
+      pl.Map(sphere);
+      pl.Map(c);
+      std::vector<Bspline*> got = Items(SurfCurveProjectClosestGeometry(sphere, c, 0, 1e-4 * pl.size, 0, separate));
+      ASSERT_EQ(got.size(), 1u);
+      EXPECT_NEAR(UnmappedLength(sphere, got[0], pl), std::atan(1.0 / 3.0), 1e-4);
+    }
+}
+
+}  // namespace
