@@ -788,6 +788,10 @@ const double kPullShare = 1e-3;
 // can fall short of the largest miss over the interval by a factor of about four, so the middle
 // is held well below the tolerance the whole interval must keep.
 const double kMiddleShare = 0.1;
+// An interval whose middle holds is cut where a quarter misses by more than this share of the
+// tolerance: the largest miss between points a quarter of the interval apart, on a cubic's error,
+// exceeds theirs by far less than it may exceed the middle's alone.
+const double kQuarterShare = 0.5;
 // A node lies on its branch closely enough for a curve to be placed across the branch by its
 // weighted distance (Departure) where its gap over the normals' sine is within this many times
 // kMiddleShare of the tolerance (the branches must pass every point of the intersection within ten
@@ -1324,12 +1328,27 @@ int CutAtSeamCrossings(Bspline* s1, Bspline* s2, IntersectionTraceList* list, In
 // interpolant less than a third as much one interval further on.
 const int kFitReach = 2;
 
+// The parameter (0 u1, 1 v1, 2 u2, 3 v2) at an end of its surface's domain at q, or -1. An open
+// branch ending there leaves the domain (or is cut at a seam) there, and its end is pulled onto
+// both surfaces with that parameter held: where the surfaces miss crossing by less than the
+// tolerance the normals are parallel, and a free pull slides the end along the branch, away from
+// the side it reaches.
+int OnDomainSide(const Bspline* s1, const Bspline* s2, const double q[4]) {
+  for (int k = 0; k < 4; ++k) {
+    const Bspline* s = k < 2 ? s1 : s2;
+    const double lo = k & 1 ? s->knotsV[s->degreeV] : s->knotsU[s->degreeU];
+    const double hi = k & 1 ? s->knotsV[NumCtrlV(s)] : s->knotsU[NumCtrlU(s)];
+    if (q[k] == lo || q[k] == hi) return k;
+  }
+  return -1;
+}
+
 // Places nodes so that the cubic interpolants CreateIntersectionCurves makes of the trace (its
 // nodes' parameters, interpolated on chord lengths in each parameter plane, knots from index 3
 // the nodes' parameters) lie within tol of both surfaces between the nodes too. Each round
-// measures, at the middle of every interval not yet known to hold, the distance of each curve's
-// point from the other surface (Departure; along a tangential contact from the contact,
-// ContactDeparture, which also places the cuts). An
+// measures, at the middle of every interval not yet known to hold (and, where that holds, at its
+// quarters), the distance of each curve's point from the other surface (Departure; along a
+// tangential contact from the contact, ContactDeparture, which also places the cuts). An
 // interval missing by e more than kMiddleShare of tol is cut into k = (e / (kMiddleShare tol))^(1/4) equal parts
 // (the error of a cubic falls with the fourth power of the spacing), the cuts pulled onto both
 // surfaces as new nodes; the next round measures the new intervals and their neighbours. Nodes
@@ -1350,7 +1369,8 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
     double n1[3], n2[3];
     const bool normals = PointAndNormal(s1, q[0], q[1], P1, n1) && PointAndNormal(s2, q[2], q[3], P2, n2);
     if (VecDist3(P1, P2) * (normals ? AcrossWeight(n1, n2) : 1.0) <= (contact ? 1.0 : 0.5) * tol) continue;
-    const int held = AcrossPole(s1, s2, q);
+    int held = AcrossPole(s1, s2, q);
+    if (held < 0 && t->open && (n == t->head || n == t->tail)) held = OnDomainSide(s1, s2, q);
     if (held >= 0 ? !PullWithParamHeld(s1, s2, q, held, P, kPullShare * tol) : !PullOnto(s1, s2, q, P, kPullShare * tol))
       continue;
     // Where the normals are parallel (a branch ending where the surfaces miss crossing by
@@ -1403,10 +1423,35 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
       parts[i] = 1;
       double middle[4], X[3], e = 0.0;  // the middle pulled on, used when the interval is halved
       if (!measure || measure[i]) {
-        double q[4];
-        CurvesAt(c1.get(), c2.get(), k1, k2, i, 0.5, q);
-        e = contact ? ContactDeparture(s1, s2, q, tol, middle, X, m, next) : HUGE_VAL;
-        if (e == HUGE_VAL) e = Departure(s1, s2, q, tol, middle, X, m, next);
+        // The curves' distance from the other surface at the fraction f of the interval, the
+        // pair pulled on into r and Y.
+        auto departure = [&](double f, double r[4], double Y[3]) {
+          double q[4];
+          CurvesAt(c1.get(), c2.get(), k1, k2, i, f, q);
+          const double d = contact ? ContactDeparture(s1, s2, q, tol, r, Y, m, next) : HUGE_VAL;
+          return d < HUGE_VAL ? d : Departure(s1, s2, q, tol, r, Y, m, next);
+        };
+        e = departure(0.5, middle, X);
+        // A cubic's error over an interval may change sign near its middle and peak about the
+        // quarters, well over what the middle shows: an interval whose middle holds is measured
+        // there too. A pull costs several times a look at the curves' points against each
+        // other's tangent planes (weighted as Departure weighs it), so only a quarter that look
+        // does not clear is measured in full; one that cannot be pulled on is left to the middle.
+        const double reach = kAcrossShare * kMiddleShare * tol;
+        int across = -1;  // whether both nodes lie on the branch across it, once asked
+        for (double f : {0.25, 0.75}) {
+          double q[4], P1[3], P2[3], n1[3], n2[3], d[3], r[4], Y[3];
+          if (e > kMiddleShare * tol) break;
+          CurvesAt(c1.get(), c2.get(), k1, k2, i, f, q);
+          if (PointAndNormal(s1, q[0], q[1], P1, n1) && PointAndNormal(s2, q[2], q[3], P2, n2)) {
+            VecDiff3(P1, P2, d);
+            const double look = std::fmax(std::fabs(VecDotProd3(n1, d)), std::fabs(VecDotProd3(n2, d)));
+            if (across < 0) across = ResolvedAcross(s1, s2, m, reach) && ResolvedAcross(s1, s2, next, reach);
+            if (look * (across ? AcrossWeight(n1, n2) : 1.0) <= kQuarterShare * tol) continue;
+          }
+          const double g = departure(f, r, Y);
+          if (g > kQuarterShare * tol && g < HUGE_VAL) e = std::fmax(e, g);
+        }
         if (e > kMiddleShare * tol) {
           const int k = e < HUGE_VAL ? static_cast<int>(std::ceil(std::sqrt(std::sqrt(e / (kMiddleShare * tol))))) : 2;
           parts[i] = std::min(std::max(k, 2), 16);

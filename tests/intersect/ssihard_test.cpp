@@ -2201,3 +2201,30 @@ TEST_F(HardIntersections, ArcsEndingWhereCylindersMissCrossingStayOnBothSurfaces
     EXPECT_NEAR(f.length, ellipses, 2e-3 * ellipses) << c[0];
   }
 }
+
+// A cylinder (radius 0.812) and a torus (radii 1.174 and 0.360) on turned axes: over one interval
+// between the fit's nodes the cubic's miss changes sign near the middle, which lies within a
+// tenth of the tolerance of both surfaces while a quarter of the way along the curve misses by
+// 1.2 times the tolerance. Whichever surface comes first, at size 1e6 moved 1e4 x the size:
+// every sample on both surfaces within 1e-6 of the size, every exact point near a branch.
+TEST_F(HardIntersections, AnIntervalWhoseMiddleHoldsIsMeasuredAtItsQuarters) {
+  const CaseSurface s[2] = {
+      {false, Axes({-0.6909062, 0.6968730, 0.1923973}, {0.7183137, 0.6316507, 0.2916210}), {-0.2567770, -0.0317360, 0.1575025}, 0.8116086, 0.0, -1.8079, 1.7153},
+      {true, Axes({0.5831248, -0.2714158, 0.7657016}, {-0.5447532, 0.5685852, 0.6164048}), {-0.3122729, 0.1595053, 0.3580756}, 1.1738574, 0.3603741, 0, 0}};
+  for (int first = 0; first < 2; ++first) ExpectWholeBranchesOnBoth(s, Placed(1e6, 1e4), first);
+}
+
+// Cylinders of radii 1 and 1 + 4.69e-6 on turned axes, the seams of both where the arcs of the
+// crossing ellipses end (the normals parallel there, the surfaces missing crossing by less than
+// the tolerance): cut at the seam, an arc's end lies the miss off one surface and is pulled onto
+// both. A free pull slid it along the arc, 0.034 of the radius away from the seam, and the branch
+// left that stretch out (2e-3 of the size); the end stays on the seam. At size 1e3 moved 1e4 x the
+// size: every sample on both cylinders, every point of the exact curves near a branch.
+TEST_F(HardIntersections, AnArcEndingOnASeamWhereCylindersMissCrossingKeepsItsEnd) {
+  const double ea[3] = {1, 0, 0}, eb[3] = {0, 1, 0};
+  double frame[3][3];
+  TurnedFrame(1.9, frame);
+  const CylinderPairFit f = FitCylinderPair(1.0 + 4.69e-6, ea, eb, Placed(1e3, 1e4), frame);
+  EXPECT_LT(f.off, 1e-6);
+  EXPECT_LT(f.gap, 1e-5);
+}
