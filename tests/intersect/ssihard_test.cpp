@@ -2201,3 +2201,18 @@ TEST_F(HardIntersections, ArcsEndingWhereCylindersMissCrossingStayOnBothSurfaces
     EXPECT_NEAR(f.length, ellipses, 2e-3 * ellipses) << c[0];
   }
 }
+
+// A sphere (radius 0.827) and a torus (radii 1.251 and 0.728) on turned axes meet in two loops;
+// one is traced from its seed round to the sphere's seam one way and to the torus's the other,
+// and the stretch between the two seams, a fifteenth of the loop, is traced from the far side of
+// the first. That trace ends beside the loop's other end: it was taken for a march turning back
+// onto the loop, dropped, and the stretch went missing (a gap of 1e-2 of the size). Whichever
+// surface comes first, at sizes 1e-6 and 1e6 moved 1e4 x the size: every sample on both surfaces,
+// every exact point of the loops near a branch, no stretch twice.
+TEST_F(HardIntersections, AStretchBetweenTwoSeamsClosingALoopIsKept) {
+  const CaseSurface s[2] = {
+      {false, Axes({-0.3292953, -0.0699657, 0.9416312}, {-0.9132855, -0.2295998, -0.3364425}), {-0.1335616, -0.3734025, 0.3050037}, 0.8267461, 0.0, 0, 0},
+      {true, Axes({0.0473283, -0.4707335, 0.8810051}, {-0.5650387, -0.7399350, -0.3650034}), {-0.2967618, -0.1872747, -0.2545819}, 1.2506019, 0.7279212, 0, 0}};
+  for (const Place& at : {Placed(1e-6, 1e4), Placed(1e6, 1e4)})
+    for (int first = 0; first < 2; ++first) ExpectWholeBranchesOnBoth(s, at, first);
+}
