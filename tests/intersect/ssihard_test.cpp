@@ -2216,3 +2216,19 @@ TEST_F(HardIntersections, AStretchBetweenTwoSeamsClosingALoopIsKept) {
   for (const Place& at : {Placed(1e-6, 1e4), Placed(1e6, 1e4)})
     for (int first = 0; first < 2; ++first) ExpectWholeBranchesOnBoth(s, at, first);
 }
+
+// A cone (radii 0.591 and 0.199 over heights -2.02..1.54) and a torus (radii 0.952 and 0.286) on
+// turned axes meet in a loop that dips across the cone's seam by 3e-4 of its range; the loop's
+// trace steps past the dip on the near side, and another trace returns the dip from the far side.
+// That trace lies on the loop only across the seam: it was kept, and with the loop cut at the
+// dip 0.9 of a branch was returned twice. With the torus first, at sizes 1e-6 and 1e6 moved 1e4 x
+// the size: every sample on both surfaces, every exact point of the loops near a branch, no
+// stretch twice.
+TEST_F(HardIntersections, ATraceOverADipAcrossASeamIsDroppedBesideTheLoop) {
+  CaseSurface s[2] = {
+      {false, Axes({-0.0455451, -0.7516421, -0.6579968}, {-0.8806982, -0.2806670, 0.3815713}), {-0.1948954, -0.1603506, -0.3385155}, 0.5914434, 0.0, -2.0198, 1.5354},
+      {true, Axes({-0.4656079, 0.5829935, -0.6658287}, {-0.8303435, -0.5480646, 0.1007713}), {0.0597074, -0.3065194, -0.2424102}, 0.9519557, 0.2856116, 0, 0}};
+  s[0].cone = true;
+  s[0].R1 = 0.1987485;
+  for (const Place& at : {Placed(1e-6, 1e4), Placed(1e6, 1e4)}) ExpectWholeBranchesOnBoth(s, at, 1);
+}
