@@ -1692,7 +1692,16 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       const IntersectionTraceNode* last = tr->nodeCount > tr->directionStart ? tr->tail : tr->head;
       const double chord = std::sqrt((P[0] - last->x) * (P[0] - last->x) + (P[1] - last->y) * (P[1] - last->y) +
                                      (P[2] - last->z) * (P[2] - last->z));
-      if ((Closes(cur, second, ref) || dt < std::fmin(10000.0 * m.tolB, chord)) && !SeamBetween(m, cur, tr->turn))
+      // Coming back between the forward end's last two nodes in one surface's parameters counts
+      // only near the chord between them in space (a quarter of its length): a branch whose two
+      // ends lie close together passes beside its forward end in a surface's parameters without
+      // closing there.
+      const IntersectionTraceNode* t2 = tr->turn->prev;
+      double f = 0.0;
+      const double T[3] = {tr->turn->x, tr->turn->y, tr->turn->z};
+      const bool nearLast = !t2 || ChordDistance2(t2, tr->turn, P, &f) <= 0.0625 * ChordDistance2(t2, t2, T, &f);
+      if (((nearLast && Closes(cur, second, ref)) || dt < std::fmin(10000.0 * m.tolB, chord)) &&
+          !SeamBetween(m, cur, tr->turn))
         return CloseBackward(m);
     }
     // A step that went nowhere (the seed on an edge) adds no node.

@@ -2232,3 +2232,19 @@ TEST_F(HardIntersections, ATraceOverADipAcrossASeamIsDroppedBesideTheLoop) {
   s[0].R1 = 0.1987485;
   for (const Place& at : {Placed(1e-6, 1e4), Placed(1e6, 1e4)}) ExpectWholeBranchesOnBoth(s, at, 1);
 }
+
+// A cone (radii 0.710 and 0.165 over heights -2.01..2.08) cut by a plane on turned axes in an arc
+// whose ends, on the plane's edge and the cone's, lie a tenth of its length apart: the march's
+// first step back from the seed passed the forward end's long last step in the plane's parameters
+// and was taken for the loop closing there, so the arc came back as a loop with a chord across
+// and 5.6e-2 of the size of it missing. With the cone first, at sizes 1e-6 and 1e6 moved 1e4 x
+// the size: every sample on both surfaces, every exact point of the arc near a branch.
+TEST_F(HardIntersections, ABackwardStepBesideTheForwardEndDoesNotCloseTheBranch) {
+  CaseSurface s[2] = {
+      {false, Axes({0.0503751, -0.7804783, -0.6231500}, {0.6201673, 0.5135193, -0.5930350}), {-0.3421892, 0.1926421, 0.2066119}, 0.7100630, 0.0, -2.0059, 2.0838},
+      {false, Axes({-0.6341477, 0.6434825, -0.4287038}, {-0.4857224, 0.0998662, 0.8683896}), {0.3980618, -0.2930154, -0.3217813}, 0, 0, 0, 0}};
+  s[0].cone = true;
+  s[0].R1 = 0.1650311;
+  s[1].plane = true;
+  for (const Place& at : {Placed(1e-6, 1e4), Placed(1e6, 1e4)}) ExpectWholeBranchesOnBoth(s, at, 0);
+}
