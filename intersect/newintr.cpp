@@ -497,12 +497,25 @@ bool OnTracedBranch(Bspline* s1, Bspline* s2, const IntersectionTraceList* list,
   if (!best) return false;
   // The branch between the chord's nodes: each fraction's parameters pulled onto both
   // surfaces; its point nearest X by golden-section search over the fraction.
-  double qa[4], qb[4];
+  // A node just across a closed surface's seam from the chord (a shallow dip of the branch over
+  // the seam that the other trace stepped past on the near side) is sought from the seam's far
+  // side: the chord's parameters in that direction moved by the range toward the node's and held
+  // in the domain, so that the pull starts at the seam beside the node.
+  double qa[4], qb[4], xq[4], from[4], to[4];
   NodeParams(best, qa);
   NodeParams(bestNext, qb);
+  NodeParams(x, xq);
+  for (int k = 0; k < 4; ++k) {
+    const Bspline* s = k < 2 ? s1 : s2;
+    from[k] = k & 1 ? s->knotsV[s->degreeV] : s->knotsU[s->degreeU];
+    to[k] = k & 1 ? s->knotsV[NumCtrlV(s)] : s->knotsU[NumCtrlU(s)];
+    if (!(k & 1 ? s->closedV : s->closedU)) continue;
+    const double range = to[k] - from[k], shift = xq[k] < 0.5 * (qa[k] + qb[k]) ? -range : range;
+    if (std::fabs(qa[k] - xq[k]) > 0.5 * range && std::fabs(qb[k] - xq[k]) > 0.5 * range) qa[k] += shift, qb[k] += shift;
+  }
   auto away = [&](double f) {
     double q[4], Y[3];
-    for (int k = 0; k < 4; ++k) q[k] = qa[k] + f * (qb[k] - qa[k]);
+    for (int k = 0; k < 4; ++k) q[k] = std::fmin(to[k], std::fmax(from[k], qa[k] + f * (qb[k] - qa[k])));
     return PullOnto(s1, s2, q, Y, tolB) ? VecDist3(X, Y) : HUGE_VAL;
   };
   const double g = 0.5 * (std::sqrt(5.0) - 1.0);

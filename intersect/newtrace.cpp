@@ -1692,7 +1692,16 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       const IntersectionTraceNode* last = tr->nodeCount > tr->directionStart ? tr->tail : tr->head;
       const double chord = std::sqrt((P[0] - last->x) * (P[0] - last->x) + (P[1] - last->y) * (P[1] - last->y) +
                                      (P[2] - last->z) * (P[2] - last->z));
-      if ((Closes(cur, second, ref) || dt < std::fmin(10000.0 * m.tolB, chord)) && !SeamBetween(m, cur, tr->turn))
+      // Coming back between the forward end's last two nodes in one surface's parameters counts
+      // only near the chord between them in space (a quarter of its length): a branch whose two
+      // ends lie close together passes beside its forward end in a surface's parameters without
+      // closing there.
+      const IntersectionTraceNode* t2 = tr->turn->prev;
+      double f = 0.0;
+      const double T[3] = {tr->turn->x, tr->turn->y, tr->turn->z};
+      const bool nearLast = !t2 || ChordDistance2(t2, tr->turn, P, &f) <= 0.0625 * ChordDistance2(t2, t2, T, &f);
+      if (((nearLast && Closes(cur, second, ref)) || dt < std::fmin(10000.0 * m.tolB, chord)) &&
+          !SeamBetween(m, cur, tr->turn))
         return CloseBackward(m);
     }
     // A step that went nowhere (the seed on an edge) adds no node.
@@ -2265,15 +2274,38 @@ bool NodeNear(const IntersectionTraceList* list, const IntersectionTraceNode* en
   return false;
 }
 
-// True when the trace made from the far side of a seam at an end of from turns back onto from:
-// every node next to its seed (the head, each way it marched) lies nearest to a chord of from,
-// within reach. A branch arriving at its end running along the seam (a tangential contact
-// there) has no continuation beyond it; the march from the seam's far side only follows the
-// seam back over the same points, or stirs by round-off where it has nowhere to go. A march that
-// goes on beyond the end lies as far from from's end as from its seed: a node a tenth of the
-// reach or more from the seed turns back only when it lies nearer to from than half that.
+// The distance along the branch of trace t from its seed (the head) to node n: forward nodes
+// count ahead of the seed, backward ones (after the turn node) behind it.
+double AlongBranch(const IntersectionTrace* t, const IntersectionTraceNode* n) {
+  auto gap = [](const IntersectionTraceNode* a, const IntersectionTraceNode* b) {
+    const double A[3] = {a->x, a->y, a->z}, B[3] = {b->x, b->y, b->z};
+    return Distance(A, B);
+  };
+  double s = 0.0;
+  for (const IntersectionTraceNode* a = t->head; a && a != n && a != t->turn && a->next; a = a->next) {
+    s += gap(a, a->next);
+    if (a->next == n) return s;
+  }
+  s = 0.0;
+  for (const IntersectionTraceNode *a = t->head, *b = t->turn ? t->turn->next : nullptr; b; a = b, b = b->next) {
+    s -= gap(a, b);
+    if (b == n) return s;
+  }
+  return 0.0;
+}
+
+// True when the trace made from the far side of a seam at the end e of from turns back onto
+// from: every node next to its seed (the head, each way it marched) lies nearest to a chord of
+// from, within reach, near e along from. A branch arriving at its end running along the seam (a
+// tangential contact there) has no continuation beyond it; the march from the seam's far side
+// only follows the seam back over the same points, or stirs by round-off where it has nowhere to
+// go. A march that goes on beyond the end lies as far from from's end as from its seed: a node a
+// tenth of the reach or more from the seed turns back only when it lies nearer to from than half
+// that, at a point of from no farther from e along it than a few times that distance; a short
+// stretch between two seams that closes from's loop ends beside from's other end, all of from
+// away.
 bool TurnsBackOnto(const IntersectionTraceList* list, const IntersectionTrace* from,
-                   const IntersectionTrace* made, double reach) {
+                   const IntersectionTraceNode* e, const IntersectionTrace* made, double reach) {
   const IntersectionTraceNode* seed = made->head;
   const IntersectionTraceNode* firsts[2] = {seed->next, made->turn && made->turn != seed ? made->turn->next : nullptr};
   const double S[3] = {seed->x, seed->y, seed->z};
@@ -2293,6 +2325,8 @@ bool TurnsBackOnto(const IntersectionTraceList* list, const IntersectionTrace* f
     C[2] = chord->z + f * (partner->z - chord->z);
     const double step = Distance(X, S);
     if (step > 0.1 * reach && !(Distance(X, C) < 0.5 * step)) return false;
+    const double at = AlongBranch(from, chord) + f * (AlongBranch(from, partner) - AlongBranch(from, chord));
+    if (std::fabs(at - AlongBranch(from, e)) > 4.0 * step + reach) return false;
     ++checked;
   }
   return checked > 0;
@@ -2326,7 +2360,7 @@ int ContinueAcrossSeams(Bspline* s1, Bspline* s2, const double* us1, const doubl
                                        list, tolA, tolB);
       if (rc == -2) return -2;
       // A march that went nowhere beyond the seam, or only back along the branch, adds nothing.
-      if (rc == -20 || next->nodeCount < 2 || TurnsBackOnto(list, t, next, 2.0 * tolA)) {
+      if (rc == -20 || next->nodeCount < 2 || TurnsBackOnto(list, t, e, next, 2.0 * tolA)) {
         list->tail = next->prev;
         list->tail->next = nullptr;
         --list->count;

@@ -2228,3 +2228,50 @@ TEST_F(HardIntersections, AnArcEndingOnASeamWhereCylindersMissCrossingKeepsItsEn
   EXPECT_LT(f.off, 1e-6);
   EXPECT_LT(f.gap, 1e-5);
 }
+
+// A sphere (radius 0.827) and a torus (radii 1.251 and 0.728) on turned axes meet in two loops;
+// one is traced from its seed round to the sphere's seam one way and to the torus's the other,
+// and the stretch between the two seams, a fifteenth of the loop, is traced from the far side of
+// the first. That trace ends beside the loop's other end: it was taken for a march turning back
+// onto the loop, dropped, and the stretch went missing (a gap of 1e-2 of the size). Whichever
+// surface comes first, at sizes 1e-6 and 1e6 moved 1e4 x the size: every sample on both surfaces,
+// every exact point of the loops near a branch, no stretch twice.
+TEST_F(HardIntersections, AStretchBetweenTwoSeamsClosingALoopIsKept) {
+  const CaseSurface s[2] = {
+      {false, Axes({-0.3292953, -0.0699657, 0.9416312}, {-0.9132855, -0.2295998, -0.3364425}), {-0.1335616, -0.3734025, 0.3050037}, 0.8267461, 0.0, 0, 0},
+      {true, Axes({0.0473283, -0.4707335, 0.8810051}, {-0.5650387, -0.7399350, -0.3650034}), {-0.2967618, -0.1872747, -0.2545819}, 1.2506019, 0.7279212, 0, 0}};
+  for (const Place& at : {Placed(1e-6, 1e4), Placed(1e6, 1e4)})
+    for (int first = 0; first < 2; ++first) ExpectWholeBranchesOnBoth(s, at, first);
+}
+
+// A cone (radii 0.591 and 0.199 over heights -2.02..1.54) and a torus (radii 0.952 and 0.286) on
+// turned axes meet in a loop that dips across the cone's seam by 3e-4 of its range; the loop's
+// trace steps past the dip on the near side, and another trace returns the dip from the far side.
+// That trace lies on the loop only across the seam: it was kept, and with the loop cut at the
+// dip 0.9 of a branch was returned twice. With the torus first, at sizes 1e-6 and 1e6 moved 1e4 x
+// the size: every sample on both surfaces, every exact point of the loops near a branch, no
+// stretch twice.
+TEST_F(HardIntersections, ATraceOverADipAcrossASeamIsDroppedBesideTheLoop) {
+  CaseSurface s[2] = {
+      {false, Axes({-0.0455451, -0.7516421, -0.6579968}, {-0.8806982, -0.2806670, 0.3815713}), {-0.1948954, -0.1603506, -0.3385155}, 0.5914434, 0.0, -2.0198, 1.5354},
+      {true, Axes({-0.4656079, 0.5829935, -0.6658287}, {-0.8303435, -0.5480646, 0.1007713}), {0.0597074, -0.3065194, -0.2424102}, 0.9519557, 0.2856116, 0, 0}};
+  s[0].cone = true;
+  s[0].R1 = 0.1987485;
+  for (const Place& at : {Placed(1e-6, 1e4), Placed(1e6, 1e4)}) ExpectWholeBranchesOnBoth(s, at, 1);
+}
+
+// A cone (radii 0.710 and 0.165 over heights -2.01..2.08) cut by a plane on turned axes in an arc
+// whose ends, on the plane's edge and the cone's, lie a tenth of its length apart: the march's
+// first step back from the seed passed the forward end's long last step in the plane's parameters
+// and was taken for the loop closing there, so the arc came back as a loop with a chord across
+// and 5.6e-2 of the size of it missing. With the cone first, at sizes 1e-6 and 1e6 moved 1e4 x
+// the size: every sample on both surfaces, every exact point of the arc near a branch.
+TEST_F(HardIntersections, ABackwardStepBesideTheForwardEndDoesNotCloseTheBranch) {
+  CaseSurface s[2] = {
+      {false, Axes({0.0503751, -0.7804783, -0.6231500}, {0.6201673, 0.5135193, -0.5930350}), {-0.3421892, 0.1926421, 0.2066119}, 0.7100630, 0.0, -2.0059, 2.0838},
+      {false, Axes({-0.6341477, 0.6434825, -0.4287038}, {-0.4857224, 0.0998662, 0.8683896}), {0.3980618, -0.2930154, -0.3217813}, 0, 0, 0, 0}};
+  s[0].cone = true;
+  s[0].R1 = 0.1650311;
+  s[1].plane = true;
+  for (const Place& at : {Placed(1e-6, 1e4), Placed(1e6, 1e4)}) ExpectWholeBranchesOnBoth(s, at, 0);
+}
