@@ -503,6 +503,17 @@ double WorstInFrame(const std::vector<Branch>& bs, const double frame[3][3],
   return worst;
 }
 
+// The largest distance of a branch sample from either of two exact surfaces, given by their
+// signed distance functions.
+double WorstOffBoth(const std::vector<Branch>& bs, const std::function<double(const double*)>& f,
+                    const std::function<double(const double*)>& g) {
+  double worst = 0.0;
+  for (const Branch& br : bs)
+    for (const auto* side : {&br.on1, &br.on2})
+      for (const auto& p : *side) worst = std::fmax(worst, std::fmax(std::fabs(f(p.data())), std::fabs(g(p.data()))));
+  return worst;
+}
+
 // FromBranches for the point with coordinates c along the frame's axes.
 double FromBranchesInFrame(const std::vector<Branch>& bs, const double frame[3][3], const double c[3]) {
   double P[3];
@@ -1206,10 +1217,7 @@ TEST_F(HardIntersections, BranchesWhereTheParametersTurnOrCloseBesideASeam) {
       const double size = shapes::PairSize(srf[0], srf[1]) / at.scale;
       const std::vector<Branch> bs = Intersect(srf[first], srf[second], at, 1000);
       ASSERT_GE(bs.size(), 1u) << c << " " << first;
-      double off = 0.0;
-      for (const Branch& br : bs)
-        for (const auto* side : {&br.on1, &br.on2})
-          for (const auto& p : *side) off = std::fmax(off, std::fmax(std::fabs(dist[0](p.data())), std::fabs(dist[1](p.data()))));
+      const double off = WorstOffBoth(bs, dist[0], dist[1]);
       double gap = 0.0;
       for (const auto& p : CrossingsOnLines(srf[first], at, dist[second], 60)) {
         double h, rho;
@@ -1300,10 +1308,7 @@ TEST_F(HardIntersections, AShortPieceBetweenASeamAndAnEdgeIsReturned) {
     const double size = shapes::PairSize(P, C) / at.scale;
     const std::vector<Branch> bs = planeFirst ? Intersect(P, C, at, 1000) : Intersect(C, P, at, 1000);
     ASSERT_GE(bs.size(), 1u) << planeFirst;
-    double off = 0.0;
-    for (const Branch& br : bs)
-      for (const auto* side : {&br.on1, &br.on2})
-        for (const auto& p : *side) off = std::fmax(off, std::fmax(std::fabs(toPlane(p.data())), std::fabs(toCylinder(p.data()))));
+    const double off = WorstOffBoth(bs, toPlane, toCylinder);
     double gap = 0.0;
     for (const auto& p : CrossingsOnLines(P, at, toCylinder, 60)) {
       double h, rho;
@@ -1415,10 +1420,7 @@ TEST_F(HardIntersections, ALoopCrossingASeamOnceIsCutThere) {
     const double size = shapes::PairSize(P, C) / scale;
     const std::vector<Branch> bs = Intersect(P, C, at, 1000);
     ASSERT_GE(bs.size(), 1u) << scale;
-    double off = 0.0;
-    for (const Branch& br : bs)
-      for (const auto* side : {&br.on1, &br.on2})
-        for (const auto& p : *side) off = std::fmax(off, std::fmax(std::fabs(toPlane(p.data())), std::fabs(toCone(p.data()))));
+    const double off = WorstOffBoth(bs, toPlane, toCone);
     double gap = 0.0;
     for (const auto& p : CrossingsOnLines(C, at, toPlane, 60)) gap = std::fmax(gap, FromBranches(bs, p.data()));
     EXPECT_LT(off, 1e-6 * size) << scale;
@@ -1498,10 +1500,7 @@ TEST_F(HardIntersections, ABranchDippingAcrossASeamBetweenTwoNodesStaysOnBothSur
     const double size = shapes::PairSize(srf[0], srf[1]) / at.scale;
     const std::vector<Branch> bs = Intersect(srf[0], srf[1], at, 1000);
     ASSERT_GE(bs.size(), 1u) << c;
-    double off = 0.0;
-    for (const Branch& br : bs)
-      for (const auto* side : {&br.on1, &br.on2})
-        for (const auto& p : *side) off = std::fmax(off, std::fmax(std::fabs(dist[0](p.data())), std::fabs(dist[1](p.data()))));
+    const double off = WorstOffBoth(bs, dist[0], dist[1]);
     double gap = 0.0;
     for (const auto& p : CrossingsOnLines(srf[0], at, dist[1], 60)) {
       double h, rho;
@@ -1837,10 +1836,8 @@ void ExpectWholeBranchesOnBoth(const CaseSurface (&s)[2], const Place& at, int f
   const double size = shapes::PairSize(srf[0], srf[1]) / at.scale;
   const std::vector<Branch> bs = Intersect(srf[first], srf[second], at, 1000);
   ASSERT_GE(bs.size(), 1u) << at.scale << " " << first;
-  double off = 0.0;
-  for (const Branch& br : bs)
-    for (const auto* side : {&br.on1, &br.on2})
-      for (const auto& p : *side) off = std::fmax(off, std::fmax(std::fabs(s[0].Distance(p.data())), std::fabs(s[1].Distance(p.data()))));
+  const double off = WorstOffBoth(bs, [&](const double* p) { return s[0].Distance(p); },
+                                  [&](const double* p) { return s[1].Distance(p); });
   double gap = 0.0;
   for (const auto& p : CrossingsOnLines(srf[first], at, [&](const double* x) { return s[second].Distance(x); }, 60)) {
     if (!s[0].Beyond(p.data(), 0.01) && !s[1].Beyond(p.data(), 0.01)) gap = std::fmax(gap, FromBranches(bs, p.data()));
