@@ -311,6 +311,11 @@ int GetParSamplesInIntervals(const double* breaks, int n, int k, double a, doubl
 
 namespace {
 
+// Where the pieces of a split meet: the knot insertion moves a cut within its tolerance of a
+// knot onto that knot, and the curves and loops are cut where the pieces really meet, so that
+// they end on the pieces' edges and the pieces tile the face.
+double SplitValue(const Bspline* lowPiece, int uCut) { return uCut ? lowPiece->umax : lowPiece->vmax; }
+
 double CurveStartPar(const Bspline* c) { return c->knotsU[c->degreeU]; }
 double CurveEndPar(const Bspline* c) { return c->knotsU[c->degreeU + c->interiorU + 1]; }
 
@@ -1296,6 +1301,33 @@ int PlaceOtherTrimCurves(SnipSide* low, SnipSide* high, SnipCrossingList* lowCro
   return 0;
 }
 
+namespace {
+
+// The coefficient across the cut (u for a u cut) of control point i of a 2D curve.
+double& AcrossCoef(Bspline* c, int i, int uCut) { return uCut ? c->X[0][i] : c->Y[0][i]; }
+
+bool ClampedCurve(const Bspline* c) {
+  const int p = c->degreeU, last = NumCtrlU(c) + p;
+  return c->knotsU[0] == c->knotsU[p] && c->knotsU[last] == c->knotsU[last - p];
+}
+
+// A point within tol of the cut counts as on it (FindCurveIntersectionParams), so a crossing may
+// be taken that far from the line: the ends of the walk's parts lying so are put exactly on the
+// pieces' common edge t, where the loop is then closed along it. Ends that were equal stay so.
+void PutEndsOnCut(SnipSide* side, double t, int uCut, double tol) {
+  for (SnipPiece* n = side->first; n; n = n->next)
+    for (BsplineList* node = n->curves; node; node = node->next) {
+      Bspline* c = node->item;
+      if (!c || c->kind != 1 || c->dimension != 2 || !ClampedCurve(c)) continue;
+      for (int i : {0, NumCtrlU(c) - 1}) {
+        double& a = AcrossCoef(c, i, uCut);
+        if (std::fabs(a - t) <= tol) a = t;
+      }
+    }
+}
+
+}  // namespace
+
 int SnipTrimSurfaceBspline(Bspline* srf, double t, int uCut, SnipSide** low, SnipSide** high) {
   if (!srf || srf->kind != 2) return SnipNoTrimSurfaceBspline(srf, t, uCut, low, high);
   if (!IsOuterTrim(srf)) {
@@ -1316,6 +1348,7 @@ int SnipTrimSurfaceBspline(Bspline* srf, double t, int uCut, SnipSide** low, Sni
   }
   (*low)->first->piece = made[0];
   (*high)->first->piece = made[1];
+  t = SplitValue(made[0], uCut);
   for (SnipSide* s : {*low, *high}) {
     s->first->curves = nullptr;
     s->first->loop = nullptr;
@@ -1324,7 +1357,10 @@ int SnipTrimSurfaceBspline(Bspline* srf, double t, int uCut, SnipSide** low, Sni
   int r = GetInOutListForTrimCurves(srf, t, uCut, &lowList, &highList);
   if (r == 0 && lowList.first) r = DivideTrimCurvesIntoPortions(srf, &lowList, low, uCut);
   if (r == 0 && highList.first) r = DivideTrimCurvesIntoPortions(srf, &highList, high, uCut);
+  const double tol = 1e-6 * (uCut ? srf->umax - srf->umin : srf->vmax - srf->vmin);
   if (r == 0) {
+    PutEndsOnCut(*low, t, uCut, tol);
+    PutEndsOnCut(*high, t, uCut, tol);
     MakeOuterTrimOnAllSurfaces(*low);
     MakeOuterTrimOnAllSurfaces(*high);
     r = PlaceOtherCurvesOnSurfaces(*low, *high, t, srf, uCut);

@@ -106,6 +106,8 @@ struct SnipSide {
 
 // The two halves of srf in the first node of each side, each with the curves of srf that lie on
 // it (a curve crossing the cut is cut there); a trimmed surface takes SnipTrimSurfaceBspline.
+// A cut within the tolerance of a knot is made at the knot: the halves meet there, and the
+// curves and loops are cut there too.
 // 1; 0 when the cut failed (t not inside the range: the low side holds srf itself, the high
 // side null); -2 when handing over the curves failed (nothing made is left).
 int SnipSurfaceBspline(Bspline* srf, double t, int uCut, SnipSide** low, SnipSide** high);
@@ -165,9 +167,10 @@ struct SnipCrossingList {
 
 // The trimmed path of SnipSurfaceBspline: every region a side's part of the trimmed area splits
 // into becomes a piece of its own with its outer loop; loops and curves that do not cross the
-// line go whole to the piece whose box holds them. srf gets its boundary as outer loop when it
-// has none. 1; 0 when the cut failed (as SnipSurfaceBspline); -2 when the walk failed or never
-// closed a region (no piece is left).
+// line go whole to the piece whose box holds them; a loop's end within the tolerance of the cut
+// lies on the pieces' common edge. srf gets its boundary as outer loop when it has none. 1; 0
+// when the cut failed (as SnipSurfaceBspline); -2 when the walk failed or never closed a region
+// (no piece is left).
 int SnipTrimSurfaceBspline(Bspline* srf, double t, int uCut, SnipSide** low, SnipSide** high);
 
 // The crossings of a 2D curve with the line, in new arrays (Malloc, the caller's scope) of

@@ -1,6 +1,7 @@
 // Snipping a surface along an iso-parameter line: the halves reproduce the surface, curves are
 // cut where they cross and handed to their side, splitting keeps cutting until every piece fits;
 // trimmed surfaces split into one piece per region, with point-in-trim answers unchanged.
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -618,14 +619,31 @@ std::vector<double> Reversed(const std::vector<double>& p) {
 }
 
 // A plane face with an outer loop and holes given on the unit square, mapped onto the parameter
-// domain [u0, u1] x [v0, v1] and cut at the mapped t: each side's pieces hold exactly the side's
-// part of the trimmed area (in units of the domain's area), every piece passes the record check
-// and the face is unchanged.
+// domain [u0, u1] x [v0, v1] and cut at the mapped t. `cluster` adds knots to the cut direction
+// (shares of its range), each as often as it is listed; the net stays at the uniform knots'
+// places, as only the parameter plane is measured. A cut within the tolerance of a knot is made
+// at the knot, so the side's part of the trimmed area is taken at the pieces' common edge, which
+// lies within 1e-6 of the range of t. Each side's pieces hold exactly that part (in units of the
+// domain's area), every piece passes the record check, every loop lies in its piece's domain
+// and its ends on the cut lie on the edge there, and the face is unchanged.
 void CheckCutAreas(const std::vector<double>& outer, const std::vector<std::vector<double>>& holes,
-                   const PatchOptions& o, double t, int uCut, bool clockwise) {
-  Bspline* s = BuildFunctionPatch([](double x, double y) { return 0.5 * x + 0.25 * y + 1.0; }, o);
+                   const PatchOptions& o, double t, int uCut, bool clockwise,
+                   const std::vector<double>& cluster = {}) {
+  PatchOptions built = o;
+  (uCut ? built.nu : built.nv) += int(cluster.size());
+  Bspline* s = BuildFunctionPatch([](double x, double y) { return 0.5 * x + 0.25 * y + 1.0; }, built);
   ASSERT_NE(s, nullptr);
   const double du = o.umax - o.umin, dv = o.vmax - o.vmin;
+  const double lo = uCut ? o.umin : o.vmin, range = uCut ? du : dv;
+  if (!cluster.empty()) {
+    const int p = uCut ? o.degreeU : o.degreeV;
+    std::vector<double> knots = ClampedKnots(p, uCut ? o.nu : o.nv, lo, lo + range);
+    for (double k : cluster) knots.push_back(lo + k * range);
+    std::sort(knots.begin(), knots.end());
+    double* to = uCut ? s->knotsU : s->knotsV;
+    std::copy(knots.begin(), knots.end(), to);
+    ASSERT_TRUE(BsplineSound(s));
+  }
   auto map = [&](std::vector<double> p) {
     for (size_t i = 0; i < p.size(); i += 2) p[i] = o.umin + p[i] * du, p[i + 1] = o.vmin + p[i + 1] * dv;
     return clockwise ? Reversed(p) : p;
@@ -635,17 +653,57 @@ void CheckCutAreas(const std::vector<double>& outer, const std::vector<std::vect
   const std::vector<double> before = Snapshot(s);
   const int axis = uCut ? 0 : 1;
   Sides sd;
-  EXPECT_EQ(SnipSurfaceBspline(s, uCut ? o.umin + t * du : o.vmin + t * dv, uCut, &sd.low, &sd.high), 1);
+  ASSERT_EQ(SnipSurfaceBspline(s, lo + t * range, uCut, &sd.low, &sd.high), 1);
+  ASSERT_FALSE(sd.Pieces(sd.low).empty());
+  const Bspline* first = sd.Pieces(sd.low)[0];
+  const double edge = uCut ? first->umax : first->vmax;
+  EXPECT_LE(std::fabs(edge - (lo + t * range)), 1e-6 * range);
+  const double cut = (edge - lo) / range;
+  // The loops' corners across the cut (shares of the range). One within the tolerance of the cut
+  // but not on it counts as on it: the area is then right to that shift of the loop.
+  std::vector<double> corners;
+  for (size_t i = axis; i < outer.size(); i += 2) corners.push_back(outer[i]);
+  for (const auto& h : holes)
+    for (size_t i = axis; i < h.size(); i += 2) corners.push_back(h[i]);
+  double areaTol = 1e-9;
+  for (double c : corners)
+    if (c != cut && std::fabs(c - cut) <= 1e-6) areaTol = 1e-6;
+  auto isCorner = [&](double across) {
+    for (double c : corners)
+      if (across == lo + c * range) return true;  // as the loop was mapped
+    return false;
+  };
+  double total = 0.0;
   for (int side = 0; side < 2; ++side) {
-    double expected = PolygonArea(ClipToSide(outer, axis, t, side == 0));
-    for (const auto& h : holes) expected -= PolygonArea(ClipToSide(h, axis, t, side == 0));
+    double expected = PolygonArea(ClipToSide(outer, axis, cut, side == 0));
+    for (const auto& h : holes) expected -= PolygonArea(ClipToSide(h, axis, cut, side == 0));
     double area = 0.0;
     for (Bspline* p : sd.Pieces(side ? sd.high : sd.low)) {
       EXPECT_TRUE(BsplineSound(p));
+      EXPECT_EQ(uCut ? (side ? p->umin : p->umax) : (side ? p->vmin : p->vmax), edge);
       area += TrimmedArea(p, o.umin, o.vmin);
+      // Corners of straight loops lie inside the domain, and those the cut made within its
+      // tolerance lie on its edge, to the round-off of the coordinates' magnitude.
+      const double su = 8e-16 * std::max({std::fabs(p->umin), std::fabs(p->umax), du});
+      const double sv = 8e-16 * std::max({std::fabs(p->vmin), std::fabs(p->vmax), dv});
+      for (const TrimList* l = p->trims; l; l = l->next)
+        for (const Bspline* c : LoopItems(l))
+          for (int i = 0; i < NumCtrlU(c); ++i) {
+            const double cu = c->X[0][i], cv = c->Y[0][i];
+            EXPECT_TRUE(cu >= p->umin - su && cu <= p->umax + su && cv >= p->vmin - sv && cv <= p->vmax + sv)
+                << "side " << side << " corner " << cu << " " << cv;
+            const double across = uCut ? cu : cv;
+            if (std::fabs(across - edge) <= 1e-6 * range && !isCorner(across)) {
+              EXPECT_LE(std::fabs(across - edge), uCut ? su : sv) << "side " << side;
+            }
+          }
     }
-    EXPECT_NEAR(area / (du * dv), expected, 1e-9) << "side " << side;
+    EXPECT_NEAR(area / (du * dv), expected, areaTol) << "side " << side;
+    total += area / (du * dv);
   }
+  double face = PolygonArea(outer);
+  for (const auto& h : holes) face -= PolygonArea(h);
+  EXPECT_NEAR(total, face, areaTol);
   EXPECT_EQ(Snapshot(s), before);
   FreeBspline(s);
 }
@@ -784,6 +842,64 @@ TEST_F(Snip, ACutWithinTheToleranceOfSeveralCornersIsMade) {
             << "side " << side;
       }
       FreeBspline(s);
+    }
+}
+
+TEST_F(Snip, ACutBesideClusteredKnotsIsMadeAtTheKnotAndThePiecesTileTheFace) {
+  // Knots of multiplicity 1 to 3 (the degree) a round-off to nine tenths of the tolerance on
+  // either side of the cut, and a cluster of distinct knots around it: the surface is split at
+  // the knot and the loops are cut there too. Holes the cut crosses and cuts along holes' sides,
+  // on the unit square, a domain a millionth wide and a far rational one, loops either way round.
+  struct Case {
+    std::vector<double> outer;
+    std::vector<std::vector<double>> holes;
+  };
+  const std::vector<double> square = {0, 0, 1, 0, 1, 1, 0, 1};
+  const Case cases[] = {
+      {square,
+       {{0.1, 0.1, 0.3, 0.1, 0.3, 0.3, 0.1, 0.3},
+        {0.5, 0.5, 0.8, 0.5, 0.7, 0.8},
+        {0.4, 0.1, 0.9, 0.1, 0.9, 0.3, 0.4, 0.3}}},
+      {{0.2, 0, 1, 0, 1, 0.8, 0.5, 1, 0, 1, 0, 0.2}, {{0.3, 0.3, 0.6, 0.3, 0.6, 0.6, 0.3, 0.6}}},
+  };
+  struct Domain {
+    double u0, u1, v0, v1;
+    bool rational;
+  };
+  const Domain domains[] = {{0, 1, 0, 1, false}, {0, 1e-6, 0, 1e-6, false}, {1e6, 1e6 + 1, -2, 3, true}};
+  std::vector<std::vector<double>> clusters;
+  for (double d : {1e-12, -1e-12, 3e-7, -9e-7, 9e-7})
+    for (int mult = 1; mult <= 3; ++mult) clusters.push_back(std::vector<double>(mult, d));
+  clusters.push_back({-4e-7, 1e-12, 5e-7});
+  for (const Case& c : cases)
+    for (const Domain& d : domains)
+      for (double t : {0.3, 0.6})
+        for (const auto& offsets : clusters)
+          for (int uCut : {1, 0}) {
+            const bool clockwise = (&offsets - clusters.data() + uCut) % 2 == 1;
+            SCOPED_TRACE(::testing::Message() << "case " << (&c - cases) << " domain " << (&d - domains) << " t " << t
+                                              << " knot " << offsets.front() << " x " << offsets.size() << " u "
+                                              << uCut << " clockwise " << clockwise);
+            std::vector<double> cluster = offsets;
+            for (double& k : cluster) k += t;
+            PatchOptions o;
+            o.umin = d.u0, o.umax = d.u1, o.vmin = d.v0, o.vmax = d.v1, o.rational = d.rational;
+            CheckCutAreas(c.outer, c.holes, o, t, uCut, clockwise, cluster);
+          }
+}
+
+TEST_F(Snip, ACutWithinTheToleranceOfALoopsSamplePutsTheLoopsEndsOnTheEdge) {
+  // Cut nine tenths of the tolerance before u or v = 0.6, where the square outer loop's sides
+  // are sampled and the crossings taken: the loops' ends there lie on the pieces' common edge,
+  // so the low piece's loop stays in its domain and the pieces tile the face.
+  const std::vector<double> square = {0, 0, 1, 0, 1, 1, 0, 1};
+  const std::vector<double> hole = {0.4, 0.1, 0.9, 0.1, 0.9, 0.3, 0.4, 0.3};
+  for (double width : {1.0, 1e-6})
+    for (int uCut : {1, 0}) {
+      SCOPED_TRACE(::testing::Message() << "width " << width << " u " << uCut);
+      PatchOptions o;
+      o.umax = o.vmax = width;
+      CheckCutAreas(square, {hole}, o, 0.6 - 9e-7, uCut, false);
     }
 }
 
