@@ -2272,3 +2272,23 @@ TEST_F(HardIntersections, ABackwardStepBesideTheForwardEndDoesNotCloseTheBranch)
   s[1].plane = true;
   for (const Place& at : {Placed(1e-6, 1e4), Placed(1e6, 1e4)}) ExpectWholeBranchesOnBoth(s, at, 0);
 }
+
+// Cylinders of radii 1 and 1 + d on turned axes, |d| within the point tolerance of the size, are
+// taken to cross, and the arcs end where the normals are parallel; the loops they stand for turn
+// about sqrt(2 |d|) beside that point, at their vertices. An arc ending there with no node at the
+// vertex left the fit's samples between its last node and the end anywhere in the band that
+// meets both cylinders within the tolerance, up to the vertex's distance off the loop: the
+// loops' turns lay up to 3.1e-5 (d = -4.69e-6) and 1.5e-4 (d = 1e-6) of the size from every
+// branch. At size 1e3 moved 1e4 x the size, the seams through the turns: every point of the
+// loops within 1e-5 of the size of a branch, every sample on both cylinders.
+TEST_F(HardIntersections, ArcsEndingBesideANearCrossingPassTheLoopsVertices) {
+  const double cases[2][3] = {{-4.69e-6, 0.4 * M_PI, 1}, {1e-6, 0, 1}};  // d, seam a's angle, seam b's y
+  double frame[3][3];
+  TurnedFrame(1.9, frame);
+  for (const auto& c : cases) {
+    const double ea[3] = {std::cos(c[1]), std::sin(c[1]), 0}, eb[3] = {0, c[2], 0};
+    const CylinderPairFit f = FitCylinderPair(1.0 + c[0], ea, eb, Placed(1e3, 1e4), frame);
+    EXPECT_LT(f.off, 1e-6) << c[0];
+    EXPECT_LT(f.gap, 1e-5) << c[0];
+  }
+}
