@@ -1355,7 +1355,8 @@ bool VertexBesideCrossing(const March& m, const Params& x, const double X[3], co
 }
 
 // A step from prev to cur that reaches, passes or heads for a singular point ends there: near
-// one (the normals within kNearSingular of parallel at either end) the point is located. When
+// one (the normals within kNearSingular of parallel at either end, or at the middle of a step
+// that crosses no seam) the point is located. When
 // it lies ahead of prev no farther than cur, or beyond cur by at most a quarter of the step, cur
 // becomes it (1), or, where the surfaces miss crossing there, the vertex of the branch beside it
 // does, and it is the node after (2). When it lies ahead of cur within another step like this
@@ -1365,10 +1366,23 @@ bool VertexBesideCrossing(const March& m, const Params& x, const double X[3], co
 int EndsAtSingular(const March& m, const Params& prev, Params& cur, double P[3], Params& x,
                    double X[3]) {
   const double s0 = NormalSine(m, prev), s1 = NormalSine(m, cur);
-  if (std::fmin(s0, s1) >= kNearSingular) return 0;
   x = s1 <= s0 ? cur : prev;
+  if (std::fmin(s0, s1) >= kNearSingular) {
+    // A long step may pass the point with both ends farther off than kNearSingular, on two
+    // branches through it: its middle is nearer.
+    Params mid;
+    for (int k = 0; k < 4; ++k) mid.p[k] = 0.5 * (prev.p[k] + cur.p[k]);
+    if (AcrossSeam(m, prev, cur) || NormalSine(m, mid) >= kNearSingular) return 0;
+    x = mid;
+  }
   double P0[3];
-  if (!LocateSingularPoint(m, x, X) || CoincideBeyond(m, prev, x)) return 0;
+  // From an end on an edge the search, held to the domain, may stall: the other end near enough
+  // tries too.
+  if (!LocateSingularPoint(m, x, X)) {
+    x = s1 <= s0 ? prev : cur;
+    if (!(std::fmax(s0, s1) < kNearSingular) || !LocateSingularPoint(m, x, X)) return 0;
+  }
+  if (CoincideBeyond(m, prev, x)) return 0;
   Eval3DPointOnSurfCoord(m.s1, prev.p[0], prev.p[1], 0, 0, P0);
   double step[3], to[3], beyond[3];
   VecDiff3(P, P0, step);
