@@ -1011,7 +1011,9 @@ namespace {
 // tolB (cylinders of radii 1 and 1 + g) are taken to cross so: their true branches turn away
 // from the point as a hyperbola's arms do, about sqrt(2 g / k) from it for the gap's curvature k
 // across them, so the arcs meeting there stand for them within 1e-5 of the size only while g
-// stays below about k 5e-11 of it (2.5e-10 for two cylinders of radius a fifth of the size).
+// stays below about k 5e-11 of it (2.5e-10 for two cylinders of radius a fifth of the size);
+// beyond that an arc passes the vertex of its branch on its way to the point
+// (VertexBesideCrossing).
 constexpr double kNearSingular = 0.3;
 // A point where the two surfaces meet and the sine of their normals' angle is below this share
 // is singular: round-off of the solve below, far below the sine where nearly tangent surfaces
@@ -1256,19 +1258,131 @@ bool CoincideBeyond(const March& m, const Params& prev, const Params& x) {
   return std::sqrt(r[0] * r[0] + r[1] * r[1] + r[2] * r[2]) <= 100.0 * m.tolB && sine <= kSingularSine;
 }
 
+// Where the surfaces miss crossing by a gap g0 within tolB (see kNearSingular), the true
+// branches about the singular point x are the hyperbola g0 + w^T H w / 2 = 0 of GapSecondForm in
+// the tangent plane: each passes the point at its vertex, sqrt(-2 g0 / l) from it along the
+// principal direction whose curvature l has the sign of -g0, on the side its arms come in from.
+// An arc ending on x with no node there cuts the vertex off: the fit's samples between the last
+// node and x lie anywhere in the band that meets both surfaces within tolB and miss the branch by
+// up to the vertex's distance. A vertex within this many tolB of x is missed by no more than the
+// branches' other points are.
+constexpr double kVertexReach = 10.0;
+
+// The vertex of the branch coming into the singular point x (X on surface 1) from the point F on
+// it, by Newton on the meeting of the surfaces in the plane through X across the vertex's
+// direction (the branch crosses it there at a right angle), from the model's vertex. True with
+// v and V set when it converges within the domains, farther than kVertexReach tolB from X and
+// nearer X than F; false otherwise (a true crossing, the vertex across a seam).
+bool VertexBesideCrossing(const March& m, const Params& x, const double X[3], const double F[3], Params& v,
+                          double V[3]) {
+  double e[2][3], H[2][2], r[6], sine = 1.0, P1[3], S1u[3], S1v[3], n1[3];
+  if (!NearCrossing(m, x) || !GapSecondForm(m.s1, m.s2, x.p, e, H) || !SingularResidual(m, x.p, r, &sine) ||
+      !TangentPlane(m.s1, x.p[0], x.p[1], P1, S1u, S1v, n1))
+    return false;
+  const double g0 = VecDotProd3(r, n1);
+  // The principal curvatures of the gap and their directions in the basis e.
+  const double mean = 0.5 * (H[0][0] + H[1][1]), half = 0.5 * (H[0][0] - H[1][1]);
+  const double root = std::hypot(half, H[0][1]);
+  double best = 0.0, axis[3] = {0.0, 0.0, 0.0}, across[3];
+  for (double l : {mean + root, mean - root}) {
+    if (!(-g0 / l > 0.0)) continue;
+    const double rho = std::sqrt(-2.0 * g0 / l);
+    double a = H[0][1], b = l - H[0][0];
+    if (std::hypot(a, b) < std::hypot(l - H[1][1], H[0][1])) a = l - H[1][1], b = H[0][1];
+    const double len = std::hypot(a, b);
+    if (!(len > 0.0)) return false;
+    for (int q = 0; q < 3; ++q) axis[q] = (a * e[0][q] + b * e[1][q]) / len;
+    best = rho;
+  }
+  if (!(best > kVertexReach * m.tolB)) return false;
+  double toF[3];
+  VecDiff3(F, X, toF);
+  if (!(best < VecSize3(toF))) return false;
+  if (VecDotProd3(toF, axis) < 0.0)
+    for (double& q : axis) q = -q;
+  VecCrossProd3(n1, axis, across);
+  // The model's vertex resolved into both surfaces' parameters, then Newton on S2 - S1 = 0 and
+  // (S1 - X) . across = 0.
+  double step[3], P2[3], S2u[3], S2v[3], n2[3];
+  for (int q = 0; q < 3; ++q) step[q] = best * axis[q];
+  if (!TangentPlane(m.s2, x.p[2], x.p[3], P2, S2u, S2v, n2)) return false;
+  v = x;
+  double d[4];
+  if (!ResolveInTangentPlane(step, S1u, S1v, &d[0], &d[1]) || !ResolveInTangentPlane(step, S2u, S2v, &d[2], &d[3]))
+    return false;
+  for (int k = 0; k < 4; ++k) v.p[k] += d[k];
+  for (int it = 0; it < kMarchIterations; ++it) {
+    for (int k = 0; k < 4; ++k) {
+      const Bspline* s = SurfaceOf(k, m.s1, m.s2);
+      const double lo = Lo(s, k & 1), hi = Hi(s, k & 1);
+      if (v.p[k] < lo - m.tol[k] || v.p[k] > hi + m.tol[k]) return false;
+      v.p[k] = std::fmin(hi, std::fmax(lo, v.p[k]));
+    }
+    if (!TangentPlane(m.s1, v.p[0], v.p[1], P1, S1u, S1v, n1) || !TangentPlane(m.s2, v.p[2], v.p[3], P2, S2u, S2v, n2))
+      return false;
+    double A[4][5], g[3], off[3];
+    VecDiff3(P2, P1, g);
+    VecDiff3(P1, X, off);
+    const double plane = VecDotProd3(off, across);
+    if (VecSize3(g) <= kLeastTightening * m.tolB && std::fabs(plane) <= kLeastTightening * m.tolB) {
+      const double toV = VecSize3(off);
+      if (!(toV > kVertexReach * m.tolB && toV < VecSize3(toF))) return false;
+      for (int q = 0; q < 3; ++q) V[q] = P1[q];
+      return true;
+    }
+    const double* cols[4] = {S1u, S1v, S2u, S2v};
+    for (int q = 0; q < 3; ++q) {
+      for (int k = 0; k < 4; ++k) A[q][k] = k < 2 ? -cols[k][q] : cols[k][q];
+      A[q][4] = -g[q];
+    }
+    for (int k = 0; k < 4; ++k) A[3][k] = k < 2 ? VecDotProd3(cols[k], across) : 0.0;
+    A[3][4] = -plane;
+    for (int a = 0; a < 4; ++a) {  // Gauss-Jordan with partial pivoting
+      int piv = a;
+      for (int b = a + 1; b < 4; ++b)
+        if (std::fabs(A[b][a]) > std::fabs(A[piv][a])) piv = b;
+      if (!(std::fabs(A[piv][a]) > 0.0)) return false;
+      for (int c = 0; c < 5; ++c) std::swap(A[a][c], A[piv][c]);
+      for (int b = 0; b < 4; ++b) {
+        if (b == a) continue;
+        const double f = A[b][a] / A[a][a];
+        for (int c = a; c < 5; ++c) A[b][c] -= f * A[a][c];
+      }
+    }
+    for (int k = 0; k < 4; ++k) v.p[k] += A[k][4] / A[k][k];
+  }
+  return false;
+}
+
 // A step from prev to cur that reaches, passes or heads for a singular point ends there: near
-// one (the normals within kNearSingular of parallel at either end) the point is located. When
+// one (the normals within kNearSingular of parallel at either end, or at the middle of a step
+// that crosses no seam) the point is located. When
 // it lies ahead of prev no farther than cur, or beyond cur by at most a quarter of the step, cur
-// becomes it (1). When it lies ahead of cur within another step like this one, along the step's
-// direction, it is the node after cur (2, with x and X set): a march converging on a singular
-// point in ever shorter steps would otherwise turn onto another branch there. 0 otherwise.
+// becomes it (1), or, where the surfaces miss crossing there, the vertex of the branch beside it
+// does, and it is the node after (2). When it lies ahead of cur within another step like this
+// one, along the step's direction, it is the node after cur (2, with x and X set; the march
+// appends them by AppendSingularEnd): a march converging on a singular point in ever shorter
+// steps would otherwise turn onto another branch there. 0 otherwise.
 int EndsAtSingular(const March& m, const Params& prev, Params& cur, double P[3], Params& x,
                    double X[3]) {
   const double s0 = NormalSine(m, prev), s1 = NormalSine(m, cur);
-  if (std::fmin(s0, s1) >= kNearSingular) return 0;
   x = s1 <= s0 ? cur : prev;
+  if (std::fmin(s0, s1) >= kNearSingular) {
+    // A long step may pass the point with both ends farther off than kNearSingular, on two
+    // branches through it: its middle is nearer.
+    Params mid;
+    for (int k = 0; k < 4; ++k) mid.p[k] = 0.5 * (prev.p[k] + cur.p[k]);
+    if (AcrossSeam(m, prev, cur) || NormalSine(m, mid) >= kNearSingular) return 0;
+    x = mid;
+  }
   double P0[3];
-  if (!LocateSingularPoint(m, x, X) || CoincideBeyond(m, prev, x)) return 0;
+  // From an end on an edge the search, held to the domain, may stall: the other end near enough
+  // tries too.
+  if (!LocateSingularPoint(m, x, X)) {
+    x = s1 <= s0 ? prev : cur;
+    if (!(std::fmax(s0, s1) < kNearSingular) || !LocateSingularPoint(m, x, X)) return 0;
+  }
+  if (CoincideBeyond(m, prev, x)) return 0;
   Eval3DPointOnSurfCoord(m.s1, prev.p[0], prev.p[1], 0, 0, P0);
   double step[3], to[3], beyond[3];
   VecDiff3(P, P0, step);
@@ -1279,6 +1393,13 @@ int EndsAtSingular(const March& m, const Params& prev, Params& cur, double P[3],
   // Within the step, or just beyond its end (a step stopped on an edge that touches the other
   // surface at the singular point ends there only to the square root of round-off).
   if (VecDotProd3(to, to) <= len2 + m.tolB * m.tolB || b2 <= 0.0625 * len2) {
+    Params v;
+    double V[3];
+    if (VertexBesideCrossing(m, x, X, P0, v, V) && VecDist3(V, P0) > kVertexReach * m.tolB) {
+      cur = v;
+      for (int q = 0; q < 3; ++q) P[q] = V[q];
+      return 2;
+    }
     cur = x;
     for (int q = 0; q < 3; ++q) P[q] = X[q];
     return 1;
@@ -1302,6 +1423,19 @@ bool SingularWithinStep(const March& m, const Params& prev, const Params& predic
   VecDiff3(X, P0, to);
   return VecDotProd3(to, to) <= VecDotProd3(step, step) + m.tolB * m.tolB &&
          VecDotProd3(to, to) > m.tolB * m.tolB;
+}
+
+// Appends the singular point x (X on surface 1) that ends a march after the node at from: the
+// vertex of the branch beside it first (VertexBesideCrossing), when the surfaces miss crossing
+// there and it lies between the two. False on no memory.
+bool AppendSingularEnd(March& m, const Params& from, const Params& x, const double X[3]) {
+  Params v;
+  double F[3], V[3];
+  Eval3DPointOnSurfCoord(m.s1, from.p[0], from.p[1], 0, 0, F);
+  if (VertexBesideCrossing(m, x, X, F, v, V) && VecDist3(V, F) > kVertexReach * m.tolB &&
+      !AppendTraceNode(m.trace, V, v.p[0], v.p[1], v.p[2], v.p[3]))
+    return false;
+  return AppendTraceNode(m.trace, X, x.p[0], x.p[1], x.p[2], x.p[3]) != nullptr;
 }
 
 // True when a and b name the same point of the pair (every parameter within its tolerance).
@@ -1609,7 +1743,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
     }
     if (SameParams(m, cur, Of(tr->tail))) break;  // a step that went nowhere (the seed on an edge)
     if (!Append(m, cur, P)) return -2;
-    if (singular == 2 && !Append(m, x, X)) return -2;
+    if (singular == 2 && !AppendSingularEnd(m, cur, x, X)) return -2;
     dPrev[0] = du;
     dPrev[1] = dv;
     if (Circling(tr, m.tolB)) stop = true;
@@ -1707,7 +1841,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
     // A step that went nowhere (the seed on an edge) adds no node.
     if (SameParams(m, cur, Of(tr->nodeCount > tr->directionStart ? tr->tail : tr->head))) break;
     if (!Append(m, cur, P)) return -2;
-    if (singular == 2 && !Append(m, x, X)) return -2;
+    if (singular == 2 && !AppendSingularEnd(m, cur, x, X)) return -2;
     dPrev[0] = du;
     dPrev[1] = dv;
     if (Circling(tr, m.tolB)) stop = true;

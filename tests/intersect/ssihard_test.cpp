@@ -2272,3 +2272,51 @@ TEST_F(HardIntersections, ABackwardStepBesideTheForwardEndDoesNotCloseTheBranch)
   s[1].plane = true;
   for (const Place& at : {Placed(1e-6, 1e4), Placed(1e6, 1e4)}) ExpectWholeBranchesOnBoth(s, at, 0);
 }
+
+// Cylinders of radii 1 and 1 + d on turned axes, |d| within the point tolerance of the size, are
+// taken to cross, and the arcs end where the normals are parallel; the loops they stand for turn
+// about sqrt(2 |d|) beside that point, at their vertices. An arc ending there with no node at the
+// vertex left the fit's samples between its last node and the end anywhere in the band that
+// meets both cylinders within the tolerance, up to the vertex's distance off the loop: the
+// loops' turns lay up to 3.1e-5 (d = -4.69e-6) and 1.5e-4 (d = 1e-6) of the size from every
+// branch. At size 1e3 moved 1e4 x the size, the seams through the turns: every point of the
+// loops within 1e-5 of the size of a branch, every sample on both cylinders.
+TEST_F(HardIntersections, ArcsEndingBesideANearCrossingPassTheLoopsVertices) {
+  const double cases[2][3] = {{-4.69e-6, 0.4 * M_PI, 1}, {1e-6, 0, 1}};  // d, seam a's angle, seam b's y
+  double frame[3][3];
+  TurnedFrame(1.9, frame);
+  for (const auto& c : cases) {
+    const double ea[3] = {std::cos(c[1]), std::sin(c[1]), 0}, eb[3] = {0, c[2], 0};
+    const CylinderPairFit f = FitCylinderPair(1.0 + c[0], ea, eb, Placed(1e3, 1e4), frame);
+    EXPECT_LT(f.off, 1e-6) << c[0];
+    EXPECT_LT(f.gap, 1e-5) << c[0];
+  }
+}
+
+// The same cylinders, d = -4.69e-6, the first's seam at 0.4 pi and the second's through the turn at
+// (0, -1, 0): one step of the march runs from one loop to the other across the point where they
+// pass close (0.55 long, 0.33 and 0.44 from it, the normals' sine 0.32 and 0.43 at its ends) and
+// the stretches between its ends and that point were left to the fit of its one chord (a loop's
+// vertex 7.5e-5 of the size off every branch). The step ends on the point: every point of the
+// loops within 1e-5 of the size of a branch, every sample on both cylinders.
+TEST_F(HardIntersections, AStepPassingANearCrossingEndsThere) {
+  const double ea[3] = {std::cos(0.4 * M_PI), std::sin(0.4 * M_PI), 0}, eb[3] = {0, -1, 0};
+  double frame[3][3];
+  TurnedFrame(1.9, frame);
+  const CylinderPairFit f = FitCylinderPair(1.0 - 4.69e-6, ea, eb, Placed(1e3, 1e4), frame);
+  EXPECT_LT(f.off, 1e-6);
+  EXPECT_LT(f.gap, 1e-5);
+}
+
+// Cylinders of radii 1 and 1 - 2e-6 on unturned axes, the first's seam at 0.48 pi and the
+// second's through the turn at (0, -1, 0): the first step from a seed 0.25 from the point where the
+// loops pass close lands on the first cylinder's seam on the other loop, 0.09 from it, and the
+// search for the point from there, held to the domain, stalls on the seam; the step was kept
+// across the point (a loop's vertex 5.7e-5 of the size off every branch). The search runs from
+// the step's other end too: every point of the loops within 1e-5 of the size of a branch.
+TEST_F(HardIntersections, AStepOntoASeamAcrossANearCrossingEndsThere) {
+  const double ea[3] = {std::cos(0.48 * M_PI), std::sin(0.48 * M_PI), 0}, eb[3] = {0, -1, 0};
+  const CylinderPairFit f = FitCylinderPair(1.0 - 2e-6, ea, eb, Placed(1e3, 1e4), kUnturned);
+  EXPECT_LT(f.off, 1e-6);
+  EXPECT_LT(f.gap, 1e-5);
+}
