@@ -723,6 +723,38 @@ double SampledGap(const Bspline* ref, const Bspline* c) {
   return gap;
 }
 
+// Multiplying every weight of a rational curve by one factor leaves the curve as it is, so the
+// removal's bound and what the maximal removal takes away must not change with the factor: the
+// costs are moves of the curve, not of its homogeneous points.
+TEST_F(Refinement, RationalRemovalDoesNotDependOnTheScaleOfTheWeights) {
+  BsplineKeeper keep;
+  Bspline* base = keep(BuildRandomCurve(5, 3, 6, 3, true));
+  std::vector<double> values = {0.1, 0.25, 0.4, 0.55, 0.7, 0.85};
+  InsertNKnotsToObject(1, 6, 0, base, 2, values.data());
+  std::mt19937 rng(3);
+  for (int i = 0; i < NumCtrlU(base); ++i) base->X[0][i] += 1e-3 * Uniform(rng, -1, 1);
+  std::vector<double> bounds;
+  std::vector<int> counts;
+  for (double factor : {1e-3, 1.0, 1e3}) {
+    Bspline* c = keep(CopyBsplineStruct(base));
+    for (int i = 0; i < NumCtrlU(c); ++i) c->W[0][i] *= factor;
+    Bspline* one = keep(CopyBsplineStruct(c));
+    double t = c->knotsU[6], dev = -1.0;
+    ASSERT_EQ(RemoveKnotsOfObjSet(&one, 1, 0, 2, &t, 1, 0, 0.0, &dev), 1);
+    const double gap = MaxShapeGap(base, one, 401);
+    EXPECT_LE(gap, 1.5 * dev) << factor;
+    EXPECT_GE(gap, 0.9 * dev) << factor;
+    bounds.push_back(dev);
+    double spent = 0.0;
+    counts.push_back(RemoveAMaximalKnotSetOfObjSet(&c, 1, 0, nullptr, 0, 3, 0, 3e-3, &spent));
+    EXPECT_LE(MaxShapeGap(base, c, 401), 3e-3 * 1.01) << factor;
+  }
+  EXPECT_NEAR(bounds[0], bounds[1], 1e-12);
+  EXPECT_NEAR(bounds[2], bounds[1], 1e-12);
+  EXPECT_EQ(counts, std::vector<int>(3, counts[1]));
+  EXPECT_GE(counts[1], 5);
+}
+
 TEST_F(Refinement, MaximalRemovalStaysWithinTheTolerance) {
   BsplineKeeper keep;
   // Smooth curves on uneven knots with a little noise: part of the knots can go. Orders of
