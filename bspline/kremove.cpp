@@ -81,15 +81,15 @@ double MismatchFactor(const double* U, double u, int i, int j, int m, int ord) {
   return 1.0;
 }
 
-// Move of a rational line at one parameter when its homogeneous point m changes by delta (the
-// rows as the line holds them: x w, y w, (z w), w last) times the basis value b = N_m(t). With
-// C = A / W the line's point there, the point becomes (A + b delta_A) / (W + b delta_w), a move
-// of b |delta_A - C delta_w| / (W + b delta_w): the weights' scale cancels, so the same curve
-// with all weights multiplied by one factor costs the same. Infinite when the new weight is not
-// positive.
+// Move of a rational line at one parameter when its homogeneous point m changes by -delta (delta
+// is a mismatch: the old point less the new, in the rows as the line holds them: x w, y w,
+// (z w), w last) times the basis value b = N_m(t). With C = A / W the line's point there, the
+// point becomes (A - b delta_A) / (W - b delta_w), a move of b |delta_A - C delta_w| /
+// (W - b delta_w): the weights' scale cancels, so the same curve with all weights multiplied by
+// one factor costs the same. Infinite when the new weight is not positive.
 double RationalChange(const double* delta, int coords, const double C[3], double W, double b) {
   const double dw = delta[coords - 1];
-  const double newW = W + b * dw;
+  const double newW = W - b * dw;
   if (!(newW > 0.0)) return kNoValue;
   double d2 = 0.0;
   for (int e = 0; e + 1 < coords; ++e) {
@@ -116,6 +116,16 @@ struct Rows {
   double* c[4];
   int coords;
 };
+
+// RationalChange where the basis of point i is 1: at a break (p + 1 equal knots) the left
+// piece ends at that point, which the removal moves by all of -delta (onto the right piece's
+// first point).
+double RationalChangeAtPoint(const Rows& line, int i, const double* delta) {
+  const double W = line.c[line.coords - 1][i];
+  double C[3] = {0.0, 0.0, 0.0};
+  for (int c = 0; c + 1 < line.coords; ++c) C[c] = line.c[c][i] / W;
+  return RationalChange(delta, line.coords, C, W, 1.0);
+}
 
 // Removes r copies of the knot u (last index k, multiplicity s) from one control line of n
 // points, every coordinate alike, without a tolerance test; the line keeps n - r points. The
@@ -147,7 +157,7 @@ void RemoveAKnotNTimesFromCurve(const Rows& line, bool rational, const double* U
       // left piece, where its basis function is 1 from the left but the span search reads the
       // 0 from the right. The curve's end there moves by the whole jump.
       if (s > p) {
-        *bound = std::max(*bound, size);
+        *bound = std::max(*bound, rational ? RationalChangeAtPoint(line, fout, delta) : size);
       } else if (!rational) {
         *bound = std::max(*bound, GrevilleDeviation(U, p, n, fout, size));
       } else {
@@ -289,8 +299,8 @@ void UpdateDeviationInfo(RemoveInfo* info, double*** samples, int first, int cou
 }
 
 // Runs the elimination of candidate c on the current rows into its store slot. Returns the
-// size of the mismatch times its factor, and that change of point m per row in delta (when
-// given); *m receives the point whose basis carries it.
+// size of the mismatch times its factor, and that mismatch per row in delta (when given; point
+// m changes by -delta); *m receives the point whose basis carries it.
 double GetRemoveBsplineInfo(RemoveInfo* info, int c, int* m, double delta[4] = nullptr) {
   const int p = info->degree;
   const int ord = p + 1;
@@ -345,9 +355,10 @@ void UpdateWorstKnotInfo(RemoveInfo* info, double*** samples, int spans, int c, 
   // A copy of a break (multiplicity p + 1) joins the pieces: the end of the left piece moves by
   // the whole jump, where the basis of the dropped point is 1 from the left, but the samples
   // read the curve from the right there and would see nothing.
-  double cost = info->mult[c] > p ? size : 0.0;
   Rows rows{};  // a rational line's rows; none for a polynomial one
   if (info->w) rows = RowsOfInfo(info);
+  double cost = 0.0;
+  if (info->mult[c] > p) cost = rows.coords > 0 ? RationalChangeAtPoint(rows, m, delta) : size;
   int span = p;
   double N[kMaxSplineDegree + 2];
   for (int i = first; i < first + count && cost <= tol; ++i) {

@@ -753,6 +753,21 @@ TEST_F(Refinement, RationalRemovalDoesNotDependOnTheScaleOfTheWeights) {
   EXPECT_NEAR(bounds[2], bounds[1], 1e-12);
   EXPECT_EQ(counts, std::vector<int>(3, counts[1]));
   EXPECT_GE(counts[1], 5);
+  // Two rational cubic pieces meeting at a break with a jump of 1 from (3, 0) to (3, 1):
+  // removing a copy of the break moves the left piece's end onto the right piece's start.
+  const std::vector<double> pts = {0, 0, 0, 1, 1, 0, 2, 1, 0, 3, 0, 0, 3, 1, 0, 4, 2, 0, 5, 1, 0, 6, 0, 0};
+  const std::vector<double> knots = {0, 0, 0, 0, 0.5, 0.5, 0.5, 0.5, 1, 1, 1, 1};
+  for (double factor : {1e-3, 1.0, 1e3}) {
+    std::vector<double> weights = {1, 2, 1, 1.5, 0.8, 0.7, 1, 1};
+    for (double& w : weights) w *= factor;
+    Bspline* c = keep(BuildCurve(3, 3, pts, knots, weights));
+    double t = 0.5, dev = -1.0;
+    ASSERT_EQ(RemoveKnotsOfObjSet(&c, 1, 0, 2, &t, 1, 0, 0.0, &dev), 1);
+    EXPECT_NEAR(dev, 1.0, 1e-12) << factor;
+    double end[3];
+    RefEvalCurve(c, 0.5 - 1e-13, end);
+    EXPECT_NEAR(end[1], 1.0, 1e-9) << factor;
+  }
 }
 
 TEST_F(Refinement, MaximalRemovalStaysWithinTheTolerance) {
