@@ -224,6 +224,27 @@ TEST_F(Refinement, InsertionModesSnappingAndRangeEnds) {
   EXPECT_LE(MaxShapeGap(ref, c), 1e-12 * RefScale(ref));
 }
 
+// The domain's end lies in the last span as its right end: a value at the end (or beyond it)
+// is that end, not the last interior knot 1e-9 below it, whether the values go in one at a
+// time or in one pass. At a clamped end nothing goes in; the values come back as the end.
+TEST_F(Refinement, TheDomainsEndIsNotTakenForAKnotJustBelowIt) {
+  BsplineKeeper keep;
+  const std::vector<double> pts = {0, 0, 0, 1, 1, 0, 2, 0, 0, 3, 1, 0, 4, 0, 0, 5, 1, 0};
+  const std::vector<double> knots = {0, 0, 0, 0, 0.5, 1 - 1e-9, 1, 1, 1, 1};
+  for (const std::vector<double>& given : {std::vector<double>{1.0}, std::vector<double>{2.0},
+                                           std::vector<double>{0.2, 0.3, 0.4, 1.0}}) {
+    Bspline* c = keep(BuildCurve(3, 3, pts, knots));
+    std::vector<double> values = given;
+    InsertNKnotsToObject(1, static_cast<int>(values.size()), 0, c, 2, values.data());
+    ASSERT_FALSE(KernelFailedNow());
+    EXPECT_EQ(values.back(), 1.0);
+    std::vector<double> expect = knots;
+    expect.insert(expect.begin() + 4, given.begin(), given.end() - 1);
+    std::sort(expect.begin(), expect.end());
+    EXPECT_EQ(Knots(c), expect) << given.size();
+  }
+}
+
 TEST_F(Refinement, FullMultiplicityInterpolatesTheCurvePoint) {
   BsplineKeeper keep;
   Bspline* c = keep(BuildRandomCurve(21, 3, 8, 3, true));
