@@ -70,11 +70,37 @@ void PointAndPartials(Bspline* srf, double u, double v, double P[3], double Su[3
 
 }  // namespace
 
+// The factor that brings partials shorter than the cleaning's floor (ScaleClean keeps a scale
+// of at least 1e-6) to a largest component of 1, when they are more than the round-off of the
+// surface: a small surface, or a wide parameter range, has short partials that still span its
+// tangent plane. 1 otherwise, so that partials that vanish (a collapsed edge, a pole, a corner
+// collapsed from both sides) still count as vanishing.
+double ShortPartialsFactor(const Bspline* srf, const double Su[3], const double Sv[3]) {
+  double m = 0.0;
+  for (int q = 0; q < 3; ++q) m = std::max({m, std::fabs(Su[q]), std::fabs(Sv[q])});
+  if (!(m > 0.0) || m >= 1e-6 || !srf || srf->kind != 2 || !BsplineShapeSound(srf)) return 1.0;
+  const double range = std::max(srf->umax - srf->umin, srf->vmax - srf->vmin);
+  // Partials this share of the size over the range are the round-off of a collapsed side.
+  constexpr double kCollapsedShare = 1e-9;
+  // The size is at least a millionth of the coordinates: a surface collapsed to a point has
+  // only the round-off of its position for partials.
+  double lo[3], hi[3];
+  ControlPointBox(srf, lo, hi);
+  double size = VecDist3(lo, hi);
+  for (int q = 0; q < 3; ++q) size = std::max({size, 1e-6 * std::fabs(lo[q]), 1e-6 * std::fabs(hi[q])});
+  return m * range > kCollapsedShare * size ? 1.0 / m : 1.0;
+}
+
 void ComputeSurfaceNormal(Bspline* srf, double u, double v, const double Su[3], const double Sv[3],
                           double n[3]) {
+  // Work on partials scaled by k; the normal goes back by 1 / k^2 at the end.
+  const double k = ShortPartialsFactor(srf, Su, Sv);
   double su[3], sv[3];
-  const double mu = ScaleClean(Su, su);
-  const double mv = ScaleClean(Sv, sv);
+  double ku[3], kv[3];
+  Scale3(Su, k, ku);
+  Scale3(Sv, k, kv);
+  const double mu = ScaleClean(ku, su);
+  const double mv = ScaleClean(kv, sv);
   const bool uDegenerate = VecDotProd3(su, su) < degenerateTol;
   const bool vDegenerate = VecDotProd3(sv, sv) < degenerateTol;
 
@@ -86,6 +112,7 @@ void ComputeSurfaceNormal(Bspline* srf, double u, double v, const double Su[3], 
   } else {
     double twist[3], st[3], c[3];
     Eval3DPointOnSurfArray(srf, u, v, 1, 1, twist);
+    Scale3(twist, k, twist);
     ScaleClean(twist, st);
     double moved[3], sm[3], ref[3];
     if (uDegenerate) {
@@ -93,6 +120,7 @@ void ComputeSurfaceNormal(Bspline* srf, double u, double v, const double Su[3], 
       VecCrossProd3(st, sv, c);
       const double mc = ScaleClean(c, c);
       Eval3DPointOnSurfArray(srf, u, ReferenceParam(v, srf->vmin, srf->vmax), 1, 0, moved);
+      Scale3(moved, k, moved);
       const double mMoved = ScaleClean(moved, sm);
       VecCrossProd3(sm, sv, ref);
       const double mRef = ScaleClean(ref, ref);
@@ -102,6 +130,7 @@ void ComputeSurfaceNormal(Bspline* srf, double u, double v, const double Su[3], 
       VecCrossProd3(su, st, c);
       const double mc = ScaleClean(c, c);
       Eval3DPointOnSurfArray(srf, ReferenceParam(u, srf->umin, srf->umax), v, 0, 1, moved);
+      Scale3(moved, k, moved);
       const double mMoved = ScaleClean(moved, sm);
       VecCrossProd3(su, sm, ref);
       const double mRef = ScaleClean(ref, ref);
@@ -111,7 +140,11 @@ void ComputeSurfaceNormal(Bspline* srf, double u, double v, const double Su[3], 
   // The normal is as long as Su x Sv, which goes with the square of the unit of length: it counts
   // as vanishing against the larger partial squared, so that a patch has its normals in any unit.
   const double m = std::max(mu, mv);
-  if (AllBelow(n, 1e-10 * m * m)) n[0] = n[1] = n[2] = std::sqrt(1.0 / 3.0);
+  if (AllBelow(n, 1e-10 * m * m)) {
+    n[0] = n[1] = n[2] = std::sqrt(1.0 / 3.0);
+  } else if (k != 1.0) {
+    Scale3(n, 1.0 / (k * k), n);
+  }
 }
 
 int FindTangentPlane(Bspline* srf, double u, double v, double plane[4], double P[3], double Su[3],

@@ -5,8 +5,10 @@
 
 struct Bspline;
 
-// Normal Su x Sv at (u, v) from the caller's first partials, not of unit length. Where a
-// partial vanishes (a collapsed edge or pole) the twist Suv stands in for it and the result is
+// Normal Su x Sv at (u, v) from the caller's first partials, not of unit length. Short partials
+// that are more than the round-off of the surface (of a small surface, or over a wide parameter
+// range) give their cross product. Where a partial vanishes (a collapsed edge or pole) the
+// twist Suv stands in for it and the result is
 // oriented like the normal one percent of the range inside the surface; when everything
 // vanishes the normal is (1, 1, 1) / sqrt(3). Never the zero vector.
 void ComputeSurfaceNormal(Bspline* srf, double u, double v, const double Su[3], const double Sv[3],

@@ -234,8 +234,9 @@ void InsertGivenValues(KnotInsertWork* w, int mult, int count, double* values) {
     // The value is snapped to a knot within tol, but only equal knots count as copies of it
     // (as in PlanGivenValues): a neighbour of a cluster is a knot of its own, and counting it
     // would stop the copies short of a break and then close the break over two lines that
-    // are not equal.
-    if (t - U[s] < w->tol) {
+    // are not equal. Between two knots within tol the nearer one is taken: the domain's end
+    // lies in the last span as its right end, and a knot just below it must not take it.
+    if (t - U[s] < w->tol && t - U[s] <= U[s + 1] - t) {
       t = U[s];
       m = FindMultOfValInArray(U, nKnots, t, s, p + 1, 0, 0.0);
       atEnd = std::fabs(t - U[p]) < w->tol;
@@ -378,7 +379,7 @@ bool PlanGivenValues(OnePassPlan& plan, const double* U, int p, int n, double to
     const int s = io + planned;  // the span in the vector as it is when t goes in
     int m = 0, first = s + 1;
     bool atEnd = false;
-    if (t - left < tol) {
+    if (t - left < tol && t - left <= right - t) {
       t = left;
       m = multiplicity(t);
       atEnd = std::fabs(t - U[p]) < tol;

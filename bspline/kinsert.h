@@ -27,11 +27,11 @@ struct KnotInsertWork {
 
 // Inserts n knots into direction dir (0 u, 1 v; curves use u) of obj.
 //  mode 2: the n ascending `values`, each mult times (-1: up to full multiplicity p + 1); a
-//          value within 1e-6 of the range of a knot is snapped to it and written back, and a
-//          value raised to full multiplicity inside the range makes the two control lines that
-//          meet there exactly equal; a value outside the domain is taken as the domain's end
-//          (written back so, and inserted there only as far as that end knot lacks multiplicity:
-//          at a clamped end, not at all) with no error;
+//          value within 1e-6 of the range of a knot is snapped to it (the nearer of two) and
+//          written back, and a value raised to full multiplicity inside the range makes the two
+//          control lines that meet there exactly equal; a value outside the domain is taken as
+//          the domain's end (written back so, and inserted there only as far as that end knot
+//          lacks multiplicity: at a clamped end, not at all) with no error;
 //  mode 1: n knots, each at the middle of the currently largest span (ties: the last span);
 //  mode 0: n knots evenly spaced inside the first span.
 // No result: failure shows in the error state and leaves obj as it was. n = 0 and unknown modes

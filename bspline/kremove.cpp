@@ -9,6 +9,7 @@
 
 #include "bspline/bsvalid.h"
 #include "bspline/kinsert.h"
+#include "bspline/knots.h"
 #include "bspline/measure.h"
 #include "bspline/nubutil.h"
 #include "bspline/sfree.h"
@@ -80,17 +81,58 @@ double MismatchFactor(const double* U, double u, int i, int j, int m, int ord) {
   return 1.0;
 }
 
+// Move of a rational line at one parameter when its homogeneous point m changes by -delta (delta
+// is a mismatch: the old point less the new, in the rows as the line holds them: x w, y w,
+// (z w), w last) times the basis value b = N_m(t). With C = A / W the line's point there, the
+// point becomes (A - b delta_A) / (W - b delta_w), a move of b |delta_A - C delta_w| /
+// (W - b delta_w): the weights' scale cancels, so the same curve with all weights multiplied by
+// one factor costs the same. Infinite when the new weight is not positive.
+double RationalChange(const double* delta, int coords, const double C[3], double W, double b) {
+  const double dw = delta[coords - 1];
+  const double newW = W - b * dw;
+  if (!(newW > 0.0)) return kNoValue;
+  double d2 = 0.0;
+  for (int e = 0; e + 1 < coords; ++e) {
+    const double d = delta[e] - C[e] * dw;
+    d2 += d * d;
+  }
+  return std::fabs(b) * std::sqrt(d2) / newW;
+}
+
+// The homogeneous sum of rows at t over the basis values N[1 .. p + 1] of `span`: C = A / W
+// and W, the weight row being the last.
+double LinePointAndWeight(const double* const* rows, int coords, int p, int span, const double* N,
+                          double C[3]) {
+  double sum[4] = {0.0, 0.0, 0.0, 0.0};
+  for (int e = 0; e <= p; ++e)
+    for (int c = 0; c < coords; ++c) sum[c] += N[e + 1] * rows[c][span - p + e];
+  const double W = sum[coords - 1];
+  C[0] = C[1] = C[2] = 0.0;
+  for (int c = 0; c + 1 < coords; ++c) C[c] = sum[c] / W;
+  return W;
+}
+
 struct Rows {
   double* c[4];
   int coords;
 };
 
+// RationalChange where the basis of point i is 1: at a break (p + 1 equal knots) the left
+// piece ends at that point, which the removal moves by all of -delta (onto the right piece's
+// first point).
+double RationalChangeAtPoint(const Rows& line, int i, const double* delta) {
+  const double W = line.c[line.coords - 1][i];
+  double C[3] = {0.0, 0.0, 0.0};
+  for (int c = 0; c + 1 < line.coords; ++c) C[c] = line.c[c][i] / W;
+  return RationalChange(delta, line.coords, C, W, 1.0);
+}
+
 // Removes r copies of the knot u (last index k, multiplicity s) from one control line of n
 // points, every coordinate alike, without a tolerance test; the line keeps n - r points. The
 // knot vector is the caller's to shorten. When `bound` is given, the bound of the first pass
 // raises it.
-void RemoveAKnotNTimesFromCurve(const Rows& line, const double* U, int n, int p, double u, int k,
-                                int s, int r, double* bound) {
+void RemoveAKnotNTimesFromCurve(const Rows& line, bool rational, const double* U, int n, int p,
+                                double u, int k, int s, int r, double* bound) {
   const int ord = p + 1;
   const int fout = (2 * k - s - p) / 2;  // the point the first pass drops
   int first = k - p;
@@ -103,16 +145,34 @@ void RemoveAKnotNTimesFromCurve(const Rows& line, const double* U, int n, int p,
     for (int c = 0; c < line.coords; ++c)
       iEnd = EliminationSweep(line.c[c], U, u, first, last, t, ord, temp[c], &jEnd);
     if (t == 0 && bound) {
+      const double factor = MismatchFactor(U, u, iEnd, jEnd, fout, ord);
+      double delta[4];
       double d2 = 0.0;
       for (int c = 0; c < line.coords; ++c) {
-        const double d = SweepMismatch(line.c[c], U, u, iEnd, jEnd, 0, ord, off, temp[c]);
-        d2 += d * d;
+        delta[c] = factor * SweepMismatch(line.c[c], U, u, iEnd, jEnd, 0, ord, off, temp[c]);
+        d2 += delta[c] * delta[c];
       }
-      const double size = std::sqrt(d2) * MismatchFactor(U, u, iEnd, jEnd, fout, ord);
+      const double size = std::sqrt(d2);
       // A copy of a break (s = p + 1) joins the two pieces: the dropped point is the end of the
       // left piece, where its basis function is 1 from the left but the span search reads the
       // 0 from the right. The curve's end there moves by the whole jump.
-      *bound = std::max(*bound, s > p ? size : GrevilleDeviation(U, p, n, fout, size));
+      if (s > p) {
+        *bound = std::max(*bound, rational ? RationalChangeAtPoint(line, fout, delta) : size);
+      } else if (!rational) {
+        *bound = std::max(*bound, GrevilleDeviation(U, p, n, fout, size));
+      } else {
+        // The same Greville point, the homogeneous change taken back to the curve.
+        const double g = GrevilleAbscissa(U, ord, fout);
+        int span = p;
+        FindLowKnotIndex(U, p, g, &span, n);
+        double N[kMaxSplineDegree + 2];
+        ComputeNubVals(U, p, g, span, N);
+        const int e = fout - (span - p) + 1;
+        double C[3];
+        const double W = LinePointAndWeight(line.c, line.coords, p, span, N, C);
+        const double b = e >= 1 && e <= p + 1 ? N[e] : 0.0;
+        *bound = std::max(*bound, RationalChange(delta, line.coords, C, W, b));
+      }
     }
     for (int i = first, j = last; j - i > t; ++i, --j) {
       for (int c = 0; c < line.coords; ++c) {
@@ -239,8 +299,9 @@ void UpdateDeviationInfo(RemoveInfo* info, double*** samples, int first, int cou
 }
 
 // Runs the elimination of candidate c on the current rows into its store slot. Returns the
-// size of the mismatch times its factor; *m receives the point whose basis carries it.
-double GetRemoveBsplineInfo(RemoveInfo* info, int c, int* m) {
+// size of the mismatch times its factor, and that mismatch per row in delta (when given; point
+// m changes by -delta); *m receives the point whose basis carries it.
+double GetRemoveBsplineInfo(RemoveInfo* info, int c, int* m, double delta[4] = nullptr) {
   const int p = info->degree;
   const int ord = p + 1;
   const int k = info->knotSpan[c];
@@ -253,26 +314,31 @@ double GetRemoveBsplineInfo(RemoveInfo* info, int c, int* m) {
   const int fout = (first + last) / 2;
   const Rows rows = RowsOfInfo(info);
   double** slot = info->store[info->slots[c]];
+  double mismatch[4] = {0.0, 0.0, 0.0, 0.0};
   double d2 = 0.0;
   int iEnd = first;
   int jEnd = last;
   for (int e = 0; e < rows.coords; ++e) {
     double temp[kTempSize];
     iEnd = EliminationSweep(rows.c[e], U, u, first, last, 0, ord, temp, &jEnd);
-    const double d = SweepMismatch(rows.c[e], U, u, iEnd, jEnd, 0, ord, off, temp);
-    d2 += d * d;
+    mismatch[e] = SweepMismatch(rows.c[e], U, u, iEnd, jEnd, 0, ord, off, temp);
+    d2 += mismatch[e] * mismatch[e];
     // New points first .. last - 1: left solutions below fout, right solutions from it on.
     for (int q = first; q < last; ++q)
       slot[e][q - first] = q < fout ? temp[q - off] : temp[q + 1 - off];
   }
   *m = fout;
-  return std::sqrt(d2) * MismatchFactor(U, u, iEnd, jEnd, fout, ord);
+  const double factor = MismatchFactor(U, u, iEnd, jEnd, fout, ord);
+  if (delta)
+    for (int e = 0; e < 4; ++e) delta[e] = factor * mismatch[e];
+  return std::sqrt(d2) * factor;
 }
 
 // Cost of candidate c: the largest deviation its removal would leave at the samples its
-// change reaches, e(t) = deviation(t) + size x N_m(t); stops as soon as e exceeds tol.
-void UpdateWorstKnotInfo(RemoveInfo* info, double*** samples, int spans, int c, double size, int m,
-                         double tol, double knotTol) {
+// change reaches, e(t) = deviation(t) + size x N_m(t) (a rational line: the move RationalChange
+// gives for delta); stops as soon as e exceeds tol.
+void UpdateWorstKnotInfo(RemoveInfo* info, double*** samples, int spans, int c, double size,
+                         const double delta[4], int m, double tol, double knotTol) {
   const int p = info->degree;
   const int order = p + 1;
   const int n = CurrentCtrl(info);
@@ -289,7 +355,10 @@ void UpdateWorstKnotInfo(RemoveInfo* info, double*** samples, int spans, int c, 
   // A copy of a break (multiplicity p + 1) joins the pieces: the end of the left piece moves by
   // the whole jump, where the basis of the dropped point is 1 from the left, but the samples
   // read the curve from the right there and would see nothing.
-  double cost = info->mult[c] > p ? size : 0.0;
+  Rows rows{};  // a rational line's rows; none for a polynomial one
+  if (info->w) rows = RowsOfInfo(info);
+  double cost = 0.0;
+  if (info->mult[c] > p) cost = rows.coords > 0 ? RationalChangeAtPoint(rows, m, delta) : size;
   int span = p;
   double N[kMaxSplineDegree + 2];
   for (int i = first; i < first + count && cost <= tol; ++i) {
@@ -300,7 +369,13 @@ void UpdateWorstKnotInfo(RemoveInfo* info, double*** samples, int spans, int c, 
       ComputeNubVals(info->knots, p, t, span, N);
       const int e = m - (span - p) + 1;
       const double basis = e >= 1 && e <= p + 1 ? N[e] : 0.0;
-      const double dev = samples[4][i][j] + size * basis;
+      double change = size * basis;
+      if (rows.coords > 0) {
+        double C[3];
+        const double W = LinePointAndWeight(rows.c, rows.coords, p, span, N, C);
+        change = RationalChange(delta, rows.coords, C, W, basis);
+      }
+      const double dev = samples[4][i][j] + change;
       cost = std::max(cost, dev);
       if (cost > tol) break;
     }
@@ -315,8 +390,9 @@ int GetWorstKnotOfObj(RemoveInfo* info, double*** samples, int spans, double tol
   for (int c = 0; c < info->remaining; ++c) {
     if (info->rerank[c] || !globalTest) {
       int m = 0;
-      const double size = GetRemoveBsplineInfo(info, c, &m);
-      UpdateWorstKnotInfo(info, samples, spans, c, size, m, tol, knotTol);
+      double delta[4];
+      const double size = GetRemoveBsplineInfo(info, c, &m, delta);
+      UpdateWorstKnotInfo(info, samples, spans, c, size, delta, m, tol, knotTol);
       info->rerank[c] = 0;
     }
     if (best < 0 || info->costs[c] < info->costs[best]) best = c;
@@ -609,7 +685,8 @@ int RemoveListedKnots(Bspline* obj, int dir, const double* knots, int nknots, bo
     const int s = KnotMultiplicity(V, p, k);
     for (int l = 0; l < w->lines; ++l) {
       const Rows line = RowsOfWork(w, l);
-      RemoveAKnotNTimesFromCurve(line, V, m, p, V[k], k, s, r, wantBound ? &bound : nullptr);
+      RemoveAKnotNTimesFromCurve(line, obj->rational != 0, V, m, p, V[k], k, s, r,
+                                 wantBound ? &bound : nullptr);
       // The line now has m - r points; lines stay contiguous at the new length.
       for (int c = 0; c < line.coords; ++c) {
         double* base = line.c[c] - std::size_t(l) * m;

@@ -1,7 +1,8 @@
 // Knot removal, the inverse of knot insertion: deletes knots of one direction from a curve, a
 // surface or a set of compatible objects and recomputes the coefficients, either for given
 // knots (mode 2) or, for a maximal set of knots, while the shape moves by no more than a
-// tolerance (modes 3 and 4). Rational objects are edited in homogeneous form.
+// tolerance (modes 3 and 4). Rational objects are edited in homogeneous form; their deviations
+// and bounds are moves of the curve, the same whatever the scale of the weights.
 #pragma once
 
 #include "bspline/smake.h"

@@ -244,7 +244,6 @@ int ClampWrappedDirection(Bspline* obj, int dir, int average) {
 
   // The domain ends at full multiplicity split the net at them; the middle part is the object
   // on its domain, a piece like any other sub-object.
-  const double tol = 1e-6 * (K[n] - K[p]);
   double ends[2] = {K[p], K[n]};
   Bspline* work = CopyBsplineStruct(obj);
   if (!work) return -2;
@@ -255,11 +254,13 @@ int ClampWrappedDirection(Bspline* obj, int dir, int average) {
   }
   const double* R = inV ? work->knotsV : work->knotsU;
   const int nR = (inV ? NumKnotsV(work) : NumKnotsU(work));
-  // The first copy of the start knot and the first copy of the end knot in the refined vector.
+  // The first copy of the start knot and the first copy of the end knot in the refined vector:
+  // the insertion wrote back the values it gave full multiplicity, so they are found exactly; a
+  // knot beside an end, however close, is not one of its copies.
   int first = 0;
-  while (first < nR && R[first] < ends[0] - tol) ++first;
+  while (first < nR && R[first] < ends[0]) ++first;
   int last = first;
-  while (last < nR && R[last] < ends[1] - tol) ++last;
+  while (last < nR && R[last] < ends[1]) ++last;
   Bspline* piece = ExtractKnotRange(work, inV ? 1 : 0, first, last + p);
   work->owner = nullptr;
   FreeBspline(work);

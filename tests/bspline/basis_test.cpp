@@ -5,10 +5,12 @@
 #include <random>
 #include <vector>
 
+#include "bspline/bsvalid.h"
 #include "bspline/ctrlnubs.h"
 #include "bspline/nubs.h"
 #include "bspline/nubutil.h"
 #include "bspline/sfree.h"
+#include "bspline/subobj.h"
 #include "tests/support/builders.h"
 #include "tests/support/kernel_fixture.h"
 
@@ -216,6 +218,30 @@ TEST_F(BasisTest, KnotTidyingMergesCloseKnotsAndClampsWrappedEnds) {
     for (int k = 0; k < 3; ++k) EXPECT_NEAR(p[k], q[k], 1e-12);
   }
   EXPECT_EQ(CleanBsplineKnots(w, 1e-6), 0);  // nothing left to do
+}
+
+// A wrapped cubic whose first knot outside the domain lies a round-off (1e-9, 1e-12) below the
+// start and whose last inside lies as close below the end: clamped, it keeps its control-point
+// count and its shape, and starts with p + 1 copies of the start (no knot beside them).
+TEST_F(BasisTest, ClampingAWrappedCurveTakesOnlyTheEndsOwnCopies) {
+  BsplineKeeper keep;
+  const std::vector<double> pts = {0, 0, 0, 1, 1, 0, 2, 0, 0, 3, 1, 0, 4, 0, 0, 5, 1, 0, 6, 0, 0};
+  for (double gap : {1e-9, 1e-12}) {
+    const std::vector<double> knots = {-0.3, -0.2, -gap, 0, 0.5, 0.7, 1 - gap, 1, 1.2, 1.3, 1.4};
+    Bspline* w = keep(BuildCurve(3, 3, pts, knots));
+    Bspline* ref = keep(BuildCurve(3, 3, pts, knots));
+    EXPECT_EQ(ClampWrappedDirection(w, 0, 0), 8);
+    EXPECT_TRUE(BsplineSound(w));
+    EXPECT_EQ(NumCtrlU(w), NumCtrlU(ref)) << gap;
+    for (int i = 0; i <= 3; ++i) EXPECT_EQ(w->knotsU[i], 0.0) << gap;
+    for (int i = NumCtrlU(w); i < NumKnotsU(w); ++i) EXPECT_EQ(w->knotsU[i], 1.0) << gap;
+    for (int i = 0; i <= 20; ++i) {
+      double p[3], q[3];
+      RefEvalCurve(w, i / 20.0, p);
+      RefEvalCurve(ref, i / 20.0, q);
+      for (int k = 0; k < 3; ++k) EXPECT_NEAR(p[k], q[k], 1e-12) << gap << " " << i;
+    }
+  }
 }
 
 }  // namespace

@@ -81,6 +81,31 @@ TEST_F(SurfaceNormals, RegularPointsGiveTheCrossProduct) {
   FreeBspline(s);
 }
 
+// A small patch over a wide parameter range has short partials (1e-6 of a unit over 1e3 and
+// 1e6 of parameter: 1e-9 and 1e-12) that still span its tangent plane: they are no collapsed
+// side, and the normal is their cross product.
+TEST_F(SurfaceNormals, ShortPartialsOfASmallPatchOverAWideRangeGiveTheCrossProduct) {
+  const double size = 1e-6;
+  for (double range : {1e3, 1e6}) {
+    PatchOptions opt;
+    opt.rational = true;
+    opt.x1 = opt.y1 = size;
+    opt.umax = opt.vmax = range;
+    Bspline* s = BuildFunctionPatch(
+        [size](double x, double y) { return size * (std::sin(3 * x / size) * y / size + 0.5); }, opt);
+    ASSERT_NE(s, nullptr);
+    for (double a : {0.0, 0.37, 1.0})
+      for (double b : {0.2, 0.9}) {
+        double Su[3], Sv[3], n[3], ref[3];
+        Partials(s, a * range, b * range, Su, Sv);
+        ComputeSurfaceNormal(s, a * range, b * range, Su, Sv, n);
+        VecCrossProd3(Su, Sv, ref);
+        for (int k = 0; k < 3; ++k) EXPECT_NEAR(n[k], ref[k], 1e-6 * VecSize3(ref)) << range << " " << a << " " << b;
+      }
+    FreeBspline(s);
+  }
+}
+
 TEST_F(SurfaceNormals, DegenerateSurfacesKeepAUsableNormal) {
   // At the pole the whole edge is one point: the partial along the edge vanishes. The normal
   // there must still be the pole direction and agree with the normal just inside. With the

@@ -224,6 +224,27 @@ TEST_F(Refinement, InsertionModesSnappingAndRangeEnds) {
   EXPECT_LE(MaxShapeGap(ref, c), 1e-12 * RefScale(ref));
 }
 
+// The domain's end lies in the last span as its right end: a value at the end (or beyond it)
+// is that end, not the last interior knot 1e-9 below it, whether the values go in one at a
+// time or in one pass. At a clamped end nothing goes in; the values come back as the end.
+TEST_F(Refinement, TheDomainsEndIsNotTakenForAKnotJustBelowIt) {
+  BsplineKeeper keep;
+  const std::vector<double> pts = {0, 0, 0, 1, 1, 0, 2, 0, 0, 3, 1, 0, 4, 0, 0, 5, 1, 0};
+  const std::vector<double> knots = {0, 0, 0, 0, 0.5, 1 - 1e-9, 1, 1, 1, 1};
+  for (const std::vector<double>& given : {std::vector<double>{1.0}, std::vector<double>{2.0},
+                                           std::vector<double>{0.2, 0.3, 0.4, 1.0}}) {
+    Bspline* c = keep(BuildCurve(3, 3, pts, knots));
+    std::vector<double> values = given;
+    InsertNKnotsToObject(1, static_cast<int>(values.size()), 0, c, 2, values.data());
+    ASSERT_FALSE(KernelFailedNow());
+    EXPECT_EQ(values.back(), 1.0);
+    std::vector<double> expect = knots;
+    expect.insert(expect.begin() + 4, given.begin(), given.end() - 1);
+    std::sort(expect.begin(), expect.end());
+    EXPECT_EQ(Knots(c), expect) << given.size();
+  }
+}
+
 TEST_F(Refinement, FullMultiplicityInterpolatesTheCurvePoint) {
   BsplineKeeper keep;
   Bspline* c = keep(BuildRandomCurve(21, 3, 8, 3, true));
@@ -721,6 +742,53 @@ double SampledGap(const Bspline* ref, const Bspline* c) {
       gap = std::max(gap, std::hypot(a[0] - b[0], a[1] - b[1], a[2] - b[2]));
     }
   return gap;
+}
+
+// Multiplying every weight of a rational curve by one factor leaves the curve as it is, so the
+// removal's bound and what the maximal removal takes away must not change with the factor: the
+// costs are moves of the curve, not of its homogeneous points.
+TEST_F(Refinement, RationalRemovalDoesNotDependOnTheScaleOfTheWeights) {
+  BsplineKeeper keep;
+  Bspline* base = keep(BuildRandomCurve(5, 3, 6, 3, true));
+  std::vector<double> values = {0.1, 0.25, 0.4, 0.55, 0.7, 0.85};
+  InsertNKnotsToObject(1, 6, 0, base, 2, values.data());
+  std::mt19937 rng(3);
+  for (int i = 0; i < NumCtrlU(base); ++i) base->X[0][i] += 1e-3 * Uniform(rng, -1, 1);
+  std::vector<double> bounds;
+  std::vector<int> counts;
+  for (double factor : {1e-3, 1.0, 1e3}) {
+    Bspline* c = keep(CopyBsplineStruct(base));
+    for (int i = 0; i < NumCtrlU(c); ++i) c->W[0][i] *= factor;
+    Bspline* one = keep(CopyBsplineStruct(c));
+    double t = c->knotsU[6], dev = -1.0;
+    ASSERT_EQ(RemoveKnotsOfObjSet(&one, 1, 0, 2, &t, 1, 0, 0.0, &dev), 1);
+    const double gap = MaxShapeGap(base, one, 401);
+    EXPECT_LE(gap, 1.5 * dev) << factor;
+    EXPECT_GE(gap, 0.9 * dev) << factor;
+    bounds.push_back(dev);
+    double spent = 0.0;
+    counts.push_back(RemoveAMaximalKnotSetOfObjSet(&c, 1, 0, nullptr, 0, 3, 0, 3e-3, &spent));
+    EXPECT_LE(MaxShapeGap(base, c, 401), 3e-3 * 1.01) << factor;
+  }
+  EXPECT_NEAR(bounds[0], bounds[1], 1e-12);
+  EXPECT_NEAR(bounds[2], bounds[1], 1e-12);
+  EXPECT_EQ(counts, std::vector<int>(3, counts[1]));
+  EXPECT_GE(counts[1], 5);
+  // Two rational cubic pieces meeting at a break with a jump of 1 from (3, 0) to (3, 1):
+  // removing a copy of the break moves the left piece's end onto the right piece's start.
+  const std::vector<double> pts = {0, 0, 0, 1, 1, 0, 2, 1, 0, 3, 0, 0, 3, 1, 0, 4, 2, 0, 5, 1, 0, 6, 0, 0};
+  const std::vector<double> knots = {0, 0, 0, 0, 0.5, 0.5, 0.5, 0.5, 1, 1, 1, 1};
+  for (double factor : {1e-3, 1.0, 1e3}) {
+    std::vector<double> weights = {1, 2, 1, 1.5, 0.8, 0.7, 1, 1};
+    for (double& w : weights) w *= factor;
+    Bspline* c = keep(BuildCurve(3, 3, pts, knots, weights));
+    double t = 0.5, dev = -1.0;
+    ASSERT_EQ(RemoveKnotsOfObjSet(&c, 1, 0, 2, &t, 1, 0, 0.0, &dev), 1);
+    EXPECT_NEAR(dev, 1.0, 1e-12) << factor;
+    double end[3];
+    RefEvalCurve(c, 0.5 - 1e-13, end);
+    EXPECT_NEAR(end[1], 1.0, 1e-9) << factor;
+  }
 }
 
 TEST_F(Refinement, MaximalRemovalStaysWithinTheTolerance) {
