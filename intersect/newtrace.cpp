@@ -2266,7 +2266,19 @@ bool LocateTouchingPoint(Bspline* s1, Bspline* s2, double q[4], double tolB, dou
     }
   }
   const bool pole1 = BesidePole(s1, q[0], q[1]), pole2 = BesidePole(s2, q[2], q[3]);
-  return pole1 != pole2 && TouchingOverOneSurface(s1, s2, pole1 ? 1 : 0, q, tolB, P);
+  if (pole1 != pole2) return TouchingOverOneSurface(s1, s2, pole1 ? 1 : 0, q, tolB, P);
+  // A touching on a seam itself is out of reach from either side: the steps are clamped at the
+  // seam, short of it by a round-off that a small surface's normal turns through by more than
+  // kSingularSine. It is sought over the other surface's parameters, with the foot on the
+  // surface beside its seam found in space, across the seam.
+  bool tried[2] = {false, false};
+  for (int i = 0; i < n; ++i) {
+    const int free = beside[i] < 2 ? 1 : 0;
+    if (tried[free]) continue;
+    tried[free] = true;
+    if (TouchingOverOneSurface(s1, s2, free, q, tolB, P)) return true;
+  }
+  return false;
 }
 
 // ---- Branches across seams ----------------------------------------------------------------------

@@ -2347,3 +2347,18 @@ TEST_F(HardIntersections, SmallSphereTouchingTheInnerEquatorOfATorusIsFound) {
       EXPECT_LT(FarthestFrom(c.bs, c.X), 1e-6 * c.size) << side << " " << swapped;
     }
 }
+
+// A sphere of radius 2e-5 inside a cylinder or a cone touches it on its own seam: the search
+// over both surfaces' parameters is clamped there from either side, a round-off short of the
+// touching, where the small sphere's normal has turned too far. The point comes back alone, at
+// size 1 and at size 1e-6 moved 1e4 x the size on turned axes, in both orders.
+TEST_F(HardIntersections, SmallSphereTouchingOnItsSeamGivesThePoint) {
+  for (int host : {1, 4})
+    for (int placed = 0; placed < 2; ++placed)
+      for (bool swapped : {false, true}) {
+        const SmallTouching c =
+            TouchSmallSphere(host, 2e-5, -1, placed ? 0.7 : 0.0, Placed(placed ? 1e-6 : 1.0, placed ? 1e4 : 0.0), swapped);
+        ASSERT_EQ(c.bs.size(), 1u) << host << " " << placed << " " << swapped;
+        EXPECT_LT(FarthestFrom(c.bs, c.X), 1e-6 * c.size) << host << " " << placed << " " << swapped;
+      }
+}
