@@ -233,6 +233,12 @@ constexpr double kTouchSine = 0.3;
 // the model's gap is this many point tolerances (slack for the nodes' own tolerance and the
 // model's cubic terms).
 constexpr double kStubGap = 4.0;
+// Where the normals part by more than kTouchSine inside that ellipse, the gap's curvature k
+// exceeds kTouchSine^2 / (2 kStubGap tolB), so the ellipse's radius, sqrt(2 kStubGap tolB / k),
+// is below this many point tolerances: about a small sphere on a large surface, whose nodes
+// within tolB part by a sine up to 1 over a disc a few tolerances across. A trace within the
+// ellipse's width of its middle node is worth the search for a touching whatever its normals.
+constexpr double kShortStub = 2.0 * kStubGap / kTouchSine;
 
 // The gap the touching's model gives at X (measured in its tangent plane).
 double ModelGap(const Touching& T, const double X[3]) {
@@ -670,6 +676,19 @@ int FollowTangentialContacts(Bspline* s1, Bspline* s2, IntersectionTraceList* li
   return 0;
 }
 
+// True when every node of t lies within reach of its middle node.
+bool ShortTrace(const IntersectionTrace* t, double reach) {
+  const IntersectionTraceNode* mid = t->head;
+  for (int i = 0; i < t->nodeCount / 2 && mid && mid->next; ++i) mid = mid->next;
+  if (!mid) return false;
+  const double M[3] = {mid->x, mid->y, mid->z};
+  for (const IntersectionTraceNode* x = t->head; x; x = x->next) {
+    const double X[3] = {x->x, x->y, x->z};
+    if (!(VecDist3(X, M) <= reach)) return false;
+  }
+  return true;
+}
+
 // True when every node of t lies inside the ellipse of the touching (kStubGap).
 bool InsideTouching(const Touching& T, const IntersectionTrace* t, double tolB) {
   for (const IntersectionTraceNode* x = t->head; x; x = x->next) {
@@ -679,12 +698,13 @@ bool InsideTouching(const Touching& T, const IntersectionTrace* t, double tolB) 
   return true;
 }
 
-// The traces with their normals nearly parallel at every node (AlongTangentialContact) stand
-// for isolated touchings where one, located from a trace's middle node, holds all its nodes in
-// its ellipse. Each such trace is replaced by the touching point alone, as one node; a later
-// trace of a touching already given is dropped. A trace from which no touching is located (its
-// nodes beside a pole or across a seam from it) goes with a touching located from another trace
-// whose ellipse holds it. 0, or -2 on no memory.
+// The traces with their normals nearly parallel at every node (AlongTangentialContact), or short
+// enough to lie in a small touching's ellipse (kShortStub), stand for isolated touchings where
+// one, located from a trace's middle node, holds all its nodes in its ellipse. Each such trace
+// is replaced by the touching point alone, as one node; a later trace of a touching already
+// given is dropped. A trace from which no touching is located (its nodes beside a pole or across
+// a seam from it) goes with a touching located from another trace whose ellipse holds it. 0, or
+// -2 on no memory.
 int CollapseTouchings(Bspline* s1, Bspline* s2, IntersectionTraceList* list, double tolB) {
   const int n = list->count;
   Owned<Touching, Free> found(MallocArray<Touching>(n > 0 ? n : 1));
@@ -693,7 +713,8 @@ int CollapseTouchings(Bspline* s1, Bspline* s2, IntersectionTraceList* list, dou
   int made = 0;
   IntersectionTrace* t = list->head;
   for (int k = 0; k < n && t; ++k, t = t->next) {
-    along[k] = t->nodeCount >= 1 && AlongTangentialContact(s1, s2, t, kTouchSine);
+    along[k] = t->nodeCount >= 1 &&
+               (AlongTangentialContact(s1, s2, t, kTouchSine) || ShortTrace(t, 2.0 * kShortStub * tolB));
     if (!along[k]) continue;
     const IntersectionTraceNode* mid = t->head;
     for (int i = 0; i < t->nodeCount / 2 && mid->next; ++i) mid = mid->next;

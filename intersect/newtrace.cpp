@@ -1081,8 +1081,17 @@ bool LocateSingularPoint(const March& m, Params& c, double P[3], const ContactHo
       if (!SingularResidual(m, q, rq, &sq, hold)) return false;
       for (int e = 0; e < 6; ++e) J[e][k] = (rq[e] - r[e]) / (q[k] - p[k]);
     }
-    // Normal equations (J^T J) d = -J^T r, a trace-relative damping against a singular J.
-    double A[4][5], tr = 0.0;
+    // Normal equations (J^T J) d = -J^T r of the columns scaled to unit length, a trace-relative
+    // damping against a singular J. Unscaled, the columns of a small surface, whose parameters
+    // turn its normal a million times faster than a large one's, would set the damping and hold
+    // the large one's parameters still, leaving a gap along the tangent planes.
+    double A[4][5], tr = 0.0, scale[4] = {1.0, 1.0, 1.0, 1.0};
+    for (int k = 0; k < 4; ++k) {
+      double c = 0.0;
+      for (int e = 0; e < 6; ++e) c += J[e][k] * J[e][k];
+      if (c > 0.0) scale[k] = 1.0 / std::sqrt(c);
+      for (int e = 0; e < 6; ++e) J[e][k] *= scale[k];
+    }
     for (int a = 0; a < 4; ++a) {
       for (int b = 0; b < 4; ++b) {
         A[a][b] = 0.0;
@@ -1110,7 +1119,7 @@ bool LocateSingularPoint(const March& m, Params& c, double P[3], const ContactHo
       double q[4], rq[6], sq, nq = 0.0;
       for (int k = 0; k < 4; ++k) {
         const Bspline* s = SurfaceOf(k, m.s1, m.s2);
-        q[k] = std::fmin(Hi(s, k & 1), std::fmax(Lo(s, k & 1), p[k] + f * A[k][4] / A[k][k]));
+        q[k] = std::fmin(Hi(s, k & 1), std::fmax(Lo(s, k & 1), p[k] + f * scale[k] * A[k][4] / A[k][k]));
       }
       if (!SingularResidual(m, q, rq, &sq, hold)) return false;
       for (double x : rq) nq += x * x;
@@ -2391,7 +2400,19 @@ bool LocateTouchingPoint(Bspline* s1, Bspline* s2, double q[4], double tolB, dou
     }
   }
   const bool pole1 = BesidePole(s1, q[0], q[1]), pole2 = BesidePole(s2, q[2], q[3]);
-  return pole1 != pole2 && TouchingOverOneSurface(s1, s2, pole1 ? 1 : 0, q, tolB, P);
+  if (pole1 != pole2) return TouchingOverOneSurface(s1, s2, pole1 ? 1 : 0, q, tolB, P);
+  // A touching on a seam itself is out of reach from either side: the steps are clamped at the
+  // seam, short of it by a round-off that a small surface's normal turns through by more than
+  // kSingularSine. It is sought over the other surface's parameters, with the foot on the
+  // surface beside its seam found in space, across the seam.
+  bool tried[2] = {false, false};
+  for (int i = 0; i < n; ++i) {
+    const int free = beside[i] < 2 ? 1 : 0;
+    if (tried[free]) continue;
+    tried[free] = true;
+    if (TouchingOverOneSurface(s1, s2, free, q, tolB, P)) return true;
+  }
+  return false;
 }
 
 // ---- Branches across seams ----------------------------------------------------------------------

@@ -195,11 +195,13 @@ bool LocateContactInPlane(Bspline* s1, Bspline* s2, double q[4], const double X[
 // parameters q (u1, v1, u2, v2) by Gauss-Newton, into q, with its point on surface 1 into P: both
 // surfaces met within tolB. A parameter of a closed direction within a tenth of its range of an
 // end may have the touching across the seam from it: the search is then also run from the seam's
-// far side. Where one surface's parameters lie within a tenth of their range of a pole (a
-// collapsed side), it is also run over the other surface's parameters alone, the feet of that
-// surface's points on the one with the pole found in space. False (q as given) when none is found from q (the surfaces
-// cross at an angle there, or have no normal), and (error state -2) for a record that is not a
-// sound (bsvalid) 3D surface; false for values that are not finite or a tolB that is not positive.
+// far side, and, for a touching on the seam itself, over the other surface's parameters alone.
+// Where one surface's parameters lie within a tenth of their range of a pole (a collapsed side),
+// it is also run over the other surface's parameters alone. Over one surface's parameters, the
+// feet of its points on the other are found in space, round poles and across seams. False (q as
+// given) when none is found from q (the surfaces cross at an angle there, or have no normal), and
+// (error state -2) for a record that is not a sound (bsvalid) 3D surface; false for values that
+// are not finite or a tolB that is not positive.
 bool LocateTouchingPoint(Bspline* s1, Bspline* s2, double q[4], double tolB, double P[3]);
 // Where the surfaces' tangent planes at q (u1, v1, u2, v2) coincide, the gap between them along
 // the common normal grows as d^T H d / 2 for a step d = x e[0] + y e[1] in surface 1's tangent

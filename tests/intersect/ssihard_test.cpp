@@ -2320,3 +2320,93 @@ TEST_F(HardIntersections, AStepOntoASeamAcrossANearCrossingEndsThere) {
   EXPECT_LT(f.off, 1e-6);
   EXPECT_LT(f.gap, 1e-5);
 }
+
+// A sphere of radius r (a share of the host's size 1) touching a host surface at X, on the side of
+// the host's normal N (side 1) or the other: the host a unit sphere (0), a cylinder (1), the outer
+// (2) or inner (3) equator of a torus of radii 1 and 0.3, a cone's side (4), on axes turned by
+// `turn`, placed by `at`. The branches found, in the case's own units, with X and the pair's size.
+struct SmallTouching {
+  std::vector<Branch> bs;
+  double X[3], size;
+};
+
+SmallTouching TouchSmallSphere(int host, double r, int side, double turn, const Place& at, bool swapped) {
+  double frame[3][3];
+  TurnedFrame(turn, frame);
+  const double *a1 = frame[0], *a2 = frame[1], *a3 = frame[2];
+  const double D[3] = {0.48 * a1[0] + 0.6 * a2[0] + 0.64 * a3[0], 0.48 * a1[1] + 0.6 * a2[1] + 0.64 * a3[1],
+                       0.48 * a1[2] + 0.6 * a2[2] + 0.64 * a3[2]};
+  double g[3], N[3];
+  SmallTouching c;
+  for (int q = 0; q < 3; ++q) {
+    g[q] = std::cos(0.4) * a1[q] + std::sin(0.4) * a2[q];
+    const double X[5] = {D[q], g[q] + 0.3 * a3[q], 1.3 * g[q], 0.7 * g[q], 1.15 * g[q] + 0.3 * a3[q]};
+    const double n[5] = {D[q], g[q], g[q], -g[q], (g[q] - 0.5 * a3[q]) / std::sqrt(1.25)};
+    c.X[q] = X[host];
+    N[q] = n[host];
+  }
+  BsplineKeeper keep;
+  Bspline* s1 = keep(host == 0   ? shapes::Sphere(a3, a1, 1.0, at)
+                     : host == 1 ? Cylinder(a3, a1, 1.0, -1.0, 1.0, at)
+                     : host == 4 ? shapes::Cone(a3, a1, 0.5, 1.5, -1.0, 1.0, at)
+                                 : shapes::Torus(a3, a1, 1.0, 0.3, at));
+  Place centre = at;
+  for (int q = 0; q < 3; ++q) centre.shift[q] += at.scale * (c.X[q] + side * r * N[q]);
+  Bspline* s2 = keep(shapes::Sphere(a1, a2, r, centre));
+  c.size = shapes::PairSize(s1, s2) / at.scale;
+  c.bs = swapped ? Intersect(s2, s1, at, 20) : Intersect(s1, s2, at, 20);
+  return c;
+}
+
+// The largest distance of the branches' samples on both surfaces from X.
+double FarthestFrom(const std::vector<Branch>& bs, const double X[3]) {
+  double off = 0.0;
+  for (const Branch& b : bs)
+    for (const auto* side : {&b.on1, &b.on2})
+      for (const auto& x : *side) off = std::fmax(off, std::hypot(x[0] - X[0], x[1] - X[1], x[2] - X[2]));
+  return off;
+}
+
+// A sphere of radius 1e-5 touching a sphere, a cylinder or a cone from outside or inside meets
+// it within the point tolerance over a disc across which the normals part by a sine of about
+// 0.8: the touching point alone comes back, not a stub across the disc. At size 1 and at size
+// 0.01 moved 1e4 x the size on turned axes, in both orders.
+TEST_F(HardIntersections, SphereOfATenThousandthTouchingGivesThePointNotAStub) {
+  for (int host : {0, 1, 4})
+    for (int side : {1, -1})
+      for (int placed = 0; placed < 2; ++placed)
+        for (bool swapped : {false, true}) {
+          const SmallTouching c =
+              TouchSmallSphere(host, 1e-5, side, placed ? 1.9 : 0.0, Placed(placed ? 0.01 : 1.0, placed ? 1e4 : 0.0), swapped);
+          ASSERT_EQ(c.bs.size(), 1u) << host << " " << side << " " << placed << " " << swapped;
+          EXPECT_LT(FarthestFrom(c.bs, c.X), 1e-6 * c.size) << host << " " << side << " " << placed << " " << swapped;
+        }
+}
+
+// A sphere of radius 1e-5 inside a torus's tube, or of 1e-6 in its hole, touching the inner
+// equator: the search for the touching from the closest pair of points, over both surfaces'
+// parameters whose scales differ a millionfold, reaches it, and the point comes back, in both
+// orders.
+TEST_F(HardIntersections, SmallSphereTouchingTheInnerEquatorOfATorusIsFound) {
+  for (int side : {1, -1})
+    for (bool swapped : {false, true}) {
+      const SmallTouching c = TouchSmallSphere(3, side > 0 ? 1e-6 : 1e-5, side, 0.0, Placed(1.0, 0.0), swapped);
+      ASSERT_EQ(c.bs.size(), 1u) << side << " " << swapped;
+      EXPECT_LT(FarthestFrom(c.bs, c.X), 1e-6 * c.size) << side << " " << swapped;
+    }
+}
+
+// A sphere of radius 2e-5 inside a cylinder or a cone touches it on its own seam: the search
+// over both surfaces' parameters is clamped there from either side, a round-off short of the
+// touching, where the small sphere's normal has turned too far. The point comes back alone, at
+// size 1 and at size 1e-6 moved 1e4 x the size on turned axes, in both orders.
+TEST_F(HardIntersections, SmallSphereTouchingOnItsSeamGivesThePoint) {
+  for (int host : {1, 4})
+    for (int placed = 0; placed < 2; ++placed)
+      for (bool swapped : {false, true}) {
+        const SmallTouching c =
+            TouchSmallSphere(host, 2e-5, -1, placed ? 0.7 : 0.0, Placed(placed ? 1e-6 : 1.0, placed ? 1e4 : 0.0), swapped);
+        ASSERT_EQ(c.bs.size(), 1u) << host << " " << placed << " " << swapped;
+        EXPECT_LT(FarthestFrom(c.bs, c.X), 1e-6 * c.size) << host << " " << placed << " " << swapped;
+      }
+}
