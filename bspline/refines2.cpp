@@ -495,9 +495,10 @@ int ClosestPointOnCurve(const Curve3View& curve, double size, const double P[3],
   auto search = [&](double lo, double hi) {
     const double pieceLo[1] = {lo}, pieceHi[1] = {hi};
     // On a corner the piece's own derivatives: the evaluator would take one side's, whichever
-    // piece asks. They are those a parameter's last place inside the piece gives.
-    auto jet = [&curve, lo, hi, tmin, tmax](const double* x, Jet& j) {
-      const bool onLo = x[0] == lo && lo > tmin, onHi = x[0] == hi && hi < tmax;
+    // piece asks. They are those a parameter's last place inside the piece gives. An end of
+    // [tmin, tmax] may be a corner of the curve too.
+    auto jet = [&curve, c, lo, hi](const double* x, Jet& j) {
+      const bool onLo = x[0] == lo && lo > c->umin, onHi = x[0] == hi && hi < c->umax;
       if (!onLo && !onHi) return CurveJet(curve, x[0], j);
       Jet at;
       CurveJet(curve, x[0], at);
@@ -691,7 +692,23 @@ int ClosestPointOnSurface(Bspline* srf, const double P[3], double S[3], double* 
   FootState<2> s;
   s.x[0] = *u;
   s.x[1] = *v;
-  auto jet = [srf](const double* x, Jet& j) { SurfaceJet(srf, x[0], x[1], j); };
+  // On an edge of the box inside the domain the box's own derivatives: the evaluator takes
+  // those of the span beyond a knot line, which on a crease (a knot of full multiplicity) are
+  // another piece's. They are those a parameter's last place inside the box gives.
+  auto jet = [srf, &lo, &hi, &dlo, &dhi](const double* x, Jet& j) {
+    double inside[2] = {x[0], x[1]};
+    bool onEdge = false;
+    for (int i = 0; i < 2; ++i)
+      if (lo[i] < hi[i] && ((x[i] == lo[i] && lo[i] > dlo[i]) || (x[i] == hi[i] && hi[i] < dhi[i]))) {
+        inside[i] = std::nextafter(x[i], x[i] == lo[i] ? hi[i] : lo[i]);
+        onEdge = true;
+      }
+    if (!onEdge) return SurfaceJet(srf, x[0], x[1], j);
+    Jet at;
+    SurfaceJet(srf, x[0], x[1], at);
+    SurfaceJet(srf, inside[0], inside[1], j);
+    for (int k = 0; k < 3; ++k) j.X[k] = at.X[k];
+  };
   FindFoot<2>(jet, P, lo, hi, range, size, iterations, s, reach);
   // A start on the far side of a closed seam or a pole ends held on that edge: from there the
   // search goes on across the seam (when the whole period is searched) or off the pole. Each

@@ -330,6 +330,48 @@ TEST_F(Feet, OnACornerTheFootIsTheCorner) {
 }
 
 
+// A search whose range ends on a corner: a quadratic running along x (x = 2 t) for t in
+// [0, 0.5] and turning back at (1, 0, 0) on a double knot, searched over [0, 0.5], and the
+// surface it sweeps along y, searched over u in [0, 0.5], whose crease is that corner. A point
+// over the flat piece has its foot there, from starts on the corner too (where the slope of the
+// distance is the flat piece's, not that of the piece beyond the range), at every size and place.
+TEST_F(Feet, RangesEndingOnACornerKeepToTheirPiece) {
+  const std::vector<double> unitCurve = {0, 0, 0, 0.5, 0, 0, 1, 0, 0, 0, 1, 0, -1, 1, 0};
+  std::vector<double> unitSurface;
+  for (int j = 0; j < 2; ++j)
+    for (int i = 0; i < 5; ++i) unitSurface.insert(unitSurface.end(), {unitCurve[3 * i], double(j), unitCurve[3 * i + 1]});
+  for (const Place& pl : EveryPlace()) {
+    BsplineKeeper keep;
+    Bspline* c = keep(BuildCurve(2, 3, unitCurve, {0, 0, 0, 0.5, 0.5, 1, 1, 1}));
+    Bspline* srf = keep(BuildSurface(2, 1, 5, 2, unitSurface, {0, 0, 0, 0.5, 0.5, 1, 1, 1}, {0, 0, 1, 1}));
+    pl.Map(c);
+    pl.Map(srf);
+    for (const double x : {0.6, 0.2, 0.95})
+      for (const double start : {0.5, 0.45, 0.0}) {
+        const double unit[3] = {x, 0.3, -0.1}, foot[3] = {x, 0.0, 0.0};
+        double P[3], F[3], t = start, C[3], dsq, step;
+        pl.Map(unit, P);
+        pl.Map(foot, F);
+        // Far away the coordinates' round-off (some 1e-12 of the size) is data.
+        const double tol = pl.far ? 1e-10 : 1e-12;
+        ASSERT_EQ(FindClosestPointCurve3(c, P, C, 0.0, 0.5, &t, &dsq, &step, 7), 0) << Where(pl) << " " << x << " " << start;
+        EXPECT_NEAR(t, 0.5 * x, tol) << Where(pl) << " " << x << " " << start;
+        EXPECT_LT(VecDist3(C, F), 1e-9 * pl.size) << Where(pl) << " " << x << " " << start;
+        EXPECT_NEAR(std::sqrt(dsq), std::hypot(0.3, 0.1) * pl.size, tol * pl.size) << Where(pl) << " " << x;
+
+        const double above[3] = {x, 0.4, 0.3}, onSurface[3] = {x, 0.4, 0.0}, box[4] = {0.0, 0.5, 0.0, 1.0};
+        double u = start, v = 0.5, S[3], dist;
+        pl.Map(above, P);
+        pl.Map(onSurface, F);
+        ASSERT_EQ(FindClosestUVPointWithin(srf, P, box, S, &u, &v, &dist, &step, 7), 0) << Where(pl) << " " << x;
+        EXPECT_NEAR(u, 0.5 * x, tol) << Where(pl) << " " << x << " " << start;
+        EXPECT_NEAR(v, 0.4, tol) << Where(pl) << " " << x << " " << start;
+        EXPECT_LT(VecDist3(S, F), 1e-9 * pl.size) << Where(pl) << " " << x << " " << start;
+        EXPECT_NEAR(std::fabs(dist), 0.3 * pl.size, tol * pl.size) << Where(pl) << " " << x << " " << start;
+      }
+  }
+}
+
 // A sphere (turned, poles on (0, 0.6, 0.8)) whose weights are scaled by 6^i along u and 0.2^j
 // along v: the same sphere, but the speed of each parameter jumps 36 (25) times across every
 // double knot, so the distance has a crease along each knot line. From any start the refiner
