@@ -380,7 +380,10 @@ class FootSearch {
   bool LineSearch(const FootState<N>& s, const double d[N], bool expand, FootState<N>& trial,
                   bool* tiny, bool* cut) const {
     const double fNoise = s.noise * (std::sqrt(2.0 * s.f) + s.noise);
-    const double merit = FreeGradient(s);
+    // A point no nearer within round-off is taken only where its gradient is at most half as
+    // steep: two points equally far either side of a foot (on a shape symmetric about it) have
+    // equal gradients, and a step from either to the other would be taken forever.
+    const double merit = 0.25 * FreeGradient(s);
     // No step longer than the parameter range: beyond it the clamp would repeat one point (and
     // round a closed direction no longer than a quarter of it: the foot is at most half a period
     // away, and a step of half a period from where the distance round a thin tube is steepest

@@ -372,6 +372,32 @@ TEST_F(Feet, RangesEndingOnACornerKeepToTheirPiece) {
   }
 }
 
+// A roof: two planes meeting at a ridge, a cubic in u with a triple knot at the ridge (x = 2 u,
+// height 1 - |x - 1|) swept along y. From a point above the ridge the two points of the roof
+// at u = 0.25 and 0.75 are equally far, each the other's Newton step: the foot is the ridge
+// (distance 1), from starts there and elsewhere, at every size and place.
+TEST_F(Feet, FromEitherSideOfASymmetricRoofTheFootIsItsRidge) {
+  const double row[7][2] = {{0, 0}, {1.0 / 3, 1.0 / 3}, {2.0 / 3, 2.0 / 3}, {1, 1}, {4.0 / 3, 2.0 / 3}, {5.0 / 3, 1.0 / 3}, {2, 0}};
+  std::vector<double> unit;
+  for (int j = 0; j < 2; ++j)
+    for (const auto& r : row) unit.insert(unit.end(), {r[0], double(j), r[1]});
+  for (const Place& pl : EveryPlace()) {
+    BsplineKeeper keep;
+    Bspline* roof = keep(BuildSurface(3, 1, 7, 2, unit, {0, 0, 0, 0, 0.5, 0.5, 0.5, 1, 1, 1, 1}, {0, 0, 1, 1}));
+    pl.Map(roof);
+    const double above[3] = {1.0, 0.4, 2.0}, ridge[3] = {1.0, 0.4, 1.0};
+    double P[3], R[3];
+    pl.Map(above, P);
+    pl.Map(ridge, R);
+    for (const double start : {0.25, 0.75, 0.0, 0.1}) {
+      double u = start, v = 0.4, S[3], dist, step;
+      ASSERT_EQ(FindClosestUVPointGuessDist(roof, P, S, &u, &v, &dist, &step, 7), 0) << Where(pl) << " " << start;
+      EXPECT_NEAR(std::fabs(dist), pl.size, 1e-8 * pl.size) << Where(pl) << " " << start << " u " << u;
+      EXPECT_LT(VecDist3(S, R), 1e-8 * pl.size) << Where(pl) << " " << start;
+    }
+  }
+}
+
 // A sphere (turned, poles on (0, 0.6, 0.8)) whose weights are scaled by 6^i along u and 0.2^j
 // along v: the same sphere, but the speed of each parameter jumps 36 (25) times across every
 // double knot, so the distance has a crease along each knot line. From any start the refiner
