@@ -614,6 +614,16 @@ bool CollapsedSide(const Bspline* srf, int dir, int end, double size) {
   return true;
 }
 
+// A point within round-off of a collapsed side's point (as CollapsedSide measures), and the
+// share of the parameter range from the side within which a point is looked at so.
+bool OnCollapsedSide(const Bspline* srf, int dir, int end, double size, const double X[3]) {
+  const int i = dir == 0 && end ? NumCtrlU(srf) - 1 : 0, j = dir == 1 && end ? NumCtrlV(srf) - 1 : 0;
+  const double q[3] = {srf->X[j][i], srf->Y[j][i], srf->Z[j][i]};
+  const double tol = kCollapsedSide * size + kRoundOff * (std::fabs(q[0]) + std::fabs(q[1]) + std::fabs(q[2]));
+  return DistSq3(X, q) <= tol * tol;
+}
+constexpr double kBesideSide = 1e-6;
+
 // Samples of a collapsed side searched for the best way off it, per control point along it (at
 // least kLeastSideSamples): enough to bracket the least slope between two neighbours.
 constexpr int kSideSamplesPerPoint = 4;
@@ -721,15 +731,18 @@ int ClosestPointOnSurface(Bspline* srf, const double P[3], double S[3], double* 
     for (int dir = 0; dir < 2 && !moved; ++dir)
       for (int end = 0; end < 2 && !moved; ++end) {
         const double edge = end ? (dir == 0 ? srf->umax : srf->vmax) : (dir == 0 ? srf->umin : srf->vmin);
-        if (s.x[dir] != edge) continue;
+        // Beside a collapsed side the partial along it vanishes, and the iteration may stop a
+        // round-off short of the side, on its point all the same.
+        const bool atEdge = s.x[dir] == edge;
+        if (!atEdge && !(std::fabs(s.x[dir] - edge) <= kBesideSide * range[dir])) continue;
         FootState<2> t;
         const bool closed = dir == 0 ? srf->closedU : srf->closedV;
-        if (closed && whole[dir] && (end ? s.g[dir] < 0.0 : s.g[dir] > 0.0)) {
+        if (atEdge && closed && whole[dir] && (end ? s.g[dir] < 0.0 : s.g[dir] > 0.0)) {
           t.x[dir] = end ? lo[dir] : hi[dir];
           t.x[1 - dir] = s.x[1 - dir];
         } else {
           double along;
-          if (!CollapsedSide(srf, dir, end, size) ||
+          if (!CollapsedSide(srf, dir, end, size) || (!atEdge && !OnCollapsedSide(srf, dir, end, size, s.jet.X)) ||
               !DescentOffCollapsedSide(srf, P, dir, end, lo[1 - dir], hi[1 - dir], &along))
             continue;
           t.x[dir] = edge;

@@ -398,6 +398,37 @@ TEST_F(Feet, FromEitherSideOfASymmetricRoofTheFootIsItsRidge) {
   }
 }
 
+// A flat triangle made a patch with its side v = 1 collapsed to the apex (0, 1, 0), degree 1 and
+// 3: from a point 0.01 beside the apex, over the side u = 1 (x + y = 1), the iteration from the
+// side u = 0 runs up to the apex, where the partial along the collapsed side vanishes and it may
+// stop a round-off short of it; the distance falls off the apex along u = 1 all the same, and
+// the foot is (0.005, 0.995, 0) at every size and place.
+TEST_F(Feet, BesideAnApexTheFootIsOffIt) {
+  for (const int degree : {1, 3}) {
+    std::vector<double> unit;
+    for (int j = 0; j <= degree; ++j)
+      for (int i = 0; i <= degree; ++i) {
+        const double u = double(i) / degree, v = double(j) / degree;
+        unit.insert(unit.end(), {u * (1 - v), v, 0.0});
+      }
+    for (const Place& pl : EveryPlace()) {
+      BsplineKeeper keep;
+      Bspline* tri = keep(BuildSurface(degree, degree, degree + 1, degree + 1, unit));
+      pl.Map(tri);
+      const double beside[3] = {0.01, 1.0, 0.0}, foot[3] = {0.005, 0.995, 0.0};
+      double P[3], F[3];
+      pl.Map(beside, P);
+      pl.Map(foot, F);
+      for (const double start : {0.0, 0.5}) {
+        double u = 0.0, v = start, S[3], dist, step;
+        ASSERT_EQ(FindClosestUVPointGuessDist(tri, P, S, &u, &v, &dist, &step, 7), 0) << degree << " " << Where(pl);
+        EXPECT_NEAR(std::fabs(dist), 0.01 / std::sqrt(2.0) * pl.size, 1e-9 * pl.size) << degree << " " << Where(pl) << " " << start;
+        EXPECT_LT(VecDist3(S, F), 1e-9 * pl.size) << degree << " " << Where(pl) << " " << start << " uv " << u << " " << v;
+      }
+    }
+  }
+}
+
 // A sphere (turned, poles on (0, 0.6, 0.8)) whose weights are scaled by 6^i along u and 0.2^j
 // along v: the same sphere, but the speed of each parameter jumps 36 (25) times across every
 // double knot, so the distance has a crease along each knot line. From any start the refiner
