@@ -380,7 +380,10 @@ class FootSearch {
   bool LineSearch(const FootState<N>& s, const double d[N], bool expand, FootState<N>& trial,
                   bool* tiny, bool* cut) const {
     const double fNoise = s.noise * (std::sqrt(2.0 * s.f) + s.noise);
-    const double merit = FreeGradient(s);
+    // A point no nearer within round-off is taken only where its gradient is at most half as
+    // steep: two points equally far either side of a foot (on a shape symmetric about it) have
+    // equal gradients, and a step from either to the other would be taken forever.
+    const double merit = 0.25 * FreeGradient(s);
     // No step longer than the parameter range: beyond it the clamp would repeat one point (and
     // round a closed direction no longer than a quarter of it: the foot is at most half a period
     // away, and a step of half a period from where the distance round a thin tube is steepest
@@ -495,9 +498,10 @@ int ClosestPointOnCurve(const Curve3View& curve, double size, const double P[3],
   auto search = [&](double lo, double hi) {
     const double pieceLo[1] = {lo}, pieceHi[1] = {hi};
     // On a corner the piece's own derivatives: the evaluator would take one side's, whichever
-    // piece asks. They are those a parameter's last place inside the piece gives.
-    auto jet = [&curve, lo, hi, tmin, tmax](const double* x, Jet& j) {
-      const bool onLo = x[0] == lo && lo > tmin, onHi = x[0] == hi && hi < tmax;
+    // piece asks. They are those a parameter's last place inside the piece gives. An end of
+    // [tmin, tmax] may be a corner of the curve too.
+    auto jet = [&curve, c, lo, hi](const double* x, Jet& j) {
+      const bool onLo = x[0] == lo && lo > c->umin, onHi = x[0] == hi && hi < c->umax;
       if (!onLo && !onHi) return CurveJet(curve, x[0], j);
       Jet at;
       CurveJet(curve, x[0], at);
@@ -610,6 +614,16 @@ bool CollapsedSide(const Bspline* srf, int dir, int end, double size) {
   return true;
 }
 
+// A point within round-off of a collapsed side's point (as CollapsedSide measures), and the
+// share of the parameter range from the side within which a point is looked at so.
+bool OnCollapsedSide(const Bspline* srf, int dir, int end, double size, const double X[3]) {
+  const int i = dir == 0 && end ? NumCtrlU(srf) - 1 : 0, j = dir == 1 && end ? NumCtrlV(srf) - 1 : 0;
+  const double q[3] = {srf->X[j][i], srf->Y[j][i], srf->Z[j][i]};
+  const double tol = kCollapsedSide * size + kRoundOff * (std::fabs(q[0]) + std::fabs(q[1]) + std::fabs(q[2]));
+  return DistSq3(X, q) <= tol * tol;
+}
+constexpr double kBesideSide = 1e-6;
+
 // Samples of a collapsed side searched for the best way off it, per control point along it (at
 // least kLeastSideSamples): enough to bracket the least slope between two neighbours.
 constexpr int kSideSamplesPerPoint = 4;
@@ -691,7 +705,23 @@ int ClosestPointOnSurface(Bspline* srf, const double P[3], double S[3], double* 
   FootState<2> s;
   s.x[0] = *u;
   s.x[1] = *v;
-  auto jet = [srf](const double* x, Jet& j) { SurfaceJet(srf, x[0], x[1], j); };
+  // On an edge of the box inside the domain the box's own derivatives: the evaluator takes
+  // those of the span beyond a knot line, which on a crease (a knot of full multiplicity) are
+  // another piece's. They are those a parameter's last place inside the box gives.
+  auto jet = [srf, &lo, &hi, &dlo, &dhi](const double* x, Jet& j) {
+    double inside[2] = {x[0], x[1]};
+    bool onEdge = false;
+    for (int i = 0; i < 2; ++i)
+      if (lo[i] < hi[i] && ((x[i] == lo[i] && lo[i] > dlo[i]) || (x[i] == hi[i] && hi[i] < dhi[i]))) {
+        inside[i] = std::nextafter(x[i], x[i] == lo[i] ? hi[i] : lo[i]);
+        onEdge = true;
+      }
+    if (!onEdge) return SurfaceJet(srf, x[0], x[1], j);
+    Jet at;
+    SurfaceJet(srf, x[0], x[1], at);
+    SurfaceJet(srf, inside[0], inside[1], j);
+    for (int k = 0; k < 3; ++k) j.X[k] = at.X[k];
+  };
   FindFoot<2>(jet, P, lo, hi, range, size, iterations, s, reach);
   // A start on the far side of a closed seam or a pole ends held on that edge: from there the
   // search goes on across the seam (when the whole period is searched) or off the pole. Each
@@ -701,15 +731,18 @@ int ClosestPointOnSurface(Bspline* srf, const double P[3], double S[3], double* 
     for (int dir = 0; dir < 2 && !moved; ++dir)
       for (int end = 0; end < 2 && !moved; ++end) {
         const double edge = end ? (dir == 0 ? srf->umax : srf->vmax) : (dir == 0 ? srf->umin : srf->vmin);
-        if (s.x[dir] != edge) continue;
+        // Beside a collapsed side the partial along it vanishes, and the iteration may stop a
+        // round-off short of the side, on its point all the same.
+        const bool atEdge = s.x[dir] == edge;
+        if (!atEdge && !(std::fabs(s.x[dir] - edge) <= kBesideSide * range[dir])) continue;
         FootState<2> t;
         const bool closed = dir == 0 ? srf->closedU : srf->closedV;
-        if (closed && whole[dir] && (end ? s.g[dir] < 0.0 : s.g[dir] > 0.0)) {
+        if (atEdge && closed && whole[dir] && (end ? s.g[dir] < 0.0 : s.g[dir] > 0.0)) {
           t.x[dir] = end ? lo[dir] : hi[dir];
           t.x[1 - dir] = s.x[1 - dir];
         } else {
           double along;
-          if (!CollapsedSide(srf, dir, end, size) ||
+          if (!CollapsedSide(srf, dir, end, size) || (!atEdge && !OnCollapsedSide(srf, dir, end, size, s.jet.X)) ||
               !DescentOffCollapsedSide(srf, P, dir, end, lo[1 - dir], hi[1 - dir], &along))
             continue;
           t.x[dir] = edge;

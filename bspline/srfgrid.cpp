@@ -517,6 +517,7 @@ int SearchCells(Bspline* srf, const double p[3], const double* x, const double* 
 int SurfaceClosestFromGrid(Bspline* srf, const double p[3], double* u, double* v, double q[3],
                            double* d, double** gx, double** gy, double** gz, double* e, int interiorOnly) {
   if (!RecordsSound({srf}) || srf->kind != 2 || srf->dimension != 3) return -2;
+  if (!AllFinite(p, 3)) return -2;
   if (SurfaceGridClosest(srf, p, gx, gy, gz, q, u, v, interiorOnly) != 0) return -2;
   // Unset by a refiner that refuses the surface: then no other minimum is compared.
   *d = kEmptyBoxBound;
@@ -531,6 +532,7 @@ int SurfaceClosestFromGrid(Bspline* srf, const double p[3], double* u, double* v
 int SurfaceGridClosest(Bspline* srf, const double p[3], double** gx, double** gy, double** gz,
                        double q[3], double* u, double* v, int interiorOnly) {
   if (!RecordsSound({srf}) || srf->kind != 2 || srf->dimension != 3) return -2;
+  if (!AllFinite(p, 3)) return -2;
   const int nu = GridSize(srf->interiorU), nv = GridSize(srf->interiorV);
   const double du = (srf->umax - srf->umin) / (nu - 1), dv = (srf->vmax - srf->vmin) / (nv - 1);
   if (!*gx && FillGrid(srf, nu, nv, gx, gy, gz) != 0) return -2;
@@ -554,6 +556,8 @@ int SurfaceGridClosest(Bspline* srf, const double p[3], double** gx, double** gy
       }
     }
   }
+  // A point so far away that every squared distance overflows has no nearest grid point.
+  if (!(best < kEmptyBoxBound)) return -2;
   *u = bu;
   *v = bv;
   Eval3DPointOnSurfCoord(srf, bu, bv, 0, 0, q);
@@ -570,6 +574,9 @@ void FreeSurfaceGrid(double** gx, double** gy, double** gz) {
 int SurfaceClosestPoint(Bspline* srf, const double p[3], double* u, double* v, double q[3],
                         double* d, double** gx, double** gy, double** gz, double* e) {
   if (!RecordsSound({srf}) || srf->kind != 2 || srf->dimension != 3) return -2;
+  // A point that is not finite has no closest point; the cache stays as it is. (One so far
+  // away that every squared distance overflows fails in the estimate.)
+  if (!AllFinite(p, 3)) return -2;
   // The seam rows of a closed surface repeat points; matching them would start the refinement
   // on the wrong side of the seam.
   const int interiorOnly = srf->closedU || srf->closedV;

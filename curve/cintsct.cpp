@@ -74,6 +74,10 @@ int Intersect2Curves(Bspline* crv1, Bspline* crv2, double* t1, double* t2) {
   return r;
 }
 
+// A piece shorter than this share of its curve's range is none (as ExtractParamRangeUnlessShort
+// measures).
+const double kShortPiece = 1e-6;
+
 int FindAllCurve3Intersections(Bspline** curves, int n, int** dirs, double** starts, double** ends) {
   // With one curve the chain would intersect the curve with itself.
   if (!curves || n < 2) return -2;
@@ -95,6 +99,26 @@ int FindAllCurve3Intersections(Bspline** curves, int n, int** dirs, double** sta
     // first curve, and the chain runs the two curves against each other.
     meet(0, 1, &s[0], &e[1]);
     meet(1, 0, &s[1], &e[0]);
+    // Both pairings may settle on one meeting (two arcs of a circle meet alike at both ends,
+    // and the polygon estimate lies as near either): then the meetings the subdivision lists
+    // decide, the first along each curve, when there are two.
+    const bool once = std::fabs(e[0] - s[0]) < kShortPiece * (curves[0]->umax - curves[0]->umin) ||
+                      std::fabs(e[1] - s[1]) < kShortPiece * (curves[1]->umax - curves[1]->umin);
+    CrvIntrList* list = nullptr;
+    if (once && status == 0 && CrvIntersect(curves[0], curves[1], &list, 0.0, 0) == 0 && list->count >= 2) {
+      const CrvIntrNode* first1 = list->first;  // the list rises along the first curve
+      const CrvIntrNode* first2 = list->first;
+      const CrvIntrNode* node = list->first;
+      for (int i = 0; i < list->count; ++i, node = node->next)
+        if (node->t2 < first2->t2) first2 = node;
+      if (first1 != first2) {
+        s[0] = first1->t1;
+        e[1] = first1->t2;
+        s[1] = first2->t2;
+        e[0] = first2->t1;
+      }
+    }
+    FreeCrvIntrList(list);
   } else {
     for (int i = 0; i + 1 < n; ++i) meet(i, i + 1, &e[i], &s[i + 1]);
     meet(n - 1, 0, &e[n - 1], &s[0]);

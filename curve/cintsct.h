@@ -20,7 +20,8 @@ int Intersect2Curve2(Bspline* crv1, Bspline* crv2, double* t1, double* t2);
 int Intersect2Curves(Bspline* crv1, Bspline* crv2, double* t1, double* t2);
 
 // Cuts each curve of a closed chain of n >= 2 3D curves back to the stretch between its
-// neighbours (for n = 2 the two curves meet twice): curves[i] is replaced by that piece (the old
+// neighbours (for n = 2 the two curves meet twice, and each runs from the meeting first along
+// it, also where the two meetings are alike): curves[i] is replaced by that piece (the old
 // curve freed), dirs[i] is 1 when the piece runs with the curve and -1 when reversed, and the
 // cut parameters go to *starts and *ends. The three arrays are new (the caller frees them).
 // 0; -2 for n < 2 or when an intersection failed (its parameters still cut); -5 (error state

@@ -45,6 +45,7 @@ struct CurveSide {
   double* g;
   double* leafBox;
   double* bez;  // homogeneous Bezier points of span s at row s - degree; null: no hull boxes
+  bool closes;  // the curve ends where it starts: its two ends are one point
 };
 
 // Box of the curve over [lo, hi] within one piece: by the convex hull property the cut piece's
@@ -288,6 +289,15 @@ void CrossingTurn(const Search& s, double tA, double tB, double turn[3]) {
   for (int k = 0; k < 3; ++k) turn[k] = scale > 0.0 ? turn[k] / scale : 0.0;
 }
 
+// The middle of two parameters of a curve, the short way round: a curve that closes runs on
+// through the point where it starts, so two parameters beside its two ends lie close together
+// across it.
+double MiddleParam(const CurveSide& c, double a, double b) {
+  const double range = c.curve->umax - c.curve->umin, mid = 0.5 * (a + b);
+  if (!c.closes || std::fabs(a - b) <= 0.5 * range) return mid;
+  return mid + 0.5 * range <= c.curve->umax ? mid + 0.5 * range : mid - 0.5 * range;
+}
+
 // Whether a refined meeting (sA, sB) is one listed already, whose node is returned. Two
 // meetings are told apart by distance in space, never by parameter: one farther along the
 // first curve than the smallest piece is another. Two nearer ones that turn opposite ways by
@@ -334,7 +344,8 @@ CrvIntrNode* SameMeeting(const Search& s, double sA, double sB) {
       return n;
     }
     const double endsSq = std::fmax(ownSq, otherSq);
-    if (PairGapSq(s, 0.5 * (sA + n->t1), 0.5 * (sB + n->t2)) <= 4.0 * endsSq + noise * noise) return n;
+    if (PairGapSq(s, MiddleParam(s.a, sA, n->t1), MiddleParam(s.b, sB, n->t2)) <= 4.0 * endsSq + noise * noise)
+      return n;
   }
   return nullptr;
 }
@@ -572,6 +583,9 @@ bool RefineMeeting(Search& s, double* sA, double* sB) {
     // Polylines converge slowly from the middle of a piece: one more round.
     if ((s.a.curve->degreeU == 1 || s.b.curve->degreeU == 1) && gapSq > s.meetSq)
       r = RefineCurvesClosestPoint(s.a.curve, s.b.curve, sA, sB, &gapSq, 30);
+    // A vanishing tangent stops the refinement where a curve stands still (repeated control
+    // points, a polyline's repeated vertex); a pair that got within the meeting gap there has met.
+    if (r == -2 && PairGapSq(s, *sA, *sB) <= s.meetSq) r = 0;
   }
   if (r == -2) return false;
   // A gap at round-off already is as good as Newton gets it.
@@ -883,6 +897,15 @@ bool MakeSide(Bspline* curve, CurveSide* side, double* diagonal) {
   return std::isfinite(*diagonal);
 }
 
+// The curve's two ends lie within gap of each other.
+bool EndsMeet(const Bspline* c, double gap) {
+  static const int du[1] = {0}, dv[1] = {0};
+  double a[1][3], b[1][3];
+  EvalPointOnGeometryM(c, c->umin, 0.0, du, dv, 1, 0, a);
+  EvalPointOnGeometryM(c, c->umax, 0.0, du, dv, 1, 0, b);
+  return VecDist3(a[0], b[0]) <= gap;
+}
+
 // The frame both curves are searched in: the centre of the box of their control points (2D
 // curves: of their (u, v) points) and a power of two near its longest side, so that the scaling
 // is exact. Far from the origin a point of a curve of size h carries the round-off of its
@@ -957,6 +980,8 @@ int CrvIntersect(Bspline* curve1, Bspline* curve2, CrvIntrList** list, double to
     s.meetSq = (kMeetingGap * s.size) * (kMeetingGap * s.size);
     s.reach = reach / scale;
     s.overlapGap = std::fmax(kOverlapGap * s.size, kCoordRoundOff * s.reach);
+    for (CurveSide* c : {&s.a, &s.b})
+      c->closes = made && EndsMeet(c->curve, s.overlapGap);
     int* marks = made ? CallocArray<int>(s.a.n - 1, s.b.n - 1) : nullptr;
     int** rows = made ? MallocArray<int*>(s.a.n - 1) : nullptr;
     s.stretches = MallocArray<Stretch>(kMostStretches);

@@ -39,7 +39,8 @@ void FreeCrvIntrList(CrvIntrList* list);
 // pair to the end (touching curves and crossings at any angle down to round-off included) and
 // finishes with Newton steps on the crossing. Curves with weights not all positive are refined
 // once per pair of Greville intervals. Two meetings count once only when they lie within 1e-3
-// of the size of each other in space and the curves stay together between them (never by
+// of the size of each other in space and the curves stay together between them (the short way
+// round a curve whose ends meet, across that point; never by
 // parameter distance, so the answer does not depend on the parametrisation); of the two the pair
 // with the smaller gap is kept. The two ends of one stretch are two meetings, though a closed
 // curve running along itself ends the stretch where it starts. Where the curves coincide (within 1e-11 of the size, or of 7e-15

@@ -669,6 +669,7 @@ void ClosestParamsOnCurveOrIso(const double (*points)[3], int count, Bspline* ob
 int GetPointParOnCurve3(Bspline* curve, float x, float y, float z, double* t) {
   if (!RecordShapesSound({curve}) || curve->kind != 1) return 0;
   const double P[3] = {x, y, z};
+  if (!AllFinite(P, 3)) return 0;
   // A sample estimate may start in the wrong winding of a spiral, or on the wrong side of a
   // centre of curvature, where another stretch is nearly as near: a sound 3D curve is searched
   // for its global minimum instead.

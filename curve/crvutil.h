@@ -124,7 +124,7 @@ void ClosestParamsOnCurveOrIso(const double (*points)[3], int count, Bspline* ob
 // round-off (at least 7 steps), an end included; a sound curve is searched over its Bezier pieces
 // (curve/crvfoot) and needs no scratch memory. A curve that is not sound keeps the sample
 // estimate (only the spans whose control points' box can hold it, for an open curve) refined
-// the same way. 1, or 0 on failure.
+// the same way. 1, or 0 on failure (also for a point that is not finite, t untouched).
 int GetPointParOnCurve3(Bspline* curve, float x, float y, float z, double* t);
 
 // The parameter on B of the point of A at tA: A's point is mapped by xfA followed by the inverse

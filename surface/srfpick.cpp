@@ -28,8 +28,9 @@ int GetClosestPointOnSurfaceResult(Bspline* srf, const double p[3], double* u, d
 int FindClosestPointOnBspline(Bspline* obj, double x, double y, double z, double out[3]) {
   const double P[3] = {x, y, z};
   double C[3];
+  if (!obj || !AllFinite({x, y, z})) return 0;
   if (obj->kind == 1) {
-    if (!BsplineSound(obj) || !AllFinite({x, y, z})) return 0;
+    if (!BsplineSound(obj)) return 0;
     if (obj->dimension == 2 && !BsplineSound(obj->owner)) return 0;
     double t;
     if (GlobalClosestOnCurve(obj, P, &t, C) != 0) return 0;

@@ -12,8 +12,9 @@
 // The grid point nearest to p (an empty cache is filled first; a filled one is used as it is):
 // its parameters (u, v) and the surface point q there. interiorOnly skips the first and last
 // row and column. The first minimum in scan order (v rows outer, u inner) wins. 0; -2 when the
-// cache cannot be made (the cache pointers null) and, error state set, for a srf that is not a
-// sound (bsvalid) 3D surface.
+// cache cannot be made (the cache pointers null), for a point that is not finite or so far away
+// that its squared distances overflow, and, error state set, for a srf that is not a sound
+// (bsvalid) 3D surface.
 int EstimateClosestPntSurf(Bspline* srf, const double p[3], double** gx, double** gy, double** gz,
                            double q[3], double* u, double* v, int interiorOnly);
 
@@ -30,7 +31,8 @@ int EstimateClosestPntSurf(Bspline* srf, const double p[3], double** gx, double*
 // non-rational surface (twice differentiable inside), the grid's minima are no guide: every cell
 // whose lower bound on the distance (its corners' distances less the sag that the control net's
 // derivative bounds allow) is below the foot's is halved and searched instead. 0; -2 for a null
-// surface or one that is not a sound (bsvalid) 3D surface (error state set); when the estimate
+// surface or one that is not a sound (bsvalid) 3D surface (error state set), and for a point that
+// is not finite (the cache untouched); when the estimate
 // (or the scratch of that comparison) fails the cache is freed and nulled and the result is -1
 // with the error state set, else -2.
 int GetClosestPointOnSurfaceResult(Bspline* srf, const double p[3], double* u, double* v,

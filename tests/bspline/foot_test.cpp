@@ -330,6 +330,105 @@ TEST_F(Feet, OnACornerTheFootIsTheCorner) {
 }
 
 
+// A search whose range ends on a corner: a quadratic running along x (x = 2 t) for t in
+// [0, 0.5] and turning back at (1, 0, 0) on a double knot, searched over [0, 0.5], and the
+// surface it sweeps along y, searched over u in [0, 0.5], whose crease is that corner. A point
+// over the flat piece has its foot there, from starts on the corner too (where the slope of the
+// distance is the flat piece's, not that of the piece beyond the range), at every size and place.
+TEST_F(Feet, RangesEndingOnACornerKeepToTheirPiece) {
+  const std::vector<double> unitCurve = {0, 0, 0, 0.5, 0, 0, 1, 0, 0, 0, 1, 0, -1, 1, 0};
+  std::vector<double> unitSurface;
+  for (int j = 0; j < 2; ++j)
+    for (int i = 0; i < 5; ++i) unitSurface.insert(unitSurface.end(), {unitCurve[3 * i], double(j), unitCurve[3 * i + 1]});
+  for (const Place& pl : EveryPlace()) {
+    BsplineKeeper keep;
+    Bspline* c = keep(BuildCurve(2, 3, unitCurve, {0, 0, 0, 0.5, 0.5, 1, 1, 1}));
+    Bspline* srf = keep(BuildSurface(2, 1, 5, 2, unitSurface, {0, 0, 0, 0.5, 0.5, 1, 1, 1}, {0, 0, 1, 1}));
+    pl.Map(c);
+    pl.Map(srf);
+    for (const double x : {0.6, 0.2, 0.95})
+      for (const double start : {0.5, 0.45, 0.0}) {
+        const double unit[3] = {x, 0.3, -0.1}, foot[3] = {x, 0.0, 0.0};
+        double P[3], F[3], t = start, C[3], dsq, step;
+        pl.Map(unit, P);
+        pl.Map(foot, F);
+        // Far away the coordinates' round-off (some 1e-12 of the size) is data.
+        const double tol = pl.far ? 1e-10 : 1e-12;
+        ASSERT_EQ(FindClosestPointCurve3(c, P, C, 0.0, 0.5, &t, &dsq, &step, 7), 0) << Where(pl) << " " << x << " " << start;
+        EXPECT_NEAR(t, 0.5 * x, tol) << Where(pl) << " " << x << " " << start;
+        EXPECT_LT(VecDist3(C, F), 1e-9 * pl.size) << Where(pl) << " " << x << " " << start;
+        EXPECT_NEAR(std::sqrt(dsq), std::hypot(0.3, 0.1) * pl.size, tol * pl.size) << Where(pl) << " " << x;
+
+        const double above[3] = {x, 0.4, 0.3}, onSurface[3] = {x, 0.4, 0.0}, box[4] = {0.0, 0.5, 0.0, 1.0};
+        double u = start, v = 0.5, S[3], dist;
+        pl.Map(above, P);
+        pl.Map(onSurface, F);
+        ASSERT_EQ(FindClosestUVPointWithin(srf, P, box, S, &u, &v, &dist, &step, 7), 0) << Where(pl) << " " << x;
+        EXPECT_NEAR(u, 0.5 * x, tol) << Where(pl) << " " << x << " " << start;
+        EXPECT_NEAR(v, 0.4, tol) << Where(pl) << " " << x << " " << start;
+        EXPECT_LT(VecDist3(S, F), 1e-9 * pl.size) << Where(pl) << " " << x << " " << start;
+        EXPECT_NEAR(std::fabs(dist), 0.3 * pl.size, tol * pl.size) << Where(pl) << " " << x << " " << start;
+      }
+  }
+}
+
+// A roof: two planes meeting at a ridge, a cubic in u with a triple knot at the ridge (x = 2 u,
+// height 1 - |x - 1|) swept along y. From a point above the ridge the two points of the roof
+// at u = 0.25 and 0.75 are equally far, each the other's Newton step: the foot is the ridge
+// (distance 1), from starts there and elsewhere, at every size and place.
+TEST_F(Feet, FromEitherSideOfASymmetricRoofTheFootIsItsRidge) {
+  const double row[7][2] = {{0, 0}, {1.0 / 3, 1.0 / 3}, {2.0 / 3, 2.0 / 3}, {1, 1}, {4.0 / 3, 2.0 / 3}, {5.0 / 3, 1.0 / 3}, {2, 0}};
+  std::vector<double> unit;
+  for (int j = 0; j < 2; ++j)
+    for (const auto& r : row) unit.insert(unit.end(), {r[0], double(j), r[1]});
+  for (const Place& pl : EveryPlace()) {
+    BsplineKeeper keep;
+    Bspline* roof = keep(BuildSurface(3, 1, 7, 2, unit, {0, 0, 0, 0, 0.5, 0.5, 0.5, 1, 1, 1, 1}, {0, 0, 1, 1}));
+    pl.Map(roof);
+    const double above[3] = {1.0, 0.4, 2.0}, ridge[3] = {1.0, 0.4, 1.0};
+    double P[3], R[3];
+    pl.Map(above, P);
+    pl.Map(ridge, R);
+    for (const double start : {0.25, 0.75, 0.0, 0.1}) {
+      double u = start, v = 0.4, S[3], dist, step;
+      ASSERT_EQ(FindClosestUVPointGuessDist(roof, P, S, &u, &v, &dist, &step, 7), 0) << Where(pl) << " " << start;
+      EXPECT_NEAR(std::fabs(dist), pl.size, 1e-8 * pl.size) << Where(pl) << " " << start << " u " << u;
+      EXPECT_LT(VecDist3(S, R), 1e-8 * pl.size) << Where(pl) << " " << start;
+    }
+  }
+}
+
+// A flat triangle made a patch with its side v = 1 collapsed to the apex (0, 1, 0), degree 1 and
+// 3: from a point 0.01 beside the apex, over the side u = 1 (x + y = 1), the iteration from the
+// side u = 0 runs up to the apex, where the partial along the collapsed side vanishes and it may
+// stop a round-off short of it; the distance falls off the apex along u = 1 all the same, and
+// the foot is (0.005, 0.995, 0) at every size and place.
+TEST_F(Feet, BesideAnApexTheFootIsOffIt) {
+  for (const int degree : {1, 3}) {
+    std::vector<double> unit;
+    for (int j = 0; j <= degree; ++j)
+      for (int i = 0; i <= degree; ++i) {
+        const double u = double(i) / degree, v = double(j) / degree;
+        unit.insert(unit.end(), {u * (1 - v), v, 0.0});
+      }
+    for (const Place& pl : EveryPlace()) {
+      BsplineKeeper keep;
+      Bspline* tri = keep(BuildSurface(degree, degree, degree + 1, degree + 1, unit));
+      pl.Map(tri);
+      const double beside[3] = {0.01, 1.0, 0.0}, foot[3] = {0.005, 0.995, 0.0};
+      double P[3], F[3];
+      pl.Map(beside, P);
+      pl.Map(foot, F);
+      for (const double start : {0.0, 0.5}) {
+        double u = 0.0, v = start, S[3], dist, step;
+        ASSERT_EQ(FindClosestUVPointGuessDist(tri, P, S, &u, &v, &dist, &step, 7), 0) << degree << " " << Where(pl);
+        EXPECT_NEAR(std::fabs(dist), 0.01 / std::sqrt(2.0) * pl.size, 1e-9 * pl.size) << degree << " " << Where(pl) << " " << start;
+        EXPECT_LT(VecDist3(S, F), 1e-9 * pl.size) << degree << " " << Where(pl) << " " << start << " uv " << u << " " << v;
+      }
+    }
+  }
+}
+
 // A sphere (turned, poles on (0, 0.6, 0.8)) whose weights are scaled by 6^i along u and 0.2^j
 // along v: the same sphere, but the speed of each parameter jumps 36 (25) times across every
 // double knot, so the distance has a crease along each knot line. From any start the refiner

@@ -279,6 +279,21 @@ TEST_F(ClosestParamTest, PointParameterIsTheGlobalMinimum) {
             0);
 }
 
+// A point with a coordinate that is not finite has no parameter on a curve: 0, t untouched, for
+// a curve of every kind the search takes (polyline, cubic, rational).
+TEST_F(ClosestParamTest, APointThatIsNotFiniteHasNoParameter) {
+  BsplineKeeper keep;
+  for (Bspline* c : {keep(BuildRandomCurve(5, 1, 6)), keep(BuildRandomCurve(6, 3, 9)), keep(BuildRandomCurve(7, 2, 7, 3, true))})
+    for (const float bad : {NAN, INFINITY, -INFINITY})
+      for (int k = 0; k < 3; ++k) {
+        float P[3] = {0.1f, 0.2f, 0.3f};
+        P[k] = bad;
+        double t = -7.0;
+        EXPECT_EQ(GetPointParOnCurve3(c, P[0], P[1], P[2], &t), 0) << c->degreeU << " " << bad << " " << k;
+        EXPECT_EQ(t, -7.0);
+      }
+}
+
 // A point's parameter found again; the closest point on a 3D curve to a point of a curve on a
 // surface, under transforms (the refiner follows the curve it runs on).
 TEST_F(ClosestParamTest, PointParameterAndCurveToCurveUnderTransforms) {

@@ -11,11 +11,13 @@
 #include "curve/crvintr.h"
 #include "foundation/umalloc.h"
 #include "foundation/vec3.h"
+#include "quadric/qarc.h"
 #include "surface/bnd2crv.h"
 #include "tests/surface/recordviews.h"
 #include "tests/support/builders.h"
 #include "tests/support/injected_failures.h"
 #include "tests/support/kernel_fixture.h"
+#include "tests/support/placement.h"
 
 namespace {
 
@@ -185,6 +187,33 @@ TEST_F(CurveIntersectTest, ClosedChainIsCutToItsSquare) {
   // One curve would meet itself.
   EXPECT_EQ(FindAllCurve3Intersections(chain, 1, &dirs, &s, &t), -2);
   for (Bspline* c : chain) FreeBspline(c);
+}
+
+// Two half circles closing a chain meet at both ends alike, and the polygon estimate lies as
+// near either meeting: each is cut between its two meetings, that is kept whole, running
+// forwards from (1, 0) and from (-1, 0), at every size and place.
+TEST_F(CurveIntersectTest, TwoArcsOfACircleAreAChainOfTwo) {
+  for (const Place& pl : EveryPlace()) {
+    const double centre[3] = {0, 0, 0}, from[2][3] = {{1, 0, 0}, {-1, 0, 0}};
+    Bspline* chain[2] = {MakeArcZBspline(0, 180, centre, 1.0), MakeArcZBspline(180, 360, centre, 1.0)};
+    ASSERT_TRUE(chain[0] && chain[1]);
+    for (Bspline* c : chain) pl.Map(c);
+    int* dirs = nullptr;
+    double *s = nullptr, *t = nullptr;
+    ASSERT_EQ(FindAllCurve3Intersections(chain, 2, &dirs, &s, &t), 0) << Where(pl);
+    for (int i = 0; i < 2; ++i) {
+      EXPECT_EQ(dirs[i], 1) << Where(pl);
+      double a[3], b[3], A[3], B[3];
+      RefEvalCurve(chain[i], chain[i]->umin, a);
+      RefEvalCurve(chain[i], chain[i]->umax, b);
+      pl.Map(from[i], A);
+      pl.Map(from[1 - i], B);
+      EXPECT_LT(VecDist3(a, A), 1e-9 * pl.size) << i << " " << Where(pl);
+      EXPECT_LT(VecDist3(b, B), 1e-9 * pl.size) << i << " " << Where(pl);
+    }
+    for (void* p : {(void*)dirs, (void*)s, (void*)t}) Free(p);
+    for (Bspline* c : chain) FreeBspline(c);
+  }
 }
 
 // Falling parameters give the piece reversed, from t0; the curve itself never changes.

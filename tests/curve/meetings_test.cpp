@@ -709,6 +709,61 @@ TEST_F(CurveMeetingsTest, ClosedCurveAlongItselfListsBothEndsOfTheStretch) {
   });
 }
 
+// A circle's parameters 0 and 1 are one point, where it starts and ends: a line crossing it
+// there, a line touching it there and circles touching it there from outside and from inside
+// each meet it once, at that point, at every size and placement.
+TEST_F(CurveMeetingsTest, AMeetingWhereAClosedCurveStartsIsListedOnce) {
+  AtEveryPlacement([](double scale, const double shift[3]) {
+    BsplineKeeper keep;
+    auto place = [&](double x, double y, double z, double out[3]) {
+      const double p[3] = {x, y, z};
+      for (int k = 0; k < 3; ++k) out[k] = scale * (p[k] + shift[k]);
+    };
+    double centre[3], outside[3], inside[3], a[3], b[3], c[3], d[3], seam[3];
+    place(0, 0, 0, centre);
+    place(2, 0, 0, outside);
+    place(0.5, 0, 0, inside);
+    place(1, -1, 0.3, a);
+    place(1, 1, -0.3, b);
+    place(1, -1, 0, c);
+    place(1, 1, 0, d);
+    place(1, 0, 0, seam);
+    Bspline* circle = keep(NewCircleBspline(centre, scale));
+    Bspline* others[4] = {keep(MkLine3(a, b, nullptr)), keep(MkLine3(c, d, nullptr)),
+                          keep(NewCircleBspline(outside, scale)), keep(NewCircleBspline(inside, 0.5 * scale))};
+    for (int i = 0; i < 4; ++i) {
+      const std::vector<Meeting> m = Meetings(circle, others[i]);
+      ASSERT_EQ(m.size(), 1u) << "case " << i << " scale " << scale << " shift " << shift[0];
+      double p[3];
+      RefEvalCurve(circle, m[0].t1, p);
+      // A touching is found to the square root of the meeting gap.
+      EXPECT_LT(std::hypot(p[0] - seam[0], p[1] - seam[1], p[2] - seam[2]), (i == 0 ? 1e-9 : 1e-3) * scale) << i;
+      EXPECT_LT(Gap(circle, others[i], m[0]), 1e-7 * scale) << i;
+    }
+  });
+}
+
+// A polyline whose vertex is repeated stands still there: its tangent vanishes along a whole
+// span. A line touching that vertex, or passing it within round-off (1e-13 and 5e-13 of the
+// size), meets it once there at every size and placement.
+TEST_F(CurveMeetingsTest, ALineTouchingARepeatedVertexMeetsItThere) {
+  AtEveryPlacement([](double scale, const double shift[3]) {
+    for (const double off : {0.0, 1e-13, 5e-13}) {
+      BsplineKeeper keep;
+      Bspline* polyline = keep(BuildCurve(1, 3, {0, 0, 0, 0.2, 1, 0, 0.2, 1, 0, 0.4, 0, 0}));
+      Bspline* line = keep(BuildCurve(1, 3, {-0.1, 1 + off, 0, 1, 1 + off, 0}));
+      Move(polyline, scale, shift);
+      Move(line, scale, shift);
+      const std::vector<Meeting> m = Meetings(polyline, line);
+      ASSERT_EQ(m.size(), 1u) << off << " scale " << scale << " shift " << shift[0];
+      // Any parameter of the repeated vertex's span is the vertex.
+      EXPECT_GE(m[0].t1, 1.0 / 3 - 1e-9) << off;
+      EXPECT_LE(m[0].t1, 2.0 / 3 + 1e-9) << off;
+      EXPECT_NEAR(m[0].t2, 0.3 / 1.1, 1e-9) << off;
+    }
+  });
+}
+
 // A cubic whose first and last three control points coincide stalls at its ends: its speed
 // vanishes there to third order, so a foot of its end point may lie anywhere along a stretch
 // of parameter where the point moves by round-off. Along itself reversed the stretch still ends

@@ -200,6 +200,36 @@ TEST_F(SurfacePickTest, FailedGridLeavesTheCacheEmpty) {
   FreeBspline(s);
 }
 
+// A point that is not finite, or so far away (1e200, 1e300) that its squared distances
+// overflow, has no closest point: the grid estimate, the refined closest point and the closest
+// point of an object all fail, the refined one leaving a filled cache as it was, and write no
+// output.
+TEST_F(SurfacePickTest, PointsBeyondReachHaveNoClosestPoint) {
+  Bspline* s = Wavy();
+  Grid g;
+  const double ok[3] = {0.2, 0.3, 0.1};
+  double u = 0.5, v = 0.5, q[3], d, e;
+  ASSERT_EQ(EstimateClosestPntSurf(s, ok, &g.x, &g.y, &g.z, q, &u, &v, 0), 0);
+  const double* filled = g.x;
+  for (const double bad : {double(NAN), double(INFINITY), 1e200, -1e300}) {
+    for (int k = 0; k < 3; ++k) {
+      double P[3] = {0.2, 0.3, 0.1};
+      P[k] = bad;
+      double out[3] = {7, 7, 7};
+      u = v = d = e = 7;
+      q[0] = q[1] = q[2] = 7;
+      EXPECT_EQ(EstimateClosestPntSurf(s, P, &g.x, &g.y, &g.z, q, &u, &v, 0), -2) << bad << " " << k;
+      if (!std::isfinite(bad)) {
+        EXPECT_EQ(GetClosestPointOnSurfaceResult(s, P, &u, &v, q, &d, &g.x, &g.y, &g.z, &e), -2) << bad << " " << k;
+        EXPECT_EQ(g.x, filled);
+      }
+      EXPECT_EQ(FindClosestPointOnBspline(s, P[0], P[1], P[2], out), 0) << bad << " " << k;
+      EXPECT_TRUE(u == 7 && v == 7 && d == 7 && e == 7 && q[0] == 7 && out[0] == 7) << bad << " " << k;
+    }
+  }
+  FreeBspline(s);
+}
+
 // The nearest point of an exact arc (20 .. 250 degrees) and of an exact full circle: the foot on
 // the circle where P's angle lies on the arc, else the nearer end; across the full circle's seam
 // (angles near 0) the circle's foot too. Points near the centre (a focal point: every point of
