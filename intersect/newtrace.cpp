@@ -591,6 +591,31 @@ constexpr double kMaxStepTurn = 0.5;
 
 namespace {
 
+// A branch whose direction in a parameter plane crosses a seam's line at a sine below this runs
+// along the seam: its rate across it is the round-off of points refined to the tolerance, and
+// its turn away from the seam no more than that.
+constexpr double kAlongSeamSine = 1e-3;
+
+// False when a step from a point on a closed direction's end (a seam: where a march continues
+// a branch from the seam's far side) heads into the domain at first order yet ends beyond that
+// end: the branch dips across the seam for less than the step and comes back, and the step
+// jumps over the whole dip. The refinement would clamp it back onto the seam at the start, the
+// march would end there and the dip would be lost. rate is the first-order rate of each
+// parameter in the step's direction, move the predicted change.
+bool StaysAcrossSeam(const Bspline* s1, const Bspline* s2, const double* const p[4], const double rate[4],
+                     const double move[4]) {
+  for (int k = 0; k < 4; ++k) {
+    const Bspline* s = SurfaceOf(k, s1, s2);
+    if (!(k & 1 ? s->closedV : s->closedU)) continue;
+    const double lo = Lo(s, k & 1), hi = Hi(s, k & 1), tol = kParamTol * (hi - lo);
+    const int plane = k & 2;
+    if (!(std::fabs(rate[k]) > kAlongSeamSine * std::hypot(rate[plane], rate[plane + 1]))) continue;
+    if (std::fabs(*p[k] - lo) <= tol && rate[k] > 0.0 && *p[k] + move[k] < lo) return false;
+    if (std::fabs(hi - *p[k]) <= tol && rate[k] < 0.0 && *p[k] + move[k] > hi) return false;
+  }
+  return true;
+}
+
 // NewSrfSrfStepSize on a pair the tracer has checked.
 int StepSize(Bspline* s1, Bspline* s2, double* u1, double* v1, double* u2, double* v2, int dir,
              double tolA) {
@@ -674,7 +699,8 @@ int StepSize(Bspline* s1, Bspline* s2, double* u1, double* v1, double* u2, doubl
             move[k] = (s * r[k] + h * r2[k] / 2.0) * h;
             if (!(std::fabs(move[k]) < maxStep[k])) fits = false;
           }
-          if (fits) {
+          const double rate[4] = {s * r[0], s * r[1], s * r[2], s * r[3]};
+          if (fits && StaysAcrossSeam(s1, s2, p, rate, move)) {
             for (int k = 0; k < 4; ++k) *p[k] += move[k];
             return 0;
           }

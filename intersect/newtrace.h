@@ -106,7 +106,9 @@ void MarkAllBoxesBetweenPoints(const int* idx1, const int* dirs1, const int* idx
 // ---- The tracer ------------------------------------------------------------------------------
 // Predicts the next point of the branch through (u1, v1, u2, v2) in direction +1 or -1 from the
 // intersection curve's tangent and curvature: the chord whose height is tolA, at most one
-// average knot span per parameter and a turn of the branch's tangent of 29 degrees. 0 with the
+// average knot span per parameter and a turn of the branch's tangent of 29 degrees; from a point
+// on a seam (a closed direction's end) a step heading into the domain is shortened until it ends
+// inside it (the branch dips across the seam for less than a step and back). 0 with the
 // parameters moved; 100 when the normals are parallel (nothing written); -2 (error state -2,
 // nothing written) for surfaces that are not sound (bsvalid) 3D surfaces, a null parameter or a
 // number given that is not finite.

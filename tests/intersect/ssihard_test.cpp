@@ -2410,3 +2410,27 @@ TEST_F(HardIntersections, SmallSphereTouchingOnItsSeamGivesThePoint) {
         EXPECT_LT(FarthestFrom(c.bs, c.X), 1e-6 * c.size) << host << " " << placed << " " << swapped;
       }
 }
+
+// Loops that dip across a closed surface's seam and back for less than one of the tracer's steps:
+// a cylinder (radius 0.814) and a torus (radii 0.999 and 0.862) on turned axes, whose loop runs
+// 0.19 beside the torus's outer equator (its v seam) on the far side of it, 3.7e-3 below the mid
+// plane at most; and a cone (radii 0.564 and 0.376 over heights -1.94..1.60) and a torus (radii
+// 0.808 and 0.422), whose loop crosses the cone's seam for 0.011. The loop's trace ends on the
+// seam either side of the dip, and the dip is traced from the seam's far side: its first step,
+// heading into the domain, curved back out across the seam beyond the dip's other end and was
+// clamped onto the seam where it started, so the dip was lost (8e-3 and 7e-4 of the size). At
+// sizes 1e-6 and 1e6 moved 1e4 x the size, the first pair in one order at each, the second with
+// the torus first: every sample on both surfaces, every exact point of the loops near a branch.
+TEST_F(HardIntersections, ADipAcrossASeamShorterThanAStepIsTraced) {
+  const CaseSurface cylinderTorus[2] = {
+      {false, Axes({-0.5233956, -0.0726371, 0.8489882}, {-0.8406944, 0.2064251, -0.5006213}), {-0.3187100, 0.0497489, 0.2178666}, 0.8144715, 0.0, -1.6422, 2.3684},
+      {true, Axes({0.9336978, 0.3571435, 0.0256295}, {-0.0296939, 0.0059007, 0.9995416}), {-0.1997149, -0.0471523, 0.3076287}, 0.9991710, 0.8616926, 0, 0}};
+  CaseSurface coneTorus[2] = {
+      {false, Axes({0.4885015, 0.8647117, 0.1167907}, {0.0926911, 0.0816646, -0.9923403}), {-0.1280734, 0.2423610, -0.2416560}, 0.5643568, 0.0, -1.9374, 1.5966},
+      {true, Axes({-0.8624708, 0.4735874, -0.1784910}, {-0.4450573, -0.8776216, -0.1780571}), {-0.2392069, 0.3989217, -0.3128343}, 0.8075834, 0.4222888, 0, 0}};
+  coneTorus[0].cone = true;
+  coneTorus[0].R1 = 0.3761579;
+  ExpectWholeBranchesOnBoth(cylinderTorus, Placed(1e-6, 1e4), 0);
+  ExpectWholeBranchesOnBoth(cylinderTorus, Placed(1e6, 1e4), 1);
+  for (const Place& at : {Placed(1e-6, 1e4), Placed(1e6, 1e4)}) ExpectWholeBranchesOnBoth(coneTorus, at, 1);
+}
