@@ -1001,6 +1001,22 @@ double Departure(Bspline* s1, Bspline* s2, const double q[4], double tol, double
   return gap * AcrossWeight(n1, n2);
 }
 
+// Where the surfaces cross twice across a band narrower than the nodes' spacing, a cubic through
+// nodes on one crossing may bow across the band to its middle, where the normals are parallel:
+// no contact within tol is located there (the surfaces miss by more) and a pull from there
+// swings anywhere. The nodes' own parameters at the fraction f of the interval lie beside the
+// crossing they follow: pulled from there into the interval (PullInto), into q and P.
+bool CutFromNodes(Bspline* s1, Bspline* s2, const IntersectionTraceNode* a, const IntersectionTraceNode* b,
+                  double f, double tol, double q[4], double P[3]) {
+  double qa[4], qb[4], r[4];
+  NodeParams(a, qa);
+  NodeParams(b, qb);
+  for (int k = 0; k < 4; ++k) r[k] = qa[k] + f * (qb[k] - qa[k]);
+  if (!PullInto(s1, s2, r, P, kPullShare * tol, a, b)) return false;
+  for (int k = 0; k < 4; ++k) q[k] = r[k];
+  return true;
+}
+
 // Along a tangential contact the surfaces part only with the square of a slide across it, so a
 // point's distance from the other surface tells little of how far it lies from the contact, and
 // a pull onto both surfaces may slide along the contact past the interval's ends. There the
@@ -1483,7 +1499,7 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
           if (contact && ContactDeparture(s1, s2, q, tol, r, P, m, next) < HUGE_VAL) {
             for (int c = 0; c < 4; ++c) q[c] = r[c];
           } else if (!PullInto(s1, s2, q, P, kPullShare * tol, m, next)) {
-            continue;
+            if (!contact || !CutFromNodes(s1, s2, m, next, double(j) / parts[i], tol, q, P)) continue;
           }
         }
         if (!InOrder(m, next, after, next, P)) continue;

@@ -2272,3 +2272,39 @@ TEST_F(HardIntersections, ABackwardStepBesideTheForwardEndDoesNotCloseTheBranch)
   s[1].plane = true;
   for (const Place& at : {Placed(1e-6, 1e4), Placed(1e6, 1e4)}) ExpectWholeBranchesOnBoth(s, at, 0);
 }
+
+// A sphere 5e-6 or 5.4e-6 larger than the unit cylinder it sits in (poles across the axis): the
+// circles lie 0.0063 apart, resolved, but the surfaces cross them at a sine of 0.003, so each is
+// traced as a tangential contact. Beside the sphere's poles its parameters turn fast, and the
+// cubic through a circle's nodes there bowed across the band to its middle, where no pull holds:
+// the interval was never cut and samples lay 1.2e-6 of the size off the sphere. At sizes 1e-6
+// and 1e6 moved 1e4 x the size on turned axes, either surface first: both circles, every sample
+// on both surfaces, every point of the circles near a branch, each circle's length once.
+TEST_F(HardIntersections, ACurveBowingAcrossANarrowBandIsCutFromItsNodes) {
+  const double cases[2][3] = {{1.000005, 1e-6, 0.0}, {1.0000054, 1e6, 0.3}};  // radius, scale, turn
+  for (const auto& c : cases)
+    for (bool cylinderFirst : {true, false}) {
+      const double R = c[0], h = std::sqrt(R * R - 1.0);
+      double frame[3][3];
+      TurnedFrame(c[2], frame);
+      const Place at = Placed(c[1], 1e4);
+      BsplineKeeper keep;
+      Bspline* cyl = keep(Cylinder(frame[2], frame[0], 1.0, -1.5, 1.5, at));
+      Bspline* sphere = keep(shapes::Sphere(frame[1], frame[2], R, at));
+      const double size = shapes::PairSize(cyl, sphere) / at.scale;
+      const std::vector<Branch> bs = cylinderFirst ? Intersect(cyl, sphere, at, 1000) : Intersect(sphere, cyl, at, 1000);
+      const double off = WorstInFrame(bs, frame, [&](double x, double y, double z) {
+        return std::fmax(std::fabs(std::hypot(x, y, z) - R), std::fabs(std::hypot(x, y) - 1.0));
+      });
+      double length = 0.0, gap = 0.0;
+      for (const Branch& br : bs) length += Length(br);
+      for (double z : {h, -h})
+        for (int i = 0; i < 240; ++i) {
+          const double t = 2 * M_PI * i / 240, p[3] = {std::cos(t), std::sin(t), z};
+          gap = std::fmax(gap, FromBranchesInFrame(bs, frame, p));
+        }
+      EXPECT_LT(off, 1e-6 * size) << R << " " << cylinderFirst;
+      EXPECT_LT(gap, 1e-5 * size) << R << " " << cylinderFirst;
+      EXPECT_NEAR(length, 4 * M_PI, 1e-4 * 4 * M_PI) << R << " " << cylinderFirst;
+    }
+}
