@@ -627,13 +627,13 @@ bool AlongTangentialContact(Bspline* s1, Bspline* s2, const IntersectionTrace* t
 }
 
 // True when every node of t lies within reach of a chord of the traces from `first` to the
-// list's tail.
+// list's tail, skip apart.
 bool CoveredByTracesFrom(const IntersectionTraceList* list, IntersectionTrace* first,
-                         const IntersectionTrace* t, double reach) {
+                         const IntersectionTrace* t, double reach, const IntersectionTrace* skip = nullptr) {
   const IntersectionTraceList from = {1, first, list->tail};
   for (const IntersectionTraceNode* n = t->head; n; n = n->next) {
     const double X[3] = {n->x, n->y, n->z};
-    if (!NearTracedBranch(&from, nullptr, X, reach)) return false;
+    if (!NearTracedBranch(&from, skip, X, reach)) return false;
   }
   return true;
 }
@@ -657,7 +657,18 @@ int FollowTangentialContacts(Bspline* s1, Bspline* s2, IntersectionTraceList* li
     IntersectionTrace* tail = list->tail;
     const int rc = TraceTangentialContact(s1, s2, q, dir, list, tolA, tolB);
     if (rc == -2) return -2;
-    if (rc == 1 && !made) made = tail->next;
+    if (rc == 1 && !made) {
+      made = tail->next;
+    } else if (rc == 1) {
+      // A trace of the march reaching past a stretch traced before has its middle node there, or
+      // the contact traced from it runs on across a seam into one: traced from seam or pole to
+      // seam or pole, the new traces lying wholly on those stretches are them again, and go.
+      for (IntersectionTrace* nt = tail->next; nt;) {
+        IntersectionTrace* next = nt->next;
+        if (CoveredByTracesFrom(list, made, nt, 2.0 * tolA, nt)) UnlinkTrace(list, nt);
+        nt = next;
+      }
+    }
   }
   if (!made) return 0;
   t = list->head;
