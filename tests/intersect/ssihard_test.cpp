@@ -2343,3 +2343,36 @@ TEST_F(HardIntersections, AContactStretchIsTracedOnce) {
       EXPECT_NEAR(length, 2 * M_PI, 1e-4 * 2 * M_PI) << R << " " << sphereFirst;
     }
 }
+
+// A sphere 4.8e-6 larger than the unit cylinder it sits in, poles across the axis, on axes turned
+// by 1.9: the band's middle circle runs through both poles of the sphere, and is traced as a
+// contact. A step of the contact's march beside a pole landed on the far side of it, the
+// sphere's parameter round the pole turned by half its range in one interval: the curves swept
+// round the pole in the sphere's parameters, with 1.38 circles' length and samples 2.5e-5 of the
+// size off. At size 1e6 moved 1e4 x the size, either surface first: the middle circle once,
+// every sample on both surfaces, every point of it near a branch.
+TEST_F(HardIntersections, AContactMarchStopsOnAPoleItReaches) {
+  const double R = 1.0000048;
+  double frame[3][3];
+  TurnedFrame(1.9, frame);
+  const Place at = Placed(1e6, 1e4);
+  for (bool sphereFirst : {true, false}) {
+    BsplineKeeper keep;
+    Bspline* cyl = keep(Cylinder(frame[2], frame[0], 1.0, -1.5, 1.5, at));
+    Bspline* sphere = keep(shapes::Sphere(frame[1], frame[2], R, at));
+    const double size = shapes::PairSize(cyl, sphere) / at.scale;
+    const std::vector<Branch> bs = sphereFirst ? Intersect(sphere, cyl, at, 1000) : Intersect(cyl, sphere, at, 1000);
+    const double off = WorstInFrame(bs, frame, [&](double x, double y, double z) {
+      return std::fmax(std::fabs(std::hypot(x, y, z) - R), std::fabs(std::hypot(x, y) - 1.0));
+    });
+    double length = 0.0, gap = 0.0;
+    for (const Branch& br : bs) length += Length(br);
+    for (int i = 0; i < 360; ++i) {
+      const double t = 2 * M_PI * i / 360, p[3] = {std::cos(t), std::sin(t), 0.0};
+      gap = std::fmax(gap, FromBranchesInFrame(bs, frame, p));
+    }
+    EXPECT_LT(off, 1e-6 * size) << sphereFirst;
+    EXPECT_LT(gap, 1e-5 * size) << sphereFirst;
+    EXPECT_NEAR(length, 2 * M_PI, 1e-4 * 2 * M_PI) << sphereFirst;
+  }
+}
