@@ -633,13 +633,13 @@ bool AlongTangentialContact(Bspline* s1, Bspline* s2, const IntersectionTrace* t
 }
 
 // True when every node of t lies within reach of a chord of the traces from `first` to the
-// list's tail.
+// list's tail, skip apart.
 bool CoveredByTracesFrom(const IntersectionTraceList* list, IntersectionTrace* first,
-                         const IntersectionTrace* t, double reach) {
+                         const IntersectionTrace* t, double reach, const IntersectionTrace* skip = nullptr) {
   const IntersectionTraceList from = {1, first, list->tail};
   for (const IntersectionTraceNode* n = t->head; n; n = n->next) {
     const double X[3] = {n->x, n->y, n->z};
-    if (!NearTracedBranch(&from, nullptr, X, reach)) return false;
+    if (!NearTracedBranch(&from, skip, X, reach)) return false;
   }
   return true;
 }
@@ -663,7 +663,18 @@ int FollowTangentialContacts(Bspline* s1, Bspline* s2, IntersectionTraceList* li
     IntersectionTrace* tail = list->tail;
     const int rc = TraceTangentialContact(s1, s2, q, dir, list, tolA, tolB);
     if (rc == -2) return -2;
-    if (rc == 1 && !made) made = tail->next;
+    if (rc == 1 && !made) {
+      made = tail->next;
+    } else if (rc == 1) {
+      // A trace of the march reaching past a stretch traced before has its middle node there, or
+      // the contact traced from it runs on across a seam into one: traced from seam or pole to
+      // seam or pole, the new traces lying wholly on those stretches are them again, and go.
+      for (IntersectionTrace* nt = tail->next; nt;) {
+        IntersectionTrace* next = nt->next;
+        if (CoveredByTracesFrom(list, made, nt, 2.0 * tolA, nt)) UnlinkTrace(list, nt);
+        nt = next;
+      }
+    }
   }
   if (!made) return 0;
   t = list->head;
@@ -1020,6 +1031,22 @@ double Departure(Bspline* s1, Bspline* s2, const double q[4], double tol, double
   const double reach = kAcrossShare * kMiddleShare * tol;
   if (!ResolvedAcross(s1, s2, a, reach) || !ResolvedAcross(s1, s2, b, reach)) return gap;
   return gap * AcrossWeight(n1, n2);
+}
+
+// Where the surfaces cross twice across a band narrower than the nodes' spacing, a cubic through
+// nodes on one crossing may bow across the band to its middle, where the normals are parallel:
+// no contact within tol is located there (the surfaces miss by more) and a pull from there
+// swings anywhere. The nodes' own parameters at the fraction f of the interval lie beside the
+// crossing they follow: pulled from there into the interval (PullInto), into q and P.
+bool CutFromNodes(Bspline* s1, Bspline* s2, const IntersectionTraceNode* a, const IntersectionTraceNode* b,
+                  double f, double tol, double q[4], double P[3]) {
+  double qa[4], qb[4], r[4];
+  NodeParams(a, qa);
+  NodeParams(b, qb);
+  for (int k = 0; k < 4; ++k) r[k] = qa[k] + f * (qb[k] - qa[k]);
+  if (!PullInto(s1, s2, r, P, kPullShare * tol, a, b)) return false;
+  for (int k = 0; k < 4; ++k) q[k] = r[k];
+  return true;
 }
 
 // Along a tangential contact the surfaces part only with the square of a slide across it, so a
@@ -1504,7 +1531,7 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
           if (contact && ContactDeparture(s1, s2, q, tol, r, P, m, next) < HUGE_VAL) {
             for (int c = 0; c < 4; ++c) q[c] = r[c];
           } else if (!PullInto(s1, s2, q, P, kPullShare * tol, m, next)) {
-            continue;
+            if (!contact || !CutFromNodes(s1, s2, m, next, double(j) / parts[i], tol, q, P)) continue;
           }
         }
         if (!InOrder(m, next, after, next, P)) continue;

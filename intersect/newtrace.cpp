@@ -1963,6 +1963,22 @@ double ContactStep(const double* A, const double B[3], const double C[3], double
   return std::fmin(sag, kMaxStepTurn * R);
 }
 
+// True when a step from a to b went round a pole of a surface: the parameter turning round the
+// pole (the one along its collapsed side) moved by more than kRoundPole of its range. Landed on
+// the far side of the pole, the step would join two meridians in one interval, and the curves
+// through such nodes sweep round the pole in the parameter plane.
+constexpr double kRoundPole = 0.25;
+bool RoundAPole(const March& m, const Params& a, const Params& b) {
+  for (int k = 0; k < 4; ++k) {
+    const Bspline* s = SurfaceOf(k, m.s1, m.s2);
+    const int dir = k & 1, across = 1 - dir;
+    if ((SurfaceSideCollapsed(s, across, 0) || SurfaceSideCollapsed(s, across, 1)) &&
+        std::fabs(b.p[k] - a.p[k]) > kRoundPole * Range(s, dir))
+      return true;
+  }
+  return false;
+}
+
 // Marches one way along the contact from the trace's tail (node before it: prev, null for
 // none) first along t (unit), appending nodes. 1 when it ended on the domain's edge, 2 when it
 // came back to the trace's head (closing node appended), 0 when it could go no further, -2 on
@@ -2029,7 +2045,7 @@ int MarchContact(March& m, double t[3]) {
       double c[3];
       VecDiff3(P, L, c);
       const double len = VecSize3(c);
-      if (!(VecDotProd3(c, t) > 0.0) || len > kContactReach * h) continue;
+      if (!(VecDotProd3(c, t) > 0.0) || len > kContactReach * h || RoundAPole(m, from, cur)) continue;
       landed = true;
       onEdge = hold.kind == 2;
     }

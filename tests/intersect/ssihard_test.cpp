@@ -2434,3 +2434,107 @@ TEST_F(HardIntersections, ADipAcrossASeamShorterThanAStepIsTraced) {
   ExpectWholeBranchesOnBoth(cylinderTorus, Placed(1e6, 1e4), 1);
   for (const Place& at : {Placed(1e-6, 1e4), Placed(1e6, 1e4)}) ExpectWholeBranchesOnBoth(coneTorus, at, 1);
 }
+
+// A sphere 5e-6 or 5.4e-6 larger than the unit cylinder it sits in (poles across the axis): the
+// circles lie 0.0063 apart, resolved, but the surfaces cross them at a sine of 0.003, so each is
+// traced as a tangential contact. Beside the sphere's poles its parameters turn fast, and the
+// cubic through a circle's nodes there bowed across the band to its middle, where no pull holds:
+// the interval was never cut and samples lay 1.2e-6 of the size off the sphere. At sizes 1e-6
+// and 1e6 moved 1e4 x the size on turned axes, either surface first: both circles, every sample
+// on both surfaces, every point of the circles near a branch, each circle's length once.
+TEST_F(HardIntersections, ACurveBowingAcrossANarrowBandIsCutFromItsNodes) {
+  const double cases[2][3] = {{1.000005, 1e-6, 0.0}, {1.0000054, 1e6, 0.3}};  // radius, scale, turn
+  for (const auto& c : cases)
+    for (bool cylinderFirst : {true, false}) {
+      const double R = c[0], h = std::sqrt(R * R - 1.0);
+      double frame[3][3];
+      TurnedFrame(c[2], frame);
+      const Place at = Placed(c[1], 1e4);
+      BsplineKeeper keep;
+      Bspline* cyl = keep(Cylinder(frame[2], frame[0], 1.0, -1.5, 1.5, at));
+      Bspline* sphere = keep(shapes::Sphere(frame[1], frame[2], R, at));
+      const double size = shapes::PairSize(cyl, sphere) / at.scale;
+      const std::vector<Branch> bs = cylinderFirst ? Intersect(cyl, sphere, at, 1000) : Intersect(sphere, cyl, at, 1000);
+      const double off = WorstInFrame(bs, frame, [&](double x, double y, double z) {
+        return std::fmax(std::fabs(std::hypot(x, y, z) - R), std::fabs(std::hypot(x, y) - 1.0));
+      });
+      double length = 0.0, gap = 0.0;
+      for (const Branch& br : bs) length += Length(br);
+      for (double z : {h, -h})
+        for (int i = 0; i < 240; ++i) {
+          const double t = 2 * M_PI * i / 240, p[3] = {std::cos(t), std::sin(t), z};
+          gap = std::fmax(gap, FromBranchesInFrame(bs, frame, p));
+        }
+      EXPECT_LT(off, 1e-6 * size) << R << " " << cylinderFirst;
+      EXPECT_LT(gap, 1e-5 * size) << R << " " << cylinderFirst;
+      EXPECT_NEAR(length, 4 * M_PI, 1e-4 * 4 * M_PI) << R << " " << cylinderFirst;
+    }
+}
+
+// A sphere 3.2e-6 or 3.6e-6 larger than the unit cylinder it sits in (poles across the axis, on
+// untouched axes): the tolerance cannot tell the circles apart, and the band's middle circle is
+// traced as a contact from the short traces the march gives, in quarters between the sphere's
+// poles and the cylinder's seam. A trace reaching past a quarter already traced was followed
+// from its middle node, inside that quarter, and the quarter came twice (1.25 circles' length,
+// the sphere first). At sizes 1e-6 and 1e6 moved 1e4 x the size, either surface first: the middle circle
+// once, every sample on both surfaces, every point of it near a branch.
+TEST_F(HardIntersections, AContactStretchIsTracedOnce) {
+  const double cases[2][2] = {{1.0000032, 1e-6}, {1.0000036, 1e6}};  // radius, scale
+  for (const auto& c : cases)
+    for (bool sphereFirst : {true, false}) {
+      const double R = c[0];
+      double frame[3][3];
+      TurnedFrame(0.0, frame);
+      const Place at = Placed(c[1], 1e4);
+      BsplineKeeper keep;
+      Bspline* cyl = keep(Cylinder(frame[2], frame[0], 1.0, -1.5, 1.5, at));
+      Bspline* sphere = keep(shapes::Sphere(frame[1], frame[2], R, at));
+      const double size = shapes::PairSize(cyl, sphere) / at.scale;
+      const std::vector<Branch> bs = sphereFirst ? Intersect(sphere, cyl, at, 1000) : Intersect(cyl, sphere, at, 1000);
+      const double off = WorstInFrame(bs, frame, [&](double x, double y, double z) {
+        return std::fmax(std::fabs(std::hypot(x, y, z) - R), std::fabs(std::hypot(x, y) - 1.0));
+      });
+      double length = 0.0, gap = 0.0;
+      for (const Branch& br : bs) length += Length(br);
+      for (int i = 0; i < 360; ++i) {
+        const double t = 2 * M_PI * i / 360, p[3] = {std::cos(t), std::sin(t), 0.0};
+        gap = std::fmax(gap, FromBranchesInFrame(bs, frame, p));
+      }
+      EXPECT_LT(off, 1e-6 * size) << R << " " << sphereFirst;
+      EXPECT_LT(gap, 1e-5 * size) << R << " " << sphereFirst;
+      EXPECT_NEAR(length, 2 * M_PI, 1e-4 * 2 * M_PI) << R << " " << sphereFirst;
+    }
+}
+
+// A sphere 4.8e-6 larger than the unit cylinder it sits in, poles across the axis, on axes turned
+// by 1.9: the band's middle circle runs through both poles of the sphere, and is traced as a
+// contact. A step of the contact's march beside a pole landed on the far side of it, the
+// sphere's parameter round the pole turned by half its range in one interval: the curves swept
+// round the pole in the sphere's parameters, with 1.38 circles' length and samples 2.5e-5 of the
+// size off. At size 1e6 moved 1e4 x the size, either surface first: the middle circle once,
+// every sample on both surfaces, every point of it near a branch.
+TEST_F(HardIntersections, AContactMarchStopsOnAPoleItReaches) {
+  const double R = 1.0000048;
+  double frame[3][3];
+  TurnedFrame(1.9, frame);
+  const Place at = Placed(1e6, 1e4);
+  for (bool sphereFirst : {true, false}) {
+    BsplineKeeper keep;
+    Bspline* cyl = keep(Cylinder(frame[2], frame[0], 1.0, -1.5, 1.5, at));
+    Bspline* sphere = keep(shapes::Sphere(frame[1], frame[2], R, at));
+    const double size = shapes::PairSize(cyl, sphere) / at.scale;
+    const std::vector<Branch> bs = sphereFirst ? Intersect(sphere, cyl, at, 1000) : Intersect(cyl, sphere, at, 1000);
+    const double off = WorstInFrame(bs, frame, [&](double x, double y, double z) {
+      return std::fmax(std::fabs(std::hypot(x, y, z) - R), std::fabs(std::hypot(x, y) - 1.0));
+    });
+    double length = 0.0, gap = 0.0;
+    for (const Branch& br : bs) length += Length(br);
+    for (int i = 0; i < 360; ++i) {
+      const double t = 2 * M_PI * i / 360, p[3] = {std::cos(t), std::sin(t), 0.0};
+      gap = std::fmax(gap, FromBranchesInFrame(bs, frame, p));
+    }
+    EXPECT_LT(off, 1e-6 * size) << sphereFirst;
+    EXPECT_LT(gap, 1e-5 * size) << sphereFirst;
+    EXPECT_NEAR(length, 2 * M_PI, 1e-4 * 2 * M_PI) << sphereFirst;
+  }
+}
