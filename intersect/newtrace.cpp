@@ -1107,16 +1107,23 @@ bool LocateSingularPoint(const March& m, Params& c, double P[3], const ContactHo
       if (!SingularResidual(m, q, rq, &sq, hold)) return false;
       for (int e = 0; e < 6; ++e) J[e][k] = (rq[e] - r[e]) / (q[k] - p[k]);
     }
-    // Normal equations (J^T J) d = -J^T r of the columns scaled to unit length, a trace-relative
-    // damping against a singular J. Unscaled, the columns of a small surface, whose parameters
-    // turn its normal a million times faster than a large one's, would set the damping and hold
-    // the large one's parameters still, leaving a gap along the tangent planes.
+    // Normal equations (J^T J) d = -J^T r with each surface's columns scaled by its larger one, a
+    // trace-relative damping against a singular J. Unscaled, the columns of a small surface, whose
+    // parameters turn its normal a million times faster than a large one's, would set the damping
+    // and hold the large one's parameters still, leaving a gap along the tangent planes. Scaled
+    // column by column, a parameter that barely moves anything (round a pole) would take wild steps.
     double A[4][5], tr = 0.0, scale[4] = {1.0, 1.0, 1.0, 1.0};
-    for (int k = 0; k < 4; ++k) {
+    for (int s = 0; s < 2; ++s) {
       double c = 0.0;
-      for (int e = 0; e < 6; ++e) c += J[e][k] * J[e][k];
-      if (c > 0.0) scale[k] = 1.0 / std::sqrt(c);
-      for (int e = 0; e < 6; ++e) J[e][k] *= scale[k];
+      for (int k = 2 * s; k < 2 * s + 2; ++k) {
+        double ck = 0.0;
+        for (int e = 0; e < 6; ++e) ck += J[e][k] * J[e][k];
+        c = std::fmax(c, ck);
+      }
+      for (int k = 2 * s; k < 2 * s + 2; ++k) {
+        if (c > 0.0) scale[k] = 1.0 / std::sqrt(c);
+        for (int e = 0; e < 6; ++e) J[e][k] *= scale[k];
+      }
     }
     for (int a = 0; a < 4; ++a) {
       for (int b = 0; b < 4; ++b) {
