@@ -1114,10 +1114,18 @@ void OntoNearbyPoles(const Bspline* s1, const Bspline* s2, IntersectionTrace* t,
 // before the last goes instead).
 const double kCrowded = 2e-5;
 
+// True when parameter sets qa and qb (u1, v1, u2, v2) lie within kCrowded of each other in
+// either plane.
+bool Crowded(const double qa[4], const double qb[4]) {
+  return std::hypot(qa[0] - qb[0], qa[1] - qb[1]) <= kCrowded || std::hypot(qa[2] - qb[2], qa[3] - qb[3]) <= kCrowded;
+}
+
 void DropCrowdedNodes(IntersectionTrace* t) {
   auto crowded = [](const IntersectionTraceNode* a, const IntersectionTraceNode* b) {
-    return std::hypot(a->u1 - b->u1, a->v1 - b->v1) <= kCrowded ||
-           std::hypot(a->u2 - b->u2, a->v2 - b->v2) <= kCrowded;
+    double qa[4], qb[4];
+    NodeParams(a, qa);
+    NodeParams(b, qb);
+    return Crowded(qa, qb);
   };
   IntersectionTraceNode* keep = t->head;
   for (IntersectionTraceNode* n = keep ? keep->next : nullptr; n && t->nodeCount > 2;) {
@@ -1487,6 +1495,13 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
           }
         }
         if (!InOrder(m, next, after, next, P)) continue;
+        // A cut crowding a node of the interval would be dropped again at the next round's
+        // start, and put back by the round after: the fit would alternate between the two
+        // until its rounds ran out, the last cut never measured with the curves it makes.
+        double qAfter[4], qNext[4];
+        NodeParams(after, qAfter);
+        NodeParams(next, qNext);
+        if (Crowded(q, qAfter) || Crowded(q, qNext)) continue;
         if (!InsertNodeAfter(t, after, P, q)) return -2;
         after = after->next;
         ++made;
