@@ -2286,3 +2286,18 @@ TEST_F(HardIntersections, ACutTooCloseToANodeIsNotMade) {
       {true, Axes({-0.6429083, 0.7474763, 0.1671767}, {-0.1224291, 0.1151708, -0.9857722}), {-0.3502970, 0.2937132, 0.3525240}, 1.2753684, 0.4857436, 0, 0}};
   for (int first = 0; first < 2; ++first) ExpectWholeBranchesOnBoth(s, Placed(1e6, 1e4), first);
 }
+
+// A plane patch and a torus (radii 1.295 and 0.273) on turned axes meet in a loop that leaves the
+// patch across a side and comes back 0.013 of the side's length further on; the march stepped
+// over that stretch, and the curves between the two nodes beside it ran outside the patch, 1.1e-4
+// of the size off the torus. Cut there, each arc ends on the side. Whichever surface comes first,
+// at sizes 1e-6 and 1e6 moved 1e4 x the size: every sample on both surfaces, every exact point of
+// the arcs near a branch.
+TEST_F(HardIntersections, ABranchLeavingThePatchBetweenTwoNodesIsCutAtTheSide) {
+  CaseSurface s[2] = {
+      {false, Axes({-0.9072618, -0.4147445, -0.0697353}, {0.3309438, -0.8063617, 0.4901602}), {-0.1973736, 0.1328675, -0.2198888}, 0, 0, 0, 0},
+      {true, Axes({-0.2102595, 0.5518823, 0.8069801}, {0.0730366, 0.8319925, -0.5499583}), {-0.1917602, 0.2345277, -0.1716483}, 1.2946381, 0.2731395, 0, 0}};
+  s[0].plane = true;
+  for (const Place& at : {Placed(1e-6, 1e4), Placed(1e6, 1e4)})
+    for (int first = 0; first < 2; ++first) ExpectWholeBranchesOnBoth(s, at, first);
+}
