@@ -1162,10 +1162,18 @@ void OntoNearbyPoles(const Bspline* s1, const Bspline* s2, IntersectionTrace* t,
 // before the last goes instead).
 const double kCrowded = 2e-5;
 
+// True when parameter sets qa and qb (u1, v1, u2, v2) lie within kCrowded of each other in
+// either plane.
+bool Crowded(const double qa[4], const double qb[4]) {
+  return std::hypot(qa[0] - qb[0], qa[1] - qb[1]) <= kCrowded || std::hypot(qa[2] - qb[2], qa[3] - qb[3]) <= kCrowded;
+}
+
 void DropCrowdedNodes(IntersectionTrace* t) {
   auto crowded = [](const IntersectionTraceNode* a, const IntersectionTraceNode* b) {
-    return std::hypot(a->u1 - b->u1, a->v1 - b->v1) <= kCrowded ||
-           std::hypot(a->u2 - b->u2, a->v2 - b->v2) <= kCrowded;
+    double qa[4], qb[4];
+    NodeParams(a, qa);
+    NodeParams(b, qb);
+    return Crowded(qa, qb);
   };
   IntersectionTraceNode* keep = t->head;
   for (IntersectionTraceNode* n = keep ? keep->next : nullptr; n && t->nodeCount > 2;) {
@@ -1231,16 +1239,16 @@ bool SeamCrossing(Bspline* s1, Bspline* s2, const IntersectionTraceNode* a, cons
 }
 
 // The two points where the branch between nodes a and b, on the same side of the seam of the
-// closed parameter k, dips across it and back (both nodes off the seam, nearer it than half the
-// interval's extent in their plane): x[0] and x[1] in order from a, with k on the seam at a's
-// end, their points in X. Each is a pull with k held on the seam from points of the chord (down
+// closed parameter k, dips across it and back, or leaves the domain across a side of an open
+// parameter k and comes back (both nodes off the seam or side, nearer it than half the interval's
+// extent in their plane): x[0] and x[1] in order from a, with k on the seam or side at a's end,
+// their points in X. Each is a pull with k held on the seam from points of the chord (down
 // to a 32nd of it from either node: a crossing may lie that close to one), kept when it lies
 // between a and b (apart from both) and within their box grown by that extent. False when two
 // distinct such points are not found (the branch stays on its side, or only touches the seam).
 bool DipAcrossSeam(Bspline* s1, Bspline* s2, const IntersectionTraceNode* a, const IntersectionTraceNode* b,
                    int k, double tol, double x[2][4], double X[2][3]) {
   const Bspline* s = k < 2 ? s1 : s2;
-  if (!(k & 1 ? s->closedV : s->closedU)) return false;
   const double lo = k & 1 ? s->knotsV[s->degreeV] : s->knotsU[s->degreeU];
   const double hi = k & 1 ? s->knotsV[NumCtrlV(s)] : s->knotsU[NumCtrlU(s)];
   double qa[4], qb[4];
@@ -1296,8 +1304,10 @@ bool DipAcrossSeam(Bspline* s1, Bspline* s2, const IntersectionTraceNode* a, con
 // closed surface's seam they would run back across the whole domain, off both surfaces. A
 // branch (in running order) is cut at each such seam crossing, each side ending on the seam: a
 // loop closed on itself is opened there, and an open branch goes on as a new trace put after it
-// in the list (which the caller's walk then reaches). A crossing whose point cannot be pulled
-// onto both surfaces is left. 0, or -2 on no memory.
+// in the list (which the caller's walk then reaches). A branch that leaves the domain across a
+// side between two nodes and comes back is cut so too, each part ending where it meets the side:
+// the curves would otherwise run outside the domain, where the surfaces do not meet. A crossing
+// whose point cannot be pulled onto both surfaces is left. 0, or -2 on no memory.
 int CutAtSeamCrossings(Bspline* s1, Bspline* s2, IntersectionTraceList* list, IntersectionTrace* t, double tol) {
   if (t->nodeCount < 2 || !t->head) return 0;
   if (t->directionStart > 0 && t->directionStart < t->nodeCount) RearrangeIntersectList(t);
@@ -1307,14 +1317,26 @@ int CutAtSeamCrossings(Bspline* s1, Bspline* s2, IntersectionTraceList* list, In
   for (IntersectionTraceNode* a = t->head; a && a->next; a = a->next) {
     IntersectionTraceNode* b = a->next;
     const int k = SeamCrossed(s1, s2, a, b);
+    // The ends of the two parts: a's at ea (point Pa), b's at eb (point Pb).
+    double ea[4], eb[4], Pa[3], Pb[3];
     if (k < 0) {
       // A branch that dips across a seam and back between two nodes gets the four nodes of the
       // two crossings (each on both ends of the seam): the intervals between those jump across
-      // it and are cut next.
-      for (int c = 0; c < 4; ++c) {
+      // it and are cut next. One that leaves the domain across a side and comes back (the march
+      // stepped over the stretch outside) is cut between the two crossings, each part ending on
+      // the side.
+      bool out = false;
+      for (int c = 0; c < 4 && !out; ++c) {
         double x[2][4], X[2][3];
-        if (!DipAcrossSeam(s1, s2, a, b, c, kPullShare * tol, x, X)) continue;
         const Bspline* s = c < 2 ? s1 : s2;
+        const bool closed = c & 1 ? s->closedV : s->closedU;
+        if (!DipAcrossSeam(s1, s2, a, b, c, kPullShare * tol, x, X)) continue;
+        if (!closed) {
+          for (int m = 0; m < 4; ++m) ea[m] = x[0][m], eb[m] = x[1][m];
+          for (int m = 0; m < 3; ++m) Pa[m] = X[0][m], Pb[m] = X[1][m];
+          out = true;
+          break;
+        }
         const double lo = c & 1 ? s->knotsV[s->degreeV] : s->knotsU[s->degreeU];
         const double hi = c & 1 ? s->knotsV[NumCtrlV(s)] : s->knotsU[NumCtrlU(s)];
         IntersectionTraceNode* after = a;
@@ -1327,13 +1349,14 @@ int CutAtSeamCrossings(Bspline* s1, Bspline* s2, IntersectionTraceList* list, In
         }
         break;
       }
-      continue;
+      if (!out) continue;
+    } else {
+      if (!SeamCrossing(s1, s2, a, b, k, kPullShare * tol, ea, eb, Pa)) continue;
+      for (int m = 0; m < 3; ++m) Pb[m] = Pa[m];
     }
-    double ea[4], eb[4], P[3];
-    if (!SeamCrossing(s1, s2, a, b, k, kPullShare * tol, ea, eb, P)) continue;
     if (loop && !t->open) {
       // The loop's last node repeats its first: that one goes, and the ring is opened between a
-      // and b, starting from the seam.
+      // and b, starting from the seam or side.
       IntersectionTraceNode* first = t->head;
       t->head = first->next;
       t->head->prev = nullptr;
@@ -1350,7 +1373,7 @@ int CutAtSeamCrossings(Bspline* s1, Bspline* s2, IntersectionTraceList* list, In
         a->next = nullptr;
       }
       t->open = 1;
-      if (!InsertNodeAfter(t, nullptr, P, eb) || !AppendTraceNode(t, P, ea[0], ea[1], ea[2], ea[3])) return -2;
+      if (!InsertNodeAfter(t, nullptr, Pb, eb) || !AppendTraceNode(t, Pa, ea[0], ea[1], ea[2], ea[3])) return -2;
       t->directionStart = t->nodeCount;
       a = t->head;  // the rest of the branch is searched again in its new order
       continue;
@@ -1377,7 +1400,7 @@ int CutAtSeamCrossings(Bspline* s1, Bspline* s2, IntersectionTraceList* list, In
     else list->tail = rest;
     t->next = rest;
     ++list->count;
-    if (!AppendTraceNode(t, P, ea[0], ea[1], ea[2], ea[3]) || !InsertNodeAfter(rest, nullptr, P, eb)) return -2;
+    if (!AppendTraceNode(t, Pa, ea[0], ea[1], ea[2], ea[3]) || !InsertNodeAfter(rest, nullptr, Pb, eb)) return -2;
     t->directionStart = t->nodeCount;
     rest->directionStart = rest->nodeCount;
     break;  // the new trace is cut in its own turn
@@ -1535,6 +1558,13 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
           }
         }
         if (!InOrder(m, next, after, next, P)) continue;
+        // A cut crowding a node of the interval would be dropped again at the next round's
+        // start, and put back by the round after: the fit would alternate between the two
+        // until its rounds ran out, the last cut never measured with the curves it makes.
+        double qAfter[4], qNext[4];
+        NodeParams(after, qAfter);
+        NodeParams(next, qNext);
+        if (Crowded(q, qAfter) || Crowded(q, qNext)) continue;
         if (!InsertNodeAfter(t, after, P, q)) return -2;
         after = after->next;
         ++made;

@@ -2538,3 +2538,32 @@ TEST_F(HardIntersections, AContactMarchStopsOnAPoleItReaches) {
     EXPECT_NEAR(length, 2 * M_PI, 1e-4 * 2 * M_PI) << sphereFirst;
   }
 }
+
+// Two tori (radii 1.208 and 0.144, 1.275 and 0.486) on turned axes: a branch ends on a seam of
+// each surface, its last interval a tenth of a march step, too short in the second torus's plane
+// for a node in its middle to stay (the interpolation merges nodes that close). The fit cut it
+// there every round and dropped the cut at the next, until the rounds ran out with a cut that was
+// never measured: its curves strayed 3.5e-6 of the size off the first torus over the interval
+// before it. Whichever surface comes first, at size 1e6 moved 1e4 x the size: every sample on
+// both surfaces, every exact point of the branches near one.
+TEST_F(HardIntersections, ACutTooCloseToANodeIsNotMade) {
+  const CaseSurface s[2] = {
+      {true, Axes({0.2715405, 0.7733993, 0.5728170}, {-0.8103168, -0.1374107, 0.5696534}), {-0.3134706, 0.1469859, -0.0476205}, 1.2084208, 0.1441536, 0, 0},
+      {true, Axes({-0.6429083, 0.7474763, 0.1671767}, {-0.1224291, 0.1151708, -0.9857722}), {-0.3502970, 0.2937132, 0.3525240}, 1.2753684, 0.4857436, 0, 0}};
+  for (int first = 0; first < 2; ++first) ExpectWholeBranchesOnBoth(s, Placed(1e6, 1e4), first);
+}
+
+// A plane patch and a torus (radii 1.295 and 0.273) on turned axes meet in a loop that leaves the
+// patch across a side and comes back 0.013 of the side's length further on; the march stepped
+// over that stretch, and the curves between the two nodes beside it ran outside the patch, 1.1e-4
+// of the size off the torus. Cut there, each arc ends on the side. Whichever surface comes first,
+// at sizes 1e-6 and 1e6 moved 1e4 x the size: every sample on both surfaces, every exact point of
+// the arcs near a branch.
+TEST_F(HardIntersections, ABranchLeavingThePatchBetweenTwoNodesIsCutAtTheSide) {
+  CaseSurface s[2] = {
+      {false, Axes({-0.9072618, -0.4147445, -0.0697353}, {0.3309438, -0.8063617, 0.4901602}), {-0.1973736, 0.1328675, -0.2198888}, 0, 0, 0, 0},
+      {true, Axes({-0.2102595, 0.5518823, 0.8069801}, {0.0730366, 0.8319925, -0.5499583}), {-0.1917602, 0.2345277, -0.1716483}, 1.2946381, 0.2731395, 0, 0}};
+  s[0].plane = true;
+  for (const Place& at : {Placed(1e-6, 1e4), Placed(1e6, 1e4)})
+    for (int first = 0; first < 2; ++first) ExpectWholeBranchesOnBoth(s, at, first);
+}
