@@ -928,7 +928,6 @@ TEST_F(HardIntersections, SphereInACylinderTouchesAlongAGreatCircleOnce) {
     }
 }
 
-
 // A plane tangent to a cylinder of radius 1 along the generator that is the cylinder's seam
 // (u = 0 and u = 1 both): one branch, the whole generator of length 3, whichever surface comes
 // first, axis-aligned at the origin and on a tilted axis at sizes 1e-6, 0.01 and 1e6 moved 1e4 x
@@ -977,7 +976,6 @@ TEST_F(HardIntersections, PlaneTangentAlongTheSeamOfACylinderGivesTheGeneratorOn
     EXPECT_LT(gap, 1e-5 * size) << c.scale;
   }
 }
-
 
 // The coordinate axes turned about (1, 2, 3) by `turn` radians (Rodrigues' formula): frame[j] is
 // the image of axis j.
@@ -1781,7 +1779,6 @@ TEST_F(HardIntersections, ATouchingJustAcrossASeamIsLocatedFromTheSeam) {
   }
 }
 
-
 // Small spheres touching a cylinder (radius 1) or a torus (radii 1 and 0.3, on its outer
 // equator) from outside at a point 3.5 to 5.3 degrees from their pole, where their parameters
 // turn fast: the nodes traced there lie beside the pole, where the search over both surfaces'
@@ -1960,7 +1957,6 @@ TEST_F(HardIntersections, ASmallLoopAboutAPoleRunsOnToTheSeam) {
     for (int first = 0; first < 2; ++first) ExpectWholeBranchesOnBoth(s, at, first);
 }
 }  // namespace
-
 
 // The branches of s1 and s2 as their curves on s1 in the case's units (placement undone), n + 1
 // samples each, and the distance of a point from the nearest branch measured on the curves
@@ -2435,6 +2431,37 @@ TEST_F(HardIntersections, ADipAcrossASeamShorterThanAStepIsTraced) {
   for (const Place& at : {Placed(1e-6, 1e4), Placed(1e6, 1e4)}) ExpectWholeBranchesOnBoth(coneTorus, at, 1);
 }
 
+// A sphere of radius R in the unit cylinder, poles across the axis, on axes turned by `turn`,
+// placed at `scale` moved 1e4 x the scale, against the circles at the heights given (both
+// crossings, or the band's middle where the tolerance cannot tell them apart): each circle once,
+// every sample on both surfaces, every point of the circles near a branch.
+void ExpectSphereInCylinderCircles(double R, double turn, double scale, bool sphereFirst,
+                                   const std::vector<double>& heights) {
+  SCOPED_TRACE(::testing::Message() << "R " << R << " scale " << scale << " sphere first " << sphereFirst);
+  double frame[3][3];
+  TurnedFrame(turn, frame);
+  const Place at = Placed(scale, 1e4);
+  BsplineKeeper keep;
+  Bspline* cyl = keep(Cylinder(frame[2], frame[0], 1.0, -1.5, 1.5, at));
+  Bspline* sphere = keep(shapes::Sphere(frame[1], frame[2], R, at));
+  const double size = shapes::PairSize(cyl, sphere) / at.scale;
+  const std::vector<Branch> bs = sphereFirst ? Intersect(sphere, cyl, at, 1000) : Intersect(cyl, sphere, at, 1000);
+  const double off = WorstInFrame(bs, frame, [&](double x, double y, double z) {
+    return std::fmax(std::fabs(std::hypot(x, y, z) - R), std::fabs(std::hypot(x, y) - 1.0));
+  });
+  double length = 0.0, gap = 0.0;
+  for (const Branch& br : bs) length += Length(br);
+  for (double z : heights)
+    for (int i = 0; i < 360; ++i) {
+      const double t = 2 * M_PI * i / 360, p[3] = {std::cos(t), std::sin(t), z};
+      gap = std::fmax(gap, FromBranchesInFrame(bs, frame, p));
+    }
+  const double circles = 2 * M_PI * static_cast<double>(heights.size());
+  EXPECT_LT(off, 1e-6 * size);
+  EXPECT_LT(gap, 1e-5 * size);
+  EXPECT_NEAR(length, circles, 1e-4 * circles);
+}
+
 // A sphere 5e-6 or 5.4e-6 larger than the unit cylinder it sits in (poles across the axis): the
 // circles lie 0.0063 apart, resolved, but the surfaces cross them at a sine of 0.003, so each is
 // traced as a tangential contact. Beside the sphere's poles its parameters turn fast, and the
@@ -2446,28 +2473,8 @@ TEST_F(HardIntersections, ACurveBowingAcrossANarrowBandIsCutFromItsNodes) {
   const double cases[2][3] = {{1.000005, 1e-6, 0.0}, {1.0000054, 1e6, 0.3}};  // radius, scale, turn
   for (const auto& c : cases)
     for (bool cylinderFirst : {true, false}) {
-      const double R = c[0], h = std::sqrt(R * R - 1.0);
-      double frame[3][3];
-      TurnedFrame(c[2], frame);
-      const Place at = Placed(c[1], 1e4);
-      BsplineKeeper keep;
-      Bspline* cyl = keep(Cylinder(frame[2], frame[0], 1.0, -1.5, 1.5, at));
-      Bspline* sphere = keep(shapes::Sphere(frame[1], frame[2], R, at));
-      const double size = shapes::PairSize(cyl, sphere) / at.scale;
-      const std::vector<Branch> bs = cylinderFirst ? Intersect(cyl, sphere, at, 1000) : Intersect(sphere, cyl, at, 1000);
-      const double off = WorstInFrame(bs, frame, [&](double x, double y, double z) {
-        return std::fmax(std::fabs(std::hypot(x, y, z) - R), std::fabs(std::hypot(x, y) - 1.0));
-      });
-      double length = 0.0, gap = 0.0;
-      for (const Branch& br : bs) length += Length(br);
-      for (double z : {h, -h})
-        for (int i = 0; i < 240; ++i) {
-          const double t = 2 * M_PI * i / 240, p[3] = {std::cos(t), std::sin(t), z};
-          gap = std::fmax(gap, FromBranchesInFrame(bs, frame, p));
-        }
-      EXPECT_LT(off, 1e-6 * size) << R << " " << cylinderFirst;
-      EXPECT_LT(gap, 1e-5 * size) << R << " " << cylinderFirst;
-      EXPECT_NEAR(length, 4 * M_PI, 1e-4 * 4 * M_PI) << R << " " << cylinderFirst;
+      const double h = std::sqrt(c[0] * c[0] - 1.0);
+      ExpectSphereInCylinderCircles(c[0], c[2], c[1], !cylinderFirst, {h, -h});
     }
 }
 
@@ -2481,29 +2488,7 @@ TEST_F(HardIntersections, ACurveBowingAcrossANarrowBandIsCutFromItsNodes) {
 TEST_F(HardIntersections, AContactStretchIsTracedOnce) {
   const double cases[2][2] = {{1.0000032, 1e-6}, {1.0000036, 1e6}};  // radius, scale
   for (const auto& c : cases)
-    for (bool sphereFirst : {true, false}) {
-      const double R = c[0];
-      double frame[3][3];
-      TurnedFrame(0.0, frame);
-      const Place at = Placed(c[1], 1e4);
-      BsplineKeeper keep;
-      Bspline* cyl = keep(Cylinder(frame[2], frame[0], 1.0, -1.5, 1.5, at));
-      Bspline* sphere = keep(shapes::Sphere(frame[1], frame[2], R, at));
-      const double size = shapes::PairSize(cyl, sphere) / at.scale;
-      const std::vector<Branch> bs = sphereFirst ? Intersect(sphere, cyl, at, 1000) : Intersect(cyl, sphere, at, 1000);
-      const double off = WorstInFrame(bs, frame, [&](double x, double y, double z) {
-        return std::fmax(std::fabs(std::hypot(x, y, z) - R), std::fabs(std::hypot(x, y) - 1.0));
-      });
-      double length = 0.0, gap = 0.0;
-      for (const Branch& br : bs) length += Length(br);
-      for (int i = 0; i < 360; ++i) {
-        const double t = 2 * M_PI * i / 360, p[3] = {std::cos(t), std::sin(t), 0.0};
-        gap = std::fmax(gap, FromBranchesInFrame(bs, frame, p));
-      }
-      EXPECT_LT(off, 1e-6 * size) << R << " " << sphereFirst;
-      EXPECT_LT(gap, 1e-5 * size) << R << " " << sphereFirst;
-      EXPECT_NEAR(length, 2 * M_PI, 1e-4 * 2 * M_PI) << R << " " << sphereFirst;
-    }
+    for (bool sphereFirst : {true, false}) ExpectSphereInCylinderCircles(c[0], 0.0, c[1], sphereFirst, {0.0});
 }
 
 // A sphere 4.8e-6 larger than the unit cylinder it sits in, poles across the axis, on axes turned
@@ -2514,29 +2499,7 @@ TEST_F(HardIntersections, AContactStretchIsTracedOnce) {
 // size off. At size 1e6 moved 1e4 x the size, either surface first: the middle circle once,
 // every sample on both surfaces, every point of it near a branch.
 TEST_F(HardIntersections, AContactMarchStopsOnAPoleItReaches) {
-  const double R = 1.0000048;
-  double frame[3][3];
-  TurnedFrame(1.9, frame);
-  const Place at = Placed(1e6, 1e4);
-  for (bool sphereFirst : {true, false}) {
-    BsplineKeeper keep;
-    Bspline* cyl = keep(Cylinder(frame[2], frame[0], 1.0, -1.5, 1.5, at));
-    Bspline* sphere = keep(shapes::Sphere(frame[1], frame[2], R, at));
-    const double size = shapes::PairSize(cyl, sphere) / at.scale;
-    const std::vector<Branch> bs = sphereFirst ? Intersect(sphere, cyl, at, 1000) : Intersect(cyl, sphere, at, 1000);
-    const double off = WorstInFrame(bs, frame, [&](double x, double y, double z) {
-      return std::fmax(std::fabs(std::hypot(x, y, z) - R), std::fabs(std::hypot(x, y) - 1.0));
-    });
-    double length = 0.0, gap = 0.0;
-    for (const Branch& br : bs) length += Length(br);
-    for (int i = 0; i < 360; ++i) {
-      const double t = 2 * M_PI * i / 360, p[3] = {std::cos(t), std::sin(t), 0.0};
-      gap = std::fmax(gap, FromBranchesInFrame(bs, frame, p));
-    }
-    EXPECT_LT(off, 1e-6 * size) << sphereFirst;
-    EXPECT_LT(gap, 1e-5 * size) << sphereFirst;
-    EXPECT_NEAR(length, 2 * M_PI, 1e-4 * 2 * M_PI) << sphereFirst;
-  }
+  for (bool sphereFirst : {true, false}) ExpectSphereInCylinderCircles(1.0000048, 1.9, 1e6, sphereFirst, {0.0});
 }
 
 // Two tori (radii 1.208 and 0.144, 1.275 and 0.486) on turned axes: a branch ends on a seam of

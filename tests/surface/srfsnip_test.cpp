@@ -708,22 +708,25 @@ void CheckCutAreas(const std::vector<double>& outer, const std::vector<std::vect
   FreeBspline(s);
 }
 
+// A face's outer loop and holes, corners listed as u, v pairs.
+struct LoopCase {
+  std::vector<double> outer;
+  std::vector<std::vector<double>> holes;
+};
+const std::vector<double> kSquare = {0, 0, 1, 0, 1, 1, 0, 1};
+// Three holes a cut at u or v = 0.3 or 0.6 meets one, two or none of.
+const std::vector<std::vector<double>> kThreeHoles = {{0.1, 0.1, 0.3, 0.1, 0.3, 0.3, 0.1, 0.3},
+                                                      {0.5, 0.5, 0.8, 0.5, 0.7, 0.8},
+                                                      {0.4, 0.1, 0.9, 0.1, 0.9, 0.3, 0.4, 0.3}};
+
 TEST_F(Snip, TrimmedFacesOnNarrowOrFarParameterDomainsAreCutAsOnTheUnitSquare) {
   // Three holes of which a cut meets one, two or none, and a square hole cut along its sides,
   // loops given either way round, on domains a millionth wide, flat in one direction, far from
   // the origin and rational: the loops' nearness to the line and to the domain's sides is a
   // share of the domain's ranges.
-  struct Case {
-    std::vector<double> outer;
-    std::vector<std::vector<double>> holes;
-  };
-  const std::vector<double> square = {0, 0, 1, 0, 1, 1, 0, 1};
-  const Case cases[] = {
-      {square,
-       {{0.1, 0.1, 0.3, 0.1, 0.3, 0.3, 0.1, 0.3},
-        {0.5, 0.5, 0.8, 0.5, 0.7, 0.8},
-        {0.4, 0.1, 0.9, 0.1, 0.9, 0.3, 0.4, 0.3}}},
-      {square, {{0.3, 0.3, 0.6, 0.3, 0.6, 0.6, 0.3, 0.6}}},
+  const LoopCase cases[] = {
+      {kSquare, kThreeHoles},
+      {kSquare, {{0.3, 0.3, 0.6, 0.3, 0.6, 0.6, 0.3, 0.6}}},
   };
   struct Domain {
     double u0, u1, v0, v1;
@@ -733,7 +736,7 @@ TEST_F(Snip, TrimmedFacesOnNarrowOrFarParameterDomainsAreCutAsOnTheUnitSquare) {
                             {0, 1, 0, 1e-3, false},
                             {-3, 5, 1e-6, 2e-6, false},
                             {1e6, 1e6 + 1, -2, 3, true}};
-  for (const Case& c : cases)
+  for (const LoopCase& c : cases)
     for (const Domain& d : domains)
       for (double t : {0.2, 0.3, 0.6})
         for (int uCut : {1, 0})
@@ -850,16 +853,8 @@ TEST_F(Snip, ACutBesideClusteredKnotsIsMadeAtTheKnotAndThePiecesTileTheFace) {
   // either side of the cut, and a cluster of distinct knots around it: the surface is split at
   // the knot and the loops are cut there too. Holes the cut crosses and cuts along holes' sides,
   // on the unit square, a domain a millionth wide and a far rational one, loops either way round.
-  struct Case {
-    std::vector<double> outer;
-    std::vector<std::vector<double>> holes;
-  };
-  const std::vector<double> square = {0, 0, 1, 0, 1, 1, 0, 1};
-  const Case cases[] = {
-      {square,
-       {{0.1, 0.1, 0.3, 0.1, 0.3, 0.3, 0.1, 0.3},
-        {0.5, 0.5, 0.8, 0.5, 0.7, 0.8},
-        {0.4, 0.1, 0.9, 0.1, 0.9, 0.3, 0.4, 0.3}}},
+  const LoopCase cases[] = {
+      {kSquare, kThreeHoles},
       {{0.2, 0, 1, 0, 1, 0.8, 0.5, 1, 0, 1, 0, 0.2}, {{0.3, 0.3, 0.6, 0.3, 0.6, 0.6, 0.3, 0.6}}},
   };
   struct Domain {
@@ -871,7 +866,7 @@ TEST_F(Snip, ACutBesideClusteredKnotsIsMadeAtTheKnotAndThePiecesTileTheFace) {
   for (double d : {1e-12, -1e-12, 3e-7, -9e-7, 9e-7})
     for (int mult = 1; mult <= 3; ++mult) clusters.push_back(std::vector<double>(mult, d));
   clusters.push_back({-4e-7, 1e-12, 5e-7});
-  for (const Case& c : cases)
+  for (const LoopCase& c : cases)
     for (const Domain& d : domains)
       for (double t : {0.3, 0.6})
         for (const auto& offsets : clusters)
