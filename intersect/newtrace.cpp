@@ -1457,6 +1457,28 @@ bool RefineStep(March& m, const Params& prev, Params& cur, double P[3], int* fla
   return true;
 }
 
+// True when the march from a seed on a domain end (a seam it was put on from the far side, or an
+// edge) heads out of the domain at once: the branch's rate of that parameter along the predicted
+// step (to first order on surface 1) carries it beyond the end by more than its tolerance over
+// the step. The way goes nowhere, as a step pulled back onto the edge does; where the branch
+// crosses the seam shallowly and dips back in, the prediction lands inside beyond the dip, and a
+// march from there runs back over the branch it came from.
+bool LeavesAtSeed(const March& m, const Params& seed, const Params& predicted) {
+  double P[3], Su[3], Sv[3], n[3], chord[3], r[4];
+  if (!TangentPlane(m.s1, seed.p[0], seed.p[1], P, Su, Sv, n)) return false;
+  for (int q = 0; q < 3; ++q) chord[q] = Su[q] * (predicted.p[0] - seed.p[0]) + Sv[q] * (predicted.p[1] - seed.p[1]);
+  if (!ParamRates(m, seed, chord, r)) return false;
+  const double L = VecSize3(chord);
+  for (int k = 0; k < 4; ++k) {
+    const Bspline* s = SurfaceOf(k, m.s1, m.s2);
+    const double lo = Lo(s, k & 1), hi = Hi(s, k & 1);
+    if ((std::fabs(hi - seed.p[k]) <= m.tol[k] && r[k] * L > m.tol[k]) ||
+        (std::fabs(seed.p[k] - lo) <= m.tol[k] && r[k] * L < -m.tol[k]))
+      return true;
+  }
+  return false;
+}
+
 // True when P lies within a quarter of the chord's length of the chord from a to b: a march
 // coming back between two nodes in a surface's parameters closes there only so near them in
 // space, the chord's height being far less than that. A branch whose far parts pass between
@@ -1472,7 +1494,7 @@ bool BesideChord(const IntersectionTraceNode* a, const IntersectionTraceNode* b,
 // (ParamRates, oriented by the chord), or the step's own where there are none. The step's chord
 // is the branch's mean way over the step, not its way at the end: where the branch turns fast in
 // those parameters, the next step runs at more than a right angle from the chord though the
-// branch goes on, and every halving of it was refused.
+// branch goes on, and every halving of it would be refused.
 void LastDirection(const March& m, const Params& prev, const Params& cur, const double P[3], double d[2]) {
   double P0[3], chord[3], r[4];
   Eval3DPointOnSurfCoord(m.s1, prev.p[0], prev.p[1], 0, 0, P0);
@@ -1670,6 +1692,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       const Params a = Of(tr->tail), b = Of(tr->tail->prev);
       for (int k = 0; k < 4; ++k) cur.p[k] += a.p[k] - b.p[k];
     }
+    if (tr->nodeCount == 1 && LeavesAtSeed(m, prev, cur)) break;
     const Params predicted = cur;
     if (!RefineStep(m, prev, cur, P, &flag, tr->tail, tr->nodeCount > 1 ? dPrev : nullptr)) {
       Params x;
@@ -1747,6 +1770,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       if (!BackwardStep(m, step)) break;
       for (int k = 0; k < 4; ++k) cur.p[k] += step[k];
     }
+    if (tr->nodeCount == tr->directionStart && LeavesAtSeed(m, prev, cur)) break;
     const IntersectionTraceNode* from = tr->nodeCount > tr->directionStart ? tr->tail : tr->head;
     const Params predicted = cur;
     if (!RefineStep(m, prev, cur, P, &flag, from, tr->nodeCount > 1 ? dPrev : nullptr)) {

@@ -2321,3 +2321,17 @@ TEST_F(HardIntersections, AMarchGoesOnWhereTheBranchTurnsFastInAParameterPlane) 
       {true, Axes({-0.1003195, 0.1110127, 0.9887427}, {-0.9754968, 0.1846007, -0.1197019}), {-0.2479143, 0.1625468, -0.3533178}, 0.8756487, 0.2604289, 0, 0}};
   ExpectWholeBranchesOnBoth(s, Placed(0.01, 1e4), 0);
 }
+
+// Two cylinders (radii 0.608 and 0.836) on turned axes meet in a loop that dips across the
+// second's seam by 1.7e-3 of its range over 0.03 of the size, then runs on to the first's seam. The
+// march from the dip's far end, put on the seam's other side, stepped the way the branch leaves
+// the domain, landed past the dip where the branch comes back in, went on over the loop already
+// traced and was dropped whole as a duplicate, the stretch between the two seams with it (1.8e-3
+// of the size). That way goes nowhere from the seam. The first cylinder first, at size 0.01 moved
+// 1e4 x the size: every sample on both surfaces, every exact point of the loop near a branch.
+TEST_F(HardIntersections, AMarchFromASeamHeadingOutOfTheDomainGoesNowhere) {
+  const CaseSurface s[2] = {
+      {false, Axes({-0.0456907, 0.4917972, 0.8695101}, {-0.7682397, 0.5390706, -0.3452689}), {0.1477764, -0.0771303, 0.3875981}, 0.6076047, 0.0, -1.8265, 2.1964},
+      {false, Axes({-0.4025446, -0.7462782, 0.5301196}, {0.0060427, 0.5769333, 0.8167689}), {-0.3983921, -0.0272355, 0.0062043}, 0.8357478, 0.0, -1.9489, 2.2305}};
+  ExpectWholeBranchesOnBoth(s, Placed(0.01, 1e4), 0);
+}
