@@ -1487,12 +1487,91 @@ bool SameParams(const March& m, const Params& a, const Params& b) {
   return true;
 }
 
+// The rates of the four parameters per unit length along the branch at c, the tangent oriented
+// along chord: false where there is no telling (no tangent, or a pole of either surface).
+bool ParamRates(const March& m, const Params& c, const double chord[3], double r[4]) {
+  double P[3], t[3];
+  bool has = false;
+  if (!UnitTangent(m, c, P, t, &has) || !has) return false;
+  if (VecDotProd3(t, chord) < 0.0)
+    for (double& x : t) x = -x;
+  for (int s = 0; s < 2; ++s) {
+    double Q[3], Su[3], Sv[3], n[3];
+    if (!TangentPlane(s ? m.s2 : m.s1, c.p[2 * s], c.p[2 * s + 1], Q, Su, Sv, n)) return false;
+    const double lu = VecSize3(Su), lv = VecSize3(Sv);
+    if (lu <= kPoleShare * lv || lv <= kPoleShare * lu || !ResolveInTangentPlane(t, Su, Sv, &r[2 * s], &r[2 * s + 1]))
+      return false;
+  }
+  return true;
+}
+
+// Samples of the cubic Hermite of a parameter over a step, in which a dip beyond a domain end is
+// sought: a dip that the step's turning (kMaxStepTurn) allows spans several of them.
+constexpr int kDipSamples = 32;
+
+// A step from prev to cur that stays inside the domain at both ends can pass over a stretch where
+// the branch dips beyond an end and back: out over a patch's edge, where the chord then stands
+// for points on neither surface, or across a closed surface's seam by a closing step, which
+// would close the loop past the dip (the fit cuts a dip across a seam between two nodes off it,
+// not one closed onto a node on the seam). Each parameter is followed between the two nodes as
+// the cubic Hermite of its values and its rates along the branch (chord length as the measure);
+// one that passes an end by more than its tolerance, with the branch heading out of the domain
+// where it meets that end (a meeting with the parameter held there, started from the Hermite's
+// crossing), ends the step there: cur and P become that meeting, and the result is true. Only
+// the closed directions (seams) or only the others are looked at, and of them only those whose
+// end lies within the step's extent in their plane.
+bool EndAtDipBeyondEnd(March& m, const Params& prev, Params& cur, double P[3], bool seams) {
+  double P0[3], chord[3], r0[4], r1[4];
+  bool rates = false;
+  for (int k = 0; k < 4; ++k) {
+    const Bspline* s = SurfaceOf(k, m.s1, m.s2);
+    if ((k & 1 ? s->closedV : s->closedU) != seams) continue;
+    const double lo = Lo(s, k & 1), hi = Hi(s, k & 1), tp = m.tol[k];
+    const int pl = k & 2;
+    const double extent = std::hypot(cur.p[pl] - prev.p[pl], cur.p[pl + 1] - prev.p[pl + 1]);
+    if (std::fmin(prev.p[k], cur.p[k]) - lo >= extent && hi - std::fmax(prev.p[k], cur.p[k]) >= extent) continue;
+    if (!rates) {
+      Eval3DPointOnSurfCoord(m.s1, prev.p[0], prev.p[1], 0, 0, P0);
+      VecDiff3(P, P0, chord);
+      if (!ParamRates(m, prev, chord, r0) || !ParamRates(m, cur, chord, r1)) return false;
+      rates = true;
+    }
+    const double L = VecSize3(chord);
+    auto hermite = [&](int c, double t) {
+      const double t2 = t * t, t3 = t2 * t;
+      return (2 * t3 - 3 * t2 + 1) * prev.p[c] + (t3 - 2 * t2 + t) * L * r0[c] + (-2 * t3 + 3 * t2) * cur.p[c] +
+             (t3 - t2) * L * r1[c];
+    };
+    for (int i = 1; i < kDipSamples; ++i) {
+      const double t = double(i) / kDipSamples, h = hermite(k, t);
+      const int at = h > hi + tp ? 1 : h < lo - tp ? -1 : 0;
+      if (!at) continue;
+      // The meeting starts between this sample and the one before, where the Hermite crosses.
+      const double tm = (i - 0.5) / kDipSamples;
+      Params e;
+      for (int c = 0; c < 4; ++c) e.p[c] = IntoDomain(SurfaceOf(c, m.s1, m.s2), c & 1, hermite(c, tm));
+      double* ep[4] = {&e.p[0], &e.p[1], &e.p[2], &e.p[3]};
+      double Q[3], ahead = 0.0;
+      if (!MeetOnEdge(m.s1, m.s2, ep, k, at > 0 ? hi : lo, Q, m.tolB)) break;
+      for (int q = 0; q < 4; ++q) ahead += (e.p[q] - prev.p[q]) * (cur.p[q] - prev.p[q]);
+      if (!(ahead > 0.0) || SameParams(m, e, prev) || TowardEnd(m, prev, e, k, at) <= 0) break;
+      TightenNearCrossing(m, e, Q);
+      cur = e;
+      for (int q = 0; q < 3; ++q) P[q] = Q[q];
+      return true;
+    }
+  }
+  return false;
+}
+
 // Refines a predicted step. When the points do not meet (the step overshot the end of the
 // branch at a domain edge, or jumped where the branch turns), meet farther from the predicted
-// point than the step is long (on another branch), or the chord turns back against the last
-// one (surface 1's parameters; dPrev null: no last one), the step is halved back toward the
-// previous point and refined again; false when ten halvings do not reach the branch (the last
-// halving is kept wherever it meets).
+// point than the step is long (on another branch), or the chord turns back against the march's
+// way at the previous point (surface 1's parameters, LastDirection; dPrev null: none yet), the
+// step is halved back toward the previous point and refined again; false when ten halvings do
+// not reach the branch (the last halving is kept wherever it meets). A step that passes over a
+// dip of the branch out over a patch's edge ends where the branch leaves (EndAtDipBeyondEnd),
+// flagged as on the edge.
 bool RefineStep(March& m, const Params& prev, Params& cur, double P[3], int* flag,
                 const IntersectionTraceNode* from, const double* dPrev) {
   const Params predicted = cur;
@@ -1550,7 +1629,55 @@ bool RefineStep(March& m, const Params& prev, Params& cur, double P[3], int* fla
       return true;
     }
   }
+  if (EndAtDipBeyondEnd(m, prev, cur, P, false)) *flag = 1;
   return true;
+}
+
+// True when the march from a seed on a domain end (a seam it was put on from the far side, or an
+// edge) heads out of the domain at once: the branch's rate of that parameter along the predicted
+// step (to first order on surface 1) carries it beyond the end by more than its tolerance over
+// the step. The way goes nowhere, as a step pulled back onto the edge does; where the branch
+// crosses the seam shallowly and dips back in, the prediction lands inside beyond the dip, and a
+// march from there runs back over the branch it came from.
+bool LeavesAtSeed(const March& m, const Params& seed, const Params& predicted) {
+  double P[3], Su[3], Sv[3], n[3], chord[3], r[4];
+  if (!TangentPlane(m.s1, seed.p[0], seed.p[1], P, Su, Sv, n)) return false;
+  for (int q = 0; q < 3; ++q) chord[q] = Su[q] * (predicted.p[0] - seed.p[0]) + Sv[q] * (predicted.p[1] - seed.p[1]);
+  if (!ParamRates(m, seed, chord, r)) return false;
+  const double L = VecSize3(chord);
+  for (int k = 0; k < 4; ++k) {
+    const Bspline* s = SurfaceOf(k, m.s1, m.s2);
+    const double lo = Lo(s, k & 1), hi = Hi(s, k & 1);
+    if ((std::fabs(hi - seed.p[k]) <= m.tol[k] && r[k] * L > m.tol[k]) ||
+        (std::fabs(seed.p[k] - lo) <= m.tol[k] && r[k] * L < -m.tol[k]))
+      return true;
+  }
+  return false;
+}
+
+// True when P lies within a quarter of the chord's length of the chord from a to b: a march
+// coming back between two nodes in a surface's parameters closes there only so near them in
+// space, the chord's height being far less than that. A branch whose far parts pass between
+// the two in one surface's parameters (a loop turning back on itself there) lies farther off.
+bool BesideChord(const IntersectionTraceNode* a, const IntersectionTraceNode* b, const double P[3]) {
+  double f = 0.0;
+  const double B[3] = {b->x, b->y, b->z};
+  return ChordDistance2(a, b, P, &f) <= 0.0625 * ChordDistance2(a, a, B, &f);
+}
+
+// The way the march runs in surface 1's parameters at its last node cur (surface 1 point P),
+// reached from prev, against which the next step must not turn back: the branch's rates there
+// (ParamRates, oriented by the chord), or the step's own where there are none. The step's chord
+// is the branch's mean way over the step, not its way at the end: where the branch turns fast in
+// those parameters, the next step runs at more than a right angle from the chord though the
+// branch goes on, and every halving of it would be refused.
+void LastDirection(const March& m, const Params& prev, const Params& cur, const double P[3], double d[2]) {
+  double P0[3], chord[3], r[4];
+  Eval3DPointOnSurfCoord(m.s1, prev.p[0], prev.p[1], 0, 0, P0);
+  VecDiff3(P, P0, chord);
+  const bool rates = ParamRates(m, cur, chord, r);
+  d[0] = rates ? r[0] : cur.p[0] - prev.p[0];
+  d[1] = rates ? r[1] : cur.p[1] - prev.p[1];
 }
 
 IntersectionTraceNode* Append(March& w, const Params& c, const double P[3]) {
@@ -1741,6 +1868,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       const Params a = Of(tr->tail), b = Of(tr->tail->prev);
       for (int k = 0; k < 4; ++k) cur.p[k] += a.p[k] - b.p[k];
     }
+    if (tr->nodeCount == 1 && LeavesAtSeed(m, prev, cur)) break;
     const Params predicted = cur;
     if (!RefineStep(m, prev, cur, P, &flag, tr->tail, tr->nodeCount > 1 ? dPrev : nullptr)) {
       Params x;
@@ -1773,7 +1901,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       second = cur;
     } else if (ChkCrvTouchAnotherCrv(m.s1, m.s2, m.list, &cur.p[0], &cur.p[1])) {
       stop = true;
-    } else if (tr->nodeCount > 4 && Closes(cur, second, ref)) {
+    } else if (tr->nodeCount > 4 && BesideChord(tr->head, tr->head->next, P) && Closes(cur, second, ref)) {
       const double H[3] = {tr->head->x, tr->head->y, tr->head->z};
       Params closing = seed;
       ArriveAcrossSeam(m, Of(tr->tail), closing);
@@ -1786,8 +1914,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
     if (SameParams(m, cur, Of(tr->tail))) break;  // a step that went nowhere (the seed on an edge)
     if (!Append(m, cur, P)) return -2;
     if (singular == 2 && !AppendSingularEnd(m, cur, x, X)) return -2;
-    dPrev[0] = du;
-    dPrev[1] = dv;
+    LastDirection(m, prev, cur, P, dPrev);
     if (Circling(tr, m.tolB)) stop = true;
     if (Relooped(m, tr)) stop = true;
     if (tr->nodeCount - tr->directionStart > kMaxNodesPerDirection) stop = true;
@@ -1819,6 +1946,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       if (!BackwardStep(m, step)) break;
       for (int k = 0; k < 4; ++k) cur.p[k] += step[k];
     }
+    if (tr->nodeCount == tr->directionStart && LeavesAtSeed(m, prev, cur)) break;
     const IntersectionTraceNode* from = tr->nodeCount > tr->directionStart ? tr->tail : tr->head;
     const Params predicted = cur;
     if (!RefineStep(m, prev, cur, P, &flag, from, tr->nodeCount > 1 ? dPrev : nullptr)) {
@@ -1873,19 +2001,20 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       // ends lie close together passes beside its forward end in a surface's parameters without
       // closing there.
       const IntersectionTraceNode* t2 = tr->turn->prev;
-      double f = 0.0;
-      const double T[3] = {tr->turn->x, tr->turn->y, tr->turn->z};
-      const bool nearLast = !t2 || ChordDistance2(t2, tr->turn, P, &f) <= 0.0625 * ChordDistance2(t2, t2, T, &f);
+      const bool nearLast = !t2 || BesideChord(t2, tr->turn, P);
       if (((nearLast && Closes(cur, second, ref)) || dt < std::fmin(10000.0 * m.tolB, chord)) &&
-          !SeamBetween(m, cur, tr->turn))
-        return CloseBackward(m);
+          !SeamBetween(m, cur, tr->turn)) {
+        // A closing step that passed over a dip across a seam ends where the branch leaves
+        // (EndAtDipBeyondEnd): the loop is open there, the dip beyond the seam another trace's.
+        if (!EndAtDipBeyondEnd(m, prev, cur, P, true)) return CloseBackward(m);
+        stop = true;
+      }
     }
     // A step that went nowhere (the seed on an edge) adds no node.
     if (SameParams(m, cur, Of(tr->nodeCount > tr->directionStart ? tr->tail : tr->head))) break;
     if (!Append(m, cur, P)) return -2;
     if (singular == 2 && !AppendSingularEnd(m, cur, x, X)) return -2;
-    dPrev[0] = du;
-    dPrev[1] = dv;
+    LastDirection(m, prev, cur, P, dPrev);
     if (Circling(tr, m.tolB)) stop = true;
     if (Relooped(m, tr)) stop = true;
     if (tr->nodeCount - tr->directionStart > kMaxNodesPerDirection) stop = true;

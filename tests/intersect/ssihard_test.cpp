@@ -2530,3 +2530,66 @@ TEST_F(HardIntersections, ABranchLeavingThePatchBetweenTwoNodesIsCutAtTheSide) {
   for (const Place& at : {Placed(1e-6, 1e4), Placed(1e6, 1e4)})
     for (int first = 0; first < 2; ++first) ExpectWholeBranchesOnBoth(s, at, first);
 }
+
+// A branch that dips beyond a domain end and back between two nodes of the march, both inside:
+// a cone (radii 0.799 and 0.610 over heights -1.94..1.70) cut by a plane on turned axes in an
+// ellipse that runs out over the plane's edge and back between two nodes 4e-3 of its range
+// inside, and the cone of ATraceOverADipAcrossASeamIsDroppedBesideTheLoop with its torus, the
+// cone first, whose loop's backward march stepped over the dip across the cone's seam and closed
+// the loop past it. The chord stood for the dip, 2e-3 and 1.9e-4 of the size off the surfaces;
+// the march ends where the branch leaves the domain. At size 1e6 moved 1e4 x the size, the cone
+// first: every sample on both surfaces, every exact point of the branches near one.
+TEST_F(HardIntersections, AStepOverADipBeyondADomainEndEndsWhereTheBranchLeaves) {
+  CaseSurface pairs[2][2] = {
+      {{false, Axes({-0.8865310, -0.3284610, -0.3258467}, {-0.2529765, 0.9338008, -0.2530197}), {-0.1070993, -0.3646734, -0.1081931}, 0.7987051, 0.0, -1.9401, 1.6979},
+       {false, Axes({0.4091933, 0.0258225, 0.9120822}, {-0.3289632, 0.9365497, 0.1210696}), {-0.3968931, 0.3705420, 0.1607534}, 0, 0, 0, 0}},
+      {{false, Axes({-0.0455451, -0.7516421, -0.6579968}, {-0.8806982, -0.2806670, 0.3815713}), {-0.1948954, -0.1603506, -0.3385155}, 0.5914434, 0.0, -2.0198, 1.5354},
+       {true, Axes({-0.4656079, 0.5829935, -0.6658287}, {-0.8303435, -0.5480646, 0.1007713}), {0.0597074, -0.3065194, -0.2424102}, 0.9519557, 0.2856116, 0, 0}}};
+  pairs[0][0].cone = true;
+  pairs[0][0].R1 = 0.6096636;
+  pairs[0][1].plane = true;
+  pairs[1][0].cone = true;
+  pairs[1][0].R1 = 0.1987485;
+  for (const auto& s : pairs) ExpectWholeBranchesOnBoth(s, Placed(1e6, 1e4), 0);
+}
+
+// Two tori (radii 0.937 and 0.177, 0.994 and 0.102) on turned axes meet in a loop that turns back
+// on itself in the second torus's parameters: a forward step eight nodes on came back between
+// the seed and the node after it in those parameters, far from both in space, and the march
+// closed the loop there, leaving the rest of the branch out (1.5e-2 of the size). A loop closes
+// only beside the chord from its seed. The second torus first, at size 1e-6 moved 1e4 x
+// the size: every sample on both surfaces, every exact point of the branches near one.
+TEST_F(HardIntersections, AForwardMarchClosesOnlyBesideItsFirstChord) {
+  const CaseSurface s[2] = {
+      {true, Axes({0.7962786, -0.5259984, 0.2987743}, {-0.0501551, -0.5496039, -0.8339184}), {-0.3450672, 0.3597172, 0.1560113}, 0.9365070, 0.1772545, 0, 0},
+      {true, Axes({-0.8607497, 0.2583889, 0.4385717}, {-0.5051615, -0.5396058, -0.6735261}), {-0.1862631, -0.3467638, 0.3598209}, 0.9941558, 0.1017325, 0, 0}};
+  ExpectWholeBranchesOnBoth(s, Placed(1e-6, 1e4), 1);
+}
+
+// Two tori (radii 1.168 and 0.403, 0.876 and 0.260) on turned axes meet in a branch that turns
+// by 115 degrees in the first torus's parameters over about one step: every step from the node
+// there ran back against the last chord in those parameters and was refused, and the march
+// stopped, leaving 1.8e-2 of the size out. The next step is held against the branch's way at
+// the node instead. The first torus first, at size
+// 0.01 moved 1e4 x the size: every sample on both surfaces, every exact point of the branches
+// near one.
+TEST_F(HardIntersections, AMarchGoesOnWhereTheBranchTurnsFastInAParameterPlane) {
+  const CaseSurface s[2] = {
+      {true, Axes({-0.3502930, 0.4654348, 0.8128132}, {0.7717955, -0.3482471, 0.5320298}), {0.1784234, -0.3120547, 0.2080098}, 1.1684166, 0.4027687, 0, 0},
+      {true, Axes({-0.1003195, 0.1110127, 0.9887427}, {-0.9754968, 0.1846007, -0.1197019}), {-0.2479143, 0.1625468, -0.3533178}, 0.8756487, 0.2604289, 0, 0}};
+  ExpectWholeBranchesOnBoth(s, Placed(0.01, 1e4), 0);
+}
+
+// Two cylinders (radii 0.608 and 0.836) on turned axes meet in a loop that dips across the
+// second's seam by 1.7e-3 of its range over 0.03 of the size, then runs on to the first's seam. The
+// march from the dip's far end, put on the seam's other side, stepped the way the branch leaves
+// the domain, landed past the dip where the branch comes back in, went on over the loop already
+// traced and was dropped whole as a duplicate, the stretch between the two seams with it (1.8e-3
+// of the size). That way goes nowhere from the seam. The first cylinder first, at size 0.01 moved
+// 1e4 x the size: every sample on both surfaces, every exact point of the loop near a branch.
+TEST_F(HardIntersections, AMarchFromASeamHeadingOutOfTheDomainGoesNowhere) {
+  const CaseSurface s[2] = {
+      {false, Axes({-0.0456907, 0.4917972, 0.8695101}, {-0.7682397, 0.5390706, -0.3452689}), {0.1477764, -0.0771303, 0.3875981}, 0.6076047, 0.0, -1.8265, 2.1964},
+      {false, Axes({-0.4025446, -0.7462782, 0.5301196}, {0.0060427, 0.5769333, 0.8167689}), {-0.3983921, -0.0272355, 0.0062043}, 0.8357478, 0.0, -1.9489, 2.2305}};
+  ExpectWholeBranchesOnBoth(s, Placed(0.01, 1e4), 0);
+}
