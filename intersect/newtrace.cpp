@@ -2554,16 +2554,16 @@ double AlongBranch(const IntersectionTrace* t, const IntersectionTraceNode* n) {
   return 0.0;
 }
 
-// True when the trace made from the far side of a seam at the end e of from turns back onto
-// from: every node next to its seed (the head, each way it marched) lies nearest to a chord of
-// from, within reach, near e along from. A branch arriving at its end running along the seam (a
-// tangential contact there) has no continuation beyond it; the march from the seam's far side
-// only follows the seam back over the same points, or stirs by round-off where it has nowhere to
-// go. A march that goes on beyond the end lies as far from from's end as from its seed: a node a
-// tenth of the reach or more from the seed turns back only when it lies nearer to from than half
-// that, at a point of from no farther from e along it than a few times that distance; a short
-// stretch between two seams that closes from's loop ends beside from's other end, all of from
-// away.
+// True when the trace made from the far side of a seam at the end e of from turns back onto from:
+// every node next to its seed (the head, each way it marched; the first a tenth of the reach or
+// more from it, where there is one) lies nearest to a chord of from, within reach, near e along
+// from. A branch arriving at its end running along the seam (a tangential contact there) has no
+// continuation beyond it; the march from the seam's far side only follows the seam back over the
+// same points, or stirs by round-off where it has nowhere to go. A march that goes on beyond the
+// end lies as far from from's end as from its seed: a node a tenth of the reach or more from the
+// seed turns back only when it lies nearer to from than half that, at a point of from no farther
+// from e along it than a few times that distance; a short stretch between two seams that closes
+// from's loop ends beside from's other end, all of from away.
 bool TurnsBackOnto(const IntersectionTraceList* list, const IntersectionTrace* from,
                    const IntersectionTraceNode* e, const IntersectionTrace* made, double reach) {
   const IntersectionTraceNode* seed = made->head;
@@ -2572,6 +2572,14 @@ bool TurnsBackOnto(const IntersectionTraceList* list, const IntersectionTrace* f
   int checked = 0;
   for (const IntersectionTraceNode* n : firsts) {
     if (!n) continue;
+    // Steps within a tenth of the reach of the seed (short ones through a loop's turn where
+    // another loop passes close) tell nothing of where the march goes: the first node of this
+    // way beyond that is judged, the last one when none is.
+    auto nearSeed = [&](const IntersectionTraceNode* a) {
+      const double A[3] = {a->x, a->y, a->z};
+      return Distance(A, S) < 0.1 * reach;
+    };
+    while (nearSeed(n) && n != made->turn && n->next) n = n->next;
     const double X[3] = {n->x, n->y, n->z};
     double f = 0.0;
     const IntersectionTraceNode* partner = nullptr;

@@ -2432,3 +2432,21 @@ TEST_F(HardIntersections, AStretchFromASeamThroughALoopsTurnIsKept) {
     EXPECT_LT(std::fabs(f.lengthError), 1e-4) << c[0];
   }
 }
+
+// The same cylinders, d = -7e-6, on turned axes, the first's seam at 2 pi 20/25 of a turn and the
+// second's through the turn at (0, -1, 0): the stretch from the second cylinder's seam, at the
+// loops' turn, on to a trace's end on the first's seam is traced from the seam's far side, its
+// first steps through the turn a few ten-thousandths of the size long. Lying within a tenth of
+// the tracer's reach of the seed, beside the end of the one-chord trace it continues, they had
+// the march taken for turning back onto that trace and dropped (3.4e-2 of the size off every
+// branch, the branches 6.9 % short). At size 1e3 moved 1e4 x the size: every point of the loops
+// within 1e-5 of the size of a branch, every sample on both cylinders, no stretch twice.
+TEST_F(HardIntersections, AMarchThroughALoopsTurnFromASeamIsNotTakenForTurningBack) {
+  const double ea[3] = {std::cos(1.6 * M_PI), std::sin(1.6 * M_PI), 0}, eb[3] = {0, -1, 0};
+  double frame[3][3];
+  TurnedFrame(1.9, frame);
+  const CylinderPairFit f = FitCylinderPair(1.0 - 7e-6, ea, eb, Placed(1e3, 1e4), frame);
+  EXPECT_LT(f.off, 1e-6);
+  EXPECT_LT(f.gap, 1e-5);
+  EXPECT_LT(std::fabs(f.lengthError), 1e-4);
+}
