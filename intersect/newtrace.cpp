@@ -761,6 +761,11 @@ struct March {
   int n[2];
   int box[2][2], prevBox[2][2], seedBox[2][2];
   bool leftSeed;
+  // A march from the far side of a seam at the end seamEnd of the trace `continued` (null: a
+  // march from a seed), whose other end is otherEnd (null: none, a closed loop).
+  const IntersectionTrace* continued;
+  const IntersectionTraceNode* seamEnd;
+  const IntersectionTraceNode* otherEnd;
 };
 
 bool Marked(const March& w) {
@@ -794,20 +799,23 @@ namespace {
 // Calls visit(a, b) for every chord (a node and the one after it along the branch, or the last
 // node alone) of the list's traces other than skip.
 template <class Visit>
-void EachChord(const IntersectionTraceList* list, const IntersectionTrace* skip, Visit visit) {
-  for (const IntersectionTrace* t = list->head; t; t = t->next) {
-    if (t == skip) continue;
-    for (const IntersectionTraceNode* a = t->head; a; a = a->next) {
-      // The node after the turn node is the first of the backward march, which began at the
-      // seed (the head): the branch runs between those two, not from the forward end.
-      if (a == t->turn && a->next) {
-        visit(a, a);
-        visit(t->head, a->next);
-      } else {
-        visit(a, a->next ? a->next : a);
-      }
+void EachChordOf(const IntersectionTrace* t, Visit visit) {
+  for (const IntersectionTraceNode* a = t->head; a; a = a->next) {
+    // The node after the turn node is the first of the backward march, which began at the
+    // seed (the head): the branch runs between those two, not from the forward end.
+    if (a == t->turn && a->next) {
+      visit(a, a);
+      visit(t->head, a->next);
+    } else {
+      visit(a, a->next ? a->next : a);
     }
   }
+}
+
+template <class Visit>
+void EachChord(const IntersectionTraceList* list, const IntersectionTrace* skip, Visit visit) {
+  for (const IntersectionTrace* t = list->head; t; t = t->next)
+    if (t != skip) EachChordOf(t, visit);
 }
 
 // Squared distance of X from the chord a b, with the fraction of the chord at X's foot.
@@ -908,6 +916,55 @@ bool MeetsTraceAcrossSeam(const March& w, const Params& prev, const Params& c, c
   return false;
 }
 
+// True when X lies along trace t (within reach of one of its chords) past its end o: its foot
+// on t is not o's own point.
+bool AlongPast(const IntersectionTrace* t, const IntersectionTraceNode* o, const double X[3], double reach) {
+  const IntersectionTraceNode *a = nullptr, *b = nullptr;
+  double near2 = reach * reach, f = 0.0;
+  EachChordOf(t, [&](const IntersectionTraceNode* p, const IntersectionTraceNode* q) {
+    double g = 0.0;
+    const double d2 = ChordDistance2(p, q, X, &g);
+    if (d2 <= near2) near2 = d2, a = p, b = q, f = g;
+  });
+  return a && !((a == o && (f == 0.0 || b == o)) || (b == o && f == 1.0));
+}
+
+// A march from the far side of a seam at one end of a trace whose other end stopped short of the
+// seam (a step there taken for turning back, where the branch turns sharply) runs over the
+// stretch between and on along the trace past that end. Where its steps are short, about such a
+// turn, it may pass the end within its seed's box pair and meet the trace's marked boxes only
+// beyond it: no duplicate, but the stretch the trace lacks. Its nodes along the trace past the
+// end are dropped and the end itself ends this direction of the march. 1 so ended; 0 (a
+// duplicate after all) when P, where it met the marks, lies elsewhere, or no node of this
+// direction stays short of the end, or that node's step past it does not pass near it; -2 on no
+// memory.
+int EndsOnContinuedTrace(March& m, const double P[3]) {
+  const IntersectionTraceNode* o = m.otherEnd;
+  IntersectionTrace* tr = m.trace;
+  const double reach = 2.0 * m.tolA;
+  if (!o || !AlongPast(m.continued, o, P, reach)) return 0;
+  double D[3] = {P[0], P[1], P[2]};
+  while (tr->nodeCount > tr->directionStart) {
+    IntersectionTraceNode* n = tr->tail;
+    const double X[3] = {n->x, n->y, n->z};
+    if (!AlongPast(m.continued, o, X, reach)) break;
+    for (int q = 0; q < 3; ++q) D[q] = X[q];
+    tr->tail = n->prev;
+    tr->tail->next = nullptr;
+    --tr->nodeCount;
+    Free(n);
+  }
+  if (tr->nodeCount <= tr->directionStart) return 0;
+  const IntersectionTraceNode* k = tr->tail;
+  const double K[3] = {k->x, k->y, k->z}, O[3] = {o->x, o->y, o->z};
+  const double step = VecDist3(K, D);
+  if (!(VecDist3(K, O) <= step + reach && VecDist3(O, D) <= step + reach)) return 0;
+  return AppendTraceNode(tr, O, o->u1, o->v1, o->u2, o->v2) ? 1 : -2;
+}
+
+// A march from the far side of a seam only passing beside a traced branch (below).
+bool PassesBesideTracedBranch(const March& m, const Params& c);
+
 // The seed-pair check and the marks of a step: false when the branch reached a marked pair
 // before leaving its seed pair (a duplicate). A pair of boxes can hold several branches, so the
 // march is a duplicate only when its point P (parameters c) also lies on a traced branch running
@@ -915,13 +972,18 @@ bool MeetsTraceAcrossSeam(const March& w, const Params& prev, const Params& c, c
 // ends on a singular point (atSingular) reaches the other branches through it and is no
 // duplicate for that; nor is a step from prev that ends the march on a seam (atEnd) where
 // another trace ends from the seam's far side: a stretch between two seams crossed in one step
-// lies within the chord height of both traces' ends, yet on neither.
+// lies within the chord height of both traces' ends, yet on neither. A march continuing a trace
+// from the far side of a seam is none either where it only passes beside another branch
+// (PassesBesideTracedBranch); where it has come along its own trace past that trace's other end,
+// the caller ends it there (EndsOnContinuedTrace).
 bool CheckAndMark(March& w, bool atSingular, bool atEnd, const Params& prev, const Params& c,
                   const double P[3]) {
   if (!w.leftSeed && (w.box[0][0] != w.seedBox[0][0] || w.box[0][1] != w.seedBox[0][1] ||
                       w.box[1][0] != w.seedBox[1][0] || w.box[1][1] != w.seedBox[1][1])) {
     if (!atSingular && Marked(w) && !(atEnd && MeetsTraceAcrossSeam(w, prev, c, P)) &&
-        NearTracedBranchAlike(w.s1, w.s2, w.list, w.trace, c.p, P, 2.0 * w.tolA))
+        NearTracedBranchAlike(w.s1, w.s2, w.list, w.trace, c.p, P, 2.0 * w.tolA) &&
+        (!w.continued || (w.otherEnd && AlongPast(w.continued, w.otherEnd, P, 2.0 * w.tolA)) ||
+         !PassesBesideTracedBranch(w, c)))
       return false;
     w.leftSeed = true;
   }
@@ -1197,6 +1259,27 @@ bool NearCrossing(const March& m, const Params& c) {
   const double det = H[0][0] * H[1][1] - H[0][1] * H[0][1];
   const double size2 = H[0][0] * H[0][0] + 2.0 * H[0][1] * H[0][1] + H[1][1] * H[1][1];
   return det < -kCrossingShare * size2;
+}
+
+// True when a march from the far side of a seam that comes near a traced branch at c, before it
+// leaves its seed's box pair, only passes beside it: the first node of this direction lies along
+// no traced branch, or only beside the end the march continues (it has left the traces behind),
+// and at c the normals are nearly parallel with the branches through a touching there crossing
+// (two loops passing close where the surfaces nearly touch, within the tracer's reach of each
+// other over a stretch as long as the boxes).
+bool PassesBesideTracedBranch(const March& m, const Params& c) {
+  const IntersectionTrace* tr = m.trace;
+  const IntersectionTraceNode* first = tr->nodeCount <= tr->directionStart ? nullptr
+                                       : tr->turn                          ? tr->turn->next
+                                                                           : tr->head->next;
+  if (!m.seamEnd || !first) return false;
+  const IntersectionTraceNode* e = m.seamEnd;
+  const double X[3] = {first->x, first->y, first->z};
+  double f = 0.0;
+  const IntersectionTraceNode* b = nullptr;
+  const IntersectionTraceNode* a = NearestChord(m.list, tr, X, 2.0 * m.tolA, &f, &b);
+  const bool left = !a || (a == e && (f == 0.0 || b == e)) || (b == e && f == 1.0);
+  return left && NormalSine(m, c) < kNearSingular && NearCrossing(m, c);
 }
 
 // Where the branches run side by side instead of crossing (a sphere a little larger than the
@@ -1894,6 +1977,9 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
     }
     UpdateBoxes(m, prev, cur);
     if (!CheckAndMark(m, singular != 0, stop, prev, cur, P)) {
+      const int ended = EndsOnContinuedTrace(m, P);
+      if (ended == -2) return -2;
+      if (ended) break;
       FreeTraceNodes(tr);
       return -20;
     }
@@ -1977,6 +2063,9 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       UpdateBoxes(m, prev, cur);
     }
     if (!CheckAndMark(m, singular != 0, stop, prev, cur, P)) {
+      const int ended = EndsOnContinuedTrace(m, P);
+      if (ended == -2) return -2;
+      if (ended) break;
       FreeTraceNodes(tr);
       return -20;
     }
@@ -2025,10 +2114,18 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
 
 }  // namespace
 
-int NewIntersectTrace(Bspline* s1, Bspline* s2, double u1, double v1, double u2, double v2,
-                      const double* us1, const double* vs1, const double* us2, const double* vs2,
-                      int** marks, IntersectionTraceList* list, double tolA, double tolB) {
+namespace {
+
+// NewIntersectTrace; from the far side of a seam at the end seamEnd of the trace `continued`
+// (null: from a seed), whose other end is otherEnd.
+int TraceFrom(Bspline* s1, Bspline* s2, double u1, double v1, double u2, double v2, const double* us1,
+              const double* vs1, const double* us2, const double* vs2, int** marks, IntersectionTraceList* list,
+              double tolA, double tolB, const IntersectionTrace* continued, const IntersectionTraceNode* seamEnd,
+              const IntersectionTraceNode* otherEnd) {
   March m = {};
+  m.continued = continued;
+  m.seamEnd = seamEnd;
+  m.otherEnd = otherEnd;
   m.s1 = s1;
   m.s2 = s2;
   m.us1 = us1;
@@ -2058,6 +2155,14 @@ int NewIntersectTrace(Bspline* s1, Bspline* s2, double u1, double v1, double u2,
   m.frac[0] = frac1.get();
   m.frac[1] = frac2.get();
   return Trace(m, u1, v1, u2, v2);
+}
+
+}  // namespace
+
+int NewIntersectTrace(Bspline* s1, Bspline* s2, double u1, double v1, double u2, double v2,
+                      const double* us1, const double* vs1, const double* us2, const double* vs2,
+                      int** marks, IntersectionTraceList* list, double tolA, double tolB) {
+  return TraceFrom(s1, s2, u1, v1, u2, v2, us1, vs1, us2, vs2, marks, list, tolA, tolB, nullptr, nullptr, nullptr);
 }
 
 // ---- Tangential contact ----------------------------------------------------------------------
@@ -2627,16 +2732,16 @@ double AlongBranch(const IntersectionTrace* t, const IntersectionTraceNode* n) {
   return 0.0;
 }
 
-// True when the trace made from the far side of a seam at the end e of from turns back onto
-// from: every node next to its seed (the head, each way it marched) lies nearest to a chord of
-// from, within reach, near e along from. A branch arriving at its end running along the seam (a
-// tangential contact there) has no continuation beyond it; the march from the seam's far side
-// only follows the seam back over the same points, or stirs by round-off where it has nowhere to
-// go. A march that goes on beyond the end lies as far from from's end as from its seed: a node a
-// tenth of the reach or more from the seed turns back only when it lies nearer to from than half
-// that, at a point of from no farther from e along it than a few times that distance; a short
-// stretch between two seams that closes from's loop ends beside from's other end, all of from
-// away.
+// True when the trace made from the far side of a seam at the end e of from turns back onto from:
+// every node next to its seed (the head, each way it marched; the first a tenth of the reach or
+// more from it, where there is one) lies nearest to a chord of from, within reach, near e along
+// from. A branch arriving at its end running along the seam (a tangential contact there) has no
+// continuation beyond it; the march from the seam's far side only follows the seam back over the
+// same points, or stirs by round-off where it has nowhere to go. A march that goes on beyond the
+// end lies as far from from's end as from its seed: a node a tenth of the reach or more from the
+// seed turns back only when it lies nearer to from than half that, at a point of from no farther
+// from e along it than a few times that distance; a short stretch between two seams that closes
+// from's loop ends beside from's other end, all of from away.
 bool TurnsBackOnto(const IntersectionTraceList* list, const IntersectionTrace* from,
                    const IntersectionTraceNode* e, const IntersectionTrace* made, double reach) {
   const IntersectionTraceNode* seed = made->head;
@@ -2645,6 +2750,14 @@ bool TurnsBackOnto(const IntersectionTraceList* list, const IntersectionTrace* f
   int checked = 0;
   for (const IntersectionTraceNode* n : firsts) {
     if (!n) continue;
+    // Steps within a tenth of the reach of the seed (short ones through a loop's turn where
+    // another loop passes close) tell nothing of where the march goes: the first node of this
+    // way beyond that is judged, the last one when none is.
+    auto nearSeed = [&](const IntersectionTraceNode* a) {
+      const double A[3] = {a->x, a->y, a->z};
+      return Distance(A, S) < 0.1 * reach;
+    };
+    while (nearSeed(n) && n != made->turn && n->next) n = n->next;
     const double X[3] = {n->x, n->y, n->z};
     double f = 0.0;
     const IntersectionTraceNode* partner = nullptr;
@@ -2689,8 +2802,9 @@ int ContinueAcrossSeams(Bspline* s1, Bspline* s2, const double* us1, const doubl
       IntersectionTrace* next = MallocIntersectionTrace();
       if (!next) return -2;
       AppendTrace(list, next);
-      const int rc = NewIntersectTrace(s1, s2, w.p[0], w.p[1], w.p[2], w.p[3], us1, vs1, us2, vs2, marks,
-                                       list, tolA, tolB);
+      const IntersectionTraceNode* other = e == ends[0] ? ends[1] : ends[0];
+      const int rc = TraceFrom(s1, s2, w.p[0], w.p[1], w.p[2], w.p[3], us1, vs1, us2, vs2, marks, list, tolA, tolB,
+                               t, e, other != e ? other : nullptr);
       if (rc == -2) return -2;
       // A march that went nowhere beyond the seam, or only back along the branch, adds nothing.
       if (rc == -20 || next->nodeCount < 2 || TurnsBackOnto(list, t, e, next, 2.0 * tolA)) {

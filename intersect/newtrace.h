@@ -219,7 +219,9 @@ bool GapSecondForm(Bspline* s1, Bspline* s2, const double q[4], double e[2][3], 
 // there goes on from the seam's far side, traced (NewIntersectTrace) from that end with the
 // seam's parameters moved to the other end of their ranges into new traces of the list, whose
 // own ends are followed alike; a march from the far side that only turns back onto the branch
-// (which arrived along the seam) is dropped. 0, or -2 on no memory.
+// (which arrived along the seam) is dropped. One that comes along the branch's own trace past
+// that trace's other end (stopped short of the seam) ends on that end; one passing close beside
+// another branch where the surfaces nearly touch goes on. 0, or -2 on no memory.
 int ContinueAcrossSeams(Bspline* s1, Bspline* s2, const double* us1, const double* vs1,
                         const double* us2, const double* vs2, int** marks,
                         IntersectionTraceList* list, double tolA, double tolB);

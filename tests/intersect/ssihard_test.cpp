@@ -2593,3 +2593,43 @@ TEST_F(HardIntersections, AMarchFromASeamHeadingOutOfTheDomainGoesNowhere) {
       {false, Axes({-0.4025446, -0.7462782, 0.5301196}, {0.0060427, 0.5769333, 0.8167689}), {-0.3983921, -0.0272355, 0.0062043}, 0.8357478, 0.0, -1.9489, 2.2305}};
   ExpectWholeBranchesOnBoth(s, Placed(0.01, 1e4), 0);
 }
+
+// Cylinders of radii 1 and 1 + d, |d| = 7e-6, on unturned axes, the first's seam at 2 pi 8/25 or
+// 2 pi 9/25 of a turn and the second's through the loops' turn at (0, -1, 0): the stretch of a
+// loop from the first cylinder's seam through the turn beside (0, 1, 0) is traced from the
+// seam's far side in steps short enough about the turn to stay in the seed's box pair until they
+// meet marked boxes, beyond the other end of the trace that reached the seam, where that trace
+// stopped short of the turn (d > 0), or beside the other loop passing 2 sqrt(2 |d|) away (d < 0).
+// The march was taken for a duplicate and dropped: the stretch went missing (6.0e-2 and 8.9e-2 of
+// the size off every branch, the branches 16 % and 37 % short). At size 1e3 moved 1e4 x the size:
+// every point of the loops within 1e-5 of the size of a branch, every sample on both cylinders,
+// no stretch returned twice.
+TEST_F(HardIntersections, AStretchFromASeamThroughALoopsTurnIsKept) {
+  const double cases[2][2] = {{7e-6, 8}, {-7e-6, 9}};  // d, seam a's angle in 25ths of a turn
+  const double eb[3] = {0, -1, 0};
+  for (const auto& c : cases) {
+    const double ea[3] = {std::cos(2 * M_PI * c[1] / 25), std::sin(2 * M_PI * c[1] / 25), 0};
+    const CylinderPairFit f = FitCylinderPair(1.0 + c[0], ea, eb, Placed(1e3, 1e4), kUnturned);
+    EXPECT_LT(f.off, 1e-6) << c[0];
+    EXPECT_LT(f.gap, 1e-5) << c[0];
+    EXPECT_LT(std::fabs(f.lengthError), 1e-4) << c[0];
+  }
+}
+
+// The same cylinders, d = -7e-6, on turned axes, the first's seam at 2 pi 20/25 of a turn and the
+// second's through the turn at (0, -1, 0): the stretch from the second cylinder's seam, at the
+// loops' turn, on to a trace's end on the first's seam is traced from the seam's far side, its
+// first steps through the turn a few ten-thousandths of the size long. Lying within a tenth of
+// the tracer's reach of the seed, beside the end of the one-chord trace it continues, they had
+// the march taken for turning back onto that trace and dropped (3.4e-2 of the size off every
+// branch, the branches 6.9 % short). At size 1e3 moved 1e4 x the size: every point of the loops
+// within 1e-5 of the size of a branch, every sample on both cylinders, no stretch twice.
+TEST_F(HardIntersections, AMarchThroughALoopsTurnFromASeamIsNotTakenForTurningBack) {
+  const double ea[3] = {std::cos(1.6 * M_PI), std::sin(1.6 * M_PI), 0}, eb[3] = {0, -1, 0};
+  double frame[3][3];
+  TurnedFrame(1.9, frame);
+  const CylinderPairFit f = FitCylinderPair(1.0 - 7e-6, ea, eb, Placed(1e3, 1e4), frame);
+  EXPECT_LT(f.off, 1e-6);
+  EXPECT_LT(f.gap, 1e-5);
+  EXPECT_LT(std::fabs(f.lengthError), 1e-4);
+}
