@@ -1647,6 +1647,37 @@ bool EndAtDipBeyondEnd(March& m, const Params& prev, Params& cur, double P[3], b
   return false;
 }
 
+// Where the branch refined at cur (from prev, predicted past the edge of parameter k) ends at
+// that edge: the meeting with the edge found from cur, when the branch arrives there from inside
+// and it lies ahead within the predicted step (*along: it is to be tightened there), or, when the
+// branch comes back in there from beyond the edge, the meeting found from prev, where it left
+// the domain before (*along false). False when the prediction stayed inside that edge or no
+// such meeting is found.
+bool EdgeCrossingAhead(const March& m, const Params& prev, const Params& predicted, double step2, int k,
+                       Params& e, double Q[3], bool* along) {
+  const Bspline* s = SurfaceOf(k, m.s1, m.s2);
+  const double lo = Lo(s, k & 1), hi = Hi(s, k & 1), tp = m.tol[k];
+  if (!(predicted.p[k] > hi - tp || predicted.p[k] < lo + tp)) return false;
+  const Params cur = e;
+  double* ep[4] = {&e.p[0], &e.p[1], &e.p[2], &e.p[3]};
+  const int at = predicted.p[k] > hi - tp ? 1 : -1;
+  if (!MeetOnEdge(m.s1, m.s2, ep, k, at > 0 ? hi : lo, Q, m.tolB)) return false;
+  if (TowardEnd(m, prev, e, k, at) < 0) {
+    // The branch comes back in there from beyond the edge: it left the domain before, nearer
+    // prev, and cur, met beyond that, lies on its way back. The branch ends where it leaves.
+    e = prev;
+    *along = false;
+    return MeetOnEdge(m.s1, m.s2, ep, k, at > 0 ? hi : lo, Q, m.tolB) && TowardEnd(m, prev, e, k, at) > 0;
+  }
+  double ahead = 0.0, dist2 = 0.0;
+  for (int q = 0; q < 4; ++q) {
+    ahead += (e.p[q] - prev.p[q]) * (predicted.p[q] - prev.p[q]);
+    dist2 += (e.p[q] - cur.p[q]) * (e.p[q] - cur.p[q]);
+  }
+  *along = true;
+  return ahead > 0.0 && dist2 <= step2;
+}
+
 // Refines a predicted step. When the points do not meet (the step overshot the end of the
 // branch at a domain edge, or jumped where the branch turns), meet farther from the predicted
 // point than the step is long (on another branch), or the chord turns back against the march's
@@ -1677,40 +1708,35 @@ bool RefineStep(March& m, const Params& prev, Params& cur, double P[3], int* fla
   }
   if (!met || *flag) return met;
   // The prediction left the domain but the point met inside it, short of the edge: the branch
-  // ends where it crosses that edge, when that lies ahead within the predicted step.
+  // ends where it crosses that edge, when that lies ahead within the predicted step. A
+  // prediction past two edges (one of each surface, or a corner) gives two such crossings, and
+  // the meeting with an edge searched from cur can be where another stretch of the branch
+  // crosses it, beyond a stretch outside the other surface's domain: the branch ends at the
+  // crossing it reaches first, the one nearest prev in space (the surfaces' parameters need not
+  // run at like rates).
   double step2 = 0.0;
   for (int q = 0; q < 4; ++q) step2 += (predicted.p[q] - prev.p[q]) * (predicted.p[q] - prev.p[q]);
+  double P0[3];
+  Eval3DPointOnSurfCoord(m.s1, prev.p[0], prev.p[1], 0, 0, P0);
+  Params end = cur;
+  double E[3] = {P[0], P[1], P[2]}, nearest = HUGE_VAL;
+  bool tighten = false;
   for (int k = 0; k < 4; ++k) {
-    const Bspline* s = SurfaceOf(k, m.s1, m.s2);
-    const double lo = Lo(s, k & 1), hi = Hi(s, k & 1), tp = m.tol[k];
-    if (!(predicted.p[k] > hi - tp || predicted.p[k] < lo + tp)) continue;
     Params e = cur;
-    double* ep[4] = {&e.p[0], &e.p[1], &e.p[2], &e.p[3]};
     double Q[3];
-    const int at = predicted.p[k] > hi - tp ? 1 : -1;
-    if (!MeetOnEdge(m.s1, m.s2, ep, k, at > 0 ? hi : lo, Q, m.tolB)) continue;
-    if (TowardEnd(m, prev, e, k, at) < 0) {
-      // The branch comes back in there from beyond the edge: it left the domain before, nearer
-      // prev, and cur, met beyond that, lies on its way back. The branch ends where it leaves.
-      e = prev;
-      if (!MeetOnEdge(m.s1, m.s2, ep, k, at > 0 ? hi : lo, Q, m.tolB) || TowardEnd(m, prev, e, k, at) <= 0) continue;
-      cur = e;
-      for (int q = 0; q < 3; ++q) P[q] = Q[q];
-      *flag = 1;
-      return true;
-    }
-    double ahead = 0.0, dist2 = 0.0;
-    for (int q = 0; q < 4; ++q) {
-      ahead += (e.p[q] - prev.p[q]) * (predicted.p[q] - prev.p[q]);
-      dist2 += (e.p[q] - cur.p[q]) * (e.p[q] - cur.p[q]);
-    }
-    if (ahead > 0.0 && dist2 <= step2) {
-      TightenNearCrossing(m, e, Q);
-      cur = e;
-      for (int q = 0; q < 3; ++q) P[q] = Q[q];
-      *flag = 1;
-      return true;
-    }
+    bool along = false;
+    if (!EdgeCrossingAhead(m, prev, predicted, step2, k, e, Q, &along)) continue;
+    const double d = VecDist3(Q, P0);
+    if (d >= nearest) continue;
+    nearest = d, end = e, tighten = along;
+    for (int q = 0; q < 3; ++q) E[q] = Q[q];
+  }
+  if (nearest < HUGE_VAL) {
+    if (tighten) TightenNearCrossing(m, end, E);
+    cur = end;
+    for (int q = 0; q < 3; ++q) P[q] = E[q];
+    *flag = 1;
+    return true;
   }
   if (EndAtDipBeyondEnd(m, prev, cur, P, false)) *flag = 1;
   return true;

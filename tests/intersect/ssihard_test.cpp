@@ -2633,3 +2633,36 @@ TEST_F(HardIntersections, AMarchThroughALoopsTurnFromASeamIsNotTakenForTurningBa
   EXPECT_LT(f.gap, 1e-5);
   EXPECT_LT(std::fabs(f.lengthError), 1e-4);
 }
+}
+
+// Plane patches and cones on turned axes whose branches leave both patches near one place. A
+// cone (radii 0.363 and 0.167) meets the plane in a loop that leaves the square across a side
+// and, beyond a stretch outside the cone, leaves the cone across its end near that side: the
+// step toward the cone's end was predicted past the side too, and the side's meeting searched
+// from where it met the branch was the loop's other crossing of the side, the forward march's
+// end. The loop was closed across the stretch outside the cone, its last chord 4.7e-4 of the size
+// off both surfaces and 1.4e-2 of the size of the branch left out. A cone (radii 0.255 and 0.449)
+// meets the plane in branches that leave the square near a corner: a step predicted past both
+// sides met the branch where it leaves across one, and the meeting with the other found from
+// there was where another branch comes back in beyond the corner, 2.7e-2 of the size off both
+// surfaces, its stretch returned twice. Each branch ends at the crossing it reaches first.
+// Whichever surface comes first, at sizes 1e-6, 0.01 and 1e6 moved 1e4 x the size: every sample
+// on both surfaces, every exact point of the branches near one, no stretch twice.
+TEST_F(HardIntersections, ABranchLeavingPastTwoEdgesEndsAtTheCrossingItReachesFirst) {
+  CaseSurface pairs[2][2] = {
+      {{false, Axes({-0.7925333, 0.5880664, -0.1614587}, {-0.0796249, -0.3622819, -0.9286612}), {-0.2860231, 0.0041311, -0.1627267}, 0, 0, 0, 0},
+       {false, Axes({-0.3986067, -0.2406364, 0.8849897}, {0.8978868, 0.0942008, 0.4300297}), {0.0668237, 0.0251132, -0.1162808}, 0.3631834, 0.0, -1.6636037, 1.9647537}},
+      {{false, Axes({0.4302859, 0.5870761, 0.6857082}, {-0.5028956, 0.7867255, -0.3579931}), {-0.3670456, 0.3252122, 0.3989017}, 0, 0, 0, 0},
+       {false, Axes({0.1368176, 0.8322862, -0.5371970}, {-0.3132053, 0.5508221, 0.7736262}), {-0.0417289, 0.3208167, 0.1911833}, 0.2546169, 0.0, -1.5660193, 2.1419931}}};
+  const double R1[2] = {0.1667375, 0.4486087};
+  for (int c = 0; c < 2; ++c) {
+    pairs[c][0].plane = true;
+    pairs[c][1].cone = true;
+    pairs[c][1].R1 = R1[c];
+  }
+  for (int first = 0; first < 2; ++first) {
+    ExpectWholeBranchesOnBoth(pairs[0], Placed(1e-6, 1e4), first);
+    ExpectWholeBranchesOnBoth(pairs[0], Placed(1e6, 1e4), first);
+    ExpectWholeBranchesOnBoth(pairs[1], Placed(0.01, 1e4), first);
+  }
+}
