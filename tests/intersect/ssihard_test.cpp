@@ -2633,7 +2633,6 @@ TEST_F(HardIntersections, AMarchThroughALoopsTurnFromASeamIsNotTakenForTurningBa
   EXPECT_LT(f.gap, 1e-5);
   EXPECT_LT(std::fabs(f.lengthError), 1e-4);
 }
-}
 
 // Plane patches and cones on turned axes whose branches leave both patches near one place. A
 // cone (radii 0.363 and 0.167) meets the plane in a loop that leaves the square across a side
