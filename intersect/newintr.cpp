@@ -335,6 +335,35 @@ int SeedAtTouching(Bspline* s1, Bspline* s2, const double q0[4], IntersectionTra
   return 0;
 }
 
+// Where a leaf pair's seed does not refine onto both surfaces and no touching is there, the
+// surfaces may still cross in a loop far smaller than the boxes: a small sphere sunk a few point
+// tolerances into a large surface meets it in a circle a few tolerances across, round which the
+// refinement from the boxes' middles, far off in the small sphere's parameters, wanders. The
+// closest pair of points near q0 lies on that loop when it meets both surfaces within tolB and
+// inside the pair's patches; from there the refinement holds, and the loop is seeded there (q
+// and P written). A pair that left the patches belongs to other pairs' seeds. False where the
+// pair is apart or outside, the surfaces touch there (SeedAtTouching's case), or the refinement
+// fails.
+bool SeedAtClosestPair(Bspline* s1, Bspline* s2, const PatchBoxNode* node1, const PatchBoxNode* node2,
+                       const double q0[4], double q[4], double P[3], double tolB) {
+  for (int k = 0; k < 4; ++k) q[k] = q0[k];
+  if (!TowardClosestPair(s1, s2, q)) return false;
+  const auto inside = [](const PatchBoxNode* n, double u, double v) {
+    return n->umin <= u && u <= n->umax && n->vmin <= v && v <= n->vmax;
+  };
+  if (!inside(node1, q[0], q[1]) || !inside(node2, q[2], q[3])) return false;
+  double A[3], B[3];
+  Eval3DPointOnSurfCoord(s1, q[0], q[1], 0, 0, A);
+  Eval3DPointOnSurfCoord(s2, q[2], q[3], 0, 0, B);
+  if (!(VecDist3(A, B) <= tolB)) return false;
+  double w[4] = {q[0], q[1], q[2], q[3]};
+  Touching T;
+  if (IsolatedTouching(s1, s2, w, tolB, &T, false)) return false;
+  int flag = 0;
+  return NewRefineIntrPoint(s1, s2, &q[0], &q[1], &q[2], &q[3], P, 30, &flag, nullptr, tolB) == 0 &&
+         inside(node1, q[0], q[1]) && inside(node2, q[2], q[3]);
+}
+
 }  // namespace
 
 // ---- The driver ------------------------------------------------------------------------------
@@ -352,9 +381,14 @@ int SubDivideBasedOnArray(Bspline* s1, Bspline* s2, PatchBoxNode* node1, PatchBo
     double u2 = 0.5 * (node2->umin + node2->umax), v2 = 0.5 * (node2->vmin + node2->vmax);
     double P[3];
     int flag = 0;
+    const double middle[4] = {u1, v1, u2, v2};
     if (NewRefineIntrPoint(s1, s2, &u1, &v1, &u2, &v2, P, 30, &flag, nullptr, tolB) == -2) {
-      const double q[4] = {u1, v1, u2, v2};
-      return SeedAtTouching(s1, s2, q, list, tolB);
+      const double q0[4] = {u1, v1, u2, v2};
+      double q[4];
+      if (!SeedAtClosestPair(s1, s2, node1, node2, q0, q, P, tolB) &&
+          !SeedAtClosestPair(s1, s2, node1, node2, middle, q, P, tolB))
+        return SeedAtTouching(s1, s2, q0, list, tolB);
+      u1 = q[0], v1 = q[1], u2 = q[2], v2 = q[3];
     }
     const int NU1 = BoxArrayCount(s1, 0), NV1 = BoxArrayCount(s1, 1);
     const int NU2 = BoxArrayCount(s2, 0), NV2 = BoxArrayCount(s2, 1);
@@ -492,10 +526,10 @@ bool PullOnto(Bspline* s1, Bspline* s2, double q[4], double P[3], double tol) {
 
 // True when the node lies on a branch of the list other than skip: the chord of its nodes
 // nearest to it lies within five chord heights, and the branch between that chord's nodes passes
-// within 100 point tolerances of it.
+// within reach of it (OnBranchReach).
 bool OnTracedBranch(Bspline* s1, Bspline* s2, const IntersectionTraceList* list,
                     const IntersectionTrace* skip, const IntersectionTraceNode* x, double tolA,
-                    double tolB) {
+                    double tolB, double reach) {
   const double X[3] = {x->x, x->y, x->z};
   double bestF = 0.0;
   const IntersectionTraceNode* bestNext = nullptr;
@@ -527,7 +561,7 @@ bool OnTracedBranch(Bspline* s1, Bspline* s2, const IntersectionTraceList* list,
   const double g = 0.5 * (std::sqrt(5.0) - 1.0);
   double lo = 0.0, hi = 1.0, c = hi - g * (hi - lo), d = lo + g * (hi - lo);
   double fc = away(c), fd = away(d), least = std::fmin(away(bestF), std::fmin(fc, fd));
-  for (int it = 0; it < 30 && least > 100.0 * tolB; ++it) {
+  for (int it = 0; it < 30 && least > reach; ++it) {
     if (fc < fd) {
       hi = d, d = c, fd = fc, c = hi - g * (hi - lo), fc = away(c);
     } else {
@@ -535,7 +569,7 @@ bool OnTracedBranch(Bspline* s1, Bspline* s2, const IntersectionTraceList* list,
     }
     least = std::fmin(least, std::fmin(fc, fd));
   }
-  return least <= 100.0 * tolB;
+  return least <= reach;
 }
 
 // OnTracedBranch for the middle of the chord from n to the node after it along t's branch (the
@@ -545,7 +579,7 @@ bool OnTracedBranch(Bspline* s1, Bspline* s2, const IntersectionTraceList* list,
 // its middle does not meet both surfaces: only a middle that meets them elsewhere tells.
 bool MiddleOnTracedBranch(Bspline* s1, Bspline* s2, const IntersectionTraceList* list,
                           const IntersectionTrace* t, const IntersectionTraceNode* n, double tolA,
-                          double tolB) {
+                          double tolB, double reach) {
   const IntersectionTraceNode* a = n == t->turn ? t->head : n;
   const IntersectionTraceNode* b = n->next;
   if (!b || a == b) return true;
@@ -558,7 +592,7 @@ bool MiddleOnTracedBranch(Bspline* s1, Bspline* s2, const IntersectionTraceList*
   if (!PullOnto(s1, s2, q, Y, tolB)) return true;
   mid.x = Y[0], mid.y = Y[1], mid.z = Y[2];
   mid.u1 = q[0], mid.v1 = q[1], mid.u2 = q[2], mid.v2 = q[3];
-  return OnTracedBranch(s1, s2, list, t, &mid, tolA, tolB);
+  return OnTracedBranch(s1, s2, list, t, &mid, tolA, tolB, reach);
 }
 
 // Normals within this sine of parallel at every node of a trace: it runs along a tangential
@@ -579,6 +613,20 @@ void UnlinkTrace(IntersectionTraceList* list, IntersectionTrace* t) {
   --list->count;
 }
 
+// A node lies on another branch when the branch passes within 100 point tolerances of it: room
+// for the march's chords and the search along them. A trace spanning less than four times that
+// is held to a quarter of its span: a loop a few tolerances across that crosses a seam is traced
+// as two halves from the seam, each well within 100 tolerances of the other, and neither stands
+// on the other. A trace within a few tolerances of one point (nodes piled on a pole) is that
+// point, and keeps the full reach.
+double OnBranchReach(const IntersectionTrace* t, double tolB) {
+  double span = 0.0;
+  for (const IntersectionTraceNode* a = t->head; a; a = a->next)
+    for (const IntersectionTraceNode* b = a->next; b; b = b->next)
+      span = std::fmax(span, std::hypot(a->x - b->x, a->y - b->y, a->z - b->z));
+  return span > 4.0 * tolB ? std::fmin(100.0 * tolB, 0.25 * span) : 100.0 * tolB;
+}
+
 // Removes the traces whose every node lies on another branch (OnTracedBranch): a seed on a
 // corner of two seams or on a pole that marched nowhere, or a branch traced twice from seeds
 // whose box pairs the first trace did not mark. Their points are part of the other branch, not
@@ -589,13 +637,14 @@ void DropTracesOnOtherBranches(Bspline* s1, Bspline* s2, IntersectionTraceList* 
   for (int k = 0; k < list->count && t;) {
     IntersectionTrace* next = t->next;
     bool covered = t->head != nullptr && list->count > 1;
+    const double reach = covered ? OnBranchReach(t, tolB) : 0.0;
     for (const IntersectionTraceNode* n = t->head; n && covered; n = n->next)
-      covered = OnTracedBranch(s1, s2, list, t, n, tolA, tolB);
+      covered = OnTracedBranch(s1, s2, list, t, n, tolA, tolB, reach);
     // Along a tangential contact the surfaces meet within tolB across a band, so a chord's middle
     // pulled onto both lands anywhere in it and tells nothing.
     if (covered && !AlongTangentialContact(s1, s2, t, kTangentialSine))
       for (const IntersectionTraceNode* n = t->head; n && covered; n = n->next)
-        covered = MiddleOnTracedBranch(s1, s2, list, t, n, tolA, tolB);
+        covered = MiddleOnTracedBranch(s1, s2, list, t, n, tolA, tolB, reach);
     if (!covered) {
       t = next;
       ++k;
@@ -1155,25 +1204,41 @@ void OntoNearbyPoles(const Bspline* s1, const Bspline* s2, IntersectionTrace* t,
   }
 }
 
-// The interpolation merges points of a parameter plane closer than 1e-5 in either coordinate:
-// nodes that close to the node before them in either plane (a march converging on a singular
-// point or a pole in ever shorter steps, cuts pulled onto the same pole) are dropped first, so
-// that the interpolants keep a node for each point they are given. The end nodes stay (the one
-// before the last goes instead).
+// The interpolation merges points of a parameter plane closer than 1e-5 of the points' size (the
+// longest side of their box) in either coordinate: nodes that close to the node before them in
+// either plane (a march converging on a singular point or a pole in ever shorter steps, cuts
+// pulled onto the same pole) are dropped first, so that the interpolants keep a node for each
+// point they are given. The end nodes stay (the one before the last goes instead). Relative to
+// the plane's own extent, as the interpolation's: a loop a few tolerances across on a large
+// surface spans a few millionths of its parameters, all of it within any fixed distance.
 const double kCrowded = 2e-5;
 
+// The longest side of the box of the trace's nodes in each parameter plane.
+void PlaneSizes(const IntersectionTrace* t, double size[2]) {
+  double lo[4] = {HUGE_VAL, HUGE_VAL, HUGE_VAL, HUGE_VAL}, hi[4] = {-HUGE_VAL, -HUGE_VAL, -HUGE_VAL, -HUGE_VAL};
+  for (const IntersectionTraceNode* n = t->head; n; n = n->next) {
+    double q[4];
+    NodeParams(n, q);
+    for (int k = 0; k < 4; ++k) lo[k] = std::fmin(lo[k], q[k]), hi[k] = std::fmax(hi[k], q[k]);
+  }
+  for (int p = 0; p < 2; ++p) size[p] = t->head ? std::fmax(hi[2 * p] - lo[2 * p], hi[2 * p + 1] - lo[2 * p + 1]) : 0.0;
+}
+
 // True when parameter sets qa and qb (u1, v1, u2, v2) lie within kCrowded of each other in
-// either plane.
-bool Crowded(const double qa[4], const double qb[4]) {
-  return std::hypot(qa[0] - qb[0], qa[1] - qb[1]) <= kCrowded || std::hypot(qa[2] - qb[2], qa[3] - qb[3]) <= kCrowded;
+// either plane, relative to the plane's size.
+bool Crowded(const double qa[4], const double qb[4], const double size[2]) {
+  return std::hypot(qa[0] - qb[0], qa[1] - qb[1]) <= kCrowded * size[0] ||
+         std::hypot(qa[2] - qb[2], qa[3] - qb[3]) <= kCrowded * size[1];
 }
 
 void DropCrowdedNodes(IntersectionTrace* t) {
-  auto crowded = [](const IntersectionTraceNode* a, const IntersectionTraceNode* b) {
+  double size[2];
+  PlaneSizes(t, size);
+  auto crowded = [&size](const IntersectionTraceNode* a, const IntersectionTraceNode* b) {
     double qa[4], qb[4];
     NodeParams(a, qa);
     NodeParams(b, qb);
-    return Crowded(qa, qb);
+    return Crowded(qa, qb, size);
   };
   IntersectionTraceNode* keep = t->head;
   for (IntersectionTraceNode* n = keep ? keep->next : nullptr; n && t->nodeCount > 2;) {
@@ -1561,10 +1626,11 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
         // A cut crowding a node of the interval would be dropped again at the next round's
         // start, and put back by the round after: the fit would alternate between the two
         // until its rounds ran out, the last cut never measured with the curves it makes.
-        double qAfter[4], qNext[4];
+        double qAfter[4], qNext[4], size[2];
         NodeParams(after, qAfter);
         NodeParams(next, qNext);
-        if (Crowded(q, qAfter) || Crowded(q, qNext)) continue;
+        PlaneSizes(t, size);
+        if (Crowded(q, qAfter, size) || Crowded(q, qNext, size)) continue;
         if (!InsertNodeAfter(t, after, P, q)) return -2;
         after = after->next;
         ++made;
