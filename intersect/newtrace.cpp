@@ -965,6 +965,42 @@ int EndsOnContinuedTrace(March& m, const double P[3]) {
 // A march from the far side of a seam only passing beside a traced branch (below).
 bool PassesBesideTracedBranch(const March& m, const Params& c);
 
+// True when the step from prev, the seed of a march begun on a seam where another trace ends
+// from the seam's far side (ContinueAcrossSeams), lands at P beyond that end: every chord within
+// reach of P comes nearest at the end node itself. A stretch from a seam to a domain side crossed
+// in one step lies within the chord height of the end it continues, yet on no traced chord.
+bool LeavesSeamEndBeyond(const March& w, const Params& prev, const double P[3], double reach) {
+  const IntersectionTraceNode* head = w.trace ? w.trace->head : nullptr;
+  if (!head) return false;
+  const Params seed = Of(head);
+  for (int k = 0; k < 4; ++k)
+    if (seed.p[k] != prev.p[k]) return false;
+  const double S[3] = {head->x, head->y, head->z};
+  const IntersectionTraceNode* end = nullptr;
+  for (const IntersectionTrace* t = w.list->head; t && !end; t = t->next) {
+    if (t == w.trace) continue;
+    for (const IntersectionTraceNode* n = t->head; n && !end; n = n->next) {
+      const double N[3] = {n->x, n->y, n->z};
+      if (VecDist3(N, S) > kSeamMeetTolBs * w.tolB) continue;
+      const Params q = Of(n);
+      for (int k = 0; k < 4; ++k) {
+        const Bspline* s = SurfaceOf(k, w.s1, w.s2);
+        if ((k & 1 ? s->closedV : s->closedU) &&
+            std::fabs(std::fabs(prev.p[k] - q.p[k]) - Range(s, k & 1)) <= w.tol[k])
+          end = n;
+      }
+    }
+  }
+  if (!end) return false;
+  bool beyond = true;
+  EachChord(w.list, w.trace, [&](const IntersectionTraceNode* a, const IntersectionTraceNode* b) {
+    double f = 0.0;
+    if (ChordDistance2(a, b, P, &f) > reach * reach) return;
+    if ((f == 0.0 ? a : f == 1.0 ? b : nullptr) != end) beyond = false;
+  });
+  return beyond;
+}
+
 // The seed-pair check and the marks of a step: false when the branch reached a marked pair
 // before leaving its seed pair (a duplicate). A pair of boxes can hold several branches, so the
 // march is a duplicate only when its point P (parameters c) also lies on a traced branch running
@@ -972,15 +1008,18 @@ bool PassesBesideTracedBranch(const March& m, const Params& c);
 // ends on a singular point (atSingular) reaches the other branches through it and is no
 // duplicate for that; nor is a step from prev that ends the march on a seam (atEnd) where
 // another trace ends from the seam's far side: a stretch between two seams crossed in one step
-// lies within the chord height of both traces' ends, yet on neither. A march continuing a trace
-// from the far side of a seam is none either where it only passes beside another branch
-// (PassesBesideTracedBranch); where it has come along its own trace past that trace's other end,
-// the caller ends it there (EndsOnContinuedTrace).
+// lies within the chord height of both traces' ends, yet on neither; nor the first step from a
+// seed on a seam that ends the march beyond the far side's end (LeavesSeamEndBeyond). A march
+// continuing a trace from the far side of a seam is none either where it only passes beside
+// another branch (PassesBesideTracedBranch); where it has come along its own trace past that
+// trace's other end, the caller ends it there (EndsOnContinuedTrace).
 bool CheckAndMark(March& w, bool atSingular, bool atEnd, const Params& prev, const Params& c,
                   const double P[3]) {
   if (!w.leftSeed && (w.box[0][0] != w.seedBox[0][0] || w.box[0][1] != w.seedBox[0][1] ||
                       w.box[1][0] != w.seedBox[1][0] || w.box[1][1] != w.seedBox[1][1])) {
-    if (!atSingular && Marked(w) && !(atEnd && MeetsTraceAcrossSeam(w, prev, c, P)) &&
+    const bool beyondSeam = atEnd && (MeetsTraceAcrossSeam(w, prev, c, P) ||
+                                      LeavesSeamEndBeyond(w, prev, P, 2.0 * w.tolA));
+    if (!atSingular && Marked(w) && !beyondSeam &&
         NearTracedBranchAlike(w.s1, w.s2, w.list, w.trace, c.p, P, 2.0 * w.tolA) &&
         (!w.continued || (w.otherEnd && AlongPast(w.continued, w.otherEnd, P, 2.0 * w.tolA)) ||
          !PassesBesideTracedBranch(w, c)))

@@ -2733,3 +2733,20 @@ TEST_F(HardIntersections, ASmallSphereSunkAFewTolerancesGivesItsLoop) {
         EXPECT_LT(off, 1e-6 * c.size) << host << " " << placed << " " << swapped;
       }
 }
+
+// A plane patch and a torus (radii 0.854 and 0.441) on turned axes meet in a loop that crosses
+// the torus's seam 0.012 of the side's length inside the patch and leaves it across a side one
+// short step on. The march begun on the seam's far side crossed that stretch in one step and
+// landed within two chord heights of the end it continues, in a pair of boxes that end had
+// marked, and was dropped as a duplicate: 3.3e-3 of the size left out (1.1e-2 the torus first).
+// A first step from a seam that lands beyond the far side's end, beside no chord, is no
+// duplicate. Whichever surface comes first, at sizes 1e-6 and 1e6 moved 1e4 x the size: every
+// sample on both surfaces, every exact point of the loop near a branch.
+TEST_F(HardIntersections, AStretchFromASeamToASideCrossedInOneStepIsKept) {
+  CaseSurface s[2] = {
+      {false, Axes({-0.3615531, -0.9247126, 0.1191046}, {-0.9095490, 0.3779006, 0.1729501}), {0.1693312, 0.0053617, -0.3053753}, 0, 0, 0, 0},
+      {true, Axes({0.8146569, 0.4553778, -0.3591173}, {0.1394443, 0.4472548, 0.8834695}), {-0.0706640, 0.3374454, 0.0292247}, 0.8539666, 0.4409950, 0, 0}};
+  s[0].plane = true;
+  ExpectWholeBranchesOnBoth(s, Placed(1e-6, 1e4), 0);
+  ExpectWholeBranchesOnBoth(s, Placed(1e6, 1e4), 1);
+}
