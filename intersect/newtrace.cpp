@@ -1001,6 +1001,45 @@ bool LeavesSeamEndBeyond(const March& w, const Params& prev, const double P[3], 
   return beyond;
 }
 
+// True when P, reached by a march from the far side of a seam (ContinueAcrossSeams), lies
+// beyond the ends of the traces it is near: the nearest point to P of every other trace within
+// reach of it is that open trace's end node, lying on a seam. A stretch between two seams (a
+// corner where a branch crosses both seams of a torus) shorter than a chord height runs from one
+// trace's end to another's, within reach of both, yet on neither: the march over it is no
+// duplicate.
+bool BeyondSeamEnds(const March& w, const double P[3], double reach) {
+  if (!w.continued) return false;
+  auto onSeam = [&](const IntersectionTraceNode* n) {
+    const Params q = Of(n);
+    for (int k = 0; k < 4; ++k) {
+      const Bspline* s = SurfaceOf(k, w.s1, w.s2);
+      if ((k & 1 ? s->closedV : s->closedU) &&
+          std::fmin(q.p[k] - Lo(s, k & 1), Hi(s, k & 1) - q.p[k]) <= w.tol[k])
+        return true;
+    }
+    return false;
+  };
+  bool any = false, beyond = true;
+  for (const IntersectionTrace* t = w.list->head; t && beyond; t = t->next) {
+    if (t == w.trace) continue;
+    double near2 = reach * reach;
+    const IntersectionTraceNode* foot = nullptr;  // the node P's nearest point is, if it is one
+    bool within = false;
+    EachChordOf(t, [&](const IntersectionTraceNode* a, const IntersectionTraceNode* b) {
+      double f = 0.0;
+      const double d2 = ChordDistance2(a, b, P, &f);
+      if (d2 > near2) return;
+      near2 = d2, within = true;
+      foot = f == 0.0 ? a : f == 1.0 ? b : nullptr;
+    });
+    if (!within) continue;
+    any = true;
+    const bool end = foot && t->open && (foot == t->turn || !foot->next || (foot == t->head && t->turn == t->tail));
+    if (!end || !onSeam(foot)) beyond = false;
+  }
+  return any && beyond;
+}
+
 // The seed-pair check and the marks of a step: false when the branch reached a marked pair
 // before leaving its seed pair (a duplicate). A pair of boxes can hold several branches, so the
 // march is a duplicate only when its point P (parameters c) also lies on a traced branch running
@@ -1019,7 +1058,7 @@ bool CheckAndMark(March& w, bool atSingular, bool atEnd, const Params& prev, con
                       w.box[1][0] != w.seedBox[1][0] || w.box[1][1] != w.seedBox[1][1])) {
     const bool beyondSeam = atEnd && (MeetsTraceAcrossSeam(w, prev, c, P) ||
                                       LeavesSeamEndBeyond(w, prev, P, 2.0 * w.tolA));
-    if (!atSingular && Marked(w) && !beyondSeam &&
+    if (!atSingular && Marked(w) && !beyondSeam && !BeyondSeamEnds(w, P, 2.0 * w.tolA) &&
         NearTracedBranchAlike(w.s1, w.s2, w.list, w.trace, c.p, P, 2.0 * w.tolA) &&
         (!w.continued || (w.otherEnd && AlongPast(w.continued, w.otherEnd, P, 2.0 * w.tolA)) ||
          !PassesBesideTracedBranch(w, c)))

@@ -2750,3 +2750,25 @@ TEST_F(HardIntersections, AStretchFromASeamToASideCrossedInOneStepIsKept) {
   ExpectWholeBranchesOnBoth(s, Placed(1e-6, 1e4), 0);
   ExpectWholeBranchesOnBoth(s, Placed(1e6, 1e4), 1);
 }
+
+// Branches that cross both seams of a torus near its corner: a sphere (radius 0.983) and a torus
+// (radii 1.037 and 0.686), and two tori (radii 1.389 and 0.774, 0.992 and 0.899), on turned axes.
+// The stretch between the two seams is shorter than a step: the march begun on one seam's far side
+// landed within two chord heights of the end of the trace that had reached the other seam from
+// its far side, in boxes that trace had marked, and was dropped as a duplicate, though its point
+// lay beyond that end on no chord: 1.5e-2 of the size left out (1.4e-2 the torus first), 5.9e-3
+// for the tori. A point whose nearest point on each trace near it is that trace's end on a seam
+// is no duplicate. The torus first with the sphere, the first torus first, at sizes 1e-6 and 1e6
+// moved 1e4 x the size: every sample on both surfaces, every exact point of the branches near a
+// branch.
+TEST_F(HardIntersections, AStretchBetweenTwoSeamsShorterThanAStepIsKept) {
+  const CaseSurface sphereTorus[2] = {
+      {false, Axes({-0.2145642, -0.4762048, 0.8527551}, {0.7299138, -0.6583170, -0.1839688}), {-0.1559938, -0.2795073, -0.1392184}, 0.9825510, 0.0, 0, 0},
+      {true, Axes({0.4155916, -0.6535028, 0.6326277}, {-0.3540382, -0.7569118, -0.5493099}), {0.2360886, 0.2754979, 0.1967370}, 1.0370706, 0.6861461, 0, 0}};
+  const CaseSurface tori[2] = {
+      {true, Axes({-0.7969018, 0.0781043, 0.5990386}, {-0.3037936, 0.8052906, -0.5091330}), {0.1822442, 0.1273747, 0.3808843}, 1.3886690, 0.7739252, 0, 0},
+      {true, Axes({0.6939319, -0.0089799, 0.7199847}, {-0.5607059, -0.6340693, 0.5325083}), {0.0102999, 0.3829394, 0.2124596}, 0.9915493, 0.8989447, 0, 0}};
+  ExpectWholeBranchesOnBoth(sphereTorus, Placed(1e-6, 1e4), 1);
+  ExpectWholeBranchesOnBoth(sphereTorus, Placed(1e6, 1e4), 1);
+  ExpectWholeBranchesOnBoth(tori, Placed(1e6, 1e4), 0);
+}
