@@ -366,6 +366,25 @@ int CheckIfBndryReached(Bspline* s1, Bspline* s2, double* u1, double* v1, double
 
 namespace {
 
+// Gauss-Jordan elimination with partial pivoting of the n x n system in A with its right-hand
+// side in column n, left diagonal (the solution is A[k][n] / A[k][k]). False where a pivot is not
+// above floor (a singular system).
+bool EliminateAugmented(double A[4][5], int n, double floor) {
+  for (int a = 0; a < n; ++a) {
+    int piv = a;
+    for (int b = a + 1; b < n; ++b)
+      if (std::fabs(A[b][a]) > std::fabs(A[piv][a])) piv = b;
+    if (!(std::fabs(A[piv][a]) > floor)) return false;
+    for (int x = 0; x <= n; ++x) std::swap(A[a][x], A[piv][x]);
+    for (int b = 0; b < n; ++b) {
+      if (b == a) continue;
+      const double f = A[b][a] / A[a][a];
+      for (int x = a; x <= n; ++x) A[b][x] -= f * A[a][x];
+    }
+  }
+  return true;
+}
+
 // The steps of the parameters not pinned, by least squares, so that the points meet to first
 // order: S1 + S1u du1 + S1v dv1 = S2 + S2u du2 + S2v dv2 (d = S2 - S1), the pinned steps given.
 // False for a singular system.
@@ -389,18 +408,7 @@ bool SolvePinned(const double* const cols[4], const double d[3], const bool pinn
   }
   double trace = 0.0;
   for (int a = 0; a < nf; ++a) trace += A[a][a];
-  for (int a = 0; a < nf; ++a) {  // Gauss-Jordan with partial pivoting
-    int piv = a;
-    for (int b = a + 1; b < nf; ++b)
-      if (std::fabs(A[b][a]) > std::fabs(A[piv][a])) piv = b;
-    if (!(std::fabs(A[piv][a]) > 1e-14 * trace)) return false;
-    for (int x = 0; x <= nf; ++x) std::swap(A[a][x], A[piv][x]);
-    for (int b = 0; b < nf; ++b) {
-      if (b == a) continue;
-      const double f = A[b][a] / A[a][a];
-      for (int x = a; x <= nf; ++x) A[b][x] -= f * A[a][x];
-    }
-  }
+  if (!EliminateAugmented(A, nf, 1e-14 * trace)) return false;
   for (int a = 0; a < nf; ++a) st[freeIdx[a]] = A[a][nf] / A[a][a];
   return true;
 }
@@ -1275,18 +1283,7 @@ bool LocateSingularPoint(const March& m, Params& c, double P[3], const ContactHo
       tr += A[a][a];
     }
     for (int a = 0; a < 4; ++a) A[a][a] += 1e-12 * tr;
-    for (int a = 0; a < 4; ++a) {  // Gauss-Jordan with partial pivoting
-      int piv = a;
-      for (int b = a + 1; b < 4; ++b)
-        if (std::fabs(A[b][a]) > std::fabs(A[piv][a])) piv = b;
-      if (!(std::fabs(A[piv][a]) > 0.0)) return false;
-      for (int x = 0; x < 5; ++x) std::swap(A[a][x], A[piv][x]);
-      for (int b = 0; b < 4; ++b) {
-        if (b == a) continue;
-        const double f = A[b][a] / A[a][a];
-        for (int x = a; x < 5; ++x) A[b][x] -= f * A[a][x];
-      }
-    }
+    if (!EliminateAugmented(A, 4, 0.0)) return false;
     bool moved = false;
     for (double f = 1.0; f > 1e-3 && !moved; f *= 0.5) {
       double q[4], rq[6], sq, nq = 0.0;
@@ -1540,18 +1537,7 @@ bool VertexBesideCrossing(const March& m, const Params& x, const double X[3], co
     }
     for (int k = 0; k < 4; ++k) A[3][k] = k < 2 ? VecDotProd3(cols[k], across) : 0.0;
     A[3][4] = -plane;
-    for (int a = 0; a < 4; ++a) {  // Gauss-Jordan with partial pivoting
-      int piv = a;
-      for (int b = a + 1; b < 4; ++b)
-        if (std::fabs(A[b][a]) > std::fabs(A[piv][a])) piv = b;
-      if (!(std::fabs(A[piv][a]) > 0.0)) return false;
-      for (int c = 0; c < 5; ++c) std::swap(A[a][c], A[piv][c]);
-      for (int b = 0; b < 4; ++b) {
-        if (b == a) continue;
-        const double f = A[b][a] / A[a][a];
-        for (int c = a; c < 5; ++c) A[b][c] -= f * A[a][c];
-      }
-    }
+    if (!EliminateAugmented(A, 4, 0.0)) return false;
     for (int k = 0; k < 4; ++k) v.p[k] += A[k][4] / A[k][k];
   }
   return false;
