@@ -398,6 +398,47 @@ TEST_F(Feet, FromEitherSideOfASymmetricRoofTheFootIsItsRidge) {
   }
 }
 
+// A roof whose ridge bends: two slopes (a cubic in u with a triple knot at the ridge, x = 2 u,
+// height 1 - |x - 1|) swept along a quadratic in v that lifts the rows by h(v) = 0.05 - 0.2 v
+// + 0.2 v^2, so the ridge is the curve (1, v, 1 + h(v)). From points above the ridge, inside
+// the normal cone of both slopes, the foot is on the ridge: u is the knot exactly and v the
+// closed foot on the ridge curve, from any start, at every size and place.
+TEST_F(Feet, OnABentCreaseTheFootIsOnTheKnot) {
+  const double row[7][2] = {{0, 0}, {1.0 / 3, 1.0 / 3}, {2.0 / 3, 2.0 / 3}, {1, 1}, {4.0 / 3, 2.0 / 3}, {5.0 / 3, 1.0 / 3}, {2, 0}};
+  const double lift[3] = {0.05, -0.05, 0.05};
+  std::vector<double> unit;
+  for (int j = 0; j < 3; ++j)
+    for (const auto& r : row) unit.insert(unit.end(), {r[0], 0.5 * j, r[1] + lift[j]});
+  auto h = [](double v) { return 0.05 - 0.2 * v + 0.2 * v * v; };
+  for (const Place& pl : EveryPlace()) {
+    BsplineKeeper keep;
+    Bspline* roof = keep(BuildSurface(3, 2, 7, 3, unit, {0, 0, 0, 0, 0.5, 0.5, 0.5, 1, 1, 1, 1}, {0, 0, 0, 1, 1, 1}));
+    pl.Map(roof);
+    for (const double y : {0.4, 0.6})
+      for (const double x : {1.0, 1.1, 0.85}) {
+        const double above[3] = {x, y, 2.2};
+        // The foot on the ridge: (v - y) + (1 + h(v) - 2.2) h'(v) = 0, a cubic with one root in
+        // [0, 1] (the point lies inside the ridge's radius of curvature, 2.5), by Newton.
+        double v = y;
+        for (int it = 0; it < 50; ++it) {
+          const double d = 1.0 + h(v) - 2.2, dh = 0.4 * v - 0.2;
+          v -= (v - y + d * dh) / (1.0 + dh * dh + 0.4 * d);
+        }
+        const double ridge[3] = {1.0, v, 1.0 + h(v)};
+        double P[3], R[3];
+        pl.Map(above, P);
+        pl.Map(ridge, R);
+        for (const double start : {0.25, 0.75, 0.0, 0.5}) {
+          double u = start, w = 0.5, S[3], dist, step;
+          ASSERT_EQ(FindClosestUVPointGuessDist(roof, P, S, &u, &w, &dist, &step, 7), 0) << Where(pl) << " " << start;
+          EXPECT_EQ(u, 0.5) << Where(pl) << " " << x << " " << y << " " << start << " " << u - 0.5;
+          EXPECT_NEAR(w, v, pl.far ? 1e-9 : 1e-11) << Where(pl) << " " << x << " " << y << " " << start;
+          EXPECT_LT(VecDist3(S, R), (pl.far ? 1e-9 : 1e-11) * pl.size) << Where(pl) << " " << x << " " << y << " " << start;
+        }
+      }
+  }
+}
+
 // A flat triangle made a patch with its side v = 1 collapsed to the apex (0, 1, 0), degree 1 and
 // 3: from a point 0.01 beside the apex, over the side u = 1 (x + y = 1), the iteration from the
 // side u = 0 runs up to the apex, where the partial along the collapsed side vanishes and it may
