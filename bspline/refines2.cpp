@@ -451,10 +451,29 @@ FootKind FindFoot(const Eval& eval, const double P[3], const double lo[N], const
 }
 
 // An interior knot of full multiplicity (at least the degree p) of the m knots k is where a
-// curve may turn a corner and a surface have a crease: the nearest break of [lo, hi] strictly
-// after t (dir > 0) or strictly before it (dir < 0), or that end of [lo, hi] when there is none.
+// curve may turn a corner and a surface have a crease. So is each end of a cluster: a run of at
+// least p knots each closer than kNoiseRegime of the domain to the next, where the curve turns
+// within a stretch of parameters below the steps the iteration can tell from noise. The nearest
+// break of [lo, hi] strictly after t (dir > 0) or strictly before it (dir < 0), or that end of
+// [lo, hi] when there is none.
 double NextBreak(const double* k, int p, int m, double t, int dir, double lo, double hi) {
-  // Knots are non-decreasing: the first one past t, then run by run in the direction asked.
+  const double gap = kNoiseRegime * (k[m - p - 1] - k[p]);
+  // The first and the last index of the run of knots holding index i.
+  auto runStart = [&](int i) {
+    while (i > 0 && k[i] - k[i - 1] <= gap) --i;
+    return i;
+  };
+  auto runEnd = [&](int i) {
+    while (i + 1 < m && k[i + 1] - k[i] <= gap) ++i;
+    return i;
+  };
+  // The value held by indices [i, e) of the run [s, f] is a break.
+  auto isBreak = [p](int i, int e, int s, int f) {
+    return e - i >= p || ((i == s || e == f + 1) && f - s + 1 >= p);
+  };
+  auto inside = [&](double c) { return (dir > 0 ? c > t : c < t) && c > lo && c < hi; };
+  // Knots are non-decreasing: the first one past t, then run by run and value by value in the
+  // direction asked (the first run may begin on the near side of t).
   int a = 0, b = m;
   while (a < b) {
     const int mid = a + (b - a) / 2;
@@ -462,22 +481,31 @@ double NextBreak(const double* k, int p, int m, double t, int dir, double lo, do
     else b = mid;
   }
   if (dir > 0) {
-    for (int i = a; i < m && k[i] < hi;) {
-      int j = i;
-      while (j < m && k[j] == k[i]) ++j;
-      if (k[i] > lo && j - i >= p) return k[i];
-      i = j;
+    for (int s = a < m ? runStart(a) : m; s < m && k[s] < hi;) {
+      const int f = runEnd(s);
+      for (int i = s; i <= f;) {
+        int e = i;
+        while (e <= f && k[e] == k[i]) ++e;
+        if (isBreak(i, e, s, f) && inside(k[i])) return k[i];
+        i = e;
+      }
+      s = f + 1;
     }
     return hi;
   }
-  for (int i = a - 1; i >= 0 && k[i] > lo;) {
-    int j = i;
-    while (j >= 0 && k[j] == k[i]) --j;
-    if (k[i] < hi && i - j >= p) return k[i];
-    i = j;
+  for (int f = a > 0 ? runEnd(a - 1) : -1; f >= 0 && k[f] > lo;) {
+    const int s = runStart(f);
+    for (int e = f; e >= s;) {
+      int i = e;
+      while (i >= s && k[i] == k[e]) --i;
+      if (isBreak(i + 1, e + 1, s, f) && inside(k[e])) return k[e];
+      e = i;
+    }
+    f = s - 1;
   }
   return lo;
 }
+
 double NextBreak(const Bspline* c, double t, int dir, double lo, double hi) {
   return NextBreak(c->knotsU, c->degreeU, NumKnotsU(c), t, dir, lo, hi);
 }
