@@ -142,6 +142,7 @@ static int PieceCutExactly(Bspline* obj, const KnotDirection& d, double v0, doub
   const int c0 = copies(v0, d.lo), c1 = copies(v1, d.hi);
   Bspline* work = CopyBsplineStruct(obj);
   if (!work) return -2;
+  work->owner = nullptr;  // the copy sits in no list of the owner
   KnotInsertWork* w = nullptr;
   if (!InitKnotInsertionOfSound(work, dir, c0 + c1, &w)) {
     FreeBspline(work);
@@ -153,13 +154,11 @@ static int PieceCutExactly(Bspline* obj, const KnotDirection& d, double v0, doub
     const int position = int(std::upper_bound(U, U + w->n + order, v) - U);
     if (!InsertAKnotIntoTransposedObject(dir, w, 2, v, position)) {
       Free(w);
-      work->owner = nullptr;
       FreeBspline(work);
       return -2;
     }
   }
   if (!EndKnotInsertion(work, dir, w)) {
-    work->owner = nullptr;
     FreeBspline(work);
     return -2;
   }
@@ -168,7 +167,6 @@ static int PieceCutExactly(Bspline* obj, const KnotDirection& d, double v0, doub
   const int low = v0 == d.lo ? 0 : int(std::lower_bound(K, K + nKnots, v0) - K);
   const int high = v1 == d.hi ? nKnots - 1 : int(std::upper_bound(K, K + nKnots, v1) - K) - 1;
   Bspline* piece = ExtractKnotRange(work, dir, low, high);
-  work->owner = nullptr;  // the copy sits in no list of the owner
   FreeBspline(work);
   if (!piece) return -2;
   piece->owner = obj->owner;
