@@ -30,6 +30,17 @@ constexpr double kRelKnotTol = 1e-6;  // knots closer than this part of the rang
 constexpr int kTempSize = 2 * kMaxSplineDegree + 3;
 constexpr int kPlaneQuadric = 25;
 
+// The length of a vector of n <= 4 entries, scaled by its largest entry: the squares of
+// coordinates near 1e300 (or 1e-300) would overflow (underflow) where the length does not.
+double Length(const double* v, int n) {
+  double big = 0.0;
+  for (int e = 0; e < n; ++e) big = std::fmax(big, std::fabs(v[e]));
+  if (!(big > 0.0) || !std::isfinite(big)) return big;
+  double sum = 0.0;
+  for (int e = 0; e < n; ++e) sum += (v[e] / big) * (v[e] / big);
+  return big * std::sqrt(sum);
+}
+
 int EffectiveDir(const Bspline* obj, int dir) { return obj->kind == 2 && dir != 0 ? 1 : 0; }
 int DegreeIn(const Bspline* obj, int dir) { return dir ? obj->degreeV : obj->degreeU; }
 int InteriorIn(const Bspline* obj, int dir) { return dir ? obj->interiorV : obj->interiorU; }
@@ -91,12 +102,9 @@ double RationalChange(const double* delta, int coords, const double C[3], double
   const double dw = delta[coords - 1];
   const double newW = W - b * dw;
   if (!(newW > 0.0)) return kNoValue;
-  double d2 = 0.0;
-  for (int e = 0; e + 1 < coords; ++e) {
-    const double d = delta[e] - C[e] * dw;
-    d2 += d * d;
-  }
-  return std::fabs(b) * std::sqrt(d2) / newW;
+  double d[3] = {0.0, 0.0, 0.0};
+  for (int e = 0; e + 1 < coords; ++e) d[e] = delta[e] - C[e] * dw;
+  return std::fabs(b) * Length(d, coords - 1) / newW;
 }
 
 // The homogeneous sum of rows at t over the basis values N[1 .. p + 1] of `span`: C = A / W
@@ -147,12 +155,9 @@ void RemoveAKnotNTimesFromCurve(const Rows& line, bool rational, const double* U
     if (t == 0 && bound) {
       const double factor = MismatchFactor(U, u, iEnd, jEnd, fout, ord);
       double delta[4];
-      double d2 = 0.0;
-      for (int c = 0; c < line.coords; ++c) {
+      for (int c = 0; c < line.coords; ++c)
         delta[c] = factor * SweepMismatch(line.c[c], U, u, iEnd, jEnd, 0, ord, off, temp[c]);
-        d2 += delta[c] * delta[c];
-      }
-      const double size = std::sqrt(d2);
+      const double size = Length(delta, line.coords);
       // A copy of a break (s = p + 1) joins the two pieces: the dropped point is the end of the
       // left piece, where its basis function is 1 from the left but the span search reads the
       // 0 from the right. The curve's end there moves by the whole jump.
@@ -281,10 +286,9 @@ void EvalSamples(RemoveInfo* info, double*** samples, int first, int count, bool
         samples[2][i][j] = info->sz ? pt[2] : 0.0;
         samples[4][i][j] = 0.0;
       } else {
-        const double dx = pt[0] - samples[0][i][j];
-        const double dy = pt[1] - samples[1][i][j];
-        const double dz = info->sz ? pt[2] - samples[2][i][j] : 0.0;
-        samples[4][i][j] = std::sqrt(dx * dx + dy * dy + dz * dz);
+        const double d[3] = {pt[0] - samples[0][i][j], pt[1] - samples[1][i][j],
+                             info->sz ? pt[2] - samples[2][i][j] : 0.0};
+        samples[4][i][j] = Length(d, 3);
       }
     }
   }
@@ -315,14 +319,12 @@ double GetRemoveBsplineInfo(RemoveInfo* info, int c, int* m, double delta[4] = n
   const Rows rows = RowsOfInfo(info);
   double** slot = info->store[info->slots[c]];
   double mismatch[4] = {0.0, 0.0, 0.0, 0.0};
-  double d2 = 0.0;
   int iEnd = first;
   int jEnd = last;
   for (int e = 0; e < rows.coords; ++e) {
     double temp[kTempSize];
     iEnd = EliminationSweep(rows.c[e], U, u, first, last, 0, ord, temp, &jEnd);
     mismatch[e] = SweepMismatch(rows.c[e], U, u, iEnd, jEnd, 0, ord, off, temp);
-    d2 += mismatch[e] * mismatch[e];
     // New points first .. last - 1: left solutions below fout, right solutions from it on.
     for (int q = first; q < last; ++q)
       slot[e][q - first] = q < fout ? temp[q - off] : temp[q + 1 - off];
@@ -331,7 +333,7 @@ double GetRemoveBsplineInfo(RemoveInfo* info, int c, int* m, double delta[4] = n
   const double factor = MismatchFactor(U, u, iEnd, jEnd, fout, ord);
   if (delta)
     for (int e = 0; e < 4; ++e) delta[e] = factor * mismatch[e];
-  return std::sqrt(d2) * factor;
+  return Length(mismatch, rows.coords) * factor;
 }
 
 // Cost of candidate c: the largest deviation its removal would leave at the samples its
@@ -997,12 +999,18 @@ int RemoveKnotsOfObjSet(Bspline** objs, int n, int dir, int mode, double* knots,
 }
 
 int RemoveSpecifiedKnotOfObject(Bspline* obj, double t, int dir, double* dev) {
-  if (!BsplineSound(obj) || !std::isfinite(t)) return -2;
+  if (!BsplineSound(obj) || !std::isfinite(t)) {
+    SetKernelError(-2);
+    return -2;
+  }
   dir = EffectiveDir(obj, dir);
   const int p = DegreeIn(obj, dir);
   const int n = CtrlIn(obj, dir);
   const double* U = KnotsIn(obj, dir);
-  if (!U || InteriorIn(obj, dir) < 1) return -2;
+  if (!U || InteriorIn(obj, dir) < 1) {
+    SetKernelError(-2);
+    return -2;
+  }
   int s = p;
   FindLowKnotIndex(U, p, t, &s, n);
   double value = t - U[s] <= U[s + 1] - t ? U[s] : U[s + 1];

@@ -184,9 +184,18 @@ class FootSearch {
       }
       if (!moved) return Outcome(*s);
       double step = 0.0;
-      for (int i = 0; i < N; ++i)
+      // A step clamped onto an end of the box is no measure of convergence: from there the
+      // other parameter may still have its whole way to go along the edge.
+      bool landed = false;
+      for (int i = 0; i < N; ++i) {
         step = std::fmax(step, std::fabs(trial->x[i] - s->x[i]) / range_[i]);
+        landed = landed || (trial->x[i] != s->x[i] && (trial->x[i] == lo_[i] || trial->x[i] == hi_[i]));
+      }
       std::swap(s, trial);
+      if (landed) {
+        lastStep = 1.0;
+        continue;
+      }
       if (step < kStepFloor || (step < kNoiseRegime && step > 0.5 * lastStep)) return Outcome(*s);
       lastStep = step;
     }
@@ -441,13 +450,30 @@ FootKind FindFoot(const Eval& eval, const double P[3], const double lo[N], const
   return FootSearch<N, Eval>(eval, P, lo, hi, range, size, reach).Run(s, iterations);
 }
 
-// An interior knot of full multiplicity (at least the degree) is where the curve may turn a
-// corner: the nearest break of [lo, hi] strictly after t (dir > 0) or strictly before it
-// (dir < 0), or that end of [lo, hi] when there is none.
-double NextBreak(const Bspline* c, double t, int dir, double lo, double hi) {
-  const double* k = c->knotsU;
-  const int p = c->degreeU, m = NumKnotsU(c);
-  // Knots are non-decreasing: the first one past t, then run by run in the direction asked.
+// An interior knot of full multiplicity (at least the degree p) of the m knots k is where a
+// curve may turn a corner and a surface have a crease. So is each end of a cluster: a run of at
+// least p knots each closer than kNoiseRegime of the domain to the next, where the curve turns
+// within a stretch of parameters below the steps the iteration can tell from noise. The nearest
+// break of [lo, hi] strictly after t (dir > 0) or strictly before it (dir < 0), or that end of
+// [lo, hi] when there is none.
+double NextBreak(const double* k, int p, int m, double t, int dir, double lo, double hi) {
+  const double gap = kNoiseRegime * (k[m - p - 1] - k[p]);
+  // The first and the last index of the run of knots holding index i.
+  auto runStart = [&](int i) {
+    while (i > 0 && k[i] - k[i - 1] <= gap) --i;
+    return i;
+  };
+  auto runEnd = [&](int i) {
+    while (i + 1 < m && k[i + 1] - k[i] <= gap) ++i;
+    return i;
+  };
+  // The value held by indices [i, e) of the run [s, f] is a break.
+  auto isBreak = [p](int i, int e, int s, int f) {
+    return e - i >= p || ((i == s || e == f + 1) && f - s + 1 >= p);
+  };
+  auto inside = [&](double c) { return (dir > 0 ? c > t : c < t) && c > lo && c < hi; };
+  // Knots are non-decreasing: the first one past t, then run by run and value by value in the
+  // direction asked (the first run may begin on the near side of t).
   int a = 0, b = m;
   while (a < b) {
     const int mid = a + (b - a) / 2;
@@ -455,21 +481,33 @@ double NextBreak(const Bspline* c, double t, int dir, double lo, double hi) {
     else b = mid;
   }
   if (dir > 0) {
-    for (int i = a; i < m && k[i] < hi;) {
-      int j = i;
-      while (j < m && k[j] == k[i]) ++j;
-      if (k[i] > lo && j - i >= p) return k[i];
-      i = j;
+    for (int s = a < m ? runStart(a) : m; s < m && k[s] < hi;) {
+      const int f = runEnd(s);
+      for (int i = s; i <= f;) {
+        int e = i;
+        while (e <= f && k[e] == k[i]) ++e;
+        if (isBreak(i, e, s, f) && inside(k[i])) return k[i];
+        i = e;
+      }
+      s = f + 1;
     }
     return hi;
   }
-  for (int i = a - 1; i >= 0 && k[i] > lo;) {
-    int j = i;
-    while (j >= 0 && k[j] == k[i]) --j;
-    if (k[i] < hi && i - j >= p) return k[i];
-    i = j;
+  for (int f = a > 0 ? runEnd(a - 1) : -1; f >= 0 && k[f] > lo;) {
+    const int s = runStart(f);
+    for (int e = f; e >= s;) {
+      int i = e;
+      while (i >= s && k[i] == k[e]) --i;
+      if (isBreak(i + 1, e + 1, s, f) && inside(k[e])) return k[e];
+      e = i;
+    }
+    f = s - 1;
   }
   return lo;
+}
+
+double NextBreak(const Bspline* c, double t, int dir, double lo, double hi) {
+  return NextBreak(c->knotsU, c->degreeU, NumKnotsU(c), t, dir, lo, hi);
 }
 
 // Foot on a curve; the results as FindClosestPointCurve3 documents them. A foot held at an end
@@ -623,6 +661,8 @@ bool OnCollapsedSide(const Bspline* srf, int dir, int end, double size, const do
   return DistSq3(X, q) <= tol * tol;
 }
 constexpr double kBesideSide = 1e-6;
+// A result within this share of the parameter range of a crease may have stalled beside it.
+constexpr double kBesideCrease = 1e-4;
 
 // Samples of a collapsed side searched for the best way off it, per control point along it (at
 // least kLeastSideSamples): enough to bracket the least slope between two neighbours.
@@ -705,15 +745,18 @@ int ClosestPointOnSurface(Bspline* srf, const double P[3], double S[3], double* 
   FootState<2> s;
   s.x[0] = *u;
   s.x[1] = *v;
+  // The box searched: the caller's, or one piece of it between creases (below).
+  double boxLo[2] = {lo[0], lo[1]}, boxHi[2] = {hi[0], hi[1]};
   // On an edge of the box inside the domain the box's own derivatives: the evaluator takes
   // those of the span beyond a knot line, which on a crease (a knot of full multiplicity) are
   // another piece's. They are those a parameter's last place inside the box gives.
-  auto jet = [srf, &lo, &hi, &dlo, &dhi](const double* x, Jet& j) {
+  auto jet = [srf, &boxLo, &boxHi, &dlo, &dhi](const double* x, Jet& j) {
     double inside[2] = {x[0], x[1]};
     bool onEdge = false;
     for (int i = 0; i < 2; ++i)
-      if (lo[i] < hi[i] && ((x[i] == lo[i] && lo[i] > dlo[i]) || (x[i] == hi[i] && hi[i] < dhi[i]))) {
-        inside[i] = std::nextafter(x[i], x[i] == lo[i] ? hi[i] : lo[i]);
+      if (boxLo[i] < boxHi[i] &&
+          ((x[i] == boxLo[i] && boxLo[i] > dlo[i]) || (x[i] == boxHi[i] && boxHi[i] < dhi[i]))) {
+        inside[i] = std::nextafter(x[i], x[i] == boxLo[i] ? boxHi[i] : boxLo[i]);
         onEdge = true;
       }
     if (!onEdge) return SurfaceJet(srf, x[0], x[1], j);
@@ -755,6 +798,52 @@ int ClosestPointOnSurface(Bspline* srf, const double P[3], double S[3], double* 
         }
       }
     if (!moved) break;
+  }
+  // Across a crease (an interior knot line of full multiplicity) the distance has a kink that
+  // Newton steps, taking one piece's derivatives, cross and recross: the iteration stalls
+  // beside it, up to some 1e-9 of the range off and further along it. So a result beside a
+  // crease is searched again on each piece it borders (the four pieces round two crossing
+  // creases), whose edge on the crease takes that piece's derivatives: a foot on the crease is
+  // held on it, the other parameter running along the crease, and lands on the knot exactly.
+  // The lowest of these is the foot. The stalled result is not among them: beside a crease the
+  // distance falls by no more than round-off over a stretch along it where the gradient is far
+  // from round-off.
+  double near[2][3];
+  int ranges[2];
+  for (int i = 0; i < 2; ++i) {
+    const double* k = i == 0 ? srf->knotsU : srf->knotsV;
+    const int p = i == 0 ? srf->degreeU : srf->degreeV, m = i == 0 ? NumKnotsU(srf) : NumKnotsV(srf);
+    const double after = NextBreak(k, p, m, s.x[i], 1, lo[i], hi[i]);
+    const double before = NextBreak(k, p, m, after, -1, lo[i], hi[i]);
+    double crease = kNoValue;
+    if (after < hi[i] && after - s.x[i] <= kBesideCrease * range[i]) crease = after;
+    if (before > lo[i] && s.x[i] - before <= kBesideCrease * range[i]) crease = before;
+    if (crease == kNoValue) {
+      ranges[i] = 1;
+      near[i][0] = lo[i];
+      near[i][1] = hi[i];
+      continue;
+    }
+    ranges[i] = 2;
+    near[i][0] = NextBreak(k, p, m, crease, -1, lo[i], hi[i]);
+    near[i][1] = crease;
+    near[i][2] = NextBreak(k, p, m, crease, 1, lo[i], hi[i]);
+  }
+  if (ranges[0] > 1 || ranges[1] > 1) {
+    const double from[2] = {s.x[0], s.x[1]};
+    bool first = true;
+    for (int a = 0; a < ranges[0]; ++a)
+      for (int b = 0; b < ranges[1]; ++b) {
+        boxLo[0] = near[0][a], boxHi[0] = near[0][a + 1];
+        boxLo[1] = near[1][b], boxHi[1] = near[1][b + 1];
+        // From the crease itself: there the gradient tells at once whether the piece descends
+        // from it, and a foot on it is held there from the first step.
+        FootState<2> t;
+        for (int i = 0; i < 2; ++i) t.x[i] = ranges[i] > 1 ? near[i][1] : from[i];
+        FindFoot<2>(jet, P, boxLo, boxHi, range, size, iterations, t, reach);
+        if (first || t.f < s.f) s = t;
+        first = false;
+      }
   }
   *u = s.x[0];
   *v = s.x[1];

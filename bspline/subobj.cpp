@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <utility>
 
 #include "bspline/bsvalid.h"
@@ -11,6 +12,7 @@
 #include "bspline/crvlist.h"
 #include "bspline/kinsert.h"
 #include "bspline/knots.h"
+#include "bspline/measure.h"
 #include "bspline/nubutil.h"
 #include "bspline/sfree.h"
 #include "bspline/srfclone.h"
@@ -18,6 +20,7 @@
 #include "foundation/dispmat.h"
 #include "foundation/mathmat.h"
 #include "foundation/umalloc.h"
+#include "foundation/vec3.h"
 
 KnotDirection DirectionOf(const Bspline* obj, int dir) {
   KnotDirection d{};
@@ -69,6 +72,51 @@ Cut LocateCut(const KnotDirection& d, double t, double tol) {
   return c;
 }
 
+// Round-off of a point of an object relative to its control-point diagonal and coordinates: an
+// end moved onto a knot by less than this is where the caller meant it.
+constexpr double kSnapRoundOff = 64.0 * std::numeric_limits<double>::epsilon();
+
+// How far the object moves between parameters a and b of direction d, at most: the largest move
+// of a control line of d (a rational line: of its point A / W), and for a rational object the
+// share the changed weights of the lines give the points' convex combination across them, at
+// most (largest / least ratio W(a) / W(b) - 1) times the control points' spread.
+double MoveBetween(const Bspline* obj, const KnotDirection& d, double a, double b, double diagonal) {
+  const int p = d.p;
+  int sa = p, sb = p;
+  FindLowKnotIndex(d.knots, p, a, &sa, d.nCtrl);
+  FindLowKnotIndex(d.knots, p, b, &sb, d.nCtrl);
+  double Na[kMaxSplineDegree + 2], Nb[kMaxSplineDegree + 2];
+  ComputeNubVals(d.knots, p, a, sa, Na);
+  ComputeNubVals(d.knots, p, b, sb, Nb);
+  const int lines = obj->kind == 2 ? (d.inV ? NumCtrlU(obj) : NumCtrlV(obj)) : 1;
+  double move = 0.0, low = kNoValue, high = 0.0;
+  for (int l = 0; l < lines; ++l) {
+    // Point k of line l: rows of the net are v, columns u.
+    auto at = [&](double** M, int k) { return d.inV ? M[k][l] : M[l][k]; };
+    double A[2][3] = {}, W[2] = {0.0, 0.0};
+    for (int side = 0; side < 2; ++side) {
+      const int span = side ? sb : sa;
+      const double* N = side ? Nb : Na;
+      for (int e = 0; e <= p; ++e) {
+        const int k = span - p + e;
+        const double w = obj->rational ? at(obj->W, k) : 1.0;
+        A[side][0] += N[e + 1] * w * at(obj->X, k);
+        A[side][1] += N[e + 1] * w * at(obj->Y, k);
+        if (obj->dimension == 3) A[side][2] += N[e + 1] * w * at(obj->Z, k);
+        W[side] += N[e + 1] * w;
+      }
+    }
+    double gap[3];
+    for (int c = 0; c < 3; ++c) gap[c] = A[0][c] / W[0] - A[1][c] / W[1];
+    move = std::fmax(move, std::hypot(gap[0], gap[1], gap[2]));
+    const double ratio = W[0] / W[1];
+    low = std::fmin(low, ratio);
+    high = std::fmax(high, ratio);
+  }
+  if (obj->rational) move += (high / low - 1.0) * diagonal;
+  return std::isfinite(move) ? move : kNoValue;
+}
+
 double** Coordinate(const Bspline* b, int k) {
   switch (k) {
     case 0: return b->X;
@@ -79,6 +127,53 @@ double** Coordinate(const Bspline* b, int k) {
 }
 
 }  // namespace
+
+// The piece between v0 < v1, each end not on a range end raised to full multiplicity at its
+// exact value (beside other knots, which the insertion of InsertNKnotsToObject would snap it
+// onto); into a copy, so that obj keeps its coefficients whatever fails. As
+// ExtractParamRangeUnlessShort returns.
+static int PieceCutExactly(Bspline* obj, const KnotDirection& d, double v0, double v1, bool backwards,
+                           Bspline** out) {
+  const int order = d.p + 1, dir = d.inV ? 1 : 0;
+  if (v1 - v0 < 1e-6 * (d.hi - d.lo)) return 1;
+  auto copies = [&](double v, double end) {
+    return v == end ? 0 : order - int(std::count(d.knots, d.knots + d.nCtrl + order, v));
+  };
+  const int c0 = copies(v0, d.lo), c1 = copies(v1, d.hi);
+  Bspline* work = CopyBsplineStruct(obj);
+  if (!work) return -2;
+  work->owner = nullptr;  // the copy sits in no list of the owner
+  KnotInsertWork* w = nullptr;
+  if (!InitKnotInsertionOfSound(work, dir, c0 + c1, &w)) {
+    FreeBspline(work);
+    return -2;
+  }
+  for (int k = 0; k < c0 + c1; ++k) {
+    const double v = k < c0 ? v0 : v1;
+    const double* U = w->knots;
+    const int position = int(std::upper_bound(U, U + w->n + order, v) - U);
+    if (!InsertAKnotIntoTransposedObject(dir, w, 2, v, position)) {
+      Free(w);
+      FreeBspline(work);
+      return -2;
+    }
+  }
+  if (!EndKnotInsertion(work, dir, w)) {
+    FreeBspline(work);
+    return -2;
+  }
+  const double* K = dir ? work->knotsV : work->knotsU;
+  const int nKnots = dir ? NumKnotsV(work) : NumKnotsU(work);
+  const int low = v0 == d.lo ? 0 : int(std::lower_bound(K, K + nKnots, v0) - K);
+  const int high = v1 == d.hi ? nKnots - 1 : int(std::upper_bound(K, K + nKnots, v1) - K) - 1;
+  Bspline* piece = ExtractKnotRange(work, dir, low, high);
+  FreeBspline(work);
+  if (!piece) return -2;
+  piece->owner = obj->owner;
+  if (backwards) ReverseDirection(piece, dir);
+  *out = piece;
+  return 0;
+}
 
 Bspline* ExtractKnotRange(Bspline* obj, int dir, int lowKnot, int highKnot) {
   if (!HasPieceableForm(obj)) {
@@ -157,6 +252,27 @@ int ExtractParamRangeUnlessShort(Bspline* obj, int dir, double t0, double t1, Bs
   if (backwards) std::swap(t0, t1);
 
   const int order = d.p + 1;
+  // An end within tol of a knot or a range end moves onto it only where the object moves by
+  // round-off there: inside a cluster of knots it may cross a long way in that stretch.
+  const double diagonal = ControlPointDiagonal(obj);
+  double largest = 0.0;
+  for (int k = 0; k < 3; ++k) {
+    double** M = Coordinate(obj, k);
+    const int rows = obj->kind == 2 ? NumCtrlV(obj) : 1, cols = NumCtrlU(obj);
+    if (M)
+      for (int r = 0; r < rows; ++r)
+        for (int c = 0; c < cols; ++c) largest = std::fmax(largest, std::fabs(M[r][c]));
+  }
+  const double slack = kSnapRoundOff * (diagonal + largest);
+  bool exact = false;
+  auto cut = [&](double t, double end) {
+    const double to = std::fabs(t - end) < tol ? end : LocateCut(d, t, tol).value;
+    if (to == t || MoveBetween(obj, d, t, to, diagonal) <= slack) return to;
+    exact = true;
+    return t;
+  };
+  const double v0 = cut(t0, d.lo), v1 = cut(t1, d.hi);
+  if (exact) return PieceCutExactly(obj, d, v0, v1, backwards, out);
   const bool startAtEnd = std::fabs(t0 - d.lo) < tol;
   const bool endAtEnd = std::fabs(t1 - d.hi) < tol;
   // Once t0 has full multiplicity its first copy starts the piece; t1's last copy ends it.

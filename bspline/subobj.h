@@ -30,7 +30,10 @@ bool HasPieceableForm(const Bspline* obj);
 // lowKnot .. highKnot - p - 1; the other direction whole, the owner kept. Null on failure.
 Bspline* ExtractKnotRange(Bspline* obj, int dir, int lowKnot, int highKnot);
 
-// The piece between t0 and t1 in dir (t1 < t0: running backwards); obj is never changed.
+// The piece between t0 and t1 in dir (t1 < t0: running backwards); obj is never changed. An
+// end within 1e-6 of the range of a knot (the nearer of two) or of a range end moves onto it
+// where obj moves by no more than round-off of its size in between; elsewhere (beside a cluster
+// of knots the object crosses) the piece ends at the value given.
 // Null on failure (among them a record that is not sound, bsvalid, of degree 0, or a t0 or t1
 // that is not a number); zk_error_status -9 for a piece shorter than 1e-6 of the range.
 Bspline* ExtractParamRange(Bspline* obj, int dir, double t0, double t1);

@@ -30,7 +30,8 @@ Bspline* ExtractObjFromObj(Bspline* obj, int dir, int lowKnot, int highKnot);
 // The piece of obj between t0 and t1 in dir; t1 < t0 gives the piece running backwards. Values
 // outside the range are taken at its ends. With both ends at the range ends the piece keeps the
 // direction's closed flag. obj is never changed. Null on failure; a piece shorter than the
-// tolerance (also after the ends were moved onto nearby knots) sets zk_error_status to -9.
+// tolerance (also after the ends were moved onto nearby knots, which they are only where the
+// object moves by round-off in between: ExtractParamRange) sets zk_error_status to -9.
 Bspline* ExtractObjFromObjGivenPar(Bspline* obj, int dir, double t0, double t1);
 
 // Cuts obj at the n non-decreasing parameters into the caller's n + 1 slots. Slot i holds the

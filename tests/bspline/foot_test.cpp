@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "bspline/measure.h"
+#include "bspline/nubs.h"
 #include "bspline/refines2.h"
 #include "foundation/vec3.h"
 #include "tests/intersect/shapes.h"
@@ -330,6 +331,39 @@ TEST_F(Feet, OnACornerTheFootIsTheCorner) {
 }
 
 
+// The arch of the corner case with its triple knot spread into a cluster, knots 1e-12 or 1e-9
+// apart: the curve turns within the cluster, over fewer parameters than a step can tell from
+// noise. From any start the foot is the same and no farther than the nearest of dense samples
+// round the cluster (within 1e-12 of the size, 1e-10 far away; 1e-9 in the wider cluster, where
+// the iteration stops among steps it takes for noise), at every size and place.
+TEST_F(Feet, AtAClusterOfKnotsTheFootIsTheLeast) {
+  const std::vector<double> unit = {-2, 0, 0, -1.5, 0.8, 0, -0.7, 1.4, 0, 0, 2, 0, 0.7, 1.4, 0, 1.5, 0.8, 0, 2, 0, 0};
+  for (const Place& pl : EveryPlace())
+    for (const double gap : {1e-12, 1e-9}) {
+      BsplineKeeper keep;
+      std::vector<double> pts(unit);
+      for (size_t i = 0; i < pts.size(); i += 3) pl.Map(&pts[i], &pts[i]);
+      Bspline* c = keep(BuildCurve(3, 3, pts, {0, 0, 0, 0, 0.5, 0.5 + gap, 0.5 + 2 * gap, 1, 1, 1, 1}));
+      const double above[3] = {0.15, 2.6, 0.0};
+      double P[3];
+      pl.Map(above, P);
+      double least = INFINITY;
+      for (int i = 0; i <= 2000; ++i) {
+        double X[3];
+        Eval3DPointOnCurve3Array(c, 0.5 - 10 * gap + i * (24 * gap / 2000), 0, X);
+        least = std::fmin(least, VecDist3(X, P));
+      }
+      double first = -1.0;
+      for (const double start : {0.05, 0.4, 0.5, 0.6, 0.95}) {
+        double t = start, C[3], dsq, step;
+        ASSERT_EQ(FindClosestPointCurve3(c, P, C, 0.0, 1.0, &t, &dsq, &step, 7), 0) << Where(pl) << " " << gap;
+        EXPECT_LE(std::sqrt(dsq), least + (gap > 1e-10 ? 1e-9 : pl.far ? 1e-10 : 1e-12) * pl.size) << Where(pl) << " " << gap << " " << start;
+        if (first < 0.0) first = t;
+        EXPECT_NEAR(t, first, 1e-3 * gap) << Where(pl) << " " << gap << " " << start;
+      }
+    }
+}
+
 // A search whose range ends on a corner: a quadratic running along x (x = 2 t) for t in
 // [0, 0.5] and turning back at (1, 0, 0) on a double knot, searched over [0, 0.5], and the
 // surface it sweeps along y, searched over u in [0, 0.5], whose crease is that corner. A point
@@ -395,6 +429,47 @@ TEST_F(Feet, FromEitherSideOfASymmetricRoofTheFootIsItsRidge) {
       EXPECT_NEAR(std::fabs(dist), pl.size, 1e-8 * pl.size) << Where(pl) << " " << start << " u " << u;
       EXPECT_LT(VecDist3(S, R), 1e-8 * pl.size) << Where(pl) << " " << start;
     }
+  }
+}
+
+// A roof whose ridge bends: two slopes (a cubic in u with a triple knot at the ridge, x = 2 u,
+// height 1 - |x - 1|) swept along a quadratic in v that lifts the rows by h(v) = 0.05 - 0.2 v
+// + 0.2 v^2, so the ridge is the curve (1, v, 1 + h(v)). From points above the ridge, inside
+// the normal cone of both slopes, the foot is on the ridge: u is the knot exactly and v the
+// closed foot on the ridge curve, from any start, at every size and place.
+TEST_F(Feet, OnABentCreaseTheFootIsOnTheKnot) {
+  const double row[7][2] = {{0, 0}, {1.0 / 3, 1.0 / 3}, {2.0 / 3, 2.0 / 3}, {1, 1}, {4.0 / 3, 2.0 / 3}, {5.0 / 3, 1.0 / 3}, {2, 0}};
+  const double lift[3] = {0.05, -0.05, 0.05};
+  std::vector<double> unit;
+  for (int j = 0; j < 3; ++j)
+    for (const auto& r : row) unit.insert(unit.end(), {r[0], 0.5 * j, r[1] + lift[j]});
+  auto h = [](double v) { return 0.05 - 0.2 * v + 0.2 * v * v; };
+  for (const Place& pl : EveryPlace()) {
+    BsplineKeeper keep;
+    Bspline* roof = keep(BuildSurface(3, 2, 7, 3, unit, {0, 0, 0, 0, 0.5, 0.5, 0.5, 1, 1, 1, 1}, {0, 0, 0, 1, 1, 1}));
+    pl.Map(roof);
+    for (const double y : {0.4, 0.6})
+      for (const double x : {1.0, 1.1, 0.85}) {
+        const double above[3] = {x, y, 2.2};
+        // The foot on the ridge: (v - y) + (1 + h(v) - 2.2) h'(v) = 0, a cubic with one root in
+        // [0, 1] (the point lies inside the ridge's radius of curvature, 2.5), by Newton.
+        double v = y;
+        for (int it = 0; it < 50; ++it) {
+          const double d = 1.0 + h(v) - 2.2, dh = 0.4 * v - 0.2;
+          v -= (v - y + d * dh) / (1.0 + dh * dh + 0.4 * d);
+        }
+        const double ridge[3] = {1.0, v, 1.0 + h(v)};
+        double P[3], R[3];
+        pl.Map(above, P);
+        pl.Map(ridge, R);
+        for (const double start : {0.25, 0.75, 0.0, 0.5}) {
+          double u = start, w = 0.5, S[3], dist, step;
+          ASSERT_EQ(FindClosestUVPointGuessDist(roof, P, S, &u, &w, &dist, &step, 7), 0) << Where(pl) << " " << start;
+          EXPECT_EQ(u, 0.5) << Where(pl) << " " << x << " " << y << " " << start << " " << u - 0.5;
+          EXPECT_NEAR(w, v, pl.far ? 1e-9 : 1e-11) << Where(pl) << " " << x << " " << y << " " << start;
+          EXPECT_LT(VecDist3(S, R), (pl.far ? 1e-9 : 1e-11) * pl.size) << Where(pl) << " " << x << " " << y << " " << start;
+        }
+      }
   }
 }
 

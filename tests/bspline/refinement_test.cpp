@@ -791,6 +791,43 @@ TEST_F(Refinement, RationalRemovalDoesNotDependOnTheScaleOfTheWeights) {
   }
 }
 
+// A removal's bound and what the maximal removal takes are moves of the curve: the same curve
+// scaled by 1e-300 .. 1e300 (polynomial or rational) gives the same bound and removes the same
+// knots, in its own units, where the squares of its coordinates would underflow or overflow.
+// A knot that is not a number is refused with the error state set and the curve as it was.
+TEST_F(Refinement, RemovalAtEveryMagnitudeAndRefusalOfANaNKnot) {
+  BsplineKeeper keep;
+  std::vector<double> pts;
+  for (int i = 0; i < 7; ++i) pts.insert(pts.end(), {std::cos(1.7 * i), std::sin(2.3 * i), 0.3 * i});
+  const std::vector<double> knots = {0, 0, 0, 0, 0.25, 0.5, 0.75, 1, 1, 1, 1};
+  for (const std::vector<double>& weights : {std::vector<double>{}, {1, 0.5, 2, 1, 3, 1, 1}}) {
+    std::vector<double> unitBounds;
+    for (double scale : {1.0, 1e-300, 1e-6, 1e6, 1e300}) {
+      std::vector<double> q(pts);
+      for (double& x : q) x *= scale;
+      Bspline* c = keep(BuildCurve(3, 3, q, knots, weights));
+      Bspline* ref = keep(CopyBsplineStruct(c));
+      double dev = 0.0;
+      EXPECT_EQ(RemoveSpecifiedKnotOfObject(c, NAN, 0, &dev), -2);
+      EXPECT_EQ(zk_error_status, -2);
+      EXPECT_TRUE(SameObject(c, ref));
+      ClearKernelError();
+      ASSERT_EQ(RemoveSpecifiedKnotOfObject(c, 0.5, 0, &dev), 0) << scale;
+      EXPECT_TRUE(BsplineSound(c));
+      unitBounds.push_back(dev / scale);
+      // Inserted back, a knot costs nothing: all three go again at a tolerance of 1e-9.
+      Bspline* smooth = keep(CopyBsplineStruct(ref));
+      std::vector<double> extra = {0.3, 0.6, 0.9};
+      InsertNKnotsToObject(1, 3, 0, smooth, 2, extra.data());
+      double spent = 0.0;
+      EXPECT_EQ(RemoveAMaximalKnotSetOfObjSet(&smooth, 1, 0, nullptr, 0, 3, 0, 1e-9 * scale, &spent), 3) << scale;
+      EXPECT_EQ(Knots(smooth), knots) << scale;
+      EXPECT_LE(spent, 1e-12 * scale) << scale;
+    }
+    for (double b : unitBounds) EXPECT_NEAR(b, unitBounds[0], 1e-14) << weights.size();
+  }
+}
+
 TEST_F(Refinement, MaximalRemovalStaysWithinTheTolerance) {
   BsplineKeeper keep;
   // Smooth curves on uneven knots with a little noise: part of the knots can go. Orders of

@@ -5,6 +5,8 @@
 #include <random>
 #include <vector>
 
+#include "bspline/bsvalid.h"
+#include "bspline/nubs.h"
 #include "bspline/nubutil.h"
 #include "bspline/sfree.h"
 #include "bspline/subobj.h"
@@ -13,6 +15,7 @@
 #include "tests/support/builders.h"
 #include "tests/support/injected_failures.h"
 #include "tests/support/kernel_fixture.h"
+#include "tests/support/placement.h"
 #include "tests/surface/recordviews.h"
 
 namespace {
@@ -82,6 +85,81 @@ TEST_F(SplitTest, SlotsFollowTheGivenValues) {
   EXPECT_EQ(SplitObjectToNObjects(c, 2, f, 0, p), -2);
   EXPECT_EQ(zk_error_status, -2);
   ClearKernelError();
+  FreeBspline(c);
+}
+
+// A cubic that nearly jumps (by 5) across four knots 1e-12 apart at 0.3, and one whose first
+// interior knots lie 1e-12 .. 3e-12 from the range start: an end asked for within 1e-6 of the
+// range beside such a cluster is where the piece starts, on the curve's point there, not the
+// cluster's other side (the curve crosses it there). Beside a knot of a smooth curve, a round-off
+// away, the end moves onto the knot. At every size and place, rational or not.
+TEST_F(SplitTest, ExtractBesideAClusterOfKnotsCutsWhereAsked) {
+  const std::vector<double> unit = {0, 0, 0, 1, 0, 0, 2, 0, 0, 3, 0, 0, 3, 5, 0, 4, 5, 0, 5, 5, 0, 6, 5, 0};
+  const std::vector<double> inside = {0, 0, 0, 0, 0.3, 0.3 + 1e-12, 0.3 + 2e-12, 0.3 + 3e-12, 1, 1, 1, 1};
+  const std::vector<double> atStart = {0, 0, 0, 0, 1e-12, 2e-12, 3e-12, 0.5, 1, 1, 1, 1};
+  for (const Place& pl : EveryPlace())
+    for (const std::vector<double>& w : {std::vector<double>{}, {1, 0.5, 2, 1, 3, 1, 0.7, 1}}) {
+      std::vector<double> pts(unit);
+      for (size_t i = 0; i < pts.size(); i += 3) pl.Map(&pts[i], &pts[i]);
+      for (const auto& [knots, starts] :
+           {std::pair{inside, std::vector<double>{0.3 - 5e-7, 0.3 + 1.5e-12, 0.3 + 5e-7}},
+            std::pair{atStart, std::vector<double>{5e-7, 1.5e-12}}}) {
+        Bspline* c = BuildCurve(3, 3, pts, knots, w);
+        const std::vector<double> before = Snapshot(c);
+        for (const double t0 : starts) {
+          Bspline* piece = ExtractParamRange(c, 0, t0, 0.9);
+          ASSERT_NE(piece, nullptr) << Where(pl) << " " << t0;
+          EXPECT_EQ(piece->umin, t0) << Where(pl) << " " << t0;
+          double A[3], B[3];
+          Eval3DPointOnCurve3Array(c, t0, 0, A);
+          Eval3DPointOnCurve3Array(piece, t0, 0, B);
+          EXPECT_LT(std::hypot(A[0] - B[0], A[1] - B[1], A[2] - B[2]), 1e-11 * pl.size) << Where(pl) << " " << t0;
+          // The cluster itself is closer than CheckBspline's knot tolerance: the record check.
+          EXPECT_TRUE(BsplineSound(piece)) << Where(pl) << " " << t0;
+          EXPECT_EQ(piece->umax, 0.9);
+          EXPECT_LT(ShapeDiff(piece, c), 1e-11 * RefScale(c)) << Where(pl) << " " << t0;
+          FreeBspline(piece);
+        }
+        EXPECT_EQ(Snapshot(c), before);
+        FreeBspline(c);
+      }
+      // The same in v of the surface it sweeps along u (its lines of v nearly jump, not its rows).
+      std::vector<double> net;
+      for (int j = 0; j < 8; ++j)
+        for (int i = 0; i < 2; ++i) {
+          double q[3] = {unit[3 * j], unit[3 * j + 1], double(i)};
+          pl.Map(q, q);
+          net.insert(net.end(), q, q + 3);
+        }
+      std::vector<double> sw;
+      for (double x : w) sw.insert(sw.end(), {x, x});
+      Bspline* s = BuildSurface(1, 3, 2, 8, net, {0, 0, 1, 1}, inside, sw);
+      for (const double t0 : {0.3 - 5e-7, 0.3 + 1.5e-12}) {
+        Bspline* piece = ExtractParamRange(s, 1, t0, 0.9);
+        ASSERT_NE(piece, nullptr) << Where(pl) << " " << t0;
+        EXPECT_EQ(piece->vmin, t0) << Where(pl) << " " << t0;
+        EXPECT_TRUE(BsplineSound(piece)) << Where(pl) << " " << t0;
+        EXPECT_LT(ShapeDiff(piece, s), 1e-11 * RefScale(s)) << Where(pl) << " " << t0;
+        FreeBspline(piece);
+      }
+      FreeBspline(s);
+      Bspline* smooth = BuildCurve(3, 3, pts, {0, 0, 0, 0, 0.2, 0.4, 0.6, 0.8, 1, 1, 1, 1}, w);
+      Bspline* piece = ExtractParamRange(smooth, 0, std::nextafter(0.4, 1.0), 0.9);
+      ASSERT_NE(piece, nullptr);
+      EXPECT_EQ(piece->umin, 0.4) << Where(pl);
+      EXPECT_EQ(piece->interiorU, 2) << Where(pl);
+      FreeBspline(piece);
+      FreeBspline(smooth);
+    }
+  // The knots go into a copy on this way too: whatever fails, the curve never keeps any.
+  Bspline* c = BuildCurve(3, 3, unit, inside);
+  const std::vector<double> before = Snapshot(c);
+  const int failures = RunMakerWithInjectedFailures(60, 1, [&](Bspline** out) {
+    *out = ExtractParamRange(c, 0, 0.3 + 1.5e-12, 0.9);
+    EXPECT_EQ(Snapshot(c), before);
+    return *out ? 0 : -2;
+  });
+  EXPECT_TRUE(failures > 2 && failures < 60) << failures;
   FreeBspline(c);
 }
 
