@@ -339,11 +339,14 @@ int SeedAtTouching(Bspline* s1, Bspline* s2, const double q0[4], IntersectionTra
 // surfaces may still cross in a loop far smaller than the boxes: a small sphere sunk a few point
 // tolerances into a large surface meets it in a circle a few tolerances across, round which the
 // refinement from the boxes' middles, far off in the small sphere's parameters, wanders. The
-// closest pair of points near q0 lies on that loop when it meets both surfaces within tolB and
-// inside the pair's patches; from there the refinement holds, and the loop is seeded there (q
-// and P written). A pair that left the patches belongs to other pairs' seeds. False where the
-// pair is apart or outside, the surfaces touch there (SeedAtTouching's case), or the refinement
-// fails.
+// closest pair of points near q0, where it lies inside the pair's patches, is next to that loop:
+// the alternate feet take only about s^2 off the gap a round on a crossing at a sine s, so
+// they stop some tens of tolerances from it, where the refinement holds. The loop is seeded
+// where the refinement lands (q and P written), in these patches or beside them: the pair whose
+// patches hold that point may have its own closest pair elsewhere on the loop, and a seed on a
+// branch traced already is dropped by the marks. A pair that left the patches belongs to other
+// pairs' seeds. False where the pair is outside, the refinement fails (the surfaces are apart
+// there), or the surfaces touch there (SeedAtTouching's case).
 bool SeedAtClosestPair(Bspline* s1, Bspline* s2, const PatchBoxNode* node1, const PatchBoxNode* node2,
                        const double q0[4], double q[4], double P[3], double tolB) {
   for (int k = 0; k < 4; ++k) q[k] = q0[k];
@@ -352,16 +355,11 @@ bool SeedAtClosestPair(Bspline* s1, Bspline* s2, const PatchBoxNode* node1, cons
     return n->umin <= u && u <= n->umax && n->vmin <= v && v <= n->vmax;
   };
   if (!inside(node1, q[0], q[1]) || !inside(node2, q[2], q[3])) return false;
-  double A[3], B[3];
-  Eval3DPointOnSurfCoord(s1, q[0], q[1], 0, 0, A);
-  Eval3DPointOnSurfCoord(s2, q[2], q[3], 0, 0, B);
-  if (!(VecDist3(A, B) <= tolB)) return false;
   double w[4] = {q[0], q[1], q[2], q[3]};
-  Touching T;
-  if (IsolatedTouching(s1, s2, w, tolB, &T, false)) return false;
   int flag = 0;
-  return NewRefineIntrPoint(s1, s2, &q[0], &q[1], &q[2], &q[3], P, 30, &flag, nullptr, tolB) == 0 &&
-         inside(node1, q[0], q[1]) && inside(node2, q[2], q[3]);
+  if (NewRefineIntrPoint(s1, s2, &q[0], &q[1], &q[2], &q[3], P, 30, &flag, nullptr, tolB) != 0) return false;
+  Touching T;
+  return !IsolatedTouching(s1, s2, w, tolB, &T, false);
 }
 
 }  // namespace
