@@ -2319,9 +2319,10 @@ TEST_F(HardIntersections, AStepOntoASeamAcrossANearCrossingEndsThere) {
 
 // A sphere of radius r (a share of the host's size 1) touching a host surface at X, on the side of
 // the host's normal N (side 1) or the other: the host a unit sphere (0), a cylinder (1), the outer
-// (2) or inner (3) equator of a torus of radii 1 and 0.3, a cone's side (4), on axes turned by
-// `turn`, placed by `at`; sunk `depth` into the host (0: touching). The branches found, in the
-// case's own units, with X, the small sphere's centre C and the pair's size.
+// (2) or inner (3) equator of a torus of radii 1 and 0.3, a cone's side (4), the unit sphere's
+// pole at a3 (5), on axes turned by `turn`, placed by `at`; sunk `depth` into the host (0:
+// touching). The branches found, in the case's own units, with X, the small sphere's centre C and
+// the pair's size.
 struct SmallTouching {
   std::vector<Branch> bs;
   double X[3], C[3], size;
@@ -2338,13 +2339,13 @@ SmallTouching TouchSmallSphere(int host, double r, int side, double turn, const 
   SmallTouching c;
   for (int q = 0; q < 3; ++q) {
     g[q] = std::cos(0.4) * a1[q] + std::sin(0.4) * a2[q];
-    const double X[5] = {D[q], g[q] + 0.3 * a3[q], 1.3 * g[q], 0.7 * g[q], 1.15 * g[q] + 0.3 * a3[q]};
-    const double n[5] = {D[q], g[q], g[q], -g[q], (g[q] - 0.5 * a3[q]) / std::sqrt(1.25)};
+    const double X[6] = {D[q], g[q] + 0.3 * a3[q], 1.3 * g[q], 0.7 * g[q], 1.15 * g[q] + 0.3 * a3[q], a3[q]};
+    const double n[6] = {D[q], g[q], g[q], -g[q], (g[q] - 0.5 * a3[q]) / std::sqrt(1.25), a3[q]};
     c.X[q] = X[host];
     N[q] = n[host];
   }
   BsplineKeeper keep;
-  Bspline* s1 = keep(host == 0   ? shapes::Sphere(a3, a1, 1.0, at)
+  Bspline* s1 = keep(host == 0 || host == 5 ? shapes::Sphere(a3, a1, 1.0, at)
                      : host == 1 ? Cylinder(a3, a1, 1.0, -1.0, 1.0, at)
                      : host == 4 ? shapes::Cone(a3, a1, 0.5, 1.5, -1.0, 1.0, at)
                                  : shapes::Torus(a3, a1, 1.0, 0.3, at));
@@ -2817,3 +2818,26 @@ TEST_F(HardIntersections, ALoopBesideTheClosestPairOfASunkSphereIsSeededFromTher
   }
 }
 
+// A sphere of radius 5e-6 touching a unit sphere on its pole, or of 2e-5 touching a torus's tube
+// (radii 1 and 0.3) at its outer or inner equator, 1e4 x the size from the origin: the small
+// sphere's normals, from control points rounded to 1e-16 of their distance from the origin, are
+// known only to a sine of about 5e-7 (1e-7 for the larger), and the search for the touching
+// stalled at sines of 2e-7 .. 3.5e-6, short of a fixed 1e-7: a stub 1.3e-6 .. 1.9e-6 of the size
+// came back instead of the point. The normals count as parallel to the coordinates' precision.
+// At sizes 1e-6, 0.01 and 1e6 on turned axes, in one order or the other: one branch, every sample
+// within 1e-6 of the size of the touching point.
+TEST_F(HardIntersections, ATouchingFarFromTheOriginIsLocatedToTheCoordinatesPrecision) {
+  struct {
+    int host, side;
+    double r, turn, scale;
+    bool swapped;
+  } const cases[] = {{5, 1, 5e-6, 2.6, 1e6, false},
+                     {5, 1, 5e-6, 2.6, 1e-6, true},
+                     {2, 1, 2e-5, 4.55, 0.01, false},
+                     {3, -1, 2e-5, 1.25, 1e6, false}};
+  for (const auto& k : cases) {
+    const SmallTouching c = TouchSmallSphere(k.host, k.r, k.side, k.turn, Placed(k.scale, 1e4), k.swapped);
+    ASSERT_EQ(c.bs.size(), 1u) << k.host << " " << k.scale;
+    EXPECT_LT(FarthestFrom(c.bs, c.X), 1e-6 * c.size) << k.host << " " << k.scale;
+  }
+}
