@@ -1,6 +1,7 @@
 #include "intersect/newintr.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -276,12 +277,15 @@ bool TowardClosestPair(Bspline* s1, Bspline* s2, double q[4]) {
 
 // The isolated touching located from q (moved onto it; with approach, also from the closest pair
 // of points near q where q itself leads nowhere): true when the surfaces touch there and H is
-// definite (kIsolatedShare).
-bool IsolatedTouching(Bspline* s1, Bspline* s2, double q[4], double tolB, Touching* T, bool approach) {
+// definite (kIsolatedShare). rounding is the round-off the copies' coordinates carry from the
+// caller's (LocateTouchingPoint).
+bool IsolatedTouching(Bspline* s1, Bspline* s2, double q[4], double tolB, Touching* T, bool approach,
+                      double rounding = 0.0) {
   double w[4] = {q[0], q[1], q[2], q[3]};
-  if (!LocateTouchingPoint(s1, s2, w, tolB, T->P)) {
+  if (!LocateTouchingPoint(s1, s2, w, tolB, T->P, rounding)) {
     for (int k = 0; k < 4; ++k) w[k] = q[k];
-    if (!approach || !TowardClosestPair(s1, s2, w) || !LocateTouchingPoint(s1, s2, w, tolB, T->P)) return false;
+    if (!approach || !TowardClosestPair(s1, s2, w) || !LocateTouchingPoint(s1, s2, w, tolB, T->P, rounding))
+      return false;
   }
   if (!GapSecondForm(s1, s2, w, T->e, T->H)) return false;
   for (int k = 0; k < 4; ++k) q[k] = T->q[k] = w[k];
@@ -339,11 +343,14 @@ int SeedAtTouching(Bspline* s1, Bspline* s2, const double q0[4], IntersectionTra
 // surfaces may still cross in a loop far smaller than the boxes: a small sphere sunk a few point
 // tolerances into a large surface meets it in a circle a few tolerances across, round which the
 // refinement from the boxes' middles, far off in the small sphere's parameters, wanders. The
-// closest pair of points near q0 lies on that loop when it meets both surfaces within tolB and
-// inside the pair's patches; from there the refinement holds, and the loop is seeded there (q
-// and P written). A pair that left the patches belongs to other pairs' seeds. False where the
-// pair is apart or outside, the surfaces touch there (SeedAtTouching's case), or the refinement
-// fails.
+// closest pair of points near q0, where it lies inside the pair's patches, is next to that loop:
+// the alternate feet take only about s^2 off the gap a round on a crossing at a sine s, so
+// they stop some tens of tolerances from it, where the refinement holds. The loop is seeded
+// where the refinement lands (q and P written), in these patches or beside them: the pair whose
+// patches hold that point may have its own closest pair elsewhere on the loop, and a seed on a
+// branch traced already is dropped by the marks. A pair that left the patches belongs to other
+// pairs' seeds. False where the pair is outside, the refinement fails (the surfaces are apart
+// there), or the surfaces touch there (SeedAtTouching's case).
 bool SeedAtClosestPair(Bspline* s1, Bspline* s2, const PatchBoxNode* node1, const PatchBoxNode* node2,
                        const double q0[4], double q[4], double P[3], double tolB) {
   for (int k = 0; k < 4; ++k) q[k] = q0[k];
@@ -352,16 +359,11 @@ bool SeedAtClosestPair(Bspline* s1, Bspline* s2, const PatchBoxNode* node1, cons
     return n->umin <= u && u <= n->umax && n->vmin <= v && v <= n->vmax;
   };
   if (!inside(node1, q[0], q[1]) || !inside(node2, q[2], q[3])) return false;
-  double A[3], B[3];
-  Eval3DPointOnSurfCoord(s1, q[0], q[1], 0, 0, A);
-  Eval3DPointOnSurfCoord(s2, q[2], q[3], 0, 0, B);
-  if (!(VecDist3(A, B) <= tolB)) return false;
   double w[4] = {q[0], q[1], q[2], q[3]};
-  Touching T;
-  if (IsolatedTouching(s1, s2, w, tolB, &T, false)) return false;
   int flag = 0;
-  return NewRefineIntrPoint(s1, s2, &q[0], &q[1], &q[2], &q[3], P, 30, &flag, nullptr, tolB) == 0 &&
-         inside(node1, q[0], q[1]) && inside(node2, q[2], q[3]);
+  if (NewRefineIntrPoint(s1, s2, &q[0], &q[1], &q[2], &q[3], P, 30, &flag, nullptr, tolB) != 0) return false;
+  Touching T;
+  return !IsolatedTouching(s1, s2, w, tolB, &T, false);
 }
 
 }  // namespace
@@ -763,9 +765,10 @@ bool InsideTouching(const Touching& T, const IntersectionTrace* t, double tolB) 
 // one, located from a trace's middle node, holds all its nodes in its ellipse. Each such trace
 // is replaced by the touching point alone, as one node; a later trace of a touching already
 // given is dropped. A trace from which no touching is located (its nodes beside a pole or across
-// a seam from it) goes with a touching located from another trace whose ellipse holds it. 0, or
-// -2 on no memory.
-int CollapseTouchings(Bspline* s1, Bspline* s2, IntersectionTraceList* list, double tolB) {
+// a seam from it) goes with a touching located from another trace whose ellipse holds it.
+// rounding is the round-off the copies' coordinates carry from the caller's (IsolatedTouching).
+// 0, or -2 on no memory.
+int CollapseTouchings(Bspline* s1, Bspline* s2, IntersectionTraceList* list, double tolB, double rounding) {
   const int n = list->count;
   Owned<Touching, Free> found(MallocArray<Touching>(n > 0 ? n : 1));
   Owned<bool, Free> along(MallocArray<bool>(n > 0 ? n : 1)), given(MallocArray<bool>(n > 0 ? n : 1));
@@ -781,7 +784,7 @@ int CollapseTouchings(Bspline* s1, Bspline* s2, IntersectionTraceList* list, dou
     double q[4];
     NodeParams(mid, q);
     Touching T;
-    if (!IsolatedTouching(s1, s2, q, tolB, &T, true) || !InsideTouching(T, t, tolB)) continue;
+    if (!IsolatedTouching(s1, s2, q, tolB, &T, true, rounding) || !InsideTouching(T, t, tolB)) continue;
     bool again = false;
     for (int i = 0; i < made && !again; ++i) again = ModelGap(found[i], T.P) <= kStubGap * tolB;
     if (!again) given[made] = false, found[made++] = T;
@@ -846,7 +849,12 @@ int NewIntersect(Bspline* s1, Bspline* s2, IntersectionTraceList* list, double t
                                        us1, vs1, us2, vs2, marks, list, tolA, tolB);
   if (rc != -2 && FollowTangentialContacts(c1.get(), c2.get(), list, tolA, tolB) == -2) return -2;
   DropTracesOnOtherBranches(c1.get(), c2.get(), list, tolA, tolB);
-  if (rc != -2 && CollapseTouchings(c1.get(), c2.get(), list, tolB) == -2) return -2;
+  // The copies keep the round-off of the caller's coordinates, far off the origin larger than
+  // their own: that of the caller's largest coordinate (at most the box centre's largest plus
+  // half the diagonal), in the copies' units.
+  const double far = std::fmax(std::fabs(centre[0]), std::fmax(std::fabs(centre[1]), std::fabs(centre[2])));
+  const double rounding = DBL_EPSILON * (far / size + 0.5);
+  if (rc != -2 && CollapseTouchings(c1.get(), c2.get(), list, tolB, rounding) == -2) return -2;
   // The seams are crossed where no other trace goes on from a branch's end: after the traces
   // lying on other branches are gone, whose ends would stand for a continuation that is not there.
   // A continuation short enough to run between the ends of two traces lies on neither.

@@ -1,5 +1,6 @@
 #include "intersect/newtrace.h"
 
+#include <cfloat>
 #include <cmath>
 #include <cstdlib>
 #include <utility>
@@ -8,6 +9,7 @@
 #include "bspline/ctrlnubs.h"
 #include "bspline/helper.h"
 #include "bspline/kinsert.h"
+#include "bspline/measure.h"
 #include "bspline/nubs.h"
 #include "bspline/refines2.h"
 #include "bspline/sfree.h"
@@ -1229,17 +1231,18 @@ bool SingularResidual(const March& m, const double p[4], double r[6], double* si
 
 // Gauss-Newton on the equations of SingularResidual from c (a Jacobian of forward
 // differences, steps halved until the residual falls, clamped to the domains). True when it
-// ends on a singular point (the gap within tolB, the sine below kSingularSine, a hold's plane
+// ends on a singular point (the gap within tolB, the sine below sineLimit, a hold's plane
 // within tolB or its parameter within its tolerance): c is moved there (a held parameter to
 // its value) and P is its point on surface 1.
-bool LocateSingularPoint(const March& m, Params& c, double P[3], const ContactHold* hold = nullptr) {
+bool LocateSingularPoint(const March& m, Params& c, double P[3], const ContactHold* hold = nullptr,
+                         double sineLimit = kSingularSine) {
   double p[4] = {c.p[0], c.p[1], c.p[2], c.p[3]}, r[6], sine = 1.0;
   if (!SingularResidual(m, p, r, &sine, hold)) return false;
   double norm = 0.0;
   for (double x : r) norm += x * x;
   const double holdTol = hold && hold->kind == 2 ? m.tol[hold->k] : m.tolB;
   for (int it = 0; it < 200; ++it) {
-    if (std::sqrt(r[0] * r[0] + r[1] * r[1] + r[2] * r[2]) <= m.tolB && sine <= kSingularSine &&
+    if (std::sqrt(r[0] * r[0] + r[1] * r[1] + r[2] * r[2]) <= m.tolB && sine <= sineLimit &&
         std::fabs(r[5]) <= holdTol) {
       if (hold && hold->kind == 2) p[hold->k] = hold->value;
       for (int k = 0; k < 4; ++k) c.p[k] = p[k];
@@ -2564,14 +2567,15 @@ int TraceTangentialContact(Bspline* s1, Bspline* s2, const double q[4], const do
 namespace {
 
 // LocateSingularPoint from q under the hold (null: none) for the public entries below.
-bool LocateFromParams(Bspline* s1, Bspline* s2, double q[4], double tolB, double P[3], const ContactHold* hold) {
+bool LocateFromParams(Bspline* s1, Bspline* s2, double q[4], double tolB, double P[3], const ContactHold* hold,
+                      double sineLimit = kSingularSine) {
   March m = {};
   m.s1 = s1;
   m.s2 = s2;
   for (int k = 0; k < 4; ++k) m.tol[k] = kParamTol * Range(SurfaceOf(k, s1, s2), k & 1);
   m.tolB = tolB;
   Params c = {{q[0], q[1], q[2], q[3]}};
-  if (!LocateSingularPoint(m, c, P, hold)) return false;
+  if (!LocateSingularPoint(m, c, P, hold, sineLimit)) return false;
   for (int k = 0; k < 4; ++k) q[k] = c.p[k];
   return true;
 }
@@ -2659,6 +2663,30 @@ constexpr double kInsideSeam = 1e-4;
 // Newton steps of the search over one surface's parameters: it converges in a few from a start
 // beside the touching; the count only bounds it.
 constexpr int kOneSurfaceSteps = 40;
+// The normals of a surface whose coordinates carry a round-off d are known only to a sine of
+// about d over its size (a sphere's to d over its radius, under a third of its box's diagonal):
+// a sphere 1e-5 of its host's size touching it 1e4 sizes from the origin has its normals
+// rounded to 1e-7 .. 1e-6, and the search stalls there. The normals count as parallel within
+// this many times that sine over the smaller surface where it exceeds kSingularSine.
+constexpr double kRoundingSines = 8.0;
+// Never beyond this sine: normals further apart belong to surfaces crossing, not to a touching
+// the coordinates cannot resolve.
+constexpr double kLargestTouchingSine = 1e-5;
+
+// The sine within which LocateTouchingPoint takes the normals as parallel (kRoundingSines): the
+// round-off is the larger of `rounding` and that of the surfaces' own largest coordinate.
+double TouchingSine(const Bspline* s1, const Bspline* s2, double rounding) {
+  double smaller = HUGE_VAL, largest = 0.0;
+  for (const Bspline* s : {s1, s2}) {
+    double lo[3], hi[3];
+    ControlPointBox(s, lo, hi);
+    smaller = std::fmin(smaller, std::hypot(hi[0] - lo[0], hi[1] - lo[1], hi[2] - lo[2]));
+    for (int q = 0; q < 3; ++q) largest = std::fmax(largest, std::fmax(std::fabs(lo[q]), std::fabs(hi[q])));
+  }
+  const double d = std::fmax(rounding, DBL_EPSILON * largest);
+  if (!(smaller > 0.0)) return kSingularSine;
+  return std::fmin(kLargestTouchingSine, std::fmax(kSingularSine, kRoundingSines * d / smaller));
+}
 
 // True when the surface's parameters (u, v) lie beside a collapsed side (kBesideSeam).
 bool BesidePole(const Bspline* s, double u, double v) {
@@ -2676,8 +2704,9 @@ bool BesidePole(const Bspline* s, double u, double v) {
 // surface beside the pole (found in space, round the pole), and the sines of the angles between
 // the foot's normal and X's partials, zero where the normals are parallel, by Newton with
 // difference quotients, each step halved until the sines fall. True when they fall to
-// kSingularSine with X within tolB of its foot: q and P (on surface 1) are moved there.
-bool TouchingOverOneSurface(Bspline* s1, Bspline* s2, int free, double q[4], double tolB, double P[3]) {
+// sineLimit with X within tolB of its foot: q and P (on surface 1) are moved there.
+bool TouchingOverOneSurface(Bspline* s1, Bspline* s2, int free, double q[4], double tolB, double P[3],
+                            double sineLimit) {
   Bspline* F = free ? s2 : s1;
   Bspline* O = free ? s1 : s2;
   double w[4] = {q[0], q[1], q[2], q[3]};
@@ -2705,7 +2734,7 @@ bool TouchingOverOneSurface(Bspline* s1, Bspline* s2, int free, double q[4], dou
   double g[2], X[3], Y[3], gap;
   if (!sines(a[0], a[1], g, X, Y, &gap)) return false;
   for (int it = 0; it < kOneSurfaceSteps; ++it) {
-    if (std::hypot(g[0], g[1]) <= kSingularSine) {
+    if (std::hypot(g[0], g[1]) <= sineLimit) {
       if (!(gap <= tolB)) return false;
       for (int k = 0; k < 4; ++k) q[k] = w[k];
       for (int k = 0; k < 3; ++k) P[k] = free ? Y[k] : X[k];
@@ -2744,11 +2773,12 @@ bool TouchingOverOneSurface(Bspline* s1, Bspline* s2, int free, double q[4], dou
 
 }  // namespace
 
-bool LocateTouchingPoint(Bspline* s1, Bspline* s2, double q[4], double tolB, double P[3]) {
+bool LocateTouchingPoint(Bspline* s1, Bspline* s2, double q[4], double tolB, double P[3], double rounding) {
   if (!RecordsSound({s1, s2}) || s1->kind != 2 || s2->kind != 2 || s1->dimension != 3 || s2->dimension != 3 ||
-      !AllFinite({q[0], q[1], q[2], q[3], tolB}) || !(tolB > 0.0))
+      !AllFinite({q[0], q[1], q[2], q[3], tolB, rounding}) || !(tolB > 0.0))
     return false;
-  if (LocateFromParams(s1, s2, q, tolB, P, nullptr)) return true;
+  const double sine = TouchingSine(s1, s2, rounding);
+  if (LocateFromParams(s1, s2, q, tolB, P, nullptr, sine)) return true;
   // The search clamps its steps to the domains, so a touching just across a closed surface's
   // seam from q is out of its reach: it is sought again from the seam's far side, for each
   // choice of the parameters beside a seam (kBesideSeam) moved to their other ends.
@@ -2767,23 +2797,23 @@ bool LocateTouchingPoint(Bspline* s1, Bspline* s2, double q[4], double tolB, dou
       const double in = kInsideSeam * (hi - lo);
       if (mask >> i & 1) w[beside[i]] = w[beside[i]] - lo < hi - w[beside[i]] ? hi - in : lo + in;
     }
-    if (LocateFromParams(s1, s2, w, tolB, P, nullptr)) {
+    if (LocateFromParams(s1, s2, w, tolB, P, nullptr, sine)) {
       for (int k = 0; k < 4; ++k) q[k] = w[k];
       return true;
     }
   }
   const bool pole1 = BesidePole(s1, q[0], q[1]), pole2 = BesidePole(s2, q[2], q[3]);
-  if (pole1 != pole2) return TouchingOverOneSurface(s1, s2, pole1 ? 1 : 0, q, tolB, P);
+  if (pole1 != pole2) return TouchingOverOneSurface(s1, s2, pole1 ? 1 : 0, q, tolB, P, sine);
   // A touching on a seam itself is out of reach from either side: the steps are clamped at the
   // seam, short of it by a round-off that a small surface's normal turns through by more than
-  // kSingularSine. It is sought over the other surface's parameters, with the foot on the
-  // surface beside its seam found in space, across the seam.
+  // the limit. It is sought over the other surface's parameters, with the foot on the surface
+  // beside its seam found in space, across the seam.
   bool tried[2] = {false, false};
   for (int i = 0; i < n; ++i) {
     const int free = beside[i] < 2 ? 1 : 0;
     if (tried[free]) continue;
     tried[free] = true;
-    if (TouchingOverOneSurface(s1, s2, free, q, tolB, P)) return true;
+    if (TouchingOverOneSurface(s1, s2, free, q, tolB, P, sine)) return true;
   }
   return false;
 }

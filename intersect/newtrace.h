@@ -200,11 +200,15 @@ bool LocateContactInPlane(Bspline* s1, Bspline* s2, double q[4], const double X[
 // far side, and, for a touching on the seam itself, over the other surface's parameters alone.
 // Where one surface's parameters lie within a tenth of their range of a pole (a collapsed side),
 // it is also run over the other surface's parameters alone. Over one surface's parameters, the
-// feet of its points on the other are found in space, round poles and across seams. False (q as
+// feet of its points on the other are found in space, round poles and across seams. The normals
+// count as parallel within 1e-7, or within 8 times the round-off of the coordinates over the
+// smaller surface's size where that is more (at most 1e-5): the round-off of the surfaces' own
+// largest coordinate, or `rounding` where that is larger (copies moved and scaled from far off
+// the origin carry the round-off of where they were made, in their own units). False (q as
 // given) when none is found from q (the surfaces cross at an angle there, or have no normal), and
 // (error state -2) for a record that is not a sound (bsvalid) 3D surface; false for values that
 // are not finite or a tolB that is not positive.
-bool LocateTouchingPoint(Bspline* s1, Bspline* s2, double q[4], double tolB, double P[3]);
+bool LocateTouchingPoint(Bspline* s1, Bspline* s2, double q[4], double tolB, double P[3], double rounding = 0.0);
 // Where the surfaces' tangent planes at q (u1, v1, u2, v2) coincide, the gap between them along
 // the common normal grows as d^T H d / 2 for a step d = x e[0] + y e[1] in surface 1's tangent
 // plane (e orthonormal, e[0] along S1u): H is the difference of the surfaces' second fundamental
