@@ -2822,3 +2822,13 @@ TEST_F(HardIntersections, TouchingToriKeepTheStretchBetweenSeamsCloseTogether) {
   ExpectTouchingToriWhole(0.3, 0.3, 0.05, 0.9, true);
   ExpectTouchingToriWhole(0.1, 0.3, 1e6, 0.9, true);
 }
+
+// Touching tori whose seams meet the contact 0.01 to 0.2 apart: the contact's march landed short
+// of the first seam within three quarters of a step of its seed beyond the second, and closed on
+// it across both seams. The branch's curves swept once more round the circle or twice (1.9 to
+// 2.95 of its length), 2.9e-2 of the size left out. At sizes 1e-6 and 1e6, on turned axes.
+TEST_F(HardIntersections, AContactMarchDoesNotCloseOnItsSeedAcrossSeams) {
+  ExpectTouchingToriWhole(0.3, 0.2, 1e-6, 0.0, false);
+  ExpectTouchingToriWhole(0.3, 0.05, 1e6, 0.0, false);
+  ExpectTouchingToriWhole(0.3, 0.01, 1e6, 0.9, false);
+}
