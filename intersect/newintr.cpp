@@ -629,6 +629,51 @@ double OnBranchReach(const IntersectionTrace* t, double tolB) {
   return span > 4.0 * tolB ? std::fmin(100.0 * tolB, 0.25 * span) : 100.0 * tolB;
 }
 
+// A branch's end on a seam lies there to this share of the parameter's range: the march holds
+// the ends it stops on a domain's edge to it.
+constexpr double kSeamEndShare = 1e-6;
+
+// True when the middle of a chord of t lies beyond the ends of the other traces: the nearest
+// point of them all to it is an open trace's end node on a closed surface's seam. A contact that
+// crosses the seams of both surfaces less than a step apart is traced between them in one chord
+// whose nodes are the ends of the traces beyond the seams: each node lies on another branch, the
+// stretch between on none. Along a contact the chord's middle pulled onto both surfaces lands
+// anywhere across the band and cannot tell (MiddleOnTracedBranch); the ends can. A stretch traced
+// twice has the other trace's chord nearer the middle than any end.
+bool ChordBetweenSeamEnds(const Bspline* s1, const Bspline* s2, const IntersectionTraceList* list,
+                          const IntersectionTrace* t) {
+  auto openEnd = [&](const IntersectionTraceNode* n) {
+    for (const IntersectionTrace* o = list->head; o; o = o->next)
+      if (o != t && o->open && (n == o->tail || n == o->turn || (n == o->head && (!o->turn || o->turn == o->tail))))
+        return true;
+    return false;
+  };
+  auto onSeam = [&](const IntersectionTraceNode* n) {
+    double q[4];
+    NodeParams(n, q);
+    for (int k = 0; k < 4; ++k) {
+      const Bspline* s = k < 2 ? s1 : s2;
+      if (!(k & 1 ? s->closedV : s->closedU)) continue;
+      const double lo = k & 1 ? s->knotsV[s->degreeV] : s->knotsU[s->degreeU];
+      const double hi = k & 1 ? s->knotsV[NumCtrlV(s)] : s->knotsU[NumCtrlU(s)];
+      if (std::fmin(q[k] - lo, hi - q[k]) <= kSeamEndShare * (hi - lo)) return true;
+    }
+    return false;
+  };
+  for (const IntersectionTraceNode* n = t->head; n; n = n->next) {
+    const IntersectionTraceNode* a = n == t->turn ? t->head : n;
+    const IntersectionTraceNode* b = n->next;
+    if (!b || a == b) continue;
+    const double M[3] = {0.5 * (a->x + b->x), 0.5 * (a->y + b->y), 0.5 * (a->z + b->z)};
+    double f = 0.5;
+    const IntersectionTraceNode* partner = nullptr;
+    const IntersectionTraceNode* c = NearestChord(list, t, M, HUGE_VAL, &f, &partner);
+    const IntersectionTraceNode* foot = !c ? nullptr : f == 0.0 ? c : f == 1.0 ? partner : nullptr;
+    if (foot && openEnd(foot) && onSeam(foot)) return true;
+  }
+  return false;
+}
+
 // Removes the traces whose every node lies on another branch (OnTracedBranch): a seed on a
 // corner of two seams or on a pole that marched nowhere, or a branch traced twice from seeds
 // whose box pairs the first trace did not mark. Their points are part of the other branch, not
@@ -647,6 +692,8 @@ void DropTracesOnOtherBranches(Bspline* s1, Bspline* s2, IntersectionTraceList* 
     if (covered && !AlongTangentialContact(s1, s2, t, kTangentialSine))
       for (const IntersectionTraceNode* n = t->head; n && covered; n = n->next)
         covered = MiddleOnTracedBranch(s1, s2, list, t, n, tolA, tolB, reach);
+    else if (covered)
+      covered = !ChordBetweenSeamEnds(s1, s2, list, t);
     if (!covered) {
       t = next;
       ++k;

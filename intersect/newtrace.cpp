@@ -2390,12 +2390,15 @@ int MarchContact(March& m, double t[3]) {
     travelled += step;
     // Back at the head after going round: the closing node is the head. A step held on a
     // domain's edge ends the march there instead, however near the head: across a seam the
-    // parameters do not run on to the head's.
+    // parameters do not run on to the head's. Nor does a step that stops short of a seam with
+    // the head beyond it (seams close together) close: the march goes on to the seam.
     if (!onEdge && travelled > 3.0 * step && Distance(P, H) < 0.75 * step && tr->nodeCount > 2) {
       Params closing = Of(tr->head);
       ArriveAcrossSeam(m, Of(tr->tail), closing);
-      if (!Append(m, closing, H)) return -2;
-      return 2;
+      if (!AcrossSeam(m, cur, closing)) {
+        if (!Append(m, closing, H)) return -2;
+        return 2;
+      }
     }
     if (!Append(m, cur, P)) return -2;
     // The tangent at the new node: the last chord turned on by half the turn between the chords.
