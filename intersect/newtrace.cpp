@@ -1742,6 +1742,21 @@ bool EdgeCrossingAhead(const March& m, const Params& prev, const Params& predict
   return ahead > 0.0 && dist2 <= step2;
 }
 
+// A chord this many point tolerances long has its direction to within 1e-2 radians (each end
+// refined to the point tolerance), far inside kChordTangentCos; a shorter one is not compared.
+constexpr double kComparedChordTolBs = 100.0;
+
+// True when the branch runs on from cur (surface 1 point P), where the step met it inside the
+// domain, to its meeting e (point Q) with an edge the prediction passed: the chord between them
+// runs along the branch's tangent at both ends, the same way (FollowsBranch). Where the branch
+// turns sharply in between (a loop's turn beside a near crossing, its arms nearly straight up
+// to a vertex far smaller than the step), the meeting found from cur lies beyond the turn or on
+// the other loop, and a step ended there would cut the turn off; the step ends at cur instead
+// and the march follows the turn. Points nearer than kComparedChordTolBs tolerances are one.
+bool RunsOnToEdge(const March& m, const Params& cur, const double P[3], const Params& e, const double Q[3]) {
+  return VecDist3(P, Q) <= kComparedChordTolBs * m.tolB || FollowsBranch(m, cur, e);
+}
+
 // Refines a predicted step. When the points do not meet (the step overshot the end of the
 // branch at a domain edge, or jumped where the branch turns), meet farther from the predicted
 // point than the step is long (on another branch), or the chord turns back against the march's
@@ -1772,7 +1787,8 @@ bool RefineStep(March& m, const Params& prev, Params& cur, double P[3], int* fla
   }
   if (!met || *flag) return met;
   // The prediction left the domain but the point met inside it, short of the edge: the branch
-  // ends where it crosses that edge, when that lies ahead within the predicted step. A
+  // ends where it crosses that edge, when that lies ahead within the predicted step and the
+  // branch runs on to it from the point met (RunsOnToEdge). A
   // prediction past two edges (one of each surface, or a corner) gives two such crossings, and
   // the meeting with an edge searched from cur can be where another stretch of the branch
   // crosses it, beyond a stretch outside the other surface's domain: the branch ends at the
@@ -1790,6 +1806,7 @@ bool RefineStep(March& m, const Params& prev, Params& cur, double P[3], int* fla
     double Q[3];
     bool along = false;
     if (!EdgeCrossingAhead(m, prev, predicted, step2, k, e, Q, &along)) continue;
+    if (along && !RunsOnToEdge(m, cur, P, e, Q)) continue;
     const double d = VecDist3(Q, P0);
     if (d >= nearest) continue;
     nearest = d, end = e, tighten = along;
@@ -1836,6 +1853,22 @@ bool BesideChord(const IntersectionTraceNode* a, const IntersectionTraceNode* b,
   double f = 0.0;
   const double B[3] = {b->x, b->y, b->z};
   return ChordDistance2(a, b, P, &f) <= 0.0625 * ChordDistance2(a, a, B, &f);
+}
+
+// A march coming back to its seed closes there only arriving the way it left: the step from
+// prev to P runs along the first chord, the same way, turned from it by no more than two steps'
+// turning (kMaxStepTurn each, the first chord's and this one's, which overlap about the seed).
+// Just past a turn far sharper than a step (a loop's vertex beside a near crossing), the march
+// lies beside the first chord's end and between its nodes in the parameters, running off
+// across it: closing there would return the stretch out to the turn and back as a loop.
+bool ArrivesAlongFirstChord(const March& m, const IntersectionTrace* tr, const Params& prev, const double P[3]) {
+  const IntersectionTraceNode *a = tr->head, *b = tr->head->next;
+  const double first[3] = {b->x - a->x, b->y - a->y, b->z - a->z};
+  double P0[3], step[3];
+  Eval3DPointOnSurfCoord(m.s1, prev.p[0], prev.p[1], 0, 0, P0);
+  VecDiff3(P, P0, step);
+  const double l = VecSize3(first) * VecSize3(step);
+  return !(l > 0.0) || VecDotProd3(first, step) >= std::cos(2.0 * kMaxStepTurn) * l;
 }
 
 // The way the march runs in surface 1's parameters at its last node cur (surface 1 point P),
@@ -2077,7 +2110,8 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       second = cur;
     } else if (ChkCrvTouchAnotherCrv(m.s1, m.s2, m.list, &cur.p[0], &cur.p[1])) {
       stop = true;
-    } else if (tr->nodeCount > 4 && BesideChord(tr->head, tr->head->next, P) && Closes(cur, second, ref)) {
+    } else if (tr->nodeCount > 4 && BesideChord(tr->head, tr->head->next, P) && Closes(cur, second, ref) &&
+               ArrivesAlongFirstChord(m, tr, prev, P)) {
       const double H[3] = {tr->head->x, tr->head->y, tr->head->z};
       Params closing = seed;
       ArriveAcrossSeam(m, Of(tr->tail), closing);
