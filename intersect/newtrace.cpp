@@ -971,7 +971,7 @@ int EndsOnContinuedTrace(March& m, const double P[3]) {
 }
 
 // A march from the far side of a seam only passing beside a traced branch (below).
-bool PassesBesideTracedBranch(const March& m, const Params& c);
+bool PassesBesideTracedBranch(const March& m, const Params& c, const double P[3]);
 
 // True when the step from prev, the seed of a march begun on a seam where another trace ends
 // from the seam's far side (ContinueAcrossSeams), lands at P beyond that end: every chord within
@@ -1059,7 +1059,9 @@ bool BeyondSeamEnds(const March& w, const double P[3], double reach) {
 // seed on a seam that ends the march beyond the far side's end (LeavesSeamEndBeyond). A march
 // continuing a trace from the far side of a seam is none either where it only passes beside
 // another branch (PassesBesideTracedBranch); where it has come along its own trace past that
-// trace's other end, the caller ends it there (EndsOnContinuedTrace).
+// trace's other end, the caller ends it there (EndsOnContinuedTrace). A point whose foot on that
+// trace is the end the march continues lies beyond the seam, on the stretch the march traces (a
+// loop's turn just across the seam, all of it within the reach of that end), not along it.
 bool CheckAndMark(March& w, bool atSingular, bool atEnd, const Params& prev, const Params& c,
                   const double P[3]) {
   if (!w.leftSeed && (w.box[0][0] != w.seedBox[0][0] || w.box[0][1] != w.seedBox[0][1] ||
@@ -1068,8 +1070,10 @@ bool CheckAndMark(March& w, bool atSingular, bool atEnd, const Params& prev, con
                                       LeavesSeamEndBeyond(w, prev, P, 2.0 * w.tolA));
     if (!atSingular && Marked(w) && !beyondSeam && !BeyondSeamEnds(w, P, 2.0 * w.tolA) &&
         NearTracedBranchAlike(w.s1, w.s2, w.list, w.trace, c.p, P, 2.0 * w.tolA) &&
-        (!w.continued || (w.otherEnd && AlongPast(w.continued, w.otherEnd, P, 2.0 * w.tolA)) ||
-         !PassesBesideTracedBranch(w, c)))
+        (!w.continued ||
+         (w.otherEnd && AlongPast(w.continued, w.otherEnd, P, 2.0 * w.tolA) &&
+          AlongPast(w.continued, w.seamEnd, P, 2.0 * w.tolA)) ||
+         !PassesBesideTracedBranch(w, c, P)))
       return false;
     w.leftSeed = true;
   }
@@ -1336,13 +1340,29 @@ bool NearCrossing(const March& m, const Params& c) {
   return det < -kCrossingShare * size2;
 }
 
+// True when the traced chord nearest X (c's point), within reach, runs against the branch at c:
+// the tangent at its nearer node is turned against c's by more than kChordTangentCos's angle.
+// Where two loops pass close about a near crossing, every chord of the other loop's arms lies
+// within the tracer's reach and runs any way; the stretch about the other loop's turn, nearest,
+// runs against the march (the gap between the surfaces changes sign the other way across it).
+bool NearestChordRunsAgainst(const March& m, const Params& c, const double X[3], double reach) {
+  double f = 0.0, P[3], t[3], Q[3], tn[3];
+  const IntersectionTraceNode* b = nullptr;
+  const IntersectionTraceNode* a = NearestChord(m.list, m.trace, X, reach, &f, &b);
+  bool has = false, hasNode = false;
+  return a && UnitTangent(m, c, P, t, &has) && has && UnitTangent(m, Of(f < 0.5 ? a : b), Q, tn, &hasNode) &&
+         hasNode && VecDotProd3(t, tn) < -kChordTangentCos;
+}
+
 // True when a march from the far side of a seam that comes near a traced branch at c, before it
 // leaves its seed's box pair, only passes beside it: the first node of this direction lies along
 // no traced branch, or only beside the end the march continues (it has left the traces behind),
-// and at c the normals are nearly parallel with the branches through a touching there crossing
-// (two loops passing close where the surfaces nearly touch, within the tracer's reach of each
-// other over a stretch as long as the boxes).
-bool PassesBesideTracedBranch(const March& m, const Params& c) {
+// or the chord nearest c's point P runs against the march (NearestChordRunsAgainst: it passes
+// the other loop's turn, its first node within reach of that loop's arms), and at c the
+// normals are nearly parallel with the branches through a touching there crossing (two loops
+// passing close where the surfaces nearly touch, within the tracer's reach of each other over a
+// stretch as long as the boxes).
+bool PassesBesideTracedBranch(const March& m, const Params& c, const double P[3]) {
   const IntersectionTrace* tr = m.trace;
   const IntersectionTraceNode* first = tr->nodeCount <= tr->directionStart ? nullptr
                                        : tr->turn                          ? tr->turn->next
@@ -1354,7 +1374,8 @@ bool PassesBesideTracedBranch(const March& m, const Params& c) {
   const IntersectionTraceNode* b = nullptr;
   const IntersectionTraceNode* a = NearestChord(m.list, tr, X, 2.0 * m.tolA, &f, &b);
   const bool left = !a || (a == e && (f == 0.0 || b == e)) || (b == e && f == 1.0);
-  return left && NormalSine(m, c) < kNearSingular && NearCrossing(m, c);
+  return (left || NearestChordRunsAgainst(m, c, P, 2.0 * m.tolA)) && NormalSine(m, c) < kNearSingular &&
+         NearCrossing(m, c);
 }
 
 // Where the branches run side by side instead of crossing (a sphere a little larger than the
@@ -1748,13 +1769,20 @@ constexpr double kComparedChordTolBs = 100.0;
 
 // True when the branch runs on from cur (surface 1 point P), where the step met it inside the
 // domain, to its meeting e (point Q) with an edge the prediction passed: the chord between them
-// runs along the branch's tangent at both ends, the same way (FollowsBranch). Where the branch
-// turns sharply in between (a loop's turn beside a near crossing, its arms nearly straight up
-// to a vertex far smaller than the step), the meeting found from cur lies beyond the turn or on
-// the other loop, and a step ended there would cut the turn off; the step ends at cur instead
-// and the march follows the turn. Points nearer than kComparedChordTolBs tolerances are one.
-bool RunsOnToEdge(const March& m, const Params& cur, const double P[3], const Params& e, const double Q[3]) {
-  return VecDist3(P, Q) <= kComparedChordTolBs * m.tolB || FollowsBranch(m, cur, e);
+// runs along the branch's tangent at cur (within kChordTangentCos). Where the branch turns
+// sharply beyond cur (a loop's turn beside a near crossing, its arms nearly straight up to a
+// vertex far smaller than the step), the meeting found from cur lies beyond the turn or on the
+// other loop, and a step ended there would cut the turn off; the step ends at cur instead and the
+// march follows the turn. The tangent at e is not asked: the branch may turn at e itself (a
+// loop's vertex on a seam, its arm running straight into it). Points nearer than
+// kComparedChordTolBs tolerances are one.
+bool RunsOnToEdge(const March& m, const Params& cur, const double P[3], const double Q[3]) {
+  double T[3], t[3], chord[3];
+  bool has = false;
+  VecDiff3(Q, P, chord);
+  const double len = VecSize3(chord);
+  if (len <= kComparedChordTolBs * m.tolB || !UnitTangent(m, cur, T, t, &has) || !has) return true;
+  return std::fabs(VecDotProd3(t, chord)) >= kChordTangentCos * len;
 }
 
 // Refines a predicted step. When the points do not meet (the step overshot the end of the
@@ -1806,7 +1834,7 @@ bool RefineStep(March& m, const Params& prev, Params& cur, double P[3], int* fla
     double Q[3];
     bool along = false;
     if (!EdgeCrossingAhead(m, prev, predicted, step2, k, e, Q, &along)) continue;
-    if (along && !RunsOnToEdge(m, cur, P, e, Q)) continue;
+    if (along && !RunsOnToEdge(m, cur, P, Q)) continue;
     const double d = VecDist3(Q, P0);
     if (d >= nearest) continue;
     nearest = d, end = e, tighten = along;

@@ -2812,3 +2812,23 @@ TEST_F(HardIntersections, AMarchRoundingALoopsTurnIsNotClosedBesideItsFirstChord
     EXPECT_LT(std::fabs(f.lengthError), 1e-4) << c[0];
   }
 }
+
+// Cylinders of radii 1 and 1 - 7e-6 on unturned axes, the first's seam at 2 pi 6/25 or 7/25 of a
+// turn, across a loop's arms just beside its turn at (0, 1, 0), and the second's through the
+// turns at (0, -1, 0): the stretch of the loop about that turn, a few hundredths long, is traced
+// from the seam's far side and passes 2 sqrt(2 d) from the other loop's turn, in boxes that loop
+// marked. Every chord of the other loop's arms lies within the tracer's reach there, and so does
+// the end the march continues: the march was taken for a duplicate, or for coming along its own
+// trace, and dropped (9.3e-3 and 2.7e-2 of the size off every branch, the branches 3.7 % and 11 %
+// short). At size 1e3 moved 1e4 x the size: every point of the loops within 1e-5 of the size of a
+// branch, every sample on both cylinders, no stretch twice.
+TEST_F(HardIntersections, AStretchFromASeamPastTheOtherLoopsTurnIsKept) {
+  const double eb[3] = {0, -1, 0};
+  for (int k : {6, 7}) {
+    const double ea[3] = {std::cos(2 * M_PI * k / 25), std::sin(2 * M_PI * k / 25), 0};
+    const CylinderPairFit f = FitCylinderPair(1.0 - 7e-6, ea, eb, Placed(1e3, 1e4), kUnturned);
+    EXPECT_LT(f.off, 1e-6) << k;
+    EXPECT_LT(f.gap, 1e-5) << k;
+    EXPECT_LT(std::fabs(f.lengthError), 1e-4) << k;
+  }
+}
