@@ -1768,12 +1768,12 @@ bool EdgeCrossingAhead(const March& m, const Params& prev, const Params& predict
 constexpr double kComparedChordTolBs = 100.0;
 
 // True when the branch runs on from cur (surface 1 point P), where the step met it inside the
-// domain, to its meeting e (point Q) with an edge the prediction passed: the chord between them
-// runs along the branch's tangent at cur (within kChordTangentCos). Where the branch turns
+// domain, to its meeting Q with an edge the prediction passed: the chord between them runs
+// along the branch's tangent at cur (within kChordTangentCos). Where the branch turns
 // sharply beyond cur (a loop's turn beside a near crossing, its arms nearly straight up to a
 // vertex far smaller than the step), the meeting found from cur lies beyond the turn or on the
 // other loop, and a step ended there would cut the turn off; the step ends at cur instead and the
-// march follows the turn. The tangent at e is not asked: the branch may turn at e itself (a
+// march follows the turn. The tangent at Q is not asked: the branch may turn at Q itself (a
 // loop's vertex on a seam, its arm running straight into it). Points nearer than
 // kComparedChordTolBs tolerances are one.
 bool RunsOnToEdge(const March& m, const Params& cur, const double P[3], const double Q[3]) {
@@ -1888,7 +1888,10 @@ bool BesideChord(const IntersectionTraceNode* a, const IntersectionTraceNode* b,
 // turning (kMaxStepTurn each, the first chord's and this one's, which overlap about the seed).
 // Just past a turn far sharper than a step (a loop's vertex beside a near crossing), the march
 // lies beside the first chord's end and between its nodes in the parameters, running off
-// across it: closing there would return the stretch out to the turn and back as a loop.
+// across it: closing there would return the stretch out to the turn and back as a loop. The
+// first chord runs from the seed (the trace's head) to the node after it: the forward march's
+// first node, or, where that march made none, the backward march's first, beside which the
+// backward march then comes back to the seed it closes on.
 bool ArrivesAlongFirstChord(const March& m, const IntersectionTrace* tr, const Params& prev, const double P[3]) {
   const IntersectionTraceNode *a = tr->head, *b = tr->head->next;
   const double first[3] = {b->x - a->x, b->y - a->y, b->z - a->z};
@@ -2243,7 +2246,8 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       // closing there.
       const IntersectionTraceNode* t2 = tr->turn->prev;
       const bool nearLast = !t2 || BesideChord(t2, tr->turn, P);
-      if (((nearLast && Closes(cur, second, ref)) || dt < std::fmin(10000.0 * m.tolB, chord)) &&
+      if (((nearLast && Closes(cur, second, ref) && (t2 || ArrivesAlongFirstChord(m, tr, prev, P))) ||
+           dt < std::fmin(10000.0 * m.tolB, chord)) &&
           !SeamBetween(m, cur, tr->turn)) {
         // A closing step that passed over a dip across a seam ends where the branch leaves
         // (EndAtDipBeyondEnd): the loop is open there, the dip beyond the seam another trace's.

@@ -2798,14 +2798,18 @@ TEST_F(HardIntersections, AStepEndsOnASeamOnlyWhereTheBranchRunsOnToIt) {
 // loop's arm reaches the vertex in one step and rounds it in short ones, which lie beside the
 // first chord's end and between its nodes in the parameters, running off across it. The march
 // was closed there, and the stretch out to the turn came back as a loop of its own (the branches
-// 3.7 % and 2.9 % long). It closes only arriving the way it left: every point of the loops
-// within 1e-5 of the size of a branch, every sample on both cylinders, no stretch twice.
+// 3.7 % and 2.9 % long). So too a backward march from a seam whose forward march went nowhere
+// (d = -3e-5 on turned axes, the first's seam at 2 pi 7/25): it rounded the turn and was closed
+// on its seed, the stretch beyond the turn lost (1.9e-2 of the size off every branch). A march
+// closes only arriving the way it left: every point of the loops within 1e-5 of the size of a
+// branch, every sample on both cylinders, no stretch twice.
 TEST_F(HardIntersections, AMarchRoundingALoopsTurnIsNotClosedBesideItsFirstChord) {
-  const double ea[3] = {std::cos(2 * M_PI * 17 / 25), std::sin(2 * M_PI * 17 / 25), 0}, eb[3] = {0, -1, 0};
-  const double cases[2][2] = {{1e-5, 0.0}, {7e-6, 1.9}};  // d, turn
+  const double cases[3][3] = {{1e-5, 17, 0.0}, {7e-6, 17, 1.9}, {-3e-5, 7, 1.9}};  // d, seam a's angle in 25ths, turn
+  const double eb[3] = {0, -1, 0};
   for (const auto& c : cases) {
+    const double ea[3] = {std::cos(2 * M_PI * c[1] / 25), std::sin(2 * M_PI * c[1] / 25), 0};
     double frame[3][3];
-    TurnedFrame(c[1], frame);
+    TurnedFrame(c[2], frame);
     const CylinderPairFit f = FitCylinderPair(1.0 + c[0], ea, eb, Placed(1e3, 1e4), frame);
     EXPECT_LT(f.off, 1e-6) << c[0];
     EXPECT_LT(f.gap, 1e-5) << c[0];
