@@ -973,7 +973,7 @@ int EndsOnContinuedTrace(March& m, const double P[3]) {
 }
 
 // A march from the far side of a seam only passing beside a traced branch (below).
-bool PassesBesideTracedBranch(const March& m, const Params& c);
+bool PassesBesideTracedBranch(const March& m, const Params& c, const double P[3]);
 
 // True when the step from prev, the seed of a march begun on a seam where another trace ends
 // from the seam's far side (ContinueAcrossSeams), lands at P beyond that end: every chord within
@@ -1061,7 +1061,9 @@ bool BeyondSeamEnds(const March& w, const double P[3], double reach) {
 // seed on a seam that ends the march beyond the far side's end (LeavesSeamEndBeyond). A march
 // continuing a trace from the far side of a seam is none either where it only passes beside
 // another branch (PassesBesideTracedBranch); where it has come along its own trace past that
-// trace's other end, the caller ends it there (EndsOnContinuedTrace).
+// trace's other end, the caller ends it there (EndsOnContinuedTrace). A point whose foot on that
+// trace is the end the march continues lies beyond the seam, on the stretch the march traces (a
+// loop's turn just across the seam, all of it within the reach of that end), not along it.
 bool CheckAndMark(March& w, bool atSingular, bool atEnd, const Params& prev, const Params& c,
                   const double P[3]) {
   if (!w.leftSeed && (w.box[0][0] != w.seedBox[0][0] || w.box[0][1] != w.seedBox[0][1] ||
@@ -1070,8 +1072,10 @@ bool CheckAndMark(March& w, bool atSingular, bool atEnd, const Params& prev, con
                                       LeavesSeamEndBeyond(w, prev, P, 2.0 * w.tolA));
     if (!atSingular && Marked(w) && !beyondSeam && !BeyondSeamEnds(w, P, 2.0 * w.tolA) &&
         NearTracedBranchAlike(w.s1, w.s2, w.list, w.trace, c.p, P, 2.0 * w.tolA) &&
-        (!w.continued || (w.otherEnd && AlongPast(w.continued, w.otherEnd, P, 2.0 * w.tolA)) ||
-         !PassesBesideTracedBranch(w, c)))
+        (!w.continued ||
+         (w.otherEnd && AlongPast(w.continued, w.otherEnd, P, 2.0 * w.tolA) &&
+          AlongPast(w.continued, w.seamEnd, P, 2.0 * w.tolA)) ||
+         !PassesBesideTracedBranch(w, c, P)))
       return false;
     w.leftSeed = true;
   }
@@ -1339,13 +1343,29 @@ bool NearCrossing(const March& m, const Params& c) {
   return det < -kCrossingShare * size2;
 }
 
+// True when the traced chord nearest X (c's point), within reach, runs against the branch at c:
+// the tangent at its nearer node is turned against c's by more than kChordTangentCos's angle.
+// Where two loops pass close about a near crossing, every chord of the other loop's arms lies
+// within the tracer's reach and runs any way; the stretch about the other loop's turn, nearest,
+// runs against the march (the gap between the surfaces changes sign the other way across it).
+bool NearestChordRunsAgainst(const March& m, const Params& c, const double X[3], double reach) {
+  double f = 0.0, P[3], t[3], Q[3], tn[3];
+  const IntersectionTraceNode* b = nullptr;
+  const IntersectionTraceNode* a = NearestChord(m.list, m.trace, X, reach, &f, &b);
+  bool has = false, hasNode = false;
+  return a && UnitTangent(m, c, P, t, &has) && has && UnitTangent(m, Of(f < 0.5 ? a : b), Q, tn, &hasNode) &&
+         hasNode && VecDotProd3(t, tn) < -kChordTangentCos;
+}
+
 // True when a march from the far side of a seam that comes near a traced branch at c, before it
 // leaves its seed's box pair, only passes beside it: the first node of this direction lies along
 // no traced branch, or only beside the end the march continues (it has left the traces behind),
-// and at c the normals are nearly parallel with the branches through a touching there crossing
-// (two loops passing close where the surfaces nearly touch, within the tracer's reach of each
-// other over a stretch as long as the boxes).
-bool PassesBesideTracedBranch(const March& m, const Params& c) {
+// or the chord nearest c's point P runs against the march (NearestChordRunsAgainst: it passes
+// the other loop's turn, its first node within reach of that loop's arms), and at c the
+// normals are nearly parallel with the branches through a touching there crossing (two loops
+// passing close where the surfaces nearly touch, within the tracer's reach of each other over a
+// stretch as long as the boxes).
+bool PassesBesideTracedBranch(const March& m, const Params& c, const double P[3]) {
   const IntersectionTrace* tr = m.trace;
   const IntersectionTraceNode* first = tr->nodeCount <= tr->directionStart ? nullptr
                                        : tr->turn                          ? tr->turn->next
@@ -1357,7 +1377,8 @@ bool PassesBesideTracedBranch(const March& m, const Params& c) {
   const IntersectionTraceNode* b = nullptr;
   const IntersectionTraceNode* a = NearestChord(m.list, tr, X, 2.0 * m.tolA, &f, &b);
   const bool left = !a || (a == e && (f == 0.0 || b == e)) || (b == e && f == 1.0);
-  return left && NormalSine(m, c) < kNearSingular && NearCrossing(m, c);
+  return (left || NearestChordRunsAgainst(m, c, P, 2.0 * m.tolA)) && NormalSine(m, c) < kNearSingular &&
+         NearCrossing(m, c);
 }
 
 // Where the branches run side by side instead of crossing (a sphere a little larger than the
@@ -1745,6 +1766,28 @@ bool EdgeCrossingAhead(const March& m, const Params& prev, const Params& predict
   return ahead > 0.0 && dist2 <= step2;
 }
 
+// A chord this many point tolerances long has its direction to within 1e-2 radians (each end
+// refined to the point tolerance), far inside kChordTangentCos; a shorter one is not compared.
+constexpr double kComparedChordTolBs = 100.0;
+
+// True when the branch runs on from cur (surface 1 point P), where the step met it inside the
+// domain, to its meeting Q with an edge the prediction passed: the chord between them runs
+// along the branch's tangent at cur (within kChordTangentCos). Where the branch turns
+// sharply beyond cur (a loop's turn beside a near crossing, its arms nearly straight up to a
+// vertex far smaller than the step), the meeting found from cur lies beyond the turn or on the
+// other loop, and a step ended there would cut the turn off; the step ends at cur instead and the
+// march follows the turn. The tangent at Q is not asked: the branch may turn at Q itself (a
+// loop's vertex on a seam, its arm running straight into it). Points nearer than
+// kComparedChordTolBs tolerances are one.
+bool RunsOnToEdge(const March& m, const Params& cur, const double P[3], const double Q[3]) {
+  double T[3], t[3], chord[3];
+  bool has = false;
+  VecDiff3(Q, P, chord);
+  const double len = VecSize3(chord);
+  if (len <= kComparedChordTolBs * m.tolB || !UnitTangent(m, cur, T, t, &has) || !has) return true;
+  return std::fabs(VecDotProd3(t, chord)) >= kChordTangentCos * len;
+}
+
 // Refines a predicted step. When the points do not meet (the step overshot the end of the
 // branch at a domain edge, or jumped where the branch turns), meet farther from the predicted
 // point than the step is long (on another branch), or the chord turns back against the march's
@@ -1775,7 +1818,8 @@ bool RefineStep(March& m, const Params& prev, Params& cur, double P[3], int* fla
   }
   if (!met || *flag) return met;
   // The prediction left the domain but the point met inside it, short of the edge: the branch
-  // ends where it crosses that edge, when that lies ahead within the predicted step. A
+  // ends where it crosses that edge, when that lies ahead within the predicted step and the
+  // branch runs on to it from the point met (RunsOnToEdge). A
   // prediction past two edges (one of each surface, or a corner) gives two such crossings, and
   // the meeting with an edge searched from cur can be where another stretch of the branch
   // crosses it, beyond a stretch outside the other surface's domain: the branch ends at the
@@ -1793,6 +1837,7 @@ bool RefineStep(March& m, const Params& prev, Params& cur, double P[3], int* fla
     double Q[3];
     bool along = false;
     if (!EdgeCrossingAhead(m, prev, predicted, step2, k, e, Q, &along)) continue;
+    if (along && !RunsOnToEdge(m, cur, P, Q)) continue;
     const double d = VecDist3(Q, P0);
     if (d >= nearest) continue;
     nearest = d, end = e, tighten = along;
@@ -1839,6 +1884,25 @@ bool BesideChord(const IntersectionTraceNode* a, const IntersectionTraceNode* b,
   double f = 0.0;
   const double B[3] = {b->x, b->y, b->z};
   return ChordDistance2(a, b, P, &f) <= 0.0625 * ChordDistance2(a, a, B, &f);
+}
+
+// A march coming back to its seed closes there only arriving the way it left: the step from
+// prev to P runs along the first chord, the same way, turned from it by no more than two steps'
+// turning (kMaxStepTurn each, the first chord's and this one's, which overlap about the seed).
+// Just past a turn far sharper than a step (a loop's vertex beside a near crossing), the march
+// lies beside the first chord's end and between its nodes in the parameters, running off
+// across it: closing there would return the stretch out to the turn and back as a loop. The
+// first chord runs from the seed (the trace's head) to the node after it: the forward march's
+// first node, or, where that march made none, the backward march's first, beside which the
+// backward march then comes back to the seed it closes on.
+bool ArrivesAlongFirstChord(const March& m, const IntersectionTrace* tr, const Params& prev, const double P[3]) {
+  const IntersectionTraceNode *a = tr->head, *b = tr->head->next;
+  const double first[3] = {b->x - a->x, b->y - a->y, b->z - a->z};
+  double P0[3], step[3];
+  Eval3DPointOnSurfCoord(m.s1, prev.p[0], prev.p[1], 0, 0, P0);
+  VecDiff3(P, P0, step);
+  const double l = VecSize3(first) * VecSize3(step);
+  return !(l > 0.0) || VecDotProd3(first, step) >= std::cos(2.0 * kMaxStepTurn) * l;
 }
 
 // The way the march runs in surface 1's parameters at its last node cur (surface 1 point P),
@@ -2080,7 +2144,8 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       second = cur;
     } else if (ChkCrvTouchAnotherCrv(m.s1, m.s2, m.list, &cur.p[0], &cur.p[1])) {
       stop = true;
-    } else if (tr->nodeCount > 4 && BesideChord(tr->head, tr->head->next, P) && Closes(cur, second, ref)) {
+    } else if (tr->nodeCount > 4 && BesideChord(tr->head, tr->head->next, P) && Closes(cur, second, ref) &&
+               ArrivesAlongFirstChord(m, tr, prev, P)) {
       const double H[3] = {tr->head->x, tr->head->y, tr->head->z};
       Params closing = seed;
       ArriveAcrossSeam(m, Of(tr->tail), closing);
@@ -2184,7 +2249,8 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       // closing there.
       const IntersectionTraceNode* t2 = tr->turn->prev;
       const bool nearLast = !t2 || BesideChord(t2, tr->turn, P);
-      if (((nearLast && Closes(cur, second, ref)) || dt < std::fmin(10000.0 * m.tolB, chord)) &&
+      if (((nearLast && Closes(cur, second, ref) && (t2 || ArrivesAlongFirstChord(m, tr, prev, P))) ||
+           dt < std::fmin(10000.0 * m.tolB, chord)) &&
           !SeamBetween(m, cur, tr->turn)) {
         // A closing step that passed over a dip across a seam ends where the branch leaves
         // (EndAtDipBeyondEnd): the loop is open there, the dip beyond the seam another trace's.

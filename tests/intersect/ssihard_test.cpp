@@ -2901,3 +2901,67 @@ TEST_F(HardIntersections, AContactMarchDoesNotCloseOnItsSeedAcrossSeams) {
   ExpectTouchingToriWhole(0.3, 0.05, 1e6, 0.0, false);
   ExpectTouchingToriWhole(0.3, 0.01, 1e6, 0.9, false);
 }
+
+// Cylinders of radii 1 and 1 + d, |d| = 7e-6, on unturned axes, the first's seam at 2 pi 5/25,
+// 8/25 or 20/25 of a turn and the second's through a loops' turn: the loops run nearly straight
+// up to vertices a few thousandths across beside (0, +-1, 0). A step toward the first's seam,
+// predicted past it, met its loop short of the turn, and the loop's meeting with the seam found
+// from there lay beyond the turn or on the other loop: the step ended there, cutting the turn
+// off (1.5e-2 .. 2.0e-2 of the size off every branch; the branches 3.2 % and 7.2 % short, or,
+// on the other loop, 4.6 % long). A step ends on the seam only where the branch runs on to it.
+// At size 1e3 moved 1e4 x the size: every point of the loops within 1e-5 of the size of a
+// branch, every sample on both cylinders, no stretch twice.
+TEST_F(HardIntersections, AStepEndsOnASeamOnlyWhereTheBranchRunsOnToIt) {
+  const double cases[3][3] = {{7e-6, 5, 1}, {-7e-6, 8, -1}, {-7e-6, 20, 1}};  // d, seam a's angle in 25ths, seam b's y
+  for (const auto& c : cases) {
+    const double ea[3] = {std::cos(2 * M_PI * c[1] / 25), std::sin(2 * M_PI * c[1] / 25), 0}, eb[3] = {0, c[2], 0};
+    const CylinderPairFit f = FitCylinderPair(1.0 + c[0], ea, eb, Placed(1e3, 1e4), kUnturned);
+    EXPECT_LT(f.off, 1e-6) << c[0] << " " << c[1];
+    EXPECT_LT(f.gap, 1e-5) << c[0] << " " << c[1];
+    EXPECT_LT(std::fabs(f.lengthError), 1e-4) << c[0] << " " << c[1];
+  }
+}
+
+// The same cylinders, d = 1e-5 on unturned axes and 7e-6 on turned ones, the first's seam at
+// 2 pi 17/25 of a turn and the second's through the turn at (0, -1, 0): a march from a seed on a
+// loop's arm reaches the vertex in one step and rounds it in short ones, which lie beside the
+// first chord's end and between its nodes in the parameters, running off across it. The march
+// was closed there, and the stretch out to the turn came back as a loop of its own (the branches
+// 3.7 % and 2.9 % long). So too a backward march from a seam whose forward march went nowhere
+// (d = -3e-5 on turned axes, the first's seam at 2 pi 7/25): it rounded the turn and was closed
+// on its seed, the stretch beyond the turn lost (1.9e-2 of the size off every branch). A march
+// closes only arriving the way it left: every point of the loops within 1e-5 of the size of a
+// branch, every sample on both cylinders, no stretch twice.
+TEST_F(HardIntersections, AMarchRoundingALoopsTurnIsNotClosedBesideItsFirstChord) {
+  const double cases[3][3] = {{1e-5, 17, 0.0}, {7e-6, 17, 1.9}, {-3e-5, 7, 1.9}};  // d, seam a's angle in 25ths, turn
+  const double eb[3] = {0, -1, 0};
+  for (const auto& c : cases) {
+    const double ea[3] = {std::cos(2 * M_PI * c[1] / 25), std::sin(2 * M_PI * c[1] / 25), 0};
+    double frame[3][3];
+    TurnedFrame(c[2], frame);
+    const CylinderPairFit f = FitCylinderPair(1.0 + c[0], ea, eb, Placed(1e3, 1e4), frame);
+    EXPECT_LT(f.off, 1e-6) << c[0];
+    EXPECT_LT(f.gap, 1e-5) << c[0];
+    EXPECT_LT(std::fabs(f.lengthError), 1e-4) << c[0];
+  }
+}
+
+// Cylinders of radii 1 and 1 - 7e-6 on unturned axes, the first's seam at 2 pi 6/25 or 7/25 of a
+// turn, across a loop's arms just beside its turn at (0, 1, 0), and the second's through the
+// turns at (0, -1, 0): the stretch of the loop about that turn, a few hundredths long, is traced
+// from the seam's far side and passes 2 sqrt(2 d) from the other loop's turn, in boxes that loop
+// marked. Every chord of the other loop's arms lies within the tracer's reach there, and so does
+// the end the march continues: the march was taken for a duplicate, or for coming along its own
+// trace, and dropped (9.3e-3 and 2.7e-2 of the size off every branch, the branches 3.7 % and 11 %
+// short). At size 1e3 moved 1e4 x the size: every point of the loops within 1e-5 of the size of a
+// branch, every sample on both cylinders, no stretch twice.
+TEST_F(HardIntersections, AStretchFromASeamPastTheOtherLoopsTurnIsKept) {
+  const double eb[3] = {0, -1, 0};
+  for (int k : {6, 7}) {
+    const double ea[3] = {std::cos(2 * M_PI * k / 25), std::sin(2 * M_PI * k / 25), 0};
+    const CylinderPairFit f = FitCylinderPair(1.0 - 7e-6, ea, eb, Placed(1e3, 1e4), kUnturned);
+    EXPECT_LT(f.off, 1e-6) << k;
+    EXPECT_LT(f.gap, 1e-5) << k;
+    EXPECT_LT(std::fabs(f.lengthError), 1e-4) << k;
+  }
+}
