@@ -2772,3 +2772,43 @@ TEST_F(HardIntersections, AStretchBetweenTwoSeamsShorterThanAStepIsKept) {
   ExpectWholeBranchesOnBoth(sphereTorus, Placed(1e6, 1e4), 1);
   ExpectWholeBranchesOnBoth(tori, Placed(1e6, 1e4), 0);
 }
+
+// Cylinders of radii 1 and 1 - 2e-6 on unturned axes, the first's seam at 2 pi 3/25 of a turn and
+// the second's through the loops' turn at (0, 1, 0): an arc ends on that seam at the vertex of a
+// loop, refined only to the tracer's tolerance, so loosely across the branch (the normals' sine
+// 2e-3 there) that the fit measured the interval from it across the turn by the bare gap between
+// the surfaces, and held the curve that cut the turn (1.7e-5 of the size off every branch). At size
+// 1e3 moved 1e4 x the size: every point of the loops within 1e-5 of the size of a branch, every
+// sample on both cylinders.
+TEST_F(HardIntersections, AnArcEndingLooselyAtALoopsTurnIsFittedRoundIt) {
+  const double ea[3] = {std::cos(2 * M_PI * 3 / 25), std::sin(2 * M_PI * 3 / 25), 0}, eb[3] = {0, 1, 0};
+  const CylinderPairFit f = FitCylinderPair(1.0 - 2e-6, ea, eb, Placed(1e3, 1e4), kUnturned);
+  EXPECT_LT(f.off, 1e-6);
+  EXPECT_LT(f.gap, 1e-5);
+}
+
+// The same cylinders, d = -4.69e-6 (the miss as large as the point tolerance), the first's seam at
+// 2 pi / 25 and the second's through the turn at (0, -1, 0): an arc runs into the point where the
+// loops pass close, and the vertex of its loop beside it lies on that seam. The search for the
+// vertex, clamped to the domain, ended a round-off beyond the seam with the surfaces 1.1e-4 of the
+// tolerance apart and no node was made there (a loop's turn 1.4e-5 of the size off every branch).
+// Every point of the loops within 1e-5 of the size of a branch, every sample on both cylinders.
+TEST_F(HardIntersections, ALoopsVertexOnASeamIsANodeOfTheArcPassingIt) {
+  const double ea[3] = {std::cos(2 * M_PI / 25), std::sin(2 * M_PI / 25), 0}, eb[3] = {0, -1, 0};
+  const CylinderPairFit f = FitCylinderPair(1.0 - 4.69e-6, ea, eb, Placed(1e3, 1e4), kUnturned);
+  EXPECT_LT(f.off, 1e-6);
+  EXPECT_LT(f.gap, 1e-5);
+}
+
+// The same cylinders, d = -4.69e-6, the first's seam at 1.52 pi and the second's through the turn
+// at (0, 1, 0): a step lands on the first's seam across the point where the loops pass close, and
+// the search for the point from there comes within 1.04 times the tolerance of it with the normals
+// 4.7e-6 from parallel, where the gap's saddle sent every Gauss-Newton step far along it: the
+// search stalled, the step was kept across the point (a loop's turn 6.1e-5 of the size off every
+// branch). Every point of the loops within 1e-5 of the size of a branch, every sample on both.
+TEST_F(HardIntersections, TheSearchForANearCrossingPassesTheGapsSaddle) {
+  const double ea[3] = {std::cos(1.52 * M_PI), std::sin(1.52 * M_PI), 0}, eb[3] = {0, 1, 0};
+  const CylinderPairFit f = FitCylinderPair(1.0 - 4.69e-6, ea, eb, Placed(1e3, 1e4), kUnturned);
+  EXPECT_LT(f.off, 1e-6);
+  EXPECT_LT(f.gap, 1e-5);
+}
