@@ -1231,10 +1231,6 @@ bool SingularResidual(const March& m, const double p[4], double r[6], double* si
 // guard against a singular system, and the rise each time no halving of the step gains.
 constexpr double kLeastDamping = 1e-12;
 constexpr double kDampingRise = 1e4;
-// The damping is raised only where the gap is within this many tolB (surfaces that may miss
-// crossing by up to tolB, the search short of the point by a little more) and the normals are not
-// yet parallel: elsewhere a stalled search has no such point near.
-constexpr double kMissingGap = 2.0;
 // A damped step is taken whole and kept only where it cuts the squared residual to this share:
 // along a band where nearly tangent surfaces stay within tolB of each other the residual has a
 // floor, and damped steps that barely lower it would crawl along the band for every iteration.
@@ -1242,7 +1238,7 @@ constexpr double kDampedGain = 0.25;
 
 // Gauss-Newton on the equations of SingularResidual from c (a Jacobian of forward
 // differences, steps halved until the residual falls, clamped to the domains; damped further
-// where no halving gains near a point the surfaces miss crossing by). True when it
+// where no halving gains, and held on an edge a step crosses). True when it
 // ends on a singular point (the gap within tolB, the sine below kSingularSine, a hold's plane
 // within tolB or its parameter within its tolerance): c is moved there (a held parameter to
 // its value) and P is its point on surface 1.
@@ -1299,14 +1295,33 @@ bool LocateSingularPoint(const March& m, Params& c, double P[3], const ContactHo
     // Where the surfaces miss crossing by a gap (see kNearSingular) the gap has a saddle at the
     // point and the least squares keep it: the linear model, trying to close it along the saddle's
     // shallow directions, steps far along them, and no halving of that step lowers the residual
-    // while the step across (the normals' last turn) is halved away with it. The damping is then
-    // raised, Levenberg-Marquardt fashion, until the shallow directions are held. A step that
-    // leaves a domain heads for a point beyond its edge (across a seam): the search stops there.
-    // A search held to a contact (hold) keeps the plain steps.
-    const bool missing = !hold && sine > kSingularSine &&
-                         r[0] * r[0] + r[1] * r[1] + r[2] * r[2] <= kMissingGap * kMissingGap * m.tolB * m.tolB;
+    // while the step across (the normals' last turn, the gap along the tangent planes) is halved
+    // away with it. The damping is then raised, Levenberg-Marquardt fashion, until the shallow
+    // directions are held. A search held to a contact (hold) keeps the plain steps.
     bool moved = false, inside = true;
-    for (double damping = kLeastDamping; damping <= (missing ? 1.0 : kLeastDamping) && !moved && inside;
+    // The step y (in the scaled parameters) tried whole and halved while f stays above least,
+    // kept where the squared residual falls below gain times what it was. False without normals.
+    auto tryStep = [&](const double y[4], double least, double gain) {
+      for (double f = 1.0; f > least && !moved; f *= 0.5) {
+        double q[4], rq[6], sq, nq = 0.0;
+        for (int k = 0; k < 4; ++k) {
+          const Bspline* s = SurfaceOf(k, m.s1, m.s2);
+          q[k] = std::fmin(Hi(s, k & 1), std::fmax(Lo(s, k & 1), p[k] + f * scale[k] * y[k]));
+        }
+        if (!SingularResidual(m, q, rq, &sq, hold)) return false;
+        for (double x : rq) nq += x * x;
+        if (nq < gain * norm) {
+          for (int k = 0; k < 4; ++k) p[k] = q[k];
+          for (int e = 0; e < 6; ++e) r[e] = rq[e];
+          norm = nq;
+          sine = sq;
+          moved = true;
+        }
+      }
+      return true;
+    };
+    double last[4], lastDamping = kLeastDamping;  // the last step solved for, and its damping
+    for (double damping = kLeastDamping; damping <= (hold ? kLeastDamping : 1.0) && !moved && inside;
          damping *= kDampingRise) {
       double A[4][5];
       for (int a = 0; a < 4; ++a)
@@ -1315,25 +1330,40 @@ bool LocateSingularPoint(const March& m, Params& c, double P[3], const ContactHo
       if (!EliminateAugmented(A, 4, 0.0)) return false;
       for (int k = 0; k < 4; ++k) {
         const Bspline* s = SurfaceOf(k, m.s1, m.s2);
-        const double x = p[k] + scale[k] * A[k][4] / A[k][k];
+        last[k] = A[k][4] / A[k][k];
+        const double x = p[k] + scale[k] * last[k];
         if (!(x >= Lo(s, k & 1) && x <= Hi(s, k & 1))) inside = false;
       }
+      lastDamping = damping;
       const bool damped = damping > kLeastDamping;
-      for (double f = 1.0; f > (damped ? 0.5 : 1e-3) && !moved; f *= 0.5) {
-        double q[4], rq[6], sq, nq = 0.0;
-        for (int k = 0; k < 4; ++k) {
-          const Bspline* s = SurfaceOf(k, m.s1, m.s2);
-          q[k] = std::fmin(Hi(s, k & 1), std::fmax(Lo(s, k & 1), p[k] + f * scale[k] * A[k][4] / A[k][k]));
-        }
-        if (!SingularResidual(m, q, rq, &sq, hold)) return false;
-        for (double x : rq) nq += x * x;
-        if (nq < (damped ? kDampedGain : 1.0) * norm) {
-          for (int k = 0; k < 4; ++k) p[k] = q[k];
-          for (int e = 0; e < 6; ++e) r[e] = rq[e];
-          norm = nq;
-          sine = sq;
-          moved = true;
-        }
+      if (!tryStep(last, damped ? 0.5 : 1e-3, damped ? kDampedGain : 1.0)) return false;
+    }
+    // A point on the edge of a domain (a seam through it) is reached only to round-off across the
+    // edge: the clamp cuts a step that crosses the edge without solving the others again, and the
+    // search stalls beside the point. The parameters crossing their edges are held there and the
+    // others solved again, as the march keeps its steps in the domain (KeepStepInDomain). A point
+    // beyond the edge leaves the search no lower residual on it, and it stops.
+    if (!moved && !inside && !hold) {
+      double y[4], A[4][5];
+      int freeIdx[4], nf = 0;
+      bool held[4];
+      for (int k = 0; k < 4; ++k) {
+        const Bspline* s = SurfaceOf(k, m.s1, m.s2);
+        const double x = p[k] + scale[k] * last[k], lo = Lo(s, k & 1), hi = Hi(s, k & 1);
+        held[k] = !(x >= lo && x <= hi);
+        y[k] = held[k] ? ((x < lo ? lo : hi) - p[k]) / scale[k] : 0.0;
+        if (!held[k]) freeIdx[nf++] = k;
+      }
+      for (int a = 0; a < nf; ++a) {
+        for (int b = 0; b < nf; ++b) A[a][b] = N[freeIdx[a]][freeIdx[b]];
+        A[a][a] += lastDamping * tr;
+        A[a][nf] = N[freeIdx[a]][4];
+        for (int k = 0; k < 4; ++k)
+          if (held[k]) A[a][nf] -= N[freeIdx[a]][k] * y[k];
+      }
+      if (nf > 0 && EliminateAugmented(A, nf, 0.0)) {
+        for (int a = 0; a < nf; ++a) y[freeIdx[a]] = A[a][nf] / A[a][a];
+        if (!tryStep(y, 1e-3, 1.0)) return false;
       }
     }
     if (!moved) return false;

@@ -2812,3 +2812,21 @@ TEST_F(HardIntersections, TheSearchForANearCrossingPassesTheGapsSaddle) {
   EXPECT_LT(f.off, 1e-6);
   EXPECT_LT(f.gap, 1e-5);
 }
+
+// Cylinders of radii 1 and 1 + 2e-6 on unturned axes, the second's seam through (0, 1, 0), where
+// the loops round the first pass close: they never cross that seam, but a step lands on it in the
+// band where the surfaces meet within the tolerance, and the point where the loops pass close,
+// on the seam itself, is searched for from there. Clamped onto the seam, and sent along the gap's
+// saddle, the search stalled 2e-5 of the size short of it, and the step's end was kept off both
+// loops (a turn 2.0e-5 of the size off every branch). With the first's seam at 2 pi 2/25 and
+// 2 pi 18/25 of a turn, at size 1e3 moved 1e4 x the size: every point of the loops within 1e-5 of
+// the size of a branch, every sample on both cylinders.
+TEST_F(HardIntersections, TheSearchForANearCrossingOnASeamReachesIt) {
+  const double eb[3] = {0, 1, 0};
+  for (int a : {2, 18}) {
+    const double ea[3] = {std::cos(2 * M_PI * a / 25), std::sin(2 * M_PI * a / 25), 0};
+    const CylinderPairFit f = FitCylinderPair(1.0 + 2e-6, ea, eb, Placed(1e3, 1e4), kUnturned);
+    EXPECT_LT(f.off, 1e-6) << a;
+    EXPECT_LT(f.gap, 1e-5) << a;
+  }
+}
