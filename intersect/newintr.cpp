@@ -1547,6 +1547,20 @@ int OnDomainSide(const Bspline* s1, const Bspline* s2, const double q[4]) {
   return -1;
 }
 
+// True when node n lies where the normals part enough to place it across the branch by its gap
+// (a sine of at least kLeastAcrossSine) but that gap leaves it too loose across for Departure to
+// weigh its intervals (ResolvedAcross). Where a loop turns beside a near crossing, a node ending
+// an arc at a seam may be refined only to the tracer's tolerance there: an interval from it across
+// the turn, measured unweighted, held while its curves cut the turn by several times tol. Pulled to
+// kPullShare of tol such a node lies on the branch closely enough.
+bool LooseAcross(Bspline* s1, Bspline* s2, const IntersectionTraceNode* n, double tol) {
+  double q[4], P1[3], P2[3], n1[3], n2[3], c[3];
+  NodeParams(n, q);
+  if (!PointAndNormal(s1, q[0], q[1], P1, n1) || !PointAndNormal(s2, q[2], q[3], P2, n2)) return false;
+  return VecSize3(VecCrossProd3(n1, n2, c)) >= kLeastAcrossSine &&
+         !ResolvedAcross(s1, s2, n, kAcrossShare * kMiddleShare * tol);
+}
+
 // Places nodes so that the cubic interpolants CreateIntersectionCurves makes of the trace (its
 // nodes' parameters, interpolated on chord lengths in each parameter plane, knots from index 3
 // the nodes' parameters) lie within tol of both surfaces between the nodes too. Each round
@@ -1556,7 +1570,8 @@ int OnDomainSide(const Bspline* s1, const Bspline* s2, const double q[4]) {
 // interval missing by e more than kMiddleShare of tol is cut into k = (e / (kMiddleShare tol))^(1/4) equal parts
 // (the error of a cubic falls with the fourth power of the spacing), the cuts pulled onto both
 // surfaces as new nodes; the next round measures the new intervals and their neighbours. Nodes
-// off the surfaces by more than half of tol (weighted by AcrossWeight) are pulled on first; along
+// off the surfaces by more than half of tol (weighted by AcrossWeight), or too loosely across the
+// branch for their intervals to be weighed (LooseAcross), are pulled on first; along
 // a tangential contact only those off by more than tol: the contact may be a band where the
 // surfaces stay within tol of each other and cross twice, and a pull would take each node onto
 // whichever crossing lies nearer, the curves zigzagging between the two. A branch marched both
@@ -1572,7 +1587,9 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
     NodeParams(n, q);
     double n1[3], n2[3];
     const bool normals = PointAndNormal(s1, q[0], q[1], P1, n1) && PointAndNormal(s2, q[2], q[3], P2, n2);
-    if (VecDist3(P1, P2) * (normals ? AcrossWeight(n1, n2) : 1.0) <= (contact ? 1.0 : 0.5) * tol) continue;
+    if (VecDist3(P1, P2) * (normals ? AcrossWeight(n1, n2) : 1.0) <= (contact ? 1.0 : 0.5) * tol &&
+        (contact || !LooseAcross(s1, s2, n, tol)))
+      continue;
     int held = AcrossPole(s1, s2, q);
     if (held < 0 && t->open && (n == t->head || n == t->tail)) held = OnDomainSide(s1, s2, q);
     if (held >= 0 ? !PullWithParamHeld(s1, s2, q, held, P, kPullShare * tol) : !PullOnto(s1, s2, q, P, kPullShare * tol))

@@ -1233,8 +1233,18 @@ bool SingularResidual(const March& m, const double p[4], double r[6], double* si
   return true;
 }
 
+// The damping of LocateSingularPoint's normal equations, a share of their trace: the least, a
+// guard against a singular system, and the rise each time no halving of the step gains.
+constexpr double kLeastDamping = 1e-12;
+constexpr double kDampingRise = 1e4;
+// A damped step is taken whole and kept only where it cuts the squared residual to this share:
+// along a band where nearly tangent surfaces stay within tolB of each other the residual has a
+// floor, and damped steps that barely lower it would crawl along the band for every iteration.
+constexpr double kDampedGain = 0.25;
+
 // Gauss-Newton on the equations of SingularResidual from c (a Jacobian of forward
-// differences, steps halved until the residual falls, clamped to the domains). True when it
+// differences, steps halved until the residual falls, clamped to the domains; damped further
+// where no halving gains, and held on an edge a step crosses). True when it
 // ends on a singular point (the gap within tolB, the sine below sineLimit, a hold's plane
 // within tolB or its parameter within its tolerance): c is moved there (a held parameter to
 // its value) and P is its point on surface 1.
@@ -1267,7 +1277,7 @@ bool LocateSingularPoint(const March& m, Params& c, double P[3], const ContactHo
     // parameters turn its normal a million times faster than a large one's, would set the damping
     // and hold the large one's parameters still, leaving a gap along the tangent planes. Scaled
     // column by column, a parameter that barely moves anything (round a pole) would take wild steps.
-    double A[4][5], tr = 0.0, scale[4] = {1.0, 1.0, 1.0, 1.0};
+    double N[4][5], tr = 0.0, scale[4] = {1.0, 1.0, 1.0, 1.0};
     for (int s = 0; s < 2; ++s) {
       double c = 0.0;
       for (int k = 2 * s; k < 2 * s + 2; ++k) {
@@ -1282,30 +1292,85 @@ bool LocateSingularPoint(const March& m, Params& c, double P[3], const ContactHo
     }
     for (int a = 0; a < 4; ++a) {
       for (int b = 0; b < 4; ++b) {
-        A[a][b] = 0.0;
-        for (int e = 0; e < 6; ++e) A[a][b] += J[e][a] * J[e][b];
+        N[a][b] = 0.0;
+        for (int e = 0; e < 6; ++e) N[a][b] += J[e][a] * J[e][b];
       }
-      A[a][4] = 0.0;
-      for (int e = 0; e < 6; ++e) A[a][4] -= J[e][a] * r[e];
-      tr += A[a][a];
+      N[a][4] = 0.0;
+      for (int e = 0; e < 6; ++e) N[a][4] -= J[e][a] * r[e];
+      tr += N[a][a];
     }
-    for (int a = 0; a < 4; ++a) A[a][a] += 1e-12 * tr;
-    if (!EliminateAugmented(A, 4, 0.0)) return false;
-    bool moved = false;
-    for (double f = 1.0; f > 1e-3 && !moved; f *= 0.5) {
-      double q[4], rq[6], sq, nq = 0.0;
+    // Where the surfaces miss crossing by a gap (see kNearSingular) the gap has a saddle at the
+    // point and the least squares keep it: the linear model, trying to close it along the saddle's
+    // shallow directions, steps far along them, and no halving of that step lowers the residual
+    // while the step across (the normals' last turn, the gap along the tangent planes) is halved
+    // away with it. The damping is then raised, Levenberg-Marquardt fashion, until the shallow
+    // directions are held. A search held to a contact (hold) keeps the plain steps.
+    bool moved = false, inside = true;
+    // The step y (in the scaled parameters) tried whole and halved while f stays above least,
+    // kept where the squared residual falls below gain times what it was. False without normals.
+    auto tryStep = [&](const double y[4], double least, double gain) {
+      for (double f = 1.0; f > least && !moved; f *= 0.5) {
+        double q[4], rq[6], sq, nq = 0.0;
+        for (int k = 0; k < 4; ++k) {
+          const Bspline* s = SurfaceOf(k, m.s1, m.s2);
+          q[k] = std::fmin(Hi(s, k & 1), std::fmax(Lo(s, k & 1), p[k] + f * scale[k] * y[k]));
+        }
+        if (!SingularResidual(m, q, rq, &sq, hold)) return false;
+        for (double x : rq) nq += x * x;
+        if (nq < gain * norm) {
+          for (int k = 0; k < 4; ++k) p[k] = q[k];
+          for (int e = 0; e < 6; ++e) r[e] = rq[e];
+          norm = nq;
+          sine = sq;
+          moved = true;
+        }
+      }
+      return true;
+    };
+    double last[4], lastDamping = kLeastDamping;  // the last step solved for, and its damping
+    for (double damping = kLeastDamping; damping <= (hold ? kLeastDamping : 1.0) && !moved && inside;
+         damping *= kDampingRise) {
+      double A[4][5];
+      for (int a = 0; a < 4; ++a)
+        for (int b = 0; b < 5; ++b) A[a][b] = N[a][b];
+      for (int a = 0; a < 4; ++a) A[a][a] += damping * tr;
+      if (!EliminateAugmented(A, 4, 0.0)) return false;
       for (int k = 0; k < 4; ++k) {
         const Bspline* s = SurfaceOf(k, m.s1, m.s2);
-        q[k] = std::fmin(Hi(s, k & 1), std::fmax(Lo(s, k & 1), p[k] + f * scale[k] * A[k][4] / A[k][k]));
+        last[k] = A[k][4] / A[k][k];
+        const double x = p[k] + scale[k] * last[k];
+        if (!(x >= Lo(s, k & 1) && x <= Hi(s, k & 1))) inside = false;
       }
-      if (!SingularResidual(m, q, rq, &sq, hold)) return false;
-      for (double x : rq) nq += x * x;
-      if (nq < norm) {
-        for (int k = 0; k < 4; ++k) p[k] = q[k];
-        for (int e = 0; e < 6; ++e) r[e] = rq[e];
-        norm = nq;
-        sine = sq;
-        moved = true;
+      lastDamping = damping;
+      const bool damped = damping > kLeastDamping;
+      if (!tryStep(last, damped ? 0.5 : 1e-3, damped ? kDampedGain : 1.0)) return false;
+    }
+    // A point on the edge of a domain (a seam through it) is reached only to round-off across the
+    // edge: the clamp cuts a step that crosses the edge without solving the others again, and the
+    // search stalls beside the point. The parameters crossing their edges are held there and the
+    // others solved again, as the march keeps its steps in the domain (KeepStepInDomain). A point
+    // beyond the edge leaves the search no lower residual on it, and it stops.
+    if (!moved && !inside && !hold) {
+      double y[4], A[4][5];
+      int freeIdx[4], nf = 0;
+      bool held[4];
+      for (int k = 0; k < 4; ++k) {
+        const Bspline* s = SurfaceOf(k, m.s1, m.s2);
+        const double x = p[k] + scale[k] * last[k], lo = Lo(s, k & 1), hi = Hi(s, k & 1);
+        held[k] = !(x >= lo && x <= hi);
+        y[k] = held[k] ? ((x < lo ? lo : hi) - p[k]) / scale[k] : 0.0;
+        if (!held[k]) freeIdx[nf++] = k;
+      }
+      for (int a = 0; a < nf; ++a) {
+        for (int b = 0; b < nf; ++b) A[a][b] = N[freeIdx[a]][freeIdx[b]];
+        A[a][a] += lastDamping * tr;
+        A[a][nf] = N[freeIdx[a]][4];
+        for (int k = 0; k < 4; ++k)
+          if (held[k]) A[a][nf] -= N[freeIdx[a]][k] * y[k];
+      }
+      if (nf > 0 && EliminateAugmented(A, nf, 0.0)) {
+        for (int a = 0; a < nf; ++a) y[freeIdx[a]] = A[a][nf] / A[a][a];
+        if (!tryStep(y, 1e-3, 1.0)) return false;
       }
     }
     if (!moved) return false;
@@ -1492,6 +1557,19 @@ bool CoincideBeyond(const March& m, const Params& prev, const Params& x) {
 // branches' other points are.
 constexpr double kVertexReach = 10.0;
 
+// A vertex on the edge of a domain (a seam through the loops' turn) may lie beyond it by round-off:
+// the steps are clamped there and the gap they leave cannot close with the plane held. The
+// surfaces are met along the edge instead (v's parameter k held, P1 its point on surface 1), which
+// moves the point along the branch, across the plane through X normal to `across`, by its gap over
+// the normals' sine: far below tolB. False when that does not converge or leaves the plane by tolB.
+bool VertexOnEdge(const March& m, Params& v, int k, const double X[3], const double across[3], double P1[3]) {
+  double* const p[4] = {&v.p[0], &v.p[1], &v.p[2], &v.p[3]};
+  double off[3];
+  if (!MeetOnEdge(m.s1, m.s2, p, k, v.p[k], P1, kLeastTightening * m.tolB)) return false;
+  VecDiff3(P1, X, off);
+  return std::fabs(VecDotProd3(off, across)) <= m.tolB;
+}
+
 // The vertex of the branch coming into the singular point x (X on surface 1) from the point F on
 // it, by Newton on the meeting of the surfaces in the plane through X across the vertex's
 // direction (the branch crosses it there at a right angle), from the model's vertex. True with
@@ -1536,10 +1614,12 @@ bool VertexBesideCrossing(const March& m, const Params& x, const double X[3], co
     return false;
   for (int k = 0; k < 4; ++k) v.p[k] += d[k];
   for (int it = 0; it < kMarchIterations; ++it) {
+    int edge = -1;  // a parameter this step was clamped on
     for (int k = 0; k < 4; ++k) {
       const Bspline* s = SurfaceOf(k, m.s1, m.s2);
       const double lo = Lo(s, k & 1), hi = Hi(s, k & 1);
       if (v.p[k] < lo - m.tol[k] || v.p[k] > hi + m.tol[k]) return false;
+      if (v.p[k] < lo || v.p[k] > hi) edge = k;
       v.p[k] = std::fmin(hi, std::fmax(lo, v.p[k]));
     }
     if (!TangentPlane(m.s1, v.p[0], v.p[1], P1, S1u, S1v, n1) || !TangentPlane(m.s2, v.p[2], v.p[3], P2, S2u, S2v, n2))
@@ -1548,7 +1628,13 @@ bool VertexBesideCrossing(const March& m, const Params& x, const double X[3], co
     VecDiff3(P2, P1, g);
     VecDiff3(P1, X, off);
     const double plane = VecDotProd3(off, across);
-    if (VecSize3(g) <= kLeastTightening * m.tolB && std::fabs(plane) <= kLeastTightening * m.tolB) {
+    bool met = VecSize3(g) <= kLeastTightening * m.tolB && std::fabs(plane) <= kLeastTightening * m.tolB;
+    if (!met && edge >= 0 && std::fabs(plane) <= kLeastTightening * m.tolB) {
+      if (!VertexOnEdge(m, v, edge, X, across, P1)) return false;
+      VecDiff3(P1, X, off);
+      met = true;
+    }
+    if (met) {
       const double toV = VecSize3(off);
       if (!(toV > kVertexReach * m.tolB && toV < VecSize3(toF))) return false;
       for (int q = 0; q < 3; ++q) V[q] = P1[q];

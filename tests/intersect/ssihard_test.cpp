@@ -2965,3 +2965,61 @@ TEST_F(HardIntersections, AStretchFromASeamPastTheOtherLoopsTurnIsKept) {
     EXPECT_LT(std::fabs(f.lengthError), 1e-4) << k;
   }
 }
+
+// Cylinders of radii 1 and 1 - 2e-6 on unturned axes, the first's seam at 2 pi 3/25 of a turn and
+// the second's through the loops' turn at (0, 1, 0): an arc ends on that seam at the vertex of a
+// loop, refined only to the tracer's tolerance, so loosely across the branch (the normals' sine
+// 2e-3 there) that the fit measured the interval from it across the turn by the bare gap between
+// the surfaces, and held the curve that cut the turn (1.7e-5 of the size off every branch). At size
+// 1e3 moved 1e4 x the size: every point of the loops within 1e-5 of the size of a branch, every
+// sample on both cylinders.
+TEST_F(HardIntersections, AnArcEndingLooselyAtALoopsTurnIsFittedRoundIt) {
+  const double ea[3] = {std::cos(2 * M_PI * 3 / 25), std::sin(2 * M_PI * 3 / 25), 0}, eb[3] = {0, 1, 0};
+  const CylinderPairFit f = FitCylinderPair(1.0 - 2e-6, ea, eb, Placed(1e3, 1e4), kUnturned);
+  EXPECT_LT(f.off, 1e-6);
+  EXPECT_LT(f.gap, 1e-5);
+}
+
+// The same cylinders, d = -4.69e-6 (the miss as large as the point tolerance), the first's seam at
+// 2 pi / 25 and the second's through the turn at (0, -1, 0): an arc runs into the point where the
+// loops pass close, and the vertex of its loop beside it lies on that seam. The search for the
+// vertex, clamped to the domain, ended a round-off beyond the seam with the surfaces 1.1e-4 of the
+// tolerance apart and no node was made there (a loop's turn 1.4e-5 of the size off every branch).
+// Every point of the loops within 1e-5 of the size of a branch, every sample on both cylinders.
+TEST_F(HardIntersections, ALoopsVertexOnASeamIsANodeOfTheArcPassingIt) {
+  const double ea[3] = {std::cos(2 * M_PI / 25), std::sin(2 * M_PI / 25), 0}, eb[3] = {0, -1, 0};
+  const CylinderPairFit f = FitCylinderPair(1.0 - 4.69e-6, ea, eb, Placed(1e3, 1e4), kUnturned);
+  EXPECT_LT(f.off, 1e-6);
+  EXPECT_LT(f.gap, 1e-5);
+}
+
+// The same cylinders, d = -4.69e-6, the first's seam at 1.52 pi and the second's through the turn
+// at (0, 1, 0): a step lands on the first's seam across the point where the loops pass close, and
+// the search for the point from there comes within 1.04 times the tolerance of it with the normals
+// 4.7e-6 from parallel, where the gap's saddle sent every Gauss-Newton step far along it: the
+// search stalled, the step was kept across the point (a loop's turn 6.1e-5 of the size off every
+// branch). Every point of the loops within 1e-5 of the size of a branch, every sample on both.
+TEST_F(HardIntersections, TheSearchForANearCrossingPassesTheGapsSaddle) {
+  const double ea[3] = {std::cos(1.52 * M_PI), std::sin(1.52 * M_PI), 0}, eb[3] = {0, 1, 0};
+  const CylinderPairFit f = FitCylinderPair(1.0 - 4.69e-6, ea, eb, Placed(1e3, 1e4), kUnturned);
+  EXPECT_LT(f.off, 1e-6);
+  EXPECT_LT(f.gap, 1e-5);
+}
+
+// Cylinders of radii 1 and 1 + 2e-6 on unturned axes, the second's seam through (0, 1, 0), where
+// the loops round the first pass close: they never cross that seam, but a step lands on it in the
+// band where the surfaces meet within the tolerance, and the point where the loops pass close,
+// on the seam itself, is searched for from there. Clamped onto the seam, and sent along the gap's
+// saddle, the search stalled 2e-5 of the size short of it, and the step's end was kept off both
+// loops (a turn 2.0e-5 of the size off every branch). With the first's seam at 2 pi 2/25 and
+// 2 pi 18/25 of a turn, at size 1e3 moved 1e4 x the size: every point of the loops within 1e-5 of
+// the size of a branch, every sample on both cylinders.
+TEST_F(HardIntersections, TheSearchForANearCrossingOnASeamReachesIt) {
+  const double eb[3] = {0, 1, 0};
+  for (int a : {2, 18}) {
+    const double ea[3] = {std::cos(2 * M_PI * a / 25), std::sin(2 * M_PI * a / 25), 0};
+    const CylinderPairFit f = FitCylinderPair(1.0 + 2e-6, ea, eb, Placed(1e3, 1e4), kUnturned);
+    EXPECT_LT(f.off, 1e-6) << a;
+    EXPECT_LT(f.gap, 1e-5) << a;
+  }
+}
