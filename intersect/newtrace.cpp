@@ -1050,6 +1050,23 @@ bool BeyondSeamEnds(const March& w, const double P[3], double reach) {
   return any && beyond;
 }
 
+// True when P lies on a chord of a trace other than the march's own to within that chord's
+// height, which the bound on a step's turn (kMaxStepTurn) keeps below a sixteenth of its length
+// (a quarter allowed, with the point tolerance), and within reach. On a loop smaller than the
+// chord height every point lies within two chord heights of every chord: a march from a seam's
+// far side over the loop's other half lands off the half traced by more than that half's chords
+// are high.
+bool OnTracedChord(const March& w, const double P[3], double reach) {
+  bool on = false;
+  EachChord(w.list, w.trace, [&](const IntersectionTraceNode* a, const IntersectionTraceNode* b) {
+    double f = 0.0;
+    const double A[3] = {a->x, a->y, a->z}, B[3] = {b->x, b->y, b->z};
+    const double within = std::fmin(reach, 0.25 * VecDist3(A, B) + w.tolB);
+    if (!on && ChordDistance2(a, b, P, &f) <= within * within) on = true;
+  });
+  return on;
+}
+
 // The seed-pair check and the marks of a step: false when the branch reached a marked pair
 // before leaving its seed pair (a duplicate). A pair of boxes can hold several branches, so the
 // march is a duplicate only when its point P (parameters c) also lies on a traced branch running
@@ -1059,11 +1076,12 @@ bool BeyondSeamEnds(const March& w, const double P[3], double reach) {
 // another trace ends from the seam's far side: a stretch between two seams crossed in one step
 // lies within the chord height of both traces' ends, yet on neither; nor the first step from a
 // seed on a seam that ends the march beyond the far side's end (LeavesSeamEndBeyond). A march
-// continuing a trace from the far side of a seam is none either where it only passes beside
-// another branch (PassesBesideTracedBranch); where it has come along its own trace past that
-// trace's other end, the caller ends it there (EndsOnContinuedTrace). A point whose foot on that
-// trace is the end the march continues lies beyond the seam, on the stretch the march traces (a
-// loop's turn just across the seam, all of it within the reach of that end), not along it.
+// continuing a trace from the far side of a seam is none either where it lies on no traced chord
+// (OnTracedChord) or only passes beside another branch (PassesBesideTracedBranch); where it has
+// come along its own trace past that trace's other end, the caller ends it there
+// (EndsOnContinuedTrace). A point whose foot on that trace is the end the march continues lies
+// beyond the seam, on the stretch the march traces (a loop's turn just across the seam, all of it
+// within the reach of that end), not along it.
 bool CheckAndMark(March& w, bool atSingular, bool atEnd, const Params& prev, const Params& c,
                   const double P[3]) {
   if (!w.leftSeed && (w.box[0][0] != w.seedBox[0][0] || w.box[0][1] != w.seedBox[0][1] ||
@@ -1072,6 +1090,7 @@ bool CheckAndMark(March& w, bool atSingular, bool atEnd, const Params& prev, con
                                       LeavesSeamEndBeyond(w, prev, P, 2.0 * w.tolA));
     if (!atSingular && Marked(w) && !beyondSeam && !BeyondSeamEnds(w, P, 2.0 * w.tolA) &&
         NearTracedBranchAlike(w.s1, w.s2, w.list, w.trace, c.p, P, 2.0 * w.tolA) &&
+        (!w.continued || OnTracedChord(w, P, 2.0 * w.tolA)) &&
         (!w.continued ||
          (w.otherEnd && AlongPast(w.continued, w.otherEnd, P, 2.0 * w.tolA) &&
           AlongPast(w.continued, w.seamEnd, P, 2.0 * w.tolA)) ||
@@ -2036,13 +2055,23 @@ bool Relooped(const March& m, const IntersectionTrace* tr) {
 // circling. Only steps within this factor of the one before count as even.
 constexpr double kEvenSteps = 4.0;
 
+// A march that has gone once round a loop or more over its last six steps ends within the loop's
+// diameter of where they began, a third of their length at most; one whose steps lengthen by
+// about three times each, leaving a pole, runs on straight, the node six back as far from the
+// tail as the last step and the rest of the six together. Steps that end farther from where they
+// began than this share of their length run on.
+constexpr double kCirclingShare = 0.5;
+
 bool Circling(const IntersectionTrace* tr, double tolB) {
   if (tr->nodeCount - tr->directionStart <= 7 || !CheckIfPointsRepeat(tr, tolB)) return false;
   auto dist = [](const IntersectionTraceNode* a, const IntersectionTraceNode* b) {
     return std::sqrt((a->x - b->x) * (a->x - b->x) + (a->y - b->y) * (a->y - b->y) + (a->z - b->z) * (a->z - b->z));
   };
   const IntersectionTraceNode* t = tr->tail;
-  return dist(t, t->prev) <= kEvenSteps * dist(t->prev, t->prev->prev);
+  double path = 0.0;
+  const IntersectionTraceNode* n = t;
+  for (int k = 0; k < 6; ++k, n = n->prev) path += dist(n, n->prev);
+  return dist(t, t->prev) <= kEvenSteps * dist(t->prev, t->prev->prev) && dist(t, n) < kCirclingShare * path;
 }
 
 // A loop closed on a point of a closed surface's seam ends on the side of the seam it arrives
@@ -2977,16 +3006,6 @@ bool LocateTouchingPoint(Bspline* s1, Bspline* s2, double q[4], double tolB, dou
 
 namespace {
 
-// True when a node of the list's traces other than `end` lies within reach of X.
-bool NodeNear(const IntersectionTraceList* list, const IntersectionTraceNode* end, const double X[3], double reach) {
-  for (const IntersectionTrace* t = list->head; t; t = t->next)
-    for (const IntersectionTraceNode* n = t->head; n; n = n->next) {
-      const double Y[3] = {n->x, n->y, n->z};
-      if (n != end && Distance(X, Y) <= reach) return true;
-    }
-  return false;
-}
-
 // The distance along the branch of trace t from its seed (the head) to node n: forward nodes
 // count ahead of the seed, backward ones (after the turn node) behind it.
 double AlongBranch(const IntersectionTrace* t, const IntersectionTraceNode* n) {
@@ -3005,6 +3024,33 @@ double AlongBranch(const IntersectionTrace* t, const IntersectionTraceNode* n) {
     if (b == n) return s;
   }
   return 0.0;
+}
+
+// reach, held to a quarter of trace t's span where t is more than a few point tolerances across
+// (as the driver holds the reach of a trace lying on another branch): a loop smaller than the
+// reach that crosses a seam twice is traced as a half between the crossings, every node of which
+// lies within the reach of either end. A trace piled on one point (a pole) keeps the reach.
+double ReachWithin(const IntersectionTrace* t, double reach, double tolB) {
+  double span = 0.0;
+  for (const IntersectionTraceNode* a = t->head; a; a = a->next)
+    for (const IntersectionTraceNode* b = a->next; b; b = b->next)
+      span = std::fmax(span, std::hypot(a->x - b->x, a->y - b->y, a->z - b->z));
+  return span > 4.0 * tolB ? std::fmin(reach, 0.25 * span) : reach;
+}
+
+// True when a node of the list's traces other than the end e of trace t lies within reach of
+// e; of t's own nodes only those farther along t from e than twice the reach (its other end
+// come round to the seam), not those the branch passes on its way to e.
+bool NodeNear(const IntersectionTraceList* list, const IntersectionTrace* t, const IntersectionTraceNode* e,
+              double reach) {
+  const double E[3] = {e->x, e->y, e->z}, at = AlongBranch(t, e);
+  for (const IntersectionTrace* o = list->head; o; o = o->next)
+    for (const IntersectionTraceNode* n = o->head; n; n = n->next) {
+      const double Y[3] = {n->x, n->y, n->z};
+      if (n == e || Distance(E, Y) > reach) continue;
+      if (o != t || std::fabs(AlongBranch(t, n) - at) > 2.0 * reach) return true;
+    }
+  return false;
 }
 
 // True when the trace made from the far side of a seam at the end e of from turns back onto from:
@@ -3071,9 +3117,10 @@ int ContinueAcrossSeams(Bspline* s1, Bspline* s2, const double* us1, const doubl
                                             t->turn && t->tail != t->turn ? t->tail : t->head};
     for (const IntersectionTraceNode* e : ends) {
       Params w = Of(e);
-      const double E[3] = {e->x, e->y, e->z};
-      // Within 100 point tolerances: the branch goes on from another trace's node there.
-      if (!WrapAcrossSeams(m, w) || NodeNear(list, e, E, 100.0 * tolB) || --budget < 0) continue;
+      // Within 100 point tolerances (a quarter of a smaller trace's span): the branch goes on
+      // from another trace's node there.
+      if (!WrapAcrossSeams(m, w) || NodeNear(list, t, e, ReachWithin(t, 100.0 * tolB, tolB)) || --budget < 0)
+        continue;
       IntersectionTrace* next = MallocIntersectionTrace();
       if (!next) return -2;
       AppendTrace(list, next);
@@ -3082,7 +3129,7 @@ int ContinueAcrossSeams(Bspline* s1, Bspline* s2, const double* us1, const doubl
                                t, e, other != e ? other : nullptr);
       if (rc == -2) return -2;
       // A march that went nowhere beyond the seam, or only back along the branch, adds nothing.
-      if (rc == -20 || next->nodeCount < 2 || TurnsBackOnto(list, t, e, next, 2.0 * tolA)) {
+      if (rc == -20 || next->nodeCount < 2 || TurnsBackOnto(list, t, e, next, ReachWithin(t, 2.0 * tolA, tolB))) {
         list->tail = next->prev;
         list->tail->next = nullptr;
         --list->count;

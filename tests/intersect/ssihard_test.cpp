@@ -3023,3 +3023,23 @@ TEST_F(HardIntersections, TheSearchForANearCrossingOnASeamReachesIt) {
     EXPECT_LT(f.gap, 1e-5) << a;
   }
 }
+
+// A sphere of radius 1e-4 of the host's size sunk 8 point tolerances into a torus of radii 1 and
+// 0.3, from inside its tube at the outer equator (the torus's seam) or from its hole at the inner
+// equator, meets it in a circle about 80 tolerances across that crosses the small sphere's seam
+// twice and passes within a round-off of its pole. The half traced from the seed ends on the seam
+// at both crossings, and the march from the seam's far side was never begun (the half's own nodes
+// lay within 100 tolerances of its end), or dropped as running along that half (every chord of it
+// within two chord heights); leaving the pole in steps lengthening threefold, the half itself was
+// ended as circling. 5.5e-5 to 7.6e-5 of the size of the circle left out. The host first, at size
+// 1: every exact point of the circle within 1e-5 of the size of a branch, every sample on both
+// surfaces.
+TEST_F(HardIntersections, ASmallLoopAcrossASeamTwiceIsContinuedOverItsOtherHalf) {
+  const double hostSize = std::hypot(2.6, 2.6, 0.6), r = 1e-4 * hostSize, depth = 8e-6 * hostSize;
+  for (const int host : {2, 3}) {
+    const SmallTouching c = TouchSmallSphere(host, r, host == 2 ? -1 : 1, 0.0, Placed(1.0, 0.0), false, depth);
+    const SunkLoop fit = MeasureSunkLoop(c, host, r, depth, 0.0);
+    EXPECT_LT(fit.gap, 1e-5 * c.size) << host;
+    EXPECT_LT(fit.off, 1e-6 * c.size) << host;
+  }
+}
