@@ -1517,7 +1517,14 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
     NodeParams(n, q);
     double n1[3], n2[3];
     const bool normals = PointAndNormal(s1, q[0], q[1], P1, n1) && PointAndNormal(s2, q[2], q[3], P2, n2);
-    if (VecDist3(P1, P2) * (normals ? AcrossWeight(n1, n2) : 1.0) <= (contact ? 1.0 : 0.5) * tol) continue;
+    const double weight = normals ? AcrossWeight(n1, n2) : 1.0;
+    // Where the weight counts, a node lying farther across the branch than ResolvedAcross allows
+    // has the intervals beside it measured by the bare distance from the other surface, which
+    // lets the curves slide across the branch by that distance over the sine: such a node is
+    // pulled on although its weighted gap holds.
+    if (VecDist3(P1, P2) * weight <= (contact ? 1.0 : 0.5) * tol &&
+        (weight == 1.0 || ResolvedAcross(s1, s2, n, kAcrossShare * kMiddleShare * tol)))
+      continue;
     int held = AcrossPole(s1, s2, q);
     if (held < 0 && t->open && (n == t->head || n == t->tail)) held = OnDomainSide(s1, s2, q);
     if (held >= 0 ? !PullWithParamHeld(s1, s2, q, held, P, kPullShare * tol) : !PullOnto(s1, s2, q, P, kPullShare * tol))

@@ -2772,3 +2772,19 @@ TEST_F(HardIntersections, AStretchBetweenTwoSeamsShorterThanAStepIsKept) {
   ExpectWholeBranchesOnBoth(sphereTorus, Placed(1e6, 1e4), 1);
   ExpectWholeBranchesOnBoth(tori, Placed(1e6, 1e4), 0);
 }
+
+// A sphere 1.78e-5 or 1.9e-5 larger than the unit cylinder it sits in (poles across the axis), on
+// turned axes: the circles lie 0.012 apart and the surfaces cross them at a sine of 0.006, so a
+// point within e of both surfaces may lie e / 0.006 off the circle. A node the trace left within
+// the tolerance of both, but farther across the circle than the weighted measure of the intervals
+// asks, was not pulled on: the intervals beside it were measured by the bare distance from the
+// surfaces, and the curves slid 1.1e-5..1.6e-5 of the size off the circle beside the cylinder's
+// seam. At sizes 1e-6 and 1e6 moved 1e4 x the size, either surface first: both circles, every
+// sample on both surfaces, every point of the circles near a branch, each circle's length once.
+TEST_F(HardIntersections, ANodeLooseAcrossAShallowCrossingIsPulledOn) {
+  const double cases[2][3] = {{1.0000178, 1e-6, 0.7}, {1.000019, 1e6, 0.2}};  // radius, scale, turn
+  for (int k = 0; k < 2; ++k) {
+    const double h = std::sqrt(cases[k][0] * cases[k][0] - 1.0);
+    ExpectSphereInCylinderCircles(cases[k][0], cases[k][2], cases[k][1], k == 0, {h, -h});
+  }
+}
