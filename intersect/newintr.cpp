@@ -907,6 +907,25 @@ bool PointAndNormal(const Bspline* srf, double u, double v, double P[3], double 
   return true;
 }
 
+// True when the parameters r lie within the box of the interval between nodes a and b, grown on
+// every side by its extent in that plane: a surface's box grows by the interval's larger extent in
+// its plane, as a branch may bulge in one parameter between nodes where it barely changes.
+bool WithinInterval(const Bspline* s1, const Bspline* s2, const double r[4], const IntersectionTraceNode* a,
+                    const IntersectionTraceNode* b) {
+  double qa[4], qb[4];
+  NodeParams(a, qa);
+  NodeParams(b, qb);
+  for (int k = 0; k < 4; ++k) {
+    const Bspline* s = k < 2 ? s1 : s2;
+    const double range = k & 1 ? s->vmax - s->vmin : s->umax - s->umin;
+    const int u = k & ~1;
+    const double grow = std::fmax(std::fabs(qa[u] - qb[u]), std::fabs(qa[u + 1] - qb[u + 1]));
+    const double lo = std::fmin(qa[k], qb[k]), hi = std::fmax(qa[k], qb[k]), g = grow + 1e-9 * range;
+    if (r[k] < lo - g || r[k] > hi + g) return false;
+  }
+  return true;
+}
+
 // A point of the interval between nodes a and b pulled onto both surfaces within tol, its
 // parameters kept within the interval's box grown on every side by its extent in that plane. A free pull that
 // leaves it (near a pole a step in the tangent planes swings the parameter round the pole onto
@@ -922,19 +941,7 @@ bool PullInto(Bspline* s1, Bspline* s2, double q[4], double P[3], double tol,
     const Bspline* s = k < 2 ? s1 : s2;
     range[k] = k & 1 ? s->vmax - s->vmin : s->umax - s->umin;
   }
-  // A surface's box grows by the interval's larger extent in its plane: a branch may bulge in
-  // one parameter between nodes where it barely changes.
-  double grow[2];
-  for (int s = 0; s < 2; ++s)
-    grow[s] = std::fmax(std::fabs(qa[2 * s] - qb[2 * s]), std::fabs(qa[2 * s + 1] - qb[2 * s + 1]));
-  auto within = [&](const double r[4]) {
-    for (int k = 0; k < 4; ++k) {
-      const double lo = std::fmin(qa[k], qb[k]), hi = std::fmax(qa[k], qb[k]);
-      const double g = grow[k / 2] + 1e-9 * range[k];
-      if (r[k] < lo - g || r[k] > hi + g) return false;
-    }
-    return true;
-  };
+  auto within = [&](const double r[4]) { return WithinInterval(s1, s2, r, a, b); };
   // Where two branches run side by side (nearly tangent surfaces), a pull may land on the
   // neighbour, which runs the other way: the tangent n1 x n2 there turns against the one at the
   // interval's ends. Ends without a tangent (normals parallel to 1e-3) or disagreeing leave it.
@@ -1098,6 +1105,29 @@ bool CutFromNodes(Bspline* s1, Bspline* s2, const IntersectionTraceNode* a, cons
   return true;
 }
 
+// A near miss located within tol (LocateContactInPlane) has the gap between the surfaces' points
+// within tol, and only that: one surface's point may lie anywhere across the contact where that
+// gap holds, tol beside the other's. Located again from there with the gap held to the miss along
+// the normal and kPullShare of tol beyond it, the points part along the tangent plane by the square
+// root of twice that share times the miss at most, far within the tolerance. r (the parameters),
+// X and Y (the points on s1 and s2) and their unit normals n1 and n2 are moved there; false (all
+// as given) when that location is not found, moves a point by more than twice tol, or leaves the
+// box of the interval between nodes a and b (WithinInterval).
+bool TightenNearMiss(Bspline* s1, Bspline* s2, const double P1[3], const double t[3], double tol, double r[4],
+                     double X[3], double Y[3], double n1[3], double n2[3], const IntersectionTraceNode* a,
+                     const IntersectionTraceNode* b) {
+  double g[3], q[4] = {r[0], r[1], r[2], r[3]}, X2[3], Y2[3], m1[3], m2[3];
+  VecDiff3(Y, X, g);
+  const double miss = std::fabs(VecDotProd3(g, n1));
+  if (!LocateContactInPlane(s1, s2, q, P1, t, miss + kPullShare * tol, X2) ||
+      !PointAndNormal(s1, q[0], q[1], X2, m1) || !PointAndNormal(s2, q[2], q[3], Y2, m2) ||
+      VecDist3(X2, X) > 2.0 * tol || VecDist3(Y2, Y) > 2.0 * tol || !WithinInterval(s1, s2, q, a, b))
+    return false;
+  for (int k = 0; k < 4; ++k) r[k] = q[k];
+  for (int k = 0; k < 3; ++k) X[k] = X2[k], Y[k] = Y2[k], n1[k] = m1[k], n2[k] = m2[k];
+  return true;
+}
+
 // Along a tangential contact the surfaces part only with the square of a slide across it, so a
 // point's distance from the other surface tells little of how far it lies from the contact, and
 // a pull onto both surfaces may slide along the contact past the interval's ends. There the
@@ -1122,10 +1152,25 @@ double ContactDeparture(Bspline* s1, Bspline* s2, const double q[4], double tol,
   if (!LocateContactInPlane(s1, s2, r, P1, t, tol, X) || !PointAndNormal(s1, r[0], r[1], X, n1) ||
       !PointAndNormal(s2, r[2], r[3], Y, n2))
     return HUGE_VAL;
+  // Beside a pole the location may swing round it, outside the interval: no cut is put there.
+  if (!WithinInterval(s1, s2, r, a, b)) return HUGE_VAL;
+  const bool tight = TightenNearMiss(s1, s2, P1, t, tol, r, X, Y, n1, n2, a, b);
   VecDiff3(P1, Y, d1);
   VecDiff3(P2, X, d2);
   VecDiff3(X, Y, m);
-  return std::fmax(0.0, std::fmax(std::fabs(VecDotProd3(n2, d1)), std::fabs(VecDotProd3(n1, d2))) - VecSize3(m));
+  double e = std::fmax(0.0, std::fmax(std::fabs(VecDotProd3(n2, d1)), std::fabs(VecDotProd3(n1, d2))) - VecSize3(m));
+  // Located tightly, the contact also places the curves across it: each curve's point is measured
+  // from its surface's point of the contact across the chord, in its own tangent plane.
+  double c[3];
+  VecCrossProd3(n1, t, c);
+  const double lc = VecSize3(c);
+  if (tight && lc > 0.0) {
+    double e1[3], e2[3];
+    VecDiff3(P1, X, e1);
+    VecDiff3(P2, Y, e2);
+    e = std::fmax(e, std::fmax(std::fabs(VecDotProd3(e1, c)), std::fabs(VecDotProd3(e2, c))) / lc);
+  }
+  return e;
 }
 
 // The parameter of s at (u, v) along a side it collapses to a pole (0 u, 1 v: the one whose

@@ -2788,3 +2788,17 @@ TEST_F(HardIntersections, ANodeLooseAcrossAShallowCrossingIsPulledOn) {
     ExpectSphereInCylinderCircles(cases[k][0], cases[k][2], cases[k][1], k == 0, {h, -h});
   }
 }
+
+// A sphere 2e-6 or 2.1e-6 larger than the unit cylinder it sits in (poles across the axis), on
+// turned axes, the cylinder first: the circles lie closer than the tolerance tells apart, and the
+// band's middle circle, through the sphere's poles, is traced as a contact. The surfaces miss
+// there, so the contact is located only within the tolerance: the cylinder's point of the
+// branch's end on a pole lay 2.3e-6 up the band, and the cubic through it and the nodes before
+// bowed 2.6e-4 along the cylinder's axis, 4.3e-5 of the size, with the sphere's curve on the
+// circle; the fit measured only the distance from the other surface, which the band keeps within
+// the tolerance. At sizes 1e-6 and 1e6 moved 1e4 x the size: the middle circle once, every sample
+// on both surfaces, every point of it near a branch.
+TEST_F(HardIntersections, ACurveSlidingAcrossANearMissIsCutOnTheContact) {
+  const double cases[2][3] = {{1.000002, 1e-6, 0.7}, {1.0000021, 1e6, 1.2}};  // radius, scale, turn
+  for (const auto& c : cases) ExpectSphereInCylinderCircles(c[0], c[2], c[1], false, {0.0});
+}
