@@ -524,12 +524,12 @@ bool PullOnto(Bspline* s1, Bspline* s2, double q[4], double P[3], double tol) {
   return NewRefineIntrPoint(s1, s2, &q[0], &q[1], &q[2], &q[3], P, 30, &boundary, nullptr, tol) == 0;
 }
 
-// True when the node lies on a branch of the list other than skip: the chord of its nodes
-// nearest to it lies within five chord heights, and the branch between that chord's nodes passes
-// within reach of it (OnBranchReach).
-bool OnTracedBranch(Bspline* s1, Bspline* s2, const IntersectionTraceList* list,
-                    const IntersectionTrace* skip, const IntersectionTraceNode* x, double tolA,
-                    double tolB, double reach) {
+// True when the branch through the chord of the list's traces (skip apart) nearest to the node
+// passes within reach of it: that chord lies within five chord heights, and the branch between
+// its nodes passes within reach (OnBranchReach).
+bool OnNearestBranch(Bspline* s1, Bspline* s2, const IntersectionTraceList* list,
+                     const IntersectionTrace* skip, const IntersectionTraceNode* x, double tolA,
+                     double tolB, double reach) {
   const double X[3] = {x->x, x->y, x->z};
   double bestF = 0.0;
   const IntersectionTraceNode* bestNext = nullptr;
@@ -570,6 +570,24 @@ bool OnTracedBranch(Bspline* s1, Bspline* s2, const IntersectionTraceList* list,
     least = std::fmin(least, std::fmin(fc, fd));
   }
   return least <= reach;
+}
+
+// True when the node lies on a branch of the list other than skip (OnNearestBranch). Where two
+// branches run side by side closer than a chord's height (circles across a narrow band), the
+// nearest chord may be the neighbour's, whose branch passes the node by the band's width, while a
+// chord of its own branch bows farther off: each trace's nearest chord is then tried in turn.
+bool OnTracedBranch(Bspline* s1, Bspline* s2, const IntersectionTraceList* list,
+                    const IntersectionTrace* skip, const IntersectionTraceNode* x, double tolA,
+                    double tolB, double reach) {
+  if (OnNearestBranch(s1, s2, list, skip, x, tolA, tolB, reach)) return true;
+  for (const IntersectionTrace* t = list->head; t; t = t->next) {
+    if (t == skip) continue;
+    IntersectionTrace one = *t;  // the trace alone, its nodes shared
+    one.prev = one.next = nullptr;
+    const IntersectionTraceList alone = {1, &one, &one};
+    if (OnNearestBranch(s1, s2, &alone, nullptr, x, tolA, tolB, reach)) return true;
+  }
+  return false;
 }
 
 // OnTracedBranch for the middle of the chord from n to the node after it along t's branch (the

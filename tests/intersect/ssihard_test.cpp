@@ -2802,3 +2802,15 @@ TEST_F(HardIntersections, ACurveSlidingAcrossANearMissIsCutOnTheContact) {
   const double cases[2][3] = {{1.000002, 1e-6, 0.7}, {1.0000021, 1e6, 1.2}};  // radius, scale, turn
   for (const auto& c : cases) ExpectSphereInCylinderCircles(c[0], c[2], c[1], false, {0.0});
 }
+
+// A sphere 7.2e-6 larger than the unit cylinder it sits in (poles across the axis), on axes turned
+// by 0.3, the cylinder first: the circles lie 0.0076 apart, closer than a chord of the march bows
+// off them. A trace of one circle whose last node the march landed on the other beside the
+// sphere's pole was kept: its seed's nearest chord was the other circle's, passing it by the
+// band's width, while its own circle's chords bowed farther, so the seed lay on no branch, and
+// half a circle came twice (1.26 circles' length, samples 1.3e-6 of the size off). At size 1e6
+// moved 1e4 x the size: both circles once, every sample on both surfaces, every point near a branch.
+TEST_F(HardIntersections, ATraceBesideANeighbourCircleIsFoundOnItsOwn) {
+  const double R = 1.0000072, h = std::sqrt(R * R - 1.0);
+  ExpectSphereInCylinderCircles(R, 0.3, 1e6, false, {h, -h});
+}
