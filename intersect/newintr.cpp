@@ -526,12 +526,12 @@ bool PullOnto(Bspline* s1, Bspline* s2, double q[4], double P[3], double tol) {
   return NewRefineIntrPoint(s1, s2, &q[0], &q[1], &q[2], &q[3], P, 30, &boundary, nullptr, tol) == 0;
 }
 
-// True when the node lies on a branch of the list other than skip: the chord of its nodes
-// nearest to it lies within five chord heights, and the branch between that chord's nodes passes
-// within reach of it (OnBranchReach).
-bool OnTracedBranch(Bspline* s1, Bspline* s2, const IntersectionTraceList* list,
-                    const IntersectionTrace* skip, const IntersectionTraceNode* x, double tolA,
-                    double tolB, double reach) {
+// True when the branch through the chord of the list's traces (skip apart) nearest to the node
+// passes within reach of it: that chord lies within five chord heights, and the branch between
+// its nodes passes within reach (OnBranchReach).
+bool OnNearestBranch(Bspline* s1, Bspline* s2, const IntersectionTraceList* list,
+                     const IntersectionTrace* skip, const IntersectionTraceNode* x, double tolA,
+                     double tolB, double reach) {
   const double X[3] = {x->x, x->y, x->z};
   double bestF = 0.0;
   const IntersectionTraceNode* bestNext = nullptr;
@@ -572,6 +572,24 @@ bool OnTracedBranch(Bspline* s1, Bspline* s2, const IntersectionTraceList* list,
     least = std::fmin(least, std::fmin(fc, fd));
   }
   return least <= reach;
+}
+
+// True when the node lies on a branch of the list other than skip (OnNearestBranch). Where two
+// branches run side by side closer than a chord's height (circles across a narrow band), the
+// nearest chord may be the neighbour's, whose branch passes the node by the band's width, while a
+// chord of its own branch bows farther off: each trace's nearest chord is then tried in turn.
+bool OnTracedBranch(Bspline* s1, Bspline* s2, const IntersectionTraceList* list,
+                    const IntersectionTrace* skip, const IntersectionTraceNode* x, double tolA,
+                    double tolB, double reach) {
+  if (OnNearestBranch(s1, s2, list, skip, x, tolA, tolB, reach)) return true;
+  for (const IntersectionTrace* t = list->head; t; t = t->next) {
+    if (t == skip) continue;
+    IntersectionTrace one = *t;  // the trace alone, its nodes shared
+    one.prev = one.next = nullptr;
+    const IntersectionTraceList alone = {1, &one, &one};
+    if (OnNearestBranch(s1, s2, &alone, nullptr, x, tolA, tolB, reach)) return true;
+  }
+  return false;
 }
 
 // OnTracedBranch for the middle of the chord from n to the node after it along t's branch (the
@@ -962,6 +980,25 @@ bool PointAndNormal(const Bspline* srf, double u, double v, double P[3], double 
   return true;
 }
 
+// True when the parameters r lie within the box of the interval between nodes a and b, grown on
+// every side by its extent in that plane: a surface's box grows by the interval's larger extent in
+// its plane, as a branch may bulge in one parameter between nodes where it barely changes.
+bool WithinInterval(const Bspline* s1, const Bspline* s2, const double r[4], const IntersectionTraceNode* a,
+                    const IntersectionTraceNode* b) {
+  double qa[4], qb[4];
+  NodeParams(a, qa);
+  NodeParams(b, qb);
+  for (int k = 0; k < 4; ++k) {
+    const Bspline* s = k < 2 ? s1 : s2;
+    const double range = k & 1 ? s->vmax - s->vmin : s->umax - s->umin;
+    const int u = k & ~1;
+    const double grow = std::fmax(std::fabs(qa[u] - qb[u]), std::fabs(qa[u + 1] - qb[u + 1]));
+    const double lo = std::fmin(qa[k], qb[k]), hi = std::fmax(qa[k], qb[k]), g = grow + 1e-9 * range;
+    if (r[k] < lo - g || r[k] > hi + g) return false;
+  }
+  return true;
+}
+
 // A point of the interval between nodes a and b pulled onto both surfaces within tol, its
 // parameters kept within the interval's box grown on every side by its extent in that plane. A free pull that
 // leaves it (near a pole a step in the tangent planes swings the parameter round the pole onto
@@ -977,19 +1014,7 @@ bool PullInto(Bspline* s1, Bspline* s2, double q[4], double P[3], double tol,
     const Bspline* s = k < 2 ? s1 : s2;
     range[k] = k & 1 ? s->vmax - s->vmin : s->umax - s->umin;
   }
-  // A surface's box grows by the interval's larger extent in its plane: a branch may bulge in
-  // one parameter between nodes where it barely changes.
-  double grow[2];
-  for (int s = 0; s < 2; ++s)
-    grow[s] = std::fmax(std::fabs(qa[2 * s] - qb[2 * s]), std::fabs(qa[2 * s + 1] - qb[2 * s + 1]));
-  auto within = [&](const double r[4]) {
-    for (int k = 0; k < 4; ++k) {
-      const double lo = std::fmin(qa[k], qb[k]), hi = std::fmax(qa[k], qb[k]);
-      const double g = grow[k / 2] + 1e-9 * range[k];
-      if (r[k] < lo - g || r[k] > hi + g) return false;
-    }
-    return true;
-  };
+  auto within = [&](const double r[4]) { return WithinInterval(s1, s2, r, a, b); };
   // Where two branches run side by side (nearly tangent surfaces), a pull may land on the
   // neighbour, which runs the other way: the tangent n1 x n2 there turns against the one at the
   // interval's ends. Ends without a tangent (normals parallel to 1e-3) or disagreeing leave it.
@@ -1153,6 +1178,29 @@ bool CutFromNodes(Bspline* s1, Bspline* s2, const IntersectionTraceNode* a, cons
   return true;
 }
 
+// A near miss located within tol (LocateContactInPlane) has the gap between the surfaces' points
+// within tol, and only that: one surface's point may lie anywhere across the contact where that
+// gap holds, tol beside the other's. Located again from there with the gap held to the miss along
+// the normal and kPullShare of tol beyond it, the points part along the tangent plane by the square
+// root of twice that share times the miss at most, far within the tolerance. r (the parameters),
+// X and Y (the points on s1 and s2) and their unit normals n1 and n2 are moved there; false (all
+// as given) when that location is not found, moves a point by more than twice tol, or leaves the
+// box of the interval between nodes a and b (WithinInterval).
+bool TightenNearMiss(Bspline* s1, Bspline* s2, const double P1[3], const double t[3], double tol, double r[4],
+                     double X[3], double Y[3], double n1[3], double n2[3], const IntersectionTraceNode* a,
+                     const IntersectionTraceNode* b) {
+  double g[3], q[4] = {r[0], r[1], r[2], r[3]}, X2[3], Y2[3], m1[3], m2[3];
+  VecDiff3(Y, X, g);
+  const double miss = std::fabs(VecDotProd3(g, n1));
+  if (!LocateContactInPlane(s1, s2, q, P1, t, miss + kPullShare * tol, X2) ||
+      !PointAndNormal(s1, q[0], q[1], X2, m1) || !PointAndNormal(s2, q[2], q[3], Y2, m2) ||
+      VecDist3(X2, X) > 2.0 * tol || VecDist3(Y2, Y) > 2.0 * tol || !WithinInterval(s1, s2, q, a, b))
+    return false;
+  for (int k = 0; k < 4; ++k) r[k] = q[k];
+  for (int k = 0; k < 3; ++k) X[k] = X2[k], Y[k] = Y2[k], n1[k] = m1[k], n2[k] = m2[k];
+  return true;
+}
+
 // Along a tangential contact the surfaces part only with the square of a slide across it, so a
 // point's distance from the other surface tells little of how far it lies from the contact, and
 // a pull onto both surfaces may slide along the contact past the interval's ends. There the
@@ -1177,10 +1225,25 @@ double ContactDeparture(Bspline* s1, Bspline* s2, const double q[4], double tol,
   if (!LocateContactInPlane(s1, s2, r, P1, t, tol, X) || !PointAndNormal(s1, r[0], r[1], X, n1) ||
       !PointAndNormal(s2, r[2], r[3], Y, n2))
     return HUGE_VAL;
+  // Beside a pole the location may swing round it, outside the interval: no cut is put there.
+  if (!WithinInterval(s1, s2, r, a, b)) return HUGE_VAL;
+  const bool tight = TightenNearMiss(s1, s2, P1, t, tol, r, X, Y, n1, n2, a, b);
   VecDiff3(P1, Y, d1);
   VecDiff3(P2, X, d2);
   VecDiff3(X, Y, m);
-  return std::fmax(0.0, std::fmax(std::fabs(VecDotProd3(n2, d1)), std::fabs(VecDotProd3(n1, d2))) - VecSize3(m));
+  double e = std::fmax(0.0, std::fmax(std::fabs(VecDotProd3(n2, d1)), std::fabs(VecDotProd3(n1, d2))) - VecSize3(m));
+  // Located tightly, the contact also places the curves across it: each curve's point is measured
+  // from its surface's point of the contact across the chord, in its own tangent plane.
+  double c[3];
+  VecCrossProd3(n1, t, c);
+  const double lc = VecSize3(c);
+  if (tight && lc > 0.0) {
+    double e1[3], e2[3];
+    VecDiff3(P1, X, e1);
+    VecDiff3(P2, Y, e2);
+    e = std::fmax(e, std::fmax(std::fabs(VecDotProd3(e1, c)), std::fabs(VecDotProd3(e2, c))) / lc);
+  }
+  return e;
 }
 
 // The parameter of s at (u, v) along a side it collapses to a pole (0 u, 1 v: the one whose
@@ -1552,7 +1615,9 @@ int OnDomainSide(const Bspline* s1, const Bspline* s2, const double q[4]) {
 // weigh its intervals (ResolvedAcross). Where a loop turns beside a near crossing, a node ending
 // an arc at a seam may be refined only to the tracer's tolerance there: an interval from it across
 // the turn, measured unweighted, held while its curves cut the turn by several times tol. Pulled to
-// kPullShare of tol such a node lies on the branch closely enough.
+// kPullShare of tol such a node lies on the branch closely enough. Where surfaces cross at a
+// shallow angle the same holds of any node: intervals beside it measured by the bare distance let
+// the curves slide across the branch by that distance over the sine.
 bool LooseAcross(Bspline* s1, Bspline* s2, const IntersectionTraceNode* n, double tol) {
   double q[4], P1[3], P2[3], n1[3], n2[3], c[3];
   NodeParams(n, q);
@@ -1572,7 +1637,7 @@ bool LooseAcross(Bspline* s1, Bspline* s2, const IntersectionTraceNode* n, doubl
 // surfaces as new nodes; the next round measures the new intervals and their neighbours. Nodes
 // off the surfaces by more than half of tol (weighted by AcrossWeight), or too loosely across the
 // branch for their intervals to be weighed (LooseAcross), are pulled on first; along
-// a tangential contact only those off by more than tol: the contact may be a band where the
+// a tangential contact, of those off the surfaces only the ones off by more than tol: the contact may be a band where the
 // surfaces stay within tol of each other and cross twice, and a pull would take each node onto
 // whichever crossing lies nearer, the curves zigzagging between the two. A branch marched both
 // ways from its seed is put in one running order first. 0, or -2 on no memory.
@@ -1588,7 +1653,7 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
     double n1[3], n2[3];
     const bool normals = PointAndNormal(s1, q[0], q[1], P1, n1) && PointAndNormal(s2, q[2], q[3], P2, n2);
     if (VecDist3(P1, P2) * (normals ? AcrossWeight(n1, n2) : 1.0) <= (contact ? 1.0 : 0.5) * tol &&
-        (contact || !LooseAcross(s1, s2, n, tol)))
+        !LooseAcross(s1, s2, n, tol))
       continue;
     int held = AcrossPole(s1, s2, q);
     if (held < 0 && t->open && (n == t->head || n == t->tail)) held = OnDomainSide(s1, s2, q);

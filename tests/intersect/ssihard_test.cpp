@@ -3043,3 +3043,45 @@ TEST_F(HardIntersections, ASmallLoopAcrossASeamTwiceIsContinuedOverItsOtherHalf)
     EXPECT_LT(fit.off, 1e-6 * c.size) << host;
   }
 }
+
+// A sphere 1.78e-5 or 1.9e-5 larger than the unit cylinder it sits in (poles across the axis), on
+// turned axes: the circles lie 0.012 apart and the surfaces cross them at a sine of 0.006, so a
+// point within e of both surfaces may lie e / 0.006 off the circle. A node the trace left within
+// the tolerance of both, but farther across the circle than the weighted measure of the intervals
+// asks, was not pulled on: the intervals beside it were measured by the bare distance from the
+// surfaces, and the curves slid 1.1e-5..1.6e-5 of the size off the circle beside the cylinder's
+// seam. At sizes 1e-6 and 1e6 moved 1e4 x the size, either surface first: both circles, every
+// sample on both surfaces, every point of the circles near a branch, each circle's length once.
+TEST_F(HardIntersections, ANodeLooseAcrossAShallowCrossingIsPulledOn) {
+  const double cases[2][3] = {{1.0000178, 1e-6, 0.7}, {1.000019, 1e6, 0.2}};  // radius, scale, turn
+  for (int k = 0; k < 2; ++k) {
+    const double h = std::sqrt(cases[k][0] * cases[k][0] - 1.0);
+    ExpectSphereInCylinderCircles(cases[k][0], cases[k][2], cases[k][1], k == 0, {h, -h});
+  }
+}
+
+// A sphere 2e-6 or 2.1e-6 larger than the unit cylinder it sits in (poles across the axis), on
+// turned axes, the cylinder first: the circles lie closer than the tolerance tells apart, and the
+// band's middle circle, through the sphere's poles, is traced as a contact. The surfaces miss
+// there, so the contact is located only within the tolerance: the cylinder's point of the
+// branch's end on a pole lay 2.3e-6 up the band, and the cubic through it and the nodes before
+// bowed 2.6e-4 along the cylinder's axis, 4.3e-5 of the size, with the sphere's curve on the
+// circle; the fit measured only the distance from the other surface, which the band keeps within
+// the tolerance. At sizes 1e-6 and 1e6 moved 1e4 x the size: the middle circle once, every sample
+// on both surfaces, every point of it near a branch.
+TEST_F(HardIntersections, ACurveSlidingAcrossANearMissIsCutOnTheContact) {
+  const double cases[2][3] = {{1.000002, 1e-6, 0.7}, {1.0000021, 1e6, 1.2}};  // radius, scale, turn
+  for (const auto& c : cases) ExpectSphereInCylinderCircles(c[0], c[2], c[1], false, {0.0});
+}
+
+// A sphere 7.2e-6 larger than the unit cylinder it sits in (poles across the axis), on axes turned
+// by 0.3, the cylinder first: the circles lie 0.0076 apart, closer than a chord of the march bows
+// off them. A trace of one circle whose last node the march landed on the other beside the
+// sphere's pole was kept: its seed's nearest chord was the other circle's, passing it by the
+// band's width, while its own circle's chords bowed farther, so the seed lay on no branch, and
+// half a circle came twice (1.26 circles' length, samples 1.3e-6 of the size off). At size 1e6
+// moved 1e4 x the size: both circles once, every sample on both surfaces, every point near a branch.
+TEST_F(HardIntersections, ATraceBesideANeighbourCircleIsFoundOnItsOwn) {
+  const double R = 1.0000072, h = std::sqrt(R * R - 1.0);
+  ExpectSphereInCylinderCircles(R, 0.3, 1e6, false, {h, -h});
+}
