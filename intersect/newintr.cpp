@@ -1636,11 +1636,12 @@ bool LooseAcross(Bspline* s1, Bspline* s2, const IntersectionTraceNode* n, doubl
 // (the error of a cubic falls with the fourth power of the spacing), the cuts pulled onto both
 // surfaces as new nodes; the next round measures the new intervals and their neighbours. Nodes
 // off the surfaces by more than half of tol (weighted by AcrossWeight), or too loosely across the
-// branch for their intervals to be weighed (LooseAcross), are pulled on first; along
-// a tangential contact, of those off the surfaces only the ones off by more than tol: the contact may be a band where the
-// surfaces stay within tol of each other and cross twice, and a pull would take each node onto
-// whichever crossing lies nearer, the curves zigzagging between the two. A branch marched both
-// ways from its seed is put in one running order first. 0, or -2 on no memory.
+// branch for their intervals to be weighed (LooseAcross), are pulled on first; along a
+// tangential contact, of the nodes off the surfaces only those off by more than tol: the contact
+// may be a band where the surfaces stay within tol of each other and cross twice, and a pull
+// would take each node onto whichever crossing lies nearer, the curves zigzagging between the
+// two. A branch marched both ways from its seed is put in one running order first. 0, or -2 on
+// no memory.
 int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double tol) {
   if (t->nodeCount < 2 || !t->head) return 0;
   const bool contact = AlongTangentialContact(s1, s2, t);
