@@ -973,11 +973,29 @@ int EndsOnContinuedTrace(March& m, const double P[3]) {
 // A march from the far side of a seam only passing beside a traced branch (below).
 bool PassesBesideTracedBranch(const March& m, const Params& c);
 
+// True when node n lies on the same side of a domain (an end of a direction that is not closed)
+// as c, the march's point P, at another point of it (farther than kSeamMeetTolBs point
+// tolerances): the branch crosses that side twice there, and P, nearest to n itself, lies on no
+// chord of n's trace.
+bool OtherCrossingOfSide(const March& w, const Params& c, const double P[3], const IntersectionTraceNode* n) {
+  const double N[3] = {n->x, n->y, n->z};
+  if (VecDist3(N, P) <= kSeamMeetTolBs * w.tolB) return false;
+  const Params q = Of(n);
+  for (int k = 0; k < 4; ++k) {
+    const Bspline* s = SurfaceOf(k, w.s1, w.s2);
+    if (k & 1 ? s->closedV : s->closedU) continue;
+    for (const double end : {Lo(s, k & 1), Hi(s, k & 1)})
+      if (std::fabs(c.p[k] - end) <= w.tol[k] && std::fabs(q.p[k] - end) <= w.tol[k]) return true;
+  }
+  return false;
+}
+
 // True when the step from prev, the seed of a march begun on a seam where another trace ends
-// from the seam's far side (ContinueAcrossSeams), lands at P beyond that end: every chord within
-// reach of P comes nearest at the end node itself. A stretch from a seam to a domain side crossed
+// from the seam's far side (ContinueAcrossSeams), lands at c (point P) beyond that end: every
+// chord within reach of P comes nearest at the end node itself, or at a node crossing the domain
+// side P lies on elsewhere (OtherCrossingOfSide). A stretch from a seam to a domain side crossed
 // in one step lies within the chord height of the end it continues, yet on no traced chord.
-bool LeavesSeamEndBeyond(const March& w, const Params& prev, const double P[3], double reach) {
+bool LeavesSeamEndBeyond(const March& w, const Params& prev, const Params& c, const double P[3], double reach) {
   const IntersectionTraceNode* head = w.trace ? w.trace->head : nullptr;
   if (!head) return false;
   const Params seed = Of(head);
@@ -1004,7 +1022,8 @@ bool LeavesSeamEndBeyond(const March& w, const Params& prev, const double P[3], 
   EachChord(w.list, w.trace, [&](const IntersectionTraceNode* a, const IntersectionTraceNode* b) {
     double f = 0.0;
     if (ChordDistance2(a, b, P, &f) > reach * reach) return;
-    if ((f == 0.0 ? a : f == 1.0 ? b : nullptr) != end) beyond = false;
+    const IntersectionTraceNode* foot = f == 0.0 ? a : f == 1.0 ? b : nullptr;
+    if (foot != end && !(foot && OtherCrossingOfSide(w, c, P, foot))) beyond = false;
   });
   return beyond;
 }
@@ -1065,7 +1084,7 @@ bool CheckAndMark(March& w, bool atSingular, bool atEnd, const Params& prev, con
   if (!w.leftSeed && (w.box[0][0] != w.seedBox[0][0] || w.box[0][1] != w.seedBox[0][1] ||
                       w.box[1][0] != w.seedBox[1][0] || w.box[1][1] != w.seedBox[1][1])) {
     const bool beyondSeam = atEnd && (MeetsTraceAcrossSeam(w, prev, c, P) ||
-                                      LeavesSeamEndBeyond(w, prev, P, 2.0 * w.tolA));
+                                      LeavesSeamEndBeyond(w, prev, c, P, 2.0 * w.tolA));
     if (!atSingular && Marked(w) && !beyondSeam && !BeyondSeamEnds(w, P, 2.0 * w.tolA) &&
         NearTracedBranchAlike(w.s1, w.s2, w.list, w.trace, c.p, P, 2.0 * w.tolA) &&
         (!w.continued || (w.otherEnd && AlongPast(w.continued, w.otherEnd, P, 2.0 * w.tolA)) ||

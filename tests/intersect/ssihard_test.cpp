@@ -2826,3 +2826,20 @@ TEST_F(HardIntersections, ALoopCrossingASeamTwiceWithinAStepIsNotClosedAlongIt) 
   ExpectWholeBranchesOnBoth(s, Placed(1e-6, 1e4), 1);
   ExpectWholeBranchesOnBoth(s, Placed(1.0, 1e4), 1);
 }
+
+// A plane patch and a torus (radii 0.949 and 0.448) on turned axes meet in a loop that leaves the
+// patch across a side twice, 0.019 of the size apart, one crossing a short step from the torus's
+// seam. The march from the seam's far side reached the side in one step and landed within two
+// chord heights of the other trace's end on that side, nearest to that end node itself, and was
+// dropped as a duplicate: 1.1e-2 of the size left out. A landing on a side beyond another trace's
+// end on the same side is no duplicate. Whichever surface comes first, at sizes 1e-6 and 1e6
+// moved 1e4 x the size: every sample on both surfaces, every exact point of the loop near a
+// branch.
+TEST_F(HardIntersections, AStretchFromASeamToASideBesideAnotherCrossingOfItIsKept) {
+  CaseSurface s[2] = {
+      {false, Axes({0.3622922, 0.9003664, 0.2410076}, {0.0818092, -0.2882937, 0.9540409}), {0.2907026, -0.3912343, 0.0988760}, 0, 0, 0, 0},
+      {true, Axes({0.4587746, -0.5091465, -0.7282141}, {-0.3365447, 0.6589237, -0.6727237}), {-0.1348971, -0.3857177, -0.1145805}, 0.9494524, 0.4484170, 0, 0}};
+  s[0].plane = true;
+  ExpectWholeBranchesOnBoth(s, Placed(1e-6, 1e4), 0);
+  ExpectWholeBranchesOnBoth(s, Placed(1e6, 1e4), 1);
+}
