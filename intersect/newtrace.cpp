@@ -975,11 +975,29 @@ int EndsOnContinuedTrace(March& m, const double P[3]) {
 // A march from the far side of a seam only passing beside a traced branch (below).
 bool PassesBesideTracedBranch(const March& m, const Params& c, const double P[3]);
 
+// True when node n lies on the same side of a domain (an end of a direction that is not closed)
+// as c, the march's point P, at another point of it (farther than kSeamMeetTolBs point
+// tolerances): the branch crosses that side twice there, and P, nearest to n itself, lies on no
+// chord of n's trace.
+bool OtherCrossingOfSide(const March& w, const Params& c, const double P[3], const IntersectionTraceNode* n) {
+  const double N[3] = {n->x, n->y, n->z};
+  if (VecDist3(N, P) <= kSeamMeetTolBs * w.tolB) return false;
+  const Params q = Of(n);
+  for (int k = 0; k < 4; ++k) {
+    const Bspline* s = SurfaceOf(k, w.s1, w.s2);
+    if (k & 1 ? s->closedV : s->closedU) continue;
+    for (const double end : {Lo(s, k & 1), Hi(s, k & 1)})
+      if (std::fabs(c.p[k] - end) <= w.tol[k] && std::fabs(q.p[k] - end) <= w.tol[k]) return true;
+  }
+  return false;
+}
+
 // True when the step from prev, the seed of a march begun on a seam where another trace ends
-// from the seam's far side (ContinueAcrossSeams), lands at P beyond that end: every chord within
-// reach of P comes nearest at the end node itself. A stretch from a seam to a domain side crossed
+// from the seam's far side (ContinueAcrossSeams), lands at c (point P) beyond that end: every
+// chord within reach of P comes nearest at the end node itself, or at a node crossing the domain
+// side P lies on elsewhere (OtherCrossingOfSide). A stretch from a seam to a domain side crossed
 // in one step lies within the chord height of the end it continues, yet on no traced chord.
-bool LeavesSeamEndBeyond(const March& w, const Params& prev, const double P[3], double reach) {
+bool LeavesSeamEndBeyond(const March& w, const Params& prev, const Params& c, const double P[3], double reach) {
   const IntersectionTraceNode* head = w.trace ? w.trace->head : nullptr;
   if (!head) return false;
   const Params seed = Of(head);
@@ -1006,7 +1024,8 @@ bool LeavesSeamEndBeyond(const March& w, const Params& prev, const double P[3], 
   EachChord(w.list, w.trace, [&](const IntersectionTraceNode* a, const IntersectionTraceNode* b) {
     double f = 0.0;
     if (ChordDistance2(a, b, P, &f) > reach * reach) return;
-    if ((f == 0.0 ? a : f == 1.0 ? b : nullptr) != end) beyond = false;
+    const IntersectionTraceNode* foot = f == 0.0 ? a : f == 1.0 ? b : nullptr;
+    if (foot != end && !(foot && OtherCrossingOfSide(w, c, P, foot))) beyond = false;
   });
   return beyond;
 }
@@ -1087,7 +1106,7 @@ bool CheckAndMark(March& w, bool atSingular, bool atEnd, const Params& prev, con
   if (!w.leftSeed && (w.box[0][0] != w.seedBox[0][0] || w.box[0][1] != w.seedBox[0][1] ||
                       w.box[1][0] != w.seedBox[1][0] || w.box[1][1] != w.seedBox[1][1])) {
     const bool beyondSeam = atEnd && (MeetsTraceAcrossSeam(w, prev, c, P) ||
-                                      LeavesSeamEndBeyond(w, prev, P, 2.0 * w.tolA));
+                                      LeavesSeamEndBeyond(w, prev, c, P, 2.0 * w.tolA));
     if (!atSingular && Marked(w) && !beyondSeam && !BeyondSeamEnds(w, P, 2.0 * w.tolA) &&
         NearTracedBranchAlike(w.s1, w.s2, w.list, w.trace, c.p, P, 2.0 * w.tolA) &&
         (!w.continued || OnTracedChord(w, P, 2.0 * w.tolA)) &&
@@ -1172,9 +1191,12 @@ bool FollowsBranch(const March& m, const Params& prev, const Params& cur) {
 // Where the surfaces come near tangency, two branches can run side by side closer than a chord
 // height (a sphere a little larger than the cylinder it sits in: two circles close together),
 // and a point of one lies near the other's chords. Their tangents n1 x n2 run opposite ways: the
-// gap between the surfaces changes sign the other way across each. A chord whose nearer node's
-// tangent is turned against the point's by more than kChordTangentCos's angle belongs to such a
-// branch, not to the point's.
+// gap between the surfaces changes sign the other way across each. Where they come near crossing
+// instead, the arcs face each other as a hyperbola's two arms do: opposite ways at the vertices,
+// and beyond them turning toward the asymptotes, ever nearer a right angle but never within it,
+// while one arm's own tangent turns by less than a step's kMaxStepTurn over half a chord. A chord
+// whose nearer node's tangent makes an obtuse angle with the point's belongs to such a branch,
+// not to the point's.
 bool NearTracedBranchAlike(Bspline* s1, Bspline* s2, const IntersectionTraceList* list,
                            const IntersectionTrace* skip, const double q[4], const double X[3],
                            double reach) {
@@ -1193,7 +1215,7 @@ bool NearTracedBranchAlike(Bspline* s1, Bspline* s2, const IntersectionTraceList
     double Q[3], tn[3];
     bool hasNode = false;
     alike = !has || !UnitTangent(m, Of(f < 0.5 ? a : b), Q, tn, &hasNode) || !hasNode ||
-            VecDotProd3(t, tn) > -kChordTangentCos;
+            VecDotProd3(t, tn) > 0.0;
   });
   return alike;
 }
@@ -2010,6 +2032,20 @@ bool ArrivesAlongFirstChord(const March& m, const IntersectionTrace* tr, const P
   return !(l > 0.0) || VecDotProd3(first, step) >= std::cos(2.0 * kMaxStepTurn) * l;
 }
 
+// True when P lies nearer the trace's seed (its head) than some node after it: a march closing
+// its loop has gone away from the seed and comes back toward it. One that turns about an arc's
+// vertex just past its first node runs back between the seed and that node in a surface's
+// parameters, and beside their chord, while still moving away from the seed.
+bool CameBack(const IntersectionTrace* tr, const double P[3]) {
+  const double S[3] = {tr->head->x, tr->head->y, tr->head->z};
+  const double d = VecDist3(P, S);
+  for (const IntersectionTraceNode* n = tr->head->next; n; n = n->next) {
+    const double N[3] = {n->x, n->y, n->z};
+    if (VecDist3(N, S) > d) return true;
+  }
+  return false;
+}
+
 // The way the march runs in surface 1's parameters at its last node cur (surface 1 point P),
 // reached from prev, against which the next step must not turn back: the branch's rates there
 // (ParamRates, oriented by the chord), or the step's own where there are none. The step's chord
@@ -2104,6 +2140,29 @@ bool SeamBetween(const March& m, const Params& c, const IntersectionTraceNode* w
   if (!onSeam) return false;
   ArriveAcrossSeam(m, c, e);
   return AcrossSeam(m, c, e);
+}
+
+// True when the march arrives at c (point P, from prev) on a seam it leaves across there, and the
+// node w lies on the same end of that closed direction at another point of the seam (farther
+// than kSeamMeetTolBs point tolerances from P): a small loop crossing the seam twice, its two
+// crossings closer than a step. The branch goes on from c beyond the seam and comes back to w
+// from there; a chord between them along the seam stands for no part of it.
+bool LeavesBesideOnSeam(const March& m, const Params& prev, const Params& c, const double P[3],
+                        const IntersectionTraceNode* w) {
+  const double W[3] = {w->x, w->y, w->z};
+  if (VecDist3(P, W) <= kSeamMeetTolBs * m.tolB) return false;
+  const Params e = Of(w);
+  for (int k = 0; k < 4; ++k) {
+    const Bspline* s = SurfaceOf(k, m.s1, m.s2);
+    if (!(k & 1 ? s->closedV : s->closedU)) continue;
+    for (const int at : {-1, 1}) {
+      const double end = at > 0 ? Hi(s, k & 1) : Lo(s, k & 1);
+      if (std::fabs(c.p[k] - end) <= m.tol[k] && std::fabs(e.p[k] - end) <= m.tol[k] &&
+          TowardEnd(m, prev, c, k, at) > 0)
+        return true;
+    }
+  }
+  return false;
 }
 
 // The closing node of a backward march that met the forward end (turn node w).
@@ -2260,7 +2319,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
     } else if (ChkCrvTouchAnotherCrv(m.s1, m.s2, m.list, &cur.p[0], &cur.p[1])) {
       stop = true;
     } else if (tr->nodeCount > 4 && BesideChord(tr->head, tr->head->next, P) && Closes(cur, second, ref) &&
-               ArrivesAlongFirstChord(m, tr, prev, P)) {
+               ArrivesAlongFirstChord(m, tr, prev, P) && CameBack(tr, P)) {
       const double H[3] = {tr->head->x, tr->head->y, tr->head->z};
       Params closing = seed;
       ArriveAcrossSeam(m, Of(tr->tail), closing);
@@ -2354,7 +2413,8 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       // The forward end is reached within 10000 point tolerances, or within this step's chord
       // on a loop smaller than that (one of two landings either side of it lies so near). Not
       // across a seam: the march goes on to it (the stretch beyond is another trace's), rather
-      // than closing with a chord across the whole parameter range.
+      // than closing with a chord across the whole parameter range; nor from a seam the march
+      // leaves across onto another point of it (LeavesBesideOnSeam).
       const IntersectionTraceNode* last = tr->nodeCount > tr->directionStart ? tr->tail : tr->head;
       const double chord = std::sqrt((P[0] - last->x) * (P[0] - last->x) + (P[1] - last->y) * (P[1] - last->y) +
                                      (P[2] - last->z) * (P[2] - last->z));
@@ -2366,7 +2426,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       const bool nearLast = !t2 || BesideChord(t2, tr->turn, P);
       if (((nearLast && Closes(cur, second, ref) && (t2 || ArrivesAlongFirstChord(m, tr, prev, P))) ||
            dt < std::fmin(10000.0 * m.tolB, chord)) &&
-          !SeamBetween(m, cur, tr->turn)) {
+          !SeamBetween(m, cur, tr->turn) && !LeavesBesideOnSeam(m, prev, cur, P, tr->turn)) {
         // A closing step that passed over a dip across a seam ends where the branch leaves
         // (EndAtDipBeyondEnd): the loop is open there, the dip beyond the seam another trace's.
         if (!EndAtDipBeyondEnd(m, prev, cur, P, true)) return CloseBackward(m);

@@ -155,9 +155,10 @@ bool NearTracedBranch(const IntersectionTraceList* list, const IntersectionTrace
                       const double X[3], double reach);
 // True when X, the point of the surfaces at q (u1, v1, u2, v2), lies within reach of a chord of
 // a trace of the list other than skip (null: any) along which the branch runs X's way: the
-// tangents n1 x n2 at X and at the chord's nearer node not turned against each other by more
-// than 37 degrees, or either undefined (normals within a sine of 1e-3 of parallel). Two branches
-// near a tangency run side by side the opposite ways. False for a null list, q or X.
+// tangents n1 x n2 at X and at the chord's nearer node within a right angle of each other, or
+// either undefined (normals within a sine of 1e-3 of parallel). Two branches near a tangency run
+// side by side the opposite ways; two arcs near a crossing face each other at an obtuse angle.
+// False for a null list, q or X.
 bool NearTracedBranchAlike(Bspline* s1, Bspline* s2, const IntersectionTraceList* list,
                            const IntersectionTrace* skip, const double q[4], const double X[3],
                            double reach);

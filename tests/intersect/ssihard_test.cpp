@@ -1825,13 +1825,13 @@ TEST_F(HardIntersections, SmallSpheresTouchingBesideTheirPoleGiveThePointOnce) {
 // surfaces within 1e-6 of the size, every exact point of the intersection (sign changes of the
 // second surface's distance along the first's parameter lines, short of a cylinder's ends) within
 // 1e-5 of the size of a branch, and no branch with a tenth of its samples on another (a stretch
-// returned twice).
-void ExpectWholeBranchesOnBoth(const CaseSurface (&s)[2], const Place& at, int first) {
+// returned twice). A branch whose points run unevenly in its parameter asks for more samples.
+void ExpectWholeBranchesOnBoth(const CaseSurface (&s)[2], const Place& at, int first, int samples = 1000) {
   BsplineKeeper keep;
   Bspline* srf[2] = {keep(s[0].Build(at)), keep(s[1].Build(at))};
   const int second = 1 - first;
   const double size = shapes::PairSize(srf[0], srf[1]) / at.scale;
-  const std::vector<Branch> bs = Intersect(srf[first], srf[second], at, 1000);
+  const std::vector<Branch> bs = Intersect(srf[first], srf[second], at, samples);
   ASSERT_GE(bs.size(), 1u) << at.scale << " " << first;
   const double off = WorstOffBoth(bs, [&](const double* p) { return s[0].Distance(p); },
                                   [&](const double* p) { return s[1].Distance(p); });
@@ -3084,4 +3084,75 @@ TEST_F(HardIntersections, ACurveSlidingAcrossANearMissIsCutOnTheContact) {
 TEST_F(HardIntersections, ATraceBesideANeighbourCircleIsFoundOnItsOwn) {
   const double R = 1.0000072, h = std::sqrt(R * R - 1.0);
   ExpectSphereInCylinderCircles(R, 0.3, 1e6, false, {h, -h});
+}
+
+// A thin cone (radii 0.187 to 0.132) through a torus's tube of nearly its width (radii 1.034 and
+// 0.168) on turned axes: where the surfaces come close to touching, two arcs of the loop pass
+// within a third of a chord height of each other, facing like a hyperbola's two arms about their
+// vertices. Away from the vertices the arms turn toward their asymptotes, their tangents 100 to
+// 160 degrees apart, short of turned against each other; every seed of the second arc took its
+// first step beside the first arc's chords and was dropped as lying on it: 2.4e-2 of the size
+// left out. A point whose tangent makes an obtuse angle with the nearby node's lies on the other
+// arm. The torus first, at sizes 1e-6 and 1e6 moved 1e4 x the size: every sample on both
+// surfaces, every exact point of the loop near a branch (2000 samples a branch: about the first
+// arc's vertex its points run fast in its parameter).
+TEST_F(HardIntersections, AnArcFacingATracedOneAcrossANearTouchingIsTraced) {
+  CaseSurface s[2] = {
+      {false, Axes({0.3379630, -0.6284325, 0.7006094}, {0.7886413, -0.2171686, -0.5752241}), {0.2545501, -0.1944114, 0.0593806}, 0.1871318, 0.0, -1.9541, 2.3005},
+      {true, Axes({-0.6512269, 0.6805725, 0.3357449}, {0.2184649, -0.2555636, 0.9417857}), {0.0667335, 0.0357383, 0.3611707}, 1.0340577, 0.1679917, 0, 0}};
+  s[0].cone = true;
+  s[0].R1 = 0.1315730;
+  ExpectWholeBranchesOnBoth(s, Placed(1e-6, 1e4), 1, 2000);
+  ExpectWholeBranchesOnBoth(s, Placed(1e6, 1e4), 1, 2000);
+}
+
+// The same cone and torus, the cone first: a seed of the facing arc lies just short of the arm's
+// vertex, its first step lands on it, and the steps about it turn back in the torus's parameters
+// between the seed and that first node while still beside their chord: the march closed there
+// as a loop of five nodes, 1.8e-2 of the size left out. A loop closes only when the march comes
+// back toward its seed, nearer to it than a node it reached before. At sizes 0.01 and 1e6 moved
+// 1e4 x the size: every sample on both surfaces, every exact point of the loop near a branch.
+TEST_F(HardIntersections, AMarchTurningAboutAVertexBesideItsSeedDoesNotCloseThere) {
+  CaseSurface s[2] = {
+      {false, Axes({0.3379630, -0.6284325, 0.7006094}, {0.7886413, -0.2171686, -0.5752241}), {0.2545501, -0.1944114, 0.0593806}, 0.1871318, 0.0, -1.9541, 2.3005},
+      {true, Axes({-0.6512269, 0.6805725, 0.3357449}, {0.2184649, -0.2555636, 0.9417857}), {0.0667335, 0.0357383, 0.3611707}, 1.0340577, 0.1679917, 0, 0}};
+  s[0].cone = true;
+  s[0].R1 = 0.1315730;
+  ExpectWholeBranchesOnBoth(s, Placed(0.01, 1e4), 0);
+  ExpectWholeBranchesOnBoth(s, Placed(1e6, 1e4), 0);
+}
+
+// A cone (radii 0.330 to 0.848) and a torus (radii 0.888 and 0.292) on turned axes meet, besides
+// two larger loops, in a small one that crosses the cone's seam twice, its crossings 0.009 of the
+// size apart. Traced from either side of the seam, the backward march arrived on the seam within
+// a step of the forward end, which lies on the same seam, and closed the loop with a chord along
+// the seam over the stretch beyond it: samples 2e-4 of the size off the surfaces, 1.9e-3 of the
+// loop left out. A march arriving on a seam it leaves across there does not close onto another
+// point of that seam. The torus first, at sizes 1e-6 and 1 moved 1e4 x the size: every sample on
+// both surfaces, every exact point of the loops near a branch.
+TEST_F(HardIntersections, ALoopCrossingASeamTwiceWithinAStepIsNotClosedAlongIt) {
+  CaseSurface s[2] = {
+      {false, Axes({-0.2624749, -0.9643453, -0.0338398}, {-0.7322557, 0.2218987, -0.6438654}), {-0.0067371, 0.1888854, 0.1047549}, 0.3301733, 0.0, -1.6534, 2.1677},
+      {true, Axes({-0.3625187, -0.9178915, 0.1614165}, {0.5738247, -0.3563078, -0.7374076}), {-0.0380791, 0.0481690, 0.0707783}, 0.8883605, 0.2917840, 0, 0}};
+  s[0].cone = true;
+  s[0].R1 = 0.8484610;
+  ExpectWholeBranchesOnBoth(s, Placed(1e-6, 1e4), 1);
+  ExpectWholeBranchesOnBoth(s, Placed(1.0, 1e4), 1);
+}
+
+// A plane patch and a torus (radii 0.949 and 0.448) on turned axes meet in a loop that leaves the
+// patch across a side twice, 0.019 of the size apart, one crossing a short step from the torus's
+// seam. The march from the seam's far side reached the side in one step and landed within two
+// chord heights of the other trace's end on that side, nearest to that end node itself, and was
+// dropped as a duplicate: 1.1e-2 of the size left out. A landing on a side beyond another trace's
+// end on the same side is no duplicate. Whichever surface comes first, at sizes 1e-6 and 1e6
+// moved 1e4 x the size: every sample on both surfaces, every exact point of the loop near a
+// branch.
+TEST_F(HardIntersections, AStretchFromASeamToASideBesideAnotherCrossingOfItIsKept) {
+  CaseSurface s[2] = {
+      {false, Axes({0.3622922, 0.9003664, 0.2410076}, {0.0818092, -0.2882937, 0.9540409}), {0.2907026, -0.3912343, 0.0988760}, 0, 0, 0, 0},
+      {true, Axes({0.4587746, -0.5091465, -0.7282141}, {-0.3365447, 0.6589237, -0.6727237}), {-0.1348971, -0.3857177, -0.1145805}, 0.9494524, 0.4484170, 0, 0}};
+  s[0].plane = true;
+  ExpectWholeBranchesOnBoth(s, Placed(1e-6, 1e4), 0);
+  ExpectWholeBranchesOnBoth(s, Placed(1e6, 1e4), 1);
 }
