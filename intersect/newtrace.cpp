@@ -2343,9 +2343,13 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
   tr->turn = tr->tail;
   cur = seed;
   tr->directionStart = tr->nodeCount;
+  // The way back is the branch's at the seed, away from the first forward node: a long first
+  // step over a branch that turns in surface 1's parameters (a stretch from the seed to a seam
+  // in one step) leaves its chord at more than a right angle from the backward step, and the
+  // branch beyond the seed would be refused.
   if (tr->nodeCount > 1) {
-    dPrev[0] = seed.p[0] - tr->head->next->u1;
-    dPrev[1] = seed.p[1] - tr->head->next->v1;
+    const double S[3] = {tr->head->x, tr->head->y, tr->head->z};
+    LastDirection(m, Of(tr->head->next), seed, S, dPrev);
   }
   ref = Of(tr->turn);
   bool haveSecond = tr->turn->prev != nullptr;

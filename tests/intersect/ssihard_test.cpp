@@ -3156,3 +3156,19 @@ TEST_F(HardIntersections, AStretchFromASeamToASideBesideAnotherCrossingOfItIsKep
   ExpectWholeBranchesOnBoth(s, Placed(1e-6, 1e4), 0);
   ExpectWholeBranchesOnBoth(s, Placed(1e6, 1e4), 1);
 }
+
+// Two tori (radii 1.076 and 0.496, 0.999 and 0.160) on turned axes meet in loops, one of which a
+// seed's first forward step follows to a seam of the second torus in one step, over a stretch
+// where the loop turns back in the first torus's v: the backward step to a seam of the first runs
+// that parameter the same way as the forward chord, and measured against that chord it was refused
+// as turning back. The trace ended at its seed, and another seeded behind it ran on past that
+// seed: a stretch 0.09 long (the tori about 1 across their centre circles) returned twice, a fifth
+// of a branch. The way back is taken from the branch's tangent at the seed. With the second torus
+// first, which met it, and the first, at size 1e6 moved 1e4 x the size: every sample on both tori,
+// every exact point of the loops near a branch, no stretch twice.
+TEST_F(HardIntersections, ATraceWhoseFirstStepTurnsInAParameterMarchesBackFromItsSeed) {
+  const CaseSurface s[2] = {
+      {true, Axes({-0.2665529, 0.8122278, 0.5188791}, {-0.9262961, -0.3646390, 0.0949413}), {-0.1680941, 0.0642574, 0.2428805}, 1.0760168, 0.4963094, 0, 0},
+      {true, Axes({-0.2606424, -0.4847667, -0.8349053}, {-0.6877942, -0.5136377, 0.5129477}), {0.2750048, -0.1414401, 0.1850268}, 0.9993465, 0.1602771, 0, 0}};
+  for (int first : {1, 0}) ExpectWholeBranchesOnBoth(s, Placed(1e6, 1e4), first);
+}
