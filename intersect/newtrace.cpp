@@ -1806,6 +1806,9 @@ bool ParamRates(const March& m, const Params& c, const double chord[3], double r
 // Samples of the cubic Hermite of a parameter over a step, in which a dip beyond a domain end is
 // sought: a dip that the step's turning (kMaxStepTurn) allows spans several of them.
 constexpr int kDipSamples = 32;
+// Share of a step's extent in a surface's parameters within which the Hermite's nearest approach
+// to a patch's edge is checked against the branch itself (EndAtDipBeyondEnd).
+constexpr double kDipCheck = 0.1;
 
 // A step from prev to cur that stays inside the domain at both ends can pass over a stretch where
 // the branch dips beyond an end and back: out over a patch's edge, where the chord then stands
@@ -1840,12 +1843,36 @@ bool EndAtDipBeyondEnd(March& m, const Params& prev, Params& cur, double P[3], b
       return (2 * t3 - 3 * t2 + 1) * prev.p[c] + (t3 - 2 * t2 + t) * L * r0[c] + (-2 * t3 + 3 * t2) * cur.p[c] +
              (t3 - t2) * L * r1[c];
     };
-    for (int i = 1; i < kDipSamples; ++i) {
+    // The sample nearest the end (the Hermite's farthest reach toward it), for the check below.
+    int nearest = 0, toward = 0;
+    double reach = -HUGE_VAL;
+    for (int i = 1; i <= kDipSamples; ++i) {
       const double t = double(i) / kDipSamples, h = hermite(k, t);
-      const int at = h > hi + tp ? 1 : h < lo - tp ? -1 : 0;
+      int at = h > hi + tp ? 1 : h < lo - tp ? -1 : 0;
+      double tm = (i - 0.5) / kDipSamples;
+      if (i == kDipSamples) {
+        // No sample passed the end. The Hermite follows the branch only to the order of the
+        // step's turning: where its farthest reach comes within kDipCheck of the step's extent
+        // of a patch's edge, the branch is met there exactly, the other parameter of the
+        // surface held; a meeting that can only be had with this parameter pinned on the edge
+        // lies beyond it, and the branch left the domain between prev and there.
+        if (seams || toward == 0 || reach < -kDipCheck * extent) break;
+        Params x;
+        for (int c = 0; c < 4; ++c)
+          x.p[c] = IntoDomain(SurfaceOf(c, m.s1, m.s2), c & 1, hermite(c, double(nearest) / kDipSamples));
+        double* xp[4] = {&x.p[0], &x.p[1], &x.p[2], &x.p[3]};
+        double X[3];
+        const double bound = toward > 0 ? hi : lo;
+        if (MeetOnEdge(m.s1, m.s2, xp, k ^ 1, x.p[k ^ 1], X, m.tolB) || !(std::fabs(x.p[k] - bound) <= tp)) break;
+        // The meeting with the edge is sought from halfway to there, on the side of prev.
+        at = toward;
+        tm = 0.5 * nearest / kDipSamples;
+      } else {
+        const double past = std::fmax(h - hi, lo - h);
+        if (past > reach) reach = past, nearest = i, toward = h - hi > lo - h ? 1 : -1;
+      }
       if (!at) continue;
       // The meeting starts between this sample and the one before, where the Hermite crosses.
-      const double tm = (i - 0.5) / kDipSamples;
       Params e;
       for (int c = 0; c < 4; ++c) e.p[c] = IntoDomain(SurfaceOf(c, m.s1, m.s2), c & 1, hermite(c, tm));
       double* ep[4] = {&e.p[0], &e.p[1], &e.p[2], &e.p[3]};

@@ -3172,3 +3172,21 @@ TEST_F(HardIntersections, ATraceWhoseFirstStepTurnsInAParameterMarchesBackFromIt
       {true, Axes({-0.2606424, -0.4847667, -0.8349053}, {-0.6877942, -0.5136377, 0.5129477}), {0.2750048, -0.1414401, 0.1850268}, 0.9993465, 0.1602771, 0, 0}};
   for (int first : {1, 0}) ExpectWholeBranchesOnBoth(s, Placed(1e6, 1e4), first);
 }
+
+// A plane patch and a torus (radii 1.223 and 0.586) on turned axes meet in a loop that dips out
+// over a side of the patch by 6e-5 of its width, between the side's two crossings 0.01 of the
+// plane's parameter apart, a short stretch from the torus's seam. The march from the seam's far
+// side stepped over the dip: the cubic through the step's ends and rates kept inside the side
+// (1 - 4e-5), the step landed on the traced stretch beyond the dip and its next step on the
+// traced branch, and the march was dropped as a duplicate: 7.4e-3 of the size left out. A step
+// whose cubic comes near a side is checked against the branch itself there. Whichever surface
+// comes first, at sizes 1e-6 and 1e6 moved 1e4 x the size: every sample on both surfaces, every
+// exact point of the loop near a branch.
+TEST_F(HardIntersections, AStepOverAShallowDipOutOverASideEndsWhereTheBranchLeaves) {
+  CaseSurface s[2] = {
+      {false, Axes({0.7369518, -0.0761843, -0.6716383}, {-0.3332453, 0.8235328, -0.4590656}), {0.0134544, 0.3893114, -0.0523054}, 0, 0, 0, 0},
+      {true, Axes({0.4953577, 0.2855025, 0.8204323}, {0.2828841, -0.9459850, 0.1583949}), {0.2092539, 0.1094792, -0.1685830}, 1.2230453, 0.5856042, 0, 0}};
+  s[0].plane = true;
+  ExpectWholeBranchesOnBoth(s, Placed(1e-6, 1e4), 0);
+  ExpectWholeBranchesOnBoth(s, Placed(1e6, 1e4), 1);
+}
