@@ -1483,6 +1483,35 @@ bool DipAcrossSeam(Bspline* s1, Bspline* s2, const IntersectionTraceNode* a, con
   return true;
 }
 
+// True when another open trace of the list runs the dip of trace t across the seam of the closed
+// parameter k between its crossings X (from DipAcrossSeam, k on the seam at the branch's side
+// there): its ends lie on those two points and its inner nodes beyond the seam. Such a dip is
+// traced from its own seed, ending on the seam at both crossings; the stretch the march of t
+// stepped over is then that trace's, and cut out of t too it would be returned twice.
+bool DipTracedApart(const Bspline* s1, const Bspline* s2, const IntersectionTraceList* list,
+                    const IntersectionTrace* t, int k, const double x[2][4], const double X[2][3], double tol) {
+  const Bspline* s = k < 2 ? s1 : s2;
+  const double lo = k & 1 ? s->knotsV[s->degreeV] : s->knotsU[s->degreeU];
+  const double hi = k & 1 ? s->knotsV[NumCtrlV(s)] : s->knotsU[NumCtrlU(s)];
+  const double near = x[0][k], far = near == lo ? hi : lo;
+  for (const IntersectionTrace* u = list->head; u; u = u->next) {
+    if (u == t || !u->open || u->nodeCount < 3 || !u->head || !u->tail) continue;
+    const double H[3] = {u->head->x, u->head->y, u->head->z}, T[3] = {u->tail->x, u->tail->y, u->tail->z};
+    // The tracer refines its ends onto the seam to tol: they lie within a few of it of the crossings.
+    if (!(std::fmax(VecDist3(H, X[0]), VecDist3(T, X[1])) <= 100.0 * tol ||
+          std::fmax(VecDist3(H, X[1]), VecDist3(T, X[0])) <= 100.0 * tol))
+      continue;
+    bool beyond = true;
+    for (const IntersectionTraceNode* n = u->head->next; n != u->tail && beyond; n = n->next) {
+      double q[4];
+      NodeParams(n, q);
+      beyond = std::fabs(q[k] - far) < std::fabs(q[k] - near);
+    }
+    if (beyond) return true;
+  }
+  return false;
+}
+
 // The curves are interpolants of the nodes' parameters: between two nodes on either side of a
 // closed surface's seam they would run back across the whole domain, off both surfaces. A
 // branch (in running order) is cut at each such seam crossing, each side ending on the seam: a
@@ -1507,14 +1536,14 @@ int CutAtSeamCrossings(Bspline* s1, Bspline* s2, IntersectionTraceList* list, In
       // two crossings (each on both ends of the seam): the intervals between those jump across
       // it and are cut next. One that leaves the domain across a side and comes back (the march
       // stepped over the stretch outside) is cut between the two crossings, each part ending on
-      // the side.
+      // the side; so is a dip another trace runs from the seam's far side.
       bool out = false;
       for (int c = 0; c < 4 && !out; ++c) {
         double x[2][4], X[2][3];
         const Bspline* s = c < 2 ? s1 : s2;
         const bool closed = c & 1 ? s->closedV : s->closedU;
         if (!DipAcrossSeam(s1, s2, a, b, c, kPullShare * tol, x, X)) continue;
-        if (!closed) {
+        if (!closed || DipTracedApart(s1, s2, list, t, c, x, X, tol)) {
           for (int m = 0; m < 4; ++m) ea[m] = x[0][m], eb[m] = x[1][m];
           for (int m = 0; m < 3; ++m) Pa[m] = X[0][m], Pb[m] = X[1][m];
           out = true;

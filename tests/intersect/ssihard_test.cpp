@@ -3190,3 +3190,21 @@ TEST_F(HardIntersections, AStepOverAShallowDipOutOverASideEndsWhereTheBranchLeav
   ExpectWholeBranchesOnBoth(s, Placed(1e-6, 1e4), 0);
   ExpectWholeBranchesOnBoth(s, Placed(1e6, 1e4), 1);
 }
+
+// A cylinder (radius 0.485) and a cone (radii 0.478 to 0.540) on turned axes meet in a loop that
+// dips across the cylinder's seam and back, 0.1745 of its 4.29 beyond the seam. The dip is traced
+// from its own seed, ending on the seam at both crossings, while the loop's march steps over it;
+// cut out of the loop at the crossings as well, it was returned twice (0.91 of its samples on the
+// other copy). Where another trace runs the dip, the loop is only opened at the crossings. The
+// cylinder first at sizes 1e-6 and 1e6, the cone first at size 1, moved 1e4 x the size: every
+// sample on both surfaces, every exact point of the loop near a branch, no stretch twice.
+TEST_F(HardIntersections, ADipAcrossASeamTracedOnItsOwnIsNotCutOutOfTheLoopToo) {
+  CaseSurface s[2] = {
+      {false, Axes({-0.0499989, 0.3226717, -0.9451894}, {-0.6937266, -0.6920416, -0.1995544}), {0.2765028, -0.2716253, -0.2308003}, 0.4852910, 0.0, -1.7988, 2.0634},
+      {false, Axes({-0.3092021, -0.4288905, -0.8487915}, {-0.9458827, 0.0462641, 0.3211939}), {-0.3253153, 0.0588156, -0.0593121}, 0.4783303, 0.0, -2.0767, 2.0990}};
+  s[1].cone = true;
+  s[1].R1 = 0.5401682;
+  ExpectWholeBranchesOnBoth(s, Placed(1e-6, 1e4), 0);
+  ExpectWholeBranchesOnBoth(s, Placed(1e6, 1e4), 0);
+  ExpectWholeBranchesOnBoth(s, Placed(1.0, 1e4), 1);
+}
