@@ -633,6 +633,15 @@ void UnlinkTrace(IntersectionTraceList* list, IntersectionTrace* t) {
   --list->count;
 }
 
+// The largest distance between two nodes of t.
+double TraceSpan(const IntersectionTrace* t) {
+  double span = 0.0;
+  for (const IntersectionTraceNode* a = t->head; a; a = a->next)
+    for (const IntersectionTraceNode* b = a->next; b; b = b->next)
+      span = std::fmax(span, std::hypot(a->x - b->x, a->y - b->y, a->z - b->z));
+  return span;
+}
+
 // A node lies on another branch when the branch passes within 100 point tolerances of it: room
 // for the march's chords and the search along them. A trace spanning less than four times that
 // is held to a quarter of its span: a loop a few tolerances across that crosses a seam is traced
@@ -640,10 +649,7 @@ void UnlinkTrace(IntersectionTraceList* list, IntersectionTrace* t) {
 // on the other. A trace within a few tolerances of one point (nodes piled on a pole) is that
 // point, and keeps the full reach.
 double OnBranchReach(const IntersectionTrace* t, double tolB) {
-  double span = 0.0;
-  for (const IntersectionTraceNode* a = t->head; a; a = a->next)
-    for (const IntersectionTraceNode* b = a->next; b; b = b->next)
-      span = std::fmax(span, std::hypot(a->x - b->x, a->y - b->y, a->z - b->z));
+  const double span = TraceSpan(t);
   return span > 4.0 * tolB ? std::fmin(100.0 * tolB, 0.25 * span) : 100.0 * tolB;
 }
 
@@ -706,11 +712,12 @@ void DropTracesOnOtherBranches(Bspline* s1, Bspline* s2, IntersectionTraceList* 
     for (const IntersectionTraceNode* n = t->head; n && covered; n = n->next)
       covered = OnTracedBranch(s1, s2, list, t, n, tolA, tolB, reach);
     // Along a tangential contact the surfaces meet within tolB across a band, so a chord's middle
-    // pulled onto both lands anywhere in it and tells nothing.
+    // pulled onto both lands anywhere in it and tells nothing. Nodes piled within a few tolB of one
+    // point (a pole where traces end) are that point, not a stretch between seams.
     if (covered && !AlongTangentialContact(s1, s2, t, kTangentialSine))
       for (const IntersectionTraceNode* n = t->head; n && covered; n = n->next)
         covered = MiddleOnTracedBranch(s1, s2, list, t, n, tolA, tolB, reach);
-    else if (covered)
+    else if (covered && TraceSpan(t) > 4.0 * tolB)
       covered = !ChordBetweenSeamEnds(s1, s2, list, t);
     if (!covered) {
       t = next;
@@ -1867,6 +1874,12 @@ int CreateSrfSrfIntersectionCurves(Bspline* s1, Bspline* s2, BsplineList** out) 
     if (CutAtSeamCrossings(s1, s2, list.get(), t, kCurveTol * size) != 0) {
       FreeResult(result);
       return 0;
+    }
+    // Nodes piled on one point that other branches pass (a pole or a corner of seams where
+    // traces end, or what a cut left there) are that point of those branches, no branch.
+    if (t->nodeCount > 1 && TraceSpan(t) <= 4.0 * kCurveTol * size) {
+      const double X[3] = {t->head->x, t->head->y, t->head->z};
+      if (NearTracedBranch(list.get(), t, X, 4.0 * kCurveTol * size)) continue;
     }
     if (FitTraceToSurfaces(s1, s2, t, kCurveTol * size) != 0) {
       FreeResult(result);

@@ -995,7 +995,8 @@ void TurnedFrame(double turn, double frame[3][3]) {
 // At size 1 at the origin and at sizes 0.01, 1e6 and 1 moved 1e4 x the size on axes turned about
 // (1, 2, 3): every sample of the branches within 1e-6 of the size of both surfaces (the pieces
 // coming into the poles too), every point of the curve near a branch, sampled finely where it
-// crosses itself.
+// crosses itself, and no branch of one point (nodes piled on a pole where traces end) lying on
+// another.
 TEST_F(HardIntersections, VivianisCurveStaysOnBothSurfacesIntoThePoles) {
   const double placements[4][3] = {{1.0, 0.0, 0.0}, {0.01, 1e4, 0.7}, {1e6, 1e4, 1.9}, {1.0, 1e4, -2.4}};  // scale, moved, turn
   for (const auto& placed : placements) {
@@ -1024,6 +1025,12 @@ TEST_F(HardIntersections, VivianisCurveStaysOnBothSurfacesIntoThePoles) {
       for (int i = -200; i <= 200; ++i) near(crossing + 0.02 * i / 200);
     EXPECT_LT(off, 1e-6 * size) << placed[0];
     EXPECT_LT(gap, 1e-5 * size) << placed[0];
+    for (size_t i = 0; i < bs.size(); ++i) {
+      if (Length(bs[i]) > 1e-6 * size) continue;
+      std::vector<Branch> others = bs;
+      others.erase(others.begin() + i);
+      EXPECT_GT(FromBranches(others, bs[i].on1[0].data()), 1e-5 * size) << placed[0] << " branch " << i;
+    }
   }
 }
 
