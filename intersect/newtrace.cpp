@@ -904,26 +904,36 @@ int TowardEnd(const March& w, const Params& prev, const Params& c, int k, int at
   return at * r[k & 1] > 0.0 ? 1 : at * r[k & 1] < 0.0 ? -1 : 0;
 }
 
-// True when P (parameters c, reached from prev) is a node of another trace whose parameter in a
-// closed direction lies at the other end of its range from c's, where the march arrives (both
-// meet on that seam, each from its own side).
-bool MeetsTraceAcrossSeam(const March& w, const Params& prev, const Params& c, const double P[3]) {
+// The first node of a trace other than the march's own lying within kSeamMeetTolBs point
+// tolerances of X whose parameter in a closed direction k lies at the other end of its range from
+// a's (the two meet on that seam, each from its own side) and for which accept(k, node's
+// parameters) holds; null when there is none.
+template <class Accept>
+const IntersectionTraceNode* NodeAcrossSeam(const March& w, const double X[3], const Params& a, Accept accept) {
   for (const IntersectionTrace* t = w.list->head; t; t = t->next) {
     if (t == w.trace) continue;
     for (const IntersectionTraceNode* n = t->head; n; n = n->next) {
       const double N[3] = {n->x, n->y, n->z};
-      if (VecDist3(N, P) > kSeamMeetTolBs * w.tolB) continue;
+      if (VecDist3(N, X) > kSeamMeetTolBs * w.tolB) continue;
       const Params q = Of(n);
       for (int k = 0; k < 4; ++k) {
         const Bspline* s = SurfaceOf(k, w.s1, w.s2);
         if ((k & 1 ? s->closedV : s->closedU) &&
-            std::fabs(std::fabs(c.p[k] - q.p[k]) - Range(s, k & 1)) <= w.tol[k] &&
-            TowardEnd(w, prev, c, k, c.p[k] > q.p[k] ? 1 : -1) > 0)
-          return true;
+            std::fabs(std::fabs(a.p[k] - q.p[k]) - Range(s, k & 1)) <= w.tol[k] && accept(k, q))
+          return n;
       }
     }
   }
-  return false;
+  return nullptr;
+}
+
+// True when P (parameters c, reached from prev) is a node of another trace whose parameter in a
+// closed direction lies at the other end of its range from c's, where the march arrives (both
+// meet on that seam, each from its own side).
+bool MeetsTraceAcrossSeam(const March& w, const Params& prev, const Params& c, const double P[3]) {
+  return NodeAcrossSeam(w, P, c, [&](int k, const Params& q) {
+           return TowardEnd(w, prev, c, k, c.p[k] > q.p[k] ? 1 : -1) > 0;
+         }) != nullptr;
 }
 
 // True when X lies along trace t (within reach of one of its chords) past its end o: its foot
@@ -1004,21 +1014,7 @@ bool LeavesSeamEndBeyond(const March& w, const Params& prev, const Params& c, co
   for (int k = 0; k < 4; ++k)
     if (seed.p[k] != prev.p[k]) return false;
   const double S[3] = {head->x, head->y, head->z};
-  const IntersectionTraceNode* end = nullptr;
-  for (const IntersectionTrace* t = w.list->head; t && !end; t = t->next) {
-    if (t == w.trace) continue;
-    for (const IntersectionTraceNode* n = t->head; n && !end; n = n->next) {
-      const double N[3] = {n->x, n->y, n->z};
-      if (VecDist3(N, S) > kSeamMeetTolBs * w.tolB) continue;
-      const Params q = Of(n);
-      for (int k = 0; k < 4; ++k) {
-        const Bspline* s = SurfaceOf(k, w.s1, w.s2);
-        if ((k & 1 ? s->closedV : s->closedU) &&
-            std::fabs(std::fabs(prev.p[k] - q.p[k]) - Range(s, k & 1)) <= w.tol[k])
-          end = n;
-      }
-    }
-  }
+  const IntersectionTraceNode* end = NodeAcrossSeam(w, S, prev, [](int, const Params&) { return true; });
   if (!end) return false;
   bool beyond = true;
   EachChord(w.list, w.trace, [&](const IntersectionTraceNode* a, const IntersectionTraceNode* b) {
