@@ -60,8 +60,9 @@ struct Curve3View {
 constexpr double kEps = std::numeric_limits<double>::epsilon();
 // A step below this fraction of the parameter range moves the point by round-off only.
 constexpr double kStepFloor = 1e-14;
-// Steps below this fraction of the range are in the round-off regime of a far-off or far-moved
-// object: there a step that does not halve is noise, and the foot is as good as it gets.
+// Steps below this fraction of the range (of the stretch a curve turns over, where shorter: see
+// RegimeLength) are in the round-off regime of a far-off or far-moved object: there a step that
+// does not halve is noise, and the foot is as good as it gets.
 constexpr double kNoiseRegime = 1e-8;
 // Round-off of a computed point relative to the lengths it is made of (the object's
 // control-point diagonal, the point's coordinates, the distance): a B-spline point sums up to
