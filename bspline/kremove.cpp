@@ -135,12 +135,87 @@ double RationalChangeAtPoint(const Rows& line, int i, const double* delta) {
   return RationalChange(delta, line.coords, C, W, 1.0);
 }
 
+// The bound of a removal that moves point m of the line (as it was before) by -delta times N_m
+// (delta per row, as the line holds them): the deviation at m's Greville point.
+double RemovalBound(const Rows& line, bool rational, const double* U, int n, int p, int s, int m,
+                    const double* delta) {
+  const double size = Length(delta, line.coords);
+  // A copy of a break (s = p + 1) joins the two pieces: the dropped point is the end of the
+  // left piece, where its basis function is 1 from the left but the span search reads the
+  // 0 from the right. The curve's end there moves by the whole jump.
+  if (s > p) return rational ? RationalChangeAtPoint(line, m, delta) : size;
+  if (!rational) return GrevilleDeviation(U, p, n, m, size);
+  // The same Greville point, the homogeneous change taken back to the curve.
+  const double g = GrevilleAbscissa(U, p + 1, m);
+  int span = p;
+  FindLowKnotIndex(U, p, g, &span, n);
+  double N[kMaxSplineDegree + 2];
+  ComputeNubVals(U, p, g, span, N);
+  const int e = m - (span - p) + 1;
+  double C[3];
+  const double W = LinePointAndWeight(line.c, line.coords, p, span, N, C);
+  const double b = e >= 1 && e <= p + 1 ? N[e] : 0.0;
+  return RationalChange(delta, line.coords, C, W, b);
+}
+
+// One copy of the knot u (last index k, multiplicity s <= p) removed from one control line of
+// n points: the equations P[i] = a_i Q[i] + (1 - a_i) Q[i-1] of first = k - p .. last = k - s
+// solved from the left, dividing by a_i, and from the right, dividing by 1 - a_j, where each
+// divisor is the larger, until the sweeps meet at the point m they leave out; the line keeps
+// n - 1 points. The textbook meets in the middle, which beside a cluster of knots divides by a
+// share of the cluster's width (1e-12 and less) and spreads the round-off of a point across the
+// curve; a divisor of at least one half on one side or the other keeps it at round-off. The new
+// curve is the old one less the mismatch at m times N_m, as in the middle.
+void RemoveAKnotOnceFromCurve(const Rows& line, bool rational, const double* U, int n, int p,
+                              double u, int k, int s, double* bound) {
+  const int ord = p + 1, first = k - p, last = k - s;
+  auto alpha = [&](int i) { return (u - U[i]) / (U[i + ord] - U[i]); };
+  int m = first;
+  for (int j = last; m < j;) {
+    if (alpha(m) >= 1.0 - alpha(j)) ++m;
+    else --j;
+  }
+  // temp[c][i - (first - 1)]: the swept points, the ends of the run as they are; Q[i] from the
+  // left at index i < m, Q[j - 1] from the right at index j > m (until m is dropped).
+  double temp[4][kTempSize], delta[4];
+  const int off = first - 1;
+  for (int c = 0; c < line.coords; ++c) {
+    const double* P = line.c[c];
+    double* q = temp[c];
+    q[0] = P[off];
+    q[last + 1 - off] = P[last + 1];
+    for (int i = first; i < m; ++i) {
+      const double a = alpha(i);
+      q[i - off] = (P[i] - (1.0 - a) * q[i - off - 1]) / a;
+    }
+    for (int j = last; j > m; --j) {
+      const double a = alpha(j);
+      q[j - off] = (P[j] - a * q[j - off + 1]) / (1.0 - a);
+    }
+    const double a = alpha(m);
+    delta[c] = P[m] - (a * q[m - off + 1] + (1.0 - a) * q[m - off - 1]);
+  }
+  if (bound) *bound = std::max(*bound, RemovalBound(line, rational, U, n, p, s, m, delta));
+  for (int c = 0; c < line.coords; ++c) {
+    double* P = line.c[c];
+    for (int i = first; i <= last; ++i)
+      if (i != m) P[i] = temp[c][i - off];
+    for (int i = m + 1; i < n; ++i) P[i - 1] = P[i];
+  }
+}
+
 // Removes r copies of the knot u (last index k, multiplicity s) from one control line of n
 // points, every coordinate alike, without a tolerance test; the line keeps n - r points. The
 // knot vector is the caller's to shorten. When `bound` is given, the bound of the first pass
-// raises it.
+// raises it. One copy of a knot below full multiplicity goes by RemoveAKnotOnceFromCurve,
+// unless `inMiddle`: a replay of the maximal removal, whose costs were measured with the sweeps
+// meeting in the middle (GetRemoveBsplineInfo), makes the very change it measured.
 void RemoveAKnotNTimesFromCurve(const Rows& line, bool rational, const double* U, int n, int p,
-                                double u, int k, int s, int r, double* bound) {
+                                double u, int k, int s, int r, bool inMiddle, double* bound) {
+  if (r == 1 && s <= p && !inMiddle) {
+    RemoveAKnotOnceFromCurve(line, rational, U, n, p, u, k, s, bound);
+    return;
+  }
   const int ord = p + 1;
   const int fout = (2 * k - s - p) / 2;  // the point the first pass drops
   int first = k - p;
@@ -157,27 +232,7 @@ void RemoveAKnotNTimesFromCurve(const Rows& line, bool rational, const double* U
       double delta[4];
       for (int c = 0; c < line.coords; ++c)
         delta[c] = factor * SweepMismatch(line.c[c], U, u, iEnd, jEnd, 0, ord, off, temp[c]);
-      const double size = Length(delta, line.coords);
-      // A copy of a break (s = p + 1) joins the two pieces: the dropped point is the end of the
-      // left piece, where its basis function is 1 from the left but the span search reads the
-      // 0 from the right. The curve's end there moves by the whole jump.
-      if (s > p) {
-        *bound = std::max(*bound, rational ? RationalChangeAtPoint(line, fout, delta) : size);
-      } else if (!rational) {
-        *bound = std::max(*bound, GrevilleDeviation(U, p, n, fout, size));
-      } else {
-        // The same Greville point, the homogeneous change taken back to the curve.
-        const double g = GrevilleAbscissa(U, ord, fout);
-        int span = p;
-        FindLowKnotIndex(U, p, g, &span, n);
-        double N[kMaxSplineDegree + 2];
-        ComputeNubVals(U, p, g, span, N);
-        const int e = fout - (span - p) + 1;
-        double C[3];
-        const double W = LinePointAndWeight(line.c, line.coords, p, span, N, C);
-        const double b = e >= 1 && e <= p + 1 ? N[e] : 0.0;
-        *bound = std::max(*bound, RationalChange(delta, line.coords, C, W, b));
-      }
+      *bound = std::max(*bound, RemovalBound(line, rational, U, n, p, s, fout, delta));
     }
     for (int i = first, j = last; j - i > t; ++i, --j) {
       for (int c = 0; c < line.coords; ++c) {
@@ -639,8 +694,9 @@ Bspline* MakeLineCurve(Bspline* srf, int dir, int index) {
 }
 
 // Removes the listed knots from obj in one working form, so that a failure leaves it as it was.
-// Ascending, the copies of one value together; with `inOrder` one copy at a time in the list's
-// order, which is how the maximal removal measured them.
+// Ascending, one copy at a time (the knot vector shortened in between: the passes that take r
+// copies at once divide by the shares of a cluster's width as the middle meeting does); with
+// `inOrder` in the list's order, which is how the maximal removal measured them.
 int RemoveListedKnots(Bspline* obj, int dir, const double* knots, int nknots, bool inOrder,
                       double* dev) {
   if (!BsplineSound(obj) || !knots || nknots < 1 || !AllFinite(knots, nknots)) {
@@ -674,8 +730,7 @@ int RemoveListedKnots(Bspline* obj, int dir, const double* knots, int nknots, bo
   const bool wantBound = dev && *dev == -1.0 && nknots == 1;
   double bound = 0.0;
   for (int g = 0; g < nknots;) {
-    int r = 1;
-    while (!inOrder && g + r < nknots && list[g + r] == list[g]) ++r;  // copies of one knot
+    const int r = 1;
     double* V = w->knots;
     const int m = w->n;
     const int k = LastIndexOfKnot(V, p, m, inOrder ? knots[g] : list[g], tol);
@@ -687,7 +742,7 @@ int RemoveListedKnots(Bspline* obj, int dir, const double* knots, int nknots, bo
     const int s = KnotMultiplicity(V, p, k);
     for (int l = 0; l < w->lines; ++l) {
       const Rows line = RowsOfWork(w, l);
-      RemoveAKnotNTimesFromCurve(line, obj->rational != 0, V, m, p, V[k], k, s, r,
+      RemoveAKnotNTimesFromCurve(line, obj->rational != 0, V, m, p, V[k], k, s, r, inOrder,
                                  wantBound ? &bound : nullptr);
       // The line now has m - r points; lines stay contiguous at the new length.
       for (int c = 0; c < line.coords; ++c) {

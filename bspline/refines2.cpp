@@ -60,8 +60,9 @@ struct Curve3View {
 constexpr double kEps = std::numeric_limits<double>::epsilon();
 // A step below this fraction of the parameter range moves the point by round-off only.
 constexpr double kStepFloor = 1e-14;
-// Steps below this fraction of the range are in the round-off regime of a far-off or far-moved
-// object: there a step that does not halve is noise, and the foot is as good as it gets.
+// Steps below this fraction of the range (of the stretch a curve turns over, where shorter: see
+// RegimeLength) are in the round-off regime of a far-off or far-moved object: there a step that
+// does not halve is noise, and the foot is as good as it gets.
 constexpr double kNoiseRegime = 1e-8;
 // Round-off of a computed point relative to the lengths it is made of (the object's
 // control-point diagonal, the point's coordinates, the distance): a B-spline point sums up to
@@ -183,12 +184,13 @@ class FootSearch {
         }
       }
       if (!moved) return Outcome(*s);
-      double step = 0.0;
+      double step = 0.0, regimeStep = 0.0;
       // A step clamped onto an end of the box is no measure of convergence: from there the
       // other parameter may still have its whole way to go along the edge.
       bool landed = false;
       for (int i = 0; i < N; ++i) {
         step = std::fmax(step, std::fabs(trial->x[i] - s->x[i]) / range_[i]);
+        regimeStep = std::fmax(regimeStep, std::fabs(trial->x[i] - s->x[i]) / RegimeLength(*s, i));
         landed = landed || (trial->x[i] != s->x[i] && (trial->x[i] == lo_[i] || trial->x[i] == hi_[i]));
       }
       std::swap(s, trial);
@@ -196,8 +198,8 @@ class FootSearch {
         lastStep = 1.0;
         continue;
       }
-      if (step < kStepFloor || (step < kNoiseRegime && step > 0.5 * lastStep)) return Outcome(*s);
-      lastStep = step;
+      if (step < kStepFloor || (regimeStep < kNoiseRegime && regimeStep > 0.5 * lastStep)) return Outcome(*s);
+      lastStep = regimeStep;
     }
     return FootKind::NotConverged;
   }
@@ -249,6 +251,18 @@ class FootSearch {
       }
     }
     return found;
+  }
+
+  // The length of parameter i that the round-off regime's steps are measured against: the range,
+  // or on a curve the stretch of parameters over which its tangent turns, |C'| / |C''|, where
+  // that is shorter. Within a cluster of knots the curve turns a corner over a stretch far below
+  // kNoiseRegime of the range, and steps that are noise against the range are its whole way
+  // there; the noise of a step is no larger against that stretch (the distance's curvature
+  // there is the curve's).
+  double RegimeLength(const FootState<N>& s, int i) const {
+    if (N != 1) return range_[i];
+    const double bend = Norm(s.jet.DD[0]), speed = Norm(s.jet.D[0]);
+    return speed > 0.0 && bend * range_[0] > speed ? speed / bend : range_[0];
   }
 
   static double Dot(const double a[3], const double b[3]) {

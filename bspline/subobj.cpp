@@ -46,14 +46,17 @@ namespace {
 
 // Where a cut value lands among the knots: the value itself, or the knot it lies on (the
 // nearer of the span's two knots, the lower on a tie); `mult` copies of it already exist and
-// `span` is the index of the last of them (or the span holding a value that is no knot).
+// `span` is the index of the last of them (or the span holding a value that is no knot). Only
+// equal values are copies: the knots of a cluster beside it stay knots of their own, which the
+// piece must keep on its side (counted as copies, they would leave the cut short of full
+// multiplicity and the piece's indices off by them).
 struct Cut {
   double value;
   int mult;
   int span;
 };
 
-Cut LocateCut(const KnotDirection& d, double t, double tol) {
+Cut LocateCut(const KnotDirection& d, double t) {
   const int order = d.p + 1;
   const int nKnots = d.nCtrl + order;
   int span = d.p;
@@ -61,10 +64,10 @@ Cut LocateCut(const KnotDirection& d, double t, double tol) {
   if (FindLowKnotIndex(d.knots, d.p, t, &span, d.nCtrl) == 0) {
     if (t - d.knots[span] <= d.knots[span + 1] - t) {
       c.value = d.knots[span];
-      c.mult = FindMultOfValInArray(d.knots, nKnots, c.value, span, order, 0, tol);
+      c.mult = FindMultOfValInArray(d.knots, nKnots, c.value, span, order, 0, 0.0);
     } else {
       c.value = d.knots[span + 1];
-      c.mult = FindMultOfValInArray(d.knots, nKnots, c.value, span + 1, order, 1, tol);
+      c.mult = FindMultOfValInArray(d.knots, nKnots, c.value, span + 1, order, 1, 0.0);
       span += c.mult;
     }
   }
@@ -266,7 +269,7 @@ int ExtractParamRangeUnlessShort(Bspline* obj, int dir, double t0, double t1, Bs
   const double slack = kSnapRoundOff * (diagonal + largest);
   bool exact = false;
   auto cut = [&](double t, double end) {
-    const double to = std::fabs(t - end) < tol ? end : LocateCut(d, t, tol).value;
+    const double to = std::fabs(t - end) < tol ? end : LocateCut(d, t).value;
     if (to == t || MoveBetween(obj, d, t, to, diagonal) <= slack) return to;
     exact = true;
     return t;
@@ -278,7 +281,7 @@ int ExtractParamRangeUnlessShort(Bspline* obj, int dir, double t0, double t1, Bs
   // Once t0 has full multiplicity its first copy starts the piece; t1's last copy ends it.
   int copies0 = 0, copies1 = 0, low = 0, high = 0;
   if (!startAtEnd) {
-    const Cut c = LocateCut(d, t0, tol);
+    const Cut c = LocateCut(d, t0);
     t0 = c.value;
     copies0 = order - c.mult;
     low = c.span - c.mult + 1;
@@ -286,7 +289,7 @@ int ExtractParamRangeUnlessShort(Bspline* obj, int dir, double t0, double t1, Bs
   if (endAtEnd) {
     high = copies0 + 2 * d.p + d.interior + 1;
   } else {
-    const Cut c = LocateCut(d, t1, tol);
+    const Cut c = LocateCut(d, t1);
     t1 = c.value;
     copies1 = order - c.mult;
     high = copies0 + copies1 + c.span;

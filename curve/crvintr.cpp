@@ -455,7 +455,11 @@ bool RunTogether(const Search& s, double sA, double sB, int dir, double* endA, d
     const double dd = VecDotProd3(D[1], D[1]);
     double nextB = dd > 0.0 ? tB + (nextA - tA) * VecDotProd3(D[0], D[1]) / dd : tB;
     nextB = std::fmin(B->umax, std::fmax(B->umin, nextB));  // the foot search keeps it there only where it moves
-    if (FootOn(s, false, nextA, &nextB) <= gapSq) {
+    // On a corner the tangents are those of one side each, and where the second curve runs
+    // backwards the step predicted on it may head up the wrong leg: the other way is tried too.
+    double otherB = std::fmin(B->umax, std::fmax(B->umin, 2.0 * tB - nextB));
+    if (FootOn(s, false, nextA, &nextB) <= gapSq ||
+        (otherB != nextB && FootOn(s, false, nextA, &otherB) <= gapSq && (nextB = otherB, true))) {
       tA = nextA;
       tB = nextB;
       step *= 2.0;
@@ -489,11 +493,25 @@ bool RunTogether(const Search& s, double sA, double sB, int dir, double* endA, d
 // curve ends; the stretch then goes to *out.
 bool OverlapAt(const Search& s, double sA, double sB, Stretch* out) {
   double P[2][3], D[2][3];
-  PairPoints(s, sA, sB, P, D);
-  double N[3];
-  VecCrossProd3(D[0], D[1], N);
   // Tangents more than 1e-6 apart: a crossing.
-  if (VecDotProd3(N, N) > 1e-12 * VecDotProd3(D[0], D[0]) * VecDotProd3(D[1], D[1])) return false;
+  auto alongAt = [&](double tA, double tB) {
+    PairPoints(s, tA, tB, P, D);
+    double N[3];
+    VecCrossProd3(D[0], D[1], N);
+    return VecDotProd3(N, N) <= 1e-12 * VecDotProd3(D[0], D[0]) * VecDotProd3(D[1], D[1]);
+  };
+  // On a corner inside a stretch (a vertex of polylines running along each other) each curve's
+  // tangent is that of one side, and the two curves' sides need not match (a curve runs along
+  // the other backwards): the tangents just before and after it on each curve are tried too,
+  // the walks below telling a stretch from a crossing.
+  const Bspline* ca = s.a.curve;
+  const Bspline* cb = s.b.curve;
+  const double hA = 1e-9 * (ca->umax - ca->umin), hB = 1e-9 * (cb->umax - cb->umin);
+  bool along = alongAt(sA, sB);
+  for (const double dA : {-hA, hA})
+    for (const double dB : {-hB, hB})
+      along = along || alongAt(std::clamp(sA + dA, ca->umin, ca->umax), std::clamp(sB + dB, cb->umin, cb->umax));
+  if (!along) return false;
   const bool startAtBreak = RunTogether(s, sA, sB, -1, &out->a0, &out->b0);
   const bool endAtBreak = RunTogether(s, sA, sB, 1, &out->a1, &out->b1);
   // Its length along the first curve (a polyline of 16 chords): a stretch that closes on

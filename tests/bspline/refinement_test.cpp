@@ -13,6 +13,7 @@
 #include "bspline/degelev.h"
 #include "bspline/kinsert.h"
 #include "bspline/kremove.h"
+#include "bspline/measure.h"
 #include "bspline/nubutil.h"
 #include "bspline/objset.h"
 #include "bspline/sfree.h"
@@ -1012,6 +1013,52 @@ TEST_F(Refinement, RemovalBesideAClusterOfShortSpans) {
     EXPECT_EQ(RemoveSpecifiedKnotOfObject(c, 1.2e-9, 0, &dev), 0);
     EXPECT_EQ(Knots(c), (std::vector<double>{0, 0, 0, 0, 2e-9, 1, 1, 1, 1}));
   }
+}
+
+// Removal undoes insertion inside a cluster: beside knots 1e-12 apart the sweeps of the
+// textbook elimination, meeting in the middle, divide by shares of the cluster's width. A copy
+// of each knot of the cluster, or two, inserted into curves of degree 2 to 5 (rational or not)
+// and removed again, gives back the control points to round-off of the size, with a bound of
+// round-off, at sizes 1e-6 .. 1e6 and turned 1e4 sizes away.
+TEST_F(Refinement, RemovalRestoresTheCurveInsideAClusterOfKnots) {
+  for (const Place& pl : {Place(1e-6, true), Place(1.0, false), Place(1e6, true)})
+    for (int p = 2; p <= 5; ++p)
+      for (bool rational : {false, true}) {
+        BsplineKeeper keep;
+        const int n = p + 7;
+        std::vector<double> pts, w, k(p + 1, 0.0);
+        for (int i = 0; i < n; ++i) {
+          double q[3] = {std::cos(1.7 * i), std::sin(2.3 * i), 0.3 * i};
+          pl.Map(q, q);
+          pts.insert(pts.end(), q, q + 3);
+          w.push_back(1.0 + 0.5 * std::sin(1.1 * i));
+        }
+        for (double x : {0.1, 0.2, 0.3, 0.3 + 1e-12, 0.3 + 2e-12, 0.8}) k.push_back(x);
+        k.insert(k.end(), p + 1, 1.0);
+        Bspline* ref = keep(BuildCurve(p, 3, pts, k, rational ? w : std::vector<double>{}));
+        const double size = ControlPointDiagonal(ref);
+        for (const double v : {0.3, 0.3 + 1e-12, 0.3 + 2e-12})
+          for (const int copies : {1, 2}) {
+            Bspline* c = keep(CopyBsplineStruct(ref));
+            double values[2] = {v, v};
+            InsertNKnotsToObject(1, copies, 0, c, 2, values);
+            ASSERT_FALSE(KernelFailedNow());
+            double dev = copies == 1 ? -1.0 : 0.0;
+            ASSERT_EQ(RemoveNKnotsOfObj(c, 0, values, copies, &dev), 0) << Where(pl) << " " << p << " " << v;
+            ASSERT_EQ(Knots(c), k) << Where(pl) << " " << p << " " << v;
+            if (copies == 1) {
+              EXPECT_LT(dev, 1e-12 * size) << Where(pl) << " " << p << " " << v;
+            }
+            double gap = 0.0;
+            for (int i = 0; i < n; ++i) {
+              const double a[3] = {c->X[0][i], c->Y[0][i], c->Z[0][i]};
+              const double b[3] = {ref->X[0][i], ref->Y[0][i], ref->Z[0][i]};
+              gap = std::max(gap, std::hypot(a[0] - b[0], a[1] - b[1], a[2] - b[2]));
+            }
+            EXPECT_LT(gap, (pl.far ? 1e-11 : 1e-14) * size) << Where(pl) << " " << p << " " << v << " " << copies << " " << rational;
+            EXPECT_TRUE(BsplineSound(c));
+          }
+      }
 }
 
 // Making a set compatible merges knots closer than 1e-6 of the range. A cubic's triple knot

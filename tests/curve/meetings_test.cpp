@@ -13,11 +13,13 @@
 #include <vector>
 
 #include "bspline/creverse.h"
+#include "bspline/degelev.h"
 #include "bspline/nubutil.h"
 #include "bspline/refines.h"
 #include "bspline/refines2.h"
 #include "bspline/sfree.h"
 #include "bspline/srfclone.h"
+#include "bspline/subobj.h"
 #include "curve/cintsct.h"
 #include "curve/crvintr.h"
 #include "curve/mkline3.h"
@@ -821,6 +823,42 @@ TEST_F(CurveMeetingsTest, StretchesEndAtTheKnotWhereTheCurvesPart) {
         EXPECT_LT(Gap(line, other, m[i]), tol * scale);
       }
     }
+  });
+}
+
+}  // namespace
+
+namespace {
+
+// A polyline (with and without weights) along a piece of itself cut at 0.3 and 0.7, forwards
+// and backwards, and along that piece raised to degree 2 (its corners double knots): the
+// corners inside the stretch are points of it, not meetings, from whichever side a refinement
+// reaches them. Exactly the two ends of the stretch are listed, at every size and placement.
+TEST_F(CurveMeetingsTest, APolylineAlongAPieceOfItselfMeetsItAtTheEndsOnly) {
+  const std::vector<double> pts = {0, 0, 0, 1, 0.2, 0, 1.5, 1, 0.3, 1.2, 2, 0, 2, 2.4, -0.5, 3, 2, 0, 3.5, 1, 1};
+  const std::vector<double> knots = {0, 0, 0.2, 0.35, 0.5, 0.65, 0.8, 1, 1};
+  AtEveryPlacement([&](double scale, const double shift[3]) {
+    for (const bool rational : {false, true})
+      for (const bool backwards : {false, true})
+        for (const bool raised : {false, true}) {
+          BsplineKeeper keep;
+          Bspline* c = keep(BuildCurve(1, 3, pts, knots,
+                                       rational ? std::vector<double>{1, 2, 0.5, 1, 1.5, 0.7, 1} : std::vector<double>{}));
+          Move(c, scale, shift);
+          Bspline* piece = keep(ExtractParamRange(c, 0, backwards ? 0.7 : 0.3, backwards ? 0.3 : 0.7));
+          ASSERT_NE(piece, nullptr);
+          if (raised) IncrementDegreeOfObject(0, piece);
+          const std::vector<Meeting> m = Meetings(c, piece);
+          ASSERT_EQ(m.size(), 2u) << scale << " " << shift[0] << " " << rational << backwards << raised;
+          for (int i = 0; i < 2; ++i) {
+            double p[3], q[3];
+            RefEvalCurve(c, m[i].t1, p);
+            RefEvalCurve(c, i ? 0.7 : 0.3, q);
+            EXPECT_LT(std::hypot(p[0] - q[0], p[1] - q[1], p[2] - q[2]), 1e-12 * scale + 64 * DBL_EPSILON * std::fabs(shift[1]) * scale)
+                << scale << " " << shift[0] << " " << rational << backwards << raised << " " << i;
+            EXPECT_LT(Gap(c, piece, m[i]), 1e-12 * scale + 64 * DBL_EPSILON * std::fabs(shift[1]) * scale);
+          }
+        }
   });
 }
 

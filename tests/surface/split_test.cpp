@@ -163,6 +163,52 @@ TEST_F(SplitTest, ExtractBesideAClusterOfKnotsCutsWhereAsked) {
   FreeBspline(c);
 }
 
+// Curves of degree 1 to 3, rational or not, with three knots 1e-12 apart at 0.3: cut on each
+// knot of the cluster, the piece before ends and the piece after starts exactly there, at full
+// multiplicity, both on the curve (the other knots of the cluster, closer than the snapping
+// tolerance, are no copies of the one cut on: a degree 1 curve crosses a whole leg between them).
+TEST_F(SplitTest, ACutOnAKnotOfAClusterEndsBothPiecesThere) {
+  const std::vector<double> unit = {0, 0, 0, 1, 0, 0, 2, 1, 0, 3, 5, 0, 4, 5, 1, 5, 4, 0, 6, 5, 0, 7, 3, 0, 8, 3, 2};
+  const std::vector<double> w = {1, 0.5, 2, 1, 3, 0.7, 1, 2, 1};
+  for (const Place& pl : {Place(1e-6, false), Place(1.0, true), Place(1e6, true)})
+    for (int p = 1; p <= 3; ++p)
+      for (const bool rational : {false, true}) {
+        std::vector<double> pts(unit), knots(p + 1, 0.0);
+        for (size_t i = 0; i < pts.size(); i += 3) pl.Map(&pts[i], &pts[i]);
+        // Nine control points whatever the degree: 3 - p knots more before the cluster.
+        for (int i = p; i < 3; ++i) knots.push_back(0.1 * (i - p + 1));
+        for (const double k : {0.3, 0.3 + 1e-12, 0.3 + 2e-12, 0.6, 0.8}) knots.push_back(k);
+        knots.insert(knots.end(), p + 1, 1.0);
+        Bspline* c = BuildCurve(p, 3, pts, knots, rational ? w : std::vector<double>{});
+        ASSERT_NE(c, nullptr);
+        const std::vector<double> before = Snapshot(c);
+        for (const double t : {0.3, 0.3 + 1e-12, 0.3 + 2e-12}) {
+          Bspline* lo = ExtractParamRange(c, 0, 0.0, t);
+          Bspline* hi = ExtractParamRange(c, 0, t, 1.0);
+          ASSERT_TRUE(lo && hi) << Where(pl) << " " << p << " " << t;
+          EXPECT_EQ(lo->umax, t) << Where(pl) << " " << p << " " << t;
+          EXPECT_EQ(hi->umin, t) << Where(pl) << " " << p << " " << t;
+          const int nl = NumKnotsU(lo);
+          for (int i = 0; i <= p; ++i) {
+            EXPECT_EQ(lo->knotsU[nl - 1 - i], t) << Where(pl) << " " << p << " " << t;
+            EXPECT_EQ(hi->knotsU[i], t) << Where(pl) << " " << p << " " << t;
+          }
+          double C[3], A[3], B[3];
+          Eval3DPointOnCurve3Array(c, t, 0, C);
+          Eval3DPointOnCurve3Array(lo, t, 0, A);
+          Eval3DPointOnCurve3Array(hi, t, 0, B);
+          EXPECT_LT(std::hypot(A[0] - B[0], A[1] - B[1], A[2] - B[2]), 1e-11 * pl.size) << Where(pl) << " " << p << " " << t;
+          EXPECT_TRUE(BsplineSound(lo) && BsplineSound(hi)) << Where(pl) << " " << p << " " << t;
+          EXPECT_LT(ShapeDiff(lo, c), 1e-11 * RefScale(c)) << Where(pl) << " " << p << " " << t;
+          EXPECT_LT(ShapeDiff(hi, c), 1e-11 * RefScale(c)) << Where(pl) << " " << p << " " << t;
+          FreeBspline(lo);
+          FreeBspline(hi);
+        }
+        EXPECT_EQ(Snapshot(c), before);
+        FreeBspline(c);
+      }
+}
+
 TEST_F(SplitTest, ExtractBetweenTwoValues) {
   Bspline* c = BuildRandomCurve(3, 3, 9, 3, true);
   const std::vector<double> before = Snapshot(c);
