@@ -1920,22 +1920,52 @@ bool EdgeCrossingAhead(const March& m, const Params& prev, const Params& predict
 // refined to the point tolerance), far inside kChordTangentCos; a shorter one is not compared.
 constexpr double kComparedChordTolBs = 100.0;
 
+// The chord toward an edge's meeting is halved this many times at most in following the
+// branch there (RunsOnToEdge): down to 1/256 of a step, far below a loop's turn beside a near
+// crossing that the step's chord can pass by.
+constexpr int kRunOnHalvings = 8;
+
 // True when the branch runs on from cur (surface 1 point P), where the step met it inside the
-// domain, to its meeting Q with an edge the prediction passed: the chord between them runs
-// along the branch's tangent at cur (within kChordTangentCos). Where the branch turns
-// sharply beyond cur (a loop's turn beside a near crossing, its arms nearly straight up to a
-// vertex far smaller than the step), the meeting found from cur lies beyond the turn or on the
-// other loop, and a step ended there would cut the turn off; the step ends at cur instead and the
-// march follows the turn. The tangent at Q is not asked: the branch may turn at Q itself (a
-// loop's vertex on a seam, its arm running straight into it). Points nearer than
-// kComparedChordTolBs tolerances are one.
-bool RunsOnToEdge(const March& m, const Params& cur, const double P[3], const double Q[3]) {
-  double T[3], t[3], chord[3];
-  bool has = false;
-  VecDiff3(Q, P, chord);
-  const double len = VecSize3(chord);
-  if (len <= kComparedChordTolBs * m.tolB || !UnitTangent(m, cur, T, t, &has) || !has) return true;
-  return std::fabs(VecDotProd3(t, chord)) >= kChordTangentCos * len;
+// domain, to its meeting Q (parameters e) with an edge the prediction passed: the chord between
+// them runs along the branch's tangent at cur (within kChordTangentCos), and so it does from each
+// point the chord's midpoints toward Q refine to, each reached from the one before along the
+// branch (FollowsBranch). Where the branch turns sharply beyond cur (a loop's turn beside a near
+// crossing, its arms nearly straight up to a vertex far smaller than the step), the meeting found
+// from cur lies beyond the turn or on the other loop, and a step ended there would cut the turn
+// off; the step ends at cur instead and the march follows the turn. The chord to a meeting on the
+// other loop's arm can run along the tangent at cur, the arms meeting the chord at a small angle;
+// halved toward Q it lands on the turn, from which it does not. The tangent at Q is not asked:
+// the branch may turn at Q itself (a loop's vertex on a seam, its arm running straight into it);
+// the chord from a point of the arm to the vertex turns from the arm's tangent there by less than
+// 13 degrees, a hyperbola's most. Points nearer than kComparedChordTolBs tolerances are one, and
+// across the branch at Q, where a point meeting both surfaces within tolB lies as far off as tolB
+// over the normals' sine there, the halving stops that many of those distances from Q: where the
+// surfaces nearly touch (a band the tolerance cannot tell two branches apart in), Q may lie
+// anywhere across the band. Where the tangent or a midpoint's refinement cannot be had, there is
+// no telling.
+bool RunsOnToEdge(const March& m, const Params& cur, const double P[3], const Params& e, const double Q[3]) {
+  const double sine = NormalSine(m, e);
+  Params a = cur;
+  double A[3] = {P[0], P[1], P[2]};
+  for (int i = 0;; ++i) {
+    double T[3], t[3], chord[3];
+    bool has = false;
+    VecDiff3(Q, A, chord);
+    const double len = VecSize3(chord);
+    if (len <= kComparedChordTolBs * m.tolB || !UnitTangent(m, a, T, t, &has) || !has) return true;
+    if (std::fabs(VecDotProd3(t, chord)) < kChordTangentCos * len) return false;
+    if (i == kRunOnHalvings || !(len * sine > kComparedChordTolBs * m.tolB)) return true;
+    Params b;
+    for (int q = 0; q < 4; ++q) b.p[q] = 0.5 * (a.p[q] + e.p[q]);
+    double B[3];
+    int flag = 0;
+    if (NewRefineIntrPoint(m.s1, m.s2, &b.p[0], &b.p[1], &b.p[2], &b.p[3], B, kMarchIterations, &flag, nullptr,
+                           m.tolB) != 0)
+      return true;
+    if (!FollowsBranch(m, a, b)) return false;
+    a = b;
+    for (int q = 0; q < 3; ++q) A[q] = B[q];
+  }
 }
 
 // Refines a predicted step. When the points do not meet (the step overshot the end of the
@@ -1987,7 +2017,7 @@ bool RefineStep(March& m, const Params& prev, Params& cur, double P[3], int* fla
     double Q[3];
     bool along = false;
     if (!EdgeCrossingAhead(m, prev, predicted, step2, k, e, Q, &along)) continue;
-    if (along && !RunsOnToEdge(m, cur, P, Q)) continue;
+    if (along && !RunsOnToEdge(m, cur, P, e, Q)) continue;
     const double d = VecDist3(Q, P0);
     if (d >= nearest) continue;
     nearest = d, end = e, tighten = along;

@@ -3193,3 +3193,26 @@ TEST_F(HardIntersections, ADipAcrossASeamTracedOnItsOwnIsNotCutOutOfTheLoopToo) 
   ExpectWholeBranchesOnBoth(s, Placed(1e6, 1e4), 0);
   ExpectWholeBranchesOnBoth(s, Placed(1.0, 1e4), 1);
 }
+
+// Cylinders of radii 1 and 1 + d, d = -1e-5 and -1e-4, on axes turned by 1.9, the first's seam at
+// 2 pi 6/25 of a turn, across the other loop's arms 0.063 from the loops' turns at (0, 1, 0), and
+// the second's through the turns at (0, -1, 0). A step along a loop's arm toward its turn was
+// predicted across the first's seam and met its loop short of the turn; the meeting with the seam
+// found from there lay on the other loop's arm, the chord to it turned only 19 degrees from the
+// arm, and the step was ended there: the trace carried across onto the other loop, whose stretch
+// to the seam came back twice (the branches 7.6e-3 and 1.2e-2 of the size too long, a point of the
+// loops 6.5e-5 of the size off every branch, samples 1.3e-5 of the size off the cylinders). The
+// chord halved toward the meeting lands on the turn, and the step ends where it met its loop. At
+// size 1e3 moved 1e4 x the size: every point of the loops within 1e-5 of the size of a branch,
+// every sample on both cylinders, no stretch twice.
+TEST_F(HardIntersections, AStepMeetingItsLoopShortOfANearCrossingDoesNotEndOnTheOtherLoop) {
+  const double ea[3] = {std::cos(2 * M_PI * 6 / 25), std::sin(2 * M_PI * 6 / 25), 0}, eb[3] = {0, -1, 0};
+  double frame[3][3];
+  TurnedFrame(1.9, frame);
+  for (double d : {-1e-5, -1e-4}) {
+    const CylinderPairFit f = FitCylinderPair(1.0 + d, ea, eb, Placed(1e3, 1e4), frame);
+    EXPECT_LT(f.off, 1e-6) << d;
+    EXPECT_LT(f.gap, 1e-5) << d;
+    EXPECT_LT(std::fabs(f.lengthError), 1e-4) << d;
+  }
+}
