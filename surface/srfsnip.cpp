@@ -831,7 +831,9 @@ int FindCurveIntersectionParams(Bspline* curve, int uCut, Bspline* srf, double t
   auto side = [&](int i) { return cs[i] - t <= tol ? 1 : 2; };
   const double t0 = CurveStartPar(curve), t1 = CurveEndPar(curve);
   const double ends = 1e-6 * (t1 - t0);
+  const double alongTol = 1e-6 * (uCut ? srf->vmax - srf->vmin : srf->umax - srf->umin);
   int m = 0;
+  int lastCross = -1;  // the sample interval of the last crossing made
   for (int i = 1; i < n; ++i) {
     if (side(i) == side(i - 1)) continue;
     // A sample within tol past the line counts as on it, so both may lie past it: the crossing
@@ -840,10 +842,24 @@ int FindCurveIntersectionParams(Bspline* curve, int uCut, Bspline* srf, double t
                                 ts[i - 1], ts[i]);
     double uv[2];
     Eval2DPointOnCurve2Array(nullptr, curve, s, 0, uv);
+    const bool inside = s - t0 >= ends && t1 - s >= ends;
+    // A curve coming down onto the line and going back up from one place on it, as a
+    // tessellated loop does at a vertex where it touches the line, does not cross there: the
+    // two crossings would share their place and leave the walk nothing between them.
+    if (m > 0 && side(i) == 2 && f[m - 1] == 1 && k[m - 1] == 3 && inside &&
+        std::fabs(AlongCut(uv, uCut) - c[m - 1]) <= alongTol) {
+      bool onLine = true;
+      for (int j = lastCross; j < i && onLine; ++j) onLine = t - cs[j] <= tol;
+      if (onLine) {
+        --m;
+        continue;
+      }
+    }
+    lastCross = i;
     p[m] = s;
     c[m] = AlongCut(uv, uCut);
     f[m] = side(i - 1) == 1 ? 2 : 1;
-    k[m] = s - t0 >= ends && t1 - s >= ends ? 3 : (s - t0 < ends ? side(i) : side(i - 1));
+    k[m] = inside ? 3 : (s - t0 < ends ? side(i) : side(i - 1));
     ++m;
   }
   *params = p;
@@ -963,9 +979,9 @@ int GetInOutListForTrimCurves(Bspline* srf, double t, int uCut, SnipCrossingList
       bool made = true;
       if (e >= 0 && b >= 0 && (m > 1 || e != b) && std::fabs(in.coords[e] - out.coords[b]) <= alongTol) {
         in.kinds[e] = out.kinds[b] = 0;
-      } else if (b >= 0 && in.node != out.node) {
+      } else if (b >= 0) {
         made = add(in, CurveEndPar(in.node->item), out.coords[b], out.flags[b], out.kinds[b] == 1 ? 2 : 1);
-      } else if (e >= 0 && in.node != out.node) {
+      } else if (e >= 0) {
         made = add(out, CurveStartPar(out.node->item), in.coords[e], in.flags[e], in.kinds[e] == 1 ? 2 : 1);
       }
       if (!made) {
