@@ -622,10 +622,27 @@ Bspline* RemoveBsplFromBsplList(Bspline* obj, BsplineList** list) {
   return nullptr;
 }
 
+// A loop of curves on the domain's sides is the domain's box when it encloses all but this
+// share of the domain's area (its curves meet the corners within round-off).
+const double kBoxAreaShare = 1e-6;
+
 int RemoveOuterBoundaryTrimCurve(Bspline* srf) {
   if (!srf || !srf->trims || srf->trims->next || srf->trims->hole) return 0;
-  for (BsplineList* n = srf->trims->loopCurves; n; n = n->next)
-    if (IsoParameterKind(n->item, 1) < 1) return 0;
+  // Curves on the domain's sides also make loops that enclose less than the domain: one that
+  // runs along a side and back encloses nothing. The loop is the box when it encloses the
+  // domain's area: the integral of u dv round it, which only the curves at one u carry.
+  double area = 0.0;
+  for (BsplineList* n = srf->trims->loopCurves; n; n = n->next) {
+    const int kind = IsoParameterKind(n->item, 1);
+    if (kind < 1) return 0;
+    if (kind != 1) continue;
+    double a[2], b[2];
+    Eval2DPointOnCurve2Array(nullptr, n->item, CurveStartPar(n->item), 0, a);
+    Eval2DPointOnCurve2Array(nullptr, n->item, CurveEndPar(n->item), 0, b);
+    area += 0.5 * (a[0] + b[0] - 2.0 * srf->umin) * (b[1] - a[1]);
+  }
+  const double box = (srf->umax - srf->umin) * (srf->vmax - srf->vmin);
+  if (!(std::fabs(area) >= (1.0 - kBoxAreaShare) * box)) return 0;
   FreeTrimCurveBsplines(srf->trims);
   srf->trims = nullptr;
   return 0;

@@ -145,7 +145,8 @@ int SnipSurfaceIntoTwoParts(Bspline* srf, int uCut, SnipSide** low, SnipSide** h
 int SplitSurfaceBspline(Bspline* srf, int maxU, int maxV, BsplineList** list, int freeInput);
 // Unlinks and frees obj's node in *list: obj, or null when it is not listed.
 Bspline* RemoveBsplFromBsplList(Bspline* obj, BsplineList** list);
-// Drops a trim list that is one outer loop of iso-parameter curves (the domain's own box). 0.
+// Drops a trim list that is one outer loop of curves on the domain's sides enclosing the
+// domain (its own box); a loop along a side and back, enclosing nothing, stays. 0.
 int RemoveOuterBoundaryTrimCurve(Bspline* srf);
 
 // ---- Snipping trimmed surfaces --------------------------------------------------------------

@@ -945,4 +945,55 @@ TEST_F(Snip, TessellatedLoopsAreCutThroughTheirVerticesAndWhereTheyStart) {
       }
 }
 
+TEST_F(Snip, SplittingAFaceWhoseLoopsRunAlongKnotLinesTilesItsTrimmedArea) {
+  // Loops with vertices on the knots of a 16 x 13 plane patch and sides along its knot lines,
+  // where the split cuts: a hexagon, a rectangle and an L, one curve per side or one closed
+  // polyline. A piece beside a side on a cut holds nothing of the face, and one wholly inside the
+  // loop holds all of it: the pieces' areas on the plane (a trimmed piece its trimmed part, an
+  // untrimmed one all of it) sum to the loop's, on the unit square, a domain a millionth wide and
+  // a far one. The patch is the unit square with x linear in u and y in v (Greville); untrimmed
+  // pieces are measured by their corners, as splitting them further gives their u the speed of
+  // their v.
+  // Vertices as indices of the interior knots in u and v.
+  const std::vector<std::vector<int>> loops = {{9, 5, 8, 7, 4, 9, 3, 5, 5, 3, 8, 3},
+                                               {4, 3, 9, 3, 9, 7, 4, 7},
+                                               {2, 2, 10, 2, 10, 5, 6, 5, 6, 8, 2, 8}};
+  struct Domain {
+    double u0, u1, v0, v1;
+  };
+  const Domain domains[] = {{0, 1, 0, 1}, {0, 1e-6, 0, 1e-6}, {1e6, 1e6 + 1, -2, 3}};
+  for (const auto& at : loops)
+    for (const Domain& d : domains)
+      for (int spans : {1, 0}) {
+        SCOPED_TRACE(::testing::Message() << "loop " << (&at - loops.data()) << " domain " << (&d - domains)
+                                          << " spans " << spans);
+        PatchOptions o;
+        o.nu = 16, o.nv = 13;
+        o.umin = d.u0, o.umax = d.u1, o.vmin = d.v0, o.vmax = d.v1;
+        Bspline* s = BuildFunctionPatch([](double x, double y) { return 0.5 * x + 0.25 * y + 1.0; }, o);
+        ASSERT_NE(s, nullptr);
+        std::vector<double> uv;
+        for (size_t i = 0; i < at.size(); i += 2) uv.insert(uv.end(), {s->knotsU[3 + at[i]], s->knotsV[3 + at[i + 1]]});
+        PolygonLoop(s, uv, 0, spans);
+        const double scale = (d.u1 - d.u0) * (d.v1 - d.v0);  // parameter area of a unit of plane
+        const double area = std::fabs(LoopArea(s->trims, d.u0, d.v0)) / scale;
+        BsplineList* list = nullptr;
+        ASSERT_EQ(SplitSurfaceBspline(s, 5, 5, &list, 0), 0);
+        double tiled = 0.0;
+        for (Bspline* p : Items(list)) {
+          EXPECT_TRUE(BsplineSound(p));
+          EXPECT_LE(NumCtrlU(p), 5);
+          EXPECT_LE(NumCtrlV(p), 5);
+          double a[3], b[3];
+          RefEvalSurface(p, p->umin, p->vmin, a);
+          RefEvalSurface(p, p->umax, p->vmax, b);
+          tiled += p->trims ? TrimmedArea(p, d.u0, d.v0) / scale : (b[0] - a[0]) * (b[1] - a[1]);
+          EXPECT_EQ(RemoveBsplFromBsplList(p, &list), p);
+          FreeBspline(p);
+        }
+        EXPECT_NEAR(tiled, area, 1e-9);
+        FreeBspline(s);
+      }
+}
+
 }  // namespace
