@@ -1359,6 +1359,20 @@ void PutEndsOnCut(SnipSide* side, double t, int uCut, double tol) {
     }
 }
 
+// A region whose boundary lies all on the line (a loop's side along it, walked there and back
+// along the line) encloses nothing of the side: its curves go, and its piece keeps no loop, as
+// a piece the trimmed area does not reach.
+void DropRegionsOnTheLine(SnipSide* side, double t, int uCut, double tol) {
+  for (SnipPiece* n = side->first; n; n = n->next) {
+    if (!n->curves || !n->piece) continue;
+    const double lo = uCut ? n->umin : n->vmin, hi = uCut ? n->umax : n->vmax;
+    if (!(std::fabs(lo - t) <= tol && std::fabs(hi - t) <= tol)) continue;
+    for (BsplineList* node = n->curves; node; node = node->next) FreeBspline(node->item);
+    FreeListNodes(n->curves);
+    n->curves = nullptr;
+  }
+}
+
 }  // namespace
 
 int SnipTrimSurfaceBspline(Bspline* srf, double t, int uCut, SnipSide** low, SnipSide** high) {
@@ -1394,6 +1408,8 @@ int SnipTrimSurfaceBspline(Bspline* srf, double t, int uCut, SnipSide** low, Sni
   if (r == 0) {
     PutEndsOnCut(*low, t, uCut, tol);
     PutEndsOnCut(*high, t, uCut, tol);
+    DropRegionsOnTheLine(*low, t, uCut, tol);
+    DropRegionsOnTheLine(*high, t, uCut, tol);
     MakeOuterTrimOnAllSurfaces(*low);
     MakeOuterTrimOnAllSurfaces(*high);
     r = PlaceOtherCurvesOnSurfaces(*low, *high, t, srf, uCut);

@@ -168,9 +168,10 @@ struct SnipCrossingList {
 };
 
 // The trimmed path of SnipSurfaceBspline: every region a side's part of the trimmed area splits
-// into becomes a piece of its own with its outer loop; loops and curves that do not cross the
-// line go whole to the piece whose box holds them; a loop's end within the tolerance of the cut
-// lies on the pieces' common edge. srf gets its boundary as outer loop when it has none. 1; 0
+// into becomes a piece of its own with its outer loop (a loop's side along the line bounds no
+// region beyond it: a piece without a loop holds nothing); loops and curves that do not cross
+// the line go whole to the piece whose box holds them; a loop's end within the tolerance of the
+// cut lies on the pieces' common edge. srf gets its boundary as outer loop when it has none. 1; 0
 // when the cut failed (as SnipSurfaceBspline); -2 when the walk failed or never closed a region
 // (no piece is left).
 int SnipTrimSurfaceBspline(Bspline* srf, double t, int uCut, SnipSide** low, SnipSide** high);

@@ -628,8 +628,9 @@ std::vector<double> Reversed(const std::vector<double>& p) {
 // places, as only the parameter plane is measured. A cut within the tolerance of a knot is made
 // at the knot, so the side's part of the trimmed area is taken at the pieces' common edge, which
 // lies within 1e-6 of the range of t. Each side's pieces hold exactly that part (in units of the
-// domain's area), every piece passes the record check, every loop lies in its piece's domain
-// and its ends on the cut lie on the edge there, and the face is unchanged. The loops are
+// domain's area), every piece passes the record check, one with a loop holds some of the face (a
+// loop's side along the cut makes no piece of nothing beyond it), every loop lies in its piece's
+// domain and its ends on the cut lie on the edge there, and the face is unchanged. The loops are
 // polylines of `spans` sides each (PolygonLoop).
 void CheckCutAreas(const std::vector<double>& outer, const std::vector<std::vector<double>>& holes,
                    const PatchOptions& o, double t, int uCut, bool clockwise,
@@ -686,6 +687,10 @@ void CheckCutAreas(const std::vector<double>& outer, const std::vector<std::vect
     for (Bspline* p : sd.Pieces(side ? sd.high : sd.low)) {
       EXPECT_TRUE(BsplineSound(p));
       EXPECT_EQ(uCut ? (side ? p->umin : p->umax) : (side ? p->vmin : p->vmax), edge);
+      // A piece with a loop holds some of the face.
+      if (p->trims) {
+        EXPECT_GT(TrimmedArea(p, o.umin, o.vmin) / (du * dv), 1e-9) << "side " << side;
+      }
       area += TrimmedArea(p, o.umin, o.vmin);
       // Corners of straight loops lie inside the domain, and those the cut made within its
       // tolerance lie on its edge, to the round-off of the coordinates' magnitude.
@@ -949,7 +954,7 @@ TEST_F(Snip, SplittingAFaceWhoseLoopsRunAlongKnotLinesTilesItsTrimmedArea) {
   // Loops with vertices on the knots of a 16 x 13 plane patch and sides along its knot lines,
   // where the split cuts: a hexagon, a rectangle and an L, one curve per side or one closed
   // polyline. A piece beside a side on a cut holds nothing of the face, and one wholly inside the
-  // loop holds all of it: the pieces' areas on the plane (a trimmed piece its trimmed part, an
+  // loop holds all of it; none holds nothing: the pieces' areas on the plane (a trimmed piece its trimmed part, an
   // untrimmed one all of it) sum to the loop's, on the unit square, a domain a millionth wide and
   // a far one. The patch is the unit square with x linear in u and y in v (Greville); untrimmed
   // pieces are measured by their corners, as splitting them further gives their u the speed of
@@ -987,7 +992,9 @@ TEST_F(Snip, SplittingAFaceWhoseLoopsRunAlongKnotLinesTilesItsTrimmedArea) {
           double a[3], b[3];
           RefEvalSurface(p, p->umin, p->vmin, a);
           RefEvalSurface(p, p->umax, p->vmax, b);
-          tiled += p->trims ? TrimmedArea(p, d.u0, d.v0) / scale : (b[0] - a[0]) * (b[1] - a[1]);
+          const double held = p->trims ? TrimmedArea(p, d.u0, d.v0) / scale : (b[0] - a[0]) * (b[1] - a[1]);
+          EXPECT_GT(held, 1e-9);  // no piece of nothing
+          tiled += held;
           EXPECT_EQ(RemoveBsplFromBsplList(p, &list), p);
           FreeBspline(p);
         }
