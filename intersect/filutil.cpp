@@ -498,6 +498,10 @@ void ReportNoBall(int at, int n, int refined) {
 }
 }  // namespace
 
+// Contact points of pairs refined to a centre gap of tol from nodes that (nearly) coincide may
+// lie this many tol apart.
+constexpr double kStepNoise = 10.0;
+
 int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, IntersectionTrace* out,
                    double tol) {
   const int n = in->nodeCount;
@@ -517,7 +521,11 @@ int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, Intersection
     p[5 * at + 3] = m->v2;
     p[5 * at + 4] = m->filletParam;
   }
-  double prev1[3] = {}, prev2[3] = {}, d1p[3] = {}, d2p[3] = {};
+  // Per surface: the contact point of the last pair that moved on from the one before, and
+  // that move. A move within the refinement's noise (two nodes a round-off apart) has no
+  // direction: taken as one, it would make every later pair seem to turn back.
+  double prev[2][3] = {}, dprev[2][3] = {};
+  const double noise = kStepNoise * tol;
   bool missing = false;  // a node gave no pair
   for (i = 0; i < n; ++i) {
     double q[4] = {p[5 * i], p[5 * i + 1], p[5 * i + 2], p[5 * i + 3]};
@@ -533,28 +541,31 @@ int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, Intersection
       if (stops) break;
       continue;
     }
-    double P1[3], P2[3], d1[3], d2[3];
-    Eval3DPointOnSurfCoord(S1, q[0], q[1], 0, 0, P1);
-    Eval3DPointOnSurfCoord(S2, q[2], q[3], 0, 0, P2);
+    double P[2][3], d[2][3] = {};
+    Eval3DPointOnSurfCoord(S1, q[0], q[1], 0, 0, P[0]);
+    Eval3DPointOnSurfCoord(S2, q[2], q[3], 0, 0, P[1]);
+    bool moved[2] = {false, false};
     if (out->nodeCount > 0) {
-      VecDiff3(P1, prev1, d1);
-      VecDiff3(P2, prev2, d2);
+      bool turns = false;
+      for (int k = 0; k < 2; ++k) {
+        VecDiff3(P[k], prev[k], d[k]);
+        moved[k] = VecSize3(d[k]) > noise;
+        turns = turns || (moved[k] && VecDotProd3(d[k], dprev[k]) < 0.0);
+      }
       // Contact points that turn back would fold the fillet over itself.
-      if (out->nodeCount > 3 && (VecDotProd3(d1, d1p) < 0.0 || VecDotProd3(d2, d2p) < 0.0)) continue;
+      if (out->nodeCount > 3 && turns) continue;
     }
-    IntersectionTraceNode* made = AppendTraceNode(out, P1, q[0], q[1], q[2], q[3]);
+    IntersectionTraceNode* made = AppendTraceNode(out, P[0], q[0], q[1], q[2], q[3]);
     if (!made) return -2;
     made->filletParam = p[5 * i + 4];
     if (out->nodeCount == 1) out->open = 1;
-    for (int c = 0; c < 3; ++c) {
-      prev1[c] = P1[c];
-      prev2[c] = P2[c];
-    }
-    if (out->nodeCount >= 2)
+    for (int k = 0; k < 2; ++k) {
+      if (out->nodeCount > 1 && !moved[k]) continue;
       for (int c = 0; c < 3; ++c) {
-        d1p[c] = d1[c];
-        d2p[c] = d2[c];
+        prev[k][c] = P[k][c];
+        dprev[k][c] = d[k][c];
       }
+    }
   }
   if (missing) {
     out->open = 1;

@@ -56,7 +56,8 @@ void SetRadiusArray(Bspline* S1, IntersectionTrace* trace, double r0, double r1,
 // Refines every node of in with its radius (the refiner test1 selects), in running order along
 // the branch (a trace marched both ways from its seed, its turn node set: the backward nodes
 // from the last, then the seed and the forward nodes), and appends each converged contact pair
-// whose contact points do not turn back to out (caller-made, empty):
+// whose contact points do not turn back to out (caller-made, empty; a contact point within ten
+// times tol of the last one that moved neither moves nor turns):
 // parameters, with the point on S1 and the node's radius. out takes in's open flag; a closed trace of equal end radii is closed with
 // CloseFilletIfClosed. A pair is taken only where its ball fits: no surface bends toward the
 // ball's centre more sharply than the ball. 0 when every node gave a pair; -2 when a node gave

@@ -622,10 +622,27 @@ Bspline* RemoveBsplFromBsplList(Bspline* obj, BsplineList** list) {
   return nullptr;
 }
 
+// A loop of curves on the domain's sides is the domain's box when it encloses all but this
+// share of the domain's area (its curves meet the corners within round-off).
+const double kBoxAreaShare = 1e-6;
+
 int RemoveOuterBoundaryTrimCurve(Bspline* srf) {
   if (!srf || !srf->trims || srf->trims->next || srf->trims->hole) return 0;
-  for (BsplineList* n = srf->trims->loopCurves; n; n = n->next)
-    if (IsoParameterKind(n->item, 1) < 1) return 0;
+  // Curves on the domain's sides also make loops that enclose less than the domain: one that
+  // runs along a side and back encloses nothing. The loop is the box when it encloses the
+  // domain's area: the integral of u dv round it, which only the curves at one u carry.
+  double area = 0.0;
+  for (BsplineList* n = srf->trims->loopCurves; n; n = n->next) {
+    const int kind = IsoParameterKind(n->item, 1);
+    if (kind < 1) return 0;
+    if (kind != 1) continue;
+    double a[2], b[2];
+    Eval2DPointOnCurve2Array(nullptr, n->item, CurveStartPar(n->item), 0, a);
+    Eval2DPointOnCurve2Array(nullptr, n->item, CurveEndPar(n->item), 0, b);
+    area += 0.5 * (a[0] + b[0] - 2.0 * srf->umin) * (b[1] - a[1]);
+  }
+  const double box = (srf->umax - srf->umin) * (srf->vmax - srf->vmin);
+  if (!(std::fabs(area) >= (1.0 - kBoxAreaShare) * box)) return 0;
   FreeTrimCurveBsplines(srf->trims);
   srf->trims = nullptr;
   return 0;
@@ -831,7 +848,9 @@ int FindCurveIntersectionParams(Bspline* curve, int uCut, Bspline* srf, double t
   auto side = [&](int i) { return cs[i] - t <= tol ? 1 : 2; };
   const double t0 = CurveStartPar(curve), t1 = CurveEndPar(curve);
   const double ends = 1e-6 * (t1 - t0);
+  const double alongTol = 1e-6 * (uCut ? srf->vmax - srf->vmin : srf->umax - srf->umin);
   int m = 0;
+  int lastCross = -1;  // the sample interval of the last crossing made
   for (int i = 1; i < n; ++i) {
     if (side(i) == side(i - 1)) continue;
     // A sample within tol past the line counts as on it, so both may lie past it: the crossing
@@ -840,10 +859,24 @@ int FindCurveIntersectionParams(Bspline* curve, int uCut, Bspline* srf, double t
                                 ts[i - 1], ts[i]);
     double uv[2];
     Eval2DPointOnCurve2Array(nullptr, curve, s, 0, uv);
+    const bool inside = s - t0 >= ends && t1 - s >= ends;
+    // A curve coming down onto the line and going back up from one place on it, as a
+    // tessellated loop does at a vertex where it touches the line, does not cross there: the
+    // two crossings would share their place and leave the walk nothing between them.
+    if (m > 0 && side(i) == 2 && f[m - 1] == 1 && k[m - 1] == 3 && inside &&
+        std::fabs(AlongCut(uv, uCut) - c[m - 1]) <= alongTol) {
+      bool onLine = true;
+      for (int j = lastCross; j < i && onLine; ++j) onLine = t - cs[j] <= tol;
+      if (onLine) {
+        --m;
+        continue;
+      }
+    }
+    lastCross = i;
     p[m] = s;
     c[m] = AlongCut(uv, uCut);
     f[m] = side(i - 1) == 1 ? 2 : 1;
-    k[m] = s - t0 >= ends && t1 - s >= ends ? 3 : (s - t0 < ends ? side(i) : side(i - 1));
+    k[m] = inside ? 3 : (s - t0 < ends ? side(i) : side(i - 1));
     ++m;
   }
   *params = p;
@@ -963,9 +996,9 @@ int GetInOutListForTrimCurves(Bspline* srf, double t, int uCut, SnipCrossingList
       bool made = true;
       if (e >= 0 && b >= 0 && (m > 1 || e != b) && std::fabs(in.coords[e] - out.coords[b]) <= alongTol) {
         in.kinds[e] = out.kinds[b] = 0;
-      } else if (b >= 0 && in.node != out.node) {
+      } else if (b >= 0) {
         made = add(in, CurveEndPar(in.node->item), out.coords[b], out.flags[b], out.kinds[b] == 1 ? 2 : 1);
-      } else if (e >= 0 && in.node != out.node) {
+      } else if (e >= 0) {
         made = add(out, CurveStartPar(out.node->item), in.coords[e], in.flags[e], in.kinds[e] == 1 ? 2 : 1);
       }
       if (!made) {
@@ -1326,6 +1359,20 @@ void PutEndsOnCut(SnipSide* side, double t, int uCut, double tol) {
     }
 }
 
+// A region whose boundary lies all on the line (a loop's side along it, walked there and back
+// along the line) encloses nothing of the side: its curves go, and its piece keeps no loop, as
+// a piece the trimmed area does not reach.
+void DropRegionsOnTheLine(SnipSide* side, double t, int uCut, double tol) {
+  for (SnipPiece* n = side->first; n; n = n->next) {
+    if (!n->curves || !n->piece) continue;
+    const double lo = uCut ? n->umin : n->vmin, hi = uCut ? n->umax : n->vmax;
+    if (!(std::fabs(lo - t) <= tol && std::fabs(hi - t) <= tol)) continue;
+    for (BsplineList* node = n->curves; node; node = node->next) FreeBspline(node->item);
+    FreeListNodes(n->curves);
+    n->curves = nullptr;
+  }
+}
+
 }  // namespace
 
 int SnipTrimSurfaceBspline(Bspline* srf, double t, int uCut, SnipSide** low, SnipSide** high) {
@@ -1361,6 +1408,8 @@ int SnipTrimSurfaceBspline(Bspline* srf, double t, int uCut, SnipSide** low, Sni
   if (r == 0) {
     PutEndsOnCut(*low, t, uCut, tol);
     PutEndsOnCut(*high, t, uCut, tol);
+    DropRegionsOnTheLine(*low, t, uCut, tol);
+    DropRegionsOnTheLine(*high, t, uCut, tol);
     MakeOuterTrimOnAllSurfaces(*low);
     MakeOuterTrimOnAllSurfaces(*high);
     r = PlaceOtherCurvesOnSurfaces(*low, *high, t, srf, uCut);

@@ -145,7 +145,8 @@ int SnipSurfaceIntoTwoParts(Bspline* srf, int uCut, SnipSide** low, SnipSide** h
 int SplitSurfaceBspline(Bspline* srf, int maxU, int maxV, BsplineList** list, int freeInput);
 // Unlinks and frees obj's node in *list: obj, or null when it is not listed.
 Bspline* RemoveBsplFromBsplList(Bspline* obj, BsplineList** list);
-// Drops a trim list that is one outer loop of iso-parameter curves (the domain's own box). 0.
+// Drops a trim list that is one outer loop of curves on the domain's sides enclosing the
+// domain (its own box); a loop along a side and back, enclosing nothing, stays. 0.
 int RemoveOuterBoundaryTrimCurve(Bspline* srf);
 
 // ---- Snipping trimmed surfaces --------------------------------------------------------------
@@ -167,9 +168,10 @@ struct SnipCrossingList {
 };
 
 // The trimmed path of SnipSurfaceBspline: every region a side's part of the trimmed area splits
-// into becomes a piece of its own with its outer loop; loops and curves that do not cross the
-// line go whole to the piece whose box holds them; a loop's end within the tolerance of the cut
-// lies on the pieces' common edge. srf gets its boundary as outer loop when it has none. 1; 0
+// into becomes a piece of its own with its outer loop (a loop's side along the line bounds no
+// region beyond it: a piece without a loop holds nothing); loops and curves that do not cross
+// the line go whole to the piece whose box holds them; a loop's end within the tolerance of the
+// cut lies on the pieces' common edge. srf gets its boundary as outer loop when it has none. 1; 0
 // when the cut failed (as SnipSurfaceBspline); -2 when the walk failed or never closed a region
 // (no piece is left).
 int SnipTrimSurfaceBspline(Bspline* srf, double t, int uCut, SnipSide** low, SnipSide** high);
@@ -177,14 +179,16 @@ int SnipTrimSurfaceBspline(Bspline* srf, double t, int uCut, SnipSide** low, Sni
 // The crossings of a 2D curve with the line, in new arrays (Malloc, the caller's scope) of
 // curve parameters, coordinates along the line, flags (2 low to high, 1 high to low) and kinds
 // (3 inside the curve; at its start the side it runs into, at its end the side it comes from).
-// As many crossings as the curve makes are recorded. 0, or -2 when memory ran out.
+// As many crossings as the curve makes are recorded; a curve that comes down onto the line from
+// the high side at one place and goes back up there makes none. 0, or -2 when memory ran out.
 int FindCurveIntersectionParams(Bspline* curve, int uCut, Bspline* srf, double t, double** params,
                                 double** coords, int** flags, int** kinds, int* count);
 // The crossing lists of every trim curve of srf; both lists are emptied first. A loop's corner
 // on the line is one crossing where the loop passes through it (on the side each curve lies
 // on: the curve arriving at it from one side, the one leaving into the other) and none where
-// the loop only touches the line there. Crossings at one place along the line (1e-6 of the
-// range) are ordered so that entering and leaving alternate along the line. 0 or -2.
+// the loop only touches the line there, a loop of one curve closing there alike. Crossings at
+// one place along the line (1e-6 of the range) are ordered so that entering and leaving
+// alternate along the line. 0 or -2.
 int GetInOutListForTrimCurves(Bspline* srf, double t, int uCut, SnipCrossingList* lowList,
                               SnipCrossingList* highList);
 // Inserts one curve's n crossings (ascending in coord) into the lists: kinds 1 and 3 into the

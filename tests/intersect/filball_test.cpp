@@ -492,4 +492,40 @@ TEST_F(FilletBall, TorusAndConePairsHaveTheirBallUpToTheLargestThatFits) {
     }
 }
 
+// A branch with one more node a round-off beside one of its first ones (as a tracer leaves where
+// it meets a node again): the two nodes' contact pairs lie within the refinement's noise of each
+// other, in either order along the branch, which gives no direction to hold the later pairs to.
+// Every node keeps its pair on the ball, to the end of the branch.
+TEST_F(FilletBall, ANodeARoundOffBesideAnotherKeepsTheRestOfTheBranch) {
+  for (const Place& at : Placements())
+    for (const Kind kind : {kCrossingCylinders, kSphereAndCylinder, kTorusOverAPlane}) {
+      const Pair c(kind, at);
+      IntersectionTraceList* list = MallocIntersectionTraceList();
+      ASSERT_EQ(NewIntersect(c.S1, c.S2, list, 0.01, 1e-7), 0);
+      IntersectionTrace* t = list->head;
+      for (int b = 0; b < list->count; ++b, t = t->next) {
+        RearrangeIntersectList(t);
+        ASSERT_GT(t->nodeCount, 5);
+        for (const double share : {1e-15, -1e-15, 1e-12, -1e-12}) {
+          SCOPED_TRACE(::testing::Message() << "kind " << kind << " scale " << at.scale << " branch " << b
+                                            << " share " << share);
+          // After node 2, a node moved that share of the way to node 3.
+          IntersectionTrace* in = MallocIntersectionTrace();
+          int i = 0;
+          for (const IntersectionTraceNode* m = t->head; m; m = m->next, ++i) {
+            AppendTraceNode(in, &m->x, m->u1, m->v1, m->u2, m->v2);
+            if (i != 2) continue;
+            const IntersectionTraceNode* n = m->next;
+            AppendTraceNode(in, &m->x, m->u1 + share * (n->u1 - m->u1), m->v1 + share * (n->v1 - m->v1),
+                            m->u2 + share * (n->u2 - m->u2), m->v2 + share * (n->v2 - m->v2));
+          }
+          in->open = 1;
+          ExpectFillet(c, in, 0.05, in->nodeCount);
+          FreeTrace(in);
+        }
+      }
+      FreeIntersectionTraceList(list);
+    }
+}
+
 }  // namespace

@@ -323,13 +323,17 @@ TEST_F(Snip, SplittingKeepsCuttingUntilEveryPieceFitsAndTheyTileTheSurface) {
   FreeBspline(small);
 }
 
-// A loop of straight degree-1 curves through the corners (u, v pairs), closed back to the first.
-TrimList* PolygonLoop(Bspline* s, const std::vector<double>& uv, int hole) {
+// A loop of straight degree-1 curves through the corners (u, v pairs), closed back to the first:
+// one curve per side, or polylines of `spans` sides each (0: the whole loop one curve), as a
+// tessellation hands them over.
+TrimList* PolygonLoop(Bspline* s, const std::vector<double>& uv, int hole, int spans = 1) {
   std::vector<Bspline*> curves;
   const int n = int(uv.size()) / 2;
-  for (int i = 0; i < n; ++i) {
-    const int j = (i + 1) % n;
-    curves.push_back(BuildCurveOnSurface(s, 1, {uv[2 * i], uv[2 * i + 1], uv[2 * j], uv[2 * j + 1]}));
+  const int step = spans > 0 ? spans : n;
+  for (int i = 0; i < n; i += step) {
+    std::vector<double> pts;
+    for (int j = i; j <= std::min(i + step, n); ++j) pts.insert(pts.end(), {uv[2 * (j % n)], uv[2 * (j % n) + 1]});
+    curves.push_back(BuildCurveOnSurface(s, 1, pts));
   }
   return AddLoop(s, curves, hole);
 }
@@ -624,11 +628,13 @@ std::vector<double> Reversed(const std::vector<double>& p) {
 // places, as only the parameter plane is measured. A cut within the tolerance of a knot is made
 // at the knot, so the side's part of the trimmed area is taken at the pieces' common edge, which
 // lies within 1e-6 of the range of t. Each side's pieces hold exactly that part (in units of the
-// domain's area), every piece passes the record check, every loop lies in its piece's domain
-// and its ends on the cut lie on the edge there, and the face is unchanged.
+// domain's area), every piece passes the record check, one with a loop holds some of the face (a
+// loop's side along the cut makes no piece of nothing beyond it), every loop lies in its piece's
+// domain and its ends on the cut lie on the edge there, and the face is unchanged. The loops are
+// polylines of `spans` sides each (PolygonLoop).
 void CheckCutAreas(const std::vector<double>& outer, const std::vector<std::vector<double>>& holes,
                    const PatchOptions& o, double t, int uCut, bool clockwise,
-                   const std::vector<double>& cluster = {}) {
+                   const std::vector<double>& cluster = {}, int spans = 1) {
   PatchOptions built = o;
   (uCut ? built.nu : built.nv) += int(cluster.size());
   Bspline* s = BuildFunctionPatch([](double x, double y) { return 0.5 * x + 0.25 * y + 1.0; }, built);
@@ -648,8 +654,8 @@ void CheckCutAreas(const std::vector<double>& outer, const std::vector<std::vect
     for (size_t i = 0; i < p.size(); i += 2) p[i] = o.umin + p[i] * du, p[i + 1] = o.vmin + p[i + 1] * dv;
     return clockwise ? Reversed(p) : p;
   };
-  PolygonLoop(s, map(outer), 0);
-  for (const auto& h : holes) PolygonLoop(s, map(Reversed(h)), 1);
+  PolygonLoop(s, map(outer), 0, spans);
+  for (const auto& h : holes) PolygonLoop(s, map(Reversed(h)), 1, spans);
   const std::vector<double> before = Snapshot(s);
   const int axis = uCut ? 0 : 1;
   Sides sd;
@@ -681,6 +687,10 @@ void CheckCutAreas(const std::vector<double>& outer, const std::vector<std::vect
     for (Bspline* p : sd.Pieces(side ? sd.high : sd.low)) {
       EXPECT_TRUE(BsplineSound(p));
       EXPECT_EQ(uCut ? (side ? p->umin : p->umax) : (side ? p->vmin : p->vmax), edge);
+      // A piece with a loop holds some of the face.
+      if (p->trims) {
+        EXPECT_GT(TrimmedArea(p, o.umin, o.vmin) / (du * dv), 1e-9) << "side " << side;
+      }
       area += TrimmedArea(p, o.umin, o.vmin);
       // Corners of straight loops lie inside the domain, and those the cut made within its
       // tolerance lie on its edge, to the round-off of the coordinates' magnitude.
@@ -896,6 +906,101 @@ TEST_F(Snip, ACutWithinTheToleranceOfALoopsSamplePutsTheLoopsEndsOnTheEdge) {
       o.umax = o.vmax = width;
       CheckCutAreas(square, {hole}, o, 0.6 - 9e-7, uCut, false);
     }
+}
+
+TEST_F(Snip, TessellatedLoopsAreCutThroughTheirVerticesAndWhereTheyStart) {
+  // A 40-gon outer loop and a 24-gon hole, each one closed polyline or polylines of 7 sides, as
+  // a coarse tessellation hands them over. Cuts through the vertex where the polylines start and
+  // end (passing through it, or touching the loop there), touching the loop at a vertex inside a
+  // polyline, through vertices a round-off either side of them, and between vertices. Each
+  // side's pieces hold exactly the side's part of the trimmed area, at every size and place.
+  auto gon = [](int n, double r) {
+    std::vector<double> p;
+    for (int k = 0; k < n; ++k) p.insert(p.end(), {0.5 + r * std::cos(2 * M_PI * k / n), 0.5 + r * std::sin(2 * M_PI * k / n)});
+    return p;
+  };
+  const std::vector<double> outer = gon(40, 0.4);
+  const std::vector<std::vector<double>> hole = {gon(24, 0.2)};
+  struct Cut {
+    int vertex, uCut;  // the cut through this vertex of the outer loop
+    double shift;
+  };
+  const Cut cuts[] = {{0, 0, 0.0},  {0, 1, 0.0},  {20, 1, 0.0},    {10, 0, 0.0}, {30, 0, 0.0},
+                      {3, 1, 0.0},  {3, 1, 1e-16}, {17, 0, -1e-16}, {5, 1, 0.01}};
+  struct Domain {
+    double u0, u1, v0, v1;
+    bool rational;
+  };
+  const Domain domains[] = {{0, 1, 0, 1, false}, {0, 1e-6, 0, 1e-6, false}, {1e-2, 1e-2 + 1e-6, -1e-2, -1e-2 + 1e-6, false},
+                            {1e6, 1e6 + 1, -2, 3, true}};
+  for (const Cut& c : cuts)
+    for (int spans : {0, 7})
+      for (const Domain& d : domains) {
+        const bool clockwise = (&c - cuts + spans) % 2 == 1;
+        SCOPED_TRACE(::testing::Message() << "vertex " << c.vertex << " u " << c.uCut << " shift " << c.shift << " spans "
+                                          << spans << " domain " << (&d - domains) << " clockwise " << clockwise);
+        PatchOptions o;
+        o.umin = d.u0, o.umax = d.u1, o.vmin = d.v0, o.vmax = d.v1, o.rational = d.rational;
+        const double t = outer[2 * c.vertex + (c.uCut ? 0 : 1)] + c.shift;
+        // Run the other way round, the loop still starts at vertex 0.
+        std::vector<double> loop(outer.begin() + (clockwise ? 2 : 0), outer.end());
+        if (clockwise) loop.insert(loop.end(), outer.begin(), outer.begin() + 2);
+        CheckCutAreas(loop, std::fabs(t - 0.5) < 0.15 ? hole : std::vector<std::vector<double>>{}, o, t, c.uCut,
+                      clockwise, {}, spans);
+      }
+}
+
+TEST_F(Snip, SplittingAFaceWhoseLoopsRunAlongKnotLinesTilesItsTrimmedArea) {
+  // Loops with vertices on the knots of a 16 x 13 plane patch and sides along its knot lines,
+  // where the split cuts: a hexagon, a rectangle and an L, one curve per side or one closed
+  // polyline. A piece beside a side on a cut holds nothing of the face, and one wholly inside the
+  // loop holds all of it; none holds nothing: the pieces' areas on the plane (a trimmed piece its trimmed part, an
+  // untrimmed one all of it) sum to the loop's, on the unit square, a domain a millionth wide and
+  // a far one. The patch is the unit square with x linear in u and y in v (Greville); untrimmed
+  // pieces are measured by their corners, as splitting them further gives their u the speed of
+  // their v.
+  // Vertices as indices of the interior knots in u and v.
+  const std::vector<std::vector<int>> loops = {{9, 5, 8, 7, 4, 9, 3, 5, 5, 3, 8, 3},
+                                               {4, 3, 9, 3, 9, 7, 4, 7},
+                                               {2, 2, 10, 2, 10, 5, 6, 5, 6, 8, 2, 8}};
+  struct Domain {
+    double u0, u1, v0, v1;
+  };
+  const Domain domains[] = {{0, 1, 0, 1}, {0, 1e-6, 0, 1e-6}, {1e6, 1e6 + 1, -2, 3}};
+  for (const auto& at : loops)
+    for (const Domain& d : domains)
+      for (int spans : {1, 0}) {
+        SCOPED_TRACE(::testing::Message() << "loop " << (&at - loops.data()) << " domain " << (&d - domains)
+                                          << " spans " << spans);
+        PatchOptions o;
+        o.nu = 16, o.nv = 13;
+        o.umin = d.u0, o.umax = d.u1, o.vmin = d.v0, o.vmax = d.v1;
+        Bspline* s = BuildFunctionPatch([](double x, double y) { return 0.5 * x + 0.25 * y + 1.0; }, o);
+        ASSERT_NE(s, nullptr);
+        std::vector<double> uv;
+        for (size_t i = 0; i < at.size(); i += 2) uv.insert(uv.end(), {s->knotsU[3 + at[i]], s->knotsV[3 + at[i + 1]]});
+        PolygonLoop(s, uv, 0, spans);
+        const double scale = (d.u1 - d.u0) * (d.v1 - d.v0);  // parameter area of a unit of plane
+        const double area = std::fabs(LoopArea(s->trims, d.u0, d.v0)) / scale;
+        BsplineList* list = nullptr;
+        ASSERT_EQ(SplitSurfaceBspline(s, 5, 5, &list, 0), 0);
+        double tiled = 0.0;
+        for (Bspline* p : Items(list)) {
+          EXPECT_TRUE(BsplineSound(p));
+          EXPECT_LE(NumCtrlU(p), 5);
+          EXPECT_LE(NumCtrlV(p), 5);
+          double a[3], b[3];
+          RefEvalSurface(p, p->umin, p->vmin, a);
+          RefEvalSurface(p, p->umax, p->vmax, b);
+          const double held = p->trims ? TrimmedArea(p, d.u0, d.v0) / scale : (b[0] - a[0]) * (b[1] - a[1]);
+          EXPECT_GT(held, 1e-9);  // no piece of nothing
+          tiled += held;
+          EXPECT_EQ(RemoveBsplFromBsplList(p, &list), p);
+          FreeBspline(p);
+        }
+        EXPECT_NEAR(tiled, area, 1e-9);
+        FreeBspline(s);
+      }
 }
 
 }  // namespace
