@@ -250,6 +250,9 @@ int Sign(double x) { return x >= 0.0 ? 1 : -1; }
 
 // The result of RefineSelected for a converged pair whose ball does not fit.
 constexpr int kBallTooBig = 1;
+// The fillet trace's reading of a converged pair that is the ball of another place along the
+// branch, not of the node it was refined from.
+constexpr int kAwayFromNode = 2;
 // A ball this little larger than a surface's radius of curvature, as a share, still fits: the
 // round-off of curvatures from second derivatives.
 constexpr double kFitRound = 1e-6;
@@ -490,10 +493,12 @@ namespace {
 // Tells where a fillet trace found no ball and why: node at (from 0) of n in the input's
 // order, refined the refiner's result there.
 void ReportNoBall(int at, int n, int refined) {
-  const char* why = refined == kBallTooBig ? "the ball is larger than a surface's curvature allows there"
-                    : refined == 0         ? "the contact pair of the ball does not converge there"
-                                           : "the ball touches both surfaces only beyond their edges there, or "
-                                             "the surfaces meet degenerately";
+  const char* why = refined == kBallTooBig    ? "the ball is larger than a surface's curvature allows there"
+                    : refined == kAwayFromNode ? "the only ball nearby touches both surfaces away from the node, "
+                                                 "along the intersection"
+                    : refined == 0             ? "the contact pair of the ball does not converge there"
+                                               : "the ball touches both surfaces only beyond their edges there, or "
+                                                 "the surfaces meet degenerately";
   InfoMessageFormat(MSGstr("No fillet ball at node %d of %d of the intersection: %s"), at + 1, n, MSGstr(why));
 }
 }  // namespace
@@ -501,6 +506,10 @@ void ReportNoBall(int at, int n, int refined) {
 // Contact points of pairs refined to a centre gap of tol from nodes that (nearly) coincide may
 // lie this many tol apart.
 constexpr double kStepNoise = 10.0;
+// A contact point that moves less than this share of the branch's step between the nodes stands
+// still: where its contact curve shrinks to a point (a ball of a surface's own radius of
+// curvature across the branch) it wanders by the refinement's round-off, in no direction.
+constexpr double kStillShare = 1e-4;
 
 int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, IntersectionTrace* out,
                    double tol) {
@@ -512,6 +521,8 @@ int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, Intersection
   // the backward nodes after its turn node, running away from the seed, and refined in list
   // order they would turn back at the seed, where every later contact pair is refused.
   const int m0 = in->turn && in->directionStart > 0 && in->directionStart < n ? in->directionStart : 0;
+  // A place in running order as a place in in (from 0), for the messages.
+  auto InputPlace = [&](int k) { return m0 == 0 ? k : k >= n - m0 ? k - (n - m0) : n - 1 - k; };
   int i = 0;
   for (IntersectionTraceNode* m = in->head; m && i < n; m = m->next, ++i) {
     const int at = m0 == 0 ? i : i < m0 ? n - m0 + i : n - 1 - i;
@@ -525,40 +536,64 @@ int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, Intersection
   // that move. A move within the refinement's noise (two nodes a round-off apart) has no
   // direction: taken as one, it would make every later pair seem to turn back.
   double prev[2][3] = {}, dprev[2][3] = {};
+  // The node of the last pair taken (its point on S1) and the branch's step into it: until
+  // the contact points have moved, the branch gives the way the fillet runs.
+  double X[3] = {}, dX[3] = {};
+  int first = -1;  // the node of the first pair taken
   const double noise = kStepNoise * tol;
   bool missing = false;  // a node gave no pair
   for (i = 0; i < n; ++i) {
     double q[4] = {p[5 * i], p[5 * i + 1], p[5 * i + 2], p[5 * i + 3]};
     const int j = i + 1 < n ? i + 1 : (i > 0 ? i - 1 : i);
     const double nb[4] = {p[5 * j], p[5 * j + 1], p[5 * j + 2], p[5 * j + 3]};
-    const int refined = RefineSelected(S1, S2, p[5 * i + 4], q, nb, tol);
+    int refined = RefineSelected(S1, S2, p[5 * i + 4], q, nb, tol);
+    double P[2][3], d[2][3] = {}, Xi[3], dXi[3] = {};
+    bool moved[2] = {false, false};
+    if (refined == 100) {
+      Eval3DPointOnSurfCoord(S1, q[0], q[1], 0, 0, P[0]);
+      Eval3DPointOnSurfCoord(S2, q[2], q[3], 0, 0, P[1]);
+      Eval3DPointOnSurfCoord(S1, p[5 * i], p[5 * i + 1], 0, 0, Xi);
+      VecDiff3(Xi, X, dXi);
+    }
+    if (refined == 100 && out->nodeCount > 0) {
+      bool turns = false;
+      for (int k = 0; k < 2; ++k) {
+        VecDiff3(P[k], prev[k], d[k]);
+        moved[k] = VecSize3(d[k]) > std::fmax(noise, kStillShare * VecSize3(dXi));
+        turns = turns || (moved[k] && VecDotProd3(d[k], SmallVector(dprev[k], noise) ? dXi : dprev[k]) < 0.0);
+      }
+      // Contact points that turn back would fold the fillet over itself. A node that itself
+      // steps back along the branch is passed over. One that goes on has no ball of its own:
+      // the refiner slid along the fillet to the ball of another place, as it does from a node
+      // whose ball would lie beyond an edge or not fit between the surfaces; the trace stops
+      // there. Against the first pair the way is the branch's, and of the two pairs the one
+      // farther from its node is the one that slid: when that is the first, the fillet begins
+      // here instead.
+      if (turns && VecDotProd3(dXi, dX) < 0.0) continue;
+      if (turns && out->nodeCount == 1 && !SmallVector(dXi, noise) &&
+          VecDist3(prev[0], X) + VecDist3(prev[1], X) > VecDist3(P[0], Xi) + VecDist3(P[1], Xi)) {
+        if (!missing) ReportNoBall(InputPlace(first), n, kAwayFromNode);
+        missing = true;
+        FreeTraceNodes(out);
+        for (int k = 0; k < 2; ++k)
+          for (int c = 0; c < 3; ++c) moved[k] = false, d[k][c] = 0.0;
+      } else if (turns) {
+        refined = kAwayFromNode;
+      }
+    }
     if (refined != 100) {
       // No ball there. Before the first pair the fillet has not begun; after it, a trace that
       // went on would join the stretches on either side of the gap into one: it stops, open.
       const bool stops = out->nodeCount > 0;
-      if (!missing || stops) ReportNoBall(m0 == 0 ? i : i >= n - m0 ? i - (n - m0) : n - 1 - i, n, refined);
+      if (!missing || stops) ReportNoBall(InputPlace(i), n, refined);
       missing = true;
       if (stops) break;
       continue;
     }
-    double P[2][3], d[2][3] = {};
-    Eval3DPointOnSurfCoord(S1, q[0], q[1], 0, 0, P[0]);
-    Eval3DPointOnSurfCoord(S2, q[2], q[3], 0, 0, P[1]);
-    bool moved[2] = {false, false};
-    if (out->nodeCount > 0) {
-      bool turns = false;
-      for (int k = 0; k < 2; ++k) {
-        VecDiff3(P[k], prev[k], d[k]);
-        moved[k] = VecSize3(d[k]) > noise;
-        turns = turns || (moved[k] && VecDotProd3(d[k], dprev[k]) < 0.0);
-      }
-      // Contact points that turn back would fold the fillet over itself.
-      if (out->nodeCount > 3 && turns) continue;
-    }
     IntersectionTraceNode* made = AppendTraceNode(out, P[0], q[0], q[1], q[2], q[3]);
     if (!made) return -2;
     made->filletParam = p[5 * i + 4];
-    if (out->nodeCount == 1) out->open = 1;
+    if (out->nodeCount == 1) out->open = 1, first = i;
     for (int k = 0; k < 2; ++k) {
       if (out->nodeCount > 1 && !moved[k]) continue;
       for (int c = 0; c < 3; ++c) {
@@ -566,6 +601,7 @@ int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, Intersection
         dprev[k][c] = d[k][c];
       }
     }
+    for (int c = 0; c < 3; ++c) X[c] = Xi[c], dX[c] = out->nodeCount > 1 ? dXi[c] : 0.0;
   }
   if (missing) {
     out->open = 1;

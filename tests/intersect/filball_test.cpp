@@ -47,7 +47,8 @@ enum Kind {
   kTubeOverAPlane,
   kTubeUnderAPlane,
   kSphereAndCone,
-  kSphereAndConeInsideOut
+  kSphereAndConeInsideOut,
+  kTiltedPlaneAndBand
 };
 
 // The surface with its u reversed (its normals turned over): the net's columns in the other
@@ -145,6 +146,15 @@ struct Pair {
         d1 = [](const double* p) { return std::fabs(std::hypot(p[0], p[1], p[2]) - 1.0); };
         d2 = [](const double* p) { return std::fabs(std::hypot(p[0], p[1]) + p[2] - 1.2) / std::sqrt(2.0); };
         break;
+      case kTiltedPlaneAndBand: {  // the plane z = x / 2 over |x|, |y| <= 1 and the band |z| <= 0.2 of the cylinder
+                                   // of radius 0.5 about z: two arcs from rim to rim
+        const double corner[3] = {-1, -1, -0.5}, slope[3] = {2, 0, 1};
+        S1 = keep(shapes::Plane(corner, slope, e2y, at));
+        S2 = keep(shapes::Cylinder(kZ, kX, 0.5, -0.2, 0.2, at));
+        d1 = [](const double* p) { return std::fabs(p[2] - 0.5 * p[0]) / std::sqrt(1.25); };
+        d2 = [](const double* p) { return std::fabs(std::hypot(p[0], p[1]) - 0.5); };
+        break;
+      }
       case kPlaneAndCylinder:  // the plane z = 0 over [-1, 1]^2 and the cylinder of radius 0.5 about z
       case kInsideACylinder:   // the same, the ball inside the cylinder
         S1 = keep(shapes::Plane(O, e2x, e2y, at));
@@ -525,6 +535,62 @@ TEST_F(FilletBall, ANodeARoundOffBesideAnotherKeepsTheRestOfTheBranch) {
         }
       }
       FreeIntersectionTraceList(list);
+    }
+}
+
+// The plane z = x / 2 meets the band |z| <= 0.2 of a cylinder of radius 0.5 in arcs from its top
+// rim to its bottom one; the arc at y > 0 as nine nodes in running order, angle phi from
+// acos 0.8 to pi - acos 0.8 round the axis. A ball above the plane and outside the cylinder has
+// its centre at height (0.5 + r) cos(psi) / 2 + r sqrt 1.25 at angle psi, its contact on the wall
+// at that height: beyond the top rim at the first node, so no ball there, and the refiner would
+// slide from it along the fillet to a ball ahead of the next nodes'. The trace passes that node
+// over and names it; its pairs then run forward round the axis, on to the last node.
+TEST_F(FilletBall, ABallSlidFromARimIsNotTakenAheadOfTheNextNodes) {
+  const double phi0 = std::acos(0.8), phi1 = M_PI - phi0;
+  const int n = 9;
+  for (const Place& at : Placements())
+    for (const double r : {0.05, 0.1}) {
+      SCOPED_TRACE(::testing::Message() << "scale " << at.scale << " r " << r);
+      const Pair c(kTiltedPlaneAndBand, at);
+      IntersectionTrace* in = MallocIntersectionTrace();
+      for (int k = 0; k < n; ++k) {
+        const double phi = phi0 + (phi1 - phi0) * k / (n - 1);
+        const double X[3] = {0.5 * std::cos(phi), 0.5 * std::sin(phi), 0.25 * std::cos(phi)};
+        double P[3];
+        at.Map(X, P);
+        AppendTraceNode(in, P, (X[0] + 1) / 2, (X[1] + 1) / 2, shapes::AngleParam(phi), (X[2] + 0.2) / 0.4);
+      }
+      in->open = 1;
+      const size_t said = Messages().size();
+      int rc = 0;
+      IntersectionTrace* out = Fillet(c, in, r, &rc);
+      EXPECT_EQ(rc, -2);
+      EXPECT_NE(Messages().find("No fillet ball at node 1 of 9", said), std::string::npos) << Messages();
+      EXPECT_LT(OffBall(c, out), 1e-6 * c.size);
+      // Centres round the axis, in order: every pair ahead of the one before.
+      std::vector<double> psi;
+      for (const IntersectionTraceNode* m = out->head; m; m = m->next) {
+        double X[3], Su[3], Sv[3], N[3], p[3];
+        Eval3DPointOnSurfCoord(c.S1, m->u1, m->v1, 0, 0, X);
+        Eval3DPointOnSurfCoord(c.S1, m->u1, m->v1, 1, 0, Su);
+        Eval3DPointOnSurfCoord(c.S1, m->u1, m->v1, 0, 1, Sv);
+        VecCrossProd3(Su, Sv, N);
+        const double l = VecSize3(N);
+        for (int k = 0; k < 3; ++k) X[k] += m->filletParam * N[k] / l;
+        at.Unmap(X, p);
+        psi.push_back(std::atan2(p[1], p[0]));
+      }
+      // From the first node whose ball lies at its own angle (its contact below the rim) on to
+      // the last node, whose ball lies a little past it.
+      int own = 0;
+      for (int k = 0; k < n; ++k)
+        own += (0.5 + r) * std::cos(phi0 + (phi1 - phi0) * k / (n - 1)) / 2 + r * std::sqrt(1.25) <= 0.2 ? 1 : 0;
+      EXPECT_GE(out->nodeCount, own);
+      ASSERT_GE(psi.size(), 2u);
+      for (size_t k = 1; k < psi.size(); ++k) EXPECT_GT(psi[k], psi[k - 1]) << k;
+      EXPECT_GT(psi.back(), phi1 - 0.5 * (phi1 - phi0) / (n - 1));
+      FreeTrace(out);
+      FreeTrace(in);
     }
 }
 
