@@ -253,6 +253,8 @@ constexpr int kBallTooBig = 1;
 // The fillet trace's reading of a converged pair that is the ball of another place along the
 // branch, not of the node it was refined from.
 constexpr int kAwayFromNode = 2;
+// The fillet trace's reading of a converged pair that no ball joins to the pair before it.
+constexpr int kAcrossAGap = 3;
 // A ball this little larger than a surface's radius of curvature, as a share, still fits: the
 // round-off of curvatures from second derivatives.
 constexpr double kFitRound = 1e-6;
@@ -496,20 +498,63 @@ void ReportNoBall(int at, int n, int refined) {
   const char* why = refined == kBallTooBig    ? "the ball is larger than a surface's curvature allows there"
                     : refined == kAwayFromNode ? "the only ball nearby touches both surfaces away from the node, "
                                                  "along the intersection"
+                    : refined == kAcrossAGap   ? "no ball joins its contact pair to the one before: the fillet "
+                                                 "breaks off between them"
                     : refined == 0             ? "the contact pair of the ball does not converge there"
                                                : "the ball touches both surfaces only beyond their edges there, or "
                                                  "the surfaces meet degenerately";
   InfoMessageFormat(MSGstr("No fillet ball at node %d of %d of the intersection: %s"), at + 1, n, MSGstr(why));
 }
-}  // namespace
 
 // Contact points of pairs refined to a centre gap of tol from nodes that (nearly) coincide may
 // lie this many tol apart.
 constexpr double kStepNoise = 10.0;
+// A contact point that moves more than this many times the branch's step between two nodes may
+// have leapt a gap in the fillet (balls on the far side of a tight turn of the branch move up
+// to a few times as far): the ball halfway tells.
+constexpr double kGapStretch = 2.0;
+// The share of such a move by which the ball halfway may lie from either end: farther, it lies
+// on one side of a gap, not between the pairs.
+constexpr double kGapShare = 0.75;
+
+// Whether the contact points A and B of the pairs of two neighbouring nodes (parameters and
+// radius a and b, in running order), whose points on S1 lie step apart, belong to stretches of
+// the fillet with a gap between them: the contact point that moved farther, moved more than
+// kGapStretch times step, and the ball refined from the intersection halfway between the
+// nodes has no pair or lies by more than kGapShare of that move from either end. Nodes across a
+// seam, a move within the refinement's noise, or a halfway point not found on the intersection,
+// tell nothing.
+bool LeapsAGap(Bspline* S1, Bspline* S2, const double* a, const double* b, const double A[2][3],
+               const double B[2][3], double step, double tol) {
+  const int k = VecDist3(A[1], B[1]) > VecDist3(A[0], B[0]) ? 1 : 0;
+  const double reach = VecDist3(A[k], B[k]);
+  if (!(reach > kGapStretch * step) || !(reach > kStepNoise * tol)) return false;
+  double m[4];
+  for (int q = 0; q < 4; ++q) {
+    const Bspline* s = q < 2 ? S1 : S2;
+    if ((q & 1 ? s->closedV : s->closedU) && std::fabs(a[q] - b[q]) > 0.5 * (Hi(s, q & 1) - Lo(s, q & 1)))
+      return false;
+    m[q] = 0.5 * (a[q] + b[q]);
+  }
+  double M[3], Pm[3];
+  int clamped = 0;
+  // The halfway point moved onto the intersection; where that search gives up (it reads gaps
+  // against fixed floors, which tiny sizes miss), the mean of the nodes is near enough for a
+  // start.
+  double on[4] = {m[0], m[1], m[2], m[3]};
+  if (NewRefineSrfSrfIntrPoint(S1, S2, &on[0], &on[1], &on[2], &on[3], M, 50, &clamped, tol) == 0)
+    for (int q = 0; q < 4; ++q) m[q] = on[q];
+  if (RefineSelected(S1, S2, 0.5 * (a[4] + b[4]), m, b, tol) != 100) return true;
+  if (k == 0) Eval3DPointOnSurfCoord(S1, m[0], m[1], 0, 0, Pm);
+  else Eval3DPointOnSurfCoord(S2, m[2], m[3], 0, 0, Pm);
+  return VecDist3(Pm, A[k]) > kGapShare * reach || VecDist3(Pm, B[k]) > kGapShare * reach;
+}
+
 // A contact point that moves less than this share of the branch's step between the nodes stands
 // still: where its contact curve shrinks to a point (a ball of a surface's own radius of
 // curvature across the branch) it wanders by the refinement's round-off, in no direction.
 constexpr double kStillShare = 1e-4;
+}  // namespace
 
 int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, IntersectionTrace* out,
                    double tol) {
@@ -539,7 +584,7 @@ int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, Intersection
   // The node of the last pair taken (its point on S1) and the branch's step into it: until
   // the contact points have moved, the branch gives the way the fillet runs.
   double X[3] = {}, dX[3] = {};
-  int first = -1;  // the node of the first pair taken
+  int first = -1, last = -1;  // the nodes of the first and the last pair taken
   const double noise = kStepNoise * tol;
   bool missing = false;  // a node gave no pair
   for (i = 0; i < n; ++i) {
@@ -579,6 +624,8 @@ int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, Intersection
           for (int c = 0; c < 3; ++c) moved[k] = false, d[k][c] = 0.0;
       } else if (turns) {
         refined = kAwayFromNode;
+      } else if (LeapsAGap(S1, S2, p + 5 * last, p + 5 * i, prev, P, VecSize3(dXi), tol)) {
+        refined = kAcrossAGap;
       }
     }
     if (refined != 100) {
@@ -594,6 +641,7 @@ int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, Intersection
     if (!made) return -2;
     made->filletParam = p[5 * i + 4];
     if (out->nodeCount == 1) out->open = 1, first = i;
+    last = i;
     for (int k = 0; k < 2; ++k) {
       if (out->nodeCount > 1 && !moved[k]) continue;
       for (int c = 0; c < 3; ++c) {

@@ -48,7 +48,8 @@ enum Kind {
   kTubeUnderAPlane,
   kSphereAndCone,
   kSphereAndConeInsideOut,
-  kTiltedPlaneAndBand
+  kTiltedPlaneAndBand,
+  kSkewCylinders
 };
 
 // The surface with its u reversed (its normals turned over): the net's columns in the other
@@ -146,6 +147,16 @@ struct Pair {
         d1 = [](const double* p) { return std::fabs(std::hypot(p[0], p[1], p[2]) - 1.0); };
         d2 = [](const double* p) { return std::fabs(std::hypot(p[0], p[1]) + p[2] - 1.2) / std::sqrt(2.0); };
         break;
+      case kSkewCylinders: {  // radius 0.5 about z and 0.3 about the line y = 0.25, z = 0 along x, facing in: the
+                              // ball inside the second, outside the first
+        Place off = at;
+        off.shift[1] += 0.25 * at.scale;
+        S1 = keep(shapes::Cylinder(kZ, kX, 0.5, -1, 1, at));
+        S2 = keep(TurnedOver(shapes::Cylinder(kX, kY, 0.3, -1, 1, off)));
+        d1 = [](const double* p) { return std::fabs(std::hypot(p[0], p[1]) - 0.5); };
+        d2 = [](const double* p) { return std::fabs(std::hypot(p[1] - 0.25, p[2]) - 0.3); };
+        break;
+      }
       case kTiltedPlaneAndBand: {  // the plane z = x / 2 over |x|, |y| <= 1 and the band |z| <= 0.2 of the cylinder
                                    // of radius 0.5 about z: two arcs from rim to rim
         const double corner[3] = {-1, -1, -0.5}, slope[3] = {2, 0, 1};
@@ -592,6 +603,45 @@ TEST_F(FilletBall, ABallSlidFromARimIsNotTakenAheadOfTheNextNodes) {
       FreeTrace(out);
       FreeTrace(in);
     }
+}
+
+// Cylinders of radius 0.5 about z and 0.3 about the line y = 0.25, z = 0 along x, a ball of 0.05
+// inside the second and outside the first: its centre lies 0.55 from the z axis and 0.25 from
+// the other, so |x| >= sqrt(0.55^2 - 0.5^2) (about 0.229): the fillet is two loops, apart. Along
+// the upper arc of the intersection, x = 0.5 cos(theta) for theta 0 .. pi in 16 nodes, the trace
+// follows the loop at x > 0 and stops where the fillet breaks off, saying so, with no pair of
+// the loop at x < 0 (its contacts on the first cylinder at x >= 0.229 x 0.5 / 0.55 > 0.2).
+TEST_F(FilletBall, ATraceStopsWhereTheFilletBreaksOffAndTakesNoPairBeyond) {
+  const int n = 16;
+  for (const Place& at : Placements()) {
+    SCOPED_TRACE(::testing::Message() << "scale " << at.scale);
+    const Pair c(kSkewCylinders, at);
+    IntersectionTrace* in = MallocIntersectionTrace();
+    for (int k = 0; k < n; ++k) {
+      const double theta = M_PI * k / (n - 1), y = 0.5 * std::sin(theta);
+      const double X[3] = {0.5 * std::cos(theta), y, std::sqrt(0.09 - (y - 0.25) * (y - 0.25))};
+      double P[3];
+      at.Map(X, P);
+      AppendTraceNode(in, P, shapes::AngleParam(theta), (X[2] + 1) / 2,
+                      1 - shapes::AngleParam(std::atan2(X[2], y - 0.25)), (X[0] + 1) / 2);
+    }
+    in->open = 1;
+    const size_t said = Messages().size();
+    int rc = 0;
+    IntersectionTrace* out = Fillet(c, in, 0.05, &rc);
+    EXPECT_EQ(rc, -2);
+    EXPECT_NE(Messages().find("the fillet breaks off", said), std::string::npos) << Messages();
+    EXPECT_LT(OffBall(c, out), 1e-6 * c.size);
+    EXPECT_GT(out->nodeCount, 5);
+    for (const IntersectionTraceNode* m = out->head; m; m = m->next) {
+      double X[3], p[3];
+      Eval3DPointOnSurfCoord(c.S1, m->u1, m->v1, 0, 0, X);
+      at.Unmap(X, p);
+      EXPECT_GT(p[0], 0.2);
+    }
+    FreeTrace(out);
+    FreeTrace(in);
+  }
 }
 
 }  // namespace
