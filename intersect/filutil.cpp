@@ -74,14 +74,27 @@ struct SurfPoint {
   double n[3];     // unit
 };
 
+// A normal from Su x Sv this close in direction to ComputeSurfaceNormal's (cosine of the angle)
+// is the same normal: that one clears components below a millionth, a turn of up to about
+// 2e-6, while where Su x Sv is not sound (a pole, a collapsed side) the two part by far more.
+constexpr double kSameNormal = 1.0 - 1e-10;
+
 bool Evaluate(Bspline* s, double u, double v, SurfPoint& p, bool second) {
   static const int du[6] = {0, 1, 0, 1, 2, 0}, dv[6] = {0, 0, 1, 1, 0, 2};
   if (EvalPointOnGeometryM(s, u, v, du, dv, second ? 6 : 3, 0, p.d) != 0) return false;
+  double c[3];
+  VecCrossProd3(p.d[1], p.d[2], c);
   for (int r = 1; r < (second ? 6 : 3); ++r) ReduceSmallComponents(p.d[r]);
   ComputeSurfaceNormal(s, u, v, p.d[1], p.d[2], p.n);
   const double l = VecSize3(p.n);
   if (!(l > 0.0) || !std::isfinite(l)) return false;
   for (int q = 0; q < 3; ++q) p.n[q] /= l;
+  // The ball's centre lies r along the normal, which the cleared components would turn by up
+  // to a millionth, moving the centre by as much of r: the normal is Su x Sv as evaluated
+  // wherever that is the same normal.
+  const double lc = VecSize3(c);
+  if (lc > 0.0 && std::isfinite(lc) && VecDotProd3(c, p.n) > kSameNormal * lc)
+    for (int q = 0; q < 3; ++q) p.n[q] = c[q] / lc;
   return true;
 }
 

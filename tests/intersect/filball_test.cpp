@@ -644,4 +644,39 @@ TEST_F(FilletBall, ATraceStopsWhereTheFilletBreaksOffAndTakesNoPairBeyond) {
   }
 }
 
+// The plane z = 0 and the cylinder of radius 0.5 about z, the ball of 0.3 outside: its contacts
+// lie at the same angle psi round the axis, on the wall at height r and on the floor at 0.5 + r
+// from the axis. Nodes whose wall normal (cos psi, sin psi, 0) lies within a millionth of the y
+// axis, refined by both refiners to 1e-9 of the size: the floor's contact is where the wall's
+// says, to that tolerance (a normal with its small component cleared would put it r times that
+// component aside).
+TEST_F(FilletBall, ContactsWhereANormalLiesWithinAMillionthOfAnAxisAreOnTheBall) {
+  const double r = 0.3;
+  for (const Place& at : Placements()) {
+    SCOPED_TRACE(::testing::Message() << "scale " << at.scale);
+    const Pair c(kPlaneAndCylinder, at);
+    for (const double aside : {-9e-7, -3e-7, -1e-8, 1e-8, 3e-7, 9e-7})
+      for (const bool newest : {true, false}) {
+        const double psi = M_PI / 2 + aside, next = psi + 0.05;
+        double q[4] = {(0.5 * std::cos(psi) + 1) / 2, (0.5 * std::sin(psi) + 1) / 2, shapes::AngleParam(psi), 0.5};
+        const double nb[4] = {(0.5 * std::cos(next) + 1) / 2, (0.5 * std::sin(next) + 1) / 2, shapes::AngleParam(next),
+                              0.5};
+        const int rc =
+            newest ? NewestRefineToFilletPoint(c.S1, c.S2, r * at.scale, &q[0], &q[1], &q[2], &q[3], nb[0], nb[1], nb[2],
+                                               nb[3], c.Tol())
+                   : NewRefineToFilletPoint(c.S1, c.S2, r * at.scale, &q[0], &q[1], &q[2], &q[3], nb[0], nb[1], nb[2],
+                                            nb[3], c.Tol());
+        ASSERT_EQ(rc, 100) << aside << " " << newest;
+        double P[2][3], p[2][3];
+        Eval3DPointOnSurfCoord(c.S1, q[0], q[1], 0, 0, P[0]);
+        Eval3DPointOnSurfCoord(c.S2, q[2], q[3], 0, 0, P[1]);
+        for (int s = 0; s < 2; ++s) at.Unmap(P[s], p[s]);
+        const double wall = std::hypot(p[1][0], p[1][1]), k = (0.5 + r) / wall;
+        EXPECT_LT(std::hypot(p[0][0] - k * p[1][0], p[0][1] - k * p[1][1], p[0][2]), 1e-8 * c.size)
+            << aside << " " << newest;
+        EXPECT_NEAR(p[1][2], r, 1e-8 * c.size) << aside << " " << newest;
+      }
+  }
+}
+
 }  // namespace
