@@ -506,7 +506,8 @@ void SetRadiusArray(Bspline* S1, IntersectionTrace* trace, double r0, double r1,
 
 namespace {
 // Tells where a fillet trace found no ball and why: node at (from 0) of n in the input's
-// order, refined the refiner's result there.
+// order, refined the refiner's result there or the trace's reading of its pair (kAwayFromNode,
+// kAcrossAGap).
 void ReportNoBall(int at, int n, int refined) {
   const char* why = refined == kBallTooBig    ? "the ball is larger than a surface's curvature allows there"
                     : refined == kAwayFromNode ? "the only ball nearby touches both surfaces away from the node, "
@@ -624,21 +625,22 @@ int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, Intersection
       // steps back along the branch is passed over. One that goes on has no ball of its own:
       // the refiner slid along the fillet to the ball of another place, as it does from a node
       // whose ball would lie beyond an edge or not fit between the surfaces; the trace stops
-      // there. Against the first pair the way is the branch's, and of the two pairs the one
-      // farther from its node is the one that slid: when that is the first, the fillet begins
-      // here instead.
+      // there, as it does where no ball joins the pair to the one before. Against the first
+      // pair (the way there is the branch's), the pair farther from its node is the one that
+      // slid: when that is the first, the fillet begins here instead.
       if (turns && VecDotProd3(dXi, dX) < 0.0) continue;
-      if (turns && out->nodeCount == 1 && !SmallVector(dXi, noise) &&
+      const int apart = turns ? kAwayFromNode
+                        : LeapsAGap(S1, S2, p + 5 * last, p + 5 * i, prev, P, VecSize3(dXi), tol) ? kAcrossAGap
+                                                                                                  : 100;
+      if (apart != 100 && out->nodeCount == 1 && !SmallVector(dXi, noise) &&
           VecDist3(prev[0], X) + VecDist3(prev[1], X) > VecDist3(P[0], Xi) + VecDist3(P[1], Xi)) {
-        if (!missing) ReportNoBall(InputPlace(first), n, kAwayFromNode);
+        if (!missing) ReportNoBall(InputPlace(first), n, apart);
         missing = true;
         FreeTraceNodes(out);
         for (int k = 0; k < 2; ++k)
           for (int c = 0; c < 3; ++c) moved[k] = false, d[k][c] = 0.0;
-      } else if (turns) {
-        refined = kAwayFromNode;
-      } else if (LeapsAGap(S1, S2, p + 5 * last, p + 5 * i, prev, P, VecSize3(dXi), tol)) {
-        refined = kAcrossAGap;
+      } else {
+        refined = apart;
       }
     }
     if (refined != 100) {

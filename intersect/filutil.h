@@ -64,10 +64,10 @@ void SetRadiusArray(Bspline* S1, IntersectionTrace* trace, double r0, double r1,
 // times tol of the last one that moved, or within 1e-4 of the branch's step, neither moves nor
 // turns). A node that itself steps back along the branch is passed over when its pair turns;
 // a node that goes on has no ball of its own there (the refiner slid along the fillet to the
-// ball of another place). Against the first pair, the one of the two farther from its node is
-// the one without a ball. Where a contact point moves more than twice the branch's step, the
+// ball of another place). Where a contact point moves more than twice the branch's step, the
 // ball refined halfway between the nodes must lie between the two pairs, else the fillet breaks
-// off there. 0 when every node gave a pair; -2 when a node gave none (the refiner's limit, a
+// off there. A turn or a break against the first pair: of the two, the pair farther from its
+// node is the one without a ball. 0 when every node gave a pair; -2 when a node gave none (the refiner's limit, a
 // contact beyond a surface's edge, degenerate geometry, a ball that does not fit, a ball away
 // from the node, a break in the fillet): nodes before the first pair are passed over and after
 // it the trace stops, so out holds one unbroken stretch of pairs, open; a message names the

@@ -605,27 +605,45 @@ TEST_F(FilletBall, ABallSlidFromARimIsNotTakenAheadOfTheNextNodes) {
     }
 }
 
-// Cylinders of radius 0.5 about z and 0.3 about the line y = 0.25, z = 0 along x, a ball of 0.05
-// inside the second and outside the first: its centre lies 0.55 from the z axis and 0.25 from
-// the other, so |x| >= sqrt(0.55^2 - 0.5^2) (about 0.229): the fillet is two loops, apart. Along
-// the upper arc of the intersection, x = 0.5 cos(theta) for theta 0 .. pi in 16 nodes, the trace
-// follows the loop at x > 0 and stops where the fillet breaks off, saying so, with no pair of
-// the loop at x < 0 (its contacts on the first cylinder at x >= 0.229 x 0.5 / 0.55 > 0.2).
+// Cylinders of radius 0.5 about z and 0.3 about the line y = 0.25, z = 0 along x (kSkewCylinders)
+// meet in a loop whose upper arc is x = 0.5 cos(theta), y = 0.5 sin(theta), for theta 0 .. pi:
+// n nodes of it in running order from theta `from` to `to`.
+IntersectionTrace* UpperArc(const Pair& c, double from, double to, int n) {
+  IntersectionTrace* in = MallocIntersectionTrace();
+  for (int k = 0; k < n; ++k) {
+    const double theta = from + (to - from) * k / (n - 1), y = 0.5 * std::sin(theta);
+    const double X[3] = {0.5 * std::cos(theta), y, std::sqrt(0.09 - (y - 0.25) * (y - 0.25))};
+    double P[3];
+    c.at.Map(X, P);
+    AppendTraceNode(in, P, shapes::AngleParam(theta), (X[2] + 1) / 2,
+                    1 - shapes::AngleParam(std::atan2(X[2], y - 0.25)), (X[0] + 1) / 2);
+  }
+  in->open = 1;
+  return in;
+}
+
+// The least x of a trace's contacts on the first surface, in the case's units.
+double LeastX(const Pair& c, const IntersectionTrace* out) {
+  double least = HUGE_VAL;
+  for (const IntersectionTraceNode* m = out->head; m; m = m->next) {
+    double X[3], p[3];
+    Eval3DPointOnSurfCoord(c.S1, m->u1, m->v1, 0, 0, X);
+    c.at.Unmap(X, p);
+    least = std::fmin(least, p[0]);
+  }
+  return least;
+}
+
+// Along those cylinders' upper arc a ball of 0.05 inside the second and outside the first has its
+// centre 0.55 from the z axis and 0.25 from the other, so |x| >= sqrt(0.55^2 - 0.5^2) (about
+// 0.229): the fillet is two loops, apart, its contacts on the first cylinder at |x| >= 0.229 x
+// 0.5 / 0.55 > 0.2. With 16 nodes from theta 0 to pi the trace follows the loop at x > 0 and
+// stops where the fillet breaks off, saying so, with no pair of the loop at x < 0.
 TEST_F(FilletBall, ATraceStopsWhereTheFilletBreaksOffAndTakesNoPairBeyond) {
-  const int n = 16;
   for (const Place& at : Placements()) {
     SCOPED_TRACE(::testing::Message() << "scale " << at.scale);
     const Pair c(kSkewCylinders, at);
-    IntersectionTrace* in = MallocIntersectionTrace();
-    for (int k = 0; k < n; ++k) {
-      const double theta = M_PI * k / (n - 1), y = 0.5 * std::sin(theta);
-      const double X[3] = {0.5 * std::cos(theta), y, std::sqrt(0.09 - (y - 0.25) * (y - 0.25))};
-      double P[3];
-      at.Map(X, P);
-      AppendTraceNode(in, P, shapes::AngleParam(theta), (X[2] + 1) / 2,
-                      1 - shapes::AngleParam(std::atan2(X[2], y - 0.25)), (X[0] + 1) / 2);
-    }
-    in->open = 1;
+    IntersectionTrace* in = UpperArc(c, 0.0, M_PI, 16);
     const size_t said = Messages().size();
     int rc = 0;
     IntersectionTrace* out = Fillet(c, in, 0.05, &rc);
@@ -633,12 +651,30 @@ TEST_F(FilletBall, ATraceStopsWhereTheFilletBreaksOffAndTakesNoPairBeyond) {
     EXPECT_NE(Messages().find("the fillet breaks off", said), std::string::npos) << Messages();
     EXPECT_LT(OffBall(c, out), 1e-6 * c.size);
     EXPECT_GT(out->nodeCount, 5);
-    for (const IntersectionTraceNode* m = out->head; m; m = m->next) {
-      double X[3], p[3];
-      Eval3DPointOnSurfCoord(c.S1, m->u1, m->v1, 0, 0, X);
-      at.Unmap(X, p);
-      EXPECT_GT(p[0], 0.2);
-    }
+    EXPECT_GT(LeastX(c, out), 0.2);
+    FreeTrace(out);
+    FreeTrace(in);
+  }
+}
+
+// The same arc run the other way, from just past its top (theta 1.6, x = -0.015, in the middle
+// of the break between the loops) down to theta 0.05, in nine nodes: the first node has no ball
+// of its own (the refiner slides to one of the loop at x < 0), the second's lies on the loop at
+// x > 0 the arc runs along. That first pair is the one passed over, named, and the fillet
+// begins at the second.
+TEST_F(FilletBall, ATraceBeginningInABreakBeginsAtTheFirstBallOfItsOwnStretch) {
+  for (const Place& at : Placements()) {
+    SCOPED_TRACE(::testing::Message() << "scale " << at.scale);
+    const Pair c(kSkewCylinders, at);
+    IntersectionTrace* in = UpperArc(c, 1.6, 0.05, 9);
+    const size_t said = Messages().size();
+    int rc = 0;
+    IntersectionTrace* out = Fillet(c, in, 0.05, &rc);
+    EXPECT_EQ(rc, -2);
+    EXPECT_NE(Messages().find("No fillet ball at node 1 of 9", said), std::string::npos) << Messages();
+    EXPECT_LT(OffBall(c, out), 1e-6 * c.size);
+    EXPECT_EQ(out->nodeCount, 8);
+    EXPECT_GT(LeastX(c, out), 0.2);
     FreeTrace(out);
     FreeTrace(in);
   }
