@@ -74,14 +74,27 @@ struct SurfPoint {
   double n[3];     // unit
 };
 
+// A normal from Su x Sv this close in direction to ComputeSurfaceNormal's (cosine of the angle)
+// is the same normal: that one clears components below a millionth, a turn of up to about
+// 2e-6, while where Su x Sv is not sound (a pole, a collapsed side) the two part by far more.
+constexpr double kSameNormal = 1.0 - 1e-10;
+
 bool Evaluate(Bspline* s, double u, double v, SurfPoint& p, bool second) {
   static const int du[6] = {0, 1, 0, 1, 2, 0}, dv[6] = {0, 0, 1, 1, 0, 2};
   if (EvalPointOnGeometryM(s, u, v, du, dv, second ? 6 : 3, 0, p.d) != 0) return false;
+  double c[3];
+  VecCrossProd3(p.d[1], p.d[2], c);
   for (int r = 1; r < (second ? 6 : 3); ++r) ReduceSmallComponents(p.d[r]);
   ComputeSurfaceNormal(s, u, v, p.d[1], p.d[2], p.n);
   const double l = VecSize3(p.n);
   if (!(l > 0.0) || !std::isfinite(l)) return false;
   for (int q = 0; q < 3; ++q) p.n[q] /= l;
+  // The ball's centre lies r along the normal, which the cleared components would turn by up
+  // to a millionth, moving the centre by as much of r: the normal is Su x Sv as evaluated
+  // wherever that is the same normal.
+  const double lc = VecSize3(c);
+  if (lc > 0.0 && std::isfinite(lc) && VecDotProd3(c, p.n) > kSameNormal * lc)
+    for (int q = 0; q < 3; ++q) p.n[q] = c[q] / lc;
   return true;
 }
 
@@ -250,6 +263,11 @@ int Sign(double x) { return x >= 0.0 ? 1 : -1; }
 
 // The result of RefineSelected for a converged pair whose ball does not fit.
 constexpr int kBallTooBig = 1;
+// The fillet trace's reading of a converged pair that is the ball of another place along the
+// branch, not of the node it was refined from.
+constexpr int kAwayFromNode = 2;
+// The fillet trace's reading of a converged pair that no ball joins to the pair before it.
+constexpr int kAcrossAGap = 3;
 // A ball this little larger than a surface's radius of curvature, as a share, still fits: the
 // round-off of curvatures from second derivatives.
 constexpr double kFitRound = 1e-6;
@@ -488,19 +506,69 @@ void SetRadiusArray(Bspline* S1, IntersectionTrace* trace, double r0, double r1,
 
 namespace {
 // Tells where a fillet trace found no ball and why: node at (from 0) of n in the input's
-// order, refined the refiner's result there.
+// order, refined the refiner's result there or the trace's reading of its pair (kAwayFromNode,
+// kAcrossAGap).
 void ReportNoBall(int at, int n, int refined) {
-  const char* why = refined == kBallTooBig ? "the ball is larger than a surface's curvature allows there"
-                    : refined == 0         ? "the contact pair of the ball does not converge there"
-                                           : "the ball touches both surfaces only beyond their edges there, or "
-                                             "the surfaces meet degenerately";
+  const char* why = refined == kBallTooBig    ? "the ball is larger than a surface's curvature allows there"
+                    : refined == kAwayFromNode ? "the only ball nearby touches both surfaces away from the node, "
+                                                 "along the intersection"
+                    : refined == kAcrossAGap   ? "no ball joins its contact pair to the one before: the fillet "
+                                                 "breaks off between them"
+                    : refined == 0             ? "the contact pair of the ball does not converge there"
+                                               : "the ball touches both surfaces only beyond their edges there, or "
+                                                 "the surfaces meet degenerately";
   InfoMessageFormat(MSGstr("No fillet ball at node %d of %d of the intersection: %s"), at + 1, n, MSGstr(why));
 }
-}  // namespace
 
 // Contact points of pairs refined to a centre gap of tol from nodes that (nearly) coincide may
 // lie this many tol apart.
 constexpr double kStepNoise = 10.0;
+// A contact point that moves more than this many times the branch's step between two nodes may
+// have leapt a gap in the fillet (balls on the far side of a tight turn of the branch move up
+// to a few times as far): the ball halfway tells.
+constexpr double kGapStretch = 2.0;
+// The share of such a move by which the ball halfway may lie from either end: farther, it lies
+// on one side of a gap, not between the pairs.
+constexpr double kGapShare = 0.75;
+
+// Whether the contact points A and B of the pairs of two neighbouring nodes (parameters and
+// radius a and b, in running order), whose points on S1 lie step apart, belong to stretches of
+// the fillet with a gap between them: the contact point that moved farther, moved more than
+// kGapStretch times step, and the ball refined from the intersection halfway between the
+// nodes has no pair or lies by more than kGapShare of that move from either end. Nodes across a
+// seam, a move within the refinement's noise, or a halfway point not found on the intersection,
+// tell nothing.
+bool LeapsAGap(Bspline* S1, Bspline* S2, const double* a, const double* b, const double A[2][3],
+               const double B[2][3], double step, double tol) {
+  const int k = VecDist3(A[1], B[1]) > VecDist3(A[0], B[0]) ? 1 : 0;
+  const double reach = VecDist3(A[k], B[k]);
+  if (!(reach > kGapStretch * step) || !(reach > kStepNoise * tol)) return false;
+  double m[4];
+  for (int q = 0; q < 4; ++q) {
+    const Bspline* s = q < 2 ? S1 : S2;
+    if ((q & 1 ? s->closedV : s->closedU) && std::fabs(a[q] - b[q]) > 0.5 * (Hi(s, q & 1) - Lo(s, q & 1)))
+      return false;
+    m[q] = 0.5 * (a[q] + b[q]);
+  }
+  double M[3], Pm[3];
+  int clamped = 0;
+  // The halfway point moved onto the intersection; where that search gives up (it reads gaps
+  // against fixed floors, which tiny sizes miss), the mean of the nodes is near enough for a
+  // start.
+  double on[4] = {m[0], m[1], m[2], m[3]};
+  if (NewRefineSrfSrfIntrPoint(S1, S2, &on[0], &on[1], &on[2], &on[3], M, 50, &clamped, tol) == 0)
+    for (int q = 0; q < 4; ++q) m[q] = on[q];
+  if (RefineSelected(S1, S2, 0.5 * (a[4] + b[4]), m, b, tol) != 100) return true;
+  if (k == 0) Eval3DPointOnSurfCoord(S1, m[0], m[1], 0, 0, Pm);
+  else Eval3DPointOnSurfCoord(S2, m[2], m[3], 0, 0, Pm);
+  return VecDist3(Pm, A[k]) > kGapShare * reach || VecDist3(Pm, B[k]) > kGapShare * reach;
+}
+
+// A contact point that moves less than this share of the branch's step between the nodes stands
+// still: where its contact curve shrinks to a point (a ball of a surface's own radius of
+// curvature across the branch) it wanders by the refinement's round-off, in no direction.
+constexpr double kStillShare = 1e-4;
+}  // namespace
 
 int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, IntersectionTrace* out,
                    double tol) {
@@ -512,6 +580,8 @@ int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, Intersection
   // the backward nodes after its turn node, running away from the seed, and refined in list
   // order they would turn back at the seed, where every later contact pair is refused.
   const int m0 = in->turn && in->directionStart > 0 && in->directionStart < n ? in->directionStart : 0;
+  // A place in running order as a place in in (from 0), for the messages.
+  auto InputPlace = [&](int k) { return m0 == 0 ? k : k >= n - m0 ? k - (n - m0) : n - 1 - k; };
   int i = 0;
   for (IntersectionTraceNode* m = in->head; m && i < n; m = m->next, ++i) {
     const int at = m0 == 0 ? i : i < m0 ? n - m0 + i : n - 1 - i;
@@ -525,40 +595,68 @@ int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, Intersection
   // that move. A move within the refinement's noise (two nodes a round-off apart) has no
   // direction: taken as one, it would make every later pair seem to turn back.
   double prev[2][3] = {}, dprev[2][3] = {};
+  // The node of the last pair taken (its point on S1) and the branch's step into it: until
+  // the contact points have moved, the branch gives the way the fillet runs.
+  double X[3] = {}, dX[3] = {};
+  int first = -1, last = -1;  // the nodes of the first and the last pair taken
   const double noise = kStepNoise * tol;
   bool missing = false;  // a node gave no pair
   for (i = 0; i < n; ++i) {
     double q[4] = {p[5 * i], p[5 * i + 1], p[5 * i + 2], p[5 * i + 3]};
     const int j = i + 1 < n ? i + 1 : (i > 0 ? i - 1 : i);
     const double nb[4] = {p[5 * j], p[5 * j + 1], p[5 * j + 2], p[5 * j + 3]};
-    const int refined = RefineSelected(S1, S2, p[5 * i + 4], q, nb, tol);
+    int refined = RefineSelected(S1, S2, p[5 * i + 4], q, nb, tol);
+    double P[2][3], d[2][3] = {}, Xi[3], dXi[3] = {};
+    bool moved[2] = {false, false};
+    if (refined == 100) {
+      Eval3DPointOnSurfCoord(S1, q[0], q[1], 0, 0, P[0]);
+      Eval3DPointOnSurfCoord(S2, q[2], q[3], 0, 0, P[1]);
+      Eval3DPointOnSurfCoord(S1, p[5 * i], p[5 * i + 1], 0, 0, Xi);
+      VecDiff3(Xi, X, dXi);
+    }
+    if (refined == 100 && out->nodeCount > 0) {
+      bool turns = false;
+      for (int k = 0; k < 2; ++k) {
+        VecDiff3(P[k], prev[k], d[k]);
+        moved[k] = VecSize3(d[k]) > std::fmax(noise, kStillShare * VecSize3(dXi));
+        turns = turns || (moved[k] && VecDotProd3(d[k], SmallVector(dprev[k], noise) ? dXi : dprev[k]) < 0.0);
+      }
+      // Contact points that turn back would fold the fillet over itself. A node that itself
+      // steps back along the branch is passed over. One that goes on has no ball of its own:
+      // the refiner slid along the fillet to the ball of another place, as it does from a node
+      // whose ball would lie beyond an edge or not fit between the surfaces; the trace stops
+      // there, as it does where no ball joins the pair to the one before. Against the first
+      // pair (the way there is the branch's), the pair farther from its node is the one that
+      // slid: when that is the first, the fillet begins here instead.
+      if (turns && VecDotProd3(dXi, dX) < 0.0) continue;
+      const int apart = turns ? kAwayFromNode
+                        : LeapsAGap(S1, S2, p + 5 * last, p + 5 * i, prev, P, VecSize3(dXi), tol) ? kAcrossAGap
+                                                                                                  : 100;
+      if (apart != 100 && out->nodeCount == 1 && !SmallVector(dXi, noise) &&
+          VecDist3(prev[0], X) + VecDist3(prev[1], X) > VecDist3(P[0], Xi) + VecDist3(P[1], Xi)) {
+        if (!missing) ReportNoBall(InputPlace(first), n, apart);
+        missing = true;
+        FreeTraceNodes(out);
+        for (int k = 0; k < 2; ++k)
+          for (int c = 0; c < 3; ++c) moved[k] = false, d[k][c] = 0.0;
+      } else {
+        refined = apart;
+      }
+    }
     if (refined != 100) {
       // No ball there. Before the first pair the fillet has not begun; after it, a trace that
       // went on would join the stretches on either side of the gap into one: it stops, open.
       const bool stops = out->nodeCount > 0;
-      if (!missing || stops) ReportNoBall(m0 == 0 ? i : i >= n - m0 ? i - (n - m0) : n - 1 - i, n, refined);
+      if (!missing || stops) ReportNoBall(InputPlace(i), n, refined);
       missing = true;
       if (stops) break;
       continue;
     }
-    double P[2][3], d[2][3] = {};
-    Eval3DPointOnSurfCoord(S1, q[0], q[1], 0, 0, P[0]);
-    Eval3DPointOnSurfCoord(S2, q[2], q[3], 0, 0, P[1]);
-    bool moved[2] = {false, false};
-    if (out->nodeCount > 0) {
-      bool turns = false;
-      for (int k = 0; k < 2; ++k) {
-        VecDiff3(P[k], prev[k], d[k]);
-        moved[k] = VecSize3(d[k]) > noise;
-        turns = turns || (moved[k] && VecDotProd3(d[k], dprev[k]) < 0.0);
-      }
-      // Contact points that turn back would fold the fillet over itself.
-      if (out->nodeCount > 3 && turns) continue;
-    }
     IntersectionTraceNode* made = AppendTraceNode(out, P[0], q[0], q[1], q[2], q[3]);
     if (!made) return -2;
     made->filletParam = p[5 * i + 4];
-    if (out->nodeCount == 1) out->open = 1;
+    if (out->nodeCount == 1) out->open = 1, first = i;
+    last = i;
     for (int k = 0; k < 2; ++k) {
       if (out->nodeCount > 1 && !moved[k]) continue;
       for (int c = 0; c < 3; ++c) {
@@ -566,6 +664,7 @@ int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, Intersection
         dprev[k][c] = d[k][c];
       }
     }
+    for (int c = 0; c < 3; ++c) X[c] = Xi[c], dX[c] = out->nodeCount > 1 ? dXi[c] : 0.0;
   }
   if (missing) {
     out->open = 1;

@@ -56,16 +56,23 @@ void SetRadiusArray(Bspline* S1, IntersectionTrace* trace, double r0, double r1,
 // Refines every node of in with its radius (the refiner test1 selects), in running order along
 // the branch (a trace marched both ways from its seed, its turn node set: the backward nodes
 // from the last, then the seed and the forward nodes), and appends each converged contact pair
-// whose contact points do not turn back to out (caller-made, empty; a contact point within ten
-// times tol of the last one that moved neither moves nor turns):
-// parameters, with the point on S1 and the node's radius. out takes in's open flag; a closed trace of equal end radii is closed with
-// CloseFilletIfClosed. A pair is taken only where its ball fits: no surface bends toward the
-// ball's centre more sharply than the ball. 0 when every node gave a pair; -2 when a node gave
-// none (the refiner's limit, a contact beyond a surface's edge, degenerate geometry, a ball
-// that does not fit): nodes before the first pair are passed over and after it the trace stops,
-// so out holds one unbroken stretch of pairs, open; a message names the first node without a
-// ball and the node the trace stopped at (places in in, from 1) and why. -2 (error state set,
-// out keeps what it has) when a node cannot be allocated.
+// to out (caller-made, empty): parameters, with the point on S1 and the node's radius. out
+// takes in's open flag; a closed trace of equal end radii is closed with CloseFilletIfClosed.
+// A pair is taken only where its ball fits (no surface bends toward the ball's centre more
+// sharply than the ball) and its contact points do not turn back: against their last move, and
+// from the first pair against the branch's step between the nodes (a contact point within ten
+// times tol of the last one that moved, or within 1e-4 of the branch's step, neither moves nor
+// turns). A node that itself steps back along the branch is passed over when its pair turns;
+// a node that goes on has no ball of its own there (the refiner slid along the fillet to the
+// ball of another place). Where a contact point moves more than twice the branch's step, the
+// ball refined halfway between the nodes must lie between the two pairs, else the fillet breaks
+// off there. A turn or a break against the first pair: of the two, the pair farther from its
+// node is the one without a ball. 0 when every node gave a pair; -2 when a node gave none (the refiner's limit, a
+// contact beyond a surface's edge, degenerate geometry, a ball that does not fit, a ball away
+// from the node, a break in the fillet): nodes before the first pair are passed over and after
+// it the trace stops, so out holds one unbroken stretch of pairs, open; a message names the
+// first node without a ball and the node the trace stopped at (places in in, from 1) and why.
+// -2 (error state set, out keeps what it has) when a node cannot be allocated.
 int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, IntersectionTrace* out,
                    double tol);
 // Makes the first and last node of a closed fillet trace agree on one contact pair: each

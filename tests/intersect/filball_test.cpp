@@ -47,7 +47,9 @@ enum Kind {
   kTubeOverAPlane,
   kTubeUnderAPlane,
   kSphereAndCone,
-  kSphereAndConeInsideOut
+  kSphereAndConeInsideOut,
+  kTiltedPlaneAndBand,
+  kSkewCylinders
 };
 
 // The surface with its u reversed (its normals turned over): the net's columns in the other
@@ -145,6 +147,25 @@ struct Pair {
         d1 = [](const double* p) { return std::fabs(std::hypot(p[0], p[1], p[2]) - 1.0); };
         d2 = [](const double* p) { return std::fabs(std::hypot(p[0], p[1]) + p[2] - 1.2) / std::sqrt(2.0); };
         break;
+      case kSkewCylinders: {  // radius 0.5 about z and 0.3 about the line y = 0.25, z = 0 along x, facing in: the
+                              // ball inside the second, outside the first
+        Place off = at;
+        off.shift[1] += 0.25 * at.scale;
+        S1 = keep(shapes::Cylinder(kZ, kX, 0.5, -1, 1, at));
+        S2 = keep(TurnedOver(shapes::Cylinder(kX, kY, 0.3, -1, 1, off)));
+        d1 = [](const double* p) { return std::fabs(std::hypot(p[0], p[1]) - 0.5); };
+        d2 = [](const double* p) { return std::fabs(std::hypot(p[1] - 0.25, p[2]) - 0.3); };
+        break;
+      }
+      case kTiltedPlaneAndBand: {  // the plane z = x / 2 over |x|, |y| <= 1 and the band |z| <= 0.2 of the cylinder
+                                   // of radius 0.5 about z: two arcs from rim to rim
+        const double corner[3] = {-1, -1, -0.5}, slope[3] = {2, 0, 1};
+        S1 = keep(shapes::Plane(corner, slope, e2y, at));
+        S2 = keep(shapes::Cylinder(kZ, kX, 0.5, -0.2, 0.2, at));
+        d1 = [](const double* p) { return std::fabs(p[2] - 0.5 * p[0]) / std::sqrt(1.25); };
+        d2 = [](const double* p) { return std::fabs(std::hypot(p[0], p[1]) - 0.5); };
+        break;
+      }
       case kPlaneAndCylinder:  // the plane z = 0 over [-1, 1]^2 and the cylinder of radius 0.5 about z
       case kInsideACylinder:   // the same, the ball inside the cylinder
         S1 = keep(shapes::Plane(O, e2x, e2y, at));
@@ -526,6 +547,172 @@ TEST_F(FilletBall, ANodeARoundOffBesideAnotherKeepsTheRestOfTheBranch) {
       }
       FreeIntersectionTraceList(list);
     }
+}
+
+// The plane z = x / 2 meets the band |z| <= 0.2 of a cylinder of radius 0.5 in arcs from its top
+// rim to its bottom one; the arc at y > 0 as nine nodes in running order, angle phi from
+// acos 0.8 to pi - acos 0.8 round the axis. A ball above the plane and outside the cylinder has
+// its centre at height (0.5 + r) cos(psi) / 2 + r sqrt 1.25 at angle psi, its contact on the wall
+// at that height: beyond the top rim at the first node, so no ball there, and the refiner would
+// slide from it along the fillet to a ball ahead of the next nodes'. The trace passes that node
+// over and names it; its pairs then run forward round the axis, on to the last node.
+TEST_F(FilletBall, ABallSlidFromARimIsNotTakenAheadOfTheNextNodes) {
+  const double phi0 = std::acos(0.8), phi1 = M_PI - phi0;
+  const int n = 9;
+  for (const Place& at : Placements())
+    for (const double r : {0.05, 0.1}) {
+      SCOPED_TRACE(::testing::Message() << "scale " << at.scale << " r " << r);
+      const Pair c(kTiltedPlaneAndBand, at);
+      IntersectionTrace* in = MallocIntersectionTrace();
+      for (int k = 0; k < n; ++k) {
+        const double phi = phi0 + (phi1 - phi0) * k / (n - 1);
+        const double X[3] = {0.5 * std::cos(phi), 0.5 * std::sin(phi), 0.25 * std::cos(phi)};
+        double P[3];
+        at.Map(X, P);
+        AppendTraceNode(in, P, (X[0] + 1) / 2, (X[1] + 1) / 2, shapes::AngleParam(phi), (X[2] + 0.2) / 0.4);
+      }
+      in->open = 1;
+      const size_t said = Messages().size();
+      int rc = 0;
+      IntersectionTrace* out = Fillet(c, in, r, &rc);
+      EXPECT_EQ(rc, -2);
+      EXPECT_NE(Messages().find("No fillet ball at node 1 of 9", said), std::string::npos) << Messages();
+      EXPECT_LT(OffBall(c, out), 1e-6 * c.size);
+      // Centres round the axis, in order: every pair ahead of the one before.
+      std::vector<double> psi;
+      for (const IntersectionTraceNode* m = out->head; m; m = m->next) {
+        double X[3], Su[3], Sv[3], N[3], p[3];
+        Eval3DPointOnSurfCoord(c.S1, m->u1, m->v1, 0, 0, X);
+        Eval3DPointOnSurfCoord(c.S1, m->u1, m->v1, 1, 0, Su);
+        Eval3DPointOnSurfCoord(c.S1, m->u1, m->v1, 0, 1, Sv);
+        VecCrossProd3(Su, Sv, N);
+        const double l = VecSize3(N);
+        for (int k = 0; k < 3; ++k) X[k] += m->filletParam * N[k] / l;
+        at.Unmap(X, p);
+        psi.push_back(std::atan2(p[1], p[0]));
+      }
+      // From the first node whose ball lies at its own angle (its contact below the rim) on to
+      // the last node, whose ball lies a little past it.
+      int own = 0;
+      for (int k = 0; k < n; ++k)
+        own += (0.5 + r) * std::cos(phi0 + (phi1 - phi0) * k / (n - 1)) / 2 + r * std::sqrt(1.25) <= 0.2 ? 1 : 0;
+      EXPECT_GE(out->nodeCount, own);
+      ASSERT_GE(psi.size(), 2u);
+      for (size_t k = 1; k < psi.size(); ++k) EXPECT_GT(psi[k], psi[k - 1]) << k;
+      EXPECT_GT(psi.back(), phi1 - 0.5 * (phi1 - phi0) / (n - 1));
+      FreeTrace(out);
+      FreeTrace(in);
+    }
+}
+
+// Cylinders of radius 0.5 about z and 0.3 about the line y = 0.25, z = 0 along x (kSkewCylinders)
+// meet in a loop whose upper arc is x = 0.5 cos(theta), y = 0.5 sin(theta), for theta 0 .. pi:
+// n nodes of it in running order from theta `from` to `to`.
+IntersectionTrace* UpperArc(const Pair& c, double from, double to, int n) {
+  IntersectionTrace* in = MallocIntersectionTrace();
+  for (int k = 0; k < n; ++k) {
+    const double theta = from + (to - from) * k / (n - 1), y = 0.5 * std::sin(theta);
+    const double X[3] = {0.5 * std::cos(theta), y, std::sqrt(0.09 - (y - 0.25) * (y - 0.25))};
+    double P[3];
+    c.at.Map(X, P);
+    AppendTraceNode(in, P, shapes::AngleParam(theta), (X[2] + 1) / 2,
+                    1 - shapes::AngleParam(std::atan2(X[2], y - 0.25)), (X[0] + 1) / 2);
+  }
+  in->open = 1;
+  return in;
+}
+
+// The least x of a trace's contacts on the first surface, in the case's units.
+double LeastX(const Pair& c, const IntersectionTrace* out) {
+  double least = HUGE_VAL;
+  for (const IntersectionTraceNode* m = out->head; m; m = m->next) {
+    double X[3], p[3];
+    Eval3DPointOnSurfCoord(c.S1, m->u1, m->v1, 0, 0, X);
+    c.at.Unmap(X, p);
+    least = std::fmin(least, p[0]);
+  }
+  return least;
+}
+
+// Along those cylinders' upper arc a ball of 0.05 inside the second and outside the first has its
+// centre 0.55 from the z axis and 0.25 from the other, so |x| >= sqrt(0.55^2 - 0.5^2) (about
+// 0.229): the fillet is two loops, apart, its contacts on the first cylinder at |x| >= 0.229 x
+// 0.5 / 0.55 > 0.2. With 16 nodes from theta 0 to pi the trace follows the loop at x > 0 and
+// stops where the fillet breaks off, saying so, with no pair of the loop at x < 0.
+TEST_F(FilletBall, ATraceStopsWhereTheFilletBreaksOffAndTakesNoPairBeyond) {
+  for (const Place& at : Placements()) {
+    SCOPED_TRACE(::testing::Message() << "scale " << at.scale);
+    const Pair c(kSkewCylinders, at);
+    IntersectionTrace* in = UpperArc(c, 0.0, M_PI, 16);
+    const size_t said = Messages().size();
+    int rc = 0;
+    IntersectionTrace* out = Fillet(c, in, 0.05, &rc);
+    EXPECT_EQ(rc, -2);
+    EXPECT_NE(Messages().find("the fillet breaks off", said), std::string::npos) << Messages();
+    EXPECT_LT(OffBall(c, out), 1e-6 * c.size);
+    EXPECT_GT(out->nodeCount, 5);
+    EXPECT_GT(LeastX(c, out), 0.2);
+    FreeTrace(out);
+    FreeTrace(in);
+  }
+}
+
+// The same arc run the other way, from just past its top (theta 1.6, x = -0.015, in the middle
+// of the break between the loops) down to theta 0.05, in nine nodes: the first node has no ball
+// of its own (the refiner slides to one of the loop at x < 0), the second's lies on the loop at
+// x > 0 the arc runs along. That first pair is the one passed over, named, and the fillet
+// begins at the second.
+TEST_F(FilletBall, ATraceBeginningInABreakBeginsAtTheFirstBallOfItsOwnStretch) {
+  for (const Place& at : Placements()) {
+    SCOPED_TRACE(::testing::Message() << "scale " << at.scale);
+    const Pair c(kSkewCylinders, at);
+    IntersectionTrace* in = UpperArc(c, 1.6, 0.05, 9);
+    const size_t said = Messages().size();
+    int rc = 0;
+    IntersectionTrace* out = Fillet(c, in, 0.05, &rc);
+    EXPECT_EQ(rc, -2);
+    EXPECT_NE(Messages().find("No fillet ball at node 1 of 9", said), std::string::npos) << Messages();
+    EXPECT_LT(OffBall(c, out), 1e-6 * c.size);
+    EXPECT_EQ(out->nodeCount, 8);
+    EXPECT_GT(LeastX(c, out), 0.2);
+    FreeTrace(out);
+    FreeTrace(in);
+  }
+}
+
+// The plane z = 0 and the cylinder of radius 0.5 about z, the ball of 0.3 outside: its contacts
+// lie at the same angle psi round the axis, on the wall at height r and on the floor at 0.5 + r
+// from the axis. Nodes whose wall normal (cos psi, sin psi, 0) lies within a millionth of the y
+// axis, refined by both refiners to 1e-9 of the size: the floor's contact is where the wall's
+// says, to that tolerance (a normal with its small component cleared would put it r times that
+// component aside).
+TEST_F(FilletBall, ContactsWhereANormalLiesWithinAMillionthOfAnAxisAreOnTheBall) {
+  const double r = 0.3;
+  for (const Place& at : Placements()) {
+    SCOPED_TRACE(::testing::Message() << "scale " << at.scale);
+    const Pair c(kPlaneAndCylinder, at);
+    for (const double aside : {-9e-7, -3e-7, -1e-8, 1e-8, 3e-7, 9e-7})
+      for (const bool newest : {true, false}) {
+        const double psi = M_PI / 2 + aside, next = psi + 0.05;
+        double q[4] = {(0.5 * std::cos(psi) + 1) / 2, (0.5 * std::sin(psi) + 1) / 2, shapes::AngleParam(psi), 0.5};
+        const double nb[4] = {(0.5 * std::cos(next) + 1) / 2, (0.5 * std::sin(next) + 1) / 2, shapes::AngleParam(next),
+                              0.5};
+        const int rc =
+            newest ? NewestRefineToFilletPoint(c.S1, c.S2, r * at.scale, &q[0], &q[1], &q[2], &q[3], nb[0], nb[1], nb[2],
+                                               nb[3], c.Tol())
+                   : NewRefineToFilletPoint(c.S1, c.S2, r * at.scale, &q[0], &q[1], &q[2], &q[3], nb[0], nb[1], nb[2],
+                                            nb[3], c.Tol());
+        ASSERT_EQ(rc, 100) << aside << " " << newest;
+        double P[2][3], p[2][3];
+        Eval3DPointOnSurfCoord(c.S1, q[0], q[1], 0, 0, P[0]);
+        Eval3DPointOnSurfCoord(c.S2, q[2], q[3], 0, 0, P[1]);
+        for (int s = 0; s < 2; ++s) at.Unmap(P[s], p[s]);
+        const double wall = std::hypot(p[1][0], p[1][1]), k = (0.5 + r) / wall;
+        EXPECT_LT(std::hypot(p[0][0] - k * p[1][0], p[0][1] - k * p[1][1], p[0][2]), 1e-8 * c.size)
+            << aside << " " << newest;
+        EXPECT_NEAR(p[1][2], r, 1e-8 * c.size) << aside << " " << newest;
+      }
+  }
 }
 
 }  // namespace

@@ -118,6 +118,16 @@ inline Bspline* Plane(const double O[3], const double e1[3], const double e2[3],
   return Plane(o, a, b);
 }
 
+// The parameter of the angle theta (0 .. 2 pi, from the seam) round a circle of four rational
+// quadratic quarter arcs, as the closed shapes below run round their axes: within its quarter,
+// tan of half the angle from the quarter's middle is (2 s - 1) tan(pi / 8) at the quarter's
+// share s.
+inline double AngleParam(double theta) {
+  const double quarter = std::fmin(std::floor(theta / (M_PI / 2)), 3.0);
+  const double s = 0.5 * (std::tan(0.5 * (theta - quarter * M_PI / 2 - M_PI / 4)) / std::tan(M_PI / 8) + 1.0);
+  return (quarter + s) / 4;
+}
+
 // The cone about the axis a through the origin whose radius runs from R0 at height h0 to R1 at
 // height h1 along it; u goes round from the direction e (the seam), v from h0 to h1. Normals
 // Su x Sv point away from the axis for h0 < h1 and toward it for h0 > h1. Exact: rational
