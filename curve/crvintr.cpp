@@ -376,6 +376,28 @@ double FootOn(const Search& s, bool onFirst, double t, double* u) {
   return gapSq;
 }
 
+// FootOn from *u and from the middle of every span of the curve within `window` of *u, the
+// smallest gap kept: on a polyline a step from one span overshoots a corner, and one that lands
+// on a span where the curve stands still (a vertex doubled, knots a round-off apart) stops
+// there, a share of the overlap gap from the foot.
+double NearestFootOn(const Search& s, bool onFirst, double t, double window, double* u) {
+  const Bspline* C = onFirst ? s.a.curve : s.b.curve;
+  const double* k = C->knotsU;
+  const int p = C->degreeU, n = NumCtrlU(C);
+  const double from = *u;
+  double best = FootOn(s, onFirst, t, u);
+  for (int i = p; i < n; ++i) {
+    if (!(k[i] < k[i + 1]) || k[i + 1] < from - window || k[i] > from + window) continue;
+    double v = 0.5 * (k[i] + k[i + 1]);
+    const double g = FootOn(s, onFirst, t, &v);
+    if (g < best) {
+      best = g;
+      *u = v;
+    }
+  }
+  return best;
+}
+
 // The knot of the curve nearest to t on the way back to `from` (both included: a walk may
 // start on the knot where the curves part), no farther than `window` from t; false when there
 // is none.
@@ -434,6 +456,49 @@ bool EndAtBreakpoint(const Search& s, double sA, double sB, int dir, double* tA,
   return true;
 }
 
+// A walk ends a share of the overlap gap short of a curve's end where a foot on a polyline stops
+// on a vertex doubled a round-off apart, or a step overshoots a corner: the gap stays below the
+// overlap gap over a length of the order of that gap, longer than the spans of a cluster of
+// knots, and the foot on the second curve may have gone the wrong way along it. So an end of the
+// first curve just ahead of the walk's end, or an end of the second just beside it, within the
+// overlap gap of the other curve, ends the stretch (of two, the one with the smaller gap), its
+// partner the foot. The second curve's end must not lie behind the walk's start (sA), but for
+// the overlap gap: a refinement may end that far beyond the end of a stretch.
+bool EndAhead(const Search& s, double sA, int dir, double* tA, double* tB) {
+  const Bspline *A = s.a.curve, *B = s.b.curve;
+  const double windowA = kSmallestPiece * (A->umax - A->umin), windowB = kSmallestPiece * (B->umax - B->umin);
+  double best = s.overlapGap * s.overlapGap, endA = *tA, endB = *tB;
+  bool found = false;
+  for (const double e : {A->umin, A->umax}) {
+    double u = *tB;
+    if (dir * (e - *tA) < 0.0 || std::fabs(e - *tA) > windowA) continue;
+    if (const double g = NearestFootOn(s, false, e, windowB, &u); found ? g < best : g <= best) {
+      best = g;
+      endA = e;
+      endB = u;
+      found = true;
+    }
+  }
+  double start[2][3], P[2][3];
+  PairPoints(s, sA, *tB, start);
+  for (const double e : {B->umin, B->umax}) {
+    double u = *tA;
+    if (std::fabs(e - *tB) > windowB) continue;
+    const double g = NearestFootOn(s, true, e, windowA, &u);
+    if (found ? !(g < best) : !(g <= best)) continue;
+    PairPoints(s, u, e, P);
+    if (dir * (u - sA) < 0.0 && VecDist3(P[0], start[0]) > s.overlapGap) continue;
+    best = g;
+    endA = u;
+    endB = e;
+    found = true;
+  }
+  if (!found) return false;
+  *tA = endA;
+  *tB = endB;
+  return true;
+}
+
 // From the meeting (sA, sB), how far the curves run together (within the overlap gap) along
 // the first curve, one way (dir 1 or -1): steps that double while the curves stay together and
 // halve where they part, down to round-off of the range. *endA, *endB the last pair together.
@@ -476,12 +541,18 @@ bool RunTogether(const Search& s, double sA, double sB, int dir, double* endA, d
       if (std::fabs(tB - e) <= kSmallestPiece * (B->umax - B->umin) && PairGapSq(s, tA, e) <= gapSq &&
           PairGapSq(s, tA, 0.5 * (tB + e)) <= gapSq)
         tB = e;
+  const double windowA = kSmallestPiece * range, windowB = kSmallestPiece * (B->umax - B->umin);
   bool atBreak = true;
   if ((tB == B->umin || tB == B->umax) && tA != A->umin && tA != A->umax) {
     double footA = tA;
-    if (FootOn(s, true, tB, &footA) <= gapSq) tA = footA;
+    if (NearestFootOn(s, true, tB, windowA, &footA) <= gapSq) tA = footA;
   } else if (tA != A->umin && tA != A->umax) {
-    atBreak = EndAtBreakpoint(s, sA, sB, dir, &tA, &tB);
+    if (!EndAhead(s, sA, dir, &tA, &tB)) atBreak = EndAtBreakpoint(s, sA, sB, dir, &tA, &tB);
+  } else if (tB != B->umin && tB != B->umax) {
+    // The first curve's end reached: the second's parameter is the foot there, which a step
+    // may have left a share of the overlap gap short of on a polyline.
+    double footB = tB;
+    if (NearestFootOn(s, false, tA, windowB, &footB) < PairGapSq(s, tA, tB)) tB = footB;
   }
   *endA = tA;
   *endB = tB;
@@ -632,11 +703,27 @@ bool EndsOfOneStretch(const Search& s, double tA, double tB, double uA, double u
   return false;
 }
 
+// A listed end of a stretch lies within the overlap gap of the meeting on the first curve: closer
+// than that the test of coinciding curves tells no two points apart (a refinement beside the end
+// that stops a round-off past it, on a cluster of knots), so the end stands for it.
+bool BesideStretchEnd(const Search& s, double tA, double tB) {
+  if (IsStretchEnd(s, tA, tB)) return false;
+  double P[2][3], Q[2][3];
+  PairPoints(s, tA, tB, P);
+  for (int i = 0; i < s.stretchCount; ++i)
+    for (const double e : {s.stretches[i].a0, s.stretches[i].a1}) {
+      PairPoints(s, e, tB, Q);
+      if (VecDist3(P[0], Q[0]) <= s.overlapGap) return true;
+    }
+  return false;
+}
+
 // Lists the meeting unless it is listed already: 1 listed, 0 not, -2 out of memory. The mark
 // of its Greville intervals (hint iA, iB; the intervals found are left there) is set.
 int ListMeeting(Search& s, double sA, double sB, int& iA, int& iB) {
   iA = GrevilleInterval(s.a, sA, iA);
   iB = GrevilleInterval(s.b, sB, iB);
+  if (BesideStretchEnd(s, sA, sB)) return 0;
   CrvIntrNode* same = SameMeeting(s, sA, sB);
   if (same && !EndsOfOneStretch(s, sA, sB, same->t1, same->t2)) {
     // The same meeting found again: the pair with the smaller gap stands for it. Along a

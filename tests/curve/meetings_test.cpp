@@ -862,4 +862,63 @@ TEST_F(CurveMeetingsTest, APolylineAlongAPieceOfItselfMeetsItAtTheEndsOnly) {
   });
 }
 
+// A polyline through (0 0 0) (1 .4 .1) (1.5 1 -.2) (1.2 2 .3) (2 2.4 -.5) (3 2 0) (3.5 1 1) at
+// knots 0 .15 .45 .6 .85 1 and a vertex doubled at `at` and at + 1e-12 (moved by `off`, a
+// round-off; `next` replaces the vertex after the pair when given).
+Bspline* DoubledVertexPolyline(double at, const double off[3], const double* next = nullptr) {
+  std::vector<double> k = {0, 0, 0.15, 0.45, 0.6, 0.85, 1, 1};
+  k.insert(std::upper_bound(k.begin(), k.end(), at), {at, at + 1e-12});
+  std::vector<double> pts = {0, 0, 0, 1, 0.4, 0.1, 1.5, 1, -0.2, 1.2, 2, 0.3, 2, 2.4, -0.5, 3, 2, 0, 3.5, 1, 1};
+  const int j = int(std::find(k.begin(), k.end(), at) - k.begin()) - 1;  // the vertex at `at`
+  pts.insert(pts.begin() + 3 * (j + 1), pts.begin() + 3 * j, pts.begin() + 3 * j + 3);
+  for (int q = 0; q < 3; ++q) {
+    pts[3 * (j + 1) + q] += off[q];
+    if (next) pts[3 * (j + 2) + q] = next[q];
+  }
+  return BuildCurve(1, 3, pts, k);
+}
+
+// A polyline with a vertex doubled 1e-12 apart at or beside the end of the stretch that its
+// parts C[0, 0.7] and C[0.3, 1] (run either way) share: a walk along the stretch stops a share
+// of the overlap gap short of a part's end there (a foot stalls where the curve stands still, or
+// runs the wrong way across the corner). Either curve first, the two ends are listed, C(0.3)
+// and C(0.7) to round-off, at every size and placement. The same where the pair's second vertex
+// lies a round-off back and the polyline turns back there, passing the stretch's end again
+// within the overlap gap (3e-12 of the size): that pass is the end, not a third meeting.
+TEST_F(CurveMeetingsTest, AStretchEndsWhereAPartEndsBesideADoubledVertex) {
+  const double none[3] = {0, 0, 0}, back[3] = {-0.8e-12, -0.4e-12, 0.8e-12}, next[3] = {1.2, 2, 0.4};
+  for (const bool turns : {false, true})
+    for (const double at : {0.3, 0.3 - 1e-12, 0.3 + 2e-12, 0.7 + 1e-12, 0.7 + 3e-12})
+      AtEveryPlacement([&](double scale, const double shift[3]) {
+        for (const bool backwards : {false, true})
+          for (const bool swapped : {false, true}) {
+            BsplineKeeper keep;
+            Bspline* c = keep(turns ? DoubledVertexPolyline(at, back, next) : DoubledVertexPolyline(at, none));
+            Move(c, scale, shift);
+            Bspline *a = nullptr, *b = nullptr;
+            SubCurveBspline(c, 0.0, 0.7, &a);
+            SubCurveBspline(c, backwards ? 1.0 : 0.3, backwards ? 0.3 : 1.0, &b);
+            ASSERT_TRUE(a && b);
+            keep(a);
+            keep(b);
+            Bspline* first = swapped ? b : a;
+            Bspline* second = swapped ? a : b;
+            const std::vector<Meeting> m = Meetings(first, second);
+            ASSERT_EQ(m.size(), 2u) << at << " " << scale << " " << shift[0] << " " << turns << backwards << swapped;
+            const double tol = 1e-13 * scale + 64 * DBL_EPSILON * std::fabs(shift[1]) * scale;
+            for (const Meeting& x : m) {
+              double p[3], ends[2][3];
+              RefEvalCurve(first, x.t1, p);
+              RefEvalCurve(c, 0.3, ends[0]);
+              RefEvalCurve(c, 0.7, ends[1]);
+              const double d0 = std::hypot(p[0] - ends[0][0], p[1] - ends[0][1], p[2] - ends[0][2]);
+              const double d1 = std::hypot(p[0] - ends[1][0], p[1] - ends[1][1], p[2] - ends[1][2]);
+              EXPECT_LT(std::fmin(d0, d1), tol) << at << " " << scale << " " << shift[0] << " " << turns << backwards << swapped;
+              EXPECT_LT(Gap(first, second, x), tol);
+            }
+            EXPECT_GT(std::fabs(m[0].t1 - m[1].t1), 0.1);
+          }
+      });
+}
+
 }  // namespace
