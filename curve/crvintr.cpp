@@ -358,9 +358,9 @@ bool ListedWithin(const CrvIntrList* list, double a0, double a1, double b0, doub
 }
 
 // The foot on one curve (the second; the first with onFirst) of the other's point at t, from
-// *u (Gauss-Newton on the squared gap, a few steps from a close start); the squared gap there.
-double FootOn(const Search& s, bool onFirst, double t, double* u) {
-  const Bspline* C = onFirst ? s.a.curve : s.b.curve;
+// *u kept within [lo, hi] (Gauss-Newton on the squared gap, a few steps from a close start); the
+// squared gap there.
+double FootWithin(const Search& s, bool onFirst, double t, double lo, double hi, double* u) {
   const int on = onFirst ? 0 : 1;
   double P[2][3], D[2][3], gapSq = 0.0;
   for (int it = 0; it < 8; ++it) {
@@ -369,28 +369,36 @@ double FootOn(const Search& s, bool onFirst, double t, double* u) {
     gapSq = VecDotProd3(r, r);
     const double dd = VecDotProd3(D[on], D[on]);
     if (!(dd > 0.0)) break;
-    const double next = std::fmin(C->umax, std::fmax(C->umin, *u + VecDotProd3(r, D[on]) / dd));
+    const double next = std::fmin(hi, std::fmax(lo, *u + VecDotProd3(r, D[on]) / dd));
     if (next == *u) break;
     *u = next;
   }
   return gapSq;
 }
 
-// FootOn from *u and from the middle of every span of the curve within `window` of *u, the
-// smallest gap kept: on a polyline a step from one span overshoots a corner, and one that lands
-// on a span where the curve stands still (a vertex doubled, knots a round-off apart) stops
-// there, a share of the overlap gap from the foot.
+double FootOn(const Search& s, bool onFirst, double t, double* u) {
+  const Bspline* C = onFirst ? s.a.curve : s.b.curve;
+  return FootWithin(s, onFirst, t, C->umin, C->umax, u);
+}
+
+// FootOn from *u, and the foot within every span of the curve near *u (within `window`) from its
+// middle, the smallest gap kept: on a polyline a step from one span overshoots a corner, one that
+// lands on a span where the curve stands still (a vertex doubled, knots a round-off apart) stops
+// there, and past a corner a round-off from the point the distance has a second minimum, a share
+// of the overlap gap from the point, which a step from either side may run into.
 double NearestFootOn(const Search& s, bool onFirst, double t, double window, double* u) {
   const Bspline* C = onFirst ? s.a.curve : s.b.curve;
   const double* k = C->knotsU;
   const int p = C->degreeU, n = NumCtrlU(C);
   const double from = *u;
-  double best = FootOn(s, onFirst, t, u);
+  auto gapAt = [&](double v) { return onFirst ? PairGapSq(s, v, t) : PairGapSq(s, t, v); };
+  FootOn(s, onFirst, t, u);
+  double best = gapAt(*u);
   for (int i = p; i < n; ++i) {
     if (!(k[i] < k[i + 1]) || k[i + 1] < from - window || k[i] > from + window) continue;
     double v = 0.5 * (k[i] + k[i + 1]);
-    const double g = FootOn(s, onFirst, t, &v);
-    if (g < best) {
+    FootWithin(s, onFirst, t, k[i], k[i + 1], &v);
+    if (const double g = gapAt(v); g < best) {
       best = g;
       *u = v;
     }
