@@ -711,19 +711,12 @@ bool EndsOfOneStretch(const Search& s, double tA, double tB, double uA, double u
   return false;
 }
 
-// A listed end of a stretch lies within the overlap gap of the meeting on the first curve: closer
-// than that the test of coinciding curves tells no two points apart (a refinement beside the end
-// that stops a round-off past it, on a cluster of knots), so the end stands for it.
-bool BesideStretchEnd(const Search& s, double tA, double tB) {
-  if (IsStretchEnd(s, tA, tB)) return false;
+// The first curve's points at tA and uA lie within the overlap gap of each other.
+bool WithinOverlapGap(const Search& s, double tA, double uA, double tB) {
   double P[2][3], Q[2][3];
   PairPoints(s, tA, tB, P);
-  for (int i = 0; i < s.stretchCount; ++i)
-    for (const double e : {s.stretches[i].a0, s.stretches[i].a1}) {
-      PairPoints(s, e, tB, Q);
-      if (VecDist3(P[0], Q[0]) <= s.overlapGap) return true;
-    }
-  return false;
+  PairPoints(s, uA, tB, Q);
+  return VecDist3(P[0], Q[0]) <= s.overlapGap;
 }
 
 // Lists the meeting unless it is listed already: 1 listed, 0 not, -2 out of memory. The mark
@@ -731,7 +724,22 @@ bool BesideStretchEnd(const Search& s, double tA, double tB) {
 int ListMeeting(Search& s, double sA, double sB, int& iA, int& iB) {
   iA = GrevilleInterval(s.a, sA, iA);
   iB = GrevilleInterval(s.b, sB, iB);
-  if (BesideStretchEnd(s, sA, sB)) return 0;
+  // Closer than the overlap gap the test of coinciding curves tells no two points apart: a
+  // stretch's end stands for a meeting that close (a refinement beside the end that stops a
+  // round-off past it or short of it, on a cluster of knots), found before the stretch or after.
+  if (IsStretchEnd(s, sA, sB)) {
+    CrvIntrNode* n = s.list->first;
+    for (int i = 0; i < s.list->count; ++i, n = n->next)
+      if (!IsStretchEnd(s, n->t1, n->t2) && WithinOverlapGap(s, sA, n->t1, sB)) {
+        n->t1 = sA;
+        n->t2 = sB;
+        return 0;
+      }
+  } else {
+    for (int i = 0; i < s.stretchCount; ++i)
+      for (const double e : {s.stretches[i].a0, s.stretches[i].a1})
+        if (WithinOverlapGap(s, sA, e, sB)) return 0;
+  }
   CrvIntrNode* same = SameMeeting(s, sA, sB);
   if (same && !EndsOfOneStretch(s, sA, sB, same->t1, same->t2)) {
     // The same meeting found again: the pair with the smaller gap stands for it. Along a

@@ -947,4 +947,19 @@ TEST_F(CurveMeetingsTest, AStretchEndsWhereAPartEndsJustBeforeARoundedCorner) {
   });
 }
 
+// A polyline with vertices doubled 1e-12 apart at both ends of the stretch its parts share, the
+// parts cut half a round-off before each pair: a meeting refined onto the pair at the start,
+// a round-off inside the stretch, is found before the stretch and listed; the stretch's end
+// listed later, within the overlap gap of it, stands for it.
+TEST_F(CurveMeetingsTest, AStretchEndStandsForAMeetingListedBesideIt) {
+  const std::vector<double> pts = {0, 0, 0, 1, 0.4, 0.1, 1.5, 1, -0.2, 1.5, 1, -0.2, 1.2, 2, 0.3,
+                                   2, 2.4, -0.5, 3, 2, 0, 3, 2, 0, 3.5, 1, 1, 4, 0, 0.5};
+  AtEveryPlacement([&](double scale, const double shift[3]) {
+    BsplineKeeper keep;
+    Bspline* c = keep(BuildCurve(1, 3, pts, {0, 0, 0.15, 0.3, 0.3 + 1e-12, 0.45, 0.6, 0.7, 0.7 + 1e-12, 0.85, 1, 1}));
+    Move(c, scale, shift);
+    ExpectSharedStretchEnds(c, 0.3 - 5e-13, 0.7 - 5e-13, scale, shift);
+  });
+}
+
 }  // namespace
