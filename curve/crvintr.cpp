@@ -768,6 +768,37 @@ int ListMeeting(Search& s, double sA, double sB, int& iA, int& iB) {
   return 1;
 }
 
+// Meetings listed before a stretch was found that lie on it (refined onto a vertex doubled a
+// round-off apart, where the walks along the curves stall, so that no stretch was found from
+// them) are points of it, passed over as its other points are: dropped, ends of other stretches
+// kept. The values of the nodes kept move up and the nodes left over are freed, the list's
+// first node always kept.
+void DropMeetingsOnStretches(Search& s) {
+  CrvIntrList* list = s.list;
+  CrvIntrNode* to = list->first;
+  CrvIntrNode* lastKept = nullptr;
+  int kept = 0;
+  CrvIntrNode* n = list->first;
+  for (int i = 0; i < list->count; ++i, n = n->next) {
+    if (InStretch(s, n->t1, n->t1, n->t2, n->t2) && !IsStretchEnd(s, n->t1, n->t2)) continue;
+    to->t1 = n->t1;
+    to->t2 = n->t2;
+    lastKept = to;
+    to = to->next;
+    ++kept;
+  }
+  if (kept == list->count) return;
+  CrvIntrNode* tail = lastKept ? lastKept : list->first;
+  for (CrvIntrNode* m = tail->next; m;) {
+    CrvIntrNode* next = m->next;
+    Free(m);
+    m = next;
+  }
+  tail->next = nullptr;
+  list->last = tail;
+  list->count = kept;
+}
+
 int RefineAndList(Search& s, double sA, double sB, int& iA, int& iB) {
   return RefineMeeting(s, &sA, &sB) ? ListMeeting(s, sA, sB, iA, iB) : 0;
 }
@@ -898,6 +929,7 @@ int ResolvePair(Search& s, double a0, double a1, double b0, double b1, int depth
     if (met && !onStretch && s.stretchCount < kMostStretches && OverlapAt(s, sA, sB, &t)) {
       if (s.stopAtOverlap) return 99;
       s.stretches[s.stretchCount++] = t;
+      DropMeetingsOnStretches(s);
       int jA = iA, jB = iB;
       if (ListMeeting(s, t.a0, t.b0, iA, iB) == -2 || ListMeeting(s, t.a1, t.b1, jA, jB) == -2) return -2;
       if (small) return 0;
