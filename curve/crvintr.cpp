@@ -519,6 +519,7 @@ bool EndAhead(const Search& s, double sA, int dir, double* tA, double* tB) {
 bool RunTogether(const Search& s, double sA, double sB, int dir, double* endA, double* endB) {
   const Bspline *A = s.a.curve, *B = s.b.curve;
   const double range = A->umax - A->umin, gapSq = s.overlapGap * s.overlapGap;
+  const double windowA = kSmallestPiece * range, windowB = kSmallestPiece * (B->umax - B->umin);
   double tA = sA, tB = sB, step = kSmallestPiece * range;
   while (step > 1e-13 * range) {
     const double nextA = std::fmin(A->umax, std::fmax(A->umin, tA + dir * step));
@@ -530,9 +531,12 @@ bool RunTogether(const Search& s, double sA, double sB, int dir, double* endA, d
     nextB = std::fmin(B->umax, std::fmax(B->umin, nextB));  // the foot search keeps it there only where it moves
     // On a corner the tangents are those of one side each, and where the second curve runs
     // backwards the step predicted on it may head up the wrong leg: the other way is tried too.
-    double otherB = std::fmin(B->umax, std::fmax(B->umin, 2.0 * tB - nextB));
+    // Where the second curve stands still at tB (a vertex doubled a round-off apart) neither
+    // foot moves off it: the foot within each span near tB is sought then.
+    double otherB = std::fmin(B->umax, std::fmax(B->umin, 2.0 * tB - nextB)), nearB = tB;
     if (FootOn(s, false, nextA, &nextB) <= gapSq ||
-        (otherB != nextB && FootOn(s, false, nextA, &otherB) <= gapSq && (nextB = otherB, true))) {
+        (otherB != nextB && FootOn(s, false, nextA, &otherB) <= gapSq && (nextB = otherB, true)) ||
+        (NearestFootOn(s, false, nextA, windowB, &nearB) <= gapSq && (nextB = nearB, true))) {
       tA = nextA;
       tB = nextB;
       step *= 2.0;
@@ -549,7 +553,6 @@ bool RunTogether(const Search& s, double sA, double sB, int dir, double* endA, d
       if (std::fabs(tB - e) <= kSmallestPiece * (B->umax - B->umin) && PairGapSq(s, tA, e) <= gapSq &&
           PairGapSq(s, tA, 0.5 * (tB + e)) <= gapSq)
         tB = e;
-  const double windowA = kSmallestPiece * range, windowB = kSmallestPiece * (B->umax - B->umin);
   bool atBreak = true;
   if ((tB == B->umin || tB == B->umax) && tA != A->umin && tA != A->umax) {
     double footA = tA;
