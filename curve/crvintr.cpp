@@ -358,9 +358,9 @@ bool ListedWithin(const CrvIntrList* list, double a0, double a1, double b0, doub
 }
 
 // The foot on one curve (the second; the first with onFirst) of the other's point at t, from
-// *u (Gauss-Newton on the squared gap, a few steps from a close start); the squared gap there.
-double FootOn(const Search& s, bool onFirst, double t, double* u) {
-  const Bspline* C = onFirst ? s.a.curve : s.b.curve;
+// *u kept within [lo, hi] (Gauss-Newton on the squared gap, a few steps from a close start); the
+// squared gap there.
+double FootWithin(const Search& s, bool onFirst, double t, double lo, double hi, double* u) {
   const int on = onFirst ? 0 : 1;
   double P[2][3], D[2][3], gapSq = 0.0;
   for (int it = 0; it < 8; ++it) {
@@ -369,11 +369,41 @@ double FootOn(const Search& s, bool onFirst, double t, double* u) {
     gapSq = VecDotProd3(r, r);
     const double dd = VecDotProd3(D[on], D[on]);
     if (!(dd > 0.0)) break;
-    const double next = std::fmin(C->umax, std::fmax(C->umin, *u + VecDotProd3(r, D[on]) / dd));
+    const double next = std::fmin(hi, std::fmax(lo, *u + VecDotProd3(r, D[on]) / dd));
     if (next == *u) break;
     *u = next;
   }
   return gapSq;
+}
+
+double FootOn(const Search& s, bool onFirst, double t, double* u) {
+  const Bspline* C = onFirst ? s.a.curve : s.b.curve;
+  return FootWithin(s, onFirst, t, C->umin, C->umax, u);
+}
+
+// FootOn from *u, and the foot within every span of the curve near *u (within `window`) from its
+// middle, the smallest gap kept: on a polyline a step from one span overshoots a corner, one that
+// lands on a span where the curve stands still (a vertex doubled, knots a round-off apart) stops
+// there, and past a corner a round-off from the point the distance has a second minimum, a share
+// of the overlap gap from the point, which a step from either side may run into.
+double NearestFootOn(const Search& s, bool onFirst, double t, double window, double* u) {
+  const Bspline* C = onFirst ? s.a.curve : s.b.curve;
+  const double* k = C->knotsU;
+  const int p = C->degreeU, n = NumCtrlU(C);
+  const double from = *u;
+  auto gapAt = [&](double v) { return onFirst ? PairGapSq(s, v, t) : PairGapSq(s, t, v); };
+  FootOn(s, onFirst, t, u);
+  double best = gapAt(*u);
+  for (int i = p; i < n; ++i) {
+    if (!(k[i] < k[i + 1]) || k[i + 1] < from - window || k[i] > from + window) continue;
+    double v = 0.5 * (k[i] + k[i + 1]);
+    FootWithin(s, onFirst, t, k[i], k[i + 1], &v);
+    if (const double g = gapAt(v); g < best) {
+      best = g;
+      *u = v;
+    }
+  }
+  return best;
 }
 
 // The knot of the curve nearest to t on the way back to `from` (both included: a walk may
@@ -434,6 +464,49 @@ bool EndAtBreakpoint(const Search& s, double sA, double sB, int dir, double* tA,
   return true;
 }
 
+// A walk ends a share of the overlap gap short of a curve's end where a foot on a polyline stops
+// on a vertex doubled a round-off apart, or a step overshoots a corner: the gap stays below the
+// overlap gap over a length of the order of that gap, longer than the spans of a cluster of
+// knots, and the foot on the second curve may have gone the wrong way along it. So an end of the
+// first curve just ahead of the walk's end, or an end of the second just beside it, within the
+// overlap gap of the other curve, ends the stretch (of two, the one with the smaller gap), its
+// partner the foot. The second curve's end must not lie behind the walk's start (sA), but for
+// the overlap gap: a refinement may end that far beyond the end of a stretch.
+bool EndAhead(const Search& s, double sA, int dir, double* tA, double* tB) {
+  const Bspline *A = s.a.curve, *B = s.b.curve;
+  const double windowA = kSmallestPiece * (A->umax - A->umin), windowB = kSmallestPiece * (B->umax - B->umin);
+  double best = s.overlapGap * s.overlapGap, endA = *tA, endB = *tB;
+  bool found = false;
+  for (const double e : {A->umin, A->umax}) {
+    double u = *tB;
+    if (dir * (e - *tA) < 0.0 || std::fabs(e - *tA) > windowA) continue;
+    if (const double g = NearestFootOn(s, false, e, windowB, &u); found ? g < best : g <= best) {
+      best = g;
+      endA = e;
+      endB = u;
+      found = true;
+    }
+  }
+  double start[2][3], P[2][3];
+  PairPoints(s, sA, *tB, start);
+  for (const double e : {B->umin, B->umax}) {
+    double u = *tA;
+    if (std::fabs(e - *tB) > windowB) continue;
+    const double g = NearestFootOn(s, true, e, windowA, &u);
+    if (found ? !(g < best) : !(g <= best)) continue;
+    PairPoints(s, u, e, P);
+    if (dir * (u - sA) < 0.0 && VecDist3(P[0], start[0]) > s.overlapGap) continue;
+    best = g;
+    endA = u;
+    endB = e;
+    found = true;
+  }
+  if (!found) return false;
+  *tA = endA;
+  *tB = endB;
+  return true;
+}
+
 // From the meeting (sA, sB), how far the curves run together (within the overlap gap) along
 // the first curve, one way (dir 1 or -1): steps that double while the curves stay together and
 // halve where they part, down to round-off of the range. *endA, *endB the last pair together.
@@ -446,6 +519,7 @@ bool EndAtBreakpoint(const Search& s, double sA, double sB, int dir, double* tA,
 bool RunTogether(const Search& s, double sA, double sB, int dir, double* endA, double* endB) {
   const Bspline *A = s.a.curve, *B = s.b.curve;
   const double range = A->umax - A->umin, gapSq = s.overlapGap * s.overlapGap;
+  const double windowA = kSmallestPiece * range, windowB = kSmallestPiece * (B->umax - B->umin);
   double tA = sA, tB = sB, step = kSmallestPiece * range;
   while (step > 1e-13 * range) {
     const double nextA = std::fmin(A->umax, std::fmax(A->umin, tA + dir * step));
@@ -457,9 +531,12 @@ bool RunTogether(const Search& s, double sA, double sB, int dir, double* endA, d
     nextB = std::fmin(B->umax, std::fmax(B->umin, nextB));  // the foot search keeps it there only where it moves
     // On a corner the tangents are those of one side each, and where the second curve runs
     // backwards the step predicted on it may head up the wrong leg: the other way is tried too.
-    double otherB = std::fmin(B->umax, std::fmax(B->umin, 2.0 * tB - nextB));
+    // Where the second curve stands still at tB (a vertex doubled a round-off apart) neither
+    // foot moves off it: the foot within each span near tB is sought then.
+    double otherB = std::fmin(B->umax, std::fmax(B->umin, 2.0 * tB - nextB)), nearB = tB;
     if (FootOn(s, false, nextA, &nextB) <= gapSq ||
-        (otherB != nextB && FootOn(s, false, nextA, &otherB) <= gapSq && (nextB = otherB, true))) {
+        (otherB != nextB && FootOn(s, false, nextA, &otherB) <= gapSq && (nextB = otherB, true)) ||
+        (NearestFootOn(s, false, nextA, windowB, &nearB) <= gapSq && (nextB = nearB, true))) {
       tA = nextA;
       tB = nextB;
       step *= 2.0;
@@ -479,9 +556,14 @@ bool RunTogether(const Search& s, double sA, double sB, int dir, double* endA, d
   bool atBreak = true;
   if ((tB == B->umin || tB == B->umax) && tA != A->umin && tA != A->umax) {
     double footA = tA;
-    if (FootOn(s, true, tB, &footA) <= gapSq) tA = footA;
+    if (NearestFootOn(s, true, tB, windowA, &footA) <= gapSq) tA = footA;
   } else if (tA != A->umin && tA != A->umax) {
-    atBreak = EndAtBreakpoint(s, sA, sB, dir, &tA, &tB);
+    if (!EndAhead(s, sA, dir, &tA, &tB)) atBreak = EndAtBreakpoint(s, sA, sB, dir, &tA, &tB);
+  } else if (tB != B->umin && tB != B->umax) {
+    // The first curve's end reached: the second's parameter is the foot there, which a step
+    // may have left a share of the overlap gap short of on a polyline.
+    double footB = tB;
+    if (NearestFootOn(s, false, tA, windowB, &footB) < PairGapSq(s, tA, tB)) tB = footB;
   }
   *endA = tA;
   *endB = tB;
@@ -632,11 +714,35 @@ bool EndsOfOneStretch(const Search& s, double tA, double tB, double uA, double u
   return false;
 }
 
+// The first curve's points at tA and uA lie within the overlap gap of each other.
+bool WithinOverlapGap(const Search& s, double tA, double uA, double tB) {
+  double P[2][3], Q[2][3];
+  PairPoints(s, tA, tB, P);
+  PairPoints(s, uA, tB, Q);
+  return VecDist3(P[0], Q[0]) <= s.overlapGap;
+}
+
 // Lists the meeting unless it is listed already: 1 listed, 0 not, -2 out of memory. The mark
 // of its Greville intervals (hint iA, iB; the intervals found are left there) is set.
 int ListMeeting(Search& s, double sA, double sB, int& iA, int& iB) {
   iA = GrevilleInterval(s.a, sA, iA);
   iB = GrevilleInterval(s.b, sB, iB);
+  // Closer than the overlap gap the test of coinciding curves tells no two points apart: a
+  // stretch's end stands for a meeting that close (a refinement beside the end that stops a
+  // round-off past it or short of it, on a cluster of knots), found before the stretch or after.
+  if (IsStretchEnd(s, sA, sB)) {
+    CrvIntrNode* n = s.list->first;
+    for (int i = 0; i < s.list->count; ++i, n = n->next)
+      if (!IsStretchEnd(s, n->t1, n->t2) && WithinOverlapGap(s, sA, n->t1, sB)) {
+        n->t1 = sA;
+        n->t2 = sB;
+        return 0;
+      }
+  } else {
+    for (int i = 0; i < s.stretchCount; ++i)
+      for (const double e : {s.stretches[i].a0, s.stretches[i].a1})
+        if (WithinOverlapGap(s, sA, e, sB)) return 0;
+  }
   CrvIntrNode* same = SameMeeting(s, sA, sB);
   if (same && !EndsOfOneStretch(s, sA, sB, same->t1, same->t2)) {
     // The same meeting found again: the pair with the smaller gap stands for it. Along a
@@ -663,6 +769,37 @@ int ListMeeting(Search& s, double sA, double sB, int& iA, int& iB) {
   ++s.list->count;
   s.marks[iA][iB] = 1;
   return 1;
+}
+
+// Meetings listed before a stretch was found that lie on it (refined onto a vertex doubled a
+// round-off apart, where the walks along the curves stall, so that no stretch was found from
+// them) are points of it, passed over as its other points are: dropped, ends of other stretches
+// kept. The values of the nodes kept move up and the nodes left over are freed, the list's
+// first node always kept.
+void DropMeetingsOnStretches(Search& s) {
+  CrvIntrList* list = s.list;
+  CrvIntrNode* to = list->first;
+  CrvIntrNode* lastKept = nullptr;
+  int kept = 0;
+  CrvIntrNode* n = list->first;
+  for (int i = 0; i < list->count; ++i, n = n->next) {
+    if (InStretch(s, n->t1, n->t1, n->t2, n->t2) && !IsStretchEnd(s, n->t1, n->t2)) continue;
+    to->t1 = n->t1;
+    to->t2 = n->t2;
+    lastKept = to;
+    to = to->next;
+    ++kept;
+  }
+  if (kept == list->count) return;
+  CrvIntrNode* tail = lastKept ? lastKept : list->first;
+  for (CrvIntrNode* m = tail->next; m;) {
+    CrvIntrNode* next = m->next;
+    Free(m);
+    m = next;
+  }
+  tail->next = nullptr;
+  list->last = tail;
+  list->count = kept;
 }
 
 int RefineAndList(Search& s, double sA, double sB, int& iA, int& iB) {
@@ -795,6 +932,7 @@ int ResolvePair(Search& s, double a0, double a1, double b0, double b1, int depth
     if (met && !onStretch && s.stretchCount < kMostStretches && OverlapAt(s, sA, sB, &t)) {
       if (s.stopAtOverlap) return 99;
       s.stretches[s.stretchCount++] = t;
+      DropMeetingsOnStretches(s);
       int jA = iA, jB = iB;
       if (ListMeeting(s, t.a0, t.b0, iA, iB) == -2 || ListMeeting(s, t.a1, t.b1, jA, jB) == -2) return -2;
       if (small) return 0;

@@ -46,7 +46,8 @@ void FreeCrvIntrList(CrvIntrList* list);
 // curve running along itself ends the stretch where it starts. Where the curves coincide (within 1e-11 of the size, or of 7e-15
 // of their largest coordinate where they lie far from the origin, over a length of at least 0.05
 // of the size, or of 1e-3 where the stretch ends at both ends where a curve ends or at a knot)
-// the two ends of that stretch are listed, and its pairs and the points on it are passed over.
+// the two ends of that stretch are listed, and its pairs and the points on it (or within that gap
+// of an end) are passed over.
 // An end is exact: where a curve ends, or at the knot of either curve where they part (pieces
 // that coincide over any length coincide over their whole spans); a listed end is not replaced
 // by a point of the stretch beside it. The search runs on copies of the curves moved to

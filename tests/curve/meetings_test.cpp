@@ -862,4 +862,140 @@ TEST_F(CurveMeetingsTest, APolylineAlongAPieceOfItselfMeetsItAtTheEndsOnly) {
   });
 }
 
+// A polyline through (0 0 0) (1 .4 .1) (1.5 1 -.2) (1.2 2 .3) (2 2.4 -.5) (3 2 0) (3.5 1 1) at
+// knots 0 .15 .45 .6 .85 1 and a vertex doubled at `at` and at + 1e-12 (moved by `off`, a
+// round-off; `next` replaces the vertex after the pair when given).
+Bspline* DoubledVertexPolyline(double at, const double off[3], const double* next = nullptr) {
+  std::vector<double> k = {0, 0, 0.15, 0.45, 0.6, 0.85, 1, 1};
+  k.insert(std::upper_bound(k.begin(), k.end(), at), {at, at + 1e-12});
+  std::vector<double> pts = {0, 0, 0, 1, 0.4, 0.1, 1.5, 1, -0.2, 1.2, 2, 0.3, 2, 2.4, -0.5, 3, 2, 0, 3.5, 1, 1};
+  const int j = int(std::find(k.begin(), k.end(), at) - k.begin()) - 1;  // the vertex at `at`
+  pts.insert(pts.begin() + 3 * (j + 1), pts.begin() + 3 * j, pts.begin() + 3 * j + 3);
+  for (int q = 0; q < 3; ++q) {
+    pts[3 * (j + 1) + q] += off[q];
+    if (next) pts[3 * (j + 2) + q] = next[q];
+  }
+  return BuildCurve(1, 3, pts, k);
+}
+
+// The parts C[0, s1] and C[s0, 1] of c (the second run either way), either first, meet at the
+// two ends of the stretch they share only, C(s0) and C(s1), to round-off.
+void ExpectSharedStretchEnds(Bspline* c, double s0, double s1, double scale, const double shift[3]) {
+  for (const bool backwards : {false, true})
+    for (const bool swapped : {false, true}) {
+      BsplineKeeper keep;
+      Bspline *a = nullptr, *b = nullptr;
+      SubCurveBspline(c, 0.0, s1, &a);
+      SubCurveBspline(c, backwards ? 1.0 : s0, backwards ? s0 : 1.0, &b);
+      ASSERT_TRUE(a && b);
+      keep(a);
+      keep(b);
+      Bspline* first = swapped ? b : a;
+      Bspline* second = swapped ? a : b;
+      const std::vector<Meeting> m = Meetings(first, second);
+      ASSERT_EQ(m.size(), 2u) << scale << " " << shift[0] << " " << backwards << swapped;
+      const double tol = 1e-13 * scale + 64 * DBL_EPSILON * std::fabs(shift[1]) * scale;
+      double ends[2][3];
+      RefEvalCurve(c, s0, ends[0]);
+      RefEvalCurve(c, s1, ends[1]);
+      for (const Meeting& x : m) {
+        double p[3];
+        RefEvalCurve(first, x.t1, p);
+        const double d0 = std::hypot(p[0] - ends[0][0], p[1] - ends[0][1], p[2] - ends[0][2]);
+        const double d1 = std::hypot(p[0] - ends[1][0], p[1] - ends[1][1], p[2] - ends[1][2]);
+        EXPECT_LT(std::fmin(d0, d1), tol) << scale << " " << shift[0] << " " << backwards << swapped;
+        EXPECT_LT(Gap(first, second, x), tol);
+      }
+      EXPECT_GT(std::fabs(m[0].t1 - m[1].t1), 0.5 * (s1 - s0));
+    }
+}
+
+// A polyline with a vertex doubled 1e-12 apart at or beside the end of the stretch that its
+// parts C[0, 0.7] and C[0.3, 1] share: a walk along the stretch stops a share of the overlap gap
+// short of a part's end there (a foot stalls where the curve stands still, or runs the wrong way
+// across the corner). The two ends are listed, to round-off, at every size and placement. The
+// same where the pair's second vertex lies a round-off back and the polyline turns back there,
+// passing the stretch's end again within the overlap gap (3e-12 of the size): that pass is the
+// end, not a third meeting.
+TEST_F(CurveMeetingsTest, AStretchEndsWhereAPartEndsBesideADoubledVertex) {
+  const double none[3] = {0, 0, 0}, back[3] = {-0.8e-12, -0.4e-12, 0.8e-12}, next[3] = {1.2, 2, 0.4};
+  for (const bool turns : {false, true})
+    for (const double at : {0.3, 0.3 - 1e-12, 0.3 + 2e-12, 0.7 + 1e-12, 0.7 + 3e-12})
+      AtEveryPlacement([&](double scale, const double shift[3]) {
+        BsplineKeeper keep;
+        Bspline* c = keep(turns ? DoubledVertexPolyline(at, back, next) : DoubledVertexPolyline(at, none));
+        Move(c, scale, shift);
+        SCOPED_TRACE(testing::Message() << "at " << at << " turns " << turns);
+        ExpectSharedStretchEnds(c, 0.3, 0.7, scale, shift);
+      });
+}
+
+// A quadratic with a double knot 1e-12 wide (a corner rounded over a round-off): its part that
+// ends half a round-off before the corner ends within the overlap gap of the points past it,
+// where the distance from that end has a second minimum 5e-12 of the size away. A foot of the
+// end reached from either side of the corner runs into that minimum; the end is listed to
+// round-off where the part ends.
+TEST_F(CurveMeetingsTest, AStretchEndsWhereAPartEndsJustBeforeARoundedCorner) {
+  const std::vector<double> pts = {-0.82, 0.43, 0.65, 0.73, -0.82, 0.84, -0.02, -0.18, 0.61,
+                                   0.82, 0.50, -0.91, 0.18, 0.53, -0.07, 0.59, 0.30, 0.13,
+                                   -0.01, 0.60, -0.77, 0.20, -0.52, 0.18, 0.39, -0.18, -0.94};
+  AtEveryPlacement([&](double scale, const double shift[3]) {
+    BsplineKeeper keep;
+    Bspline* c = keep(BuildCurve(2, 3, pts, {0, 0, 0, 0.15, 0.45, 0.6, 0.7, 0.7 + 1e-12, 0.85, 1, 1, 1}));
+    Move(c, scale, shift);
+    ExpectSharedStretchEnds(c, 0.3, 0.7 - 5e-13, scale, shift);
+  });
+}
+
+// A polyline with a vertex doubled 1e-12 apart inside the stretch its parts share, 0.02 of the
+// range from either end: a walk along the stretch passes the pair (the foot on the second curve
+// stands still on it), so the stretch is one, not two ending at the pair with its point listed
+// between them.
+TEST_F(CurveMeetingsTest, AWalkAlongAStretchPassesADoubledVertex) {
+  const double none[3] = {0, 0, 0};
+  for (const double at : {0.5, 0.5 + 3e-13, 0.507})
+    AtEveryPlacement([&](double scale, const double shift[3]) {
+      BsplineKeeper keep;
+      Bspline* c = keep(DoubledVertexPolyline(at, none));
+      Move(c, scale, shift);
+      SCOPED_TRACE(testing::Message() << "at " << at);
+      ExpectSharedStretchEnds(c, 0.48, 0.52, scale, shift);
+    });
+}
+
+// A polyline with vertices doubled 1e-12 apart at 0.3 and 0.7.
+Bspline* TwoDoubledVerticesPolyline() {
+  return BuildCurve(1, 3,
+                    {0, 0, 0, 1, 0.4, 0.1, 1.5, 1, -0.2, 1.5, 1, -0.2, 1.2, 2, 0.3, 2, 2.4, -0.5, 3, 2, 0, 3, 2, 0,
+                     3.5, 1, 1, 4, 0, 0.5},
+                    {0, 0, 0.15, 0.3, 0.3 + 1e-12, 0.45, 0.6, 0.7, 0.7 + 1e-12, 0.85, 1, 1});
+}
+
+// Its parts cut half a round-off before each pair: a meeting refined onto the pair at the start,
+// a round-off inside the stretch, is found before the stretch and listed; the stretch's end
+// listed later, within the overlap gap of it, stands for it.
+TEST_F(CurveMeetingsTest, AStretchEndStandsForAMeetingListedBesideIt) {
+  AtEveryPlacement([&](double scale, const double shift[3]) {
+    BsplineKeeper keep;
+    Bspline* c = keep(TwoDoubledVerticesPolyline());
+    Move(c, scale, shift);
+    ExpectSharedStretchEnds(c, 0.3 - 5e-13, 0.7 - 5e-13, scale, shift);
+  });
+}
+
+// Its parts cut 1e-10 and 1e-7 before each pair: a refinement onto the pair at the start, inside
+// the stretch, finds no stretch there (the walks along the curves stall where the polyline
+// stands still) and is listed as a meeting; the stretch found later drops it, a point of it.
+TEST_F(CurveMeetingsTest, AMeetingListedOnAStretchFoundLaterIsDropped) {
+  AtEveryPlacement([&](double scale, const double shift[3]) {
+    for (const double before : {1e-10, 1e-7}) {
+      BsplineKeeper keep;
+      Bspline* c = keep(TwoDoubledVerticesPolyline());
+      Move(c, scale, shift);
+      SCOPED_TRACE(testing::Message() << "cut " << before << " before");
+      ExpectSharedStretchEnds(c, 0.3 - before, 0.7 - before, scale, shift);
+    }
+  });
+}
+
 }  // namespace
