@@ -18,6 +18,21 @@ int DegreeOf(const Bspline* obj, int dir) {
   return obj->kind == 2 && dir != 0 ? obj->degreeV : obj->degreeU;
 }
 
+// Whether a sound object can be raised by one in dir: a degree from 1 up to one below the
+// kernel's limit, and ends clamped. Ends clamped to within 1e-6 of the range count: they are
+// raised as their knots stand, the raising matrix holding on any knot vector.
+bool RaisableIn(const Bspline* obj, int dir) {
+  dir = obj->kind == 2 && dir != 0 ? 1 : 0;
+  const int p = DegreeOf(obj, dir);
+  if (p < 1 || p + 1 > kMaxSplineDegree) return false;
+  const int count = dir ? NumKnotsV(obj) : NumKnotsU(obj);
+  const double* U = dir ? obj->knotsV : obj->knotsU;
+  const double tol = 1e-6 * (U[count - 1] - U[0]);
+  for (int i = 1; i <= p; ++i)
+    if (U[i] - U[0] > tol || U[count - 1] - U[count - 1 - i] > tol) return false;
+  return true;
+}
+
 }  // namespace
 
 int AddUniqueKnotsToArray(const double* knots, double* out, int count) {
@@ -481,27 +496,15 @@ bool RaiseInPlaceOfArrays(Bspline* obj, int dir, int p, int n, int distinct, con
 }  // namespace
 
 void IncrementDegreeOfObject(int dir, Bspline* obj) {
-  if (!BsplineSound(obj)) {
+  if (!BsplineSound(obj) || !RaisableIn(obj, dir)) {
     SetKernelError(-2);
     return;
   }
   dir = obj->kind == 2 && dir != 0 ? 1 : 0;
   const int p = DegreeOf(obj, dir);
-  if (p < 1 || p + 1 > kMaxSplineDegree) {
-    SetKernelError(-2);
-    return;
-  }
   const int n = dir ? NumCtrlV(obj) : NumCtrlU(obj);
   const int count = dir ? NumKnotsV(obj) : NumKnotsU(obj);
   const double* U = dir ? obj->knotsV : obj->knotsU;
-  // Open ends are refused. Ends clamped to within 1e-6 of the range are raised as their knots
-  // stand: the raising matrix holds on any knot vector, and its distinct knots are exact.
-  const double tol = 1e-6 * (U[count - 1] - U[0]);
-  for (int i = 1; i <= p; ++i)
-    if (U[i] - U[0] > tol || U[count - 1] - U[count - 1 - i] > tol) {
-      SetKernelError(-2);
-      return;
-    }
 
   TrackingScope scope;  // scratch only; the object's new arrays are made by EndKnotInsertion
   auto* V = MallocArray<double>(2, count);
@@ -551,7 +554,7 @@ void ElevateDegreeOfObjSet(int target, int* dirs, Bspline** objs, int n) {
     if (!obj) continue;
     const int dir = dirs ? dirs[i] : 0;
     if (DegreeOf(obj, dir) >= target) continue;
-    if (target > kMaxSplineDegree || !BsplineSound(obj)) {
+    if (target > kMaxSplineDegree || !BsplineSound(obj) || !RaisableIn(obj, dir)) {
       SetKernelError(-2);
       return;
     }

@@ -187,4 +187,30 @@ TEST_F(Elevation, SurfacesAndSetsOverClusters) {
   }
 }
 
+// A set refused for one object that cannot be raised (here a surface whose v knots leave its
+// ends open, last in the set) is refused before any is raised: the curve before it keeps its
+// degree, knots and points, and the surface is as it was.
+TEST_F(Elevation, ASetWithAnOpenEndIsRefusedWhole) {
+  BsplineKeeper keep;
+  Bspline* c = keep(CurveOver(3, Clamped(3, {1e-9, 2e-9, 0.5}, 0, 1), true, 1, 0));
+  const std::vector<double> ku = Clamped(2, {0.5}, 0, 1), kv = {-0.5, -0.2, 0, 0.4, 0.7, 1, 1, 1};
+  std::vector<double> pts;
+  for (int j = 0; j < 5; ++j)
+    for (int i = 0; i < 4; ++i) pts.insert(pts.end(), {double(i), double(j), std::sin(1.3 * i + 0.7 * j)});
+  Bspline* s = keep(BuildSurface(2, 2, 4, 5, pts, ku, kv));
+  ASSERT_TRUE(c && s);
+  Bspline* before[2] = {keep(CopyBsplineStruct(c)), keep(CopyBsplineStruct(s))};
+  Bspline* set[2] = {c, s};
+  int dirs[2] = {0, 1};
+  ElevateDegreeOfObjSet(5, dirs, set, 2);
+  EXPECT_TRUE(KernelFailedNow());
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(set[i]->degreeU, before[i]->degreeU) << i;
+    EXPECT_EQ(KnotsOf(set[i], 0), KnotsOf(before[i], 0)) << i;
+    EXPECT_EQ(SpanwiseGap(before[i], set[i]), 0.0) << i;
+  }
+  EXPECT_EQ(s->degreeV, 2);
+  EXPECT_EQ(KnotsOf(s, 1), kv);
+}
+
 }  // namespace
