@@ -8,9 +8,10 @@
 // Raises every object whose degree in its direction (dirs[i], or u for all when dirs is null)
 // is below `target` to `target`, one step at a time; objects at or above it are left alone.
 // A target above 22 or an object to raise that is not sound (bsvalid), of degree 0 or not
-// clamped in its direction is refused before any is raised (error state set, the set
-// unchanged); a later failure (memory, an overflow) stops there with the error state set, the
-// objects before it raised.
+// clamped in its direction is refused before any is raised; so is a set whose copies (taken
+// first) cannot be made. A later failure (memory, an overflow) gives every object raised so
+// far its former degrees, knots and points back. Either way the error state is set and the set
+// is as it was.
 void ElevateDegreeOfObjSet(int target, int* dirs, Bspline** objs, int n);
 // Raises the degree in dir (0 u, 1 v; curves use u) by one: every distinct knot gains a copy.
 // On failure (memory, a degree of 0 or one that would pass 22, an object that is not sound
