@@ -8,6 +8,8 @@
 #include "bspline/bsvalid.h"
 #include "bspline/kinsert.h"
 #include "bspline/nubutil.h"
+#include "bspline/sfree.h"
+#include "bspline/srfclone.h"
 #include "foundation/coreglob.h"
 #include "foundation/makemat.h"
 #include "foundation/umalloc.h"
@@ -16,6 +18,21 @@ namespace {
 
 int DegreeOf(const Bspline* obj, int dir) {
   return obj->kind == 2 && dir != 0 ? obj->degreeV : obj->degreeU;
+}
+
+// Whether a sound object can be raised by one in dir: a degree from 1 up to one below the
+// kernel's limit, and ends clamped. Ends clamped to within 1e-6 of the range count: they are
+// raised as their knots stand, the raising matrix holding on any knot vector.
+bool RaisableIn(const Bspline* obj, int dir) {
+  dir = obj->kind == 2 && dir != 0 ? 1 : 0;
+  const int p = DegreeOf(obj, dir);
+  if (p < 1 || p + 1 > kMaxSplineDegree) return false;
+  const int count = dir ? NumKnotsV(obj) : NumKnotsU(obj);
+  const double* U = dir ? obj->knotsV : obj->knotsU;
+  const double tol = 1e-6 * (U[count - 1] - U[0]);
+  for (int i = 1; i <= p; ++i)
+    if (U[i] - U[0] > tol || U[count - 1] - U[count - 1 - i] > tol) return false;
+  return true;
 }
 
 }  // namespace
@@ -481,27 +498,15 @@ bool RaiseInPlaceOfArrays(Bspline* obj, int dir, int p, int n, int distinct, con
 }  // namespace
 
 void IncrementDegreeOfObject(int dir, Bspline* obj) {
-  if (!BsplineSound(obj)) {
+  if (!BsplineSound(obj) || !RaisableIn(obj, dir)) {
     SetKernelError(-2);
     return;
   }
   dir = obj->kind == 2 && dir != 0 ? 1 : 0;
   const int p = DegreeOf(obj, dir);
-  if (p < 1 || p + 1 > kMaxSplineDegree) {
-    SetKernelError(-2);
-    return;
-  }
   const int n = dir ? NumCtrlV(obj) : NumCtrlU(obj);
   const int count = dir ? NumKnotsV(obj) : NumKnotsU(obj);
   const double* U = dir ? obj->knotsV : obj->knotsU;
-  // Open ends are refused. Ends clamped to within 1e-6 of the range are raised as their knots
-  // stand: the raising matrix holds on any knot vector, and its distinct knots are exact.
-  const double tol = 1e-6 * (U[count - 1] - U[0]);
-  for (int i = 1; i <= p; ++i)
-    if (U[i] - U[0] > tol || U[count - 1] - U[count - 1 - i] > tol) {
-      SetKernelError(-2);
-      return;
-    }
 
   TrackingScope scope;  // scratch only; the object's new arrays are made by EndKnotInsertion
   auto* V = MallocArray<double>(2, count);
@@ -543,27 +548,76 @@ void IncrementDegreeOfObject(int dir, Bspline* obj) {
     obj->degreeU = p + 1;
 }
 
+namespace {
+
+// The fields raising an object replaces: its degrees and interior counts, the knot vector of a
+// direction raised (when its degree moved) and the coefficient matrices (when either did).
+// Swapped with a copy taken before, they give the object back as it was, bit for bit, without
+// an allocation that could fail.
+void SwapRaisedFields(Bspline* obj, Bspline* before) {
+  const bool u = obj->degreeU != before->degreeU;
+  const bool v = obj->kind == 2 && obj->degreeV != before->degreeV;
+  if (!u && !v) return;
+  if (u) std::swap(obj->knotsU, before->knotsU);
+  if (v) std::swap(obj->knotsV, before->knotsV);
+  std::swap(obj->degreeU, before->degreeU);
+  std::swap(obj->degreeV, before->degreeV);
+  std::swap(obj->interiorU, before->interiorU);
+  std::swap(obj->interiorV, before->interiorV);
+  std::swap(obj->X, before->X);
+  std::swap(obj->Y, before->Y);
+  std::swap(obj->Z, before->Z);
+  std::swap(obj->W, before->W);
+}
+
+}  // namespace
+
 void ElevateDegreeOfObjSet(int target, int* dirs, Bspline** objs, int n) {
-  if (!objs) return;
+  if (!objs || n < 1) return;
   // Checked for every object before any is raised, so that a refusal leaves the set as it was.
+  bool any = false;
   for (int i = 0; i < n; ++i) {
     const Bspline* obj = objs[i];
     if (!obj) continue;
     const int dir = dirs ? dirs[i] : 0;
     if (DegreeOf(obj, dir) >= target) continue;
-    if (target > kMaxSplineDegree || !BsplineSound(obj)) {
+    if (target > kMaxSplineDegree || !BsplineSound(obj) || !RaisableIn(obj, dir)) {
       SetKernelError(-2);
       return;
     }
+    any = true;
+  }
+  if (!any) return;
+  // A copy of each object to raise (once for an object listed twice) is taken first: a step
+  // that fails later (memory, an overflow) gives every object raised so far its copy's fields
+  // back, so the set is raised whole or not at all. The copies live outside the caller's
+  // scope: their arrays may end up in the objects.
+  OwnedArray<Bspline, FreeBspline> before = OwnedArray<Bspline, FreeBspline>::Zeroed(n);
+  if (!before || KernelFailed()) return;
+  for (int i = 0; i < n; ++i) {
+    Bspline* obj = objs[i];
+    if (!obj || DegreeOf(obj, dirs ? dirs[i] : 0) >= target) continue;
+    bool listed = false;
+    for (int j = 0; j < i && !listed; ++j) listed = objs[j] == obj && before[j];
+    if (listed) continue;
+    UntrackedScope own;
+    before[i] = CopyBsplineStruct(obj);
+    if (!before[i] || KernelFailed()) return;
   }
   for (int i = 0; i < n; ++i) {
     Bspline* obj = objs[i];
     if (!obj) continue;
     const int dir = dirs ? dirs[i] : 0;
-    while (DegreeOf(obj, dir) < target) {
-      const int before = DegreeOf(obj, dir);
+    bool failed = false;
+    while (!failed && DegreeOf(obj, dir) < target) {
+      const int degree = DegreeOf(obj, dir);
       IncrementDegreeOfObject(dir, obj);
-      if (KernelFailed() || DegreeOf(obj, dir) == before) return;
+      failed = KernelFailed() || DegreeOf(obj, dir) == degree;
     }
+    if (!failed) continue;
+    for (int j = 0; j < n; ++j)
+      if (before[j]) SwapRaisedFields(objs[j], before[j]);
+    if (!KernelFailed()) SetKernelError(-2);
+    return;
   }
 }

@@ -7,14 +7,16 @@
 
 // Raises every object whose degree in its direction (dirs[i], or u for all when dirs is null)
 // is below `target` to `target`, one step at a time; objects at or above it are left alone.
-// A target above 22 or an object to raise that is not sound (bsvalid) is refused before any is
-// raised (error state set, the set unchanged); a later failure (memory, an open end) stops there
-// with the error state set, the objects before it raised.
+// A target above 22 or an object to raise that is not sound (bsvalid), of degree 0 or not
+// clamped in its direction is refused before any is raised; so is a set whose copies (taken
+// first) cannot be made. A later failure (memory, an overflow) gives every object raised so
+// far its former degrees, knots and points back. Either way the error state is set and the set
+// is as it was.
 void ElevateDegreeOfObjSet(int target, int* dirs, Bspline** objs, int n);
 // Raises the degree in dir (0 u, 1 v; curves use u) by one: every distinct knot gains a copy.
-// On failure (memory, a degree that would pass 22, an object that is not sound (bsvalid) or
-// not clamped in dir, a result that overflowed) the object is unchanged and the error state
-// is set.
+// On failure (memory, a degree of 0 or one that would pass 22, an object that is not sound
+// (bsvalid) or not clamped in dir, a result that overflowed) the object is unchanged and the
+// error state is set.
 void IncrementDegreeOfObject(int dir, Bspline* obj);
 // Writes the count knots to out (room for 2 count) with one extra copy of each distinct value
 // after its last copy; returns the number of distinct values. Only equal values count as one:

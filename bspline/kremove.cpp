@@ -158,43 +158,54 @@ double RemovalBound(const Rows& line, bool rational, const double* U, int n, int
   return RationalChange(delta, line.coords, C, W, b);
 }
 
-// One copy of the knot u (last index k, multiplicity s <= p) removed from one control line of
-// n points: the equations P[i] = a_i Q[i] + (1 - a_i) Q[i-1] of first = k - p .. last = k - s
-// solved from the left, dividing by a_i, and from the right, dividing by 1 - a_j, where each
-// divisor is the larger, until the sweeps meet at the point m they leave out; the line keeps
-// n - 1 points. The textbook meets in the middle, which beside a cluster of knots divides by a
-// share of the cluster's width (1e-12 and less) and spreads the round-off of a point across the
-// curve; a divisor of at least one half on one side or the other keeps it at round-off. The new
-// curve is the old one less the mismatch at m times N_m, as in the middle.
-void RemoveAKnotOnceFromCurve(const Rows& line, bool rational, const double* U, int n, int p,
-                              double u, int k, int s, double* bound) {
-  const int ord = p + 1, first = k - p, last = k - s;
+// Where the sweeps of one copy's removal (s <= p) meet: the point m they leave out, the left
+// sweep solving Q[i] for first <= i < m, dividing by a_i, the right one Q[j - 1] for m < j <=
+// last, dividing by 1 - a_j, each step taken on the side whose divisor is the larger. The
+// textbook meets in the middle, which beside a cluster of knots divides by a share of the
+// cluster's width (1e-12 and less) and spreads the round-off of a point across the curve; a
+// divisor of at least one half on one side or the other keeps it at round-off.
+int MeetingPoint(const double* U, double u, int first, int last, int ord) {
   auto alpha = [&](int i) { return (u - U[i]) / (U[i + ord] - U[i]); };
   int m = first;
   for (int j = last; m < j;) {
     if (alpha(m) >= 1.0 - alpha(j)) ++m;
     else --j;
   }
-  // temp[c][i - (first - 1)]: the swept points, the ends of the run as they are; Q[i] from the
-  // left at index i < m, Q[j - 1] from the right at index j > m (until m is dropped).
+  return m;
+}
+
+// The sweeps of one row P meeting at m (MeetingPoint): q[i - (first - 1)] receives Q[i] from
+// the left for i < m and Q[j - 1] from the right at index j > m, the ends of the run as they
+// are. Returns the mismatch at m: P[m] less what its new neighbours rebuild of it, so that the
+// new curve is the old one less the mismatch times N_m.
+double OneSidedSweeps(const double* P, const double* U, double u, int first, int last, int m,
+                      int ord, double* q) {
+  auto alpha = [&](int i) { return (u - U[i]) / (U[i + ord] - U[i]); };
+  const int off = first - 1;
+  q[0] = P[off];
+  q[last + 1 - off] = P[last + 1];
+  for (int i = first; i < m; ++i) {
+    const double a = alpha(i);
+    q[i - off] = (P[i] - (1.0 - a) * q[i - off - 1]) / a;
+  }
+  for (int j = last; j > m; --j) {
+    const double a = alpha(j);
+    q[j - off] = (P[j] - a * q[j - off + 1]) / (1.0 - a);
+  }
+  const double a = alpha(m);
+  return P[m] - (a * q[m - off + 1] + (1.0 - a) * q[m - off - 1]);
+}
+
+// One copy of the knot u (last index k, multiplicity s <= p) removed from one control line of
+// n points by the sweeps meeting at MeetingPoint; the line keeps n - 1 points.
+void RemoveAKnotOnceFromCurve(const Rows& line, bool rational, const double* U, int n, int p,
+                              double u, int k, int s, double* bound) {
+  const int ord = p + 1, first = k - p, last = k - s;
+  const int m = MeetingPoint(U, u, first, last, ord);
   double temp[4][kTempSize], delta[4];
   const int off = first - 1;
-  for (int c = 0; c < line.coords; ++c) {
-    const double* P = line.c[c];
-    double* q = temp[c];
-    q[0] = P[off];
-    q[last + 1 - off] = P[last + 1];
-    for (int i = first; i < m; ++i) {
-      const double a = alpha(i);
-      q[i - off] = (P[i] - (1.0 - a) * q[i - off - 1]) / a;
-    }
-    for (int j = last; j > m; --j) {
-      const double a = alpha(j);
-      q[j - off] = (P[j] - a * q[j - off + 1]) / (1.0 - a);
-    }
-    const double a = alpha(m);
-    delta[c] = P[m] - (a * q[m - off + 1] + (1.0 - a) * q[m - off - 1]);
-  }
+  for (int c = 0; c < line.coords; ++c)
+    delta[c] = OneSidedSweeps(line.c[c], U, u, first, last, m, ord, temp[c]);
   if (bound) *bound = std::max(*bound, RemovalBound(line, rational, U, n, p, s, m, delta));
   for (int c = 0; c < line.coords; ++c) {
     double* P = line.c[c];
@@ -207,12 +218,11 @@ void RemoveAKnotOnceFromCurve(const Rows& line, bool rational, const double* U, 
 // Removes r copies of the knot u (last index k, multiplicity s) from one control line of n
 // points, every coordinate alike, without a tolerance test; the line keeps n - r points. The
 // knot vector is the caller's to shorten. When `bound` is given, the bound of the first pass
-// raises it. One copy of a knot below full multiplicity goes by RemoveAKnotOnceFromCurve,
-// unless `inMiddle`: a replay of the maximal removal, whose costs were measured with the sweeps
-// meeting in the middle (GetRemoveBsplineInfo), makes the very change it measured.
+// raises it. One copy of a knot below full multiplicity goes by RemoveAKnotOnceFromCurve, the
+// change the maximal removal measures for it (GetRemoveBsplineInfo).
 void RemoveAKnotNTimesFromCurve(const Rows& line, bool rational, const double* U, int n, int p,
-                                double u, int k, int s, int r, bool inMiddle, double* bound) {
-  if (r == 1 && s <= p && !inMiddle) {
+                                double u, int k, int s, int r, double* bound) {
+  if (r == 1 && s <= p) {
     RemoveAKnotOnceFromCurve(line, rational, U, n, p, u, k, s, bound);
     return;
   }
@@ -359,7 +369,10 @@ void UpdateDeviationInfo(RemoveInfo* info, double*** samples, int first, int cou
 
 // Runs the elimination of candidate c on the current rows into its store slot. Returns the
 // size of the mismatch times its factor, and that mismatch per row in delta (when given; point
-// m changes by -delta); *m receives the point whose basis carries it.
+// m changes by -delta); *m receives the point whose basis carries it. A copy below full
+// multiplicity goes as RemoveAKnotOnceFromCurve takes it (the sweeps meeting where each divides
+// by the larger share), so that a knot just inserted inside a cluster costs round-off and the
+// replay makes the very change measured; a copy of a break by the textbook's single pass.
 double GetRemoveBsplineInfo(RemoveInfo* info, int c, int* m, double delta[4] = nullptr) {
   const int p = info->degree;
   const int ord = p + 1;
@@ -370,10 +383,24 @@ double GetRemoveBsplineInfo(RemoveInfo* info, int c, int* m, double delta[4] = n
   const int first = k - p;
   const int last = k - s;
   const int off = first - 1;
-  const int fout = (first + last) / 2;
   const Rows rows = RowsOfInfo(info);
   double** slot = info->store[info->slots[c]];
   double mismatch[4] = {0.0, 0.0, 0.0, 0.0};
+  if (s <= p) {
+    const int meet = MeetingPoint(U, u, first, last, ord);
+    for (int e = 0; e < rows.coords; ++e) {
+      double temp[kTempSize];
+      mismatch[e] = OneSidedSweeps(rows.c[e], U, u, first, last, meet, ord, temp);
+      // New points first .. last - 1: left solutions below the meeting, right ones from it on.
+      for (int q = first; q < last; ++q)
+        slot[e][q - first] = q < meet ? temp[q - off] : temp[q + 1 - off];
+    }
+    *m = meet;
+    if (delta)
+      for (int e = 0; e < 4; ++e) delta[e] = mismatch[e];
+    return Length(mismatch, rows.coords);
+  }
+  const int fout = (first + last) / 2;
   int iEnd = first;
   int jEnd = last;
   for (int e = 0; e < rows.coords; ++e) {
@@ -742,7 +769,7 @@ int RemoveListedKnots(Bspline* obj, int dir, const double* knots, int nknots, bo
     const int s = KnotMultiplicity(V, p, k);
     for (int l = 0; l < w->lines; ++l) {
       const Rows line = RowsOfWork(w, l);
-      RemoveAKnotNTimesFromCurve(line, obj->rational != 0, V, m, p, V[k], k, s, r, inOrder,
+      RemoveAKnotNTimesFromCurve(line, obj->rational != 0, V, m, p, V[k], k, s, r,
                                  wantBound ? &bound : nullptr);
       // The line now has m - r points; lines stay contiguous at the new length.
       for (int c = 0; c < line.coords; ++c) {

@@ -783,6 +783,27 @@ constexpr int kChecksPerStep = 3;
 constexpr int kRefineRounds = 12;
 constexpr int kMostSamplesGrowth = 16;
 
+// The fit holds the samples in a cloud of floats, scaled to unit size and back, so a run whose
+// feet lie on a side of the domain (along a seam) comes back with control points a float's
+// round-off beyond it, outside the domain. Strays up to this fraction of the range (the width
+// of the band that counts as the domain's boundary) go back onto the side: the piece then stays
+// within the domain (by the convex hull), moved by no more than the stray, and one running along
+// the side is an iso line again.
+constexpr double kFitStray = 1e-6;
+
+void KeepFitInDomain(const Bspline* srf, Bspline* piece) {
+  const double lo[2] = {srf->umin, srf->vmin}, hi[2] = {srf->umax, srf->vmax};
+  double* rows[2] = {piece->X[0], piece->Y[0]};
+  for (int d = 0; d < 2; ++d) {
+    const double stray = kFitStray * (hi[d] - lo[d]);
+    for (int i = 0; i < NumCtrlU(piece); ++i) {
+      double& x = rows[d][i];
+      if (x < lo[d] && x >= lo[d] - stray) x = lo[d];
+      if (x > hi[d] && x <= hi[d] + stray) x = hi[d];
+    }
+  }
+}
+
 // The piece of a run of n samples (u, v, t), within tol of the projection everywhere along it:
 // the piece fitted to the samples is checked at kChecksPerStep points between successive
 // samples, each projected anew, and every point it misses by more than tol joins the samples
@@ -802,6 +823,7 @@ Bspline* FitRunWithinTol(Bspline* srf, Bspline* curve, SurfaceGridCache& grid, c
   for (int round = 0;; ++round) {
     piece.reset(CreateProjectedCurve(srf, curve, u, v, t, n, tol));
     if (!piece || KernelFailed()) break;
+    KeepFitInDomain(srf, piece.get());
     const int cap = (kChecksPerStep + 1) * (n - 1) + 1;
     double* next = MallocArray<double>(3, cap);
     if (!next || KernelFailed()) return nullptr;

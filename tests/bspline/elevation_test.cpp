@@ -11,6 +11,7 @@
 #include "bspline/sfree.h"
 #include "bspline/srfclone.h"
 #include "tests/support/builders.h"
+#include "tests/support/injected_failures.h"
 #include "tests/support/kernel_fixture.h"
 
 namespace {
@@ -185,6 +186,76 @@ TEST_F(Elevation, SurfacesAndSetsOverClusters) {
     EXPECT_EQ(KnotsOf(set[i], 0), k);
     EXPECT_LE(SpanwiseGap(before[i], set[i]), 1e-14 * Size(before[i])) << i;
   }
+}
+
+// A set refused for one object that cannot be raised (here a surface whose v knots leave its
+// ends open, last in the set) is refused before any is raised: the curve before it keeps its
+// degree, knots and points, and the surface is as it was.
+TEST_F(Elevation, ASetWithAnOpenEndIsRefusedWhole) {
+  BsplineKeeper keep;
+  Bspline* c = keep(CurveOver(3, Clamped(3, {1e-9, 2e-9, 0.5}, 0, 1), true, 1, 0));
+  const std::vector<double> ku = Clamped(2, {0.5}, 0, 1), kv = {-0.5, -0.2, 0, 0.4, 0.7, 1, 1, 1};
+  std::vector<double> pts;
+  for (int j = 0; j < 5; ++j)
+    for (int i = 0; i < 4; ++i) pts.insert(pts.end(), {double(i), double(j), std::sin(1.3 * i + 0.7 * j)});
+  Bspline* s = keep(BuildSurface(2, 2, 4, 5, pts, ku, kv));
+  ASSERT_TRUE(c && s);
+  Bspline* before[2] = {keep(CopyBsplineStruct(c)), keep(CopyBsplineStruct(s))};
+  Bspline* set[2] = {c, s};
+  int dirs[2] = {0, 1};
+  ElevateDegreeOfObjSet(5, dirs, set, 2);
+  EXPECT_TRUE(KernelFailedNow());
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(set[i]->degreeU, before[i]->degreeU) << i;
+    EXPECT_EQ(KnotsOf(set[i], 0), KnotsOf(before[i], 0)) << i;
+    EXPECT_EQ(SpanwiseGap(before[i], set[i]), 0.0) << i;
+  }
+  EXPECT_EQ(s->degreeV, 2);
+  EXPECT_EQ(KnotsOf(s, 1), kv);
+}
+
+// Degrees, knots and every coefficient equal.
+bool Identical(const Bspline* a, const Bspline* b) {
+  if (a->degreeU != b->degreeU || KnotsOf(a, 0) != KnotsOf(b, 0)) return false;
+  if (a->kind == 2 && (a->degreeV != b->degreeV || KnotsOf(a, 1) != KnotsOf(b, 1))) return false;
+  const int n = NumCtrlU(a) * (a->kind == 2 ? NumCtrlV(a) : 1);
+  for (auto m : {&Bspline::X, &Bspline::Y, &Bspline::Z, &Bspline::W})
+    if (a->*m && !std::equal((a->*m)[0], (a->*m)[0] + n, (b->*m)[0])) return false;
+  return true;
+}
+
+// A set raised with every allocation from the k-th on failing, k = 0, 1, ...: a rational
+// surface in v, a curve, the same surface again in u. A run that fails part way leaves every
+// object as it was, the ones it had raised too, and leaks nothing; the first run that succeeds
+// raises them all.
+TEST_F(Elevation, ASetFailingPartWayIsLeftAsItWas) {
+  BsplineKeeper keep;
+  const std::vector<double> ku = Clamped(2, {0.4, 0.4 + 1e-12, 0.7}, 0, 1), kv = Clamped(3, {1e-9, 0.5}, 0, 1);
+  std::vector<double> pts, w;
+  for (int j = 0; j < 6; ++j)
+    for (int i = 0; i < 6; ++i) {
+      pts.insert(pts.end(), {double(i), double(j), std::sin(1.3 * i + 0.7 * j * j)});
+      w.push_back(1.0 + 0.5 * std::cos(i + 2.0 * j));
+    }
+  Bspline* s = keep(BuildSurface(2, 3, 6, 6, pts, ku, kv, w));
+  Bspline* c = keep(CurveOver(3, Clamped(3, {0.3, 0.3 + 1e-12, 0.6}, 0, 1), false, 1, 0));
+  ASSERT_TRUE(s && c);
+  Bspline* before[2] = {keep(CopyBsplineStruct(s)), keep(CopyBsplineStruct(c))};
+  Bspline* set[3] = {s, c, s};
+  int dirs[3] = {1, 0, 0};
+  bool done = false;
+  const int failures = RunWithInjectedFailures(2000, 1, [&] {
+    if (done) return 0;
+    ElevateDegreeOfObjSet(5, dirs, set, 3);
+    if (!KernelFailed()) return done = true, 0;
+    EXPECT_TRUE(Identical(s, before[0]) && Identical(c, before[1])) << "changed by a failed run";
+    return -2;
+  });
+  ASSERT_TRUE(done);
+  EXPECT_GT(failures, 10);
+  EXPECT_TRUE(s->degreeU == 5 && s->degreeV == 5 && c->degreeU == 5);
+  EXPECT_LE(SpanwiseGap(before[0], s), 1e-14 * Size(before[0]));
+  EXPECT_LE(SpanwiseGap(before[1], c), 1e-14 * Size(before[1]));
 }
 
 }  // namespace

@@ -727,3 +727,52 @@ TEST_F(ProjectionTest, AProjectionLeavingAPoleAlongTheSeamIsOneCurve) {
 }
 
 }  // namespace
+
+namespace {
+
+// Arcs lying along one seam of a torus (core radius 1, tube 0.3, both seams at angle 0) across
+// the other: a quarter of the circle of radius 1.4 in z = 0 on the outer equator, from -45 to 45
+// degrees, and a quarter of the circle of radius 0.45 about (1, 0, 0) in y = 0, from -45 to 45
+// degrees up from the equator. Each projects onto its seam, split where it crosses the other
+// into two pieces that run along the seam on either side of the domain: every control point
+// lies within the domain, on its piece's side to round-off. Flagged closed and not, at every
+// size and placement.
+TEST_F(ProjectionTest, APieceAlongASeamStaysOnItsSideOfTheDomain) {
+  for (const Place& pl : {Place(1.0, false), Place(1e-6, true), Place(1e6, true)})
+    for (int alongV : {1, 0})
+      for (int flagged : {1, 0}) {
+        SCOPED_TRACE(Where(pl) << " along the " << (alongV ? "v" : "u") << " seam, flagged " << flagged);
+        BsplineKeeper keep;
+        Bspline* srf = keep(BuildTorus(1.0, 0.3, flagged != 0));
+        std::vector<double> pts, w;
+        for (int i = 0; i <= 4; ++i) {
+          const double a = -M_PI / 4 + i * M_PI / 8, r = (alongV ? 1.4 : 0.45) / (i % 2 ? std::cos(M_PI / 8) : 1.0);
+          if (alongV)
+            pts.insert(pts.end(), {r * std::cos(a), r * std::sin(a), 0.0});
+          else
+            pts.insert(pts.end(), {1.0 + r * std::cos(a), 0.0, r * std::sin(a)});
+          w.push_back(i % 2 ? std::cos(M_PI / 8) : 1.0);
+        }
+        Bspline* c = keep(BuildCurve(2, 3, pts, {0, 0, 0, 0.5, 0.5, 1, 1, 1}, w));
+        ASSERT_TRUE(srf && c);
+        pl.Map(srf);
+        pl.Map(c);
+        std::vector<Bspline*> got = Items(SurfCurveProjectClosestGeometry(srf, c, 8, 1e-4 * pl.size, 0, 1));
+        ASSERT_EQ(got.size(), 2u);
+        for (Bspline* piece : got) {
+          double* across = alongV ? piece->Y[0] : piece->X[0];
+          double* along = alongV ? piece->X[0] : piece->Y[0];
+          const double lo = alongV ? srf->vmin : srf->umin, hi = alongV ? srf->vmax : srf->umax;
+          const double side = across[0] - lo < hi - across[0] ? lo : hi;
+          for (int i = 0; i < NumCtrlU(piece); ++i) {
+            EXPECT_GE(across[i], lo) << i;
+            EXPECT_LE(across[i], hi) << i;
+            EXPECT_NEAR(across[i], side, 1e-9 * (hi - lo)) << i;
+            EXPECT_GE(along[i], alongV ? srf->umin : srf->vmin);
+            EXPECT_LE(along[i], alongV ? srf->umax : srf->vmax);
+          }
+        }
+      }
+}
+
+}  // namespace
