@@ -4,6 +4,7 @@
 #include <cmath>
 #include <utility>
 
+#include "bspline/bsvalid.h"
 #include "bspline/cclone.h"
 #include "bspline/crvlist.h"
 #include "bspline/isocurve.h"
@@ -380,6 +381,37 @@ void FreeListNodes(BsplineList* n) {
   }
 }
 
+// A trim loop's curve may reach out of the domain by this share of the domain's range on each
+// side: the control polygon of a curve running along the domain's edge lies partly outside it.
+// A curve any farther out bounds nothing of the face, and its coordinates would swamp the
+// pieces' loops and areas and the tolerances taken from them.
+const double kLoopReachShare = 1.0;
+
+// The curves a snip of the sound surface srf reads, checked before it changes anything: the 2D
+// curves of its curve list sound (bsvalid) and of degree 1 or more, as the cuts need, and with
+// loops so every curve of its trim loops, a curve in the parameter plane whose control points
+// lie no farther outside the domain than kLoopReachShare of its range in each direction. false
+// with the error state -2 otherwise. The surface was checked already: its curves are read
+// without it.
+bool SnipCurvesSound(const Bspline* srf, bool loops) {
+  auto readable = [](const Bspline* c) { return BsplineSound(c) && c->degreeU >= 1; };
+  bool sound = true;
+  for (const BsplineList* n = srf->curves; n && sound; n = n->next)
+    if (n->item && n->item->kind == 1 && n->item->dimension == 2) sound = readable(n->item);
+  const double ru = kLoopReachShare * (srf->umax - srf->umin);
+  const double rv = kLoopReachShare * (srf->vmax - srf->vmin);
+  for (const TrimList* loop = loops ? srf->trims : nullptr; loop && sound; loop = loop->next)
+    for (const BsplineList* n = loop->loopCurves; n && sound; n = n->next) {
+      const Bspline* c = n->item;
+      sound = c && c->kind == 1 && c->dimension == 2 && readable(c);
+      for (int i = 0; sound && i < NumCtrlU(c); ++i)
+        sound = c->X[0][i] >= srf->umin - ru && c->X[0][i] <= srf->umax + ru && c->Y[0][i] >= srf->vmin - rv &&
+                c->Y[0][i] <= srf->vmax + rv;
+    }
+  if (!sound) SetKernelError(-2);
+  return sound;
+}
+
 // The piece nodes of a side after the first (made by the trimmed snip) go back to the heap.
 void FreeExtraPieceNodes(SnipSide* side) {
   if (!side || !side->first) return;
@@ -564,6 +596,7 @@ int SnipNoTrimSurfaceBspline(Bspline* srf, double t, int uCut, SnipSide** low, S
     return 0;
   }
   Owned<Bspline, FreeBspline> lowPiece(made[0]), highPiece(made[1]);
+  if (srf->curves && !SnipCurvesSound(srf, false)) return -2;
   if (srf->curves) {
     const int n = GetNumCurvePieces(srf->curves);
     Owned<int, Free> work(MallocArray<int>(n));
@@ -590,7 +623,10 @@ int SnipSurfaceBspline(Bspline* srf, double t, int uCut, SnipSide** low, SnipSid
 }
 
 int SnipSurfaceIntoTwoParts(Bspline* srf, int uCut, SnipSide** low, SnipSide** high) {
-  if (!HasPieceableForm(srf) || srf->kind != 2) return -2;
+  if (!HasPieceableForm(srf) || srf->kind != 2) {
+    SetKernelError(-2);
+    return -2;
+  }
   const KnotDirection d = DirectionOf(srf, uCut ? 0 : 1);
   // The knot at or below the middle; never the range start, so a direction without interior
   // knots offers only its range end, where no cut can be made.
@@ -599,7 +635,10 @@ int SnipSurfaceIntoTwoParts(Bspline* srf, int uCut, SnipSide** low, SnipSide** h
   if (span == d.p) ++span;
   const double t = d.knots[span];
   const bool trimmed = srf->trims != nullptr;
-  if (SnipSurfaceBspline(srf, t, uCut, low, high) != 1) return -2;
+  if (SnipSurfaceBspline(srf, t, uCut, low, high) != 1) {
+    if (!KernelFailed()) SetKernelError(-2);
+    return -2;
+  }
   if (trimmed) {
     for (SnipSide* side : {*low, *high})
       for (SnipPiece* n = side->first; n; n = n->next)
@@ -649,7 +688,10 @@ int RemoveOuterBoundaryTrimCurve(Bspline* srf) {
 }
 
 int SplitSurfaceBspline(Bspline* srf, int maxU, int maxV, BsplineList** list, int freeInput) {
-  if (!srf || srf->kind != 2 || !list) return -2;
+  if (!srf || srf->kind != 2 || !list) {
+    SetKernelError(-2);
+    return -2;
+  }
   const int nu = NumCtrlU(srf), nv = NumCtrlV(srf);
   if (nu <= maxU && nv <= maxV) return 0;
   const int uCut = nu > maxU && !(nv > maxV && nu < nv) ? 1 : 0;
@@ -1376,7 +1418,10 @@ void DropRegionsOnTheLine(SnipSide* side, double t, int uCut, double tol) {
 }  // namespace
 
 int SnipTrimSurfaceBspline(Bspline* srf, double t, int uCut, SnipSide** low, SnipSide** high) {
-  if (!srf || srf->kind != 2) return SnipNoTrimSurfaceBspline(srf, t, uCut, low, high);
+  // A surface the cut cannot read fails the cut, as without loops; loops and curves it cannot
+  // read are refused before the boundary loop is added.
+  if (!srf || srf->kind != 2 || !BsplineSound(srf)) return SnipNoTrimSurfaceBspline(srf, t, uCut, low, high);
+  if (!SnipCurvesSound(srf, true)) return -2;
   if (!IsOuterTrim(srf)) {
     TrimList* boundary = CreateSurfBoundaryAsTrimCurveBspline(srf);
     if (!boundary) return -2;
@@ -1418,6 +1463,7 @@ int SnipTrimSurfaceBspline(Bspline* srf, double t, int uCut, SnipSide** low, Sni
   if (r != 0 || KernelFailed()) {
     DropSidePieces(*low);
     DropSidePieces(*high);
+    if (!KernelFailed()) SetKernelError(-2);
     return -2;
   }
   FreeCrossings(&lowList);

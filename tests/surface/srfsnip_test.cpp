@@ -3,6 +3,9 @@
 // trimmed surfaces split into one piece per region, with point-in-trim answers unchanged.
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
 #include <random>
 #include <vector>
 
@@ -1001,6 +1004,127 @@ TEST_F(Snip, SplittingAFaceWhoseLoopsRunAlongKnotLinesTilesItsTrimmedArea) {
         EXPECT_NEAR(tiled, area, 1e-9);
         FreeBspline(s);
       }
+}
+
+// Everything a snip or a split may not change on a face it refuses, bit for bit (NaN included):
+// its knots and net, its loops (flags, curves and their values) and its curve list.
+std::vector<uint64_t> FaceBits(const Bspline* s) {
+  std::vector<uint64_t> bits;
+  auto add = [&](const std::vector<double>& values) {
+    for (double x : values) {
+      uint64_t b;
+      std::memcpy(&b, &x, sizeof b);
+      bits.push_back(b);
+    }
+  };
+  add(Snapshot(s));
+  for (const TrimList* l = s->trims; l; l = l->next) {
+    bits.insert(bits.end(), {uint64_t(l->hole), uint64_t(l->attached)});
+    for (const Bspline* c : LoopItems(l)) {
+      bits.push_back(reinterpret_cast<uintptr_t>(c));
+      add(Snapshot(c));
+    }
+  }
+  for (const Bspline* c : ListItems(s)) bits.push_back(reinterpret_cast<uintptr_t>(c));
+  return bits;
+}
+
+TEST_F(Snip, LoopsReachingFarOutOfTheDomainOrNotNumbersAreRefusedWithTheFaceUnchanged) {
+  // A face with a square hole, with or without its outer loop, one corner of the hole or of the
+  // outer loop moved to a coordinate that is not a number, or lies a domain's size and a half
+  // outside the domain, or 1e300 away: the snip and the split fail with the error state set and
+  // the face as it was (no boundary loop added, no hole turned). A cubic side whose control
+  // polygon dips out of the domain by a twentieth of it is read. On domains a millionth and a
+  // million wide, 1e4 widths from the origin.
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  for (double size : {1e-6, 1e6})
+    for (double far : {0.0, 1e4})
+      for (double bad : {1e300, -1e300, nan, HUGE_VAL, 2.5, -1.5})
+        for (int axis : {0, 1})
+          for (int where : {0, 1, 2}) {  // the hole, the hole without outer loop, the outer loop
+            SCOPED_TRACE(::testing::Message() << "size " << size << " far " << far << " bad " << bad << " axis "
+                                              << axis << " where " << where);
+            PatchOptions o;
+            o.umin = o.vmin = far * size, o.umax = o.vmax = (far + 1) * size;
+            Bspline* s = BuildFunctionPatch([](double x, double y) { return 0.5 * x + 0.25 * y + 1.0; }, o);
+            ASSERT_NE(s, nullptr);
+            auto map = [&](std::vector<double> p) {
+              for (double& x : p) x = o.umin + x * size;
+              return p;
+            };
+            TrimList* outer = where == 1 ? nullptr : PolygonLoop(s, map({0, 0, 1, 0, 1, 1, 0, 1}), 0);
+            TrimList* hole = PolygonLoop(s, map({0.3, 0.3, 0.3, 0.6, 0.6, 0.6, 0.6, 0.3}), 1);
+            // The corner shared by the loop's second and third sides.
+            const auto sides = LoopItems(where == 2 ? outer : hole);
+            const double value = std::fabs(bad) < 10 ? o.umin + bad * size : bad;
+            (axis ? sides[1]->Y : sides[1]->X)[0][1] = value;
+            (axis ? sides[2]->Y : sides[2]->X)[0][0] = value;
+            const std::vector<uint64_t> before = FaceBits(s);
+            for (int uCut : {0, 1}) {
+              ClearKernelError();
+              Sides sd;
+              EXPECT_EQ(SnipSurfaceBspline(s, o.umin + 0.45 * size, uCut, &sd.low, &sd.high), -2);
+              EXPECT_TRUE(KernelFailedNow());
+              EXPECT_TRUE(sd.Pieces(sd.low).empty() && sd.Pieces(sd.high).empty());
+              EXPECT_EQ(FaceBits(s), before);
+            }
+            ClearKernelError();
+            BsplineList* list = nullptr;
+            EXPECT_EQ(SplitSurfaceBspline(s, 3, 3, &list, 0), -2);
+            EXPECT_TRUE(KernelFailedNow());
+            EXPECT_EQ(list, nullptr);
+            EXPECT_EQ(FaceBits(s), before);
+            ClearKernelError();
+            FreeBspline(s);
+          }
+  // The same faces with the bottom side a cubic dipping out of the domain and back.
+  for (double size : {1e-6, 1e6})
+    for (double far : {0.0, 1e4}) {
+      PatchOptions o;
+      o.umin = o.vmin = far * size, o.umax = o.vmax = (far + 1) * size;
+      Bspline* s = BuildFunctionPatch([](double x, double y) { return 0.5 * x + 0.25 * y + 1.0; }, o);
+      ASSERT_NE(s, nullptr);
+      auto at = [&](double x) { return o.umin + x * size; };
+      std::vector<Bspline*> curves = {
+          BuildCurveOnSurface(s, 3, {at(0), at(0.2), at(1.0 / 3), at(-0.05), at(2.0 / 3), at(-0.05), at(1), at(0.2)}),
+          BuildCurveOnSurface(s, 1, {at(1), at(0.2), at(1), at(1)}), BuildCurveOnSurface(s, 1, {at(1), at(1), at(0), at(1)}),
+          BuildCurveOnSurface(s, 1, {at(0), at(1), at(0), at(0.2)})};
+      AddLoop(s, curves);
+      Sides sd;
+      EXPECT_EQ(SnipSurfaceBspline(s, at(0.45), 1, &sd.low, &sd.high), 1) << size << " " << far;
+      EXPECT_FALSE(KernelFailedNow());
+      FreeBspline(s);
+    }
+}
+
+TEST_F(Snip, ACurveWhoseKnotsAreARoundOffOutOfOrderFailsWithTheErrorStateSet) {
+  // One knot of a loop's polyline, of a curve on an untrimmed face, or of the face itself a
+  // round-off below the knot before it: the snip and the split fail and say so through the error
+  // state, as every refusal of a record does.
+  for (int which : {0, 1, 2}) {  // the loop, the loose curve, the face
+    SCOPED_TRACE(which);
+    ClearKernelError();
+    PatchOptions o;
+    o.nu = 8;
+    Bspline* s = BuildFunctionPatch([](double x, double y) { return 0.5 * x + 0.25 * y + 1.0; }, o);
+    ASSERT_NE(s, nullptr);
+    Bspline* c = BuildCurveOnSurface(s, 1, {0.2, 0.2, 0.8, 0.2, 0.8, 0.8, 0.2, 0.8, 0.2, 0.2});
+    if (which == 0) AddLoop(s, {c});
+    double* knots = which == 2 ? s->knotsU : c->knotsU;
+    const int k = which == 2 ? 5 : 2;
+    knots[k] = std::nextafter(knots[k - 1], -1.0);
+    Sides sd;
+    EXPECT_LT(SnipSurfaceBspline(s, 0.45, 1, &sd.low, &sd.high), 1);
+    EXPECT_TRUE(KernelFailedNow());
+    if (sd.lowNode.piece == s) sd.lowNode.piece = nullptr;  // a cut that failed hands back the face
+    ClearKernelError();
+    BsplineList* list = nullptr;
+    EXPECT_EQ(SplitSurfaceBspline(s, 3, 3, &list, 0), -2);
+    EXPECT_TRUE(KernelFailedNow());
+    EXPECT_EQ(list, nullptr);
+    ClearKernelError();
+    FreeBspline(s);
+  }
 }
 
 }  // namespace
