@@ -1367,10 +1367,11 @@ int PlaceOtherTrimCurves(SnipSide* low, SnipSide* high, SnipCrossingList* lowCro
     }
     // A loop of srf meets end to end already: its short sides are part of it, not gaps to
     // close (the gap tolerance of a small face is a tenth of its size, a small hole's sides
-    // shorter than that).
+    // shorter than that). It stays what it was, hole or outer loop, whichever loop its piece
+    // received first: a snip's own pieces list their holes before their outer loop.
     double cu[4], cv[4];
     TrimList* made = nullptr;
-    ConstructTrimCurveListWithin(piece, copies, IsOuterTrim(piece) ? 1 : 0, 0, cu, cv, 0, 0, 1, nullptr,
+    ConstructTrimCurveListWithin(piece, copies, loop->hole ? 1 : 0, 0, cu, cv, 0, 0, 1, nullptr,
                                  &made, kWalkGapShare * ControlPointDiagonal(piece));
   }
   return 0;

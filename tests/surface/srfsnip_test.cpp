@@ -1006,6 +1006,43 @@ TEST_F(Snip, SplittingAFaceWhoseLoopsRunAlongKnotLinesTilesItsTrimmedArea) {
       }
 }
 
+TEST_F(Snip, APiecesLoopsKeepTheirFlagsWhenItIsSnippedAgainBesideThem) {
+  // A square face with a square hole, cut beside both loops, and its piece holding them cut
+  // beside them again: the piece lists the hole first, and each cut hands both loops over whole.
+  // The outer loop stays the outer loop and the hole a hole, so the piece's trimmed area is the
+  // face's, at every size and 1e4 sizes from the origin.
+  for (double size : {1e-6, 1.0, 1e6})
+    for (double far : {0.0, 1e4})
+      for (int uCut : {1, 0}) {
+        SCOPED_TRACE(::testing::Message() << "size " << size << " far " << far << " u " << uCut);
+        PatchOptions o;
+        o.umin = o.vmin = far * size, o.umax = o.vmax = (far + 1) * size;
+        Bspline* s = BuildFunctionPatch([](double x, double y) { return 0.5 * x + 0.25 * y + 1.0; }, o);
+        ASSERT_NE(s, nullptr);
+        auto map = [&](std::vector<double> p) {
+          for (double& x : p) x = o.umin + x * size;
+          return p;
+        };
+        PolygonLoop(s, map({0.2, 0.2, 0.8, 0.2, 0.8, 0.8, 0.2, 0.8}), 0);
+        PolygonLoop(s, map({0.4, 0.4, 0.4, 0.6, 0.6, 0.6, 0.6, 0.4}), 1);
+        const double face = TrimmedArea(s, o.umin, o.vmin);
+        Sides first;
+        ASSERT_EQ(SnipSurfaceBspline(s, o.umin + 0.9 * size, uCut, &first.low, &first.high), 1);
+        ASSERT_EQ(first.Pieces(first.low).size(), 1u);
+        Bspline* piece = first.Pieces(first.low)[0];
+        EXPECT_NEAR(TrimmedArea(piece, o.umin, o.vmin) / face, 1.0, 1e-12);
+        Sides again;
+        ASSERT_EQ(SnipSurfaceBspline(piece, o.umin + 0.1 * size, uCut, &again.low, &again.high), 1);
+        ASSERT_EQ(again.Pieces(again.high).size(), 1u);
+        const Bspline* held = again.Pieces(again.high)[0];
+        int outer = 0;
+        for (const TrimList* l = held->trims; l; l = l->next) outer += !l->hole;
+        EXPECT_EQ(outer, 1);
+        EXPECT_NEAR(TrimmedArea(held, o.umin, o.vmin) / face, 1.0, 1e-12);
+        FreeBspline(s);
+      }
+}
+
 // Everything a snip or a split may not change on a face it refuses, bit for bit (NaN included):
 // its knots and net, its loops (flags, curves and their values) and its curve list.
 std::vector<uint64_t> FaceBits(const Bspline* s) {
