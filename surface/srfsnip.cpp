@@ -780,8 +780,11 @@ bool InsertCrossing(SnipCrossingList* list, BsplineList* curveNode, int flag, do
 // a corner on the line, are put in the order the walk pairs them: around a side's regions the
 // boundary enters and leaves the side in turn along the line, so the flags alternate. The turn
 // is taken from a crossing that has its place to itself; a group whose flags cannot follow it
-// stays as it was. false when memory ran out.
-bool AlternateTiedCrossings(SnipCrossingList* list, double tol) {
+// stays as it was. Where every crossing shares its place, as where a hole of a snip's own piece
+// runs along its outer loop on both of the piece's sides, the turn is taken from the top: the
+// line meets the outer loop first there, so the first outer-loop crossing of the first place
+// goes first. false when memory ran out.
+bool AlternateTiedCrossings(SnipCrossingList* list, double tol, TrimList* loops) {
   const int n = list->count;
   if (n < 3) return true;
   TrackingScope scope;
@@ -793,7 +796,15 @@ bool AlternateTiedCrossings(SnipCrossingList* list, double tol) {
   int anchor = -1;
   for (int i = 0; i < m && anchor < 0; ++i)
     if ((i == 0 || !tied(i, i - 1)) && (i + 1 == m || !tied(i, i + 1))) anchor = i;
-  if (anchor < 0) return true;
+  if (anchor < 0) {
+    for (int i = 0; i < m && (i == 0 || tied(i, i - 1)) && anchor < 0; ++i) {
+      TrimList* loop = nullptr;
+      if (GetTrimCurveOfTrimPiece(at[i]->curveNode, loops, &loop) && !loop->hole) anchor = i;
+    }
+    if (anchor < 0) return true;
+    std::rotate(at, at + anchor, at + anchor + 1);
+    anchor = 0;
+  }
   auto expected = [&](int i) {
     const int f = at[anchor]->flag;
     return (i - anchor) % 2 == 0 ? f : 3 - f;
@@ -1073,7 +1084,7 @@ int GetInOutListForTrimCurves(Bspline* srf, double t, int uCut, SnipCrossingList
     }
     release();
   }
-  if (!AlternateTiedCrossings(lowList, alongTol) || !AlternateTiedCrossings(highList, alongTol))
+  if (!AlternateTiedCrossings(lowList, alongTol, srf->trims) || !AlternateTiedCrossings(highList, alongTol, srf->trims))
     return -2;
   return 0;
 }

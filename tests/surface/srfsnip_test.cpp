@@ -1043,6 +1043,58 @@ TEST_F(Snip, APiecesLoopsKeepTheirFlagsWhenItIsSnippedAgainBesideThem) {
       }
 }
 
+TEST_F(Snip, ACutAcrossAHoleLyingAlongTheOuterLoopOnBothSidesIsACut) {
+  // A strip with a hole that runs along its outer loop on both long sides, as the piece of a
+  // snip along a hole's side has it, and a triangle with its side along the strip's top and its
+  // corner on the bottom: every crossing of the cut shares its place with another. Cut across
+  // the hole (and through the triangle's corner), each side's pieces hold exactly the side's
+  // part of the trimmed area, at every size and place. Then the same from a snip's own piece.
+  struct Case {
+    std::vector<double> hole;
+    double t;
+  };
+  const std::vector<double> strip = {0, 0, 1, 0, 1, 0.5, 0, 0.5};
+  const Case cases[] = {{{0.6, 0, 0.9, 0, 0.9, 0.5, 0.6, 0.5}, 2.0 / 3},
+                        {{0.5, 0.0, 0.7, 0.5, 0.3, 0.5}, 0.5},
+                        {{0.5, 0.0, 0.7, 0.5, 0.3, 0.5}, 0.4}};
+  for (const Case& c : cases)
+    for (double size : {1e-6, 1.0, 1e6})
+      for (double far : {0.0, 1e4})
+        for (bool clockwise : {false, true}) {
+          SCOPED_TRACE(::testing::Message() << "case " << (&c - cases) << " size " << size << " far " << far
+                                            << " clockwise " << clockwise);
+          PatchOptions o;
+          o.umin = o.vmin = far * size, o.umax = o.vmax = (far + 1) * size;
+          CheckCutAreas(strip, {c.hole}, o, c.t, 1, clockwise);
+        }
+  for (double size : {1e-6, 1.0, 1e6})
+    for (double far : {0.0, 1e4}) {
+      SCOPED_TRACE(::testing::Message() << "size " << size << " far " << far);
+      PatchOptions o;
+      o.umin = o.vmin = far * size, o.umax = o.vmax = (far + 1) * size;
+      Bspline* s = BuildFunctionPatch([](double x, double y) { return 0.5 * x + 0.25 * y + 1.0; }, o);
+      ASSERT_NE(s, nullptr);
+      auto map = [&](std::vector<double> p) {
+        for (double& x : p) x = o.umin + x * size;
+        return p;
+      };
+      PolygonLoop(s, map({0, 0, 1, 0, 1, 1, 0, 1}), 0);
+      PolygonLoop(s, map({0.6, 0.5, 0.9, 0.5, 0.9, 0, 0.6, 0}), 1);
+      Sides first;
+      ASSERT_EQ(SnipSurfaceBspline(s, o.vmin + 0.5 * size, 0, &first.low, &first.high), 1);
+      ASSERT_EQ(first.Pieces(first.low).size(), 1u);
+      Bspline* strip = first.Pieces(first.low)[0];
+      Sides again;
+      ASSERT_EQ(SnipSurfaceBspline(strip, o.umin + 2.0 / 3 * size, 1, &again.low, &again.high), 1);
+      double area[2] = {0.0, 0.0};
+      for (int side = 0; side < 2; ++side)
+        for (Bspline* p : again.Pieces(side ? again.high : again.low)) area[side] += TrimmedArea(p, o.umin, o.vmin);
+      EXPECT_NEAR(area[0] / (size * size), 2.0 / 3 * 0.5 - (2.0 / 3 - 0.6) * 0.5, 1e-9);
+      EXPECT_NEAR(area[1] / (size * size), 0.1 * 0.5, 1e-9);
+      FreeBspline(s);
+    }
+}
+
 // Everything a snip or a split may not change on a face it refuses, bit for bit (NaN included):
 // its knots and net, its loops (flags, curves and their values) and its curve list.
 std::vector<uint64_t> FaceBits(const Bspline* s) {
