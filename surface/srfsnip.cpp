@@ -351,13 +351,16 @@ void CutSampleParams(const Bspline* c, double* t) {
 // coordinates at a and b, on either side of L): linear interpolation, then false position
 // until the coordinate is within tol of L. It stops early when an iterate moves the coordinate
 // by no more than 1e-4 tol (round-off) or the bracket's coordinates agree; 100 steps at most.
+// An iterate replaces the end on its side of L: a curve that bulges past the line's far side
+// of an end within the bracket (two crossings in neighbouring samples) reaches farther than
+// that end, not towards the other one.
 double RefineLineCrossing(const Bspline* c, int uCut, double L, double a, double b, double ca,
                           double cb, double tol) {
   if (ca == cb) return a;
   double s = a + (L - ca) / (cb - ca) * (b - a);
   double cs = CoordAt(c, s, uCut);
   for (int it = 0; it < 100 && std::fabs(L - cs) > tol; ++it) {
-    if (IsBetweenTwoPoints(ca, L, cs)) {
+    if ((cs > L) == (ca > L)) {
       a = s;
       ca = cs;
     } else {

@@ -1095,6 +1095,90 @@ TEST_F(Snip, ACutAcrossAHoleLyingAlongTheOuterLoopOnBothSidesIsACut) {
     }
 }
 
+// The area a loop of curves of any degree encloses in the parameter plane (counter-clockwise
+// positive): the integral of (u - u0) dv round it by 4-point Gauss-Legendre on every knot span,
+// exact for polynomial curves of degree 4 and below.
+double CurvedLoopArea(const TrimList* loop, double u0, double v0) {
+  static const double x[4] = {-0.8611363115940526, -0.3399810435848563, 0.3399810435848563, 0.8611363115940526};
+  static const double w[4] = {0.3478548451374538, 0.6521451548625461, 0.6521451548625461, 0.3478548451374538};
+  double sum = 0.0;
+  for (const Bspline* c : LoopItems(loop))
+    for (int k = c->degreeU; k <= c->degreeU + c->interiorU; ++k) {
+      const double a = c->knotsU[k], b = c->knotsU[k + 1];
+      for (int g = 0; g < 4 && b > a; ++g) {
+        double uv[2], d[2];
+        Eval2DPointOnCurve2Array(nullptr, c, 0.5 * (a + b) + 0.5 * (b - a) * x[g], 0, uv);
+        Eval2DPointOnCurve2Array(nullptr, c, 0.5 * (a + b) + 0.5 * (b - a) * x[g], 1, d);
+        sum += 0.5 * (b - a) * w[g] * (uv[0] - u0) * d[1];
+      }
+    }
+  (void)v0;
+  return sum;
+}
+
+TEST_F(Snip, ACubicSideBulgingPastTheLineBetweenTwoSamplesIsCutWhereItCrossesIt) {
+  // A triangular hole whose cubic sides bulge outwards, cut just above its top corner: the side
+  // ending there rises past the line and comes back within one sample interval, so one crossing
+  // is bracketed by samples the curve overshoots (on the interval's first side when the face is
+  // given clockwise). Both crossings lie on the line, every piece's loop is closed, and the
+  // pieces hold the face's trimmed area, at every size and 1e4 sizes from the origin.
+  for (double size : {1e-6, 1.0, 1e6})
+    for (double far : {0.0, 1e4})
+      for (bool clockwise : {false, true}) {
+        SCOPED_TRACE(::testing::Message() << "size " << size << " far " << far << " clockwise " << clockwise);
+        PatchOptions o;
+        o.umin = o.vmin = far * size, o.umax = o.vmax = (far + 1) * size;
+        Bspline* s = BuildFunctionPatch([](double x, double y) { return 0.5 * x + 0.25 * y + 1.0; }, o);
+        ASSERT_NE(s, nullptr);
+        auto at = [&](double x) { return o.umin + x * size; };
+        std::vector<double> square = {at(0), at(0), at(1), at(0), at(1), at(1), at(0), at(1)};
+        PolygonLoop(s, clockwise ? Reversed(square) : square, 0);
+        // Corners 0.15 from (0.5, 0.5) at 0.3, 2.39 and 4.49 radians, run against the outer loop;
+        // each side's inner control points pushed out by a tenth of its length.
+        std::vector<Bspline*> sides;
+        const double turn = clockwise ? 2 * M_PI / 3 : 4 * M_PI / 3;
+        double corner[3][2];
+        for (int k = 0; k < 3; ++k) corner[k][0] = 0.5 + 0.15 * std::cos(0.3 + k * turn), corner[k][1] = 0.5 + 0.15 * std::sin(0.3 + k * turn);
+        for (int k = 0; k < 3; ++k) {
+          const double* a = corner[k];
+          const double* b = corner[(k + 1) % 3];
+          const double sign = clockwise ? 1.0 : -1.0;  // the outward normal
+          const double nu = sign * (b[1] - a[1]), nv = sign * (a[0] - b[0]);
+          std::vector<double> uv;
+          for (int j = 0; j < 4; ++j) {
+            const double f = j / 3.0, push = j == 1 || j == 2 ? 0.1 : 0.0;
+            uv.insert(uv.end(), {at(a[0] + f * (b[0] - a[0]) + push * nu), at(a[1] + f * (b[1] - a[1]) + push * nv)});
+          }
+          sides.push_back(BuildCurveOnSurface(s, 3, uv));
+        }
+        AddLoop(s, sides, 1);
+        double face = 0.0;
+        for (const TrimList* l = s->trims; l; l = l->next) face += (l->hole ? -1 : 1) * std::fabs(CurvedLoopArea(l, o.umin, o.vmin));
+        const double t = at(0.60217386608210718);
+        Sides sd;
+        ASSERT_EQ(SnipSurfaceBspline(s, t, 0, &sd.low, &sd.high), 1);
+        double area = 0.0;
+        for (const SnipSide* side : {sd.low, sd.high})
+          for (Bspline* p : sd.Pieces(side)) {
+            EXPECT_TRUE(BsplineSound(p));
+            for (const TrimList* l = p->trims; l; l = l->next) {
+              area += (l->hole ? -1 : 1) * std::fabs(CurvedLoopArea(l, o.umin, o.vmin));
+              const auto cs = LoopItems(l);
+              for (size_t i = 0; i < cs.size(); ++i) {
+                double e[2], f[2];
+                Eval2DPointOnCurve2Array(nullptr, cs[i], CEnd(cs[i]), 0, e);
+                Eval2DPointOnCurve2Array(nullptr, cs[(i + 1) % cs.size()], CStart(cs[(i + 1) % cs.size()]), 0, f);
+                EXPECT_LE(std::hypot(e[0] - f[0], e[1] - f[1]), 1e-9 * size);
+                // An end lies on the line, unless it is a corner of the hole, which lie farther off.
+                EXPECT_TRUE(std::fabs(e[1] - t) <= 1e-9 * size || std::fabs(e[1] - t) > 2e-4 * size) << e[1] - t;
+              }
+            }
+          }
+        EXPECT_NEAR(area / face, 1.0, 1e-7);
+        FreeBspline(s);
+      }
+}
+
 // Everything a snip or a split may not change on a face it refuses, bit for bit (NaN included):
 // its knots and net, its loops (flags, curves and their values) and its curve list.
 std::vector<uint64_t> FaceBits(const Bspline* s) {
