@@ -1,6 +1,7 @@
 #include "surface/srfsnip.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <utility>
 
@@ -348,17 +349,42 @@ void CutSampleParams(const Bspline* c, double* t) {
 }
 
 // The parameter in [a, b] where the curve's coordinate across the cut reaches L (ca and cb its
-// coordinates at a and b, on either side of L): linear interpolation, then false position
-// until the coordinate is within tol of L. It stops early when an iterate moves the coordinate
-// by no more than 1e-4 tol (round-off) or the bracket's coordinates agree; 100 steps at most.
-// An iterate replaces the end on its side of L: a curve that bulges past the line's far side
-// of an end within the bracket (two crossings in neighbouring samples) reaches farther than
-// that end, not towards the other one.
+// coordinates at a and b): linear interpolation, then false position. Across a bracket (ca and
+// cb on either side of L) the crossing is followed to round-off, so that a curved loop is cut
+// where it meets the line and its pieces tile the face to round-off: an end kept twice has its
+// distance from the line halved (Illinois), and it stops when the coordinate is within a few
+// units of round-off of L or the bracket no longer shrinks. Ends on one side (one within tol
+// past the line counts as on it) take the first value within tol of L instead, from iterates
+// that may leave [a, b]; that search stops early when an iterate moves the coordinate by no
+// more than 1e-4 tol or the two ends' coordinates agree. 100 steps at most either way.
 double RefineLineCrossing(const Bspline* c, int uCut, double L, double a, double b, double ca,
                           double cb, double tol) {
   if (ca == cb) return a;
   double s = a + (L - ca) / (cb - ca) * (b - a);
   double cs = CoordAt(c, s, uCut);
+  if ((ca < L && cb > L) || (ca > L && cb < L)) {
+    const double roundoff = 16 * DBL_EPSILON * (std::fabs(L) + std::fabs(cb - ca));
+    double fa = ca - L, fb = cb - L, fs = cs - L;
+    int kept = 0;  // the end kept by the last step: 1 a, 2 b
+    for (int it = 0; it < 100 && std::fabs(fs) > roundoff; ++it) {
+      // An iterate replaces the end on its side of L, so that the bracket keeps the line: a
+      // curve that bulges past an end within it reaches farther than that end.
+      if ((fs > 0) == (fa > 0)) {
+        a = s, fa = fs;
+        if (kept == 2) fb *= 0.5;
+        kept = 2;
+      } else {
+        b = s, fb = fs;
+        if (kept == 1) fa *= 0.5;
+        kept = 1;
+      }
+      const double next = a - fa / (fb - fa) * (b - a);
+      if (next == s || next == a || next == b) break;
+      s = next;
+      fs = CoordAt(c, s, uCut) - L;
+    }
+    return s;
+  }
   for (int it = 0; it < 100 && std::fabs(L - cs) > tol; ++it) {
     if ((cs > L) == (ca > L)) {
       a = s;

@@ -1179,6 +1179,68 @@ TEST_F(Snip, ACubicSideBulgingPastTheLineBetweenTwoSamplesIsCutWhereItCrossesIt)
       }
 }
 
+// A closed loop of cubic sides through the corners (u, v pairs), each side's inner control points
+// pushed to its right by `bulge` of its length (towards the middle of a clockwise loop).
+TrimList* BulgedLoop(Bspline* s, const std::vector<double>& uv, double bulge, int hole) {
+  std::vector<Bspline*> sides;
+  const int n = int(uv.size()) / 2;
+  for (int k = 0; k < n; ++k) {
+    const double* a = &uv[2 * k];
+    const double* b = &uv[2 * ((k + 1) % n)];
+    std::vector<double> pts;
+    for (int j = 0; j < 4; ++j) {
+      const double f = j / 3.0, push = j == 1 || j == 2 ? bulge : 0.0;
+      pts.insert(pts.end(), {a[0] + f * (b[0] - a[0]) + push * (b[1] - a[1]), a[1] + f * (b[1] - a[1]) - push * (b[0] - a[0])});
+    }
+    sides.push_back(BuildCurveOnSurface(s, 3, pts));
+  }
+  return AddLoop(s, sides, hole);
+}
+
+TEST_F(Snip, CurvedLoopsAreCutWhereTheyMeetTheLineAndThePiecesTileTheFace) {
+  // A hexagon of cubic sides bulging inwards with a triangular hole of such sides, cut in u and
+  // in v across both: the curves are cut where they meet the line to round-off, so the pieces'
+  // areas (exact integrals of the cubic pieces) sum to the face's to round-off, at every size
+  // and 1e4 sizes from the origin, loops either way round.
+  auto gon = [](int n, double r, double phase) {
+    std::vector<double> p;
+    for (int k = 0; k < n; ++k) p.insert(p.end(), {0.5 + r * std::cos(phase - 2 * M_PI * k / n), 0.5 + r * std::sin(phase - 2 * M_PI * k / n)});
+    return p;  // clockwise
+  };
+  for (double size : {1e-6, 1.0, 1e6})
+    for (double far : {0.0, 1e4})
+      for (bool clockwise : {false, true})
+        for (double t : {0.3, 0.47, 0.62})
+          for (int uCut : {1, 0}) {
+            SCOPED_TRACE(::testing::Message() << "size " << size << " far " << far << " clockwise " << clockwise << " t "
+                                              << t << " u " << uCut);
+            PatchOptions o;
+            o.umin = o.vmin = far * size, o.umax = o.vmax = (far + 1) * size;
+            Bspline* s = BuildFunctionPatch([](double x, double y) { return 0.5 * x + 0.25 * y + 1.0; }, o);
+            ASSERT_NE(s, nullptr);
+            auto map = [&](std::vector<double> p) {
+              for (double& x : p) x = o.umin + x * size;
+              return p;
+            };
+            // The hole runs against the outer loop; both loops' sides bulge towards their middles.
+            const std::vector<double> outer = map(gon(6, 0.4, 0.2)), hole = map(gon(3, 0.15, 0.3));
+            BulgedLoop(s, clockwise ? outer : Reversed(outer), clockwise ? 0.08 : -0.08, 0);
+            BulgedLoop(s, clockwise ? Reversed(hole) : hole, clockwise ? -0.1 : 0.1, 1);
+            double face = 0.0;
+            for (const TrimList* l = s->trims; l; l = l->next)
+              face += (l->hole ? -1 : 1) * std::fabs(CurvedLoopArea(l, o.umin, o.vmin));
+            Sides sd;
+            ASSERT_EQ(SnipSurfaceBspline(s, o.umin + t * size, uCut, &sd.low, &sd.high), 1);
+            double area = 0.0;
+            for (const SnipSide* side : {sd.low, sd.high})
+              for (Bspline* p : sd.Pieces(side))
+                for (const TrimList* l = p->trims; l; l = l->next)
+                  area += (l->hole ? -1 : 1) * std::fabs(CurvedLoopArea(l, o.umin, o.vmin));
+            EXPECT_NEAR(area / face, 1.0, 1e-10);
+            FreeBspline(s);
+          }
+}
+
 // Everything a snip or a split may not change on a face it refuses, bit for bit (NaN included):
 // its knots and net, its loops (flags, curves and their values) and its curve list.
 std::vector<uint64_t> FaceBits(const Bspline* s) {
