@@ -1443,13 +1443,16 @@ void PutEndsOnCut(SnipSide* side, double t, int uCut, double tol) {
 }
 
 // A region whose boundary lies all on the line (a loop's side along it, walked there and back
-// along the line) encloses nothing of the side: its curves go, and its piece keeps no loop, as
-// a piece the trimmed area does not reach.
-void DropRegionsOnTheLine(SnipSide* side, double t, int uCut, double tol) {
+// along the line), or all on one line across it (a spike or slit of a loop, no wider than the
+// tolerance along the line, walked there and back, as where a hole runs along the face's edge),
+// encloses nothing of the side: its curves go, and its piece keeps no loop, as a piece the
+// trimmed area does not reach.
+void DropRegionsWithoutWidth(SnipSide* side, double t, int uCut, double tol, double alongTol) {
   for (SnipPiece* n = side->first; n; n = n->next) {
     if (!n->curves || !n->piece) continue;
     const double lo = uCut ? n->umin : n->vmin, hi = uCut ? n->umax : n->vmax;
-    if (!(std::fabs(lo - t) <= tol && std::fabs(hi - t) <= tol)) continue;
+    const double from = uCut ? n->vmin : n->umin, to = uCut ? n->vmax : n->umax;
+    if (!(std::fabs(lo - t) <= tol && std::fabs(hi - t) <= tol) && !(to - from <= alongTol)) continue;
     for (BsplineList* node = n->curves; node; node = node->next) FreeBspline(node->item);
     FreeListNodes(n->curves);
     n->curves = nullptr;
@@ -1494,8 +1497,9 @@ int SnipTrimSurfaceBspline(Bspline* srf, double t, int uCut, SnipSide** low, Sni
   if (r == 0) {
     PutEndsOnCut(*low, t, uCut, tol);
     PutEndsOnCut(*high, t, uCut, tol);
-    DropRegionsOnTheLine(*low, t, uCut, tol);
-    DropRegionsOnTheLine(*high, t, uCut, tol);
+    const double alongTol = 1e-6 * (uCut ? srf->vmax - srf->vmin : srf->umax - srf->umin);
+    DropRegionsWithoutWidth(*low, t, uCut, tol, alongTol);
+    DropRegionsWithoutWidth(*high, t, uCut, tol, alongTol);
     MakeOuterTrimOnAllSurfaces(*low);
     MakeOuterTrimOnAllSurfaces(*high);
     r = PlaceOtherCurvesOnSurfaces(*low, *high, t, srf, uCut);

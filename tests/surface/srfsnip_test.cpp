@@ -1241,6 +1241,32 @@ TEST_F(Snip, CurvedLoopsAreCutWhereTheyMeetTheLineAndThePiecesTileTheFace) {
           }
 }
 
+TEST_F(Snip, ASpikeOfNoWidthBeyondTheLineMakesNoPieceOfNothing) {
+  // An outer loop whose right side runs up past its top corner and back (a spike of no width),
+  // cut through the spike, along the top side at its foot, and (transposed) across the u range:
+  // the part of the spike beyond the line encloses nothing, so no piece holds a loop round it.
+  // Each side's pieces hold exactly the side's part of the trimmed area, at every size and place.
+  const std::vector<double> spiked = {0.1, 0.1, 0.9, 0.1, 0.9, 0.95, 0.9, 0.9, 0.1, 0.9};
+  std::vector<double> transposed;
+  for (size_t i = 0; i < spiked.size(); i += 2) transposed.insert(transposed.end(), {spiked[i + 1], spiked[i]});
+  struct Case {
+    const std::vector<double>* outer;
+    double t;
+    int uCut;
+  };
+  const Case cases[] = {{&spiked, 0.92, 0}, {&spiked, 0.9, 0}, {&transposed, 0.93, 1}};
+  for (const Case& c : cases)
+    for (double size : {1e-6, 1.0, 1e6})
+      for (double far : {0.0, 1e4})
+        for (bool clockwise : {false, true}) {
+          SCOPED_TRACE(::testing::Message() << "case " << (&c - cases) << " size " << size << " far " << far
+                                            << " clockwise " << clockwise);
+          PatchOptions o;
+          o.umin = o.vmin = far * size, o.umax = o.vmax = (far + 1) * size;
+          CheckCutAreas(c.uCut ? Reversed(*c.outer) : *c.outer, {}, o, c.t, c.uCut, clockwise);
+        }
+}
+
 // Everything a snip or a split may not change on a face it refuses, bit for bit (NaN included):
 // its knots and net, its loops (flags, curves and their values) and its curve list.
 std::vector<uint64_t> FaceBits(const Bspline* s) {
