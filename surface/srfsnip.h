@@ -172,15 +172,16 @@ struct SnipCrossingList {
 };
 
 // The trimmed path of SnipSurfaceBspline: every region a side's part of the trimmed area splits
-// into becomes a piece of its own with its outer loop (a loop's side along the line bounds no
-// region beyond it: a piece without a loop holds nothing); loops and curves that do not cross
-// the line go whole to the piece whose box holds them; a loop's end within the tolerance of the
-// cut lies on the pieces' common edge. srf gets its boundary as outer loop when it has none. 1; 0
-// when the cut failed (as SnipSurfaceBspline); -2 with the error state set when the walk failed
-// or never closed a region (no piece is left). Refused before anything changes (-2, error state -2, srf and the sides
-// untouched): a curve as SnipSurfaceBspline refuses it, and a loop holding a curve that is no
-// such sound 2D curve or has a control point farther outside the domain than the domain is wide
-// (u) or high (v).
+// into becomes a piece of its own with its outer loop (a loop's side along the line, or a spike
+// of it no wider than the tolerance, bounds no region beyond it: a piece without a loop holds
+// nothing); loops and curves that do not cross the line go whole to the piece whose box holds
+// them, a loop keeping its hole flag; a loop's end within the tolerance of the cut lies on the
+// pieces' common edge. srf gets its boundary as outer loop when it has none. 1; 0 when the cut
+// failed (as SnipSurfaceBspline); -2 with the error state set when the walk failed or never
+// closed a region (no piece is left). Refused before anything changes (-2, error state -2, srf
+// and the sides untouched): a curve as SnipSurfaceBspline refuses it, and a loop holding a curve
+// that is no such sound 2D curve or has a control point farther outside the domain than the
+// domain is wide (u) or high (v).
 int SnipTrimSurfaceBspline(Bspline* srf, double t, int uCut, SnipSide** low, SnipSide** high);
 
 // The crossings of a 2D curve with the line, in new arrays (Malloc, the caller's scope) of
