@@ -1400,6 +1400,8 @@ int PlaceOtherTrimCurves(SnipSide* low, SnipSide* high, SnipCrossingList* lowCro
       ok = c != nullptr;
       if (ok) AppendBsplToSurfCrvList(c, piece);
       ok = ok && !KernelFailed() && AppendBsplToList(&copies, c) != nullptr;
+      // A copy the piece's list could not take belongs to no one; one it took goes with it.
+      if (!ok) FreeBspline(c);
     }
     if (!ok) {
       FreeListNodes(copies);

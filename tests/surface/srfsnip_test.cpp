@@ -18,6 +18,7 @@
 #include "surface/trimutils.h"
 #include "tests/bspline/trimloops.h"
 #include "tests/support/builders.h"
+#include "tests/support/injected_failures.h"
 #include "tests/support/kernel_fixture.h"
 #include "tests/surface/recordviews.h"
 
@@ -1288,6 +1289,44 @@ std::vector<uint64_t> FaceBits(const Bspline* s) {
   }
   for (const Bspline* c : ListItems(s)) bits.push_back(reinterpret_cast<uintptr_t>(c));
   return bits;
+}
+
+TEST_F(Snip, FailuresWhileLoopsAreHandedWholeLeakNothing) {
+  // A face with two holes beside the cut, handed whole to the low piece, and one across it:
+  // allocations refused from every point on leave no scope open, nothing tracked and nothing
+  // leaked (a copy of a loop's curve that its piece's list could not take had no owner), a
+  // failure says so through the error state, and the face keeps its loops.
+  int failures = 0;
+  const long runs = 1500;
+  for (long skip = 0; skip < runs; skip += 3) {
+    ClearKernelError();
+    Bspline* s = BuildFunctionPatch([](double x, double y) { return 0.5 * x + 0.25 * y + 1.0; });
+    ASSERT_NE(s, nullptr);
+    PolygonLoop(s, {0, 0, 1, 0, 1, 1, 0, 1}, 0);
+    PolygonLoop(s, {0.1, 0.1, 0.1, 0.3, 0.3, 0.3, 0.3, 0.1}, 1);
+    PolygonLoop(s, {0.1, 0.6, 0.1, 0.8, 0.3, 0.8, 0.3, 0.6}, 1);
+    PolygonLoop(s, {0.6, 0.4, 0.6, 0.6, 0.8, 0.6, 0.8, 0.4}, 1);
+    const std::vector<uint64_t> before = FaceBits(s);
+    int r = 0;
+    {
+      Sides sd;
+      MallocFailAfter(skip, -1);
+      r = SnipSurfaceBspline(s, 0.7, 1, &sd.low, &sd.high);
+      MallocFailClear();
+      EXPECT_EQ(MallocTrackLevel(), 0) << skip;
+      EXPECT_EQ(MallocTrackedCount(), 0) << skip;
+      if (r != 1) {
+        ++failures;
+        EXPECT_TRUE(KernelFailedNow()) << skip;
+        EXPECT_EQ(FaceBits(s), before) << skip;
+        if (sd.lowNode.piece == s) sd.lowNode.piece = nullptr;
+      }
+    }
+    ClearKernelError();
+    FreeBspline(s);
+  }
+  EXPECT_GT(failures, 0);
+  EXPECT_LT(failures, int(runs / 3));
 }
 
 TEST_F(Snip, LoopsReachingFarOutOfTheDomainOrNotNumbersAreRefusedWithTheFaceUnchanged) {
