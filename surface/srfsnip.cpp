@@ -434,8 +434,8 @@ bool SnipCurvesSound(const Bspline* srf, bool loops) {
       const Bspline* c = n->item;
       sound = c && c->kind == 1 && c->dimension == 2 && readable(c);
       for (int i = 0; sound && i < NumCtrlU(c); ++i)
-        sound = c->X[0][i] >= srf->umin - ru && c->X[0][i] <= srf->umax + ru && c->Y[0][i] >= srf->vmin - rv &&
-                c->Y[0][i] <= srf->vmax + rv;
+        sound = c->X[0][i] >= srf->umin - ru && c->X[0][i] <= srf->umax + ru &&
+                c->Y[0][i] >= srf->vmin - rv && c->Y[0][i] <= srf->vmax + rv;
     }
   if (!sound) SetKernelError(-2);
   return sound;
@@ -1113,7 +1113,8 @@ int GetInOutListForTrimCurves(Bspline* srf, double t, int uCut, SnipCrossingList
     }
     release();
   }
-  if (!AlternateTiedCrossings(lowList, alongTol, srf->trims) || !AlternateTiedCrossings(highList, alongTol, srf->trims))
+  if (!AlternateTiedCrossings(lowList, alongTol, srf->trims) ||
+      !AlternateTiedCrossings(highList, alongTol, srf->trims))
     return -2;
   return 0;
 }

@@ -1099,7 +1099,7 @@ TEST_F(Snip, ACutAcrossAHoleLyingAlongTheOuterLoopOnBothSidesIsACut) {
 // The area a loop of curves of any degree encloses in the parameter plane (counter-clockwise
 // positive): the integral of (u - u0) dv round it by 4-point Gauss-Legendre on every knot span,
 // exact for polynomial curves of degree 4 and below.
-double CurvedLoopArea(const TrimList* loop, double u0, double v0) {
+double CurvedLoopArea(const TrimList* loop, double u0) {
   static const double x[4] = {-0.8611363115940526, -0.3399810435848563, 0.3399810435848563, 0.8611363115940526};
   static const double w[4] = {0.3478548451374538, 0.6521451548625461, 0.6521451548625461, 0.3478548451374538};
   double sum = 0.0;
@@ -1113,7 +1113,6 @@ double CurvedLoopArea(const TrimList* loop, double u0, double v0) {
         sum += 0.5 * (b - a) * w[g] * (uv[0] - u0) * d[1];
       }
     }
-  (void)v0;
   return sum;
 }
 
@@ -1154,7 +1153,7 @@ TEST_F(Snip, ACubicSideBulgingPastTheLineBetweenTwoSamplesIsCutWhereItCrossesIt)
         }
         AddLoop(s, sides, 1);
         double face = 0.0;
-        for (const TrimList* l = s->trims; l; l = l->next) face += (l->hole ? -1 : 1) * std::fabs(CurvedLoopArea(l, o.umin, o.vmin));
+        for (const TrimList* l = s->trims; l; l = l->next) face += (l->hole ? -1 : 1) * std::fabs(CurvedLoopArea(l, o.umin));
         const double t = at(0.60217386608210718);
         Sides sd;
         ASSERT_EQ(SnipSurfaceBspline(s, t, 0, &sd.low, &sd.high), 1);
@@ -1163,7 +1162,7 @@ TEST_F(Snip, ACubicSideBulgingPastTheLineBetweenTwoSamplesIsCutWhereItCrossesIt)
           for (Bspline* p : sd.Pieces(side)) {
             EXPECT_TRUE(BsplineSound(p));
             for (const TrimList* l = p->trims; l; l = l->next) {
-              area += (l->hole ? -1 : 1) * std::fabs(CurvedLoopArea(l, o.umin, o.vmin));
+              area += (l->hole ? -1 : 1) * std::fabs(CurvedLoopArea(l, o.umin));
               const auto cs = LoopItems(l);
               for (size_t i = 0; i < cs.size(); ++i) {
                 double e[2], f[2];
@@ -1229,14 +1228,14 @@ TEST_F(Snip, CurvedLoopsAreCutWhereTheyMeetTheLineAndThePiecesTileTheFace) {
             BulgedLoop(s, clockwise ? Reversed(hole) : hole, clockwise ? -0.1 : 0.1, 1);
             double face = 0.0;
             for (const TrimList* l = s->trims; l; l = l->next)
-              face += (l->hole ? -1 : 1) * std::fabs(CurvedLoopArea(l, o.umin, o.vmin));
+              face += (l->hole ? -1 : 1) * std::fabs(CurvedLoopArea(l, o.umin));
             Sides sd;
             ASSERT_EQ(SnipSurfaceBspline(s, o.umin + t * size, uCut, &sd.low, &sd.high), 1);
             double area = 0.0;
             for (const SnipSide* side : {sd.low, sd.high})
               for (Bspline* p : sd.Pieces(side))
                 for (const TrimList* l = p->trims; l; l = l->next)
-                  area += (l->hole ? -1 : 1) * std::fabs(CurvedLoopArea(l, o.umin, o.vmin));
+                  area += (l->hole ? -1 : 1) * std::fabs(CurvedLoopArea(l, o.umin));
             EXPECT_NEAR(area / face, 1.0, 1e-10);
             FreeBspline(s);
           }
