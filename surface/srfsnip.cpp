@@ -1,9 +1,11 @@
 #include "surface/srfsnip.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <utility>
 
+#include "bspline/bsvalid.h"
 #include "bspline/cclone.h"
 #include "bspline/crvlist.h"
 #include "bspline/isocurve.h"
@@ -347,16 +349,44 @@ void CutSampleParams(const Bspline* c, double* t) {
 }
 
 // The parameter in [a, b] where the curve's coordinate across the cut reaches L (ca and cb its
-// coordinates at a and b, on either side of L): linear interpolation, then false position
-// until the coordinate is within tol of L. It stops early when an iterate moves the coordinate
-// by no more than 1e-4 tol (round-off) or the bracket's coordinates agree; 100 steps at most.
+// coordinates at a and b): linear interpolation, then false position. Across a bracket (ca and
+// cb on either side of L) the crossing is followed to round-off, so that a curved loop is cut
+// where it meets the line and its pieces tile the face to round-off: an end kept twice has its
+// distance from the line halved (Illinois), and it stops when the coordinate is within a few
+// units of round-off of L or the bracket no longer shrinks. Ends on one side (one within tol
+// past the line counts as on it) take the first value within tol of L instead, from iterates
+// that may leave [a, b]; that search stops early when an iterate moves the coordinate by no
+// more than 1e-4 tol or the two ends' coordinates agree. 100 steps at most either way.
 double RefineLineCrossing(const Bspline* c, int uCut, double L, double a, double b, double ca,
                           double cb, double tol) {
   if (ca == cb) return a;
   double s = a + (L - ca) / (cb - ca) * (b - a);
   double cs = CoordAt(c, s, uCut);
+  if ((ca < L && cb > L) || (ca > L && cb < L)) {
+    const double roundoff = 16 * DBL_EPSILON * (std::fabs(L) + std::fabs(cb - ca));
+    double fa = ca - L, fb = cb - L, fs = cs - L;
+    int kept = 0;  // the end kept by the last step: 1 a, 2 b
+    for (int it = 0; it < 100 && std::fabs(fs) > roundoff; ++it) {
+      // An iterate replaces the end on its side of L, so that the bracket keeps the line: a
+      // curve that bulges past an end within it reaches farther than that end.
+      if ((fs > 0) == (fa > 0)) {
+        a = s, fa = fs;
+        if (kept == 2) fb *= 0.5;
+        kept = 2;
+      } else {
+        b = s, fb = fs;
+        if (kept == 1) fa *= 0.5;
+        kept = 1;
+      }
+      const double next = a - fa / (fb - fa) * (b - a);
+      if (next == s || next == a || next == b) break;
+      s = next;
+      fs = CoordAt(c, s, uCut) - L;
+    }
+    return s;
+  }
   for (int it = 0; it < 100 && std::fabs(L - cs) > tol; ++it) {
-    if (IsBetweenTwoPoints(ca, L, cs)) {
+    if ((cs > L) == (ca > L)) {
       a = s;
       ca = cs;
     } else {
@@ -378,6 +408,37 @@ void FreeListNodes(BsplineList* n) {
     Free(n);
     n = next;
   }
+}
+
+// A trim loop's curve may reach out of the domain by this share of the domain's range on each
+// side: the control polygon of a curve running along the domain's edge lies partly outside it.
+// A curve any farther out bounds nothing of the face, and its coordinates would swamp the
+// pieces' loops and areas and the tolerances taken from them.
+const double kLoopReachShare = 1.0;
+
+// The curves a snip of the sound surface srf reads, checked before it changes anything: the 2D
+// curves of its curve list sound (bsvalid) and of degree 1 or more, as the cuts need, and with
+// loops so every curve of its trim loops, a curve in the parameter plane whose control points
+// lie no farther outside the domain than kLoopReachShare of its range in each direction. false
+// with the error state -2 otherwise. The surface was checked already: its curves are read
+// without it.
+bool SnipCurvesSound(const Bspline* srf, bool loops) {
+  auto readable = [](const Bspline* c) { return BsplineSound(c) && c->degreeU >= 1; };
+  bool sound = true;
+  for (const BsplineList* n = srf->curves; n && sound; n = n->next)
+    if (n->item && n->item->kind == 1 && n->item->dimension == 2) sound = readable(n->item);
+  const double ru = kLoopReachShare * (srf->umax - srf->umin);
+  const double rv = kLoopReachShare * (srf->vmax - srf->vmin);
+  for (const TrimList* loop = loops ? srf->trims : nullptr; loop && sound; loop = loop->next)
+    for (const BsplineList* n = loop->loopCurves; n && sound; n = n->next) {
+      const Bspline* c = n->item;
+      sound = c && c->kind == 1 && c->dimension == 2 && readable(c);
+      for (int i = 0; sound && i < NumCtrlU(c); ++i)
+        sound = c->X[0][i] >= srf->umin - ru && c->X[0][i] <= srf->umax + ru &&
+                c->Y[0][i] >= srf->vmin - rv && c->Y[0][i] <= srf->vmax + rv;
+    }
+  if (!sound) SetKernelError(-2);
+  return sound;
 }
 
 // The piece nodes of a side after the first (made by the trimmed snip) go back to the heap.
@@ -564,6 +625,7 @@ int SnipNoTrimSurfaceBspline(Bspline* srf, double t, int uCut, SnipSide** low, S
     return 0;
   }
   Owned<Bspline, FreeBspline> lowPiece(made[0]), highPiece(made[1]);
+  if (srf->curves && !SnipCurvesSound(srf, false)) return -2;
   if (srf->curves) {
     const int n = GetNumCurvePieces(srf->curves);
     Owned<int, Free> work(MallocArray<int>(n));
@@ -590,7 +652,10 @@ int SnipSurfaceBspline(Bspline* srf, double t, int uCut, SnipSide** low, SnipSid
 }
 
 int SnipSurfaceIntoTwoParts(Bspline* srf, int uCut, SnipSide** low, SnipSide** high) {
-  if (!HasPieceableForm(srf) || srf->kind != 2) return -2;
+  if (!HasPieceableForm(srf) || srf->kind != 2) {
+    SetKernelError(-2);
+    return -2;
+  }
   const KnotDirection d = DirectionOf(srf, uCut ? 0 : 1);
   // The knot at or below the middle; never the range start, so a direction without interior
   // knots offers only its range end, where no cut can be made.
@@ -599,7 +664,10 @@ int SnipSurfaceIntoTwoParts(Bspline* srf, int uCut, SnipSide** low, SnipSide** h
   if (span == d.p) ++span;
   const double t = d.knots[span];
   const bool trimmed = srf->trims != nullptr;
-  if (SnipSurfaceBspline(srf, t, uCut, low, high) != 1) return -2;
+  if (SnipSurfaceBspline(srf, t, uCut, low, high) != 1) {
+    if (!KernelFailed()) SetKernelError(-2);
+    return -2;
+  }
   if (trimmed) {
     for (SnipSide* side : {*low, *high})
       for (SnipPiece* n = side->first; n; n = n->next)
@@ -649,7 +717,10 @@ int RemoveOuterBoundaryTrimCurve(Bspline* srf) {
 }
 
 int SplitSurfaceBspline(Bspline* srf, int maxU, int maxV, BsplineList** list, int freeInput) {
-  if (!srf || srf->kind != 2 || !list) return -2;
+  if (!srf || srf->kind != 2 || !list) {
+    SetKernelError(-2);
+    return -2;
+  }
   const int nu = NumCtrlU(srf), nv = NumCtrlV(srf);
   if (nu <= maxU && nv <= maxV) return 0;
   const int uCut = nu > maxU && !(nv > maxV && nu < nv) ? 1 : 0;
@@ -738,8 +809,11 @@ bool InsertCrossing(SnipCrossingList* list, BsplineList* curveNode, int flag, do
 // a corner on the line, are put in the order the walk pairs them: around a side's regions the
 // boundary enters and leaves the side in turn along the line, so the flags alternate. The turn
 // is taken from a crossing that has its place to itself; a group whose flags cannot follow it
-// stays as it was. false when memory ran out.
-bool AlternateTiedCrossings(SnipCrossingList* list, double tol) {
+// stays as it was. Where every crossing shares its place, as where a hole of a snip's own piece
+// runs along its outer loop on both of the piece's sides, the turn is taken from the top: the
+// line meets the outer loop first there, so the first outer-loop crossing of the first place
+// goes first. false when memory ran out.
+bool AlternateTiedCrossings(SnipCrossingList* list, double tol, TrimList* loops) {
   const int n = list->count;
   if (n < 3) return true;
   TrackingScope scope;
@@ -751,7 +825,15 @@ bool AlternateTiedCrossings(SnipCrossingList* list, double tol) {
   int anchor = -1;
   for (int i = 0; i < m && anchor < 0; ++i)
     if ((i == 0 || !tied(i, i - 1)) && (i + 1 == m || !tied(i, i + 1))) anchor = i;
-  if (anchor < 0) return true;
+  if (anchor < 0) {
+    for (int i = 0; i < m && (i == 0 || tied(i, i - 1)) && anchor < 0; ++i) {
+      TrimList* loop = nullptr;
+      if (GetTrimCurveOfTrimPiece(at[i]->curveNode, loops, &loop) && !loop->hole) anchor = i;
+    }
+    if (anchor < 0) return true;
+    std::rotate(at, at + anchor, at + anchor + 1);
+    anchor = 0;
+  }
   auto expected = [&](int i) {
     const int f = at[anchor]->flag;
     return (i - anchor) % 2 == 0 ? f : 3 - f;
@@ -1031,7 +1113,8 @@ int GetInOutListForTrimCurves(Bspline* srf, double t, int uCut, SnipCrossingList
     }
     release();
   }
-  if (!AlternateTiedCrossings(lowList, alongTol) || !AlternateTiedCrossings(highList, alongTol))
+  if (!AlternateTiedCrossings(lowList, alongTol, srf->trims) ||
+      !AlternateTiedCrossings(highList, alongTol, srf->trims))
     return -2;
   return 0;
 }
@@ -1318,6 +1401,8 @@ int PlaceOtherTrimCurves(SnipSide* low, SnipSide* high, SnipCrossingList* lowCro
       ok = c != nullptr;
       if (ok) AppendBsplToSurfCrvList(c, piece);
       ok = ok && !KernelFailed() && AppendBsplToList(&copies, c) != nullptr;
+      // A copy the piece's list could not take belongs to no one; one it took goes with it.
+      if (!ok) FreeBspline(c);
     }
     if (!ok) {
       FreeListNodes(copies);
@@ -1325,10 +1410,11 @@ int PlaceOtherTrimCurves(SnipSide* low, SnipSide* high, SnipCrossingList* lowCro
     }
     // A loop of srf meets end to end already: its short sides are part of it, not gaps to
     // close (the gap tolerance of a small face is a tenth of its size, a small hole's sides
-    // shorter than that).
+    // shorter than that). It stays what it was, hole or outer loop, whichever loop its piece
+    // received first: a snip's own pieces list their holes before their outer loop.
     double cu[4], cv[4];
     TrimList* made = nullptr;
-    ConstructTrimCurveListWithin(piece, copies, IsOuterTrim(piece) ? 1 : 0, 0, cu, cv, 0, 0, 1, nullptr,
+    ConstructTrimCurveListWithin(piece, copies, loop->hole ? 1 : 0, 0, cu, cv, 0, 0, 1, nullptr,
                                  &made, kWalkGapShare * ControlPointDiagonal(piece));
   }
   return 0;
@@ -1360,13 +1446,16 @@ void PutEndsOnCut(SnipSide* side, double t, int uCut, double tol) {
 }
 
 // A region whose boundary lies all on the line (a loop's side along it, walked there and back
-// along the line) encloses nothing of the side: its curves go, and its piece keeps no loop, as
-// a piece the trimmed area does not reach.
-void DropRegionsOnTheLine(SnipSide* side, double t, int uCut, double tol) {
+// along the line), or all on one line across it (a spike or slit of a loop, no wider than the
+// tolerance along the line, walked there and back, as where a hole runs along the face's edge),
+// encloses nothing of the side: its curves go, and its piece keeps no loop, as a piece the
+// trimmed area does not reach.
+void DropRegionsWithoutWidth(SnipSide* side, double t, int uCut, double tol, double alongTol) {
   for (SnipPiece* n = side->first; n; n = n->next) {
     if (!n->curves || !n->piece) continue;
     const double lo = uCut ? n->umin : n->vmin, hi = uCut ? n->umax : n->vmax;
-    if (!(std::fabs(lo - t) <= tol && std::fabs(hi - t) <= tol)) continue;
+    const double from = uCut ? n->vmin : n->umin, to = uCut ? n->vmax : n->umax;
+    if (!(std::fabs(lo - t) <= tol && std::fabs(hi - t) <= tol) && !(to - from <= alongTol)) continue;
     for (BsplineList* node = n->curves; node; node = node->next) FreeBspline(node->item);
     FreeListNodes(n->curves);
     n->curves = nullptr;
@@ -1376,7 +1465,10 @@ void DropRegionsOnTheLine(SnipSide* side, double t, int uCut, double tol) {
 }  // namespace
 
 int SnipTrimSurfaceBspline(Bspline* srf, double t, int uCut, SnipSide** low, SnipSide** high) {
-  if (!srf || srf->kind != 2) return SnipNoTrimSurfaceBspline(srf, t, uCut, low, high);
+  // A surface the cut cannot read fails the cut, as without loops; loops and curves it cannot
+  // read are refused before the boundary loop is added.
+  if (!srf || srf->kind != 2 || !BsplineSound(srf)) return SnipNoTrimSurfaceBspline(srf, t, uCut, low, high);
+  if (!SnipCurvesSound(srf, true)) return -2;
   if (!IsOuterTrim(srf)) {
     TrimList* boundary = CreateSurfBoundaryAsTrimCurveBspline(srf);
     if (!boundary) return -2;
@@ -1408,8 +1500,9 @@ int SnipTrimSurfaceBspline(Bspline* srf, double t, int uCut, SnipSide** low, Sni
   if (r == 0) {
     PutEndsOnCut(*low, t, uCut, tol);
     PutEndsOnCut(*high, t, uCut, tol);
-    DropRegionsOnTheLine(*low, t, uCut, tol);
-    DropRegionsOnTheLine(*high, t, uCut, tol);
+    const double alongTol = 1e-6 * (uCut ? srf->vmax - srf->vmin : srf->umax - srf->umin);
+    DropRegionsWithoutWidth(*low, t, uCut, tol, alongTol);
+    DropRegionsWithoutWidth(*high, t, uCut, tol, alongTol);
     MakeOuterTrimOnAllSurfaces(*low);
     MakeOuterTrimOnAllSurfaces(*high);
     r = PlaceOtherCurvesOnSurfaces(*low, *high, t, srf, uCut);
@@ -1418,6 +1511,7 @@ int SnipTrimSurfaceBspline(Bspline* srf, double t, int uCut, SnipSide** low, Sni
   if (r != 0 || KernelFailed()) {
     DropSidePieces(*low);
     DropSidePieces(*high);
+    if (!KernelFailed()) SetKernelError(-2);
     return -2;
   }
   FreeCrossings(&lowList);

@@ -109,8 +109,10 @@ struct SnipSide {
 // it (a curve crossing the cut is cut there); a trimmed surface takes SnipTrimSurfaceBspline.
 // A cut within the tolerance of a knot is made at the knot: the halves meet there, and the
 // curves and loops are cut there too.
-// 1; 0 when the cut failed (t not inside the range: the low side holds srf itself, the high
-// side null); -2 when handing over the curves failed (nothing made is left).
+// 1; 0 when the cut failed (t not inside the range, or srf not sound, bsvalid: the low side
+// holds srf itself, the high side null); -2 when handing over the curves failed (nothing made is
+// left), also, error state -2 and the sides untouched, for a 2D curve on srf that is not sound
+// or of degree 0.
 int SnipSurfaceBspline(Bspline* srf, double t, int uCut, SnipSide** low, SnipSide** high);
 int SnipNoTrimSurfaceBspline(Bspline* srf, double t, int uCut, SnipSide** low, SnipSide** high);
 
@@ -134,11 +136,13 @@ int IsBetweenTwoPoints(double a, double b, double x);
 
 // Snips at the knot at or below the middle of the domain in the cut direction (never the range
 // start); with trim loops, pieces that received no loop are freed (their node's surface null).
-// 1 or -2.
+// 1, or -2 with the error state set: srf no surface, not sound (bsvalid) or of degree 0, or the
+// snip did not make its pieces.
 int SnipSurfaceIntoTwoParts(Bspline* srf, int uCut, SnipSide** low, SnipSide** high);
 // Cuts srf into pieces of at most maxU x maxV control points, which end up appended to *list
 // (srf's own node is taken off the list and srf freed when freeInput is set). 0 (also when srf
-// fits already: list untouched), -2 on failure. Either way the list covers srf's domain once:
+// fits already: list untouched), -2 on failure (error state set; also for a null srf or list,
+// or a srf that is no surface). Either way the list covers srf's domain once:
 // a first cut that fails, or whose pieces cannot all be listed, leaves the list as it was and
 // srf not freed (a trimmed srf keeps the outer loop and hole directions the cut gave it: the
 // same region); a later cut that fails leaves its piece listed whole.
@@ -168,12 +172,16 @@ struct SnipCrossingList {
 };
 
 // The trimmed path of SnipSurfaceBspline: every region a side's part of the trimmed area splits
-// into becomes a piece of its own with its outer loop (a loop's side along the line bounds no
-// region beyond it: a piece without a loop holds nothing); loops and curves that do not cross
-// the line go whole to the piece whose box holds them; a loop's end within the tolerance of the
-// cut lies on the pieces' common edge. srf gets its boundary as outer loop when it has none. 1; 0
-// when the cut failed (as SnipSurfaceBspline); -2 when the walk failed or never closed a region
-// (no piece is left).
+// into becomes a piece of its own with its outer loop (a loop's side along the line, or a spike
+// of it no wider than the tolerance, bounds no region beyond it: a piece without a loop holds
+// nothing); loops and curves that do not cross the line go whole to the piece whose box holds
+// them, a loop keeping its hole flag; a loop's end within the tolerance of the cut lies on the
+// pieces' common edge. srf gets its boundary as outer loop when it has none. 1; 0 when the cut
+// failed (as SnipSurfaceBspline); -2 with the error state set when the walk failed or never
+// closed a region (no piece is left). Refused before anything changes (-2, error state -2, srf
+// and the sides untouched): a curve as SnipSurfaceBspline refuses it, and a loop holding a curve
+// that is no such sound 2D curve or has a control point farther outside the domain than the
+// domain is wide (u) or high (v).
 int SnipTrimSurfaceBspline(Bspline* srf, double t, int uCut, SnipSide** low, SnipSide** high);
 
 // The crossings of a 2D curve with the line, in new arrays (Malloc, the caller's scope) of

@@ -244,7 +244,9 @@ void ReverseInnerRelToOuter(Bspline* srf) {
   TrimList* outer = srf->trims;
   while (outer && outer->hole) outer = outer->next;
   if (!outer) return;
+  // A direction that could not be found (memory) turns no hole: two failures are no match.
   const int dir = FindTrimCurveDirection(srf, outer);
+  if (dir < 1) return;
   for (TrimList* l = srf->trims; l; l = l->next)
     if (l->hole == 1 && FindTrimCurveDirection(srf, l) == dir) ReverseTrimCurveBsplines(l);
 }

@@ -41,7 +41,8 @@ int CountTrimCurves(const Bspline* srf);
 int FindTrimCurveDirection(Bspline* srf, TrimList* loop);
 // Reverses every curve and the order of the loop, so it runs the other way.
 void ReverseTrimCurveBsplines(TrimList* loop);
-// Turns every hole (hole flag exactly 1) that runs the way of the first non-hole loop.
+// Turns every hole (hole flag exactly 1) that runs the way of the first non-hole loop; none when
+// a direction cannot be found (memory ran out: the error state is set).
 void ReverseInnerRelToOuter(Bspline* srf);
 // 1 when the 3D gap between successive curves (the last and the first included) exceeds tol.
 int IsTrimCurveOpen(TrimList* loop, double tol);

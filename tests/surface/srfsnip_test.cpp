@@ -3,6 +3,9 @@
 // trimmed surfaces split into one piece per region, with point-in-trim answers unchanged.
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
 #include <random>
 #include <vector>
 
@@ -15,6 +18,7 @@
 #include "surface/trimutils.h"
 #include "tests/bspline/trimloops.h"
 #include "tests/support/builders.h"
+#include "tests/support/injected_failures.h"
 #include "tests/support/kernel_fixture.h"
 #include "tests/surface/recordviews.h"
 
@@ -1001,6 +1005,425 @@ TEST_F(Snip, SplittingAFaceWhoseLoopsRunAlongKnotLinesTilesItsTrimmedArea) {
         EXPECT_NEAR(tiled, area, 1e-9);
         FreeBspline(s);
       }
+}
+
+TEST_F(Snip, APiecesLoopsKeepTheirFlagsWhenItIsSnippedAgainBesideThem) {
+  // A square face with a square hole, cut beside both loops, and its piece holding them cut
+  // beside them again: the piece lists the hole first, and each cut hands both loops over whole.
+  // The outer loop stays the outer loop and the hole a hole, so the piece's trimmed area is the
+  // face's, at every size and 1e4 sizes from the origin.
+  for (double size : {1e-6, 1.0, 1e6})
+    for (double far : {0.0, 1e4})
+      for (int uCut : {1, 0}) {
+        SCOPED_TRACE(::testing::Message() << "size " << size << " far " << far << " u " << uCut);
+        PatchOptions o;
+        o.umin = o.vmin = far * size, o.umax = o.vmax = (far + 1) * size;
+        Bspline* s = BuildFunctionPatch([](double x, double y) { return 0.5 * x + 0.25 * y + 1.0; }, o);
+        ASSERT_NE(s, nullptr);
+        auto map = [&](std::vector<double> p) {
+          for (double& x : p) x = o.umin + x * size;
+          return p;
+        };
+        PolygonLoop(s, map({0.2, 0.2, 0.8, 0.2, 0.8, 0.8, 0.2, 0.8}), 0);
+        PolygonLoop(s, map({0.4, 0.4, 0.4, 0.6, 0.6, 0.6, 0.6, 0.4}), 1);
+        const double face = TrimmedArea(s, o.umin, o.vmin);
+        Sides first;
+        ASSERT_EQ(SnipSurfaceBspline(s, o.umin + 0.9 * size, uCut, &first.low, &first.high), 1);
+        ASSERT_EQ(first.Pieces(first.low).size(), 1u);
+        Bspline* piece = first.Pieces(first.low)[0];
+        EXPECT_NEAR(TrimmedArea(piece, o.umin, o.vmin) / face, 1.0, 1e-12);
+        Sides again;
+        ASSERT_EQ(SnipSurfaceBspline(piece, o.umin + 0.1 * size, uCut, &again.low, &again.high), 1);
+        ASSERT_EQ(again.Pieces(again.high).size(), 1u);
+        const Bspline* held = again.Pieces(again.high)[0];
+        int outer = 0;
+        for (const TrimList* l = held->trims; l; l = l->next) outer += !l->hole;
+        EXPECT_EQ(outer, 1);
+        EXPECT_NEAR(TrimmedArea(held, o.umin, o.vmin) / face, 1.0, 1e-12);
+        FreeBspline(s);
+      }
+}
+
+TEST_F(Snip, ACutAcrossAHoleLyingAlongTheOuterLoopOnBothSidesIsACut) {
+  // A strip with a hole that runs along its outer loop on both long sides, as the piece of a
+  // snip along a hole's side has it, and a triangle with its side along the strip's top and its
+  // corner on the bottom: every crossing of the cut shares its place with another. Cut across
+  // the hole (and through the triangle's corner), each side's pieces hold exactly the side's
+  // part of the trimmed area, at every size and place. Then the same from a snip's own piece.
+  struct Case {
+    std::vector<double> hole;
+    double t;
+  };
+  const std::vector<double> strip = {0, 0, 1, 0, 1, 0.5, 0, 0.5};
+  const Case cases[] = {{{0.6, 0, 0.9, 0, 0.9, 0.5, 0.6, 0.5}, 2.0 / 3},
+                        {{0.5, 0.0, 0.7, 0.5, 0.3, 0.5}, 0.5},
+                        {{0.5, 0.0, 0.7, 0.5, 0.3, 0.5}, 0.4}};
+  for (const Case& c : cases)
+    for (double size : {1e-6, 1.0, 1e6})
+      for (double far : {0.0, 1e4})
+        for (bool clockwise : {false, true}) {
+          SCOPED_TRACE(::testing::Message() << "case " << (&c - cases) << " size " << size << " far " << far
+                                            << " clockwise " << clockwise);
+          PatchOptions o;
+          o.umin = o.vmin = far * size, o.umax = o.vmax = (far + 1) * size;
+          CheckCutAreas(strip, {c.hole}, o, c.t, 1, clockwise);
+        }
+  for (double size : {1e-6, 1.0, 1e6})
+    for (double far : {0.0, 1e4}) {
+      SCOPED_TRACE(::testing::Message() << "size " << size << " far " << far);
+      PatchOptions o;
+      o.umin = o.vmin = far * size, o.umax = o.vmax = (far + 1) * size;
+      Bspline* s = BuildFunctionPatch([](double x, double y) { return 0.5 * x + 0.25 * y + 1.0; }, o);
+      ASSERT_NE(s, nullptr);
+      auto map = [&](std::vector<double> p) {
+        for (double& x : p) x = o.umin + x * size;
+        return p;
+      };
+      PolygonLoop(s, map({0, 0, 1, 0, 1, 1, 0, 1}), 0);
+      PolygonLoop(s, map({0.6, 0.5, 0.9, 0.5, 0.9, 0, 0.6, 0}), 1);
+      Sides first;
+      ASSERT_EQ(SnipSurfaceBspline(s, o.vmin + 0.5 * size, 0, &first.low, &first.high), 1);
+      ASSERT_EQ(first.Pieces(first.low).size(), 1u);
+      Bspline* strip = first.Pieces(first.low)[0];
+      Sides again;
+      ASSERT_EQ(SnipSurfaceBspline(strip, o.umin + 2.0 / 3 * size, 1, &again.low, &again.high), 1);
+      double area[2] = {0.0, 0.0};
+      for (int side = 0; side < 2; ++side)
+        for (Bspline* p : again.Pieces(side ? again.high : again.low)) area[side] += TrimmedArea(p, o.umin, o.vmin);
+      EXPECT_NEAR(area[0] / (size * size), 2.0 / 3 * 0.5 - (2.0 / 3 - 0.6) * 0.5, 1e-9);
+      EXPECT_NEAR(area[1] / (size * size), 0.1 * 0.5, 1e-9);
+      FreeBspline(s);
+    }
+}
+
+// The area a loop of curves of any degree encloses in the parameter plane (counter-clockwise
+// positive): the integral of (u - u0) dv round it by 4-point Gauss-Legendre on every knot span,
+// exact for polynomial curves of degree 4 and below.
+double CurvedLoopArea(const TrimList* loop, double u0) {
+  static const double x[4] = {-0.8611363115940526, -0.3399810435848563, 0.3399810435848563, 0.8611363115940526};
+  static const double w[4] = {0.3478548451374538, 0.6521451548625461, 0.6521451548625461, 0.3478548451374538};
+  double sum = 0.0;
+  for (const Bspline* c : LoopItems(loop))
+    for (int k = c->degreeU; k <= c->degreeU + c->interiorU; ++k) {
+      const double a = c->knotsU[k], b = c->knotsU[k + 1];
+      for (int g = 0; g < 4 && b > a; ++g) {
+        double uv[2], d[2];
+        Eval2DPointOnCurve2Array(nullptr, c, 0.5 * (a + b) + 0.5 * (b - a) * x[g], 0, uv);
+        Eval2DPointOnCurve2Array(nullptr, c, 0.5 * (a + b) + 0.5 * (b - a) * x[g], 1, d);
+        sum += 0.5 * (b - a) * w[g] * (uv[0] - u0) * d[1];
+      }
+    }
+  return sum;
+}
+
+TEST_F(Snip, ACubicSideBulgingPastTheLineBetweenTwoSamplesIsCutWhereItCrossesIt) {
+  // A triangular hole whose cubic sides bulge outwards, cut just above its top corner: the side
+  // ending there rises past the line and comes back within one sample interval, so one crossing
+  // is bracketed by samples the curve overshoots (on the interval's first side when the face is
+  // given clockwise). Both crossings lie on the line, every piece's loop is closed, and the
+  // pieces hold the face's trimmed area, at every size and 1e4 sizes from the origin.
+  for (double size : {1e-6, 1.0, 1e6})
+    for (double far : {0.0, 1e4})
+      for (bool clockwise : {false, true}) {
+        SCOPED_TRACE(::testing::Message() << "size " << size << " far " << far << " clockwise " << clockwise);
+        PatchOptions o;
+        o.umin = o.vmin = far * size, o.umax = o.vmax = (far + 1) * size;
+        Bspline* s = BuildFunctionPatch([](double x, double y) { return 0.5 * x + 0.25 * y + 1.0; }, o);
+        ASSERT_NE(s, nullptr);
+        auto at = [&](double x) { return o.umin + x * size; };
+        std::vector<double> square = {at(0), at(0), at(1), at(0), at(1), at(1), at(0), at(1)};
+        PolygonLoop(s, clockwise ? Reversed(square) : square, 0);
+        // Corners 0.15 from (0.5, 0.5) at 0.3, 2.39 and 4.49 radians, run against the outer loop;
+        // each side's inner control points pushed out by a tenth of its length.
+        std::vector<Bspline*> sides;
+        const double turn = clockwise ? 2 * M_PI / 3 : 4 * M_PI / 3;
+        double corner[3][2];
+        for (int k = 0; k < 3; ++k) corner[k][0] = 0.5 + 0.15 * std::cos(0.3 + k * turn), corner[k][1] = 0.5 + 0.15 * std::sin(0.3 + k * turn);
+        for (int k = 0; k < 3; ++k) {
+          const double* a = corner[k];
+          const double* b = corner[(k + 1) % 3];
+          const double sign = clockwise ? 1.0 : -1.0;  // the outward normal
+          const double nu = sign * (b[1] - a[1]), nv = sign * (a[0] - b[0]);
+          std::vector<double> uv;
+          for (int j = 0; j < 4; ++j) {
+            const double f = j / 3.0, push = j == 1 || j == 2 ? 0.1 : 0.0;
+            uv.insert(uv.end(), {at(a[0] + f * (b[0] - a[0]) + push * nu), at(a[1] + f * (b[1] - a[1]) + push * nv)});
+          }
+          sides.push_back(BuildCurveOnSurface(s, 3, uv));
+        }
+        AddLoop(s, sides, 1);
+        double face = 0.0;
+        for (const TrimList* l = s->trims; l; l = l->next) face += (l->hole ? -1 : 1) * std::fabs(CurvedLoopArea(l, o.umin));
+        const double t = at(0.60217386608210718);
+        Sides sd;
+        ASSERT_EQ(SnipSurfaceBspline(s, t, 0, &sd.low, &sd.high), 1);
+        double area = 0.0;
+        for (const SnipSide* side : {sd.low, sd.high})
+          for (Bspline* p : sd.Pieces(side)) {
+            EXPECT_TRUE(BsplineSound(p));
+            for (const TrimList* l = p->trims; l; l = l->next) {
+              area += (l->hole ? -1 : 1) * std::fabs(CurvedLoopArea(l, o.umin));
+              const auto cs = LoopItems(l);
+              for (size_t i = 0; i < cs.size(); ++i) {
+                double e[2], f[2];
+                Eval2DPointOnCurve2Array(nullptr, cs[i], CEnd(cs[i]), 0, e);
+                Eval2DPointOnCurve2Array(nullptr, cs[(i + 1) % cs.size()], CStart(cs[(i + 1) % cs.size()]), 0, f);
+                EXPECT_LE(std::hypot(e[0] - f[0], e[1] - f[1]), 1e-9 * size);
+                // An end lies on the line, unless it is a corner of the hole, which lie farther off.
+                EXPECT_TRUE(std::fabs(e[1] - t) <= 1e-9 * size || std::fabs(e[1] - t) > 2e-4 * size) << e[1] - t;
+              }
+            }
+          }
+        EXPECT_NEAR(area / face, 1.0, 1e-7);
+        FreeBspline(s);
+      }
+}
+
+// A closed loop of cubic sides through the corners (u, v pairs), each side's inner control points
+// pushed to its right by `bulge` of its length (towards the middle of a clockwise loop).
+TrimList* BulgedLoop(Bspline* s, const std::vector<double>& uv, double bulge, int hole) {
+  std::vector<Bspline*> sides;
+  const int n = int(uv.size()) / 2;
+  for (int k = 0; k < n; ++k) {
+    const double* a = &uv[2 * k];
+    const double* b = &uv[2 * ((k + 1) % n)];
+    std::vector<double> pts;
+    for (int j = 0; j < 4; ++j) {
+      const double f = j / 3.0, push = j == 1 || j == 2 ? bulge : 0.0;
+      pts.insert(pts.end(), {a[0] + f * (b[0] - a[0]) + push * (b[1] - a[1]), a[1] + f * (b[1] - a[1]) - push * (b[0] - a[0])});
+    }
+    sides.push_back(BuildCurveOnSurface(s, 3, pts));
+  }
+  return AddLoop(s, sides, hole);
+}
+
+TEST_F(Snip, CurvedLoopsAreCutWhereTheyMeetTheLineAndThePiecesTileTheFace) {
+  // A hexagon of cubic sides bulging inwards with a triangular hole of such sides, cut in u and
+  // in v across both: the curves are cut where they meet the line to round-off, so the pieces'
+  // areas (exact integrals of the cubic pieces) sum to the face's to round-off, at every size
+  // and 1e4 sizes from the origin, loops either way round.
+  auto gon = [](int n, double r, double phase) {
+    std::vector<double> p;
+    for (int k = 0; k < n; ++k) p.insert(p.end(), {0.5 + r * std::cos(phase - 2 * M_PI * k / n), 0.5 + r * std::sin(phase - 2 * M_PI * k / n)});
+    return p;  // clockwise
+  };
+  for (double size : {1e-6, 1.0, 1e6})
+    for (double far : {0.0, 1e4})
+      for (bool clockwise : {false, true})
+        for (double t : {0.3, 0.47, 0.62})
+          for (int uCut : {1, 0}) {
+            SCOPED_TRACE(::testing::Message() << "size " << size << " far " << far << " clockwise " << clockwise << " t "
+                                              << t << " u " << uCut);
+            PatchOptions o;
+            o.umin = o.vmin = far * size, o.umax = o.vmax = (far + 1) * size;
+            Bspline* s = BuildFunctionPatch([](double x, double y) { return 0.5 * x + 0.25 * y + 1.0; }, o);
+            ASSERT_NE(s, nullptr);
+            auto map = [&](std::vector<double> p) {
+              for (double& x : p) x = o.umin + x * size;
+              return p;
+            };
+            // The hole runs against the outer loop; both loops' sides bulge towards their middles.
+            const std::vector<double> outer = map(gon(6, 0.4, 0.2)), hole = map(gon(3, 0.15, 0.3));
+            BulgedLoop(s, clockwise ? outer : Reversed(outer), clockwise ? 0.08 : -0.08, 0);
+            BulgedLoop(s, clockwise ? Reversed(hole) : hole, clockwise ? -0.1 : 0.1, 1);
+            double face = 0.0;
+            for (const TrimList* l = s->trims; l; l = l->next)
+              face += (l->hole ? -1 : 1) * std::fabs(CurvedLoopArea(l, o.umin));
+            Sides sd;
+            ASSERT_EQ(SnipSurfaceBspline(s, o.umin + t * size, uCut, &sd.low, &sd.high), 1);
+            double area = 0.0;
+            for (const SnipSide* side : {sd.low, sd.high})
+              for (Bspline* p : sd.Pieces(side))
+                for (const TrimList* l = p->trims; l; l = l->next)
+                  area += (l->hole ? -1 : 1) * std::fabs(CurvedLoopArea(l, o.umin));
+            EXPECT_NEAR(area / face, 1.0, 1e-10);
+            FreeBspline(s);
+          }
+}
+
+TEST_F(Snip, ASpikeOfNoWidthBeyondTheLineMakesNoPieceOfNothing) {
+  // An outer loop whose right side runs up past its top corner and back (a spike of no width),
+  // cut through the spike, along the top side at its foot, and (transposed) across the u range:
+  // the part of the spike beyond the line encloses nothing, so no piece holds a loop round it.
+  // Each side's pieces hold exactly the side's part of the trimmed area, at every size and place.
+  const std::vector<double> spiked = {0.1, 0.1, 0.9, 0.1, 0.9, 0.95, 0.9, 0.9, 0.1, 0.9};
+  std::vector<double> transposed;
+  for (size_t i = 0; i < spiked.size(); i += 2) transposed.insert(transposed.end(), {spiked[i + 1], spiked[i]});
+  struct Case {
+    const std::vector<double>* outer;
+    double t;
+    int uCut;
+  };
+  const Case cases[] = {{&spiked, 0.92, 0}, {&spiked, 0.9, 0}, {&transposed, 0.93, 1}};
+  for (const Case& c : cases)
+    for (double size : {1e-6, 1.0, 1e6})
+      for (double far : {0.0, 1e4})
+        for (bool clockwise : {false, true}) {
+          SCOPED_TRACE(::testing::Message() << "case " << (&c - cases) << " size " << size << " far " << far
+                                            << " clockwise " << clockwise);
+          PatchOptions o;
+          o.umin = o.vmin = far * size, o.umax = o.vmax = (far + 1) * size;
+          CheckCutAreas(c.uCut ? Reversed(*c.outer) : *c.outer, {}, o, c.t, c.uCut, clockwise);
+        }
+}
+
+// Everything a snip or a split may not change on a face it refuses, bit for bit (NaN included):
+// its knots and net, its loops (flags, curves and their values) and its curve list.
+std::vector<uint64_t> FaceBits(const Bspline* s) {
+  std::vector<uint64_t> bits;
+  auto add = [&](const std::vector<double>& values) {
+    for (double x : values) {
+      uint64_t b;
+      std::memcpy(&b, &x, sizeof b);
+      bits.push_back(b);
+    }
+  };
+  add(Snapshot(s));
+  for (const TrimList* l = s->trims; l; l = l->next) {
+    bits.insert(bits.end(), {uint64_t(l->hole), uint64_t(l->attached)});
+    for (const Bspline* c : LoopItems(l)) {
+      bits.push_back(reinterpret_cast<uintptr_t>(c));
+      add(Snapshot(c));
+    }
+  }
+  for (const Bspline* c : ListItems(s)) bits.push_back(reinterpret_cast<uintptr_t>(c));
+  return bits;
+}
+
+TEST_F(Snip, FailuresWhileLoopsAreHandedWholeLeakNothing) {
+  // A face with two holes beside the cut, handed whole to the low piece, and one across it:
+  // allocations refused from every point on leave no scope open, nothing tracked and nothing
+  // leaked (a copy of a loop's curve that its piece's list could not take had no owner), a
+  // failure says so through the error state, and the face keeps its loops.
+  int failures = 0;
+  const long runs = 1500;
+  for (long skip = 0; skip < runs; skip += 3) {
+    ClearKernelError();
+    Bspline* s = BuildFunctionPatch([](double x, double y) { return 0.5 * x + 0.25 * y + 1.0; });
+    ASSERT_NE(s, nullptr);
+    PolygonLoop(s, {0, 0, 1, 0, 1, 1, 0, 1}, 0);
+    PolygonLoop(s, {0.1, 0.1, 0.1, 0.3, 0.3, 0.3, 0.3, 0.1}, 1);
+    PolygonLoop(s, {0.1, 0.6, 0.1, 0.8, 0.3, 0.8, 0.3, 0.6}, 1);
+    PolygonLoop(s, {0.6, 0.4, 0.6, 0.6, 0.8, 0.6, 0.8, 0.4}, 1);
+    const std::vector<uint64_t> before = FaceBits(s);
+    int r = 0;
+    {
+      Sides sd;
+      MallocFailAfter(skip, -1);
+      r = SnipSurfaceBspline(s, 0.7, 1, &sd.low, &sd.high);
+      MallocFailClear();
+      EXPECT_EQ(MallocTrackLevel(), 0) << skip;
+      EXPECT_EQ(MallocTrackedCount(), 0) << skip;
+      if (r != 1) {
+        ++failures;
+        EXPECT_TRUE(KernelFailedNow()) << skip;
+        EXPECT_EQ(FaceBits(s), before) << skip;
+        if (sd.lowNode.piece == s) sd.lowNode.piece = nullptr;
+      }
+    }
+    ClearKernelError();
+    FreeBspline(s);
+  }
+  EXPECT_GT(failures, 0);
+  EXPECT_LT(failures, int(runs / 3));
+}
+
+TEST_F(Snip, LoopsReachingFarOutOfTheDomainOrNotNumbersAreRefusedWithTheFaceUnchanged) {
+  // A face with a square hole, with or without its outer loop, one corner of the hole or of the
+  // outer loop moved to a coordinate that is not a number, or lies a domain's size and a half
+  // outside the domain, or 1e300 away: the snip and the split fail with the error state set and
+  // the face as it was (no boundary loop added, no hole turned). A cubic side whose control
+  // polygon dips out of the domain by a twentieth of it is read. On domains a millionth and a
+  // million wide, 1e4 widths from the origin.
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  for (double size : {1e-6, 1e6})
+    for (double far : {0.0, 1e4})
+      for (double bad : {1e300, -1e300, nan, HUGE_VAL, 2.5, -1.5})
+        for (int axis : {0, 1})
+          for (int where : {0, 1, 2}) {  // the hole, the hole without outer loop, the outer loop
+            SCOPED_TRACE(::testing::Message() << "size " << size << " far " << far << " bad " << bad << " axis "
+                                              << axis << " where " << where);
+            PatchOptions o;
+            o.umin = o.vmin = far * size, o.umax = o.vmax = (far + 1) * size;
+            Bspline* s = BuildFunctionPatch([](double x, double y) { return 0.5 * x + 0.25 * y + 1.0; }, o);
+            ASSERT_NE(s, nullptr);
+            auto map = [&](std::vector<double> p) {
+              for (double& x : p) x = o.umin + x * size;
+              return p;
+            };
+            TrimList* outer = where == 1 ? nullptr : PolygonLoop(s, map({0, 0, 1, 0, 1, 1, 0, 1}), 0);
+            TrimList* hole = PolygonLoop(s, map({0.3, 0.3, 0.3, 0.6, 0.6, 0.6, 0.6, 0.3}), 1);
+            // The corner shared by the loop's second and third sides.
+            const auto sides = LoopItems(where == 2 ? outer : hole);
+            const double value = std::fabs(bad) < 10 ? o.umin + bad * size : bad;
+            (axis ? sides[1]->Y : sides[1]->X)[0][1] = value;
+            (axis ? sides[2]->Y : sides[2]->X)[0][0] = value;
+            const std::vector<uint64_t> before = FaceBits(s);
+            for (int uCut : {0, 1}) {
+              ClearKernelError();
+              Sides sd;
+              EXPECT_EQ(SnipSurfaceBspline(s, o.umin + 0.45 * size, uCut, &sd.low, &sd.high), -2);
+              EXPECT_TRUE(KernelFailedNow());
+              EXPECT_TRUE(sd.Pieces(sd.low).empty() && sd.Pieces(sd.high).empty());
+              EXPECT_EQ(FaceBits(s), before);
+            }
+            ClearKernelError();
+            BsplineList* list = nullptr;
+            EXPECT_EQ(SplitSurfaceBspline(s, 3, 3, &list, 0), -2);
+            EXPECT_TRUE(KernelFailedNow());
+            EXPECT_EQ(list, nullptr);
+            EXPECT_EQ(FaceBits(s), before);
+            ClearKernelError();
+            FreeBspline(s);
+          }
+  // The same faces with the bottom side a cubic dipping out of the domain and back.
+  for (double size : {1e-6, 1e6})
+    for (double far : {0.0, 1e4}) {
+      PatchOptions o;
+      o.umin = o.vmin = far * size, o.umax = o.vmax = (far + 1) * size;
+      Bspline* s = BuildFunctionPatch([](double x, double y) { return 0.5 * x + 0.25 * y + 1.0; }, o);
+      ASSERT_NE(s, nullptr);
+      auto at = [&](double x) { return o.umin + x * size; };
+      std::vector<Bspline*> curves = {
+          BuildCurveOnSurface(s, 3, {at(0), at(0.2), at(1.0 / 3), at(-0.05), at(2.0 / 3), at(-0.05), at(1), at(0.2)}),
+          BuildCurveOnSurface(s, 1, {at(1), at(0.2), at(1), at(1)}), BuildCurveOnSurface(s, 1, {at(1), at(1), at(0), at(1)}),
+          BuildCurveOnSurface(s, 1, {at(0), at(1), at(0), at(0.2)})};
+      AddLoop(s, curves);
+      Sides sd;
+      EXPECT_EQ(SnipSurfaceBspline(s, at(0.45), 1, &sd.low, &sd.high), 1) << size << " " << far;
+      EXPECT_FALSE(KernelFailedNow());
+      FreeBspline(s);
+    }
+}
+
+TEST_F(Snip, ACurveWhoseKnotsAreARoundOffOutOfOrderFailsWithTheErrorStateSet) {
+  // One knot of a loop's polyline, of a curve on an untrimmed face, or of the face itself a
+  // round-off below the knot before it: the snip and the split fail and say so through the error
+  // state, as every refusal of a record does.
+  for (int which : {0, 1, 2}) {  // the loop, the loose curve, the face
+    SCOPED_TRACE(which);
+    ClearKernelError();
+    PatchOptions o;
+    o.nu = 8;
+    Bspline* s = BuildFunctionPatch([](double x, double y) { return 0.5 * x + 0.25 * y + 1.0; }, o);
+    ASSERT_NE(s, nullptr);
+    Bspline* c = BuildCurveOnSurface(s, 1, {0.2, 0.2, 0.8, 0.2, 0.8, 0.8, 0.2, 0.8, 0.2, 0.2});
+    if (which == 0) AddLoop(s, {c});
+    double* knots = which == 2 ? s->knotsU : c->knotsU;
+    const int k = which == 2 ? 5 : 2;
+    knots[k] = std::nextafter(knots[k - 1], -1.0);
+    Sides sd;
+    EXPECT_LT(SnipSurfaceBspline(s, 0.45, 1, &sd.low, &sd.high), 1);
+    EXPECT_TRUE(KernelFailedNow());
+    if (sd.lowNode.piece == s) sd.lowNode.piece = nullptr;  // a cut that failed hands back the face
+    ClearKernelError();
+    BsplineList* list = nullptr;
+    EXPECT_EQ(SplitSurfaceBspline(s, 3, 3, &list, 0), -2);
+    EXPECT_TRUE(KernelFailedNow());
+    EXPECT_EQ(list, nullptr);
+    ClearKernelError();
+    FreeBspline(s);
+  }
 }
 
 }  // namespace
