@@ -626,15 +626,163 @@ bool StaysAcrossSeam(const Bspline* s1, const Bspline* s2, const double* const p
   return true;
 }
 
+// The side of s on which (u, v) lies within kParamTol of its range, collapsed to a pole: the
+// parameter across that side (0 u, 1 v) in *dir and its end (0 low, 1 high) in *end.
+bool OnPole(const Bspline* s, double u, double v, int* dir, int* end) {
+  for (int d = 0; d < 2; ++d) {
+    const double x = d ? v : u, tol = kParamTol * Range(s, d);
+    for (int e = 0; e < 2; ++e)
+      if (std::fabs(x - (e ? Hi(s, d) : Lo(s, d))) <= tol && SurfaceSideCollapsed(s, d, e)) {
+        *dir = d;
+        *end = e;
+        return true;
+      }
+  }
+  return false;
+}
+
+// Meridians sampled round a pole to find its tangent plane and the one a step leaves along.
+constexpr int kPoleMeridians = 64;
+
+// The step from a point on a pole of surface `pole` (0 or 1) across whose side parameter `dir`
+// runs: there the partial round the pole vanishes, the normal is only a limit, and resolving the
+// branch's direction into the pole's parameters moves only the one round it, which moves no
+// point. The meridians' directions at the pole span its tangent plane (their normal oriented as
+// Su x Sv beside the pole, so that N1 x N2 runs the way it does on the branch beside the pole);
+// the branch leaves along that plane's line with the other surface's tangent plane, and on the
+// pole's surface along the meridian heading that way. The step keeps the chord height's rule and
+// kMaxStepTurn with the branch's curvature from both surfaces' normal curvatures along it, and
+// each parameter within a knot span. 0, or 100 where there is no telling (the other surface on a
+// pole too, the tangent planes parallel, a surface that cannot be evaluated).
+int StepOffPole(Bspline* s1, Bspline* s2, double* const p[4], int pole, int dir, int end, double s, double tolA,
+                const double maxStep[4]) {
+  const Bspline* S = pole ? s2 : s1;
+  Bspline* O = pole ? s1 : s2;
+  const int round = 1 - dir, kr = 2 * pole + round, kd = 2 * pole + dir, ko = 2 * (1 - pole);
+  const double at = end ? Hi(S, dir) : Lo(S, dir), into = end ? -1.0 : 1.0;
+  const double lo = Lo(S, round), range = Range(S, round);
+  // Unit direction into the domain along the meridian at w on the pole, and its length.
+  auto meridian = [&](double w, double M[3], double* len, double* second) {
+    double d[6][3];
+    const double u = dir ? w : at, v = dir ? at : w;
+    if (!Partials(S, u, v, d, second != nullptr)) return false;
+    for (int q = 0; q < 3; ++q) M[q] = into * d[1 + dir][q];
+    *len = VecSize3(M);
+    if (!(*len > 0.0) || !std::isfinite(*len)) return false;
+    for (int q = 0; q < 3; ++q) M[q] /= *len;
+    if (second)
+      for (int q = 0; q < 3; ++q) second[q] = d[dir ? 5 : 4][q];
+    return true;
+  };
+  double n[3] = {0.0, 0.0, 0.0}, first[3], last[3], M[3], len;
+  const bool closed = round ? S->closedV : S->closedU;
+  for (int i = 0; i < kPoleMeridians; ++i) {
+    if (!meridian(lo + range * (i + 0.5) / kPoleMeridians, M, &len, nullptr)) return 100;
+    if (i == 0) {
+      for (int q = 0; q < 3; ++q) first[q] = M[q];
+    } else {
+      double c[3];
+      VecCrossProd3(last, M, c);
+      for (int q = 0; q < 3; ++q) n[q] += c[q];
+    }
+    for (int q = 0; q < 3; ++q) last[q] = M[q];
+  }
+  if (closed) {
+    double c[3];
+    VecCrossProd3(last, first, c);
+    for (int q = 0; q < 3; ++q) n[q] += c[q];
+  }
+  const double ln = VecSize3(n);
+  if (!(ln > 0.0) || !std::isfinite(ln)) return 100;
+  for (int q = 0; q < 3; ++q) n[q] /= ln;
+  {
+    // Orientation from the normal a little way off the pole.
+    double d[3][3], N[3];
+    const double w = lo + 0.5 * range / kPoleMeridians, off = at + into * 1e-3 * Range(S, dir);
+    if (!Partials(S, dir ? w : off, dir ? off : w, d, false)) return 100;
+    VecCrossProd3(d[1], d[2], N);
+    if (VecDotProd3(N, n) < 0.0)
+      for (double& x : n) x = -x;
+  }
+  double d[6][3], No[3];
+  int od, oe;
+  if (OnPole(O, *p[ko], *p[ko + 1], &od, &oe) || !Partials(O, *p[ko], *p[ko + 1], d, true)) return 100;
+  VecCrossProd3(d[1], d[2], No);
+  const double lo2 = VecSize3(No);
+  if (!(lo2 > 0.0) || !std::isfinite(lo2)) return 100;
+  for (int q = 0; q < 3; ++q) No[q] /= lo2;
+  double T[3];
+  VecCrossProd3(pole ? No : n, pole ? n : No, T);
+  const double lT = VecSize3(T);
+  // Tangent planes this near parallel give no direction worth stepping along.
+  if (!(lT > 1e-6)) return 100;
+  double t[3] = {s * T[0] / lT, s * T[1] / lT, s * T[2] / lT};
+  // The meridian leaving nearest t: the best sampled one, then a golden-section search between
+  // its neighbours.
+  auto along = [&](double w) {
+    double Mw[3], l;
+    return meridian(w, Mw, &l, nullptr) ? VecDotProd3(Mw, t) : -2.0;
+  };
+  int best = 0;
+  double bestDot = -3.0;
+  for (int i = 0; i < kPoleMeridians; ++i) {
+    const double dot = along(lo + range * (i + 0.5) / kPoleMeridians);
+    if (dot > bestDot) bestDot = dot, best = i;
+  }
+  double a = lo + range * (best - 0.5) / kPoleMeridians, b = lo + range * (best + 1.5) / kPoleMeridians;
+  if (!closed) a = std::fmax(a, lo), b = std::fmin(b, lo + range);
+  const double g = 0.5 * (std::sqrt(5.0) - 1.0);
+  for (int it = 0; it < 60 && b - a > kParamTol * range * 1e-3; ++it) {
+    const double x1 = b - g * (b - a), x2 = a + g * (b - a);
+    if (along(x1) >= along(x2)) b = x2; else a = x1;
+  }
+  double w = 0.5 * (a + b);
+  if (closed) w = w < lo ? w + range : w >= lo + range ? w - range : w;
+  double Mw[3], lm, Sdd[3];
+  if (!meridian(w, Mw, &lm, Sdd)) return 100;
+  // The branch's curvature vector kappa = alpha n + beta No from the normal curvatures along t.
+  double r[2], r2[2] = {0.0, 0.0};
+  if (!ResolveInTangentPlane(t, d[1], d[2], &r[0], &r[1])) return 100;
+  double K[3];
+  for (int q = 0; q < 3; ++q) K[q] = d[4][q] * r[0] * r[0] + 2.0 * d[3][q] * r[0] * r[1] + d[5][q] * r[1] * r[1];
+  const double kn = VecDotProd3(Sdd, n) / (lm * lm), ko2 = VecDotProd3(K, No), c = VecDotProd3(n, No);
+  const double alpha = (kn - c * ko2) / (1.0 - c * c), beta = (ko2 - c * kn) / (1.0 - c * c);
+  double kappa[3];
+  for (int q = 0; q < 3; ++q) kappa[q] = alpha * n[q] + beta * No[q];
+  const double lk = VecSize3(kappa);
+  double h = maxStep[kd] * lm;
+  if (lk * tolA > 1e-8)
+    h = std::fmin(h, std::fmin(2.0 * tolA * std::sqrt(2.0 * (std::sqrt(1.0 / (lk * lk * tolA * tolA) + 1.0) + 1.0)),
+                               kMaxStepTurn / lk));
+  double e[3];
+  for (int q = 0; q < 3; ++q) e[q] = kappa[q] - K[q];
+  if (!ResolveInTangentPlane(e, d[1], d[2], &r2[0], &r2[1])) r2[0] = r2[1] = 0.0;
+  for (int halving = 0; halving < 60; ++halving, h *= 0.5) {
+    const double move[2] = {(r[0] + h * r2[0] / 2.0) * h, (r[1] + h * r2[1] / 2.0) * h};
+    if (!(std::fabs(move[0]) < maxStep[ko] && std::fabs(move[1]) < maxStep[ko + 1] && h / lm < maxStep[kd])) continue;
+    *p[kr] = w;
+    *p[kd] = at + into * h / lm;
+    *p[ko] += move[0];
+    *p[ko + 1] += move[1];
+    return 0;
+  }
+  return 100;
+}
+
 // NewSrfSrfStepSize on a pair the tracer has checked.
 int StepSize(Bspline* s1, Bspline* s2, double* u1, double* v1, double* u2, double* v2, int dir,
-             double tolA) {
+             double tolA, bool offPole) {
   double* p[4] = {u1, v1, u2, v2};
   double maxStep[4], range[4];
   for (int k = 0; k < 4; ++k) {
     const Bspline* s = SurfaceOf(k, s1, s2);
     range[k] = Range(s, k & 1);
     maxStep[k] = range[k] / ((k & 1 ? s->interiorV : s->interiorU) + 1);
+  }
+  for (int k = 0; k < 2 && offPole; ++k) {
+    int pd, pe;
+    if (OnPole(k ? s2 : s1, *p[2 * k], *p[2 * k + 1], &pd, &pe))
+      return StepOffPole(s1, s2, p, k, pd, pe, dir < 0 ? -1.0 : 1.0, tolA, maxStep);
   }
   double d1[6][3], d2[6][3];
   if (!Partials(s1, *u1, *v1, d1, true) || !Partials(s2, *u2, *v2, d2, true)) return 100;
@@ -744,7 +892,7 @@ int NewSrfSrfStepSize(Bspline* s1, Bspline* s2, double* u1, double* v1, double* 
     return -2;
   }
   if (!PairSound(s1, s2, {*u1, *v1, *u2, *v2, tolA, tolB})) return -2;
-  return StepSize(s1, s2, u1, v1, u2, v2, dir, tolA);
+  return StepSize(s1, s2, u1, v1, u2, v2, dir, tolA, true);
 }
 
 // ---- The march -------------------------------------------------------------------------------
@@ -2299,12 +2447,46 @@ void ReachEdge(const March& m, const Params& c, const double P[3], IntersectionT
   tail->x = P[0], tail->y = P[1], tail->z = P[2];
 }
 
+// An open branch through a pole ends there, one trace either side of it, as the marches that
+// reach a pole stop on it: a trace whose seed lies on a pole and which did not close is cut in
+// two at the seed, the backward nodes making a second trace that starts on the seed's point.
+// The second trace goes to the end of the list. 0, or -2 on no memory.
+int SplitAtSeed(March& m, IntersectionTrace* tr) {
+  IntersectionTrace* back = MallocIntersectionTrace();
+  if (!back) return -2;
+  const double S[3] = {tr->head->x, tr->head->y, tr->head->z};
+  if (!AppendTraceNode(back, S, tr->head->u1, tr->head->v1, tr->head->u2, tr->head->v2)) {
+    Free(back);
+    return -2;
+  }
+  IntersectionTraceNode* first = tr->turn->next;
+  back->head->next = first;
+  first->prev = back->head;
+  back->tail = tr->tail;
+  back->nodeCount = 1 + tr->nodeCount - tr->directionStart;
+  back->turn = back->tail;
+  back->open = 1;
+  back->directionStart = back->nodeCount;
+  tr->turn->next = nullptr;
+  tr->tail = tr->turn;
+  tr->nodeCount = tr->directionStart;
+  back->prev = m.list->tail;
+  back->next = nullptr;
+  m.list->tail->next = back;
+  m.list->tail = back;
+  ++m.list->count;
+  return 0;
+}
+
 int Trace(March& m, double u1, double v1, double u2, double v2) {
   IntersectionTrace* tr = m.trace;
   Params cur = {{u1, v1, u2, v2}};
   double P[3];
   int flag = 0;
   Refine(m, cur, P, &flag, nullptr);  // the seed is used as refined, converged or not
+  int poleDir, poleEnd;
+  const bool seedOnPole = OnPole(m.s1, cur.p[0], cur.p[1], &poleDir, &poleEnd) ||
+                          OnPole(m.s2, cur.p[2], cur.p[3], &poleDir, &poleEnd);
   for (int s = 0; s < 2; ++s) {
     GetBoxesRange(s ? m.us2 : m.us1, s ? m.vs2 : m.vs1, cur.p[2 * s], cur.p[2 * s + 1],
                   s ? m.NU2 : m.NU1, s ? m.NV2 : m.NV1, &m.seedBox[s][0], &m.seedBox[s][1],
@@ -2330,7 +2512,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
     const Params prev = cur;
     for (int s = 0; s < 2; ++s)
       for (int q = 0; q < 2; ++q) m.prevBox[s][q] = m.box[s][q];
-    if (StepSize(m.s1, m.s2, &cur.p[0], &cur.p[1], &cur.p[2], &cur.p[3], 1, m.tolA) == 100) {
+    if (StepSize(m.s1, m.s2, &cur.p[0], &cur.p[1], &cur.p[2], &cur.p[3], 1, m.tolA, tr->nodeCount == 1) == 100) {
       if (tr->nodeCount < 2) return -20;
       const Params a = Of(tr->tail), b = Of(tr->tail->prev);
       for (int k = 0; k < 4; ++k) cur.p[k] += a.p[k] - b.p[k];
@@ -2416,7 +2598,8 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
     const Params prev = cur;
     for (int s = 0; s < 2; ++s)
       for (int q = 0; q < 2; ++q) m.prevBox[s][q] = m.box[s][q];
-    if (StepSize(m.s1, m.s2, &cur.p[0], &cur.p[1], &cur.p[2], &cur.p[3], -1, m.tolA) == 100) {
+    if (StepSize(m.s1, m.s2, &cur.p[0], &cur.p[1], &cur.p[2], &cur.p[3], -1, m.tolA,
+                 tr->nodeCount == tr->directionStart) == 100) {
       double step[4];
       if (!BackwardStep(m, step)) break;
       for (int k = 0; k < 4; ++k) cur.p[k] += step[k];
@@ -2500,6 +2683,8 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
     if (tr->nodeCount - tr->directionStart > kMaxNodesPerDirection) stop = true;
   }
   m.list->tail = tr;
+  if (seedOnPole && !m.continued && tr->directionStart >= 2 && tr->nodeCount > tr->directionStart)
+    return SplitAtSeed(m, tr);
   return 0;
 }
 
