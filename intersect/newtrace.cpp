@@ -641,6 +641,12 @@ bool OnPole(const Bspline* s, double u, double v, int* dir, int* end) {
   return false;
 }
 
+// True when node n lies on a pole of either surface (OnPole).
+bool NodeOnPole(const Bspline* s1, const Bspline* s2, const IntersectionTraceNode* n) {
+  int dir, end;
+  return OnPole(s1, n->u1, n->v1, &dir, &end) || OnPole(s2, n->u2, n->v2, &dir, &end);
+}
+
 // Meridians sampled round a pole to find its tangent plane and the one a step leaves along.
 constexpr int kPoleMeridians = 64;
 
@@ -2447,6 +2453,33 @@ void ReachEdge(const March& m, const Params& c, const double P[3], IntersectionT
   tail->x = P[0], tail->y = P[1], tail->z = P[2];
 }
 
+// A chord passing this many point tolerances from a traced node on a pole passes the pole: a
+// march beside a pole crawls toward it in ever shorter steps (its parameters turning fast there)
+// and passes it within round-off of the refinement, not within a step.
+constexpr double kPolePassTolBs = 4.0;
+
+// True when the chord from A to P of a march from the far side of a seam passes a node of
+// another trace lying on a pole (within kPolePassTolBs point tolerances): a branch through a pole
+// beside a seam stops on the pole, and the march continuing it across the seam has come round to
+// there; beyond lies that trace's own stretch.
+bool PassesTracedPole(const March& m, const double A[3], const double P[3]) {
+  if (!m.continued) return false;
+  double d[3];
+  for (int q = 0; q < 3; ++q) d[q] = P[q] - A[q];
+  const double l2 = VecDotProd3(d, d);
+  for (const IntersectionTrace* o = m.list->head; o; o = o->next) {
+    if (o == m.trace) continue;
+    for (const IntersectionTraceNode* n = o->head; n; n = n->next) {
+      const double X[3] = {n->x - A[0], n->y - A[1], n->z - A[2]};
+      const double f = l2 > 0.0 ? std::fmin(1.0, std::fmax(0.0, VecDotProd3(X, d) / l2)) : 0.0;
+      if (std::hypot(X[0] - f * d[0], X[1] - f * d[1], X[2] - f * d[2]) <= kPolePassTolBs * m.tolB &&
+          NodeOnPole(m.s1, m.s2, n))
+        return true;
+    }
+  }
+  return false;
+}
+
 // An open branch through a pole ends there, one trace either side of it, as the marches that
 // reach a pole stop on it: a trace whose seed lies on a pole and which did not close is cut in
 // two at the seed, the backward nodes making a second trace that starts on the seed's point.
@@ -2566,6 +2599,11 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
     }
     if (SameParams(m, cur, Of(tr->tail))) break;  // a step that went nowhere (the seed on an edge)
     if (!Append(m, cur, P)) return -2;
+    {
+      const IntersectionTraceNode* a = tr->tail->prev;
+      const double A[3] = {a->x, a->y, a->z};
+      if (PassesTracedPole(m, A, P)) stop = true;
+    }
     if (singular == 2 && !AppendSingularEnd(m, cur, x, X)) return -2;
     LastDirection(m, prev, cur, P, dPrev);
     if (Circling(tr, m.tolB)) stop = true;
@@ -2675,6 +2713,10 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
     }
     // A step that went nowhere (the seed on an edge) adds no node.
     if (SameParams(m, cur, Of(tr->nodeCount > tr->directionStart ? tr->tail : tr->head))) break;
+    {
+      const double A[3] = {from->x, from->y, from->z};
+      if (PassesTracedPole(m, A, P)) stop = true;
+    }
     if (!Append(m, cur, P)) return -2;
     if (singular == 2 && !AppendSingularEnd(m, cur, x, X)) return -2;
     LastDirection(m, prev, cur, P, dPrev);
@@ -3342,14 +3384,16 @@ double ReachWithin(const IntersectionTrace* t, double reach, double tolB) {
 
 // True when a node of the list's traces other than the end e of trace t lies within reach of
 // e; of t's own nodes only those farther along t from e than twice the reach (its other end
-// come round to the seam), not those the branch passes on its way to e.
-bool NodeNear(const IntersectionTraceList* list, const IntersectionTrace* t, const IntersectionTraceNode* e,
-              double reach) {
+// come round to the seam), not those the branch passes on its way to e. A node on a pole is no
+// continuation of e across the seam: a branch through a pole beside a seam stops on the pole,
+// and the stretch between it and the seam, however short, is traced from the seam's far side.
+bool NodeNear(const Bspline* s1, const Bspline* s2, const IntersectionTraceList* list, const IntersectionTrace* t,
+              const IntersectionTraceNode* e, double reach) {
   const double E[3] = {e->x, e->y, e->z}, at = AlongBranch(t, e);
   for (const IntersectionTrace* o = list->head; o; o = o->next)
     for (const IntersectionTraceNode* n = o->head; n; n = n->next) {
       const double Y[3] = {n->x, n->y, n->z};
-      if (n == e || Distance(E, Y) > reach) continue;
+      if (n == e || Distance(E, Y) > reach || NodeOnPole(s1, s2, n)) continue;
       if (o != t || std::fabs(AlongBranch(t, n) - at) > 2.0 * reach) return true;
     }
   return false;
@@ -3420,8 +3464,10 @@ int ContinueAcrossSeams(Bspline* s1, Bspline* s2, const double* us1, const doubl
     for (const IntersectionTraceNode* e : ends) {
       Params w = Of(e);
       // Within 100 point tolerances (a quarter of a smaller trace's span): the branch goes on
-      // from another trace's node there.
-      if (!WrapAcrossSeams(m, w) || NodeNear(list, t, e, ReachWithin(t, 100.0 * tolB, tolB)) || --budget < 0)
+      // from another trace's node there. An end on a pole lies on no seam, whatever its
+      // parameter round the pole: the branch stops there and goes on beyond it from another end.
+      if (NodeOnPole(s1, s2, e) || !WrapAcrossSeams(m, w) ||
+          NodeNear(s1, s2, list, t, e, ReachWithin(t, 100.0 * tolB, tolB)) || --budget < 0)
         continue;
       IntersectionTrace* next = MallocIntersectionTrace();
       if (!next) return -2;
