@@ -3385,15 +3385,26 @@ double ReachWithin(const IntersectionTrace* t, double reach, double tolB) {
 // True when a node of the list's traces other than the end e of trace t lies within reach of
 // e; of t's own nodes only those farther along t from e than twice the reach (its other end
 // come round to the seam), not those the branch passes on its way to e. A node on a pole is no
-// continuation of e across the seam: a branch through a pole beside a seam stops on the pole,
-// and the stretch between it and the seam, however short, is traced from the seam's far side.
+// continuation of e across the seam, nor one nearer to an end of its trace lying on a pole than
+// to e (the march crawls into the pole in ever shorter steps): a branch through a pole beside a
+// seam stops on the pole, and the stretch between it and the seam, however short, is traced
+// from the seam's far side.
 bool NodeNear(const Bspline* s1, const Bspline* s2, const IntersectionTraceList* list, const IntersectionTrace* t,
               const IntersectionTraceNode* e, double reach) {
   const double E[3] = {e->x, e->y, e->z}, at = AlongBranch(t, e);
+  auto nearerPoleEnd = [&](const IntersectionTrace* o, const IntersectionTraceNode* n, double toE) {
+    const double Y[3] = {n->x, n->y, n->z};
+    for (const IntersectionTraceNode* end : {o->head, o->tail, o->turn}) {
+      if (!end) continue;
+      const double Z[3] = {end->x, end->y, end->z};
+      if (Distance(Y, Z) < toE && NodeOnPole(s1, s2, end)) return true;
+    }
+    return false;
+  };
   for (const IntersectionTrace* o = list->head; o; o = o->next)
     for (const IntersectionTraceNode* n = o->head; n; n = n->next) {
       const double Y[3] = {n->x, n->y, n->z};
-      if (n == e || Distance(E, Y) > reach || NodeOnPole(s1, s2, n)) continue;
+      if (n == e || Distance(E, Y) > reach || NodeOnPole(s1, s2, n) || nearerPoleEnd(o, n, Distance(E, Y))) continue;
       if (o != t || std::fabs(AlongBranch(t, n) - at) > 2.0 * reach) return true;
     }
   return false;

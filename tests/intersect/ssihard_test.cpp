@@ -3334,16 +3334,17 @@ TEST_F(HardIntersections, ALoopThroughThePoleOfASmallSunkSphereIsTraced) {
 }
 
 // Planes through (a round-off beside) a pole of a sphere of radius 1e-3 whose seam meets the
-// pole: the circle runs through the pole and crosses the seam beside it. The march stopped on the
-// pole, and the end on the seam, some 40 point tolerances away, was taken for meeting that node
-// across the seam and not continued: the stretch from the seam to the pole, 7 % of the circle,
-// was left out (2e-5 of the size from the nearest branch). The march continuing over it from the
-// seam's far side crawls toward the pole and passes it within round-off: it ends there, not
-// running round the whole circle again; and no march goes on from an end on the pole, whose
-// parameter round it marks no place on the seam (a stub along the stretch the seam's march
-// traces). At size 1, and at 1e6 moved 1e4 x the size: every point of the circle within 1e-5 of
-// the size of a branch, every sample on both surfaces, no stretch twice (the branches' lengths
-// adding up to the circle's).
+// pole: the circle runs through the pole and crosses the seam beside it, 40 to 70 point
+// tolerances away. The march stopped on the pole, and the end on the seam was taken for meeting
+// that node across the seam, or the last nodes of the march crawling into the pole, and was not
+// continued: the stretch from the seam to the pole, 7 % of the circle, was left out (2e-5 to
+// 4.6e-5 of the size from the nearest branch). The march continuing over it from the seam's far
+// side crawls toward the pole and passes it within round-off: it ends there, not running round
+// the whole circle again; and no march goes on from an end on the pole, whose parameter round it
+// marks no place on the seam (a stub along the stretch the seam's march traces). The plane first,
+// then the sphere (its knots as the first run rescaled them), at size 1 and at 1e6 moved 1e4 x
+// the size: every point of the circle within 1e-5 of the size of a branch, every sample on both
+// surfaces, no stretch twice (the branches' lengths adding up to the circle's within 1 %).
 TEST_F(HardIntersections, ABranchThroughAPoleBesideASeamIsContinuedFromTheSeam) {
   struct {
     double a[3], n[3], o[2], nudge, pole, scale;  // sphere's axis, plane's normal and origin, the pole at +-a
@@ -3354,10 +3355,13 @@ TEST_F(HardIntersections, ABranchThroughAPoleBesideASeamIsContinuedFromTheSeam) 
        {0.48910752661059875, 0.37495422493005559}, 4e-16, -1.0, 1.0, {false, true}},
       {{0.99088983448328805, 0.093866636629143199, 0.096573238765273503},
        {-0.26262277959051405, -0.27067418935726562, -0.92615590418457061},
-       {0.46840527640089946, 0.23159939001714164}, 4e-16, 1.0, 1e6, {true}},
+       {0.46840527640089946, 0.23159939001714164}, 4e-16, 1.0, 1e6, {false, true}},
       {{0.76070104259452209, 0.21842664423526753, 0.61124767883708742},
        {-0.42916353900267462, 0.43591879752662377, -0.79107108324956643},
-       {0.52966686168419952, 0.58650919989872596}, 0.0, 1.0, 1.0, {true}}};
+       {0.52966686168419952, 0.58650919989872596}, 0.0, 1.0, 1.0, {false, true}},
+      {{0.57986110679491909, -0.75359076736270081, 0.30961597531824364},
+       {0.36384522354559673, -0.70861499887502555, 0.60455060720538711},
+       {0.62939060297919069, 0.42451059941833624}, -4e-16, 1.0, 1.0, {false, true}}};
   const double r = 1e-3, C[3] = {0.5, 0.5, 0.5};
   // A unit vector across u, the part of (0.3, -0.7, 0.2) across it.
   auto across = [](const double u[3], double out[3]) {
@@ -3400,7 +3404,7 @@ TEST_F(HardIntersections, ABranchThroughAPoleBesideASeamIsContinuedFromTheSeam) 
           [&](const double* p) { return std::hypot(p[0] - C[0], p[1] - C[1], p[2] - C[2]) - r; });
       EXPECT_LT(gap, 1e-5 * size) << k.scale << " " << sphereFirst;
       EXPECT_LT(off, 1e-6 * size) << k.scale << " " << sphereFirst;
-      EXPECT_NEAR(length, 2 * M_PI * rho, 1e-3 * 2 * M_PI * rho) << k.scale << " " << sphereFirst;
+      EXPECT_NEAR(length, 2 * M_PI * rho, 1e-2 * 2 * M_PI * rho) << k.scale << " " << sphereFirst;
     }
   }
 }
