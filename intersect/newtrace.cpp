@@ -626,15 +626,169 @@ bool StaysAcrossSeam(const Bspline* s1, const Bspline* s2, const double* const p
   return true;
 }
 
+// The side of s on which (u, v) lies within kParamTol of its range, collapsed to a pole: the
+// parameter across that side (0 u, 1 v) in *dir and its end (0 low, 1 high) in *end.
+bool OnPole(const Bspline* s, double u, double v, int* dir, int* end) {
+  for (int d = 0; d < 2; ++d) {
+    const double x = d ? v : u, tol = kParamTol * Range(s, d);
+    for (int e = 0; e < 2; ++e)
+      if (std::fabs(x - (e ? Hi(s, d) : Lo(s, d))) <= tol && SurfaceSideCollapsed(s, d, e)) {
+        *dir = d;
+        *end = e;
+        return true;
+      }
+  }
+  return false;
+}
+
+// True when node n lies on a pole of either surface (OnPole).
+bool NodeOnPole(const Bspline* s1, const Bspline* s2, const IntersectionTraceNode* n) {
+  int dir, end;
+  return OnPole(s1, n->u1, n->v1, &dir, &end) || OnPole(s2, n->u2, n->v2, &dir, &end);
+}
+
+// Meridians sampled round a pole to find its tangent plane and the one a step leaves along.
+constexpr int kPoleMeridians = 64;
+
+// The step from a point on a pole of surface `pole` (0 or 1) across whose side parameter `dir`
+// runs: there the partial round the pole vanishes, the normal is only a limit, and resolving the
+// branch's direction into the pole's parameters moves only the one round it, which moves no
+// point. The meridians' directions at the pole span its tangent plane (their normal oriented as
+// Su x Sv beside the pole, so that N1 x N2 runs the way it does on the branch beside the pole);
+// the branch leaves along that plane's line with the other surface's tangent plane, and on the
+// pole's surface along the meridian heading that way. The step keeps the chord height's rule and
+// kMaxStepTurn with the branch's curvature from both surfaces' normal curvatures along it, and
+// each parameter within a knot span. 0, or 100 where there is no telling (the other surface on a
+// pole too, the tangent planes parallel, a surface that cannot be evaluated).
+int StepOffPole(Bspline* s1, Bspline* s2, double* const p[4], int pole, int dir, int end, double s, double tolA,
+                const double maxStep[4]) {
+  const Bspline* S = pole ? s2 : s1;
+  Bspline* O = pole ? s1 : s2;
+  const int round = 1 - dir, kr = 2 * pole + round, kd = 2 * pole + dir, ko = 2 * (1 - pole);
+  const double at = end ? Hi(S, dir) : Lo(S, dir), into = end ? -1.0 : 1.0;
+  const double lo = Lo(S, round), range = Range(S, round);
+  // Unit direction into the domain along the meridian at w on the pole, and its length.
+  auto meridian = [&](double w, double M[3], double* len, double* second) {
+    double d[6][3];
+    const double u = dir ? w : at, v = dir ? at : w;
+    if (!Partials(S, u, v, d, second != nullptr)) return false;
+    for (int q = 0; q < 3; ++q) M[q] = into * d[1 + dir][q];
+    *len = VecSize3(M);
+    if (!(*len > 0.0) || !std::isfinite(*len)) return false;
+    for (int q = 0; q < 3; ++q) M[q] /= *len;
+    if (second)
+      for (int q = 0; q < 3; ++q) second[q] = d[dir ? 5 : 4][q];
+    return true;
+  };
+  double n[3] = {0.0, 0.0, 0.0}, first[3], last[3], M[3], len;
+  const bool closed = round ? S->closedV : S->closedU;
+  for (int i = 0; i < kPoleMeridians; ++i) {
+    if (!meridian(lo + range * (i + 0.5) / kPoleMeridians, M, &len, nullptr)) return 100;
+    if (i == 0) {
+      for (int q = 0; q < 3; ++q) first[q] = M[q];
+    } else {
+      double c[3];
+      VecCrossProd3(last, M, c);
+      for (int q = 0; q < 3; ++q) n[q] += c[q];
+    }
+    for (int q = 0; q < 3; ++q) last[q] = M[q];
+  }
+  if (closed) {
+    double c[3];
+    VecCrossProd3(last, first, c);
+    for (int q = 0; q < 3; ++q) n[q] += c[q];
+  }
+  const double ln = VecSize3(n);
+  if (!(ln > 0.0) || !std::isfinite(ln)) return 100;
+  for (int q = 0; q < 3; ++q) n[q] /= ln;
+  {
+    // Orientation from the normal a little way off the pole.
+    double d[3][3], N[3];
+    const double w = lo + 0.5 * range / kPoleMeridians, off = at + into * 1e-3 * Range(S, dir);
+    if (!Partials(S, dir ? w : off, dir ? off : w, d, false)) return 100;
+    VecCrossProd3(d[1], d[2], N);
+    if (VecDotProd3(N, n) < 0.0)
+      for (double& x : n) x = -x;
+  }
+  double d[6][3], No[3];
+  int od, oe;
+  if (OnPole(O, *p[ko], *p[ko + 1], &od, &oe) || !Partials(O, *p[ko], *p[ko + 1], d, true)) return 100;
+  VecCrossProd3(d[1], d[2], No);
+  const double lo2 = VecSize3(No);
+  if (!(lo2 > 0.0) || !std::isfinite(lo2)) return 100;
+  for (int q = 0; q < 3; ++q) No[q] /= lo2;
+  double T[3];
+  VecCrossProd3(pole ? No : n, pole ? n : No, T);
+  const double lT = VecSize3(T);
+  // Tangent planes this near parallel give no direction worth stepping along.
+  if (!(lT > 1e-6)) return 100;
+  double t[3] = {s * T[0] / lT, s * T[1] / lT, s * T[2] / lT};
+  // The meridian leaving nearest t: the best sampled one, then a golden-section search between
+  // its neighbours.
+  auto along = [&](double w) {
+    double Mw[3], l;
+    return meridian(w, Mw, &l, nullptr) ? VecDotProd3(Mw, t) : -2.0;
+  };
+  int best = 0;
+  double bestDot = -3.0;
+  for (int i = 0; i < kPoleMeridians; ++i) {
+    const double dot = along(lo + range * (i + 0.5) / kPoleMeridians);
+    if (dot > bestDot) bestDot = dot, best = i;
+  }
+  double a = lo + range * (best - 0.5) / kPoleMeridians, b = lo + range * (best + 1.5) / kPoleMeridians;
+  if (!closed) a = std::fmax(a, lo), b = std::fmin(b, lo + range);
+  const double g = 0.5 * (std::sqrt(5.0) - 1.0);
+  for (int it = 0; it < 60 && b - a > kParamTol * range * 1e-3; ++it) {
+    const double x1 = b - g * (b - a), x2 = a + g * (b - a);
+    if (along(x1) >= along(x2)) b = x2; else a = x1;
+  }
+  double w = 0.5 * (a + b);
+  if (closed) w = w < lo ? w + range : w >= lo + range ? w - range : w;
+  double Mw[3], lm, Sdd[3];
+  if (!meridian(w, Mw, &lm, Sdd)) return 100;
+  // The branch's curvature vector kappa = alpha n + beta No from the normal curvatures along t.
+  double r[2], r2[2] = {0.0, 0.0};
+  if (!ResolveInTangentPlane(t, d[1], d[2], &r[0], &r[1])) return 100;
+  double K[3];
+  for (int q = 0; q < 3; ++q) K[q] = d[4][q] * r[0] * r[0] + 2.0 * d[3][q] * r[0] * r[1] + d[5][q] * r[1] * r[1];
+  const double kn = VecDotProd3(Sdd, n) / (lm * lm), ko2 = VecDotProd3(K, No), c = VecDotProd3(n, No);
+  const double alpha = (kn - c * ko2) / (1.0 - c * c), beta = (ko2 - c * kn) / (1.0 - c * c);
+  double kappa[3];
+  for (int q = 0; q < 3; ++q) kappa[q] = alpha * n[q] + beta * No[q];
+  const double lk = VecSize3(kappa);
+  double h = maxStep[kd] * lm;
+  if (lk * tolA > 1e-8)
+    h = std::fmin(h, std::fmin(2.0 * tolA * std::sqrt(2.0 * (std::sqrt(1.0 / (lk * lk * tolA * tolA) + 1.0) + 1.0)),
+                               kMaxStepTurn / lk));
+  double e[3];
+  for (int q = 0; q < 3; ++q) e[q] = kappa[q] - K[q];
+  if (!ResolveInTangentPlane(e, d[1], d[2], &r2[0], &r2[1])) r2[0] = r2[1] = 0.0;
+  for (int halving = 0; halving < 60; ++halving, h *= 0.5) {
+    const double move[2] = {(r[0] + h * r2[0] / 2.0) * h, (r[1] + h * r2[1] / 2.0) * h};
+    if (!(std::fabs(move[0]) < maxStep[ko] && std::fabs(move[1]) < maxStep[ko + 1] && h / lm < maxStep[kd])) continue;
+    *p[kr] = w;
+    *p[kd] = at + into * h / lm;
+    *p[ko] += move[0];
+    *p[ko + 1] += move[1];
+    return 0;
+  }
+  return 100;
+}
+
 // NewSrfSrfStepSize on a pair the tracer has checked.
 int StepSize(Bspline* s1, Bspline* s2, double* u1, double* v1, double* u2, double* v2, int dir,
-             double tolA) {
+             double tolA, bool offPole) {
   double* p[4] = {u1, v1, u2, v2};
   double maxStep[4], range[4];
   for (int k = 0; k < 4; ++k) {
     const Bspline* s = SurfaceOf(k, s1, s2);
     range[k] = Range(s, k & 1);
     maxStep[k] = range[k] / ((k & 1 ? s->interiorV : s->interiorU) + 1);
+  }
+  for (int k = 0; k < 2 && offPole; ++k) {
+    int pd, pe;
+    if (OnPole(k ? s2 : s1, *p[2 * k], *p[2 * k + 1], &pd, &pe))
+      return StepOffPole(s1, s2, p, k, pd, pe, dir < 0 ? -1.0 : 1.0, tolA, maxStep);
   }
   double d1[6][3], d2[6][3];
   if (!Partials(s1, *u1, *v1, d1, true) || !Partials(s2, *u2, *v2, d2, true)) return 100;
@@ -744,7 +898,7 @@ int NewSrfSrfStepSize(Bspline* s1, Bspline* s2, double* u1, double* v1, double* 
     return -2;
   }
   if (!PairSound(s1, s2, {*u1, *v1, *u2, *v2, tolA, tolB})) return -2;
-  return StepSize(s1, s2, u1, v1, u2, v2, dir, tolA);
+  return StepSize(s1, s2, u1, v1, u2, v2, dir, tolA, true);
 }
 
 // ---- The march -------------------------------------------------------------------------------
@@ -2299,12 +2453,73 @@ void ReachEdge(const March& m, const Params& c, const double P[3], IntersectionT
   tail->x = P[0], tail->y = P[1], tail->z = P[2];
 }
 
+// A chord passing this many point tolerances from a traced node on a pole passes the pole: a
+// march beside a pole crawls toward it in ever shorter steps (its parameters turning fast there)
+// and passes it within round-off of the refinement, not within a step.
+constexpr double kPolePassTolBs = 4.0;
+
+// True when the chord from A to P of a march from the far side of a seam passes a node of
+// another trace lying on a pole (within kPolePassTolBs point tolerances): a branch through a pole
+// beside a seam stops on the pole, and the march continuing it across the seam has come round to
+// there; beyond lies that trace's own stretch.
+bool PassesTracedPole(const March& m, const double A[3], const double P[3]) {
+  if (!m.continued) return false;
+  double d[3];
+  for (int q = 0; q < 3; ++q) d[q] = P[q] - A[q];
+  const double l2 = VecDotProd3(d, d);
+  for (const IntersectionTrace* o = m.list->head; o; o = o->next) {
+    if (o == m.trace) continue;
+    for (const IntersectionTraceNode* n = o->head; n; n = n->next) {
+      const double X[3] = {n->x - A[0], n->y - A[1], n->z - A[2]};
+      const double f = l2 > 0.0 ? std::fmin(1.0, std::fmax(0.0, VecDotProd3(X, d) / l2)) : 0.0;
+      if (std::hypot(X[0] - f * d[0], X[1] - f * d[1], X[2] - f * d[2]) <= kPolePassTolBs * m.tolB &&
+          NodeOnPole(m.s1, m.s2, n))
+        return true;
+    }
+  }
+  return false;
+}
+
+// An open branch through a pole ends there, one trace either side of it, as the marches that
+// reach a pole stop on it: a trace whose seed lies on a pole and which did not close is cut in
+// two at the seed, the backward nodes making a second trace that starts on the seed's point.
+// The second trace goes to the end of the list. 0, or -2 on no memory.
+int SplitAtSeed(March& m, IntersectionTrace* tr) {
+  IntersectionTrace* back = MallocIntersectionTrace();
+  if (!back) return -2;
+  const double S[3] = {tr->head->x, tr->head->y, tr->head->z};
+  if (!AppendTraceNode(back, S, tr->head->u1, tr->head->v1, tr->head->u2, tr->head->v2)) {
+    Free(back);
+    return -2;
+  }
+  IntersectionTraceNode* first = tr->turn->next;
+  back->head->next = first;
+  first->prev = back->head;
+  back->tail = tr->tail;
+  back->nodeCount = 1 + tr->nodeCount - tr->directionStart;
+  back->turn = back->tail;
+  back->open = 1;
+  back->directionStart = back->nodeCount;
+  tr->turn->next = nullptr;
+  tr->tail = tr->turn;
+  tr->nodeCount = tr->directionStart;
+  back->prev = m.list->tail;
+  back->next = nullptr;
+  m.list->tail->next = back;
+  m.list->tail = back;
+  ++m.list->count;
+  return 0;
+}
+
 int Trace(March& m, double u1, double v1, double u2, double v2) {
   IntersectionTrace* tr = m.trace;
   Params cur = {{u1, v1, u2, v2}};
   double P[3];
   int flag = 0;
   Refine(m, cur, P, &flag, nullptr);  // the seed is used as refined, converged or not
+  int poleDir, poleEnd;
+  const bool seedOnPole = OnPole(m.s1, cur.p[0], cur.p[1], &poleDir, &poleEnd) ||
+                          OnPole(m.s2, cur.p[2], cur.p[3], &poleDir, &poleEnd);
   for (int s = 0; s < 2; ++s) {
     GetBoxesRange(s ? m.us2 : m.us1, s ? m.vs2 : m.vs1, cur.p[2 * s], cur.p[2 * s + 1],
                   s ? m.NU2 : m.NU1, s ? m.NV2 : m.NV1, &m.seedBox[s][0], &m.seedBox[s][1],
@@ -2330,7 +2545,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
     const Params prev = cur;
     for (int s = 0; s < 2; ++s)
       for (int q = 0; q < 2; ++q) m.prevBox[s][q] = m.box[s][q];
-    if (StepSize(m.s1, m.s2, &cur.p[0], &cur.p[1], &cur.p[2], &cur.p[3], 1, m.tolA) == 100) {
+    if (StepSize(m.s1, m.s2, &cur.p[0], &cur.p[1], &cur.p[2], &cur.p[3], 1, m.tolA, tr->nodeCount == 1) == 100) {
       if (tr->nodeCount < 2) return -20;
       const Params a = Of(tr->tail), b = Of(tr->tail->prev);
       for (int k = 0; k < 4; ++k) cur.p[k] += a.p[k] - b.p[k];
@@ -2384,6 +2599,11 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
     }
     if (SameParams(m, cur, Of(tr->tail))) break;  // a step that went nowhere (the seed on an edge)
     if (!Append(m, cur, P)) return -2;
+    {
+      const IntersectionTraceNode* a = tr->tail->prev;
+      const double A[3] = {a->x, a->y, a->z};
+      if (PassesTracedPole(m, A, P)) stop = true;
+    }
     if (singular == 2 && !AppendSingularEnd(m, cur, x, X)) return -2;
     LastDirection(m, prev, cur, P, dPrev);
     if (Circling(tr, m.tolB)) stop = true;
@@ -2416,7 +2636,8 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
     const Params prev = cur;
     for (int s = 0; s < 2; ++s)
       for (int q = 0; q < 2; ++q) m.prevBox[s][q] = m.box[s][q];
-    if (StepSize(m.s1, m.s2, &cur.p[0], &cur.p[1], &cur.p[2], &cur.p[3], -1, m.tolA) == 100) {
+    if (StepSize(m.s1, m.s2, &cur.p[0], &cur.p[1], &cur.p[2], &cur.p[3], -1, m.tolA,
+                 tr->nodeCount == tr->directionStart) == 100) {
       double step[4];
       if (!BackwardStep(m, step)) break;
       for (int k = 0; k < 4; ++k) cur.p[k] += step[k];
@@ -2492,6 +2713,10 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
     }
     // A step that went nowhere (the seed on an edge) adds no node.
     if (SameParams(m, cur, Of(tr->nodeCount > tr->directionStart ? tr->tail : tr->head))) break;
+    {
+      const double A[3] = {from->x, from->y, from->z};
+      if (PassesTracedPole(m, A, P)) stop = true;
+    }
     if (!Append(m, cur, P)) return -2;
     if (singular == 2 && !AppendSingularEnd(m, cur, x, X)) return -2;
     LastDirection(m, prev, cur, P, dPrev);
@@ -2500,6 +2725,8 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
     if (tr->nodeCount - tr->directionStart > kMaxNodesPerDirection) stop = true;
   }
   m.list->tail = tr;
+  if (seedOnPole && !m.continued && tr->directionStart >= 2 && tr->nodeCount > tr->directionStart)
+    return SplitAtSeed(m, tr);
   return 0;
 }
 
@@ -3157,14 +3384,27 @@ double ReachWithin(const IntersectionTrace* t, double reach, double tolB) {
 
 // True when a node of the list's traces other than the end e of trace t lies within reach of
 // e; of t's own nodes only those farther along t from e than twice the reach (its other end
-// come round to the seam), not those the branch passes on its way to e.
-bool NodeNear(const IntersectionTraceList* list, const IntersectionTrace* t, const IntersectionTraceNode* e,
-              double reach) {
+// come round to the seam), not those the branch passes on its way to e. A node on a pole is no
+// continuation of e across the seam, nor one nearer to an end of its trace lying on a pole than
+// to e (the march crawls into the pole in ever shorter steps): a branch through a pole beside a
+// seam stops on the pole, and the stretch between it and the seam, however short, is traced
+// from the seam's far side.
+bool NodeNear(const Bspline* s1, const Bspline* s2, const IntersectionTraceList* list, const IntersectionTrace* t,
+              const IntersectionTraceNode* e, double reach) {
   const double E[3] = {e->x, e->y, e->z}, at = AlongBranch(t, e);
+  auto nearerPoleEnd = [&](const IntersectionTrace* o, const IntersectionTraceNode* n, double toE) {
+    const double Y[3] = {n->x, n->y, n->z};
+    for (const IntersectionTraceNode* end : {o->head, o->tail, o->turn}) {
+      if (!end) continue;
+      const double Z[3] = {end->x, end->y, end->z};
+      if (Distance(Y, Z) < toE && NodeOnPole(s1, s2, end)) return true;
+    }
+    return false;
+  };
   for (const IntersectionTrace* o = list->head; o; o = o->next)
     for (const IntersectionTraceNode* n = o->head; n; n = n->next) {
       const double Y[3] = {n->x, n->y, n->z};
-      if (n == e || Distance(E, Y) > reach) continue;
+      if (n == e || Distance(E, Y) > reach || NodeOnPole(s1, s2, n) || nearerPoleEnd(o, n, Distance(E, Y))) continue;
       if (o != t || std::fabs(AlongBranch(t, n) - at) > 2.0 * reach) return true;
     }
   return false;
@@ -3235,8 +3475,10 @@ int ContinueAcrossSeams(Bspline* s1, Bspline* s2, const double* us1, const doubl
     for (const IntersectionTraceNode* e : ends) {
       Params w = Of(e);
       // Within 100 point tolerances (a quarter of a smaller trace's span): the branch goes on
-      // from another trace's node there.
-      if (!WrapAcrossSeams(m, w) || NodeNear(list, t, e, ReachWithin(t, 100.0 * tolB, tolB)) || --budget < 0)
+      // from another trace's node there. An end on a pole lies on no seam, whatever its
+      // parameter round the pole: the branch stops there and goes on beyond it from another end.
+      if (NodeOnPole(s1, s2, e) || !WrapAcrossSeams(m, w) ||
+          NodeNear(s1, s2, list, t, e, ReachWithin(t, 100.0 * tolB, tolB)) || --budget < 0)
         continue;
       IntersectionTrace* next = MallocIntersectionTrace();
       if (!next) return -2;
