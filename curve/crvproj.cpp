@@ -815,9 +815,11 @@ struct StepFeet {
 
 // The square of an upper bound on the distance from C to the projection over one step: every
 // foot is a point of the projection, so the nearest of them bounds it; so does the foot of the
-// curve's point at the parameter where C meets the polyline through them, and that of one
-// Newton step from there along the polyline's direction. -1 when a projection failed.
-double SqDistanceToStep(Bspline* srf, Bspline* curve, const StepFeet& f, const double C[3]) {
+// curve's point at the parameter where C meets the polyline through them, and, when that one
+// is not within tol, that of one Newton step from there along the polyline's direction. A foot
+// not found (no normal there) or beyond the edge bounds nothing: the bound stays as it was, and
+// a point it leaves beyond tol joins the samples.
+double SqDistanceToStep(Bspline* srf, Bspline* curve, const StepFeet& f, const double C[3], double tol) {
   constexpr int last = kChecksPerStep + 1;
   double best = 1e300, bestLam = 0.0;
   int seg = 0;
@@ -826,6 +828,7 @@ double SqDistanceToStep(Bspline* srf, Bspline* curve, const StepFeet& f, const d
     VecDiff3(C, f.Q[k], r);
     best = std::min(best, VecDotProd3(r, r));
   }
+  if (best <= tol * tol) return best;
   double nearest = 1e300;
   for (int k = 0; k < last; ++k) {
     double d[3], r[3];
@@ -836,21 +839,20 @@ double SqDistanceToStep(Bspline* srf, Bspline* curve, const StepFeet& f, const d
     for (int c = 0; c < 3; ++c) r[c] -= lam * d[c];
     if (VecDotProd3(r, r) < nearest) nearest = VecDotProd3(r, r), seg = k, bestLam = lam;
   }
-  ProjSample s = {f.u[seg] + bestLam * (f.u[seg + 1] - f.u[seg]), f.v[seg] + bestLam * (f.v[seg + 1] - f.v[seg]),
-                  f.t[seg] + bestLam * (f.t[seg + 1] - f.t[seg]), 1};
+  ProjSample s = {f.u[seg] + bestLam * (f.u[seg + 1] - f.u[seg]),
+                  f.v[seg] + bestLam * (f.v[seg + 1] - f.v[seg]), f.t[seg] + bestLam * (f.t[seg + 1] - f.t[seg]), 1};
   double T[3];
   VecDiff3(f.Q[seg + 1], f.Q[seg], T);
   const double dt = f.t[seg + 1] - f.t[seg];
   for (int step = 0; step < 2 && dt > 0.0; ++step) {
     double P[3], Q[3], r[3];
     CurvePoint(curve, s.t, P);
-    if (ProjectPointNear(srf, P, &s) != 0) return -1.0;
-    if (s.state != 1) break;
+    if (ProjectPointNear(srf, P, &s) != 0 || s.state != 1) break;
     Eval3DPointOnSurfCoord(srf, s.u, s.v, 0, 0, Q);
     VecDiff3(C, Q, r);
     best = std::min(best, VecDotProd3(r, r));
     const double tt = VecDotProd3(T, T);
-    if (!(tt > 0.0)) break;
+    if (best <= tol * tol || !(tt > 0.0)) break;
     s.t = std::clamp(s.t + dt * VecDotProd3(r, T) / tt, f.t[0], f.t[last]);
   }
   return best;
@@ -940,9 +942,8 @@ Bspline* FitRunWithinTol(Bspline* srf, Bspline* curve, SurfaceGridCache& grid, c
         const double f = double(j) / (kChecksPerStep + 1);
         double C[3];
         EvalCrvOnSrfCoord(srf, piece.get(), onPiece[i] + (onPiece[i + 1] - onPiece[i]) * f, 0, C);
-        const double d2 = SqDistanceToStep(srf, curve, feet, C);
-        if (d2 < 0.0 || KernelFailed()) return nullptr;
-        miss[j] = d2 > tol * tol;
+        miss[j] = SqDistanceToStep(srf, curve, feet, C, tol) > tol * tol;
+        if (KernelFailed()) return nullptr;
       }
       for (int j = 1; j <= kChecksPerStep; ++j)
         if (miss[j]) push(feet.u[j], feet.v[j], feet.t[j]);
