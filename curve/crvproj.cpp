@@ -863,8 +863,9 @@ double SqDistanceToStep(Bspline* srf, Bspline* curve, const StepFeet& f, const d
 // samples both ways: the feet of the curve's points there, each projected anew, must lie within
 // tol of the piece, and the piece's own points there (between the samples' nearest points on it)
 // within tol of the projection, since a piece can pass every foot and still bulge away between
-// them (an interpolant through samples spaced unevenly). Each point missed either way joins the
-// samples (the foot at that fraction of the step) before the run is fitted again, until none
+// them (an interpolant through samples spaced unevenly); and the feet's distances from the piece,
+// with the samples' own, must not peak beyond tol between two checks. Each point missed so joins
+// the samples (the foot at that fraction of the step) before the run is fitted again, until none
 // misses (or the steps reach round-off of the curve's range). A point that projects beyond the
 // edge or across a seam is not checked. Null on failure, and when a point still misses once the
 // rounds or the samples run out.
@@ -884,8 +885,9 @@ Bspline* FitRunWithinTol(Bspline* srf, Bspline* curve, SurfaceGridCache& grid, c
     KeepFitInDomain(srf, piece.get());
     const int cap = (kChecksPerStep + 1) * (n - 1) + 1;
     double* next = MallocArray<double>(3, cap);
-    double* onPiece = MallocArray<double>(n);
+    double* onPiece = MallocArray<double>(2, n);
     if (!next || !onPiece || KernelFailed()) return nullptr;
+    double* sampleOff = onPiece + n;
     double *nu = next, *nv = next + cap, *nt = next + 2 * cap;
     int m = 0;
     auto push = [&](double a, double b, double c) { nu[m] = a, nv[m] = b, nt[m] = c, ++m; };
@@ -895,7 +897,9 @@ Bspline* FitRunWithinTol(Bspline* srf, Bspline* curve, SurfaceGridCache& grid, c
     for (int i = 0; i < n; ++i) {
       double Q[3];
       Eval3DPointOnSurfCoord(srf, u[i], v[i], 0, 0, Q);
-      if (SqDistanceToImage(piece.get(), cache, Q, &onPiece[i]) < 0.0 || KernelFailed()) return nullptr;
+      sampleOff[i] = SqDistanceToImage(piece.get(), cache, Q, &onPiece[i]);
+      if (sampleOff[i] < 0.0 || KernelFailed()) return nullptr;
+      sampleOff[i] = std::sqrt(sampleOff[i]);
     }
     for (int i = 0; i + 1 < n; ++i) {
       push(u[i], v[i], t[i]);
@@ -904,6 +908,8 @@ Bspline* FitRunWithinTol(Bspline* srf, Bspline* curve, SurfaceGridCache& grid, c
         continue;
       StepFeet feet;
       bool miss[kChecksPerStep + 2] = {}, allUsable = true;
+      double off[kChecksPerStep + 2] = {sampleOff[i]};
+      off[kChecksPerStep + 1] = sampleOff[i + 1];
       for (int j = 0; j <= kChecksPerStep + 1; j += kChecksPerStep + 1) {
         const int at = j == 0 ? i : i + 1;
         feet.u[j] = u[at], feet.v[j] = v[at], feet.t[j] = t[at];
@@ -936,6 +942,14 @@ Bspline* FitRunWithinTol(Bspline* srf, Bspline* curve, SurfaceGridCache& grid, c
         for (int c = 0; c < 3; ++c) feet.Q[j][c] = Q[c];
         if (d2 < 0.0) allUsable = false;
         miss[j] = d2 > tol * tol;
+        off[j] = std::sqrt(std::max(d2, 0.0));
+      }
+      // The distance varies smoothly between the checks and may peak beyond tol between two of
+      // them: the peak of the parabola through three successive distances stands for it.
+      for (int j = 1; allUsable && j <= kChecksPerStep; ++j) {
+        const double bend = off[j - 1] - 2.0 * off[j] + off[j + 1], slope = off[j + 1] - off[j - 1];
+        if (miss[j] || !(bend < 0.0) || std::fabs(slope) > -2.0 * bend) continue;
+        miss[j] = off[j] - slope * slope / (8.0 * bend) > tol;
       }
       for (int j = 1; allUsable && j <= kChecksPerStep; ++j) {
         if (miss[j]) continue;
