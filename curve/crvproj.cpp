@@ -95,10 +95,11 @@ void CurvePoint(Bspline* curve, double t, double P[3]) {
 
 // The squared 3D distance from P to the image of a curve on its owner surface, from a start
 // on the cache's samples of the curve; -1 when no start was found.
-double SqDistanceToImage(Bspline* piece, CurveSampleCache& cache, const double P[3]) {
+double SqDistanceToImage(Bspline* piece, CurveSampleCache& cache, const double P[3], double* at = nullptr) {
   double t, C[3], d2, step;
   if (cache.Estimate(piece, P, &t) != 0) return -1.0;
   FindClosestPointCurveOnSurf(piece, P, C, piece->umin, piece->umax, &t, &d2, &step, 7);
+  if (at) *at = t;
   return d2;
 }
 
@@ -804,12 +805,70 @@ void KeepFitInDomain(const Bspline* srf, Bspline* piece) {
   }
 }
 
+// Feet of the projection between two successive samples of a run: the samples' own at either
+// end and those of the checked points between them, each with the curve's parameter and its
+// point on the surface.
+struct StepFeet {
+  double u[kChecksPerStep + 2], v[kChecksPerStep + 2], t[kChecksPerStep + 2];
+  double Q[kChecksPerStep + 2][3];
+};
+
+// The square of an upper bound on the distance from C to the projection over one step: every
+// foot is a point of the projection, so the nearest of them bounds it; so does the foot of the
+// curve's point at the parameter where C meets the polyline through them, and, when that one
+// is not within tol, that of one Newton step from there along the polyline's direction. A foot
+// not found (no normal there) or beyond the edge bounds nothing: the bound stays as it was, and
+// a point it leaves beyond tol joins the samples.
+double SqDistanceToStep(Bspline* srf, Bspline* curve, const StepFeet& f, const double C[3], double tol) {
+  constexpr int last = kChecksPerStep + 1;
+  double best = 1e300, bestLam = 0.0;
+  int seg = 0;
+  for (int k = 0; k <= last; ++k) {
+    double r[3];
+    VecDiff3(C, f.Q[k], r);
+    best = std::min(best, VecDotProd3(r, r));
+  }
+  if (best <= tol * tol) return best;
+  double nearest = 1e300;
+  for (int k = 0; k < last; ++k) {
+    double d[3], r[3];
+    VecDiff3(f.Q[k + 1], f.Q[k], d);
+    VecDiff3(C, f.Q[k], r);
+    const double dd = VecDotProd3(d, d);
+    const double lam = dd > 0.0 ? std::clamp(VecDotProd3(r, d) / dd, 0.0, 1.0) : 0.0;
+    for (int c = 0; c < 3; ++c) r[c] -= lam * d[c];
+    if (VecDotProd3(r, r) < nearest) nearest = VecDotProd3(r, r), seg = k, bestLam = lam;
+  }
+  ProjSample s = {f.u[seg] + bestLam * (f.u[seg + 1] - f.u[seg]),
+                  f.v[seg] + bestLam * (f.v[seg + 1] - f.v[seg]), f.t[seg] + bestLam * (f.t[seg + 1] - f.t[seg]), 1};
+  double T[3];
+  VecDiff3(f.Q[seg + 1], f.Q[seg], T);
+  const double dt = f.t[seg + 1] - f.t[seg];
+  for (int step = 0; step < 2 && dt > 0.0; ++step) {
+    double P[3], Q[3], r[3];
+    CurvePoint(curve, s.t, P);
+    if (ProjectPointNear(srf, P, &s) != 0 || s.state != 1) break;
+    Eval3DPointOnSurfCoord(srf, s.u, s.v, 0, 0, Q);
+    VecDiff3(C, Q, r);
+    best = std::min(best, VecDotProd3(r, r));
+    const double tt = VecDotProd3(T, T);
+    if (best <= tol * tol || !(tt > 0.0)) break;
+    s.t = std::clamp(s.t + dt * VecDotProd3(r, T) / tt, f.t[0], f.t[last]);
+  }
+  return best;
+}
+
 // The piece of a run of n samples (u, v, t), within tol of the projection everywhere along it:
 // the piece fitted to the samples is checked at kChecksPerStep points between successive
-// samples, each projected anew, and every point it misses by more than tol joins the samples
-// before the run is fitted again, until none misses (or the steps reach round-off of the
-// curve's range). A point that projects beyond the edge or across a seam is not checked. Null
-// on failure, and when a point still misses once the rounds or the samples run out.
+// samples both ways: the feet of the curve's points there, each projected anew, must lie within
+// tol of the piece, and the piece's own points there (between the samples' nearest points on it)
+// within tol of the projection, since a piece can pass every foot and still bulge away between
+// them (an interpolant through samples spaced unevenly); and the feet's distances from the piece,
+// with the samples' own, must not peak beyond tol between two checks. Each point missed so joins
+// the samples (the foot at that fraction of the step) before the run is fitted again, until none
+// misses (or the steps reach round-off of the curve's range). A point that projects beyond the
+// edge or across a seam is not checked. Null on failure, and when a point still misses once the
+// rounds or the samples run out.
 Bspline* FitRunWithinTol(Bspline* srf, Bspline* curve, SurfaceGridCache& grid, const double* u0,
                          const double* v0, const double* t0, int n, double tol) {
   TrackingScope scope;
@@ -826,14 +885,36 @@ Bspline* FitRunWithinTol(Bspline* srf, Bspline* curve, SurfaceGridCache& grid, c
     KeepFitInDomain(srf, piece.get());
     const int cap = (kChecksPerStep + 1) * (n - 1) + 1;
     double* next = MallocArray<double>(3, cap);
-    if (!next || KernelFailed()) return nullptr;
+    double* onPiece = MallocArray<double>(2, n);
+    if (!next || !onPiece || KernelFailed()) return nullptr;
+    double* sampleOff = onPiece + n;
     double *nu = next, *nv = next + cap, *nt = next + 2 * cap;
     int m = 0;
     auto push = [&](double a, double b, double c) { nu[m] = a, nv[m] = b, nt[m] = c, ++m; };
     CurveSampleCache cache;
+    // The piece's parameter nearest each sample's foot: the piece between two of them is the
+    // stretch that stands for the projection between the samples.
+    for (int i = 0; i < n; ++i) {
+      double Q[3];
+      Eval3DPointOnSurfCoord(srf, u[i], v[i], 0, 0, Q);
+      sampleOff[i] = SqDistanceToImage(piece.get(), cache, Q, &onPiece[i]);
+      if (sampleOff[i] < 0.0 || KernelFailed()) return nullptr;
+      sampleOff[i] = std::sqrt(sampleOff[i]);
+    }
     for (int i = 0; i + 1 < n; ++i) {
       push(u[i], v[i], t[i]);
       if (t[i + 1] - t[i] <= finest) continue;
+      if (CrossesSeam(srf, u[i], u[i + 1], 0, closed[0]) || CrossesSeam(srf, v[i], v[i + 1], 1, closed[1]))
+        continue;
+      StepFeet feet;
+      bool miss[kChecksPerStep + 2] = {}, allUsable = true;
+      double off[kChecksPerStep + 2] = {sampleOff[i]};
+      off[kChecksPerStep + 1] = sampleOff[i + 1];
+      for (int j = 0; j <= kChecksPerStep + 1; j += kChecksPerStep + 1) {
+        const int at = j == 0 ? i : i + 1;
+        feet.u[j] = u[at], feet.v[j] = v[at], feet.t[j] = t[at];
+        Eval3DPointOnSurfCoord(srf, u[at], v[at], 0, 0, feet.Q[j]);
+      }
       for (int j = 1; j <= kChecksPerStep; ++j) {
         const double f = double(j) / (kChecksPerStep + 1), tm = t[i] + (t[i + 1] - t[i]) * f;
         double P[3];
@@ -841,9 +922,7 @@ Bspline* FitRunWithinTol(Bspline* srf, Bspline* curve, SurfaceGridCache& grid, c
         // The foot from the samples' feet on either side; a point the piece seems to miss is
         // projected again with the grid search before it counts, so that only true feet join.
         ProjSample s = {u[i] + (u[i + 1] - u[i]) * f, v[i] + (v[i + 1] - v[i]) * f, tm, 1};
-        if (CrossesSeam(srf, u[i], u[i + 1], 0, closed[0]) || CrossesSeam(srf, v[i], v[i + 1], 1, closed[1]))
-          continue;
-        double d2 = 0.0;
+        double d2 = 0.0, Q[3] = {0.0, 0.0, 0.0};
         for (int pass = 0; pass < 2; ++pass) {
           if ((pass ? ProjectPoint(srf, P, &grid.x, &grid.y, &grid.z, &s)
                     : ProjectPointNear(srf, P, &s)) != 0)
@@ -854,14 +933,34 @@ Bspline* FitRunWithinTol(Bspline* srf, Bspline* curve, SurfaceGridCache& grid, c
             if (pass) break;
             continue;
           }
-          double Q[3];
           Eval3DPointOnSurfCoord(srf, s.u, s.v, 0, 0, Q);
           d2 = SqDistanceToImage(piece.get(), cache, Q);
           if (d2 < 0.0 || KernelFailed()) return nullptr;
           if (d2 <= tol * tol) break;
         }
-        if (d2 > tol * tol) push(s.u, s.v, tm);
+        feet.u[j] = s.u, feet.v[j] = s.v, feet.t[j] = tm;
+        for (int c = 0; c < 3; ++c) feet.Q[j][c] = Q[c];
+        if (d2 < 0.0) allUsable = false;
+        miss[j] = d2 > tol * tol;
+        off[j] = std::sqrt(std::max(d2, 0.0));
       }
+      // The distance varies smoothly between the checks and may peak beyond tol between two of
+      // them: the peak of the parabola through three successive distances stands for it.
+      for (int j = 1; allUsable && j <= kChecksPerStep; ++j) {
+        const double bend = off[j - 1] - 2.0 * off[j] + off[j + 1], slope = off[j + 1] - off[j - 1];
+        if (miss[j] || !(bend < 0.0) || std::fabs(slope) > -2.0 * bend) continue;
+        miss[j] = off[j] - slope * slope / (8.0 * bend) > tol;
+      }
+      for (int j = 1; allUsable && j <= kChecksPerStep; ++j) {
+        if (miss[j]) continue;
+        const double f = double(j) / (kChecksPerStep + 1);
+        double C[3];
+        EvalCrvOnSrfCoord(srf, piece.get(), onPiece[i] + (onPiece[i + 1] - onPiece[i]) * f, 0, C);
+        miss[j] = SqDistanceToStep(srf, curve, feet, C, tol) > tol * tol;
+        if (KernelFailed()) return nullptr;
+      }
+      for (int j = 1; j <= kChecksPerStep; ++j)
+        if (miss[j]) push(feet.u[j], feet.v[j], feet.t[j]);
     }
     push(u[n - 1], v[n - 1], t[n - 1]);
     if (m == n) break;

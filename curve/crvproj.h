@@ -31,8 +31,10 @@ struct Cloud;
 // returns one curve per stretch between seam crossings; an edge crossing that lies on a seam
 // takes the seam's side of the samples beside it in its stretch. reserved is not read. Each piece
 // is within tol of the projection along its whole length: it is checked at the quarter steps
-// between its samples (projected anew) and fitted again with every point it missed added to its
-// samples, for at most twelve rounds and sixteen times the samples; a piece the check still
+// between its samples both ways (the feet of the curve's points there, projected anew, near the
+// piece, their distances peaking nowhere beyond tol between the checks, and the piece's own
+// points between the samples' near the projection) and fitted again
+// with every point it missed added to its samples, for at most twelve rounds and sixteen times the samples; a piece the check still
 // finds off the projection then makes the call fail. Null when no piece was made or on failure
 // (a closest-point search, an allocation, a fit, or a piece not within tol).
 // Where the projection passes over a pole or an apex (at a sample, or between two whose feet

@@ -1,6 +1,7 @@
 // Projection of curves and point sequences onto surfaces: the surface images of the pieces stay
 // within the tolerance of the projected samples, iso lines come back exact, stretches beyond an
 // edge cut the projection (or are bridged when joined), and joined pieces keep both shapes.
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <functional>
@@ -9,6 +10,7 @@
 
 #include "bspline/crvlist.h"
 #include "bspline/isocurve.h"
+#include "bspline/knots.h"
 #include "bspline/nubs.h"
 #include "bspline/refines2.h"
 #include "bspline/sfree.h"
@@ -562,6 +564,97 @@ TEST_F(ProjectionTest, AProjectionIsWithinItsToleranceOrRefused) {
     }
     EXPECT_LE(worst, 1.5 * tol) << tol;
   }
+}
+
+// The farthest of the points of the pieces (sampled by SampleArcs, unmapped by pl) from the
+// exact projection of the cubic through pts onto the torus R 1, r 0.3 about z (the torus's foot
+// of each point, C + r (P - C) / |P - C|), a polyline of 3001 feet whose chords lie within 1e-7
+// of it.
+double OffTorusProjection(const std::vector<double>& pts, Bspline* srf, const std::vector<Bspline*>& got,
+                          const Place& pl) {
+  constexpr int kFeet = 3000;
+  std::vector<std::array<double, 3>> feet(kFeet + 1);
+  BsplineKeeper keep;
+  Bspline* c = keep(BuildCurve(3, 3, pts));
+  for (int i = 0; i <= kFeet; ++i) {
+    double P[3];
+    Eval3DPointOnCurve3Coord(c, double(i) / kFeet, 0, P);
+    const double rho = std::hypot(P[0], P[1]);
+    const double C[3] = {P[0] / rho, P[1] / rho, 0.0};
+    const double d = VecDist3(P, C);
+    for (int k = 0; k < 3; ++k) feet[i][k] = C[k] + 0.3 * (P[k] - C[k]) / d;
+  }
+  double worst = 0.0;
+  SampleArcs(srf, got, &pl, [&](const double q[3], int) {
+    double best = 1e300;
+    for (int i = 0; i < kFeet; ++i) {
+      double d[3], r[3];
+      VecDiff3(feet[i + 1].data(), feet[i].data(), d);
+      VecDiff3(q, feet[i].data(), r);
+      const double dd = VecDotProd3(d, d);
+      const double lam = dd > 0.0 ? std::clamp(VecDotProd3(r, d) / dd, 0.0, 1.0) : 0.0;
+      for (int k = 0; k < 3; ++k) r[k] -= lam * d[k];
+      best = std::min(best, VecSize3(r));
+    }
+    worst = std::max(worst, best);
+  });
+  return worst;
+}
+
+// A curve over a torus whose parameter domain is [1e6, 1e6 + 1] x [-2e6, -2e6 + 7] (as a file
+// reader may leave it), eight samples a span: the samples come unevenly spaced out of the checks
+// between them, and the piece through them may pass every foot and still bulge away between them.
+// Every point of every piece lies within the tolerance of the exact projection, in either mode,
+// small and large, far from the origin.
+TEST_F(ProjectionTest, APieceNeverBulgesOffTheProjectionBetweenTheFeetItPasses) {
+  const std::vector<double> pts = {1.1921987266896295, -0.39919218179482496, 0.13843203332115775,
+                                   1.3425225313516749, -0.37399471119755834, 0.17783832384528969,
+                                   1.3207507739486142, -0.4066347328506032,  0.19052883659568534,
+                                   1.1177397681713794, -0.4132266808587684,  0.10117923673920602,
+                                   1.1453832239933572, -0.34170357042824856, 0.12222469202016116,
+                                   1.1690469595267126, -0.36889734428610665, 0.13031416923044545};
+  for (int separate : {0, 1}) {
+    const Place pl = separate ? Place(1e6, true) : Place(1e-6, true);
+    BsplineKeeper keep;
+    Bspline* srf = keep(BuildTorus(1.0, 0.3));
+    Bspline* c = keep(BuildCurve(3, 3, pts));
+    ASSERT_TRUE(srf && c);
+    for (int i = 0; i < NumKnotsU(srf); ++i) srf->knotsU[i] = 1e6 + srf->knotsU[i];
+    for (int i = 0; i < NumKnotsV(srf); ++i) srf->knotsV[i] = -2e6 + 7.0 * srf->knotsV[i];
+    SetDomainFromKnots(srf, 0);
+    SetDomainFromKnots(srf, 1);
+    pl.Map(srf);
+    pl.Map(c);
+    const double tol = 1e-4;
+    std::vector<Bspline*> got = Items(SurfCurveProjectClosestGeometry(srf, c, 8, tol * pl.size, 0, separate));
+    ASSERT_FALSE(got.empty()) << pl.size << " " << separate;
+    EXPECT_LE(OffTorusProjection(pts, srf, got, pl), tol) << pl.size << " " << separate;
+  }
+}
+
+// A gentle curve over a torus whose pieces are checked at few points (degree + 1 steps a span):
+// the distance from the projection, within the tolerance at every check, may still peak beyond
+// it between two of them. No point of any piece lies farther than the tolerance, in either mode,
+// at every size and place.
+TEST_F(ProjectionTest, APieceDoesNotPeakBeyondTheToleranceBetweenItsChecks) {
+  const std::vector<double> pts = {1.2992700548501488, 0.46179392618943543,  0.015306190547410883,
+                                   1.2300382008124673, 0.47514114931112844,  0.0005056303833720139,
+                                   1.2886793840979871, 0.62680060119869896,  -0.023927134799504462,
+                                   1.1142550036969985, 0.64769280562616049,  -0.009614999256319463,
+                                   1.1249606542290305, 0.82767656687022018,  -0.046303653922833372};
+  for (const Place& pl : {Place(1.0, false), Place(1e-6, true), Place(1e6, true)})
+    for (int separate : {0, 1}) {
+      BsplineKeeper keep;
+      Bspline* srf = keep(BuildTorus(1.0, 0.3));
+      Bspline* c = keep(BuildCurve(3, 3, pts));
+      ASSERT_TRUE(srf && c);
+      pl.Map(srf);
+      pl.Map(c);
+      const double tol = 1e-4;
+      std::vector<Bspline*> got = Items(SurfCurveProjectClosestGeometry(srf, c, 0, tol * pl.size, 0, separate));
+      ASSERT_FALSE(got.empty()) << pl.size << " " << separate;
+      EXPECT_LE(OffTorusProjection(pts, srf, got, pl), tol) << pl.size << " " << pl.far << " " << separate;
+    }
 }
 }  // namespace
 
