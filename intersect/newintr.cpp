@@ -731,10 +731,25 @@ void DropTracesOnOtherBranches(Bspline* s1, Bspline* s2, IntersectionTraceList* 
 
 // A partial this share of the other vanishes: the point is a pole of the surface.
 constexpr double kPoleShare = 1e-9;
+// A surface far from the origin for its size has its pole's control points equal only to the
+// round-off of their coordinates, and the partial round the pole keeps that round-off over the
+// surface's size against the other (a sphere a thousandth of the scene 1e4 scenes out: a few
+// 1e-9). A partial within this many times that share vanishes too.
+constexpr double kPoleRoundOff = 64.0;
 
-bool AtAPole(const double jet[3][3]) {
-  const double lu = VecSize3(jet[1]), lv = VecSize3(jet[2]);
-  return lu <= kPoleShare * lv || lv <= kPoleShare * lu;
+// The share of the other below which a partial of s at P vanishes (kPoleShare, or the round-off
+// of s's coordinates at P over its size, kPoleRoundOff times, where that is larger).
+double PoleShare(const Bspline* s, const double P[3]) {
+  double centre[3], size;
+  PairBox(s, s, centre, &size);
+  const double far = std::fmax(std::fabs(P[0]), std::fmax(std::fabs(P[1]), std::fabs(P[2])));
+  return std::fmax(kPoleShare, kPoleRoundOff * DBL_EPSILON * far / size);
+}
+
+// True when the partials of jet (point, u, v of s) make it a pole of s.
+bool AtAPole(const Bspline* s, const double jet[3][3]) {
+  const double lu = VecSize3(jet[1]), lv = VecSize3(jet[2]), share = PoleShare(s, jet[0]);
+  return lu <= share * lv || lv <= share * lu;
 }
 
 bool AlongTangentialContact(Bspline* s1, Bspline* s2, const IntersectionTrace* t, double sine = kTangentialSine) {
@@ -746,7 +761,7 @@ bool AlongTangentialContact(Bspline* s1, Bspline* s2, const IntersectionTrace* t
       return false;
     // On a pole (a partial vanishing against the other, as ComeStraightIntoPoles tells it) a
     // surface has no normal from its partials: such a node tells nothing either way.
-    if (AtAPole(a) || AtAPole(b)) continue;
+    if (AtAPole(s1, a) || AtAPole(s2, b)) continue;
     VecCrossProd3(a[1], a[2], n1);
     VecCrossProd3(b[1], b[2], n2);
     const double l = VecSize3(n1) * VecSize3(n2);
@@ -1006,6 +1021,8 @@ bool WithinInterval(const Bspline* s1, const Bspline* s2, const double r[4], con
   return true;
 }
 
+int AcrossPole(const Bspline* s1, const Bspline* s2, const double q[4]);
+
 // A point of the interval between nodes a and b pulled onto both surfaces within tol, its
 // parameters kept within the interval's box grown on every side by its extent in that plane. A free pull that
 // leaves it (near a pole a step in the tangent planes swings the parameter round the pole onto
@@ -1024,9 +1041,12 @@ bool PullInto(Bspline* s1, Bspline* s2, double q[4], double P[3], double tol,
   auto within = [&](const double r[4]) { return WithinInterval(s1, s2, r, a, b); };
   // Where two branches run side by side (nearly tangent surfaces), a pull may land on the
   // neighbour, which runs the other way: the tangent n1 x n2 there turns against the one at the
-  // interval's ends. Ends without a tangent (normals parallel to 1e-3) or disagreeing leave it.
+  // interval's ends. Ends without a tangent (normals parallel to 1e-3, or an end on a pole, where
+  // a partial vanishes and, far from the origin, leaves a normal of its round-off) or disagreeing
+  // leave it.
   auto tangent = [&](const double r[4], double t[3]) {
     double X[3], n1[3], n2[3];
+    if (AcrossPole(s1, s2, r) >= 0) return false;
     if (!PointAndNormal(s1, r[0], r[1], X, n1) || !PointAndNormal(s2, r[2], r[3], X, n2)) return false;
     VecCrossProd3(n1, n2, t);
     return VecDotProd3(t, t) > 1e-6;
@@ -1254,13 +1274,13 @@ double ContactDeparture(Bspline* s1, Bspline* s2, const double q[4], double tol,
 }
 
 // The parameter of s at (u, v) along a side it collapses to a pole (0 u, 1 v: the one whose
-// partial vanishes against the other by kPoleShare), or -1 off any pole.
+// partial vanishes against the other by PoleShare), or -1 off any pole.
 int AlongPole(const Bspline* s, double u, double v) {
   static const int du[3] = {0, 1, 0}, dv[3] = {0, 0, 1};
   double jet[3][3];
   if (EvalPointOnGeometryM(s, u, v, du, dv, 3, 0, jet) != 0) return -1;
-  const double lu = VecSize3(jet[1]), lv = VecSize3(jet[2]);
-  return lu <= kPoleShare * lv ? 0 : lv <= kPoleShare * lu ? 1 : -1;
+  const double lu = VecSize3(jet[1]), lv = VecSize3(jet[2]), share = PoleShare(s, jet[0]);
+  return lu <= share * lv ? 0 : lv <= share * lu ? 1 : -1;
 }
 
 // The parameter across the side a node lies on where either surface collapses it to a pole (the
@@ -1278,7 +1298,7 @@ int AcrossPole(const Bspline* s1, const Bspline* s2, const double q[4]) {
 // the parameter along that edge; the tracer leaves the one it met there (a pull onto the pole
 // swings it anywhere), and the curves would then run along the pole in the parameter plane and
 // swing off the surfaces. Each end node's parameter along such an edge (the surface's partial
-// in it vanishing against the other by kPoleShare) takes the value of its neighbour: the curve comes
+// in it vanishing against the other by PoleShare) takes the value of its neighbour: the curve comes
 // straight into the pole. True when a value changed.
 bool ComeStraightIntoPoles(const Bspline* s1, const Bspline* s2, IntersectionTrace* t) {
   if (t->nodeCount < 2) return false;
@@ -1321,10 +1341,41 @@ void OntoNearbyPoles(const Bspline* s1, const Bspline* s2, IntersectionTrace* t,
           double p[2] = {*q[k][0], *q[k][1]}, jet[3][3];
           if (p[d] == e) continue;
           p[d] = e;
-          if (EvalPointOnGeometryM(s, p[0], p[1], du, dv, 3, 0, jet) != 0 || !AtAPole(jet)) continue;
+          if (EvalPointOnGeometryM(s, p[0], p[1], du, dv, 3, 0, jet) != 0 || !AtAPole(s, jet)) continue;
           if (VecDist3(jet[0], at[0]) <= tol) *q[k][d] = e;
         }
       }
+    }
+  }
+}
+
+// A march into a pole crawls into it in ever shorter steps, and its last nodes, within the
+// tolerance of the pole on the surface that has it, take any parameter along the collapsed side
+// (a node tol from a sphere's pole and tol off the branch may lie in any direction round it): the
+// parameter round the pole swings over much of its range across them, and the curves through them
+// bulge off the surfaces between them by far more than the nodes lie off. Nodes beside an end on a
+// pole of either surface whose points on that surface lie within reach of the pole are dropped:
+// the end stands for them, and its parameter along the side comes from the first node off it
+// (ComeStraightIntoPoles). The other end stays.
+void DropNodesPiledOnPoles(const Bspline* s1, const Bspline* s2, IntersectionTrace* t, double reach) {
+  for (int end = 0; end < 2 && t->nodeCount > 2; ++end) {
+    IntersectionTraceNode* e = end ? t->tail : t->head;
+    int k = 0;
+    while (k < 2 && AlongPole(k ? s2 : s1, k ? e->u2 : e->u1, k ? e->v2 : e->v1) < 0) ++k;
+    if (k == 2) continue;
+    const Bspline* s = k ? s2 : s1;
+    double E[3], X[3];
+    Eval3DPointOnSurfCoord(s, k ? e->u2 : e->u1, k ? e->v2 : e->v1, 0, 0, E);
+    for (IntersectionTraceNode* n = end ? e->prev : e->next; n && t->nodeCount > 2;) {
+      IntersectionTraceNode* beyond = end ? n->prev : n->next;
+      Eval3DPointOnSurfCoord(s, k ? n->u2 : n->u1, k ? n->v2 : n->v1, 0, 0, X);
+      if (!beyond || VecDist3(X, E) > reach) break;
+      n->prev->next = n->next;
+      n->next->prev = n->prev;
+      if (t->turn == n) t->turn = nullptr;
+      Free(n);
+      --t->nodeCount;
+      n = beyond;
     }
   }
 }
@@ -1683,6 +1734,7 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
   const bool contact = AlongTangentialContact(s1, s2, t);
   if (t->directionStart > 0 && t->directionStart < t->nodeCount) RearrangeIntersectList(t);
   OntoNearbyPoles(s1, s2, t, tol);
+  DropNodesPiledOnPoles(s1, s2, t, tol);  // nodes refined to tol lie anywhere round a pole within it
   ComeStraightIntoPoles(s1, s2, t);
   for (IntersectionTraceNode* n = t->head; n; n = n->next) {
     double q[4], P1[3], P2[3], P[3];

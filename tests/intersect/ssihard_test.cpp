@@ -3408,3 +3408,73 @@ TEST_F(HardIntersections, ABranchThroughAPoleBesideASeamIsContinuedFromTheSeam) 
     }
   }
 }
+
+// Planes through a pole of a sphere of radius 1e-3: the circle runs through the pole, where the
+// sphere's parameter round it is undefined. Far from the origin for its size (size 1e-6 moved 1e4
+// x the size) the sphere's partial round the pole vanishes only to its coordinates' round-off, a
+// few 1e-9 of the other: an end there is still a pole, whose parameter round it comes from its
+// neighbour, or the curves swing round the pole in the sphere's parameters. At size 1 the march
+// crawls into the pole and leaves nodes within the tolerance of it whose parameter round it swings
+// over half its range: the curves through them bulge off the plane. At size 1e6 moved 1e4 x the
+// size the end on the pole has a normal of round-off, which must not refuse the cuts between it
+// and its neighbour half a radius away. The plane first, then the sphere: every sample of the
+// curves on both surfaces, every point of the circle near a branch.
+TEST_F(HardIntersections, ABranchThroughAPoleIsFittedOnBothSurfacesBesideIt) {
+  struct {
+    double a[3], n[3], o[2], nudge, pole, scale;  // sphere's axis, plane's normal and origin, the pole at +-a
+  } const cases[] = {
+      {{-0.59807408660265793, -0.77177278678909744, 0.2160420156038789},
+       {0.92657224624235646, -0.23410623086693205, 0.29437755546690875},
+       {0.32697288431465737, 0.77060564948419707}, 4e-16, -1.0, 1e-6},
+      {{0.68340759911691096, -0.040722535291751315, 0.72890035573367074},
+       {-0.49600523733293916, -0.84990691446108468, 0.17786804459917188},
+       {0.40885779701588626, 0.68796917051408091}, 0.0, -1.0, 1.0},
+      {{0.23226873771547712, -0.31487418886399055, 0.92027467566336041},
+       {0.66843155658680109, 0.71509442927912503, -0.20454635507118835},
+       {0.36642833161101085, 0.61685272188718332}, 4e-16, -1.0, 1.0},
+      {{-0.8360838946720367, -0.0082303198759886217, 0.54853986446271874},
+       {0.0028437060640342389, -0.75855552514734848, -0.65160220119659795},
+       {0.72887876749459535, 0.63378243902389308}, -4e-16, 1.0, 1e6}};
+  const double r = 1e-3, C[3] = {0.5, 0.5, 0.5};
+  auto across = [](const double u[3], double out[3]) {
+    const double g[3] = {0.3, -0.7, 0.2}, d = g[0] * u[0] + g[1] * u[1] + g[2] * u[2];
+    for (int q = 0; q < 3; ++q) out[q] = g[q] - d * u[q];
+    const double l = std::hypot(out[0], out[1], out[2]);
+    for (int q = 0; q < 3; ++q) out[q] /= l;
+  };
+  for (const auto& k : cases) {
+    const double *a = k.a, *n = k.n;
+    double e[3], b1[3], b2[3], X[3], O[3];
+    across(a, e);
+    across(n, b1);
+    VecCrossProd3(n, b1, b2);
+    for (int q = 0; q < 3; ++q) {
+      X[q] = C[q] + k.pole * r * a[q];
+      O[q] = X[q] + k.nudge * n[q] - k.o[0] * b1[q] - k.o[1] * b2[q];
+    }
+    const Place at = Placed(k.scale, k.scale == 1.0 ? 0.0 : 1e4);
+    BsplineKeeper keep;
+    Bspline* plane = keep(shapes::Plane(O, b1, b2, at));
+    Place centre = at;
+    for (int q = 0; q < 3; ++q) centre.shift[q] += at.scale * C[q];
+    Bspline* sphere = keep(shapes::Sphere(a, e, r, centre));
+    ASSERT_TRUE(plane && sphere);
+    const double size = shapes::PairSize(plane, sphere) / at.scale;
+    const double h = n[0] * (O[0] - C[0]) + n[1] * (O[1] - C[1]) + n[2] * (O[2] - C[2]), rho = std::sqrt(r * r - h * h);
+    for (bool sphereFirst : {false, true}) {
+      const std::vector<Branch> bs = sphereFirst ? Intersect(sphere, plane, at, 400) : Intersect(plane, sphere, at, 400);
+      double gap = 0.0;
+      for (int i = 0; i < 360; ++i) {
+        const double t = 2 * M_PI * i / 360;
+        double P[3];
+        for (int q = 0; q < 3; ++q) P[q] = C[q] + h * n[q] + rho * (std::cos(t) * b1[q] + std::sin(t) * b2[q]);
+        gap = std::fmax(gap, FromBranches(bs, P));
+      }
+      const double off = WorstOffBoth(
+          bs, [&](const double* p) { return (p[0] - O[0]) * n[0] + (p[1] - O[1]) * n[1] + (p[2] - O[2]) * n[2]; },
+          [&](const double* p) { return std::hypot(p[0] - C[0], p[1] - C[1], p[2] - C[2]) - r; });
+      EXPECT_LT(gap, 1e-5 * size) << k.scale << " " << sphereFirst;
+      EXPECT_LT(off, 1e-6 * size) << k.scale << " " << k.o[0] << " " << sphereFirst;
+    }
+  }
+}
