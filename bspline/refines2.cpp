@@ -688,10 +688,10 @@ constexpr int kLeastSideSamples = 32;
 // direction another parameter leads. The slope of the distance off the side along parameter
 // dir, per unit length, is sign (X - P) . D_dir / |D_dir| (sign + at the low end, - at the high
 // end). Its least value over the side (in [lo, hi] of the other parameter) is found by samples
-// and a golden-section search between the best one's neighbours; where it is negative, *along
-// is set there and true returned.
-bool DescentOffCollapsedSide(const Bspline* srf, const double P[3], int dir, int end, double lo,
-                             double hi, double* along) {
+// and a golden-section search between the best one's neighbours: it is returned, *along set
+// where it is taken.
+double LeastSlopeOffCollapsedSide(const Bspline* srf, const double P[3], int dir, int end, double lo,
+                                  double hi, double* along) {
   const int other = 1 - dir;
   const double side = end ? (dir == 0 ? srf->umax : srf->vmax) : (dir == 0 ? srf->umin : srf->vmin);
   const double sign = end ? -1.0 : 1.0;
@@ -730,8 +730,15 @@ bool DescentOffCollapsedSide(const Bspline* srf, const double P[3], int dir, int
     }
   }
   *along = x;
-  return bestSlope < 0.0;
+  return bestSlope;
 }
+
+// With P on the axis of a pole (the least slope off the side a round-off from zero) the first
+// derivative of the distance off the side vanishes along every parameter of it, and only the
+// second tells a nearest point (P beyond the pole) from a farthest one (P towards the far pole
+// or the centre): the search then starts again this share of the range off the side, far
+// enough for the distance's second-order fall there to stand well above round-off.
+constexpr double kOffSideTrial = 1e-3;
 
 // Foot on a surface; the results as FindClosestUVPointGuessDist documents them. A foot on a
 // collapsed side of the domain is an answer only when the distance rises off the side in every
@@ -792,23 +799,30 @@ int ClosestPointOnSurface(Bspline* srf, const double P[3], double S[3], double* 
         // round-off short of the side, on its point all the same.
         const bool atEdge = s.x[dir] == edge;
         if (!atEdge && !(std::fabs(s.x[dir] - edge) <= kBesideSide * range[dir])) continue;
-        FootState<2> t;
+        // The search from (x0 along dir, x1 across): taken where it ends nearer.
+        auto searchFrom = [&](double x0, double x1) {
+          FootState<2> t;
+          t.x[dir] = x0;
+          t.x[1 - dir] = x1;
+          FindFoot<2>(jet, P, lo, hi, range, size, iterations, t, reach);
+          if (t.f < s.f) {
+            s = t;
+            moved = true;
+          }
+        };
         const bool closed = dir == 0 ? srf->closedU : srf->closedV;
         if (atEdge && closed && whole[dir] && (end ? s.g[dir] < 0.0 : s.g[dir] > 0.0)) {
-          t.x[dir] = end ? lo[dir] : hi[dir];
-          t.x[1 - dir] = s.x[1 - dir];
-        } else {
-          double along;
-          if (!CollapsedSide(srf, dir, end, size) || (!atEdge && !OnCollapsedSide(srf, dir, end, size, s.jet.X)) ||
-              !DescentOffCollapsedSide(srf, P, dir, end, lo[1 - dir], hi[1 - dir], &along))
-            continue;
-          t.x[dir] = edge;
-          t.x[1 - dir] = along;
+          searchFrom(end ? lo[dir] : hi[dir], s.x[1 - dir]);
+          continue;
         }
-        FindFoot<2>(jet, P, lo, hi, range, size, iterations, t, reach);
-        if (t.f < s.f) {
-          s = t;
-          moved = true;
+        if (!CollapsedSide(srf, dir, end, size) || (!atEdge && !OnCollapsedSide(srf, dir, end, size, s.jet.X)))
+          continue;
+        double along;
+        const double slope = LeastSlopeOffCollapsedSide(srf, P, dir, end, lo[1 - dir], hi[1 - dir], &along);
+        if (slope < 0.0) searchFrom(edge, along);
+        if (!moved && slope <= s.noise) {
+          const double off = edge + (end ? -kOffSideTrial : kOffSideTrial) * range[dir];
+          searchFrom(std::fmin(std::fmax(off, lo[dir]), hi[dir]), along);
         }
       }
     if (!moved) break;

@@ -582,6 +582,35 @@ TEST_F(Feet, SurfaceFeetOnThinTubesFromAnyStart) {
 }
 
 
+// A sphere (turned, poles on (0, 0.6, 0.8)) and points on its axis, inside and outside, towards
+// either pole: started on the far pole, where the distance is greatest and its slope off the pole
+// vanishes along every meridian, the refiner reaches the near pole at |t - 1| for P at t radii
+// from the centre, at sizes 1e-6 .. 1e6, at the origin and turned and moved 1e4 sizes away.
+TEST_F(Feet, FromTheFarPoleAPointOnTheAxisReachesTheNearOne) {
+  const double axis[3] = {0.0, 0.6, 0.8}, seam[3] = {1.0, 0.0, 0.0};
+  std::mt19937 rng(5);
+  std::uniform_real_distribution<double> U(0.0, 1.0);
+  for (double size : {1e-6, 1.0, 1e6})
+    for (bool far : {false, true}) {
+      const Place at(size, far);
+      BsplineKeeper keep;
+      Bspline* s = keep(shapes::Sphere(axis, seam, 1.0, shapes::Place{}));
+      ASSERT_TRUE(s);
+      at.Map(s);
+      for (int q = 0; q < 12; ++q) {
+        // Towards the pole at v = vmax for even q, started on the one at v = vmin; the other way
+        // for odd q.
+        const double t = 0.1 + 1.8 * U(rng), toward = q % 2 ? -1.0 : 1.0;
+        double p[3], P[3], S[3], dist, step;
+        for (int k = 0; k < 3; ++k) p[k] = toward * t * axis[k];
+        at.Map(p, P);
+        double u = U(rng), v = q % 2 ? s->vmax : s->vmin;
+        ASSERT_EQ(FindClosestUVPointGuessDist(s, P, S, &u, &v, &dist, &step, 7), 0);
+        EXPECT_NEAR(std::fabs(dist), size * std::fabs(t - 1.0), 1e-9 * size) << size << " " << far << " " << q;
+      }
+    }
+}
+
 // The segment from the origin to (2, 0, 0) as a cubic with its end control points doubled, so
 // its tangent vanishes at both ends: a step clamped onto an end lands where the distance is
 // stationary without being least. From any start the foot of (x, y, z) over the segment is
