@@ -166,7 +166,17 @@ class FootSearch {
       }
       bool free[N];
       for (int i = 0; i < N; ++i) free[i] = !Held(*s, i) && !Vanishing(*s, i);
-      if (Settled(*s, free)) return Outcome(*s);
+      // Every stop is checked for a ridge first: there the iteration goes on from below it.
+      auto offRidge = [&]() {
+        if (!OffARidge(*s, *trial)) return false;
+        std::swap(s, trial);
+        lastStep = 1.0;
+        return true;
+      };
+      if (Settled(*s, free)) {
+        if (offRidge()) continue;
+        return Outcome(*s);
+      }
       double d[2][N];
       bool firstOrder[2];
       int directions = 0;
@@ -183,7 +193,10 @@ class FootSearch {
           moved = true;
         }
       }
-      if (!moved) return Outcome(*s);
+      if (!moved) {
+        if (offRidge()) continue;
+        return Outcome(*s);
+      }
       double step = 0.0, regimeStep = 0.0;
       // A step clamped onto an end of the box is no measure of convergence: from there the
       // other parameter may still have its whole way to go along the edge.
@@ -198,7 +211,10 @@ class FootSearch {
         lastStep = 1.0;
         continue;
       }
-      if (step < kStepFloor || (regimeStep < kNoiseRegime && regimeStep > 0.5 * lastStep)) return Outcome(*s);
+      if (step < kStepFloor || (regimeStep < kNoiseRegime && regimeStep > 0.5 * lastStep)) {
+        if (offRidge()) continue;
+        return Outcome(*s);
+      }
       lastStep = regimeStep;
     }
     return FootKind::NotConverged;
@@ -222,6 +238,49 @@ class FootSearch {
         Measure(trial);
         if (trial.f < s.f - fNoise) return true;
       }
+    return false;
+  }
+
+  // At a stationary point where the distance curves down along some direction of the free
+  // parameters of a surface (a ridge: the start on the far side of a tube, a cone or a torus
+  // from a point in the plane of symmetry through it) the gradient is round-off, Newton's step
+  // nil, and the iteration would stop on the farthest line; a round-off off it, the steps
+  // double from round-off and look like noise. The distance falls off it either way along the
+  // eigenvector of the Hessian's negative eigenvalue (in parameters scaled to unit partials): a
+  // line search along it, from a step as long as the distance, finds the way down. trial, true;
+  // false where the Hessian is positive semi-definite to round-off, or the distance falls
+  // nowhere along it.
+  bool OffARidge(const FootState<N>& s, FootState<N>& trial) const {
+    if (N != 2) return false;
+    bool free[N];
+    for (int i = 0; i < N; ++i) free[i] = !Held(s, i) && !Vanishing(s, i);
+    const double length = std::sqrt(2.0 * s.f);
+    if (!(length > 0.0)) return false;
+    const Jet& j = s.jet;
+    double scale[2] = {0.0, 0.0}, H[2][2];
+    int m = 0;
+    for (int i = 0; i < N; ++i) {
+      const double dd = Dot(j.D[i], j.D[i]);
+      if (free[i] && dd > 0.0) scale[i] = 1.0 / std::sqrt(dd), ++m;
+    }
+    if (m == 0) return false;
+    for (int a = 0; a < 2; ++a)
+      for (int b = 0; b < 2; ++b) H[a][b] = (Dot(j.D[a], j.D[b]) + Dot(s.r, j.DD[a + b])) * scale[a] * scale[b];
+    const double mean = 0.5 * (H[0][0] + H[1][1]), half = std::hypot(0.5 * (H[0][0] - H[1][1]), H[0][1]);
+    const double least = mean - half;
+    // H's round-off: its terms are the unit metric and r . D_ij scaled.
+    if (!(least < -1e3 * kEps * (1.0 + std::fabs(mean) + half))) return false;
+    // Unit eigenvector of the least eigenvalue.
+    double p[2] = {H[0][1], least - H[0][0]};
+    if (std::fabs(H[0][0] - least) < std::fabs(H[1][1] - least)) p[0] = least - H[1][1], p[1] = H[0][1];
+    const double len = std::hypot(p[0], p[1]);
+    if (!(len > 0.0)) return false;
+    for (double sign : {1.0, -1.0}) {
+      double d[N];
+      for (int i = 0; i < N; ++i) d[i] = sign * length * p[i] / len * scale[i];
+      bool tiny = false, cut = false;
+      if (LineSearch(s, d, false, trial, &tiny, &cut)) return true;
+    }
     return false;
   }
 

@@ -611,6 +611,50 @@ TEST_F(Feet, FromTheFarPoleAPointOnTheAxisReachesTheNearOne) {
     }
 }
 
+// A cylinder, a cone and a torus about the z axis, and points in the plane of their seam (at
+// angle 0, and 1e-9 beside it), started on the far side, u = 0.5 (angle pi), where the distance
+// is greatest round the axis and its slope round it round-off: the refiner leaves that ridge and
+// reaches the exact distance in the meridian plane through P, at sizes 1e-6 .. 1e6, at the origin
+// and turned and moved 1e4 sizes away.
+TEST_F(Feet, FromTheFarSideOfASurfaceOfRevolutionThePointsOwnSideIsReached) {
+  const double axis[3] = {0.0, 0.0, 1.0}, seam[3] = {1.0, 0.0, 0.0};
+  std::mt19937 rng(6);
+  std::uniform_real_distribution<double> U(0.0, 1.0);
+  for (double size : {1e-6, 1.0, 1e6})
+    for (bool far : {false, true}) {
+      const Place at(size, far);
+      BsplineKeeper keep;
+      Bspline* surfaces[3] = {keep(shapes::Cylinder(axis, seam, 1.0, -1.0, 1.0, shapes::Place{})),
+                            keep(shapes::Cone(axis, seam, 0.0, 1.0, 0.0, 1.0, shapes::Place{})),
+                            keep(shapes::Torus(axis, seam, 1.0, 0.3, shapes::Place{}))};
+      for (int t = 0; t < 3; ++t) {
+        Bspline* s = surfaces[t];
+        ASSERT_TRUE(s);
+        at.Map(s);
+        for (int q = 0; q < 8; ++q) {
+          // (rho, z) in the meridian plane, near the surface, and the exact distance there.
+          const double phi = q % 2 ? 2e-9 * M_PI : 0.0, e = 0.05 * (U(rng) - 0.5);
+          double rho, z, exact;
+          if (t == 0) {
+            z = 1.8 * U(rng) - 0.9, rho = 1.0 + e, exact = std::fabs(e);
+          } else if (t == 1) {
+            const double h = 0.2 + 0.6 * U(rng);  // off the generator rho = z by e along its normal
+            rho = h + e / std::sqrt(2.0), z = h - e / std::sqrt(2.0), exact = std::fabs(e);
+          } else {
+            const double th = 2 * M_PI * U(rng);
+            rho = 1.0 + (0.3 + e) * std::cos(th), z = (0.3 + e) * std::sin(th), exact = std::fabs(e);
+          }
+          const double p[3] = {rho * std::cos(phi), rho * std::sin(phi), z};
+          double P[3], S[3], dist, step;
+          at.Map(p, P);
+          double u = 0.5, v = U(rng);
+          ASSERT_EQ(FindClosestUVPointGuessDist(s, P, S, &u, &v, &dist, &step, 7), 0);
+          EXPECT_NEAR(std::fabs(dist), size * exact, 1e-9 * size) << t << " " << size << " " << far << " " << q;
+        }
+      }
+    }
+}
+
 // The segment from the origin to (2, 0, 0) as a cubic with its end control points doubled, so
 // its tangent vanishes at both ends: a step clamped onto an end lands where the distance is
 // stationary without being least. From any start the foot of (x, y, z) over the segment is
