@@ -71,6 +71,9 @@ constexpr double kRoundOff = 64.0 * kEps;
 // However few iterations a caller asks for, the refiner may run this many: line searches from a
 // far start take a few dozen.
 constexpr int kIterationBound = 100;
+// A point where the distance curves down along some direction, and P lies within this angle of
+// the normal, lies beside a ridge of the distance (see OffARidge).
+constexpr double kBesideRidge = 1e-3;
 
 // A point of the object with its first and second partials (a curve uses D[0] and DD[0]).
 struct Jet {
@@ -166,15 +169,17 @@ class FootSearch {
       }
       bool free[N];
       for (int i = 0; i < N; ++i) free[i] = !Held(*s, i) && !Vanishing(*s, i);
-      // Every stop is checked for a ridge first: there the iteration goes on from below it.
-      auto offRidge = [&]() {
-        if (!OffARidge(*s, *trial)) return false;
+      // Beside a ridge, and at every stop, the way down off it is looked for first: there the
+      // iteration goes on from below it.
+      auto offRidge = [&](bool besideOnly) {
+        if (!OffARidge(*s, *trial, besideOnly)) return false;
         std::swap(s, trial);
         lastStep = 1.0;
         return true;
       };
+      if (offRidge(true)) continue;
       if (Settled(*s, free)) {
-        if (offRidge()) continue;
+        if (offRidge(false)) continue;
         return Outcome(*s);
       }
       double d[2][N];
@@ -194,7 +199,7 @@ class FootSearch {
         }
       }
       if (!moved) {
-        if (offRidge()) continue;
+        if (offRidge(false)) continue;
         return Outcome(*s);
       }
       double step = 0.0, regimeStep = 0.0;
@@ -212,7 +217,7 @@ class FootSearch {
         continue;
       }
       if (step < kStepFloor || (regimeStep < kNoiseRegime && regimeStep > 0.5 * lastStep)) {
-        if (offRidge()) continue;
+        if (offRidge(false)) continue;
         return Outcome(*s);
       }
       lastStep = regimeStep;
@@ -243,18 +248,23 @@ class FootSearch {
 
   // At a stationary point where the distance curves down along some direction of the free
   // parameters of a surface (a ridge: the start on the far side of a tube, a cone or a torus
-  // from a point in the plane of symmetry through it) the gradient is round-off, Newton's step
-  // nil, and the iteration would stop on the farthest line; a round-off off it, the steps
-  // double from round-off and look like noise. The distance falls off it either way along the
-  // eigenvector of the Hessian's negative eigenvalue (in parameters scaled to unit partials): a
-  // line search along it, from a step as long as the distance, finds the way down. trial, true;
-  // false where the Hessian is positive semi-definite to round-off, or the distance falls
-  // nowhere along it.
-  bool OffARidge(const FootState<N>& s, FootState<N>& trial) const {
+  // from a point in the plane of symmetry through it, or on the far pole from a point near the
+  // axis) the gradient is round-off, Newton's step nil, and the iteration would stop on the
+  // farthest line; a round-off off it, the steps double from round-off, look like noise, and
+  // points no nearer within round-off wander about it. The distance falls off it either way
+  // along the eigenvector of the Hessian's negative eigenvalue (in parameters scaled to unit
+  // partials): a search along it, from a step as long as the distance, finds the way down.
+  // besideOnly: only where the tangential part of X - P along the free parameters is below
+  // kBesideRidge of the distance. trial, true; false where the Hessian is positive
+  // semi-definite to round-off, or the distance falls nowhere along it by more than round-off.
+  bool OffARidge(const FootState<N>& s, FootState<N>& trial, bool besideOnly) const {
     if (N != 2) return false;
+    // A parameter held on an end of its range is free to leave it too: on a ridge along a
+    // closed seam its gradient is round-off, whichever way it points, and the search clamps the
+    // way beyond the end and takes only a point nearer by more than round-off.
     bool free[N];
-    for (int i = 0; i < N; ++i) free[i] = !Held(s, i) && !Vanishing(s, i);
-    const double length = std::sqrt(2.0 * s.f);
+    for (int i = 0; i < N; ++i) free[i] = !Vanishing(s, i);
+    const double length = std::sqrt(2.0 * s.f), fNoise = s.noise * (length + s.noise);
     if (!(length > 0.0)) return false;
     const Jet& j = s.jet;
     double scale[2] = {0.0, 0.0}, H[2][2];
@@ -264,22 +274,59 @@ class FootSearch {
       if (free[i] && dd > 0.0) scale[i] = 1.0 / std::sqrt(dd), ++m;
     }
     if (m == 0) return false;
+    // The curvature terms take the normal part of r only: at a stationary point r is normal and
+    // H is the Hessian itself, and beside it the tangential part, whose product with the second
+    // partials of a parameter barely moving the point (round a pole) is no geometry but grows
+    // as that partial vanishes, would make a nearest point look like a ridge.
+    double rn[3] = {s.r[0], s.r[1], s.r[2]};
+    if (m == 2) {
+      const double n[3] = {j.D[0][1] * j.D[1][2] - j.D[0][2] * j.D[1][1], j.D[0][2] * j.D[1][0] - j.D[0][0] * j.D[1][2],
+                           j.D[0][0] * j.D[1][1] - j.D[0][1] * j.D[1][0]};
+      const double nn = Dot(n, n);
+      if (!(nn > 0.0)) return false;
+      const double along = Dot(s.r, n) / nn;
+      for (int k = 0; k < 3; ++k) rn[k] = along * n[k];
+    }
     for (int a = 0; a < 2; ++a)
-      for (int b = 0; b < 2; ++b) H[a][b] = (Dot(j.D[a], j.D[b]) + Dot(s.r, j.DD[a + b])) * scale[a] * scale[b];
+      for (int b = 0; b < 2; ++b) H[a][b] = (Dot(j.D[a], j.D[b]) + Dot(rn, j.DD[a + b])) * scale[a] * scale[b];
     const double mean = 0.5 * (H[0][0] + H[1][1]), half = std::hypot(0.5 * (H[0][0] - H[1][1]), H[0][1]);
     const double least = mean - half;
     // H's round-off: its terms are the unit metric and r . D_ij scaled.
     if (!(least < -1e3 * kEps * (1.0 + std::fabs(mean) + half))) return false;
-    // Unit eigenvector of the least eigenvalue.
-    double p[2] = {H[0][1], least - H[0][0]};
-    if (std::fabs(H[0][0] - least) < std::fabs(H[1][1] - least)) p[0] = least - H[1][1], p[1] = H[0][1];
-    const double len = std::hypot(p[0], p[1]);
-    if (!(len > 0.0)) return false;
-    for (double sign : {1.0, -1.0}) {
-      double d[N];
-      for (int i = 0; i < N; ++i) d[i] = sign * length * p[i] / len * scale[i];
-      bool tiny = false, cut = false;
-      if (LineSearch(s, d, false, trial, &tiny, &cut)) return true;
+    if (besideOnly) {
+      double tangentialSq = 0.0;
+      for (int i = 0; i < N; ++i) tangentialSq += (s.g[i] * scale[i]) * (s.g[i] * scale[i]);
+      if (!(tangentialSq < (kBesideRidge * length) * (kBesideRidge * length))) return false;
+    }
+    // The eigenvector of the least eigenvalue, and each parameter alone where the distance
+    // curves down along it: near a pole the cross term of the barely moving parameter round it
+    // turns the eigenvector towards that one, and the step along it, cut to its reach, leaves
+    // the point where it was.
+    double p[3][2] = {{H[0][1], least - H[0][0]}, {1.0, 0.0}, {0.0, 1.0}};
+    if (std::fabs(H[0][0] - least) < std::fabs(H[1][1] - least)) p[0][0] = least - H[1][1], p[0][1] = H[0][1];
+    for (int k = 0; k < 3; ++k) {
+      if (k > 0 && !(scale[k - 1] > 0.0 && H[k - 1][k - 1] < -1e3 * kEps * (1.0 + std::fabs(mean) + half))) continue;
+      const double len = std::hypot(p[k][0], p[k][1]);
+      if (!(len > 0.0)) continue;
+      for (double sign : {1.0, -1.0}) {
+        double d[N], first = 1.0;
+        for (int i = 0; i < N; ++i) {
+          d[i] = sign * length * p[k][i] / len * scale[i];
+          if (std::fabs(d[i]) * first > reach_[i]) first = reach_[i] / std::fabs(d[i]);
+        }
+        // Halved until the distance falls by more than round-off: a step clamped away to
+        // nothing in one parameter and round-off in the other is no way down.
+        for (double a = first;; a *= 0.5) {
+          double step = 0.0;
+          for (int i = 0; i < N; ++i) {
+            trial.x[i] = Clamp(s.x[i] + a * d[i], i);
+            step = std::fmax(step, std::fabs(trial.x[i] - s.x[i]) / range_[i]);
+          }
+          if (!(step >= kStepFloor)) break;
+          Measure(trial);
+          if (trial.f < s.f - fNoise) return true;
+        }
+      }
     }
     return false;
   }

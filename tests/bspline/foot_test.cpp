@@ -655,6 +655,63 @@ TEST_F(Feet, FromTheFarSideOfASurfaceOfRevolutionThePointsOwnSideIsReached) {
     }
 }
 
+// Beside a ridge of the distance, where the slope off it is round-off or barely more: a sphere
+// (poles on (0, 0.6, 0.8)) with P 1e-9 radii off its axis, started on the far pole; and a
+// cylinder, a cone and a torus about z with P at angle pi (y = 0 exactly), started on either
+// side of their seam at angle 0, where the slope round the axis, which a round-off may point out
+// of the domain, holds the parameter on its end. The exact distance from every such start, at
+// sizes 1e-6 .. 1e6, at the origin and turned and moved 1e4 sizes away.
+TEST_F(Feet, BesideARidgeOfTheDistanceTheNearSideIsReached) {
+  const double poles[3] = {0.0, 0.6, 0.8}, across[3] = {0.0, 0.8, -0.6}, axis[3] = {0.0, 0.0, 1.0};
+  const double seam[3] = {1.0, 0.0, 0.0};
+  std::mt19937 rng(8);
+  std::uniform_real_distribution<double> U(0.0, 1.0);
+  for (double size : {1e-6, 1.0, 1e6})
+    for (bool far : {false, true}) {
+      const Place at(size, far);
+      BsplineKeeper keep;
+      Bspline* sphere = keep(shapes::Sphere(poles, seam, 1.0, shapes::Place{}));
+      Bspline* surfaces[3] = {keep(shapes::Cylinder(axis, seam, 1.0, -1.0, 1.0, shapes::Place{})),
+                              keep(shapes::Cone(axis, seam, 0.0, 1.0, 0.0, 1.0, shapes::Place{})),
+                              keep(shapes::Torus(axis, seam, 1.0, 0.3, shapes::Place{}))};
+      ASSERT_TRUE(sphere && surfaces[0] && surfaces[1] && surfaces[2]);
+      at.Map(sphere);
+      for (int q = 0; q < 8; ++q) {
+        const double t = 0.1 + 1.8 * U(rng), toward = q % 2 ? -1.0 : 1.0;
+        double p[3], P[3], S[3], dist, step;
+        for (int k = 0; k < 3; ++k) p[k] = toward * t * poles[k] + 1e-9 * across[k];
+        at.Map(p, P);
+        double u = U(rng), v = q % 2 ? sphere->vmax : sphere->vmin;
+        ASSERT_EQ(FindClosestUVPointGuessDist(sphere, P, S, &u, &v, &dist, &step, 7), 0);
+        EXPECT_NEAR(std::fabs(dist), size * std::fabs(t - 1.0), 1e-9 * size) << size << " " << far << " " << q;
+      }
+      for (int n = 0; n < 3; ++n) {
+        Bspline* s = surfaces[n];
+        at.Map(s);
+        for (int q = 0; q < 8; ++q) {
+          // (rho, z) in the meridian plane at angle pi, near the surface; the exact distance e.
+          const double e = 0.05 * (U(rng) - 0.5);
+          double rho, z;
+          if (n == 0) {
+            z = 1.8 * U(rng) - 0.9, rho = 1.0 + e;
+          } else if (n == 1) {
+            const double h = 0.2 + 0.6 * U(rng);
+            rho = h + e / std::sqrt(2.0), z = h - e / std::sqrt(2.0);
+          } else {
+            const double th = 2 * M_PI * U(rng);
+            rho = 1.0 + (0.3 + e) * std::cos(th), z = (0.3 + e) * std::sin(th);
+          }
+          const double p[3] = {-rho, 0.0, z};
+          double P[3], S[3], dist, step;
+          at.Map(p, P);
+          double u = q % 2 ? s->umax : s->umin, v = U(rng);
+          ASSERT_EQ(FindClosestUVPointGuessDist(s, P, S, &u, &v, &dist, &step, 7), 0);
+          EXPECT_NEAR(std::fabs(dist), size * std::fabs(e), 1e-9 * size) << n << " " << size << " " << far << " " << q;
+        }
+      }
+    }
+}
+
 // The segment from the origin to (2, 0, 0) as a cubic with its end control points doubled, so
 // its tangent vanishes at both ends: a step clamped onto an end lands where the distance is
 // stationary without being least. From any start the foot of (x, y, z) over the segment is
