@@ -1150,6 +1150,24 @@ int CheckedResult(int r, std::initializer_list<double> outputs) {
   return r == 0 && !AllFinite(outputs) ? -2 : r;
 }
 
+// A surface foot written to the caller's outputs only when every one of them is finite: a point
+// so far away that its squared distances overflow leaves them as they were, with -2.
+int CheckedSurfaceFoot(Bspline* srf, const double P[3], double S[3], double* u, double* v, double* dist,
+                       double* stepSq, int iterations, double normal[3], const double* box) {
+  double foot[3], fu = *u, fv = *v, d = 0.0, e = 0.0, n[3] = {0.0, 0.0, 0.0};
+  const int r = ClosestPointOnSurface(srf, P, foot, &fu, &fv, &d, &e, iterations, normal ? n : nullptr, box);
+  if (!AllFinite({foot[0], foot[1], foot[2], fu, fv, d, e, n[0], n[1], n[2]})) return -2;
+  for (int k = 0; k < 3; ++k) {
+    S[k] = foot[k];
+    if (normal) normal[k] = n[k];
+  }
+  *u = fu;
+  *v = fv;
+  *dist = d;
+  *stepSq = e;
+  return r;
+}
+
 }  // namespace
 
 int SurfaceSideCollapsed(const Bspline* srf, int dir, int end) {
@@ -1180,8 +1198,7 @@ int FindClosestPointCurveOnSurf(Bspline* crv, const double P[3], double C[3], do
 int FindClosestUVPointGuessDist(Bspline* srf, const double P[3], double S[3], double* u, double* v,
                                 double* dist, double* stepSq, int iterations) {
   if (!SoundSurface(srf) || !AllFinite({P[0], P[1], P[2], *u, *v})) return -2;
-  const int r = ClosestPointOnSurface(srf, P, S, u, v, dist, stepSq, iterations, nullptr);
-  return CheckedResult(r, {S[0], S[1], S[2], *u, *v, *dist, *stepSq});
+  return CheckedSurfaceFoot(srf, P, S, u, v, dist, stepSq, iterations, nullptr, nullptr);
 }
 
 int FindClosestUVPointWithin(Bspline* srf, const double P[3], const double box[4], double S[3], double* u,
@@ -1189,15 +1206,13 @@ int FindClosestUVPointWithin(Bspline* srf, const double P[3], const double box[4
   if (!SoundSurface(srf) || !AllFinite({P[0], P[1], P[2], *u, *v, box[0], box[1], box[2], box[3]}) ||
       !(box[0] <= box[1] && box[2] <= box[3]))
     return -2;
-  const int r = ClosestPointOnSurface(srf, P, S, u, v, dist, stepSq, iterations, nullptr, box);
-  return CheckedResult(r, {S[0], S[1], S[2], *u, *v, *dist, *stepSq});
+  return CheckedSurfaceFoot(srf, P, S, u, v, dist, stepSq, iterations, nullptr, box);
 }
 
 int FindClosestUVPointGuessNorm(Bspline* srf, const double P[3], double S[3], double* u, double* v,
                                 double* dist, double* stepSq, int iterations, double normal[3]) {
   if (!SoundSurface(srf) || !AllFinite({P[0], P[1], P[2], *u, *v})) return -2;
-  const int r = ClosestPointOnSurface(srf, P, S, u, v, dist, stepSq, iterations, normal);
-  return CheckedResult(r, {S[0], S[1], S[2], *u, *v, *dist, *stepSq, normal[0], normal[1], normal[2]});
+  return CheckedSurfaceFoot(srf, P, S, u, v, dist, stepSq, iterations, normal, nullptr);
 }
 
 int RefineCurve3sClosestPoint(Bspline* crv1, Bspline* crv2, double* t1, double* t2, double* distSq,

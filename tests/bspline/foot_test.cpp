@@ -712,6 +712,28 @@ TEST_F(Feet, BesideARidgeOfTheDistanceTheNearSideIsReached) {
     }
 }
 
+// A point so far from a sphere that its squared distances overflow has no foot: each surface
+// foot entry gives -2 and leaves every output as it was.
+TEST_F(Feet, SurfaceFeetOfPointsBeyondReachWriteNothing) {
+  const double axis[3] = {0.0, 0.6, 0.8}, seam[3] = {1.0, 0.0, 0.0};
+  BsplineKeeper keep;
+  Bspline* s = keep(shapes::Sphere(axis, seam, 1.0, shapes::Place{}));
+  ASSERT_TRUE(s);
+  const double far[][3] = {{1e300, 0.0, 0.0}, {1e155, 1e155, 0.0}, {-1e300, 1.0, 1.0}, {0.0, 0.0, 1e160}};
+  for (const auto& P : far)
+    for (int entry = 0; entry < 3; ++entry) {
+      double S[3] = {7, 7, 7}, n[3] = {7, 7, 7}, u = 0.3, v = 0.4, dist = 7, step = 7;
+      const double box[4] = {0.1, 0.6, 0.2, 0.9};
+      const int r = entry == 0   ? FindClosestUVPointGuessDist(s, P, S, &u, &v, &dist, &step, 7)
+                    : entry == 1 ? FindClosestUVPointWithin(s, P, box, S, &u, &v, &dist, &step, 7)
+                                 : FindClosestUVPointGuessNorm(s, P, S, &u, &v, &dist, &step, 7, n);
+      EXPECT_EQ(r, -2) << P[0] << " " << entry;
+      for (double x : {S[0], S[1], S[2], n[0], n[1], n[2], dist, step}) EXPECT_EQ(x, 7.0) << P[0] << " " << entry;
+      EXPECT_EQ(u, 0.3);
+      EXPECT_EQ(v, 0.4);
+    }
+}
+
 // The segment from the origin to (2, 0, 0) as a cubic with its end control points doubled, so
 // its tangent vanishes at both ends: a step clamped onto an end lands where the distance is
 // stationary without being least. From any start the foot of (x, y, z) over the segment is
