@@ -160,6 +160,7 @@ class FootSearch {
     Measure(*s);
     const int bound = iterations > kIterationBound ? iterations : kIterationBound;
     double lastStep = 1.0;
+    bool ridgeSearched = false;
     for (int it = 0; it < bound; ++it) {
       if (N == 1 && Norm(s->jet.D[0]) * range_[0] <= s->noise) {
         if (!OffVanishingTangent(*s, *trial)) return FootKind::Degenerate;
@@ -170,16 +171,22 @@ class FootSearch {
       bool free[N];
       for (int i = 0; i < N; ++i) free[i] = !Held(*s, i) && !Vanishing(*s, i);
       // Beside a ridge, and at every stop, the way down off it is looked for first: there the
-      // iteration goes on from below it.
-      auto offRidge = [&](bool besideOnly) {
-        if (!OffARidge(*s, *trial, besideOnly)) return false;
+      // iteration goes on from below it. Once one gives no way down (a box's edge cuts it off,
+      // or the distance has no ridge there but a wild bend in a cluster of knots) the search
+      // is not repeated.
+      auto offRidge = [&]() {
+        bool searched = false;
+        if (!OffARidge(*s, *trial, &searched)) {
+          ridgeSearched = ridgeSearched || searched;
+          return false;
+        }
         std::swap(s, trial);
         lastStep = 1.0;
         return true;
       };
-      if (offRidge(true)) continue;
+      if (!ridgeSearched && offRidge()) continue;
       if (Settled(*s, free)) {
-        if (offRidge(false)) continue;
+        if (!ridgeSearched && offRidge()) continue;
         return Outcome(*s);
       }
       double d[2][N];
@@ -199,7 +206,7 @@ class FootSearch {
         }
       }
       if (!moved) {
-        if (offRidge(false)) continue;
+        if (!ridgeSearched && offRidge()) continue;
         return Outcome(*s);
       }
       double step = 0.0, regimeStep = 0.0;
@@ -217,7 +224,7 @@ class FootSearch {
         continue;
       }
       if (step < kStepFloor || (regimeStep < kNoiseRegime && regimeStep > 0.5 * lastStep)) {
-        if (offRidge(false)) continue;
+        if (!ridgeSearched && offRidge()) continue;
         return Outcome(*s);
       }
       lastStep = regimeStep;
@@ -254,10 +261,12 @@ class FootSearch {
   // points no nearer within round-off wander about it. The distance falls off it either way
   // along the eigenvector of the Hessian's negative eigenvalue (in parameters scaled to unit
   // partials): a search along it, from a step as long as the distance, finds the way down.
-  // besideOnly: only where the tangential part of X - P along the free parameters is below
-  // kBesideRidge of the distance. trial, true; false where the Hessian is positive
-  // semi-definite to round-off, or the distance falls nowhere along it by more than round-off.
-  bool OffARidge(const FootState<N>& s, FootState<N>& trial, bool besideOnly) const {
+  // It is looked for only where the tangential part of X - P along the free parameters is
+  // below kBesideRidge of the distance. trial, true; false where the Hessian is positive
+  // semi-definite to round-off, or the distance falls nowhere along it by more than round-off
+  // (*searched then set). The search halves its step no further than where the fall that the
+  // curvature gives would be round-off.
+  bool OffARidge(const FootState<N>& s, FootState<N>& trial, bool* searched) const {
     if (N != 2) return false;
     // A parameter held on an end of its range is free to leave it too: on a ridge along a
     // closed seam its gradient is round-off, whichever way it points, and the search clamps the
@@ -293,11 +302,13 @@ class FootSearch {
     const double least = mean - half;
     // H's round-off: its terms are the unit metric and r . D_ij scaled.
     if (!(least < -1e3 * kEps * (1.0 + std::fabs(mean) + half))) return false;
-    if (besideOnly) {
-      double tangentialSq = 0.0;
-      for (int i = 0; i < N; ++i) tangentialSq += (s.g[i] * scale[i]) * (s.g[i] * scale[i]);
-      if (!(tangentialSq < (kBesideRidge * length) * (kBesideRidge * length))) return false;
-    }
+    double tangentialSq = 0.0;
+    for (int i = 0; i < N; ++i) tangentialSq += (s.g[i] * scale[i]) * (s.g[i] * scale[i]);
+    if (!(tangentialSq < (kBesideRidge * length) * (kBesideRidge * length))) return false;
+    *searched = true;
+    // The shortest step worth trying: its fall along the least eigenvalue, least a^2 L^2 / 2,
+    // at round-off.
+    const double shortest = std::sqrt(2.0 * fNoise / -least) / length;
     // The eigenvector of the least eigenvalue, and each parameter alone where the distance
     // curves down along it: near a pole the cross term of the barely moving parameter round it
     // turns the eigenvector towards that one, and the step along it, cut to its reach, leaves
@@ -316,7 +327,7 @@ class FootSearch {
         }
         // Halved until the distance falls by more than round-off: a step clamped away to
         // nothing in one parameter and round-off in the other is no way down.
-        for (double a = first;; a *= 0.5) {
+        for (double a = first; a >= shortest; a *= 0.5) {
           double step = 0.0;
           for (int i = 0; i < N; ++i) {
             trial.x[i] = Clamp(s.x[i] + a * d[i], i);
