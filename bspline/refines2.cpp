@@ -71,6 +71,9 @@ constexpr double kRoundOff = 64.0 * kEps;
 // However few iterations a caller asks for, the refiner may run this many: line searches from a
 // far start take a few dozen.
 constexpr int kIterationBound = 100;
+// A point where the distance curves down along some direction, and P lies within this angle of
+// the normal, lies beside a ridge of the distance (see OffARidge).
+constexpr double kBesideRidge = 1e-3;
 
 // A point of the object with its first and second partials (a curve uses D[0] and DD[0]).
 struct Jet {
@@ -157,6 +160,7 @@ class FootSearch {
     Measure(*s);
     const int bound = iterations > kIterationBound ? iterations : kIterationBound;
     double lastStep = 1.0;
+    bool ridgeSearched = false;
     for (int it = 0; it < bound; ++it) {
       if (N == 1 && Norm(s->jet.D[0]) * range_[0] <= s->noise) {
         if (!OffVanishingTangent(*s, *trial)) return FootKind::Degenerate;
@@ -166,7 +170,25 @@ class FootSearch {
       }
       bool free[N];
       for (int i = 0; i < N; ++i) free[i] = !Held(*s, i) && !Vanishing(*s, i);
-      if (Settled(*s, free)) return Outcome(*s);
+      // Beside a ridge, and at every stop, the way down off it is looked for first: there the
+      // iteration goes on from below it. Once one gives no way down (a box's edge cuts it off,
+      // or the distance has no ridge there but a wild bend in a cluster of knots) the search
+      // is not repeated.
+      auto offRidge = [&]() {
+        bool searched = false;
+        if (!OffARidge(*s, *trial, &searched)) {
+          ridgeSearched = ridgeSearched || searched;
+          return false;
+        }
+        std::swap(s, trial);
+        lastStep = 1.0;
+        return true;
+      };
+      if (!ridgeSearched && offRidge()) continue;
+      if (Settled(*s, free)) {
+        if (!ridgeSearched && offRidge()) continue;
+        return Outcome(*s);
+      }
       double d[2][N];
       bool firstOrder[2];
       int directions = 0;
@@ -183,7 +205,10 @@ class FootSearch {
           moved = true;
         }
       }
-      if (!moved) return Outcome(*s);
+      if (!moved) {
+        if (!ridgeSearched && offRidge()) continue;
+        return Outcome(*s);
+      }
       double step = 0.0, regimeStep = 0.0;
       // A step clamped onto an end of the box is no measure of convergence: from there the
       // other parameter may still have its whole way to go along the edge.
@@ -198,7 +223,10 @@ class FootSearch {
         lastStep = 1.0;
         continue;
       }
-      if (step < kStepFloor || (regimeStep < kNoiseRegime && regimeStep > 0.5 * lastStep)) return Outcome(*s);
+      if (step < kStepFloor || (regimeStep < kNoiseRegime && regimeStep > 0.5 * lastStep)) {
+        if (!ridgeSearched && offRidge()) continue;
+        return Outcome(*s);
+      }
       lastStep = regimeStep;
     }
     return FootKind::NotConverged;
@@ -222,6 +250,95 @@ class FootSearch {
         Measure(trial);
         if (trial.f < s.f - fNoise) return true;
       }
+    return false;
+  }
+
+  // At a stationary point where the distance curves down along some direction of the free
+  // parameters of a surface (a ridge: the start on the far side of a tube, a cone or a torus
+  // from a point in the plane of symmetry through it, or on the far pole from a point near the
+  // axis) the gradient is round-off, Newton's step nil, and the iteration would stop on the
+  // farthest line; a round-off off it, the steps double from round-off, look like noise, and
+  // points no nearer within round-off wander about it. The distance falls off it either way
+  // along the eigenvector of the Hessian's negative eigenvalue (in parameters scaled to unit
+  // partials): a search along it, from a step as long as the distance, finds the way down.
+  // It is looked for only where the tangential part of X - P along the free parameters is
+  // below kBesideRidge of the distance. trial, true; false where the Hessian is positive
+  // semi-definite to round-off, or the distance falls nowhere along it by more than round-off
+  // (*searched then set). The search halves its step no further than where the fall that the
+  // curvature gives would be round-off.
+  bool OffARidge(const FootState<N>& s, FootState<N>& trial, bool* searched) const {
+    if (N != 2) return false;
+    // A parameter held on an end of its range is free to leave it too: on a ridge along a
+    // closed seam its gradient is round-off, whichever way it points, and the search clamps the
+    // way beyond the end and takes only a point nearer by more than round-off.
+    bool free[N];
+    for (int i = 0; i < N; ++i) free[i] = !Vanishing(s, i);
+    const double length = std::sqrt(2.0 * s.f), fNoise = s.noise * (length + s.noise);
+    if (!(length > 0.0)) return false;
+    const Jet& j = s.jet;
+    double scale[2] = {0.0, 0.0}, H[2][2];
+    int m = 0;
+    for (int i = 0; i < N; ++i) {
+      const double dd = Dot(j.D[i], j.D[i]);
+      if (free[i] && dd > 0.0) scale[i] = 1.0 / std::sqrt(dd), ++m;
+    }
+    if (m == 0) return false;
+    // The curvature terms take the normal part of r only: at a stationary point r is normal and
+    // H is the Hessian itself, and beside it the tangential part, whose product with the second
+    // partials of a parameter barely moving the point (round a pole) is no geometry but grows
+    // as that partial vanishes, would make a nearest point look like a ridge.
+    double rn[3] = {s.r[0], s.r[1], s.r[2]};
+    if (m == 2) {
+      const double n[3] = {j.D[0][1] * j.D[1][2] - j.D[0][2] * j.D[1][1], j.D[0][2] * j.D[1][0] - j.D[0][0] * j.D[1][2],
+                           j.D[0][0] * j.D[1][1] - j.D[0][1] * j.D[1][0]};
+      const double nn = Dot(n, n);
+      if (!(nn > 0.0)) return false;
+      const double along = Dot(s.r, n) / nn;
+      for (int k = 0; k < 3; ++k) rn[k] = along * n[k];
+    }
+    for (int a = 0; a < 2; ++a)
+      for (int b = 0; b < 2; ++b) H[a][b] = (Dot(j.D[a], j.D[b]) + Dot(rn, j.DD[a + b])) * scale[a] * scale[b];
+    const double mean = 0.5 * (H[0][0] + H[1][1]), half = std::hypot(0.5 * (H[0][0] - H[1][1]), H[0][1]);
+    const double least = mean - half;
+    // H's round-off: its terms are the unit metric and r . D_ij scaled.
+    if (!(least < -1e3 * kEps * (1.0 + std::fabs(mean) + half))) return false;
+    double tangentialSq = 0.0;
+    for (int i = 0; i < N; ++i) tangentialSq += (s.g[i] * scale[i]) * (s.g[i] * scale[i]);
+    if (!(tangentialSq < (kBesideRidge * length) * (kBesideRidge * length))) return false;
+    *searched = true;
+    // The shortest step worth trying: its fall along the least eigenvalue, least a^2 L^2 / 2,
+    // at round-off.
+    const double shortest = std::sqrt(2.0 * fNoise / -least) / length;
+    // The eigenvector of the least eigenvalue, and each parameter alone where the distance
+    // curves down along it: near a pole the cross term of the barely moving parameter round it
+    // turns the eigenvector towards that one, and the step along it, cut to its reach, leaves
+    // the point where it was.
+    double p[3][2] = {{H[0][1], least - H[0][0]}, {1.0, 0.0}, {0.0, 1.0}};
+    if (std::fabs(H[0][0] - least) < std::fabs(H[1][1] - least)) p[0][0] = least - H[1][1], p[0][1] = H[0][1];
+    for (int k = 0; k < 3; ++k) {
+      if (k > 0 && !(scale[k - 1] > 0.0 && H[k - 1][k - 1] < -1e3 * kEps * (1.0 + std::fabs(mean) + half))) continue;
+      const double len = std::hypot(p[k][0], p[k][1]);
+      if (!(len > 0.0)) continue;
+      for (double sign : {1.0, -1.0}) {
+        double d[N], first = 1.0;
+        for (int i = 0; i < N; ++i) {
+          d[i] = sign * length * p[k][i] / len * scale[i];
+          if (std::fabs(d[i]) * first > reach_[i]) first = reach_[i] / std::fabs(d[i]);
+        }
+        // Halved until the distance falls by more than round-off: a step clamped away to
+        // nothing in one parameter and round-off in the other is no way down.
+        for (double a = first; a >= shortest; a *= 0.5) {
+          double step = 0.0;
+          for (int i = 0; i < N; ++i) {
+            trial.x[i] = Clamp(s.x[i] + a * d[i], i);
+            step = std::fmax(step, std::fabs(trial.x[i] - s.x[i]) / range_[i]);
+          }
+          if (!(step >= kStepFloor)) break;
+          Measure(trial);
+          if (trial.f < s.f - fNoise) return true;
+        }
+      }
+    }
     return false;
   }
 
@@ -688,10 +805,10 @@ constexpr int kLeastSideSamples = 32;
 // direction another parameter leads. The slope of the distance off the side along parameter
 // dir, per unit length, is sign (X - P) . D_dir / |D_dir| (sign + at the low end, - at the high
 // end). Its least value over the side (in [lo, hi] of the other parameter) is found by samples
-// and a golden-section search between the best one's neighbours; where it is negative, *along
-// is set there and true returned.
-bool DescentOffCollapsedSide(const Bspline* srf, const double P[3], int dir, int end, double lo,
-                             double hi, double* along) {
+// and a golden-section search between the best one's neighbours: it is returned, *along set
+// where it is taken.
+double LeastSlopeOffCollapsedSide(const Bspline* srf, const double P[3], int dir, int end, double lo,
+                                  double hi, double* along) {
   const int other = 1 - dir;
   const double side = end ? (dir == 0 ? srf->umax : srf->vmax) : (dir == 0 ? srf->umin : srf->vmin);
   const double sign = end ? -1.0 : 1.0;
@@ -730,8 +847,15 @@ bool DescentOffCollapsedSide(const Bspline* srf, const double P[3], int dir, int
     }
   }
   *along = x;
-  return bestSlope < 0.0;
+  return bestSlope;
 }
+
+// With P on the axis of a pole (the least slope off the side a round-off from zero) the first
+// derivative of the distance off the side vanishes along every parameter of it, and only the
+// second tells a nearest point (P beyond the pole) from a farthest one (P towards the far pole
+// or the centre): the search then starts again this share of the range off the side, far
+// enough for the distance's second-order fall there to stand well above round-off.
+constexpr double kOffSideTrial = 1e-3;
 
 // Foot on a surface; the results as FindClosestUVPointGuessDist documents them. A foot on a
 // collapsed side of the domain is an answer only when the distance rises off the side in every
@@ -792,23 +916,30 @@ int ClosestPointOnSurface(Bspline* srf, const double P[3], double S[3], double* 
         // round-off short of the side, on its point all the same.
         const bool atEdge = s.x[dir] == edge;
         if (!atEdge && !(std::fabs(s.x[dir] - edge) <= kBesideSide * range[dir])) continue;
-        FootState<2> t;
+        // The search from (x0 along dir, x1 across): taken where it ends nearer.
+        auto searchFrom = [&](double x0, double x1) {
+          FootState<2> t;
+          t.x[dir] = x0;
+          t.x[1 - dir] = x1;
+          FindFoot<2>(jet, P, lo, hi, range, size, iterations, t, reach);
+          if (t.f < s.f) {
+            s = t;
+            moved = true;
+          }
+        };
         const bool closed = dir == 0 ? srf->closedU : srf->closedV;
         if (atEdge && closed && whole[dir] && (end ? s.g[dir] < 0.0 : s.g[dir] > 0.0)) {
-          t.x[dir] = end ? lo[dir] : hi[dir];
-          t.x[1 - dir] = s.x[1 - dir];
-        } else {
-          double along;
-          if (!CollapsedSide(srf, dir, end, size) || (!atEdge && !OnCollapsedSide(srf, dir, end, size, s.jet.X)) ||
-              !DescentOffCollapsedSide(srf, P, dir, end, lo[1 - dir], hi[1 - dir], &along))
-            continue;
-          t.x[dir] = edge;
-          t.x[1 - dir] = along;
+          searchFrom(end ? lo[dir] : hi[dir], s.x[1 - dir]);
+          continue;
         }
-        FindFoot<2>(jet, P, lo, hi, range, size, iterations, t, reach);
-        if (t.f < s.f) {
-          s = t;
-          moved = true;
+        if (!CollapsedSide(srf, dir, end, size) || (!atEdge && !OnCollapsedSide(srf, dir, end, size, s.jet.X)))
+          continue;
+        double along;
+        const double slope = LeastSlopeOffCollapsedSide(srf, P, dir, end, lo[1 - dir], hi[1 - dir], &along);
+        if (slope < 0.0) searchFrom(edge, along);
+        if (!moved && slope <= s.noise) {
+          const double off = edge + (end ? -kOffSideTrial : kOffSideTrial) * range[dir];
+          searchFrom(std::fmin(std::fmax(off, lo[dir]), hi[dir]), along);
         }
       }
     if (!moved) break;
@@ -1030,6 +1161,24 @@ int CheckedResult(int r, std::initializer_list<double> outputs) {
   return r == 0 && !AllFinite(outputs) ? -2 : r;
 }
 
+// A surface foot written to the caller's outputs only when every one of them is finite: a point
+// so far away that its squared distances overflow leaves them as they were, with -2.
+int CheckedSurfaceFoot(Bspline* srf, const double P[3], double S[3], double* u, double* v, double* dist,
+                       double* stepSq, int iterations, double normal[3], const double* box) {
+  double foot[3], fu = *u, fv = *v, d = 0.0, e = 0.0, n[3] = {0.0, 0.0, 0.0};
+  const int r = ClosestPointOnSurface(srf, P, foot, &fu, &fv, &d, &e, iterations, normal ? n : nullptr, box);
+  if (!AllFinite({foot[0], foot[1], foot[2], fu, fv, d, e, n[0], n[1], n[2]})) return -2;
+  for (int k = 0; k < 3; ++k) {
+    S[k] = foot[k];
+    if (normal) normal[k] = n[k];
+  }
+  *u = fu;
+  *v = fv;
+  *dist = d;
+  *stepSq = e;
+  return r;
+}
+
 }  // namespace
 
 int SurfaceSideCollapsed(const Bspline* srf, int dir, int end) {
@@ -1060,8 +1209,7 @@ int FindClosestPointCurveOnSurf(Bspline* crv, const double P[3], double C[3], do
 int FindClosestUVPointGuessDist(Bspline* srf, const double P[3], double S[3], double* u, double* v,
                                 double* dist, double* stepSq, int iterations) {
   if (!SoundSurface(srf) || !AllFinite({P[0], P[1], P[2], *u, *v})) return -2;
-  const int r = ClosestPointOnSurface(srf, P, S, u, v, dist, stepSq, iterations, nullptr);
-  return CheckedResult(r, {S[0], S[1], S[2], *u, *v, *dist, *stepSq});
+  return CheckedSurfaceFoot(srf, P, S, u, v, dist, stepSq, iterations, nullptr, nullptr);
 }
 
 int FindClosestUVPointWithin(Bspline* srf, const double P[3], const double box[4], double S[3], double* u,
@@ -1069,15 +1217,13 @@ int FindClosestUVPointWithin(Bspline* srf, const double P[3], const double box[4
   if (!SoundSurface(srf) || !AllFinite({P[0], P[1], P[2], *u, *v, box[0], box[1], box[2], box[3]}) ||
       !(box[0] <= box[1] && box[2] <= box[3]))
     return -2;
-  const int r = ClosestPointOnSurface(srf, P, S, u, v, dist, stepSq, iterations, nullptr, box);
-  return CheckedResult(r, {S[0], S[1], S[2], *u, *v, *dist, *stepSq});
+  return CheckedSurfaceFoot(srf, P, S, u, v, dist, stepSq, iterations, nullptr, box);
 }
 
 int FindClosestUVPointGuessNorm(Bspline* srf, const double P[3], double S[3], double* u, double* v,
                                 double* dist, double* stepSq, int iterations, double normal[3]) {
   if (!SoundSurface(srf) || !AllFinite({P[0], P[1], P[2], *u, *v})) return -2;
-  const int r = ClosestPointOnSurface(srf, P, S, u, v, dist, stepSq, iterations, normal);
-  return CheckedResult(r, {S[0], S[1], S[2], *u, *v, *dist, *stepSq, normal[0], normal[1], normal[2]});
+  return CheckedSurfaceFoot(srf, P, S, u, v, dist, stepSq, iterations, normal, nullptr);
 }
 
 int RefineCurve3sClosestPoint(Bspline* crv1, Bspline* crv2, double* t1, double* t2, double* distSq,

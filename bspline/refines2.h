@@ -11,7 +11,8 @@ struct Bspline;
 
 // Input and output checks as in bspline/refines: records that are not sound, a curve on a
 // surface without a sound owner, non-finite points or parameters give -2, and so does a
-// converged result that is not finite.
+// converged result that is not finite. A surface foot with any output not finite (a point so
+// far away that its squared distances overflow) writes none of them.
 
 // Foot of P on a 3D curve within [tmin, tmax] (cut to the curve's domain) from the start t:
 // C, t, distSq = |C - P|^2 and stepSq, the squared distance from C to the foot of P on the

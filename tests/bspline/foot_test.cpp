@@ -582,6 +582,158 @@ TEST_F(Feet, SurfaceFeetOnThinTubesFromAnyStart) {
 }
 
 
+// A sphere (turned, poles on (0, 0.6, 0.8)) and points on its axis, inside and outside, towards
+// either pole: started on the far pole, where the distance is greatest and its slope off the pole
+// vanishes along every meridian, the refiner reaches the near pole at |t - 1| for P at t radii
+// from the centre, at sizes 1e-6 .. 1e6, at the origin and turned and moved 1e4 sizes away.
+TEST_F(Feet, FromTheFarPoleAPointOnTheAxisReachesTheNearOne) {
+  const double axis[3] = {0.0, 0.6, 0.8}, seam[3] = {1.0, 0.0, 0.0};
+  std::mt19937 rng(5);
+  std::uniform_real_distribution<double> U(0.0, 1.0);
+  for (double size : {1e-6, 1.0, 1e6})
+    for (bool far : {false, true}) {
+      const Place at(size, far);
+      BsplineKeeper keep;
+      Bspline* s = keep(shapes::Sphere(axis, seam, 1.0, shapes::Place{}));
+      ASSERT_TRUE(s);
+      at.Map(s);
+      for (int q = 0; q < 12; ++q) {
+        // Towards the pole at v = vmax for even q, started on the one at v = vmin; the other way
+        // for odd q.
+        const double t = 0.1 + 1.8 * U(rng), toward = q % 2 ? -1.0 : 1.0;
+        double p[3], P[3], S[3], dist, step;
+        for (int k = 0; k < 3; ++k) p[k] = toward * t * axis[k];
+        at.Map(p, P);
+        double u = U(rng), v = q % 2 ? s->vmax : s->vmin;
+        ASSERT_EQ(FindClosestUVPointGuessDist(s, P, S, &u, &v, &dist, &step, 7), 0);
+        EXPECT_NEAR(std::fabs(dist), size * std::fabs(t - 1.0), 1e-9 * size) << size << " " << far << " " << q;
+      }
+    }
+}
+
+// A cylinder, a cone and a torus about the z axis, and points in the plane of their seam (at
+// angle 0, and 1e-9 beside it), started on the far side, u = 0.5 (angle pi), where the distance
+// is greatest round the axis and its slope round it round-off: the refiner leaves that ridge and
+// reaches the exact distance in the meridian plane through P, at sizes 1e-6 .. 1e6, at the origin
+// and turned and moved 1e4 sizes away.
+TEST_F(Feet, FromTheFarSideOfASurfaceOfRevolutionThePointsOwnSideIsReached) {
+  const double axis[3] = {0.0, 0.0, 1.0}, seam[3] = {1.0, 0.0, 0.0};
+  std::mt19937 rng(6);
+  std::uniform_real_distribution<double> U(0.0, 1.0);
+  for (double size : {1e-6, 1.0, 1e6})
+    for (bool far : {false, true}) {
+      const Place at(size, far);
+      BsplineKeeper keep;
+      Bspline* surfaces[3] = {keep(shapes::Cylinder(axis, seam, 1.0, -1.0, 1.0, shapes::Place{})),
+                            keep(shapes::Cone(axis, seam, 0.0, 1.0, 0.0, 1.0, shapes::Place{})),
+                            keep(shapes::Torus(axis, seam, 1.0, 0.3, shapes::Place{}))};
+      for (int t = 0; t < 3; ++t) {
+        Bspline* s = surfaces[t];
+        ASSERT_TRUE(s);
+        at.Map(s);
+        for (int q = 0; q < 8; ++q) {
+          // (rho, z) in the meridian plane, near the surface, and the exact distance there.
+          const double phi = q % 2 ? 2e-9 * M_PI : 0.0, e = 0.05 * (U(rng) - 0.5);
+          double rho, z, exact;
+          if (t == 0) {
+            z = 1.8 * U(rng) - 0.9, rho = 1.0 + e, exact = std::fabs(e);
+          } else if (t == 1) {
+            const double h = 0.2 + 0.6 * U(rng);  // off the generator rho = z by e along its normal
+            rho = h + e / std::sqrt(2.0), z = h - e / std::sqrt(2.0), exact = std::fabs(e);
+          } else {
+            const double th = 2 * M_PI * U(rng);
+            rho = 1.0 + (0.3 + e) * std::cos(th), z = (0.3 + e) * std::sin(th), exact = std::fabs(e);
+          }
+          const double p[3] = {rho * std::cos(phi), rho * std::sin(phi), z};
+          double P[3], S[3], dist, step;
+          at.Map(p, P);
+          double u = 0.5, v = U(rng);
+          ASSERT_EQ(FindClosestUVPointGuessDist(s, P, S, &u, &v, &dist, &step, 7), 0);
+          EXPECT_NEAR(std::fabs(dist), size * exact, 1e-9 * size) << t << " " << size << " " << far << " " << q;
+        }
+      }
+    }
+}
+
+// Beside a ridge of the distance, where the slope off it is round-off or barely more: a sphere
+// (poles on (0, 0.6, 0.8)) with P 1e-9 radii off its axis, started on the far pole; and a
+// cylinder, a cone and a torus about z with P at angle pi (y = 0 exactly), started on either
+// side of their seam at angle 0, where the slope round the axis, which a round-off may point out
+// of the domain, holds the parameter on its end. The exact distance from every such start, at
+// sizes 1e-6 .. 1e6, at the origin and turned and moved 1e4 sizes away.
+TEST_F(Feet, BesideARidgeOfTheDistanceTheNearSideIsReached) {
+  const double poles[3] = {0.0, 0.6, 0.8}, across[3] = {0.0, 0.8, -0.6}, axis[3] = {0.0, 0.0, 1.0};
+  const double seam[3] = {1.0, 0.0, 0.0};
+  std::mt19937 rng(8);
+  std::uniform_real_distribution<double> U(0.0, 1.0);
+  for (double size : {1e-6, 1.0, 1e6})
+    for (bool far : {false, true}) {
+      const Place at(size, far);
+      BsplineKeeper keep;
+      Bspline* sphere = keep(shapes::Sphere(poles, seam, 1.0, shapes::Place{}));
+      Bspline* surfaces[3] = {keep(shapes::Cylinder(axis, seam, 1.0, -1.0, 1.0, shapes::Place{})),
+                              keep(shapes::Cone(axis, seam, 0.0, 1.0, 0.0, 1.0, shapes::Place{})),
+                              keep(shapes::Torus(axis, seam, 1.0, 0.3, shapes::Place{}))};
+      ASSERT_TRUE(sphere && surfaces[0] && surfaces[1] && surfaces[2]);
+      at.Map(sphere);
+      for (int q = 0; q < 8; ++q) {
+        const double t = 0.1 + 1.8 * U(rng), toward = q % 2 ? -1.0 : 1.0;
+        double p[3], P[3], S[3], dist, step;
+        for (int k = 0; k < 3; ++k) p[k] = toward * t * poles[k] + 1e-9 * across[k];
+        at.Map(p, P);
+        double u = U(rng), v = q % 2 ? sphere->vmax : sphere->vmin;
+        ASSERT_EQ(FindClosestUVPointGuessDist(sphere, P, S, &u, &v, &dist, &step, 7), 0);
+        EXPECT_NEAR(std::fabs(dist), size * std::fabs(t - 1.0), 1e-9 * size) << size << " " << far << " " << q;
+      }
+      for (int n = 0; n < 3; ++n) {
+        Bspline* s = surfaces[n];
+        at.Map(s);
+        for (int q = 0; q < 8; ++q) {
+          // (rho, z) in the meridian plane at angle pi, near the surface; the exact distance e.
+          const double e = 0.05 * (U(rng) - 0.5);
+          double rho, z;
+          if (n == 0) {
+            z = 1.8 * U(rng) - 0.9, rho = 1.0 + e;
+          } else if (n == 1) {
+            const double h = 0.2 + 0.6 * U(rng);
+            rho = h + e / std::sqrt(2.0), z = h - e / std::sqrt(2.0);
+          } else {
+            const double th = 2 * M_PI * U(rng);
+            rho = 1.0 + (0.3 + e) * std::cos(th), z = (0.3 + e) * std::sin(th);
+          }
+          const double p[3] = {-rho, 0.0, z};
+          double P[3], S[3], dist, step;
+          at.Map(p, P);
+          double u = q % 2 ? s->umax : s->umin, v = U(rng);
+          ASSERT_EQ(FindClosestUVPointGuessDist(s, P, S, &u, &v, &dist, &step, 7), 0);
+          EXPECT_NEAR(std::fabs(dist), size * std::fabs(e), 1e-9 * size) << n << " " << size << " " << far << " " << q;
+        }
+      }
+    }
+}
+
+// A point so far from a sphere that its squared distances overflow has no foot: each surface
+// foot entry gives -2 and leaves every output as it was.
+TEST_F(Feet, SurfaceFeetOfPointsBeyondReachWriteNothing) {
+  const double axis[3] = {0.0, 0.6, 0.8}, seam[3] = {1.0, 0.0, 0.0};
+  BsplineKeeper keep;
+  Bspline* s = keep(shapes::Sphere(axis, seam, 1.0, shapes::Place{}));
+  ASSERT_TRUE(s);
+  const double far[][3] = {{1e300, 0.0, 0.0}, {1e155, 1e155, 0.0}, {-1e300, 1.0, 1.0}, {0.0, 0.0, 1e160}};
+  for (const auto& P : far)
+    for (int entry = 0; entry < 3; ++entry) {
+      double S[3] = {7, 7, 7}, n[3] = {7, 7, 7}, u = 0.3, v = 0.4, dist = 7, step = 7;
+      const double box[4] = {0.1, 0.6, 0.2, 0.9};
+      const int r = entry == 0   ? FindClosestUVPointGuessDist(s, P, S, &u, &v, &dist, &step, 7)
+                    : entry == 1 ? FindClosestUVPointWithin(s, P, box, S, &u, &v, &dist, &step, 7)
+                                 : FindClosestUVPointGuessNorm(s, P, S, &u, &v, &dist, &step, 7, n);
+      EXPECT_EQ(r, -2) << P[0] << " " << entry;
+      for (double x : {S[0], S[1], S[2], n[0], n[1], n[2], dist, step}) EXPECT_EQ(x, 7.0) << P[0] << " " << entry;
+      EXPECT_EQ(u, 0.3);
+      EXPECT_EQ(v, 0.4);
+    }
+}
+
 // The segment from the origin to (2, 0, 0) as a cubic with its end control points doubled, so
 // its tangent vanishes at both ends: a step clamped onto an end lands where the distance is
 // stationary without being least. From any start the foot of (x, y, z) over the segment is
