@@ -3333,6 +3333,71 @@ TEST_F(HardIntersections, ALoopThroughThePoleOfASmallSunkSphereIsTraced) {
   }
 }
 
+namespace {
+
+// A plane through (a round-off beside) a pole of a sphere of radius 1e-3 centred at (0.5, 0.5, 0.5)
+// of a unit scene, placed at a scale (moved 1e4 x it unless 1): the sphere's axis a (the pole at
+// pole x a), the plane's normal n, its origin o across n from the pole nudged along n.
+struct PlaneThroughAPole {
+  double a[3], n[3], o[2], nudge, pole, scale;
+};
+
+// How the branches of the plane and the sphere, either first, keep to the circle they meet in:
+// the largest distance of a point of the circle from the branches, the worst sample off either
+// surface (both against the pair's size) and the branches' length against the circle's.
+struct PoleCircleFit {
+  double gap, off, length, circle;
+};
+
+PoleCircleFit MeasurePlaneThroughAPole(const PlaneThroughAPole& k, bool sphereFirst, int samples) {
+  const double r = 1e-3, C[3] = {0.5, 0.5, 0.5};
+  // A unit vector across u, the part of (0.3, -0.7, 0.2) across it.
+  auto across = [](const double u[3], double out[3]) {
+    const double g[3] = {0.3, -0.7, 0.2}, d = g[0] * u[0] + g[1] * u[1] + g[2] * u[2];
+    for (int q = 0; q < 3; ++q) out[q] = g[q] - d * u[q];
+    const double l = std::hypot(out[0], out[1], out[2]);
+    for (int q = 0; q < 3; ++q) out[q] /= l;
+  };
+  const double *a = k.a, *n = k.n;
+  double e[3], b1[3], b2[3], X[3], O[3];
+  across(a, e);
+  across(n, b1);
+  VecCrossProd3(n, b1, b2);
+  for (int q = 0; q < 3; ++q) {
+    X[q] = C[q] + k.pole * r * a[q];
+    O[q] = X[q] + k.nudge * n[q] - k.o[0] * b1[q] - k.o[1] * b2[q];
+  }
+  const Place at = Placed(k.scale, k.scale == 1.0 ? 0.0 : 1e4);
+  BsplineKeeper keep;
+  Bspline* plane = keep(shapes::Plane(O, b1, b2, at));
+  Place centre = at;
+  for (int q = 0; q < 3; ++q) centre.shift[q] += at.scale * C[q];
+  Bspline* sphere = keep(shapes::Sphere(a, e, r, centre));
+  PoleCircleFit fit{HUGE_VAL, HUGE_VAL, 0.0, 0.0};
+  if (!plane || !sphere) return fit;
+  const double size = shapes::PairSize(plane, sphere) / at.scale;
+  const double h = n[0] * (O[0] - C[0]) + n[1] * (O[1] - C[1]) + n[2] * (O[2] - C[2]), rho = std::sqrt(r * r - h * h);
+  const std::vector<Branch> bs =
+      sphereFirst ? Intersect(sphere, plane, at, samples) : Intersect(plane, sphere, at, samples);
+  double gap = 0.0;
+  for (int i = 0; i < 360; ++i) {
+    const double t = 2 * M_PI * i / 360;
+    double P[3];
+    for (int q = 0; q < 3; ++q) P[q] = C[q] + h * n[q] + rho * (std::cos(t) * b1[q] + std::sin(t) * b2[q]);
+    gap = std::fmax(gap, FromBranches(bs, P));
+  }
+  fit.gap = gap / size;
+  fit.off = WorstOffBoth(
+                bs, [&](const double* p) { return (p[0] - O[0]) * n[0] + (p[1] - O[1]) * n[1] + (p[2] - O[2]) * n[2]; },
+                [&](const double* p) { return std::hypot(p[0] - C[0], p[1] - C[1], p[2] - C[2]) - r; }) /
+            size;
+  for (const Branch& b : bs) fit.length += Length(b);
+  fit.circle = 2 * M_PI * rho;
+  return fit;
+}
+
+}  // namespace
+
 // Planes through (a round-off beside) a pole of a sphere of radius 1e-3 whose seam meets the
 // pole: the circle runs through the pole and crosses the seam beside it, 40 to 70 point
 // tolerances away. The march stopped on the pole, and the end on the seam was taken for meeting
@@ -3346,67 +3411,26 @@ TEST_F(HardIntersections, ALoopThroughThePoleOfASmallSunkSphereIsTraced) {
 // the size: every point of the circle within 1e-5 of the size of a branch, every sample on both
 // surfaces, no stretch twice (the branches' lengths adding up to the circle's within 1 %).
 TEST_F(HardIntersections, ABranchThroughAPoleBesideASeamIsContinuedFromTheSeam) {
-  struct {
-    double a[3], n[3], o[2], nudge, pole, scale;  // sphere's axis, plane's normal and origin, the pole at +-a
-    std::vector<bool> sphereFirst;
-  } const cases[] = {
+  const PlaneThroughAPole cases[] = {
       {{-0.99375857534591905, 0.10943633178232122, 0.021623672502114201},
        {0.98675041779449024, -0.097206320767493096, 0.12990205612401323},
-       {0.48910752661059875, 0.37495422493005559}, 4e-16, -1.0, 1.0, {false, true}},
+       {0.48910752661059875, 0.37495422493005559}, 4e-16, -1.0, 1.0},
       {{0.99088983448328805, 0.093866636629143199, 0.096573238765273503},
        {-0.26262277959051405, -0.27067418935726562, -0.92615590418457061},
-       {0.46840527640089946, 0.23159939001714164}, 4e-16, 1.0, 1e6, {false, true}},
+       {0.46840527640089946, 0.23159939001714164}, 4e-16, 1.0, 1e6},
       {{0.76070104259452209, 0.21842664423526753, 0.61124767883708742},
        {-0.42916353900267462, 0.43591879752662377, -0.79107108324956643},
-       {0.52966686168419952, 0.58650919989872596}, 0.0, 1.0, 1.0, {false, true}},
+       {0.52966686168419952, 0.58650919989872596}, 0.0, 1.0, 1.0},
       {{0.57986110679491909, -0.75359076736270081, 0.30961597531824364},
        {0.36384522354559673, -0.70861499887502555, 0.60455060720538711},
-       {0.62939060297919069, 0.42451059941833624}, -4e-16, 1.0, 1.0, {false, true}}};
-  const double r = 1e-3, C[3] = {0.5, 0.5, 0.5};
-  // A unit vector across u, the part of (0.3, -0.7, 0.2) across it.
-  auto across = [](const double u[3], double out[3]) {
-    const double g[3] = {0.3, -0.7, 0.2}, d = g[0] * u[0] + g[1] * u[1] + g[2] * u[2];
-    for (int q = 0; q < 3; ++q) out[q] = g[q] - d * u[q];
-    const double l = std::hypot(out[0], out[1], out[2]);
-    for (int q = 0; q < 3; ++q) out[q] /= l;
-  };
-  for (const auto& k : cases) {
-    const double *a = k.a, *n = k.n;
-    double e[3], b1[3], b2[3], X[3], O[3];
-    across(a, e);
-    across(n, b1);
-    VecCrossProd3(n, b1, b2);
-    for (int q = 0; q < 3; ++q) {
-      X[q] = C[q] + k.pole * r * a[q];
-      O[q] = X[q] + k.nudge * n[q] - k.o[0] * b1[q] - k.o[1] * b2[q];
+       {0.62939060297919069, 0.42451059941833624}, -4e-16, 1.0, 1.0}};
+  for (const auto& k : cases)
+    for (bool sphereFirst : {false, true}) {
+      const PoleCircleFit f = MeasurePlaneThroughAPole(k, sphereFirst, 2000);
+      EXPECT_LT(f.gap, 1e-5) << k.scale << " " << sphereFirst;
+      EXPECT_LT(f.off, 1e-6) << k.scale << " " << sphereFirst;
+      EXPECT_NEAR(f.length, f.circle, 1e-2 * f.circle) << k.scale << " " << sphereFirst;
     }
-    const Place at = Placed(k.scale, k.scale == 1.0 ? 0.0 : 1e4);
-    BsplineKeeper keep;
-    Bspline* plane = keep(shapes::Plane(O, b1, b2, at));
-    Place centre = at;
-    for (int q = 0; q < 3; ++q) centre.shift[q] += at.scale * C[q];
-    Bspline* sphere = keep(shapes::Sphere(a, e, r, centre));
-    ASSERT_TRUE(plane && sphere);
-    const double size = shapes::PairSize(plane, sphere) / at.scale;
-    const double h = n[0] * (O[0] - C[0]) + n[1] * (O[1] - C[1]) + n[2] * (O[2] - C[2]), rho = std::sqrt(r * r - h * h);
-    for (bool sphereFirst : k.sphereFirst) {
-      const std::vector<Branch> bs = sphereFirst ? Intersect(sphere, plane, at) : Intersect(plane, sphere, at);
-      double gap = 0.0, length = 0.0;
-      for (int i = 0; i < 360; ++i) {
-        const double t = 2 * M_PI * i / 360;
-        double P[3];
-        for (int q = 0; q < 3; ++q) P[q] = C[q] + h * n[q] + rho * (std::cos(t) * b1[q] + std::sin(t) * b2[q]);
-        gap = std::fmax(gap, FromBranches(bs, P));
-      }
-      for (const Branch& b : bs) length += Length(b);
-      const double off = WorstOffBoth(
-          bs, [&](const double* p) { return (p[0] - O[0]) * n[0] + (p[1] - O[1]) * n[1] + (p[2] - O[2]) * n[2]; },
-          [&](const double* p) { return std::hypot(p[0] - C[0], p[1] - C[1], p[2] - C[2]) - r; });
-      EXPECT_LT(gap, 1e-5 * size) << k.scale << " " << sphereFirst;
-      EXPECT_LT(off, 1e-6 * size) << k.scale << " " << sphereFirst;
-      EXPECT_NEAR(length, 2 * M_PI * rho, 1e-2 * 2 * M_PI * rho) << k.scale << " " << sphereFirst;
-    }
-  }
 }
 
 // Planes through a pole of a sphere of radius 1e-3: the circle runs through the pole, where the
@@ -3420,9 +3444,7 @@ TEST_F(HardIntersections, ABranchThroughAPoleBesideASeamIsContinuedFromTheSeam) 
 // and its neighbour half a radius away. The plane first, then the sphere: every sample of the
 // curves on both surfaces, every point of the circle near a branch.
 TEST_F(HardIntersections, ABranchThroughAPoleIsFittedOnBothSurfacesBesideIt) {
-  struct {
-    double a[3], n[3], o[2], nudge, pole, scale;  // sphere's axis, plane's normal and origin, the pole at +-a
-  } const cases[] = {
+  const PlaneThroughAPole cases[] = {
       {{-0.59807408660265793, -0.77177278678909744, 0.2160420156038789},
        {0.92657224624235646, -0.23410623086693205, 0.29437755546690875},
        {0.32697288431465737, 0.77060564948419707}, 4e-16, -1.0, 1e-6},
@@ -3435,46 +3457,10 @@ TEST_F(HardIntersections, ABranchThroughAPoleIsFittedOnBothSurfacesBesideIt) {
       {{-0.8360838946720367, -0.0082303198759886217, 0.54853986446271874},
        {0.0028437060640342389, -0.75855552514734848, -0.65160220119659795},
        {0.72887876749459535, 0.63378243902389308}, -4e-16, 1.0, 1e6}};
-  const double r = 1e-3, C[3] = {0.5, 0.5, 0.5};
-  auto across = [](const double u[3], double out[3]) {
-    const double g[3] = {0.3, -0.7, 0.2}, d = g[0] * u[0] + g[1] * u[1] + g[2] * u[2];
-    for (int q = 0; q < 3; ++q) out[q] = g[q] - d * u[q];
-    const double l = std::hypot(out[0], out[1], out[2]);
-    for (int q = 0; q < 3; ++q) out[q] /= l;
-  };
-  for (const auto& k : cases) {
-    const double *a = k.a, *n = k.n;
-    double e[3], b1[3], b2[3], X[3], O[3];
-    across(a, e);
-    across(n, b1);
-    VecCrossProd3(n, b1, b2);
-    for (int q = 0; q < 3; ++q) {
-      X[q] = C[q] + k.pole * r * a[q];
-      O[q] = X[q] + k.nudge * n[q] - k.o[0] * b1[q] - k.o[1] * b2[q];
-    }
-    const Place at = Placed(k.scale, k.scale == 1.0 ? 0.0 : 1e4);
-    BsplineKeeper keep;
-    Bspline* plane = keep(shapes::Plane(O, b1, b2, at));
-    Place centre = at;
-    for (int q = 0; q < 3; ++q) centre.shift[q] += at.scale * C[q];
-    Bspline* sphere = keep(shapes::Sphere(a, e, r, centre));
-    ASSERT_TRUE(plane && sphere);
-    const double size = shapes::PairSize(plane, sphere) / at.scale;
-    const double h = n[0] * (O[0] - C[0]) + n[1] * (O[1] - C[1]) + n[2] * (O[2] - C[2]), rho = std::sqrt(r * r - h * h);
+  for (const auto& k : cases)
     for (bool sphereFirst : {false, true}) {
-      const std::vector<Branch> bs = sphereFirst ? Intersect(sphere, plane, at, 400) : Intersect(plane, sphere, at, 400);
-      double gap = 0.0;
-      for (int i = 0; i < 360; ++i) {
-        const double t = 2 * M_PI * i / 360;
-        double P[3];
-        for (int q = 0; q < 3; ++q) P[q] = C[q] + h * n[q] + rho * (std::cos(t) * b1[q] + std::sin(t) * b2[q]);
-        gap = std::fmax(gap, FromBranches(bs, P));
-      }
-      const double off = WorstOffBoth(
-          bs, [&](const double* p) { return (p[0] - O[0]) * n[0] + (p[1] - O[1]) * n[1] + (p[2] - O[2]) * n[2]; },
-          [&](const double* p) { return std::hypot(p[0] - C[0], p[1] - C[1], p[2] - C[2]) - r; });
-      EXPECT_LT(gap, 1e-5 * size) << k.scale << " " << sphereFirst;
-      EXPECT_LT(off, 1e-6 * size) << k.scale << " " << k.o[0] << " " << sphereFirst;
+      const PoleCircleFit f = MeasurePlaneThroughAPole(k, sphereFirst, 400);
+      EXPECT_LT(f.gap, 1e-5) << k.scale << " " << sphereFirst;
+      EXPECT_LT(f.off, 1e-6) << k.scale << " " << k.o[0] << " " << sphereFirst;
     }
-  }
 }

@@ -626,6 +626,24 @@ std::vector<double> Reversed(const std::vector<double>& p) {
   return r;
 }
 
+// The square [far, far + 1] x [far, far + 1] times size, as a face's parameter domain.
+PatchOptions PlacedSquare(double size, double far) {
+  PatchOptions o;
+  o.umin = o.vmin = far * size, o.umax = o.vmax = (far + 1) * size;
+  return o;
+}
+
+// A tilted plane over o's domain: the faces the snips below cut.
+Bspline* TiltedPlanePatch(const PatchOptions& o) {
+  return BuildFunctionPatch([](double x, double y) { return 0.5 * x + 0.25 * y + 1.0; }, o);
+}
+
+// Coordinates in the unit square taken into a square domain of that size from o's corner.
+std::vector<double> IntoSquare(std::vector<double> p, const PatchOptions& o, double size) {
+  for (double& x : p) x = o.umin + x * size;
+  return p;
+}
+
 // A plane face with an outer loop and holes given on the unit square, mapped onto the parameter
 // domain [u0, u1] x [v0, v1] and cut at the mapped t. `cluster` adds knots to the cut direction
 // (shares of its range), each as often as it is listed; the net stays at the uniform knots'
@@ -842,7 +860,7 @@ TEST_F(Snip, ACutWithinTheToleranceOfSeveralCornersIsMade) {
       SCOPED_TRACE(::testing::Message() << "shift " << shift << " size " << size);
       PatchOptions o;
       o.umax = o.vmax = size;
-      Bspline* s = BuildFunctionPatch([](double x, double y) { return 0.5 * x + 0.25 * y + 1.0; }, o);
+      Bspline* s = TiltedPlanePatch(o);
       ASSERT_NE(s, nullptr);
       std::vector<double> outer = zigzag;
       for (double& x : outer) x *= size;
@@ -979,7 +997,7 @@ TEST_F(Snip, SplittingAFaceWhoseLoopsRunAlongKnotLinesTilesItsTrimmedArea) {
         PatchOptions o;
         o.nu = 16, o.nv = 13;
         o.umin = d.u0, o.umax = d.u1, o.vmin = d.v0, o.vmax = d.v1;
-        Bspline* s = BuildFunctionPatch([](double x, double y) { return 0.5 * x + 0.25 * y + 1.0; }, o);
+        Bspline* s = TiltedPlanePatch(o);
         ASSERT_NE(s, nullptr);
         std::vector<double> uv;
         for (size_t i = 0; i < at.size(); i += 2) uv.insert(uv.end(), {s->knotsU[3 + at[i]], s->knotsV[3 + at[i + 1]]});
@@ -1016,14 +1034,10 @@ TEST_F(Snip, APiecesLoopsKeepTheirFlagsWhenItIsSnippedAgainBesideThem) {
     for (double far : {0.0, 1e4})
       for (int uCut : {1, 0}) {
         SCOPED_TRACE(::testing::Message() << "size " << size << " far " << far << " u " << uCut);
-        PatchOptions o;
-        o.umin = o.vmin = far * size, o.umax = o.vmax = (far + 1) * size;
-        Bspline* s = BuildFunctionPatch([](double x, double y) { return 0.5 * x + 0.25 * y + 1.0; }, o);
+        PatchOptions o = PlacedSquare(size, far);
+        Bspline* s = TiltedPlanePatch(o);
         ASSERT_NE(s, nullptr);
-        auto map = [&](std::vector<double> p) {
-          for (double& x : p) x = o.umin + x * size;
-          return p;
-        };
+        auto map = [&](std::vector<double> p) { return IntoSquare(std::move(p), o, size); };
         PolygonLoop(s, map({0.2, 0.2, 0.8, 0.2, 0.8, 0.8, 0.2, 0.8}), 0);
         PolygonLoop(s, map({0.4, 0.4, 0.4, 0.6, 0.6, 0.6, 0.6, 0.4}), 1);
         const double face = TrimmedArea(s, o.umin, o.vmin);
@@ -1064,21 +1078,16 @@ TEST_F(Snip, ACutAcrossAHoleLyingAlongTheOuterLoopOnBothSidesIsACut) {
         for (bool clockwise : {false, true}) {
           SCOPED_TRACE(::testing::Message() << "case " << (&c - cases) << " size " << size << " far " << far
                                             << " clockwise " << clockwise);
-          PatchOptions o;
-          o.umin = o.vmin = far * size, o.umax = o.vmax = (far + 1) * size;
+          PatchOptions o = PlacedSquare(size, far);
           CheckCutAreas(strip, {c.hole}, o, c.t, 1, clockwise);
         }
   for (double size : {1e-6, 1.0, 1e6})
     for (double far : {0.0, 1e4}) {
       SCOPED_TRACE(::testing::Message() << "size " << size << " far " << far);
-      PatchOptions o;
-      o.umin = o.vmin = far * size, o.umax = o.vmax = (far + 1) * size;
-      Bspline* s = BuildFunctionPatch([](double x, double y) { return 0.5 * x + 0.25 * y + 1.0; }, o);
+      PatchOptions o = PlacedSquare(size, far);
+      Bspline* s = TiltedPlanePatch(o);
       ASSERT_NE(s, nullptr);
-      auto map = [&](std::vector<double> p) {
-        for (double& x : p) x = o.umin + x * size;
-        return p;
-      };
+      auto map = [&](std::vector<double> p) { return IntoSquare(std::move(p), o, size); };
       PolygonLoop(s, map({0, 0, 1, 0, 1, 1, 0, 1}), 0);
       PolygonLoop(s, map({0.6, 0.5, 0.9, 0.5, 0.9, 0, 0.6, 0}), 1);
       Sides first;
@@ -1126,9 +1135,8 @@ TEST_F(Snip, ACubicSideBulgingPastTheLineBetweenTwoSamplesIsCutWhereItCrossesIt)
     for (double far : {0.0, 1e4})
       for (bool clockwise : {false, true}) {
         SCOPED_TRACE(::testing::Message() << "size " << size << " far " << far << " clockwise " << clockwise);
-        PatchOptions o;
-        o.umin = o.vmin = far * size, o.umax = o.vmax = (far + 1) * size;
-        Bspline* s = BuildFunctionPatch([](double x, double y) { return 0.5 * x + 0.25 * y + 1.0; }, o);
+        PatchOptions o = PlacedSquare(size, far);
+        Bspline* s = TiltedPlanePatch(o);
         ASSERT_NE(s, nullptr);
         auto at = [&](double x) { return o.umin + x * size; };
         std::vector<double> square = {at(0), at(0), at(1), at(0), at(1), at(1), at(0), at(1)};
@@ -1214,14 +1222,10 @@ TEST_F(Snip, CurvedLoopsAreCutWhereTheyMeetTheLineAndThePiecesTileTheFace) {
           for (int uCut : {1, 0}) {
             SCOPED_TRACE(::testing::Message() << "size " << size << " far " << far << " clockwise " << clockwise << " t "
                                               << t << " u " << uCut);
-            PatchOptions o;
-            o.umin = o.vmin = far * size, o.umax = o.vmax = (far + 1) * size;
-            Bspline* s = BuildFunctionPatch([](double x, double y) { return 0.5 * x + 0.25 * y + 1.0; }, o);
+            PatchOptions o = PlacedSquare(size, far);
+            Bspline* s = TiltedPlanePatch(o);
             ASSERT_NE(s, nullptr);
-            auto map = [&](std::vector<double> p) {
-              for (double& x : p) x = o.umin + x * size;
-              return p;
-            };
+            auto map = [&](std::vector<double> p) { return IntoSquare(std::move(p), o, size); };
             // The hole runs against the outer loop; both loops' sides bulge towards their middles.
             const std::vector<double> outer = map(gon(6, 0.4, 0.2)), hole = map(gon(3, 0.15, 0.3));
             BulgedLoop(s, clockwise ? outer : Reversed(outer), clockwise ? 0.08 : -0.08, 0);
@@ -1261,8 +1265,7 @@ TEST_F(Snip, ASpikeOfNoWidthBeyondTheLineMakesNoPieceOfNothing) {
         for (bool clockwise : {false, true}) {
           SCOPED_TRACE(::testing::Message() << "case " << (&c - cases) << " size " << size << " far " << far
                                             << " clockwise " << clockwise);
-          PatchOptions o;
-          o.umin = o.vmin = far * size, o.umax = o.vmax = (far + 1) * size;
+          PatchOptions o = PlacedSquare(size, far);
           CheckCutAreas(c.uCut ? Reversed(*c.outer) : *c.outer, {}, o, c.t, c.uCut, clockwise);
         }
 }
@@ -1343,14 +1346,10 @@ TEST_F(Snip, LoopsReachingFarOutOfTheDomainOrNotNumbersAreRefusedWithTheFaceUnch
           for (int where : {0, 1, 2}) {  // the hole, the hole without outer loop, the outer loop
             SCOPED_TRACE(::testing::Message() << "size " << size << " far " << far << " bad " << bad << " axis "
                                               << axis << " where " << where);
-            PatchOptions o;
-            o.umin = o.vmin = far * size, o.umax = o.vmax = (far + 1) * size;
-            Bspline* s = BuildFunctionPatch([](double x, double y) { return 0.5 * x + 0.25 * y + 1.0; }, o);
+            PatchOptions o = PlacedSquare(size, far);
+            Bspline* s = TiltedPlanePatch(o);
             ASSERT_NE(s, nullptr);
-            auto map = [&](std::vector<double> p) {
-              for (double& x : p) x = o.umin + x * size;
-              return p;
-            };
+            auto map = [&](std::vector<double> p) { return IntoSquare(std::move(p), o, size); };
             TrimList* outer = where == 1 ? nullptr : PolygonLoop(s, map({0, 0, 1, 0, 1, 1, 0, 1}), 0);
             TrimList* hole = PolygonLoop(s, map({0.3, 0.3, 0.3, 0.6, 0.6, 0.6, 0.6, 0.3}), 1);
             // The corner shared by the loop's second and third sides.
@@ -1379,9 +1378,8 @@ TEST_F(Snip, LoopsReachingFarOutOfTheDomainOrNotNumbersAreRefusedWithTheFaceUnch
   // The same faces with the bottom side a cubic dipping out of the domain and back.
   for (double size : {1e-6, 1e6})
     for (double far : {0.0, 1e4}) {
-      PatchOptions o;
-      o.umin = o.vmin = far * size, o.umax = o.vmax = (far + 1) * size;
-      Bspline* s = BuildFunctionPatch([](double x, double y) { return 0.5 * x + 0.25 * y + 1.0; }, o);
+      PatchOptions o = PlacedSquare(size, far);
+      Bspline* s = TiltedPlanePatch(o);
       ASSERT_NE(s, nullptr);
       auto at = [&](double x) { return o.umin + x * size; };
       std::vector<Bspline*> curves = {
@@ -1405,7 +1403,7 @@ TEST_F(Snip, ACurveWhoseKnotsAreARoundOffOutOfOrderFailsWithTheErrorStateSet) {
     ClearKernelError();
     PatchOptions o;
     o.nu = 8;
-    Bspline* s = BuildFunctionPatch([](double x, double y) { return 0.5 * x + 0.25 * y + 1.0; }, o);
+    Bspline* s = TiltedPlanePatch(o);
     ASSERT_NE(s, nullptr);
     Bspline* c = BuildCurveOnSurface(s, 1, {0.2, 0.2, 0.8, 0.2, 0.8, 0.8, 0.2, 0.8, 0.2, 0.2});
     if (which == 0) AddLoop(s, {c});
