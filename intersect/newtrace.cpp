@@ -2612,6 +2612,22 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
     if (stop) break;
   }
 
+  // A loop seeded on a pole comes back to it at another parameter of the pole, where the march
+  // stops as on any pole: the seed's point is reached and the loop is closed there. Marching
+  // back from the seed would go round the loop a second time the other way.
+  if (seedOnPole && !m.continued && tr->nodeCount > 4 && NodeOnPole(m.s1, m.s2, tr->tail) &&
+      std::hypot(tr->tail->x - tr->head->x, tr->tail->y - tr->head->y, tr->tail->z - tr->head->z) <= m.tolB) {
+    Params closing = seed;
+    ArriveAcrossSeam(m, Of(tr->tail->prev), closing);
+    IntersectionTraceNode* e = tr->tail;
+    e->u1 = closing.p[0], e->v1 = closing.p[1], e->u2 = closing.p[2], e->v2 = closing.p[3];
+    e->x = tr->head->x, e->y = tr->head->y, e->z = tr->head->z;
+    tr->open = 0;
+    tr->directionStart = 0;
+    m.list->tail = tr;
+    return 0;
+  }
+
   // Turn.
   tr->turn = tr->tail;
   cur = seed;

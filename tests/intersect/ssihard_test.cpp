@@ -3464,3 +3464,56 @@ TEST_F(HardIntersections, ABranchThroughAPoleIsFittedOnBothSurfacesBesideIt) {
       EXPECT_LT(f.off, 1e-6) << k.scale << " " << k.o[0] << " " << sphereFirst;
     }
 }
+
+// A plane through a pole of a sphere of radius 1e-3 (size 1e-6 moved 1e4 x the size), the sphere
+// first: its trace is seeded on the pole, and its forward march goes round the circle and stops on
+// the pole again at another parameter round it. The march back from the seed went round the circle
+// a second time the other way: the curves were twice the circle long. The plane first (whose run
+// rescales the sphere's knots, as a caller's earlier run would), then the sphere: the branches as
+// long as the circle within 1 %, every point of the circle near them, every sample on both
+// surfaces.
+TEST_F(HardIntersections, ALoopSeededOnAPoleClosesWhereItsForwardMarchComesBackToThePole) {
+  const double a[3] = {0.19999030013536764, -0.81885118586401617, -0.53803960380334459};
+  const double n[3] = {0.14775756482054328, 0.54031015189997955, 0.82839159930079209};
+  const double o[2] = {0.37669105273510173, 0.41412484184219311}, nudge = -4e-16, r = 1e-3, C[3] = {0.5, 0.5, 0.5};
+  auto across = [](const double u[3], double out[3]) {
+    const double g[3] = {0.3, -0.7, 0.2}, d = g[0] * u[0] + g[1] * u[1] + g[2] * u[2];
+    for (int q = 0; q < 3; ++q) out[q] = g[q] - d * u[q];
+    const double l = std::hypot(out[0], out[1], out[2]);
+    for (int q = 0; q < 3; ++q) out[q] /= l;
+  };
+  double e[3], b1[3], b2[3], X[3], O[3];
+  across(a, e);
+  across(n, b1);
+  VecCrossProd3(n, b1, b2);
+  for (int q = 0; q < 3; ++q) {
+    X[q] = C[q] + r * a[q];
+    O[q] = X[q] + nudge * n[q] - o[0] * b1[q] - o[1] * b2[q];
+  }
+  const Place at = Placed(1e-6, 1e4);
+  BsplineKeeper keep;
+  Bspline* plane = keep(shapes::Plane(O, b1, b2, at));
+  Place centre = at;
+  for (int q = 0; q < 3; ++q) centre.shift[q] += at.scale * C[q];
+  Bspline* sphere = keep(shapes::Sphere(a, e, r, centre));
+  ASSERT_TRUE(plane && sphere);
+  const double size = shapes::PairSize(plane, sphere) / at.scale;
+  const double h = n[0] * (O[0] - C[0]) + n[1] * (O[1] - C[1]) + n[2] * (O[2] - C[2]), rho = std::sqrt(r * r - h * h);
+  for (bool sphereFirst : {false, true}) {
+    const std::vector<Branch> bs = sphereFirst ? Intersect(sphere, plane, at, 400) : Intersect(plane, sphere, at, 400);
+    double gap = 0.0, length = 0.0;
+    for (int i = 0; i < 360; ++i) {
+      const double t = 2 * M_PI * i / 360;
+      double P[3];
+      for (int q = 0; q < 3; ++q) P[q] = C[q] + h * n[q] + rho * (std::cos(t) * b1[q] + std::sin(t) * b2[q]);
+      gap = std::fmax(gap, FromBranches(bs, P));
+    }
+    for (const Branch& b : bs) length += Length(b);
+    const double off = WorstOffBoth(
+        bs, [&](const double* p) { return (p[0] - O[0]) * n[0] + (p[1] - O[1]) * n[1] + (p[2] - O[2]) * n[2]; },
+        [&](const double* p) { return std::hypot(p[0] - C[0], p[1] - C[1], p[2] - C[2]) - r; });
+    EXPECT_LT(gap, 1e-5 * size) << sphereFirst;
+    EXPECT_LT(off, 1e-6 * size) << sphereFirst;
+    EXPECT_NEAR(length, 2 * M_PI * rho, 1e-2 * 2 * M_PI * rho) << sphereFirst;
+  }
+}
