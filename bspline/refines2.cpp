@@ -274,6 +274,8 @@ class FootSearch {
     // The tangential part first, without a root: the iteration asks at every stop, and far from
     // a stationary point that is all it takes.
     const Jet& j = s.jet;
+    // A curve bending away from P, or not at all (a polyline), curves the distance up.
+    if (N == 1 && !(Dot(s.r, j.DD[0]) < 0.0)) return false;
     double dd[2] = {0.0, 0.0}, tangentialSq = 0.0;
     for (int i = 0; i < N; ++i) {
       dd[i] = Dot(j.D[i], j.D[i]);
