@@ -254,34 +254,42 @@ class FootSearch {
   }
 
   // At a stationary point where the distance curves down along some direction of the free
-  // parameters of a surface (a ridge: the start on the far side of a tube, a cone or a torus
-  // from a point in the plane of symmetry through it, or on the far pole from a point near the
-  // axis) the gradient is round-off, Newton's step nil, and the iteration would stop on the
+  // parameters (a ridge: the start on the far side of a tube, a cone or a torus from a point in
+  // the plane of symmetry through it, or on the far pole from a point near the axis; on a curve
+  // the farthest point, as on a circle the point opposite P, or an end of an arc opposite it)
+  // the gradient is round-off, Newton's step nil, and the iteration would stop on the
   // farthest line; a round-off off it, the steps double from round-off, look like noise, and
   // points no nearer within round-off wander about it. The distance falls off it either way
   // along the eigenvector of the Hessian's negative eigenvalue (in parameters scaled to unit
   // partials): a search along it, from a step as long as the distance, finds the way down.
   // It is looked for only where the tangential part of X - P along the free parameters is
   // below kBesideRidge of the distance. trial, true; false where the Hessian is positive
-  // semi-definite to round-off, or the distance falls nowhere along it by more than round-off
+  // definite beyond round-off, or the distance falls nowhere along it by more than round-off
   // (*searched then set). The search halves its step no further than where the fall that the
   // curvature gives would be round-off.
   bool OffARidge(const FootState<N>& s, FootState<N>& trial, bool* searched) const {
-    if (N != 2) return false;
     // A parameter held on an end of its range is free to leave it too: on a ridge along a
     // closed seam its gradient is round-off, whichever way it points, and the search clamps the
     // way beyond the end and takes only a point nearer by more than round-off.
-    bool free[N];
-    for (int i = 0; i < N; ++i) free[i] = !Vanishing(s, i);
+    // The tangential part first, without a root: the iteration asks at every stop, and far from
+    // a stationary point that is all it takes.
+    const Jet& j = s.jet;
+    // A curve bending away from P, or not at all (a polyline), curves the distance up.
+    if (N == 1 && !(Dot(s.r, j.DD[0]) < 0.0)) return false;
+    double dd[2] = {0.0, 0.0}, tangentialSq = 0.0;
+    for (int i = 0; i < N; ++i) {
+      dd[i] = Dot(j.D[i], j.D[i]);
+      // Not Vanishing: the partial is more than round-off.
+      if (dd[i] * range_[i] * range_[i] > s.noise * s.noise) tangentialSq += s.g[i] * s.g[i] / dd[i];
+      else dd[i] = 0.0;
+    }
+    if (!(tangentialSq < kBesideRidge * kBesideRidge * 2.0 * s.f)) return false;
     const double length = std::sqrt(2.0 * s.f), fNoise = s.noise * (length + s.noise);
     if (!(length > 0.0)) return false;
-    const Jet& j = s.jet;
-    double scale[2] = {0.0, 0.0}, H[2][2];
+    double scale[2] = {0.0, 0.0}, H[2][2] = {{0.0, 0.0}, {0.0, 0.0}};
     int m = 0;
-    for (int i = 0; i < N; ++i) {
-      const double dd = Dot(j.D[i], j.D[i]);
-      if (free[i] && dd > 0.0) scale[i] = 1.0 / std::sqrt(dd), ++m;
-    }
+    for (int i = 0; i < N; ++i)
+      if (dd[i] > 0.0) scale[i] = 1.0 / std::sqrt(dd[i]), ++m;
     if (m == 0) return false;
     // The curvature terms take the normal part of r only: at a stationary point r is normal and
     // H is the Hessian itself, and beside it the tangential part, whose product with the second
@@ -296,27 +304,37 @@ class FootSearch {
       const double along = Dot(s.r, n) / nn;
       for (int k = 0; k < 3; ++k) rn[k] = along * n[k];
     }
-    for (int a = 0; a < 2; ++a)
-      for (int b = 0; b < 2; ++b) H[a][b] = (Dot(j.D[a], j.D[b]) + Dot(rn, j.DD[a + b])) * scale[a] * scale[b];
-    const double mean = 0.5 * (H[0][0] + H[1][1]), half = std::hypot(0.5 * (H[0][0] - H[1][1]), H[0][1]);
+    for (int a = 0; a < N; ++a)
+      for (int b = 0; b < N; ++b) H[a][b] = (Dot(j.D[a], j.D[b]) + Dot(rn, j.DD[a + b])) * scale[a] * scale[b];
+    // With one parameter free (a curve, a surface along a pole) its own curvature is the least:
+    // the nil row of the other is no curvature.
+    const int only = scale[0] > 0.0 ? 0 : 1;
+    const double mean = m == 2 ? 0.5 * (H[0][0] + H[1][1]) : H[only][only];
+    const double half = m == 2 ? std::hypot(0.5 * (H[0][0] - H[1][1]), H[0][1]) : 0.0;
     const double least = mean - half;
-    // H's round-off: its terms are the unit metric and r . D_ij scaled.
-    if (!(least < -1e3 * kEps * (1.0 + std::fabs(mean) + half))) return false;
-    double tangentialSq = 0.0;
-    for (int i = 0; i < N; ++i) tangentialSq += (s.g[i] * scale[i]) * (s.g[i] * scale[i]);
-    if (!(tangentialSq < (kBesideRidge * length) * (kBesideRidge * length))) return false;
+    // H's round-off: its terms are the unit metric and r . D_ij scaled. A least curvature nil
+    // within it (which takes the round-off of r too, times the second partials: far from the
+    // origin that outweighs the terms') may still be a peak: from the far side of a curve's
+    // centre of curvature where the curvature is least (an ellipse's minor vertex) the distance
+    // falls at fourth order, and the search finds that way down as well.
+    const double hessianNoise = 1e3 * kEps * (1.0 + std::fabs(mean) + half);
+    double curvatureNoise = hessianNoise;
+    for (int i = 0; i < N; ++i) curvatureNoise += s.noise * Norm(j.DD[2 * i]) * scale[i] * scale[i];
+    if (!(least <= curvatureNoise)) return false;
     *searched = true;
     // The shortest step worth trying: its fall along the least eigenvalue, least a^2 L^2 / 2,
-    // at round-off.
-    const double shortest = std::sqrt(2.0 * fNoise / -least) / length;
+    // at round-off (with nil curvature the fall at fourth order, as a^4 L^2).
+    const double shortest = least < -curvatureNoise ? std::sqrt(2.0 * fNoise / -least) / length
+                                                    : std::sqrt(std::sqrt(fNoise) / length);
     // The eigenvector of the least eigenvalue, and each parameter alone where the distance
     // curves down along it: near a pole the cross term of the barely moving parameter round it
     // turns the eigenvector towards that one, and the step along it, cut to its reach, leaves
     // the point where it was.
     double p[3][2] = {{H[0][1], least - H[0][0]}, {1.0, 0.0}, {0.0, 1.0}};
     if (std::fabs(H[0][0] - least) < std::fabs(H[1][1] - least)) p[0][0] = least - H[1][1], p[0][1] = H[0][1];
+    if (m == 1) p[0][0] = only == 0, p[0][1] = only == 1;
     for (int k = 0; k < 3; ++k) {
-      if (k > 0 && !(scale[k - 1] > 0.0 && H[k - 1][k - 1] < -1e3 * kEps * (1.0 + std::fabs(mean) + half))) continue;
+      if (k > 0 && !(N == 2 && scale[k - 1] > 0.0 && H[k - 1][k - 1] < -hessianNoise)) continue;
       const double len = std::hypot(p[k][0], p[k][1]);
       if (!(len > 0.0)) continue;
       for (double sign : {1.0, -1.0}) {
@@ -457,6 +475,7 @@ class FootSearch {
       d[i] = -s.g[i] / H[i][i];
       return true;
     }
+    if (N != 2) return false;  // two free parameters are a surface's
     const double det = H[0][0] * H[1][1] - H[0][1] * H[1][0];
     if (!(H[0][0] > 0.0 && det > 1e3 * kEps * H[0][0] * H[1][1])) {
       if (withCurvature) return N == 2 && SaddleFree(s, H, d);

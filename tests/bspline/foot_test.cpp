@@ -837,4 +837,67 @@ TEST_F(Feet, CurveFeetAcrossTheSeamOfAClosedCurve) {
     }
 }
 
+// Started where the distance peaks along the curve (its slope zero, its second derivative
+// negative or nil), or a round-off beside it, the refiner leaves the peak for a least distance:
+// the point opposite P on an exact closed circle (P inside and outside it), the ends of an exact
+// ellipse's major axis from a point on that axis (the feet where cos = 0.2, squared distance
+// 0.97) and its minor vertex from the centre of curvature there (the distance peaks at fourth
+// order; the foot is the other minor vertex), the apex of a parabola (a cubic) from a point
+// below it beyond its centre of curvature (feet at x = +-sqrt(0.5), squared distance 0.75), the
+// end of a quarter circle opposite P (the other end holds the foot, -2), and the vertex of a
+// polyline farthest from P; at sizes 1e-6 .. 1e6, at the origin and 1e4 sizes away; the inputs
+// are left as they were.
+TEST_F(Feet, FromAPeakOfTheDistanceTheCurveFootLeavesIt) {
+  const double w = std::sqrt(0.5);
+  const double cx[9] = {1, 1, 0, -1, -1, -1, 0, 1, 1}, cy[9] = {0, 1, 1, 1, 0, -1, -1, -1, 0};
+  std::vector<double> circle, ellipse, ws;
+  for (int i = 0; i < 9; ++i) {
+    circle.insert(circle.end(), {cx[i], cy[i], 0.0});
+    ellipse.insert(ellipse.end(), {2.0 * cx[i], cy[i], 0.0});
+    ws.push_back(i % 2 ? w : 1.0);
+  }
+  const std::vector<double> closedKnots = {0, 0, 0, .25, .25, .5, .5, .75, .75, 1, 1, 1};
+  struct Case {
+    int which;        // 0 circle, 1 ellipse, 2 cubic parabola, 3 quarter circle, 4 polyline
+    double p[3];      // P in unit coordinates
+    double start;     // the peak's parameter
+    double distSq;    // the least squared distance, unit coordinates
+    int result;
+  };
+  const Case cases[] = {
+      {0, {0.3, 0.0, 0.0}, 0.5, 0.49, 0},   {0, {-2.0, 0.0, 0.1}, 0.0, 1.01, 0},
+      {0, {0.0, 0.5, 0.0}, 0.75, 0.25, 0},  {0, {0.0, -0.2, 0.0}, 0.25, 0.64, 0},
+      {1, {0.3, 0.0, 0.0}, 0.0, 0.97, 0},   {1, {0.3, 0.0, 0.0}, 0.5, 0.97, 0},
+      {1, {0.0, -3.0, 0.0}, 0.25, 4.0, 0},
+      {2, {0.0, -1.0, 0.0}, 0.5, 0.75, 0},  {3, {-0.5, 0.0, 0.0}, 0.0, 1.25, -2},
+      {4, {0.0, -2.0, 0.0}, 0.5, 5.0, -2},
+  };
+  for (const Place& at : {Place(1e-6, false), Place(1.0, true), Place(1e6, true), Place(1e6, false)})
+    for (const Case& k : cases)
+      for (int beside : {0, -1, 1}) {
+        BsplineKeeper keep;
+        Bspline* c = nullptr;
+        if (k.which == 0) c = BuildCurve(2, 3, circle, closedKnots, ws);
+        if (k.which == 1) c = BuildCurve(2, 3, ellipse, closedKnots, ws);
+        if (k.which == 2) c = BuildCurve(3, 3, {-1, -1, 0, -1. / 3, 1. / 3, 0, 1. / 3, 1. / 3, 0, 1, -1, 0},
+                                         {0, 0, 0, 0, 1, 1, 1, 1});
+        if (k.which == 3) c = BuildCurve(2, 3, {1, 0, 0, 1, 1, 0, 0, 1, 0}, {0, 0, 0, 1, 1, 1}, {1, w, 1});
+        if (k.which == 4) c = BuildCurve(1, 3, {-1, 0, 0, 0, 1, 0, 1, 0, 0}, {0, 0, 0.5, 1, 1});
+        ASSERT_TRUE(keep(c));
+        c->closedU = k.which <= 1;
+        at.Map(c);
+        double P[3], C[3], distSq, step, t = k.start;
+        at.Map(k.p, P);
+        const double P0[3] = {P[0], P[1], P[2]}, X0 = c->X[0][1], W0 = c->W ? c->W[0][1] : 1.0;
+        if (beside) t = std::nextafter(t, beside > 0 ? 2.0 : -1.0);
+        const int r = FindClosestPointCurve3(c, P, C, c->umin, c->umax, &t, &distSq, &step, 7);
+        EXPECT_EQ(r, k.result) << Where(at) << " " << k.which << " " << k.start << " " << beside;
+        EXPECT_NEAR(distSq, k.distSq * at.size * at.size, 1e-9 * at.size * at.size)
+            << Where(at) << " " << k.which << " " << k.start << " " << beside;
+        EXPECT_NEAR(VecDist3(C, P), std::sqrt(distSq), 1e-9 * at.size);
+        EXPECT_TRUE(P[0] == P0[0] && P[1] == P0[1] && P[2] == P0[2] && c->X[0][1] == X0 &&
+                    (c->W ? c->W[0][1] : 1.0) == W0);
+      }
+}
+
 }  // namespace
