@@ -406,6 +406,19 @@ double NearestFootOn(const Search& s, bool onFirst, double t, double window, dou
   return best;
 }
 
+// Whether the curve may stand still or turn a corner within `window` of t, where a foot step
+// from one side stops or overshoots: a polyline, or a span there far shorter than the window
+// (a knot repeated, or a cluster of knots a round-off apart). Elsewhere a step moves off t and
+// NearestFootOn finds nothing the steps do not.
+bool CornerOrClusterNear(const Bspline* C, double t, double window) {
+  const double* k = C->knotsU;
+  const int p = C->degreeU, n = NumCtrlU(C);
+  if (p <= 1) return true;
+  for (int i = p; i < n; ++i)
+    if (k[i + 1] >= t - window && k[i] <= t + window && k[i + 1] - k[i] < 1e-3 * window) return true;
+  return false;
+}
+
 // The knot of the curve nearest to t on the way back to `from` (both included: a walk may
 // start on the knot where the curves part), no farther than `window` from t; false when there
 // is none.
@@ -437,7 +450,7 @@ bool EndAtBreakpoint(const Search& s, double sA, double sB, int dir, double* tA,
   const double gapSq = s.overlapGap * s.overlapGap;
   double bestA = *tA, bestB = *tB;
   bool found = false;
-  double x;
+  double x = 0.0;
   if (LastBreakpointPassed(A, sA, *tA, kSmallestPiece * (A->umax - A->umin), &x)) {
     double u = *tB;
     if (FootOn(s, false, x, &u) <= gapSq) {
@@ -536,7 +549,8 @@ bool RunTogether(const Search& s, double sA, double sB, int dir, double* endA, d
     double otherB = std::fmin(B->umax, std::fmax(B->umin, 2.0 * tB - nextB)), nearB = tB;
     if (FootOn(s, false, nextA, &nextB) <= gapSq ||
         (otherB != nextB && FootOn(s, false, nextA, &otherB) <= gapSq && (nextB = otherB, true)) ||
-        (NearestFootOn(s, false, nextA, windowB, &nearB) <= gapSq && (nextB = nearB, true))) {
+        (CornerOrClusterNear(B, tB, windowB) && NearestFootOn(s, false, nextA, windowB, &nearB) <= gapSq &&
+         (nextB = nearB, true))) {
       tA = nextA;
       tB = nextB;
       step *= 2.0;
