@@ -740,6 +740,19 @@ void CheckCutAreas(const std::vector<double>& outer, const std::vector<std::vect
   FreeBspline(s);
 }
 
+// CheckCutAreas at sizes 1e-6, 1 and 1e6, at the origin and 1e4 sizes away, each loop either
+// way round; `label` names the caller's case in a failure.
+void CheckCutAreasEverywhere(const std::vector<double>& outer, const std::vector<std::vector<double>>& holes,
+                             double t, int uCut, int label) {
+  for (double size : {1e-6, 1.0, 1e6})
+    for (double far : {0.0, 1e4})
+      for (bool clockwise : {false, true}) {
+        SCOPED_TRACE(::testing::Message() << "case " << label << " size " << size << " far " << far << " clockwise "
+                                          << clockwise);
+        CheckCutAreas(outer, holes, PlacedSquare(size, far), t, uCut, clockwise);
+      }
+}
+
 // A face's outer loop and holes, corners listed as u, v pairs.
 struct LoopCase {
   std::vector<double> outer;
@@ -1073,14 +1086,7 @@ TEST_F(Snip, ACutAcrossAHoleLyingAlongTheOuterLoopOnBothSidesIsACut) {
                         {{0.5, 0.0, 0.7, 0.5, 0.3, 0.5}, 0.5},
                         {{0.5, 0.0, 0.7, 0.5, 0.3, 0.5}, 0.4}};
   for (const Case& c : cases)
-    for (double size : {1e-6, 1.0, 1e6})
-      for (double far : {0.0, 1e4})
-        for (bool clockwise : {false, true}) {
-          SCOPED_TRACE(::testing::Message() << "case " << (&c - cases) << " size " << size << " far " << far
-                                            << " clockwise " << clockwise);
-          PatchOptions o = PlacedSquare(size, far);
-          CheckCutAreas(strip, {c.hole}, o, c.t, 1, clockwise);
-        }
+    CheckCutAreasEverywhere(strip, {c.hole}, c.t, 1, int(&c - cases));
   for (double size : {1e-6, 1.0, 1e6})
     for (double far : {0.0, 1e4}) {
       SCOPED_TRACE(::testing::Message() << "size " << size << " far " << far);
@@ -1260,14 +1266,7 @@ TEST_F(Snip, ASpikeOfNoWidthBeyondTheLineMakesNoPieceOfNothing) {
   };
   const Case cases[] = {{&spiked, 0.92, 0}, {&spiked, 0.9, 0}, {&transposed, 0.93, 1}};
   for (const Case& c : cases)
-    for (double size : {1e-6, 1.0, 1e6})
-      for (double far : {0.0, 1e4})
-        for (bool clockwise : {false, true}) {
-          SCOPED_TRACE(::testing::Message() << "case " << (&c - cases) << " size " << size << " far " << far
-                                            << " clockwise " << clockwise);
-          PatchOptions o = PlacedSquare(size, far);
-          CheckCutAreas(c.uCut ? Reversed(*c.outer) : *c.outer, {}, o, c.t, c.uCut, clockwise);
-        }
+    CheckCutAreasEverywhere(c.uCut ? Reversed(*c.outer) : *c.outer, {}, c.t, c.uCut, int(&c - cases));
 }
 
 // Everything a snip or a split may not change on a face it refuses, bit for bit (NaN included):
