@@ -1054,8 +1054,8 @@ const double kStepRound = 1e-14;   // relative parameter step at which nothing m
 const double kGapRound = 1e-15;    // gap relative to the curves' size that is round-off
 const int kPairIterationBound = 200;
 
-int ClosestPairOfCurves(const Curve3View& c1, const Curve3View& c2, double* t1, double* t2,
-                        double* distSq, int iterations, bool parallelStop) {
+int PairDescent(const Curve3View& c1, const Curve3View& c2, double* t1, double* t2, double* distSq,
+                int iterations, bool parallelStop) {
   const double lo[2] = {c1.crv->umin, c2.crv->umin}, hi[2] = {c1.crv->umax, c2.crv->umax};
   double t[2] = {*t1, *t2};
   ClampRefinerParam(t[0], lo[0], hi[0]);
@@ -1163,6 +1163,85 @@ int ClosestPairOfCurves(const Curve3View& c1, const Curve3View& c2, double* t1, 
   *t1 = t[0];
   *t2 = t[1];
   *distSq = f;
+  return status;
+}
+
+// Where the descent stops with the gradient of the gap at round-off but its Hessian (in
+// parameters scaled to unit tangents) not positive definite beyond round-off, the pair sits on a
+// peak or saddle of the gap (two concentric circles from opposite points, a circle's far side
+// against a line across its plane), and Newton's step is nil there. The gap falls either way
+// along the eigenvector of the least eigenvalue: from a step as long as the gap, halved until the
+// gap falls by more than round-off, the descent goes on from each side, and the nearer pair is
+// taken. At a true minimum this costs one evaluation of the second derivatives.
+bool PairPeakDirection(const Curve3View& c1, const Curve3View& c2, const double t[2], double size,
+                       double dir[2], double* noise) {
+  double P[2][3], D[2][3], DD[2][3], r[3];
+  c1.Eval(t[0], 0, P[0]);
+  c2.Eval(t[1], 0, P[1]);
+  c1.Eval(t[0], 1, D[0]);
+  c2.Eval(t[1], 1, D[1]);
+  c1.Eval(t[0], 2, DD[0]);
+  c2.Eval(t[1], 2, DD[1]);
+  VecDiff3(P[1], P[0], r);
+  const double n1 = VecSize3(D[0]), n2 = VecSize3(D[1]), fSq = VecDotProd3(r, r);
+  if (!(n1 > 0.0 && n2 > 0.0 && fSq > 0.0)) return false;
+  const double length = std::sqrt(fSq);
+  double far = 0.0;
+  for (int k = 0; k < 3; ++k) far = std::fmax(far, std::fmax(std::fabs(P[0][k]), std::fabs(P[1][k])));
+  *noise = kRoundOff * (size + far);
+  // Only at a stationary pair: the tangential parts of the gap are below kBesideRidge of it.
+  const double g1 = VecDotProd3(D[0], r) / n1, g2 = VecDotProd3(D[1], r) / n2;
+  if (!(g1 * g1 + g2 * g2 < kBesideRidge * kBesideRidge * fSq)) return false;
+  const double h11 = 1.0 - VecDotProd3(r, DD[0]) / (n1 * n1), h22 = 1.0 + VecDotProd3(r, DD[1]) / (n2 * n2);
+  const double h12 = -VecDotProd3(D[0], D[1]) / (n1 * n2);
+  const double mean = 0.5 * (h11 + h22), half = std::hypot(0.5 * (h11 - h22), h12), least = mean - half;
+  const double curvatureNoise = 1e3 * kEps * (1.0 + std::fabs(mean) + half) +
+                                *noise * (VecSize3(DD[0]) / (n1 * n1) + VecSize3(DD[1]) / (n2 * n2));
+  if (!(least <= curvatureNoise)) return false;
+  // The eigenvector of the least eigenvalue, in the curves' own parameters, a unit of the
+  // scaled ones moving each point by the gap's length.
+  double e[2] = {h12, least - h11};
+  if (std::fabs(least - h22) > std::fabs(least - h11)) e[0] = least - h22, e[1] = h12;
+  const double en = std::hypot(e[0], e[1]);
+  if (!(en > 0.0)) e[0] = 1.0, e[1] = 0.0;
+  else e[0] /= en, e[1] /= en;
+  dir[0] = e[0] * length / n1;
+  dir[1] = e[1] * length / n2;
+  return true;
+}
+
+int ClosestPairOfCurves(const Curve3View& c1, const Curve3View& c2, double* t1, double* t2,
+                        double* distSq, int iterations, bool parallelStop) {
+  int status = PairDescent(c1, c2, t1, t2, distSq, iterations, parallelStop);
+  const double lo[2] = {c1.crv->umin, c2.crv->umin}, hi[2] = {c1.crv->umax, c2.crv->umax};
+  const double size = std::fmax(ControlPointDiagonal(c1.crv), ControlPointDiagonal(c2.crv));
+  // Each leave lands strictly lower, so a few are enough; the bound only guards round-off.
+  for (int leave = 0; leave < 4 && status == 0; ++leave) {
+    const double t[2] = {*t1, *t2};
+    double dir[2], noise;
+    if (!PairPeakDirection(c1, c2, t, size, dir, &noise)) break;
+    const double f = *distSq, fNoise = noise * (std::sqrt(f) + noise);
+    double best[3] = {t[0], t[1], f};
+    for (double sign : {1.0, -1.0}) {
+      for (double a = sign; std::fabs(a) > 1e-9; a *= 0.5) {
+        double s[2] = {t[0] + a * dir[0], t[1] + a * dir[1]};
+        ClampRefinerParam(s[0], lo[0], hi[0]);
+        ClampRefinerParam(s[1], lo[1], hi[1]);
+        double A[3], B[3];
+        c1.Eval(s[0], 0, A);
+        c2.Eval(s[1], 0, B);
+        if (!(DistSq3(A, B) < f - fNoise)) continue;
+        double d;
+        if (PairDescent(c1, c2, &s[0], &s[1], &d, iterations, parallelStop) == 0 && d < best[2])
+          best[0] = s[0], best[1] = s[1], best[2] = d;
+        break;
+      }
+    }
+    if (!(best[2] < f - fNoise)) break;
+    *t1 = best[0];
+    *t2 = best[1];
+    *distSq = best[2];
+  }
   return status;
 }
 

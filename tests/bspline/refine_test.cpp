@@ -328,3 +328,32 @@ TEST_F(Refiners, CurvePairsReachTheGapAroundABend) {
 }
 
 }  // namespace
+
+// A unit circle and a line across its plane through (3, 0, 0), tilted 60 degrees out of it,
+// started on the circle's far point (-1, 0, 0) and the line's: the gap's gradient is nil there
+// but it is a saddle, the gap falling round the circle. Both refiners go on to the nearest pair,
+// (1, 0, 0) and (3, 0, 0) at 2, at every size and place.
+TEST_F(Refiners, ClosestPairLeavesASaddleOfTheGap) {
+  const double w = std::sqrt(0.5);
+  const double cx[9] = {1, 1, 0, -1, -1, -1, 0, 1, 1}, cy[9] = {0, 1, 1, 1, 0, -1, -1, -1, 0};
+  std::vector<double> pts, weights;
+  for (int i = 0; i < 9; ++i) {
+    pts.insert(pts.end(), {cx[i], cy[i], 0.0});
+    weights.push_back(i % 2 ? w : 1.0);
+  }
+  const double ca = 0.5, sa = std::sqrt(0.75);
+  for (const Place& at : EveryPlace()) {
+    BsplineKeeper keep;
+    Bspline* circle = keep(BuildCurve(2, 3, pts, {0, 0, 0, .25, .25, .5, .5, .75, .75, 1, 1, 1}, weights));
+    Bspline* line = keep(BuildCurve(1, 3, {3, -ca, -sa, 3, ca, sa}));
+    at.Map(circle);
+    at.Map(line);
+    for (auto refine : {RefineCurve3sClosestPoint, RefineCurvesClosestPoint}) {
+      double t1 = 0.5, t2 = 0.5, dsq = -1.0;
+      ASSERT_EQ(refine(circle, line, &t1, &t2, &dsq, 20), 0) << Where(at);
+      EXPECT_NEAR(std::sqrt(dsq), 2.0 * at.size, 1e-11 * at.size) << Where(at);
+      EXPECT_TRUE(t1 < 1e-9 || t1 > 1.0 - 1e-9) << Where(at) << " " << t1;
+      EXPECT_NEAR(t2, 0.5, 1e-9) << Where(at);
+    }
+  }
+}
