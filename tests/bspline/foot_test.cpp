@@ -805,20 +805,13 @@ TEST_F(Feet, BoundsBeyondTheDomainAreCutToIt) {
 // crossing the seam where it leads across; at sizes 1e-6 .. 1e6, at the origin and turned and
 // moved 1e4 sizes away.
 TEST_F(Feet, CurveFeetAcrossTheSeamOfAClosedCurve) {
-  const double w = std::sqrt(0.5);
-  const double cx[9] = {1, 1, 0, -1, -1, -1, 0, 1, 1}, cy[9] = {0, 1, 1, 1, 0, -1, -1, -1, 0};
-  std::vector<double> pts, weights;
-  for (int i = 0; i < 9; ++i) {
-    pts.insert(pts.end(), {cx[i], cy[i], 0.0});
-    weights.push_back(i % 2 ? w : 1.0);
-  }
   std::mt19937 rng(10);
   std::uniform_real_distribution<double> U(0.0, 1.0), Near(-0.1, 0.1), R(0.2, 3.0), Z(-0.5, 0.5);
   for (double size : {1e-6, 1.0, 1e6})
     for (bool far : {false, true}) {
       const Place at(size, far);
       BsplineKeeper keep;
-      Bspline* c = keep(BuildCurve(2, 3, pts, {0, 0, 0, .25, .25, .5, .5, .75, .75, 1, 1, 1}, weights));
+      Bspline* c = keep(BuildEllipseCurve(1.0, 1.0));
       ASSERT_TRUE(c);
       c->closedU = 1;
       at.Map(c);
@@ -848,15 +841,6 @@ TEST_F(Feet, CurveFeetAcrossTheSeamOfAClosedCurve) {
 // polyline farthest from P; at sizes 1e-6 .. 1e6, at the origin and 1e4 sizes away; the inputs
 // are left as they were.
 TEST_F(Feet, FromAPeakOfTheDistanceTheCurveFootLeavesIt) {
-  const double w = std::sqrt(0.5);
-  const double cx[9] = {1, 1, 0, -1, -1, -1, 0, 1, 1}, cy[9] = {0, 1, 1, 1, 0, -1, -1, -1, 0};
-  std::vector<double> circle, ellipse, ws;
-  for (int i = 0; i < 9; ++i) {
-    circle.insert(circle.end(), {cx[i], cy[i], 0.0});
-    ellipse.insert(ellipse.end(), {2.0 * cx[i], cy[i], 0.0});
-    ws.push_back(i % 2 ? w : 1.0);
-  }
-  const std::vector<double> closedKnots = {0, 0, 0, .25, .25, .5, .5, .75, .75, 1, 1, 1};
   struct Case {
     int which;        // 0 circle, 1 ellipse, 2 cubic parabola, 3 quarter circle, 4 polyline
     double p[3];      // P in unit coordinates
@@ -877,11 +861,11 @@ TEST_F(Feet, FromAPeakOfTheDistanceTheCurveFootLeavesIt) {
       for (int beside : {0, -1, 1}) {
         BsplineKeeper keep;
         Bspline* c = nullptr;
-        if (k.which == 0) c = BuildCurve(2, 3, circle, closedKnots, ws);
-        if (k.which == 1) c = BuildCurve(2, 3, ellipse, closedKnots, ws);
+        if (k.which == 0) c = BuildEllipseCurve(1.0, 1.0);
+        if (k.which == 1) c = BuildEllipseCurve(2.0, 1.0);
         if (k.which == 2) c = BuildCurve(3, 3, {-1, -1, 0, -1. / 3, 1. / 3, 0, 1. / 3, 1. / 3, 0, 1, -1, 0},
                                          {0, 0, 0, 0, 1, 1, 1, 1});
-        if (k.which == 3) c = BuildCurve(2, 3, {1, 0, 0, 1, 1, 0, 0, 1, 0}, {0, 0, 0, 1, 1, 1}, {1, w, 1});
+        if (k.which == 3) c = BuildCurve(2, 3, {1, 0, 0, 1, 1, 0, 0, 1, 0}, {0, 0, 0, 1, 1, 1}, {1, std::sqrt(0.5), 1});
         if (k.which == 4) c = BuildCurve(1, 3, {-1, 0, 0, 0, 1, 0, 1, 0, 0}, {0, 0, 0.5, 1, 1});
         ASSERT_TRUE(keep(c));
         c->closedU = k.which <= 1;

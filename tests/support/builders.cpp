@@ -121,6 +121,17 @@ Bspline* BuildCurve(int degree, int dimension, const std::vector<double>& pts,
   return b;
 }
 
+Bspline* BuildEllipseCurve(double a, double b) {
+  const double w = std::sqrt(0.5);
+  const double cx[9] = {1, 1, 0, -1, -1, -1, 0, 1, 1}, cy[9] = {0, 1, 1, 1, 0, -1, -1, -1, 0};
+  std::vector<double> pts, weights;
+  for (int i = 0; i < 9; ++i) {
+    pts.insert(pts.end(), {a * cx[i], b * cy[i], 0.0});
+    weights.push_back(i % 2 ? w : 1.0);
+  }
+  return BuildCurve(2, 3, pts, {0, 0, 0, .25, .25, .5, .5, .75, .75, 1, 1, 1}, weights);
+}
+
 Bspline* BuildCurveOnSurface(Bspline* surface, int degree, const std::vector<double>& uv,
                              const std::vector<double>& knots, const std::vector<double>& weights) {
   Bspline* c = BuildCurve(degree, 2, uv, knots, weights);

@@ -30,6 +30,11 @@ std::vector<double> ClampedKnots(int degree, int nCtrl, double a = 0.0, double b
 Bspline* BuildCurve(int degree, int dimension, const std::vector<double>& pts,
                     const std::vector<double>& knots = {}, const std::vector<double>& weights = {});
 
+// The exact ellipse x = a cos t, y = b sin t in the xy plane (nine rational quadratic points,
+// four quarter arcs, knots at quarters of [0, 1], the seam at t = 0); a = b = 1 is the unit
+// circle. Not flagged closed.
+Bspline* BuildEllipseCurve(double a, double b);
+
 // A 2D curve whose owner is `surface`, also pushed on the surface's curve list (so FreeBspline
 // of the surface frees it too). (u, v) pairs interleaved in `uv`.
 Bspline* BuildCurveOnSurface(Bspline* surface, int degree, const std::vector<double>& uv,
