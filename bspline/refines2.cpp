@@ -75,6 +75,18 @@ constexpr int kIterationBound = 100;
 // the normal, lies beside a ridge of the distance (see OffARidge).
 constexpr double kBesideRidge = 1e-3;
 
+// The least eigenvalue of the symmetric 2 x 2 matrix H (a Hessian of the distance): the
+// eigenvalues are *mean -+ *half. e: an eigenvector of the least, unnormalised, from the row of
+// H - least farther from nil (nil only where H is a multiple of the unit).
+double LeastEigenOf2(const double H[2][2], double* mean, double* half, double e[2]) {
+  *mean = 0.5 * (H[0][0] + H[1][1]);
+  *half = std::hypot(0.5 * (H[0][0] - H[1][1]), H[0][1]);
+  const double least = *mean - *half;
+  if (std::fabs(H[0][0] - least) < std::fabs(H[1][1] - least)) e[0] = least - H[1][1], e[1] = H[0][1];
+  else e[0] = H[0][1], e[1] = least - H[0][0];
+  return least;
+}
+
 // A point of the object with its first and second partials (a curve uses D[0] and DD[0]).
 struct Jet {
   double X[3];
@@ -309,9 +321,10 @@ class FootSearch {
     // With one parameter free (a curve, a surface along a pole) its own curvature is the least:
     // the nil row of the other is no curvature.
     const int only = scale[0] > 0.0 ? 0 : 1;
-    const double mean = m == 2 ? 0.5 * (H[0][0] + H[1][1]) : H[only][only];
-    const double half = m == 2 ? std::hypot(0.5 * (H[0][0] - H[1][1]), H[0][1]) : 0.0;
-    const double least = mean - half;
+    // p[0]: the eigenvector of the least eigenvalue; p[1], p[2]: each parameter alone.
+    double p[3][2] = {{0.0, 0.0}, {1.0, 0.0}, {0.0, 1.0}}, mean = H[only][only], half = 0.0, least = mean;
+    if (m == 2) least = LeastEigenOf2(H, &mean, &half, p[0]);
+    else p[0][0] = only == 0, p[0][1] = only == 1;
     // H's round-off: its terms are the unit metric and r . D_ij scaled. A least curvature nil
     // within it (which takes the round-off of r too, times the second partials: far from the
     // origin that outweighs the terms') may still be a peak: from the far side of a curve's
@@ -330,9 +343,6 @@ class FootSearch {
     // curves down along it: near a pole the cross term of the barely moving parameter round it
     // turns the eigenvector towards that one, and the step along it, cut to its reach, leaves
     // the point where it was.
-    double p[3][2] = {{H[0][1], least - H[0][0]}, {1.0, 0.0}, {0.0, 1.0}};
-    if (std::fabs(H[0][0] - least) < std::fabs(H[1][1] - least)) p[0][0] = least - H[1][1], p[0][1] = H[0][1];
-    if (m == 1) p[0][0] = only == 0, p[0][1] = only == 1;
     for (int k = 0; k < 3; ++k) {
       if (k > 0 && !(N == 2 && scale[k - 1] > 0.0 && H[k - 1][k - 1] < -hessianNoise)) continue;
       const double len = std::hypot(p[k][0], p[k][1]);
@@ -1192,16 +1202,15 @@ bool PairPeakDirection(const Curve3View& c1, const Curve3View& c2, const double 
   // Only at a stationary pair: the tangential parts of the gap are below kBesideRidge of it.
   const double g1 = VecDotProd3(D[0], r) / n1, g2 = VecDotProd3(D[1], r) / n2;
   if (!(g1 * g1 + g2 * g2 < kBesideRidge * kBesideRidge * fSq)) return false;
-  const double h11 = 1.0 - VecDotProd3(r, DD[0]) / (n1 * n1), h22 = 1.0 + VecDotProd3(r, DD[1]) / (n2 * n2);
-  const double h12 = -VecDotProd3(D[0], D[1]) / (n1 * n2);
-  const double mean = 0.5 * (h11 + h22), half = std::hypot(0.5 * (h11 - h22), h12), least = mean - half;
+  const double H[2][2] = {{1.0 - VecDotProd3(r, DD[0]) / (n1 * n1), -VecDotProd3(D[0], D[1]) / (n1 * n2)},
+                          {-VecDotProd3(D[0], D[1]) / (n1 * n2), 1.0 + VecDotProd3(r, DD[1]) / (n2 * n2)}};
+  double mean, half, e[2];
+  const double least = LeastEigenOf2(H, &mean, &half, e);
   const double curvatureNoise = 1e3 * kEps * (1.0 + std::fabs(mean) + half) +
                                 *noise * (VecSize3(DD[0]) / (n1 * n1) + VecSize3(DD[1]) / (n2 * n2));
   if (!(least <= curvatureNoise)) return false;
   // The eigenvector of the least eigenvalue, in the curves' own parameters, a unit of the
   // scaled ones moving each point by the gap's length.
-  double e[2] = {h12, least - h11};
-  if (std::fabs(least - h22) > std::fabs(least - h11)) e[0] = least - h22, e[1] = h12;
   const double en = std::hypot(e[0], e[1]);
   if (!(en > 0.0)) e[0] = 1.0, e[1] = 0.0;
   else e[0] /= en, e[1] /= en;
