@@ -375,7 +375,9 @@ bool PlanGivenValues(OnePassPlan& plan, const double* U, int p, int n, double to
       oldLeft = right;
       right = U[++io + 1];
     }
-    const double left = std::max(last, oldLeft);  // every planned knot lies at or below t
+    // Every planned knot lies at or below t, but for copies of the old knot right (values
+    // below it snapped up to it).
+    const double left = std::max(last, oldLeft);
     const int s = io + planned;  // the span in the vector as it is when t goes in
     int m = 0, first = s + 1;
     bool atEnd = false;
@@ -383,7 +385,10 @@ bool PlanGivenValues(OnePassPlan& plan, const double* U, int p, int n, double to
       t = left;
       m = multiplicity(t);
       atEnd = std::fabs(t - U[p]) < tol;
-      first = s - m + 1;
+      // The run starts after every knot below t, old or planned: left may be the old knot
+      // above this span (an earlier value was snapped up to it), its old copies not yet passed.
+      first = static_cast<int>(std::lower_bound(U, U + n + p + 1, t) - U) + planned -
+              (t == last ? lastCopies : 0);
     } else if (right - t < tol) {
       t = right;
       m = multiplicity(t);

@@ -1199,6 +1199,45 @@ TEST_F(Refinement, InsertionInsideAClusterCountsOnlyEqualKnots) {
       }
 }
 
+// Values just below a knot (within the snapping distance) all go in as that knot, several in
+// one call: the run they raise to full multiplicity lies after the knots below the value, so
+// the two lines made equal there are the two that meet at the break, wherever the knot's old
+// copies sit. Several old copies, curves and surfaces in v, at every size and place.
+TEST_F(Refinement, ValuesSnappedUpToAKnotCloseTheBreakThere) {
+  std::mt19937 rng(23);
+  for (const Place& pl : EveryPlace())
+    for (int p : {2, 3, 5})
+      for (int old : {1, 2})
+        for (bool surface : {false, true}) {
+          BsplineKeeper keep;
+          std::vector<double> k(p + 1, -1e6);
+          k.push_back(-1e6 + 0.25);
+          k.insert(k.end(), old, -1e6 + 0.5);
+          k.push_back(-1e6 + 0.75);
+          k.insert(k.end(), p + 1, -1e6 + 1.0);
+          const int n = static_cast<int>(k.size()) - p - 1, lines = surface ? 3 : 1;
+          std::vector<double> pts, w;
+          for (int i = 0; i < n * lines; ++i) {
+            double q[3] = {Uniform(rng, -1, 1), Uniform(rng, -1, 1), Uniform(rng, -1, 1)};
+            pl.Map(q, q);
+            pts.insert(pts.end(), q, q + 3);
+            w.push_back(Uniform(rng, 0.5, 2));
+          }
+          Bspline* ref = keep(surface ? BuildSurface(2, p, lines, n, pts, {}, k, w)
+                                      : BuildCurve(p, 3, pts, k));
+          Bspline* c = keep(CopyBsplineStruct(ref));
+          const double knot = -1e6 + 0.5;
+          std::vector<double> v = {-1e6 + 0.1};
+          for (int j = p + 1 - old; j >= 1; --j) v.push_back(knot - j * 1e-9);
+          InsertNKnotsToObject(1, static_cast<int>(v.size()), surface, c, 2, v.data());
+          ASSERT_FALSE(KernelFailedNow());
+          const double* kc = surface ? c->knotsV : c->knotsU;
+          EXPECT_EQ(std::count(kc, kc + (surface ? NumKnotsV(c) : NumKnotsU(c)), knot), p + 1);
+          EXPECT_LE(MaxShapeGap(ref, c, 41), 1e-11 * RefScale(ref))
+              << Where(pl) << " p " << p << " old copies " << old << " surface " << surface;
+        }
+}
+
 // A knot of multiplicity p + 1 lets the curve jump; removing one copy joins the pieces, and the
 // bound handed back is the jump the end of the left piece makes (it used to be 0).
 TEST_F(Refinement, RemovingACopyOfABreakBoundsTheJump) {
