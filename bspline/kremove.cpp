@@ -902,9 +902,13 @@ int RemoveNKnotsOfObj(Bspline* obj, int dir, double* knots, int nknots, double* 
 int RemoveAMaximalKnotSetOfObjSet(Bspline** objs, int n, int dir, double* cands, int ncands,
                                   int mode, int keep, double tol, double* dev) {
   if (!objs || n < 1 || !(tol > 0.0) || !std::isfinite(tol) || (mode != 3 && mode != 4)) return 0;
-  for (int i = 0; i < n; ++i)
-    if (!BsplineSound(objs[i])) return 0;
-  if (cands && ncands > 0 && !AllFinite(cands, ncands)) return 0;
+  // Bad numbers are a failure, not "nothing to remove": the caller must not go on with them.
+  bool sound = !cands || ncands <= 0 || AllFinite(cands, ncands);
+  for (int i = 0; i < n && sound; ++i) sound = BsplineSound(objs[i]);
+  if (!sound) {
+    SetKernelError(-2);
+    return 0;
+  }
   Bspline* lead = objs[0];
   const int d = EffectiveDir(lead, dir);
   const int p = DegreeIn(lead, d);

@@ -65,8 +65,8 @@ int UpdateRemoveInfo(RemoveInfo* info, const Bspline* obj, int count, int line, 
 //  mode 4: as mode 3 without a tolerance: on each line the cheapest candidates go until at
 //          most `keep` remain.
 // Returns the number of knots removed; 0 when nothing was removed or on failure: an object
-// that is not sound (bsvalid), a knot or tolerance that is not finite, a deviation or result
-// that overflowed. A forced removal (mode 2, mode 4) recomputes the weights of a rational
+// that is not sound (bsvalid) or a candidate knot that is not finite (these two with the error
+// state -2), a tolerance that is not finite, a deviation or result that overflowed. A forced removal (mode 2, mode 4) recomputes the weights of a rational
 // object and may leave some at or below zero. After a removal the property blocks are cleared
 // and any exact form other than a plane is dropped.
 int RemoveKnotsOfObjSet(Bspline** objs, int n, int dir, int mode, double* knots, int nknots,

@@ -829,6 +829,28 @@ TEST_F(Refinement, RemovalAtEveryMagnitudeAndRefusalOfANaNKnot) {
   }
 }
 
+// The maximal removal's 0 means "nothing could go" too, so a record or candidate it cannot
+// work on (a point or knot that is not a number, an infinite weight) must also set the error
+// state, the records left as they were.
+TEST_F(Refinement, MaximalRemovalOfBadNumbersFails) {
+  BsplineKeeper keep;
+  for (int bad = 0; bad < 4; ++bad)
+    for (int mode : {3, 4}) {
+      Bspline* c = keep(BuildRandomCurve(61, 3, 9, 3, true));
+      if (bad == 0) c->X[0][4] = NAN;
+      if (bad == 1) c->knotsU[5] = NAN;
+      if (bad == 2) c->W[0][2] = INFINITY;
+      Bspline* ref = keep(CopyBsplineStruct(c));
+      std::vector<double> cands(c->knotsU + 4, c->knotsU + 9);
+      if (bad == 3) cands[1] = NAN;
+      double dev = 0.0;
+      EXPECT_EQ(RemoveKnotsOfObjSet(&c, 1, 0, mode, cands.data(), bad == 3 ? 5 : 0, 1, 1e-3, &dev), 0);
+      EXPECT_EQ(zk_error_status, -2) << "bad " << bad << " mode " << mode;
+      ClearKernelError();
+      EXPECT_TRUE(SameObject(c, ref) || bad == 1) << bad;
+    }
+}
+
 TEST_F(Refinement, MaximalRemovalStaysWithinTheTolerance) {
   BsplineKeeper keep;
   // Smooth curves on uneven knots with a little noise: part of the knots can go. Orders of
