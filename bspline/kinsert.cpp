@@ -891,12 +891,17 @@ int InsertOneKnotToObject(int count, int dir, Bspline* obj, int mode, double val
     if (position < p + 1 || position > d.n || value < d.knots[position - 1] ||
         value > d.knots[position])
       return 0;
-    positions = static_cast<int*>(Malloc(sizeof(int)));
-    newValues = static_cast<double*>(Malloc(sizeof(double)));
-    if (!positions || !newValues || KernelFailed()) return 0;
-    positions[0] = position - 1;
-    newValues[0] = value;
-    m = 1;
+    // A value at full multiplicity has no copy to gain: one more would leave no basis there.
+    const double* U = d.knots;
+    if (std::upper_bound(U, U + nKnots, value) - std::lower_bound(U, U + nKnots, value) > p)
+      return 0;
+    // Boehm's step of the working form: its ratios hold over windows however short, where the
+    // shared weights below give up on those shorter than 1e-6 of the range (inside a cluster
+    // of knots that moved the curve).
+    KnotInsertWork* w = nullptr;
+    if (!InitKnotInsertionOfSound(obj, dir, 1, &w)) return 0;
+    InsertAKnotIntoTransposedObject(dir, w, 2, value, position);
+    return EndKnotInsertion(obj, dir, w);
   }
   if (m >= kOnePassKnots) {
     // Many middles: the one pass over each line (the same knots, to round-off the same points).

@@ -346,6 +346,41 @@ TEST_F(Refinement, OneKnotInsertionEqualsTheGeneralInsertion) {
   EXPECT_LE(MaxShapeGap(ref, c), 1e-12 * RefScale(ref));
 }
 
+// The one-value variant inside a cluster of spans 1e-9 long (their windows far below 1e-6 of
+// the range) keeps the shape as the general insertion does, at every size and place; a value
+// that has p + 1 copies already (the domain's end) is refused, the curve left alone.
+TEST_F(Refinement, OneKnotInsertionInsideAClusterKeepsTheShape) {
+  std::mt19937 rng(29);
+  for (const Place& pl : EveryPlace())
+    for (int p : {1, 2, 3, 5})
+      for (bool rational : {false, true}) {
+        BsplineKeeper keep;
+        std::vector<double> k(p + 1, 1e6);
+        for (double u : {0.2, 0.5 - 1e-9, 0.5, 0.5 + 1e-9, 0.8}) k.push_back(1e6 + u);
+        k.insert(k.end(), p + 1, 1e6 + 1);
+        const int n = static_cast<int>(k.size()) - p - 1;
+        std::vector<double> pts, w;
+        for (int i = 0; i < n; ++i) {
+          double q[3] = {Uniform(rng, -1, 1), Uniform(rng, -1, 1), Uniform(rng, -1, 1)};
+          pl.Map(q, q);
+          pts.insert(pts.end(), q, q + 3);
+          if (rational) w.push_back(Uniform(rng, 0.5, 2));
+        }
+        Bspline* ref = keep(BuildCurve(p, 3, pts, k, w));
+        for (int at : {p + 3, p + 4}) {  // the knot 0.5 itself, then inside the span after it
+          Bspline* c = keep(CopyBsplineStruct(ref));
+          const double value = at == p + 3 ? k[at] : 0.7 * k[at - 1] + 0.3 * k[at];
+          EXPECT_NE(InsertOneKnotToObject(1, 0, c, 2, value, at == p + 3 ? at + 1 : at), 0);
+          EXPECT_EQ(NumCtrlU(c), n + 1);
+          EXPECT_LE(MaxShapeGap(ref, c, 41), 1e-11 * RefScale(ref))
+              << Where(pl) << " p " << p << " rational " << rational << " at " << at;
+        }
+        Bspline* c = keep(CopyBsplineStruct(ref));
+        EXPECT_EQ(InsertOneKnotToObject(1, 0, c, 2, k[n], n), 0);
+        EXPECT_TRUE(SameObject(c, ref));
+      }
+}
+
 // The working form one insertion is built of, driven step by step: room for two knots, both
 // inserted, the record written back equals two calls of the one-knot insertion; a record that
 // is not sound gets no working form (nothing allocated, error state -2).
