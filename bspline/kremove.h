@@ -78,9 +78,11 @@ int RemoveKnotsOfObjSet(Bspline** objs, int n, int dir, int mode, double* knots,
 int RemoveNKnotsOfObj(Bspline* obj, int dir, double* knots, int nknots, double* dev);
 // Modes 3 and 4. cands null (or as long as the interior-knot count): every interior knot is a
 // candidate, after close knots are merged (PutCloseKnotsToMultKnots at 1e-6 of the range; not
-// when that would delete a control line of any object); a given list is overwritten with the
-// removed knots in ascending order. A copy of a knot of multiplicity p + 1 costs at least the
-// jump there. Returns their count.
+// when that would delete a control line of any object, nor in mode 3 when it would move an
+// object by more than tol; what it moves them is spent from tol and counted in *dev, measured
+// at samples of every span); a given list is overwritten with the removed knots in ascending
+// order. A copy of a knot of multiplicity p + 1 costs at least the jump there. Returns their
+// count.
 int RemoveAMaximalKnotSetOfObjSet(Bspline** objs, int n, int dir, double* cands, int ncands,
                                   int mode, int keep, double tol, double* dev);
 // Removes the knot nearest to t (an end knot only after the user agrees to take the nearest
