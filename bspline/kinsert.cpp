@@ -375,7 +375,9 @@ bool PlanGivenValues(OnePassPlan& plan, const double* U, int p, int n, double to
       oldLeft = right;
       right = U[++io + 1];
     }
-    const double left = std::max(last, oldLeft);  // every planned knot lies at or below t
+    // Every planned knot lies at or below t, but for copies of the old knot right (values
+    // below it snapped up to it).
+    const double left = std::max(last, oldLeft);
     const int s = io + planned;  // the span in the vector as it is when t goes in
     int m = 0, first = s + 1;
     bool atEnd = false;
@@ -383,7 +385,10 @@ bool PlanGivenValues(OnePassPlan& plan, const double* U, int p, int n, double to
       t = left;
       m = multiplicity(t);
       atEnd = std::fabs(t - U[p]) < tol;
-      first = s - m + 1;
+      // The run starts after every knot below t, old or planned: left may be the old knot
+      // above this span (an earlier value was snapped up to it), its old copies not yet passed.
+      first = static_cast<int>(std::lower_bound(U, U + n + p + 1, t) - U) + planned -
+              (t == last ? lastCopies : 0);
     } else if (right - t < tol) {
       t = right;
       m = multiplicity(t);
@@ -886,12 +891,17 @@ int InsertOneKnotToObject(int count, int dir, Bspline* obj, int mode, double val
     if (position < p + 1 || position > d.n || value < d.knots[position - 1] ||
         value > d.knots[position])
       return 0;
-    positions = static_cast<int*>(Malloc(sizeof(int)));
-    newValues = static_cast<double*>(Malloc(sizeof(double)));
-    if (!positions || !newValues || KernelFailed()) return 0;
-    positions[0] = position - 1;
-    newValues[0] = value;
-    m = 1;
+    // A value at full multiplicity has no copy to gain: one more would leave no basis there.
+    const double* U = d.knots;
+    if (std::upper_bound(U, U + nKnots, value) - std::lower_bound(U, U + nKnots, value) > p)
+      return 0;
+    // Boehm's step of the working form: its ratios hold over windows however short, where the
+    // shared weights below give up on those shorter than 1e-6 of the range (inside a cluster
+    // of knots that moved the curve).
+    KnotInsertWork* w = nullptr;
+    if (!InitKnotInsertionOfSound(obj, dir, 1, &w)) return 0;
+    InsertAKnotIntoTransposedObject(dir, w, 2, value, position);
+    return EndKnotInsertion(obj, dir, w);
   }
   if (m >= kOnePassKnots) {
     // Many middles: the one pass over each line (the same knots, to round-off the same points).

@@ -63,8 +63,8 @@ double* InsertAKnotIntoTransposedObject(int dir, KnotInsertWork* work, int mode,
                                         int position);
 // Self-contained variant: mode 1 inserts `count` knots in one pass at the middles of the count
 // largest spans, any other mode the one value at knot index `position`. Non-zero on success, 0
-// on failure (obj unchanged; also for an object that is not sound or a value that is not
-// finite). No caller in the kernel.
+// on failure (obj unchanged; also for an object that is not sound, a value that is not finite
+// or one that has p + 1 copies already). No caller in the kernel.
 int InsertOneKnotToObject(int count, int dir, Bspline* obj, int mode, double value, int position);
 
 // ---- Supporting operations (results from Malloc, null on failure) --------------------------

@@ -662,6 +662,67 @@ int MergeWouldDropLines(const Bspline* obj, int dir, double tol) {
   return MarkMergeDrops(a, interior, p, drop) > 0 ? 1 : 0;
 }
 
+// Samples per span at which MergeMove compares the object before and after the merge.
+constexpr int kMergeSamplesPerSpan = 16;
+
+// How far merging the knots of obj closer than tol (when it deletes no control line) moves the
+// object: the largest distance between each control line's curve over its own knots and over
+// the merged ones (a rational line's points divided by their weights), at samples of every
+// span. The merged knots take values of their neighbours, so the spans of the old vector are
+// those of both, and inside them both curves are polynomials (rational functions) of degree p.
+// A surface's points are convex combinations of its lines' points across them. -1 on
+// allocation failure.
+double MergeMove(const Bspline* obj, int dir, double tol) {
+  dir = EffectiveDir(obj, dir);
+  const int p = DegreeIn(obj, dir), n = CtrlIn(obj, dir), interior = InteriorIn(obj, dir);
+  if (interior < 1) return 0.0;
+  const double* U = KnotsIn(obj, dir);
+  TrackingScope scope;
+  double* a = nullptr;
+  const int merged = MergeCloseKnots(U, p, n, interior, tol, &a);
+  if (merged != 1) return merged == -2 ? -1.0 : 0.0;
+  auto* V = MallocArray<double>(n + p + 1);
+  if (!V || KernelFailed()) return -1.0;
+  std::memcpy(V, U, sizeof(double) * (n + p + 1));
+  std::memcpy(V + p + 1, a + 1, sizeof(double) * interior);
+  const bool surf = obj->kind == 2;
+  const int lines = !surf ? 1 : dir ? NumCtrlU(obj) : NumCtrlV(obj);
+  // Point k of line l: rows of the net are v, columns u.
+  auto at = [&](double** M, int l, int k) { return !surf ? M[0][k] : dir ? M[k][l] : M[l][k]; };
+  double move = 0.0;
+  int su = p, sv = p;
+  for (int s = p; s < n; ++s) {
+    if (!(U[s + 1] > U[s])) continue;
+    for (int j = 0; j <= kMergeSamplesPerSpan; ++j) {
+      const double t = U[s] + (U[s + 1] - U[s]) * j / kMergeSamplesPerSpan;
+      FindLowKnotIndex(U, p, t, &su, n);
+      FindLowKnotIndex(V, p, t, &sv, n);
+      double Nu[kMaxSplineDegree + 2], Nv[kMaxSplineDegree + 2];
+      ComputeNubVals(U, p, t, su, Nu);
+      ComputeNubVals(V, p, t, sv, Nv);
+      for (int l = 0; l < lines; ++l) {
+        double A[2][3] = {}, W[2] = {0.0, 0.0};
+        for (int side = 0; side < 2; ++side) {
+          const int span = side ? sv : su;
+          const double* N = side ? Nv : Nu;
+          for (int e = 0; e <= p; ++e) {
+            const int k = span - p + e;
+            const double w = obj->rational ? at(obj->W, l, k) : 1.0;
+            A[side][0] += N[e + 1] * w * at(obj->X, l, k);
+            A[side][1] += N[e + 1] * w * at(obj->Y, l, k);
+            if (obj->dimension == 3) A[side][2] += N[e + 1] * w * at(obj->Z, l, k);
+            W[side] += N[e + 1] * w;
+          }
+        }
+        double gap[3];
+        for (int c = 0; c < 3; ++c) gap[c] = A[0][c] / W[0] - A[1][c] / W[1];
+        move = std::fmax(move, std::hypot(gap[0], gap[1], gap[2]));
+      }
+    }
+  }
+  return std::isfinite(move) ? move : kNoValue;
+}
+
 // ---- Object-level helpers ------------------------------------------------------------------
 
 // Drops derived data after knots were removed; an exact form other than a plane no longer
@@ -902,9 +963,13 @@ int RemoveNKnotsOfObj(Bspline* obj, int dir, double* knots, int nknots, double* 
 int RemoveAMaximalKnotSetOfObjSet(Bspline** objs, int n, int dir, double* cands, int ncands,
                                   int mode, int keep, double tol, double* dev) {
   if (!objs || n < 1 || !(tol > 0.0) || !std::isfinite(tol) || (mode != 3 && mode != 4)) return 0;
-  for (int i = 0; i < n; ++i)
-    if (!BsplineSound(objs[i])) return 0;
-  if (cands && ncands > 0 && !AllFinite(cands, ncands)) return 0;
+  // Bad numbers are a failure, not "nothing to remove": the caller must not go on with them.
+  bool sound = !cands || ncands <= 0 || AllFinite(cands, ncands);
+  for (int i = 0; i < n && sound; ++i) sound = BsplineSound(objs[i]);
+  if (!sound) {
+    SetKernelError(-2);
+    return 0;
+  }
   Bspline* lead = objs[0];
   const int d = EffectiveDir(lead, dir);
   const int p = DegreeIn(lead, d);
@@ -912,6 +977,7 @@ int RemoveAMaximalKnotSetOfObjSet(Bspline** objs, int n, int dir, double* cands,
 
   TrackingScope scope;
   const bool allKnots = !cands || ncands == InteriorIn(lead, d);
+  double mergeMove = 0.0;  // what merging close knots moved the objects
   if (allKnots) {
     const double* U = KnotsIn(lead, d);
     const double mergeTol = kRelKnotTol * (U[CtrlIn(lead, d)] - U[p]);
@@ -923,12 +989,23 @@ int RemoveAMaximalKnotSetOfObjSet(Bspline** objs, int n, int dir, double* cands,
       if (drops < 0) return 0;
       merge = drops == 0;
     }
+    // Moving knots moves the objects too (across a cluster, by up to the size of the control
+    // lines there): under a tolerance the move is spent from it, and a merge that would move
+    // an object by more is left out.
+    for (int i = 0; i < n && merge && mode == 3; ++i) {
+      const double move = MergeMove(objs[i], dir, mergeTol);
+      if (move < 0.0) return 0;
+      mergeMove = std::max(mergeMove, move);
+      merge = mergeMove <= tol;
+    }
+    if (!merge) mergeMove = 0.0;
     for (int i = 0; i < n && merge; ++i) {
       int moved = 0;
       int deleted = 0;
       if (PutCloseKnotsToMultKnots(objs[i], dir, mergeTol, &moved, &deleted) < 0) return 0;
     }
   }
+  tol -= mergeMove;
   const int interior = InteriorIn(lead, d);
   const int ctrl = CtrlIn(lead, d);
   const double* U = KnotsIn(lead, d);
@@ -1048,7 +1125,7 @@ int RemoveAMaximalKnotSetOfObjSet(Bspline** objs, int n, int dir, double* cands,
     std::memcpy(list, order, sizeof(double) * left);
     HeapSort(left, list);
   }
-  if (dev) *dev = largest;
+  if (dev) *dev = largest + mergeMove;
   if (left == 0) return 0;
   for (int i = 0; i < n; ++i)
     if (RemoveListedKnots(objs[i], dir, order, left, true, nullptr) != 0) return 0;

@@ -65,8 +65,8 @@ int UpdateRemoveInfo(RemoveInfo* info, const Bspline* obj, int count, int line, 
 //  mode 4: as mode 3 without a tolerance: on each line the cheapest candidates go until at
 //          most `keep` remain.
 // Returns the number of knots removed; 0 when nothing was removed or on failure: an object
-// that is not sound (bsvalid), a knot or tolerance that is not finite, a deviation or result
-// that overflowed. A forced removal (mode 2, mode 4) recomputes the weights of a rational
+// that is not sound (bsvalid) or a candidate knot that is not finite (these two with the error
+// state -2), a tolerance that is not finite, a deviation or result that overflowed. A forced removal (mode 2, mode 4) recomputes the weights of a rational
 // object and may leave some at or below zero. After a removal the property blocks are cleared
 // and any exact form other than a plane is dropped.
 int RemoveKnotsOfObjSet(Bspline** objs, int n, int dir, int mode, double* knots, int nknots,
@@ -78,9 +78,11 @@ int RemoveKnotsOfObjSet(Bspline** objs, int n, int dir, int mode, double* knots,
 int RemoveNKnotsOfObj(Bspline* obj, int dir, double* knots, int nknots, double* dev);
 // Modes 3 and 4. cands null (or as long as the interior-knot count): every interior knot is a
 // candidate, after close knots are merged (PutCloseKnotsToMultKnots at 1e-6 of the range; not
-// when that would delete a control line of any object); a given list is overwritten with the
-// removed knots in ascending order. A copy of a knot of multiplicity p + 1 costs at least the
-// jump there. Returns their count.
+// when that would delete a control line of any object, nor in mode 3 when it would move an
+// object by more than tol; what it moves them is spent from tol and counted in *dev, measured
+// at samples of every span); a given list is overwritten with the removed knots in ascending
+// order. A copy of a knot of multiplicity p + 1 costs at least the jump there. Returns their
+// count.
 int RemoveAMaximalKnotSetOfObjSet(Bspline** objs, int n, int dir, double* cands, int ncands,
                                   int mode, int keep, double tol, double* dev);
 // Removes the knot nearest to t (an end knot only after the user agrees to take the nearest
