@@ -901,6 +901,20 @@ Bspline* FitRunWithinTol(Bspline* srf, Bspline* curve, SurfaceGridCache& grid, c
       if (sampleOff[i] < 0.0 || KernelFailed()) return nullptr;
       sampleOff[i] = std::sqrt(sampleOff[i]);
     }
+    // A piece once round a closed direction starts and ends at one 3D point, where the nearest
+    // point of the first or last sample's foot may come back at the piece's other end: that
+    // sample then takes the nearest point between its neighbour's and its own end.
+    for (int end = 0; end < 2 && n >= 2; ++end) {
+      const int i = end ? n - 1 : 0, j = end ? n - 2 : 1;
+      if (end ? onPiece[i] >= onPiece[j] : onPiece[i] <= onPiece[j]) continue;
+      double Q[3], C[3], d2, step, at = end ? piece->umax : piece->umin;
+      Eval3DPointOnSurfCoord(srf, u[i], v[i], 0, 0, Q);
+      FindClosestPointCurveOnSurf(piece.get(), Q, C, end ? onPiece[j] : piece->umin, end ? piece->umax : onPiece[j],
+                                  &at, &d2, &step, 7);
+      if (KernelFailed()) return nullptr;
+      onPiece[i] = at;
+      sampleOff[i] = std::sqrt(d2);
+    }
     for (int i = 0; i + 1 < n; ++i) {
       push(u[i], v[i], t[i]);
       if (t[i + 1] - t[i] <= finest) continue;

@@ -869,3 +869,45 @@ TEST_F(ProjectionTest, APieceAlongASeamStaysOnItsSideOfTheDomain) {
 }
 
 }  // namespace
+
+namespace {
+
+// A circle about the axis of a cylinder (radius 0.5, height 1) at radius 0.7, and one about a
+// torus's axis (core radius 1, tube 0.3) at radius 1.5 and height 0.1, each starting on the
+// seam: the projection goes once round, the circle of radius 0.5 at height 0.5, and that of
+// radius 1 + 0.15 / sqrt(0.26) at height 0.03 / sqrt(0.26). A curve from the seam back to it,
+// whose ends meet in space: one curve on that circle, as long as it, at every size and place.
+TEST_F(ProjectionTest, AProjectionOnceRoundAClosedDirectionIsOneCurve) {
+  const double h = std::sqrt(0.5);
+  for (const Place& pl : {Place(1.0, false), Place(1e-6, true), Place(1e6, true)})
+    for (int torus : {0, 1})
+      for (int separate : {1, 0}) {
+        SCOPED_TRACE(Where(pl) << (torus ? " torus" : " cylinder") << " separate " << separate);
+        BsplineKeeper keep;
+        const double c0[3] = {0, 0, 0}, c1[3] = {0, 0, 1}, side[3] = {0.5, 0, 0};
+        Bspline* srf = keep(torus ? BuildTorus(1.0, 0.3) : CreateCylinderWithCensAndPoint(c0, c1, side));
+        const double r = torus ? 1.5 : 0.7, z = torus ? 0.1 : 0.5;
+        std::vector<double> pts, w;
+        for (int i = 0; i < 9; ++i) {
+          const double a = i * M_PI / 4, ri = i % 2 ? r / h : r;
+          pts.insert(pts.end(), {ri * std::cos(a), ri * std::sin(a), z});
+          w.push_back(i % 2 ? h : 1.0);
+        }
+        Bspline* c = keep(BuildCurve(2, 3, pts, {0, 0, 0, .25, .25, .5, .5, .75, .75, 1, 1, 1}, w));
+        ASSERT_TRUE(srf && c);
+        pl.Map(srf);
+        pl.Map(c);
+        const double tol = 1e-4;
+        std::vector<Bspline*> got = Items(SurfCurveProjectClosestGeometry(srf, c, 0, tol * pl.size, 0, separate));
+        ASSERT_EQ(got.size(), 1u);
+        const double radius = torus ? 1.0 + 0.15 / std::sqrt(0.26) : 0.5, height = torus ? 0.03 / std::sqrt(0.26) : 0.5;
+        double worst = 0.0;
+        const double length = SampleArcs(srf, got, &pl, [&](const double q[3], int) {
+          worst = std::max(worst, std::hypot(std::hypot(q[0], q[1]) - radius, q[2] - height));
+        });
+        EXPECT_LE(worst, tol);
+        EXPECT_NEAR(length, 2 * M_PI * radius, 1e-3 * radius);
+      }
+}
+
+}  // namespace
