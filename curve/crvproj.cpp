@@ -941,6 +941,11 @@ Bspline* FitRunWithinTol(Bspline* srf, Bspline* curve, SurfaceGridCache& grid, c
           if ((pass ? ProjectPoint(srf, P, &grid.x, &grid.y, &grid.z, &s)
                     : ProjectPointNear(srf, P, &s)) != 0)
             return nullptr;
+          // A foot on a pole or an apex lies there at any value of the free parameter, which the
+          // search leaves as round-off sets it: the run reaches or leaves the point along the
+          // value of the sample the step starts at.
+          const int free = s.state == 1 ? FreeAtPole(srf, s) : -1;
+          if (free >= 0) Coord(s, free) = free == 0 ? u[i] : v[i];
           if (s.state != 1 || CrossesSeam(srf, u[i], s.u, 0, closed[0]) ||
               CrossesSeam(srf, v[i], s.v, 1, closed[1])) {
             d2 = -1.0;

@@ -911,3 +911,54 @@ TEST_F(ProjectionTest, AProjectionOnceRoundAClosedDirectionIsOneCurve) {
 }
 
 }  // namespace
+
+namespace {
+
+// A line below the apex of the cone z = sqrt(x^2 + y^2), z <= 1, beside the axis (y = 0.05,
+// z = -0.3): the feet of its points with x^2 + y^2 <= 0.09 are all the apex, where the closest
+// point search leaves the value round the axis as round-off sets it; the others lie at height
+// (sqrt(x^2 + y^2) - 0.3) / 2 above the point, round the axis towards it. Each curve reaches the
+// apex along the value its own feet come by, so every point of every curve lies within the
+// tolerance of those feet, at every size and place, in either mode.
+TEST_F(ProjectionTest, AProjectionReachingAnApexBesideItsAxisKeepsToItsFeet) {
+  constexpr int kFeet = 1000;
+  std::vector<std::array<double, 3>> feet(kFeet + 1);
+  for (int i = 0; i <= kFeet; ++i) {
+    const double x = -0.8 + 1.6 * i / kFeet, rho = std::hypot(x, 0.05), h = std::max(0.0, (rho - 0.3) / 2);
+    feet[i] = {h * x / rho, h * 0.05 / rho, h};
+  }
+  double length = 0.0;
+  for (int i = 0; i < kFeet; ++i) length += VecDist3(feet[i].data(), feet[i + 1].data());
+  for (const Place& pl : {Place(1.0, false), Place(1e-6, true), Place(1e6, true)})
+    for (int separate : {1, 0}) {
+      SCOPED_TRACE(Where(pl) << " separate " << separate);
+      BsplineKeeper keep;
+      const double apex[3] = {0, 0, 0}, top[3] = {0, 0, 1}, rim[3] = {1, 0, 1};
+      Bspline* srf = keep(CreateConeWithCensAnd2Points(apex, top, apex, rim));
+      Bspline* c = keep(BuildCurve(1, 3, {-0.8, 0.05, -0.3, 0.8, 0.05, -0.3}));
+      ASSERT_TRUE(srf && c);
+      pl.Map(srf);
+      pl.Map(c);
+      const double tol = 1e-4;
+      std::vector<Bspline*> got = Items(SurfCurveProjectClosestGeometry(srf, c, 0, tol * pl.size, 0, separate));
+      ASSERT_EQ(got.size(), 2u);
+      double worst = 0.0;
+      const double total = SampleArcs(srf, got, &pl, [&](const double q[3], int) {
+        double best = 1e300;
+        for (int i = 0; i < kFeet; ++i) {
+          double d[3], r[3];
+          VecDiff3(feet[i + 1].data(), feet[i].data(), d);
+          VecDiff3(q, feet[i].data(), r);
+          const double dd = VecDotProd3(d, d);
+          const double lam = dd > 0.0 ? std::clamp(VecDotProd3(r, d) / dd, 0.0, 1.0) : 0.0;
+          for (int k = 0; k < 3; ++k) r[k] -= lam * d[k];
+          best = std::min(best, VecSize3(r));
+        }
+        worst = std::max(worst, best);
+      });
+      EXPECT_LE(worst, tol);
+      EXPECT_NEAR(total, length, 1e-2 * length);
+    }
+}
+
+}  // namespace
