@@ -211,10 +211,16 @@ void SideOfSeams(Bspline* srf, ProjSample* s, int n) {
   }
 }
 
-// An edge crossing q on a seam takes the side of the sample beside it in its run.
+int FreeAtPole(Bspline* srf, const ProjSample& q);
+
+// An edge crossing q on a seam takes the side of the sample beside it in its run; one on a pole
+// or an apex (a corner of the domain where edges meet it) lies there at any value of the free
+// parameter, and takes the value of that sample, along which its run reaches or leaves it.
 ProjSample CrossingBeside(Bspline* srf, const ProjSample& beside, ProjSample q) {
   for (int dir = 0; dir < 2; ++dir)
     if (ClosedIn(srf, dir)) SeamSideOf(srf, dir, dir == 0 ? beside.u : beside.v, &Coord(q, dir));
+  const int free = FreeAtPole(srf, q);
+  if (free >= 0 && FreeAtPole(srf, beside) < 0) Coord(q, free) = free == 0 ? beside.u : beside.v;
   return q;
 }
 

@@ -962,3 +962,42 @@ TEST_F(ProjectionTest, AProjectionReachingAnApexBesideItsAxisKeepsToItsFeet) {
 }
 
 }  // namespace
+
+namespace {
+
+// The flat triangle with its apex at the origin and its base from (-1, 1, 0) to (1, 1, 0), a
+// bilinear patch whose side v = 0 is the apex: a line above the y axis (height 0.3, y from -0.4
+// to 0.9) projects onto the stretch of the axis from the apex to y = 0.9, beyond the edge where
+// y < 0. The crossing found where the projection comes onto the triangle is the apex, where
+// edges meet and u is free: the curve starts there along the u its own feet lie at, so every
+// control point lies within the domain, and every point on that stretch, at every size and place.
+TEST_F(ProjectionTest, AProjectionComingOnAtAnApexStaysWithinTheDomain) {
+  for (const Place& pl : {Place(1.0, false), Place(1e-6, true), Place(1e6, true)})
+    for (int separate : {1, 0}) {
+      SCOPED_TRACE(Where(pl) << " separate " << separate);
+      BsplineKeeper keep;
+      Bspline* srf = keep(BuildSurface(1, 1, 2, 2, {0, 0, 0, 0, 0, 0, -1, 1, 0, 1, 1, 0}));
+      Bspline* c = keep(BuildCurve(1, 3, {0, -0.4, 0.3, 0, 0.9, 0.3}));
+      ASSERT_TRUE(srf && c);
+      ASSERT_TRUE(SurfaceSideCollapsed(srf, 1, 0));
+      pl.Map(srf);
+      pl.Map(c);
+      const double tol = 1e-4;
+      std::vector<Bspline*> got = Items(SurfCurveProjectClosestGeometry(srf, c, 0, tol * pl.size, 0, separate));
+      ASSERT_EQ(got.size(), 1u);
+      for (int i = 0; i < NumCtrlU(got[0]); ++i) {
+        EXPECT_GE(got[0]->X[0][i], srf->umin) << i;
+        EXPECT_LE(got[0]->X[0][i], srf->umax) << i;
+        EXPECT_GE(got[0]->Y[0][i], srf->vmin) << i;
+        EXPECT_LE(got[0]->Y[0][i], srf->vmax) << i;
+      }
+      double worst = 0.0;
+      const double length = SampleArcs(srf, got, &pl, [&](const double q[3], int) {
+        worst = std::max(worst, std::hypot(q[0], q[2], std::max({-q[1], q[1] - 0.9, 0.0})));
+      });
+      EXPECT_LE(worst, tol);
+      EXPECT_NEAR(length, 0.9, 1e-3);
+    }
+}
+
+}  // namespace
