@@ -108,6 +108,8 @@ double SqDistanceToImage(Bspline* piece, CurveSampleCache& cache, const double P
 // tangent plane, and the crossing found by bisection then lies within this of the true one.
 constexpr double kBeyondEdge = 1e-7;
 
+int PoleAt(Bspline* srf, double u, double v);
+
 // Grades the foot q at (s->u, s->v) of P, at distance d: usable unless on the boundary with P
 // past the edge.
 void GradeFoot(Bspline* srf, const double P[3], const double q[3], double d, ProjSample* s) {
@@ -118,8 +120,12 @@ void GradeFoot(Bspline* srf, const double P[3], const double q[3], double d, Pro
     return (std::fabs(x - lo) <= r && !SurfaceSideCollapsed(srf, dir, 0)) ||
            (std::fabs(x - hi) <= r && !SurfaceSideCollapsed(srf, dir, 1));
   };
+  // A side collapsed to one point across a direction that is not closed (the apex of a fan) is a
+  // corner where the edges of that direction meet, at whatever value of it the search reports.
+  const int pole = PoleAt(srf, s->u, s->v);
   const bool onBound = (!ClosedIn(srf, 0) && edge(s->u, srf->umin, srf->umax, ru, 0)) ||
-                       (!ClosedIn(srf, 1) && edge(s->v, srf->vmin, srf->vmax, rv, 1));
+                       (!ClosedIn(srf, 1) && edge(s->v, srf->vmin, srf->vmax, rv, 1)) ||
+                       (pole >= 0 && !ClosedIn(srf, 1 - pole / 2));
   s->state = 1;
   if (!onBound) return;
   // A point on the surface itself (within 1e-6 of its size) is over it wherever its foot lies.

@@ -8,7 +8,9 @@
 // point's offset from its foot along the tangent plane there exceeds 1e-7 of the surface's size
 // (the diagonal of its control net's box); points within 1e-6 of that size from the surface count
 // as over it. Edge crossings are located to that: where the foot of the curve's point reaches
-// the edge. A seam, or a side collapsed to one point (a pole, an apex), is no edge.
+// the edge. A seam, or a side collapsed to one point (a pole, an apex), is no edge; but a point
+// collapsed across a direction that is not closed (the apex of a fan) is a corner where the
+// edges of that direction meet, and a foot there is graded as one on them.
 //
 // Result curves have the surface as owner and are also pushed at the head of its curve list;
 // the list nodes returned are the caller's (the curves belong to the surface).

@@ -1001,3 +1001,39 @@ TEST_F(ProjectionTest, AProjectionComingOnAtAnApexStaysWithinTheDomain) {
 }
 
 }  // namespace
+
+namespace {
+
+// The flat triangle with its apex at the origin and its base from (-1, 1, 0) to (1, 1, 0), its
+// side v = 0 the apex, and a line from below the apex, where its feet are the apex, over the
+// edge x = y (beyond it while y < x) onto the triangle at (3 / 14, 3 / 14, 0) and on to (0.5,
+// 0.9, 0). The apex is a corner where the edges meet: a point whose foot lies there is past
+// them, whatever value of u the search reports, so the projection is only the stretch of the
+// line's shadow over the triangle, and no curve bridges the stretch beyond the edge. At every
+// size and place, in either mode.
+TEST_F(ProjectionTest, APointWhoseFootIsTheApexOfAFanIsPastItsEdges) {
+  const double a[2] = {3.0 / 14, 3.0 / 14}, b[2] = {0.5, 0.9};
+  for (const Place& pl : {Place(1.0, false), Place(1e-6, true), Place(1e6, true)})
+    for (int separate : {1, 0}) {
+      SCOPED_TRACE(Where(pl) << " separate " << separate);
+      BsplineKeeper keep;
+      Bspline* srf = keep(BuildSurface(1, 1, 2, 2, {0, 0, 0, 0, 0, 0, -1, 1, 0, 1, 1, 0}));
+      Bspline* c = keep(BuildCurve(1, 3, {0, -0.3, 0.2, 0.5, 0.9, -0.2}));
+      ASSERT_TRUE(srf && c);
+      pl.Map(srf);
+      pl.Map(c);
+      const double tol = 1e-4;
+      std::vector<Bspline*> got = Items(SurfCurveProjectClosestGeometry(srf, c, 0, tol * pl.size, 0, separate));
+      ASSERT_EQ(got.size(), 1u);
+      double worst = 0.0;
+      const double length = SampleArcs(srf, got, &pl, [&](const double q[3], int) {
+        const double d[2] = {b[0] - a[0], b[1] - a[1]}, r[2] = {q[0] - a[0], q[1] - a[1]};
+        const double lam = std::clamp((r[0] * d[0] + r[1] * d[1]) / (d[0] * d[0] + d[1] * d[1]), 0.0, 1.0);
+        worst = std::max(worst, std::hypot(r[0] - lam * d[0], r[1] - lam * d[1], q[2]));
+      });
+      EXPECT_LE(worst, tol);
+      EXPECT_NEAR(length, std::hypot(b[0] - a[0], b[1] - a[1]), 1e-3);
+    }
+}
+
+}  // namespace
