@@ -892,6 +892,14 @@ Bspline* FitRunWithinTol(Bspline* srf, Bspline* curve, SurfaceGridCache& grid, c
   const bool closed[2] = {ClosedIn(srf, 0), ClosedIn(srf, 1)};
   Owned<Bspline, FreeBspline> piece;
   for (int round = 0;; ++round) {
+    // Samples whose feet dwell on a pole or an apex at either end of the run all stand for that
+    // one point: the piece ends at the first of them (starts at the last), where the feet reach
+    // it, rather than bending there to stand still, which a fit could follow only by
+    // overshooting the point and the domain.
+    const int side = PoleAt(srf, u[n - 1], v[n - 1]);
+    while (n > 2 && side >= 0 && PoleAt(srf, u[n - 2], v[n - 2]) == side) --n;
+    const int head = PoleAt(srf, u[0], v[0]);
+    while (n > 2 && head >= 0 && PoleAt(srf, u[1], v[1]) == head) ++u, ++v, ++t, --n;
     piece.reset(CreateProjectedCurve(srf, curve, u, v, t, n, tol));
     if (!piece || KernelFailed()) break;
     KeepFitInDomain(srf, piece.get());

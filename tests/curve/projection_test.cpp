@@ -1037,3 +1037,43 @@ TEST_F(ProjectionTest, APointWhoseFootIsTheApexOfAFanIsPastItsEdges) {
 }
 
 }  // namespace
+
+namespace {
+
+// The line below the apex of the cone z = sqrt(x^2 + y^2), z <= 1, beside its axis (y = 0.05,
+// z = -0.3), projected to 1e-5 of the size: the feet of its middle stretch all lie on the apex,
+// so each curve ends where the feet reach it rather than bending there to stand still, which the
+// fit could follow only by overshooting the apex out of the domain (or not at all to this
+// tolerance). Two curves, every control point within the domain, each from its generator's end
+// (height (sqrt(0.6425) - 0.3) / 2) to the apex, at every size and place.
+TEST_F(ProjectionTest, AProjectionEndsWhereItsFeetReachAnApex) {
+  for (const Place& pl : {Place(1.0, false), Place(1e-6, true), Place(1e6, true)}) {
+    SCOPED_TRACE(Where(pl));
+    BsplineKeeper keep;
+    const double apex[3] = {0, 0, 0}, top[3] = {0, 0, 1}, rim[3] = {1, 0, 1};
+    Bspline* srf = keep(CreateConeWithCensAnd2Points(apex, top, apex, rim));
+    Bspline* c = keep(BuildCurve(1, 3, {-0.8, 0.05, -0.3, 0.8, 0.05, -0.3}));
+    ASSERT_TRUE(srf && c);
+    pl.Map(srf);
+    pl.Map(c);
+    const double tol = 1e-5;
+    std::vector<Bspline*> got = Items(SurfCurveProjectClosestGeometry(srf, c, 0, tol * pl.size, 0, 1));
+    ASSERT_EQ(got.size(), 2u);
+    const double h = (std::sqrt(0.6425) - 0.3) / 2;
+    for (Bspline* piece : got) {
+      for (int i = 0; i < NumCtrlU(piece); ++i) {
+        EXPECT_GE(piece->Y[0][i], srf->vmin) << i;
+        EXPECT_LE(piece->Y[0][i], srf->vmax) << i;
+      }
+      double a[3], b[3];
+      EvalCrvOnSrfCoord(srf, piece, piece->umin, 0, a);
+      EvalCrvOnSrfCoord(srf, piece, piece->umax, 0, b);
+      pl.Unmap(a, a);
+      pl.Unmap(b, b);
+      EXPECT_NEAR(std::max(a[2], b[2]), h, tol);
+      EXPECT_LE(std::min(VecSize3(a), VecSize3(b)), tol);
+    }
+  }
+}
+
+}  // namespace
