@@ -903,6 +903,12 @@ Bspline* FitRunWithinTol(Bspline* srf, Bspline* curve, SurfaceGridCache& grid, c
     piece.reset(CreateProjectedCurve(srf, curve, u, v, t, n, tol));
     if (!piece || KernelFailed()) break;
     KeepFitInDomain(srf, piece.get());
+    // The fit holds its end control points at the run's first and last samples as floats: a
+    // float's round-off off them, where a piece would overshoot the projection's ends (or fall
+    // short of them) unseen by the checks between the samples. They go back onto the samples.
+    const int last = NumCtrlU(piece.get()) - 1;
+    piece->X[0][0] = u[0], piece->Y[0][0] = v[0];
+    piece->X[0][last] = u[n - 1], piece->Y[0][last] = v[n - 1];
     const int cap = (kChecksPerStep + 1) * (n - 1) + 1;
     double* next = MallocArray<double>(3, cap);
     double* onPiece = MallocArray<double>(2, n);
