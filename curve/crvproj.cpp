@@ -527,8 +527,11 @@ void MoveSeamSamples(Bspline* srf, ProjSample* s, int n) {
 bool ReplaceByIsoLine(Bspline* srf, Owned<Bspline, FreeBspline>& piece) {
   const int kind = IsoParameterKind(piece.get(), 0);
   if (kind != 1 && kind != 2) return true;
+  // The line's value from an end off a pole or an apex: there the value comes from a foot whose
+  // free parameter the closest-point search leaves loose.
+  const int end = PoleAt(srf, piece->X[0][0], piece->Y[0][0]) >= 0 ? NumCtrlU(piece.get()) - 1 : 0;
   Owned<Bspline, FreeBspline> iso(
-      kind == 1 ? IsoLineCurve2(srf, 0, piece->X[0][0]) : IsoLineCurve2(srf, 3, piece->Y[0][0]));
+      kind == 1 ? IsoLineCurve2(srf, 0, piece->X[0][end]) : IsoLineCurve2(srf, 3, piece->Y[0][end]));
   if (!iso || KernelFailed()) return false;
   Bspline* exact = ExtractIsoparCurve2(srf, piece.get(), iso.get());
   if (KernelFailed()) {

@@ -1108,3 +1108,35 @@ TEST_F(ProjectionTest, APieceEndsWhereTheProjectionDoesToAFineTolerance) {
 }
 
 }  // namespace
+
+namespace {
+
+// A line at height 1.5 over the north pole of a unit sphere, across the meridians at angles
+// atan 0.7 and atan 0.7 + pi, projected to 1e-8 of the size: the two meridian stretches from
+// polar angle atan(sqrt(1.49) / 1.5) to the pole, each made the exact iso line. Its u is taken
+// at the end away from the pole, where the foot's u is sharp (at the pole it is loose, set by a
+// foot near the pole), so every point of both lies within the tolerance of the stretches, at
+// every size and place.
+TEST_F(ProjectionTest, AnIsoLineFromAPoleRunsAtTheValueOfItsOtherEnd) {
+  const double n = std::hypot(1.0, 0.7), e[2] = {1.0 / n, 0.7 / n}, reach = std::atan(n / 1.5);
+  for (const Place& pl : {Place(1.0, false), Place(1e-6, true), Place(1e6, true)}) {
+    SCOPED_TRACE(Where(pl));
+    BsplineKeeper keep;
+    Bspline* sphere = keep(CreateSphereBspline(0.0, 0.0, 0.0, 1.0));
+    Bspline* c = keep(BuildCurve(1, 3, {-1, -0.7, 1.5, 1, 0.7, 1.5}));
+    ASSERT_TRUE(sphere && c);
+    pl.Map(sphere);
+    pl.Map(c);
+    const double tol = 1e-8;
+    std::vector<Bspline*> got = Items(SurfCurveProjectClosestGeometry(sphere, c, 0, tol * pl.size, 0, 1));
+    ASSERT_EQ(got.size(), 2u);
+    double worst = 0.0;
+    SampleArcs(sphere, got, &pl, [&](const double q[3], int) {
+      const double a = std::clamp(std::atan2(q[0] * e[0] + q[1] * e[1], q[2]), -reach, reach);
+      worst = std::max(worst, std::hypot(q[0] - std::sin(a) * e[0], q[1] - std::sin(a) * e[1], q[2] - std::cos(a)));
+    });
+    EXPECT_LE(worst, tol);
+  }
+}
+
+}  // namespace
