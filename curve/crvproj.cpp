@@ -1034,22 +1034,47 @@ BsplineList* SurfCurveProjectClosestGeometry(Bspline* srf, Bspline* curve, int s
   int ns = 0;
   double* ts = SampleParams(curve, srf, samplesPerSpan, &ns);
   if (!ts || KernelFailed()) return nullptr;
-  ProjSample* s = MallocArray<ProjSample>(ns);
+  // The samples with the points between them that join them (at most kChecksPerStep a step).
+  const int most = ns < 2 ? ns : (kChecksPerStep + 1) * (ns - 1) + 1;
+  ProjSample* s = MallocArray<ProjSample>(2, most);
   // A run holds its samples and at most two crossings.
-  double* run = MallocArray<double>(3, ns + 2);
+  double* run = MallocArray<double>(3, most + 2);
   if (!s || !run || KernelFailed()) return nullptr;
   // Every sample may end a curve at an edge, at a seam and at a pole.
-  PieceArray pieces = PieceArray::Zeroed(4 * ns);
+  PieceArray pieces = PieceArray::Zeroed(4 * most);
   PieceOwner joined;
   int count = 0;
   if (!pieces || KernelFailed()) return nullptr;
   SurfaceGridCache grid;
+  ProjSample* first = s + most;
   for (int i = 0; i < ns; ++i) {
     double P[3];
     CurvePoint(curve, ts[i], P);
-    if (ProjectPoint(srf, P, &grid.x, &grid.y, &grid.z, &s[i]) != 0) return nullptr;
-    s[i].t = ts[i];
+    if (ProjectPoint(srf, P, &grid.x, &grid.y, &grid.z, &first[i]) != 0) return nullptr;
+    first[i].t = ts[i];
   }
+  // Between two samples of one state the projection may still leave the surface and come back
+  // (or come onto it and leave again) unseen: a piece would then bridge a stretch beyond the
+  // edge, or a stretch over the surface be lost. The points at the quarter steps are projected
+  // too (from the samples' feet; one whose state seems to differ again with the grid search),
+  // and each whose state differs from the samples' joins them.
+  int m = 0;
+  for (int i = 0; i < ns; ++i) {
+    s[m++] = first[i];
+    if (i + 1 == ns || first[i].state != first[i + 1].state) continue;
+    for (int j = 1; j <= kChecksPerStep; ++j) {
+      const double f = double(j) / (kChecksPerStep + 1), tm = first[i].t + (first[i + 1].t - first[i].t) * f;
+      double P[3];
+      CurvePoint(curve, tm, P);
+      ProjSample q = {first[i].u + (first[i + 1].u - first[i].u) * f, first[i].v + (first[i + 1].v - first[i].v) * f,
+                      tm, 1};
+      if (ProjectPointNear(srf, P, &q) != 0 || q.state == first[i].state) continue;
+      if (ProjectPoint(srf, P, &grid.x, &grid.y, &grid.z, &q) != 0) return nullptr;
+      q.t = tm;
+      if (q.state != first[i].state) s[m++] = q;
+    }
+  }
+  ns = m;
   if (!separate) MoveSeamSamples(srf, s, ns);
   SideOfSeams(srf, s, ns);
   double* leave = MallocArray<double>(ns);

@@ -22,7 +22,9 @@ struct Cloud;
 
 // The curve (3D, or on another surface) projected onto srf: samples at the curve's distinct
 // knots with degree + 1 steps per span (samplesPerSpan 0), or samplesPerSpan steps between the
-// union of the curve's knots with the surface's u and v knots mapped onto the curve's range.
+// union of the curve's knots with the surface's u and v knots mapped onto the curve's range;
+// between two samples both over the surface or both beyond its edge the points at the quarter
+// steps are projected too, and one found the other way joins them.
 // separate nonzero returns every piece on its own; zero joins successive pieces (also across
 // stretches beyond the edge) into one curve and moves samples on the seam of a surface closed
 // in one direction to the seam side their neighbours lie on. On a surface closed in u or v

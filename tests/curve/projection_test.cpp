@@ -1140,3 +1140,46 @@ TEST_F(ProjectionTest, AnIsoLineFromAPoleRunsAtTheValueOfItsOtherEnd) {
 }
 
 }  // namespace
+
+namespace {
+
+// Circles about the middle of a flat unit square at height 0.3, sampled degree + 1 steps a
+// quarter: one of radius 0.51 (from 15 degrees) leaves the square across the middle of each side
+// for 23 degrees between two samples over it, one of radius 0.62 (from 0 degrees) comes onto it
+// about each diagonal for 18 degrees between two samples beyond it. Neither stretch is lost or
+// bridged: the pieces, 5 and 4, lie on the circle within the square and are as long as its part
+// there, at every size and place.
+TEST_F(ProjectionTest, AStretchOnOrOffTheSurfaceBetweenTwoSamplesIsSeen) {
+  const double h = std::sqrt(0.5);
+  for (const Place& pl : {Place(1.0, false), Place(1e-6, true), Place(1e6, true)})
+    for (double r : {0.51, 0.62}) {
+      SCOPED_TRACE(Where(pl) << " radius " << r);
+      BsplineKeeper keep;
+      Bspline* srf = keep(BuildFunctionPatch([](double, double) { return 0.0; }));
+      const double a0 = r < 0.6 ? M_PI / 12 : 0.0;
+      std::vector<double> pts, w;
+      for (int i = 0; i < 9; ++i) {
+        const double a = a0 + i * M_PI / 4, ri = i % 2 ? r / h : r;
+        pts.insert(pts.end(), {0.5 + ri * std::cos(a), 0.5 + ri * std::sin(a), 0.3});
+        w.push_back(i % 2 ? h : 1.0);
+      }
+      Bspline* c = keep(BuildCurve(2, 3, pts, {0, 0, 0, .25, .25, .5, .5, .75, .75, 1, 1, 1}, w));
+      ASSERT_TRUE(srf && c);
+      pl.Map(srf);
+      pl.Map(c);
+      const double tol = 1e-4;
+      std::vector<Bspline*> got = Items(SurfCurveProjectClosestGeometry(srf, c, 0, tol * pl.size, 0, 1));
+      EXPECT_EQ(got.size(), r < 0.6 ? 5u : 4u);
+      double worst = 0.0;
+      const double length = SampleArcs(srf, got, &pl, [&](const double q[3], int) {
+        const double out = std::max({-q[0], q[0] - 1.0, -q[1], q[1] - 1.0, 0.0});
+        worst = std::max({worst, std::fabs(std::hypot(q[0] - 0.5, q[1] - 0.5) - r), std::fabs(q[2]), out});
+      });
+      EXPECT_LE(worst, tol);
+      const double k = 0.5 / r;
+      const double exact = r < 0.6 ? r * (2 * M_PI - 8 * std::acos(k)) : 4 * r * (std::asin(k) - std::acos(k));
+      EXPECT_NEAR(length, exact, 1e-3 * exact);
+    }
+}
+
+}  // namespace
