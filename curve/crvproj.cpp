@@ -528,10 +528,15 @@ bool ReplaceByIsoLine(Bspline* srf, Owned<Bspline, FreeBspline>& piece) {
   const int kind = IsoParameterKind(piece.get(), 0);
   if (kind != 1 && kind != 2) return true;
   // The line's value from an end off a pole or an apex: there the value comes from a foot whose
-  // free parameter the closest-point search leaves loose.
-  const int end = PoleAt(srf, piece->X[0][0], piece->Y[0][0]) >= 0 ? NumCtrlU(piece.get()) - 1 : 0;
-  Owned<Bspline, FreeBspline> iso(
-      kind == 1 ? IsoLineCurve2(srf, 0, piece->X[0][end]) : IsoLineCurve2(srf, 3, piece->Y[0][end]));
+  // free parameter the closest-point search leaves loose. A piece from pole to pole (a whole
+  // meridian) takes it from its middle, which its samples off the poles set.
+  const int last = NumCtrlU(piece.get()) - 1;
+  double at[2] = {piece->X[0][0], piece->Y[0][0]};
+  if (PoleAt(srf, at[0], at[1]) >= 0) {
+    at[0] = piece->X[0][last], at[1] = piece->Y[0][last];
+    if (PoleAt(srf, at[0], at[1]) >= 0) Eval2DPointOnCurve2Array(srf, piece.get(), 0.5 * (piece->umin + piece->umax), 0, at);
+  }
+  Owned<Bspline, FreeBspline> iso(kind == 1 ? IsoLineCurve2(srf, 0, at[0]) : IsoLineCurve2(srf, 3, at[1]));
   if (!iso || KernelFailed()) return false;
   Bspline* exact = ExtractIsoparCurve2(srf, piece.get(), iso.get());
   if (KernelFailed()) {

@@ -1183,3 +1183,39 @@ TEST_F(ProjectionTest, AStretchOnOrOffTheSurfaceBetweenTwoSamplesIsSeen) {
 }
 
 }  // namespace
+
+namespace {
+
+// A circle of radius 1.3 about a unit sphere's centre in the plane y = 0 through its poles,
+// projected to 1e-8 of the size: the great circle in that plane, split at the poles into three
+// exact iso lines, one of them the whole meridian from pole to pole. Both ends of that one lie
+// on poles, where a foot's u is loose: its u comes from its middle, so every point of the three
+// lies within the tolerance of the plane, at every size and place.
+TEST_F(ProjectionTest, AMeridianFromPoleToPoleRunsAtTheValueOfItsMiddle) {
+  const double h = std::sqrt(0.5);
+  std::vector<double> pts, w;
+  for (int i = 0; i < 9; ++i) {
+    const double a = i * M_PI / 4, r = i % 2 ? 1.3 / h : 1.3;
+    pts.insert(pts.end(), {r * std::cos(a), 0.0, r * std::sin(a)});
+    w.push_back(i % 2 ? h : 1.0);
+  }
+  for (const Place& pl : {Place(1.0, false), Place(1e-6, true), Place(1e6, true)}) {
+    SCOPED_TRACE(Where(pl));
+    BsplineKeeper keep;
+    Bspline* srf = keep(CreateSphereBspline(0.0, 0.0, 0.0, 1.0));
+    Bspline* c = keep(BuildCurve(2, 3, pts, {0, 0, 0, .25, .25, .5, .5, .75, .75, 1, 1, 1}, w));
+    ASSERT_TRUE(srf && c);
+    pl.Map(srf);
+    pl.Map(c);
+    const double tol = 1e-8;
+    std::vector<Bspline*> got = Items(SurfCurveProjectClosestGeometry(srf, c, 0, tol * pl.size, 0, 1));
+    ASSERT_EQ(got.size(), 3u);
+    double worst = 0.0;
+    SampleArcs(srf, got, &pl, [&](const double q[3], int) {
+      worst = std::max({worst, std::fabs(q[1]), std::fabs(VecSize3(q) - 1.0)});
+    });
+    EXPECT_LE(worst, tol);
+  }
+}
+
+}  // namespace
