@@ -108,6 +108,8 @@ double SqDistanceToImage(Bspline* piece, CurveSampleCache& cache, const double P
 // tangent plane, and the crossing found by bisection then lies within this of the true one.
 constexpr double kBeyondEdge = 1e-7;
 
+int PoleAt(Bspline* srf, double u, double v);
+
 // Grades the foot q at (s->u, s->v) of P, at distance d: usable unless on the boundary with P
 // past the edge.
 void GradeFoot(Bspline* srf, const double P[3], const double q[3], double d, ProjSample* s) {
@@ -118,8 +120,12 @@ void GradeFoot(Bspline* srf, const double P[3], const double q[3], double d, Pro
     return (std::fabs(x - lo) <= r && !SurfaceSideCollapsed(srf, dir, 0)) ||
            (std::fabs(x - hi) <= r && !SurfaceSideCollapsed(srf, dir, 1));
   };
+  // A side collapsed to one point across a direction that is not closed (the apex of a fan) is a
+  // corner where the edges of that direction meet, at whatever value of it the search reports.
+  const int pole = PoleAt(srf, s->u, s->v);
   const bool onBound = (!ClosedIn(srf, 0) && edge(s->u, srf->umin, srf->umax, ru, 0)) ||
-                       (!ClosedIn(srf, 1) && edge(s->v, srf->vmin, srf->vmax, rv, 1));
+                       (!ClosedIn(srf, 1) && edge(s->v, srf->vmin, srf->vmax, rv, 1)) ||
+                       (pole >= 0 && !ClosedIn(srf, 1 - pole / 2));
   s->state = 1;
   if (!onBound) return;
   // A point on the surface itself (within 1e-6 of its size) is over it wherever its foot lies.
@@ -211,10 +217,16 @@ void SideOfSeams(Bspline* srf, ProjSample* s, int n) {
   }
 }
 
-// An edge crossing q on a seam takes the side of the sample beside it in its run.
+int FreeAtPole(Bspline* srf, const ProjSample& q);
+
+// An edge crossing q on a seam takes the side of the sample beside it in its run; one on a pole
+// or an apex (a corner of the domain where edges meet it) lies there at any value of the free
+// parameter, and takes the value of that sample, along which its run reaches or leaves it.
 ProjSample CrossingBeside(Bspline* srf, const ProjSample& beside, ProjSample q) {
   for (int dir = 0; dir < 2; ++dir)
     if (ClosedIn(srf, dir)) SeamSideOf(srf, dir, dir == 0 ? beside.u : beside.v, &Coord(q, dir));
+  const int free = FreeAtPole(srf, q);
+  if (free >= 0 && FreeAtPole(srf, beside) < 0) Coord(q, free) = free == 0 ? beside.u : beside.v;
   return q;
 }
 
@@ -515,8 +527,16 @@ void MoveSeamSamples(Bspline* srf, ProjSample* s, int n) {
 bool ReplaceByIsoLine(Bspline* srf, Owned<Bspline, FreeBspline>& piece) {
   const int kind = IsoParameterKind(piece.get(), 0);
   if (kind != 1 && kind != 2) return true;
-  Owned<Bspline, FreeBspline> iso(
-      kind == 1 ? IsoLineCurve2(srf, 0, piece->X[0][0]) : IsoLineCurve2(srf, 3, piece->Y[0][0]));
+  // The line's value from an end off a pole or an apex: there the value comes from a foot whose
+  // free parameter the closest-point search leaves loose. A piece from pole to pole (a whole
+  // meridian) takes it from its middle, which its samples off the poles set.
+  const int last = NumCtrlU(piece.get()) - 1;
+  double at[2] = {piece->X[0][0], piece->Y[0][0]};
+  if (PoleAt(srf, at[0], at[1]) >= 0) {
+    at[0] = piece->X[0][last], at[1] = piece->Y[0][last];
+    if (PoleAt(srf, at[0], at[1]) >= 0) Eval2DPointOnCurve2Array(srf, piece.get(), 0.5 * (piece->umin + piece->umax), 0, at);
+  }
+  Owned<Bspline, FreeBspline> iso(kind == 1 ? IsoLineCurve2(srf, 0, at[0]) : IsoLineCurve2(srf, 3, at[1]));
   if (!iso || KernelFailed()) return false;
   Bspline* exact = ExtractIsoparCurve2(srf, piece.get(), iso.get());
   if (KernelFailed()) {
@@ -880,9 +900,23 @@ Bspline* FitRunWithinTol(Bspline* srf, Bspline* curve, SurfaceGridCache& grid, c
   const bool closed[2] = {ClosedIn(srf, 0), ClosedIn(srf, 1)};
   Owned<Bspline, FreeBspline> piece;
   for (int round = 0;; ++round) {
+    // Samples whose feet dwell on a pole or an apex at either end of the run all stand for that
+    // one point: the piece ends at the first of them (starts at the last), where the feet reach
+    // it, rather than bending there to stand still, which a fit could follow only by
+    // overshooting the point and the domain.
+    const int side = PoleAt(srf, u[n - 1], v[n - 1]);
+    while (n > 2 && side >= 0 && PoleAt(srf, u[n - 2], v[n - 2]) == side) --n;
+    const int head = PoleAt(srf, u[0], v[0]);
+    while (n > 2 && head >= 0 && PoleAt(srf, u[1], v[1]) == head) ++u, ++v, ++t, --n;
     piece.reset(CreateProjectedCurve(srf, curve, u, v, t, n, tol));
     if (!piece || KernelFailed()) break;
     KeepFitInDomain(srf, piece.get());
+    // The fit holds its end control points at the run's first and last samples as floats: a
+    // float's round-off off them, where a piece would overshoot the projection's ends (or fall
+    // short of them) unseen by the checks between the samples. They go back onto the samples.
+    const int last = NumCtrlU(piece.get()) - 1;
+    piece->X[0][0] = u[0], piece->Y[0][0] = v[0];
+    piece->X[0][last] = u[n - 1], piece->Y[0][last] = v[n - 1];
     const int cap = (kChecksPerStep + 1) * (n - 1) + 1;
     double* next = MallocArray<double>(3, cap);
     double* onPiece = MallocArray<double>(2, n);
@@ -900,6 +934,20 @@ Bspline* FitRunWithinTol(Bspline* srf, Bspline* curve, SurfaceGridCache& grid, c
       sampleOff[i] = SqDistanceToImage(piece.get(), cache, Q, &onPiece[i]);
       if (sampleOff[i] < 0.0 || KernelFailed()) return nullptr;
       sampleOff[i] = std::sqrt(sampleOff[i]);
+    }
+    // A piece once round a closed direction starts and ends at one 3D point, where the nearest
+    // point of the first or last sample's foot may come back at the piece's other end: that
+    // sample then takes the nearest point between its neighbour's and its own end.
+    for (int end = 0; end < 2 && n >= 2; ++end) {
+      const int i = end ? n - 1 : 0, j = end ? n - 2 : 1;
+      if (end ? onPiece[i] >= onPiece[j] : onPiece[i] <= onPiece[j]) continue;
+      double Q[3], C[3], d2, step, at = end ? piece->umax : piece->umin;
+      Eval3DPointOnSurfCoord(srf, u[i], v[i], 0, 0, Q);
+      FindClosestPointCurveOnSurf(piece.get(), Q, C, end ? onPiece[j] : piece->umin, end ? piece->umax : onPiece[j],
+                                  &at, &d2, &step, 7);
+      if (KernelFailed()) return nullptr;
+      onPiece[i] = at;
+      sampleOff[i] = std::sqrt(d2);
     }
     for (int i = 0; i + 1 < n; ++i) {
       push(u[i], v[i], t[i]);
@@ -927,6 +975,11 @@ Bspline* FitRunWithinTol(Bspline* srf, Bspline* curve, SurfaceGridCache& grid, c
           if ((pass ? ProjectPoint(srf, P, &grid.x, &grid.y, &grid.z, &s)
                     : ProjectPointNear(srf, P, &s)) != 0)
             return nullptr;
+          // A foot on a pole or an apex lies there at any value of the free parameter, which the
+          // search leaves as round-off sets it: the run reaches or leaves the point along the
+          // value of the sample the step starts at.
+          const int free = s.state == 1 ? FreeAtPole(srf, s) : -1;
+          if (free >= 0) Coord(s, free) = free == 0 ? u[i] : v[i];
           if (s.state != 1 || CrossesSeam(srf, u[i], s.u, 0, closed[0]) ||
               CrossesSeam(srf, v[i], s.v, 1, closed[1])) {
             d2 = -1.0;
@@ -986,22 +1039,47 @@ BsplineList* SurfCurveProjectClosestGeometry(Bspline* srf, Bspline* curve, int s
   int ns = 0;
   double* ts = SampleParams(curve, srf, samplesPerSpan, &ns);
   if (!ts || KernelFailed()) return nullptr;
-  ProjSample* s = MallocArray<ProjSample>(ns);
+  // The samples with the points between them that join them (at most kChecksPerStep a step).
+  const int most = ns < 2 ? ns : (kChecksPerStep + 1) * (ns - 1) + 1;
+  ProjSample* s = MallocArray<ProjSample>(2, most);
   // A run holds its samples and at most two crossings.
-  double* run = MallocArray<double>(3, ns + 2);
+  double* run = MallocArray<double>(3, most + 2);
   if (!s || !run || KernelFailed()) return nullptr;
   // Every sample may end a curve at an edge, at a seam and at a pole.
-  PieceArray pieces = PieceArray::Zeroed(4 * ns);
+  PieceArray pieces = PieceArray::Zeroed(4 * most);
   PieceOwner joined;
   int count = 0;
   if (!pieces || KernelFailed()) return nullptr;
   SurfaceGridCache grid;
+  ProjSample* first = s + most;
   for (int i = 0; i < ns; ++i) {
     double P[3];
     CurvePoint(curve, ts[i], P);
-    if (ProjectPoint(srf, P, &grid.x, &grid.y, &grid.z, &s[i]) != 0) return nullptr;
-    s[i].t = ts[i];
+    if (ProjectPoint(srf, P, &grid.x, &grid.y, &grid.z, &first[i]) != 0) return nullptr;
+    first[i].t = ts[i];
   }
+  // Between two samples of one state the projection may still leave the surface and come back
+  // (or come onto it and leave again) unseen: a piece would then bridge a stretch beyond the
+  // edge, or a stretch over the surface be lost. The points at the quarter steps are projected
+  // too (from the samples' feet; one whose state seems to differ again with the grid search),
+  // and each whose state differs from the samples' joins them.
+  int m = 0;
+  for (int i = 0; i < ns; ++i) {
+    s[m++] = first[i];
+    if (i + 1 == ns || first[i].state != first[i + 1].state) continue;
+    for (int j = 1; j <= kChecksPerStep; ++j) {
+      const double f = double(j) / (kChecksPerStep + 1), tm = first[i].t + (first[i + 1].t - first[i].t) * f;
+      double P[3];
+      CurvePoint(curve, tm, P);
+      ProjSample q = {first[i].u + (first[i + 1].u - first[i].u) * f, first[i].v + (first[i + 1].v - first[i].v) * f,
+                      tm, 1};
+      if (ProjectPointNear(srf, P, &q) != 0 || q.state == first[i].state) continue;
+      if (ProjectPoint(srf, P, &grid.x, &grid.y, &grid.z, &q) != 0) return nullptr;
+      q.t = tm;
+      if (q.state != first[i].state) s[m++] = q;
+    }
+  }
+  ns = m;
   if (!separate) MoveSeamSamples(srf, s, ns);
   SideOfSeams(srf, s, ns);
   double* leave = MallocArray<double>(ns);

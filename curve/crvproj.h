@@ -8,7 +8,9 @@
 // point's offset from its foot along the tangent plane there exceeds 1e-7 of the surface's size
 // (the diagonal of its control net's box); points within 1e-6 of that size from the surface count
 // as over it. Edge crossings are located to that: where the foot of the curve's point reaches
-// the edge. A seam, or a side collapsed to one point (a pole, an apex), is no edge.
+// the edge. A seam, or a side collapsed to one point (a pole, an apex), is no edge; but a point
+// collapsed across a direction that is not closed (the apex of a fan) is a corner where the
+// edges of that direction meet, and a foot there is graded as one on them.
 //
 // Result curves have the surface as owner and are also pushed at the head of its curve list;
 // the list nodes returned are the caller's (the curves belong to the surface).
@@ -20,7 +22,9 @@ struct Cloud;
 
 // The curve (3D, or on another surface) projected onto srf: samples at the curve's distinct
 // knots with degree + 1 steps per span (samplesPerSpan 0), or samplesPerSpan steps between the
-// union of the curve's knots with the surface's u and v knots mapped onto the curve's range.
+// union of the curve's knots with the surface's u and v knots mapped onto the curve's range;
+// between two samples both over the surface or both beyond its edge the points at the quarter
+// steps are projected too, and one found the other way joins them.
 // separate nonzero returns every piece on its own; zero joins successive pieces (also across
 // stretches beyond the edge) into one curve and moves samples on the seam of a surface closed
 // in one direction to the seam side their neighbours lie on. On a surface closed in u or v

@@ -869,3 +869,353 @@ TEST_F(ProjectionTest, APieceAlongASeamStaysOnItsSideOfTheDomain) {
 }
 
 }  // namespace
+
+namespace {
+
+// A circle about the axis of a cylinder (radius 0.5, height 1) at radius 0.7, and one about a
+// torus's axis (core radius 1, tube 0.3) at radius 1.5 and height 0.1, each starting on the
+// seam: the projection goes once round, the circle of radius 0.5 at height 0.5, and that of
+// radius 1 + 0.15 / sqrt(0.26) at height 0.03 / sqrt(0.26). A curve from the seam back to it,
+// whose ends meet in space: one curve on that circle, as long as it, at every size and place.
+TEST_F(ProjectionTest, AProjectionOnceRoundAClosedDirectionIsOneCurve) {
+  const double h = std::sqrt(0.5);
+  for (const Place& pl : {Place(1.0, false), Place(1e-6, true), Place(1e6, true)})
+    for (int torus : {0, 1})
+      for (int separate : {1, 0}) {
+        SCOPED_TRACE(Where(pl) << (torus ? " torus" : " cylinder") << " separate " << separate);
+        BsplineKeeper keep;
+        const double c0[3] = {0, 0, 0}, c1[3] = {0, 0, 1}, side[3] = {0.5, 0, 0};
+        Bspline* srf = keep(torus ? BuildTorus(1.0, 0.3) : CreateCylinderWithCensAndPoint(c0, c1, side));
+        const double r = torus ? 1.5 : 0.7, z = torus ? 0.1 : 0.5;
+        std::vector<double> pts, w;
+        for (int i = 0; i < 9; ++i) {
+          const double a = i * M_PI / 4, ri = i % 2 ? r / h : r;
+          pts.insert(pts.end(), {ri * std::cos(a), ri * std::sin(a), z});
+          w.push_back(i % 2 ? h : 1.0);
+        }
+        Bspline* c = keep(BuildCurve(2, 3, pts, {0, 0, 0, .25, .25, .5, .5, .75, .75, 1, 1, 1}, w));
+        ASSERT_TRUE(srf && c);
+        pl.Map(srf);
+        pl.Map(c);
+        const double tol = 1e-4;
+        std::vector<Bspline*> got = Items(SurfCurveProjectClosestGeometry(srf, c, 0, tol * pl.size, 0, separate));
+        ASSERT_EQ(got.size(), 1u);
+        const double radius = torus ? 1.0 + 0.15 / std::sqrt(0.26) : 0.5, height = torus ? 0.03 / std::sqrt(0.26) : 0.5;
+        double worst = 0.0;
+        const double length = SampleArcs(srf, got, &pl, [&](const double q[3], int) {
+          worst = std::max(worst, std::hypot(std::hypot(q[0], q[1]) - radius, q[2] - height));
+        });
+        EXPECT_LE(worst, tol);
+        EXPECT_NEAR(length, 2 * M_PI * radius, 1e-3 * radius);
+      }
+}
+
+}  // namespace
+
+namespace {
+
+// A line below the apex of the cone z = sqrt(x^2 + y^2), z <= 1, beside the axis (y = 0.05,
+// z = -0.3): the feet of its points with x^2 + y^2 <= 0.09 are all the apex, where the closest
+// point search leaves the value round the axis as round-off sets it; the others lie at height
+// (sqrt(x^2 + y^2) - 0.3) / 2 above the point, round the axis towards it. Each curve reaches the
+// apex along the value its own feet come by, so every point of every curve lies within the
+// tolerance of those feet, at every size and place, in either mode.
+TEST_F(ProjectionTest, AProjectionReachingAnApexBesideItsAxisKeepsToItsFeet) {
+  constexpr int kFeet = 1000;
+  std::vector<std::array<double, 3>> feet(kFeet + 1);
+  for (int i = 0; i <= kFeet; ++i) {
+    const double x = -0.8 + 1.6 * i / kFeet, rho = std::hypot(x, 0.05), h = std::max(0.0, (rho - 0.3) / 2);
+    feet[i] = {h * x / rho, h * 0.05 / rho, h};
+  }
+  double length = 0.0;
+  for (int i = 0; i < kFeet; ++i) length += VecDist3(feet[i].data(), feet[i + 1].data());
+  for (const Place& pl : {Place(1.0, false), Place(1e-6, true), Place(1e6, true)})
+    for (int separate : {1, 0}) {
+      SCOPED_TRACE(Where(pl) << " separate " << separate);
+      BsplineKeeper keep;
+      const double apex[3] = {0, 0, 0}, top[3] = {0, 0, 1}, rim[3] = {1, 0, 1};
+      Bspline* srf = keep(CreateConeWithCensAnd2Points(apex, top, apex, rim));
+      Bspline* c = keep(BuildCurve(1, 3, {-0.8, 0.05, -0.3, 0.8, 0.05, -0.3}));
+      ASSERT_TRUE(srf && c);
+      pl.Map(srf);
+      pl.Map(c);
+      const double tol = 1e-4;
+      std::vector<Bspline*> got = Items(SurfCurveProjectClosestGeometry(srf, c, 0, tol * pl.size, 0, separate));
+      ASSERT_EQ(got.size(), 2u);
+      double worst = 0.0;
+      const double total = SampleArcs(srf, got, &pl, [&](const double q[3], int) {
+        double best = 1e300;
+        for (int i = 0; i < kFeet; ++i) {
+          double d[3], r[3];
+          VecDiff3(feet[i + 1].data(), feet[i].data(), d);
+          VecDiff3(q, feet[i].data(), r);
+          const double dd = VecDotProd3(d, d);
+          const double lam = dd > 0.0 ? std::clamp(VecDotProd3(r, d) / dd, 0.0, 1.0) : 0.0;
+          for (int k = 0; k < 3; ++k) r[k] -= lam * d[k];
+          best = std::min(best, VecSize3(r));
+        }
+        worst = std::max(worst, best);
+      });
+      EXPECT_LE(worst, tol);
+      EXPECT_NEAR(total, length, 1e-2 * length);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// The flat triangle with its apex at the origin and its base from (-1, 1, 0) to (1, 1, 0), a
+// bilinear patch whose side v = 0 is the apex: a line above the y axis (height 0.3, y from -0.4
+// to 0.9) projects onto the stretch of the axis from the apex to y = 0.9, beyond the edge where
+// y < 0. The crossing found where the projection comes onto the triangle is the apex, where
+// edges meet and u is free: the curve starts there along the u its own feet lie at, so every
+// control point lies within the domain, and every point on that stretch, at every size and place.
+TEST_F(ProjectionTest, AProjectionComingOnAtAnApexStaysWithinTheDomain) {
+  for (const Place& pl : {Place(1.0, false), Place(1e-6, true), Place(1e6, true)})
+    for (int separate : {1, 0}) {
+      SCOPED_TRACE(Where(pl) << " separate " << separate);
+      BsplineKeeper keep;
+      Bspline* srf = keep(BuildSurface(1, 1, 2, 2, {0, 0, 0, 0, 0, 0, -1, 1, 0, 1, 1, 0}));
+      Bspline* c = keep(BuildCurve(1, 3, {0, -0.4, 0.3, 0, 0.9, 0.3}));
+      ASSERT_TRUE(srf && c);
+      ASSERT_TRUE(SurfaceSideCollapsed(srf, 1, 0));
+      pl.Map(srf);
+      pl.Map(c);
+      const double tol = 1e-4;
+      std::vector<Bspline*> got = Items(SurfCurveProjectClosestGeometry(srf, c, 0, tol * pl.size, 0, separate));
+      ASSERT_EQ(got.size(), 1u);
+      for (int i = 0; i < NumCtrlU(got[0]); ++i) {
+        EXPECT_GE(got[0]->X[0][i], srf->umin) << i;
+        EXPECT_LE(got[0]->X[0][i], srf->umax) << i;
+        EXPECT_GE(got[0]->Y[0][i], srf->vmin) << i;
+        EXPECT_LE(got[0]->Y[0][i], srf->vmax) << i;
+      }
+      double worst = 0.0;
+      const double length = SampleArcs(srf, got, &pl, [&](const double q[3], int) {
+        worst = std::max(worst, std::hypot(q[0], q[2], std::max({-q[1], q[1] - 0.9, 0.0})));
+      });
+      EXPECT_LE(worst, tol);
+      EXPECT_NEAR(length, 0.9, 1e-3);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// The flat triangle with its apex at the origin and its base from (-1, 1, 0) to (1, 1, 0), its
+// side v = 0 the apex, and a line from below the apex, where its feet are the apex, over the
+// edge x = y (beyond it while y < x) onto the triangle at (3 / 14, 3 / 14, 0) and on to (0.5,
+// 0.9, 0). The apex is a corner where the edges meet: a point whose foot lies there is past
+// them, whatever value of u the search reports, so the projection is only the stretch of the
+// line's shadow over the triangle, and no curve bridges the stretch beyond the edge. At every
+// size and place, in either mode.
+TEST_F(ProjectionTest, APointWhoseFootIsTheApexOfAFanIsPastItsEdges) {
+  const double a[2] = {3.0 / 14, 3.0 / 14}, b[2] = {0.5, 0.9};
+  for (const Place& pl : {Place(1.0, false), Place(1e-6, true), Place(1e6, true)})
+    for (int separate : {1, 0}) {
+      SCOPED_TRACE(Where(pl) << " separate " << separate);
+      BsplineKeeper keep;
+      Bspline* srf = keep(BuildSurface(1, 1, 2, 2, {0, 0, 0, 0, 0, 0, -1, 1, 0, 1, 1, 0}));
+      Bspline* c = keep(BuildCurve(1, 3, {0, -0.3, 0.2, 0.5, 0.9, -0.2}));
+      ASSERT_TRUE(srf && c);
+      pl.Map(srf);
+      pl.Map(c);
+      const double tol = 1e-4;
+      std::vector<Bspline*> got = Items(SurfCurveProjectClosestGeometry(srf, c, 0, tol * pl.size, 0, separate));
+      ASSERT_EQ(got.size(), 1u);
+      double worst = 0.0;
+      const double length = SampleArcs(srf, got, &pl, [&](const double q[3], int) {
+        const double d[2] = {b[0] - a[0], b[1] - a[1]}, r[2] = {q[0] - a[0], q[1] - a[1]};
+        const double lam = std::clamp((r[0] * d[0] + r[1] * d[1]) / (d[0] * d[0] + d[1] * d[1]), 0.0, 1.0);
+        worst = std::max(worst, std::hypot(r[0] - lam * d[0], r[1] - lam * d[1], q[2]));
+      });
+      EXPECT_LE(worst, tol);
+      EXPECT_NEAR(length, std::hypot(b[0] - a[0], b[1] - a[1]), 1e-3);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// The line below the apex of the cone z = sqrt(x^2 + y^2), z <= 1, beside its axis (y = 0.05,
+// z = -0.3), projected to 1e-5 of the size: the feet of its middle stretch all lie on the apex,
+// so each curve ends where the feet reach it rather than bending there to stand still, which the
+// fit could follow only by overshooting the apex out of the domain (or not at all to this
+// tolerance). Two curves, every control point within the domain, each from its generator's end
+// (height (sqrt(0.6425) - 0.3) / 2) to the apex, at every size and place.
+TEST_F(ProjectionTest, AProjectionEndsWhereItsFeetReachAnApex) {
+  for (const Place& pl : {Place(1.0, false), Place(1e-6, true), Place(1e6, true)}) {
+    SCOPED_TRACE(Where(pl));
+    BsplineKeeper keep;
+    const double apex[3] = {0, 0, 0}, top[3] = {0, 0, 1}, rim[3] = {1, 0, 1};
+    Bspline* srf = keep(CreateConeWithCensAnd2Points(apex, top, apex, rim));
+    Bspline* c = keep(BuildCurve(1, 3, {-0.8, 0.05, -0.3, 0.8, 0.05, -0.3}));
+    ASSERT_TRUE(srf && c);
+    pl.Map(srf);
+    pl.Map(c);
+    const double tol = 1e-5;
+    std::vector<Bspline*> got = Items(SurfCurveProjectClosestGeometry(srf, c, 0, tol * pl.size, 0, 1));
+    ASSERT_EQ(got.size(), 2u);
+    const double h = (std::sqrt(0.6425) - 0.3) / 2;
+    for (Bspline* piece : got) {
+      for (int i = 0; i < NumCtrlU(piece); ++i) {
+        EXPECT_GE(piece->Y[0][i], srf->vmin) << i;
+        EXPECT_LE(piece->Y[0][i], srf->vmax) << i;
+      }
+      double a[3], b[3];
+      EvalCrvOnSrfCoord(srf, piece, piece->umin, 0, a);
+      EvalCrvOnSrfCoord(srf, piece, piece->umax, 0, b);
+      pl.Unmap(a, a);
+      pl.Unmap(b, b);
+      EXPECT_NEAR(std::max(a[2], b[2]), h, tol);
+      EXPECT_LE(std::min(VecSize3(a), VecSize3(b)), tol);
+    }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// A line at height 1.5 over the north pole of a unit sphere (x from -1 to 1, y = 0) projected to
+// 1e-8 of the size: the two meridian stretches from polar angle atan(1 / 1.5) to the pole. The
+// fit holds its ends as floats, a float's round-off past the projection's ends, which no check
+// between the samples sees; every point of both curves lies within the tolerance of the
+// stretches, at every size and place.
+TEST_F(ProjectionTest, APieceEndsWhereTheProjectionDoesToAFineTolerance) {
+  const double reach = std::atan(1.0 / 1.5);
+  for (const Place& pl : {Place(1.0, false), Place(1e-6, true), Place(1e6, true)}) {
+    SCOPED_TRACE(Where(pl));
+    BsplineKeeper keep;
+    Bspline* sphere = keep(CreateSphereBspline(0.0, 0.0, 0.0, 1.0));
+    Bspline* c = keep(BuildCurve(1, 3, {-1, 0, 1.5, 1, 0, 1.5}));
+    ASSERT_TRUE(sphere && c);
+    pl.Map(sphere);
+    pl.Map(c);
+    const double tol = 1e-8;
+    std::vector<Bspline*> got = Items(SurfCurveProjectClosestGeometry(sphere, c, 0, tol * pl.size, 0, 1));
+    ASSERT_EQ(got.size(), 2u);
+    double worst = 0.0;
+    SampleArcs(sphere, got, &pl, [&](const double q[3], int) {
+      const double a = std::clamp(std::atan2(q[0], q[2]), -reach, reach);
+      worst = std::max(worst, std::hypot(q[0] - std::sin(a), q[1], q[2] - std::cos(a)));
+    });
+    EXPECT_LE(worst, tol);
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// A line at height 1.5 over the north pole of a unit sphere, across the meridians at angles
+// atan 0.7 and atan 0.7 + pi, projected to 1e-8 of the size: the two meridian stretches from
+// polar angle atan(sqrt(1.49) / 1.5) to the pole, each made the exact iso line. Its u is taken
+// at the end away from the pole, where the foot's u is sharp (at the pole it is loose, set by a
+// foot near the pole), so every point of both lies within the tolerance of the stretches, at
+// every size and place.
+TEST_F(ProjectionTest, AnIsoLineFromAPoleRunsAtTheValueOfItsOtherEnd) {
+  const double n = std::hypot(1.0, 0.7), e[2] = {1.0 / n, 0.7 / n}, reach = std::atan(n / 1.5);
+  for (const Place& pl : {Place(1.0, false), Place(1e-6, true), Place(1e6, true)}) {
+    SCOPED_TRACE(Where(pl));
+    BsplineKeeper keep;
+    Bspline* sphere = keep(CreateSphereBspline(0.0, 0.0, 0.0, 1.0));
+    Bspline* c = keep(BuildCurve(1, 3, {-1, -0.7, 1.5, 1, 0.7, 1.5}));
+    ASSERT_TRUE(sphere && c);
+    pl.Map(sphere);
+    pl.Map(c);
+    const double tol = 1e-8;
+    std::vector<Bspline*> got = Items(SurfCurveProjectClosestGeometry(sphere, c, 0, tol * pl.size, 0, 1));
+    ASSERT_EQ(got.size(), 2u);
+    double worst = 0.0;
+    SampleArcs(sphere, got, &pl, [&](const double q[3], int) {
+      const double a = std::clamp(std::atan2(q[0] * e[0] + q[1] * e[1], q[2]), -reach, reach);
+      worst = std::max(worst, std::hypot(q[0] - std::sin(a) * e[0], q[1] - std::sin(a) * e[1], q[2] - std::cos(a)));
+    });
+    EXPECT_LE(worst, tol);
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// Circles about the middle of a flat unit square at height 0.3, sampled degree + 1 steps a
+// quarter: one of radius 0.51 (from 15 degrees) leaves the square across the middle of each side
+// for 23 degrees between two samples over it, one of radius 0.62 (from 0 degrees) comes onto it
+// about each diagonal for 18 degrees between two samples beyond it. Neither stretch is lost or
+// bridged: the pieces, 5 and 4, lie on the circle within the square and are as long as its part
+// there, at every size and place.
+TEST_F(ProjectionTest, AStretchOnOrOffTheSurfaceBetweenTwoSamplesIsSeen) {
+  const double h = std::sqrt(0.5);
+  for (const Place& pl : {Place(1.0, false), Place(1e-6, true), Place(1e6, true)})
+    for (double r : {0.51, 0.62}) {
+      SCOPED_TRACE(Where(pl) << " radius " << r);
+      BsplineKeeper keep;
+      Bspline* srf = keep(BuildFunctionPatch([](double, double) { return 0.0; }));
+      const double a0 = r < 0.6 ? M_PI / 12 : 0.0;
+      std::vector<double> pts, w;
+      for (int i = 0; i < 9; ++i) {
+        const double a = a0 + i * M_PI / 4, ri = i % 2 ? r / h : r;
+        pts.insert(pts.end(), {0.5 + ri * std::cos(a), 0.5 + ri * std::sin(a), 0.3});
+        w.push_back(i % 2 ? h : 1.0);
+      }
+      Bspline* c = keep(BuildCurve(2, 3, pts, {0, 0, 0, .25, .25, .5, .5, .75, .75, 1, 1, 1}, w));
+      ASSERT_TRUE(srf && c);
+      pl.Map(srf);
+      pl.Map(c);
+      const double tol = 1e-4;
+      std::vector<Bspline*> got = Items(SurfCurveProjectClosestGeometry(srf, c, 0, tol * pl.size, 0, 1));
+      EXPECT_EQ(got.size(), r < 0.6 ? 5u : 4u);
+      double worst = 0.0;
+      const double length = SampleArcs(srf, got, &pl, [&](const double q[3], int) {
+        const double out = std::max({-q[0], q[0] - 1.0, -q[1], q[1] - 1.0, 0.0});
+        worst = std::max({worst, std::fabs(std::hypot(q[0] - 0.5, q[1] - 0.5) - r), std::fabs(q[2]), out});
+      });
+      EXPECT_LE(worst, tol);
+      const double k = 0.5 / r;
+      const double exact = r < 0.6 ? r * (2 * M_PI - 8 * std::acos(k)) : 4 * r * (std::asin(k) - std::acos(k));
+      EXPECT_NEAR(length, exact, 1e-3 * exact);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// A circle of radius 1.3 about a unit sphere's centre in the plane y = 0 through its poles,
+// projected to 1e-8 of the size: the great circle in that plane, split at the poles into three
+// exact iso lines, one of them the whole meridian from pole to pole. Both ends of that one lie
+// on poles, where a foot's u is loose: its u comes from its middle, so every point of the three
+// lies within the tolerance of the plane, at every size and place.
+TEST_F(ProjectionTest, AMeridianFromPoleToPoleRunsAtTheValueOfItsMiddle) {
+  const double h = std::sqrt(0.5);
+  std::vector<double> pts, w;
+  for (int i = 0; i < 9; ++i) {
+    const double a = i * M_PI / 4, r = i % 2 ? 1.3 / h : 1.3;
+    pts.insert(pts.end(), {r * std::cos(a), 0.0, r * std::sin(a)});
+    w.push_back(i % 2 ? h : 1.0);
+  }
+  for (const Place& pl : {Place(1.0, false), Place(1e-6, true), Place(1e6, true)}) {
+    SCOPED_TRACE(Where(pl));
+    BsplineKeeper keep;
+    Bspline* srf = keep(CreateSphereBspline(0.0, 0.0, 0.0, 1.0));
+    Bspline* c = keep(BuildCurve(2, 3, pts, {0, 0, 0, .25, .25, .5, .5, .75, .75, 1, 1, 1}, w));
+    ASSERT_TRUE(srf && c);
+    pl.Map(srf);
+    pl.Map(c);
+    const double tol = 1e-8;
+    std::vector<Bspline*> got = Items(SurfCurveProjectClosestGeometry(srf, c, 0, tol * pl.size, 0, 1));
+    ASSERT_EQ(got.size(), 3u);
+    double worst = 0.0;
+    SampleArcs(srf, got, &pl, [&](const double q[3], int) {
+      worst = std::max({worst, std::fabs(q[1]), std::fabs(VecSize3(q) - 1.0)});
+    });
+    EXPECT_LE(worst, tol);
+  }
+}
+
+}  // namespace
