@@ -292,8 +292,16 @@ class FootSearch {
     for (int i = 0; i < N; ++i) {
       dd[i] = Dot(j.D[i], j.D[i]);
       // Not Vanishing: the partial is more than round-off.
-      if (dd[i] * range_[i] * range_[i] > s.noise * s.noise) tangentialSq += s.g[i] * s.g[i] / dd[i];
-      else dd[i] = 0.0;
+      if (!(dd[i] * range_[i] * range_[i] > s.noise * s.noise)) {
+        dd[i] = 0.0;
+        continue;
+      }
+      // Held on its end by a slope out of the range that is no round-off (a cone's rim nearest
+      // a far point): the ridge, if any, runs along that edge, and only the other parameter
+      // may leave it.
+      const double along = s.g[i] * s.g[i] / dd[i];
+      if (Held(s, i) && !(along < kBesideRidge * kBesideRidge * 2.0 * s.f)) dd[i] = 0.0;
+      else tangentialSq += along;
     }
     if (!(tangentialSq < kBesideRidge * kBesideRidge * 2.0 * s.f)) return false;
     const double length = std::sqrt(2.0 * s.f), fNoise = s.noise * (length + s.noise);

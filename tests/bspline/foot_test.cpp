@@ -712,6 +712,40 @@ TEST_F(Feet, BesideARidgeOfTheDistanceTheNearSideIsReached) {
     }
 }
 
+// A cone about z whose radius runs from 0.5 at z = 0 to 1 at z = 1, and points in the plane of
+// its seam 1e3 .. 1e6 sizes away, at either side of the axis, started on the far side of the
+// cone: the distance pulls the start onto the far rim, held there by a slope out of the domain
+// while the slope round the axis is nil. The rim nearest P is reached, whose distance is exact
+// in the meridian plane through P, at sizes 1e-6 .. 1e6, at the origin and turned and moved 1e4
+// sizes away.
+TEST_F(Feet, FromTheFarRimOfAConeAFarPointReachesTheNearRim) {
+  const double axis[3] = {0.0, 0.0, 1.0}, seam[3] = {1.0, 0.0, 0.0};
+  std::mt19937 rng(9);
+  std::uniform_real_distribution<double> U(0.0, 1.0);
+  for (double size : {1e-6, 1.0, 1e6})
+    for (bool far : {false, true}) {
+      const Place at(size, far);
+      BsplineKeeper keep;
+      Bspline* s = keep(shapes::Cone(axis, seam, 0.5, 1.0, 0.0, 1.0, shapes::Place{}));
+      ASSERT_TRUE(s);
+      at.Map(s);
+      for (double D : {1e3, 1e6})
+        for (int q = 0; q < 4; ++q) {
+          // At +x the near rim is the seam's (u = 0 or 1), at -x the one at u = 0.5.
+          const double side = q % 2 ? -1.0 : 1.0, z = q < 2 ? 0.5 : D * (U(rng) - 0.5);
+          const double p[3] = {side * D, 0.0, z};
+          double P[3], S[3], dist, step;
+          at.Map(p, P);
+          // The nearest point of the generator from (0.5, 0) to (1, 1) in the meridian plane.
+          const double e[2] = {0.5, 1.0}, w = std::fmin(1.0, std::fmax(0.0, ((D - 0.5) * e[0] + z * e[1]) / 1.25));
+          const double exact = std::hypot(D - 0.5 - w * e[0], z - w * e[1]);
+          double u = side > 0.0 ? 0.5 : (U(rng) < 0.5 ? s->umin : s->umax), v = U(rng);
+          ASSERT_EQ(FindClosestUVPointGuessDist(s, P, S, &u, &v, &dist, &step, 7), 0);
+          EXPECT_NEAR(std::fabs(dist), size * exact, size * (1e-9 + 1e-13 * D)) << size << " " << far << " " << D << " " << q;
+        }
+    }
+}
+
 // A point so far from a sphere that its squared distances overflow has no foot: each surface
 // foot entry gives -2 and leaves every output as it was.
 TEST_F(Feet, SurfaceFeetOfPointsBeyondReachWriteNothing) {
