@@ -475,6 +475,40 @@ TEST_F(Feet, OnABentCreaseTheFootIsOnTheKnot) {
   }
 }
 
+// A valley of two slopes (a cubic in u, x = 2 u, height |x - 1|) whose crease is a cluster of
+// three knots at 0.5, 1e-12 or 1e-10 apart, and a point above it on the right: the left slope
+// holds a second minimum of the distance 2.5e-5 of the range left of the cluster, four hundred
+// times farther. From there, or a start leading to it, the foot is the right slope's, whose
+// distance is exact, at every size and place: the pieces searched beside a cluster are those
+// either side of it, not only the stretch inside it.
+TEST_F(Feet, BesideAClusterOfKnotsThePieceBeyondItIsSearched) {
+  const double h = 0.02, delta = h - 1e-4, y = 0.4;
+  for (const double gap : {1e-12, 1e-10}) {
+    const std::vector<double> knots = {0, 0, 0, 0, 0.5, 0.5 + gap, 0.5 + 2 * gap, 1, 1, 1, 1};
+    std::vector<double> unit;
+    for (int j = 0; j < 2; ++j)
+      for (int i = 0; i < 7; ++i) {
+        const double x = 2.0 * (knots[i + 1] + knots[i + 2] + knots[i + 3]) / 3.0;
+        unit.insert(unit.end(), {x, double(j), std::fabs(x - 1.0)});
+      }
+    for (const Place& pl : EveryPlace()) {
+      BsplineKeeper keep;
+      Bspline* valley = keep(BuildSurface(3, 1, 7, 2, unit, knots, {0, 0, 1, 1}));
+      ASSERT_TRUE(valley);
+      pl.Map(valley);
+      const double above[3] = {1.0 + delta, y, h};
+      double P[3];
+      pl.Map(above, P);
+      for (const double start : {0.499975, 0.25, 0.1}) {
+        double u = start, v = y, S[3], dist, step;
+        ASSERT_EQ(FindClosestUVPointGuessDist(valley, P, S, &u, &v, &dist, &step, 7), 0) << Where(pl) << " " << start;
+        EXPECT_NEAR(std::fabs(dist), (h - delta) / std::sqrt(2.0) * pl.size, 1e-9 * pl.size)
+            << Where(pl) << " " << gap << " " << start << " u " << u;
+      }
+    }
+  }
+}
+
 // A flat triangle made a patch with its side v = 1 collapsed to the apex (0, 1, 0), degree 1 and
 // 3: from a point 0.01 beside the apex, over the side u = 1 (x + y = 1), the iteration from the
 // side u = 0 runs up to the apex, where the partial along the collapsed side vanishes and it may
