@@ -623,3 +623,65 @@ TEST_F(SurfacePickTest, ClosestPointNearATorusCoreCircleIsExact) {
 }
 
 }  // namespace
+
+// A bicubic whose knots both ways hold three 1e-12 apart at 0.5 (x and y at the Greville
+// abscissae, z a wave with random heights, so the surface turns a corner within each cluster),
+// and points within 1e-4 .. 0.1 of it beside the clusters, where a minimum of the distance on
+// either side of a cluster may be the least: the closest point through the kept grid and the
+// one-shot entry is never beyond the minima of a dense grid refined (and the refinements from
+// either side of the clusters), at size 1 and at 1e6 moved 1e4 times the size.
+TEST_F(SurfacePickTest, ClosestPointAcrossAClusterOfKnotsIsTheLeast) {
+  const std::vector<double> k = {0, 0, 0, 0, 0.25, 0.5, 0.5 + 1e-12, 0.5 + 2e-12, 0.75, 1, 1, 1, 1};
+  std::mt19937 rng(6);
+  std::uniform_real_distribution<double> U(0.0, 1.0);
+  std::vector<double> pts;
+  for (int j = 0; j < 9; ++j)
+    for (int i = 0; i < 9; ++i) {
+      const double x = (k[i + 1] + k[i + 2] + k[i + 3]) / 3, y = (k[j + 1] + k[j + 2] + k[j + 3]) / 3;
+      pts.insert(pts.end(), {x, y, 0.15 * std::sin(3 * x + 0.5) * std::cos(2.5 * y) + 0.16 * (U(rng) - 0.5)});
+    }
+  const int n = 200;
+  for (const double scale : {1.0, 1e6}) {
+    const double shift[3] = {scale == 1.0 ? 0.0 : 1e10, scale == 1.0 ? 0.0 : -2e10, 0.0};
+    BsplineKeeper keep;
+    Bspline* s = keep(BuildSurface(3, 3, 9, 9, pts, k, k));
+    ASSERT_TRUE(s);
+    ScaleAndMove(s, scale, shift);
+    std::vector<double> dense(3 * (n + 1) * (n + 1));
+    for (int j = 0; j <= n; ++j)
+      for (int i = 0; i <= n; ++i) RefEvalSurface(s, double(i) / n, double(j) / n, &dense[3 * (j * (n + 1) + i)]);
+    Grid g;
+    for (int q = 0; q < 40; ++q) {
+      double u = U(rng), v = U(rng);
+      (q % 2 ? u : v) = 0.5 + 1e-3 * (U(rng) - 0.5);
+      const SurfaceFrame f = FrameAt(s, u, v, 1.0);
+      const double h = (q % 4 < 2 ? 1.0 : -1.0) * scale * std::pow(10.0, -1.0 - 3.0 * U(rng));
+      double P[3];
+      for (int c = 0; c < 3; ++c) P[c] = f.S[c] + h * f.n[c];
+      std::vector<double> dist((n + 1) * (n + 1));
+      double best = 1e300;
+      for (int m = 0; m < (n + 1) * (n + 1); ++m) best = std::fmin(best, dist[m] = VecDist3(P, &dense[3 * m]));
+      double least = best, S[3], d, e, out[3];
+      auto refine = [&](double a, double b) {
+        ASSERT_EQ(FindClosestUVPointGuessDist(s, P, S, &a, &b, &d, &e, 7), 0);
+        least = std::fmin(least, std::fabs(d));
+      };
+      for (int j = 0; j <= n; ++j)
+        for (int i = 0; i <= n; ++i) {
+          const double own = dist[j * (n + 1) + i];
+          bool minimum = own < best + 0.02 * scale;
+          for (int b = std::max(0, j - 1); b <= std::min(n, j + 1) && minimum; ++b)
+            for (int a = std::max(0, i - 1); a <= std::min(n, i + 1) && minimum; ++a) minimum = dist[b * (n + 1) + a] >= own;
+          if (minimum) refine(double(i) / n, double(j) / n);
+        }
+      for (const double side : {0.4999, 0.5001}) {
+        refine(side, v);
+        refine(u, side);
+      }
+      ASSERT_EQ(GetClosestPointOnSurfaceResult(s, P, &u, &v, S, &d, &g.x, &g.y, &g.z, &e), 0);
+      EXPECT_LE(std::fabs(d), least + 1e-10 * scale) << scale << " " << q;
+      ASSERT_EQ(FindClosestPointOnBspline(s, P[0], P[1], P[2], out), 1);
+      EXPECT_LE(VecDist3(P, out), least + 1e-10 * scale) << scale << " " << q;
+    }
+  }
+}
