@@ -74,15 +74,17 @@ void BM_ClosestPointOnBicubic(benchmark::State& state) {
 BENCHMARK(BM_ClosestPointOnBicubic);
 
 // The global closest point (grid, refinement, rival minima) on a bicubic of 9 x 9 control points
-// over the unit square, z a wave at the Greville abscissae, knots uniform (Arg 0) or with three
-// knots 1e-12 apart at 0.5 both ways (Arg 1), from points within 1e-3 .. 0.1 of the surface.
-Bspline* GrevilleWave(bool clustered) {
+// over the unit square, z a wave at the Greville abscissae, knots uniform (Arg 0), with three
+// knots 1e-12 apart at 0.5 both ways (Arg 1) or a triple knot there (Arg 2), from points within
+// 1e-3 .. 0.1 of the surface.
+Bspline* GrevilleWave(int knots) {
   Bspline* s = MallocInitSurfaceBspline();
   s->interiorU = s->interiorV = 5;
   AllocateBsplineArrays(s);
   const double uniform[13] = {0, 0, 0, 0, 1.0 / 6, 2.0 / 6, 3.0 / 6, 4.0 / 6, 5.0 / 6, 1, 1, 1, 1};
   const double cluster[13] = {0, 0, 0, 0, 0.25, 0.5, 0.5 + 1e-12, 0.5 + 2e-12, 0.75, 1, 1, 1, 1};
-  const double* k = clustered ? cluster : uniform;
+  const double triple[13] = {0, 0, 0, 0, 0.25, 0.5, 0.5, 0.5, 0.75, 1, 1, 1, 1};
+  const double* k = knots == 0 ? uniform : (knots == 1 ? cluster : triple);
   for (int i = 0; i < 13; ++i) s->knotsU[i] = s->knotsV[i] = k[i];
   s->umin = s->vmin = 0.0;
   s->umax = s->vmax = 1.0;
@@ -97,7 +99,7 @@ Bspline* GrevilleWave(bool clustered) {
 }
 
 void BM_GlobalClosestPointOnClusteredKnots(benchmark::State& state) {
-  Bspline* s = GrevilleWave(state.range(0) != 0);
+  Bspline* s = GrevilleWave(int(state.range(0)));
   std::mt19937 rng(7);
   std::uniform_real_distribution<double> U(0.05, 0.95), H(-3.0, -1.0);
   std::vector<std::vector<double>> points(16);
@@ -118,7 +120,7 @@ void BM_GlobalClosestPointOnClusteredKnots(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations());
   FreeBspline(s);
 }
-BENCHMARK(BM_GlobalClosestPointOnClusteredKnots)->Arg(0)->Arg(1);
+BENCHMARK(BM_GlobalClosestPointOnClusteredKnots)->Arg(0)->Arg(1)->Arg(2);
 
 // ---- points at known normal offsets -------------------------------------------------------
 

@@ -286,18 +286,19 @@ bool MayHoldANearerMinimum(const Bspline* srf, const double p[3], const double* 
 // Bounds of the first and second partial derivatives of a surface over its whole domain.
 struct DerivativeBounds {
   double u1 = 0.0, u2 = 0.0, v1 = 0.0, v2 = 0.0;  // |S_u|, |S_uu|, |S_v|, |S_vv|
-  // Second derivatives bounded off clusters of knots only (see NetBoundsAlong).
+  // Second derivatives bounded off kinks and clusters of knots only (see NetBoundsAlong).
   bool clusteredU = false, clusteredV = false;
 };
 
 // Bounds along one direction from the control net: the partial derivatives of a non-rational
 // spline are splines whose control points are the net's differences, p (P[a+1] - P[a]) /
 // (t[a+p+1] - t[a+1]) and again (p - 1) (...) / (t[a+p] - t[a+1]), and a spline lies in the hull
-// of its control points. false where the second derivative is not bounded: an interior knot of
-// multiplicity p or more (a kink), or degree 1 with interior knots. Over p knots within
-// kKnotCluster of the domain the second differences divide round-off of the net (or a kink
-// turned within that stretch) by the square of its length: the second derivative is bounded
-// off such clusters only (*clustered set), and a cell across one is bounded as across a kink.
+// of its control points. false where the first derivative is not bounded (an interior knot of
+// multiplicity above p) and for degree 1 with interior knots. At an interior knot of
+// multiplicity p (a kink), and over p knots within kKnotCluster of the domain (a kink turned
+// within that stretch, where the second differences divide round-off of the net by the square
+// of its length), the second derivative is bounded off them only (*clustered set), and a cell
+// across one is bounded as across a kink.
 const double kKnotCluster = 1e-8;
 
 bool NetBoundsAlong(const Bspline* s, bool alongU, double* first, double* second, bool* clustered) {
@@ -321,7 +322,6 @@ bool NetBoundsAlong(const Bspline* s, bool alongU, double* first, double* second
     }
     if (a > 0 && p > 1) {
       const double span2 = t[a + p] - t[a + 1];
-      if (!(span2 > 0.0)) return false;
       if (span2 <= cluster) {
         *clustered = true;
         before = f;
@@ -343,14 +343,14 @@ bool NetBoundsAlong(const Bspline* s, bool alongU, double* first, double* second
   return std::isfinite(*first) && std::isfinite(*second);
 }
 
-// The bounds of a non-rational surface twice differentiable inside (the only ones its net
-// bounds); false for any other.
+// The bounds of a non-rational surface twice differentiable inside but for kinks and clusters of
+// knots (the only ones its net bounds); false for any other.
 bool NetDerivativeBounds(const Bspline* s, DerivativeBounds* b) {
   return !s->rational && NetBoundsAlong(s, true, &b->u1, &b->u2, &b->clusteredU) &&
          NetBoundsAlong(s, false, &b->v1, &b->v2, &b->clusteredV);
 }
 
-// [lo, hi] of parameter alongU cut at the clusters of knots (as NetBoundsAlong skips them) on
+// [lo, hi] of parameter alongU cut at the kinks and clusters of knots (as NetBoundsAlong skips them) on
 // either side of middle, to the stretch between them.
 void KeepToTheSide(const Bspline* s, bool alongU, double middle, double* lo, double* hi) {
   const int p = alongU ? s->degreeU : s->degreeV, n = alongU ? NumCtrlU(s) : NumCtrlV(s);
@@ -358,20 +358,20 @@ void KeepToTheSide(const Bspline* s, bool alongU, double middle, double* lo, dou
   const double cluster = kKnotCluster * (t[n] - t[p]);
   for (int a = 1; a + 1 < n; ++a) {
     const double span2 = t[a + p] - t[a + 1];
-    if (!(span2 > 0.0 && span2 <= cluster)) continue;
+    if (!(span2 <= cluster)) continue;
     if (t[a + p] <= middle && t[a + p] > *lo) *lo = t[a + p];
     if (t[a + 1] >= middle && t[a + 1] < *hi) *hi = t[a + 1];
   }
 }
 
-// Whether [lo, hi] of parameter alongU meets a cluster of knots as NetBoundsAlong skips it.
+// Whether [lo, hi] of parameter alongU meets a kink or a cluster of knots as NetBoundsAlong skips it.
 bool MeetsACluster(const Bspline* s, bool alongU, double lo, double hi) {
   const int p = alongU ? s->degreeU : s->degreeV, n = alongU ? NumCtrlU(s) : NumCtrlV(s);
   const double* t = alongU ? s->knotsU : s->knotsV;
   const double cluster = kKnotCluster * (t[n] - t[p]);
   for (int a = 1; a + 1 < n; ++a) {
     const double span2 = t[a + p] - t[a + 1];
-    if (span2 > 0.0 && span2 <= cluster && t[a + p] >= lo && t[a + 1] <= hi) return true;
+    if (span2 <= cluster && t[a + p] >= lo && t[a + 1] <= hi) return true;
   }
   return false;
 }
@@ -447,7 +447,7 @@ int SearchCells(Bspline* srf, const double p[3], const double* x, const double* 
     double s[4][3];  // the surface there
   };
   const double reach = std::fabs(*d) + du * b.u1 + dv * b.v1;
-  // Across a cluster of knots the second derivative is unbounded, but the first is (the net's
+  // Across a kink or a cluster of knots the second derivative is unbounded, but the first is (the net's
   // bound): there the slope of f = |S - P|^2 along the parameter, 2 (S - P) . S_u, may fall by
   // up to 4 reach |S_u|max, as often as the degree lets S_u turn, and over a cell of su it falls
   // below its chord by that times su / 4 beside the second derivative's share; nor are the
@@ -484,7 +484,7 @@ int SearchCells(Bspline* srf, const double p[3], const double* x, const double* 
       if (!(least - slackOf(c, su, sv) < best)) continue;
       const double u1 = std::fmin(c.u0 + su, srf->umax), v1 = std::fmin(c.v0 + sv, srf->vmax);
       if (c.level == kCellLevels) {
-        // A foot across a cluster of knots is another piece's: the cell's is not searched by it.
+        // A foot across a kink or a cluster of knots is another piece's: the cell's is not searched by it.
         bool searched = false;
         for (int k = 0; k < std::min(feetCount, kFeetKept) && !searched; ++k)
           searched = feet[k][0] >= c.u0 - 1.5 * su && feet[k][0] <= u1 + 1.5 * su && feet[k][1] >= c.v0 - 1.5 * sv &&
@@ -496,7 +496,7 @@ int SearchCells(Bspline* srf, const double p[3], const double* x, const double* 
         double cu = at % 2 ? u1 : c.u0, cv = at / 2 ? v1 : c.v0, cq[3], cd = kEmptyBoxBound, ce = 0.0;
         double box[4] = {std::fmax(srf->umin, c.u0 - su), std::fmin(srf->umax, u1 + su),
                          std::fmax(srf->vmin, c.v0 - sv), std::fmin(srf->vmax, v1 + sv)};
-        // Across a cluster the refinement would slide into the minimum on the other side, found
+        // Across a kink the refinement would slide into the minimum on the other side, found
         // or searched from there: it keeps to the side of the cell's middle.
         if (b.clusteredU) KeepToTheSide(srf, true, c.u0 + 0.5 * su, &box[0], &box[1]);
         if (b.clusteredV) KeepToTheSide(srf, false, c.v0 + 0.5 * sv, &box[2], &box[3]);

@@ -622,16 +622,14 @@ TEST_F(SurfacePickTest, ClosestPointNearATorusCoreCircleIsExact) {
     }
 }
 
-}  // namespace
-
-// A bicubic whose knots both ways hold three 1e-12 apart at 0.5 (x and y at the Greville
-// abscissae, z a wave with random heights, so the surface turns a corner within each cluster),
-// and points within 1e-4 .. 0.1 of it beside the clusters, where a minimum of the distance on
-// either side of a cluster may be the least: the closest point through the kept grid and the
-// one-shot entry is never beyond the minima of a dense grid refined (and the refinements from
-// either side of the clusters), at size 1 and at 1e6 moved 1e4 times the size.
-TEST_F(SurfacePickTest, ClosestPointAcrossAClusterOfKnotsIsTheLeast) {
-  const std::vector<double> k = {0, 0, 0, 0, 0.25, 0.5, 0.5 + 1e-12, 0.5 + 2e-12, 0.75, 1, 1, 1, 1};
+// A bicubic whose knots both ways hold three `gap` apart at 0.5 (x and y at the Greville
+// abscissae, z a wave with random heights, so the surface turns a corner there), and points
+// within 1e-4 .. 0.1 of it beside the corners, where a minimum of the distance on either side
+// may be the least: the closest point through the kept grid and the one-shot entry is never
+// beyond the minima of a dense grid refined (and the refinements from either side of the
+// corners), at size 1 and at 1e6 moved 1e4 times the size.
+void ExpectTheLeastAcrossKnotsAt(double gap) {
+  const std::vector<double> k = {0, 0, 0, 0, 0.25, 0.5, 0.5 + gap, 0.5 + 2 * gap, 0.75, 1, 1, 1, 1};
   std::mt19937 rng(6);
   std::uniform_real_distribution<double> U(0.0, 1.0);
   std::vector<double> pts;
@@ -685,3 +683,10 @@ TEST_F(SurfacePickTest, ClosestPointAcrossAClusterOfKnotsIsTheLeast) {
     }
   }
 }
+
+TEST_F(SurfacePickTest, ClosestPointAcrossAClusterOfKnotsIsTheLeast) { ExpectTheLeastAcrossKnotsAt(1e-12); }
+
+// The same at a knot of multiplicity three, where the surface has a crease.
+TEST_F(SurfacePickTest, ClosestPointAcrossACreaseIsTheLeast) { ExpectTheLeastAcrossKnotsAt(0.0); }
+
+}  // namespace
