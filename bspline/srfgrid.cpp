@@ -452,6 +452,7 @@ int SearchCells(Bspline* srf, const double p[3], const double* x, const double* 
   // up to 4 reach |S_u|max, as often as the degree lets S_u turn, and over a cell of su it falls
   // below its chord by that times su / 4 beside the second derivative's share; nor are the
   // cell's sides a bound of |S_u| there.
+  const bool kinked = b.clusteredU || b.clusteredV;
   auto kinks = [&](double u0, double v0, double su, double sv, bool* acrossU, bool* acrossV) {
     *acrossU = b.clusteredU && MeetsACluster(srf, true, u0, u0 + su);
     *acrossV = b.clusteredV && MeetsACluster(srf, false, v0, v0 + sv);
@@ -465,8 +466,8 @@ int SearchCells(Bspline* srf, const double p[3], const double* x, const double* 
       const double ex = c.s[i][0] - c.s[j][0], ey = c.s[i][1] - c.s[j][1], ez = c.s[i][2] - c.s[j][2];
       return std::sqrt(ex * ex + ey * ey + ez * ez);
     };
-    bool acrossU, acrossV;
-    const double kink = kinks(c.u0, c.v0, su, sv, &acrossU, &acrossV);
+    bool acrossU = false, acrossV = false;
+    const double kink = kinked ? kinks(c.u0, c.v0, su, sv, &acrossU, &acrossV) : 0.0;
     const double lu = std::max(side(1, 0), side(3, 2)) + su * su * b.u2 + 0.25 * sv * sv * b.v2;
     const double lv = std::max(side(2, 0), side(3, 1)) + sv * sv * b.v2 + 0.25 * su * su * b.u2;
     const double su1 = acrossU || acrossV ? su * b.u1 : std::min(lu, su * b.u1);
@@ -559,9 +560,10 @@ int SearchCells(Bspline* srf, const double p[3], const double* x, const double* 
     double* hi = rows[(j + 1) % 2];
     fill(j + 1, hi);
     for (int i = 0; i + 1 < nu; ++i) {
-      const double least = std::fmin(std::fmin(lo[i], lo[i + 1]), std::fmin(hi[i], hi[i + 1]));
+      const double least = std::min(std::min(lo[i], lo[i + 1]), std::min(hi[i], hi[i + 1]));
       bool acrossU, acrossV;
-      if (!(least - slack0 - kinks(srf->umin + i * du, srf->vmin + j * dv, du, dv, &acrossU, &acrossV) < best))
+      if (!(least - slack0 < best) &&
+          !(kinked && least - slack0 - kinks(srf->umin + i * du, srf->vmin + j * dv, du, dv, &acrossU, &acrossV) < best))
         continue;
       Cell top = {srf->umin + i * du, srf->vmin + j * dv, 0, {lo[i], lo[i + 1], hi[i], hi[i + 1]}, {}};
       const int k[4] = {j * nu + i, j * nu + i + 1, (j + 1) * nu + i, (j + 1) * nu + i + 1};
