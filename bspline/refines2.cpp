@@ -1009,16 +1009,17 @@ int ClosestPointOnSurface(Bspline* srf, const double P[3], double S[3], double* 
       near[i][1] = hi[i];
       continue;
     }
-    double edges[5];
-    int count = 0;
+    // A stretch this short between two breaks is a cluster's (its knots each kNoiseRegime apart).
+    const double cluster = p * kNoiseRegime * range[i];
     const double below = NextBreak(k, p, m, c, -1, lo[i], hi[i]), above = NextBreak(k, p, m, c, 1, lo[i], hi[i]);
-    if (below > lo[i] && c - below <= kNoiseRegime * range[i]) edges[count++] = NextBreak(k, p, m, below, -1, lo[i], hi[i]);
-    edges[count++] = below;
-    edges[count++] = c;
-    edges[count++] = above;
-    if (above < hi[i] && above - c <= kNoiseRegime * range[i]) edges[count++] = NextBreak(k, p, m, above, 1, lo[i], hi[i]);
+    double* edge = near[i];
+    int count = 0;
+    if (below > lo[i] && c - below <= cluster) edge[count++] = NextBreak(k, p, m, below, -1, lo[i], hi[i]);
+    edge[count++] = below;
+    edge[count++] = c;
+    edge[count++] = above;
+    if (above < hi[i] && above - c <= cluster) edge[count++] = NextBreak(k, p, m, above, 1, lo[i], hi[i]);
     ranges[i] = count - 1;
-    for (int e = 0; e < count; ++e) near[i][e] = edges[e];
   }
   if (ranges[0] > 1 || ranges[1] > 1) {
     const double from[2] = {s.x[0], s.x[1]};
