@@ -578,6 +578,52 @@ int SearchCells(Bspline* srf, const double p[3], const double* x, const double* 
   return 0;
 }
 
+// Beside a kink (an interior knot of multiplicity p, or a cluster of knots as NetBoundsAlong
+// skips it) the distance may have a minimum on either side less than a grid cell apart, which
+// the grid's models take for one: the refined foot (u, v, q, d, e) is refined again on the far
+// side of each kink within a cell of it, from the kink, within two cells, and the nearer kept.
+void AcrossNearKinks(Bspline* srf, const double p[3], int nu, int nv, double* u, double* v, double q[3], double* d,
+                     double* e) {
+  for (int dir = 0; dir < 2; ++dir) {
+    const bool alongU = dir == 0;
+    const int deg = alongU ? srf->degreeU : srf->degreeV, n = alongU ? NumCtrlU(srf) : NumCtrlV(srf);
+    if (deg < 2) continue;
+    const double* t = alongU ? srf->knotsU : srf->knotsV;
+    const double lo = alongU ? srf->umin : srf->vmin, hi = alongU ? srf->umax : srf->vmax;
+    const double cluster = kKnotCluster * (t[n] - t[deg]), cell = (hi - lo) / ((alongU ? nu : nv) - 1);
+    const double acrossLo = alongU ? srf->vmin : srf->umin, acrossHi = alongU ? srf->vmax : srf->umax;
+    const double acrossCell = (acrossHi - acrossLo) / ((alongU ? nv : nu) - 1);
+    for (int a = 1; a + 1 < n; ++a) {
+      const double c0 = t[a + 1], c1 = t[a + deg], foot = alongU ? *u : *v, other = alongU ? *v : *u;
+      if (!(c1 - c0 <= cluster) || c0 <= lo || c1 >= hi || c1 < foot - cell || c0 > foot + cell) continue;
+      if (foot > c0 && foot < c1) continue;  // on the kink
+      const bool below = foot <= c0;
+      double box[4];
+      box[alongU ? 0 : 2] = below ? c1 : std::fmax(lo, c0 - 2.0 * cell);
+      box[alongU ? 1 : 3] = below ? std::fmin(hi, c1 + 2.0 * cell) : c0;
+      box[alongU ? 2 : 0] = std::fmax(acrossLo, other - 2.0 * acrossCell);
+      box[alongU ? 3 : 1] = std::fmin(acrossHi, other + 2.0 * acrossCell);
+      double cu = alongU ? (below ? c1 : c0) : other, cv = alongU ? other : (below ? c1 : c0);
+      double cq[3], cd = kEmptyBoxBound, ce = 0.0;
+      if (FindClosestUVPointWithin(srf, p, box, cq, &cu, &cv, &cd, &ce, 7) != 0 || !(std::fabs(cd) < std::fabs(*d)))
+        continue;
+      *u = cu;
+      *v = cv;
+      *d = cd;
+      *e = ce;
+      for (int k = 0; k < 3; ++k) q[k] = cq[k];
+      // Held on the box's side, it goes on from there.
+      if (FindClosestUVPointGuessDist(srf, p, cq, &cu, &cv, &cd, &ce, 7) != 0 || !(std::fabs(cd) < std::fabs(*d)))
+        continue;
+      *u = cu;
+      *v = cv;
+      *d = cd;
+      *e = ce;
+      for (int k = 0; k < 3; ++k) q[k] = cq[k];
+    }
+  }
+}
+
 }  // namespace
 
 int SurfaceClosestFromGrid(Bspline* srf, const double p[3], double* u, double* v, double q[3],
@@ -589,6 +635,7 @@ int SurfaceClosestFromGrid(Bspline* srf, const double p[3], double* u, double* v
   *d = kEmptyBoxBound;
   FindClosestUVPointGuessDist(srf, p, q, u, v, d, e, 7);
   const int nu = GridSize(srf->interiorU), nv = GridSize(srf->interiorV), whole[4] = {0, nu - 1, 0, nv - 1};
+  if (*d < kEmptyBoxBound) AcrossNearKinks(srf, p, nu, nv, u, v, q, d, e);
   DerivativeBounds bounds;
   if (SearchTheCells(srf, nu, nv, *d, &bounds))
     return SearchCells(srf, p, *gx, *gy, *gz, nu, nv, bounds, u, v, q, d, e);
@@ -652,6 +699,7 @@ int SurfaceClosestPoint(Bspline* srf, const double p[3], double* u, double* v, d
   }
   const int nu = GridSize(srf->interiorU), nv = GridSize(srf->interiorV);
   if (FindClosestUVPointGuessDist(srf, p, q, u, v, d, e, 7) != 0) return 0;
+  AcrossNearKinks(srf, p, nu, nv, u, v, q, d, e);
   DerivativeBounds bounds;
   if (SearchTheCells(srf, nu, nv, *d, &bounds))
     return SearchCells(srf, p, *gx, *gy, *gz, nu, nv, bounds, u, v, q, d, e);

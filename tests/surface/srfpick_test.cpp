@@ -689,4 +689,40 @@ TEST_F(SurfacePickTest, ClosestPointAcrossAClusterOfKnotsIsTheLeast) { ExpectThe
 // The same at a knot of multiplicity three, where the surface has a crease.
 TEST_F(SurfacePickTest, ClosestPointAcrossACreaseIsTheLeast) { ExpectTheLeastAcrossKnotsAt(0.0); }
 
+// A valley (a cubic in u, x = 2 u) of a gentle slope 0.2 left of x = 1 and a steep one 3 right
+// of it, its crease a triple knot at 0.5 or three knots 1e-12 apart, rational (so no bound of
+// its derivatives guides the search), and a point above it just right of the crease: the grid's
+// nearest point is on the gentle slope, whose minimum of the distance lies 2.4e-4 of the range
+// left of the crease, in the same grid cell as the nearer one on the steep slope. The closest
+// point through the kept grid and the one-shot entry is the steep slope's at its exact distance,
+// at size 1e-6, 1 and 1e6, at the origin and moved 1e4 times the size.
+TEST_F(SurfacePickTest, ClosestPointBesideAKinkIsOnItsNearerSide) {
+  const double sl = 0.2, sr = 3.0, delta = 5e-4, h = 5e-3;
+  const double exact = (h - sr * delta) / std::sqrt(1.0 + sr * sr);
+  for (const double gap : {0.0, 1e-12}) {
+    const std::vector<double> k = {0, 0, 0, 0, 0.5, 0.5 + gap, 0.5 + 2 * gap, 1, 1, 1, 1};
+    std::vector<double> pts;
+    for (int j = 0; j < 2; ++j)
+      for (int i = 0; i < 7; ++i) {
+        const double x = 2.0 * (k[i + 1] + k[i + 2] + k[i + 3]) / 3.0;
+        pts.insert(pts.end(), {x, double(j), x < 1.0 ? sl * (1.0 - x) : sr * (x - 1.0)});
+      }
+    for (const double scale : {1e-6, 1.0, 1e6})
+      for (const double moved : {0.0, 1e4}) {
+        const double shift[3] = {moved * scale, -2 * moved * scale, 0.5 * moved * scale};
+        BsplineKeeper keep;
+        Bspline* s = keep(BuildSurface(3, 1, 7, 2, pts, k, {0, 0, 1, 1}, std::vector<double>(14, 1.0)));
+        ASSERT_TRUE(s);
+        ScaleAndMove(s, scale, shift);
+        const double P[3] = {(1.0 + delta) * scale + shift[0], 0.4 * scale + shift[1], h * scale + shift[2]};
+        Grid g;
+        double u, v, S[3], d, e, out[3];
+        ASSERT_EQ(GetClosestPointOnSurfaceResult(s, P, &u, &v, S, &d, &g.x, &g.y, &g.z, &e), 0);
+        EXPECT_NEAR(std::fabs(d), exact * scale, 1e-9 * scale) << gap << " " << scale << " " << moved;
+        ASSERT_EQ(FindClosestPointOnBspline(s, P[0], P[1], P[2], out), 1);
+        EXPECT_NEAR(VecDist3(P, out), exact * scale, 1e-9 * scale) << gap << " " << scale << " " << moved;
+      }
+  }
+}
+
 }  // namespace
