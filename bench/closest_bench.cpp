@@ -73,6 +73,55 @@ void BM_ClosestPointOnBicubic(benchmark::State& state) {
 }
 BENCHMARK(BM_ClosestPointOnBicubic);
 
+// The global closest point (grid, refinement, rival minima) on a bicubic of 9 x 9 control points
+// over the unit square, z a wave at the Greville abscissae, knots uniform (Arg 0), with three
+// knots 1e-12 apart at 0.5 both ways (Arg 1) or a triple knot there (Arg 2), from points within
+// 1e-3 .. 0.1 of the surface.
+Bspline* GrevilleWave(int knots) {
+  Bspline* s = MallocInitSurfaceBspline();
+  s->interiorU = s->interiorV = 5;
+  AllocateBsplineArrays(s);
+  const double uniform[13] = {0, 0, 0, 0, 1.0 / 6, 2.0 / 6, 3.0 / 6, 4.0 / 6, 5.0 / 6, 1, 1, 1, 1};
+  const double cluster[13] = {0, 0, 0, 0, 0.25, 0.5, 0.5 + 1e-12, 0.5 + 2e-12, 0.75, 1, 1, 1, 1};
+  const double triple[13] = {0, 0, 0, 0, 0.25, 0.5, 0.5, 0.5, 0.75, 1, 1, 1, 1};
+  const double* k = knots == 0 ? uniform : (knots == 1 ? cluster : triple);
+  for (int i = 0; i < 13; ++i) s->knotsU[i] = s->knotsV[i] = k[i];
+  s->umin = s->vmin = 0.0;
+  s->umax = s->vmax = 1.0;
+  for (int j = 0; j < 9; ++j)
+    for (int i = 0; i < 9; ++i) {
+      const double x = (k[i + 1] + k[i + 2] + k[i + 3]) / 3, y = (k[j + 1] + k[j + 2] + k[j + 3]) / 3;
+      s->X[j][i] = x;
+      s->Y[j][i] = y;
+      s->Z[j][i] = 0.15 * std::sin(3.0 * x + 0.5) * std::cos(2.5 * y) + 0.1 * x * y;
+    }
+  return s;
+}
+
+void BM_GlobalClosestPointOnClusteredKnots(benchmark::State& state) {
+  Bspline* s = GrevilleWave(int(state.range(0)));
+  std::mt19937 rng(7);
+  std::uniform_real_distribution<double> U(0.05, 0.95), H(-3.0, -1.0);
+  std::vector<std::vector<double>> points(16);
+  for (auto& P : points) {
+    const int du[3] = {0, 1, 0}, dv[3] = {0, 0, 1};
+    double d[3][3], n[3];
+    EvalPointOnGeometryM(s, U(rng), U(rng), du, dv, 3, 0, d);
+    VecNormalize3(VecCrossProd3(d[1], d[2], n), n);
+    const double h = std::pow(10.0, H(rng)) * (rng() % 2 ? 1.0 : -1.0);
+    P = {d[0][0] + h * n[0], d[0][1] + h * n[1], d[0][2] + h * n[2]};
+  }
+  size_t i = 0;
+  for (auto _ : state) {
+    const std::vector<double>& P = points[i++ & 15];
+    double out[3];
+    benchmark::DoNotOptimize(FindClosestPointOnBspline(s, P[0], P[1], P[2], out));
+  }
+  state.SetItemsProcessed(state.iterations());
+  FreeBspline(s);
+}
+BENCHMARK(BM_GlobalClosestPointOnClusteredKnots)->Arg(0)->Arg(1)->Arg(2);
+
 // ---- points at known normal offsets -------------------------------------------------------
 
 struct Placed {

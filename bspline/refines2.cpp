@@ -292,8 +292,16 @@ class FootSearch {
     for (int i = 0; i < N; ++i) {
       dd[i] = Dot(j.D[i], j.D[i]);
       // Not Vanishing: the partial is more than round-off.
-      if (dd[i] * range_[i] * range_[i] > s.noise * s.noise) tangentialSq += s.g[i] * s.g[i] / dd[i];
-      else dd[i] = 0.0;
+      if (!(dd[i] * range_[i] * range_[i] > s.noise * s.noise)) {
+        dd[i] = 0.0;
+        continue;
+      }
+      // Held on its end by a slope out of the range that is no round-off (a cone's rim nearest
+      // a far point): the ridge, if any, runs along that edge, and only the other parameter
+      // may leave it.
+      const double along = s.g[i] * s.g[i] / dd[i];
+      if (Held(s, i) && !(along < kBesideRidge * kBesideRidge * 2.0 * s.f)) dd[i] = 0.0;
+      else tangentialSq += along;
     }
     if (!(tangentialSq < kBesideRidge * kBesideRidge * 2.0 * s.f)) return false;
     const double length = std::sqrt(2.0 * s.f), fNoise = s.noise * (length + s.noise);
@@ -982,26 +990,36 @@ int ClosestPointOnSurface(Bspline* srf, const double P[3], double S[3], double* 
   // The lowest of these is the foot. The stalled result is not among them: beside a crease the
   // distance falls by no more than round-off over a stretch along it where the gradient is far
   // from round-off.
-  double near[2][3];
+  // A cluster of knots has a break at either end (see NextBreak): beside it the pieces are the
+  // one before it, the stretch within it and the one after it.
+  double near[2][5], crease[2];
   int ranges[2];
   for (int i = 0; i < 2; ++i) {
     const double* k = i == 0 ? srf->knotsU : srf->knotsV;
     const int p = i == 0 ? srf->degreeU : srf->degreeV, m = i == 0 ? NumKnotsU(srf) : NumKnotsV(srf);
     const double after = NextBreak(k, p, m, s.x[i], 1, lo[i], hi[i]);
     const double before = NextBreak(k, p, m, after, -1, lo[i], hi[i]);
-    double crease = kNoValue;
-    if (after < hi[i] && after - s.x[i] <= kBesideCrease * range[i]) crease = after;
-    if (before > lo[i] && s.x[i] - before <= kBesideCrease * range[i]) crease = before;
-    if (crease == kNoValue) {
+    double& c = crease[i];
+    c = kNoValue;
+    if (after < hi[i] && after - s.x[i] <= kBesideCrease * range[i]) c = after;
+    if (before > lo[i] && s.x[i] - before <= kBesideCrease * range[i]) c = before;
+    if (c == kNoValue) {
       ranges[i] = 1;
       near[i][0] = lo[i];
       near[i][1] = hi[i];
       continue;
     }
-    ranges[i] = 2;
-    near[i][0] = NextBreak(k, p, m, crease, -1, lo[i], hi[i]);
-    near[i][1] = crease;
-    near[i][2] = NextBreak(k, p, m, crease, 1, lo[i], hi[i]);
+    // A stretch this short between two breaks is a cluster's (its knots each kNoiseRegime apart).
+    const double cluster = p * kNoiseRegime * range[i];
+    const double below = NextBreak(k, p, m, c, -1, lo[i], hi[i]), above = NextBreak(k, p, m, c, 1, lo[i], hi[i]);
+    double* edge = near[i];
+    int count = 0;
+    if (below > lo[i] && c - below <= cluster) edge[count++] = NextBreak(k, p, m, below, -1, lo[i], hi[i]);
+    edge[count++] = below;
+    edge[count++] = c;
+    edge[count++] = above;
+    if (above < hi[i] && above - c <= cluster) edge[count++] = NextBreak(k, p, m, above, 1, lo[i], hi[i]);
+    ranges[i] = count - 1;
   }
   if (ranges[0] > 1 || ranges[1] > 1) {
     const double from[2] = {s.x[0], s.x[1]};
@@ -1010,10 +1028,11 @@ int ClosestPointOnSurface(Bspline* srf, const double P[3], double S[3], double* 
       for (int b = 0; b < ranges[1]; ++b) {
         boxLo[0] = near[0][a], boxHi[0] = near[0][a + 1];
         boxLo[1] = near[1][b], boxHi[1] = near[1][b + 1];
-        // From the crease itself: there the gradient tells at once whether the piece descends
-        // from it, and a foot on it is held there from the first step.
+        // From the crease itself (the piece's end nearest it): there the gradient tells at once
+        // whether the piece descends from it, and a foot on it is held there from the first step.
         FootState<2> t;
-        for (int i = 0; i < 2; ++i) t.x[i] = ranges[i] > 1 ? near[i][1] : from[i];
+        for (int i = 0; i < 2; ++i)
+          t.x[i] = ranges[i] > 1 ? std::fmin(std::fmax(crease[i], boxLo[i]), boxHi[i]) : from[i];
         FindFoot<2>(jet, P, boxLo, boxHi, range, size, iterations, t, reach);
         if (first || t.f < s.f) s = t;
         first = false;

@@ -286,18 +286,27 @@ bool MayHoldANearerMinimum(const Bspline* srf, const double p[3], const double* 
 // Bounds of the first and second partial derivatives of a surface over its whole domain.
 struct DerivativeBounds {
   double u1 = 0.0, u2 = 0.0, v1 = 0.0, v2 = 0.0;  // |S_u|, |S_uu|, |S_v|, |S_vv|
+  // Second derivatives bounded off kinks and clusters of knots only (see NetBoundsAlong).
+  bool clusteredU = false, clusteredV = false;
 };
 
 // Bounds along one direction from the control net: the partial derivatives of a non-rational
 // spline are splines whose control points are the net's differences, p (P[a+1] - P[a]) /
 // (t[a+p+1] - t[a+1]) and again (p - 1) (...) / (t[a+p] - t[a+1]), and a spline lies in the hull
-// of its control points. false where the second derivative is not bounded: an interior knot of
-// multiplicity p or more (a kink), or degree 1 with interior knots.
-bool NetBoundsAlong(const Bspline* s, bool alongU, double* first, double* second) {
+// of its control points. false where the first derivative is not bounded (an interior knot of
+// multiplicity above p) and for degree 1 with interior knots. At an interior knot of
+// multiplicity p (a kink), and over p knots within kKnotCluster of the domain (a kink turned
+// within that stretch, where the second differences divide round-off of the net by the square
+// of its length), the second derivative is bounded off them only (*clustered set), and a cell
+// across one is bounded as across a kink.
+const double kKnotCluster = 1e-8;
+
+bool NetBoundsAlong(const Bspline* s, bool alongU, double* first, double* second, bool* clustered) {
   const int p = alongU ? s->degreeU : s->degreeV;
   const int n = alongU ? NumCtrlU(s) : NumCtrlV(s), other = alongU ? NumCtrlV(s) : NumCtrlU(s);
   const double* t = alongU ? s->knotsU : s->knotsV;
   if (p == 1 && n > 2) return false;
+  const double cluster = kKnotCluster * (t[n] - t[p]);
   // The net is one block, rows of u: a point's neighbour along the direction is `step` on.
   const double *X = s->X[0], *Y = s->Y[0], *Z = s->Z[0];
   const int step = alongU ? 1 : NumCtrlU(s), across = alongU ? NumCtrlU(s) : 1;
@@ -313,7 +322,11 @@ bool NetBoundsAlong(const Bspline* s, bool alongU, double* first, double* second
     }
     if (a > 0 && p > 1) {
       const double span2 = t[a + p] - t[a + 1];
-      if (!(span2 > 0.0)) return false;
+      if (span2 <= cluster) {
+        *clustered = true;
+        before = f;
+        continue;
+      }
       const double g = (p - 1) / span2;
       for (int c = 0, k = a * step; c < other; ++c, k += across) {
         const double R[3] = {g * (f * (X[k + step] - X[k]) - before * (X[k] - X[k - step])),
@@ -330,10 +343,37 @@ bool NetBoundsAlong(const Bspline* s, bool alongU, double* first, double* second
   return std::isfinite(*first) && std::isfinite(*second);
 }
 
-// The bounds of a non-rational surface twice differentiable inside (the only ones its net
-// bounds); false for any other.
+// The bounds of a non-rational surface twice differentiable inside but for kinks and clusters of
+// knots (the only ones its net bounds); false for any other.
 bool NetDerivativeBounds(const Bspline* s, DerivativeBounds* b) {
-  return !s->rational && NetBoundsAlong(s, true, &b->u1, &b->u2) && NetBoundsAlong(s, false, &b->v1, &b->v2);
+  return !s->rational && NetBoundsAlong(s, true, &b->u1, &b->u2, &b->clusteredU) &&
+         NetBoundsAlong(s, false, &b->v1, &b->v2, &b->clusteredV);
+}
+
+// [lo, hi] of parameter alongU cut at the kinks and clusters of knots (as NetBoundsAlong skips them) on
+// either side of middle, to the stretch between them.
+void KeepToTheSide(const Bspline* s, bool alongU, double middle, double* lo, double* hi) {
+  const int p = alongU ? s->degreeU : s->degreeV, n = alongU ? NumCtrlU(s) : NumCtrlV(s);
+  const double* t = alongU ? s->knotsU : s->knotsV;
+  const double cluster = kKnotCluster * (t[n] - t[p]);
+  for (int a = 1; a + 1 < n; ++a) {
+    const double span2 = t[a + p] - t[a + 1];
+    if (!(span2 <= cluster)) continue;
+    if (t[a + p] <= middle && t[a + p] > *lo) *lo = t[a + p];
+    if (t[a + 1] >= middle && t[a + 1] < *hi) *hi = t[a + 1];
+  }
+}
+
+// Whether [lo, hi] of parameter alongU meets a kink or a cluster of knots as NetBoundsAlong skips it.
+bool MeetsACluster(const Bspline* s, bool alongU, double lo, double hi) {
+  const int p = alongU ? s->degreeU : s->degreeV, n = alongU ? NumCtrlU(s) : NumCtrlV(s);
+  const double* t = alongU ? s->knotsU : s->knotsV;
+  const double cluster = kKnotCluster * (t[n] - t[p]);
+  for (int a = 1; a + 1 < n; ++a) {
+    const double span2 = t[a + p] - t[a + 1];
+    if (span2 <= cluster && t[a + p] >= lo && t[a + 1] <= hi) return true;
+  }
+  return false;
 }
 
 // How far the squared distance over a grid cell may fall below the least of its corners' (see
@@ -407,6 +447,17 @@ int SearchCells(Bspline* srf, const double p[3], const double* x, const double* 
     double s[4][3];  // the surface there
   };
   const double reach = std::fabs(*d) + du * b.u1 + dv * b.v1;
+  // Across a kink or a cluster of knots the second derivative is unbounded, but the first is (the net's
+  // bound): there the slope of f = |S - P|^2 along the parameter, 2 (S - P) . S_u, may fall by
+  // up to 4 reach |S_u|max, as often as the degree lets S_u turn, and over a cell of su it falls
+  // below its chord by that times su / 4 beside the second derivative's share; nor are the
+  // cell's sides a bound of |S_u| there.
+  const bool kinked = b.clusteredU || b.clusteredV;
+  auto kinks = [&](double u0, double v0, double su, double sv, bool* acrossU, bool* acrossV) {
+    *acrossU = b.clusteredU && MeetsACluster(srf, true, u0, u0 + su);
+    *acrossV = b.clusteredV && MeetsACluster(srf, false, v0, v0 + sv);
+    return (*acrossU ? srf->degreeU * reach * b.u1 * su : 0.0) + (*acrossV ? srf->degreeV * reach * b.v1 * sv : 0.0);
+  };
   // The slack of a cell su x sv from its own sides: |S_u| su is at most the longer side along u
   // plus su^2 |S_uu|max (the derivative's spread over the cell) plus sv^2 |S_vv|max / 4 (how
   // far the chord along u bends between the sides); so along v.
@@ -415,10 +466,13 @@ int SearchCells(Bspline* srf, const double p[3], const double* x, const double* 
       const double ex = c.s[i][0] - c.s[j][0], ey = c.s[i][1] - c.s[j][1], ez = c.s[i][2] - c.s[j][2];
       return std::sqrt(ex * ex + ey * ey + ez * ez);
     };
+    bool acrossU = false, acrossV = false;
+    const double kink = kinked ? kinks(c.u0, c.v0, su, sv, &acrossU, &acrossV) : 0.0;
     const double lu = std::max(side(1, 0), side(3, 2)) + su * su * b.u2 + 0.25 * sv * sv * b.v2;
     const double lv = std::max(side(2, 0), side(3, 1)) + sv * sv * b.v2 + 0.25 * su * su * b.u2;
-    const double su1 = std::min(lu, su * b.u1), sv1 = std::min(lv, sv * b.v1);
-    return 0.25 * (su1 * su1 + su * su * reach * b.u2 + sv1 * sv1 + sv * sv * reach * b.v2);
+    const double su1 = acrossU || acrossV ? su * b.u1 : std::min(lu, su * b.u1);
+    const double sv1 = acrossU || acrossV ? sv * b.v1 : std::min(lv, sv * b.v1);
+    return 0.25 * (su1 * su1 + su * su * reach * b.u2 + sv1 * sv1 + sv * sv * reach * b.v2) + kink;
   };
   Cell stack[4 * kCellLevels + 4];
   auto search = [&](const Cell& top) {
@@ -431,15 +485,24 @@ int SearchCells(Bspline* srf, const double p[3], const double* x, const double* 
       if (!(least - slackOf(c, su, sv) < best)) continue;
       const double u1 = std::fmin(c.u0 + su, srf->umax), v1 = std::fmin(c.v0 + sv, srf->vmax);
       if (c.level == kCellLevels) {
+        // A foot across a kink or a cluster of knots is another piece's: the cell's is not searched by it.
         bool searched = false;
         for (int k = 0; k < std::min(feetCount, kFeetKept) && !searched; ++k)
           searched = feet[k][0] >= c.u0 - 1.5 * su && feet[k][0] <= u1 + 1.5 * su && feet[k][1] >= c.v0 - 1.5 * sv &&
-                     feet[k][1] <= v1 + 1.5 * sv;
+                     feet[k][1] <= v1 + 1.5 * sv &&
+                     !(b.clusteredU && MeetsACluster(srf, true, std::fmin(feet[k][0], c.u0), std::fmax(feet[k][0], u1))) &&
+                     !(b.clusteredV && MeetsACluster(srf, false, std::fmin(feet[k][1], c.v0), std::fmax(feet[k][1], v1)));
         if (searched) continue;
         const int at = c.f[0] == least ? 0 : c.f[1] == least ? 1 : c.f[2] == least ? 2 : 3;
         double cu = at % 2 ? u1 : c.u0, cv = at / 2 ? v1 : c.v0, cq[3], cd = kEmptyBoxBound, ce = 0.0;
-        const double box[4] = {std::fmax(srf->umin, c.u0 - su), std::fmin(srf->umax, u1 + su),
-                               std::fmax(srf->vmin, c.v0 - sv), std::fmin(srf->vmax, v1 + sv)};
+        double box[4] = {std::fmax(srf->umin, c.u0 - su), std::fmin(srf->umax, u1 + su),
+                         std::fmax(srf->vmin, c.v0 - sv), std::fmin(srf->vmax, v1 + sv)};
+        // Across a kink the refinement would slide into the minimum on the other side, found
+        // or searched from there: it keeps to the side of the cell's middle.
+        if (b.clusteredU) KeepToTheSide(srf, true, c.u0 + 0.5 * su, &box[0], &box[1]);
+        if (b.clusteredV) KeepToTheSide(srf, false, c.v0 + 0.5 * sv, &box[2], &box[3]);
+        cu = std::fmin(std::fmax(cu, box[0]), box[1]);
+        cv = std::fmin(std::fmax(cv, box[2]), box[3]);
         if (FindClosestUVPointWithin(srf, p, box, cq, &cu, &cv, &cd, &ce, 7) != 0) continue;
         // A foot on the side of the box is no minimum: the search goes on from there unbounded
         // where it is nearer, and is not kept as a searched foot where it is not.
@@ -497,8 +560,11 @@ int SearchCells(Bspline* srf, const double p[3], const double* x, const double* 
     double* hi = rows[(j + 1) % 2];
     fill(j + 1, hi);
     for (int i = 0; i + 1 < nu; ++i) {
-      const double least = std::fmin(std::fmin(lo[i], lo[i + 1]), std::fmin(hi[i], hi[i + 1]));
-      if (!(least - slack0 < best)) continue;
+      const double least = std::min(std::min(lo[i], lo[i + 1]), std::min(hi[i], hi[i + 1]));
+      bool acrossU, acrossV;
+      if (!(least - slack0 < best) &&
+          !(kinked && least - slack0 - kinks(srf->umin + i * du, srf->vmin + j * dv, du, dv, &acrossU, &acrossV) < best))
+        continue;
       Cell top = {srf->umin + i * du, srf->vmin + j * dv, 0, {lo[i], lo[i + 1], hi[i], hi[i + 1]}, {}};
       const int k[4] = {j * nu + i, j * nu + i + 1, (j + 1) * nu + i, (j + 1) * nu + i + 1};
       for (int h = 0; h < 4; ++h) {
@@ -512,6 +578,52 @@ int SearchCells(Bspline* srf, const double p[3], const double* x, const double* 
   return 0;
 }
 
+// Beside a kink (an interior knot of multiplicity p, or a cluster of knots as NetBoundsAlong
+// skips it) the distance may have a minimum on either side less than a grid cell apart, which
+// the grid's models take for one: the refined foot (u, v, q, d, e) is refined again on the far
+// side of each kink within a cell of it, from the kink, within two cells, and the nearer kept.
+void AcrossNearKinks(Bspline* srf, const double p[3], int nu, int nv, double* u, double* v, double q[3], double* d,
+                     double* e) {
+  for (int dir = 0; dir < 2; ++dir) {
+    const bool alongU = dir == 0;
+    const int deg = alongU ? srf->degreeU : srf->degreeV, n = alongU ? NumCtrlU(srf) : NumCtrlV(srf);
+    if (deg < 2) continue;
+    const double* t = alongU ? srf->knotsU : srf->knotsV;
+    const double lo = alongU ? srf->umin : srf->vmin, hi = alongU ? srf->umax : srf->vmax;
+    const double cluster = kKnotCluster * (t[n] - t[deg]), cell = (hi - lo) / ((alongU ? nu : nv) - 1);
+    const double acrossLo = alongU ? srf->vmin : srf->umin, acrossHi = alongU ? srf->vmax : srf->umax;
+    const double acrossCell = (acrossHi - acrossLo) / ((alongU ? nv : nu) - 1);
+    for (int a = 1; a + 1 < n; ++a) {
+      const double c0 = t[a + 1], c1 = t[a + deg], foot = alongU ? *u : *v, other = alongU ? *v : *u;
+      if (!(c1 - c0 <= cluster) || c0 <= lo || c1 >= hi || c1 < foot - cell || c0 > foot + cell) continue;
+      if (foot > c0 && foot < c1) continue;  // on the kink
+      const bool below = foot <= c0;
+      double box[4];
+      box[alongU ? 0 : 2] = below ? c1 : std::fmax(lo, c0 - 2.0 * cell);
+      box[alongU ? 1 : 3] = below ? std::fmin(hi, c1 + 2.0 * cell) : c0;
+      box[alongU ? 2 : 0] = std::fmax(acrossLo, other - 2.0 * acrossCell);
+      box[alongU ? 3 : 1] = std::fmin(acrossHi, other + 2.0 * acrossCell);
+      double cu = alongU ? (below ? c1 : c0) : other, cv = alongU ? other : (below ? c1 : c0);
+      double cq[3], cd = kEmptyBoxBound, ce = 0.0;
+      if (FindClosestUVPointWithin(srf, p, box, cq, &cu, &cv, &cd, &ce, 7) != 0 || !(std::fabs(cd) < std::fabs(*d)))
+        continue;
+      *u = cu;
+      *v = cv;
+      *d = cd;
+      *e = ce;
+      for (int k = 0; k < 3; ++k) q[k] = cq[k];
+      // Held on the box's side, it goes on from there.
+      if (FindClosestUVPointGuessDist(srf, p, cq, &cu, &cv, &cd, &ce, 7) != 0 || !(std::fabs(cd) < std::fabs(*d)))
+        continue;
+      *u = cu;
+      *v = cv;
+      *d = cd;
+      *e = ce;
+      for (int k = 0; k < 3; ++k) q[k] = cq[k];
+    }
+  }
+}
+
 }  // namespace
 
 int SurfaceClosestFromGrid(Bspline* srf, const double p[3], double* u, double* v, double q[3],
@@ -523,6 +635,7 @@ int SurfaceClosestFromGrid(Bspline* srf, const double p[3], double* u, double* v
   *d = kEmptyBoxBound;
   FindClosestUVPointGuessDist(srf, p, q, u, v, d, e, 7);
   const int nu = GridSize(srf->interiorU), nv = GridSize(srf->interiorV), whole[4] = {0, nu - 1, 0, nv - 1};
+  if (*d < kEmptyBoxBound) AcrossNearKinks(srf, p, nu, nv, u, v, q, d, e);
   DerivativeBounds bounds;
   if (SearchTheCells(srf, nu, nv, *d, &bounds))
     return SearchCells(srf, p, *gx, *gy, *gz, nu, nv, bounds, u, v, q, d, e);
@@ -586,6 +699,7 @@ int SurfaceClosestPoint(Bspline* srf, const double p[3], double* u, double* v, d
   }
   const int nu = GridSize(srf->interiorU), nv = GridSize(srf->interiorV);
   if (FindClosestUVPointGuessDist(srf, p, q, u, v, d, e, 7) != 0) return 0;
+  AcrossNearKinks(srf, p, nu, nv, u, v, q, d, e);
   DerivativeBounds bounds;
   if (SearchTheCells(srf, nu, nv, *d, &bounds))
     return SearchCells(srf, p, *gx, *gy, *gz, nu, nv, bounds, u, v, q, d, e);

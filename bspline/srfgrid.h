@@ -12,8 +12,9 @@
 int SurfaceGridClosest(Bspline* srf, const double p[3], double** gx, double** gy, double** gz,
                        double q[3], double* u, double* v, int interiorOnly);
 // The grid estimate (interiorOnly as there) refined, and every other stretch of the grid where
-// a quadratic model of the distance has a minimum below the foot's refined within it too: the
-// nearest foot (parameters, point, signed distance d, convergence value e). The global minimum
+// a quadratic model of the distance has a minimum below the foot's refined within it too, and
+// the far side of a kink (a knot of multiplicity p or a cluster of knots) within a cell of the
+// foot: the nearest foot (parameters, point, signed distance d, convergence value e). The global minimum
 // near centres of curvature, at some times the cost of one refinement. Where P lies within about
 // a grid cell of a non-rational surface, every cell whose bound on the distance (from the control
 // net's derivative bounds) is below the foot's is searched instead. 0; -2 when the cache or the
@@ -26,8 +27,8 @@ void FreeSurfaceGrid(double** gx, double** gy, double** gz);
 // to the closest point (parameters, point, signed distance d, convergence value e), and every
 // other minimum of the grid's distances within a cell's sag of the foot's distance refined too
 // (those in the cells beside the foot off its own point, and near a focal point of the foot any
-// beside it); within about a cell of a non-rational surface, the cells searched by the bound as
-// SurfaceClosestFromGrid does.
+// beside it), and the far side of a kink within a cell of the foot; within about a cell of a
+// non-rational surface, the cells searched by the bound as SurfaceClosestFromGrid does.
 int SurfaceClosestPoint(Bspline* srf, const double p[3], double* u, double* v, double q[3],
                         double* d, double** gx, double** gy, double** gz, double* e);
 

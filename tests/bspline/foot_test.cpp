@@ -475,6 +475,40 @@ TEST_F(Feet, OnABentCreaseTheFootIsOnTheKnot) {
   }
 }
 
+// A valley of two slopes (a cubic in u, x = 2 u, height |x - 1|) whose crease is a cluster of
+// three knots at 0.5, 1e-12 or 1e-10 apart, and a point above it on the right: the left slope
+// holds a second minimum of the distance 2.5e-5 of the range left of the cluster, four hundred
+// times farther. From there, or a start leading to it, the foot is the right slope's, whose
+// distance is exact, at every size and place: the pieces searched beside a cluster are those
+// either side of it, not only the stretch inside it.
+TEST_F(Feet, BesideAClusterOfKnotsThePieceBeyondItIsSearched) {
+  const double h = 0.02, delta = h - 1e-4, y = 0.4;
+  for (const double gap : {1e-12, 1e-10}) {
+    const std::vector<double> knots = {0, 0, 0, 0, 0.5, 0.5 + gap, 0.5 + 2 * gap, 1, 1, 1, 1};
+    std::vector<double> unit;
+    for (int j = 0; j < 2; ++j)
+      for (int i = 0; i < 7; ++i) {
+        const double x = 2.0 * (knots[i + 1] + knots[i + 2] + knots[i + 3]) / 3.0;
+        unit.insert(unit.end(), {x, double(j), std::fabs(x - 1.0)});
+      }
+    for (const Place& pl : EveryPlace()) {
+      BsplineKeeper keep;
+      Bspline* valley = keep(BuildSurface(3, 1, 7, 2, unit, knots, {0, 0, 1, 1}));
+      ASSERT_TRUE(valley);
+      pl.Map(valley);
+      const double above[3] = {1.0 + delta, y, h};
+      double P[3];
+      pl.Map(above, P);
+      for (const double start : {0.499975, 0.25, 0.1}) {
+        double u = start, v = y, S[3], dist, step;
+        ASSERT_EQ(FindClosestUVPointGuessDist(valley, P, S, &u, &v, &dist, &step, 7), 0) << Where(pl) << " " << start;
+        EXPECT_NEAR(std::fabs(dist), (h - delta) / std::sqrt(2.0) * pl.size, 1e-9 * pl.size)
+            << Where(pl) << " " << gap << " " << start << " u " << u;
+      }
+    }
+  }
+}
+
 // A flat triangle made a patch with its side v = 1 collapsed to the apex (0, 1, 0), degree 1 and
 // 3: from a point 0.01 beside the apex, over the side u = 1 (x + y = 1), the iteration from the
 // side u = 0 runs up to the apex, where the partial along the collapsed side vanishes and it may
@@ -709,6 +743,40 @@ TEST_F(Feet, BesideARidgeOfTheDistanceTheNearSideIsReached) {
           EXPECT_NEAR(std::fabs(dist), size * std::fabs(e), 1e-9 * size) << n << " " << size << " " << far << " " << q;
         }
       }
+    }
+}
+
+// A cone about z whose radius runs from 0.5 at z = 0 to 1 at z = 1, and points in the plane of
+// its seam 1e3 .. 1e6 sizes away, at either side of the axis, started on the far side of the
+// cone: the distance pulls the start onto the far rim, held there by a slope out of the domain
+// while the slope round the axis is nil. The rim nearest P is reached, whose distance is exact
+// in the meridian plane through P, at sizes 1e-6 .. 1e6, at the origin and turned and moved 1e4
+// sizes away.
+TEST_F(Feet, FromTheFarRimOfAConeAFarPointReachesTheNearRim) {
+  const double axis[3] = {0.0, 0.0, 1.0}, seam[3] = {1.0, 0.0, 0.0};
+  std::mt19937 rng(9);
+  std::uniform_real_distribution<double> U(0.0, 1.0);
+  for (double size : {1e-6, 1.0, 1e6})
+    for (bool far : {false, true}) {
+      const Place at(size, far);
+      BsplineKeeper keep;
+      Bspline* s = keep(shapes::Cone(axis, seam, 0.5, 1.0, 0.0, 1.0, shapes::Place{}));
+      ASSERT_TRUE(s);
+      at.Map(s);
+      for (double D : {1e3, 1e6})
+        for (int q = 0; q < 4; ++q) {
+          // At +x the near rim is the seam's (u = 0 or 1), at -x the one at u = 0.5.
+          const double side = q % 2 ? -1.0 : 1.0, z = q < 2 ? 0.5 : D * (U(rng) - 0.5);
+          const double p[3] = {side * D, 0.0, z};
+          double P[3], S[3], dist, step;
+          at.Map(p, P);
+          // The nearest point of the generator from (0.5, 0) to (1, 1) in the meridian plane.
+          const double e[2] = {0.5, 1.0}, w = std::fmin(1.0, std::fmax(0.0, ((D - 0.5) * e[0] + z * e[1]) / 1.25));
+          const double exact = std::hypot(D - 0.5 - w * e[0], z - w * e[1]);
+          double u = side > 0.0 ? 0.5 : (U(rng) < 0.5 ? s->umin : s->umax), v = U(rng);
+          ASSERT_EQ(FindClosestUVPointGuessDist(s, P, S, &u, &v, &dist, &step, 7), 0);
+          EXPECT_NEAR(std::fabs(dist), size * exact, size * (1e-9 + 1e-13 * D)) << size << " " << far << " " << D << " " << q;
+        }
     }
 }
 

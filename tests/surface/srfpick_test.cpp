@@ -622,4 +622,107 @@ TEST_F(SurfacePickTest, ClosestPointNearATorusCoreCircleIsExact) {
     }
 }
 
+// A bicubic whose knots both ways hold three `gap` apart at 0.5 (x and y at the Greville
+// abscissae, z a wave with random heights, so the surface turns a corner there), and points
+// within 1e-4 .. 0.1 of it beside the corners, where a minimum of the distance on either side
+// may be the least: the closest point through the kept grid and the one-shot entry is never
+// beyond the minima of a dense grid refined (and the refinements from either side of the
+// corners), at size 1 and at 1e6 moved 1e4 times the size.
+void ExpectTheLeastAcrossKnotsAt(double gap) {
+  const std::vector<double> k = {0, 0, 0, 0, 0.25, 0.5, 0.5 + gap, 0.5 + 2 * gap, 0.75, 1, 1, 1, 1};
+  std::mt19937 rng(6);
+  std::uniform_real_distribution<double> U(0.0, 1.0);
+  std::vector<double> pts;
+  for (int j = 0; j < 9; ++j)
+    for (int i = 0; i < 9; ++i) {
+      const double x = (k[i + 1] + k[i + 2] + k[i + 3]) / 3, y = (k[j + 1] + k[j + 2] + k[j + 3]) / 3;
+      pts.insert(pts.end(), {x, y, 0.15 * std::sin(3 * x + 0.5) * std::cos(2.5 * y) + 0.16 * (U(rng) - 0.5)});
+    }
+  const int n = 200;
+  for (const double scale : {1.0, 1e6}) {
+    const double shift[3] = {scale == 1.0 ? 0.0 : 1e10, scale == 1.0 ? 0.0 : -2e10, 0.0};
+    BsplineKeeper keep;
+    Bspline* s = keep(BuildSurface(3, 3, 9, 9, pts, k, k));
+    ASSERT_TRUE(s);
+    ScaleAndMove(s, scale, shift);
+    std::vector<double> dense(3 * (n + 1) * (n + 1));
+    for (int j = 0; j <= n; ++j)
+      for (int i = 0; i <= n; ++i) RefEvalSurface(s, double(i) / n, double(j) / n, &dense[3 * (j * (n + 1) + i)]);
+    Grid g;
+    for (int q = 0; q < 40; ++q) {
+      double u = U(rng), v = U(rng);
+      (q % 2 ? u : v) = 0.5 + 1e-3 * (U(rng) - 0.5);
+      const SurfaceFrame f = FrameAt(s, u, v, 1.0);
+      const double h = (q % 4 < 2 ? 1.0 : -1.0) * scale * std::pow(10.0, -1.0 - 3.0 * U(rng));
+      double P[3];
+      for (int c = 0; c < 3; ++c) P[c] = f.S[c] + h * f.n[c];
+      std::vector<double> dist((n + 1) * (n + 1));
+      double best = 1e300;
+      for (int m = 0; m < (n + 1) * (n + 1); ++m) best = std::fmin(best, dist[m] = VecDist3(P, &dense[3 * m]));
+      double least = best, S[3], d, e, out[3];
+      auto refine = [&](double a, double b) {
+        ASSERT_EQ(FindClosestUVPointGuessDist(s, P, S, &a, &b, &d, &e, 7), 0);
+        least = std::fmin(least, std::fabs(d));
+      };
+      for (int j = 0; j <= n; ++j)
+        for (int i = 0; i <= n; ++i) {
+          const double own = dist[j * (n + 1) + i];
+          bool minimum = own < best + 0.02 * scale;
+          for (int b = std::max(0, j - 1); b <= std::min(n, j + 1) && minimum; ++b)
+            for (int a = std::max(0, i - 1); a <= std::min(n, i + 1) && minimum; ++a) minimum = dist[b * (n + 1) + a] >= own;
+          if (minimum) refine(double(i) / n, double(j) / n);
+        }
+      for (const double side : {0.4999, 0.5001}) {
+        refine(side, v);
+        refine(u, side);
+      }
+      ASSERT_EQ(GetClosestPointOnSurfaceResult(s, P, &u, &v, S, &d, &g.x, &g.y, &g.z, &e), 0);
+      EXPECT_LE(std::fabs(d), least + 1e-10 * scale) << scale << " " << q;
+      ASSERT_EQ(FindClosestPointOnBspline(s, P[0], P[1], P[2], out), 1);
+      EXPECT_LE(VecDist3(P, out), least + 1e-10 * scale) << scale << " " << q;
+    }
+  }
+}
+
+TEST_F(SurfacePickTest, ClosestPointAcrossAClusterOfKnotsIsTheLeast) { ExpectTheLeastAcrossKnotsAt(1e-12); }
+
+// The same at a knot of multiplicity three, where the surface has a crease.
+TEST_F(SurfacePickTest, ClosestPointAcrossACreaseIsTheLeast) { ExpectTheLeastAcrossKnotsAt(0.0); }
+
+// A valley (a cubic in u, x = 2 u) of a gentle slope 0.2 left of x = 1 and a steep one 3 right
+// of it, its crease a triple knot at 0.5 or three knots 1e-12 apart, rational (so no bound of
+// its derivatives guides the search), and a point above it just right of the crease: the grid's
+// nearest point is on the gentle slope, whose minimum of the distance lies 2.4e-4 of the range
+// left of the crease, in the same grid cell as the nearer one on the steep slope. The closest
+// point through the kept grid and the one-shot entry is the steep slope's at its exact distance,
+// at size 1e-6, 1 and 1e6, at the origin and moved 1e4 times the size.
+TEST_F(SurfacePickTest, ClosestPointBesideAKinkIsOnItsNearerSide) {
+  const double sl = 0.2, sr = 3.0, delta = 5e-4, h = 5e-3;
+  const double exact = (h - sr * delta) / std::sqrt(1.0 + sr * sr);
+  for (const double gap : {0.0, 1e-12}) {
+    const std::vector<double> k = {0, 0, 0, 0, 0.5, 0.5 + gap, 0.5 + 2 * gap, 1, 1, 1, 1};
+    std::vector<double> pts;
+    for (int j = 0; j < 2; ++j)
+      for (int i = 0; i < 7; ++i) {
+        const double x = 2.0 * (k[i + 1] + k[i + 2] + k[i + 3]) / 3.0;
+        pts.insert(pts.end(), {x, double(j), x < 1.0 ? sl * (1.0 - x) : sr * (x - 1.0)});
+      }
+    for (const double scale : {1e-6, 1.0, 1e6})
+      for (const double moved : {0.0, 1e4}) {
+        const double shift[3] = {moved * scale, -2 * moved * scale, 0.5 * moved * scale};
+        BsplineKeeper keep;
+        Bspline* s = keep(BuildSurface(3, 1, 7, 2, pts, k, {0, 0, 1, 1}, std::vector<double>(14, 1.0)));
+        ASSERT_TRUE(s);
+        ScaleAndMove(s, scale, shift);
+        const double P[3] = {(1.0 + delta) * scale + shift[0], 0.4 * scale + shift[1], h * scale + shift[2]};
+        Grid g;
+        double u, v, S[3], d, e, out[3];
+        ASSERT_EQ(GetClosestPointOnSurfaceResult(s, P, &u, &v, S, &d, &g.x, &g.y, &g.z, &e), 0);
+        EXPECT_NEAR(std::fabs(d), exact * scale, 1e-9 * scale) << gap << " " << scale << " " << moved;
+        ASSERT_EQ(FindClosestPointOnBspline(s, P[0], P[1], P[2], out), 1);
+        EXPECT_NEAR(VecDist3(P, out), exact * scale, 1e-9 * scale) << gap << " " << scale << " " << moved;
+      }
+  }
+}
+
 }  // namespace
