@@ -70,6 +70,18 @@ bool SameObject(const Bspline* a, const Bspline* b) {
          (a->kind != 2 || Knots(a, 1) == Knots(b, 1)) && MaxCoefGap(a, b) == 0.0;
 }
 
+// count points drawn in the cube [-1, 1]^3 and put in place pl, each followed by a weight drawn
+// in [0.5, 2] when weights is given.
+void RandomPlacedPoints(std::mt19937& rng, const Place& pl, int count, std::vector<double>* pts,
+                        std::vector<double>* weights) {
+  for (int i = 0; i < count; ++i) {
+    double q[3] = {Uniform(rng, -1, 1), Uniform(rng, -1, 1), Uniform(rng, -1, 1)};
+    pl.Map(q, q);
+    pts->insert(pts->end(), q, q + 3);
+    if (weights) weights->push_back(Uniform(rng, 0.5, 2));
+  }
+}
+
 // A wavy surface over random knots on [0, 1]^2, with random weights when rational.
 Bspline* BuildRandomSurface(unsigned seed, int pu, int pv, int nu, int nv, bool rational) {
   return BuildFunctionPatch([](double x, double y) { return std::sin(3 * x) * std::cos(2 * y); },
@@ -360,12 +372,7 @@ TEST_F(Refinement, OneKnotInsertionInsideAClusterKeepsTheShape) {
         k.insert(k.end(), p + 1, 1e6 + 1);
         const int n = static_cast<int>(k.size()) - p - 1;
         std::vector<double> pts, w;
-        for (int i = 0; i < n; ++i) {
-          double q[3] = {Uniform(rng, -1, 1), Uniform(rng, -1, 1), Uniform(rng, -1, 1)};
-          pl.Map(q, q);
-          pts.insert(pts.end(), q, q + 3);
-          if (rational) w.push_back(Uniform(rng, 0.5, 2));
-        }
+        RandomPlacedPoints(rng, pl, n, &pts, rational ? &w : nullptr);
         Bspline* ref = keep(BuildCurve(p, 3, pts, k, w));
         for (int at : {p + 3, p + 4}) {  // the knot 0.5 itself, then inside the span after it
           Bspline* c = keep(CopyBsplineStruct(ref));
@@ -902,12 +909,7 @@ TEST_F(Refinement, MaximalRemovalCountsTheMergeOfCloseKnots) {
         k.insert(k.end(), 4, -1e6 + 1);
         const int n = static_cast<int>(k.size()) - 4, lines = surface ? 3 : 1;
         std::vector<double> pts, w;
-        for (int i = 0; i < n * lines; ++i) {
-          double q[3] = {Uniform(rng, -1, 1), Uniform(rng, -1, 1), Uniform(rng, -1, 1)};
-          pl.Map(q, q);
-          pts.insert(pts.end(), q, q + 3);
-          w.push_back(Uniform(rng, 0.5, 2));
-        }
+        RandomPlacedPoints(rng, pl, n * lines, &pts, &w);
         Bspline* ref = keep(surface ? BuildSurface(2, 3, lines, n, pts, {}, k, w) : BuildCurve(3, 3, pts, k));
         Bspline* c = keep(CopyBsplineStruct(ref));
         const double tol = 1e-9 * pl.size;
@@ -1308,12 +1310,7 @@ TEST_F(Refinement, ValuesSnappedUpToAKnotCloseTheBreakThere) {
           k.insert(k.end(), p + 1, -1e6 + 1.0);
           const int n = static_cast<int>(k.size()) - p - 1, lines = surface ? 3 : 1;
           std::vector<double> pts, w;
-          for (int i = 0; i < n * lines; ++i) {
-            double q[3] = {Uniform(rng, -1, 1), Uniform(rng, -1, 1), Uniform(rng, -1, 1)};
-            pl.Map(q, q);
-            pts.insert(pts.end(), q, q + 3);
-            w.push_back(Uniform(rng, 0.5, 2));
-          }
+          RandomPlacedPoints(rng, pl, n * lines, &pts, &w);
           Bspline* ref = keep(surface ? BuildSurface(2, p, lines, n, pts, {}, k, w)
                                       : BuildCurve(p, 3, pts, k));
           Bspline* c = keep(CopyBsplineStruct(ref));

@@ -43,6 +43,32 @@ std::vector<Bspline*> Items(BsplineList* list) {
   return out;
 }
 
+// The unit size at the origin and the smallest and largest sizes placed far from it.
+std::vector<Place> ThreePlaces() { return {Place(1.0, false), Place(1e-6, true), Place(1e6, true)}; }
+
+// The projection of c onto srf, both first put in place pl, to tol relative to the size.
+std::vector<Bspline*> ProjectPlaced(const Place& pl, Bspline* srf, Bspline* c, double tol, int separate,
+                                    int samples = 0) {
+  pl.Map(srf);
+  pl.Map(c);
+  return Items(SurfCurveProjectClosestGeometry(srf, c, samples, tol * pl.size, 0, separate));
+}
+
+// The distance from q to the polyline through pts.
+double DistanceToPolyline(const double q[3], const std::vector<std::array<double, 3>>& pts) {
+  double best = 1e300;
+  for (size_t i = 0; i + 1 < pts.size(); ++i) {
+    double d[3], r[3];
+    VecDiff3(pts[i + 1].data(), pts[i].data(), d);
+    VecDiff3(q, pts[i].data(), r);
+    const double dd = VecDotProd3(d, d);
+    const double lam = dd > 0.0 ? std::clamp(VecDotProd3(r, d) / dd, 0.0, 1.0) : 0.0;
+    for (int k = 0; k < 3; ++k) r[k] -= lam * d[k];
+    best = std::min(best, VecSize3(r));
+  }
+  return best;
+}
+
 // Each arc of a projection onto srf sampled at 201 points, each point (unmapped by `unmap` when
 // given) handed to visit(q, i); the arcs' summed length measured through those points.
 template <class Visit>
@@ -452,7 +478,7 @@ TEST_F(ProjectionTest, AProjectionAcrossASeamGoesTheShortWayAndIsSplitThere) {
 // the pole at a sample or between two), each within tol of the plane, and together the whole
 // great circle once. Sphere and circle placed together, turned and far away.
 TEST_F(ProjectionTest, AProjectionOverAPoleIsSplitThere) {
-  for (const Place& pl : {Place(1.0, false), Place(1e-6, true), Place(1e6, true)})
+  for (const Place& pl : ThreePlaces())
     for (double phase : {0.0, 0.1})
       for (int separate : {1, 0}) {
         BsplineKeeper keep;
@@ -586,17 +612,7 @@ double OffTorusProjection(const std::vector<double>& pts, Bspline* srf, const st
   }
   double worst = 0.0;
   SampleArcs(srf, got, &pl, [&](const double q[3], int) {
-    double best = 1e300;
-    for (int i = 0; i < kFeet; ++i) {
-      double d[3], r[3];
-      VecDiff3(feet[i + 1].data(), feet[i].data(), d);
-      VecDiff3(q, feet[i].data(), r);
-      const double dd = VecDotProd3(d, d);
-      const double lam = dd > 0.0 ? std::clamp(VecDotProd3(r, d) / dd, 0.0, 1.0) : 0.0;
-      for (int k = 0; k < 3; ++k) r[k] -= lam * d[k];
-      best = std::min(best, VecSize3(r));
-    }
-    worst = std::max(worst, best);
+    worst = std::max(worst, DistanceToPolyline(q, feet));
   });
   return worst;
 }
@@ -623,10 +639,8 @@ TEST_F(ProjectionTest, APieceNeverBulgesOffTheProjectionBetweenTheFeetItPasses) 
     for (int i = 0; i < NumKnotsV(srf); ++i) srf->knotsV[i] = -2e6 + 7.0 * srf->knotsV[i];
     SetDomainFromKnots(srf, 0);
     SetDomainFromKnots(srf, 1);
-    pl.Map(srf);
-    pl.Map(c);
     const double tol = 1e-4;
-    std::vector<Bspline*> got = Items(SurfCurveProjectClosestGeometry(srf, c, 8, tol * pl.size, 0, separate));
+    std::vector<Bspline*> got = ProjectPlaced(pl, srf, c, tol, separate, 8);
     ASSERT_FALSE(got.empty()) << pl.size << " " << separate;
     EXPECT_LE(OffTorusProjection(pts, srf, got, pl), tol) << pl.size << " " << separate;
   }
@@ -642,24 +656,18 @@ TEST_F(ProjectionTest, APieceDoesNotPeakBeyondTheToleranceBetweenItsChecks) {
                                    1.2886793840979871, 0.62680060119869896,  -0.023927134799504462,
                                    1.1142550036969985, 0.64769280562616049,  -0.009614999256319463,
                                    1.1249606542290305, 0.82767656687022018,  -0.046303653922833372};
-  for (const Place& pl : {Place(1.0, false), Place(1e-6, true), Place(1e6, true)})
+  for (const Place& pl : ThreePlaces())
     for (int separate : {0, 1}) {
       BsplineKeeper keep;
       Bspline* srf = keep(BuildTorus(1.0, 0.3));
       Bspline* c = keep(BuildCurve(3, 3, pts));
       ASSERT_TRUE(srf && c);
-      pl.Map(srf);
-      pl.Map(c);
       const double tol = 1e-4;
-      std::vector<Bspline*> got = Items(SurfCurveProjectClosestGeometry(srf, c, 0, tol * pl.size, 0, separate));
+      std::vector<Bspline*> got = ProjectPlaced(pl, srf, c, tol, separate);
       ASSERT_FALSE(got.empty()) << pl.size << " " << separate;
       EXPECT_LE(OffTorusProjection(pts, srf, got, pl), tol) << pl.size << " " << pl.far << " " << separate;
     }
 }
-}  // namespace
-
-namespace {
-
 // A line beside a cylinder's seam running off its bottom or top edge: the projection is the
 // stretch of the seam line down to (or up to) the edge. The crossing found at that corner of
 // the seam and the edge may come back on either side of the seam; the piece keeps the side of
@@ -709,17 +717,13 @@ TEST_F(ProjectionTest, ACurveLeavingOverAnEdgeAtTheSeamEndsOnItsOwnSideOfTheSeam
       }
 }
 
-}  // namespace
-
-namespace {
-
 // A line below the apex of the cone z = sqrt(x^2 + y^2), z <= 1, in the plane y = 0 at height
 // -0.3: the feet of its points with |x| <= 0.3 are all the apex, the others lie on the two
 // generators in that plane, so the projection is the stretch of each generator from the apex to
 // height 0.25 (length 0.25 sqrt 2). Each curve leaves the apex along its own generator (one u),
 // so every point of every curve lies on them, and together they have the stretches' length.
 TEST_F(ProjectionTest, AProjectionWhoseFeetDwellOnAnApexLeavesItAlongItsGenerator) {
-  for (const Place& pl : {Place(1.0, false), Place(1e-6, true), Place(1e6, true)})
+  for (const Place& pl : ThreePlaces())
     for (int separate : {1, 0}) {
       SCOPED_TRACE(Where(pl) << " separate " << separate);
       BsplineKeeper keep;
@@ -742,10 +746,6 @@ TEST_F(ProjectionTest, AProjectionWhoseFeetDwellOnAnApexLeavesItAlongItsGenerato
       EXPECT_NEAR(length, 0.5 * std::sqrt(2.0), 1e-3);
     }
 }
-
-}  // namespace
-
-namespace {
 
 // The length of a curve on srf, in the unit coordinates of pl.
 double UnmappedLength(Bspline* srf, Bspline* arc, const Place& pl) {
@@ -819,10 +819,6 @@ TEST_F(ProjectionTest, AProjectionLeavingAPoleAlongTheSeamIsOneCurve) {
     }
 }
 
-}  // namespace
-
-namespace {
-
 // Arcs lying along one seam of a torus (core radius 1, tube 0.3, both seams at angle 0) across
 // the other: a quarter of the circle of radius 1.4 in z = 0 on the outer equator, from -45 to 45
 // degrees, and a quarter of the circle of radius 0.45 about (1, 0, 0) in y = 0, from -45 to 45
@@ -831,7 +827,7 @@ namespace {
 // lies within the domain, on its piece's side to round-off. Flagged closed and not, at every
 // size and placement.
 TEST_F(ProjectionTest, APieceAlongASeamStaysOnItsSideOfTheDomain) {
-  for (const Place& pl : {Place(1.0, false), Place(1e-6, true), Place(1e6, true)})
+  for (const Place& pl : ThreePlaces())
     for (int alongV : {1, 0})
       for (int flagged : {1, 0}) {
         SCOPED_TRACE(Where(pl) << " along the " << (alongV ? "v" : "u") << " seam, flagged " << flagged);
@@ -868,10 +864,6 @@ TEST_F(ProjectionTest, APieceAlongASeamStaysOnItsSideOfTheDomain) {
       }
 }
 
-}  // namespace
-
-namespace {
-
 // A circle about the axis of a cylinder (radius 0.5, height 1) at radius 0.7, and one about a
 // torus's axis (core radius 1, tube 0.3) at radius 1.5 and height 0.1, each starting on the
 // seam: the projection goes once round, the circle of radius 0.5 at height 0.5, and that of
@@ -879,7 +871,7 @@ namespace {
 // whose ends meet in space: one curve on that circle, as long as it, at every size and place.
 TEST_F(ProjectionTest, AProjectionOnceRoundAClosedDirectionIsOneCurve) {
   const double h = std::sqrt(0.5);
-  for (const Place& pl : {Place(1.0, false), Place(1e-6, true), Place(1e6, true)})
+  for (const Place& pl : ThreePlaces())
     for (int torus : {0, 1})
       for (int separate : {1, 0}) {
         SCOPED_TRACE(Where(pl) << (torus ? " torus" : " cylinder") << " separate " << separate);
@@ -895,10 +887,8 @@ TEST_F(ProjectionTest, AProjectionOnceRoundAClosedDirectionIsOneCurve) {
         }
         Bspline* c = keep(BuildCurve(2, 3, pts, {0, 0, 0, .25, .25, .5, .5, .75, .75, 1, 1, 1}, w));
         ASSERT_TRUE(srf && c);
-        pl.Map(srf);
-        pl.Map(c);
         const double tol = 1e-4;
-        std::vector<Bspline*> got = Items(SurfCurveProjectClosestGeometry(srf, c, 0, tol * pl.size, 0, separate));
+        std::vector<Bspline*> got = ProjectPlaced(pl, srf, c, tol, separate);
         ASSERT_EQ(got.size(), 1u);
         const double radius = torus ? 1.0 + 0.15 / std::sqrt(0.26) : 0.5, height = torus ? 0.03 / std::sqrt(0.26) : 0.5;
         double worst = 0.0;
@@ -909,10 +899,6 @@ TEST_F(ProjectionTest, AProjectionOnceRoundAClosedDirectionIsOneCurve) {
         EXPECT_NEAR(length, 2 * M_PI * radius, 1e-3 * radius);
       }
 }
-
-}  // namespace
-
-namespace {
 
 // A line below the apex of the cone z = sqrt(x^2 + y^2), z <= 1, beside the axis (y = 0.05,
 // z = -0.3): the feet of its points with x^2 + y^2 <= 0.09 are all the apex, where the closest
@@ -929,7 +915,7 @@ TEST_F(ProjectionTest, AProjectionReachingAnApexBesideItsAxisKeepsToItsFeet) {
   }
   double length = 0.0;
   for (int i = 0; i < kFeet; ++i) length += VecDist3(feet[i].data(), feet[i + 1].data());
-  for (const Place& pl : {Place(1.0, false), Place(1e-6, true), Place(1e6, true)})
+  for (const Place& pl : ThreePlaces())
     for (int separate : {1, 0}) {
       SCOPED_TRACE(Where(pl) << " separate " << separate);
       BsplineKeeper keep;
@@ -937,33 +923,17 @@ TEST_F(ProjectionTest, AProjectionReachingAnApexBesideItsAxisKeepsToItsFeet) {
       Bspline* srf = keep(CreateConeWithCensAnd2Points(apex, top, apex, rim));
       Bspline* c = keep(BuildCurve(1, 3, {-0.8, 0.05, -0.3, 0.8, 0.05, -0.3}));
       ASSERT_TRUE(srf && c);
-      pl.Map(srf);
-      pl.Map(c);
       const double tol = 1e-4;
-      std::vector<Bspline*> got = Items(SurfCurveProjectClosestGeometry(srf, c, 0, tol * pl.size, 0, separate));
+      std::vector<Bspline*> got = ProjectPlaced(pl, srf, c, tol, separate);
       ASSERT_EQ(got.size(), 2u);
       double worst = 0.0;
       const double total = SampleArcs(srf, got, &pl, [&](const double q[3], int) {
-        double best = 1e300;
-        for (int i = 0; i < kFeet; ++i) {
-          double d[3], r[3];
-          VecDiff3(feet[i + 1].data(), feet[i].data(), d);
-          VecDiff3(q, feet[i].data(), r);
-          const double dd = VecDotProd3(d, d);
-          const double lam = dd > 0.0 ? std::clamp(VecDotProd3(r, d) / dd, 0.0, 1.0) : 0.0;
-          for (int k = 0; k < 3; ++k) r[k] -= lam * d[k];
-          best = std::min(best, VecSize3(r));
-        }
-        worst = std::max(worst, best);
+        worst = std::max(worst, DistanceToPolyline(q, feet));
       });
       EXPECT_LE(worst, tol);
       EXPECT_NEAR(total, length, 1e-2 * length);
     }
 }
-
-}  // namespace
-
-namespace {
 
 // The flat triangle with its apex at the origin and its base from (-1, 1, 0) to (1, 1, 0), a
 // bilinear patch whose side v = 0 is the apex: a line above the y axis (height 0.3, y from -0.4
@@ -972,7 +942,7 @@ namespace {
 // edges meet and u is free: the curve starts there along the u its own feet lie at, so every
 // control point lies within the domain, and every point on that stretch, at every size and place.
 TEST_F(ProjectionTest, AProjectionComingOnAtAnApexStaysWithinTheDomain) {
-  for (const Place& pl : {Place(1.0, false), Place(1e-6, true), Place(1e6, true)})
+  for (const Place& pl : ThreePlaces())
     for (int separate : {1, 0}) {
       SCOPED_TRACE(Where(pl) << " separate " << separate);
       BsplineKeeper keep;
@@ -980,10 +950,8 @@ TEST_F(ProjectionTest, AProjectionComingOnAtAnApexStaysWithinTheDomain) {
       Bspline* c = keep(BuildCurve(1, 3, {0, -0.4, 0.3, 0, 0.9, 0.3}));
       ASSERT_TRUE(srf && c);
       ASSERT_TRUE(SurfaceSideCollapsed(srf, 1, 0));
-      pl.Map(srf);
-      pl.Map(c);
       const double tol = 1e-4;
-      std::vector<Bspline*> got = Items(SurfCurveProjectClosestGeometry(srf, c, 0, tol * pl.size, 0, separate));
+      std::vector<Bspline*> got = ProjectPlaced(pl, srf, c, tol, separate);
       ASSERT_EQ(got.size(), 1u);
       for (int i = 0; i < NumCtrlU(got[0]); ++i) {
         EXPECT_GE(got[0]->X[0][i], srf->umin) << i;
@@ -1000,10 +968,6 @@ TEST_F(ProjectionTest, AProjectionComingOnAtAnApexStaysWithinTheDomain) {
     }
 }
 
-}  // namespace
-
-namespace {
-
 // The flat triangle with its apex at the origin and its base from (-1, 1, 0) to (1, 1, 0), its
 // side v = 0 the apex, and a line from below the apex, where its feet are the apex, over the
 // edge x = y (beyond it while y < x) onto the triangle at (3 / 14, 3 / 14, 0) and on to (0.5,
@@ -1013,17 +977,15 @@ namespace {
 // size and place, in either mode.
 TEST_F(ProjectionTest, APointWhoseFootIsTheApexOfAFanIsPastItsEdges) {
   const double a[2] = {3.0 / 14, 3.0 / 14}, b[2] = {0.5, 0.9};
-  for (const Place& pl : {Place(1.0, false), Place(1e-6, true), Place(1e6, true)})
+  for (const Place& pl : ThreePlaces())
     for (int separate : {1, 0}) {
       SCOPED_TRACE(Where(pl) << " separate " << separate);
       BsplineKeeper keep;
       Bspline* srf = keep(BuildSurface(1, 1, 2, 2, {0, 0, 0, 0, 0, 0, -1, 1, 0, 1, 1, 0}));
       Bspline* c = keep(BuildCurve(1, 3, {0, -0.3, 0.2, 0.5, 0.9, -0.2}));
       ASSERT_TRUE(srf && c);
-      pl.Map(srf);
-      pl.Map(c);
       const double tol = 1e-4;
-      std::vector<Bspline*> got = Items(SurfCurveProjectClosestGeometry(srf, c, 0, tol * pl.size, 0, separate));
+      std::vector<Bspline*> got = ProjectPlaced(pl, srf, c, tol, separate);
       ASSERT_EQ(got.size(), 1u);
       double worst = 0.0;
       const double length = SampleArcs(srf, got, &pl, [&](const double q[3], int) {
@@ -1036,10 +998,6 @@ TEST_F(ProjectionTest, APointWhoseFootIsTheApexOfAFanIsPastItsEdges) {
     }
 }
 
-}  // namespace
-
-namespace {
-
 // The line below the apex of the cone z = sqrt(x^2 + y^2), z <= 1, beside its axis (y = 0.05,
 // z = -0.3), projected to 1e-5 of the size: the feet of its middle stretch all lie on the apex,
 // so each curve ends where the feet reach it rather than bending there to stand still, which the
@@ -1047,17 +1005,15 @@ namespace {
 // tolerance). Two curves, every control point within the domain, each from its generator's end
 // (height (sqrt(0.6425) - 0.3) / 2) to the apex, at every size and place.
 TEST_F(ProjectionTest, AProjectionEndsWhereItsFeetReachAnApex) {
-  for (const Place& pl : {Place(1.0, false), Place(1e-6, true), Place(1e6, true)}) {
+  for (const Place& pl : ThreePlaces()) {
     SCOPED_TRACE(Where(pl));
     BsplineKeeper keep;
     const double apex[3] = {0, 0, 0}, top[3] = {0, 0, 1}, rim[3] = {1, 0, 1};
     Bspline* srf = keep(CreateConeWithCensAnd2Points(apex, top, apex, rim));
     Bspline* c = keep(BuildCurve(1, 3, {-0.8, 0.05, -0.3, 0.8, 0.05, -0.3}));
     ASSERT_TRUE(srf && c);
-    pl.Map(srf);
-    pl.Map(c);
     const double tol = 1e-5;
-    std::vector<Bspline*> got = Items(SurfCurveProjectClosestGeometry(srf, c, 0, tol * pl.size, 0, 1));
+    std::vector<Bspline*> got = ProjectPlaced(pl, srf, c, tol, 1);
     ASSERT_EQ(got.size(), 2u);
     const double h = (std::sqrt(0.6425) - 0.3) / 2;
     for (Bspline* piece : got) {
@@ -1076,10 +1032,6 @@ TEST_F(ProjectionTest, AProjectionEndsWhereItsFeetReachAnApex) {
   }
 }
 
-}  // namespace
-
-namespace {
-
 // A line at height 1.5 over the north pole of a unit sphere (x from -1 to 1, y = 0) projected to
 // 1e-8 of the size: the two meridian stretches from polar angle atan(1 / 1.5) to the pole. The
 // fit holds its ends as floats, a float's round-off past the projection's ends, which no check
@@ -1087,16 +1039,14 @@ namespace {
 // stretches, at every size and place.
 TEST_F(ProjectionTest, APieceEndsWhereTheProjectionDoesToAFineTolerance) {
   const double reach = std::atan(1.0 / 1.5);
-  for (const Place& pl : {Place(1.0, false), Place(1e-6, true), Place(1e6, true)}) {
+  for (const Place& pl : ThreePlaces()) {
     SCOPED_TRACE(Where(pl));
     BsplineKeeper keep;
     Bspline* sphere = keep(CreateSphereBspline(0.0, 0.0, 0.0, 1.0));
     Bspline* c = keep(BuildCurve(1, 3, {-1, 0, 1.5, 1, 0, 1.5}));
     ASSERT_TRUE(sphere && c);
-    pl.Map(sphere);
-    pl.Map(c);
     const double tol = 1e-8;
-    std::vector<Bspline*> got = Items(SurfCurveProjectClosestGeometry(sphere, c, 0, tol * pl.size, 0, 1));
+    std::vector<Bspline*> got = ProjectPlaced(pl, sphere, c, tol, 1);
     ASSERT_EQ(got.size(), 2u);
     double worst = 0.0;
     SampleArcs(sphere, got, &pl, [&](const double q[3], int) {
@@ -1107,10 +1057,6 @@ TEST_F(ProjectionTest, APieceEndsWhereTheProjectionDoesToAFineTolerance) {
   }
 }
 
-}  // namespace
-
-namespace {
-
 // A line at height 1.5 over the north pole of a unit sphere, across the meridians at angles
 // atan 0.7 and atan 0.7 + pi, projected to 1e-8 of the size: the two meridian stretches from
 // polar angle atan(sqrt(1.49) / 1.5) to the pole, each made the exact iso line. Its u is taken
@@ -1119,16 +1065,14 @@ namespace {
 // every size and place.
 TEST_F(ProjectionTest, AnIsoLineFromAPoleRunsAtTheValueOfItsOtherEnd) {
   const double n = std::hypot(1.0, 0.7), e[2] = {1.0 / n, 0.7 / n}, reach = std::atan(n / 1.5);
-  for (const Place& pl : {Place(1.0, false), Place(1e-6, true), Place(1e6, true)}) {
+  for (const Place& pl : ThreePlaces()) {
     SCOPED_TRACE(Where(pl));
     BsplineKeeper keep;
     Bspline* sphere = keep(CreateSphereBspline(0.0, 0.0, 0.0, 1.0));
     Bspline* c = keep(BuildCurve(1, 3, {-1, -0.7, 1.5, 1, 0.7, 1.5}));
     ASSERT_TRUE(sphere && c);
-    pl.Map(sphere);
-    pl.Map(c);
     const double tol = 1e-8;
-    std::vector<Bspline*> got = Items(SurfCurveProjectClosestGeometry(sphere, c, 0, tol * pl.size, 0, 1));
+    std::vector<Bspline*> got = ProjectPlaced(pl, sphere, c, tol, 1);
     ASSERT_EQ(got.size(), 2u);
     double worst = 0.0;
     SampleArcs(sphere, got, &pl, [&](const double q[3], int) {
@@ -1139,10 +1083,6 @@ TEST_F(ProjectionTest, AnIsoLineFromAPoleRunsAtTheValueOfItsOtherEnd) {
   }
 }
 
-}  // namespace
-
-namespace {
-
 // Circles about the middle of a flat unit square at height 0.3, sampled degree + 1 steps a
 // quarter: one of radius 0.51 (from 15 degrees) leaves the square across the middle of each side
 // for 23 degrees between two samples over it, one of radius 0.62 (from 0 degrees) comes onto it
@@ -1151,7 +1091,7 @@ namespace {
 // there, at every size and place.
 TEST_F(ProjectionTest, AStretchOnOrOffTheSurfaceBetweenTwoSamplesIsSeen) {
   const double h = std::sqrt(0.5);
-  for (const Place& pl : {Place(1.0, false), Place(1e-6, true), Place(1e6, true)})
+  for (const Place& pl : ThreePlaces())
     for (double r : {0.51, 0.62}) {
       SCOPED_TRACE(Where(pl) << " radius " << r);
       BsplineKeeper keep;
@@ -1165,10 +1105,8 @@ TEST_F(ProjectionTest, AStretchOnOrOffTheSurfaceBetweenTwoSamplesIsSeen) {
       }
       Bspline* c = keep(BuildCurve(2, 3, pts, {0, 0, 0, .25, .25, .5, .5, .75, .75, 1, 1, 1}, w));
       ASSERT_TRUE(srf && c);
-      pl.Map(srf);
-      pl.Map(c);
       const double tol = 1e-4;
-      std::vector<Bspline*> got = Items(SurfCurveProjectClosestGeometry(srf, c, 0, tol * pl.size, 0, 1));
+      std::vector<Bspline*> got = ProjectPlaced(pl, srf, c, tol, 1);
       EXPECT_EQ(got.size(), r < 0.6 ? 5u : 4u);
       double worst = 0.0;
       const double length = SampleArcs(srf, got, &pl, [&](const double q[3], int) {
@@ -1181,10 +1119,6 @@ TEST_F(ProjectionTest, AStretchOnOrOffTheSurfaceBetweenTwoSamplesIsSeen) {
       EXPECT_NEAR(length, exact, 1e-3 * exact);
     }
 }
-
-}  // namespace
-
-namespace {
 
 // A circle of radius 1.3 about a unit sphere's centre in the plane y = 0 through its poles,
 // projected to 1e-8 of the size: the great circle in that plane, split at the poles into three
@@ -1199,16 +1133,14 @@ TEST_F(ProjectionTest, AMeridianFromPoleToPoleRunsAtTheValueOfItsMiddle) {
     pts.insert(pts.end(), {r * std::cos(a), 0.0, r * std::sin(a)});
     w.push_back(i % 2 ? h : 1.0);
   }
-  for (const Place& pl : {Place(1.0, false), Place(1e-6, true), Place(1e6, true)}) {
+  for (const Place& pl : ThreePlaces()) {
     SCOPED_TRACE(Where(pl));
     BsplineKeeper keep;
     Bspline* srf = keep(CreateSphereBspline(0.0, 0.0, 0.0, 1.0));
     Bspline* c = keep(BuildCurve(2, 3, pts, {0, 0, 0, .25, .25, .5, .5, .75, .75, 1, 1, 1}, w));
     ASSERT_TRUE(srf && c);
-    pl.Map(srf);
-    pl.Map(c);
     const double tol = 1e-8;
-    std::vector<Bspline*> got = Items(SurfCurveProjectClosestGeometry(srf, c, 0, tol * pl.size, 0, 1));
+    std::vector<Bspline*> got = ProjectPlaced(pl, srf, c, tol, 1);
     ASSERT_EQ(got.size(), 3u);
     double worst = 0.0;
     SampleArcs(srf, got, &pl, [&](const double q[3], int) {
