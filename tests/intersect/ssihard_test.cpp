@@ -3517,3 +3517,25 @@ TEST_F(HardIntersections, ALoopSeededOnAPoleClosesWhereItsForwardMarchComesBackT
     EXPECT_NEAR(length, 2 * M_PI * rho, 1e-2 * 2 * M_PI * rho) << sphereFirst;
   }
 }
+
+// A plane through a pole of a sphere of radius 1e-3 whose seam leaves the pole close to the
+// circle: the loop traced from its seed on the pole comes back to the pole and closes there,
+// passing through every box along the pole's side but marking only those its parameters crossed.
+// A later seed on the seam a few point tolerances from the pole, in a pair of boxes left
+// unmarked, was traced again: either a stretch of the circle beside the pole came back twice, or
+// the whole circle did and the first loop was dropped for it (the branches 1.0096 and 1.0512 x
+// the circle long). The plane first, then the sphere, at sizes 1 and 1e-6 moved 1e4 x the size:
+// one branch, as long as the circle within 0.5 %, every point of the circle near it.
+TEST_F(HardIntersections, ASeedBesideAPoleALoopPassesThroughLiesOnThatLoop) {
+  for (double scale : {1.0, 1e-6}) {
+    const PlaneThroughAPole k = {{0.92278722200782848, 0.025436780153547965, -0.38446939164840516},
+                                 {-0.94940897531078783, -0.205479352866766, 0.23748859582046294},
+                                 {0.4814168321036435, 0.33042298494191757}, 0.0, 1.0, scale};
+    for (bool sphereFirst : {false, true}) {
+      const PoleCircleFit f = MeasurePlaneThroughAPole(k, sphereFirst, 2000);
+      EXPECT_LT(f.gap, 1e-5) << scale << " " << sphereFirst;
+      EXPECT_LT(f.off, 1e-6) << scale << " " << sphereFirst;
+      EXPECT_NEAR(f.length, f.circle, 5e-3 * f.circle) << scale << " " << sphereFirst;
+    }
+  }
+}
