@@ -2723,7 +2723,17 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
           !SeamBetween(m, cur, tr->turn) && !LeavesBesideOnSeam(m, prev, cur, P, tr->turn)) {
         // A closing step that passed over a dip across a seam ends where the branch leaves
         // (EndAtDipBeyondEnd): the loop is open there, the dip beyond the seam another trace's.
-        if (!EndAtDipBeyondEnd(m, prev, cur, P, true)) return CloseBackward(m);
+        if (!EndAtDipBeyondEnd(m, prev, cur, P, true)) {
+          if (!seedOnPole || m.continued || tr->directionStart < 2) return CloseBackward(m);
+          // A loop seeded on a pole and closed by the march back meets its forward end beside
+          // the pole (on a seam the forward march stopped at): closed there, it would run
+          // through the pole between two nodes, where its parameter round the pole jumps by
+          // half the range. It is cut at the seed instead (SplitAtSeed), both parts ending on
+          // the pole.
+          if (CloseBackward(m) == -2) return -2;
+          tr->open = 1;
+          return SplitAtSeed(m, tr);
+        }
         stop = true;
       }
     }

@@ -3539,3 +3539,23 @@ TEST_F(HardIntersections, ASeedBesideAPoleALoopPassesThroughLiesOnThatLoop) {
     }
   }
 }
+
+// A plane through a pole of a sphere of radius 1e-3 whose seam leaves the pole close to the
+// circle: the trace seeded on the pole steps to the seam and stops there, and the march back from
+// the seed goes round the circle and closes on that end. Closed there, the loop ran through the
+// pole between two nodes, where the sphere's parameter round it jumps by half its range: the cut
+// put on that jump as a seam crossing lay beside the pole, and a stretch of 2.4 degrees came back
+// as a branch of its own (the branches 1.0066 x the circle long). The plane first, then the
+// sphere, at size 1: the branches as long as the circle within 0.5 %, every point of the circle
+// near them, every sample on both surfaces.
+TEST_F(HardIntersections, ALoopSeededOnAPoleAndClosedByTheMarchBackEndsOnThePole) {
+  const PlaneThroughAPole k = {{0.88803783105314205, -0.24490308661837015, 0.38911603511449711},
+                               {-0.88143766077975882, 0.22616255304271962, 0.41463013609759009},
+                               {0.47013091917548383, 0.76910424601158578}, 4e-16, -1.0, 1.0};
+  for (bool sphereFirst : {false, true}) {
+    const PoleCircleFit f = MeasurePlaneThroughAPole(k, sphereFirst, 2000);
+    EXPECT_LT(f.gap, 1e-5) << sphereFirst;
+    EXPECT_LT(f.off, 1e-6) << sphereFirst;
+    EXPECT_NEAR(f.length, f.circle, 5e-3 * f.circle) << sphereFirst;
+  }
+}
