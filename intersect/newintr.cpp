@@ -1490,7 +1490,11 @@ int SeamCrossed(const Bspline* s1, const Bspline* s2, const IntersectionTraceNod
     const Bspline* s = k < 2 ? s1 : s2;
     if (!(k & 1 ? s->closedV : s->closedU)) continue;
     const double range = k & 1 ? s->knotsV[NumCtrlV(s)] - s->knotsV[s->degreeV] : s->knotsU[NumCtrlU(s)] - s->knotsU[s->degreeU];
-    if (std::fabs(qa[k] - qb[k]) > kSeamJump * range) return k;
+    if (std::fabs(qa[k] - qb[k]) <= kSeamJump * range) continue;
+    // A node on a pole that k runs round has any value of k there: its jump crosses no seam.
+    const int c = k & 2;
+    if (AlongPole(s, qa[c], qa[c + 1]) == (k & 1) || AlongPole(s, qb[c], qb[c + 1]) == (k & 1)) continue;
+    return k;
   }
   return -1;
 }
