@@ -2511,6 +2511,8 @@ int SplitAtSeed(March& m, IntersectionTrace* tr) {
   return 0;
 }
 
+bool WrapAcrossSeams(const March& m, Params& c);
+
 int Trace(March& m, double u1, double v1, double u2, double v2) {
   IntersectionTrace* tr = m.trace;
   Params cur = {{u1, v1, u2, v2}};
@@ -2718,9 +2720,16 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       // closing there.
       const IntersectionTraceNode* t2 = tr->turn->prev;
       const bool nearLast = !t2 || BesideChord(t2, tr->turn, P);
+      // A step landing on a pole beside a forward end on a seam (not on the pole) stops there as
+      // on any pole: closed onto that end, the last interval would run across the pole, its
+      // parameter round the pole jumping; the stretch between is continued from the seam.
+      int pd, pe;
+      Params across = Of(tr->turn);
+      const bool besidePole = dt > m.tolB && WrapAcrossSeams(m, across) &&
+                              (OnPole(m.s1, cur.p[0], cur.p[1], &pd, &pe) || OnPole(m.s2, cur.p[2], cur.p[3], &pd, &pe));
       if (((nearLast && Closes(cur, second, ref) && (t2 || ArrivesAlongFirstChord(m, tr, prev, P))) ||
            dt < std::fmin(10000.0 * m.tolB, chord)) &&
-          !SeamBetween(m, cur, tr->turn) && !LeavesBesideOnSeam(m, prev, cur, P, tr->turn)) {
+          !SeamBetween(m, cur, tr->turn) && !LeavesBesideOnSeam(m, prev, cur, P, tr->turn) && !besidePole) {
         // A closing step that passed over a dip across a seam ends where the branch leaves
         // (EndAtDipBeyondEnd): the loop is open there, the dip beyond the seam another trace's.
         if (!EndAtDipBeyondEnd(m, prev, cur, P, true)) {

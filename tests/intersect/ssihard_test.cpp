@@ -3583,3 +3583,30 @@ TEST_F(HardIntersections, AJumpOfTheParameterRoundAPoleAtANodeOnItCrossesNoSeam)
     EXPECT_NEAR(f.length, f.circle, 5e-3 * f.circle) << sphereFirst;
   }
 }
+
+// Planes through a pole of a sphere of radius 1e-3, whose seam meets the circle a few degrees from
+// the pole: the forward march from a seed across the circle stops on the seam there, and the march
+// back goes round the other way and lands on the pole, nearer the forward end than its step is
+// long. It closed there, onto the forward end across the pole, and the curves through that interval
+// swung round the pole in the sphere's parameters (at size 1e6, the plane first: samples 1.6e-5 of
+// the size off the sphere; at size 1e-6, the sphere first: 3.1e-6, a point of the circle 4.2e-6 of
+// the size from the branches). A march that lands on a pole beside its forward end stops there, and
+// the stretch from the seam to the pole is continued across the seam. Both surfaces in turn (the
+// sphere's knots as the plane-first run left them): every point of the circle near the branches,
+// every sample on both surfaces, the branches as long as the circle within 0.5 %.
+TEST_F(HardIntersections, AMarchBackLandingOnAPoleBesideItsForwardEndStopsOnThePole) {
+  const PlaneThroughAPole cases[] = {
+      {{-0.81035248695393058, -0.23386846672218592, -0.53724704481327168},
+       {0.44669553129846973, -0.040186949165923802, -0.89378303375859247},
+       {0.59130361493639005, 0.51711468130307925}, -4e-16, 1.0, 1e6},
+      {{0.88803783105314205, -0.24490308661837015, 0.38911603511449711},
+       {-0.88143766077975882, 0.22616255304271962, 0.41463013609759009},
+       {0.47013091917548383, 0.76910424601158578}, 4e-16, -1.0, 1e-6}};
+  for (const auto& k : cases)
+    for (bool sphereFirst : {false, true}) {
+      const PoleCircleFit f = MeasurePlaneThroughAPole(k, sphereFirst, 2000, true);
+      EXPECT_LT(f.gap, 1e-5) << k.scale << " " << sphereFirst;
+      EXPECT_LT(f.off, 1e-6) << k.scale << " " << sphereFirst;
+      EXPECT_NEAR(f.length, f.circle, 5e-3 * f.circle) << k.scale << " " << sphereFirst;
+    }
+}
