@@ -3631,3 +3631,90 @@ TEST_F(HardIntersections, ANodeLooseAcrossTheBranchBesideAPoleIsPulledOnBeforeTh
     }
   }
 }
+
+// A sphere of radius 1e-4 sunk 8 point tolerances into a torus of radii 1 and 0.3 meets it in a
+// loop about 2e-5 of the size across, turned so that the loop runs through the small sphere's
+// pole (size 1e-6 moved 1e4 x the size). The sphere first (its knots as the torus-first run left
+// them), the trace is seeded on the sphere's seam a third of a tolerance from the pole: its march
+// went round the loop and came back crawling round the pole from another side, where the sphere's
+// parameter round it never came back between the seed's and the first node's, and ran on over its
+// first nodes, 5 degrees of the loop traced twice. Either surface first: the branches' turns about
+// the loop's axis add up to one turn within a degree (a third of a tolerance along the loop), every
+// point of the loop near them, every sample on both surfaces.
+TEST_F(HardIntersections, ALoopSeededBesideAPoleClosesWhereItPassesItsSeed) {
+  const double th = 5.069078359803953, ph = 4.5502795365768698, spin = 0.28782969812825582;
+  const double r = 1e-4, depth = 8e-6 * std::hypot(2.6, 2.6, 0.6);
+  const Place at = Placed(1e-6, 1e4);
+  const double N[3] = {std::cos(ph) * std::cos(th), std::cos(ph) * std::sin(th), std::sin(ph)};
+  const double rho0 = 1.0 + 0.3 * std::cos(ph);
+  const double X0[3] = {rho0 * std::cos(th), rho0 * std::sin(th), 0.3 * std::sin(ph)};
+  double C[3], m[3];
+  for (int q = 0; q < 3; ++q) C[q] = X0[q] + (r - depth) * N[q], m[q] = -N[q];
+  auto torus = [](const double* p) { return std::hypot(std::hypot(p[0], p[1]) - 1.0, p[2]) - 0.3; };
+  auto across = [](const double u[3], double out[3]) {
+    const double g[3] = {0.3, -0.7, 0.2}, d = g[0] * u[0] + g[1] * u[1] + g[2] * u[2];
+    for (int q = 0; q < 3; ++q) out[q] = g[q] - d * u[q];
+    const double l = std::hypot(out[0], out[1], out[2]);
+    for (int q = 0; q < 3; ++q) out[q] /= l;
+  };
+  double b1[3], b2[3];
+  across(m, b1);
+  VecCrossProd3(m, b1, b2);
+  // The loop's point along the arc from the sphere's deepest point at azimuth phi about m.
+  auto loopPoint = [&](double phi, double p[3]) {
+    auto arc = [&](double t, double* x) {
+      for (int q = 0; q < 3; ++q)
+        x[q] = C[q] + r * (std::cos(t) * m[q] + std::sin(t) * (std::cos(phi) * b1[q] + std::sin(phi) * b2[q]));
+    };
+    double lo = 0.0, hi = 0.5 * M_PI;
+    arc(lo, p);
+    const bool below = torus(p) < 0.0;
+    for (int it = 0; it < 80; ++it) {
+      const double mid = 0.5 * (lo + hi);
+      arc(mid, p);
+      (torus(p) < 0.0) == below ? lo = mid : hi = mid;
+    }
+    arc(lo, p);
+  };
+  // The sphere's axis a from the loop's point at azimuth spin through the centre: that pole of it
+  // lies on the loop.
+  double pole[3], a[3], e[3];
+  loopPoint(spin, pole);
+  for (int q = 0; q < 3; ++q) a[q] = C[q] - pole[q];
+  const double na = std::hypot(a[0], a[1], a[2]);
+  for (double& x : a) x /= na;
+  across(a, e);
+  BsplineKeeper keep;
+  Bspline* host = keep(shapes::Torus(kZ, kX, 1.0, 0.3, at));
+  Place centre = at;
+  for (int q = 0; q < 3; ++q) centre.shift[q] += at.scale * C[q];
+  Bspline* small = keep(shapes::Sphere(a, e, r, centre));
+  ASSERT_TRUE(host && small);
+  const double size = shapes::PairSize(host, small) / at.scale;
+  for (bool torusFirst : {true, false}) {
+    const std::vector<Branch> bs = torusFirst ? Intersect(host, small, at, 400) : Intersect(small, host, at, 400);
+    double gap = 0.0, turns = 0.0;
+    for (int i = 0; i < 48; ++i) {
+      double p[3];
+      loopPoint(2 * M_PI * i / 48, p);
+      gap = std::fmax(gap, FromBranches(bs, p));
+    }
+    for (const Branch& b : bs) {
+      double turn = 0.0, before = 0.0;
+      for (size_t i = 0; i < b.on1.size(); ++i) {
+        double d[3];
+        for (int q = 0; q < 3; ++q) d[q] = b.on1[i][q] - C[q];
+        const double angle = std::atan2(VecDotProd3(d, b2), VecDotProd3(d, b1));
+        if (i > 0) turn += std::remainder(angle - before, 2 * M_PI);
+        before = angle;
+      }
+      turns += std::fabs(turn);
+    }
+    const double off = WorstOffBoth(bs, torus, [&](const double* p) {
+      return std::hypot(p[0] - C[0], p[1] - C[1], p[2] - C[2]) - r;
+    });
+    EXPECT_LT(gap, 1e-5 * size) << torusFirst;
+    EXPECT_LT(off, 1e-6 * size) << torusFirst;
+    EXPECT_NEAR(turns, 2 * M_PI, M_PI / 180) << torusFirst;
+  }
+}
