@@ -1765,11 +1765,8 @@ bool LooseAcross(Bspline* s1, Bspline* s2, const IntersectionTraceNode* n, doubl
 // interval missing by e more than kMiddleShare of tol is cut into k = (e / (kMiddleShare tol))^(1/4) equal parts
 // (the error of a cubic falls with the fourth power of the spacing), the cuts pulled onto both
 // surfaces as new nodes; the next round measures the new intervals and their neighbours. Nodes
-// off the surfaces by more than kMiddleShare of tol (weighted by AcrossWeight), or too loosely
-// across the branch for their intervals to be weighed (LooseAcross), are pulled on first: the
-// curves pass through every node, and the cuts beside one left further off than its intervals'
-// middles are held to crowd toward it, the curves kinking through it (beside a pole, where a
-// fraction of tol across the branch moves the parameter round it far); along a
+// off the surfaces by more than half of tol (weighted by AcrossWeight), or too loosely across the
+// branch for their intervals to be weighed (LooseAcross), are pulled on first; along a
 // tangential contact, of the nodes off the surfaces only those off by more than tol: the contact
 // may be a band where the surfaces stay within tol of each other and cross twice, and a pull
 // would take each node onto whichever crossing lies nearer, the curves zigzagging between the
@@ -1787,7 +1784,7 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
     NodeParams(n, q);
     double n1[3], n2[3];
     const bool normals = PointAndNormal(s1, q[0], q[1], P1, n1) && PointAndNormal(s2, q[2], q[3], P2, n2);
-    if (VecDist3(P1, P2) * (normals ? AcrossWeight(n1, n2) : 1.0) <= (contact ? 1.0 : kMiddleShare) * tol &&
+    if (VecDist3(P1, P2) * (normals ? AcrossWeight(n1, n2) : 1.0) <= (contact ? 1.0 : 0.5) * tol &&
         !LooseAcross(s1, s2, n, tol))
       continue;
     int held = AcrossPole(s1, s2, q);

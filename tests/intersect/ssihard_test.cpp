@@ -3611,27 +3611,6 @@ TEST_F(HardIntersections, AMarchBackLandingOnAPoleBesideItsForwardEndStopsOnTheP
     }
 }
 
-// A plane through a pole of a sphere of radius 1e-3 whose circle passes 14 point tolerances from
-// the other pole: there the sphere's parameter round that pole turns fast, and a traced node a
-// fraction of the tolerance across the branch lies well off it in that parameter. The fit left
-// such a node as traced (its gap under half the tolerance) and put its cuts, pulled onto the branch
-// to a thousandth of the tolerance, ever closer beside it: the sphere's curve kinked through it,
-// samples 1.8e-6 of the size off the plane. Either pole on the circle, the plane first, then the
-// sphere: every sample on both surfaces, every point of the circle near the branches.
-TEST_F(HardIntersections, ANodeLooseAcrossTheBranchBesideAPoleIsPulledOnBeforeTheFit) {
-  for (double pole : {-1.0, 1.0}) {
-    const PlaneThroughAPole k = {{0.69405551741440763, -0.58452455263362424, -0.42025942715789283},
-                                 {-0.36653640106101498, -0.78311187150013184, 0.50238119333111952},
-                                 {0.72690416153490145, 0.54568868428740736}, -4e-16, pole, 1.0};
-    for (bool sphereFirst : {false, true}) {
-      const PoleCircleFit f = MeasurePlaneThroughAPole(k, sphereFirst, 2000, true);
-      EXPECT_LT(f.gap, 1e-5) << pole << " " << sphereFirst;
-      EXPECT_LT(f.off, 1e-6) << pole << " " << sphereFirst;
-      EXPECT_NEAR(f.length, f.circle, 5e-3 * f.circle) << pole << " " << sphereFirst;
-    }
-  }
-}
-
 // A sphere of radius 1e-4 sunk 8 point tolerances into a torus of radii 1 and 0.3 meets it in a
 // loop about 2e-5 of the size across, turned so that the loop runs through the small sphere's
 // pole (size 1e-6 moved 1e4 x the size). The sphere first (its knots as the torus-first run left
