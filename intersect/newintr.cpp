@@ -366,6 +366,43 @@ bool SeedAtClosestPair(Bspline* s1, Bspline* s2, const PatchBoxNode* node1, cons
   return !IsolatedTouching(s1, s2, w, tolB, &T, false);
 }
 
+int AlongPole(const Bspline* s, double u, double v);
+
+// True when a traced node lies on a pole of a surface in a box along the side collapsed there
+// that the seed's box on that surface shares (the same row or column), and in the seed's box on
+// the other surface. A branch through the pole passes every box along that side, but its march
+// marks only the boxes its parameters crossed: a seed beside the pole in a box it left unmarked
+// lies on that branch as much as one in a marked pair. The boxes as in SubDivideBasedOnArray.
+bool BesideTracedPole(const Bspline* s1, const Bspline* s2, const IntersectionTraceList* list, const double* us1,
+                      const double* vs1, const double* us2, const double* vs2, const int seedBox[2][2]) {
+  const Bspline* s[2] = {s1, s2};
+  const double* us[2] = {us1, us2};
+  const double* vs[2] = {vs1, vs2};
+  int NU[2], NV[2];
+  double tu[2], tv[2];
+  for (int k = 0; k < 2; ++k) {
+    NU[k] = BoxArrayCount(s[k], 0), NV[k] = BoxArrayCount(s[k], 1);
+    tu[k] = 1e-6 * (us[k][NU[k] - 1] - us[k][0]), tv[k] = 1e-6 * (vs[k][NV[k] - 1] - vs[k][0]);
+  }
+  for (const IntersectionTrace* t = list->count > 0 ? list->head : nullptr; t; t = t->next)
+    for (const IntersectionTraceNode* n = t->head; n; n = n->next) {
+      const double q[4] = {n->u1, n->v1, n->u2, n->v2};
+      int box[2][2];
+      for (int j = 0; j < 2; ++j) {
+        box[j][0] = box[j][1] = 0;
+        GetBoxesRange(us[j], vs[j], q[2 * j], q[2 * j + 1], NU[j], NV[j], &box[j][0], &box[j][1], tu[j], tv[j]);
+      }
+      for (int k = 0; k < 2; ++k) {
+        const int o = 1 - k;
+        if (box[o][0] != seedBox[o][0] || box[o][1] != seedBox[o][1]) continue;
+        // Along the pole's side the parameter along it (index `along`) may be anything.
+        const int along = AlongPole(s[k], q[2 * k], q[2 * k + 1]);
+        if (along >= 0 && box[k][1 - along] == seedBox[k][1 - along]) return true;
+      }
+    }
+  return false;
+}
+
 }  // namespace
 
 // ---- The driver ------------------------------------------------------------------------------
@@ -404,7 +441,9 @@ int SubDivideBasedOnArray(Bspline* s1, Bspline* s2, PatchBoxNode* node1, PatchBo
     // A marked pair holds a traced branch, but may hold others: the seed is dropped only when
     // it lies on a traced one running its way (within two chord heights of one of its chords).
     const double q[4] = {u1, v1, u2, v2};
-    if (marks[j1 * (NU1 - 1) + i1][j2 * (NU2 - 1) + i2] &&
+    const int seedBox[2][2] = {{i1, j1}, {i2, j2}};
+    if ((marks[j1 * (NU1 - 1) + i1][j2 * (NU2 - 1) + i2] ||
+         BesideTracedPole(s1, s2, list, us1, vs1, us2, vs2, seedBox)) &&
         NearTracedBranchAlike(s1, s2, list, nullptr, q, P, 2.0 * tolA))
       return 0;
     IntersectionTrace* trace;
@@ -1451,7 +1490,11 @@ int SeamCrossed(const Bspline* s1, const Bspline* s2, const IntersectionTraceNod
     const Bspline* s = k < 2 ? s1 : s2;
     if (!(k & 1 ? s->closedV : s->closedU)) continue;
     const double range = k & 1 ? s->knotsV[NumCtrlV(s)] - s->knotsV[s->degreeV] : s->knotsU[NumCtrlU(s)] - s->knotsU[s->degreeU];
-    if (std::fabs(qa[k] - qb[k]) > kSeamJump * range) return k;
+    if (std::fabs(qa[k] - qb[k]) <= kSeamJump * range) continue;
+    // A node on a pole that k runs round has any value of k there: its jump crosses no seam.
+    const int c = k & 2;
+    if (AlongPole(s, qa[c], qa[c + 1]) == (k & 1) || AlongPole(s, qb[c], qb[c + 1]) == (k & 1)) continue;
+    return k;
   }
   return -1;
 }

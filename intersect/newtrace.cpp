@@ -2480,6 +2480,33 @@ bool PassesTracedPole(const March& m, const double A[3], const double P[3]) {
   return false;
 }
 
+// True when the seed c (point S) lies within kPolePassTolBs point tolerances of a pole of either
+// surface: the point of the side it lies nearest, collapsed there (OnPole), in its other parameter.
+bool SeedBesidePole(const March& m, const Params& c, const double S[3]) {
+  for (int k = 0; k < 2; ++k) {
+    const Bspline* s = k ? m.s2 : m.s1;
+    for (int d = 0; d < 2; ++d)
+      for (int e = 0; e < 2; ++e) {
+        double q[2] = {c.p[2 * k], c.p[2 * k + 1]}, X[3];
+        q[d] = e ? Hi(s, d) : Lo(s, d);
+        int pd, pe;
+        if (!OnPole(s, q[0], q[1], &pd, &pe)) continue;
+        Eval3DPointOnSurfCoord(s, q[0], q[1], 0, 0, X);
+        if (VecDist3(X, S) <= kPolePassTolBs * m.tolB) return true;
+      }
+  }
+  return false;
+}
+
+// True when the chord from node a to P passes within kPolePassTolBs point tolerances of node n.
+bool ChordPasses(const IntersectionTraceNode* a, const double P[3], const IntersectionTraceNode* n, double tolB) {
+  const double d[3] = {P[0] - a->x, P[1] - a->y, P[2] - a->z};
+  const double x[3] = {n->x - a->x, n->y - a->y, n->z - a->z};
+  const double l2 = VecDotProd3(d, d);
+  const double f = l2 > 0.0 ? std::fmin(1.0, std::fmax(0.0, VecDotProd3(x, d) / l2)) : 0.0;
+  return std::hypot(x[0] - f * d[0], x[1] - f * d[1], x[2] - f * d[2]) <= kPolePassTolBs * tolB;
+}
+
 // An open branch through a pole ends there, one trace either side of it, as the marches that
 // reach a pole stop on it: a trace whose seed lies on a pole and which did not close is cut in
 // two at the seed, the backward nodes making a second trace that starts on the seed's point.
@@ -2511,6 +2538,8 @@ int SplitAtSeed(March& m, IntersectionTrace* tr) {
   return 0;
 }
 
+bool WrapAcrossSeams(const March& m, Params& c);
+
 int Trace(March& m, double u1, double v1, double u2, double v2) {
   IntersectionTrace* tr = m.trace;
   Params cur = {{u1, v1, u2, v2}};
@@ -2530,6 +2559,11 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
   m.marks[m.seedBox[0][1] * (m.NU1 - 1) + m.seedBox[0][0]]
          [m.seedBox[1][1] * (m.NU2 - 1) + m.seedBox[1][0]] = 1;
   const Params seed = cur;
+  // A loop through a pole seeded beside it comes back crawling round the pole from another side:
+  // its parameters round the pole never come back between the seed's and its first node's
+  // (Closes), and the march ran on over its first nodes. A step that passes the seed within
+  // kPolePassTolBs point tolerances, having gone farther from it (CameBack), closes the loop there.
+  const bool seedBesidePole = !m.continued && !seedOnPole && SeedBesidePole(m, cur, P);
   Params ref = seed, second = seed;
   tr->head = tr->tail = tr->turn = nullptr;
   tr->nodeCount = 0;
@@ -2586,8 +2620,11 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       second = cur;
     } else if (ChkCrvTouchAnotherCrv(m.s1, m.s2, m.list, &cur.p[0], &cur.p[1])) {
       stop = true;
-    } else if (tr->nodeCount > 4 && BesideChord(tr->head, tr->head->next, P) && Closes(cur, second, ref) &&
-               ArrivesAlongFirstChord(m, tr, prev, P) && CameBack(tr, P)) {
+    } else if (tr->nodeCount > 4 &&
+               ((BesideChord(tr->head, tr->head->next, P) && Closes(cur, second, ref) &&
+                 ArrivesAlongFirstChord(m, tr, prev, P)) ||
+                (seedBesidePole && ChordPasses(tr->tail, P, tr->head, m.tolB))) &&
+               CameBack(tr, P)) {
       const double H[3] = {tr->head->x, tr->head->y, tr->head->z};
       Params closing = seed;
       ArriveAcrossSeam(m, Of(tr->tail), closing);
@@ -2718,12 +2755,29 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       // closing there.
       const IntersectionTraceNode* t2 = tr->turn->prev;
       const bool nearLast = !t2 || BesideChord(t2, tr->turn, P);
+      // A step landing on a pole beside a forward end on a seam (not on the pole) stops there as
+      // on any pole: closed onto that end, the last interval would run across the pole, its
+      // parameter round the pole jumping; the stretch between is continued from the seam.
+      int pd, pe;
+      Params across = Of(tr->turn);
+      const bool besidePole = dt > m.tolB && WrapAcrossSeams(m, across) &&
+                              (OnPole(m.s1, cur.p[0], cur.p[1], &pd, &pe) || OnPole(m.s2, cur.p[2], cur.p[3], &pd, &pe));
       if (((nearLast && Closes(cur, second, ref) && (t2 || ArrivesAlongFirstChord(m, tr, prev, P))) ||
            dt < std::fmin(10000.0 * m.tolB, chord)) &&
-          !SeamBetween(m, cur, tr->turn) && !LeavesBesideOnSeam(m, prev, cur, P, tr->turn)) {
+          !SeamBetween(m, cur, tr->turn) && !LeavesBesideOnSeam(m, prev, cur, P, tr->turn) && !besidePole) {
         // A closing step that passed over a dip across a seam ends where the branch leaves
         // (EndAtDipBeyondEnd): the loop is open there, the dip beyond the seam another trace's.
-        if (!EndAtDipBeyondEnd(m, prev, cur, P, true)) return CloseBackward(m);
+        if (!EndAtDipBeyondEnd(m, prev, cur, P, true)) {
+          if (!seedOnPole || m.continued || tr->directionStart < 2) return CloseBackward(m);
+          // A loop seeded on a pole and closed by the march back meets its forward end beside
+          // the pole (on a seam the forward march stopped at): closed there, it would run
+          // through the pole between two nodes, where its parameter round the pole jumps by
+          // half the range. It is cut at the seed instead (SplitAtSeed), both parts ending on
+          // the pole.
+          if (CloseBackward(m) == -2) return -2;
+          tr->open = 1;
+          return SplitAtSeed(m, tr);
+        }
         stop = true;
       }
     }

@@ -3349,7 +3349,10 @@ struct PoleCircleFit {
   double gap, off, length, circle;
 };
 
-PoleCircleFit MeasurePlaneThroughAPole(const PlaneThroughAPole& k, bool sphereFirst, int samples) {
+// With planeRunFirst the plane-first run is made before a sphere-first one, whose sphere then has
+// its knots as that run rescaled them (as a caller's earlier run would leave them).
+PoleCircleFit MeasurePlaneThroughAPole(const PlaneThroughAPole& k, bool sphereFirst, int samples,
+                                       bool planeRunFirst = false) {
   const double r = 1e-3, C[3] = {0.5, 0.5, 0.5};
   // A unit vector across u, the part of (0.3, -0.7, 0.2) across it.
   auto across = [](const double u[3], double out[3]) {
@@ -3377,6 +3380,7 @@ PoleCircleFit MeasurePlaneThroughAPole(const PlaneThroughAPole& k, bool sphereFi
   if (!plane || !sphere) return fit;
   const double size = shapes::PairSize(plane, sphere) / at.scale;
   const double h = n[0] * (O[0] - C[0]) + n[1] * (O[1] - C[1]) + n[2] * (O[2] - C[2]), rho = std::sqrt(r * r - h * h);
+  if (sphereFirst && planeRunFirst) Intersect(plane, sphere, at, samples);
   const std::vector<Branch> bs =
       sphereFirst ? Intersect(sphere, plane, at, samples) : Intersect(plane, sphere, at, samples);
   double gap = 0.0;
@@ -3515,5 +3519,181 @@ TEST_F(HardIntersections, ALoopSeededOnAPoleClosesWhereItsForwardMarchComesBackT
     EXPECT_LT(gap, 1e-5 * size) << sphereFirst;
     EXPECT_LT(off, 1e-6 * size) << sphereFirst;
     EXPECT_NEAR(length, 2 * M_PI * rho, 1e-2 * 2 * M_PI * rho) << sphereFirst;
+  }
+}
+
+// A plane through a pole of a sphere of radius 1e-3 whose seam leaves the pole close to the
+// circle: the loop traced from its seed on the pole comes back to the pole and closes there,
+// passing through every box along the pole's side but marking only those its parameters crossed.
+// A later seed on the seam a few point tolerances from the pole, in a pair of boxes left
+// unmarked, was traced again: either a stretch of the circle beside the pole came back twice, or
+// the whole circle did and the first loop was dropped for it (the branches 1.0096 and 1.0512 x
+// the circle long). The plane first, then the sphere, at sizes 1 and 1e-6 moved 1e4 x the size:
+// one branch, as long as the circle within 0.5 %, every point of the circle near it.
+TEST_F(HardIntersections, ASeedBesideAPoleALoopPassesThroughLiesOnThatLoop) {
+  for (double scale : {1.0, 1e-6}) {
+    const PlaneThroughAPole k = {{0.92278722200782848, 0.025436780153547965, -0.38446939164840516},
+                                 {-0.94940897531078783, -0.205479352866766, 0.23748859582046294},
+                                 {0.4814168321036435, 0.33042298494191757}, 0.0, 1.0, scale};
+    for (bool sphereFirst : {false, true}) {
+      const PoleCircleFit f = MeasurePlaneThroughAPole(k, sphereFirst, 2000);
+      EXPECT_LT(f.gap, 1e-5) << scale << " " << sphereFirst;
+      EXPECT_LT(f.off, 1e-6) << scale << " " << sphereFirst;
+      EXPECT_NEAR(f.length, f.circle, 5e-3 * f.circle) << scale << " " << sphereFirst;
+    }
+  }
+}
+
+// A plane through a pole of a sphere of radius 1e-3 whose seam leaves the pole close to the
+// circle: the trace seeded on the pole steps to the seam and stops there, and the march back from
+// the seed goes round the circle and closes on that end. Closed there, the loop ran through the
+// pole between two nodes, where the sphere's parameter round it jumps by half its range: the cut
+// put on that jump as a seam crossing lay beside the pole, and a stretch of 2.4 degrees came back
+// as a branch of its own (the branches 1.0066 x the circle long). The plane first, then the
+// sphere, at size 1: the branches as long as the circle within 0.5 %, every point of the circle
+// near them, every sample on both surfaces.
+TEST_F(HardIntersections, ALoopSeededOnAPoleAndClosedByTheMarchBackEndsOnThePole) {
+  const PlaneThroughAPole k = {{0.88803783105314205, -0.24490308661837015, 0.38911603511449711},
+                               {-0.88143766077975882, 0.22616255304271962, 0.41463013609759009},
+                               {0.47013091917548383, 0.76910424601158578}, 4e-16, -1.0, 1.0};
+  for (bool sphereFirst : {false, true}) {
+    const PoleCircleFit f = MeasurePlaneThroughAPole(k, sphereFirst, 2000);
+    EXPECT_LT(f.gap, 1e-5) << sphereFirst;
+    EXPECT_LT(f.off, 1e-6) << sphereFirst;
+    EXPECT_NEAR(f.length, f.circle, 5e-3 * f.circle) << sphereFirst;
+  }
+}
+
+// A plane through a pole of a sphere of radius 1e-3 (size 1e-6 moved 1e4 x the size), the sphere
+// first: the trace seeded on the pole steps to the seam beside it and ends there, its seed's
+// parameter round the pole at one end of the range and the end's at the other. That jump was taken
+// for a crossing of the seam and the short branch cut there, on a point pulled onto the seam
+// between the two: its parts ran 2 degrees over the circle's stretch beyond the seam, 1.2e-6 of the
+// size off the surfaces. A node on a pole has any parameter round it; its jump crosses no seam.
+// The plane first, then the sphere: the branches as long as the circle within 0.5 %, every point of
+// the circle near them, every sample on both surfaces.
+TEST_F(HardIntersections, AJumpOfTheParameterRoundAPoleAtANodeOnItCrossesNoSeam) {
+  const PlaneThroughAPole k = {{0.15165168515660035, -0.087328491757978396, -0.98456868775948803},
+                               {0.60929977773601496, 0.08301774853178058, -0.7885821671072436},
+                               {0.5611802216304308, 0.66634139434037998}, -4e-16, 1.0, 1e-6};
+  for (bool sphereFirst : {false, true}) {
+    const PoleCircleFit f = MeasurePlaneThroughAPole(k, sphereFirst, 2000, true);
+    EXPECT_LT(f.gap, 1e-5) << sphereFirst;
+    EXPECT_LT(f.off, 1e-6) << sphereFirst;
+    EXPECT_NEAR(f.length, f.circle, 5e-3 * f.circle) << sphereFirst;
+  }
+}
+
+// Planes through a pole of a sphere of radius 1e-3, whose seam meets the circle a few degrees from
+// the pole: the forward march from a seed across the circle stops on the seam there, and the march
+// back goes round the other way and lands on the pole, nearer the forward end than its step is
+// long. It closed there, onto the forward end across the pole, and the curves through that interval
+// swung round the pole in the sphere's parameters (at size 1e6, the plane first: samples 1.6e-5 of
+// the size off the sphere; at size 1e-6, the sphere first: 3.1e-6, a point of the circle 4.2e-6 of
+// the size from the branches). A march that lands on a pole beside its forward end stops there, and
+// the stretch from the seam to the pole is continued across the seam. Both surfaces in turn (the
+// sphere's knots as the plane-first run left them): every point of the circle near the branches,
+// every sample on both surfaces, the branches as long as the circle within 0.5 %.
+TEST_F(HardIntersections, AMarchBackLandingOnAPoleBesideItsForwardEndStopsOnThePole) {
+  const PlaneThroughAPole cases[] = {
+      {{-0.81035248695393058, -0.23386846672218592, -0.53724704481327168},
+       {0.44669553129846973, -0.040186949165923802, -0.89378303375859247},
+       {0.59130361493639005, 0.51711468130307925}, -4e-16, 1.0, 1e6},
+      {{0.88803783105314205, -0.24490308661837015, 0.38911603511449711},
+       {-0.88143766077975882, 0.22616255304271962, 0.41463013609759009},
+       {0.47013091917548383, 0.76910424601158578}, 4e-16, -1.0, 1e-6}};
+  for (const auto& k : cases)
+    for (bool sphereFirst : {false, true}) {
+      const PoleCircleFit f = MeasurePlaneThroughAPole(k, sphereFirst, 2000, true);
+      EXPECT_LT(f.gap, 1e-5) << k.scale << " " << sphereFirst;
+      EXPECT_LT(f.off, 1e-6) << k.scale << " " << sphereFirst;
+      EXPECT_NEAR(f.length, f.circle, 5e-3 * f.circle) << k.scale << " " << sphereFirst;
+    }
+}
+
+// A sphere of radius 1e-4 sunk 8 point tolerances into a torus of radii 1 and 0.3 meets it in a
+// loop about 2e-5 of the size across, turned so that the loop runs through the small sphere's
+// pole (size 1e-6 moved 1e4 x the size). The sphere first (its knots as the torus-first run left
+// them), the trace is seeded on the sphere's seam a third of a tolerance from the pole: its march
+// went round the loop and came back crawling round the pole from another side, where the sphere's
+// parameter round it never came back between the seed's and the first node's, and ran on over its
+// first nodes, 5 degrees of the loop traced twice. Either surface first: the branches' turns about
+// the loop's axis add up to one turn within a degree (a third of a tolerance along the loop), every
+// point of the loop near them, every sample on both surfaces.
+TEST_F(HardIntersections, ALoopSeededBesideAPoleClosesWhereItPassesItsSeed) {
+  const double th = 5.069078359803953, ph = 4.5502795365768698, spin = 0.28782969812825582;
+  const double r = 1e-4, depth = 8e-6 * std::hypot(2.6, 2.6, 0.6);
+  const Place at = Placed(1e-6, 1e4);
+  const double N[3] = {std::cos(ph) * std::cos(th), std::cos(ph) * std::sin(th), std::sin(ph)};
+  const double rho0 = 1.0 + 0.3 * std::cos(ph);
+  const double X0[3] = {rho0 * std::cos(th), rho0 * std::sin(th), 0.3 * std::sin(ph)};
+  double C[3], m[3];
+  for (int q = 0; q < 3; ++q) C[q] = X0[q] + (r - depth) * N[q], m[q] = -N[q];
+  auto torus = [](const double* p) { return std::hypot(std::hypot(p[0], p[1]) - 1.0, p[2]) - 0.3; };
+  auto across = [](const double u[3], double out[3]) {
+    const double g[3] = {0.3, -0.7, 0.2}, d = g[0] * u[0] + g[1] * u[1] + g[2] * u[2];
+    for (int q = 0; q < 3; ++q) out[q] = g[q] - d * u[q];
+    const double l = std::hypot(out[0], out[1], out[2]);
+    for (int q = 0; q < 3; ++q) out[q] /= l;
+  };
+  double b1[3], b2[3];
+  across(m, b1);
+  VecCrossProd3(m, b1, b2);
+  // The loop's point along the arc from the sphere's deepest point at azimuth phi about m.
+  auto loopPoint = [&](double phi, double p[3]) {
+    auto arc = [&](double t, double* x) {
+      for (int q = 0; q < 3; ++q)
+        x[q] = C[q] + r * (std::cos(t) * m[q] + std::sin(t) * (std::cos(phi) * b1[q] + std::sin(phi) * b2[q]));
+    };
+    double lo = 0.0, hi = 0.5 * M_PI;
+    arc(lo, p);
+    const bool below = torus(p) < 0.0;
+    for (int it = 0; it < 80; ++it) {
+      const double mid = 0.5 * (lo + hi);
+      arc(mid, p);
+      (torus(p) < 0.0) == below ? lo = mid : hi = mid;
+    }
+    arc(lo, p);
+  };
+  // The sphere's axis a from the loop's point at azimuth spin through the centre: that pole of it
+  // lies on the loop.
+  double pole[3], a[3], e[3];
+  loopPoint(spin, pole);
+  for (int q = 0; q < 3; ++q) a[q] = C[q] - pole[q];
+  const double na = std::hypot(a[0], a[1], a[2]);
+  for (double& x : a) x /= na;
+  across(a, e);
+  BsplineKeeper keep;
+  Bspline* host = keep(shapes::Torus(kZ, kX, 1.0, 0.3, at));
+  Place centre = at;
+  for (int q = 0; q < 3; ++q) centre.shift[q] += at.scale * C[q];
+  Bspline* small = keep(shapes::Sphere(a, e, r, centre));
+  ASSERT_TRUE(host && small);
+  const double size = shapes::PairSize(host, small) / at.scale;
+  for (bool torusFirst : {true, false}) {
+    const std::vector<Branch> bs = torusFirst ? Intersect(host, small, at, 400) : Intersect(small, host, at, 400);
+    double gap = 0.0, turns = 0.0;
+    for (int i = 0; i < 48; ++i) {
+      double p[3];
+      loopPoint(2 * M_PI * i / 48, p);
+      gap = std::fmax(gap, FromBranches(bs, p));
+    }
+    for (const Branch& b : bs) {
+      double turn = 0.0, before = 0.0;
+      for (size_t i = 0; i < b.on1.size(); ++i) {
+        double d[3];
+        for (int q = 0; q < 3; ++q) d[q] = b.on1[i][q] - C[q];
+        const double angle = std::atan2(VecDotProd3(d, b2), VecDotProd3(d, b1));
+        if (i > 0) turn += std::remainder(angle - before, 2 * M_PI);
+        before = angle;
+      }
+      turns += std::fabs(turn);
+    }
+    const double off = WorstOffBoth(bs, torus, [&](const double* p) {
+      return std::hypot(p[0] - C[0], p[1] - C[1], p[2] - C[2]) - r;
+    });
+    EXPECT_LT(gap, 1e-5 * size) << torusFirst;
+    EXPECT_LT(off, 1e-6 * size) << torusFirst;
+    EXPECT_NEAR(turns, 2 * M_PI, M_PI / 180) << torusFirst;
   }
 }
