@@ -1923,6 +1923,36 @@ TEST_F(HardIntersections, ATraceBetweenTheEndsOfTwoOthersAcrossSeamsIsKept) {
   for (const Place& at : {Placed(1.0, 0.0), Placed(1e-6, 1e4), Placed(1e6, 1e4)})
     for (int first = 0; first < 2; ++first) ExpectWholeBranchesOnBoth(s, at, first);
 }
+
+// A sphere of radius 0.5 about (1, 0, 0), its axis along y and its seam meridian through
+// (1, 0, 0.5), cuts the cylinder of radius 1 about z in a loop round the x axis whose top and
+// bottom, (1, 0, +-0.5), touch that meridian: the loop runs along the seam there within the point
+// tolerance but never across it. A seed refined onto the seam beside the top marches nowhere, and
+// its node, a point of the loop, came back as a branch of its own: the search along the loop's
+// nearest chord for a point near it started from the seam's far side, where no branch is. On axes
+// turned about (1, 2, 3), whichever surface comes first, at size 1 at the origin and moved 1e4 x
+// the size and at size 1e6 so moved: every sample on both surfaces, every exact point of the loop
+// near a branch, no branch lying on another.
+TEST_F(HardIntersections, ALoopTouchingASeamGivesNoPointBesideIt) {
+  const double th0 = std::acos(0.875);  // the loop's extreme angle round the cylinder
+  struct Turned {
+    double turn, scale, moved;
+  };
+  for (const Turned& c : {Turned{0.0, 1.0, 0.0}, Turned{0.7, 1.0, 1e4}, Turned{-2.4, 1e6, 1e4}}) {
+    double frame[3][3];
+    TurnedFrame(c.turn, frame);
+    auto turned = [&](std::array<double, 3> v) {
+      std::array<double, 3> w;
+      for (int q = 0; q < 3; ++q) w[q] = v[0] * frame[0][q] + v[1] * frame[1][q] + v[2] * frame[2][q];
+      return w;
+    };
+    const std::array<double, 3> centre = turned({1, 0, 0});
+    const CaseSurface s[2] = {
+        {false, Axes(turned({0, 0, 1}), turned({std::cos(th0 + 0.3), std::sin(th0 + 0.3), 0})), {0, 0, 0}, 1.0, 0.0, -1.0, 1.0},
+        {false, Axes(turned({0, 1, 0}), turned({0, 0, 1})), {centre[0], centre[1], centre[2]}, 0.5, 0.0, 0, 0}};
+    for (int first = 0; first < 2; ++first) ExpectWholeBranchesOnBoth(s, Placed(c.scale, c.moved), first);
+  }
+}
 // A cone (radii 0.892 and 0.842 over heights -1.59..2.10) and a torus (radii 0.950 and 0.543) on
 // turned axes meet in a loop that crosses the cone's seam and, a step before, the torus's: a
 // march running round the loop backward comes within the closing distance of its forward end on
