@@ -562,11 +562,13 @@ bool OnNearestBranch(Bspline* s1, Bspline* s2, const IntersectionTraceList* list
       shifted = true;
     }
   }
-  const auto nearest = [&](const double a[4], const double b[4]) {
+  const auto nearest = [&](const double a[4], const double b[4], int held) {
     auto away = [&](double f) {
       double q[4], Y[3];
       for (int k = 0; k < 4; ++k) q[k] = std::fmin(to[k], std::fmax(from[k], a[k] + f * (b[k] - a[k])));
-      return PullOnto(s1, s2, q, Y, tolB) ? VecDist3(X, Y) : HUGE_VAL;
+      if (held >= 0) q[held] = xq[held];
+      return (held >= 0 ? PullWithParamHeld(s1, s2, q, held, Y, tolB) : PullOnto(s1, s2, q, Y, tolB)) ? VecDist3(X, Y)
+                                                                                                     : HUGE_VAL;
     };
     const double g = 0.5 * (std::sqrt(5.0) - 1.0);
     double lo = 0.0, hi = 1.0, c = hi - g * (hi - lo), d = lo + g * (hi - lo);
@@ -581,11 +583,20 @@ bool OnNearestBranch(Bspline* s1, Bspline* s2, const IntersectionTraceList* list
     }
     return least;
   };
-  if (nearest(qa, qb) <= reach) return true;
-  if (!shifted) return false;
+  if (nearest(qa, qb, -1) <= reach) return true;
   NodeParams(best, qa);
   NodeParams(bestNext, qb);
-  return nearest(qa, qb) <= reach;
+  if (shifted && nearest(qa, qb, -1) <= reach) return true;
+  // A node on a seam where the branch runs along it within the tolerance (touching it at a point
+  // of its own) may lie anywhere along that stretch of the seam, where a free pull from the
+  // chord, its parameter across the seam held in the domain, slides off past the touching: the
+  // branch's point beside it is sought on the seam, with that parameter held there.
+  for (int k = 0; k < 4; ++k) {
+    const Bspline* s = k < 2 ? s1 : s2;
+    if ((k & 1 ? s->closedV : s->closedU) && (xq[k] == from[k] || xq[k] == to[k]) && nearest(qa, qb, k) <= reach)
+      return true;
+  }
+  return false;
 }
 
 // True when the node lies on a branch of the list other than skip (OnNearestBranch). Where two

@@ -1953,6 +1953,36 @@ TEST_F(HardIntersections, ALoopTouchingASeamGivesNoPointBesideIt) {
     for (int first = 0; first < 2; ++first) ExpectWholeBranchesOnBoth(s, Placed(c.scale, c.moved), first);
   }
 }
+
+// The loop of ALoopTouchingASeamGivesNoPointBesideIt with the cylinder's seam put where the loop
+// reaches farthest round it, (cos t, sin t, 0) for cos t = 0.875: the loop touches a seam of each
+// surface. A march from a seed stops at both touchings, taking them for seam crossings, and a
+// later seed on the rest of the loop runs round it all; the first trace's end on the cylinder's
+// seam, anywhere along the stretch the loop runs within the tolerance of it, was not found on the
+// loop (the free pulls from the loop's chord beside it slide past the touching), and 0.75 of the
+// loop's length came back twice. On axes turned about (1, 2, 3), whichever surface comes first,
+// at size 1 at the origin and moved 1e4 x the size: every sample on both surfaces, every exact
+// point of the loop near a branch, no branch lying on another.
+TEST_F(HardIntersections, ALoopTouchingTheSeamsOfBothSurfacesComesBackOnce) {
+  const double th0 = std::acos(0.875);
+  struct Turned {
+    double turn, moved;
+  };
+  for (const Turned& c : {Turned{0.3, 0.0}, Turned{0.7, 1e4}}) {
+    double frame[3][3];
+    TurnedFrame(c.turn, frame);
+    auto turned = [&](std::array<double, 3> v) {
+      std::array<double, 3> w;
+      for (int q = 0; q < 3; ++q) w[q] = v[0] * frame[0][q] + v[1] * frame[1][q] + v[2] * frame[2][q];
+      return w;
+    };
+    const std::array<double, 3> centre = turned({1, 0, 0});
+    const CaseSurface s[2] = {
+        {false, Axes(turned({0, 0, 1}), turned({std::cos(th0), std::sin(th0), 0})), {0, 0, 0}, 1.0, 0.0, -1.0, 1.0},
+        {false, Axes(turned({0, 1, 0}), turned({0, 0, 1})), {centre[0], centre[1], centre[2]}, 0.5, 0.0, 0, 0}};
+    for (int first = 0; first < 2; ++first) ExpectWholeBranchesOnBoth(s, Placed(1.0, c.moved), first);
+  }
+}
 // A cone (radii 0.892 and 0.842 over heights -1.59..2.10) and a torus (radii 0.950 and 0.543) on
 // turned axes meet in a loop that crosses the cone's seam and, a step before, the torus's: a
 // march running round the loop backward comes within the closing distance of its forward end on
