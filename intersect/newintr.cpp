@@ -581,36 +581,61 @@ bool OnNearestBranch(Bspline* s1, Bspline* s2, const IntersectionTraceList* list
   // A node just across a closed surface's seam from the chord (a shallow dip of the branch over
   // the seam that the other trace stepped past on the near side) is sought from the seam's far
   // side: the chord's parameters in that direction moved by the range toward the node's and held
-  // in the domain, so that the pull starts at the seam beside the node.
+  // in the domain, so that the pull starts at the seam beside the node. A node on the seam where
+  // the branch only touches it from the chord's side (running along the seam within the
+  // tolerance, never across) lies on no branch beyond the seam: it is sought from the chord's
+  // side as well.
   double qa[4], qb[4], xq[4], from[4], to[4];
   NodeParams(best, qa);
   NodeParams(bestNext, qb);
   NodeParams(x, xq);
+  bool shifted = false;
   for (int k = 0; k < 4; ++k) {
     const Bspline* s = k < 2 ? s1 : s2;
     from[k] = k & 1 ? s->knotsV[s->degreeV] : s->knotsU[s->degreeU];
     to[k] = k & 1 ? s->knotsV[NumCtrlV(s)] : s->knotsU[NumCtrlU(s)];
     if (!(k & 1 ? s->closedV : s->closedU)) continue;
     const double range = to[k] - from[k], shift = xq[k] < 0.5 * (qa[k] + qb[k]) ? -range : range;
-    if (std::fabs(qa[k] - xq[k]) > 0.5 * range && std::fabs(qb[k] - xq[k]) > 0.5 * range) qa[k] += shift, qb[k] += shift;
-  }
-  auto away = [&](double f) {
-    double q[4], Y[3];
-    for (int k = 0; k < 4; ++k) q[k] = std::fmin(to[k], std::fmax(from[k], qa[k] + f * (qb[k] - qa[k])));
-    return PullOnto(s1, s2, q, Y, tolB) ? VecDist3(X, Y) : HUGE_VAL;
-  };
-  const double g = 0.5 * (std::sqrt(5.0) - 1.0);
-  double lo = 0.0, hi = 1.0, c = hi - g * (hi - lo), d = lo + g * (hi - lo);
-  double fc = away(c), fd = away(d), least = std::fmin(away(bestF), std::fmin(fc, fd));
-  for (int it = 0; it < 30 && least > reach; ++it) {
-    if (fc < fd) {
-      hi = d, d = c, fd = fc, c = hi - g * (hi - lo), fc = away(c);
-    } else {
-      lo = c, c = d, fc = fd, d = lo + g * (hi - lo), fd = away(d);
+    if (std::fabs(qa[k] - xq[k]) > 0.5 * range && std::fabs(qb[k] - xq[k]) > 0.5 * range) {
+      qa[k] += shift, qb[k] += shift;
+      shifted = true;
     }
-    least = std::fmin(least, std::fmin(fc, fd));
   }
-  return least <= reach;
+  const auto nearest = [&](const double a[4], const double b[4], int held) {
+    auto away = [&](double f) {
+      double q[4], Y[3];
+      for (int k = 0; k < 4; ++k) q[k] = std::fmin(to[k], std::fmax(from[k], a[k] + f * (b[k] - a[k])));
+      if (held >= 0) q[held] = xq[held];
+      return (held >= 0 ? PullWithParamHeld(s1, s2, q, held, Y, tolB) : PullOnto(s1, s2, q, Y, tolB)) ? VecDist3(X, Y)
+                                                                                                     : HUGE_VAL;
+    };
+    const double g = 0.5 * (std::sqrt(5.0) - 1.0);
+    double lo = 0.0, hi = 1.0, c = hi - g * (hi - lo), d = lo + g * (hi - lo);
+    double fc = away(c), fd = away(d), least = std::fmin(away(bestF), std::fmin(fc, fd));
+    for (int it = 0; it < 30 && least > reach; ++it) {
+      if (fc < fd) {
+        hi = d, d = c, fd = fc, c = hi - g * (hi - lo), fc = away(c);
+      } else {
+        lo = c, c = d, fc = fd, d = lo + g * (hi - lo), fd = away(d);
+      }
+      least = std::fmin(least, std::fmin(fc, fd));
+    }
+    return least;
+  };
+  if (nearest(qa, qb, -1) <= reach) return true;
+  NodeParams(best, qa);
+  NodeParams(bestNext, qb);
+  if (shifted && nearest(qa, qb, -1) <= reach) return true;
+  // A node on a seam where the branch runs along it within the tolerance (touching it at a point
+  // of its own) may lie anywhere along that stretch of the seam, where a free pull from the
+  // chord, its parameter across the seam held in the domain, slides off past the touching: the
+  // branch's point beside it is sought on the seam, with that parameter held there.
+  for (int k = 0; k < 4; ++k) {
+    const Bspline* s = k < 2 ? s1 : s2;
+    if ((k & 1 ? s->closedV : s->closedU) && (xq[k] == from[k] || xq[k] == to[k]) && nearest(qa, qb, k) <= reach)
+      return true;
+  }
+  return false;
 }
 
 // True when the node lies on a branch of the list other than skip (OnNearestBranch). Where two

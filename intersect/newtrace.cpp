@@ -2349,11 +2349,30 @@ bool SeamBetween(const March& m, const Params& c, const IntersectionTraceNode* w
   return AcrossSeam(m, c, e);
 }
 
+// True when the branch between c (point P) and e (point W), both on the end `end` of the closed
+// parameter k, runs along the seam within the point tolerance: the seam's point midway between
+// them, its other parameters pulled onto both surfaces with k held there, lies between them
+// (farther than a quarter of their distance from each). Where the branch crosses the seam at c
+// and at e instead, the surfaces meet on the seam only at those two points, and the pull lands
+// on one of them, or nowhere.
+bool AlongSeamBetween(const March& m, const Params& c, const Params& e, int k, double end, const double P[3],
+                      const double W[3]) {
+  if (AcrossSeam(m, c, e)) return false;
+  double q[4], X[3];
+  for (int j = 0; j < 4; ++j) q[j] = 0.5 * (c.p[j] + e.p[j]);
+  q[k] = end;
+  if (!PullWithParamHeld(m.s1, m.s2, q, k, X, m.tolB)) return false;
+  const double d = VecDist3(P, W);
+  return VecDist3(X, P) > 0.25 * d && VecDist3(X, W) > 0.25 * d;
+}
+
 // True when the march arrives at c (point P, from prev) on a seam it leaves across there, and the
 // node w lies on the same end of that closed direction at another point of the seam (farther
 // than kSeamMeetTolBs point tolerances from P): a small loop crossing the seam twice, its two
 // crossings closer than a step. The branch goes on from c beyond the seam and comes back to w
-// from there; a chord between them along the seam stands for no part of it.
+// from there; a chord between them along the seam stands for no part of it. Not where the
+// branch only touches the seam between them, running along it within the tolerance
+// (AlongSeamBetween): it comes back to w on this side, and the chord stands for that stretch.
 bool LeavesBesideOnSeam(const March& m, const Params& prev, const Params& c, const double P[3],
                         const IntersectionTraceNode* w) {
   const double W[3] = {w->x, w->y, w->z};
@@ -2365,7 +2384,7 @@ bool LeavesBesideOnSeam(const March& m, const Params& prev, const Params& c, con
     for (const int at : {-1, 1}) {
       const double end = at > 0 ? Hi(s, k & 1) : Lo(s, k & 1);
       if (std::fabs(c.p[k] - end) <= m.tol[k] && std::fabs(e.p[k] - end) <= m.tol[k] &&
-          TowardEnd(m, prev, c, k, at) > 0)
+          TowardEnd(m, prev, c, k, at) > 0 && !AlongSeamBetween(m, c, e, k, end, P, W))
         return true;
     }
   }

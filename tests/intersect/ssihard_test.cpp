@@ -1923,6 +1923,96 @@ TEST_F(HardIntersections, ATraceBetweenTheEndsOfTwoOthersAcrossSeamsIsKept) {
   for (const Place& at : {Placed(1.0, 0.0), Placed(1e-6, 1e4), Placed(1e6, 1e4)})
     for (int first = 0; first < 2; ++first) ExpectWholeBranchesOnBoth(s, at, first);
 }
+
+// A sphere of radius 0.5 about (1, 0, 0), its axis along y and its seam meridian through
+// (1, 0, 0.5), cuts the cylinder of radius 1 about z in a loop round the x axis whose top and
+// bottom, (1, 0, +-0.5), touch that meridian: the loop runs along the seam there within the point
+// tolerance but never across it. A seed refined onto the seam beside the top marches nowhere, and
+// its node, a point of the loop, came back as a branch of its own: the search along the loop's
+// nearest chord for a point near it started from the seam's far side, where no branch is. On axes
+// turned about (1, 2, 3), whichever surface comes first, at size 1 at the origin and moved 1e4 x
+// the size and at size 1e6 so moved: every sample on both surfaces, every exact point of the loop
+// near a branch, no branch lying on another.
+TEST_F(HardIntersections, ALoopTouchingASeamGivesNoPointBesideIt) {
+  const double th0 = std::acos(0.875);  // the loop's extreme angle round the cylinder
+  struct Turned {
+    double turn, scale, moved;
+  };
+  for (const Turned& c : {Turned{0.0, 1.0, 0.0}, Turned{0.7, 1.0, 1e4}, Turned{-2.4, 1e6, 1e4}}) {
+    double frame[3][3];
+    TurnedFrame(c.turn, frame);
+    auto turned = [&](std::array<double, 3> v) {
+      std::array<double, 3> w;
+      for (int q = 0; q < 3; ++q) w[q] = v[0] * frame[0][q] + v[1] * frame[1][q] + v[2] * frame[2][q];
+      return w;
+    };
+    const std::array<double, 3> centre = turned({1, 0, 0});
+    const CaseSurface s[2] = {
+        {false, Axes(turned({0, 0, 1}), turned({std::cos(th0 + 0.3), std::sin(th0 + 0.3), 0})), {0, 0, 0}, 1.0, 0.0, -1.0, 1.0},
+        {false, Axes(turned({0, 1, 0}), turned({0, 0, 1})), {centre[0], centre[1], centre[2]}, 0.5, 0.0, 0, 0}};
+    for (int first = 0; first < 2; ++first) ExpectWholeBranchesOnBoth(s, Placed(c.scale, c.moved), first);
+  }
+}
+
+// The loop of ALoopTouchingASeamGivesNoPointBesideIt with the cylinder's seam put where the loop
+// reaches farthest round it, (cos t, sin t, 0) for cos t = 0.875: the loop touches a seam of each
+// surface. A march from a seed stops at both touchings, taking them for seam crossings, and a
+// later seed on the rest of the loop runs round it all; the first trace's end on the cylinder's
+// seam, anywhere along the stretch the loop runs within the tolerance of it, was not found on the
+// loop (the free pulls from the loop's chord beside it slide past the touching), and 0.75 of the
+// loop's length came back twice. On axes turned about (1, 2, 3), whichever surface comes first,
+// at size 1 at the origin and moved 1e4 x the size: every sample on both surfaces, every exact
+// point of the loop near a branch, no branch lying on another.
+TEST_F(HardIntersections, ALoopTouchingTheSeamsOfBothSurfacesComesBackOnce) {
+  const double th0 = std::acos(0.875);
+  struct Turned {
+    double turn, moved;
+  };
+  for (const Turned& c : {Turned{0.3, 0.0}, Turned{0.7, 1e4}}) {
+    double frame[3][3];
+    TurnedFrame(c.turn, frame);
+    auto turned = [&](std::array<double, 3> v) {
+      std::array<double, 3> w;
+      for (int q = 0; q < 3; ++q) w[q] = v[0] * frame[0][q] + v[1] * frame[1][q] + v[2] * frame[2][q];
+      return w;
+    };
+    const std::array<double, 3> centre = turned({1, 0, 0});
+    const CaseSurface s[2] = {
+        {false, Axes(turned({0, 0, 1}), turned({std::cos(th0), std::sin(th0), 0})), {0, 0, 0}, 1.0, 0.0, -1.0, 1.0},
+        {false, Axes(turned({0, 1, 0}), turned({0, 0, 1})), {centre[0], centre[1], centre[2]}, 0.5, 0.0, 0, 0}};
+    for (int first = 0; first < 2; ++first) ExpectWholeBranchesOnBoth(s, Placed(1.0, c.moved), first);
+  }
+}
+
+// A sphere of radius 0.4962 about (1, 0, 0) cuts the cylinder of radius 1 about z in a loop whose
+// point farthest round the cylinder, at the angle t with cos t = (2 - 0.4962^2) / 2, touches the
+// cylinder's seam, put there. The march round the loop arrives at the seam a little short of the
+// touching, the march back from the seed a little past it, both within the stretch where the loop
+// runs along the seam within the point tolerance. The second arrival was taken for the loop
+// leaving across the seam beside the first and coming back there from beyond, so the loop was
+// left open, its tip (1.2e-4 of the size) missing; it closes there. Whichever surface comes
+// first, at size 1 at the origin and at size 1e6 moved 1e4 x the size, on axes turned about
+// (1, 2, 3): every sample on both surfaces, every exact point of the loop near a branch.
+TEST_F(HardIntersections, ALoopTouchingASeamAtItsTipIsClosedThere) {
+  const double rho = 0.4962, th0 = std::acos(0.5 * (2.0 - rho * rho));
+  struct Turned {
+    double turn, scale, moved;
+  };
+  for (const Turned& c : {Turned{0.0, 1.0, 0.0}, Turned{-2.4, 1e6, 1e4}}) {
+    double frame[3][3];
+    TurnedFrame(c.turn, frame);
+    auto turned = [&](std::array<double, 3> v) {
+      std::array<double, 3> w;
+      for (int q = 0; q < 3; ++q) w[q] = v[0] * frame[0][q] + v[1] * frame[1][q] + v[2] * frame[2][q];
+      return w;
+    };
+    const std::array<double, 3> centre = turned({1, 0, 0});
+    const CaseSurface s[2] = {
+        {false, Axes(turned({0, 0, 1}), turned({std::cos(th0), std::sin(th0), 0})), {0, 0, 0}, 1.0, 0.0, -1.0, 1.0},
+        {false, Axes(turned({0, 1, 0}), turned({0, 0, 1})), {centre[0], centre[1], centre[2]}, rho, 0.0, 0, 0}};
+    for (int first = 0; first < 2; ++first) ExpectWholeBranchesOnBoth(s, Placed(c.scale, c.moved), first);
+  }
+}
 // A cone (radii 0.892 and 0.842 over heights -1.59..2.10) and a torus (radii 0.950 and 0.543) on
 // turned axes meet in a loop that crosses the cone's seam and, a step before, the torus's: a
 // march running round the loop backward comes within the closing distance of its forward end on
