@@ -293,12 +293,19 @@ bool BallFits(Bspline* S1, Bspline* S2, double r, const double q[4]) {
   return true;
 }
 
+// NewestRefineToFilletPoint; heldAtEdge (may be null) is set when an iterate was clamped to a
+// surface's box on the way.
+int RefineNewest(Bspline* S1, Bspline* S2, double r, double* u1, double* v1, double* u2, double* v2,
+                 double nu1, double nv1, double nu2, double nv2, double tol, bool* heldAtEdge);
+
 // The selected refiner's result (100 converged), kBallTooBig for a converged pair whose ball
-// does not fit (BallFits): no ball of that radius rolls there.
-int RefineSelected(Bspline* S1, Bspline* S2, double r, double p[4], const double nb[4], double tol) {
+// does not fit (BallFits): no ball of that radius rolls there. heldAtEdge (may be null) is set
+// when the bracketed refiner held an iterate on the edge of a surface's box on its way.
+int RefineSelected(Bspline* S1, Bspline* S2, double r, double p[4], const double nb[4], double tol,
+                   bool* heldAtEdge = nullptr) {
   const int rc = test1 == 1
                      ? NewRefineToFilletPoint(S1, S2, r, &p[0], &p[1], &p[2], &p[3], nb[0], nb[1], nb[2], nb[3], tol)
-                     : NewestRefineToFilletPoint(S1, S2, r, &p[0], &p[1], &p[2], &p[3], nb[0], nb[1], nb[2], nb[3], tol);
+                     : RefineNewest(S1, S2, r, &p[0], &p[1], &p[2], &p[3], nb[0], nb[1], nb[2], nb[3], tol, heldAtEdge);
   return rc == 100 && !BallFits(S1, S2, r, p) ? kBallTooBig : rc;
 }
 
@@ -334,9 +341,9 @@ int GetRadiusOfCurvatureOfSurfaces(Bspline* S1, Bspline* S2, double u1, double v
   return 0;
 }
 
-int NewestRefineToFilletPoint(Bspline* S1, Bspline* S2, double r, double* u1, double* v1,
-                              double* u2, double* v2, double nu1, double nv1, double nu2,
-                              double nv2, double tol) {
+namespace {
+int RefineNewest(Bspline* S1, Bspline* S2, double r, double* u1, double* v1, double* u2, double* v2,
+                 double nu1, double nv1, double nu2, double nv2, double tol, bool* heldAtEdge) {
   if (!u1 || !v1 || !u2 || !v2 || !SurfacesSound({S1, S2}, {r, *u1, *v1, *u2, *v2, nu1, nv1, nu2, nv2, tol}))
     return -2;
   // Step schedule: ten steps of a tenth where both surfaces curve less than the ball, shorter
@@ -391,6 +398,7 @@ int NewestRefineToFilletPoint(Bspline* S1, Bspline* S2, double r, double* u1, do
     }
     for (int q = 0; q < 4; ++q) b.p[q] = val[q];
     clamped = ClampToBoxes(b);
+    if (clamped && heldAtEdge) *heldAtEdge = true;
     WriteBack(b, u1, v1, u2, v2);
     if (!EvaluateBoth(b)) return -2;
     const double gap = CentreGap(b);
@@ -400,6 +408,13 @@ int NewestRefineToFilletPoint(Bspline* S1, Bspline* S2, double r, double* u1, do
     VecCrossProd3(b.at[0].n, b.at[1].n, b.t);
   }
   return clamped ? -2 : 0;
+}
+}  // namespace
+
+int NewestRefineToFilletPoint(Bspline* S1, Bspline* S2, double r, double* u1, double* v1,
+                              double* u2, double* v2, double nu1, double nv1, double nu2,
+                              double nv2, double tol) {
+  return RefineNewest(S1, S2, r, u1, v1, u2, v2, nu1, nv1, nu2, nv2, tol, nullptr);
 }
 
 int NewRefineToFilletPoint(Bspline* S1, Bspline* S2, double r, double* u1, double* v1, double* u2,
@@ -568,6 +583,36 @@ bool LeapsAGap(Bspline* S1, Bspline* S2, const double* a, const double* b, const
 // still: where its contact curve shrinks to a point (a ball of a surface's own radius of
 // curvature across the branch) it wanders by the refinement's round-off, in no direction.
 constexpr double kStillShare = 1e-4;
+
+// A ball whose cross-section passes farther from its node than this share of the branch's larger
+// step beside the node is the ball of another place: halfway to a neighbour it is as much that
+// neighbour's, and the ball of the node itself lies nearer.
+constexpr double kStationShare = 0.25;
+
+// Whether the converged pair q (radius r) of node i (of n, parameters and radius in p in running
+// order) lies away from the node along the fillet: its cross-section, the plane through the
+// ball's centre across the fillet's spine (n1 x n2 at the contacts), passes farther from the
+// node's point than kStationShare of the branch's larger step beside it. A refinement held on a
+// surface's edge on its way goes on along that edge to wherever a ball fits, so the pair of a
+// node whose own ball lies beyond the edge is on the ball, in order, but not the node's.
+bool AwayFromStation(Bspline* S1, Bspline* S2, const double* p, int n, int i, const double q[4], double r) {
+  double X[3], Y[3], step = 0.0;
+  Eval3DPointOnSurfCoord(S1, p[5 * i], p[5 * i + 1], 0, 0, X);
+  for (const int j : {i - 1, i + 1}) {
+    if (j < 0 || j >= n) continue;
+    Eval3DPointOnSurfCoord(S1, p[5 * j], p[5 * j + 1], 0, 0, Y);
+    step = std::fmax(step, VecDist3(X, Y));
+  }
+  SurfPoint a, b;
+  if (!(step > 0.0) || !Evaluate(S1, q[0], q[1], a, false) || !Evaluate(S2, q[2], q[3], b, false)) return false;
+  double t[3], off = 0.0;
+  VecCrossProd3(a.n, b.n, t);
+  const double lt = VecSize3(t);
+  // Normals within a millionth of parallel give the spine no direction.
+  if (!(lt > 1e-6)) return false;
+  for (int c = 0; c < 3; ++c) off += (X[c] - a.d[0][c] - r * a.n[c]) * t[c] / lt;
+  return std::fabs(off) > kStationShare * step;
+}
 }  // namespace
 
 int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, IntersectionTrace* out,
@@ -605,7 +650,9 @@ int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, Intersection
     double q[4] = {p[5 * i], p[5 * i + 1], p[5 * i + 2], p[5 * i + 3]};
     const int j = i + 1 < n ? i + 1 : (i > 0 ? i - 1 : i);
     const double nb[4] = {p[5 * j], p[5 * j + 1], p[5 * j + 2], p[5 * j + 3]};
-    int refined = RefineSelected(S1, S2, p[5 * i + 4], q, nb, tol);
+    bool edged = false;
+    int refined = RefineSelected(S1, S2, p[5 * i + 4], q, nb, tol, &edged);
+    if (refined == 100 && edged && AwayFromStation(S1, S2, p, n, i, q, p[5 * i + 4])) refined = kAwayFromNode;
     double P[2][3], d[2][3] = {}, Xi[3], dXi[3] = {};
     bool moved[2] = {false, false};
     if (refined == 100) {

@@ -64,7 +64,10 @@ void SetRadiusArray(Bspline* S1, IntersectionTrace* trace, double r0, double r1,
 // times tol of the last one that moved, or within 1e-4 of the branch's step, neither moves nor
 // turns). A node that itself steps back along the branch is passed over when its pair turns;
 // a node that goes on has no ball of its own there (the refiner slid along the fillet to the
-// ball of another place). Where a contact point moves more than twice the branch's step, the
+// ball of another place), as has a node whose refinement was held on a surface's edge and whose
+// ball's cross-section (the plane across n1 x n2 through its centre) passes more than a quarter
+// of the branch's larger step beside the node from it.
+// Where a contact point moves more than twice the branch's step, the
 // ball refined halfway between the nodes must lie between the two pairs, else the fillet breaks
 // off there. A turn or a break against the first pair: of the two, the pair farther from its
 // node is the one without a ball. 0 when every node gave a pair; -2 when a node gave none (the refiner's limit, a

@@ -605,6 +605,54 @@ TEST_F(FilletBall, ABallSlidFromARimIsNotTakenAheadOfTheNextNodes) {
     }
 }
 
+// The same arc and balls, nodes held to their own balls: a node whose ball would touch the wall
+// above the top rim has none, and the refiner, held on the rim, goes on along it to the ball of
+// another place (for the node just before the rim, as far as the next node's). Such a node is
+// named and passed over like the first, so the trace keeps exactly the nodes whose ball touches
+// the band at their own place, in order to the last. A node's place on the fillet is the ball
+// whose cross-section, the plane across the centres' curve C(psi) = ((0.5 + r) cos psi,
+// (0.5 + r) sin psi, (0.5 + r) cos(psi) / 2 + r sqrt 1.25), runs through the node: every pair's
+// plane passes within a twentieth of the nodes' step of its node.
+TEST_F(FilletBall, ANodeWhoseBallLiesBeyondARimGetsNoBallSlidAlongIt) {
+  const double phi0 = std::acos(0.8), phi1 = M_PI - phi0;
+  const int n = 9;
+  const double step = (phi1 - phi0) / (n - 1);
+  for (const Place& at : Placements())
+    for (const double r : {0.05, 0.1}) {
+      SCOPED_TRACE(::testing::Message() << "scale " << at.scale << " r " << r);
+      const Pair c(kTiltedPlaneAndBand, at);
+      IntersectionTrace* in = MallocIntersectionTrace();
+      int own = 0;
+      for (int k = 0; k < n; ++k) {
+        const double phi = phi0 + step * k;
+        const double X[3] = {0.5 * std::cos(phi), 0.5 * std::sin(phi), 0.25 * std::cos(phi)};
+        double P[3];
+        at.Map(X, P);
+        AppendTraceNode(in, P, (X[0] + 1) / 2, (X[1] + 1) / 2, shapes::AngleParam(phi), (X[2] + 0.2) / 0.4);
+        own += (0.5 + r) * std::cos(phi) / 2 + r * std::sqrt(1.25) <= 0.2 ? 1 : 0;
+      }
+      in->open = 1;
+      int rc = 0;
+      IntersectionTrace* out = Fillet(c, in, r, &rc);
+      EXPECT_EQ(rc, -2);
+      EXPECT_LT(OffBall(c, out), 1e-6 * c.size);
+      EXPECT_EQ(out->nodeCount, own);
+      int k = n - out->nodeCount;
+      for (const IntersectionTraceNode* m = out->head; m; m = m->next, ++k) {
+        double X[3], p[3];
+        Eval3DPointOnSurfCoord(c.S2, m->u2, m->v2, 0, 0, X);
+        at.Unmap(X, p);
+        const double psi = std::atan2(p[1], p[0]), phi = phi0 + step * k, R = 0.5 + r;
+        const double C[3] = {R * std::cos(psi), R * std::sin(psi), R * std::cos(psi) / 2 + r * std::sqrt(1.25)};
+        const double T[3] = {-R * std::sin(psi), R * std::cos(psi), -R * std::sin(psi) / 2};
+        const double N[3] = {0.5 * std::cos(phi) - C[0], 0.5 * std::sin(phi) - C[1], 0.25 * std::cos(phi) - C[2]};
+        EXPECT_LT(std::fabs(VecDotProd3(N, T)) / VecSize3(T), 0.05 * 0.5 * step) << k;
+      }
+      FreeTrace(out);
+      FreeTrace(in);
+    }
+}
+
 // Cylinders of radius 0.5 about z and 0.3 about the line y = 0.25, z = 0 along x (kSkewCylinders)
 // meet in a loop whose upper arc is x = 0.5 cos(theta), y = 0.5 sin(theta), for theta 0 .. pi:
 // n nodes of it in running order from theta `from` to `to`.
