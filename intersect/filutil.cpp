@@ -238,6 +238,12 @@ bool StartBall(Ball& b, Bspline* S1, Bspline* S2, double r, const double p[4]) {
   return true;
 }
 
+// Whether the guess of a refinement is already a contact pair within tol with its two contacts
+// apart (farther than tol), not a point of both surfaces.
+bool GuessIsAPair(const Ball& b, double tol) {
+  return VecDist3(b.at[0].d[0], b.at[1].d[0]) > tol && CentreGap(b) < tol;
+}
+
 // A parameter across the seam from the guess by no more than this share of its period is the
 // seam itself, taken on the guess's side: a contact on the seam keeps the end of the range its
 // trace runs from.
@@ -362,6 +368,10 @@ int RefineNewest(Bspline* S1, Bspline* S2, double r, double* u1, double* v1, dou
   const double start[4] = {*u1, *v1, *u2, *v2}, nb[4] = {nu1, nv1, nu2, nv2};
   Ball b;
   if (!StartBall(b, S1, S2, r, start)) return -2;
+  // A guess that is a contact pair already, its contacts apart (a fillet trace's own pair),
+  // stays: the first step takes the guess for a point of both surfaces and would move it along
+  // the fillet. A guess on both surfaces goes on as before, where parallel normals set the way.
+  if (GuessIsAPair(b, tol)) return 100;
   int sign0[4] = {1, 1, 1, 1};
   bool clamped = false;
   for (int k = 0; k < L; ++k) {
@@ -424,6 +434,7 @@ int NewRefineToFilletPoint(Bspline* S1, Bspline* S2, double r, double* u1, doubl
   const double start[4] = {*u1, *v1, *u2, *v2}, nb[4] = {nu1, nv1, nu2, nv2};
   Ball b;
   if (!StartBall(b, S1, S2, r, start)) return -2;
+  if (GuessIsAPair(b, tol)) return 100;  // as above
   int sign0[4] = {1, 1, 1, 1};
   bool clamped = false;
   for (int k = 0; k < 100; ++k) {

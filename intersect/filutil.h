@@ -28,12 +28,14 @@ struct Bspline;
 // surfaces' curvature against r (ten steps of a tenth on flat ones), then full; every
 // parameter keeps a bracket that shrinks when its step changes sign, and is clamped to its box,
 // except in a direction the surface is closed in (closed flag), where it goes on across the
-// seam; a contact on the seam itself is given on the guess's side of it.
+// seam; a contact on the seam itself is given on the guess's side of it. A guess that is a
+// contact pair within tol already, its contacts apart, is given back unmoved (100).
 int NewestRefineToFilletPoint(Bspline* S1, Bspline* S2, double r, double* u1, double* v1,
                               double* u2, double* v2, double nu1, double nv1, double nu2,
                               double nv2, double tol);
 // The older scheme: the ball's tangent length ramped up over nine steps, halved steps where a
-// parameter's step changes sign, at most 100 iterations; boxes and seams as above.
+// parameter's step changes sign, at most 100 iterations; boxes, seams and a guess that is a
+// contact pair already as above.
 int NewRefineToFilletPoint(Bspline* S1, Bspline* S2, double r, double* u1, double* v1, double* u2,
                            double* v2, double nu1, double nv1, double nu2, double nv2, double tol);
 // Signed radius of normal curvature of each surface at its point, across the intersection

@@ -728,6 +728,41 @@ TEST_F(FilletBall, ATraceBeginningInABreakBeginsAtTheFirstBallOfItsOwnStretch) {
   }
 }
 
+// A trace's own pairs fed back as a branch are contact pairs already: each stays where it is
+// (the refiners would take a guess for a point of both surfaces and move it along the fillet),
+// so the trace gives every one of them back, unmoved. Round the cylinder on the plane (a closed
+// branch, its closing pair made by CloseFilletIfClosed) and along the strip's arcs (open, cut
+// short where the ball leaves the strip).
+TEST_F(FilletBall, ATracesOwnPairsFedBackStayWhereTheyAre) {
+  for (const Place& at : Placements())
+    for (const auto& [kind, r] : {std::pair<Kind, double>{kPlaneAndCylinder, 0.3}, {kStripAndCylinder, 0.05}}) {
+      const Pair c(kind, at);
+      IntersectionTraceList* list = MallocIntersectionTraceList();
+      ASSERT_EQ(NewIntersect(c.S1, c.S2, list, 0.01, 1e-7), 0);
+      IntersectionTrace* t = list->head;
+      for (int b = 0; b < list->count; ++b, t = t->next) {
+        SCOPED_TRACE(::testing::Message() << "kind " << kind << " scale " << at.scale << " branch " << b);
+        int rc = 0;
+        IntersectionTrace* out = Fillet(c, t, r, &rc);
+        ASSERT_GT(out->nodeCount, 2);
+        IntersectionTrace* again = MallocIntersectionTrace();
+        EXPECT_EQ(NewFilletTrace(c.S1, c.S2, out, again, c.Tol()), 0);
+        ASSERT_EQ(again->nodeCount, out->nodeCount);
+        EXPECT_EQ(again->open, out->open);
+        EXPECT_LT(OffBall(c, again), 1e-6 * c.size);
+        for (const IntersectionTraceNode *m = out->head, *n = again->head; m && n; m = m->next, n = n->next) {
+          EXPECT_NEAR(n->u1, m->u1, 1e-12);
+          EXPECT_NEAR(n->v1, m->v1, 1e-12);
+          EXPECT_NEAR(n->u2, m->u2, 1e-12);
+          EXPECT_NEAR(n->v2, m->v2, 1e-12);
+        }
+        FreeTrace(again);
+        FreeTrace(out);
+      }
+      FreeIntersectionTraceList(list);
+    }
+}
+
 // The plane z = 0 and the cylinder of radius 0.5 about z, the ball of 0.3 outside: its contacts
 // lie at the same angle psi round the axis, on the wall at height r and on the floor at 0.5 + r
 // from the axis. Nodes whose wall normal (cos psi, sin psi, 0) lies within a millionth of the y
