@@ -214,6 +214,100 @@ double CentreGap(const Ball& b) {
   return VecSize3(g);
 }
 
+// A partial this much shorter than the other is as good as none: the point lies on or next to a
+// side of the box that the surface collapses to a point (a pole), where every value of that
+// parameter is (nearly) one point and a step across the pole is resolved ill or not at all.
+constexpr double kPoleShare = 1e-4;
+// The share of its range by which a guess on a pole is moved off it: a tangent plane there to
+// resolve the first step in, a move far below any tolerance of the refinement.
+constexpr double kPoleHair = 1e-6;
+// Values of the free parameter tried round a pole for the way to the contact.
+constexpr int kPoleSamples = 64;
+
+// The unit direction (its length; 0 where it has none) in which the surface leaves the pole
+// (p[off] at an end of its range) along the free parameter's value x.
+double PoleWay(Bspline* s, int off, double x, double at, double way[3]) {
+  if (off) Eval3DPointOnSurfCoord(s, x, at, 0, 1, way);
+  else Eval3DPointOnSurfCoord(s, at, x, 1, 0, way);
+  const double l = VecSize3(way);
+  if (l > 0.0 && std::isfinite(l))
+    for (int c = 0; c < 3; ++c) way[c] /= l;
+  return l > 0.0 && std::isfinite(l) ? l : 0.0;
+}
+
+// A guess on a pole of a surface has no tangent plane there to resolve the refiner's steps in:
+// its free parameter is turned (the point stays, or nearly) to the meridian that leaves the pole
+// toward the ball's contact, across the intersection (t x n1 on S1, n2 x t on S2), and a guess
+// on the pole itself is moved a hair along it. The normal is taken a hair off the pole, where
+// the partials are sound (far from the origin the vanishing one is round-off of the
+// coordinates, in any direction). True when a guess moved.
+bool LeavePoles(Ball& b) {
+  bool moved = false;
+  for (int s = 0; s < 2; ++s) {
+    const SurfPoint& a = b.at[s];
+    const double lu = VecSize3(a.d[1]), lv = VecSize3(a.d[2]);
+    const int free = lu < kPoleShare * lv ? 0 : lv < kPoleShare * lu ? 1 : -1;
+    if (free < 0) continue;
+    const int off = 1 - free, k = 2 * s + free;
+    Bspline* S = b.S[s];
+    const double lo = Lo(S, off), hi = Hi(S, off), flo = Lo(S, free), fhi = Hi(S, free), period = fhi - flo;
+    double& at = b.p[2 * s + off];
+    if (!(hi > lo) || !(period > 0.0)) continue;
+    const double into = at - lo < hi - at ? 1.0 : -1.0, edge = into > 0.0 ? lo : hi;
+    // A pole only where the side collapses: the side's ends and middle are one point, within a
+    // hair of the size (a long thin patch has a short partial too, but its side has a length),
+    // and the guess lies next to it.
+    if (!(std::fabs(at - edge) <= kPoleShare * (hi - lo))) continue;
+    bool collapsed = true;
+    double E[3], F[3];
+    for (int q = 0; q < 3 && collapsed; ++q) {
+      const double x = flo + 0.5 * period * q;
+      if (free) Eval3DPointOnSurfCoord(S, edge, x, 0, 0, F);
+      else Eval3DPointOnSurfCoord(S, x, edge, 0, 0, F);
+      if (q == 0) E[0] = F[0], E[1] = F[1], E[2] = F[2];
+      collapsed = VecDist3(E, F) <= kPoleHair * b.size;
+    }
+    if (!collapsed) continue;
+    const double hair = std::fabs(at - edge) < kPoleHair * (hi - lo) ? edge + into * kPoleHair * (hi - lo) : at;
+    SurfPoint near;
+    if (!(free ? Evaluate(S, hair, b.p[k], near, false) : Evaluate(S, b.p[k], hair, near, false))) continue;
+    double t[3], w[3], way[3];
+    VecCrossProd3(s == 0 ? near.n : b.at[0].n, s == 1 ? near.n : b.at[1].n, t);
+    if (s == 0) VecCrossProd3(t, near.n, w);
+    else VecCrossProd3(near.n, t, w);
+    const double lw = VecSize3(w);
+    if (!(lw > 1e-6)) continue;  // parallel normals: no way across
+    const bool closed = free ? S->closedV : S->closedU;
+    // The best of the samples, then a ternary search between its neighbours (the score is the
+    // cosine of the way against w, smooth and single-peaked round its best).
+    auto score = [&](double x) {
+      if (closed) x -= period * std::floor((x - flo) / period);
+      return PoleWay(S, off, std::clamp(x, flo, fhi), at, way) > 0.0 ? into * VecDotProd3(way, w) / lw : -2.0;
+    };
+    int best = 0;
+    double top = -3.0;
+    for (int q = 0; q < kPoleSamples; ++q) {
+      const double v = score(flo + period * q / kPoleSamples);
+      if (v > top) top = v, best = q;
+    }
+    double x0 = flo + period * (best - 1) / kPoleSamples, x1 = flo + period * (best + 1) / kPoleSamples;
+    if (!closed) x0 = std::fmax(x0, flo), x1 = std::fmin(x1, fhi);
+    for (int it = 0; it < 60; ++it) {
+      const double m0 = x0 + (x1 - x0) / 3, m1 = x1 - (x1 - x0) / 3;
+      if (score(m0) < score(m1)) x0 = m0;
+      else x1 = m1;
+    }
+    double x = 0.5 * (x0 + x1);
+    if (closed) x -= period * std::floor((x - flo) / period);
+    x = std::clamp(x, flo, fhi);
+    if (b.wraps[k]) b.lo[k] = x - period, b.hi[k] = x + period;
+    b.p[k] = b.guess[k] = x;
+    at = hair;
+    moved = true;
+  }
+  return moved;
+}
+
 bool StartBall(Ball& b, Bspline* S1, Bspline* S2, double r, const double p[4]) {
   b.S[0] = S1;
   b.S[1] = S2;
@@ -235,6 +329,10 @@ bool StartBall(Ball& b, Bspline* S1, Bspline* S2, double r, const double p[4]) {
   if (!EvaluateBoth(b)) return false;
   VecCrossProd3(b.at[0].n, b.at[1].n, b.t);
   for (int q = 0; q < 3; ++q) b.X[q] = b.at[0].d[0][q];  // the guess lies on both surfaces
+  if (LeavePoles(b)) {
+    if (!EvaluateBoth(b)) return false;
+    VecCrossProd3(b.at[0].n, b.at[1].n, b.t);
+  }
   return true;
 }
 

@@ -29,13 +29,15 @@ struct Bspline;
 // parameter keeps a bracket that shrinks when its step changes sign, and is clamped to its box,
 // except in a direction the surface is closed in (closed flag), where it goes on across the
 // seam; a contact on the seam itself is given on the guess's side of it. A guess that is a
-// contact pair within tol already, its contacts apart, is given back unmoved (100).
+// contact pair within tol already, its contacts apart, is given back unmoved (100). A guess on
+// a pole (a side a surface collapses to a point) starts on the meridian that leaves the pole
+// toward the ball's contact, a millionth of the range off the pole.
 int NewestRefineToFilletPoint(Bspline* S1, Bspline* S2, double r, double* u1, double* v1,
                               double* u2, double* v2, double nu1, double nv1, double nu2,
                               double nv2, double tol);
 // The older scheme: the ball's tangent length ramped up over nine steps, halved steps where a
-// parameter's step changes sign, at most 100 iterations; boxes, seams and a guess that is a
-// contact pair already as above.
+// parameter's step changes sign, at most 100 iterations; boxes, seams, poles and a guess that
+// is a contact pair already as above.
 int NewRefineToFilletPoint(Bspline* S1, Bspline* S2, double r, double* u1, double* v1, double* u2,
                            double* v2, double nu1, double nv1, double nu2, double nv2, double tol);
 // Signed radius of normal curvature of each surface at its point, across the intersection

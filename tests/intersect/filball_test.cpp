@@ -49,7 +49,8 @@ enum Kind {
   kSphereAndCone,
   kSphereAndConeInsideOut,
   kTiltedPlaneAndBand,
-  kSkewCylinders
+  kSkewCylinders,
+  kPlaneThroughThePoles
 };
 
 // The surface with its u reversed (its normals turned over): the net's columns in the other
@@ -164,6 +165,14 @@ struct Pair {
         S2 = keep(shapes::Cylinder(kZ, kX, 0.5, -0.2, 0.2, at));
         d1 = [](const double* p) { return std::fabs(p[2] - 0.5 * p[0]) / std::sqrt(1.25); };
         d2 = [](const double* p) { return std::fabs(std::hypot(p[0], p[1]) - 0.5); };
+        break;
+      }
+      case kPlaneThroughThePoles: {  // the plane x = 0, facing +x, through both poles of the unit sphere
+        const double side[3] = {0, -2, -2}, ey[3] = {0, 4, 0}, ez[3] = {0, 0, 4};
+        S1 = keep(shapes::Plane(side, ey, ez, at));
+        S2 = keep(shapes::Sphere(1.0, at));
+        d1 = [](const double* p) { return std::fabs(p[0]); };
+        d2 = [](const double* p) { return std::fabs(std::hypot(p[0], p[1], p[2]) - 1.0); };
         break;
       }
       case kPlaneAndCylinder:  // the plane z = 0 over [-1, 1]^2 and the cylinder of radius 0.5 about z
@@ -726,6 +735,47 @@ TEST_F(FilletBall, ATraceBeginningInABreakBeginsAtTheFirstBallOfItsOwnStretch) {
     FreeTrace(out);
     FreeTrace(in);
   }
+}
+
+// The plane x = 0 cuts the unit sphere in a great circle through both poles, which the
+// intersection gives as two halves from pole to pole. At a pole the sphere has no tangent plane
+// (every longitude is the same point); the ball of r over the plane and outside the sphere has
+// its centre at (r, 0, +-sqrt(1 + 2 r)) there, its contact on the sphere a way down the meridian
+// of +x. Every node, the poles too, has its pair on the ball, and the end pairs lie within a
+// tenth of the nodes' step of the poles' balls.
+TEST_F(FilletBall, ANodeOnAPoleHasItsBall) {
+  for (const Place& at : Placements())
+    for (const double r : {0.01, 0.05}) {
+      const Pair c(kPlaneThroughThePoles, at);
+      IntersectionTraceList* list = MallocIntersectionTraceList();
+      ASSERT_EQ(NewIntersect(c.S1, c.S2, list, 0.01, 1e-7), 0);
+      ASSERT_EQ(list->count, 2);
+      IntersectionTrace* t = list->head;
+      for (int b = 0; b < list->count; ++b, t = t->next) {
+        SCOPED_TRACE(::testing::Message() << "scale " << at.scale << " branch " << b << " r " << r);
+        RearrangeIntersectList(t);
+        double ends[2][3], step = 0.0;
+        c.at.Unmap(&t->head->x, ends[0]);
+        c.at.Unmap(&t->tail->x, ends[1]);
+        for (const double* e : {ends[0], ends[1]}) ASSERT_NEAR(std::fabs(e[2]), 1.0, 1e-6);
+        for (const IntersectionTraceNode* m = t->head; m->next; m = m->next)
+          step = std::fmax(step, VecDist3(&m->x, &m->next->x) / at.scale);
+        ExpectFillet(c, t, r, t->nodeCount);
+        int rc = 0;
+        IntersectionTrace* out = Fillet(c, t, r, &rc);
+        ASSERT_EQ(out->nodeCount, t->nodeCount);
+        int e = 0;
+        for (const IntersectionTraceNode* m : {out->head, out->tail}) {
+          double P[3], p[3];
+          Eval3DPointOnSurfCoord(c.S1, m->u1, m->v1, 0, 0, P);
+          c.at.Unmap(P, p);
+          const double centre[3] = {r, 0.0, std::copysign(std::sqrt(1 + 2 * r), ends[e++][2])};
+          EXPECT_LT(std::hypot(p[0] + r - centre[0], p[1] - centre[1], p[2] - centre[2]), 0.1 * step);
+        }
+        FreeTrace(out);
+      }
+      FreeIntersectionTraceList(list);
+    }
 }
 
 // A trace's own pairs fed back as a branch are contact pairs already: each stays where it is
