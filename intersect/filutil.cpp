@@ -692,6 +692,10 @@ bool LeapsAGap(Bspline* S1, Bspline* S2, const double* a, const double* b, const
 // still: where its contact curve shrinks to a point (a ball of a surface's own radius of
 // curvature across the branch) it wanders by the refinement's round-off, in no direction.
 constexpr double kStillShare = 1e-4;
+// A node nearer the one before than this share of the branch's step on to the next stands beside
+// it (a tracer's node met again, a closed trace's own closing pair given back): the step between
+// them is no way along the branch, and their pairs differ by the refinement's wander alone.
+constexpr double kBesideShare = 1e-3;
 
 // A ball whose cross-section passes farther from its node than this share of the branch's larger
 // step beside the node is the ball of another place: halfway to a neighbour it is as much that
@@ -762,19 +766,29 @@ int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, Intersection
     bool edged = false;
     int refined = RefineSelected(S1, S2, p[5 * i + 4], q, nb, tol, &edged);
     if (refined == 100 && edged && AwayFromStation(S1, S2, p, n, i, q, p[5 * i + 4])) refined = kAwayFromNode;
-    double P[2][3], d[2][3] = {}, Xi[3], dXi[3] = {};
+    double P[2][3], d[2][3] = {}, Xi[3], dXi[3] = {}, onward = 0.0;
     bool moved[2] = {false, false};
     if (refined == 100) {
       Eval3DPointOnSurfCoord(S1, q[0], q[1], 0, 0, P[0]);
       Eval3DPointOnSurfCoord(S2, q[2], q[3], 0, 0, P[1]);
       Eval3DPointOnSurfCoord(S1, p[5 * i], p[5 * i + 1], 0, 0, Xi);
       VecDiff3(Xi, X, dXi);
+      // The branch's step on to the next node: a node nearer the one before than kBesideShare
+      // of it stands beside that one, its step no way along the branch.
+      if (i + 1 < n) {
+        double Y[3];
+        Eval3DPointOnSurfCoord(S1, p[5 * (i + 1)], p[5 * (i + 1) + 1], 0, 0, Y);
+        onward = VecDist3(Xi, Y);
+      }
     }
+    // Contacts that move no farther than such a node stand where the pair before left them.
+    const bool beside = out->nodeCount > 0 && !(VecSize3(dXi) > kBesideShare * onward);
     if (refined == 100 && out->nodeCount > 0) {
       bool turns = false;
       for (int k = 0; k < 2; ++k) {
         VecDiff3(P[k], prev[k], d[k]);
-        moved[k] = VecSize3(d[k]) > std::fmax(noise, kStillShare * VecSize3(dXi));
+        moved[k] = VecSize3(d[k]) > std::fmax(std::fmax(noise, kStillShare * VecSize3(dXi)),
+                                              beside ? kBesideShare * onward : 0.0);
         turns = turns || (moved[k] && VecDotProd3(d[k], SmallVector(dprev[k], noise) ? dXi : dprev[k]) < 0.0);
       }
       // Contact points that turn back would fold the fillet over itself. A node that itself
@@ -820,7 +834,7 @@ int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, Intersection
         dprev[k][c] = d[k][c];
       }
     }
-    for (int c = 0; c < 3; ++c) X[c] = Xi[c], dX[c] = out->nodeCount > 1 ? dXi[c] : 0.0;
+    for (int c = 0; c < 3; ++c) X[c] = Xi[c], dX[c] = beside ? dX[c] : out->nodeCount > 1 ? dXi[c] : 0.0;
   }
   if (missing) {
     out->open = 1;

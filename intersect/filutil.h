@@ -66,7 +66,8 @@ void SetRadiusArray(Bspline* S1, IntersectionTrace* trace, double r0, double r1,
 // sharply than the ball) and its contact points do not turn back: against their last move, and
 // from the first pair against the branch's step between the nodes (a contact point within ten
 // times tol of the last one that moved, or within 1e-4 of the branch's step, neither moves nor
-// turns). A node that itself steps back along the branch is passed over when its pair turns;
+// turns; a node nearer the one before than 1e-3 of the branch's step on to the next stands
+// beside it: its step gives the branch no way, and its contacts move only beyond that share). A node that itself steps back along the branch is passed over when its pair turns;
 // a node that goes on has no ball of its own there (the refiner slid along the fillet to the
 // ball of another place), as has a node whose refinement was held on a surface's edge and whose
 // ball's cross-section (the plane across n1 x n2 through its centre) passes more than a quarter
