@@ -214,6 +214,100 @@ double CentreGap(const Ball& b) {
   return VecSize3(g);
 }
 
+// A partial this much shorter than the other is as good as none: the point lies on or next to a
+// side of the box that the surface collapses to a point (a pole), where every value of that
+// parameter is (nearly) one point and a step across the pole is resolved ill or not at all.
+constexpr double kPoleShare = 1e-4;
+// The share of its range by which a guess on a pole is moved off it: a tangent plane there to
+// resolve the first step in, a move far below any tolerance of the refinement.
+constexpr double kPoleHair = 1e-6;
+// Values of the free parameter tried round a pole for the way to the contact.
+constexpr int kPoleSamples = 64;
+
+// The unit direction (its length; 0 where it has none) in which the surface leaves the pole
+// (p[off] at an end of its range) along the free parameter's value x.
+double PoleWay(Bspline* s, int off, double x, double at, double way[3]) {
+  if (off) Eval3DPointOnSurfCoord(s, x, at, 0, 1, way);
+  else Eval3DPointOnSurfCoord(s, at, x, 1, 0, way);
+  const double l = VecSize3(way);
+  if (l > 0.0 && std::isfinite(l))
+    for (int c = 0; c < 3; ++c) way[c] /= l;
+  return l > 0.0 && std::isfinite(l) ? l : 0.0;
+}
+
+// A guess on a pole of a surface has no tangent plane there to resolve the refiner's steps in:
+// its free parameter is turned (the point stays, or nearly) to the meridian that leaves the pole
+// toward the ball's contact, across the intersection (t x n1 on S1, n2 x t on S2), and a guess
+// on the pole itself is moved a hair along it. The normal is taken a hair off the pole, where
+// the partials are sound (far from the origin the vanishing one is round-off of the
+// coordinates, in any direction). True when a guess moved.
+bool LeavePoles(Ball& b) {
+  bool moved = false;
+  for (int s = 0; s < 2; ++s) {
+    const SurfPoint& a = b.at[s];
+    const double lu = VecSize3(a.d[1]), lv = VecSize3(a.d[2]);
+    const int free = lu < kPoleShare * lv ? 0 : lv < kPoleShare * lu ? 1 : -1;
+    if (free < 0) continue;
+    const int off = 1 - free, k = 2 * s + free;
+    Bspline* S = b.S[s];
+    const double lo = Lo(S, off), hi = Hi(S, off), flo = Lo(S, free), fhi = Hi(S, free), period = fhi - flo;
+    double& at = b.p[2 * s + off];
+    if (!(hi > lo) || !(period > 0.0)) continue;
+    const double into = at - lo < hi - at ? 1.0 : -1.0, edge = into > 0.0 ? lo : hi;
+    // A pole only where the side collapses: the side's ends and middle are one point, within a
+    // hair of the size (a long thin patch has a short partial too, but its side has a length),
+    // and the guess lies next to it.
+    if (!(std::fabs(at - edge) <= kPoleShare * (hi - lo))) continue;
+    bool collapsed = true;
+    double E[3], F[3];
+    for (int q = 0; q < 3 && collapsed; ++q) {
+      const double x = flo + 0.5 * period * q;
+      if (free) Eval3DPointOnSurfCoord(S, edge, x, 0, 0, F);
+      else Eval3DPointOnSurfCoord(S, x, edge, 0, 0, F);
+      if (q == 0) E[0] = F[0], E[1] = F[1], E[2] = F[2];
+      collapsed = VecDist3(E, F) <= kPoleHair * b.size;
+    }
+    if (!collapsed) continue;
+    const double hair = std::fabs(at - edge) < kPoleHair * (hi - lo) ? edge + into * kPoleHair * (hi - lo) : at;
+    SurfPoint near;
+    if (!(free ? Evaluate(S, hair, b.p[k], near, false) : Evaluate(S, b.p[k], hair, near, false))) continue;
+    double t[3], w[3], way[3];
+    VecCrossProd3(s == 0 ? near.n : b.at[0].n, s == 1 ? near.n : b.at[1].n, t);
+    if (s == 0) VecCrossProd3(t, near.n, w);
+    else VecCrossProd3(near.n, t, w);
+    const double lw = VecSize3(w);
+    if (!(lw > 1e-6)) continue;  // parallel normals: no way across
+    const bool closed = free ? S->closedV : S->closedU;
+    // The best of the samples, then a ternary search between its neighbours (the score is the
+    // cosine of the way against w, smooth and single-peaked round its best).
+    auto score = [&](double x) {
+      if (closed) x -= period * std::floor((x - flo) / period);
+      return PoleWay(S, off, std::clamp(x, flo, fhi), at, way) > 0.0 ? into * VecDotProd3(way, w) / lw : -2.0;
+    };
+    int best = 0;
+    double top = -3.0;
+    for (int q = 0; q < kPoleSamples; ++q) {
+      const double v = score(flo + period * q / kPoleSamples);
+      if (v > top) top = v, best = q;
+    }
+    double x0 = flo + period * (best - 1) / kPoleSamples, x1 = flo + period * (best + 1) / kPoleSamples;
+    if (!closed) x0 = std::fmax(x0, flo), x1 = std::fmin(x1, fhi);
+    for (int it = 0; it < 60; ++it) {
+      const double m0 = x0 + (x1 - x0) / 3, m1 = x1 - (x1 - x0) / 3;
+      if (score(m0) < score(m1)) x0 = m0;
+      else x1 = m1;
+    }
+    double x = 0.5 * (x0 + x1);
+    if (closed) x -= period * std::floor((x - flo) / period);
+    x = std::clamp(x, flo, fhi);
+    if (b.wraps[k]) b.lo[k] = x - period, b.hi[k] = x + period;
+    b.p[k] = b.guess[k] = x;
+    at = hair;
+    moved = true;
+  }
+  return moved;
+}
+
 bool StartBall(Ball& b, Bspline* S1, Bspline* S2, double r, const double p[4]) {
   b.S[0] = S1;
   b.S[1] = S2;
@@ -235,7 +329,17 @@ bool StartBall(Ball& b, Bspline* S1, Bspline* S2, double r, const double p[4]) {
   if (!EvaluateBoth(b)) return false;
   VecCrossProd3(b.at[0].n, b.at[1].n, b.t);
   for (int q = 0; q < 3; ++q) b.X[q] = b.at[0].d[0][q];  // the guess lies on both surfaces
+  if (LeavePoles(b)) {
+    if (!EvaluateBoth(b)) return false;
+    VecCrossProd3(b.at[0].n, b.at[1].n, b.t);
+  }
   return true;
+}
+
+// Whether the guess of a refinement is already a contact pair within tol with its two contacts
+// apart (farther than tol), not a point of both surfaces.
+bool GuessIsAPair(const Ball& b, double tol) {
+  return VecDist3(b.at[0].d[0], b.at[1].d[0]) > tol && CentreGap(b) < tol;
 }
 
 // A parameter across the seam from the guess by no more than this share of its period is the
@@ -293,12 +397,19 @@ bool BallFits(Bspline* S1, Bspline* S2, double r, const double q[4]) {
   return true;
 }
 
+// NewestRefineToFilletPoint; heldAtEdge (may be null) is set when an iterate was clamped to a
+// surface's box on the way.
+int RefineNewest(Bspline* S1, Bspline* S2, double r, double* u1, double* v1, double* u2, double* v2,
+                 double nu1, double nv1, double nu2, double nv2, double tol, bool* heldAtEdge);
+
 // The selected refiner's result (100 converged), kBallTooBig for a converged pair whose ball
-// does not fit (BallFits): no ball of that radius rolls there.
-int RefineSelected(Bspline* S1, Bspline* S2, double r, double p[4], const double nb[4], double tol) {
+// does not fit (BallFits): no ball of that radius rolls there. heldAtEdge (may be null) is set
+// when the bracketed refiner held an iterate on the edge of a surface's box on its way.
+int RefineSelected(Bspline* S1, Bspline* S2, double r, double p[4], const double nb[4], double tol,
+                   bool* heldAtEdge = nullptr) {
   const int rc = test1 == 1
                      ? NewRefineToFilletPoint(S1, S2, r, &p[0], &p[1], &p[2], &p[3], nb[0], nb[1], nb[2], nb[3], tol)
-                     : NewestRefineToFilletPoint(S1, S2, r, &p[0], &p[1], &p[2], &p[3], nb[0], nb[1], nb[2], nb[3], tol);
+                     : RefineNewest(S1, S2, r, &p[0], &p[1], &p[2], &p[3], nb[0], nb[1], nb[2], nb[3], tol, heldAtEdge);
   return rc == 100 && !BallFits(S1, S2, r, p) ? kBallTooBig : rc;
 }
 
@@ -334,9 +445,9 @@ int GetRadiusOfCurvatureOfSurfaces(Bspline* S1, Bspline* S2, double u1, double v
   return 0;
 }
 
-int NewestRefineToFilletPoint(Bspline* S1, Bspline* S2, double r, double* u1, double* v1,
-                              double* u2, double* v2, double nu1, double nv1, double nu2,
-                              double nv2, double tol) {
+namespace {
+int RefineNewest(Bspline* S1, Bspline* S2, double r, double* u1, double* v1, double* u2, double* v2,
+                 double nu1, double nv1, double nu2, double nv2, double tol, bool* heldAtEdge) {
   if (!u1 || !v1 || !u2 || !v2 || !SurfacesSound({S1, S2}, {r, *u1, *v1, *u2, *v2, nu1, nv1, nu2, nv2, tol}))
     return -2;
   // Step schedule: ten steps of a tenth where both surfaces curve less than the ball, shorter
@@ -355,6 +466,10 @@ int NewestRefineToFilletPoint(Bspline* S1, Bspline* S2, double r, double* u1, do
   const double start[4] = {*u1, *v1, *u2, *v2}, nb[4] = {nu1, nv1, nu2, nv2};
   Ball b;
   if (!StartBall(b, S1, S2, r, start)) return -2;
+  // A guess that is a contact pair already, its contacts apart (a fillet trace's own pair),
+  // stays: the first step takes the guess for a point of both surfaces and would move it along
+  // the fillet. A guess on both surfaces goes on as before, where parallel normals set the way.
+  if (GuessIsAPair(b, tol)) return 100;
   int sign0[4] = {1, 1, 1, 1};
   bool clamped = false;
   for (int k = 0; k < L; ++k) {
@@ -391,6 +506,7 @@ int NewestRefineToFilletPoint(Bspline* S1, Bspline* S2, double r, double* u1, do
     }
     for (int q = 0; q < 4; ++q) b.p[q] = val[q];
     clamped = ClampToBoxes(b);
+    if (clamped && heldAtEdge) *heldAtEdge = true;
     WriteBack(b, u1, v1, u2, v2);
     if (!EvaluateBoth(b)) return -2;
     const double gap = CentreGap(b);
@@ -401,6 +517,13 @@ int NewestRefineToFilletPoint(Bspline* S1, Bspline* S2, double r, double* u1, do
   }
   return clamped ? -2 : 0;
 }
+}  // namespace
+
+int NewestRefineToFilletPoint(Bspline* S1, Bspline* S2, double r, double* u1, double* v1,
+                              double* u2, double* v2, double nu1, double nv1, double nu2,
+                              double nv2, double tol) {
+  return RefineNewest(S1, S2, r, u1, v1, u2, v2, nu1, nv1, nu2, nv2, tol, nullptr);
+}
 
 int NewRefineToFilletPoint(Bspline* S1, Bspline* S2, double r, double* u1, double* v1, double* u2,
                            double* v2, double nu1, double nv1, double nu2, double nv2, double tol) {
@@ -409,6 +532,7 @@ int NewRefineToFilletPoint(Bspline* S1, Bspline* S2, double r, double* u1, doubl
   const double start[4] = {*u1, *v1, *u2, *v2}, nb[4] = {nu1, nv1, nu2, nv2};
   Ball b;
   if (!StartBall(b, S1, S2, r, start)) return -2;
+  if (GuessIsAPair(b, tol)) return 100;  // as above
   int sign0[4] = {1, 1, 1, 1};
   bool clamped = false;
   for (int k = 0; k < 100; ++k) {
@@ -568,6 +692,40 @@ bool LeapsAGap(Bspline* S1, Bspline* S2, const double* a, const double* b, const
 // still: where its contact curve shrinks to a point (a ball of a surface's own radius of
 // curvature across the branch) it wanders by the refinement's round-off, in no direction.
 constexpr double kStillShare = 1e-4;
+// A node nearer the one before than this share of the branch's step on to the next stands beside
+// it (a tracer's node met again, a closed trace's own closing pair given back): the step between
+// them is no way along the branch, and their pairs differ by the refinement's wander alone.
+constexpr double kBesideShare = 1e-3;
+
+// A ball whose cross-section passes farther from its node than this share of the branch's larger
+// step beside the node is the ball of another place: halfway to a neighbour it is as much that
+// neighbour's, and the ball of the node itself lies nearer.
+constexpr double kStationShare = 0.25;
+
+// Whether the converged pair q (radius r) of node i (of n, parameters and radius in p in running
+// order) lies away from the node along the fillet: its cross-section, the plane through the
+// ball's centre across the fillet's spine (n1 x n2 at the contacts), passes farther from the
+// node's point than kStationShare of the branch's larger step beside it. A refinement held on a
+// surface's edge on its way goes on along that edge to wherever a ball fits, so the pair of a
+// node whose own ball lies beyond the edge is on the ball, in order, but not the node's.
+bool AwayFromStation(Bspline* S1, Bspline* S2, const double* p, int n, int i, const double q[4], double r) {
+  double X[3], Y[3], step = 0.0;
+  Eval3DPointOnSurfCoord(S1, p[5 * i], p[5 * i + 1], 0, 0, X);
+  for (const int j : {i - 1, i + 1}) {
+    if (j < 0 || j >= n) continue;
+    Eval3DPointOnSurfCoord(S1, p[5 * j], p[5 * j + 1], 0, 0, Y);
+    step = std::fmax(step, VecDist3(X, Y));
+  }
+  SurfPoint a, b;
+  if (!(step > 0.0) || !Evaluate(S1, q[0], q[1], a, false) || !Evaluate(S2, q[2], q[3], b, false)) return false;
+  double t[3], off = 0.0;
+  VecCrossProd3(a.n, b.n, t);
+  const double lt = VecSize3(t);
+  // Normals within a millionth of parallel give the spine no direction.
+  if (!(lt > 1e-6)) return false;
+  for (int c = 0; c < 3; ++c) off += (X[c] - a.d[0][c] - r * a.n[c]) * t[c] / lt;
+  return std::fabs(off) > kStationShare * step;
+}
 }  // namespace
 
 int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, IntersectionTrace* out,
@@ -605,20 +763,32 @@ int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, Intersection
     double q[4] = {p[5 * i], p[5 * i + 1], p[5 * i + 2], p[5 * i + 3]};
     const int j = i + 1 < n ? i + 1 : (i > 0 ? i - 1 : i);
     const double nb[4] = {p[5 * j], p[5 * j + 1], p[5 * j + 2], p[5 * j + 3]};
-    int refined = RefineSelected(S1, S2, p[5 * i + 4], q, nb, tol);
-    double P[2][3], d[2][3] = {}, Xi[3], dXi[3] = {};
+    bool edged = false;
+    int refined = RefineSelected(S1, S2, p[5 * i + 4], q, nb, tol, &edged);
+    if (refined == 100 && edged && AwayFromStation(S1, S2, p, n, i, q, p[5 * i + 4])) refined = kAwayFromNode;
+    double P[2][3], d[2][3] = {}, Xi[3], dXi[3] = {}, onward = 0.0;
     bool moved[2] = {false, false};
     if (refined == 100) {
       Eval3DPointOnSurfCoord(S1, q[0], q[1], 0, 0, P[0]);
       Eval3DPointOnSurfCoord(S2, q[2], q[3], 0, 0, P[1]);
       Eval3DPointOnSurfCoord(S1, p[5 * i], p[5 * i + 1], 0, 0, Xi);
       VecDiff3(Xi, X, dXi);
+      // The branch's step on to the next node: a node nearer the one before than kBesideShare
+      // of it stands beside that one, its step no way along the branch.
+      if (i + 1 < n) {
+        double Y[3];
+        Eval3DPointOnSurfCoord(S1, p[5 * (i + 1)], p[5 * (i + 1) + 1], 0, 0, Y);
+        onward = VecDist3(Xi, Y);
+      }
     }
+    // Contacts that move no farther than such a node stand where the pair before left them.
+    const bool beside = out->nodeCount > 0 && !(VecSize3(dXi) > kBesideShare * onward);
     if (refined == 100 && out->nodeCount > 0) {
       bool turns = false;
       for (int k = 0; k < 2; ++k) {
         VecDiff3(P[k], prev[k], d[k]);
-        moved[k] = VecSize3(d[k]) > std::fmax(noise, kStillShare * VecSize3(dXi));
+        moved[k] = VecSize3(d[k]) > std::fmax(std::fmax(noise, kStillShare * VecSize3(dXi)),
+                                              beside ? kBesideShare * onward : 0.0);
         turns = turns || (moved[k] && VecDotProd3(d[k], SmallVector(dprev[k], noise) ? dXi : dprev[k]) < 0.0);
       }
       // Contact points that turn back would fold the fillet over itself. A node that itself
@@ -664,7 +834,7 @@ int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, Intersection
         dprev[k][c] = d[k][c];
       }
     }
-    for (int c = 0; c < 3; ++c) X[c] = Xi[c], dX[c] = out->nodeCount > 1 ? dXi[c] : 0.0;
+    for (int c = 0; c < 3; ++c) X[c] = Xi[c], dX[c] = beside ? dX[c] : out->nodeCount > 1 ? dXi[c] : 0.0;
   }
   if (missing) {
     out->open = 1;

@@ -28,12 +28,16 @@ struct Bspline;
 // surfaces' curvature against r (ten steps of a tenth on flat ones), then full; every
 // parameter keeps a bracket that shrinks when its step changes sign, and is clamped to its box,
 // except in a direction the surface is closed in (closed flag), where it goes on across the
-// seam; a contact on the seam itself is given on the guess's side of it.
+// seam; a contact on the seam itself is given on the guess's side of it. A guess that is a
+// contact pair within tol already, its contacts apart, is given back unmoved (100). A guess on
+// a pole (a side a surface collapses to a point) starts on the meridian that leaves the pole
+// toward the ball's contact, a millionth of the range off the pole.
 int NewestRefineToFilletPoint(Bspline* S1, Bspline* S2, double r, double* u1, double* v1,
                               double* u2, double* v2, double nu1, double nv1, double nu2,
                               double nv2, double tol);
 // The older scheme: the ball's tangent length ramped up over nine steps, halved steps where a
-// parameter's step changes sign, at most 100 iterations; boxes and seams as above.
+// parameter's step changes sign, at most 100 iterations; boxes, seams, poles and a guess that
+// is a contact pair already as above.
 int NewRefineToFilletPoint(Bspline* S1, Bspline* S2, double r, double* u1, double* v1, double* u2,
                            double* v2, double nu1, double nv1, double nu2, double nv2, double tol);
 // Signed radius of normal curvature of each surface at its point, across the intersection
@@ -62,9 +66,13 @@ void SetRadiusArray(Bspline* S1, IntersectionTrace* trace, double r0, double r1,
 // sharply than the ball) and its contact points do not turn back: against their last move, and
 // from the first pair against the branch's step between the nodes (a contact point within ten
 // times tol of the last one that moved, or within 1e-4 of the branch's step, neither moves nor
-// turns). A node that itself steps back along the branch is passed over when its pair turns;
+// turns; a node nearer the one before than 1e-3 of the branch's step on to the next stands
+// beside it: its step gives the branch no way, and its contacts move only beyond that share). A node that itself steps back along the branch is passed over when its pair turns;
 // a node that goes on has no ball of its own there (the refiner slid along the fillet to the
-// ball of another place). Where a contact point moves more than twice the branch's step, the
+// ball of another place), as has a node whose refinement was held on a surface's edge and whose
+// ball's cross-section (the plane across n1 x n2 through its centre) passes more than a quarter
+// of the branch's larger step beside the node from it.
+// Where a contact point moves more than twice the branch's step, the
 // ball refined halfway between the nodes must lie between the two pairs, else the fillet breaks
 // off there. A turn or a break against the first pair: of the two, the pair farther from its
 // node is the one without a ball. 0 when every node gave a pair; -2 when a node gave none (the refiner's limit, a

@@ -49,7 +49,8 @@ enum Kind {
   kSphereAndCone,
   kSphereAndConeInsideOut,
   kTiltedPlaneAndBand,
-  kSkewCylinders
+  kSkewCylinders,
+  kPlaneThroughThePoles
 };
 
 // The surface with its u reversed (its normals turned over): the net's columns in the other
@@ -164,6 +165,14 @@ struct Pair {
         S2 = keep(shapes::Cylinder(kZ, kX, 0.5, -0.2, 0.2, at));
         d1 = [](const double* p) { return std::fabs(p[2] - 0.5 * p[0]) / std::sqrt(1.25); };
         d2 = [](const double* p) { return std::fabs(std::hypot(p[0], p[1]) - 0.5); };
+        break;
+      }
+      case kPlaneThroughThePoles: {  // the plane x = 0, facing +x, through both poles of the unit sphere
+        const double side[3] = {0, -2, -2}, ey[3] = {0, 4, 0}, ez[3] = {0, 0, 4};
+        S1 = keep(shapes::Plane(side, ey, ez, at));
+        S2 = keep(shapes::Sphere(1.0, at));
+        d1 = [](const double* p) { return std::fabs(p[0]); };
+        d2 = [](const double* p) { return std::fabs(std::hypot(p[0], p[1], p[2]) - 1.0); };
         break;
       }
       case kPlaneAndCylinder:  // the plane z = 0 over [-1, 1]^2 and the cylinder of radius 0.5 about z
@@ -605,6 +614,54 @@ TEST_F(FilletBall, ABallSlidFromARimIsNotTakenAheadOfTheNextNodes) {
     }
 }
 
+// The same arc and balls, nodes held to their own balls: a node whose ball would touch the wall
+// above the top rim has none, and the refiner, held on the rim, goes on along it to the ball of
+// another place (for the node just before the rim, as far as the next node's). Such a node is
+// named and passed over like the first, so the trace keeps exactly the nodes whose ball touches
+// the band at their own place, in order to the last. A node's place on the fillet is the ball
+// whose cross-section, the plane across the centres' curve C(psi) = ((0.5 + r) cos psi,
+// (0.5 + r) sin psi, (0.5 + r) cos(psi) / 2 + r sqrt 1.25), runs through the node: every pair's
+// plane passes within a twentieth of the nodes' step of its node.
+TEST_F(FilletBall, ANodeWhoseBallLiesBeyondARimGetsNoBallSlidAlongIt) {
+  const double phi0 = std::acos(0.8), phi1 = M_PI - phi0;
+  const int n = 9;
+  const double step = (phi1 - phi0) / (n - 1);
+  for (const Place& at : Placements())
+    for (const double r : {0.05, 0.1}) {
+      SCOPED_TRACE(::testing::Message() << "scale " << at.scale << " r " << r);
+      const Pair c(kTiltedPlaneAndBand, at);
+      IntersectionTrace* in = MallocIntersectionTrace();
+      int own = 0;
+      for (int k = 0; k < n; ++k) {
+        const double phi = phi0 + step * k;
+        const double X[3] = {0.5 * std::cos(phi), 0.5 * std::sin(phi), 0.25 * std::cos(phi)};
+        double P[3];
+        at.Map(X, P);
+        AppendTraceNode(in, P, (X[0] + 1) / 2, (X[1] + 1) / 2, shapes::AngleParam(phi), (X[2] + 0.2) / 0.4);
+        own += (0.5 + r) * std::cos(phi) / 2 + r * std::sqrt(1.25) <= 0.2 ? 1 : 0;
+      }
+      in->open = 1;
+      int rc = 0;
+      IntersectionTrace* out = Fillet(c, in, r, &rc);
+      EXPECT_EQ(rc, -2);
+      EXPECT_LT(OffBall(c, out), 1e-6 * c.size);
+      EXPECT_EQ(out->nodeCount, own);
+      int k = n - out->nodeCount;
+      for (const IntersectionTraceNode* m = out->head; m; m = m->next, ++k) {
+        double X[3], p[3];
+        Eval3DPointOnSurfCoord(c.S2, m->u2, m->v2, 0, 0, X);
+        at.Unmap(X, p);
+        const double psi = std::atan2(p[1], p[0]), phi = phi0 + step * k, R = 0.5 + r;
+        const double C[3] = {R * std::cos(psi), R * std::sin(psi), R * std::cos(psi) / 2 + r * std::sqrt(1.25)};
+        const double T[3] = {-R * std::sin(psi), R * std::cos(psi), -R * std::sin(psi) / 2};
+        const double N[3] = {0.5 * std::cos(phi) - C[0], 0.5 * std::sin(phi) - C[1], 0.25 * std::cos(phi) - C[2]};
+        EXPECT_LT(std::fabs(VecDotProd3(N, T)) / VecSize3(T), 0.05 * 0.5 * step) << k;
+      }
+      FreeTrace(out);
+      FreeTrace(in);
+    }
+}
+
 // Cylinders of radius 0.5 about z and 0.3 about the line y = 0.25, z = 0 along x (kSkewCylinders)
 // meet in a loop whose upper arc is x = 0.5 cos(theta), y = 0.5 sin(theta), for theta 0 .. pi:
 // n nodes of it in running order from theta `from` to `to`.
@@ -678,6 +735,82 @@ TEST_F(FilletBall, ATraceBeginningInABreakBeginsAtTheFirstBallOfItsOwnStretch) {
     FreeTrace(out);
     FreeTrace(in);
   }
+}
+
+// The plane x = 0 cuts the unit sphere in a great circle through both poles, which the
+// intersection gives as two halves from pole to pole. At a pole the sphere has no tangent plane
+// (every longitude is the same point); the ball of r over the plane and outside the sphere has
+// its centre at (r, 0, +-sqrt(1 + 2 r)) there, its contact on the sphere a way down the meridian
+// of +x. Every node, the poles too, has its pair on the ball, and the end pairs lie within a
+// tenth of the nodes' step of the poles' balls.
+TEST_F(FilletBall, ANodeOnAPoleHasItsBall) {
+  for (const Place& at : Placements())
+    for (const double r : {0.01, 0.05}) {
+      const Pair c(kPlaneThroughThePoles, at);
+      IntersectionTraceList* list = MallocIntersectionTraceList();
+      ASSERT_EQ(NewIntersect(c.S1, c.S2, list, 0.01, 1e-7), 0);
+      ASSERT_EQ(list->count, 2);
+      IntersectionTrace* t = list->head;
+      for (int b = 0; b < list->count; ++b, t = t->next) {
+        SCOPED_TRACE(::testing::Message() << "scale " << at.scale << " branch " << b << " r " << r);
+        RearrangeIntersectList(t);
+        double ends[2][3], step = 0.0;
+        c.at.Unmap(&t->head->x, ends[0]);
+        c.at.Unmap(&t->tail->x, ends[1]);
+        for (const double* e : {ends[0], ends[1]}) ASSERT_NEAR(std::fabs(e[2]), 1.0, 1e-6);
+        for (const IntersectionTraceNode* m = t->head; m->next; m = m->next)
+          step = std::fmax(step, VecDist3(&m->x, &m->next->x) / at.scale);
+        ExpectFillet(c, t, r, t->nodeCount);
+        int rc = 0;
+        IntersectionTrace* out = Fillet(c, t, r, &rc);
+        ASSERT_EQ(out->nodeCount, t->nodeCount);
+        int e = 0;
+        for (const IntersectionTraceNode* m : {out->head, out->tail}) {
+          double P[3], p[3];
+          Eval3DPointOnSurfCoord(c.S1, m->u1, m->v1, 0, 0, P);
+          c.at.Unmap(P, p);
+          const double centre[3] = {r, 0.0, std::copysign(std::sqrt(1 + 2 * r), ends[e++][2])};
+          EXPECT_LT(std::hypot(p[0] + r - centre[0], p[1] - centre[1], p[2] - centre[2]), 0.1 * step);
+        }
+        FreeTrace(out);
+      }
+      FreeIntersectionTraceList(list);
+    }
+}
+
+// A trace's own pairs fed back as a branch are contact pairs already: each stays where it is
+// (the refiners would take a guess for a point of both surfaces and move it along the fillet),
+// so the trace gives every one of them back, unmoved. Round the cylinder on the plane (a closed
+// branch, its closing pair made by CloseFilletIfClosed) and along the strip's arcs (open, cut
+// short where the ball leaves the strip).
+TEST_F(FilletBall, ATracesOwnPairsFedBackStayWhereTheyAre) {
+  for (const Place& at : Placements())
+    for (const auto& [kind, r] : {std::pair<Kind, double>{kPlaneAndCylinder, 0.3}, {kStripAndCylinder, 0.05}}) {
+      const Pair c(kind, at);
+      IntersectionTraceList* list = MallocIntersectionTraceList();
+      ASSERT_EQ(NewIntersect(c.S1, c.S2, list, 0.01, 1e-7), 0);
+      IntersectionTrace* t = list->head;
+      for (int b = 0; b < list->count; ++b, t = t->next) {
+        SCOPED_TRACE(::testing::Message() << "kind " << kind << " scale " << at.scale << " branch " << b);
+        int rc = 0;
+        IntersectionTrace* out = Fillet(c, t, r, &rc);
+        ASSERT_GT(out->nodeCount, 2);
+        IntersectionTrace* again = MallocIntersectionTrace();
+        EXPECT_EQ(NewFilletTrace(c.S1, c.S2, out, again, c.Tol()), 0);
+        ASSERT_EQ(again->nodeCount, out->nodeCount);
+        EXPECT_EQ(again->open, out->open);
+        EXPECT_LT(OffBall(c, again), 1e-6 * c.size);
+        for (const IntersectionTraceNode *m = out->head, *n = again->head; m && n; m = m->next, n = n->next) {
+          EXPECT_NEAR(n->u1, m->u1, 1e-12);
+          EXPECT_NEAR(n->v1, m->v1, 1e-12);
+          EXPECT_NEAR(n->u2, m->u2, 1e-12);
+          EXPECT_NEAR(n->v2, m->v2, 1e-12);
+        }
+        FreeTrace(again);
+        FreeTrace(out);
+      }
+      FreeIntersectionTraceList(list);
+    }
 }
 
 // The plane z = 0 and the cylinder of radius 0.5 about z, the ball of 0.3 outside: its contacts

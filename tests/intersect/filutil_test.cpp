@@ -221,6 +221,15 @@ TEST_F(Fillet, FilletTraces) {
   for (IntersectionTraceNode* m = out->head; m; m = m->next) EXPECT_NE(m->v1, 0.05);
   FreeTrace(out);
 
+  // The second node a millionth behind the first (as a closed trace's own pairs fed back may
+  // have it, the closing pair a hair past its neighbour): that step stands for no way along the
+  // corner, so the nodes after it, going on, are not taken for steps back and dropped.
+  in->head->next->y = in->head->next->v1 = in->head->next->u2 = in->head->y - 1e-6;
+  out = MallocIntersectionTrace();
+  ASSERT_EQ(NewFilletTrace(c.floor, c.wall, in, out, 1e-9), 0);
+  EXPECT_EQ(out->nodeCount, 11);
+  FreeTrace(out);
+
   // Node data rearranged into one run: backward nodes reversed, then the forward ones.
   IntersectionTrace* r = LineTrace(5, 0.1);
   r->directionStart = 3;
