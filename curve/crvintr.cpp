@@ -520,6 +520,16 @@ bool EndAhead(const Search& s, double sA, int dir, double* tA, double* tB) {
   return true;
 }
 
+// Whether the point of the first curve halfway from tA to nA has its foot on the second between
+// tB and nB, within the overlap gap: the curves run together from one pair to the other. A foot
+// on the second curve sought the other way from a long step may land on the point the first
+// reached, but elsewhere along the second curve (across the seam of a closed curve), the curves
+// parting in between.
+bool TogetherBetween(const Search& s, double tA, double tB, double nA, double nB) {
+  double u = 0.5 * (tB + nB);
+  return FootWithin(s, false, 0.5 * (tA + nA), std::fmin(tB, nB), std::fmax(tB, nB), &u) <= s.overlapGap * s.overlapGap;
+}
+
 // From the meeting (sA, sB), how far the curves run together (within the overlap gap) along
 // the first curve, one way (dir 1 or -1): steps that double while the curves stay together and
 // halve where they part, down to round-off of the range. *endA, *endB the last pair together.
@@ -548,7 +558,8 @@ bool RunTogether(const Search& s, double sA, double sB, int dir, double* endA, d
     // foot moves off it: the foot within each span near tB is sought then.
     double otherB = std::fmin(B->umax, std::fmax(B->umin, 2.0 * tB - nextB)), nearB = tB;
     if (FootOn(s, false, nextA, &nextB) <= gapSq ||
-        (otherB != nextB && FootOn(s, false, nextA, &otherB) <= gapSq && (nextB = otherB, true)) ||
+        (otherB != nextB && FootOn(s, false, nextA, &otherB) <= gapSq &&
+         TogetherBetween(s, tA, tB, nextA, otherB) && (nextB = otherB, true)) ||
         (CornerOrClusterNear(B, tB, windowB) && NearestFootOn(s, false, nextA, windowB, &nearB) <= gapSq &&
          (nextB = nearB, true))) {
       tA = nextA;

@@ -999,3 +999,55 @@ TEST_F(CurveMeetingsTest, AMeetingListedOnAStretchFoundLaterIsDropped) {
 }
 
 }  // namespace
+
+namespace {
+
+// The circle of NewCircleBspline turned about its centre in its plane by phi: the same points,
+// its seam phi radians on.
+Bspline* CircleWithSeamAt(const double centre[3], double radius, double phi) {
+  Bspline* c = NewCircleBspline(centre, radius);
+  if (!c) return nullptr;
+  for (int i = 0; i < NumCtrlU(c); ++i) {
+    const double x = c->X[0][i] - centre[0], y = c->Y[0][i] - centre[1];
+    c->X[0][i] = centre[0] + (std::cos(phi) * x - std::sin(phi) * y);
+    c->Y[0][i] = centre[1] + (std::sin(phi) * x + std::cos(phi) * y);
+  }
+  return c;
+}
+
+// A circle along the same circle with its seam 0.3 or pi / 2 radians on, running either way,
+// either first: they coincide all round, and the stretch is listed by its two ends, the two
+// seams, each once, at every size and placement (a walk along the stretch must not step across
+// the second curve's seam onto the point it started from).
+TEST_F(CurveMeetingsTest, ClosedCurvesWithDifferentSeamsMeetAtTheSeams) {
+  AtEveryPlacement([](double scale, const double shift[3]) {
+    const double centre[3] = {scale * shift[0], scale * shift[1], scale * shift[2]};
+    for (const double phi : {0.3, M_PI / 2})
+      for (const bool reversed : {false, true})
+        for (const bool swapped : {false, true}) {
+          BsplineKeeper keep;
+          Bspline* a = keep(NewCircleBspline(centre, scale));
+          Bspline* b = keep(CircleWithSeamAt(centre, scale, phi));
+          if (reversed) reverseBspline(b);
+          Bspline* first = swapped ? b : a;
+          Bspline* second = swapped ? a : b;
+          const std::vector<Meeting> m = Meetings(first, second);
+          ASSERT_EQ(m.size(), 2u) << phi << " " << reversed << swapped << " scale " << scale << " shift " << shift[0];
+          const double seams[2][3] = {{centre[0] + scale, centre[1], centre[2]},
+                                      {centre[0] + scale * std::cos(phi), centre[1] + scale * std::sin(phi), centre[2]}};
+          const double tol = 1e-13 * scale + 64 * DBL_EPSILON * std::fabs(shift[1]) * scale;
+          int at[2] = {0, 0};
+          for (const Meeting& x : m) {
+            double p[3];
+            RefEvalCurve(first, x.t1, p);
+            for (int i = 0; i < 2; ++i)
+              at[i] += std::hypot(p[0] - seams[i][0], p[1] - seams[i][1], p[2] - seams[i][2]) < tol;
+            EXPECT_LT(Gap(first, second, x), tol);
+          }
+          EXPECT_EQ(at[0], 1) << phi << " " << reversed << swapped << " scale " << scale << " shift " << shift[0];
+          EXPECT_EQ(at[1], 1) << phi << " " << reversed << swapped << " scale " << scale << " shift " << shift[0];
+        }
+  });
+}
+
+}  // namespace
