@@ -420,16 +420,17 @@ bool CornerOrClusterNear(const Bspline* C, double t, double window) {
 }
 
 // The knot of the curve nearest to t on the way back to `from` (both included: a walk may
-// start on the knot where the curves part), no farther than `window` from t; false when there
-// is none.
-bool LastBreakpointPassed(const Bspline* c, double from, double t, double window, double* knot) {
+// start on the knot where the curves part), or up to `behind` beyond `from` (a refinement onto
+// that corner may stop a round-off past it, on the leg where the curves part), no farther than
+// `window` from t; false when there is none.
+bool LastBreakpointPassed(const Bspline* c, double from, double t, double behind, double window, double* knot) {
   const double* U = c->knotsU;
   const int p = c->degreeU, n = NumCtrlU(c);
   const double dir = t > from ? 1.0 : -1.0;
   bool found = false;
   for (int i = p + 1; i < n; ++i) {
     const double x = U[i];
-    if (dir * (x - from) >= 0.0 && dir * (t - x) >= 0.0 && dir * (t - x) <= window &&
+    if (dir * (x - from) >= -behind && dir * (t - x) >= 0.0 && dir * (t - x) <= window &&
         (!found || dir * (x - *knot) > 0.0)) {
       *knot = x;
       found = true;
@@ -451,7 +452,13 @@ bool EndAtBreakpoint(const Search& s, double sA, double sB, int dir, double* tA,
   double bestA = *tA, bestB = *tB;
   bool found = false;
   double x = 0.0;
-  if (LastBreakpointPassed(A, sA, *tA, kSmallestPiece * (A->umax - A->umin), &x)) {
+  // A knot behind the walk's start, within the overlap gap of it along the curve, counts as
+  // passed: the start, a refined pair, may lie a round-off past the corner where the curves part.
+  double P[2][3], D[2][3];
+  PairPoints(s, sA, sB, P, D);
+  const double speedA = VecSize3(D[0]), speedB = VecSize3(D[1]);
+  const double behindA = speedA > 0.0 ? s.overlapGap / speedA : 0.0, behindB = speedB > 0.0 ? s.overlapGap / speedB : 0.0;
+  if (LastBreakpointPassed(A, sA, *tA, behindA, kSmallestPiece * (A->umax - A->umin), &x)) {
     double u = *tB;
     if (FootOn(s, false, x, &u) <= gapSq) {
       bestA = x;
@@ -459,7 +466,7 @@ bool EndAtBreakpoint(const Search& s, double sA, double sB, int dir, double* tA,
       found = true;
     }
   }
-  if (*tB != sB && LastBreakpointPassed(B, sB, *tB, kSmallestPiece * (B->umax - B->umin), &x)) {
+  if (*tB != sB && LastBreakpointPassed(B, sB, *tB, behindB, kSmallestPiece * (B->umax - B->umin), &x)) {
     double u = *tA;
     // Of two knots the one nearer the walk's end: a knot behind the end lies on the stretch.
     // (A knot of the other curve past the end but within the overlap gap of it, where the curves

@@ -24,6 +24,7 @@
 #include "curve/crvintr.h"
 #include "curve/mkline3.h"
 #include "foundation/umalloc.h"
+#include "foundation/vec3.h"
 #include "quadric/qcircle.h"
 #include "tests/support/builders.h"
 #include "tests/support/kernel_fixture.h"
@@ -1048,6 +1049,56 @@ TEST_F(CurveMeetingsTest, ClosedCurvesWithDifferentSeamsMeetAtTheSeams) {
           EXPECT_EQ(at[1], 1) << phi << " " << reversed << swapped << " scale " << scale << " shift " << shift[0];
         }
   });
+}
+
+}  // namespace
+
+namespace {
+
+// Polylines in z = 0 sharing edges between corners of both, turned by `angle` about the axis
+// (1, 2, 3): a polyline of five edges and one that runs along its second and its fourth edge,
+// leaving and coming back at right angles between. The two stretches end exactly at the four
+// corners, also where a refinement onto a corner stops a round-off past it on the legs that
+// part (the walk along the stretch starts beyond the knot it ends at), at every size and
+// placement, the second curve either way and either first.
+TEST_F(CurveMeetingsTest, PolylinesSharingEdgesMeetAtTheCorners) {
+  const std::vector<double> a = {0, 0, 0, 1, 0, 0, 2, 1, 0, 3, 1, 0, 4, 2, 0, 5, 2, 0};
+  const std::vector<double> b = {0, -1, 0, 1, 0, 0, 2, 1, 0, 2.5, 3, 0, 3, 1, 0, 4, 2, 0, 4, 3, 0};
+  const double corners[4][3] = {{1, 0, 0}, {2, 1, 0}, {3, 1, 0}, {4, 2, 0}};
+  for (const double angle : {0.0, 0.7, 2.1})
+    AtEveryPlacement([&](double scale, const double shift[3]) {
+      // Rodrigues' rotation about the unit axis k: v cos + (k x v) sin + k (k . v)(1 - cos).
+      const double k[3] = {1 / std::sqrt(14.0), 2 / std::sqrt(14.0), 3 / std::sqrt(14.0)};
+      auto place = [&](const double* v, double* out) {
+        double kv[3];
+        VecCrossProd3(k, v, kv);
+        const double along = VecDotProd3(k, v) * (1 - std::cos(angle));
+        for (int q = 0; q < 3; ++q) out[q] = scale * (v[q] * std::cos(angle) + kv[q] * std::sin(angle) + k[q] * along + shift[q]);
+      };
+      auto polyline = [&](const std::vector<double>& pts) {
+        std::vector<double> placed(pts.size());
+        for (std::size_t i = 0; i < pts.size(); i += 3) place(&pts[i], &placed[i]);
+        return BuildCurve(1, 3, placed);
+      };
+      for (const bool reversed : {false, true})
+        for (const bool swapped : {false, true}) {
+          BsplineKeeper keep;
+          Bspline* first = keep(polyline(swapped ? b : a));
+          Bspline* second = keep(polyline(swapped ? a : b));
+          if (reversed) reverseBspline(second);
+          const std::vector<Meeting> m = Meetings(first, second);
+          ASSERT_EQ(m.size(), 4u) << angle << " " << reversed << swapped << " scale " << scale << " shift " << shift[0];
+          const double tol = 1e-13 * scale + 64 * DBL_EPSILON * std::fabs(shift[1]) * scale;
+          for (int i = 0; i < 4; ++i) {
+            double p[3], c[3];
+            RefEvalCurve(first, m[i].t1, p);
+            place(corners[i], c);
+            EXPECT_LT(std::hypot(p[0] - c[0], p[1] - c[1], p[2] - c[2]), tol)
+                << angle << " " << reversed << swapped << " scale " << scale << " shift " << shift[0] << " corner " << i;
+            EXPECT_LT(Gap(first, second, m[i]), tol);
+          }
+        }
+    });
 }
 
 }  // namespace
