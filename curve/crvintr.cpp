@@ -803,19 +803,16 @@ int ListMeeting(Search& s, double sA, double sB, int& iA, int& iB) {
   return 1;
 }
 
-// Meetings listed before a stretch was found that lie on it (refined onto a vertex doubled a
-// round-off apart, where the walks along the curves stall, so that no stretch was found from
-// them) are points of it, passed over as its other points are: dropped, ends of other stretches
-// kept. The values of the nodes kept move up and the nodes left over are freed, the list's
-// first node always kept.
-void DropMeetingsOnStretches(Search& s) {
-  CrvIntrList* list = s.list;
+// Drops the listed meetings for which drop(node) holds: the values of the nodes kept move up
+// and the nodes left over are freed, the list's first node always kept.
+template <class Drop>
+void DropListed(CrvIntrList* list, Drop drop) {
   CrvIntrNode* to = list->first;
   CrvIntrNode* lastKept = nullptr;
   int kept = 0;
   CrvIntrNode* n = list->first;
   for (int i = 0; i < list->count; ++i, n = n->next) {
-    if (InStretch(s, n->t1, n->t1, n->t2, n->t2) && !IsStretchEnd(s, n->t1, n->t2)) continue;
+    if (drop(n)) continue;
     to->t1 = n->t1;
     to->t2 = n->t2;
     lastKept = to;
@@ -832,6 +829,72 @@ void DropMeetingsOnStretches(Search& s) {
   tail->next = nullptr;
   list->last = tail;
   list->count = kept;
+}
+
+// Meetings listed before a stretch was found that lie on it (refined onto a vertex doubled a
+// round-off apart, where the walks along the curves stall, so that no stretch was found from
+// them) are points of it, passed over as its other points are: dropped, ends of other stretches
+// kept.
+void DropMeetingsOnStretches(Search& s) {
+  DropListed(s.list, [&](const CrvIntrNode* n) {
+    return InStretch(s, n->t1, n->t1, n->t2, n->t2) && !IsStretchEnd(s, n->t1, n->t2);
+  });
+}
+
+// A stretch that runs across the seam of a curve that closes is found as two, one ending where
+// that curve ends and one starting where it starts, at one point of the other curve: that
+// point lies on the stretch, where the curves run on together, and is no meeting. Stretches so
+// joined that close on themselves (a closed curve along a closed curve, every end joined) are
+// listed by their ends at the seams still, as a closed curve along itself is; where the joined
+// stretches end somewhere, the meetings listed at their joins are dropped.
+void DropSeamJoins(Search& s) {
+  const Bspline *A = s.a.curve, *B = s.b.curve;
+  if ((!s.a.closes && !s.b.closes) || s.stretchCount < 2) return;
+  const int ends = 2 * s.stretchCount;
+  auto endAt = [&](int e, double* tA, double* tB) {
+    const Stretch& t = s.stretches[e / 2];
+    *tA = e % 2 ? t.a1 : t.a0;
+    *tB = e % 2 ? t.b1 : t.b0;
+  };
+  auto seamApart = [](const Bspline* c, double x, double y) {
+    return (x == c->umin && y == c->umax) || (x == c->umax && y == c->umin);
+  };
+  auto samePair = [&](double tA, double tB, double uA, double uB) {
+    double P[2][3], Q[2][3];
+    PairPoints(s, tA, tB, P);
+    PairPoints(s, uA, uB, Q);
+    return VecDist3(P[0], Q[0]) <= s.overlapGap && VecDist3(P[1], Q[1]) <= s.overlapGap;
+  };
+  int joinedTo[2 * kMostStretches], group[kMostStretches];
+  for (int i = 0; i < s.stretchCount; ++i) group[i] = i;
+  auto root = [&](int i) {
+    while (group[i] != i) i = group[i];
+    return i;
+  };
+  for (int e = 0; e < ends; ++e) {
+    joinedTo[e] = -1;
+    double tA, tB, uA, uB;
+    endAt(e, &tA, &tB);
+    for (int f = 0; f < ends && joinedTo[e] < 0; ++f) {
+      if (f == e) continue;
+      endAt(f, &uA, &uB);
+      if (((s.a.closes && seamApart(A, tA, uA)) || (s.b.closes && seamApart(B, tB, uB))) && samePair(tA, tB, uA, uB)) {
+        joinedTo[e] = f;
+        group[root(e / 2)] = root(f / 2);
+      }
+    }
+  }
+  bool open[kMostStretches] = {};
+  for (int e = 0; e < ends; ++e)
+    if (joinedTo[e] < 0) open[root(e / 2)] = true;
+  DropListed(s.list, [&](const CrvIntrNode* n) {
+    for (int e = 0; e < ends; ++e) {
+      double tA, tB;
+      endAt(e, &tA, &tB);
+      if (joinedTo[e] >= 0 && open[root(e / 2)] && samePair(n->t1, n->t2, tA, tB)) return true;
+    }
+    return false;
+  });
 }
 
 int RefineAndList(Search& s, double sA, double sB, int& iA, int& iB) {
@@ -1185,6 +1248,7 @@ int CrvIntersect(Bspline* curve1, Bspline* curve2, CrvIntrList** list, double to
       NodeBox(s.a, s.size, roots[0]);
       NodeBox(s.b, s.size, roots[1]);
       rc = Subdivide(s, roots[0], roots[1]);
+      if (rc != -2 && rc != 99) DropSeamJoins(s);
       SortByFirstParameter(s.list);
     }
   }

@@ -1102,3 +1102,43 @@ TEST_F(CurveMeetingsTest, PolylinesSharingEdgesMeetAtTheCorners) {
 }
 
 }  // namespace
+
+namespace {
+
+// Arcs of a circle from 0.5 radians before its seam, 0.2 and 0.9 of its range long, running
+// either way, either first: the stretch they share runs across the circle's seam and is found
+// as two, joined there; the arc meets the circle at its two ends only (the seam is a point of
+// the stretch), at every size and placement.
+TEST_F(CurveMeetingsTest, AnArcAcrossACircleSeamMeetsItAtItsEndsOnly) {
+  AtEveryPlacement([](double scale, const double shift[3]) {
+    const double centre[3] = {scale * shift[0], scale * shift[1], scale * shift[2]};
+    for (const double length : {0.2, 0.9})
+      for (const bool reversed : {false, true})
+        for (const bool swapped : {false, true}) {
+          BsplineKeeper keep;
+          Bspline* circle = keep(NewCircleBspline(centre, scale));
+          Bspline* turned = keep(CircleWithSeamAt(centre, scale, -0.5));
+          Bspline* arc = keep(ExtractParamRange(turned, 0, reversed ? length : 0.0, reversed ? 0.0 : length));
+          ASSERT_NE(arc, nullptr);
+          Bspline* first = swapped ? arc : circle;
+          Bspline* second = swapped ? circle : arc;
+          const std::vector<Meeting> m = Meetings(first, second);
+          ASSERT_EQ(m.size(), 2u) << length << " " << reversed << swapped << " scale " << scale << " shift " << shift[0];
+          double ends[2][3];
+          RefEvalCurve(arc, arc->umin, ends[0]);
+          RefEvalCurve(arc, arc->umax, ends[1]);
+          const double tol = 1e-13 * scale + 64 * DBL_EPSILON * std::fabs(shift[1]) * scale;
+          int at[2] = {0, 0};
+          for (const Meeting& x : m) {
+            double p[3];
+            RefEvalCurve(first, x.t1, p);
+            for (int i = 0; i < 2; ++i) at[i] += std::hypot(p[0] - ends[i][0], p[1] - ends[i][1], p[2] - ends[i][2]) < tol;
+            EXPECT_LT(Gap(first, second, x), tol);
+          }
+          EXPECT_EQ(at[0], 1) << length << " " << reversed << swapped << " scale " << scale << " shift " << shift[0];
+          EXPECT_EQ(at[1], 1) << length << " " << reversed << swapped << " scale " << scale << " shift " << shift[0];
+        }
+  });
+}
+
+}  // namespace
