@@ -806,7 +806,7 @@ int ListMeeting(Search& s, double sA, double sB, int& iA, int& iB) {
 // Drops the listed meetings for which drop(node) holds: the values of the nodes kept move up
 // and the nodes left over are freed, the list's first node always kept.
 template <class Drop>
-void DropListed(CrvIntrList* list, Drop drop) {
+void DropListed(CrvIntrList* list, Drop drop) {  // drop may rewrite a node it keeps
   CrvIntrNode* to = list->first;
   CrvIntrNode* lastKept = nullptr;
   int kept = 0;
@@ -849,7 +849,7 @@ void DropMeetingsOnStretches(Search& s) {
 // stretches end somewhere, the meetings listed at their joins are dropped.
 void DropSeamJoins(Search& s) {
   const Bspline *A = s.a.curve, *B = s.b.curve;
-  if ((!s.a.closes && !s.b.closes) || s.stretchCount < 2) return;
+  if ((!s.a.closes && !s.b.closes) || s.stretchCount < 1) return;
   const int ends = 2 * s.stretchCount;
   auto endAt = [&](int e, double* tA, double* tB) {
     const Stretch& t = s.stretches[e / 2];
@@ -887,6 +887,35 @@ void DropSeamJoins(Search& s) {
   bool open[kMostStretches] = {};
   for (int e = 0; e < ends; ++e)
     if (joinedTo[e] < 0) open[root(e / 2)] = true;
+  // An end at a seam joined to no stretch may still run on across the seam along a part
+  // shorter than the smallest piece, too short to be found as a stretch: where the walk across
+  // the seam ends where a curve ends or at a knot, off the seam, that is the stretch's end, and
+  // the meetings listed at the seam or on that part stand for it.
+  for (int e = 0; e < ends; ++e) {
+    double tA, tB;
+    endAt(e, &tA, &tB);
+    const bool seamA = s.a.closes && (tA == A->umin || tA == A->umax);
+    const bool seamB = s.b.closes && (tB == B->umin || tB == B->umax);
+    if (joinedTo[e] >= 0 || (!seamA && !seamB)) continue;
+    const double fromA = seamA ? A->umin + A->umax - tA : tA, fromB = seamB ? B->umin + B->umax - tB : tB;
+    double endA, endB, P[2][3], Q[2][3];
+    if (!RunTogether(s, fromA, fromB, e % 2 ? 1 : -1, &endA, &endB)) continue;
+    PairPoints(s, fromA, fromB, P);
+    PairPoints(s, endA, endB, Q);
+    if (VecDist3(P[0], Q[0]) <= s.overlapGap) continue;
+    bool placed = false;
+    DropListed(s.list, [&](CrvIntrNode* n) {
+      const bool onPart = std::fmin(fromA, endA) <= n->t1 && n->t1 <= std::fmax(fromA, endA) &&
+                          std::fmin(fromB, endB) <= n->t2 && n->t2 <= std::fmax(fromB, endB) &&
+                          PairGapSq(s, n->t1, n->t2) <= s.overlapGap * s.overlapGap;
+      if (!onPart && !samePair(n->t1, n->t2, tA, tB) && !samePair(n->t1, n->t2, endA, endB)) return false;
+      if (placed) return true;
+      n->t1 = endA;
+      n->t2 = endB;
+      placed = true;
+      return false;
+    });
+  }
   DropListed(s.list, [&](const CrvIntrNode* n) {
     for (int e = 0; e < ends; ++e) {
       double tA, tB;

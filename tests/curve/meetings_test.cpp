@@ -1142,3 +1142,43 @@ TEST_F(CurveMeetingsTest, AnArcAcrossACircleSeamMeetsItAtItsEndsOnly) {
 }
 
 }  // namespace
+
+namespace {
+
+// Arcs of a circle, 0.2 of its range long, that start 1e-4 .. 1e-9 radians before its seam or
+// end as far past it, either first: the part on one side of the seam is too short to be found as
+// a stretch, yet the curves run on together across the seam to the arc's end there. The arc
+// meets the circle at its two ends only, the short part's end exact, at every size and placement.
+TEST_F(CurveMeetingsTest, AnArcJustAcrossACircleSeamMeetsItAtItsEndsOnly) {
+  AtEveryPlacement([](double scale, const double shift[3]) {
+    const double centre[3] = {scale * shift[0], scale * shift[1], scale * shift[2]};
+    for (const double by : {1e-4, 1e-6, 1e-9})
+      for (const bool past : {false, true})
+        for (const bool swapped : {false, true}) {
+          BsplineKeeper keep;
+          Bspline* circle = keep(NewCircleBspline(centre, scale));
+          Bspline* turned = keep(CircleWithSeamAt(centre, scale, past ? by : -by));
+          Bspline* arc = keep(ExtractParamRange(turned, 0, past ? 0.8 : 0.0, past ? 1.0 : 0.2));
+          ASSERT_NE(arc, nullptr);
+          Bspline* first = swapped ? arc : circle;
+          Bspline* second = swapped ? circle : arc;
+          const std::vector<Meeting> m = Meetings(first, second);
+          ASSERT_EQ(m.size(), 2u) << by << " " << past << swapped << " scale " << scale << " shift " << shift[0];
+          double ends[2][3];
+          RefEvalCurve(arc, arc->umin, ends[0]);
+          RefEvalCurve(arc, arc->umax, ends[1]);
+          const double tol = 1e-13 * scale + 64 * DBL_EPSILON * std::fabs(shift[1]) * scale;
+          int at[2] = {0, 0};
+          for (const Meeting& x : m) {
+            double p[3];
+            RefEvalCurve(first, x.t1, p);
+            for (int i = 0; i < 2; ++i) at[i] += std::hypot(p[0] - ends[i][0], p[1] - ends[i][1], p[2] - ends[i][2]) < tol;
+            EXPECT_LT(Gap(first, second, x), tol);
+          }
+          EXPECT_EQ(at[0], 1) << by << " " << past << swapped << " scale " << scale << " shift " << shift[0];
+          EXPECT_EQ(at[1], 1) << by << " " << past << swapped << " scale " << scale << " shift " << shift[0];
+        }
+  });
+}
+
+}  // namespace
