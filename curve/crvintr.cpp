@@ -491,8 +491,10 @@ bool EndAtBreakpoint(const Search& s, double sA, double sB, int dir, double* tA,
 // first curve just ahead of the walk's end, or an end of the second just beside it, within the
 // overlap gap of the other curve, ends the stretch (of two, the one with the smaller gap), its
 // partner the foot. The second curve's end must not lie behind the walk's start (sA), but for
-// the overlap gap: a refinement may end that far beyond the end of a stretch.
-bool EndAhead(const Search& s, double sA, int dir, double* tA, double* tB) {
+// the overlap gap, or twice the gap of the start (sA, sB) where that is larger: a refinement may
+// end that far beyond the end of a stretch (off the stretch, the nearest point of the second
+// curve its end, where a cluster of knots makes the curve jump just past it).
+bool EndAhead(const Search& s, double sA, double sB, int dir, double* tA, double* tB) {
   const Bspline *A = s.a.curve, *B = s.b.curve;
   const double windowA = kSmallestPiece * (A->umax - A->umin), windowB = kSmallestPiece * (B->umax - B->umin);
   double best = s.overlapGap * s.overlapGap, endA = *tA, endB = *tB;
@@ -508,14 +510,15 @@ bool EndAhead(const Search& s, double sA, int dir, double* tA, double* tB) {
     }
   }
   double start[2][3], P[2][3];
-  PairPoints(s, sA, *tB, start);
+  PairPoints(s, sA, sB, start);
+  const double behind = std::fmax(s.overlapGap, 2.0 * VecDist3(start[0], start[1]));
   for (const double e : {B->umin, B->umax}) {
     double u = *tA;
     if (std::fabs(e - *tB) > windowB) continue;
     const double g = NearestFootOn(s, true, e, windowA, &u);
     if (found ? !(g < best) : !(g <= best)) continue;
     PairPoints(s, u, e, P);
-    if (dir * (u - sA) < 0.0 && VecDist3(P[0], start[0]) > s.overlapGap) continue;
+    if (dir * (u - sA) < 0.0 && VecDist3(P[0], start[0]) > behind) continue;
     best = g;
     endA = u;
     endB = e;
@@ -590,7 +593,7 @@ bool RunTogether(const Search& s, double sA, double sB, int dir, double* endA, d
     double footA = tA;
     if (NearestFootOn(s, true, tB, windowA, &footA) <= gapSq) tA = footA;
   } else if (tA != A->umin && tA != A->umax) {
-    if (!EndAhead(s, sA, dir, &tA, &tB)) atBreak = EndAtBreakpoint(s, sA, sB, dir, &tA, &tB);
+    if (!EndAhead(s, sA, sB, dir, &tA, &tB)) atBreak = EndAtBreakpoint(s, sA, sB, dir, &tA, &tB);
   } else if (tB != B->umin && tB != B->umax) {
     // The first curve's end reached: the second's parameter is the foot there, which a step
     // may have left a share of the overlap gap short of on a polyline.

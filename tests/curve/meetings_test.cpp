@@ -1182,3 +1182,27 @@ TEST_F(CurveMeetingsTest, AnArcJustAcrossACircleSeamMeetsItAtItsEndsOnly) {
 }
 
 }  // namespace
+
+namespace {
+
+// A quadratic with three knots 1e-12 apart at 0.3 and at 0.7 (a jump of the curve over each
+// cluster) and its parts C[0, 0.7 - d] and C[0.3 - d, 1], d half a round-off: a refinement near
+// the start of the stretch they share may stop off it, a few 1e-10 of the size before the second
+// part's start (its nearest point there, the curve jumping just past it). The stretch starts
+// where that part starts, to round-off, at every size and placement.
+TEST_F(CurveMeetingsTest, AStretchStartsWhereAPartStartsBesideAJump) {
+  const std::vector<double> pts = {-0.10, 0.35, -0.51, -0.94, 0.39, 0.03, 0.21, -0.44, 0.74, 0.99, 0.56, -0.62,
+                                   0.94, 0.79, 0.43, -0.23, 1.00, -0.95, -0.31, 0.43, 0.08, 0.70, 0.53, 0.32,
+                                   -0.15, 0.53, -0.43, 0.96, -0.20, -0.09, -0.58, 0.17, -0.87, 0.83, 0.97, -0.69,
+                                   -0.12, -0.91, 0.80};
+  const std::vector<double> knots = {0, 0, 0, 0.15, 0.3, 0.3 + 1e-12, 0.3 + 2e-12, 0.45, 0.6, 0.7, 0.7 + 1e-12,
+                                     0.7 + 2e-12, 0.85, 1, 1, 1};
+  AtEveryPlacement([&](double scale, const double shift[3]) {
+    BsplineKeeper keep;
+    Bspline* c = keep(BuildCurve(2, 3, pts, knots));
+    Move(c, scale, shift);
+    ExpectSharedStretchEnds(c, 0.3 - 5e-13, 0.7 - 5e-13, scale, shift);
+  });
+}
+
+}  // namespace
