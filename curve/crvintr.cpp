@@ -893,7 +893,8 @@ void DropSeamJoins(Search& s) {
   // An end at a seam joined to no stretch may still run on across the seam along a part
   // shorter than the smallest piece, too short to be found as a stretch: where the walk across
   // the seam ends where a curve ends or at a knot, off the seam, that is the stretch's end, and
-  // the meetings listed at the seam or on that part stand for it.
+  // the meetings listed at the seam, on that part (refined to the meeting gap) or beside its end
+  // stand for it.
   for (int e = 0; e < ends; ++e) {
     double tA, tB;
     endAt(e, &tA, &tB);
@@ -906,12 +907,21 @@ void DropSeamJoins(Search& s) {
     PairPoints(s, fromA, fromB, P);
     PairPoints(s, endA, endB, Q);
     if (VecDist3(P[0], Q[0]) <= s.overlapGap) continue;
+    // A meeting refined beside that end, the curves together between (as SameMeeting has it).
+    const double endSq = PairGapSq(s, endA, endB);
+    auto besideEnd = [&](double uA, double uB) {
+      double R[2][3];
+      PairPoints(s, uA, uB, R);
+      const double g = std::fmax(PairGapSq(s, uA, uB), endSq);
+      return VecDist3(R[0], Q[0]) <= kSmallestPiece * s.size && g <= s.meetSq &&
+             PairGapSq(s, MiddleParam(s.a, uA, endA), MiddleParam(s.b, uB, endB)) <= 4.0 * g + s.overlapGap * s.overlapGap;
+    };
     bool placed = false;
     DropListed(s.list, [&](CrvIntrNode* n) {
       const bool onPart = std::fmin(fromA, endA) <= n->t1 && n->t1 <= std::fmax(fromA, endA) &&
                           std::fmin(fromB, endB) <= n->t2 && n->t2 <= std::fmax(fromB, endB) &&
-                          PairGapSq(s, n->t1, n->t2) <= s.overlapGap * s.overlapGap;
-      if (!onPart && !samePair(n->t1, n->t2, tA, tB) && !samePair(n->t1, n->t2, endA, endB)) return false;
+                          PairGapSq(s, n->t1, n->t2) <= s.meetSq;
+      if (!onPart && !samePair(n->t1, n->t2, tA, tB) && !besideEnd(n->t1, n->t2)) return false;
       if (placed) return true;
       n->t1 = endA;
       n->t2 = endB;

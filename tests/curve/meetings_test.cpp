@@ -1206,3 +1206,56 @@ TEST_F(CurveMeetingsTest, AStretchStartsWhereAPartStartsBesideAJump) {
 }
 
 }  // namespace
+
+namespace {
+
+// The same in a parameter plane, the circle turned by 0 and 0.7 radians: the refinements of
+// the plane stop up to the meeting gap off the curves, beside the short part's end or on that
+// part; those stand for the end. Two meetings, the arc's ends, at every size and placement.
+TEST_F(CurveMeetingsTest, AnArcJustAcrossACircleSeamInAParameterPlaneMeetsItAtItsEndsOnly) {
+  AtEveryPlacement([](double scale, const double shift[3]) {
+    const double origin[3] = {0, 0, 0};
+    // The unit circle's points turned by `turn`, scaled and moved in the plane.
+    auto plane = [&](Bspline* c, double turn) {
+      std::vector<double> uv, knots, weights;
+      for (int i = 0; i < NumCtrlU(c); ++i) {
+        const double x = c->X[0][i], y = c->Y[0][i];
+        uv.push_back(scale * (std::cos(turn) * x - std::sin(turn) * y + shift[0]));
+        uv.push_back(scale * (std::sin(turn) * x + std::cos(turn) * y + shift[1]));
+        weights.push_back(c->W[0][i]);
+      }
+      knots.assign(c->knotsU, c->knotsU + NumCtrlU(c) + c->degreeU + 1);
+      return BuildCurve(c->degreeU, 2, uv, knots, weights);
+    };
+    for (const double turn : {0.0, 0.7})
+      for (const double by : {1e-3, 1e-6})
+        for (const bool past : {false, true})
+          for (const bool swapped : {false, true}) {
+            BsplineKeeper keep;
+            Bspline* unit = keep(NewCircleBspline(origin, 1.0));
+            Bspline* circle = keep(plane(unit, turn));
+            Bspline* turned = keep(plane(unit, turn + (past ? by : -by)));
+            Bspline* arc = keep(ExtractParamRange(turned, 0, past ? 0.8 : 0.0, past ? 1.0 : 0.2));
+            ASSERT_NE(arc, nullptr);
+            Bspline* first = swapped ? arc : circle;
+            Bspline* second = swapped ? circle : arc;
+            const std::vector<Meeting> m = Meetings(first, second);
+            ASSERT_EQ(m.size(), 2u) << turn << " " << by << " " << past << swapped << " scale " << scale << " shift " << shift[0];
+            double ends[2][3];
+            RefEvalCurve(arc, arc->umin, ends[0]);
+            RefEvalCurve(arc, arc->umax, ends[1]);
+            const double tol = 1e-13 * scale + 64 * DBL_EPSILON * std::fabs(shift[1]) * scale;
+            int at[2] = {0, 0};
+            for (const Meeting& x : m) {
+              double p[3];
+              RefEvalCurve(first, x.t1, p);
+              for (int i = 0; i < 2; ++i) at[i] += std::hypot(p[0] - ends[i][0], p[1] - ends[i][1]) < tol;
+              EXPECT_LT(Gap(first, second, x), tol);
+            }
+            EXPECT_EQ(at[0], 1) << turn << " " << by << " " << past << swapped << " scale " << scale << " shift " << shift[0];
+            EXPECT_EQ(at[1], 1) << turn << " " << by << " " << past << swapped << " scale " << scale << " shift " << shift[0];
+          }
+  });
+}
+
+}  // namespace
