@@ -420,16 +420,17 @@ bool CornerOrClusterNear(const Bspline* C, double t, double window) {
 }
 
 // The knot of the curve nearest to t on the way back to `from` (both included: a walk may
-// start on the knot where the curves part), no farther than `window` from t; false when there
-// is none.
-bool LastBreakpointPassed(const Bspline* c, double from, double t, double window, double* knot) {
+// start on the knot where the curves part), or up to `behind` beyond `from` (a refinement onto
+// that corner may stop a round-off past it, on the leg where the curves part), no farther than
+// `window` from t; false when there is none.
+bool LastBreakpointPassed(const Bspline* c, double from, double t, double behind, double window, double* knot) {
   const double* U = c->knotsU;
   const int p = c->degreeU, n = NumCtrlU(c);
   const double dir = t > from ? 1.0 : -1.0;
   bool found = false;
   for (int i = p + 1; i < n; ++i) {
     const double x = U[i];
-    if (dir * (x - from) >= 0.0 && dir * (t - x) >= 0.0 && dir * (t - x) <= window &&
+    if (dir * (x - from) >= -behind && dir * (t - x) >= 0.0 && dir * (t - x) <= window &&
         (!found || dir * (x - *knot) > 0.0)) {
       *knot = x;
       found = true;
@@ -451,7 +452,13 @@ bool EndAtBreakpoint(const Search& s, double sA, double sB, int dir, double* tA,
   double bestA = *tA, bestB = *tB;
   bool found = false;
   double x = 0.0;
-  if (LastBreakpointPassed(A, sA, *tA, kSmallestPiece * (A->umax - A->umin), &x)) {
+  // A knot behind the walk's start, within the overlap gap of it along the curve, counts as
+  // passed: the start, a refined pair, may lie a round-off past the corner where the curves part.
+  double P[2][3], D[2][3];
+  PairPoints(s, sA, sB, P, D);
+  const double speedA = VecSize3(D[0]), speedB = VecSize3(D[1]);
+  const double behindA = speedA > 0.0 ? s.overlapGap / speedA : 0.0, behindB = speedB > 0.0 ? s.overlapGap / speedB : 0.0;
+  if (LastBreakpointPassed(A, sA, *tA, behindA, kSmallestPiece * (A->umax - A->umin), &x)) {
     double u = *tB;
     if (FootOn(s, false, x, &u) <= gapSq) {
       bestA = x;
@@ -459,7 +466,7 @@ bool EndAtBreakpoint(const Search& s, double sA, double sB, int dir, double* tA,
       found = true;
     }
   }
-  if (*tB != sB && LastBreakpointPassed(B, sB, *tB, kSmallestPiece * (B->umax - B->umin), &x)) {
+  if (*tB != sB && LastBreakpointPassed(B, sB, *tB, behindB, kSmallestPiece * (B->umax - B->umin), &x)) {
     double u = *tA;
     // Of two knots the one nearer the walk's end: a knot behind the end lies on the stretch.
     // (A knot of the other curve past the end but within the overlap gap of it, where the curves
@@ -484,8 +491,10 @@ bool EndAtBreakpoint(const Search& s, double sA, double sB, int dir, double* tA,
 // first curve just ahead of the walk's end, or an end of the second just beside it, within the
 // overlap gap of the other curve, ends the stretch (of two, the one with the smaller gap), its
 // partner the foot. The second curve's end must not lie behind the walk's start (sA), but for
-// the overlap gap: a refinement may end that far beyond the end of a stretch.
-bool EndAhead(const Search& s, double sA, int dir, double* tA, double* tB) {
+// the overlap gap, or twice the gap of the start (sA, sB) where that is larger: a refinement may
+// end that far beyond the end of a stretch (off the stretch, the nearest point of the second
+// curve its end, where a cluster of knots makes the curve jump just past it).
+bool EndAhead(const Search& s, double sA, double sB, int dir, double* tA, double* tB) {
   const Bspline *A = s.a.curve, *B = s.b.curve;
   const double windowA = kSmallestPiece * (A->umax - A->umin), windowB = kSmallestPiece * (B->umax - B->umin);
   double best = s.overlapGap * s.overlapGap, endA = *tA, endB = *tB;
@@ -501,14 +510,15 @@ bool EndAhead(const Search& s, double sA, int dir, double* tA, double* tB) {
     }
   }
   double start[2][3], P[2][3];
-  PairPoints(s, sA, *tB, start);
+  PairPoints(s, sA, sB, start);
+  const double behind = std::fmax(s.overlapGap, 2.0 * VecDist3(start[0], start[1]));
   for (const double e : {B->umin, B->umax}) {
     double u = *tA;
     if (std::fabs(e - *tB) > windowB) continue;
     const double g = NearestFootOn(s, true, e, windowA, &u);
     if (found ? !(g < best) : !(g <= best)) continue;
     PairPoints(s, u, e, P);
-    if (dir * (u - sA) < 0.0 && VecDist3(P[0], start[0]) > s.overlapGap) continue;
+    if (dir * (u - sA) < 0.0 && VecDist3(P[0], start[0]) > behind) continue;
     best = g;
     endA = u;
     endB = e;
@@ -518,6 +528,16 @@ bool EndAhead(const Search& s, double sA, int dir, double* tA, double* tB) {
   *tA = endA;
   *tB = endB;
   return true;
+}
+
+// Whether the point of the first curve halfway from tA to nA has its foot on the second between
+// tB and nB, within the overlap gap: the curves run together from one pair to the other. A foot
+// on the second curve sought the other way from a long step may land on the point the first
+// reached, but elsewhere along the second curve (across the seam of a closed curve), the curves
+// parting in between.
+bool TogetherBetween(const Search& s, double tA, double tB, double nA, double nB) {
+  double u = 0.5 * (tB + nB);
+  return FootWithin(s, false, 0.5 * (tA + nA), std::fmin(tB, nB), std::fmax(tB, nB), &u) <= s.overlapGap * s.overlapGap;
 }
 
 // From the meeting (sA, sB), how far the curves run together (within the overlap gap) along
@@ -548,7 +568,8 @@ bool RunTogether(const Search& s, double sA, double sB, int dir, double* endA, d
     // foot moves off it: the foot within each span near tB is sought then.
     double otherB = std::fmin(B->umax, std::fmax(B->umin, 2.0 * tB - nextB)), nearB = tB;
     if (FootOn(s, false, nextA, &nextB) <= gapSq ||
-        (otherB != nextB && FootOn(s, false, nextA, &otherB) <= gapSq && (nextB = otherB, true)) ||
+        (otherB != nextB && FootOn(s, false, nextA, &otherB) <= gapSq &&
+         TogetherBetween(s, tA, tB, nextA, otherB) && (nextB = otherB, true)) ||
         (CornerOrClusterNear(B, tB, windowB) && NearestFootOn(s, false, nextA, windowB, &nearB) <= gapSq &&
          (nextB = nearB, true))) {
       tA = nextA;
@@ -572,7 +593,7 @@ bool RunTogether(const Search& s, double sA, double sB, int dir, double* endA, d
     double footA = tA;
     if (NearestFootOn(s, true, tB, windowA, &footA) <= gapSq) tA = footA;
   } else if (tA != A->umin && tA != A->umax) {
-    if (!EndAhead(s, sA, dir, &tA, &tB)) atBreak = EndAtBreakpoint(s, sA, sB, dir, &tA, &tB);
+    if (!EndAhead(s, sA, sB, dir, &tA, &tB)) atBreak = EndAtBreakpoint(s, sA, sB, dir, &tA, &tB);
   } else if (tB != B->umin && tB != B->umax) {
     // The first curve's end reached: the second's parameter is the foot there, which a step
     // may have left a share of the overlap gap short of on a polyline.
@@ -785,19 +806,16 @@ int ListMeeting(Search& s, double sA, double sB, int& iA, int& iB) {
   return 1;
 }
 
-// Meetings listed before a stretch was found that lie on it (refined onto a vertex doubled a
-// round-off apart, where the walks along the curves stall, so that no stretch was found from
-// them) are points of it, passed over as its other points are: dropped, ends of other stretches
-// kept. The values of the nodes kept move up and the nodes left over are freed, the list's
-// first node always kept.
-void DropMeetingsOnStretches(Search& s) {
-  CrvIntrList* list = s.list;
+// Drops the listed meetings for which drop(node) holds: the values of the nodes kept move up
+// and the nodes left over are freed, the list's first node always kept.
+template <class Drop>
+void DropListed(CrvIntrList* list, Drop drop) {  // drop may rewrite a node it keeps
   CrvIntrNode* to = list->first;
   CrvIntrNode* lastKept = nullptr;
   int kept = 0;
   CrvIntrNode* n = list->first;
   for (int i = 0; i < list->count; ++i, n = n->next) {
-    if (InStretch(s, n->t1, n->t1, n->t2, n->t2) && !IsStretchEnd(s, n->t1, n->t2)) continue;
+    if (drop(n)) continue;
     to->t1 = n->t1;
     to->t2 = n->t2;
     lastKept = to;
@@ -814,6 +832,111 @@ void DropMeetingsOnStretches(Search& s) {
   tail->next = nullptr;
   list->last = tail;
   list->count = kept;
+}
+
+// Meetings listed before a stretch was found that lie on it (refined onto a vertex doubled a
+// round-off apart, where the walks along the curves stall, so that no stretch was found from
+// them) are points of it, passed over as its other points are: dropped, ends of other stretches
+// kept.
+void DropMeetingsOnStretches(Search& s) {
+  DropListed(s.list, [&](const CrvIntrNode* n) {
+    return InStretch(s, n->t1, n->t1, n->t2, n->t2) && !IsStretchEnd(s, n->t1, n->t2);
+  });
+}
+
+// A stretch that runs across the seam of a curve that closes is found as two, one ending where
+// that curve ends and one starting where it starts, at one point of the other curve: that
+// point lies on the stretch, where the curves run on together, and is no meeting. Stretches so
+// joined that close on themselves (a closed curve along a closed curve, every end joined) are
+// listed by their ends at the seams still, as a closed curve along itself is; where the joined
+// stretches end somewhere, the meetings listed at their joins are dropped.
+void DropSeamJoins(Search& s) {
+  const Bspline *A = s.a.curve, *B = s.b.curve;
+  if ((!s.a.closes && !s.b.closes) || s.stretchCount < 1) return;
+  const int ends = 2 * s.stretchCount;
+  auto endAt = [&](int e, double* tA, double* tB) {
+    const Stretch& t = s.stretches[e / 2];
+    *tA = e % 2 ? t.a1 : t.a0;
+    *tB = e % 2 ? t.b1 : t.b0;
+  };
+  auto seamApart = [](const Bspline* c, double x, double y) {
+    return (x == c->umin && y == c->umax) || (x == c->umax && y == c->umin);
+  };
+  auto samePair = [&](double tA, double tB, double uA, double uB) {
+    double P[2][3], Q[2][3];
+    PairPoints(s, tA, tB, P);
+    PairPoints(s, uA, uB, Q);
+    return VecDist3(P[0], Q[0]) <= s.overlapGap && VecDist3(P[1], Q[1]) <= s.overlapGap;
+  };
+  int joinedTo[2 * kMostStretches], group[kMostStretches];
+  for (int i = 0; i < s.stretchCount; ++i) group[i] = i;
+  auto root = [&](int i) {
+    while (group[i] != i) i = group[i];
+    return i;
+  };
+  for (int e = 0; e < ends; ++e) {
+    joinedTo[e] = -1;
+    double tA, tB, uA, uB;
+    endAt(e, &tA, &tB);
+    for (int f = 0; f < ends && joinedTo[e] < 0; ++f) {
+      if (f == e) continue;
+      endAt(f, &uA, &uB);
+      if (((s.a.closes && seamApart(A, tA, uA)) || (s.b.closes && seamApart(B, tB, uB))) && samePair(tA, tB, uA, uB)) {
+        joinedTo[e] = f;
+        group[root(e / 2)] = root(f / 2);
+      }
+    }
+  }
+  bool open[kMostStretches] = {};
+  for (int e = 0; e < ends; ++e)
+    if (joinedTo[e] < 0) open[root(e / 2)] = true;
+  // An end at a seam joined to no stretch may still run on across the seam along a part
+  // shorter than the smallest piece, too short to be found as a stretch: where the walk across
+  // the seam ends where a curve ends or at a knot, off the seam, that is the stretch's end, and
+  // the meetings listed at the seam, on that part (refined to the meeting gap) or beside its end
+  // stand for it.
+  for (int e = 0; e < ends; ++e) {
+    double tA, tB;
+    endAt(e, &tA, &tB);
+    const bool seamA = s.a.closes && (tA == A->umin || tA == A->umax);
+    const bool seamB = s.b.closes && (tB == B->umin || tB == B->umax);
+    if (joinedTo[e] >= 0 || (!seamA && !seamB)) continue;
+    const double fromA = seamA ? A->umin + A->umax - tA : tA, fromB = seamB ? B->umin + B->umax - tB : tB;
+    double endA, endB, P[2][3], Q[2][3];
+    if (!RunTogether(s, fromA, fromB, e % 2 ? 1 : -1, &endA, &endB)) continue;
+    PairPoints(s, fromA, fromB, P);
+    PairPoints(s, endA, endB, Q);
+    if (VecDist3(P[0], Q[0]) <= s.overlapGap) continue;
+    // A meeting refined beside that end, the curves together between (as SameMeeting has it).
+    const double endSq = PairGapSq(s, endA, endB);
+    auto besideEnd = [&](double uA, double uB) {
+      double R[2][3];
+      PairPoints(s, uA, uB, R);
+      const double g = std::fmax(PairGapSq(s, uA, uB), endSq);
+      return VecDist3(R[0], Q[0]) <= kSmallestPiece * s.size && g <= s.meetSq &&
+             PairGapSq(s, MiddleParam(s.a, uA, endA), MiddleParam(s.b, uB, endB)) <= 4.0 * g + s.overlapGap * s.overlapGap;
+    };
+    bool placed = false;
+    DropListed(s.list, [&](CrvIntrNode* n) {
+      const bool onPart = std::fmin(fromA, endA) <= n->t1 && n->t1 <= std::fmax(fromA, endA) &&
+                          std::fmin(fromB, endB) <= n->t2 && n->t2 <= std::fmax(fromB, endB) &&
+                          PairGapSq(s, n->t1, n->t2) <= s.meetSq;
+      if (!onPart && !samePair(n->t1, n->t2, tA, tB) && !besideEnd(n->t1, n->t2)) return false;
+      if (placed) return true;
+      n->t1 = endA;
+      n->t2 = endB;
+      placed = true;
+      return false;
+    });
+  }
+  DropListed(s.list, [&](const CrvIntrNode* n) {
+    for (int e = 0; e < ends; ++e) {
+      double tA, tB;
+      endAt(e, &tA, &tB);
+      if (joinedTo[e] >= 0 && open[root(e / 2)] && samePair(n->t1, n->t2, tA, tB)) return true;
+    }
+    return false;
+  });
 }
 
 int RefineAndList(Search& s, double sA, double sB, int& iA, int& iB) {
@@ -1167,6 +1290,7 @@ int CrvIntersect(Bspline* curve1, Bspline* curve2, CrvIntrList** list, double to
       NodeBox(s.a, s.size, roots[0]);
       NodeBox(s.b, s.size, roots[1]);
       rc = Subdivide(s, roots[0], roots[1]);
+      if (rc != -2 && rc != 99) DropSeamJoins(s);
       SortByFirstParameter(s.list);
     }
   }

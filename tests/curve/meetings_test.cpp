@@ -24,6 +24,7 @@
 #include "curve/crvintr.h"
 #include "curve/mkline3.h"
 #include "foundation/umalloc.h"
+#include "foundation/vec3.h"
 #include "quadric/qcircle.h"
 #include "tests/support/builders.h"
 #include "tests/support/kernel_fixture.h"
@@ -995,6 +996,265 @@ TEST_F(CurveMeetingsTest, AMeetingListedOnAStretchFoundLaterIsDropped) {
       SCOPED_TRACE(testing::Message() << "cut " << before << " before");
       ExpectSharedStretchEnds(c, 0.3 - before, 0.7 - before, scale, shift);
     }
+  });
+}
+
+}  // namespace
+
+namespace {
+
+// The circle of NewCircleBspline turned about its centre in its plane by phi: the same points,
+// its seam phi radians on.
+Bspline* CircleWithSeamAt(const double centre[3], double radius, double phi) {
+  Bspline* c = NewCircleBspline(centre, radius);
+  if (!c) return nullptr;
+  for (int i = 0; i < NumCtrlU(c); ++i) {
+    const double x = c->X[0][i] - centre[0], y = c->Y[0][i] - centre[1];
+    c->X[0][i] = centre[0] + (std::cos(phi) * x - std::sin(phi) * y);
+    c->Y[0][i] = centre[1] + (std::sin(phi) * x + std::cos(phi) * y);
+  }
+  return c;
+}
+
+// A circle along the same circle with its seam 0.3 or pi / 2 radians on, running either way,
+// either first: they coincide all round, and the stretch is listed by its two ends, the two
+// seams, each once, at every size and placement (a walk along the stretch must not step across
+// the second curve's seam onto the point it started from).
+TEST_F(CurveMeetingsTest, ClosedCurvesWithDifferentSeamsMeetAtTheSeams) {
+  AtEveryPlacement([](double scale, const double shift[3]) {
+    const double centre[3] = {scale * shift[0], scale * shift[1], scale * shift[2]};
+    for (const double phi : {0.3, M_PI / 2})
+      for (const bool reversed : {false, true})
+        for (const bool swapped : {false, true}) {
+          BsplineKeeper keep;
+          Bspline* a = keep(NewCircleBspline(centre, scale));
+          Bspline* b = keep(CircleWithSeamAt(centre, scale, phi));
+          if (reversed) reverseBspline(b);
+          Bspline* first = swapped ? b : a;
+          Bspline* second = swapped ? a : b;
+          const std::vector<Meeting> m = Meetings(first, second);
+          ASSERT_EQ(m.size(), 2u) << phi << " " << reversed << swapped << " scale " << scale << " shift " << shift[0];
+          const double seams[2][3] = {{centre[0] + scale, centre[1], centre[2]},
+                                      {centre[0] + scale * std::cos(phi), centre[1] + scale * std::sin(phi), centre[2]}};
+          const double tol = 1e-13 * scale + 64 * DBL_EPSILON * std::fabs(shift[1]) * scale;
+          int at[2] = {0, 0};
+          for (const Meeting& x : m) {
+            double p[3];
+            RefEvalCurve(first, x.t1, p);
+            for (int i = 0; i < 2; ++i)
+              at[i] += std::hypot(p[0] - seams[i][0], p[1] - seams[i][1], p[2] - seams[i][2]) < tol;
+            EXPECT_LT(Gap(first, second, x), tol);
+          }
+          EXPECT_EQ(at[0], 1) << phi << " " << reversed << swapped << " scale " << scale << " shift " << shift[0];
+          EXPECT_EQ(at[1], 1) << phi << " " << reversed << swapped << " scale " << scale << " shift " << shift[0];
+        }
+  });
+}
+
+}  // namespace
+
+namespace {
+
+// Polylines in z = 0 sharing edges between corners of both, turned by `angle` about the axis
+// (1, 2, 3): a polyline of five edges and one that runs along its second and its fourth edge,
+// leaving and coming back at right angles between. The two stretches end exactly at the four
+// corners, also where a refinement onto a corner stops a round-off past it on the legs that
+// part (the walk along the stretch starts beyond the knot it ends at), at every size and
+// placement, the second curve either way and either first.
+TEST_F(CurveMeetingsTest, PolylinesSharingEdgesMeetAtTheCorners) {
+  const std::vector<double> a = {0, 0, 0, 1, 0, 0, 2, 1, 0, 3, 1, 0, 4, 2, 0, 5, 2, 0};
+  const std::vector<double> b = {0, -1, 0, 1, 0, 0, 2, 1, 0, 2.5, 3, 0, 3, 1, 0, 4, 2, 0, 4, 3, 0};
+  const double corners[4][3] = {{1, 0, 0}, {2, 1, 0}, {3, 1, 0}, {4, 2, 0}};
+  for (const double angle : {0.0, 0.7, 2.1})
+    AtEveryPlacement([&](double scale, const double shift[3]) {
+      // Rodrigues' rotation about the unit axis k: v cos + (k x v) sin + k (k . v)(1 - cos).
+      const double k[3] = {1 / std::sqrt(14.0), 2 / std::sqrt(14.0), 3 / std::sqrt(14.0)};
+      auto place = [&](const double* v, double* out) {
+        double kv[3];
+        VecCrossProd3(k, v, kv);
+        const double along = VecDotProd3(k, v) * (1 - std::cos(angle));
+        for (int q = 0; q < 3; ++q) out[q] = scale * (v[q] * std::cos(angle) + kv[q] * std::sin(angle) + k[q] * along + shift[q]);
+      };
+      auto polyline = [&](const std::vector<double>& pts) {
+        std::vector<double> placed(pts.size());
+        for (std::size_t i = 0; i < pts.size(); i += 3) place(&pts[i], &placed[i]);
+        return BuildCurve(1, 3, placed);
+      };
+      for (const bool reversed : {false, true})
+        for (const bool swapped : {false, true}) {
+          BsplineKeeper keep;
+          Bspline* first = keep(polyline(swapped ? b : a));
+          Bspline* second = keep(polyline(swapped ? a : b));
+          if (reversed) reverseBspline(second);
+          const std::vector<Meeting> m = Meetings(first, second);
+          ASSERT_EQ(m.size(), 4u) << angle << " " << reversed << swapped << " scale " << scale << " shift " << shift[0];
+          const double tol = 1e-13 * scale + 64 * DBL_EPSILON * std::fabs(shift[1]) * scale;
+          for (int i = 0; i < 4; ++i) {
+            double p[3], c[3];
+            RefEvalCurve(first, m[i].t1, p);
+            place(corners[i], c);
+            EXPECT_LT(std::hypot(p[0] - c[0], p[1] - c[1], p[2] - c[2]), tol)
+                << angle << " " << reversed << swapped << " scale " << scale << " shift " << shift[0] << " corner " << i;
+            EXPECT_LT(Gap(first, second, m[i]), tol);
+          }
+        }
+    });
+}
+
+}  // namespace
+
+namespace {
+
+// Arcs of a circle from 0.5 radians before its seam, 0.2 and 0.9 of its range long, running
+// either way, either first: the stretch they share runs across the circle's seam and is found
+// as two, joined there; the arc meets the circle at its two ends only (the seam is a point of
+// the stretch), at every size and placement.
+TEST_F(CurveMeetingsTest, AnArcAcrossACircleSeamMeetsItAtItsEndsOnly) {
+  AtEveryPlacement([](double scale, const double shift[3]) {
+    const double centre[3] = {scale * shift[0], scale * shift[1], scale * shift[2]};
+    for (const double length : {0.2, 0.9})
+      for (const bool reversed : {false, true})
+        for (const bool swapped : {false, true}) {
+          BsplineKeeper keep;
+          Bspline* circle = keep(NewCircleBspline(centre, scale));
+          Bspline* turned = keep(CircleWithSeamAt(centre, scale, -0.5));
+          Bspline* arc = keep(ExtractParamRange(turned, 0, reversed ? length : 0.0, reversed ? 0.0 : length));
+          ASSERT_NE(arc, nullptr);
+          Bspline* first = swapped ? arc : circle;
+          Bspline* second = swapped ? circle : arc;
+          const std::vector<Meeting> m = Meetings(first, second);
+          ASSERT_EQ(m.size(), 2u) << length << " " << reversed << swapped << " scale " << scale << " shift " << shift[0];
+          double ends[2][3];
+          RefEvalCurve(arc, arc->umin, ends[0]);
+          RefEvalCurve(arc, arc->umax, ends[1]);
+          const double tol = 1e-13 * scale + 64 * DBL_EPSILON * std::fabs(shift[1]) * scale;
+          int at[2] = {0, 0};
+          for (const Meeting& x : m) {
+            double p[3];
+            RefEvalCurve(first, x.t1, p);
+            for (int i = 0; i < 2; ++i) at[i] += std::hypot(p[0] - ends[i][0], p[1] - ends[i][1], p[2] - ends[i][2]) < tol;
+            EXPECT_LT(Gap(first, second, x), tol);
+          }
+          EXPECT_EQ(at[0], 1) << length << " " << reversed << swapped << " scale " << scale << " shift " << shift[0];
+          EXPECT_EQ(at[1], 1) << length << " " << reversed << swapped << " scale " << scale << " shift " << shift[0];
+        }
+  });
+}
+
+}  // namespace
+
+namespace {
+
+// Arcs of a circle, 0.2 of its range long, that start 1e-4 .. 1e-9 radians before its seam or
+// end as far past it, either first: the part on one side of the seam is too short to be found as
+// a stretch, yet the curves run on together across the seam to the arc's end there. The arc
+// meets the circle at its two ends only, the short part's end exact, at every size and placement.
+TEST_F(CurveMeetingsTest, AnArcJustAcrossACircleSeamMeetsItAtItsEndsOnly) {
+  AtEveryPlacement([](double scale, const double shift[3]) {
+    const double centre[3] = {scale * shift[0], scale * shift[1], scale * shift[2]};
+    for (const double by : {1e-4, 1e-6, 1e-9})
+      for (const bool past : {false, true})
+        for (const bool swapped : {false, true}) {
+          BsplineKeeper keep;
+          Bspline* circle = keep(NewCircleBspline(centre, scale));
+          Bspline* turned = keep(CircleWithSeamAt(centre, scale, past ? by : -by));
+          Bspline* arc = keep(ExtractParamRange(turned, 0, past ? 0.8 : 0.0, past ? 1.0 : 0.2));
+          ASSERT_NE(arc, nullptr);
+          Bspline* first = swapped ? arc : circle;
+          Bspline* second = swapped ? circle : arc;
+          const std::vector<Meeting> m = Meetings(first, second);
+          ASSERT_EQ(m.size(), 2u) << by << " " << past << swapped << " scale " << scale << " shift " << shift[0];
+          double ends[2][3];
+          RefEvalCurve(arc, arc->umin, ends[0]);
+          RefEvalCurve(arc, arc->umax, ends[1]);
+          const double tol = 1e-13 * scale + 64 * DBL_EPSILON * std::fabs(shift[1]) * scale;
+          int at[2] = {0, 0};
+          for (const Meeting& x : m) {
+            double p[3];
+            RefEvalCurve(first, x.t1, p);
+            for (int i = 0; i < 2; ++i) at[i] += std::hypot(p[0] - ends[i][0], p[1] - ends[i][1], p[2] - ends[i][2]) < tol;
+            EXPECT_LT(Gap(first, second, x), tol);
+          }
+          EXPECT_EQ(at[0], 1) << by << " " << past << swapped << " scale " << scale << " shift " << shift[0];
+          EXPECT_EQ(at[1], 1) << by << " " << past << swapped << " scale " << scale << " shift " << shift[0];
+        }
+  });
+}
+
+}  // namespace
+
+namespace {
+
+// A quadratic with three knots 1e-12 apart at 0.3 and at 0.7 (a jump of the curve over each
+// cluster) and its parts C[0, 0.7 - d] and C[0.3 - d, 1], d half a round-off: a refinement near
+// the start of the stretch they share may stop off it, a few 1e-10 of the size before the second
+// part's start (its nearest point there, the curve jumping just past it). The stretch starts
+// where that part starts, to round-off, at every size and placement.
+TEST_F(CurveMeetingsTest, AStretchStartsWhereAPartStartsBesideAJump) {
+  const std::vector<double> pts = {-0.10, 0.35, -0.51, -0.94, 0.39, 0.03, 0.21, -0.44, 0.74, 0.99, 0.56, -0.62,
+                                   0.94, 0.79, 0.43, -0.23, 1.00, -0.95, -0.31, 0.43, 0.08, 0.70, 0.53, 0.32,
+                                   -0.15, 0.53, -0.43, 0.96, -0.20, -0.09, -0.58, 0.17, -0.87, 0.83, 0.97, -0.69,
+                                   -0.12, -0.91, 0.80};
+  const std::vector<double> knots = {0, 0, 0, 0.15, 0.3, 0.3 + 1e-12, 0.3 + 2e-12, 0.45, 0.6, 0.7, 0.7 + 1e-12,
+                                     0.7 + 2e-12, 0.85, 1, 1, 1};
+  AtEveryPlacement([&](double scale, const double shift[3]) {
+    BsplineKeeper keep;
+    Bspline* c = keep(BuildCurve(2, 3, pts, knots));
+    Move(c, scale, shift);
+    ExpectSharedStretchEnds(c, 0.3 - 5e-13, 0.7 - 5e-13, scale, shift);
+  });
+}
+
+}  // namespace
+
+namespace {
+
+// The same in a parameter plane, the circle turned by 0 and 0.7 radians: the refinements of
+// the plane stop up to the meeting gap off the curves, beside the short part's end or on that
+// part; those stand for the end. Two meetings, the arc's ends, at every size and placement.
+TEST_F(CurveMeetingsTest, AnArcJustAcrossACircleSeamInAParameterPlaneMeetsItAtItsEndsOnly) {
+  AtEveryPlacement([](double scale, const double shift[3]) {
+    const double origin[3] = {0, 0, 0};
+    // The unit circle's points turned by `turn`, scaled and moved in the plane.
+    auto plane = [&](Bspline* c, double turn) {
+      std::vector<double> uv, knots, weights;
+      for (int i = 0; i < NumCtrlU(c); ++i) {
+        const double x = c->X[0][i], y = c->Y[0][i];
+        uv.push_back(scale * (std::cos(turn) * x - std::sin(turn) * y + shift[0]));
+        uv.push_back(scale * (std::sin(turn) * x + std::cos(turn) * y + shift[1]));
+        weights.push_back(c->W[0][i]);
+      }
+      knots.assign(c->knotsU, c->knotsU + NumCtrlU(c) + c->degreeU + 1);
+      return BuildCurve(c->degreeU, 2, uv, knots, weights);
+    };
+    for (const double turn : {0.0, 0.7})
+      for (const double by : {1e-3, 1e-6})
+        for (const bool past : {false, true})
+          for (const bool swapped : {false, true}) {
+            BsplineKeeper keep;
+            Bspline* unit = keep(NewCircleBspline(origin, 1.0));
+            Bspline* circle = keep(plane(unit, turn));
+            Bspline* turned = keep(plane(unit, turn + (past ? by : -by)));
+            Bspline* arc = keep(ExtractParamRange(turned, 0, past ? 0.8 : 0.0, past ? 1.0 : 0.2));
+            ASSERT_NE(arc, nullptr);
+            Bspline* first = swapped ? arc : circle;
+            Bspline* second = swapped ? circle : arc;
+            const std::vector<Meeting> m = Meetings(first, second);
+            ASSERT_EQ(m.size(), 2u) << turn << " " << by << " " << past << swapped << " scale " << scale << " shift " << shift[0];
+            double ends[2][3];
+            RefEvalCurve(arc, arc->umin, ends[0]);
+            RefEvalCurve(arc, arc->umax, ends[1]);
+            const double tol = 1e-13 * scale + 64 * DBL_EPSILON * std::fabs(shift[1]) * scale;
+            int at[2] = {0, 0};
+            for (const Meeting& x : m) {
+              double p[3];
+              RefEvalCurve(first, x.t1, p);
+              for (int i = 0; i < 2; ++i) at[i] += std::hypot(p[0] - ends[i][0], p[1] - ends[i][1]) < tol;
+              EXPECT_LT(Gap(first, second, x), tol);
+            }
+            EXPECT_EQ(at[0], 1) << turn << " " << by << " " << past << swapped << " scale " << scale << " shift " << shift[0];
+            EXPECT_EQ(at[1], 1) << turn << " " << by << " " << past << swapped << " scale " << scale << " shift " << shift[0];
+          }
   });
 }
 
