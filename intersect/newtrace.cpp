@@ -2780,9 +2780,23 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       Params across = Of(tr->turn);
       const bool besidePole = dt > m.tolB && WrapAcrossSeams(m, across) &&
                               (OnPole(m.s1, cur.p[0], cur.p[1], &pd, &pe) || OnPole(m.s2, cur.p[2], cur.p[3], &pd, &pe));
+      // Nor across a pole another trace has ended on, nearer both the step's end and the forward
+      // end than they lie apart: the loop runs through it between them, and closed there its last
+      // interval would cut across the pole; the march goes on to the pole.
+      bool acrossPole = false;
+      if (dt > m.tolB)
+        for (const IntersectionTrace* o = m.list->head; o && !acrossPole; o = o->next) {
+          if (o == tr) continue;
+          for (const IntersectionTraceNode* n = o->head; n && !acrossPole; n = n->next) {
+            const double X[3] = {n->x, n->y, n->z}, T[3] = {tr->turn->x, tr->turn->y, tr->turn->z};
+            acrossPole = VecDist3(X, P) < dt && VecDist3(X, T) < dt && VecDist3(X, T) > m.tolB &&
+                         NodeOnPole(m.s1, m.s2, n);
+          }
+        }
       if (((nearLast && Closes(cur, second, ref) && (t2 || ArrivesAlongFirstChord(m, tr, prev, P))) ||
            dt < std::fmin(10000.0 * m.tolB, chord)) &&
-          !SeamBetween(m, cur, tr->turn) && !LeavesBesideOnSeam(m, prev, cur, P, tr->turn) && !besidePole) {
+          !SeamBetween(m, cur, tr->turn) && !LeavesBesideOnSeam(m, prev, cur, P, tr->turn) && !besidePole &&
+          !acrossPole) {
         // A closing step that passed over a dip across a seam ends where the branch leaves
         // (EndAtDipBeyondEnd): the loop is open there, the dip beyond the seam another trace's.
         if (!EndAtDipBeyondEnd(m, prev, cur, P, true)) {

@@ -3719,3 +3719,22 @@ TEST_F(HardIntersections, AMarchBackFromASeedOnAPoleLeavesAlongAnyMeridian) {
     EXPECT_NEAR(f.length, f.circle, 1e-2 * f.circle) << sphereFirst;
   }
 }
+
+// A plane through a pole of a sphere of radius 1e-2, whose seam meets the circle 15 degrees from
+// the pole, the plane first: one trace runs from the seam to the pole, and the loop's march back
+// came round from the other side to within a step of the pole and closed there onto its forward
+// end on the seam, across the pole: the last interval cut 15 degrees of the circle over the pole
+// (samples 7.2e-5 of the size off the sphere, that stretch twice). A march whose closing step
+// has a pole another trace ended on nearer both its end and the forward end than they lie apart
+// goes on to the pole instead. Every point of the circle near the branches, every sample on both
+// surfaces, the branches as long as the circle within 1 %.
+TEST_F(HardIntersections, AMarchBackDoesNotCloseAcrossAPoleAnotherTraceEndsOn) {
+  PlaneThroughAPole k = {{0.15165168515660035, -0.087328491757978396, -0.98456868775948803},
+                         {0.60929977773601496, 0.08301774853178058, -0.7885821671072436},
+                         {0.5611802216304308, 0.66634139434037998}, -4e-16, 1.0, 1.0};
+  k.radius = 1e-2;
+  const PoleCircleFit f = MeasurePlaneThroughAPole(k, false, 400);
+  EXPECT_LT(f.gap, 1e-5);
+  EXPECT_LT(f.off, 1e-6);
+  EXPECT_NEAR(f.length, f.circle, 1e-2 * f.circle);
+}
