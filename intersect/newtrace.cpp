@@ -2717,7 +2717,17 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
     if (tr->nodeCount == tr->directionStart && LeavesAtSeed(m, prev, cur)) break;
     const IntersectionTraceNode* from = tr->nodeCount > tr->directionStart ? tr->tail : tr->head;
     const Params predicted = cur;
-    if (!RefineStep(m, prev, cur, P, &flag, from, tr->nodeCount > 1 ? dPrev : nullptr)) {
+    // The first step back from a seed on a pole of surface 1 has no way in its parameters to
+    // keep: every meridian leaves the pole with like rates, the branch's other way too (a loop
+    // through the pole seeded on it). Its way is kept in space instead, the step taken (halved
+    // or not): away from the first forward node. A forward march of a single step (onto a seam beside the pole) keeps the
+    // test: the march back would go round the loop and close onto that end, while the stretch
+    // from the seam to the pole is continued from the seam's far side too.
+    int pd1 = 0, pe1 = 0;
+    const bool offPole = tr->nodeCount == tr->directionStart && tr->directionStart > 2 &&
+                         OnPole(m.s1, prev.p[0], prev.p[1], &pd1, &pe1);
+    const bool way = tr->nodeCount > 1 && !offPole;
+    if (!RefineStep(m, prev, cur, P, &flag, from, way ? dPrev : nullptr)) {
       Params x;
       double X[3];
       if (SingularWithinStep(m, prev, predicted, x, X) && !Append(m, x, X)) return -2;
@@ -2732,7 +2742,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
     const int singular = EndsAtSingular(m, prev, cur, P, x, X);
     if (singular) stop = true;
     const double du = cur.p[0] - prev.p[0], dv = cur.p[1] - prev.p[1];
-    if (tr->nodeCount > 1 && du * dPrev[0] + dv * dPrev[1] < 0.0) break;
+    if (way && du * dPrev[0] + dv * dPrev[1] < 0.0) break;
     UpdateBoxes(m, prev, cur);
     if (m.n[0] >= 5 || m.n[1] >= 5) {
       // A step across five or more box lines may have jumped past a branch: take half of it.
@@ -2743,6 +2753,14 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       if (flag || stop) Eval3DPointOnSurfCoord(m.s1, cur.p[0], cur.p[1], 0, 0, P);
       if (stop && RunsAlongSeam(m, prev, cur)) stop = false;
       UpdateBoxes(m, prev, cur);
+    }
+    if (offPole) {
+      const IntersectionTraceNode* f = tr->head->next;
+      const double S[3] = {from->x, from->y, from->z}, F[3] = {f->x, f->y, f->z};
+      double back[3], ahead[3];
+      VecDiff3(P, S, back);
+      VecDiff3(F, S, ahead);
+      if (VecDotProd3(back, ahead) >= 0.0) break;
     }
     if (!CheckAndMark(m, singular != 0, stop, prev, cur, P)) {
       const int ended = EndsOnContinuedTrace(m, P);
@@ -2781,9 +2799,23 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       Params across = Of(tr->turn);
       const bool besidePole = dt > m.tolB && WrapAcrossSeams(m, across) &&
                               (OnPole(m.s1, cur.p[0], cur.p[1], &pd, &pe) || OnPole(m.s2, cur.p[2], cur.p[3], &pd, &pe));
+      // Nor across a pole another trace has ended on, nearer both the step's end and the forward
+      // end than they lie apart: the loop runs through it between them, and closed there its last
+      // interval would cut across the pole; the march goes on to the pole.
+      bool acrossPole = false;
+      if (dt > m.tolB)
+        for (const IntersectionTrace* o = m.list->head; o && !acrossPole; o = o->next) {
+          if (o == tr) continue;
+          for (const IntersectionTraceNode* n = o->head; n && !acrossPole; n = n->next) {
+            const double X[3] = {n->x, n->y, n->z}, T[3] = {tr->turn->x, tr->turn->y, tr->turn->z};
+            acrossPole = VecDist3(X, P) < dt && VecDist3(X, T) < dt && VecDist3(X, T) > m.tolB &&
+                         NodeOnPole(m.s1, m.s2, n);
+          }
+        }
       if (((nearLast && Closes(cur, second, ref) && (t2 || ArrivesAlongFirstChord(m, tr, prev, P))) ||
            dt < std::fmin(10000.0 * m.tolB, chord)) &&
-          !SeamBetween(m, cur, tr->turn) && !LeavesBesideOnSeam(m, prev, cur, P, tr->turn) && !besidePole) {
+          !SeamBetween(m, cur, tr->turn) && !LeavesBesideOnSeam(m, prev, cur, P, tr->turn) && !besidePole &&
+          !acrossPole) {
         // A closing step that passed over a dip across a seam ends where the branch leaves
         // (EndAtDipBeyondEnd): the loop is open there, the dip beyond the seam another trace's.
         if (!EndAtDipBeyondEnd(m, prev, cur, P, true)) {

@@ -3425,11 +3425,12 @@ TEST_F(HardIntersections, ALoopThroughThePoleOfASmallSunkSphereIsTraced) {
 
 namespace {
 
-// A plane through (a round-off beside) a pole of a sphere of radius 1e-3 centred at (0.5, 0.5, 0.5)
-// of a unit scene, placed at a scale (moved 1e4 x it unless 1): the sphere's axis a (the pole at
-// pole x a), the plane's normal n, its origin o across n from the pole nudged along n.
+// A plane through (a round-off beside) a pole of a sphere of radius 1e-3 (or another) centred at
+// (0.5, 0.5, 0.5) of a unit scene, placed at a scale (moved 1e4 x it unless 1): the sphere's axis a
+// (the pole at pole x a), the plane's normal n, its origin o across n from the pole nudged along n.
 struct PlaneThroughAPole {
   double a[3], n[3], o[2], nudge, pole, scale;
+  double radius = 1e-3;
 };
 
 // How the branches of the plane and the sphere, either first, keep to the circle they meet in:
@@ -3443,7 +3444,7 @@ struct PoleCircleFit {
 // its knots as that run rescaled them (as a caller's earlier run would leave them).
 PoleCircleFit MeasurePlaneThroughAPole(const PlaneThroughAPole& k, bool sphereFirst, int samples,
                                        bool planeRunFirst = false) {
-  const double r = 1e-3, C[3] = {0.5, 0.5, 0.5};
+  const double r = k.radius, C[3] = {0.5, 0.5, 0.5};
   // A unit vector across u, the part of (0.3, -0.7, 0.2) across it.
   auto across = [](const double u[3], double out[3]) {
     const double g[3] = {0.3, -0.7, 0.2}, d = g[0] * u[0] + g[1] * u[1] + g[2] * u[2];
@@ -3786,4 +3787,44 @@ TEST_F(HardIntersections, ALoopSeededBesideAPoleClosesWhereItPassesItsSeed) {
     EXPECT_LT(off, 1e-6 * size) << torusFirst;
     EXPECT_NEAR(turns, 2 * M_PI, M_PI / 180) << torusFirst;
   }
+}
+
+// A plane through a pole of a sphere of radius 1e-4 that passes 1.4 point tolerances from the other
+// pole, the sphere first: the trace is seeded on that other pole and its forward march leaves along
+// one meridian, round to the plane's pole. The march back leaves along the meridian half a turn
+// away, but its step was held to the way in the sphere's parameters away from the first forward
+// node, which every meridian leaving the pole runs against or along alike: each halving of the step
+// was refused until one landed back on the pole, and the half of the circle beyond was left out
+// (7.9e-5 of the size from the branches). Either surface first: every point of the circle near the
+// branches, every sample on both surfaces, the branches as long as the circle within 1 %.
+TEST_F(HardIntersections, AMarchBackFromASeedOnAPoleLeavesAlongAnyMeridian) {
+  PlaneThroughAPole k = {{0.69405551741440763, -0.58452455263362424, -0.42025942715789283},
+                         {-0.36653640106101498, -0.78311187150013184, 0.50238119333111952},
+                         {0.72690416153490145, 0.54568868428740736}, -4e-16, 1.0, 1.0};
+  k.radius = 1e-4;
+  for (bool sphereFirst : {false, true}) {
+    const PoleCircleFit f = MeasurePlaneThroughAPole(k, sphereFirst, 400);
+    EXPECT_LT(f.gap, 1e-5) << sphereFirst;
+    EXPECT_LT(f.off, 1e-6) << sphereFirst;
+    EXPECT_NEAR(f.length, f.circle, 1e-2 * f.circle) << sphereFirst;
+  }
+}
+
+// A plane through a pole of a sphere of radius 1e-2, whose seam meets the circle 15 degrees from
+// the pole, the plane first: one trace runs from the seam to the pole, and the loop's march back
+// came round from the other side to within a step of the pole and closed there onto its forward
+// end on the seam, across the pole: the last interval cut 15 degrees of the circle over the pole
+// (samples 7.2e-5 of the size off the sphere, that stretch twice). A march whose closing step
+// has a pole another trace ended on nearer both its end and the forward end than they lie apart
+// goes on to the pole instead. Every point of the circle near the branches, every sample on both
+// surfaces, the branches as long as the circle within 1 %.
+TEST_F(HardIntersections, AMarchBackDoesNotCloseAcrossAPoleAnotherTraceEndsOn) {
+  PlaneThroughAPole k = {{0.15165168515660035, -0.087328491757978396, -0.98456868775948803},
+                         {0.60929977773601496, 0.08301774853178058, -0.7885821671072436},
+                         {0.5611802216304308, 0.66634139434037998}, -4e-16, 1.0, 1.0};
+  k.radius = 1e-2;
+  const PoleCircleFit f = MeasurePlaneThroughAPole(k, false, 400);
+  EXPECT_LT(f.gap, 1e-5);
+  EXPECT_LT(f.off, 1e-6);
+  EXPECT_NEAR(f.length, f.circle, 1e-2 * f.circle);
 }
