@@ -2444,6 +2444,45 @@ bool RunsAlongSeam(const March& m, const Params& prev, const Params& cur) {
   return along;
 }
 
+bool BesidePole(const Bspline* s, double u, double v);
+
+// True when the branch at c (point P), which the march reached from prev on an end of a closed
+// parameter k it was not on before, only touches the seam there: its point pulled onto both
+// surfaces with k held at that end, from half the step's chord again ahead of c, lies farther
+// ahead of P than kSeamMeetTolBs point tolerances, and the branch runs along the seam between
+// the two (AlongSeamBetween). Where the branch crosses the seam, the seam meets the other surface
+// at c and the pull comes back to it, or lands where a dip across the seam comes back, the seam
+// meeting the surfaces between them nowhere; where it touches, the branch runs on along the seam
+// within the tolerance and turns back into this side, and the march follows it there instead of
+// ending on the seam (a continuation from the far side would only follow the seam, off the
+// branch, and leave the stretch beyond the touching to nobody). Not beside a pole, where every
+// meridian, the seam's too, runs within the tolerance of a branch through the pole.
+bool TouchesSeamAt(const March& m, const Params& prev, const Params& c, const double P[3]) {
+  bool touches = false;
+  for (int k = 0; k < 4; ++k) {
+    const Bspline* s = SurfaceOf(k, m.s1, m.s2);
+    const double lo = Lo(s, k & 1), hi = Hi(s, k & 1);
+    const bool atLo = std::fabs(c.p[k] - lo) <= m.tol[k], atHi = std::fabs(hi - c.p[k]) <= m.tol[k];
+    if (!atLo && !atHi) continue;
+    if (!(k & 1 ? s->closedV : s->closedU) || std::fabs(prev.p[k] - c.p[k]) <= m.tol[k]) return false;
+    const int j0 = k & ~1;
+    if (BesidePole(s, c.p[j0], c.p[j0 + 1])) return false;
+    double q[4], X[3], P0[3], chord[3], ahead[3];
+    for (int j = 0; j < 4; ++j) q[j] = c.p[j] + 0.5 * (c.p[j] - prev.p[j]);
+    q[k] = atLo ? lo : hi;
+    if (!PullWithParamHeld(m.s1, m.s2, q, k, X, m.tolB)) return false;
+    Eval3DPointOnSurfCoord(m.s1, prev.p[0], prev.p[1], 0, 0, P0);
+    VecDiff3(P, P0, chord);
+    VecDiff3(X, P, ahead);
+    const double len = VecSize3(chord);
+    if (!(len > 0.0) || VecDotProd3(ahead, chord) <= kSeamMeetTolBs * m.tolB * len) return false;
+    const Params e = {{q[0], q[1], q[2], q[3]}};
+    if (BesidePole(s, q[j0], q[j0 + 1]) || !AlongSeamBetween(m, c, e, k, q[k], P, X)) return false;
+    touches = true;
+  }
+  return touches;
+}
+
 // A refined step that lands exactly on a domain end (the solve stopped it on the bound) has
 // reached the edge as much as one clamped onto it: at an apex or pole the march would otherwise
 // step on along the collapsed edge, a point in space, and mark boxes the length of it.
@@ -2613,7 +2652,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
     }
     stop = flag || CheckIfBndryReached(m.s1, m.s2, &cur.p[0], &cur.p[1], &cur.p[2], &cur.p[3]) || OnDomainEnd(m, cur);
     if (stop && !flag) Eval3DPointOnSurfCoord(m.s1, cur.p[0], cur.p[1], 0, 0, P);
-    if (stop && RunsAlongSeam(m, prev, cur)) stop = false;
+    if (stop && (RunsAlongSeam(m, prev, cur) || TouchesSeamAt(m, prev, cur, P))) stop = false;
     Params x;
     double X[3];
     const int singular = EndsAtSingular(m, prev, cur, P, x, X);
@@ -2735,7 +2774,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
     }
     if (flag || CheckIfBndryReached(m.s1, m.s2, &cur.p[0], &cur.p[1], &cur.p[2], &cur.p[3]) || OnDomainEnd(m, cur)) {
       Eval3DPointOnSurfCoord(m.s1, cur.p[0], cur.p[1], 0, 0, P);
-      stop = !RunsAlongSeam(m, prev, cur);
+      stop = !RunsAlongSeam(m, prev, cur) && !TouchesSeamAt(m, prev, cur, P);
     }
     Params x;
     double X[3];

@@ -2013,6 +2013,37 @@ TEST_F(HardIntersections, ALoopTouchingASeamAtItsTipIsClosedThere) {
     for (int first = 0; first < 2; ++first) ExpectWholeBranchesOnBoth(s, Placed(c.scale, c.moved), first);
   }
 }
+
+// The cone x^2 + y^2 = z^2 (0 <= z <= 1) and the cylinder of radius 0.3 about the x axis raised
+// by 0.3, its seam along (x, 0.3, 0.3), meet in a loop (and the apex) that touches that seam at
+// (0, 0.3, 0.3): there x^2 = 0.18 cos t (1 + cos t) in the cylinder's angle t from the seam's
+// far side, the loop running along the seam within the point tolerance for 1.5e-3 of its length.
+// Each march round the loop reached the seam there and was ended as if it crossed; the stretch
+// traced on from the seam's far side followed the seam, 3e-6 of the size off the loop, and left
+// the rest of the touching to no trace. The marches follow the loop past the touching instead.
+// Whichever surface comes first, at size 1 at the origin and at size 1e6 moved 1e4 x the size on
+// axes turned about (1, 2, 3): every sample on both surfaces, every exact point of the loop near
+// a branch, no stretch twice.
+TEST_F(HardIntersections, AMarchReachingASeamItOnlyTouchesGoesOnAlongTheLoop) {
+  struct Turned {
+    double turn, scale, moved;
+  };
+  for (const Turned& c : {Turned{0.0, 1.0, 0.0}, Turned{-2.4, 1e6, 1e4}}) {
+    double frame[3][3];
+    TurnedFrame(c.turn, frame);
+    auto turned = [&](std::array<double, 3> v) {
+      std::array<double, 3> w;
+      for (int q = 0; q < 3; ++q) w[q] = v[0] * frame[0][q] + v[1] * frame[1][q] + v[2] * frame[2][q];
+      return w;
+    };
+    const std::array<double, 3> axis = turned({0, 0, 0.3});
+    CaseSurface s[2] = {{false, Axes(turned({0, 0, 1}), turned({1, 0, 0})), {0, 0, 0}, 0.0, 0.0, 0.0, 1.0},
+                        {false, Axes(turned({1, 0, 0}), turned({0, 1, 0})), {axis[0], axis[1], axis[2]}, 0.3, 0.0, -1.2, 1.2}};
+    s[0].cone = true;
+    s[0].R1 = 1.0;
+    for (int first = 0; first < 2; ++first) ExpectWholeBranchesOnBoth(s, Placed(c.scale, c.moved), first);
+  }
+}
 // A cone (radii 0.892 and 0.842 over heights -1.59..2.10) and a torus (radii 0.950 and 0.543) on
 // turned axes meet in a loop that crosses the cone's seam and, a step before, the torus's: a
 // march running round the loop backward comes within the closing distance of its forward end on
