@@ -1105,6 +1105,29 @@ TEST_F(CurveMeetingsTest, PolylinesSharingEdgesMeetAtTheCorners) {
 
 namespace {
 
+// The meetings of an arc of a circle with the circle (the arc first when swapped): its two ends
+// only, each once and exact, at the size and shift given.
+void ExpectArcMeetsCircleAtItsEnds(Bspline* arc, Bspline* circle, bool swapped, double scale, const double shift[3]) {
+  SCOPED_TRACE(::testing::Message() << "scale " << scale << " shift " << shift[0]);
+  Bspline* first = swapped ? arc : circle;
+  Bspline* second = swapped ? circle : arc;
+  const std::vector<Meeting> m = Meetings(first, second);
+  ASSERT_EQ(m.size(), 2u);
+  double ends[2][3];
+  RefEvalCurve(arc, arc->umin, ends[0]);
+  RefEvalCurve(arc, arc->umax, ends[1]);
+  const double tol = 1e-13 * scale + 64 * DBL_EPSILON * std::fabs(shift[1]) * scale;
+  int at[2] = {0, 0};
+  for (const Meeting& x : m) {
+    double p[3];
+    RefEvalCurve(first, x.t1, p);
+    for (int i = 0; i < 2; ++i) at[i] += std::hypot(p[0] - ends[i][0], p[1] - ends[i][1], p[2] - ends[i][2]) < tol;
+    EXPECT_LT(Gap(first, second, x), tol);
+  }
+  EXPECT_EQ(at[0], 1);
+  EXPECT_EQ(at[1], 1);
+}
+
 // Arcs of a circle from 0.5 radians before its seam, 0.2 and 0.9 of its range long, running
 // either way, either first: the stretch they share runs across the circle's seam and is found
 // as two, joined there; the arc meets the circle at its two ends only (the seam is a point of
@@ -1120,23 +1143,8 @@ TEST_F(CurveMeetingsTest, AnArcAcrossACircleSeamMeetsItAtItsEndsOnly) {
           Bspline* turned = keep(CircleWithSeamAt(centre, scale, -0.5));
           Bspline* arc = keep(ExtractParamRange(turned, 0, reversed ? length : 0.0, reversed ? 0.0 : length));
           ASSERT_NE(arc, nullptr);
-          Bspline* first = swapped ? arc : circle;
-          Bspline* second = swapped ? circle : arc;
-          const std::vector<Meeting> m = Meetings(first, second);
-          ASSERT_EQ(m.size(), 2u) << length << " " << reversed << swapped << " scale " << scale << " shift " << shift[0];
-          double ends[2][3];
-          RefEvalCurve(arc, arc->umin, ends[0]);
-          RefEvalCurve(arc, arc->umax, ends[1]);
-          const double tol = 1e-13 * scale + 64 * DBL_EPSILON * std::fabs(shift[1]) * scale;
-          int at[2] = {0, 0};
-          for (const Meeting& x : m) {
-            double p[3];
-            RefEvalCurve(first, x.t1, p);
-            for (int i = 0; i < 2; ++i) at[i] += std::hypot(p[0] - ends[i][0], p[1] - ends[i][1], p[2] - ends[i][2]) < tol;
-            EXPECT_LT(Gap(first, second, x), tol);
-          }
-          EXPECT_EQ(at[0], 1) << length << " " << reversed << swapped << " scale " << scale << " shift " << shift[0];
-          EXPECT_EQ(at[1], 1) << length << " " << reversed << swapped << " scale " << scale << " shift " << shift[0];
+          SCOPED_TRACE(::testing::Message() << length << " " << reversed << swapped);
+          ExpectArcMeetsCircleAtItsEnds(arc, circle, swapped, scale, shift);
         }
   });
 }
@@ -1160,23 +1168,8 @@ TEST_F(CurveMeetingsTest, AnArcJustAcrossACircleSeamMeetsItAtItsEndsOnly) {
           Bspline* turned = keep(CircleWithSeamAt(centre, scale, past ? by : -by));
           Bspline* arc = keep(ExtractParamRange(turned, 0, past ? 0.8 : 0.0, past ? 1.0 : 0.2));
           ASSERT_NE(arc, nullptr);
-          Bspline* first = swapped ? arc : circle;
-          Bspline* second = swapped ? circle : arc;
-          const std::vector<Meeting> m = Meetings(first, second);
-          ASSERT_EQ(m.size(), 2u) << by << " " << past << swapped << " scale " << scale << " shift " << shift[0];
-          double ends[2][3];
-          RefEvalCurve(arc, arc->umin, ends[0]);
-          RefEvalCurve(arc, arc->umax, ends[1]);
-          const double tol = 1e-13 * scale + 64 * DBL_EPSILON * std::fabs(shift[1]) * scale;
-          int at[2] = {0, 0};
-          for (const Meeting& x : m) {
-            double p[3];
-            RefEvalCurve(first, x.t1, p);
-            for (int i = 0; i < 2; ++i) at[i] += std::hypot(p[0] - ends[i][0], p[1] - ends[i][1], p[2] - ends[i][2]) < tol;
-            EXPECT_LT(Gap(first, second, x), tol);
-          }
-          EXPECT_EQ(at[0], 1) << by << " " << past << swapped << " scale " << scale << " shift " << shift[0];
-          EXPECT_EQ(at[1], 1) << by << " " << past << swapped << " scale " << scale << " shift " << shift[0];
+          SCOPED_TRACE(::testing::Message() << by << " " << past << swapped);
+          ExpectArcMeetsCircleAtItsEnds(arc, circle, swapped, scale, shift);
         }
   });
 }

@@ -3382,6 +3382,66 @@ TEST_F(HardIntersections, APlaneThroughThePoleOfASmallSphereGivesItsCircle) {
   }
 }
 
+namespace {
+
+// A sphere of radius 1e-4 sunk 8 point tolerances into the torus of radii 1 and 0.3 about z at the
+// torus's point of angles th (round the axis) and ph (round the tube), turned about its own centre
+// C so that the loop the two meet in, about 2e-5 across, runs through its pole (the axis a from
+// the loop's point at azimuth spin through C). The loop's points are bisected to the torus along
+// arcs from the sphere's deepest point, at azimuth phi about m (across: b1, b2).
+struct SunkSphereThroughPole {
+  static constexpr double r = 1e-4;
+  double C[3], m[3], b1[3], b2[3], a[3], e[3];
+
+  SunkSphereThroughPole(double th, double ph, double spin) {
+    const double depth = 8e-6 * std::hypot(2.6, 2.6, 0.6);
+    const double N[3] = {std::cos(ph) * std::cos(th), std::cos(ph) * std::sin(th), std::sin(ph)};
+    const double rho0 = 1.0 + 0.3 * std::cos(ph);
+    const double X0[3] = {rho0 * std::cos(th), rho0 * std::sin(th), 0.3 * std::sin(ph)};
+    for (int q = 0; q < 3; ++q) C[q] = X0[q] + (r - depth) * N[q], m[q] = -N[q];
+    Across(m, b1);
+    VecCrossProd3(m, b1, b2);
+    double pole[3];
+    LoopPoint(spin, pole);
+    for (int q = 0; q < 3; ++q) a[q] = C[q] - pole[q];
+    const double na = std::hypot(a[0], a[1], a[2]);
+    for (double& x : a) x /= na;
+    Across(a, e);
+  }
+  // A fixed direction made square to the unit vector u.
+  static void Across(const double u[3], double out[3]) {
+    const double g[3] = {0.3, -0.7, 0.2}, d = g[0] * u[0] + g[1] * u[1] + g[2] * u[2];
+    for (int q = 0; q < 3; ++q) out[q] = g[q] - d * u[q];
+    const double l = std::hypot(out[0], out[1], out[2]);
+    for (int q = 0; q < 3; ++q) out[q] /= l;
+  }
+  static double OffTorus(const double* p) { return std::hypot(std::hypot(p[0], p[1]) - 1.0, p[2]) - 0.3; }
+  double OffSphere(const double* p) const { return std::hypot(p[0] - C[0], p[1] - C[1], p[2] - C[2]) - r; }
+  void LoopPoint(double phi, double p[3]) const {
+    auto arc = [&](double t, double* x) {
+      for (int q = 0; q < 3; ++q)
+        x[q] = C[q] + r * (std::cos(t) * m[q] + std::sin(t) * (std::cos(phi) * b1[q] + std::sin(phi) * b2[q]));
+    };
+    double lo = 0.0, hi = 0.5 * M_PI;
+    arc(lo, p);
+    const bool below = OffTorus(p) < 0.0;
+    for (int it = 0; it < 80; ++it) {
+      const double mid = 0.5 * (lo + hi);
+      arc(mid, p);
+      (OffTorus(p) < 0.0) == below ? lo = mid : hi = mid;
+    }
+    arc(lo, p);
+  }
+  // The sphere in the scene placed at `at`.
+  Bspline* Sphere(const Place& at) const {
+    Place centre = at;
+    for (int q = 0; q < 3; ++q) centre.shift[q] += at.scale * C[q];
+    return shapes::Sphere(a, e, r, centre);
+  }
+};
+
+}  // namespace
+
 // A sphere of radius 1e-4 sunk 8 point tolerances into a torus of radii 1 and 0.3 meets it in a
 // loop about 2e-5 of the size across, turned about the small sphere's centre so that the loop
 // runs through its pole. The seeds refined onto the pole and their traces were of its point
@@ -3389,53 +3449,11 @@ TEST_F(HardIntersections, APlaneThroughThePoleOfASmallSphereGivesItsCircle) {
 // point of the loop (the small sphere's points bisected to the torus along 48 arcs from its
 // deepest point) within 1e-5 of the size of a branch, every sample on both surfaces.
 TEST_F(HardIntersections, ALoopThroughThePoleOfASmallSunkSphereIsTraced) {
-  const double th = 1.4059668808631989, ph = 4.2152002097158903, spin = 1.0883471721271627;
-  const double r = 1e-4, depth = 8e-6 * std::hypot(2.6, 2.6, 0.6);
+  const SunkSphereThroughPole k(1.4059668808631989, 4.2152002097158903, 1.0883471721271627);
   const Place at = Placed(1.0, 0.0);
-  const double N[3] = {std::cos(ph) * std::cos(th), std::cos(ph) * std::sin(th), std::sin(ph)};
-  const double rho0 = 1.0 + 0.3 * std::cos(ph);
-  double C[3], m[3];
-  for (int q = 0; q < 3; ++q) m[q] = -N[q];
-  const double X0[3] = {rho0 * std::cos(th), rho0 * std::sin(th), 0.3 * std::sin(ph)};
-  for (int q = 0; q < 3; ++q) C[q] = X0[q] + (r - depth) * N[q];
-  auto torus = [](const double* p) { return std::hypot(std::hypot(p[0], p[1]) - 1.0, p[2]) - 0.3; };
-  // Across m: b1 and b2; the loop's point along the arc from the deepest point at azimuth phi.
-  const double g[3] = {0.3, -0.7, 0.2}, gm = g[0] * m[0] + g[1] * m[1] + g[2] * m[2];
-  double b1[3], b2[3];
-  for (int q = 0; q < 3; ++q) b1[q] = g[q] - gm * m[q];
-  const double nb = std::hypot(b1[0], b1[1], b1[2]);
-  for (double& x : b1) x /= nb;
-  VecCrossProd3(m, b1, b2);
-  auto loopPoint = [&](double phi, double p[3]) {
-    auto arc = [&](double t, double* x) {
-      for (int q = 0; q < 3; ++q)
-        x[q] = C[q] + r * (std::cos(t) * m[q] + std::sin(t) * (std::cos(phi) * b1[q] + std::sin(phi) * b2[q]));
-    };
-    double lo = 0.0, hi = 0.5 * M_PI;
-    arc(lo, p);
-    const bool below = torus(p) < 0.0;
-    for (int it = 0; it < 80; ++it) {
-      const double mid = 0.5 * (lo + hi);
-      arc(mid, p);
-      (torus(p) < 0.0) == below ? lo = mid : hi = mid;
-    }
-    arc(lo, p);
-  };
-  // The small sphere's axis through the loop's point at azimuth spin: its pole lies on the loop.
-  double pole[3], a[3], e[3];
-  loopPoint(spin, pole);
-  for (int q = 0; q < 3; ++q) a[q] = C[q] - pole[q];
-  const double na = std::hypot(a[0], a[1], a[2]);
-  for (double& x : a) x /= na;
-  const double ga = g[0] * a[0] + g[1] * a[1] + g[2] * a[2];
-  for (int q = 0; q < 3; ++q) e[q] = g[q] - ga * a[q];
-  const double ne = std::hypot(e[0], e[1], e[2]);
-  for (double& x : e) x /= ne;
   BsplineKeeper keep;
   Bspline* host = keep(shapes::Torus(kZ, kX, 1.0, 0.3, at));
-  Place centre = at;
-  for (int q = 0; q < 3; ++q) centre.shift[q] += C[q];
-  Bspline* small = keep(shapes::Sphere(a, e, r, centre));
+  Bspline* small = keep(k.Sphere(at));
   ASSERT_TRUE(host && small);
   const double size = shapes::PairSize(host, small);
   for (bool torusFirst : {true, false}) {
@@ -3443,12 +3461,10 @@ TEST_F(HardIntersections, ALoopThroughThePoleOfASmallSunkSphereIsTraced) {
     double gap = 0.0;
     for (int i = 0; i < 48; ++i) {
       double p[3];
-      loopPoint(2 * M_PI * i / 48, p);
+      k.LoopPoint(2 * M_PI * i / 48, p);
       gap = std::fmax(gap, FromBranches(bs, p));
     }
-    const double off = WorstOffBoth(bs, torus, [&](const double* p) {
-      return std::hypot(p[0] - C[0], p[1] - C[1], p[2] - C[2]) - r;
-    });
+    const double off = WorstOffBoth(bs, SunkSphereThroughPole::OffTorus, [&](const double* p) { return k.OffSphere(p); });
     EXPECT_LT(gap, 1e-5 * size) << torusFirst;
     EXPECT_LT(off, 1e-6 * size) << torusFirst;
   }
@@ -3522,6 +3538,21 @@ PoleCircleFit MeasurePlaneThroughAPole(const PlaneThroughAPole& k, bool sphereFi
   return fit;
 }
 
+// Either surface first (with planeRunFirst the sphere-first run has the sphere's knots as the
+// plane-first run left them):
+// every point of the circle within 1e-5 of the size of the branches, every sample within 1e-6 of
+// it on both surfaces, the branches as long as the circle within lengthShare of it.
+void ExpectPoleCircleTraced(const PlaneThroughAPole& k, int samples, double lengthShare,
+                            bool planeRunFirst = false) {
+  SCOPED_TRACE(::testing::Message() << "scale " << k.scale);
+  for (bool sphereFirst : {false, true}) {
+    const PoleCircleFit f = MeasurePlaneThroughAPole(k, sphereFirst, samples, planeRunFirst);
+    EXPECT_LT(f.gap, 1e-5) << sphereFirst;
+    EXPECT_LT(f.off, 1e-6) << sphereFirst;
+    EXPECT_NEAR(f.length, f.circle, lengthShare * f.circle) << sphereFirst;
+  }
+}
+
 }  // namespace
 
 // Planes through (a round-off beside) a pole of a sphere of radius 1e-3 whose seam meets the
@@ -3551,12 +3582,7 @@ TEST_F(HardIntersections, ABranchThroughAPoleBesideASeamIsContinuedFromTheSeam) 
        {0.36384522354559673, -0.70861499887502555, 0.60455060720538711},
        {0.62939060297919069, 0.42451059941833624}, -4e-16, 1.0, 1.0}};
   for (const auto& k : cases)
-    for (bool sphereFirst : {false, true}) {
-      const PoleCircleFit f = MeasurePlaneThroughAPole(k, sphereFirst, 2000);
-      EXPECT_LT(f.gap, 1e-5) << k.scale << " " << sphereFirst;
-      EXPECT_LT(f.off, 1e-6) << k.scale << " " << sphereFirst;
-      EXPECT_NEAR(f.length, f.circle, 1e-2 * f.circle) << k.scale << " " << sphereFirst;
-    }
+    ExpectPoleCircleTraced(k, 2000, 1e-2);
 }
 
 // Planes through a pole of a sphere of radius 1e-3: the circle runs through the pole, where the
@@ -3657,12 +3683,7 @@ TEST_F(HardIntersections, ASeedBesideAPoleALoopPassesThroughLiesOnThatLoop) {
     const PlaneThroughAPole k = {{0.92278722200782848, 0.025436780153547965, -0.38446939164840516},
                                  {-0.94940897531078783, -0.205479352866766, 0.23748859582046294},
                                  {0.4814168321036435, 0.33042298494191757}, 0.0, 1.0, scale};
-    for (bool sphereFirst : {false, true}) {
-      const PoleCircleFit f = MeasurePlaneThroughAPole(k, sphereFirst, 2000);
-      EXPECT_LT(f.gap, 1e-5) << scale << " " << sphereFirst;
-      EXPECT_LT(f.off, 1e-6) << scale << " " << sphereFirst;
-      EXPECT_NEAR(f.length, f.circle, 5e-3 * f.circle) << scale << " " << sphereFirst;
-    }
+    ExpectPoleCircleTraced(k, 2000, 5e-3);
   }
 }
 
@@ -3678,12 +3699,7 @@ TEST_F(HardIntersections, ALoopSeededOnAPoleAndClosedByTheMarchBackEndsOnThePole
   const PlaneThroughAPole k = {{0.88803783105314205, -0.24490308661837015, 0.38911603511449711},
                                {-0.88143766077975882, 0.22616255304271962, 0.41463013609759009},
                                {0.47013091917548383, 0.76910424601158578}, 4e-16, -1.0, 1.0};
-  for (bool sphereFirst : {false, true}) {
-    const PoleCircleFit f = MeasurePlaneThroughAPole(k, sphereFirst, 2000);
-    EXPECT_LT(f.gap, 1e-5) << sphereFirst;
-    EXPECT_LT(f.off, 1e-6) << sphereFirst;
-    EXPECT_NEAR(f.length, f.circle, 5e-3 * f.circle) << sphereFirst;
-  }
+  ExpectPoleCircleTraced(k, 2000, 5e-3);
 }
 
 // A plane through a pole of a sphere of radius 1e-3 (size 1e-6 moved 1e4 x the size), the sphere
@@ -3698,12 +3714,7 @@ TEST_F(HardIntersections, AJumpOfTheParameterRoundAPoleAtANodeOnItCrossesNoSeam)
   const PlaneThroughAPole k = {{0.15165168515660035, -0.087328491757978396, -0.98456868775948803},
                                {0.60929977773601496, 0.08301774853178058, -0.7885821671072436},
                                {0.5611802216304308, 0.66634139434037998}, -4e-16, 1.0, 1e-6};
-  for (bool sphereFirst : {false, true}) {
-    const PoleCircleFit f = MeasurePlaneThroughAPole(k, sphereFirst, 2000, true);
-    EXPECT_LT(f.gap, 1e-5) << sphereFirst;
-    EXPECT_LT(f.off, 1e-6) << sphereFirst;
-    EXPECT_NEAR(f.length, f.circle, 5e-3 * f.circle) << sphereFirst;
-  }
+  ExpectPoleCircleTraced(k, 2000, 5e-3, true);
 }
 
 // Planes through a pole of a sphere of radius 1e-3, whose seam meets the circle a few degrees from
@@ -3725,12 +3736,7 @@ TEST_F(HardIntersections, AMarchBackLandingOnAPoleBesideItsForwardEndStopsOnTheP
        {-0.88143766077975882, 0.22616255304271962, 0.41463013609759009},
        {0.47013091917548383, 0.76910424601158578}, 4e-16, -1.0, 1e-6}};
   for (const auto& k : cases)
-    for (bool sphereFirst : {false, true}) {
-      const PoleCircleFit f = MeasurePlaneThroughAPole(k, sphereFirst, 2000, true);
-      EXPECT_LT(f.gap, 1e-5) << k.scale << " " << sphereFirst;
-      EXPECT_LT(f.off, 1e-6) << k.scale << " " << sphereFirst;
-      EXPECT_NEAR(f.length, f.circle, 5e-3 * f.circle) << k.scale << " " << sphereFirst;
-    }
+    ExpectPoleCircleTraced(k, 2000, 5e-3, true);
 }
 
 // A sphere of radius 1e-4 sunk 8 point tolerances into a torus of radii 1 and 0.3 meets it in a
@@ -3743,53 +3749,11 @@ TEST_F(HardIntersections, AMarchBackLandingOnAPoleBesideItsForwardEndStopsOnTheP
 // the loop's axis add up to one turn within a degree (a third of a tolerance along the loop), every
 // point of the loop near them, every sample on both surfaces.
 TEST_F(HardIntersections, ALoopSeededBesideAPoleClosesWhereItPassesItsSeed) {
-  const double th = 5.069078359803953, ph = 4.5502795365768698, spin = 0.28782969812825582;
-  const double r = 1e-4, depth = 8e-6 * std::hypot(2.6, 2.6, 0.6);
+  const SunkSphereThroughPole k(5.069078359803953, 4.5502795365768698, 0.28782969812825582);
   const Place at = Placed(1e-6, 1e4);
-  const double N[3] = {std::cos(ph) * std::cos(th), std::cos(ph) * std::sin(th), std::sin(ph)};
-  const double rho0 = 1.0 + 0.3 * std::cos(ph);
-  const double X0[3] = {rho0 * std::cos(th), rho0 * std::sin(th), 0.3 * std::sin(ph)};
-  double C[3], m[3];
-  for (int q = 0; q < 3; ++q) C[q] = X0[q] + (r - depth) * N[q], m[q] = -N[q];
-  auto torus = [](const double* p) { return std::hypot(std::hypot(p[0], p[1]) - 1.0, p[2]) - 0.3; };
-  auto across = [](const double u[3], double out[3]) {
-    const double g[3] = {0.3, -0.7, 0.2}, d = g[0] * u[0] + g[1] * u[1] + g[2] * u[2];
-    for (int q = 0; q < 3; ++q) out[q] = g[q] - d * u[q];
-    const double l = std::hypot(out[0], out[1], out[2]);
-    for (int q = 0; q < 3; ++q) out[q] /= l;
-  };
-  double b1[3], b2[3];
-  across(m, b1);
-  VecCrossProd3(m, b1, b2);
-  // The loop's point along the arc from the sphere's deepest point at azimuth phi about m.
-  auto loopPoint = [&](double phi, double p[3]) {
-    auto arc = [&](double t, double* x) {
-      for (int q = 0; q < 3; ++q)
-        x[q] = C[q] + r * (std::cos(t) * m[q] + std::sin(t) * (std::cos(phi) * b1[q] + std::sin(phi) * b2[q]));
-    };
-    double lo = 0.0, hi = 0.5 * M_PI;
-    arc(lo, p);
-    const bool below = torus(p) < 0.0;
-    for (int it = 0; it < 80; ++it) {
-      const double mid = 0.5 * (lo + hi);
-      arc(mid, p);
-      (torus(p) < 0.0) == below ? lo = mid : hi = mid;
-    }
-    arc(lo, p);
-  };
-  // The sphere's axis a from the loop's point at azimuth spin through the centre: that pole of it
-  // lies on the loop.
-  double pole[3], a[3], e[3];
-  loopPoint(spin, pole);
-  for (int q = 0; q < 3; ++q) a[q] = C[q] - pole[q];
-  const double na = std::hypot(a[0], a[1], a[2]);
-  for (double& x : a) x /= na;
-  across(a, e);
   BsplineKeeper keep;
   Bspline* host = keep(shapes::Torus(kZ, kX, 1.0, 0.3, at));
-  Place centre = at;
-  for (int q = 0; q < 3; ++q) centre.shift[q] += at.scale * C[q];
-  Bspline* small = keep(shapes::Sphere(a, e, r, centre));
+  Bspline* small = keep(k.Sphere(at));
   ASSERT_TRUE(host && small);
   const double size = shapes::PairSize(host, small) / at.scale;
   for (bool torusFirst : {true, false}) {
@@ -3797,23 +3761,21 @@ TEST_F(HardIntersections, ALoopSeededBesideAPoleClosesWhereItPassesItsSeed) {
     double gap = 0.0, turns = 0.0;
     for (int i = 0; i < 48; ++i) {
       double p[3];
-      loopPoint(2 * M_PI * i / 48, p);
+      k.LoopPoint(2 * M_PI * i / 48, p);
       gap = std::fmax(gap, FromBranches(bs, p));
     }
     for (const Branch& b : bs) {
       double turn = 0.0, before = 0.0;
       for (size_t i = 0; i < b.on1.size(); ++i) {
         double d[3];
-        for (int q = 0; q < 3; ++q) d[q] = b.on1[i][q] - C[q];
-        const double angle = std::atan2(VecDotProd3(d, b2), VecDotProd3(d, b1));
+        for (int q = 0; q < 3; ++q) d[q] = b.on1[i][q] - k.C[q];
+        const double angle = std::atan2(VecDotProd3(d, k.b2), VecDotProd3(d, k.b1));
         if (i > 0) turn += std::remainder(angle - before, 2 * M_PI);
         before = angle;
       }
       turns += std::fabs(turn);
     }
-    const double off = WorstOffBoth(bs, torus, [&](const double* p) {
-      return std::hypot(p[0] - C[0], p[1] - C[1], p[2] - C[2]) - r;
-    });
+    const double off = WorstOffBoth(bs, SunkSphereThroughPole::OffTorus, [&](const double* p) { return k.OffSphere(p); });
     EXPECT_LT(gap, 1e-5 * size) << torusFirst;
     EXPECT_LT(off, 1e-6 * size) << torusFirst;
     EXPECT_NEAR(turns, 2 * M_PI, M_PI / 180) << torusFirst;
@@ -3833,12 +3795,7 @@ TEST_F(HardIntersections, AMarchBackFromASeedOnAPoleLeavesAlongAnyMeridian) {
                          {-0.36653640106101498, -0.78311187150013184, 0.50238119333111952},
                          {0.72690416153490145, 0.54568868428740736}, -4e-16, 1.0, 1.0};
   k.radius = 1e-4;
-  for (bool sphereFirst : {false, true}) {
-    const PoleCircleFit f = MeasurePlaneThroughAPole(k, sphereFirst, 400);
-    EXPECT_LT(f.gap, 1e-5) << sphereFirst;
-    EXPECT_LT(f.off, 1e-6) << sphereFirst;
-    EXPECT_NEAR(f.length, f.circle, 1e-2 * f.circle) << sphereFirst;
-  }
+  ExpectPoleCircleTraced(k, 400, 1e-2);
 }
 
 // A plane through a pole of a sphere of radius 1e-2, whose seam meets the circle 15 degrees from
