@@ -989,6 +989,20 @@ void TurnedFrame(double turn, double frame[3][3]) {
   }
 }
 
+// The vector v turned about (1, 2, 3) by `turn` radians.
+std::array<double, 3> TurnedAbout123(double turn, const std::array<double, 3>& v) {
+  double frame[3][3];
+  TurnedFrame(turn, frame);
+  std::array<double, 3> w;
+  for (int q = 0; q < 3; ++q) w[q] = v[0] * frame[0][q] + v[1] * frame[1][q] + v[2] * frame[2][q];
+  return w;
+}
+
+// A scene turned about (1, 2, 3), at a size, moved by that many sizes from the origin.
+struct Turned {
+  double turn, scale, moved;
+};
+
 // Viviani's curve: the sphere of radius 2 about the origin and the cylinder (x - 1)^2 + y^2 = 1
 // (seam at x = 0) meet in the figure eight (1 + cos t, sin t, 2 sin(t / 2)), which passes
 // through both poles of the sphere and crosses itself at (2, 0, 0), where the surfaces touch.
@@ -1935,17 +1949,8 @@ TEST_F(HardIntersections, ATraceBetweenTheEndsOfTwoOthersAcrossSeamsIsKept) {
 // near a branch, no branch lying on another.
 TEST_F(HardIntersections, ALoopTouchingASeamGivesNoPointBesideIt) {
   const double th0 = std::acos(0.875);  // the loop's extreme angle round the cylinder
-  struct Turned {
-    double turn, scale, moved;
-  };
   for (const Turned& c : {Turned{0.0, 1.0, 0.0}, Turned{0.7, 1.0, 1e4}, Turned{-2.4, 1e6, 1e4}}) {
-    double frame[3][3];
-    TurnedFrame(c.turn, frame);
-    auto turned = [&](std::array<double, 3> v) {
-      std::array<double, 3> w;
-      for (int q = 0; q < 3; ++q) w[q] = v[0] * frame[0][q] + v[1] * frame[1][q] + v[2] * frame[2][q];
-      return w;
-    };
+    auto turned = [&](std::array<double, 3> v) { return TurnedAbout123(c.turn, v); };
     const std::array<double, 3> centre = turned({1, 0, 0});
     const CaseSurface s[2] = {
         {false, Axes(turned({0, 0, 1}), turned({std::cos(th0 + 0.3), std::sin(th0 + 0.3), 0})), {0, 0, 0}, 1.0, 0.0, -1.0, 1.0},
@@ -1965,22 +1970,13 @@ TEST_F(HardIntersections, ALoopTouchingASeamGivesNoPointBesideIt) {
 // point of the loop near a branch, no branch lying on another.
 TEST_F(HardIntersections, ALoopTouchingTheSeamsOfBothSurfacesComesBackOnce) {
   const double th0 = std::acos(0.875);
-  struct Turned {
-    double turn, moved;
-  };
-  for (const Turned& c : {Turned{0.3, 0.0}, Turned{0.7, 1e4}}) {
-    double frame[3][3];
-    TurnedFrame(c.turn, frame);
-    auto turned = [&](std::array<double, 3> v) {
-      std::array<double, 3> w;
-      for (int q = 0; q < 3; ++q) w[q] = v[0] * frame[0][q] + v[1] * frame[1][q] + v[2] * frame[2][q];
-      return w;
-    };
+  for (const Turned& c : {Turned{0.3, 1.0, 0.0}, Turned{0.7, 1.0, 1e4}}) {
+    auto turned = [&](std::array<double, 3> v) { return TurnedAbout123(c.turn, v); };
     const std::array<double, 3> centre = turned({1, 0, 0});
     const CaseSurface s[2] = {
         {false, Axes(turned({0, 0, 1}), turned({std::cos(th0), std::sin(th0), 0})), {0, 0, 0}, 1.0, 0.0, -1.0, 1.0},
         {false, Axes(turned({0, 1, 0}), turned({0, 0, 1})), {centre[0], centre[1], centre[2]}, 0.5, 0.0, 0, 0}};
-    for (int first = 0; first < 2; ++first) ExpectWholeBranchesOnBoth(s, Placed(1.0, c.moved), first);
+    for (int first = 0; first < 2; ++first) ExpectWholeBranchesOnBoth(s, Placed(c.scale, c.moved), first);
   }
 }
 
@@ -1995,17 +1991,8 @@ TEST_F(HardIntersections, ALoopTouchingTheSeamsOfBothSurfacesComesBackOnce) {
 // (1, 2, 3): every sample on both surfaces, every exact point of the loop near a branch.
 TEST_F(HardIntersections, ALoopTouchingASeamAtItsTipIsClosedThere) {
   const double rho = 0.4962, th0 = std::acos(0.5 * (2.0 - rho * rho));
-  struct Turned {
-    double turn, scale, moved;
-  };
   for (const Turned& c : {Turned{0.0, 1.0, 0.0}, Turned{-2.4, 1e6, 1e4}}) {
-    double frame[3][3];
-    TurnedFrame(c.turn, frame);
-    auto turned = [&](std::array<double, 3> v) {
-      std::array<double, 3> w;
-      for (int q = 0; q < 3; ++q) w[q] = v[0] * frame[0][q] + v[1] * frame[1][q] + v[2] * frame[2][q];
-      return w;
-    };
+    auto turned = [&](std::array<double, 3> v) { return TurnedAbout123(c.turn, v); };
     const std::array<double, 3> centre = turned({1, 0, 0});
     const CaseSurface s[2] = {
         {false, Axes(turned({0, 0, 1}), turned({std::cos(th0), std::sin(th0), 0})), {0, 0, 0}, 1.0, 0.0, -1.0, 1.0},
@@ -2025,17 +2012,8 @@ TEST_F(HardIntersections, ALoopTouchingASeamAtItsTipIsClosedThere) {
 // axes turned about (1, 2, 3): every sample on both surfaces, every exact point of the loop near
 // a branch, no stretch twice.
 TEST_F(HardIntersections, AMarchReachingASeamItOnlyTouchesGoesOnAlongTheLoop) {
-  struct Turned {
-    double turn, scale, moved;
-  };
   for (const Turned& c : {Turned{0.0, 1.0, 0.0}, Turned{-2.4, 1e6, 1e4}}) {
-    double frame[3][3];
-    TurnedFrame(c.turn, frame);
-    auto turned = [&](std::array<double, 3> v) {
-      std::array<double, 3> w;
-      for (int q = 0; q < 3; ++q) w[q] = v[0] * frame[0][q] + v[1] * frame[1][q] + v[2] * frame[2][q];
-      return w;
-    };
+    auto turned = [&](std::array<double, 3> v) { return TurnedAbout123(c.turn, v); };
     const std::array<double, 3> axis = turned({0, 0, 0.3});
     CaseSurface s[2] = {{false, Axes(turned({0, 0, 1}), turned({1, 0, 0})), {0, 0, 0}, 0.0, 0.0, 0.0, 1.0},
                         {false, Axes(turned({1, 0, 0}), turned({0, 1, 0})), {axis[0], axis[1], axis[2]}, 0.3, 0.0, -1.2, 1.2}};
