@@ -550,24 +550,13 @@ void IncrementDegreeOfObject(int dir, Bspline* obj) {
 
 namespace {
 
-// The fields raising an object replaces: its degrees and interior counts, the knot vector of a
-// direction raised (when its degree moved) and the coefficient matrices (when either did).
-// Swapped with a copy taken before, they give the object back as it was, bit for bit, without
+// Raising an object replaces its degrees, knots and coefficients (when either degree moved):
+// swapped with a copy taken before, they give the object back as it was, bit for bit, without
 // an allocation that could fail.
 void SwapRaisedFields(Bspline* obj, Bspline* before) {
   const bool u = obj->degreeU != before->degreeU;
   const bool v = obj->kind == 2 && obj->degreeV != before->degreeV;
-  if (!u && !v) return;
-  if (u) std::swap(obj->knotsU, before->knotsU);
-  if (v) std::swap(obj->knotsV, before->knotsV);
-  std::swap(obj->degreeU, before->degreeU);
-  std::swap(obj->degreeV, before->degreeV);
-  std::swap(obj->interiorU, before->interiorU);
-  std::swap(obj->interiorV, before->interiorV);
-  std::swap(obj->X, before->X);
-  std::swap(obj->Y, before->Y);
-  std::swap(obj->Z, before->Z);
-  std::swap(obj->W, before->W);
+  if (u || v) SwapKnotsAndNet(obj, before);
 }
 
 }  // namespace

@@ -309,3 +309,18 @@ int ReplaceSrfBsplineGeometry(Bspline* target, const Bspline* source) {
   scope.keep();
   return 0;
 }
+
+void SwapKnotsAndNet(Bspline* a, Bspline* b) {
+  if (!a || !b || a == b || a->kind != b->kind || a->dimension != b->dimension) return;
+  std::swap(a->degreeU, b->degreeU);
+  std::swap(a->degreeV, b->degreeV);
+  std::swap(a->interiorU, b->interiorU);
+  std::swap(a->interiorV, b->interiorV);
+  std::swap(a->rational, b->rational);
+  std::swap(a->knotsU, b->knotsU);
+  std::swap(a->knotsV, b->knotsV);
+  std::swap(a->X, b->X);
+  std::swap(a->Y, b->Y);
+  std::swap(a->Z, b->Z);
+  std::swap(a->W, b->W);
+}

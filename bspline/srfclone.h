@@ -41,3 +41,9 @@ Bspline* CopySurfaceAndBreakCurves(Bspline* src);
 // collapsed parameter range, or memory ran out; -2 with the error state set for a source that is
 // not sound (bsvalid).
 int ReplaceSrfBsplineGeometry(Bspline* target, const Bspline* source);
+// Exchanges the two records' degrees, knot counts and vectors, rational flags and control point
+// matrices (weights too), so that a result built in a scratch record is handed over, or an
+// object given back as it was from a copy, without an allocation that could fail. Domains,
+// flags and everything else stay. Nothing for a null record or records of another kind or
+// dimension.
+void SwapKnotsAndNet(Bspline* a, Bspline* b);

@@ -386,12 +386,7 @@ int ClampWrappedDirection(Bspline* obj, int dir, int average) {
   if (!piece) return -2;
 
   // Hand the new knots and coefficients to obj; the piece takes obj's old ones to the grave.
-  std::swap(inV ? obj->knotsV : obj->knotsU, inV ? piece->knotsV : piece->knotsU);
-  std::swap(obj->X, piece->X);
-  std::swap(obj->Y, piece->Y);
-  std::swap(obj->Z, piece->Z);
-  std::swap(obj->W, piece->W);
-  std::swap(inV ? obj->interiorV : obj->interiorU, inV ? piece->interiorV : piece->interiorU);
+  SwapKnotsAndNet(obj, piece);
   SetDomainFromKnots(obj, inV ? 1 : 0);
   piece->owner = nullptr;
   FreeBspline(piece);

@@ -131,16 +131,8 @@ int CopyHealedBack(Bspline** srfs, int n, const int* fixed, Bspline** healed, co
     if (!t) continue;
     Bspline* s = srfs[i];
     s->closedU = t->closedU, s->closedV = t->closedV;
-    s->degreeU = t->degreeU, s->degreeV = t->degreeV;
-    s->interiorU = t->interiorU, s->interiorV = t->interiorV;
-    s->rational = t->rational;
     // The caller's old arrays go with the staging record, which is released with them.
-    std::swap(s->knotsU, t->knotsU);
-    std::swap(s->knotsV, t->knotsV);
-    std::swap(s->X, t->X);
-    std::swap(s->Y, t->Y);
-    std::swap(s->Z, t->Z);
-    std::swap(s->W, t->W);
+    SwapKnotsAndNet(s, t);
     std::memset(&s->fitProps, 0, sizeof s->fitProps);
     std::memset(&s->propsB, 0, sizeof s->propsB);
   }

@@ -988,14 +988,7 @@ int UpdateSrfBndryCrvGeom(Bspline* surface, int side, const Bspline* curve) {
       if (SnapInsertOneKnotToObject(T.get(), dir, &v, &inserted) != 0 || KernelFailed()) return -2;
     }
     if (curve->interiorU != (dir ? T->interiorV : T->interiorU)) return -2;
-    std::swap(surface->knotsU, T->knotsU);
-    std::swap(surface->knotsV, T->knotsV);
-    std::swap(surface->X, T->X);
-    std::swap(surface->Y, T->Y);
-    std::swap(surface->Z, T->Z);
-    std::swap(surface->W, T->W);
-    std::swap(surface->interiorU, T->interiorU);
-    std::swap(surface->interiorV, T->interiorV);
+    SwapKnotsAndNet(surface, T.get());
   }
   const int nu = NumCtrlU(surface), nv = NumCtrlV(surface);
   const int n = dir ? nv : nu;

@@ -335,6 +335,7 @@ struct EntryTableOf {
       {"CopyBsplineStructAndChildren", "bspline/srfclone.h", 1, [](Args& a) { a.Made(CopyBsplineStructAndChildren(a.Rec(0))); }},
       {"CopySurfaceAndBreakCurves", "bspline/srfclone.h", 1, [](Args& a) { a.Made(CopySurfaceAndBreakCurves(a.Rec(0))); }},
       {"ReplaceSrfBsplineGeometry", "bspline/srfclone.h", 2, [](Args& a) { a.Value(ReplaceSrfBsplineGeometry(a.Rec(0), a.Rec(1))); }},
+      {"SwapKnotsAndNet", "bspline/srfclone.h", 2, [](Args& a) { SwapKnotsAndNet(a.Rec(0), a.Rec(1)); a.Done(); }},
       {"SurfaceGridClosest", "bspline/srfgrid.h", 9, [](Args& a) { a.Value(SurfaceGridClosest(a.Rec(0), a.Reals(1), a.Matrix(2), a.Matrix(3), a.Matrix(4), a.Reals(5), a.Reals(6), a.Reals(7), a.Int(8))); }},
       {"SurfaceClosestFromGrid", "bspline/srfgrid.h", 11, [](Args& a) { a.Value(SurfaceClosestFromGrid(a.Rec(0), a.Reals(1), a.Reals(2), a.Reals(3), a.Reals(4), a.Reals(5), a.Matrix(6), a.Matrix(7), a.Matrix(8), a.Reals(9), a.Int(10))); }},
       {"SurfaceClosestPoint", "bspline/srfgrid.h", 10, [](Args& a) { a.Value(SurfaceClosestPoint(a.Rec(0), a.Reals(1), a.Reals(2), a.Reals(3), a.Reals(4), a.Reals(5), a.Matrix(6), a.Matrix(7), a.Matrix(8), a.Reals(9))); }},
