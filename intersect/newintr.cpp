@@ -1790,13 +1790,13 @@ bool LooseAcross(Bspline* s1, Bspline* s2, const IntersectionTraceNode* n, doubl
 // interval missing by e more than kMiddleShare of tol is cut into k = (e / (kMiddleShare tol))^(1/4) equal parts
 // (the error of a cubic falls with the fourth power of the spacing), the cuts pulled onto both
 // surfaces as new nodes; the next round measures the new intervals and their neighbours. Nodes
-// off the surfaces by more than half of tol (weighted by AcrossWeight), or too loosely across the
-// branch for their intervals to be weighed (LooseAcross), are pulled on first; along a
-// tangential contact, of the nodes off the surfaces only those off by more than tol: the contact
-// may be a band where the surfaces stay within tol of each other and cross twice, and a pull
-// would take each node onto whichever crossing lies nearer, the curves zigzagging between the
-// two. A branch marched both ways from its seed is put in one running order first. 0, or -2 on
-// no memory.
+// off the surfaces by more than half of tol (weighted by AcrossWeight), too loosely across the
+// branch for their intervals to be weighed (LooseAcross), or between two others on a side of the
+// domain, are pulled on first; along a tangential contact, of the nodes off the surfaces only
+// those off by more than tol: the contact may be a band where the surfaces stay within tol of
+// each other and cross twice, and a pull would take each node onto whichever crossing lies
+// nearer, the curves zigzagging between the two. A branch marched both ways from its seed is put
+// in one running order first. 0, or -2 on no memory.
 int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double tol) {
   if (t->nodeCount < 2 || !t->head) return 0;
   const bool contact = AlongTangentialContact(s1, s2, t);
@@ -1807,12 +1807,24 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
   for (IntersectionTraceNode* n = t->head; n; n = n->next) {
     double q[4], P1[3], P2[3], P[3];
     NodeParams(n, q);
+    // A node between two others that lies on a side of the domain (a seam) marks where the
+    // branch touches that side without crossing it (a loop's ends may lie where it crosses one).
+    // Refined only to the tracer's tolerance, it may lie anywhere along the stretch where the
+    // branch runs within tol of the side, and the curves through it run out past the side and
+    // back, their points held on the side, off the branch. A free pull from there is kept on the
+    // side by the domain and slides along it toward the touching, where the two part only with
+    // the square of the slide: too slowly to meet, so the node stayed loose. It is pulled with
+    // its parameter along the side held instead, onto the branch (inside the domain, or on the
+    // side at the touching itself). Along a tangential contact the branch may run along the
+    // side, and a pull across the contact goes astray.
+    const int side =
+        !n->prev || !n->next || contact || AcrossPole(s1, s2, q) >= 0 ? -1 : OnDomainSide(s1, s2, q);
     double n1[3], n2[3];
     const bool normals = PointAndNormal(s1, q[0], q[1], P1, n1) && PointAndNormal(s2, q[2], q[3], P2, n2);
     if (VecDist3(P1, P2) * (normals ? AcrossWeight(n1, n2) : 1.0) <= (contact ? 1.0 : 0.5) * tol &&
-        !LooseAcross(s1, s2, n, tol))
+        !LooseAcross(s1, s2, n, tol) && side < 0)
       continue;
-    int held = AcrossPole(s1, s2, q);
+    int held = side >= 0 ? side ^ 1 : AcrossPole(s1, s2, q);
     if (held < 0 && t->open && (n == t->head || n == t->tail)) held = OnDomainSide(s1, s2, q);
     if (held >= 0 ? !PullWithParamHeld(s1, s2, q, held, P, kPullShare * tol) : !PullOnto(s1, s2, q, P, kPullShare * tol))
       continue;

@@ -3794,3 +3794,45 @@ TEST_F(HardIntersections, AMarchBackDoesNotCloseAcrossAPoleAnotherTraceEndsOn) {
   EXPECT_LT(f.off, 1e-6);
   EXPECT_NEAR(f.length, f.circle, 1e-2 * f.circle);
 }
+
+// A torus (radii 1 and 0.3 about z, its u seam toward x) and a sphere of radius rs about
+// (rc cos p, -rc sin p, zc), its axis across the torus's at the angle alpha round z and its seam
+// turned beta about that axis, all turned about (1, 2, 3) by `turn`, at the placement, s[first]
+// first: ExpectWholeBranchesOnBoth. The loop reaches round the torus's axis to the angle p either
+// side of the centre's, where the torus's meridian circle comes within rs of the centre (found by
+// bisection): its farthest point round the axis lies on the u seam, which it touches without
+// crossing.
+void ExpectSphereTouchingATorusSeamWhole(double rc, double zc, double rs, double alpha, double beta, double turn,
+                                         const Place& at, int first) {
+  auto nearest = [&](double phi) {
+    return std::hypot(std::hypot(rc * std::cos(phi) - 1.0, zc) - 0.3, rc * std::sin(phi));
+  };
+  double lo = 0.0, hi = M_PI / 2;
+  for (int it = 0; it < 200; ++it) (nearest(0.5 * (lo + hi)) < rs ? lo : hi) = 0.5 * (lo + hi);
+  const double p = 0.5 * (lo + hi);
+  auto turned = [&](std::array<double, 3> v) { return TurnedAbout123(turn, v); };
+  const std::array<double, 3> c = turned({rc * std::cos(p), -rc * std::sin(p), zc});
+  const CaseSurface s[2] = {
+      {true, Axes(turned({0, 0, 1}), turned({1, 0, 0})), {0, 0, 0}, 1.0, 0.3, 0, 0},
+      {false,
+       Axes(turned({std::cos(alpha), std::sin(alpha), 0}),
+            turned({-std::sin(alpha) * std::cos(beta), std::cos(alpha) * std::cos(beta), std::sin(beta)})),
+       {c[0], c[1], c[2]}, rs, 0.0, 0, 0}};
+  ExpectWholeBranchesOnBoth(s, at, first);
+}
+
+// Spheres whose loop with a torus touches the torus's u seam without crossing it. The tracer
+// leaves a node on the seam beside the touching, anywhere along the stretch where the loop runs
+// within its tolerance of the seam; the fit's pull from there was held on the seam by the domain
+// and slid along it toward the touching, where the two part only with the square of the slide,
+// and did not meet. Left loose on the seam, the node bent the curve in the torus's parameters out
+// past the seam and back, its points held on the seam: samples 2.9e-6 to 7.9e-6 of the size off
+// the sphere beside the touching. The node is pulled onto the loop with the torus's v held. Two
+// such pairs on axes turned about (1, 2, 3), at sizes 1e-6 and 1e6 moved 1e4 x the size and at
+// size 1 at the origin, in orders where the curves ran off: every sample on both surfaces, every
+// exact point of the loop near a branch, no stretch twice.
+TEST_F(HardIntersections, ALoopTouchingATorusSeamIsFittedInsideTheSeam) {
+  ExpectSphereTouchingATorusSeamWhole(1.4457, -0.4420, 0.3858, 0.4975, 4.6399, 0.0, Placed(1e-6, 1e4), 1);
+  ExpectSphereTouchingATorusSeamWhole(1.4457, -0.4420, 0.3858, 0.4975, 4.6399, 0.7, Placed(1.0, 0.0), 0);
+  ExpectSphereTouchingATorusSeamWhole(0.7307, -0.0868, 0.3639, 4.7021, 3.7989, -2.4, Placed(1e6, 1e4), 1);
+}
