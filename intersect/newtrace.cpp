@@ -2538,22 +2538,55 @@ bool PassesTracedPole(const March& m, const double A[3], const double P[3]) {
   return false;
 }
 
+// The pole of either surface nearest the seed c (point S): c with the parameter across that
+// pole's side put on the side (its index in c in *k), and the distance from S; false when neither
+// surface has a pole.
+bool NearestPole(const March& m, const Params& c, const double S[3], Params* on, int* k, double* dist) {
+  *dist = HUGE_VAL;
+  for (int j = 0; j < 2; ++j) {
+    const Bspline* s = j ? m.s2 : m.s1;
+    for (int d = 0; d < 2; ++d)
+      for (int e = 0; e < 2; ++e) {
+        Params q = c;
+        q.p[2 * j + d] = e ? Hi(s, d) : Lo(s, d);
+        double X[3];
+        int pd, pe;
+        if (!OnPole(s, q.p[2 * j], q.p[2 * j + 1], &pd, &pe)) continue;
+        Eval3DPointOnSurfCoord(s, q.p[2 * j], q.p[2 * j + 1], 0, 0, X);
+        if (VecDist3(X, S) < *dist) *dist = VecDist3(X, S), *on = q, *k = 2 * j + d;
+      }
+  }
+  return *dist < HUGE_VAL;
+}
+
 // True when the seed c (point S) lies within kPolePassTolBs point tolerances of a pole of either
 // surface: the point of the side it lies nearest, collapsed there (OnPole), in its other parameter.
 bool SeedBesidePole(const March& m, const Params& c, const double S[3]) {
-  for (int k = 0; k < 2; ++k) {
-    const Bspline* s = k ? m.s2 : m.s1;
-    for (int d = 0; d < 2; ++d)
-      for (int e = 0; e < 2; ++e) {
-        double q[2] = {c.p[2 * k], c.p[2 * k + 1]}, X[3];
-        q[d] = e ? Hi(s, d) : Lo(s, d);
-        int pd, pe;
-        if (!OnPole(s, q[0], q[1], &pd, &pe)) continue;
-        Eval3DPointOnSurfCoord(s, q[0], q[1], 0, 0, X);
-        if (VecDist3(X, S) <= kPolePassTolBs * m.tolB) return true;
-      }
-  }
-  return false;
+  Params on;
+  int k;
+  double dist;
+  return NearestPole(m, c, S, &on, &k, &dist) && dist <= kPolePassTolBs * m.tolB;
+}
+
+// A seed refined to within this share of the point tolerance of a pole but not onto it (its
+// parameter across the pole's side a few of OnPole's tolerances off, on a small surface far below
+// the point tolerance) lies on the pole. Left beside it, the march's steps turn round the pole at
+// a rate of one over the distance, each moving the point by round-off, and are clamped onto the
+// pole or across the seam there: no march leaves the pole and the loop through it is lost.
+constexpr double kOntoPoleTolB = 0.01;
+
+// Puts the seed c (point P) on the pole it lies within kOntoPoleTolB point tolerances of, pulled
+// onto both surfaces with the parameter across the pole held on it; c as it was where the pull
+// does not meet.
+void SeedOntoPole(const March& m, Params& c, double P[3]) {
+  Params on;
+  int k;
+  double dist, X[3];
+  if (!NearestPole(m, c, P, &on, &k, &dist) || !(dist > 0.0) || dist > kOntoPoleTolB * m.tolB ||
+      !PullWithParamHeld(m.s1, m.s2, on.p, k, X, m.tolB))
+    return;
+  c = on;
+  for (int q = 0; q < 3; ++q) P[q] = X[q];
 }
 
 // True when the chord from node a to P passes within kPolePassTolBs point tolerances of node n.
@@ -2604,6 +2637,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
   double P[3];
   int flag = 0;
   Refine(m, cur, P, &flag, nullptr);  // the seed is used as refined, converged or not
+  if (!m.continued) SeedOntoPole(m, cur, P);
   int poleDir, poleEnd;
   const bool seedOnPole = OnPole(m.s1, cur.p[0], cur.p[1], &poleDir, &poleEnd) ||
                           OnPole(m.s2, cur.p[2], cur.p[3], &poleDir, &poleEnd);
