@@ -3604,6 +3604,10 @@ bool NodeNear(const Bspline* s1, const Bspline* s2, const IntersectionTraceList*
   return false;
 }
 
+// A march from a seam whose node lies this many point tolerances from its seed, and farther from
+// the trace it continues than half that, has gone on beyond the seam, not stirred by round-off.
+constexpr double kWentOnTolBs = 4.0;
+
 // True when the trace made from the far side of a seam at the end e of from turns back onto from:
 // every node next to its seed (the head, each way it marched; the first a tenth of the reach or
 // more from it, where there is one) lies nearest to a chord of from, within reach, near e along
@@ -3615,7 +3619,7 @@ bool NodeNear(const Bspline* s1, const Bspline* s2, const IntersectionTraceList*
 // from e along it than a few times that distance; a short stretch between two seams that closes
 // from's loop ends beside from's other end, all of from away.
 bool TurnsBackOnto(const IntersectionTraceList* list, const IntersectionTrace* from,
-                   const IntersectionTraceNode* e, const IntersectionTrace* made, double reach) {
+                   const IntersectionTraceNode* e, const IntersectionTrace* made, double reach, double tolB) {
   const IntersectionTraceNode* seed = made->head;
   const IntersectionTraceNode* firsts[2] = {seed->next, made->turn && made->turn != seed ? made->turn->next : nullptr};
   const double S[3] = {seed->x, seed->y, seed->z};
@@ -3629,7 +3633,20 @@ bool TurnsBackOnto(const IntersectionTraceList* list, const IntersectionTrace* f
       const double A[3] = {a->x, a->y, a->z};
       return Distance(A, S) < 0.1 * reach;
     };
-    while (nearSeed(n) && n != made->turn && n->next) n = n->next;
+    // A march round a whole loop smaller than that (from piled on a pole, where the reach stays
+    // two chord heights) comes back beside its seed, nearer it than half its farthest node: that
+    // node is judged.
+    const IntersectionTraceNode* farthest = n;
+    auto fromSeed = [&](const IntersectionTraceNode* a) {
+      const double A[3] = {a->x, a->y, a->z};
+      return Distance(A, S);
+    };
+    while (nearSeed(n) && n != made->turn && n->next) {
+      n = n->next;
+      if (fromSeed(n) > fromSeed(farthest)) farthest = n;
+    }
+    const bool round = nearSeed(n) && fromSeed(n) < 0.5 * fromSeed(farthest);
+    if (round) n = farthest;
     const double X[3] = {n->x, n->y, n->z};
     double f = 0.0;
     const IntersectionTraceNode* partner = nullptr;
@@ -3642,7 +3659,7 @@ bool TurnsBackOnto(const IntersectionTraceList* list, const IntersectionTrace* f
     C[1] = chord->y + f * (partner->y - chord->y);
     C[2] = chord->z + f * (partner->z - chord->z);
     const double step = Distance(X, S);
-    if (step > 0.1 * reach && !(Distance(X, C) < 0.5 * step)) return false;
+    if ((step > 0.1 * reach || (round && step > kWentOnTolBs * tolB)) && !(Distance(X, C) < 0.5 * step)) return false;
     const double at = AlongBranch(from, chord) + f * (AlongBranch(from, partner) - AlongBranch(from, chord));
     if (std::fabs(at - AlongBranch(from, e)) > 4.0 * step + reach) return false;
     ++checked;
@@ -3682,7 +3699,7 @@ int ContinueAcrossSeams(Bspline* s1, Bspline* s2, const double* us1, const doubl
                                t, e, other != e ? other : nullptr);
       if (rc == -2) return -2;
       // A march that went nowhere beyond the seam, or only back along the branch, adds nothing.
-      if (rc == -20 || next->nodeCount < 2 || TurnsBackOnto(list, t, e, next, ReachWithin(t, 2.0 * tolA, tolB))) {
+      if (rc == -20 || next->nodeCount < 2 || TurnsBackOnto(list, t, e, next, ReachWithin(t, 2.0 * tolA, tolB), tolB)) {
         list->tail = next->prev;
         list->tail->next = nullptr;
         --list->count;

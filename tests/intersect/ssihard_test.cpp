@@ -3493,6 +3493,19 @@ TEST_F(HardIntersections, ASeedRefinedBesideAPoleWithinRoundOffLeavesItAlongItsL
   ExpectSunkLoopThroughPole(k, Placed(1e6, 1e4), M_PI / 180);
 }
 
+// A sphere of radius 1e-4 sunk 8 point tolerances into the torus, its loop through the sphere's
+// pole beside its seam, at size 1e-6 moved 1e4 x the size, the torus first: the trace from the
+// seed stops on the seam after one step, and the march continuing it from the seam's far side goes
+// round the whole loop back beside its seed. Judged against the reach of the short trace (two
+// chord heights, far beyond the loop), every node of that march lay within a tenth of it, the last
+// one, beside the seed, was taken for turning back and the loop was dropped (3.8e-5 of the size
+// left out). Either surface first: every exact point of the loop near a branch, every sample on
+// both surfaces.
+TEST_F(HardIntersections, AMarchFromASeamRoundALoopSmallerThanItsReachIsKept) {
+  const SunkSphereThroughPole k(3.3870144657323094, 3.374687135483458, 1.7148975626834411);
+  ExpectSunkLoopThroughPole(k, Placed(1e-6, 1e4));
+}
+
 namespace {
 
 // A plane through (a round-off beside) a pole of a sphere of radius 1e-3 (or another) centred at
