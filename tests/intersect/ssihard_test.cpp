@@ -3493,6 +3493,18 @@ TEST_F(HardIntersections, ASeedRefinedBesideAPoleWithinRoundOffLeavesItAlongItsL
   ExpectSunkLoopThroughPole(k, Placed(1e6, 1e4), M_PI / 180);
 }
 
+// A sphere of radius 1e-3 sunk 8 point tolerances into the torus, its loop through the sphere's
+// pole, seeded on the pole: one trace runs round the loop from the pole to the sphere's seam 13
+// degrees short of it, where the surfaces lie within the tolerance all along the seam back to the
+// pole. That end, pulled onto both surfaces with its parameter held on the seam, slid along it to
+// the pole, and its curve ran back over the stretch the march from the seam's far side traces:
+// 13 degrees twice. Either surface first, at size 1: every exact point of the loop near a branch,
+// every sample on both surfaces, the loop traced once.
+TEST_F(HardIntersections, AnEndOnASeamTheLoopLeavesAtAShallowAngleStaysWhereTheLoopCrossesIt) {
+  const SunkSphereThroughPole k(5.7603263605690831, 4.0146868039933121, 1.3213543951849012, 1e-3);
+  ExpectSunkLoopThroughPole(k, Placed(1.0, 0.0), M_PI / 60);
+}
+
 // A sphere of radius 1e-4 sunk 8 point tolerances into the torus, its loop through the sphere's
 // pole beside its seam, at size 1e-6 moved 1e4 x the size, the torus first: the trace from the
 // seed stops on the seam after one step, and the march continuing it from the seam's far side goes
