@@ -1750,6 +1750,10 @@ int CutAtSeamCrossings(Bspline* s1, Bspline* s2, IntersectionTraceList* list, In
 // interpolant less than a third as much one interval further on.
 const int kFitReach = 2;
 
+// An end pulled along its domain's side farther than this many times its gap over the sine of
+// the normals' angle (what crossing the branch takes) has slid along the branch.
+const double kEndSlide = 4.0;
+
 // The parameter (0 u1, 1 v1, 2 u2, 3 v2) at an end of its surface's domain at q, or -1. An open
 // branch ending there leaves the domain (or is cut at a seam) there, and its end is pulled onto
 // both surfaces with that parameter held: where the surfaces miss crossing by less than the
@@ -1825,7 +1829,8 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
         !LooseAcross(s1, s2, n, tol) && side < 0)
       continue;
     int held = side >= 0 ? side ^ 1 : AcrossPole(s1, s2, q);
-    if (held < 0 && t->open && (n == t->head || n == t->tail)) held = OnDomainSide(s1, s2, q);
+    const bool endOnSide = held < 0 && t->open && (n == t->head || n == t->tail);
+    if (endOnSide) held = OnDomainSide(s1, s2, q);
     if (held >= 0 ? !PullWithParamHeld(s1, s2, q, held, P, kPullShare * tol) : !PullOnto(s1, s2, q, P, kPullShare * tol))
       continue;
     // Where the normals are parallel (a branch ending where the surfaces miss crossing by
@@ -1839,6 +1844,15 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
         room = std::fmin(room, 0.5 * VecDist3(X, Y));
       }
     if (VecDist3(P, X) > room) continue;
+    // An end held on a side the branch runs along (a seam a small loop leaves at a shallow angle,
+    // the surfaces within the tolerance all along it) slides along the side to wherever they meet
+    // closest, as far as the next place the branch meets the side: the curve then runs back over
+    // the branch beyond the end. Crossing the branch moves it by its gap over the normals' sine.
+    if (endOnSide && held >= 0 && normals) {
+      double c[3];
+      const double sine = VecSize3(VecCrossProd3(n1, n2, c));
+      if (sine >= kLeastAcrossSine && VecDist3(P, X) * sine > kEndSlide * VecDist3(P1, P2)) continue;
+    }
     n->u1 = q[0], n->v1 = q[1], n->u2 = q[2], n->v2 = q[3];
     n->x = P[0], n->y = P[1], n->z = P[2];
   }

@@ -2538,22 +2538,55 @@ bool PassesTracedPole(const March& m, const double A[3], const double P[3]) {
   return false;
 }
 
+// The pole of either surface nearest the seed c (point S): c with the parameter across that
+// pole's side put on the side (its index in c in *k), and the distance from S; false when neither
+// surface has a pole.
+bool NearestPole(const March& m, const Params& c, const double S[3], Params* on, int* k, double* dist) {
+  *dist = HUGE_VAL;
+  for (int j = 0; j < 2; ++j) {
+    const Bspline* s = j ? m.s2 : m.s1;
+    for (int d = 0; d < 2; ++d)
+      for (int e = 0; e < 2; ++e) {
+        Params q = c;
+        q.p[2 * j + d] = e ? Hi(s, d) : Lo(s, d);
+        double X[3];
+        int pd, pe;
+        if (!OnPole(s, q.p[2 * j], q.p[2 * j + 1], &pd, &pe)) continue;
+        Eval3DPointOnSurfCoord(s, q.p[2 * j], q.p[2 * j + 1], 0, 0, X);
+        if (VecDist3(X, S) < *dist) *dist = VecDist3(X, S), *on = q, *k = 2 * j + d;
+      }
+  }
+  return *dist < HUGE_VAL;
+}
+
 // True when the seed c (point S) lies within kPolePassTolBs point tolerances of a pole of either
 // surface: the point of the side it lies nearest, collapsed there (OnPole), in its other parameter.
 bool SeedBesidePole(const March& m, const Params& c, const double S[3]) {
-  for (int k = 0; k < 2; ++k) {
-    const Bspline* s = k ? m.s2 : m.s1;
-    for (int d = 0; d < 2; ++d)
-      for (int e = 0; e < 2; ++e) {
-        double q[2] = {c.p[2 * k], c.p[2 * k + 1]}, X[3];
-        q[d] = e ? Hi(s, d) : Lo(s, d);
-        int pd, pe;
-        if (!OnPole(s, q[0], q[1], &pd, &pe)) continue;
-        Eval3DPointOnSurfCoord(s, q[0], q[1], 0, 0, X);
-        if (VecDist3(X, S) <= kPolePassTolBs * m.tolB) return true;
-      }
-  }
-  return false;
+  Params on;
+  int k;
+  double dist;
+  return NearestPole(m, c, S, &on, &k, &dist) && dist <= kPolePassTolBs * m.tolB;
+}
+
+// A seed refined to within this share of the point tolerance of a pole but not onto it (its
+// parameter across the pole's side a few of OnPole's tolerances off, on a small surface far below
+// the point tolerance) lies on the pole. Left beside it, the march's steps turn round the pole at
+// a rate of one over the distance, each moving the point by round-off, and are clamped onto the
+// pole or across the seam there: no march leaves the pole and the loop through it is lost.
+constexpr double kOntoPoleTolB = 0.01;
+
+// Puts the seed c (point P) on the pole it lies within kOntoPoleTolB point tolerances of, pulled
+// onto both surfaces with the parameter across the pole held on it; c as it was where the pull
+// does not meet.
+void SeedOntoPole(const March& m, Params& c, double P[3]) {
+  Params on;
+  int k;
+  double dist, X[3];
+  if (!NearestPole(m, c, P, &on, &k, &dist) || !(dist > 0.0) || dist > kOntoPoleTolB * m.tolB ||
+      !PullWithParamHeld(m.s1, m.s2, on.p, k, X, m.tolB))
+    return;
+  c = on;
+  for (int q = 0; q < 3; ++q) P[q] = X[q];
 }
 
 // True when the chord from node a to P passes within kPolePassTolBs point tolerances of node n.
@@ -2604,6 +2637,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
   double P[3];
   int flag = 0;
   Refine(m, cur, P, &flag, nullptr);  // the seed is used as refined, converged or not
+  if (!m.continued) SeedOntoPole(m, cur, P);
   int poleDir, poleEnd;
   const bool seedOnPole = OnPole(m.s1, cur.p[0], cur.p[1], &poleDir, &poleEnd) ||
                           OnPole(m.s2, cur.p[2], cur.p[3], &poleDir, &poleEnd);
@@ -3570,6 +3604,10 @@ bool NodeNear(const Bspline* s1, const Bspline* s2, const IntersectionTraceList*
   return false;
 }
 
+// A march from a seam whose node lies this many point tolerances from its seed, and farther from
+// the trace it continues than half that, has gone on beyond the seam, not stirred by round-off.
+constexpr double kWentOnTolBs = 4.0;
+
 // True when the trace made from the far side of a seam at the end e of from turns back onto from:
 // every node next to its seed (the head, each way it marched; the first a tenth of the reach or
 // more from it, where there is one) lies nearest to a chord of from, within reach, near e along
@@ -3581,7 +3619,7 @@ bool NodeNear(const Bspline* s1, const Bspline* s2, const IntersectionTraceList*
 // from e along it than a few times that distance; a short stretch between two seams that closes
 // from's loop ends beside from's other end, all of from away.
 bool TurnsBackOnto(const IntersectionTraceList* list, const IntersectionTrace* from,
-                   const IntersectionTraceNode* e, const IntersectionTrace* made, double reach) {
+                   const IntersectionTraceNode* e, const IntersectionTrace* made, double reach, double tolB) {
   const IntersectionTraceNode* seed = made->head;
   const IntersectionTraceNode* firsts[2] = {seed->next, made->turn && made->turn != seed ? made->turn->next : nullptr};
   const double S[3] = {seed->x, seed->y, seed->z};
@@ -3595,7 +3633,20 @@ bool TurnsBackOnto(const IntersectionTraceList* list, const IntersectionTrace* f
       const double A[3] = {a->x, a->y, a->z};
       return Distance(A, S) < 0.1 * reach;
     };
-    while (nearSeed(n) && n != made->turn && n->next) n = n->next;
+    // A march round a whole loop smaller than that (from piled on a pole, where the reach stays
+    // two chord heights) comes back beside its seed, nearer it than half its farthest node: that
+    // node is judged.
+    const IntersectionTraceNode* farthest = n;
+    auto fromSeed = [&](const IntersectionTraceNode* a) {
+      const double A[3] = {a->x, a->y, a->z};
+      return Distance(A, S);
+    };
+    while (nearSeed(n) && n != made->turn && n->next) {
+      n = n->next;
+      if (fromSeed(n) > fromSeed(farthest)) farthest = n;
+    }
+    const bool round = nearSeed(n) && fromSeed(n) < 0.5 * fromSeed(farthest);
+    if (round) n = farthest;
     const double X[3] = {n->x, n->y, n->z};
     double f = 0.0;
     const IntersectionTraceNode* partner = nullptr;
@@ -3608,7 +3659,7 @@ bool TurnsBackOnto(const IntersectionTraceList* list, const IntersectionTrace* f
     C[1] = chord->y + f * (partner->y - chord->y);
     C[2] = chord->z + f * (partner->z - chord->z);
     const double step = Distance(X, S);
-    if (step > 0.1 * reach && !(Distance(X, C) < 0.5 * step)) return false;
+    if ((step > 0.1 * reach || (round && step > kWentOnTolBs * tolB)) && !(Distance(X, C) < 0.5 * step)) return false;
     const double at = AlongBranch(from, chord) + f * (AlongBranch(from, partner) - AlongBranch(from, chord));
     if (std::fabs(at - AlongBranch(from, e)) > 4.0 * step + reach) return false;
     ++checked;
@@ -3648,7 +3699,7 @@ int ContinueAcrossSeams(Bspline* s1, Bspline* s2, const double* us1, const doubl
                                t, e, other != e ? other : nullptr);
       if (rc == -2) return -2;
       // A march that went nowhere beyond the seam, or only back along the branch, adds nothing.
-      if (rc == -20 || next->nodeCount < 2 || TurnsBackOnto(list, t, e, next, ReachWithin(t, 2.0 * tolA, tolB))) {
+      if (rc == -20 || next->nodeCount < 2 || TurnsBackOnto(list, t, e, next, ReachWithin(t, 2.0 * tolA, tolB), tolB)) {
         list->tail = next->prev;
         list->tail->next = nullptr;
         --list->count;

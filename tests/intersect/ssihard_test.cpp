@@ -3362,16 +3362,15 @@ TEST_F(HardIntersections, APlaneThroughThePoleOfASmallSphereGivesItsCircle) {
 
 namespace {
 
-// A sphere of radius 1e-4 sunk 8 point tolerances into the torus of radii 1 and 0.3 about z at the
-// torus's point of angles th (round the axis) and ph (round the tube), turned about its own centre
-// C so that the loop the two meet in, about 2e-5 across, runs through its pole (the axis a from
-// the loop's point at azimuth spin through C). The loop's points are bisected to the torus along
+// A sphere of radius r (1e-4 unless given) sunk 8 point tolerances into the torus of radii 1 and
+// 0.3 about z at the torus's point of angles th (round the axis) and ph (round the tube), turned
+// about its own centre C so that the loop the two meet in (about 2e-5 across at r 1e-4) runs
+// through its pole (the axis a from the loop's point at azimuth spin through C). The loop's points are bisected to the torus along
 // arcs from the sphere's deepest point, at azimuth phi about m (across: b1, b2).
 struct SunkSphereThroughPole {
-  static constexpr double r = 1e-4;
-  double C[3], m[3], b1[3], b2[3], a[3], e[3];
+  double r, C[3], m[3], b1[3], b2[3], a[3], e[3];
 
-  SunkSphereThroughPole(double th, double ph, double spin) {
+  SunkSphereThroughPole(double th, double ph, double spin, double radius = 1e-4) : r(radius) {
     const double depth = 8e-6 * std::hypot(2.6, 2.6, 0.6);
     const double N[3] = {std::cos(ph) * std::cos(th), std::cos(ph) * std::sin(th), std::sin(ph)};
     const double rho0 = 1.0 + 0.3 * std::cos(ph);
@@ -3418,6 +3417,57 @@ struct SunkSphereThroughPole {
   }
 };
 
+// The branches of a sunk sphere through the pole and the torus placed at `at`, either first,
+// measured in shares of the pair's size: gap, the largest distance of an exact point of the loop
+// (48 of them) from a branch; off, the largest of a sample from either surface; and turns, what
+// the branches turn about the loop's axis m altogether (one turn for the loop traced once).
+struct PoleLoopFit {
+  double gap = 0.0, off = 0.0, turns = 0.0;
+};
+
+PoleLoopFit MeasureSunkSphereThroughPole(const SunkSphereThroughPole& k, const Place& at, bool torusFirst) {
+  BsplineKeeper keep;
+  Bspline* host = keep(shapes::Torus(kZ, kX, 1.0, 0.3, at));
+  Bspline* small = keep(k.Sphere(at));
+  PoleLoopFit f;
+  EXPECT_TRUE(host && small);
+  if (!host || !small) return f;
+  const double size = shapes::PairSize(host, small) / at.scale;
+  const std::vector<Branch> bs = torusFirst ? Intersect(host, small, at, 400) : Intersect(small, host, at, 400);
+  for (int i = 0; i < 48; ++i) {
+    double p[3];
+    k.LoopPoint(2 * M_PI * i / 48, p);
+    f.gap = std::fmax(f.gap, FromBranches(bs, p) / size);
+  }
+  for (const Branch& b : bs) {
+    double turn = 0.0, before = 0.0;
+    for (size_t i = 0; i < b.on1.size(); ++i) {
+      double d[3];
+      for (int q = 0; q < 3; ++q) d[q] = b.on1[i][q] - k.C[q];
+      const double angle = std::atan2(VecDotProd3(d, k.b2), VecDotProd3(d, k.b1));
+      if (i > 0) turn += std::remainder(angle - before, 2 * M_PI);
+      before = angle;
+    }
+    f.turns += std::fabs(turn);
+  }
+  f.off = WorstOffBoth(bs, SunkSphereThroughPole::OffTorus, [&](const double* p) { return k.OffSphere(p); }) / size;
+  return f;
+}
+
+// Either surface first: every exact point of the loop within 1e-5 of the size of a branch, every
+// sample within 1e-6 of it on both surfaces and, for a turnTol above 0, the loop traced once
+// (the turns within turnTol of one).
+void ExpectSunkLoopThroughPole(const SunkSphereThroughPole& k, const Place& at, double turnTol = 0.0) {
+  for (bool torusFirst : {true, false}) {
+    const PoleLoopFit f = MeasureSunkSphereThroughPole(k, at, torusFirst);
+    EXPECT_LT(f.gap, 1e-5) << torusFirst;
+    EXPECT_LT(f.off, 1e-6) << torusFirst;
+    if (turnTol > 0.0) {
+      EXPECT_NEAR(f.turns, 2 * M_PI, turnTol) << torusFirst;
+    }
+  }
+}
+
 }  // namespace
 
 // A sphere of radius 1e-4 sunk 8 point tolerances into a torus of radii 1 and 0.3 meets it in a
@@ -3428,24 +3478,44 @@ struct SunkSphereThroughPole {
 // deepest point) within 1e-5 of the size of a branch, every sample on both surfaces.
 TEST_F(HardIntersections, ALoopThroughThePoleOfASmallSunkSphereIsTraced) {
   const SunkSphereThroughPole k(1.4059668808631989, 4.2152002097158903, 1.0883471721271627);
-  const Place at = Placed(1.0, 0.0);
-  BsplineKeeper keep;
-  Bspline* host = keep(shapes::Torus(kZ, kX, 1.0, 0.3, at));
-  Bspline* small = keep(k.Sphere(at));
-  ASSERT_TRUE(host && small);
-  const double size = shapes::PairSize(host, small);
-  for (bool torusFirst : {true, false}) {
-    const std::vector<Branch> bs = torusFirst ? Intersect(host, small, at, 400) : Intersect(small, host, at, 400);
-    double gap = 0.0;
-    for (int i = 0; i < 48; ++i) {
-      double p[3];
-      k.LoopPoint(2 * M_PI * i / 48, p);
-      gap = std::fmax(gap, FromBranches(bs, p));
-    }
-    const double off = WorstOffBoth(bs, SunkSphereThroughPole::OffTorus, [&](const double* p) { return k.OffSphere(p); });
-    EXPECT_LT(gap, 1e-5 * size) << torusFirst;
-    EXPECT_LT(off, 1e-6 * size) << torusFirst;
-  }
+  ExpectSunkLoopThroughPole(k, Placed(1.0, 0.0));
+}
+
+// A sphere of radius 1e-3 sunk 8 point tolerances into the torus, its loop (about 1.3e-4 of the
+// size across) through the sphere's pole, at size 1e6 moved 1e4 x the size: the seeds were refined
+// to 1e-3 of a point tolerance from the pole but not onto it (the parameter across its side 1.6
+// of its tolerances off), and every step from there turned round the pole, moving the point by
+// round-off, until one was clamped onto the pole or across the seam: nothing of the loop was
+// traced (1.3e-4 of the size left out). Either surface first: every exact point of the loop near
+// a branch, every sample on both surfaces, the loop traced once.
+TEST_F(HardIntersections, ASeedRefinedBesideAPoleWithinRoundOffLeavesItAlongItsLoop) {
+  const SunkSphereThroughPole k(1.5804046732502641, 1.5232412313147421, 5.2613818627469042, 1e-3);
+  ExpectSunkLoopThroughPole(k, Placed(1e6, 1e4), M_PI / 180);
+}
+
+// A sphere of radius 1e-3 sunk 8 point tolerances into the torus, its loop through the sphere's
+// pole, seeded on the pole: one trace runs round the loop from the pole to the sphere's seam 13
+// degrees short of it, where the surfaces lie within the tolerance all along the seam back to the
+// pole. That end, pulled onto both surfaces with its parameter held on the seam, slid along it to
+// the pole, and its curve ran back over the stretch the march from the seam's far side traces:
+// 13 degrees twice. Either surface first, at size 1: every exact point of the loop near a branch,
+// every sample on both surfaces, the loop traced once.
+TEST_F(HardIntersections, AnEndOnASeamTheLoopLeavesAtAShallowAngleStaysWhereTheLoopCrossesIt) {
+  const SunkSphereThroughPole k(5.7603263605690831, 4.0146868039933121, 1.3213543951849012, 1e-3);
+  ExpectSunkLoopThroughPole(k, Placed(1.0, 0.0), M_PI / 60);
+}
+
+// A sphere of radius 1e-4 sunk 8 point tolerances into the torus, its loop through the sphere's
+// pole beside its seam, at size 1e-6 moved 1e4 x the size, the torus first: the trace from the
+// seed stops on the seam after one step, and the march continuing it from the seam's far side goes
+// round the whole loop back beside its seed. Judged against the reach of the short trace (two
+// chord heights, far beyond the loop), every node of that march lay within a tenth of it, the last
+// one, beside the seed, was taken for turning back and the loop was dropped (3.8e-5 of the size
+// left out). Either surface first: every exact point of the loop near a branch, every sample on
+// both surfaces.
+TEST_F(HardIntersections, AMarchFromASeamRoundALoopSmallerThanItsReachIsKept) {
+  const SunkSphereThroughPole k(3.3870144657323094, 3.374687135483458, 1.7148975626834411);
+  ExpectSunkLoopThroughPole(k, Placed(1e-6, 1e4));
 }
 
 namespace {
@@ -3728,36 +3798,7 @@ TEST_F(HardIntersections, AMarchBackLandingOnAPoleBesideItsForwardEndStopsOnTheP
 // point of the loop near them, every sample on both surfaces.
 TEST_F(HardIntersections, ALoopSeededBesideAPoleClosesWhereItPassesItsSeed) {
   const SunkSphereThroughPole k(5.069078359803953, 4.5502795365768698, 0.28782969812825582);
-  const Place at = Placed(1e-6, 1e4);
-  BsplineKeeper keep;
-  Bspline* host = keep(shapes::Torus(kZ, kX, 1.0, 0.3, at));
-  Bspline* small = keep(k.Sphere(at));
-  ASSERT_TRUE(host && small);
-  const double size = shapes::PairSize(host, small) / at.scale;
-  for (bool torusFirst : {true, false}) {
-    const std::vector<Branch> bs = torusFirst ? Intersect(host, small, at, 400) : Intersect(small, host, at, 400);
-    double gap = 0.0, turns = 0.0;
-    for (int i = 0; i < 48; ++i) {
-      double p[3];
-      k.LoopPoint(2 * M_PI * i / 48, p);
-      gap = std::fmax(gap, FromBranches(bs, p));
-    }
-    for (const Branch& b : bs) {
-      double turn = 0.0, before = 0.0;
-      for (size_t i = 0; i < b.on1.size(); ++i) {
-        double d[3];
-        for (int q = 0; q < 3; ++q) d[q] = b.on1[i][q] - k.C[q];
-        const double angle = std::atan2(VecDotProd3(d, k.b2), VecDotProd3(d, k.b1));
-        if (i > 0) turn += std::remainder(angle - before, 2 * M_PI);
-        before = angle;
-      }
-      turns += std::fabs(turn);
-    }
-    const double off = WorstOffBoth(bs, SunkSphereThroughPole::OffTorus, [&](const double* p) { return k.OffSphere(p); });
-    EXPECT_LT(gap, 1e-5 * size) << torusFirst;
-    EXPECT_LT(off, 1e-6 * size) << torusFirst;
-    EXPECT_NEAR(turns, 2 * M_PI, M_PI / 180) << torusFirst;
-  }
+  ExpectSunkLoopThroughPole(k, Placed(1e-6, 1e4), M_PI / 180);
 }
 
 // A plane through a pole of a sphere of radius 1e-4 that passes 1.4 point tolerances from the other
