@@ -235,6 +235,55 @@ double PoleWay(Bspline* s, int off, double x, double at, double way[3]) {
   return l > 0.0 && std::isfinite(l) ? l : 0.0;
 }
 
+// Whether the side p[off] = edge of the surface collapses to a point (a pole): the side's ends
+// and middle are one point, within a hair of the size (a long thin patch has a short partial
+// too, but its side has a length).
+bool SideCollapses(Bspline* S, int off, double edge, double size) {
+  const int free = 1 - off;
+  const double flo = Lo(S, free), period = Hi(S, free) - flo;
+  double E[3], F[3];
+  for (int q = 0; q < 3; ++q) {
+    const double x = flo + 0.5 * period * q;
+    if (free) Eval3DPointOnSurfCoord(S, edge, x, 0, 0, F);
+    else Eval3DPointOnSurfCoord(S, x, edge, 0, 0, F);
+    if (q == 0) E[0] = F[0], E[1] = F[1], E[2] = F[2];
+    if (VecDist3(E, F) > kPoleHair * size) return false;
+  }
+  return true;
+}
+
+// The value of the free parameter whose meridian leaves the pole p[off] = edge most nearly in
+// the direction w (unit), its way taken at p[off] = at (on the pole or next to it): the best of
+// the samples, then a ternary search between its neighbours (the score, the cosine of the way
+// against w, is smooth and single-peaked round its best). In the surface's range.
+double MeridianToward(Bspline* S, int off, double edge, double at, const double w[3]) {
+  const int free = 1 - off;
+  const double flo = Lo(S, free), fhi = Hi(S, free), period = fhi - flo;
+  const double into = edge == Lo(S, off) ? 1.0 : -1.0;
+  const bool closed = free ? S->closedV : S->closedU;
+  auto score = [&](double x) {
+    if (closed) x -= period * std::floor((x - flo) / period);
+    double way[3];
+    return PoleWay(S, off, std::clamp(x, flo, fhi), at, way) > 0.0 ? into * VecDotProd3(way, w) : -2.0;
+  };
+  int best = 0;
+  double top = -3.0;
+  for (int q = 0; q < kPoleSamples; ++q) {
+    const double v = score(flo + period * q / kPoleSamples);
+    if (v > top) top = v, best = q;
+  }
+  double x0 = flo + period * (best - 1) / kPoleSamples, x1 = flo + period * (best + 1) / kPoleSamples;
+  if (!closed) x0 = std::fmax(x0, flo), x1 = std::fmin(x1, fhi);
+  for (int it = 0; it < 60; ++it) {
+    const double m0 = x0 + (x1 - x0) / 3, m1 = x1 - (x1 - x0) / 3;
+    if (score(m0) < score(m1)) x0 = m0;
+    else x1 = m1;
+  }
+  double x = 0.5 * (x0 + x1);
+  if (closed) x -= period * std::floor((x - flo) / period);
+  return std::clamp(x, flo, fhi);
+}
+
 // A guess on a pole of a surface has no tangent plane there to resolve the refiner's steps in:
 // its free parameter is turned (the point stays, or nearly) to the meridian that leaves the pole
 // toward the ball's contact, across the intersection (t x n1 on S1, n2 x t on S2), and a guess
@@ -250,62 +299,71 @@ bool LeavePoles(Ball& b) {
     if (free < 0) continue;
     const int off = 1 - free, k = 2 * s + free;
     Bspline* S = b.S[s];
-    const double lo = Lo(S, off), hi = Hi(S, off), flo = Lo(S, free), fhi = Hi(S, free), period = fhi - flo;
+    const double lo = Lo(S, off), hi = Hi(S, off), period = Hi(S, free) - Lo(S, free);
     double& at = b.p[2 * s + off];
     if (!(hi > lo) || !(period > 0.0)) continue;
     const double into = at - lo < hi - at ? 1.0 : -1.0, edge = into > 0.0 ? lo : hi;
-    // A pole only where the side collapses: the side's ends and middle are one point, within a
-    // hair of the size (a long thin patch has a short partial too, but its side has a length),
-    // and the guess lies next to it.
-    if (!(std::fabs(at - edge) <= kPoleShare * (hi - lo))) continue;
-    bool collapsed = true;
-    double E[3], F[3];
-    for (int q = 0; q < 3 && collapsed; ++q) {
-      const double x = flo + 0.5 * period * q;
-      if (free) Eval3DPointOnSurfCoord(S, edge, x, 0, 0, F);
-      else Eval3DPointOnSurfCoord(S, x, edge, 0, 0, F);
-      if (q == 0) E[0] = F[0], E[1] = F[1], E[2] = F[2];
-      collapsed = VecDist3(E, F) <= kPoleHair * b.size;
-    }
-    if (!collapsed) continue;
+    // A pole only where the side collapses and the guess lies next to it.
+    if (!(std::fabs(at - edge) <= kPoleShare * (hi - lo)) || !SideCollapses(S, off, edge, b.size)) continue;
     const double hair = std::fabs(at - edge) < kPoleHair * (hi - lo) ? edge + into * kPoleHair * (hi - lo) : at;
     SurfPoint near;
     if (!(free ? Evaluate(S, hair, b.p[k], near, false) : Evaluate(S, b.p[k], hair, near, false))) continue;
-    double t[3], w[3], way[3];
+    double t[3], w[3];
     VecCrossProd3(s == 0 ? near.n : b.at[0].n, s == 1 ? near.n : b.at[1].n, t);
     if (s == 0) VecCrossProd3(t, near.n, w);
     else VecCrossProd3(near.n, t, w);
     const double lw = VecSize3(w);
     if (!(lw > 1e-6)) continue;  // parallel normals: no way across
-    const bool closed = free ? S->closedV : S->closedU;
-    // The best of the samples, then a ternary search between its neighbours (the score is the
-    // cosine of the way against w, smooth and single-peaked round its best).
-    auto score = [&](double x) {
-      if (closed) x -= period * std::floor((x - flo) / period);
-      return PoleWay(S, off, std::clamp(x, flo, fhi), at, way) > 0.0 ? into * VecDotProd3(way, w) / lw : -2.0;
-    };
-    int best = 0;
-    double top = -3.0;
-    for (int q = 0; q < kPoleSamples; ++q) {
-      const double v = score(flo + period * q / kPoleSamples);
-      if (v > top) top = v, best = q;
-    }
-    double x0 = flo + period * (best - 1) / kPoleSamples, x1 = flo + period * (best + 1) / kPoleSamples;
-    if (!closed) x0 = std::fmax(x0, flo), x1 = std::fmin(x1, fhi);
-    for (int it = 0; it < 60; ++it) {
-      const double m0 = x0 + (x1 - x0) / 3, m1 = x1 - (x1 - x0) / 3;
-      if (score(m0) < score(m1)) x0 = m0;
-      else x1 = m1;
-    }
-    double x = 0.5 * (x0 + x1);
-    if (closed) x -= period * std::floor((x - flo) / period);
-    x = std::clamp(x, flo, fhi);
+    for (int c = 0; c < 3; ++c) w[c] /= lw;
+    const double x = MeridianToward(S, off, edge, at, w);
     if (b.wraps[k]) b.lo[k] = x - period, b.hi[k] = x + period;
     b.p[k] = b.guess[k] = x;
     at = hair;
     moved = true;
   }
   return moved;
+}
+
+// A step that carries an iterate past a pole goes on through it, as a path on the surface does:
+// onto the meridian that leaves the pole straight on from the one it arrived along, as far
+// past the pole as the step overshot (within the range). Clamped onto the pole instead, the
+// iterate would sit where no tangent plane resolves the next step, and a contact just beside
+// the pole, which a full step overshoots, would be lost. True when an iterate crossed.
+bool CrossPoles(Ball& b) {
+  bool crossed = false;
+  for (int k = 0; k < 4; ++k) {
+    Bspline* S = b.S[k / 2];
+    const int off = k & 1, free = 1 - off, kf = (k & ~1) | free;
+    const double lo = Lo(S, off), hi = Hi(S, off);
+    if (b.wraps[k] || !(hi > lo) || (b.p[k] >= lo && b.p[k] <= hi)) continue;
+    const double edge = b.p[k] < lo ? lo : hi;
+    if (!SideCollapses(S, off, edge, b.size)) continue;
+    const double flo = Lo(S, free), fhi = Hi(S, free), period = fhi - flo;
+    double x = b.p[kf];
+    if (b.wraps[kf]) x -= period * std::floor((x - flo) / period);
+    double way[3];
+    if (!(PoleWay(S, off, std::clamp(x, flo, fhi), edge, way) > 0.0)) continue;
+    for (int c = 0; c < 3; ++c) way[c] = -way[c];
+    const double y = MeridianToward(S, off, edge, edge, way);
+    b.p[kf] = b.guess[kf] = y;
+    b.p[k] = std::clamp(2.0 * edge - b.p[k], lo, hi);
+    crossed = true;
+  }
+  return crossed;
+}
+
+// Brackets as wide as the boxes; in a closed direction the contact lies within a period of the
+// iterate, on either side of the seam.
+void OpenBrackets(Ball& b) {
+  for (int k = 0; k < 4; ++k) {
+    const Bspline* s = b.S[k / 2];
+    b.lo[k] = Lo(s, k & 1);
+    b.hi[k] = Hi(s, k & 1);
+    if (!b.wraps[k]) continue;
+    const double period = b.hi[k] - b.lo[k];
+    b.lo[k] = b.p[k] - period;
+    b.hi[k] = b.p[k] + period;
+  }
 }
 
 bool StartBall(Ball& b, Bspline* S1, Bspline* S2, double r, const double p[4]) {
@@ -316,16 +374,9 @@ bool StartBall(Ball& b, Bspline* S1, Bspline* S2, double r, const double p[4]) {
   for (int k = 0; k < 4; ++k) {
     const Bspline* s = b.S[k / 2];
     b.p[k] = b.guess[k] = p[k];
-    b.lo[k] = Lo(s, k & 1);
-    b.hi[k] = Hi(s, k & 1);
-    b.wraps[k] = (k & 1 ? s->closedV : s->closedU) && b.hi[k] > b.lo[k];
-    if (b.wraps[k]) {
-      // The contact lies within a period of the guess, on either side of the seam.
-      const double period = b.hi[k] - b.lo[k];
-      b.lo[k] = p[k] - period;
-      b.hi[k] = p[k] + period;
-    }
+    b.wraps[k] = (k & 1 ? s->closedV : s->closedU) && Hi(s, k & 1) > Lo(s, k & 1);
   }
+  OpenBrackets(b);
   if (!EvaluateBoth(b)) return false;
   VecCrossProd3(b.at[0].n, b.at[1].n, b.t);
   for (int q = 0; q < 3; ++q) b.X[q] = b.at[0].d[0][q];  // the guess lies on both surfaces
@@ -471,14 +522,15 @@ int RefineNewest(Bspline* S1, Bspline* S2, double r, double* u1, double* v1, dou
   // the fillet. A guess on both surfaces goes on as before, where parallel normals set the way.
   if (GuessIsAPair(b, tol)) return 100;
   int sign0[4] = {1, 1, 1, 1};
-  bool clamped = false;
+  bool clamped = false, restart = true;
   for (int k = 0; k < L; ++k) {
     clamped = false;
     double step[4];
     if (ContactSteps(b, k, nb, 1.0, step) != 0) return -2;
     double val[4];
     for (int q = 0; q < 4; ++q) val[q] = b.p[q] + f * step[q];
-    if (k == 0) {
+    if (restart) {
+      restart = false;
       for (int q = 0; q < 4; ++q) {
         sign0[q] = Sign(step[q]);
         if (val[q] > b.p[q]) b.lo[q] = b.p[q];
@@ -505,6 +557,11 @@ int RefineNewest(Bspline* S1, Bspline* S2, double r, double* u1, double* v1, dou
       }
     }
     for (int q = 0; q < 4; ++q) b.p[q] = val[q];
+    // Across a pole the free parameter jumps: the steps' signs and brackets begin anew there.
+    if (CrossPoles(b)) {
+      OpenBrackets(b);
+      restart = true;
+    }
     clamped = ClampToBoxes(b);
     if (clamped && heldAtEdge) *heldAtEdge = true;
     WriteBack(b, u1, v1, u2, v2);
@@ -726,6 +783,7 @@ bool AwayFromStation(Bspline* S1, Bspline* S2, const double* p, int n, int i, co
   for (int c = 0; c < 3; ++c) off += (X[c] - a.d[0][c] - r * a.n[c]) * t[c] / lt;
   return std::fabs(off) > kStationShare * step;
 }
+
 }  // namespace
 
 int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, IntersectionTrace* out,

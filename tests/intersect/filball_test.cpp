@@ -50,7 +50,8 @@ enum Kind {
   kSphereAndConeInsideOut,
   kTiltedPlaneAndBand,
   kSkewCylinders,
-  kPlaneThroughThePoles
+  kPlaneThroughThePoles,
+  kSphereInATallCylinder
 };
 
 // The surface with its u reversed (its normals turned over): the net's columns in the other
@@ -175,6 +176,12 @@ struct Pair {
         d2 = [](const double* p) { return std::fabs(std::hypot(p[0], p[1], p[2]) - 1.0); };
         break;
       }
+      case kSphereInATallCylinder:  // the unit sphere and the cylinder of radius 0.5 about z (|z| <= 2), facing in
+        S1 = keep(shapes::Sphere(1.0, at));
+        S2 = keep(shapes::Cylinder(kZ, kX, 0.5, 2, -2, at));
+        d1 = [](const double* p) { return std::fabs(std::hypot(p[0], p[1], p[2]) - 1.0); };
+        d2 = [](const double* p) { return std::fabs(std::hypot(p[0], p[1]) - 0.5); };
+        break;
       case kPlaneAndCylinder:  // the plane z = 0 over [-1, 1]^2 and the cylinder of radius 0.5 about z
       case kInsideACylinder:   // the same, the ball inside the cylinder
         S1 = keep(shapes::Plane(O, e2x, e2y, at));
@@ -845,6 +852,26 @@ TEST_F(FilletBall, ContactsWhereANormalLiesWithinAMillionthOfAnAxisAreOnTheBall)
             << aside << " " << newest;
         EXPECT_NEAR(p[1][2], r, 1e-8 * c.size) << aside << " " << newest;
       }
+  }
+}
+
+// A ball of radius 0.499 inside a cylinder of radius 0.5 standing on the unit sphere has its
+// centre 0.001 from the axis and 1.499 from the sphere's centre: its contact on the sphere lies
+// about 0.001 from a pole, on the node's meridian, which a full step of the refiner overshoots.
+// The iterate goes on through the pole (held on it, it had no tangent plane to step from and
+// the node no pair): every node of both circles keeps its pair on the ball.
+TEST_F(FilletBall, AContactBesideAPoleIsReachedAcrossIt) {
+  for (const Place& at : Placements()) {
+    const Pair c(kSphereInATallCylinder, at);
+    IntersectionTraceList* list = MallocIntersectionTraceList();
+    ASSERT_EQ(NewIntersect(c.S1, c.S2, list, 0.01, 1e-7), 0);
+    ASSERT_EQ(list->count, 2);
+    IntersectionTrace* t = list->head;
+    for (int b = 0; b < list->count; ++b, t = t->next) {
+      SCOPED_TRACE(::testing::Message() << "scale " << at.scale << " branch " << b);
+      ExpectFillet(c, t, 0.499, t->nodeCount);
+    }
+    FreeIntersectionTraceList(list);
   }
 }
 
