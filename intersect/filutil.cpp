@@ -631,6 +631,135 @@ void CopyCoord(double x, double y, double z, double* out) {
   out[2] = z;
 }
 
+namespace {
+
+// A contact pair's centre gap this small, relative to the pair's size, is round-off.
+constexpr double kContactRound = 1e-12;
+// Units in the last place of the coordinates a centre gap carries from the points and normals
+// it is made of.
+constexpr double kCoordinateUlps = 64.0;
+
+// The residual of a contact pair of radius r at the parameters q: the gap C1 - C2 between the
+// ball centres Ck = Pk + r nk, and with a station X (may be null) the distance of X from the
+// ball's cross-section, the plane through C1 across the fillet's spine n1 x n2. The count of
+// components (3 or 4); 0 where a surface cannot be evaluated or, with a station, the normals
+// lie within a millionth of parallel (the spine has no direction).
+int ContactResidual(Bspline* S1, Bspline* S2, double r, const double q[4], const double* X, double g[4]) {
+  SurfPoint a, b;
+  if (!Evaluate(S1, q[0], q[1], a, false) || !Evaluate(S2, q[2], q[3], b, false)) return 0;
+  for (int c = 0; c < 3; ++c) g[c] = a.d[0][c] + r * a.n[c] - b.d[0][c] - r * b.n[c];
+  if (!X) return 3;
+  double t[3];
+  VecCrossProd3(a.n, b.n, t);
+  const double lt = VecSize3(t);
+  if (!(lt > 1e-6)) return 0;
+  g[3] = 0.0;
+  for (int c = 0; c < 3; ++c) g[3] += (X[c] - a.d[0][c] - r * a.n[c]) * t[c] / lt;
+  return 4;
+}
+
+double ResidualSize(const double g[4], int n) {
+  double s = 0.0;
+  for (int c = 0; c < n; ++c) s += g[c] * g[c];
+  return std::sqrt(s);
+}
+
+// Solves the m x m system N d = rhs (m <= 4) by elimination with partial pivoting; false when
+// it is singular.
+bool SolveSmall(int m, double N[4][4], double rhs[4], double d[4]) {
+  double scale = 0.0;
+  for (int i = 0; i < m; ++i)
+    for (int j = 0; j < m; ++j) scale = std::fmax(scale, std::fabs(N[i][j]));
+  if (!(scale > 0.0) || !std::isfinite(scale)) return false;
+  for (int c = 0; c < m; ++c) {
+    int piv = c;
+    for (int i = c + 1; i < m; ++i)
+      if (std::fabs(N[i][c]) > std::fabs(N[piv][c])) piv = i;
+    // A pivot at the round-off of the matrix's largest entry: singular.
+    if (!(std::fabs(N[piv][c]) > 1e-14 * scale)) return false;
+    for (int j = 0; j < m; ++j) std::swap(N[c][j], N[piv][j]);
+    std::swap(rhs[c], rhs[piv]);
+    for (int i = c + 1; i < m; ++i) {
+      const double f = N[i][c] / N[c][c];
+      for (int j = c; j < m; ++j) N[i][j] -= f * N[c][j];
+      rhs[i] -= f * rhs[c];
+    }
+  }
+  for (int c = m - 1; c >= 0; --c) {
+    double v = rhs[c];
+    for (int j = c + 1; j < m; ++j) v -= N[c][j] * d[j];
+    d[c] = v / N[c][c];
+  }
+  return true;
+}
+
+// The contact pair of radius r next to the guess q with the held parameters fixed and, with a
+// station X (may be null), its ball's cross-section through X: Gauss-Newton on the others
+// against the residual's components (ContactResidual), the Jacobian by central differences
+// (steps 1e-7 of each range), each step halved until the residual shrinks and clamped to the
+// boxes. True with q moved once the residual is round-off of the pair's size; false with q as
+// it was.
+bool SolveContact(Bspline* S1, Bspline* S2, double r, double q[4], const bool held[4], const double* X) {
+  int var[4], m = 0;
+  for (int k = 0; k < 4; ++k)
+    if (!held[k]) var[m++] = k;
+  if (m < 2) return false;
+  const Bspline* S[2] = {S1, S2};
+  double lo[4], hi[4], p[4], g[4];
+  for (int k = 0; k < 4; ++k) {
+    lo[k] = Lo(S[k / 2], k & 1);
+    hi[k] = Hi(S[k / 2], k & 1);
+    p[k] = q[k];
+  }
+  const int n = ContactResidual(S1, S2, r, p, X, g);
+  if (n == 0) return false;
+  // Far from the origin the centres carry the round-off of their coordinates, which can exceed
+  // the share of the size: the gap cannot shrink below a few units in their last place.
+  double C[3];
+  Eval3DPointOnSurfCoord(S1, p[0], p[1], 0, 0, C);
+  const double far = std::fmax(std::fabs(C[0]), std::fmax(std::fabs(C[1]), std::fabs(C[2]))) + r;
+  const double round = kContactRound * PairSize(S1, S2) + kCoordinateUlps * DBL_EPSILON * far;
+  double gap = ResidualSize(g, n);
+  for (int it = 0; it < 50 && gap > round; ++it) {
+    double J[4][4] = {};
+    for (int j = 0; j < m; ++j) {
+      const int k = var[j];
+      const double h = 1e-7 * (hi[k] - lo[k]);
+      double a[4] = {p[0], p[1], p[2], p[3]}, b[4] = {p[0], p[1], p[2], p[3]}, ga[4], gb[4];
+      a[k] = std::fmin(hi[k], p[k] + h);
+      b[k] = std::fmax(lo[k], p[k] - h);
+      if (!(a[k] > b[k]) || ContactResidual(S1, S2, r, a, X, ga) != n || ContactResidual(S1, S2, r, b, X, gb) != n)
+        return false;
+      for (int c = 0; c < n; ++c) J[c][j] = (ga[c] - gb[c]) / (a[k] - b[k]);
+    }
+    // Normal equations J^T J d = -J^T g.
+    double N[4][4] = {}, rhs[4] = {}, d[4] = {};
+    for (int i = 0; i < m; ++i) {
+      for (int j = 0; j < m; ++j)
+        for (int c = 0; c < n; ++c) N[i][j] += J[c][i] * J[c][j];
+      for (int c = 0; c < n; ++c) rhs[i] -= J[c][i] * g[c];
+    }
+    if (!SolveSmall(m, N, rhs, d)) return false;
+    bool better = false;
+    for (int half = 0; half < 30 && !better; ++half) {
+      double t[4] = {p[0], p[1], p[2], p[3]}, gt[4];
+      for (int j = 0; j < m; ++j) t[var[j]] = std::clamp(p[var[j]] + d[j], lo[var[j]], hi[var[j]]);
+      for (int j = 0; j < m; ++j) d[j] *= 0.5;
+      if (ContactResidual(S1, S2, r, t, X, gt) != n || !(ResidualSize(gt, n) < gap)) continue;
+      for (int k = 0; k < 4; ++k) p[k] = t[k];
+      for (int c = 0; c < n; ++c) g[c] = gt[c];
+      gap = ResidualSize(g, n);
+      better = true;
+    }
+    if (!better) break;
+  }
+  if (!(gap <= round)) return false;
+  for (int k = 0; k < 4; ++k) q[k] = p[k];
+  return true;
+}
+
+}  // namespace
+
 // ---- Radii and fillet traces -----------------------------------------------------------------
 
 namespace {
@@ -759,6 +888,21 @@ constexpr double kBesideShare = 1e-3;
 // neighbour's, and the ball of the node itself lies nearer.
 constexpr double kStationShare = 0.25;
 
+// The point X on S1 of node i (of n, parameters in p in running order) and the branch's shorter
+// and longer steps beside it (HUGE_VAL and 0 for a single node).
+void StepsBeside(Bspline* S1, const double* p, int n, int i, double X[3], double* shorter, double* longer) {
+  double Y[3];
+  Eval3DPointOnSurfCoord(S1, p[5 * i], p[5 * i + 1], 0, 0, X);
+  *shorter = HUGE_VAL;
+  *longer = 0.0;
+  for (const int j : {i - 1, i + 1}) {
+    if (j < 0 || j >= n) continue;
+    Eval3DPointOnSurfCoord(S1, p[5 * j], p[5 * j + 1], 0, 0, Y);
+    *shorter = std::fmin(*shorter, VecDist3(X, Y));
+    *longer = std::fmax(*longer, VecDist3(X, Y));
+  }
+}
+
 // Whether the converged pair q (radius r) of node i (of n, parameters and radius in p in running
 // order) lies away from the node along the fillet: its cross-section, the plane through the
 // ball's centre across the fillet's spine (n1 x n2 at the contacts), passes farther from the
@@ -766,24 +910,43 @@ constexpr double kStationShare = 0.25;
 // surface's edge on its way goes on along that edge to wherever a ball fits, so the pair of a
 // node whose own ball lies beyond the edge is on the ball, in order, but not the node's.
 bool AwayFromStation(Bspline* S1, Bspline* S2, const double* p, int n, int i, const double q[4], double r) {
-  double X[3], Y[3], step = 0.0;
-  Eval3DPointOnSurfCoord(S1, p[5 * i], p[5 * i + 1], 0, 0, X);
-  for (const int j : {i - 1, i + 1}) {
-    if (j < 0 || j >= n) continue;
-    Eval3DPointOnSurfCoord(S1, p[5 * j], p[5 * j + 1], 0, 0, Y);
-    step = std::fmax(step, VecDist3(X, Y));
-  }
-  SurfPoint a, b;
-  if (!(step > 0.0) || !Evaluate(S1, q[0], q[1], a, false) || !Evaluate(S2, q[2], q[3], b, false)) return false;
-  double t[3], off = 0.0;
-  VecCrossProd3(a.n, b.n, t);
-  const double lt = VecSize3(t);
-  // Normals within a millionth of parallel give the spine no direction.
-  if (!(lt > 1e-6)) return false;
-  for (int c = 0; c < 3; ++c) off += (X[c] - a.d[0][c] - r * a.n[c]) * t[c] / lt;
-  return std::fabs(off) > kStationShare * step;
+  double X[3], shorter, step, g[4];
+  StepsBeside(S1, p, n, i, X, &shorter, &step);
+  return step > 0.0 && ContactResidual(S1, S2, r, q, X, g) == 4 && std::fabs(g[3]) > kStationShare * step;
 }
 
+// A refined pair whose ball's cross-section passes farther from its node than this share of the
+// branch's shorter step beside the node may lie out of order with its neighbours' pairs.
+constexpr double kPinShare = 1.0;
+
+// Moves the converged pair q (radius r) of node i (of n, parameters in p in running order) along
+// the fillet to the node's own ball, the one whose cross-section (the plane through its centre
+// across the spine n1 x n2) runs through the node's point, where the refiner's passes farther
+// than kPinShare of the branch's shorter step beside the node. The refiner converges on some
+// ball near the node, aside from its own by a few hundredths of the step, but beside a pole by
+// more than the step of nodes crowded there: their pairs would lie out of order and be taken
+// for a fillet turning back. The node's own ball is the nearest to it (the cross-section runs
+// through the node where the centre's distance from it is least along the fillet), so a
+// solution whose centre lies no nearer is another (where the spine bends more tightly than the
+// centre lies from the node), and like none found (a ball beyond an edge, or one that does not
+// fit) leaves the refiner's pair.
+void PinToStation(Bspline* S1, Bspline* S2, double r, const double* p, int n, int i, double q[4]) {
+  double X[3], g[4], step, longer;
+  StepsBeside(S1, p, n, i, X, &step, &longer);
+  if (!(step < HUGE_VAL) || ContactResidual(S1, S2, r, q, X, g) != 4 || !(std::fabs(g[3]) > kPinShare * step)) return;
+  const bool held[4] = {false, false, false, false};
+  double pinned[4] = {q[0], q[1], q[2], q[3]};
+  if (!SolveContact(S1, S2, r, pinned, held, X) || !BallFits(S1, S2, r, pinned)) return;
+  auto CentreFromNode = [&](const double* at) {
+    SurfPoint a;
+    if (!Evaluate(S1, at[0], at[1], a, false)) return HUGE_VAL;
+    double C[3];
+    for (int c = 0; c < 3; ++c) C[c] = a.d[0][c] + r * a.n[c];
+    return VecDist3(C, X);
+  };
+  if (!(CentreFromNode(pinned) < CentreFromNode(q))) return;
+  for (int k = 0; k < 4; ++k) q[k] = pinned[k];
+}
 }  // namespace
 
 int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, IntersectionTrace* out,
@@ -823,6 +986,7 @@ int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, Intersection
     const double nb[4] = {p[5 * j], p[5 * j + 1], p[5 * j + 2], p[5 * j + 3]};
     bool edged = false;
     int refined = RefineSelected(S1, S2, p[5 * i + 4], q, nb, tol, &edged);
+    if (refined == 100) PinToStation(S1, S2, p[5 * i + 4], p, n, i, q);
     if (refined == 100 && edged && AwayFromStation(S1, S2, p, n, i, q, p[5 * i + 4])) refined = kAwayFromNode;
     double P[2][3], d[2][3] = {}, Xi[3], dXi[3] = {}, onward = 0.0;
     bool moved[2] = {false, false};
@@ -904,89 +1068,6 @@ int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, Intersection
   return 0;
 }
 
-namespace {
-
-// A contact pair's centre gap this small, relative to the pair's size, is round-off.
-constexpr double kContactRound = 1e-12;
-// Units in the last place of the coordinates a centre gap carries from the points and normals
-// it is made of.
-constexpr double kCoordinateUlps = 64.0;
-
-// The gap C1 - C2 between the ball centres Ck = Pk + r nk at the parameters q.
-bool CentreGapAt(Bspline* S1, Bspline* S2, double r, const double q[4], double g[3]) {
-  SurfPoint a, b;
-  if (!Evaluate(S1, q[0], q[1], a, false) || !Evaluate(S2, q[2], q[3], b, false)) return false;
-  for (int c = 0; c < 3; ++c) g[c] = a.d[0][c] + r * a.n[c] - b.d[0][c] - r * b.n[c];
-  return true;
-}
-
-// The contact pair of radius r next to the guess q with the held parameters fixed: Gauss-Newton
-// on the others (two or three of them against the three components of the centre gap), the
-// Jacobian by central differences (steps 1e-7 of each range), each step halved until the gap
-// shrinks and clamped to the boxes. True with q moved once the gap is round-off of the pair's
-// size; false with q as it was.
-bool SolveContactHolding(Bspline* S1, Bspline* S2, double r, double q[4], const bool held[4]) {
-  int var[4], m = 0;
-  for (int k = 0; k < 4; ++k)
-    if (!held[k]) var[m++] = k;
-  if (m < 2 || m > 3) return false;
-  const Bspline* S[2] = {S1, S2};
-  double lo[4], hi[4], p[4], g[3];
-  for (int k = 0; k < 4; ++k) {
-    lo[k] = Lo(S[k / 2], k & 1);
-    hi[k] = Hi(S[k / 2], k & 1);
-    p[k] = q[k];
-  }
-  if (!CentreGapAt(S1, S2, r, p, g)) return false;
-  // Far from the origin the centres carry the round-off of their coordinates, which can exceed
-  // the share of the size: the gap cannot shrink below a few units in their last place.
-  double C[3];
-  Eval3DPointOnSurfCoord(S1, p[0], p[1], 0, 0, C);
-  const double far = std::fmax(std::fabs(C[0]), std::fmax(std::fabs(C[1]), std::fabs(C[2]))) + r;
-  const double round = kContactRound * PairSize(S1, S2) + kCoordinateUlps * DBL_EPSILON * far;
-  double gap = VecSize3(g);
-  for (int it = 0; it < 50 && gap > round; ++it) {
-    double J[3][3] = {};
-    for (int j = 0; j < m; ++j) {
-      const int k = var[j];
-      const double h = 1e-7 * (hi[k] - lo[k]);
-      double a[4] = {p[0], p[1], p[2], p[3]}, b[4] = {p[0], p[1], p[2], p[3]}, ga[3], gb[3];
-      a[k] = std::fmin(hi[k], p[k] + h);
-      b[k] = std::fmax(lo[k], p[k] - h);
-      if (!(a[k] > b[k]) || !CentreGapAt(S1, S2, r, a, ga) || !CentreGapAt(S1, S2, r, b, gb)) return false;
-      for (int c = 0; c < 3; ++c) J[c][j] = (ga[c] - gb[c]) / (a[k] - b[k]);
-    }
-    // Normal equations J^T J d = -J^T g.
-    double N[3][3] = {}, rhs[3] = {}, d[3] = {};
-    for (int i = 0; i < m; ++i) {
-      for (int j = 0; j < m; ++j)
-        for (int c = 0; c < 3; ++c) N[i][j] += J[c][i] * J[c][j];
-      for (int c = 0; c < 3; ++c) rhs[i] -= J[c][i] * g[c];
-    }
-    const int solved =
-        m == 3 ? SolveLin3(N[0][0], N[0][1], N[0][2], rhs[0], N[1][0], N[1][1], N[1][2], rhs[1], N[2][0], N[2][1],
-                           N[2][2], rhs[2], &d[0], &d[1], &d[2])
-               : SolveLin2(N[0][0], N[0][1], rhs[0], N[1][0], N[1][1], rhs[1], &d[0], &d[1]);
-    if (solved != 0) return false;
-    bool better = false;
-    for (int half = 0; half < 30 && !better; ++half, d[0] *= 0.5, d[1] *= 0.5, d[2] *= 0.5) {
-      double t[4] = {p[0], p[1], p[2], p[3]}, gt[3];
-      for (int j = 0; j < m; ++j) t[var[j]] = std::clamp(p[var[j]] + d[j], lo[var[j]], hi[var[j]]);
-      if (!CentreGapAt(S1, S2, r, t, gt) || !(VecSize3(gt) < gap)) continue;
-      for (int k = 0; k < 4; ++k) p[k] = t[k];
-      for (int c = 0; c < 3; ++c) g[c] = gt[c];
-      gap = VecSize3(g);
-      better = true;
-    }
-    if (!better) break;
-  }
-  if (!(gap <= round)) return false;
-  for (int k = 0; k < 4; ++k) q[k] = p[k];
-  return true;
-}
-
-}  // namespace
-
 void CloseFilletIfClosed(Bspline* S1, Bspline* S2, IntersectionTrace* fillet) {
   IntersectionTraceNode* a = fillet->head;
   IntersectionTraceNode* z = fillet->tail;
@@ -1018,7 +1099,7 @@ void CloseFilletIfClosed(Bspline* S1, Bspline* S2, IntersectionTrace* fillet) {
   // two ends (the trace's direction there). Where no pair is found the mean stands.
   if (!onSeam) held[widest] = true;
   double solved[4] = {q[0], q[1], q[2], q[3]};
-  if (SolveContactHolding(S1, S2, a->filletParam, solved, held))
+  if (SolveContact(S1, S2, a->filletParam, solved, held, nullptr))
     for (int k = 0; k < 4; ++k)
       if (!held[k] || !onSeam) q[k] = solved[k];
   for (int k = 0; k < 4; ++k) {

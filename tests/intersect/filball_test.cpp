@@ -3,6 +3,7 @@
 // contact normals through its centre, at sizes 1e-6, 1 and 1e6 placed far from the origin; a
 // node without a ball (beyond an edge, a ball larger than a wall's curvature allows) is named,
 // and the trace keeps one unbroken stretch; contacts across a closed surface's seam are reached.
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <string>
@@ -51,6 +52,7 @@ enum Kind {
   kTiltedPlaneAndBand,
   kSkewCylinders,
   kPlaneThroughThePoles,
+  kPlaneAlongTheSeam,
   kSphereInATallCylinder
 };
 
@@ -173,6 +175,14 @@ struct Pair {
         S1 = keep(shapes::Plane(side, ey, ez, at));
         S2 = keep(shapes::Sphere(1.0, at));
         d1 = [](const double* p) { return std::fabs(p[0]); };
+        d2 = [](const double* p) { return std::fabs(std::hypot(p[0], p[1], p[2]) - 1.0); };
+        break;
+      }
+      case kPlaneAlongTheSeam: {  // the plane y = 0 over |x|, |z| <= 2, facing +y, along the unit sphere's seam
+        const double corner[3] = {-2, 0, -2}, ex[3] = {4, 0, 0}, ez[3] = {0, 0, 4};
+        S1 = keep(shapes::Plane(corner, ez, ex, at));
+        S2 = keep(shapes::Sphere(1.0, at));
+        d1 = [](const double* p) { return std::fabs(p[1]); };
         d2 = [](const double* p) { return std::fabs(std::hypot(p[0], p[1], p[2]) - 1.0); };
         break;
       }
@@ -873,6 +883,64 @@ TEST_F(FilletBall, AContactBesideAPoleIsReachedAcrossIt) {
     }
     FreeIntersectionTraceList(list);
   }
+}
+
+// The sphere's parameters of a point of the unit sphere (poles on z, seam at +x): u round the
+// axis, v along the meridian from the pole at -z, each within its quarter arc as AngleParam.
+void UnitSphereParams(const double p[3], double* u, double* v) {
+  const double lon = std::atan2(p[1], p[0]);
+  *u = shapes::AngleParam(lon < 0.0 ? lon + 2 * M_PI : lon);
+  *v = shapes::AngleParam(std::acos(std::clamp(-p[2], -1.0, 1.0))) * 2;
+}
+
+// The plane y = 0 along the sphere's seam meridian cuts it in the great circle through both
+// poles. Nodes of it at angles a from +x toward +z, crowded within `crowd` of the north pole on
+// both sides: beside the pole the refiner's ball lies aside from the node's own by up to
+// hundreds of such steps, in no order. Every node keeps a ball near its own (the one whose
+// cross-section runs through it, centre (sqrt(1 + 2 r) cos a, r, sqrt(1 + 2 r) sin a)), in order
+// round the circle.
+TEST_F(FilletBall, NodesCrowdedBesideAPoleKeepTheirOwnBallsInOrder) {
+  const double r = 0.01, pole = M_PI / 2;
+  for (const Place& at : Placements())
+    for (const double crowd : {1e-3, 1e-6}) {
+      SCOPED_TRACE(::testing::Message() << "scale " << at.scale << " crowd " << crowd);
+      const Pair c(kPlaneAlongTheSeam, at);
+      std::vector<double> angles;
+      for (int k = 0; k < 8; ++k) angles.push_back(0.2 + (pole - 0.2) * k / 8);
+      for (int k = -8; k <= 8; ++k) angles.push_back(pole + crowd * k / 8);
+      for (int k = 1; k <= 8; ++k) angles.push_back(pole + crowd + (2.9 - pole - crowd) * k / 8);
+      IntersectionTrace* in = MallocIntersectionTrace();
+      for (const double a : angles) {
+        const double X[3] = {std::cos(a), 0.0, std::sin(a)};
+        double P[3], u, v;
+        at.Map(X, P);
+        UnitSphereParams(X, &u, &v);
+        AppendTraceNode(in, P, (X[2] + 2) / 4, (X[0] + 2) / 4, u, v);
+      }
+      in->open = 1;
+      int rc = 0;
+      IntersectionTrace* out = Fillet(c, in, r, &rc);
+      EXPECT_EQ(rc, 0);
+      ASSERT_EQ(out->nodeCount, in->nodeCount);
+      EXPECT_LT(OffBall(c, out), 1e-6 * c.size);
+      // The contacts on the plane, under the centres, in order round the circle and each nearer
+      // its node's angle than that node's neighbours are.
+      size_t k = 0;
+      double before = -M_PI;
+      for (const IntersectionTraceNode* m = out->head; m; m = m->next, ++k) {
+        double P[3], p[3];
+        Eval3DPointOnSurfCoord(c.S1, m->u1, m->v1, 0, 0, P);
+        at.Unmap(P, p);
+        const double a = std::atan2(p[2], p[0]);
+        const double apart = std::fmin(k > 0 ? angles[k] - angles[k - 1] : HUGE_VAL,
+                                       k + 1 < angles.size() ? angles[k + 1] - angles[k] : HUGE_VAL);
+        EXPECT_GT(a, before) << k;
+        EXPECT_LT(std::fabs(a - angles[k]), apart) << k;
+        before = a;
+      }
+      FreeTrace(out);
+      FreeTrace(in);
+    }
 }
 
 }  // namespace
