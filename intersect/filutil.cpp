@@ -919,24 +919,29 @@ bool AwayFromStation(Bspline* S1, Bspline* S2, const double* p, int n, int i, co
 // branch's shorter step beside the node may lie out of order with its neighbours' pairs.
 constexpr double kPinShare = 1.0;
 
-// Moves the converged pair q (radius r) of node i (of n, parameters in p in running order) along
-// the fillet to the node's own ball, the one whose cross-section (the plane through its centre
-// across the spine n1 x n2) runs through the node's point, where the refiner's passes farther
-// than kPinShare of the branch's shorter step beside the node. The refiner converges on some
-// ball near the node, aside from its own by a few hundredths of the step, but beside a pole by
-// more than the step of nodes crowded there: their pairs would lie out of order and be taken
-// for a fillet turning back. The node's own ball is the nearest to it (the cross-section runs
-// through the node where the centre's distance from it is least along the fillet), so a
-// solution whose centre lies no nearer is another (where the spine bends more tightly than the
-// centre lies from the node), and like none found (a ball beyond an edge, or one that does not
-// fit) leaves the refiner's pair.
-void PinToStation(Bspline* S1, Bspline* S2, double r, const double* p, int n, int i, double q[4]) {
-  double X[3], g[4], step, longer;
-  StepsBeside(S1, p, n, i, X, &step, &longer);
-  if (!(step < HUGE_VAL) || ContactResidual(S1, S2, r, q, X, g) != 4 || !(std::fabs(g[3]) > kPinShare * step)) return;
+// The fillet trace's reading of the converged pair q (radius r) of node i (of n, parameters in p
+// in running order), once its ball's cross-section (the plane through its centre across the
+// spine n1 x n2) passes the node farther than kStationShare of the branch's longer step beside
+// it or kPinShare of its shorter one: 100 when the node has a ball of its own (the one whose
+// cross-section runs through the node: its centre's distance from the node is least along the
+// fillet there), q moved onto it in the second case; kBallTooBig when that ball does not fit;
+// else the refiner slid along the fillet to the ball of another place, kAcrossAGap once the
+// trace has begun (begun: the fillet breaks off before this node) and kAwayFromNode before.
+// The refiner converges on some ball near the node, aside from its own by a fraction of the
+// step, but beside a pole by more than the step of nodes crowded there (their pairs would lie
+// out of order, taken for a fillet turning back) and from a node in a break of the fillet on the
+// ball at its end. A solution whose centre lies no nearer the node is another (the spine bends
+// more tightly than the centre lies from the node): the refiner's pair stays.
+int OwnBall(Bspline* S1, Bspline* S2, double r, const double* p, int n, int i, double q[4], bool begun) {
+  double X[3], g[4], shorter, longer;
+  StepsBeside(S1, p, n, i, X, &shorter, &longer);
+  if (!(longer > 0.0) || ContactResidual(S1, S2, r, q, X, g) != 4) return 100;
+  const double off = std::fabs(g[3]);
+  if (!(off > kStationShare * longer) && !(off > kPinShare * shorter)) return 100;
   const bool held[4] = {false, false, false, false};
-  double pinned[4] = {q[0], q[1], q[2], q[3]};
-  if (!SolveContact(S1, S2, r, pinned, held, X) || !BallFits(S1, S2, r, pinned)) return;
+  double own[4] = {q[0], q[1], q[2], q[3]};
+  if (!SolveContact(S1, S2, r, own, held, X)) return begun ? kAcrossAGap : kAwayFromNode;
+  if (!BallFits(S1, S2, r, own)) return kBallTooBig;
   auto CentreFromNode = [&](const double* at) {
     SurfPoint a;
     if (!Evaluate(S1, at[0], at[1], a, false)) return HUGE_VAL;
@@ -944,8 +949,9 @@ void PinToStation(Bspline* S1, Bspline* S2, double r, const double* p, int n, in
     for (int c = 0; c < 3; ++c) C[c] = a.d[0][c] + r * a.n[c];
     return VecDist3(C, X);
   };
-  if (!(CentreFromNode(pinned) < CentreFromNode(q))) return;
-  for (int k = 0; k < 4; ++k) q[k] = pinned[k];
+  if (CentreFromNode(own) < CentreFromNode(q) && off > kPinShare * shorter)
+    for (int k = 0; k < 4; ++k) q[k] = own[k];
+  return 100;
 }
 }  // namespace
 
@@ -986,7 +992,7 @@ int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, Intersection
     const double nb[4] = {p[5 * j], p[5 * j + 1], p[5 * j + 2], p[5 * j + 3]};
     bool edged = false;
     int refined = RefineSelected(S1, S2, p[5 * i + 4], q, nb, tol, &edged);
-    if (refined == 100) PinToStation(S1, S2, p[5 * i + 4], p, n, i, q);
+    if (refined == 100) refined = OwnBall(S1, S2, p[5 * i + 4], p, n, i, q, out->nodeCount > 0);
     if (refined == 100 && edged && AwayFromStation(S1, S2, p, n, i, q, p[5 * i + 4])) refined = kAwayFromNode;
     double P[2][3], d[2][3] = {}, Xi[3], dXi[3] = {}, onward = 0.0;
     bool moved[2] = {false, false};

@@ -754,6 +754,61 @@ TEST_F(FilletBall, ATraceBeginningInABreakBeginsAtTheFirstBallOfItsOwnStretch) {
   }
 }
 
+// The distance, in the case's units, of the point X (the case's units) from the cross-section of
+// a pair's ball: the plane through its centre across the spine n1 x n2.
+double FromCrossSection(const Pair& c, const IntersectionTraceNode* m, const double X[3]) {
+  double P[2][3], N[2][3];
+  for (int s = 0; s < 2; ++s) {
+    Bspline* srf = s ? c.S2 : c.S1;
+    const double u = s ? m->u2 : m->u1, v = s ? m->v2 : m->v1;
+    double Q[3], Su[3], Sv[3];
+    Eval3DPointOnSurfCoord(srf, u, v, 0, 0, Q);
+    Eval3DPointOnSurfCoord(srf, u, v, 1, 0, Su);
+    Eval3DPointOnSurfCoord(srf, u, v, 0, 1, Sv);
+    VecCrossProd3(Su, Sv, N[s]);
+    c.at.Unmap(Q, P[s]);
+  }
+  double t[3], off = 0.0;
+  VecCrossProd3(N[0], N[1], t);
+  const double r = m->filletParam / c.at.scale, l0 = VecSize3(N[0]), lt = VecSize3(t);
+  for (int k = 0; k < 3; ++k) off += (X[k] - P[0][k] - r * N[0][k] / l0) * t[k] / lt;
+  return std::fabs(off);
+}
+
+// Along the upper arc of the skew cylinders, nodes in the break between the fillet's two loops
+// have no ball of their own: refined from there, the ball slides along the fillet to the end
+// of the loop, many of the nodes' steps away. Run into the break from either end of the loop,
+// in 16 or 40 nodes, the trace stops there: every pair it keeps, from the first node on, has
+// its ball's cross-section within a step of its own node.
+TEST_F(FilletBall, NodesInABreakOfTheFilletGetNoBallSlidFromItsEnd) {
+  for (const Place& at : Placements())
+    for (const int n : {16, 40})
+      for (const auto& [from, to] : {std::pair<double, double>{0.0, M_PI}, {0.05, 1.6}}) {
+        SCOPED_TRACE(::testing::Message() << "scale " << at.scale << " nodes " << n << " from " << from);
+        const Pair c(kSkewCylinders, at);
+        IntersectionTrace* in = UpperArc(c, from, to, n);
+        int rc = 0;
+        IntersectionTrace* out = Fillet(c, in, 0.05, &rc);
+        EXPECT_EQ(rc, -2);
+        EXPECT_LT(OffBall(c, out), 1e-6 * c.size);
+        EXPECT_GT(out->nodeCount, 3);
+        const IntersectionTraceNode* node = in->head;
+        for (const IntersectionTraceNode* m = out->head; m && node; m = m->next, node = node->next) {
+          double X[3], step = 0.0;
+          c.at.Unmap(&node->x, X);
+          for (const IntersectionTraceNode* o : {node->prev, node->next}) {
+            double Y[3];
+            if (!o) continue;
+            c.at.Unmap(&o->x, Y);
+            step = std::fmax(step, VecDist3(X, Y));
+          }
+          EXPECT_LT(FromCrossSection(c, m, X), step);
+        }
+        FreeTrace(out);
+        FreeTrace(in);
+      }
+}
+
 // The plane x = 0 cuts the unit sphere in a great circle through both poles, which the
 // intersection gives as two halves from pole to pole. At a pole the sphere has no tangent plane
 // (every longitude is the same point); the ball of r over the plane and outside the sphere has
