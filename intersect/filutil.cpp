@@ -28,6 +28,7 @@
 #include "construct/srfmerge.h"
 #include "curve/crvbrk.h"
 #include "curve/crvutil.h"
+#include "foundation/solvmat.h"
 #include "foundation/sort.h"
 #include "splinefit/intrplt.h"
 #include "stitch/vcnobj.h"
@@ -664,35 +665,6 @@ double ResidualSize(const double g[4], int n) {
   return std::sqrt(s);
 }
 
-// Solves the m x m system N d = rhs (m <= 4) by elimination with partial pivoting; false when
-// it is singular.
-bool SolveSmall(int m, double N[4][4], double rhs[4], double d[4]) {
-  double scale = 0.0;
-  for (int i = 0; i < m; ++i)
-    for (int j = 0; j < m; ++j) scale = std::fmax(scale, std::fabs(N[i][j]));
-  if (!(scale > 0.0) || !std::isfinite(scale)) return false;
-  for (int c = 0; c < m; ++c) {
-    int piv = c;
-    for (int i = c + 1; i < m; ++i)
-      if (std::fabs(N[i][c]) > std::fabs(N[piv][c])) piv = i;
-    // A pivot at the round-off of the matrix's largest entry: singular.
-    if (!(std::fabs(N[piv][c]) > 1e-14 * scale)) return false;
-    for (int j = 0; j < m; ++j) std::swap(N[c][j], N[piv][j]);
-    std::swap(rhs[c], rhs[piv]);
-    for (int i = c + 1; i < m; ++i) {
-      const double f = N[i][c] / N[c][c];
-      for (int j = c; j < m; ++j) N[i][j] -= f * N[c][j];
-      rhs[i] -= f * rhs[c];
-    }
-  }
-  for (int c = m - 1; c >= 0; --c) {
-    double v = rhs[c];
-    for (int j = c + 1; j < m; ++j) v -= N[c][j] * d[j];
-    d[c] = v / N[c][c];
-  }
-  return true;
-}
-
 // The contact pair of radius r next to the guess q with the held parameters fixed and, with a
 // station X (may be null), its ball's cross-section through X: Gauss-Newton on the others
 // against the residual's components (ContactResidual), the Jacobian by central differences
@@ -739,7 +711,11 @@ bool SolveContact(Bspline* S1, Bspline* S2, double r, double q[4], const bool he
         for (int c = 0; c < n; ++c) N[i][j] += J[c][i] * J[c][j];
       for (int c = 0; c < n; ++c) rhs[i] -= J[c][i] * g[c];
     }
-    if (!SolveSmall(m, N, rhs, d)) return false;
+    int indx[4];
+    double parity;
+    if (ludcmp4(&N[0][0], m, indx, &parity) != 0) return false;
+    lubksb4(&N[0][0], m, indx, rhs);
+    for (int j = 0; j < m; ++j) d[j] = rhs[j];
     bool better = false;
     for (int half = 0; half < 30 && !better; ++half) {
       double t[4] = {p[0], p[1], p[2], p[3]}, gt[4];

@@ -100,9 +100,11 @@ struct Pair {
         d1 = [](const double* p) { return std::fabs(p[2] - 0.3); };
         d2 = [](const double* p) { return std::fabs(std::hypot(p[0], p[1], p[2]) - 1.0); };
         break;
-      case kSphereInACylinder:  // the unit sphere and the cylinder of radius 0.5 about z (|z| <= 1.2), facing in
+      case kSphereInACylinder:      // the unit sphere and the cylinder of radius 0.5 about z (|z| <= 1.2), facing in
+      case kSphereInATallCylinder:  // the same, |z| <= 2
         S1 = keep(shapes::Sphere(1.0, at));
-        S2 = keep(shapes::Cylinder(kZ, kX, 0.5, 1.2, -1.2, at));
+        S2 = keep(kind == kSphereInACylinder ? shapes::Cylinder(kZ, kX, 0.5, 1.2, -1.2, at)
+                                             : shapes::Cylinder(kZ, kX, 0.5, 2, -2, at));
         d1 = [](const double* p) { return std::fabs(std::hypot(p[0], p[1], p[2]) - 1.0); };
         d2 = [](const double* p) { return std::fabs(std::hypot(p[0], p[1]) - 0.5); };
         break;
@@ -186,12 +188,6 @@ struct Pair {
         d2 = [](const double* p) { return std::fabs(std::hypot(p[0], p[1], p[2]) - 1.0); };
         break;
       }
-      case kSphereInATallCylinder:  // the unit sphere and the cylinder of radius 0.5 about z (|z| <= 2), facing in
-        S1 = keep(shapes::Sphere(1.0, at));
-        S2 = keep(shapes::Cylinder(kZ, kX, 0.5, 2, -2, at));
-        d1 = [](const double* p) { return std::fabs(std::hypot(p[0], p[1], p[2]) - 1.0); };
-        d2 = [](const double* p) { return std::fabs(std::hypot(p[0], p[1]) - 0.5); };
-        break;
       case kPlaneAndCylinder:  // the plane z = 0 over [-1, 1]^2 and the cylinder of radius 0.5 about z
       case kInsideACylinder:   // the same, the ball inside the cylinder
         S1 = keep(shapes::Plane(O, e2x, e2y, at));
