@@ -817,6 +817,14 @@ constexpr double kGapStretch = 2.0;
 // on one side of a gap, not between the pairs.
 constexpr double kGapShare = 0.75;
 
+// Whether the node at the parameters q is a point of both surfaces (within tol).
+bool OnBoth(Bspline* S1, Bspline* S2, const double* q, double tol) {
+  double P[3], Q[3];
+  Eval3DPointOnSurfCoord(S1, q[0], q[1], 0, 0, P);
+  Eval3DPointOnSurfCoord(S2, q[2], q[3], 0, 0, Q);
+  return VecDist3(P, Q) <= tol;
+}
+
 // Whether the contact points A and B of the pairs of two neighbouring nodes (parameters and
 // radius a and b, in running order), whose points on S1 lie step apart, belong to stretches of
 // the fillet with a gap between them: the contact point that moved farther, moved more than
@@ -840,9 +848,11 @@ bool LeapsAGap(Bspline* S1, Bspline* S2, const double* a, const double* b, const
   int clamped = 0;
   // The halfway point moved onto the intersection; where that search gives up (it reads gaps
   // against fixed floors, which tiny sizes miss), the mean of the nodes is near enough for a
-  // start.
+  // start. Nodes that are contact pairs already (a trace's own pairs fed back) lie on no
+  // intersection: the mean of two of them is the start, near the ball between them.
   double on[4] = {m[0], m[1], m[2], m[3]};
-  if (NewRefineSrfSrfIntrPoint(S1, S2, &on[0], &on[1], &on[2], &on[3], M, 50, &clamped, tol) == 0)
+  if (OnBoth(S1, S2, a, tol) && OnBoth(S1, S2, b, tol) &&
+      NewRefineSrfSrfIntrPoint(S1, S2, &on[0], &on[1], &on[2], &on[3], M, 50, &clamped, tol) == 0)
     for (int q = 0; q < 4; ++q) m[q] = on[q];
   if (RefineSelected(S1, S2, 0.5 * (a[4] + b[4]), m, b, tol) != 100) return true;
   if (k == 0) Eval3DPointOnSurfCoord(S1, m[0], m[1], 0, 0, Pm);

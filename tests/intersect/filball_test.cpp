@@ -53,7 +53,8 @@ enum Kind {
   kSkewCylinders,
   kPlaneThroughThePoles,
   kPlaneAlongTheSeam,
-  kSphereInATallCylinder
+  kSphereInATallCylinder,
+  kTorusAndCylinder
 };
 
 // The surface with its u reversed (its normals turned over): the net's columns in the other
@@ -188,6 +189,12 @@ struct Pair {
         d2 = [](const double* p) { return std::fabs(std::hypot(p[0], p[1], p[2]) - 1.0); };
         break;
       }
+      case kTorusAndCylinder:  // the torus of radii 1 and 0.3 about z and the cylinder of radius 0.4 about x
+        S1 = keep(shapes::Torus(kZ, kX, 1.0, 0.3, at));
+        S2 = keep(shapes::Cylinder(kX, kY, 0.4, -1.5, 1.5, at));
+        d1 = [](const double* p) { return std::fabs(std::hypot(std::hypot(p[0], p[1]) - 1.0, p[2]) - 0.3); };
+        d2 = [](const double* p) { return std::fabs(std::hypot(p[1], p[2]) - 0.4); };
+        break;
       case kPlaneAndCylinder:  // the plane z = 0 over [-1, 1]^2 and the cylinder of radius 0.5 about z
       case kInsideACylinder:   // the same, the ball inside the cylinder
         S1 = keep(shapes::Plane(O, e2x, e2y, at));
@@ -879,6 +886,41 @@ TEST_F(FilletBall, ATracesOwnPairsFedBackStayWhereTheyAre) {
       }
       FreeIntersectionTraceList(list);
     }
+}
+
+// A ball of 0.3 of the size between the torus and the cylinder: where it fits, its contact on the
+// cylinder runs several times as fast as the one on the torus. Such a trace's pairs fed back lie
+// on no intersection, and the ball halfway between two of them is the one refined from their
+// mean (moved onto the intersection first, it was the ball of another place, and the fillet
+// seemed to break between them): the trace gives every pair back, unmoved.
+TEST_F(FilletBall, FastContactsFedBackAreNotTakenForABreak) {
+  int fed = 0;
+  for (const Place& at : Placements()) {
+    const Pair c(kTorusAndCylinder, at);
+    IntersectionTraceList* list = MallocIntersectionTraceList();
+    ASSERT_EQ(NewIntersect(c.S1, c.S2, list, 0.01, 1e-7), 0);
+    IntersectionTrace* t = list->head;
+    for (int b = 0; b < list->count; ++b, t = t->next) {
+      SCOPED_TRACE(::testing::Message() << "scale " << at.scale << " branch " << b);
+      RearrangeIntersectList(t);
+      int rc = 0;
+      IntersectionTrace* out = Fillet(c, t, 0.3 * c.size, &rc);
+      if (out->nodeCount > 2) {
+        ++fed;
+        IntersectionTrace* again = MallocIntersectionTrace();
+        EXPECT_EQ(NewFilletTrace(c.S1, c.S2, out, again, c.Tol()), 0);
+        ASSERT_EQ(again->nodeCount, out->nodeCount);
+        for (const IntersectionTraceNode *m = out->head, *n = again->head; m && n; m = m->next, n = n->next)
+          EXPECT_LT(std::fabs(n->u1 - m->u1) + std::fabs(n->v1 - m->v1) + std::fabs(n->u2 - m->u2) +
+                        std::fabs(n->v2 - m->v2),
+                    1e-12);
+        FreeTrace(again);
+      }
+      FreeTrace(out);
+    }
+    FreeIntersectionTraceList(list);
+  }
+  EXPECT_GT(fed, 0);
 }
 
 // The plane z = 0 and the cylinder of radius 0.5 about z, the ball of 0.3 outside: its contacts
