@@ -1089,9 +1089,11 @@ void CloseFilletIfClosed(Bspline* S1, Bspline* S2, IntersectionTrace* fillet) {
   // The mean of two contact pairs is none: the closing node is refined onto the ball's contact
   // pair there, holding the seam's parameters, or else the one that runs farthest between the
   // two ends (the trace's direction there). Where no pair is found the mean stands.
+  // Ends that agree already (a closed trace's own pairs fed back) are one contact pair: with no
+  // way between them to hold, the solve would slide it along the fillet.
   if (!onSeam) held[widest] = true;
   double solved[4] = {q[0], q[1], q[2], q[3]};
-  if (SolveContact(S1, S2, a->filletParam, solved, held, nullptr))
+  if ((onSeam || spread > 0.0) && SolveContact(S1, S2, a->filletParam, solved, held, nullptr))
     for (int k = 0; k < 4; ++k)
       if (!held[k] || !onSeam) q[k] = solved[k];
   for (int k = 0; k < 4; ++k) {

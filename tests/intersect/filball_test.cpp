@@ -54,7 +54,8 @@ enum Kind {
   kPlaneThroughThePoles,
   kPlaneAlongTheSeam,
   kSphereInATallCylinder,
-  kTorusAndCylinder
+  kTorusAndCylinder,
+  kSphereInACylinderAlongX
 };
 
 // The surface with its u reversed (its normals turned over): the net's columns in the other
@@ -189,6 +190,12 @@ struct Pair {
         d2 = [](const double* p) { return std::fabs(std::hypot(p[0], p[1], p[2]) - 1.0); };
         break;
       }
+      case kSphereInACylinderAlongX:  // the unit sphere and the cylinder of radius 0.5 about x (|x| <= 1.2), facing in
+        S1 = keep(shapes::Sphere(1.0, at));
+        S2 = keep(TurnedOver(shapes::Cylinder(kX, kY, 0.5, -1.2, 1.2, at)));
+        d1 = [](const double* p) { return std::fabs(std::hypot(p[0], p[1], p[2]) - 1.0); };
+        d2 = [](const double* p) { return std::fabs(std::hypot(p[1], p[2]) - 0.5); };
+        break;
       case kTorusAndCylinder:  // the torus of radii 1 and 0.3 about z and the cylinder of radius 0.4 about x
         S1 = keep(shapes::Torus(kZ, kX, 1.0, 0.3, at));
         S2 = keep(shapes::Cylinder(kX, kY, 0.4, -1.5, 1.5, at));
@@ -886,6 +893,37 @@ TEST_F(FilletBall, ATracesOwnPairsFedBackStayWhereTheyAre) {
       }
       FreeIntersectionTraceList(list);
     }
+}
+
+// A closed trace's own pairs fed back end on one closing pair, which CloseFilletIfClosed made:
+// with both ends on it, it stays where it is (re-solved holding a parameter that does not run
+// between the ends, it slid along the fillet by 1e-5 of the range), like every other pair.
+TEST_F(FilletBall, AClosedTracesOwnClosingPairFedBackStaysWhereItIs) {
+  for (const Place& at : Placements())
+    for (const Kind kind : {kSphereInACylinderAlongX, kSphereInACylinder, kCrossingCylinders})
+      for (const double share : {0.003, 0.01}) {
+        const Pair c(kind, at);
+        const double r = share * c.size;
+        IntersectionTraceList* list = MallocIntersectionTraceList();
+        ASSERT_EQ(NewIntersect(c.S1, c.S2, list, 0.01, 1e-7), 0);
+        IntersectionTrace* t = list->head;
+        for (int b = 0; b < list->count; ++b, t = t->next) {
+          if (t->open) continue;
+          SCOPED_TRACE(::testing::Message() << "kind " << kind << " scale " << at.scale << " branch " << b << " r " << r);
+          int rc = 0;
+          IntersectionTrace* out = Fillet(c, t, r, &rc);
+          IntersectionTrace* again = MallocIntersectionTrace();
+          EXPECT_EQ(NewFilletTrace(c.S1, c.S2, out, again, c.Tol()), rc);
+          ASSERT_EQ(again->nodeCount, out->nodeCount);
+          for (const IntersectionTraceNode *m = out->head, *n = again->head; m && n; m = m->next, n = n->next)
+            EXPECT_LT(std::fabs(n->u1 - m->u1) + std::fabs(n->v1 - m->v1) + std::fabs(n->u2 - m->u2) +
+                          std::fabs(n->v2 - m->v2),
+                      1e-12);
+          FreeTrace(again);
+          FreeTrace(out);
+        }
+        FreeIntersectionTraceList(list);
+      }
 }
 
 // A ball of 0.3 of the size between the torus and the cylinder: where it fits, its contact on the
