@@ -28,6 +28,7 @@
 #include "construct/srfmerge.h"
 #include "curve/crvbrk.h"
 #include "curve/crvutil.h"
+#include "foundation/solvmat.h"
 #include "foundation/sort.h"
 #include "splinefit/intrplt.h"
 #include "stitch/vcnobj.h"
@@ -235,6 +236,55 @@ double PoleWay(Bspline* s, int off, double x, double at, double way[3]) {
   return l > 0.0 && std::isfinite(l) ? l : 0.0;
 }
 
+// Whether the side p[off] = edge of the surface collapses to a point (a pole): the side's ends
+// and middle are one point, within a hair of the size (a long thin patch has a short partial
+// too, but its side has a length).
+bool SideCollapses(Bspline* S, int off, double edge, double size) {
+  const int free = 1 - off;
+  const double flo = Lo(S, free), period = Hi(S, free) - flo;
+  double E[3], F[3];
+  for (int q = 0; q < 3; ++q) {
+    const double x = flo + 0.5 * period * q;
+    if (free) Eval3DPointOnSurfCoord(S, edge, x, 0, 0, F);
+    else Eval3DPointOnSurfCoord(S, x, edge, 0, 0, F);
+    if (q == 0) E[0] = F[0], E[1] = F[1], E[2] = F[2];
+    if (VecDist3(E, F) > kPoleHair * size) return false;
+  }
+  return true;
+}
+
+// The value of the free parameter whose meridian leaves the pole p[off] = edge most nearly in
+// the direction w (unit), its way taken at p[off] = at (on the pole or next to it): the best of
+// the samples, then a ternary search between its neighbours (the score, the cosine of the way
+// against w, is smooth and single-peaked round its best). In the surface's range.
+double MeridianToward(Bspline* S, int off, double edge, double at, const double w[3]) {
+  const int free = 1 - off;
+  const double flo = Lo(S, free), fhi = Hi(S, free), period = fhi - flo;
+  const double into = edge == Lo(S, off) ? 1.0 : -1.0;
+  const bool closed = free ? S->closedV : S->closedU;
+  auto score = [&](double x) {
+    if (closed) x -= period * std::floor((x - flo) / period);
+    double way[3];
+    return PoleWay(S, off, std::clamp(x, flo, fhi), at, way) > 0.0 ? into * VecDotProd3(way, w) : -2.0;
+  };
+  int best = 0;
+  double top = -3.0;
+  for (int q = 0; q < kPoleSamples; ++q) {
+    const double v = score(flo + period * q / kPoleSamples);
+    if (v > top) top = v, best = q;
+  }
+  double x0 = flo + period * (best - 1) / kPoleSamples, x1 = flo + period * (best + 1) / kPoleSamples;
+  if (!closed) x0 = std::fmax(x0, flo), x1 = std::fmin(x1, fhi);
+  for (int it = 0; it < 60; ++it) {
+    const double m0 = x0 + (x1 - x0) / 3, m1 = x1 - (x1 - x0) / 3;
+    if (score(m0) < score(m1)) x0 = m0;
+    else x1 = m1;
+  }
+  double x = 0.5 * (x0 + x1);
+  if (closed) x -= period * std::floor((x - flo) / period);
+  return std::clamp(x, flo, fhi);
+}
+
 // A guess on a pole of a surface has no tangent plane there to resolve the refiner's steps in:
 // its free parameter is turned (the point stays, or nearly) to the meridian that leaves the pole
 // toward the ball's contact, across the intersection (t x n1 on S1, n2 x t on S2), and a guess
@@ -250,62 +300,71 @@ bool LeavePoles(Ball& b) {
     if (free < 0) continue;
     const int off = 1 - free, k = 2 * s + free;
     Bspline* S = b.S[s];
-    const double lo = Lo(S, off), hi = Hi(S, off), flo = Lo(S, free), fhi = Hi(S, free), period = fhi - flo;
+    const double lo = Lo(S, off), hi = Hi(S, off), period = Hi(S, free) - Lo(S, free);
     double& at = b.p[2 * s + off];
     if (!(hi > lo) || !(period > 0.0)) continue;
     const double into = at - lo < hi - at ? 1.0 : -1.0, edge = into > 0.0 ? lo : hi;
-    // A pole only where the side collapses: the side's ends and middle are one point, within a
-    // hair of the size (a long thin patch has a short partial too, but its side has a length),
-    // and the guess lies next to it.
-    if (!(std::fabs(at - edge) <= kPoleShare * (hi - lo))) continue;
-    bool collapsed = true;
-    double E[3], F[3];
-    for (int q = 0; q < 3 && collapsed; ++q) {
-      const double x = flo + 0.5 * period * q;
-      if (free) Eval3DPointOnSurfCoord(S, edge, x, 0, 0, F);
-      else Eval3DPointOnSurfCoord(S, x, edge, 0, 0, F);
-      if (q == 0) E[0] = F[0], E[1] = F[1], E[2] = F[2];
-      collapsed = VecDist3(E, F) <= kPoleHair * b.size;
-    }
-    if (!collapsed) continue;
+    // A pole only where the side collapses and the guess lies next to it.
+    if (!(std::fabs(at - edge) <= kPoleShare * (hi - lo)) || !SideCollapses(S, off, edge, b.size)) continue;
     const double hair = std::fabs(at - edge) < kPoleHair * (hi - lo) ? edge + into * kPoleHair * (hi - lo) : at;
     SurfPoint near;
     if (!(free ? Evaluate(S, hair, b.p[k], near, false) : Evaluate(S, b.p[k], hair, near, false))) continue;
-    double t[3], w[3], way[3];
+    double t[3], w[3];
     VecCrossProd3(s == 0 ? near.n : b.at[0].n, s == 1 ? near.n : b.at[1].n, t);
     if (s == 0) VecCrossProd3(t, near.n, w);
     else VecCrossProd3(near.n, t, w);
     const double lw = VecSize3(w);
     if (!(lw > 1e-6)) continue;  // parallel normals: no way across
-    const bool closed = free ? S->closedV : S->closedU;
-    // The best of the samples, then a ternary search between its neighbours (the score is the
-    // cosine of the way against w, smooth and single-peaked round its best).
-    auto score = [&](double x) {
-      if (closed) x -= period * std::floor((x - flo) / period);
-      return PoleWay(S, off, std::clamp(x, flo, fhi), at, way) > 0.0 ? into * VecDotProd3(way, w) / lw : -2.0;
-    };
-    int best = 0;
-    double top = -3.0;
-    for (int q = 0; q < kPoleSamples; ++q) {
-      const double v = score(flo + period * q / kPoleSamples);
-      if (v > top) top = v, best = q;
-    }
-    double x0 = flo + period * (best - 1) / kPoleSamples, x1 = flo + period * (best + 1) / kPoleSamples;
-    if (!closed) x0 = std::fmax(x0, flo), x1 = std::fmin(x1, fhi);
-    for (int it = 0; it < 60; ++it) {
-      const double m0 = x0 + (x1 - x0) / 3, m1 = x1 - (x1 - x0) / 3;
-      if (score(m0) < score(m1)) x0 = m0;
-      else x1 = m1;
-    }
-    double x = 0.5 * (x0 + x1);
-    if (closed) x -= period * std::floor((x - flo) / period);
-    x = std::clamp(x, flo, fhi);
+    for (int c = 0; c < 3; ++c) w[c] /= lw;
+    const double x = MeridianToward(S, off, edge, at, w);
     if (b.wraps[k]) b.lo[k] = x - period, b.hi[k] = x + period;
     b.p[k] = b.guess[k] = x;
     at = hair;
     moved = true;
   }
   return moved;
+}
+
+// A step that carries an iterate past a pole goes on through it, as a path on the surface does:
+// onto the meridian that leaves the pole straight on from the one it arrived along, as far
+// past the pole as the step overshot (within the range). Clamped onto the pole instead, the
+// iterate would sit where no tangent plane resolves the next step, and a contact just beside
+// the pole, which a full step overshoots, would be lost. True when an iterate crossed.
+bool CrossPoles(Ball& b) {
+  bool crossed = false;
+  for (int k = 0; k < 4; ++k) {
+    Bspline* S = b.S[k / 2];
+    const int off = k & 1, free = 1 - off, kf = (k & ~1) | free;
+    const double lo = Lo(S, off), hi = Hi(S, off);
+    if (b.wraps[k] || !(hi > lo) || (b.p[k] >= lo && b.p[k] <= hi)) continue;
+    const double edge = b.p[k] < lo ? lo : hi;
+    if (!SideCollapses(S, off, edge, b.size)) continue;
+    const double flo = Lo(S, free), fhi = Hi(S, free), period = fhi - flo;
+    double x = b.p[kf];
+    if (b.wraps[kf]) x -= period * std::floor((x - flo) / period);
+    double way[3];
+    if (!(PoleWay(S, off, std::clamp(x, flo, fhi), edge, way) > 0.0)) continue;
+    for (int c = 0; c < 3; ++c) way[c] = -way[c];
+    const double y = MeridianToward(S, off, edge, edge, way);
+    b.p[kf] = b.guess[kf] = y;
+    b.p[k] = std::clamp(2.0 * edge - b.p[k], lo, hi);
+    crossed = true;
+  }
+  return crossed;
+}
+
+// Brackets as wide as the boxes; in a closed direction the contact lies within a period of the
+// iterate, on either side of the seam.
+void OpenBrackets(Ball& b) {
+  for (int k = 0; k < 4; ++k) {
+    const Bspline* s = b.S[k / 2];
+    b.lo[k] = Lo(s, k & 1);
+    b.hi[k] = Hi(s, k & 1);
+    if (!b.wraps[k]) continue;
+    const double period = b.hi[k] - b.lo[k];
+    b.lo[k] = b.p[k] - period;
+    b.hi[k] = b.p[k] + period;
+  }
 }
 
 bool StartBall(Ball& b, Bspline* S1, Bspline* S2, double r, const double p[4]) {
@@ -316,16 +375,9 @@ bool StartBall(Ball& b, Bspline* S1, Bspline* S2, double r, const double p[4]) {
   for (int k = 0; k < 4; ++k) {
     const Bspline* s = b.S[k / 2];
     b.p[k] = b.guess[k] = p[k];
-    b.lo[k] = Lo(s, k & 1);
-    b.hi[k] = Hi(s, k & 1);
-    b.wraps[k] = (k & 1 ? s->closedV : s->closedU) && b.hi[k] > b.lo[k];
-    if (b.wraps[k]) {
-      // The contact lies within a period of the guess, on either side of the seam.
-      const double period = b.hi[k] - b.lo[k];
-      b.lo[k] = p[k] - period;
-      b.hi[k] = p[k] + period;
-    }
+    b.wraps[k] = (k & 1 ? s->closedV : s->closedU) && Hi(s, k & 1) > Lo(s, k & 1);
   }
+  OpenBrackets(b);
   if (!EvaluateBoth(b)) return false;
   VecCrossProd3(b.at[0].n, b.at[1].n, b.t);
   for (int q = 0; q < 3; ++q) b.X[q] = b.at[0].d[0][q];  // the guess lies on both surfaces
@@ -471,14 +523,15 @@ int RefineNewest(Bspline* S1, Bspline* S2, double r, double* u1, double* v1, dou
   // the fillet. A guess on both surfaces goes on as before, where parallel normals set the way.
   if (GuessIsAPair(b, tol)) return 100;
   int sign0[4] = {1, 1, 1, 1};
-  bool clamped = false;
+  bool clamped = false, restart = true;
   for (int k = 0; k < L; ++k) {
     clamped = false;
     double step[4];
     if (ContactSteps(b, k, nb, 1.0, step) != 0) return -2;
     double val[4];
     for (int q = 0; q < 4; ++q) val[q] = b.p[q] + f * step[q];
-    if (k == 0) {
+    if (restart) {
+      restart = false;
       for (int q = 0; q < 4; ++q) {
         sign0[q] = Sign(step[q]);
         if (val[q] > b.p[q]) b.lo[q] = b.p[q];
@@ -505,6 +558,11 @@ int RefineNewest(Bspline* S1, Bspline* S2, double r, double* u1, double* v1, dou
       }
     }
     for (int q = 0; q < 4; ++q) b.p[q] = val[q];
+    // Across a pole the free parameter jumps: the steps' signs and brackets begin anew there.
+    if (CrossPoles(b)) {
+      OpenBrackets(b);
+      restart = true;
+    }
     clamped = ClampToBoxes(b);
     if (clamped && heldAtEdge) *heldAtEdge = true;
     WriteBack(b, u1, v1, u2, v2);
@@ -573,6 +631,110 @@ void CopyCoord(double x, double y, double z, double* out) {
   out[1] = y;
   out[2] = z;
 }
+
+namespace {
+
+// A contact pair's centre gap this small, relative to the pair's size, is round-off.
+constexpr double kContactRound = 1e-12;
+// Units in the last place of the coordinates a centre gap carries from the points and normals
+// it is made of.
+constexpr double kCoordinateUlps = 64.0;
+
+// The residual of a contact pair of radius r at the parameters q: the gap C1 - C2 between the
+// ball centres Ck = Pk + r nk, and with a station X (may be null) the distance of X from the
+// ball's cross-section, the plane through C1 across the fillet's spine n1 x n2. The count of
+// components (3 or 4); 0 where a surface cannot be evaluated or, with a station, the normals
+// lie within a millionth of parallel (the spine has no direction).
+int ContactResidual(Bspline* S1, Bspline* S2, double r, const double q[4], const double* X, double g[4]) {
+  SurfPoint a, b;
+  if (!Evaluate(S1, q[0], q[1], a, false) || !Evaluate(S2, q[2], q[3], b, false)) return 0;
+  for (int c = 0; c < 3; ++c) g[c] = a.d[0][c] + r * a.n[c] - b.d[0][c] - r * b.n[c];
+  if (!X) return 3;
+  double t[3];
+  VecCrossProd3(a.n, b.n, t);
+  const double lt = VecSize3(t);
+  if (!(lt > 1e-6)) return 0;
+  g[3] = 0.0;
+  for (int c = 0; c < 3; ++c) g[3] += (X[c] - a.d[0][c] - r * a.n[c]) * t[c] / lt;
+  return 4;
+}
+
+double ResidualSize(const double g[4], int n) {
+  double s = 0.0;
+  for (int c = 0; c < n; ++c) s += g[c] * g[c];
+  return std::sqrt(s);
+}
+
+// The contact pair of radius r next to the guess q with the held parameters fixed and, with a
+// station X (may be null), its ball's cross-section through X: Gauss-Newton on the others
+// against the residual's components (ContactResidual), the Jacobian by central differences
+// (steps 1e-7 of each range), each step halved until the residual shrinks and clamped to the
+// boxes. True with q moved once the residual is round-off of the pair's size; false with q as
+// it was.
+bool SolveContact(Bspline* S1, Bspline* S2, double r, double q[4], const bool held[4], const double* X) {
+  int var[4], m = 0;
+  for (int k = 0; k < 4; ++k)
+    if (!held[k]) var[m++] = k;
+  if (m < 2) return false;
+  const Bspline* S[2] = {S1, S2};
+  double lo[4], hi[4], p[4], g[4];
+  for (int k = 0; k < 4; ++k) {
+    lo[k] = Lo(S[k / 2], k & 1);
+    hi[k] = Hi(S[k / 2], k & 1);
+    p[k] = q[k];
+  }
+  const int n = ContactResidual(S1, S2, r, p, X, g);
+  if (n == 0) return false;
+  // Far from the origin the centres carry the round-off of their coordinates, which can exceed
+  // the share of the size: the gap cannot shrink below a few units in their last place.
+  double C[3];
+  Eval3DPointOnSurfCoord(S1, p[0], p[1], 0, 0, C);
+  const double far = std::fmax(std::fabs(C[0]), std::fmax(std::fabs(C[1]), std::fabs(C[2]))) + r;
+  const double round = kContactRound * PairSize(S1, S2) + kCoordinateUlps * DBL_EPSILON * far;
+  double gap = ResidualSize(g, n);
+  for (int it = 0; it < 50 && gap > round; ++it) {
+    double J[4][4] = {};
+    for (int j = 0; j < m; ++j) {
+      const int k = var[j];
+      const double h = 1e-7 * (hi[k] - lo[k]);
+      double a[4] = {p[0], p[1], p[2], p[3]}, b[4] = {p[0], p[1], p[2], p[3]}, ga[4], gb[4];
+      a[k] = std::fmin(hi[k], p[k] + h);
+      b[k] = std::fmax(lo[k], p[k] - h);
+      if (!(a[k] > b[k]) || ContactResidual(S1, S2, r, a, X, ga) != n || ContactResidual(S1, S2, r, b, X, gb) != n)
+        return false;
+      for (int c = 0; c < n; ++c) J[c][j] = (ga[c] - gb[c]) / (a[k] - b[k]);
+    }
+    // Normal equations J^T J d = -J^T g.
+    double N[4][4] = {}, rhs[4] = {}, d[4] = {};
+    for (int i = 0; i < m; ++i) {
+      for (int j = 0; j < m; ++j)
+        for (int c = 0; c < n; ++c) N[i][j] += J[c][i] * J[c][j];
+      for (int c = 0; c < n; ++c) rhs[i] -= J[c][i] * g[c];
+    }
+    int indx[4];
+    double parity;
+    if (ludcmp4(&N[0][0], m, indx, &parity) != 0) return false;
+    lubksb4(&N[0][0], m, indx, rhs);
+    for (int j = 0; j < m; ++j) d[j] = rhs[j];
+    bool better = false;
+    for (int half = 0; half < 30 && !better; ++half) {
+      double t[4] = {p[0], p[1], p[2], p[3]}, gt[4];
+      for (int j = 0; j < m; ++j) t[var[j]] = std::clamp(p[var[j]] + d[j], lo[var[j]], hi[var[j]]);
+      for (int j = 0; j < m; ++j) d[j] *= 0.5;
+      if (ContactResidual(S1, S2, r, t, X, gt) != n || !(ResidualSize(gt, n) < gap)) continue;
+      for (int k = 0; k < 4; ++k) p[k] = t[k];
+      for (int c = 0; c < n; ++c) g[c] = gt[c];
+      gap = ResidualSize(g, n);
+      better = true;
+    }
+    if (!better) break;
+  }
+  if (!(gap <= round)) return false;
+  for (int k = 0; k < 4; ++k) q[k] = p[k];
+  return true;
+}
+
+}  // namespace
 
 // ---- Radii and fillet traces -----------------------------------------------------------------
 
@@ -655,6 +817,14 @@ constexpr double kGapStretch = 2.0;
 // on one side of a gap, not between the pairs.
 constexpr double kGapShare = 0.75;
 
+// Whether the node at the parameters q is a point of both surfaces (within tol).
+bool OnBoth(Bspline* S1, Bspline* S2, const double* q, double tol) {
+  double P[3], Q[3];
+  Eval3DPointOnSurfCoord(S1, q[0], q[1], 0, 0, P);
+  Eval3DPointOnSurfCoord(S2, q[2], q[3], 0, 0, Q);
+  return VecDist3(P, Q) <= tol;
+}
+
 // Whether the contact points A and B of the pairs of two neighbouring nodes (parameters and
 // radius a and b, in running order), whose points on S1 lie step apart, belong to stretches of
 // the fillet with a gap between them: the contact point that moved farther, moved more than
@@ -678,9 +848,11 @@ bool LeapsAGap(Bspline* S1, Bspline* S2, const double* a, const double* b, const
   int clamped = 0;
   // The halfway point moved onto the intersection; where that search gives up (it reads gaps
   // against fixed floors, which tiny sizes miss), the mean of the nodes is near enough for a
-  // start.
+  // start. Nodes that are contact pairs already (a trace's own pairs fed back) lie on no
+  // intersection: the mean of two of them is the start, near the ball between them.
   double on[4] = {m[0], m[1], m[2], m[3]};
-  if (NewRefineSrfSrfIntrPoint(S1, S2, &on[0], &on[1], &on[2], &on[3], M, 50, &clamped, tol) == 0)
+  if (OnBoth(S1, S2, a, tol) && OnBoth(S1, S2, b, tol) &&
+      NewRefineSrfSrfIntrPoint(S1, S2, &on[0], &on[1], &on[2], &on[3], M, 50, &clamped, tol) == 0)
     for (int q = 0; q < 4; ++q) m[q] = on[q];
   if (RefineSelected(S1, S2, 0.5 * (a[4] + b[4]), m, b, tol) != 100) return true;
   if (k == 0) Eval3DPointOnSurfCoord(S1, m[0], m[1], 0, 0, Pm);
@@ -702,6 +874,21 @@ constexpr double kBesideShare = 1e-3;
 // neighbour's, and the ball of the node itself lies nearer.
 constexpr double kStationShare = 0.25;
 
+// The point X on S1 of node i (of n, parameters in p in running order) and the branch's shorter
+// and longer steps beside it (HUGE_VAL and 0 for a single node).
+void StepsBeside(Bspline* S1, const double* p, int n, int i, double X[3], double* shorter, double* longer) {
+  double Y[3];
+  Eval3DPointOnSurfCoord(S1, p[5 * i], p[5 * i + 1], 0, 0, X);
+  *shorter = HUGE_VAL;
+  *longer = 0.0;
+  for (const int j : {i - 1, i + 1}) {
+    if (j < 0 || j >= n) continue;
+    Eval3DPointOnSurfCoord(S1, p[5 * j], p[5 * j + 1], 0, 0, Y);
+    *shorter = std::fmin(*shorter, VecDist3(X, Y));
+    *longer = std::fmax(*longer, VecDist3(X, Y));
+  }
+}
+
 // Whether the converged pair q (radius r) of node i (of n, parameters and radius in p in running
 // order) lies away from the node along the fillet: its cross-section, the plane through the
 // ball's centre across the fillet's spine (n1 x n2 at the contacts), passes farther from the
@@ -709,22 +896,48 @@ constexpr double kStationShare = 0.25;
 // surface's edge on its way goes on along that edge to wherever a ball fits, so the pair of a
 // node whose own ball lies beyond the edge is on the ball, in order, but not the node's.
 bool AwayFromStation(Bspline* S1, Bspline* S2, const double* p, int n, int i, const double q[4], double r) {
-  double X[3], Y[3], step = 0.0;
-  Eval3DPointOnSurfCoord(S1, p[5 * i], p[5 * i + 1], 0, 0, X);
-  for (const int j : {i - 1, i + 1}) {
-    if (j < 0 || j >= n) continue;
-    Eval3DPointOnSurfCoord(S1, p[5 * j], p[5 * j + 1], 0, 0, Y);
-    step = std::fmax(step, VecDist3(X, Y));
-  }
-  SurfPoint a, b;
-  if (!(step > 0.0) || !Evaluate(S1, q[0], q[1], a, false) || !Evaluate(S2, q[2], q[3], b, false)) return false;
-  double t[3], off = 0.0;
-  VecCrossProd3(a.n, b.n, t);
-  const double lt = VecSize3(t);
-  // Normals within a millionth of parallel give the spine no direction.
-  if (!(lt > 1e-6)) return false;
-  for (int c = 0; c < 3; ++c) off += (X[c] - a.d[0][c] - r * a.n[c]) * t[c] / lt;
-  return std::fabs(off) > kStationShare * step;
+  double X[3], shorter, step, g[4];
+  StepsBeside(S1, p, n, i, X, &shorter, &step);
+  return step > 0.0 && ContactResidual(S1, S2, r, q, X, g) == 4 && std::fabs(g[3]) > kStationShare * step;
+}
+
+// A refined pair whose ball's cross-section passes farther from its node than this share of the
+// branch's shorter step beside the node may lie out of order with its neighbours' pairs.
+constexpr double kPinShare = 1.0;
+
+// The fillet trace's reading of the converged pair q (radius r) of node i (of n, parameters in p
+// in running order), once its ball's cross-section (the plane through its centre across the
+// spine n1 x n2) passes the node farther than kStationShare of the branch's longer step beside
+// it or kPinShare of its shorter one: 100 when the node has a ball of its own (the one whose
+// cross-section runs through the node: its centre's distance from the node is least along the
+// fillet there), q moved onto it in the second case; kBallTooBig when that ball does not fit;
+// else the refiner slid along the fillet to the ball of another place, kAcrossAGap once the
+// trace has begun (begun: the fillet breaks off before this node) and kAwayFromNode before.
+// The refiner converges on some ball near the node, aside from its own by a fraction of the
+// step, but beside a pole by more than the step of nodes crowded there (their pairs would lie
+// out of order, taken for a fillet turning back) and from a node in a break of the fillet on the
+// ball at its end. A solution whose centre lies no nearer the node is another (the spine bends
+// more tightly than the centre lies from the node): the refiner's pair stays.
+int OwnBall(Bspline* S1, Bspline* S2, double r, const double* p, int n, int i, double q[4], bool begun) {
+  double X[3], g[4], shorter, longer;
+  StepsBeside(S1, p, n, i, X, &shorter, &longer);
+  if (!(longer > 0.0) || ContactResidual(S1, S2, r, q, X, g) != 4) return 100;
+  const double off = std::fabs(g[3]);
+  if (!(off > kStationShare * longer) && !(off > kPinShare * shorter)) return 100;
+  const bool held[4] = {false, false, false, false};
+  double own[4] = {q[0], q[1], q[2], q[3]};
+  if (!SolveContact(S1, S2, r, own, held, X)) return begun ? kAcrossAGap : kAwayFromNode;
+  if (!BallFits(S1, S2, r, own)) return kBallTooBig;
+  auto CentreFromNode = [&](const double* at) {
+    SurfPoint a;
+    if (!Evaluate(S1, at[0], at[1], a, false)) return HUGE_VAL;
+    double C[3];
+    for (int c = 0; c < 3; ++c) C[c] = a.d[0][c] + r * a.n[c];
+    return VecDist3(C, X);
+  };
+  if (CentreFromNode(own) < CentreFromNode(q) && off > kPinShare * shorter)
+    for (int k = 0; k < 4; ++k) q[k] = own[k];
+  return 100;
 }
 }  // namespace
 
@@ -765,6 +978,7 @@ int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, Intersection
     const double nb[4] = {p[5 * j], p[5 * j + 1], p[5 * j + 2], p[5 * j + 3]};
     bool edged = false;
     int refined = RefineSelected(S1, S2, p[5 * i + 4], q, nb, tol, &edged);
+    if (refined == 100) refined = OwnBall(S1, S2, p[5 * i + 4], p, n, i, q, out->nodeCount > 0);
     if (refined == 100 && edged && AwayFromStation(S1, S2, p, n, i, q, p[5 * i + 4])) refined = kAwayFromNode;
     double P[2][3], d[2][3] = {}, Xi[3], dXi[3] = {}, onward = 0.0;
     bool moved[2] = {false, false};
@@ -846,89 +1060,6 @@ int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, Intersection
   return 0;
 }
 
-namespace {
-
-// A contact pair's centre gap this small, relative to the pair's size, is round-off.
-constexpr double kContactRound = 1e-12;
-// Units in the last place of the coordinates a centre gap carries from the points and normals
-// it is made of.
-constexpr double kCoordinateUlps = 64.0;
-
-// The gap C1 - C2 between the ball centres Ck = Pk + r nk at the parameters q.
-bool CentreGapAt(Bspline* S1, Bspline* S2, double r, const double q[4], double g[3]) {
-  SurfPoint a, b;
-  if (!Evaluate(S1, q[0], q[1], a, false) || !Evaluate(S2, q[2], q[3], b, false)) return false;
-  for (int c = 0; c < 3; ++c) g[c] = a.d[0][c] + r * a.n[c] - b.d[0][c] - r * b.n[c];
-  return true;
-}
-
-// The contact pair of radius r next to the guess q with the held parameters fixed: Gauss-Newton
-// on the others (two or three of them against the three components of the centre gap), the
-// Jacobian by central differences (steps 1e-7 of each range), each step halved until the gap
-// shrinks and clamped to the boxes. True with q moved once the gap is round-off of the pair's
-// size; false with q as it was.
-bool SolveContactHolding(Bspline* S1, Bspline* S2, double r, double q[4], const bool held[4]) {
-  int var[4], m = 0;
-  for (int k = 0; k < 4; ++k)
-    if (!held[k]) var[m++] = k;
-  if (m < 2 || m > 3) return false;
-  const Bspline* S[2] = {S1, S2};
-  double lo[4], hi[4], p[4], g[3];
-  for (int k = 0; k < 4; ++k) {
-    lo[k] = Lo(S[k / 2], k & 1);
-    hi[k] = Hi(S[k / 2], k & 1);
-    p[k] = q[k];
-  }
-  if (!CentreGapAt(S1, S2, r, p, g)) return false;
-  // Far from the origin the centres carry the round-off of their coordinates, which can exceed
-  // the share of the size: the gap cannot shrink below a few units in their last place.
-  double C[3];
-  Eval3DPointOnSurfCoord(S1, p[0], p[1], 0, 0, C);
-  const double far = std::fmax(std::fabs(C[0]), std::fmax(std::fabs(C[1]), std::fabs(C[2]))) + r;
-  const double round = kContactRound * PairSize(S1, S2) + kCoordinateUlps * DBL_EPSILON * far;
-  double gap = VecSize3(g);
-  for (int it = 0; it < 50 && gap > round; ++it) {
-    double J[3][3] = {};
-    for (int j = 0; j < m; ++j) {
-      const int k = var[j];
-      const double h = 1e-7 * (hi[k] - lo[k]);
-      double a[4] = {p[0], p[1], p[2], p[3]}, b[4] = {p[0], p[1], p[2], p[3]}, ga[3], gb[3];
-      a[k] = std::fmin(hi[k], p[k] + h);
-      b[k] = std::fmax(lo[k], p[k] - h);
-      if (!(a[k] > b[k]) || !CentreGapAt(S1, S2, r, a, ga) || !CentreGapAt(S1, S2, r, b, gb)) return false;
-      for (int c = 0; c < 3; ++c) J[c][j] = (ga[c] - gb[c]) / (a[k] - b[k]);
-    }
-    // Normal equations J^T J d = -J^T g.
-    double N[3][3] = {}, rhs[3] = {}, d[3] = {};
-    for (int i = 0; i < m; ++i) {
-      for (int j = 0; j < m; ++j)
-        for (int c = 0; c < 3; ++c) N[i][j] += J[c][i] * J[c][j];
-      for (int c = 0; c < 3; ++c) rhs[i] -= J[c][i] * g[c];
-    }
-    const int solved =
-        m == 3 ? SolveLin3(N[0][0], N[0][1], N[0][2], rhs[0], N[1][0], N[1][1], N[1][2], rhs[1], N[2][0], N[2][1],
-                           N[2][2], rhs[2], &d[0], &d[1], &d[2])
-               : SolveLin2(N[0][0], N[0][1], rhs[0], N[1][0], N[1][1], rhs[1], &d[0], &d[1]);
-    if (solved != 0) return false;
-    bool better = false;
-    for (int half = 0; half < 30 && !better; ++half, d[0] *= 0.5, d[1] *= 0.5, d[2] *= 0.5) {
-      double t[4] = {p[0], p[1], p[2], p[3]}, gt[3];
-      for (int j = 0; j < m; ++j) t[var[j]] = std::clamp(p[var[j]] + d[j], lo[var[j]], hi[var[j]]);
-      if (!CentreGapAt(S1, S2, r, t, gt) || !(VecSize3(gt) < gap)) continue;
-      for (int k = 0; k < 4; ++k) p[k] = t[k];
-      for (int c = 0; c < 3; ++c) g[c] = gt[c];
-      gap = VecSize3(g);
-      better = true;
-    }
-    if (!better) break;
-  }
-  if (!(gap <= round)) return false;
-  for (int k = 0; k < 4; ++k) q[k] = p[k];
-  return true;
-}
-
-}  // namespace
-
 void CloseFilletIfClosed(Bspline* S1, Bspline* S2, IntersectionTrace* fillet) {
   IntersectionTraceNode* a = fillet->head;
   IntersectionTraceNode* z = fillet->tail;
@@ -958,9 +1089,11 @@ void CloseFilletIfClosed(Bspline* S1, Bspline* S2, IntersectionTrace* fillet) {
   // The mean of two contact pairs is none: the closing node is refined onto the ball's contact
   // pair there, holding the seam's parameters, or else the one that runs farthest between the
   // two ends (the trace's direction there). Where no pair is found the mean stands.
+  // Ends that agree already (a closed trace's own pairs fed back) are one contact pair: with no
+  // way between them to hold, the solve would slide it along the fillet.
   if (!onSeam) held[widest] = true;
   double solved[4] = {q[0], q[1], q[2], q[3]};
-  if (SolveContactHolding(S1, S2, a->filletParam, solved, held))
+  if ((onSeam || spread > 0.0) && SolveContact(S1, S2, a->filletParam, solved, held, nullptr))
     for (int k = 0; k < 4; ++k)
       if (!held[k] || !onSeam) q[k] = solved[k];
   for (int k = 0; k < 4; ++k) {

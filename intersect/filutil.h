@@ -31,7 +31,8 @@ struct Bspline;
 // seam; a contact on the seam itself is given on the guess's side of it. A guess that is a
 // contact pair within tol already, its contacts apart, is given back unmoved (100). A guess on
 // a pole (a side a surface collapses to a point) starts on the meridian that leaves the pole
-// toward the ball's contact, a millionth of the range off the pole.
+// toward the ball's contact, a millionth of the range off the pole; a step past a pole goes on
+// through it, onto the meridian straight on, as far as it overshot.
 int NewestRefineToFilletPoint(Bspline* S1, Bspline* S2, double r, double* u1, double* v1,
                               double* u2, double* v2, double nu1, double nv1, double nu2,
                               double nv2, double tol);
@@ -71,7 +72,11 @@ void SetRadiusArray(Bspline* S1, IntersectionTrace* trace, double r0, double r1,
 // a node that goes on has no ball of its own there (the refiner slid along the fillet to the
 // ball of another place), as has a node whose refinement was held on a surface's edge and whose
 // ball's cross-section (the plane across n1 x n2 through its centre) passes more than a quarter
-// of the branch's larger step beside the node from it.
+// of the branch's larger step beside the node from it. A pair whose ball's cross-section passes
+// its node farther than a quarter of that step (or than the shorter step) is checked against
+// the node's own ball, whose cross-section runs through the node: where it has none, the node
+// has no ball (before the first pair, else the fillet breaks off there); where its own ball
+// fits and lies nearer, a pair aside by more than the shorter step is moved onto it.
 // Where a contact point moves more than twice the branch's step, the
 // ball refined halfway between the nodes must lie between the two pairs, else the fillet breaks
 // off there. A turn or a break against the first pair: of the two, the pair farther from its

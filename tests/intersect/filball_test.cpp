@@ -3,6 +3,7 @@
 // contact normals through its centre, at sizes 1e-6, 1 and 1e6 placed far from the origin; a
 // node without a ball (beyond an edge, a ball larger than a wall's curvature allows) is named,
 // and the trace keeps one unbroken stretch; contacts across a closed surface's seam are reached.
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <string>
@@ -50,7 +51,11 @@ enum Kind {
   kSphereAndConeInsideOut,
   kTiltedPlaneAndBand,
   kSkewCylinders,
-  kPlaneThroughThePoles
+  kPlaneThroughThePoles,
+  kPlaneAlongTheSeam,
+  kSphereInATallCylinder,
+  kTorusAndCylinder,
+  kSphereInACylinderAlongX
 };
 
 // The surface with its u reversed (its normals turned over): the net's columns in the other
@@ -97,9 +102,11 @@ struct Pair {
         d1 = [](const double* p) { return std::fabs(p[2] - 0.3); };
         d2 = [](const double* p) { return std::fabs(std::hypot(p[0], p[1], p[2]) - 1.0); };
         break;
-      case kSphereInACylinder:  // the unit sphere and the cylinder of radius 0.5 about z (|z| <= 1.2), facing in
+      case kSphereInACylinder:      // the unit sphere and the cylinder of radius 0.5 about z (|z| <= 1.2), facing in
+      case kSphereInATallCylinder:  // the same, |z| <= 2
         S1 = keep(shapes::Sphere(1.0, at));
-        S2 = keep(shapes::Cylinder(kZ, kX, 0.5, 1.2, -1.2, at));
+        S2 = keep(kind == kSphereInACylinder ? shapes::Cylinder(kZ, kX, 0.5, 1.2, -1.2, at)
+                                             : shapes::Cylinder(kZ, kX, 0.5, 2, -2, at));
         d1 = [](const double* p) { return std::fabs(std::hypot(p[0], p[1], p[2]) - 1.0); };
         d2 = [](const double* p) { return std::fabs(std::hypot(p[0], p[1]) - 0.5); };
         break;
@@ -175,6 +182,26 @@ struct Pair {
         d2 = [](const double* p) { return std::fabs(std::hypot(p[0], p[1], p[2]) - 1.0); };
         break;
       }
+      case kPlaneAlongTheSeam: {  // the plane y = 0 over |x|, |z| <= 2, facing +y, along the unit sphere's seam
+        const double corner[3] = {-2, 0, -2}, ex[3] = {4, 0, 0}, ez[3] = {0, 0, 4};
+        S1 = keep(shapes::Plane(corner, ez, ex, at));
+        S2 = keep(shapes::Sphere(1.0, at));
+        d1 = [](const double* p) { return std::fabs(p[1]); };
+        d2 = [](const double* p) { return std::fabs(std::hypot(p[0], p[1], p[2]) - 1.0); };
+        break;
+      }
+      case kSphereInACylinderAlongX:  // the unit sphere and the cylinder of radius 0.5 about x (|x| <= 1.2), facing in
+        S1 = keep(shapes::Sphere(1.0, at));
+        S2 = keep(TurnedOver(shapes::Cylinder(kX, kY, 0.5, -1.2, 1.2, at)));
+        d1 = [](const double* p) { return std::fabs(std::hypot(p[0], p[1], p[2]) - 1.0); };
+        d2 = [](const double* p) { return std::fabs(std::hypot(p[1], p[2]) - 0.5); };
+        break;
+      case kTorusAndCylinder:  // the torus of radii 1 and 0.3 about z and the cylinder of radius 0.4 about x
+        S1 = keep(shapes::Torus(kZ, kX, 1.0, 0.3, at));
+        S2 = keep(shapes::Cylinder(kX, kY, 0.4, -1.5, 1.5, at));
+        d1 = [](const double* p) { return std::fabs(std::hypot(std::hypot(p[0], p[1]) - 1.0, p[2]) - 0.3); };
+        d2 = [](const double* p) { return std::fabs(std::hypot(p[1], p[2]) - 0.4); };
+        break;
       case kPlaneAndCylinder:  // the plane z = 0 over [-1, 1]^2 and the cylinder of radius 0.5 about z
       case kInsideACylinder:   // the same, the ball inside the cylinder
         S1 = keep(shapes::Plane(O, e2x, e2y, at));
@@ -737,6 +764,61 @@ TEST_F(FilletBall, ATraceBeginningInABreakBeginsAtTheFirstBallOfItsOwnStretch) {
   }
 }
 
+// The distance, in the case's units, of the point X (the case's units) from the cross-section of
+// a pair's ball: the plane through its centre across the spine n1 x n2.
+double FromCrossSection(const Pair& c, const IntersectionTraceNode* m, const double X[3]) {
+  double P[2][3], N[2][3];
+  for (int s = 0; s < 2; ++s) {
+    Bspline* srf = s ? c.S2 : c.S1;
+    const double u = s ? m->u2 : m->u1, v = s ? m->v2 : m->v1;
+    double Q[3], Su[3], Sv[3];
+    Eval3DPointOnSurfCoord(srf, u, v, 0, 0, Q);
+    Eval3DPointOnSurfCoord(srf, u, v, 1, 0, Su);
+    Eval3DPointOnSurfCoord(srf, u, v, 0, 1, Sv);
+    VecCrossProd3(Su, Sv, N[s]);
+    c.at.Unmap(Q, P[s]);
+  }
+  double t[3], off = 0.0;
+  VecCrossProd3(N[0], N[1], t);
+  const double r = m->filletParam / c.at.scale, l0 = VecSize3(N[0]), lt = VecSize3(t);
+  for (int k = 0; k < 3; ++k) off += (X[k] - P[0][k] - r * N[0][k] / l0) * t[k] / lt;
+  return std::fabs(off);
+}
+
+// Along the upper arc of the skew cylinders, nodes in the break between the fillet's two loops
+// have no ball of their own: refined from there, the ball slides along the fillet to the end
+// of the loop, many of the nodes' steps away. Run into the break from either end of the loop,
+// in 16 or 40 nodes, the trace stops there: every pair it keeps, from the first node on, has
+// its ball's cross-section within a step of its own node.
+TEST_F(FilletBall, NodesInABreakOfTheFilletGetNoBallSlidFromItsEnd) {
+  for (const Place& at : Placements())
+    for (const int n : {16, 40})
+      for (const auto& [from, to] : {std::pair<double, double>{0.0, M_PI}, {0.05, 1.6}}) {
+        SCOPED_TRACE(::testing::Message() << "scale " << at.scale << " nodes " << n << " from " << from);
+        const Pair c(kSkewCylinders, at);
+        IntersectionTrace* in = UpperArc(c, from, to, n);
+        int rc = 0;
+        IntersectionTrace* out = Fillet(c, in, 0.05, &rc);
+        EXPECT_EQ(rc, -2);
+        EXPECT_LT(OffBall(c, out), 1e-6 * c.size);
+        EXPECT_GT(out->nodeCount, 3);
+        const IntersectionTraceNode* node = in->head;
+        for (const IntersectionTraceNode* m = out->head; m && node; m = m->next, node = node->next) {
+          double X[3], step = 0.0;
+          c.at.Unmap(&node->x, X);
+          for (const IntersectionTraceNode* o : {node->prev, node->next}) {
+            double Y[3];
+            if (!o) continue;
+            c.at.Unmap(&o->x, Y);
+            step = std::fmax(step, VecDist3(X, Y));
+          }
+          EXPECT_LT(FromCrossSection(c, m, X), step);
+        }
+        FreeTrace(out);
+        FreeTrace(in);
+      }
+}
+
 // The plane x = 0 cuts the unit sphere in a great circle through both poles, which the
 // intersection gives as two halves from pole to pole. At a pole the sphere has no tangent plane
 // (every longitude is the same point); the ball of r over the plane and outside the sphere has
@@ -778,6 +860,23 @@ TEST_F(FilletBall, ANodeOnAPoleHasItsBall) {
     }
 }
 
+// A trace's own pairs fed back as a branch: every one given back (rc 0), unmoved, the trace open
+// or closed as before.
+void ExpectFedBackUnmoved(const Pair& c, IntersectionTrace* out) {
+  IntersectionTrace* again = MallocIntersectionTrace();
+  EXPECT_EQ(NewFilletTrace(c.S1, c.S2, out, again, c.Tol()), 0);
+  EXPECT_EQ(again->nodeCount, out->nodeCount);
+  EXPECT_EQ(again->open, out->open);
+  EXPECT_LT(OffBall(c, again), 1e-6 * c.size);
+  for (const IntersectionTraceNode *m = out->head, *n = again->head; m && n; m = m->next, n = n->next) {
+    EXPECT_NEAR(n->u1, m->u1, 1e-12);
+    EXPECT_NEAR(n->v1, m->v1, 1e-12);
+    EXPECT_NEAR(n->u2, m->u2, 1e-12);
+    EXPECT_NEAR(n->v2, m->v2, 1e-12);
+  }
+  FreeTrace(again);
+}
+
 // A trace's own pairs fed back as a branch are contact pairs already: each stays where it is
 // (the refiners would take a guess for a point of both surfaces and move it along the fillet),
 // so the trace gives every one of them back, unmoved. Round the cylinder on the plane (a closed
@@ -795,22 +894,63 @@ TEST_F(FilletBall, ATracesOwnPairsFedBackStayWhereTheyAre) {
         int rc = 0;
         IntersectionTrace* out = Fillet(c, t, r, &rc);
         ASSERT_GT(out->nodeCount, 2);
-        IntersectionTrace* again = MallocIntersectionTrace();
-        EXPECT_EQ(NewFilletTrace(c.S1, c.S2, out, again, c.Tol()), 0);
-        ASSERT_EQ(again->nodeCount, out->nodeCount);
-        EXPECT_EQ(again->open, out->open);
-        EXPECT_LT(OffBall(c, again), 1e-6 * c.size);
-        for (const IntersectionTraceNode *m = out->head, *n = again->head; m && n; m = m->next, n = n->next) {
-          EXPECT_NEAR(n->u1, m->u1, 1e-12);
-          EXPECT_NEAR(n->v1, m->v1, 1e-12);
-          EXPECT_NEAR(n->u2, m->u2, 1e-12);
-          EXPECT_NEAR(n->v2, m->v2, 1e-12);
-        }
-        FreeTrace(again);
+        ExpectFedBackUnmoved(c, out);
         FreeTrace(out);
       }
       FreeIntersectionTraceList(list);
     }
+}
+
+// A closed trace's own pairs fed back end on one closing pair, which CloseFilletIfClosed made:
+// with both ends on it, it stays where it is (re-solved holding a parameter that does not run
+// between the ends, it slid along the fillet by 1e-5 of the range), like every other pair.
+TEST_F(FilletBall, AClosedTracesOwnClosingPairFedBackStaysWhereItIs) {
+  for (const Place& at : Placements())
+    for (const Kind kind : {kSphereInACylinderAlongX, kSphereInACylinder, kCrossingCylinders})
+      for (const double share : {0.003, 0.01}) {
+        const Pair c(kind, at);
+        const double r = share * c.size;
+        IntersectionTraceList* list = MallocIntersectionTraceList();
+        ASSERT_EQ(NewIntersect(c.S1, c.S2, list, 0.01, 1e-7), 0);
+        IntersectionTrace* t = list->head;
+        for (int b = 0; b < list->count; ++b, t = t->next) {
+          if (t->open) continue;
+          SCOPED_TRACE(::testing::Message() << "kind " << kind << " scale " << at.scale << " branch " << b << " r " << r);
+          int rc = 0;
+          IntersectionTrace* out = Fillet(c, t, r, &rc);
+          ExpectFedBackUnmoved(c, out);
+          FreeTrace(out);
+        }
+        FreeIntersectionTraceList(list);
+      }
+}
+
+// A ball of 0.3 of the size between the torus and the cylinder: where it fits, its contact on the
+// cylinder runs several times as fast as the one on the torus. Such a trace's pairs fed back lie
+// on no intersection, and the ball halfway between two of them is the one refined from their
+// mean (moved onto the intersection first, it was the ball of another place, and the fillet
+// seemed to break between them): the trace gives every pair back, unmoved.
+TEST_F(FilletBall, FastContactsFedBackAreNotTakenForABreak) {
+  int fed = 0;
+  for (const Place& at : Placements()) {
+    const Pair c(kTorusAndCylinder, at);
+    IntersectionTraceList* list = MallocIntersectionTraceList();
+    ASSERT_EQ(NewIntersect(c.S1, c.S2, list, 0.01, 1e-7), 0);
+    IntersectionTrace* t = list->head;
+    for (int b = 0; b < list->count; ++b, t = t->next) {
+      SCOPED_TRACE(::testing::Message() << "scale " << at.scale << " branch " << b);
+      RearrangeIntersectList(t);
+      int rc = 0;
+      IntersectionTrace* out = Fillet(c, t, 0.3 * c.size, &rc);
+      if (out->nodeCount > 2) {
+        ++fed;
+        ExpectFedBackUnmoved(c, out);
+      }
+      FreeTrace(out);
+    }
+    FreeIntersectionTraceList(list);
+  }
+  EXPECT_GT(fed, 0);
 }
 
 // The plane z = 0 and the cylinder of radius 0.5 about z, the ball of 0.3 outside: its contacts
@@ -846,6 +986,84 @@ TEST_F(FilletBall, ContactsWhereANormalLiesWithinAMillionthOfAnAxisAreOnTheBall)
         EXPECT_NEAR(p[1][2], r, 1e-8 * c.size) << aside << " " << newest;
       }
   }
+}
+
+// A ball of radius 0.499 inside a cylinder of radius 0.5 standing on the unit sphere has its
+// centre 0.001 from the axis and 1.499 from the sphere's centre: its contact on the sphere lies
+// about 0.001 from a pole, on the node's meridian, which a full step of the refiner overshoots.
+// The iterate goes on through the pole (held on it, it had no tangent plane to step from and
+// the node no pair): every node of both circles keeps its pair on the ball.
+TEST_F(FilletBall, AContactBesideAPoleIsReachedAcrossIt) {
+  for (const Place& at : Placements()) {
+    const Pair c(kSphereInATallCylinder, at);
+    IntersectionTraceList* list = MallocIntersectionTraceList();
+    ASSERT_EQ(NewIntersect(c.S1, c.S2, list, 0.01, 1e-7), 0);
+    ASSERT_EQ(list->count, 2);
+    IntersectionTrace* t = list->head;
+    for (int b = 0; b < list->count; ++b, t = t->next) {
+      SCOPED_TRACE(::testing::Message() << "scale " << at.scale << " branch " << b);
+      ExpectFillet(c, t, 0.499, t->nodeCount);
+    }
+    FreeIntersectionTraceList(list);
+  }
+}
+
+// The sphere's parameters of a point of the unit sphere (poles on z, seam at +x): u round the
+// axis, v along the meridian from the pole at -z, each within its quarter arc as AngleParam.
+void UnitSphereParams(const double p[3], double* u, double* v) {
+  const double lon = std::atan2(p[1], p[0]);
+  *u = shapes::AngleParam(lon < 0.0 ? lon + 2 * M_PI : lon);
+  *v = shapes::AngleParam(std::acos(std::clamp(-p[2], -1.0, 1.0))) * 2;
+}
+
+// The plane y = 0 along the sphere's seam meridian cuts it in the great circle through both
+// poles. Nodes of it at angles a from +x toward +z, crowded within `crowd` of the north pole on
+// both sides: beside the pole the refiner's ball lies aside from the node's own by up to
+// hundreds of such steps, in no order. Every node keeps a ball near its own (the one whose
+// cross-section runs through it, centre (sqrt(1 + 2 r) cos a, r, sqrt(1 + 2 r) sin a)), in order
+// round the circle.
+TEST_F(FilletBall, NodesCrowdedBesideAPoleKeepTheirOwnBallsInOrder) {
+  const double r = 0.01, pole = M_PI / 2;
+  for (const Place& at : Placements())
+    for (const double crowd : {1e-3, 1e-6}) {
+      SCOPED_TRACE(::testing::Message() << "scale " << at.scale << " crowd " << crowd);
+      const Pair c(kPlaneAlongTheSeam, at);
+      std::vector<double> angles;
+      for (int k = 0; k < 8; ++k) angles.push_back(0.2 + (pole - 0.2) * k / 8);
+      for (int k = -8; k <= 8; ++k) angles.push_back(pole + crowd * k / 8);
+      for (int k = 1; k <= 8; ++k) angles.push_back(pole + crowd + (2.9 - pole - crowd) * k / 8);
+      IntersectionTrace* in = MallocIntersectionTrace();
+      for (const double a : angles) {
+        const double X[3] = {std::cos(a), 0.0, std::sin(a)};
+        double P[3], u, v;
+        at.Map(X, P);
+        UnitSphereParams(X, &u, &v);
+        AppendTraceNode(in, P, (X[2] + 2) / 4, (X[0] + 2) / 4, u, v);
+      }
+      in->open = 1;
+      int rc = 0;
+      IntersectionTrace* out = Fillet(c, in, r, &rc);
+      EXPECT_EQ(rc, 0);
+      ASSERT_EQ(out->nodeCount, in->nodeCount);
+      EXPECT_LT(OffBall(c, out), 1e-6 * c.size);
+      // The contacts on the plane, under the centres, in order round the circle and each nearer
+      // its node's angle than that node's neighbours are.
+      size_t k = 0;
+      double before = -M_PI;
+      for (const IntersectionTraceNode* m = out->head; m; m = m->next, ++k) {
+        double P[3], p[3];
+        Eval3DPointOnSurfCoord(c.S1, m->u1, m->v1, 0, 0, P);
+        at.Unmap(P, p);
+        const double a = std::atan2(p[2], p[0]);
+        const double apart = std::fmin(k > 0 ? angles[k] - angles[k - 1] : HUGE_VAL,
+                                       k + 1 < angles.size() ? angles[k + 1] - angles[k] : HUGE_VAL);
+        EXPECT_GT(a, before) << k;
+        EXPECT_LT(std::fabs(a - angles[k]), apart) << k;
+        before = a;
+      }
+      FreeTrace(out);
+      FreeTrace(in);
+    }
 }
 
 }  // namespace
