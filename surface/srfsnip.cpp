@@ -1002,9 +1002,11 @@ int FindCurveIntersectionParams(Bspline* curve, int uCut, Bspline* srf, double t
     const bool inside = s - t0 >= ends && t1 - s >= ends;
     // A curve coming down onto the line and going back up from one place on it, as a
     // tessellated loop does at a vertex where it touches the line, does not cross there: the
-    // two crossings would share their place and leave the walk nothing between them.
+    // two crossings would share their place and leave the walk nothing between them. So too
+    // where a round loop dips within the tolerance past the line and back over less than the
+    // curve's parameter tolerance: no part of the curve could be taken between them.
     if (m > 0 && side(i) == 2 && f[m - 1] == 1 && k[m - 1] == 3 && inside &&
-        std::fabs(AlongCut(uv, uCut) - c[m - 1]) <= alongTol) {
+        (std::fabs(AlongCut(uv, uCut) - c[m - 1]) <= alongTol || s - p[m - 1] < ends)) {
       bool onLine = true;
       for (int j = lastCross; j < i && onLine; ++j) onLine = t - cs[j] <= tol;
       if (onLine) {

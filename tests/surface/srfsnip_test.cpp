@@ -1338,6 +1338,18 @@ TEST_F(Snip, ARoundLoopCutNearItsExtremeLosesNoCap) {
             for (double far : {0.0, 1e4}) CheckRoundCut(disc, disc, 0.25, disc ? M_PI / 4 : 0.7, t, uCut, size, far);
 }
 
+TEST_F(Snip, ACutARoundOffInsideARoundLoopsExtremeOnAKnotIsMade) {
+  // A circle of one curve unturned, its extremes across the cut on its double knots, as a hole and
+  // as a disc, cut through an extreme and a round-off either side of it: a loop that dips past the
+  // line by a round-off and comes back over less than its parameter tolerance only touches it.
+  for (bool disc : {false, true})
+    for (double shift : {-1e-12, 0.0, 1e-12})
+      for (double extreme : {0.25, 0.75})
+        for (int uCut : {1, 0})
+          for (double size : {1e-6, 1.0, 1e6})
+            for (double far : {0.0, 1e4}) CheckRoundCut(disc, false, 0.25, 0.0, extreme + shift, uCut, size, far);
+}
+
 TEST_F(Snip, ASpikeOfNoWidthBeyondTheLineMakesNoPieceOfNothing) {
   // An outer loop whose right side runs up past its top corner and back (a spike of no width),
   // cut through the spike, along the top side at its foot, and (transposed) across the u range:
