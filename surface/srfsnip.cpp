@@ -1091,7 +1091,8 @@ int GetInOutListForTrimCurves(Bspline* srf, double t, int uCut, SnipCrossingList
       const bool near = atStart ? c.params[k] - t0 < ends : t1 - c.params[k] < ends;
       return c.kinds[k] != 3 && near && std::fabs(CoordAt(curve, atStart ? t0 : t1, uCut) - t) <= tol ? k : -1;
     };
-    // One more crossing on a curve's end, for the side `kind`.
+    // One more crossing on a curve's end, for the side `kind`, in its place in parameter order:
+    // the curve's other end may meet the line at a corner still to be read.
     auto add = [&](Crossings& c, double param, double coord, int flag, int kind) {
       const int n = c.n + 1;
       double* p = MallocArray<double>(n);
@@ -1105,16 +1106,19 @@ int GetInOutListForTrimCurves(Bspline* srf, double t, int uCut, SnipCrossingList
         Free(k);
         return false;
       }
-      for (int j = 0; j < c.n; ++j) {
-        p[j] = c.params[j];
-        q[j] = c.coords[j];
-        f[j] = c.flags[j];
-        k[j] = c.kinds[j];
+      int at = 0;
+      while (at < c.n && c.params[at] <= param) ++at;
+      for (int j = 0, to = 0; j < c.n; ++j, ++to) {
+        if (to == at) ++to;
+        p[to] = c.params[j];
+        q[to] = c.coords[j];
+        f[to] = c.flags[j];
+        k[to] = c.kinds[j];
       }
-      p[c.n] = param;
-      q[c.n] = coord;
-      f[c.n] = flag;
-      k[c.n] = kind;
+      p[at] = param;
+      q[at] = coord;
+      f[at] = flag;
+      k[at] = kind;
       Free(c.params);
       Free(c.coords);
       Free(c.flags);

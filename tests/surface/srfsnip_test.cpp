@@ -1350,6 +1350,54 @@ TEST_F(Snip, ACutARoundOffInsideARoundLoopsExtremeOnAKnotIsMade) {
             for (double far : {0.0, 1e4}) CheckRoundCut(disc, false, 0.25, 0.0, extreme + shift, uCut, size, far);
 }
 
+TEST_F(Snip, AHoleSideLeavingAndRegainingTheLineAtItsCornersIsCut) {
+  // A square face with a rectangular hole [0.2, 0.8] x [0.3, 0.7] whose bottom side is a cubic
+  // v = 0.3 + 3a s(1 - s)(1 - 2s) over u = 0.2 + 0.6 s, cut along v = 0.3: from one corner on the
+  // line the side rises past it, crosses it halfway and comes back up to the other corner, so the
+  // loop only touches the line at one corner and passes through it at the other, both corners
+  // ends of the one curve. The cubic's lobes each enclose 0.05625 a with the line: each side's
+  // pieces hold exactly 0.3 - 0.05625 a and 0.46 + 0.05625 a, at every size and place, loops
+  // either way round, and transposed (a u cut).
+  for (double a : {0.01, 0.1})
+    for (int uCut : {0, 1})
+      for (bool clockwise : {false, true})
+        for (double size : {1e-6, 1.0, 1e6})
+          for (double far : {0.0, 1e4}) {
+            SCOPED_TRACE(::testing::Message() << "a " << a << " u " << uCut << " clockwise " << clockwise << " size "
+                                              << size << " far " << far);
+            PatchOptions o = PlacedSquare(size, far);
+            Bspline* s = TiltedPlanePatch(o);
+            ASSERT_NE(s, nullptr);
+            // Each loop's curves as corner lists (u, v pairs on the unit square), run either way.
+            auto add = [&](std::vector<std::vector<double>> curves, int hole) {
+              if (clockwise) {
+                std::reverse(curves.begin(), curves.end());
+                for (auto& c : curves) c = Reversed(c);
+              }
+              std::vector<Bspline*> made;
+              for (auto& c : curves) {
+                if (uCut)
+                  for (size_t i = 0; i < c.size(); i += 2) std::swap(c[i], c[i + 1]);
+                made.push_back(BuildCurveOnSurface(s, int(c.size()) / 2 - 1, IntoSquare(c, o, size)));
+              }
+              AddLoop(s, made, hole);
+            };
+            add({{0, 0, 1, 0}, {1, 0, 1, 1}, {1, 1, 0, 1}, {0, 1, 0, 0}}, 0);
+            add({{0.2, 0.3, 0.4, 0.3 + a, 0.6, 0.3 - a, 0.8, 0.3}, {0.8, 0.3, 0.8, 0.7}, {0.8, 0.7, 0.2, 0.7}, {0.2, 0.7, 0.2, 0.3}}, 1);
+            Sides sd;
+            ASSERT_EQ(SnipSurfaceBspline(s, (uCut ? o.umin : o.vmin) + 0.3 * size, uCut, &sd.low, &sd.high), 1);
+            const double expected[2] = {0.3 - 0.05625 * a, 0.46 + 0.05625 * a};
+            for (int side = 0; side < 2; ++side) {
+              double area = 0.0;
+              for (const Bspline* p : sd.Pieces(side ? sd.high : sd.low))
+                for (const TrimList* l = p->trims; l; l = l->next)
+                  area += (l->hole ? -1 : 1) * std::fabs(CurvedLoopArea(l, o.umin)) / (size * size);
+              EXPECT_NEAR(area, expected[side], 1e-10) << "side " << side;
+            }
+            FreeBspline(s);
+          }
+}
+
 TEST_F(Snip, ASpikeOfNoWidthBeyondTheLineMakesNoPieceOfNothing) {
   // An outer loop whose right side runs up past its top corner and back (a spike of no width),
   // cut through the spike, along the top side at its foot, and (transposed) across the u range:
