@@ -1136,6 +1136,13 @@ double CurvedLoopArea(const TrimList* loop, double u0) {
   return sum;
 }
 
+// The trimmed area of a face or piece whose loops may be curved: its outer loops less its holes.
+double CurvedTrimmedArea(const Bspline* piece, double u0) {
+  double area = 0.0;
+  for (const TrimList* l = piece->trims; l; l = l->next) area += (l->hole ? -1 : 1) * std::fabs(CurvedLoopArea(l, u0));
+  return area;
+}
+
 TEST_F(Snip, ACubicSideBulgingPastTheLineBetweenTwoSamplesIsCutWhereItCrossesIt) {
   // A triangular hole whose cubic sides bulge outwards, cut just above its top corner: the side
   // ending there rises past the line and comes back within one sample interval, so one crossing
@@ -1171,8 +1178,7 @@ TEST_F(Snip, ACubicSideBulgingPastTheLineBetweenTwoSamplesIsCutWhereItCrossesIt)
           sides.push_back(BuildCurveOnSurface(s, 3, uv));
         }
         AddLoop(s, sides, 1);
-        double face = 0.0;
-        for (const TrimList* l = s->trims; l; l = l->next) face += (l->hole ? -1 : 1) * std::fabs(CurvedLoopArea(l, o.umin));
+        const double face = CurvedTrimmedArea(s, o.umin);
         const double t = at(0.60217386608210718);
         Sides sd;
         ASSERT_EQ(SnipSurfaceBspline(s, t, 0, &sd.low, &sd.high), 1);
@@ -1241,16 +1247,12 @@ TEST_F(Snip, CurvedLoopsAreCutWhereTheyMeetTheLineAndThePiecesTileTheFace) {
             const std::vector<double> outer = map(gon(6, 0.4, 0.2)), hole = map(gon(3, 0.15, 0.3));
             BulgedLoop(s, clockwise ? outer : Reversed(outer), clockwise ? 0.08 : -0.08, 0);
             BulgedLoop(s, clockwise ? Reversed(hole) : hole, clockwise ? -0.1 : 0.1, 1);
-            double face = 0.0;
-            for (const TrimList* l = s->trims; l; l = l->next)
-              face += (l->hole ? -1 : 1) * std::fabs(CurvedLoopArea(l, o.umin));
+            const double face = CurvedTrimmedArea(s, o.umin);
             Sides sd;
             ASSERT_EQ(SnipSurfaceBspline(s, o.umin + t * size, uCut, &sd.low, &sd.high), 1);
             double area = 0.0;
             for (const SnipSide* side : {sd.low, sd.high})
-              for (Bspline* p : sd.Pieces(side))
-                for (const TrimList* l = p->trims; l; l = l->next)
-                  area += (l->hole ? -1 : 1) * std::fabs(CurvedLoopArea(l, o.umin));
+              for (Bspline* p : sd.Pieces(side)) area += CurvedTrimmedArea(p, o.umin);
             EXPECT_NEAR(area / face, 1.0, 1e-10);
             FreeBspline(s);
           }
@@ -1265,7 +1267,8 @@ TrimList* RoundLoop(Bspline* s, const PatchOptions& o, double size, double cx, d
   std::vector<double> uv, w;
   for (int i = 0; i < 9; ++i) {
     const int k = clockwise ? 8 - i : i;
-    const double x = std::cos(phase) * cu[k] - std::sin(phase) * cv[k], y = std::sin(phase) * cu[k] + std::cos(phase) * cv[k];
+    const double c = std::cos(phase), sn = std::sin(phase);
+    const double x = c * cu[k] - sn * cv[k], y = sn * cu[k] + c * cv[k];
     uv.insert(uv.end(), {cx + r * x, cy + r * y});
     w.push_back(k % 2 ? std::sqrt(0.5) : 1.0);
   }
@@ -1274,8 +1277,8 @@ TrimList* RoundLoop(Bspline* s, const PatchOptions& o, double size, double cx, d
     return AddLoop(s, {BuildCurveOnSurface(s, 2, uv, {0, 0, 0, .25, .25, .5, .5, .75, .75, 1, 1, 1}, w)}, hole);
   std::vector<Bspline*> arcs;
   for (int q = 0; q < 4; ++q)
-    arcs.push_back(BuildCurveOnSurface(s, 2, std::vector<double>(uv.begin() + 4 * q, uv.begin() + 4 * q + 6), {0, 0, 0, 1, 1, 1},
-                                       std::vector<double>(w.begin() + 2 * q, w.begin() + 2 * q + 3)));
+    arcs.push_back(BuildCurveOnSurface(s, 2, std::vector<double>(uv.begin() + 4 * q, uv.begin() + 4 * q + 6),
+                                       {0, 0, 0, 1, 1, 1}, std::vector<double>(w.begin() + 2 * q, w.begin() + 2 * q + 3)));
   return AddLoop(s, arcs, hole);
 }
 
@@ -1291,8 +1294,8 @@ double DiscBelow(double c, double r, double x) {
 // side's pieces hold exactly the side's part of the trimmed area (circular segments, the cut taken
 // at the pieces' common edge), and every loop lies within its piece's domain.
 void CheckRoundCut(bool disc, bool fourCurves, double r, double phase, double t, int uCut, double size, double far) {
-  SCOPED_TRACE(::testing::Message() << "disc " << disc << " four " << fourCurves << " phase " << phase << " t " << t << " u " << uCut << " size "
-                                    << size << " far " << far);
+  SCOPED_TRACE(::testing::Message() << "disc " << disc << " four " << fourCurves << " phase " << phase << " t " << t
+                                    << " u " << uCut << " size " << size << " far " << far);
   PatchOptions o = PlacedSquare(size, far);
   Bspline* s = TiltedPlanePatch(o);
   ASSERT_NE(s, nullptr);
@@ -1305,12 +1308,13 @@ void CheckRoundCut(bool disc, bool fourCurves, double r, double phase, double t,
   const double edge = uCut ? sd.Pieces(sd.low)[0]->umax : sd.Pieces(sd.low)[0]->vmax;
   const double below = DiscBelow(0.5, r, (edge - lo) / size);
   const double whole = M_PI * r * r;
-  const double expected[2] = {disc ? below : (edge - lo) / size - below, disc ? whole - below : 1 - (edge - lo) / size - (whole - below)};
+  const double strip = (edge - lo) / size;  // the low side's share of the square
+  const double expected[2] = {disc ? below : strip - below, disc ? whole - below : 1 - strip - (whole - below)};
   for (int side = 0; side < 2; ++side) {
     double area = 0.0;
-    for (const Bspline* p : sd.Pieces(side ? sd.high : sd.low))
+    for (const Bspline* p : sd.Pieces(side ? sd.high : sd.low)) {
+      area += CurvedTrimmedArea(p, o.umin) / (size * size);
       for (const TrimList* l = p->trims; l; l = l->next) {
-        area += (l->hole ? -1 : 1) * std::fabs(CurvedLoopArea(l, o.umin)) / (size * size);
         const double slack = 1e-9 * size;
         for (const Bspline* c : LoopItems(l))
           for (int k = 0; k <= 16; ++k) {
@@ -1321,6 +1325,7 @@ void CheckRoundCut(bool disc, bool fourCurves, double r, double phase, double t,
                 << "side " << side << " at " << (uv[0] - o.umin) / size << " " << (uv[1] - o.vmin) / size;
           }
       }
+    }
     EXPECT_NEAR(area, expected[side], 1e-10) << "side " << side;
   }
   FreeBspline(s);
@@ -1383,15 +1388,18 @@ TEST_F(Snip, AHoleSideLeavingAndRegainingTheLineAtItsCornersIsCut) {
               AddLoop(s, made, hole);
             };
             add({{0, 0, 1, 0}, {1, 0, 1, 1}, {1, 1, 0, 1}, {0, 1, 0, 0}}, 0);
-            add({{0.2, 0.3, 0.4, 0.3 + a, 0.6, 0.3 - a, 0.8, 0.3}, {0.8, 0.3, 0.8, 0.7}, {0.8, 0.7, 0.2, 0.7}, {0.2, 0.7, 0.2, 0.3}}, 1);
+            add({{0.2, 0.3, 0.4, 0.3 + a, 0.6, 0.3 - a, 0.8, 0.3},
+                 {0.8, 0.3, 0.8, 0.7},
+                 {0.8, 0.7, 0.2, 0.7},
+                 {0.2, 0.7, 0.2, 0.3}},
+                1);
             Sides sd;
             ASSERT_EQ(SnipSurfaceBspline(s, (uCut ? o.umin : o.vmin) + 0.3 * size, uCut, &sd.low, &sd.high), 1);
             const double expected[2] = {0.3 - 0.05625 * a, 0.46 + 0.05625 * a};
             for (int side = 0; side < 2; ++side) {
               double area = 0.0;
               for (const Bspline* p : sd.Pieces(side ? sd.high : sd.low))
-                for (const TrimList* l = p->trims; l; l = l->next)
-                  area += (l->hole ? -1 : 1) * std::fabs(CurvedLoopArea(l, o.umin)) / (size * size);
+                area += CurvedTrimmedArea(p, o.umin) / (size * size);
               EXPECT_NEAR(area, expected[side], 1e-10) << "side " << side;
             }
             FreeBspline(s);
