@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "bspline/bsvalid.h"
+#include "bspline/knots.h"
 #include "bspline/nubs.h"
 #include "bspline/sfree.h"
 #include "bspline/srfclone.h"
@@ -1401,6 +1402,49 @@ TEST_F(Snip, AHoleSideLeavingAndRegainingTheLineAtItsCornersIsCut) {
               for (const Bspline* p : sd.Pieces(side ? sd.high : sd.low))
                 area += CurvedTrimmedArea(p, o.umin) / (size * size);
               EXPECT_NEAR(area, expected[side], 1e-10) << "side " << side;
+            }
+            FreeBspline(s);
+          }
+}
+
+TEST_F(Snip, LoopCurvesOverTinyParameterRangesKeepTheirSidesInThePieces) {
+  // A square face with a rectangular hole and a circular one (rational arcs), every loop curve's
+  // knots running over a billionth or a trillionth, cut through either hole: the curves' parts are
+  // as long in the plane as ever, and each side's pieces hold exactly the side's part of the
+  // trimmed area, at every size and place. Given across the cut and along it, swapped for a v cut.
+  for (double range : {1e-9, 1e-12})
+    for (double t : {0.35, 0.7})
+      for (int uCut : {1, 0})
+        for (double size : {1e-6, 1.0, 1e6})
+          for (double far : {0.0, 1e4}) {
+            SCOPED_TRACE(::testing::Message() << "range " << range << " t " << t << " u " << uCut << " size " << size
+                                              << " far " << far);
+            PatchOptions o = PlacedSquare(size, far);
+            Bspline* s = TiltedPlanePatch(o);
+            ASSERT_NE(s, nullptr);
+            auto place = [&](std::vector<double> p) {
+              if (!uCut)
+                for (size_t i = 0; i < p.size(); i += 2) std::swap(p[i], p[i + 1]);
+              return IntoSquare(p, o, size);
+            };
+            PolygonLoop(s, place({0, 0, 1, 0, 1, 1, 0, 1}), 0);
+            PolygonLoop(s, place({0.2, 0.3, 0.2, 0.6, 0.45, 0.6, 0.45, 0.3}), 1);
+            RoundLoop(s, o, size, uCut ? 0.7 : 0.5, uCut ? 0.5 : 0.7, 0.15, 0.4, false, true, 1);
+            for (const TrimList* l = s->trims; l; l = l->next)
+              for (Bspline* c : LoopItems(l)) {
+                for (int i = 0; i < NumKnotsU(c); ++i) c->knotsU[i] *= range;
+                SetDomainFromKnots(c, 0);
+              }
+            Sides sd;
+            ASSERT_EQ(SnipSurfaceBspline(s, (uCut ? o.umin : o.vmin) + t * size, uCut, &sd.low, &sd.high), 1);
+            const double below = t - 0.3 * std::clamp(t - 0.2, 0.0, 0.25) - DiscBelow(0.7, 0.15, t);
+            const double face = 1 - 0.3 * 0.25 - M_PI * 0.15 * 0.15;
+            const double expected[2] = {below, face - below};
+            for (int side = 0; side < 2; ++side) {
+              double area = 0.0;
+              for (const Bspline* p : sd.Pieces(side ? sd.high : sd.low))
+                area += CurvedTrimmedArea(p, o.umin) / (size * size);
+              EXPECT_NEAR(area, expected[side], 1e-9) << "side " << side;
             }
             FreeBspline(s);
           }
