@@ -1144,6 +1144,16 @@ double CurvedTrimmedArea(const Bspline* piece, double u0) {
   return area;
 }
 
+// Each side's pieces hold the side's expected part of the trimmed area (in units of a square of
+// that size), to tol.
+void ExpectSideAreas(const Sides& sd, double u0, double size, const double expected[2], double tol) {
+  for (int side = 0; side < 2; ++side) {
+    double area = 0.0;
+    for (const Bspline* p : sd.Pieces(side ? sd.high : sd.low)) area += CurvedTrimmedArea(p, u0) / (size * size);
+    EXPECT_NEAR(area, expected[side], tol) << "side " << side;
+  }
+}
+
 TEST_F(Snip, ACubicSideBulgingPastTheLineBetweenTwoSamplesIsCutWhereItCrossesIt) {
   // A triangular hole whose cubic sides bulge outwards, cut just above its top corner: the side
   // ending there rises past the line and comes back within one sample interval, so one crossing
@@ -1397,12 +1407,7 @@ TEST_F(Snip, AHoleSideLeavingAndRegainingTheLineAtItsCornersIsCut) {
             Sides sd;
             ASSERT_EQ(SnipSurfaceBspline(s, (uCut ? o.umin : o.vmin) + 0.3 * size, uCut, &sd.low, &sd.high), 1);
             const double expected[2] = {0.3 - 0.05625 * a, 0.46 + 0.05625 * a};
-            for (int side = 0; side < 2; ++side) {
-              double area = 0.0;
-              for (const Bspline* p : sd.Pieces(side ? sd.high : sd.low))
-                area += CurvedTrimmedArea(p, o.umin) / (size * size);
-              EXPECT_NEAR(area, expected[side], 1e-10) << "side " << side;
-            }
+            ExpectSideAreas(sd, o.umin, size, expected, 1e-10);
             FreeBspline(s);
           }
 }
@@ -1440,12 +1445,7 @@ TEST_F(Snip, LoopCurvesOverTinyParameterRangesKeepTheirSidesInThePieces) {
             const double below = t - 0.3 * std::clamp(t - 0.2, 0.0, 0.25) - DiscBelow(0.7, 0.15, t);
             const double face = 1 - 0.3 * 0.25 - M_PI * 0.15 * 0.15;
             const double expected[2] = {below, face - below};
-            for (int side = 0; side < 2; ++side) {
-              double area = 0.0;
-              for (const Bspline* p : sd.Pieces(side ? sd.high : sd.low))
-                area += CurvedTrimmedArea(p, o.umin) / (size * size);
-              EXPECT_NEAR(area, expected[side], 1e-9) << "side " << side;
-            }
+            ExpectSideAreas(sd, o.umin, size, expected, 1e-9);
             FreeBspline(s);
           }
 }
