@@ -348,6 +348,65 @@ void CutSampleParams(const Bspline* c, double* t) {
   t[k] = CurveEndPar(c);
 }
 
+double RateAt(const Bspline* c, double s, int uCut) {
+  double d[2];
+  Eval2DPointOnCurve2Array(nullptr, c, s, 1, d);
+  return AcrossCut(d, uCut);
+}
+
+// Where in [a, b] the coordinate across the cut turns back, its rate at a having the sign of ra
+// and at b the other one: bisection until the bracket stops shrinking.
+double TurnBetween(const Bspline* c, int uCut, double a, double b, double ra) {
+  for (int it = 0; it < 200; ++it) {
+    const double m = 0.5 * (a + b);
+    if (m <= a || m >= b) break;
+    if ((RateAt(c, m, uCut) > 0) == (ra > 0))
+      a = m;
+    else
+      b = m;
+  }
+  return 0.5 * (a + b);
+}
+
+// The samples of CutSampleParams with their coordinates across the cut in ts and cs (room for
+// 2 CutSampleCount - 1 values), and between two samples on one side of the line L the place
+// where the curve turns back, when it lies more than tol past the line: a round loop the line
+// cuts near its extreme passes the line and comes back within one sample interval, and would
+// otherwise lie on one side whole, its cap beyond the line lost to the other side's pieces.
+// A polyline turns back only at its vertices, which are samples. The number of samples, or -1
+// when memory ran out.
+int SampleAcrossLine(const Bspline* c, int uCut, double L, double tol, double* ts, double* cs) {
+  const int n = CutSampleCount(c);
+  Owned<double, Free> base(MallocArray<double>(n));
+  if (!base || KernelFailed()) return -1;
+  CutSampleParams(c, base.get());
+  auto past = [&](double x) { return x > L + tol ? 1 : x < L - tol ? -1 : 0; };
+  int m = 0;
+  double previous = 0.0;
+  for (int i = 0; i < n; ++i) {
+    const double here = CoordAt(c, base[i], uCut);
+    if (i > 0 && c->degreeU > 1 && base[i] > base[i - 1]) {
+      // Rates just inside the interval: a sample on a knot may sit on a corner.
+      const double a = base[i - 1], b = base[i], inset = 1e-9 * (b - a);
+      const double ra = RateAt(c, a + inset, uCut), rb = RateAt(c, b - inset, uCut);
+      const bool oneSide = (previous - L > tol) == (here - L > tol);
+      if (oneSide && ((ra > 0 && rb < 0) || (ra < 0 && rb > 0))) {
+        const double s = TurnBetween(c, uCut, a + inset, b - inset, ra);
+        const double at = CoordAt(c, s, uCut);
+        const int side = previous - L > tol ? 1 : -1;
+        if (past(at) == -side) {
+          ts[m] = s;
+          cs[m++] = at;
+        }
+      }
+    }
+    ts[m] = base[i];
+    cs[m++] = here;
+    previous = here;
+  }
+  return m;
+}
+
 // The parameter in [a, b] where the curve's coordinate across the cut reaches L (ca and cb its
 // coordinates at a and b): linear interpolation, then false position. Across a bracket (ca and
 // cb on either side of L) the crossing is followed to round-off, so that a curved loop is cut
@@ -909,22 +968,21 @@ int FindCurveIntersectionParams(Bspline* curve, int uCut, Bspline* srf, double t
   *count = 0;
   if (!HasPieceableForm(curve) || curve->kind != 1 || curve->dimension != 2 || !srf) return -2;
   const double tol = 1e-6 * (uCut ? srf->umax - srf->umin : srf->vmax - srf->vmin);
-  const int n = CutSampleCount(curve);
-  Owned<double, Free> ts(MallocArray<double>(n)), cs(MallocArray<double>(n));
+  const int room = 2 * CutSampleCount(curve) - 1;
+  Owned<double, Free> ts(MallocArray<double>(room)), cs(MallocArray<double>(room));
   // A crossing needs a change of side between two samples: n - 1 of them at most.
-  double* p = MallocArray<double>(n);
-  double* c = MallocArray<double>(n);
-  int* f = MallocArray<int>(n);
-  int* k = MallocArray<int>(n);
-  if (!ts || !cs || !p || !c || !f || !k || KernelFailed()) {
+  double* p = MallocArray<double>(room);
+  double* c = MallocArray<double>(room);
+  int* f = MallocArray<int>(room);
+  int* k = MallocArray<int>(room);
+  const int n = ts && cs && !KernelFailed() ? SampleAcrossLine(curve, uCut, t, tol, ts.get(), cs.get()) : -1;
+  if (n < 0 || !p || !c || !f || !k || KernelFailed()) {
     Free(p);
     Free(c);
     Free(f);
     Free(k);
     return -2;
   }
-  CutSampleParams(curve, ts.get());
-  for (int i = 0; i < n; ++i) cs[i] = CoordAt(curve, ts[i], uCut);
   // A sample is on the line, and counts as low, only within the parameter tolerance: a corner
   // any farther past the line is past it, and the curves meeting there cross the line beside it.
   auto side = [&](int i) { return cs[i] - t <= tol ? 1 : 2; };
@@ -944,9 +1002,11 @@ int FindCurveIntersectionParams(Bspline* curve, int uCut, Bspline* srf, double t
     const bool inside = s - t0 >= ends && t1 - s >= ends;
     // A curve coming down onto the line and going back up from one place on it, as a
     // tessellated loop does at a vertex where it touches the line, does not cross there: the
-    // two crossings would share their place and leave the walk nothing between them.
+    // two crossings would share their place and leave the walk nothing between them. So too
+    // where a round loop dips within the tolerance past the line and back over less than the
+    // curve's parameter tolerance: no part of the curve could be taken between them.
     if (m > 0 && side(i) == 2 && f[m - 1] == 1 && k[m - 1] == 3 && inside &&
-        std::fabs(AlongCut(uv, uCut) - c[m - 1]) <= alongTol) {
+        (std::fabs(AlongCut(uv, uCut) - c[m - 1]) <= alongTol || s - p[m - 1] < ends)) {
       bool onLine = true;
       for (int j = lastCross; j < i && onLine; ++j) onLine = t - cs[j] <= tol;
       if (onLine) {
@@ -1031,7 +1091,8 @@ int GetInOutListForTrimCurves(Bspline* srf, double t, int uCut, SnipCrossingList
       const bool near = atStart ? c.params[k] - t0 < ends : t1 - c.params[k] < ends;
       return c.kinds[k] != 3 && near && std::fabs(CoordAt(curve, atStart ? t0 : t1, uCut) - t) <= tol ? k : -1;
     };
-    // One more crossing on a curve's end, for the side `kind`.
+    // One more crossing on a curve's end, for the side `kind`, in its place in parameter order:
+    // the curve's other end may meet the line at a corner still to be read.
     auto add = [&](Crossings& c, double param, double coord, int flag, int kind) {
       const int n = c.n + 1;
       double* p = MallocArray<double>(n);
@@ -1045,16 +1106,19 @@ int GetInOutListForTrimCurves(Bspline* srf, double t, int uCut, SnipCrossingList
         Free(k);
         return false;
       }
-      for (int j = 0; j < c.n; ++j) {
-        p[j] = c.params[j];
-        q[j] = c.coords[j];
-        f[j] = c.flags[j];
-        k[j] = c.kinds[j];
+      int at = 0;
+      while (at < c.n && c.params[at] <= param) ++at;
+      for (int j = 0, to = 0; j < c.n; ++j, ++to) {
+        if (to == at) ++to;
+        p[to] = c.params[j];
+        q[to] = c.coords[j];
+        f[to] = c.flags[j];
+        k[to] = c.kinds[j];
       }
-      p[c.n] = param;
-      q[c.n] = coord;
-      f[c.n] = flag;
-      k[c.n] = kind;
+      p[at] = param;
+      q[at] = coord;
+      f[at] = flag;
+      k[at] = kind;
       Free(c.params);
       Free(c.coords);
       Free(c.flags);

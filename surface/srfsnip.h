@@ -188,7 +188,8 @@ int SnipTrimSurfaceBspline(Bspline* srf, double t, int uCut, SnipSide** low, Sni
 // curve parameters, coordinates along the line, flags (2 low to high, 1 high to low) and kinds
 // (3 inside the curve; at its start the side it runs into, at its end the side it comes from).
 // As many crossings as the curve makes are recorded; a curve that comes down onto the line from
-// the high side at one place and goes back up there makes none. 0, or -2 when memory ran out.
+// the high side at one place and goes back up there makes none, nor one that dips within the
+// tolerance past it and back over less than its parameter tolerance. 0, or -2 when memory ran out.
 int FindCurveIntersectionParams(Bspline* curve, int uCut, Bspline* srf, double t, double** params,
                                 double** coords, int** flags, int** kinds, int* count);
 // The crossing lists of every trim curve of srf; both lists are emptied first. A loop's corner

@@ -888,6 +888,15 @@ BsplineList* MakeTrimCurveContinuous(Bspline* srf, TrimList* loop, double tol) {
 int CheckObjSpanAndBlend(Bspline* srf, Bspline* crv, Bspline* next, double tol) {
   if (ControlPolygonSpan(crv, 0, 1) >= tol) return 0;
   if (GetBndryForBndryCrv(crv, srf) >= 0) return 0;
+  // No curve is shorter than the distance between its ends. The length is measured on samples
+  // at the curve's knots, taken once within an absolute 1e-6: a curve whose parameters run over
+  // less than that measures nothing, however long it is.
+  if (RecordsSound({srf, crv})) {
+    double a[2], b[2];
+    Eval2DPointOnCurve2Array(nullptr, crv, CurveStart(crv), 0, a);
+    Eval2DPointOnCurve2Array(nullptr, crv, CurveEnd(crv), 0, b);
+    if (Gap3(srf, a, b) >= tol) return 0;
+  }
   double uv[2];
   SetFirst(next, FirstPoint(crv, uv));
   return 1;

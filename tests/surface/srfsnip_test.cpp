@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "bspline/bsvalid.h"
+#include "bspline/knots.h"
 #include "bspline/nubs.h"
 #include "bspline/sfree.h"
 #include "bspline/srfclone.h"
@@ -1113,22 +1114,44 @@ TEST_F(Snip, ACutAcrossAHoleLyingAlongTheOuterLoopOnBothSidesIsACut) {
 
 // The area a loop of curves of any degree encloses in the parameter plane (counter-clockwise
 // positive): the integral of (u - u0) dv round it by 4-point Gauss-Legendre on every knot span,
-// exact for polynomial curves of degree 4 and below.
+// exact for polynomial curves of degree 4 and below; a rational curve's spans are cut in 64
+// parts, which takes a circle's arcs to round-off.
 double CurvedLoopArea(const TrimList* loop, double u0) {
   static const double x[4] = {-0.8611363115940526, -0.3399810435848563, 0.3399810435848563, 0.8611363115940526};
   static const double w[4] = {0.3478548451374538, 0.6521451548625461, 0.6521451548625461, 0.3478548451374538};
   double sum = 0.0;
-  for (const Bspline* c : LoopItems(loop))
-    for (int k = c->degreeU; k <= c->degreeU + c->interiorU; ++k) {
-      const double a = c->knotsU[k], b = c->knotsU[k + 1];
-      for (int g = 0; g < 4 && b > a; ++g) {
-        double uv[2], d[2];
-        Eval2DPointOnCurve2Array(nullptr, c, 0.5 * (a + b) + 0.5 * (b - a) * x[g], 0, uv);
-        Eval2DPointOnCurve2Array(nullptr, c, 0.5 * (a + b) + 0.5 * (b - a) * x[g], 1, d);
-        sum += 0.5 * (b - a) * w[g] * (uv[0] - u0) * d[1];
+  for (const Bspline* c : LoopItems(loop)) {
+    const int parts = c->W ? 64 : 1;
+    for (int k = c->degreeU; k <= c->degreeU + c->interiorU; ++k)
+      for (int j = 0; j < parts; ++j) {
+        const double span = c->knotsU[k + 1] - c->knotsU[k];
+        const double a = c->knotsU[k] + span * j / parts, b = c->knotsU[k] + span * (j + 1) / parts;
+        for (int g = 0; g < 4 && b > a; ++g) {
+          double uv[2], d[2];
+          Eval2DPointOnCurve2Array(nullptr, c, 0.5 * (a + b) + 0.5 * (b - a) * x[g], 0, uv);
+          Eval2DPointOnCurve2Array(nullptr, c, 0.5 * (a + b) + 0.5 * (b - a) * x[g], 1, d);
+          sum += 0.5 * (b - a) * w[g] * (uv[0] - u0) * d[1];
+        }
       }
-    }
+  }
   return sum;
+}
+
+// The trimmed area of a face or piece whose loops may be curved: its outer loops less its holes.
+double CurvedTrimmedArea(const Bspline* piece, double u0) {
+  double area = 0.0;
+  for (const TrimList* l = piece->trims; l; l = l->next) area += (l->hole ? -1 : 1) * std::fabs(CurvedLoopArea(l, u0));
+  return area;
+}
+
+// Each side's pieces hold the side's expected part of the trimmed area (in units of a square of
+// that size), to tol.
+void ExpectSideAreas(const Sides& sd, double u0, double size, const double expected[2], double tol) {
+  for (int side = 0; side < 2; ++side) {
+    double area = 0.0;
+    for (const Bspline* p : sd.Pieces(side ? sd.high : sd.low)) area += CurvedTrimmedArea(p, u0) / (size * size);
+    EXPECT_NEAR(area, expected[side], tol) << "side " << side;
+  }
 }
 
 TEST_F(Snip, ACubicSideBulgingPastTheLineBetweenTwoSamplesIsCutWhereItCrossesIt) {
@@ -1166,8 +1189,7 @@ TEST_F(Snip, ACubicSideBulgingPastTheLineBetweenTwoSamplesIsCutWhereItCrossesIt)
           sides.push_back(BuildCurveOnSurface(s, 3, uv));
         }
         AddLoop(s, sides, 1);
-        double face = 0.0;
-        for (const TrimList* l = s->trims; l; l = l->next) face += (l->hole ? -1 : 1) * std::fabs(CurvedLoopArea(l, o.umin));
+        const double face = CurvedTrimmedArea(s, o.umin);
         const double t = at(0.60217386608210718);
         Sides sd;
         ASSERT_EQ(SnipSurfaceBspline(s, t, 0, &sd.low, &sd.high), 1);
@@ -1236,17 +1258,194 @@ TEST_F(Snip, CurvedLoopsAreCutWhereTheyMeetTheLineAndThePiecesTileTheFace) {
             const std::vector<double> outer = map(gon(6, 0.4, 0.2)), hole = map(gon(3, 0.15, 0.3));
             BulgedLoop(s, clockwise ? outer : Reversed(outer), clockwise ? 0.08 : -0.08, 0);
             BulgedLoop(s, clockwise ? Reversed(hole) : hole, clockwise ? -0.1 : 0.1, 1);
-            double face = 0.0;
-            for (const TrimList* l = s->trims; l; l = l->next)
-              face += (l->hole ? -1 : 1) * std::fabs(CurvedLoopArea(l, o.umin));
+            const double face = CurvedTrimmedArea(s, o.umin);
             Sides sd;
             ASSERT_EQ(SnipSurfaceBspline(s, o.umin + t * size, uCut, &sd.low, &sd.high), 1);
             double area = 0.0;
             for (const SnipSide* side : {sd.low, sd.high})
-              for (Bspline* p : sd.Pieces(side))
-                for (const TrimList* l = p->trims; l; l = l->next)
-                  area += (l->hole ? -1 : 1) * std::fabs(CurvedLoopArea(l, o.umin));
+              for (Bspline* p : sd.Pieces(side)) area += CurvedTrimmedArea(p, o.umin);
             EXPECT_NEAR(area / face, 1.0, 1e-10);
+            FreeBspline(s);
+          }
+}
+
+// A circle of radius r about (cx, cy) on the unit square, mapped into o's square domain of that
+// size: the nine-point circle of rational quadratic arcs turned by `phase`, one curve of four
+// arcs or four curves of one, counter-clockwise unless clockwise.
+TrimList* RoundLoop(Bspline* s, const PatchOptions& o, double size, double cx, double cy, double r, double phase,
+                    bool fourCurves, bool clockwise, int hole) {
+  const double cu[9] = {1, 1, 0, -1, -1, -1, 0, 1, 1}, cv[9] = {0, 1, 1, 1, 0, -1, -1, -1, 0};
+  std::vector<double> uv, w;
+  for (int i = 0; i < 9; ++i) {
+    const int k = clockwise ? 8 - i : i;
+    const double c = std::cos(phase), sn = std::sin(phase);
+    const double x = c * cu[k] - sn * cv[k], y = sn * cu[k] + c * cv[k];
+    uv.insert(uv.end(), {cx + r * x, cy + r * y});
+    w.push_back(k % 2 ? std::sqrt(0.5) : 1.0);
+  }
+  uv = IntoSquare(uv, o, size);
+  if (!fourCurves)
+    return AddLoop(s, {BuildCurveOnSurface(s, 2, uv, {0, 0, 0, .25, .25, .5, .5, .75, .75, 1, 1, 1}, w)}, hole);
+  std::vector<Bspline*> arcs;
+  for (int q = 0; q < 4; ++q)
+    arcs.push_back(BuildCurveOnSurface(s, 2, std::vector<double>(uv.begin() + 4 * q, uv.begin() + 4 * q + 6),
+                                       {0, 0, 0, 1, 1, 1}, std::vector<double>(w.begin() + 2 * q, w.begin() + 2 * q + 3)));
+  return AddLoop(s, arcs, hole);
+}
+
+// The area of the disc of radius r about c (across the cut) on the side of the line x below it.
+double DiscBelow(double c, double r, double x) {
+  const double d = std::clamp((x - c) / r, -1.0, 1.0);
+  return r * r * (std::acos(-d) + d * std::sqrt(1 - d * d));
+}
+
+// A circle of radius r about (0.5, 0.5) cut at t (shares of the range) in u or v, on a square
+// domain of that size 1e4 sizes from the origin or at it: as a hole in the square face or as a
+// disc, turned by `phase`, one curve or four (RoundLoop). The snip succeeds, each
+// side's pieces hold exactly the side's part of the trimmed area (circular segments, the cut taken
+// at the pieces' common edge), and every loop lies within its piece's domain.
+void CheckRoundCut(bool disc, bool fourCurves, double r, double phase, double t, int uCut, double size, double far) {
+  SCOPED_TRACE(::testing::Message() << "disc " << disc << " four " << fourCurves << " phase " << phase << " t " << t
+                                    << " u " << uCut << " size " << size << " far " << far);
+  PatchOptions o = PlacedSquare(size, far);
+  Bspline* s = TiltedPlanePatch(o);
+  ASSERT_NE(s, nullptr);
+  if (!disc) PolygonLoop(s, IntoSquare({0, 0, 1, 0, 1, 1, 0, 1}, o, size), 0);
+  RoundLoop(s, o, size, 0.5, 0.5, r, phase, fourCurves, !disc, disc ? 0 : 1);
+  const double lo = uCut ? o.umin : o.vmin;
+  Sides sd;
+  ASSERT_EQ(SnipSurfaceBspline(s, lo + t * size, uCut, &sd.low, &sd.high), 1);
+  ASSERT_FALSE(sd.Pieces(sd.low).empty());
+  const double edge = uCut ? sd.Pieces(sd.low)[0]->umax : sd.Pieces(sd.low)[0]->vmax;
+  const double below = DiscBelow(0.5, r, (edge - lo) / size);
+  const double whole = M_PI * r * r;
+  const double strip = (edge - lo) / size;  // the low side's share of the square
+  const double expected[2] = {disc ? below : strip - below, disc ? whole - below : 1 - strip - (whole - below)};
+  for (int side = 0; side < 2; ++side) {
+    double area = 0.0;
+    for (const Bspline* p : sd.Pieces(side ? sd.high : sd.low)) {
+      area += CurvedTrimmedArea(p, o.umin) / (size * size);
+      for (const TrimList* l = p->trims; l; l = l->next) {
+        const double slack = 1e-9 * size;
+        for (const Bspline* c : LoopItems(l))
+          for (int k = 0; k <= 16; ++k) {
+            double uv[2];
+            Eval2DPointOnCurve2Array(nullptr, c, CStart(c) + (CEnd(c) - CStart(c)) * k / 16, 0, uv);
+            EXPECT_TRUE(uv[0] >= p->umin - slack && uv[0] <= p->umax + slack && uv[1] >= p->vmin - slack &&
+                        uv[1] <= p->vmax + slack)
+                << "side " << side << " at " << (uv[0] - o.umin) / size << " " << (uv[1] - o.vmin) / size;
+          }
+      }
+    }
+    EXPECT_NEAR(area, expected[side], 1e-10) << "side " << side;
+  }
+  FreeBspline(s);
+}
+
+TEST_F(Snip, ARoundLoopCutNearItsExtremeLosesNoCap) {
+  // Circles turned so that their extremes across the cut lie between the samples the cut takes of
+  // them, cut 1e-5 and 3e-3 of the range inside an extreme: the line meets the circle twice within
+  // one sample interval, and the cap beyond it is a part of the hole or disc of its own.
+  for (bool disc : {false, true})
+    for (double depth : {1e-5, 3e-3})
+      for (double t : {0.25 + depth, 0.75 - depth})
+        for (int uCut : {1, 0})
+          for (double size : {1e-6, 1.0, 1e6})
+            for (double far : {0.0, 1e4}) CheckRoundCut(disc, disc, 0.25, disc ? M_PI / 4 : 0.7, t, uCut, size, far);
+}
+
+TEST_F(Snip, ACutARoundOffInsideARoundLoopsExtremeOnAKnotIsMade) {
+  // A circle of one curve unturned, its extremes across the cut on its double knots, as a hole and
+  // as a disc, cut through an extreme and a round-off either side of it: a loop that dips past the
+  // line by a round-off and comes back over less than its parameter tolerance only touches it.
+  for (bool disc : {false, true})
+    for (double shift : {-1e-12, 0.0, 1e-12})
+      for (double extreme : {0.25, 0.75})
+        for (int uCut : {1, 0})
+          for (double size : {1e-6, 1.0, 1e6})
+            for (double far : {0.0, 1e4}) CheckRoundCut(disc, false, 0.25, 0.0, extreme + shift, uCut, size, far);
+}
+
+TEST_F(Snip, AHoleSideLeavingAndRegainingTheLineAtItsCornersIsCut) {
+  // A square face with a rectangular hole [0.2, 0.8] x [0.3, 0.7] whose bottom side is a cubic
+  // v = 0.3 + 3a s(1 - s)(1 - 2s) over u = 0.2 + 0.6 s, cut along v = 0.3: from one corner on the
+  // line the side rises past it, crosses it halfway and comes back up to the other corner, so the
+  // loop only touches the line at one corner and passes through it at the other, both corners
+  // ends of the one curve. The cubic's lobes each enclose 0.05625 a with the line: each side's
+  // pieces hold exactly 0.3 - 0.05625 a and 0.46 + 0.05625 a, at every size and place, loops
+  // either way round, and transposed (a u cut).
+  for (double a : {0.01, 0.1})
+    for (int uCut : {0, 1})
+      for (bool clockwise : {false, true})
+        for (double size : {1e-6, 1.0, 1e6})
+          for (double far : {0.0, 1e4}) {
+            SCOPED_TRACE(::testing::Message() << "a " << a << " u " << uCut << " clockwise " << clockwise << " size "
+                                              << size << " far " << far);
+            PatchOptions o = PlacedSquare(size, far);
+            Bspline* s = TiltedPlanePatch(o);
+            ASSERT_NE(s, nullptr);
+            // Each loop's curves as corner lists (u, v pairs on the unit square), run either way.
+            auto add = [&](std::vector<std::vector<double>> curves, int hole) {
+              if (clockwise) {
+                std::reverse(curves.begin(), curves.end());
+                for (auto& c : curves) c = Reversed(c);
+              }
+              std::vector<Bspline*> made;
+              for (auto& c : curves) {
+                if (uCut)
+                  for (size_t i = 0; i < c.size(); i += 2) std::swap(c[i], c[i + 1]);
+                made.push_back(BuildCurveOnSurface(s, int(c.size()) / 2 - 1, IntoSquare(c, o, size)));
+              }
+              AddLoop(s, made, hole);
+            };
+            add({{0, 0, 1, 0}, {1, 0, 1, 1}, {1, 1, 0, 1}, {0, 1, 0, 0}}, 0);
+            add({{0.2, 0.3, 0.4, 0.3 + a, 0.6, 0.3 - a, 0.8, 0.3},
+                 {0.8, 0.3, 0.8, 0.7},
+                 {0.8, 0.7, 0.2, 0.7},
+                 {0.2, 0.7, 0.2, 0.3}},
+                1);
+            Sides sd;
+            ASSERT_EQ(SnipSurfaceBspline(s, (uCut ? o.umin : o.vmin) + 0.3 * size, uCut, &sd.low, &sd.high), 1);
+            const double expected[2] = {0.3 - 0.05625 * a, 0.46 + 0.05625 * a};
+            ExpectSideAreas(sd, o.umin, size, expected, 1e-10);
+            FreeBspline(s);
+          }
+}
+
+TEST_F(Snip, LoopCurvesOverTinyParameterRangesKeepTheirSidesInThePieces) {
+  // A square face with a rectangular hole and a circular one (rational arcs), every loop curve's
+  // knots running over a billionth or a trillionth, cut through either hole: the curves' parts are
+  // as long in the plane as ever, and each side's pieces hold exactly the side's part of the
+  // trimmed area, at every size and place. Given across the cut and along it, swapped for a v cut.
+  for (double range : {1e-9, 1e-12})
+    for (double t : {0.35, 0.7})
+      for (int uCut : {1, 0})
+        for (double size : {1e-6, 1.0, 1e6})
+          for (double far : {0.0, 1e4}) {
+            SCOPED_TRACE(::testing::Message() << "range " << range << " t " << t << " u " << uCut << " size " << size
+                                              << " far " << far);
+            PatchOptions o = PlacedSquare(size, far);
+            Bspline* s = TiltedPlanePatch(o);
+            ASSERT_NE(s, nullptr);
+            auto place = [&](std::vector<double> p) {
+              if (!uCut)
+                for (size_t i = 0; i < p.size(); i += 2) std::swap(p[i], p[i + 1]);
+              return IntoSquare(p, o, size);
+            };
+            PolygonLoop(s, place({0, 0, 1, 0, 1, 1, 0, 1}), 0);
+            PolygonLoop(s, place({0.2, 0.3, 0.2, 0.6, 0.45, 0.6, 0.45, 0.3}), 1);
+            RoundLoop(s, o, size, uCut ? 0.7 : 0.5, uCut ? 0.5 : 0.7, 0.15, 0.4, false, true, 1);
+            for (const TrimList* l = s->trims; l; l = l->next)
+              for (Bspline* c : LoopItems(l)) {
+                for (int i = 0; i < NumKnotsU(c); ++i) c->knotsU[i] *= range;
+                SetDomainFromKnots(c, 0);
+              }
+            Sides sd;
+            ASSERT_EQ(SnipSurfaceBspline(s, (uCut ? o.umin : o.vmin) + t * size, uCut, &sd.low, &sd.high), 1);
+            const double below = t - 0.3 * std::clamp(t - 0.2, 0.0, 0.25) - DiscBelow(0.7, 0.15, t);
+            const double face = 1 - 0.3 * 0.25 - M_PI * 0.15 * 0.15;
+            const double expected[2] = {below, face - below};
+            ExpectSideAreas(sd, o.umin, size, expected, 1e-9);
             FreeBspline(s);
           }
 }
