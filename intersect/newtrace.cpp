@@ -1402,7 +1402,10 @@ struct ContactHold {
 
 // Residual of a singular point: the gap S2 - S1, the components of surface 2's unit normal
 // along surface 1's partials (zero where the normals are parallel), and the hold's equation
-// (0 without one). False without normals.
+// (0 without one). False without normals. The partials are rates per unit of surface 1's
+// parameters: times its parameter ranges they are lengths like the gap, and the solve weighs the
+// equations alike whatever the domain (on a domain a million long the normals' rows had a
+// millionth of their weight, and the search along a contact or into a crossing stalled).
 bool SingularResidual(const March& m, const double p[4], double r[6], double* sine,
                       const ContactHold* hold = nullptr) {
   double P1[3], S1u[3], S1v[3], n1[3], P2[3], S2u[3], S2v[3], n2[3], c[3];
@@ -1410,8 +1413,8 @@ bool SingularResidual(const March& m, const double p[4], double r[6], double* si
       !TangentPlane(m.s2, p[2], p[3], P2, S2u, S2v, n2))
     return false;
   for (int q = 0; q < 3; ++q) r[q] = P2[q] - P1[q];
-  r[3] = VecDotProd3(n2, S1u);
-  r[4] = VecDotProd3(n2, S1v);
+  r[3] = VecDotProd3(n2, S1u) * Range(m.s1, 0);
+  r[4] = VecDotProd3(n2, S1v) * Range(m.s1, 1);
   r[5] = 0.0;
   if (hold && hold->kind == 1) {
     double d[3];

@@ -3877,3 +3877,87 @@ TEST_F(HardIntersections, ALoopTouchingATorusSeamIsFittedInsideTheSeam) {
   ExpectSphereTouchingATorusSeamWhole(1.4457, -0.4420, 0.3858, 0.4975, 4.6399, 0.7, Placed(1.0, 0.0), 0);
   ExpectSphereTouchingATorusSeamWhole(0.7307, -0.0868, 0.3639, 4.7021, 3.7989, -2.4, Placed(1e6, 1e4), 1);
 }
+
+// The surface's domain moved and scaled by f: u over [-2 f, -f], v over [-f, f], the new parameters
+// affine in the old; the surface itself is unchanged.
+void ScaleDomains(Bspline* s, double f) {
+  const double lu = s->knotsU[s->degreeU], hu = s->knotsU[NumCtrlU(s)];
+  const double lv = s->knotsV[s->degreeV], hv = s->knotsV[NumCtrlV(s)];
+  for (int i = 0; i < NumKnotsU(s); ++i) s->knotsU[i] = f * (-2.0 + (s->knotsU[i] - lu) / (hu - lu));
+  for (int i = 0; i < NumKnotsV(s); ++i) s->knotsV[i] = f * (-1.0 + 2.0 * (s->knotsV[i] - lv) / (hv - lv));
+  s->umin = -2 * f, s->umax = -f, s->vmin = -f, s->vmax = f;
+}
+
+// A plane through the centre of a torus (radii 1 and 0.4) at asin 0.4 to its equator touches it
+// at two points and cuts it in the two Villarceau circles of radius 1 about (0, +-0.4, 0) in the
+// plane, which cross at those points; a plane tangent to a cone along the generator (s, 0, s) runs
+// into the apex along it; cylinders of radius 1 about z and about an axis 30 degrees from it meet
+// in two ellipses crossing at (0, +-1, 0). With both surfaces' domains scaled by a million or a
+// millionth the singular points (the crossings, the contact's points) were sought with the
+// normals' equations weighted a millionth of the gap's or a million times it: the arcs stopped
+// short of the crossings (2e-2 of the size), 2 to 3 % of the curves came back twice, and the
+// contact stopped 0.07 short of the apex. The torus on turned axes at size 1e6 moved 1e4 x the
+// size, either surface first, the others at size 1 at the origin: every sample on both surfaces,
+// every point of the curves near a branch, the lengths adding up to the curves' (no stretch
+// twice), and the arcs' ends meeting.
+TEST_F(HardIntersections, SingularPointsAreFoundAlikeOnScaledDomains) {
+  const double s = 0.4, c = std::sqrt(1 - s * s), w = std::sqrt(0.5);
+  const double b = M_PI / 6, up = 1 / std::tan(b / 2), down = std::tan(b / 2), L = 1.2 * up + 0.5;
+  enum Kind { kCone, kTorus, kCylinders };
+  // The second surface's axis and first direction for each kind.
+  const std::array<double, 3> axis[3] = {{-w, 0, w}, {-s, 0, c}, {std::sin(b), 0, std::cos(b)}};
+  const std::array<double, 3> across[3] = {{0, 1, 0}, {c, 0, s}, {0, 1, 0}};
+  struct Case {
+    Kind kind;
+    std::array<double, 3> seam;
+    Place at;
+    int first;
+    double f;
+  };
+  const Case cases[4] = {{kTorus, {1, 0, 0}, Placed(1e6, 1e4), 0, 1e6}, {kTorus, {1, 0, 0}, Placed(1e6, 1e4), 1, 1e6},
+                         {kCone, {0, 1, 0}, Placed(1.0, 0.0), 0, 1e6}, {kCylinders, {1, 0, 0}, Placed(1.0, 0.0), 0, 1e-6}};
+  for (const Case& k : cases) {
+    const double turn = k.kind == kTorus ? 0.7 : 0.0;
+    double frame[3][3];
+    TurnedFrame(turn, frame);
+    CaseSurface srf[2] = {
+        {k.kind == kTorus, Axes(TurnedAbout123(turn, {0, 0, 1}), TurnedAbout123(turn, k.seam)), {0, 0, 0}, 1.0, s, -L, L},
+        {false, Axes(TurnedAbout123(turn, axis[k.kind]), TurnedAbout123(turn, across[k.kind])), {0, 0, 0}, 1.0, 0, -L, L}};
+    if (k.kind == kCone) {
+      srf[0].cone = true, srf[0].R = 0.0, srf[0].R1 = 1.2, srf[0].h0 = 0.0, srf[0].h1 = 1.2;
+      srf[1].c[0] = srf[1].c[2] = 0.6;
+    }
+    srf[1].plane = k.kind != kCylinders;
+    BsplineKeeper keep;
+    Bspline* sb[2] = {keep(srf[0].Build(k.at)), keep(srf[1].Build(k.at))};
+    ScaleDomains(sb[0], k.f);
+    ScaleDomains(sb[1], k.f);
+    const double size = shapes::PairSize(sb[0], sb[1]) / k.at.scale;
+    const std::vector<Branch> bs = Intersect(sb[k.first], sb[1 - k.first], k.at, 1000);
+    ASSERT_GE(bs.size(), 1u) << k.kind << " " << k.first;
+    const double off = WorstOffBoth(bs, [&](const double* p) { return srf[0].Distance(p); },
+                                    [&](const double* p) { return srf[1].Distance(p); });
+    // The exact curves in the unturned frame (the two circles, the generator or the two ellipses),
+    // and their length as polylines.
+    double gap = 0.0, length = 0.0, exact = 0.0, last[2][3];
+    for (int i = 0; i <= 720; ++i) {
+      const double t = 2 * M_PI * i / 720, g = 1.2 * i / 720;
+      const double X[3][2][3] = {{{g, 0, g}, {g, 0, g}},
+                                 {{c * std::cos(t), s + std::sin(t), s * std::cos(t)}, {c * std::cos(t), std::sin(t) - s, s * std::cos(t)}},
+                                 {{std::cos(t), std::sin(t), up * std::cos(t)}, {std::cos(t), std::sin(t), -down * std::cos(t)}}};
+      for (int j = 0; j < (k.kind == kCone ? 1 : 2); ++j) {
+        const double* P = X[k.kind][j];
+        gap = std::fmax(gap, FromBranchesInFrame(bs, frame, P));
+        if (i > 0) exact += std::hypot(P[0] - last[j][0], P[1] - last[j][1], P[2] - last[j][2]);
+        std::copy(P, P + 3, last[j]);
+      }
+    }
+    for (const Branch& br : bs) length += Length(br);
+    EXPECT_LT(off, 1e-6 * size) << k.kind << " " << k.first;
+    EXPECT_LT(gap, 1e-5 * size) << k.kind << " " << k.first;
+    EXPECT_NEAR(length, exact, 1e-4 * exact) << k.kind << " " << k.first;
+    if (k.kind != kCone) {
+      EXPECT_TRUE(EndsMeet(bs, 1e-5 * size)) << k.kind << " " << k.first;
+    }
+  }
+}
