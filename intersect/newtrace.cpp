@@ -2556,6 +2556,51 @@ bool SeedBesidePole(const March& m, const Params& c, const double S[3]) {
   return false;
 }
 
+// A seed lies on a pole its branch runs through when the refinement left it within a point
+// tolerance of the pole and the pole within this share of the point tolerance of the other
+// surface's tangent plane at the seed. A plane a point tolerance inside a pole, nearly tangent
+// there, meets the sphere in a circle round the pole, which a seed moved onto it would leave.
+constexpr double kPoleOnBranchShare = 0.01;
+
+// Moves the seed c (point S on surface 1) onto a pole of either surface that its branch runs
+// through (kPoleOnBranchShare): the pole's parameter set, the other surface's parameters moved in
+// its tangent plane to the pole's point, S that of the new parameters on surface 1. Beside the
+// pole the parameter round it turns over its whole range within round-off of a step: the
+// march's predicted way in those parameters is meaningless, both marches crawled into the pole
+// on ever-halving steps and the loop through it came back as a trace of one point. On the pole
+// the march leaves along a meridian.
+bool SeedOntoPole(const March& m, Params& c, double S[3]) {
+  for (int k = 0; k < 2; ++k) {
+    const Bspline* s = k ? m.s2 : m.s1;
+    for (int d = 0; d < 2; ++d)
+      for (int e = 0; e < 2; ++e) {
+        double q[2] = {c.p[2 * k], c.p[2 * k + 1]}, X[3], Q[3], Su[3], Sv[3], n[3], g[3];
+        q[d] = e ? Hi(s, d) : Lo(s, d);
+        int pd, pe;
+        if (!OnPole(s, q[0], q[1], &pd, &pe)) continue;
+        Eval3DPointOnSurfCoord(s, q[0], q[1], 0, 0, X);
+        if (VecDist3(X, S) > m.tolB) continue;
+        const int o = 1 - k;
+        Bspline* other = o ? m.s2 : m.s1;
+        if (!TangentPlane(other, c.p[2 * o], c.p[2 * o + 1], Q, Su, Sv, n)) continue;
+        VecDiff3(X, Q, g);
+        if (std::fabs(VecDotProd3(g, n)) > kPoleOnBranchShare * m.tolB) continue;
+        // One Gauss-Newton step: the pole lies within a point tolerance of Q, where the
+        // tangent plane's error is of the tolerance squared over the radius of curvature.
+        const double a = VecDotProd3(Su, Su), b = VecDotProd3(Su, Sv), f = VecDotProd3(Sv, Sv);
+        const double ru = VecDotProd3(Su, g), rv = VecDotProd3(Sv, g), det = a * f - b * b;
+        if (!(det > 0.0)) continue;
+        const double du = (f * ru - b * rv) / det, dv = (a * rv - b * ru) / det;
+        c.p[2 * k + d] = q[d];
+        c.p[2 * o] = std::fmin(Hi(other, 0), std::fmax(Lo(other, 0), c.p[2 * o] + du));
+        c.p[2 * o + 1] = std::fmin(Hi(other, 1), std::fmax(Lo(other, 1), c.p[2 * o + 1] + dv));
+        Eval3DPointOnSurfCoord(m.s1, c.p[0], c.p[1], 0, 0, S);
+        return true;
+      }
+  }
+  return false;
+}
+
 // True when the chord from node a to P passes within kPolePassTolBs point tolerances of node n.
 bool ChordPasses(const IntersectionTraceNode* a, const double P[3], const IntersectionTraceNode* n, double tolB) {
   const double d[3] = {P[0] - a->x, P[1] - a->y, P[2] - a->z};
@@ -2604,6 +2649,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
   double P[3];
   int flag = 0;
   Refine(m, cur, P, &flag, nullptr);  // the seed is used as refined, converged or not
+  if (!m.continued) SeedOntoPole(m, cur, P);
   int poleDir, poleEnd;
   const bool seedOnPole = OnPole(m.s1, cur.p[0], cur.p[1], &poleDir, &poleEnd) ||
                           OnPole(m.s2, cur.p[2], cur.p[3], &poleDir, &poleEnd);

@@ -3794,3 +3794,29 @@ TEST_F(HardIntersections, AMarchBackDoesNotCloseAcrossAPoleAnotherTraceEndsOn) {
   EXPECT_LT(f.off, 1e-6);
   EXPECT_NEAR(f.length, f.circle, 1e-2 * f.circle);
 }
+
+// Planes through a pole of a sphere of radius 1e-4 (size 1e-6 moved 1e4 x the size) and 1e-2
+// (size 1): the seed refined to within a point tolerance of the pole, not onto it, where the
+// sphere's parameter round the pole turns over its whole range within round-off of a step. The
+// marches from it crawled into the pole on ever-halving steps: the whole circle came back as a
+// trace of the pole's point (4.9e-5 of the size from the branches), or the branches left 0.7 % of
+// it out (2.4e-5), or ran 2.7 % of it twice, 1.5e-6 of the size off the surfaces. A seed so near a
+// pole the branch runs through is put on the pole. The plane first, then the sphere (its knots as
+// the plane-first run left them): every point of the circle near the branches, every sample on
+// both surfaces, the branches as long as the circle within 1 %.
+TEST_F(HardIntersections, ASeedWithinAToleranceOfAPoleItsBranchRunsThroughIsPutOnThePole) {
+  PlaneThroughAPole cases[] = {
+      {{0.089272530059403485, -0.98325025255343546, -0.15890046013274567},
+       {0.39110536506985127, -0.83884458209559731, -0.37865071042114928},
+       {0.2233841594578225, 0.25247867398041141}, -4e-16, -1.0, 1e-6},
+      {{0.18214298046008051, 0.67265054179615569, 0.71719257057672925},
+       {0.3573511065784063, 0.46634879953520403, 0.80920886290207061},
+       {0.50887229214860163, 0.77794413785433192}, 0.0, -1.0, 1.0},
+      {{0.5236396570025067, 0.66548811379401474, 0.53190890198715601},
+       {0.54398071153108607, 0.70954394379280061, 0.44792005682832825},
+       {0.76520280975071953, 0.51067553741841276}, 0.0, 1.0, 1.0}};
+  cases[0].radius = 1e-4;
+  cases[1].radius = cases[2].radius = 1e-2;
+  for (const auto& k : cases)
+    ExpectPoleCircleTraced(k, 400, 1e-2, true);
+}
