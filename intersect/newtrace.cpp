@@ -2713,7 +2713,11 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       break;
     }
     UpdateBoxes(m, prev, cur);
-    if (!CheckAndMark(m, singular != 0, stop, prev, cur, P)) {
+    // A march from a seam's far side that reaches a pole another trace ended on stops there
+    // (PassesTracedPole): the boxes that trace marked about the pole hold no stretch of this one.
+    const double before[3] = {tr->tail->x, tr->tail->y, tr->tail->z};
+    const bool ontoTracedPole = PassesTracedPole(m, before, P);
+    if (!CheckAndMark(m, singular != 0 || ontoTracedPole, stop, prev, cur, P)) {
       const int ended = EndsOnContinuedTrace(m, P);
       if (ended == -2) return -2;
       if (ended) break;
@@ -2740,11 +2744,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
     }
     if (SameParams(m, cur, Of(tr->tail))) break;  // a step that went nowhere (the seed on an edge)
     if (!Append(m, cur, P)) return -2;
-    {
-      const IntersectionTraceNode* a = tr->tail->prev;
-      const double A[3] = {a->x, a->y, a->z};
-      if (PassesTracedPole(m, A, P)) stop = true;
-    }
+    if (ontoTracedPole) stop = true;
     if (singular == 2 && !AppendSingularEnd(m, cur, x, X)) return -2;
     LastDirection(m, prev, cur, P, dPrev);
     if (Circling(tr, m.tolB)) stop = true;
@@ -2847,7 +2847,12 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       VecDiff3(F, S, ahead);
       if (VecDotProd3(back, ahead) >= 0.0) break;
     }
-    if (!CheckAndMark(m, singular != 0, stop, prev, cur, P)) {
+    // As in the forward march: the stretch from a seam's far side into a pole another trace
+    // ended on was refused for the marks about the pole, and left out of the loop (a quarter of a
+    // circle through a sphere's pole).
+    const double before[3] = {from->x, from->y, from->z};
+    const bool ontoTracedPole = PassesTracedPole(m, before, P);
+    if (!CheckAndMark(m, singular != 0 || ontoTracedPole, stop, prev, cur, P)) {
       const int ended = EndsOnContinuedTrace(m, P);
       if (ended == -2) return -2;
       if (ended) break;
@@ -2919,10 +2924,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
     }
     // A step that went nowhere (the seed on an edge) adds no node.
     if (SameParams(m, cur, Of(tr->nodeCount > tr->directionStart ? tr->tail : tr->head))) break;
-    {
-      const double A[3] = {from->x, from->y, from->z};
-      if (PassesTracedPole(m, A, P)) stop = true;
-    }
+    if (ontoTracedPole) stop = true;
     if (!Append(m, cur, P)) return -2;
     if (singular == 2 && !AppendSingularEnd(m, cur, x, X)) return -2;
     LastDirection(m, prev, cur, P, dPrev);

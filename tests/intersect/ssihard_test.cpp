@@ -3820,3 +3820,18 @@ TEST_F(HardIntersections, ASeedWithinAToleranceOfAPoleItsBranchRunsThroughIsPutO
   for (const auto& k : cases)
     ExpectPoleCircleTraced(k, 400, 1e-2, true);
 }
+
+// A plane through a pole of a sphere of radius 1e-2 (size 1e6 moved 1e4 x the size), the sphere
+// first: a trace ends on the pole, and the march continuing another trace from a seam's far side
+// comes round to that pole. Its step onto the pole met the boxes the first trace marked about it
+// and was refused as a stretch traced twice, and the stretch from the seam to the pole, over a
+// quarter of the circle, was left out (6.4e-4 of the size from the branches). Either surface first
+// (the sphere's knots as the plane-first run left them): every point of the circle near the
+// branches, every sample on both surfaces, the branches as long as the circle within 1 %.
+TEST_F(HardIntersections, AMarchFromASeamReachingAPoleAnotherTraceEndsOnIsKept) {
+  PlaneThroughAPole k = {{0.76100434401736938, 0.64735434613011533, -0.042482219023304554},
+                         {0.80646607217793487, 0.58680541920838702, 0.072607674618893114},
+                         {0.33024126889317212, 0.79346969101857701}, 0.0, 1.0, 1e6};
+  k.radius = 1e-2;
+  ExpectPoleCircleTraced(k, 400, 1e-2, true);
+}
