@@ -2516,6 +2516,11 @@ void ReachEdge(const March& m, const Params& c, const double P[3], IntersectionT
 // and passes it within round-off of the refinement, not within a step.
 constexpr double kPolePassTolBs = 4.0;
 
+// A march back closes onto a forward end on a pole only from within this many point tolerances
+// of it: the room OnBranchReach leaves for the march's chords, over which the fit places the last
+// interval whatever meridian it comes in along.
+constexpr double kPoleCloseTolBs = 100.0;
+
 // True when the chord from A to P of a march from the far side of a seam passes a node of
 // another trace lying on a pole (within kPolePassTolBs point tolerances): a branch through a pole
 // beside a seam stops on the pole, and the march continuing it across the seam has come round to
@@ -2902,10 +2907,16 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
                          NodeOnPole(m.s1, m.s2, n);
           }
         }
+      // Nor onto a forward end on a pole from farther than kPoleCloseTolBs: the end's parameter
+      // round the pole is the forward march's and tells nothing of the meridian the branch comes
+      // in along, which may lie across a seam the branch crosses first (SeamBetween cannot see
+      // it); closed there, the last interval cut round the pole. The march goes on to the pole,
+      // or to the seam, from whose far side the stretch is continued.
+      const bool ontoPole = dt > kPoleCloseTolBs * m.tolB && NodeOnPole(m.s1, m.s2, tr->turn);
       if (((nearLast && Closes(cur, second, ref) && (t2 || ArrivesAlongFirstChord(m, tr, prev, P))) ||
            dt < std::fmin(10000.0 * m.tolB, chord)) &&
           !SeamBetween(m, cur, tr->turn) && !LeavesBesideOnSeam(m, prev, cur, P, tr->turn) && !besidePole &&
-          !acrossPole) {
+          !acrossPole && !ontoPole) {
         // A closing step that passed over a dip across a seam ends where the branch leaves
         // (EndAtDipBeyondEnd): the loop is open there, the dip beyond the seam another trace's.
         if (!EndAtDipBeyondEnd(m, prev, cur, P, true)) {

@@ -3835,3 +3835,26 @@ TEST_F(HardIntersections, AMarchFromASeamReachingAPoleAnotherTraceEndsOnIsKept) 
   k.radius = 1e-2;
   ExpectPoleCircleTraced(k, 400, 1e-2, true);
 }
+
+// Planes through a pole of a sphere of radius 1e-2, the sphere first: the forward march ends on
+// the pole, and the march back comes round to within a step of it and closed onto it there. Short
+// of the pole the branch crosses the sphere's seam and comes into the pole along a meridian beyond
+// it, while the closing node on the pole took the forward march's parameter round it: the last
+// interval cut round the pole on the seam's near side (samples 1.4e-5 and 2.8e-5 of the size off
+// the sphere, points of the circle 3.3e-5 and 5.7e-5 from the branches). The march goes on to the
+// seam, and the stretch beyond is continued from its far side. Either surface first (the sphere's
+// knots as the plane-first run left them): every point of the circle near the branches, every
+// sample on both surfaces, the branches as long as the circle within 1 %.
+TEST_F(HardIntersections, AMarchBackClosesOntoAnEndOnAPoleOnlyBesideIt) {
+  PlaneThroughAPole cases[] = {
+      {{0.78955987472168387, 0.61166714666044297, -0.049583323060794049},
+       {0.68549306582275515, 0.5715062977769676, 0.45108736217077078},
+       {0.24671028683217644, 0.67984930920738762}, 0.0, 1.0, 1.0},
+      {{0.43080936185460678, -0.38481825744045312, 0.81628316317251048},
+       {0.0098353621776199884, -0.53214296381216308, 0.84659738466170675},
+       {0.47641353966057043, 0.62532102538234557}, 4e-16, 1.0, 1.0}};
+  for (auto& k : cases) {
+    k.radius = 1e-2;
+    ExpectPoleCircleTraced(k, 400, 1e-2, true);
+  }
+}
