@@ -2519,6 +2519,11 @@ void ReachEdge(const March& m, const Params& c, const double P[3], IntersectionT
 // and passes it within round-off of the refinement, not within a step.
 constexpr double kPolePassTolBs = 4.0;
 
+// A march back closes onto a forward end on a pole only from within this many point tolerances
+// of it: the room OnBranchReach leaves for the march's chords, over which the fit places the last
+// interval whatever meridian it comes in along.
+constexpr double kPoleCloseTolBs = 100.0;
+
 // True when the chord from A to P of a march from the far side of a seam passes a node of
 // another trace lying on a pole (within kPolePassTolBs point tolerances): a branch through a pole
 // beside a seam stops on the pole, and the march continuing it across the seam has come round to
@@ -2579,17 +2584,63 @@ bool SeedBesidePole(const March& m, const Params& c, const double S[3]) {
 constexpr double kOntoPoleTolB = 0.01;
 
 // Puts the seed c (point P) on the pole it lies within kOntoPoleTolB point tolerances of, pulled
-// onto both surfaces with the parameter across the pole held on it; c as it was where the pull
-// does not meet.
-void SeedOntoPole(const March& m, Params& c, double P[3]) {
+// onto both surfaces with the parameter across the pole held on it: true; c as it was where the
+// pull does not meet.
+bool SeedOntoNearPole(const March& m, Params& c, double P[3]) {
   Params on;
   int k;
   double dist, X[3];
   if (!NearestPole(m, c, P, &on, &k, &dist) || !(dist > 0.0) || dist > kOntoPoleTolB * m.tolB ||
       !PullWithParamHeld(m.s1, m.s2, on.p, k, X, m.tolB))
-    return;
+    return false;
   c = on;
   for (int q = 0; q < 3; ++q) P[q] = X[q];
+  return true;
+}
+
+// A seed lies on a pole its branch runs through when the refinement left it within a point
+// tolerance of the pole and the pole within this share of the point tolerance of the other
+// surface's tangent plane at the seed. A plane a point tolerance inside a pole, nearly tangent
+// there, meets the sphere in a circle round the pole, which a seed moved onto it would leave.
+constexpr double kPoleOnBranchShare = 0.01;
+
+// Moves the seed c (point S on surface 1) onto a pole of either surface that its branch runs
+// through (kPoleOnBranchShare): the pole's parameter set, the other surface's parameters moved in
+// its tangent plane to the pole's point, S that of the new parameters on surface 1. Beside the
+// pole the parameter round it turns over its whole range within round-off of a step: the
+// march's predicted way in those parameters is meaningless, both marches crawled into the pole
+// on ever-halving steps and the loop through it came back as a trace of one point. On the pole
+// the march leaves along a meridian.
+bool SeedOntoPoleOnBranch(const March& m, Params& c, double S[3]) {
+  for (int k = 0; k < 2; ++k) {
+    const Bspline* s = k ? m.s2 : m.s1;
+    for (int d = 0; d < 2; ++d)
+      for (int e = 0; e < 2; ++e) {
+        double q[2] = {c.p[2 * k], c.p[2 * k + 1]}, X[3], Q[3], Su[3], Sv[3], n[3], g[3];
+        q[d] = e ? Hi(s, d) : Lo(s, d);
+        int pd, pe;
+        if (!OnPole(s, q[0], q[1], &pd, &pe)) continue;
+        Eval3DPointOnSurfCoord(s, q[0], q[1], 0, 0, X);
+        if (VecDist3(X, S) > m.tolB) continue;
+        const int o = 1 - k;
+        Bspline* other = o ? m.s2 : m.s1;
+        if (!TangentPlane(other, c.p[2 * o], c.p[2 * o + 1], Q, Su, Sv, n)) continue;
+        VecDiff3(X, Q, g);
+        if (std::fabs(VecDotProd3(g, n)) > kPoleOnBranchShare * m.tolB) continue;
+        // One Gauss-Newton step: the pole lies within a point tolerance of Q, where the
+        // tangent plane's error is of the tolerance squared over the radius of curvature.
+        const double a = VecDotProd3(Su, Su), b = VecDotProd3(Su, Sv), f = VecDotProd3(Sv, Sv);
+        const double ru = VecDotProd3(Su, g), rv = VecDotProd3(Sv, g), det = a * f - b * b;
+        if (!(det > 0.0)) continue;
+        const double du = (f * ru - b * rv) / det, dv = (a * rv - b * ru) / det;
+        c.p[2 * k + d] = q[d];
+        c.p[2 * o] = std::fmin(Hi(other, 0), std::fmax(Lo(other, 0), c.p[2 * o] + du));
+        c.p[2 * o + 1] = std::fmin(Hi(other, 1), std::fmax(Lo(other, 1), c.p[2 * o + 1] + dv));
+        Eval3DPointOnSurfCoord(m.s1, c.p[0], c.p[1], 0, 0, S);
+        return true;
+      }
+  }
+  return false;
 }
 
 // True when the chord from node a to P passes within kPolePassTolBs point tolerances of node n.
@@ -2640,7 +2691,9 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
   double P[3];
   int flag = 0;
   Refine(m, cur, P, &flag, nullptr);  // the seed is used as refined, converged or not
-  if (!m.continued) SeedOntoPole(m, cur, P);
+  // A seed a round-off beside a pole is pulled onto it; one within a point tolerance of a pole
+  // that the other surface's tangent plane passes through is moved onto it in that plane.
+  if (!m.continued && !SeedOntoNearPole(m, cur, P)) SeedOntoPoleOnBranch(m, cur, P);
   int poleDir, poleEnd;
   const bool seedOnPole = OnPole(m.s1, cur.p[0], cur.p[1], &poleDir, &poleEnd) ||
                           OnPole(m.s2, cur.p[2], cur.p[3], &poleDir, &poleEnd);
@@ -2704,7 +2757,11 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       break;
     }
     UpdateBoxes(m, prev, cur);
-    if (!CheckAndMark(m, singular != 0, stop, prev, cur, P)) {
+    // A march from a seam's far side that reaches a pole another trace ended on stops there
+    // (PassesTracedPole): the boxes that trace marked about the pole hold no stretch of this one.
+    const double before[3] = {tr->tail->x, tr->tail->y, tr->tail->z};
+    const bool ontoTracedPole = PassesTracedPole(m, before, P);
+    if (!CheckAndMark(m, singular != 0 || ontoTracedPole, stop, prev, cur, P)) {
       const int ended = EndsOnContinuedTrace(m, P);
       if (ended == -2) return -2;
       if (ended) break;
@@ -2731,11 +2788,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
     }
     if (SameParams(m, cur, Of(tr->tail))) break;  // a step that went nowhere (the seed on an edge)
     if (!Append(m, cur, P)) return -2;
-    {
-      const IntersectionTraceNode* a = tr->tail->prev;
-      const double A[3] = {a->x, a->y, a->z};
-      if (PassesTracedPole(m, A, P)) stop = true;
-    }
+    if (ontoTracedPole) stop = true;
     if (singular == 2 && !AppendSingularEnd(m, cur, x, X)) return -2;
     LastDirection(m, prev, cur, P, dPrev);
     if (Circling(tr, m.tolB)) stop = true;
@@ -2838,7 +2891,12 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       VecDiff3(F, S, ahead);
       if (VecDotProd3(back, ahead) >= 0.0) break;
     }
-    if (!CheckAndMark(m, singular != 0, stop, prev, cur, P)) {
+    // As in the forward march: the stretch from a seam's far side into a pole another trace
+    // ended on was refused for the marks about the pole, and left out of the loop (a quarter of a
+    // circle through a sphere's pole).
+    const double before[3] = {from->x, from->y, from->z};
+    const bool ontoTracedPole = PassesTracedPole(m, before, P);
+    if (!CheckAndMark(m, singular != 0 || ontoTracedPole, stop, prev, cur, P)) {
       const int ended = EndsOnContinuedTrace(m, P);
       if (ended == -2) return -2;
       if (ended) break;
@@ -2888,10 +2946,16 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
                          NodeOnPole(m.s1, m.s2, n);
           }
         }
+      // Nor onto a forward end on a pole from farther than kPoleCloseTolBs: the end's parameter
+      // round the pole is the forward march's and tells nothing of the meridian the branch comes
+      // in along, which may lie across a seam the branch crosses first (SeamBetween cannot see
+      // it); closed there, the last interval cut round the pole. The march goes on to the pole,
+      // or to the seam, from whose far side the stretch is continued.
+      const bool ontoPole = dt > kPoleCloseTolBs * m.tolB && NodeOnPole(m.s1, m.s2, tr->turn);
       if (((nearLast && Closes(cur, second, ref) && (t2 || ArrivesAlongFirstChord(m, tr, prev, P))) ||
            dt < std::fmin(10000.0 * m.tolB, chord)) &&
           !SeamBetween(m, cur, tr->turn) && !LeavesBesideOnSeam(m, prev, cur, P, tr->turn) && !besidePole &&
-          !acrossPole) {
+          !acrossPole && !ontoPole) {
         // A closing step that passed over a dip across a seam ends where the branch leaves
         // (EndAtDipBeyondEnd): the loop is open there, the dip beyond the seam another trace's.
         if (!EndAtDipBeyondEnd(m, prev, cur, P, true)) {
@@ -2910,10 +2974,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
     }
     // A step that went nowhere (the seed on an edge) adds no node.
     if (SameParams(m, cur, Of(tr->nodeCount > tr->directionStart ? tr->tail : tr->head))) break;
-    {
-      const double A[3] = {from->x, from->y, from->z};
-      if (PassesTracedPole(m, A, P)) stop = true;
-    }
+    if (ontoTracedPole) stop = true;
     if (!Append(m, cur, P)) return -2;
     if (singular == 2 && !AppendSingularEnd(m, cur, x, X)) return -2;
     LastDirection(m, prev, cur, P, dPrev);

@@ -3961,3 +3961,67 @@ TEST_F(HardIntersections, SingularPointsAreFoundAlikeOnScaledDomains) {
     }
   }
 }
+
+// Planes through a pole of a sphere of radius 1e-4 (size 1e-6 moved 1e4 x the size) and 1e-2
+// (size 1): the seed refined to within a point tolerance of the pole, not onto it, where the
+// sphere's parameter round the pole turns over its whole range within round-off of a step. The
+// marches from it crawled into the pole on ever-halving steps: the whole circle came back as a
+// trace of the pole's point (4.9e-5 of the size from the branches), or the branches left 0.7 % of
+// it out (2.4e-5), or ran 2.7 % of it twice, 1.5e-6 of the size off the surfaces. A seed so near a
+// pole the branch runs through is put on the pole. The plane first, then the sphere (its knots as
+// the plane-first run left them): every point of the circle near the branches, every sample on
+// both surfaces, the branches as long as the circle within 1 %.
+TEST_F(HardIntersections, ASeedWithinAToleranceOfAPoleItsBranchRunsThroughIsPutOnThePole) {
+  PlaneThroughAPole cases[] = {
+      {{0.089272530059403485, -0.98325025255343546, -0.15890046013274567},
+       {0.39110536506985127, -0.83884458209559731, -0.37865071042114928},
+       {0.2233841594578225, 0.25247867398041141}, -4e-16, -1.0, 1e-6},
+      {{0.18214298046008051, 0.67265054179615569, 0.71719257057672925},
+       {0.3573511065784063, 0.46634879953520403, 0.80920886290207061},
+       {0.50887229214860163, 0.77794413785433192}, 0.0, -1.0, 1.0},
+      {{0.5236396570025067, 0.66548811379401474, 0.53190890198715601},
+       {0.54398071153108607, 0.70954394379280061, 0.44792005682832825},
+       {0.76520280975071953, 0.51067553741841276}, 0.0, 1.0, 1.0}};
+  cases[0].radius = 1e-4;
+  cases[1].radius = cases[2].radius = 1e-2;
+  for (const auto& k : cases)
+    ExpectPoleCircleTraced(k, 400, 1e-2, true);
+}
+
+// A plane through a pole of a sphere of radius 1e-2 (size 1e6 moved 1e4 x the size), the sphere
+// first: a trace ends on the pole, and the march continuing another trace from a seam's far side
+// comes round to that pole. Its step onto the pole met the boxes the first trace marked about it
+// and was refused as a stretch traced twice, and the stretch from the seam to the pole, over a
+// quarter of the circle, was left out (6.4e-4 of the size from the branches). Either surface first
+// (the sphere's knots as the plane-first run left them): every point of the circle near the
+// branches, every sample on both surfaces, the branches as long as the circle within 1 %.
+TEST_F(HardIntersections, AMarchFromASeamReachingAPoleAnotherTraceEndsOnIsKept) {
+  PlaneThroughAPole k = {{0.76100434401736938, 0.64735434613011533, -0.042482219023304554},
+                         {0.80646607217793487, 0.58680541920838702, 0.072607674618893114},
+                         {0.33024126889317212, 0.79346969101857701}, 0.0, 1.0, 1e6};
+  k.radius = 1e-2;
+  ExpectPoleCircleTraced(k, 400, 1e-2, true);
+}
+
+// Planes through a pole of a sphere of radius 1e-2, the sphere first: the forward march ends on
+// the pole, and the march back comes round to within a step of it and closed onto it there. Short
+// of the pole the branch crosses the sphere's seam and comes into the pole along a meridian beyond
+// it, while the closing node on the pole took the forward march's parameter round it: the last
+// interval cut round the pole on the seam's near side (samples 1.4e-5 and 2.8e-5 of the size off
+// the sphere, points of the circle 3.3e-5 and 5.7e-5 from the branches). The march goes on to the
+// seam, and the stretch beyond is continued from its far side. Either surface first (the sphere's
+// knots as the plane-first run left them): every point of the circle near the branches, every
+// sample on both surfaces, the branches as long as the circle within 1 %.
+TEST_F(HardIntersections, AMarchBackClosesOntoAnEndOnAPoleOnlyBesideIt) {
+  PlaneThroughAPole cases[] = {
+      {{0.78955987472168387, 0.61166714666044297, -0.049583323060794049},
+       {0.68549306582275515, 0.5715062977769676, 0.45108736217077078},
+       {0.24671028683217644, 0.67984930920738762}, 0.0, 1.0, 1.0},
+      {{0.43080936185460678, -0.38481825744045312, 0.81628316317251048},
+       {0.0098353621776199884, -0.53214296381216308, 0.84659738466170675},
+       {0.47641353966057043, 0.62532102538234557}, 4e-16, 1.0, 1.0}};
+  for (auto& k : cases) {
+    k.radius = 1e-2;
+    ExpectPoleCircleTraced(k, 400, 1e-2, true);
+  }
+}
