@@ -649,6 +649,117 @@ bool NodeOnPole(const Bspline* s1, const Bspline* s2, const IntersectionTraceNod
 
 // Meridians sampled round a pole to find its tangent plane and the one a step leaves along.
 constexpr int kPoleMeridians = 64;
+// Sine of the angle out of the pole's tangent plane beyond which a meridian shows the pole to be
+// an apex: a smooth pole's meridians leave in its plane to round-off.
+constexpr double kApexSine = 1e-3;
+
+// Unit direction into the domain along the meridian at w on the pole of S across whose side
+// parameter dir runs at its end `end`, its length in *len, and with second, the meridian's second
+// partial.
+bool Meridian(const Bspline* S, int dir, int end, double w, double M[3], double* len, double* second) {
+  double d[6][3];
+  const double at = end ? Hi(S, dir) : Lo(S, dir), into = end ? -1.0 : 1.0;
+  if (!Partials(S, dir ? w : at, dir ? at : w, d, second != nullptr)) return false;
+  for (int q = 0; q < 3; ++q) M[q] = into * d[1 + dir][q];
+  *len = VecSize3(M);
+  if (!(*len > 0.0) || !std::isfinite(*len)) return false;
+  for (int q = 0; q < 3; ++q) M[q] /= *len;
+  if (second)
+    for (int q = 0; q < 3; ++q) second[q] = d[dir ? 5 : 4][q];
+  return true;
+}
+
+// The unit normal n of the plane the sampled meridians leave a pole in (summed crosses of
+// neighbours; its orientation not set), and the largest sine of a meridian's angle out of it:
+// round-off at a smooth pole, a cone's half angle's cosine at its apex. -1 where a meridian
+// cannot be evaluated or the crosses cancel.
+double PoleSpread(const Bspline* S, int dir, int end, double n[3]) {
+  const int round = 1 - dir;
+  const double lo = Lo(S, round), range = Range(S, round);
+  const bool closed = round ? S->closedV : S->closedU;
+  double M[kPoleMeridians][3], len;
+  for (int q = 0; q < 3; ++q) n[q] = 0.0;
+  for (int i = 0; i < kPoleMeridians; ++i) {
+    if (!Meridian(S, dir, end, lo + range * (i + 0.5) / kPoleMeridians, M[i], &len, nullptr)) return -1.0;
+    if (i == 0) continue;
+    double c[3];
+    VecCrossProd3(M[i - 1], M[i], c);
+    for (int q = 0; q < 3; ++q) n[q] += c[q];
+  }
+  if (closed) {
+    double c[3];
+    VecCrossProd3(M[kPoleMeridians - 1], M[0], c);
+    for (int q = 0; q < 3; ++q) n[q] += c[q];
+  }
+  const double ln = VecSize3(n);
+  if (!(ln > 0.0) || !std::isfinite(ln)) return -1.0;
+  double out = 0.0;
+  for (int q = 0; q < 3; ++q) n[q] /= ln;
+  for (const auto& m : M) out = std::fmax(out, std::fabs(VecDotProd3(m, n)));
+  return out;
+}
+
+// True when (u, v) lies on an apex of S (a pole its meridians leave out of one plane), with the
+// parameter across the apex's side in *dir.
+bool OnApexOf(const Bspline* S, double u, double v, int* dir) {
+  int end;
+  double n[3];
+  return OnPole(S, u, v, dir, &end) && PoleSpread(S, *dir, end, n) > kApexSine;
+}
+
+// True when n lies on an apex of either surface.
+bool OnApex(const Bspline* s1, const Bspline* s2, const IntersectionTraceNode* n) {
+  int dir;
+  return OnApexOf(s1, n->u1, n->v1, &dir) || OnApexOf(s2, n->u2, n->v2, &dir);
+}
+
+// For StepOffPole, at a pole of S where the meridians (Meridian) leave out of the plane normal
+// to n: the meridian w lying in the
+// plane normal to No along which s times S's normal beside the pole crossed with No, in the pair's
+// order (the branch's direction as the march orients it there), heads away from the pole, the
+// one nearest t of those; n then S's normal along it. Each sign change of M . No over the
+// sampled meridians is bisected. False where no meridian in that plane heads away (the branch
+// only comes into the apex this way).
+bool ApexMeridian(const Bspline* S, int pole, int dir, int end, double s, const double No[3], const double t[3],
+                  double* w, double n[3]) {
+  const int round = 1 - dir;
+  const double at = end ? Hi(S, dir) : Lo(S, dir), into = end ? -1.0 : 1.0;
+  const double lo = Lo(S, round), range = Range(S, round);
+  const bool closed = round ? S->closedV : S->closedU;
+  auto meridian = [&](double x, double M[3], double* len, double* second) {
+    return Meridian(S, dir, end, x, M, len, second);
+  };
+  double f[kPoleMeridians], M[3], len;
+  for (int i = 0; i < kPoleMeridians; ++i) {
+    if (!meridian(lo + range * (i + 0.5) / kPoleMeridians, M, &len, nullptr)) return false;
+    f[i] = VecDotProd3(M, No);
+  }
+  const double off = at + into * 1e-3 * Range(S, dir);
+  double best = -HUGE_VAL;
+  for (int i = 0; i < (closed ? kPoleMeridians : kPoleMeridians - 1); ++i) {
+    const double fa = f[i], fb = i + 1 < kPoleMeridians ? f[i + 1] : f[0];
+    if ((fa < 0.0) == (fb < 0.0) && fa != 0.0) continue;
+    double a = lo + range * (i + 0.5) / kPoleMeridians, b = a + range / kPoleMeridians, ga = fa;
+    for (int it = 0; it < 60 && b - a > kParamTol * range * 1e-6; ++it) {
+      const double m = 0.5 * (a + b), x = m >= lo + range ? m - range : m;
+      if (!meridian(x, M, &len, nullptr)) return false;
+      const double g = VecDotProd3(M, No);
+      if ((g < 0.0) == (ga < 0.0)) a = m, ga = g; else b = m;
+    }
+    double x = 0.5 * (a + b);
+    if (x >= lo + range) x -= range;
+    double d[3][3], N[3], T[3];
+    if (!meridian(x, M, &len, nullptr) || !Partials(S, dir ? x : off, dir ? off : x, d, false)) return false;
+    VecCrossProd3(d[1], d[2], N);
+    const double lN = VecSize3(N);
+    if (!(lN > 0.0) || !std::isfinite(lN)) continue;
+    for (double& q : N) q /= lN;
+    VecCrossProd3(pole ? No : N, pole ? N : No, T);
+    const double near = VecDotProd3(M, t);
+    if (s * VecDotProd3(T, M) > 0.0 && near > best) best = near, *w = x, std::copy(N, N + 3, n);
+  }
+  return best > -HUGE_VAL;
+}
 
 // The step from a point on a pole of surface `pole` (0 or 1) across whose side parameter `dir`
 // runs: there the partial round the pole vanishes, the normal is only a limit, and resolving the
@@ -667,40 +778,13 @@ int StepOffPole(Bspline* s1, Bspline* s2, double* const p[4], int pole, int dir,
   const int round = 1 - dir, kr = 2 * pole + round, kd = 2 * pole + dir, ko = 2 * (1 - pole);
   const double at = end ? Hi(S, dir) : Lo(S, dir), into = end ? -1.0 : 1.0;
   const double lo = Lo(S, round), range = Range(S, round);
-  // Unit direction into the domain along the meridian at w on the pole, and its length.
   auto meridian = [&](double w, double M[3], double* len, double* second) {
-    double d[6][3];
-    const double u = dir ? w : at, v = dir ? at : w;
-    if (!Partials(S, u, v, d, second != nullptr)) return false;
-    for (int q = 0; q < 3; ++q) M[q] = into * d[1 + dir][q];
-    *len = VecSize3(M);
-    if (!(*len > 0.0) || !std::isfinite(*len)) return false;
-    for (int q = 0; q < 3; ++q) M[q] /= *len;
-    if (second)
-      for (int q = 0; q < 3; ++q) second[q] = d[dir ? 5 : 4][q];
-    return true;
+    return Meridian(S, dir, end, w, M, len, second);
   };
-  double n[3] = {0.0, 0.0, 0.0}, first[3], last[3], M[3], len;
   const bool closed = round ? S->closedV : S->closedU;
-  for (int i = 0; i < kPoleMeridians; ++i) {
-    if (!meridian(lo + range * (i + 0.5) / kPoleMeridians, M, &len, nullptr)) return 100;
-    if (i == 0) {
-      for (int q = 0; q < 3; ++q) first[q] = M[q];
-    } else {
-      double c[3];
-      VecCrossProd3(last, M, c);
-      for (int q = 0; q < 3; ++q) n[q] += c[q];
-    }
-    for (int q = 0; q < 3; ++q) last[q] = M[q];
-  }
-  if (closed) {
-    double c[3];
-    VecCrossProd3(last, first, c);
-    for (int q = 0; q < 3; ++q) n[q] += c[q];
-  }
-  const double ln = VecSize3(n);
-  if (!(ln > 0.0) || !std::isfinite(ln)) return 100;
-  for (int q = 0; q < 3; ++q) n[q] /= ln;
+  double n[3];
+  const double spread = PoleSpread(S, dir, end, n);
+  if (spread < 0.0) return 100;
   {
     // Orientation from the normal a little way off the pole.
     double d[3][3], N[3];
@@ -744,8 +828,16 @@ int StepOffPole(Bspline* s1, Bspline* s2, double* const p[4], int pole, int dir,
   }
   double w = 0.5 * (a + b);
   if (closed) w = w < lo ? w + range : w >= lo + range ? w - range : w;
+  // At an apex (a cone's) the meridians leave out of any one plane: n is only their mean, and the
+  // meridian nearest t may run off the other surface altogether, the step then refined back into
+  // the apex and the branch lost. There the branch leaves along a meridian lying in the other
+  // surface's tangent plane, the one along which the branch beside the apex (S's normal there
+  // crossed with No, as T) runs away from it; the curvature below takes S's normal along it.
+  const bool apex = spread > kApexSine;
+  if (apex && !ApexMeridian(S, pole, dir, end, s, No, t, &w, n)) return 100;
   double Mw[3], lm, Sdd[3];
   if (!meridian(w, Mw, &lm, Sdd)) return 100;
+  if (apex) std::copy(Mw, Mw + 3, t);
   // The branch's curvature vector kappa = alpha n + beta No from the normal curvatures along t.
   double r[2], r2[2] = {0.0, 0.0};
   if (!ResolveInTangentPlane(t, d[1], d[2], &r[0], &r[1])) return 100;
@@ -1364,8 +1456,11 @@ bool NearTracedBranchAlike(Bspline* s1, Bspline* s2, const IntersectionTraceList
     known = true;
     double Q[3], tn[3];
     bool hasNode = false;
-    alike = !has || !UnitTangent(m, Of(f < 0.5 ? a : b), Q, tn, &hasNode) || !hasNode ||
-            VecDotProd3(t, tn) > 0.0;
+    // A node on an apex has only the normal's limit along its parameter's meridian, which need
+    // not be the branch's: the chord's other node gives the tangent.
+    const IntersectionTraceNode* c = f < 0.5 ? a : b;
+    if (b && b != a && OnApex(s1, s2, c)) c = c == a ? b : a;
+    alike = !has || !UnitTangent(m, Of(c), Q, tn, &hasNode) || !hasNode || VecDotProd3(t, tn) > 0.0;
   });
   return alike;
 }
@@ -2125,6 +2220,27 @@ bool RunsOnToEdge(const March& m, const Params& cur, const double P[3], const Pa
   }
 }
 
+// A point on a cone's apex is the same whatever its parameter round the apex, but the normal
+// there is only the limit along its meridian, and the step's halving runs round the apex from
+// it: from a seed on an apex (where the point need not lie on the meridian the branch leaves
+// along, nor even near it) the check that the step follows the branch would refuse it, and the
+// halved steps land back on the apex. The step is taken from the apex on the meridian it leaves
+// along instead, from that meridian's boxes (so the boxes marked run along the branch). True when
+// from lies on an apex.
+bool OntoLeavingMeridian(March& m, Params& from, const Params& to) {
+  bool apex = false;
+  for (int k = 0; k < 2; ++k) {
+    int dir;
+    if (OnApexOf(SurfaceOf(2 * k, m.s1, m.s2), from.p[2 * k], from.p[2 * k + 1], &dir)) {
+      from.p[2 * k + 1 - dir] = to.p[2 * k + 1 - dir];
+      GetBoxesRange(k ? m.us2 : m.us1, k ? m.vs2 : m.vs1, from.p[2 * k], from.p[2 * k + 1], k ? m.NU2 : m.NU1,
+                    k ? m.NV2 : m.NV1, &m.prevBox[k][0], &m.prevBox[k][1], m.tol[2 * k], m.tol[2 * k + 1]);
+      apex = true;
+    }
+  }
+  return apex;
+}
+
 // Refines a predicted step. When the points do not meet (the step overshot the end of the
 // branch at a domain edge, or jumped where the branch turns), meet farther from the predicted
 // point than the step is long (on another branch), or the chord turns back against the march's
@@ -2724,7 +2840,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
   double dPrev[2] = {0.0, 0.0};
   bool stop = false;
   for (;;) {
-    const Params prev = cur;
+    Params prev = cur;
     for (int s = 0; s < 2; ++s)
       for (int q = 0; q < 2; ++q) m.prevBox[s][q] = m.box[s][q];
     if (StepSize(m.s1, m.s2, &cur.p[0], &cur.p[1], &cur.p[2], &cur.p[3], 1, m.tolA, tr->nodeCount == 1) == 100) {
@@ -2732,6 +2848,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       const Params a = Of(tr->tail), b = Of(tr->tail->prev);
       for (int k = 0; k < 4; ++k) cur.p[k] += a.p[k] - b.p[k];
     }
+    const bool fromApex = tr->nodeCount == 1 && OntoLeavingMeridian(m, prev, cur);
     if (tr->nodeCount == 1 && LeavesAtSeed(m, prev, cur)) break;
     const Params predicted = cur;
     if (!RefineStep(m, prev, cur, P, &flag, tr->tail, tr->nodeCount > 1 ? dPrev : nullptr)) {
@@ -2762,6 +2879,9 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
     const double before[3] = {tr->tail->x, tr->tail->y, tr->tail->z};
     const bool ontoTracedPole = PassesTracedPole(m, before, P);
     if (!CheckAndMark(m, singular != 0 || ontoTracedPole, stop, prev, cur, P)) {
+      // Two branches leave an apex: this way runs onto one traced already, the march back may
+      // still take the other.
+      if (fromApex) break;
       const int ended = EndsOnContinuedTrace(m, P);
       if (ended == -2) return -2;
       if (ended) break;
@@ -2834,7 +2954,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
   // Backward march.
   stop = false;
   while (!stop) {
-    const Params prev = cur;
+    Params prev = cur;
     for (int s = 0; s < 2; ++s)
       for (int q = 0; q < 2; ++q) m.prevBox[s][q] = m.box[s][q];
     if (StepSize(m.s1, m.s2, &cur.p[0], &cur.p[1], &cur.p[2], &cur.p[3], -1, m.tolA,
@@ -2843,6 +2963,8 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       if (!BackwardStep(m, step)) break;
       for (int k = 0; k < 4; ++k) cur.p[k] += step[k];
     }
+    // The other branch from an apex keeps no way of the first.
+    const bool fromApex = tr->nodeCount == tr->directionStart && OntoLeavingMeridian(m, prev, cur);
     if (tr->nodeCount == tr->directionStart && LeavesAtSeed(m, prev, cur)) break;
     const IntersectionTraceNode* from = tr->nodeCount > tr->directionStart ? tr->tail : tr->head;
     const Params predicted = cur;
@@ -2855,7 +2977,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
     int pd1 = 0, pe1 = 0;
     const bool offPole = tr->nodeCount == tr->directionStart && tr->directionStart > 2 &&
                          OnPole(m.s1, prev.p[0], prev.p[1], &pd1, &pe1);
-    const bool way = tr->nodeCount > 1 && !offPole;
+    const bool way = tr->nodeCount > 1 && !offPole && !fromApex;
     if (!RefineStep(m, prev, cur, P, &flag, from, way ? dPrev : nullptr)) {
       Params x;
       double X[3];

@@ -4025,3 +4025,48 @@ TEST_F(HardIntersections, AMarchBackClosesOntoAnEndOnAPoleOnlyBesideIt) {
     ExpectPoleCircleTraced(k, 400, 1e-2, true);
   }
 }
+
+// A cone (apex at the origin, radius 1 at height 1, its seam at the angle `seam` round the axis)
+// and a plane through its apex whose normal lies 46 degrees off the axis, at the angle az round it:
+// the plane cuts the cone in two generators 30 degrees apart, meeting at the apex. All turned about
+// (1, 2, 3) by `turn`, at the placement, cone (0) or plane (1) first: ExpectWholeBranchesOnBoth.
+void ExpectPlaneThroughAnApexWhole(double turn, double az, double seam, const Place& at, int first) {
+  auto turned = [&](std::array<double, 3> v) { return TurnedAbout123(turn, v); };
+  const double th = 46.0 * M_PI / 180.0;
+  CaseSurface s[2] = {
+      {false, Axes(turned({0, 0, 1}), turned({std::cos(seam), std::sin(seam), 0})), {0, 0, 0}, 0.0, 0.0, 0.0, 1.0},
+      {false,
+       Axes(turned({std::sin(th) * std::cos(az), std::sin(th) * std::sin(az), std::cos(th)}),
+            turned({-std::sin(az), std::cos(az), 0})),
+       {0, 0, 0}, 0.0, 0.0, 0.0, 0.0}};
+  s[0].cone = true;
+  s[0].R1 = 1.0;
+  s[1].plane = true;
+  ExpectWholeBranchesOnBoth(s, at, first, 4000);
+}
+
+// A plane through a cone's apex, seeded on the apex. The step off it went along the meridian
+// nearest the line where the plane meets the plane across the axis (the tangent plane of a
+// smooth pole), which does not lie in the plane: refined back into the apex, the march made no
+// branch and one generator was lost whole (0.085 to 0.099 of the size from the branches). Where
+// the step took a generator, the check that it follows the branch used the seed's normal along
+// the seed's own meridian, and refused it; a forward march onto the generator traced already
+// dropped the seed, whose march back would take the other; and the march back was held to the
+// way against the first forward node, which the other generator does not keep. Whichever surface
+// first, at sizes 1 and 1e-6 moved 1e4 x the size: both generators whole, every sample on both.
+TEST_F(HardIntersections, APlaneThroughAnApexSeededOnItGivesBothGenerators) {
+  ExpectPlaneThroughAnApexWhole(4.0875939998091857, 3.1994234917014062, 5.9576254921493064, Placed(1.0, 1e4), 1);
+  ExpectPlaneThroughAnApexWhole(1.4837846799804559, 3.025102042237243, 5.8270801555939773, Placed(1.0, 1e4), 0);
+  ExpectPlaneThroughAnApexWhole(3.9449406370923046, 0.38261898903426589, 3.8677573263780611, Placed(1e-6, 1e4), 1);
+}
+
+// A plane through a cone's apex whose branch from a seed on the apex has the apex for its first
+// node, with the seed's parameter round the apex, not the generator's. A seed beside the apex on
+// that generator took the node's tangent (the limit of its normal along the seed's meridian) for
+// the branch's there, unlike its own, and was traced again: a trace crawling round the apex into
+// it, 4.2e-5 of the size off the surfaces. The chord's other node gives the tangent. Sizes 1e6
+// and 1e-6 moved 1e4 x the size, either surface first: every sample on both, no spurious trace.
+TEST_F(HardIntersections, ASeedBesideAnApexOnATracedGeneratorIsNotTracedAgain) {
+  ExpectPlaneThroughAnApexWhole(2.803145740053314, 1.3956497000009001, 0.46096070172305592, Placed(1e6, 1e4), 0);
+  ExpectPlaneThroughAnApexWhole(3.9036309299817789, 2.7801366420279621, 5.6401834345178949, Placed(1e-6, 1e4), 1);
+}
