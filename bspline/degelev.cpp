@@ -362,8 +362,9 @@ namespace {
 // (the same products going in, the same quotients coming out). A raised value that is not
 // finite (homogeneous coordinates of huge points can overflow) is refused and the record left
 // as it was; so is a failed allocation. V holds the new knot vector. False, with the record
-// untouched and no error, when the round-off grew beyond kSegmentGrowth: the caller raises
-// by the raising matrix instead.
+// untouched and no error, when the round-off grew beyond kSegmentGrowth (for a rational record
+// times the ratio of its largest to its least weight): the caller raises by the raising matrix
+// instead.
 bool RaiseInPlaceOfArrays(Bspline* obj, int dir, int p, int n, int distinct, const double* V) {
   const double* U = dir ? obj->knotsV : obj->knotsU;
   const int lines = dir ? NumCtrlU(obj) : (obj->kind == 2 ? NumCtrlV(obj) : 1);
@@ -406,7 +407,22 @@ bool RaiseInPlaceOfArrays(Bspline* obj, int dir, int p, int n, int distinct, con
       at += lines;
     }
   }
-  if (RaiseBySegments(U, V, n, p, P, D, Q, scratch, growth) > kSegmentGrowth) return false;
+  // The removal's round-off is that of the largest homogeneous values beside a point, and a
+  // rational point is its homogeneous one divided by its own weight: where the weights differ
+  // by a factor R, the round-off of a light point's place grows by up to R as well.
+  double spread = 1.0;
+  if (rational) {
+    double least = obj->W[0][0], most = least;
+    const int rows = obj->kind == 2 ? NumCtrlV(obj) : 1, cols = NumCtrlU(obj);
+    for (int r = 0; r < rows; ++r)
+      for (int c = 0; c < cols; ++c) {
+        least = std::fmin(least, obj->W[r][c]);
+        most = std::fmax(most, obj->W[r][c]);
+      }
+    spread = most / least;
+    if (!(spread <= kSegmentGrowth)) return false;
+  }
+  if (spread * RaiseBySegments(U, V, n, p, P, D, Q, scratch, growth) > kSegmentGrowth) return false;
   // The new arrays belong to the record, so they must not die with a caller's scope.
   const int rows = dir ? raised : lines, cols = dir ? lines : raised;
   const int nKnots = n + p + 1 + distinct;

@@ -1023,6 +1023,7 @@ int ClosestPointOnSurface(Bspline* srf, const double P[3], double S[3], double* 
   }
   if (ranges[0] > 1 || ranges[1] > 1) {
     const double from[2] = {s.x[0], s.x[1]};
+    FootState<2> best;
     bool first = true;
     for (int a = 0; a < ranges[0]; ++a)
       for (int b = 0; b < ranges[1]; ++b) {
@@ -1034,9 +1035,13 @@ int ClosestPointOnSurface(Bspline* srf, const double P[3], double S[3], double* 
         for (int i = 0; i < 2; ++i)
           t.x[i] = ranges[i] > 1 ? std::fmin(std::fmax(crease[i], boxLo[i]), boxHi[i]) : from[i];
         FindFoot<2>(jet, P, boxLo, boxHi, range, size, iterations, t, reach);
-        if (first || t.f < s.f) s = t;
+        if (first || t.f < best.f) best = t;
         first = false;
       }
+    // A piece within a cluster may be narrower than the steps the search tells from noise, and
+    // its search stop at once where it began, on the cluster's far knot: the result it started
+    // from stays when it is nearer by more than round-off.
+    if (!(std::sqrt(2.0 * s.f) + s.noise < std::sqrt(2.0 * best.f))) s = best;
   }
   *u = s.x[0];
   *v = s.x[1];

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <vector>
 
+#include "bspline/bsvalid.h"
 #include "bspline/degelev.h"
 #include "bspline/sfree.h"
 #include "bspline/srfclone.h"
@@ -186,6 +187,38 @@ TEST_F(Elevation, SurfacesAndSetsOverClusters) {
     EXPECT_EQ(KnotsOf(set[i], 0), k);
     EXPECT_LE(SpanwiseGap(before[i], set[i]), 1e-14 * Size(before[i])) << i;
   }
+}
+
+// One weight far above the others (a point the object is pulled onto): the raised weights are
+// those of the same object, all positive, and the shape is kept to round-off wherever the light
+// points rule, in each direction of a surface and on a curve.
+TEST_F(Elevation, AHeavyWeightAmongLightOnesStaysAWeight) {
+  BsplineKeeper keep;
+  const std::vector<double> ku = Clamped(5, {0.2, 0.45, 0.7}, 0, 1), kv = Clamped(5, {0.3, 0.6}, 0, 1);
+  const int nu = static_cast<int>(ku.size()) - 6, nv = static_cast<int>(kv.size()) - 6;
+  for (double heavy : {1e8, 1e20})
+    for (int dir : {0, 1, 2}) {
+      Bspline* b;
+      if (dir < 2) {
+        std::vector<double> pts, w;
+        for (int j = 0; j < nv; ++j)
+          for (int i = 0; i < nu; ++i) {
+            pts.insert(pts.end(), {double(i), double(j), std::sin(1.3 * i + 0.7 * j * j)});
+            w.push_back(1.0 + 0.5 * std::cos(i + 2.0 * j));
+          }
+        w[nu + 2] = heavy;
+        b = keep(BuildSurface(5, 5, nu, nv, pts, ku, kv, w));
+      } else {
+        b = keep(CurveOver(5, ku, true, 1, 0));
+        b->W[0][2] = heavy;
+      }
+      ASSERT_TRUE(b);
+      Bspline* ref = keep(CopyBsplineStruct(b));
+      IncrementDegreeOfObject(dir & 1, b);
+      ASSERT_FALSE(KernelFailedNow());
+      EXPECT_TRUE(BsplineSound(b)) << heavy << " " << dir;
+      EXPECT_LE(SpanwiseGap(ref, b), 1e-13 * Size(ref)) << heavy << " " << dir;
+    }
 }
 
 // A set refused for one object that cannot be raised (here a surface whose v knots leave its

@@ -509,6 +509,38 @@ TEST_F(Feet, BesideAClusterOfKnotsThePieceBeyondItIsSearched) {
   }
 }
 
+// A sheet z = 0 whose last span in v, a share gap of the range, lifts it onto the straight top
+// edge y = 1, z = 1: from a point above the edge the foot is on the edge, (x, 1, 1), whether the
+// search starts on the edge, below the lip or on its knot, at every size and place. The piece
+// inside the lip is narrower than the steps the search tells from noise; its search, started on
+// the lip's knot, ends there, below the edge.
+TEST_F(Feet, AFootOnAnEdgeBeyondATinyEndSpanStaysOnTheEdge) {
+  const double x = 2.3, above[3] = {x, 1.5, 1.2};
+  const double distance = std::hypot(above[1] - 1.0, above[2] - 1.0);
+  for (const double gap : {1e-10, 1e-12}) {
+    const std::vector<double> kv = {0, 0, 0, 0, 0.4, 0.7, 1 - gap, 1, 1, 1, 1};
+    std::vector<double> unit;
+    for (int j = 0; j < 7; ++j)
+      for (int i = 0; i < 5; ++i) unit.insert(unit.end(), {double(i), j < 6 ? j / 6.0 : 1.0, j < 6 ? 0.0 : 1.0});
+    for (const Place& pl : EveryPlace()) {
+      BsplineKeeper keep;
+      Bspline* lip = keep(BuildSurface(3, 3, 5, 7, unit, {}, kv));
+      ASSERT_TRUE(lip);
+      pl.Map(lip);
+      double P[3], foot[3];
+      const double onEdge[3] = {x, 1.0, 1.0};
+      pl.Map(above, P);
+      pl.Map(onEdge, foot);
+      for (const double start : {1.0, 1.0 - gap, 0.8}) {
+        double u = 0.55, v = start, S[3], dist, step;
+        ASSERT_EQ(FindClosestUVPointGuessDist(lip, P, S, &u, &v, &dist, &step, 7), 0) << Where(pl) << " " << start;
+        EXPECT_NEAR(std::fabs(dist), distance * pl.size, 1e-9 * pl.size) << Where(pl) << " " << gap << " " << start;
+        EXPECT_LE(VecDist3(S, foot), 1e-6 * pl.size) << Where(pl) << " " << gap << " " << start << " v " << v;
+      }
+    }
+  }
+}
+
 // A flat triangle made a patch with its side v = 1 collapsed to the apex (0, 1, 0), degree 1 and
 // 3: from a point 0.01 beside the apex, over the side u = 1 (x + y = 1), the iteration from the
 // side u = 0 runs up to the apex, where the partial along the collapsed side vanishes and it may
