@@ -2587,7 +2587,17 @@ bool TouchesSeamAt(const March& m, const Params& prev, const Params& c, const do
     const int j0 = k & ~1;
     if (BesidePole(s, c.p[j0], c.p[j0 + 1])) return false;
     double q[4], X[3], P0[3], chord[3], ahead[3];
-    for (int j = 0; j < 4; ++j) q[j] = c.p[j] + 0.5 * (c.p[j] - prev.p[j]);
+    // Ahead no farther than a side of either domain: a touching beside where the branch crosses
+    // another seam lies between c and that seam, and a pull from beyond it, clamped onto the
+    // side, slides back along the seam it holds to wherever the touching's stretch lets it meet,
+    // behind c as often as not, and the touching is taken for a crossing.
+    double f = 0.5;
+    for (int j = 0; j < 4; ++j) {
+      const Bspline* t = SurfaceOf(j, m.s1, m.s2);
+      const double tlo = Lo(t, j & 1), thi = Hi(t, j & 1), a = c.p[j] + f * (c.p[j] - prev.p[j]);
+      if (j != k && (a < tlo || a > thi)) f = ((a < tlo ? tlo : thi) - c.p[j]) / (c.p[j] - prev.p[j]);
+    }
+    for (int j = 0; j < 4; ++j) q[j] = c.p[j] + f * (c.p[j] - prev.p[j]);
     q[k] = atLo ? lo : hi;
     if (!PullWithParamHeld(m.s1, m.s2, q, k, X, m.tolB)) return false;
     Eval3DPointOnSurfCoord(m.s1, prev.p[0], prev.p[1], 0, 0, P0);

@@ -3836,13 +3836,26 @@ TEST_F(HardIntersections, AMarchBackDoesNotCloseAcrossAPoleAnotherTraceEndsOn) {
   EXPECT_NEAR(f.length, f.circle, 1e-2 * f.circle);
 }
 
-// A torus (radii 1 and 0.3 about z, its u seam toward x) and a sphere of radius rs about
-// (rc cos p, -rc sin p, zc), its axis across the torus's at the angle alpha round z and its seam
-// turned beta about that axis, all turned about (1, 2, 3) by `turn`, at the placement, s[first]
-// first: ExpectWholeBranchesOnBoth. The loop reaches round the torus's axis to the angle p either
-// side of the centre's, where the torus's meridian circle comes within rs of the centre (found by
-// bisection): its farthest point round the axis lies on the u seam, which it touches without
-// crossing.
+// A torus (radii 1 and 0.3 about z, its u seam toward x) and a sphere of radius rs about c, its
+// axis across the torus's at the angle alpha round z and its seam turned beta about that axis, all
+// turned about (1, 2, 3) by `turn`, at the placement, s[first] first: ExpectWholeBranchesOnBoth.
+void ExpectSphereCuttingATorusWhole(const std::array<double, 3>& centre, double rs, double alpha, double beta,
+                                    double turn, const Place& at, int first) {
+  auto turned = [&](std::array<double, 3> v) { return TurnedAbout123(turn, v); };
+  const std::array<double, 3> c = turned(centre);
+  const CaseSurface s[2] = {
+      {true, Axes(turned({0, 0, 1}), turned({1, 0, 0})), {0, 0, 0}, 1.0, 0.3, 0, 0},
+      {false,
+       Axes(turned({std::cos(alpha), std::sin(alpha), 0}),
+            turned({-std::sin(alpha) * std::cos(beta), std::cos(alpha) * std::cos(beta), std::sin(beta)})),
+       {c[0], c[1], c[2]}, rs, 0.0, 0, 0}};
+  ExpectWholeBranchesOnBoth(s, at, first);
+}
+
+// The same pair (ExpectSphereCuttingATorusWhole) with the sphere about (rc cos p, -rc sin p, zc):
+// the loop reaches round the torus's axis to the angle p either side of the centre's, where the
+// torus's meridian circle comes within rs of the centre (found by bisection); its farthest point
+// round the axis lies on the u seam, which it touches without crossing.
 void ExpectSphereTouchingATorusSeamWhole(double rc, double zc, double rs, double alpha, double beta, double turn,
                                          const Place& at, int first) {
   auto nearest = [&](double phi) {
@@ -3851,15 +3864,7 @@ void ExpectSphereTouchingATorusSeamWhole(double rc, double zc, double rs, double
   double lo = 0.0, hi = M_PI / 2;
   for (int it = 0; it < 200; ++it) (nearest(0.5 * (lo + hi)) < rs ? lo : hi) = 0.5 * (lo + hi);
   const double p = 0.5 * (lo + hi);
-  auto turned = [&](std::array<double, 3> v) { return TurnedAbout123(turn, v); };
-  const std::array<double, 3> c = turned({rc * std::cos(p), -rc * std::sin(p), zc});
-  const CaseSurface s[2] = {
-      {true, Axes(turned({0, 0, 1}), turned({1, 0, 0})), {0, 0, 0}, 1.0, 0.3, 0, 0},
-      {false,
-       Axes(turned({std::cos(alpha), std::sin(alpha), 0}),
-            turned({-std::sin(alpha) * std::cos(beta), std::cos(alpha) * std::cos(beta), std::sin(beta)})),
-       {c[0], c[1], c[2]}, rs, 0.0, 0, 0}};
-  ExpectWholeBranchesOnBoth(s, at, first);
+  ExpectSphereCuttingATorusWhole({rc * std::cos(p), -rc * std::sin(p), zc}, rs, alpha, beta, turn, at, first);
 }
 
 // Spheres whose loop with a torus touches the torus's u seam without crossing it. The tracer
@@ -4069,4 +4074,24 @@ TEST_F(HardIntersections, APlaneThroughAnApexSeededOnItGivesBothGenerators) {
 TEST_F(HardIntersections, ASeedBesideAnApexOnATracedGeneratorIsNotTracedAgain) {
   ExpectPlaneThroughAnApexWhole(2.803145740053314, 1.3956497000009001, 0.46096070172305592, Placed(1e6, 1e4), 0);
   ExpectPlaneThroughAnApexWhole(3.9036309299817789, 2.7801366420279621, 5.6401834345178949, Placed(1e-6, 1e4), 1);
+}
+
+// A sphere about (rc, 0, zc) through the torus's outermost point (1.3, 0, 0), where its u seam
+// meets the outer equator, its v seam: the loop crosses the u seam there and touches the v seam
+// without crossing it, running along it within the point tolerance for about 1e-4 of the torus's
+// u. Marches round the loop reached the v seam inside that stretch, short of the u seam, and the
+// pull deciding whether they only touched it started half a step ahead, beyond the u seam:
+// clamped onto it, it slid back along the v seam and met the loop behind the march, which took
+// the touching for a crossing and stopped; the short stretch on to the u seam came back from the
+// v seam's far side as well as from a seed there (0.1 to 1.0 of a branch twice). The pull starts
+// no farther ahead than the u seam. Two such pairs on axes turned about (1, 2, 3), at size 1 at the
+// origin and at sizes 1e-6 (the sphere first) and 1e6 moved 1e4 x the size: every sample on both
+// surfaces, every exact point of the loop near a branch, no stretch twice.
+TEST_F(HardIntersections, ALoopTouchingOneSeamWhereItCrossesAnotherComesBackOnce) {
+  const struct { double rc, zc, alpha, beta, turn; } k[2] = {{1.1073633, 0.1636250, 3.0668495, 2.4364672, 0.7},
+                                                              {1.0138470, 0.3415448, 1.0668021, 5.1904656, 0.0}};
+  for (const auto& c : k)
+    for (const Place& at : {Placed(1.0, 0.0), Placed(1e-6, 1e4), Placed(1e6, 1e4)})
+      ExpectSphereCuttingATorusWhole({c.rc, 0.0, c.zc}, std::hypot(c.rc - 1.3, c.zc), c.alpha, c.beta, c.turn, at,
+                                     at.scale == 1e-6 ? 1 : 0);
 }
