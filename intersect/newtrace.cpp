@@ -2137,12 +2137,18 @@ bool EndAtDipBeyondEnd(March& m, const Params& prev, Params& cur, double P[3], b
   return false;
 }
 
+// Share of a parameter's tolerance by which a step predicted along a seam passes beyond it by
+// round-off (its rate across the seam, at most about 1e-13 of the range a step): a branch beside
+// the seam within the tolerance but off it (a plane 1e-7 radians off a torus's seam meridian)
+// passes it by ten thousand times more, and crosses it as any branch does.
+constexpr double kAlongSeamOvershoot = 1e-5;
+
 // Where the branch refined at cur (from prev, predicted past the edge of parameter k) ends at
 // that edge: the meeting with the edge found from cur, when the branch arrives there from inside
 // and it lies ahead within the predicted step (*along: it is to be tightened there), or, when the
 // branch comes back in there from beyond the edge, the meeting found from prev, where it left
-// the domain before (*along false). False when the prediction stayed inside that edge or no
-// such meeting is found.
+// the domain before (*along false). False when the prediction stayed inside that edge, the
+// branch runs along it (a seam), or no such meeting is found.
 bool EdgeCrossingAhead(const March& m, const Params& prev, const Params& predicted, double step2, int k,
                        Params& e, double Q[3], bool* along) {
   const Bspline* s = SurfaceOf(k, m.s1, m.s2);
@@ -2151,13 +2157,20 @@ bool EdgeCrossingAhead(const March& m, const Params& prev, const Params& predict
   const Params cur = e;
   double* ep[4] = {&e.p[0], &e.p[1], &e.p[2], &e.p[3]};
   const int at = predicted.p[k] > hi - tp ? 1 : -1;
-  if (!MeetOnEdge(m.s1, m.s2, ep, k, at > 0 ? hi : lo, Q, m.tolB)) return false;
+  // A branch running along a seam has the parameter on the seam at both ends of the step and its
+  // prediction beyond by round-off only: no crossing. Its rate across the seam is round-off too,
+  // and read as coming back in (TowardEnd) it would end the step where it began.
+  const double end = at > 0 ? hi : lo;
+  if ((k & 1 ? s->closedV : s->closedU) && std::fabs(predicted.p[k] - end) <= kAlongSeamOvershoot * tp &&
+      std::fabs(prev.p[k] - end) <= tp && std::fabs(cur.p[k] - end) <= tp)
+    return false;
+  if (!MeetOnEdge(m.s1, m.s2, ep, k, end, Q, m.tolB)) return false;
   if (TowardEnd(m, prev, e, k, at) < 0) {
     // The branch comes back in there from beyond the edge: it left the domain before, nearer
     // prev, and cur, met beyond that, lies on its way back. The branch ends where it leaves.
     e = prev;
     *along = false;
-    return MeetOnEdge(m.s1, m.s2, ep, k, at > 0 ? hi : lo, Q, m.tolB) && TowardEnd(m, prev, e, k, at) > 0;
+    return MeetOnEdge(m.s1, m.s2, ep, k, end, Q, m.tolB) && TowardEnd(m, prev, e, k, at) > 0;
   }
   double ahead = 0.0, dist2 = 0.0;
   for (int q = 0; q < 4; ++q) {
