@@ -217,6 +217,18 @@ struct Pair {
   double Tol() const { return 1e-9 * size * at.scale; }
 };
 
+// The branches of the pair's intersection at the tolerances every case traces with, owned by the
+// caller; null where the intersection fails.
+IntersectionTraceList* PairBranches(const Pair& c) {
+  IntersectionTraceList* list = MallocIntersectionTraceList();
+  if (list && NewIntersect(c.S1, c.S2, list, 0.01, 1e-7) != 0) {
+    FreeIntersectionTraceList(list);
+    return nullptr;
+  }
+  return list;
+}
+using OwnedBranches = Owned<IntersectionTraceList, FreeIntersectionTraceList>;
+
 // Size 1 at the origin; 1e-6 and 1e6 moved 1e4 sizes from it.
 std::vector<Place> Placements() {
   std::vector<Place> places(3);
@@ -293,8 +305,8 @@ TEST_F(FilletBall, EveryPairOnTheBallAtEverySizeAndPlace) {
   for (const Place& at : Placements())
     for (const auto& [kind, radii] : cases) {
       const Pair c(kind, at);
-      IntersectionTraceList* list = MallocIntersectionTraceList();
-      ASSERT_EQ(NewIntersect(c.S1, c.S2, list, 0.01, 1e-7), 0);
+      const OwnedBranches list(PairBranches(c));
+      ASSERT_TRUE(list);
       EXPECT_GE(list->count, kind == kConeAndPlane ? 1 : 2);
       IntersectionTrace* t = list->head;
       for (int b = 0; b < list->count; ++b, t = t->next)
@@ -302,7 +314,6 @@ TEST_F(FilletBall, EveryPairOnTheBallAtEverySizeAndPlace) {
           SCOPED_TRACE(::testing::Message() << "kind " << kind << " scale " << at.scale << " branch " << b << " r " << r);
           ExpectFillet(c, t, r, t->nodeCount);
         }
-      FreeIntersectionTraceList(list);
     }
 }
 
@@ -314,8 +325,8 @@ TEST_F(FilletBall, ANodeWithoutABallStopsTheTraceAndSaysWhere) {
   for (const Place& at : Placements()) {
     SCOPED_TRACE(::testing::Message() << "scale " << at.scale);
     const Pair c(kPlaneAndCylinder, at);
-    IntersectionTraceList* list = MallocIntersectionTraceList();
-    ASSERT_EQ(NewIntersect(c.S1, c.S2, list, 0.01, 1e-7), 0);
+    const OwnedBranches list(PairBranches(c));
+    ASSERT_TRUE(list);
     ASSERT_EQ(list->count, 1);
     IntersectionTrace* t = list->head;
     double spacing = 0.0;  // between neighbouring nodes, on the circle of radius 0.5
@@ -343,7 +354,6 @@ TEST_F(FilletBall, ANodeWithoutABallStopsTheTraceAndSaysWhere) {
       EXPECT_LT(VecDist3(A, B) / at.scale, 1.5 * 2.2 * spacing);
     }
     FreeTrace(out);
-    FreeIntersectionTraceList(list);
   }
 }
 
@@ -354,8 +364,8 @@ TEST_F(FilletBall, ABallLargerThanTheWallsCurvatureDoesNotFit) {
   for (const Place& at : Placements()) {
     SCOPED_TRACE(::testing::Message() << "scale " << at.scale);
     const Pair c(kInsideACylinder, at);
-    IntersectionTraceList* list = MallocIntersectionTraceList();
-    ASSERT_EQ(NewIntersect(c.S1, c.S2, list, 0.01, 1e-7), 0);
+    const OwnedBranches list(PairBranches(c));
+    ASSERT_TRUE(list);
     ASSERT_EQ(list->count, 1);
     int rc = 0;
     IntersectionTrace* out = Fillet(c, list->head, 0.45, &rc);
@@ -368,7 +378,6 @@ TEST_F(FilletBall, ABallLargerThanTheWallsCurvatureDoesNotFit) {
     EXPECT_EQ(out->nodeCount, 0);
     EXPECT_NE(Messages().find("the ball is larger than a surface's curvature allows"), std::string::npos);
     FreeTrace(out);
-    FreeIntersectionTraceList(list);
   }
 }
 
@@ -377,8 +386,8 @@ TEST_F(FilletBall, ABallLargerThanTheWallsCurvatureDoesNotFit) {
 // both refiners go on across the seam to the pair on the ball.
 TEST_F(FilletBall, ContactsAcrossASeamAreReached) {
   const Pair c(kOpenAcrossASeam, Place());
-  IntersectionTraceList* list = MallocIntersectionTraceList();
-  ASSERT_EQ(NewIntersect(c.S1, c.S2, list, 0.01, 1e-7), 0);
+  const OwnedBranches list(PairBranches(c));
+  ASSERT_TRUE(list);
   int nodes = 0;
   IntersectionTrace* t = list->head;
   for (int b = 0; b < list->count; ++b, t = t->next)
@@ -399,7 +408,6 @@ TEST_F(FilletBall, ContactsAcrossASeamAreReached) {
         ++nodes;
       }
   EXPECT_GT(nodes, 10);
-  FreeIntersectionTraceList(list);
 }
 
 // A branch marched both ways from its seed along the corner of the floor z = 0 and the wall
@@ -452,8 +460,8 @@ TEST_F(FilletBall, SphereAgainstAPlaneOrInsideACylinderMeetsTheBallsClosedForm) 
   for (const Place& at : places)
     for (const auto& [kind, radii] : cases) {
       const Pair c(kind, at);
-      IntersectionTraceList* list = MallocIntersectionTraceList();
-      ASSERT_EQ(NewIntersect(c.S1, c.S2, list, 0.01, 1e-7), 0);
+      const OwnedBranches list(PairBranches(c));
+      ASSERT_TRUE(list);
       EXPECT_GE(list->count, 1);
       IntersectionTrace* t = list->head;
       for (int b = 0; b < list->count; ++b, t = t->next)
@@ -467,7 +475,6 @@ TEST_F(FilletBall, SphereAgainstAPlaneOrInsideACylinderMeetsTheBallsClosedForm) 
             EXPECT_NE(Messages().find("only beyond their edges", said), std::string::npos);
           }
         }
-      FreeIntersectionTraceList(list);
     }
 }
 
@@ -481,8 +488,8 @@ TEST_F(FilletBall, ABranchEndingOnAnEdgeKeepsTheNodesWhoseBallTouchesTheFaces) {
     for (const Kind kind : {kStripAndCylinder, kStripInsideACylinder})
       for (double r : {0.001, 0.05}) {
         const Pair c(kind, at);
-        IntersectionTraceList* list = MallocIntersectionTraceList();
-        ASSERT_EQ(NewIntersect(c.S1, c.S2, list, 0.01, 1e-7), 0);
+        const OwnedBranches list(PairBranches(c));
+        ASSERT_TRUE(list);
         EXPECT_EQ(list->count, 2);
         IntersectionTrace* t = list->head;
         for (int b = 0; b < list->count; ++b, t = t->next) {
@@ -502,7 +509,6 @@ TEST_F(FilletBall, ABranchEndingOnAnEdgeKeepsTheNodesWhoseBallTouchesTheFaces) {
             EXPECT_NE(Messages().find("only beyond their edges", said), std::string::npos);
           }
         }
-        FreeIntersectionTraceList(list);
       }
 }
 
@@ -528,8 +534,8 @@ TEST_F(FilletBall, TorusAndConePairsHaveTheirBallUpToTheLargestThatFits) {
   for (const Place& at : Placements())
     for (const auto& [kind, radii] : cases) {
       const Pair c(kind, at);
-      IntersectionTraceList* list = MallocIntersectionTraceList();
-      ASSERT_EQ(NewIntersect(c.S1, c.S2, list, 0.01, 1e-7), 0);
+      const OwnedBranches list(PairBranches(c));
+      ASSERT_TRUE(list);
       EXPECT_EQ(list->count, 2);
       IntersectionTrace* t = list->head;
       for (int b = 0; b < list->count; ++b, t = t->next) {
@@ -545,7 +551,6 @@ TEST_F(FilletBall, TorusAndConePairsHaveTheirBallUpToTheLargestThatFits) {
           ExpectFillet(c, t, r, fits ? t->nodeCount : 0);
         }
       }
-      FreeIntersectionTraceList(list);
     }
 }
 
@@ -557,8 +562,8 @@ TEST_F(FilletBall, ANodeARoundOffBesideAnotherKeepsTheRestOfTheBranch) {
   for (const Place& at : Placements())
     for (const Kind kind : {kCrossingCylinders, kSphereAndCylinder, kTorusOverAPlane}) {
       const Pair c(kind, at);
-      IntersectionTraceList* list = MallocIntersectionTraceList();
-      ASSERT_EQ(NewIntersect(c.S1, c.S2, list, 0.01, 1e-7), 0);
+      const OwnedBranches list(PairBranches(c));
+      ASSERT_TRUE(list);
       IntersectionTrace* t = list->head;
       for (int b = 0; b < list->count; ++b, t = t->next) {
         RearrangeIntersectList(t);
@@ -581,7 +586,6 @@ TEST_F(FilletBall, ANodeARoundOffBesideAnotherKeepsTheRestOfTheBranch) {
           FreeTrace(in);
         }
       }
-      FreeIntersectionTraceList(list);
     }
 }
 
@@ -829,8 +833,8 @@ TEST_F(FilletBall, ANodeOnAPoleHasItsBall) {
   for (const Place& at : Placements())
     for (const double r : {0.01, 0.05}) {
       const Pair c(kPlaneThroughThePoles, at);
-      IntersectionTraceList* list = MallocIntersectionTraceList();
-      ASSERT_EQ(NewIntersect(c.S1, c.S2, list, 0.01, 1e-7), 0);
+      const OwnedBranches list(PairBranches(c));
+      ASSERT_TRUE(list);
       ASSERT_EQ(list->count, 2);
       IntersectionTrace* t = list->head;
       for (int b = 0; b < list->count; ++b, t = t->next) {
@@ -856,7 +860,6 @@ TEST_F(FilletBall, ANodeOnAPoleHasItsBall) {
         }
         FreeTrace(out);
       }
-      FreeIntersectionTraceList(list);
     }
 }
 
@@ -886,8 +889,8 @@ TEST_F(FilletBall, ATracesOwnPairsFedBackStayWhereTheyAre) {
   for (const Place& at : Placements())
     for (const auto& [kind, r] : {std::pair<Kind, double>{kPlaneAndCylinder, 0.3}, {kStripAndCylinder, 0.05}}) {
       const Pair c(kind, at);
-      IntersectionTraceList* list = MallocIntersectionTraceList();
-      ASSERT_EQ(NewIntersect(c.S1, c.S2, list, 0.01, 1e-7), 0);
+      const OwnedBranches list(PairBranches(c));
+      ASSERT_TRUE(list);
       IntersectionTrace* t = list->head;
       for (int b = 0; b < list->count; ++b, t = t->next) {
         SCOPED_TRACE(::testing::Message() << "kind " << kind << " scale " << at.scale << " branch " << b);
@@ -897,7 +900,6 @@ TEST_F(FilletBall, ATracesOwnPairsFedBackStayWhereTheyAre) {
         ExpectFedBackUnmoved(c, out);
         FreeTrace(out);
       }
-      FreeIntersectionTraceList(list);
     }
 }
 
@@ -910,8 +912,8 @@ TEST_F(FilletBall, AClosedTracesOwnClosingPairFedBackStaysWhereItIs) {
       for (const double share : {0.003, 0.01}) {
         const Pair c(kind, at);
         const double r = share * c.size;
-        IntersectionTraceList* list = MallocIntersectionTraceList();
-        ASSERT_EQ(NewIntersect(c.S1, c.S2, list, 0.01, 1e-7), 0);
+        const OwnedBranches list(PairBranches(c));
+        ASSERT_TRUE(list);
         IntersectionTrace* t = list->head;
         for (int b = 0; b < list->count; ++b, t = t->next) {
           if (t->open) continue;
@@ -921,7 +923,6 @@ TEST_F(FilletBall, AClosedTracesOwnClosingPairFedBackStaysWhereItIs) {
           ExpectFedBackUnmoved(c, out);
           FreeTrace(out);
         }
-        FreeIntersectionTraceList(list);
       }
 }
 
@@ -934,8 +935,8 @@ TEST_F(FilletBall, FastContactsFedBackAreNotTakenForABreak) {
   int fed = 0;
   for (const Place& at : Placements()) {
     const Pair c(kTorusAndCylinder, at);
-    IntersectionTraceList* list = MallocIntersectionTraceList();
-    ASSERT_EQ(NewIntersect(c.S1, c.S2, list, 0.01, 1e-7), 0);
+    const OwnedBranches list(PairBranches(c));
+    ASSERT_TRUE(list);
     IntersectionTrace* t = list->head;
     for (int b = 0; b < list->count; ++b, t = t->next) {
       SCOPED_TRACE(::testing::Message() << "scale " << at.scale << " branch " << b);
@@ -948,7 +949,6 @@ TEST_F(FilletBall, FastContactsFedBackAreNotTakenForABreak) {
       }
       FreeTrace(out);
     }
-    FreeIntersectionTraceList(list);
   }
   EXPECT_GT(fed, 0);
 }
@@ -996,15 +996,14 @@ TEST_F(FilletBall, ContactsWhereANormalLiesWithinAMillionthOfAnAxisAreOnTheBall)
 TEST_F(FilletBall, AContactBesideAPoleIsReachedAcrossIt) {
   for (const Place& at : Placements()) {
     const Pair c(kSphereInATallCylinder, at);
-    IntersectionTraceList* list = MallocIntersectionTraceList();
-    ASSERT_EQ(NewIntersect(c.S1, c.S2, list, 0.01, 1e-7), 0);
+    const OwnedBranches list(PairBranches(c));
+    ASSERT_TRUE(list);
     ASSERT_EQ(list->count, 2);
     IntersectionTrace* t = list->head;
     for (int b = 0; b < list->count; ++b, t = t->next) {
       SCOPED_TRACE(::testing::Message() << "scale " << at.scale << " branch " << b);
       ExpectFillet(c, t, 0.499, t->nodeCount);
     }
-    FreeIntersectionTraceList(list);
   }
 }
 
