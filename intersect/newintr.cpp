@@ -1,6 +1,7 @@
 #include "intersect/newintr.h"
 
 #include <algorithm>
+#include <array>
 #include <cfloat>
 #include <climits>
 #include <cmath>
@@ -804,9 +805,18 @@ constexpr double kPoleRoundOff = 64.0;
 // The share of the other below which a partial of s at P vanishes (kPoleShare, or the round-off
 // of s's coordinates at P over its size, kPoleRoundOff times, where that is larger).
 double PoleShare(const Bspline* s, const double P[3]) {
+  const double far = std::fmax(std::fabs(P[0]), std::fmax(std::fabs(P[1]), std::fabs(P[2])));
+  // The round-off term exceeds kPoleShare only on a surface whose box is shorter than `least`.
+  // The box's diagonal is at least the distance between any two control points, so two corners
+  // of the net that far apart settle it: the whole box, asked for at every node and pull, took
+  // most of a trace's time.
+  const double least = kPoleRoundOff * DBL_EPSILON * far / kPoleShare;
+  const int nu = NumCtrlU(s), nv = NumCtrlV(s);
+  const auto corner = [&](int j, int i) { return std::array<double, 3>{s->X[j][i], s->Y[j][i], s->Z[j][i]}; };
+  const std::array<double, 3> c[4] = {corner(0, 0), corner(nv - 1, nu - 1), corner(0, nu - 1), corner(nv - 1, 0)};
+  if (VecDist3(c[0].data(), c[1].data()) >= least || VecDist3(c[2].data(), c[3].data()) >= least) return kPoleShare;
   double centre[3], size;
   PairBox(s, s, centre, &size);
-  const double far = std::fmax(std::fabs(P[0]), std::fmax(std::fabs(P[1]), std::fabs(P[2])));
   return std::fmax(kPoleShare, kPoleRoundOff * DBL_EPSILON * far / size);
 }
 
