@@ -6,6 +6,7 @@
 #include <cmath>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bspline/crvlist.h"
@@ -86,6 +87,15 @@ double SampleArcs(Bspline* srf, const std::vector<Bspline*>& arcs, const Place* 
     }
   }
   return length;
+}
+
+// The cone with its apex at the origin and radius 1 at height 1 about z, and the line at height
+// -0.3 below the apex (x from -0.8 to 0.8 at y 0.05), whose projection runs up two generators
+// into the apex; kept by `keep`.
+std::pair<Bspline*, Bspline*> ConeAndLineBelowItsApex(BsplineKeeper& keep) {
+  const double apex[3] = {0, 0, 0}, top[3] = {0, 0, 1}, rim[3] = {1, 0, 1};
+  return {keep(CreateConeWithCensAnd2Points(apex, top, apex, rim)),
+          keep(BuildCurve(1, 3, {-0.8, 0.05, -0.3, 0.8, 0.05, -0.3}))};
 }
 
 Bspline* Bumpy(double scale = 1.0) {
@@ -919,9 +929,7 @@ TEST_F(ProjectionTest, AProjectionReachingAnApexBesideItsAxisKeepsToItsFeet) {
     for (int separate : {1, 0}) {
       SCOPED_TRACE(Where(pl) << " separate " << separate);
       BsplineKeeper keep;
-      const double apex[3] = {0, 0, 0}, top[3] = {0, 0, 1}, rim[3] = {1, 0, 1};
-      Bspline* srf = keep(CreateConeWithCensAnd2Points(apex, top, apex, rim));
-      Bspline* c = keep(BuildCurve(1, 3, {-0.8, 0.05, -0.3, 0.8, 0.05, -0.3}));
+      const auto [srf, c] = ConeAndLineBelowItsApex(keep);
       ASSERT_TRUE(srf && c);
       const double tol = 1e-4;
       std::vector<Bspline*> got = ProjectPlaced(pl, srf, c, tol, separate);
@@ -1008,9 +1016,7 @@ TEST_F(ProjectionTest, AProjectionEndsWhereItsFeetReachAnApex) {
   for (const Place& pl : ThreePlaces()) {
     SCOPED_TRACE(Where(pl));
     BsplineKeeper keep;
-    const double apex[3] = {0, 0, 0}, top[3] = {0, 0, 1}, rim[3] = {1, 0, 1};
-    Bspline* srf = keep(CreateConeWithCensAnd2Points(apex, top, apex, rim));
-    Bspline* c = keep(BuildCurve(1, 3, {-0.8, 0.05, -0.3, 0.8, 0.05, -0.3}));
+    const auto [srf, c] = ConeAndLineBelowItsApex(keep);
     ASSERT_TRUE(srf && c);
     const double tol = 1e-5;
     std::vector<Bspline*> got = ProjectPlaced(pl, srf, c, tol, 1);
