@@ -417,6 +417,11 @@ void WriteBack(const Ball& b, double* u1, double* v1, double* u2, double* v2) {
 
 int Sign(double x) { return x >= 0.0 ? 1 : -1; }
 
+// Relaxed steps a refinement takes on from where its bracketed steps ran out of iterations,
+// and the least share of its step such a step takes (an overshoot of up to twenty times).
+constexpr int kRelaxedSteps = 60;
+constexpr double kRelaxLeast = 0.05;
+
 // The result of RefineSelected for a converged pair whose ball does not fit.
 constexpr int kBallTooBig = 1;
 // The fillet trace's reading of a converged pair that is the ball of another place along the
@@ -571,6 +576,41 @@ int RefineNewest(Bspline* S1, Bspline* S2, double r, double* u1, double* v1, dou
     if (gap < tol) return 100;
     if (k == N - 1) f = 1.0;
     if (k == L - 1 && L < 2 * (N + 60) && gap < 1000.0 * tol) L = 2 * (N + 60);
+    VecCrossProd3(b.at[0].n, b.at[1].n, b.t);
+  }
+  // Out of iterations, not held on an edge: a parameter whose step turned once (one full step
+  // past a contact beside a pole) and then runs on the other way crawls at three quarters per
+  // iteration on its quarter steps, short of the contact the next full step would reach. The
+  // iteration goes on with relaxed steps: the share of the step taken is the one that would
+  // have cancelled the last change of step (Aitken's: the secant along the last step), whole
+  // at first, never more; an iteration that overshoots by a factor of g takes 1 / (1 + g).
+  // Pairs the bracketed steps reach are left as they were.
+  double prior[4] = {}, omega = 1.0;
+  bool relaxed = false;
+  for (int k = 0; k < kRelaxedSteps && !clamped; ++k) {
+    double step[4];
+    if (ContactSteps(b, 1, nb, 1.0, step) != 0) return -2;
+    if (relaxed) {
+      double num = 0.0, den = 0.0;
+      for (int q = 0; q < 4; ++q) {
+        num += prior[q] * (step[q] - prior[q]);
+        den += (step[q] - prior[q]) * (step[q] - prior[q]);
+      }
+      if (den > 0.0 && std::isfinite(num / den)) omega = std::clamp(-omega * num / den, kRelaxLeast, 1.0);
+    }
+    for (int q = 0; q < 4; ++q) {
+      prior[q] = step[q];
+      b.p[q] += omega * step[q];
+    }
+    // Across a pole the free parameter jumps: the share begins anew, whole.
+    relaxed = !CrossPoles(b);
+    if (!relaxed) omega = 1.0;
+    clamped = ClampToBoxes(b);
+    if (clamped && heldAtEdge) *heldAtEdge = true;
+    WriteBack(b, u1, v1, u2, v2);
+    if (!EvaluateBoth(b)) return -2;
+    const double gap = CentreGap(b);
+    if (gap < tol) return 100;
     VecCrossProd3(b.at[0].n, b.at[1].n, b.t);
   }
   return clamped ? -2 : 0;

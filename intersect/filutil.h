@@ -26,7 +26,10 @@ struct Bspline;
 // within tol (distance of the two centres). (nu1, nv1, nu2, nv2): a neighbouring trace node,
 // which gives the marching direction where the normals are parallel. Steps are damped by the
 // surfaces' curvature against r (ten steps of a tenth on flat ones), then full; every
-// parameter keeps a bracket that shrinks when its step changes sign, and is clamped to its box,
+// parameter keeps a bracket that shrinks when its step changes sign (slowed to a quarter); where
+// those steps run out of iterations off the boxes' edges, up to 60 relaxed steps follow (the
+// share of the step that would have cancelled the last change of step, at most whole, at
+// least a twentieth); every parameter is clamped to its box,
 // except in a direction the surface is closed in (closed flag), where it goes on across the
 // seam; a contact on the seam itself is given on the guess's side of it. A guess that is a
 // contact pair within tol already, its contacts apart, is given back unmoved (100). A guess on
