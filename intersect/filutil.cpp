@@ -529,6 +529,14 @@ int RefineNewest(Bspline* S1, Bspline* S2, double r, double* u1, double* v1, dou
   if (GuessIsAPair(b, tol)) return 100;
   int sign0[4] = {1, 1, 1, 1};
   bool clamped = false, restart = true;
+  // Clamps a stepped iterate into the boxes, gives it back and evaluates both surfaces there:
+  // its centre gap, or -1 where a surface cannot be evaluated.
+  auto Settle = [&]() {
+    clamped = ClampToBoxes(b);
+    if (clamped && heldAtEdge) *heldAtEdge = true;
+    WriteBack(b, u1, v1, u2, v2);
+    return EvaluateBoth(b) ? CentreGap(b) : -1.0;
+  };
   for (int k = 0; k < L; ++k) {
     clamped = false;
     double step[4];
@@ -568,11 +576,8 @@ int RefineNewest(Bspline* S1, Bspline* S2, double r, double* u1, double* v1, dou
       OpenBrackets(b);
       restart = true;
     }
-    clamped = ClampToBoxes(b);
-    if (clamped && heldAtEdge) *heldAtEdge = true;
-    WriteBack(b, u1, v1, u2, v2);
-    if (!EvaluateBoth(b)) return -2;
-    const double gap = CentreGap(b);
+    const double gap = Settle();
+    if (gap < 0.0) return -2;
     if (gap < tol) return 100;
     if (k == N - 1) f = 1.0;
     if (k == L - 1 && L < 2 * (N + 60) && gap < 1000.0 * tol) L = 2 * (N + 60);
@@ -605,11 +610,8 @@ int RefineNewest(Bspline* S1, Bspline* S2, double r, double* u1, double* v1, dou
     // Across a pole the free parameter jumps: the share begins anew, whole.
     relaxed = !CrossPoles(b);
     if (!relaxed) omega = 1.0;
-    clamped = ClampToBoxes(b);
-    if (clamped && heldAtEdge) *heldAtEdge = true;
-    WriteBack(b, u1, v1, u2, v2);
-    if (!EvaluateBoth(b)) return -2;
-    const double gap = CentreGap(b);
+    const double gap = Settle();
+    if (gap < 0.0) return -2;
     if (gap < tol) return 100;
     VecCrossProd3(b.at[0].n, b.at[1].n, b.t);
   }
