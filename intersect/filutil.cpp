@@ -417,6 +417,11 @@ void WriteBack(const Ball& b, double* u1, double* v1, double* u2, double* v2) {
 
 int Sign(double x) { return x >= 0.0 ? 1 : -1; }
 
+// Relaxed steps a refinement takes on from where its bracketed steps ran out of iterations,
+// and the least share of its step such a step takes (an overshoot of up to twenty times).
+constexpr int kRelaxedSteps = 60;
+constexpr double kRelaxLeast = 0.05;
+
 // The result of RefineSelected for a converged pair whose ball does not fit.
 constexpr int kBallTooBig = 1;
 // The fillet trace's reading of a converged pair that is the ball of another place along the
@@ -524,6 +529,14 @@ int RefineNewest(Bspline* S1, Bspline* S2, double r, double* u1, double* v1, dou
   if (GuessIsAPair(b, tol)) return 100;
   int sign0[4] = {1, 1, 1, 1};
   bool clamped = false, restart = true;
+  // Clamps a stepped iterate into the boxes, gives it back and evaluates both surfaces there:
+  // its centre gap, or -1 where a surface cannot be evaluated.
+  auto Settle = [&]() {
+    clamped = ClampToBoxes(b);
+    if (clamped && heldAtEdge) *heldAtEdge = true;
+    WriteBack(b, u1, v1, u2, v2);
+    return EvaluateBoth(b) ? CentreGap(b) : -1.0;
+  };
   for (int k = 0; k < L; ++k) {
     clamped = false;
     double step[4];
@@ -563,14 +576,43 @@ int RefineNewest(Bspline* S1, Bspline* S2, double r, double* u1, double* v1, dou
       OpenBrackets(b);
       restart = true;
     }
-    clamped = ClampToBoxes(b);
-    if (clamped && heldAtEdge) *heldAtEdge = true;
-    WriteBack(b, u1, v1, u2, v2);
-    if (!EvaluateBoth(b)) return -2;
-    const double gap = CentreGap(b);
+    const double gap = Settle();
+    if (gap < 0.0) return -2;
     if (gap < tol) return 100;
     if (k == N - 1) f = 1.0;
     if (k == L - 1 && L < 2 * (N + 60) && gap < 1000.0 * tol) L = 2 * (N + 60);
+    VecCrossProd3(b.at[0].n, b.at[1].n, b.t);
+  }
+  // Out of iterations, not held on an edge: a parameter whose step turned once (one full step
+  // past a contact beside a pole) and then runs on the other way crawls at three quarters per
+  // iteration on its quarter steps, short of the contact the next full step would reach. The
+  // iteration goes on with relaxed steps: the share of the step taken is the one that would
+  // have cancelled the last change of step (Aitken's: the secant along the last step), whole
+  // at first, never more; an iteration that overshoots by a factor of g takes 1 / (1 + g).
+  // Pairs the bracketed steps reach are left as they were.
+  double prior[4] = {}, omega = 1.0;
+  bool relaxed = false;
+  for (int k = 0; k < kRelaxedSteps && !clamped; ++k) {
+    double step[4];
+    if (ContactSteps(b, 1, nb, 1.0, step) != 0) return -2;
+    if (relaxed) {
+      double num = 0.0, den = 0.0;
+      for (int q = 0; q < 4; ++q) {
+        num += prior[q] * (step[q] - prior[q]);
+        den += (step[q] - prior[q]) * (step[q] - prior[q]);
+      }
+      if (den > 0.0 && std::isfinite(num / den)) omega = std::clamp(-omega * num / den, kRelaxLeast, 1.0);
+    }
+    for (int q = 0; q < 4; ++q) {
+      prior[q] = step[q];
+      b.p[q] += omega * step[q];
+    }
+    // Across a pole the free parameter jumps: the share begins anew, whole.
+    relaxed = !CrossPoles(b);
+    if (!relaxed) omega = 1.0;
+    const double gap = Settle();
+    if (gap < 0.0) return -2;
+    if (gap < tol) return 100;
     VecCrossProd3(b.at[0].n, b.at[1].n, b.t);
   }
   return clamped ? -2 : 0;
@@ -817,6 +859,20 @@ constexpr double kGapStretch = 2.0;
 // on one side of a gap, not between the pairs.
 constexpr double kGapShare = 0.75;
 
+// A refined pair whose ball's cross-section passes farther from its node than this share of the
+// branch's shorter step beside the node may lie out of order with its neighbours' pairs.
+constexpr double kPinShare = 1.0;
+
+// The distance from X of the centre of the ball of radius r at the pair q; HUGE_VAL where S1
+// cannot be evaluated there.
+double CentreFrom(Bspline* S1, double r, const double q[4], const double X[3]) {
+  SurfPoint a;
+  if (!Evaluate(S1, q[0], q[1], a, false)) return HUGE_VAL;
+  double C[3];
+  for (int c = 0; c < 3; ++c) C[c] = a.d[0][c] + r * a.n[c];
+  return VecDist3(C, X);
+}
+
 // Whether the node at the parameters q is a point of both surfaces (within tol).
 bool OnBoth(Bspline* S1, Bspline* S2, const double* q, double tol) {
   double P[3], Q[3];
@@ -829,9 +885,10 @@ bool OnBoth(Bspline* S1, Bspline* S2, const double* q, double tol) {
 // radius a and b, in running order), whose points on S1 lie step apart, belong to stretches of
 // the fillet with a gap between them: the contact point that moved farther, moved more than
 // kGapStretch times step, and the ball refined from the intersection halfway between the
-// nodes has no pair or lies by more than kGapShare of that move from either end. Nodes across a
-// seam, a move within the refinement's noise, or a halfway point not found on the intersection,
-// tell nothing.
+// nodes has no pair or lies by more than kGapShare of that move from either end, and so does
+// the ball whose cross-section runs through the halfway point where that one lies nearer.
+// Nodes across a seam, a move within the refinement's noise, or a halfway point not found on
+// the intersection, tell nothing.
 bool LeapsAGap(Bspline* S1, Bspline* S2, const double* a, const double* b, const double A[2][3],
                const double B[2][3], double step, double tol) {
   const int k = VecDist3(A[1], B[1]) > VecDist3(A[0], B[0]) ? 1 : 0;
@@ -854,10 +911,25 @@ bool LeapsAGap(Bspline* S1, Bspline* S2, const double* a, const double* b, const
   if (OnBoth(S1, S2, a, tol) && OnBoth(S1, S2, b, tol) &&
       NewRefineSrfSrfIntrPoint(S1, S2, &on[0], &on[1], &on[2], &on[3], M, 50, &clamped, tol) == 0)
     for (int q = 0; q < 4; ++q) m[q] = on[q];
-  if (RefineSelected(S1, S2, 0.5 * (a[4] + b[4]), m, b, tol) != 100) return true;
-  if (k == 0) Eval3DPointOnSurfCoord(S1, m[0], m[1], 0, 0, Pm);
-  else Eval3DPointOnSurfCoord(S2, m[2], m[3], 0, 0, Pm);
-  return VecDist3(Pm, A[k]) > kGapShare * reach || VecDist3(Pm, B[k]) > kGapShare * reach;
+  const double r = 0.5 * (a[4] + b[4]);
+  double X[3], g[4];
+  Eval3DPointOnSurfCoord(S1, m[0], m[1], 0, 0, X);
+  if (RefineSelected(S1, S2, r, m, b, tol) != 100) return true;
+  auto Aside = [&](const double* at) {
+    if (k == 0) Eval3DPointOnSurfCoord(S1, at[0], at[1], 0, 0, Pm);
+    else Eval3DPointOnSurfCoord(S2, at[2], at[3], 0, 0, Pm);
+    return VecDist3(Pm, A[k]) > kGapShare * reach || VecDist3(Pm, B[k]) > kGapShare * reach;
+  };
+  if (!Aside(m)) return false;
+  // Beside a pole the refiner's ball lies aside from the halfway point's own by more than the
+  // nodes' step, as it does from a node (OwnBall), in no order: then the ball halfway is the
+  // one whose cross-section runs through the halfway point (the nodes, its neighbours, lie half
+  // the step from it), where that lies nearer.
+  const bool held[4] = {false, false, false, false};
+  double own[4] = {m[0], m[1], m[2], m[3]};
+  return !(ContactResidual(S1, S2, r, m, X, g) == 4 && std::fabs(g[3]) > kPinShare * 0.5 * step &&
+           SolveContact(S1, S2, r, own, held, X) && CentreFrom(S1, r, own, X) < CentreFrom(S1, r, m, X) &&
+           !Aside(own));
 }
 
 // A contact point that moves less than this share of the branch's step between the nodes stands
@@ -901,10 +973,6 @@ bool AwayFromStation(Bspline* S1, Bspline* S2, const double* p, int n, int i, co
   return step > 0.0 && ContactResidual(S1, S2, r, q, X, g) == 4 && std::fabs(g[3]) > kStationShare * step;
 }
 
-// A refined pair whose ball's cross-section passes farther from its node than this share of the
-// branch's shorter step beside the node may lie out of order with its neighbours' pairs.
-constexpr double kPinShare = 1.0;
-
 // The fillet trace's reading of the converged pair q (radius r) of node i (of n, parameters in p
 // in running order), once its ball's cross-section (the plane through its centre across the
 // spine n1 x n2) passes the node farther than kStationShare of the branch's longer step beside
@@ -928,14 +996,7 @@ int OwnBall(Bspline* S1, Bspline* S2, double r, const double* p, int n, int i, d
   double own[4] = {q[0], q[1], q[2], q[3]};
   if (!SolveContact(S1, S2, r, own, held, X)) return begun ? kAcrossAGap : kAwayFromNode;
   if (!BallFits(S1, S2, r, own)) return kBallTooBig;
-  auto CentreFromNode = [&](const double* at) {
-    SurfPoint a;
-    if (!Evaluate(S1, at[0], at[1], a, false)) return HUGE_VAL;
-    double C[3];
-    for (int c = 0; c < 3; ++c) C[c] = a.d[0][c] + r * a.n[c];
-    return VecDist3(C, X);
-  };
-  if (CentreFromNode(own) < CentreFromNode(q) && off > kPinShare * shorter)
+  if (CentreFrom(S1, r, own, X) < CentreFrom(S1, r, q, X) && off > kPinShare * shorter)
     for (int k = 0; k < 4; ++k) q[k] = own[k];
   return 100;
 }

@@ -26,7 +26,10 @@ struct Bspline;
 // within tol (distance of the two centres). (nu1, nv1, nu2, nv2): a neighbouring trace node,
 // which gives the marching direction where the normals are parallel. Steps are damped by the
 // surfaces' curvature against r (ten steps of a tenth on flat ones), then full; every
-// parameter keeps a bracket that shrinks when its step changes sign, and is clamped to its box,
+// parameter keeps a bracket that shrinks when its step changes sign (slowed to a quarter); where
+// those steps run out of iterations off the boxes' edges, up to 60 relaxed steps follow (the
+// share of the step that would have cancelled the last change of step, at most whole, at
+// least a twentieth); every parameter is clamped to its box,
 // except in a direction the surface is closed in (closed flag), where it goes on across the
 // seam; a contact on the seam itself is given on the guess's side of it. A guess that is a
 // contact pair within tol already, its contacts apart, is given back unmoved (100). A guess on
@@ -78,8 +81,9 @@ void SetRadiusArray(Bspline* S1, IntersectionTrace* trace, double r0, double r1,
 // has no ball (before the first pair, else the fillet breaks off there); where its own ball
 // fits and lies nearer, a pair aside by more than the shorter step is moved onto it.
 // Where a contact point moves more than twice the branch's step, the
-// ball refined halfway between the nodes must lie between the two pairs, else the fillet breaks
-// off there. A turn or a break against the first pair: of the two, the pair farther from its
+// ball refined halfway between the nodes (or, where its cross-section passes the halfway point
+// aside and that point's own ball lies nearer, the latter) must lie between the two pairs, else
+// the fillet breaks off there. A turn or a break against the first pair: of the two, the pair farther from its
 // node is the one without a ball. 0 when every node gave a pair; -2 when a node gave none (the refiner's limit, a
 // contact beyond a surface's edge, degenerate geometry, a ball that does not fit, a ball away
 // from the node, a break in the fillet): nodes before the first pair are passed over and after

@@ -1020,12 +1020,17 @@ void UnitSphereParams(const double p[3], double* u, double* v) {
 // both sides: beside the pole the refiner's ball lies aside from the node's own by up to
 // hundreds of such steps, in no order. Every node keeps a ball near its own (the one whose
 // cross-section runs through it, centre (sqrt(1 + 2 r) cos a, r, sqrt(1 + 2 r) sin a)), in order
-// round the circle.
+// round the circle. With r 0.3 the contacts on the sphere of the nodes before the crowd lie
+// beside the pole, where the refiner's steps, slowed to a quarter once they turned, crawled
+// past its iteration limit (the trace stopped at the sixth node). With r 0.05 and nodes
+// within 0.01 a contact moves more than twice the nodes' step between neighbours at the pole,
+// and the ball refined halfway lies aside as the nodes' do: the halfway point's own ball lies
+// between their pairs (the refiner's was taken for a break, and the trace stopped at the pole).
 TEST_F(FilletBall, NodesCrowdedBesideAPoleKeepTheirOwnBallsInOrder) {
-  const double r = 0.01, pole = M_PI / 2;
+  const double pole = M_PI / 2;
   for (const Place& at : Placements())
-    for (const double crowd : {1e-3, 1e-6}) {
-      SCOPED_TRACE(::testing::Message() << "scale " << at.scale << " crowd " << crowd);
+    for (const auto& [r, crowd] : {std::pair{0.01, 1e-3}, {0.01, 1e-6}, {0.3, 1e-4}, {0.05, 1e-2}}) {
+      SCOPED_TRACE(::testing::Message() << "scale " << at.scale << " r " << r << " crowd " << crowd);
       const Pair c(kPlaneAlongTheSeam, at);
       std::vector<double> angles;
       for (int k = 0; k < 8; ++k) angles.push_back(0.2 + (pole - 0.2) * k / 8);
