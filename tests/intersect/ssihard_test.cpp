@@ -3888,6 +3888,28 @@ TEST_F(HardIntersections, AMarchBackDoesNotCloseAcrossAPoleAnotherTraceEndsOn) {
   EXPECT_NEAR(f.length, f.circle, 1e-2 * f.circle);
 }
 
+// Planes a few tens of point tolerances beside a pole of a sphere of radius 1e-2, the plane first:
+// the circle passes the pole about thirty point tolerances from it, where a traced node a third of
+// the tolerance off the plane (within the half of it left as traced) lies beside the branch by as
+// much, its parameter round the pole swung 0.3 % of the range off the branch's. The curves kinked
+// there, and every cut of its intervals, pulled onto the branch, landed outside the interval's box
+// and was refused: samples 1.4e-6 and 1.0e-6 of the size off the plane. A node an interval that
+// misses cannot be cut beside is pulled onto both surfaces. Either surface first: every sample on
+// both surfaces, every point of the circle near the branches, the branches as long as the circle.
+TEST_F(HardIntersections, ANodeBesideAPoleWhoseIntervalCannotBeCutIsPulledOntoTheBranch) {
+  PlaneThroughAPole cases[] = {
+      {{0.077922287800798892, 0.37644347730401001, 0.92315677187526202},
+       {0.66477021309613149, -0.35450941322186413, 0.65757405645084088},
+       {0.28030993881003463, 0.35651707625916873}, -1.6820712475015954e-05, 1.0, 1.0},
+      {{-0.32783506151872621, -0.43795376925454821, -0.83709059750707215},
+       {-0.32987129844379015, 0.62642161085457193, -0.70624421549303418},
+       {0.46892114819522956, 0.64912766253157494}, -4.3604812915758144e-05, 1.0, 1.0}};
+  for (PlaneThroughAPole& k : cases) {
+    k.radius = 1e-2;
+    ExpectPoleCircleTraced(k, 400, 1e-2);
+  }
+}
+
 // A torus (radii 1 and 0.3 about z, its u seam toward x) and a sphere of radius rs about c, its
 // axis across the torus's at the angle alpha round z and its seam turned beta about that axis, all
 // turned about (1, 2, 3) by `turn`, at the placement, s[first] first: ExpectWholeBranchesOnBoth.
