@@ -3910,6 +3910,25 @@ TEST_F(HardIntersections, ANodeBesideAPoleWhoseIntervalCannotBeCutIsPulledOntoTh
   }
 }
 
+// A plane 1.3e-5 of the size beside a pole of a sphere of radius 1e-2, the sphere first (its knots
+// as the plane-first run left them): the trace is seeded on the seam beside the pole, its first
+// nodes crawl round the pole, and its march comes round the circle toward the seam past them, on
+// the pole's far side, their parameters round it just short of half a turn apart. Taken for a march
+// caught in another branch's loop, it stopped there, and the 7 degrees from there to the seam
+// were left out (1.8e-4 of the size from the branches). A node on the far side of a pole from the
+// march's end is no place it passed. Every point of the circle near the branches, every sample on
+// both surfaces, the branches as long as the circle within 1 %.
+TEST_F(HardIntersections, AMarchFromASeamBesideAPoleGoesOnPastItsFirstNodesAcrossThePole) {
+  PlaneThroughAPole k = {{-0.32230694856115677, 0.28397083444846011, -0.90303864595699401},
+                         {0.2272329842387234, -0.034494011532934382, -0.97322933270752265},
+                         {0.29128433923888125, 0.48176891431409452}, 1.3243685442722658e-05, -1.0, 1.0};
+  k.radius = 1e-2;
+  const PoleCircleFit f = MeasurePlaneThroughAPole(k, true, 400, true);
+  EXPECT_LT(f.gap, 1e-5);
+  EXPECT_LT(f.off, 1e-6);
+  EXPECT_NEAR(f.length, f.circle, 1e-2 * f.circle);
+}
+
 // A torus (radii 1 and 0.3 about z, its u seam toward x) and a sphere of radius rs about c, its
 // axis across the torus's at the angle alpha round z and its seam turned beta about that axis, all
 // turned about (1, 2, 3) by `turn`, at the placement, s[first] first: ExpectWholeBranchesOnBoth.
