@@ -1795,6 +1795,40 @@ bool LooseAcross(Bspline* s1, Bspline* s2, const IntersectionTraceNode* n, doubl
          !ResolvedAcross(s1, s2, n, kAcrossShare * kMiddleShare * tol);
 }
 
+// A traced node is refined only to the tracer's tolerance, and one within half of it of both
+// surfaces is left as traced (FitTraceToSurfaces), lying about as far beside the branch. Beside a
+// pole that slack swings its parameter round the pole off the branch's by the slack over the
+// distance from the pole: the curves through it kink and miss the surfaces by more than the node
+// does, and each cut of its intervals, pulled onto the branch, lands outside the interval's box
+// (PullInto) and is refused. Such a node, between two others, is pulled onto both surfaces within
+// the box of the interval between its neighbours, and kept where it stays between them, off any
+// pole, and moves less than it lies from either (farther, it has slid along the branch past
+// them). Only where the surfaces cross at a steep angle (kStraySine): at a shallow one every
+// traced node lies several times its gap beside the branch, its neighbours alike, and one pulled
+// on alone leaves the curves zigzagging between it and them. True when the node moved.
+const double kStraySine = 0.5;
+
+bool PullStrayNode(Bspline* s1, Bspline* s2, IntersectionTraceNode* n, double tol) {
+  if (!n->prev || !n->next) return false;
+  double q[4], P1[3], P2[3], n1[3], n2[3], c[3], P[3];
+  NodeParams(n, q);
+  if (AcrossPole(s1, s2, q) >= 0 || OnDomainSide(s1, s2, q) >= 0) return false;
+  if (!PointAndNormal(s1, q[0], q[1], P1, n1) || !PointAndNormal(s2, q[2], q[3], P2, n2) ||
+      VecDist3(P1, P2) <= 2.0 * kPullShare * tol || VecSize3(VecCrossProd3(n1, n2, c)) < kStraySine)
+    return false;
+  if (!PullInto(s1, s2, q, P, kPullShare * tol, n->prev, n->next) || !InOrder(n->prev, n->next, n->prev, n->next, P) ||
+      AcrossPole(s1, s2, q) >= 0)
+    return false;
+  const double X[3] = {n->x, n->y, n->z};
+  for (const IntersectionTraceNode* o : {n->prev, n->next}) {
+    const double Y[3] = {o->x, o->y, o->z};
+    if (VecDist3(P, X) > VecDist3(X, Y)) return false;
+  }
+  n->u1 = q[0], n->v1 = q[1], n->u2 = q[2], n->v2 = q[3];
+  n->x = P[0], n->y = P[1], n->z = P[2];
+  return true;
+}
+
 // Places nodes so that the cubic interpolants CreateIntersectionCurves makes of the trace (its
 // nodes' parameters, interpolated on chord lengths in each parameter plane, knots from index 3
 // the nodes' parameters) lie within tol of both surfaces between the nodes too. Each round
@@ -1879,7 +1913,8 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
     if (ComeStraightIntoPoles(s1, s2, t) && measure && n > 1) measure[0] = measure[n - 2] = 1;
     Owned<double, Free> a(MallocArray<double>(4, n));
     Owned<int, Free> parts(MallocArray<int>(n - 1));  // pieces each interval is cut into
-    if (!a || !parts || KernelFailed()) return -2;
+    Owned<int, Free> stray(CallocArray<int>(n - 1));  // 1 where a node of the interval was pulled on
+    if (!a || !parts || !stray || KernelFailed()) return -2;
     int i = 0;
     for (IntersectionTraceNode* m = t->head; m && i < n; m = m->next, ++i) {
       a[i] = m->u1;
@@ -1965,18 +2000,24 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
         after = after->next;
         ++made;
       }
+      // An interval that misses but takes no cut has a node to blame: pulled on, it is measured
+      // again with its neighbours next round.
+      bool pulled = false;
+      if (parts[i] > 1 && made == 0 && !contact)
+        for (IntersectionTraceNode* end : {m, next}) pulled = PullStrayNode(s1, s2, end, tol) || pulled;
       parts[i] = 1 + made;
       added += made;
+      if (pulled) stray[i] = 1, ++added;
       m = next;
     }
     if (added == 0) break;
-    // The next round measures the new intervals and those within kFitReach of a new node.
+    // The next round measures the new intervals and those within kFitReach of a new or pulled node.
     const int intervals = t->nodeCount - 1;
     Owned<int, Free> flags(CallocArray<int>(intervals));
     if (!flags || KernelFailed()) return -2;
     int at = 0;
     for (i = 0; i + 1 < n; ++i) {
-      if (parts[i] > 1)
+      if (parts[i] > 1 || stray[i])
         for (int j = std::max(0, at - kFitReach); j < std::min(intervals, at + parts[i] + kFitReach); ++j) flags[j] = 1;
       at += parts[i];
     }

@@ -2404,6 +2404,8 @@ IntersectionTraceNode* Append(March& w, const Params& c, const double P[3]) {
   return AppendTraceNode(w.trace, P, c.p[0], c.p[1], c.p[2], c.p[3]);
 }
 
+bool NearestPole(const March& m, const Params& c, const double S[3], Params* on, int* k, double* dist);
+
 // A march that has come round to where it passed eight or more nodes ago (closer than half its
 // last step) without closing has been caught in a loop of another branch it jumped to: it would
 // go round for ever. A node it passed across a seam from it (AcrossSeam) is no such place: the
@@ -2417,10 +2419,32 @@ bool Relooped(const March& m, const IntersectionTrace* tr) {
     return (a->x - b->x) * (a->x - b->x) + (a->y - b->y) * (a->y - b->y) + (a->z - b->z) * (a->z - b->z);
   };
   const double near2 = 0.25 * dist2(t, t->prev);
+  // Beside a pole its parameter round it tells no side of a seam: a loop seeded on a seam beside a
+  // pole crawls round the pole first, and comes round toward the seam past those nodes on the
+  // pole's far side, their parameters round it short of half a turn apart. For a march from a
+  // seam, a node with the pole inside the ball on its chord to the tail (on the far side of the
+  // pole) is no such place either; a loop seeded beside a pole inside the domain closes there.
+  const Params head = Of(tr->head), T = Of(t);
+  bool fromSeam = false;
+  for (int k = 0; k < 4; ++k) {
+    const Bspline* s = SurfaceOf(k, m.s1, m.s2);
+    if ((k & 1 ? s->closedV : s->closedU) && (head.p[k] == Lo(s, k & 1) || head.p[k] == Hi(s, k & 1))) fromSeam = true;
+  }
+  const double A[3] = {t->x, t->y, t->z};
+  Params on;
+  int j = 0;
+  double toPole, X[3] = {0.0, 0.0, 0.0};
+  const bool pole = fromSeam && NearestPole(m, T, A, &on, &j, &toPole);
+  if (pole) Eval3DPointOnSurfCoord(SurfaceOf(j, m.s1, m.s2), on.p[j & 2], on.p[(j & 2) + 1], 0, 0, X);
+  auto acrossPole = [&](const IntersectionTraceNode* n) {
+    if (!pole) return false;
+    const double a[3] = {A[0] - X[0], A[1] - X[1], A[2] - X[2]}, b[3] = {n->x - X[0], n->y - X[1], n->z - X[2]};
+    return VecDotProd3(a, b) < 0.0;
+  };
   const IntersectionTraceNode* n = t;
   for (int k = 0; k < 8; ++k) n = n->prev;
   for (int k = 8; k < added && n; ++k, n = n->prev)
-    if (dist2(t, n) < near2 && !AcrossSeam(m, Of(t), Of(n))) return true;
+    if (dist2(t, n) < near2 && !AcrossSeam(m, T, Of(n)) && !acrossPole(n)) return true;
   return false;
 }
 

@@ -3888,6 +3888,47 @@ TEST_F(HardIntersections, AMarchBackDoesNotCloseAcrossAPoleAnotherTraceEndsOn) {
   EXPECT_NEAR(f.length, f.circle, 1e-2 * f.circle);
 }
 
+// Planes a few tens of point tolerances beside a pole of a sphere of radius 1e-2, the plane first:
+// the circle passes the pole about thirty point tolerances from it, where a traced node a third of
+// the tolerance off the plane (within the half of it left as traced) lies beside the branch by as
+// much, its parameter round the pole swung 0.3 % of the range off the branch's. The curves kinked
+// there, and every cut of its intervals, pulled onto the branch, landed outside the interval's box
+// and was refused: samples 1.4e-6 and 1.0e-6 of the size off the plane. A node an interval that
+// misses cannot be cut beside is pulled onto both surfaces. Either surface first: every sample on
+// both surfaces, every point of the circle near the branches, the branches as long as the circle.
+TEST_F(HardIntersections, ANodeBesideAPoleWhoseIntervalCannotBeCutIsPulledOntoTheBranch) {
+  PlaneThroughAPole cases[] = {
+      {{0.077922287800798892, 0.37644347730401001, 0.92315677187526202},
+       {0.66477021309613149, -0.35450941322186413, 0.65757405645084088},
+       {0.28030993881003463, 0.35651707625916873}, -1.6820712475015954e-05, 1.0, 1.0},
+      {{-0.32783506151872621, -0.43795376925454821, -0.83709059750707215},
+       {-0.32987129844379015, 0.62642161085457193, -0.70624421549303418},
+       {0.46892114819522956, 0.64912766253157494}, -4.3604812915758144e-05, 1.0, 1.0}};
+  for (PlaneThroughAPole& k : cases) {
+    k.radius = 1e-2;
+    ExpectPoleCircleTraced(k, 400, 1e-2);
+  }
+}
+
+// A plane 1.3e-5 of the size beside a pole of a sphere of radius 1e-2, the sphere first (its knots
+// as the plane-first run left them): the trace is seeded on the seam beside the pole, its first
+// nodes crawl round the pole, and its march comes round the circle toward the seam past them, on
+// the pole's far side, their parameters round it just short of half a turn apart. Taken for a march
+// caught in another branch's loop, it stopped there, and the 7 degrees from there to the seam
+// were left out (1.8e-4 of the size from the branches). A node on the far side of a pole from the
+// march's end is no place it passed. Every point of the circle near the branches, every sample on
+// both surfaces, the branches as long as the circle within 1 %.
+TEST_F(HardIntersections, AMarchFromASeamBesideAPoleGoesOnPastItsFirstNodesAcrossThePole) {
+  PlaneThroughAPole k = {{-0.32230694856115677, 0.28397083444846011, -0.90303864595699401},
+                         {0.2272329842387234, -0.034494011532934382, -0.97322933270752265},
+                         {0.29128433923888125, 0.48176891431409452}, 1.3243685442722658e-05, -1.0, 1.0};
+  k.radius = 1e-2;
+  const PoleCircleFit f = MeasurePlaneThroughAPole(k, true, 400, true);
+  EXPECT_LT(f.gap, 1e-5);
+  EXPECT_LT(f.off, 1e-6);
+  EXPECT_NEAR(f.length, f.circle, 1e-2 * f.circle);
+}
+
 // A torus (radii 1 and 0.3 about z, its u seam toward x) and a sphere of radius rs about c, its
 // axis across the torus's at the angle alpha round z and its seam turned beta about that axis, all
 // turned about (1, 2, 3) by `turn`, at the placement, s[first] first: ExpectWholeBranchesOnBoth.
