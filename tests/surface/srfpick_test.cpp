@@ -778,6 +778,17 @@ void ExpectTheProfilesFootWithin(const std::vector<double>& k, const std::vector
     }
 }
 
+// Four knots 1e-12 apart at 0.5 break the profile there: it drops from one piece's end at (1, -3)
+// to the next one's start at (1, 3) within the cluster, a wall between grid samples. Beside it a
+// point some 1e-3 off the wall; either piece's own nearest point lies near its far end, at some
+// 0.85.
+TEST_F(SurfacePickTest, ClosestPointOnAWallWithinAClusterOfKnotsIsTheLeast) {
+  const double g = 1e-12;
+  ExpectTheProfilesFootWithin({0, 0, 0, 0, 0.25, 0.5, 0.5 + g, 0.5 + 2 * g, 0.5 + 3 * g, 0.75, 1, 1, 1, 1},
+                          {0, 0, 0.25, -0.5, 0.5, -1.5, 0.75, -2.5, 1, -3, 1, 3, 1.25, 2.5, 1.5, 1.5, 1.75, 0.5, 2, 0},
+                          1.001, 0.0, 0.5, 0.5 + 3 * g);
+}
+
 // A last span 1e-10 of the range long: over it the profile runs straight down from (1, 0) to (1,
 // -2), and the point some 1e-3 off that tail has its foot within the short span, where every
 // step is far below the noise of the range.
