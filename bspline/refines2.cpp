@@ -53,15 +53,17 @@ struct Curve3View {
 // is doubled while it keeps helping; where the step had to be cut, the step in each parameter
 // alone is tried as well (a crease of the parameterization along a knot line blocks the joint
 // step). The iteration ends when the gradient is round-off, when a step is below kStepFloor of
-// the parameter range, or when steps in the round-off regime stop shrinking.
+// the parameter range (of the stretch the object turns over, where shorter), or when steps in the
+// round-off regime stop shrinking.
 // Quadratic convergence from a good start takes a handful of iterations; the caller's count is
 // only the least number allowed.
 
 constexpr double kEps = std::numeric_limits<double>::epsilon();
-// A step below this fraction of the parameter range moves the point by round-off only.
+// A step below this fraction of the parameter range (of the stretch the object turns over, where
+// shorter: see RegimeLength) moves the point by round-off only.
 constexpr double kStepFloor = 1e-14;
-// Steps below this fraction of the range (of the stretch a curve turns over, where shorter: see
-// RegimeLength) are in the round-off regime of a far-off or far-moved object: there a step that
+// Steps below this fraction of the range (of the stretch the object turns over, where shorter:
+// see RegimeLength) are in the round-off regime of a far-off or far-moved object: there a step that
 // does not halve is noise, and the foot is as good as it gets.
 constexpr double kNoiseRegime = 1e-8;
 // Round-off of a computed point relative to the lengths it is made of (the object's
@@ -221,12 +223,11 @@ class FootSearch {
         if (!ridgeSearched && offRidge()) continue;
         return Outcome(*s);
       }
-      double step = 0.0, regimeStep = 0.0;
+      double regimeStep = 0.0;
       // A step clamped onto an end of the box is no measure of convergence: from there the
       // other parameter may still have its whole way to go along the edge.
       bool landed = false;
       for (int i = 0; i < N; ++i) {
-        step = std::fmax(step, std::fabs(trial->x[i] - s->x[i]) / range_[i]);
         regimeStep = std::fmax(regimeStep, std::fabs(trial->x[i] - s->x[i]) / RegimeLength(*s, i));
         landed = landed || (trial->x[i] != s->x[i] && (trial->x[i] == lo_[i] || trial->x[i] == hi_[i]));
       }
@@ -235,7 +236,7 @@ class FootSearch {
         lastStep = 1.0;
         continue;
       }
-      if (step < kStepFloor || (regimeStep < kNoiseRegime && regimeStep > 0.5 * lastStep)) {
+      if (regimeStep < kStepFloor || (regimeStep < kNoiseRegime && regimeStep > 0.5 * lastStep)) {
         if (!ridgeSearched && offRidge()) continue;
         return Outcome(*s);
       }
@@ -407,15 +408,14 @@ class FootSearch {
   }
 
   // The length of parameter i that the round-off regime's steps are measured against: the range,
-  // or on a curve the stretch of parameters over which its tangent turns, |C'| / |C''|, where
-  // that is shorter. Within a cluster of knots the curve turns a corner over a stretch far below
-  // kNoiseRegime of the range, and steps that are noise against the range are its whole way
-  // there; the noise of a step is no larger against that stretch (the distance's curvature
-  // there is the curve's).
+  // or the stretch of that parameter over which the tangent along it turns, |X_i| / |X_ii|, where
+  // that is shorter. Within a cluster of knots a curve (a surface along the parameter) turns a
+  // corner over a stretch far below kNoiseRegime of the range, and steps that are noise against
+  // the range are its whole way there; the noise of a step is no larger against that stretch
+  // (the distance's curvature there is the object's).
   double RegimeLength(const FootState<N>& s, int i) const {
-    if (N != 1) return range_[i];
-    const double bend = Norm(s.jet.DD[0]), speed = Norm(s.jet.D[0]);
-    return speed > 0.0 && bend * range_[0] > speed ? speed / bend : range_[0];
+    const double bend = Norm(s.jet.DD[2 * i]), speed = Norm(s.jet.D[i]);
+    return speed > 0.0 && bend * range_[i] > speed ? speed / bend : range_[i];
   }
 
   static double Dot(const double a[3], const double b[3]) {
@@ -573,7 +573,7 @@ class FootSearch {
       double step = 0.0;
       for (int i = 0; i < N; ++i) {
         trial.x[i] = Clamp(s.x[i] + a * d[i], i);
-        step = std::fmax(step, std::fabs(trial.x[i] - s.x[i]) / range_[i]);
+        step = std::fmax(step, std::fabs(trial.x[i] - s.x[i]) / RegimeLength(s, i));
       }
       if (!(step >= kStepFloor)) {
         *tiny = a == first;

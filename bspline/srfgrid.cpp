@@ -578,6 +578,25 @@ int SearchCells(Bspline* srf, const double p[3], const double* x, const double* 
   return 0;
 }
 
+// The refinement from (cu, cv) within box (as FindClosestUVPointWithin takes it) where it ends
+// nearer than the foot (u, v, q, d, e), which it replaces; held on the box's side, it goes on from
+// there unbounded, and that replaces the foot again where it is nearer still.
+void RefineWithinThenOn(Bspline* srf, const double p[3], const double box[4], double cu, double cv, double* u,
+                        double* v, double q[3], double* d, double* e) {
+  double cq[3], cd = kEmptyBoxBound, ce = 0.0;
+  auto take = [&]() {
+    *u = cu;
+    *v = cv;
+    *d = cd;
+    *e = ce;
+    for (int k = 0; k < 3; ++k) q[k] = cq[k];
+  };
+  if (FindClosestUVPointWithin(srf, p, box, cq, &cu, &cv, &cd, &ce, 7) != 0 || !(std::fabs(cd) < std::fabs(*d)))
+    return;
+  take();
+  if (FindClosestUVPointGuessDist(srf, p, cq, &cu, &cv, &cd, &ce, 7) == 0 && std::fabs(cd) < std::fabs(*d)) take();
+}
+
 // Beside a kink (an interior knot of multiplicity p, or a cluster of knots as NetBoundsAlong
 // skips it) the distance may have a minimum on either side less than a grid cell apart, which
 // the grid's models take for one: the refined foot (u, v, q, d, e) is refined again on the far
@@ -603,25 +622,126 @@ void AcrossNearKinks(Bspline* srf, const double p[3], int nu, int nv, double* u,
       box[alongU ? 1 : 3] = below ? std::fmin(hi, c1 + 2.0 * cell) : c0;
       box[alongU ? 2 : 0] = std::fmax(acrossLo, other - 2.0 * acrossCell);
       box[alongU ? 3 : 1] = std::fmin(acrossHi, other + 2.0 * acrossCell);
-      double cu = alongU ? (below ? c1 : c0) : other, cv = alongU ? other : (below ? c1 : c0);
-      double cq[3], cd = kEmptyBoxBound, ce = 0.0;
-      if (FindClosestUVPointWithin(srf, p, box, cq, &cu, &cv, &cd, &ce, 7) != 0 || !(std::fabs(cd) < std::fabs(*d)))
-        continue;
-      *u = cu;
-      *v = cv;
-      *d = cd;
-      *e = ce;
-      for (int k = 0; k < 3; ++k) q[k] = cq[k];
-      // Held on the box's side, it goes on from there.
-      if (FindClosestUVPointGuessDist(srf, p, cq, &cu, &cv, &cd, &ce, 7) != 0 || !(std::fabs(cd) < std::fabs(*d)))
-        continue;
-      *u = cu;
-      *v = cv;
-      *d = cd;
-      *e = ce;
-      for (int k = 0; k < 3; ++k) q[k] = cq[k];
+      const double at = below ? c1 : c0;
+      RefineWithinThenOn(srf, p, box, alongU ? at : other, alongU ? other : at, u, v, q, d, e);
     }
   }
+}
+
+// Where p + 1 knots of a direction lie within less than a grid cell (a cluster of them, a break
+// spread over a short stretch) the surface goes from one piece to the next over a strip of
+// parameters the grid may not sample at all: across it the surface can swing out to a wall or a
+// spike, and its nearest point be a minimum that no grid model shows. So each such strip is
+// sampled on its own, at its knots and the middles between them across and the grid's values
+// along, and every sample no farther than its neighbours both ways whose distance, less the sag
+// over a step to them, is below the foot's is refined within the strip and two cells along, then
+// unbounded where nearer; the nearest foot (u, v, q, d, e) is kept.
+void AlongNarrowStrips(Bspline* srf, const double p[3], int nu, int nv, double* u, double* v, double q[3],
+                       double* d, double* e) {
+  for (int dir = 0; dir < 2; ++dir) {
+    const bool alongU = dir == 0;
+    const int deg = alongU ? srf->degreeU : srf->degreeV, n = alongU ? NumCtrlU(srf) : NumCtrlV(srf);
+    const double* t = alongU ? srf->knotsU : srf->knotsV;
+    const double lo = alongU ? srf->umin : srf->vmin, hi = alongU ? srf->umax : srf->vmax;
+    const double cell = (hi - lo) / ((alongU ? nu : nv) - 1);
+    const int count = alongU ? nv : nu;  // samples along the strip: the grid's across this direction
+    const double olo = alongU ? srf->vmin : srf->umin, ohi = alongU ? srf->vmax : srf->umax;
+    const double ocell = (ohi - olo) / (count - 1);
+    for (int a = 0; a <= n;) {
+      if (!(t[a + deg] - t[a] < cell)) {
+        ++a;
+        continue;
+      }
+      // The strip: overlapping narrow runs joined; one as wide as a cell the grid samples.
+      int b = a;
+      while (b + 1 <= n && t[b + 1 + deg] - t[b + 1] < cell && t[b + 1] < t[b + deg]) ++b;
+      const double s0 = t[a], s1 = t[b + deg];
+      a = b + 1;
+      if (!(s1 > s0) || !(s1 - s0 < cell)) continue;
+      // Across: the distinct knots of the strip and the middles between them.
+      double across[2 * kMostCandidates + 1];
+      int m = 0;
+      for (int k = 0; k < n + deg + 1 && m < 2 * kMostCandidates; ++k) {
+        if (t[k] < s0 || t[k] > s1 || (m > 0 && t[k] == across[m - 1])) continue;
+        if (m > 0) {
+          const double middle = 0.5 * (across[m - 1] + t[k]);
+          across[m++] = middle;
+        }
+        across[m++] = t[k];
+      }
+      // Rows of the strip's samples across it, three held at a time: row i at i % 3.
+      double rows[3][2 * kMostCandidates + 1][4];  // the point and its distance
+      auto fill = [&](int i) {
+        const double o = std::fmin(olo + i * ocell, ohi);
+        for (int k = 0; k < m; ++k) {
+          double* sp = rows[i % 3][k];
+          Eval3DPointOnSurfCoord(srf, alongU ? across[k] : o, alongU ? o : across[k], 0, 0, sp);
+          const double ex = sp[0] - p[0], ey = sp[1] - p[1], ez = sp[2] - p[2];
+          sp[3] = std::sqrt(ex * ex + ey * ey + ez * ez);
+        }
+      };
+      auto half = [](const double* a, const double* b) {
+        const double ex = a[0] - b[0], ey = a[1] - b[1], ez = a[2] - b[2];
+        return 0.5 * std::sqrt(ex * ex + ey * ey + ez * ez);
+      };
+      fill(0);
+      if (count > 1) fill(1);
+      for (int i = 0; i < count; ++i) {
+        if (i > 0 && i + 1 < count) fill(i + 1);
+        for (int k = 0; k < m; ++k) {
+          // A sample no farther than its neighbours along and across, with the sag over a step
+          // to them (half the longer way to a neighbour each way).
+          const double* own = rows[i % 3][k];
+          double ra = 0.0, rc = 0.0;
+          bool least = true;
+          for (int j : {i - 1, i + 1}) {
+            if (j < 0 || j >= count) continue;
+            const double* nb = rows[j % 3][k];
+            least = least && !(nb[3] < own[3]);
+            ra = std::fmax(ra, half(own, nb));
+          }
+          for (int c : {k - 1, k + 1}) {
+            if (c < 0 || c >= m) continue;
+            const double* nb = rows[i % 3][c];
+            least = least && !(nb[3] < own[3]);
+            rc = std::fmax(rc, half(own, nb));
+          }
+          if (!least || !(own[3] - CellSlack(std::hypot(ra, rc), own[3]) < std::fabs(*d))) continue;
+          // Refined within the strip and two cells either way along it.
+          const double o = std::fmin(olo + i * ocell, ohi);
+          double box[4];
+          box[alongU ? 0 : 2] = s0;
+          box[alongU ? 1 : 3] = s1;
+          box[alongU ? 2 : 0] = std::fmax(olo, o - 2.0 * ocell);
+          box[alongU ? 3 : 1] = std::fmin(ohi, o + 2.0 * ocell);
+          RefineWithinThenOn(srf, p, box, alongU ? across[k] : o, alongU ? o : across[k], u, v, q, d, e);
+        }
+      }
+    }
+  }
+}
+
+// The minima of the distance other than the refined foot (u, v, q, d, e) that SurfaceClosestPoint
+// compares: the cells by the bound within about a cell of a surface that has it, else the grid's
+// minima beside the foot and, where the foot may not be the least, over the whole grid.
+int OtherMinima(Bspline* srf, const double p[3], double** gx, double** gy, double** gz, int nu, int nv, double* u,
+                double* v, double q[3], double* d, double* e) {
+  DerivativeBounds bounds;
+  if (SearchTheCells(srf, nu, nv, *d, &bounds))
+    return SearchCells(srf, p, *gx, *gy, *gz, nu, nv, bounds, u, v, q, d, e);
+  // Two minima less than a cell apart may both round to the grid point the refinement started
+  // from: the grid's minima beside the foot, but off the foot's own point, are compared always.
+  const double fi = (*u - srf->umin) / ((srf->umax - srf->umin) / (nu - 1));
+  const double fj = (*v - srf->vmin) / ((srf->vmax - srf->vmin) / (nv - 1));
+  const int beside[4] = {int(std::floor(fi)) - 1, int(std::ceil(fi)) + 1, int(std::floor(fj)) - 1, int(std::ceil(fj)) + 1};
+  if (CompareGridMinima(srf, p, *gx, *gy, *gz, nu, nv, u, v, q, d, e, kOffTheFootsPoint, beside) != 0)
+    return KernelFailed() ? -1 : -2;
+  const bool focal = NearAFocalPoint(srf, p, *u, *v, q);
+  if (!focal && !MayHoldANearerMinimum(srf, p, *gx, *gy, *gz, nu, nv, *u, *v, std::fabs(*d))) return 0;
+  const int whole[4] = {0, nu - 1, 0, nv - 1};
+  return CompareGridMinima(srf, p, *gx, *gy, *gz, nu, nv, u, v, q, d, e, focal ? 0.0 : kOffTheFootsBasin, whole) == 0
+             ? 0
+             : (KernelFailed() ? -1 : -2);
 }
 
 }  // namespace
@@ -637,9 +757,11 @@ int SurfaceClosestFromGrid(Bspline* srf, const double p[3], double* u, double* v
   const int nu = GridSize(srf->interiorU), nv = GridSize(srf->interiorV), whole[4] = {0, nu - 1, 0, nv - 1};
   if (*d < kEmptyBoxBound) AcrossNearKinks(srf, p, nu, nv, u, v, q, d, e);
   DerivativeBounds bounds;
-  if (SearchTheCells(srf, nu, nv, *d, &bounds))
-    return SearchCells(srf, p, *gx, *gy, *gz, nu, nv, bounds, u, v, q, d, e);
-  return CompareGridMinima(srf, p, *gx, *gy, *gz, nu, nv, u, v, q, d, e, 0.0, whole);
+  const int rc = SearchTheCells(srf, nu, nv, *d, &bounds)
+                     ? SearchCells(srf, p, *gx, *gy, *gz, nu, nv, bounds, u, v, q, d, e)
+                     : CompareGridMinima(srf, p, *gx, *gy, *gz, nu, nv, u, v, q, d, e, 0.0, whole);
+  if (rc == 0 && *d < kEmptyBoxBound) AlongNarrowStrips(srf, p, nu, nv, u, v, q, d, e);
+  return rc;
 }
 
 int SurfaceGridClosest(Bspline* srf, const double p[3], double** gx, double** gy, double** gz,
@@ -700,22 +822,9 @@ int SurfaceClosestPoint(Bspline* srf, const double p[3], double* u, double* v, d
   const int nu = GridSize(srf->interiorU), nv = GridSize(srf->interiorV);
   if (FindClosestUVPointGuessDist(srf, p, q, u, v, d, e, 7) != 0) return 0;
   AcrossNearKinks(srf, p, nu, nv, u, v, q, d, e);
-  DerivativeBounds bounds;
-  if (SearchTheCells(srf, nu, nv, *d, &bounds))
-    return SearchCells(srf, p, *gx, *gy, *gz, nu, nv, bounds, u, v, q, d, e);
-  // Two minima less than a cell apart may both round to the grid point the refinement started
-  // from: the grid's minima beside the foot, but off the foot's own point, are compared always.
-  const double fi = (*u - srf->umin) / ((srf->umax - srf->umin) / (nu - 1));
-  const double fj = (*v - srf->vmin) / ((srf->vmax - srf->vmin) / (nv - 1));
-  const int beside[4] = {int(std::floor(fi)) - 1, int(std::ceil(fi)) + 1, int(std::floor(fj)) - 1, int(std::ceil(fj)) + 1};
-  if (CompareGridMinima(srf, p, *gx, *gy, *gz, nu, nv, u, v, q, d, e, kOffTheFootsPoint, beside) != 0)
-    return KernelFailed() ? -1 : -2;
-  const bool focal = NearAFocalPoint(srf, p, *u, *v, q);
-  if (!focal && !MayHoldANearerMinimum(srf, p, *gx, *gy, *gz, nu, nv, *u, *v, std::fabs(*d))) return 0;
-  const int whole[4] = {0, nu - 1, 0, nv - 1};
-  return CompareGridMinima(srf, p, *gx, *gy, *gz, nu, nv, u, v, q, d, e, focal ? 0.0 : kOffTheFootsBasin, whole) == 0
-             ? 0
-             : (KernelFailed() ? -1 : -2);
+  const int rc = OtherMinima(srf, p, gx, gy, gz, nu, nv, u, v, q, d, e);
+  if (rc == 0) AlongNarrowStrips(srf, p, nu, nv, u, v, q, d, e);
+  return rc;
 }
 
 SurfaceGridCache::~SurfaceGridCache() { FreeSurfaceGrid(&x, &y, &z); }

@@ -28,7 +28,9 @@ void FreeSurfaceGrid(double** gx, double** gy, double** gz);
 // other minimum of the grid's distances within a cell's sag of the foot's distance refined too
 // (those in the cells beside the foot off its own point, and near a focal point of the foot any
 // beside it), and the far side of a kink within a cell of the foot; within about a cell of a
-// non-rational surface, the cells searched by the bound as SurfaceClosestFromGrid does.
+// non-rational surface, the cells searched by the bound as SurfaceClosestFromGrid does. Both
+// also sample on its own each strip where p + 1 knots lie within less than a grid cell, and
+// refine its minima.
 int SurfaceClosestPoint(Bspline* srf, const double p[3], double* u, double* v, double q[3],
                         double* d, double** gx, double** gy, double** gz, double* e);
 

@@ -30,7 +30,10 @@ int EstimateClosestPntSurf(Bspline* srf, const double p[3], double** gx, double*
 // minima are refined and the nearest foot kept. Where P lies within about a grid cell of a
 // non-rational surface (twice differentiable inside), the grid's minima are no guide: every cell
 // whose lower bound on the distance (its corners' distances less the sag that the control net's
-// derivative bounds allow) is below the foot's is halved and searched instead. 0; -2 for a null
+// derivative bounds allow) is below the foot's is halved and searched instead. Where p + 1 knots
+// lie within less than a grid cell (a cluster, over which the surface may swing out to a wall
+// the grid does not sample) the strip they span is sampled on its own and its minima refined
+// too. 0; -2 for a null
 // surface or one that is not a sound (bsvalid) 3D surface (error state set), and for a point that
 // is not finite (the cache untouched); when the estimate
 // (or the scratch of that comparison) fails the cache is freed and nulled and the result is -1

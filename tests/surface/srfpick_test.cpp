@@ -725,4 +725,76 @@ TEST_F(SurfacePickTest, ClosestPointBesideAKinkIsOnItsNearerSide) {
   }
 }
 
+// A profile in x, z swept along y (linear in v), cubic in u, rational with unit weights (so no
+// bound of its derivatives guides the search): the points as (x, z) pairs over the knots k.
+Bspline* SweptProfile(const std::vector<double>& k, const std::vector<double>& xz, double scale, double moved) {
+  const int n = int(xz.size()) / 2;
+  std::vector<double> pts;
+  for (int j = 0; j < 2; ++j)
+    for (int i = 0; i < n; ++i) pts.insert(pts.end(), {xz[2 * i], double(j), xz[2 * i + 1]});
+  Bspline* s = BuildSurface(3, 1, n, 2, pts, k, {0, 0, 1, 1}, std::vector<double>(2 * n, 1.0));
+  const double shift[3] = {moved * scale, -2 * moved * scale, 0.5 * moved * scale};
+  if (s) ScaleAndMove(s, scale, shift);
+  return s;
+}
+
+// The nearest point of the profile to (x, 0.5, z), placed as SweptProfile places it, lies on the
+// line v = 0.5: a dense reference samples it over the domain and over [a, b] (the stretch the
+// grid does not see), then narrows the bracket of the nearest sample by golden sections. The
+// closest point through the kept grid and the one-shot entry is no farther, beyond 1e-9 of the
+// size, at size 1e-6, 1 and 1e6, at the origin and moved 1e4 times the size.
+void ExpectTheProfilesFootWithin(const std::vector<double>& k, const std::vector<double>& xz, double x, double z,
+                                 double a, double b) {
+  for (const double scale : {1e-6, 1.0, 1e6})
+    for (const double moved : {0.0, 1e4}) {
+      BsplineKeeper keep;
+      Bspline* s = keep(SweptProfile(k, xz, scale, moved));
+      ASSERT_TRUE(s);
+      const double P[3] = {(x + moved) * scale, (0.5 - 2 * moved) * scale, (z + 0.5 * moved) * scale};
+      auto dist = [&](double u) {
+        double q[3];
+        RefEvalSurface(s, u, 0.5, q);
+        return VecDist3(P, q);
+      };
+      std::vector<double> ts;
+      for (int i = 0; i <= 4000; ++i) ts.insert(ts.end(), {i / 4000.0, a + (b - a) * i / 4000.0});
+      std::sort(ts.begin(), ts.end());
+      size_t at = 0;
+      for (size_t i = 1; i < ts.size(); ++i)
+        if (dist(ts[i]) < dist(ts[at])) at = i;
+      double lo = ts[at > 0 ? at - 1 : 0], hi = ts[std::min(at + 1, ts.size() - 1)];
+      const double phi = 0.5 * (std::sqrt(5.0) - 1.0);
+      for (int it = 0; it < 200 && hi > lo; ++it) {
+        const double m1 = hi - phi * (hi - lo), m2 = lo + phi * (hi - lo);
+        (dist(m1) < dist(m2) ? hi : lo) = dist(m1) < dist(m2) ? m2 : m1;
+      }
+      const double least = std::fmin(dist(ts[at]), dist(0.5 * (lo + hi))), size = ControlPointDiagonal(s);
+      Grid g;
+      double u, v, S[3], d, e, out[3];
+      ASSERT_EQ(GetClosestPointOnSurfaceResult(s, P, &u, &v, S, &d, &g.x, &g.y, &g.z, &e), 0);
+      EXPECT_LE(std::fabs(d), least + 1e-9 * size) << scale << " " << moved;
+      ASSERT_EQ(FindClosestPointOnBspline(s, P[0], P[1], P[2], out), 1);
+      EXPECT_LE(VecDist3(P, out), least + 1e-9 * size) << scale << " " << moved;
+    }
+}
+
+// Four knots 1e-12 apart at 0.5 break the profile there: it drops from one piece's end at (1, -3)
+// to the next one's start at (1, 3) within the cluster, a wall between grid samples. Beside it a
+// point some 1e-3 off the wall; either piece's own nearest point lies near its far end, at some
+// 0.85.
+TEST_F(SurfacePickTest, ClosestPointOnAWallWithinAClusterOfKnotsIsTheLeast) {
+  const double g = 1e-12;
+  ExpectTheProfilesFootWithin({0, 0, 0, 0, 0.25, 0.5, 0.5 + g, 0.5 + 2 * g, 0.5 + 3 * g, 0.75, 1, 1, 1, 1},
+                          {0, 0, 0.25, -0.5, 0.5, -1.5, 0.75, -2.5, 1, -3, 1, 3, 1.25, 2.5, 1.5, 1.5, 1.75, 0.5, 2, 0},
+                          1.001, 0.0, 0.5, 0.5 + 3 * g);
+}
+
+// A last span 1e-10 of the range long: over it the profile runs straight down from (1, 0) to (1,
+// -2), and the point some 1e-3 off that tail has its foot within the short span, where every
+// step is far below the noise of the range.
+TEST_F(SurfacePickTest, ClosestPointWithinAShortLastSpanConverges) {
+  ExpectTheProfilesFootWithin({0, 0, 0, 0, 0.5, 1 - 1e-10, 1, 1, 1, 1},
+                          {0, 0, 0.3, 0.3, 0.6, 0.1, 0.9, 0.2, 1, 0, 1, -2}, 1.001, -1.3, 1 - 1e-10, 1);
+}
+
 }  // namespace
