@@ -1463,15 +1463,35 @@ void DropNodesPiledOnPoles(const Bspline* s1, const Bspline* s2, IntersectionTra
 // surface spans a few millionths of its parameters, all of it within any fixed distance.
 const double kCrowded = 2e-5;
 
-// The longest side of the box of the trace's nodes in each parameter plane.
-void PlaneSizes(const IntersectionTrace* t, double size[2]) {
+// The box of a trace's nodes' parameters (u1, v1, u2, v2), grown node by node: the fit grows it
+// by each cut it puts in instead of going over the whole trace again.
+struct ParamBox {
   double lo[4] = {HUGE_VAL, HUGE_VAL, HUGE_VAL, HUGE_VAL}, hi[4] = {-HUGE_VAL, -HUGE_VAL, -HUGE_VAL, -HUGE_VAL};
+  void Grow(const double q[4]) {
+    for (int k = 0; k < 4; ++k) lo[k] = std::fmin(lo[k], q[k]), hi[k] = std::fmax(hi[k], q[k]);
+  }
+  // The longest side in each parameter plane (of a box grown by at least one node).
+  void Sizes(double size[2]) const {
+    for (int p = 0; p < 2; ++p) size[p] = std::fmax(hi[2 * p] - lo[2 * p], hi[2 * p + 1] - lo[2 * p + 1]);
+  }
+};
+
+ParamBox BoxOfNodes(const IntersectionTrace* t) {
+  ParamBox box;
   for (const IntersectionTraceNode* n = t->head; n; n = n->next) {
     double q[4];
     NodeParams(n, q);
-    for (int k = 0; k < 4; ++k) lo[k] = std::fmin(lo[k], q[k]), hi[k] = std::fmax(hi[k], q[k]);
+    box.Grow(q);
   }
-  for (int p = 0; p < 2; ++p) size[p] = t->head ? std::fmax(hi[2 * p] - lo[2 * p], hi[2 * p + 1] - lo[2 * p + 1]) : 0.0;
+  return box;
+}
+
+// The longest side of the box of the trace's nodes in each parameter plane.
+void PlaneSizes(const IntersectionTrace* t, double size[2]) {
+  if (t->head)
+    BoxOfNodes(t).Sizes(size);
+  else
+    size[0] = size[1] = 0.0;
 }
 
 // True when parameter sets qa and qb (u1, v1, u2, v2) lie within kCrowded of each other in
@@ -1896,6 +1916,7 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
     const double* k1 = c1->knotsU + 3;
     const double* k2 = c2->knotsU + 3;
     int added = 0;
+    ParamBox box = BoxOfNodes(t);  // grown by each cut put in
     IntersectionTraceNode* m = t->head;
     for (i = 0; i + 1 < n; ++i) {
       IntersectionTraceNode* next = m->next;
@@ -1959,9 +1980,10 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
         double qAfter[4], qNext[4], size[2];
         NodeParams(after, qAfter);
         NodeParams(next, qNext);
-        PlaneSizes(t, size);
+        box.Sizes(size);
         if (Crowded(q, qAfter, size) || Crowded(q, qNext, size)) continue;
         if (!InsertNodeAfter(t, after, P, q)) return -2;
+        box.Grow(q);
         after = after->next;
         ++made;
       }
