@@ -1065,9 +1065,8 @@ const double kAcrossShare = 10.0;
 
 // Point and unit normal of the surface at (u, v); false without a tangent plane.
 bool PointAndNormal(const Bspline* srf, double u, double v, double P[3], double n[3]) {
-  static const int du[3] = {0, 1, 0}, dv[3] = {0, 0, 1};
   double jet[3][3];
-  if (EvalPointOnGeometryM(srf, u, v, du, dv, 3, 0, jet) != 0) return false;
+  if (SurfaceJet(srf, u, v, jet) != 0) return false;
   for (int q = 0; q < 3; ++q) P[q] = jet[0][q];
   VecCrossProd3(jet[1], jet[2], n);
   const double len = std::sqrt(VecDotProd3(n, n));
@@ -1350,9 +1349,8 @@ double ContactDeparture(Bspline* s1, Bspline* s2, const double q[4], double tol,
 // The parameter of s at (u, v) along a side it collapses to a pole (0 u, 1 v: the one whose
 // partial vanishes against the other by PoleShare), or -1 off any pole.
 int AlongPole(const Bspline* s, double u, double v) {
-  static const int du[3] = {0, 1, 0}, dv[3] = {0, 0, 1};
   double jet[3][3];
-  if (EvalPointOnGeometryM(s, u, v, du, dv, 3, 0, jet) != 0) return -1;
+  if (SurfaceJet(s, u, v, jet) != 0) return -1;
   const double lu = VecSize3(jet[1]), lv = VecSize3(jet[2]), share = PoleShare(s, jet[0]);
   return lu <= share * lv ? 0 : lv <= share * lu ? 1 : -1;
 }
@@ -1833,6 +1831,9 @@ bool LooseAcross(Bspline* s1, Bspline* s2, const IntersectionTraceNode* n, doubl
 // in one running order first. 0, or -2 on no memory.
 int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double tol) {
   if (t->nodeCount < 2 || !t->head) return 0;
+  // The fit evaluates the same points of the pair over and over: an interval's nodes at every pull
+  // and check of it, a pulled point again for its normal and its pole test.
+  RememberedSurfaceJets jets(s1, s2);
   const bool contact = AlongTangentialContact(s1, s2, t);
   if (t->directionStart > 0 && t->directionStart < t->nodeCount) RearrangeIntersectList(t);
   OntoNearbyPoles(s1, s2, t, tol);

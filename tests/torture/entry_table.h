@@ -881,6 +881,7 @@ struct EntryTableOf {
       {"SubDivisionArray", "intersect/newtrace.h", 6, [](Args& a) { a.Value(SubDivisionArray(a.Rec(0), a.Rec(1), a.Matrix(2), a.Matrix(3), a.Matrix(4), a.Matrix(5))); }},
       {"NewSrfSrfStepSize", "intersect/newtrace.h", 17, [](Args& a) { a.Value(NewSrfSrfStepSize(a.Rec(0), a.Rec(1), a.Reals(2), a.Reals(3), a.Reals(4), a.Reals(5), a.Reals(6), a.Reals(7), a.Reals(8), a.Reals(9), a.Int(10), a.Int(11), a.Int(12), a.Int(13), a.Int(14), a.Real(15), a.Real(16))); }},
       {"PullWithParamHeld", "intersect/newtrace.h", 6, [](Args& a) { a.Value(PullWithParamHeld(a.Rec(0), a.Rec(1), a.Reals(2), a.Int(3), a.Reals(4), a.Real(5))); }},
+      {"SurfaceJet", "intersect/newtrace.h", 4, [](Args& a) { a.Value(SurfaceJet(a.Rec(0), a.Real(1), a.Real(2), a.Triples(3))); }},
       {"CheckIfBndryReached", "intersect/newtrace.h", 6, [](Args& a) { a.Value(CheckIfBndryReached(a.Rec(0), a.Rec(1), a.Reals(2), a.Reals(3), a.Reals(4), a.Reals(5))); }},
       {"LocateContactInPlane", "intersect/newtrace.h", 7, [](Args& a) { a.Value(LocateContactInPlane(a.Rec(0), a.Rec(1), a.Reals(2), a.Reals(3), a.Reals(4), a.Real(5), a.Reals(6))); }},
       {"LocateTouchingPoint", "intersect/newtrace.h", 6, [](Args& a) { a.Value(LocateTouchingPoint(a.Rec(0), a.Rec(1), a.Reals(2), a.Real(3), a.Reals(4), a.Real(5))); }},
