@@ -1193,15 +1193,25 @@ bool InOrder(const IntersectionTraceNode* a, const IntersectionTraceNode* b, con
   return VecDotProd3(ahead, d) > 0.0 && VecDotProd3(left, d) > 0.0;
 }
 
+// The point (u, v) of the parameter-plane interpolant c at t: the window sum over its basis row
+// there, the point evaluation's own steps without the checks it runs on a record it has not seen
+// (the fit made c, and measures its intervals at thousands of points).
+void InterpolantAt(const Bspline* c, double t, double uv[3]) {
+  static const int d0[1] = {0};
+  double row[kMaxSplineDegree + 1];
+  int span = c->degreeU;
+  ComputeNubValDerivativesM(c->knotsU, t, NumKnotsU(c), c->degreeU, d0, 1, &span, row);
+  EvalPointOnBspline(c, row, nullptr, span, 0, uv);
+}
+
 // The parameters of the interpolants c1 and c2 at the fraction f of interval i (knots k1, k2
 // from the first node's), into q (u1, v1, u2, v2).
 void CurvesAt(const Bspline* c1, const Bspline* c2, const double* k1, const double* k2, int i,
               double f, double q[4]) {
-  static const int d0[1] = {0};
-  double pa[1][3], pb[1][3];
-  EvalPointOnGeometryM(c1, k1[i] + f * (k1[i + 1] - k1[i]), 0, d0, d0, 1, 0, pa);
-  EvalPointOnGeometryM(c2, k2[i] + f * (k2[i + 1] - k2[i]), 0, d0, d0, 1, 0, pb);
-  q[0] = pa[0][0], q[1] = pa[0][1], q[2] = pb[0][0], q[3] = pb[0][1];
+  double pa[3], pb[3];
+  InterpolantAt(c1, k1[i] + f * (k1[i + 1] - k1[i]), pa);
+  InterpolantAt(c2, k2[i] + f * (k2[i + 1] - k2[i]), pb);
+  q[0] = pa[0], q[1] = pa[1], q[2] = pb[0], q[3] = pb[1];
 }
 
 // Where the normals of the surfaces are within a sine s of parallel, the surfaces part only by
