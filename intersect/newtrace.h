@@ -135,9 +135,9 @@ bool PullWithParamHeld(Bspline* s1, Bspline* s2, double q[4], int k, double P[3]
 // is handed back as it was evaluated.
 int SurfaceJet(const Bspline* s, double u, double v, double jet[3][3]);
 // While one lives, SurfaceJet on its thread remembers the points it evaluates of s1 and s2 (when
-// both are sound, bsvalid, surfaces; else of none). The intersection's fit evaluates the same
-// points over and over (an interval's nodes at every pull and check of it). The surfaces must stay
-// as they are while it lives. A scope opened inside another holds until it ends, and the outer
+// both are sound, bsvalid, surfaces; else of none). The intersection's marches and its fit
+// evaluate the same points over and over (the fit an interval's nodes at every pull and check of
+// it). The surfaces must stay as they are while it lives. A scope opened inside another holds until it ends, and the outer
 // one then holds again, having forgotten what it kept.
 class RememberedSurfaceJets {
  public:
