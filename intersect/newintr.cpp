@@ -20,6 +20,7 @@
 #include "foundation/minmax.h"
 #include "foundation/umalloc.h"
 #include "intersect/filutil.h"
+#include "intersect/newtrace_internal.h"
 #include "splinefit/intrplt.h"
 #include "stitch/vcnobj.h"
 

@@ -21,6 +21,7 @@
 #include "curve/crvintr.h"
 #include "foundation/sort.h"
 #include "intersect/filutil.h"
+#include "intersect/newtrace_internal.h"
 #include "surface/srfsnip.h"
 #include "surface/trimutils.h"
 #include "foundation/coreglob.h"

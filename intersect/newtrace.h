@@ -129,26 +129,6 @@ int NewRefineIntrPoint(Bspline* s1, Bspline* s2, double* u1, double* v1, double*
 // False (error state -2, q untouched) for surfaces that are not sound (bsvalid) 3D surfaces, a
 // k outside 0..3, a null q or P, or a value of q or tol that is not finite.
 bool PullWithParamHeld(Bspline* s1, Bspline* s2, double q[4], int k, double P[3], double tol);
-// Point and first partials of s at (u, v) into jet (P, Su, Sv), with EvalPointOnGeometryM's
-// status and values: the tangent planes of the pulls and marches. A point of a surface a
-// RememberedSurfaceJets scope holds, asked again (the same record at the same bits of u and v),
-// is handed back as it was evaluated.
-int SurfaceJet(const Bspline* s, double u, double v, double jet[3][3]);
-// While one lives, SurfaceJet on its thread remembers the points it evaluates of s1 and s2 (when
-// both are sound, bsvalid, surfaces; else of none). The intersection's marches and its fit
-// evaluate the same points over and over (the fit an interval's nodes at every pull and check of
-// it). The surfaces must stay as they are while it lives. A scope opened inside another holds until it ends, and the outer
-// one then holds again, having forgotten what it kept.
-class RememberedSurfaceJets {
- public:
-  RememberedSurfaceJets(const Bspline* s1, const Bspline* s2);
-  ~RememberedSurfaceJets();
-  RememberedSurfaceJets(const RememberedSurfaceJets&) = delete;
-  RememberedSurfaceJets& operator=(const RememberedSurfaceJets&) = delete;
-
- private:
-  const Bspline* outer_[2];
-};
 // Clamps each parameter within 1e-6 of its range of a domain end onto it; 1 when any moved. 0
 // with nothing moved (error state -2) for records whose structure is not sound (bsvalid), a
 // record that is no surface or a null parameter.

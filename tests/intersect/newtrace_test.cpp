@@ -17,6 +17,7 @@
 #include "intersect/filutil.h"
 #include "intersect/newintr.h"
 #include "intersect/newtrace.h"
+#include "intersect/newtrace_internal.h"
 #include "surface/trimutils.h"
 #include "tests/intersect/shapes.h"
 #include "tests/support/builders.h"
