@@ -20,6 +20,7 @@
 #include "foundation/minmax.h"
 #include "foundation/umalloc.h"
 #include "intersect/filutil.h"
+#include "intersect/newtrace_internal.h"
 #include "splinefit/intrplt.h"
 #include "stitch/vcnobj.h"
 
@@ -983,6 +984,9 @@ int NewIntersect(Bspline* s1, Bspline* s2, IntersectionTraceList* list, double t
   if (KernelFailed()) return -2;
   double centre[3], size;
   ToUnitSize(c1.get(), c2.get(), centre, &size);
+  // The marches evaluate the same points of the copies again and again: nearly half their
+  // evaluations on the benchmark's closed loop.
+  RememberedSurfaceJets jets(c1.get(), c2.get());
   const int NU1 = BoxArrayCount(c1.get(), 0), NV1 = BoxArrayCount(c1.get(), 1);
   const int NU2 = BoxArrayCount(c2.get(), 0), NV2 = BoxArrayCount(c2.get(), 1);
   double *us1 = nullptr, *vs1 = nullptr, *us2 = nullptr, *vs2 = nullptr;
@@ -1065,9 +1069,8 @@ const double kAcrossShare = 10.0;
 
 // Point and unit normal of the surface at (u, v); false without a tangent plane.
 bool PointAndNormal(const Bspline* srf, double u, double v, double P[3], double n[3]) {
-  static const int du[3] = {0, 1, 0}, dv[3] = {0, 0, 1};
   double jet[3][3];
-  if (EvalPointOnGeometryM(srf, u, v, du, dv, 3, 0, jet) != 0) return false;
+  if (SurfaceJet(srf, u, v, jet) != 0) return false;
   for (int q = 0; q < 3; ++q) P[q] = jet[0][q];
   VecCrossProd3(jet[1], jet[2], n);
   const double len = std::sqrt(VecDotProd3(n, n));
@@ -1194,15 +1197,25 @@ bool InOrder(const IntersectionTraceNode* a, const IntersectionTraceNode* b, con
   return VecDotProd3(ahead, d) > 0.0 && VecDotProd3(left, d) > 0.0;
 }
 
+// The point (u, v) of the parameter-plane interpolant c at t: the window sum over its basis row
+// there, the point evaluation's own steps without the checks it runs on a record it has not seen
+// (the fit made c, and measures its intervals at thousands of points).
+void InterpolantAt(const Bspline* c, double t, double uv[3]) {
+  static const int d0[1] = {0};
+  double row[kMaxSplineDegree + 1];
+  int span = c->degreeU;
+  ComputeNubValDerivativesM(c->knotsU, t, NumKnotsU(c), c->degreeU, d0, 1, &span, row);
+  EvalPointOnBspline(c, row, nullptr, span, 0, uv);
+}
+
 // The parameters of the interpolants c1 and c2 at the fraction f of interval i (knots k1, k2
 // from the first node's), into q (u1, v1, u2, v2).
 void CurvesAt(const Bspline* c1, const Bspline* c2, const double* k1, const double* k2, int i,
               double f, double q[4]) {
-  static const int d0[1] = {0};
-  double pa[1][3], pb[1][3];
-  EvalPointOnGeometryM(c1, k1[i] + f * (k1[i + 1] - k1[i]), 0, d0, d0, 1, 0, pa);
-  EvalPointOnGeometryM(c2, k2[i] + f * (k2[i + 1] - k2[i]), 0, d0, d0, 1, 0, pb);
-  q[0] = pa[0][0], q[1] = pa[0][1], q[2] = pb[0][0], q[3] = pb[0][1];
+  double pa[3], pb[3];
+  InterpolantAt(c1, k1[i] + f * (k1[i + 1] - k1[i]), pa);
+  InterpolantAt(c2, k2[i] + f * (k2[i + 1] - k2[i]), pb);
+  q[0] = pa[0], q[1] = pa[1], q[2] = pb[0], q[3] = pb[1];
 }
 
 // Where the normals of the surfaces are within a sine s of parallel, the surfaces part only by
@@ -1350,9 +1363,8 @@ double ContactDeparture(Bspline* s1, Bspline* s2, const double q[4], double tol,
 // The parameter of s at (u, v) along a side it collapses to a pole (0 u, 1 v: the one whose
 // partial vanishes against the other by PoleShare), or -1 off any pole.
 int AlongPole(const Bspline* s, double u, double v) {
-  static const int du[3] = {0, 1, 0}, dv[3] = {0, 0, 1};
   double jet[3][3];
-  if (EvalPointOnGeometryM(s, u, v, du, dv, 3, 0, jet) != 0) return -1;
+  if (SurfaceJet(s, u, v, jet) != 0) return -1;
   const double lu = VecSize3(jet[1]), lv = VecSize3(jet[2]), share = PoleShare(s, jet[0]);
   return lu <= share * lv ? 0 : lv <= share * lu ? 1 : -1;
 }
@@ -1463,15 +1475,35 @@ void DropNodesPiledOnPoles(const Bspline* s1, const Bspline* s2, IntersectionTra
 // surface spans a few millionths of its parameters, all of it within any fixed distance.
 const double kCrowded = 2e-5;
 
-// The longest side of the box of the trace's nodes in each parameter plane.
-void PlaneSizes(const IntersectionTrace* t, double size[2]) {
+// The box of a trace's nodes' parameters (u1, v1, u2, v2), grown node by node: the fit grows it
+// by each cut it puts in instead of going over the whole trace again.
+struct ParamBox {
   double lo[4] = {HUGE_VAL, HUGE_VAL, HUGE_VAL, HUGE_VAL}, hi[4] = {-HUGE_VAL, -HUGE_VAL, -HUGE_VAL, -HUGE_VAL};
+  void Grow(const double q[4]) {
+    for (int k = 0; k < 4; ++k) lo[k] = std::fmin(lo[k], q[k]), hi[k] = std::fmax(hi[k], q[k]);
+  }
+  // The longest side in each parameter plane (of a box grown by at least one node).
+  void Sizes(double size[2]) const {
+    for (int p = 0; p < 2; ++p) size[p] = std::fmax(hi[2 * p] - lo[2 * p], hi[2 * p + 1] - lo[2 * p + 1]);
+  }
+};
+
+ParamBox BoxOfNodes(const IntersectionTrace* t) {
+  ParamBox box;
   for (const IntersectionTraceNode* n = t->head; n; n = n->next) {
     double q[4];
     NodeParams(n, q);
-    for (int k = 0; k < 4; ++k) lo[k] = std::fmin(lo[k], q[k]), hi[k] = std::fmax(hi[k], q[k]);
+    box.Grow(q);
   }
-  for (int p = 0; p < 2; ++p) size[p] = t->head ? std::fmax(hi[2 * p] - lo[2 * p], hi[2 * p + 1] - lo[2 * p + 1]) : 0.0;
+  return box;
+}
+
+// The longest side of the box of the trace's nodes in each parameter plane.
+void PlaneSizes(const IntersectionTrace* t, double size[2]) {
+  if (t->head)
+    BoxOfNodes(t).Sizes(size);
+  else
+    size[0] = size[1] = 0.0;
 }
 
 // True when parameter sets qa and qb (u1, v1, u2, v2) lie within kCrowded of each other in
@@ -1847,6 +1879,9 @@ bool PullStrayNode(Bspline* s1, Bspline* s2, IntersectionTraceNode* n, double to
 // in one running order first. 0, or -2 on no memory.
 int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double tol) {
   if (t->nodeCount < 2 || !t->head) return 0;
+  // The fit evaluates the same points of the pair over and over: an interval's nodes at every pull
+  // and check of it, a pulled point again for its normal and its pole test.
+  RememberedSurfaceJets jets(s1, s2);
   const bool contact = AlongTangentialContact(s1, s2, t);
   if (t->directionStart > 0 && t->directionStart < t->nodeCount) RearrangeIntersectList(t);
   OntoNearbyPoles(s1, s2, t, tol);
@@ -1931,6 +1966,7 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
     const double* k1 = c1->knotsU + 3;
     const double* k2 = c2->knotsU + 3;
     int added = 0;
+    ParamBox box = BoxOfNodes(t);  // grown by each cut put in
     IntersectionTraceNode* m = t->head;
     for (i = 0; i + 1 < n; ++i) {
       IntersectionTraceNode* next = m->next;
@@ -1994,9 +2030,10 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
         double qAfter[4], qNext[4], size[2];
         NodeParams(after, qAfter);
         NodeParams(next, qNext);
-        PlaneSizes(t, size);
+        box.Sizes(size);
         if (Crowded(q, qAfter, size) || Crowded(q, qNext, size)) continue;
         if (!InsertNodeAfter(t, after, P, q)) return -2;
+        box.Grow(q);
         after = after->next;
         ++made;
       }

@@ -1,8 +1,11 @@
 #include "intersect/newtrace.h"
 
+#include <bit>
 #include <cfloat>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <utility>
 
 #include "bspline/bsvalid.h"
@@ -18,6 +21,7 @@
 #include "curve/crvintr.h"
 #include "foundation/sort.h"
 #include "intersect/filutil.h"
+#include "intersect/newtrace_internal.h"
 #include "surface/srfsnip.h"
 #include "surface/trimutils.h"
 #include "foundation/coreglob.h"
@@ -67,7 +71,8 @@ const Bspline* SurfaceOf(int k, const Bspline* s1, const Bspline* s2) { return k
 // Point and first partials (and with second, the second ones: Suv, Suu, Svv) at (u, v).
 bool Partials(const Bspline* s, double u, double v, double (*out)[3], bool second) {
   static const int du[6] = {0, 1, 0, 1, 2, 0}, dv[6] = {0, 0, 1, 1, 0, 2};
-  return EvalPointOnGeometryM(s, u, v, du, dv, second ? 6 : 3, 0, out) == 0;
+  if (!second) return SurfaceJet(s, u, v, out) == 0;
+  return EvalPointOnGeometryM(s, u, v, du, dv, 6, 0, out) == 0;
 }
 
 
@@ -110,6 +115,73 @@ void ReduceSmallComponents(double v[3]) {
   const double m = std::fmax(std::fabs(v[0]), std::fmax(std::fabs(v[1]), std::fabs(v[2])));
   for (int q = 0; q < 3; ++q)
     if (std::fabs(v[q]) < 1e-6 * m) v[q] = 0.0;
+}
+
+namespace {
+
+// The pair the innermost RememberedSurfaceJets holds (none: nulls), and the points SurfaceJet kept
+// of it: each takes the slot the bits of its record and parameters hash to, in place of the one
+// there. 128 slots keep an interval's nodes, its pulled points and the pulls' last steps while the
+// fit measures it, few pushed out early.
+struct JetMemo {
+  static constexpr int kSlots = 128;
+  static constexpr int kShift = 57;  // the hash's top log2(kSlots) bits pick the slot
+  struct Entry {
+    const Bspline* s;
+    std::uint64_t u, v;
+    double jet[3][3];
+  };
+  const Bspline* pair[2] = {nullptr, nullptr};
+  Entry entry[kSlots] = {};
+};
+// A pair remembered on one thread is no other thread's.
+thread_local JetMemo jetMemo;
+
+// Holds the pair (or none) and forgets every point kept.
+void HoldPair(const Bspline* s1, const Bspline* s2) {
+  jetMemo.pair[0] = s1;
+  jetMemo.pair[1] = s2;
+  for (JetMemo::Entry& e : jetMemo.entry) e.s = nullptr;
+}
+
+}  // namespace
+
+RememberedSurfaceJets::RememberedSurfaceJets(const Bspline* s1, const Bspline* s2)
+    : outer_{jetMemo.pair[0], jetMemo.pair[1]} {
+  // Only sound surfaces are remembered: their points are then evaluated without the checks every
+  // evaluation runs on a record it has not seen.
+  const bool sound = s1 && s2 && s1->kind == 2 && s2->kind == 2 && BsplineSound(s1) && BsplineSound(s2);
+  HoldPair(sound ? s1 : nullptr, sound ? s2 : nullptr);
+}
+
+RememberedSurfaceJets::~RememberedSurfaceJets() { HoldPair(outer_[0], outer_[1]); }
+
+int SurfaceJet(const Bspline* s, double u, double v, double jet[3][3]) {
+  static const int du[3] = {0, 1, 0}, dv[3] = {0, 0, 1};
+  JetMemo& m = jetMemo;
+  if (!s || (s != m.pair[0] && s != m.pair[1])) return EvalPointOnGeometryM(s, u, v, du, dv, 3, 0, jet);
+  const std::uint64_t bu = std::bit_cast<std::uint64_t>(u), bv = std::bit_cast<std::uint64_t>(v);
+  const std::uint64_t h =
+      ((bu * 0x9E3779B97F4A7C15ull) ^ bv ^ reinterpret_cast<std::uintptr_t>(s)) * 0xD6E8FEB86659FD93ull;
+  JetMemo::Entry& e = m.entry[h >> JetMemo::kShift];
+  if (e.s == s && e.u == bu && e.v == bv) {
+    std::memcpy(jet, e.jet, sizeof e.jet);
+    return 0;
+  }
+  // EvalPointOnGeometryM's own steps, on a surface known sound: the basis rows of orders 0 and 1
+  // in each direction, the three sums from them, handed out only when all are finite.
+  static const int orders[2] = {0, 1};
+  double tu[2 * (kMaxSplineDegree + 1)], tv[2 * (kMaxSplineDegree + 1)], value[3][3];
+  int spanU = s->degreeU, spanV = s->degreeV;
+  ComputeNubValDerivativesM(s->knotsU, u, NumKnotsU(s), s->degreeU, orders, 2, &spanU, tu);
+  ComputeNubValDerivativesM(s->knotsV, v, NumKnotsV(s), s->degreeV, orders, 2, &spanV, tv);
+  EvalPointOnGeometryGivenNubValsM(s, du, dv, 3, tu, tv, spanU, spanV, 0, value);
+  for (const double* r : value)
+    if (!std::isfinite(r[0]) || !std::isfinite(r[1]) || !std::isfinite(r[2])) return -2;
+  std::memcpy(jet, value, sizeof value);
+  e.s = s, e.u = bu, e.v = bv;
+  std::memcpy(e.jet, value, sizeof value);
+  return 0;
 }
 
 // ---- Records ---------------------------------------------------------------------------------

@@ -17,6 +17,7 @@
 #include "intersect/filutil.h"
 #include "intersect/newintr.h"
 #include "intersect/newtrace.h"
+#include "intersect/newtrace_internal.h"
 #include "surface/trimutils.h"
 #include "tests/intersect/shapes.h"
 #include "tests/support/builders.h"
@@ -457,6 +458,55 @@ TEST_F(Tracing, DriverContract) {
     }
   Free(out->next);
   Free(out);
+}
+
+// Points and first partials of a remembered pair (SurfaceJet in a RememberedSurfaceJets scope)
+// are the evaluator's to the bit, evaluated or handed back, at parameters one ulp apart, on
+// rational and non-rational patches of sizes 1e-6 and 1e6 placed 1e4 sizes from the origin; a
+// surface outside the pair, a nested scope and a surface changed after its scope ended as well.
+TEST_F(Tracing, RememberedSurfaceJetsAreTheEvaluatorsOwn) {
+  BsplineKeeper keep;
+  std::mt19937 rng(11);
+  static const int du[3] = {0, 1, 0}, dv[3] = {0, 0, 1};
+  auto same = [](Bspline* s, double u, double v) {
+    double want[3][3], got[3][3];
+    if (EvalPointOnGeometryM(s, u, v, du, dv, 3, 0, want) != 0 || SurfaceJet(s, u, v, got) != 0) return false;
+    return std::memcmp(want, got, sizeof want) == 0;
+  };
+  for (double size : {1e-6, 1e6}) {
+    Bspline* s[3];
+    for (int k = 0; k < 3; ++k) {
+      PatchOptions o;
+      o.x0 = o.y0 = 1e4 * size, o.x1 = o.y1 = 1e4 * size + size;
+      o.rational = k == 1, o.layout = KnotLayout::Random, o.seed = 5 + k;
+      s[k] = keep(BuildFunctionPatch([&](double x, double y) { return size * std::sin((x + 2.0 * y) / size); }, o));
+    }
+    std::vector<std::pair<double, double>> at = {{0.0, 0.0}, {1.0, 1.0}, {0.5, 1.0}};
+    for (int n = 0; n < 20; ++n) at.push_back({Uniform(rng, 0, 1), Uniform(rng, 0, 1)});
+    RememberedSurfaceJets outer(s[0], s[1]);
+    for (int round = 0; round < 2; ++round)  // evaluated, then handed back
+      for (auto [u, v] : at)
+        for (Bspline* x : s) {
+          EXPECT_TRUE(same(x, u, v)) << size << " " << u << " " << v;
+          EXPECT_TRUE(same(x, std::nextafter(u, 2.0), v) && same(x, u, std::nextafter(v, 2.0)));
+        }
+    {
+      RememberedSurfaceJets inner(s[0], s[2]);
+      EXPECT_TRUE(same(s[2], at[3].first, at[3].second) && same(s[1], at[3].first, at[3].second));
+    }
+    EXPECT_TRUE(same(s[0], at[4].first, at[4].second) && same(s[0], at[4].first, at[4].second));
+  }
+  // A surface changed once its scope ended is evaluated anew, within a new scope too.
+  Bspline* a = keep(BuildFunctionPatch([](double x, double y) { return x * y; }));
+  Bspline* b = keep(BuildFunctionPatch([](double x, double y) { return x - y; }));
+  {
+    RememberedSurfaceJets jets(a, b);
+    EXPECT_TRUE(same(a, 0.5, 0.5));
+  }
+  a->Z[2][2] += 1.0;
+  EXPECT_TRUE(same(a, 0.5, 0.5));
+  RememberedSurfaceJets jets(a, b);
+  EXPECT_TRUE(same(a, 0.5, 0.5) && same(a, 0.5, 0.5));
 }
 
 // The branch through a seed of the caller's choice, traced alone into a new list.
