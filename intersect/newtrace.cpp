@@ -2824,6 +2824,24 @@ int SplitAtSeed(March& m, IntersectionTrace* tr) {
 
 bool WrapAcrossSeams(const March& m, Params& c);
 
+// A seed held on a domain's edge through which branches cross (a seam through the crossing of two
+// equal cylinders' ellipses) meets the branches on that edge only at the crossing: tightened along
+// the edge (TightenNearCrossing) it stops beside it at the solve's round-off (kLeastTightening), a
+// point of the disc about the crossing that meets both surfaces within tolB but lies on no branch.
+// The march from it ran into the crossing in one step, a stub across the disc; the branches
+// through the crossing are traced from their own seeds, and end on it.
+bool SeedBesideCrossingOnEdge(const March& m, const Params& c) {
+  if (!(NormalSine(m, c) < kLeastTightening) || !NearCrossing(m, c)) return false;
+  Params x = c;
+  double X[3];
+  if (!LocateSingularPoint(m, x, X)) return false;
+  for (int k = 0; k < 4; ++k) {
+    const Bspline* s = SurfaceOf(k, m.s1, m.s2);
+    if ((c.p[k] == Lo(s, k & 1) || c.p[k] == Hi(s, k & 1)) && std::fabs(x.p[k] - c.p[k]) <= m.tol[k]) return true;
+  }
+  return false;
+}
+
 int Trace(March& m, double u1, double v1, double u2, double v2) {
   IntersectionTrace* tr = m.trace;
   Params cur = {{u1, v1, u2, v2}};
@@ -2833,6 +2851,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
   // A seed a round-off beside a pole is pulled onto it; one within a point tolerance of a pole
   // that the other surface's tangent plane passes through is moved onto it in that plane.
   if (!m.continued && !SeedOntoNearPole(m, cur, P)) SeedOntoPoleOnBranch(m, cur, P);
+  if (!m.continued && SeedBesideCrossingOnEdge(m, cur)) return -20;
   int poleDir, poleEnd;
   const bool seedOnPole = OnPole(m.s1, cur.p[0], cur.p[1], &poleDir, &poleEnd) ||
                           OnPole(m.s2, cur.p[2], cur.p[3], &poleDir, &poleEnd);

@@ -1853,14 +1853,27 @@ TEST_F(HardIntersections, SmallSpheresTouchingBesideTheirPoleGiveThePointOnce) {
   }
 }
 
+// The surface's domain moved and scaled by f: u over [-2 f, -f], v over [-f, f], the new parameters
+// affine in the old; the surface itself is unchanged.
+void ScaleDomains(Bspline* s, double f) {
+  const double lu = s->knotsU[s->degreeU], hu = s->knotsU[NumCtrlU(s)];
+  const double lv = s->knotsV[s->degreeV], hv = s->knotsV[NumCtrlV(s)];
+  for (int i = 0; i < NumKnotsU(s); ++i) s->knotsU[i] = f * (-2.0 + (s->knotsU[i] - lu) / (hu - lu));
+  for (int i = 0; i < NumKnotsV(s); ++i) s->knotsV[i] = f * (-1.0 + 2.0 * (s->knotsV[i] - lv) / (hv - lv));
+  s->umin = -2 * f, s->umax = -f, s->vmin = -f, s->vmax = f;
+}
+
 // The pair's branches with s[first] as the first surface, at the placement: every sample on both
 // surfaces within 1e-6 of the size, every exact point of the intersection (sign changes of the
 // second surface's distance along the first's parameter lines, short of a cylinder's ends) within
 // 1e-5 of the size of a branch, and no branch with a tenth of its samples on another (a stretch
 // returned twice). A branch whose points run unevenly in its parameter asks for more samples.
-void ExpectWholeBranchesOnBoth(const CaseSurface (&s)[2], const Place& at, int first, int samples = 1000) {
+// With domains nonzero both surfaces' domains are scaled by it first (ScaleDomains).
+void ExpectWholeBranchesOnBoth(const CaseSurface (&s)[2], const Place& at, int first, int samples = 1000,
+                               double domains = 0.0) {
   BsplineKeeper keep;
   Bspline* srf[2] = {keep(s[0].Build(at)), keep(s[1].Build(at))};
+  if (domains != 0.0) ScaleDomains(srf[0], domains), ScaleDomains(srf[1], domains);
   const int second = 1 - first;
   const double size = shapes::PairSize(srf[0], srf[1]) / at.scale;
   const std::vector<Branch> bs = Intersect(srf[first], srf[second], at, samples);
@@ -3935,16 +3948,6 @@ TEST_F(HardIntersections, ALoopTouchingATorusSeamIsFittedInsideTheSeam) {
   ExpectSphereTouchingATorusSeamWhole(0.7307, -0.0868, 0.3639, 4.7021, 3.7989, -2.4, Placed(1e6, 1e4), 1);
 }
 
-// The surface's domain moved and scaled by f: u over [-2 f, -f], v over [-f, f], the new parameters
-// affine in the old; the surface itself is unchanged.
-void ScaleDomains(Bspline* s, double f) {
-  const double lu = s->knotsU[s->degreeU], hu = s->knotsU[NumCtrlU(s)];
-  const double lv = s->knotsV[s->degreeV], hv = s->knotsV[NumCtrlV(s)];
-  for (int i = 0; i < NumKnotsU(s); ++i) s->knotsU[i] = f * (-2.0 + (s->knotsU[i] - lu) / (hu - lu));
-  for (int i = 0; i < NumKnotsV(s); ++i) s->knotsV[i] = f * (-1.0 + 2.0 * (s->knotsV[i] - lv) / (hv - lv));
-  s->umin = -2 * f, s->umax = -f, s->vmin = -f, s->vmax = f;
-}
-
 // A plane through the centre of a torus (radii 1 and 0.4) at asin 0.4 to its equator touches it
 // at two points and cuts it in the two Villarceau circles of radius 1 about (0, +-0.4, 0) in the
 // plane, which cross at those points; a plane tangent to a cone along the generator (s, 0, s) runs
@@ -4017,6 +4020,22 @@ TEST_F(HardIntersections, SingularPointsAreFoundAlikeOnScaledDomains) {
       EXPECT_TRUE(EndsMeet(bs, 1e-5 * size)) << k.kind << " " << k.first;
     }
   }
+}
+
+// Cylinders of radius 1 about z and about an axis 75 degrees from it meet in two ellipses crossing
+// at (0, +-1, 0), the first cylinder's seam through one crossing; all turned about (1, 2, 3) by 0.7,
+// at size 1 moved 1e4 x the size, the second cylinder first. A seed on that seam beside the
+// crossing, tightened along the seam, stopped at round-off beside it, off every branch, and
+// marched into it: a stub of two nodes across the crossing's disc, 6e-5 of the size long, lying
+// on the arcs through it (returned twice). With the domains as built and scaled by 1e6 and 1e-6:
+// ExpectWholeBranchesOnBoth.
+TEST_F(HardIntersections, ASeedOnASeamThroughACrossingMakesNoStub) {
+  const double b = 75.0 * M_PI / 180.0, L = 1.2 / std::tan(b / 2) + 0.5, turn = 0.7;
+  auto turned = [&](std::array<double, 3> v) { return TurnedAbout123(turn, v); };
+  const CaseSurface s[2] = {
+      {false, Axes(turned({0, 0, 1}), turned({1, 0, 0})), {0, 0, 0}, 1.0, 0.0, -L, L},
+      {false, Axes(turned({std::sin(b), 0, std::cos(b)}), turned({0, 1, 0})), {0, 0, 0}, 1.0, 0.0, -L, L}};
+  for (double domains : {0.0, 1e6, 1e-6}) ExpectWholeBranchesOnBoth(s, Placed(1.0, 1e4), 1, 1000, domains);
 }
 
 // Planes through a pole of a sphere of radius 1e-4 (size 1e-6 moved 1e4 x the size) and 1e-2
