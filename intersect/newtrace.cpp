@@ -3260,6 +3260,28 @@ bool RoundAPole(const March& m, const Params& a, const Params& b) {
   return false;
 }
 
+// A step held on a collapsed side (a cone's apex that a contact along a generator runs into): the
+// side is one point whatever the parameter round it, and the normals there are only limits along
+// each meridian, so the singular point's equations fix that parameter only to second order (the
+// gap of a meridian turned by d from the contact grows as d squared) while the sine of the normals
+// is first order in d: a prediction off the contact's meridian by round-off of its steps was never
+// located, and the march halved its steps toward the apex and stopped short of it. The contact
+// comes in along the last node's meridian: the surfaces are met on the side with that parameter
+// kept. True with cur and P set there.
+bool OntoCollapsedEdge(const March& m, const Params& from, const ContactHold& hold, Params& cur, double P[3]) {
+  if (hold.kind != 2) return false;
+  const int k = hold.k, s = k / 2;
+  int dir, end;
+  Params c = cur;
+  c.p[k] = hold.value;
+  if (!OnPole(SurfaceOf(k, m.s1, m.s2), c.p[2 * s], c.p[2 * s + 1], &dir, &end) || dir != (k & 1)) return false;
+  c.p[2 * s + 1 - dir] = from.p[2 * s + 1 - dir];
+  double* const p[4] = {&c.p[0], &c.p[1], &c.p[2], &c.p[3]};
+  if (!MeetOnEdge(m.s1, m.s2, p, k, hold.value, P, m.tolB)) return false;
+  cur = c;
+  return true;
+}
+
 // Marches one way along the contact from the trace's tail (node before it: prev, null for
 // none) first along t (unit), appending nodes. 1 when it ended on the domain's edge, 2 when it
 // came back to the trace's head (closing node appended), 0 when it could go no further, -2 on
@@ -3322,7 +3344,7 @@ int MarchContact(March& m, double t[3]) {
       }
       if (hold.kind == 2 && std::fabs(from.p[hold.k] - hold.value) <= m.tol[hold.k]) return 1;  // on the edge already
       for (int k = 0; k < 4; ++k) cur.p[k] = held[k] ? from.p[k] : from.p[k] + f * dp[k];
-      if (!LocateSingularPoint(m, cur, P, &hold)) continue;
+      if (!LocateSingularPoint(m, cur, P, &hold) && !OntoCollapsedEdge(m, from, hold, cur, P)) continue;
       double c[3];
       VecDiff3(P, L, c);
       const double len = VecSize3(c);

@@ -4038,6 +4038,49 @@ TEST_F(HardIntersections, ASeedOnASeamThroughACrossingMakesNoStub) {
   for (double domains : {0.0, 1e6, 1e-6}) ExpectWholeBranchesOnBoth(s, Placed(1.0, 1e4), 1, 1000, domains);
 }
 
+// A plane tangent to a cone (apex at the origin, radius 1.2 at height 1.2, its seam along -x) along
+// the generator (s, 0, s), the cone's knots inserted at odd values (u at 0.1234567 and 0.61803 of
+// its range, v twice at 0.3) and the plane's refined; turned about (1, 2, 3) by 0.7 at size 1 moved 1e4 x
+// the size, the cone first. The contact march's steps into the apex were predicted a few 1e-8 of
+// the range off the generator's meridian, where the limits of the cone's normals at the apex stay
+// further from the plane's than a singular point's: never located there, the march halved its
+// steps and stopped 2.3e-3 of the size short of the apex. Every point of the generator near a
+// branch, every sample on both surfaces.
+TEST_F(HardIntersections, AContactIntoAnApexOnOddKnotsReachesIt) {
+  const double w = std::sqrt(0.5), turn = 0.7;
+  auto turned = [&](std::array<double, 3> v) { return TurnedAbout123(turn, v); };
+  const std::array<double, 3> touch = turned({0.6, 0, 0.6});  // the plane's centre
+  CaseSurface s[2] = {{false, Axes(turned({0, 0, 1}), turned({-1, 0, 0})), {0, 0, 0}, 0.0, 0.0, 0.0, 1.2},
+                      {false, Axes(turned({-w, 0, w}), turned({0, 1, 0})), {touch[0], touch[1], touch[2]}, 0.0, 0.0, 0.0, 0.0}};
+  s[0].cone = true, s[0].R1 = 1.2;
+  s[1].plane = true;
+  const Place at = Placed(1.0, 1e4);
+  BsplineKeeper keep;
+  Bspline* cone = keep(s[0].Build(at));
+  Bspline* plane = keep(s[1].Build(at));
+  const double lu = cone->knotsU[cone->degreeU], hu = cone->knotsU[NumCtrlU(cone)];
+  const double lv = cone->knotsV[cone->degreeV], hv = cone->knotsV[NumCtrlV(cone)];
+  double us[2] = {lu + 0.1234567 * (hu - lu), lu + 0.61803 * (hu - lu)}, vs[1] = {lv + 0.3 * (hv - lv)};
+  InsertNKnotsToObject(1, 2, 0, cone, 2, us);
+  InsertNKnotsToObject(2, 1, 1, cone, 2, vs);
+  InsertNKnotsToObject(1, 3, 0, plane, 1, nullptr);
+  InsertNKnotsToObject(1, 2, 1, plane, 1, nullptr);
+  ASSERT_FALSE(KernelFailed());
+  const double size = shapes::PairSize(cone, plane) / at.scale;
+  const std::vector<Branch> bs = Intersect(cone, plane, at, 1000);
+  ASSERT_GE(bs.size(), 1u);
+  double frame[3][3], gap = 0.0;
+  TurnedFrame(turn, frame);
+  for (int i = 0; i <= 600; ++i) {
+    const double g = 1.2 * i / 600, X[3] = {g, 0, g};
+    gap = std::fmax(gap, FromBranchesInFrame(bs, frame, X));
+  }
+  EXPECT_LT(gap, 1e-5 * size);
+  EXPECT_LT(WorstOffBoth(bs, [&](const double* p) { return s[0].Distance(p); },
+                         [&](const double* p) { return s[1].Distance(p); }),
+            1e-6 * size);
+}
+
 // Planes through a pole of a sphere of radius 1e-4 (size 1e-6 moved 1e4 x the size) and 1e-2
 // (size 1): the seed refined to within a point tolerance of the pole, not onto it, where the
 // sphere's parameter round the pole turns over its whole range within round-off of a step. The
