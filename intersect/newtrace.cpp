@@ -2254,6 +2254,25 @@ bool OntoLeavingMeridian(March& m, Params& from, const Params& to) {
   return apex;
 }
 
+// A step landing on an apex from beside it ends there as on any edge, but the refinement leaves
+// the parameter round the apex anywhere (the apex moves with none of it), often on its range's
+// end: the step then crossed every box line along the collapsed side, and the march back, taking
+// half of such a step, went round the apex in the parameters onto the other branch leaving it,
+// with no node on the apex (the branch's corner there cut off). The branch comes into the apex
+// along the meridian it runs on: the node takes the last node's parameter round the apex. Not
+// from a node where the normals are nearly parallel (kNearSingular): a march along a tangential
+// contact only stands in for the contact traced whole (FollowTangentialContacts), and its piece
+// run on into the apex so was kept beside the contact's, the stretch returned twice.
+void OntoArrivingMeridian(const March& m, const Params& prev, Params& cur) {
+  if (!(NormalSine(m, prev) >= kNearSingular)) return;
+  for (int k = 0; k < 2; ++k) {
+    const Bspline* s = SurfaceOf(2 * k, m.s1, m.s2);
+    int dir, before;
+    if (OnApexOf(s, cur.p[2 * k], cur.p[2 * k + 1], &dir) && !OnApexOf(s, prev.p[2 * k], prev.p[2 * k + 1], &before))
+      cur.p[2 * k + 1 - dir] = prev.p[2 * k + 1 - dir];
+  }
+}
+
 // Refines a predicted step. When the points do not meet (the step overshot the end of the
 // branch at a domain edge, or jumped where the branch turns), meet farther from the predicted
 // point than the step is long (on another branch), or the chord turns back against the march's
@@ -2899,6 +2918,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       if (SingularWithinStep(m, prev, predicted, x, X) && !Append(m, x, X)) return -2;
       break;
     }
+    OntoArrivingMeridian(m, prev, cur);
     stop = flag || CheckIfBndryReached(m.s1, m.s2, &cur.p[0], &cur.p[1], &cur.p[2], &cur.p[3]) || OnDomainEnd(m, cur);
     if (stop && !flag) Eval3DPointOnSurfCoord(m.s1, cur.p[0], cur.p[1], 0, 0, P);
     if (stop && (RunsAlongSeam(m, prev, cur) || TouchesSeamAt(m, prev, cur, P))) stop = false;
@@ -3026,6 +3046,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       if (SingularWithinStep(m, prev, predicted, x, X) && !Append(m, x, X)) return -2;
       break;
     }
+    OntoArrivingMeridian(m, prev, cur);
     if (flag || CheckIfBndryReached(m.s1, m.s2, &cur.p[0], &cur.p[1], &cur.p[2], &cur.p[3]) || OnDomainEnd(m, cur)) {
       Eval3DPointOnSurfCoord(m.s1, cur.p[0], cur.p[1], 0, 0, P);
       stop = !RunsAlongSeam(m, prev, cur) && !TouchesSeamAt(m, prev, cur, P);

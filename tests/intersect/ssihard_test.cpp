@@ -4146,12 +4146,14 @@ TEST_F(HardIntersections, AMarchBackClosesOntoAnEndOnAPoleOnlyBesideIt) {
 }
 
 // A cone (apex at the origin, radius 1 at height 1, its seam at the angle `seam` round the axis)
-// and a plane through its apex whose normal lies 46 degrees off the axis, at the angle az round it:
-// the plane cuts the cone in two generators 30 degrees apart, meeting at the apex. All turned about
-// (1, 2, 3) by `turn`, at the placement, cone (0) or plane (1) first: ExpectWholeBranchesOnBoth.
-void ExpectPlaneThroughAnApexWhole(double turn, double az, double seam, const Place& at, int first) {
+// and a plane through its apex whose normal lies `tilt` degrees off the axis, at the angle az round
+// it: the plane cuts the cone in two generators meeting at the apex (at 46 degrees 30 degrees
+// apart round the axis, 21 degrees apart in space). All turned about (1, 2, 3) by `turn`, at the
+// placement, cone (0) or plane (1) first: ExpectWholeBranchesOnBoth.
+void ExpectPlaneThroughAnApexWhole(double turn, double az, double seam, const Place& at, int first,
+                                   double tilt = 46.0) {
   auto turned = [&](std::array<double, 3> v) { return TurnedAbout123(turn, v); };
-  const double th = 46.0 * M_PI / 180.0;
+  const double th = tilt * M_PI / 180.0;
   CaseSurface s[2] = {
       {false, Axes(turned({0, 0, 1}), turned({std::cos(seam), std::sin(seam), 0})), {0, 0, 0}, 0.0, 0.0, 0.0, 1.0},
       {false,
@@ -4188,6 +4190,17 @@ TEST_F(HardIntersections, APlaneThroughAnApexSeededOnItGivesBothGenerators) {
 TEST_F(HardIntersections, ASeedBesideAnApexOnATracedGeneratorIsNotTracedAgain) {
   ExpectPlaneThroughAnApexWhole(2.803145740053314, 1.3956497000009001, 0.46096070172305592, Placed(1e6, 1e4), 0);
   ExpectPlaneThroughAnApexWhole(3.9036309299817789, 2.7801366420279621, 5.6401834345178949, Placed(1e-6, 1e4), 1);
+}
+
+// A plane through a cone's apex whose normal lies 59.7 degrees off the axis: the generators meet
+// at 70 degrees. The march back from a seed on one generator stepped past the apex; refined onto
+// it, the node's parameter round the apex was left on its range's end, the step crossed every box
+// line along the apex's side and half of it was taken, round the apex in the parameters, onto the
+// other generator: no node on the apex, the corner cut off (samples 4.8e-4 of the size off the
+// surfaces). The node on the apex keeps the generator's parameter. The plane first at size 1 moved
+// 1e4 x the size: every sample on both surfaces, both generators whole.
+TEST_F(HardIntersections, AMarchBackStepsOntoAnApexNotPastIt) {
+  ExpectPlaneThroughAnApexWhole(0.57287137714115455, 3.908865115629609, 5.5706745800726205, Placed(1.0, 1e4), 1, 59.7);
 }
 
 // A sphere about (rc, 0, zc) through the torus's outermost point (1.3, 0, 0), where its u seam
