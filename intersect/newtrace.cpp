@@ -2326,6 +2326,25 @@ bool OntoLeavingMeridian(March& m, Params& from, const Params& to) {
   return apex;
 }
 
+// A step landing on an apex from beside it ends there as on any edge, but the refinement leaves
+// the parameter round the apex anywhere (the apex moves with none of it), often on its range's
+// end: the step then crossed every box line along the collapsed side, and the march back, taking
+// half of such a step, went round the apex in the parameters onto the other branch leaving it,
+// with no node on the apex (the branch's corner there cut off). The branch comes into the apex
+// along the meridian it runs on: the node takes the last node's parameter round the apex. Not
+// from a node where the normals are nearly parallel (kNearSingular): a march along a tangential
+// contact only stands in for the contact traced whole (FollowTangentialContacts), and its piece
+// run on into the apex so was kept beside the contact's, the stretch returned twice.
+void OntoArrivingMeridian(const March& m, const Params& prev, Params& cur) {
+  if (!(NormalSine(m, prev) >= kNearSingular)) return;
+  for (int k = 0; k < 2; ++k) {
+    const Bspline* s = SurfaceOf(2 * k, m.s1, m.s2);
+    int dir, before;
+    if (OnApexOf(s, cur.p[2 * k], cur.p[2 * k + 1], &dir) && !OnApexOf(s, prev.p[2 * k], prev.p[2 * k + 1], &before))
+      cur.p[2 * k + 1 - dir] = prev.p[2 * k + 1 - dir];
+  }
+}
+
 // Refines a predicted step. When the points do not meet (the step overshot the end of the
 // branch at a domain edge, or jumped where the branch turns), meet farther from the predicted
 // point than the step is long (on another branch), or the chord turns back against the march's
@@ -2920,6 +2939,24 @@ int SplitAtSeed(March& m, IntersectionTrace* tr) {
 
 bool WrapAcrossSeams(const March& m, Params& c);
 
+// A seed held on a domain's edge through which branches cross (a seam through the crossing of two
+// equal cylinders' ellipses) meets the branches on that edge only at the crossing: tightened along
+// the edge (TightenNearCrossing) it stops beside it at the solve's round-off (kLeastTightening), a
+// point of the disc about the crossing that meets both surfaces within tolB but lies on no branch.
+// The march from it ran into the crossing in one step, a stub across the disc; the branches
+// through the crossing are traced from their own seeds, and end on it.
+bool SeedBesideCrossingOnEdge(const March& m, const Params& c) {
+  if (!(NormalSine(m, c) < kLeastTightening) || !NearCrossing(m, c)) return false;
+  Params x = c;
+  double X[3];
+  if (!LocateSingularPoint(m, x, X)) return false;
+  for (int k = 0; k < 4; ++k) {
+    const Bspline* s = SurfaceOf(k, m.s1, m.s2);
+    if ((c.p[k] == Lo(s, k & 1) || c.p[k] == Hi(s, k & 1)) && std::fabs(x.p[k] - c.p[k]) <= m.tol[k]) return true;
+  }
+  return false;
+}
+
 int Trace(March& m, double u1, double v1, double u2, double v2) {
   IntersectionTrace* tr = m.trace;
   Params cur = {{u1, v1, u2, v2}};
@@ -2929,6 +2966,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
   // A seed a round-off beside a pole is pulled onto it; one within a point tolerance of a pole
   // that the other surface's tangent plane passes through is moved onto it in that plane.
   if (!m.continued && !SeedOntoNearPole(m, cur, P)) SeedOntoPoleOnBranch(m, cur, P);
+  if (!m.continued && SeedBesideCrossingOnEdge(m, cur)) return -20;
   int poleDir, poleEnd;
   const bool seedOnPole = OnPole(m.s1, cur.p[0], cur.p[1], &poleDir, &poleEnd) ||
                           OnPole(m.s2, cur.p[2], cur.p[3], &poleDir, &poleEnd);
@@ -2976,6 +3014,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       if (SingularWithinStep(m, prev, predicted, x, X) && !Append(m, x, X)) return -2;
       break;
     }
+    OntoArrivingMeridian(m, prev, cur);
     stop = flag || CheckIfBndryReached(m.s1, m.s2, &cur.p[0], &cur.p[1], &cur.p[2], &cur.p[3]) || OnDomainEnd(m, cur);
     if (stop && !flag) Eval3DPointOnSurfCoord(m.s1, cur.p[0], cur.p[1], 0, 0, P);
     if (stop && (RunsAlongSeam(m, prev, cur) || TouchesSeamAt(m, prev, cur, P))) stop = false;
@@ -3103,6 +3142,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       if (SingularWithinStep(m, prev, predicted, x, X) && !Append(m, x, X)) return -2;
       break;
     }
+    OntoArrivingMeridian(m, prev, cur);
     if (flag || CheckIfBndryReached(m.s1, m.s2, &cur.p[0], &cur.p[1], &cur.p[2], &cur.p[3]) || OnDomainEnd(m, cur)) {
       Eval3DPointOnSurfCoord(m.s1, cur.p[0], cur.p[1], 0, 0, P);
       stop = !RunsAlongSeam(m, prev, cur) && !TouchesSeamAt(m, prev, cur, P);
@@ -3337,6 +3377,28 @@ bool RoundAPole(const March& m, const Params& a, const Params& b) {
   return false;
 }
 
+// A step held on a collapsed side (a cone's apex that a contact along a generator runs into): the
+// side is one point whatever the parameter round it, and the normals there are only limits along
+// each meridian, so the singular point's equations fix that parameter only to second order (the
+// gap of a meridian turned by d from the contact grows as d squared) while the sine of the normals
+// is first order in d: a prediction off the contact's meridian by round-off of its steps was never
+// located, and the march halved its steps toward the apex and stopped short of it. The contact
+// comes in along the last node's meridian: the surfaces are met on the side with that parameter
+// kept. True with cur and P set there.
+bool OntoCollapsedEdge(const March& m, const Params& from, const ContactHold& hold, Params& cur, double P[3]) {
+  if (hold.kind != 2) return false;
+  const int k = hold.k, s = k / 2;
+  int dir, end;
+  Params c = cur;
+  c.p[k] = hold.value;
+  if (!OnPole(SurfaceOf(k, m.s1, m.s2), c.p[2 * s], c.p[2 * s + 1], &dir, &end) || dir != (k & 1)) return false;
+  c.p[2 * s + 1 - dir] = from.p[2 * s + 1 - dir];
+  double* const p[4] = {&c.p[0], &c.p[1], &c.p[2], &c.p[3]};
+  if (!MeetOnEdge(m.s1, m.s2, p, k, hold.value, P, m.tolB)) return false;
+  cur = c;
+  return true;
+}
+
 // Marches one way along the contact from the trace's tail (node before it: prev, null for
 // none) first along t (unit), appending nodes. 1 when it ended on the domain's edge, 2 when it
 // came back to the trace's head (closing node appended), 0 when it could go no further, -2 on
@@ -3399,7 +3461,7 @@ int MarchContact(March& m, double t[3]) {
       }
       if (hold.kind == 2 && std::fabs(from.p[hold.k] - hold.value) <= m.tol[hold.k]) return 1;  // on the edge already
       for (int k = 0; k < 4; ++k) cur.p[k] = held[k] ? from.p[k] : from.p[k] + f * dp[k];
-      if (!LocateSingularPoint(m, cur, P, &hold)) continue;
+      if (!LocateSingularPoint(m, cur, P, &hold) && !OntoCollapsedEdge(m, from, hold, cur, P)) continue;
       double c[3];
       VecDiff3(P, L, c);
       const double len = VecSize3(c);

@@ -1853,14 +1853,27 @@ TEST_F(HardIntersections, SmallSpheresTouchingBesideTheirPoleGiveThePointOnce) {
   }
 }
 
+// The surface's domain moved and scaled by f: u over [-2 f, -f], v over [-f, f], the new parameters
+// affine in the old; the surface itself is unchanged.
+void ScaleDomains(Bspline* s, double f) {
+  const double lu = s->knotsU[s->degreeU], hu = s->knotsU[NumCtrlU(s)];
+  const double lv = s->knotsV[s->degreeV], hv = s->knotsV[NumCtrlV(s)];
+  for (int i = 0; i < NumKnotsU(s); ++i) s->knotsU[i] = f * (-2.0 + (s->knotsU[i] - lu) / (hu - lu));
+  for (int i = 0; i < NumKnotsV(s); ++i) s->knotsV[i] = f * (-1.0 + 2.0 * (s->knotsV[i] - lv) / (hv - lv));
+  s->umin = -2 * f, s->umax = -f, s->vmin = -f, s->vmax = f;
+}
+
 // The pair's branches with s[first] as the first surface, at the placement: every sample on both
 // surfaces within 1e-6 of the size, every exact point of the intersection (sign changes of the
 // second surface's distance along the first's parameter lines, short of a cylinder's ends) within
 // 1e-5 of the size of a branch, and no branch with a tenth of its samples on another (a stretch
 // returned twice). A branch whose points run unevenly in its parameter asks for more samples.
-void ExpectWholeBranchesOnBoth(const CaseSurface (&s)[2], const Place& at, int first, int samples = 1000) {
+// With domains nonzero both surfaces' domains are scaled by it first (ScaleDomains).
+void ExpectWholeBranchesOnBoth(const CaseSurface (&s)[2], const Place& at, int first, int samples = 1000,
+                               double domains = 0.0) {
   BsplineKeeper keep;
   Bspline* srf[2] = {keep(s[0].Build(at)), keep(s[1].Build(at))};
+  if (domains != 0.0) ScaleDomains(srf[0], domains), ScaleDomains(srf[1], domains);
   const int second = 1 - first;
   const double size = shapes::PairSize(srf[0], srf[1]) / at.scale;
   const std::vector<Branch> bs = Intersect(srf[first], srf[second], at, samples);
@@ -3976,16 +3989,6 @@ TEST_F(HardIntersections, ALoopTouchingATorusSeamIsFittedInsideTheSeam) {
   ExpectSphereTouchingATorusSeamWhole(0.7307, -0.0868, 0.3639, 4.7021, 3.7989, -2.4, Placed(1e6, 1e4), 1);
 }
 
-// The surface's domain moved and scaled by f: u over [-2 f, -f], v over [-f, f], the new parameters
-// affine in the old; the surface itself is unchanged.
-void ScaleDomains(Bspline* s, double f) {
-  const double lu = s->knotsU[s->degreeU], hu = s->knotsU[NumCtrlU(s)];
-  const double lv = s->knotsV[s->degreeV], hv = s->knotsV[NumCtrlV(s)];
-  for (int i = 0; i < NumKnotsU(s); ++i) s->knotsU[i] = f * (-2.0 + (s->knotsU[i] - lu) / (hu - lu));
-  for (int i = 0; i < NumKnotsV(s); ++i) s->knotsV[i] = f * (-1.0 + 2.0 * (s->knotsV[i] - lv) / (hv - lv));
-  s->umin = -2 * f, s->umax = -f, s->vmin = -f, s->vmax = f;
-}
-
 // A plane through the centre of a torus (radii 1 and 0.4) at asin 0.4 to its equator touches it
 // at two points and cuts it in the two Villarceau circles of radius 1 about (0, +-0.4, 0) in the
 // plane, which cross at those points; a plane tangent to a cone along the generator (s, 0, s) runs
@@ -4060,6 +4063,65 @@ TEST_F(HardIntersections, SingularPointsAreFoundAlikeOnScaledDomains) {
   }
 }
 
+// Cylinders of radius 1 about z and about an axis 75 degrees from it meet in two ellipses crossing
+// at (0, +-1, 0), the first cylinder's seam through one crossing; all turned about (1, 2, 3) by 0.7,
+// at size 1 moved 1e4 x the size, the second cylinder first. A seed on that seam beside the
+// crossing, tightened along the seam, stopped at round-off beside it, off every branch, and
+// marched into it: a stub of two nodes across the crossing's disc, 6e-5 of the size long, lying
+// on the arcs through it (returned twice). With the domains as built and scaled by 1e6 and 1e-6:
+// ExpectWholeBranchesOnBoth.
+TEST_F(HardIntersections, ASeedOnASeamThroughACrossingMakesNoStub) {
+  const double b = 75.0 * M_PI / 180.0, L = 1.2 / std::tan(b / 2) + 0.5, turn = 0.7;
+  auto turned = [&](std::array<double, 3> v) { return TurnedAbout123(turn, v); };
+  const CaseSurface s[2] = {
+      {false, Axes(turned({0, 0, 1}), turned({1, 0, 0})), {0, 0, 0}, 1.0, 0.0, -L, L},
+      {false, Axes(turned({std::sin(b), 0, std::cos(b)}), turned({0, 1, 0})), {0, 0, 0}, 1.0, 0.0, -L, L}};
+  for (double domains : {0.0, 1e6, 1e-6}) ExpectWholeBranchesOnBoth(s, Placed(1.0, 1e4), 1, 1000, domains);
+}
+
+// A plane tangent to a cone (apex at the origin, radius 1.2 at height 1.2, its seam along -x) along
+// the generator (s, 0, s), the cone's knots inserted at odd values (u at 0.1234567 and 0.61803 of
+// its range, v twice at 0.3) and the plane's refined; turned about (1, 2, 3) by 0.7 at size 1 moved 1e4 x
+// the size, the cone first. The contact march's steps into the apex were predicted a few 1e-8 of
+// the range off the generator's meridian, where the limits of the cone's normals at the apex stay
+// further from the plane's than a singular point's: never located there, the march halved its
+// steps and stopped 2.3e-3 of the size short of the apex. Every point of the generator near a
+// branch, every sample on both surfaces.
+TEST_F(HardIntersections, AContactIntoAnApexOnOddKnotsReachesIt) {
+  const double w = std::sqrt(0.5), turn = 0.7;
+  auto turned = [&](std::array<double, 3> v) { return TurnedAbout123(turn, v); };
+  const std::array<double, 3> touch = turned({0.6, 0, 0.6});  // the plane's centre
+  CaseSurface s[2] = {{false, Axes(turned({0, 0, 1}), turned({-1, 0, 0})), {0, 0, 0}, 0.0, 0.0, 0.0, 1.2},
+                      {false, Axes(turned({-w, 0, w}), turned({0, 1, 0})), {touch[0], touch[1], touch[2]}, 0.0, 0.0, 0.0, 0.0}};
+  s[0].cone = true, s[0].R1 = 1.2;
+  s[1].plane = true;
+  const Place at = Placed(1.0, 1e4);
+  BsplineKeeper keep;
+  Bspline* cone = keep(s[0].Build(at));
+  Bspline* plane = keep(s[1].Build(at));
+  const double lu = cone->knotsU[cone->degreeU], hu = cone->knotsU[NumCtrlU(cone)];
+  const double lv = cone->knotsV[cone->degreeV], hv = cone->knotsV[NumCtrlV(cone)];
+  double us[2] = {lu + 0.1234567 * (hu - lu), lu + 0.61803 * (hu - lu)}, vs[1] = {lv + 0.3 * (hv - lv)};
+  InsertNKnotsToObject(1, 2, 0, cone, 2, us);
+  InsertNKnotsToObject(2, 1, 1, cone, 2, vs);
+  InsertNKnotsToObject(1, 3, 0, plane, 1, nullptr);
+  InsertNKnotsToObject(1, 2, 1, plane, 1, nullptr);
+  ASSERT_FALSE(KernelFailed());
+  const double size = shapes::PairSize(cone, plane) / at.scale;
+  const std::vector<Branch> bs = Intersect(cone, plane, at, 1000);
+  ASSERT_GE(bs.size(), 1u);
+  double frame[3][3], gap = 0.0;
+  TurnedFrame(turn, frame);
+  for (int i = 0; i <= 600; ++i) {
+    const double g = 1.2 * i / 600, X[3] = {g, 0, g};
+    gap = std::fmax(gap, FromBranchesInFrame(bs, frame, X));
+  }
+  EXPECT_LT(gap, 1e-5 * size);
+  EXPECT_LT(WorstOffBoth(bs, [&](const double* p) { return s[0].Distance(p); },
+                         [&](const double* p) { return s[1].Distance(p); }),
+            1e-6 * size);
+}
+
 // Planes through a pole of a sphere of radius 1e-4 (size 1e-6 moved 1e4 x the size) and 1e-2
 // (size 1): the seed refined to within a point tolerance of the pole, not onto it, where the
 // sphere's parameter round the pole turns over its whole range within round-off of a step. The
@@ -4125,12 +4187,14 @@ TEST_F(HardIntersections, AMarchBackClosesOntoAnEndOnAPoleOnlyBesideIt) {
 }
 
 // A cone (apex at the origin, radius 1 at height 1, its seam at the angle `seam` round the axis)
-// and a plane through its apex whose normal lies 46 degrees off the axis, at the angle az round it:
-// the plane cuts the cone in two generators 30 degrees apart, meeting at the apex. All turned about
-// (1, 2, 3) by `turn`, at the placement, cone (0) or plane (1) first: ExpectWholeBranchesOnBoth.
-void ExpectPlaneThroughAnApexWhole(double turn, double az, double seam, const Place& at, int first) {
+// and a plane through its apex whose normal lies `tilt` degrees off the axis, at the angle az round
+// it: the plane cuts the cone in two generators meeting at the apex (at 46 degrees 30 degrees
+// apart round the axis, 21 degrees apart in space). All turned about (1, 2, 3) by `turn`, at the
+// placement, cone (0) or plane (1) first: ExpectWholeBranchesOnBoth.
+void ExpectPlaneThroughAnApexWhole(double turn, double az, double seam, const Place& at, int first,
+                                   double tilt = 46.0) {
   auto turned = [&](std::array<double, 3> v) { return TurnedAbout123(turn, v); };
-  const double th = 46.0 * M_PI / 180.0;
+  const double th = tilt * M_PI / 180.0;
   CaseSurface s[2] = {
       {false, Axes(turned({0, 0, 1}), turned({std::cos(seam), std::sin(seam), 0})), {0, 0, 0}, 0.0, 0.0, 0.0, 1.0},
       {false,
@@ -4167,6 +4231,17 @@ TEST_F(HardIntersections, APlaneThroughAnApexSeededOnItGivesBothGenerators) {
 TEST_F(HardIntersections, ASeedBesideAnApexOnATracedGeneratorIsNotTracedAgain) {
   ExpectPlaneThroughAnApexWhole(2.803145740053314, 1.3956497000009001, 0.46096070172305592, Placed(1e6, 1e4), 0);
   ExpectPlaneThroughAnApexWhole(3.9036309299817789, 2.7801366420279621, 5.6401834345178949, Placed(1e-6, 1e4), 1);
+}
+
+// A plane through a cone's apex whose normal lies 59.7 degrees off the axis: the generators meet
+// at 70 degrees. The march back from a seed on one generator stepped past the apex; refined onto
+// it, the node's parameter round the apex was left on its range's end, the step crossed every box
+// line along the apex's side and half of it was taken, round the apex in the parameters, onto the
+// other generator: no node on the apex, the corner cut off (samples 4.8e-4 of the size off the
+// surfaces). The node on the apex keeps the generator's parameter. The plane first at size 1 moved
+// 1e4 x the size: every sample on both surfaces, both generators whole.
+TEST_F(HardIntersections, AMarchBackStepsOntoAnApexNotPastIt) {
+  ExpectPlaneThroughAnApexWhole(0.57287137714115455, 3.908865115629609, 5.5706745800726205, Placed(1.0, 1e4), 1, 59.7);
 }
 
 // A sphere about (rc, 0, zc) through the torus's outermost point (1.3, 0, 0), where its u seam
