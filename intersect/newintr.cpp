@@ -384,6 +384,26 @@ bool PolePoint(const Bspline* s, int d, int e, double P[3]) {
   return true;
 }
 
+// True when every node of t lies within kPassedPoleTolBs point tolerances tol of one pole of s1
+// or s2: a march beside the pole crawls round it on ever shorter steps (its parameter round the
+// pole turning fast there) and may stop so, a few tolerances across, on the loop another march
+// passed the pole along.
+bool CrawledRoundAPole(const Bspline* s1, const Bspline* s2, const IntersectionTrace* t, double tol) {
+  for (const Bspline* s : {s1, s2})
+    for (int d = 0; d < 2; ++d)
+      for (int e = 0; e < 2; ++e) {
+        double P[3];
+        if (!PolePoint(s, d, e, P)) continue;
+        bool all = true;
+        for (const IntersectionTraceNode* n = t->head; n && all; n = n->next) {
+          const double X[3] = {n->x, n->y, n->z};
+          all = VecDist3(X, P) <= kPassedPoleTolBs * tol;
+        }
+        if (all) return true;
+      }
+  return false;
+}
+
 // True when a traced node lies on a pole of a surface in a box along the side collapsed there
 // that the seed's box on that surface shares (the same row or column), and in the seed's box on
 // the other surface. A branch through the pole passes every box along that side, but its march
@@ -2069,8 +2089,10 @@ int CreateSrfSrfIntersectionCurves(Bspline* s1, Bspline* s2, BsplineList** out) 
       return 0;
     }
     // Nodes piled on one point that other branches pass (a pole or a corner of seams where
-    // traces end, or what a cut left there) are that point of those branches, no branch.
-    if (t->nodeCount > 1 && TraceSpan(t) <= 4.0 * kCurveTol * size) {
+    // traces end, or what a cut left there) are that point of those branches, no branch; so are
+    // nodes a march left round a pole (CrawledRoundAPole).
+    if (t->nodeCount > 1 &&
+        (TraceSpan(t) <= 4.0 * kCurveTol * size || CrawledRoundAPole(s1, s2, t, kCurveTol * size))) {
       const double X[3] = {t->head->x, t->head->y, t->head->z};
       if (NearTracedBranch(list.get(), t, X, 4.0 * kCurveTol * size)) continue;
     }

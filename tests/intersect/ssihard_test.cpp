@@ -3584,6 +3584,17 @@ TEST_F(HardIntersections, ASeedBesideThePoleALoopPassedIsNoSecondLoop) {
   }
 }
 
+// A sphere of radius 1e-3 sunk 8 point tolerances into the torus, its loop through the sphere's
+// pole, the torus first: the march from a seed on the sphere's seam beside the pole crawls round
+// the pole, a few point tolerances off it, for 4 degrees of the loop and stops; a later seed
+// traces the whole loop past the pole, and the crawl came out as a second branch over it. At sizes
+// 1 and 1e-6 moved 1e4 x the size, either surface first: every exact point of the loop near a
+// branch, every sample on both surfaces, the loop traced once.
+TEST_F(HardIntersections, ACrawlRoundAPoleALoopPassesIsNoBranchOfItsOwn) {
+  const SunkSphereThroughPole k(2.6105854955231762, 5.7075945979441407, 0.81197981931016561, 1e-3);
+  for (const Place& at : {Placed(1.0, 0.0), Placed(1e-6, 1e4)}) ExpectSunkLoopThroughPole(k, at, M_PI / 180);
+}
+
 namespace {
 
 // A plane through (a round-off beside) a pole of a sphere of radius 1e-3 (or another) centred at
