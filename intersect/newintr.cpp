@@ -370,22 +370,78 @@ bool SeedAtClosestPair(Bspline* s1, Bspline* s2, const PatchBoxNode* node1, cons
 
 int AlongPole(const Bspline* s, double u, double v);
 
+// A march passes a pole within round-off of its refinement rather than onto it, its parameter
+// round the pole turning fast there (the tracer's kPolePassTolBs): a node within this many point
+// tolerances of a pole passed it.
+constexpr double kPassedPoleTolBs = 4.0;
+
+// The point of the side of s where parameter d (0 u, 1 v) is at its end e (0 low, 1 high) in P:
+// true where that side is collapsed to a pole.
+bool PolePoint(const Bspline* s, int d, int e, double P[3]) {
+  if (!SurfaceSideCollapsed(s, d, e)) return false;
+  double w[2] = {s->knotsU[s->degreeU], s->knotsV[s->degreeV]};
+  if (e) w[d] = d ? s->knotsV[NumCtrlV(s)] : s->knotsU[NumCtrlU(s)];
+  Eval3DPointOnSurfCoord(s, w[0], w[1], 0, 0, P);
+  return true;
+}
+
+// True when every node of t lies within kPassedPoleTolBs point tolerances tol of one pole of s1
+// or s2: a march beside the pole crawls round it on ever shorter steps (its parameter round the
+// pole turning fast there) and may stop so, a few tolerances across, on the loop another march
+// passed the pole along.
+bool CrawledRoundAPole(const Bspline* s1, const Bspline* s2, const IntersectionTrace* t, double tol) {
+  for (const Bspline* s : {s1, s2})
+    for (int d = 0; d < 2; ++d)
+      for (int e = 0; e < 2; ++e) {
+        double P[3];
+        if (!PolePoint(s, d, e, P)) continue;
+        bool all = true;
+        for (const IntersectionTraceNode* n = t->head; n && all; n = n->next) {
+          const double X[3] = {n->x, n->y, n->z};
+          all = VecDist3(X, P) <= kPassedPoleTolBs * tol;
+        }
+        if (all) return true;
+      }
+  return false;
+}
+
 // True when a traced node lies on a pole of a surface in a box along the side collapsed there
 // that the seed's box on that surface shares (the same row or column), and in the seed's box on
 // the other surface. A branch through the pole passes every box along that side, but its march
 // marks only the boxes its parameters crossed: a seed beside the pole in a box it left unmarked
 // lies on that branch as much as one in a marked pair. The boxes as in SubDivideBasedOnArray.
+// So does a node of a closed trace that passed the pole (kPassedPoleTolBs), for a seed S as near
+// it: the loop passes every box along that side as well, a few point tolerances from the seed
+// (a loop through the pole of a small sphere came out twice, the second time from a seed beside
+// the pole two boxes along from where the first loop's march crossed that side). An open trace
+// may have stopped beside the pole, and a seed there lead on to the rest of its branch.
 bool BesideTracedPole(const Bspline* s1, const Bspline* s2, const IntersectionTraceList* list, const double* us1,
-                      const double* vs1, const double* us2, const double* vs2, const int seedBox[2][2]) {
+                      const double* vs1, const double* us2, const double* vs2, const int seedBox[2][2],
+                      const double S[3], double tolB) {
   const Bspline* s[2] = {s1, s2};
   const double* us[2] = {us1, us2};
   const double* vs[2] = {vs1, vs2};
   int NU[2], NV[2];
   double tu[2], tv[2];
+  // Each surface's sides collapsed to a pole the seed lies beside, by the parameter across them
+  // (0 u, 1 v) and end, with the pole's point.
+  bool beside[2][2][2];
+  double pole[2][2][2][3];
   for (int k = 0; k < 2; ++k) {
     NU[k] = BoxArrayCount(s[k], 0), NV[k] = BoxArrayCount(s[k], 1);
     tu[k] = 1e-6 * (us[k][NU[k] - 1] - us[k][0]), tv[k] = 1e-6 * (vs[k][NV[k] - 1] - vs[k][0]);
+    for (int d = 0; d < 2; ++d)
+      for (int e = 0; e < 2; ++e)
+        beside[k][d][e] = PolePoint(s[k], d, e, pole[k][d][e]) && VecDist3(S, pole[k][d][e]) <= kPassedPoleTolBs * tolB;
   }
+  // The parameter along the side of a pole of s[k] beside the seed that node n passed, or -1.
+  const auto passed = [&](int k, const IntersectionTraceNode* n) {
+    const double X[3] = {n->x, n->y, n->z};
+    for (int d = 0; d < 2; ++d)
+      for (int e = 0; e < 2; ++e)
+        if (beside[k][d][e] && VecDist3(X, pole[k][d][e]) <= kPassedPoleTolBs * tolB) return 1 - d;
+    return -1;
+  };
   for (const IntersectionTrace* t = list->count > 0 ? list->head : nullptr; t; t = t->next)
     for (const IntersectionTraceNode* n = t->head; n; n = n->next) {
       const double q[4] = {n->u1, n->v1, n->u2, n->v2};
@@ -398,7 +454,8 @@ bool BesideTracedPole(const Bspline* s1, const Bspline* s2, const IntersectionTr
         const int o = 1 - k;
         if (box[o][0] != seedBox[o][0] || box[o][1] != seedBox[o][1]) continue;
         // Along the pole's side the parameter along it (index `along`) may be anything.
-        const int along = AlongPole(s[k], q[2 * k], q[2 * k + 1]);
+        int along = AlongPole(s[k], q[2 * k], q[2 * k + 1]);
+        if (along < 0 && !t->open) along = passed(k, n);
         if (along >= 0 && box[k][1 - along] == seedBox[k][1 - along]) return true;
       }
     }
@@ -445,7 +502,7 @@ int SubDivideBasedOnArray(Bspline* s1, Bspline* s2, PatchBoxNode* node1, PatchBo
     const double q[4] = {u1, v1, u2, v2};
     const int seedBox[2][2] = {{i1, j1}, {i2, j2}};
     if ((marks[j1 * (NU1 - 1) + i1][j2 * (NU2 - 1) + i2] ||
-         BesideTracedPole(s1, s2, list, us1, vs1, us2, vs2, seedBox)) &&
+         BesideTracedPole(s1, s2, list, us1, vs1, us2, vs2, seedBox, P, tolB)) &&
         NearTracedBranchAlike(s1, s2, list, nullptr, q, P, 2.0 * tolA))
       return 0;
     IntersectionTrace* trace;
@@ -2110,8 +2167,10 @@ int CreateSrfSrfIntersectionCurves(Bspline* s1, Bspline* s2, BsplineList** out) 
       return 0;
     }
     // Nodes piled on one point that other branches pass (a pole or a corner of seams where
-    // traces end, or what a cut left there) are that point of those branches, no branch.
-    if (t->nodeCount > 1 && TraceSpan(t) <= 4.0 * kCurveTol * size) {
+    // traces end, or what a cut left there) are that point of those branches, no branch; so are
+    // nodes a march left round a pole (CrawledRoundAPole).
+    if (t->nodeCount > 1 &&
+        (TraceSpan(t) <= 4.0 * kCurveTol * size || CrawledRoundAPole(s1, s2, t, kCurveTol * size))) {
       const double X[3] = {t->head->x, t->head->y, t->head->z};
       if (NearTracedBranch(list.get(), t, X, 4.0 * kCurveTol * size)) continue;
     }

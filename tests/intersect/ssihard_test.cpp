@@ -3583,6 +3583,31 @@ TEST_F(HardIntersections, AMarchFromASeamRoundALoopSmallerThanItsReachIsKept) {
   ExpectSunkLoopThroughPole(k, Placed(1e-6, 1e4));
 }
 
+// A sphere of radius 1e-3 sunk 8 point tolerances into the torus, its loop through the sphere's
+// pole, the torus first: the march from the first seed closes the loop passing two point
+// tolerances from the pole, and a later seed as near it, in a box along the pole's side two boxes
+// from those the march crossed, was traced as the loop again (two turns). At sizes 1 and 1e-6
+// moved 1e4 x the size: every exact point of the loop near a branch, the loop traced once.
+TEST_F(HardIntersections, ASeedBesideThePoleALoopPassedIsNoSecondLoop) {
+  const SunkSphereThroughPole k(2.1656068378565081, 2.7970843457800898, 0.27126223516325393, 1e-3);
+  for (const Place& at : {Placed(1.0, 0.0), Placed(1e-6, 1e4)}) {
+    const PoleLoopFit f = MeasureSunkSphereThroughPole(k, at, true);
+    EXPECT_LT(f.gap, 1e-5) << at.scale;
+    EXPECT_NEAR(f.turns, 2 * M_PI, M_PI / 180) << at.scale;
+  }
+}
+
+// A sphere of radius 1e-3 sunk 8 point tolerances into the torus, its loop through the sphere's
+// pole, the torus first: the march from a seed on the sphere's seam beside the pole crawls round
+// the pole, a few point tolerances off it, for 4 degrees of the loop and stops; a later seed
+// traces the whole loop past the pole, and the crawl came out as a second branch over it. At sizes
+// 1 and 1e-6 moved 1e4 x the size, either surface first: every exact point of the loop near a
+// branch, every sample on both surfaces, the loop traced once.
+TEST_F(HardIntersections, ACrawlRoundAPoleALoopPassesIsNoBranchOfItsOwn) {
+  const SunkSphereThroughPole k(2.6105854955231762, 5.7075945979441407, 0.81197981931016561, 1e-3);
+  for (const Place& at : {Placed(1.0, 0.0), Placed(1e-6, 1e4)}) ExpectSunkLoopThroughPole(k, at, M_PI / 180);
+}
+
 namespace {
 
 // A plane through (a round-off beside) a pole of a sphere of radius 1e-3 (or another) centred at
