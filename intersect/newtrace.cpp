@@ -1807,6 +1807,61 @@ bool PassesBesideTracedBranch(const March& m, const Params& c, const double P[3]
          NearCrossing(m, c);
 }
 
+// The first parameter of c on an end of its domain (the one a node on an edge or a seam is
+// tightened along, held there), or -1.
+int HeldOnEnd(const March& m, const Params& c) {
+  for (int k = 0; k < 4; ++k) {
+    const Bspline* s = SurfaceOf(k, m.s1, m.s2);
+    if (c.p[k] == Lo(s, k & 1) || c.p[k] == Hi(s, k & 1)) return k;
+  }
+  return -1;
+}
+
+// The point where the branch crosses the plane through X across t, from c, to within tol: the
+// surfaces' gap and the point's distance from the plane brought to zero together (Newton on the
+// four parameters). A step that would leave a domain (past a pole, whose parameter round it turns
+// fast beside it, or an edge) is halved until it stays inside. False where the system is singular
+// or the point will not stay inside.
+bool PullAcross(const March& m, Params& c, const double X[3], const double t[3], double tol, double Q[3]) {
+  for (int it = 0; it < kMarchIterations; ++it) {
+    double P1[3], S1u[3], S1v[3], n1[3], P2[3], S2u[3], S2v[3], n2[3], d[3], off[3];
+    if (!TangentPlane(m.s1, c.p[0], c.p[1], P1, S1u, S1v, n1) || !TangentPlane(m.s2, c.p[2], c.p[3], P2, S2u, S2v, n2))
+      return false;
+    VecDiff3(P2, P1, d);
+    VecDiff3(P1, X, off);
+    const double h = VecDotProd3(off, t);
+    if (VecDotProd3(d, d) < tol * tol && std::fabs(h) < tol) {
+      for (int q = 0; q < 3; ++q) Q[q] = P1[q];
+      return true;
+    }
+    const double* cols[4] = {S1u, S1v, S2u, S2v};
+    double A[4][5], largest = 0.0;
+    for (int k = 0; k < 4; ++k) {
+      for (int q = 0; q < 3; ++q) A[q][k] = k < 2 ? cols[k][q] : -cols[k][q];
+      A[3][k] = k < 2 ? VecDotProd3(cols[k], t) : 0.0;
+      largest = std::fmax(largest, VecSize3(cols[k]));
+    }
+    for (int q = 0; q < 3; ++q) A[q][4] = d[q];
+    A[3][4] = -h;
+    if (!EliminateAugmented(A, 4, 1e-14 * largest)) return false;
+    double step[4];
+    for (int k = 0; k < 4; ++k) step[k] = A[k][4] / A[k][k];
+    bool inside = false;
+    for (int half = 0; half < 30 && !inside; ++half) {
+      inside = true;
+      for (int k = 0; k < 4 && inside; ++k) {
+        const Bspline* s = SurfaceOf(k, m.s1, m.s2);
+        const double x = c.p[k] + std::ldexp(step[k], -half);
+        inside = x >= Lo(s, k & 1) && x <= Hi(s, k & 1);
+      }
+      if (inside)
+        for (int k = 0; k < 4; ++k) c.p[k] += std::ldexp(step[k], -half);
+    }
+    if (!inside) return false;
+  }
+  return false;
+}
+
 // Where the branches run side by side instead of crossing (a sphere a little larger than the
 // cylinder it sits in: two circles close together), a node is refined once to tolB times the
 // sine. It is kept only where that kept the sine at least kSineKept of what it was (the
@@ -1816,6 +1871,13 @@ bool PassesBesideTracedBranch(const March& m, const Params& c, const double P[3]
 // closer than the tolerance tells apart), the sine falls with the distance from the contact, and
 // the node stays as it was.
 constexpr double kSineKept = 0.5;
+// Below this sine the band of points meeting both surfaces within tolB is over five tolerances
+// wide: a node the refinement leaves in it sends the march along a course its steps' refinements
+// do not come back to (beside a small sphere's pole they land on the branch, too far from the
+// step's aim to be taken, and the march crawls on ever-halving steps), and the node is pulled
+// across onto the branch. Above it a node stays within a few tolerances of the branch and is
+// left as the refinement gave it.
+constexpr double kPullAcrossSine = 0.2;
 
 void TightenBeside(March& m, Params& c, double P[3], double sine) {
   Params t = c;
@@ -1829,10 +1891,24 @@ void TightenBeside(March& m, Params& c, double P[3], double sine) {
   bool has = false;
   if (!UnitTangent(m, c, T, tan, &has) || !has) return;
   VecDiff3(Q, P, d);
-  const double along = std::fabs(VecDotProd3(d, tan)), move = VecSize3(d), now = NormalSine(m, t);
+  // Beside a small sphere's pole the refinement can run along the branch as far as across it (the
+  // tangent planes turn fast over the band the node lies in): below kPullAcrossSine the node is
+  // pulled across in its own cross-section instead (PullAcross), or along the edge it lies on.
+  bool across = false;
+  if (std::fabs(VecDotProd3(d, tan)) > 0.1 * VecSize3(d) + 1e-3 * m.tolB) {
+    if (!(sine < kPullAcrossSine)) return;
+    t = c;
+    const int held = HeldOnEnd(m, c);
+    double* const p[4] = {&t.p[0], &t.p[1], &t.p[2], &t.p[3]};
+    if (held >= 0 ? !MeetOnEdge(m.s1, m.s2, p, held, t.p[held], Q, tol) : !PullAcross(m, t, P, tan, tol, Q)) return;
+    VecDiff3(Q, P, d);
+    across = true;
+  }
+  // A node meeting both surfaces within tolB lies at most tolB over its own sine off the branch:
+  // a pull across that lands farther has slid along (a seam the surfaces keep close to).
+  const double move = VecSize3(d), now = NormalSine(m, t);
   if (!(now >= kSineKept * sine)) return;
-  if (!(move <= m.tolB / std::fmax(std::fmin(sine, now), kLeastTightening)) || along > 0.1 * move + 1e-3 * m.tolB)
-    return;
+  if (!(move <= m.tolB / std::fmax(across ? sine : std::fmin(sine, now), kLeastTightening))) return;
   c = t;
   for (int q = 0; q < 3; ++q) P[q] = Q[q];
 }
@@ -1847,11 +1923,7 @@ void TightenNearCrossing(March& m, Params& c, double P[3]) {
   // A point on an edge of a domain (a branch's end there, or where it crosses a seam) lies as
   // loosely across the branch as any other, and is tightened along that edge, its parameter
   // held on it.
-  int held = -1;
-  for (int k = 0; k < 4 && held < 0; ++k) {
-    const Bspline* s = SurfaceOf(k, m.s1, m.s2);
-    if (c.p[k] == Lo(s, k & 1) || c.p[k] == Hi(s, k & 1)) held = k;
-  }
+  const int held = HeldOnEnd(m, c);
   // The sine falls as the point nears the crossing, so the tolerance is tightened again from
   // where the last refinement ended, for as long as that gains.
   for (int round = 0; round < 30; ++round) {

@@ -4211,6 +4211,26 @@ TEST_F(HardIntersections, AMarchBackClosesOntoAnEndOnAPoleOnlyBesideIt) {
   }
 }
 
+// A plane 1.6e-6 of the size inside a pole of a sphere of radius 1e-4, under 4 degrees from its
+// tangent plane there. Where the surfaces cross at so shallow an angle a node meeting both within
+// the point tolerance lies up to tolB / sine off the circle, and is refined again to tolB x sine;
+// beside the pole the tangent planes turn so fast across that band that the refinement ran along
+// the circle as far as across it, and the node was left where it was. The march went on along a
+// course several tolerances off the circle; the points refined from it landed on the circle, too
+// far from the step's aim to be taken, and the march crawled on ever-halving steps: the whole
+// circle was lost (1.5e-5 of the size from the branches), or a stub beside it came back with it
+// (the branches 1.13 x the circle long). Such a node is pulled across the circle in its own
+// cross-section. Either surface first (the sphere's knots as the plane-first run left them), at
+// size 1e-6 moved 1e4 x the size: every point of the circle near the branches, every sample on
+// both surfaces, the branches as long as the circle within 1 %.
+TEST_F(HardIntersections, ANodeBesideASmallSpheresPoleIsPulledAcrossOntoTheCircle) {
+  PlaneThroughAPole k = {{-0.70586435294964689, -0.68093179788229996, 0.19515993919796917},
+                         {-0.73142326723744866, -0.63886382908228767, 0.23848063240861608},
+                         {0.46059080825967325, 0.58116022693441716}, -1.6491773276964477e-06, 1.0, 1e-6};
+  k.radius = 1e-4;
+  ExpectPoleCircleTraced(k, 400, 1e-2, true);
+}
+
 // A cone (apex at the origin, radius 1 at height 1, its seam at the angle `seam` round the axis)
 // and a plane through its apex whose normal lies `tilt` degrees off the axis, at the angle az round
 // it: the plane cuts the cone in two generators meeting at the apex (at 46 degrees 30 degrees
