@@ -1688,7 +1688,7 @@ bool LocateSingularPoint(const March& m, Params& c, double P[3], const ContactHo
       }
       return true;
     };
-    double last[4], lastDamping = kLeastDamping;  // the last step solved for, and its damping
+    double last[4] = {0.0, 0.0, 0.0, 0.0}, lastDamping = kLeastDamping;  // the last step solved for, and its damping
     for (double damping = kLeastDamping; damping <= (hold ? kLeastDamping : 1.0) && !moved && inside;
          damping *= kDampingRise) {
       double A[4][5];
