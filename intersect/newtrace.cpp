@@ -3460,10 +3460,11 @@ bool RoundAPole(const March& m, const Params& a, const Params& b) {
 bool OntoCollapsedEdge(const March& m, const Params& from, const ContactHold& hold, Params& cur, double P[3]) {
   if (hold.kind != 2) return false;
   const int k = hold.k, s = k / 2;
-  int dir, end;
+  int dir;
   Params c = cur;
   c.p[k] = hold.value;
-  if (!OnPole(SurfaceOf(k, m.s1, m.s2), c.p[2 * s], c.p[2 * s + 1], &dir, &end) || dir != (k & 1)) return false;
+  // Only an apex: a contact through a smooth pole (a sphere's) goes on beyond it, located there.
+  if (!OnApexOf(SurfaceOf(k, m.s1, m.s2), c.p[2 * s], c.p[2 * s + 1], &dir) || dir != (k & 1)) return false;
   c.p[2 * s + 1 - dir] = from.p[2 * s + 1 - dir];
   double* const p[4] = {&c.p[0], &c.p[1], &c.p[2], &c.p[3]};
   if (!MeetOnEdge(m.s1, m.s2, p, k, hold.value, P, m.tolB)) return false;
