@@ -1779,6 +1779,50 @@ int OnDomainSide(const Bspline* s1, const Bspline* s2, const double q[4]) {
   return -1;
 }
 
+// A branch running beside a closed direction's seam, a fraction of the tolerance off it on the side
+// of one end, may be traced on the seam at the other end: the refinement puts a parameter that
+// close to an end on it, and every node keeps that end's value. No pull from there reaches the
+// branch (the domain holds it on the seam), so the fit can neither measure nor cut an interval and
+// the curves keep the tracer's few nodes, off the surfaces between them by far more than the
+// tolerance. When the middle node cannot be pulled on from its end, with the other parameter of
+// its plane held, but can from the other end, within tol of where it lies, every node takes the
+// other end's value: the same points, seen from the side of the seam the branch lies on.
+void OntoBranchSideOfSeam(Bspline* s1, Bspline* s2, IntersectionTrace* t, double tol) {
+  if (t->nodeCount < 3) return;
+  const IntersectionTraceNode* mid = t->head;
+  for (int i = 0; i < t->nodeCount / 2; ++i) mid = mid->next;
+  double q[4];
+  NodeParams(mid, q);
+  if (AcrossPole(s1, s2, q) >= 0) return;
+  for (int k = 0; k < 4; ++k) {
+    const Bspline* s = k < 2 ? s1 : s2;
+    if (!(k & 1 ? s->closedV : s->closedU)) continue;
+    const double lo = k & 1 ? s->knotsV[s->degreeV] : s->knotsU[s->degreeU];
+    const double hi = k & 1 ? s->knotsV[NumCtrlV(s)] : s->knotsU[NumCtrlU(s)];
+    // The tracer's copies of the surfaces may end their domains a round-off apart from these.
+    const double end = q[k] - lo <= hi - q[k] ? lo : hi, off = 1e-9 * (hi - lo);
+    bool all = true;
+    for (const IntersectionTraceNode* n = t->head; n && all; n = n->next) {
+      double r[4];
+      NodeParams(n, r);
+      all = std::fabs(r[k] - end) <= off;
+    }
+    double r[4] = {q[0], q[1], q[2], q[3]}, P[3];
+    r[k] = end;
+    if (!all || PullWithParamHeld(s1, s2, r, k ^ 1, P, kPullShare * tol)) continue;
+    for (int c = 0; c < 4; ++c) r[c] = q[c];
+    const double other = end == lo ? hi : lo, X[3] = {mid->x, mid->y, mid->z};
+    r[k] = other;
+    if (!PullWithParamHeld(s1, s2, r, k ^ 1, P, kPullShare * tol) || VecDist3(P, X) > tol) continue;
+    for (IntersectionTraceNode* n = t->head; n; n = n->next) {
+      NodeParams(n, r);
+      r[k] = other;
+      n->u1 = r[0], n->v1 = r[1], n->u2 = r[2], n->v2 = r[3];
+    }
+    return;
+  }
+}
+
 // True when node n lies where the normals part enough to place it across the branch by its gap
 // (a sine of at least kLeastAcrossSine) but that gap leaves it too loose across for Departure to
 // weigh its intervals (ResolvedAcross). Where a loop turns beside a near crossing, a node ending
@@ -1818,6 +1862,7 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
   OntoNearbyPoles(s1, s2, t, tol);
   DropNodesPiledOnPoles(s1, s2, t, tol);  // nodes refined to tol lie anywhere round a pole within it
   ComeStraightIntoPoles(s1, s2, t);
+  OntoBranchSideOfSeam(s1, s2, t, tol);
   for (IntersectionTraceNode* n = t->head; n; n = n->next) {
     double q[4], P1[3], P2[3], P[3];
     NodeParams(n, q);
