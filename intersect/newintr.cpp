@@ -1097,6 +1097,25 @@ bool WithinInterval(const Bspline* s1, const Bspline* s2, const double r[4], con
 
 int AcrossPole(const Bspline* s1, const Bspline* s2, const double q[4]);
 
+// The parameter (0..3 as in q) that changes most (or least) across the interval between nodes a
+// and b, for its range.
+int ChangingParam(const Bspline* s1, const Bspline* s2, const IntersectionTraceNode* a, const IntersectionTraceNode* b,
+                  bool most) {
+  double qa[4], qb[4], range[4];
+  NodeParams(a, qa);
+  NodeParams(b, qb);
+  for (int k = 0; k < 4; ++k) {
+    const Bspline* s = k < 2 ? s1 : s2;
+    range[k] = k & 1 ? s->vmax - s->vmin : s->umax - s->umin;
+  }
+  int best = 0;
+  for (int k = 1; k < 4; ++k) {
+    const double x = std::fabs(qa[k] - qb[k]) * range[best], y = std::fabs(qa[best] - qb[best]) * range[k];
+    if (most ? x > y : x < y) best = k;
+  }
+  return best;
+}
+
 // A point of the interval between nodes a and b pulled onto both surfaces within tol, its
 // parameters kept within the interval's box grown on every side by its extent in that plane. A free pull that
 // leaves it (near a pole a step in the tangent planes swings the parameter round the pole onto
@@ -1105,13 +1124,9 @@ int AcrossPole(const Bspline* s1, const Bspline* s2, const double q[4]);
 // when none stays.
 bool PullInto(Bspline* s1, Bspline* s2, double q[4], double P[3], double tol,
               const IntersectionTraceNode* a, const IntersectionTraceNode* b) {
-  double qa[4], qb[4], range[4];
+  double qa[4], qb[4];
   NodeParams(a, qa);
   NodeParams(b, qb);
-  for (int k = 0; k < 4; ++k) {
-    const Bspline* s = k < 2 ? s1 : s2;
-    range[k] = k & 1 ? s->vmax - s->vmin : s->umax - s->umin;
-  }
   auto within = [&](const double r[4]) { return WithinInterval(s1, s2, r, a, b); };
   // Where two branches run side by side (nearly tangent surfaces), a pull may land on the
   // neighbour, which runs the other way: the tangent n1 x n2 there turns against the one at the
@@ -1136,9 +1151,7 @@ bool PullInto(Bspline* s1, Bspline* s2, double q[4], double P[3], double tol,
     for (int k = 0; k < 4; ++k) q[k] = r[k];
     return true;
   }
-  int held = 0;
-  for (int k = 1; k < 4; ++k)
-    if (std::fabs(qa[k] - qb[k]) * range[held] < std::fabs(qa[held] - qb[held]) * range[k]) held = k;
+  const int held = ChangingParam(s1, s2, a, b, false);
   for (int k = 0; k < 4; ++k) r[k] = q[k];
   if (PullWithParamHeld(s1, s2, r, held, P, tol) && within(r) && sameWay(r)) {
     for (int k = 0; k < 4; ++k) q[k] = r[k];
@@ -1148,9 +1161,7 @@ bool PullInto(Bspline* s1, Bspline* s2, double q[4], double P[3], double tol,
   // parameter changing least may be the one that tells the two apart (a circle of constant v
   // beside another): held where q lies between them it meets neither. The parameter changing
   // most crosses the branch instead.
-  int most = 0;
-  for (int k = 1; k < 4; ++k)
-    if (std::fabs(qa[k] - qb[k]) * range[most] > std::fabs(qa[most] - qb[most]) * range[k]) most = k;
+  const int most = ChangingParam(s1, s2, a, b, true);
   for (int k = 0; k < 4; ++k) r[k] = q[k];
   if (most != held && PullWithParamHeld(s1, s2, r, most, P, tol) && within(r) && sameWay(r)) {
     for (int k = 0; k < 4; ++k) q[k] = r[k];
@@ -1997,7 +2008,6 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
             if (!contact || !CutFromNodes(s1, s2, m, next, double(j) / parts[i], tol, q, P)) continue;
           }
         }
-        if (!InOrder(m, next, after, next, P)) continue;
         // A cut crowding a node of the interval would be dropped again at the next round's
         // start, and put back by the round after: the fit would alternate between the two
         // until its rounds ran out, the last cut never measured with the curves it makes.
@@ -2005,7 +2015,20 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
         NodeParams(after, qAfter);
         NodeParams(next, qNext);
         PlaneSizes(t, size);
-        if (Crowded(q, qAfter, size) || Crowded(q, qNext, size)) continue;
+        auto placed = [&]() {
+          return InOrder(m, next, after, next, P) && !Crowded(q, qAfter, size) && !Crowded(q, qNext, size);
+        };
+        if (!placed()) {
+          // Where the branch runs along a seam it touches, the surfaces part only with the square
+          // of a slide along it, and a free pull slides toward the touching, past or onto the
+          // interval's nodes: the curves' point is pulled again with the parameter that changes
+          // most across the interval held.
+          const int most = ChangingParam(s1, s2, m, next, true);
+          CurvesAt(c1.get(), c2.get(), k1, k2, i, double(j) / parts[i], q);
+          if (!PullWithParamHeld(s1, s2, q, most, P, kPullShare * tol) || !WithinInterval(s1, s2, q, m, next) ||
+              !placed())
+            continue;
+        }
         if (!InsertNodeAfter(t, after, P, q)) return -2;
         after = after->next;
         ++made;

@@ -4166,3 +4166,34 @@ TEST_F(HardIntersections, ALoopTouchingOneSeamWhereItCrossesAnotherComesBackOnce
       ExpectSphereCuttingATorusWhole({c.rc, 0.0, c.zc}, std::hypot(c.rc - 1.3, c.zc), c.alpha, c.beta, c.turn, at,
                                      at.scale == 1e-6 ? 1 : 0);
 }
+
+// Spheres through the torus's outer equator (radii 1 and 0.3), its v seam, beside its u seam: the
+// loop touches the v seam without crossing it, running along it within the point tolerance, and
+// crosses the u seam a few dozen tolerances on. Marches reached the v seam inside that stretch,
+// and the pull deciding whether they only touched it, starting no farther ahead than the u seam,
+// came back within a hundred tolerances of the march: the touching was taken for a crossing, and
+// the stretch on to the u seam was left out (every exact point there 1.25e-5 to 2.4e-5 of the size
+// from a branch). The pull is made again from half a step ahead across the u seam. Marches that go
+// on there leave a node at the touching close to the next, and the fit's pulls between them slid
+// along the stretch onto the nodes: its cuts are pulled again with the parameter changing most
+// held (without, samples 1.1e-6 to 1.8e-6 of the size off the surfaces). Either surface first, at
+// sizes 1e6 and 1e-6 moved 1e4 x the size: every sample on both, every exact point near a branch,
+// no stretch twice.
+TEST_F(HardIntersections, ALoopTouchingTheOuterEquatorBesideTheUSeamIsTracedOnToIt) {
+  const CaseSurface k[3][2] = {
+      {{true, Axes({0.029414189718769194, -0.7980253444473453, -0.60190560311637265}, {0.91695985127874358, -0.2181591827890573, 0.33405269360936912}),
+        {-0.092678919063467535, -0.061418276222117978, -0.078148283713034783}, 1, 0.3, 0, 0},
+       {false, Axes({-0.23697032453428232, 0.57943223425839929, -0.77980981732242671}, {0.58676668140699018, -0.55437445167645782, -0.59023201278739057}),
+        {0.91529321582199952, -0.52498755778075878, 0.11576920878629973}, 0.35219157541591956, 0, 0, 0}},
+      {{true, Axes({0.32203967372573522, -0.29021937112204493, 0.90114547392313238}, {-0.49925259199647765, 0.75668310539856365, 0.42211079989640732}),
+        {0.0069440257866555388, 0.19149199036086137, 0.16395857356430238}, 1, 0.3, 0, 0},
+       {false, Axes({-0.85383381694464089, 0.32215260485042574, 0.40888325012138982}, {0.47906489591558576, 0.79357853411181101, 0.37513988817284927}),
+        {-0.67883926110269199, 1.2043564540750455, 0.58644832660227708}, 0.13469347705927492, 0, 0, 0}},
+      {{true, Axes({0.39976503533871505, -0.670264718480438, 0.62524645035455861}, {-0.68051693039281347, 0.2399499155288006, 0.69232993975882917}),
+        {0.17427887028512323, -0.0014156635470261138, -0.15176512966292222}, 1, 0.3, 0, 0},
+       {false, Axes({0.74328735282214853, 0.63621148043509435, 0.20678216387596995}, {0.64529389357115685, -0.76337750221304668, 0.029164705291612525}),
+        {-0.75689671103441947, 0.55635398325851471, 0.34825760019035656}, 0.4718074429863976, 0, 0, 0}}};
+  ExpectWholeBranchesOnBoth(k[0], Placed(1e6, 1e4), 0);
+  ExpectWholeBranchesOnBoth(k[1], Placed(1e-6, 1e4), 1);
+  ExpectWholeBranchesOnBoth(k[2], Placed(1e6, 1e4), 1);
+}
