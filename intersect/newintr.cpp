@@ -1157,6 +1157,25 @@ bool WithinInterval(const Bspline* s1, const Bspline* s2, const double r[4], con
 
 int AcrossPole(const Bspline* s1, const Bspline* s2, const double q[4]);
 
+// The parameter (0..3 as in q) that changes most (or least) across the interval between nodes a
+// and b, for its range.
+int ChangingParam(const Bspline* s1, const Bspline* s2, const IntersectionTraceNode* a, const IntersectionTraceNode* b,
+                  bool most) {
+  double qa[4], qb[4], range[4];
+  NodeParams(a, qa);
+  NodeParams(b, qb);
+  for (int k = 0; k < 4; ++k) {
+    const Bspline* s = k < 2 ? s1 : s2;
+    range[k] = k & 1 ? s->vmax - s->vmin : s->umax - s->umin;
+  }
+  int best = 0;
+  for (int k = 1; k < 4; ++k) {
+    const double x = std::fabs(qa[k] - qb[k]) * range[best], y = std::fabs(qa[best] - qb[best]) * range[k];
+    if (most ? x > y : x < y) best = k;
+  }
+  return best;
+}
+
 // A point of the interval between nodes a and b pulled onto both surfaces within tol, its
 // parameters kept within the interval's box grown on every side by its extent in that plane. A free pull that
 // leaves it (near a pole a step in the tangent planes swings the parameter round the pole onto
@@ -1165,13 +1184,9 @@ int AcrossPole(const Bspline* s1, const Bspline* s2, const double q[4]);
 // when none stays.
 bool PullInto(Bspline* s1, Bspline* s2, double q[4], double P[3], double tol,
               const IntersectionTraceNode* a, const IntersectionTraceNode* b) {
-  double qa[4], qb[4], range[4];
+  double qa[4], qb[4];
   NodeParams(a, qa);
   NodeParams(b, qb);
-  for (int k = 0; k < 4; ++k) {
-    const Bspline* s = k < 2 ? s1 : s2;
-    range[k] = k & 1 ? s->vmax - s->vmin : s->umax - s->umin;
-  }
   auto within = [&](const double r[4]) { return WithinInterval(s1, s2, r, a, b); };
   // Where two branches run side by side (nearly tangent surfaces), a pull may land on the
   // neighbour, which runs the other way: the tangent n1 x n2 there turns against the one at the
@@ -1196,9 +1211,7 @@ bool PullInto(Bspline* s1, Bspline* s2, double q[4], double P[3], double tol,
     for (int k = 0; k < 4; ++k) q[k] = r[k];
     return true;
   }
-  int held = 0;
-  for (int k = 1; k < 4; ++k)
-    if (std::fabs(qa[k] - qb[k]) * range[held] < std::fabs(qa[held] - qb[held]) * range[k]) held = k;
+  const int held = ChangingParam(s1, s2, a, b, false);
   for (int k = 0; k < 4; ++k) r[k] = q[k];
   if (PullWithParamHeld(s1, s2, r, held, P, tol) && within(r) && sameWay(r)) {
     for (int k = 0; k < 4; ++k) q[k] = r[k];
@@ -1208,9 +1221,7 @@ bool PullInto(Bspline* s1, Bspline* s2, double q[4], double P[3], double tol,
   // parameter changing least may be the one that tells the two apart (a circle of constant v
   // beside another): held where q lies between them it meets neither. The parameter changing
   // most crosses the branch instead.
-  int most = 0;
-  for (int k = 1; k < 4; ++k)
-    if (std::fabs(qa[k] - qb[k]) * range[most] > std::fabs(qa[most] - qb[most]) * range[k]) most = k;
+  const int most = ChangingParam(s1, s2, a, b, true);
   for (int k = 0; k < 4; ++k) r[k] = q[k];
   if (most != held && PullWithParamHeld(s1, s2, r, most, P, tol) && within(r) && sameWay(r)) {
     for (int k = 0; k < 4; ++k) q[k] = r[k];
@@ -1868,6 +1879,50 @@ int OnDomainSide(const Bspline* s1, const Bspline* s2, const double q[4]) {
   return -1;
 }
 
+// A branch running beside a closed direction's seam, a fraction of the tolerance off it on the side
+// of one end, may be traced on the seam at the other end: the refinement puts a parameter that
+// close to an end on it, and every node keeps that end's value. No pull from there reaches the
+// branch (the domain holds it on the seam), so the fit can neither measure nor cut an interval and
+// the curves keep the tracer's few nodes, off the surfaces between them by far more than the
+// tolerance. When the middle node cannot be pulled on from its end, with the other parameter of
+// its plane held, but can from the other end, within tol of where it lies, every node takes the
+// other end's value: the same points, seen from the side of the seam the branch lies on.
+void OntoBranchSideOfSeam(Bspline* s1, Bspline* s2, IntersectionTrace* t, double tol) {
+  if (t->nodeCount < 3) return;
+  const IntersectionTraceNode* mid = t->head;
+  for (int i = 0; i < t->nodeCount / 2; ++i) mid = mid->next;
+  double q[4];
+  NodeParams(mid, q);
+  if (AcrossPole(s1, s2, q) >= 0) return;
+  for (int k = 0; k < 4; ++k) {
+    const Bspline* s = k < 2 ? s1 : s2;
+    if (!(k & 1 ? s->closedV : s->closedU)) continue;
+    const double lo = k & 1 ? s->knotsV[s->degreeV] : s->knotsU[s->degreeU];
+    const double hi = k & 1 ? s->knotsV[NumCtrlV(s)] : s->knotsU[NumCtrlU(s)];
+    // The tracer's copies of the surfaces may end their domains a round-off apart from these.
+    const double end = q[k] - lo <= hi - q[k] ? lo : hi, off = 1e-9 * (hi - lo);
+    bool all = true;
+    for (const IntersectionTraceNode* n = t->head; n && all; n = n->next) {
+      double r[4];
+      NodeParams(n, r);
+      all = std::fabs(r[k] - end) <= off;
+    }
+    double r[4] = {q[0], q[1], q[2], q[3]}, P[3];
+    r[k] = end;
+    if (!all || PullWithParamHeld(s1, s2, r, k ^ 1, P, kPullShare * tol)) continue;
+    for (int c = 0; c < 4; ++c) r[c] = q[c];
+    const double other = end == lo ? hi : lo, X[3] = {mid->x, mid->y, mid->z};
+    r[k] = other;
+    if (!PullWithParamHeld(s1, s2, r, k ^ 1, P, kPullShare * tol) || VecDist3(P, X) > tol) continue;
+    for (IntersectionTraceNode* n = t->head; n; n = n->next) {
+      NodeParams(n, r);
+      r[k] = other;
+      n->u1 = r[0], n->v1 = r[1], n->u2 = r[2], n->v2 = r[3];
+    }
+    return;
+  }
+}
+
 // True when node n lies where the normals part enough to place it across the branch by its gap
 // (a sine of at least kLeastAcrossSine) but that gap leaves it too loose across for Departure to
 // weigh its intervals (ResolvedAcross). Where a loop turns beside a near crossing, a node ending
@@ -1944,6 +1999,7 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
   OntoNearbyPoles(s1, s2, t, tol);
   DropNodesPiledOnPoles(s1, s2, t, tol);  // nodes refined to tol lie anywhere round a pole within it
   ComeStraightIntoPoles(s1, s2, t);
+  OntoBranchSideOfSeam(s1, s2, t, tol);
   for (IntersectionTraceNode* n = t->head; n; n = n->next) {
     double q[4], P1[3], P2[3], P[3];
     NodeParams(n, q);
@@ -2080,7 +2136,6 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
             if (!contact || !CutFromNodes(s1, s2, m, next, double(j) / parts[i], tol, q, P)) continue;
           }
         }
-        if (!InOrder(m, next, after, next, P)) continue;
         // A cut crowding a node of the interval would be dropped again at the next round's
         // start, and put back by the round after: the fit would alternate between the two
         // until its rounds ran out, the last cut never measured with the curves it makes.
@@ -2088,7 +2143,20 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
         NodeParams(after, qAfter);
         NodeParams(next, qNext);
         box.Sizes(size);
-        if (Crowded(q, qAfter, size) || Crowded(q, qNext, size)) continue;
+        auto placed = [&]() {
+          return InOrder(m, next, after, next, P) && !Crowded(q, qAfter, size) && !Crowded(q, qNext, size);
+        };
+        if (!placed()) {
+          // Where the branch runs along a seam it touches, the surfaces part only with the square
+          // of a slide along it, and a free pull slides toward the touching, past or onto the
+          // interval's nodes: the curves' point is pulled again with the parameter that changes
+          // most across the interval held.
+          const int most = ChangingParam(s1, s2, m, next, true);
+          CurvesAt(c1.get(), c2.get(), k1, k2, i, double(j) / parts[i], q);
+          if (!PullWithParamHeld(s1, s2, q, most, P, kPullShare * tol) || !WithinInterval(s1, s2, q, m, next) ||
+              !placed())
+            continue;
+        }
         if (!InsertNodeAfter(t, after, P, q)) return -2;
         box.Grow(q);
         after = after->next;

@@ -2678,7 +2678,14 @@ bool AlongSeamBetween(const March& m, const Params& c, const Params& e, int k, d
                       const double W[3]) {
   if (AcrossSeam(m, c, e)) return false;
   double q[4], X[3];
-  for (int j = 0; j < 4; ++j) q[j] = 0.5 * (c.p[j] + e.p[j]);
+  for (int j = 0; j < 4; ++j) {
+    q[j] = 0.5 * (c.p[j] + e.p[j]);
+    // e may run on past a seam of a closed direction (TouchesSeamAt): the midpoint is taken back in.
+    const Bspline* s = SurfaceOf(j, m.s1, m.s2);
+    if (!(j & 1 ? s->closedV : s->closedU)) continue;
+    if (q[j] > Hi(s, j & 1) + m.tol[j]) q[j] -= Range(s, j & 1);
+    if (q[j] < Lo(s, j & 1) - m.tol[j]) q[j] += Range(s, j & 1);
+  }
   q[k] = end;
   if (!PullWithParamHeld(m.s1, m.s2, q, k, X, m.tolB)) return false;
   const double d = VecDist3(P, W);
@@ -2792,10 +2799,14 @@ bool TouchesSeamAt(const March& m, const Params& prev, const Params& c, const do
     // side, slides back along the seam it holds to wherever the touching's stretch lets it meet,
     // behind c as often as not, and the touching is taken for a crossing.
     double f = 0.5;
+    int seam = -1;  // the closed direction whose seam cut the reach ahead last
     for (int j = 0; j < 4; ++j) {
       const Bspline* t = SurfaceOf(j, m.s1, m.s2);
       const double tlo = Lo(t, j & 1), thi = Hi(t, j & 1), a = c.p[j] + f * (c.p[j] - prev.p[j]);
-      if (j != k && (a < tlo || a > thi)) f = ((a < tlo ? tlo : thi) - c.p[j]) / (c.p[j] - prev.p[j]);
+      if (j != k && (a < tlo || a > thi)) {
+        f = ((a < tlo ? tlo : thi) - c.p[j]) / (c.p[j] - prev.p[j]);
+        seam = (j & 1 ? t->closedV : t->closedU) ? j : -1;
+      }
     }
     for (int j = 0; j < 4; ++j) q[j] = c.p[j] + f * (c.p[j] - prev.p[j]);
     q[k] = atLo ? lo : hi;
@@ -2804,8 +2815,27 @@ bool TouchesSeamAt(const March& m, const Params& prev, const Params& c, const do
     VecDiff3(P, P0, chord);
     VecDiff3(X, P, ahead);
     const double len = VecSize3(chord);
-    if (!(len > 0.0) || VecDotProd3(ahead, chord) <= kSeamMeetTolBs * m.tolB * len) return false;
-    const Params e = {{q[0], q[1], q[2], q[3]}};
+    if (!(len > 0.0)) return false;
+    Params e = {{q[0], q[1], q[2], q[3]}};
+    if (VecDotProd3(ahead, chord) <= kSeamMeetTolBs * m.tolB * len) {
+      // Cut short by the seam of another closed direction, the reach ahead may end within the
+      // touching's stretch, too close to c to tell a touching from a crossing: the branch then
+      // runs on beyond that seam, and is sought there from half the chord ahead, wrapped across
+      // it (the pull, held on the far side, cannot slide back past c). e keeps that parameter
+      // run on past the seam, so that c and e lie on one side of it for AlongSeamBetween.
+      if (seam < 0 || f >= 0.5) return false;
+      const Bspline* t = SurfaceOf(seam, m.s1, m.s2);
+      const double range = Range(t, seam & 1), shift = c.p[seam] - prev.p[seam] > 0.0 ? range : -range;
+      for (int j = 0; j < 4; ++j) q[j] = c.p[j] + 0.5 * (c.p[j] - prev.p[j]);
+      q[k] = atLo ? lo : hi;
+      q[seam] -= shift;
+      if (q[seam] < Lo(t, seam & 1) || q[seam] > Hi(t, seam & 1) || !PullWithParamHeld(m.s1, m.s2, q, k, X, m.tolB))
+        return false;
+      VecDiff3(X, P, ahead);
+      if (VecDotProd3(ahead, chord) <= kSeamMeetTolBs * m.tolB * len) return false;
+      e = {{q[0], q[1], q[2], q[3]}};
+      e.p[seam] += shift;
+    }
     if (BesidePole(s, q[j0], q[j0 + 1]) || !AlongSeamBetween(m, c, e, k, q[k], P, X)) return false;
     touches = true;
   }

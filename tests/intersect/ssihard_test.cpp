@@ -1974,6 +1974,49 @@ TEST_F(HardIntersections, ALoopTouchingASeamGivesNoPointBesideIt) {
   }
 }
 
+struct AxialPlaneRun {
+  double scale;
+  int first, variant;  // variant: 0 plain, 1 knots inserted, 2 degree elevated
+  double seam;         // the seam along +x (1) or -x (-1) of the plane
+  double beside;       // and turned this many radians about the axis off it
+};
+
+// The plane through the z axis and x, and a torus of radii 1 and 0.3 about z, its u seam along
+// the run's direction, turned about (1, 2, 3) by 0.7, at size r.scale moved 1e4 x the size: every
+// sample on both surfaces, every point of both circles near a branch, their length once.
+void ExpectBothCirclesOfAPlaneThroughATorusAxis(const AxialPlaneRun& r) {
+  auto turned = [](std::array<double, 3> v) { return TurnedAbout123(0.7, v); };
+  const std::array<double, 3> x = turned({1, 0, 0}), z = turned({0, 0, 1});
+  const std::array<double, 3> e = turned({r.seam * std::cos(r.beside), r.seam * std::sin(r.beside), 0});
+  CaseSurface s[2] = {{true, Axes(z, e), {0, 0, 0}, 1.0, 0.3, 0, 0},
+                      {false, Axes(turned({0, 1, 0}), x), {0, 0, 0}, 0, 0, 0, 0}};
+  s[1].plane = true;
+  const Place at = Placed(r.scale, 1e4);
+  BsplineKeeper keep;
+  Bspline* srf[2] = {keep(s[0].Build(at)), keep(s[1].Build(at))};
+  for (Bspline* b : srf) {
+    if (r.variant == 1) InsertNKnotsToObject(1, 3, 0, b, 1, nullptr), InsertNKnotsToObject(1, 2, 1, b, 1, nullptr);
+    if (r.variant == 2) IncrementDegreeOfObject(0, b), IncrementDegreeOfObject(1, b);
+  }
+  ASSERT_FALSE(KernelFailed());
+  const double size = shapes::PairSize(srf[0], srf[1]) / r.scale;
+  const std::vector<Branch> bs = Intersect(srf[r.first], srf[1 - r.first], at, 1000);
+  const double off = WorstOffBoth(bs, [&](const double* p) { return s[0].Distance(p); },
+                                  [&](const double* p) { return s[1].Distance(p); });
+  double gap = 0.0, length = 0.0;
+  for (double side : {1.0, -1.0})
+    for (int i = 0; i < 360; ++i) {
+      const double t = 2 * M_PI * i / 360, P[3] = {side * x[0] + 0.3 * (std::cos(t) * x[0] + std::sin(t) * z[0]),
+                                                   side * x[1] + 0.3 * (std::cos(t) * x[1] + std::sin(t) * z[1]),
+                                                   side * x[2] + 0.3 * (std::cos(t) * x[2] + std::sin(t) * z[2])};
+      gap = std::fmax(gap, FromBranches(bs, P));
+    }
+  for (const Branch& b : bs) length += Length(b);
+  EXPECT_LT(off, 1e-6 * size) << r.scale << " " << r.variant << " " << r.beside;
+  EXPECT_LT(gap, 1e-5 * size) << r.scale << " " << r.variant << " " << r.beside;
+  EXPECT_NEAR(length, 1.2 * M_PI, 1e-4 * size) << r.scale << " " << r.variant << " " << r.beside;
+}
+
 // A plane through the axis of a torus (radii 1 and 0.3) cuts it in two circles of radius 0.3,
 // one of them the torus's u seam. A march along that circle predicts every step beyond the seam
 // by round-off, and the branch's rate across the seam, round-off too, was read as the branch
@@ -1981,47 +2024,23 @@ TEST_F(HardIntersections, ALoopTouchingASeamGivesNoPointBesideIt) {
 // inner equator. The seeds beside the gap were refused, leaving 10 degrees of the circle out, or
 // the stretch was traced again from the other side (up to 94 % of a branch twice). On axes
 // turned about (1, 2, 3), the seam either way along the plane, whichever surface comes first,
-// plain, with knots inserted or degree elevated, at sizes 1, 1e-6 and 1e6 moved 1e4 x the size:
-// every sample on both surfaces, every point of both circles near a branch, their length once.
+// plain, with knots inserted or degree elevated, at sizes 1, 1e-6 and 1e6 moved 1e4 x the size.
 TEST_F(HardIntersections, APlaneThroughATorusAxisAlongItsSeamGivesBothCirclesOnce) {
-  struct Run {
-    double scale;
-    int first, variant;  // variant: 0 plain, 1 knots inserted, 2 degree elevated
-    double seam;         // the seam along +x (1) or -x (-1) of the plane
-  };
-  const Run runs[7] = {{1.0, 0, 0, 1}, {1e6, 0, 0, 1}, {1e-6, 0, 0, -1}, {1.0, 1, 1, 1},
-                       {1e6, 0, 1, 1}, {1.0, 0, 2, 1},  {1e6, 1, 2, -1}};
-  auto turned = [](std::array<double, 3> v) { return TurnedAbout123(0.7, v); };
-  const std::array<double, 3> x = turned({1, 0, 0}), z = turned({0, 0, 1});
-  for (const Run& r : runs) {
-    CaseSurface s[2] = {{true, Axes(z, turned({r.seam, 0, 0})), {0, 0, 0}, 1.0, 0.3, 0, 0},
-                        {false, Axes(turned({0, 1, 0}), x), {0, 0, 0}, 0, 0, 0, 0}};
-    s[1].plane = true;
-    const Place at = Placed(r.scale, 1e4);
-    BsplineKeeper keep;
-    Bspline* srf[2] = {keep(s[0].Build(at)), keep(s[1].Build(at))};
-    for (Bspline* b : srf) {
-      if (r.variant == 1) InsertNKnotsToObject(1, 3, 0, b, 1, nullptr), InsertNKnotsToObject(1, 2, 1, b, 1, nullptr);
-      if (r.variant == 2) IncrementDegreeOfObject(0, b), IncrementDegreeOfObject(1, b);
-    }
-    ASSERT_FALSE(KernelFailed());
-    const double size = shapes::PairSize(srf[0], srf[1]) / r.scale;
-    const std::vector<Branch> bs = Intersect(srf[r.first], srf[1 - r.first], at, 1000);
-    const double off = WorstOffBoth(bs, [&](const double* p) { return s[0].Distance(p); },
-                                    [&](const double* p) { return s[1].Distance(p); });
-    double gap = 0.0, length = 0.0;
-    for (double side : {1.0, -1.0})
-      for (int i = 0; i < 360; ++i) {
-        const double t = 2 * M_PI * i / 360, P[3] = {side * x[0] + 0.3 * (std::cos(t) * x[0] + std::sin(t) * z[0]),
-                                                     side * x[1] + 0.3 * (std::cos(t) * x[1] + std::sin(t) * z[1]),
-                                                     side * x[2] + 0.3 * (std::cos(t) * x[2] + std::sin(t) * z[2])};
-        gap = std::fmax(gap, FromBranches(bs, P));
-      }
-    for (const Branch& b : bs) length += Length(b);
-    EXPECT_LT(off, 1e-6 * size) << r.scale << " " << r.variant;
-    EXPECT_LT(gap, 1e-5 * size) << r.scale << " " << r.variant;
-    EXPECT_NEAR(length, 1.2 * M_PI, 1e-4 * size) << r.scale << " " << r.variant;
-  }
+  const AxialPlaneRun runs[7] = {{1.0, 0, 0, 1, 0.0},  {1e6, 0, 0, 1, 0.0}, {1e-6, 0, 0, -1, 0.0}, {1.0, 1, 1, 1, 0.0},
+                                 {1e6, 0, 1, 1, 0.0}, {1.0, 0, 2, 1, 0.0}, {1e6, 1, 2, -1, 0.0}};
+  for (const AxialPlaneRun& r : runs) ExpectBothCirclesOfAPlaneThroughATorusAxis(r);
+}
+
+// The plane of APlaneThroughATorusAxisAlongItsSeamGivesBothCirclesOnce 1e-7 radians off the
+// torus's u seam: the circle runs a fraction of the tolerance beyond the seam's one end, and the
+// tracer, whose refinement puts a parameter that close to an end on it, traced it all on the seam
+// at the other end. No pull reached the circle from there, so the fit could cut nothing: the
+// curves kept the tracer's 14 nodes, their samples 2.5e-5 to 5e-5 of the size off the torus.
+// The nodes are moved to the end of the seam the circle lies beside, where pulls reach it. At
+// sizes 1e-6 and 1e6 moved 1e4 x the size, either surface first.
+TEST_F(HardIntersections, APlaneThroughATorusAxisJustOffItsSeamIsFittedBesideIt) {
+  for (const AxialPlaneRun& r : {AxialPlaneRun{1e-6, 0, 0, -1, -1e-7}, AxialPlaneRun{1e6, 1, 0, -1, -1e-7}})
+    ExpectBothCirclesOfAPlaneThroughATorusAxis(r);
 }
 
 // The loop of ALoopTouchingASeamGivesNoPointBesideIt with the cylinder's seam put where the loop
@@ -4344,4 +4363,35 @@ TEST_F(HardIntersections, ALoopTouchingOneSeamWhereItCrossesAnotherComesBackOnce
     for (const Place& at : {Placed(1.0, 0.0), Placed(1e-6, 1e4), Placed(1e6, 1e4)})
       ExpectSphereCuttingATorusWhole({c.rc, 0.0, c.zc}, std::hypot(c.rc - 1.3, c.zc), c.alpha, c.beta, c.turn, at,
                                      at.scale == 1e-6 ? 1 : 0);
+}
+
+// Spheres through the torus's outer equator (radii 1 and 0.3), its v seam, beside its u seam: the
+// loop touches the v seam without crossing it, running along it within the point tolerance, and
+// crosses the u seam a few dozen tolerances on. Marches reached the v seam inside that stretch,
+// and the pull deciding whether they only touched it, starting no farther ahead than the u seam,
+// came back within a hundred tolerances of the march: the touching was taken for a crossing, and
+// the stretch on to the u seam was left out (every exact point there 1.25e-5 to 2.4e-5 of the size
+// from a branch). The pull is made again from half a step ahead across the u seam. Marches that go
+// on there leave a node at the touching close to the next, and the fit's pulls between them slid
+// along the stretch onto the nodes: its cuts are pulled again with the parameter changing most
+// held (without, samples 1.1e-6 to 1.8e-6 of the size off the surfaces). Either surface first, at
+// sizes 1e6 and 1e-6 moved 1e4 x the size: every sample on both, every exact point near a branch,
+// no stretch twice.
+TEST_F(HardIntersections, ALoopTouchingTheOuterEquatorBesideTheUSeamIsTracedOnToIt) {
+  const CaseSurface k[3][2] = {
+      {{true, Axes({0.029414189718769194, -0.7980253444473453, -0.60190560311637265}, {0.91695985127874358, -0.2181591827890573, 0.33405269360936912}),
+        {-0.092678919063467535, -0.061418276222117978, -0.078148283713034783}, 1, 0.3, 0, 0},
+       {false, Axes({-0.23697032453428232, 0.57943223425839929, -0.77980981732242671}, {0.58676668140699018, -0.55437445167645782, -0.59023201278739057}),
+        {0.91529321582199952, -0.52498755778075878, 0.11576920878629973}, 0.35219157541591956, 0, 0, 0}},
+      {{true, Axes({0.32203967372573522, -0.29021937112204493, 0.90114547392313238}, {-0.49925259199647765, 0.75668310539856365, 0.42211079989640732}),
+        {0.0069440257866555388, 0.19149199036086137, 0.16395857356430238}, 1, 0.3, 0, 0},
+       {false, Axes({-0.85383381694464089, 0.32215260485042574, 0.40888325012138982}, {0.47906489591558576, 0.79357853411181101, 0.37513988817284927}),
+        {-0.67883926110269199, 1.2043564540750455, 0.58644832660227708}, 0.13469347705927492, 0, 0, 0}},
+      {{true, Axes({0.39976503533871505, -0.670264718480438, 0.62524645035455861}, {-0.68051693039281347, 0.2399499155288006, 0.69232993975882917}),
+        {0.17427887028512323, -0.0014156635470261138, -0.15176512966292222}, 1, 0.3, 0, 0},
+       {false, Axes({0.74328735282214853, 0.63621148043509435, 0.20678216387596995}, {0.64529389357115685, -0.76337750221304668, 0.029164705291612525}),
+        {-0.75689671103441947, 0.55635398325851471, 0.34825760019035656}, 0.4718074429863976, 0, 0, 0}}};
+  ExpectWholeBranchesOnBoth(k[0], Placed(1e6, 1e4), 0);
+  ExpectWholeBranchesOnBoth(k[1], Placed(1e-6, 1e4), 1);
+  ExpectWholeBranchesOnBoth(k[2], Placed(1e6, 1e4), 1);
 }
