@@ -3022,7 +3022,10 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       // A step across five or more box lines may have jumped past a branch: take half of it.
       for (int k = 0; k < 4; ++k) cur.p[k] = 0.5 * (prev.p[k] + cur.p[k]);
       flag = 0;
-      Refine(m, cur, P, &flag, from);
+      // Where the half does not refine onto both surfaces (along a contact, whose tangent planes
+      // meet in no line, the mean of two landings may lie off it) the march ends before it: the
+      // point kept would be off surface 2.
+      if (Refine(m, cur, P, &flag, from) != 0) break;
       if (!flag) stop = CheckIfBndryReached(m.s1, m.s2, &cur.p[0], &cur.p[1], &cur.p[2], &cur.p[3]);
       if (flag || stop) Eval3DPointOnSurfCoord(m.s1, cur.p[0], cur.p[1], 0, 0, P);
       if (stop && RunsAlongSeam(m, prev, cur)) stop = false;
