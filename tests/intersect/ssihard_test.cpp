@@ -3075,6 +3075,18 @@ TEST_F(HardIntersections, AHalvedStepOffBothSurfacesEndsTheMarch) {
   ExpectTorusContactWhole({false, 1.3, 1.7737927294850369, 4.2775559407169466, 0.0, 1.9468198178228753, 1.0, false});
 }
 
+// A sphere with its poles on a torus's outer equator, the torus's v seam: the contact's march
+// read the chords' bow toward the normal as a move across the seam, stopped on it after every step
+// and went on from its far side; pieces ran over each other (4 % more than the circle). And a
+// coaxial cylinder there, where the pieces ran out before the circle did. At sizes 1e-6 and 1e6.
+TEST_F(HardIntersections, AContactAlongASeamIsMarchedAlongIt) {
+  for (double scale : {1e-6, 1e6}) {
+    ExpectTorusContactWhole({false, 1.3, 4.2277396082498164, 0.25869965581471099, M_PI / 2, 5.2877662628633608, scale,
+                             false});
+    ExpectTorusContactWhole({true, 1.3, 2.465415184786107, 3.4875032112286304, 0.0, 5.690869037224366, scale, false});
+  }
+}
+
 // Touching tori whose seams meet the contact 0.3 apart, less than a step: the contact traced
 // from one seam to the other in one chord had both its nodes on the ends of the trace beyond the
 // seams and was dropped as lying on it. The stretch between the seams was lost (3.1e-2 of the
