@@ -3260,7 +3260,10 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       // A step across five or more box lines may have jumped past a branch: take half of it.
       for (int k = 0; k < 4; ++k) cur.p[k] = 0.5 * (prev.p[k] + cur.p[k]);
       flag = 0;
-      Refine(m, cur, P, &flag, from);
+      // Where the half does not refine onto both surfaces (along a contact, whose tangent planes
+      // meet in no line, the mean of two landings may lie off it) the march ends before it: the
+      // point kept would be off surface 2.
+      if (Refine(m, cur, P, &flag, from) != 0) break;
       if (!flag) stop = CheckIfBndryReached(m.s1, m.s2, &cur.p[0], &cur.p[1], &cur.p[2], &cur.p[3]);
       if (flag || stop) Eval3DPointOnSurfCoord(m.s1, cur.p[0], cur.p[1], 0, 0, P);
       if (stop && RunsAlongSeam(m, prev, cur)) stop = false;
@@ -3533,8 +3536,17 @@ int MarchContact(March& m, double t[3]) {
       double X[3], d[3], S1u[3], S1v[3], n1[3], S2u[3], S2v[3], n2[3], Q[3], dp[4];
       for (int q = 0; q < 3; ++q) X[q] = L[q] + h * t[q], d[q] = h * t[q];
       if (!TangentPlane(m.s1, from.p[0], from.p[1], Q, S1u, S1v, n1) ||
-          !TangentPlane(m.s2, from.p[2], from.p[3], Q, S2u, S2v, n2) ||
-          !ResolveInTangentPlane(d, S1u, S1v, &dp[0], &dp[1]) || !ResolveInTangentPlane(d, S2u, S2v, &dp[2], &dp[3]))
+          !TangentPlane(m.s2, from.p[2], from.p[3], Q, S2u, S2v, n2))
+        return 0;
+      // The parameters move by the step's part in each tangent plane: t follows the chords, which
+      // bow off the plane toward the normal where the contact curves, and ResolveInTangentPlane
+      // drops a coordinate rather than that part. Kept, the part read as a move across a seam the
+      // contact runs along (a sphere's or torus's equator), and the march stopped on the seam
+      // after every step.
+      double d1[3], d2[3];
+      const double off1 = VecDotProd3(d, n1), off2 = VecDotProd3(d, n2);
+      for (int q = 0; q < 3; ++q) d1[q] = d[q] - off1 * n1[q], d2[q] = d[q] - off2 * n2[q];
+      if (!ResolveInTangentPlane(d1, S1u, S1v, &dp[0], &dp[1]) || !ResolveInTangentPlane(d2, S2u, S2v, &dp[2], &dp[3]))
         return 0;
       // The step stops on the first domain edge it crosses, except a closed surface's seam
       // that it runs along from a point on it: it stays on the seam's side there.
