@@ -803,6 +803,11 @@ namespace {
 constexpr int kChecksPerStep = 3;
 constexpr int kRefineRounds = 12;
 constexpr int kMostSamplesGrowth = 16;
+// A run of few samples (a line gives three) may still need many more: beside a pole its foot
+// swings half round the axis over a short stretch, which the fit follows in (u, v) only with
+// samples where it turns. Sixteen times three cannot place them; this many can, and still bounds
+// the work on a run that no fit will follow.
+constexpr int kLeastSamplesCap = 256;
 
 // The fit holds the samples in a cloud of floats, scaled to unit size and back, so a run whose
 // feet lie on a side of the domain (along a seam) comes back with control points a float's
@@ -1018,7 +1023,7 @@ Bspline* FitRunWithinTol(Bspline* srf, Bspline* curve, SurfaceGridCache& grid, c
     push(u[n - 1], v[n - 1], t[n - 1]);
     if (m == n) break;
     // Still off the projection when the rounds or the samples run out: no piece.
-    if (round == kRefineRounds || m > kMostSamplesGrowth * n0) return nullptr;
+    if (round == kRefineRounds || m > std::max(kMostSamplesGrowth * n0, kLeastSamplesCap)) return nullptr;
     u = nu, v = nv, t = nt, n = m;
   }
   if (!piece || KernelFailed()) return nullptr;

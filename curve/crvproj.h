@@ -37,9 +37,9 @@ struct Cloud;
 // is within tol of the projection along its whole length: it is checked at the quarter steps
 // between its samples both ways (the feet of the curve's points there, projected anew, near the
 // piece, their distances peaking nowhere beyond tol between the checks, and the piece's own
-// points between the samples' near the projection) and fitted again
-// with every point it missed added to its samples, for at most twelve rounds and sixteen times the samples; a piece the check still
-// finds off the projection then makes the call fail. Null when no piece was made or on failure
+// points between the samples' near the projection) and fitted again with every point it missed
+// added to its samples, for at most twelve rounds and sixteen times the samples (256 at least);
+// a piece the check still finds off the projection then makes the call fail. Null when no piece was made or on failure
 // (a closest-point search, an allocation, a fit, or a piece not within tol).
 // Where the projection passes over a pole or an apex (at a sample, or between two whose feet
 // lie a quarter of the range apart along the collapsed side) it is split there as at a seam,

@@ -1063,6 +1063,33 @@ TEST_F(ProjectionTest, APieceEndsWhereTheProjectionDoesToAFineTolerance) {
   }
 }
 
+// A line on the plane tangent at the north pole of a unit sphere, passing the pole 0.01 or 0.1 of
+// the radius beside it, projected to 1e-6 of the size: its foot swings half round the axis over a
+// short stretch, where a run of three samples needs many more to follow it in (u, v). The one
+// curve comes back within the tolerance of the exact projection (the feet P / |P| of its
+// points), at every size and place.
+TEST_F(ProjectionTest, AProjectionSwingingRoundBesideAPoleIsFollowed) {
+  for (double off : {0.01, 0.1})
+    for (const Place& pl : ThreePlaces()) {
+      SCOPED_TRACE(Where(pl));
+      BsplineKeeper keep;
+      Bspline* sphere = keep(CreateSphereBspline(0.0, 0.0, 0.0, 1.0));
+      Bspline* c = keep(BuildCurve(1, 3, {-0.6, off, 1.0, 0.6, off, 1.0}));
+      ASSERT_TRUE(sphere && c);
+      std::vector<std::array<double, 3>> feet(3001);
+      for (int i = 0; i <= 3000; ++i) {
+        const double P[3] = {-0.6 + 1.2 * i / 3000, off, 1.0}, d = VecSize3(P);
+        for (int k = 0; k < 3; ++k) feet[i][k] = P[k] / d;
+      }
+      const double tol = 1e-6;
+      std::vector<Bspline*> got = ProjectPlaced(pl, sphere, c, tol, 1);
+      ASSERT_EQ(got.size(), 1u) << off;
+      double worst = 0.0;
+      SampleArcs(sphere, got, &pl, [&](const double q[3], int) { worst = std::max(worst, DistanceToPolyline(q, feet)); });
+      EXPECT_LE(worst, tol) << off;
+    }
+}
+
 // A line at height 1.5 over the north pole of a unit sphere, across the meridians at angles
 // atan 0.7 and atan 0.7 + pi, projected to 1e-8 of the size: the two meridian stretches from
 // polar angle atan(sqrt(1.49) / 1.5) to the pole, each made the exact iso line. Its u is taken
