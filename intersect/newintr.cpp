@@ -780,13 +780,17 @@ double OnBranchReach(const IntersectionTrace* t, double tolB) {
 // the ends it stops on a domain's edge to it.
 constexpr double kSeamEndShare = 1e-6;
 
+bool AtAPole(const Bspline* s, const double jet[3][3]);
+
 // True when the middle of a chord of t lies beyond the ends of the other traces: the nearest
-// point of them all to it is an open trace's end node on a closed surface's seam. A contact that
-// crosses the seams of both surfaces less than a step apart is traced between them in one chord
-// whose nodes are the ends of the traces beyond the seams: each node lies on another branch, the
-// stretch between on none. Along a contact the chord's middle pulled onto both surfaces lands
-// anywhere across the band and cannot tell (MiddleOnTracedBranch); the ends can. A stretch traced
-// twice has the other trace's chord nearer the middle than any end.
+// point of them all to it is an open trace's end node on a closed surface's seam, or on a pole
+// (a piece from a seam's far side to a pole where another contact ends has its one chord's
+// middle as near that end as the one on the seam). A contact that crosses the seams of both
+// surfaces less than a step apart is traced between them in one chord whose nodes are the ends
+// of the traces beyond the seams: each node lies on another branch, the stretch between on none.
+// Along a contact the chord's middle pulled onto both surfaces lands anywhere across the band and
+// cannot tell (MiddleOnTracedBranch); the ends can. A stretch traced twice has the other trace's
+// chord nearer the middle than any end.
 bool ChordBetweenSeamEnds(const Bspline* s1, const Bspline* s2, const IntersectionTraceList* list,
                           const IntersectionTrace* t) {
   auto openEnd = [&](const IntersectionTraceNode* n) {
@@ -807,6 +811,12 @@ bool ChordBetweenSeamEnds(const Bspline* s1, const Bspline* s2, const Intersecti
     }
     return false;
   };
+  auto onPole = [&](const IntersectionTraceNode* n) {
+    static const int du[3] = {0, 1, 0}, dv[3] = {0, 0, 1};
+    double a[3][3], b[3][3];
+    return (EvalPointOnGeometryM(s1, n->u1, n->v1, du, dv, 3, 0, a) == 0 && AtAPole(s1, a)) ||
+           (EvalPointOnGeometryM(s2, n->u2, n->v2, du, dv, 3, 0, b) == 0 && AtAPole(s2, b));
+  };
   for (const IntersectionTraceNode* n = t->head; n; n = n->next) {
     const IntersectionTraceNode* a = n == t->turn ? t->head : n;
     const IntersectionTraceNode* b = n->next;
@@ -816,7 +826,7 @@ bool ChordBetweenSeamEnds(const Bspline* s1, const Bspline* s2, const Intersecti
     const IntersectionTraceNode* partner = nullptr;
     const IntersectionTraceNode* c = NearestChord(list, t, M, HUGE_VAL, &f, &partner);
     const IntersectionTraceNode* foot = !c ? nullptr : f == 0.0 ? c : f == 1.0 ? partner : nullptr;
-    if (foot && openEnd(foot) && onSeam(foot)) return true;
+    if (foot && openEnd(foot) && (onSeam(foot) || onPole(foot))) return true;
   }
   return false;
 }
@@ -903,13 +913,17 @@ bool AlongTangentialContact(Bspline* s1, Bspline* s2, const IntersectionTrace* t
 }
 
 // True when every node of t lies within reach of a chord of the traces from `first` to the
-// list's tail, skip apart.
+// list's tail, skip apart; every chord's middle too within middleReach when that is not 0.
 bool CoveredByTracesFrom(const IntersectionTraceList* list, IntersectionTrace* first,
-                         const IntersectionTrace* t, double reach, const IntersectionTrace* skip = nullptr) {
+                         const IntersectionTrace* t, double reach, const IntersectionTrace* skip = nullptr,
+                         double middleReach = 0.0) {
   const IntersectionTraceList from = {1, first, list->tail};
   for (const IntersectionTraceNode* n = t->head; n; n = n->next) {
     const double X[3] = {n->x, n->y, n->z};
     if (!NearTracedBranch(&from, skip, X, reach)) return false;
+    if (!(middleReach > 0.0) || !n->next) continue;
+    const double M[3] = {0.5 * (n->x + n->next->x), 0.5 * (n->y + n->next->y), 0.5 * (n->z + n->next->z)};
+    if (!NearTracedBranch(&from, skip, M, middleReach)) return false;
   }
   return true;
 }
@@ -938,10 +952,14 @@ int FollowTangentialContacts(Bspline* s1, Bspline* s2, IntersectionTraceList* li
     } else if (rc == 1) {
       // A trace of the march reaching past a stretch traced before has its middle node there, or
       // the contact traced from it runs on across a seam into one: traced from seam or pole to
-      // seam or pole, the new traces lying wholly on those stretches are them again, and go.
+      // seam or pole, the new traces lying wholly on those stretches are them again, and go. A
+      // piece from a seam to a pole may have both ends on traced stretches (a contact's end on
+      // the seam, another's on the pole) and its chord on neither: the chords' middles count
+      // too, within one chord height (the chords of one stretch traced twice bow the same way
+      // off it, each by at most that).
       for (IntersectionTrace* nt = tail->next; nt;) {
         IntersectionTrace* next = nt->next;
-        if (CoveredByTracesFrom(list, made, nt, 2.0 * tolA, nt)) UnlinkTrace(list, nt);
+        if (CoveredByTracesFrom(list, made, nt, 2.0 * tolA, nt, tolA)) UnlinkTrace(list, nt);
         nt = next;
       }
     }
@@ -1973,6 +1991,17 @@ bool PullStrayNode(Bspline* s1, Bspline* s2, IntersectionTraceNode* n, double to
   return true;
 }
 
+// True when node n lies more than half of tol off the other surface. Along a tangential contact
+// that is the middle of a band where the surfaces cross twice within tol of each other (a sphere a
+// few tolerances larger than the cylinder it sits in): a point pulled onto both surfaces from
+// there lands on either crossing, as far across the band as its width.
+bool MiddleOfBand(Bspline* s1, Bspline* s2, const IntersectionTraceNode* n, double tol) {
+  double P1[3], P2[3];
+  Eval3DPointOnSurfCoord(s1, n->u1, n->v1, 0, 0, P1);
+  Eval3DPointOnSurfCoord(s2, n->u2, n->v2, 0, 0, P2);
+  return VecDist3(P1, P2) > 0.5 * tol;
+}
+
 // Places nodes so that the cubic interpolants CreateIntersectionCurves makes of the trace (its
 // nodes' parameters, interpolated on chord lengths in each parameter plane, knots from index 3
 // the nodes' parameters) lie within tol of both surfaces between the nodes too. Each round
@@ -2132,6 +2161,12 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
           double r[4];
           if (contact && ContactDeparture(s1, s2, q, tol, r, P, m, next) < HUGE_VAL) {
             for (int c = 0; c < 4; ++c) q[c] = r[c];
+          } else if (contact && MiddleOfBand(s1, s2, m, tol) && MiddleOfBand(s1, s2, next, tol)) {
+            // Not located on the contact (a long interval's curves far off it), a cut between
+            // nodes held in the band's middle would be pulled onto a crossing: the curves then
+            // zigzag across the band (a quarter circle came out 1.7 % long). The interval takes
+            // only the cuts located on the contact.
+            continue;
           } else if (!PullInto(s1, s2, q, P, kPullShare * tol, m, next)) {
             if (!contact || !CutFromNodes(s1, s2, m, next, double(j) / parts[i], tol, q, P)) continue;
           }

@@ -3647,6 +3647,35 @@ void AppendTrace(IntersectionTraceList* list, IntersectionTrace* t) {
   ++list->count;
 }
 
+// Goes on along a contact from the far side of the seams at *end, way (unit, updated) the
+// march's there, in pieces from seam to seam (while the last march ended on one: rc 1), until a
+// piece ends off every seam or within 100 point tolerances of G (two locations of one point on
+// the contact). *end becomes the last end reached. 1; 0 when a piece went nowhere; -2 on no
+// memory.
+int ContinueContact(March& m, const IntersectionTraceNode** end, double way[3], const double G[3], int rc) {
+  for (int piece = 0; piece < kMaxContactPieces && rc == 1; ++piece) {
+    Params w = Of(*end);
+    const double E[3] = {(*end)->x, (*end)->y, (*end)->z};
+    if (!WrapAcrossSeams(m, w) || Distance(E, G) <= 100.0 * m.tolB) break;
+    IntersectionTrace* next = MallocIntersectionTrace();
+    if (!next) return -2;
+    m.trace = next;
+    next->open = 1;
+    next->directionStart = 1;
+    rc = Append(m, w, E) ? MarchContact(m, way) : -2;
+    if (rc == -2 || next->nodeCount < 2) {
+      FreeTraceNodes(next);
+      Free(next);
+      return rc == -2 ? -2 : 0;
+    }
+    next->directionStart = next->nodeCount;
+    next->turn = next->tail;
+    AppendTrace(m.list, next);
+    *end = next->tail;
+  }
+  return 1;
+}
+
 }  // namespace
 
 int TraceTangentialContact(Bspline* s1, Bspline* s2, const double q[4], const double dir[3],
@@ -3697,6 +3726,7 @@ int TraceTangentialContact(Bspline* s1, Bspline* s2, const double q[4], const do
   tr->open = 1;
   tr->directionStart = 1;
   int rc = MarchContact(m, t);
+  double back[3] = {-t[0], -t[1], -t[2]};  // the way of the backward march, at its end after it
   if (rc == 2) {
     tr->open = 0;
     tr->directionStart = 0;
@@ -3705,13 +3735,10 @@ int TraceTangentialContact(Bspline* s1, Bspline* s2, const double q[4], const do
     tr->turn = tr->tail;
     tr->directionStart = tr->nodeCount;
     IntersectionTraceNode* seedNode = tr->head;
-    double back[3];
     if (seedNode->next) {
       const IntersectionTraceNode* a = seedNode->next;
       const double A[3] = {a->x, a->y, a->z};
       VecDiff3(P, A, back);
-    } else {
-      for (int k = 0; k < 3; ++k) back[k] = -t[k];
     }
     const double lb = VecSize3(back);
     for (int k = 0; k < 3; ++k) back[k] /= lb;
@@ -3741,30 +3768,15 @@ int TraceTangentialContact(Bspline* s1, Bspline* s2, const double q[4], const do
   // A contact that crosses the seams of closed surfaces at different places: the march ended
   // on one seam; it goes on from the far side of it, in pieces from seam to seam, until it
   // reaches the end of the backward march from the seed.
-  const IntersectionTraceNode* back = tr->tail == tr->turn ? tr->head : tr->tail;
-  const double B[3] = {back->x, back->y, back->z};
+  const IntersectionTraceNode* backEnd = tr->tail == tr->turn ? tr->head : tr->tail;
+  const double B[3] = {backEnd->x, backEnd->y, backEnd->z};
   const IntersectionTraceNode* end = tr->turn;
-  for (int piece = 0; piece < kMaxContactPieces && rc == 1; ++piece) {
-    Params w = Of(end);
-    const double E[3] = {end->x, end->y, end->z};
-    // Within 100 point tolerances: two locations of one point on the contact.
-    if (!WrapAcrossSeams(m, w) || Distance(E, B) <= 100.0 * tolB) break;
-    IntersectionTrace* next = MallocIntersectionTrace();
-    if (!next) return -2;
-    m.trace = next;
-    next->open = 1;
-    next->directionStart = 1;
-    rc = Append(m, w, E) ? MarchContact(m, t) : -2;
-    if (rc == -2 || next->nodeCount < 2) {
-      FreeTraceNodes(next);
-      Free(next);
-      return rc == -2 ? -2 : 1;
-    }
-    next->directionStart = next->nodeCount;
-    next->turn = next->tail;
-    AppendTrace(list, next);
-    end = next->tail;
-  }
+  if (ContinueContact(m, &end, t, B, rc) == -2) return -2;
+  // Pieces that stop short of it (at a pole, or on a seam the contact runs along) leave the
+  // stretch beyond the backward end's seam to no march: it goes on from there the other way, to
+  // the last end reached.
+  const double F[3] = {end->x, end->y, end->z};
+  if (rc == 1 && Distance(F, B) > 100.0 * tolB && ContinueContact(m, &backEnd, back, F, rc) == -2) return -2;
   return 1;
 }
 

@@ -3119,6 +3119,23 @@ TEST_F(HardIntersections, AContactAlongASeamIsMarchedAlongIt) {
   }
 }
 
+// A sphere with its poles on a torus's outer equator: the contact traced from a seed ran to a
+// pole one way and to the torus's u seam the other; the stretch beyond that seam, up to the
+// other pole, went untraced (1.2e-2 of the size). At sizes 1e-6 and 1e6, the sphere first.
+TEST_F(HardIntersections, AContactFromAPoleToASeamGoesOnBeyondTheSeam) {
+  for (double scale : {1e-6, 1e6})
+    ExpectTorusContactWhole({false, 1.3, 4.2351286669401365, 0.12453486219448083, M_PI / 2, 5.0049722338118334, scale,
+                             true});
+}
+
+// A sphere with its poles on a torus's inner equator: the contact's piece from the torus's seam
+// to a pole, one chord, has its nodes on the ends of the other pieces (on the seam and the pole)
+// and was dropped twice as lying on them; 0.23 radians were lost (1.4e-2 of the size).
+TEST_F(HardIntersections, AContactPieceFromASeamToAPoleIsKept) {
+  ExpectTorusContactWhole(
+      {false, 0.7, 1.0975516112209296, 2.908451153246554, M_PI / 2, 0.61930024826147034, 1e6, false});
+}
+
 // Touching tori whose seams meet the contact 0.3 apart, less than a step: the contact traced
 // from one seam to the other in one chord had both its nodes on the ends of the trace beyond the
 // seams and was dropped as lying on it. The stretch between the seams was lost (3.1e-2 of the
