@@ -2185,7 +2185,9 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
           // Where the branch runs along a seam it touches, the surfaces part only with the square
           // of a slide along it, and a free pull slides toward the touching, past or onto the
           // interval's nodes: the curves' point is pulled again with the parameter that changes
-          // most across the interval held.
+          // most across the interval held. Not on a contact: there the surfaces part with the
+          // square of a step across it too, and the held pull lands anywhere in the band.
+          if (contact) continue;
           const int most = ChangingParam(s1, s2, m, next, true);
           CurvesAt(c1.get(), c2.get(), k1, k2, i, double(j) / parts[i], q);
           if (!PullWithParamHeld(s1, s2, q, most, P, kPullShare * tol) || !WithinInterval(s1, s2, q, m, next) ||
