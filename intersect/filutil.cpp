@@ -428,7 +428,16 @@ void OpenBrackets(Ball& b) {
   }
 }
 
-bool StartBall(Ball& b, Bspline* S1, Bspline* S2, double r, const double p[4]) {
+// Whether the guess of a refinement is already a contact pair within tol with its two contacts
+// apart (farther than tol), not a point of both surfaces.
+bool GuessIsAPair(const Ball& b, double tol) {
+  return VecDist3(b.at[0].d[0], b.at[1].d[0]) > tol && CentreGap(b) < tol;
+}
+
+// The refinement's state at the guess p; false where a surface cannot be evaluated there. *pair
+// is set, nothing moved, where the guess is a contact pair within tol already (GuessIsAPair): one
+// within a hair of a pole stays there, not moved a hair off it onto a meridian.
+bool StartBall(Ball& b, Bspline* S1, Bspline* S2, double r, const double p[4], double tol, bool* pair) {
   b.S[0] = S1;
   b.S[1] = S2;
   b.r = r;
@@ -440,6 +449,8 @@ bool StartBall(Ball& b, Bspline* S1, Bspline* S2, double r, const double p[4]) {
   }
   OpenBrackets(b);
   if (!EvaluateBoth(b)) return false;
+  *pair = GuessIsAPair(b, tol);
+  if (*pair) return true;
   VecCrossProd3(b.at[0].n, b.at[1].n, b.t);
   for (int q = 0; q < 3; ++q) b.X[q] = b.at[0].d[0][q];  // the guess lies on both surfaces
   if (LeavePoles(b)) {
@@ -447,12 +458,6 @@ bool StartBall(Ball& b, Bspline* S1, Bspline* S2, double r, const double p[4]) {
     VecCrossProd3(b.at[0].n, b.at[1].n, b.t);
   }
   return true;
-}
-
-// Whether the guess of a refinement is already a contact pair within tol with its two contacts
-// apart (farther than tol), not a point of both surfaces.
-bool GuessIsAPair(const Ball& b, double tol) {
-  return VecDist3(b.at[0].d[0], b.at[1].d[0]) > tol && CentreGap(b) < tol;
 }
 
 // A parameter across the seam from the guess by no more than this share of its period is the
@@ -583,11 +588,12 @@ int RefineNewest(Bspline* S1, Bspline* S2, double r, double* u1, double* v1, dou
   int L = N + 60;
   const double start[4] = {*u1, *v1, *u2, *v2}, nb[4] = {nu1, nv1, nu2, nv2};
   Ball b;
-  if (!StartBall(b, S1, S2, r, start)) return -2;
+  bool pair = false;
+  if (!StartBall(b, S1, S2, r, start, tol, &pair)) return -2;
   // A guess that is a contact pair already, its contacts apart (a fillet trace's own pair),
   // stays: the first step takes the guess for a point of both surfaces and would move it along
   // the fillet. A guess on both surfaces goes on as before, where parallel normals set the way.
-  if (GuessIsAPair(b, tol)) return 100;
+  if (pair) return 100;
   int sign0[4] = {1, 1, 1, 1};
   bool clamped = false, restart = true;
   // Clamps a stepped iterate into the boxes, gives it back and evaluates both surfaces there:
@@ -692,8 +698,9 @@ int NewRefineToFilletPoint(Bspline* S1, Bspline* S2, double r, double* u1, doubl
     return -2;
   const double start[4] = {*u1, *v1, *u2, *v2}, nb[4] = {nu1, nv1, nu2, nv2};
   Ball b;
-  if (!StartBall(b, S1, S2, r, start)) return -2;
-  if (GuessIsAPair(b, tol)) return 100;  // as above
+  bool pair = false;
+  if (!StartBall(b, S1, S2, r, start, tol, &pair)) return -2;
+  if (pair) return 100;  // as above
   int sign0[4] = {1, 1, 1, 1};
   bool clamped = false;
   for (int k = 0; k < 100; ++k) {

@@ -1043,6 +1043,14 @@ TEST_F(FilletBall, AnExactPairBesideAPoleFarFromTheOriginStays) {
     for (const double d : {1e-4, 1e-6}) ExpectExactPairBesideThePoleStays(at, d);
 }
 
+// Within a hair (1e-6 of the range) of the pole, the guess was moved a hair off the pole before it
+// was seen to be a pair, and the first step, taking the moved guess for a point of both surfaces,
+// ran to the corners of the parameter boxes.
+TEST_F(FilletBall, AnExactPairWithinAHairOfAPoleStays) {
+  for (const Place& at : Placements())
+    for (const double d : {1e-7, 1e-8}) ExpectExactPairBesideThePoleStays(at, d);
+}
+
 // The sphere's parameters of a point of the unit sphere (poles on z, seam at +x): u round the
 // axis, v along the meridian from the pole at -z, each within its quarter arc as AngleParam.
 void UnitSphereParams(const double p[3], double* u, double* v) {
