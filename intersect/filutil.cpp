@@ -239,6 +239,11 @@ int ContactSteps(Ball& b, int k, const double nb[4], double lengthFactor, double
     D1[q] = b.X[q] + d * w1[q] - P1[q];
     D2[q] = b.X[q] + d * w2[q] - P2[q];
   }
+  // The corner lies on S2's tangent line; S1's passes it by as far as the contacts lie apart
+  // along the spine. That offset leaves S1's target off its tangent plane, and resolved there
+  // along a coordinate axis it can vanish: the target is taken onto the plane along the normal.
+  const double off = VecDotProd3(D1, n1);
+  for (int q = 0; q < 3; ++q) D1[q] -= off * n1[q];
   if (!ResolveInTangentPlane(D1, b.at[0].d[1], b.at[0].d[2], &step[0], &step[1]) ||
       !ResolveInTangentPlane(D2, b.at[1].d[1], b.at[1].d[2], &step[2], &step[3]))
     return -2;
