@@ -18,6 +18,7 @@
 #include "bspline/refines2.h"
 #include "bspline/sfree.h"
 #include "bspline/smake.h"
+#include "bspline/srfclone.h"
 #include "foundation/algebra.h"
 #include "foundation/coreglob.h"
 #include "foundation/geometry.h"
@@ -80,13 +81,73 @@ struct SurfPoint {
 // 2e-6, while where Su x Sv is not sound (a pole, a collapsed side) the two part by far more.
 constexpr double kSameNormal = 1.0 - 1e-10;
 
+// Units in the last place of the coordinates that the evaluator's partials carry: each sums
+// control points times derivatives of the basis (a rational one less the point times the
+// weight's derivative), terms of the coordinates' magnitude for a result of the size's.
+constexpr double kPartialUlps = 8.0;
+// A normal that round-off may turn by more than this (radians) moves a ball's centre by as much
+// of its radius, a share the contact tolerances (down to 1e-9 of the size) cannot spare.
+constexpr double kNormalTurn = 1e-9;
+// A surface whose coordinates reach this many times its size from the origin loses digits in
+// its partials that a copy centred at the origin keeps.
+constexpr double kFarSizes = 16.0;
+
+// Whether the partials Su, Sv of s at its point P lose digits to the magnitude of the
+// coordinates, enough to turn its normal by more than kNormalTurn: beside a pole (a side
+// collapsed to a point) of a surface far from the origin the short partial is of the distance to
+// the pole, its round-off of the coordinates (1e-6 of the range from the pole, 1e4 sizes out: a
+// turn of 7e-6). Their round-off is put at kPartialUlps of the coordinates times the longer
+// partial's share of the size.
+bool PartialsLoseDigits(const Bspline* s, const double P[3], const double Su[3], const double Sv[3]) {
+  const double lu = VecSize3(Su), lv = VecSize3(Sv);
+  const double shorter = std::fmin(lu, lv), ulps = kPartialUlps * DBL_EPSILON * std::fmax(lu, lv);
+  if (!(ulps > 0.0) || !std::isfinite(ulps) || s->kind != 2 || s->dimension != 3) return false;
+  // The net's box (a pass over the net) only where the round-off could matter with the box at
+  // its least: as long as the diagonals between the net's corners, its coordinates at most
+  // 16/15 of the point's (the point lies in the box, which lies kFarSizes of it out).
+  const int i = NumCtrlU(s) - 1, j = NumCtrlV(s) - 1;
+  const double a[3] = {s->X[0][0], s->Y[0][0], s->Z[0][0]}, b[3] = {s->X[j][i], s->Y[j][i], s->Z[j][i]};
+  const double c[3] = {s->X[0][i], s->Y[0][i], s->Z[0][i]}, d[3] = {s->X[j][0], s->Y[j][0], s->Z[j][0]};
+  const double least = std::fmax(VecDist3(a, b), VecDist3(c, d));
+  const double at = std::fmax(std::fabs(P[0]), std::fmax(std::fabs(P[1]), std::fabs(P[2])));
+  if (!(ulps * kFarSizes / (kFarSizes - 1.0) * at > kNormalTurn * least * shorter)) return false;
+  double lo[3], hi[3];
+  ControlPointBox(s, lo, hi);
+  const double size = VecDist3(lo, hi);
+  double far = 0.0;
+  for (int q = 0; q < 3; ++q) far = std::fmax(far, std::fmax(std::fabs(lo[q]), std::fabs(hi[q])));
+  return far > kFarSizes * size && ulps * far > kNormalTurn * size * shorter;
+}
+
+// A copy of s moved so that its control box is centred at the origin; null when memory ran out.
+Bspline* CentredCopy(Bspline* s) {
+  double lo[3], hi[3];
+  ControlPointBox(s, lo, hi);
+  Bspline* c = CopyBsplineSurface(s);
+  if (!c) return nullptr;
+  double** xyz[3] = {c->X, c->Y, c->Z};
+  for (int q = 0; q < 3; ++q)
+    for (int j = 0; j < NumCtrlV(c); ++j)
+      for (int i = 0; i < NumCtrlU(c); ++i) xyz[q][j][i] -= 0.5 * (lo[q] + hi[q]);
+  return c;
+}
+
 bool Evaluate(Bspline* s, double u, double v, SurfPoint& p, bool second) {
   static const int du[6] = {0, 1, 0, 1, 2, 0}, dv[6] = {0, 0, 1, 1, 0, 2};
-  if (EvalPointOnGeometryM(s, u, v, du, dv, second ? 6 : 3, 0, p.d) != 0) return false;
+  const int n = second ? 6 : 3;
+  if (EvalPointOnGeometryM(s, u, v, du, dv, n, 0, p.d) != 0) return false;
+  // Partials that lose digits to the coordinates' magnitude are taken again on a copy centred
+  // at the origin, where they carry the round-off of the size alone, and so is the normal (its
+  // stand-in partials too); the point stays as evaluated.
+  Owned<Bspline, FreeBspline> centred;
+  if (PartialsLoseDigits(s, p.d[0], p.d[1], p.d[2])) {
+    centred.reset(CentredCopy(s));
+    if (!centred || EvalPointOnGeometryM(centred.get(), u, v, du + 1, dv + 1, n - 1, 0, p.d + 1) != 0) return false;
+  }
   double c[3];
   VecCrossProd3(p.d[1], p.d[2], c);
-  for (int r = 1; r < (second ? 6 : 3); ++r) ReduceSmallComponents(p.d[r]);
-  ComputeSurfaceNormal(s, u, v, p.d[1], p.d[2], p.n);
+  for (int r = 1; r < n; ++r) ReduceSmallComponents(p.d[r]);
+  ComputeSurfaceNormal(centred ? centred.get() : s, u, v, p.d[1], p.d[2], p.n);
   const double l = VecSize3(p.n);
   if (!(l > 0.0) || !std::isfinite(l)) return false;
   for (int q = 0; q < 3; ++q) p.n[q] /= l;
@@ -178,6 +239,11 @@ int ContactSteps(Ball& b, int k, const double nb[4], double lengthFactor, double
     D1[q] = b.X[q] + d * w1[q] - P1[q];
     D2[q] = b.X[q] + d * w2[q] - P2[q];
   }
+  // The corner lies on S2's tangent line; S1's passes it by as far as the contacts lie apart
+  // along the spine. That offset leaves S1's target off its tangent plane, and resolved there
+  // along a coordinate axis it can vanish: the target is taken onto the plane along the normal.
+  const double off = VecDotProd3(D1, n1);
+  for (int q = 0; q < 3; ++q) D1[q] -= off * n1[q];
   if (!ResolveInTangentPlane(D1, b.at[0].d[1], b.at[0].d[2], &step[0], &step[1]) ||
       !ResolveInTangentPlane(D2, b.at[1].d[1], b.at[1].d[2], &step[2], &step[3]))
     return -2;
@@ -367,7 +433,16 @@ void OpenBrackets(Ball& b) {
   }
 }
 
-bool StartBall(Ball& b, Bspline* S1, Bspline* S2, double r, const double p[4]) {
+// Whether the guess of a refinement is already a contact pair within tol with its two contacts
+// apart (farther than tol), not a point of both surfaces.
+bool GuessIsAPair(const Ball& b, double tol) {
+  return VecDist3(b.at[0].d[0], b.at[1].d[0]) > tol && CentreGap(b) < tol;
+}
+
+// The refinement's state at the guess p; false where a surface cannot be evaluated there. *pair
+// is set, nothing moved, where the guess is a contact pair within tol already (GuessIsAPair): one
+// within a hair of a pole stays there, not moved a hair off it onto a meridian.
+bool StartBall(Ball& b, Bspline* S1, Bspline* S2, double r, const double p[4], double tol, bool* pair) {
   b.S[0] = S1;
   b.S[1] = S2;
   b.r = r;
@@ -379,6 +454,8 @@ bool StartBall(Ball& b, Bspline* S1, Bspline* S2, double r, const double p[4]) {
   }
   OpenBrackets(b);
   if (!EvaluateBoth(b)) return false;
+  *pair = GuessIsAPair(b, tol);
+  if (*pair) return true;
   VecCrossProd3(b.at[0].n, b.at[1].n, b.t);
   for (int q = 0; q < 3; ++q) b.X[q] = b.at[0].d[0][q];  // the guess lies on both surfaces
   if (LeavePoles(b)) {
@@ -386,12 +463,6 @@ bool StartBall(Ball& b, Bspline* S1, Bspline* S2, double r, const double p[4]) {
     VecCrossProd3(b.at[0].n, b.at[1].n, b.t);
   }
   return true;
-}
-
-// Whether the guess of a refinement is already a contact pair within tol with its two contacts
-// apart (farther than tol), not a point of both surfaces.
-bool GuessIsAPair(const Ball& b, double tol) {
-  return VecDist3(b.at[0].d[0], b.at[1].d[0]) > tol && CentreGap(b) < tol;
 }
 
 // A parameter across the seam from the guess by no more than this share of its period is the
@@ -522,11 +593,12 @@ int RefineNewest(Bspline* S1, Bspline* S2, double r, double* u1, double* v1, dou
   int L = N + 60;
   const double start[4] = {*u1, *v1, *u2, *v2}, nb[4] = {nu1, nv1, nu2, nv2};
   Ball b;
-  if (!StartBall(b, S1, S2, r, start)) return -2;
+  bool pair = false;
+  if (!StartBall(b, S1, S2, r, start, tol, &pair)) return -2;
   // A guess that is a contact pair already, its contacts apart (a fillet trace's own pair),
   // stays: the first step takes the guess for a point of both surfaces and would move it along
   // the fillet. A guess on both surfaces goes on as before, where parallel normals set the way.
-  if (GuessIsAPair(b, tol)) return 100;
+  if (pair) return 100;
   int sign0[4] = {1, 1, 1, 1};
   bool clamped = false, restart = true;
   // Clamps a stepped iterate into the boxes, gives it back and evaluates both surfaces there:
@@ -631,8 +703,9 @@ int NewRefineToFilletPoint(Bspline* S1, Bspline* S2, double r, double* u1, doubl
     return -2;
   const double start[4] = {*u1, *v1, *u2, *v2}, nb[4] = {nu1, nv1, nu2, nv2};
   Ball b;
-  if (!StartBall(b, S1, S2, r, start)) return -2;
-  if (GuessIsAPair(b, tol)) return 100;  // as above
+  bool pair = false;
+  if (!StartBall(b, S1, S2, r, start, tol, &pair)) return -2;
+  if (pair) return 100;  // as above
   int sign0[4] = {1, 1, 1, 1};
   bool clamped = false;
   for (int k = 0; k < 100; ++k) {
