@@ -2717,6 +2717,44 @@ bool LeavesBesideOnSeam(const March& m, const Params& prev, const Params& c, con
   return false;
 }
 
+// The largest share of its range by which a parameter turning round a pole of either surface (the
+// one along the collapsed side) changes from a to b.
+double PoleTurnShare(const March& m, const Params& a, const Params& b) {
+  double share = 0.0;
+  for (int k = 0; k < 4; ++k) {
+    const Bspline* s = SurfaceOf(k, m.s1, m.s2);
+    const int dir = k & 1, across = 1 - dir;
+    if (SurfaceSideCollapsed(s, across, 0) || SurfaceSideCollapsed(s, across, 1))
+      share = std::fmax(share, std::fabs(b.p[k] - a.p[k]) / Range(s, dir));
+  }
+  return share;
+}
+
+// A closing interval whose parameter round a pole turns by more than this share of its range
+// passes the pole closer than it lies from either end, and its way round is the shorter one only
+// up to the branch's own turning over the step. Beside small spheres' poles closings turning by
+// 0.44 of the range or more came out wrong (their curves round the pole's far side, or the loop
+// traced again from another seed), those turning by 0.42 or less right.
+constexpr double kCloseRoundPole = 0.43;
+
+// True when a backward march at `last` whose step landed at P short of the forward end (the turn
+// node, ahead of P along the step, not on a pole) would close onto that end with an interval
+// turning round a pole by more than kCloseRoundPole. The landing lies between: kept, the march
+// goes on in steps to the end (the last interval turning the short way) or onto the pole.
+bool ClosesRoundAPole(const March& m, const Params& last, const double P[3]) {
+  const IntersectionTraceNode* w = m.trace->turn;
+  if (NodeOnPole(m.s1, m.s2, w)) return false;  // its parameter round the pole marks no way
+  Params c = Of(w);
+  ArriveAcrossSeam(m, last, c);
+  if (!(PoleTurnShare(m, last, c) > kCloseRoundPole)) return false;
+  double L[3], step[3], ahead[3];
+  const double W[3] = {w->x, w->y, w->z};
+  Eval3DPointOnSurfCoord(m.s1, last.p[0], last.p[1], 0, 0, L);
+  VecDiff3(P, L, step);
+  VecDiff3(W, P, ahead);
+  return VecDist3(P, W) > m.tolB && VecDotProd3(step, ahead) > 0.0;
+}
+
 // The closing node of a backward march that met the forward end (turn node w).
 int CloseBackward(March& m) {
   // The loop ends where it began its forward march: the closing node is the turn node itself,
@@ -3338,10 +3376,12 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       // it); closed there, the last interval cut round the pole. The march goes on to the pole,
       // or to the seam, from whose far side the stretch is continued.
       const bool ontoPole = dt > kPoleCloseTolBs * m.tolB && NodeOnPole(m.s1, m.s2, tr->turn);
+      // Nor with an interval round a pole whose way round it cannot tell (ClosesRoundAPole).
+      const bool roundPole = ClosesRoundAPole(m, Of(last), P);
       if (((nearLast && Closes(cur, second, ref) && (t2 || ArrivesAlongFirstChord(m, tr, prev, P))) ||
            dt < std::fmin(10000.0 * m.tolB, chord)) &&
           !SeamBetween(m, cur, tr->turn) && !LeavesBesideOnSeam(m, prev, cur, P, tr->turn) && !besidePole &&
-          !acrossPole && !ontoPole) {
+          !acrossPole && !ontoPole && !roundPole) {
         // A closing step that passed over a dip across a seam ends where the branch leaves
         // (EndAtDipBeyondEnd): the loop is open there, the dip beyond the seam another trace's.
         if (!EndAtDipBeyondEnd(m, prev, cur, P, true)) {
@@ -3471,16 +3511,7 @@ double ContactStep(const double* A, const double B[3], const double C[3], double
 // the far side of the pole, the step would join two meridians in one interval, and the curves
 // through such nodes sweep round the pole in the parameter plane.
 constexpr double kRoundPole = 0.25;
-bool RoundAPole(const March& m, const Params& a, const Params& b) {
-  for (int k = 0; k < 4; ++k) {
-    const Bspline* s = SurfaceOf(k, m.s1, m.s2);
-    const int dir = k & 1, across = 1 - dir;
-    if ((SurfaceSideCollapsed(s, across, 0) || SurfaceSideCollapsed(s, across, 1)) &&
-        std::fabs(b.p[k] - a.p[k]) > kRoundPole * Range(s, dir))
-      return true;
-  }
-  return false;
-}
+bool RoundAPole(const March& m, const Params& a, const Params& b) { return PoleTurnShare(m, a, b) > kRoundPole; }
 
 // A step held on a collapsed side (a cone's apex that a contact along a generator runs into): the
 // side is one point whatever the parameter round it, and the normals there are only limits along
