@@ -2918,12 +2918,12 @@ constexpr double kPolePassTolBs = 4.0;
 // interval whatever meridian it comes in along.
 constexpr double kPoleCloseTolBs = 100.0;
 
-// True when the chord from A to P of a march from the far side of a seam passes a node of
-// another trace lying on a pole (within kPolePassTolBs point tolerances): a branch through a pole
-// beside a seam stops on the pole, and the march continuing it across the seam has come round to
-// there; beyond lies that trace's own stretch.
-bool PassesTracedPole(const March& m, const double A[3], const double P[3]) {
-  if (!m.continued) return false;
+// The node of another trace lying on a pole that the chord from A to P of a march from the far
+// side of a seam passes (within kPolePassTolBs point tolerances), null when none: a branch through
+// a pole beside a seam stops on the pole, and the march continuing it across the seam has come
+// round to there; beyond lies that trace's own stretch.
+const IntersectionTraceNode* PassesTracedPole(const March& m, const double A[3], const double P[3]) {
+  if (!m.continued) return nullptr;
   double d[3];
   for (int q = 0; q < 3; ++q) d[q] = P[q] - A[q];
   const double l2 = VecDotProd3(d, d);
@@ -2934,10 +2934,34 @@ bool PassesTracedPole(const March& m, const double A[3], const double P[3]) {
       const double f = l2 > 0.0 ? std::fmin(1.0, std::fmax(0.0, VecDotProd3(X, d) / l2)) : 0.0;
       if (std::hypot(X[0] - f * d[0], X[1] - f * d[1], X[2] - f * d[2]) <= kPolePassTolBs * m.tolB &&
           NodeOnPole(m.s1, m.s2, n))
-        return true;
+        return n;
     }
   }
-  return false;
+  return nullptr;
+}
+
+bool RoundAPole(const March& m, const Params& a, const Params& b);
+
+// Ends on the pole a march whose step from prev (point A) to cur (point P) passed the node n of
+// another trace on a pole (PassesTracedPole) and landed beyond it round the pole (RoundAPole): a
+// step through the pole lands on the opposite meridian, and the fit samples the interval to there
+// round the pole's far side. The node takes the pole's point and the meridian the branch arrives
+// along, the parameter round the pole of prev. A landing short of the pole, or beside it on the
+// same meridian, is kept.
+void OntoTracedPole(const March& m, const Params& prev, const double A[3], const IntersectionTraceNode* n,
+                    Params& cur, double P[3]) {
+  const double X[3] = {n->x, n->y, n->z};
+  double step[3], to[3];
+  VecDiff3(P, A, step);
+  VecDiff3(X, A, to);
+  if (!(VecDotProd3(to, step) < VecDotProd3(step, step)) || !RoundAPole(m, prev, cur)) return;
+  cur = Of(n);
+  for (int j = 0; j < 2; ++j) {
+    int dir, end;
+    if (OnPole(j ? m.s2 : m.s1, cur.p[2 * j], cur.p[2 * j + 1], &dir, &end))
+      cur.p[2 * j + 1 - dir] = prev.p[2 * j + 1 - dir];
+  }
+  for (int q = 0; q < 3; ++q) P[q] = X[q];
 }
 
 // The pole of either surface nearest the seed c (point S): c with the parameter across that
@@ -3175,7 +3199,8 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
     // A march from a seam's far side that reaches a pole another trace ended on stops there
     // (PassesTracedPole): the boxes that trace marked about the pole hold no stretch of this one.
     const double before[3] = {tr->tail->x, tr->tail->y, tr->tail->z};
-    const bool ontoTracedPole = PassesTracedPole(m, before, P);
+    const IntersectionTraceNode* tracedPole = PassesTracedPole(m, before, P);
+    const bool ontoTracedPole = tracedPole != nullptr;
     if (!CheckAndMark(m, singular != 0 || ontoTracedPole, stop, prev, cur, P)) {
       // Two branches leave an apex: this way runs onto one traced already, the march back may
       // still take the other.
@@ -3186,6 +3211,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       FreeTraceNodes(tr);
       return -20;
     }
+    if (tracedPole) OntoTracedPole(m, prev, before, tracedPole, cur, P);
     if (tr->nodeCount == 1) {
       second = cur;
     } else if (ChkCrvTouchAnotherCrv(m.s1, m.s2, m.list, &cur.p[0], &cur.p[1])) {
@@ -3319,7 +3345,8 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
     // ended on was refused for the marks about the pole, and left out of the loop (a quarter of a
     // circle through a sphere's pole).
     const double before[3] = {from->x, from->y, from->z};
-    const bool ontoTracedPole = PassesTracedPole(m, before, P);
+    const IntersectionTraceNode* tracedPole = PassesTracedPole(m, before, P);
+    const bool ontoTracedPole = tracedPole != nullptr;
     if (!CheckAndMark(m, singular != 0 || ontoTracedPole, stop, prev, cur, P)) {
       const int ended = EndsOnContinuedTrace(m, P);
       if (ended == -2) return -2;
@@ -3327,6 +3354,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       FreeTraceNodes(tr);
       return -20;
     }
+    if (tracedPole) OntoTracedPole(m, prev, before, tracedPole, cur, P);
     if (ChkCrvTouchAnotherCrv(m.s1, m.s2, m.list, &cur.p[0], &cur.p[1])) stop = true;
     if (!haveSecond) {
       second = cur;

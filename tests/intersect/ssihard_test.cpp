@@ -4411,6 +4411,22 @@ TEST_F(HardIntersections, AMarchBackDoesNotCloseWithAnIntervalRoundAPole) {
     ExpectPoleCircleTraced(k, 400, 1e-2, true);
 }
 
+// A plane through a pole of a sphere of radius 1e-2 (size 1e-6 moved 1e4 x the size), the sphere
+// first: a trace ends on the pole, and the march continuing another from the seam's far side steps
+// through the pole and lands about 20 point tolerances beyond it, half a turn round the pole. It
+// ended there, its last interval turning round the pole by half the range: samples 2.3e-5 of the
+// size off the sphere, a point of the circle 2.8e-5 from the branches. A step passing the pole
+// another trace ended on ends on the pole, along the meridian it arrives by. Either surface first
+// (the sphere's knots as the plane-first run left them): every point of the circle near the
+// branches, every sample on both surfaces, the branches as long as the circle.
+TEST_F(HardIntersections, AMarchFromASeamStepsThroughAPoleAnotherTraceEndsOnOntoThePole) {
+  PlaneThroughAPole k = {{-0.51375073617051348, 0.83701461983216807, 0.18832606636221896},
+                         {0.40857695260563176, 0.8650820672301287, 0.29102902047105683},
+                         {0.72306958199379912, 0.52411788869535236}, -4e-16, -1.0, 1e-6};
+  k.radius = 1e-2;
+  ExpectPoleCircleTraced(k, 400, 1e-2, true);
+}
+
 // A cone (apex at the origin, radius 1 at height 1, its seam at the angle `seam` round the axis)
 // and a plane through its apex whose normal lies `tilt` degrees off the axis, at the angle az round
 // it: the plane cuts the cone in two generators meeting at the apex (at 46 degrees 30 degrees
