@@ -2717,6 +2717,44 @@ bool LeavesBesideOnSeam(const March& m, const Params& prev, const Params& c, con
   return false;
 }
 
+// The largest share of its range by which a parameter turning round a pole of either surface (the
+// one along the collapsed side) changes from a to b.
+double PoleTurnShare(const March& m, const Params& a, const Params& b) {
+  double share = 0.0;
+  for (int k = 0; k < 4; ++k) {
+    const Bspline* s = SurfaceOf(k, m.s1, m.s2);
+    const int dir = k & 1, across = 1 - dir;
+    if (SurfaceSideCollapsed(s, across, 0) || SurfaceSideCollapsed(s, across, 1))
+      share = std::fmax(share, std::fabs(b.p[k] - a.p[k]) / Range(s, dir));
+  }
+  return share;
+}
+
+// A closing interval whose parameter round a pole turns by more than this share of its range
+// passes the pole closer than it lies from either end, and its way round is the shorter one only
+// up to the branch's own turning over the step. Beside small spheres' poles closings turning by
+// 0.44 of the range or more came out wrong (their curves round the pole's far side, or the loop
+// traced again from another seed), those turning by 0.42 or less right.
+constexpr double kCloseRoundPole = 0.43;
+
+// True when a backward march at `last` whose step landed at P short of the forward end (the turn
+// node, ahead of P along the step, not on a pole) would close onto that end with an interval
+// turning round a pole by more than kCloseRoundPole. The landing lies between: kept, the march
+// goes on in steps to the end (the last interval turning the short way) or onto the pole.
+bool ClosesRoundAPole(const March& m, const Params& last, const double P[3]) {
+  const IntersectionTraceNode* w = m.trace->turn;
+  if (NodeOnPole(m.s1, m.s2, w)) return false;  // its parameter round the pole marks no way
+  Params c = Of(w);
+  ArriveAcrossSeam(m, last, c);
+  if (!(PoleTurnShare(m, last, c) > kCloseRoundPole)) return false;
+  double L[3], step[3], ahead[3];
+  const double W[3] = {w->x, w->y, w->z};
+  Eval3DPointOnSurfCoord(m.s1, last.p[0], last.p[1], 0, 0, L);
+  VecDiff3(P, L, step);
+  VecDiff3(W, P, ahead);
+  return VecDist3(P, W) > m.tolB && VecDotProd3(step, ahead) > 0.0;
+}
+
 // The closing node of a backward march that met the forward end (turn node w).
 int CloseBackward(March& m) {
   // The loop ends where it began its forward march: the closing node is the turn node itself,
@@ -2880,12 +2918,12 @@ constexpr double kPolePassTolBs = 4.0;
 // interval whatever meridian it comes in along.
 constexpr double kPoleCloseTolBs = 100.0;
 
-// True when the chord from A to P of a march from the far side of a seam passes a node of
-// another trace lying on a pole (within kPolePassTolBs point tolerances): a branch through a pole
-// beside a seam stops on the pole, and the march continuing it across the seam has come round to
-// there; beyond lies that trace's own stretch.
-bool PassesTracedPole(const March& m, const double A[3], const double P[3]) {
-  if (!m.continued) return false;
+// The node of another trace lying on a pole that the chord from A to P of a march from the far
+// side of a seam passes (within kPolePassTolBs point tolerances), null when none: a branch through
+// a pole beside a seam stops on the pole, and the march continuing it across the seam has come
+// round to there; beyond lies that trace's own stretch.
+const IntersectionTraceNode* PassesTracedPole(const March& m, const double A[3], const double P[3]) {
+  if (!m.continued) return nullptr;
   double d[3];
   for (int q = 0; q < 3; ++q) d[q] = P[q] - A[q];
   const double l2 = VecDotProd3(d, d);
@@ -2896,10 +2934,34 @@ bool PassesTracedPole(const March& m, const double A[3], const double P[3]) {
       const double f = l2 > 0.0 ? std::fmin(1.0, std::fmax(0.0, VecDotProd3(X, d) / l2)) : 0.0;
       if (std::hypot(X[0] - f * d[0], X[1] - f * d[1], X[2] - f * d[2]) <= kPolePassTolBs * m.tolB &&
           NodeOnPole(m.s1, m.s2, n))
-        return true;
+        return n;
     }
   }
-  return false;
+  return nullptr;
+}
+
+bool RoundAPole(const March& m, const Params& a, const Params& b);
+
+// Ends on the pole a march whose step from prev (point A) to cur (point P) passed the node n of
+// another trace on a pole (PassesTracedPole) and landed beyond it round the pole (RoundAPole): a
+// step through the pole lands on the opposite meridian, and the fit samples the interval to there
+// round the pole's far side. The node takes the pole's point and the meridian the branch arrives
+// along, the parameter round the pole of prev. A landing short of the pole, or beside it on the
+// same meridian, is kept.
+void OntoTracedPole(const March& m, const Params& prev, const double A[3], const IntersectionTraceNode* n,
+                    Params& cur, double P[3]) {
+  const double X[3] = {n->x, n->y, n->z};
+  double step[3], to[3];
+  VecDiff3(P, A, step);
+  VecDiff3(X, A, to);
+  if (!(VecDotProd3(to, step) < VecDotProd3(step, step)) || !RoundAPole(m, prev, cur)) return;
+  cur = Of(n);
+  for (int j = 0; j < 2; ++j) {
+    int dir, end;
+    if (OnPole(j ? m.s2 : m.s1, cur.p[2 * j], cur.p[2 * j + 1], &dir, &end))
+      cur.p[2 * j + 1 - dir] = prev.p[2 * j + 1 - dir];
+  }
+  for (int q = 0; q < 3; ++q) P[q] = X[q];
 }
 
 // The pole of either surface nearest the seed c (point S): c with the parameter across that
@@ -3137,7 +3199,8 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
     // A march from a seam's far side that reaches a pole another trace ended on stops there
     // (PassesTracedPole): the boxes that trace marked about the pole hold no stretch of this one.
     const double before[3] = {tr->tail->x, tr->tail->y, tr->tail->z};
-    const bool ontoTracedPole = PassesTracedPole(m, before, P);
+    const IntersectionTraceNode* tracedPole = PassesTracedPole(m, before, P);
+    const bool ontoTracedPole = tracedPole != nullptr;
     if (!CheckAndMark(m, singular != 0 || ontoTracedPole, stop, prev, cur, P)) {
       // Two branches leave an apex: this way runs onto one traced already, the march back may
       // still take the other.
@@ -3148,6 +3211,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       FreeTraceNodes(tr);
       return -20;
     }
+    if (tracedPole) OntoTracedPole(m, prev, before, tracedPole, cur, P);
     if (tr->nodeCount == 1) {
       second = cur;
     } else if (ChkCrvTouchAnotherCrv(m.s1, m.s2, m.list, &cur.p[0], &cur.p[1])) {
@@ -3281,7 +3345,8 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
     // ended on was refused for the marks about the pole, and left out of the loop (a quarter of a
     // circle through a sphere's pole).
     const double before[3] = {from->x, from->y, from->z};
-    const bool ontoTracedPole = PassesTracedPole(m, before, P);
+    const IntersectionTraceNode* tracedPole = PassesTracedPole(m, before, P);
+    const bool ontoTracedPole = tracedPole != nullptr;
     if (!CheckAndMark(m, singular != 0 || ontoTracedPole, stop, prev, cur, P)) {
       const int ended = EndsOnContinuedTrace(m, P);
       if (ended == -2) return -2;
@@ -3289,6 +3354,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       FreeTraceNodes(tr);
       return -20;
     }
+    if (tracedPole) OntoTracedPole(m, prev, before, tracedPole, cur, P);
     if (ChkCrvTouchAnotherCrv(m.s1, m.s2, m.list, &cur.p[0], &cur.p[1])) stop = true;
     if (!haveSecond) {
       second = cur;
@@ -3338,10 +3404,12 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       // it); closed there, the last interval cut round the pole. The march goes on to the pole,
       // or to the seam, from whose far side the stretch is continued.
       const bool ontoPole = dt > kPoleCloseTolBs * m.tolB && NodeOnPole(m.s1, m.s2, tr->turn);
+      // Nor with an interval round a pole whose way round it cannot tell (ClosesRoundAPole).
+      const bool roundPole = ClosesRoundAPole(m, Of(last), P);
       if (((nearLast && Closes(cur, second, ref) && (t2 || ArrivesAlongFirstChord(m, tr, prev, P))) ||
            dt < std::fmin(10000.0 * m.tolB, chord)) &&
           !SeamBetween(m, cur, tr->turn) && !LeavesBesideOnSeam(m, prev, cur, P, tr->turn) && !besidePole &&
-          !acrossPole && !ontoPole) {
+          !acrossPole && !ontoPole && !roundPole) {
         // A closing step that passed over a dip across a seam ends where the branch leaves
         // (EndAtDipBeyondEnd): the loop is open there, the dip beyond the seam another trace's.
         if (!EndAtDipBeyondEnd(m, prev, cur, P, true)) {
@@ -3471,16 +3539,7 @@ double ContactStep(const double* A, const double B[3], const double C[3], double
 // the far side of the pole, the step would join two meridians in one interval, and the curves
 // through such nodes sweep round the pole in the parameter plane.
 constexpr double kRoundPole = 0.25;
-bool RoundAPole(const March& m, const Params& a, const Params& b) {
-  for (int k = 0; k < 4; ++k) {
-    const Bspline* s = SurfaceOf(k, m.s1, m.s2);
-    const int dir = k & 1, across = 1 - dir;
-    if ((SurfaceSideCollapsed(s, across, 0) || SurfaceSideCollapsed(s, across, 1)) &&
-        std::fabs(b.p[k] - a.p[k]) > kRoundPole * Range(s, dir))
-      return true;
-  }
-  return false;
-}
+bool RoundAPole(const March& m, const Params& a, const Params& b) { return PoleTurnShare(m, a, b) > kRoundPole; }
 
 // A step held on a collapsed side (a cone's apex that a contact along a generator runs into): the
 // side is one point whatever the parameter round it, and the normals there are only limits along

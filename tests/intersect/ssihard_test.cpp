@@ -4390,6 +4390,43 @@ TEST_F(HardIntersections, ANodeBesideASmallSpheresPoleIsPulledAcrossOntoTheCircl
   ExpectPoleCircleTraced(k, 400, 1e-2, true);
 }
 
+// Planes beside (radius 1e-3, 3.3e-5 from it) and through (radius 1e-2) a pole of a sphere, at size
+// 1: the forward march stops on the seam beside the pole, and the march back comes round the
+// circle to a step short of the pole. Its landing lay nearer the forward end than its step is
+// long, and it closed onto that end with one interval past the pole (0.7 of the radius long, its
+// parameter round the pole turning 173 degrees; 175 through it), which the fit took the other way
+// round: samples 5.2e-4 and 4.7e-6 of the size off the sphere, the plane first. The landing is kept
+// and the march goes on in steps. Either surface first: every point of the circle near the
+// branches, every sample on both surfaces, the branches as long as the circle.
+TEST_F(HardIntersections, AMarchBackDoesNotCloseWithAnIntervalRoundAPole) {
+  PlaneThroughAPole cases[] = {
+      {{0.488992102118392, 0.32695755150411643, -0.80869368958850496},
+       {-0.14401382870895207, -0.06647665898152208, -0.98734030149247065},
+       {0.74248604031038967, 0.29888689420511927}, 3.3397687849441758e-05, -1.0, 1.0},
+      {{0.7200758594864366, -0.45969758122293469, 0.51977773173025887},
+       {0.82377511555680716, -0.17992850589521403, -0.53760607488725853},
+       {0.44703747656951076, 0.55174886967109504}, 4e-16, -1.0, 1.0}};
+  cases[1].radius = 1e-2;
+  for (const auto& k : cases)
+    ExpectPoleCircleTraced(k, 400, 1e-2, true);
+}
+
+// A plane through a pole of a sphere of radius 1e-2 (size 1e-6 moved 1e4 x the size), the sphere
+// first: a trace ends on the pole, and the march continuing another from the seam's far side steps
+// through the pole and lands about 20 point tolerances beyond it, half a turn round the pole. It
+// ended there, its last interval turning round the pole by half the range: samples 2.3e-5 of the
+// size off the sphere, a point of the circle 2.8e-5 from the branches. A step passing the pole
+// another trace ended on ends on the pole, along the meridian it arrives by. Either surface first
+// (the sphere's knots as the plane-first run left them): every point of the circle near the
+// branches, every sample on both surfaces, the branches as long as the circle.
+TEST_F(HardIntersections, AMarchFromASeamStepsThroughAPoleAnotherTraceEndsOnOntoThePole) {
+  PlaneThroughAPole k = {{-0.51375073617051348, 0.83701461983216807, 0.18832606636221896},
+                         {0.40857695260563176, 0.8650820672301287, 0.29102902047105683},
+                         {0.72306958199379912, 0.52411788869535236}, -4e-16, -1.0, 1e-6};
+  k.radius = 1e-2;
+  ExpectPoleCircleTraced(k, 400, 1e-2, true);
+}
+
 // A cone (apex at the origin, radius 1 at height 1, its seam at the angle `seam` round the axis)
 // and a plane through its apex whose normal lies `tilt` degrees off the axis, at the angle az round
 // it: the plane cuts the cone in two generators meeting at the apex (at 46 degrees 30 degrees
