@@ -2305,7 +2305,12 @@ bool EdgeCrossingAhead(const March& m, const Params& prev, const Params& predict
   // prediction beyond by round-off only: no crossing. Its rate across the seam is round-off too,
   // and read as coming back in (TowardEnd) it would end the step where it began.
   const double end = at > 0 ? hi : lo;
-  if ((k & 1 ? s->closedV : s->closedU) && std::fabs(predicted.p[k] - end) <= kAlongSeamOvershoot * tp &&
+  // Nor does one beside the seam inside it, whose prediction stays inside: its rate across the
+  // seam is round-off as well, and read so it ended the step back where it began, short of an
+  // edge the prediction passed (a plane 1e-7 radians off a torus's u seam met it 2.2e-5 of the
+  // size short of the corner with the v seam).
+  const bool inside = at > 0 ? predicted.p[k] <= end : predicted.p[k] >= end;
+  if ((k & 1 ? s->closedV : s->closedU) && (inside || std::fabs(predicted.p[k] - end) <= kAlongSeamOvershoot * tp) &&
       std::fabs(prev.p[k] - end) <= tp && std::fabs(cur.p[k] - end) <= tp)
     return false;
   if (!MeetOnEdge(m.s1, m.s2, ep, k, end, Q, m.tolB)) return false;

@@ -1984,7 +1984,8 @@ struct AxialPlaneRun {
 
 // The plane through the z axis and x, and a torus of radii 1 and 0.3 about z, its u seam along
 // the run's direction, turned about (1, 2, 3) by 0.7, at size r.scale moved 1e4 x the size: every
-// sample on both surfaces, every point of both circles near a branch, their length once.
+// sample on both surfaces, every point of both circles near a branch, their length once, and the
+// ends of the branches meeting (the seams cut the circles).
 void ExpectBothCirclesOfAPlaneThroughATorusAxis(const AxialPlaneRun& r) {
   auto turned = [](std::array<double, 3> v) { return TurnedAbout123(0.7, v); };
   const std::array<double, 3> x = turned({1, 0, 0}), z = turned({0, 0, 1});
@@ -2016,6 +2017,7 @@ void ExpectBothCirclesOfAPlaneThroughATorusAxis(const AxialPlaneRun& r) {
   EXPECT_LT(off, 1e-6 * size) << r.scale << " " << r.variant << " " << r.beside;
   EXPECT_LT(gap, 1e-5 * size) << r.scale << " " << r.variant << " " << r.beside;
   EXPECT_NEAR(length, 1.2 * M_PI, 1e-4 * size) << r.scale << " " << r.variant << " " << r.beside;
+  EXPECT_TRUE(EndsMeet(bs, 1e-6 * size)) << r.scale << " " << r.variant << " " << r.beside;
 }
 
 // A plane through the axis of a torus (radii 1 and 0.3) cuts it in two circles of radius 0.3,
@@ -2042,6 +2044,17 @@ TEST_F(HardIntersections, APlaneThroughATorusAxisAlongItsSeamGivesBothCirclesOnc
 TEST_F(HardIntersections, APlaneThroughATorusAxisJustOffItsSeamIsFittedBesideIt) {
   for (const AxialPlaneRun& r : {AxialPlaneRun{1e-6, 0, 0, -1, -1e-7}, AxialPlaneRun{1e6, 1, 0, -1, -1e-7}})
     ExpectBothCirclesOfAPlaneThroughATorusAxis(r);
+}
+
+// The plane of APlaneThroughATorusAxisJustOffItsSeamIsFittedBesideIt, the circle inside the u
+// seam's end it was traced on: the march along the seam predicts each step off it by less than the
+// circle lies inside, and the branch's rate across the seam, round-off, read as the branch coming
+// back in from beyond it, ended the step onto the corner with the v seam back where it began: one
+// end stopped 2.2e-5 of the size short of the corner (the other end's). A prediction that stays
+// inside the seam it runs along crosses no edge there. The plane first, at size 1 moved 1e4 x the
+// size: the branches' ends meet, besides the checks of the runs along the seam.
+TEST_F(HardIntersections, AMarchBesideASeamReachesTheCornerWithTheOtherSeam) {
+  ExpectBothCirclesOfAPlaneThroughATorusAxis(AxialPlaneRun{1.0, 1, 0, -1, -1e-7});
 }
 
 // The loop of ALoopTouchingASeamGivesNoPointBesideIt with the cylinder's seam put where the loop
