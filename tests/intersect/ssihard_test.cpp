@@ -4461,6 +4461,17 @@ TEST_F(HardIntersections, AMarchBackStepsOntoAnApexNotPastIt) {
   ExpectPlaneThroughAnApexWhole(0.57287137714115455, 3.908865115629609, 5.5706745800726205, Placed(1.0, 1e4), 1, 59.7);
 }
 
+// A plane through a cone's apex whose normal lies 80 degrees off the axis, seeded beside the apex
+// (6e-4 of a generator from it) on the generator not traced yet: the march toward the apex took
+// ever shorter steps, and within the point tolerance of the apex, where every point meets both
+// surfaces, crawled round it onto the generator traced already. The two generators came back as
+// one branch, its corner at the apex rounded off by the fit (samples 1.85e-6 of the size off the
+// surfaces 3.2e-6 of the size from the apex). A step landing that close to the apex is put on it.
+// The cone first, at size 1e6 moved 1e4 x the size: every sample on both, both generators whole.
+TEST_F(HardIntersections, AMarchCrawlingOntoAnApexStopsOnIt) {
+  ExpectPlaneThroughAnApexWhole(0.25139800506034832, 4.6044594880453715, 5.6320831706628933, Placed(1e6, 1e4), 0, 80.0);
+}
+
 // A sphere about (rc, 0, zc) through the torus's outermost point (1.3, 0, 0), where its u seam
 // meets the outer equator, its v seam: the loop crosses the u seam there and touches the v seam
 // without crossing it, running along it within the point tolerance for about 1e-4 of the torus's
