@@ -624,6 +624,14 @@ bool PullOnto(Bspline* s1, Bspline* s2, double q[4], double P[3], double tol) {
   return NewRefineIntrPoint(s1, s2, &q[0], &q[1], &q[2], &q[3], P, 30, &boundary, nullptr, tol) == 0;
 }
 
+// A branch's end on a seam lies there to this share of the parameter's range: the march holds
+// the ends it stops on a domain's edge to it.
+constexpr double kSeamEndShare = 1e-6;
+
+// A node on a seam is sought with the parameter along the seam held (OnNearestBranch) only for a
+// reach above this many point tolerances: a trace spanning forty or more.
+constexpr double kHeldAlongSeamTolBs = 10.0;
+
 // True when the branch through the chord of the list's traces (skip apart) nearest to the node
 // passes within reach of it: that chord lies within five chord heights, and the branch between
 // its nodes passes within reach (OnBranchReach).
@@ -693,6 +701,21 @@ bool OnNearestBranch(Bspline* s1, Bspline* s2, const IntersectionTraceList* list
     const Bspline* s = k < 2 ? s1 : s2;
     if ((k & 1 ? s->closedV : s->closedU) && (xq[k] == from[k] || xq[k] == to[k]) && nearest(qa, qb, k) <= reach)
       return true;
+  }
+  // Held on the seam, the pull stops wherever along that stretch the gap first falls within the
+  // tolerance, as far from the node as the stretch is long; and a node a round-off off the seam's
+  // end (refined there from beyond the touching) is not held at all. The branch's point beside
+  // such a node is where it passes the node's parameter along the seam, held instead where the
+  // chord spans it (elsewhere the point found lies on the branch beyond the chord's stretch). Not
+  // for a trace a few tolerances long (reach held to a quarter of its span, OnBranchReach): a
+  // loop's piece across a seam beside a pole, which stands on no other.
+  if (!(reach > kHeldAlongSeamTolBs * tolB)) return false;
+  for (int k = 0; k < 4; ++k) {
+    const Bspline* s = k < 2 ? s1 : s2;
+    const int j = k ^ 1;
+    const bool onSeam = std::fmin(xq[k] - from[k], to[k] - xq[k]) <= kSeamEndShare * (to[k] - from[k]);
+    const bool spans = std::fmin(qa[j], qb[j]) <= xq[j] && xq[j] <= std::fmax(qa[j], qb[j]);
+    if ((k & 1 ? s->closedV : s->closedU) && onSeam && spans && nearest(qa, qb, j) <= reach) return true;
   }
   return false;
 }
@@ -776,10 +799,6 @@ double OnBranchReach(const IntersectionTrace* t, double tolB) {
   return span > 4.0 * tolB ? std::fmin(100.0 * tolB, 0.25 * span) : 100.0 * tolB;
 }
 
-// A branch's end on a seam lies there to this share of the parameter's range: the march holds
-// the ends it stops on a domain's edge to it.
-constexpr double kSeamEndShare = 1e-6;
-
 bool AtAPole(const Bspline* s, const double jet[3][3]);
 
 // True when the middle of a chord of t lies beyond the ends of the other traces: the nearest
@@ -831,16 +850,41 @@ bool ChordBetweenSeamEnds(const Bspline* s1, const Bspline* s2, const Intersecti
   return false;
 }
 
+// True when every node of t lies on one end of a closed direction (within kSeamEndShare), none on
+// a pole: t runs along that seam (a piece from a seam into a pole has its parameter round the
+// pole on the seam at both nodes, and is a stretch of its own).
+bool AlongOneSeam(const Bspline* s1, const Bspline* s2, const IntersectionTrace* t) {
+  for (const IntersectionTraceNode* n = t->head; n; n = n->next)
+    if (AlongPole(s1, n->u1, n->v1) >= 0 || AlongPole(s2, n->u2, n->v2) >= 0) return false;
+  for (int k = 0; k < 4; ++k) {
+    const Bspline* s = k < 2 ? s1 : s2;
+    if (!(k & 1 ? s->closedV : s->closedU)) continue;
+    const double lo = k & 1 ? s->knotsV[s->degreeV] : s->knotsU[s->degreeU];
+    const double hi = k & 1 ? s->knotsV[NumCtrlV(s)] : s->knotsU[NumCtrlU(s)], off = kSeamEndShare * (hi - lo);
+    for (const double end : {lo, hi}) {
+      bool all = t->head != nullptr;
+      for (const IntersectionTraceNode* n = t->head; n && all; n = n->next) {
+        double q[4];
+        NodeParams(n, q);
+        all = std::fabs(q[k] - end) <= off;
+      }
+      if (all) return true;
+    }
+  }
+  return false;
+}
+
 // Removes the traces whose every node lies on another branch (OnTracedBranch): a seed on a
 // corner of two seams or on a pole that marched nowhere, or a branch traced twice from seeds
 // whose box pairs the first trace did not mark. Their points are part of the other branch, not
-// a branch of their own. A point apart from every branch (a touch) stays.
+// a branch of their own. A point apart from every branch (a touch) stays. From `first` on only
+// the traces running along a seam (AlongOneSeam) when alongSeam.
 void DropTracesOnOtherBranches(Bspline* s1, Bspline* s2, IntersectionTraceList* list, double tolA,
-                               double tolB) {
-  IntersectionTrace* t = list->head;
+                               double tolB, IntersectionTrace* first = nullptr, bool alongSeam = false) {
+  IntersectionTrace* t = first ? first : list->head;
   for (int k = 0; k < list->count && t;) {
     IntersectionTrace* next = t->next;
-    bool covered = t->head != nullptr && list->count > 1;
+    bool covered = t->head != nullptr && list->count > 1 && (!alongSeam || AlongOneSeam(s1, s2, t));
     const double reach = covered ? OnBranchReach(t, tolB) : 0.0;
     for (const IntersectionTraceNode* n = t->head; n && covered; n = n->next)
       covered = OnTracedBranch(s1, s2, list, t, n, tolA, tolB, reach);
@@ -1098,8 +1142,13 @@ int NewIntersect(Bspline* s1, Bspline* s2, IntersectionTraceList* list, double t
   // The seams are crossed where no other trace goes on from a branch's end: after the traces
   // lying on other branches are gone, whose ends would stand for a continuation that is not there.
   // A continuation short enough to run between the ends of two traces lies on neither.
+  IntersectionTrace* before = list->count > 0 ? list->tail : nullptr;
   if (rc != -2 && ContinueAcrossSeams(c1.get(), c2.get(), us1, vs1, us2, vs2, marks, list, tolA, tolB) == -2)
     return -2;
+  // A branch that only touches a seam, running along it within the tolerance, ends there as at a
+  // crossing, and is continued from the seam's far side along the seam over a stretch another
+  // trace reached from the other way: such a continuation lies wholly on that trace.
+  if (before && before->next) DropTracesOnOtherBranches(c1.get(), c2.get(), list, tolA, tolB, before->next, true);
   // The points go back to the caller's units; parameters do not change with the scale.
   for (IntersectionTrace* t = list->head; t; t = t->next)
     for (IntersectionTraceNode* n = t->head; n; n = n->next) {

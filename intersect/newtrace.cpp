@@ -2305,7 +2305,12 @@ bool EdgeCrossingAhead(const March& m, const Params& prev, const Params& predict
   // prediction beyond by round-off only: no crossing. Its rate across the seam is round-off too,
   // and read as coming back in (TowardEnd) it would end the step where it began.
   const double end = at > 0 ? hi : lo;
-  if ((k & 1 ? s->closedV : s->closedU) && std::fabs(predicted.p[k] - end) <= kAlongSeamOvershoot * tp &&
+  // Nor does one beside the seam inside it, whose prediction stays inside: its rate across the
+  // seam is round-off as well, and read so it ended the step back where it began, short of an
+  // edge the prediction passed (a plane 1e-7 radians off a torus's u seam met it 2.2e-5 of the
+  // size short of the corner with the v seam).
+  const bool inside = at > 0 ? predicted.p[k] <= end : predicted.p[k] >= end;
+  if ((k & 1 ? s->closedV : s->closedU) && (inside || std::fabs(predicted.p[k] - end) <= kAlongSeamOvershoot * tp) &&
       std::fabs(prev.p[k] - end) <= tp && std::fabs(cur.p[k] - end) <= tp)
     return false;
   if (!MeetOnEdge(m.s1, m.s2, ep, k, end, Q, m.tolB)) return false;
@@ -2985,6 +2990,26 @@ bool NearestPole(const March& m, const Params& c, const double S[3], Params* on,
   return *dist < HUGE_VAL;
 }
 
+// A march from a seed beside an apex toward it steps ever shorter (the cone's curvature round its
+// axis growing as the apex nears) and, every point within the tolerance of the apex meeting both
+// surfaces, crawls round it onto the other branch leaving it: the two came back as one, its corner
+// at the apex rounded off (samples 1.85e-6 of the size off the surfaces). A step landing within
+// the point tolerance of an apex, from a point that was not, is put on the apex, on the last
+// node's meridian, where the march ends as on any edge. P is the point.
+void OntoNearApex(const March& m, const Params& prev, Params& cur, double P[3]) {
+  Params on;
+  int k, dir, before;
+  double dist, X[3];
+  if (!NearestPole(m, cur, P, &on, &k, &dist) || !(dist <= m.tolB)) return;
+  const Bspline* s = SurfaceOf(k, m.s1, m.s2);
+  const int j = k & 2;
+  if (!OnApexOf(s, on.p[j], on.p[j + 1], &dir) || OnApexOf(s, prev.p[j], prev.p[j + 1], &before)) return;
+  on.p[j + 1 - dir] = prev.p[j + 1 - dir];
+  if (!PullWithParamHeld(m.s1, m.s2, on.p, k, X, m.tolB)) return;
+  cur = on;
+  for (int q = 0; q < 3; ++q) P[q] = X[q];
+}
+
 // True when the seed c (point S) lies within kPolePassTolBs point tolerances of a pole of either
 // surface: the point of the side it lies nearest, collapsed there (OnPole), in its other parameter.
 bool SeedBesidePole(const March& m, const Params& c, const double S[3]) {
@@ -3179,6 +3204,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       break;
     }
     OntoArrivingMeridian(m, prev, cur);
+    OntoNearApex(m, prev, cur, P);
     stop = flag || CheckIfBndryReached(m.s1, m.s2, &cur.p[0], &cur.p[1], &cur.p[2], &cur.p[3]) || OnDomainEnd(m, cur);
     if (stop && !flag) Eval3DPointOnSurfCoord(m.s1, cur.p[0], cur.p[1], 0, 0, P);
     if (stop && (RunsAlongSeam(m, prev, cur) || TouchesSeamAt(m, prev, cur, P))) stop = false;
@@ -3309,6 +3335,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       break;
     }
     OntoArrivingMeridian(m, prev, cur);
+    OntoNearApex(m, prev, cur, P);
     if (flag || CheckIfBndryReached(m.s1, m.s2, &cur.p[0], &cur.p[1], &cur.p[2], &cur.p[3]) || OnDomainEnd(m, cur)) {
       Eval3DPointOnSurfCoord(m.s1, cur.p[0], cur.p[1], 0, 0, P);
       stop = !RunsAlongSeam(m, prev, cur) && !TouchesSeamAt(m, prev, cur, P);

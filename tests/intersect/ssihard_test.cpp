@@ -1984,7 +1984,8 @@ struct AxialPlaneRun {
 
 // The plane through the z axis and x, and a torus of radii 1 and 0.3 about z, its u seam along
 // the run's direction, turned about (1, 2, 3) by 0.7, at size r.scale moved 1e4 x the size: every
-// sample on both surfaces, every point of both circles near a branch, their length once.
+// sample on both surfaces, every point of both circles near a branch, their length once, and the
+// ends of the branches meeting (the seams cut the circles).
 void ExpectBothCirclesOfAPlaneThroughATorusAxis(const AxialPlaneRun& r) {
   auto turned = [](std::array<double, 3> v) { return TurnedAbout123(0.7, v); };
   const std::array<double, 3> x = turned({1, 0, 0}), z = turned({0, 0, 1});
@@ -2016,6 +2017,7 @@ void ExpectBothCirclesOfAPlaneThroughATorusAxis(const AxialPlaneRun& r) {
   EXPECT_LT(off, 1e-6 * size) << r.scale << " " << r.variant << " " << r.beside;
   EXPECT_LT(gap, 1e-5 * size) << r.scale << " " << r.variant << " " << r.beside;
   EXPECT_NEAR(length, 1.2 * M_PI, 1e-4 * size) << r.scale << " " << r.variant << " " << r.beside;
+  EXPECT_TRUE(EndsMeet(bs, 1e-6 * size)) << r.scale << " " << r.variant << " " << r.beside;
 }
 
 // A plane through the axis of a torus (radii 1 and 0.3) cuts it in two circles of radius 0.3,
@@ -2042,6 +2044,17 @@ TEST_F(HardIntersections, APlaneThroughATorusAxisAlongItsSeamGivesBothCirclesOnc
 TEST_F(HardIntersections, APlaneThroughATorusAxisJustOffItsSeamIsFittedBesideIt) {
   for (const AxialPlaneRun& r : {AxialPlaneRun{1e-6, 0, 0, -1, -1e-7}, AxialPlaneRun{1e6, 1, 0, -1, -1e-7}})
     ExpectBothCirclesOfAPlaneThroughATorusAxis(r);
+}
+
+// The plane of APlaneThroughATorusAxisJustOffItsSeamIsFittedBesideIt, the circle inside the u
+// seam's end it was traced on: the march along the seam predicts each step off it by less than the
+// circle lies inside, and the branch's rate across the seam, round-off, read as the branch coming
+// back in from beyond it, ended the step onto the corner with the v seam back where it began: one
+// end stopped 2.2e-5 of the size short of the corner (the other end's). A prediction that stays
+// inside the seam it runs along crosses no edge there. The plane first, at size 1 moved 1e4 x the
+// size: the branches' ends meet, besides the checks of the runs along the seam.
+TEST_F(HardIntersections, AMarchBesideASeamReachesTheCornerWithTheOtherSeam) {
+  ExpectBothCirclesOfAPlaneThroughATorusAxis(AxialPlaneRun{1.0, 1, 0, -1, -1e-7});
 }
 
 // The loop of ALoopTouchingASeamGivesNoPointBesideIt with the cylinder's seam put where the loop
@@ -4485,6 +4498,17 @@ TEST_F(HardIntersections, AMarchBackStepsOntoAnApexNotPastIt) {
   ExpectPlaneThroughAnApexWhole(0.57287137714115455, 3.908865115629609, 5.5706745800726205, Placed(1.0, 1e4), 1, 59.7);
 }
 
+// A plane through a cone's apex whose normal lies 80 degrees off the axis, seeded beside the apex
+// (6e-4 of a generator from it) on the generator not traced yet: the march toward the apex took
+// ever shorter steps, and within the point tolerance of the apex, where every point meets both
+// surfaces, crawled round it onto the generator traced already. The two generators came back as
+// one branch, its corner at the apex rounded off by the fit (samples 1.85e-6 of the size off the
+// surfaces 3.2e-6 of the size from the apex). A step landing that close to the apex is put on it.
+// The cone first, at size 1e6 moved 1e4 x the size: every sample on both, both generators whole.
+TEST_F(HardIntersections, AMarchCrawlingOntoAnApexStopsOnIt) {
+  ExpectPlaneThroughAnApexWhole(0.25139800506034832, 4.6044594880453715, 5.6320831706628933, Placed(1e6, 1e4), 0, 80.0);
+}
+
 // A sphere about (rc, 0, zc) through the torus's outermost point (1.3, 0, 0), where its u seam
 // meets the outer equator, its v seam: the loop crosses the u seam there and touches the v seam
 // without crossing it, running along it within the point tolerance for about 1e-4 of the torus's
@@ -4534,4 +4558,50 @@ TEST_F(HardIntersections, ALoopTouchingTheOuterEquatorBesideTheUSeamIsTracedOnTo
   ExpectWholeBranchesOnBoth(k[0], Placed(1e6, 1e4), 0);
   ExpectWholeBranchesOnBoth(k[1], Placed(1e-6, 1e4), 1);
   ExpectWholeBranchesOnBoth(k[2], Placed(1e6, 1e4), 1);
+}
+
+// Spheres whose loop with a torus (radii 1 and 0.3) touches the torus's u seam from one side,
+// running along it within the point tolerance. A seed on the seam's other end, beside the
+// touching, marched a few nodes along the seam: a trace lying wholly on the loop, which was not
+// dropped, the pulls from the loop's chords beside it sliding along the seam to wherever the gap
+// came within the tolerance, or, its nodes a round-off off the seam's end, not held on the seam at
+// all (a branch lying on another, its samples up to 2.2e-6 of the size off the surfaces). The loop
+// is sought beside such a node with the parameter along the seam held at the node's. At size 1
+// moved 1e4 x the size, either surface first, and at size 1e-6: every sample on both, every exact
+// point near a branch, no stretch twice.
+TEST_F(HardIntersections, ATraceAlongASeamTheLoopTouchesFromItsOtherEndIsDropped) {
+  const CaseSurface k[3][2] = {
+      {{true, Axes({0.96878976425202856, -0.19863512943774062, -0.14829186772628858}, {0.20022442713272101, 0.97974068564023331, -0.004285753210252285}),
+        {0.0095301466489668765, -0.042539437617954735, 0.089933015082149792}, 1, 0.3, 0, 0},
+       {false, Axes({-0.21135983496089508, -0.97448814632823733, -0.075497502151124843}, {-0.79507031158773744, 0.21634367862588472, -0.56662034233726399}),
+        {0.24389885858567562, 0.65218128229412031, 0.21141047021608769}, 0.13781563667231661, 0, 0, 0}},
+      {{true, Axes({0.23087256211859586, -0.53559523322027414, -0.81230265678041147}, {-0.61681491742739314, 0.56509654995928416, -0.54790988936425722}),
+        {-0.13761468050346132, -0.062910609732686695, 0.086193565809296449}, 1, 0.3, 0, 0},
+       {false, Axes({-0.9582706594515783, -0.26980365906214276, -0.094463372747940783}, {-0.2349042887282411, 0.93152391812901625, -0.27763855116075814}),
+        {-0.81610138969101342, 0.85866633936512338, -0.47402117250683323}, 0.18031721592674699, 0, 0, 0}},
+      {{true, Axes({-0.24195036170384662, 0.97018911090716453, 0.013896458129441737}, {0.94936194771276561, 0.2396662667280641, -0.2031550462766227}),
+        {0.11969775315686736, 0.084768803447852967, -0.13135515104559234}, 1, 0.3, 0, 0},
+       {false, Axes({-0.75117836192165643, -0.17822868083531077, -0.63558288673343144}, {-0.0096354721568404442, -0.95979637276846508, 0.28053178161629422}),
+        {0.89643026054895902, 0.093784626154675352, -0.54125997977522344}, 0.24921606380947778, 0, 0, 0}}};
+  ExpectWholeBranchesOnBoth(k[0], Placed(1.0, 1e4), 0);
+  ExpectWholeBranchesOnBoth(k[1], Placed(1.0, 1e4), 1);
+  ExpectWholeBranchesOnBoth(k[2], Placed(1e-6, 1e4), 0);
+}
+
+// A sphere whose loop with the torus touches its u seam beside the v seam, where the sphere's seam
+// crosses the loop too: two traces ended on the u seam inside the stretch the loop runs along it
+// within the point tolerance, one from each way, taking the touching for a crossing; the later
+// one was continued from the seam's far side, along the seam back over the other's stretch (a
+// branch lying wholly on another). A continuation running along a seam, none of its nodes on a
+// pole, whose nodes all lie on other branches goes. Size 1e6 moved 1e4 x the size, the torus
+// first: every sample on both, every exact point near a branch, no stretch twice (the two traces
+// ending on the seam still overlap within the touching's stretch, 9 % of the shorter one, which
+// 4000 samples of each branch measure).
+TEST_F(HardIntersections, AContinuationAlongASeamTheLoopOnlyTouchesIsDropped) {
+  const CaseSurface k[2] = {
+      {true, Axes({0.10366785628781527, 0.8450169406848751, -0.52459445815626293}, {0.73905374534212853, -0.41842025908197439, -0.52794322449061315}),
+       {-0.04421033685710072, -0.16950922815544422, -0.16132665205909402}, 1, 0.3, 0, 0},
+      {false, Axes({-0.57952926481368472, -0.37733371506401997, -0.72233309400891721}, {0.79370065878958007, -0.46242393103435819, -0.39522572315541132}),
+       {0.57725775672070023, -0.86652126110879701, -1.2919897866856878}, 0.57617087527517141, 0, 0, 0}};
+  ExpectWholeBranchesOnBoth(k, Placed(1e6, 1e4), 0, 4000);
 }
