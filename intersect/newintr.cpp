@@ -410,6 +410,56 @@ bool PolePoint(const Bspline* s, int d, int e, double P[3]) {
   return true;
 }
 
+// A seed refined onto a pole of either surface that meets the other surface only within the
+// tolerance, by more than this share of it: the pole need not lie on the branch. Where the
+// surfaces cross at a small angle beside it, a pole within tolB of the other surface lies tolB
+// over the normals' sine from the branch (tens of tolerances for a plane a few degrees off a small
+// sphere's axis), and the march from it runs through the pole, or crawls round it and stops. A
+// pole within this share lies within ten tolerances of the branch (as near as the branches must
+// pass every point of it) wherever the surfaces cross at more than 3 degrees, and a loop through a
+// pole has it within a fifth or less: the seed stays there.
+constexpr double kPoleSeedShare = 0.5;
+// The seed moved off the pole is refined to this share of the tolerance, well inside the share a
+// pole left as the seed meets the other surface by.
+constexpr double kOffPoleSeedShare = 0.01;
+// The refinement starts again off the pole, where the surface has a normal: this share of the
+// parameter's range across the pole's side first, ten times farther each time the steps come back
+// onto the pole (they do from a start much nearer the pole than the branch), up to kOffPoleMost.
+constexpr double kOffPoleLeast = 1e-3;
+constexpr double kOffPoleMost = 0.1;
+
+// The seed (q, P) moved off a pole it does not lie on (kPoleSeedShare) onto the branch beside it
+// (kOffPoleSeedShare). True (q and P written) when moved; false, q and P as they were, where the
+// seed is on no pole, meets the other surface there closely, or no refinement from beside the
+// pole converges.
+bool SeedOffAPole(Bspline* s1, Bspline* s2, double q[4], double P[3], double tolB) {
+  double A[3], B[3];
+  Eval3DPointOnSurfCoord(s1, q[0], q[1], 0, 0, A);
+  Eval3DPointOnSurfCoord(s2, q[2], q[3], 0, 0, B);
+  if (!(VecDist3(A, B) > kPoleSeedShare * tolB)) return false;
+  for (int k = 0; k < 2; ++k) {
+    const Bspline* s = k ? s2 : s1;
+    const int along = AlongPole(s, q[2 * k], q[2 * k + 1]);
+    if (along < 0) continue;
+    const int across = 1 - along;
+    const double lo = across ? s->knotsV[s->degreeV] : s->knotsU[s->degreeU];
+    const double hi = across ? s->knotsV[NumCtrlV(s)] : s->knotsU[NumCtrlU(s)];
+    const double at = q[2 * k + across], into = at - lo < hi - at ? 1.0 : -1.0;
+    for (double share = kOffPoleLeast; share <= kOffPoleMost; share *= 10.0) {
+      double r[4] = {q[0], q[1], q[2], q[3]}, X[3];
+      r[2 * k + across] = at + into * share * (hi - lo);
+      int flag = 0;
+      if (NewRefineIntrPoint(s1, s2, &r[0], &r[1], &r[2], &r[3], X, 30, &flag, nullptr, kOffPoleSeedShare * tolB) != 0)
+        continue;
+      for (int i = 0; i < 4; ++i) q[i] = r[i];
+      for (int i = 0; i < 3; ++i) P[i] = X[i];
+      return true;
+    }
+    return false;
+  }
+  return false;
+}
+
 // True when every node of t lies within kPassedPoleTolBs point tolerances tol of one pole of s1
 // or s2: a march beside the pole crawls round it on ever shorter steps (its parameter round the
 // pole turning fast there) and may stop so, a few tolerances across, on the loop another march
@@ -513,6 +563,8 @@ int SubDivideBasedOnArray(Bspline* s1, Bspline* s2, PatchBoxNode* node1, PatchBo
         return SeedAtTouching(s1, s2, q0, list, tolB);
       u1 = q[0], v1 = q[1], u2 = q[2], v2 = q[3];
     }
+    double on[4] = {u1, v1, u2, v2};
+    if (SeedOffAPole(s1, s2, on, P, tolB)) u1 = on[0], v1 = on[1], u2 = on[2], v2 = on[3];
     const int NU1 = BoxArrayCount(s1, 0), NV1 = BoxArrayCount(s1, 1);
     const int NU2 = BoxArrayCount(s2, 0), NV2 = BoxArrayCount(s2, 1);
     int i1 = node1->firstU, j1 = node1->firstV, i2 = node2->firstU, j2 = node2->firstV;

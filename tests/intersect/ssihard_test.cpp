@@ -4421,6 +4421,32 @@ TEST_F(HardIntersections, ANodeBesideASmallSpheresPoleIsPulledAcrossOntoTheCircl
   ExpectPoleCircleTraced(k, 400, 1e-2, true);
 }
 
+// A plane a point tolerance (1.65e-6 and 1.82e-6 of the size) inside a pole of a sphere of radius
+// 1e-2 or 1e-4, 3.8 and 13.7 degrees off its tangent plane there: the pole lies within the tolerance
+// of the plane but 14 and 4.4 tolerances from the circle, and every seed was refined onto it. The
+// loop's march from there ran through the pole (the circle beside it 1.1e-5 to 1.5e-5 of the size
+// from the branches; at size 1e6, the sphere first, the circle came back twice), or crawled round
+// the pole for two tolerances and stopped (the circle lost, 2.9e-5). A seed on a pole that meets
+// the other surface only within the tolerance is refined again from beside the pole onto the
+// circle. Either surface first (the sphere's knots as the plane-first run left them), at sizes 1
+// and 1e6 moved 1e4 x the size: every point of the circle near the branches, every sample on both
+// surfaces, the circle traced once.
+TEST_F(HardIntersections, ASeedOnAPoleJustInsideAPlaneIsRefinedOntoTheCircleBesideIt) {
+  PlaneThroughAPole cases[] = {
+      {{-0.70586435294964689, -0.68093179788229996, 0.19515993919796917},
+       {-0.73142326723744866, -0.63886382908228767, 0.23848063240861608},
+       {0.46059080825967325, 0.58116022693441716}, -1.6491773276964477e-06, 1.0, 1.0},
+      {{-0.70586435294964689, -0.68093179788229996, 0.19515993919796917},
+       {-0.73142326723744866, -0.63886382908228767, 0.23848063240861608},
+       {0.46059080825967325, 0.58116022693441716}, -1.6491773276964477e-06, 1.0, 1e6},
+      {{0.91664200369977344, 0.043451662473267164, -0.3973403957333988},
+       {0.81349594229205424, -0.077033682126083455, -0.57644614986350673},
+       {0.37488025263230351, 0.3413961336034701}, -1.8193356851986632e-06, 1.0, 1.0}};
+  cases[0].radius = cases[1].radius = 1e-2;
+  cases[2].radius = 1e-4;
+  for (const auto& k : cases) ExpectPoleCircleTraced(k, 400, 1e-2, true);
+}
+
 // A cone (apex at the origin, radius 1 at height 1, its seam at the angle `seam` round the axis)
 // and a plane through its apex whose normal lies `tilt` degrees off the axis, at the angle az round
 // it: the plane cuts the cone in two generators meeting at the apex (at 46 degrees 30 degrees
