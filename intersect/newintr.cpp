@@ -242,6 +242,12 @@ constexpr double kStubGap = 4.0;
 // within tolB part by a sine up to 1 over a disc a few tolerances across. A trace within the
 // ellipse's width of its middle node is worth the search for a touching whatever its normals.
 constexpr double kShortStub = 2.0 * kStubGap / kTouchSine;
+// A trace round a located touching is that point only while the loop the surfaces cross in there
+// (CrossingLoopReach) reaches at most this many point tolerances from it: half the distance
+// within which the branches must pass every point of the intersection (kAcrossShare's ten). A
+// smaller loop is left to the point: the tolerance lets its nodes wander across it (a loop
+// reaching 4.2 tolerances came out 1.5 % long); a larger one comes back traced.
+constexpr double kLoopReach = 5.0;
 
 // The gap the touching's model gives at X (measured in its tangent plane).
 double ModelGap(const Touching& T, const double X[3]) {
@@ -295,6 +301,25 @@ bool IsolatedTouching(Bspline* s1, Bspline* s2, double q[4], double tolB, Touchi
   const double m = 0.5 * (T->H[0][0] + T->H[1][1]), r = std::hypot(0.5 * (T->H[0][0] - T->H[1][1]), T->H[0][1]);
   return std::isfinite(m) && std::isfinite(r) && std::fabs(m) > 0.0 &&
          std::fabs(m) - r >= kIsolatedShare * (std::fabs(m) + r);
+}
+
+// Where the surfaces' tangent planes coincide at T but the surfaces lie apart there by d along
+// the normal, to the side the gap's model curves away from, they do not touch but cross in the
+// loop where d + x^T H x / 2 vanishes: an ellipse about T whose larger half-axis,
+// sqrt(2 |d| / |k|) for the gap's smaller curvature k, is returned (0 where they do not cross).
+// A plane a fraction of the point tolerance inside a small sphere's cap meets it in a circle
+// tens of tolerances across, whose nodes all lie in T's ellipse: T stands for none of it. Where
+// the surfaces truly touch, d is the coordinates' round-off, and so is the loop.
+double CrossingLoopReach(Bspline* s2, const Touching& T) {
+  double B[3], d[3], n[3];
+  Eval3DPointOnSurfCoord(s2, T.q[2], T.q[3], 0, 0, B);
+  VecDiff3(B, T.P, d);
+  VecCrossProd3(T.e[0], T.e[1], n);
+  const double gap = VecDotProd3(d, n);
+  const double m = 0.5 * (T.H[0][0] + T.H[1][1]), r = std::hypot(0.5 * (T.H[0][0] - T.H[1][1]), T.H[0][1]);
+  const double k = std::fabs(m) - r;
+  if (!(gap * m < 0.0) || !(k > 0.0)) return 0.0;
+  return std::sqrt(2.0 * std::fabs(gap) / k);
 }
 
 // Where a leaf pair's seed does not refine onto both surfaces, they may still touch at an
@@ -383,6 +408,56 @@ bool PolePoint(const Bspline* s, int d, int e, double P[3]) {
   if (e) w[d] = d ? s->knotsV[NumCtrlV(s)] : s->knotsU[NumCtrlU(s)];
   Eval3DPointOnSurfCoord(s, w[0], w[1], 0, 0, P);
   return true;
+}
+
+// A seed refined onto a pole of either surface that meets the other surface only within the
+// tolerance, by more than this share of it: the pole need not lie on the branch. Where the
+// surfaces cross at a small angle beside it, a pole within tolB of the other surface lies tolB
+// over the normals' sine from the branch (tens of tolerances for a plane a few degrees off a small
+// sphere's axis), and the march from it runs through the pole, or crawls round it and stops. A
+// pole within this share lies within ten tolerances of the branch (as near as the branches must
+// pass every point of it) wherever the surfaces cross at more than 3 degrees, and a loop through a
+// pole has it within a fifth or less: the seed stays there.
+constexpr double kPoleSeedShare = 0.5;
+// The seed moved off the pole is refined to this share of the tolerance, well inside the share a
+// pole left as the seed meets the other surface by.
+constexpr double kOffPoleSeedShare = 0.01;
+// The refinement starts again off the pole, where the surface has a normal: this share of the
+// parameter's range across the pole's side first, ten times farther each time the steps come back
+// onto the pole (they do from a start much nearer the pole than the branch), up to kOffPoleMost.
+constexpr double kOffPoleLeast = 1e-3;
+constexpr double kOffPoleMost = 0.1;
+
+// The seed (q, P) moved off a pole it does not lie on (kPoleSeedShare) onto the branch beside it
+// (kOffPoleSeedShare). True (q and P written) when moved; false, q and P as they were, where the
+// seed is on no pole, meets the other surface there closely, or no refinement from beside the
+// pole converges.
+bool SeedOffAPole(Bspline* s1, Bspline* s2, double q[4], double P[3], double tolB) {
+  double A[3], B[3];
+  Eval3DPointOnSurfCoord(s1, q[0], q[1], 0, 0, A);
+  Eval3DPointOnSurfCoord(s2, q[2], q[3], 0, 0, B);
+  if (!(VecDist3(A, B) > kPoleSeedShare * tolB)) return false;
+  for (int k = 0; k < 2; ++k) {
+    const Bspline* s = k ? s2 : s1;
+    const int along = AlongPole(s, q[2 * k], q[2 * k + 1]);
+    if (along < 0) continue;
+    const int across = 1 - along;
+    const double lo = across ? s->knotsV[s->degreeV] : s->knotsU[s->degreeU];
+    const double hi = across ? s->knotsV[NumCtrlV(s)] : s->knotsU[NumCtrlU(s)];
+    const double at = q[2 * k + across], into = at - lo < hi - at ? 1.0 : -1.0;
+    for (double share = kOffPoleLeast; share <= kOffPoleMost; share *= 10.0) {
+      double r[4] = {q[0], q[1], q[2], q[3]}, X[3];
+      r[2 * k + across] = at + into * share * (hi - lo);
+      int flag = 0;
+      if (NewRefineIntrPoint(s1, s2, &r[0], &r[1], &r[2], &r[3], X, 30, &flag, nullptr, kOffPoleSeedShare * tolB) != 0)
+        continue;
+      for (int i = 0; i < 4; ++i) q[i] = r[i];
+      for (int i = 0; i < 3; ++i) P[i] = X[i];
+      return true;
+    }
+    return false;
+  }
+  return false;
 }
 
 // True when every node of t lies within kPassedPoleTolBs point tolerances tol of one pole of s1
@@ -488,6 +563,8 @@ int SubDivideBasedOnArray(Bspline* s1, Bspline* s2, PatchBoxNode* node1, PatchBo
         return SeedAtTouching(s1, s2, q0, list, tolB);
       u1 = q[0], v1 = q[1], u2 = q[2], v2 = q[3];
     }
+    double on[4] = {u1, v1, u2, v2};
+    if (SeedOffAPole(s1, s2, on, P, tolB)) u1 = on[0], v1 = on[1], u2 = on[2], v2 = on[3];
     const int NU1 = BoxArrayCount(s1, 0), NV1 = BoxArrayCount(s1, 1);
     const int NU2 = BoxArrayCount(s2, 0), NV2 = BoxArrayCount(s2, 1);
     int i1 = node1->firstU, j1 = node1->firstV, i2 = node2->firstU, j2 = node2->firstV;
@@ -1066,6 +1143,7 @@ int CollapseTouchings(Bspline* s1, Bspline* s2, IntersectionTraceList* list, dou
     NodeParams(mid, q);
     Touching T;
     if (!IsolatedTouching(s1, s2, q, tolB, &T, true, rounding) || !InsideTouching(T, t, tolB)) continue;
+    if (CrossingLoopReach(s2, T) > kLoopReach * tolB) continue;
     bool again = false;
     for (int i = 0; i < made && !again; ++i) again = ModelGap(found[i], T.P) <= kStubGap * tolB;
     if (!again) given[made] = false, found[made++] = T;

@@ -4087,6 +4087,37 @@ TEST_F(HardIntersections, AMarchFromASeamBesideAPoleGoesOnPastItsFirstNodesAcros
   EXPECT_NEAR(f.length, f.circle, 1e-2 * f.circle);
 }
 
+// Planes through a pole of spheres of radii 1e-3 and 1e-4 at 2.7 and 10.6 degrees to the axis: the
+// plane lies 0.63 and 0.97 point tolerances inside the sphere's cap at its deepest, and the circle
+// reaches 27 and 10.5 tolerances from there. The loop was traced, but every node of it lay in the
+// ellipse where the surfaces' gap about the point their tangent planes share stays within the
+// tolerance, and it came back as that point alone (2.7e-5 and 1.05e-5 of the size from the
+// circle). Either surface first, at sizes 1, 1e6 and 1e-6 moved 1e4 x the size: every point of the
+// circle near the branches, every sample on both surfaces, the circle traced once. The plane 0.6
+// tolerances outside the cap (of the pair's size, 1.748) crosses nowhere: the point where it
+// touches within the tolerance comes back.
+TEST_F(HardIntersections, ALoopAFractionOfTheToleranceDeepInASmallSpheresCapIsTraced) {
+  PlaneThroughAPole cases[] = {
+      {{-0.98149535405285349, -0.18734693285808227, 0.039597938346996285},
+       {-0.9743205785086837, -0.21061961227756251, 0.079616513479006459},
+       {0.24908132446879241, 0.60351727981598247}, 4e-16, -1.0, 1.0},
+      {{-0.98149535405285349, -0.18734693285808227, 0.039597938346996285},
+       {-0.9743205785086837, -0.21061961227756251, 0.079616513479006459},
+       {0.24908132446879241, 0.60351727981598247}, 4e-16, -1.0, 1e6},
+      {{0.61606892117573209, 0.6943749355989004, -0.37189048545693226},
+       {0.50528422746609425, 0.68942668573567889, -0.51901704641515389},
+       {0.20918504827641496, 0.30036943129861304}, -4e-16, -1.0, 1e-6}};
+  cases[2].radius = 1e-4;
+  for (const auto& k : cases) ExpectPoleCircleTraced(k, 400, 1e-2);
+  PlaneThroughAPole outside = cases[0];
+  outside.nudge = -(outside.radius * (1.0 - VecDotProd3(outside.a, outside.n)) + 0.6 * 1.748e-6);
+  for (bool sphereFirst : {false, true}) {
+    const PoleCircleFit f = MeasurePlaneThroughAPole(outside, sphereFirst, 400, sphereFirst);
+    EXPECT_LT(f.off, 1e-6) << sphereFirst;
+    EXPECT_LT(f.length, 1e-9) << sphereFirst;
+  }
+}
+
 // A torus (radii 1 and 0.3 about z, its u seam toward x) and a sphere of radius rs about c, its
 // axis across the torus's at the angle alpha round z and its seam turned beta about that axis, all
 // turned about (1, 2, 3) by `turn`, at the placement, s[first] first: ExpectWholeBranchesOnBoth.
@@ -4438,6 +4469,32 @@ TEST_F(HardIntersections, AMarchFromASeamStepsThroughAPoleAnotherTraceEndsOnOnto
                          {0.72306958199379912, 0.52411788869535236}, -4e-16, -1.0, 1e-6};
   k.radius = 1e-2;
   ExpectPoleCircleTraced(k, 400, 1e-2, true);
+}
+
+// A plane a point tolerance (1.65e-6 and 1.82e-6 of the size) inside a pole of a sphere of radius
+// 1e-2 or 1e-4, 3.8 and 13.7 degrees off its tangent plane there: the pole lies within the tolerance
+// of the plane but 14 and 4.4 tolerances from the circle, and every seed was refined onto it. The
+// loop's march from there ran through the pole (the circle beside it 1.1e-5 to 1.5e-5 of the size
+// from the branches; at size 1e6, the sphere first, the circle came back twice), or crawled round
+// the pole for two tolerances and stopped (the circle lost, 2.9e-5). A seed on a pole that meets
+// the other surface only within the tolerance is refined again from beside the pole onto the
+// circle. Either surface first (the sphere's knots as the plane-first run left them), at sizes 1
+// and 1e6 moved 1e4 x the size: every point of the circle near the branches, every sample on both
+// surfaces, the circle traced once.
+TEST_F(HardIntersections, ASeedOnAPoleJustInsideAPlaneIsRefinedOntoTheCircleBesideIt) {
+  PlaneThroughAPole cases[] = {
+      {{-0.70586435294964689, -0.68093179788229996, 0.19515993919796917},
+       {-0.73142326723744866, -0.63886382908228767, 0.23848063240861608},
+       {0.46059080825967325, 0.58116022693441716}, -1.6491773276964477e-06, 1.0, 1.0},
+      {{-0.70586435294964689, -0.68093179788229996, 0.19515993919796917},
+       {-0.73142326723744866, -0.63886382908228767, 0.23848063240861608},
+       {0.46059080825967325, 0.58116022693441716}, -1.6491773276964477e-06, 1.0, 1e6},
+      {{0.91664200369977344, 0.043451662473267164, -0.3973403957333988},
+       {0.81349594229205424, -0.077033682126083455, -0.57644614986350673},
+       {0.37488025263230351, 0.3413961336034701}, -1.8193356851986632e-06, 1.0, 1.0}};
+  cases[0].radius = cases[1].radius = 1e-2;
+  cases[2].radius = 1e-4;
+  for (const auto& k : cases) ExpectPoleCircleTraced(k, 400, 1e-2, true);
 }
 
 // A cone (apex at the origin, radius 1 at height 1, its seam at the angle `seam` round the axis)
