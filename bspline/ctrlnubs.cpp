@@ -191,17 +191,27 @@ int ComputeNubValDerivativesM(const double* knots, double t, int nKnots, int p, 
   t = nubkernel::Clamp(t, knots[p], knots[nCtrl]);
   nubkernel::SpanSearch(knots, p, t, span, nCtrl);
   double all[1 + kOrd * (kOrd + 1) / 2];
-  if (p == 3)
-    nubkernel::AllDegreesTable<3>(knots, p, t, *span, all);
-  else
-    nubkernel::AllDegreesTable<-1>(knots, p, t, *span, all);
+  if (p == 3) {
+    // The kernel's usual degree in registers; its first derivatives from two divisions.
+    nubkernel::AllDegreesTable3(knots, *span, t, all);
+    for (int c = 0; c < count; ++c) {
+      const int d = orders[c];
+      if (d < 0 || d > kMaxOrder) continue;
+#if defined(__GNUC__)
+      if (d == 1) {
+        nubkernel::FirstDerivativeRow3(knots, *span, all, table + 4);
+        continue;
+      }
+#endif
+      nubkernel::DerivativeRow<3>(knots, *span, p, all, d, table + d * 4);
+    }
+    return 0;
+  }
+  nubkernel::AllDegreesTable<-1>(knots, p, t, *span, all);
   for (int c = 0; c < count; ++c) {
     const int d = orders[c];
     if (d < 0 || d > kMaxOrder) continue;
-    if (p == 3)
-      nubkernel::DerivativeRow<3>(knots, *span, p, all, d, table + d * (p + 1));
-    else
-      nubkernel::DerivativeRow<-1>(knots, *span, p, all, d, table + d * (p + 1));
+    nubkernel::DerivativeRow<-1>(knots, *span, p, all, d, table + d * (p + 1));
   }
   return 0;
 }
@@ -315,6 +325,44 @@ void EvalRequest(const Bspline* obj, int du, int dv, const double* uTable, const
   }
 }
 
+#if defined(__GNUC__)
+// Requests on a non-rational surface of u degree 3 (every such point goes through
+// SurfaceWindowSum3) share the window's column sums per v order: the sums each request's own
+// evaluation forms, so the same values, the columns contracted once per v order instead of
+// once per request.
+bool SharesColumns(const Bspline* obj) {
+  return obj->kind == 2 && !obj->rational && obj->degreeU == 3 && nubkernel::DegreesOk(obj);
+}
+
+// The requests k < n from whole tables into out, slot after slot; with `skipHigh` (the legacy
+// of EvalPointOnGeometryGivenNubValsM) a request above second order in total takes no slot.
+void SharedColumnRequests(const Bspline* obj, const int* du, const int* dv, int n, bool skipHigh,
+                          const double* uTable, const double* vTable, int uSpan, int vSpan,
+                          double (*out)[3]) {
+  const int q = obj->degreeV, col0 = uSpan - 3, row0 = vSpan - q;
+  const bool hasZ = obj->dimension == 3 && obj->Z;
+  nubkernel::Columns3 columns[kMaxOrder + 1];
+  bool have[kMaxOrder + 1] = {false, false, false};
+  int slot = 0;
+  for (int k = 0; k < n; ++k) {
+    if (skipHigh && du[k] + dv[k] > kMaxOrder) continue;
+    const int j = dv[k];
+    if (!have[j]) {
+      const double* vRow = vTable + j * (q + 1);
+      columns[j] = nubkernel::ColumnSums3(
+          obj, [vRow](int r) { return nubkernel::BasisPair{vRow[r], vRow[r]}; }, q, col0, row0,
+          hasZ);
+      have[j] = true;
+    }
+    const double* uRow = uTable + du[k] * 4;
+    nubkernel::BasisPair u01, u23;
+    __builtin_memcpy(&u01, uRow, sizeof u01);
+    __builtin_memcpy(&u23, uRow + 2, sizeof u23);
+    nubkernel::RowSum3(columns[j], u01, u23, hasZ, out[slot++]);
+  }
+}
+#endif
+
 }  // namespace
 
 int EvalPointsOnGeometryM(const Bspline* obj, const double* u, const double* v, int count, const int* du,
@@ -327,7 +375,8 @@ int EvalPointsOnGeometryM(const Bspline* obj, const double* u, const double* v, 
   int ordU[kMaxOrder + 1], ordV[kMaxOrder + 1];
   const int cu = CollectOrders(du, n, lower, ordU);
   const int cv = surf ? CollectOrders(dv, n, lower, ordV) : 0;
-  double tu[(kMaxOrder + 1) * kOrd] = {}, tv[(kMaxOrder + 1) * kOrd] = {};
+  // Only the rows of the orders collected are written, and only those are read.
+  double tu[(kMaxOrder + 1) * kOrd], tv[(kMaxOrder + 1) * kOrd];
   int spanU = obj->degreeU, spanV = 0;
   int status = 0;
   for (int m = 0; m < count; ++m) {
@@ -352,11 +401,19 @@ int EvalPointsOnGeometryM(const Bspline* obj, const double* u, const double* v, 
     constexpr int kHeld = 16;
     double value[kHeld][3];
     bool finite = true;
-    for (int k = 0; k < n && finite; ++k) {
-      double* to = value[k % kHeld];
-      EvalRequest(obj, du[k], surf ? dv[k] : 0, tu, surf ? tv : nullptr, spanU, spanV, mapFlag, to);
-      finite = std::isfinite(to[0]) && std::isfinite(to[1]) && std::isfinite(to[2]);
-    }
+#if defined(__GNUC__)
+    if (n <= kHeld && SharesColumns(obj)) {
+      SharedColumnRequests(obj, du, dv, n, false, tu, tv, spanU, spanV, value);
+      for (int k = 0; k < n; ++k)
+        finite = finite && std::isfinite(value[k][0]) && std::isfinite(value[k][1]) &&
+                 std::isfinite(value[k][2]);
+    } else
+#endif
+      for (int k = 0; k < n && finite; ++k) {
+        double* to = value[k % kHeld];
+        EvalRequest(obj, du[k], surf ? dv[k] : 0, tu, surf ? tv : nullptr, spanU, spanV, mapFlag, to);
+        finite = std::isfinite(to[0]) && std::isfinite(to[1]) && std::isfinite(to[2]);
+      }
     if (!finite) {
       status = -2;
       continue;
@@ -423,6 +480,12 @@ int EvalPointOnGeometryGivenNubValsM(const Bspline* obj, const int* du, const in
                                      const double* uTable, const double* vTable, int uSpan,
                                      int vSpan, int mapFlag, double (*out)[3]) {
   const bool surf = obj->kind == 2;
+#if defined(__GNUC__)
+  if (SharesColumns(obj) && OrdersOk(obj, du, dv, n)) {
+    SharedColumnRequests(obj, du, dv, n, true, uTable, vTable, uSpan, vSpan, out);
+    return 0;
+  }
+#endif
   int slot = 0;
   for (int k = 0; k < n; ++k) {
     // Legacy: on a surface a request above second order in total takes no slot.

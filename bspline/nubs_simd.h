@@ -186,6 +186,65 @@ NUB_KERNEL_INLINE void AllDegreesTable3Pair(const double* knotsA, int spanA, dou
 }
 #endif
 
+// AllDegreesTable<3>'s values, RaiseBasisDegree's operations degree after degree (its leading
+// 0.0 + kept: the sign of a zero), in registers, the six reciprocals formed two at a time before
+// the recurrence starts.
+NUB_KERNEL_INLINE void AllDegreesTable3(const double* knots, int span, double t, double* table) {
+  const double* k = knots + span;
+  const double r0 = k[1] - t, r1 = k[2] - t, r2 = k[3] - t;
+  const double l0 = t - k[0], l1 = t - k[-1], l2 = t - k[-2];
+  double inv[6];
+#if defined(__GNUC__)
+  const BasisPair i01 = Reciprocal(BasisPair{r0, r0} + BasisPair{l0, l1});
+  const BasisPair i23 = Reciprocal(BasisPair{r1, r0} + BasisPair{l0, l2});
+  const BasisPair i45 = Reciprocal(BasisPair{r1, r2} + BasisPair{l1, l0});
+  inv[0] = i01[0], inv[1] = i01[1], inv[2] = i23[0], inv[3] = i23[1], inv[4] = i45[0], inv[5] = i45[1];
+#else
+  const double den[6] = {r0 + l0, r0 + l1, r1 + l0, r0 + l2, r1 + l1, r2 + l0};
+  for (int i = 0; i < 6; ++i) inv[i] = Reciprocal(den[i]);
+#endif
+  // degree 1
+  double temp = 1.0 * inv[0];
+  const double a0 = 0.0 + r0 * temp, a1 = l0 * temp;
+  // degree 2
+  temp = a0 * inv[1];
+  const double b0 = 0.0 + r0 * temp;
+  double saved = l1 * temp;
+  temp = a1 * inv[2];
+  const double b1 = saved + r1 * temp, b2 = l0 * temp;
+  // degree 3
+  temp = b0 * inv[3];
+  const double c0 = 0.0 + r0 * temp;
+  saved = l2 * temp;
+  temp = b1 * inv[4];
+  const double c1 = saved + r1 * temp;
+  saved = l1 * temp;
+  temp = b2 * inv[5];
+  const double c2 = saved + r2 * temp, c3 = l0 * temp;
+  table[1] = 1.0;
+  table[2] = a0, table[3] = a1;
+  table[4] = b0, table[5] = b1, table[6] = b2;
+  table[7] = c0, table[8] = c1, table[9] = c2, table[10] = c3;
+}
+
+#if defined(__GNUC__)
+// DerivativeRow<3>'s first-derivative row from the all-degrees table: RaiseDerivative's
+// quotients of the degree-2 values V, the first two in the lanes of one division (a zero knot
+// difference masked to 0), and its sums in its order, the leading 0.0 kept.
+NUB_KERNEL_INLINE void FirstDerivativeRow3(const double* knots, int span, const double* table, double* row) {
+  const double* k = knots + span;
+  const BasisPair den = {k[1] - k[-2], k[2] - k[-1]}, zero = {0.0, 0.0};
+  const BasisPair h = reinterpret_cast<BasisPair>(
+      reinterpret_cast<BasisMask>(BasisPair{table[4], table[5]} / den) & (den != zero));
+  const double d2 = k[3] - k[0];
+  const double h2 = d2 != 0.0 ? table[6] / d2 : 0.0;
+  row[0] = 3 * (0.0 - h[0]);
+  row[1] = 3 * ((0.0 + h[0]) - h[1]);
+  row[2] = 3 * ((0.0 + h[1]) - h2);
+  row[3] = 3 * (0.0 + h2);
+}
+#endif
+
 // The basis values of one span; with Zero (EvalPointOnObjInit) values below 1e-15, rounding
 // left-overs of functions that vanish at t, are stored as 0.
 template <bool Zero>
@@ -433,15 +492,15 @@ inline void SurfaceWindowSum(const Bspline* obj, const double* uRow, const doubl
 }
 
 #if defined(__GNUC__)
-// SurfaceWindowSum<3, false> with the products formed two at a time. The row sums keep the
-// generic order; the four u products are added in pairs, (p0 + p2) + (p1 + p3), half the chain
-// of dependent additions (the grid evaluator adds them in the same order). The u basis comes
-// as pairs (u01 = N[1], N[2]; u23 = N[3], N[4]) and vPair(r) gives row r's v basis value in
-// both lanes, so a caller holding the bases in registers passes them without a store.
+// The column sums of a window four columns wide, two columns to a pair: x01 holds columns 0
+// and 1 of x, x23 columns 2 and 3. Requests of one v order share them.
+struct Columns3 {
+  BasisPair x01, x23, y01, y23, z01, z23;
+};
+
 template <class VPair>
-NUB_KERNEL_INLINE void SurfaceWindowSum3Pairs(const Bspline* obj, BasisPair u01, BasisPair u23,
-                                              VPair vPair, int q, int col0, int row0, bool hasZ,
-                                              double* out) {
+NUB_KERNEL_INLINE Columns3 ColumnSums3(const Bspline* obj, VPair vPair, int q, int col0, int row0,
+                                       bool hasZ) {
   typedef BasisPair Pair;
   auto load = [](const double* a) {
     Pair v;
@@ -479,6 +538,13 @@ NUB_KERNEL_INLINE void SurfaceWindowSum3Pairs(const Bspline* obj, BasisPair u01,
       z23 += n * load(Z + 2);
     }
   }
+  return {x01, x23, y01, y23, z01, z23};
+}
+
+// The u line sum of column sums, (p0 + p2) + (p1 + p3).
+NUB_KERNEL_INLINE void RowSum3(const Columns3& c, BasisPair u01, BasisPair u23, bool hasZ, double* out) {
+  typedef BasisPair Pair;
+  const Pair x01 = c.x01, x23 = c.x23, y01 = c.y01, y23 = c.y23, z01 = c.z01, z23 = c.z23;
   const Pair px01 = u01 * x01, px23 = u23 * x23, py01 = u01 * y01, py23 = u23 * y23;
   const Pair pz01 = u01 * z01, pz23 = u23 * z23;
   // Summed in pairs, (p0 + p2) + (p1 + p3): half the chain of dependent additions.
@@ -487,6 +553,18 @@ NUB_KERNEL_INLINE void SurfaceWindowSum3Pairs(const Bspline* obj, BasisPair u01,
   out[0] = x;
   out[1] = y;
   out[2] = hasZ ? z : 0.0;
+}
+
+// SurfaceWindowSum<3, false> with the products formed two at a time. The row sums keep the
+// generic order; the four u products are added in pairs, (p0 + p2) + (p1 + p3), half the chain
+// of dependent additions (the grid evaluator adds them in the same order). The u basis comes
+// as pairs (u01 = N[1], N[2]; u23 = N[3], N[4]) and vPair(r) gives row r's v basis value in
+// both lanes, so a caller holding the bases in registers passes them without a store.
+template <class VPair>
+NUB_KERNEL_INLINE void SurfaceWindowSum3Pairs(const Bspline* obj, BasisPair u01, BasisPair u23,
+                                              VPair vPair, int q, int col0, int row0, bool hasZ,
+                                              double* out) {
+  RowSum3(ColumnSums3(obj, vPair, q, col0, row0, hasZ), u01, u23, hasZ, out);
 }
 
 // The same with the bases in memory (uRow[0 .. 3], vRow[0 .. q]).

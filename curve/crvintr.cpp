@@ -983,18 +983,20 @@ bool CutPiece(const CurveSide& c, double a, double b, PieceHull* h) {
   return h->n > 0;
 }
 
-// The ranges of the hulls along a direction.
+// The ranges of the hulls along a direction. They are only compared, so they grow by
+// comparisons (which pass over a NaN as fmin and fmax do, and whose zeros' signs nothing reads)
+// rather than by calls to fmin and fmax: this test runs on every pair of pieces the search meets.
 bool ApartAlong(const PieceHull& A, const PieceHull& B, const double d[3], double margin) {
   double loA = kEmptyBoxBound, hiA = -kEmptyBoxBound, loB = kEmptyBoxBound, hiB = -kEmptyBoxBound;
   for (int i = 0; i < A.n; ++i) {
     const double x = d[0] * A.p[i][0] + d[1] * A.p[i][1] + d[2] * A.p[i][2];
-    loA = std::fmin(loA, x);
-    hiA = std::fmax(hiA, x);
+    loA = x < loA ? x : loA;
+    hiA = x > hiA ? x : hiA;
   }
   for (int i = 0; i < B.n; ++i) {
     const double x = d[0] * B.p[i][0] + d[1] * B.p[i][1] + d[2] * B.p[i][2];
-    loB = std::fmin(loB, x);
-    hiB = std::fmax(hiB, x);
+    loB = x < loB ? x : loB;
+    hiB = x > hiB ? x : hiB;
   }
   return loA > hiB + margin || loB > hiA + margin;
 }

@@ -133,6 +133,43 @@ TEST_F(BasisTest, BasisDerivativesMatchTheTextbookIncludingClampedEnds) {
   }
 }
 
+// The cubic rows (formed with the reciprocals and quotients two at a time) are the recurrence's
+// values to the bit, zeros' signs included: the degree-3 values those of ComputeNubVals, the
+// first derivatives 3 (V(i) / (k[i+3] - k[i]) - V(i+1) / (k[i+4] - k[i+1])) from its degree-2
+// values V, a term 0 where the knot difference is.
+TEST_F(BasisTest, CubicDerivativeRowsAreTheRecurrenceToTheBit) {
+  std::mt19937 rng(23);
+  const int orders[2] = {1, 0};
+  for (int trial = 0; trial < 30; ++trial) {
+    // Domains of 1e-6 .. 1e6, some 1e4 of their size from 0.
+    const std::vector<double> unit = RandomKnots(rng, 3, trial % 5);
+    const double scale = std::pow(10.0, trial % 13 - 6), shift = trial % 2 ? 1e4 * scale : 0.0;
+    std::vector<double> k;
+    for (double x : unit) k.push_back(shift + scale * x);
+    const int nK = static_cast<int>(k.size());
+    for (double t : Params(rng, unit, 6)) {
+      t = shift + scale * t;
+      double tab[2 * 4], V[4], N[5];
+      int span = 3;
+      ASSERT_EQ(ComputeNubValDerivativesM(k.data(), t, nK, 3, orders, 2, &span, tab), 0);
+      t = std::clamp(t, k[3], k[nK - 4]);
+      ComputeNubVals(k.data(), 3, t, span, N);
+      ComputeNubVals(k.data(), 2, t, span, V);
+      double before = 0.0;
+      for (int i = 0; i <= 3; ++i) {
+        const double den = i <= 2 ? k[span + 1 + i] - k[span - 2 + i] : 0.0;
+        const double here = den != 0.0 ? V[i + 1] / den : 0.0;
+        const double D = 3.0 * ((0.0 + before) - here);
+        before = here;
+        EXPECT_EQ(std::signbit(tab[i]), std::signbit(N[i + 1])) << t;
+        EXPECT_EQ(tab[i], N[i + 1]) << t;
+        EXPECT_EQ(std::signbit(tab[4 + i]), std::signbit(D)) << t;
+        EXPECT_EQ(tab[4 + i], D) << t;
+      }
+    }
+  }
+}
+
 TEST_F(BasisTest, CheckBsplineMultiplicityOrderAndWeightRules) {
   BsplineKeeper keep;
   for (const auto& [k, code] : std::vector<std::pair<std::vector<double>, int>>{

@@ -339,6 +339,40 @@ TEST_F(EvalForms, SeveralRequestsEqualSingleRequests) {
   }
 }
 
+// On a surface of u degree 3 the requests of one v order share the window's column sums: each
+// request of a batch is that request alone, to the bit, in its slot (the whole-table form gives
+// a request above second order in total no slot), and the reference derivative.
+TEST_F(EvalForms, BatchedRequestsAreEachRequestAloneToTheBit) {
+  BsplineKeeper keep;
+  const int du[7] = {1, 0, 0, 2, 1, 2, 0}, dv[7] = {0, 2, 0, 0, 1, 1, 1};
+  const int all[3] = {0, 1, 2};
+  for (int q : {1, 2, 3, 5}) {
+    PatchOptions o{3, q, 7, q + 4};
+    o.layout = KnotLayout::Random, o.seed = 30u + q;
+    Bspline* s = keep(BuildFunctionPatch(Wavy, o));
+    for (auto [u, v] : {std::pair{0.0, 1.0}, {0.41, 0.23}, {1.0, 0.77}}) {
+      double many[7][3], given[7][3], tu[3 * 4], tv[3 * 6];
+      ASSERT_EQ(EvalPointOnGeometryM(s, u, v, du, dv, 7, 0, many), 0);
+      int su = 3, sv = q;
+      ComputeNubValDerivativesM(s->knotsU, u, NumKnotsU(s), 3, all, 3, &su, tu);
+      ComputeNubValDerivativesM(s->knotsV, v, NumKnotsV(s), q, all, 3, &sv, tv);
+      EvalPointOnGeometryGivenNubValsM(s, du, dv, 7, tu, tv, su, sv, 0, given);
+      for (int k = 0, slot = 0; k < 7; ++k) {
+        double one[1][3], ref[3];
+        ASSERT_EQ(EvalPointOnGeometryM(s, u, v, du + k, dv + k, 1, 0, one), 0);
+        RefEvalDeriv(s, u, v, du[k], dv[k], ref);
+        for (int c = 0; c < 3; ++c) {
+          EXPECT_EQ(many[k][c], one[0][c]) << q << " " << k;
+          EXPECT_NEAR(one[0][c], ref[c], 1e-10 * (1 + std::fabs(ref[c]))) << q << " " << k;
+        }
+        if (du[k] + dv[k] > 2) continue;
+        for (int c = 0; c < 3; ++c) EXPECT_EQ(given[slot][c], one[0][c]) << q << " " << k;
+        ++slot;
+      }
+    }
+  }
+}
+
 // The dispatchers over an object's kind and the forms returning their output pointer give what
 // the evaluator of that kind gives; the rational-derivative runs in float are the reference
 // derivatives to single precision, the cross form only for first orders.
