@@ -1257,6 +1257,13 @@ const double kPullShare = 1e-3;
 // can fall short of the largest miss over the interval by a factor of about four, so the middle
 // is held well below the tolerance the whole interval must keep.
 const double kMiddleShare = 0.1;
+// A node off the surfaces by more than this share of the tolerance (weighted by AcrossWeight) is
+// pulled onto them before the intervals are measured: half of what an interval's middle may miss.
+// A node left looser lies its gap over the normals' sine beside the branch, and the curves run out
+// to it and back: where the surfaces cross at a shallow angle round a loop some hundred
+// tolerances long (a plane beside a small sphere's pole, a seed left as refined from the middle
+// of its boxes, or a node marched beside the pole) that spike made the loop 1-2 % too long.
+const double kNodeShare = 0.5 * kMiddleShare;
 // An interval whose middle holds is cut where a quarter misses by more than this share of the
 // tolerance: the largest miss between points a quarter of the interval apart, on a cubic's error,
 // exceeds theirs by far less than it may exceed the middle's alone.
@@ -2084,9 +2091,9 @@ bool LooseAcross(Bspline* s1, Bspline* s2, const IntersectionTraceNode* n, doubl
          !ResolvedAcross(s1, s2, n, kAcrossShare * kMiddleShare * tol);
 }
 
-// A traced node is refined only to the tracer's tolerance, and one within half of it of both
-// surfaces is left as traced (FitTraceToSurfaces), lying about as far beside the branch. Beside a
-// pole that slack swings its parameter round the pole off the branch's by the slack over the
+// A traced node is refined only to the tracer's tolerance, and one whose pull onto both surfaces
+// moved it too far is left as traced (FitTraceToSurfaces), lying about as far beside the branch.
+// Beside a pole that slack swings its parameter round the pole off the branch's by the slack over the
 // distance from the pole: the curves through it kink and miss the surfaces by more than the node
 // does, and each cut of its intervals, pulled onto the branch, lands outside the interval's box
 // (PullInto) and is refused. Such a node, between two others, is pulled onto both surfaces within
@@ -2138,7 +2145,7 @@ bool MiddleOfBand(Bspline* s1, Bspline* s2, const IntersectionTraceNode* n, doub
 // interval missing by e more than kMiddleShare of tol is cut into k = (e / (kMiddleShare tol))^(1/4) equal parts
 // (the error of a cubic falls with the fourth power of the spacing), the cuts pulled onto both
 // surfaces as new nodes; the next round measures the new intervals and their neighbours. Nodes
-// off the surfaces by more than half of tol (weighted by AcrossWeight), too loosely across the
+// off the surfaces by more than kNodeShare of tol (weighted by AcrossWeight), too loosely across the
 // branch for their intervals to be weighed (LooseAcross), or between two others on a side of the
 // domain, are pulled on first; along a tangential contact, of the nodes off the surfaces only
 // those off by more than tol: the contact may be a band where the surfaces stay within tol of
@@ -2173,7 +2180,7 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
         !n->prev || !n->next || contact || AcrossPole(s1, s2, q) >= 0 ? -1 : OnDomainSide(s1, s2, q);
     double n1[3], n2[3];
     const bool normals = PointAndNormal(s1, q[0], q[1], P1, n1) && PointAndNormal(s2, q[2], q[3], P2, n2);
-    if (VecDist3(P1, P2) * (normals ? AcrossWeight(n1, n2) : 1.0) <= (contact ? 1.0 : 0.5) * tol &&
+    if (VecDist3(P1, P2) * (normals ? AcrossWeight(n1, n2) : 1.0) <= (contact ? 1.0 : kNodeShare) * tol &&
         !LooseAcross(s1, s2, n, tol) && side < 0)
       continue;
     int held = side >= 0 ? side ^ 1 : AcrossPole(s1, s2, q);

@@ -4068,6 +4068,28 @@ TEST_F(HardIntersections, ANodeBesideAPoleWhoseIntervalCannotBeCutIsPulledOntoTh
   }
 }
 
+// Planes beside a pole of a sphere of radius 1e-4 cut it in a circle some hundred point tolerances
+// long, crossing it at a shallow angle (normals' sine 0.5 and 0.37): a seed left as refined from
+// the middle of its boxes, or a node marched beside the pole, met both surfaces within the half of
+// the tolerance left as traced, and lay its gap over the sine beside the branch. The curves ran out
+// to it and back: the branches 1.1-1.9 % longer than the circle. Nodes are pulled onto both
+// surfaces from half of what an interval's middle may miss.
+// Unmoved and at 1e-6 moved 1e4 sizes, either surface first: every point of the circle near the
+// branches, every sample on both surfaces, the branches as long as the circle within 1 %.
+TEST_F(HardIntersections, ANodeMeetingBothSurfacesLooselyBesideASmallSpheresPoleIsPulledOn) {
+  PlaneThroughAPole cases[] = {
+      {{0.24977071846071824, -0.54549866964698113, -0.80002861799625058},
+       {-0.24852749033840696, -0.91611275983709783, 0.31459735823707913},
+       {0.75947108619232662, 0.70116041432350862}, -0.00010481356380015745, 1.0, 1.0},
+      {{-0.040405939925634307, 0.89846140800972341, 0.43718927060932261},
+       {0.08317379510795056, 0.82489335979167167, 0.55913599846454942},
+       {0.33956005902431152, 0.6450199830937291}, 4.9435355316291045e-06, -1.0, 1e-6}};
+  for (PlaneThroughAPole& k : cases) {
+    k.radius = 1e-4;
+    ExpectPoleCircleTraced(k, 400, 1e-2, true);
+  }
+}
+
 // A plane 1.3e-5 of the size beside a pole of a sphere of radius 1e-2, the sphere first (its knots
 // as the plane-first run left them): the trace is seeded on the seam beside the pole, its first
 // nodes crawl round the pole, and its march comes round the circle toward the seam past them, on
