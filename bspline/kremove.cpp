@@ -1214,6 +1214,18 @@ int PutCloseValToSameVal(double* values, int n, int keepEnds, double tol) {
   return changed ? 1 : 2;
 }
 
+int KnotMergeMove(const Bspline* obj, int dir, double tol, double* move) {
+  if (!move || !RecordsSound({obj})) {
+    if (!KernelFailed()) SetKernelError(-2);
+    return -2;
+  }
+  *move = 0.0;
+  const int drops = MergeWouldDropLines(obj, dir, tol);
+  if (drops != 0) return drops < 0 ? -2 : 1;
+  *move = MergeMove(obj, dir, tol);
+  return *move < 0.0 ? -2 : 0;
+}
+
 int PutCloseKnotsToMultKnots(Bspline* obj, int dir, double tol, int* moved, int* deleted) {
   if (moved) *moved = 0;
   if (deleted) *deleted = 0;

@@ -1259,6 +1259,28 @@ TEST_F(Refinement, CompatibleSetsMergeAStretchOnlyWhereItIsShort) {
   }
 }
 
+// Three knots within 3e-9 of a cubic: merged, they move a curve of even weights by far less than
+// 1e-6 of its size, but one whose weights alternate 1e-4 and 1e4 runs 0.4 of its size across
+// them, so the merge would bend it there and the set is refused with the curve as it was.
+TEST_F(Refinement, CompatibleSetsRefuseAMergeThatWouldBendAFastRationalCurve) {
+  BsplineKeeper keep;
+  const std::vector<double> k = {0, 0, 0, 0, 0.2, 0.5, 0.5 + 1e-9, 0.5 + 3e-9, 0.8, 1, 1, 1, 1};
+  std::vector<double> pts, heavy, even(9, 1.0);
+  for (int i = 0; i < 9; ++i) {
+    pts.insert(pts.end(), {std::cos(1.7 * i), std::sin(2.3 * i), 0.3 * i});
+    heavy.push_back(i % 2 ? 1e4 : 1e-4);
+  }
+  for (const auto* w : {&even, &heavy}) {
+    Bspline* c = keep(BuildCurve(3, 3, pts, k, *w));
+    Bspline* was = keep(CopyBsplineStruct(c));
+    Bspline* pair[2] = {c, keep(BuildRandomCurve(3u, 3, 5, 3, true))};
+    MakeKnotVectorsCompatible(pair, nullptr, 2, 0);
+    EXPECT_EQ(KernelFailedNow(), w == &heavy);
+    EXPECT_LE(MaxShapeGap(was, c, 201), (w == &heavy ? 0.0 : 1e-6) * RefScale(was));
+    ClearKernelError();
+  }
+}
+
 // Knots a few units in the last place apart stay knots of their own: a value inside a cluster
 // goes in over windows shorter than the snapping tolerance, and only knots equal to it count as
 // its copies (counting the cluster stopped a break short and closed it over unequal lines).
