@@ -19,7 +19,7 @@ struct RemoveInfo {
   double* z;          // 3D only
   double* w;          // rational only
   double* knots;      // current knot vector of the line, interior + 2 order entries
-  double* sx;         // the modified line at the samples, (interior + 1) order entries each
+  double* sx;         // the modified line at the samples, (interior + 1) samples entries each
   double* sy;
   double* sz;      // 3D only
   int* rerank;     // per candidate: 1 = its cost must be recomputed
@@ -39,6 +39,7 @@ struct RemoveInfo {
   int capacity;     // candidates
   int maxInterior;  // interior knots the rows and samples have room for
   int order;
+  int samples;  // samples per span: order for a polynomial line (see SamplesPerSpan in the .cpp)
   int is3D;
   int rational;
 };
@@ -47,9 +48,9 @@ struct RemoveInfo {
 // re-costed; 0: every candidate on every pass.
 extern int globalTest;
 
-// A record for `count` candidates on lines of `interior` interior knots and the given order.
-// Null on allocation failure.
-RemoveInfo* AllocateRemoveInfo(int count, int interior, int order, int is3D, int rational);
+// A record for `count` candidates on lines of `interior` interior knots and the given order,
+// measured at `samples` points of each span (at least order). Null on allocation failure.
+RemoveInfo* AllocateRemoveInfo(int count, int interior, int order, int samples, int is3D, int rational);
 // Loads control line `line` of obj in direction dir (a curve: its only line) into the record:
 // homogeneous rows, knots, degree and interior count; slots 0 .. count - 1, every re-rank flag
 // set. The candidate values are the caller's to fill. 0, or -2 when the line does not fit.
