@@ -302,14 +302,39 @@ Rows RowsOfInfo(RemoveInfo* info) {
 
 int CurrentCtrl(const RemoveInfo* info) { return info->interior + info->degree + 1; }
 
-// Parameters of the samples: order values per span of the starting knot vector, both span
-// ends included, so that a removal's change is seen wherever its basis function lives.
-void ComputePntsPerSpanParVals1D(const double* knots, int p, int interior, double** params) {
+// Parameters of the samples: `samples` values per span of the starting knot vector evenly
+// spaced, both span ends included, so that a removal's change is seen wherever its basis
+// function lives.
+void ComputePntsPerSpanParVals1D(const double* knots, int p, int interior, int samples,
+                                 double** params) {
   for (int i = 0; i <= interior; ++i) {
     const double a = knots[p + i];
     const double b = knots[p + i + 1];
-    for (int j = 0; j <= p; ++j) params[i][j] = a + j * (b - a) / std::max(p, 1);
+    for (int j = 0; j < samples; ++j) params[i][j] = a + j * (b - a) / std::max(samples - 1, 1);
   }
+}
+
+// Most steps into which SamplesPerSpan divides a span's p steps for spread weights.
+constexpr double kMostWeightSteps = 32.0;
+
+// Samples per span at which the maximal removal measures its changes. A polynomial line's
+// change is its basis function times a constant, smooth over a span: p + 1 samples see it. A
+// rational line's change is divided by its weight function, which turns from a heavy point's
+// to a light one's over about 1 / R^(1/p) of a span when the weights spread by R (weights
+// 1e-4 .. 1e4 had a quintic's change peak between its samples at 26 times what they saw): each
+// of the p steps is cut into the whole part of R^(1/p) (at most kMostWeightSteps), so every
+// sample of the polynomial's stays one, and weights within 2^p of each other keep those alone.
+int SamplesPerSpan(Bspline* const* objs, int n, int p) {
+  double lo = kNoValue, hi = 0.0;
+  for (int i = 0; i < n; ++i) {
+    const Bspline* o = objs[i];
+    if (!o->rational) continue;
+    const int cols = NumCtrlU(o), rows = o->kind == 2 ? NumCtrlV(o) : 1;
+    for (int r = 0; r < rows; ++r)
+      for (int c = 0; c < cols; ++c) lo = std::min(lo, o->W[r][c]), hi = std::max(hi, o->W[r][c]);
+  }
+  const double steps = hi > 0.0 && lo > 0.0 ? std::floor(std::pow(hi / lo, 1.0 / p)) : 1.0;
+  return p * static_cast<int>(std::clamp(steps, 1.0, kMostWeightSteps)) + 1;
 }
 
 // The current line at t, divided by w when rational; *span carries the search upward.
@@ -335,13 +360,13 @@ void EvalLine(const RemoveInfo* info, double t, int* span, double out[3]) {
 // `start` is set, the deviation layer; with `start` the line is the reference (layers 0 - 2)
 // and every deviation is 0.
 void EvalSamples(RemoveInfo* info, double*** samples, int first, int count, bool start) {
-  const int order = info->degree + 1;
+  const int perSpan = info->samples;
   int span = info->degree;
   for (int i = first; i < first + count; ++i) {
-    for (int j = 0; j < order; ++j) {
+    for (int j = 0; j < perSpan; ++j) {
       double pt[3];
       EvalLine(info, samples[3][i][j], &span, pt);
-      const std::size_t at = std::size_t(i) * order + j;
+      const std::size_t at = std::size_t(i) * perSpan + j;
       info->sx[at] = pt[0];
       info->sy[at] = pt[1];
       if (info->sz) info->sz[at] = pt[2];
@@ -424,7 +449,7 @@ double GetRemoveBsplineInfo(RemoveInfo* info, int c, int* m, double delta[4] = n
 void UpdateWorstKnotInfo(RemoveInfo* info, double*** samples, int spans, int c, double size,
                          const double delta[4], int m, double tol, double knotTol) {
   const int p = info->degree;
-  const int order = p + 1;
+  const int perSpan = info->samples;
   const int n = CurrentCtrl(info);
   const double lo = info->knots[m];
   const double hi = info->knots[m + p + 1];
@@ -433,7 +458,7 @@ void UpdateWorstKnotInfo(RemoveInfo* info, double*** samples, int spans, int c, 
   int first = 0;
   while (first < spans && samples[3][first][0] < lo - knotTol) ++first;
   int count = 0;
-  while (first + count < spans && samples[3][first + count][p] <= hi + knotTol) ++count;
+  while (first + count < spans && samples[3][first + count][perSpan - 1] <= hi + knotTol) ++count;
   info->firstSpan[c] = first;
   info->spanCount[c] = count;
   // A copy of a break (multiplicity p + 1) joins the pieces: the end of the left piece moves by
@@ -446,7 +471,7 @@ void UpdateWorstKnotInfo(RemoveInfo* info, double*** samples, int spans, int c, 
   int span = p;
   double N[kMaxSplineDegree + 2];
   for (int i = first; i < first + count && cost <= tol; ++i) {
-    for (int j = 0; j < order; ++j) {
+    for (int j = 0; j < perSpan; ++j) {
       const double t = samples[3][i][j];
       if (t < info->knots[span]) span = p;
       FindLowKnotIndex(info->knots, p, t, &span, n);
@@ -611,7 +636,7 @@ double ReplayRemovalOrder(RemoveInfo* info, double*** samples, int spans, const 
   UpdateDeviationInfo(info, samples, 0, spans);
   double largest = 0.0;
   for (int i = 0; i < spans; ++i)
-    for (int j = 0; j <= info->degree; ++j) {
+    for (int j = 0; j < info->samples; ++j) {
       // Deviations of huge coordinates can overflow: no measure, no removal.
       if (!std::isfinite(samples[4][i][j])) return -1.0;
       largest = std::max(largest, samples[4][i][j]);
@@ -857,12 +882,13 @@ int RemoveListedKnots(Bspline* obj, int dir, const double* knots, int nknots, bo
 
 // ---- Record -----------------------------------------------------------------------------------
 
-RemoveInfo* AllocateRemoveInfo(int count, int interior, int order, int is3D, int rational) {
-  if (count < 0 || interior < 0 || order < 2 || order > kMaxSplineDegree + 1) return nullptr;
+RemoveInfo* AllocateRemoveInfo(int count, int interior, int order, int samples, int is3D, int rational) {
+  if (count < 0 || interior < 0 || order < 2 || order > kMaxSplineDegree + 1 || samples < order)
+    return nullptr;
   const int coords = 2 + (is3D ? 1 : 0) + (rational ? 1 : 0);
   const std::int64_t n = std::int64_t(interior) + order;
   const std::int64_t nKnots = std::int64_t(interior) + 2 * order;
-  const std::int64_t nSamples = (std::int64_t(interior) + 1) * order;
+  const std::int64_t nSamples = (std::int64_t(interior) + 1) * samples;
   const std::int64_t width = order + 1;
   const std::int64_t header = (sizeof(RemoveInfo) + 7) / 8;
   const std::int64_t pointers = count + std::int64_t(count) * coords;
@@ -915,6 +941,7 @@ RemoveInfo* AllocateRemoveInfo(int count, int interior, int order, int is3D, int
   info->capacity = count;
   info->maxInterior = interior;
   info->order = order;
+  info->samples = samples;
   info->is3D = is3D ? 1 : 0;
   info->rational = rational ? 1 : 0;
   return info;
@@ -1045,11 +1072,12 @@ int RemoveAMaximalKnotSetOfObjSet(Bspline** objs, int n, int dir, double* cands,
   }
   const int lines = firstLine[n];
 
-  double*** samples = allocate_3dim_matrix_ff(5, interior + 1, p + 1);
-  RemoveInfo* info = AllocateRemoveInfo(count, interior, p + 1, is3D, rational);
+  const int perSpan = SamplesPerSpan(objs, n, p);
+  double*** samples = allocate_3dim_matrix_ff(5, interior + 1, perSpan);
+  RemoveInfo* info = AllocateRemoveInfo(count, interior, p + 1, perSpan, is3D, rational);
   auto* order = MallocArray<double>(count);
   if (!samples || !info || !order || KernelFailed()) return 0;
-  ComputePntsPerSpanParVals1D(U, p, interior, samples[3]);
+  ComputePntsPerSpanParVals1D(U, p, interior, perSpan, samples[3]);
   globalTest = 1;
   const int spans = interior + 1;
   auto load = [&](int l, int size) {
@@ -1212,6 +1240,18 @@ int PutCloseValToSameVal(double* values, int n, int keepEnds, double tol) {
     return 1;  // the whole range collapsed onto the first value
   }
   return changed ? 1 : 2;
+}
+
+int KnotMergeMove(const Bspline* obj, int dir, double tol, double* move) {
+  if (!move || !RecordsSound({obj})) {
+    if (!KernelFailed()) SetKernelError(-2);
+    return -2;
+  }
+  *move = 0.0;
+  const int drops = MergeWouldDropLines(obj, dir, tol);
+  if (drops != 0) return drops < 0 ? -2 : 1;
+  *move = MergeMove(obj, dir, tol);
+  return *move < 0.0 ? -2 : 0;
 }
 
 int PutCloseKnotsToMultKnots(Bspline* obj, int dir, double tol, int* moved, int* deleted) {

@@ -19,7 +19,7 @@ struct RemoveInfo {
   double* z;          // 3D only
   double* w;          // rational only
   double* knots;      // current knot vector of the line, interior + 2 order entries
-  double* sx;         // the modified line at the samples, (interior + 1) order entries each
+  double* sx;         // the modified line at the samples, (interior + 1) samples entries each
   double* sy;
   double* sz;      // 3D only
   int* rerank;     // per candidate: 1 = its cost must be recomputed
@@ -39,6 +39,7 @@ struct RemoveInfo {
   int capacity;     // candidates
   int maxInterior;  // interior knots the rows and samples have room for
   int order;
+  int samples;  // samples per span: order for a polynomial line (see SamplesPerSpan in the .cpp)
   int is3D;
   int rational;
 };
@@ -47,9 +48,9 @@ struct RemoveInfo {
 // re-costed; 0: every candidate on every pass.
 extern int globalTest;
 
-// A record for `count` candidates on lines of `interior` interior knots and the given order.
-// Null on allocation failure.
-RemoveInfo* AllocateRemoveInfo(int count, int interior, int order, int is3D, int rational);
+// A record for `count` candidates on lines of `interior` interior knots and the given order,
+// measured at `samples` points of each span (at least order). Null on allocation failure.
+RemoveInfo* AllocateRemoveInfo(int count, int interior, int order, int samples, int is3D, int rational);
 // Loads control line `line` of obj in direction dir (a curve: its only line) into the record:
 // homogeneous rows, knots, degree and interior count; slots 0 .. count - 1, every re-rank flag
 // set. The candidate values are the caller's to fill. 0, or -2 when the line does not fit.
@@ -92,6 +93,13 @@ int RemoveSpecifiedKnotOfObject(Bspline* obj, double t, int dir, double* dev);
 // multiplicity p, are deleted with one control line each (coefficients not recomputed).
 // Returns the new interior-knot count, -2 on allocation failure.
 int PutCloseKnotsToMultKnots(Bspline* obj, int dir, double tol, int* moved, int* deleted);
+// How far PutCloseKnotsToMultKnots with tol would move obj in direction dir, into *move: the
+// largest distance at samples of every span (a rational object's points divided by their
+// weights; a huge value when it is not finite), 0 when no knots merge; obj is not changed. 0;
+// 1 with nothing measured when the merge would delete a control line (the move of a line cut
+// is not bounded by samples); -2 on allocation failure, and with the error state set for a
+// record that is not sound (bsvalid) or a null move.
+int KnotMergeMove(const Bspline* obj, int dir, double tol, double* move);
 // In a sorted array, a value closer than tol to its predecessor takes its value; with
 // keepEnds the last value stays and the values just below it within tol take it. 1 changed,
 // 2 unchanged, 0 for n < 2, -2 with keepEnds when the whole range is below tol.

@@ -219,7 +219,7 @@ double* GetCurveKnotsRanking(const Bspline* curve) {
   if (!out || KernelFailed()) return nullptr;
   TrackingScope scope;
   const int is3D = curve->dimension == 3 ? 1 : 0;
-  RemoveInfo* info = AllocateRemoveInfo(interior, interior, p + 1, is3D, curve->rational ? 1 : 0);
+  RemoveInfo* info = AllocateRemoveInfo(interior, interior, p + 1, p + 1, is3D, curve->rational ? 1 : 0);
   if (!info || KernelFailed() || UpdateRemoveInfo(info, curve, interior, 0, 0) < 0) {
     Free(out);
     return nullptr;

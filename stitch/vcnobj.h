@@ -67,7 +67,9 @@ void ReverseObj(Bspline* obj, int dir);
 // would merge into more than p copies (or into a range end), cutting control lines from it, is
 // first collapsed to one knot where the object runs no farther than 1e-6 of its size across it;
 // where it runs farther, or the merge would cut one of two unequal lines at a break of p + 1
-// equal knots, the set is refused (error state -2). No result: a failure shows in the error
+// equal knots, the set is refused (error state -2); so it is where merging close knots would move
+// an object by more than 1e-6 of its size (a rational one with weights spread widely may run that
+// far across a cluster of knots). No result: a failure shows in the error
 // state, and objects already changed stay changed.
 void MakeObjSetCompatible(Bspline** objs, int* dirs, int n, int scaleOther);
 

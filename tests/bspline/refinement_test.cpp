@@ -986,6 +986,37 @@ TEST_F(Refinement, MaximalRemovalStaysWithinTheTolerance) {
   }
 }
 
+// A weight of 1e4 two points before one of 1e-4 makes a rational curve turn from one to the other
+// over a small share of a span, and a removal's change peak there: measured at a span's p + 1
+// points it reached up to 87 times the tolerance between them.
+TEST_F(Refinement, MaximalRemovalHoldsWidelyWeightedCurvesBetweenTheirSamples) {
+  BsplineKeeper keep;
+  std::mt19937 rng(17);
+  int removedInAll = 0;
+  for (int p : {2, 3, 5}) {
+    for (unsigned seed = 1; seed <= 8; ++seed) {
+      const int n = p + 6;
+      std::vector<double> pts, weights(n, 1.0);
+      RandomPlacedPoints(rng, Place(1.0, false), n, &pts, nullptr);
+      weights[n - 4] = 1e4;
+      weights[n - 2] = 1e-4;
+      const std::vector<double> knots = ClampedKnots(p, n, 0, 1, KnotLayout::Random, seed);
+      Bspline* curve = keep(BuildCurve(p, 3, pts, knots, weights));
+      // Knots put in and the points stirred by a tenth of the tolerance: each knot costs about
+      // as much as may be spent.
+      std::vector<double> more = {Uniform(rng, 0.1, 0.3), Uniform(rng, 0.4, 0.6), Uniform(rng, 0.7, 0.9)};
+      InsertNKnotsToObject(1, 3, 0, curve, 2, more.data());
+      for (auto m : {&Bspline::X, &Bspline::Y})
+        for (int i = 0; i < NumCtrlU(curve); ++i) (curve->*m)[0][i] += Uniform(rng, -1e-4, 1e-4);
+      Bspline* c = keep(CopyBsplineStruct(curve));
+      double dev = 0.0;
+      removedInAll += RemoveKnotsOfObjSet(&c, 1, 0, 3, nullptr, 0, 0, 1e-3, &dev);
+      EXPECT_LE(MaxShapeGap(curve, c, 4001), 1.1e-3) << "degree " << p << " seed " << seed;
+    }
+  }
+  EXPECT_GT(removedInAll, 24);
+}
+
 // A set loses its knots from every object, so every object is held to the tolerance, not the
 // first alone: beside a plane (whose knots could all go) a wavy surface keeps its shape, and
 // knots inserted into both surfaces of a set are what goes, each surface kept within tol.
@@ -1256,6 +1287,28 @@ TEST_F(Refinement, CompatibleSetsMergeAStretchOnlyWhereItIsShort) {
     // Far away the coordinates carry round-off of 1e4 sizes.
     for (int i = 0; i < 2; ++i)
       EXPECT_LE(MaxShapeGap(before[i], pair[i], 201), (pl.far ? 1e-11 : 1e-13) * RefScale(before[i])) << Where(pl);
+  }
+}
+
+// Three knots within 3e-9 of a cubic: merged, they move a curve of even weights by far less than
+// 1e-6 of its size, but one whose weights alternate 1e-4 and 1e4 runs 0.4 of its size across
+// them, so the merge would bend it there and the set is refused with the curve as it was.
+TEST_F(Refinement, CompatibleSetsRefuseAMergeThatWouldBendAFastRationalCurve) {
+  BsplineKeeper keep;
+  const std::vector<double> k = {0, 0, 0, 0, 0.2, 0.5, 0.5 + 1e-9, 0.5 + 3e-9, 0.8, 1, 1, 1, 1};
+  std::vector<double> pts, heavy, even(9, 1.0);
+  for (int i = 0; i < 9; ++i) {
+    pts.insert(pts.end(), {std::cos(1.7 * i), std::sin(2.3 * i), 0.3 * i});
+    heavy.push_back(i % 2 ? 1e4 : 1e-4);
+  }
+  for (const auto* w : {&even, &heavy}) {
+    Bspline* c = keep(BuildCurve(3, 3, pts, k, *w));
+    Bspline* was = keep(CopyBsplineStruct(c));
+    Bspline* pair[2] = {c, keep(BuildRandomCurve(3u, 3, 5, 3, true))};
+    MakeKnotVectorsCompatible(pair, nullptr, 2, 0);
+    EXPECT_EQ(KernelFailedNow(), w == &heavy);
+    EXPECT_LE(MaxShapeGap(was, c, 201), (w == &heavy ? 0.0 : 1e-6) * RefScale(was));
+    ClearKernelError();
   }
 }
 
