@@ -1,4 +1,5 @@
 #include "bspline/kremove.h"
+#include "bspline/kremove_internal.h"
 
 #include <algorithm>
 #include <climits>

@@ -93,13 +93,6 @@ int RemoveSpecifiedKnotOfObject(Bspline* obj, double t, int dir, double* dev);
 // multiplicity p, are deleted with one control line each (coefficients not recomputed).
 // Returns the new interior-knot count, -2 on allocation failure.
 int PutCloseKnotsToMultKnots(Bspline* obj, int dir, double tol, int* moved, int* deleted);
-// How far PutCloseKnotsToMultKnots with tol would move obj in direction dir, into *move: the
-// largest distance at samples of every span (a rational object's points divided by their
-// weights; a huge value when it is not finite), 0 when no knots merge; obj is not changed. 0;
-// 1 with nothing measured when the merge would delete a control line (the move of a line cut
-// is not bounded by samples); -2 on allocation failure, and with the error state set for a
-// record that is not sound (bsvalid) or a null move.
-int KnotMergeMove(const Bspline* obj, int dir, double tol, double* move);
 // In a sorted array, a value closer than tol to its predecessor takes its value; with
 // keepEnds the last value stays and the values just below it within tol take it. 1 changed,
 // 2 unchanged, 0 for n < 2, -2 with keepEnds when the whole range is below tol.

@@ -8,6 +8,7 @@
 #include "bspline/degelev.h"
 #include "bspline/kinsert.h"
 #include "bspline/kremove.h"
+#include "bspline/kremove_internal.h"
 #include "bspline/knots.h"
 #include "bspline/measure.h"
 #include "bspline/nubs.h"
