@@ -3728,6 +3728,18 @@ TEST_F(HardIntersections, ACrawlRoundAPoleALoopPassesIsNoBranchOfItsOwn) {
   for (const Place& at : {Placed(1.0, 0.0), Placed(1e-6, 1e4)}) ExpectSunkLoopThroughPole(k, at, M_PI / 180);
 }
 
+// A sphere of radius 1e-3 sunk 8 point tolerances into the torus, its loop through the sphere's
+// pole: a seed on the sphere's seam beside the pole traces 13 degrees through the pole, and
+// another the whole loop, whose chords at the pole have parameters on the sphere that swing round
+// it. Pulled from the mean of those, the branch landed nowhere near the first trace's nodes beside
+// the pole, and the stretch came out as a second branch. At sizes 1e-6 and 1e6 moved 1e4 x the
+// size, either surface first: every exact point of the loop near a branch, every sample on both
+// surfaces, the loop traced once.
+TEST_F(HardIntersections, AStretchThroughAPoleBesideALoopsChordAcrossItIsNoBranchOfItsOwn) {
+  const SunkSphereThroughPole k(0.75047122988639925, 1.3838989517815283, 1.5344356482676582, 1e-3);
+  for (const Place& at : {Placed(1e-6, 1e4), Placed(1e6, 1e4)}) ExpectSunkLoopThroughPole(k, at, M_PI / 180);
+}
+
 namespace {
 
 // A plane through (a round-off beside) a pole of a sphere of radius 1e-3 (or another) centred at
