@@ -745,13 +745,23 @@ bool OnNearestBranch(Bspline* s1, Bspline* s2, const IntersectionTraceList* list
       shifted = true;
     }
   }
-  const auto nearest = [&](const double a[4], const double b[4], int held) {
+  const double A[3] = {best->x, best->y, best->z}, B[3] = {bestNext->x, bestNext->y, bestNext->z};
+  // Whether Y lies beside the chord between its nodes, within a quarter of its length of it.
+  const auto besideChord = [&](const double Y[3]) {
+    double ab[3], ay[3];
+    VecDiff3(B, A, ab);
+    VecDiff3(Y, A, ay);
+    const double l2 = VecDotProd3(ab, ab), t = VecDotProd3(ab, ay);
+    if (!(t > 0.0 && t < l2)) return false;
+    return VecDotProd3(ay, ay) - t * t / l2 <= 0.0625 * l2;
+  };
+  const auto nearest = [&](const double a[4], const double b[4], int held, bool beside = false) {
     auto away = [&](double f) {
       double q[4], Y[3];
       for (int k = 0; k < 4; ++k) q[k] = std::fmin(to[k], std::fmax(from[k], a[k] + f * (b[k] - a[k])));
       if (held >= 0) q[held] = xq[held];
-      return (held >= 0 ? PullWithParamHeld(s1, s2, q, held, Y, tolB) : PullOnto(s1, s2, q, Y, tolB)) ? VecDist3(X, Y)
-                                                                                                     : HUGE_VAL;
+      if (!(held >= 0 ? PullWithParamHeld(s1, s2, q, held, Y, tolB) : PullOnto(s1, s2, q, Y, tolB))) return HUGE_VAL;
+      return !beside || besideChord(Y) ? VecDist3(X, Y) : HUGE_VAL;
     };
     const double g = 0.5 * (std::sqrt(5.0) - 1.0);
     double lo = 0.0, hi = 1.0, c = hi - g * (hi - lo), d = lo + g * (hi - lo);
@@ -770,6 +780,24 @@ bool OnNearestBranch(Bspline* s1, Bspline* s2, const IntersectionTraceList* list
   NodeParams(best, qa);
   NodeParams(bestNext, qb);
   if (shifted && nearest(qa, qb, -1) <= reach) return true;
+  // Beside a pole of one surface (the node nearer it than the chord is long) the chord's
+  // parameters on that surface swing round the pole: the branch comes in along one meridian and
+  // leaves along the opposite one, and the pulls from their mean land on either side of the pole,
+  // anywhere along the loop (a loop through a small sphere's pole, traced again as a stretch
+  // beside the pole, stayed). There the other surface's parameters alone follow the branch: each
+  // pull starts from the node's own parameters on the surface with the pole, and counts only
+  // landing beside the chord between its nodes (a quarter of its length off at most), where the
+  // branch between them runs.
+  for (int k = 0; k < 2; ++k)
+    for (int d = 0; d < 2; ++d)
+      for (int e = 0; e < 2; ++e) {
+        double pole[3], pa[4], pb[4];
+        if (!PolePoint(k ? s2 : s1, d, e, pole) || !(VecDist3(X, pole) <= VecDist3(A, B))) continue;
+        for (int j = 0; j < 4; ++j) pa[j] = qa[j], pb[j] = qb[j];
+        pa[2 * k] = pb[2 * k] = xq[2 * k];
+        pa[2 * k + 1] = pb[2 * k + 1] = xq[2 * k + 1];
+        if (nearest(pa, pb, -1, true) <= reach) return true;
+      }
   // A node on a seam where the branch runs along it within the tolerance (touching it at a point
   // of its own) may lie anywhere along that stretch of the seam, where a free pull from the
   // chord, its parameter across the seam held in the domain, slides off past the touching: the

@@ -1400,6 +1400,28 @@ bool OnTracedChord(const March& w, const double P[3], double reach) {
   return on;
 }
 
+// True when the step from node `from` to P of a march continuing a trace from the far side of a
+// seam (ContinueAcrossSeams) runs along that trace: the step's middle lies beside one of its
+// chords between the chord's nodes, within OnTracedChord's bound. The march back from such a
+// seed runs over the trace it continues; the seam stops it (LeavesAtSeed) only where the seed
+// lies on the seam, and one refined off it beside a pole, where the parameter round the pole
+// swings, ran back over a stretch from the pole to the seam in one step and closed the loop onto
+// the pole the march's forward end had reached: that stretch came out twice. A step closing a
+// gap between the trace's ends has its middle beyond both, beside no chord; one passing the
+// trace's other end after coming round to it ends the march there (EndsOnContinuedTrace).
+bool StepAlongContinued(const March& w, const IntersectionTraceNode* from, const double P[3]) {
+  if (!w.continued) return false;
+  const double M[3] = {0.5 * (from->x + P[0]), 0.5 * (from->y + P[1]), 0.5 * (from->z + P[2])};
+  bool along = false;
+  EachChordOf(w.continued, [&](const IntersectionTraceNode* a, const IntersectionTraceNode* b) {
+    double f = 0.0;
+    const double A[3] = {a->x, a->y, a->z}, B[3] = {b->x, b->y, b->z};
+    const double within = std::fmin(2.0 * w.tolA, 0.25 * VecDist3(A, B) + w.tolB);
+    if (ChordDistance2(a, b, M, &f) <= within * within && f > 0.0 && f < 1.0) along = true;
+  });
+  return along;
+}
+
 // The seed-pair check and the marks of a step: false when the branch reached a marked pair
 // before leaving its seed pair (a duplicate). A pair of boxes can hold several branches, so the
 // march is a duplicate only when its point P (parameters c) also lies on a traced branch running
@@ -3346,6 +3368,10 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
     if (singular) stop = true;
     const double du = cur.p[0] - prev.p[0], dv = cur.p[1] - prev.p[1];
     if (way && du * dPrev[0] + dv * dPrev[1] < 0.0) break;
+    if (StepAlongContinued(m, from, P)) {
+      if (EndsOnContinuedTrace(m, P) == -2) return -2;
+      break;
+    }
     UpdateBoxes(m, prev, cur);
     if (m.n[0] >= 5 || m.n[1] >= 5) {
       // A step across five or more box lines may have jumped past a branch: take half of it.

@@ -3728,6 +3728,30 @@ TEST_F(HardIntersections, ACrawlRoundAPoleALoopPassesIsNoBranchOfItsOwn) {
   for (const Place& at : {Placed(1.0, 0.0), Placed(1e-6, 1e4)}) ExpectSunkLoopThroughPole(k, at, M_PI / 180);
 }
 
+// A sphere of radius 1e-3 sunk 8 point tolerances into the torus, its loop through the sphere's
+// pole: a seed on the sphere's seam beside the pole traces 13 degrees through the pole, and
+// another the whole loop, whose chords at the pole have parameters on the sphere that swing round
+// it. Pulled from the mean of those, the branch landed nowhere near the first trace's nodes beside
+// the pole, and the stretch came out as a second branch. At sizes 1e-6 and 1e6 moved 1e4 x the
+// size, either surface first: every exact point of the loop near a branch, every sample on both
+// surfaces, the loop traced once.
+TEST_F(HardIntersections, AStretchThroughAPoleBesideALoopsChordAcrossItIsNoBranchOfItsOwn) {
+  const SunkSphereThroughPole k(0.75047122988639925, 1.3838989517815283, 1.5344356482676582, 1e-3);
+  for (const Place& at : {Placed(1e-6, 1e4), Placed(1e6, 1e4)}) ExpectSunkLoopThroughPole(k, at, M_PI / 180);
+}
+
+// A sphere of radius 1e-3 sunk 8 point tolerances into the torus, its loop through the sphere's
+// pole, seeded on the pole: the trace runs 18 degrees to the sphere's seam in one step, and the
+// march continuing it from the seam's far side, its seed refined a little off the seam, runs round
+// the rest of the loop to the pole. Its march back from the seed ran over the first trace onto
+// the pole in one step and closed the loop there: those 18 degrees twice. At sizes 1 and 1e6
+// moved 1e4 x the size, either surface first: every exact point of the loop near a branch, every
+// sample on both surfaces, the loop traced once.
+TEST_F(HardIntersections, AMarchContinuingATraceFromASeamDoesNotRunBackOverIt) {
+  const SunkSphereThroughPole k(4.8797679500002999, 3.1398299678334611, 5.396382401339701, 1e-3);
+  for (const Place& at : {Placed(1.0, 0.0), Placed(1e6, 1e4)}) ExpectSunkLoopThroughPole(k, at, M_PI / 180);
+}
+
 namespace {
 
 // A plane through (a round-off beside) a pole of a sphere of radius 1e-3 (or another) centred at
@@ -4138,6 +4162,22 @@ TEST_F(HardIntersections, ALoopAFractionOfTheToleranceDeepInASmallSpheresCapIsTr
     EXPECT_LT(f.off, 1e-6) << sphereFirst;
     EXPECT_LT(f.length, 1e-9) << sphereFirst;
   }
+}
+
+// A plane 1.5e-5 of the size beside a pole of a sphere of radius 1e-2 at size 1e6 moved 1e4 x the
+// size, the sphere first (its knots as the plane-first run left them): the trace seeded beside the
+// pole runs 350 degrees round the circle, and its march back reaches the seam in one step. The
+// march continuing it from the seam's far side comes round the last 10 degrees to its forward end,
+// and ran on over it round the whole circle again; stopped at the first step along it, it left 3
+// degrees out. It ends on that end. Either surface first (the sphere's knots as the plane-first run
+// left them): every point of the circle near the branches, every sample on both surfaces, the
+// branches as long as the circle within 1 %.
+TEST_F(HardIntersections, AMarchContinuingATraceFromASeamEndsOnItsOtherEnd) {
+  PlaneThroughAPole k = {{-0.67569971379940175, 0.70562976249712384, 0.21334604531056939},
+                         {-0.94642158245731789, 0.11887931196099799, 0.30025638618798128},
+                         {0.36138284438433699, 0.41818611502142972}, 1.46430314687032e-05, -1.0, 1e6};
+  k.radius = 1e-2;
+  ExpectPoleCircleTraced(k, 400, 1e-2, true);
 }
 
 // A torus (radii 1 and 0.3 about z, its u seam toward x) and a sphere of radius rs about c, its
