@@ -935,12 +935,10 @@ TEST_F(FilletBall, AClosedTracesOwnClosingPairFedBackStaysWhereItIs) {
       }
 }
 
-// A ball of a hundredth of the size between the torus and the cylinder fits all along every branch.
-// Contacts a little apart along the fillet's spine have tangent lines across it that pass each
-// other: the target on the torus, off its tangent plane, was resolved there along a coordinate
-// axis that can hide the offset, and the refinement stalled at a centre gap of 1e-5 of the size
-// (the traces of five of the six branches stopped short).
-TEST_F(FilletBall, ASmallBallBetweenATorusAndACylinderIsFoundAtEveryNode) {
+// Calls f with the pair and each branch of the torus and the cylinder, rearranged, at every
+// placement.
+template <class F>
+void ForEachTorusAndCylinderBranch(F&& f) {
   for (const Place& at : Placements()) {
     const Pair c(kTorusAndCylinder, at);
     const OwnedBranches list(PairBranches(c));
@@ -949,9 +947,19 @@ TEST_F(FilletBall, ASmallBallBetweenATorusAndACylinderIsFoundAtEveryNode) {
     for (int b = 0; b < list->count; ++b, t = t->next) {
       SCOPED_TRACE(::testing::Message() << "scale " << at.scale << " branch " << b);
       RearrangeIntersectList(t);
-      ExpectFillet(c, t, 0.01 * c.size, t->nodeCount);
+      f(c, t);
     }
   }
+}
+
+// A ball of a hundredth of the size between the torus and the cylinder fits all along every branch.
+// Contacts a little apart along the fillet's spine have tangent lines across it that pass each
+// other: the target on the torus, off its tangent plane, was resolved there along a coordinate
+// axis that can hide the offset, and the refinement stalled at a centre gap of 1e-5 of the size
+// (the traces of five of the six branches stopped short).
+TEST_F(FilletBall, ASmallBallBetweenATorusAndACylinderIsFoundAtEveryNode) {
+  ForEachTorusAndCylinderBranch(
+      [](const Pair& c, IntersectionTrace* t) { ExpectFillet(c, t, 0.01 * c.size, t->nodeCount); });
 }
 
 // A ball of 0.3 of the size between the torus and the cylinder: where it fits, its contact on the
@@ -961,23 +969,15 @@ TEST_F(FilletBall, ASmallBallBetweenATorusAndACylinderIsFoundAtEveryNode) {
 // seemed to break between them): the trace gives every pair back, unmoved.
 TEST_F(FilletBall, FastContactsFedBackAreNotTakenForABreak) {
   int fed = 0;
-  for (const Place& at : Placements()) {
-    const Pair c(kTorusAndCylinder, at);
-    const OwnedBranches list(PairBranches(c));
-    ASSERT_TRUE(list);
-    IntersectionTrace* t = list->head;
-    for (int b = 0; b < list->count; ++b, t = t->next) {
-      SCOPED_TRACE(::testing::Message() << "scale " << at.scale << " branch " << b);
-      RearrangeIntersectList(t);
-      int rc = 0;
-      IntersectionTrace* out = Fillet(c, t, 0.3 * c.size, &rc);
-      if (out->nodeCount > 2) {
-        ++fed;
-        ExpectFedBackUnmoved(c, out);
-      }
-      FreeTrace(out);
+  ForEachTorusAndCylinderBranch([&fed](const Pair& c, IntersectionTrace* t) {
+    int rc = 0;
+    IntersectionTrace* out = Fillet(c, t, 0.3 * c.size, &rc);
+    if (out->nodeCount > 2) {
+      ++fed;
+      ExpectFedBackUnmoved(c, out);
     }
-  }
+    FreeTrace(out);
+  });
   EXPECT_GT(fed, 0);
 }
 
