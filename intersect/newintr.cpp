@@ -1658,8 +1658,17 @@ bool ComeStraightIntoPoles(const Bspline* s1, const Bspline* s2, IntersectionTra
 // short of the edge by round-off of the march (a pole in the placement's round-off), is no pole
 // to ComeStraightIntoPoles: its partials do not vanish there. Such an end node is put on the
 // edge (the point moves by tol at most), so that its parameter along the edge comes from its
-// neighbour too.
-void OntoNearbyPoles(const Bspline* s1, const Bspline* s2, IntersectionTrace* t, double tol) {
+// neighbour too. So is a loop's end (the loop closed on a seam beside the pole) within
+// kPoleEndReach of tol of a pole that lies on the branch: the march crawls round the pole within
+// its slack, each node on a meridian of its own, and the loop's two ends, their meridians swung
+// apart (one pulled round the pole), made its curves swing round the pole off the surfaces. It is
+// pulled onto both surfaces with the parameter across the side held on the pole, and moved only
+// where that lands on the pole: the point on the other surface moves with it, as the fit's pull of
+// the node would refuse a move longer than half its interval. An open trace's end keeps to tol:
+// one put on a pole the march stopped short of, beside the branch, moves the branch's end.
+const double kPoleEndReach = 4.0;
+
+void OntoNearbyPoles(Bspline* s1, Bspline* s2, IntersectionTrace* t, double tol) {
   if (t->nodeCount < 2) return;
   static const int du[3] = {0, 1, 0}, dv[3] = {0, 0, 1};
   for (IntersectionTraceNode* n : {t->head, t->tail}) {
@@ -1676,7 +1685,19 @@ void OntoNearbyPoles(const Bspline* s1, const Bspline* s2, IntersectionTrace* t,
           if (p[d] == e) continue;
           p[d] = e;
           if (EvalPointOnGeometryM(s, p[0], p[1], du, dv, 3, 0, jet) != 0 || !AtAPole(s, jet)) continue;
-          if (VecDist3(jet[0], at[0]) <= tol) *q[k][d] = e;
+          const double move = VecDist3(jet[0], at[0]);
+          if (move <= tol) {
+            *q[k][d] = e;
+            continue;
+          }
+          double r[4], P[3];
+          NodeParams(n, r);
+          r[2 * k + d] = e;
+          if (t->open || move > kPoleEndReach * tol || !PullWithParamHeld(s1, s2, r, 2 * k + d, P, kPullShare * tol) ||
+              VecDist3(P, jet[0]) > kNodeShare * tol)
+            continue;
+          n->u1 = r[0], n->v1 = r[1], n->u2 = r[2], n->v2 = r[3];
+          n->x = P[0], n->y = P[1], n->z = P[2];
         }
       }
     }
@@ -2188,7 +2209,11 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
   const bool contact = AlongTangentialContact(s1, s2, t);
   if (t->directionStart > 0 && t->directionStart < t->nodeCount) RearrangeIntersectList(t);
   OntoNearbyPoles(s1, s2, t, tol);
-  DropNodesPiledOnPoles(s1, s2, t, tol);  // nodes refined to tol lie anywhere round a pole within it
+  // Nodes refined to tol lie anywhere round a pole within it, and a march limping into a pole
+  // beside the branch (its nodes tol off it) swings round the pole over a few times that: a
+  // trace from a pole left its first nodes there, up to 4 tol from it, on meridians 0.2 of the
+  // range apart, its curves 3e-6 of the size off.
+  DropNodesPiledOnPoles(s1, s2, t, kPoleEndReach * tol);
   ComeStraightIntoPoles(s1, s2, t);
   OntoBranchSideOfSeam(s1, s2, t, tol);
   for (IntersectionTraceNode* n = t->head; n; n = n->next) {

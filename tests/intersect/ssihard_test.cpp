@@ -3752,6 +3752,19 @@ TEST_F(HardIntersections, AMarchContinuingATraceFromASeamDoesNotRunBackOverIt) {
   for (const Place& at : {Placed(1.0, 0.0), Placed(1e6, 1e4)}) ExpectSunkLoopThroughPole(k, at, M_PI / 180);
 }
 
+// A sphere of radius 1e-3 sunk 8 point tolerances into the torus, its loop through the sphere's
+// pole, the sphere first: the march closes the loop on the sphere's seam 1.3 point tolerances
+// from the pole, and its last nodes crawl round the pole within that, each on a meridian of its
+// own. The loop's ends, one of them pulled round the pole to another meridian, were no pole to
+// straighten, and the curves swung round the pole through those meridians: samples 1.2e-6 of the
+// size off the surfaces, the loop 7 % long. At size 1e6 moved 1e4 x the size, either surface
+// first: every exact point of the loop near a branch, every sample on both surfaces, the loop
+// traced once.
+TEST_F(HardIntersections, ALoopClosedOnASeamBesideAPoleComesStraightThroughIt) {
+  const SunkSphereThroughPole k(6.2246046489335383, 5.0555635974137054, 5.4637177294098969, 1e-3);
+  ExpectSunkLoopThroughPole(k, Placed(1e6, 1e4), M_PI / 180);
+}
+
 namespace {
 
 // A plane through (a round-off beside) a pole of a sphere of radius 1e-3 (or another) centred at
