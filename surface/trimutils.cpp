@@ -203,6 +203,11 @@ int FindTrimCurveDirection(Bspline* srf, TrimList* loop) {
   // A curve flatter in v than this is horizontal: 1e-6 of the surface's v range, so that a
   // domain of any width is read alike (1e-6 itself without a surface).
   const double flat = srf && srf->kind == 2 ? 1e-6 * (srf->vmax - srf->vmin) : 1e-6;
+  // Twice the signed area of the sampled loop, taken about its first sample so that a loop far
+  // from the origin keeps its digits: a horizontal curve holding the rightmost sample ends at a
+  // corner whose other curve, above or below it, alone tells the way round.
+  double twiceArea = 0.0, u0 = 0.0, v0 = 0.0, pu = 0.0, pv = 0.0;
+  bool first = true, horizontal = false;
   for (const BsplineList* n = loop->loopCurves; n; n = n->next) {
     const Bspline* c = n->item;
     const double t0 = CurveStart(c), t1 = CurveEnd(c);
@@ -211,6 +216,9 @@ int FindTrimCurveDirection(Bspline* srf, TrimList* loop) {
       Eval2DPointOnCurve2Array(nullptr, c, t0 + (t1 - t0) * i / (kN - 1), 0, uv);
       u[i] = uv[0];
       v[i] = uv[1];
+      if (first) u0 = pu = uv[0], v0 = pv = uv[1], first = false;
+      twiceArea += (pu - u0) * (uv[1] - v0) - (uv[0] - u0) * (pv - v0);
+      pu = uv[0], pv = uv[1];
     }
     int k = -1;
     for (int i = 1; i < kN - 1; ++i)
@@ -225,15 +233,17 @@ int FindTrimCurveDirection(Bspline* srf, TrimList* loop) {
       if (v[i] > v[m]) m = i;
       if (v[i] < vLo) vLo = v[i];
     }
-    if (v[m] - vLo > flat) {
+    horizontal = v[m] - vLo <= flat;
+    if (!horizontal) {
       const int j = NextDiffering(v, kN, k);
       result = j >= 0 && v[k] < v[j] ? 2 : 1;
     } else {
-      // A horizontal curve: the way it runs at its top sample.
+      // A horizontal curve: the way it runs at its top sample (the loop's area decides below).
       const int j = NextDiffering(u, kN, m);
       result = j >= 0 && u[m] > u[j] ? 2 : 1;
     }
   }
+  if (horizontal && twiceArea != 0.0) result = twiceArea > 0.0 ? 2 : 1;
   return result;
 }
 

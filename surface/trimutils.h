@@ -37,7 +37,8 @@ int GetTrimCurveOfTrimPiece(const BsplineList* node, TrimList* loops, TrimList**
 int CountTrimCurves(const Bspline* srf);
 // Direction of the loop by its rightmost interior sample (50 per curve): 1 or 2; -2 on an
 // allocation failure or a loop without curves. A curve flatter in v than 1e-6 of srf's v range
-// (1e-6 without srf) is read as horizontal.
+// (1e-6 without srf) is read as horizontal; where one holds that sample, the sign of the sampled
+// loop's area decides (the way it runs at its top sample for a loop of no area).
 int FindTrimCurveDirection(Bspline* srf, TrimList* loop);
 // Reverses every curve and the order of the loop, so it runs the other way.
 void ReverseTrimCurveBsplines(TrimList* loop);

@@ -1077,17 +1077,21 @@ TEST_F(Snip, ACutAcrossAHoleLyingAlongTheOuterLoopOnBothSidesIsACut) {
   // snip along a hole's side has it, and a triangle with its side along the strip's top and its
   // corner on the bottom: every crossing of the cut shares its place with another. Cut across
   // the hole (and through the triangle's corner), each side's pieces hold exactly the side's
-  // part of the trimmed area, at every size and place. Then the same from a snip's own piece.
+  // part of the trimmed area, at every size and place. A triangle filling the face's corner
+  // along two of its sides is cut across in u and v alike. Then the same from a snip's own piece.
   struct Case {
     std::vector<double> hole;
     double t;
+    int uCut;
   };
   const std::vector<double> strip = {0, 0, 1, 0, 1, 0.5, 0, 0.5};
-  const Case cases[] = {{{0.6, 0, 0.9, 0, 0.9, 0.5, 0.6, 0.5}, 2.0 / 3},
-                        {{0.5, 0.0, 0.7, 0.5, 0.3, 0.5}, 0.5},
-                        {{0.5, 0.0, 0.7, 0.5, 0.3, 0.5}, 0.4}};
+  const Case cases[] = {{{0.6, 0, 0.9, 0, 0.9, 0.5, 0.6, 0.5}, 2.0 / 3, 1},
+                        {{0.5, 0.0, 0.7, 0.5, 0.3, 0.5}, 0.5, 1},
+                        {{0.5, 0.0, 0.7, 0.5, 0.3, 0.5}, 0.4, 1},
+                        {{0.0, 0.0, 0.0, 0.3, 0.3, 0.0}, 0.1, 1},
+                        {{0.0, 0.0, 0.0, 0.3, 0.3, 0.0}, 0.1, 0}};
   for (const Case& c : cases)
-    CheckCutAreasEverywhere(strip, {c.hole}, c.t, 1, int(&c - cases));
+    CheckCutAreasEverywhere(strip, {c.hole}, c.t, c.uCut, int(&c - cases));
   for (double size : {1e-6, 1.0, 1e6})
     for (double far : {0.0, 1e4}) {
       SCOPED_TRACE(::testing::Message() << "size " << size << " far " << far);

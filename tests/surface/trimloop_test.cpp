@@ -158,6 +158,45 @@ TEST_F(TrimLoops, HolesAreTurnedAgainstTheOuterLoop) {
   }
 }
 
+TEST_F(TrimLoops, ALoopWhoseRightmostCornerEndsAHorizontalSideTurnsTheWayItsAreaDoes) {
+  // Triangles whose rightmost corner ends a horizontal side shorter across than the slanted side
+  // there, so that the horizontal side holds the rightmost interior sample: the side runs along
+  // the bottom or the top of the corner, the loop either way round from each corner, on domains
+  // of size 1e-6, 1 and 1e6, at the origin and 1e4 sizes from it. The direction is the sign of
+  // the triangle's area.
+  const std::vector<std::vector<double>> shapes = {{0.5, 0.0, 1.0, 0.0, 0.0, 0.5}, {0.0, 0.5, 1.0, 1.0, 0.5, 1.0}};
+  for (const auto& shape : shapes)
+    for (bool clockwise : {false, true})
+      for (int start = 0; start < 3; ++start)
+        for (double size : {1e-6, 1.0, 1e6})
+          for (double far : {0.0, 1e4}) {
+            SCOPED_TRACE(::testing::Message() << "shape " << (&shape - shapes.data()) << " clockwise " << clockwise
+                                              << " start " << start << " size " << size << " far " << far);
+            PatchOptions o;
+            o.umin = o.vmin = far * size, o.umax = o.vmax = (far + 1) * size;
+            Bspline* s = BuildFunctionPatch([](double, double) { return 0.0; }, o);
+            ASSERT_NE(s, nullptr);
+            std::vector<double> uv;
+            for (int k = 0; k < 3; ++k) {
+              const int at = clockwise ? (start + 3 - k) % 3 : (start + k) % 3;
+              uv.insert(uv.end(), {o.umin + shape[2 * at] * size, o.vmin + shape[2 * at + 1] * size});
+            }
+            double twice = 0.0;
+            for (int k = 0; k < 3; ++k) {
+              const int n = (k + 1) % 3;
+              twice += (uv[2 * k] - o.umin) * (uv[2 * n + 1] - o.vmin) - (uv[2 * n] - o.umin) * (uv[2 * k + 1] - o.vmin);
+            }
+            std::vector<Bspline*> sides;
+            for (int k = 0; k < 3; ++k) {
+              const int n = (k + 1) % 3;
+              sides.push_back(BuildCurveOnSurface(s, 1, {uv[2 * k], uv[2 * k + 1], uv[2 * n], uv[2 * n + 1]}));
+            }
+            TrimList* loop = AddLoop(s, sides);
+            EXPECT_EQ(FindTrimCurveDirection(s, loop), twice > 0 ? 2 : 1);
+            FreeBspline(s);
+          }
+}
+
 // Mended: a loop without curves has no direction, and says so instead of answering 1.
 TEST_F(TrimLoops, LoopWithoutCurvesHasNoDirection) {
   Bspline* s = Plane();
