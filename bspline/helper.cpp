@@ -16,6 +16,10 @@ namespace {
 // Squared length under which a partial derivative, scaled to a largest component of 1, counts
 // as vanishing: the partials of a collapsed edge or pole.
 const double degenerateTol = 5e-5;
+// Share of the other partial's largest component under which a partial's own counts as
+// vanishing: ten times the share at which ComputeSurfaceNormal's cross product does, so that a
+// partial square to the other that passes this makes a normal that passes that.
+const double kShortAgainstOther = 1e-9;
 
 // Scales v to a largest component magnitude of 1 and clears negligible components; returns
 // the scale, so scale * out restores v up to the cleared components.
@@ -101,8 +105,12 @@ void ComputeSurfaceNormal(Bspline* srf, double u, double v, const double Su[3], 
   Scale3(Sv, k, kv);
   const double mu = ScaleClean(ku, su);
   const double mv = ScaleClean(kv, sv);
-  const bool uDegenerate = VecDotProd3(su, su) < degenerateTol;
-  const bool vDegenerate = VecDotProd3(sv, sv) < degenerateTol;
+  // A partial also vanishes against the other where their cross product would count as vanishing
+  // at the end (below 1e-10 of the larger partial squared): beside the pole of a large surface, or
+  // on it far from the origin, the partial round it is above the floors yet a round-off of the
+  // other, and the twist has to stand in for it as at the pole of a unit one.
+  const bool uDegenerate = VecDotProd3(su, su) < degenerateTol || mu < kShortAgainstOther * mv;
+  const bool vDegenerate = VecDotProd3(sv, sv) < degenerateTol || mv < kShortAgainstOther * mu;
 
   if (!uDegenerate && !vDegenerate) {
     double c[3];

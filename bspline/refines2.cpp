@@ -70,6 +70,10 @@ constexpr double kNoiseRegime = 1e-8;
 // control-point diagonal, the point's coordinates, the distance): a B-spline point sums up to
 // (p + 1)^2 products, each good to a unit in the last place, and r = X - P adds one more.
 constexpr double kRoundOff = 64.0 * kEps;
+// A partial whose squared length is below this share of the other's vanishes against it, as
+// ComputeSurfaceNormal judges (1e-9 of the other): on or beside a pole it is round-off in a
+// direction of its own, which the first fundamental form would take for the surface's.
+constexpr double kPartialVanishesSq = 1e-18;
 // However few iterations a caller asks for, the refiner may run this many: line searches from a
 // far start take a few dozen.
 constexpr int kIterationBound = 100;
@@ -1059,7 +1063,7 @@ int ClosestPointOnSurface(Bspline* srf, const double P[3], double S[3], double* 
   const double E = VecDotProd3(s.jet.D[0], s.jet.D[0]), F = VecDotProd3(s.jet.D[0], s.jet.D[1]);
   const double G = VecDotProd3(s.jet.D[1], s.jet.D[1]), det = E * G - F * F;
   double tangentialSq;
-  if (det > 1e3 * kEps * E * G) {
+  if (det > 1e3 * kEps * E * G && E > kPartialVanishesSq * G && G > kPartialVanishesSq * E) {
     tangentialSq = (G * s.g[0] * s.g[0] - 2.0 * F * s.g[0] * s.g[1] + E * s.g[1] * s.g[1]) / det;
   } else {
     double tangential[3];

@@ -650,8 +650,12 @@ TEST_F(Feet, SurfaceFeetOnThinTubesFromAnyStart) {
 
 // A sphere (turned, poles on (0, 0.6, 0.8)) and points on its axis, inside and outside, towards
 // either pole: started on the far pole, where the distance is greatest and its slope off the pole
-// vanishes along every meridian, the refiner reaches the near pole at |t - 1| for P at t radii
-// from the centre, at sizes 1e-6 .. 1e6, at the origin and turned and moved 1e4 sizes away.
+// vanishes along every meridian, the refiner reaches the near pole at t - 1 (behind the outward
+// normal inside) for P at t radii from the centre; started on the near pole it stays there. P
+// lies along the pole's normal: the reported step (the foot of P on the tangent plane, plus the
+// 1e-10 bias) is round-off of the size, not the round-off direction of the partial round the pole
+// taken for the tangent plane's. At sizes 1e-6 .. 1e6, at the origin and turned and moved 1e4
+// sizes away.
 TEST_F(Feet, FromTheFarPoleAPointOnTheAxisReachesTheNearOne) {
   const double axis[3] = {0.0, 0.6, 0.8}, seam[3] = {1.0, 0.0, 0.0};
   std::mt19937 rng(5);
@@ -670,9 +674,13 @@ TEST_F(Feet, FromTheFarPoleAPointOnTheAxisReachesTheNearOne) {
         double p[3], P[3], S[3], dist, step;
         for (int k = 0; k < 3; ++k) p[k] = toward * t * axis[k];
         at.Map(p, P);
-        double u = U(rng), v = q % 2 ? s->vmax : s->vmin;
-        ASSERT_EQ(FindClosestUVPointGuessDist(s, P, S, &u, &v, &dist, &step, 7), 0);
-        EXPECT_NEAR(std::fabs(dist), size * std::fabs(t - 1.0), 1e-9 * size) << size << " " << far << " " << q;
+        const double u0 = U(rng);
+        for (bool fromFar : {true, false}) {
+          double u = u0, v = (q % 2) == fromFar ? s->vmax : s->vmin;
+          ASSERT_EQ(FindClosestUVPointGuessDist(s, P, S, &u, &v, &dist, &step, 7), 0);
+          EXPECT_NEAR(dist, size * (t - 1.0), 1e-9 * size) << size << " " << far << " " << q << " " << fromFar;
+          EXPECT_LE(std::sqrt(std::fmax(step + 1e-10, 0.0)), 1e-3 * size) << size << " " << far << " " << q;
+        }
       }
     }
 }

@@ -146,6 +146,32 @@ TEST_F(SurfaceNormals, DegenerateSurfacesKeepAUsableNormal) {
   FreeBspline(s);
 }
 
+// Beside the pole of a large sphere octant (1e-14 .. 1e-9 of the range from it) the partial
+// round the axis is above the absolute floors yet below 1e-10 of the other: it vanishes against
+// it, and the twist stands in, so the normal is the pole's direction at sizes 1e-6 .. 1e6, at the
+// origin and moved 1e4 sizes away (where the pole itself has only round-off for that partial).
+// (The cross product of the two counted as vanishing and fell back to the diagonal.)
+TEST_F(SurfaceNormals, BesideThePoleOfALargeSurfaceTheNormalIsThePolesDirection) {
+  for (bool poleInV : {true, false})
+    for (double size : {1e-6, 1.0, 1e3, 1e6})
+      for (double shift : {0.0, 1e4 * size}) {
+        Bspline* s = SphereOctant(size, poleInV);
+        ASSERT_NE(s, nullptr);
+        for (double** m : {s->X, s->Y, s->Z})
+          for (int k = 0; k < NumCtrlU(s) * NumCtrlV(s); ++k) m[0][k] += shift;
+        const double up[3] = {0, 0, poleInV ? 1.0 : -1.0};
+        for (double off : {0.0, 1e-14, 1e-12, 1e-11, 1e-9})
+          for (double a : {0.0, 0.3, 1.0}) {
+            const double u = poleInV ? a : 1.0 - off, v = poleInV ? 1.0 - off : a;
+            double Su[3], Sv[3], n[3];
+            Partials(s, u, v, Su, Sv);
+            ComputeSurfaceNormal(s, u, v, Su, Sv, n);
+            EXPECT_GT(Cosine(n, up), 0.999) << poleInV << " size " << size << " shift " << shift << " off " << off;
+          }
+        FreeBspline(s);
+      }
+}
+
 // A patch whose partials have components of a few millionths of their length (the floors
 // clear components below a millionth), and the sphere's pole, at 1e-7..1e6 times their size:
 // SurfaceNormalsAtAnySize gives the directions it gives at unit size, the pole's substitute
