@@ -4285,8 +4285,16 @@ int ContinueAcrossSeams(Bspline* s1, Bspline* s2, const double* us1, const doubl
   // Each new trace can end on a further seam: a bound on the rounds against a pair that keeps
   // making them.
   int budget = 4 * list->count + 8;
-  for (IntersectionTrace* t = list->count > 0 ? list->head : nullptr; t && budget > 0; t = t->next) {
-    if (!t->open || t->nodeCount < 1) continue;
+  for (IntersectionTrace* t = list->count > 0 ? list->head : nullptr; t && budget > 0;) {
+    if (!t->open || t->nodeCount < 1) {
+      t = t->next;
+      continue;
+    }
+    // A march from the seam that comes round to its own seed has traced the whole loop through
+    // t's end, t's stretch with it (a stretch through a small sphere's pole, a few tolerances long
+    // and as loose, was left beside the loop that passes over it): the loop takes t's place, and
+    // t's other end is not continued. t stays in the list, as the caller holds on to the traces
+    // made before.
     const IntersectionTraceNode* ends[2] = {t->turn ? t->turn : t->tail,
                                             t->turn && t->tail != t->turn ? t->tail : t->head};
     for (const IntersectionTraceNode* e : ends) {
@@ -4305,14 +4313,23 @@ int ContinueAcrossSeams(Bspline* s1, Bspline* s2, const double* us1, const doubl
                                t, e, other != e ? other : nullptr);
       if (rc == -2) return -2;
       // A march that went nowhere beyond the seam, or only back along the branch, adds nothing.
-      if (rc == -20 || next->nodeCount < 2 || TurnsBackOnto(list, t, e, next, ReachWithin(t, 2.0 * tolA, tolB), tolB)) {
-        list->tail = next->prev;
-        list->tail->next = nullptr;
-        --list->count;
-        FreeTraceNodes(next);
-        Free(next);
+      const bool nothing = rc == -20 || next->nodeCount < 2 ||
+                           TurnsBackOnto(list, t, e, next, ReachWithin(t, 2.0 * tolA, tolB), tolB);
+      if (!nothing && next->open) continue;
+      if (!nothing) {
+        FreeTraceNodes(t);
+        t->head = next->head, t->tail = next->tail, t->turn = next->turn;
+        t->nodeCount = next->nodeCount, t->open = 0, t->directionStart = next->directionStart;
+        next->head = next->tail = next->turn = nullptr;
       }
+      list->tail = next->prev;
+      list->tail->next = nullptr;
+      --list->count;
+      FreeTraceNodes(next);
+      Free(next);
+      if (!nothing) break;
     }
+    t = t->next;
   }
   return 0;
 }

@@ -3765,6 +3765,18 @@ TEST_F(HardIntersections, ALoopClosedOnASeamBesideAPoleComesStraightThroughIt) {
   ExpectSunkLoopThroughPole(k, Placed(1e6, 1e4), M_PI / 180);
 }
 
+// A sphere of radius 1e-3 sunk 8 point tolerances into the torus, its loop through the sphere's
+// pole, the torus first: the first trace runs 6 degrees through the pole, a few point tolerances
+// long and as loose, to the sphere's seam, and the march continuing it from the seam's far side
+// goes round the whole loop, back over that trace, and closes on its own seed. The short trace
+// stayed beside the loop: samples 2.6e-6 of the size off the sphere, 366 degrees turned. At size
+// 1, either surface first: every exact point of the loop near a branch, every sample on both
+// surfaces, the loop traced once.
+TEST_F(HardIntersections, AContinuationClosingTheLoopTakesTheTraceItContinues) {
+  const SunkSphereThroughPole k(0.29512576907893523, 2.7289005627387195, 3.9915005625926114, 1e-3);
+  ExpectSunkLoopThroughPole(k, Placed(1.0, 0.0), M_PI / 180);
+}
+
 namespace {
 
 // A plane through (a round-off beside) a pole of a sphere of radius 1e-3 (or another) centred at
