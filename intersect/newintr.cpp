@@ -428,15 +428,34 @@ constexpr double kOffPoleSeedShare = 0.01;
 constexpr double kOffPoleLeast = 1e-3;
 constexpr double kOffPoleMost = 0.1;
 
+// True when the seed q meets the other surface by more than kPoleSeedShare of the tolerance.
+bool SeedMeetsLoosely(Bspline* s1, Bspline* s2, const double q[4], double tolB) {
+  double A[3], B[3];
+  Eval3DPointOnSurfCoord(s1, q[0], q[1], 0, 0, A);
+  Eval3DPointOnSurfCoord(s2, q[2], q[3], 0, 0, B);
+  return VecDist3(A, B) > kPoleSeedShare * tolB;
+}
+
+// The seed (q, P) refined from r onto the branch (kOffPoleSeedShare). True (q and P written) when
+// the refinement converges, and lands within `most` of P where that is finite.
+bool RefineSeedOntoBranch(Bspline* s1, Bspline* s2, double r[4], double q[4], double P[3], double tolB,
+                          double most = HUGE_VAL) {
+  double X[3];
+  int flag = 0;
+  if (NewRefineIntrPoint(s1, s2, &r[0], &r[1], &r[2], &r[3], X, 30, &flag, nullptr, kOffPoleSeedShare * tolB) != 0 ||
+      (most < HUGE_VAL && !(VecDist3(P, X) <= most)))
+    return false;
+  for (int i = 0; i < 4; ++i) q[i] = r[i];
+  for (int i = 0; i < 3; ++i) P[i] = X[i];
+  return true;
+}
+
 // The seed (q, P) moved off a pole it does not lie on (kPoleSeedShare) onto the branch beside it
 // (kOffPoleSeedShare). True (q and P written) when moved; false, q and P as they were, where the
 // seed is on no pole, meets the other surface there closely, or no refinement from beside the
 // pole converges.
 bool SeedOffAPole(Bspline* s1, Bspline* s2, double q[4], double P[3], double tolB) {
-  double A[3], B[3];
-  Eval3DPointOnSurfCoord(s1, q[0], q[1], 0, 0, A);
-  Eval3DPointOnSurfCoord(s2, q[2], q[3], 0, 0, B);
-  if (!(VecDist3(A, B) > kPoleSeedShare * tolB)) return false;
+  if (!SeedMeetsLoosely(s1, s2, q, tolB)) return false;
   for (int k = 0; k < 2; ++k) {
     const Bspline* s = k ? s2 : s1;
     const int along = AlongPole(s, q[2 * k], q[2 * k + 1]);
@@ -446,18 +465,39 @@ bool SeedOffAPole(Bspline* s1, Bspline* s2, double q[4], double P[3], double tol
     const double hi = across ? s->knotsV[NumCtrlV(s)] : s->knotsU[NumCtrlU(s)];
     const double at = q[2 * k + across], into = at - lo < hi - at ? 1.0 : -1.0;
     for (double share = kOffPoleLeast; share <= kOffPoleMost; share *= 10.0) {
-      double r[4] = {q[0], q[1], q[2], q[3]}, X[3];
+      double r[4] = {q[0], q[1], q[2], q[3]};
       r[2 * k + across] = at + into * share * (hi - lo);
-      int flag = 0;
-      if (NewRefineIntrPoint(s1, s2, &r[0], &r[1], &r[2], &r[3], X, 30, &flag, nullptr, kOffPoleSeedShare * tolB) != 0)
-        continue;
-      for (int i = 0; i < 4; ++i) q[i] = r[i];
-      for (int i = 0; i < 3; ++i) P[i] = X[i];
-      return true;
+      if (RefineSeedOntoBranch(s1, s2, r, q, P, tolB)) return true;
     }
     return false;
   }
   return false;
+}
+
+// A seed within this many point tolerances of a pole lies beside it.
+constexpr double kBesidePoleSeedTolBs = 100.0;
+// A refinement onto the branch from a seed beside a pole moving farther than this many point
+// tolerances has found another place, not the seed's.
+constexpr double kBesidePoleSeedMoveTolBs = 10.0;
+
+// The seed (q, P) beside a pole (kBesidePoleSeedTolBs), meeting the other surface there by more
+// than kPoleSeedShare of the tolerance, refined onto the branch (kOffPoleSeedShare). Beside a pole
+// the surfaces may cross at a shallow angle (a plane through a small sphere's pole at 16 degrees
+// to its axis), and a seed meeting within the tolerance lies up to 3 tolerances aside from the
+// branch: its march runs along beside it, drifting to where the gap reaches the tolerance, and
+// stays as a stretch of its own beside the loop another march traced (5 tolerances long, 1
+// tolerance off the sphere). True (q and P written) when refined.
+bool SeedBesideAPoleOntoTheBranch(Bspline* s1, Bspline* s2, double q[4], double P[3], double tolB) {
+  if (!SeedMeetsLoosely(s1, s2, q, tolB)) return false;
+  bool beside = false;
+  for (const Bspline* s : {static_cast<const Bspline*>(s1), static_cast<const Bspline*>(s2)})
+    for (int d = 0; d < 2; ++d)
+      for (int e = 0; e < 2; ++e) {
+        double pole[3];
+        beside = beside || (PolePoint(s, d, e, pole) && VecDist3(pole, P) <= kBesidePoleSeedTolBs * tolB);
+      }
+  double r[4] = {q[0], q[1], q[2], q[3]};
+  return beside && RefineSeedOntoBranch(s1, s2, r, q, P, tolB, kBesidePoleSeedMoveTolBs * tolB);
 }
 
 // True when every node of t lies within kPassedPoleTolBs point tolerances tol of one pole of s1
@@ -564,7 +604,8 @@ int SubDivideBasedOnArray(Bspline* s1, Bspline* s2, PatchBoxNode* node1, PatchBo
       u1 = q[0], v1 = q[1], u2 = q[2], v2 = q[3];
     }
     double on[4] = {u1, v1, u2, v2};
-    if (SeedOffAPole(s1, s2, on, P, tolB)) u1 = on[0], v1 = on[1], u2 = on[2], v2 = on[3];
+    if (SeedOffAPole(s1, s2, on, P, tolB) || SeedBesideAPoleOntoTheBranch(s1, s2, on, P, tolB))
+      u1 = on[0], v1 = on[1], u2 = on[2], v2 = on[3];
     const int NU1 = BoxArrayCount(s1, 0), NV1 = BoxArrayCount(s1, 1);
     const int NU2 = BoxArrayCount(s2, 0), NV2 = BoxArrayCount(s2, 1);
     int i1 = node1->firstU, j1 = node1->firstV, i2 = node2->firstU, j2 = node2->firstV;

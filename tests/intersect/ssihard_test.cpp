@@ -4205,6 +4205,25 @@ TEST_F(HardIntersections, AMarchContinuingATraceFromASeamEndsOnItsOtherEnd) {
   ExpectPoleCircleTraced(k, 400, 1e-2, true);
 }
 
+// A plane through a pole of a sphere of radius 1e-4 at 16 degrees to its axis, at sizes 1, 1e-6 and
+// 1e6 (moved 1e4 x the size): a seed on the sphere's seam 5.5 point tolerances beside the pole met
+// the plane within 0.93 of the tolerance, 3 tolerances aside from the circle where the surfaces
+// cross so shallowly, and its march ran 20 degrees along beside the loop another march traced, 1
+// tolerance off the sphere: that stretch came back twice (the branches 12 and 15 % longer than
+// the circle). Either surface first (the sphere's knots as the plane-first run left them): every
+// point of the circle near the branches, every sample on both surfaces, the branches as long as
+// the circle within 1 %.
+TEST_F(HardIntersections, ASeedBesideAPoleWithinTheToleranceIsRefinedOntoTheBranch) {
+  PlaneThroughAPole k = {{0.18214298046008051, 0.67265054179615569, 0.71719257057672925},
+                         {0.3573511065784063, 0.46634879953520403, 0.80920886290207061},
+                         {0.50887229214860163, 0.77794413785433192}, 0.0, -1.0, 1.0};
+  k.radius = 1e-4;
+  for (double scale : {1.0, 1e-6, 1e6}) {
+    k.scale = scale;
+    ExpectPoleCircleTraced(k, 400, 1e-2, true);
+  }
+}
+
 // A torus (radii 1 and 0.3 about z, its u seam toward x) and a sphere of radius rs about c, its
 // axis across the torus's at the angle alpha round z and its seam turned beta about that axis, all
 // turned about (1, 2, 3) by `turn`, at the placement, s[first] first: ExpectWholeBranchesOnBoth.
