@@ -492,6 +492,9 @@ int Sign(double x) { return x >= 0.0 ? 1 : -1; }
 // and the least share of its step such a step takes (an overshoot of up to twenty times).
 constexpr int kRelaxedSteps = 60;
 constexpr double kRelaxLeast = 0.05;
+// A corner this share of the ball's radius behind one of its contacts still lies under the ball:
+// where the surfaces meet tangentially the corner is the contact itself, to round-off.
+constexpr double kSpanRound = 1e-6;
 
 // The result of RefineSelected for a converged pair whose ball does not fit.
 constexpr int kBallTooBig = 1;
@@ -574,6 +577,24 @@ int GetRadiusOfCurvatureOfSurfaces(Bspline* S1, Bspline* S2, double u1, double v
 }
 
 namespace {
+bool SolveContact(Bspline* S1, Bspline* S2, double r, double q[4], const bool held[4], const double* X);
+
+// Whether the ball of radius r at the contact pair q rounds the corner X of its cross-section:
+// X lies in the wedge from the centre C through its contacts, X - C = -r (a n1 + b n2) with
+// a, b >= 0 (a share of the contacts' round-off below). A ball of the place X has the corner
+// under it; another ball whose cross-section runs through X too lies beyond a surface's
+// tangent plane there and sees X behind one of its contacts.
+bool BallSpansCorner(Bspline* S1, Bspline* S2, double r, const double q[4], const double X[3]) {
+  SurfPoint a, c;
+  if (!Evaluate(S1, q[0], q[1], a, false) || !Evaluate(S2, q[2], q[3], c, false)) return false;
+  double d[3];
+  for (int k = 0; k < 3; ++k) d[k] = (a.d[0][k] + r * a.n[k] - X[k]) / r;
+  const double cs = VecDotProd3(a.n, c.n), d1 = VecDotProd3(d, a.n), d2 = VecDotProd3(d, c.n);
+  const double det = 1.0 - cs * cs;
+  if (!(det > 0.0)) return false;
+  return (d1 - cs * d2) / det >= -kSpanRound && (d2 - cs * d1) / det >= -kSpanRound;
+}
+
 int RefineNewest(Bspline* S1, Bspline* S2, double r, double* u1, double* v1, double* u2, double* v2,
                  double nu1, double nv1, double nu2, double nv2, double tol, bool* heldAtEdge) {
   if (!u1 || !v1 || !u2 || !v2 || !SurfacesSound({S1, S2}, {r, *u1, *v1, *u2, *v2, nu1, nv1, nu2, nv2, tol}))
@@ -687,7 +708,21 @@ int RefineNewest(Bspline* S1, Bspline* S2, double r, double* u1, double* v1, dou
     if (gap < tol) return 100;
     VecCrossProd3(b.at[0].n, b.at[1].n, b.t);
   }
-  return clamped ? -2 : 0;
+  if (clamped) return -2;
+  // Still out of iterations: where a surface curves far more sharply than the ball across the
+  // fillet (a cone's contact beside its apex, a torus's inner wall against a large ball) the
+  // steps from the tangent lines spiral in at a few percent an iteration, or circle round the
+  // contact. Newton on the contact equations finishes from the last iterate, the ball held to
+  // the cross-section through the guess's point (the ball of the place the guess stands for)
+  // and taken only where it rounds that point's corner (BallSpansCorner): the cross-section
+  // holds other balls too, on the far side of a surface.
+  double q[4] = {b.p[0], b.p[1], b.p[2], b.p[3]}, X[3];
+  const bool held[4] = {false, false, false, false};
+  Eval3DPointOnSurfCoord(S1, start[0], start[1], 0, 0, X);
+  if (!SolveContact(S1, S2, r, q, held, X) || !BallSpansCorner(S1, S2, r, q, X)) return 0;
+  for (int k = 0; k < 4; ++k) b.p[k] = q[k];
+  const double gap = Settle();
+  return gap >= 0.0 && gap < tol && !clamped ? 100 : 0;
 }
 }  // namespace
 

@@ -29,7 +29,10 @@ struct Bspline;
 // parameter keeps a bracket that shrinks when its step changes sign (slowed to a quarter); where
 // those steps run out of iterations off the boxes' edges, up to 60 relaxed steps follow (the
 // share of the step that would have cancelled the last change of step, at most whole, at
-// least a twentieth); every parameter is clamped to its box,
+// least a twentieth); where those run out too, Newton on the contact equations with the ball's
+// cross-section through the guess's point on S1 finishes from the last iterate, its pair taken
+// where the ball rounds that point (the point lies in the wedge from the centre to the
+// contacts); every parameter is clamped to its box,
 // except in a direction the surface is closed in (closed flag), where it goes on across the
 // seam; a contact on the seam itself is given on the guess's side of it. A guess that is a
 // contact pair within tol already, its contacts apart, is given back unmoved (100). A guess on
