@@ -136,8 +136,16 @@ double RationalChangeAtPoint(const Rows& line, int i, const double* delta) {
   return RationalChange(delta, line.coords, C, W, 1.0);
 }
 
+// Samples per span of N_m's support at which a rational removal's move is measured, both ends
+// included: the move is b |delta_A - C delta_w| / (W - b delta_w), and C runs along the line, so
+// it can vanish at one parameter (a circle's joint loses its point on the circle nowhere else)
+// while the arc beside it moves by a share of the size.
+constexpr int kRationalBoundSteps = 8;
+
 // The bound of a removal that moves point m of the line (as it was before) by -delta times N_m
-// (delta per row, as the line holds them): the deviation at m's Greville point.
+// (delta per row, as the line holds them): for a polynomial line the deviation at m's Greville
+// point, where |delta| N_m peaks; for a rational one the largest move at samples of every span
+// of N_m's support, the Greville point among them.
 double RemovalBound(const Rows& line, bool rational, const double* U, int n, int p, int s, int m,
                     const double* delta) {
   const double size = Length(delta, line.coords);
@@ -146,17 +154,23 @@ double RemovalBound(const Rows& line, bool rational, const double* U, int n, int
   // 0 from the right. The curve's end there moves by the whole jump.
   if (s > p) return rational ? RationalChangeAtPoint(line, m, delta) : size;
   if (!rational) return GrevilleDeviation(U, p, n, m, size);
-  // The same Greville point, the homogeneous change taken back to the curve.
-  const double g = GrevilleAbscissa(U, p + 1, m);
-  int span = p;
-  FindLowKnotIndex(U, p, g, &span, n);
-  double N[kMaxSplineDegree + 2];
-  ComputeNubVals(U, p, g, span, N);
-  const int e = m - (span - p) + 1;
-  double C[3];
-  const double W = LinePointAndWeight(line.c, line.coords, p, span, N, C);
-  const double b = e >= 1 && e <= p + 1 ? N[e] : 0.0;
-  return RationalChange(delta, line.coords, C, W, b);
+  auto moveAt = [&](double t) {
+    int span = p;
+    FindLowKnotIndex(U, p, t, &span, n);
+    double N[kMaxSplineDegree + 2];
+    ComputeNubVals(U, p, t, span, N);
+    const int e = m - (span - p) + 1;
+    double C[3];
+    const double W = LinePointAndWeight(line.c, line.coords, p, span, N, C);
+    const double b = e >= 1 && e <= p + 1 ? N[e] : 0.0;
+    return RationalChange(delta, line.coords, C, W, b);
+  };
+  double bound = moveAt(GrevilleAbscissa(U, p + 1, m));
+  const int lo = std::max(m, p), hi = std::min(m + p + 1, n);
+  for (int k = lo; k < hi; ++k)
+    for (int j = 0; j <= kRationalBoundSteps && U[k] < U[k + 1]; ++j)
+      bound = std::max(bound, moveAt(U[k] + (U[k + 1] - U[k]) * j / kRationalBoundSteps));
+  return bound;
 }
 
 // Where the sweeps of one copy's removal (s <= p) meet: the point m they leave out, the left

@@ -20,6 +20,7 @@
 #include "bspline/srfclone.h"
 #include "foundation/umalloc.h"
 #include "platform/tstubs.h"
+#include "tests/intersect/shapes.h"
 #include "tests/support/builders.h"
 #include "tests/support/checks.h"
 #include "tests/support/injected_failures.h"
@@ -1483,6 +1484,26 @@ TEST_F(Refinement, AllocationFailuresLeaveTheObjectUnchanged) {
   EXPECT_TRUE(c->interiorU == 8 && c->degreeU == 3);
   double p[3];
   RefEvalCurve(c, 0.5, p);  // the sanitizer objects if the arrays were freed
+}
+
+// The exact sphere's quarter arcs meet at double knots with their joint on the sphere: taking a
+// copy of one out keeps that point and bends the arcs beside it. The bound of a given removal is
+// the move of the surface, wherever along the dropped point's support it is largest.
+TEST_F(Refinement, RationalRemovalBoundSeesTheMoveBesideAPointItKeeps) {
+  BsplineKeeper keep;
+  for (const Place& pl : {Place(1.0, false), Place(1e-6, true), Place(1e6, true)})
+    for (int dir : {0, 1}) {
+      const double axis[3] = {0, 0, 1}, seam[3] = {1, 0, 0};
+      Bspline* s = keep(shapes::Sphere(axis, seam, 1.0, shapes::Place{}));
+      pl.Map(s);
+      Bspline* ref = keep(CopyBsplineStruct(s));
+      double t = 0.5, dev = -1.0;
+      ASSERT_EQ(RemoveKnotsOfObjSet(&s, 1, dir, 2, &t, 1, 0, 0.0, &dev), 1);
+      const double gap = MaxShapeGap(ref, s, 81);
+      EXPECT_GT(gap, 1e-3 * pl.size) << Where(pl) << " dir " << dir;
+      EXPECT_LE(gap, 1.5 * dev) << Where(pl) << " dir " << dir;
+      EXPECT_GE(gap, 0.98 * dev) << Where(pl) << " dir " << dir;
+    }
 }
 
 }  // namespace
