@@ -1506,4 +1506,30 @@ TEST_F(Refinement, RationalRemovalBoundSeesTheMoveBesideAPointItKeeps) {
     }
 }
 
+// A knot of one surface 9e-7 of the range beside another's takes the other's value when the set
+// is made compatible: the same merge as one of a surface's own close knots, so the set is
+// refused where it would move a surface by more than 1e-6 of its size. With weights spread
+// 1e-4 .. 1e4 the surface moves 3.6e-6 of its size; with even ones 3e-7.
+TEST_F(Refinement, CompatibleSetsRefuseAKnotMovedOntoAnothersThatWouldBendASurface) {
+  BsplineKeeper keep;
+  const std::vector<double> kv = {0, 0, 0, 0, 0.3, 0.5 + 9e-7, 0.7, 1, 1, 1, 1};
+  for (const int spread : {0, 4}) {
+    std::vector<double> pts, w;
+    for (int j = 0; j < 7; ++j)
+      for (int i = 0; i < 4; ++i) {
+        pts.insert(pts.end(), {i / 3.0, j / 6.0, 0.3 * std::cos(1.7 * i + 1.3 * j)});
+        w.push_back(std::pow(10.0, spread * std::sin(1.3 * j + 1.3 * i)));
+      }
+    Bspline* s = keep(BuildSurface(3, 3, 4, 7, pts, {}, kv, w));
+    Bspline* was = keep(CopyBsplineStruct(s));
+    // Its one interior knot in u is 0.5.
+    Bspline* pair[2] = {keep(BuildFunctionPatch([](double x, double y) { return x * y; }, {3, 3, 5, 5})), s};
+    const int dirs[2] = {0, 1};
+    MakeKnotVectorsCompatible(pair, dirs, 2, 0);
+    EXPECT_EQ(KernelFailedNow(), spread > 0);
+    EXPECT_LE(MaxShapeGap(was, s, 201), (spread > 0 ? 0.0 : 1e-6) * RefScale(was)) << spread;
+    ClearKernelError();
+  }
+}
+
 }  // namespace
