@@ -136,8 +136,16 @@ double RationalChangeAtPoint(const Rows& line, int i, const double* delta) {
   return RationalChange(delta, line.coords, C, W, 1.0);
 }
 
+// Samples per span of N_m's support at which a rational removal's move is measured, both ends
+// included: the move is b |delta_A - C delta_w| / (W - b delta_w), and C runs along the line, so
+// it can vanish at one parameter (a circle's joint loses its point on the circle nowhere else)
+// while the arc beside it moves by a share of the size.
+constexpr int kRationalBoundSteps = 8;
+
 // The bound of a removal that moves point m of the line (as it was before) by -delta times N_m
-// (delta per row, as the line holds them): the deviation at m's Greville point.
+// (delta per row, as the line holds them): for a polynomial line the deviation at m's Greville
+// point, where |delta| N_m peaks; for a rational one the largest move at samples of every span
+// of N_m's support, the Greville point among them.
 double RemovalBound(const Rows& line, bool rational, const double* U, int n, int p, int s, int m,
                     const double* delta) {
   const double size = Length(delta, line.coords);
@@ -146,17 +154,23 @@ double RemovalBound(const Rows& line, bool rational, const double* U, int n, int
   // 0 from the right. The curve's end there moves by the whole jump.
   if (s > p) return rational ? RationalChangeAtPoint(line, m, delta) : size;
   if (!rational) return GrevilleDeviation(U, p, n, m, size);
-  // The same Greville point, the homogeneous change taken back to the curve.
-  const double g = GrevilleAbscissa(U, p + 1, m);
-  int span = p;
-  FindLowKnotIndex(U, p, g, &span, n);
-  double N[kMaxSplineDegree + 2];
-  ComputeNubVals(U, p, g, span, N);
-  const int e = m - (span - p) + 1;
-  double C[3];
-  const double W = LinePointAndWeight(line.c, line.coords, p, span, N, C);
-  const double b = e >= 1 && e <= p + 1 ? N[e] : 0.0;
-  return RationalChange(delta, line.coords, C, W, b);
+  auto moveAt = [&](double t) {
+    int span = p;
+    FindLowKnotIndex(U, p, t, &span, n);
+    double N[kMaxSplineDegree + 2];
+    ComputeNubVals(U, p, t, span, N);
+    const int e = m - (span - p) + 1;
+    double C[3];
+    const double W = LinePointAndWeight(line.c, line.coords, p, span, N, C);
+    const double b = e >= 1 && e <= p + 1 ? N[e] : 0.0;
+    return RationalChange(delta, line.coords, C, W, b);
+  };
+  double bound = moveAt(GrevilleAbscissa(U, p + 1, m));
+  const int lo = std::max(m, p), hi = std::min(m + p + 1, n);
+  for (int k = lo; k < hi; ++k)
+    for (int j = 0; j <= kRationalBoundSteps && U[k] < U[k + 1]; ++j)
+      bound = std::max(bound, moveAt(U[k] + (U[k + 1] - U[k]) * j / kRationalBoundSteps));
+  return bound;
 }
 
 // Where the sweeps of one copy's removal (s <= p) meet: the point m they leave out, the left
@@ -691,13 +705,56 @@ int MergeWouldDropLines(const Bspline* obj, int dir, double tol) {
 // Samples per span at which MergeMove compares the object before and after the merge.
 constexpr int kMergeSamplesPerSpan = 16;
 
+// How far giving direction dir of obj the knot vector V (as long as its own, every knot moved a
+// little) moves the object: the largest distance between each control line's curve over its
+// own knots and over V (a rational line's points divided by their weights), at samples of every
+// span of either vector, inside which both curves are polynomials (rational functions) of degree
+// p. A surface's points are convex combinations of its lines' points across them.
+double KnotChangeMove(const Bspline* obj, int dir, const double* V) {
+  const int p = DegreeIn(obj, dir), n = CtrlIn(obj, dir);
+  const double* U = KnotsIn(obj, dir);
+  const bool surf = obj->kind == 2;
+  const int lines = !surf ? 1 : dir ? NumCtrlU(obj) : NumCtrlV(obj);
+  // Point k of line l: rows of the net are v, columns u.
+  auto at = [&](double** M, int l, int k) { return !surf ? M[0][k] : dir ? M[k][l] : M[l][k]; };
+  double move = 0.0;
+  for (const double* spans : {U, V}) {
+    int su = p, sv = p;
+    for (int s = p; s < n; ++s) {
+      if (!(spans[s + 1] > spans[s])) continue;
+      for (int j = 0; j <= kMergeSamplesPerSpan; ++j) {
+        const double t = spans[s] + (spans[s + 1] - spans[s]) * j / kMergeSamplesPerSpan;
+        FindLowKnotIndex(U, p, t, &su, n);
+        FindLowKnotIndex(V, p, t, &sv, n);
+        double Nu[kMaxSplineDegree + 2], Nv[kMaxSplineDegree + 2];
+        ComputeNubVals(U, p, t, su, Nu);
+        ComputeNubVals(V, p, t, sv, Nv);
+        for (int l = 0; l < lines; ++l) {
+          double A[2][3] = {}, W[2] = {0.0, 0.0};
+          for (int side = 0; side < 2; ++side) {
+            const int span = side ? sv : su;
+            const double* N = side ? Nv : Nu;
+            for (int e = 0; e <= p; ++e) {
+              const int k = span - p + e;
+              const double w = obj->rational ? at(obj->W, l, k) : 1.0;
+              A[side][0] += N[e + 1] * w * at(obj->X, l, k);
+              A[side][1] += N[e + 1] * w * at(obj->Y, l, k);
+              if (obj->dimension == 3) A[side][2] += N[e + 1] * w * at(obj->Z, l, k);
+              W[side] += N[e + 1] * w;
+            }
+          }
+          double gap[3];
+          for (int c = 0; c < 3; ++c) gap[c] = A[0][c] / W[0] - A[1][c] / W[1];
+          move = std::fmax(move, std::hypot(gap[0], gap[1], gap[2]));
+        }
+      }
+    }
+  }
+  return std::isfinite(move) ? move : kNoValue;
+}
+
 // How far merging the knots of obj closer than tol (when it deletes no control line) moves the
-// object: the largest distance between each control line's curve over its own knots and over
-// the merged ones (a rational line's points divided by their weights), at samples of every
-// span. The merged knots take values of their neighbours, so the spans of the old vector are
-// those of both, and inside them both curves are polynomials (rational functions) of degree p.
-// A surface's points are convex combinations of its lines' points across them. -1 on
-// allocation failure.
+// object (KnotChangeMove to the merged vector). -1 on allocation failure.
 double MergeMove(const Bspline* obj, int dir, double tol) {
   dir = EffectiveDir(obj, dir);
   const int p = DegreeIn(obj, dir), n = CtrlIn(obj, dir), interior = InteriorIn(obj, dir);
@@ -711,42 +768,7 @@ double MergeMove(const Bspline* obj, int dir, double tol) {
   if (!V || KernelFailed()) return -1.0;
   std::memcpy(V, U, sizeof(double) * (n + p + 1));
   std::memcpy(V + p + 1, a + 1, sizeof(double) * interior);
-  const bool surf = obj->kind == 2;
-  const int lines = !surf ? 1 : dir ? NumCtrlU(obj) : NumCtrlV(obj);
-  // Point k of line l: rows of the net are v, columns u.
-  auto at = [&](double** M, int l, int k) { return !surf ? M[0][k] : dir ? M[k][l] : M[l][k]; };
-  double move = 0.0;
-  int su = p, sv = p;
-  for (int s = p; s < n; ++s) {
-    if (!(U[s + 1] > U[s])) continue;
-    for (int j = 0; j <= kMergeSamplesPerSpan; ++j) {
-      const double t = U[s] + (U[s + 1] - U[s]) * j / kMergeSamplesPerSpan;
-      FindLowKnotIndex(U, p, t, &su, n);
-      FindLowKnotIndex(V, p, t, &sv, n);
-      double Nu[kMaxSplineDegree + 2], Nv[kMaxSplineDegree + 2];
-      ComputeNubVals(U, p, t, su, Nu);
-      ComputeNubVals(V, p, t, sv, Nv);
-      for (int l = 0; l < lines; ++l) {
-        double A[2][3] = {}, W[2] = {0.0, 0.0};
-        for (int side = 0; side < 2; ++side) {
-          const int span = side ? sv : su;
-          const double* N = side ? Nv : Nu;
-          for (int e = 0; e <= p; ++e) {
-            const int k = span - p + e;
-            const double w = obj->rational ? at(obj->W, l, k) : 1.0;
-            A[side][0] += N[e + 1] * w * at(obj->X, l, k);
-            A[side][1] += N[e + 1] * w * at(obj->Y, l, k);
-            if (obj->dimension == 3) A[side][2] += N[e + 1] * w * at(obj->Z, l, k);
-            W[side] += N[e + 1] * w;
-          }
-        }
-        double gap[3];
-        for (int c = 0; c < 3; ++c) gap[c] = A[0][c] / W[0] - A[1][c] / W[1];
-        move = std::fmax(move, std::hypot(gap[0], gap[1], gap[2]));
-      }
-    }
-  }
-  return std::isfinite(move) ? move : kNoValue;
+  return KnotChangeMove(obj, dir, V);
 }
 
 // ---- Object-level helpers ------------------------------------------------------------------
@@ -1253,6 +1275,21 @@ int KnotMergeMove(const Bspline* obj, int dir, double tol, double* move) {
   if (drops != 0) return drops < 0 ? -2 : 1;
   *move = MergeMove(obj, dir, tol);
   return *move < 0.0 ? -2 : 0;
+}
+
+int KnotVectorChangeMove(const Bspline* obj, int dir, const double* knots, double* move) {
+  if (!move || !knots || !RecordsSound({obj})) {
+    if (!KernelFailed()) SetKernelError(-2);
+    return -2;
+  }
+  dir = EffectiveDir(obj, dir);
+  const int p = DegreeIn(obj, dir), n = CtrlIn(obj, dir);
+  if (!KnotVectorSound(knots, p, n)) {
+    SetKernelError(-2);
+    return -2;
+  }
+  *move = KnotChangeMove(obj, dir, knots);
+  return 0;
 }
 
 int PutCloseKnotsToMultKnots(Bspline* obj, int dir, double tol, int* moved, int* deleted) {

@@ -1,5 +1,6 @@
 // What the knot removal (kremove.cpp) lends the rest of bspline/ besides its public calls: the
-// measure of a merge of close knots, which the compatible sets (objset.cpp) take before they merge.
+// measures of a merge of close knots and of knots moved onto another object's, which the
+// compatible sets (objset.cpp) take before they merge.
 // Internal to bspline/.
 #pragma once
 
@@ -12,3 +13,10 @@ struct Bspline;
 // is not bounded by samples); -2 on allocation failure, and with the error state set for a
 // record that is not sound (bsvalid) or a null move.
 int KnotMergeMove(const Bspline* obj, int dir, double tol, double* move);
+
+// How far giving direction dir of obj the knot vector `knots` (as many values as its own, each
+// moved a little: onto another object's knot) would move it, into *move: the largest distance at
+// samples of every span of either vector (a huge value when it is not finite); obj is not
+// changed. 0; -2 with the error state set for a record that is not sound (bsvalid), knots that
+// are not a sound vector for it, or a null argument.
+int KnotVectorChangeMove(const Bspline* obj, int dir, const double* knots, double* move);

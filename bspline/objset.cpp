@@ -279,6 +279,8 @@ void MapDirectionOntoUnitRange(Bspline* obj, int dir, int scaleOther) {
 void MakeKnotVectorsCompatible(Bspline** objs, const int* dirs, int n, int scaleOther) {
   if (!objs || n < 1) return;
   auto inV = [&](int i) { return objs[i]->kind == 2 && dirs && dirs[i] != 0; };
+  Owned<double, Free> merged(MallocArray<double>(n));  // how far each object's own merge moved it
+  if (!merged || KernelFailed()) return;
 
   for (int i = 0; i < n; ++i) {
     Bspline* obj = objs[i];
@@ -290,6 +292,7 @@ void MakeKnotVectorsCompatible(Bspline** objs, const int* dirs, int n, int scale
     // weights spread widely: 0.4 of its size for a cubic's three knots within 3e-9 under weights
     // 1e-4 .. 1e4) would be bent by the merge, and the set is refused instead, as for a stretch
     // it runs along too far. Copies the merge deletes are the collapse's, measured there.
+    merged[i] = 0.0;
     for (int d = 0; d < (obj->kind == 2 ? 2 : 1) && BsplineSound(obj); ++d) {
       const double range = d ? obj->vmax - obj->vmin : obj->umax - obj->umin;
       double move = 0.0;
@@ -297,6 +300,7 @@ void MakeKnotVectorsCompatible(Bspline** objs, const int* dirs, int n, int scale
       if (measured < 0 && !KernelFailed()) SetOutOfMemory();
       if (KernelFailed()) return;
       if (measured == 0 && !(move <= kMergeShare * ControlPointDiagonal(obj))) return SetKernelError(-2);
+      if (measured == 0) merged[i] += move;
     }
     // A knot vector without range cannot be mapped onto [0, 1].
     if (CleanBsplineKnots(obj, kMergeShare) < 0 && !KernelFailed()) SetKernelError(-2);
@@ -323,6 +327,35 @@ void MakeKnotVectorsCompatible(Bspline** objs, const int* dirs, int n, int scale
     if (!U || KernelFailed()) {
       Free(U);
       return;
+    }
+  }
+
+  // A knot of one object within the merge share of another's takes the union's value, the
+  // same merge across the set: what it moves each object adds to its own merge's move, and the
+  // set is refused where the two together pass the share of the object's size.
+  for (int i = 0; i < n; ++i) {
+    const bool v = inV(i);
+    int c;
+    const double* k = DirKnots(objs[i], v, &c);
+    Owned<double, Free> snapped(MallocArray<double>(c));
+    if (!snapped || KernelFailed()) {
+      Free(U);
+      return;
+    }
+    std::copy_n(k, c, snapped.get());
+    double* add = nullptr;
+    int nAdd = 0;
+    const bool found = KnotsOfBNotInA(snapped.get(), c, U, nU, &add, &nAdd, snapped.get()) >= 0;
+    Free(add);
+    double move = 0.0;
+    if (!found || KnotVectorChangeMove(objs[i], v ? 1 : 0, snapped.get(), &move) < 0) {
+      if (!KernelFailed()) SetOutOfMemory();
+      Free(U);
+      return;
+    }
+    if (!(merged[i] + move <= kMergeShare * ControlPointDiagonal(objs[i]))) {
+      Free(U);
+      return SetKernelError(-2);
     }
   }
 

@@ -20,6 +20,7 @@
 #include "bspline/srfclone.h"
 #include "foundation/umalloc.h"
 #include "platform/tstubs.h"
+#include "tests/intersect/shapes.h"
 #include "tests/support/builders.h"
 #include "tests/support/checks.h"
 #include "tests/support/injected_failures.h"
@@ -1483,6 +1484,52 @@ TEST_F(Refinement, AllocationFailuresLeaveTheObjectUnchanged) {
   EXPECT_TRUE(c->interiorU == 8 && c->degreeU == 3);
   double p[3];
   RefEvalCurve(c, 0.5, p);  // the sanitizer objects if the arrays were freed
+}
+
+// The exact sphere's quarter arcs meet at double knots with their joint on the sphere: taking a
+// copy of one out keeps that point and bends the arcs beside it. The bound of a given removal is
+// the move of the surface, wherever along the dropped point's support it is largest.
+TEST_F(Refinement, RationalRemovalBoundSeesTheMoveBesideAPointItKeeps) {
+  BsplineKeeper keep;
+  for (const Place& pl : {Place(1.0, false), Place(1e-6, true), Place(1e6, true)})
+    for (int dir : {0, 1}) {
+      const double axis[3] = {0, 0, 1}, seam[3] = {1, 0, 0};
+      Bspline* s = keep(shapes::Sphere(axis, seam, 1.0, shapes::Place{}));
+      pl.Map(s);
+      Bspline* ref = keep(CopyBsplineStruct(s));
+      double t = 0.5, dev = -1.0;
+      ASSERT_EQ(RemoveKnotsOfObjSet(&s, 1, dir, 2, &t, 1, 0, 0.0, &dev), 1);
+      const double gap = MaxShapeGap(ref, s, 81);
+      EXPECT_GT(gap, 1e-3 * pl.size) << Where(pl) << " dir " << dir;
+      EXPECT_LE(gap, 1.5 * dev) << Where(pl) << " dir " << dir;
+      EXPECT_GE(gap, 0.98 * dev) << Where(pl) << " dir " << dir;
+    }
+}
+
+// A knot of one surface 9e-7 of the range beside another's takes the other's value when the set
+// is made compatible: the same merge as one of a surface's own close knots, so the set is
+// refused where it would move a surface by more than 1e-6 of its size. With weights spread
+// 1e-4 .. 1e4 the surface moves 3.6e-6 of its size; with even ones 3e-7.
+TEST_F(Refinement, CompatibleSetsRefuseAKnotMovedOntoAnothersThatWouldBendASurface) {
+  BsplineKeeper keep;
+  const std::vector<double> kv = {0, 0, 0, 0, 0.3, 0.5 + 9e-7, 0.7, 1, 1, 1, 1};
+  for (const int spread : {0, 4}) {
+    std::vector<double> pts, w;
+    for (int j = 0; j < 7; ++j)
+      for (int i = 0; i < 4; ++i) {
+        pts.insert(pts.end(), {i / 3.0, j / 6.0, 0.3 * std::cos(1.7 * i + 1.3 * j)});
+        w.push_back(std::pow(10.0, spread * std::sin(1.3 * j + 1.3 * i)));
+      }
+    Bspline* s = keep(BuildSurface(3, 3, 4, 7, pts, {}, kv, w));
+    Bspline* was = keep(CopyBsplineStruct(s));
+    // Its one interior knot in u is 0.5.
+    Bspline* pair[2] = {keep(BuildFunctionPatch([](double x, double y) { return x * y; }, {3, 3, 5, 5})), s};
+    const int dirs[2] = {0, 1};
+    MakeKnotVectorsCompatible(pair, dirs, 2, 0);
+    EXPECT_EQ(KernelFailedNow(), spread > 0);
+    EXPECT_LE(MaxShapeGap(was, s, 201), (spread > 0 ? 0.0 : 1e-6) * RefScale(was)) << spread;
+    ClearKernelError();
+  }
 }
 
 }  // namespace

@@ -243,6 +243,7 @@ struct EntryTableOf {
       {"RemoveSpecifiedKnotOfObject", "bspline/kremove.h", 4, [](Args& a) { a.Value(RemoveSpecifiedKnotOfObject(a.Rec(0), a.Real(1), a.Int(2), a.Reals(3))); }},
       {"PutCloseKnotsToMultKnots", "bspline/kremove.h", 5, [](Args& a) { a.Value(PutCloseKnotsToMultKnots(a.Rec(0), a.Int(1), a.Real(2), a.Ints(3), a.Ints(4))); }},
       {"KnotMergeMove", "bspline/kremove_internal.h", 4, [](Args& a) { a.Value(KnotMergeMove(a.Rec(0), a.Int(1), a.Real(2), a.Reals(3))); }},
+      {"KnotVectorChangeMove", "bspline/kremove_internal.h", 4, [](Args& a) { a.Value(KnotVectorChangeMove(a.Rec(0), a.Int(1), a.Reals(2), a.Reals(3))); }},
       {"CurveOnSurfParamBox", "bspline/measure.h", 5, [](Args& a) { CurveOnSurfParamBox(a.Rec(0), a.Reals(1), a.Reals(2), a.Reals(3), a.Reals(4)); a.Done(); }},
       {"ControlPointBox", "bspline/measure.h", 3, [](Args& a) { ControlPointBox(a.Rec(0), a.Reals(1), a.Reals(2)); a.Done(); }},
       {"ControlPointDiagonal", "bspline/measure.h", 1, [](Args& a) { a.Value(ControlPointDiagonal(a.Rec(0))); }},
