@@ -3491,7 +3491,20 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
           !acrossPole && !ontoPole && !roundPole) {
         // A closing step that passed over a dip across a seam ends where the branch leaves
         // (EndAtDipBeyondEnd): the loop is open there, the dip beyond the seam another trace's.
-        if (!EndAtDipBeyondEnd(m, prev, cur, P, true)) {
+        // Landing short of the forward end (within this step's chord of it, on a small loop), the
+        // interval closed is the one from prev to that end, and the dip may lie beyond the landing.
+        bool dip = EndAtDipBeyondEnd(m, prev, cur, P, true);
+        if (!dip && dt > m.tolB) {
+          Params to = Of(tr->turn);
+          ArriveAcrossSeam(m, Of(last), to);
+          double T[3] = {tr->turn->x, tr->turn->y, tr->turn->z};
+          if (EndAtDipBeyondEnd(m, prev, to, T, true)) {
+            cur = to;
+            for (int q = 0; q < 3; ++q) P[q] = T[q];
+            dip = true;
+          }
+        }
+        if (!dip) {
           if (!seedOnPole || m.continued || tr->directionStart < 2) return CloseBackward(m);
           // A loop seeded on a pole and closed by the march back meets its forward end beside
           // the pole (on a seam the forward march stopped at): closed there, it would run
