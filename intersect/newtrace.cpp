@@ -2561,6 +2561,31 @@ bool ArrivesAlongFirstChord(const March& m, const IntersectionTrace* tr, const P
   return !(l > 0.0) || VecDotProd3(first, step) >= std::cos(2.0 * kMaxStepTurn) * l;
 }
 
+// True when the step from the trace's tail to P (prev to cur in the parameters) passes over its
+// whole first chord: the seed and the node after it both lie beside the step's chord (within a
+// quarter of its length), in that order along it, and the seed lies between prev and cur in a
+// surface's parameters. A march coming round its loop with steps longer than the first one (the
+// first chord short where the march heads for a pole) lands beyond the first node, never beside
+// the first chord, and would go round the loop again.
+bool StepsOverFirstChord(const IntersectionTrace* tr, const Params& prev, const Params& cur, const double P[3]) {
+  const IntersectionTraceNode *t = tr->tail, *a = tr->head, *b = tr->head->next;
+  const double T[3] = {t->x, t->y, t->z};
+  double d[3];
+  VecDiff3(P, T, d);
+  const double l2 = VecDotProd3(d, d);
+  if (!(l2 > 0.0)) return false;
+  double f[2];
+  for (int i = 0; i < 2; ++i) {
+    const IntersectionTraceNode* n = i ? b : a;
+    const double x[3] = {n->x - T[0], n->y - T[1], n->z - T[2]};
+    f[i] = VecDotProd3(x, d) / l2;
+    double h2 = 0.0;
+    for (int q = 0; q < 3; ++q) h2 += (x[q] - f[i] * d[q]) * (x[q] - f[i] * d[q]);
+    if (!(f[i] > 0.0 && f[i] < 1.0 && h2 <= 0.0625 * l2)) return false;
+  }
+  return f[0] < f[1] && Closes(Of(a), prev, cur);
+}
+
 // True when P lies nearer the trace's seed (its head) than some node after it: a march closing
 // its loop has gone away from the seed and comes back toward it. One that turns about an arc's
 // vertex just past its first node runs back between the seed and that node in a surface's
@@ -3267,7 +3292,8 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
     } else if (tr->nodeCount > 4 &&
                ((BesideChord(tr->head, tr->head->next, P) && Closes(cur, second, ref) &&
                  ArrivesAlongFirstChord(m, tr, prev, P)) ||
-                (seedBesidePole && ChordPasses(tr->tail, P, tr->head, m.tolB))) &&
+                (seedBesidePole && ChordPasses(tr->tail, P, tr->head, m.tolB)) ||
+                StepsOverFirstChord(tr, prev, cur, P)) &&
                CameBack(tr, P)) {
       const double H[3] = {tr->head->x, tr->head->y, tr->head->z};
       Params closing = seed;
@@ -3465,7 +3491,20 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
           !acrossPole && !ontoPole && !roundPole) {
         // A closing step that passed over a dip across a seam ends where the branch leaves
         // (EndAtDipBeyondEnd): the loop is open there, the dip beyond the seam another trace's.
-        if (!EndAtDipBeyondEnd(m, prev, cur, P, true)) {
+        // Landing short of the forward end (within this step's chord of it, on a small loop), the
+        // interval closed is the one from prev to that end, and the dip may lie beyond the landing.
+        bool dip = EndAtDipBeyondEnd(m, prev, cur, P, true);
+        if (!dip && dt > m.tolB) {
+          Params to = Of(tr->turn);
+          ArriveAcrossSeam(m, Of(last), to);
+          double T[3] = {tr->turn->x, tr->turn->y, tr->turn->z};
+          if (EndAtDipBeyondEnd(m, prev, to, T, true)) {
+            cur = to;
+            for (int q = 0; q < 3; ++q) P[q] = T[q];
+            dip = true;
+          }
+        }
+        if (!dip) {
           if (!seedOnPole || m.continued || tr->directionStart < 2) return CloseBackward(m);
           // A loop seeded on a pole and closed by the march back meets its forward end beside
           // the pole (on a seam the forward march stopped at): closed there, it would run

@@ -4768,3 +4768,52 @@ TEST_F(HardIntersections, AContinuationAlongASeamTheLoopOnlyTouchesIsDropped) {
        {0.57725775672070023, -0.86652126110879701, -1.2919897866856878}, 0.57617087527517141, 0, 0, 0}};
   ExpectWholeBranchesOnBoth(k, Placed(1e6, 1e4), 0, 4000);
 }
+
+// Planes 12 and 15 point tolerances beside a pole of a sphere of radius 1e-2, the plane first: the
+// march from the seed heads for the pole in a step half as long as those it takes round the rest
+// of the circle, and came back to the seed in a step that passed over that whole first chord,
+// landing beyond the first node and so never beside the chord: the march went round the circle a
+// second time (the branches twice the circle long). At sizes 1 and 1e6 moved 1e4 x the size:
+// every point of the circle near the branches, every sample on both surfaces, the circle traced once.
+TEST_F(HardIntersections, AStepPassingOverTheWholeFirstChordClosesTheLoop) {
+  PlaneThroughAPole cases[] = {
+      {{0.69597403730460217, 0.71749922582992942, 0.028548210651178269},
+       {-0.42199692122636118, 0.90336218125616707, 0.076520376054829156},
+       {0.78863259613308023, 0.39530369570412094}, 2.0973923567822731e-05, 1.0, 1.0},
+      {{-0.32442421993534853, 0.80302073375107419, 0.49990661796502234},
+       {0.60828434495046557, 0.26325895080624084, -0.74878894256564732},
+       {0.35862943377138978, 0.70327817669907966}, 2.8877041540789185e-05, -1.0, 1e6}};
+  for (PlaneThroughAPole& k : cases) {
+    k.radius = 1e-2;
+    const PoleCircleFit f = MeasurePlaneThroughAPole(k, false, 400);
+    EXPECT_LT(f.gap, 1e-5) << k.scale;
+    EXPECT_LT(f.off, 1e-6) << k.scale;
+    EXPECT_NEAR(f.length, f.circle, 1e-2 * f.circle) << k.scale;
+  }
+}
+
+// Planes 10 and 9 point tolerances beside a pole of a sphere of radius 1e-2, the plane first: the
+// circle dips across the sphere's seam for 23 degrees beside the pole. The forward march from the
+// seed stops on the seam where the dip ends, and the march back round the circle landed within
+// its step's chord of that end short of the dip (the circle being smaller than the reach a forward
+// end is closed from). Closed onto the end, the last interval passed over the dip, whose stretch
+// beyond the seam was never traced, and the curves on the sphere cut across it (samples 1.03e-5 of
+// the size off the surfaces). The interval up to the forward end is searched for a dip too. At
+// sizes 1 and 1e-6 moved 1e4 x the size: every point of the circle near the branches, every sample
+// on both surfaces, the circle traced once.
+TEST_F(HardIntersections, AStepClosingShortOfTheForwardEndDoesNotCloseOverADipAcrossASeam) {
+  PlaneThroughAPole cases[] = {
+      {{-0.30832624988945245, 0.85683482417731249, 0.41324206913882938},
+       {0.021351091486545598, 0.89666601766561116, 0.44219247354068264},
+       {0.77671414825736185, 0.25883725052938522}, 1.9121909247981454e-05, 1.0, 1.0},
+      {{0.2826538449176394, 0.87753629559148694, 0.38734590984396039},
+       {0.76921041445631511, 0.2899186188354172, -0.56944054364306373},
+       {0.34661789047331504, 0.27018973587217493}, 1.6792722090728921e-05, 1.0, 1e-6}};
+  for (PlaneThroughAPole& k : cases) {
+    k.radius = 1e-2;
+    const PoleCircleFit f = MeasurePlaneThroughAPole(k, false, 400);
+    EXPECT_LT(f.gap, 1e-5) << k.scale;
+    EXPECT_LT(f.off, 1e-6) << k.scale;
+    EXPECT_NEAR(f.length, f.circle, 1e-2 * f.circle) << k.scale;
+  }
+}
