@@ -4768,3 +4768,16 @@ TEST_F(HardIntersections, AContinuationAlongASeamTheLoopOnlyTouchesIsDropped) {
        {0.57725775672070023, -0.86652126110879701, -1.2919897866856878}, 0.57617087527517141, 0, 0, 0}};
   ExpectWholeBranchesOnBoth(k, Placed(1e6, 1e4), 0, 4000);
 }
+
+// A sphere of radius 1e-3 sunk 8 point tolerances into the torus, its loop through the sphere's
+// pole, the torus first (size 1e-6 moved 1e4 x the size): the trace seeded on the sphere's seam
+// beside the pole runs 8 degrees through it, and the march continuing it from the seam's far side
+// goes round the rest of the loop to its other end. Having left its seed's boxes it no longer
+// read the marks, and ran on over that trace into the pole: 8 degrees twice (366 turned). It ends
+// on the end it reaches. Either surface first: every exact point of the loop near a branch, every
+// sample on both surfaces, the loop traced once.
+TEST_F(HardIntersections, AContinuationReachingAnotherTracesEndEndsThere) {
+  const SunkSphereThroughPole k(3.8933603404474177, 0.2204462906292585, 1.3102763544310234, 1e-3);
+  ExpectSunkLoopThroughPole(k, Placed(1e-6, 1e4), M_PI / 180);
+}
+
