@@ -2103,8 +2103,12 @@ int CutAtSeamCrossings(Bspline* s1, Bspline* s2, IntersectionTraceList* list, In
 const int kFitReach = 2;
 
 // An end pulled along its domain's side farther than this many times its gap over the sine of
-// the normals' angle (what crossing the branch takes) has slid along the branch.
-const double kEndSlide = 4.0;
+// the normals' angle (what crossing the branch takes) has slid along the branch: held on a side
+// meeting the branch at an angle a, the pull crosses it in 1 / sin a times that, and one moving it
+// farther runs along a side meeting the branch at under 24 degrees, the surfaces within the
+// tolerance along it (a sphere's seam beside the pole a small loop runs through: an end slid back
+// over the loop 2.9 times that).
+const double kEndSlide = 2.5;
 
 // The parameter (0 u1, 1 v1, 2 u2, 3 v2) at an end of its surface's domain at q, or -1. An open
 // branch ending there leaves the domain (or is cut at a seam) there, and its end is pulled onto

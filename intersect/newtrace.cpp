@@ -1300,6 +1300,134 @@ int EndsOnContinuedTrace(March& m, const double P[3]) {
   return AppendTraceNode(tr, O, o->u1, o->v1, o->u2, o->v2) ? 1 : -2;
 }
 
+// The two ends of an open trace: the forward end, and the backward end or the seed where the
+// march back added nothing.
+void EndsOf(const IntersectionTrace* t, const IntersectionTraceNode* ends[2]) {
+  ends[0] = t->turn ? t->turn : t->tail;
+  ends[1] = t->turn && t->tail != t->turn ? t->tail : t->head;
+}
+
+// The open trace other than the march's own on one of whose chords X lies within the chord
+// height of that chord or of a step `step` long (OnTracedChord's bound: a node of a stretch
+// through a pole, refined to the tolerance where the surfaces cross at a shallow angle, lies a few
+// tolerances beside the loop, within the height of the march's step across it), at a point that
+// is none of that trace's ends: X lies along it, not beyond it. With `way` (a step's chord), the
+// chord runs along it to within a step's turn (kMaxStepTurn), either way. Null when there is none.
+const IntersectionTrace* TraceAlong(const March& w, const double X[3], double step, const double* way) {
+  const IntersectionTrace* found = nullptr;
+  double best2 = HUGE_VAL;
+  for (const IntersectionTrace* t = w.list->head; t; t = t->next) {
+    if (t == w.trace || !t->open || t->nodeCount < 2) continue;
+    const IntersectionTraceNode* ends[2];
+    EndsOf(t, ends);
+    EachChordOf(t, [&](const IntersectionTraceNode* a, const IntersectionTraceNode* b) {
+      double f = 0.0;
+      const double A[3] = {a->x, a->y, a->z}, B[3] = {b->x, b->y, b->z};
+      const double within = std::fmin(2.0 * w.tolA, 0.25 * std::fmax(VecDist3(A, B), step) + w.tolB);
+      const double d2 = ChordDistance2(a, b, X, &f);
+      if (d2 > within * within || d2 >= best2) return;
+      const IntersectionTraceNode* foot = f == 0.0 || a == b ? a : f == 1.0 ? b : nullptr;
+      bool along = foot != ends[0] && foot != ends[1];
+      if (along && way && a != b) {
+        double ab[3];
+        VecDiff3(B, A, ab);
+        const double l = VecSize3(ab) * VecSize3(way);
+        along = l > 0.0 && std::fabs(VecDotProd3(ab, way)) >= std::cos(kMaxStepTurn) * l;
+      }
+      best2 = d2;
+      found = along ? t : nullptr;
+    });
+  }
+  return found;
+}
+
+// Distance of X from the segment A B.
+double SegmentDistance(const double A[3], const double B[3], const double X[3]) {
+  double ab[3], ax[3];
+  VecDiff3(B, A, ab);
+  VecDiff3(X, A, ax);
+  const double l2 = VecDotProd3(ab, ab);
+  const double f = l2 > 0.0 ? std::fmin(1.0, std::fmax(0.0, VecDotProd3(ab, ax) / l2)) : 0.0;
+  double d2 = 0.0;
+  for (int q = 0; q < 3; ++q) d2 += (ax[q] - f * ab[q]) * (ax[q] - f * ab[q]);
+  return std::sqrt(d2);
+}
+
+// A step of this many point tolerances or less (a crawl into a pole, its nodes as loose as its
+// steps are long) tells a trace it runs along from one it passes beside no better than its nodes
+// lie.
+constexpr double kCrawlTolBs = 4.0;
+
+// A march from the far side of a seam reads the marks only until it leaves its seed's boxes:
+// beyond them a step may land along another open trace past that trace's end (a stretch through a
+// pole a few tolerances long that the loop's march passes, or the trace it continues, come round
+// the loop to its other end) and run on over it, that stretch twice, while dropping either trace
+// leaves a hole. The march ends on that end instead, its nodes along the trace dropped; one
+// running back over the trace it continues from the seam ends at its seed. 1 so ended; 0 when the
+// step is a crawl's, P lies along no open trace, or the step from the last node kept to the first
+// point along the trace passes no end of it within the step's chord height; -2 on no memory.
+int EndsOnTracedEnd(March& m, const double P[3]) {
+  if (!m.continued) return 0;
+  IntersectionTrace* tr = m.trace;
+  const IntersectionTraceNode* from = tr->nodeCount > tr->directionStart ? tr->tail : tr->head;
+  const double F[3] = {from->x, from->y, from->z};
+  double way[3];
+  VecDiff3(P, F, way);
+  const double step = VecSize3(way);
+  if (step <= kCrawlTolBs * m.tolB) return 0;
+  const IntersectionTrace* o = TraceAlong(m, P, step, way);
+  if (!o) return 0;
+  // The nodes of this direction lying along o, from the tail back: they go, and the step from the
+  // last one kept to the first along o passes o's end.
+  int along = 0;
+  const IntersectionTraceNode* keep = tr->tail;
+  const double* D = P;
+  double onO[3];
+  while (tr->nodeCount - along > tr->directionStart) {
+    const double X[3] = {keep->x, keep->y, keep->z};
+    if (TraceAlong(m, X, step, nullptr) != o) break;
+    for (int q = 0; q < 3; ++q) onO[q] = X[q];
+    D = onO;
+    ++along;
+    keep = keep->prev;
+  }
+  if (tr->nodeCount - along <= tr->directionStart) keep = tr->head;
+  const double K[3] = {keep->x, keep->y, keep->z};
+  const double bound = 0.25 * VecDist3(K, D) + m.tolB;
+  const IntersectionTraceNode* ends[2];
+  EndsOf(o, ends);
+  // The end the step from K to D passes: beside the step, between its ends, the first one passed.
+  const IntersectionTraceNode* end = nullptr;
+  double first = HUGE_VAL;
+  for (const IntersectionTraceNode* e : ends) {
+    const double E[3] = {e->x, e->y, e->z};
+    double kd[3], ke[3];
+    VecDiff3(D, K, kd);
+    VecDiff3(E, K, ke);
+    const double l2 = VecDotProd3(kd, kd), f = l2 > 0.0 ? VecDotProd3(kd, ke) / l2 : -1.0;
+    if (f > 0.0 && f < 1.0 && SegmentDistance(K, D, E) <= bound && f < first) end = e, first = f;
+  }
+  // None passed, from the seed along the trace it continues, its other end nowhere near the step:
+  // the march runs back over that trace from the seam (its seed refined off the seam beside a
+  // pole, where the parameter round the pole swings) and this direction adds nothing.
+  bool back = !end && o == m.continued && keep == tr->head;
+  for (const IntersectionTraceNode* e : ends) {
+    const double E[3] = {e->x, e->y, e->z};
+    if (back && e != m.seamEnd && SegmentDistance(K, D, E) <= bound) back = false;
+  }
+  if (!end && !back) return 0;
+  for (; along > 0; --along) {
+    IntersectionTraceNode* n = tr->tail;
+    tr->tail = n->prev;
+    tr->tail->next = nullptr;
+    --tr->nodeCount;
+    Free(n);
+  }
+  if (back) return 1;
+  const double O[3] = {end->x, end->y, end->z};
+  return AppendTraceNode(tr, O, end->u1, end->v1, end->u2, end->v2) ? 1 : -2;
+}
+
 // A march from the far side of a seam only passing beside a traced branch (below).
 bool PassesBesideTracedBranch(const March& m, const Params& c, const double P[3]);
 
@@ -3284,6 +3412,11 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       FreeTraceNodes(tr);
       return -20;
     }
+    if (!singular) {
+      const int joined = EndsOnTracedEnd(m, P);
+      if (joined == -2) return -2;
+      if (joined) break;
+    }
     if (tracedPole) OntoTracedPole(m, prev, before, tracedPole, cur, P);
     if (tr->nodeCount == 1) {
       second = cur;
@@ -3432,6 +3565,11 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       if (ended) break;
       FreeTraceNodes(tr);
       return -20;
+    }
+    if (!singular) {
+      const int joined = EndsOnTracedEnd(m, P);
+      if (joined == -2) return -2;
+      if (joined) break;
     }
     if (tracedPole) OntoTracedPole(m, prev, before, tracedPole, cur, P);
     if (ChkCrvTouchAnotherCrv(m.s1, m.s2, m.list, &cur.p[0], &cur.p[1])) stop = true;

@@ -4817,3 +4817,28 @@ TEST_F(HardIntersections, AStepClosingShortOfTheForwardEndDoesNotCloseOverADipAc
     EXPECT_NEAR(f.length, f.circle, 1e-2 * f.circle) << k.scale;
   }
 }
+
+// A sphere of radius 1e-3 sunk 8 point tolerances into the torus, its loop through the sphere's
+// pole, the torus first (size 1e-6 moved 1e4 x the size): the trace seeded on the sphere's seam
+// beside the pole runs 8 degrees through it, and the march continuing it from the seam's far side
+// goes round the rest of the loop to its other end. Having left its seed's boxes it no longer
+// read the marks, and ran on over that trace into the pole: 8 degrees twice (366 turned). It ends
+// on the end it reaches. Either surface first: every exact point of the loop near a branch, every
+// sample on both surfaces, the loop traced once.
+TEST_F(HardIntersections, AContinuationReachingAnotherTracesEndEndsThere) {
+  const SunkSphereThroughPole k(3.8933603404474177, 0.2204462906292585, 1.3102763544310234, 1e-3);
+  ExpectSunkLoopThroughPole(k, Placed(1e-6, 1e4), M_PI / 180);
+}
+
+// A sphere of radius 1e-3 sunk 8 point tolerances into the torus, its loop through the sphere's
+// pole, the torus first: seeded on the pole, the march runs round the loop to the sphere's seam,
+// which the loop leaves 22 point tolerances from the pole at a shallow angle, and the march from
+// the seam's far side runs on to the pole. The first trace's end on the seam, 0.98 of a tolerance
+// loose, was pulled onto both surfaces with its parameter held on the seam and slid 11 tolerances
+// along it toward the pole (2.9 times its gap over the normals' sine of 0.25): 10 degrees twice.
+// Either surface first, at size 1: every exact point of the loop near a branch, every sample on
+// both surfaces, the loop traced once.
+TEST_F(HardIntersections, AnEndOnASeamTheLoopLeavesBesideAPoleIsNotSlidBackOverTheLoop) {
+  const SunkSphereThroughPole k(1.9029337657889147, 1.2589576424471265, 1.6440034655728377, 1e-3);
+  ExpectSunkLoopThroughPole(k, Placed(1.0, 0.0), M_PI / 180);
+}
