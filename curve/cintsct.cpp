@@ -16,22 +16,19 @@
 #include "foundation/umalloc.h"
 #include "foundation/vec3.h"
 
-int Intersect2Curve3(Bspline* crv1, Bspline* crv2, double* t1, double* t2) {
-  if (!RecordsSound({crv1, crv2}) || crv1->dimension != 3 || crv2->dimension != 3) return -2;
-  double a, b;
-  if (FindClosestCPT3paramValue(crv1, crv2, &a, &b) != 0) return -2;
-  const double estA = a, estB = b;
-  double distSq;
-  const int r = RefineCurve3sClosestPoint(crv1, crv2, &a, &b, &distSq, 21);
-  *t1 = a;
-  *t2 = b;
-  // A gap left may be a local minimum beside a crossing elsewhere (the polygon estimate can lie
-  // far from it): then a meeting of the subdivision, the one nearest the estimate, is the
-  // closest approach. The same share of the curves' size as there counts as a meeting.
-  const double size = std::fmax(ControlPointDiagonal(crv1), ControlPointDiagonal(crv2));
-  if (r != 0 || !(distSq > (1e-7 * size) * (1e-7 * size))) return r;
+namespace {
+
+// A refined pair that leaves a gap may be a local minimum beside a meeting elsewhere (the
+// polygon estimate can lie far from it, or across a closed curve's seam, where the refiner is
+// held on the domain's end): then the subdivision's meeting nearest the estimate (estA, estB)
+// is the answer. Only curves of one parameter space are searched: two 3D curves, or two 2D
+// curves of one owner (or none). 1 with (*t1, *t2) replaced by that meeting; 0 when there is
+// none (or the curves are of different spaces); -2 when the search failed.
+int MeetingNearestEstimate(Bspline* crv1, Bspline* crv2, double estA, double estB, double* t1, double* t2) {
+  if (crv1->dimension != crv2->dimension || (crv1->dimension == 2 && crv1->owner != crv2->owner)) return 0;
   CrvIntrList* list = nullptr;
   const int found = CrvIntersect(crv1, crv2, &list, 0.0, 0);
+  int replaced = 0;
   if (list) {
     double best = kEmptyBoxBound;
     const CrvIntrNode* node = list->first;
@@ -41,11 +38,42 @@ int Intersect2Curve3(Bspline* crv1, Bspline* crv2, double* t1, double* t2) {
         best = d;
         *t1 = node->t1;
         *t2 = node->t2;
+        replaced = 1;
       }
     }
     FreeCrvIntrList(list);
   }
-  return found == -2 ? -2 : r;
+  return found == -2 ? -2 : replaced;
+}
+
+// The share of the curves' size below which a refined pair meets, as the subdivision counts a
+// meeting; the size is the larger control-point box diagonal, an owner's for a curve on one.
+const double kMeetingShare = 1e-7;
+
+double PairSize(const Bspline* crv1, const Bspline* crv2) {
+  const Bspline* a = crv1->dimension == 2 && crv1->owner ? crv1->owner : crv1;
+  const Bspline* b = crv2->dimension == 2 && crv2->owner ? crv2->owner : crv2;
+  return std::fmax(ControlPointDiagonal(a), ControlPointDiagonal(b));
+}
+
+bool LeavesGap(const Bspline* crv1, const Bspline* crv2, double distSq) {
+  const double meet = kMeetingShare * PairSize(crv1, crv2);
+  return !(distSq <= meet * meet);
+}
+
+}  // namespace
+
+int Intersect2Curve3(Bspline* crv1, Bspline* crv2, double* t1, double* t2) {
+  if (!RecordsSound({crv1, crv2}) || crv1->dimension != 3 || crv2->dimension != 3) return -2;
+  double a, b;
+  if (FindClosestCPT3paramValue(crv1, crv2, &a, &b) != 0) return -2;
+  const double estA = a, estB = b;
+  double distSq;
+  const int r = RefineCurve3sClosestPoint(crv1, crv2, &a, &b, &distSq, 21);
+  *t1 = a;
+  *t2 = b;
+  if (r != 0 || !LeavesGap(crv1, crv2, distSq)) return r;
+  return MeetingNearestEstimate(crv1, crv2, estA, estB, t1, t2) == -2 ? -2 : r;
 }
 
 int Intersect2Curve2(Bspline* crv1, Bspline* crv2, double* t1, double* t2) {
@@ -54,11 +82,16 @@ int Intersect2Curve2(Bspline* crv1, Bspline* crv2, double* t1, double* t2) {
   const int est = !crv1->owner && !crv2->owner ? FindClosestCPTparamValueCurve2(crv1, crv2, &a, &b)
                                                : FindClosestCPTparamValue(crv1, crv2, &a, &b);
   if (est != 0) return -2;
+  const double estA = a, estB = b;
   double distSq;
   const int r = RefineCurve2Intersect(crv1, crv2, &a, &b, &distSq, 10);
   *t1 = a;
   *t2 = b;
-  return r;
+  if (r == 0 && !LeavesGap(crv1, crv2, distSq)) return 0;
+  // The crossing's Newton iteration stops on parallel tangents: curves that touch, or a crossing
+  // beyond a seam, are the subdivision's to find; a meeting found there is a meeting.
+  const int m = MeetingNearestEstimate(crv1, crv2, estA, estB, t1, t2);
+  return m == -2 ? -2 : (m == 1 ? 0 : r);
 }
 
 int Intersect2Curves(Bspline* crv1, Bspline* crv2, double* t1, double* t2) {
@@ -67,11 +100,13 @@ int Intersect2Curves(Bspline* crv1, Bspline* crv2, double* t1, double* t2) {
   const int est = crv1->dimension == 2 ? FindClosestEstParamValueCurveOnSurf(crv1, crv2, &a, &b)
                                        : FindClosestCPTparamValueCurves(crv1, crv2, &a, &b);
   if (est != 0) return -2;
+  const double estA = a, estB = b;
   double distSq;
   const int r = RefineCurvesClosestPoint(crv1, crv2, &a, &b, &distSq, 10);
   *t1 = a;
   *t2 = b;
-  return r;
+  if (r != 0 || !LeavesGap(crv1, crv2, distSq)) return r;
+  return MeetingNearestEstimate(crv1, crv2, estA, estB, t1, t2) == -2 ? -2 : r;
 }
 
 // A piece shorter than this share of its curve's range is none (as ExtractParamRangeUnlessShort

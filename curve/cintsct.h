@@ -12,11 +12,13 @@
 // t2 untouched) or memory ran out, and for a curve that is not a sound (bsvalid) 3D curve
 // (error state set, t1, t2 untouched).
 int Intersect2Curve3(Bspline* crv1, Bspline* crv2, double* t1, double* t2);
-// The same for two 2D curves (measured in 3D through an owner where a curve has one); -2 with
-// the error state set for curves that are not sound 2D curves.
+// The same for two 2D curves (measured in 3D through an owner where a curve has one), refined as
+// a crossing; where that fails (parallel tangents: curves that touch) or leaves a gap, the
+// meeting nearest the estimate of two curves in one parameter plane (one owner or none), with 0.
+// -2 with the error state set for curves that are not sound 2D curves.
 int Intersect2Curve2(Bspline* crv1, Bspline* crv2, double* t1, double* t2);
-// The same for two curves each 3D or on a surface; -2 with the error state set for records that
-// are not sound curves.
+// The same for two curves each 3D or on a surface (the meeting searched for when both are 3D or
+// both lie on one surface); -2 with the error state set for records that are not sound curves.
 int Intersect2Curves(Bspline* crv1, Bspline* crv2, double* t1, double* t2);
 
 // Cuts each curve of a closed chain of n >= 2 3D curves back to the stretch between its

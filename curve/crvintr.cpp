@@ -307,8 +307,10 @@ double MiddleParam(const CurveSide& c, double a, double b) {
 // while a touching refined to either side of its vertex (gaps rising as the square of the
 // distance) stays one. Else a nearer one is the same only when the curves stay together between
 // the two: the gap at the middle of the two parameter pairs within twice the larger of their
-// own gaps, or within the round-off of evaluating them; otherwise the curves parted and met
-// again (or the second curve passed the same point twice).
+// own gaps, or within the round-off of evaluating them, or each curve's point at its middle
+// parameter within that of the other curve; otherwise the curves parted and met again (or the
+// second curve passed the same point twice).
+double FootOn(const Search& s, bool onFirst, double t, double* u);
 CrvIntrNode* SameMeeting(const Search& s, double sA, double sB) {
   if (s.list->count == 0) return nullptr;
   double P[2][3], turn[3], ownSq = -1.0;
@@ -343,9 +345,23 @@ CrvIntrNode* SameMeeting(const Search& s, double sA, double sB) {
       if (apartSq > 16.0 * unsure * unsure) continue;
       return n;
     }
-    const double endsSq = std::fmax(ownSq, otherSq);
-    if (PairGapSq(s, MiddleParam(s.a, sA, n->t1), MiddleParam(s.b, sB, n->t2)) <= 4.0 * endsSq + noise * noise)
-      return n;
+    const double endsSq = std::fmax(ownSq, otherSq), togetherSq = 4.0 * endsSq + noise * noise;
+    const double mA = MiddleParam(s.a, sA, n->t1), mB = MiddleParam(s.b, sB, n->t2);
+    if (PairGapSq(s, mA, mB) <= togetherSq) return n;
+    // Where one curve turns back on itself between the two (a cusp on the other curve's line)
+    // the middles of the parameters part though the curves do not: then each curve's middle
+    // lies on the other curve, its foot sought from either meeting.
+    bool together = true;
+    for (const bool onFirst : {false, true}) {
+      const double from[2] = {onFirst ? sA : sB, onFirst ? n->t1 : n->t2};
+      double best = kEmptyBoxBound;
+      for (const double start : from) {
+        double u = start;
+        best = std::fmin(best, FootOn(s, onFirst, onFirst ? mB : mA, &u));
+      }
+      together = together && best <= togetherSq;
+    }
+    if (together) return n;
   }
   return nullptr;
 }

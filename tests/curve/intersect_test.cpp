@@ -297,4 +297,51 @@ TEST_F(CurveIntersectTest, ExactIsoPieces) {
   FreeBspline(s);
 }
 
+// Curves that touch have no crossing for Newton's step to find, and a touching just across a
+// circle's seam holds the closest-pair refiner on the domain's end: each single meeting is still
+// the touching point. A circle of radius 0.4 touching the unit circle from inside, both in one
+// parameter plane, at angles 0.1 .. 6.1; a line tangent to the unit circle in space just before
+// and just after its seam.
+TEST_F(CurveIntersectTest, SingleMeetingsOfTouchingCurvesAreTheTouchingPoints) {
+  Bspline* unit2 = BuildEllipseCurve(1.0, 1.0);
+  std::vector<double> net, weights, knots(unit2->knotsU, unit2->knotsU + NumKnotsU(unit2));
+  for (int i = 0; i < NumCtrlU(unit2); ++i) {
+    net.insert(net.end(), {unit2->X[0][i], unit2->Y[0][i]});
+    weights.push_back(unit2->W[0][i]);
+  }
+  FreeBspline(unit2);
+  unit2 = BuildCurve(2, 2, net, knots, weights);
+  for (int k = 1; k <= 61; k += 4) {
+    const double th = 0.1 * k;
+    std::vector<double> small(net);
+    for (size_t i = 0; i < small.size(); i += 2) {
+      small[i] = 0.4 * small[i] + 0.6 * std::cos(th);
+      small[i + 1] = 0.4 * small[i + 1] + 0.6 * std::sin(th);
+    }
+    Bspline* inner = BuildCurve(2, 2, small, knots, weights);
+    double t1 = -1.0, t2 = -1.0, a[3], b[3];
+    EXPECT_EQ(Intersect2Curve2(unit2, inner, &t1, &t2), 0) << th;
+    RefEvalCurve(unit2, t1, a);
+    RefEvalCurve(inner, t2, b);
+    // The gap of a touching grows with the square of the distance from it.
+    EXPECT_LT(std::hypot(a[0] - std::cos(th), a[1] - std::sin(th)), 1e-3) << th;
+    EXPECT_LT(std::hypot(a[0] - b[0], a[1] - b[1]), 1e-7) << th;
+    FreeBspline(inner);
+  }
+  FreeBspline(unit2);
+  Bspline* unit3 = BuildEllipseCurve(1.0, 1.0);
+  for (double th : {-0.12, 0.12}) {
+    const double P[3] = {std::cos(th), std::sin(th), 0.0}, T[3] = {-std::sin(th), std::cos(th), 0.0};
+    Bspline* line = BuildCurve(1, 3, {P[0] - 0.7 * T[0], P[1] - 0.7 * T[1], 0.0, P[0] + 0.7 * T[0], P[1] + 0.7 * T[1], 0.0});
+    double t1 = -1.0, t2 = -1.0, a[3], b[3];
+    EXPECT_EQ(Intersect2Curves(unit3, line, &t1, &t2), 0) << th;
+    RefEvalCurve(unit3, t1, a);
+    RefEvalCurve(line, t2, b);
+    EXPECT_LT(VecDist3(a, P), 1e-3) << th;
+    EXPECT_LT(VecDist3(a, b), 1e-7) << th;
+    FreeBspline(line);
+  }
+  FreeBspline(unit3);
+}
+
 }  // namespace

@@ -1238,4 +1238,27 @@ TEST_F(CurveMeetingsTest, AnArcJustAcrossACircleSeamInAParameterPlaneMeetsItAtIt
   });
 }
 
+// A cubic with a cusp, (t^2, t^3) over [-1, 1], meets the line along its cusp tangent once, at
+// the cusp: refinements from either side stop short of it (the gap falls as the cube of the
+// distance), and the curve runs back along the line past the cusp, so that the middles of two
+// such meetings' parameters lie apart though the curves stay together between them. Both
+// orders, at every size and placement.
+TEST_F(CurveMeetingsTest, ALineAlongACuspMeetsItOnce) {
+  AtEveryPlacement([&](double scale, const double shift[3]) {
+    BsplineKeeper keep;
+    Bspline* cusp = keep(BuildCurve(3, 3, {1, -1, 0, -1.0 / 3, 1, 0, -1.0 / 3, -1, 0, 1, 1, 0}, {-1, -1, -1, -1, 1, 1, 1, 1}));
+    Bspline* line = keep(BuildCurve(1, 3, {-0.5, 0.0, 0.0, 1.2, 0.0, 0.0}));
+    Move(cusp, scale, shift);
+    Move(line, scale, shift);
+    for (bool cuspFirst : {true, false}) {
+      const std::vector<Meeting> m = cuspFirst ? Meetings(cusp, line) : Meetings(line, cusp);
+      ASSERT_EQ(m.size(), 1u) << scale << " " << shift[0] << " " << cuspFirst;
+      double p[3], apex[3];
+      RefEvalCurve(cusp, cuspFirst ? m[0].t1 : m[0].t2, p);
+      RefEvalCurve(cusp, 0.0, apex);
+      EXPECT_LT(VecDist3(p, apex), 1e-6 * scale) << scale << " " << shift[0] << " " << cuspFirst;
+    }
+  });
+}
+
 }  // namespace
