@@ -6,7 +6,9 @@
 
 #include "bspline/bsvalid.h"
 #include "bspline/ctrlnubs.h"
+#include "bspline/measure.h"
 #include "bspline/nubs.h"
+#include "bspline/nubutil.h"
 #include "bspline/refines2.h"
 #include "foundation/coreglob.h"
 #include "foundation/umalloc.h"
@@ -721,6 +723,186 @@ void AlongNarrowStrips(Bspline* srf, const double p[3], int nu, int nv, double* 
   }
 }
 
+// Weights of a rational surface spread wider than this (largest over least) can crowd most of
+// the surface into a sliver of its parameters beside a heavy control point, which a uniform grid
+// does not sample: the exact quadrics' weights differ by a factor of two at most, and random
+// weights in [0.5, 2] by four.
+const double kWideWeights = 100.0;
+// A patch of the branch and bound below this share of the surface's size is refined from its
+// middle; the halvings of a span, and the patches examined, at most per query (a point near a
+// centre of curvature keeps many patches near the foot's distance; so do slivers of weights
+// whose hulls shrink slowly).
+const double kPatchLeafShare = 1e-2;
+const int kPatchDepth = 48;
+const int kMostPatches = 4000;
+
+bool WeightsSpreadWide(const Bspline* srf) {
+  if (!srf->rational || !srf->W) return false;
+  double lo = INFINITY, hi = 0.0;
+  for (int j = 0; j < NumCtrlV(srf); ++j)
+    for (int i = 0; i < NumCtrlU(srf); ++i) {
+      const double w = srf->W[j][i];
+      if (!(w > 0.0)) return false;  // the hull property needs positive weights
+      lo = std::fmin(lo, w), hi = std::fmax(hi, w);
+    }
+  return hi > kWideWeights * lo;
+}
+
+// Bezier points of a polynomial piece over knot span s of degree p from its p + 1 homogeneous
+// de Boor points d (rows of 4, those of indices s - p .. s), in place: the blossom at p - i
+// arguments k[s] and i arguments k[s + 1] (as SpanBezierPoints does for a curve).
+void SpanBezierInPlace(double (*d)[4], const double* k, int s, int p) {
+  double out[kMaxSplineDegree + 1][4];
+  for (int i = 0; i <= p; ++i) {
+    double t[kMaxSplineDegree + 1][4];
+    for (int j = 0; j <= p; ++j)
+      for (int q = 0; q < 4; ++q) t[j][q] = d[j][q];
+    for (int r = 1; r <= p; ++r) {
+      const double x = r <= p - i ? k[s] : k[s + 1];
+      for (int j = p; j >= r; --j) {
+        const int m = s - p + j;
+        const double alpha = (x - k[m]) / (k[m + p - r + 1] - k[m]);
+        for (int q = 0; q < 4; ++q) t[j][q] = (1.0 - alpha) * t[j - 1][q] + alpha * t[j][q];
+      }
+    }
+    for (int q = 0; q < 4; ++q) out[i][q] = t[p][q];
+  }
+  for (int i = 0; i <= p; ++i)
+    for (int q = 0; q < 4; ++q) d[i][q] = out[i][q];
+}
+
+// Branch and bound over the Bezier patches of a rational surface with positive weights: a patch
+// lies in the hull of its control points, so one whose hull is no nearer to P than the foot
+// cannot hold a nearer point; any other is halved both ways (de Casteljau on the patch's
+// homogeneous net) until it is below kPatchLeafShare of the size, then refined from its middle
+// within it (RefineWithinThenOn), the nearest foot kept.
+struct PatchSearch {
+  Bspline* srf;
+  const double* p;
+  double size;
+  double *u, *v, *q, *d, *e;
+  int p1, q1;           // Bezier points per row (u) and per column (v)
+  const double* net;    // the span's homogeneous net, v outer: ((j p1) + i) 4 + c
+  double k0, k1, l0, l1;  // the span's parameters in u and v
+  int examined = 0;
+
+  // A lower bound on the distance from P over [a, b] x [c, dd] of the span, and the diagonal of
+  // its control points' box: the box's gap, the slab beyond the nearest control point along the
+  // direction from P to the corners' middle, and the nearest corner (a point of the surface)
+  // less the diagonal.
+  void Bound(double a, double b, double c, double dd, double* lower, double* diag) {
+    const int pu = p1 - 1, pv = q1 - 1;
+    double rows[kMaxSplineDegree + 1][kMaxSplineDegree + 1][4];  // [j][i]
+    for (int j = 0; j <= pv; ++j) {
+      double d4[kMaxSplineDegree + 1][4];
+      BezierSubPiece(net + 4 * j * p1, pu, k0, k1, a, b, d4);
+      for (int i = 0; i <= pu; ++i)
+        for (int t = 0; t < 4; ++t) rows[j][i][t] = d4[i][t];
+    }
+    double pts[(kMaxSplineDegree + 1) * (kMaxSplineDegree + 1)][3];
+    for (int i = 0; i <= pu; ++i) {
+      double col[kMaxSplineDegree + 1][4], d4[kMaxSplineDegree + 1][4];
+      for (int j = 0; j <= pv; ++j)
+        for (int t = 0; t < 4; ++t) col[j][t] = rows[j][i][t];
+      BezierSubPiece(&col[0][0], pv, l0, l1, c, dd, d4);
+      for (int j = 0; j <= pv; ++j)
+        for (int t = 0; t < 3; ++t) pts[j * p1 + i][t] = d4[j][t] / d4[j][3];
+    }
+    const int n = p1 * q1;
+    double lo[3], hi[3], mid[3] = {0.0, 0.0, 0.0};
+    for (int t = 0; t < 3; ++t) lo[t] = hi[t] = pts[0][t];
+    for (int k = 1; k < n; ++k)
+      for (int t = 0; t < 3; ++t) lo[t] = std::fmin(lo[t], pts[k][t]), hi[t] = std::fmax(hi[t], pts[k][t]);
+    double gapSq = 0.0, diagSq = 0.0;
+    for (int t = 0; t < 3; ++t) {
+      const double g = std::fmax(0.0, std::fmax(lo[t] - p[t], p[t] - hi[t]));
+      gapSq += g * g;
+      diagSq += (hi[t] - lo[t]) * (hi[t] - lo[t]);
+    }
+    const int corners[4] = {0, pu, pv * p1, pv * p1 + pu};
+    for (int k : corners)
+      for (int t = 0; t < 3; ++t) mid[t] += 0.25 * (pts[k][t] - p[t]);
+    const double len = VecSize3(mid);
+    double slab = 0.0;
+    if (len > 0.0) {
+      slab = INFINITY;
+      for (int k = 0; k < n; ++k) {
+        const double r[3] = {pts[k][0] - p[0], pts[k][1] - p[1], pts[k][2] - p[2]};
+        slab = std::fmin(slab, VecDotProd3(r, mid) / len);
+      }
+    }
+    *diag = std::sqrt(diagSq);
+    // The corners are points of the surface, and every point of the patch lies in the box.
+    double corner = INFINITY;
+    for (int k : corners)
+      corner = std::fmin(corner, VecDist3(pts[k], p));
+    *lower = std::fmax(std::fmax(std::sqrt(gapSq), slab), corner - *diag);
+  }
+
+  void Search(double a, double b, double c, double dd, double lower, double diag, int depth) {
+    if (!(lower < std::fabs(*d)) || examined >= kMostPatches) return;
+    const double um = 0.5 * (a + b), vm = 0.5 * (c + dd);
+    if (diag <= kPatchLeafShare * size || depth >= kPatchDepth || !(um > a && um < b) || !(vm > c && vm < dd)) {
+      const double box[4] = {a, b, c, dd};
+      RefineWithinThenOn(srf, p, box, um, vm, u, v, q, d, e);
+      return;
+    }
+    double kids[4][6] = {{a, um, c, vm}, {um, b, c, vm}, {a, um, vm, dd}, {um, b, vm, dd}};
+    for (auto& kid : kids) {
+      Bound(kid[0], kid[1], kid[2], kid[3], &kid[4], &kid[5]);
+      ++examined;
+    }
+    // The nearest first: its foot prunes the others.
+    int order[4] = {0, 1, 2, 3};
+    std::sort(order, order + 4, [&kids](int x, int y) { return kids[x][4] < kids[y][4]; });
+    for (int k : order) Search(kids[k][0], kids[k][1], kids[k][2], kids[k][3], kids[k][4], kids[k][5], depth + 1);
+  }
+};
+
+// On a rational surface whose weights spread wide the grid's minima are no guide to where the
+// surface comes nearest (see kWideWeights): the foot (u, v, q, d, e) is compared with a branch and
+// bound over every Bezier patch within the domain, and the nearest kept.
+void AcrossWideWeights(Bspline* srf, const double p[3], double* u, double* v, double q[3], double* d, double* e) {
+  if (!WeightsSpreadWide(srf) || !(*d < kEmptyBoxBound)) return;
+  const int pu = srf->degreeU, pv = srf->degreeV, nu = NumCtrlU(srf), nv = NumCtrlV(srf);
+  const double *ku = srf->knotsU, *kv = srf->knotsV;
+  PatchSearch search{srf, p, ControlPointDiagonal(srf), u, v, q, d, e, pu + 1, pv + 1, nullptr, 0, 0, 0, 0};
+  double net[(kMaxSplineDegree + 1) * (kMaxSplineDegree + 1)][4];
+  for (int sv = pv; sv < nv; ++sv) {
+    if (!(kv[sv] < kv[sv + 1]) || kv[sv + 1] <= srf->vmin || kv[sv] >= srf->vmax) continue;
+    for (int su = pu; su < nu; ++su) {
+      if (!(ku[su] < ku[su + 1]) || ku[su + 1] <= srf->umin || ku[su] >= srf->umax) continue;
+      // Along u row by row, then along v column by column.
+      double rows[kMaxSplineDegree + 1][kMaxSplineDegree + 1][4];  // [j][i]
+      for (int j = 0; j <= pv; ++j) {
+        const int r = sv - pv + j;
+        for (int i = 0; i <= pu; ++i) {
+          const int c = su - pu + i;
+          const double w = srf->W[r][c];
+          rows[j][i][0] = w * srf->X[r][c], rows[j][i][1] = w * srf->Y[r][c];
+          rows[j][i][2] = w * srf->Z[r][c], rows[j][i][3] = w;
+        }
+        SpanBezierInPlace(rows[j], ku, su, pu);
+      }
+      for (int i = 0; i <= pu; ++i) {
+        double col[kMaxSplineDegree + 1][4];
+        for (int j = 0; j <= pv; ++j)
+          for (int t = 0; t < 4; ++t) col[j][t] = rows[j][i][t];
+        SpanBezierInPlace(col, kv, sv, pv);
+        for (int j = 0; j <= pv; ++j)
+          for (int t = 0; t < 4; ++t) net[j * (pu + 1) + i][t] = col[j][t];
+      }
+      search.net = &net[0][0];
+      search.k0 = ku[su], search.k1 = ku[su + 1], search.l0 = kv[sv], search.l1 = kv[sv + 1];
+      const double a = std::fmax(ku[su], srf->umin), b = std::fmin(ku[su + 1], srf->umax);
+      const double c = std::fmax(kv[sv], srf->vmin), dd = std::fmin(kv[sv + 1], srf->vmax);
+      double lower, diag;
+      search.Bound(a, b, c, dd, &lower, &diag);
+      search.Search(a, b, c, dd, lower, diag, 0);
+    }
+  }
+}
+
 // The minima of the distance other than the refined foot (u, v, q, d, e) that SurfaceClosestPoint
 // compares: the cells by the bound within about a cell of a surface that has it, else the grid's
 // minima beside the foot and, where the foot may not be the least, over the whole grid.
@@ -761,6 +943,7 @@ int SurfaceClosestFromGrid(Bspline* srf, const double p[3], double* u, double* v
                      ? SearchCells(srf, p, *gx, *gy, *gz, nu, nv, bounds, u, v, q, d, e)
                      : CompareGridMinima(srf, p, *gx, *gy, *gz, nu, nv, u, v, q, d, e, 0.0, whole);
   if (rc == 0 && *d < kEmptyBoxBound) AlongNarrowStrips(srf, p, nu, nv, u, v, q, d, e);
+  if (rc == 0) AcrossWideWeights(srf, p, u, v, q, d, e);
   return rc;
 }
 
@@ -824,6 +1007,7 @@ int SurfaceClosestPoint(Bspline* srf, const double p[3], double* u, double* v, d
   AcrossNearKinks(srf, p, nu, nv, u, v, q, d, e);
   const int rc = OtherMinima(srf, p, gx, gy, gz, nu, nv, u, v, q, d, e);
   if (rc == 0) AlongNarrowStrips(srf, p, nu, nv, u, v, q, d, e);
+  if (rc == 0) AcrossWideWeights(srf, p, u, v, q, d, e);
   return rc;
 }
 

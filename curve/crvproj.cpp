@@ -1067,22 +1067,47 @@ BsplineList* SurfCurveProjectClosestGeometry(Bspline* srf, Bspline* curve, int s
   // (or come onto it and leave again) unseen: a piece would then bridge a stretch beyond the
   // edge, or a stretch over the surface be lost. The points at the quarter steps are projected
   // too (from the samples' feet; one whose state seems to differ again with the grid search),
-  // and each whose state differs from the samples' joins them.
+  // and each whose state differs from the samples' joins them. Over the surface the feet may also
+  // cross a seam and come back between two samples, or swing round beside a pole so far that the
+  // short way between the samples' feet is the wrong way round: a piece through them would bridge
+  // that stretch on the wrong side of the seam. Where the feet at the quarter steps cross a seam
+  // other than as the samples' own do, all of them join the samples, and each crossing is then
+  // located between two of them.
   int m = 0;
   for (int i = 0; i < ns; ++i) {
     s[m++] = first[i];
     if (i + 1 == ns || first[i].state != first[i + 1].state) continue;
+    const bool over = first[i].state == 1;
+    const bool closed[2] = {ClosedIn(srf, 0), ClosedIn(srf, 1)};
+    auto crosses = [&](const ProjSample& a, const ProjSample& b, int dir) {
+      return CrossesSeam(srf, dir == 0 ? a.u : a.v, dir == 0 ? b.u : b.v, dir, closed[dir]);
+    };
+    ProjSample q[kChecksPerStep + 1];
+    bool found[kChecksPerStep + 1] = {};
+    int links[2] = {0, 0};  // seam crossings along the feet found, per direction
+    int prev = 0;           // the last usable foot before j (0: the sample)
+    q[0] = first[i];
     for (int j = 1; j <= kChecksPerStep; ++j) {
       const double f = double(j) / (kChecksPerStep + 1), tm = first[i].t + (first[i + 1].t - first[i].t) * f;
       double P[3];
       CurvePoint(curve, tm, P);
-      ProjSample q = {first[i].u + (first[i + 1].u - first[i].u) * f, first[i].v + (first[i + 1].v - first[i].v) * f,
-                      tm, 1};
-      if (ProjectPointNear(srf, P, &q) != 0 || q.state == first[i].state) continue;
-      if (ProjectPoint(srf, P, &grid.x, &grid.y, &grid.z, &q) != 0) return nullptr;
-      q.t = tm;
-      if (q.state != first[i].state) s[m++] = q;
+      q[j] = {first[i].u + (first[i + 1].u - first[i].u) * f, first[i].v + (first[i + 1].v - first[i].v) * f, tm, 1};
+      if (ProjectPointNear(srf, P, &q[j]) != 0) continue;
+      // A foot that seems to differ is sought again with the grid search before it counts.
+      if (q[j].state != first[i].state || (over && (crosses(q[prev], q[j], 0) || crosses(q[prev], q[j], 1)))) {
+        if (ProjectPoint(srf, P, &grid.x, &grid.y, &grid.z, &q[j]) != 0) return nullptr;
+        q[j].t = tm;
+      }
+      found[j] = true;
+      if (!over || q[j].state != 1) continue;
+      for (int dir = 0; dir < 2; ++dir) links[dir] += crosses(q[prev], q[j], dir);
+      prev = j;
     }
+    bool hidden = false;
+    for (int dir = 0; over && dir < 2; ++dir)
+      hidden = hidden || links[dir] + crosses(q[prev], first[i + 1], dir) != int(crosses(first[i], first[i + 1], dir));
+    for (int j = 1; j <= kChecksPerStep; ++j)
+      if (found[j] && (q[j].state != first[i].state || (hidden && q[j].state == 1))) s[m++] = q[j];
   }
   ns = m;
   if (!separate) MoveSeamSamples(srf, s, ns);

@@ -24,7 +24,9 @@ struct Cloud;
 // knots with degree + 1 steps per span (samplesPerSpan 0), or samplesPerSpan steps between the
 // union of the curve's knots with the surface's u and v knots mapped onto the curve's range;
 // between two samples both over the surface or both beyond its edge the points at the quarter
-// steps are projected too, and one found the other way joins them.
+// steps are projected too, and one found the other way joins them; so do all three where their
+// feet cross a seam other than as the two samples' feet do (across and back, or the long way
+// round beside a pole).
 // separate nonzero returns every piece on its own; zero joins successive pieces (also across
 // stretches beyond the edge) into one curve and moves samples on the seam of a surface closed
 // in one direction to the seam side their neighbours lie on. On a surface closed in u or v

@@ -1183,4 +1183,48 @@ TEST_F(ProjectionTest, AMeridianFromPoleToPoleRunsAtTheValueOfItsMiddle) {
   }
 }
 
+
+// Two cubics over a unit sphere's north pole, projected to 1e-6 of the size: one swings round
+// beside the pole, 0.013 of the radius from it, through more than half a turn between two
+// samples (so the short way between their feet is the wrong way round the seam), the other runs
+// across the seam and back between two samples. Every point of the pieces lies within the
+// tolerance of the exact projection (the feet P / |P| of the cubic's points), at every size and
+// place.
+TEST_F(ProjectionTest, FeetCrossingASeamBetweenTwoSamplesAreFollowedAcrossIt) {
+  const std::vector<std::vector<double>> cubics = {
+      {-0.56521007960120573, -0.21320031910442588, 1.205717903162622, 0.17570801591133789, -0.18609331626216913,
+       1.0101418244811842, 0.50168592936593315, 0.52341149022857791, 1.3182418158831228, -0.46539286853460554,
+       0.40187899519393222, 1.1849389794727778},
+      {0.36063519377180187, -0.18420109824699182, 1.3850426660935926, -0.01166085626094493, -0.20004704507457494,
+       1.0654799826841681, 0.42553134226984424, 0.39798831739897977, 1.2355860053291776, 0.4097680286690063,
+       -0.44328175981287288, 0.98667377390902355}};
+  for (const std::vector<double>& pts : cubics) {
+    std::vector<std::array<double, 3>> feet(3001);
+    {
+      BsplineKeeper keep;
+      Bspline* c = keep(BuildCurve(3, 3, pts));
+      ASSERT_TRUE(c);
+      for (int i = 0; i <= 3000; ++i) {
+        double P[3];
+        Eval3DPointOnCurve3Coord(c, i / 3000.0, 0, P);
+        const double d = VecSize3(P);
+        for (int k = 0; k < 3; ++k) feet[i][k] = P[k] / d;
+      }
+    }
+    for (const Place& pl : ThreePlaces()) {
+      SCOPED_TRACE(Where(pl) << " cubic " << (&pts - cubics.data()));
+      BsplineKeeper keep;
+      Bspline* sphere = keep(CreateSphereBspline(0.0, 0.0, 0.0, 1.0));
+      Bspline* c = keep(BuildCurve(3, 3, pts));
+      ASSERT_TRUE(sphere && c);
+      const double tol = 1e-6;
+      std::vector<Bspline*> got = ProjectPlaced(pl, sphere, c, tol, 1);
+      ASSERT_FALSE(got.empty());
+      double worst = 0.0;
+      SampleArcs(sphere, got, &pl, [&](const double q[3], int) { worst = std::max(worst, DistanceToPolyline(q, feet)); });
+      EXPECT_LE(worst, tol);
+    }
+  }
+}
+
 }  // namespace

@@ -21,6 +21,7 @@
 #include "tests/support/injected_failures.h"
 #include "tests/support/kernel_fixture.h"
 #include "tests/support/normal_offsets.h"
+#include "tests/support/placement.h"
 
 namespace {
 
@@ -795,6 +796,56 @@ TEST_F(SurfacePickTest, ClosestPointOnAWallWithinAClusterOfKnotsIsTheLeast) {
 TEST_F(SurfacePickTest, ClosestPointWithinAShortLastSpanConverges) {
   ExpectTheProfilesFootWithin({0, 0, 0, 0, 0.5, 1 - 1e-10, 1, 1, 1, 1},
                           {0, 0, 0.3, 0.3, 0.6, 0.1, 0.9, 0.2, 1, 0, 1, -2}, 1.001, -1.3, 1 - 1e-10, 1);
+}
+
+
+// A bicubic patch whose weights spread from 1e-4 to 1e4: beside its heaviest control points most
+// of the surface crowds into slivers of its parameters that the grid does not sample, one of them
+// a hundredth of the range from a corner. A point whose nearest point lies there: the foot is no
+// farther than that point of the surface, at size 1 and at 1e-6 and 1e6 turned 1e4 sizes away.
+TEST_F(SurfacePickTest, ClosestPointOnASurfaceWithWeightsSpreadWideIsTheLeast) {
+  const std::vector<double> ku = {0, 0, 0, 0, 0.22011034671195673, 0.6723125912010387, 1, 1, 1, 1};
+  const std::vector<double> kv = {0, 0, 0, 0, 0.47981577369950568, 1, 1, 1, 1};
+  const double xs[6] = {0, 0.073370115570652247, 0.29747431263766516, 0.63080764597099848, 0.89077086373367953, 1};
+  const double ys[5] = {0, 0.15993859123316856, 0.49327192456650187, 0.82660525789983519, 1};
+  const double zs[30] = {0, 0.065501192648029838, 0.23357834740447414, 0.28461674552090815, 0.13567328835692211,
+                         0.042336002417960164, 0, 0.062178582111224685, 0.22172986271464637, 0.27017928935578894,
+                         0.1287911312658287, 0.040188468273414261, 0, 0.036128886471317713, 0.12883621281341789,
+                         0.15698776878790324, 0.074834131014636207, 0.023351523280300476, 0, -0.005392118863494254,
+                         -0.019228385961020545, -0.023429914179368658, -0.011168750794397317, -0.0034851389419653205,
+                         0, -0.027258114110542558, -0.097202890358281349, -0.118442358276869, -0.05646000975368138,
+                         -0.017617993478286294};
+  const std::vector<double> w = {
+      0.00098794168231868635, 182.53547696236456,   0.27281221115981447,  0.14389136336511812,
+      9822.3162412907277,     0.00055588390198862178, 5.8028635479038018,  0.14638552407509819,
+      615.28956230493691,     0.0037056925093941254, 0.00035517241060105837, 0.011354487907655702,
+      0.23138359619303883,    5897.095234774778,     0.00011025583173649511, 70.861621490796253,
+      4.6154401685725457,     0.0085739893138745658, 0.017855168202039754, 1.278518919176622,
+      0.00039272025746718526, 0.0025469106084935501, 0.001231799995174839, 0.21033346151223081,
+      0.0021890740518229822,  0.00091082905632834275, 4.9108547646799163,  0.00063448665802578444,
+      1.5559154293080089,     0.014576918176712686};
+  std::vector<double> pts;
+  for (int j = 0; j < 5; ++j)
+    for (int i = 0; i < 6; ++i) pts.insert(pts.end(), {xs[i], ys[j], zs[6 * j + i]});
+  const double point[3] = {0.10959240205638293, 0.73989029560930519, 0.61980263353903009};
+  for (const Place& pl : {Place(1.0, false), Place(1e-6, true), Place(1e6, true)}) {
+    SCOPED_TRACE(Where(pl));
+    BsplineKeeper keep;
+    Bspline* s = keep(BuildSurface(3, 3, 6, 5, pts, ku, kv, w));
+    ASSERT_TRUE(s);
+    pl.Map(s);
+    double P[3], there[3];
+    pl.Map(point, P);
+    Eval3DPointOnSurfCoord(s, 0.000473517, 0.995758, 0, 0, there);
+    const double size = ControlPointDiagonal(s);
+    Grid g;
+    double u, v, S[3], d, e, out[3];
+    ASSERT_EQ(GetClosestPointOnSurfaceResult(s, P, &u, &v, S, &d, &g.x, &g.y, &g.z, &e), 0);
+    EXPECT_LE(std::fabs(d), VecDist3(P, there) + 1e-9 * size);
+    EXPECT_NEAR(VecDist3(P, S), std::fabs(d), 1e-12 * size);
+    ASSERT_EQ(FindClosestPointOnBspline(s, P[0], P[1], P[2], out), 1);
+    EXPECT_LE(VecDist3(P, out), VecDist3(P, there) + 1e-9 * size);
+  }
 }
 
 }  // namespace
