@@ -224,7 +224,9 @@ void MarkIsUsedField(SnipCrossingList* crossings, double param, TrimList* loop);
 void MakeOuterTrimOnAllSurfaces(SnipSide* side);
 // Copies of the curves of srf that are not trim pieces to the pieces they lie on. 0 or -2.
 int PlaceOtherCurvesOnSurfaces(SnipSide* low, SnipSide* high, double t, Bspline* srf, int uCut);
-// Copies of every loop no crossing used, as a loop of the piece that holds it. 0.
+// Copies of every loop no crossing used, as a loop of the piece whose region holds it: of the
+// pieces whose boxes hold it, the one whose trimmed area holds most of its samples. 0, or -2
+// when memory ran out.
 int PlaceOtherTrimCurves(SnipSide* low, SnipSide* high, SnipCrossingList* lowCrossings,
                          SnipCrossingList* highCrossings, Bspline* srf);
 int IsTrimCurveUsedBefore(TrimList* loop, SnipCrossingList* lowCrossings,

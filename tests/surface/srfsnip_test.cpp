@@ -1627,3 +1627,34 @@ TEST_F(Snip, ACurveWhoseKnotsAreARoundOffOutOfOrderFailsWithTheErrorStateSet) {
 }
 
 }  // namespace
+
+TEST_F(Snip, AHoleGoesToTheRegionHoldingItNotToOneWhoseBoxHoldsIt) {
+  // A square face with a moat-shaped hole round a tongue, cut across the tongue and the moat's
+  // arms at v = 0.8: below the line a U-shaped region whose box holds the tongue's region, and a
+  // square hole in the tongue crossing no line. The hole goes to the tongue's piece: the pieces
+  // hold 0.24 (the U) and 0.16 (the tongue less the hole), at every size and 1e4 sizes from the
+  // origin, loops either way round.
+  const std::vector<double> moat = {0.1, 0.1, 0.9, 0.1, 0.9, 0.9, 0.7, 0.9, 0.7, 0.3, 0.3, 0.3, 0.3, 0.9, 0.1, 0.9};
+  const std::vector<double> inTongue = {0.4, 0.4, 0.6, 0.4, 0.6, 0.6, 0.4, 0.6};
+  for (double size : {1e-6, 1.0, 1e6})
+    for (double far : {0.0, 1e4})
+      for (bool clockwise : {false, true}) {
+        SCOPED_TRACE(::testing::Message() << "size " << size << " far " << far << " clockwise " << clockwise);
+        PatchOptions o = PlacedSquare(size, far);
+        Bspline* s = TiltedPlanePatch(o);
+        ASSERT_NE(s, nullptr);
+        auto map = [&](const std::vector<double>& p, bool reverse) { return IntoSquare(reverse ? Reversed(p) : p, o, size); };
+        PolygonLoop(s, map(kSquare, clockwise), 0);
+        PolygonLoop(s, map(moat, !clockwise), 1);
+        PolygonLoop(s, map(inTongue, !clockwise), 1);
+        Sides sd;
+        ASSERT_EQ(SnipSurfaceBspline(s, o.vmin + 0.8 * size, 0, &sd.low, &sd.high), 1);
+        std::vector<double> areas;
+        for (Bspline* p : sd.Pieces(sd.low)) areas.push_back(TrimmedArea(p, o.umin, o.vmin) / (size * size));
+        std::sort(areas.begin(), areas.end());
+        ASSERT_EQ(areas.size(), 2u);
+        EXPECT_NEAR(areas[0], 0.16, 1e-9);
+        EXPECT_NEAR(areas[1], 0.24, 1e-9);
+        FreeBspline(s);
+      }
+}
