@@ -1400,15 +1400,16 @@ bool PieceBoxHolds(const SnipPiece* n, int s, double umin, double umax, double v
   return umin - bu0 > -su && umax - bu1 < su && vmin - bv0 > -sv && vmax - bv1 < sv;
 }
 
-// The piece whose region holds a loop that crosses no line. Regions on one side may lie in each
-// other's boxes (a U below the line round a tongue hanging from it, each reaching the line), so
-// where several boxes hold the loop, the piece whose trimmed area holds the most of the loop's
-// samples takes it: the loop lies in its region, touching that region's boundary at most, and
-// no two regions overlap. Null when no box holds it.
-Bspline* PieceHoldingLoop(TrimList* loop, double umin, double umax, double vmin, double vmax, SnipSide* low,
-                          SnipSide* high) {
+// The piece whose region holds curves that cross no line (a loop, or a part of a loose curve).
+// Regions on one side may lie in each other's boxes (a U below the line round a tongue hanging
+// from it, each reaching the line), so where several boxes hold the curves, the piece whose
+// trimmed area holds the most of their samples takes them: curves on the trimmed area lie in one
+// region, touching its boundary at most, and no two regions overlap. Where no region holds a
+// sample, the first piece whose box holds them. Null when no box holds them.
+Bspline* PieceHoldingCurves(BsplineList* curves, double umin, double umax, double vmin, double vmax,
+                            SnipSide* low, SnipSide* high) {
   Bspline* best = nullptr;
-  int bestCount = -1, candidates = 0;
+  int bestCount = 0, candidates = 0;
   for (int s = 0; s < 2; ++s)
     for (SnipPiece* n = (s == 0 ? low : high)->first; n; n = n->next)
       if (PieceBoxHolds(n, s, umin, umax, vmin, vmax) && ++candidates == 1) best = n->piece;
@@ -1419,7 +1420,7 @@ Bspline* PieceHoldingLoop(TrimList* loop, double umin, double umax, double vmin,
       // A piece without a region of its own holds nothing.
       if (!n->curves || !n->piece->trims || !PieceBoxHolds(n, s, umin, umax, vmin, vmax)) continue;
       int count = 0;
-      for (BsplineList* c = loop->loopCurves; c; c = c->next)
+      for (BsplineList* c = curves; c; c = c->next)
         for (int k = 0; k < perCurve; ++k) {
           const double a = CurveStartPar(c->item), b = CurveEndPar(c->item);
           double uv[2];
@@ -1451,12 +1452,18 @@ int GetSurfaceForTheCurve(double umin, double umax, double vmin, double vmax, Sn
 }
 
 int PlaceOtherCurvesOnSurfaces(SnipSide* low, SnipSide* high, double t, Bspline* srf, int uCut) {
-  // A part goes to the piece that holds its box; a part no piece holds is dropped.
+  // A part goes to the piece that holds it (PieceHoldingCurves); a part no piece's box holds is
+  // dropped.
   auto place = [&](Bspline* part) {
     double u0 = 0, u1 = 0, v0 = 0, v1 = 0;
     GetCurveOnSurfMinMaxSurfParams(part, &u0, &u1, &v0, &v1);
-    Bspline* piece = nullptr;
-    if (!GetSurfaceForTheCurve(u0, u1, v0, v1, low, high, &piece, nullptr)) {
+    BsplineList one = {nullptr, part};
+    Bspline* piece = PieceHoldingCurves(&one, u0, u1, v0, v1, low, high);
+    if (KernelFailed()) {
+      FreeBspline(part);
+      return false;
+    }
+    if (!piece) {
       FreeBspline(part);
       return true;
     }
@@ -1500,7 +1507,7 @@ int PlaceOtherTrimCurves(SnipSide* low, SnipSide* high, SnipCrossingList* lowCro
     if (IsTrimCurveUsedBefore(loop, lowCrossings, highCrossings)) continue;
     double u0 = 0, u1 = 0, v0 = 0, v1 = 0;
     GetCurveListExtremes(loop->loopCurves, &u0, &u1, &v0, &v1);
-    Bspline* piece = PieceHoldingLoop(loop, u0, u1, v0, v1, low, high);
+    Bspline* piece = PieceHoldingCurves(loop->loopCurves, u0, u1, v0, v1, low, high);
     if (!piece) continue;
     if (KernelFailed()) return -2;
     BsplineList* copies = nullptr;
