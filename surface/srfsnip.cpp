@@ -1384,19 +1384,64 @@ void MakeOuterTrimOnAllSurfaces(SnipSide* side) {
   }
 }
 
+namespace {
+
+// Whether the piece of node n on side s (0 low) holds the box: its region's box when it has
+// one, else its domain, with the slack GetSurfaceForTheCurve names.
+bool PieceBoxHolds(const SnipPiece* n, int s, double umin, double umax, double vmin, double vmax) {
+  if (!n->piece) return false;
+  const double share = s == 0 ? kOnLineShare : 1e-6;
+  const double su = share * (n->piece->umax - n->piece->umin);
+  const double sv = share * (n->piece->vmax - n->piece->vmin);
+  const double bu0 = n->curves ? n->umin : n->piece->umin;
+  const double bu1 = n->curves ? n->umax : n->piece->umax;
+  const double bv0 = n->curves ? n->vmin : n->piece->vmin;
+  const double bv1 = n->curves ? n->vmax : n->piece->vmax;
+  return umin - bu0 > -su && umax - bu1 < su && vmin - bv0 > -sv && vmax - bv1 < sv;
+}
+
+// The piece whose region holds curves that cross no line (a loop, or a part of a loose curve).
+// Regions on one side may lie in each other's boxes (a U below the line round a tongue hanging
+// from it, each reaching the line), so where several boxes hold the curves, the piece whose
+// trimmed area holds the most of their samples takes them: curves on the trimmed area lie in one
+// region, touching its boundary at most, and no two regions overlap. Where no region holds a
+// sample, the first piece whose box holds them. Null when no box holds them.
+Bspline* PieceHoldingCurves(BsplineList* curves, double umin, double umax, double vmin, double vmax,
+                            SnipSide* low, SnipSide* high) {
+  Bspline* best = nullptr;
+  int bestCount = 0, candidates = 0;
+  for (int s = 0; s < 2; ++s)
+    for (SnipPiece* n = (s == 0 ? low : high)->first; n; n = n->next)
+      if (PieceBoxHolds(n, s, umin, umax, vmin, vmax) && ++candidates == 1) best = n->piece;
+  if (candidates < 2) return best;
+  const int perCurve = 4;
+  for (int s = 0; s < 2; ++s)
+    for (SnipPiece* n = (s == 0 ? low : high)->first; n; n = n->next) {
+      // A piece without a region of its own holds nothing.
+      if (!n->curves || !n->piece->trims || !PieceBoxHolds(n, s, umin, umax, vmin, vmax)) continue;
+      int count = 0;
+      for (BsplineList* c = curves; c; c = c->next)
+        for (int k = 0; k < perCurve; ++k) {
+          const double a = CurveStartPar(c->item), b = CurveEndPar(c->item);
+          double uv[2];
+          Eval2DPointOnCurve2Array(nullptr, c->item, a + (b - a) * (k + 0.5) / perCurve, 0, uv);
+          count += IsPointInTrim(n->piece, uv[0], uv[1]);
+        }
+      if (count > bestCount) {
+        bestCount = count;
+        best = n->piece;
+      }
+    }
+  return best;
+}
+
+}  // namespace
+
 int GetSurfaceForTheCurve(double umin, double umax, double vmin, double vmax, SnipSide* low,
                           SnipSide* high, Bspline** piece, SnipPiece** node) {
   for (int s = 0; s < 2; ++s) {
     for (SnipPiece* n = (s == 0 ? low : high)->first; n; n = n->next) {
-      if (!n->piece) continue;
-      const double share = s == 0 ? kOnLineShare : 1e-6;
-      const double su = share * (n->piece->umax - n->piece->umin);
-      const double sv = share * (n->piece->vmax - n->piece->vmin);
-      const double bu0 = n->curves ? n->umin : n->piece->umin;
-      const double bu1 = n->curves ? n->umax : n->piece->umax;
-      const double bv0 = n->curves ? n->vmin : n->piece->vmin;
-      const double bv1 = n->curves ? n->vmax : n->piece->vmax;
-      if (umin - bu0 > -su && umax - bu1 < su && vmin - bv0 > -sv && vmax - bv1 < sv) {
+      if (PieceBoxHolds(n, s, umin, umax, vmin, vmax)) {
         *piece = n->piece;
         if (node) *node = n;
         return 1;
@@ -1407,12 +1452,18 @@ int GetSurfaceForTheCurve(double umin, double umax, double vmin, double vmax, Sn
 }
 
 int PlaceOtherCurvesOnSurfaces(SnipSide* low, SnipSide* high, double t, Bspline* srf, int uCut) {
-  // A part goes to the piece that holds its box; a part no piece holds is dropped.
+  // A part goes to the piece that holds it (PieceHoldingCurves); a part no piece's box holds is
+  // dropped.
   auto place = [&](Bspline* part) {
     double u0 = 0, u1 = 0, v0 = 0, v1 = 0;
     GetCurveOnSurfMinMaxSurfParams(part, &u0, &u1, &v0, &v1);
-    Bspline* piece = nullptr;
-    if (!GetSurfaceForTheCurve(u0, u1, v0, v1, low, high, &piece, nullptr)) {
+    BsplineList one = {nullptr, part};
+    Bspline* piece = PieceHoldingCurves(&one, u0, u1, v0, v1, low, high);
+    if (KernelFailed()) {
+      FreeBspline(part);
+      return false;
+    }
+    if (!piece) {
       FreeBspline(part);
       return true;
     }
@@ -1456,8 +1507,9 @@ int PlaceOtherTrimCurves(SnipSide* low, SnipSide* high, SnipCrossingList* lowCro
     if (IsTrimCurveUsedBefore(loop, lowCrossings, highCrossings)) continue;
     double u0 = 0, u1 = 0, v0 = 0, v1 = 0;
     GetCurveListExtremes(loop->loopCurves, &u0, &u1, &v0, &v1);
-    Bspline* piece = nullptr;
-    if (!GetSurfaceForTheCurve(u0, u1, v0, v1, low, high, &piece, nullptr)) continue;
+    Bspline* piece = PieceHoldingCurves(loop->loopCurves, u0, u1, v0, v1, low, high);
+    if (!piece) continue;
+    if (KernelFailed()) return -2;
     BsplineList* copies = nullptr;
     bool ok = true;
     for (BsplineList* n = loop->loopCurves; n && ok; n = n->next) {

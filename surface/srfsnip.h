@@ -222,9 +222,13 @@ int FindNextMaxFromTop(SnipCrossingList* crossings, double* coord, double* param
 void MarkIsUsedField(SnipCrossingList* crossings, double param, TrimList* loop);
 // The outer loop of every piece with collected curves.
 void MakeOuterTrimOnAllSurfaces(SnipSide* side);
-// Copies of the curves of srf that are not trim pieces to the pieces they lie on. 0 or -2.
+// Copies of the curves of srf that are not trim pieces, cut where they cross the line, to the
+// pieces they lie on (of the pieces whose boxes hold a part, the one whose trimmed area holds
+// most of its samples). 0 or -2.
 int PlaceOtherCurvesOnSurfaces(SnipSide* low, SnipSide* high, double t, Bspline* srf, int uCut);
-// Copies of every loop no crossing used, as a loop of the piece that holds it. 0.
+// Copies of every loop no crossing used, as a loop of the piece whose region holds it: of the
+// pieces whose boxes hold it, the one whose trimmed area holds most of its samples. 0, or -2
+// when memory ran out.
 int PlaceOtherTrimCurves(SnipSide* low, SnipSide* high, SnipCrossingList* lowCrossings,
                          SnipCrossingList* highCrossings, Bspline* srf);
 int IsTrimCurveUsedBefore(TrimList* loop, SnipCrossingList* lowCrossings,

@@ -1627,3 +1627,68 @@ TEST_F(Snip, ACurveWhoseKnotsAreARoundOffOutOfOrderFailsWithTheErrorStateSet) {
 }
 
 }  // namespace
+
+TEST_F(Snip, AHoleGoesToTheRegionHoldingItNotToOneWhoseBoxHoldsIt) {
+  // A square face with a moat-shaped hole round a tongue, cut across the tongue and the moat's
+  // arms at v = 0.8: below the line a U-shaped region whose box holds the tongue's region, and a
+  // square hole in the tongue crossing no line. The hole goes to the tongue's piece: the pieces
+  // hold 0.24 (the U) and 0.16 (the tongue less the hole), at every size and 1e4 sizes from the
+  // origin, loops either way round.
+  const std::vector<double> moat = {0.1, 0.1, 0.9, 0.1, 0.9, 0.9, 0.7, 0.9, 0.7, 0.3, 0.3, 0.3, 0.3, 0.9, 0.1, 0.9};
+  const std::vector<double> inTongue = {0.4, 0.4, 0.6, 0.4, 0.6, 0.6, 0.4, 0.6};
+  for (double size : {1e-6, 1.0, 1e6})
+    for (double far : {0.0, 1e4})
+      for (bool clockwise : {false, true}) {
+        SCOPED_TRACE(::testing::Message() << "size " << size << " far " << far << " clockwise " << clockwise);
+        PatchOptions o = PlacedSquare(size, far);
+        Bspline* s = TiltedPlanePatch(o);
+        ASSERT_NE(s, nullptr);
+        auto map = [&](const std::vector<double>& p, bool reverse) { return IntoSquare(reverse ? Reversed(p) : p, o, size); };
+        PolygonLoop(s, map(kSquare, clockwise), 0);
+        PolygonLoop(s, map(moat, !clockwise), 1);
+        PolygonLoop(s, map(inTongue, !clockwise), 1);
+        Sides sd;
+        ASSERT_EQ(SnipSurfaceBspline(s, o.vmin + 0.8 * size, 0, &sd.low, &sd.high), 1);
+        std::vector<double> areas;
+        for (Bspline* p : sd.Pieces(sd.low)) areas.push_back(TrimmedArea(p, o.umin, o.vmin) / (size * size));
+        std::sort(areas.begin(), areas.end());
+        ASSERT_EQ(areas.size(), 2u);
+        EXPECT_NEAR(areas[0], 0.16, 1e-9);
+        EXPECT_NEAR(areas[1], 0.24, 1e-9);
+        FreeBspline(s);
+      }
+}
+
+TEST_F(Snip, ALooseCurvesPartGoesToTheRegionHoldingIt) {
+  // The face of the test above cut at v = 0.65, with a loose straight curve up the tongue beside
+  // its hole, crossing the line: its part below the line goes to the tongue's piece, whose
+  // trimmed area holds it, not to the U's, whose box holds it too.
+  const std::vector<double> moat = {0.1, 0.1, 0.9, 0.1, 0.9, 0.9, 0.7, 0.9, 0.7, 0.3, 0.3, 0.3, 0.3, 0.9, 0.1, 0.9};
+  for (double size : {1e-6, 1.0, 1e6})
+    for (double far : {0.0, 1e4}) {
+      SCOPED_TRACE(::testing::Message() << "size " << size << " far " << far);
+      PatchOptions o = PlacedSquare(size, far);
+      Bspline* s = TiltedPlanePatch(o);
+      ASSERT_NE(s, nullptr);
+      PolygonLoop(s, IntoSquare(kSquare, o, size), 0);
+      PolygonLoop(s, IntoSquare(Reversed(moat), o, size), 1);
+      PolygonLoop(s, IntoSquare(Reversed({0.4, 0.4, 0.6, 0.4, 0.6, 0.6, 0.4, 0.6}), o, size), 1);
+      BuildCurveOnSurface(s, 1, IntoSquare({0.35, 0.32, 0.35, 0.75}, o, size));
+      Sides sd;
+      ASSERT_EQ(SnipSurfaceBspline(s, o.vmin + 0.65 * size, 0, &sd.low, &sd.high), 1);
+      int placed = 0;
+      for (Bspline* p : sd.Pieces(sd.low))
+        for (Bspline* c : ListItems(p)) {
+          bool inLoop = false;
+          for (const TrimList* l = p->trims; l; l = l->next)
+            for (const Bspline* e : LoopItems(l)) inLoop = inLoop || e == c;
+          if (inLoop) continue;
+          double uv[2];
+          Eval2DPointOnCurve2Array(nullptr, c, 0.5 * (CStart(c) + CEnd(c)), 0, uv);
+          EXPECT_EQ(IsPointInTrim(p, uv[0], uv[1]), 1);
+          ++placed;
+        }
+      EXPECT_EQ(placed, 1);
+      FreeBspline(s);
+    }
+}
