@@ -2029,13 +2029,24 @@ constexpr double kSineKept = 0.5;
 // left as the refinement gave it.
 constexpr double kPullAcrossSine = 0.2;
 
+bool BesidePole(const Bspline* s, double u, double v);
+
 void TightenBeside(March& m, Params& c, double P[3], double sine) {
   Params t = c;
   double Q[3];
   int flag = 0;
   const double tol = m.tolB * std::fmax(sine, kLeastTightening);
-  if (NewRefineIntrPoint(m.s1, m.s2, &t.p[0], &t.p[1], &t.p[2], &t.p[3], Q, 4 * kMarchIterations, &flag, nullptr,
-                         tol) != 0)
+  // A node on a seam or an edge keeps its parameter there: refined freely it slides off the end
+  // along a branch that crosses the seam at a shallow angle (a small sphere's loop), and the march
+  // that stopped for the seam ends short of it, where no continuation starts. Beside a pole the
+  // free refinement stays: a seed on a seam a few tolerances from the pole, held there, lands where
+  // the march crawls a few degrees round the pole and stops.
+  const int held = HeldOnEnd(m, c);
+  const bool keepOnEnd = held >= 0 && !BesidePole(m.s1, c.p[0], c.p[1]) && !BesidePole(m.s2, c.p[2], c.p[3]);
+  double* const p[4] = {&t.p[0], &t.p[1], &t.p[2], &t.p[3]};
+  if (keepOnEnd ? !MeetOnEdge(m.s1, m.s2, p, held, t.p[held], Q, tol)
+                : NewRefineIntrPoint(m.s1, m.s2, &t.p[0], &t.p[1], &t.p[2], &t.p[3], Q, 4 * kMarchIterations, &flag,
+                                     nullptr, tol) != 0)
     return;
   double T[3], tan[3], d[3];
   bool has = false;
@@ -2048,8 +2059,6 @@ void TightenBeside(March& m, Params& c, double P[3], double sine) {
   if (std::fabs(VecDotProd3(d, tan)) > 0.1 * VecSize3(d) + 1e-3 * m.tolB) {
     if (!(sine < kPullAcrossSine)) return;
     t = c;
-    const int held = HeldOnEnd(m, c);
-    double* const p[4] = {&t.p[0], &t.p[1], &t.p[2], &t.p[3]};
     if (held >= 0 ? !MeetOnEdge(m.s1, m.s2, p, held, t.p[held], Q, tol) : !PullAcross(m, t, P, tan, tol, Q)) return;
     VecDiff3(Q, P, d);
     across = true;

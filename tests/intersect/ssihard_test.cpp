@@ -4837,3 +4837,16 @@ TEST_F(HardIntersections, AnEndOnASeamTheLoopLeavesBesideAPoleIsNotSlidBackOverT
   const SunkSphereThroughPole k(1.9029337657889147, 1.2589576424471265, 1.6440034655728377, 1e-3);
   ExpectSunkLoopThroughPole(k, Placed(1.0, 0.0), M_PI / 180);
 }
+
+// A sphere of radius 1e-3 sunk 8 point tolerances into the torus, its loop through the sphere's
+// pole, the sphere first: seeded on the pole, the march runs half round the loop to the sphere's
+// seam, 130 point tolerances from the pole, where the two surfaces meet at a sine under 0.3. The
+// step past the seam was pulled back onto it, and the tightening beside the branch refined that
+// point freely: it slid off the seam to 9.4e-5 of the parameter's range, where the march stopped
+// for the seam all the same. No continuation starts short of a seam: half the loop (176 degrees)
+// was left out, 9.2e-5 of the size. Either surface first, at size 1: every exact point of the loop
+// near a branch, every sample on both surfaces, the loop traced once.
+TEST_F(HardIntersections, AStepPulledOntoASeamBesideAShallowCrossingStaysOnIt) {
+  const SunkSphereThroughPole k(4.86356966514641, 3.5315600295230936, 3.2116186888223415, 1e-3);
+  ExpectSunkLoopThroughPole(k, Placed(1.0, 0.0), M_PI / 180);
+}
