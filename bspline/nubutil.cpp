@@ -580,14 +580,7 @@ void BezierSubPiece(const double* bez, int p, double k0, double k1, double lo, d
         for (int q = 0; q < 4; ++q) d[j][q] = (1.0 - u0) * d[j][q] + u0 * d[j + 1][q];
 }
 
-void SpanBezierPoints(const Bspline* c, int s, double* out) {
-  if (!RecordShapesSound({c}) || s < c->degreeU || s >= NumCtrlU(c)) {
-    SetKernelError(-2);
-    return;
-  }
-  const int p = c->degreeU;
-  const double* k = c->knotsU;
-  const bool planar = c->dimension == 2;
+void SpanBezierFromDeBoor(const double* k, int s, int p, double d[][4]) {
   // The recursion's denominators depend on the level and index only: divided once.
   double inv[kMaxSplineDegree + 1][kMaxSplineDegree + 1];
   for (int r = 1; r <= p; ++r)
@@ -595,24 +588,38 @@ void SpanBezierPoints(const Bspline* c, int s, double* out) {
       const int m = s - p + j;
       inv[r][j] = 1.0 / (k[m + p - r + 1] - k[m]);
     }
-  // Bezier point i is the blossom at p - i arguments knots[s] and i arguments knots[s+1].
+  double out[kMaxSplineDegree + 1][4];
   for (int i = 0; i <= p; ++i) {
-    double d[kMaxSplineDegree + 1][4];
-    for (int j = 0; j <= p; ++j) {
-      const int m = s - p + j;
-      const double w = c->rational && c->W ? c->W[0][m] : 1.0;
-      d[j][0] = w * c->X[0][m];
-      d[j][1] = w * c->Y[0][m];
-      d[j][2] = planar ? 0.0 : w * c->Z[0][m];
-      d[j][3] = w;
-    }
+    double t[kMaxSplineDegree + 1][4];
+    std::copy(&d[0][0], &d[0][0] + 4 * (p + 1), &t[0][0]);
     for (int r = 1; r <= p; ++r) {
       const double u = r <= p - i ? k[s] : k[s + 1];
       for (int j = p; j >= r; --j) {
         const double alpha = (u - k[s - p + j]) * inv[r][j];
-        for (int q = 0; q < 4; ++q) d[j][q] = (1.0 - alpha) * d[j - 1][q] + alpha * d[j][q];
+        for (int q = 0; q < 4; ++q) t[j][q] = (1.0 - alpha) * t[j - 1][q] + alpha * t[j][q];
       }
     }
-    for (int q = 0; q < 4; ++q) out[4 * i + q] = d[p][q];
+    for (int q = 0; q < 4; ++q) out[i][q] = t[p][q];
   }
+  std::copy(&out[0][0], &out[0][0] + 4 * (p + 1), &d[0][0]);
+}
+
+void SpanBezierPoints(const Bspline* c, int s, double* out) {
+  if (!RecordShapesSound({c}) || s < c->degreeU || s >= NumCtrlU(c)) {
+    SetKernelError(-2);
+    return;
+  }
+  const int p = c->degreeU;
+  const bool planar = c->dimension == 2;
+  double d[kMaxSplineDegree + 1][4];
+  for (int j = 0; j <= p; ++j) {
+    const int m = s - p + j;
+    const double w = c->rational && c->W ? c->W[0][m] : 1.0;
+    d[j][0] = w * c->X[0][m];
+    d[j][1] = w * c->Y[0][m];
+    d[j][2] = planar ? 0.0 : w * c->Z[0][m];
+    d[j][3] = w;
+  }
+  SpanBezierFromDeBoor(c->knotsU, s, p, d);
+  std::copy(&d[0][0], &d[0][0] + 4 * (p + 1), out);
 }

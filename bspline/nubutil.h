@@ -203,6 +203,10 @@ inline int FindLowKnotIndex(const double* knots, int lo, double t, int* span, in
 // as arguments). A curve whose structure is not sound (bsvalid) or an s outside that range leaves
 // out untouched, error state -2.
 void SpanBezierPoints(const Bspline* c, int s, double* out);
+// The same for a piece given by its p + 1 homogeneous de Boor points d (rows of 4, those of
+// indices s - p .. s) over knots k with k[s] < k[s + 1], in place: row i becomes the blossom at
+// p - i arguments k[s] and i arguments k[s + 1]. Serves a surface's rows and columns alike.
+void SpanBezierFromDeBoor(const double* k, int s, int p, double d[][4]);
 // Bezier control points d (homogeneous rows of 4) of a polynomial piece over [lo, hi] within
 // [k0, k1], whose p + 1 Bezier points over [k0, k1] are bez (as SpanBezierPoints gives them):
 // de Casteljau cuts the piece at hi and the left part at lo.

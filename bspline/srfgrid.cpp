@@ -748,29 +748,6 @@ bool WeightsSpreadWide(const Bspline* srf) {
   return hi > kWideWeights * lo;
 }
 
-// Bezier points of a polynomial piece over knot span s of degree p from its p + 1 homogeneous
-// de Boor points d (rows of 4, those of indices s - p .. s), in place: the blossom at p - i
-// arguments k[s] and i arguments k[s + 1] (as SpanBezierPoints does for a curve).
-void SpanBezierInPlace(double (*d)[4], const double* k, int s, int p) {
-  double out[kMaxSplineDegree + 1][4];
-  for (int i = 0; i <= p; ++i) {
-    double t[kMaxSplineDegree + 1][4];
-    for (int j = 0; j <= p; ++j)
-      for (int q = 0; q < 4; ++q) t[j][q] = d[j][q];
-    for (int r = 1; r <= p; ++r) {
-      const double x = r <= p - i ? k[s] : k[s + 1];
-      for (int j = p; j >= r; --j) {
-        const int m = s - p + j;
-        const double alpha = (x - k[m]) / (k[m + p - r + 1] - k[m]);
-        for (int q = 0; q < 4; ++q) t[j][q] = (1.0 - alpha) * t[j - 1][q] + alpha * t[j][q];
-      }
-    }
-    for (int q = 0; q < 4; ++q) out[i][q] = t[p][q];
-  }
-  for (int i = 0; i <= p; ++i)
-    for (int q = 0; q < 4; ++q) d[i][q] = out[i][q];
-}
-
 // Branch and bound over the Bezier patches of a rational surface with positive weights: a patch
 // lies in the hull of its control points, so one whose hull is no nearer to P than the foot
 // cannot hold a nearer point; any other is halved both ways (de Casteljau on the patch's
@@ -882,13 +859,13 @@ void AcrossWideWeights(Bspline* srf, const double p[3], double* u, double* v, do
           rows[j][i][0] = w * srf->X[r][c], rows[j][i][1] = w * srf->Y[r][c];
           rows[j][i][2] = w * srf->Z[r][c], rows[j][i][3] = w;
         }
-        SpanBezierInPlace(rows[j], ku, su, pu);
+        SpanBezierFromDeBoor(ku, su, pu, rows[j]);
       }
       for (int i = 0; i <= pu; ++i) {
         double col[kMaxSplineDegree + 1][4];
         for (int j = 0; j <= pv; ++j)
           for (int t = 0; t < 4; ++t) col[j][t] = rows[j][i][t];
-        SpanBezierInPlace(col, kv, sv, pv);
+        SpanBezierFromDeBoor(kv, sv, pv, col);
         for (int j = 0; j <= pv; ++j)
           for (int t = 0; t < 4; ++t) net[j * (pu + 1) + i][t] = col[j][t];
       }

@@ -108,7 +108,8 @@ struct SnipSide {
 // The two halves of srf in the first node of each side, each with the curves of srf that lie on
 // it (a curve crossing the cut is cut there); a trimmed surface takes SnipTrimSurfaceBspline.
 // A cut within the tolerance of a knot is made at the knot: the halves meet there, and the
-// curves and loops are cut there too.
+// curves and loops are cut there too. A trimmed srf's holes that run the way of its outer loop
+// are turned round in place before the cut (the region and the loops' flags the same).
 // 1; 0 when the cut failed (t not inside the range, or srf not sound, bsvalid: the low side
 // holds srf itself, the high side null); -2 when handing over the curves failed (nothing made is
 // left), also, error state -2 and the sides untouched, for a 2D curve on srf that is not sound
@@ -174,9 +175,10 @@ struct SnipCrossingList {
 // The trimmed path of SnipSurfaceBspline: every region a side's part of the trimmed area splits
 // into becomes a piece of its own with its outer loop (a loop's side along the line, or a spike
 // of it no wider than the tolerance, bounds no region beyond it: a piece without a loop holds
-// nothing); loops and curves that do not cross the line go whole to the piece whose box holds
-// them, a loop keeping its hole flag; a loop's end within the tolerance of the cut lies on the
-// pieces' common edge. srf gets its boundary as outer loop when it has none. 1; 0 when the cut
+// nothing); loops and curves that do not cross the line go whole to the piece whose region
+// holds them (where no region holds a sample of them, the first whose box does), a loop keeping
+// its hole flag; a loop's end within the tolerance of the cut lies on the pieces' common edge.
+// srf gets its boundary as outer loop when it has none, also when the cut fails. 1; 0 when the cut
 // failed (as SnipSurfaceBspline); -2 with the error state set when the walk failed or never
 // closed a region (no piece is left). Refused before anything changes (-2, error state -2, srf
 // and the sides untouched): a curve as SnipSurfaceBspline refuses it, and a loop holding a curve

@@ -1713,6 +1713,7 @@ struct PointEntryTableOf {
 //   DistinctInteriorKnots (bspline/knots.h): int**
 //   UpdateRemoveInfo (bspline/kremove.h): RemoveInfo*
 //   CleanSurfaceToTangentPlaneTol (bspline/kremove.h): void*
+//   SpanBezierFromDeBoor (bspline/nubutil.h): double d[]
 //   BezierSubPiece (bspline/nubutil.h): double d[]
 //   FreeTrimList (bspline/sfree.h): TrimList*
 //   FreeTrimCurve (bspline/sfree.h): TrimList*
