@@ -1698,7 +1698,8 @@ bool ComeStraightIntoPoles(const Bspline* s1, const Bspline* s2, IntersectionTra
 // An end of a branch that stopped within tol of a pole, its parameter across the collapsed edge
 // short of the edge by round-off of the march (a pole in the placement's round-off), is no pole
 // to ComeStraightIntoPoles: its partials do not vanish there. Such an end node is put on the
-// edge (the point moves by tol at most), so that its parameter along the edge comes from its
+// edge (the point moves by tol at most) where the pole lies on the other surface within
+// kNodeShare of tol (PoleOffOther), so that its parameter along the edge comes from its
 // neighbour too. So is a loop's end (the loop closed on a seam beside the pole) within
 // kPoleEndReach of tol of a pole that lies on the branch: the march crawls round the pole within
 // its slack, each node on a meridian of its own, and the loop's two ends, their meridians swung
@@ -1708,6 +1709,18 @@ bool ComeStraightIntoPoles(const Bspline* s1, const Bspline* s2, IntersectionTra
 // the node would refuse a move longer than half its interval. An open trace's end keeps to tol:
 // one put on a pole the march stopped short of, beside the branch, moves the branch's end.
 const double kPoleEndReach = 4.0;
+
+// How far the pole E of surface k (0 s1, 1 s2) lies from the other surface's tangent plane at
+// node n: the gap node n would keep put on the pole, which no pull with its parameter held there
+// closes. A plane passing a small sphere's pole about a tolerance off crosses its seam beside the
+// pole, where a march ends within tol of it: put on the pole, that end and the curves into it
+// lie as far off the plane. 0 (nothing to tell) where the other surface has no tangent plane.
+double PoleOffOther(const Bspline* s1, const Bspline* s2, const IntersectionTraceNode* n, int k, const double E[3]) {
+  double P[3], m[3], d[3];
+  if (!(k ? PointAndNormal(s1, n->u1, n->v1, P, m) : PointAndNormal(s2, n->u2, n->v2, P, m))) return 0.0;
+  VecDiff3(E, P, d);
+  return std::fabs(VecDotProd3(d, m));
+}
 
 void OntoNearbyPoles(Bspline* s1, Bspline* s2, IntersectionTrace* t, double tol) {
   if (t->nodeCount < 2) return;
@@ -1728,7 +1741,7 @@ void OntoNearbyPoles(Bspline* s1, Bspline* s2, IntersectionTrace* t, double tol)
           if (EvalPointOnGeometryM(s, p[0], p[1], du, dv, 3, 0, jet) != 0 || !AtAPole(s, jet)) continue;
           const double move = VecDist3(jet[0], at[0]);
           if (move <= tol) {
-            *q[k][d] = e;
+            if (PoleOffOther(s1, s2, n, k, jet[0]) <= kNodeShare * tol) *q[k][d] = e;
             continue;
           }
           double r[4], P[3];

@@ -4850,3 +4850,27 @@ TEST_F(HardIntersections, AStepPulledOntoASeamBesideAShallowCrossingStaysOnIt) {
   const SunkSphereThroughPole k(4.86356966514641, 3.5315600295230936, 3.2116186888223415, 1e-3);
   ExpectSunkLoopThroughPole(k, Placed(1.0, 0.0), M_PI / 180);
 }
+
+// Planes 1.2 to 1.5 point tolerances beside a pole of a sphere of radius 1e-2, 1e-3 and 1e-4
+// cross its seam within a tolerance of the pole. The march ending there was put on the pole, which
+// lies that far off the plane, and the curves into it missed the plane by as much (samples 1.21,
+// 1.49 and 1.15e-6 of the size off). An end goes onto a pole beside it only where the pole lies on
+// the other surface. Either surface first: every sample on both surfaces, every point of the
+// circle near the branches, the branches as long as the circle within 1 %.
+TEST_F(HardIntersections, AnEndBesideAPoleOffTheOtherSurfaceStaysOffThePole) {
+  PlaneThroughAPole cases[] = {
+      {{-0.13683120020572803, -0.33797766913505478, 0.93115429323839527},
+       {-0.60118533014123954, 0.70996153277644958, 0.36678443369462033},
+       {0.79347331826733258, 0.38957034982994593}, -2.2245911428654912e-06, -1.0, 1.0},
+      {{-0.36617506555988621, -0.17142693560029704, -0.91461938920673713},
+       {0.7511489624041825, -0.66004923892152512, -0.010499451330212154},
+       {0.40190352432267001, 0.74506302292604021}, 2.9154605093828598e-06, -1.0, 1.0},
+      {{0.45353934462219042, -0.14018559152742527, 0.88014206967272035},
+       {0.01881268853813578, 0.86704501665083789, 0.49787450411817169},
+       {0.23363831928169199, 0.26408138428557382}, -2.2200136836016823e-06, -1.0, 1e-6}};
+  const double radii[] = {1e-2, 1e-3, 1e-4};
+  for (int i = 0; i < 3; ++i) {
+    cases[i].radius = radii[i];
+    ExpectPoleCircleTraced(cases[i], 400, 1e-2);
+  }
+}
