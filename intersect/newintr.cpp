@@ -2232,6 +2232,19 @@ bool PullStrayNode(Bspline* s1, Bspline* s2, IntersectionTraceNode* n, double to
   return true;
 }
 
+// True when node n is an end of the open trace t on a side of the domain with its points more
+// than kNodeShare of tol apart.
+bool LooseEndOnSide(const Bspline* s1, const Bspline* s2, const IntersectionTrace* t, const IntersectionTraceNode* n,
+                    double tol) {
+  if (!n || !t->open || (n != t->head && n != t->tail)) return false;
+  double q[4], P1[3], P2[3];
+  NodeParams(n, q);
+  if (OnDomainSide(s1, s2, q) < 0) return false;
+  Eval3DPointOnSurfCoord(s1, q[0], q[1], 0, 0, P1);
+  Eval3DPointOnSurfCoord(s2, q[2], q[3], 0, 0, P2);
+  return VecDist3(P1, P2) > kNodeShare * tol;
+}
+
 // True when node n lies more than half of tol off the other surface. Along a tangential contact
 // that is the middle of a band where the surfaces cross twice within tol of each other (a sphere a
 // few tolerances larger than the cylinder it sits in): a point pulled onto both surfaces from
@@ -2274,7 +2287,7 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
   DropNodesPiledOnPoles(s1, s2, t, kPoleEndReach * tol);
   ComeStraightIntoPoles(s1, s2, t);
   OntoBranchSideOfSeam(s1, s2, t, tol);
-  for (IntersectionTraceNode* n = t->head; n; n = n->next) {
+  auto pullNode = [&](IntersectionTraceNode* n) {
     double q[4], P1[3], P2[3], P[3];
     NodeParams(n, q);
     // A node between two others that lies on a side of the domain (a seam) marks where the
@@ -2293,12 +2306,12 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
     const bool normals = PointAndNormal(s1, q[0], q[1], P1, n1) && PointAndNormal(s2, q[2], q[3], P2, n2);
     if (VecDist3(P1, P2) * (normals ? AcrossWeight(n1, n2) : 1.0) <= (contact ? 1.0 : kNodeShare) * tol &&
         !LooseAcross(s1, s2, n, tol) && side < 0)
-      continue;
+      return;
     int held = side >= 0 ? side ^ 1 : AcrossPole(s1, s2, q);
     const bool endOnSide = held < 0 && t->open && (n == t->head || n == t->tail);
     if (endOnSide) held = OnDomainSide(s1, s2, q);
     if (held >= 0 ? !PullWithParamHeld(s1, s2, q, held, P, kPullShare * tol) : !PullOnto(s1, s2, q, P, kPullShare * tol))
-      continue;
+      return;
     // Where the normals are parallel (a branch ending where the surfaces miss crossing by
     // less than tol) the pull's steps are unbounded and may land on another branch: a node
     // carried half way to a neighbour or beyond has left its place and is kept as traced.
@@ -2309,19 +2322,38 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
         const double Y[3] = {m->x, m->y, m->z};
         room = std::fmin(room, 0.5 * VecDist3(X, Y));
       }
-    if (VecDist3(P, X) > room) continue;
+    double sine = 0.0;
+    if (normals) {
+      double c[3];
+      sine = VecSize3(VecCrossProd3(n1, n2, c));
+    }
+    // Crossing the branch moves a node by its gap over the normals' sine. Where the surfaces cross
+    // steeply (kStraySine) a pull that moves it no farther (within kEndSlide) has not left its
+    // place however close its neighbours lie: beside a small sphere's pole the march crawls in
+    // steps of a fraction of the tolerance, its nodes up to tol beside the branch, and such a node
+    // kept as traced between neighbours on the branch made the curves zigzag out to it and back.
+    // Not onto a pole, where the pull leaves the parameter round it anywhere; nor beside an open
+    // trace's end on a side of the domain that is still off the surfaces: that end may have to
+    // stay loose (below), and the curves would bend from the node to it.
+    const bool across = sine >= kStraySine && VecDist3(P, X) * sine <= kEndSlide * VecDist3(P1, P2) &&
+                        AcrossPole(s1, s2, q) < 0 && !LooseEndOnSide(s1, s2, t, n->prev, tol) &&
+                        !LooseEndOnSide(s1, s2, t, n->next, tol);
+    if (VecDist3(P, X) > room && !across) return;
     // An end held on a side the branch runs along (a seam a small loop leaves at a shallow angle,
     // the surfaces within the tolerance all along it) slides along the side to wherever they meet
     // closest, as far as the next place the branch meets the side: the curve then runs back over
     // the branch beyond the end. Crossing the branch moves it by its gap over the normals' sine.
-    if (endOnSide && held >= 0 && normals) {
-      double c[3];
-      const double sine = VecSize3(VecCrossProd3(n1, n2, c));
-      if (sine >= kLeastAcrossSine && VecDist3(P, X) * sine > kEndSlide * VecDist3(P1, P2)) continue;
-    }
+    if (endOnSide && held >= 0 && sine >= kLeastAcrossSine && VecDist3(P, X) * sine > kEndSlide * VecDist3(P1, P2))
+      return;
     n->u1 = q[0], n->v1 = q[1], n->u2 = q[2], n->v2 = q[3];
     n->x = P[0], n->y = P[1], n->z = P[2];
-  }
+  };
+  // Whether the node before the tail may be pulled across the branch depends on whether the tail
+  // holds (LooseEndOnSide), and the tail comes after it: where the tail was loose and is held
+  // now, that node is pulled again.
+  const bool tailLoose = LooseEndOnSide(s1, s2, t, t->tail, tol);
+  for (IntersectionTraceNode* n = t->head; n; n = n->next) pullNode(n);
+  if (tailLoose && t->tail->prev && !LooseEndOnSide(s1, s2, t, t->tail, tol)) pullNode(t->tail->prev);
   ComeStraightIntoPoles(s1, s2, t);
   TrackingScope scope;  // every round's interpolants and arrays
   Owned<int, Free> measure;  // per interval: 1 to be measured this round; none: all

@@ -4874,3 +4874,30 @@ TEST_F(HardIntersections, AnEndBesideAPoleOffTheOtherSurfaceStaysOffThePole) {
     ExpectPoleCircleTraced(cases[i], 400, 1e-2);
   }
 }
+
+// Planes 0.35 to 1.5 point tolerances beside a pole of a sphere of radius 1e-4, 1e-3 and 1e-2,
+// crossing it steeply (normals' sine above 0.97): the march crawls past the pole in steps of a
+// fraction of the tolerance, its nodes up to a tolerance beside the branch. Such a node pulled on
+// moves across the branch farther than half the way to a neighbour, and was kept as traced: the
+// curves zigzagged between it and the nodes beside it on the branch (the circle 1.6 % long at
+// r 1e-4, samples 1.2e-6 and 7.4e-5 of the size off at r 1e-3 and 1e-2). A pull that moves a node
+// no farther than crossing the branch takes is kept. Either surface first: every sample on both
+// surfaces, every point of the circle near the branches, the branches as long as the circle
+// within 1 %.
+TEST_F(HardIntersections, ANodeBesideAPolePulledAcrossTheBranchIsKept) {
+  PlaneThroughAPole cases[] = {
+      {{-0.19408809412052025, 0.35328974117852296, -0.91515909573072385},
+       {-0.8919125449231986, -0.44025080113034332, -0.10330171495533833},
+       {0.24410998350470423, 0.25906473608520963}, 2.4776812505191871e-06, -1.0, 1.0},
+      {{0.78172325712931379, -0.08845349091740877, -0.61732060487858398},
+       {0.50868945023694334, 0.79918533555281202, 0.32021530671561516},
+       {0.25133393253082226, 0.64334026771128006}, 2.7125202742727666e-06, 1.0, 1.0},
+      {{-0.86629804468926286, 0.35227103924633119, 0.35416495122452418},
+       {0.071266595275490202, -0.14063492588564697, 0.98749323542947787},
+       {0.67258451948833575, 0.55903178455176095}, 6.4852437590443343e-07, 1.0, 1e-6}};
+  const double radii[] = {1e-4, 1e-3, 1e-2};
+  for (int i = 0; i < 3; ++i) {
+    cases[i].radius = radii[i];
+    ExpectPoleCircleTraced(cases[i], 400, 1e-2);
+  }
+}
