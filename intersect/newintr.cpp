@@ -2232,6 +2232,13 @@ bool PullStrayNode(Bspline* s1, Bspline* s2, IntersectionTraceNode* n, double to
   return true;
 }
 
+// A node pulled on moving farther than half the way to a neighbour is kept where the surfaces cross
+// at a sine of at least this and the move is what crossing the branch takes. At a shallower
+// crossing every traced node lies several times its gap beside the branch, its neighbours alike,
+// and one pulled on alone leaves the curves zigzagging between it and them: a sphere of radius
+// 1e-3 of the size sunk 8 tolerances into a torus crosses it at a sine of about 0.24.
+const double kAcrossPullSine = 0.3;
+
 // True when node n is an end of the open trace t on a side of the domain with its points more
 // than kNodeShare of tol apart.
 bool LooseEndOnSide(const Bspline* s1, const Bspline* s2, const IntersectionTrace* t, const IntersectionTraceNode* n,
@@ -2328,14 +2335,14 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
       sine = VecSize3(VecCrossProd3(n1, n2, c));
     }
     // Crossing the branch moves a node by its gap over the normals' sine. Where the surfaces cross
-    // steeply (kStraySine) a pull that moves it no farther (within kEndSlide) has not left its
+    // steeply (kAcrossPullSine) a pull that moves it no farther (within kEndSlide) has not left its
     // place however close its neighbours lie: beside a small sphere's pole the march crawls in
     // steps of a fraction of the tolerance, its nodes up to tol beside the branch, and such a node
     // kept as traced between neighbours on the branch made the curves zigzag out to it and back.
     // Not onto a pole, where the pull leaves the parameter round it anywhere; nor beside an open
     // trace's end on a side of the domain that is still off the surfaces: that end may have to
     // stay loose (below), and the curves would bend from the node to it.
-    const bool across = sine >= kStraySine && VecDist3(P, X) * sine <= kEndSlide * VecDist3(P1, P2) &&
+    const bool across = sine >= kAcrossPullSine && VecDist3(P, X) * sine <= kEndSlide * VecDist3(P1, P2) &&
                         AcrossPole(s1, s2, q) < 0 && !LooseEndOnSide(s1, s2, t, n->prev, tol) &&
                         !LooseEndOnSide(s1, s2, t, n->next, tol);
     if (VecDist3(P, X) > room && !across) return;

@@ -4901,3 +4901,28 @@ TEST_F(HardIntersections, ANodeBesideAPolePulledAcrossTheBranchIsKept) {
     ExpectPoleCircleTraced(cases[i], 400, 1e-2);
   }
 }
+
+// Planes 1.4 to 1.9 point tolerances beside a pole of a sphere of radius 1e-4, 1e-3 and 1e-2,
+// crossing it at normals' sines of 0.37 to 0.47: the march crawling past the pole left nodes up to
+// a tolerance beside the branch between nodes on it, and their pulls across the branch were
+// refused as too long for the room between neighbours (the circle 5.7 % and 1.2 % long at r 1e-4
+// and 1e-3, samples 1.4 to 1.6e-6 of the size off). Either surface first: every sample on both
+// surfaces, every point of the circle near the branches, the branches as long as the circle within
+// 1 %.
+TEST_F(HardIntersections, ANodeBesideAPolePulledAcrossAModerateCrossingIsKept) {
+  PlaneThroughAPole cases[] = {
+      {{-0.66455606112060139, 0.70349544606988224, 0.25191149038265204},
+       {0.2305582581761989, -0.94649695722714522, -0.2258016818947827},
+       {0.67013422298324532, 0.33003316414585915}, -2.9368244033948199e-06, 1.0, 1.0},
+      {{-0.009811520495141661, 0.9875342856050241, 0.15709795931248896},
+       {-0.041725906030735962, 0.86573164973726524, 0.49876613699118277},
+       {0.58303868392709901, 0.76114242435663515}, 2.747427236778125e-06, -1.0, 1.0},
+      {{0.61346210474861473, -0.78870873678516196, 0.04003466692947108},
+       {-0.20519483103983444, 0.94377244974253405, -0.25920772446343138},
+       {0.34158454157089135, 0.22616471379797706}, -2.8403295554132236e-06, -1.0, 1.0}};
+  const double radii[] = {1e-4, 1e-3, 1e-2};
+  for (int i = 0; i < 3; ++i) {
+    cases[i].radius = radii[i];
+    ExpectPoleCircleTraced(cases[i], 400, 1e-2);
+  }
+}
