@@ -1698,7 +1698,8 @@ bool ComeStraightIntoPoles(const Bspline* s1, const Bspline* s2, IntersectionTra
 // An end of a branch that stopped within tol of a pole, its parameter across the collapsed edge
 // short of the edge by round-off of the march (a pole in the placement's round-off), is no pole
 // to ComeStraightIntoPoles: its partials do not vanish there. Such an end node is put on the
-// edge (the point moves by tol at most), so that its parameter along the edge comes from its
+// edge (the point moves by tol at most) where the pole lies on the other surface within
+// kNodeShare of tol (PoleOffOther), so that its parameter along the edge comes from its
 // neighbour too. So is a loop's end (the loop closed on a seam beside the pole) within
 // kPoleEndReach of tol of a pole that lies on the branch: the march crawls round the pole within
 // its slack, each node on a meridian of its own, and the loop's two ends, their meridians swung
@@ -1708,6 +1709,18 @@ bool ComeStraightIntoPoles(const Bspline* s1, const Bspline* s2, IntersectionTra
 // the node would refuse a move longer than half its interval. An open trace's end keeps to tol:
 // one put on a pole the march stopped short of, beside the branch, moves the branch's end.
 const double kPoleEndReach = 4.0;
+
+// How far the pole E of surface k (0 s1, 1 s2) lies from the other surface's tangent plane at
+// node n: the gap node n would keep put on the pole, which no pull with its parameter held there
+// closes. A plane passing a small sphere's pole about a tolerance off crosses its seam beside the
+// pole, where a march ends within tol of it: put on the pole, that end and the curves into it
+// lie as far off the plane. 0 (nothing to tell) where the other surface has no tangent plane.
+double PoleOffOther(const Bspline* s1, const Bspline* s2, const IntersectionTraceNode* n, int k, const double E[3]) {
+  double P[3], m[3], d[3];
+  if (!(k ? PointAndNormal(s1, n->u1, n->v1, P, m) : PointAndNormal(s2, n->u2, n->v2, P, m))) return 0.0;
+  VecDiff3(E, P, d);
+  return std::fabs(VecDotProd3(d, m));
+}
 
 void OntoNearbyPoles(Bspline* s1, Bspline* s2, IntersectionTrace* t, double tol) {
   if (t->nodeCount < 2) return;
@@ -1728,7 +1741,7 @@ void OntoNearbyPoles(Bspline* s1, Bspline* s2, IntersectionTrace* t, double tol)
           if (EvalPointOnGeometryM(s, p[0], p[1], du, dv, 3, 0, jet) != 0 || !AtAPole(s, jet)) continue;
           const double move = VecDist3(jet[0], at[0]);
           if (move <= tol) {
-            *q[k][d] = e;
+            if (PoleOffOther(s1, s2, n, k, jet[0]) <= kNodeShare * tol) *q[k][d] = e;
             continue;
           }
           double r[4], P[3];
@@ -2219,6 +2232,26 @@ bool PullStrayNode(Bspline* s1, Bspline* s2, IntersectionTraceNode* n, double to
   return true;
 }
 
+// A node pulled on moving farther than half the way to a neighbour is kept where the surfaces cross
+// at a sine of at least this and the move is what crossing the branch takes. At a shallower
+// crossing every traced node lies several times its gap beside the branch, its neighbours alike,
+// and one pulled on alone leaves the curves zigzagging between it and them: a sphere of radius
+// 1e-3 of the size sunk 8 tolerances into a torus crosses it at a sine of about 0.24.
+const double kAcrossPullSine = 0.3;
+
+// True when node n is an end of the open trace t on a side of the domain with its points more
+// than kNodeShare of tol apart.
+bool LooseEndOnSide(const Bspline* s1, const Bspline* s2, const IntersectionTrace* t, const IntersectionTraceNode* n,
+                    double tol) {
+  if (!n || !t->open || (n != t->head && n != t->tail)) return false;
+  double q[4], P1[3], P2[3];
+  NodeParams(n, q);
+  if (OnDomainSide(s1, s2, q) < 0) return false;
+  Eval3DPointOnSurfCoord(s1, q[0], q[1], 0, 0, P1);
+  Eval3DPointOnSurfCoord(s2, q[2], q[3], 0, 0, P2);
+  return VecDist3(P1, P2) > kNodeShare * tol;
+}
+
 // True when node n lies more than half of tol off the other surface. Along a tangential contact
 // that is the middle of a band where the surfaces cross twice within tol of each other (a sphere a
 // few tolerances larger than the cylinder it sits in): a point pulled onto both surfaces from
@@ -2261,7 +2294,7 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
   DropNodesPiledOnPoles(s1, s2, t, kPoleEndReach * tol);
   ComeStraightIntoPoles(s1, s2, t);
   OntoBranchSideOfSeam(s1, s2, t, tol);
-  for (IntersectionTraceNode* n = t->head; n; n = n->next) {
+  auto pullNode = [&](IntersectionTraceNode* n) {
     double q[4], P1[3], P2[3], P[3];
     NodeParams(n, q);
     // A node between two others that lies on a side of the domain (a seam) marks where the
@@ -2280,12 +2313,12 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
     const bool normals = PointAndNormal(s1, q[0], q[1], P1, n1) && PointAndNormal(s2, q[2], q[3], P2, n2);
     if (VecDist3(P1, P2) * (normals ? AcrossWeight(n1, n2) : 1.0) <= (contact ? 1.0 : kNodeShare) * tol &&
         !LooseAcross(s1, s2, n, tol) && side < 0)
-      continue;
+      return;
     int held = side >= 0 ? side ^ 1 : AcrossPole(s1, s2, q);
     const bool endOnSide = held < 0 && t->open && (n == t->head || n == t->tail);
     if (endOnSide) held = OnDomainSide(s1, s2, q);
     if (held >= 0 ? !PullWithParamHeld(s1, s2, q, held, P, kPullShare * tol) : !PullOnto(s1, s2, q, P, kPullShare * tol))
-      continue;
+      return;
     // Where the normals are parallel (a branch ending where the surfaces miss crossing by
     // less than tol) the pull's steps are unbounded and may land on another branch: a node
     // carried half way to a neighbour or beyond has left its place and is kept as traced.
@@ -2296,19 +2329,38 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
         const double Y[3] = {m->x, m->y, m->z};
         room = std::fmin(room, 0.5 * VecDist3(X, Y));
       }
-    if (VecDist3(P, X) > room) continue;
+    double sine = 0.0;
+    if (normals) {
+      double c[3];
+      sine = VecSize3(VecCrossProd3(n1, n2, c));
+    }
+    // Crossing the branch moves a node by its gap over the normals' sine. Where the surfaces cross
+    // steeply (kAcrossPullSine) a pull that moves it no farther (within kEndSlide) has not left its
+    // place however close its neighbours lie: beside a small sphere's pole the march crawls in
+    // steps of a fraction of the tolerance, its nodes up to tol beside the branch, and such a node
+    // kept as traced between neighbours on the branch made the curves zigzag out to it and back.
+    // Not onto a pole, where the pull leaves the parameter round it anywhere; nor beside an open
+    // trace's end on a side of the domain that is still off the surfaces: that end may have to
+    // stay loose (below), and the curves would bend from the node to it.
+    const bool across = sine >= kAcrossPullSine && VecDist3(P, X) * sine <= kEndSlide * VecDist3(P1, P2) &&
+                        AcrossPole(s1, s2, q) < 0 && !LooseEndOnSide(s1, s2, t, n->prev, tol) &&
+                        !LooseEndOnSide(s1, s2, t, n->next, tol);
+    if (VecDist3(P, X) > room && !across) return;
     // An end held on a side the branch runs along (a seam a small loop leaves at a shallow angle,
     // the surfaces within the tolerance all along it) slides along the side to wherever they meet
     // closest, as far as the next place the branch meets the side: the curve then runs back over
     // the branch beyond the end. Crossing the branch moves it by its gap over the normals' sine.
-    if (endOnSide && held >= 0 && normals) {
-      double c[3];
-      const double sine = VecSize3(VecCrossProd3(n1, n2, c));
-      if (sine >= kLeastAcrossSine && VecDist3(P, X) * sine > kEndSlide * VecDist3(P1, P2)) continue;
-    }
+    if (endOnSide && held >= 0 && sine >= kLeastAcrossSine && VecDist3(P, X) * sine > kEndSlide * VecDist3(P1, P2))
+      return;
     n->u1 = q[0], n->v1 = q[1], n->u2 = q[2], n->v2 = q[3];
     n->x = P[0], n->y = P[1], n->z = P[2];
-  }
+  };
+  // Whether the node before the tail may be pulled across the branch depends on whether the tail
+  // holds (LooseEndOnSide), and the tail comes after it: where the tail was loose and is held
+  // now, that node is pulled again.
+  const bool tailLoose = LooseEndOnSide(s1, s2, t, t->tail, tol);
+  for (IntersectionTraceNode* n = t->head; n; n = n->next) pullNode(n);
+  if (tailLoose && t->tail->prev && !LooseEndOnSide(s1, s2, t, t->tail, tol)) pullNode(t->tail->prev);
   ComeStraightIntoPoles(s1, s2, t);
   TrackingScope scope;  // every round's interpolants and arrays
   Owned<int, Free> measure;  // per interval: 1 to be measured this round; none: all

@@ -4850,3 +4850,79 @@ TEST_F(HardIntersections, AStepPulledOntoASeamBesideAShallowCrossingStaysOnIt) {
   const SunkSphereThroughPole k(4.86356966514641, 3.5315600295230936, 3.2116186888223415, 1e-3);
   ExpectSunkLoopThroughPole(k, Placed(1.0, 0.0), M_PI / 180);
 }
+
+// Planes 1.2 to 1.5 point tolerances beside a pole of a sphere of radius 1e-2, 1e-3 and 1e-4
+// cross its seam within a tolerance of the pole. The march ending there was put on the pole, which
+// lies that far off the plane, and the curves into it missed the plane by as much (samples 1.21,
+// 1.49 and 1.15e-6 of the size off). An end goes onto a pole beside it only where the pole lies on
+// the other surface. Either surface first: every sample on both surfaces, every point of the
+// circle near the branches, the branches as long as the circle within 1 %.
+TEST_F(HardIntersections, AnEndBesideAPoleOffTheOtherSurfaceStaysOffThePole) {
+  PlaneThroughAPole cases[] = {
+      {{-0.13683120020572803, -0.33797766913505478, 0.93115429323839527},
+       {-0.60118533014123954, 0.70996153277644958, 0.36678443369462033},
+       {0.79347331826733258, 0.38957034982994593}, -2.2245911428654912e-06, -1.0, 1.0},
+      {{-0.36617506555988621, -0.17142693560029704, -0.91461938920673713},
+       {0.7511489624041825, -0.66004923892152512, -0.010499451330212154},
+       {0.40190352432267001, 0.74506302292604021}, 2.9154605093828598e-06, -1.0, 1.0},
+      {{0.45353934462219042, -0.14018559152742527, 0.88014206967272035},
+       {0.01881268853813578, 0.86704501665083789, 0.49787450411817169},
+       {0.23363831928169199, 0.26408138428557382}, -2.2200136836016823e-06, -1.0, 1e-6}};
+  const double radii[] = {1e-2, 1e-3, 1e-4};
+  for (int i = 0; i < 3; ++i) {
+    cases[i].radius = radii[i];
+    ExpectPoleCircleTraced(cases[i], 400, 1e-2);
+  }
+}
+
+// Planes 0.35 to 1.5 point tolerances beside a pole of a sphere of radius 1e-4, 1e-3 and 1e-2,
+// crossing it steeply (normals' sine above 0.97): the march crawls past the pole in steps of a
+// fraction of the tolerance, its nodes up to a tolerance beside the branch. Such a node pulled on
+// moves across the branch farther than half the way to a neighbour, and was kept as traced: the
+// curves zigzagged between it and the nodes beside it on the branch (the circle 1.6 % long at
+// r 1e-4, samples 1.2e-6 and 7.4e-5 of the size off at r 1e-3 and 1e-2). A pull that moves a node
+// no farther than crossing the branch takes is kept. Either surface first: every sample on both
+// surfaces, every point of the circle near the branches, the branches as long as the circle
+// within 1 %.
+TEST_F(HardIntersections, ANodeBesideAPolePulledAcrossTheBranchIsKept) {
+  PlaneThroughAPole cases[] = {
+      {{-0.19408809412052025, 0.35328974117852296, -0.91515909573072385},
+       {-0.8919125449231986, -0.44025080113034332, -0.10330171495533833},
+       {0.24410998350470423, 0.25906473608520963}, 2.4776812505191871e-06, -1.0, 1.0},
+      {{0.78172325712931379, -0.08845349091740877, -0.61732060487858398},
+       {0.50868945023694334, 0.79918533555281202, 0.32021530671561516},
+       {0.25133393253082226, 0.64334026771128006}, 2.7125202742727666e-06, 1.0, 1.0},
+      {{-0.86629804468926286, 0.35227103924633119, 0.35416495122452418},
+       {0.071266595275490202, -0.14063492588564697, 0.98749323542947787},
+       {0.67258451948833575, 0.55903178455176095}, 6.4852437590443343e-07, 1.0, 1e-6}};
+  const double radii[] = {1e-4, 1e-3, 1e-2};
+  for (int i = 0; i < 3; ++i) {
+    cases[i].radius = radii[i];
+    ExpectPoleCircleTraced(cases[i], 400, 1e-2);
+  }
+}
+
+// Planes 1.4 to 1.9 point tolerances beside a pole of a sphere of radius 1e-4, 1e-3 and 1e-2,
+// crossing it at normals' sines of 0.37 to 0.47: the march crawling past the pole left nodes up to
+// a tolerance beside the branch between nodes on it, and their pulls across the branch were
+// refused as too long for the room between neighbours (the circle 5.7 % and 1.2 % long at r 1e-4
+// and 1e-3, samples 1.4 to 1.6e-6 of the size off). Either surface first: every sample on both
+// surfaces, every point of the circle near the branches, the branches as long as the circle within
+// 1 %.
+TEST_F(HardIntersections, ANodeBesideAPolePulledAcrossAModerateCrossingIsKept) {
+  PlaneThroughAPole cases[] = {
+      {{-0.66455606112060139, 0.70349544606988224, 0.25191149038265204},
+       {0.2305582581761989, -0.94649695722714522, -0.2258016818947827},
+       {0.67013422298324532, 0.33003316414585915}, -2.9368244033948199e-06, 1.0, 1.0},
+      {{-0.009811520495141661, 0.9875342856050241, 0.15709795931248896},
+       {-0.041725906030735962, 0.86573164973726524, 0.49876613699118277},
+       {0.58303868392709901, 0.76114242435663515}, 2.747427236778125e-06, -1.0, 1.0},
+      {{0.61346210474861473, -0.78870873678516196, 0.04003466692947108},
+       {-0.20519483103983444, 0.94377244974253405, -0.25920772446343138},
+       {0.34158454157089135, 0.22616471379797706}, -2.8403295554132236e-06, -1.0, 1.0}};
+  const double radii[] = {1e-4, 1e-3, 1e-2};
+  for (int i = 0; i < 3; ++i) {
+    cases[i].radius = radii[i];
+    ExpectPoleCircleTraced(cases[i], 400, 1e-2);
+  }
+}
