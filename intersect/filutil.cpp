@@ -595,6 +595,49 @@ bool BallSpansCorner(Bspline* S1, Bspline* S2, double r, const double q[4], cons
   return (d1 - cs * d2) / det >= -kSpanRound && (d2 - cs * d1) / det >= -kSpanRound;
 }
 
+// The first ball grown from a point of both surfaces, as a share of the radius wanted: small
+// against the surfaces' curvature there, so that Newton from the point itself reaches it.
+constexpr double kGrowFirst = 1.0 / 1024;
+// The growth of the radius per step at most, and the least, below which the ball of the place
+// has no larger neighbour (the pairs' branch folds back: that ball ends there).
+constexpr double kGrowMost = 2.0, kGrowLeast = 1.001;
+// Growth steps tried at most: ten doublings reach r, and each growth not followed takes at most
+// ten roots to fall below kGrowLeast; a few times their sum bounds the work on any input.
+constexpr int kGrowTries = 200;
+
+// The ball of radius r of the place X, a point of both surfaces at the parameters q, grown from
+// a small one there: each radius's pair, its cross-section held through X (SolveContact),
+// extrapolated along the last growth, starts the next, larger one; a growth Newton does not
+// follow is taken in its square root, one that it follows is squared again (at most kGrowMost),
+// for at most kGrowTries steps. The pairs stay on the branch of balls of X where the tangent-line
+// steps run off it. True with q moved onto the pair; false with q as it was.
+bool GrowBall(Bspline* S1, Bspline* S2, double r, const double X[3], double q[4]) {
+  const bool held[4] = {false, false, false, false};
+  double p[4] = {q[0], q[1], q[2], q[3]}, before[4] = {q[0], q[1], q[2], q[3]};
+  double rk = kGrowFirst * r, rb = 0.0, ratio = kGrowMost;
+  if (!(r > 0.0) || !SolveContact(S1, S2, rk, p, held, X)) return false;
+  for (int tries = 0; rk < r; ++tries) {
+    if (tries == kGrowTries) return false;
+    const double next = std::fmin(r, rk * ratio);
+    double t[4];
+    for (int k = 0; k < 4; ++k) {
+      const Bspline* s = k < 2 ? S1 : S2;
+      t[k] = std::clamp(p[k] + (rb > 0.0 ? (p[k] - before[k]) * (next - rk) / (rk - rb) : 0.0), Lo(s, k & 1),
+                        Hi(s, k & 1));
+    }
+    if (SolveContact(S1, S2, next, t, held, X)) {
+      for (int k = 0; k < 4; ++k) before[k] = p[k], p[k] = t[k];
+      rb = rk;
+      rk = next;
+      ratio = std::fmin(kGrowMost, ratio * ratio);
+    } else if ((ratio = std::sqrt(ratio)) < kGrowLeast) {
+      return false;
+    }
+  }
+  for (int k = 0; k < 4; ++k) q[k] = p[k];
+  return true;
+}
+
 int RefineNewest(Bspline* S1, Bspline* S2, double r, double* u1, double* v1, double* u2, double* v2,
                  double nu1, double nv1, double nu2, double nv2, double tol, bool* heldAtEdge) {
   if (!u1 || !v1 || !u2 || !v2 || !SurfacesSound({S1, S2}, {r, *u1, *v1, *u2, *v2, nu1, nv1, nu2, nv2, tol}))
@@ -630,99 +673,112 @@ int RefineNewest(Bspline* S1, Bspline* S2, double r, double* u1, double* v1, dou
     WriteBack(b, u1, v1, u2, v2);
     return EvaluateBoth(b) ? CentreGap(b) : -1.0;
   };
-  for (int k = 0; k < L; ++k) {
-    clamped = false;
-    double step[4];
-    if (ContactSteps(b, k, nb, 1.0, step) != 0) return -2;
-    double val[4];
-    for (int q = 0; q < 4; ++q) val[q] = b.p[q] + f * step[q];
-    if (restart) {
-      restart = false;
-      for (int q = 0; q < 4; ++q) {
-        sign0[q] = Sign(step[q]);
-        if (val[q] > b.p[q]) b.lo[q] = b.p[q];
-        if (val[q] < b.p[q]) b.hi[q] = b.p[q];
-      }
-    } else {
-      // A parameter whose step turned is kept inside its bracket and slowed to a quarter.
-      for (int q = 0; q < 4; ++q) {
-        if (Sign(step[q]) == sign0[q]) continue;
-        const double old = b.p[q];
-        if (val[q] < b.lo[q]) {
-          b.lo[q] = 0.5 * (b.lo[q] + val[q]);
-          val[q] = old + 0.25 * (b.lo[q] - old);
-        } else if (val[q] > b.hi[q]) {
-          b.hi[q] = 0.5 * (b.hi[q] + val[q]);
-          val[q] = old + 0.25 * (b.hi[q] - old);
-        } else {
-          val[q] = old + 0.25 * f * step[q];
+  // The bracketed steps, then the relaxed ones: 100 converged, -2 held on an edge of a box or
+  // lost to degenerate geometry on the way, 0 out of iterations.
+  auto Steps = [&]() {
+    for (int k = 0; k < L; ++k) {
+      clamped = false;
+      double step[4];
+      if (ContactSteps(b, k, nb, 1.0, step) != 0) return -2;
+      double val[4];
+      for (int q = 0; q < 4; ++q) val[q] = b.p[q] + f * step[q];
+      if (restart) {
+        restart = false;
+        for (int q = 0; q < 4; ++q) {
+          sign0[q] = Sign(step[q]);
+          if (val[q] > b.p[q]) b.lo[q] = b.p[q];
+          if (val[q] < b.p[q]) b.hi[q] = b.p[q];
+        }
+      } else {
+        // A parameter whose step turned is kept inside its bracket and slowed to a quarter.
+        for (int q = 0; q < 4; ++q) {
+          if (Sign(step[q]) == sign0[q]) continue;
+          const double old = b.p[q];
+          if (val[q] < b.lo[q]) {
+            b.lo[q] = 0.5 * (b.lo[q] + val[q]);
+            val[q] = old + 0.25 * (b.lo[q] - old);
+          } else if (val[q] > b.hi[q]) {
+            b.hi[q] = 0.5 * (b.hi[q] + val[q]);
+            val[q] = old + 0.25 * (b.hi[q] - old);
+          } else {
+            val[q] = old + 0.25 * f * step[q];
+          }
+        }
+        for (int q = 0; q < 4; ++q) {
+          if (b.p[q] < val[q]) b.lo[q] = 0.5 * (b.p[q] + b.lo[q]);
+          if (b.p[q] > val[q]) b.hi[q] = 0.5 * (b.p[q] + b.hi[q]);
         }
       }
-      for (int q = 0; q < 4; ++q) {
-        if (b.p[q] < val[q]) b.lo[q] = 0.5 * (b.p[q] + b.lo[q]);
-        if (b.p[q] > val[q]) b.hi[q] = 0.5 * (b.p[q] + b.hi[q]);
+      for (int q = 0; q < 4; ++q) b.p[q] = val[q];
+      // Across a pole the free parameter jumps: the steps' signs and brackets begin anew there.
+      if (CrossPoles(b)) {
+        OpenBrackets(b);
+        restart = true;
       }
+      const double gap = Settle();
+      if (gap < 0.0) return -2;
+      if (gap < tol) return 100;
+      if (k == N - 1) f = 1.0;
+      if (k == L - 1 && L < 2 * (N + 60) && gap < 1000.0 * tol) L = 2 * (N + 60);
+      VecCrossProd3(b.at[0].n, b.at[1].n, b.t);
     }
-    for (int q = 0; q < 4; ++q) b.p[q] = val[q];
-    // Across a pole the free parameter jumps: the steps' signs and brackets begin anew there.
-    if (CrossPoles(b)) {
-      OpenBrackets(b);
-      restart = true;
-    }
-    const double gap = Settle();
-    if (gap < 0.0) return -2;
-    if (gap < tol) return 100;
-    if (k == N - 1) f = 1.0;
-    if (k == L - 1 && L < 2 * (N + 60) && gap < 1000.0 * tol) L = 2 * (N + 60);
-    VecCrossProd3(b.at[0].n, b.at[1].n, b.t);
-  }
-  // Out of iterations, not held on an edge: a parameter whose step turned once (one full step
-  // past a contact beside a pole) and then runs on the other way crawls at three quarters per
-  // iteration on its quarter steps, short of the contact the next full step would reach. The
-  // iteration goes on with relaxed steps: the share of the step taken is the one that would
-  // have cancelled the last change of step (Aitken's: the secant along the last step), whole
-  // at first, never more; an iteration that overshoots by a factor of g takes 1 / (1 + g).
-  // Pairs the bracketed steps reach are left as they were.
-  double prior[4] = {}, omega = 1.0;
-  bool relaxed = false;
-  for (int k = 0; k < kRelaxedSteps && !clamped; ++k) {
-    double step[4];
-    if (ContactSteps(b, 1, nb, 1.0, step) != 0) return -2;
-    if (relaxed) {
-      double num = 0.0, den = 0.0;
-      for (int q = 0; q < 4; ++q) {
-        num += prior[q] * (step[q] - prior[q]);
-        den += (step[q] - prior[q]) * (step[q] - prior[q]);
+    // Out of iterations, not held on an edge: a parameter whose step turned once (one full step
+    // past a contact beside a pole) and then runs on the other way crawls at three quarters per
+    // iteration on its quarter steps, short of the contact the next full step would reach. The
+    // iteration goes on with relaxed steps: the share of the step taken is the one that would
+    // have cancelled the last change of step (Aitken's: the secant along the last step), whole
+    // at first, never more; an iteration that overshoots by a factor of g takes 1 / (1 + g).
+    // Pairs the bracketed steps reach are left as they were.
+    double prior[4] = {}, omega = 1.0;
+    bool relaxed = false;
+    for (int k = 0; k < kRelaxedSteps && !clamped; ++k) {
+      double step[4];
+      if (ContactSteps(b, 1, nb, 1.0, step) != 0) return -2;
+      if (relaxed) {
+        double num = 0.0, den = 0.0;
+        for (int q = 0; q < 4; ++q) {
+          num += prior[q] * (step[q] - prior[q]);
+          den += (step[q] - prior[q]) * (step[q] - prior[q]);
+        }
+        if (den > 0.0 && std::isfinite(num / den)) omega = std::clamp(-omega * num / den, kRelaxLeast, 1.0);
       }
-      if (den > 0.0 && std::isfinite(num / den)) omega = std::clamp(-omega * num / den, kRelaxLeast, 1.0);
+      for (int q = 0; q < 4; ++q) {
+        prior[q] = step[q];
+        b.p[q] += omega * step[q];
+      }
+      // Across a pole the free parameter jumps: the share begins anew, whole.
+      relaxed = !CrossPoles(b);
+      if (!relaxed) omega = 1.0;
+      const double gap = Settle();
+      if (gap < 0.0) return -2;
+      if (gap < tol) return 100;
+      VecCrossProd3(b.at[0].n, b.at[1].n, b.t);
     }
-    for (int q = 0; q < 4; ++q) {
-      prior[q] = step[q];
-      b.p[q] += omega * step[q];
-    }
-    // Across a pole the free parameter jumps: the share begins anew, whole.
-    relaxed = !CrossPoles(b);
-    if (!relaxed) omega = 1.0;
-    const double gap = Settle();
-    if (gap < 0.0) return -2;
-    if (gap < tol) return 100;
-    VecCrossProd3(b.at[0].n, b.at[1].n, b.t);
-  }
-  if (clamped) return -2;
+    return clamped ? -2 : 0;
+  };
+  const int stepped = Steps();
+  if (stepped == 100) return 100;
   // Still out of iterations: where a surface curves far more sharply than the ball across the
   // fillet (a cone's contact beside its apex, a torus's inner wall against a large ball) the
   // steps from the tangent lines spiral in at a few percent an iteration, or circle round the
   // contact. Newton on the contact equations finishes from the last iterate, the ball held to
   // the cross-section through the guess's point (the ball of the place the guess stands for)
   // and taken only where it rounds that point's corner (BallSpansCorner): the cross-section
-  // holds other balls too, on the far side of a surface.
+  // holds other balls too, on the far side of a surface. Where that fails too, or the steps were
+  // held on an edge of a box or met degenerate geometry on the way (beside a cone's apex they
+  // swing round the axis onto its rim or a sphere's pole), the ball of that place is grown from
+  // the guess (GrowBall). A guess whose surfaces meet degenerately grows no ball either.
+  const bool edge = stepped != 0;
   double q[4] = {b.p[0], b.p[1], b.p[2], b.p[3]}, X[3];
   const bool held[4] = {false, false, false, false};
   Eval3DPointOnSurfCoord(S1, start[0], start[1], 0, 0, X);
-  if (!SolveContact(S1, S2, r, q, held, X) || !BallSpansCorner(S1, S2, r, q, X)) return 0;
+  if (edge || !SolveContact(S1, S2, r, q, held, X) || !BallSpansCorner(S1, S2, r, q, X)) {
+    for (int k = 0; k < 4; ++k) q[k] = start[k];
+    if (!GrowBall(S1, S2, r, X, q) || !BallSpansCorner(S1, S2, r, q, X)) return edge ? -2 : 0;
+  }
   for (int k = 0; k < 4; ++k) b.p[k] = q[k];
   const double gap = Settle();
-  return gap >= 0.0 && gap < tol && !clamped ? 100 : 0;
+  return gap >= 0.0 && gap < tol && !clamped ? 100 : edge ? -2 : 0;
 }
 }  // namespace
 

@@ -32,7 +32,10 @@ struct Bspline;
 // least a twentieth); where those run out too, Newton on the contact equations with the ball's
 // cross-section through the guess's point on S1 finishes from the last iterate, its pair taken
 // where the ball rounds that point (the point lies in the wedge from the centre to the
-// contacts); every parameter is clamped to its box,
+// contacts); where that fails, or the steps were held on a box's edge or met degenerate geometry
+// on the way (beside a cone's apex they swing round the axis onto its rim), the ball of that
+// point is grown from a thousandth of r at the guess, Newton with that cross-section at each
+// radius, and taken on the same terms; every parameter is clamped to its box,
 // except in a direction the surface is closed in (closed flag), where it goes on across the
 // seam; a contact on the seam itself is given on the guess's side of it. A guess that is a
 // contact pair within tol already, its contacts apart, is given back unmoved (100). A guess on

@@ -1141,6 +1141,23 @@ TEST_F(FilletBall, NodesCrowdedBesideAPoleKeepTheirOwnBallsInOrder) {
 // iterations (0), though the ball is there. The refiner gives it, on the ball, its contacts half
 // a radius from the node (the balls of other places in the node's cross-section lie a radius
 // and more away).
+// The sphere of radius 0.5 about kApexSphere and the cone rho = 1 - z (0 <= z <= 1) of the cases
+// beside the cone's apex.
+const double kApexSphere[3] = {0.5, 0.0, 0.4};
+
+// The point X of their loop at the angle a round the axis, on its stretch near the apex,
+// (1 - z)^2 - (1 - z) cos a + (z - 0.4)^2 = 0, and its parameters q on the sphere and the cone.
+void LoopBesideTheApex(double a, double q[4], double X[3]) {
+  const double* c = kApexSphere;
+  double lo = 0.5, hi = 1.0, z = 0.75;
+  for (int it = 0; it < 100; ++it, z = 0.5 * (lo + hi))
+    ((1 - z) * (1 - z) - (1 - z) * std::cos(a) + (z - 0.4) * (z - 0.4) > 0.0 ? hi : lo) = z;
+  X[0] = (1 - z) * std::cos(a), X[1] = (1 - z) * std::sin(a), X[2] = z;
+  const double p[3] = {2 * (X[0] - c[0]), 2 * X[1], 2 * (X[2] - c[2])};
+  UnitSphereParams(p, &q[0], &q[1]);
+  q[2] = shapes::AngleParam(a + 2 * M_PI * (a < 0.0)), q[3] = z;
+}
+
 TEST_F(FilletBall, ABallTouchingAConeBesideItsApexIsReached) {
   const double r = 0.5, c[3] = {0.5, 0.0, 0.4};
   for (const Place& at : Placements())
@@ -1150,20 +1167,9 @@ TEST_F(FilletBall, ABallTouchingAConeBesideItsApexIsReached) {
       for (int k = 0; k < 3; ++k) off.shift[k] += c[k] * at.scale;
       BsplineKeeper keep;
       Bspline* S[2] = {keep(shapes::Sphere(0.5, off)), keep(shapes::Cone(kZ, kX, 1.0, 0.0, 0.0, 1.0, at))};
-      // The loop's point at the angle a round the axis, (1 - z)^2 - (1 - z) cos a + (z - 0.4)^2 = 0 near
-      // the apex, and its parameters.
-      auto node = [&](double a, double q[4], double X[3]) {
-        double lo = 0.5, hi = 1.0, z = 0.75;
-        for (int it = 0; it < 100; ++it, z = 0.5 * (lo + hi))
-          ((1 - z) * (1 - z) - (1 - z) * std::cos(a) + (z - 0.4) * (z - 0.4) > 0.0 ? hi : lo) = z;
-        X[0] = (1 - z) * std::cos(a), X[1] = (1 - z) * std::sin(a), X[2] = z;
-        const double p[3] = {2 * (X[0] - c[0]), 2 * X[1], 2 * (X[2] - c[2])};
-        UnitSphereParams(p, &q[0], &q[1]);
-        q[2] = shapes::AngleParam(a + 2 * M_PI * (a < 0.0)), q[3] = z;
-      };
       double q[4], nb[4], X[3], Y[3], C[2][3];
-      node(phi, q, X);
-      node(phi + 0.03, nb, Y);
+      LoopBesideTheApex(phi, q, X);
+      LoopBesideTheApex(phi + 0.03, nb, Y);
       ASSERT_EQ(NewestRefineToFilletPoint(S[0], S[1], r * at.scale, &q[0], &q[1], &q[2], &q[3], nb[0], nb[1], nb[2],
                                           nb[3], 3e-9 * at.scale),
                 100);
@@ -1181,6 +1187,44 @@ TEST_F(FilletBall, ABallTouchingAConeBesideItsApexIsReached) {
       EXPECT_NEAR(std::hypot(C[0][0] - c[0], C[0][1], C[0][2] - c[2]), 0.5 + r, 1e-6);
       EXPECT_NEAR((std::hypot(C[0][0], C[0][1]) + C[0][2] - 1.0) / std::sqrt(2.0), r, 1e-6);
     }
+}
+
+// A ball of 0.9, 1.8 times the sphere's radius, from nodes of the same loop farther round: its
+// contact on the cone lies within a tenth of the apex, a radius and more from the node. The
+// tangent-line steps swing round the axis onto the cone's rim or the sphere's pole and were held
+// there (-2, "beyond the edges") at about half of these nodes, though the ball is there; grown
+// from the node it is given, on the ball.
+TEST_F(FilletBall, ABallSeveralTimesTheSpheresRadiusBesideAConesApexIsGrownFromTheNode) {
+  const double r = 0.9, R = 0.5;
+  for (const Place& at : Placements()) {
+    Place off = at;
+    for (int k = 0; k < 3; ++k) off.shift[k] += kApexSphere[k] * at.scale;
+    BsplineKeeper keep;
+    Bspline* S[2] = {keep(shapes::Sphere(R, off)), keep(shapes::Cone(kZ, kX, 1.0, 0.0, 0.0, 1.0, at))};
+    for (const double phi : {-0.9, -0.75, -0.6, -0.45, 0.4, 0.55, 0.7, 0.85}) {
+      SCOPED_TRACE(::testing::Message() << "scale " << at.scale << " phi " << phi);
+      double q[4], nb[4], X[3], Y[3];
+      LoopBesideTheApex(phi, q, X);
+      LoopBesideTheApex(phi + 0.03, nb, Y);
+      const int rc = NewestRefineToFilletPoint(S[0], S[1], r * at.scale, &q[0], &q[1], &q[2], &q[3], nb[0], nb[1],
+                                               nb[2], nb[3], 1e-9 * at.scale);
+      ASSERT_EQ(rc, 100);
+      double C[2][3];
+      for (int s = 0; s < 2; ++s) {
+        double Q[3], P[3], Su[3], Sv[3], N[3];
+        Eval3DPointOnSurfCoord(S[s], q[2 * s], q[2 * s + 1], 0, 0, Q);
+        Eval3DPointOnSurfCoord(S[s], q[2 * s], q[2 * s + 1], 1, 0, Su);
+        Eval3DPointOnSurfCoord(S[s], q[2 * s], q[2 * s + 1], 0, 1, Sv);
+        VecCrossProd3(Su, Sv, N);
+        at.Unmap(Q, P);
+        for (int k = 0; k < 3; ++k) C[s][k] = P[k] + r * N[k] / VecSize3(N);
+      }
+      EXPECT_LT(VecDist3(C[0], C[1]), 1e-8);
+      const double* c = kApexSphere;
+      EXPECT_NEAR(std::hypot(C[0][0] - c[0], C[0][1] - c[1], C[0][2] - c[2]), R + r, 1e-8);
+      EXPECT_NEAR((std::hypot(C[0][0], C[0][1]) + C[0][2] - 1.0) / std::sqrt(2.0), r, 1e-8);
+    }
+  }
 }
 
 }  // namespace
