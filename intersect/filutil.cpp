@@ -1158,7 +1158,12 @@ int OwnBall(Bspline* S1, Bspline* S2, double r, const double* p, int n, int i, d
   if (!(off > kStationShare * longer) && !(off > kPinShare * shorter)) return 100;
   const bool held[4] = {false, false, false, false};
   double own[4] = {q[0], q[1], q[2], q[3]};
-  if (!SolveContact(S1, S2, r, own, held, X)) return begun ? kAcrossAGap : kAwayFromNode;
+  // From a pair far along a fillet whose spine bends tightly (beside a cone's apex) Newton misses
+  // the node's ball: that is grown from the node itself.
+  if (!SolveContact(S1, S2, r, own, held, X)) {
+    for (int k = 0; k < 4; ++k) own[k] = p[5 * i + k];
+    if (!GrowBall(S1, S2, r, X, own)) return begun ? kAcrossAGap : kAwayFromNode;
+  }
   if (!BallFits(S1, S2, r, own)) return kBallTooBig;
   if (CentreFrom(S1, r, own, X) < CentreFrom(S1, r, q, X) && off > kPinShare * shorter)
     for (int k = 0; k < 4; ++k) q[k] = own[k];

@@ -1189,6 +1189,26 @@ TEST_F(FilletBall, ABallTouchingAConeBesideItsApexIsReached) {
     }
 }
 
+// The pair q on the sphere of radius R about kApexSphere and the apex cone S (placed at) is one
+// of the ball of radius r outside both: the centres P + r n from either contact agree, R + r
+// from the sphere's centre and r from the cone.
+void ExpectOnTheApexBall(Bspline* const S[2], const Place& at, const double q[4], double r, double R) {
+  double C[2][3];
+  for (int s = 0; s < 2; ++s) {
+    double Q[3], P[3], Su[3], Sv[3], N[3];
+    Eval3DPointOnSurfCoord(S[s], q[2 * s], q[2 * s + 1], 0, 0, Q);
+    Eval3DPointOnSurfCoord(S[s], q[2 * s], q[2 * s + 1], 1, 0, Su);
+    Eval3DPointOnSurfCoord(S[s], q[2 * s], q[2 * s + 1], 0, 1, Sv);
+    VecCrossProd3(Su, Sv, N);
+    at.Unmap(Q, P);
+    for (int k = 0; k < 3; ++k) C[s][k] = P[k] + r * N[k] / VecSize3(N);
+  }
+  const double* c = kApexSphere;
+  EXPECT_LT(VecDist3(C[0], C[1]), 1e-8);
+  EXPECT_NEAR(std::hypot(C[0][0] - c[0], C[0][1] - c[1], C[0][2] - c[2]), R + r, 1e-8);
+  EXPECT_NEAR((std::hypot(C[0][0], C[0][1]) + C[0][2] - 1.0) / std::sqrt(2.0), r, 1e-8);
+}
+
 // A ball of 0.9, 1.8 times the sphere's radius, from nodes of the same loop farther round: its
 // contact on the cone lies within a tenth of the apex, a radius and more from the node. The
 // tangent-line steps swing round the axis onto the cone's rim or the sphere's pole and were held
@@ -1209,22 +1229,43 @@ TEST_F(FilletBall, ABallSeveralTimesTheSpheresRadiusBesideAConesApexIsGrownFromT
       const int rc = NewestRefineToFilletPoint(S[0], S[1], r * at.scale, &q[0], &q[1], &q[2], &q[3], nb[0], nb[1],
                                                nb[2], nb[3], 1e-9 * at.scale);
       ASSERT_EQ(rc, 100);
-      double C[2][3];
-      for (int s = 0; s < 2; ++s) {
-        double Q[3], P[3], Su[3], Sv[3], N[3];
-        Eval3DPointOnSurfCoord(S[s], q[2 * s], q[2 * s + 1], 0, 0, Q);
-        Eval3DPointOnSurfCoord(S[s], q[2 * s], q[2 * s + 1], 1, 0, Su);
-        Eval3DPointOnSurfCoord(S[s], q[2 * s], q[2 * s + 1], 0, 1, Sv);
-        VecCrossProd3(Su, Sv, N);
-        at.Unmap(Q, P);
-        for (int k = 0; k < 3; ++k) C[s][k] = P[k] + r * N[k] / VecSize3(N);
-      }
-      EXPECT_LT(VecDist3(C[0], C[1]), 1e-8);
-      const double* c = kApexSphere;
-      EXPECT_NEAR(std::hypot(C[0][0] - c[0], C[0][1] - c[1], C[0][2] - c[2]), R + r, 1e-8);
-      EXPECT_NEAR((std::hypot(C[0][0], C[0][1]) + C[0][2] - 1.0) / std::sqrt(2.0), r, 1e-8);
+      ExpectOnTheApexBall(S, at, q, r, R);
     }
   }
+}
+
+// Nodes of the same loop at r = 0.9, filleted as one branch on either side of the sphere's
+// meridian through the axis: every node has its ball (its contact on the cone short of the
+// apex), though the fillet's spine bends there more tightly than the nodes lie from it, and a
+// node's pair refined far along the fillet is one from which Newton misses the node's own ball.
+// Grown from the node, that ball is found, and the trace gives every pair, on the ball.
+TEST_F(FilletBall, NodesBesideAConesApexKeepTheirBallsWhereTheSpineBendsTightly) {
+  const double r = 0.9, R = 0.5;
+  for (const Place& at : Placements())
+    for (const double side : {-1.0, 1.0}) {
+      SCOPED_TRACE(::testing::Message() << "scale " << at.scale << " side " << side);
+      Place off = at;
+      for (int k = 0; k < 3; ++k) off.shift[k] += kApexSphere[k] * at.scale;
+      BsplineKeeper keep;
+      Bspline* S[2] = {keep(shapes::Sphere(R, off)), keep(shapes::Cone(kZ, kX, 1.0, 0.0, 0.0, 1.0, at))};
+      IntersectionTrace* in = MallocIntersectionTrace();
+      for (double a = 0.4; a < 0.96; a += 0.05) {
+        double q[4], X[3], P[3];
+        LoopBesideTheApex(side * a, q, X);
+        at.Map(X, P);
+        AppendTraceNode(in, P, q[0], q[1], q[2], q[3])->filletParam = r * at.scale;
+      }
+      in->open = 1;
+      IntersectionTrace* out = MallocIntersectionTrace();
+      EXPECT_EQ(NewFilletTrace(S[0], S[1], in, out, 1e-9 * at.scale), 0);
+      EXPECT_EQ(out->nodeCount, in->nodeCount);
+      for (const IntersectionTraceNode* m = out->head; m; m = m->next) {
+        const double q[4] = {m->u1, m->v1, m->u2, m->v2};
+        ExpectOnTheApexBall(S, at, q, r, R);
+      }
+      FreeTrace(out);
+      FreeTrace(in);
+    }
 }
 
 }  // namespace
