@@ -1050,11 +1050,12 @@ bool OnBoth(Bspline* S1, Bspline* S2, const double* q, double tol) {
 // the fillet with a gap between them: the contact point that moved farther, moved more than
 // kGapStretch times step, and the ball refined from the intersection halfway between the
 // nodes has no pair or lies by more than kGapShare of that move from either end, and so does
-// the ball whose cross-section runs through the halfway point where that one lies nearer.
+// the ball whose cross-section runs through the halfway point where that one lies nearer, and
+// the one whose cross-section runs through the midpoint of the centres of the pairs qa and qb.
 // Nodes across a seam, a move within the refinement's noise, or a halfway point not found on
 // the intersection, tell nothing.
-bool LeapsAGap(Bspline* S1, Bspline* S2, const double* a, const double* b, const double A[2][3],
-               const double B[2][3], double step, double tol) {
+bool LeapsAGap(Bspline* S1, Bspline* S2, const double* a, const double* b, const double* qa, const double* qb,
+               const double A[2][3], const double B[2][3], double step, double tol) {
   const int k = VecDist3(A[1], B[1]) > VecDist3(A[0], B[0]) ? 1 : 0;
   const double reach = VecDist3(A[k], B[k]);
   if (!(reach > kGapStretch * step) || !(reach > kStepNoise * tol)) return false;
@@ -1078,22 +1079,45 @@ bool LeapsAGap(Bspline* S1, Bspline* S2, const double* a, const double* b, const
   const double r = 0.5 * (a[4] + b[4]);
   double X[3], g[4];
   Eval3DPointOnSurfCoord(S1, m[0], m[1], 0, 0, X);
-  if (RefineSelected(S1, S2, r, m, b, tol) != 100) return true;
   auto Aside = [&](const double* at) {
     if (k == 0) Eval3DPointOnSurfCoord(S1, at[0], at[1], 0, 0, Pm);
     else Eval3DPointOnSurfCoord(S2, at[2], at[3], 0, 0, Pm);
     return VecDist3(Pm, A[k]) > kGapShare * reach || VecDist3(Pm, B[k]) > kGapShare * reach;
   };
+  const bool held[4] = {false, false, false, false};
+  // Where the fillet's spine bends more tightly than the nodes lie from it (beside a cone's
+  // apex, where the contact swings round the axis), the balls refined from points between the
+  // nodes, and those whose cross-sections run through them, can lie out of order with the
+  // pairs, and from the mean of two pairs fed back the tangent-line steps run off the rim. The
+  // midpoint of the two balls' centres lies beside the spine, within the chord's sagitta: on an
+  // unbroken fillet the ball whose cross-section runs through it, from the mean of the pairs,
+  // lies between them. Pairs across a seam tell nothing here.
+  auto BetweenCentres = [&]() {
+    double mid[4], C[3] = {0.0, 0.0, 0.0};
+    for (int q = 0; q < 4; ++q) {
+      const Bspline* s = q < 2 ? S1 : S2;
+      if ((q & 1 ? s->closedV : s->closedU) && std::fabs(qa[q] - qb[q]) > 0.5 * (Hi(s, q & 1) - Lo(s, q & 1)))
+        return false;
+      mid[q] = 0.5 * (qa[q] + qb[q]);
+    }
+    for (const double* pair : {qa, qb}) {
+      SurfPoint e;
+      if (!Evaluate(S1, pair[0], pair[1], e, false)) return false;
+      for (int c = 0; c < 3; ++c) C[c] += 0.5 * (e.d[0][c] + r * e.n[c]);
+    }
+    return SolveContact(S1, S2, r, mid, held, C) && !Aside(mid);
+  };
+  if (RefineSelected(S1, S2, r, m, b, tol) != 100) return !BetweenCentres();
   if (!Aside(m)) return false;
   // Beside a pole the refiner's ball lies aside from the halfway point's own by more than the
   // nodes' step, as it does from a node (OwnBall), in no order: then the ball halfway is the
   // one whose cross-section runs through the halfway point (the nodes, its neighbours, lie half
   // the step from it), where that lies nearer.
-  const bool held[4] = {false, false, false, false};
   double own[4] = {m[0], m[1], m[2], m[3]};
   return !(ContactResidual(S1, S2, r, m, X, g) == 4 && std::fabs(g[3]) > kPinShare * 0.5 * step &&
            SolveContact(S1, S2, r, own, held, X) && CentreFrom(S1, r, own, X) < CentreFrom(S1, r, m, X) &&
-           !Aside(own));
+           !Aside(own)) &&
+         !BetweenCentres();
 }
 
 // A contact point that moves less than this share of the branch's step between the nodes stands
@@ -1243,9 +1267,11 @@ int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, Intersection
       // pair (the way there is the branch's), the pair farther from its node is the one that
       // slid: when that is the first, the fillet begins here instead.
       if (turns && VecDotProd3(dXi, dX) < 0.0) continue;
+      const double tail[4] = {out->tail->u1, out->tail->v1, out->tail->u2, out->tail->v2};
       const int apart = turns ? kAwayFromNode
-                        : LeapsAGap(S1, S2, p + 5 * last, p + 5 * i, prev, P, VecSize3(dXi), tol) ? kAcrossAGap
-                                                                                                  : 100;
+                        : LeapsAGap(S1, S2, p + 5 * last, p + 5 * i, tail, q, prev, P, VecSize3(dXi), tol)
+                            ? kAcrossAGap
+                            : 100;
       if (apart != 100 && out->nodeCount == 1 && !SmallVector(dXi, noise) &&
           VecDist3(prev[0], X) + VecDist3(prev[1], X) > VecDist3(P[0], Xi) + VecDist3(P[1], Xi)) {
         if (!missing) ReportNoBall(InputPlace(first), n, apart);

@@ -88,8 +88,9 @@ void SetRadiusArray(Bspline* S1, IntersectionTrace* trace, double r0, double r1,
 // fits and lies nearer, a pair aside by more than the shorter step is moved onto it.
 // Where a contact point moves more than twice the branch's step, the
 // ball refined halfway between the nodes (or, where its cross-section passes the halfway point
-// aside and that point's own ball lies nearer, the latter) must lie between the two pairs, else
-// the fillet breaks off there. A turn or a break against the first pair: of the two, the pair farther from its
+// aside and that point's own ball lies nearer, the latter; or the ball whose cross-section runs
+// through the midpoint of the two pairs' centres) must lie between the two pairs, else the
+// fillet breaks off there. A turn or a break against the first pair: of the two, the pair farther from its
 // node is the one without a ball. 0 when every node gave a pair; -2 when a node gave none (the refiner's limit, a
 // contact beyond a surface's edge, degenerate geometry, a ball that does not fit, a ball away
 // from the node, a break in the fillet): nodes before the first pair are passed over and after
