@@ -1182,12 +1182,17 @@ int OwnBall(Bspline* S1, Bspline* S2, double r, const double* p, int n, int i, d
   if (!(off > kStationShare * longer) && !(off > kPinShare * shorter)) return 100;
   const bool held[4] = {false, false, false, false};
   double own[4] = {q[0], q[1], q[2], q[3]};
-  // From a pair far along a fillet whose spine bends tightly (beside a cone's apex) Newton misses
-  // the node's ball: that is grown from the node itself.
-  if (!SolveContact(S1, S2, r, own, held, X)) {
-    for (int k = 0; k < 4; ++k) own[k] = p[5 * i + k];
-    if (!GrowBall(S1, S2, r, X, own)) return begun ? kAcrossAGap : kAwayFromNode;
+  // Where the fillet's spine bends more tightly than the node lies from it (beside a cone's
+  // apex) several balls' cross-sections run through the node, and Newton from a pair far along
+  // the fillet misses the node's ball or finds another far off: the ball grown from the node
+  // itself is taken where it lies nearer.
+  bool found = SolveContact(S1, S2, r, own, held, X);
+  double grown[4] = {p[5 * i], p[5 * i + 1], p[5 * i + 2], p[5 * i + 3]};
+  if (GrowBall(S1, S2, r, X, grown) && (!found || CentreFrom(S1, r, grown, X) < CentreFrom(S1, r, own, X))) {
+    for (int k = 0; k < 4; ++k) own[k] = grown[k];
+    found = true;
   }
+  if (!found) return begun ? kAcrossAGap : kAwayFromNode;
   if (!BallFits(S1, S2, r, own)) return kBallTooBig;
   if (CentreFrom(S1, r, own, X) < CentreFrom(S1, r, q, X) && off > kPinShare * shorter)
     for (int k = 0; k < 4; ++k) q[k] = own[k];

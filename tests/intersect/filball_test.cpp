@@ -57,7 +57,8 @@ enum Kind {
   kTorusAndCylinder,
   kSphereInACylinderAlongX,
   kSphereOverALowPlane,
-  kSphereBesideAnApex
+  kSphereBesideAnApex,
+  kSmallSphereBesideAnApex
 };
 
 // The surface with its u reversed (its normals turned over): the net's columns in the other
@@ -206,12 +207,15 @@ struct Pair {
         d2 = [](const double* p) { return std::fabs(p[2] + 1.6); };
         break;
       }
-      case kSphereBesideAnApex: {  // the sphere of radius 0.5 about (0.5, 0, 0.4) and the cone rho = 1 - z, 0 <= z <= 1
+      case kSphereBesideAnApex:         // the sphere of radius 0.5 about (0.5, 0, 0.4) and the cone rho = 1 - z,
+      case kSmallSphereBesideAnApex: {  // 0 <= z <= 1; or the sphere of radius 0.2 about (0.15, 0, 0.8)
+        const bool small = kind == kSmallSphereBesideAnApex;
+        const double R = small ? 0.2 : 0.5, cx = small ? 0.15 : 0.5, cz = small ? 0.8 : 0.4;
         Place off = at;
-        for (int k = 0; k < 3; ++k) off.shift[k] += (k == 0 ? 0.5 : k == 2 ? 0.4 : 0.0) * at.scale;
-        S1 = keep(shapes::Sphere(0.5, off));
+        off.shift[0] += cx * at.scale, off.shift[2] += cz * at.scale;
+        S1 = keep(shapes::Sphere(R, off));
         S2 = keep(shapes::Cone(kZ, kX, 1.0, 0.0, 0.0, 1.0, at));
-        d1 = [](const double* p) { return std::fabs(std::hypot(p[0] - 0.5, p[1], p[2] - 0.4) - 0.5); };
+        d1 = [R, cx, cz](const double* p) { return std::fabs(std::hypot(p[0] - cx, p[1], p[2] - cz) - R); };
         d2 = [](const double* p) { return std::fabs(std::hypot(p[0], p[1]) + p[2] - 1.0) / std::sqrt(2.0); };
         break;
       }
@@ -1155,17 +1159,17 @@ TEST_F(FilletBall, NodesCrowdedBesideAPoleKeepTheirOwnBallsInOrder) {
 // beside the cone's apex.
 const double kApexSphere[3] = {0.5, 0.0, 0.4};
 
-// The point X of their loop at the angle a round the axis, on its stretch near the apex,
-// (1 - z)^2 - (1 - z) cos a + (z - 0.4)^2 = 0, and its parameters q on the sphere and the cone.
-void LoopBesideTheApex(double a, double q[4], double X[3]) {
-  const double* c = kApexSphere;
-  double lo = 0.5, hi = 1.0, z = 0.75;
-  for (int it = 0; it < 100; ++it, z = 0.5 * (lo + hi))
-    ((1 - z) * (1 - z) - (1 - z) * std::cos(a) + (z - 0.4) * (z - 0.4) > 0.0 ? hi : lo) = z;
-  X[0] = (1 - z) * std::cos(a), X[1] = (1 - z) * std::sin(a), X[2] = z;
-  const double p[3] = {2 * (X[0] - c[0]), 2 * X[1], 2 * (X[2] - c[2])};
+// The point X of the loop of the sphere of radius R about c (c[1] = 0) and that cone at the angle
+// a round the axis, on its stretch near the apex, and its parameters q on the sphere and the cone:
+// with w = 1 - z, 2 w^2 - 2 b w + k = 0 for b = c0 cos a + 1 - c2, k = c0^2 + (1 - c2)^2 - R^2,
+// its smaller root.
+void LoopBesideTheApex(double a, double q[4], double X[3], const double c[3] = kApexSphere, double R = 0.5) {
+  const double b = c[0] * std::cos(a) + 1.0 - c[2], k = c[0] * c[0] + (1.0 - c[2]) * (1.0 - c[2]) - R * R;
+  const double w = 0.5 * (b - std::sqrt(b * b - 2.0 * k));
+  X[0] = w * std::cos(a), X[1] = w * std::sin(a), X[2] = 1.0 - w;
+  const double p[3] = {(X[0] - c[0]) / R, (X[1] - c[1]) / R, (X[2] - c[2]) / R};
   UnitSphereParams(p, &q[0], &q[1]);
-  q[2] = shapes::AngleParam(a + 2 * M_PI * (a < 0.0)), q[3] = z;
+  q[2] = shapes::AngleParam(a + 2 * M_PI * (a < 0.0)), q[3] = 1.0 - w;
 }
 
 TEST_F(FilletBall, ABallTouchingAConeBesideItsApexIsReached) {
@@ -1244,13 +1248,16 @@ TEST_F(FilletBall, ABallSeveralTimesTheSpheresRadiusBesideAConesApexIsGrownFromT
   }
 }
 
-// Nodes of the loop of kSphereBesideAnApex on either side of the sphere's meridian through the
-// axis (0.4 .. 0.95 radians round the axis), as one branch with fillet radius r (the case's units).
-IntersectionTrace* BranchBesideTheApex(const Pair& c, double side, double r) {
+// Nodes of the loop of a sphere (radius R about centre) and the cone of the case c, at angles
+// from `from` to `to` round the axis in steps of 0.05, as one branch with fillet radius r (the
+// case's units).
+IntersectionTrace* BranchBesideTheApex(const Pair& c, double from, double to, double r,
+                                       const double centre[3] = kApexSphere, double R = 0.5) {
   IntersectionTrace* in = MallocIntersectionTrace();
-  for (double a = 0.4; a < 0.96; a += 0.05) {
+  const int n = static_cast<int>(std::lround(std::fabs(to - from) / 0.05));
+  for (int i = 0; i <= n; ++i) {
     double q[4], X[3], P[3];
-    LoopBesideTheApex(side * a, q, X);
+    LoopBesideTheApex(from + (to - from) * i / n, q, X, centre, R);
     c.at.Map(X, P);
     AppendTraceNode(in, P, q[0], q[1], q[2], q[3])->filletParam = r * c.at.scale;
   }
@@ -1258,7 +1265,8 @@ IntersectionTrace* BranchBesideTheApex(const Pair& c, double side, double r) {
   return in;
 }
 
-// The nodes of such a branch at r = 0.9 all have their ball (its contact on the cone short of the
+// The nodes of a branch 0.4 .. 0.95 radians round the axis from the sphere's meridian through it,
+// at r = 0.9, all have their ball (its contact on the cone short of the
 // apex), though the fillet's spine bends there more tightly than the nodes lie from it, and a
 // node's pair refined far along the fillet is one from which Newton misses the node's own ball.
 // Grown from the node, that ball is found, and the trace gives every pair, on the ball.
@@ -1267,7 +1275,7 @@ TEST_F(FilletBall, NodesBesideAConesApexKeepTheirBallsWhereTheSpineBendsTightly)
     for (const double side : {-1.0, 1.0}) {
       SCOPED_TRACE(::testing::Message() << "scale " << at.scale << " side " << side);
       const Pair c(kSphereBesideAnApex, at);
-      IntersectionTrace* in = BranchBesideTheApex(c, side, 0.9);
+      IntersectionTrace* in = BranchBesideTheApex(c, 0.4 * side, 0.95 * side, 0.9);
       ExpectFillet(c, in, 0.9, in->nodeCount);
       FreeTrace(in);
     }
@@ -1283,11 +1291,29 @@ TEST_F(FilletBall, PairsBesideAConesApexFedBackStayWhereTheyAre) {
     for (const double side : {-1.0, 1.0}) {
       SCOPED_TRACE(::testing::Message() << "scale " << at.scale << " side " << side);
       const Pair c(kSphereBesideAnApex, at);
-      IntersectionTrace* in = BranchBesideTheApex(c, side, 0.9);
+      IntersectionTrace* in = BranchBesideTheApex(c, 0.4 * side, 0.95 * side, 0.9);
       int rc = 0;
       IntersectionTrace* out = Fillet(c, in, 0.9, &rc);
       ExpectFedBackUnmoved(c, out);
       FreeTrace(out);
+      FreeTrace(in);
+    }
+}
+
+// The sphere of radius 0.2 about (0.15, 0, 0.8) meets the cone in a loop whose stretch near the
+// apex passes within 0.04 of it; a ball of the sphere's radius along 0.3 .. 1.45 radians of it, on
+// either side: every node has its ball, but the cross-sections of several balls run through a
+// node there; from the refiner's pair, far along the fillet, Newton found another ball no nearer
+// the node, the far pair stayed, and the fillet seemed to break after a few nodes. The ball grown
+// from the node lies nearer: every node gives its pair, on the ball.
+TEST_F(FilletBall, NodesBesideAConesApexTakeTheNearestOfTheBallsThroughThem) {
+  const double centre[3] = {0.15, 0.0, 0.8};
+  for (const Place& at : Placements())
+    for (const double side : {-1.0, 1.0}) {
+      SCOPED_TRACE(::testing::Message() << "scale " << at.scale << " side " << side);
+      const Pair c(kSmallSphereBesideAnApex, at);
+      IntersectionTrace* in = BranchBesideTheApex(c, 1.45 * side, 0.3 * side, 0.2, centre, 0.2);
+      ExpectFillet(c, in, 0.2, in->nodeCount);
       FreeTrace(in);
     }
 }
