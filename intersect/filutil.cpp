@@ -1022,6 +1022,10 @@ constexpr double kGapStretch = 2.0;
 // The share of such a move by which the ball halfway may lie from either end: farther, it lies
 // on one side of a gap, not between the pairs.
 constexpr double kGapShare = 0.75;
+// The share of the chord between two balls' centres by which the centre of a ball between them,
+// its cross-section through the chord's midpoint, may lie from that midpoint: an arc of the
+// spine up to a half circle between them passes within its sagitta, at most half the chord.
+constexpr double kArcShare = 0.5;
 
 // A refined pair whose ball's cross-section passes farther from its node than this share of the
 // branch's shorter step beside the node may lie out of order with its neighbours' pairs.
@@ -1086,26 +1090,29 @@ bool LeapsAGap(Bspline* S1, Bspline* S2, const double* a, const double* b, const
   };
   const bool held[4] = {false, false, false, false};
   // Where the fillet's spine bends more tightly than the nodes lie from it (beside a cone's
-  // apex, where the contact swings round the axis), the balls refined from points between the
-  // nodes, and those whose cross-sections run through them, can lie out of order with the
-  // pairs, and from the mean of two pairs fed back the tangent-line steps run off the rim. The
-  // midpoint of the two balls' centres lies beside the spine, within the chord's sagitta: on an
-  // unbroken fillet the ball whose cross-section runs through it, from the mean of the pairs,
-  // lies between them. Pairs across a seam tell nothing here.
+  // apex, where the contact swings round the axis, or a torus's inner equator), the balls
+  // refined from points between the nodes, and those whose cross-sections run through them, can
+  // lie out of order with the pairs, and from the mean of two pairs fed back the tangent-line
+  // steps run off the rim. The midpoint of the two balls' centres lies beside the spine, within
+  // the chord's sagitta: on an unbroken fillet the ball whose cross-section runs through it, from
+  // the mean of the pairs, lies between them, its centre within kArcShare of the chord of the
+  // midpoint (its contacts, on a contact curve that bends, need not lie within kGapShare of the
+  // move of either end). Pairs across a seam tell nothing here.
   auto BetweenCentres = [&]() {
-    double mid[4], C[3] = {0.0, 0.0, 0.0};
+    double mid[4], C[2][3], M[3];
     for (int q = 0; q < 4; ++q) {
       const Bspline* s = q < 2 ? S1 : S2;
       if ((q & 1 ? s->closedV : s->closedU) && std::fabs(qa[q] - qb[q]) > 0.5 * (Hi(s, q & 1) - Lo(s, q & 1)))
         return false;
       mid[q] = 0.5 * (qa[q] + qb[q]);
     }
-    for (const double* pair : {qa, qb}) {
+    for (int j = 0; j < 2; ++j) {
       SurfPoint e;
-      if (!Evaluate(S1, pair[0], pair[1], e, false)) return false;
-      for (int c = 0; c < 3; ++c) C[c] += 0.5 * (e.d[0][c] + r * e.n[c]);
+      if (!Evaluate(S1, (j ? qb : qa)[0], (j ? qb : qa)[1], e, false)) return false;
+      for (int c = 0; c < 3; ++c) C[j][c] = e.d[0][c] + r * e.n[c];
     }
-    return SolveContact(S1, S2, r, mid, held, C) && !Aside(mid);
+    for (int c = 0; c < 3; ++c) M[c] = 0.5 * (C[0][c] + C[1][c]);
+    return SolveContact(S1, S2, r, mid, held, M) && CentreFrom(S1, r, mid, M) <= kArcShare * VecDist3(C[0], C[1]);
   };
   if (RefineSelected(S1, S2, r, m, b, tol) != 100) return !BetweenCentres();
   if (!Aside(m)) return false;

@@ -976,6 +976,18 @@ TEST_F(FilletBall, ASmallBallBetweenATorusAndACylinderIsFoundAtEveryNode) {
       [](const Pair& c, IntersectionTrace* t) { ExpectFillet(c, t, 0.01 * c.size, t->nodeCount); });
 }
 
+// A ball of 0.03 of the size fits all along every branch too. Where a branch passes the torus's
+// inner equator the fillet's spine bends round tightly, and the contact on the cylinder moves
+// several times the nodes' step between two nodes, along a contact curve that bends with it:
+// the ball between their pairs, its cross-section through the midpoint of their centres, has
+// a contact farther than three quarters of that move from one end, and the fillet seemed to
+// break there (the two branches past the inner equator stopped after about half their nodes).
+// Its centre lies within half the chord of that midpoint: every node gives its pair, on the ball.
+TEST_F(FilletBall, ABallRoundATorussInnerEquatorIsJoinedAcrossTheSpinesTightBend) {
+  ForEachTorusAndCylinderBranch(
+      [](const Pair& c, IntersectionTrace* t) { ExpectFillet(c, t, 0.03 * c.size, t->nodeCount); });
+}
+
 // A ball of 0.3 of the size between the torus and the cylinder: where it fits, its contact on the
 // cylinder runs several times as fast as the one on the torus. Such a trace's pairs fed back lie
 // on no intersection, and the ball halfway between two of them is the one refined from their
