@@ -577,7 +577,8 @@ int GetRadiusOfCurvatureOfSurfaces(Bspline* S1, Bspline* S2, double u1, double v
 }
 
 namespace {
-bool SolveContact(Bspline* S1, Bspline* S2, double r, double q[4], const bool held[4], const double* X);
+bool SolveContact(Bspline* S1, Bspline* S2, double r, double q[4], const bool held[4], const double* X,
+                  int iterations = 50);
 
 // Whether the ball of radius r at the contact pair q rounds the corner X of its cross-section:
 // X lies in the wedge from the centre C through its contacts, X - C = -r (a n1 + b n2) with
@@ -600,10 +601,13 @@ bool BallSpansCorner(Bspline* S1, Bspline* S2, double r, const double q[4], cons
 constexpr double kGrowFirst = 1.0 / 1024;
 // The growth of the radius per step at most, and the least, below which the ball of the place
 // has no larger neighbour (the pairs' branch folds back: that ball ends there).
-constexpr double kGrowMost = 2.0, kGrowLeast = 1.001;
+constexpr double kGrowMost = 2.0, kGrowLeast = 1.01;
 // Growth steps tried at most: ten doublings reach r, and each growth not followed takes at most
-// ten roots to fall below kGrowLeast; a few times their sum bounds the work on any input.
+// seven roots to fall below kGrowLeast; a few times their sum bounds the work on any input.
 constexpr int kGrowTries = 200;
+// Newton iterations a growth step takes at most: from the last radius's pair, extrapolated, it
+// converges in a few; one that has not by then is taken as not followed.
+constexpr int kGrowIterations = 10;
 
 // The ball of radius r of the place X, a point of both surfaces at the parameters q, grown from
 // a small one there: each radius's pair, its cross-section held through X (SolveContact),
@@ -625,7 +629,7 @@ bool GrowBall(Bspline* S1, Bspline* S2, double r, const double X[3], double q[4]
       t[k] = std::clamp(p[k] + (rb > 0.0 ? (p[k] - before[k]) * (next - rk) / (rk - rb) : 0.0), Lo(s, k & 1),
                         Hi(s, k & 1));
     }
-    if (SolveContact(S1, S2, next, t, held, X)) {
+    if (SolveContact(S1, S2, next, t, held, X, kGrowIterations)) {
       for (int k = 0; k < 4; ++k) before[k] = p[k], p[k] = t[k];
       rb = rk;
       rk = next;
@@ -875,9 +879,10 @@ double ResidualSize(const double g[4], int n) {
 // station X (may be null), its ball's cross-section through X: Gauss-Newton on the others
 // against the residual's components (ContactResidual), the Jacobian by central differences
 // (steps 1e-7 of each range), each step halved until the residual shrinks and clamped to the
-// boxes. True with q moved once the residual is round-off of the pair's size; false with q as
-// it was.
-bool SolveContact(Bspline* S1, Bspline* S2, double r, double q[4], const bool held[4], const double* X) {
+// boxes, at most `iterations` steps. True with q moved once the residual is round-off of the
+// pair's size; false with q as it was.
+bool SolveContact(Bspline* S1, Bspline* S2, double r, double q[4], const bool held[4], const double* X,
+                  int iterations) {
   int var[4], m = 0;
   for (int k = 0; k < 4; ++k)
     if (!held[k]) var[m++] = k;
@@ -898,7 +903,7 @@ bool SolveContact(Bspline* S1, Bspline* S2, double r, double q[4], const bool he
   const double far = std::fmax(std::fabs(C[0]), std::fmax(std::fabs(C[1]), std::fabs(C[2]))) + r;
   const double round = kContactRound * PairSize(S1, S2) + kCoordinateUlps * DBL_EPSILON * far;
   double gap = ResidualSize(g, n);
-  for (int it = 0; it < 50 && gap > round; ++it) {
+  for (int it = 0; it < iterations && gap > round; ++it) {
     double J[4][4] = {};
     for (int j = 0; j < m; ++j) {
       const int k = var[j];
