@@ -577,7 +577,8 @@ int GetRadiusOfCurvatureOfSurfaces(Bspline* S1, Bspline* S2, double u1, double v
 }
 
 namespace {
-bool SolveContact(Bspline* S1, Bspline* S2, double r, double q[4], const bool held[4], const double* X);
+bool SolveContact(Bspline* S1, Bspline* S2, double r, double q[4], const bool held[4], const double* X,
+                  int iterations = 50);
 
 // Whether the ball of radius r at the contact pair q rounds the corner X of its cross-section:
 // X lies in the wedge from the centre C through its contacts, X - C = -r (a n1 + b n2) with
@@ -593,6 +594,52 @@ bool BallSpansCorner(Bspline* S1, Bspline* S2, double r, const double q[4], cons
   const double det = 1.0 - cs * cs;
   if (!(det > 0.0)) return false;
   return (d1 - cs * d2) / det >= -kSpanRound && (d2 - cs * d1) / det >= -kSpanRound;
+}
+
+// The first ball grown from a point of both surfaces, as a share of the radius wanted: small
+// against the surfaces' curvature there, so that Newton from the point itself reaches it.
+constexpr double kGrowFirst = 1.0 / 1024;
+// The growth of the radius per step at most, and the least, below which the ball of the place
+// has no larger neighbour (the pairs' branch folds back: that ball ends there).
+constexpr double kGrowMost = 2.0, kGrowLeast = 1.01;
+// Growth steps tried at most: ten doublings reach r, and each growth not followed takes at most
+// seven roots to fall below kGrowLeast; a few times their sum bounds the work on any input.
+constexpr int kGrowTries = 200;
+// Newton iterations a growth step takes at most: from the last radius's pair, extrapolated, it
+// converges in a few; one that has not by then is taken as not followed.
+constexpr int kGrowIterations = 10;
+
+// The ball of radius r of the place X, a point of both surfaces at the parameters q, grown from
+// a small one there: each radius's pair, its cross-section held through X (SolveContact),
+// extrapolated along the last growth, starts the next, larger one; a growth Newton does not
+// follow is taken in its square root, one that it follows is squared again (at most kGrowMost),
+// for at most kGrowTries steps. The pairs stay on the branch of balls of X where the tangent-line
+// steps run off it. True with q moved onto the pair; false with q as it was.
+bool GrowBall(Bspline* S1, Bspline* S2, double r, const double X[3], double q[4]) {
+  const bool held[4] = {false, false, false, false};
+  double p[4] = {q[0], q[1], q[2], q[3]}, before[4] = {q[0], q[1], q[2], q[3]};
+  double rk = kGrowFirst * r, rb = 0.0, ratio = kGrowMost;
+  if (!(r > 0.0) || !SolveContact(S1, S2, rk, p, held, X)) return false;
+  for (int tries = 0; rk < r; ++tries) {
+    if (tries == kGrowTries) return false;
+    const double next = std::fmin(r, rk * ratio);
+    double t[4];
+    for (int k = 0; k < 4; ++k) {
+      const Bspline* s = k < 2 ? S1 : S2;
+      t[k] = std::clamp(p[k] + (rb > 0.0 ? (p[k] - before[k]) * (next - rk) / (rk - rb) : 0.0), Lo(s, k & 1),
+                        Hi(s, k & 1));
+    }
+    if (SolveContact(S1, S2, next, t, held, X, kGrowIterations)) {
+      for (int k = 0; k < 4; ++k) before[k] = p[k], p[k] = t[k];
+      rb = rk;
+      rk = next;
+      ratio = std::fmin(kGrowMost, ratio * ratio);
+    } else if ((ratio = std::sqrt(ratio)) < kGrowLeast) {
+      return false;
+    }
+  }
+  for (int k = 0; k < 4; ++k) q[k] = p[k];
+  return true;
 }
 
 int RefineNewest(Bspline* S1, Bspline* S2, double r, double* u1, double* v1, double* u2, double* v2,
@@ -630,99 +677,112 @@ int RefineNewest(Bspline* S1, Bspline* S2, double r, double* u1, double* v1, dou
     WriteBack(b, u1, v1, u2, v2);
     return EvaluateBoth(b) ? CentreGap(b) : -1.0;
   };
-  for (int k = 0; k < L; ++k) {
-    clamped = false;
-    double step[4];
-    if (ContactSteps(b, k, nb, 1.0, step) != 0) return -2;
-    double val[4];
-    for (int q = 0; q < 4; ++q) val[q] = b.p[q] + f * step[q];
-    if (restart) {
-      restart = false;
-      for (int q = 0; q < 4; ++q) {
-        sign0[q] = Sign(step[q]);
-        if (val[q] > b.p[q]) b.lo[q] = b.p[q];
-        if (val[q] < b.p[q]) b.hi[q] = b.p[q];
-      }
-    } else {
-      // A parameter whose step turned is kept inside its bracket and slowed to a quarter.
-      for (int q = 0; q < 4; ++q) {
-        if (Sign(step[q]) == sign0[q]) continue;
-        const double old = b.p[q];
-        if (val[q] < b.lo[q]) {
-          b.lo[q] = 0.5 * (b.lo[q] + val[q]);
-          val[q] = old + 0.25 * (b.lo[q] - old);
-        } else if (val[q] > b.hi[q]) {
-          b.hi[q] = 0.5 * (b.hi[q] + val[q]);
-          val[q] = old + 0.25 * (b.hi[q] - old);
-        } else {
-          val[q] = old + 0.25 * f * step[q];
+  // The bracketed steps, then the relaxed ones: 100 converged, -2 held on an edge of a box or
+  // lost to degenerate geometry on the way, 0 out of iterations.
+  auto Steps = [&]() {
+    for (int k = 0; k < L; ++k) {
+      clamped = false;
+      double step[4];
+      if (ContactSteps(b, k, nb, 1.0, step) != 0) return -2;
+      double val[4];
+      for (int q = 0; q < 4; ++q) val[q] = b.p[q] + f * step[q];
+      if (restart) {
+        restart = false;
+        for (int q = 0; q < 4; ++q) {
+          sign0[q] = Sign(step[q]);
+          if (val[q] > b.p[q]) b.lo[q] = b.p[q];
+          if (val[q] < b.p[q]) b.hi[q] = b.p[q];
+        }
+      } else {
+        // A parameter whose step turned is kept inside its bracket and slowed to a quarter.
+        for (int q = 0; q < 4; ++q) {
+          if (Sign(step[q]) == sign0[q]) continue;
+          const double old = b.p[q];
+          if (val[q] < b.lo[q]) {
+            b.lo[q] = 0.5 * (b.lo[q] + val[q]);
+            val[q] = old + 0.25 * (b.lo[q] - old);
+          } else if (val[q] > b.hi[q]) {
+            b.hi[q] = 0.5 * (b.hi[q] + val[q]);
+            val[q] = old + 0.25 * (b.hi[q] - old);
+          } else {
+            val[q] = old + 0.25 * f * step[q];
+          }
+        }
+        for (int q = 0; q < 4; ++q) {
+          if (b.p[q] < val[q]) b.lo[q] = 0.5 * (b.p[q] + b.lo[q]);
+          if (b.p[q] > val[q]) b.hi[q] = 0.5 * (b.p[q] + b.hi[q]);
         }
       }
-      for (int q = 0; q < 4; ++q) {
-        if (b.p[q] < val[q]) b.lo[q] = 0.5 * (b.p[q] + b.lo[q]);
-        if (b.p[q] > val[q]) b.hi[q] = 0.5 * (b.p[q] + b.hi[q]);
+      for (int q = 0; q < 4; ++q) b.p[q] = val[q];
+      // Across a pole the free parameter jumps: the steps' signs and brackets begin anew there.
+      if (CrossPoles(b)) {
+        OpenBrackets(b);
+        restart = true;
       }
+      const double gap = Settle();
+      if (gap < 0.0) return -2;
+      if (gap < tol) return 100;
+      if (k == N - 1) f = 1.0;
+      if (k == L - 1 && L < 2 * (N + 60) && gap < 1000.0 * tol) L = 2 * (N + 60);
+      VecCrossProd3(b.at[0].n, b.at[1].n, b.t);
     }
-    for (int q = 0; q < 4; ++q) b.p[q] = val[q];
-    // Across a pole the free parameter jumps: the steps' signs and brackets begin anew there.
-    if (CrossPoles(b)) {
-      OpenBrackets(b);
-      restart = true;
-    }
-    const double gap = Settle();
-    if (gap < 0.0) return -2;
-    if (gap < tol) return 100;
-    if (k == N - 1) f = 1.0;
-    if (k == L - 1 && L < 2 * (N + 60) && gap < 1000.0 * tol) L = 2 * (N + 60);
-    VecCrossProd3(b.at[0].n, b.at[1].n, b.t);
-  }
-  // Out of iterations, not held on an edge: a parameter whose step turned once (one full step
-  // past a contact beside a pole) and then runs on the other way crawls at three quarters per
-  // iteration on its quarter steps, short of the contact the next full step would reach. The
-  // iteration goes on with relaxed steps: the share of the step taken is the one that would
-  // have cancelled the last change of step (Aitken's: the secant along the last step), whole
-  // at first, never more; an iteration that overshoots by a factor of g takes 1 / (1 + g).
-  // Pairs the bracketed steps reach are left as they were.
-  double prior[4] = {}, omega = 1.0;
-  bool relaxed = false;
-  for (int k = 0; k < kRelaxedSteps && !clamped; ++k) {
-    double step[4];
-    if (ContactSteps(b, 1, nb, 1.0, step) != 0) return -2;
-    if (relaxed) {
-      double num = 0.0, den = 0.0;
-      for (int q = 0; q < 4; ++q) {
-        num += prior[q] * (step[q] - prior[q]);
-        den += (step[q] - prior[q]) * (step[q] - prior[q]);
+    // Out of iterations, not held on an edge: a parameter whose step turned once (one full step
+    // past a contact beside a pole) and then runs on the other way crawls at three quarters per
+    // iteration on its quarter steps, short of the contact the next full step would reach. The
+    // iteration goes on with relaxed steps: the share of the step taken is the one that would
+    // have cancelled the last change of step (Aitken's: the secant along the last step), whole
+    // at first, never more; an iteration that overshoots by a factor of g takes 1 / (1 + g).
+    // Pairs the bracketed steps reach are left as they were.
+    double prior[4] = {}, omega = 1.0;
+    bool relaxed = false;
+    for (int k = 0; k < kRelaxedSteps && !clamped; ++k) {
+      double step[4];
+      if (ContactSteps(b, 1, nb, 1.0, step) != 0) return -2;
+      if (relaxed) {
+        double num = 0.0, den = 0.0;
+        for (int q = 0; q < 4; ++q) {
+          num += prior[q] * (step[q] - prior[q]);
+          den += (step[q] - prior[q]) * (step[q] - prior[q]);
+        }
+        if (den > 0.0 && std::isfinite(num / den)) omega = std::clamp(-omega * num / den, kRelaxLeast, 1.0);
       }
-      if (den > 0.0 && std::isfinite(num / den)) omega = std::clamp(-omega * num / den, kRelaxLeast, 1.0);
+      for (int q = 0; q < 4; ++q) {
+        prior[q] = step[q];
+        b.p[q] += omega * step[q];
+      }
+      // Across a pole the free parameter jumps: the share begins anew, whole.
+      relaxed = !CrossPoles(b);
+      if (!relaxed) omega = 1.0;
+      const double gap = Settle();
+      if (gap < 0.0) return -2;
+      if (gap < tol) return 100;
+      VecCrossProd3(b.at[0].n, b.at[1].n, b.t);
     }
-    for (int q = 0; q < 4; ++q) {
-      prior[q] = step[q];
-      b.p[q] += omega * step[q];
-    }
-    // Across a pole the free parameter jumps: the share begins anew, whole.
-    relaxed = !CrossPoles(b);
-    if (!relaxed) omega = 1.0;
-    const double gap = Settle();
-    if (gap < 0.0) return -2;
-    if (gap < tol) return 100;
-    VecCrossProd3(b.at[0].n, b.at[1].n, b.t);
-  }
-  if (clamped) return -2;
+    return clamped ? -2 : 0;
+  };
+  const int stepped = Steps();
+  if (stepped == 100) return 100;
   // Still out of iterations: where a surface curves far more sharply than the ball across the
   // fillet (a cone's contact beside its apex, a torus's inner wall against a large ball) the
   // steps from the tangent lines spiral in at a few percent an iteration, or circle round the
   // contact. Newton on the contact equations finishes from the last iterate, the ball held to
   // the cross-section through the guess's point (the ball of the place the guess stands for)
   // and taken only where it rounds that point's corner (BallSpansCorner): the cross-section
-  // holds other balls too, on the far side of a surface.
+  // holds other balls too, on the far side of a surface. Where that fails too, or the steps were
+  // held on an edge of a box or met degenerate geometry on the way (beside a cone's apex they
+  // swing round the axis onto its rim or a sphere's pole), the ball of that place is grown from
+  // the guess (GrowBall). A guess whose surfaces meet degenerately grows no ball either.
+  const bool edge = stepped != 0;
   double q[4] = {b.p[0], b.p[1], b.p[2], b.p[3]}, X[3];
   const bool held[4] = {false, false, false, false};
   Eval3DPointOnSurfCoord(S1, start[0], start[1], 0, 0, X);
-  if (!SolveContact(S1, S2, r, q, held, X) || !BallSpansCorner(S1, S2, r, q, X)) return 0;
+  if (edge || !SolveContact(S1, S2, r, q, held, X) || !BallSpansCorner(S1, S2, r, q, X)) {
+    for (int k = 0; k < 4; ++k) q[k] = start[k];
+    if (!GrowBall(S1, S2, r, X, q) || !BallSpansCorner(S1, S2, r, q, X)) return edge ? -2 : 0;
+  }
   for (int k = 0; k < 4; ++k) b.p[k] = q[k];
   const double gap = Settle();
-  return gap >= 0.0 && gap < tol && !clamped ? 100 : 0;
+  return gap >= 0.0 && gap < tol && !clamped ? 100 : edge ? -2 : 0;
 }
 }  // namespace
 
@@ -819,9 +879,10 @@ double ResidualSize(const double g[4], int n) {
 // station X (may be null), its ball's cross-section through X: Gauss-Newton on the others
 // against the residual's components (ContactResidual), the Jacobian by central differences
 // (steps 1e-7 of each range), each step halved until the residual shrinks and clamped to the
-// boxes. True with q moved once the residual is round-off of the pair's size; false with q as
-// it was.
-bool SolveContact(Bspline* S1, Bspline* S2, double r, double q[4], const bool held[4], const double* X) {
+// boxes, at most `iterations` steps. True with q moved once the residual is round-off of the
+// pair's size; false with q as it was.
+bool SolveContact(Bspline* S1, Bspline* S2, double r, double q[4], const bool held[4], const double* X,
+                  int iterations) {
   int var[4], m = 0;
   for (int k = 0; k < 4; ++k)
     if (!held[k]) var[m++] = k;
@@ -842,7 +903,7 @@ bool SolveContact(Bspline* S1, Bspline* S2, double r, double q[4], const bool he
   const double far = std::fmax(std::fabs(C[0]), std::fmax(std::fabs(C[1]), std::fabs(C[2]))) + r;
   const double round = kContactRound * PairSize(S1, S2) + kCoordinateUlps * DBL_EPSILON * far;
   double gap = ResidualSize(g, n);
-  for (int it = 0; it < 50 && gap > round; ++it) {
+  for (int it = 0; it < iterations && gap > round; ++it) {
     double J[4][4] = {};
     for (int j = 0; j < m; ++j) {
       const int k = var[j];
@@ -966,6 +1027,10 @@ constexpr double kGapStretch = 2.0;
 // The share of such a move by which the ball halfway may lie from either end: farther, it lies
 // on one side of a gap, not between the pairs.
 constexpr double kGapShare = 0.75;
+// The share of the chord between two balls' centres by which the centre of a ball between them,
+// its cross-section through the chord's midpoint, may lie from that midpoint: an arc of the
+// spine up to a half circle between them passes within its sagitta, at most half the chord.
+constexpr double kArcShare = 0.5;
 
 // A refined pair whose ball's cross-section passes farther from its node than this share of the
 // branch's shorter step beside the node may lie out of order with its neighbours' pairs.
@@ -994,11 +1059,12 @@ bool OnBoth(Bspline* S1, Bspline* S2, const double* q, double tol) {
 // the fillet with a gap between them: the contact point that moved farther, moved more than
 // kGapStretch times step, and the ball refined from the intersection halfway between the
 // nodes has no pair or lies by more than kGapShare of that move from either end, and so does
-// the ball whose cross-section runs through the halfway point where that one lies nearer.
+// the ball whose cross-section runs through the halfway point where that one lies nearer, and
+// the one whose cross-section runs through the midpoint of the centres of the pairs qa and qb.
 // Nodes across a seam, a move within the refinement's noise, or a halfway point not found on
 // the intersection, tell nothing.
-bool LeapsAGap(Bspline* S1, Bspline* S2, const double* a, const double* b, const double A[2][3],
-               const double B[2][3], double step, double tol) {
+bool LeapsAGap(Bspline* S1, Bspline* S2, const double* a, const double* b, const double* qa, const double* qb,
+               const double A[2][3], const double B[2][3], double step, double tol) {
   const int k = VecDist3(A[1], B[1]) > VecDist3(A[0], B[0]) ? 1 : 0;
   const double reach = VecDist3(A[k], B[k]);
   if (!(reach > kGapStretch * step) || !(reach > kStepNoise * tol)) return false;
@@ -1022,22 +1088,48 @@ bool LeapsAGap(Bspline* S1, Bspline* S2, const double* a, const double* b, const
   const double r = 0.5 * (a[4] + b[4]);
   double X[3], g[4];
   Eval3DPointOnSurfCoord(S1, m[0], m[1], 0, 0, X);
-  if (RefineSelected(S1, S2, r, m, b, tol) != 100) return true;
   auto Aside = [&](const double* at) {
     if (k == 0) Eval3DPointOnSurfCoord(S1, at[0], at[1], 0, 0, Pm);
     else Eval3DPointOnSurfCoord(S2, at[2], at[3], 0, 0, Pm);
     return VecDist3(Pm, A[k]) > kGapShare * reach || VecDist3(Pm, B[k]) > kGapShare * reach;
   };
+  const bool held[4] = {false, false, false, false};
+  // Where the fillet's spine bends more tightly than the nodes lie from it (beside a cone's
+  // apex, where the contact swings round the axis, or a torus's inner equator), the balls
+  // refined from points between the nodes, and those whose cross-sections run through them, can
+  // lie out of order with the pairs, and from the mean of two pairs fed back the tangent-line
+  // steps run off the rim. The midpoint of the two balls' centres lies beside the spine, within
+  // the chord's sagitta: on an unbroken fillet the ball whose cross-section runs through it, from
+  // the mean of the pairs, lies between them, its centre within kArcShare of the chord of the
+  // midpoint (its contacts, on a contact curve that bends, need not lie within kGapShare of the
+  // move of either end). Pairs across a seam tell nothing here.
+  auto BetweenCentres = [&]() {
+    double mid[4], C[2][3], M[3];
+    for (int q = 0; q < 4; ++q) {
+      const Bspline* s = q < 2 ? S1 : S2;
+      if ((q & 1 ? s->closedV : s->closedU) && std::fabs(qa[q] - qb[q]) > 0.5 * (Hi(s, q & 1) - Lo(s, q & 1)))
+        return false;
+      mid[q] = 0.5 * (qa[q] + qb[q]);
+    }
+    for (int j = 0; j < 2; ++j) {
+      SurfPoint e;
+      if (!Evaluate(S1, (j ? qb : qa)[0], (j ? qb : qa)[1], e, false)) return false;
+      for (int c = 0; c < 3; ++c) C[j][c] = e.d[0][c] + r * e.n[c];
+    }
+    for (int c = 0; c < 3; ++c) M[c] = 0.5 * (C[0][c] + C[1][c]);
+    return SolveContact(S1, S2, r, mid, held, M) && CentreFrom(S1, r, mid, M) <= kArcShare * VecDist3(C[0], C[1]);
+  };
+  if (RefineSelected(S1, S2, r, m, b, tol) != 100) return !BetweenCentres();
   if (!Aside(m)) return false;
   // Beside a pole the refiner's ball lies aside from the halfway point's own by more than the
   // nodes' step, as it does from a node (OwnBall), in no order: then the ball halfway is the
   // one whose cross-section runs through the halfway point (the nodes, its neighbours, lie half
   // the step from it), where that lies nearer.
-  const bool held[4] = {false, false, false, false};
   double own[4] = {m[0], m[1], m[2], m[3]};
   return !(ContactResidual(S1, S2, r, m, X, g) == 4 && std::fabs(g[3]) > kPinShare * 0.5 * step &&
            SolveContact(S1, S2, r, own, held, X) && CentreFrom(S1, r, own, X) < CentreFrom(S1, r, m, X) &&
-           !Aside(own));
+           !Aside(own)) &&
+         !BetweenCentres();
 }
 
 // A contact point that moves less than this share of the branch's step between the nodes stands
@@ -1102,7 +1194,17 @@ int OwnBall(Bspline* S1, Bspline* S2, double r, const double* p, int n, int i, d
   if (!(off > kStationShare * longer) && !(off > kPinShare * shorter)) return 100;
   const bool held[4] = {false, false, false, false};
   double own[4] = {q[0], q[1], q[2], q[3]};
-  if (!SolveContact(S1, S2, r, own, held, X)) return begun ? kAcrossAGap : kAwayFromNode;
+  // Where the fillet's spine bends more tightly than the node lies from it (beside a cone's
+  // apex) several balls' cross-sections run through the node, and Newton from a pair far along
+  // the fillet misses the node's ball or finds another far off: the ball grown from the node
+  // itself is taken where it lies nearer.
+  bool found = SolveContact(S1, S2, r, own, held, X);
+  double grown[4] = {p[5 * i], p[5 * i + 1], p[5 * i + 2], p[5 * i + 3]};
+  if (GrowBall(S1, S2, r, X, grown) && (!found || CentreFrom(S1, r, grown, X) < CentreFrom(S1, r, own, X))) {
+    for (int k = 0; k < 4; ++k) own[k] = grown[k];
+    found = true;
+  }
+  if (!found) return begun ? kAcrossAGap : kAwayFromNode;
   if (!BallFits(S1, S2, r, own)) return kBallTooBig;
   if (CentreFrom(S1, r, own, X) < CentreFrom(S1, r, q, X) && off > kPinShare * shorter)
     for (int k = 0; k < 4; ++k) q[k] = own[k];
@@ -1182,9 +1284,11 @@ int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, Intersection
       // pair (the way there is the branch's), the pair farther from its node is the one that
       // slid: when that is the first, the fillet begins here instead.
       if (turns && VecDotProd3(dXi, dX) < 0.0) continue;
+      const double tail[4] = {out->tail->u1, out->tail->v1, out->tail->u2, out->tail->v2};
       const int apart = turns ? kAwayFromNode
-                        : LeapsAGap(S1, S2, p + 5 * last, p + 5 * i, prev, P, VecSize3(dXi), tol) ? kAcrossAGap
-                                                                                                  : 100;
+                        : LeapsAGap(S1, S2, p + 5 * last, p + 5 * i, tail, q, prev, P, VecSize3(dXi), tol)
+                            ? kAcrossAGap
+                            : 100;
       if (apart != 100 && out->nodeCount == 1 && !SmallVector(dXi, noise) &&
           VecDist3(prev[0], X) + VecDist3(prev[1], X) > VecDist3(P[0], Xi) + VecDist3(P[1], Xi)) {
         if (!missing) ReportNoBall(InputPlace(first), n, apart);

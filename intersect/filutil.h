@@ -32,7 +32,10 @@ struct Bspline;
 // least a twentieth); where those run out too, Newton on the contact equations with the ball's
 // cross-section through the guess's point on S1 finishes from the last iterate, its pair taken
 // where the ball rounds that point (the point lies in the wedge from the centre to the
-// contacts); every parameter is clamped to its box,
+// contacts); where that fails, or the steps were held on a box's edge or met degenerate geometry
+// on the way (beside a cone's apex they swing round the axis onto its rim), the ball of that
+// point is grown from a thousandth of r at the guess, Newton with that cross-section at each
+// radius, and taken on the same terms; every parameter is clamped to its box,
 // except in a direction the surface is closed in (closed flag), where it goes on across the
 // seam; a contact on the seam itself is given on the guess's side of it. A guess that is a
 // contact pair within tol already, its contacts apart, is given back unmoved (100). A guess on
@@ -85,8 +88,9 @@ void SetRadiusArray(Bspline* S1, IntersectionTrace* trace, double r0, double r1,
 // fits and lies nearer, a pair aside by more than the shorter step is moved onto it.
 // Where a contact point moves more than twice the branch's step, the
 // ball refined halfway between the nodes (or, where its cross-section passes the halfway point
-// aside and that point's own ball lies nearer, the latter) must lie between the two pairs, else
-// the fillet breaks off there. A turn or a break against the first pair: of the two, the pair farther from its
+// aside and that point's own ball lies nearer, the latter; or the ball whose cross-section runs
+// through the midpoint of the two pairs' centres) must lie between the two pairs, else the
+// fillet breaks off there. A turn or a break against the first pair: of the two, the pair farther from its
 // node is the one without a ball. 0 when every node gave a pair; -2 when a node gave none (the refiner's limit, a
 // contact beyond a surface's edge, degenerate geometry, a ball that does not fit, a ball away
 // from the node, a break in the fillet): nodes before the first pair are passed over and after

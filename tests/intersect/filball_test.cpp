@@ -56,7 +56,9 @@ enum Kind {
   kSphereInATallCylinder,
   kTorusAndCylinder,
   kSphereInACylinderAlongX,
-  kSphereOverALowPlane
+  kSphereOverALowPlane,
+  kSphereBesideAnApex,
+  kSmallSphereBesideAnApex
 };
 
 // The surface with its u reversed (its normals turned over): the net's columns in the other
@@ -203,6 +205,18 @@ struct Pair {
         S2 = keep(shapes::Plane(under, e4x, e4y, at));
         d1 = [](const double* p) { return std::fabs(std::hypot(p[0], p[1], p[2]) - 1.0); };
         d2 = [](const double* p) { return std::fabs(p[2] + 1.6); };
+        break;
+      }
+      case kSphereBesideAnApex:         // the sphere of radius 0.5 about (0.5, 0, 0.4) and the cone rho = 1 - z,
+      case kSmallSphereBesideAnApex: {  // 0 <= z <= 1; or the sphere of radius 0.2 about (0.15, 0, 0.8)
+        const bool small = kind == kSmallSphereBesideAnApex;
+        const double R = small ? 0.2 : 0.5, cx = small ? 0.15 : 0.5, cz = small ? 0.8 : 0.4;
+        Place off = at;
+        off.shift[0] += cx * at.scale, off.shift[2] += cz * at.scale;
+        S1 = keep(shapes::Sphere(R, off));
+        S2 = keep(shapes::Cone(kZ, kX, 1.0, 0.0, 0.0, 1.0, at));
+        d1 = [R, cx, cz](const double* p) { return std::fabs(std::hypot(p[0] - cx, p[1], p[2] - cz) - R); };
+        d2 = [](const double* p) { return std::fabs(std::hypot(p[0], p[1]) + p[2] - 1.0) / std::sqrt(2.0); };
         break;
       }
       case kTorusAndCylinder:  // the torus of radii 1 and 0.3 about z and the cylinder of radius 0.4 about x
@@ -962,6 +976,18 @@ TEST_F(FilletBall, ASmallBallBetweenATorusAndACylinderIsFoundAtEveryNode) {
       [](const Pair& c, IntersectionTrace* t) { ExpectFillet(c, t, 0.01 * c.size, t->nodeCount); });
 }
 
+// A ball of 0.03 of the size fits all along every branch too. Where a branch passes the torus's
+// inner equator the fillet's spine bends round tightly, and the contact on the cylinder moves
+// several times the nodes' step between two nodes, along a contact curve that bends with it:
+// the ball between their pairs, its cross-section through the midpoint of their centres, has
+// a contact farther than three quarters of that move from one end, and the fillet seemed to
+// break there (the two branches past the inner equator stopped after about half their nodes).
+// Its centre lies within half the chord of that midpoint: every node gives its pair, on the ball.
+TEST_F(FilletBall, ABallRoundATorussInnerEquatorIsJoinedAcrossTheSpinesTightBend) {
+  ForEachTorusAndCylinderBranch(
+      [](const Pair& c, IntersectionTrace* t) { ExpectFillet(c, t, 0.03 * c.size, t->nodeCount); });
+}
+
 // A ball of 0.3 of the size between the torus and the cylinder: where it fits, its contact on the
 // cylinder runs several times as fast as the one on the torus. Such a trace's pairs fed back lie
 // on no intersection, and the ball halfway between two of them is the one refined from their
@@ -1141,6 +1167,23 @@ TEST_F(FilletBall, NodesCrowdedBesideAPoleKeepTheirOwnBallsInOrder) {
 // iterations (0), though the ball is there. The refiner gives it, on the ball, its contacts half
 // a radius from the node (the balls of other places in the node's cross-section lie a radius
 // and more away).
+// The sphere of radius 0.5 about kApexSphere and the cone rho = 1 - z (0 <= z <= 1) of the cases
+// beside the cone's apex.
+const double kApexSphere[3] = {0.5, 0.0, 0.4};
+
+// The point X of the loop of the sphere of radius R about c (c[1] = 0) and that cone at the angle
+// a round the axis, on its stretch near the apex, and its parameters q on the sphere and the cone:
+// with w = 1 - z, 2 w^2 - 2 b w + k = 0 for b = c0 cos a + 1 - c2, k = c0^2 + (1 - c2)^2 - R^2,
+// its smaller root.
+void LoopBesideTheApex(double a, double q[4], double X[3], const double c[3] = kApexSphere, double R = 0.5) {
+  const double b = c[0] * std::cos(a) + 1.0 - c[2], k = c[0] * c[0] + (1.0 - c[2]) * (1.0 - c[2]) - R * R;
+  const double w = 0.5 * (b - std::sqrt(b * b - 2.0 * k));
+  X[0] = w * std::cos(a), X[1] = w * std::sin(a), X[2] = 1.0 - w;
+  const double p[3] = {(X[0] - c[0]) / R, (X[1] - c[1]) / R, (X[2] - c[2]) / R};
+  UnitSphereParams(p, &q[0], &q[1]);
+  q[2] = shapes::AngleParam(a + 2 * M_PI * (a < 0.0)), q[3] = 1.0 - w;
+}
+
 TEST_F(FilletBall, ABallTouchingAConeBesideItsApexIsReached) {
   const double r = 0.5, c[3] = {0.5, 0.0, 0.4};
   for (const Place& at : Placements())
@@ -1150,20 +1193,9 @@ TEST_F(FilletBall, ABallTouchingAConeBesideItsApexIsReached) {
       for (int k = 0; k < 3; ++k) off.shift[k] += c[k] * at.scale;
       BsplineKeeper keep;
       Bspline* S[2] = {keep(shapes::Sphere(0.5, off)), keep(shapes::Cone(kZ, kX, 1.0, 0.0, 0.0, 1.0, at))};
-      // The loop's point at the angle a round the axis, (1 - z)^2 - (1 - z) cos a + (z - 0.4)^2 = 0 near
-      // the apex, and its parameters.
-      auto node = [&](double a, double q[4], double X[3]) {
-        double lo = 0.5, hi = 1.0, z = 0.75;
-        for (int it = 0; it < 100; ++it, z = 0.5 * (lo + hi))
-          ((1 - z) * (1 - z) - (1 - z) * std::cos(a) + (z - 0.4) * (z - 0.4) > 0.0 ? hi : lo) = z;
-        X[0] = (1 - z) * std::cos(a), X[1] = (1 - z) * std::sin(a), X[2] = z;
-        const double p[3] = {2 * (X[0] - c[0]), 2 * X[1], 2 * (X[2] - c[2])};
-        UnitSphereParams(p, &q[0], &q[1]);
-        q[2] = shapes::AngleParam(a + 2 * M_PI * (a < 0.0)), q[3] = z;
-      };
       double q[4], nb[4], X[3], Y[3], C[2][3];
-      node(phi, q, X);
-      node(phi + 0.03, nb, Y);
+      LoopBesideTheApex(phi, q, X);
+      LoopBesideTheApex(phi + 0.03, nb, Y);
       ASSERT_EQ(NewestRefineToFilletPoint(S[0], S[1], r * at.scale, &q[0], &q[1], &q[2], &q[3], nb[0], nb[1], nb[2],
                                           nb[3], 3e-9 * at.scale),
                 100);
@@ -1180,6 +1212,121 @@ TEST_F(FilletBall, ABallTouchingAConeBesideItsApexIsReached) {
       EXPECT_LT(VecDist3(C[0], C[1]), 1e-6);
       EXPECT_NEAR(std::hypot(C[0][0] - c[0], C[0][1], C[0][2] - c[2]), 0.5 + r, 1e-6);
       EXPECT_NEAR((std::hypot(C[0][0], C[0][1]) + C[0][2] - 1.0) / std::sqrt(2.0), r, 1e-6);
+    }
+}
+
+// The pair q on the sphere of radius R about kApexSphere and the apex cone S (placed at) is one
+// of the ball of radius r outside both: the centres P + r n from either contact agree, R + r
+// from the sphere's centre and r from the cone.
+void ExpectOnTheApexBall(Bspline* const S[2], const Place& at, const double q[4], double r, double R) {
+  double C[2][3];
+  for (int s = 0; s < 2; ++s) {
+    double Q[3], P[3], Su[3], Sv[3], N[3];
+    Eval3DPointOnSurfCoord(S[s], q[2 * s], q[2 * s + 1], 0, 0, Q);
+    Eval3DPointOnSurfCoord(S[s], q[2 * s], q[2 * s + 1], 1, 0, Su);
+    Eval3DPointOnSurfCoord(S[s], q[2 * s], q[2 * s + 1], 0, 1, Sv);
+    VecCrossProd3(Su, Sv, N);
+    at.Unmap(Q, P);
+    for (int k = 0; k < 3; ++k) C[s][k] = P[k] + r * N[k] / VecSize3(N);
+  }
+  const double* c = kApexSphere;
+  EXPECT_LT(VecDist3(C[0], C[1]), 1e-8);
+  EXPECT_NEAR(std::hypot(C[0][0] - c[0], C[0][1] - c[1], C[0][2] - c[2]), R + r, 1e-8);
+  EXPECT_NEAR((std::hypot(C[0][0], C[0][1]) + C[0][2] - 1.0) / std::sqrt(2.0), r, 1e-8);
+}
+
+// A ball of 0.9, 1.8 times the sphere's radius, from nodes of the same loop farther round: its
+// contact on the cone lies within a tenth of the apex, a radius and more from the node. The
+// tangent-line steps swing round the axis onto the cone's rim or the sphere's pole and were held
+// there (-2, "beyond the edges") at about half of these nodes, though the ball is there; grown
+// from the node it is given, on the ball.
+TEST_F(FilletBall, ABallSeveralTimesTheSpheresRadiusBesideAConesApexIsGrownFromTheNode) {
+  const double r = 0.9, R = 0.5;
+  for (const Place& at : Placements()) {
+    Place off = at;
+    for (int k = 0; k < 3; ++k) off.shift[k] += kApexSphere[k] * at.scale;
+    BsplineKeeper keep;
+    Bspline* S[2] = {keep(shapes::Sphere(R, off)), keep(shapes::Cone(kZ, kX, 1.0, 0.0, 0.0, 1.0, at))};
+    for (const double phi : {-0.9, -0.75, -0.6, -0.45, 0.4, 0.55, 0.7, 0.85}) {
+      SCOPED_TRACE(::testing::Message() << "scale " << at.scale << " phi " << phi);
+      double q[4], nb[4], X[3], Y[3];
+      LoopBesideTheApex(phi, q, X);
+      LoopBesideTheApex(phi + 0.03, nb, Y);
+      const int rc = NewestRefineToFilletPoint(S[0], S[1], r * at.scale, &q[0], &q[1], &q[2], &q[3], nb[0], nb[1],
+                                               nb[2], nb[3], 1e-9 * at.scale);
+      ASSERT_EQ(rc, 100);
+      ExpectOnTheApexBall(S, at, q, r, R);
+    }
+  }
+}
+
+// Nodes of the loop of a sphere (radius R about centre) and the cone of the case c, at angles
+// from `from` to `to` round the axis in steps of 0.05, as one branch with fillet radius r (the
+// case's units).
+IntersectionTrace* BranchBesideTheApex(const Pair& c, double from, double to, double r,
+                                       const double centre[3] = kApexSphere, double R = 0.5) {
+  IntersectionTrace* in = MallocIntersectionTrace();
+  const int n = static_cast<int>(std::lround(std::fabs(to - from) / 0.05));
+  for (int i = 0; i <= n; ++i) {
+    double q[4], X[3], P[3];
+    LoopBesideTheApex(from + (to - from) * i / n, q, X, centre, R);
+    c.at.Map(X, P);
+    AppendTraceNode(in, P, q[0], q[1], q[2], q[3])->filletParam = r * c.at.scale;
+  }
+  in->open = 1;
+  return in;
+}
+
+// The nodes of a branch 0.4 .. 0.95 radians round the axis from the sphere's meridian through it,
+// at r = 0.9, all have their ball (its contact on the cone short of the
+// apex), though the fillet's spine bends there more tightly than the nodes lie from it, and a
+// node's pair refined far along the fillet is one from which Newton misses the node's own ball.
+// Grown from the node, that ball is found, and the trace gives every pair, on the ball.
+TEST_F(FilletBall, NodesBesideAConesApexKeepTheirBallsWhereTheSpineBendsTightly) {
+  for (const Place& at : Placements())
+    for (const double side : {-1.0, 1.0}) {
+      SCOPED_TRACE(::testing::Message() << "scale " << at.scale << " side " << side);
+      const Pair c(kSphereBesideAnApex, at);
+      IntersectionTrace* in = BranchBesideTheApex(c, 0.4 * side, 0.95 * side, 0.9);
+      ExpectFillet(c, in, 0.9, in->nodeCount);
+      FreeTrace(in);
+    }
+}
+
+// That trace's own pairs fed back: between two of them, where a contact swings round the apex
+// several times as far as the other moves, the ball refined from their mean ran off the cone's
+// rim, and the fillet seemed to break there (the first or the last pair was lost). The ball whose
+// cross-section runs through the midpoint of their centres lies between them: every pair is
+// given back, unmoved.
+TEST_F(FilletBall, PairsBesideAConesApexFedBackStayWhereTheyAre) {
+  for (const Place& at : Placements())
+    for (const double side : {-1.0, 1.0}) {
+      SCOPED_TRACE(::testing::Message() << "scale " << at.scale << " side " << side);
+      const Pair c(kSphereBesideAnApex, at);
+      IntersectionTrace* in = BranchBesideTheApex(c, 0.4 * side, 0.95 * side, 0.9);
+      int rc = 0;
+      IntersectionTrace* out = Fillet(c, in, 0.9, &rc);
+      ExpectFedBackUnmoved(c, out);
+      FreeTrace(out);
+      FreeTrace(in);
+    }
+}
+
+// The sphere of radius 0.2 about (0.15, 0, 0.8) meets the cone in a loop whose stretch near the
+// apex passes within 0.04 of it; a ball of the sphere's radius along 0.3 .. 1.45 radians of it, on
+// either side: every node has its ball, but the cross-sections of several balls run through a
+// node there; from the refiner's pair, far along the fillet, Newton found another ball no nearer
+// the node, the far pair stayed, and the fillet seemed to break after a few nodes. The ball grown
+// from the node lies nearer: every node gives its pair, on the ball.
+TEST_F(FilletBall, NodesBesideAConesApexTakeTheNearestOfTheBallsThroughThem) {
+  const double centre[3] = {0.15, 0.0, 0.8};
+  for (const Place& at : Placements())
+    for (const double side : {-1.0, 1.0}) {
+      SCOPED_TRACE(::testing::Message() << "scale " << at.scale << " side " << side);
+      const Pair c(kSmallSphereBesideAnApex, at);
+      IntersectionTrace* in = BranchBesideTheApex(c, 1.45 * side, 0.3 * side, 0.2, centre, 0.2);
+      ExpectFillet(c, in, 0.2, in->nodeCount);
+      FreeTrace(in);
     }
 }
 
