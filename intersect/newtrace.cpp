@@ -2980,9 +2980,10 @@ bool BackwardStep(const March& m, double step[4]) {
   return true;
 }
 
-// A closed surface's seam is no edge to a march running along it: every parameter at a domain
-// end lies in a direction its surface is closed in and was at that end before the step too.
-// Arriving at a seam still ends the march there (the branch goes on from its far side).
+// A closed surface's seam, or an edge, is no end to a march running along it: every parameter
+// at a domain end was at that end before the step too. Two faces meeting along the edge they
+// share meet along an edge of each, every node of the branch on both. Arriving at a seam or an
+// edge still ends the march there (at a seam the branch goes on from its far side).
 bool RunsAlongSeam(const March& m, const Params& prev, const Params& cur) {
   bool along = false;
   for (int k = 0; k < 4; ++k) {
@@ -2990,7 +2991,6 @@ bool RunsAlongSeam(const March& m, const Params& prev, const Params& cur) {
     const double lo = Lo(s, k & 1), hi = Hi(s, k & 1);
     const bool atLo = std::fabs(cur.p[k] - lo) <= m.tol[k], atHi = std::fabs(hi - cur.p[k]) <= m.tol[k];
     if (!atLo && !atHi) continue;
-    if (!(k & 1 ? s->closedV : s->closedU)) return false;
     if (std::fabs(prev.p[k] - (atLo ? lo : hi)) > m.tol[k]) return false;
     along = true;
   }
@@ -3848,8 +3848,8 @@ int MarchContact(March& m, double t[3]) {
         return 0;
       // The step stops on the first domain edge it crosses, except a closed surface's seam or an
       // edge that it runs along from a point on it: it stays on the seam's side, or on the edge,
-      // there. Faces tangent along the edge they share touch along it, and a step turned off the
-      // edge by round-off ended the march where it began.
+      // there. Faces tangent along the edge they share touch along it, and round-off turns the
+      // steps along it a hair outward.
       double f = 1.0;
       ContactHold hold;
       hold.kind = 1;

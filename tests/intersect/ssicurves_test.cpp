@@ -160,9 +160,7 @@ TEST_F(IntersectionCurves, RandomBicubicPairsAtEveryScale) {
 
 // A plane and a cubic bend tangent to it along the edge they share, as a fillet meets a face:
 // they touch along the whole edge, which is one branch from end to end whichever comes first.
-// Beyond the edge there is no surface: a probe across the contact clamped back onto it found the
-// surfaces coinciding there, the contact was not followed, and the march stopped a step either
-// side of its seed, a third of the edge short.
+// Beyond the edge there is no surface to probe for a region where the two coincide.
 TEST_F(IntersectionCurves, FacesTangentAlongTheirCommonEdgeGiveTheWholeEdge) {
   const double k = 0.5522847498 * 0.3;  // a quarter circle of radius 0.3 as a cubic
   const double bend[4][2] = {{0.0, 0.0}, {k, 0.0}, {0.3, 0.3 - k}, {0.3, 0.3}};
@@ -186,6 +184,28 @@ TEST_F(IntersectionCurves, FacesTangentAlongTheirCommonEdgeGiveTheWholeEdge) {
       EXPECT_EQ(r.branches, 1) << scale << planeFirst;
       EXPECT_LT(r.worst, 1e-6) << scale << planeFirst;
       EXPECT_NEAR(r.chord / scale, 1.0, 1e-6) << scale << planeFirst;
+    }
+  }
+}
+
+// A face and a thin side face square to it along the edge they share (a plate and its edge
+// face): they cross along the whole edge, one branch, whichever comes first. Every node of the
+// branch lies on an end of both domains, and with the thin face first the steps are short.
+TEST_F(IntersectionCurves, AThinFaceSquareToAnotherAlongTheirEdgeGivesTheWholeEdge) {
+  for (const double scale : {1.0, 1e-6, 1e6}) {
+    const double far = scale == 1.0 ? 0.0 : 1e4 * scale;
+    auto at = [&](std::vector<double> p) {
+      for (double& c : p) c = scale * c + far;
+      return p;
+    };
+    for (const bool thinFirst : {true, false}) {
+      BsplineKeeper keep;
+      Bspline* plate = keep(BuildSurface(1, 1, 2, 2, at({0, -1, 0, 1, -1, 0, 0, 0, 0, 1, 0, 0})));
+      Bspline* side = keep(BuildSurface(1, 1, 2, 2, at({0, 0, -0.01, 0, 0, 0, 1, 0, -0.01, 1, 0, 0})));
+      const Result r = thinFirst ? Measure(side, plate, 100) : Measure(plate, side, 100);
+      EXPECT_EQ(r.branches, 1) << scale << thinFirst;
+      EXPECT_LT(r.worst, 1e-6) << scale << thinFirst;
+      EXPECT_NEAR(r.chord / scale, 1.0, 1e-6) << scale << thinFirst;
     }
   }
 }
