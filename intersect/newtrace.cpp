@@ -2980,9 +2980,10 @@ bool BackwardStep(const March& m, double step[4]) {
   return true;
 }
 
-// A closed surface's seam is no edge to a march running along it: every parameter at a domain
-// end lies in a direction its surface is closed in and was at that end before the step too.
-// Arriving at a seam still ends the march there (the branch goes on from its far side).
+// A closed surface's seam, or an edge, is no end to a march running along it: every parameter
+// at a domain end was at that end before the step too. Two faces meeting along the edge they
+// share meet along an edge of each, every node of the branch on both. Arriving at a seam or an
+// edge still ends the march there (at a seam the branch goes on from its far side).
 bool RunsAlongSeam(const March& m, const Params& prev, const Params& cur) {
   bool along = false;
   for (int k = 0; k < 4; ++k) {
@@ -2990,7 +2991,6 @@ bool RunsAlongSeam(const March& m, const Params& prev, const Params& cur) {
     const double lo = Lo(s, k & 1), hi = Hi(s, k & 1);
     const bool atLo = std::fabs(cur.p[k] - lo) <= m.tol[k], atHi = std::fabs(hi - cur.p[k]) <= m.tol[k];
     if (!atLo && !atHi) continue;
-    if (!(k & 1 ? s->closedV : s->closedU)) return false;
     if (std::fabs(prev.p[k] - (atLo ? lo : hi)) > m.tol[k]) return false;
     along = true;
   }
@@ -3748,7 +3748,7 @@ namespace {
 // A step is kept when it lands ahead of the last node, no farther than this many predicted
 // lengths from it.
 constexpr double kContactReach = 2.0;
-// A step whose move across a seam is below this share of its length runs along the seam (a
+// A step whose move across a seam or an edge is below this share of its length runs along it (a
 // glance of 3 degrees at most).
 constexpr double kAlongSeam = 0.05;
 
@@ -3846,8 +3846,10 @@ int MarchContact(March& m, double t[3]) {
       for (int q = 0; q < 3; ++q) d1[q] = d[q] - off1 * n1[q], d2[q] = d[q] - off2 * n2[q];
       if (!ResolveInTangentPlane(d1, S1u, S1v, &dp[0], &dp[1]) || !ResolveInTangentPlane(d2, S2u, S2v, &dp[2], &dp[3]))
         return 0;
-      // The step stops on the first domain edge it crosses, except a closed surface's seam
-      // that it runs along from a point on it: it stays on the seam's side there.
+      // The step stops on the first domain edge it crosses, except a closed surface's seam or an
+      // edge that it runs along from a point on it: it stays on the seam's side, or on the edge,
+      // there. Faces tangent along the edge they share touch along it, and round-off turns the
+      // steps along it a hair outward.
       double f = 1.0;
       ContactHold hold;
       hold.kind = 1;
@@ -3859,9 +3861,9 @@ int MarchContact(March& m, double t[3]) {
         const double lo = Lo(sk, k & 1), hi = Hi(sk, k & 1), to = from.p[k] + dp[k];
         const double bound = to > hi ? hi : to < lo ? lo : to;
         if (bound == to || !(std::fabs(dp[k]) > 0.0)) continue;
-        if ((k & 1 ? sk->closedV : sk->closedU) && std::fabs(from.p[k] - bound) <= m.tol[k] &&
-            VecSize3(partial[k]) * std::fabs(dp[k]) <= kAlongSeam * h) {
-          held[k] = alongSeam = true;
+        if (std::fabs(from.p[k] - bound) <= m.tol[k] && VecSize3(partial[k]) * std::fabs(dp[k]) <= kAlongSeam * h) {
+          held[k] = true;
+          if (k & 1 ? sk->closedV : sk->closedU) alongSeam = true;
           continue;
         }
         const double g = (bound - from.p[k]) / dp[k];
@@ -3974,6 +3976,19 @@ int ContinueContact(March& m, const IntersectionTraceNode** end, double way[3], 
   return 1;
 }
 
+// True when the probe from c by sign dp leaves surface 1's domain across an edge (not a seam)
+// less than half its move from c: clamped, it would land nearer c than beyond it. A contact is
+// located anywhere across the band where the surfaces stay within the point tolerance, so c
+// lies on an edge the contact runs along only to within that band.
+bool OffEdgeOfSurface1(const March& m, const Params& c, double sign, const double dp[4]) {
+  for (int k = 0; k < 2; ++k) {
+    if (k ? m.s1->closedV : m.s1->closedU) continue;
+    const double lo = Lo(m.s1, k), hi = Hi(m.s1, k), to = c.p[k] + sign * dp[k], half = 0.5 * std::fabs(dp[k]);
+    if ((to < lo && c.p[k] - lo <= half) || (to > hi && hi - c.p[k] <= half)) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 int TraceTangentialContact(Bspline* s1, Bspline* s2, const double q[4], const double dir[3],
@@ -4011,6 +4026,10 @@ int TraceTangentialContact(Bspline* s1, Bspline* s2, const double q[4], const do
     for (int side = 0; side < 2; ++side) {
       // CoincideBeyond looks half a step on from prev: prev two steps back.
       for (int k = 0; k < 4; ++k) prev[side].p[k] = seed.p[k] - (side ? -2.0 : 2.0) * dp[k];
+      // A contact on an edge of surface 1 (two faces tangent along the edge they share) has no
+      // surface beyond it: the probe there, clamped back onto the edge, would land on the
+      // contact and find the surfaces coinciding.
+      if (OffEdgeOfSurface1(m, seed, side ? -1.0 : 1.0, dp)) continue;
       if (CoincideBeyond(m, prev[side], seed)) return 0;
     }
   }

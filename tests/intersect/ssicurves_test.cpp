@@ -3,6 +3,7 @@
 // projected onto the other surface. A closed loop of two bicubic nets at scales 1e-6 .. 1e6,
 // two branches of a wave against a plane, a small loop of a nearly tangent pair, and seeded
 // random bicubic pairs.
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -38,6 +39,7 @@ Bspline* Net(int n, double scale, const std::function<void(double, double, doubl
 struct Result {
   int branches = 0;
   double worst = 0.0;  // largest distance of a sample from the other surface, per pair size
+  double chord = 0.0;  // longest distance between the two ends of a curve, in space
 };
 
 // Intersects the pair and measures every curve at `samples` + 1 points; the curves go with
@@ -56,6 +58,7 @@ Result Measure(Bspline* s1, Bspline* s2, int samples = 300) {
     Bspline* other = k % 2 == 0 ? s2 : s1;
     EXPECT_EQ(c->owner, own);
     const double lo = c->knotsU[c->degreeU], hi = c->knotsU[NumCtrlU(c)];
+    double start[3] = {0.0, 0.0, 0.0};
     for (int i = 0; i <= samples; ++i) {
       const double t = lo + (hi - lo) * i / samples;
       static const int d0[1] = {0};
@@ -64,6 +67,8 @@ Result Measure(Bspline* s1, Bspline* s2, int samples = 300) {
       Eval3DPointOnSurfCoord(own, uv[0], uv[1], 0, 0, P);
       (k % 2 == 0 ? cache2 : cache1).Closest(other, P, &u, &v, q, &d, &e);
       r.worst = std::fmax(r.worst, std::hypot(P[0] - q[0], P[1] - q[1], P[2] - q[2]) / size);
+      if (i == 0) std::copy(P, P + 3, start);
+      if (i == samples) r.chord = std::fmax(r.chord, std::hypot(P[0] - start[0], P[1] - start[1], P[2] - start[2]));
     }
   }
   while (out) {
@@ -151,6 +156,58 @@ TEST_F(IntersectionCurves, RandomBicubicPairsAtEveryScale) {
     branches += r.branches;
   }
   EXPECT_GE(branches, 10);
+}
+
+// A plane and a cubic bend tangent to it along the edge they share, as a fillet meets a face:
+// they touch along the whole edge, which is one branch from end to end whichever comes first.
+// Beyond the edge there is no surface to probe for a region where the two coincide.
+TEST_F(IntersectionCurves, FacesTangentAlongTheirCommonEdgeGiveTheWholeEdge) {
+  const double k = 0.5522847498 * 0.3;  // a quarter circle of radius 0.3 as a cubic
+  const double bend[4][2] = {{0.0, 0.0}, {k, 0.0}, {0.3, 0.3 - k}, {0.3, 0.3}};
+  for (const double scale : {1.0, 1e-6, 1e6}) {
+    const double far = scale == 1.0 ? 0.0 : 1e4 * scale;
+    auto at = [&](double x, double y, double z) {
+      return std::vector<double>{scale * x + far, scale * y + far, scale * z + far};
+    };
+    std::vector<double> plane, cubic;
+    for (const double y : {0.0, 1.0}) {
+      for (const double x : {-1.0, 0.0})
+        for (const double c : at(x, y, 0.0)) plane.push_back(c);
+      for (const auto& b : bend)
+        for (const double c : at(b[0], y, b[1])) cubic.push_back(c);
+    }
+    for (const bool planeFirst : {true, false}) {
+      BsplineKeeper keep;
+      Bspline* p = keep(BuildSurface(1, 1, 2, 2, plane));
+      Bspline* c = keep(BuildSurface(3, 1, 4, 2, cubic));
+      const Result r = planeFirst ? Measure(p, c, 100) : Measure(c, p, 100);
+      EXPECT_EQ(r.branches, 1) << scale << planeFirst;
+      EXPECT_LT(r.worst, 1e-6) << scale << planeFirst;
+      EXPECT_NEAR(r.chord / scale, 1.0, 1e-6) << scale << planeFirst;
+    }
+  }
+}
+
+// A face and a thin side face square to it along the edge they share (a plate and its edge
+// face): they cross along the whole edge, one branch, whichever comes first. Every node of the
+// branch lies on an end of both domains, and with the thin face first the steps are short.
+TEST_F(IntersectionCurves, AThinFaceSquareToAnotherAlongTheirEdgeGivesTheWholeEdge) {
+  for (const double scale : {1.0, 1e-6, 1e6}) {
+    const double far = scale == 1.0 ? 0.0 : 1e4 * scale;
+    auto at = [&](std::vector<double> p) {
+      for (double& c : p) c = scale * c + far;
+      return p;
+    };
+    for (const bool thinFirst : {true, false}) {
+      BsplineKeeper keep;
+      Bspline* plate = keep(BuildSurface(1, 1, 2, 2, at({0, -1, 0, 1, -1, 0, 0, 0, 0, 1, 0, 0})));
+      Bspline* side = keep(BuildSurface(1, 1, 2, 2, at({0, 0, -0.01, 0, 0, 0, 1, 0, -0.01, 1, 0, 0})));
+      const Result r = thinFirst ? Measure(side, plate, 100) : Measure(plate, side, 100);
+      EXPECT_EQ(r.branches, 1) << scale << thinFirst;
+      EXPECT_LT(r.worst, 1e-6) << scale << thinFirst;
+      EXPECT_NEAR(r.chord / scale, 1.0, 1e-6) << scale << thinFirst;
+    }
+  }
 }
 
 }  // namespace
