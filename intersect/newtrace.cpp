@@ -514,6 +514,13 @@ void KeepStepInDomain(Bspline* s1, Bspline* s2, double* const p[4], const double
 bool MeetOnEdge(Bspline* s1, Bspline* s2, double* const p[4], int k, double bound, double P[3],
                 double tol) {
   *p[k] = bound;
+  // Held on a side the surface collapses to a pole, the parameter along that side moves no point.
+  // Its partial there is round-off, which far from the origin (a small sphere 1e4 of its sizes
+  // out) exceeds kPoleShare of the other: the test below then leaves it free, the system is
+  // singular, and no pull onto the pole is found. It is pinned by the side instead.
+  const Bspline* held = SurfaceOf(k, s1, s2);
+  const bool onPole = (bound == Lo(held, k & 1) && SurfaceSideCollapsed(held, k & 1, 0)) ||
+                      (bound == Hi(held, k & 1) && SurfaceSideCollapsed(held, k & 1, 1));
   for (int it = 0; it < kMarchIterations; ++it) {
     double P1[3], S1u[3], S1v[3], n1[3], P2[3], S2u[3], S2v[3], n2[3], d[3];
     if (!TangentPlane(s1, *p[0], *p[1], P1, S1u, S1v, n1) ||
@@ -527,6 +534,7 @@ bool MeetOnEdge(Bspline* s1, Bspline* s2, double* const p[4], int k, double boun
     const double* cols[4] = {S1u, S1v, S2u, S2v};
     bool pinned[4] = {false, false, false, false};
     pinned[k] = true;
+    if (onPole) pinned[k ^ 1] = true;
     // On a pole the partial along it vanishes: that parameter moves no point, and left free it
     // would make the system singular, so the edge's meeting with a pole could not be found.
     for (int q = 0; q < 4; ++q) {

@@ -3777,6 +3777,20 @@ TEST_F(HardIntersections, AContinuationClosingTheLoopTakesTheTraceItContinues) {
   ExpectSunkLoopThroughPole(k, Placed(1.0, 0.0), M_PI / 180);
 }
 
+// A sphere of radius 1e-3 sunk 8 point tolerances into the torus, its loop through the sphere's
+// pole, the torus first, at size 1e6 moved 1e4 x the size: the loop closes on its seed, 1.2 point
+// tolerances from the pole, and its closing interval passes the pole. That end was to be pulled
+// onto the pole with the sphere's parameter across the collapsed side held there, but the partial
+// along the side, round-off of the far coordinates, was not small enough against the other to count
+// as vanishing: left free, it made the pull's system singular, and the curves swung round the pole
+// between the end and its neighbour, samples 5.7e-6 of the size off the torus. Either surface
+// first: every exact point of the loop near a branch, every sample on both surfaces, the loop
+// traced once.
+TEST_F(HardIntersections, AnEndPulledOntoAPoleFarFromTheOriginReachesIt) {
+  const SunkSphereThroughPole k(4.8681372279276189, 1.1227145210631038, 0.27290553664836886, 1e-3);
+  ExpectSunkLoopThroughPole(k, Placed(1e6, 1e4), M_PI / 180);
+}
+
 namespace {
 
 // A plane through (a round-off beside) a pole of a sphere of radius 1e-3 (or another) centred at
