@@ -1097,6 +1097,8 @@ struct March {
   int n[2];
   int box[2][2], prevBox[2][2], seedBox[2][2];
   bool leftSeed;
+  // The seed's own refinement is running (TightenBeside).
+  bool refiningSeed;
   // A march from the far side of a seam at the end seamEnd of the trace `continued` (null: a
   // march from a seed), whose other end is otherEnd (null: none, a closed loop).
   const IntersectionTrace* continued;
@@ -2038,6 +2040,7 @@ constexpr double kSineKept = 0.5;
 constexpr double kPullAcrossSine = 0.2;
 
 bool BesidePole(const Bspline* s, double u, double v);
+bool SeedLooseBesidePole(const March& m, const Params& c, const double S[3]);
 
 void TightenBeside(March& m, Params& c, double P[3], double sine) {
   Params t = c;
@@ -2065,7 +2068,7 @@ void TightenBeside(March& m, Params& c, double P[3], double sine) {
   // pulled across in its own cross-section instead (PullAcross), or along the edge it lies on.
   bool across = false;
   if (std::fabs(VecDotProd3(d, tan)) > 0.1 * VecSize3(d) + 1e-3 * m.tolB) {
-    if (!(sine < kPullAcrossSine)) return;
+    if (!(sine < kPullAcrossSine) && !(m.refiningSeed && SeedLooseBesidePole(m, c, P))) return;
     t = c;
     if (held >= 0 ? !MeetOnEdge(m.s1, m.s2, p, held, t.p[held], Q, tol) : !PullAcross(m, t, P, tan, tol, Q)) return;
     VecDiff3(Q, P, d);
@@ -3211,6 +3214,20 @@ bool SeedBesidePole(const March& m, const Params& c, const double S[3]) {
   return NearestPole(m, c, S, &on, &k, &dist) && dist <= kPolePassTolBs * m.tolB;
 }
 
+// True when the seed c (point S) lies beside a pole (SeedBesidePole) but farther than the point
+// tolerance from it, where no pull puts it on the pole (SeedOntoPoleOnBranch). The surfaces there
+// cross at a shallow angle (a small sphere's loop through its pole, sine 0.2-0.3), and a seed the
+// refinement leaves up to 2 tolerances off the branch sends the march crawling round the pole on
+// ever-halving steps, each landing on the branch too far from its aim to be taken, until it turns
+// back: 4-14 degrees of the loop traced, the rest lost. It is pulled across onto the branch
+// (TightenBeside) below kNearSingular rather than kPullAcrossSine.
+bool SeedLooseBesidePole(const March& m, const Params& c, const double S[3]) {
+  Params on;
+  int k;
+  double dist;
+  return NearestPole(m, c, S, &on, &k, &dist) && dist > m.tolB && dist <= kPolePassTolBs * m.tolB;
+}
+
 // A seed refined to within this share of the point tolerance of a pole but not onto it (its
 // parameter across the pole's side a few of OnPole's tolerances off, on a small surface far below
 // the point tolerance) lies on the pole. Left beside it, the march's steps turn round the pole at
@@ -3343,7 +3360,9 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
   Params cur = {{u1, v1, u2, v2}};
   double P[3];
   int flag = 0;
+  m.refiningSeed = true;
   Refine(m, cur, P, &flag, nullptr);  // the seed is used as refined, converged or not
+  m.refiningSeed = false;
   // A seed a round-off beside a pole is pulled onto it; one within a point tolerance of a pole
   // that the other surface's tangent plane passes through is moved onto it in that plane.
   if (!m.continued && !SeedOntoNearPole(m, cur, P)) SeedOntoPoleOnBranch(m, cur, P);

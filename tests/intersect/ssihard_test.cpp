@@ -3791,6 +3791,18 @@ TEST_F(HardIntersections, AnEndPulledOntoAPoleFarFromTheOriginReachesIt) {
   ExpectSunkLoopThroughPole(k, Placed(1e6, 1e4), M_PI / 180);
 }
 
+// A sphere of radius 1e-3 sunk 8 point tolerances into the torus, its loop through the sphere's
+// pole, the torus first, at size 1e6 moved 1e4 x the size: the surfaces cross there at a sine of
+// 0.24, and the seed on the sphere's seam, two point tolerances from the pole, was refined two
+// tolerances off the branch. Each full step from it landed on the branch behind the march, and the
+// march crawled round the pole on halved steps within the band, turned back after 14 degrees and
+// stopped; the rest of the loop was lost (1.3e-4 of the size from a branch). Either surface first:
+// every exact point of the loop near a branch, every sample on both surfaces, the loop traced once.
+TEST_F(HardIntersections, ASeedLooseBesideAPoleIsPulledOntoItsLoop) {
+  const SunkSphereThroughPole k(2.077550495253607, 2.314722023218327, 1.0938879422521697, 1e-3);
+  ExpectSunkLoopThroughPole(k, Placed(1e6, 1e4), M_PI / 180);
+}
+
 namespace {
 
 // A plane through (a round-off beside) a pole of a sphere of radius 1e-3 (or another) centred at
