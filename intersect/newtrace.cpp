@@ -3142,24 +3142,36 @@ const IntersectionTraceNode* PassesTracedPole(const March& m, const double A[3],
 
 bool RoundAPole(const March& m, const Params& a, const Params& b);
 
+// A step's landing short of a pole, the pole ahead of it by no more than this share of the step,
+// reached the pole to the step's own accuracy (a quarter of it, as a step's chord height bounds).
+constexpr double kPoleAheadShare = 0.25;
+
 // Ends on the pole a march whose step from prev (point A) to cur (point P) passed the node n of
 // another trace on a pole (PassesTracedPole) and landed beyond it round the pole (RoundAPole): a
 // step through the pole lands on the opposite meridian, and the fit samples the interval to there
 // round the pole's far side. The node takes the pole's point and the meridian the branch arrives
-// along, the parameter round the pole of prev. A landing short of the pole, or beside it on the
-// same meridian, is kept.
+// along, the parameter round the pole of prev. A landing short of the pole, the pole ahead
+// within kPoleAheadShare of the step, is put on it too, on its own meridian: the march stops
+// there, and kept as it landed it left the loop open between it and the other trace's end on the
+// pole. A landing farther short (a crawl into the pole on steps no longer than its distance from
+// it, whose meridian tells nothing of the branch's), or beside the pole on the same meridian, is
+// kept.
 void OntoTracedPole(const March& m, const Params& prev, const double A[3], const IntersectionTraceNode* n,
                     Params& cur, double P[3]) {
   const double X[3] = {n->x, n->y, n->z};
   double step[3], to[3];
   VecDiff3(P, A, step);
   VecDiff3(X, A, to);
-  if (!(VecDotProd3(to, step) < VecDotProd3(step, step)) || !RoundAPole(m, prev, cur)) return;
+  const double l2 = VecDotProd3(step, step), ahead = VecDotProd3(to, step);
+  const bool shortOfPole = !(ahead < l2);
+  if (shortOfPole && !(ahead <= (1.0 + kPoleAheadShare) * l2)) return;
+  if (!shortOfPole && !RoundAPole(m, prev, cur)) return;
+  const Params arriving = shortOfPole ? cur : prev;
   cur = Of(n);
   for (int j = 0; j < 2; ++j) {
     int dir, end;
     if (OnPole(j ? m.s2 : m.s1, cur.p[2 * j], cur.p[2 * j + 1], &dir, &end))
-      cur.p[2 * j + 1 - dir] = prev.p[2 * j + 1 - dir];
+      cur.p[2 * j + 1 - dir] = arriving.p[2 * j + 1 - dir];
   }
   for (int q = 0; q < 3; ++q) P[q] = X[q];
 }

@@ -3803,6 +3803,17 @@ TEST_F(HardIntersections, ASeedLooseBesideAPoleIsPulledOntoItsLoop) {
   ExpectSunkLoopThroughPole(k, Placed(1e6, 1e4), M_PI / 180);
 }
 
+// A sphere of radius 1e-3 sunk 8 point tolerances into the torus, its loop through the sphere's
+// pole, at size 1: the seed's march ends on the pole one way and on the sphere's seam the other,
+// and the march continuing from the seam's far side comes round to the pole in a step 33 point
+// tolerances long that lands 3 short of it. That march stops there, beside the traced pole, and
+// the loop was left open between the two: 2.7 degrees of it missing. Either surface first: every
+// exact point of the loop near a branch, every sample on both surfaces, the loop traced whole.
+TEST_F(HardIntersections, AMarchLandingJustShortOfATracedPoleEndsOnIt) {
+  const SunkSphereThroughPole k(2.9534636008140231, 3.190610815814789, 3.6953936189165262, 1e-3);
+  ExpectSunkLoopThroughPole(k, Placed(1.0, 0.0), M_PI / 180);
+}
+
 namespace {
 
 // A plane through (a round-off beside) a pole of a sphere of radius 1e-3 (or another) centred at
