@@ -3142,6 +3142,35 @@ const IntersectionTraceNode* PassesTracedPole(const March& m, const double A[3],
 
 bool RoundAPole(const March& m, const Params& a, const Params& b);
 
+// Before the node cur (point P) of a step from prev (point A) that passed through a pole of either
+// surface, neither end on it: a node on the pole, on the meridian the branch arrives along (prev's
+// parameter round the pole). The step lands on the opposite meridian, its parameter round the pole
+// turned by half its range (RoundAPole), and the fit sampled the interval between round the pole
+// instead of through it, up to 1.4 point tolerances off the surfaces. The chord must pass the
+// pole within the point tolerance, from within kPoleCloseTolBs of it (from farther the branch need
+// not arrive along prev's meridian), and the pole pull onto both surfaces there; false on no
+// memory.
+bool AppendPoleBetween(March& m, const Params& prev, const double A[3], const Params& cur, const double P[3]) {
+  int dir, end;
+  for (int j = 0; j < 2; ++j) {
+    const Bspline* s = j ? m.s2 : m.s1;
+    if (OnPole(s, prev.p[2 * j], prev.p[2 * j + 1], &dir, &end) ||
+        OnPole(s, cur.p[2 * j], cur.p[2 * j + 1], &dir, &end))
+      return true;
+  }
+  if (!RoundAPole(m, prev, cur)) return true;
+  Params on;
+  int k;
+  double dist, X[3], Q[3];
+  if (!NearestPole(m, cur, P, &on, &k, &dist)) return true;
+  const int j = k & 2;
+  Eval3DPointOnSurfCoord(SurfaceOf(k, m.s1, m.s2), on.p[j], on.p[j + 1], 0, 0, X);
+  if (!(SegmentDistance(A, P, X) <= m.tolB) || !(VecDist3(A, X) <= kPoleCloseTolBs * m.tolB)) return true;
+  on.p[j + 1 - (k & 1)] = prev.p[j + 1 - (k & 1)];
+  if (!PullWithParamHeld(m.s1, m.s2, on.p, k, Q, m.tolB) || !(VecDist3(Q, X) <= m.tolB)) return true;
+  return Append(m, on, Q) != nullptr;
+}
+
 // A step's landing short of a pole, the pole ahead of it by no more than this share of the step,
 // reached the pole to the step's own accuracy (a quarter of it, as a step's chord height bounds).
 constexpr double kPoleAheadShare = 0.25;
@@ -3486,7 +3515,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       return 0;
     }
     if (SameParams(m, cur, Of(tr->tail))) break;  // a step that went nowhere (the seed on an edge)
-    if (!Append(m, cur, P)) return -2;
+    if (!AppendPoleBetween(m, prev, before, cur, P) || !Append(m, cur, P)) return -2;
     if (ontoTracedPole) stop = true;
     if (singular == 2 && !AppendSingularEnd(m, cur, x, X)) return -2;
     LastDirection(m, prev, cur, P, dPrev);
@@ -3707,7 +3736,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
     // A step that went nowhere (the seed on an edge) adds no node.
     if (SameParams(m, cur, Of(tr->nodeCount > tr->directionStart ? tr->tail : tr->head))) break;
     if (ontoTracedPole) stop = true;
-    if (!Append(m, cur, P)) return -2;
+    if (!AppendPoleBetween(m, prev, before, cur, P) || !Append(m, cur, P)) return -2;
     if (singular == 2 && !AppendSingularEnd(m, cur, x, X)) return -2;
     LastDirection(m, prev, cur, P, dPrev);
     if (Circling(tr, m.tolB)) stop = true;

@@ -3814,6 +3814,17 @@ TEST_F(HardIntersections, AMarchLandingJustShortOfATracedPoleEndsOnIt) {
   ExpectSunkLoopThroughPole(k, Placed(1.0, 0.0), M_PI / 180);
 }
 
+// A sphere of radius 1e-3 sunk 8 point tolerances into the torus, its loop through the sphere's
+// pole, at size 1: the march back steps through the pole from 8 point tolerances short of it to a
+// sixth of one past, its parameter round the pole turning by half its range, and no node lay on
+// the pole. The curve sampled that interval round the pole instead of through it, 1.4 point
+// tolerances off the torus. Either surface first: every sample on both surfaces, every exact point
+// of the loop near a branch, the loop traced once.
+TEST_F(HardIntersections, AStepThroughAPoleKeepsANodeOnIt) {
+  const SunkSphereThroughPole k(0.73427144817071099, 0.8712156824217957, 4.454209590982825, 1e-3);
+  ExpectSunkLoopThroughPole(k, Placed(1.0, 0.0), M_PI / 180);
+}
+
 namespace {
 
 // A plane through (a round-off beside) a pole of a sphere of radius 1e-3 (or another) centred at
