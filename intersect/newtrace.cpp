@@ -514,6 +514,13 @@ void KeepStepInDomain(Bspline* s1, Bspline* s2, double* const p[4], const double
 bool MeetOnEdge(Bspline* s1, Bspline* s2, double* const p[4], int k, double bound, double P[3],
                 double tol) {
   *p[k] = bound;
+  // Held on a side the surface collapses to a pole, the parameter along that side moves no point.
+  // Its partial there is round-off, which far from the origin (a small sphere 1e4 of its sizes
+  // out) exceeds kPoleShare of the other: the test below then leaves it free, the system is
+  // singular, and no pull onto the pole is found. It is pinned by the side instead.
+  const Bspline* held = SurfaceOf(k, s1, s2);
+  const bool onPole = (bound == Lo(held, k & 1) && SurfaceSideCollapsed(held, k & 1, 0)) ||
+                      (bound == Hi(held, k & 1) && SurfaceSideCollapsed(held, k & 1, 1));
   for (int it = 0; it < kMarchIterations; ++it) {
     double P1[3], S1u[3], S1v[3], n1[3], P2[3], S2u[3], S2v[3], n2[3], d[3];
     if (!TangentPlane(s1, *p[0], *p[1], P1, S1u, S1v, n1) ||
@@ -527,6 +534,7 @@ bool MeetOnEdge(Bspline* s1, Bspline* s2, double* const p[4], int k, double boun
     const double* cols[4] = {S1u, S1v, S2u, S2v};
     bool pinned[4] = {false, false, false, false};
     pinned[k] = true;
+    if (onPole) pinned[k ^ 1] = true;
     // On a pole the partial along it vanishes: that parameter moves no point, and left free it
     // would make the system singular, so the edge's meeting with a pole could not be found.
     for (int q = 0; q < 4; ++q) {
@@ -1089,6 +1097,8 @@ struct March {
   int n[2];
   int box[2][2], prevBox[2][2], seedBox[2][2];
   bool leftSeed;
+  // The seed's own refinement is running (TightenBeside).
+  bool refiningSeed;
   // A march from the far side of a seam at the end seamEnd of the trace `continued` (null: a
   // march from a seed), whose other end is otherEnd (null: none, a closed loop).
   const IntersectionTrace* continued;
@@ -2030,6 +2040,7 @@ constexpr double kSineKept = 0.5;
 constexpr double kPullAcrossSine = 0.2;
 
 bool BesidePole(const Bspline* s, double u, double v);
+bool SeedLooseBesidePole(const March& m, const Params& c, const double S[3]);
 
 void TightenBeside(March& m, Params& c, double P[3], double sine) {
   Params t = c;
@@ -2057,7 +2068,7 @@ void TightenBeside(March& m, Params& c, double P[3], double sine) {
   // pulled across in its own cross-section instead (PullAcross), or along the edge it lies on.
   bool across = false;
   if (std::fabs(VecDotProd3(d, tan)) > 0.1 * VecSize3(d) + 1e-3 * m.tolB) {
-    if (!(sine < kPullAcrossSine)) return;
+    if (!(sine < kPullAcrossSine) && !(m.refiningSeed && SeedLooseBesidePole(m, c, P))) return;
     t = c;
     if (held >= 0 ? !MeetOnEdge(m.s1, m.s2, p, held, t.p[held], Q, tol) : !PullAcross(m, t, P, tan, tol, Q)) return;
     VecDiff3(Q, P, d);
@@ -3131,24 +3142,65 @@ const IntersectionTraceNode* PassesTracedPole(const March& m, const double A[3],
 
 bool RoundAPole(const March& m, const Params& a, const Params& b);
 
+// Before the node cur (point P) of a step from prev (point A) that passed through a pole of either
+// surface, neither end on it: a node on the pole, on the meridian the branch arrives along (prev's
+// parameter round the pole). The step lands on the opposite meridian, its parameter round the pole
+// turned by half its range (RoundAPole), and the fit sampled the interval between round the pole
+// instead of through it, up to 1.4 point tolerances off the surfaces. The chord must pass the
+// pole within the point tolerance, from within kPoleCloseTolBs of it (from farther the branch need
+// not arrive along prev's meridian), and the pole pull onto both surfaces there; false on no
+// memory.
+bool AppendPoleBetween(March& m, const Params& prev, const double A[3], const Params& cur, const double P[3]) {
+  int dir, end;
+  for (int j = 0; j < 2; ++j) {
+    const Bspline* s = j ? m.s2 : m.s1;
+    if (OnPole(s, prev.p[2 * j], prev.p[2 * j + 1], &dir, &end) ||
+        OnPole(s, cur.p[2 * j], cur.p[2 * j + 1], &dir, &end))
+      return true;
+  }
+  if (!RoundAPole(m, prev, cur)) return true;
+  Params on;
+  int k;
+  double dist, X[3], Q[3];
+  if (!NearestPole(m, cur, P, &on, &k, &dist)) return true;
+  const int j = k & 2;
+  Eval3DPointOnSurfCoord(SurfaceOf(k, m.s1, m.s2), on.p[j], on.p[j + 1], 0, 0, X);
+  if (!(SegmentDistance(A, P, X) <= m.tolB) || !(VecDist3(A, X) <= kPoleCloseTolBs * m.tolB)) return true;
+  on.p[j + 1 - (k & 1)] = prev.p[j + 1 - (k & 1)];
+  if (!PullWithParamHeld(m.s1, m.s2, on.p, k, Q, m.tolB) || !(VecDist3(Q, X) <= m.tolB)) return true;
+  return Append(m, on, Q) != nullptr;
+}
+
+// A step's landing short of a pole, the pole ahead of it by no more than this share of the step,
+// reached the pole to the step's own accuracy (a quarter of it, as a step's chord height bounds).
+constexpr double kPoleAheadShare = 0.25;
+
 // Ends on the pole a march whose step from prev (point A) to cur (point P) passed the node n of
 // another trace on a pole (PassesTracedPole) and landed beyond it round the pole (RoundAPole): a
 // step through the pole lands on the opposite meridian, and the fit samples the interval to there
 // round the pole's far side. The node takes the pole's point and the meridian the branch arrives
-// along, the parameter round the pole of prev. A landing short of the pole, or beside it on the
-// same meridian, is kept.
+// along, the parameter round the pole of prev. A landing short of the pole, the pole ahead
+// within kPoleAheadShare of the step, is put on it too, on its own meridian: the march stops
+// there, and kept as it landed it left the loop open between it and the other trace's end on the
+// pole. A landing farther short (a crawl into the pole on steps no longer than its distance from
+// it, whose meridian tells nothing of the branch's), or beside the pole on the same meridian, is
+// kept.
 void OntoTracedPole(const March& m, const Params& prev, const double A[3], const IntersectionTraceNode* n,
                     Params& cur, double P[3]) {
   const double X[3] = {n->x, n->y, n->z};
   double step[3], to[3];
   VecDiff3(P, A, step);
   VecDiff3(X, A, to);
-  if (!(VecDotProd3(to, step) < VecDotProd3(step, step)) || !RoundAPole(m, prev, cur)) return;
+  const double l2 = VecDotProd3(step, step), ahead = VecDotProd3(to, step);
+  const bool shortOfPole = !(ahead < l2);
+  if (shortOfPole && !(ahead <= (1.0 + kPoleAheadShare) * l2)) return;
+  if (!shortOfPole && !RoundAPole(m, prev, cur)) return;
+  const Params arriving = shortOfPole ? cur : prev;
   cur = Of(n);
   for (int j = 0; j < 2; ++j) {
     int dir, end;
     if (OnPole(j ? m.s2 : m.s1, cur.p[2 * j], cur.p[2 * j + 1], &dir, &end))
-      cur.p[2 * j + 1 - dir] = prev.p[2 * j + 1 - dir];
+      cur.p[2 * j + 1 - dir] = arriving.p[2 * j + 1 - dir];
   }
   for (int q = 0; q < 3; ++q) P[q] = X[q];
 }
@@ -3201,6 +3253,20 @@ bool SeedBesidePole(const March& m, const Params& c, const double S[3]) {
   int k;
   double dist;
   return NearestPole(m, c, S, &on, &k, &dist) && dist <= kPolePassTolBs * m.tolB;
+}
+
+// True when the seed c (point S) lies beside a pole (SeedBesidePole) but farther than the point
+// tolerance from it, where no pull puts it on the pole (SeedOntoPoleOnBranch). The surfaces there
+// cross at a shallow angle (a small sphere's loop through its pole, sine 0.2-0.3), and a seed the
+// refinement leaves up to 2 tolerances off the branch sends the march crawling round the pole on
+// ever-halving steps, each landing on the branch too far from its aim to be taken, until it turns
+// back: 4-14 degrees of the loop traced, the rest lost. It is pulled across onto the branch
+// (TightenBeside) below kNearSingular rather than kPullAcrossSine.
+bool SeedLooseBesidePole(const March& m, const Params& c, const double S[3]) {
+  Params on;
+  int k;
+  double dist;
+  return NearestPole(m, c, S, &on, &k, &dist) && dist > m.tolB && dist <= kPolePassTolBs * m.tolB;
 }
 
 // A seed refined to within this share of the point tolerance of a pole but not onto it (its
@@ -3335,7 +3401,9 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
   Params cur = {{u1, v1, u2, v2}};
   double P[3];
   int flag = 0;
+  m.refiningSeed = true;
   Refine(m, cur, P, &flag, nullptr);  // the seed is used as refined, converged or not
+  m.refiningSeed = false;
   // A seed a round-off beside a pole is pulled onto it; one within a point tolerance of a pole
   // that the other surface's tangent plane passes through is moved onto it in that plane.
   if (!m.continued && !SeedOntoNearPole(m, cur, P)) SeedOntoPoleOnBranch(m, cur, P);
@@ -3447,7 +3515,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       return 0;
     }
     if (SameParams(m, cur, Of(tr->tail))) break;  // a step that went nowhere (the seed on an edge)
-    if (!Append(m, cur, P)) return -2;
+    if (!AppendPoleBetween(m, prev, before, cur, P) || !Append(m, cur, P)) return -2;
     if (ontoTracedPole) stop = true;
     if (singular == 2 && !AppendSingularEnd(m, cur, x, X)) return -2;
     LastDirection(m, prev, cur, P, dPrev);
@@ -3668,7 +3736,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
     // A step that went nowhere (the seed on an edge) adds no node.
     if (SameParams(m, cur, Of(tr->nodeCount > tr->directionStart ? tr->tail : tr->head))) break;
     if (ontoTracedPole) stop = true;
-    if (!Append(m, cur, P)) return -2;
+    if (!AppendPoleBetween(m, prev, before, cur, P) || !Append(m, cur, P)) return -2;
     if (singular == 2 && !AppendSingularEnd(m, cur, x, X)) return -2;
     LastDirection(m, prev, cur, P, dPrev);
     if (Circling(tr, m.tolB)) stop = true;

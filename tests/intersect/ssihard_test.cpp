@@ -3777,6 +3777,54 @@ TEST_F(HardIntersections, AContinuationClosingTheLoopTakesTheTraceItContinues) {
   ExpectSunkLoopThroughPole(k, Placed(1.0, 0.0), M_PI / 180);
 }
 
+// A sphere of radius 1e-3 sunk 8 point tolerances into the torus, its loop through the sphere's
+// pole, the torus first, at size 1e6 moved 1e4 x the size: the loop closes on its seed, 1.2 point
+// tolerances from the pole, and its closing interval passes the pole. That end was to be pulled
+// onto the pole with the sphere's parameter across the collapsed side held there, but the partial
+// along the side, round-off of the far coordinates, was not small enough against the other to count
+// as vanishing: left free, it made the pull's system singular, and the curves swung round the pole
+// between the end and its neighbour, samples 5.7e-6 of the size off the torus. Either surface
+// first: every exact point of the loop near a branch, every sample on both surfaces, the loop
+// traced once.
+TEST_F(HardIntersections, AnEndPulledOntoAPoleFarFromTheOriginReachesIt) {
+  const SunkSphereThroughPole k(4.8681372279276189, 1.1227145210631038, 0.27290553664836886, 1e-3);
+  ExpectSunkLoopThroughPole(k, Placed(1e6, 1e4), M_PI / 180);
+}
+
+// A sphere of radius 1e-3 sunk 8 point tolerances into the torus, its loop through the sphere's
+// pole, the torus first, at size 1e6 moved 1e4 x the size: the surfaces cross there at a sine of
+// 0.24, and the seed on the sphere's seam, two point tolerances from the pole, was refined two
+// tolerances off the branch. Each full step from it landed on the branch behind the march, and the
+// march crawled round the pole on halved steps within the band, turned back after 14 degrees and
+// stopped; the rest of the loop was lost (1.3e-4 of the size from a branch). Either surface first:
+// every exact point of the loop near a branch, every sample on both surfaces, the loop traced once.
+TEST_F(HardIntersections, ASeedLooseBesideAPoleIsPulledOntoItsLoop) {
+  const SunkSphereThroughPole k(2.077550495253607, 2.314722023218327, 1.0938879422521697, 1e-3);
+  ExpectSunkLoopThroughPole(k, Placed(1e6, 1e4), M_PI / 180);
+}
+
+// A sphere of radius 1e-3 sunk 8 point tolerances into the torus, its loop through the sphere's
+// pole, at size 1: the seed's march ends on the pole one way and on the sphere's seam the other,
+// and the march continuing from the seam's far side comes round to the pole in a step 33 point
+// tolerances long that lands 3 short of it. That march stops there, beside the traced pole, and
+// the loop was left open between the two: 2.7 degrees of it missing. Either surface first: every
+// exact point of the loop near a branch, every sample on both surfaces, the loop traced whole.
+TEST_F(HardIntersections, AMarchLandingJustShortOfATracedPoleEndsOnIt) {
+  const SunkSphereThroughPole k(2.9534636008140231, 3.190610815814789, 3.6953936189165262, 1e-3);
+  ExpectSunkLoopThroughPole(k, Placed(1.0, 0.0), M_PI / 180);
+}
+
+// A sphere of radius 1e-3 sunk 8 point tolerances into the torus, its loop through the sphere's
+// pole, at size 1: the march back steps through the pole from 8 point tolerances short of it to a
+// sixth of one past, its parameter round the pole turning by half its range, and no node lay on
+// the pole. The curve sampled that interval round the pole instead of through it, 1.4 point
+// tolerances off the torus. Either surface first: every sample on both surfaces, every exact point
+// of the loop near a branch, the loop traced once.
+TEST_F(HardIntersections, AStepThroughAPoleKeepsANodeOnIt) {
+  const SunkSphereThroughPole k(0.73427144817071099, 0.8712156824217957, 4.454209590982825, 1e-3);
+  ExpectSunkLoopThroughPole(k, Placed(1.0, 0.0), M_PI / 180);
+}
+
 namespace {
 
 // A plane through (a round-off beside) a pole of a sphere of radius 1e-3 (or another) centred at
