@@ -395,6 +395,10 @@ bool SeedAtClosestPair(Bspline* s1, Bspline* s2, const PatchBoxNode* node1, cons
 
 int AlongPole(const Bspline* s, double u, double v);
 
+// A branch's end on a seam lies there to this share of the parameter's range: the march holds
+// the ends it stops on a domain's edge to it.
+constexpr double kSeamEndShare = 1e-6;
+
 // A march passes a pole within round-off of its refinement rather than onto it, its parameter
 // round the pole turning fast there (the tracer's kPolePassTolBs): a node within this many point
 // tolerances of a pole passed it.
@@ -464,11 +468,21 @@ bool SeedOffAPole(Bspline* s1, Bspline* s2, double q[4], double P[3], double tol
     const double lo = across ? s->knotsV[s->degreeV] : s->knotsU[s->degreeU];
     const double hi = across ? s->knotsV[NumCtrlV(s)] : s->knotsU[NumCtrlU(s)];
     const double at = q[2 * k + across], into = at - lo < hi - at ? 1.0 : -1.0;
-    for (double share = kOffPoleLeast; share <= kOffPoleMost; share *= 10.0) {
-      double r[4] = {q[0], q[1], q[2], q[3]};
-      r[2 * k + across] = at + into * share * (hi - lo);
-      if (RefineSeedOntoBranch(s1, s2, r, q, P, tolB)) return true;
-    }
+    // The parameter along the pole's side is any there. On a seam of that parameter the
+    // refinement, held in the domain, cannot reach a branch just across the seam: it starts
+    // from the seam's other end as well.
+    const double alo = along ? s->knotsV[s->degreeV] : s->knotsU[s->degreeU];
+    const double ahi = along ? s->knotsV[NumCtrlV(s)] : s->knotsU[NumCtrlU(s)];
+    const double w = q[2 * k + along];
+    const bool seam = (along ? s->closedV : s->closedU) && std::fmin(w - alo, ahi - w) <= kSeamEndShare * (ahi - alo);
+    const double from[2] = {w, w - alo < ahi - w ? ahi : alo};
+    for (int f = 0; f < (seam ? 2 : 1); ++f)
+      for (double share = kOffPoleLeast; share <= kOffPoleMost; share *= 10.0) {
+        double r[4] = {q[0], q[1], q[2], q[3]};
+        r[2 * k + across] = at + into * share * (hi - lo);
+        r[2 * k + along] = from[f];
+        if (RefineSeedOntoBranch(s1, s2, r, q, P, tolB)) return true;
+      }
     return false;
   }
   return false;
@@ -742,9 +756,6 @@ bool PullOnto(Bspline* s1, Bspline* s2, double q[4], double P[3], double tol) {
   return NewRefineIntrPoint(s1, s2, &q[0], &q[1], &q[2], &q[3], P, 30, &boundary, nullptr, tol) == 0;
 }
 
-// A branch's end on a seam lies there to this share of the parameter's range: the march holds
-// the ends it stops on a domain's edge to it.
-constexpr double kSeamEndShare = 1e-6;
 
 // A node on a seam is sought with the parameter along the seam held (OnNearestBranch) only for a
 // reach above this many point tolerances: a trace spanning forty or more.

@@ -4974,3 +4974,21 @@ TEST_F(HardIntersections, ANodeBesideAPolePulledAcrossAModerateCrossingIsKept) {
     ExpectPoleCircleTraced(cases[i], 400, 1e-2);
   }
 }
+
+// A plane 0.9 point tolerances off a pole of a sphere of radius 1e-4, at 12 degrees to its axis:
+// the seed refined onto the pole, on the seam of the parameter round it, meets the plane only
+// within the tolerance and is moved off the pole onto the branch; but the branch lay just across
+// the seam, where the refinement held in the domain never reached, and the march from the pole
+// traced the pole alone, every other seed beside it (2.9e-5 of the size from the branches) or
+// a loop traced round twice (1.16 of the circle). The refinement starts from the seam's other end
+// as well. At size 1e-6 moved 1e4 x the size and at size 1, either surface first.
+TEST_F(HardIntersections, ASeedMovedOffAPoleOnASeamReachesABranchAcrossIt) {
+  PlaneThroughAPole k = {{-0.73157482239377758, 0.68138576092332437, -0.022621318495063342},
+                         {0.77560031676883412, -0.57263614264287455, 0.26557860751042034},
+                         {0.30165849952414725, 0.78099174886250311}, -1.41921005509663e-06, 1.0, 1e-6};
+  k.radius = 1e-4;
+  for (const double scale : {1e-6, 1.0}) {
+    k.scale = scale;
+    ExpectPoleCircleTraced(k, 400, 1e-2);
+  }
+}
