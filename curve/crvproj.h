@@ -41,7 +41,10 @@ struct Cloud;
 // piece, their distances peaking nowhere beyond tol between the checks, and the piece's own
 // points between the samples' near the projection) and fitted again with every point it missed
 // added to its samples, for at most twelve rounds and sixteen times the samples (256 at least);
-// a piece the check still finds off the projection then makes the call fail. Null when no piece was made or on failure
+// a run still off the projection then is fitted once more so with the interpolants its fits end
+// in running on the curve's parameters of the samples rather than on chord lengths (where the
+// feet turn back sharply), and a piece the check still finds off the projection then makes the
+// call fail. Null when no piece was made or on failure
 // (a closest-point search, an allocation, a fit, or a piece not within tol).
 // Where the projection passes over a pole or an apex (at a sample, or between two whose feet
 // lie a quarter of the range apart along the collapsed side) it is split there as at a seam,

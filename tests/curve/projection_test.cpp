@@ -22,6 +22,7 @@
 #include "quadric/cpoint.h"
 #include "quadric/qarc.h"
 #include "quadric/quadrics.h"
+#include "tests/intersect/shapes.h"
 #include "tests/support/builders.h"
 #include "tests/support/checks.h"
 #include "tests/support/injected_failures.h"
@@ -1224,6 +1225,74 @@ TEST_F(ProjectionTest, FeetCrossingASeamBetweenTwoSamplesAreFollowedAcrossIt) {
       SampleArcs(sphere, got, &pl, [&](const double q[3], int) { worst = std::max(worst, DistanceToPolyline(q, feet)); });
       EXPECT_LE(worst, tol);
     }
+  }
+}
+
+// A cubic over a cone (apex at the origin, radius h at height h about z) whose feet climb, turn
+// back down to height 0.26 and up again within a few degrees round the axis, projected to 1e-6
+// of the size: at each turn the chords between the feet in the parameter plane bend sharply, and
+// an interpolant on them swings past the turn however many samples are added. The one curve comes
+// back, from the exact projection's first foot to its last, every point of it within the
+// tolerance of that projection (the feet s (cos a, sin a, 1), s = (rho + z) / 2, of the cubic's
+// points), at every size and place.
+TEST_F(ProjectionTest, FeetTurningBackSharplyAreFollowedToTheTolerance) {
+  const std::vector<double> pts = {
+      0.18360275088035571, 0.90831666077906503, 0.82742450302541304,  0.30491652654504692, 1.1752059714058498,
+      1.0261475125387136,  0.038652343224283618, 0.12138637341453466, 0.12452568985663526, 0.10010073190626931,
+      0.26378975837648799, 0.30729316595578876, 0.43072141092754462, 0.97207249771844428, 1.280246713102233,
+      0.29482836201753515, 0.57824534207785838, 0.71405749679469332};
+  BsplineKeeper keepCurve;
+  Bspline* cubic = keepCurve(BuildCurve(3, 3, pts));
+  ASSERT_TRUE(cubic);
+  auto foot = [cubic](double t, double F[3]) {
+    double P[3];
+    Eval3DPointOnCurve3Coord(cubic, t, 0, P);
+    const double rho = std::hypot(P[0], P[1]), s = 0.5 * (rho + P[2]);
+    F[0] = s * P[0] / rho, F[1] = s * P[1] / rho, F[2] = s;
+  };
+  // Every 1e-4 of the cubic's range, and the nearest of them refined by golden sections, since
+  // chords between feet cut the turns by more than the tolerance.
+  constexpr int kFeet = 10000;
+  std::vector<std::array<double, 3>> feet(kFeet + 1);
+  for (int i = 0; i <= kFeet; ++i) foot(double(i) / kFeet, feet[i].data());
+  auto offProjection = [&](const double q[3]) {
+    int near = 0;
+    for (int i = 1; i <= kFeet; ++i)
+      if (VecDist3(q, feet[i].data()) < VecDist3(q, feet[near].data())) near = i;
+    double a = std::max(near - 1, 0) / double(kFeet), b = std::min(near + 1, kFeet) / double(kFeet);
+    auto off = [&](double t) {
+      double F[3];
+      foot(t, F);
+      return VecDist3(q, F);
+    };
+    const double g = 0.5 * (std::sqrt(5.0) - 1.0);
+    for (int it = 0; it < 60; ++it) {
+      const double x1 = b - g * (b - a), x2 = a + g * (b - a);
+      if (off(x1) <= off(x2))
+        b = x2;
+      else
+        a = x1;
+    }
+    return std::min(off(0.5 * (a + b)), VecDist3(q, feet[near].data()));
+  };
+  for (const Place& pl : ThreePlaces()) {
+    SCOPED_TRACE(Where(pl));
+    BsplineKeeper keep;
+    const double z[3] = {0, 0, 1}, x[3] = {1, 0, 0};
+    Bspline* cone = keep(shapes::Cone(z, x, 0.0, 1.0, 0.0, 1.0, shapes::Place{}));
+    Bspline* c = keep(BuildCurve(3, 3, pts));
+    ASSERT_TRUE(cone && c);
+    const double tol = 1e-6;
+    std::vector<Bspline*> got = ProjectPlaced(pl, cone, c, tol, 1);
+    ASSERT_EQ(got.size(), 1u);
+    double worst = 0.0;
+    SampleArcs(cone, got, &pl, [&](const double q[3], int i) {
+      worst = std::max(worst, offProjection(q));
+      if (i == 0 || i == 200) {
+        EXPECT_LE(VecDist3(q, feet[i ? kFeet : 0].data()), tol) << i;
+      }
+    });
+    EXPECT_LE(worst, tol);
   }
 }
 
