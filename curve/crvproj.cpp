@@ -1193,6 +1193,9 @@ BsplineList* SurfCurveProjectClosestGeometry(Bspline* srf, Bspline* curve, int s
   // between its samples too) is that point, and makes no curve: the pole ends the curve before
   // it and starts the one after as at any other crossing.
   auto makePiece = [&]() {
+    // A run that spans no stretch of the curve (a pole reached at a sample where a crossing lies
+    // too, as round-off places them) projects one point: no curve, and nothing to fit.
+    if (!(rt[k - 1] > rt[0])) return true;
     PieceOwner piece(FitRunWithinTol(srf, curve, grid, ru, rv, rt, k, tol));
     if (!piece || KernelFailed()) return false;
     if (!piece->W && RunOnOnePole(srf, piece->X[0], piece->Y[0], NumCtrlU(piece.get()))) return true;

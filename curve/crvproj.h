@@ -49,8 +49,8 @@ struct Cloud;
 // Where the projection passes over a pole or an apex (at a sample, or between two whose feet
 // lie a quarter of the range apart along the collapsed side) it is split there as at a seam,
 // each curve reaching the point along the value of the free parameter its own stretch runs at;
-// a stretch whose projection is the point itself (its fitted curve lies on the point) gives no
-// curve.
+// a stretch whose projection is the point itself (its fitted curve lies on the point, or it
+// spans no range of the curve's parameter) gives no curve.
 BsplineList* SurfCurveProjectClosestGeometry(Bspline* srf, Bspline* curve, int samplesPerSpan,
                                              double tol, int reserved, int separate);
 // Bisection (iterations steps) for the parameter between tB (state prevGood, 1 usable, -1 not)
