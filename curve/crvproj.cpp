@@ -680,9 +680,33 @@ Bspline* Blend2Curve2s(Bspline* a, Bspline* b) {
   return c.release();
 }
 
-Bspline* CheckErrorAndRefitCurve(Bspline* curve2, Cloud* cloud, double* params, const double* u,
-                                 const double* v, const double* x, const double* y,
-                                 const double* z, int n, double tol) {
+namespace {
+
+// The cubic through the n samples (u, v) on the curve's parameters t of them, or null when they
+// do not increase strictly (the caller then keeps to the interpolant on chord lengths).
+Bspline* InterpolateOnCurveParams(const double* u, const double* v, const double* t, int n) {
+  for (int i = 0; i + 1 < n; ++i)
+    if (!(t[i] < t[i + 1])) return nullptr;
+  TrackingScope scope;
+  constexpr int p = 3;
+  double* pad = MallocArray<double>(n + 2 * p);
+  double* uv = MallocArray<double>(2, n);
+  if (!pad || !uv || KernelFailed()) return nullptr;
+  for (int i = 0; i < p; ++i) pad[i] = t[0], pad[n + p + i] = t[n - 1];
+  for (int i = 0; i < n; ++i) pad[p + i] = t[i], uv[i] = u[i], uv[n + i] = v[i];
+  Bspline* c = InterpolatePointsAnyDegree(uv, uv + n, nullptr, n - 1, pad, p);
+  if (KernelFailed()) {
+    FreeBspline(c);
+    return nullptr;
+  }
+  return c;
+}
+
+// CheckErrorAndRefitCurve; with the curve's parameters t of the samples given, the interpolant
+// it ends in runs on them rather than on chord lengths in the parameter plane (see
+// FitRunWithinTol for when each is the one to use).
+Bspline* RefitToTol(Bspline* curve2, Cloud* cloud, double* params, const double* u, const double* v,
+                    const double* x, const double* y, const double* z, const double* t, int n, double tol) {
   Owned<Bspline, FreeBspline> cur(curve2);
   if (!cur || !cloud || !params || n < 1) return nullptr;
   Bspline* srf = cur->owner;
@@ -728,6 +752,14 @@ Bspline* CheckErrorAndRefitCurve(Bspline* curve2, Cloud* cloud, double* params, 
     cur.reset(fit.release());
   }
   if (!interpolate) return cur.release();
+  if (t) {
+    Bspline* c = InterpolateOnCurveParams(u, v, t, n);
+    if (KernelFailed()) return nullptr;
+    if (c) {
+      c->owner = srf;
+      return c;
+    }
+  }
   double* uv = MallocArray<double>(2, n);
   if (!uv || KernelFailed()) return nullptr;
   std::memcpy(uv, u, sizeof(double) * n);
@@ -741,9 +773,20 @@ Bspline* CheckErrorAndRefitCurve(Bspline* curve2, Cloud* cloud, double* params, 
   return c;
 }
 
-Bspline* CreateCurveToTol(Bspline* curve, Bspline* srf, const double* u, const double* v,
-                          const double* x, const double* y, const double* z, const double* t,
-                          int n, double tol) {
+}  // namespace
+
+Bspline* CheckErrorAndRefitCurve(Bspline* curve2, Cloud* cloud, double* params, const double* u,
+                                 const double* v, const double* x, const double* y,
+                                 const double* z, int n, double tol) {
+  return RefitToTol(curve2, cloud, params, u, v, x, y, z, nullptr, n, tol);
+}
+
+namespace {
+
+// CreateCurveToTol; onCurveParams: an interpolant it ends in runs on the curve's parameters t
+// (see RefitToTol).
+Bspline* CurveToTol(Bspline* curve, Bspline* srf, const double* u, const double* v, const double* x,
+                    const double* y, const double* z, const double* t, int n, double tol, bool onCurveParams) {
   if (!curve || !srf || n < 2) return nullptr;
   TrackingScope scope;
   const int p = curve->degreeU, m = curve->interiorU;
@@ -778,11 +821,12 @@ Bspline* CreateCurveToTol(Bspline* curve, Bspline* srf, const double* u, const d
   fit->Z = nullptr;
   fit->dimension = 2;
   fit->owner = srf;
-  return CheckErrorAndRefitCurve(fit, cloud.get(), params, u, v, x, y, z, n, tol);
+  return RefitToTol(fit, cloud.get(), params, u, v, x, y, z, onCurveParams ? t : nullptr, n, tol);
 }
 
-Bspline* CreateProjectedCurve(Bspline* srf, Bspline* curve, const double* u, const double* v,
-                              const double* t, int n, double tol) {
+// CreateProjectedCurve; onCurveParams as for CurveToTol.
+Bspline* ProjectedCurve(Bspline* srf, Bspline* curve, const double* u, const double* v, const double* t, int n,
+                        double tol, bool onCurveParams) {
   if (!srf || !curve || n < 2) return nullptr;
   TrackingScope scope;
   double* xyz = MallocArray<double>(3, n);
@@ -792,7 +836,20 @@ Bspline* CreateProjectedCurve(Bspline* srf, Bspline* curve, const double* u, con
     Eval3DPointOnSurfCoord(srf, u[i], v[i], 0, 0, P);
     xyz[i] = P[0], xyz[n + i] = P[1], xyz[2 * n + i] = P[2];
   }
-  return CreateCurveToTol(curve, srf, u, v, xyz, xyz + n, xyz + 2 * n, t, n, tol);
+  return CurveToTol(curve, srf, u, v, xyz, xyz + n, xyz + 2 * n, t, n, tol, onCurveParams);
+}
+
+}  // namespace
+
+Bspline* CreateCurveToTol(Bspline* curve, Bspline* srf, const double* u, const double* v,
+                          const double* x, const double* y, const double* z, const double* t,
+                          int n, double tol) {
+  return CurveToTol(curve, srf, u, v, x, y, z, t, n, tol, false);
+}
+
+Bspline* CreateProjectedCurve(Bspline* srf, Bspline* curve, const double* u, const double* v,
+                              const double* t, int n, double tol) {
+  return ProjectedCurve(srf, curve, u, v, t, n, tol, false);
 }
 
 namespace {
@@ -893,9 +950,10 @@ double SqDistanceToStep(Bspline* srf, Bspline* curve, const StepFeet& f, const d
 // the samples (the foot at that fraction of the step) before the run is fitted again, until none
 // misses (or the steps reach round-off of the curve's range). A point that projects beyond the
 // edge or across a seam is not checked. Null on failure, and when a point still misses once the
-// rounds or the samples run out.
-Bspline* FitRunWithinTol(Bspline* srf, Bspline* curve, SurfaceGridCache& grid, const double* u0,
-                         const double* v0, const double* t0, int n, double tol) {
+// rounds or the samples run out. onCurveParams: where the fit ends in the interpolant of the
+// samples, it runs on the curve's parameters of them (see RefitToTol).
+Bspline* FitRunOnce(Bspline* srf, Bspline* curve, SurfaceGridCache& grid, const double* u0, const double* v0,
+                    const double* t0, int n, double tol, bool onCurveParams) {
   TrackingScope scope;
   const double* u = u0;
   const double* v = v0;
@@ -913,7 +971,7 @@ Bspline* FitRunWithinTol(Bspline* srf, Bspline* curve, SurfaceGridCache& grid, c
     while (n > 2 && side >= 0 && PoleAt(srf, u[n - 2], v[n - 2]) == side) --n;
     const int head = PoleAt(srf, u[0], v[0]);
     while (n > 2 && head >= 0 && PoleAt(srf, u[1], v[1]) == head) ++u, ++v, ++t, --n;
-    piece.reset(CreateProjectedCurve(srf, curve, u, v, t, n, tol));
+    piece.reset(ProjectedCurve(srf, curve, u, v, t, n, tol, onCurveParams));
     if (!piece || KernelFailed()) break;
     KeepFitInDomain(srf, piece.get());
     // The fit holds its end control points at the run's first and last samples as floats: a
@@ -1030,6 +1088,20 @@ Bspline* FitRunWithinTol(Bspline* srf, Bspline* curve, SurfaceGridCache& grid, c
   return piece.release();
 }
 
+// FitRunOnce, with interpolants on chord lengths in the parameter plane first: they follow a
+// foot swinging round beside a pole, whose value there changes faster than the curve's parameter
+// shows, and keep a run that reaches a pole (its free value set there, not by the curve) within
+// the domain. A run they cannot follow is fitted again with interpolants on the curve's
+// parameters: where the feet turn back the chords bend sharply and an interpolant on them swings
+// past the turn however many samples the checks add, while the projection stays as smooth in the
+// curve's parameter as the curve and the surface are.
+Bspline* FitRunWithinTol(Bspline* srf, Bspline* curve, SurfaceGridCache& grid, const double* u, const double* v,
+                         const double* t, int n, double tol) {
+  Bspline* piece = FitRunOnce(srf, curve, grid, u, v, t, n, tol, false);
+  if (piece || KernelFailed()) return piece;
+  return FitRunOnce(srf, curve, grid, u, v, t, n, tol, true);
+}
+
 }  // namespace
 
 // Samples, projections and their states, then runs of equal state walked in order: a usable
@@ -1121,6 +1193,9 @@ BsplineList* SurfCurveProjectClosestGeometry(Bspline* srf, Bspline* curve, int s
   // between its samples too) is that point, and makes no curve: the pole ends the curve before
   // it and starts the one after as at any other crossing.
   auto makePiece = [&]() {
+    // A run that spans no stretch of the curve (a pole reached at a sample where a crossing lies
+    // too, as round-off places them) projects one point: no curve, and nothing to fit.
+    if (!(rt[k - 1] > rt[0])) return true;
     PieceOwner piece(FitRunWithinTol(srf, curve, grid, ru, rv, rt, k, tol));
     if (!piece || KernelFailed()) return false;
     if (!piece->W && RunOnOnePole(srf, piece->X[0], piece->Y[0], NumCtrlU(piece.get()))) return true;

@@ -41,13 +41,16 @@ struct Cloud;
 // piece, their distances peaking nowhere beyond tol between the checks, and the piece's own
 // points between the samples' near the projection) and fitted again with every point it missed
 // added to its samples, for at most twelve rounds and sixteen times the samples (256 at least);
-// a piece the check still finds off the projection then makes the call fail. Null when no piece was made or on failure
+// a run still off the projection then is fitted once more so with the interpolants its fits end
+// in running on the curve's parameters of the samples rather than on chord lengths (where the
+// feet turn back sharply), and a piece the check still finds off the projection then makes the
+// call fail. Null when no piece was made or on failure
 // (a closest-point search, an allocation, a fit, or a piece not within tol).
 // Where the projection passes over a pole or an apex (at a sample, or between two whose feet
 // lie a quarter of the range apart along the collapsed side) it is split there as at a seam,
 // each curve reaching the point along the value of the free parameter its own stretch runs at;
-// a stretch whose projection is the point itself (its fitted curve lies on the point) gives no
-// curve.
+// a stretch whose projection is the point itself (its fitted curve lies on the point, or it
+// spans no range of the curve's parameter) gives no curve.
 BsplineList* SurfCurveProjectClosestGeometry(Bspline* srf, Bspline* curve, int samplesPerSpan,
                                              double tol, int reserved, int separate);
 // Bisection (iterations steps) for the parameter between tB (state prevGood, 1 usable, -1 not)

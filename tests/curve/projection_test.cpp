@@ -22,6 +22,7 @@
 #include "quadric/cpoint.h"
 #include "quadric/qarc.h"
 #include "quadric/quadrics.h"
+#include "tests/intersect/shapes.h"
 #include "tests/support/builders.h"
 #include "tests/support/checks.h"
 #include "tests/support/injected_failures.h"
@@ -1224,6 +1225,122 @@ TEST_F(ProjectionTest, FeetCrossingASeamBetweenTwoSamplesAreFollowedAcrossIt) {
       SampleArcs(sphere, got, &pl, [&](const double q[3], int) { worst = std::max(worst, DistanceToPolyline(q, feet)); });
       EXPECT_LE(worst, tol);
     }
+  }
+}
+
+// The exact projection of the cubic through pts onto the cone with its apex at the origin and
+// radius h at height h about z (shapes::Cone(z, x, 0, 1, 0, 1)): the foot of each point is
+// s (cos a, sin a, 1) for s = (rho + z) / 2, the apex where s < 0. Distances to it are the nearest
+// of its feet every 1e-4 of the cubic's range refined by golden sections, since chords between
+// feet cut its turns by more than a tolerance.
+class ConeProjection {
+ public:
+  explicit ConeProjection(const std::vector<double>& pts) : cubic_(keep_(BuildCurve(3, 3, pts))) {
+    for (int i = 0; cubic_ && i <= kFeet; ++i) Foot(double(i) / kFeet, feet_[i].data());
+  }
+  bool ok() const { return cubic_ != nullptr; }
+  const double* First() const { return feet_[0].data(); }
+  const double* Last() const { return feet_[kFeet].data(); }
+  void Foot(double t, double F[3]) const {
+    double P[3];
+    Eval3DPointOnCurve3Coord(cubic_, t, 0, P);
+    const double rho = std::hypot(P[0], P[1]), s = std::max(0.5 * (rho + P[2]), 0.0);
+    F[0] = s * P[0] / rho, F[1] = s * P[1] / rho, F[2] = s;
+  }
+  double Off(const double q[3]) const {
+    int near = 0;
+    for (int i = 1; i <= kFeet; ++i)
+      if (VecDist3(q, feet_[i].data()) < VecDist3(q, feet_[near].data())) near = i;
+    double a = std::max(near - 1, 0) / double(kFeet), b = std::min(near + 1, kFeet) / double(kFeet);
+    auto off = [&](double t) {
+      double F[3];
+      Foot(t, F);
+      return VecDist3(q, F);
+    };
+    const double g = 0.5 * (std::sqrt(5.0) - 1.0);
+    for (int it = 0; it < 60; ++it) {
+      const double x1 = b - g * (b - a), x2 = a + g * (b - a);
+      if (off(x1) <= off(x2))
+        b = x2;
+      else
+        a = x1;
+    }
+    return std::min(off(0.5 * (a + b)), VecDist3(q, feet_[near].data()));
+  }
+
+ private:
+  static constexpr int kFeet = 10000;
+  BsplineKeeper keep_;
+  Bspline* cubic_;
+  std::vector<std::array<double, 3>> feet_ = std::vector<std::array<double, 3>>(kFeet + 1);
+};
+
+// The pieces of the projection of the cubic through pts onto that cone (in *cone), both placed
+// by pl, to tol of the size, each piece on its own; keep holds the records.
+std::vector<Bspline*> ProjectOntoCone(const std::vector<double>& pts, const Place& pl, double tol, BsplineKeeper& keep,
+                                      Bspline** cone) {
+  const double z[3] = {0, 0, 1}, x[3] = {1, 0, 0};
+  *cone = keep(shapes::Cone(z, x, 0.0, 1.0, 0.0, 1.0, shapes::Place{}));
+  Bspline* c = keep(BuildCurve(3, 3, pts));
+  if (!*cone || !c) return {};
+  return ProjectPlaced(pl, *cone, c, tol, 1);
+}
+
+// A cubic over the cone whose feet climb, turn back down to height 0.26 and up again within a few
+// degrees round the axis, projected to 1e-6 of the size: at each turn the chords between the feet
+// in the parameter plane bend sharply, and an interpolant on them swings past the turn however
+// many samples are added. The one curve comes back, from the exact projection's first foot to its
+// last, every point of it within the tolerance of that projection, at every size and place.
+TEST_F(ProjectionTest, FeetTurningBackSharplyAreFollowedToTheTolerance) {
+  const std::vector<double> pts = {
+      0.18360275088035571, 0.90831666077906503, 0.82742450302541304,  0.30491652654504692, 1.1752059714058498,
+      1.0261475125387136,  0.038652343224283618, 0.12138637341453466, 0.12452568985663526, 0.10010073190626931,
+      0.26378975837648799, 0.30729316595578876, 0.43072141092754462, 0.97207249771844428, 1.280246713102233,
+      0.29482836201753515, 0.57824534207785838, 0.71405749679469332};
+  const ConeProjection exact(pts);
+  ASSERT_TRUE(exact.ok());
+  for (const Place& pl : ThreePlaces()) {
+    SCOPED_TRACE(Where(pl));
+    BsplineKeeper keep;
+    Bspline* cone = nullptr;
+    const double tol = 1e-6;
+    std::vector<Bspline*> got = ProjectOntoCone(pts, pl, tol, keep, &cone);
+    ASSERT_EQ(got.size(), 1u);
+    double worst = 0.0;
+    SampleArcs(cone, got, &pl, [&](const double q[3], int i) {
+      worst = std::max(worst, exact.Off(q));
+      if (i == 0 || i == 200) {
+        EXPECT_LE(VecDist3(q, i ? exact.Last() : exact.First()), tol) << i;
+      }
+    });
+    EXPECT_LE(worst, tol);
+  }
+}
+
+// A cubic below the cone's apex whose feet come up a generator to height 0.06, down into the apex,
+// dwell there and leave it up another, projected to 1e-6 of the size: where the feet reach the
+// apex at a sample and round-off puts a crossing at that sample too, a run of no length of the
+// cubic lies between them. It projects the one point and gives no curve, and the projection is
+// not refused for it: both curves lie within the tolerance of the exact projection, at every size
+// and place.
+TEST_F(ProjectionTest, ARunOfNoLengthAtAnApexGivesNoCurve) {
+  const std::vector<double> pts = {-0.24221440375522396, 0.006210251016994241,  -0.16492230642896502,
+                                   -0.33959281771009692, -0.10610595318241099,  -0.077341483022677182,
+                                   0.45560981102510156,  -0.055481794142830311, -0.39607561533353064,
+                                   -0.077124789442502964, 0.032501946030314546, -0.23541121420023267,
+                                   0.50922407808337145,  -0.13773006944925478,  -0.20836071240135112};
+  const ConeProjection exact(pts);
+  ASSERT_TRUE(exact.ok());
+  for (const Place& pl : ThreePlaces()) {
+    SCOPED_TRACE(Where(pl));
+    BsplineKeeper keep;
+    Bspline* cone = nullptr;
+    const double tol = 1e-6;
+    std::vector<Bspline*> got = ProjectOntoCone(pts, pl, tol, keep, &cone);
+    ASSERT_EQ(got.size(), 2u);
+    double worst = 0.0;
+    SampleArcs(cone, got, &pl, [&](const double q[3], int) { worst = std::max(worst, exact.Off(q)); });
+    EXPECT_LE(worst, tol);
   }
 }
 
