@@ -1129,6 +1129,24 @@ bool CoveredByTracesFrom(const IntersectionTraceList* list, IntersectionTrace* f
   return true;
 }
 
+// The way along a contact through q, for a trace of one node: the direction in which the gap's
+// second form vanishes (see kIsolatedShare). The first search may stop on the seed where the
+// contact runs along an edge both faces share. False where the surfaces touch at an isolated
+// point or a crossing.
+bool ContactWay(Bspline* s1, Bspline* s2, const double q[4], double dir[3]) {
+  double e[2][3], H[2][2];
+  if (!GapSecondForm(s1, s2, q, e, H)) return false;
+  const double mean = 0.5 * (H[0][0] + H[1][1]), root = std::hypot(0.5 * (H[0][0] - H[1][1]), H[0][1]);
+  const double flat = mean < 0.0 ? mean + root : mean - root, bent = mean < 0.0 ? mean - root : mean + root;
+  if (!(std::fabs(flat) <= kIsolatedShare * std::fabs(bent))) return false;
+  // An eigenvector of flat, from whichever row of H - flat I is the longer.
+  double a = H[0][1], b = flat - H[0][0];
+  if (std::hypot(a, b) < std::hypot(flat - H[1][1], H[0][1])) a = flat - H[1][1], b = H[0][1];
+  if (!(std::hypot(a, b) > 0.0)) a = 1.0, b = 0.0;  // H vanishes: any way will do
+  for (int c = 0; c < 3; ++c) dir[c] = a * e[0][c] + b * e[1][c];
+  return true;
+}
+
 // Where the surfaces touch along a curve, the march gives its pieces (each ended by the
 // singular-point test a few steps on, some overlapping, with gaps between): the contact is
 // traced whole from a node of such a piece (TraceTangentialContact), and the pieces it passes
@@ -1139,12 +1157,18 @@ int FollowTangentialContacts(Bspline* s1, Bspline* s2, IntersectionTraceList* li
   const int traced = list->count;
   IntersectionTrace* t = list->head;
   for (int k = 0; k < traced && t; ++k, t = t->next) {
-    if (t->nodeCount < 2 || !AlongTangentialContact(s1, s2, t)) continue;
+    if (t->nodeCount < 1 || !AlongTangentialContact(s1, s2, t)) continue;
     if (made && CoveredByTracesFrom(list, made, t, 2.0 * tolA)) continue;
     const IntersectionTraceNode* n = t->head;
     for (int i = 0; i < t->nodeCount / 2 && n->next; ++i) n = n->next;
     const IntersectionTraceNode* o = n->next ? n->next : n->prev;
-    const double q[4] = {n->u1, n->v1, n->u2, n->v2}, dir[3] = {o->x - n->x, o->y - n->y, o->z - n->z};
+    const double q[4] = {n->u1, n->v1, n->u2, n->v2};
+    double dir[3] = {0.0, 0.0, 0.0};
+    if (o) {
+      dir[0] = o->x - n->x, dir[1] = o->y - n->y, dir[2] = o->z - n->z;
+    } else if (!ContactWay(s1, s2, q, dir)) {
+      continue;
+    }
     IntersectionTrace* tail = list->tail;
     const int rc = TraceTangentialContact(s1, s2, q, dir, list, tolA, tolB);
     if (rc == -2) return -2;

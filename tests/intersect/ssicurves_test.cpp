@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "bspline/ctrlnubs.h"
@@ -160,30 +161,36 @@ TEST_F(IntersectionCurves, RandomBicubicPairsAtEveryScale) {
 
 // A plane and a cubic bend tangent to it along the edge they share, as a fillet meets a face:
 // they touch along the whole edge, which is one branch from end to end whichever comes first.
-// Beyond the edge there is no surface to probe for a region where the two coincide.
+// Beyond the edge there is no surface to probe for a region where the two coincide. A bend of a
+// few degrees (one span of a fillet) gives the first search a single point on the edge.
 TEST_F(IntersectionCurves, FacesTangentAlongTheirCommonEdgeGiveTheWholeEdge) {
-  const double k = 0.5522847498 * 0.3;  // a quarter circle of radius 0.3 as a cubic
-  const double bend[4][2] = {{0.0, 0.0}, {k, 0.0}, {0.3, 0.3 - k}, {0.3, 0.3}};
-  for (const double scale : {1.0, 1e-6, 1e6}) {
-    const double far = scale == 1.0 ? 0.0 : 1e4 * scale;
-    auto at = [&](double x, double y, double z) {
-      return std::vector<double>{scale * x + far, scale * y + far, scale * z + far};
-    };
-    std::vector<double> plane, cubic;
-    for (const double y : {0.0, 1.0}) {
-      for (const double x : {-1.0, 0.0})
-        for (const double c : at(x, y, 0.0)) plane.push_back(c);
-      for (const auto& b : bend)
-        for (const double c : at(b[0], y, b[1])) cubic.push_back(c);
-    }
-    for (const bool planeFirst : {true, false}) {
-      BsplineKeeper keep;
-      Bspline* p = keep(BuildSurface(1, 1, 2, 2, plane));
-      Bspline* c = keep(BuildSurface(3, 1, 4, 2, cubic));
-      const Result r = planeFirst ? Measure(p, c, 100) : Measure(c, p, 100);
-      EXPECT_EQ(r.branches, 1) << scale << planeFirst;
-      EXPECT_LT(r.worst, 1e-6) << scale << planeFirst;
-      EXPECT_NEAR(r.chord / scale, 1.0, 1e-6) << scale << planeFirst;
+  // A circular arc of radius rad and angle turn as a cubic: its inner control points lie
+  // 4/3 tan(turn / 4) rad along the end tangents.
+  for (const auto& [rad, turn] : {std::pair{0.3, M_PI / 2}, std::pair{1.0, M_PI / 36}}) {
+    const double k = 4.0 / 3.0 * std::tan(turn / 4.0) * rad, co = std::cos(turn), si = std::sin(turn);
+    const double bend[4][2] = {
+        {0.0, 0.0}, {k, 0.0}, {rad * si - k * co, rad * (1.0 - co) - k * si}, {rad * si, rad * (1.0 - co)}};
+    for (const double scale : {1.0, 1e-6, 1e6}) {
+      const double far = scale == 1.0 ? 0.0 : 1e4 * scale;
+      auto at = [&](double x, double y, double z) {
+        return std::vector<double>{scale * x + far, scale * y + far, scale * z + far};
+      };
+      std::vector<double> plane, cubic;
+      for (const double y : {0.0, 1.0}) {
+        for (const double x : {-1.0, 0.0})
+          for (const double c : at(x, y, 0.0)) plane.push_back(c);
+        for (const auto& b : bend)
+          for (const double c : at(b[0], y, b[1])) cubic.push_back(c);
+      }
+      for (const bool planeFirst : {true, false}) {
+        BsplineKeeper keep;
+        Bspline* p = keep(BuildSurface(1, 1, 2, 2, plane));
+        Bspline* c = keep(BuildSurface(3, 1, 4, 2, cubic));
+        const Result r = planeFirst ? Measure(p, c, 100) : Measure(c, p, 100);
+        EXPECT_EQ(r.branches, 1) << turn << " " << scale << planeFirst;
+        EXPECT_LT(r.worst, 1e-6) << turn << " " << scale << planeFirst;
+        EXPECT_NEAR(r.chord / scale, 1.0, 1e-6) << turn << " " << scale << planeFirst;
+      }
     }
   }
 }
