@@ -1275,15 +1275,31 @@ class ConeProjection {
   std::vector<std::array<double, 3>> feet_ = std::vector<std::array<double, 3>>(kFeet + 1);
 };
 
-// The pieces of the projection of the cubic through pts onto that cone (in *cone), both placed
-// by pl, to tol of the size, each piece on its own; keep holds the records.
-std::vector<Bspline*> ProjectOntoCone(const std::vector<double>& pts, const Place& pl, double tol, BsplineKeeper& keep,
-                                      Bspline** cone) {
-  const double z[3] = {0, 0, 1}, x[3] = {1, 0, 0};
-  *cone = keep(shapes::Cone(z, x, 0.0, 1.0, 0.0, 1.0, shapes::Place{}));
-  Bspline* c = keep(BuildCurve(3, 3, pts));
-  if (!*cone || !c) return {};
-  return ProjectPlaced(pl, *cone, c, tol, 1);
+// Projects the cubic through pts onto that cone, both placed at every size and place, to 1e-6 of
+// the size, each piece on its own: `pieces` curves, every point of them within the tolerance of the
+// exact projection and, with ends, the first and last within it of the exact projection's first
+// and last foot.
+void ExpectProjectedOntoConeWithinTol(const std::vector<double>& pts, size_t pieces, bool ends) {
+  const ConeProjection exact(pts);
+  ASSERT_TRUE(exact.ok());
+  const double z[3] = {0, 0, 1}, x[3] = {1, 0, 0}, tol = 1e-6;
+  for (const Place& pl : ThreePlaces()) {
+    SCOPED_TRACE(Where(pl));
+    BsplineKeeper keep;
+    Bspline* cone = keep(shapes::Cone(z, x, 0.0, 1.0, 0.0, 1.0, shapes::Place{}));
+    Bspline* c = keep(BuildCurve(3, 3, pts));
+    ASSERT_TRUE(cone && c);
+    const std::vector<Bspline*> got = ProjectPlaced(pl, cone, c, tol, 1);
+    ASSERT_EQ(got.size(), pieces);
+    double worst = 0.0;
+    SampleArcs(cone, got, &pl, [&](const double q[3], int i) {
+      worst = std::max(worst, exact.Off(q));
+      if (ends && (i == 0 || i == 200)) {
+        EXPECT_LE(VecDist3(q, i ? exact.Last() : exact.First()), tol) << i;
+      }
+    });
+    EXPECT_LE(worst, tol);
+  }
 }
 
 // A cubic over the cone whose feet climb, turn back down to height 0.26 and up again within a few
@@ -1297,24 +1313,7 @@ TEST_F(ProjectionTest, FeetTurningBackSharplyAreFollowedToTheTolerance) {
       1.0261475125387136,  0.038652343224283618, 0.12138637341453466, 0.12452568985663526, 0.10010073190626931,
       0.26378975837648799, 0.30729316595578876, 0.43072141092754462, 0.97207249771844428, 1.280246713102233,
       0.29482836201753515, 0.57824534207785838, 0.71405749679469332};
-  const ConeProjection exact(pts);
-  ASSERT_TRUE(exact.ok());
-  for (const Place& pl : ThreePlaces()) {
-    SCOPED_TRACE(Where(pl));
-    BsplineKeeper keep;
-    Bspline* cone = nullptr;
-    const double tol = 1e-6;
-    std::vector<Bspline*> got = ProjectOntoCone(pts, pl, tol, keep, &cone);
-    ASSERT_EQ(got.size(), 1u);
-    double worst = 0.0;
-    SampleArcs(cone, got, &pl, [&](const double q[3], int i) {
-      worst = std::max(worst, exact.Off(q));
-      if (i == 0 || i == 200) {
-        EXPECT_LE(VecDist3(q, i ? exact.Last() : exact.First()), tol) << i;
-      }
-    });
-    EXPECT_LE(worst, tol);
-  }
+  ExpectProjectedOntoConeWithinTol(pts, 1, true);
 }
 
 // A cubic below the cone's apex whose feet come up a generator to height 0.06, down into the apex,
@@ -1329,19 +1328,7 @@ TEST_F(ProjectionTest, ARunOfNoLengthAtAnApexGivesNoCurve) {
                                    0.45560981102510156,  -0.055481794142830311, -0.39607561533353064,
                                    -0.077124789442502964, 0.032501946030314546, -0.23541121420023267,
                                    0.50922407808337145,  -0.13773006944925478,  -0.20836071240135112};
-  const ConeProjection exact(pts);
-  ASSERT_TRUE(exact.ok());
-  for (const Place& pl : ThreePlaces()) {
-    SCOPED_TRACE(Where(pl));
-    BsplineKeeper keep;
-    Bspline* cone = nullptr;
-    const double tol = 1e-6;
-    std::vector<Bspline*> got = ProjectOntoCone(pts, pl, tol, keep, &cone);
-    ASSERT_EQ(got.size(), 2u);
-    double worst = 0.0;
-    SampleArcs(cone, got, &pl, [&](const double q[3], int) { worst = std::max(worst, exact.Off(q)); });
-    EXPECT_LE(worst, tol);
-  }
+  ExpectProjectedOntoConeWithinTol(pts, 2, false);
 }
 
 }  // namespace

@@ -1184,6 +1184,21 @@ void LoopBesideTheApex(double a, double q[4], double X[3], const double c[3] = k
   q[2] = shapes::AngleParam(a + 2 * M_PI * (a < 0.0)), q[3] = 1.0 - w;
 }
 
+// The contacts P of the pair q on S (placed at) and the centres P + r n of the ball of radius r
+// seen from either, at the unit scene's scale.
+void CentresFromContacts(Bspline* const S[2], const Place& at, const double q[4], double r, double C[2][3],
+                         double P[2][3]) {
+  for (int s = 0; s < 2; ++s) {
+    double Q[3], Su[3], Sv[3], N[3];
+    Eval3DPointOnSurfCoord(S[s], q[2 * s], q[2 * s + 1], 0, 0, Q);
+    Eval3DPointOnSurfCoord(S[s], q[2 * s], q[2 * s + 1], 1, 0, Su);
+    Eval3DPointOnSurfCoord(S[s], q[2 * s], q[2 * s + 1], 0, 1, Sv);
+    VecCrossProd3(Su, Sv, N);
+    at.Unmap(Q, P[s]);
+    for (int k = 0; k < 3; ++k) C[s][k] = P[s][k] + r * N[k] / VecSize3(N);
+  }
+}
+
 TEST_F(FilletBall, ABallTouchingAConeBesideItsApexIsReached) {
   const double r = 0.5, c[3] = {0.5, 0.0, 0.4};
   for (const Place& at : Placements())
@@ -1199,16 +1214,9 @@ TEST_F(FilletBall, ABallTouchingAConeBesideItsApexIsReached) {
       ASSERT_EQ(NewestRefineToFilletPoint(S[0], S[1], r * at.scale, &q[0], &q[1], &q[2], &q[3], nb[0], nb[1], nb[2],
                                           nb[3], 3e-9 * at.scale),
                 100);
-      for (int s = 0; s < 2; ++s) {
-        double Q[3], P[3], Su[3], Sv[3], N[3];
-        Eval3DPointOnSurfCoord(S[s], q[2 * s], q[2 * s + 1], 0, 0, Q);
-        Eval3DPointOnSurfCoord(S[s], q[2 * s], q[2 * s + 1], 1, 0, Su);
-        Eval3DPointOnSurfCoord(S[s], q[2 * s], q[2 * s + 1], 0, 1, Sv);
-        VecCrossProd3(Su, Sv, N);
-        at.Unmap(Q, P);
-        for (int k = 0; k < 3; ++k) C[s][k] = P[k] + r * N[k] / VecSize3(N);
-        EXPECT_LT(VecDist3(P, X), r) << s;
-      }
+      double P[2][3];
+      CentresFromContacts(S, at, q, r, C, P);
+      for (int s = 0; s < 2; ++s) EXPECT_LT(VecDist3(P[s], X), r) << s;
       EXPECT_LT(VecDist3(C[0], C[1]), 1e-6);
       EXPECT_NEAR(std::hypot(C[0][0] - c[0], C[0][1], C[0][2] - c[2]), 0.5 + r, 1e-6);
       EXPECT_NEAR((std::hypot(C[0][0], C[0][1]) + C[0][2] - 1.0) / std::sqrt(2.0), r, 1e-6);
@@ -1219,16 +1227,8 @@ TEST_F(FilletBall, ABallTouchingAConeBesideItsApexIsReached) {
 // of the ball of radius r outside both: the centres P + r n from either contact agree, R + r
 // from the sphere's centre and r from the cone.
 void ExpectOnTheApexBall(Bspline* const S[2], const Place& at, const double q[4], double r, double R) {
-  double C[2][3];
-  for (int s = 0; s < 2; ++s) {
-    double Q[3], P[3], Su[3], Sv[3], N[3];
-    Eval3DPointOnSurfCoord(S[s], q[2 * s], q[2 * s + 1], 0, 0, Q);
-    Eval3DPointOnSurfCoord(S[s], q[2 * s], q[2 * s + 1], 1, 0, Su);
-    Eval3DPointOnSurfCoord(S[s], q[2 * s], q[2 * s + 1], 0, 1, Sv);
-    VecCrossProd3(Su, Sv, N);
-    at.Unmap(Q, P);
-    for (int k = 0; k < 3; ++k) C[s][k] = P[k] + r * N[k] / VecSize3(N);
-  }
+  double C[2][3], P[2][3];
+  CentresFromContacts(S, at, q, r, C, P);
   const double* c = kApexSphere;
   EXPECT_LT(VecDist3(C[0], C[1]), 1e-8);
   EXPECT_NEAR(std::hypot(C[0][0] - c[0], C[0][1] - c[1], C[0][2] - c[2]), R + r, 1e-8);
