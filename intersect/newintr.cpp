@@ -756,7 +756,6 @@ bool PullOnto(Bspline* s1, Bspline* s2, double q[4], double P[3], double tol) {
   return NewRefineIntrPoint(s1, s2, &q[0], &q[1], &q[2], &q[3], P, 30, &boundary, nullptr, tol) == 0;
 }
 
-
 // A node on a seam is sought with the parameter along the seam held (OnNearestBranch) only for a
 // reach above this many point tolerances: a trace spanning forty or more.
 constexpr double kHeldAlongSeamTolBs = 10.0;
@@ -1377,8 +1376,6 @@ const double kQuarterShare = 0.5;
 // kMiddleShare of the tolerance (the branches must pass every point of the intersection within ten
 // times the tolerance).
 const double kAcrossShare = 10.0;
-
-
 
 // Point and unit normal of the surface at (u, v); false without a tangent plane.
 bool PointAndNormal(const Bspline* srf, double u, double v, double P[3], double n[3]) {

@@ -75,7 +75,6 @@ bool Partials(const Bspline* s, double u, double v, double (*out)[3], bool secon
   return EvalPointOnGeometryM(s, u, v, du, dv, 6, 0, out) == 0;
 }
 
-
 // Unit normal of the tangent plane at (u, v) with the point and partials; false where there is
 // no usable normal.
 bool TangentPlane(Bspline* s, double u, double v, double P[3], double Su[3], double Sv[3],
