@@ -1144,53 +1144,63 @@ CadGroup ChamferedTube(int around, double noise, unsigned seed) {
   return cad;
 }
 
+class ChamferedTubeDense : public CadStitch, public testing::WithParamInterface<unsigned> {};
+
 // The chamfered tube at 258 points round, noise of 1e-4 on every point: the noise kinks the
 // cylinder's straight seams past the angle limit in their first legs across (a three-hundredth of
 // the radius long) and the corners' normals with them. Every seam closes, the creases keep their
 // 45 degrees between a tenth and nine tenths of their length, no surface moves more than 3 x the
 // gaps it closes and no normal turns over. Taken as creases, the kinked seams sent the halves back
 // open; held to the corners' noisy tangents, the cylinder's four-point straight seams bowed by
-// several times their gaps.
-TEST_F(CadStitch, ChamferedTubeDenseRoundItsArcsCloses) {
-  for (unsigned seed : {1u, 2u, 3u}) {
-    SCOPED_TRACE(testing::Message() << "seed " << seed);
-    const CadGroup cad = ChamferedTube(258, 1e-4, seed);
-    Group g;
-    AddCadPatches(g, cad);
-    const double damage = 1e-4 * cad.diagonal, healGap = 1e-5 * cad.diagonal;
-    const double fractions[] = {0.1, 0.3, 0.5, 0.7, 0.9};
-    std::vector<double> startGap, startCrease;
-    double kink = 0.0;
-    for (size_t k = 0; k < cad.seams.size(); ++k) {
-      startGap.push_back(SeamGap(g, cad.seams[k]));
-      for (double f : fractions) {
-        const double a = SeamAngleAt(g, cad.seams[k], f);
-        if (k >= 4) startCrease.push_back(a);
-        if (k < 2) kink = std::max(kink, a);
-      }
-    }
-    EXPECT_GT(kink, kMaxAngle);
-    std::vector<std::vector<double>> nets, normals;
-    for (const Bspline* s : g.srfs) nets.push_back(Net(s)), normals.push_back(NormalGrid(s));
-    ASSERT_TRUE(HealAsThePlugIn(g, 5.0 * damage, healGap));
-    std::vector<double> closedOn(g.size(), 0.0);
-    for (size_t k = 0; k < cad.seams.size(); ++k) {
-      const SampleSeam& s = cad.seams[k];
-      EXPECT_LE(SeamGap(g, s), healGap) << "seam " << k << " from " << startGap[k];
-      for (int e : {s.elemA, s.elemB}) closedOn[e] = std::max(closedOn[e], startGap[k]);
-      for (size_t f = 0; k >= 4 && f < std::size(fractions); ++f)
-        EXPECT_NEAR(SeamAngleAt(g, s, fractions[f]), startCrease[(k - 4) * std::size(fractions) + f], 1.0)
-            << "crease " << k << " at " << fractions[f];
-    }
-    for (int i = 0; i < g.size(); ++i) {
-      EXPECT_LE(LargestMove(nets[i], Net(g.srfs[i])), 3.0 * closedOn[i]) << "surface " << i;
-      const std::vector<double> nrm = NormalGrid(g.srfs[i]);
-      for (size_t c = 0; c < nrm.size(); c += 3)
-        EXPECT_GT(nrm[c] * normals[i][c] + nrm[c + 1] * normals[i][c + 1] + nrm[c + 2] * normals[i][c + 2], 0.0)
-            << "surface " << i << " site " << c / 3;
+// several times their gaps. One noise seed per test: each heal takes a few CPU-seconds under the
+// sanitizers.
+TEST_P(ChamferedTubeDense, RoundItsArcsCloses) {
+  const unsigned seed = GetParam();
+  const CadGroup cad = ChamferedTube(258, 1e-4, seed);
+  Group g;
+  AddCadPatches(g, cad);
+  const double damage = 1e-4 * cad.diagonal, healGap = 1e-5 * cad.diagonal;
+  const double fractions[] = {0.1, 0.3, 0.5, 0.7, 0.9};
+  std::vector<double> startGap, startCrease;
+  double kink = 0.0;
+  for (size_t k = 0; k < cad.seams.size(); ++k) {
+    startGap.push_back(SeamGap(g, cad.seams[k]));
+    for (double f : fractions) {
+      const double a = SeamAngleAt(g, cad.seams[k], f);
+      if (k >= 4) startCrease.push_back(a);
+      if (k < 2) kink = std::max(kink, a);
     }
   }
+  EXPECT_GT(kink, kMaxAngle);
+  std::vector<std::vector<double>> nets, normals;
+  for (const Bspline* s : g.srfs) nets.push_back(Net(s)), normals.push_back(NormalGrid(s));
+  ASSERT_TRUE(HealAsThePlugIn(g, 5.0 * damage, healGap));
+  std::vector<double> closedOn(g.size(), 0.0);
+  for (size_t k = 0; k < cad.seams.size(); ++k) {
+    const SampleSeam& s = cad.seams[k];
+    EXPECT_LE(SeamGap(g, s), healGap) << "seam " << k << " from " << startGap[k];
+    for (int e : {s.elemA, s.elemB}) closedOn[e] = std::max(closedOn[e], startGap[k]);
+    for (size_t f = 0; k >= 4 && f < std::size(fractions); ++f)
+      EXPECT_NEAR(SeamAngleAt(g, s, fractions[f]), startCrease[(k - 4) * std::size(fractions) + f], 1.0)
+          << "crease " << k << " at " << fractions[f];
+  }
+  for (int i = 0; i < g.size(); ++i) {
+    EXPECT_LE(LargestMove(nets[i], Net(g.srfs[i])), 3.0 * closedOn[i]) << "surface " << i;
+    const std::vector<double> nrm = NormalGrid(g.srfs[i]);
+    for (size_t c = 0; c < nrm.size(); c += 3)
+      EXPECT_GT(nrm[c] * normals[i][c] + nrm[c + 1] * normals[i][c + 1] + nrm[c + 2] * normals[i][c + 2], 0.0)
+          << "surface " << i << " site " << c / 3;
+  }
 }
+
+INSTANTIATE_TEST_SUITE_P(CadStitch, ChamferedTubeDense, testing::Values(1u, 2u, 3u));
+
+// One placement per test: the dense nets make each heal a few CPU-seconds under the sanitizers.
+struct CornerPlace {
+  double size, far;
+};
+
+class CreaseCornerTilted : public CadStitch, public testing::WithParamInterface<CornerPlace> {};
 
 }  // namespace
 
@@ -1199,50 +1209,51 @@ TEST_F(CadStitch, ChamferedTubeDenseRoundItsArcsCloses) {
 // half near the shared corner, a smooth seam along y = 1, the surfaces lifted apart by up to 0.003
 // of the size and their corner points jittered apart: every sample of the crease, its ends too,
 // stays within a degree of where it began, and every seam closes, at every size and far away.
-TEST_F(CadStitch, CreaseCornerTiltedByTheDamageStaysWithinADegree) {
+TEST_P(CreaseCornerTilted, ByTheDamageStaysWithinADegree) {
   const auto kink = [](double y) { return 45.0 + 1.4 * std::pow(std::max(0.0, 1.0 - std::pow((y - 1.0) / 0.1, 2)), 2); };
   const double lift[4] = {0.0, 0.002, 0.001, 0.003};
   const double jitter[4][2] = {{2e-4, 1e-4}, {-1e-4, 2e-4}, {2e-4, -2e-4}, {-2e-4, -1e-4}};
-  struct Place {
-    double size, far;
-  };
-  for (const Place& p : {Place{1.0, 0.0}, Place{1e-6, 1e4}, Place{1e6, 1e4}}) {
-    SCOPED_TRACE(testing::Message() << "size " << p.size << " far " << p.far);
-    const auto at = [&](double v) { return (v + p.far) * p.size; };
-    Group g;
-    for (int q = 0; q < 4; ++q) {
-      const int col = q % 2, row = q / 2;
-      PatchOptions o;
-      o.nu = 4, o.nv = 258;
-      o.x0 = at(col), o.x1 = at(col + 1.0), o.y0 = at(row), o.y1 = at(row + 1.0);
-      g.Add(BuildFunctionPatch(
-          [&, col, q](double x, double y) {
-            const double u = x / p.size - p.far, v = y / p.size - p.far;
-            return at(lift[q] + (col ? std::tan(kink(v) * kDeg) * (u - 1.0) : 0.0));
-          },
-          o));
-      // The corner copies jittered apart across the corner.
-      Bspline* b = g.srfs[q];
-      const int i = col ? 0 : o.nu - 1, j = row ? 0 : o.nv - 1;
-      b->X[j][i] += jitter[q][0] * p.size;
-      b->Y[j][i] += jitter[q][1] * p.size;
-    }
-    const SampleSeam creases[2] = {{0, 3, 1, 1}, {2, 3, 3, 1}}, smooth[2] = {{0, 4, 2, 2}, {1, 4, 3, 2}};
-    constexpr int kSamples = 200;
-    std::vector<double> start[2];
-    for (int k = 0; k < 2; ++k)
-      for (int q = 0; q <= kSamples; ++q) start[k].push_back(SeamAngleAt(g, creases[k], double(q) / kSamples));
-    ASSERT_GT(start[0].back(), 46.0);
-    ASSERT_GT(start[1].front(), 46.0);
-    ASSERT_TRUE(HealAsThePlugIn(g, 0.02 * p.size, 1e-5 * p.size));
-    for (int k = 0; k < 2; ++k) {
-      EXPECT_LE(SeamGap(g, creases[k]), 1e-5 * p.size) << "crease " << k;
-      EXPECT_LE(SeamGap(g, smooth[k]), 1e-5 * p.size) << "smooth " << k;
-      for (int q = 0; q <= kSamples; ++q)
-        EXPECT_NEAR(SeamAngleAt(g, creases[k], double(q) / kSamples), start[k][q], 1.0) << "crease " << k << " at " << q;
-    }
+  const CornerPlace& p = GetParam();
+  const auto at = [&](double v) { return (v + p.far) * p.size; };
+  Group g;
+  for (int q = 0; q < 4; ++q) {
+    const int col = q % 2, row = q / 2;
+    PatchOptions o;
+    o.nu = 4, o.nv = 258;
+    o.x0 = at(col), o.x1 = at(col + 1.0), o.y0 = at(row), o.y1 = at(row + 1.0);
+    g.Add(BuildFunctionPatch(
+        [&, col, q](double x, double y) {
+          const double u = x / p.size - p.far, v = y / p.size - p.far;
+          return at(lift[q] + (col ? std::tan(kink(v) * kDeg) * (u - 1.0) : 0.0));
+        },
+        o));
+    // The corner copies jittered apart across the corner.
+    Bspline* b = g.srfs[q];
+    const int i = col ? 0 : o.nu - 1, j = row ? 0 : o.nv - 1;
+    b->X[j][i] += jitter[q][0] * p.size;
+    b->Y[j][i] += jitter[q][1] * p.size;
+  }
+  const SampleSeam creases[2] = {{0, 3, 1, 1}, {2, 3, 3, 1}}, smooth[2] = {{0, 4, 2, 2}, {1, 4, 3, 2}};
+  constexpr int kSamples = 200;
+  std::vector<double> start[2];
+  for (int k = 0; k < 2; ++k)
+    for (int q = 0; q <= kSamples; ++q) start[k].push_back(SeamAngleAt(g, creases[k], double(q) / kSamples));
+  ASSERT_GT(start[0].back(), 46.0);
+  ASSERT_GT(start[1].front(), 46.0);
+  ASSERT_TRUE(HealAsThePlugIn(g, 0.02 * p.size, 1e-5 * p.size));
+  for (int k = 0; k < 2; ++k) {
+    EXPECT_LE(SeamGap(g, creases[k]), 1e-5 * p.size) << "crease " << k;
+    EXPECT_LE(SeamGap(g, smooth[k]), 1e-5 * p.size) << "smooth " << k;
+    for (int q = 0; q <= kSamples; ++q)
+      EXPECT_NEAR(SeamAngleAt(g, creases[k], double(q) / kSamples), start[k][q], 1.0) << "crease " << k << " at " << q;
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(CadStitch, CreaseCornerTilted,
+                         testing::Values(CornerPlace{1.0, 0.0}, CornerPlace{1e-6, 1e4}, CornerPlace{1e6, 1e4}),
+                         [](const testing::TestParamInfo<CornerPlace>& i) {
+                           return i.param.size == 1.0 ? std::string("unit") : i.param.size < 1.0 ? "tinyFar" : "hugeFar";
+                         });
 
 namespace {
 
