@@ -1,5 +1,6 @@
 #include "bspline/objjoin.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "bspline/bsvalid.h"
@@ -189,6 +190,19 @@ void ScaleDerivativeAtKnot(Bspline* obj, double t, int dir, double factor, int b
   }
   const ControlLines L = LinesAcross(obj, jdir);
   const int nXYZ = L.nCoord - (L.withW ? 1 : 0);
+  // A difference counts as vanishing below a thousandth of the net's extent (the span-weighted
+  // second difference below that times the longer span): fixed lengths left every object a few
+  // hundredths across unscaled.
+  double lo[3] = {HUGE_VAL, HUGE_VAL, HUGE_VAL}, hi[3] = {-HUGE_VAL, -HUGE_VAL, -HUGE_VAL};
+  for (int l = 0; l < L.nLines; ++l)
+    for (int i = 0; i < L.nPoints; ++i)
+      for (int co = 0; co < nXYZ; ++co) {
+        const double x = L.coord[co][l * L.lineStep + i * L.stride];
+        lo[co] = std::min(lo[co], x), hi[co] = std::max(hi[co], x);
+      }
+  double extent = 0.0;
+  for (int co = 0; co < nXYZ; ++co) extent = std::hypot(extent, hi[co] - lo[co]);
+  const double flat = 1e-3 * extent, flatSecond = flat * std::max(a, b);
   for (int l = 0; l < L.nLines; ++l) {
     double* at[3][3];
     for (int co = 0; co < nXYZ; ++co)
@@ -207,8 +221,8 @@ void ScaleDerivativeAtKnot(Bspline* obj, double t, int dir, double factor, int b
       const double P0 = *at[co][0], P1 = *at[co][1], P2 = *at[co][2];
       n1[co] = P1, n2[co] = P2;
       const double S = a * P2 - (a + b) * P1 + b * P0;
-      if (!(std::fabs(S) > 0.001)) continue;
-      if (std::fabs(P0 - P1) >= 0.001) {
+      if (!(std::fabs(S) > flatSecond)) continue;
+      if (std::fabs(P0 - P1) >= flat) {
         const double t2 = a * (P2 - P1) * (P2 - P1), t1 = b * (P1 - P0) * (P1 - P0);
         if (Vanishes(t2 - t1, std::fabs(t2) + std::fabs(t1))) {
           solvable = false;

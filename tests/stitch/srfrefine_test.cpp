@@ -174,6 +174,30 @@ TEST_F(SeamRefineTest, DerivativeScaling) {
   EXPECT_EQ(Coefs(hump), humpCoefs);
 }
 
+// Scaling the second derivative is a matter of shape alone: the same curve made 0.01 .. 1e6 times
+// as large and moved 1e4 sizes away is scaled into the same curve made as large and moved.
+TEST_F(SeamRefineTest, SecondDerivativeScalingIsFreeOfSizeAndPlace) {
+  BsplineKeeper keep;
+  Bspline* unit = keep(SeamCurve(8, 3, false));
+  ASSERT_NE(unit, nullptr);
+  const std::vector<double> orig = Coefs(unit);
+  ScaleObjectDerivative(unit, kSeam, 0, 2.0, 0, 2);
+  const std::vector<double> scaled = Coefs(unit);
+  ASSERT_NE(scaled, orig);
+  for (double size : {1e-6, 0.01, 0.1, 1e6})
+    for (double far : {0.0, 1e4}) {
+      SCOPED_TRACE(testing::Message() << "size " << size << " far " << far);
+      Bspline* obj = keep(SeamCurve(8, 3, false));
+      ASSERT_NE(obj, nullptr);
+      for (double** m : {obj->X, obj->Y, obj->Z})
+        for (int i = 0; i < NumCtrlU(obj); ++i) m[0][i] = (m[0][i] + far) * size;
+      ScaleObjectDerivative(obj, kSeam, 0, 2.0, 0, 2);
+      const std::vector<double> got = Coefs(obj);
+      for (size_t i = 0; i < got.size(); ++i)
+        EXPECT_NEAR(got[i] / size - far, scaled[i], 1e-9 * (1.0 + far)) << "coefficient " << i;
+    }
+}
+
 // The moved row's change falls off along the range to nothing at its far end; cleared flags
 // or a range without a row inside change nothing.
 TEST_F(SeamRefineTest, SpreadFallsOffOverTheRange) {
