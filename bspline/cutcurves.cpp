@@ -14,8 +14,9 @@
 
 namespace {
 
-// Crossing parameters closer than this are one crossing; refined crossings this close to a
-// sample are taken at the sample (absolute parameter values, as the samples are).
+// Crossing parameters closer than this share of the curve's parameter range are one crossing;
+// refined crossings this close to a sample are taken at the sample. Shares, not fixed values: a
+// curve read over [0, 1e-3] had its crossings merged or snapped a sixteenth of a span away.
 constexpr double kSameParam = 1e-6;
 constexpr double kSnapToSample = 1e-4;
 constexpr int kSamplesPerSpan = 16;
@@ -45,11 +46,13 @@ int DomainBoundaryCrossings(Bspline* curve, double* params, int* count) {
   if (!curve || curve->dimension != 2 || !curve->owner || !curve->knotsU) return -2;
   Rect box = DomainOf(curve->owner);
   for (int k = 0; k < 2; ++k) {
-    box.lo[k] -= 1e-6;
-    box.hi[k] += 1e-6;
+    const double widen = 1e-6 * (box.hi[k] - box.lo[k]);
+    box.lo[k] -= widen;
+    box.hi[k] += widen;
   }
   const int p = curve->degreeU, m = curve->interiorU;
   const double* K = curve->knotsU;
+  const double sameParam = kSameParam * (K[p + m + 1] - K[p]), snap = kSnapToSample * (K[p + m + 1] - K[p]);
   const int ns = kSamplesPerSpan * (m + 1) + 1;
   TrackingScope scope;
   double* ts = MallocArray<double>(ns);
@@ -72,7 +75,7 @@ int DomainBoundaryCrossings(Bspline* curve, double* params, int* count) {
     const int c[2] = {Code(pt[0], box.lo[0], box.hi[0]), Code(pt[1], box.lo[1], box.hi[1])};
     // Crossings between the last accepted point and the sample, earliest first.
     auto record = [&](double x) {
-      if (std::fabs(x - params[n - 1]) < kSameParam) return true;
+      if (std::fabs(x - params[n - 1]) < sameParam) return true;
       if (n == kMaxBoundaryCrossings) return false;
       params[n++] = x;
       return true;
@@ -87,8 +90,8 @@ int DomainBoundaryCrossings(Bspline* curve, double* params, int* count) {
         double tr = estimate, point[2], residual;
         if (FindXorYIntersectCurve2(curve, bound, k == 0 ? 1 : 0, point, &tr, &residual, 25) != 0)
           tr = estimate;
-        if (std::fabs(tr - t) < kSnapToSample) tr = t;
-        else if (std::fabs(tr - tPrev) < kSnapToSample) tr = tPrev;
+        if (std::fabs(tr - t) < snap) tr = t;
+        else if (std::fabs(tr - tPrev) < snap) tr = tPrev;
         if (tr == tPrev) {
           // The point just accepted lies on this boundary (its refined position may sit a hair
           // on the old side): the crossing is here, and searching again would find it again.
@@ -115,7 +118,7 @@ int DomainBoundaryCrossings(Bspline* curve, double* params, int* count) {
     code[0] = c[0];
     code[1] = c[1];
   }
-  if (std::fabs(ts[ns - 1] - params[n - 1]) < kSameParam) {
+  if (std::fabs(ts[ns - 1] - params[n - 1]) < sameParam) {
     params[n - 1] = ts[ns - 1];
   } else {
     if (n == kMaxBoundaryCrossings) return -2;

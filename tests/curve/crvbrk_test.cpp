@@ -135,9 +135,30 @@ TEST_F(CurveBreakTest, CrossingsEdgePiecesAndWholeSurfaces) {
   FreeBspline(s);
 }
 
+// The bulge's crossings are found the same way whatever its parameter range: a curve read from a
+// file running over [0, 1e-3] crosses u = 1 at the same points as over [0, 1] or [0, 1e3].
+TEST_F(CurveBreakTest, CrossingsAreFreeOfTheCurvesParameterRange) {
+  Bspline* s = Plane();
+  for (double range : {1e-6, 1e-3, 0.02, 1.0, 1e3}) {
+    SCOPED_TRACE(testing::Message() << "range " << range);
+    Bspline* bulge = BuildCurveOnSurface(s, 2, kBulge, {0, 0, 0, range, range, range});
+    double params[kMaxBoundaryCrossings];
+    int count = 0;
+    EXPECT_EQ(FindBoundaryCrossings(bulge, params, &count), 0);
+    EXPECT_EQ(count, 4);
+    for (int i = 1; i < 3 && count == 4; ++i) {
+      double p[3];
+      RefEvalCurve(bulge, params[i], p);
+      EXPECT_NEAR(p[0], 1.0, 1e-5) << i;
+      EXPECT_NEAR(params[i] / range, i == 1 ? 0.3492458 : 0.6507542, 1e-6) << i;
+    }
+  }
+  FreeBspline(s);
+}
+
 // Seeded curves wandering in and out of the rectangle: every crossing lies on the widened
 // boundary to round-off (not at the refiner's 1e-6 acceptance), unless it was snapped onto a
-// sample parameter within 1e-4, which is the documented exception.
+// sample parameter within 1e-4 of the range, which is the documented exception.
 TEST_F(CurveBreakTest, CrossingsAreRefinedToRoundOff) {
   Bspline* s = Plane();
   std::mt19937 rng(296);
