@@ -413,12 +413,15 @@ double Dist3(const Bspline* a, double ta, const Bspline* b, double tb) {
 }
 
 // Intersects a with b: -2 on a failure with the error state set, else 1 for a true intersection
-// (the points less than 1e-6 apart in 3D) and 0 for none; p and q keep their values when the
-// estimate found nothing.
+// (the points less than 1e-6 of the face's size apart in 3D; of the curves' size without a face)
+// and 0 for none; p and q keep their values when the estimate found nothing. A fixed length
+// missed every meeting on a face far out, whose points carry round-off above it.
 int Meet(Bspline* a, Bspline* b, double* p, double* q) {
   Intersect2Curves(a, b, p, q);
   if (KernelFailed()) return -2;
-  return Dist3(a, *p, b, *q) < 1e-6 ? 1 : 0;
+  const Bspline* face = a->owner ? a->owner : b->owner;
+  const double size = face ? ControlPointDiagonal(face) : std::max(ControlPointDiagonal(a), ControlPointDiagonal(b));
+  return Dist3(a, *p, b, *q) < 1e-6 * size ? 1 : 0;
 }
 
 // A parameter that coincides with the other cut of its curve goes to the curve's other end; in

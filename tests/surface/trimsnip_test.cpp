@@ -115,6 +115,34 @@ TEST_F(TrimSnip, OvershootingPolygonsComeOutMeetingEndToEnd) {
   }
 }
 
+// Whether two trim curves meet is judged against the face's size: the same polygons on a face a
+// millionth across or a million across moved 1e4 sizes away are snipped to the same corners.
+// (Points 1e-6 apart counted as meeting at every size: far out the meetings found to round-off
+// were missed, every side snapped to its ends.)
+TEST_F(TrimSnip, MeetingsAreJudgedAgainstTheFacesSize) {
+  for (double size : {1e-6, 1e6})
+    for (int orient : {0, 1}) {
+      SCOPED_TRACE(testing::Message() << "size " << size << " orient " << orient);
+      PatchOptions o;
+      o.x0 = o.y0 = 1e4 * size, o.x1 = o.y1 = (1e4 + 1.0) * size;
+      Bspline* s = BuildFunctionPatch([&](double x, double) { return 0.25 * x; }, o);
+      Polygon poly = Overshooting(s, 5, 3, 7);
+      TrimList* loop = AddLoop(s, poly.curves);
+      BsplineList* replaced = nullptr;
+      ASSERT_EQ(SnipTrimCurvesAtIntersections(loop->loopCurves, &replaced, 1, orient, 1), 0);
+      int k = 0;
+      for (const BsplineList* node = loop->loopCurves; node; node = node->next, ++k) {
+        const Bspline* piece = node->item;
+        const std::vector<double> a = At(piece, Start(piece)), b = At(piece, End(piece));
+        const auto& p = poly.corners[k];
+        const auto& q = poly.corners[(k + 1) % 5];
+        EXPECT_LT(std::hypot(a[0] - p[0], a[1] - p[1]) + std::hypot(b[0] - q[0], b[1] - q[1]), 1e-5) << k;
+      }
+      FreeNodeList(replaced);
+      FreeBspline(s);
+    }
+}
+
 TEST_F(TrimSnip, SwitchedOffChangesNothing) {
   Bspline* s = Plane();
   Polygon poly = Overshooting(s, 4, 3, 5);
