@@ -1276,6 +1276,12 @@ int CollapseTouchings(Bspline* s1, Bspline* s2, IntersectionTraceList* list, dou
 }  // namespace
 
 int NewIntersect(Bspline* s1, Bspline* s2, IntersectionTraceList* list, double tolA, double tolB) {
+  // A NaN share passes no comparison and every point met, an infinite or whole-size point
+  // tolerance makes any two points meet: neither is a tolerance to trace by.
+  if (!list || !(tolA > 0.0 && tolA < HUGE_VAL) || !(tolB > 0.0 && tolB < 1.0)) {
+    SetKernelError(-2);
+    return -2;
+  }
   TrackingScope scope;  // arrays, grids, marks and trees; the traces belong to the list
   Owned<Bspline, FreeBspline> c1(CopyBsplineStruct(s1)), c2(CopyBsplineStruct(s2));
   if (!c1 || !c2 || KernelFailed()) return -2;

@@ -80,7 +80,8 @@ int SubDivideBasedOnArray(Bspline* s1, Bspline* s2, PatchBoxNode* node1, PatchBo
 // forms there definite), the traces lying where they meet within tolB about it give way to one
 // trace of one node on that point, found where the normals are parallel. tolA (chord height)
 // and tolB (point tolerance) are shares of the pair's size. The surfaces are not changed. 0, or
-// -2 on no memory (the list keeps what was traced).
+// -2 on no memory (the list keeps what was traced); -2 with the error state set and the list
+// untouched for a null list, a tolA that is not positive and finite or a tolB outside (0, 1).
 int NewIntersect(Bspline* s1, Bspline* s2, IntersectionTraceList* list, double tolA, double tolB);
 // The intersection of two surfaces as curve pairs on them, one pair per branch: *out lists the
 // branches in reverse order of tracing, each as the curve on s1 then the curve on s2 (cubic

@@ -4191,11 +4191,26 @@ constexpr double kNearPole = 1e-4;
 // for its second fundamental form, which changes over that by the same share.
 constexpr double kPoleNudge = 1e-4;
 
+// A knot span narrower than this share of the range (two knots a round-off apart) turns the
+// surface through it: its second partials grow as one over its width.
+constexpr double kSliverSpan = 1e-9;
+
+// t moved out of such spans to the next knot, into the span beyond, where the second partials
+// are the surface's about that knot (moving t by less than the spans' width).
+double OffSliverSpans(const double* k, int p, int n, double t) {
+  const double least = kSliverSpan * (k[n] - k[p]);
+  for (int i = p; i + 1 < n; ++i)
+    if (t >= k[i] && t < k[i + 1] && k[i + 1] - k[i] < least) t = k[i + 1];
+  return t;
+}
+
 // Point and partials Su, Sv, Suu, Suv, Svv of the surface at (u, v), or beside a pole
-// (kNearPole), nudged off it (kPoleNudge). False when they cannot be evaluated or the nudge
-// finds no normal.
+// (kNearPole), nudged off it (kPoleNudge); off sliver spans (kSliverSpan). False when they
+// cannot be evaluated or the nudge finds no normal.
 bool JetOffPoles(const Bspline* s, double u, double v, double d[6][3]) {
   static const int du[6] = {0, 1, 0, 2, 1, 0}, dv[6] = {0, 0, 1, 0, 1, 2};
+  u = OffSliverSpans(s->knotsU, s->degreeU, NumCtrlU(s), u);
+  v = OffSliverSpans(s->knotsV, s->degreeV, NumCtrlV(s), v);
   if (EvalPointOnGeometryM(s, u, v, du, dv, 6, 0, d) != 0) return false;
   const double lu = VecSize3(d[1]), lv = VecSize3(d[2]);
   if (std::fmin(lu, lv) > kNearPole * std::fmax(lu, lv)) return true;

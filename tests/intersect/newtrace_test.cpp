@@ -460,6 +460,30 @@ TEST_F(Tracing, DriverContract) {
   Free(out);
 }
 
+// Tolerances that are no shares of the size to trace by (NaN, infinite, not positive, a point
+// tolerance of the whole size or more) are refused with the error state set, the list left as
+// it was, for a plane cutting a cylinder that meets it in a loop.
+TEST_F(Tracing, ToleranceSharesThatAreNoTolerancesAreRefused) {
+  BsplineKeeper keep;
+  const double O[3] = {-1.5, -1.5, 0.3}, ex[3] = {3, 0, 0}, ey[3] = {0, 3, 0};
+  Bspline* plane = keep(shapes::Plane(O, ex, ey));
+  Bspline* cylinder = keep(shapes::Cylinder(1.0, -1.0, 1.0));
+  const double nan = std::nan(""), inf = HUGE_VAL;
+  const double bad[][2] = {{nan, 1e-6}, {0.01, nan}, {inf, 1e-6}, {0.01, inf}, {0.0, 1e-6},
+                           {0.01, 0.0}, {-0.01, 1e-6}, {0.01, -1e-6}, {0.01, 1.0}, {0.01, 1e300}};
+  for (const auto& tol : bad) {
+    SetKernelError(0);
+    IntersectionTraceList* list = MallocIntersectionTraceList();
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(NewIntersect(plane, cylinder, list, tol[0], tol[1]), -2) << tol[0] << " " << tol[1];
+    EXPECT_TRUE(KernelFailed()) << tol[0] << " " << tol[1];
+    EXPECT_EQ(list->count, 0);
+    EXPECT_EQ(list->head->nodeCount, 0);
+    FreeIntersectionTraceList(list);
+  }
+  SetKernelError(0);
+}
+
 // Points and first partials of a remembered pair (SurfaceJet in a RememberedSurfaceJets scope)
 // are the evaluator's to the bit, evaluated or handed back, at parameters one ulp apart, on
 // rational and non-rational patches of sizes 1e-6 and 1e6 placed 1e4 sizes from the origin; a

@@ -1714,6 +1714,38 @@ TEST_F(HardIntersections, CirclesTheToleranceCannotTellApartComeAsOneBranchAlong
     }
 }
 
+// A unit cylinder about z and a sphere of radius 0.5 touching it from outside at (0.6, 0.8, 0.2),
+// on a knot of the sphere, with every double knot of both split into two 1e-12 of the range
+// apart (as data rounded on its way between systems has them): in the span between, the surface
+// turns through its knot, and its second partials there are a trillion times its curvature's.
+// At size 0.03, the cylinder first: one branch, every sample of it within 1e-6 of the size of
+// the touching point (not a loop of the surfaces' near contact about it, traced twice round).
+TEST_F(HardIntersections, ATouchingOnKnotsARoundOffApartIsThePoint) {
+  const double z[3] = {0, 0, 1}, x[3] = {1, 0, 0}, y[3] = {0, 1, 0}, X[3] = {0.6, 0.8, 0.2};
+  const double centre[3] = {0.9, 1.2, 0.2};  // 0.5 beyond X, away from the axis
+  const Place at = Placed(0.03, 0.0);
+  Place ball = at;
+  for (int q = 0; q < 3; ++q) ball.shift[q] += at.scale * centre[q];
+  BsplineKeeper keep;
+  Bspline* cylinder = keep(Cylinder(z, x, 1.0, -1.5, 1.5, at));
+  Bspline* sphere = keep(shapes::Sphere(x, y, 0.5, ball));
+  ASSERT_TRUE(cylinder && sphere);
+  for (Bspline* s : {cylinder, sphere})
+    for (int dir = 0; dir < 2; ++dir) {
+      double* k = dir ? s->knotsV : s->knotsU;
+      const int p = dir ? s->degreeV : s->degreeU, n = dir ? NumCtrlV(s) : NumCtrlU(s);
+      for (int i = p + 2; i < n; ++i)
+        if (k[i] == k[i - 1]) k[i] += 1e-12 * (k[n] - k[p]);
+    }
+  const double size = shapes::PairSize(cylinder, sphere) / at.scale;
+  const std::vector<Branch> bs = Intersect(cylinder, sphere, at, 20);
+  ASSERT_EQ(bs.size(), 1u);
+  double off = 0.0;
+  for (const auto* side : {&bs[0].on1, &bs[0].on2})
+    for (const auto& p : *side) off = std::fmax(off, std::hypot(p[0] - X[0], p[1] - X[1], p[2] - X[2]));
+  EXPECT_LT(off, 1e-6 * size);
+}
+
 // Small spheres, radius 1e-2, 1e-3 or 1e-4, touching from outside the unit sphere (at a point off
 // its poles), from inside it, and from outside a plane, a cylinder of radius 1 and a torus (radii
 // 1 and 0.3, on its outer equator): they meet within the point tolerance only over a disc about
