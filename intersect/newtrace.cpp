@@ -3477,6 +3477,22 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
     }
     OntoArrivingMeridian(m, prev, cur);
     OntoNearApex(m, prev, cur, P);
+    // A step clamped onto a pole of a closed surface may be given the seam's parameter round it
+    // on the far end of its range from the arriving meridian, though within a quarter turn of it
+    // across the seam: the branch comes in along prev's meridian (not round the pole,
+    // RoundAPole), and the interval to the seam's end swept round the pole in the parameters; the
+    // march was taken for turning back there and the stretch into the pole dropped. The node
+    // takes prev's parameter round the pole.
+    for (int j = 0; j < 2; ++j) {
+      int pd, pe, bd, be;
+      const Bspline* s = j ? m.s2 : m.s1;
+      if (!OnPole(s, cur.p[2 * j], cur.p[2 * j + 1], &pd, &pe) || OnPole(s, prev.p[2 * j], prev.p[2 * j + 1], &bd, &be))
+        continue;
+      const int k = 2 * j + 1 - pd;
+      Params across = cur;
+      across.p[k] += cur.p[k] > prev.p[k] ? -Range(s, 1 - pd) : Range(s, 1 - pd);
+      if ((pd ? s->closedU : s->closedV) && !RoundAPole(m, prev, across)) cur.p[k] = prev.p[k];
+    }
     stop = flag || CheckIfBndryReached(m.s1, m.s2, &cur.p[0], &cur.p[1], &cur.p[2], &cur.p[3]) || OnDomainEnd(m, cur);
     if (stop && !flag) Eval3DPointOnSurfCoord(m.s1, cur.p[0], cur.p[1], 0, 0, P);
     if (stop && (RunsAlongSeam(m, prev, cur) || TouchesSeamAt(m, prev, cur, P))) stop = false;

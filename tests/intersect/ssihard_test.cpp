@@ -5021,3 +5021,14 @@ TEST_F(HardIntersections, AMarchBackStoppedOnASeamBesideTheForwardEndClosesThere
   const SunkSphereThroughPole k(6.2143728455842417, 0.34096386720748706, 2.0988129775250561, 1e-3);
   for (const Place& at : {Placed(1.0, 0.0), Placed(1e-6, 1e4)}) ExpectSunkLoopThroughPole(k, at, M_PI / 180);
 }
+
+// A sphere of radius 1e-3 sunk 8 point tolerances into the torus, its loop through the sphere's
+// pole, seeded on the sphere's seam beside the pole: the march round the loop came back into the
+// pole along a meridian a fifth of the range from the seam, and the step clamped onto the pole
+// was given the seam's far end for its parameter round it. The last interval swept round the
+// pole in the sphere's parameters, and the stretch into the pole was dropped (15 degrees of the
+// loop). At sizes 1e-6 moved 1e4 x the size and 1, either surface first: the loop traced once.
+TEST_F(HardIntersections, AStepClampedOntoAPoleKeepsTheMeridianItArrivesAlong) {
+  const SunkSphereThroughPole k(0.93444572115699354, 3.1631872139833455, 0.50864952108003192, 1e-3);
+  for (const Place& at : {Placed(1e-6, 1e4), Placed(1.0, 0.0)}) ExpectSunkLoopThroughPole(k, at, M_PI / 180);
+}
