@@ -3395,6 +3395,27 @@ bool SeedBesideCrossingOnEdge(const March& m, const Params& c) {
   return false;
 }
 
+// True when c, a step's landing stopped on an end of its domain that the node e lies on too
+// (across a seam: ArriveAcrossSeam), pulled along that end onto both surfaces to tolB times the
+// sine, lands within tolB of e. Where the branch crosses a seam at a shallow angle (a small
+// sphere's loop beside its pole, sine 0.24) the points on the seam meeting both surfaces within
+// tolB lie along it over more than five tolerances, and a step pulled back onto the seam stops
+// anywhere in them, farther from the forward end than its own short length: left open there, the
+// loop lost the stretch between, no march continuing from a seam end beside another.
+bool MeetsEndAlongSeam(const March& m, const Params& c, const IntersectionTraceNode* e) {
+  const int k = HeldOnEnd(m, c);
+  if (k < 0) return false;
+  Params to = Of(e);
+  ArriveAcrossSeam(m, c, to);
+  if (to.p[k] != c.p[k]) return false;
+  Params t = c;
+  double* const p[4] = {&t.p[0], &t.p[1], &t.p[2], &t.p[3]};
+  double Q[3];
+  const double E[3] = {e->x, e->y, e->z};
+  return MeetOnEdge(m.s1, m.s2, p, k, c.p[k], Q, m.tolB * std::fmax(NormalSine(m, c), kLeastTightening)) &&
+         VecDist3(Q, E) <= m.tolB;
+}
+
 int Trace(March& m, double u1, double v1, double u2, double v2) {
   IntersectionTrace* tr = m.trace;
   Params cur = {{u1, v1, u2, v2}};
@@ -3456,6 +3477,22 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
     }
     OntoArrivingMeridian(m, prev, cur);
     OntoNearApex(m, prev, cur, P);
+    // A step clamped onto a pole of a closed surface may be given the seam's parameter round it
+    // on the far end of its range from the arriving meridian, though within a quarter turn of it
+    // across the seam: the branch comes in along prev's meridian (not round the pole,
+    // RoundAPole), and the interval to the seam's end swept round the pole in the parameters; the
+    // march was taken for turning back there and the stretch into the pole dropped. The node
+    // takes prev's parameter round the pole.
+    for (int j = 0; j < 2; ++j) {
+      int pd, pe, bd, be;
+      const Bspline* s = j ? m.s2 : m.s1;
+      if (!OnPole(s, cur.p[2 * j], cur.p[2 * j + 1], &pd, &pe) || OnPole(s, prev.p[2 * j], prev.p[2 * j + 1], &bd, &be))
+        continue;
+      const int k = 2 * j + 1 - pd;
+      Params across = cur;
+      across.p[k] += cur.p[k] > prev.p[k] ? -Range(s, 1 - pd) : Range(s, 1 - pd);
+      if ((pd ? s->closedU : s->closedV) && !RoundAPole(m, prev, across)) cur.p[k] = prev.p[k];
+    }
     stop = flag || CheckIfBndryReached(m.s1, m.s2, &cur.p[0], &cur.p[1], &cur.p[2], &cur.p[3]) || OnDomainEnd(m, cur);
     if (stop && !flag) Eval3DPointOnSurfCoord(m.s1, cur.p[0], cur.p[1], 0, 0, P);
     if (stop && (RunsAlongSeam(m, prev, cur) || TouchesSeamAt(m, prev, cur, P))) stop = false;
@@ -3609,13 +3646,28 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
     }
     UpdateBoxes(m, prev, cur);
     if (m.n[0] >= 5 || m.n[1] >= 5) {
-      // A step across five or more box lines may have jumped past a branch: take half of it.
+      // A step across five or more box lines may have jumped past a branch: take half of it. A
+      // step off a pole keeps the landing's parameter round the pole: prev's there is any, and the
+      // mean of the two is another meridian, from whose middle the refinement runs back into the
+      // pole (a plane through both poles of a small sphere kept one of its two meridians).
+      const Params landing = cur;
+      bool offPoleHalf = false;
       for (int k = 0; k < 4; ++k) cur.p[k] = 0.5 * (prev.p[k] + cur.p[k]);
+      for (int j = 0; j < 2; ++j) {
+        int pd, pe;
+        if (!OnPole(j ? m.s2 : m.s1, prev.p[2 * j], prev.p[2 * j + 1], &pd, &pe)) continue;
+        cur.p[2 * j + 1 - pd] = landing.p[2 * j + 1 - pd];
+        offPoleHalf = true;
+      }
       flag = 0;
       // Where the half does not refine onto both surfaces (along a contact, whose tangent planes
       // meet in no line, the mean of two landings may lie off it) the march ends before it: the
       // point kept would be off surface 2.
       if (Refine(m, cur, P, &flag, from) != 0) break;
+      // A landing stopped on a seam gives the half the seam's parameter round the pole, a
+      // meridian within the tolerance of the branch's that near the pole: the half, flagged on
+      // the seam, is tightened off it and has reached no edge; the march goes on to the seam.
+      if (offPoleHalf && !OnDomainEnd(m, cur)) flag = 0;
       if (!flag) stop = CheckIfBndryReached(m.s1, m.s2, &cur.p[0], &cur.p[1], &cur.p[2], &cur.p[3]);
       if (flag || stop) Eval3DPointOnSurfCoord(m.s1, cur.p[0], cur.p[1], 0, 0, P);
       if (stop && RunsAlongSeam(m, prev, cur)) stop = false;
@@ -3699,8 +3751,11 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       const bool ontoPole = dt > kPoleCloseTolBs * m.tolB && NodeOnPole(m.s1, m.s2, tr->turn);
       // Nor with an interval round a pole whose way round it cannot tell (ClosesRoundAPole).
       const bool roundPole = ClosesRoundAPole(m, Of(last), P);
+      // A step stopped on the seam the forward end lies on reaches that end however short the
+      // step, where its pull along the seam meets it (MeetsEndAlongSeam).
+      const bool endAlongSeam = stop && dt > m.tolB && MeetsEndAlongSeam(m, cur, tr->turn);
       if (((nearLast && Closes(cur, second, ref) && (t2 || ArrivesAlongFirstChord(m, tr, prev, P))) ||
-           dt < std::fmin(10000.0 * m.tolB, chord)) &&
+           dt < std::fmin(10000.0 * m.tolB, chord) || endAlongSeam) &&
           !SeamBetween(m, cur, tr->turn) && !LeavesBesideOnSeam(m, prev, cur, P, tr->turn) && !besidePole &&
           !acrossPole && !ontoPole && !roundPole) {
         // A closing step that passed over a dip across a seam ends where the branch leaves

@@ -5024,3 +5024,43 @@ TEST_F(HardIntersections, ASeedMovedOffAPoleOnASeamReachesABranchAcrossIt) {
     ExpectPoleCircleTraced(k, 400, 1e-2);
   }
 }
+
+// A plane through both poles of a sphere of radius 1e-4 (a round-off off them) meets it in two
+// meridians. The march seeded on one pole ran along one of them to the other pole; the step back
+// off the seed landed on the opposite meridian across five box lines and was halved, and the
+// mean of the seed's parameter round the pole (any) and the landing's is a meridian off the
+// plane, from whose middle the refinement ran back into the pole. Every seed on the second
+// meridian lay beside the traced branch: half the circle lost (8.5e-5 of the size from the
+// branches). At sizes 1 and 1e6 moved 1e4 x the size, either surface first.
+TEST_F(HardIntersections, AStepOffAPoleHalvedKeepsTheLandingsMeridian) {
+  PlaneThroughAPole k = {{0.40702858009188597, 0.90473228904379011, 0.12564720510209071},
+                         {0.79293448710998626, -0.41674532367873179, 0.44449773266410714},
+                         {0.21478755031913721, 0.51810896589958388}, -4e-16, 1.0, 1.0};
+  k.radius = 1e-4;
+  for (const double scale : {1.0, 1e6}) {
+    k.scale = scale;
+    ExpectPoleCircleTraced(k, 400, 1e-2);
+  }
+}
+
+// A sphere of radius 1e-3 sunk 8 point tolerances into the torus, its loop through the sphere's
+// pole, seeded on the pole: the march back from it runs to the sphere's seam, which the loop
+// crosses at a shallow angle (sine 0.24), where the forward march ended. Its last step, pulled
+// back onto the seam, met both surfaces 5 point tolerances along the seam from the forward end,
+// farther than its own length: the loop was left open there and 4.7 degrees of it lost. At sizes
+// 1 and 1e-6 moved 1e4 x the size, either surface first: the loop traced once.
+TEST_F(HardIntersections, AMarchBackStoppedOnASeamBesideTheForwardEndClosesThere) {
+  const SunkSphereThroughPole k(6.2143728455842417, 0.34096386720748706, 2.0988129775250561, 1e-3);
+  for (const Place& at : {Placed(1.0, 0.0), Placed(1e-6, 1e4)}) ExpectSunkLoopThroughPole(k, at, M_PI / 180);
+}
+
+// A sphere of radius 1e-3 sunk 8 point tolerances into the torus, its loop through the sphere's
+// pole, seeded on the sphere's seam beside the pole: the march round the loop came back into the
+// pole along a meridian a fifth of the range from the seam, and the step clamped onto the pole
+// was given the seam's far end for its parameter round it. The last interval swept round the
+// pole in the sphere's parameters, and the stretch into the pole was dropped (15 degrees of the
+// loop). At sizes 1e-6 moved 1e4 x the size and 1, either surface first: the loop traced once.
+TEST_F(HardIntersections, AStepClampedOntoAPoleKeepsTheMeridianItArrivesAlong) {
+  const SunkSphereThroughPole k(0.93444572115699354, 3.1631872139833455, 0.50864952108003192, 1e-3);
+  for (const Place& at : {Placed(1e-6, 1e4), Placed(1.0, 0.0)}) ExpectSunkLoopThroughPole(k, at, M_PI / 180);
+}
