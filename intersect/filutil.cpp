@@ -849,6 +849,11 @@ constexpr double kContactRound = 1e-12;
 // Units in the last place of the coordinates a centre gap carries from the points and normals
 // it is made of.
 constexpr double kCoordinateUlps = 64.0;
+// Whole Newton steps taken past the round-off bound while they still shrink the residual: far
+// from the origin the bound (kCoordinateUlps of the coordinates) can exceed the tolerance a
+// caller holds the pair to, a gap just inside the bound would be refused there, and the next
+// step takes it down to the few units in the last place the coordinates carry.
+constexpr int kPolishSteps = 3;
 
 // The residual of a contact pair of radius r at the parameters q: the gap C1 - C2 between the
 // ball centres Ck = Pk + r nk, and with a station X (may be null) the distance of X from the
@@ -879,8 +884,9 @@ double ResidualSize(const double g[4], int n) {
 // station X (may be null), its ball's cross-section through X: Gauss-Newton on the others
 // against the residual's components (ContactResidual), the Jacobian by central differences
 // (steps 1e-7 of each range), each step halved until the residual shrinks and clamped to the
-// boxes, at most `iterations` steps. True with q moved once the residual is round-off of the
-// pair's size; false with q as it was.
+// boxes, at most `iterations` steps; then, past that bound on the round-off, up to
+// kPolishSteps whole steps while each still shrinks the residual. True with q moved once the
+// residual is round-off of the pair's size; false with q as it was.
 bool SolveContact(Bspline* S1, Bspline* S2, double r, double q[4], const bool held[4], const double* X,
                   int iterations) {
   int var[4], m = 0;
@@ -903,18 +909,22 @@ bool SolveContact(Bspline* S1, Bspline* S2, double r, double q[4], const bool he
   const double far = std::fmax(std::fabs(C[0]), std::fmax(std::fabs(C[1]), std::fabs(C[2]))) + r;
   const double round = kContactRound * PairSize(S1, S2) + kCoordinateUlps * DBL_EPSILON * far;
   double gap = ResidualSize(g, n);
-  for (int it = 0; it < iterations && gap > round; ++it) {
+  for (int it = 0, polish = 0; gap > round ? it < iterations : polish < kPolishSteps; ++it) {
+    const bool polishing = gap <= round;
+    polish += polishing;
+    // A step that cannot be taken ends the iteration: the pair stands if it is round-off already.
     double J[4][4] = {};
-    for (int j = 0; j < m; ++j) {
+    bool sound = true;
+    for (int j = 0; j < m && sound; ++j) {
       const int k = var[j];
       const double h = 1e-7 * (hi[k] - lo[k]);
       double a[4] = {p[0], p[1], p[2], p[3]}, b[4] = {p[0], p[1], p[2], p[3]}, ga[4], gb[4];
       a[k] = std::fmin(hi[k], p[k] + h);
       b[k] = std::fmax(lo[k], p[k] - h);
-      if (!(a[k] > b[k]) || ContactResidual(S1, S2, r, a, X, ga) != n || ContactResidual(S1, S2, r, b, X, gb) != n)
-        return false;
-      for (int c = 0; c < n; ++c) J[c][j] = (ga[c] - gb[c]) / (a[k] - b[k]);
+      sound = a[k] > b[k] && ContactResidual(S1, S2, r, a, X, ga) == n && ContactResidual(S1, S2, r, b, X, gb) == n;
+      for (int c = 0; c < n && sound; ++c) J[c][j] = (ga[c] - gb[c]) / (a[k] - b[k]);
     }
+    if (!sound) break;
     // Normal equations J^T J d = -J^T g.
     double N[4][4] = {}, rhs[4] = {}, d[4] = {};
     for (int i = 0; i < m; ++i) {
@@ -924,11 +934,11 @@ bool SolveContact(Bspline* S1, Bspline* S2, double r, double q[4], const bool he
     }
     int indx[4];
     double parity;
-    if (ludcmp4(&N[0][0], m, indx, &parity) != 0) return false;
+    if (ludcmp4(&N[0][0], m, indx, &parity) != 0) break;
     lubksb4(&N[0][0], m, indx, rhs);
     for (int j = 0; j < m; ++j) d[j] = rhs[j];
     bool better = false;
-    for (int half = 0; half < 30 && !better; ++half) {
+    for (int half = 0; half < (polishing ? 1 : 30) && !better; ++half) {
       double t[4] = {p[0], p[1], p[2], p[3]}, gt[4];
       for (int j = 0; j < m; ++j) t[var[j]] = std::clamp(p[var[j]] + d[j], lo[var[j]], hi[var[j]]);
       for (int j = 0; j < m; ++j) d[j] *= 0.5;

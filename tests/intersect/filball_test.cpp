@@ -1235,14 +1235,11 @@ void ExpectOnTheApexBall(Bspline* const S[2], const Place& at, const double q[4]
   EXPECT_NEAR((std::hypot(C[0][0], C[0][1]) + C[0][2] - 1.0) / std::sqrt(2.0), r, 1e-8);
 }
 
-// A ball of 0.9, 1.8 times the sphere's radius, from nodes of the same loop farther round: its
-// contact on the cone lies within a tenth of the apex, a radius and more from the node. The
-// tangent-line steps swing round the axis onto the cone's rim or the sphere's pole and were held
-// there (-2, "beyond the edges") at about half of these nodes, though the ball is there; grown
-// from the node it is given, on the ball.
-TEST_F(FilletBall, ABallSeveralTimesTheSpheresRadiusBesideAConesApexIsGrownFromTheNode) {
+// Each place's pairs refined at r = 0.9 from eight nodes of the same loop farther round, on the
+// ball, to 1e-9 of the unit.
+void ExpectApexBallsGrownFromTheNodes(const std::vector<Place>& places) {
   const double r = 0.9, R = 0.5;
-  for (const Place& at : Placements()) {
+  for (const Place& at : places) {
     Place off = at;
     for (int k = 0; k < 3; ++k) off.shift[k] += kApexSphere[k] * at.scale;
     BsplineKeeper keep;
@@ -1258,6 +1255,28 @@ TEST_F(FilletBall, ABallSeveralTimesTheSpheresRadiusBesideAConesApexIsGrownFromT
       ExpectOnTheApexBall(S, at, q, r, R);
     }
   }
+}
+
+// A ball of 0.9, 1.8 times the sphere's radius, from nodes of the same loop farther round: its
+// contact on the cone lies within a tenth of the apex, a radius and more from the node. The
+// tangent-line steps swing round the axis onto the cone's rim or the sphere's pole and were held
+// there (-2, "beyond the edges") at about half of these nodes, though the ball is there; grown
+// from the node it is given, on the ball.
+TEST_F(FilletBall, ABallSeveralTimesTheSpheresRadiusBesideAConesApexIsGrownFromTheNode) {
+  ExpectApexBallsGrownFromTheNodes(Placements());
+}
+
+// The same at sizes 0.01 and 0.1, at the origin and 9e4 units out: there 64 units in the last
+// place of the coordinates, the most a pair's gap is taken to carry, exceed the tolerance of
+// 1e-9 of the unit, and a ball Newton finished just inside that bound was refused (-2 at size
+// 0.01 out there); Newton goes on while its steps still shrink the gap, and every ball is given.
+TEST_F(FilletBall, ApexBallsAtEverydaySizesFarOutAreFinishedBelowTheTolerance) {
+  std::vector<Place> places(4);
+  for (int k = 0; k < 4; ++k) {
+    places[k].scale = k < 2 ? 0.01 : 0.1;
+    for (int q = 0; q < 3; ++q) places[k].shift[q] = (k & 1) * 3e4 * places[k].scale * (q + 1);
+  }
+  ExpectApexBallsGrownFromTheNodes(places);
 }
 
 // Nodes of the loop of a sphere (radius R about centre) and the cone of the case c, at angles
