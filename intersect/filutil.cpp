@@ -1156,6 +1156,12 @@ constexpr double kBesideShare = 1e-3;
 // neighbour's, and the ball of the node itself lies nearer.
 constexpr double kStationShare = 0.25;
 
+// A refined pair whose ball's centre lies farther from its node than the centre of the node's
+// own ball does, by more than this share of the branch's longer step beside the node, is not
+// aside from that ball by a fraction of the step: it is the ball of another place whose
+// cross-section passes near the node where the fillet's spine bends back on itself.
+constexpr double kFartherShare = 1.0;
+
 // The point X on S1 of node i (of n, parameters in p in running order) and the branch's shorter
 // and longer steps beside it (HUGE_VAL and 0 for a single node).
 void StepsBeside(Bspline* S1, const double* p, int n, int i, double X[3], double* shorter, double* longer) {
@@ -1188,7 +1194,10 @@ bool AwayFromStation(Bspline* S1, Bspline* S2, const double* p, int n, int i, co
 // spine n1 x n2) passes the node farther than kStationShare of the branch's longer step beside
 // it or kPinShare of its shorter one: 100 when the node has a ball of its own (the one whose
 // cross-section runs through the node: its centre's distance from the node is least along the
-// fillet there), q moved onto it in the second case; kBallTooBig when that ball does not fit;
+// fillet there), q moved onto it in the second case, or where q's centre lies farther from the
+// node than that ball's by more than kFartherShare of the longer step (q is then no neighbour of
+// it on the fillet: beside a cone's apex the cross-sections of balls far along the fillet pass
+// near a node); kBallTooBig when that ball does not fit;
 // else the refiner slid along the fillet to the ball of another place, kAcrossAGap once the
 // trace has begun (begun: the fillet breaks off before this node) and kAwayFromNode before.
 // The refiner converges on some ball near the node, aside from its own by a fraction of the
@@ -1216,7 +1225,8 @@ int OwnBall(Bspline* S1, Bspline* S2, double r, const double* p, int n, int i, d
   }
   if (!found) return begun ? kAcrossAGap : kAwayFromNode;
   if (!BallFits(S1, S2, r, own)) return kBallTooBig;
-  if (CentreFrom(S1, r, own, X) < CentreFrom(S1, r, q, X) && off > kPinShare * shorter)
+  const double nearer = CentreFrom(S1, r, q, X) - CentreFrom(S1, r, own, X);
+  if (nearer > 0.0 && (off > kPinShare * shorter || nearer > kFartherShare * longer))
     for (int k = 0; k < 4; ++k) q[k] = own[k];
   return 100;
 }
