@@ -1162,6 +1162,11 @@ constexpr double kStationShare = 0.25;
 // cross-section passes near the node where the fillet's spine bends back on itself.
 constexpr double kFartherShare = 1.0;
 
+// A refined pair whose ball's cross-section passes farther from its node than this share of the
+// branch's longer step beside it lies beyond both neighbours: where the node's own ball is no
+// nearer, that pair is the ball of another place, which taken here would run out of order.
+constexpr double kElsewhereShare = 1.0;
+
 // The point X on S1 of node i (of n, parameters in p in running order) and the branch's shorter
 // and longer steps beside it (HUGE_VAL and 0 for a single node).
 void StepsBeside(Bspline* S1, const double* p, int n, int i, double X[3], double* shorter, double* longer) {
@@ -1204,7 +1209,9 @@ bool AwayFromStation(Bspline* S1, Bspline* S2, const double* p, int n, int i, co
 // step, but beside a pole by more than the step of nodes crowded there (their pairs would lie
 // out of order, taken for a fillet turning back) and from a node in a break of the fillet on the
 // ball at its end. A solution whose centre lies no nearer the node is another (the spine bends
-// more tightly than the centre lies from the node): the refiner's pair stays.
+// more tightly than the centre lies from the node): the refiner's pair stays, unless its
+// cross-section passes the node farther than kElsewhereShare of the longer step (it is then the
+// ball of another place, and the node has none it can give: kAcrossAGap or kAwayFromNode).
 int OwnBall(Bspline* S1, Bspline* S2, double r, const double* p, int n, int i, double q[4], bool begun) {
   double X[3], g[4], shorter, longer;
   StepsBeside(S1, p, n, i, X, &shorter, &longer);
@@ -1228,6 +1235,8 @@ int OwnBall(Bspline* S1, Bspline* S2, double r, const double* p, int n, int i, d
   const double nearer = CentreFrom(S1, r, q, X) - CentreFrom(S1, r, own, X);
   if (nearer > 0.0 && (off > kPinShare * shorter || nearer > kFartherShare * longer))
     for (int k = 0; k < 4; ++k) q[k] = own[k];
+  else if (!(nearer > 0.0) && off > kElsewhereShare * longer)
+    return begun ? kAcrossAGap : kAwayFromNode;
   return 100;
 }
 }  // namespace

@@ -1349,29 +1349,41 @@ TEST_F(FilletBall, NodesBesideAConesApexTakeTheNearestOfTheBallsThroughThem) {
     }
 }
 
+// The fillet of radius r (the case's units) along the branch'th branch of the sphere of radius
+// 0.2 about (0.15, 0, 0.8) and the cone keeps a pair, on the ball, at all but at most two of its
+// nodes.
+void ExpectApexBranchKeepsItsNodes(int branch, double r) {
+  for (const Place& at : Placements()) {
+    SCOPED_TRACE(::testing::Message() << "scale " << at.scale << " branch " << branch << " r " << r);
+    const Pair c(kSmallSphereBesideAnApex, at);
+    const OwnedBranches list(PairBranches(c));
+    ASSERT_TRUE(list);
+    ASSERT_GT(list->count, branch);
+    IntersectionTrace* t = list->head;
+    for (int b = 0; b < branch; ++b) t = t->next;
+    RearrangeIntersectList(t);
+    int rc = 0;
+    IntersectionTrace* out = Fillet(c, t, r, &rc);
+    EXPECT_GE(out->nodeCount, t->nodeCount - 2);
+    EXPECT_LT(OffBall(c, out), 1e-6 * c.size);
+    FreeTrace(out);
+  }
+}
 
 // The second branch of the sphere of radius 0.2 about (0.15, 0, 0.8) and the cone, round the
 // apex on the loop's near stretch and back on its far one, with a ball of 1.8 times the
 // sphere's radius: where the branch turns, the refiner's pair was a ball whose cross-section
 // passes within a step of the node but whose centre lies twice as far from it as the node's own
 // ball's; it was kept, the next pair seemed to leap a gap, and the fillet stopped after 7 or 8
-// of the branch's 13 or 14 nodes at sizes 1e-6 and 1e6. All but at most the last two nodes keep
-// a pair, on the ball.
-TEST_F(FilletBall, WhereABranchTurnsBesideAConesApexTheNodeKeepsItsOwnBall) {
-  for (const Place& at : Placements()) {
-    SCOPED_TRACE(::testing::Message() << "scale " << at.scale);
-    const Pair c(kSmallSphereBesideAnApex, at);
-    const OwnedBranches list(PairBranches(c));
-    ASSERT_TRUE(list);
-    ASSERT_GE(list->count, 2);
-    IntersectionTrace* t = list->head->next;
-    RearrangeIntersectList(t);
-    int rc = 0;
-    IntersectionTrace* out = Fillet(c, t, 0.36, &rc);
-    EXPECT_GE(out->nodeCount, t->nodeCount - 2);
-    EXPECT_LT(OffBall(c, out), 1e-6 * c.size);
-    FreeTrace(out);
-  }
-}
+// of the branch's 13 or 14 nodes at sizes 1e-6 and 1e6.
+TEST_F(FilletBall, WhereABranchTurnsBesideAConesApexTheNodeKeepsItsOwnBall) { ExpectApexBranchKeepsItsNodes(1, 0.36); }
+
+// The first of those branches with a ball of 1.4 times the sphere's radius: its first two
+// nodes, next to the apex, have no ball within the cone (theirs lie beyond the apex), and the
+// refiner's pair at the second was the ball of a place several steps along, no farther from the
+// node than the nearest ball whose cross-section runs through it: it was kept, the next pairs
+// seemed to turn back, and the fillet kept 1 or 2 of the branch's 13 pairs at sizes 1 and 1e6.
+// Those two nodes give no pair; every later one does.
+TEST_F(FilletBall, ANodeBesideAConesApexDoesNotTakeTheBallOfAPlaceStepsAway) { ExpectApexBranchKeepsItsNodes(0, 0.28); }
 
 }  // namespace
