@@ -413,12 +413,13 @@ double Dist3(const Bspline* a, double ta, const Bspline* b, double tb) {
 }
 
 // Intersects a with b: -2 on a failure with the error state set, else 1 for a true intersection
-// (the points less than 1e-6 apart in 3D) and 0 for none; p and q keep their values when the
-// estimate found nothing.
+// (the points meeting as the search counts a meeting, relative to the curves' size, so that a
+// loop is snipped alike at every size and place) and 0 for none; p and q keep their values when
+// the estimate found nothing.
 int Meet(Bspline* a, Bspline* b, double* p, double* q) {
   Intersect2Curves(a, b, p, q);
   if (KernelFailed()) return -2;
-  return Dist3(a, *p, b, *q) < 1e-6 ? 1 : 0;
+  return CurvesMeetAt(a, *p, b, *q) ? 1 : 0;
 }
 
 // A parameter that coincides with the other cut of its curve goes to the curve's other end; in

@@ -11,6 +11,7 @@
 #include "tests/bspline/trimloops.h"
 #include "tests/support/builders.h"
 #include "tests/support/kernel_fixture.h"
+#include "tests/support/placement.h"
 #include "tests/surface/recordviews.h"
 
 namespace {
@@ -112,6 +113,54 @@ TEST_F(TrimSnip, OvershootingPolygonsComeOutMeetingEndToEnd) {
         FreeBspline(s);
       }
     }
+  }
+}
+
+// Whether two neighbours meet is a question of the part's own size: on a plane of any size, at
+// the origin or turned and moved 1e4 sizes away, overshooting polygons are cut at their corners
+// (far out, where the meeting points' round-off passes any fixed length, they were left
+// overshooting), and a square one of whose sides stops 0.05 short of the next is cut at the other
+// three corners only: the short side keeps its end, its neighbour its start (on a small part any
+// fixed length spans the gap, and the neighbour was cut at the short side's foot).
+TEST_F(TrimSnip, LoopsAreSnippedAlikeAtEverySizeAndPlace) {
+  const std::vector<std::vector<double>> square = {{0.15, 0.2, 0.85, 0.2}, {0.9, 0.15, 0.9, 0.85},
+                                                   {0.95, 0.8, 0.15, 0.8}, {0.2, 0.85, 0.2, 0.1}};
+  const std::vector<std::vector<double>> cut = {{0.2, 0.2, 0.85, 0.2}, {0.9, 0.15, 0.9, 0.8},
+                                                {0.9, 0.8, 0.2, 0.8}, {0.2, 0.8, 0.2, 0.2}};
+  for (const Place& pl : EveryPlace()) {
+    for (int n : {4, 6}) {
+      Bspline* s = Plane();
+      pl.Map(s);
+      Polygon poly = Overshooting(s, n, 3, 10 + n);
+      TrimList* loop = AddLoop(s, poly.curves);
+      BsplineList* replaced = nullptr;
+      ASSERT_EQ(SnipTrimCurvesAtIntersections(loop->loopCurves, &replaced, 1, 1, 1), 0) << Where(pl);
+      int k = 0;
+      for (const BsplineList* node = loop->loopCurves; node; node = node->next, ++k) {
+        const std::vector<double> a = At(node->item, Start(node->item)), b = At(node->item, End(node->item));
+        const auto& p = poly.corners[k];
+        const auto& q = poly.corners[(k + 1) % n];
+        EXPECT_LT(std::hypot(a[0] - p[0], a[1] - p[1]) + std::hypot(b[0] - q[0], b[1] - q[1]), 1e-9)
+            << Where(pl) << " " << n << " " << k;
+      }
+      FreeNodeList(replaced);
+      FreeBspline(s);
+    }
+    Bspline* s = Plane();
+    pl.Map(s);
+    std::vector<Bspline*> sides;
+    for (const auto& e : square) sides.push_back(BuildCurveOnSurface(s, 1, e));
+    TrimList* loop = AddLoop(s, sides);
+    BsplineList* replaced = nullptr;
+    ASSERT_EQ(SnipTrimCurvesAtIntersections(loop->loopCurves, &replaced, 1, 1, 1), 0) << Where(pl);
+    int k = 0;
+    for (const BsplineList* node = loop->loopCurves; node; node = node->next, ++k) {
+      const std::vector<double> a = At(node->item, Start(node->item)), b = At(node->item, End(node->item));
+      const double* e = cut[k].data();
+      EXPECT_LT(std::hypot(a[0] - e[0], a[1] - e[1]) + std::hypot(b[0] - e[2], b[1] - e[3]), 1e-9) << Where(pl) << " " << k;
+    }
+    FreeNodeList(replaced);
+    FreeBspline(s);
   }
 }
 

@@ -363,6 +363,7 @@ struct EntryTableOf {
       {"Intersect2Curve3", "curve/cintsct.h", 4, [](Args& a) { a.Value(Intersect2Curve3(a.Rec(0), a.Rec(1), a.Reals(2), a.Reals(3))); }},
       {"Intersect2Curve2", "curve/cintsct.h", 4, [](Args& a) { a.Value(Intersect2Curve2(a.Rec(0), a.Rec(1), a.Reals(2), a.Reals(3))); }},
       {"Intersect2Curves", "curve/cintsct.h", 4, [](Args& a) { a.Value(Intersect2Curves(a.Rec(0), a.Rec(1), a.Reals(2), a.Reals(3))); }},
+      {"CurvesMeetAt", "curve/cintsct.h", 4, [](Args& a) { a.Value(CurvesMeetAt(a.Rec(0), a.Real(1), a.Rec(2), a.Real(3))); }},
       {"SubCurveBspline", "curve/cintsct.h", 4, [](Args& a) { SubCurveBspline(a.Rec(0), a.Real(1), a.Real(2), a.Recs(3)); a.Done(); }},
       {"GetCurve2DSurfParamSect", "curve/cintsct.h", 5, [](Args& a) { a.Value(GetCurve2DSurfParamSect(a.Rec(0), a.Ints(1), a.Matrix(2), a.Matrix(3), a.Matrix(4))); }},
       {"ExtractIsoparCurve2", "curve/cintsct.h", 3, [](Args& a) { a.Made(ExtractIsoparCurve2(a.Rec(0), a.Rec(1), a.Rec(2))); }},
