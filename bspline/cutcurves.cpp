@@ -14,10 +14,17 @@
 
 namespace {
 
-// Crossing parameters closer than this are one crossing; refined crossings this close to a
-// sample are taken at the sample (absolute parameter values, as the samples are).
-constexpr double kSameParam = 1e-6;
-constexpr double kSnapToSample = 1e-4;
+// Shares of the curve's parameter range: crossings closer than the first are one crossing, and
+// a refined crossing closer than the second (round-off) to a sample is taken at the sample. Only
+// shares keep a curve cut where it crosses whatever its parameter range: a fixed length would
+// merge every crossing of a curve whose range is 1e-6 and move a crossing of a curve whose
+// range is 0.01 to a sample up to a tenth of the surface away from the edge.
+constexpr double kSameParamShare = 1e-6;
+constexpr double kSnapToSampleShare = 1e-12;
+// The share of the surface's parameter range by which the rectangle is widened on each side, so
+// that a curve running along an edge does not cross it back and forth at round-off: a fixed
+// length would swallow a small surface's whole rectangle.
+constexpr double kWidenShare = 1e-6;
 constexpr int kSamplesPerSpan = 16;
 // Bounds the crossings searched between two samples (a segment between samples crosses each
 // boundary line at most once in practice); then the walk moves on to the sample.
@@ -45,11 +52,14 @@ int DomainBoundaryCrossings(Bspline* curve, double* params, int* count) {
   if (!curve || curve->dimension != 2 || !curve->owner || !curve->knotsU) return -2;
   Rect box = DomainOf(curve->owner);
   for (int k = 0; k < 2; ++k) {
-    box.lo[k] -= 1e-6;
-    box.hi[k] += 1e-6;
+    const double widen = kWidenShare * (box.hi[k] - box.lo[k]);
+    box.lo[k] -= widen;
+    box.hi[k] += widen;
   }
   const int p = curve->degreeU, m = curve->interiorU;
   const double* K = curve->knotsU;
+  const double range = K[p + m + 1] - K[p];
+  const double sameParam = kSameParamShare * range, snapToSample = kSnapToSampleShare * range;
   const int ns = kSamplesPerSpan * (m + 1) + 1;
   TrackingScope scope;
   double* ts = MallocArray<double>(ns);
@@ -72,7 +82,7 @@ int DomainBoundaryCrossings(Bspline* curve, double* params, int* count) {
     const int c[2] = {Code(pt[0], box.lo[0], box.hi[0]), Code(pt[1], box.lo[1], box.hi[1])};
     // Crossings between the last accepted point and the sample, earliest first.
     auto record = [&](double x) {
-      if (std::fabs(x - params[n - 1]) < kSameParam) return true;
+      if (std::fabs(x - params[n - 1]) < sameParam) return true;
       if (n == kMaxBoundaryCrossings) return false;
       params[n++] = x;
       return true;
@@ -87,8 +97,8 @@ int DomainBoundaryCrossings(Bspline* curve, double* params, int* count) {
         double tr = estimate, point[2], residual;
         if (FindXorYIntersectCurve2(curve, bound, k == 0 ? 1 : 0, point, &tr, &residual, 25) != 0)
           tr = estimate;
-        if (std::fabs(tr - t) < kSnapToSample) tr = t;
-        else if (std::fabs(tr - tPrev) < kSnapToSample) tr = tPrev;
+        if (std::fabs(tr - t) < snapToSample) tr = t;
+        else if (std::fabs(tr - tPrev) < snapToSample) tr = tPrev;
         if (tr == tPrev) {
           // The point just accepted lies on this boundary (its refined position may sit a hair
           // on the old side): the crossing is here, and searching again would find it again.
@@ -115,7 +125,7 @@ int DomainBoundaryCrossings(Bspline* curve, double* params, int* count) {
     code[0] = c[0];
     code[1] = c[1];
   }
-  if (std::fabs(ts[ns - 1] - params[n - 1]) < kSameParam) {
+  if (std::fabs(ts[ns - 1] - params[n - 1]) < sameParam) {
     params[n - 1] = ts[ns - 1];
   } else {
     if (n == kMaxBoundaryCrossings) return -2;

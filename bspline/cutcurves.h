@@ -11,8 +11,8 @@
 // Room of the crossing array of DomainBoundaryCrossings.
 inline constexpr int kMaxBoundaryCrossings = 1024;
 
-// Start parameter, every crossing of the owner's rectangle (widened by 1e-6) and end parameter,
-// ascending, into params (kMaxBoundaryCrossings values). 0, or -2.
+// Start parameter, every crossing of the owner's rectangle (widened by 1e-6 of its range on each
+// side) and end parameter, ascending, into params (kMaxBoundaryCrossings values). 0, or -2.
 int DomainBoundaryCrossings(Bspline* curve, double* params, int* count);
 
 // A straight 2D cubic along edge 0 u-min, 1 v-max, 2 u-max or 3 v-min from (uA, vA) to

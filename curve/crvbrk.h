@@ -6,8 +6,9 @@
 #include "bspline/cutcurves.h"  // kMaxBoundaryCrossings: the room of the crossing array
 
 // Fills params with the curve's start parameter, every parameter where it crosses the boundary
-// of its owner's parameter rectangle (widened by 1e-6), and its end parameter, ascending; *count
-// is their number. The array holds kMaxBoundaryCrossings values. 0, or -2 when the curve has no
+// of its owner's parameter rectangle (widened by 1e-6 of its range on each side), and its end
+// parameter, ascending (crossings within 1e-6 of the curve's range are one); *count is their
+// number. The array holds kMaxBoundaryCrossings values. 0, or -2 when the curve has no
 // owner, the sample array cannot be allocated or the crossings do not fit.
 int FindBoundaryCrossings(Bspline* curve, double* params, int* count);
 

@@ -136,8 +136,8 @@ TEST_F(CurveBreakTest, CrossingsEdgePiecesAndWholeSurfaces) {
 }
 
 // Seeded curves wandering in and out of the rectangle: every crossing lies on the widened
-// boundary to round-off (not at the refiner's 1e-6 acceptance), unless it was snapped onto a
-// sample parameter within 1e-4, which is the documented exception.
+// boundary to round-off (not at the refiner's 1e-6 acceptance); one within round-off of a sample
+// parameter is taken at the sample.
 TEST_F(CurveBreakTest, CrossingsAreRefinedToRoundOff) {
   Bspline* s = Plane();
   std::mt19937 rng(296);
@@ -169,6 +169,37 @@ TEST_F(CurveBreakTest, CrossingsAreRefinedToRoundOff) {
   }
   EXPECT_GT(checked, 40);
   FreeBspline(s);
+}
+
+// The bulge on rectangles of side 1e-6 .. 1e6 at the origin and 1e4 sides away, its parameter
+// range of length 1e-6 .. 1e6 likewise: it leaves through u = umax and comes back, two crossings
+// on the widened edge to round-off of the side. A fixed length found none on the smallest
+// rectangle (widened by more than its side), merged both on the shortest range, moved them to a
+// sample up to 0.09 of the side off the edge on a range of 0.01, and far out left them where the
+// refiner's fixed residual was never met.
+TEST_F(CurveBreakTest, CrossingsLieOnTheEdgeAtEveryScaleOfDomainAndRange) {
+  for (double side : {1.0, 1e-6, 1e6})
+    for (double length : {1.0, 0.01, 1e-6, 1e6})
+      for (double away : {0.0, 1e4}) {
+        PatchOptions o;
+        o.umin = o.vmin = away * side;
+        o.umax = o.vmax = away * side + side;
+        Bspline* s = BuildFunctionPatch([](double x, double y) { return x * y; }, o);
+        std::vector<double> uv;
+        for (double x : kBulge) uv.push_back(o.umin + side * x);
+        Bspline* c = BuildCurveOnSurface(s, 2, uv, ClampedKnots(2, 3, away * length, away * length + length));
+        double params[kMaxBoundaryCrossings];
+        int count = 0;
+        ASSERT_EQ(FindBoundaryCrossings(c, params, &count), 0);
+        EXPECT_EQ(count, 4) << side << " " << length << " " << away;
+        for (int i = 1; i + 1 < count; ++i) {
+          double p[3];
+          RefEvalCurve(c, params[i], p);
+          EXPECT_LT(std::fabs(p[0] - (o.umax + 1e-6 * side)), 1e-9 * side)
+              << side << " " << length << " " << away << " " << i;
+        }
+        FreeBspline(s);
+      }
 }
 
 // More crossings than the crossing array holds: refused, nothing written past it, the curve and
