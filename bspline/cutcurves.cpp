@@ -25,6 +25,9 @@ constexpr double kSnapToSampleShare = 1e-12;
 // that a curve running along an edge does not cross it back and forth at round-off: a fixed
 // length would swallow a small surface's whole rectangle.
 constexpr double kWidenShare = 1e-6;
+// An edge piece shorter than this share of the rectangle's side in both directions holds nothing
+// worth keeping: a share, so that a small surface keeps its edge pieces as a unit one does.
+constexpr double kShortEdgeShare = 1e-4;
 constexpr int kSamplesPerSpan = 16;
 // Bounds the crossings searched between two samples (a segment between samples crosses each
 // boundary line at most once in practice); then the walk moves on to the sample.
@@ -135,9 +138,10 @@ int DomainBoundaryCrossings(Bspline* curve, double* params, int* count) {
   return 0;
 }
 
-Bspline* DomainEdgePiece(double uA, double vA, double uB, double vB, int edge) {
+Bspline* DomainEdgePiece(double uA, double vA, double uB, double vB, int edge,
+                         const double shortest[2]) {
   if (edge < 0 || edge > 3) return nullptr;
-  if (std::fabs(uA - uB) < 1e-4 && std::fabs(vA - vB) < 1e-4) return nullptr;
+  if (std::fabs(uA - uB) < shortest[0] && std::fabs(vA - vB) < shortest[1]) return nullptr;
   const bool alongV = edge == 0 || edge == 2;
   // Running coordinate a, fixed coordinate f.
   double a0 = alongV ? vA : uA, a1 = alongV ? vB : uB;
@@ -188,6 +192,8 @@ int CutCurveAtDomain(Bspline* curve) {
   if (!curve || curve->kind != 1 || curve->dimension != 2 || !curve->owner) return -2;
   Bspline* srf = curve->owner;
   const Rect box = DomainOf(srf);
+  const double shortest[2] = {kShortEdgeShare * (box.hi[0] - box.lo[0]),
+                              kShortEdgeShare * (box.hi[1] - box.lo[1])};
 
   TrackingScope scope;
   double* params = MallocArray<double>(kMaxBoundaryCrossings);
@@ -238,7 +244,7 @@ int CutCurveAtDomain(Bspline* curve) {
       edge = 3;
       pa[1] = pb[1] = box.lo[1];
     }
-    Bspline* piece = DomainEdgePiece(pa[0], pa[1], pb[0], pb[1], edge);
+    Bspline* piece = DomainEdgePiece(pa[0], pa[1], pb[0], pb[1], edge, shortest);
     if (!piece) {
       if (KernelFailed()) return -2;
       continue;  // too short to keep

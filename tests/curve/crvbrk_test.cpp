@@ -77,6 +77,36 @@ TEST_F(CurveBreakTest, ExcursionBesideAnEdgeBecomesAnEdgePiece) {
 }
 
 
+// The bulge's loop broken on rectangles of side 1e-6 .. 1e6, at the origin and 1e4 sides away:
+// inside portion, a piece along u = umax from the exit to the re-entry, inside portion, way back,
+// each joining the next within the rectangle's widening (1e-6 of the side). A fixed shortest edge
+// piece of 1e-4 dropped the edge piece of a rectangle of side 1e-6 and left the loop open by 0.18
+// of the side.
+TEST_F(CurveBreakTest, ExcursionBesideAnEdgeBecomesAnEdgePieceAtEveryScale) {
+  for (double side : {1.0, 1e-6, 1e6})
+    for (double away : {0.0, 1e4}) {
+      PatchOptions o;
+      o.umin = o.vmin = away * side;
+      o.umax = o.vmax = away * side + side;
+      Bspline* s = BuildFunctionPatch([](double x, double y) { return x * y; }, o);
+      std::vector<double> bulge, back;
+      for (double x : kBulge) bulge.push_back(o.umin + side * x);
+      for (double x : {0.5, 0.8, 0.5, 0.2}) back.push_back(o.umin + side * x);
+      TrimList* loop = AddLoop(s, {BuildCurveOnSurface(s, 2, bulge), BuildCurveOnSurface(s, 1, back)});
+      ASSERT_EQ(BreakCurveOnSurface(LoopItems(loop)[0]), 0);
+      const std::vector<Bspline*> items = LoopItems(loop);
+      ASSERT_EQ(items.size(), 4u) << side << " " << away;
+      for (int i = 0; i < 4; ++i) {
+        double a[3], b[3];
+        RefEvalCurve(items[i], items[i]->umax, a);
+        RefEvalCurve(items[(i + 1) % 4], items[(i + 1) % 4]->umin, b);
+        EXPECT_LT(std::hypot(a[0] - b[0], a[1] - b[1]), 2e-6 * side) << side << " " << away << " " << i;
+      }
+      for (int i = 0; i < NumCtrlU(items[1]); ++i) EXPECT_EQ(items[1]->X[0][i], o.umax);
+      FreeBspline(s);
+    }
+}
+
 // The crossings of the bulge with the rectangle lie on u = 1 between its two ends; edge pieces
 // run along their edge from one point to the other; breaking every curve of a surface leaves
 // only curves inside; a chain spliced into a loop takes the old curve's place.

@@ -1077,6 +1077,7 @@ struct PointEntryTableOf {
       {"copy_array2polyline", "bspline/cclone.h", 7, 0x7, 0x7, [](Args& a) { copy_array2polyline(a.Floats(0), a.Floats(1), a.Floats(2), a.Int(3), a.Floats(4), a.Floats(5), a.Floats(6)); a.Done(); }},
       {"reverse_array", "bspline/creverse.h", 2, 0x0, 0x0, [](Args& a) { reverse_array(a.Floats(0), a.Int(1)); a.Done(); }},
       {"ComputeNubValDerivativesM", "bspline/ctrlnubs.h", 8, 0x11, 0x11, [](Args& a) { a.Value(ComputeNubValDerivativesM(a.Reals(0), a.Real(1), a.Int(2), a.Int(3), a.Ints(4), a.Int(5), a.Ints(6), a.Reals(7))); }},
+      {"DomainEdgePiece", "bspline/cutcurves.h", 6, 0x20, 0x0, [](Args& a) { a.Made(DomainEdgePiece(a.Real(0), a.Real(1), a.Real(2), a.Real(3), a.Int(4), a.Reals(5))); }},
       {"AddUniqueKnotsToArray", "bspline/degelev.h", 3, 0x1, 0x1, [](Args& a) { a.Value(AddUniqueKnotsToArray(a.Reals(0), a.Reals(1), a.Int(2))); }},
       {"FindCoefiOfDegRaisedNCurves", "bspline/degelev.h", 8, 0xd, 0xd, [](Args& a) { FindCoefiOfDegRaisedNCurves(a.Reals(0), a.Reals(1), a.Reals(2), a.Reals(3), a.Int(4), a.Int(5), a.Int(6), a.Int(7)); a.Done(); }},
       {"Find1CoefiOf1DegRaisedCurve", "bspline/degelev.h", 7, 0x7, 0x7, [](Args& a) { a.Value(Find1CoefiOf1DegRaisedCurve(a.Reals(0), a.Reals(1), a.Reals(2), a.Int(3), a.Int(4), a.Int(5), a.Ints(6))); }},
