@@ -1686,7 +1686,12 @@ int ConstructSurfBndryPortionTrim(BsplineList* chain, float pu, float pv, int ho
   Bspline* srf = chain->item->owner;
   double start[2], end[2];
   ChainEnds(chain, start, end);
-  const bool closed = std::hypot(start[0] - end[0], start[1] - end[1]) <= GlobalTrimGapTol;
+  // The global gap is set for a parameter rectangle of unit size; on a smaller one its share of
+  // the rectangle's diagonal, or a chain across a rectangle of side 0.01 would be taken as closed.
+  constexpr double kClosedShare = 0.1;
+  const double gap =
+      std::fmin(GlobalTrimGapTol, kClosedShare * std::hypot(srf->umax - srf->umin, srf->vmax - srf->vmin));
+  const bool closed = std::hypot(start[0] - end[0], start[1] - end[1]) <= gap;
   int sS = -1, sE = -1;
   if (!closed) {
     // An open chain is extended at both ends, far enough to reach the box from anywhere inside
