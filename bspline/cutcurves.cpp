@@ -14,11 +14,20 @@
 
 namespace {
 
-// Crossing parameters closer than this share of the curve's parameter range are one crossing;
-// refined crossings this close to a sample are taken at the sample. Shares, not fixed values: a
-// curve read over [0, 1e-3] had its crossings merged or snapped a sixteenth of a span away.
-constexpr double kSameParam = 1e-6;
-constexpr double kSnapToSample = 1e-4;
+// Shares of the curve's parameter range: crossings closer than the first are one crossing, and
+// a refined crossing closer than the second (round-off) to a sample is taken at the sample. Only
+// shares keep a curve cut where it crosses whatever its parameter range: a fixed length would
+// merge every crossing of a curve whose range is 1e-6 and move a crossing of a curve whose
+// range is 0.01 to a sample up to a tenth of the surface away from the edge.
+constexpr double kSameParamShare = 1e-6;
+constexpr double kSnapToSampleShare = 1e-12;
+// The share of the surface's parameter range by which the rectangle is widened on each side, so
+// that a curve running along an edge does not cross it back and forth at round-off: a fixed
+// length would swallow a small surface's whole rectangle.
+constexpr double kWidenShare = 1e-6;
+// An edge piece shorter than this share of the rectangle's side in both directions holds nothing
+// worth keeping: a share, so that a small surface keeps its edge pieces as a unit one does.
+constexpr double kShortEdgeShare = 1e-4;
 constexpr int kSamplesPerSpan = 16;
 // Bounds the crossings searched between two samples (a segment between samples crosses each
 // boundary line at most once in practice); then the walk moves on to the sample.
@@ -46,13 +55,14 @@ int DomainBoundaryCrossings(Bspline* curve, double* params, int* count) {
   if (!curve || curve->dimension != 2 || !curve->owner || !curve->knotsU) return -2;
   Rect box = DomainOf(curve->owner);
   for (int k = 0; k < 2; ++k) {
-    const double widen = 1e-6 * (box.hi[k] - box.lo[k]);
+    const double widen = kWidenShare * (box.hi[k] - box.lo[k]);
     box.lo[k] -= widen;
     box.hi[k] += widen;
   }
   const int p = curve->degreeU, m = curve->interiorU;
   const double* K = curve->knotsU;
-  const double sameParam = kSameParam * (K[p + m + 1] - K[p]), snap = kSnapToSample * (K[p + m + 1] - K[p]);
+  const double range = K[p + m + 1] - K[p];
+  const double sameParam = kSameParamShare * range, snapToSample = kSnapToSampleShare * range;
   const int ns = kSamplesPerSpan * (m + 1) + 1;
   TrackingScope scope;
   double* ts = MallocArray<double>(ns);
@@ -90,8 +100,8 @@ int DomainBoundaryCrossings(Bspline* curve, double* params, int* count) {
         double tr = estimate, point[2], residual;
         if (FindXorYIntersectCurve2(curve, bound, k == 0 ? 1 : 0, point, &tr, &residual, 25) != 0)
           tr = estimate;
-        if (std::fabs(tr - t) < snap) tr = t;
-        else if (std::fabs(tr - tPrev) < snap) tr = tPrev;
+        if (std::fabs(tr - t) < snapToSample) tr = t;
+        else if (std::fabs(tr - tPrev) < snapToSample) tr = tPrev;
         if (tr == tPrev) {
           // The point just accepted lies on this boundary (its refined position may sit a hair
           // on the old side): the crossing is here, and searching again would find it again.
@@ -128,9 +138,10 @@ int DomainBoundaryCrossings(Bspline* curve, double* params, int* count) {
   return 0;
 }
 
-Bspline* DomainEdgePiece(double uA, double vA, double uB, double vB, int edge) {
+Bspline* DomainEdgePiece(double uA, double vA, double uB, double vB, int edge,
+                         const double shortest[2]) {
   if (edge < 0 || edge > 3) return nullptr;
-  if (std::fabs(uA - uB) < 1e-4 && std::fabs(vA - vB) < 1e-4) return nullptr;
+  if (std::fabs(uA - uB) < shortest[0] && std::fabs(vA - vB) < shortest[1]) return nullptr;
   const bool alongV = edge == 0 || edge == 2;
   // Running coordinate a, fixed coordinate f.
   double a0 = alongV ? vA : uA, a1 = alongV ? vB : uB;
@@ -181,6 +192,8 @@ int CutCurveAtDomain(Bspline* curve) {
   if (!curve || curve->kind != 1 || curve->dimension != 2 || !curve->owner) return -2;
   Bspline* srf = curve->owner;
   const Rect box = DomainOf(srf);
+  const double shortest[2] = {kShortEdgeShare * (box.hi[0] - box.lo[0]),
+                              kShortEdgeShare * (box.hi[1] - box.lo[1])};
 
   TrackingScope scope;
   double* params = MallocArray<double>(kMaxBoundaryCrossings);
@@ -231,7 +244,7 @@ int CutCurveAtDomain(Bspline* curve) {
       edge = 3;
       pa[1] = pb[1] = box.lo[1];
     }
-    Bspline* piece = DomainEdgePiece(pa[0], pa[1], pb[0], pb[1], edge);
+    Bspline* piece = DomainEdgePiece(pa[0], pa[1], pb[0], pb[1], edge, shortest);
     if (!piece) {
       if (KernelFailed()) return -2;
       continue;  // too short to keep

@@ -11,13 +11,15 @@
 // Room of the crossing array of DomainBoundaryCrossings.
 inline constexpr int kMaxBoundaryCrossings = 1024;
 
-// Start parameter, every crossing of the owner's rectangle (each side widened by 1e-6 of its
-// width) and end parameter, ascending, into params (kMaxBoundaryCrossings values). 0, or -2.
+// Start parameter, every crossing of the owner's rectangle (widened by 1e-6 of its range on each
+// side) and end parameter, ascending, into params (kMaxBoundaryCrossings values). 0, or -2.
 int DomainBoundaryCrossings(Bspline* curve, double* params, int* count);
 
 // A straight 2D cubic along edge 0 u-min, 1 v-max, 2 u-max or 3 v-min from (uA, vA) to
-// (uB, vB); null when too short, for an unknown edge, or on failure.
-Bspline* DomainEdgePiece(double uA, double vA, double uB, double vB, int edge);
+// (uB, vB); null when too short (the points within shortest[0] in u and shortest[1] in v, or at
+// one place along the edge), for an unknown edge, or on failure.
+Bspline* DomainEdgePiece(double uA, double vA, double uB, double vB, int edge,
+                         const double shortest[2]);
 
 // The chain newHead .. newTail takes oldCurve's place in the first trim loop of srf holding it.
 void SpliceIntoTrimLoop(Bspline* oldCurve, BsplineList* newHead, BsplineList* newTail,

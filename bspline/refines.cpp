@@ -1,5 +1,6 @@
 #include "bspline/refines.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "bspline/bsvalid.h"
@@ -134,12 +135,18 @@ static int FindClosestUVPointGuessRun(Bspline* srf, const double P[3], double S[
 
 static int FindXorYIntersectCurve2Run(Bspline* crv, double value, int useU, double point[2], double* t,
                             double* residual, int iterations) {
-  // Newton on the coordinate. Converged means a residual below 1e-6; iterations is the least
-  // count, and past it (or once converged) the iteration goes on while the step shrinks, to a
-  // step of 1e-14 of the range, so a converged crossing is exact to round-off.
+  // Newton on the coordinate. Converged means a residual below 1e-6 of the curve's extent in
+  // that coordinate (its control points'), and a slope below 1e-10 of that extent over the range
+  // is flat: shares, so that a curve whose parameter or coordinate range is 1e-6 or 1e6, or which
+  // lies 1e10 from the origin, is refined as one of unit size. iterations is the least count, and
+  // past it (or once converged) the iteration goes on while the step shrinks, to a step of 1e-14
+  // of the range, so a converged crossing is exact to round-off.
   ClampRefinerParam(*t, crv->umin, crv->umax);
   const int c = useU ? 0 : 1;
   const double range = crv->umax - crv->umin;
+  const double* coord = (useU ? crv->X : crv->Y)[0];
+  const auto [lo, hi] = std::minmax_element(coord, coord + NumCtrlU(crv));
+  const double extent = *hi - *lo;
   const int bound = iterations > 100 ? iterations : 100;
   bool met = false;
   double lastStep = 0.0;
@@ -151,9 +158,9 @@ static int FindXorYIntersectCurve2Run(Bspline* crv, double value, int useU, doub
     point[0] = out[0][0];
     point[1] = out[0][1];
     *residual = value - out[0][c];
-    met = met || std::fabs(*residual) < 1e-6;
+    met = met || std::fabs(*residual) < 1e-6 * extent;
     if (*residual == 0.0) return 0;
-    if (std::fabs(out[1][c]) < 1e-10) return met ? 0 : -2;
+    if (std::fabs(out[1][c]) * range <= 1e-10 * extent) return met ? 0 : -2;
     double next = *t + *residual / out[1][c];
     ClampRefinerParam(next, crv->umin, crv->umax);
     const double step = std::fabs(next - *t);

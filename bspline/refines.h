@@ -30,8 +30,9 @@ int FindClosestUVPointGuess(Bspline* srf, const double P[3], double S[3], double
                             double* distSq, double* stepSq, int iterations);
 
 // Where a parameter-plane curve meets u = value (useU nonzero) or v = value: point (u, v),
-// t and the residual. 0 within 1e-6 (then refined on while the step shrinks, to round-off),
-// -2 otherwise; iterations is the least count, not the most.
+// t and the residual. 0 within 1e-6 of the curve's extent in that coordinate (its control
+// points'; then refined on while the step shrinks, to round-off), -2 otherwise; iterations is
+// the least count, not the most.
 int FindXorYIntersectCurve2(Bspline* crv, double value, int useU, double point[2], double* t,
                             double* residual, int iterations);
 

@@ -113,6 +113,15 @@ int Intersect2Curves(Bspline* crv1, Bspline* crv2, double* t1, double* t2) {
 // measures).
 const double kShortPiece = 1e-6;
 
+bool CurvesMeetAt(const Bspline* crv1, double t1, const Bspline* crv2, double t2) {
+  if (!BsplineShapeSound(crv1) || !BsplineShapeSound(crv2)) return false;
+  double a[3], b[3];
+  Eval3DPointOnBsplOnSurfCoord(nullptr, crv1, t1, 0, 0, a);
+  Eval3DPointOnBsplOnSurfCoord(nullptr, crv2, t2, 0, 0, b);
+  const double gap = VecDist3(a, b);
+  return !LeavesGap(crv1, crv2, gap * gap);
+}
+
 int FindAllCurve3Intersections(Bspline** curves, int n, int** dirs, double** starts, double** ends) {
   // With one curve the chain would intersect the curve with itself.
   if (!curves || n < 2) return -2;

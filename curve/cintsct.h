@@ -20,6 +20,11 @@ int Intersect2Curve2(Bspline* crv1, Bspline* crv2, double* t1, double* t2);
 // The same for two curves each 3D or on a surface (the meeting searched for when both are 3D or
 // both lie on one surface); -2 with the error state set for records that are not sound curves.
 int Intersect2Curves(Bspline* crv1, Bspline* crv2, double* t1, double* t2);
+// Whether the point of crv1 at t1 and that of crv2 at t2 (in 3D, through an owner for a curve on
+// a surface) meet as the three searches above count a meeting: within 1e-7 of the larger
+// control-point box diagonal of the two (an owner's for a curve on one). False for a record
+// whose structure is broken (BsplineShapeSound).
+bool CurvesMeetAt(const Bspline* crv1, double t1, const Bspline* crv2, double t2);
 
 // Cuts each curve of a closed chain of n >= 2 3D curves back to the stretch between its
 // neighbours (for n = 2 the two curves meet twice, and each runs from the meeting first along

@@ -7,7 +7,8 @@ int FindBoundaryCrossings(Bspline* curve, double* params, int* count) {
 }
 
 Bspline* SurfPartEdge2CurveOnSurface(double uA, double vA, double uB, double vB, int edge) {
-  return DomainEdgePiece(uA, vA, uB, vB, edge);
+  const double shortest[2] = {1e-4, 1e-4};
+  return DomainEdgePiece(uA, vA, uB, vB, edge, shortest);
 }
 
 void ReplaceCurvesOnSurfaceMultiple(Bspline* oldCurve, BsplineList* newHead,

@@ -6,11 +6,10 @@
 #include "bspline/cutcurves.h"  // kMaxBoundaryCrossings: the room of the crossing array
 
 // Fills params with the curve's start parameter, every parameter where it crosses the boundary
-// of its owner's parameter rectangle (each side widened by 1e-6 of its width), and its end
-// parameter, ascending; *count is their number. Crossings within 1e-6 of the curve's parameter
-// range are one; a crossing within 1e-4 of the range of a sample is taken at the sample. The
-// array holds kMaxBoundaryCrossings values. 0, or -2 when the curve has no owner, the sample
-// array cannot be allocated or the crossings do not fit.
+// of its owner's parameter rectangle (widened by 1e-6 of its range on each side), and its end
+// parameter, ascending (crossings within 1e-6 of the curve's range are one); *count is their
+// number. The array holds kMaxBoundaryCrossings values. 0, or -2 when the curve has no
+// owner, the sample array cannot be allocated or the crossings do not fit.
 int FindBoundaryCrossings(Bspline* curve, double* params, int* count);
 
 // A new straight 2D cubic along boundary edge `edge` (0 u-min, 1 v-max, 2 u-max, 3 v-min) from

@@ -413,15 +413,13 @@ double Dist3(const Bspline* a, double ta, const Bspline* b, double tb) {
 }
 
 // Intersects a with b: -2 on a failure with the error state set, else 1 for a true intersection
-// (the points less than 1e-6 of the face's size apart in 3D; of the curves' size without a face)
-// and 0 for none; p and q keep their values when the estimate found nothing. A fixed length
-// missed every meeting on a face far out, whose points carry round-off above it.
+// (the points meeting as the search counts a meeting, relative to the curves' size, so that a
+// loop is snipped alike at every size and place) and 0 for none; p and q keep their values when
+// the estimate found nothing.
 int Meet(Bspline* a, Bspline* b, double* p, double* q) {
   Intersect2Curves(a, b, p, q);
   if (KernelFailed()) return -2;
-  const Bspline* face = a->owner ? a->owner : b->owner;
-  const double size = face ? ControlPointDiagonal(face) : std::max(ControlPointDiagonal(a), ControlPointDiagonal(b));
-  return Dist3(a, *p, b, *q) < 1e-6 * size ? 1 : 0;
+  return CurvesMeetAt(a, *p, b, *q) ? 1 : 0;
 }
 
 // A parameter that coincides with the other cut of its curve goes to the curve's other end; in
@@ -1688,7 +1686,12 @@ int ConstructSurfBndryPortionTrim(BsplineList* chain, float pu, float pv, int ho
   Bspline* srf = chain->item->owner;
   double start[2], end[2];
   ChainEnds(chain, start, end);
-  const bool closed = std::hypot(start[0] - end[0], start[1] - end[1]) <= GlobalTrimGapTol;
+  // The global gap is set for a parameter rectangle of unit size; on a smaller one its share of
+  // the rectangle's diagonal, or a chain across a rectangle of side 0.01 would be taken as closed.
+  constexpr double kClosedShare = 0.1;
+  const double gap =
+      std::fmin(GlobalTrimGapTol, kClosedShare * std::hypot(srf->umax - srf->umin, srf->vmax - srf->vmin));
+  const bool closed = std::hypot(start[0] - end[0], start[1] - end[1]) <= gap;
   int sS = -1, sE = -1;
   if (!closed) {
     // An open chain is extended at both ends, far enough to reach the box from anywhere inside

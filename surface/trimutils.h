@@ -229,10 +229,10 @@ int PointInPolygonByFarPoint(double px, double py, double qx, double qy, const d
 // (u, v) tested against a far point outside the parameter box.
 
 // Trims the chain's owner to the portion the pick point (pu, pv) selects. A closed chain (ends
-// within GlobalTrimGapTol) becomes a hole when the pick lies outside it, else an outer loop; an
-// open chain must run from a side of the parameter box to a side (0.001 of the parameter's
-// range), and the box sides that close the picked portion are added to it. A surface with trim loops
-// first has the portion cut out of them. Returns ConstructTrimCurveList's result (0, -1, -2);
+// within GlobalTrimGapTol, at most a tenth of the parameter rectangle's diagonal) becomes a hole
+// when the pick lies outside it, else an outer loop; an open chain must run from a side of the
+// parameter box to a side (0.001 of the parameter's range), and the box sides that close the
+// picked portion are added to it. A surface with trim loops first has the portion cut out of them. Returns ConstructTrimCurveList's result (0, -1, -2);
 // -2 for a null chain, an open chain whose ends are not on the box, or on failure.
 int ConstructSurfBndryPortionTrim(BsplineList* chain, float pu, float pv, int hole, int selfTest,
                                   double cu[4], double cv[4], int snip, int orient,

@@ -137,6 +137,41 @@ TEST_F(Portion, ChainAcrossATrimmedSurfaceCutsItsLoop) {
   }
 }
 
+// A chain across a trimmed surface whose parameter rectangle has sides 0.01 .. 0.1, at the origin
+// and 1e4 sides away: its ends lie a side apart, so it is open and cuts the loop as on the unit
+// rectangle. Ends within the fixed gap for parts of unit size (0.1) made it a closed chain, and
+// the portion failed.
+TEST_F(Portion, AChainAcrossASmallRectangleIsOpen) {
+  for (double side : {0.01, 0.03, 0.1})
+    for (double away : {0.0, 1e4})
+      for (int below = 0; below < 2; ++below) {
+        PatchOptions o;
+        o.umin = o.vmin = away * side;
+        o.umax = o.vmax = away * side + side;
+        Bspline* s = BuildFunctionPatch([](double x, double y) { return 0.2 * x * y; }, o);
+        auto at = [&](std::vector<double> uv) {
+          for (double& x : uv) x = o.umin + side * x;
+          return uv;
+        };
+        AddLoop(s, Polygon(s, at({0.05, 0.05, 0.95, 0.05, 0.95, 0.95, 0.05, 0.95})));
+        AddLoop(s, Polygon(s, at({0.4, 0.7, 0.4, 0.8, 0.6, 0.8, 0.6, 0.7})), 1);
+        Bspline* c = BuildCurveOnSurface(s, 3, at({0.0, 0.4, 0.3, 0.45, 0.7, 0.6, 1.0, 0.55}));
+        double cu[4], cv[4];
+        TrimList* loop = nullptr;
+        const float pu = float(o.umin + 0.5 * side), pv = float(o.vmin + (below ? 0.2 : 0.9) * side);
+        ASSERT_EQ(ConstructSurfBndryPortionTrim(Chain({c}), pu, pv, 0, 0, cu, cv, 0, 0, nullptr, &loop), 0)
+            << side << " " << away;
+        for (double u : {0.02, 0.3, 0.5, 0.7, 0.98}) {
+          const bool inOld = u > 0.05 && u < 0.95;
+          const double x = o.umin + side * u;
+          EXPECT_EQ(IsPointInTrim(s, x, o.vmin + side * 0.1), below && inOld ? 1 : 0) << side << " " << u;
+          EXPECT_EQ(IsPointInTrim(s, x, o.vmin + side * 0.9), !below && inOld ? 1 : 0) << side << " " << u;
+        }
+        EXPECT_EQ(IsPointInTrim(s, o.umin + 0.5 * side, o.vmin + 0.75 * side), 0) << side;
+        FreeBspline(s);
+      }
+}
+
 TEST_F(Portion, CraftedCrossingsThatNeverCloseEndTheWalkWithFailure) {
   Bspline* s = Patch();
   auto sides = Polygon(s, {0.2, 0.2, 0.8, 0.2, 0.8, 0.8, 0.2, 0.8});

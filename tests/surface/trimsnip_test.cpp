@@ -11,6 +11,7 @@
 #include "tests/bspline/trimloops.h"
 #include "tests/support/builders.h"
 #include "tests/support/kernel_fixture.h"
+#include "tests/support/placement.h"
 #include "tests/surface/recordviews.h"
 
 namespace {
@@ -115,32 +116,52 @@ TEST_F(TrimSnip, OvershootingPolygonsComeOutMeetingEndToEnd) {
   }
 }
 
-// Whether two trim curves meet is judged against the face's size: the same polygons on a face a
-// millionth across or a million across moved 1e4 sizes away are snipped to the same corners.
-// (Points 1e-6 apart counted as meeting at every size: far out the meetings found to round-off
-// were missed, every side snapped to its ends.)
-TEST_F(TrimSnip, MeetingsAreJudgedAgainstTheFacesSize) {
-  for (double size : {1e-6, 1e6})
-    for (int orient : {0, 1}) {
-      SCOPED_TRACE(testing::Message() << "size " << size << " orient " << orient);
-      PatchOptions o;
-      o.x0 = o.y0 = 1e4 * size, o.x1 = o.y1 = (1e4 + 1.0) * size;
-      Bspline* s = BuildFunctionPatch([&](double x, double) { return 0.25 * x; }, o);
-      Polygon poly = Overshooting(s, 5, 3, 7);
+// Whether two neighbours meet is a question of the part's own size: on a plane of any size, at
+// the origin or turned and moved 1e4 sizes away, overshooting polygons are cut at their corners
+// (far out, where the meeting points' round-off passes any fixed length, they were left
+// overshooting), and a square one of whose sides stops 0.05 short of the next is cut at the other
+// three corners only: the short side keeps its end, its neighbour its start (on a small part any
+// fixed length spans the gap, and the neighbour was cut at the short side's foot).
+TEST_F(TrimSnip, LoopsAreSnippedAlikeAtEverySizeAndPlace) {
+  const std::vector<std::vector<double>> square = {{0.15, 0.2, 0.85, 0.2}, {0.9, 0.15, 0.9, 0.85},
+                                                   {0.95, 0.8, 0.15, 0.8}, {0.2, 0.85, 0.2, 0.1}};
+  const std::vector<std::vector<double>> cut = {{0.2, 0.2, 0.85, 0.2}, {0.9, 0.15, 0.9, 0.8},
+                                                {0.9, 0.8, 0.2, 0.8}, {0.2, 0.8, 0.2, 0.2}};
+  for (const Place& pl : EveryPlace()) {
+    for (int n : {4, 6}) {
+      Bspline* s = Plane();
+      pl.Map(s);
+      Polygon poly = Overshooting(s, n, 3, 10 + n);
       TrimList* loop = AddLoop(s, poly.curves);
       BsplineList* replaced = nullptr;
-      ASSERT_EQ(SnipTrimCurvesAtIntersections(loop->loopCurves, &replaced, 1, orient, 1), 0);
+      ASSERT_EQ(SnipTrimCurvesAtIntersections(loop->loopCurves, &replaced, 1, 1, 1), 0) << Where(pl);
       int k = 0;
       for (const BsplineList* node = loop->loopCurves; node; node = node->next, ++k) {
-        const Bspline* piece = node->item;
-        const std::vector<double> a = At(piece, Start(piece)), b = At(piece, End(piece));
+        const std::vector<double> a = At(node->item, Start(node->item)), b = At(node->item, End(node->item));
         const auto& p = poly.corners[k];
-        const auto& q = poly.corners[(k + 1) % 5];
-        EXPECT_LT(std::hypot(a[0] - p[0], a[1] - p[1]) + std::hypot(b[0] - q[0], b[1] - q[1]), 1e-5) << k;
+        const auto& q = poly.corners[(k + 1) % n];
+        EXPECT_LT(std::hypot(a[0] - p[0], a[1] - p[1]) + std::hypot(b[0] - q[0], b[1] - q[1]), 1e-9)
+            << Where(pl) << " " << n << " " << k;
       }
       FreeNodeList(replaced);
       FreeBspline(s);
     }
+    Bspline* s = Plane();
+    pl.Map(s);
+    std::vector<Bspline*> sides;
+    for (const auto& e : square) sides.push_back(BuildCurveOnSurface(s, 1, e));
+    TrimList* loop = AddLoop(s, sides);
+    BsplineList* replaced = nullptr;
+    ASSERT_EQ(SnipTrimCurvesAtIntersections(loop->loopCurves, &replaced, 1, 1, 1), 0) << Where(pl);
+    int k = 0;
+    for (const BsplineList* node = loop->loopCurves; node; node = node->next, ++k) {
+      const std::vector<double> a = At(node->item, Start(node->item)), b = At(node->item, End(node->item));
+      const double* e = cut[k].data();
+      EXPECT_LT(std::hypot(a[0] - e[0], a[1] - e[1]) + std::hypot(b[0] - e[2], b[1] - e[3]), 1e-9) << Where(pl) << " " << k;
+    }
+    FreeNodeList(replaced);
+    FreeBspline(s);
+  }
 }
 
 TEST_F(TrimSnip, SwitchedOffChangesNothing) {
