@@ -2810,6 +2810,13 @@ bool Relooped(const March& m, const IntersectionTrace* tr) {
   return false;
 }
 
+// True when the seed (trace tr's head) lies within half the last step of the tail.
+bool ComesBackToSeed(const IntersectionTrace* tr) {
+  const IntersectionTraceNode *t = tr->tail, *h = tr->head;
+  const double T[3] = {t->x, t->y, t->z}, H[3] = {h->x, h->y, h->z}, B[3] = {t->prev->x, t->prev->y, t->prev->z};
+  return VecDist3(T, H) < 0.5 * VecDist3(T, B);
+}
+
 // A march circling a loop too small for its steps steps round it evenly; a step far longer than
 // the one before it (the march leaving a stretch of short steps where a surface's parameters turn
 // fast, beside a pole) leaves the tail as far from the node six back as from the last without
@@ -3556,7 +3563,11 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
     if (singular == 2 && !AppendSingularEnd(m, cur, x, X)) return -2;
     LastDirection(m, prev, cur, P, dPrev);
     if (Circling(tr, m.tolB)) stop = true;
-    if (Relooped(m, tr)) stop = true;
+    // A loop seeded beside a pole comes back toward the seed in steps far longer than those of its
+    // crawl round the pole, whose nodes then lie within half the last step of the tail (Relooped)
+    // one step before the march passes the seed and closes the loop there: it has come round its
+    // own loop, not another branch's.
+    if (Relooped(m, tr) && !(seedBesidePole && ComesBackToSeed(tr))) stop = true;
     if (tr->nodeCount - tr->directionStart > kMaxNodesPerDirection) stop = true;
     if (stop) break;
   }
