@@ -5084,3 +5084,17 @@ TEST_F(HardIntersections, ALoopSeededBesideAPoleComesBackToItsSeedInLongSteps) {
        {0.51274623109057138, 0.69049059844230731}, -9.3174379773158179e-07, -1.0, 1.0}};
   for (const auto& k : cases) ExpectPoleCircleTraced(k, 400, 1e-2);
 }
+
+// A plane beside a pole of a sphere of radius 1e-3 (a point tolerance off it; size 1e6 moved 1e4 x
+// the size), the sphere first: the circle crosses the sphere's seam twice beside the pole, 75 point
+// tolerances apart, and is traced from one crossing round to the other, both ends on the seam's
+// near side. Each end was taken for the other's continuation across the seam and the stretch
+// beyond it left out (2.3 % of the circle, 3.1e-5 of the size from the branches). Either surface
+// first: every point of the circle near the branches, every sample on both surfaces, the branches
+// as long as the circle within 1 %.
+TEST_F(HardIntersections, ALoopCrossingASeamTwiceBesideAPoleIsContinuedBeyondIt) {
+  const PlaneThroughAPole k = {{0.96605465053472483, 0.2407995292974372, -0.093562807088946903},
+                               {-0.70040122712153474, -0.31429216864909831, -0.64082646151083311},
+                               {0.26821692383091267, 0.28444230176848351}, -1.7007378809631693e-06, 1.0, 1e6};
+  ExpectPoleCircleTraced(k, 400, 1e-2);
+}
