@@ -849,6 +849,11 @@ constexpr double kContactRound = 1e-12;
 // Units in the last place of the coordinates a centre gap carries from the points and normals
 // it is made of.
 constexpr double kCoordinateUlps = 64.0;
+// Whole Newton steps taken past the round-off bound while they still shrink the residual: far
+// from the origin the bound (kCoordinateUlps of the coordinates) can exceed the tolerance a
+// caller holds the pair to, a gap just inside the bound would be refused there, and the next
+// step takes it down to the few units in the last place the coordinates carry.
+constexpr int kPolishSteps = 3;
 
 // The residual of a contact pair of radius r at the parameters q: the gap C1 - C2 between the
 // ball centres Ck = Pk + r nk, and with a station X (may be null) the distance of X from the
@@ -879,8 +884,9 @@ double ResidualSize(const double g[4], int n) {
 // station X (may be null), its ball's cross-section through X: Gauss-Newton on the others
 // against the residual's components (ContactResidual), the Jacobian by central differences
 // (steps 1e-7 of each range), each step halved until the residual shrinks and clamped to the
-// boxes, at most `iterations` steps. True with q moved once the residual is round-off of the
-// pair's size; false with q as it was.
+// boxes, at most `iterations` steps; then, past that bound on the round-off, up to
+// kPolishSteps whole steps while each still shrinks the residual. True with q moved once the
+// residual is round-off of the pair's size; false with q as it was.
 bool SolveContact(Bspline* S1, Bspline* S2, double r, double q[4], const bool held[4], const double* X,
                   int iterations) {
   int var[4], m = 0;
@@ -903,18 +909,22 @@ bool SolveContact(Bspline* S1, Bspline* S2, double r, double q[4], const bool he
   const double far = std::fmax(std::fabs(C[0]), std::fmax(std::fabs(C[1]), std::fabs(C[2]))) + r;
   const double round = kContactRound * PairSize(S1, S2) + kCoordinateUlps * DBL_EPSILON * far;
   double gap = ResidualSize(g, n);
-  for (int it = 0; it < iterations && gap > round; ++it) {
+  for (int it = 0, polish = 0; gap > round ? it < iterations : polish < kPolishSteps; ++it) {
+    const bool polishing = gap <= round;
+    polish += polishing;
+    // A step that cannot be taken ends the iteration: the pair stands if it is round-off already.
     double J[4][4] = {};
-    for (int j = 0; j < m; ++j) {
+    bool sound = true;
+    for (int j = 0; j < m && sound; ++j) {
       const int k = var[j];
       const double h = 1e-7 * (hi[k] - lo[k]);
       double a[4] = {p[0], p[1], p[2], p[3]}, b[4] = {p[0], p[1], p[2], p[3]}, ga[4], gb[4];
       a[k] = std::fmin(hi[k], p[k] + h);
       b[k] = std::fmax(lo[k], p[k] - h);
-      if (!(a[k] > b[k]) || ContactResidual(S1, S2, r, a, X, ga) != n || ContactResidual(S1, S2, r, b, X, gb) != n)
-        return false;
-      for (int c = 0; c < n; ++c) J[c][j] = (ga[c] - gb[c]) / (a[k] - b[k]);
+      sound = a[k] > b[k] && ContactResidual(S1, S2, r, a, X, ga) == n && ContactResidual(S1, S2, r, b, X, gb) == n;
+      for (int c = 0; c < n && sound; ++c) J[c][j] = (ga[c] - gb[c]) / (a[k] - b[k]);
     }
+    if (!sound) break;
     // Normal equations J^T J d = -J^T g.
     double N[4][4] = {}, rhs[4] = {}, d[4] = {};
     for (int i = 0; i < m; ++i) {
@@ -924,11 +934,11 @@ bool SolveContact(Bspline* S1, Bspline* S2, double r, double q[4], const bool he
     }
     int indx[4];
     double parity;
-    if (ludcmp4(&N[0][0], m, indx, &parity) != 0) return false;
+    if (ludcmp4(&N[0][0], m, indx, &parity) != 0) break;
     lubksb4(&N[0][0], m, indx, rhs);
     for (int j = 0; j < m; ++j) d[j] = rhs[j];
     bool better = false;
-    for (int half = 0; half < 30 && !better; ++half) {
+    for (int half = 0; half < (polishing ? 1 : 30) && !better; ++half) {
       double t[4] = {p[0], p[1], p[2], p[3]}, gt[4];
       for (int j = 0; j < m; ++j) t[var[j]] = std::clamp(p[var[j]] + d[j], lo[var[j]], hi[var[j]]);
       for (int j = 0; j < m; ++j) d[j] *= 0.5;
@@ -1146,6 +1156,17 @@ constexpr double kBesideShare = 1e-3;
 // neighbour's, and the ball of the node itself lies nearer.
 constexpr double kStationShare = 0.25;
 
+// A refined pair whose ball's centre lies farther from its node than the centre of the node's
+// own ball does, by more than this share of the branch's longer step beside the node, is not
+// aside from that ball by a fraction of the step: it is the ball of another place whose
+// cross-section passes near the node where the fillet's spine bends back on itself.
+constexpr double kFartherShare = 1.0;
+
+// A refined pair whose ball's cross-section passes farther from its node than this share of the
+// branch's longer step beside it lies beyond both neighbours: where the node's own ball is no
+// nearer, that pair is the ball of another place, which taken here would run out of order.
+constexpr double kElsewhereShare = 1.0;
+
 // The point X on S1 of node i (of n, parameters in p in running order) and the branch's shorter
 // and longer steps beside it (HUGE_VAL and 0 for a single node).
 void StepsBeside(Bspline* S1, const double* p, int n, int i, double X[3], double* shorter, double* longer) {
@@ -1178,14 +1199,19 @@ bool AwayFromStation(Bspline* S1, Bspline* S2, const double* p, int n, int i, co
 // spine n1 x n2) passes the node farther than kStationShare of the branch's longer step beside
 // it or kPinShare of its shorter one: 100 when the node has a ball of its own (the one whose
 // cross-section runs through the node: its centre's distance from the node is least along the
-// fillet there), q moved onto it in the second case; kBallTooBig when that ball does not fit;
+// fillet there), q moved onto it in the second case, or where q's centre lies farther from the
+// node than that ball's by more than kFartherShare of the longer step (q is then no neighbour of
+// it on the fillet: beside a cone's apex the cross-sections of balls far along the fillet pass
+// near a node); kBallTooBig when that ball does not fit;
 // else the refiner slid along the fillet to the ball of another place, kAcrossAGap once the
 // trace has begun (begun: the fillet breaks off before this node) and kAwayFromNode before.
 // The refiner converges on some ball near the node, aside from its own by a fraction of the
 // step, but beside a pole by more than the step of nodes crowded there (their pairs would lie
 // out of order, taken for a fillet turning back) and from a node in a break of the fillet on the
 // ball at its end. A solution whose centre lies no nearer the node is another (the spine bends
-// more tightly than the centre lies from the node): the refiner's pair stays.
+// more tightly than the centre lies from the node): the refiner's pair stays, unless its
+// cross-section passes the node farther than kElsewhereShare of the longer step (it is then the
+// ball of another place, and the node has none it can give: kAcrossAGap or kAwayFromNode).
 int OwnBall(Bspline* S1, Bspline* S2, double r, const double* p, int n, int i, double q[4], bool begun) {
   double X[3], g[4], shorter, longer;
   StepsBeside(S1, p, n, i, X, &shorter, &longer);
@@ -1206,8 +1232,11 @@ int OwnBall(Bspline* S1, Bspline* S2, double r, const double* p, int n, int i, d
   }
   if (!found) return begun ? kAcrossAGap : kAwayFromNode;
   if (!BallFits(S1, S2, r, own)) return kBallTooBig;
-  if (CentreFrom(S1, r, own, X) < CentreFrom(S1, r, q, X) && off > kPinShare * shorter)
+  const double nearer = CentreFrom(S1, r, q, X) - CentreFrom(S1, r, own, X);
+  if (nearer > 0.0 && (off > kPinShare * shorter || nearer > kFartherShare * longer))
     for (int k = 0; k < 4; ++k) q[k] = own[k];
+  else if (!(nearer > 0.0) && off > kElsewhereShare * longer)
+    return begun ? kAcrossAGap : kAwayFromNode;
   return 100;
 }
 }  // namespace

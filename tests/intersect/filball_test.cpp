@@ -1235,14 +1235,11 @@ void ExpectOnTheApexBall(Bspline* const S[2], const Place& at, const double q[4]
   EXPECT_NEAR((std::hypot(C[0][0], C[0][1]) + C[0][2] - 1.0) / std::sqrt(2.0), r, 1e-8);
 }
 
-// A ball of 0.9, 1.8 times the sphere's radius, from nodes of the same loop farther round: its
-// contact on the cone lies within a tenth of the apex, a radius and more from the node. The
-// tangent-line steps swing round the axis onto the cone's rim or the sphere's pole and were held
-// there (-2, "beyond the edges") at about half of these nodes, though the ball is there; grown
-// from the node it is given, on the ball.
-TEST_F(FilletBall, ABallSeveralTimesTheSpheresRadiusBesideAConesApexIsGrownFromTheNode) {
+// Each place's pairs refined at r = 0.9 from eight nodes of the same loop farther round, on the
+// ball, to 1e-9 of the unit.
+void ExpectApexBallsGrownFromTheNodes(const std::vector<Place>& places) {
   const double r = 0.9, R = 0.5;
-  for (const Place& at : Placements()) {
+  for (const Place& at : places) {
     Place off = at;
     for (int k = 0; k < 3; ++k) off.shift[k] += kApexSphere[k] * at.scale;
     BsplineKeeper keep;
@@ -1258,6 +1255,28 @@ TEST_F(FilletBall, ABallSeveralTimesTheSpheresRadiusBesideAConesApexIsGrownFromT
       ExpectOnTheApexBall(S, at, q, r, R);
     }
   }
+}
+
+// A ball of 0.9, 1.8 times the sphere's radius, from nodes of the same loop farther round: its
+// contact on the cone lies within a tenth of the apex, a radius and more from the node. The
+// tangent-line steps swing round the axis onto the cone's rim or the sphere's pole and were held
+// there (-2, "beyond the edges") at about half of these nodes, though the ball is there; grown
+// from the node it is given, on the ball.
+TEST_F(FilletBall, ABallSeveralTimesTheSpheresRadiusBesideAConesApexIsGrownFromTheNode) {
+  ExpectApexBallsGrownFromTheNodes(Placements());
+}
+
+// The same at sizes 0.01 and 0.1, at the origin and 9e4 units out: there 64 units in the last
+// place of the coordinates, the most a pair's gap is taken to carry, exceed the tolerance of
+// 1e-9 of the unit, and a ball Newton finished just inside that bound was refused (-2 at size
+// 0.01 out there); Newton goes on while its steps still shrink the gap, and every ball is given.
+TEST_F(FilletBall, ApexBallsAtEverydaySizesFarOutAreFinishedBelowTheTolerance) {
+  std::vector<Place> places(4);
+  for (int k = 0; k < 4; ++k) {
+    places[k].scale = k < 2 ? 0.01 : 0.1;
+    for (int q = 0; q < 3; ++q) places[k].shift[q] = (k & 1) * 3e4 * places[k].scale * (q + 1);
+  }
+  ExpectApexBallsGrownFromTheNodes(places);
 }
 
 // Nodes of the loop of a sphere (radius R about centre) and the cone of the case c, at angles
@@ -1329,5 +1348,42 @@ TEST_F(FilletBall, NodesBesideAConesApexTakeTheNearestOfTheBallsThroughThem) {
       FreeTrace(in);
     }
 }
+
+// The fillet of radius r (the case's units) along the branch'th branch of the sphere of radius
+// 0.2 about (0.15, 0, 0.8) and the cone keeps a pair, on the ball, at all but at most two of its
+// nodes.
+void ExpectApexBranchKeepsItsNodes(int branch, double r) {
+  for (const Place& at : Placements()) {
+    SCOPED_TRACE(::testing::Message() << "scale " << at.scale << " branch " << branch << " r " << r);
+    const Pair c(kSmallSphereBesideAnApex, at);
+    const OwnedBranches list(PairBranches(c));
+    ASSERT_TRUE(list);
+    ASSERT_GT(list->count, branch);
+    IntersectionTrace* t = list->head;
+    for (int b = 0; b < branch; ++b) t = t->next;
+    RearrangeIntersectList(t);
+    int rc = 0;
+    IntersectionTrace* out = Fillet(c, t, r, &rc);
+    EXPECT_GE(out->nodeCount, t->nodeCount - 2);
+    EXPECT_LT(OffBall(c, out), 1e-6 * c.size);
+    FreeTrace(out);
+  }
+}
+
+// The second branch of the sphere of radius 0.2 about (0.15, 0, 0.8) and the cone, round the
+// apex on the loop's near stretch and back on its far one, with a ball of 1.8 times the
+// sphere's radius: where the branch turns, the refiner's pair was a ball whose cross-section
+// passes within a step of the node but whose centre lies twice as far from it as the node's own
+// ball's; it was kept, the next pair seemed to leap a gap, and the fillet stopped after 7 or 8
+// of the branch's 13 or 14 nodes at sizes 1e-6 and 1e6.
+TEST_F(FilletBall, WhereABranchTurnsBesideAConesApexTheNodeKeepsItsOwnBall) { ExpectApexBranchKeepsItsNodes(1, 0.36); }
+
+// The first of those branches with a ball of 1.4 times the sphere's radius: its first two
+// nodes, next to the apex, have no ball within the cone (theirs lie beyond the apex), and the
+// refiner's pair at the second was the ball of a place several steps along, no farther from the
+// node than the nearest ball whose cross-section runs through it: it was kept, the next pairs
+// seemed to turn back, and the fillet kept 1 or 2 of the branch's 13 pairs at sizes 1 and 1e6.
+// Those two nodes give no pair; every later one does.
+TEST_F(FilletBall, ANodeBesideAConesApexDoesNotTakeTheBallOfAPlaceStepsAway) { ExpectApexBranchKeepsItsNodes(0, 0.28); }
 
 }  // namespace
