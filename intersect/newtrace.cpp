@@ -2810,6 +2810,13 @@ bool Relooped(const March& m, const IntersectionTrace* tr) {
   return false;
 }
 
+// True when the seed (trace tr's head) lies within half the last step of the tail.
+bool ComesBackToSeed(const IntersectionTrace* tr) {
+  const IntersectionTraceNode *t = tr->tail, *h = tr->head;
+  const double T[3] = {t->x, t->y, t->z}, H[3] = {h->x, h->y, h->z}, B[3] = {t->prev->x, t->prev->y, t->prev->z};
+  return VecDist3(T, H) < 0.5 * VecDist3(T, B);
+}
+
 // A march circling a loop too small for its steps steps round it evenly; a step far longer than
 // the one before it (the march leaving a stretch of short steps where a surface's parameters turn
 // fast, beside a pole) leaves the tail as far from the node six back as from the last without
@@ -3556,7 +3563,11 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
     if (singular == 2 && !AppendSingularEnd(m, cur, x, X)) return -2;
     LastDirection(m, prev, cur, P, dPrev);
     if (Circling(tr, m.tolB)) stop = true;
-    if (Relooped(m, tr)) stop = true;
+    // A loop seeded beside a pole comes back toward the seed in steps far longer than those of its
+    // crawl round the pole, whose nodes then lie within half the last step of the tail (Relooped)
+    // one step before the march passes the seed and closes the loop there: it has come round its
+    // own loop, not another branch's.
+    if (Relooped(m, tr) && !(seedBesidePole && ComesBackToSeed(tr))) stop = true;
     if (tr->nodeCount - tr->directionStart > kMaxNodesPerDirection) stop = true;
     if (stop) break;
   }
@@ -4530,10 +4541,23 @@ double ReachWithin(const IntersectionTrace* t, double reach, double tolB) {
 // continuation of e across the seam, nor one nearer to an end of its trace lying on a pole than
 // to e (the march crawls into the pole in ever shorter steps): a branch through a pole beside a
 // seam stops on the pole, and the stretch between it and the seam, however short, is traced
-// from the seam's far side.
-bool NodeNear(const Bspline* s1, const Bspline* s2, const IntersectionTraceList* list, const IntersectionTrace* t,
+// from the seam's far side. Nor is t's own node on the seam e lies on, on e's side of it: the
+// branch crossed the seam twice (a loop beside a pole near the seam, its crossings 75 point
+// tolerances apart), and the stretch between the crossings lies beyond the seam, on no trace.
+bool NodeNear(const March& m, const IntersectionTraceList* list, const IntersectionTrace* t,
               const IntersectionTraceNode* e, double reach) {
+  const Bspline *s1 = m.s1, *s2 = m.s2;
   const double E[3] = {e->x, e->y, e->z}, at = AlongBranch(t, e);
+  auto besideOnSeam = [&](const IntersectionTraceNode* n) {
+    const Params a = Of(e), b = Of(n);
+    for (int k = 0; k < 4; ++k) {
+      const Bspline* s = SurfaceOf(k, s1, s2);
+      if (!(k & 1 ? s->closedV : s->closedU)) continue;
+      for (const double end : {Lo(s, k & 1), Hi(s, k & 1)})
+        if (std::fabs(a.p[k] - end) <= m.tol[k] && std::fabs(b.p[k] - end) <= m.tol[k]) return true;
+    }
+    return false;
+  };
   auto nearerPoleEnd = [&](const IntersectionTrace* o, const IntersectionTraceNode* n, double toE) {
     const double Y[3] = {n->x, n->y, n->z};
     for (const IntersectionTraceNode* end : {o->head, o->tail, o->turn}) {
@@ -4547,7 +4571,7 @@ bool NodeNear(const Bspline* s1, const Bspline* s2, const IntersectionTraceList*
     for (const IntersectionTraceNode* n = o->head; n; n = n->next) {
       const double Y[3] = {n->x, n->y, n->z};
       if (n == e || Distance(E, Y) > reach || NodeOnPole(s1, s2, n) || nearerPoleEnd(o, n, Distance(E, Y))) continue;
-      if (o != t || std::fabs(AlongBranch(t, n) - at) > 2.0 * reach) return true;
+      if (o != t || (std::fabs(AlongBranch(t, n) - at) > 2.0 * reach && !besideOnSeam(n))) return true;
     }
   return false;
 }
@@ -4645,7 +4669,7 @@ int ContinueAcrossSeams(Bspline* s1, Bspline* s2, const double* us1, const doubl
       // from another trace's node there. An end on a pole lies on no seam, whatever its
       // parameter round the pole: the branch stops there and goes on beyond it from another end.
       if (NodeOnPole(s1, s2, e) || !WrapAcrossSeams(m, w) ||
-          NodeNear(s1, s2, list, t, e, ReachWithin(t, 100.0 * tolB, tolB)) || --budget < 0)
+          NodeNear(m, list, t, e, ReachWithin(t, 100.0 * tolB, tolB)) || --budget < 0)
         continue;
       IntersectionTrace* next = MallocIntersectionTrace();
       if (!next) return -2;

@@ -5064,3 +5064,37 @@ TEST_F(HardIntersections, AStepClampedOntoAPoleKeepsTheMeridianItArrivesAlong) {
   const SunkSphereThroughPole k(0.93444572115699354, 3.1631872139833455, 0.50864952108003192, 1e-3);
   for (const Place& at : {Placed(1e-6, 1e4), Placed(1.0, 0.0)}) ExpectSunkLoopThroughPole(k, at, M_PI / 180);
 }
+
+// Planes beside a pole of a sphere of radius 1e-3 (half a point tolerance off it, meeting it at
+// sines 0.68 and 0.92), the sphere first: the loop is seeded beside the pole, crawls round it in
+// short steps and comes back toward the seed in steps some 200 point tolerances long, the crawl's
+// nodes within half the last one of the march's end a step before it passes the seed. That was
+// taken for a march caught going round another branch's loop: it stopped 10 degrees short of the
+// seed, and the march from the seam's far side stopped at once on that end (1.2 % and 2.8 % of
+// the circle left out, 3.7e-5 of the size from the branches). Either surface first, at sizes 1e-6
+// moved 1e4 x the size and 1: every point of the circle near the branches, every sample on both
+// surfaces, the branches as long as the circle within 1 %.
+TEST_F(HardIntersections, ALoopSeededBesideAPoleComesBackToItsSeedInLongSteps) {
+  const PlaneThroughAPole cases[] = {
+      {{0.99485408467646996, 0.096178039778216956, -0.031861181192203283},
+       {0.74885104424498439, 0.12785647441388115, 0.65028827106418663},
+       {0.53448611705731497, 0.78251910758099896}, 8.408230341819778e-07, -1.0, 1e-6},
+      {{0.91601707497198237, 0.11149275693622282, -0.38533373004518334},
+       {-0.09174748991873255, 0.36945356200660701, 0.92470885343130693},
+       {0.51274623109057138, 0.69049059844230731}, -9.3174379773158179e-07, -1.0, 1.0}};
+  for (const auto& k : cases) ExpectPoleCircleTraced(k, 400, 1e-2);
+}
+
+// A plane beside a pole of a sphere of radius 1e-3 (a point tolerance off it; size 1e6 moved 1e4 x
+// the size), the sphere first: the circle crosses the sphere's seam twice beside the pole, 75 point
+// tolerances apart, and is traced from one crossing round to the other, both ends on the seam's
+// near side. Each end was taken for the other's continuation across the seam and the stretch
+// beyond it left out (2.3 % of the circle, 3.1e-5 of the size from the branches). Either surface
+// first: every point of the circle near the branches, every sample on both surfaces, the branches
+// as long as the circle within 1 %.
+TEST_F(HardIntersections, ALoopCrossingASeamTwiceBesideAPoleIsContinuedBeyondIt) {
+  const PlaneThroughAPole k = {{0.96605465053472483, 0.2407995292974372, -0.093562807088946903},
+                               {-0.70040122712153474, -0.31429216864909831, -0.64082646151083311},
+                               {0.26821692383091267, 0.28444230176848351}, -1.7007378809631693e-06, 1.0, 1e6};
+  ExpectPoleCircleTraced(k, 400, 1e-2);
+}
