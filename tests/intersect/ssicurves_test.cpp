@@ -217,4 +217,29 @@ TEST_F(IntersectionCurves, AThinFaceSquareToAnotherAlongTheirEdgeGivesTheWholeEd
   }
 }
 
+// Two faces side by side in one plane (a tilted one, so that they are coplanar only to
+// round-off) overlap in no area: they meet along the edge they share, the shorter face's whole
+// side, one branch whichever comes first.
+TEST_F(IntersectionCurves, FacesSideBySideInOnePlaneGiveTheirSharedEdge) {
+  const double ex[3] = {0.6, 0.0, 0.8}, ey[3] = {0.0, 1.0, 0.0};
+  for (const double scale : {1.0, 1e-6, 1e6}) {
+    const double far = scale == 1.0 ? 0.0 : 1e4 * scale;
+    auto at = [&](std::vector<double> xy) {
+      std::vector<double> p;
+      for (size_t i = 0; i < xy.size(); i += 2)
+        for (int c = 0; c < 3; ++c) p.push_back(scale * (xy[i] * ex[c] + xy[i + 1] * ey[c]) + far);
+      return p;
+    };
+    for (const bool shortFirst : {true, false}) {
+      BsplineKeeper keep;
+      Bspline* shortFace = keep(BuildSurface(1, 1, 2, 2, at({-1, 0, 0, 0, -1, 1, 0, 1})));
+      Bspline* longFace = keep(BuildSurface(1, 1, 2, 2, at({0, -1, 2, -1, 0, 2, 2, 2})));
+      const Result r = shortFirst ? Measure(shortFace, longFace, 100) : Measure(longFace, shortFace, 100);
+      EXPECT_EQ(r.branches, 1) << scale << shortFirst;
+      EXPECT_LT(r.worst, 1e-6) << scale << shortFirst;
+      EXPECT_NEAR(r.chord / scale, 1.0, 1e-6) << scale << shortFirst;
+    }
+  }
+}
+
 }  // namespace
