@@ -195,6 +195,37 @@ TEST_F(IntersectionCurves, FacesTangentAlongTheirCommonEdgeGiveTheWholeEdge) {
   }
 }
 
+// The same contact along an edge five times the bend's radius, the plane's parameters swapped
+// (u along the edge): the first search's steps along the contact move the two surfaces' points
+// at rates that differ by the ratio of their parameter speeds there, and the edge is still one
+// branch from end to end.
+TEST_F(IntersectionCurves, TangentFacesWithParametersOfUnlikeSpeedsAlongTheEdgeGiveItWhole) {
+  const double turn = M_PI / 36, k = 4.0 / 3.0 * std::tan(turn / 4.0), co = std::cos(turn), si = std::sin(turn);
+  const double bend[4][2] = {{0.0, 0.0}, {k, 0.0}, {si - k * co, 1.0 - co - k * si}, {si, 1.0 - co}};
+  for (const double scale : {1.0, 1e-6, 1e6}) {
+    const double far = scale == 1.0 ? 0.0 : 1e4 * scale;
+    auto at = [&](double x, double y, double z) {
+      return std::vector<double>{scale * x + far, scale * y + far, scale * z + far};
+    };
+    std::vector<double> plane, cubic;
+    for (const double x : {-0.3, 0.0})
+      for (const double y : {0.0, 5.0})
+        for (const double c : at(x, y, 0.0)) plane.push_back(c);
+    for (const double y : {0.0, 5.0})
+      for (const auto& b : bend)
+        for (const double c : at(b[0], y, b[1])) cubic.push_back(c);
+    for (const bool planeFirst : {true, false}) {
+      BsplineKeeper keep;
+      Bspline* p = keep(BuildSurface(1, 1, 2, 2, plane));
+      Bspline* c = keep(BuildSurface(3, 1, 4, 2, cubic));
+      const Result r = planeFirst ? Measure(p, c, 100) : Measure(c, p, 100);
+      EXPECT_EQ(r.branches, 1) << scale << planeFirst;
+      EXPECT_LT(r.worst, 1e-6) << scale << planeFirst;
+      EXPECT_NEAR(r.chord / scale, 5.0, 5e-6) << scale << planeFirst;
+    }
+  }
+}
+
 // A face and a thin side face square to it along the edge they share (a plate and its edge
 // face): they cross along the whole edge, one branch, whichever comes first. Every node of the
 // branch lies on an end of both domains, and with the thin face first the steps are short.
