@@ -394,6 +394,7 @@ bool SeedAtClosestPair(Bspline* s1, Bspline* s2, const PatchBoxNode* node1, cons
 }
 
 int AlongPole(const Bspline* s, double u, double v);
+int OnDomainSide(const Bspline* s1, const Bspline* s2, const double q[4]);
 
 // A branch's end on a seam lies there to this share of the parameter's range: the march holds
 // the ends it stops on a domain's edge to it.
@@ -652,6 +653,15 @@ int SubDivideBasedOnArray(Bspline* s1, Bspline* s2, PatchBoxNode* node1, PatchBo
     const int rc = NewIntersectTrace(s1, s2, u1, v1, u2, v2, us1, vs1, us2, vs2, marks, list,
                                      tolA, tolB);
     if (rc == -2) return -2;
+    // A dead seed (normals parallel where it met both surfaces) is kept as a node of a tangential
+    // contact to follow (FollowTangentialContacts) while it lies on a domain side away from the
+    // traces so far: faces meeting tangentially, or side by side in one plane, along two edges
+    // (two halves of a ring) give each edge such seeds. The first is always kept.
+    const IntersectionTraceNode* dead = list->tail->head;
+    if (rc == -20 && list->count >= 2 && dead && list->tail->nodeCount == 1) {
+      const double at[4] = {dead->u1, dead->v1, dead->u2, dead->v2}, X[3] = {dead->x, dead->y, dead->z};
+      if (OnDomainSide(s1, s2, at) >= 0 && !NearTracedBranch(list, list->tail, X, 2.0 * tolA)) return 0;
+    }
     if (rc == -20 && list->count >= 2) {
       IntersectionTrace* t = list->tail;
       list->tail = t->prev;
@@ -1127,8 +1137,6 @@ bool CoveredByTracesFrom(const IntersectionTraceList* list, IntersectionTrace* f
   }
   return true;
 }
-
-int OnDomainSide(const Bspline* s1, const Bspline* s2, const double q[4]);
 
 // The way along a contact through q, for a trace of one node: the direction in which the gap's
 // second form vanishes (see kIsolatedShare). The first search may stop on the seed where the

@@ -226,6 +226,32 @@ TEST_F(IntersectionCurves, TangentFacesWithParametersOfUnlikeSpeedsAlongTheEdgeG
   }
 }
 
+// The two halves of a cylinder (rational quarter arcs) continue each other across both edges
+// they share: two branches, each a whole edge, whichever comes first.
+TEST_F(IntersectionCurves, HalvesOfACylinderGiveBothEdgesTheyShare) {
+  const double w = std::sqrt(0.5);
+  const double cx[5] = {1, 1, 0, -1, -1}, cy[5] = {0, 1, 1, 1, 0}, cw[5] = {1, w, 1, w, 1};
+  for (const double scale : {1.0, 1e-6, 1e6}) {
+    const double far = scale == 1.0 ? 0.0 : 1e4 * scale;
+    std::vector<double> half[2], weights;
+    for (int j = 0; j < 2; ++j)
+      for (int i = 0; i < 5; ++i) {
+        for (int h = 0; h < 2; ++h)
+          for (const double c : {cx[i], (h ? -1.0 : 1.0) * cy[i], 3.0 * j}) half[h].push_back(scale * c + far);
+        weights.push_back(cw[i]);
+      }
+    for (const bool upperFirst : {true, false}) {
+      BsplineKeeper keep;
+      Bspline* a = keep(BuildSurface(2, 1, 5, 2, half[0], {0, 0, 0, 0.5, 0.5, 1, 1, 1}, {0, 0, 1, 1}, weights));
+      Bspline* b = keep(BuildSurface(2, 1, 5, 2, half[1], {0, 0, 0, 0.5, 0.5, 1, 1, 1}, {0, 0, 1, 1}, weights));
+      const Result r = upperFirst ? Measure(a, b, 100) : Measure(b, a, 100);
+      EXPECT_EQ(r.branches, 2) << scale << upperFirst;
+      EXPECT_LT(r.worst, 1e-6) << scale << upperFirst;
+      EXPECT_NEAR(r.chord / scale, 3.0, 3e-6) << scale << upperFirst;
+    }
+  }
+}
+
 // A face and a thin side face square to it along the edge they share (a plate and its edge
 // face): they cross along the whole edge, one branch, whichever comes first. Every node of the
 // branch lies on an end of both domains, and with the thin face first the steps are short.
