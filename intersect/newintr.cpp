@@ -394,6 +394,7 @@ bool SeedAtClosestPair(Bspline* s1, Bspline* s2, const PatchBoxNode* node1, cons
 }
 
 int AlongPole(const Bspline* s, double u, double v);
+int OnDomainSide(const Bspline* s1, const Bspline* s2, const double q[4]);
 
 // A branch's end on a seam lies there to this share of the parameter's range: the march holds
 // the ends it stops on a domain's edge to it.
@@ -652,6 +653,15 @@ int SubDivideBasedOnArray(Bspline* s1, Bspline* s2, PatchBoxNode* node1, PatchBo
     const int rc = NewIntersectTrace(s1, s2, u1, v1, u2, v2, us1, vs1, us2, vs2, marks, list,
                                      tolA, tolB);
     if (rc == -2) return -2;
+    // A dead seed (normals parallel where it met both surfaces) is kept as a node of a tangential
+    // contact to follow (FollowTangentialContacts) while it lies on a domain side away from the
+    // traces so far: faces meeting tangentially, or side by side in one plane, along two edges
+    // (two halves of a ring) give each edge such seeds. The first is always kept.
+    const IntersectionTraceNode* dead = list->tail->head;
+    if (rc == -20 && list->count >= 2 && dead && list->tail->nodeCount == 1) {
+      const double at[4] = {dead->u1, dead->v1, dead->u2, dead->v2}, X[3] = {dead->x, dead->y, dead->z};
+      if (OnDomainSide(s1, s2, at) >= 0 && !NearTracedBranch(list, list->tail, X, 2.0 * tolA)) return 0;
+    }
     if (rc == -20 && list->count >= 2) {
       IntersectionTrace* t = list->tail;
       list->tail = t->prev;
@@ -1130,13 +1140,26 @@ bool CoveredByTracesFrom(const IntersectionTraceList* list, IntersectionTrace* f
 
 // The way along a contact through q, for a trace of one node: the direction in which the gap's
 // second form vanishes (see kIsolatedShare). The first search may stop on the seed where the
-// contact runs along an edge both faces share. False where the surfaces touch at an isolated
+// contact runs along an edge both faces share. Where the form vanishes every way (its curvatures
+// keep the gap within tolB across the unit-size pair: two faces in one plane) the surfaces meet
+// only where both have points, so a contact there runs along the domain edge q lies on (the edge
+// two faces side by side in one plane share). False where the surfaces touch at an isolated
 // point or a crossing.
-bool ContactWay(Bspline* s1, Bspline* s2, const double q[4], double dir[3]) {
+bool ContactWay(Bspline* s1, Bspline* s2, const double q[4], double dir[3], double tolB) {
   double e[2][3], H[2][2];
   if (!GapSecondForm(s1, s2, q, e, H)) return false;
   const double mean = 0.5 * (H[0][0] + H[1][1]), root = std::hypot(0.5 * (H[0][0] - H[1][1]), H[0][1]);
   const double flat = mean < 0.0 ? mean + root : mean - root, bent = mean < 0.0 ? mean - root : mean + root;
+  const int side = OnDomainSide(s1, s2, q);
+  if (std::fabs(bent) <= tolB && side >= 0) {
+    static const int du[2] = {1, 0}, dv[2] = {0, 1};
+    double d[2][3];
+    // Along the side: the partial in the surface's other parameter.
+    const Bspline* s = side < 2 ? s1 : s2;
+    if (EvalPointOnGeometryM(s, q[side & 2], q[(side & 2) + 1], du, dv, 2, 0, d) != 0) return false;
+    for (int c = 0; c < 3; ++c) dir[c] = d[side & 1 ? 0 : 1][c];
+    return VecSize3(dir) > 0.0;
+  }
   if (!(std::fabs(flat) <= kIsolatedShare * std::fabs(bent))) return false;
   // An eigenvector of flat, from whichever row of H - flat I is the longer.
   double a = H[0][1], b = flat - H[0][0];
@@ -1165,7 +1188,7 @@ int FollowTangentialContacts(Bspline* s1, Bspline* s2, IntersectionTraceList* li
     double dir[3] = {0.0, 0.0, 0.0};
     if (o) {
       dir[0] = o->x - n->x, dir[1] = o->y - n->y, dir[2] = o->z - n->z;
-    } else if (!ContactWay(s1, s2, q, dir)) {
+    } else if (!ContactWay(s1, s2, q, dir, tolB)) {
       continue;
     }
     IntersectionTrace* tail = list->tail;

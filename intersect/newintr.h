@@ -101,5 +101,6 @@ int NewIntersect(Bspline* s1, Bspline* s2, IntersectionTraceList* list, double t
 // the surfaces cross at a small angle (down to a sine of 1e-3 between their normals) the curves
 // also keep about that near the branch itself, not that over the sine. Two branches running side
 // by side closer than the surfaces' distance tells apart (the surfaces within that share of the
-// size of each other over the whole band between them) come as one branch along the band.
+// size of each other over the whole band between them) come as one branch along the band. Two
+// faces side by side in one plane meet along the edge they share, one branch.
 int CreateSrfSrfIntersectionCurves(Bspline* s1, Bspline* s2, BsplineList** out);

@@ -988,7 +988,7 @@ int StepSize(Bspline* s1, Bspline* s2, double* u1, double* v1, double* u2, doubl
   const double n12 = VecDotProd3(N1, N2), nn1 = lN1 * lN1, nn2 = lN2 * lN2;
   const double c = n12 * n12 / (nn1 * nn2) - 1.0;
   // Fixed step: the smallest share of its range that an average knot span takes, as a
-  // parameter length along each surface's direction of the branch.
+  // parameter length along the branch in the surface that moves faster in its parameters.
   int m = 0;
   for (int k = 1; k < 4; ++k)
     if (maxStep[k] / range[k] < maxStep[m] / range[m]) m = k;
@@ -1047,15 +1047,14 @@ int StepSize(Bspline* s1, Bspline* s2, double* u1, double* v1, double* u2, doubl
     // the fixed one) in the requested direction, which the refinement pulls back.
     L *= 0.25;
   }
-  const double l1 = std::hypot(r[0], r[1]), l2 = std::hypot(r[2], r[3]);
-  if (l1 > 0.0) {
-    *u1 += s * L * r[0] / l1;
-    *v1 += s * L * r[1] / l1;
-  }
-  if (l2 > 0.0) {
-    *u2 += s * L * r[2] / l2;
-    *v2 += s * L * r[3] / l2;
-  }
+  // Both surfaces move the same length in space, r's rates times it: the same parameter length
+  // in each plane would put the two predicted points apart by a share of the step where the
+  // surfaces' speeds along the branch differ (a contact along the edge of a plane and a bend
+  // whose parameter runs five times faster), which no halving in RefineStep reduces, and the
+  // march would crawl on at its last halving.
+  const double l = std::fmax(std::hypot(r[0], r[1]), std::hypot(r[2], r[3]));
+  if (l > 0.0)
+    for (int k = 0; k < 4; ++k) *p[k] += s * L * r[k] / l;
   return 0;
 }
 

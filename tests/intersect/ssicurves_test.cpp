@@ -195,6 +195,63 @@ TEST_F(IntersectionCurves, FacesTangentAlongTheirCommonEdgeGiveTheWholeEdge) {
   }
 }
 
+// The same contact along an edge five times the bend's radius, the plane's parameters swapped
+// (u along the edge): the first search's steps along the contact move the two surfaces' points
+// at rates that differ by the ratio of their parameter speeds there, and the edge is still one
+// branch from end to end.
+TEST_F(IntersectionCurves, TangentFacesWithParametersOfUnlikeSpeedsAlongTheEdgeGiveItWhole) {
+  const double turn = M_PI / 36, k = 4.0 / 3.0 * std::tan(turn / 4.0), co = std::cos(turn), si = std::sin(turn);
+  const double bend[4][2] = {{0.0, 0.0}, {k, 0.0}, {si - k * co, 1.0 - co - k * si}, {si, 1.0 - co}};
+  for (const double scale : {1.0, 1e-6, 1e6}) {
+    const double far = scale == 1.0 ? 0.0 : 1e4 * scale;
+    auto at = [&](double x, double y, double z) {
+      return std::vector<double>{scale * x + far, scale * y + far, scale * z + far};
+    };
+    std::vector<double> plane, cubic;
+    for (const double x : {-0.3, 0.0})
+      for (const double y : {0.0, 5.0})
+        for (const double c : at(x, y, 0.0)) plane.push_back(c);
+    for (const double y : {0.0, 5.0})
+      for (const auto& b : bend)
+        for (const double c : at(b[0], y, b[1])) cubic.push_back(c);
+    for (const bool planeFirst : {true, false}) {
+      BsplineKeeper keep;
+      Bspline* p = keep(BuildSurface(1, 1, 2, 2, plane));
+      Bspline* c = keep(BuildSurface(3, 1, 4, 2, cubic));
+      const Result r = planeFirst ? Measure(p, c, 100) : Measure(c, p, 100);
+      EXPECT_EQ(r.branches, 1) << scale << planeFirst;
+      EXPECT_LT(r.worst, 1e-6) << scale << planeFirst;
+      EXPECT_NEAR(r.chord / scale, 5.0, 5e-6) << scale << planeFirst;
+    }
+  }
+}
+
+// The two halves of a cylinder (rational quarter arcs) continue each other across both edges
+// they share: two branches, each a whole edge, whichever comes first.
+TEST_F(IntersectionCurves, HalvesOfACylinderGiveBothEdgesTheyShare) {
+  const double w = std::sqrt(0.5);
+  const double cx[5] = {1, 1, 0, -1, -1}, cy[5] = {0, 1, 1, 1, 0}, cw[5] = {1, w, 1, w, 1};
+  for (const double scale : {1.0, 1e-6, 1e6}) {
+    const double far = scale == 1.0 ? 0.0 : 1e4 * scale;
+    std::vector<double> half[2], weights;
+    for (int j = 0; j < 2; ++j)
+      for (int i = 0; i < 5; ++i) {
+        for (int h = 0; h < 2; ++h)
+          for (const double c : {cx[i], (h ? -1.0 : 1.0) * cy[i], 3.0 * j}) half[h].push_back(scale * c + far);
+        weights.push_back(cw[i]);
+      }
+    for (const bool upperFirst : {true, false}) {
+      BsplineKeeper keep;
+      Bspline* a = keep(BuildSurface(2, 1, 5, 2, half[0], {0, 0, 0, 0.5, 0.5, 1, 1, 1}, {0, 0, 1, 1}, weights));
+      Bspline* b = keep(BuildSurface(2, 1, 5, 2, half[1], {0, 0, 0, 0.5, 0.5, 1, 1, 1}, {0, 0, 1, 1}, weights));
+      const Result r = upperFirst ? Measure(a, b, 100) : Measure(b, a, 100);
+      EXPECT_EQ(r.branches, 2) << scale << upperFirst;
+      EXPECT_LT(r.worst, 1e-6) << scale << upperFirst;
+      EXPECT_NEAR(r.chord / scale, 3.0, 3e-6) << scale << upperFirst;
+    }
+  }
+}
+
 // A face and a thin side face square to it along the edge they share (a plate and its edge
 // face): they cross along the whole edge, one branch, whichever comes first. Every node of the
 // branch lies on an end of both domains, and with the thin face first the steps are short.
@@ -213,6 +270,31 @@ TEST_F(IntersectionCurves, AThinFaceSquareToAnotherAlongTheirEdgeGivesTheWholeEd
       EXPECT_EQ(r.branches, 1) << scale << thinFirst;
       EXPECT_LT(r.worst, 1e-6) << scale << thinFirst;
       EXPECT_NEAR(r.chord / scale, 1.0, 1e-6) << scale << thinFirst;
+    }
+  }
+}
+
+// Two faces side by side in one plane (a tilted one, so that they are coplanar only to
+// round-off) overlap in no area: they meet along the edge they share, the shorter face's whole
+// side, one branch whichever comes first.
+TEST_F(IntersectionCurves, FacesSideBySideInOnePlaneGiveTheirSharedEdge) {
+  const double ex[3] = {0.6, 0.0, 0.8}, ey[3] = {0.0, 1.0, 0.0};
+  for (const double scale : {1.0, 1e-6, 1e6}) {
+    const double far = scale == 1.0 ? 0.0 : 1e4 * scale;
+    auto at = [&](std::vector<double> xy) {
+      std::vector<double> p;
+      for (size_t i = 0; i < xy.size(); i += 2)
+        for (int c = 0; c < 3; ++c) p.push_back(scale * (xy[i] * ex[c] + xy[i + 1] * ey[c]) + far);
+      return p;
+    };
+    for (const bool shortFirst : {true, false}) {
+      BsplineKeeper keep;
+      Bspline* shortFace = keep(BuildSurface(1, 1, 2, 2, at({-1, 0, 0, 0, -1, 1, 0, 1})));
+      Bspline* longFace = keep(BuildSurface(1, 1, 2, 2, at({0, -1, 2, -1, 0, 2, 2, 2})));
+      const Result r = shortFirst ? Measure(shortFace, longFace, 100) : Measure(longFace, shortFace, 100);
+      EXPECT_EQ(r.branches, 1) << scale << shortFirst;
+      EXPECT_LT(r.worst, 1e-6) << scale << shortFirst;
+      EXPECT_NEAR(r.chord / scale, 1.0, 1e-6) << scale << shortFirst;
     }
   }
 }
