@@ -2590,6 +2590,112 @@ void OntoArrivingMeridian(const March& m, const Params& prev, Params& cur) {
   }
 }
 
+// True when x is an interior knot of surface s's parameter dir where the surface is only
+// continuous, its multiplicity at least the degree (every knot of a degree-1 tessellation): the
+// branch turns there, sharply.
+bool SharpKnot(const Bspline* s, int dir, double x) {
+  const int deg = dir ? s->degreeV : s->degreeU, interior = dir ? s->interiorV : s->interiorU;
+  const double* kn = dir ? s->knotsV : s->knotsU;
+  int mult = 0;
+  for (int i = deg + 1; i <= deg + interior; ++i) mult += kn[i] == x;
+  return mult > 0 && mult >= deg;
+}
+
+// The sharp knot of surface s's parameter dir strictly between a and b (beyond round-off of the
+// range, kParamTol) nearest a.
+bool SharpKnotBetween(const Bspline* s, int dir, double a, double b, double* knot) {
+  const int deg = dir ? s->degreeV : s->degreeU, interior = dir ? s->interiorV : s->interiorU;
+  const double* kn = dir ? s->knotsV : s->knotsU;
+  const double tp = kParamTol * Range(s, dir), lo = std::fmin(a, b) + tp, hi = std::fmax(a, b) - tp;
+  bool found = false;
+  for (int i = deg + 1; i <= deg + interior; ++i)
+    if (kn[i] > lo && kn[i] < hi && (!found || std::fabs(kn[i] - a) < std::fabs(*knot - a)) && SharpKnot(s, dir, kn[i])) {
+      *knot = kn[i];
+      found = true;
+    }
+  return found;
+}
+
+// A point on a sharp knot has the partials of the span after it; from there toward to, they are
+// taken on the side toward to, a round-off away, so the chord is compared with the tangent of
+// the face it runs over.
+Params TowardSide(const March& m, const Params& at, const Params& to) {
+  Params c = at;
+  for (int k = 0; k < 4; ++k)
+    if (to.p[k] < at.p[k] && SharpKnot(SurfaceOf(k, m.s1, m.s2), k & 1, at.p[k]))
+      c.p[k] = std::nextafter(at.p[k], -HUGE_VAL);
+  return c;
+}
+
+// Normals turning across a knot by a sine below this are one: the faces of a tessellation meet at
+// degrees, while the normals of a tangent-continuous join (a rational circle's double knots)
+// computed beside a pole, where the partials shrink to nothing, part by round-off magnified far
+// beyond 1e-8. A turn that small cuts a step's corner by a 4000th of the step.
+constexpr double kCreaseSine = 1e-3;
+
+// True when the surface of parameter k at e (on one of its sharp knots) has a crease there: its
+// normals just before and on the knot (the span after it) part by more than kCreaseSine.
+bool Creased(const March& m, const Params& e, int k) {
+  Bspline* s = k < 2 ? m.s1 : m.s2;
+  const int o = k & 2;
+  double a[2] = {e.p[o], e.p[o + 1]}, P[3], Su[3], Sv[3], n0[3], n1[3], x[3];
+  int dir, end;
+  if (OnPole(s, a[0], a[1], &dir, &end) || !TangentPlane(s, a[0], a[1], P, Su, Sv, n1)) return false;
+  a[k & 1] = std::nextafter(a[k & 1], -HUGE_VAL);
+  if (!TangentPlane(s, a[0], a[1], P, Su, Sv, n0)) return false;
+  return VecSize3(VecCrossProd3(n0, n1, x)) > kCreaseSine;
+}
+
+// True when c lies on a crease of either surface: a sharp knot the normals turn across.
+bool OnCrease(const March& m, const Params& c) {
+  for (int k = 0; k < 4; ++k)
+    if (SharpKnot(SurfaceOf(k, m.s1, m.s2), k & 1, c.p[k]) && Creased(m, c, k)) return true;
+  return false;
+}
+
+// True when the step from prev to cur turns back against the march's last direction (surface
+// 1's parameter rates, LastDirection; null: none yet). Not from a crease, where the branch may
+// turn by any angle; the chord is still held to the tangent of the face it runs over there
+// (FollowsBranch).
+bool TurnsBack(const March& m, const Params& prev, const Params& cur, const double* dPrev) {
+  const double du = cur.p[0] - prev.p[0], dv = cur.p[1] - prev.p[1];
+  return dPrev && du * dPrev[0] + dv * dPrev[1] < 0.0 && !OnCrease(m, prev);
+}
+
+// A step over a sharp knot (SharpKnotBetween) of either surface ends on it, on the first one the
+// branch reaches (nearest prev in space): the curves through the nodes then have a node where
+// the branch turns and run straight over each face, instead of cutting the turn.
+bool EndOnSharpKnot(March& m, const Params& prev, Params& cur, double P[3], int* flag) {
+  double step2 = 0.0;
+  for (int q = 0; q < 4; ++q) step2 += (cur.p[q] - prev.p[q]) * (cur.p[q] - prev.p[q]);
+  double P0[3];
+  Eval3DPointOnSurfCoord(m.s1, prev.p[0], prev.p[1], 0, 0, P0);
+  double nearest = HUGE_VAL;
+  Params end = cur;
+  double E[3] = {};
+  for (int k = 0; k < 4; ++k) {
+    double knot = 0.0;
+    if (!SharpKnotBetween(SurfaceOf(k, m.s1, m.s2), k & 1, prev.p[k], cur.p[k], &knot)) continue;
+    Params e;
+    const double f = (knot - prev.p[k]) / (cur.p[k] - prev.p[k]);
+    for (int q = 0; q < 4; ++q) e.p[q] = prev.p[q] + f * (cur.p[q] - prev.p[q]);
+    double* ep[4] = {&e.p[0], &e.p[1], &e.p[2], &e.p[3]};
+    double Q[3];
+    if (!MeetOnEdge(m.s1, m.s2, ep, k, knot, Q, m.tolB) || !Creased(m, e, k)) continue;
+    double before = 0.0;
+    for (int q = 0; q < 4; ++q) before += (e.p[q] - prev.p[q]) * (e.p[q] - prev.p[q]);
+    const double d = VecDist3(Q, P0);
+    if (before > step2 || d >= nearest) continue;
+    nearest = d, end = e;
+    for (int q = 0; q < 3; ++q) E[q] = Q[q];
+  }
+  if (nearest == HUGE_VAL) return false;
+  cur = end;
+  for (int q = 0; q < 3; ++q) P[q] = E[q];
+  *flag = 0;
+  return true;
+}
+
 // Refines a predicted step. When the points do not meet (the step overshot the end of the
 // branch at a domain edge, or jumped where the branch turns), meet farther from the predicted
 // point than the step is long (on another branch), or the chord turns back against the march's
@@ -2614,9 +2720,15 @@ bool RefineStep(March& m, const Params& prev, Params& cur, double P[3], int* fla
       pulled += (cur.p[q] - aim.p[q]) * (cur.p[q] - aim.p[q]);
       step += (aim.p[q] - prev.p[q]) * (aim.p[q] - prev.p[q]);
     }
-    const double du = cur.p[0] - prev.p[0], dv = cur.p[1] - prev.p[1];
-    met = k == 10 || ((pulled <= step || *flag) && (!dPrev || du * dPrev[0] + dv * dPrev[1] >= 0.0) &&
-                      FollowsBranch(m, prev, cur));
+    // A point met beyond a sharp knot may lie far from the aim, the prediction having run on
+    // along the face it left; the point on the knot, between prev and it, is the step's end and
+    // need lie only within the step of prev.
+    if (EndOnSharpKnot(m, prev, cur, P, flag)) {
+      pulled = 0.0;
+      for (int q = 0; q < 4; ++q) pulled += (cur.p[q] - prev.p[q]) * (cur.p[q] - prev.p[q]);
+    }
+    met = k == 10 || ((pulled <= step || *flag) && !TurnsBack(m, prev, cur, dPrev) &&
+                      FollowsBranch(m, TowardSide(m, prev, cur), TowardSide(m, cur, prev)));
   }
   if (!met || *flag) return met;
   // The prediction left the domain but the point met inside it, short of the edge: the branch
@@ -2650,9 +2762,11 @@ bool RefineStep(March& m, const Params& prev, Params& cur, double P[3], int* fla
     cur = end;
     for (int q = 0; q < 3; ++q) P[q] = E[q];
     *flag = 1;
+    EndOnSharpKnot(m, prev, cur, P, flag);
     return true;
   }
   if (EndAtDipBeyondEnd(m, prev, cur, P, false)) *flag = 1;
+  EndOnSharpKnot(m, prev, cur, P, flag);
   return true;
 }
 
@@ -3511,7 +3625,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       if (tr->nodeCount > 1) ReachEdge(m, cur, P, tr->tail);
       break;
     }
-    if (tr->nodeCount > 1 && du * dPrev[0] + dv * dPrev[1] < 0.0) {
+    if (TurnsBack(m, prev, cur, tr->nodeCount > 1 ? dPrev : nullptr)) {
       stop = false;
       break;
     }
@@ -3648,8 +3762,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
     double X[3];
     const int singular = EndsAtSingular(m, prev, cur, P, x, X);
     if (singular) stop = true;
-    const double du = cur.p[0] - prev.p[0], dv = cur.p[1] - prev.p[1];
-    if (way && du * dPrev[0] + dv * dPrev[1] < 0.0) break;
+    if (TurnsBack(m, prev, cur, way ? dPrev : nullptr)) break;
     if (StepAlongContinued(m, from, P)) {
       if (EndsOnContinuedTrace(m, P) == -2) return -2;
       break;

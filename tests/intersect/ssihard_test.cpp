@@ -5098,3 +5098,53 @@ TEST_F(HardIntersections, ALoopCrossingASeamTwiceBesideAPoleIsContinuedBeyondIt)
                                {0.26821692383091267, 0.28444230176848351}, -1.7007378809631693e-06, 1.0, 1e6};
   ExpectPoleCircleTraced(k, 400, 1e-2);
 }
+
+// A degree-1 octagonal prism about z (corners at radius 1, heights -1.5..1.5, as coarse CAD
+// tessellations come) and a cylinder of radius 0.95 on the axis (0, 0.6, 0.8), heights -1.4..1.4:
+// two arcs from one end of the cylinder to the other, turning sharply (by up to 115 degrees) on
+// the prism's edges, each cut where it crosses the cylinder's seam. At sizes 1e-6, 1 and 1e6 moved
+// 1e4 x the size, whichever surface comes first: four branches, every sample on both surfaces
+// within 1e-6 of the size, and no stretch returned twice (no branch with a tenth of its samples on
+// another).
+TEST_F(HardIntersections, CoarsePrismAndCylinderGiveEachArcOnce) {
+  const int N = 8;
+  const CaseSurface cyl{false, Axes({0, 0.6, 0.8}, {1, 0, 0}), {0, 0, 0}, 0.95, 0, -1.4, 1.4};
+  auto prismDist = [&](const double* p) {
+    double best = -HUGE_VAL;
+    for (int i = 0; i < N; ++i) {
+      const double a = 2 * M_PI * (i + 0.5) / N + 0.3;
+      best = std::fmax(best, p[0] * std::cos(a) + p[1] * std::sin(a) - std::cos(M_PI / N));
+    }
+    return best;
+  };
+  for (double scale : {1e-6, 1.0, 1e6})
+    for (int first : {0, 1}) {
+      const Place at = Placed(scale, 1e4);
+      std::vector<double> pts, ku = {0, 0};
+      for (int j = 0; j < 2; ++j)
+        for (int i = 0; i <= N; ++i) {
+          const double a = 2 * M_PI * i / N + 0.3, p[3] = {std::cos(a), std::sin(a), j ? 1.5 : -1.5};
+          double q[3];
+          at.Map(p, q);
+          pts.insert(pts.end(), q, q + 3);
+        }
+      for (int i = 1; i < N; ++i) ku.push_back(double(i) / N);
+      ku.insert(ku.end(), {1, 1});
+      BsplineKeeper keep;
+      Bspline* prism = keep(BuildSurface(1, 1, N + 1, 2, pts, ku, {0, 0, 1, 1}));
+      prism->closedU = 1;
+      Bspline* c = keep(cyl.Build(at));
+      const std::vector<Branch> bs = first ? Intersect(c, prism, at) : Intersect(prism, c, at);
+      const double size = shapes::PairSize(prism, c) / scale;
+      EXPECT_EQ(bs.size(), 4u) << scale << " " << first;
+      EXPECT_LT(WorstOffBoth(bs, prismDist, [&](const double* p) { return cyl.Distance(p); }), 1e-6 * size)
+          << scale << " " << first;
+      for (size_t i = 0; i < bs.size(); ++i)
+        for (size_t j = 0; j < bs.size(); ++j) {
+          if (i == j) continue;
+          int on = 0, all = 0;
+          for (size_t k = 0; k < bs[i].on1.size(); k += 40, ++all) on += FromBranches({bs[j]}, bs[i].on1[k].data()) < 1e-5 * size;
+          EXPECT_LT(on, all / 10) << scale << " " << first << " " << i << " " << j;
+        }
+    }
+}
