@@ -166,6 +166,18 @@ double PairSize(Bspline* S1, Bspline* S2) {
   return s > 0.0 && std::isfinite(s) ? s : 1.0;
 }
 
+// A ball and a tolerance to refine by. A radius that is not positive rolls no ball (false, a
+// node with no pair: a varying radius may reach 0 where its fillet ends). A tolerance that is
+// not positive, or spans the pair's size, makes any guess a contact pair: false with the error
+// state -2.
+bool BallAndToleranceSound(Bspline* S1, Bspline* S2, double r, double tol) {
+  if (!(tol > 0.0 && tol < PairSize(S1, S2))) {
+    SetKernelError(-2);
+    return false;
+  }
+  return r > 0.0;
+}
+
 // The state of a contact-pair iteration.
 struct Ball {
   Bspline* S[2];
@@ -644,7 +656,8 @@ bool GrowBall(Bspline* S1, Bspline* S2, double r, const double X[3], double q[4]
 
 int RefineNewest(Bspline* S1, Bspline* S2, double r, double* u1, double* v1, double* u2, double* v2,
                  double nu1, double nv1, double nu2, double nv2, double tol, bool* heldAtEdge) {
-  if (!u1 || !v1 || !u2 || !v2 || !SurfacesSound({S1, S2}, {r, *u1, *v1, *u2, *v2, nu1, nv1, nu2, nv2, tol}))
+  if (!u1 || !v1 || !u2 || !v2 || !SurfacesSound({S1, S2}, {r, *u1, *v1, *u2, *v2, nu1, nv1, nu2, nv2, tol}) ||
+      !BallAndToleranceSound(S1, S2, r, tol))
     return -2;
   // Step schedule: ten steps of a tenth where both surfaces curve less than the ball, shorter
   // ones (down to a fiftieth) where a surface curves more, then full steps.
@@ -794,7 +807,8 @@ int NewestRefineToFilletPoint(Bspline* S1, Bspline* S2, double r, double* u1, do
 
 int NewRefineToFilletPoint(Bspline* S1, Bspline* S2, double r, double* u1, double* v1, double* u2,
                            double* v2, double nu1, double nv1, double nu2, double nv2, double tol) {
-  if (!u1 || !v1 || !u2 || !v2 || !SurfacesSound({S1, S2}, {r, *u1, *v1, *u2, *v2, nu1, nv1, nu2, nv2, tol}))
+  if (!u1 || !v1 || !u2 || !v2 || !SurfacesSound({S1, S2}, {r, *u1, *v1, *u2, *v2, nu1, nv1, nu2, nv2, tol}) ||
+      !BallAndToleranceSound(S1, S2, r, tol))
     return -2;
   const double start[4] = {*u1, *v1, *u2, *v2}, nb[4] = {nu1, nv1, nu2, nv2};
   Ball b;

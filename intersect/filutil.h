@@ -41,7 +41,9 @@ struct Bspline;
 // contact pair within tol already, its contacts apart, is given back unmoved (100). A guess on
 // a pole (a side a surface collapses to a point) starts on the meridian that leaves the pole
 // toward the ball's contact, a millionth of the range off the pole; a step past a pole goes on
-// through it, onto the meridian straight on, as far as it overshot.
+// through it, onto the meridian straight on, as far as it overshot. -2, the guess unmoved, for
+// a radius that is not positive (no ball), and with the error state set for a tol that is not
+// positive or spans the surfaces' size (any guess would be within it) or a value not finite.
 int NewestRefineToFilletPoint(Bspline* S1, Bspline* S2, double r, double* u1, double* v1,
                               double* u2, double* v2, double nu1, double nv1, double nu2,
                               double nv2, double tol);

@@ -1386,4 +1386,34 @@ TEST_F(FilletBall, WhereABranchTurnsBesideAConesApexTheNodeKeepsItsOwnBall) { Ex
 // Those two nodes give no pair; every later one does.
 TEST_F(FilletBall, ANodeBesideAConesApexDoesNotTakeTheBallOfAPlaceStepsAway) { ExpectApexBranchKeepsItsNodes(0, 0.28); }
 
+// A radius that is not positive rolls no ball and a tolerance spanning the surfaces' size is
+// none: the trace gives no pair (the latter with the error state set) and the refiner leaves its
+// guess. Before, a negative radius gave every node a pair on no ball at all, and a tolerance of
+// 1e300 took every node of a branch, reversed, as a contact pair.
+TEST_F(FilletBall, ARadiusOrToleranceThatIsNoneGivesNoPair) {
+  for (const Place& at : Placements()) {
+    const Pair c(kCrossingCylinders, at);
+    const OwnedBranches list(PairBranches(c));
+    ASSERT_TRUE(list);
+    IntersectionTrace* t = list->head;
+    for (const auto& [r, tol] : {std::pair<double, double>{-0.03 * c.size, c.Tol()}, {0.0, c.Tol()},
+                                 {0.03 * c.size, c.size * at.scale}, {0.03 * c.size, 1e300}}) {
+      SCOPED_TRACE(::testing::Message() << "scale " << at.scale << " r " << r << " tol " << tol);
+      SetRadiusArray(c.S1, t, r * at.scale, 0, 0, 0, 0, 0, 0);
+      IntersectionTrace* out = MallocIntersectionTrace();
+      EXPECT_EQ(NewFilletTrace(c.S1, c.S2, t, out, tol), -2);
+      EXPECT_EQ(out->nodeCount, 0);
+      EXPECT_EQ(KernelFailed(), tol > c.Tol());
+      const IntersectionTraceNode* m = t->head;
+      double q[4] = {m->u1, m->v1, m->u2, m->v2};
+      EXPECT_EQ(NewestRefineToFilletPoint(c.S1, c.S2, r * at.scale, &q[0], &q[1], &q[2], &q[3], m->next->u1, m->next->v1,
+                                          m->next->u2, m->next->v2, tol), -2);
+      EXPECT_EQ(q[0], m->u1);
+      EXPECT_EQ(q[3], m->v2);
+      SetKernelError(0);
+      FreeTrace(out);
+    }
+  }
+}
+
 }  // namespace
