@@ -1276,6 +1276,11 @@ int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, Intersection
     p[5 * at + 3] = m->v2;
     p[5 * at + 4] = m->filletParam;
   }
+  // Nodes counted but not listed would be refined from unwritten memory.
+  if (i < n) {
+    SetKernelError(-2);
+    return -2;
+  }
   // Per surface: the contact point of the last pair that moved on from the one before, and
   // that move. A move within the refinement's noise (two nodes a round-off apart) has no
   // direction: taken as one, it would make every later pair seem to turn back.

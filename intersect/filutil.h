@@ -98,7 +98,8 @@ void SetRadiusArray(Bspline* S1, IntersectionTrace* trace, double r0, double r1,
 // from the node, a break in the fillet): nodes before the first pair are passed over and after
 // it the trace stops, so out holds one unbroken stretch of pairs, open; a message names the
 // first node without a ball and the node the trace stopped at (places in in, from 1) and why.
-// -2 (error state set, out keeps what it has) when a node cannot be allocated.
+// -2 (error state set, out keeps what it has) when a node cannot be allocated; -2 (error state
+// set, out untouched) when in counts more nodes than its list holds.
 int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, IntersectionTrace* out,
                    double tol);
 // Makes the first and last node of a closed fillet trace agree on one contact pair: each

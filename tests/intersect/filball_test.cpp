@@ -1416,4 +1416,23 @@ TEST_F(FilletBall, ARadiusOrToleranceThatIsNoneGivesNoPair) {
   }
 }
 
+// A branch whose node count runs past its list of nodes is no record to trace by: refused with
+// the error state set and nothing paired (the missing nodes were read from unwritten memory).
+TEST_F(FilletBall, ABranchCountingMoreNodesThanItHoldsIsRefused) {
+  const Place at = Placements()[0];
+  const Pair c(kCrossingCylinders, at);
+  const OwnedBranches list(PairBranches(c));
+  ASSERT_TRUE(list);
+  IntersectionTrace* t = list->head;
+  SetRadiusArray(c.S1, t, 0.03 * c.size * at.scale, 0, 0, 0, 0, 0, 0);
+  t->nodeCount += 7;
+  IntersectionTrace* out = MallocIntersectionTrace();
+  EXPECT_EQ(NewFilletTrace(c.S1, c.S2, t, out, c.Tol()), -2);
+  EXPECT_TRUE(KernelFailed());
+  EXPECT_EQ(out->nodeCount, 0);
+  t->nodeCount -= 7;
+  SetKernelError(0);
+  FreeTrace(out);
+}
+
 }  // namespace
