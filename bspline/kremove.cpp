@@ -1005,6 +1005,20 @@ int UpdateRemoveInfo(RemoveInfo* info, const Bspline* obj, int count, int line, 
 // ---- Given knots --------------------------------------------------------------------------
 
 int RemoveNKnotsOfObj(Bspline* obj, int dir, double* knots, int nknots, double* dev) {
+  // Forced, a removal recomputes a rational object's weights and can take one to zero or below,
+  // which no record may hold: it is tried on a copy first and refused then.
+  if (obj && obj->rational && BsplineSound(obj)) {
+    Bspline* trial = CopyBsplineStruct(obj);
+    if (!trial) return -2;
+    const int tried = RemoveListedKnots(trial, dir, knots, nknots, false, nullptr);
+    const bool sound = tried == 0 && BsplineSound(trial);
+    FreeBspline(trial);
+    if (tried != 0) return tried;
+    if (!sound) {
+      SetKernelError(-2);
+      return -2;
+    }
+  }
   return RemoveListedKnots(obj, dir, knots, nknots, false, dev);
 }
 
@@ -1158,10 +1172,10 @@ int RemoveAMaximalKnotSetOfObjSet(Bspline** objs, int n, int dir, double* cands,
     }
     if (accepted) break;
   }
-  // Within tol a removal can still take a control weight of a rational object to zero or below,
-  // which no record may hold: picks go from the last until a trial copy of each such object stays
-  // sound.
-  while (rational && mode == 3 && left > 0) {
+  // Within tol, or forced, a removal can still take a control weight of a rational object to zero
+  // or below, which no record may hold: picks go from the last until a trial copy of each such
+  // object stays sound.
+  while (rational && left > 0) {
     bool sound = true;
     for (int i = 0; i < n && sound; ++i) {
       if (!objs[i]->rational) continue;

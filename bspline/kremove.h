@@ -67,15 +67,18 @@ int UpdateRemoveInfo(RemoveInfo* info, const Bspline* obj, int count, int line, 
 //          most `keep` remain.
 // Returns the number of knots removed; 0 when nothing was removed or on failure: an object
 // that is not sound (bsvalid) or a candidate knot that is not finite (these two with the error
-// state -2), a tolerance that is not finite, a deviation or result that overflowed. A forced removal (mode 2, mode 4) recomputes the weights of a rational
-// object and may leave some at or below zero. After a removal the property blocks are cleared
-// and any exact form other than a plane is dropped.
+// state -2), a tolerance that is not finite, a deviation or result that overflowed. A forced
+// removal recomputes the weights of a rational object: in mode 2 one that would leave a weight
+// at or below zero is refused (error state -2, that object unchanged), in mode 4 the last picks
+// are given up as in mode 3. After a removal the property blocks are cleared and any exact form
+// other than a plane is dropped.
 int RemoveKnotsOfObjSet(Bspline** objs, int n, int dir, int mode, double* knots, int nknots,
                         int keep, double tol, double* dev);
 // Mode 2 for one object. A value stands for the knot nearest to it when that lies within 1e-6
 // of the range (knots closer than that stay apart). 0, or -2 with the object unchanged: knots
 // that are not interior knots of the object, or listed more often than they occur (message
-// "Cannot remove knots which are not knots of the object."), or memory.
+// "Cannot remove knots which are not knots of the object."), a rational object whose removal
+// would leave a weight at or below zero (error state -2), or memory.
 int RemoveNKnotsOfObj(Bspline* obj, int dir, double* knots, int nknots, double* dev);
 // Modes 3 and 4. cands null (or as long as the interior-knot count): every interior knot is a
 // candidate, after close knots are merged (PutCloseKnotsToMultKnots at 1e-6 of the range; not

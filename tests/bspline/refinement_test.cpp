@@ -1101,6 +1101,30 @@ TEST_F(Refinement, RemovalAsksBeforeEndKnotsAndRefusesKnotsTheObjectLacks) {
   EXPECT_EQ(std::count(c->knotsU, c->knotsU + NumKnotsU(c), firstInterior), 0);
 }
 
+// A forced removal recomputes a rational curve's weights, and with weights spread 20 to 1 that
+// takes one below zero, which no record may hold: refused with the curve as it was, by the
+// single removal and by the set's; a forced maximal removal takes only what leaves it sound.
+TEST_F(Refinement, ForcedRemovalThatWouldTurnAWeightNegativeIsRefused) {
+  BsplineKeeper keep;
+  std::vector<double> pts;
+  for (int i = 0; i < 6; ++i) pts.insert(pts.end(), {std::cos(1.7 * i), std::sin(2.3 * i), 0.3 * i});
+  Bspline* c = keep(BuildCurve(3, 3, pts, {0, 0, 0, 0, 0.3, 0.6, 1, 1, 1, 1}, {20, 3, 1, 12, 5, 1}));
+  const Bspline* ref = keep(CopyBsplineStruct(c));
+  double t = 0.3;
+  EXPECT_EQ(RemoveNKnotsOfObj(c, 0, &t, 1, nullptr), -2);
+  EXPECT_TRUE(KernelFailedNow());
+  ClearKernelError();
+  EXPECT_EQ(MaxCoefGap(c, ref), 0.0);
+  EXPECT_EQ(Knots(c), Knots(ref));
+  Bspline* set[1] = {c};
+  EXPECT_EQ(RemoveKnotsOfObjSet(set, 1, 0, 2, &t, 1, 0, 0.0, nullptr), 0);
+  ClearKernelError();
+  EXPECT_EQ(MaxCoefGap(c, ref), 0.0);
+  double dev = 0.0;
+  RemoveKnotsOfObjSet(set, 1, 0, 4, nullptr, 0, 0, 1.0, &dev);
+  EXPECT_TRUE(BsplineSound(c));
+}
+
 // Knots 1e-9 and 2e-9 lie within the matching tolerance of the range start and of each other,
 // yet each is a knot of its own: 0.5 and a just-inserted 0.4 are found and removed (restoring
 // the curve), and so is 1e-9, without the end-knot question.
