@@ -1152,8 +1152,8 @@ int NextTrimCrossing(const BsplineList* trimNode, const TArrayNode* firstNode, d
                      double* sortKeyOut) {
   const TArrayNode* best = nullptr;
   for (const TArrayNode* n = firstNode; n; n = n->next)
-    if (n->trimCurve == trimNode && n->trimParam - t > -1e-6 && n->side != excludedSide &&
-        (!best || n->trimParam < best->trimParam))
+    if (n->trimCurve == trimNode && n->trimParam - t > -ParTol(trimNode->item) &&
+        n->side != excludedSide && (!best || n->trimParam < best->trimParam))
       best = n;
   if (!best) return 0;
   *trimParamOut = best->trimParam;
@@ -1392,10 +1392,11 @@ int FindIfInOutSurfPortion(Bspline* trimCurve, double param, const double* polyU
     // that very side.
     const double tu = 1e-6 * (s->umax - s->umin), tv = 1e-6 * (s->vmax - s->vmin);
     const double mu = 0.5 * (s->umin + s->umax), mv = 0.5 * (s->vmin + s->vmax);
-    if (std::fabs(uv[0] - s->umin) <= tu) q[0] = s->umin - 1.0, q[1] = mv;
-    else if (std::fabs(uv[0] - s->umax) <= tu) q[0] = s->umax + 1.0, q[1] = mv;
-    else if (std::fabs(uv[1] - s->vmin) <= tv) q[0] = mu, q[1] = s->vmin - 1.0;
-    else if (std::fabs(uv[1] - s->vmax) <= tv) q[0] = mu, q[1] = s->vmax + 1.0;
+    const double du = s->umax - s->umin, dv = s->vmax - s->vmin;
+    if (std::fabs(uv[0] - s->umin) <= tu) q[0] = s->umin - du, q[1] = mv;
+    else if (std::fabs(uv[0] - s->umax) <= tu) q[0] = s->umax + du, q[1] = mv;
+    else if (std::fabs(uv[1] - s->vmin) <= tv) q[0] = mu, q[1] = s->vmin - dv;
+    else if (std::fabs(uv[1] - s->vmax) <= tv) q[0] = mu, q[1] = s->vmax + dv;
   }
   const int inside = PointInPolygonByFarPoint(uv[0], uv[1], q[0], q[1], polyU, polyV, nPoly);
   return (inside != 0) != (flag != 0) ? 1 : 2;
@@ -1407,7 +1408,8 @@ void ShoveIntoOrderedTArrayList(const double* params, const double* trimParams, 
   for (int i = 0; i < n; ++i) {
     bool seen = false;
     for (TArrayNode* e = list->head; e && !seen; e = e->next)
-      seen = e->pieceA == chainCurve && e->kind == tag && std::fabs(e->param - params[i]) < 1e-4;
+      seen = e->pieceA == chainCurve && e->kind == tag &&
+             std::fabs(e->param - params[i]) < 1e-4 * CurveRange(chainCurve);
     if (seen) continue;
     TArrayNode* node = CallocArray<TArrayNode>(1);
     if (!node || KernelFailed()) return;
@@ -1696,7 +1698,13 @@ int ConstructSurfBndryPortionTrim(BsplineList* chain, float pu, float pv, int ho
   if (!closed) {
     // An open chain is extended at both ends, far enough to reach the box from anywhere inside
     // it, and cut back where it leaves the box; its ends must then lie on the box's sides.
-    const double length = std::hypot(srf->umax - srf->umin, srf->vmax - srf->vmin);
+    // The extension takes a length in space and turns it into parameter units by the
+    // surface's mean control-polygon spans: the rectangle's diagonal is handed over in space
+    // by the same ratio, or a surface much larger (or smaller) in space than its rectangle
+    // would get an extension falling short of the box (or refused as too short).
+    const double du = srf->umax - srf->umin, dv = srf->vmax - srf->vmin;
+    const double span = ControlPolygonSpan(srf, 0, 1) + ControlPolygonSpan(srf, 1, 1);
+    const double length = std::hypot(du, dv) * (span > 0.0 ? span / (du + dv) : 1.0);
     BsplineList* last = chain;
     while (last->next) last = last->next;
     if (!ExtendChainEnd(srf, chain, 0, length) || !ExtendChainEnd(srf, last, 2, length)) return -2;
@@ -1707,7 +1715,9 @@ int ConstructSurfBndryPortionTrim(BsplineList* chain, float pu, float pv, int ho
   }
   std::vector<double> pu0, pv0;
   if (!ChainPolygon(chain, pu0, pv0)) return -2;
-  const double far[2] = {srf->umin - 1.0, 0.5 * (srf->vmin + srf->vmax)};
+  // A rectangle's width outside it: a fixed distance would be lost in round-off on a rectangle
+  // far out or send the ray a million widths away on a small one.
+  const double far[2] = {srf->umin - (srf->umax - srf->umin), 0.5 * (srf->vmin + srf->vmax)};
   const double pick[2] = {pu, pv};
   auto inside = [&](const std::vector<double>& u, const std::vector<double>& v) {
     return PointInPolygonByFarPoint(pick[0], pick[1], far[0], far[1], u.data(), v.data(), int(u.size())) != 0;
@@ -2447,7 +2457,7 @@ int FindAllTrimLoops(Bspline* srf, int nPicks, const float* pu, const float* pv,
     c->status = kDiscarded;
     if (c->path && c->path->next && !SampleLoop(S, c)) return -2;
   }
-  const double far[2] = {srf->umin - 1.0, 0.5 * (srf->vmin + srf->vmax)};
+  const double far[2] = {srf->umin - (srf->umax - srf->umin), 0.5 * (srf->vmin + srf->vmax)};
   ClassifyCycles(S, srf, nPicks, pu, pv, far);
   if (!JoinCyclesSharingCurves(S)) return -2;
 

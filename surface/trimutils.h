@@ -195,9 +195,10 @@ struct TArrayList {
 // Frees every node and leaves the header empty.
 void FreeTArrayNodes(TArrayList* list);
 
-// Among the nodes from firstNode on that cross trimNode with trimParam - t > -1e-6 and a side
-// other than excludedSide, the one of least trimParam (the first on ties): 1 and its trimParam,
-// side, param and sortKey; 0 and nothing written when there is none.
+// Among the nodes from firstNode on that cross trimNode with trimParam - t > -1e-6 of the trim
+// curve's parameter range and a side other than excludedSide, the one of least trimParam (the
+// first on ties): 1 and its trimParam, side, param and sortKey; 0 and nothing written when there
+// is none.
 int NextTrimCrossing(const BsplineList* trimNode, const TArrayNode* firstNode, double t,
                      int excludedSide, double* trimParamOut, int* sideOut, double* paramOut,
                      double* sortKeyOut);
@@ -263,7 +264,8 @@ int ShoveIntoTArrayList(CrvIntrList* hits, BsplineList* trimNode, Bspline* chain
 int FindIfInOutSurfPortion(Bspline* trimCurve, double param, const double* polyU,
                            const double* polyV, int nPoly, const double far[2], int flag);
 // Inserts n sorted crossings of one chain curve (kept in the entries' pieceA) and one trim curve
-// in order of sort key, skipping one within 1e-4 of an entry of the same chain curve and tag.
+// in order of sort key, skipping one within 1e-4 of the chain curve's parameter range of an entry
+// of the same chain curve and tag.
 void ShoveIntoOrderedTArrayList(const double* params, const double* trimParams, const int* kinds,
                                 BsplineList* trimNode, Bspline* chainCurve, int n,
                                 TArrayList* list, int tag);

@@ -172,6 +172,46 @@ TEST_F(Portion, AChainAcrossASmallRectangleIsOpen) {
       }
 }
 
+// A chain across a trimmed surface whose parameter rectangle has side 1e-6 or 1e6 (at the origin
+// and 1e4 sides away), and one whose own parameters run over 1e-6: it cuts the loop as on the
+// unit rectangle. The chain's extension to the box was asked for the rectangle's diagonal as a
+// length in space, which the extension turns into parameter units: on the surface 0.2 x y of
+// side 1e6 it fell short of the box, on side 1e-6 it was refused; and crossings of a chain of
+// range 1e-6 were passed over as behind the walk by a fixed 1e-6.
+TEST_F(Portion, AChainAcrossARectangleOfAnySizeCutsTheLoop) {
+  struct Case { double side, away, range; };
+  for (Case k : {Case{1e-6, 0.0, 1.0}, Case{1e-6, 1e4, 1.0}, Case{1e6, 0.0, 1.0}, Case{1e6, 1e4, 1.0},
+                 Case{1e6, 0.0, 1e-6}, Case{1.0, 0.0, 1e-6}})
+    for (int below = 0; below < 2; ++below) {
+      const double side = k.side;
+      PatchOptions o;
+      o.umin = o.vmin = k.away * side;
+      o.umax = o.vmax = k.away * side + side;
+      Bspline* s = BuildFunctionPatch([](double x, double y) { return 0.2 * x * y; }, o);
+      auto at = [&](std::vector<double> uv) {
+        for (double& x : uv) x = o.umin + side * x;
+        return uv;
+      };
+      AddLoop(s, Polygon(s, at({0.05, 0.05, 0.95, 0.05, 0.95, 0.95, 0.05, 0.95})));
+      AddLoop(s, Polygon(s, at({0.4, 0.7, 0.4, 0.8, 0.6, 0.8, 0.6, 0.7})), 1);
+      Bspline* c = BuildCurveOnSurface(s, 3, at({0.0, 0.4, 0.3, 0.45, 0.7, 0.6, 1.0, 0.55}),
+                                       ClampedKnots(3, 4, 0.0, k.range));
+      double cu[4], cv[4];
+      TrimList* loop = nullptr;
+      const float pu = float(o.umin + 0.5 * side), pv = float(o.vmin + (below ? 0.2 : 0.9) * side);
+      ASSERT_EQ(ConstructSurfBndryPortionTrim(Chain({c}), pu, pv, 0, 0, cu, cv, 0, 0, nullptr, &loop), 0)
+          << side << " " << k.away << " " << k.range;
+      for (double u : {0.02, 0.3, 0.5, 0.7, 0.98}) {
+        const bool inOld = u > 0.05 && u < 0.95;
+        const double x = o.umin + side * u;
+        EXPECT_EQ(IsPointInTrim(s, x, o.vmin + side * 0.1), below && inOld ? 1 : 0) << side << " " << u;
+        EXPECT_EQ(IsPointInTrim(s, x, o.vmin + side * 0.9), !below && inOld ? 1 : 0) << side << " " << u;
+      }
+      EXPECT_EQ(IsPointInTrim(s, o.umin + 0.5 * side, o.vmin + 0.75 * side), 0) << side;
+      FreeBspline(s);
+    }
+}
+
 TEST_F(Portion, CraftedCrossingsThatNeverCloseEndTheWalkWithFailure) {
   Bspline* s = Patch();
   auto sides = Polygon(s, {0.2, 0.2, 0.8, 0.2, 0.8, 0.8, 0.2, 0.8});
