@@ -1151,8 +1151,10 @@ int NextTrimCrossing(const BsplineList* trimNode, const TArrayNode* firstNode, d
                      int excludedSide, double* trimParamOut, int* sideOut, double* paramOut,
                      double* sortKeyOut) {
   const TArrayNode* best = nullptr;
+  // A bare list node has no curve to take a range from: its parameters count as of range one.
+  const double tol = trimNode && trimNode->item ? ParTol(trimNode->item) : 1e-6;
   for (const TArrayNode* n = firstNode; n; n = n->next)
-    if (n->trimCurve == trimNode && n->trimParam - t > -ParTol(trimNode->item) &&
+    if (n->trimCurve == trimNode && n->trimParam - t > -tol &&
         n->side != excludedSide && (!best || n->trimParam < best->trimParam))
       best = n;
   if (!best) return 0;

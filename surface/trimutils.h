@@ -196,9 +196,9 @@ struct TArrayList {
 void FreeTArrayNodes(TArrayList* list);
 
 // Among the nodes from firstNode on that cross trimNode with trimParam - t > -1e-6 of the trim
-// curve's parameter range and a side other than excludedSide, the one of least trimParam (the
-// first on ties): 1 and its trimParam, side, param and sortKey; 0 and nothing written when there
-// is none.
+// curve's parameter range (-1e-6 for a node holding no curve) and a side other than excludedSide,
+// the one of least trimParam (the first on ties): 1 and its trimParam, side, param and sortKey; 0
+// and nothing written when there is none.
 int NextTrimCrossing(const BsplineList* trimNode, const TArrayNode* firstNode, double t,
                      int excludedSide, double* trimParamOut, int* sideOut, double* paramOut,
                      double* sortKeyOut);
