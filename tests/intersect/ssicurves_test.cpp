@@ -159,6 +159,20 @@ TEST_F(IntersectionCurves, RandomBicubicPairsAtEveryScale) {
   EXPECT_GE(branches, 10);
 }
 
+// A bilinear plane and a cubic bend (4 x 2 control points) meeting along an edge `edge` sizes
+// long, intersected whichever comes first: one branch, every sample on both, its chord the edge.
+void ExpectTheEdgeOnce(const std::vector<double>& plane, const std::vector<double>& cubic, double scale, double edge) {
+  for (const bool planeFirst : {true, false}) {
+    BsplineKeeper keep;
+    Bspline* p = keep(BuildSurface(1, 1, 2, 2, plane));
+    Bspline* c = keep(BuildSurface(3, 1, 4, 2, cubic));
+    const Result r = planeFirst ? Measure(p, c, 100) : Measure(c, p, 100);
+    EXPECT_EQ(r.branches, 1) << planeFirst;
+    EXPECT_LT(r.worst, 1e-6) << planeFirst;
+    EXPECT_NEAR(r.chord / scale, edge, 1e-6 * edge) << planeFirst;
+  }
+}
+
 // A plane and a cubic bend tangent to it along the edge they share, as a fillet meets a face:
 // they touch along the whole edge, which is one branch from end to end whichever comes first.
 // Beyond the edge there is no surface to probe for a region where the two coincide. A bend of a
@@ -182,15 +196,8 @@ TEST_F(IntersectionCurves, FacesTangentAlongTheirCommonEdgeGiveTheWholeEdge) {
         for (const auto& b : bend)
           for (const double c : at(b[0], y, b[1])) cubic.push_back(c);
       }
-      for (const bool planeFirst : {true, false}) {
-        BsplineKeeper keep;
-        Bspline* p = keep(BuildSurface(1, 1, 2, 2, plane));
-        Bspline* c = keep(BuildSurface(3, 1, 4, 2, cubic));
-        const Result r = planeFirst ? Measure(p, c, 100) : Measure(c, p, 100);
-        EXPECT_EQ(r.branches, 1) << turn << " " << scale << planeFirst;
-        EXPECT_LT(r.worst, 1e-6) << turn << " " << scale << planeFirst;
-        EXPECT_NEAR(r.chord / scale, 1.0, 1e-6) << turn << " " << scale << planeFirst;
-      }
+      SCOPED_TRACE(testing::Message() << "turn " << turn << " scale " << scale);
+      ExpectTheEdgeOnce(plane, cubic, scale, 1.0);
     }
   }
 }
@@ -214,15 +221,8 @@ TEST_F(IntersectionCurves, TangentFacesWithParametersOfUnlikeSpeedsAlongTheEdgeG
     for (const double y : {0.0, 5.0})
       for (const auto& b : bend)
         for (const double c : at(b[0], y, b[1])) cubic.push_back(c);
-    for (const bool planeFirst : {true, false}) {
-      BsplineKeeper keep;
-      Bspline* p = keep(BuildSurface(1, 1, 2, 2, plane));
-      Bspline* c = keep(BuildSurface(3, 1, 4, 2, cubic));
-      const Result r = planeFirst ? Measure(p, c, 100) : Measure(c, p, 100);
-      EXPECT_EQ(r.branches, 1) << scale << planeFirst;
-      EXPECT_LT(r.worst, 1e-6) << scale << planeFirst;
-      EXPECT_NEAR(r.chord / scale, 5.0, 5e-6) << scale << planeFirst;
-    }
+    SCOPED_TRACE(testing::Message() << "scale " << scale);
+    ExpectTheEdgeOnce(plane, cubic, scale, 5.0);
   }
 }
 

@@ -137,79 +137,58 @@ TEST_F(Portion, ChainAcrossATrimmedSurfaceCutsItsLoop) {
   }
 }
 
-// A chain across a trimmed surface whose parameter rectangle has sides 0.01 .. 0.1, at the origin
-// and 1e4 sides away: its ends lie a side apart, so it is open and cuts the loop as on the unit
-// rectangle. Ends within the fixed gap for parts of unit size (0.1) made it a closed chain, and
-// the portion failed.
+// A chain from side to side of a trimmed surface whose parameter rectangle has the given side and
+// lies `away` sides from the origin, the chain's own parameters running over [0, range], picked
+// below or above it: the portion keeps the picked part of the loop and the hole stays out.
+void ExpectChainCutsTheLoop(double side, double away, double range, bool below) {
+  SCOPED_TRACE(testing::Message() << "side " << side << " away " << away << " range " << range << " below " << below);
+  PatchOptions o;
+  o.umin = o.vmin = away * side;
+  o.umax = o.vmax = away * side + side;
+  Bspline* s = BuildFunctionPatch([](double x, double y) { return 0.2 * x * y; }, o);
+  auto at = [&](std::vector<double> uv) {
+    for (double& x : uv) x = o.umin + side * x;
+    return uv;
+  };
+  AddLoop(s, Polygon(s, at({0.05, 0.05, 0.95, 0.05, 0.95, 0.95, 0.05, 0.95})));
+  AddLoop(s, Polygon(s, at({0.4, 0.7, 0.4, 0.8, 0.6, 0.8, 0.6, 0.7})), 1);
+  Bspline* c = BuildCurveOnSurface(s, 3, at({0.0, 0.4, 0.3, 0.45, 0.7, 0.6, 1.0, 0.55}), ClampedKnots(3, 4, 0.0, range));
+  double cu[4], cv[4];
+  TrimList* loop = nullptr;
+  const float pu = float(o.umin + 0.5 * side), pv = float(o.vmin + (below ? 0.2 : 0.9) * side);
+  EXPECT_EQ(ConstructSurfBndryPortionTrim(Chain({c}), pu, pv, 0, 0, cu, cv, 0, 0, nullptr, &loop), 0);
+  for (double u : {0.02, 0.3, 0.5, 0.7, 0.98}) {
+    const bool inOld = u > 0.05 && u < 0.95;
+    const double x = o.umin + side * u;
+    EXPECT_EQ(IsPointInTrim(s, x, o.vmin + side * 0.1), below && inOld ? 1 : 0) << u;
+    EXPECT_EQ(IsPointInTrim(s, x, o.vmin + side * 0.9), !below && inOld ? 1 : 0) << u;
+  }
+  EXPECT_EQ(IsPointInTrim(s, o.umin + 0.5 * side, o.vmin + 0.75 * side), 0);
+  FreeBspline(s);
+}
+
+// Sides 0.01 .. 0.1, at the origin and 1e4 sides away: the chain's ends lie a side apart, so it is
+// open and cuts the loop as on the unit rectangle. Ends within the fixed gap for parts of unit
+// size (0.1) made it a closed chain, and the portion failed.
 TEST_F(Portion, AChainAcrossASmallRectangleIsOpen) {
   for (double side : {0.01, 0.03, 0.1})
     for (double away : {0.0, 1e4})
-      for (int below = 0; below < 2; ++below) {
-        PatchOptions o;
-        o.umin = o.vmin = away * side;
-        o.umax = o.vmax = away * side + side;
-        Bspline* s = BuildFunctionPatch([](double x, double y) { return 0.2 * x * y; }, o);
-        auto at = [&](std::vector<double> uv) {
-          for (double& x : uv) x = o.umin + side * x;
-          return uv;
-        };
-        AddLoop(s, Polygon(s, at({0.05, 0.05, 0.95, 0.05, 0.95, 0.95, 0.05, 0.95})));
-        AddLoop(s, Polygon(s, at({0.4, 0.7, 0.4, 0.8, 0.6, 0.8, 0.6, 0.7})), 1);
-        Bspline* c = BuildCurveOnSurface(s, 3, at({0.0, 0.4, 0.3, 0.45, 0.7, 0.6, 1.0, 0.55}));
-        double cu[4], cv[4];
-        TrimList* loop = nullptr;
-        const float pu = float(o.umin + 0.5 * side), pv = float(o.vmin + (below ? 0.2 : 0.9) * side);
-        ASSERT_EQ(ConstructSurfBndryPortionTrim(Chain({c}), pu, pv, 0, 0, cu, cv, 0, 0, nullptr, &loop), 0)
-            << side << " " << away;
-        for (double u : {0.02, 0.3, 0.5, 0.7, 0.98}) {
-          const bool inOld = u > 0.05 && u < 0.95;
-          const double x = o.umin + side * u;
-          EXPECT_EQ(IsPointInTrim(s, x, o.vmin + side * 0.1), below && inOld ? 1 : 0) << side << " " << u;
-          EXPECT_EQ(IsPointInTrim(s, x, o.vmin + side * 0.9), !below && inOld ? 1 : 0) << side << " " << u;
-        }
-        EXPECT_EQ(IsPointInTrim(s, o.umin + 0.5 * side, o.vmin + 0.75 * side), 0) << side;
-        FreeBspline(s);
-      }
+      for (bool below : {false, true}) ExpectChainCutsTheLoop(side, away, 1.0, below);
 }
 
-// A chain across a trimmed surface whose parameter rectangle has side 1e-6 or 1e6 (at the origin
-// and 1e4 sides away), and one whose own parameters run over 1e-6: it cuts the loop as on the
-// unit rectangle. The chain's extension to the box was asked for the rectangle's diagonal as a
-// length in space, which the extension turns into parameter units: on the surface 0.2 x y of
-// side 1e6 it fell short of the box, on side 1e-6 it was refused; and crossings of a chain of
-// range 1e-6 were passed over as behind the walk by a fixed 1e-6.
+// Sides 1e-6 and 1e6 (at the origin and 1e4 sides away), and a chain whose own parameters run over
+// 1e-6: the chain cuts the loop as on the unit rectangle. The chain's extension to the box was
+// asked for the rectangle's diagonal as a length in space, which the extension turns into
+// parameter units: on the surface 0.2 x y of side 1e6 it fell short of the box, on side 1e-6 it
+// was refused; and crossings of a chain of range 1e-6 were passed over as behind the walk by a
+// fixed 1e-6.
 TEST_F(Portion, AChainAcrossARectangleOfAnySizeCutsTheLoop) {
-  struct Case { double side, away, range; };
+  struct Case {
+    double side, away, range;
+  };
   for (Case k : {Case{1e-6, 0.0, 1.0}, Case{1e-6, 1e4, 1.0}, Case{1e6, 0.0, 1.0}, Case{1e6, 1e4, 1.0},
                  Case{1e6, 0.0, 1e-6}, Case{1.0, 0.0, 1e-6}})
-    for (int below = 0; below < 2; ++below) {
-      const double side = k.side;
-      PatchOptions o;
-      o.umin = o.vmin = k.away * side;
-      o.umax = o.vmax = k.away * side + side;
-      Bspline* s = BuildFunctionPatch([](double x, double y) { return 0.2 * x * y; }, o);
-      auto at = [&](std::vector<double> uv) {
-        for (double& x : uv) x = o.umin + side * x;
-        return uv;
-      };
-      AddLoop(s, Polygon(s, at({0.05, 0.05, 0.95, 0.05, 0.95, 0.95, 0.05, 0.95})));
-      AddLoop(s, Polygon(s, at({0.4, 0.7, 0.4, 0.8, 0.6, 0.8, 0.6, 0.7})), 1);
-      Bspline* c = BuildCurveOnSurface(s, 3, at({0.0, 0.4, 0.3, 0.45, 0.7, 0.6, 1.0, 0.55}),
-                                       ClampedKnots(3, 4, 0.0, k.range));
-      double cu[4], cv[4];
-      TrimList* loop = nullptr;
-      const float pu = float(o.umin + 0.5 * side), pv = float(o.vmin + (below ? 0.2 : 0.9) * side);
-      ASSERT_EQ(ConstructSurfBndryPortionTrim(Chain({c}), pu, pv, 0, 0, cu, cv, 0, 0, nullptr, &loop), 0)
-          << side << " " << k.away << " " << k.range;
-      for (double u : {0.02, 0.3, 0.5, 0.7, 0.98}) {
-        const bool inOld = u > 0.05 && u < 0.95;
-        const double x = o.umin + side * u;
-        EXPECT_EQ(IsPointInTrim(s, x, o.vmin + side * 0.1), below && inOld ? 1 : 0) << side << " " << u;
-        EXPECT_EQ(IsPointInTrim(s, x, o.vmin + side * 0.9), !below && inOld ? 1 : 0) << side << " " << u;
-      }
-      EXPECT_EQ(IsPointInTrim(s, o.umin + 0.5 * side, o.vmin + 0.75 * side), 0) << side;
-      FreeBspline(s);
-    }
+    for (bool below : {false, true}) ExpectChainCutsTheLoop(k.side, k.away, k.range, below);
 }
 
 TEST_F(Portion, CraftedCrossingsThatNeverCloseEndTheWalkWithFailure) {
