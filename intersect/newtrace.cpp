@@ -66,6 +66,12 @@ bool PairSound(const Bspline* s1, const Bspline* s2, std::initializer_list<doubl
 struct Params {
   double p[4];  // u1, v1, u2, v2
 };
+// The squared distance of two parameter quadruples.
+double ParamDist2(const Params& a, const Params& b) {
+  double d2 = 0.0;
+  for (int q = 0; q < 4; ++q) d2 += (a.p[q] - b.p[q]) * (a.p[q] - b.p[q]);
+  return d2;
+}
 const Bspline* SurfaceOf(int k, const Bspline* s1, const Bspline* s2) { return k < 2 ? s1 : s2; }
 
 // Point and first partials (and with second, the second ones: Suv, Suu, Svv) at (u, v).
@@ -2666,8 +2672,7 @@ bool TurnsBack(const March& m, const Params& prev, const Params& cur, const doub
 // branch reaches (nearest prev in space): the curves through the nodes then have a node where
 // the branch turns and run straight over each face, instead of cutting the turn.
 bool EndOnSharpKnot(March& m, const Params& prev, Params& cur, double P[3], int* flag) {
-  double step2 = 0.0;
-  for (int q = 0; q < 4; ++q) step2 += (cur.p[q] - prev.p[q]) * (cur.p[q] - prev.p[q]);
+  const double step2 = ParamDist2(cur, prev);
   double P0[3];
   Eval3DPointOnSurfCoord(m.s1, prev.p[0], prev.p[1], 0, 0, P0);
   double nearest = HUGE_VAL;
@@ -2682,10 +2687,8 @@ bool EndOnSharpKnot(March& m, const Params& prev, Params& cur, double P[3], int*
     double* ep[4] = {&e.p[0], &e.p[1], &e.p[2], &e.p[3]};
     double Q[3];
     if (!MeetOnEdge(m.s1, m.s2, ep, k, knot, Q, m.tolB) || !Creased(m, e, k)) continue;
-    double before = 0.0;
-    for (int q = 0; q < 4; ++q) before += (e.p[q] - prev.p[q]) * (e.p[q] - prev.p[q]);
     const double d = VecDist3(Q, P0);
-    if (before > step2 || d >= nearest) continue;
+    if (ParamDist2(e, prev) > step2 || d >= nearest) continue;
     nearest = d, end = e;
     for (int q = 0; q < 3; ++q) E[q] = Q[q];
   }
@@ -2715,18 +2718,12 @@ bool RefineStep(March& m, const Params& prev, Params& cur, double P[3], int* fla
     *flag = 0;
     if (Refine(m, cur, P, flag, from) != 0) continue;
     // A point pulled farther than the step is long has landed on another branch.
-    double pulled = 0.0, step = 0.0;
-    for (int q = 0; q < 4; ++q) {
-      pulled += (cur.p[q] - aim.p[q]) * (cur.p[q] - aim.p[q]);
-      step += (aim.p[q] - prev.p[q]) * (aim.p[q] - prev.p[q]);
-    }
+    double pulled = ParamDist2(cur, aim);
+    const double step = ParamDist2(aim, prev);
     // A point met beyond a sharp knot may lie far from the aim, the prediction having run on
     // along the face it left; the point on the knot, between prev and it, is the step's end and
     // need lie only within the step of prev.
-    if (EndOnSharpKnot(m, prev, cur, P, flag)) {
-      pulled = 0.0;
-      for (int q = 0; q < 4; ++q) pulled += (cur.p[q] - prev.p[q]) * (cur.p[q] - prev.p[q]);
-    }
+    if (EndOnSharpKnot(m, prev, cur, P, flag)) pulled = ParamDist2(cur, prev);
     met = k == 10 || ((pulled <= step || *flag) && !TurnsBack(m, prev, cur, dPrev) &&
                       FollowsBranch(m, TowardSide(m, prev, cur), TowardSide(m, cur, prev)));
   }
@@ -2739,8 +2736,7 @@ bool RefineStep(March& m, const Params& prev, Params& cur, double P[3], int* fla
   // crosses it, beyond a stretch outside the other surface's domain: the branch ends at the
   // crossing it reaches first, the one nearest prev in space (the surfaces' parameters need not
   // run at like rates).
-  double step2 = 0.0;
-  for (int q = 0; q < 4; ++q) step2 += (predicted.p[q] - prev.p[q]) * (predicted.p[q] - prev.p[q]);
+  const double step2 = ParamDist2(predicted, prev);
   double P0[3];
   Eval3DPointOnSurfCoord(m.s1, prev.p[0], prev.p[1], 0, 0, P0);
   Params end = cur;
