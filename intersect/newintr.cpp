@@ -2432,6 +2432,56 @@ bool MiddleOfBand(Bspline* s1, Bspline* s2, const IntersectionTraceNode* n, doub
   return VecDist3(P1, P2) > 0.5 * tol;
 }
 
+// Loose nodes in a row that DropLooseBetweenTight drops: more in a row are a branch the surfaces
+// cross at a shallow angle all along, traced loosely throughout.
+const int kLooseRun = 2;
+
+// A traced node the pull leaves where it was (it would move farther than half the way to a
+// neighbour, at a crossing too shallow for that to be taken for crossing the branch,
+// kAcrossPullSine) lies its gap over the normals' sine beside the branch. One or two such nodes in
+// a row (kLooseRun) between nodes on both surfaces (within kNodeShare of tol, weighted by
+// AcrossWeight) make the curves run out to them and back: beside a small sphere's pole, where the
+// march crawls in steps about as long as that slack, the zigzags made a loop some hundred
+// tolerances long 2 % too long. They are dropped, and the interval their neighbours then bound is
+// measured and cut as any other. Not on a pole or a side of the domain, whose nodes are held
+// there.
+void DropLooseBetweenTight(Bspline* s1, Bspline* s2, IntersectionTrace* t, double tol) {
+  // -1 without normals, 1 when the node lies off the surfaces by more than kNodeShare of tol
+  // (weighted) where their normals part, 0 when it lies on them.
+  auto loose = [&](const IntersectionTraceNode* n) {
+    double q[4], P1[3], P2[3], n1[3], n2[3], c[3];
+    NodeParams(n, q);
+    if (!PointAndNormal(s1, q[0], q[1], P1, n1) || !PointAndNormal(s2, q[2], q[3], P2, n2)) return -1;
+    if (VecDist3(P1, P2) * AcrossWeight(n1, n2) <= kNodeShare * tol) return 0;
+    const bool held = AcrossPole(s1, s2, q) >= 0 || OnDomainSide(s1, s2, q) >= 0;
+    return held || VecSize3(VecCrossProd3(n1, n2, c)) < kLeastAcrossSine ? -1 : 1;
+  };
+  for (IntersectionTraceNode* n = t->head ? t->head->next : nullptr; n && n->next;) {
+    if (loose(n) != 1 || loose(n->prev) != 0) {
+      n = n->next;
+      continue;
+    }
+    IntersectionTraceNode* last = n;
+    int run = 1;
+    while (run <= kLooseRun && last->next->next && loose(last->next) == 1) last = last->next, ++run;
+    IntersectionTraceNode* after = last->next;
+    if (run > kLooseRun || loose(after) != 0 || t->nodeCount - run < 2) {
+      n = after;
+      continue;
+    }
+    for (IntersectionTraceNode* m = n; m != after;) {
+      IntersectionTraceNode* next = m->next;
+      m->prev->next = next;
+      next->prev = m->prev;
+      if (t->turn == m) t->turn = nullptr;
+      Free(m);
+      --t->nodeCount;
+      m = next;
+    }
+    n = after;
+  }
+}
+
 // Places nodes so that the cubic interpolants CreateIntersectionCurves makes of the trace (its
 // nodes' parameters, interpolated on chord lengths in each parameter plane, knots from index 3
 // the nodes' parameters) lie within tol of both surfaces between the nodes too. Each round
@@ -2530,6 +2580,7 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
   const bool tailLoose = LooseEndOnSide(s1, s2, t, t->tail, tol);
   for (IntersectionTraceNode* n = t->head; n; n = n->next) pullNode(n);
   if (tailLoose && t->tail->prev && !LooseEndOnSide(s1, s2, t, t->tail, tol)) pullNode(t->tail->prev);
+  if (!contact) DropLooseBetweenTight(s1, s2, t, tol);
   ComeStraightIntoPoles(s1, s2, t);
   TrackingScope scope;  // every round's interpolants and arrays
   Owned<int, Free> measure;  // per interval: 1 to be measured this round; none: all

@@ -5138,6 +5138,31 @@ TEST_F(HardIntersections, ABranchIsCutAtANodeTheFitPutOnAPoleItPassesThrough) {
   }
 }
 
+// Traced nodes a few point tolerances from a small sphere's pole, where the surfaces cross at a
+// sine of about 0.25, lie up to 0.8 point tolerances beside the branch, and the pull onto both
+// surfaces, moving one farther than half the way to a neighbour, leaves it so (the march crawls
+// there in steps about that long). One or two such between nodes on both surfaces made the curves
+// zigzag out to them and back: a plane 0.7 point tolerances beside the pole of a sphere of radius
+// 1e-4, its circle 87 point tolerances long, came back 1.1-2.2 % too long (the sphere first at
+// sizes 1 and 1e-6); a sphere of radius 1e-4 sunk into the torus, its loop through the pole, had
+// its curves 1.7e-6 of the size off the sphere beside the pole (the sphere first, size 1). The
+// plane case at sizes 1 and 1e-6 moved 1e4 x the size, the sunk sphere at sizes 1, 1e-6 and 1e6
+// (moved 1e4 x), either surface first: every point near the branches, every sample on both
+// surfaces, the circle's length within 1 %, the loop traced once.
+TEST_F(HardIntersections, LooseNodesBesideAPoleBetweenNodesOnBothSurfacesAreDropped) {
+  PlaneThroughAPole k = {{0.83080036640110011, 0.30828627800208608, -0.46339003224434855},
+                         {0.62490146769525223, 0.39546925546047879, -0.67312868283698502},
+                         {0.33049051458216172, 0.76266505388299444}, -1.3536868974309702e-06, -1.0, 1.0};
+  k.radius = 1e-4;
+  for (const double scale : {1.0, 1e-6}) {
+    k.scale = scale;
+    ExpectPoleCircleTraced(k, 400, 1e-2);
+  }
+  const SunkSphereThroughPole sunk(1.3160234292204964, 4.9763794362971581, 0.067949808249967478, 1e-4);
+  for (const double scale : {1.0, 1e-6, 1e6})
+    ExpectSunkLoopThroughPole(sunk, Placed(scale, scale == 1.0 ? 0.0 : 1e4), M_PI / 180);
+}
+
 // A degree-1 octagonal prism about z (corners at radius 1, heights -1.5..1.5, as coarse CAD
 // tessellations come) and a cylinder of radius 0.95 on the axis (0, 0.6, 0.8), heights -1.4..1.4:
 // two arcs from one end of the cylinder to the other, turning sharply (by up to 115 degrees) on
