@@ -85,7 +85,8 @@ int SubDivideBasedOnArray(Bspline* s1, Bspline* s2, PatchBoxNode* node1, PatchBo
 int NewIntersect(Bspline* s1, Bspline* s2, IntersectionTraceList* list, double tolA, double tolB);
 // The intersection of two surfaces as curve pairs on them, one pair per branch: *out lists the
 // branches in reverse order of tracing, each as the curve on s1 then the curve on s2 (cubic
-// interpolants of the branch's parameters in running order; a branch of one point gives point
+// interpolants of the branch's parameters in running order, with a corner, a knot of multiplicity
+// three, where the branch turns on a crease of a surface; a branch of one point gives point
 // curves). Each curve lies within 1e-6 of the pair's size (the diagonal of the box of both
 // surfaces' control points) of the other surface everywhere, not only at its nodes: nodes off a
 // surface by half of that are pulled onto both, and nodes are added where the interpolants'
