@@ -1315,6 +1315,14 @@ int NewIntersect(Bspline* s1, Bspline* s2, IntersectionTraceList* list, double t
   if (KernelFailed()) return -2;
   double centre[3], size;
   ToUnitSize(c1.get(), c2.get(), centre, &size);
+  // The copies keep the round-off of the caller's coordinates, far off the origin larger than
+  // their own: that of the caller's largest coordinate (at most the box centre's largest plus
+  // half the diagonal), in the copies' units. No point is placed closer than that: a point
+  // tolerance below it is raised to it, as the marches cannot refine to less and would leave
+  // branches cut short or untraced.
+  const double far = std::fmax(std::fabs(centre[0]), std::fmax(std::fabs(centre[1]), std::fabs(centre[2])));
+  const double rounding = DBL_EPSILON * (far / size + 0.5);
+  tolB = std::fmax(tolB, rounding);
   // The marches evaluate the same points of the copies again and again: nearly half their
   // evaluations on the benchmark's closed loop.
   RememberedSurfaceJets jets(c1.get(), c2.get());
@@ -1345,11 +1353,6 @@ int NewIntersect(Bspline* s1, Bspline* s2, IntersectionTraceList* list, double t
                                        us1, vs1, us2, vs2, marks, list, tolA, tolB);
   if (rc != -2 && FollowTangentialContacts(c1.get(), c2.get(), list, tolA, tolB) == -2) return -2;
   DropTracesOnOtherBranches(c1.get(), c2.get(), list, tolA, tolB);
-  // The copies keep the round-off of the caller's coordinates, far off the origin larger than
-  // their own: that of the caller's largest coordinate (at most the box centre's largest plus
-  // half the diagonal), in the copies' units.
-  const double far = std::fmax(std::fabs(centre[0]), std::fmax(std::fabs(centre[1]), std::fabs(centre[2])));
-  const double rounding = DBL_EPSILON * (far / size + 0.5);
   if (rc != -2 && CollapseTouchings(c1.get(), c2.get(), list, tolB, rounding) == -2) return -2;
   // The seams are crossed where no other trace goes on from a branch's end: after the traces
   // lying on other branches are gone, whose ends would stand for a continuation that is not there.
