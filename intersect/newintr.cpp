@@ -8,7 +8,9 @@
 #include <cstring>
 
 #include "bspline/bsvalid.h"
+#include "bspline/crvlist.h"
 #include "bspline/ctrlnubs.h"
+#include "bspline/knots.h"
 #include "bspline/nubs.h"
 #include "bspline/refines2.h"
 #include "bspline/sfree.h"
@@ -1313,6 +1315,14 @@ int NewIntersect(Bspline* s1, Bspline* s2, IntersectionTraceList* list, double t
   if (KernelFailed()) return -2;
   double centre[3], size;
   ToUnitSize(c1.get(), c2.get(), centre, &size);
+  // The copies keep the round-off of the caller's coordinates, far off the origin larger than
+  // their own: that of the caller's largest coordinate (at most the box centre's largest plus
+  // half the diagonal), in the copies' units. No point is placed closer than that: a point
+  // tolerance below it is raised to it, as the marches cannot refine to less and would leave
+  // branches cut short or untraced.
+  const double far = std::fmax(std::fabs(centre[0]), std::fmax(std::fabs(centre[1]), std::fabs(centre[2])));
+  const double rounding = DBL_EPSILON * (far / size + 0.5);
+  tolB = std::fmax(tolB, rounding);
   // The marches evaluate the same points of the copies again and again: nearly half their
   // evaluations on the benchmark's closed loop.
   RememberedSurfaceJets jets(c1.get(), c2.get());
@@ -1343,11 +1353,6 @@ int NewIntersect(Bspline* s1, Bspline* s2, IntersectionTraceList* list, double t
                                        us1, vs1, us2, vs2, marks, list, tolA, tolB);
   if (rc != -2 && FollowTangentialContacts(c1.get(), c2.get(), list, tolA, tolB) == -2) return -2;
   DropTracesOnOtherBranches(c1.get(), c2.get(), list, tolA, tolB);
-  // The copies keep the round-off of the caller's coordinates, far off the origin larger than
-  // their own: that of the caller's largest coordinate (at most the box centre's largest plus
-  // half the diagonal), in the copies' units.
-  const double far = std::fmax(std::fabs(centre[0]), std::fmax(std::fabs(centre[1]), std::fabs(centre[2])));
-  const double rounding = DBL_EPSILON * (far / size + 0.5);
   if (rc != -2 && CollapseTouchings(c1.get(), c2.get(), list, tolB, rounding) == -2) return -2;
   // The seams are crossed where no other trace goes on from a branch's end: after the traces
   // lying on other branches are gone, whose ends would stand for a continuation that is not there.
@@ -2482,9 +2487,83 @@ void DropLooseBetweenTight(Bspline* s1, Bspline* s2, IntersectionTrace* t, doubl
   }
 }
 
-// Places nodes so that the cubic interpolants CreateIntersectionCurves makes of the trace (its
-// nodes' parameters, interpolated on chord lengths in each parameter plane, knots from index 3
-// the nodes' parameters) lie within tol of both surfaces between the nodes too. Each round
+// The parameter (0..3 as in q) of node n that lies on a crease of its surface (OnSurfaceCrease),
+// or -1: the branch turns there by the angle the faces meet at.
+int CreaseParam(Bspline* s1, Bspline* s2, const IntersectionTraceNode* n) {
+  double q[4];
+  NodeParams(n, q);
+  for (int k = 0; k < 4; ++k)
+    if (OnSurfaceCrease(k < 2 ? s1 : s2, q[k & 2], q[(k & 2) + 1], k & 1)) return k;
+  return -1;
+}
+
+// The cubic interpolant of the points (x, y) 0..m by chord length, as CurveIntrplt makes it, with
+// a corner at every interior point marked in corner: each run between corners is interpolated
+// on its own (Bessel ends, the whole curve's parameters) and the runs are joined there by a knot
+// of multiplicity three. A curve of one smooth piece rounds a corner over a few intervals either
+// side, off by about a tenth of the spacing of the points times the turn, and the spacing cannot
+// shrink below where the interpolation merges points (1e-5 of their size): across the creases of
+// a tessellation the curves lay 3e-6 of the size off. Every point is a knot, the corners three
+// times. Null where the interpolation fails or merges points of a run, the points then as the
+// interpolation left them.
+Bspline* InterpolantWithCorners(double* x, double* y, int m, const char* corner) {
+  int corners = 0;
+  for (int i = 1; i < m; ++i) corners += corner[i] != 0;
+  if (corners == 0) {
+    Bspline* c = CurveIntrplt(x, y, nullptr, m, nullptr, 3, 0);
+    if (c && NumCtrlU(c) != m + 3) {
+      FreeBspline(c);
+      c = nullptr;
+    }
+    return c;
+  }
+  TrackingScope scope;
+  double* K = MallocArray<double>(2 * (m + 7));
+  if (!K || KernelFailed()) return nullptr;
+  double* run = K + m + 7;  // one run's padded parameters
+  AssignKnots(x, y, nullptr, m, K);
+  const double* t = K + 3;  // the points' parameters
+  Owned<Bspline, FreeBspline> c(MallocCurveBspline(2, 3, m + 3 + 2 * corners));
+  if (!c) return nullptr;
+  double* knots = c->knotsU;
+  for (int j = 0; j < 4; ++j) *knots++ = t[0];
+  int at = 0;  // the run's first control point in c
+  for (int a = 0; a < m;) {
+    int b = a + 1;
+    while (b < m && !corner[b]) ++b;
+    if (!(t[b] > t[a])) return nullptr;
+    for (int j = 0; j < 3; ++j) run[j] = t[a], run[b - a + 4 + j] = t[b];
+    for (int i = a; i <= b; ++i) run[3 + i - a] = t[i];
+    Owned<Bspline, FreeBspline> piece(CurveIntrplt(x + a, y + a, nullptr, b - a, run, 3, 0));
+    if (!piece || NumCtrlU(piece.get()) != b - a + 3) return nullptr;
+    // The runs share their corner point, the first control point of the later one.
+    for (int i = at ? 1 : 0; i < b - a + 3; ++i, ++at) {
+      c->X[0][at] = piece->X[0][i];
+      c->Y[0][at] = piece->Y[0][i];
+    }
+    for (int i = a + 1; i < b; ++i) *knots++ = t[i];
+    for (int j = 0; j < (b < m ? 3 : 4); ++j) *knots++ = t[b];
+    a = b;
+  }
+  SetDomainFromKnots(c.get(), 0);
+  return c.release();
+}
+
+// The parameters of c's knots without repeats, into out (count values at most): the points of an
+// InterpolantWithCorners. False when c has another count.
+bool PointParams(const Bspline* c, double* out, int count) {
+  int k = 0;
+  for (int i = c->degreeU; i <= NumCtrlU(c); ++i)
+    if (i == c->degreeU || c->knotsU[i] != c->knotsU[i - 1]) {
+      if (k == count) return false;
+      out[k++] = c->knotsU[i];
+    }
+  return k == count;
+}
+
+// Places nodes so that the cubic interpolants TraceCurves makes of the trace (its nodes'
+// parameters, interpolated on chord lengths in each parameter plane, with a corner at a node on a
+// crease; every node's parameter a knot) lie within tol of both surfaces between the nodes too. Each round
 // measures, at the middle of every interval not yet known to hold (and, where that holds, at its
 // quarters), the distance of each curve's point from the other surface (Departure; along a
 // tangential contact from the contact, ContactDeparture, which also places the cuts). An
@@ -2536,6 +2615,8 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
     int held = side >= 0 ? side ^ 1 : AcrossPole(s1, s2, q);
     const bool endOnSide = held < 0 && t->open && (n == t->head || n == t->tail);
     if (endOnSide) held = OnDomainSide(s1, s2, q);
+    // A node on a crease is where the curves have a corner (InterpolantWithCorners): it stays on it.
+    if (held < 0) held = CreaseParam(s1, s2, n);
     if (held >= 0 ? !PullWithParamHeld(s1, s2, q, held, P, kPullShare * tol) : !PullOnto(s1, s2, q, P, kPullShare * tol))
       return;
     // Where the normals are parallel (a branch ending where the surfaces miss crossing by
@@ -2592,25 +2673,27 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
     // A node put beside a pole end, or the one there dropped, gives the end a new neighbour to
     // come straight from; the end intervals then change and are measured again.
     if (ComeStraightIntoPoles(s1, s2, t) && measure && n > 1) measure[0] = measure[n - 2] = 1;
-    Owned<double, Free> a(MallocArray<double>(4, n));
+    Owned<double, Free> a(MallocArray<double>(6, n));
     Owned<int, Free> parts(MallocArray<int>(n - 1));  // pieces each interval is cut into
     Owned<int, Free> stray(CallocArray<int>(n - 1));  // 1 where a node of the interval was pulled on
-    if (!a || !parts || !stray || KernelFailed()) return -2;
+    Owned<char, Free> corner(CallocArray<char>(n));   // 1 where the branch turns on a crease
+    if (!a || !parts || !stray || !corner || KernelFailed()) return -2;
     int i = 0;
     for (IntersectionTraceNode* m = t->head; m && i < n; m = m->next, ++i) {
       a[i] = m->u1;
       a[n + i] = m->v1;
       a[2 * n + i] = m->u2;
       a[3 * n + i] = m->v2;
+      corner[i] = CreaseParam(s1, s2, m) >= 0;
     }
-    Owned<Bspline, FreeBspline> c1(CurveIntrplt(a.get(), a.get() + n, nullptr, n - 1, nullptr, 3, 0));
-    Owned<Bspline, FreeBspline> c2(CurveIntrplt(a.get() + 2 * n, a.get() + 3 * n, nullptr, n - 1, nullptr, 3, 0));
+    Owned<Bspline, FreeBspline> c1(InterpolantWithCorners(a.get(), a.get() + n, n - 1, corner.get()));
+    Owned<Bspline, FreeBspline> c2(InterpolantWithCorners(a.get() + 2 * n, a.get() + 3 * n, n - 1, corner.get()));
     if (KernelFailed()) return -2;
     // Nodes that coincide in a parameter plane are merged by the interpolation: its knots then
     // no longer name the nodes, and the trace is left as it is.
-    if (!c1 || !c2 || NumCtrlU(c1.get()) != n + 2 || NumCtrlU(c2.get()) != n + 2) return 0;
-    const double* k1 = c1->knotsU + 3;
-    const double* k2 = c2->knotsU + 3;
+    double* k1 = a.get() + 4 * n;  // the nodes' parameters on the interpolants
+    double* k2 = a.get() + 5 * n;
+    if (!c1 || !c2 || !PointParams(c1.get(), k1, n) || !PointParams(c2.get(), k2, n)) return 0;
     int added = 0;
     ParamBox box = BoxOfNodes(t);  // grown by each cut put in
     IntersectionTraceNode* m = t->head;
@@ -2801,6 +2884,48 @@ int CutAtInnerPole(const Bspline* s1, const Bspline* s2, IntersectionTraceList* 
   return 0;
 }
 
+// The curve pair of a fitted trace, as CreateIntersectionCurves makes it (each curve put on its
+// surface's curve list), with a corner where the branch turns on a crease (InterpolantWithCorners).
+// 0, or -2 on failure with no curve made.
+int TraceCurves(Bspline* s1, Bspline* s2, const IntersectionTrace* t, Bspline* c[2]) {
+  c[0] = c[1] = nullptr;
+  const int n = t->nodeCount;
+  if (n < 1 || !t->head) return -2;
+  TrackingScope scope;
+  double* a = MallocArray<double>(4, n);
+  char* corner = CallocArray<char>(n);
+  if (!a || !corner || KernelFailed()) return -2;
+  auto nodes = [&]() {  // again after a failed run, whose nodes the interpolation may have moved
+    int i = 0;
+    for (const IntersectionTraceNode* m = t->head; m && i < n; m = m->next, ++i)
+      a[i] = m->u1, a[n + i] = m->v1, a[2 * n + i] = m->u2, a[3 * n + i] = m->v2;
+  };
+  nodes();
+  int i = 0;
+  for (const IntersectionTraceNode* m = t->head; m && i < n; m = m->next, ++i) corner[i] = CreaseParam(s1, s2, m) >= 0;
+  Owned<Bspline, FreeBspline> c1, c2;
+  if (n > 2) {
+    c1.reset(InterpolantWithCorners(a, a + n, n - 1, corner));
+    c2.reset(InterpolantWithCorners(a + 2 * n, a + 3 * n, n - 1, corner));
+  }
+  if (KernelFailed()) return -2;
+  // Without a corner, or where merged nodes leave the runs short of one, the curves are as the
+  // interpolation of all nodes makes them.
+  if (!c1 || !c2) {
+    nodes();
+    c1.reset(CurveIntrplt(a, a + n, nullptr, n - 1, nullptr, 3, 0));
+    c2.reset(CurveIntrplt(a + 2 * n, a + 3 * n, nullptr, n - 1, nullptr, 3, 0));
+    if (!c1 || !c2 || KernelFailed()) return -2;
+  }
+  PutBsplToSurfCrvList(c1.get(), s1);
+  if (KernelFailed()) return -2;
+  PutBsplToSurfCrvList(c2.get(), s2);
+  if (KernelFailed()) return -2;  // c1 leaves s1's list as it is freed
+  c[0] = c1.release();
+  c[1] = c2.release();
+  return 0;
+}
+
 // Frees the curves of a result (each also leaves its surface's curve list) and its nodes.
 void FreeResult(BsplineList* list) {
   while (list) {
@@ -2865,7 +2990,7 @@ int CreateSrfSrfIntersectionCurves(Bspline* s1, Bspline* s2, BsplineList** out) 
       return 0;
     }
     Bspline* c[2] = {nullptr, nullptr};
-    if (CreateIntersectionCurves(s1, s2, t, c, 1, 1) != 0) {
+    if (TraceCurves(s1, s2, t, c) != 0) {
       FreeResult(result);
       return 0;
     }

@@ -5212,3 +5212,62 @@ TEST_F(HardIntersections, CoarsePrismAndCylinderGiveEachArcOnce) {
         }
     }
 }
+
+// A degree-1 sphere of 12 x 8 facets (corners on the unit sphere, the pole rows collapsed) and a
+// plane through (0, 0, 0.1) tilted 0.4 from z: a polygon, turning on every crease it crosses, two
+// of them a short way apart where it passes near a corner of a facet. The curves keep a corner
+// there: at sizes 1e-6, 1 and 1e6 moved 1e4 x the size, whichever surface comes first, every
+// sample of the branch lies within 1e-6 of the size of the facets and of the plane.
+TEST_F(HardIntersections, FacetedSphereAndPlaneKeepTheCornersOfTheirPolygon) {
+  const int NU = 12, NV = 8;
+  const double t = 0.4;
+  const CaseSurface plane{false, Axes({std::sin(t), 0, std::cos(t)}, {0, 1, 0}), {0, 0, 0.1}, 0, 0, 0, 0, false, 0.0, true};
+  std::vector<std::array<double, 3>> corners;
+  for (int j = 0; j <= NV; ++j)
+    for (int i = 0; i <= NU; ++i) {
+      const double a = 2 * M_PI * i / NU + 0.3, ph = M_PI * j / NV - M_PI / 2;
+      corners.push_back({std::cos(ph) * std::cos(a), std::cos(ph) * std::sin(a), std::sin(ph)});
+    }
+  // Each facet's plane (unit normal, offset) from its diagonals: the facets are flat, the
+  // polyhedron convex, so the distance from it is the largest from the facets' planes outside.
+  std::vector<std::array<double, 4>> facets;
+  for (int j = 0; j < NV; ++j)
+    for (int i = 0; i < NU; ++i) {
+      const auto &A = corners[j * (NU + 1) + i], &B = corners[j * (NU + 1) + i + 1],
+                 &C = corners[(j + 1) * (NU + 1) + i + 1], &D = corners[(j + 1) * (NU + 1) + i];
+      double d1[3], d2[3], n[3];
+      for (int q = 0; q < 3; ++q) d1[q] = C[q] - A[q], d2[q] = D[q] - B[q];
+      VecCrossProd3(d1, d2, n);
+      const double len = VecSize3(n);
+      for (double& x : n) x /= len;
+      facets.push_back({n[0], n[1], n[2], std::fabs(VecDotProd3(n, A.data()) + VecDotProd3(n, C.data())) / 2});
+    }
+  auto facetDist = [&](const double* p) {
+    double best = -HUGE_VAL;
+    for (const auto& f : facets) best = std::fmax(best, p[0] * f[0] + p[1] * f[1] + p[2] * f[2] - f[3]);
+    return best;
+  };
+  for (double scale : {1e-6, 1.0, 1e6})
+    for (int first : {0, 1}) {
+      const Place at = Placed(scale, 1e4);
+      std::vector<double> pts, ku = {0, 0}, kv = {0, 0};
+      for (const auto& p : corners) {
+        double q[3];
+        at.Map(p.data(), q);
+        pts.insert(pts.end(), q, q + 3);
+      }
+      for (int i = 1; i < NU; ++i) ku.push_back(double(i) / NU);
+      for (int j = 1; j < NV; ++j) kv.push_back(double(j) / NV);
+      ku.insert(ku.end(), {1, 1});
+      kv.insert(kv.end(), {1, 1});
+      BsplineKeeper keep;
+      Bspline* faceted = keep(BuildSurface(1, 1, NU + 1, NV + 1, pts, ku, kv));
+      faceted->closedU = 1;
+      Bspline* p = keep(plane.Build(at));
+      const std::vector<Branch> bs = first ? Intersect(p, faceted, at) : Intersect(faceted, p, at);
+      const double size = shapes::PairSize(faceted, p) / scale;
+      EXPECT_EQ(bs.size(), 1u) << scale << " " << first;
+      EXPECT_LT(WorstOffBoth(bs, facetDist, [&](const double* x) { return plane.Distance(x); }), 1e-6 * size)
+          << scale << " " << first;
+    }
+}
