@@ -1435,4 +1435,32 @@ TEST_F(FilletBall, ABranchCountingMoreNodesThanItHoldsIsRefused) {
   FreeTrace(out);
 }
 
+// A small sphere astride the cone's seam beside its apex: the contacts of the balls at the ends
+// of the branches lie on the seam, which the contact solver reaches from either side of it.
+TEST_F(FilletBall, ABallWhoseContactLiesOnTheSeamIsFound) {
+  for (const Place& at : Placements())
+    for (int order = 0; order < 2; ++order) {
+      SCOPED_TRACE(::testing::Message() << "scale " << at.scale << " order " << order);
+      Place off = at;
+      off.shift[0] += 0.1 * at.scale, off.shift[2] += 0.85 * at.scale;
+      BsplineKeeper keep;
+      Bspline* sphere = keep(shapes::Sphere(0.1, off));
+      Bspline* cone = keep(shapes::Cone(kZ, kX, 1.0, 0.0, 0.0, 1.0, at));
+      Bspline* S1 = order ? cone : sphere;
+      Bspline* S2 = order ? sphere : cone;
+      const double tol = 1e-9 * shapes::PairSize(S1, S2);
+      IntersectionTraceList* list = MallocIntersectionTraceList();
+      ASSERT_EQ(NewIntersect(S1, S2, list, 0.01, 1e-7), 0);
+      for (IntersectionTrace* t = list->head; t; t = t->next) {
+        RearrangeIntersectList(t);
+        SetRadiusArray(S1, t, 0.14 * at.scale, 0, 0, 0, 0, 0, 0);
+        IntersectionTrace* out = MallocIntersectionTrace();
+        EXPECT_EQ(NewFilletTrace(S1, S2, t, out, tol), 0) << Messages();
+        EXPECT_EQ(out->nodeCount, t->nodeCount);
+        FreeTrace(out);
+      }
+      FreeIntersectionTraceList(list);
+    }
+}
+
 }  // namespace
