@@ -1354,13 +1354,21 @@ int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, Intersection
     // Contacts that move no farther than such a node stand where the pair before left them.
     const bool beside = out->nodeCount > 0 && !(VecSize3(dXi) > kBesideShare * onward);
     if (refined == 100 && out->nodeCount > 0) {
-      bool turns = false;
-      for (int k = 0; k < 2; ++k) {
-        VecDiff3(P[k], prev[k], d[k]);
-        moved[k] = VecSize3(d[k]) > std::fmax(std::fmax(noise, kStillShare * VecSize3(dXi)),
-                                              beside ? kBesideShare * onward : 0.0);
-        turns = turns || (moved[k] && VecDotProd3(d[k], SmallVector(dprev[k], noise) ? dXi : dprev[k]) < 0.0);
-      }
+      // The contact points P of the pair c, their moves d from the last pair taken and whether
+      // they turn back.
+      auto Follow = [&](const double* c) {
+        Eval3DPointOnSurfCoord(S1, c[0], c[1], 0, 0, P[0]);
+        Eval3DPointOnSurfCoord(S2, c[2], c[3], 0, 0, P[1]);
+        bool back = false;
+        for (int k = 0; k < 2; ++k) {
+          VecDiff3(P[k], prev[k], d[k]);
+          moved[k] = VecSize3(d[k]) > std::fmax(std::fmax(noise, kStillShare * VecSize3(dXi)),
+                                                beside ? kBesideShare * onward : 0.0);
+          back = back || (moved[k] && VecDotProd3(d[k], SmallVector(dprev[k], noise) ? dXi : dprev[k]) < 0.0);
+        }
+        return back;
+      };
+      bool turns = Follow(q);
       // Contact points that turn back would fold the fillet over itself. A node that itself
       // steps back along the branch is passed over. One that goes on has no ball of its own:
       // the refiner slid along the fillet to the ball of another place, as it does from a node
@@ -1370,10 +1378,31 @@ int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, Intersection
       // slid: when that is the first, the fillet begins here instead.
       if (turns && VecDotProd3(dXi, dX) < 0.0) continue;
       const double tail[4] = {out->tail->u1, out->tail->v1, out->tail->u2, out->tail->v2};
-      const int apart = turns ? kAwayFromNode
-                        : LeapsAGap(S1, S2, p + 5 * last, p + 5 * i, tail, q, prev, P, VecSize3(dXi), tol)
-                            ? kAcrossAGap
-                            : 100;
+      auto Apart = [&](const double* c, bool back) {
+        return back ? kAwayFromNode
+               : LeapsAGap(S1, S2, p + 5 * last, p + 5 * i, tail, c, prev, P, VecSize3(dXi), tol) ? kAcrossAGap
+                                                                                                 : 100;
+      };
+      int apart = Apart(q, turns);
+      // Where the fillet's spine bends sharply (a hyperbola's vertex beside a cone's apex, whose
+      // ball sits on the axis) balls far apart along it have cross-sections that pass the node
+      // within a step, and the refiner may take one of those for the node's. The node's ball
+      // continued from the last pair, its cross-section through the node, is taken instead
+      // where it rounds the node's corner, fits and follows on from that pair.
+      if (turns) {
+        const bool held[4] = {false, false, false, false};
+        double c[4] = {tail[0], tail[1], tail[2], tail[3]};
+        if (SolveContact(S1, S2, p[5 * i + 4], c, held, Xi) && BallSpansCorner(S1, S2, p[5 * i + 4], c, Xi) &&
+            BallFits(S1, S2, p[5 * i + 4], c)) {
+          const bool back = Follow(c);
+          if (!back && Apart(c, back) == 100) {
+            for (int k = 0; k < 4; ++k) q[k] = c[k];
+            apart = 100;
+          } else {
+            Follow(q);
+          }
+        }
+      }
       if (apart != 100 && out->nodeCount == 1 && !SmallVector(dXi, noise) &&
           VecDist3(prev[0], X) + VecDist3(prev[1], X) > VecDist3(P[0], Xi) + VecDist3(P[1], Xi)) {
         if (!missing) ReportNoBall(InputPlace(first), n, apart);

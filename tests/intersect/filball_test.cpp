@@ -1463,4 +1463,43 @@ TEST_F(FilletBall, ABallWhoseContactLiesOnTheSeamIsFound) {
     }
 }
 
+// The plane x = 0.1, facing the cone's axis, cuts the cone in a hyperbola whose vertex's ball
+// sits on the apex, centred on the axis: its neighbours' balls lie a tenth of the size to either
+// side, and so do their mirror images across the plane through the axis, whose cross-sections
+// pass the nodes within a step. A trace from the vertex follows the branch to its last ball.
+TEST_F(FilletBall, ATraceFromAHyperbolasVertexBesideAnApexFollowsItsBranch) {
+  const double o[3] = {0.1, 1.0, -0.2}, e1[3] = {0.0, -2.0, 0.0}, e2[3] = {0.0, 0.0, 1.4};
+  const double vertex[3] = {0.1, 0.0, 0.9};
+  for (const Place& at : Placements()) {
+    SCOPED_TRACE(::testing::Message() << "scale " << at.scale);
+    BsplineKeeper keep;
+    Bspline* S1 = keep(shapes::Plane(o, e1, e2, at));
+    Bspline* S2 = keep(shapes::Cone(kZ, kX, 1.0, 0.0, 0.0, 1.0, at));
+    const double tol = 1e-9 * shapes::PairSize(S1, S2);
+    IntersectionTraceList* list = MallocIntersectionTraceList();
+    ASSERT_EQ(NewIntersect(S1, S2, list, 0.01, 1e-7), 0);
+    int fromVertex = 0;
+    for (IntersectionTrace* t = list->head; t; t = t->next) {
+      RearrangeIntersectList(t);
+      double X[3];
+      at.Unmap(&t->tail->x, X);
+      if (!(VecDist3(X, vertex) < 1e-6)) continue;
+      ++fromVertex;
+      // The branch from the vertex.
+      IntersectionTrace* in = MallocIntersectionTrace();
+      for (const IntersectionTraceNode* m = t->tail; m; m = m->prev) AppendTraceNode(in, &m->x, m->u1, m->v1, m->u2, m->v2);
+      in->open = 1;
+      SetRadiusArray(S1, in, 0.1 * at.scale, 0, 0, 0, 0, 0, 0);
+      IntersectionTrace* out = MallocIntersectionTrace();
+      NewFilletTrace(S1, S2, in, out, tol);
+      // The node at the far end, beyond the cone's base, has no ball.
+      EXPECT_GE(out->nodeCount, in->nodeCount - 1) << Messages();
+      FreeTrace(out);
+      FreeTrace(in);
+    }
+    EXPECT_GE(fromVertex, 1);
+    FreeIntersectionTraceList(list);
+  }
+}
+
 }  // namespace
