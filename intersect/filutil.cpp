@@ -1335,7 +1335,18 @@ int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, Intersection
     bool edged = false;
     int refined = RefineSelected(S1, S2, p[5 * i + 4], q, nb, tol, &edged);
     if (refined == 100) refined = OwnBall(S1, S2, p[5 * i + 4], p, n, i, q, out->nodeCount > 0);
-    if (refined == 100 && edged && AwayFromStation(S1, S2, p, n, i, q, p[5 * i + 4])) refined = kAwayFromNode;
+    if (refined == 100 && edged && AwayFromStation(S1, S2, p, n, i, q, p[5 * i + 4])) {
+      // The refiner went along an edge to the ball of another place; the node's own ball, grown
+      // from the node, is taken where there is one that rounds its corner and fits.
+      double c[4] = {p[5 * i], p[5 * i + 1], p[5 * i + 2], p[5 * i + 3]}, At[3];
+      Eval3DPointOnSurfCoord(S1, c[0], c[1], 0, 0, At);
+      refined = kAwayFromNode;
+      if (GrowBall(S1, S2, p[5 * i + 4], At, c) && BallSpansCorner(S1, S2, p[5 * i + 4], c, At) &&
+          BallFits(S1, S2, p[5 * i + 4], c)) {
+        for (int k = 0; k < 4; ++k) q[k] = c[k];
+        refined = 100;
+      }
+    }
     double P[2][3], d[2][3] = {}, Xi[3], dXi[3] = {}, onward = 0.0;
     bool moved[2] = {false, false};
     if (refined == 100) {

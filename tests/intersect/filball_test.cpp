@@ -1502,4 +1502,36 @@ TEST_F(FilletBall, ATraceFromAHyperbolasVertexBesideAnApexFollowsItsBranch) {
   }
 }
 
+// A ball of radius 0.9 beside the cone's apex and the sphere of radius 0.5 about (0.5, 0, 0.4):
+// at some sizes the refiner is carried along the cone's edge to the ball of another place; the
+// node's own ball, grown from the node, is taken there, and the trace keeps the pairs it keeps
+// at unit size.
+TEST_F(FilletBall, ANodeWhoseRefinerRanAlongAnEdgeKeepsItsOwnBall) {
+  std::vector<int> unit;
+  for (const double scale : {1.0, 0.01, 0.02, 13.0}) {
+    SCOPED_TRACE(::testing::Message() << "scale " << scale);
+    Place at, off;
+    at.scale = off.scale = scale;
+    off.shift[0] = 0.5 * scale, off.shift[2] = 0.4 * scale;
+    BsplineKeeper keep;
+    Bspline* S1 = keep(shapes::Cone(kZ, kX, 1.0, 0.0, 0.0, 1.0, at));
+    Bspline* S2 = keep(shapes::Sphere(0.5, off));
+    const double tol = 1e-9 * shapes::PairSize(S1, S2);
+    IntersectionTraceList* list = MallocIntersectionTraceList();
+    ASSERT_EQ(NewIntersect(S1, S2, list, 0.01, 1e-7), 0);
+    std::vector<int> kept;
+    for (IntersectionTrace* t = list->head; t; t = t->next) {
+      RearrangeIntersectList(t);
+      SetRadiusArray(S1, t, 0.9 * scale, 0, 0, 0, 0, 0, 0);
+      IntersectionTrace* out = MallocIntersectionTrace();
+      NewFilletTrace(S1, S2, t, out, tol);
+      kept.push_back(out->nodeCount);
+      FreeTrace(out);
+    }
+    FreeIntersectionTraceList(list);
+    if (unit.empty()) unit = kept;
+    EXPECT_EQ(kept, unit);
+  }
+}
+
 }  // namespace
