@@ -3598,7 +3598,11 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
     // across the seam: the branch comes in along prev's meridian (not round the pole,
     // RoundAPole), and the interval to the seam's end swept round the pole in the parameters; the
     // march was taken for turning back there and the stretch into the pole dropped. The node
-    // takes prev's parameter round the pole.
+    // takes prev's parameter round the pole. So does a loop seeded on a pole coming back to it,
+    // however far round from prev's the crossing of the pole's side put the landing (the seam's
+    // end, near the meridian the loop leaves along, half a turn on): the step still came in
+    // along prev's meridian, and taken for turning back it dropped the last stretch of the loop
+    // (16 degrees of a small sphere's loop through its pole).
     for (int j = 0; j < 2; ++j) {
       int pd, pe, bd, be;
       const Bspline* s = j ? m.s2 : m.s1;
@@ -3607,7 +3611,8 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       const int k = 2 * j + 1 - pd;
       Params across = cur;
       across.p[k] += cur.p[k] > prev.p[k] ? -Range(s, 1 - pd) : Range(s, 1 - pd);
-      if ((pd ? s->closedU : s->closedV) && !RoundAPole(m, prev, across)) cur.p[k] = prev.p[k];
+      const bool backToSeed = seedOnPole && !m.continued && RoundAPole(m, prev, cur);
+      if ((pd ? s->closedU : s->closedV) && (!RoundAPole(m, prev, across) || backToSeed)) cur.p[k] = prev.p[k];
     }
     stop = flag || CheckIfBndryReached(m.s1, m.s2, &cur.p[0], &cur.p[1], &cur.p[2], &cur.p[3]) || OnDomainEnd(m, cur);
     if (stop && !flag) Eval3DPointOnSurfCoord(m.s1, cur.p[0], cur.p[1], 0, 0, P);

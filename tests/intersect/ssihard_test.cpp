@@ -5148,3 +5148,15 @@ TEST_F(HardIntersections, CoarsePrismAndCylinderGiveEachArcOnce) {
         }
     }
 }
+
+// A sphere of radius 1e-3 sunk 8 point tolerances into the torus, its loop through the sphere's
+// pole, the sphere first: seeded on the pole, the march runs round the loop and comes back to the
+// pole along the meridian it left by half a turn off. The step onto the pole crossed the pole's
+// side and was given the seam's parameter round it, half a turn from the arriving meridian's; taken
+// for turning back, it was dropped, and the last 18 point tolerances of the loop with it (344
+// degrees traced). At sizes 1, 1e-6 and 1e6 moved 1e4 x the size, either surface first: every
+// exact point of the loop near a branch, every sample on both surfaces, the loop traced once.
+TEST_F(HardIntersections, ALoopSeededOnAPoleComesBackToItAlongItsMeridian) {
+  const SunkSphereThroughPole k(1.1420881104373473, 0.48886463658892293, 5.1608541344865353, 1e-3);
+  for (const Place& at : {Placed(1.0, 0.0), Placed(1e-6, 1e4), Placed(1e6, 1e4)}) ExpectSunkLoopThroughPole(k, at, M_PI / 180);
+}
