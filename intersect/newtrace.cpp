@@ -2042,6 +2042,13 @@ constexpr double kSineKept = 0.5;
 // across onto the branch. Above it a node stays within a few tolerances of the branch and is
 // left as the refinement gave it.
 constexpr double kPullAcrossSine = 0.2;
+// A seed loose beside a pole (SeedLooseBesidePole) meeting both surfaces within tolB times the
+// sine still lies up to a tolerance across the branch, farther than the march's first steps round
+// the pole are long (a few tenths of a tolerance): their landings on the branch are pulled farther
+// than the steps and refused, and the march crawls a few degrees round the pole and stops (a small
+// sphere's loop through its pole, 11-14 degrees of it traced). Such a seed is tightened to this
+// share of that.
+constexpr double kLooseSeedTightening = 0.1;
 
 bool BesidePole(const Bspline* s, double u, double v);
 bool SeedLooseBesidePole(const March& m, const Params& c, const double S[3]);
@@ -2050,7 +2057,8 @@ void TightenBeside(March& m, Params& c, double P[3], double sine) {
   Params t = c;
   double Q[3];
   int flag = 0;
-  const double tol = m.tolB * std::fmax(sine, kLeastTightening);
+  const bool looseSeed = m.refiningSeed && SeedLooseBesidePole(m, c, P);
+  const double tol = m.tolB * std::fmax(looseSeed ? kLooseSeedTightening * sine : sine, kLeastTightening);
   // A node on a seam or an edge keeps its parameter there: refined freely it slides off the end
   // along a branch that crosses the seam at a shallow angle (a small sphere's loop), and the march
   // that stopped for the seam ends short of it, where no continuation starts. Beside a pole the
@@ -2072,7 +2080,7 @@ void TightenBeside(March& m, Params& c, double P[3], double sine) {
   // pulled across in its own cross-section instead (PullAcross), or along the edge it lies on.
   bool across = false;
   if (std::fabs(VecDotProd3(d, tan)) > 0.1 * VecSize3(d) + 1e-3 * m.tolB) {
-    if (!(sine < kPullAcrossSine) && !(m.refiningSeed && SeedLooseBesidePole(m, c, P))) return;
+    if (!(sine < kPullAcrossSine) && !looseSeed) return;
     t = c;
     if (held >= 0 ? !MeetOnEdge(m.s1, m.s2, p, held, t.p[held], Q, tol) : !PullAcross(m, t, P, tan, tol, Q)) return;
     VecDiff3(Q, P, d);

@@ -5160,3 +5160,16 @@ TEST_F(HardIntersections, ALoopSeededOnAPoleComesBackToItAlongItsMeridian) {
   const SunkSphereThroughPole k(1.1420881104373473, 0.48886463658892293, 5.1608541344865353, 1e-3);
   for (const Place& at : {Placed(1.0, 0.0), Placed(1e-6, 1e4), Placed(1e6, 1e4)}) ExpectSunkLoopThroughPole(k, at, M_PI / 180);
 }
+
+// A sphere of radius 1e-3 sunk 8 point tolerances into the torus, its loop through the sphere's
+// pole, the torus first: the seed on the sphere's seam 1.8 point tolerances beside the pole,
+// tightened to the tolerance times the normals' sine (0.24), still lay 0.8 of a tolerance across
+// the branch, farther than the march's steps round the pole are long; their landings on the
+// branch were refused as pulled too far, and the march crawled on ever-halving steps: 14 degrees
+// of the loop traced, 1.3e-4 of the size left out. At sizes 1, 1e-6 and 1e6 moved 1e4 x the size,
+// either surface first: every exact point of the loop near a branch, every sample on both
+// surfaces, the loop traced once.
+TEST_F(HardIntersections, ASeedLooseBesideAPoleIsTightenedOntoItsLoop) {
+  const SunkSphereThroughPole k(4.181187517561006, 5.5169202884028801, 5.0860244422644936, 1e-3);
+  for (const Place& at : {Placed(1.0, 0.0), Placed(1e-6, 1e4), Placed(1e6, 1e4)}) ExpectSunkLoopThroughPole(k, at, M_PI / 180);
+}
