@@ -3630,7 +3630,16 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
     const int singular = EndsAtSingular(m, prev, cur, P, x, X);
     if (singular) stop = true;
     const double du = cur.p[0] - prev.p[0], dv = cur.p[1] - prev.p[1];
-    if (stop && std::fabs(du) < m.tol[0] && std::fabs(dv) < m.tol[1]) {
+    // The first step from a seed a tolerance or two beside a pole onto it moves surface 1's
+    // parameters by no more than their tolerances where surface 1 has no pole there, yet goes
+    // farther than the point tolerance: it went somewhere, and ends the march on the pole with a
+    // node. Dropped, the stretch from the seed to the pole was left out of the loop (the march
+    // back went round it to the pole from the other side).
+    int pd, pe;
+    const bool ontoPole = tr->nodeCount == 1 &&
+                          (OnPole(m.s1, cur.p[0], cur.p[1], &pd, &pe) || OnPole(m.s2, cur.p[2], cur.p[3], &pd, &pe)) &&
+                          std::hypot(P[0] - tr->tail->x, P[1] - tr->tail->y, P[2] - tr->tail->z) > m.tolB;
+    if (stop && std::fabs(du) < m.tol[0] && std::fabs(dv) < m.tol[1] && !ontoPole) {
       if (tr->nodeCount > 1) ReachEdge(m, cur, P, tr->tail);
       break;
     }

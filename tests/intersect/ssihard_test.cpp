@@ -5173,3 +5173,15 @@ TEST_F(HardIntersections, ASeedLooseBesideAPoleIsTightenedOntoItsLoop) {
   const SunkSphereThroughPole k(4.181187517561006, 5.5169202884028801, 5.0860244422644936, 1e-3);
   for (const Place& at : {Placed(1.0, 0.0), Placed(1e-6, 1e4), Placed(1e6, 1e4)}) ExpectSunkLoopThroughPole(k, at, M_PI / 180);
 }
+
+// A sphere of radius 1e-3 sunk 8 point tolerances into the torus, its loop through the sphere's
+// pole, the torus first: the seed 1.3 point tolerances beside the pole, tightened onto the loop,
+// steps onto the pole at once, moving the torus's parameters by less than their tolerances. That
+// step was taken for one that went nowhere and dropped, and the march back round the loop stopped
+// on the pole from the other side: the 1.3 tolerances between the seed and the pole left out (359
+// degrees traced). At sizes 1, 1e-6 and 1e6 moved 1e4 x the size, either surface first: every
+// exact point of the loop near a branch, every sample on both surfaces, the loop traced once.
+TEST_F(HardIntersections, AFirstStepFromASeedOntoAPoleBesideItEndsThere) {
+  const SunkSphereThroughPole k(2.2366516459105621, 2.4435109607285437, 5.6096732176275967, 1e-3);
+  for (const Place& at : {Placed(1.0, 0.0), Placed(1e-6, 1e4), Placed(1e6, 1e4)}) ExpectSunkLoopThroughPole(k, at, M_PI / 360);
+}
