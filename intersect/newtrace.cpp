@@ -2052,6 +2052,7 @@ constexpr double kLooseSeedTightening = 0.1;
 
 bool BesidePole(const Bspline* s, double u, double v);
 bool SeedLooseBesidePole(const March& m, const Params& c, const double S[3]);
+bool SeedBesidePole(const March& m, const Params& c, const double S[3]);
 
 void TightenBeside(March& m, Params& c, double P[3], double sine) {
   Params t = c;
@@ -2062,10 +2063,14 @@ void TightenBeside(March& m, Params& c, double P[3], double sine) {
   // A node on a seam or an edge keeps its parameter there: refined freely it slides off the end
   // along a branch that crosses the seam at a shallow angle (a small sphere's loop), and the march
   // that stopped for the seam ends short of it, where no continuation starts. Beside a pole the
-  // free refinement stays: a seed on a seam a few tolerances from the pole, held there, lands where
-  // the march crawls a few degrees round the pole and stops.
+  // free refinement stays for a seed (one on a seam a few tolerances from the pole, held there,
+  // lands where the march crawls a few degrees round the pole and stops) and for a node a branch
+  // through the pole passes it within (SeedBesidePole). A march's node on the seam farther off is
+  // held there: freed, the step that stopped for the seam 42 tolerances from a small sphere's pole
+  // slid 7e-6 of the range off it, and no continuation traced the 38 degrees on to the pole.
   const int held = HeldOnEnd(m, c);
-  const bool keepOnEnd = held >= 0 && !BesidePole(m.s1, c.p[0], c.p[1]) && !BesidePole(m.s2, c.p[2], c.p[3]);
+  const bool besidePole = BesidePole(m.s1, c.p[0], c.p[1]) || BesidePole(m.s2, c.p[2], c.p[3]);
+  const bool keepOnEnd = held >= 0 && !(besidePole && (m.refiningSeed || SeedBesidePole(m, c, P)));
   double* const p[4] = {&t.p[0], &t.p[1], &t.p[2], &t.p[3]};
   if (keepOnEnd ? !MeetOnEdge(m.s1, m.s2, p, held, t.p[held], Q, tol)
                 : NewRefineIntrPoint(m.s1, m.s2, &t.p[0], &t.p[1], &t.p[2], &t.p[3], Q, 4 * kMarchIterations, &flag,

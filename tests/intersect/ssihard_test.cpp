@@ -5185,3 +5185,15 @@ TEST_F(HardIntersections, AFirstStepFromASeedOntoAPoleBesideItEndsThere) {
   const SunkSphereThroughPole k(2.2366516459105621, 2.4435109607285437, 5.6096732176275967, 1e-3);
   for (const Place& at : {Placed(1.0, 0.0), Placed(1e-6, 1e4), Placed(1e6, 1e4)}) ExpectSunkLoopThroughPole(k, at, M_PI / 360);
 }
+
+// A sphere of radius 1e-3 sunk 8 point tolerances into the torus, its loop through the sphere's
+// pole, the torus first: the march from a seed 119 point tolerances from the pole stops on the
+// sphere's seam 42 tolerances short of it. The step's end, refined freely beside the pole, slid
+// 7e-6 of the seam's range off it, where no continuation starts from the seam's far side: the
+// 38 degrees on to the pole were left out (2e-5 of the size). At sizes 1, 1e-6 and 1e6 moved 1e4
+// x the size, either surface first: every exact point of the loop near a branch, every sample on
+// both surfaces, the loop traced once.
+TEST_F(HardIntersections, AStepStoppedOnASeamFarFromAPoleStaysOnTheSeam) {
+  const SunkSphereThroughPole k(4.4318708775613525, 1.3263345765157799, 4.270496052114261, 1e-3);
+  for (const Place& at : {Placed(1.0, 0.0), Placed(1e-6, 1e4), Placed(1e6, 1e4)}) ExpectSunkLoopThroughPole(k, at, M_PI / 180);
+}
