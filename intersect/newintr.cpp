@@ -2064,6 +2064,110 @@ bool DipTracedApart(const Bspline* s1, const Bspline* s2, const IntersectionTrac
   return false;
 }
 
+// A branch leaving a seam at a smaller sine than this of its angle with the seam is taken to run
+// along it: its tangent's rate across the seam is then of the order of the normals' round-off.
+const double kSeamSideSine = 1e-6;
+// A node whose parameter lies within this share of the range of one end of a closed direction's
+// seam lies beside that end (the march never steps round a quarter turn but beside a pole).
+const double kSeamSideShare = 0.25;
+
+// The end of the seam of closed parameter k (0 u1, 1 v1, 2 u2, 3 v2) that the branch lies beside
+// as it runs from node n on that seam toward the point W: 0 the domain's low end, 1 its high end,
+// -1 when that is not told (no tangent plane, or the branch runs along the seam). The branch's
+// tangent at n (the normals' cross product, turned toward W) resolved into the parameters of k's
+// surface: its rate in k points into the domain from that end.
+int SeamSideToward(const Bspline* s1, const Bspline* s2, const IntersectionTraceNode* n, int k,
+                   const double W[3]) {
+  const Bspline* s = k < 2 ? s1 : s2;
+  double q[4], P1[3], P2[3], n1[3], n2[3], t[3], jet[3][3], d[3], du = 0.0, dv = 0.0;
+  NodeParams(n, q);
+  if (!PointAndNormal(s1, q[0], q[1], P1, n1) || !PointAndNormal(s2, q[2], q[3], P2, n2) ||
+      SurfaceJet(s, q[k & 2], q[(k & 2) + 1], jet) != 0)
+    return -1;
+  VecCrossProd3(n1, n2, t);
+  const double X[3] = {n->x, n->y, n->z};
+  VecDiff3(W, X, d);
+  if (VecDotProd3(t, d) < 0.0)
+    for (double& x : t) x = -x;
+  if (!ResolveInTangentPlane(t, jet[1], jet[2], &du, &dv)) return -1;
+  // The rate times the partial along k, against the tangent's length: the sine of the branch's
+  // angle with the seam.
+  const double rate = k & 1 ? dv : du;
+  if (!(std::fabs(rate) * VecSize3(jet[1 + (k & 1)]) > kSeamSideSine * VecSize3(t))) return -1;
+  return rate > 0.0 ? 0 : 1;
+}
+
+// A loop closed on a node on the seam of a closed parameter (the march came back to where it
+// crossed the seam) keeps at both ends the value that node was traced with, and the branch may
+// leave it on one side of the seam and come back to it on the other. The interval beside the
+// node on the wrong side then runs round the whole domain, and its nodes tell no crossing
+// (SeamCrossed) where the neighbour lies on a pole (it has any value there) or half way round
+// beside one (the march swings round a pole it passes close by). Where one end's neighbour tells
+// its side and the other's does not, and the branch crosses the seam at the node, each end takes
+// the end of the seam its branch lies beside and the loop is opened there. The parameter whose
+// seam opened it, or -1. tol is the point tolerance.
+int OpenLoopOnSeamNode(const Bspline* s1, const Bspline* s2, IntersectionTrace* t, double tol) {
+  IntersectionTraceNode *head = t->head, *tail = t->tail;
+  if (t->open || t->nodeCount < 4 || !head || !tail || head->u1 != tail->u1 || head->v1 != tail->v1 ||
+      head->u2 != tail->u2 || head->v2 != tail->v2)
+    return -1;
+  double q[4];
+  NodeParams(head, q);
+  for (int k = 0; k < 4; ++k) {
+    const Bspline* s = k < 2 ? s1 : s2;
+    if (!(k & 1 ? s->closedV : s->closedU)) continue;
+    const double lo = k & 1 ? s->knotsV[s->degreeV] : s->knotsU[s->degreeU];
+    const double hi = k & 1 ? s->knotsV[NumCtrlV(s)] : s->knotsU[NumCtrlU(s)];
+    if (q[k] != lo && q[k] != hi) continue;
+    // A node on a pole that k runs round lies on every meridian, the seam among them; one within
+    // kPoleEndReach of tol of such a pole on the branch is put on it (OntoNearbyPoles), each end
+    // then coming straight into it from its neighbour.
+    if (AlongPole(s, q[k & 2], q[(k & 2) + 1]) == (k & 1)) continue;
+    bool besidePole = false;
+    for (const double end : {k & 1 ? s->knotsU[s->degreeU] : s->knotsV[s->degreeV],
+                             k & 1 ? s->knotsU[NumCtrlU(s)] : s->knotsV[NumCtrlV(s)]}) {
+      double p[2] = {q[k & 2], q[(k & 2) + 1]}, E[3], X[3];
+      p[(k & 1) ^ 1] = end;
+      if (AlongPole(s, p[0], p[1]) != (k & 1)) continue;
+      Eval3DPointOnSurfCoord(s, p[0], p[1], 0, 0, E);
+      Eval3DPointOnSurfCoord(s, q[k & 2], q[(k & 2) + 1], 0, 0, X);
+      besidePole = besidePole || (VecDist3(E, X) <= kPoleEndReach * tol &&
+                                   PoleOffOther(s1, s2, head, k >> 1, E) <= kNodeShare * tol);
+    }
+    if (besidePole) continue;
+    // A neighbour off the pole within kSeamSideShare of the range of an end of the seam lies
+    // beside that end; one on the pole or farther round (the march swings round a pole it passes
+    // close by) tells nothing. Where one end's neighbour tells and the other's does not, the
+    // branch's tangent at the node, turned toward the neighbour that tells, must lead to that
+    // neighbour's end of the seam (a branch that only touches the seam runs along it there, and
+    // its rate across it tells nothing): it crosses the seam at the node, and the other end lies
+    // beside the seam's other end.
+    auto told = [&](const IntersectionTraceNode* by) {
+      double r[4];
+      NodeParams(by, r);
+      const double f = (r[k] - lo) / (hi - lo);
+      const bool far = f >= kSeamSideShare && f <= 1.0 - kSeamSideShare;
+      if (far || AlongPole(s, r[k & 2], r[(k & 2) + 1]) == (k & 1)) return -1;
+      return f < 0.5 ? 0 : 1;
+    };
+    const IntersectionTraceNode* by[2] = {head->next, tail->prev};
+    const int sides[2] = {told(by[0]), told(by[1])};
+    if ((sides[0] < 0) == (sides[1] < 0)) continue;
+    const int c = sides[0] < 0 ? 1 : 0;
+    const double W[3] = {by[c]->x, by[c]->y, by[c]->z};
+    if (SeamSideToward(s1, s2, c ? tail : head, k, W) != sides[c]) continue;
+    const int out = c ? 1 - sides[1] : sides[0], back = c ? sides[1] : 1 - sides[0];
+    double* v[2][4] = {{&head->u1, &head->v1, &head->u2, &head->v2},
+                       {&tail->u1, &tail->v1, &tail->u2, &tail->v2}};
+    *v[0][k] = out ? hi : lo;
+    *v[1][k] = back ? hi : lo;
+    t->open = 1;
+    t->directionStart = t->nodeCount;
+    return k;
+  }
+  return -1;
+}
+
 // The curves are interpolants of the nodes' parameters: between two nodes on either side of a
 // closed surface's seam they would run back across the whole domain, off both surfaces. A
 // branch (in running order) is cut at each such seam crossing, each side ending on the seam: a
@@ -2075,12 +2179,16 @@ bool DipTracedApart(const Bspline* s1, const Bspline* s2, const IntersectionTrac
 int CutAtSeamCrossings(Bspline* s1, Bspline* s2, IntersectionTraceList* list, IntersectionTrace* t, double tol) {
   if (t->nodeCount < 2 || !t->head) return 0;
   if (t->directionStart > 0 && t->directionStart < t->nodeCount) RearrangeIntersectList(t);
+  const int opened = OpenLoopOnSeamNode(s1, s2, t, tol);
   const IntersectionTraceNode *head = t->head, *tail = t->tail;
   const bool loop = !t->open && t->nodeCount > 2 && head->u1 == tail->u1 && head->v1 == tail->v1 &&
                     head->u2 == tail->u2 && head->v2 == tail->v2;
   for (IntersectionTraceNode* a = t->head; a && a->next; a = a->next) {
     IntersectionTraceNode* b = a->next;
-    const int k = SeamCrossed(s1, s2, a, b);
+    int k = SeamCrossed(s1, s2, a, b);
+    // An end just put beside the end of the seam its branch lies beside is on that side: its
+    // interval's jump in that parameter is the branch passing a pole (half a turn round it).
+    if (k >= 0 && k == opened && (a == t->head || b == t->tail)) k = -1;
     // The ends of the two parts: a's at ea (point Pa), b's at eb (point Pb).
     double ea[4], eb[4], Pa[3], Pb[3];
     if (k < 0) {
@@ -2324,6 +2432,56 @@ bool MiddleOfBand(Bspline* s1, Bspline* s2, const IntersectionTraceNode* n, doub
   return VecDist3(P1, P2) > 0.5 * tol;
 }
 
+// Loose nodes in a row that DropLooseBetweenTight drops: more in a row are a branch the surfaces
+// cross at a shallow angle all along, traced loosely throughout.
+const int kLooseRun = 2;
+
+// A traced node the pull leaves where it was (it would move farther than half the way to a
+// neighbour, at a crossing too shallow for that to be taken for crossing the branch,
+// kAcrossPullSine) lies its gap over the normals' sine beside the branch. One or two such nodes in
+// a row (kLooseRun) between nodes on both surfaces (within kNodeShare of tol, weighted by
+// AcrossWeight) make the curves run out to them and back: beside a small sphere's pole, where the
+// march crawls in steps about as long as that slack, the zigzags made a loop some hundred
+// tolerances long 2 % too long. They are dropped, and the interval their neighbours then bound is
+// measured and cut as any other. Not on a pole or a side of the domain, whose nodes are held
+// there.
+void DropLooseBetweenTight(Bspline* s1, Bspline* s2, IntersectionTrace* t, double tol) {
+  // -1 without normals, 1 when the node lies off the surfaces by more than kNodeShare of tol
+  // (weighted) where their normals part, 0 when it lies on them.
+  auto loose = [&](const IntersectionTraceNode* n) {
+    double q[4], P1[3], P2[3], n1[3], n2[3], c[3];
+    NodeParams(n, q);
+    if (!PointAndNormal(s1, q[0], q[1], P1, n1) || !PointAndNormal(s2, q[2], q[3], P2, n2)) return -1;
+    if (VecDist3(P1, P2) * AcrossWeight(n1, n2) <= kNodeShare * tol) return 0;
+    const bool held = AcrossPole(s1, s2, q) >= 0 || OnDomainSide(s1, s2, q) >= 0;
+    return held || VecSize3(VecCrossProd3(n1, n2, c)) < kLeastAcrossSine ? -1 : 1;
+  };
+  for (IntersectionTraceNode* n = t->head ? t->head->next : nullptr; n && n->next;) {
+    if (loose(n) != 1 || loose(n->prev) != 0) {
+      n = n->next;
+      continue;
+    }
+    IntersectionTraceNode* last = n;
+    int run = 1;
+    while (run <= kLooseRun && last->next->next && loose(last->next) == 1) last = last->next, ++run;
+    IntersectionTraceNode* after = last->next;
+    if (run > kLooseRun || loose(after) != 0 || t->nodeCount - run < 2) {
+      n = after;
+      continue;
+    }
+    for (IntersectionTraceNode* m = n; m != after;) {
+      IntersectionTraceNode* next = m->next;
+      m->prev->next = next;
+      next->prev = m->prev;
+      if (t->turn == m) t->turn = nullptr;
+      Free(m);
+      --t->nodeCount;
+      m = next;
+    }
+    n = after;
+  }
+}
+
 // Places nodes so that the cubic interpolants CreateIntersectionCurves makes of the trace (its
 // nodes' parameters, interpolated on chord lengths in each parameter plane, knots from index 3
 // the nodes' parameters) lie within tol of both surfaces between the nodes too. Each round
@@ -2422,6 +2580,7 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
   const bool tailLoose = LooseEndOnSide(s1, s2, t, t->tail, tol);
   for (IntersectionTraceNode* n = t->head; n; n = n->next) pullNode(n);
   if (tailLoose && t->tail->prev && !LooseEndOnSide(s1, s2, t, t->tail, tol)) pullNode(t->tail->prev);
+  if (!contact) DropLooseBetweenTight(s1, s2, t, tol);
   ComeStraightIntoPoles(s1, s2, t);
   TrackingScope scope;  // every round's interpolants and arrays
   Owned<int, Free> measure;  // per interval: 1 to be measured this round; none: all
@@ -2570,6 +2729,78 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
   return 0;
 }
 
+// Neighbours of a node on a pole whose parameters round it lie more than this share of the range
+// apart arrive and leave along meridians the interpolants cannot join through the node.
+const double kPoleTurnShare = 0.25;
+// A trace spanning no more than this many point tolerances about a point other branches pass is
+// nodes piled there (on a pole or a corner of seams), no branch of its own.
+const double kPiledReach = 4.0;
+
+// A node the fit put on a pole inside an open branch (a cut of an interval that stepped through
+// the pole, pulled onto it) has one parameter round the pole, and the branch arrives along one
+// meridian and leaves along another, half a turn round: the interpolants, smooth through the node,
+// swing round the pole on one side of it or both, off the surfaces by far more than the tolerance
+// however close the next nodes come. The branch is cut there (kPoleTurnShare): each part ends on
+// the pole, where its end takes its neighbour's meridian (ComeStraightIntoPoles), the second put
+// after the first in the list (which the caller's walk then reaches). tol is the point tolerance.
+// 1 when cut, 0 when not, -2 on no memory.
+int CutAtInnerPole(const Bspline* s1, const Bspline* s2, IntersectionTraceList* list, IntersectionTrace* t,
+                   double tol) {
+  if (!t->open || t->nodeCount < 3 || !t->head) return 0;
+  for (IntersectionTraceNode* n = t->head->next; n && n->next; n = n->next) {
+    double q[4], qa[4], qb[4];
+    NodeParams(n, q);
+    const int across = AcrossPole(s1, s2, q);
+    if (across < 0) continue;
+    // A part within kPiledReach of the pole would be taken for nodes piled on it and dropped
+    // (CreateSrfSrfIntersectionCurves): the branch is left whole.
+    const double X[3] = {n->x, n->y, n->z};
+    double reach[2] = {0.0, 0.0};
+    for (int e = 0; e < 2; ++e)
+      for (const IntersectionTraceNode* m = e ? n->next : n->prev; m; m = e ? m->next : m->prev) {
+        const double Y[3] = {m->x, m->y, m->z};
+        reach[e] = std::fmax(reach[e], VecDist3(X, Y));
+      }
+    if (!(std::fmin(reach[0], reach[1]) > kPiledReach * tol)) continue;
+    const int along = across ^ 1;
+    const Bspline* s = along < 2 ? s1 : s2;
+    const double range = along & 1 ? s->vmax - s->vmin : s->umax - s->umin;
+    NodeParams(n->prev, qa);
+    NodeParams(n->next, qb);
+    double turn = std::fabs(qa[along] - qb[along]);
+    if (along & 1 ? s->closedV : s->closedU) turn = std::fmin(turn, range - turn);
+    if (!(turn > kPoleTurnShare * range)) continue;
+    IntersectionTrace* rest = MallocIntersectionTrace();
+    if (!rest) return -2;
+    IntersectionTraceNode* b = n->next;
+    rest->head = b;
+    rest->tail = t->tail;
+    rest->open = 1;
+    int moved = 0;
+    for (IntersectionTraceNode* m = b; m; m = m->next) {
+      ++moved;
+      if (m == t->turn) t->turn = nullptr;
+    }
+    rest->nodeCount = moved;
+    b->prev = nullptr;
+    n->next = nullptr;
+    t->tail = n;
+    t->nodeCount -= moved;
+    rest->next = t->next;
+    rest->prev = t;
+    if (t->next) t->next->prev = rest;
+    else list->tail = rest;
+    t->next = rest;
+    ++list->count;
+    const double P[3] = {n->x, n->y, n->z};
+    if (!InsertNodeAfter(rest, nullptr, P, q)) return -2;
+    t->directionStart = t->nodeCount;
+    rest->directionStart = rest->nodeCount;
+    return 1;
+  }
+  return 0;
+}
+
 // Frees the curves of a result (each also leaves its surface's curve list) and its nodes.
 void FreeResult(BsplineList* list) {
   while (list) {
@@ -2620,11 +2851,16 @@ int CreateSrfSrfIntersectionCurves(Bspline* s1, Bspline* s2, BsplineList** out) 
     // traces end, or what a cut left there) are that point of those branches, no branch; so are
     // nodes a march left round a pole (CrawledRoundAPole).
     if (t->nodeCount > 1 &&
-        (TraceSpan(t) <= 4.0 * kCurveTol * size || CrawledRoundAPole(s1, s2, t, kCurveTol * size))) {
+        (TraceSpan(t) <= kPiledReach * kCurveTol * size || CrawledRoundAPole(s1, s2, t, kCurveTol * size))) {
       const double X[3] = {t->head->x, t->head->y, t->head->z};
-      if (NearTracedBranch(list.get(), t, X, 4.0 * kCurveTol * size)) continue;
+      if (NearTracedBranch(list.get(), t, X, kPiledReach * kCurveTol * size)) continue;
     }
     if (FitTraceToSurfaces(s1, s2, t, kCurveTol * size) != 0) {
+      FreeResult(result);
+      return 0;
+    }
+    const int cut = CutAtInnerPole(s1, s2, list.get(), t, kCurveTol * size);
+    if (cut < 0 || (cut > 0 && FitTraceToSurfaces(s1, s2, t, kCurveTol * size) != 0)) {
       FreeResult(result);
       return 0;
     }
