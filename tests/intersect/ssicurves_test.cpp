@@ -295,6 +295,10 @@ void ExpectBothSharedEdges(bool ring, int n, double edge) {
 // touching standing for a whole edge.
 TEST_F(IntersectionCurves, CubicHalvesOfATubeGiveBothEdgesTheyShare) { ExpectBothSharedEdges(false, 32, 34.0); }
 
+// Halves of a flat ring in a tilted plane: the difference of their second forms is round-off,
+// so a seed on either edge is no seed beside two branches crossing, and each edge comes back.
+TEST_F(IntersectionCurves, HalvesOfAFlatRingGiveBothEdgesTheyShare) { ExpectBothSharedEdges(true, 6, 2.0); }
+
 // A face and a thin side face square to it along the edge they share (a plate and its edge
 // face): they cross along the whole edge, one branch, whichever comes first. Every node of the
 // branch lies on an end of both domains, and with the thin face first the steps are short.
