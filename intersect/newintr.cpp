@@ -8,7 +8,9 @@
 #include <cstring>
 
 #include "bspline/bsvalid.h"
+#include "bspline/crvlist.h"
 #include "bspline/ctrlnubs.h"
+#include "bspline/knots.h"
 #include "bspline/nubs.h"
 #include "bspline/refines2.h"
 #include "bspline/sfree.h"
@@ -1319,6 +1321,14 @@ int NewIntersect(Bspline* s1, Bspline* s2, IntersectionTraceList* list, double t
   if (KernelFailed()) return -2;
   double centre[3], size;
   ToUnitSize(c1.get(), c2.get(), centre, &size);
+  // The copies keep the round-off of the caller's coordinates, far off the origin larger than
+  // their own: that of the caller's largest coordinate (at most the box centre's largest plus
+  // half the diagonal), in the copies' units. No point is placed closer than that: a point
+  // tolerance below it is raised to it, as the marches cannot refine to less and would leave
+  // branches cut short or untraced.
+  const double far = std::fmax(std::fabs(centre[0]), std::fmax(std::fabs(centre[1]), std::fabs(centre[2])));
+  const double rounding = DBL_EPSILON * (far / size + 0.5);
+  tolB = std::fmax(tolB, rounding);
   // The marches evaluate the same points of the copies again and again: nearly half their
   // evaluations on the benchmark's closed loop.
   RememberedSurfaceJets jets(c1.get(), c2.get());
@@ -1349,11 +1359,6 @@ int NewIntersect(Bspline* s1, Bspline* s2, IntersectionTraceList* list, double t
                                        us1, vs1, us2, vs2, marks, list, tolA, tolB);
   if (rc != -2 && FollowTangentialContacts(c1.get(), c2.get(), list, tolA, tolB) == -2) return -2;
   DropTracesOnOtherBranches(c1.get(), c2.get(), list, tolA, tolB);
-  // The copies keep the round-off of the caller's coordinates, far off the origin larger than
-  // their own: that of the caller's largest coordinate (at most the box centre's largest plus
-  // half the diagonal), in the copies' units.
-  const double far = std::fmax(std::fabs(centre[0]), std::fmax(std::fabs(centre[1]), std::fabs(centre[2])));
-  const double rounding = DBL_EPSILON * (far / size + 0.5);
   if (rc != -2 && CollapseTouchings(c1.get(), c2.get(), list, tolB, rounding) == -2) return -2;
   // The seams are crossed where no other trace goes on from a branch's end: after the traces
   // lying on other branches are gone, whose ends would stand for a continuation that is not there.
@@ -2070,6 +2075,110 @@ bool DipTracedApart(const Bspline* s1, const Bspline* s2, const IntersectionTrac
   return false;
 }
 
+// A branch leaving a seam at a smaller sine than this of its angle with the seam is taken to run
+// along it: its tangent's rate across the seam is then of the order of the normals' round-off.
+const double kSeamSideSine = 1e-6;
+// A node whose parameter lies within this share of the range of one end of a closed direction's
+// seam lies beside that end (the march never steps round a quarter turn but beside a pole).
+const double kSeamSideShare = 0.25;
+
+// The end of the seam of closed parameter k (0 u1, 1 v1, 2 u2, 3 v2) that the branch lies beside
+// as it runs from node n on that seam toward the point W: 0 the domain's low end, 1 its high end,
+// -1 when that is not told (no tangent plane, or the branch runs along the seam). The branch's
+// tangent at n (the normals' cross product, turned toward W) resolved into the parameters of k's
+// surface: its rate in k points into the domain from that end.
+int SeamSideToward(const Bspline* s1, const Bspline* s2, const IntersectionTraceNode* n, int k,
+                   const double W[3]) {
+  const Bspline* s = k < 2 ? s1 : s2;
+  double q[4], P1[3], P2[3], n1[3], n2[3], t[3], jet[3][3], d[3], du = 0.0, dv = 0.0;
+  NodeParams(n, q);
+  if (!PointAndNormal(s1, q[0], q[1], P1, n1) || !PointAndNormal(s2, q[2], q[3], P2, n2) ||
+      SurfaceJet(s, q[k & 2], q[(k & 2) + 1], jet) != 0)
+    return -1;
+  VecCrossProd3(n1, n2, t);
+  const double X[3] = {n->x, n->y, n->z};
+  VecDiff3(W, X, d);
+  if (VecDotProd3(t, d) < 0.0)
+    for (double& x : t) x = -x;
+  if (!ResolveInTangentPlane(t, jet[1], jet[2], &du, &dv)) return -1;
+  // The rate times the partial along k, against the tangent's length: the sine of the branch's
+  // angle with the seam.
+  const double rate = k & 1 ? dv : du;
+  if (!(std::fabs(rate) * VecSize3(jet[1 + (k & 1)]) > kSeamSideSine * VecSize3(t))) return -1;
+  return rate > 0.0 ? 0 : 1;
+}
+
+// A loop closed on a node on the seam of a closed parameter (the march came back to where it
+// crossed the seam) keeps at both ends the value that node was traced with, and the branch may
+// leave it on one side of the seam and come back to it on the other. The interval beside the
+// node on the wrong side then runs round the whole domain, and its nodes tell no crossing
+// (SeamCrossed) where the neighbour lies on a pole (it has any value there) or half way round
+// beside one (the march swings round a pole it passes close by). Where one end's neighbour tells
+// its side and the other's does not, and the branch crosses the seam at the node, each end takes
+// the end of the seam its branch lies beside and the loop is opened there. The parameter whose
+// seam opened it, or -1. tol is the point tolerance.
+int OpenLoopOnSeamNode(const Bspline* s1, const Bspline* s2, IntersectionTrace* t, double tol) {
+  IntersectionTraceNode *head = t->head, *tail = t->tail;
+  if (t->open || t->nodeCount < 4 || !head || !tail || head->u1 != tail->u1 || head->v1 != tail->v1 ||
+      head->u2 != tail->u2 || head->v2 != tail->v2)
+    return -1;
+  double q[4];
+  NodeParams(head, q);
+  for (int k = 0; k < 4; ++k) {
+    const Bspline* s = k < 2 ? s1 : s2;
+    if (!(k & 1 ? s->closedV : s->closedU)) continue;
+    const double lo = k & 1 ? s->knotsV[s->degreeV] : s->knotsU[s->degreeU];
+    const double hi = k & 1 ? s->knotsV[NumCtrlV(s)] : s->knotsU[NumCtrlU(s)];
+    if (q[k] != lo && q[k] != hi) continue;
+    // A node on a pole that k runs round lies on every meridian, the seam among them; one within
+    // kPoleEndReach of tol of such a pole on the branch is put on it (OntoNearbyPoles), each end
+    // then coming straight into it from its neighbour.
+    if (AlongPole(s, q[k & 2], q[(k & 2) + 1]) == (k & 1)) continue;
+    bool besidePole = false;
+    for (const double end : {k & 1 ? s->knotsU[s->degreeU] : s->knotsV[s->degreeV],
+                             k & 1 ? s->knotsU[NumCtrlU(s)] : s->knotsV[NumCtrlV(s)]}) {
+      double p[2] = {q[k & 2], q[(k & 2) + 1]}, E[3], X[3];
+      p[(k & 1) ^ 1] = end;
+      if (AlongPole(s, p[0], p[1]) != (k & 1)) continue;
+      Eval3DPointOnSurfCoord(s, p[0], p[1], 0, 0, E);
+      Eval3DPointOnSurfCoord(s, q[k & 2], q[(k & 2) + 1], 0, 0, X);
+      besidePole = besidePole || (VecDist3(E, X) <= kPoleEndReach * tol &&
+                                   PoleOffOther(s1, s2, head, k >> 1, E) <= kNodeShare * tol);
+    }
+    if (besidePole) continue;
+    // A neighbour off the pole within kSeamSideShare of the range of an end of the seam lies
+    // beside that end; one on the pole or farther round (the march swings round a pole it passes
+    // close by) tells nothing. Where one end's neighbour tells and the other's does not, the
+    // branch's tangent at the node, turned toward the neighbour that tells, must lead to that
+    // neighbour's end of the seam (a branch that only touches the seam runs along it there, and
+    // its rate across it tells nothing): it crosses the seam at the node, and the other end lies
+    // beside the seam's other end.
+    auto told = [&](const IntersectionTraceNode* by) {
+      double r[4];
+      NodeParams(by, r);
+      const double f = (r[k] - lo) / (hi - lo);
+      const bool far = f >= kSeamSideShare && f <= 1.0 - kSeamSideShare;
+      if (far || AlongPole(s, r[k & 2], r[(k & 2) + 1]) == (k & 1)) return -1;
+      return f < 0.5 ? 0 : 1;
+    };
+    const IntersectionTraceNode* by[2] = {head->next, tail->prev};
+    const int sides[2] = {told(by[0]), told(by[1])};
+    if ((sides[0] < 0) == (sides[1] < 0)) continue;
+    const int c = sides[0] < 0 ? 1 : 0;
+    const double W[3] = {by[c]->x, by[c]->y, by[c]->z};
+    if (SeamSideToward(s1, s2, c ? tail : head, k, W) != sides[c]) continue;
+    const int out = c ? 1 - sides[1] : sides[0], back = c ? sides[1] : 1 - sides[0];
+    double* v[2][4] = {{&head->u1, &head->v1, &head->u2, &head->v2},
+                       {&tail->u1, &tail->v1, &tail->u2, &tail->v2}};
+    *v[0][k] = out ? hi : lo;
+    *v[1][k] = back ? hi : lo;
+    t->open = 1;
+    t->directionStart = t->nodeCount;
+    return k;
+  }
+  return -1;
+}
+
 // The curves are interpolants of the nodes' parameters: between two nodes on either side of a
 // closed surface's seam they would run back across the whole domain, off both surfaces. A
 // branch (in running order) is cut at each such seam crossing, each side ending on the seam: a
@@ -2081,12 +2190,16 @@ bool DipTracedApart(const Bspline* s1, const Bspline* s2, const IntersectionTrac
 int CutAtSeamCrossings(Bspline* s1, Bspline* s2, IntersectionTraceList* list, IntersectionTrace* t, double tol) {
   if (t->nodeCount < 2 || !t->head) return 0;
   if (t->directionStart > 0 && t->directionStart < t->nodeCount) RearrangeIntersectList(t);
+  const int opened = OpenLoopOnSeamNode(s1, s2, t, tol);
   const IntersectionTraceNode *head = t->head, *tail = t->tail;
   const bool loop = !t->open && t->nodeCount > 2 && head->u1 == tail->u1 && head->v1 == tail->v1 &&
                     head->u2 == tail->u2 && head->v2 == tail->v2;
   for (IntersectionTraceNode* a = t->head; a && a->next; a = a->next) {
     IntersectionTraceNode* b = a->next;
-    const int k = SeamCrossed(s1, s2, a, b);
+    int k = SeamCrossed(s1, s2, a, b);
+    // An end just put beside the end of the seam its branch lies beside is on that side: its
+    // interval's jump in that parameter is the branch passing a pole (half a turn round it).
+    if (k >= 0 && k == opened && (a == t->head || b == t->tail)) k = -1;
     // The ends of the two parts: a's at ea (point Pa), b's at eb (point Pb).
     double ea[4], eb[4], Pa[3], Pb[3];
     if (k < 0) {
@@ -2330,9 +2443,133 @@ bool MiddleOfBand(Bspline* s1, Bspline* s2, const IntersectionTraceNode* n, doub
   return VecDist3(P1, P2) > 0.5 * tol;
 }
 
-// Places nodes so that the cubic interpolants CreateIntersectionCurves makes of the trace (its
-// nodes' parameters, interpolated on chord lengths in each parameter plane, knots from index 3
-// the nodes' parameters) lie within tol of both surfaces between the nodes too. Each round
+// Loose nodes in a row that DropLooseBetweenTight drops: more in a row are a branch the surfaces
+// cross at a shallow angle all along, traced loosely throughout.
+const int kLooseRun = 2;
+
+// A traced node the pull leaves where it was (it would move farther than half the way to a
+// neighbour, at a crossing too shallow for that to be taken for crossing the branch,
+// kAcrossPullSine) lies its gap over the normals' sine beside the branch. One or two such nodes in
+// a row (kLooseRun) between nodes on both surfaces (within kNodeShare of tol, weighted by
+// AcrossWeight) make the curves run out to them and back: beside a small sphere's pole, where the
+// march crawls in steps about as long as that slack, the zigzags made a loop some hundred
+// tolerances long 2 % too long. They are dropped, and the interval their neighbours then bound is
+// measured and cut as any other. Not on a pole or a side of the domain, whose nodes are held
+// there.
+void DropLooseBetweenTight(Bspline* s1, Bspline* s2, IntersectionTrace* t, double tol) {
+  // -1 without normals, 1 when the node lies off the surfaces by more than kNodeShare of tol
+  // (weighted) where their normals part, 0 when it lies on them.
+  auto loose = [&](const IntersectionTraceNode* n) {
+    double q[4], P1[3], P2[3], n1[3], n2[3], c[3];
+    NodeParams(n, q);
+    if (!PointAndNormal(s1, q[0], q[1], P1, n1) || !PointAndNormal(s2, q[2], q[3], P2, n2)) return -1;
+    if (VecDist3(P1, P2) * AcrossWeight(n1, n2) <= kNodeShare * tol) return 0;
+    const bool held = AcrossPole(s1, s2, q) >= 0 || OnDomainSide(s1, s2, q) >= 0;
+    return held || VecSize3(VecCrossProd3(n1, n2, c)) < kLeastAcrossSine ? -1 : 1;
+  };
+  for (IntersectionTraceNode* n = t->head ? t->head->next : nullptr; n && n->next;) {
+    if (loose(n) != 1 || loose(n->prev) != 0) {
+      n = n->next;
+      continue;
+    }
+    IntersectionTraceNode* last = n;
+    int run = 1;
+    while (run <= kLooseRun && last->next->next && loose(last->next) == 1) last = last->next, ++run;
+    IntersectionTraceNode* after = last->next;
+    if (run > kLooseRun || loose(after) != 0 || t->nodeCount - run < 2) {
+      n = after;
+      continue;
+    }
+    for (IntersectionTraceNode* m = n; m != after;) {
+      IntersectionTraceNode* next = m->next;
+      m->prev->next = next;
+      next->prev = m->prev;
+      if (t->turn == m) t->turn = nullptr;
+      Free(m);
+      --t->nodeCount;
+      m = next;
+    }
+    n = after;
+  }
+}
+
+// The parameter (0..3 as in q) of node n that lies on a crease of its surface (OnSurfaceCrease),
+// or -1: the branch turns there by the angle the faces meet at.
+int CreaseParam(Bspline* s1, Bspline* s2, const IntersectionTraceNode* n) {
+  double q[4];
+  NodeParams(n, q);
+  for (int k = 0; k < 4; ++k)
+    if (OnSurfaceCrease(k < 2 ? s1 : s2, q[k & 2], q[(k & 2) + 1], k & 1)) return k;
+  return -1;
+}
+
+// The cubic interpolant of the points (x, y) 0..m by chord length, as CurveIntrplt makes it, with
+// a corner at every interior point marked in corner: each run between corners is interpolated
+// on its own (Bessel ends, the whole curve's parameters) and the runs are joined there by a knot
+// of multiplicity three. A curve of one smooth piece rounds a corner over a few intervals either
+// side, off by about a tenth of the spacing of the points times the turn, and the spacing cannot
+// shrink below where the interpolation merges points (1e-5 of their size): across the creases of
+// a tessellation the curves lay 3e-6 of the size off. Every point is a knot, the corners three
+// times. Null where the interpolation fails or merges points of a run, the points then as the
+// interpolation left them.
+Bspline* InterpolantWithCorners(double* x, double* y, int m, const char* corner) {
+  int corners = 0;
+  for (int i = 1; i < m; ++i) corners += corner[i] != 0;
+  if (corners == 0) {
+    Bspline* c = CurveIntrplt(x, y, nullptr, m, nullptr, 3, 0);
+    if (c && NumCtrlU(c) != m + 3) {
+      FreeBspline(c);
+      c = nullptr;
+    }
+    return c;
+  }
+  TrackingScope scope;
+  double* K = MallocArray<double>(2 * (m + 7));
+  if (!K || KernelFailed()) return nullptr;
+  double* run = K + m + 7;  // one run's padded parameters
+  AssignKnots(x, y, nullptr, m, K);
+  const double* t = K + 3;  // the points' parameters
+  Owned<Bspline, FreeBspline> c(MallocCurveBspline(2, 3, m + 3 + 2 * corners));
+  if (!c) return nullptr;
+  double* knots = c->knotsU;
+  for (int j = 0; j < 4; ++j) *knots++ = t[0];
+  int at = 0;  // the run's first control point in c
+  for (int a = 0; a < m;) {
+    int b = a + 1;
+    while (b < m && !corner[b]) ++b;
+    if (!(t[b] > t[a])) return nullptr;
+    for (int j = 0; j < 3; ++j) run[j] = t[a], run[b - a + 4 + j] = t[b];
+    for (int i = a; i <= b; ++i) run[3 + i - a] = t[i];
+    Owned<Bspline, FreeBspline> piece(CurveIntrplt(x + a, y + a, nullptr, b - a, run, 3, 0));
+    if (!piece || NumCtrlU(piece.get()) != b - a + 3) return nullptr;
+    // The runs share their corner point, the first control point of the later one.
+    for (int i = at ? 1 : 0; i < b - a + 3; ++i, ++at) {
+      c->X[0][at] = piece->X[0][i];
+      c->Y[0][at] = piece->Y[0][i];
+    }
+    for (int i = a + 1; i < b; ++i) *knots++ = t[i];
+    for (int j = 0; j < (b < m ? 3 : 4); ++j) *knots++ = t[b];
+    a = b;
+  }
+  SetDomainFromKnots(c.get(), 0);
+  return c.release();
+}
+
+// The parameters of c's knots without repeats, into out (count values at most): the points of an
+// InterpolantWithCorners. False when c has another count.
+bool PointParams(const Bspline* c, double* out, int count) {
+  int k = 0;
+  for (int i = c->degreeU; i <= NumCtrlU(c); ++i)
+    if (i == c->degreeU || c->knotsU[i] != c->knotsU[i - 1]) {
+      if (k == count) return false;
+      out[k++] = c->knotsU[i];
+    }
+  return k == count;
+}
+
+// Places nodes so that the cubic interpolants TraceCurves makes of the trace (its nodes'
+// parameters, interpolated on chord lengths in each parameter plane, with a corner at a node on a
+// crease; every node's parameter a knot) lie within tol of both surfaces between the nodes too. Each round
 // measures, at the middle of every interval not yet known to hold (and, where that holds, at its
 // quarters), the distance of each curve's point from the other surface (Departure; along a
 // tangential contact from the contact, ContactDeparture, which also places the cuts). An
@@ -2384,6 +2621,8 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
     int held = side >= 0 ? side ^ 1 : AcrossPole(s1, s2, q);
     const bool endOnSide = held < 0 && t->open && (n == t->head || n == t->tail);
     if (endOnSide) held = OnDomainSide(s1, s2, q);
+    // A node on a crease is where the curves have a corner (InterpolantWithCorners): it stays on it.
+    if (held < 0) held = CreaseParam(s1, s2, n);
     if (held >= 0 ? !PullWithParamHeld(s1, s2, q, held, P, kPullShare * tol) : !PullOnto(s1, s2, q, P, kPullShare * tol))
       return;
     // Where the normals are parallel (a branch ending where the surfaces miss crossing by
@@ -2428,6 +2667,7 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
   const bool tailLoose = LooseEndOnSide(s1, s2, t, t->tail, tol);
   for (IntersectionTraceNode* n = t->head; n; n = n->next) pullNode(n);
   if (tailLoose && t->tail->prev && !LooseEndOnSide(s1, s2, t, t->tail, tol)) pullNode(t->tail->prev);
+  if (!contact) DropLooseBetweenTight(s1, s2, t, tol);
   ComeStraightIntoPoles(s1, s2, t);
   TrackingScope scope;  // every round's interpolants and arrays
   Owned<int, Free> measure;  // per interval: 1 to be measured this round; none: all
@@ -2439,25 +2679,27 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
     // A node put beside a pole end, or the one there dropped, gives the end a new neighbour to
     // come straight from; the end intervals then change and are measured again.
     if (ComeStraightIntoPoles(s1, s2, t) && measure && n > 1) measure[0] = measure[n - 2] = 1;
-    Owned<double, Free> a(MallocArray<double>(4, n));
+    Owned<double, Free> a(MallocArray<double>(6, n));
     Owned<int, Free> parts(MallocArray<int>(n - 1));  // pieces each interval is cut into
     Owned<int, Free> stray(CallocArray<int>(n - 1));  // 1 where a node of the interval was pulled on
-    if (!a || !parts || !stray || KernelFailed()) return -2;
+    Owned<char, Free> corner(CallocArray<char>(n));   // 1 where the branch turns on a crease
+    if (!a || !parts || !stray || !corner || KernelFailed()) return -2;
     int i = 0;
     for (IntersectionTraceNode* m = t->head; m && i < n; m = m->next, ++i) {
       a[i] = m->u1;
       a[n + i] = m->v1;
       a[2 * n + i] = m->u2;
       a[3 * n + i] = m->v2;
+      corner[i] = CreaseParam(s1, s2, m) >= 0;
     }
-    Owned<Bspline, FreeBspline> c1(CurveIntrplt(a.get(), a.get() + n, nullptr, n - 1, nullptr, 3, 0));
-    Owned<Bspline, FreeBspline> c2(CurveIntrplt(a.get() + 2 * n, a.get() + 3 * n, nullptr, n - 1, nullptr, 3, 0));
+    Owned<Bspline, FreeBspline> c1(InterpolantWithCorners(a.get(), a.get() + n, n - 1, corner.get()));
+    Owned<Bspline, FreeBspline> c2(InterpolantWithCorners(a.get() + 2 * n, a.get() + 3 * n, n - 1, corner.get()));
     if (KernelFailed()) return -2;
     // Nodes that coincide in a parameter plane are merged by the interpolation: its knots then
     // no longer name the nodes, and the trace is left as it is.
-    if (!c1 || !c2 || NumCtrlU(c1.get()) != n + 2 || NumCtrlU(c2.get()) != n + 2) return 0;
-    const double* k1 = c1->knotsU + 3;
-    const double* k2 = c2->knotsU + 3;
+    double* k1 = a.get() + 4 * n;  // the nodes' parameters on the interpolants
+    double* k2 = a.get() + 5 * n;
+    if (!c1 || !c2 || !PointParams(c1.get(), k1, n) || !PointParams(c2.get(), k2, n)) return 0;
     int added = 0;
     ParamBox box = BoxOfNodes(t);  // grown by each cut put in
     IntersectionTraceNode* m = t->head;
@@ -2576,6 +2818,120 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
   return 0;
 }
 
+// Neighbours of a node on a pole whose parameters round it lie more than this share of the range
+// apart arrive and leave along meridians the interpolants cannot join through the node.
+const double kPoleTurnShare = 0.25;
+// A trace spanning no more than this many point tolerances about a point other branches pass is
+// nodes piled there (on a pole or a corner of seams), no branch of its own.
+const double kPiledReach = 4.0;
+
+// A node the fit put on a pole inside an open branch (a cut of an interval that stepped through
+// the pole, pulled onto it) has one parameter round the pole, and the branch arrives along one
+// meridian and leaves along another, half a turn round: the interpolants, smooth through the node,
+// swing round the pole on one side of it or both, off the surfaces by far more than the tolerance
+// however close the next nodes come. The branch is cut there (kPoleTurnShare): each part ends on
+// the pole, where its end takes its neighbour's meridian (ComeStraightIntoPoles), the second put
+// after the first in the list (which the caller's walk then reaches). tol is the point tolerance.
+// 1 when cut, 0 when not, -2 on no memory.
+int CutAtInnerPole(const Bspline* s1, const Bspline* s2, IntersectionTraceList* list, IntersectionTrace* t,
+                   double tol) {
+  if (!t->open || t->nodeCount < 3 || !t->head) return 0;
+  for (IntersectionTraceNode* n = t->head->next; n && n->next; n = n->next) {
+    double q[4], qa[4], qb[4];
+    NodeParams(n, q);
+    const int across = AcrossPole(s1, s2, q);
+    if (across < 0) continue;
+    // A part within kPiledReach of the pole would be taken for nodes piled on it and dropped
+    // (CreateSrfSrfIntersectionCurves): the branch is left whole.
+    const double X[3] = {n->x, n->y, n->z};
+    double reach[2] = {0.0, 0.0};
+    for (int e = 0; e < 2; ++e)
+      for (const IntersectionTraceNode* m = e ? n->next : n->prev; m; m = e ? m->next : m->prev) {
+        const double Y[3] = {m->x, m->y, m->z};
+        reach[e] = std::fmax(reach[e], VecDist3(X, Y));
+      }
+    if (!(std::fmin(reach[0], reach[1]) > kPiledReach * tol)) continue;
+    const int along = across ^ 1;
+    const Bspline* s = along < 2 ? s1 : s2;
+    const double range = along & 1 ? s->vmax - s->vmin : s->umax - s->umin;
+    NodeParams(n->prev, qa);
+    NodeParams(n->next, qb);
+    double turn = std::fabs(qa[along] - qb[along]);
+    if (along & 1 ? s->closedV : s->closedU) turn = std::fmin(turn, range - turn);
+    if (!(turn > kPoleTurnShare * range)) continue;
+    IntersectionTrace* rest = MallocIntersectionTrace();
+    if (!rest) return -2;
+    IntersectionTraceNode* b = n->next;
+    rest->head = b;
+    rest->tail = t->tail;
+    rest->open = 1;
+    int moved = 0;
+    for (IntersectionTraceNode* m = b; m; m = m->next) {
+      ++moved;
+      if (m == t->turn) t->turn = nullptr;
+    }
+    rest->nodeCount = moved;
+    b->prev = nullptr;
+    n->next = nullptr;
+    t->tail = n;
+    t->nodeCount -= moved;
+    rest->next = t->next;
+    rest->prev = t;
+    if (t->next) t->next->prev = rest;
+    else list->tail = rest;
+    t->next = rest;
+    ++list->count;
+    const double P[3] = {n->x, n->y, n->z};
+    if (!InsertNodeAfter(rest, nullptr, P, q)) return -2;
+    t->directionStart = t->nodeCount;
+    rest->directionStart = rest->nodeCount;
+    return 1;
+  }
+  return 0;
+}
+
+// The curve pair of a fitted trace, as CreateIntersectionCurves makes it (each curve put on its
+// surface's curve list), with a corner where the branch turns on a crease (InterpolantWithCorners).
+// 0, or -2 on failure with no curve made.
+int TraceCurves(Bspline* s1, Bspline* s2, const IntersectionTrace* t, Bspline* c[2]) {
+  c[0] = c[1] = nullptr;
+  const int n = t->nodeCount;
+  if (n < 1 || !t->head) return -2;
+  TrackingScope scope;
+  double* a = MallocArray<double>(4, n);
+  char* corner = CallocArray<char>(n);
+  if (!a || !corner || KernelFailed()) return -2;
+  auto nodes = [&]() {  // again after a failed run, whose nodes the interpolation may have moved
+    int i = 0;
+    for (const IntersectionTraceNode* m = t->head; m && i < n; m = m->next, ++i)
+      a[i] = m->u1, a[n + i] = m->v1, a[2 * n + i] = m->u2, a[3 * n + i] = m->v2;
+  };
+  nodes();
+  int i = 0;
+  for (const IntersectionTraceNode* m = t->head; m && i < n; m = m->next, ++i) corner[i] = CreaseParam(s1, s2, m) >= 0;
+  Owned<Bspline, FreeBspline> c1, c2;
+  if (n > 2) {
+    c1.reset(InterpolantWithCorners(a, a + n, n - 1, corner));
+    c2.reset(InterpolantWithCorners(a + 2 * n, a + 3 * n, n - 1, corner));
+  }
+  if (KernelFailed()) return -2;
+  // Without a corner, or where merged nodes leave the runs short of one, the curves are as the
+  // interpolation of all nodes makes them.
+  if (!c1 || !c2) {
+    nodes();
+    c1.reset(CurveIntrplt(a, a + n, nullptr, n - 1, nullptr, 3, 0));
+    c2.reset(CurveIntrplt(a + 2 * n, a + 3 * n, nullptr, n - 1, nullptr, 3, 0));
+    if (!c1 || !c2 || KernelFailed()) return -2;
+  }
+  PutBsplToSurfCrvList(c1.get(), s1);
+  if (KernelFailed()) return -2;
+  PutBsplToSurfCrvList(c2.get(), s2);
+  if (KernelFailed()) return -2;  // c1 leaves s1's list as it is freed
+  c[0] = c1.release();
+  c[1] = c2.release();
+  return 0;
+}
+
 // Frees the curves of a result (each also leaves its surface's curve list) and its nodes.
 void FreeResult(BsplineList* list) {
   while (list) {
@@ -2626,16 +2982,21 @@ int CreateSrfSrfIntersectionCurves(Bspline* s1, Bspline* s2, BsplineList** out) 
     // traces end, or what a cut left there) are that point of those branches, no branch; so are
     // nodes a march left round a pole (CrawledRoundAPole).
     if (t->nodeCount > 1 &&
-        (TraceSpan(t) <= 4.0 * kCurveTol * size || CrawledRoundAPole(s1, s2, t, kCurveTol * size))) {
+        (TraceSpan(t) <= kPiledReach * kCurveTol * size || CrawledRoundAPole(s1, s2, t, kCurveTol * size))) {
       const double X[3] = {t->head->x, t->head->y, t->head->z};
-      if (NearTracedBranch(list.get(), t, X, 4.0 * kCurveTol * size)) continue;
+      if (NearTracedBranch(list.get(), t, X, kPiledReach * kCurveTol * size)) continue;
     }
     if (FitTraceToSurfaces(s1, s2, t, kCurveTol * size) != 0) {
       FreeResult(result);
       return 0;
     }
+    const int cut = CutAtInnerPole(s1, s2, list.get(), t, kCurveTol * size);
+    if (cut < 0 || (cut > 0 && FitTraceToSurfaces(s1, s2, t, kCurveTol * size) != 0)) {
+      FreeResult(result);
+      return 0;
+    }
     Bspline* c[2] = {nullptr, nullptr};
-    if (CreateIntersectionCurves(s1, s2, t, c, 1, 1) != 0) {
+    if (TraceCurves(s1, s2, t, c) != 0) {
       FreeResult(result);
       return 0;
     }

@@ -79,13 +79,16 @@ int SubDivideBasedOnArray(Bspline* s1, Bspline* s2, PatchBoxNode* node1, PatchBo
 // isolated point (curving apart every way from it: the difference of their second fundamental
 // forms there definite), the traces lying where they meet within tolB about it give way to one
 // trace of one node on that point, found where the normals are parallel. tolA (chord height)
-// and tolB (point tolerance) are shares of the pair's size. The surfaces are not changed. 0, or
+// and tolB (point tolerance) are shares of the pair's size; a tolB below the round-off of the
+// pair's coordinates (the double epsilon times their largest magnitude, over the size) traces to
+// that round-off. The surfaces are not changed. 0, or
 // -2 on no memory (the list keeps what was traced); -2 with the error state set and the list
 // untouched for a null list, a tolA that is not positive and finite or a tolB outside (0, 1).
 int NewIntersect(Bspline* s1, Bspline* s2, IntersectionTraceList* list, double tolA, double tolB);
 // The intersection of two surfaces as curve pairs on them, one pair per branch: *out lists the
 // branches in reverse order of tracing, each as the curve on s1 then the curve on s2 (cubic
-// interpolants of the branch's parameters in running order; a branch of one point gives point
+// interpolants of the branch's parameters in running order, with a corner, a knot of multiplicity
+// three, where the branch turns on a crease of a surface; a branch of one point gives point
 // curves). Each curve lies within 1e-6 of the pair's size (the diagonal of the box of both
 // surfaces' control points) of the other surface everywhere, not only at its nodes: nodes off a
 // surface by half of that are pulled onto both, and nodes are added where the interpolants'

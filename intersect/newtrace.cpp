@@ -2639,18 +2639,30 @@ Params TowardSide(const March& m, const Params& at, const Params& to) {
 // beyond 1e-8. A turn that small cuts a step's corner by a 4000th of the step.
 constexpr double kCreaseSine = 1e-3;
 
-// True when the surface of parameter k at e (on one of its sharp knots) has a crease there: its
-// normals just before and on the knot (the span after it) part by more than kCreaseSine.
-bool Creased(const March& m, const Params& e, int k) {
-  Bspline* s = k < 2 ? m.s1 : m.s2;
-  const int o = k & 2;
-  double a[2] = {e.p[o], e.p[o + 1]}, P[3], Su[3], Sv[3], n0[3], n1[3], x[3];
-  int dir, end;
-  if (OnPole(s, a[0], a[1], &dir, &end) || !TangentPlane(s, a[0], a[1], P, Su, Sv, n1)) return false;
-  a[k & 1] = std::nextafter(a[k & 1], -HUGE_VAL);
+// True when surface s at (u, v) (on one of its sharp knots in parameter dir) has a crease there:
+// its normals just before and on the knot (the span after it) part by more than kCreaseSine.
+bool CreasedAcross(Bspline* s, double u, double v, int dir) {
+  double a[2] = {u, v}, P[3], Su[3], Sv[3], n0[3], n1[3], x[3];
+  int along, end;
+  if (OnPole(s, a[0], a[1], &along, &end) || !TangentPlane(s, a[0], a[1], P, Su, Sv, n1)) return false;
+  a[dir] = std::nextafter(a[dir], -HUGE_VAL);
   if (!TangentPlane(s, a[0], a[1], P, Su, Sv, n0)) return false;
   return VecSize3(VecCrossProd3(n0, n1, x)) > kCreaseSine;
 }
+
+// The same for parameter k (0..3: u1, v1, u2, v2) of the pair at e.
+bool Creased(const March& m, const Params& e, int k) {
+  const int o = k & 2;
+  return CreasedAcross(k < 2 ? m.s1 : m.s2, e.p[o], e.p[o + 1], k & 1);
+}
+
+}  // namespace
+
+bool OnSurfaceCrease(Bspline* s, double u, double v, int dir) {
+  return SharpKnot(s, dir, dir ? v : u) && CreasedAcross(s, u, v, dir);
+}
+
+namespace {
 
 // True when c lies on a crease of either surface: a sharp knot the normals turn across.
 bool OnCrease(const March& m, const Params& c) {

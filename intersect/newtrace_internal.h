@@ -10,6 +10,11 @@ struct Bspline;
 // RememberedSurfaceJets scope holds, asked again (the same record at the same bits of u and v),
 // is handed back as it was evaluated.
 int SurfaceJet(const Bspline* s, double u, double v, double jet[3][3]);
+// True when (u, v) lies on a crease of s across its parameter dir (0 u, 1 v): on an interior knot
+// of multiplicity at least the degree (every knot of a degree-1 tessellation) that the normals
+// turn across by more than round-off of their partials beside a pole. A branch over the surface
+// turns there, and its curves have a corner.
+bool OnSurfaceCrease(Bspline* s, double u, double v, int dir);
 // While one lives, SurfaceJet on its thread remembers the points it evaluates of s1 and s2 (when
 // both are sound, bsvalid, surfaces; else of none). The intersection's marches and its fit
 // evaluate the same points over and over (the fit an interval's nodes at every pull and check of

@@ -484,6 +484,44 @@ TEST_F(Tracing, ToleranceSharesThatAreNoTolerancesAreRefused) {
   SetKernelError(0);
 }
 
+// A point tolerance no coordinate can resolve (a share of 1e-300) is traced to the coordinates'
+// round-off: a plane at height 0.3 cutting a cylinder of radius 1 about z, at sizes 1e-6, 1 and
+// 1e6 moved 1e4 x the size, either surface first, gives its circle with the error state clear,
+// the nodes on it within 1e-9 of the size and round it from end to end (the largest gap between
+// nodes seen from the axis under a quarter turn).
+TEST_F(Tracing, APointToleranceBelowRoundOffTracesToTheRoundOff) {
+  const double a[3] = {0, 0, 1}, e[3] = {1, 0, 0}, O[3] = {-1.5, -1.5, 0.3}, ex[3] = {3, 0, 0}, ey[3] = {0, 3, 0};
+  for (double scale : {1e-6, 1.0, 1e6})
+    for (int first : {0, 1}) {
+      shapes::Place at;
+      at.scale = scale;
+      for (int q = 0; q < 3; ++q) at.shift[q] = 1e4 * scale * (q + 1);
+      BsplineKeeper keep;
+      Bspline* plane = keep(shapes::Plane(O, ex, ey, at));
+      Bspline* cylinder = keep(shapes::Cylinder(a, e, 1.0, -1.0, 1.0, at));
+      IntersectionTraceList* list = MallocIntersectionTraceList();
+      ASSERT_NE(list, nullptr);
+      EXPECT_EQ(first ? NewIntersect(cylinder, plane, list, 0.01, 1e-300) : NewIntersect(plane, cylinder, list, 0.01, 1e-300), 0);
+      EXPECT_FALSE(KernelFailed()) << scale << " " << first;
+      std::vector<double> angles;
+      double worst = 0.0;
+      for (IntersectionTrace* t = list->head; t; t = t->next)
+        for (IntersectionTraceNode* n = t->head; n; n = n->next) {
+          double P[3];
+          at.Unmap(&n->x, P);
+          worst = std::fmax(worst, std::fmax(std::fabs(P[2] - 0.3), std::fabs(std::hypot(P[0], P[1]) - 1.0)));
+          angles.push_back(std::atan2(P[1], P[0]));
+        }
+      FreeIntersectionTraceList(list);
+      ASSERT_FALSE(angles.empty()) << scale << " " << first;
+      EXPECT_LT(worst, 1e-9) << scale << " " << first;
+      std::sort(angles.begin(), angles.end());
+      double gap = angles.front() + 2 * M_PI - angles.back();
+      for (size_t i = 1; i < angles.size(); ++i) gap = std::fmax(gap, angles[i] - angles[i - 1]);
+      EXPECT_LT(gap, M_PI / 2) << scale << " " << first;
+    }
+}
+
 // Points and first partials of a remembered pair (SurfaceJet in a RememberedSurfaceJets scope)
 // are the evaluator's to the bit, evaluated or handed back, at parameters one ulp apart, on
 // rational and non-rational patches of sizes 1e-6 and 1e6 placed 1e4 sizes from the origin; a

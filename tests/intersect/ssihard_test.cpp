@@ -5099,6 +5099,70 @@ TEST_F(HardIntersections, ALoopCrossingASeamTwiceBesideAPoleIsContinuedBeyondIt)
   ExpectPoleCircleTraced(k, 400, 1e-2);
 }
 
+// A plane a tenth of a point tolerance beside a pole of a sphere of radius 1e-3 (meeting it at a
+// sine of 0.8): the circle passes the pole within a fifth of a point tolerance and crosses the
+// sphere's seam two point tolerances from it, where the loop is closed on a node on the seam. The
+// march arrives there from the seam's low end, the parameter round the pole swung half a turn
+// beside it, and the node kept the seam's high end for both ends of the loop: the last interval ran
+// round the pole in the sphere's parameters (at size 1e6 moved 1e4 x the size, the plane first, its
+// curve 2.4e-5 of the size off the plane). At sizes 1, 1e-6 and 1e6 (moved 1e4 x the size), either
+// surface first: every point of the circle near the branches, every sample on both surfaces, the
+// branches as long as the circle within 1 %.
+TEST_F(HardIntersections, ALoopClosedOnASeamNodeBesideAPoleTakesTheSeamsEndAtEachEnd) {
+  PlaneThroughAPole k = {{-0.35836448799227033, 0.76684361789966493, -0.5324713695895682},
+                         {-0.51993353034601608, -0.78221723560856593, 0.34322779657076413},
+                         {0.54641349838810949, 0.27115190278046269}, 2.0439856150459468e-07, 1.0, 1.0};
+  for (const double scale : {1.0, 1e-6, 1e6}) {
+    k.scale = scale;
+    ExpectPoleCircleTraced(k, 400, 1e-2);
+  }
+}
+
+// A plane through a pole of a sphere of radius 1e-2 (meeting it at a sine of 0.35), whose circle
+// crosses the sphere's seam 300 point tolerances from the pole: the loop, closed on its node on
+// the seam, steps from there through the pole, and the fit's cut of that step is pulled onto the
+// pole. That node has one parameter round the pole, while the branch arrives along one meridian
+// and leaves along the opposite one: the curves through it swung round the pole on either side,
+// and every cut between it and its neighbours landed on the other arm of the branch and was
+// refused (the plane first, at size 1: the curves 2.1e-5 of the size off the plane). At sizes 1,
+// 1e-6 and 1e6 (moved 1e4 x the size), either surface first: every point of the circle near the
+// branches, every sample on both surfaces, the branches as long as the circle within 1 %.
+TEST_F(HardIntersections, ABranchIsCutAtANodeTheFitPutOnAPoleItPassesThrough) {
+  PlaneThroughAPole k = {{0.53811963275125696, 0.82776326946554701, 0.15885600577680639},
+                         {0.62746622292198861, 0.75769503382600267, -0.1794000412692987},
+                         {0.47292652097084148, 0.71762963076651198}, 4e-16, -1.0, 1.0};
+  k.radius = 1e-2;
+  for (const double scale : {1.0, 1e-6, 1e6}) {
+    k.scale = scale;
+    ExpectPoleCircleTraced(k, 400, 1e-2);
+  }
+}
+
+// Traced nodes a few point tolerances from a small sphere's pole, where the surfaces cross at a
+// sine of about 0.25, lie up to 0.8 point tolerances beside the branch, and the pull onto both
+// surfaces, moving one farther than half the way to a neighbour, leaves it so (the march crawls
+// there in steps about that long). One or two such between nodes on both surfaces made the curves
+// zigzag out to them and back: a plane 0.7 point tolerances beside the pole of a sphere of radius
+// 1e-4, its circle 87 point tolerances long, came back 1.1-2.2 % too long (the sphere first at
+// sizes 1 and 1e-6); a sphere of radius 1e-4 sunk into the torus, its loop through the pole, had
+// its curves 1.7e-6 of the size off the sphere beside the pole (the sphere first, size 1). The
+// plane case at sizes 1 and 1e-6 moved 1e4 x the size, the sunk sphere at sizes 1, 1e-6 and 1e6
+// (moved 1e4 x), either surface first: every point near the branches, every sample on both
+// surfaces, the circle's length within 1 %, the loop traced once.
+TEST_F(HardIntersections, LooseNodesBesideAPoleBetweenNodesOnBothSurfacesAreDropped) {
+  PlaneThroughAPole k = {{0.83080036640110011, 0.30828627800208608, -0.46339003224434855},
+                         {0.62490146769525223, 0.39546925546047879, -0.67312868283698502},
+                         {0.33049051458216172, 0.76266505388299444}, -1.3536868974309702e-06, -1.0, 1.0};
+  k.radius = 1e-4;
+  for (const double scale : {1.0, 1e-6}) {
+    k.scale = scale;
+    ExpectPoleCircleTraced(k, 400, 1e-2);
+  }
+  const SunkSphereThroughPole sunk(1.3160234292204964, 4.9763794362971581, 0.067949808249967478, 1e-4);
+  for (const double scale : {1.0, 1e-6, 1e6})
+    ExpectSunkLoopThroughPole(sunk, Placed(scale, scale == 1.0 ? 0.0 : 1e4), M_PI / 180);
+}
+
 // A degree-1 octagonal prism about z (corners at radius 1, heights -1.5..1.5, as coarse CAD
 // tessellations come) and a cylinder of radius 0.95 on the axis (0, 0.6, 0.8), heights -1.4..1.4:
 // two arcs from one end of the cylinder to the other, turning sharply (by up to 115 degrees) on
@@ -5146,5 +5210,64 @@ TEST_F(HardIntersections, CoarsePrismAndCylinderGiveEachArcOnce) {
           for (size_t k = 0; k < bs[i].on1.size(); k += 40, ++all) on += FromBranches({bs[j]}, bs[i].on1[k].data()) < 1e-5 * size;
           EXPECT_LT(on, all / 10) << scale << " " << first << " " << i << " " << j;
         }
+    }
+}
+
+// A degree-1 sphere of 12 x 8 facets (corners on the unit sphere, the pole rows collapsed) and a
+// plane through (0, 0, 0.1) tilted 0.4 from z: a polygon, turning on every crease it crosses, two
+// of them a short way apart where it passes near a corner of a facet. The curves keep a corner
+// there: at sizes 1e-6, 1 and 1e6 moved 1e4 x the size, whichever surface comes first, every
+// sample of the branch lies within 1e-6 of the size of the facets and of the plane.
+TEST_F(HardIntersections, FacetedSphereAndPlaneKeepTheCornersOfTheirPolygon) {
+  const int NU = 12, NV = 8;
+  const double t = 0.4;
+  const CaseSurface plane{false, Axes({std::sin(t), 0, std::cos(t)}, {0, 1, 0}), {0, 0, 0.1}, 0, 0, 0, 0, false, 0.0, true};
+  std::vector<std::array<double, 3>> corners;
+  for (int j = 0; j <= NV; ++j)
+    for (int i = 0; i <= NU; ++i) {
+      const double a = 2 * M_PI * i / NU + 0.3, ph = M_PI * j / NV - M_PI / 2;
+      corners.push_back({std::cos(ph) * std::cos(a), std::cos(ph) * std::sin(a), std::sin(ph)});
+    }
+  // Each facet's plane (unit normal, offset) from its diagonals: the facets are flat, the
+  // polyhedron convex, so the distance from it is the largest from the facets' planes outside.
+  std::vector<std::array<double, 4>> facets;
+  for (int j = 0; j < NV; ++j)
+    for (int i = 0; i < NU; ++i) {
+      const auto &A = corners[j * (NU + 1) + i], &B = corners[j * (NU + 1) + i + 1],
+                 &C = corners[(j + 1) * (NU + 1) + i + 1], &D = corners[(j + 1) * (NU + 1) + i];
+      double d1[3], d2[3], n[3];
+      for (int q = 0; q < 3; ++q) d1[q] = C[q] - A[q], d2[q] = D[q] - B[q];
+      VecCrossProd3(d1, d2, n);
+      const double len = VecSize3(n);
+      for (double& x : n) x /= len;
+      facets.push_back({n[0], n[1], n[2], std::fabs(VecDotProd3(n, A.data()) + VecDotProd3(n, C.data())) / 2});
+    }
+  auto facetDist = [&](const double* p) {
+    double best = -HUGE_VAL;
+    for (const auto& f : facets) best = std::fmax(best, p[0] * f[0] + p[1] * f[1] + p[2] * f[2] - f[3]);
+    return best;
+  };
+  for (double scale : {1e-6, 1.0, 1e6})
+    for (int first : {0, 1}) {
+      const Place at = Placed(scale, 1e4);
+      std::vector<double> pts, ku = {0, 0}, kv = {0, 0};
+      for (const auto& p : corners) {
+        double q[3];
+        at.Map(p.data(), q);
+        pts.insert(pts.end(), q, q + 3);
+      }
+      for (int i = 1; i < NU; ++i) ku.push_back(double(i) / NU);
+      for (int j = 1; j < NV; ++j) kv.push_back(double(j) / NV);
+      ku.insert(ku.end(), {1, 1});
+      kv.insert(kv.end(), {1, 1});
+      BsplineKeeper keep;
+      Bspline* faceted = keep(BuildSurface(1, 1, NU + 1, NV + 1, pts, ku, kv));
+      faceted->closedU = 1;
+      Bspline* p = keep(plane.Build(at));
+      const std::vector<Branch> bs = first ? Intersect(p, faceted, at) : Intersect(faceted, p, at);
+      const double size = shapes::PairSize(faceted, p) / scale;
+      EXPECT_EQ(bs.size(), 1u) << scale << " " << first;
+      EXPECT_LT(WorstOffBoth(bs, facetDist, [&](const double* x) { return plane.Distance(x); }), 1e-6 * size)
+          << scale << " " << first;
     }
 }

@@ -890,6 +890,7 @@ struct EntryTableOf {
       {"LocateContactInPlane", "intersect/newtrace.h", 7, [](Args& a) { a.Value(LocateContactInPlane(a.Rec(0), a.Rec(1), a.Reals(2), a.Reals(3), a.Reals(4), a.Real(5), a.Reals(6))); }},
       {"LocateTouchingPoint", "intersect/newtrace.h", 6, [](Args& a) { a.Value(LocateTouchingPoint(a.Rec(0), a.Rec(1), a.Reals(2), a.Real(3), a.Reals(4), a.Real(5))); }},
       {"SurfaceJet", "intersect/newtrace_internal.h", 4, [](Args& a) { a.Value(SurfaceJet(a.Rec(0), a.Real(1), a.Real(2), a.Triples(3))); }},
+      {"OnSurfaceCrease", "intersect/newtrace_internal.h", 4, [](Args& a) { a.Value(OnSurfaceCrease(a.Rec(0), a.Real(1), a.Real(2), a.Int(3))); }},
       {"MakeTopologyZK", "healing/gstitch.h", 4, [](Args& a) { a.Value(MakeTopologyZK(a.Recs(0), a.Int(1), a.Real(2), a.Real(3))); }},
       {"IsRationalBspline", "healing/gstitch.h", 1, [](Args& a) { a.Value(IsRationalBspline(a.Rec(0))); }},
       {"GlobalStitchSrfTopology", "healing/gstitch.h", 11, [](Args& a) { a.Value(GlobalStitchSrfTopology(a.Int(0), a.Recs(1), a.Int(2), a.Ints(3), a.Int(4), a.Int(5), a.Int(6), a.Real(7), a.Real(8), a.Int(9), a.Int(10))); }},
