@@ -3523,12 +3523,16 @@ bool WrapAcrossSeams(const March& m, Params& c);
 // the edge (TightenNearCrossing) it stops beside it at the solve's round-off (kLeastTightening), a
 // point of the disc about the crossing that meets both surfaces within tolB but lies on no branch.
 // The march from it ran into the crossing in one step, a stub across the disc; the branches
-// through the crossing are traced from their own seeds, and end on it.
+// through the crossing are traced from their own seeds, and end on it. A seed the search leaves
+// where it is is singular itself, on a contact rather than beside a crossing: faces of one plane
+// side by side along an edge (the halves of a flat ring) have parallel normals all along it, and
+// a difference of second forms of round-off, which may pass for a crossing's.
 bool SeedBesideCrossingOnEdge(const March& m, const Params& c) {
   if (!(NormalSine(m, c) < kLeastTightening) || !NearCrossing(m, c)) return false;
   Params x = c;
   double X[3];
   if (!LocateSingularPoint(m, x, X)) return false;
+  if (x.p[0] == c.p[0] && x.p[1] == c.p[1] && x.p[2] == c.p[2] && x.p[3] == c.p[3]) return false;
   for (int k = 0; k < 4; ++k) {
     const Bspline* s = SurfaceOf(k, m.s1, m.s2);
     if ((c.p[k] == Lo(s, k & 1) || c.p[k] == Hi(s, k & 1)) && std::fabs(x.p[k] - c.p[k]) <= m.tol[k]) return true;
