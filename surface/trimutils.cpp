@@ -1320,6 +1320,23 @@ bool ChainPolygon(BsplineList* chain, std::vector<double>& pu, std::vector<doubl
 
 double CurveRange(const Bspline* c) { return CurveEnd(c) - CurveStart(c); }
 
+// Whether every control point of the 2D curve c lies on one side of the box of srf (within
+// round-off of the parameter's range), as the box sides a portion is closed with do.
+bool AlongBoxSide(const Bspline* s, const Bspline* c) {
+  if (c->rational) return false;
+  const int n = NumCtrlU(c);
+  const double tu = 1e-9 * (s->umax - s->umin), tv = 1e-9 * (s->vmax - s->vmin);
+  const double at[4] = {s->umin, s->vmax, s->umax, s->vmin};
+  for (int side = 0; side < 4; ++side) {
+    const bool inU = side % 2 == 0;
+    bool all = true;
+    for (int i = 0; i < n && all; ++i)
+      all = std::fabs((inU ? c->X[0][i] : c->Y[0][i]) - at[side]) <= (inU ? tu : tv);
+    if (all) return true;
+  }
+  return false;
+}
+
 // Extends the chain curve of node at its start (edge 0) or end (2) by length, tangent
 // continuous; the extension takes its place in the chain and the surface's curve list and the
 // old curve is freed. False when the extension failed (nothing changed).
@@ -1390,15 +1407,17 @@ int FindIfInOutSurfPortion(Bspline* trimCurve, double param, const double* polyU
   double q[2] = {far[0], far[1]};
   const Bspline* s = trimCurve->owner;
   if (s) {
-    // A point on a side of the box would meet the polygon's side there: test from outside
-    // that very side.
-    const double tu = 1e-6 * (s->umax - s->umin), tv = 1e-6 * (s->vmax - s->vmin);
-    const double mu = 0.5 * (s->umin + s->umax), mv = 0.5 * (s->vmin + s->vmax);
+    // A point on a side of the box may lie on the polygon's own stretch of that side, within
+    // round-off of it on either hand: it is moved a little into the box (far less than the
+    // 0.01 of the curve's range it lies from the crossing) and tested from outside that side.
+    constexpr double kIntoBox = 1e-4;
     const double du = s->umax - s->umin, dv = s->vmax - s->vmin;
-    if (std::fabs(uv[0] - s->umin) <= tu) q[0] = s->umin - du, q[1] = mv;
-    else if (std::fabs(uv[0] - s->umax) <= tu) q[0] = s->umax + du, q[1] = mv;
-    else if (std::fabs(uv[1] - s->vmin) <= tv) q[0] = mu, q[1] = s->vmin - dv;
-    else if (std::fabs(uv[1] - s->vmax) <= tv) q[0] = mu, q[1] = s->vmax + dv;
+    const double tu = 1e-6 * du, tv = 1e-6 * dv;
+    const double mu = 0.5 * (s->umin + s->umax), mv = 0.5 * (s->vmin + s->vmax);
+    if (std::fabs(uv[0] - s->umin) <= tu) uv[0] = s->umin + kIntoBox * du, q[0] = s->umin - du, q[1] = mv;
+    else if (std::fabs(uv[0] - s->umax) <= tu) uv[0] = s->umax - kIntoBox * du, q[0] = s->umax + du, q[1] = mv;
+    else if (std::fabs(uv[1] - s->vmin) <= tv) uv[1] = s->vmin + kIntoBox * dv, q[0] = mu, q[1] = s->vmin - dv;
+    else if (std::fabs(uv[1] - s->vmax) <= tv) uv[1] = s->vmax - kIntoBox * dv, q[0] = mu, q[1] = s->vmax + dv;
   }
   const int inside = PointInPolygonByFarPoint(uv[0], uv[1], q[0], q[1], polyU, polyV, nPoly);
   return (inside != 0) != (flag != 0) ? 1 : 2;
@@ -1630,8 +1649,12 @@ int ConstructTrimmedSurfBndryPortionTrim(Bspline* srf, BsplineList** chain, cons
   TArrayList list = {nullptr, nullptr, 0};
   CrvIntrList* hits = nullptr;
   int r = 0;
+  // A chain curve along a side of the box lies on the surface's boundary: where a loop runs
+  // along it too (the box as outer loop) their meetings are ends of a shared stretch, no
+  // crossing into the portion, and the walk takes the loop there instead.
   for (BsplineList* n = *chain; n && r == 0; n = n->next)
-    r = GetCrvIntrList(srf, n->item, &list, &hits, polyU, polyV, nPoly, far, 0, 1e-6);
+    if (!AlongBoxSide(srf, n->item))
+      r = GetCrvIntrList(srf, n->item, &list, &hits, polyU, polyV, nPoly, far, 0, 1e-6);
   FreeCrvIntrList(hits);
   if (r != 0) return -2;
   TrimList** walked = nullptr;

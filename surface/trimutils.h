@@ -239,11 +239,13 @@ int ConstructSurfBndryPortionTrim(BsplineList* chain, float pu, float pv, int ho
                                   double cu[4], double cv[4], int snip, int orient,
                                   BsplineList** replaced, TrimList** out);
 
-// The portion of a trimmed surface: the chain is cut at its crossings with the trim loops and
-// one closed loop is walked along the loops and the chain; *chain becomes that loop's curves
-// (the old chain's curves are freed). Loops no crossing touches are kept or freed by where
-// they lie against the polygon (keep 1: those inside are freed; 0: those outside). The walked
-// loops are released at the end (their curves freed, or appended to *curveList when given).
+// The portion of a trimmed surface: the chain is cut at its crossings with the trim loops (a
+// chain curve along a side of the parameter box lies on the surface's boundary and crosses
+// none) and one closed loop is walked along the loops and the chain; *chain becomes that
+// loop's curves (the old chain's curves are freed). Loops no crossing touches are kept or freed
+// by where they lie against the polygon (keep 1: those inside are freed; 0: those outside). The
+// walked loops are released at the end (their curves freed, or appended to *curveList when
+// given).
 // 0 (also when nothing crosses: nothing changed but the loops' fate), -2 for a surface without
 // trim loops, a walk that cannot close, or on failure.
 int ConstructTrimmedSurfBndryPortionTrim(Bspline* srf, BsplineList** chain, const double far[2],
