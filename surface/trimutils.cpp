@@ -1747,14 +1747,23 @@ int ConstructSurfBndryPortionTrim(BsplineList* chain, float pu, float pv, int ho
   auto inside = [&](const std::vector<double>& u, const std::vector<double>& v) {
     return PointInPolygonByFarPoint(pick[0], pick[1], far[0], far[1], u.data(), v.data(), int(u.size())) != 0;
   };
+  // A loop walked along the trim loops meets end to end: its short pieces (a stretch of a
+  // small hole's side) are part of it, not gaps to close by the user's gap tolerance.
+  auto construct = [&](BsplineList* curves, bool walked, int loopHole) {
+    if (walked)
+      return ConstructTrimCurveListWithin(srf, curves, loopHole, selfTest, cu, cv, snip, orient, 1, replaced,
+                                          out, kWalkGapShare * ControlPointDiagonal(srf));
+    return ConstructTrimCurveList(srf, curves, loopHole, selfTest, cu, cv, snip, orient, 1, replaced, out);
+  };
   if (closed) {
     const bool in = inside(pu0, pv0);
     const int loopHole = in ? 0 : 1;
+    BsplineList* const given = chain;
     if (srf->trims &&
         ConstructTrimmedSurfBndryPortionTrim(srf, &chain, far, pu0.data(), pv0.data(), in ? 0 : 1,
                                              nullptr, int(pu0.size())) != 0)
       return -2;
-    return ConstructTrimCurveList(srf, chain, loopHole, selfTest, cu, cv, snip, orient, 1, replaced, out);
+    return construct(chain, chain != given, loopHole);
   }
   // Walk the box from the chain's end back to its start, one way or the other.
   const double pE = Perimeter(srf, sE, end), pS = Perimeter(srf, sS, start);
@@ -1801,13 +1810,14 @@ int ConstructSurfBndryPortionTrim(BsplineList* chain, float pu, float pv, int ho
       from[1] = to[1];
     }
   }
+  BsplineList* const given = list;
   if (srf->trims) {
     const int keep = inside(u, v) ? 0 : 1;
     if (ConstructTrimmedSurfBndryPortionTrim(srf, &list, far, u.data(), v.data(), keep, nullptr,
                                              int(u.size())) != 0)
       return -2;
   }
-  return ConstructTrimCurveList(srf, list, hole, selfTest, cu, cv, snip, orient, 1, replaced, out);
+  return construct(list, list != given, hole);
 }
 
 // ---- Trim loop search among loose curves ----------------------------------------------------

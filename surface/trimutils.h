@@ -147,6 +147,9 @@ int ConstructTrimCurveList(Bspline* srf, BsplineList* curves, int hole, int self
                            TrimList** out);
 // The same, closing the loop within gapTol (3D) instead: for curves known to meet end to end,
 // whose short pieces are part of the loop, not gaps to drop.
+// A loop walked along crossings meets end to end where the walk cut it: it is closed only over
+// the round-off of the cuts, this share of its surface's size (ControlPointDiagonal).
+inline constexpr double kWalkGapShare = 1e-9;
 int ConstructTrimCurveListWithin(Bspline* srf, BsplineList* curves, int hole, int selfTest, double cu[4],
                                  double cv[4], int snip, int orient, int snapEnds, BsplineList** replaced,
                                  TrimList** out, double gapTol);
@@ -233,7 +236,9 @@ int PointInPolygonByFarPoint(double px, double py, double qx, double qy, const d
 // within GlobalTrimGapTol, at most a tenth of the parameter rectangle's diagonal) becomes a hole
 // when the pick lies outside it, else an outer loop; an open chain must run from a side of the
 // parameter box to a side (0.001 of the parameter's range), and the box sides that close the
-// picked portion are added to it. A surface with trim loops first has the portion cut out of them. Returns ConstructTrimCurveList's result (0, -1, -2);
+// picked portion are added to it. A surface with trim loops first has the portion cut out of
+// them; a loop walked so meets end to end and is closed within kWalkGapShare of the surface's
+// size, its short pieces kept. Returns ConstructTrimCurveList's result (0, -1, -2);
 // -2 for a null chain, an open chain whose ends are not on the box, or on failure.
 int ConstructSurfBndryPortionTrim(BsplineList* chain, float pu, float pv, int hole, int selfTest,
                                   double cu[4], double cv[4], int snip, int orient,

@@ -202,6 +202,28 @@ TEST_F(Portion, AChainAcrossASurfaceWithoutOuterLoopReachesItsSides) {
       for (bool below : {false, true}) ExpectChainCutsTheLoop(side, away, side, below, false);
 }
 
+// A chain across a hole smaller than the gap tolerance for drawn loops: the walked loop keeps
+// the hole's short sides on the picked side, so the hole stays out there.
+TEST_F(Portion, AChainAcrossASmallHoleKeepsItsSides) {
+  for (bool outerLoop : {false, true})
+    for (bool below : {false, true}) {
+      SCOPED_TRACE(testing::Message() << "outer loop " << outerLoop << " below " << below);
+      Bspline* s = Patch();
+      if (outerLoop) AddLoop(s, Polygon(s, {0.05, 0.05, 0.95, 0.05, 0.95, 0.95, 0.05, 0.95}));
+      AddLoop(s, Polygon(s, {0.4, 0.45, 0.4, 0.55, 0.6, 0.55, 0.6, 0.45}), 1);
+      Bspline* c = BuildCurveOnSurface(s, 3, {0.0, 0.4, 0.3, 0.45, 0.7, 0.6, 1.0, 0.55});
+      double cu[4], cv[4];
+      TrimList* loop = nullptr;
+      ASSERT_EQ(ConstructSurfBndryPortionTrim(Chain({c}), 0.5f, below ? 0.2f : 0.9f, 0, 0, cu, cv, 0, 0, nullptr,
+                                              &loop), 0);
+      // The chain runs at v 0.49 .. 0.53 over the hole.
+      const double v = below ? 0.46 : 0.56;
+      for (double u : {0.42, 0.5, 0.58}) EXPECT_EQ(IsPointInTrim(s, u, below ? v : 0.54), 0) << u;
+      for (double u : {0.35, 0.65}) EXPECT_EQ(IsPointInTrim(s, u, v), 1) << u;
+      FreeBspline(s);
+    }
+}
+
 TEST_F(Portion, CraftedCrossingsThatNeverCloseEndTheWalkWithFailure) {
   Bspline* s = Patch();
   auto sides = Polygon(s, {0.2, 0.2, 0.8, 0.2, 0.8, 0.8, 0.2, 0.8});
