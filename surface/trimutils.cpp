@@ -1556,6 +1556,13 @@ int CreateSurfPortionWithTrim(Bspline* srf, TArrayList* list, BsplineList* chain
     }
     if (!found) return -2;
   }
+  // The way along the chain is set for a chain that runs into the surface's region at its first
+  // crossing, as one from a side of the box does. A closed chain starting inside the region
+  // leaves it there: its region lies the other way, round the chain's end, which the walk
+  // cannot take; it would close round the region outside the portion, so it fails instead.
+  double first[2];
+  FirstPoint(chain->item, first);
+  if (BoxSide(srf, first) < 0 && IsPointInTrim(srf, first[0], first[1])) return -2;
   const double startParam = param;
   BsplineList* result = nullptr;
   auto fail = [&]() {

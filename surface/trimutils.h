@@ -239,7 +239,8 @@ int PointInPolygonByFarPoint(double px, double py, double qx, double qy, const d
 // picked portion are added to it. A surface with trim loops first has the portion cut out of
 // them; a loop walked so meets end to end and is closed within kWalkGapShare of the surface's
 // size, its short pieces kept. Returns ConstructTrimCurveList's result (0, -1, -2);
-// -2 for a null chain, an open chain whose ends are not on the box, or on failure.
+// -2 for a null chain, an open chain whose ends are not on the box, a closed chain that
+// crosses the trim loops from a start inside the surface's region, or on failure.
 int ConstructSurfBndryPortionTrim(BsplineList* chain, float pu, float pv, int hole, int selfTest,
                                   double cu[4], double cv[4], int snip, int orient,
                                   BsplineList** replaced, TrimList** out);
@@ -277,8 +278,10 @@ void ShoveIntoOrderedTArrayList(const double* params, const double* trimParams, 
                                 BsplineList* trimNode, Bspline* chainCurve, int n,
                                 TArrayList* list, int tag);
 // Walks one closed loop of the portion: *loopCurves receives its curves (owned by srf). The
-// walked trim loops go to *released (null: not reported). 0, or -2 when a crossing has no loop
-// or the walk does not come back to its start within one visit of every crossing.
+// walked trim loops go to *released (null: not reported). 0, or -2 when a crossing has no loop,
+// the walk does not come back to its start within one visit of every crossing, or the chain
+// starts inside the surface's region away from the box's sides (its portion lies round the
+// chain's end, which the walk does not take).
 int CreateSurfPortionWithTrim(Bspline* srf, TArrayList* list, BsplineList* chain,
                               BsplineList** loopCurves, TrimList*** released, int* nReleased);
 // The chain between the crossings at chain parameters p0 and p1, in that direction, as new

@@ -224,6 +224,37 @@ TEST_F(Portion, AChainAcrossASmallHoleKeepsItsSides) {
     }
 }
 
+// A closed chain across a hole, starting inside the surface's region: its portion lies round
+// the chain's end from the crossings; a success must be the rectangle less the hole (or, picked
+// outside, the surface less both), never the overlap of the two.
+TEST_F(Portion, AClosedChainAcrossAHoleNeverKeepsTheOverlap) {
+  for (bool inside : {false, true}) {
+    SCOPED_TRACE(inside);
+    Bspline* s = Patch();
+    AddLoop(s, Polygon(s, {0.4, 0.45, 0.4, 0.55, 0.6, 0.55, 0.6, 0.45}), 1);
+    auto chain = Polygon(s, {0.3, 0.3, 0.7, 0.3, 0.7, 0.5, 0.3, 0.5});
+    double cu[4], cv[4];
+    TrimList* loop = nullptr;
+    const float p = inside ? 0.35f : 0.1f;
+    BsplineList* nodes = Chain(chain);
+    const int r = ConstructSurfBndryPortionTrim(nodes, p, p, 0, 0, cu, cv, 0, 0, nullptr, &loop);
+    if (r == 0) {
+      EXPECT_EQ(IsPointInTrim(s, 0.5, 0.47), 0);
+      EXPECT_EQ(IsPointInTrim(s, 0.35, 0.4), inside ? 1 : 0);
+      EXPECT_EQ(IsPointInTrim(s, 0.2, 0.2), inside ? 0 : 1);
+    } else {
+      EXPECT_EQ(r, -2);
+      ClearKernelError();
+      for (BsplineList* n = nodes; n;) {  // a refused chain's nodes stay the caller's
+        BsplineList* next = n->next;
+        Free(n);
+        n = next;
+      }
+    }
+    FreeBspline(s);
+  }
+}
+
 TEST_F(Portion, CraftedCrossingsThatNeverCloseEndTheWalkWithFailure) {
   Bspline* s = Patch();
   auto sides = Polygon(s, {0.2, 0.2, 0.8, 0.2, 0.8, 0.8, 0.2, 0.8});
