@@ -1329,6 +1329,10 @@ int NewIntersect(Bspline* s1, Bspline* s2, IntersectionTraceList* list, double t
   const double far = std::fmax(std::fabs(centre[0]), std::fmax(std::fabs(centre[1]), std::fabs(centre[2])));
   const double rounding = DBL_EPSILON * (far / size + 0.5);
   tolB = std::fmax(tolB, rounding);
+  // The marches join, close and drop traces whose ends come within twice the chord height of a
+  // traced branch; below the point tolerance no two traces of one branch reach each other, and
+  // each seed traced its own copy of the branch. A chord height below it is raised to it.
+  tolA = std::fmax(tolA, tolB);
   // The marches evaluate the same points of the copies again and again: nearly half their
   // evaluations on the benchmark's closed loop.
   RememberedSurfaceJets jets(c1.get(), c2.get());

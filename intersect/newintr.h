@@ -81,7 +81,7 @@ int SubDivideBasedOnArray(Bspline* s1, Bspline* s2, PatchBoxNode* node1, PatchBo
 // trace of one node on that point, found where the normals are parallel. tolA (chord height)
 // and tolB (point tolerance) are shares of the pair's size; a tolB below the round-off of the
 // pair's coordinates (the double epsilon times their largest magnitude, over the size) traces to
-// that round-off. The surfaces are not changed. 0, or
+// that round-off, and a tolA below tolB traces as tolB. The surfaces are not changed. 0, or
 // -2 on no memory (the list keeps what was traced); -2 with the error state set and the list
 // untouched for a null list, a tolA that is not positive and finite or a tolB outside (0, 1).
 int NewIntersect(Bspline* s1, Bspline* s2, IntersectionTraceList* list, double tolA, double tolB);

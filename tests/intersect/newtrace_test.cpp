@@ -522,6 +522,42 @@ TEST_F(Tracing, APointToleranceBelowRoundOffTracesToTheRoundOff) {
     }
 }
 
+// A chord height below the point tolerance (down to a share of 1e-300) traces as the point
+// tolerance: a plane at height 0.3 cutting a cylinder of radius 1 about z, at sizes 1e-6, 1 and
+// 1e6 moved 1e4 x the size, either surface first, gives its circle as one closed trace, the
+// nodes on it within the point tolerance (of the pair's size, the diagonal of a 3 x 3 x 2 box).
+TEST_F(Tracing, AChordHeightBelowThePointToleranceTracesAsThePointTolerance) {
+  const double a[3] = {0, 0, 1}, e[3] = {1, 0, 0}, O[3] = {-1.5, -1.5, 0.3}, ex[3] = {3, 0, 0}, ey[3] = {0, 3, 0};
+  for (double scale : {1e-6, 1.0, 1e6})
+    for (int first : {0, 1})
+      for (double tolA : {1e-9, 1e-300}) {
+        shapes::Place at;
+        at.scale = scale;
+        for (int q = 0; q < 3; ++q) at.shift[q] = 1e4 * scale * (q + 1);
+        BsplineKeeper keep;
+        Bspline* plane = keep(shapes::Plane(O, ex, ey, at));
+        Bspline* cylinder = keep(shapes::Cylinder(a, e, 1.0, -1.0, 1.0, at));
+        IntersectionTraceList* list = MallocIntersectionTraceList();
+        ASSERT_NE(list, nullptr);
+        EXPECT_EQ(first ? NewIntersect(cylinder, plane, list, tolA, 1e-6) : NewIntersect(plane, cylinder, list, tolA, 1e-6), 0);
+        int traces = 0, closed = 0;
+        double worst = 0.0;
+        for (IntersectionTrace* t = list->head; t; t = t->next) {
+          traces += t->nodeCount > 0;
+          closed += t->nodeCount > 0 && !t->open;
+          for (IntersectionTraceNode* n = t->head; n; n = n->next) {
+            double P[3];
+            at.Unmap(&n->x, P);
+            worst = std::fmax(worst, std::fmax(std::fabs(P[2] - 0.3), std::fabs(std::hypot(P[0], P[1]) - 1.0)));
+          }
+        }
+        FreeIntersectionTraceList(list);
+        EXPECT_EQ(traces, 1) << scale << " " << first << " " << tolA;
+        EXPECT_EQ(closed, 1) << scale << " " << first << " " << tolA;
+        EXPECT_LT(worst, 1e-6 * std::sqrt(22.0)) << scale << " " << first << " " << tolA;
+      }
+}
+
 // Points and first partials of a remembered pair (SurfaceJet in a RememberedSurfaceJets scope)
 // are the evaluator's to the bit, evaluated or handed back, at parameters one ulp apart, on
 // rational and non-rational patches of sizes 1e-6 and 1e6 placed 1e4 sizes from the origin; a
