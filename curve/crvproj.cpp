@@ -865,6 +865,11 @@ constexpr int kMostSamplesGrowth = 16;
 // samples where it turns. Sixteen times three cannot place them; this many can, and still bounds
 // the work on a run that no fit will follow.
 constexpr int kLeastSamplesCap = 256;
+// The parabola through three distances to the piece may fall short of their peak where the
+// distances rise and fall unevenly (a few percent where the foot speeds up beside a pole): a top
+// it puts above this fraction of tol is measured where it lies, and the parabola through the
+// measured distance and its neighbours decides.
+constexpr double kTopNearTol = 0.9;
 
 // The fit holds the samples in a cloud of floats, scaled to unit size and back, so a run whose
 // feet lie on a side of the domain (along a seam) comes back with control points a float's
@@ -885,6 +890,20 @@ void KeepFitInDomain(const Bspline* srf, Bspline* piece) {
       if (x > hi[d] && x <= hi[d] + stray) x = hi[d];
     }
   }
+}
+
+// The top of the parabola through (x[k], y[k]) (x increasing) into *at and *top, when it opens
+// downwards with its top between x[0] and x[2]; false otherwise (the largest y is then at an end).
+bool ParabolaTop(const double x[3], const double y[3], double* at, double* top) {
+  const double d01 = (y[1] - y[0]) / (x[1] - x[0]), d12 = (y[2] - y[1]) / (x[2] - x[1]);
+  const double a = (d12 - d01) / (x[2] - x[0]);
+  if (!(a < 0.0)) return false;
+  // Newton's form y[0] + d01 (s - x[0]) + a (s - x[0]) (s - x[1]), level at its top.
+  const double s = 0.5 * (x[0] + x[1]) - d01 / (2.0 * a);
+  if (!(s >= x[0] && s <= x[2])) return false;
+  *at = s;
+  *top = y[0] + d01 * (s - x[0]) + a * (s - x[0]) * (s - x[1]);
+  return true;
 }
 
 // Feet of the projection between two successive samples of a run: the samples' own at either
@@ -1012,11 +1031,58 @@ Bspline* FitRunOnce(Bspline* srf, Bspline* curve, SurfaceGridCache& grid, const 
       onPiece[i] = at;
       sampleOff[i] = std::sqrt(d2);
     }
+    // 1 when the parabola through the distances offs[0..2] of three successive feet peaks beyond
+    // tol: feet k, k + 1, k + 2 of step a, those past a's last (its end sample, b's first) taken
+    // from step b. Where its top comes near tol, the distance is measured there, and the parabola
+    // through that and the two feet around it decides. *where: the curve's parameter of the top.
+    // -1 on failure.
+    auto peaksBeyondTol = [&](const StepFeet& a, const StepFeet& b, int k, const double* offs, int i,
+                              double* where = nullptr) -> int {
+      constexpr int last = kChecksPerStep + 1;
+      double x[3], fu[3], fv[3];
+      for (int c = 0; c < 3; ++c) {
+        const StepFeet& f = k + c <= last ? a : b;
+        const int at = k + c <= last ? k + c : k + c - last;
+        x[c] = f.t[at], fu[c] = f.u[at], fv[c] = f.v[at];
+      }
+      double at, top;
+      if (!ParabolaTop(x, offs, &at, &top) || top <= kTopNearTol * tol) return 0;
+      if (where) *where = at;
+      if (top > tol || at == x[1]) return top > tol;
+      const int c = at < x[1] ? 0 : 1;  // the top lies between feet c and c + 1
+      const double w = (at - x[c]) / (x[c + 1] - x[c]);
+      double P[3], Q[3];
+      CurvePoint(curve, at, P);
+      ProjSample s = {fu[c] + (fu[c + 1] - fu[c]) * w, fv[c] + (fv[c + 1] - fv[c]) * w, at, 1};
+      if (ProjectPointNear(srf, P, &s) != 0) return -1;
+      if (s.state != 1 || CrossesSeam(srf, u[i], s.u, 0, closed[0]) || CrossesSeam(srf, v[i], s.v, 1, closed[1]))
+        return 0;
+      Eval3DPointOnSurfCoord(srf, s.u, s.v, 0, 0, Q);
+      const double d2 = SqDistanceToImage(piece.get(), cache, Q);
+      if (d2 < 0.0 || KernelFailed()) return -1;
+      const double xs[3] = {x[c], at, x[c + 1]}, ys[3] = {offs[c], std::sqrt(d2), offs[c + 1]};
+      return d2 > tol * tol || (ParabolaTop(xs, ys, &at, &top) && top > tol);
+    };
+    // The step before, its checks not yet among the samples: a peak about the sample that ends
+    // it may still add its last.
+    struct {
+      StepFeet feet;
+      double off[kChecksPerStep + 2];
+      bool miss[kChecksPerStep + 2];
+    } prev;
+    bool prevHeld = false, prevUsable = false;
+    auto pushPrev = [&] {
+      for (int j = 1; prevHeld && j <= kChecksPerStep; ++j)
+        if (prev.miss[j]) push(prev.feet.u[j], prev.feet.v[j], prev.feet.t[j]);
+      prevHeld = prevUsable = false;
+    };
     for (int i = 0; i + 1 < n; ++i) {
-      push(u[i], v[i], t[i]);
-      if (t[i + 1] - t[i] <= finest) continue;
-      if (CrossesSeam(srf, u[i], u[i + 1], 0, closed[0]) || CrossesSeam(srf, v[i], v[i + 1], 1, closed[1]))
+      if (t[i + 1] - t[i] <= finest ||
+          CrossesSeam(srf, u[i], u[i + 1], 0, closed[0]) || CrossesSeam(srf, v[i], v[i + 1], 1, closed[1])) {
+        pushPrev();
+        push(u[i], v[i], t[i]);
         continue;
+      }
       StepFeet feet;
       bool miss[kChecksPerStep + 2] = {}, allUsable = true;
       double off[kChecksPerStep + 2] = {sampleOff[i]};
@@ -1063,9 +1129,19 @@ Bspline* FitRunOnce(Bspline* srf, Bspline* curve, SurfaceGridCache& grid, const 
       // The distance varies smoothly between the checks and may peak beyond tol between two of
       // them: the peak of the parabola through three successive distances stands for it.
       for (int j = 1; allUsable && j <= kChecksPerStep; ++j) {
-        const double bend = off[j - 1] - 2.0 * off[j] + off[j + 1], slope = off[j + 1] - off[j - 1];
-        if (miss[j] || !(bend < 0.0) || std::fabs(slope) > -2.0 * bend) continue;
-        miss[j] = off[j] - slope * slope / (8.0 * bend) > tol;
+        if (miss[j]) continue;
+        const int top = peaksBeyondTol(feet, feet, j - 1, off + j - 1, i);
+        if (top < 0) return nullptr;
+        miss[j] = top;
+      }
+      // So may it about the sample the step starts at, where the step before ends: the check on
+      // the peak's side joins the samples.
+      if (allUsable && prevUsable && !prev.miss[kChecksPerStep] && !miss[1]) {
+        const double offs[3] = {prev.off[kChecksPerStep], off[0], off[1]};
+        double at = 0.0;
+        const int top = peaksBeyondTol(prev.feet, feet, kChecksPerStep, offs, i, &at);
+        if (top < 0) return nullptr;
+        (at < t[i] ? prev.miss[kChecksPerStep] : miss[1]) = top;
       }
       for (int j = 1; allUsable && j <= kChecksPerStep; ++j) {
         if (miss[j]) continue;
@@ -1075,9 +1151,14 @@ Bspline* FitRunOnce(Bspline* srf, Bspline* curve, SurfaceGridCache& grid, const 
         miss[j] = SqDistanceToStep(srf, curve, feet, C, tol) > tol * tol;
         if (KernelFailed()) return nullptr;
       }
-      for (int j = 1; j <= kChecksPerStep; ++j)
-        if (miss[j]) push(feet.u[j], feet.v[j], feet.t[j]);
+      pushPrev();
+      push(u[i], v[i], t[i]);
+      prev.feet = feet;
+      std::copy(off, off + kChecksPerStep + 2, prev.off);
+      std::copy(miss, miss + kChecksPerStep + 2, prev.miss);
+      prevHeld = true, prevUsable = allUsable;
     }
+    pushPrev();
     push(u[n - 1], v[n - 1], t[n - 1]);
     if (m == n) break;
     // Still off the projection when the rounds or the samples run out: no piece.

@@ -1332,3 +1332,49 @@ TEST_F(ProjectionTest, ARunOfNoLengthAtAnApexGivesNoCurve) {
 }
 
 }  // namespace
+
+// Cubics passing over the north pole of the unit sphere, whose feet speed up beside it so that
+// the distances of the feet from a fitted piece rise and fall unevenly (the peak a parabola
+// through three of them puts below tol lies beyond it, within a step and about a sample): every
+// point of every piece lies within tol of the exact projection, the radial one P / |P|, at every
+// size and far from the origin.
+TEST_F(ProjectionTest, PiecesOverASpherePoleStayWithinTolOfTheRadialProjection) {
+  struct Case {
+    double tol;
+    std::vector<double> pts;
+  };
+  const Case cases[] = {
+      {5.7830186428435755e-4,
+       {-0.91747964809397076, 0.092814259527738446, 1.3161260360095723, -0.46253522615927689, 0.033138436739741317,
+        1.5735439761938608, -0.16611247664027834, 0.0015460645832677464, 1.5593838074096222, 0.21329736575527636,
+        -0.019493137335413403, 1.2014166821006584, 0.53553537933321427, 0.024834968813021319, 1.5940464506037157,
+        0.85998182145979007, 0.047117825290647737, 1.1393816036325446}},
+      {8.0035900306325782e-4,
+       {-0.84466542747260409, 0.086979136209797622, 1.5680720538384381, -0.57175432181547925, -0.014540429983908925,
+        1.2221655728835024, -0.15123330233906465, -0.059001454127037729, 1.1660887408959433, 0.22527264523435436,
+        0.029295861785341409, 1.5132647767048517, 0.49626334650781934, 0.14668488226711293, 1.5667264675992905,
+        0.8726627533297775, -0.14454902284318802, 1.3298566479134499}}};
+  for (const Case& cs : cases)
+    for (const Place& pl : ThreePlaces()) {
+      SCOPED_TRACE(Where(pl) << " tol " << cs.tol);
+      BsplineKeeper keep;
+      Bspline* sphere = keep(CreateSphereBspline(0.0, 0.0, 0.0, 1.0));
+      Bspline* c = keep(BuildCurve(3, 3, cs.pts));
+      Bspline* exact = keep(BuildCurve(3, 3, cs.pts));
+      ASSERT_TRUE(sphere && c && exact);
+      // The radial projection of `exact`, densely (its chords stray from it by less than 1e-3 of tol).
+      std::vector<std::array<double, 3>> projection(2001);
+      for (size_t i = 0; i < projection.size(); ++i) {
+        double* F = projection[i].data();
+        Eval3DPointOnCurve3Coord(exact, double(i) / (projection.size() - 1), 0, F);
+        const double r = VecSize3(F);
+        for (int k = 0; k < 3; ++k) F[k] /= r;
+      }
+      std::vector<Bspline*> got = ProjectPlaced(pl, sphere, c, cs.tol, 1);
+      ASSERT_FALSE(got.empty());
+      double worst = 0.0;
+      SampleArcs(sphere, got, &pl,
+                 [&](const double q[3], int) { worst = std::max(worst, DistanceToPolyline(q, projection)); });
+      EXPECT_LE(worst, cs.tol);
+    }
+}
