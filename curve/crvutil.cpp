@@ -86,9 +86,29 @@ double* SampleCurvePlateProper(Bspline* curve, int n, int* count) {
     if (GetCurve2DSurfParamSect(curve, &k, &sect, &us, &vs) != 0) return nullptr;
     Free(us);
     Free(vs);
-    UnionKnotArrays(curve->knotsU, len, sect, k, &merged, &len);
+    // The merge takes values within a fixed 1e-6 as one: it runs on the domain mapped onto
+    // [0, 1], or the breaks of a curve whose domain is 1e-6 long would all be taken as one.
+    // Mapped back, a break the merge matched with a knot is that knot exactly.
+    const double* kc = curve->knotsU;
+    const double t0 = kc[p], w = kc[len - p - 1] - t0;
+    double* unitKnots = MallocArray<double>(len);
+    if (!unitKnots || KernelFailed()) {
+      Free(sect);
+      return nullptr;
+    }
+    for (int i = 0; i < len; ++i) unitKnots[i] = (kc[i] - t0) / w;
+    for (int i = 0; i < k; ++i) sect[i] = (sect[i] - t0) / w;
+    const int nKnots = len;
+    UnionKnotArrays(unitKnots, nKnots, sect, k, &merged, &len);
     Free(sect);
+    Free(unitKnots);
     if (!merged || KernelFailed()) return nullptr;
+    for (int i = 0; i < len; ++i) {
+      const double t = t0 + merged[i] * w;
+      const double* at = std::lower_bound(kc, kc + nKnots, t);
+      const double* near = at == kc + nKnots || (at > kc && t - at[-1] < *at - t) ? at - 1 : at;
+      merged[i] = std::fabs(*near - t) <= 1e-6 * w ? *near : t;
+    }
     breaks = merged;
   }
   const int m = len - 2 * (p + 1);

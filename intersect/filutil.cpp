@@ -262,6 +262,15 @@ int ContactSteps(Ball& b, int k, const double nb[4], double lengthFactor, double
   return 0;
 }
 
+// Whether the surface is closed in the direction: its seam is no edge.
+bool Wraps(const Bspline* s, int dir) { return (dir ? s->closedV : s->closedU) && Hi(s, dir) > Lo(s, dir); }
+
+// x taken into [lo, hi] by whole periods hi - lo.
+double IntoPeriod(double x, double lo, double hi) {
+  const double period = hi - lo;
+  return std::clamp(x - period * std::floor((x - lo) / period), lo, hi);
+}
+
 // Clamps the parameters into their boxes; true when any moved. A parameter of a closed
 // direction goes on across the seam instead, by whole periods, its bracket with it.
 bool ClampToBoxes(Ball& b) {
@@ -270,11 +279,10 @@ bool ClampToBoxes(Ball& b) {
     const Bspline* s = b.S[k / 2];
     const double lo = Lo(s, k & 1), hi = Hi(s, k & 1);
     if (b.wraps[k] && (b.p[k] < lo || b.p[k] > hi)) {
-      const double period = hi - lo;
-      const double shift = -period * std::floor((b.p[k] - lo) / period);
-      b.p[k] = std::clamp(b.p[k] + shift, lo, hi);
-      b.lo[k] += shift;
-      b.hi[k] += shift;
+      const double was = b.p[k];
+      b.p[k] = IntoPeriod(was, lo, hi);
+      b.lo[k] += b.p[k] - was;
+      b.hi[k] += b.p[k] - was;
     } else if (b.p[k] < lo) {
       b.p[k] = lo;
       clamped = true;
@@ -462,7 +470,7 @@ bool StartBall(Ball& b, Bspline* S1, Bspline* S2, double r, const double p[4], d
   for (int k = 0; k < 4; ++k) {
     const Bspline* s = b.S[k / 2];
     b.p[k] = b.guess[k] = p[k];
-    b.wraps[k] = (k & 1 ? s->closedV : s->closedU) && Hi(s, k & 1) > Lo(s, k & 1);
+    b.wraps[k] = Wraps(s, k & 1);
   }
   OpenBrackets(b);
   if (!EvaluateBoth(b)) return false;
@@ -869,6 +877,12 @@ constexpr double kCoordinateUlps = 64.0;
 // step takes it down to the few units in the last place the coordinates carry.
 constexpr int kPolishSteps = 3;
 
+// The share of its period by which the contact solver's iterate may run past a closed
+// direction's seam: a contact on the seam, which round-off puts a hair to either side of it, is
+// reached from the side the guess lies on, while a contact farther across the seam belongs to
+// another stretch of the fillet than the guess's.
+constexpr double kSeamPass = 1e-6;
+
 // The residual of a contact pair of radius r at the parameters q: the gap C1 - C2 between the
 // ball centres Ck = Pk + r nk, and with a station X (may be null) the distance of X from the
 // ball's cross-section, the plane through C1 across the fillet's spine n1 x n2. The count of
@@ -909,12 +923,21 @@ bool SolveContact(Bspline* S1, Bspline* S2, double r, double q[4], const bool he
   if (m < 2) return false;
   const Bspline* S[2] = {S1, S2};
   double lo[4], hi[4], p[4], g[4];
+  bool wraps[4];
   for (int k = 0; k < 4; ++k) {
     lo[k] = Lo(S[k / 2], k & 1);
     hi[k] = Hi(S[k / 2], k & 1);
+    wraps[k] = Wraps(S[k / 2], k & 1);
     p[k] = q[k];
   }
-  const int n = ContactResidual(S1, S2, r, p, X, g);
+  // A closed direction is not held at its seam: the iterate runs on past it by up to kSeamPass
+  // (evaluated a period back), so that a contact on the seam is reached from either side.
+  auto Residual = [&](const double x[4], double gx[4]) {
+    double w[4];
+    for (int k = 0; k < 4; ++k) w[k] = wraps[k] ? IntoPeriod(x[k], lo[k], hi[k]) : x[k];
+    return ContactResidual(S1, S2, r, w, X, gx);
+  };
+  const int n = Residual(p, g);
   if (n == 0) return false;
   // Far from the origin the centres carry the round-off of their coordinates, which can exceed
   // the share of the size: the gap cannot shrink below a few units in their last place.
@@ -933,9 +956,10 @@ bool SolveContact(Bspline* S1, Bspline* S2, double r, double q[4], const bool he
       const int k = var[j];
       const double h = 1e-7 * (hi[k] - lo[k]);
       double a[4] = {p[0], p[1], p[2], p[3]}, b[4] = {p[0], p[1], p[2], p[3]}, ga[4], gb[4];
-      a[k] = std::fmin(hi[k], p[k] + h);
-      b[k] = std::fmax(lo[k], p[k] - h);
-      sound = a[k] > b[k] && ContactResidual(S1, S2, r, a, X, ga) == n && ContactResidual(S1, S2, r, b, X, gb) == n;
+      const double pass = wraps[k] ? kSeamPass * (hi[k] - lo[k]) : 0.0;
+      a[k] = std::fmin(hi[k] + pass, p[k] + h);
+      b[k] = std::fmax(lo[k] - pass, p[k] - h);
+      sound = a[k] > b[k] && Residual(a, ga) == n && Residual(b, gb) == n;
       for (int c = 0; c < n && sound; ++c) J[c][j] = (ga[c] - gb[c]) / (a[k] - b[k]);
     }
     if (!sound) break;
@@ -954,9 +978,13 @@ bool SolveContact(Bspline* S1, Bspline* S2, double r, double q[4], const bool he
     bool better = false;
     for (int half = 0; half < (polishing ? 1 : 30) && !better; ++half) {
       double t[4] = {p[0], p[1], p[2], p[3]}, gt[4];
-      for (int j = 0; j < m; ++j) t[var[j]] = std::clamp(p[var[j]] + d[j], lo[var[j]], hi[var[j]]);
+      for (int j = 0; j < m; ++j) {
+        const int k = var[j];
+        const double pass = wraps[k] ? kSeamPass * (hi[k] - lo[k]) : 0.0;
+        t[k] = std::clamp(p[k] + d[j], lo[k] - pass, hi[k] + pass);
+      }
       for (int j = 0; j < m; ++j) d[j] *= 0.5;
-      if (ContactResidual(S1, S2, r, t, X, gt) != n || !(ResidualSize(gt, n) < gap)) continue;
+      if (Residual(t, gt) != n || !(ResidualSize(gt, n) < gap)) continue;
       for (int k = 0; k < 4; ++k) p[k] = t[k];
       for (int c = 0; c < n; ++c) g[c] = gt[c];
       gap = ResidualSize(g, n);
@@ -965,7 +993,12 @@ bool SolveContact(Bspline* S1, Bspline* S2, double r, double q[4], const bool he
     if (!better) break;
   }
   if (!(gap <= round)) return false;
-  for (int k = 0; k < 4; ++k) q[k] = p[k];
+  // A pair past the seam by round-off stays at the guess's end of the range, the end its trace
+  // runs from; one that lies past it by more is taken a period back.
+  double w[4] = {p[0], p[1], p[2], p[3]};
+  for (int k = 0; k < 4; ++k) w[k] = std::clamp(p[k], lo[k], hi[k]);
+  const bool keepSide = Residual(w, g) == n && ResidualSize(g, n) <= round;
+  for (int k = 0; k < 4; ++k) q[k] = keepSide ? w[k] : wraps[k] ? IntoPeriod(p[k], lo[k], hi[k]) : p[k];
   return true;
 }
 
@@ -1126,14 +1159,18 @@ bool LeapsAGap(Bspline* S1, Bspline* S2, const double* a, const double* b, const
   // the chord's sagitta: on an unbroken fillet the ball whose cross-section runs through it, from
   // the mean of the pairs, lies between them, its centre within kArcShare of the chord of the
   // midpoint (its contacts, on a contact curve that bends, need not lie within kGapShare of the
-  // move of either end). Pairs across a seam tell nothing here.
+  // move of either end). Other pairs across a seam tell nothing here.
   auto BetweenCentres = [&]() {
     double mid[4], C[2][3], M[3];
     for (int q = 0; q < 4; ++q) {
       const Bspline* s = q < 2 ? S1 : S2;
-      if ((q & 1 ? s->closedV : s->closedU) && std::fabs(qa[q] - qb[q]) > 0.5 * (Hi(s, q & 1) - Lo(s, q & 1)))
-        return false;
+      const double lo = Lo(s, q & 1), hi = Hi(s, q & 1), seam = kSeamPass * (hi - lo);
       mid[q] = 0.5 * (qa[q] + qb[q]);
+      if (!Wraps(s, q & 1) || !(std::fabs(qa[q] - qb[q]) > 0.5 * (hi - lo))) continue;
+      // One of them on the seam, to the solver's round-off: the mean the short way round.
+      const bool onSeam = std::fmin(std::fmin(qa[q] - lo, hi - qa[q]), std::fmin(qb[q] - lo, hi - qb[q])) <= seam;
+      if (!onSeam) return false;
+      mid[q] = IntoPeriod(mid[q] + 0.5 * (hi - lo), lo, hi);
     }
     for (int j = 0; j < 2; ++j) {
       SurfPoint e;
@@ -1298,7 +1335,18 @@ int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, Intersection
     bool edged = false;
     int refined = RefineSelected(S1, S2, p[5 * i + 4], q, nb, tol, &edged);
     if (refined == 100) refined = OwnBall(S1, S2, p[5 * i + 4], p, n, i, q, out->nodeCount > 0);
-    if (refined == 100 && edged && AwayFromStation(S1, S2, p, n, i, q, p[5 * i + 4])) refined = kAwayFromNode;
+    if (refined == 100 && edged && AwayFromStation(S1, S2, p, n, i, q, p[5 * i + 4])) {
+      // The refiner went along an edge to the ball of another place; the node's own ball, grown
+      // from the node, is taken where there is one that rounds its corner and fits.
+      double c[4] = {p[5 * i], p[5 * i + 1], p[5 * i + 2], p[5 * i + 3]}, At[3];
+      Eval3DPointOnSurfCoord(S1, c[0], c[1], 0, 0, At);
+      refined = kAwayFromNode;
+      if (GrowBall(S1, S2, p[5 * i + 4], At, c) && BallSpansCorner(S1, S2, p[5 * i + 4], c, At) &&
+          BallFits(S1, S2, p[5 * i + 4], c)) {
+        for (int k = 0; k < 4; ++k) q[k] = c[k];
+        refined = 100;
+      }
+    }
     double P[2][3], d[2][3] = {}, Xi[3], dXi[3] = {}, onward = 0.0;
     bool moved[2] = {false, false};
     if (refined == 100) {
@@ -1317,13 +1365,21 @@ int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, Intersection
     // Contacts that move no farther than such a node stand where the pair before left them.
     const bool beside = out->nodeCount > 0 && !(VecSize3(dXi) > kBesideShare * onward);
     if (refined == 100 && out->nodeCount > 0) {
-      bool turns = false;
-      for (int k = 0; k < 2; ++k) {
-        VecDiff3(P[k], prev[k], d[k]);
-        moved[k] = VecSize3(d[k]) > std::fmax(std::fmax(noise, kStillShare * VecSize3(dXi)),
-                                              beside ? kBesideShare * onward : 0.0);
-        turns = turns || (moved[k] && VecDotProd3(d[k], SmallVector(dprev[k], noise) ? dXi : dprev[k]) < 0.0);
-      }
+      // The contact points P of the pair c, their moves d from the last pair taken and whether
+      // they turn back.
+      auto Follow = [&](const double* c) {
+        Eval3DPointOnSurfCoord(S1, c[0], c[1], 0, 0, P[0]);
+        Eval3DPointOnSurfCoord(S2, c[2], c[3], 0, 0, P[1]);
+        bool back = false;
+        for (int k = 0; k < 2; ++k) {
+          VecDiff3(P[k], prev[k], d[k]);
+          moved[k] = VecSize3(d[k]) > std::fmax(std::fmax(noise, kStillShare * VecSize3(dXi)),
+                                                beside ? kBesideShare * onward : 0.0);
+          back = back || (moved[k] && VecDotProd3(d[k], SmallVector(dprev[k], noise) ? dXi : dprev[k]) < 0.0);
+        }
+        return back;
+      };
+      bool turns = Follow(q);
       // Contact points that turn back would fold the fillet over itself. A node that itself
       // steps back along the branch is passed over. One that goes on has no ball of its own:
       // the refiner slid along the fillet to the ball of another place, as it does from a node
@@ -1333,10 +1389,31 @@ int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, Intersection
       // slid: when that is the first, the fillet begins here instead.
       if (turns && VecDotProd3(dXi, dX) < 0.0) continue;
       const double tail[4] = {out->tail->u1, out->tail->v1, out->tail->u2, out->tail->v2};
-      const int apart = turns ? kAwayFromNode
-                        : LeapsAGap(S1, S2, p + 5 * last, p + 5 * i, tail, q, prev, P, VecSize3(dXi), tol)
-                            ? kAcrossAGap
-                            : 100;
+      auto Apart = [&](const double* c, bool back) {
+        return back ? kAwayFromNode
+               : LeapsAGap(S1, S2, p + 5 * last, p + 5 * i, tail, c, prev, P, VecSize3(dXi), tol) ? kAcrossAGap
+                                                                                                 : 100;
+      };
+      int apart = Apart(q, turns);
+      // Where the fillet's spine bends sharply (a hyperbola's vertex beside a cone's apex, whose
+      // ball sits on the axis) balls far apart along it have cross-sections that pass the node
+      // within a step, and the refiner may take one of those for the node's. The node's ball
+      // continued from the last pair, its cross-section through the node, is taken instead
+      // where it rounds the node's corner, fits and follows on from that pair.
+      if (turns) {
+        const bool held[4] = {false, false, false, false};
+        double c[4] = {tail[0], tail[1], tail[2], tail[3]};
+        if (SolveContact(S1, S2, p[5 * i + 4], c, held, Xi) && BallSpansCorner(S1, S2, p[5 * i + 4], c, Xi) &&
+            BallFits(S1, S2, p[5 * i + 4], c)) {
+          const bool back = Follow(c);
+          if (!back && Apart(c, back) == 100) {
+            for (int k = 0; k < 4; ++k) q[k] = c[k];
+            apart = 100;
+          } else {
+            Follow(q);
+          }
+        }
+      }
       if (apart != 100 && out->nodeCount == 1 && !SmallVector(dXi, noise) &&
           VecDist3(prev[0], X) + VecDist3(prev[1], X) > VecDist3(P[0], Xi) + VecDist3(P[1], Xi)) {
         if (!missing) ReportNoBall(InputPlace(first), n, apart);

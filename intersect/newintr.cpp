@@ -238,6 +238,12 @@ constexpr double kTouchSine = 0.3;
 // the model's gap is this many point tolerances (slack for the nodes' own tolerance and the
 // model's cubic terms).
 constexpr double kStubGap = 4.0;
+// H's smaller eigenvalue must also bend the gap past kStubGap point tolerances within the pair's
+// size (1 in the copies' units), the ellipse's half-axis: so it is at least this many point
+// tolerances. Two faces of one smooth surface meeting along the edges they share (the halves of
+// a tube) have an H of round-off only, whose eigenvalues may pass the share above by chance, and
+// an ellipse wider than the pair holds their whole contact.
+constexpr double kFlattestTouching = 2.0 * kStubGap;
 // Where the normals part by more than kTouchSine inside that ellipse, the gap's curvature k
 // exceeds kTouchSine^2 / (2 kStubGap tolB), so the ellipse's radius, sqrt(2 kStubGap tolB / k),
 // is below this many point tolerances: about a small sphere on a large surface, whose nodes
@@ -287,8 +293,8 @@ bool TowardClosestPair(Bspline* s1, Bspline* s2, double q[4]) {
 
 // The isolated touching located from q (moved onto it; with approach, also from the closest pair
 // of points near q where q itself leads nowhere): true when the surfaces touch there and H is
-// definite (kIsolatedShare). rounding is the round-off the copies' coordinates carry from the
-// caller's (LocateTouchingPoint).
+// definite (kIsolatedShare, kFlattestTouching). rounding is the round-off the copies'
+// coordinates carry from the caller's (LocateTouchingPoint).
 bool IsolatedTouching(Bspline* s1, Bspline* s2, double q[4], double tolB, Touching* T, bool approach,
                       double rounding = 0.0) {
   double w[4] = {q[0], q[1], q[2], q[3]};
@@ -302,7 +308,7 @@ bool IsolatedTouching(Bspline* s1, Bspline* s2, double q[4], double tolB, Touchi
   // Eigenvalues m -+ r; definite when r < |m|.
   const double m = 0.5 * (T->H[0][0] + T->H[1][1]), r = std::hypot(0.5 * (T->H[0][0] - T->H[1][1]), T->H[0][1]);
   return std::isfinite(m) && std::isfinite(r) && std::fabs(m) > 0.0 &&
-         std::fabs(m) - r >= kIsolatedShare * (std::fabs(m) + r);
+         std::fabs(m) - r >= kIsolatedShare * (std::fabs(m) + r) && std::fabs(m) - r >= kFlattestTouching * tolB;
 }
 
 // Where the surfaces' tangent planes coincide at T but the surfaces lie apart there by d along

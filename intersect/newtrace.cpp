@@ -2042,22 +2042,35 @@ constexpr double kSineKept = 0.5;
 // across onto the branch. Above it a node stays within a few tolerances of the branch and is
 // left as the refinement gave it.
 constexpr double kPullAcrossSine = 0.2;
+// A seed loose beside a pole (SeedLooseBesidePole) meeting both surfaces within tolB times the
+// sine still lies up to a tolerance across the branch, farther than the march's first steps round
+// the pole are long (a few tenths of a tolerance): their landings on the branch are pulled farther
+// than the steps and refused, and the march crawls a few degrees round the pole and stops (a small
+// sphere's loop through its pole, 11-14 degrees of it traced). Such a seed is tightened to this
+// share of that.
+constexpr double kLooseSeedTightening = 0.1;
 
 bool BesidePole(const Bspline* s, double u, double v);
 bool SeedLooseBesidePole(const March& m, const Params& c, const double S[3]);
+bool SeedBesidePole(const March& m, const Params& c, const double S[3]);
 
 void TightenBeside(March& m, Params& c, double P[3], double sine) {
   Params t = c;
   double Q[3];
   int flag = 0;
-  const double tol = m.tolB * std::fmax(sine, kLeastTightening);
+  const bool looseSeed = m.refiningSeed && SeedLooseBesidePole(m, c, P);
+  const double tol = m.tolB * std::fmax(looseSeed ? kLooseSeedTightening * sine : sine, kLeastTightening);
   // A node on a seam or an edge keeps its parameter there: refined freely it slides off the end
   // along a branch that crosses the seam at a shallow angle (a small sphere's loop), and the march
   // that stopped for the seam ends short of it, where no continuation starts. Beside a pole the
-  // free refinement stays: a seed on a seam a few tolerances from the pole, held there, lands where
-  // the march crawls a few degrees round the pole and stops.
+  // free refinement stays for a seed (one on a seam a few tolerances from the pole, held there,
+  // lands where the march crawls a few degrees round the pole and stops) and for a node a branch
+  // through the pole passes it within (SeedBesidePole). A march's node on the seam farther off is
+  // held there: freed, the step that stopped for the seam 42 tolerances from a small sphere's pole
+  // slid 7e-6 of the range off it, and no continuation traced the 38 degrees on to the pole.
   const int held = HeldOnEnd(m, c);
-  const bool keepOnEnd = held >= 0 && !BesidePole(m.s1, c.p[0], c.p[1]) && !BesidePole(m.s2, c.p[2], c.p[3]);
+  const bool besidePole = BesidePole(m.s1, c.p[0], c.p[1]) || BesidePole(m.s2, c.p[2], c.p[3]);
+  const bool keepOnEnd = held >= 0 && !(besidePole && (m.refiningSeed || SeedBesidePole(m, c, P)));
   double* const p[4] = {&t.p[0], &t.p[1], &t.p[2], &t.p[3]};
   if (keepOnEnd ? !MeetOnEdge(m.s1, m.s2, p, held, t.p[held], Q, tol)
                 : NewRefineIntrPoint(m.s1, m.s2, &t.p[0], &t.p[1], &t.p[2], &t.p[3], Q, 4 * kMarchIterations, &flag,
@@ -2072,7 +2085,7 @@ void TightenBeside(March& m, Params& c, double P[3], double sine) {
   // pulled across in its own cross-section instead (PullAcross), or along the edge it lies on.
   bool across = false;
   if (std::fabs(VecDotProd3(d, tan)) > 0.1 * VecSize3(d) + 1e-3 * m.tolB) {
-    if (!(sine < kPullAcrossSine) && !(m.refiningSeed && SeedLooseBesidePole(m, c, P))) return;
+    if (!(sine < kPullAcrossSine) && !looseSeed) return;
     t = c;
     if (held >= 0 ? !MeetOnEdge(m.s1, m.s2, p, held, t.p[held], Q, tol) : !PullAcross(m, t, P, tan, tol, Q)) return;
     VecDiff3(Q, P, d);
@@ -3566,12 +3579,16 @@ bool WrapAcrossSeams(const March& m, Params& c);
 // the edge (TightenNearCrossing) it stops beside it at the solve's round-off (kLeastTightening), a
 // point of the disc about the crossing that meets both surfaces within tolB but lies on no branch.
 // The march from it ran into the crossing in one step, a stub across the disc; the branches
-// through the crossing are traced from their own seeds, and end on it.
+// through the crossing are traced from their own seeds, and end on it. A seed the search leaves
+// where it is is singular itself, on a contact rather than beside a crossing: faces of one plane
+// side by side along an edge (the halves of a flat ring) have parallel normals all along it, and
+// a difference of second forms of round-off, which may pass for a crossing's.
 bool SeedBesideCrossingOnEdge(const March& m, const Params& c) {
   if (!(NormalSine(m, c) < kLeastTightening) || !NearCrossing(m, c)) return false;
   Params x = c;
   double X[3];
   if (!LocateSingularPoint(m, x, X)) return false;
+  if (x.p[0] == c.p[0] && x.p[1] == c.p[1] && x.p[2] == c.p[2] && x.p[3] == c.p[3]) return false;
   for (int k = 0; k < 4; ++k) {
     const Bspline* s = SurfaceOf(k, m.s1, m.s2);
     if ((c.p[k] == Lo(s, k & 1) || c.p[k] == Hi(s, k & 1)) && std::fabs(x.p[k] - c.p[k]) <= m.tol[k]) return true;
@@ -3667,7 +3684,11 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
     // across the seam: the branch comes in along prev's meridian (not round the pole,
     // RoundAPole), and the interval to the seam's end swept round the pole in the parameters; the
     // march was taken for turning back there and the stretch into the pole dropped. The node
-    // takes prev's parameter round the pole.
+    // takes prev's parameter round the pole. So does a loop seeded on a pole coming back to it,
+    // however far round from prev's the crossing of the pole's side put the landing (the seam's
+    // end, near the meridian the loop leaves along, half a turn on): the step still came in
+    // along prev's meridian, and taken for turning back it dropped the last stretch of the loop
+    // (16 degrees of a small sphere's loop through its pole).
     for (int j = 0; j < 2; ++j) {
       int pd, pe, bd, be;
       const Bspline* s = j ? m.s2 : m.s1;
@@ -3676,7 +3697,8 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       const int k = 2 * j + 1 - pd;
       Params across = cur;
       across.p[k] += cur.p[k] > prev.p[k] ? -Range(s, 1 - pd) : Range(s, 1 - pd);
-      if ((pd ? s->closedU : s->closedV) && !RoundAPole(m, prev, across)) cur.p[k] = prev.p[k];
+      const bool backToSeed = seedOnPole && !m.continued && RoundAPole(m, prev, cur);
+      if ((pd ? s->closedU : s->closedV) && (!RoundAPole(m, prev, across) || backToSeed)) cur.p[k] = prev.p[k];
     }
     stop = flag || CheckIfBndryReached(m.s1, m.s2, &cur.p[0], &cur.p[1], &cur.p[2], &cur.p[3]) || OnDomainEnd(m, cur);
     if (stop && !flag) Eval3DPointOnSurfCoord(m.s1, cur.p[0], cur.p[1], 0, 0, P);
@@ -3686,7 +3708,16 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
     const int singular = EndsAtSingular(m, prev, cur, P, x, X);
     if (singular) stop = true;
     const double du = cur.p[0] - prev.p[0], dv = cur.p[1] - prev.p[1];
-    if (stop && std::fabs(du) < m.tol[0] && std::fabs(dv) < m.tol[1]) {
+    // The first step from a seed a tolerance or two beside a pole onto it moves surface 1's
+    // parameters by no more than their tolerances where surface 1 has no pole there, yet goes
+    // farther than the point tolerance: it went somewhere, and ends the march on the pole with a
+    // node. Dropped, the stretch from the seed to the pole was left out of the loop (the march
+    // back went round it to the pole from the other side).
+    int pd, pe;
+    const bool ontoPole = tr->nodeCount == 1 &&
+                          (OnPole(m.s1, cur.p[0], cur.p[1], &pd, &pe) || OnPole(m.s2, cur.p[2], cur.p[3], &pd, &pe)) &&
+                          std::hypot(P[0] - tr->tail->x, P[1] - tr->tail->y, P[2] - tr->tail->z) > m.tolB;
+    if (stop && std::fabs(du) < m.tol[0] && std::fabs(dv) < m.tol[1] && !ontoPole) {
       if (tr->nodeCount > 1) ReachEdge(m, cur, P, tr->tail);
       break;
     }

@@ -1367,17 +1367,13 @@ int DivideTrimCurvesIntoPortions(Bspline* srf, SnipCrossingList* crossings, Snip
   }
 }
 
-// The walk's curves meet end to end where it cut them: a piece's loop is closed only over the
-// round-off of the cuts (this share of the piece's size), so that a short stretch of the line
-// between two crossings, or of a loop beside the line, stays in the loop.
-const double kWalkGapShare = 1e-9;
-
 void MakeOuterTrimOnAllSurfaces(SnipSide* side) {
   for (SnipPiece* n = side->first; n; n = n->next) {
     if (!n->curves || !n->piece) continue;
     GetCurveListExtremes(n->curves, &n->umin, &n->umax, &n->vmin, &n->vmax);
     double cu[4], cv[4];
     TrimList* loop = nullptr;
+    // A short stretch of the line between two crossings, or of a loop beside it, stays.
     if (ConstructTrimCurveListWithin(n->piece, n->curves, 0, 0, cu, cv, 0, 0, 1, nullptr, &loop,
                                      kWalkGapShare * ControlPointDiagonal(n->piece)) == 0)
       n->loop = loop;

@@ -1320,6 +1320,23 @@ bool ChainPolygon(BsplineList* chain, std::vector<double>& pu, std::vector<doubl
 
 double CurveRange(const Bspline* c) { return CurveEnd(c) - CurveStart(c); }
 
+// Whether every control point of the 2D curve c lies on one side of the box of srf (within
+// round-off of the parameter's range), as the box sides a portion is closed with do.
+bool AlongBoxSide(const Bspline* s, const Bspline* c) {
+  if (c->rational) return false;
+  const int n = NumCtrlU(c);
+  const double tu = 1e-9 * (s->umax - s->umin), tv = 1e-9 * (s->vmax - s->vmin);
+  const double at[4] = {s->umin, s->vmax, s->umax, s->vmin};
+  for (int side = 0; side < 4; ++side) {
+    const bool inU = side % 2 == 0;
+    bool all = true;
+    for (int i = 0; i < n && all; ++i)
+      all = std::fabs((inU ? c->X[0][i] : c->Y[0][i]) - at[side]) <= (inU ? tu : tv);
+    if (all) return true;
+  }
+  return false;
+}
+
 // Extends the chain curve of node at its start (edge 0) or end (2) by length, tangent
 // continuous; the extension takes its place in the chain and the surface's curve list and the
 // old curve is freed. False when the extension failed (nothing changed).
@@ -1390,15 +1407,17 @@ int FindIfInOutSurfPortion(Bspline* trimCurve, double param, const double* polyU
   double q[2] = {far[0], far[1]};
   const Bspline* s = trimCurve->owner;
   if (s) {
-    // A point on a side of the box would meet the polygon's side there: test from outside
-    // that very side.
-    const double tu = 1e-6 * (s->umax - s->umin), tv = 1e-6 * (s->vmax - s->vmin);
-    const double mu = 0.5 * (s->umin + s->umax), mv = 0.5 * (s->vmin + s->vmax);
+    // A point on a side of the box may lie on the polygon's own stretch of that side, within
+    // round-off of it on either hand: it is moved a little into the box (far less than the
+    // 0.01 of the curve's range it lies from the crossing) and tested from outside that side.
+    constexpr double kIntoBox = 1e-4;
     const double du = s->umax - s->umin, dv = s->vmax - s->vmin;
-    if (std::fabs(uv[0] - s->umin) <= tu) q[0] = s->umin - du, q[1] = mv;
-    else if (std::fabs(uv[0] - s->umax) <= tu) q[0] = s->umax + du, q[1] = mv;
-    else if (std::fabs(uv[1] - s->vmin) <= tv) q[0] = mu, q[1] = s->vmin - dv;
-    else if (std::fabs(uv[1] - s->vmax) <= tv) q[0] = mu, q[1] = s->vmax + dv;
+    const double tu = 1e-6 * du, tv = 1e-6 * dv;
+    const double mu = 0.5 * (s->umin + s->umax), mv = 0.5 * (s->vmin + s->vmax);
+    if (std::fabs(uv[0] - s->umin) <= tu) uv[0] = s->umin + kIntoBox * du, q[0] = s->umin - du, q[1] = mv;
+    else if (std::fabs(uv[0] - s->umax) <= tu) uv[0] = s->umax - kIntoBox * du, q[0] = s->umax + du, q[1] = mv;
+    else if (std::fabs(uv[1] - s->vmin) <= tv) uv[1] = s->vmin + kIntoBox * dv, q[0] = mu, q[1] = s->vmin - dv;
+    else if (std::fabs(uv[1] - s->vmax) <= tv) uv[1] = s->vmax - kIntoBox * dv, q[0] = mu, q[1] = s->vmax + dv;
   }
   const int inside = PointInPolygonByFarPoint(uv[0], uv[1], q[0], q[1], polyU, polyV, nPoly);
   return (inside != 0) != (flag != 0) ? 1 : 2;
@@ -1537,6 +1556,13 @@ int CreateSurfPortionWithTrim(Bspline* srf, TArrayList* list, BsplineList* chain
     }
     if (!found) return -2;
   }
+  // The way along the chain is set for a chain that runs into the surface's region at its first
+  // crossing, as one from a side of the box does. A closed chain starting inside the region
+  // leaves it there: its region lies the other way, round the chain's end, which the walk
+  // cannot take; it would close round the region outside the portion, so it fails instead.
+  double first[2];
+  FirstPoint(chain->item, first);
+  if (BoxSide(srf, first) < 0 && IsPointInTrim(srf, first[0], first[1])) return -2;
   const double startParam = param;
   BsplineList* result = nullptr;
   auto fail = [&]() {
@@ -1630,8 +1656,12 @@ int ConstructTrimmedSurfBndryPortionTrim(Bspline* srf, BsplineList** chain, cons
   TArrayList list = {nullptr, nullptr, 0};
   CrvIntrList* hits = nullptr;
   int r = 0;
+  // A chain curve along a side of the box lies on the surface's boundary: where a loop runs
+  // along it too (the box as outer loop) their meetings are ends of a shared stretch, no
+  // crossing into the portion, and the walk takes the loop there instead.
   for (BsplineList* n = *chain; n && r == 0; n = n->next)
-    r = GetCrvIntrList(srf, n->item, &list, &hits, polyU, polyV, nPoly, far, 0, 1e-6);
+    if (!AlongBoxSide(srf, n->item))
+      r = GetCrvIntrList(srf, n->item, &list, &hits, polyU, polyV, nPoly, far, 0, 1e-6);
   FreeCrvIntrList(hits);
   if (r != 0) return -2;
   TrimList** walked = nullptr;
@@ -1724,14 +1754,23 @@ int ConstructSurfBndryPortionTrim(BsplineList* chain, float pu, float pv, int ho
   auto inside = [&](const std::vector<double>& u, const std::vector<double>& v) {
     return PointInPolygonByFarPoint(pick[0], pick[1], far[0], far[1], u.data(), v.data(), int(u.size())) != 0;
   };
+  // A loop walked along the trim loops meets end to end: its short pieces (a stretch of a
+  // small hole's side) are part of it, not gaps to close by the user's gap tolerance.
+  auto construct = [&](BsplineList* curves, bool walked, int loopHole) {
+    if (walked)
+      return ConstructTrimCurveListWithin(srf, curves, loopHole, selfTest, cu, cv, snip, orient, 1, replaced,
+                                          out, kWalkGapShare * ControlPointDiagonal(srf));
+    return ConstructTrimCurveList(srf, curves, loopHole, selfTest, cu, cv, snip, orient, 1, replaced, out);
+  };
   if (closed) {
     const bool in = inside(pu0, pv0);
     const int loopHole = in ? 0 : 1;
+    BsplineList* const given = chain;
     if (srf->trims &&
         ConstructTrimmedSurfBndryPortionTrim(srf, &chain, far, pu0.data(), pv0.data(), in ? 0 : 1,
                                              nullptr, int(pu0.size())) != 0)
       return -2;
-    return ConstructTrimCurveList(srf, chain, loopHole, selfTest, cu, cv, snip, orient, 1, replaced, out);
+    return construct(chain, chain != given, loopHole);
   }
   // Walk the box from the chain's end back to its start, one way or the other.
   const double pE = Perimeter(srf, sE, end), pS = Perimeter(srf, sS, start);
@@ -1778,13 +1817,14 @@ int ConstructSurfBndryPortionTrim(BsplineList* chain, float pu, float pv, int ho
       from[1] = to[1];
     }
   }
+  BsplineList* const given = list;
   if (srf->trims) {
     const int keep = inside(u, v) ? 0 : 1;
     if (ConstructTrimmedSurfBndryPortionTrim(srf, &list, far, u.data(), v.data(), keep, nullptr,
                                              int(u.size())) != 0)
       return -2;
   }
-  return ConstructTrimCurveList(srf, list, hole, selfTest, cu, cv, snip, orient, 1, replaced, out);
+  return construct(list, list != given, hole);
 }
 
 // ---- Trim loop search among loose curves ----------------------------------------------------

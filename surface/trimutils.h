@@ -147,6 +147,9 @@ int ConstructTrimCurveList(Bspline* srf, BsplineList* curves, int hole, int self
                            TrimList** out);
 // The same, closing the loop within gapTol (3D) instead: for curves known to meet end to end,
 // whose short pieces are part of the loop, not gaps to drop.
+// A loop walked along crossings meets end to end where the walk cut it: it is closed only over
+// the round-off of the cuts, this share of its surface's size (ControlPointDiagonal).
+inline constexpr double kWalkGapShare = 1e-9;
 int ConstructTrimCurveListWithin(Bspline* srf, BsplineList* curves, int hole, int selfTest, double cu[4],
                                  double cv[4], int snip, int orient, int snapEnds, BsplineList** replaced,
                                  TrimList** out, double gapTol);
@@ -233,17 +236,22 @@ int PointInPolygonByFarPoint(double px, double py, double qx, double qy, const d
 // within GlobalTrimGapTol, at most a tenth of the parameter rectangle's diagonal) becomes a hole
 // when the pick lies outside it, else an outer loop; an open chain must run from a side of the
 // parameter box to a side (0.001 of the parameter's range), and the box sides that close the
-// picked portion are added to it. A surface with trim loops first has the portion cut out of them. Returns ConstructTrimCurveList's result (0, -1, -2);
-// -2 for a null chain, an open chain whose ends are not on the box, or on failure.
+// picked portion are added to it. A surface with trim loops first has the portion cut out of
+// them; a loop walked so meets end to end and is closed within kWalkGapShare of the surface's
+// size, its short pieces kept. Returns ConstructTrimCurveList's result (0, -1, -2);
+// -2 for a null chain, an open chain whose ends are not on the box, a closed chain that
+// crosses the trim loops from a start inside the surface's region, or on failure.
 int ConstructSurfBndryPortionTrim(BsplineList* chain, float pu, float pv, int hole, int selfTest,
                                   double cu[4], double cv[4], int snip, int orient,
                                   BsplineList** replaced, TrimList** out);
 
-// The portion of a trimmed surface: the chain is cut at its crossings with the trim loops and
-// one closed loop is walked along the loops and the chain; *chain becomes that loop's curves
-// (the old chain's curves are freed). Loops no crossing touches are kept or freed by where
-// they lie against the polygon (keep 1: those inside are freed; 0: those outside). The walked
-// loops are released at the end (their curves freed, or appended to *curveList when given).
+// The portion of a trimmed surface: the chain is cut at its crossings with the trim loops (a
+// chain curve along a side of the parameter box lies on the surface's boundary and crosses
+// none) and one closed loop is walked along the loops and the chain; *chain becomes that
+// loop's curves (the old chain's curves are freed). Loops no crossing touches are kept or freed
+// by where they lie against the polygon (keep 1: those inside are freed; 0: those outside). The
+// walked loops are released at the end (their curves freed, or appended to *curveList when
+// given).
 // 0 (also when nothing crosses: nothing changed but the loops' fate), -2 for a surface without
 // trim loops, a walk that cannot close, or on failure.
 int ConstructTrimmedSurfBndryPortionTrim(Bspline* srf, BsplineList** chain, const double far[2],
@@ -270,8 +278,10 @@ void ShoveIntoOrderedTArrayList(const double* params, const double* trimParams, 
                                 BsplineList* trimNode, Bspline* chainCurve, int n,
                                 TArrayList* list, int tag);
 // Walks one closed loop of the portion: *loopCurves receives its curves (owned by srf). The
-// walked trim loops go to *released (null: not reported). 0, or -2 when a crossing has no loop
-// or the walk does not come back to its start within one visit of every crossing.
+// walked trim loops go to *released (null: not reported). 0, or -2 when a crossing has no loop,
+// the walk does not come back to its start within one visit of every crossing, or the chain
+// starts inside the surface's region away from the box's sides (its portion lies round the
+// chain's end, which the walk does not take).
 int CreateSurfPortionWithTrim(Bspline* srf, TArrayList* list, BsplineList* chain,
                               BsplineList** loopCurves, TrimList*** released, int* nReleased);
 // The chain between the crossings at chain parameters p0 and p1, in that direction, as new

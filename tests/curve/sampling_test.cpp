@@ -37,46 +37,55 @@ void SpanOf(const Bspline* s, const Bspline* c, double t, int* iu, int* iv) {
 }
 
 // A 2D curve sweeping across many knot lines of its surface, with knots of its own (the walk
-// estimates crossings linearly between breakpoints, so the curve bends gently between them).
-Bspline* SweepingCurve(Bspline* s) {
+// estimates crossings linearly between breakpoints, so the curve bends gently between them),
+// its domain [a, a + w].
+Bspline* SweepingCurve(Bspline* s, double a = 0.0, double w = 1.0) {
+  std::vector<double> knots = {0, 0, 0, 0, 0.2, 0.45, 0.7, 1, 1, 1, 1};
+  for (double& k : knots) k = a + w * k;
   return BuildCurveOnSurface(s, 3, {0.02, 0.1, 0.2, 0.3, 0.4, 0.45, 0.6, 0.5, 0.75, 0.7, 0.9, 0.85, 0.97, 0.95},
-                             {0, 0, 0, 0, 0.2, 0.45, 0.7, 1, 1, 1, 1});
+                             knots);
 }
 
 // Every sample interval lies in one polynomial piece of the surface: points strictly inside an
-// interval share their span indices. The curve's own knots are among the samples.
+// interval share their span indices. The curve's own knots are among the samples. So also for
+// a domain 1e-6 long away from 0, whose breaks lie closer together than the knot merge's fixed
+// 1e-6 and were all taken as one.
 TEST_F(SamplingTest, IntervalsOfCurvesOnSurfacesStayInOneSurfaceSpan) {
-  Bspline* s = KnottedSurface();
-  Bspline* c = SweepingCurve(s);
-  for (int n : {1, 2, 3, 5}) {
-    int count = 0;
-    double* t = SampleCurvePlateProper(c, n, &count);
-    ASSERT_NE(t, nullptr);
-    EXPECT_TRUE(std::is_sorted(t, t + count));
-    EXPECT_EQ(t[0], c->umin);
-    EXPECT_EQ(t[count - 1], c->umax);
-    EXPECT_NE(std::find(t, t + count, 0.45), t + count);
-    // n below 2 samples as 2, so an interval never loses its ends.
-    const int perInterval = std::max(n, 2) - 1;
-    EXPECT_EQ((count - 1) % perInterval, 0);
-    int crossings = 0;
-    for (int i = 0; i + 1 < count; ++i) {
-      if (t[i + 1] == t[i]) continue;
-      int iu0, iv0;
-      SpanOf(s, c, t[i] + 0.02 * (t[i + 1] - t[i]), &iu0, &iv0);
-      for (double f : {0.25, 0.5, 0.75, 0.98}) {
-        int iu, iv;
-        SpanOf(s, c, t[i] + f * (t[i + 1] - t[i]), &iu, &iv);
-        EXPECT_TRUE(iu == iu0 && iv == iv0) << "n " << n << " interval " << i << " at " << f;
+  for (double w : {1.0, 1e-6}) {
+    const double a = w == 1.0 ? 0.0 : 0.01;
+    SCOPED_TRACE(w);
+    Bspline* s = KnottedSurface();
+    Bspline* c = SweepingCurve(s, a, w);
+    for (int n : {1, 2, 3, 5}) {
+      int count = 0;
+      double* t = SampleCurvePlateProper(c, n, &count);
+      ASSERT_NE(t, nullptr);
+      EXPECT_TRUE(std::is_sorted(t, t + count));
+      EXPECT_EQ(t[0], c->umin);
+      EXPECT_EQ(t[count - 1], c->umax);
+      EXPECT_NE(std::find(t, t + count, a + w * 0.45), t + count);
+      // n below 2 samples as 2, so an interval never loses its ends.
+      const int perInterval = std::max(n, 2) - 1;
+      EXPECT_EQ((count - 1) % perInterval, 0);
+      int crossings = 0;
+      for (int i = 0; i + 1 < count; ++i) {
+        if (t[i + 1] == t[i]) continue;
+        int iu0, iv0;
+        SpanOf(s, c, t[i] + 0.02 * (t[i + 1] - t[i]), &iu0, &iv0);
+        for (double f : {0.25, 0.5, 0.75, 0.98}) {
+          int iu, iv;
+          SpanOf(s, c, t[i] + f * (t[i + 1] - t[i]), &iu, &iv);
+          EXPECT_TRUE(iu == iu0 && iv == iv0) << "n " << n << " interval " << i << " at " << f;
+        }
+        int iu1, iv1;
+        SpanOf(s, c, t[i + 1] + 1e-9 * w, &iu1, &iv1);
+        crossings += (iu1 != iu0) + (iv1 != iv0);
       }
-      int iu1, iv1;
-      SpanOf(s, c, t[i + 1] + 1e-9, &iu1, &iv1);
-      crossings += (iu1 != iu0) + (iv1 != iv0);
+      EXPECT_GE(crossings, 5) << n;  // the curve really sweeps across the knot lines
+      Free(t);
     }
-    EXPECT_GE(crossings, 5) << n;  // the curve really sweeps across the knot lines
-    Free(t);
+    FreeBspline(s);
   }
-  FreeBspline(s);
 }
 
 // The walk lists the breakpoints and, between them, the crossings in order; a crossing lies on

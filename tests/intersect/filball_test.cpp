@@ -1435,4 +1435,103 @@ TEST_F(FilletBall, ABranchCountingMoreNodesThanItHoldsIsRefused) {
   FreeTrace(out);
 }
 
+// A small sphere astride the cone's seam beside its apex: the contacts of the balls at the ends
+// of the branches lie on the seam, which the contact solver reaches from either side of it.
+TEST_F(FilletBall, ABallWhoseContactLiesOnTheSeamIsFound) {
+  for (const Place& at : Placements())
+    for (int order = 0; order < 2; ++order) {
+      SCOPED_TRACE(::testing::Message() << "scale " << at.scale << " order " << order);
+      Place off = at;
+      off.shift[0] += 0.1 * at.scale, off.shift[2] += 0.85 * at.scale;
+      BsplineKeeper keep;
+      Bspline* sphere = keep(shapes::Sphere(0.1, off));
+      Bspline* cone = keep(shapes::Cone(kZ, kX, 1.0, 0.0, 0.0, 1.0, at));
+      Bspline* S1 = order ? cone : sphere;
+      Bspline* S2 = order ? sphere : cone;
+      const double tol = 1e-9 * shapes::PairSize(S1, S2);
+      IntersectionTraceList* list = MallocIntersectionTraceList();
+      ASSERT_EQ(NewIntersect(S1, S2, list, 0.01, 1e-7), 0);
+      for (IntersectionTrace* t = list->head; t; t = t->next) {
+        RearrangeIntersectList(t);
+        SetRadiusArray(S1, t, 0.14 * at.scale, 0, 0, 0, 0, 0, 0);
+        IntersectionTrace* out = MallocIntersectionTrace();
+        EXPECT_EQ(NewFilletTrace(S1, S2, t, out, tol), 0) << Messages();
+        EXPECT_EQ(out->nodeCount, t->nodeCount);
+        FreeTrace(out);
+      }
+      FreeIntersectionTraceList(list);
+    }
+}
+
+// The plane x = 0.1, facing the cone's axis, cuts the cone in a hyperbola whose vertex's ball
+// sits on the apex, centred on the axis: its neighbours' balls lie a tenth of the size to either
+// side, and so do their mirror images across the plane through the axis, whose cross-sections
+// pass the nodes within a step. A trace from the vertex follows the branch to its last ball.
+TEST_F(FilletBall, ATraceFromAHyperbolasVertexBesideAnApexFollowsItsBranch) {
+  const double o[3] = {0.1, 1.0, -0.2}, e1[3] = {0.0, -2.0, 0.0}, e2[3] = {0.0, 0.0, 1.4};
+  const double vertex[3] = {0.1, 0.0, 0.9};
+  for (const Place& at : Placements()) {
+    SCOPED_TRACE(::testing::Message() << "scale " << at.scale);
+    BsplineKeeper keep;
+    Bspline* S1 = keep(shapes::Plane(o, e1, e2, at));
+    Bspline* S2 = keep(shapes::Cone(kZ, kX, 1.0, 0.0, 0.0, 1.0, at));
+    const double tol = 1e-9 * shapes::PairSize(S1, S2);
+    IntersectionTraceList* list = MallocIntersectionTraceList();
+    ASSERT_EQ(NewIntersect(S1, S2, list, 0.01, 1e-7), 0);
+    int fromVertex = 0;
+    for (IntersectionTrace* t = list->head; t; t = t->next) {
+      RearrangeIntersectList(t);
+      double X[3];
+      at.Unmap(&t->tail->x, X);
+      if (!(VecDist3(X, vertex) < 1e-6)) continue;
+      ++fromVertex;
+      // The branch from the vertex.
+      IntersectionTrace* in = MallocIntersectionTrace();
+      for (const IntersectionTraceNode* m = t->tail; m; m = m->prev) AppendTraceNode(in, &m->x, m->u1, m->v1, m->u2, m->v2);
+      in->open = 1;
+      SetRadiusArray(S1, in, 0.1 * at.scale, 0, 0, 0, 0, 0, 0);
+      IntersectionTrace* out = MallocIntersectionTrace();
+      NewFilletTrace(S1, S2, in, out, tol);
+      // The node at the far end, beyond the cone's base, has no ball.
+      EXPECT_GE(out->nodeCount, in->nodeCount - 1) << Messages();
+      FreeTrace(out);
+      FreeTrace(in);
+    }
+    EXPECT_GE(fromVertex, 1);
+    FreeIntersectionTraceList(list);
+  }
+}
+
+// A ball of radius 0.9 beside the cone's apex and the sphere of radius 0.5 about (0.5, 0, 0.4):
+// at some sizes the refiner is carried along the cone's edge to the ball of another place; the
+// node's own ball, grown from the node, is taken there, and the trace keeps the pairs it keeps
+// at unit size.
+TEST_F(FilletBall, ANodeWhoseRefinerRanAlongAnEdgeKeepsItsOwnBall) {
+  std::vector<int> unit;
+  for (const double scale : {1.0, 0.01, 0.02, 13.0}) {
+    SCOPED_TRACE(::testing::Message() << "scale " << scale);
+    Place at, off;
+    at.scale = off.scale = scale;
+    off.shift[0] = 0.5 * scale, off.shift[2] = 0.4 * scale;
+    BsplineKeeper keep;
+    Bspline* S1 = keep(shapes::Cone(kZ, kX, 1.0, 0.0, 0.0, 1.0, at));
+    Bspline* S2 = keep(shapes::Sphere(0.5, off));
+    const double tol = 1e-9 * shapes::PairSize(S1, S2);
+    IntersectionTraceList* list = MallocIntersectionTraceList();
+    ASSERT_EQ(NewIntersect(S1, S2, list, 0.01, 1e-7), 0);
+    std::vector<int> kept;
+    for (IntersectionTrace* t = list->head; t; t = t->next) {
+      RearrangeIntersectList(t);
+      SetRadiusArray(S1, t, 0.9 * scale, 0, 0, 0, 0, 0, 0);
+      IntersectionTrace* out = MallocIntersectionTrace();
+      NewFilletTrace(S1, S2, t, out, tol);
+      kept.push_back(out->nodeCount);
+      FreeTrace(out);
+    }
+    FreeIntersectionTraceList(list);
+    if (unit.empty()) unit = kept;
+    EXPECT_EQ(kept, unit);
+  }
+}
+
 }  // namespace

@@ -252,6 +252,53 @@ TEST_F(IntersectionCurves, HalvesOfACylinderGiveBothEdgesTheyShare) {
   }
 }
 
+// Half of a round face about the z axis, tilted by 1 radian about the x axis, scaled and moved by
+// far along every axis: a tube of radius 5 and length 34 (ring false) or a flat ring of radii 3
+// and 5, u along the length or the radius (4 points), v round the half turn (n cubic points on
+// the circle, the second and the last but one on the tangents at its ends, so the other half,
+// mirrored (side -1), continues it smoothly across both edges they share).
+Bspline* HalfRound(bool ring, int n, double side, double scale, double far) {
+  std::vector<double> pts;
+  const double tilt = ring ? 0.3 : 1.0;
+  for (int j = 0; j < n; ++j)
+    for (int i = 0; i < 4; ++i) {
+      const double r = ring ? 3.0 + 2.0 * i / 3.0 : 5.0, a = M_PI * j / (n - 1);
+      double x = r * std::cos(a), y = r * std::sin(a);
+      if (j == 1 || j == n - 2) x = j == 1 ? r : -r, y = 0.5 * r * M_PI / (n - 1);
+      const double z = ring ? 0.0 : 34.0 * i / 3.0;
+      y *= side;
+      for (const double c : {x, y * std::cos(tilt) - z * std::sin(tilt), y * std::sin(tilt) + z * std::cos(tilt)})
+        pts.push_back(scale * c + far);
+    }
+  return BuildSurface(3, 3, 4, n, pts);
+}
+
+// The two halves intersected at sizes 1e-6 .. 1e6, also moved 1e4 sizes out, either first: two
+// branches, each a whole edge they share (edge long).
+void ExpectBothSharedEdges(bool ring, int n, double edge) {
+  for (const double scale : {1.0, 1e-6, 1e6})
+    for (const double far : {0.0, 4e5 * scale})
+      for (const bool upperFirst : {true, false}) {
+        BsplineKeeper keep;
+        Bspline* a = keep(HalfRound(ring, n, 1.0, scale, far));
+        Bspline* b = keep(HalfRound(ring, n, -1.0, scale, far));
+        const Result r = upperFirst ? Measure(a, b, 100) : Measure(b, a, 100);
+        SCOPED_TRACE(testing::Message() << "scale " << scale << " far " << far << " upper first " << upperFirst);
+        EXPECT_EQ(r.branches, 2);
+        EXPECT_LT(r.worst, 1e-6);
+        EXPECT_NEAR(r.chord / scale, edge, 1e-5 * edge);
+      }
+}
+
+// Cubic halves of a tube: their surfaces agree to round-off about the edges, so the difference
+// of their second forms there is round-off of any sign, which must not pass for an isolated
+// touching standing for a whole edge.
+TEST_F(IntersectionCurves, CubicHalvesOfATubeGiveBothEdgesTheyShare) { ExpectBothSharedEdges(false, 32, 34.0); }
+
+// Halves of a flat ring in a tilted plane: the difference of their second forms is round-off,
+// so a seed on either edge is no seed beside two branches crossing, and each edge comes back.
+TEST_F(IntersectionCurves, HalvesOfAFlatRingGiveBothEdgesTheyShare) { ExpectBothSharedEdges(true, 6, 2.0); }
+
 // A face and a thin side face square to it along the edge they share (a plate and its edge
 // face): they cross along the whole edge, one branch, whichever comes first. Every node of the
 // branch lies on an end of both domains, and with the thin face first the steps are short.

@@ -5288,3 +5288,52 @@ TEST_F(HardIntersections, FacetedSphereAndPlaneKeepTheCornersOfTheirPolygon) {
           << scale << " " << first;
     }
 }
+
+// A sphere of radius 1e-3 sunk 8 point tolerances into the torus, its loop through the sphere's
+// pole, the sphere first: seeded on the pole, the march runs round the loop and comes back to the
+// pole along the meridian it left by half a turn off. The step onto the pole crossed the pole's
+// side and was given the seam's parameter round it, half a turn from the arriving meridian's; taken
+// for turning back, it was dropped, and the last 18 point tolerances of the loop with it (344
+// degrees traced). At sizes 1, 1e-6 and 1e6 moved 1e4 x the size, either surface first: every
+// exact point of the loop near a branch, every sample on both surfaces, the loop traced once.
+TEST_F(HardIntersections, ALoopSeededOnAPoleComesBackToItAlongItsMeridian) {
+  const SunkSphereThroughPole k(1.1420881104373473, 0.48886463658892293, 5.1608541344865353, 1e-3);
+  for (const Place& at : {Placed(1.0, 0.0), Placed(1e-6, 1e4), Placed(1e6, 1e4)}) ExpectSunkLoopThroughPole(k, at, M_PI / 180);
+}
+
+// A sphere of radius 1e-3 sunk 8 point tolerances into the torus, its loop through the sphere's
+// pole, the torus first: the seed on the sphere's seam 1.8 point tolerances beside the pole,
+// tightened to the tolerance times the normals' sine (0.24), still lay 0.8 of a tolerance across
+// the branch, farther than the march's steps round the pole are long; their landings on the
+// branch were refused as pulled too far, and the march crawled on ever-halving steps: 14 degrees
+// of the loop traced, 1.3e-4 of the size left out. At sizes 1, 1e-6 and 1e6 moved 1e4 x the size,
+// either surface first: every exact point of the loop near a branch, every sample on both
+// surfaces, the loop traced once.
+TEST_F(HardIntersections, ASeedLooseBesideAPoleIsTightenedOntoItsLoop) {
+  const SunkSphereThroughPole k(4.181187517561006, 5.5169202884028801, 5.0860244422644936, 1e-3);
+  for (const Place& at : {Placed(1.0, 0.0), Placed(1e-6, 1e4), Placed(1e6, 1e4)}) ExpectSunkLoopThroughPole(k, at, M_PI / 180);
+}
+
+// A sphere of radius 1e-3 sunk 8 point tolerances into the torus, its loop through the sphere's
+// pole, the torus first: the seed 1.3 point tolerances beside the pole, tightened onto the loop,
+// steps onto the pole at once, moving the torus's parameters by less than their tolerances. That
+// step was taken for one that went nowhere and dropped, and the march back round the loop stopped
+// on the pole from the other side: the 1.3 tolerances between the seed and the pole left out (359
+// degrees traced). At sizes 1, 1e-6 and 1e6 moved 1e4 x the size, either surface first: every
+// exact point of the loop near a branch, every sample on both surfaces, the loop traced once.
+TEST_F(HardIntersections, AFirstStepFromASeedOntoAPoleBesideItEndsThere) {
+  const SunkSphereThroughPole k(2.2366516459105621, 2.4435109607285437, 5.6096732176275967, 1e-3);
+  for (const Place& at : {Placed(1.0, 0.0), Placed(1e-6, 1e4), Placed(1e6, 1e4)}) ExpectSunkLoopThroughPole(k, at, M_PI / 360);
+}
+
+// A sphere of radius 1e-3 sunk 8 point tolerances into the torus, its loop through the sphere's
+// pole, the torus first: the march from a seed 119 point tolerances from the pole stops on the
+// sphere's seam 42 tolerances short of it. The step's end, refined freely beside the pole, slid
+// 7e-6 of the seam's range off it, where no continuation starts from the seam's far side: the
+// 38 degrees on to the pole were left out (2e-5 of the size). At sizes 1, 1e-6 and 1e6 moved 1e4
+// x the size, either surface first: every exact point of the loop near a branch, every sample on
+// both surfaces, the loop traced once.
+TEST_F(HardIntersections, AStepStoppedOnASeamFarFromAPoleStaysOnTheSeam) {
+  const SunkSphereThroughPole k(4.4318708775613525, 1.3263345765157799, 4.270496052114261, 1e-3);
+  for (const Place& at : {Placed(1.0, 0.0), Placed(1e-6, 1e4), Placed(1e6, 1e4)}) ExpectSunkLoopThroughPole(k, at, M_PI / 180);
+}

@@ -140,8 +140,10 @@ TEST_F(Portion, ChainAcrossATrimmedSurfaceCutsItsLoop) {
 // A chain from side to side of a trimmed surface whose parameter rectangle has the given side and
 // lies `away` sides from the origin, the chain's own parameters running over [0, range], picked
 // below or above it: the portion keeps the picked part of the loop and the hole stays out.
-void ExpectChainCutsTheLoop(double side, double away, double range, bool below) {
-  SCOPED_TRACE(testing::Message() << "side " << side << " away " << away << " range " << range << " below " << below);
+// Without an outer loop the rectangle bounds the surface and the portion reaches its sides.
+void ExpectChainCutsTheLoop(double side, double away, double range, bool below, bool outerLoop = true) {
+  SCOPED_TRACE(testing::Message() << "side " << side << " away " << away << " range " << range << " below " << below
+                                  << " outer loop " << outerLoop);
   PatchOptions o;
   o.umin = o.vmin = away * side;
   o.umax = o.vmax = away * side + side;
@@ -150,7 +152,7 @@ void ExpectChainCutsTheLoop(double side, double away, double range, bool below) 
     for (double& x : uv) x = o.umin + side * x;
     return uv;
   };
-  AddLoop(s, Polygon(s, at({0.05, 0.05, 0.95, 0.05, 0.95, 0.95, 0.05, 0.95})));
+  if (outerLoop) AddLoop(s, Polygon(s, at({0.05, 0.05, 0.95, 0.05, 0.95, 0.95, 0.05, 0.95})));
   AddLoop(s, Polygon(s, at({0.4, 0.7, 0.4, 0.8, 0.6, 0.8, 0.6, 0.7})), 1);
   Bspline* c = BuildCurveOnSurface(s, 3, at({0.0, 0.4, 0.3, 0.45, 0.7, 0.6, 1.0, 0.55}), ClampedKnots(3, 4, 0.0, range));
   double cu[4], cv[4];
@@ -158,7 +160,7 @@ void ExpectChainCutsTheLoop(double side, double away, double range, bool below) 
   const float pu = float(o.umin + 0.5 * side), pv = float(o.vmin + (below ? 0.2 : 0.9) * side);
   EXPECT_EQ(ConstructSurfBndryPortionTrim(Chain({c}), pu, pv, 0, 0, cu, cv, 0, 0, nullptr, &loop), 0);
   for (double u : {0.02, 0.3, 0.5, 0.7, 0.98}) {
-    const bool inOld = u > 0.05 && u < 0.95;
+    const bool inOld = !outerLoop || (u > 0.05 && u < 0.95);
     const double x = o.umin + side * u;
     EXPECT_EQ(IsPointInTrim(s, x, o.vmin + side * 0.1), below && inOld ? 1 : 0) << u;
     EXPECT_EQ(IsPointInTrim(s, x, o.vmin + side * 0.9), !below && inOld ? 1 : 0) << u;
@@ -189,6 +191,68 @@ TEST_F(Portion, AChainAcrossARectangleOfAnySizeCutsTheLoop) {
   for (Case k : {Case{1e-6, 0.0, 1.0}, Case{1e-6, 1e4, 1.0}, Case{1e6, 0.0, 1.0}, Case{1e6, 1e4, 1.0},
                  Case{1e6, 0.0, 1e-6}, Case{1.0, 0.0, 1e-6}})
     for (bool below : {false, true}) ExpectChainCutsTheLoop(k.side, k.away, k.range, below);
+}
+
+// With no outer loop the rectangle's sides bound the surface, and the box sides closing the
+// portion run along them: their meetings are ends of shared stretches, no crossings, and a
+// point where the rectangle's side leaves the chain is judged a little inside the rectangle.
+TEST_F(Portion, AChainAcrossASurfaceWithoutOuterLoopReachesItsSides) {
+  for (double side : {0.01, 1e6})
+    for (double away : {0.0, 1e4})
+      for (bool below : {false, true}) ExpectChainCutsTheLoop(side, away, side, below, false);
+}
+
+// A chain across a hole smaller than the gap tolerance for drawn loops: the walked loop keeps
+// the hole's short sides on the picked side, so the hole stays out there.
+TEST_F(Portion, AChainAcrossASmallHoleKeepsItsSides) {
+  for (bool outerLoop : {false, true})
+    for (bool below : {false, true}) {
+      SCOPED_TRACE(testing::Message() << "outer loop " << outerLoop << " below " << below);
+      Bspline* s = Patch();
+      if (outerLoop) AddLoop(s, Polygon(s, {0.05, 0.05, 0.95, 0.05, 0.95, 0.95, 0.05, 0.95}));
+      AddLoop(s, Polygon(s, {0.4, 0.45, 0.4, 0.55, 0.6, 0.55, 0.6, 0.45}), 1);
+      Bspline* c = BuildCurveOnSurface(s, 3, {0.0, 0.4, 0.3, 0.45, 0.7, 0.6, 1.0, 0.55});
+      double cu[4], cv[4];
+      TrimList* loop = nullptr;
+      ASSERT_EQ(ConstructSurfBndryPortionTrim(Chain({c}), 0.5f, below ? 0.2f : 0.9f, 0, 0, cu, cv, 0, 0, nullptr,
+                                              &loop), 0);
+      // The chain runs at v 0.49 .. 0.53 over the hole.
+      const double v = below ? 0.46 : 0.56;
+      for (double u : {0.42, 0.5, 0.58}) EXPECT_EQ(IsPointInTrim(s, u, below ? v : 0.54), 0) << u;
+      for (double u : {0.35, 0.65}) EXPECT_EQ(IsPointInTrim(s, u, v), 1) << u;
+      FreeBspline(s);
+    }
+}
+
+// A closed chain across a hole, starting inside the surface's region: its portion lies round
+// the chain's end from the crossings; a success must be the rectangle less the hole (or, picked
+// outside, the surface less both), never the overlap of the two.
+TEST_F(Portion, AClosedChainAcrossAHoleNeverKeepsTheOverlap) {
+  for (bool inside : {false, true}) {
+    SCOPED_TRACE(inside);
+    Bspline* s = Patch();
+    AddLoop(s, Polygon(s, {0.4, 0.45, 0.4, 0.55, 0.6, 0.55, 0.6, 0.45}), 1);
+    auto chain = Polygon(s, {0.3, 0.3, 0.7, 0.3, 0.7, 0.5, 0.3, 0.5});
+    double cu[4], cv[4];
+    TrimList* loop = nullptr;
+    const float p = inside ? 0.35f : 0.1f;
+    BsplineList* nodes = Chain(chain);
+    const int r = ConstructSurfBndryPortionTrim(nodes, p, p, 0, 0, cu, cv, 0, 0, nullptr, &loop);
+    if (r == 0) {
+      EXPECT_EQ(IsPointInTrim(s, 0.5, 0.47), 0);
+      EXPECT_EQ(IsPointInTrim(s, 0.35, 0.4), inside ? 1 : 0);
+      EXPECT_EQ(IsPointInTrim(s, 0.2, 0.2), inside ? 0 : 1);
+    } else {
+      EXPECT_EQ(r, -2);
+      ClearKernelError();
+      for (BsplineList* n = nodes; n;) {  // a refused chain's nodes stay the caller's
+        BsplineList* next = n->next;
+        Free(n);
+        n = next;
+      }
+    }
+    FreeBspline(s);
+  }
 }
 
 TEST_F(Portion, CraftedCrossingsThatNeverCloseEndTheWalkWithFailure) {
