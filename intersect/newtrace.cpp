@@ -3476,6 +3476,62 @@ bool SeedOntoPoleOnBranch(const March& m, Params& c, double S[3]) {
   return false;
 }
 
+// A seed on a pole stays there while the pole lies within this share of the point tolerance of the
+// other surface: the curves through it then keep within the tolerance of both surfaces, and a
+// seed moved beside it would lie within a fraction of a tolerance of the pole, where the march
+// crawls round it. A plane 0.24 tolerances beside a small sphere's pole is traced from the pole;
+// one 0.72 tolerances beside it, the branch passing 2.2 tolerances off, detoured to the pole.
+constexpr double kSeedOnPoleShare = 0.5;
+
+// A seed handed in on a pole, or refined onto one, that the other surface passes farther than
+// kSeedOnPoleShare of the point tolerance from (a plane a point tolerance beside a small sphere's
+// pole, the branch a few tolerances round it) is moved beside the pole onto the branch:
+// of the sampled meridians' crossings with the other surface, pulled to that share of the
+// tolerance, the one nearest the pole. Left on the pole the loop's curves detour to it and back,
+// the stretch beside it traced twice. The free refinement does not serve: beside the pole the
+// parameter round it swings and the iterates fall back onto the pole. True when moved; c and P
+// as they were where no meridian meets the other surface off the pole.
+bool SeedOffLoosePole(March& m, Params& c, double P[3]) {
+  for (int k = 0; k < 2; ++k) {
+    const Bspline* s = k ? m.s2 : m.s1;
+    int d, e;
+    if (!OnPole(s, c.p[2 * k], c.p[2 * k + 1], &d, &e)) continue;
+    const int o = 1 - k, round = 2 * k + 1 - d;
+    Bspline* other = o ? m.s2 : m.s1;
+    double X[3], Q[3], Su[3], Sv[3], n[3], g[3];
+    Eval3DPointOnSurfCoord(s, c.p[2 * k], c.p[2 * k + 1], 0, 0, X);
+    if (!TangentPlane(other, c.p[2 * o], c.p[2 * o + 1], Q, Su, Sv, n)) return false;
+    VecDiff3(X, Q, g);
+    if (!(std::fabs(VecDotProd3(g, n)) > kSeedOnPoleShare * m.tolB)) return false;
+    const double lo = Lo(s, 1 - d), range = Range(s, 1 - d);
+    double bestDist = HUGE_VAL, bestP[3] = {0.0, 0.0, 0.0};
+    Params best = c;
+    for (int i = 0; i < kPoleMeridians; ++i) {
+      const double w = lo + range * (i + 0.5) / kPoleMeridians;
+      double M[3], len;
+      if (!Meridian(s, d, e, w, M, &len, nullptr)) continue;
+      Params t = c;
+      t.p[round] = w;
+      t.p[2 * k + d] += (e ? -1.0 : 1.0) * m.tolB / len;
+      int pd, pe;
+      if (!PullWithParamHeld(m.s1, m.s2, t.p, round, Q, kPoleOnBranchShare * m.tolB) ||
+          OnPole(m.s1, t.p[0], t.p[1], &pd, &pe) || OnPole(m.s2, t.p[2], t.p[3], &pd, &pe))
+        continue;
+      const double dist = VecDist3(Q, X);
+      if (dist < bestDist) {
+        bestDist = dist;
+        best = t;
+        for (int q = 0; q < 3; ++q) bestP[q] = Q[q];
+      }
+    }
+    if (!(bestDist < HUGE_VAL)) return false;
+    c = best;
+    for (int q = 0; q < 3; ++q) P[q] = bestP[q];
+    return true;
+  }
+  return false;
+}
+
 // True when the chord from node a to P passes within kPolePassTolBs point tolerances of node n.
 bool ChordPasses(const IntersectionTraceNode* a, const double P[3], const IntersectionTraceNode* n, double tolB) {
   const double d[3] = {P[0] - a->x, P[1] - a->y, P[2] - a->z};
@@ -3571,7 +3627,8 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
   m.refiningSeed = false;
   // A seed a round-off beside a pole is pulled onto it; one within a point tolerance of a pole
   // that the other surface's tangent plane passes through is moved onto it in that plane.
-  if (!m.continued && !SeedOntoNearPole(m, cur, P)) SeedOntoPoleOnBranch(m, cur, P);
+  // One on a pole the other surface passes loosely is moved beside it.
+  if (!m.continued && !SeedOffLoosePole(m, cur, P) && !SeedOntoNearPole(m, cur, P)) SeedOntoPoleOnBranch(m, cur, P);
   if (!m.continued && SeedBesideCrossingOnEdge(m, cur)) return -20;
   int poleDir, poleEnd;
   const bool seedOnPole = OnPole(m.s1, cur.p[0], cur.p[1], &poleDir, &poleEnd) ||

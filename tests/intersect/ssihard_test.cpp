@@ -5163,6 +5163,23 @@ TEST_F(HardIntersections, LooseNodesBesideAPoleBetweenNodesOnBothSurfacesAreDrop
     ExpectSunkLoopThroughPole(sunk, Placed(scale, scale == 1.0 ? 0.0 : 1e4), M_PI / 180);
 }
 
+// A plane 0.72 point tolerances beside the pole of a sphere of radius 1e-4 (a sine of 0.33, its
+// circle 115 tolerances long, passing 2.2 tolerances from the pole) whose loop is seeded on the
+// pole: left there, the curves detoured to the pole and back, the circle 2.0-2.1 % too long
+// (either surface first, at every size). At sizes 1, 1e-6 and 1e6 (moved 1e4 x the size), either
+// surface first: every point near the branches, every sample on both surfaces, the circle's
+// length within 1 %.
+TEST_F(HardIntersections, ASeedOnAPoleThePlanePassesLooselyIsMovedBesideIt) {
+  PlaneThroughAPole k = {{-0.74941320122808719, -0.44466905467824702, 0.49056017534714819},
+                         {0.47105373981748533, 0.6819402733687655, -0.55952286616517666},
+                         {0.31040430263383922, 0.69117579578869803}, 1.2981800254199236e-06, -1.0, 1.0};
+  k.radius = 1e-4;
+  for (const double scale : {1.0, 1e-6, 1e6}) {
+    k.scale = scale;
+    ExpectPoleCircleTraced(k, 400, 1e-2);
+  }
+}
+
 // A degree-1 octagonal prism about z (corners at radius 1, heights -1.5..1.5, as coarse CAD
 // tessellations come) and a cylinder of radius 0.95 on the axis (0, 0.6, 0.8), heights -1.4..1.4:
 // two arcs from one end of the cylinder to the other, turning sharply (by up to 115 degrees) on
