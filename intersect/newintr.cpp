@@ -2183,6 +2183,35 @@ int OpenLoopOnSeamNode(const Bspline* s1, const Bspline* s2, IntersectionTrace* 
   return -1;
 }
 
+// Splits open trace t after node a (not its tail): the nodes after a become a new open trace put
+// after t in the list, which the caller's walk then reaches. The new trace, or null on no memory
+// (t unchanged).
+IntersectionTrace* SplitTraceAfter(IntersectionTraceList* list, IntersectionTrace* t, IntersectionTraceNode* a) {
+  IntersectionTrace* rest = MallocIntersectionTrace();
+  if (!rest) return nullptr;
+  IntersectionTraceNode* b = a->next;
+  rest->head = b;
+  rest->tail = t->tail;
+  rest->open = 1;
+  int moved = 0;
+  for (IntersectionTraceNode* n = b; n; n = n->next) {
+    ++moved;
+    if (n == t->turn) t->turn = nullptr;
+  }
+  rest->nodeCount = moved;
+  b->prev = nullptr;
+  a->next = nullptr;
+  t->tail = a;
+  t->nodeCount -= moved;
+  rest->next = t->next;
+  rest->prev = t;
+  if (t->next) t->next->prev = rest;
+  else list->tail = rest;
+  t->next = rest;
+  ++list->count;
+  return rest;
+}
+
 // The curves are interpolants of the nodes' parameters: between two nodes on either side of a
 // closed surface's seam they would run back across the whole domain, off both surfaces. A
 // branch (in running order) is cut at each such seam crossing, each side ending on the seam: a
@@ -2266,27 +2295,8 @@ int CutAtSeamCrossings(Bspline* s1, Bspline* s2, IntersectionTraceList* list, In
       continue;
     }
     t->open = 1;
-    IntersectionTrace* rest = MallocIntersectionTrace();
+    IntersectionTrace* rest = SplitTraceAfter(list, t, a);
     if (!rest) return -2;
-    rest->head = b;
-    rest->tail = t->tail;
-    rest->open = 1;
-    int moved = 0;
-    for (IntersectionTraceNode* n = b; n; n = n->next) {
-      ++moved;
-      if (n == t->turn) t->turn = nullptr;
-    }
-    rest->nodeCount = moved;
-    b->prev = nullptr;
-    a->next = nullptr;
-    t->tail = a;
-    t->nodeCount -= moved;
-    rest->next = t->next;
-    rest->prev = t;
-    if (t->next) t->next->prev = rest;
-    else list->tail = rest;
-    t->next = rest;
-    ++list->count;
     if (!AppendTraceNode(t, Pa, ea[0], ea[1], ea[2], ea[3]) || !InsertNodeAfter(rest, nullptr, Pb, eb)) return -2;
     t->directionStart = t->nodeCount;
     rest->directionStart = rest->nodeCount;
@@ -2863,28 +2873,8 @@ int CutAtInnerPole(const Bspline* s1, const Bspline* s2, IntersectionTraceList* 
     double turn = std::fabs(qa[along] - qb[along]);
     if (along & 1 ? s->closedV : s->closedU) turn = std::fmin(turn, range - turn);
     if (!(turn > kPoleTurnShare * range)) continue;
-    IntersectionTrace* rest = MallocIntersectionTrace();
+    IntersectionTrace* rest = SplitTraceAfter(list, t, n);
     if (!rest) return -2;
-    IntersectionTraceNode* b = n->next;
-    rest->head = b;
-    rest->tail = t->tail;
-    rest->open = 1;
-    int moved = 0;
-    for (IntersectionTraceNode* m = b; m; m = m->next) {
-      ++moved;
-      if (m == t->turn) t->turn = nullptr;
-    }
-    rest->nodeCount = moved;
-    b->prev = nullptr;
-    n->next = nullptr;
-    t->tail = n;
-    t->nodeCount -= moved;
-    rest->next = t->next;
-    rest->prev = t;
-    if (t->next) t->next->prev = rest;
-    else list->tail = rest;
-    t->next = rest;
-    ++list->count;
     const double P[3] = {n->x, n->y, n->z};
     if (!InsertNodeAfter(rest, nullptr, P, q)) return -2;
     t->directionStart = t->nodeCount;

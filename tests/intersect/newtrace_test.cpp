@@ -484,37 +484,54 @@ TEST_F(Tracing, ToleranceSharesThatAreNoTolerancesAreRefused) {
   SetKernelError(0);
 }
 
+namespace {
+
+// The plane at height 0.3 across the cylinder of radius 1 about z, 2 high, at a size moved 1e4 x
+// the size, intersected at the two tolerances with either surface first: the traces, each node's
+// distance from the exact circle (in unit coordinates) and its angle round the axis.
+struct PlaneAcrossCylinder {
+  int traces = 0, closed = 0;
+  double worst = 0.0;
+  std::vector<double> angles;
+  PlaneAcrossCylinder(double scale, bool cylinderFirst, double tolA, double tolB) {
+    const double a[3] = {0, 0, 1}, e[3] = {1, 0, 0}, O[3] = {-1.5, -1.5, 0.3}, ex[3] = {3, 0, 0}, ey[3] = {0, 3, 0};
+    shapes::Place at;
+    at.scale = scale;
+    for (int q = 0; q < 3; ++q) at.shift[q] = 1e4 * scale * (q + 1);
+    BsplineKeeper keep;
+    Bspline* plane = keep(shapes::Plane(O, ex, ey, at));
+    Bspline* cylinder = keep(shapes::Cylinder(a, e, 1.0, -1.0, 1.0, at));
+    IntersectionTraceList* list = MallocIntersectionTraceList();
+    if (!list) return;
+    EXPECT_EQ(cylinderFirst ? NewIntersect(cylinder, plane, list, tolA, tolB) : NewIntersect(plane, cylinder, list, tolA, tolB), 0);
+    EXPECT_FALSE(KernelFailed());
+    for (IntersectionTrace* t = list->head; t; t = t->next) {
+      traces += t->nodeCount > 0;
+      closed += t->nodeCount > 0 && !t->open;
+      for (IntersectionTraceNode* n = t->head; n; n = n->next) {
+        double P[3];
+        at.Unmap(&n->x, P);
+        worst = std::fmax(worst, std::fmax(std::fabs(P[2] - 0.3), std::fabs(std::hypot(P[0], P[1]) - 1.0)));
+        angles.push_back(std::atan2(P[1], P[0]));
+      }
+    }
+    FreeIntersectionTraceList(list);
+  }
+};
+
+}  // namespace
+
 // A point tolerance no coordinate can resolve (a share of 1e-300) is traced to the coordinates'
-// round-off: a plane at height 0.3 cutting a cylinder of radius 1 about z, at sizes 1e-6, 1 and
-// 1e6 moved 1e4 x the size, either surface first, gives its circle with the error state clear,
-// the nodes on it within 1e-9 of the size and round it from end to end (the largest gap between
-// nodes seen from the axis under a quarter turn).
+// round-off: the plane across the cylinder, at sizes 1e-6, 1 and 1e6, either surface first,
+// gives its circle with the error state clear, the nodes on it within 1e-9 of the size and round
+// it from end to end (the largest gap between nodes seen from the axis under a quarter turn).
 TEST_F(Tracing, APointToleranceBelowRoundOffTracesToTheRoundOff) {
-  const double a[3] = {0, 0, 1}, e[3] = {1, 0, 0}, O[3] = {-1.5, -1.5, 0.3}, ex[3] = {3, 0, 0}, ey[3] = {0, 3, 0};
   for (double scale : {1e-6, 1.0, 1e6})
     for (int first : {0, 1}) {
-      shapes::Place at;
-      at.scale = scale;
-      for (int q = 0; q < 3; ++q) at.shift[q] = 1e4 * scale * (q + 1);
-      BsplineKeeper keep;
-      Bspline* plane = keep(shapes::Plane(O, ex, ey, at));
-      Bspline* cylinder = keep(shapes::Cylinder(a, e, 1.0, -1.0, 1.0, at));
-      IntersectionTraceList* list = MallocIntersectionTraceList();
-      ASSERT_NE(list, nullptr);
-      EXPECT_EQ(first ? NewIntersect(cylinder, plane, list, 0.01, 1e-300) : NewIntersect(plane, cylinder, list, 0.01, 1e-300), 0);
-      EXPECT_FALSE(KernelFailed()) << scale << " " << first;
-      std::vector<double> angles;
-      double worst = 0.0;
-      for (IntersectionTrace* t = list->head; t; t = t->next)
-        for (IntersectionTraceNode* n = t->head; n; n = n->next) {
-          double P[3];
-          at.Unmap(&n->x, P);
-          worst = std::fmax(worst, std::fmax(std::fabs(P[2] - 0.3), std::fabs(std::hypot(P[0], P[1]) - 1.0)));
-          angles.push_back(std::atan2(P[1], P[0]));
-        }
-      FreeIntersectionTraceList(list);
+      PlaneAcrossCylinder cut(scale, first, 0.01, 1e-300);
+      std::vector<double>& angles = cut.angles;
       ASSERT_FALSE(angles.empty()) << scale << " " << first;
-      EXPECT_LT(worst, 1e-9) << scale << " " << first;
+      EXPECT_LT(cut.worst, 1e-9) << scale << " " << first;
       std::sort(angles.begin(), angles.end());
       double gap = angles.front() + 2 * M_PI - angles.back();
       for (size_t i = 1; i < angles.size(); ++i) gap = std::fmax(gap, angles[i] - angles[i - 1]);
@@ -523,38 +540,17 @@ TEST_F(Tracing, APointToleranceBelowRoundOffTracesToTheRoundOff) {
 }
 
 // A chord height below the point tolerance (down to a share of 1e-300) traces as the point
-// tolerance: a plane at height 0.3 cutting a cylinder of radius 1 about z, at sizes 1e-6, 1 and
-// 1e6 moved 1e4 x the size, either surface first, gives its circle as one closed trace, the
-// nodes on it within the point tolerance (of the pair's size, the diagonal of a 3 x 3 x 2 box).
+// tolerance: the plane across the cylinder, at sizes 1e-6, 1 and 1e6, either surface first,
+// gives its circle as one closed trace, the nodes on it within the point tolerance (of the
+// pair's size, the diagonal of a 3 x 3 x 2 box).
 TEST_F(Tracing, AChordHeightBelowThePointToleranceTracesAsThePointTolerance) {
-  const double a[3] = {0, 0, 1}, e[3] = {1, 0, 0}, O[3] = {-1.5, -1.5, 0.3}, ex[3] = {3, 0, 0}, ey[3] = {0, 3, 0};
   for (double scale : {1e-6, 1.0, 1e6})
     for (int first : {0, 1})
       for (double tolA : {1e-9, 1e-300}) {
-        shapes::Place at;
-        at.scale = scale;
-        for (int q = 0; q < 3; ++q) at.shift[q] = 1e4 * scale * (q + 1);
-        BsplineKeeper keep;
-        Bspline* plane = keep(shapes::Plane(O, ex, ey, at));
-        Bspline* cylinder = keep(shapes::Cylinder(a, e, 1.0, -1.0, 1.0, at));
-        IntersectionTraceList* list = MallocIntersectionTraceList();
-        ASSERT_NE(list, nullptr);
-        EXPECT_EQ(first ? NewIntersect(cylinder, plane, list, tolA, 1e-6) : NewIntersect(plane, cylinder, list, tolA, 1e-6), 0);
-        int traces = 0, closed = 0;
-        double worst = 0.0;
-        for (IntersectionTrace* t = list->head; t; t = t->next) {
-          traces += t->nodeCount > 0;
-          closed += t->nodeCount > 0 && !t->open;
-          for (IntersectionTraceNode* n = t->head; n; n = n->next) {
-            double P[3];
-            at.Unmap(&n->x, P);
-            worst = std::fmax(worst, std::fmax(std::fabs(P[2] - 0.3), std::fabs(std::hypot(P[0], P[1]) - 1.0)));
-          }
-        }
-        FreeIntersectionTraceList(list);
-        EXPECT_EQ(traces, 1) << scale << " " << first << " " << tolA;
-        EXPECT_EQ(closed, 1) << scale << " " << first << " " << tolA;
-        EXPECT_LT(worst, 1e-6 * std::sqrt(22.0)) << scale << " " << first << " " << tolA;
+        const PlaneAcrossCylinder cut(scale, first, tolA, 1e-6);
+        EXPECT_EQ(cut.traces, 1) << scale << " " << first << " " << tolA;
+        EXPECT_EQ(cut.closed, 1) << scale << " " << first << " " << tolA;
+        EXPECT_LT(cut.worst, 1e-6 * std::sqrt(22.0)) << scale << " " << first << " " << tolA;
       }
 }
 
