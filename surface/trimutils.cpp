@@ -1716,7 +1716,12 @@ int ConstructSurfBndryPortionTrim(BsplineList* chain, float pu, float pv, int ho
                                   double cu[4], double cv[4], int snip, int orient,
                                   BsplineList** replaced, TrimList** out) {
   if (out) *out = nullptr;
-  if (!chain || !chain->item || !chain->item->owner) return -2;
+  // Every refusal uses up the chain's nodes, as ConstructTrimCurveList's refusals do: the walk
+  // may have put new nodes in the old ones' place, so the caller could not free them itself.
+  if (!chain || !chain->item || !chain->item->owner) {
+    FreeNodes(chain);
+    return -2;
+  }
   Bspline* srf = chain->item->owner;
   double start[2], end[2];
   ChainEnds(chain, start, end);
@@ -1739,14 +1744,23 @@ int ConstructSurfBndryPortionTrim(BsplineList* chain, float pu, float pv, int ho
     const double length = std::hypot(du, dv) * (span > 0.0 ? span / (du + dv) : 1.0);
     BsplineList* last = chain;
     while (last->next) last = last->next;
-    if (!ExtendChainEnd(srf, chain, 0, length) || !ExtendChainEnd(srf, last, 2, length)) return -2;
+    if (!ExtendChainEnd(srf, chain, 0, length) || !ExtendChainEnd(srf, last, 2, length)) {
+      FreeNodes(chain);
+      return -2;
+    }
     ChainEnds(chain, start, end);
     sS = BoxSide(srf, start);
     sE = BoxSide(srf, end);
-    if (sS < 0 || sE < 0) return -2;
+    if (sS < 0 || sE < 0) {
+      FreeNodes(chain);
+      return -2;
+    }
   }
   std::vector<double> pu0, pv0;
-  if (!ChainPolygon(chain, pu0, pv0)) return -2;
+  if (!ChainPolygon(chain, pu0, pv0)) {
+    FreeNodes(chain);
+    return -2;
+  }
   // A rectangle's width outside it: a fixed distance would be lost in round-off on a rectangle
   // far out or send the ray a million widths away on a small one.
   const double far[2] = {srf->umin - (srf->umax - srf->umin), 0.5 * (srf->vmin + srf->vmax)};
@@ -1768,8 +1782,10 @@ int ConstructSurfBndryPortionTrim(BsplineList* chain, float pu, float pv, int ho
     BsplineList* const given = chain;
     if (srf->trims &&
         ConstructTrimmedSurfBndryPortionTrim(srf, &chain, far, pu0.data(), pv0.data(), in ? 0 : 1,
-                                             nullptr, int(pu0.size())) != 0)
+                                             nullptr, int(pu0.size())) != 0) {
+      FreeNodes(chain);
       return -2;
+    }
     return construct(chain, chain != given, loopHole);
   }
   // Walk the box from the chain's end back to its start, one way or the other.
@@ -1806,7 +1822,10 @@ int ConstructSurfBndryPortionTrim(BsplineList* chain, float pu, float pv, int ho
     double to[2] = {start[0], start[1]};
     if (k < nc) Corner(srf, cs[k], to);
     MakeBoxSideCurve(srf, side, clockwise ? 1 : -1, &list, from[0], from[1], to[0], to[1], 0);
-    if (KernelFailed()) return -2;
+    if (KernelFailed()) {
+      FreeNodes(list);
+      return -2;
+    }
     if (k < nc) {
       // Past corner c the walk runs on the next side.
       const int c = cs[k];
@@ -1821,8 +1840,10 @@ int ConstructSurfBndryPortionTrim(BsplineList* chain, float pu, float pv, int ho
   if (srf->trims) {
     const int keep = inside(u, v) ? 0 : 1;
     if (ConstructTrimmedSurfBndryPortionTrim(srf, &list, far, u.data(), v.data(), keep, nullptr,
-                                             int(u.size())) != 0)
+                                             int(u.size())) != 0) {
+      FreeNodes(list);
       return -2;
+    }
   }
   return construct(list, list != given, hole);
 }

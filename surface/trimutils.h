@@ -241,6 +241,8 @@ int PointInPolygonByFarPoint(double px, double py, double qx, double qy, const d
 // size, its short pieces kept. Returns ConstructTrimCurveList's result (0, -1, -2);
 // -2 for a null chain, an open chain whose ends are not on the box, a closed chain that
 // crosses the trim loops from a start inside the surface's region, or on failure.
+// The chain's nodes are used up on every return, as ConstructTrimCurveList's: the loop's on
+// success, freed on a refusal; the caller frees none of them. Its curves stay the surface's.
 int ConstructSurfBndryPortionTrim(BsplineList* chain, float pu, float pv, int hole, int selfTest,
                                   double cu[4], double cv[4], int snip, int orient,
                                   BsplineList** replaced, TrimList** out);
@@ -253,7 +255,8 @@ int ConstructSurfBndryPortionTrim(BsplineList* chain, float pu, float pv, int ho
 // walked loops are released at the end (their curves freed, or appended to *curveList when
 // given).
 // 0 (also when nothing crosses: nothing changed but the loops' fate), -2 for a surface without
-// trim loops, a walk that cannot close, or on failure.
+// trim loops, a walk that cannot close, or on failure. *chain stays the caller's list on -2
+// too (with any bridges put in it, or already the walked loop's curves).
 int ConstructTrimmedSurfBndryPortionTrim(Bspline* srf, BsplineList** chain, const double far[2],
                                          const double* polyU, const double* polyV, int keep,
                                          BsplineList** curveList, int nPoly);

@@ -243,16 +243,40 @@ TEST_F(Portion, AClosedChainAcrossAHoleNeverKeepsTheOverlap) {
       EXPECT_EQ(IsPointInTrim(s, 0.35, 0.4), inside ? 1 : 0);
       EXPECT_EQ(IsPointInTrim(s, 0.2, 0.2), inside ? 0 : 1);
     } else {
-      EXPECT_EQ(r, -2);
+      EXPECT_EQ(r, -2);  // the refused chain's nodes are used up
       ClearKernelError();
-      for (BsplineList* n = nodes; n;) {  // a refused chain's nodes stay the caller's
-        BsplineList* next = n->next;
-        Free(n);
-        n = next;
-      }
     }
     FreeBspline(s);
   }
+}
+
+// A refused chain's nodes are used up whichever step refuses it, as a refused loop's are: the
+// caller frees none of them (the curves stay the surface's).
+TEST_F(Portion, ARefusedChainUsesUpItsNodes) {
+  Bspline* s = Patch();
+  double cu[4], cv[4];
+  TrimList* loop = nullptr;
+  // Refused before any loop is made: a closed chain crossing a hole from a start inside the
+  // surface's region, ...
+  AddLoop(s, Polygon(s, {0.4, 0.45, 0.4, 0.55, 0.6, 0.55, 0.6, 0.45}), 1);
+  EXPECT_EQ(ConstructSurfBndryPortionTrim(Chain(Polygon(s, {0.3, 0.3, 0.7, 0.3, 0.7, 0.5, 0.3, 0.5})), 0.35f,
+                                          0.35f, 0, 0, cu, cv, 0, 0, nullptr, &loop), -2);
+  EXPECT_EQ(loop, nullptr);
+  ClearKernelError();
+  // ... and a curve that belongs to no surface (its curve the caller's).
+  Bspline* loose = BuildCurve(1, 2, {0.1, 0.5, 0.9, 0.5});
+  EXPECT_EQ(ConstructSurfBndryPortionTrim(Chain({loose}), 0.5f, 0.5f, 0, 0, cu, cv, 0, 0, nullptr, &loop), -2);
+  FreeBspline(loose);
+  ClearKernelError();
+  // Refused by the loop's self-crossing test: a bow tie.
+  Bspline* t = Patch();
+  EXPECT_EQ(ConstructSurfBndryPortionTrim(Chain(Polygon(t, {0.2, 0.2, 0.8, 0.8, 0.8, 0.2, 0.2, 0.8})), 0.5f, 0.3f,
+                                          0, 1, cu, cv, 0, 0, nullptr, &loop), -1);
+  EXPECT_EQ(loop, nullptr);
+  EXPECT_EQ(t->trims, nullptr);
+  ClearKernelError();
+  FreeBspline(t);
+  FreeBspline(s);
 }
 
 TEST_F(Portion, CraftedCrossingsThatNeverCloseEndTheWalkWithFailure) {
