@@ -2840,8 +2840,11 @@ const double kPiledReach = 4.0;
 // True when the middle of a chord of trace t lies farther than tol from every other trace's
 // chords: t runs over a stretch no branch covers, however short (from a seam a few tolerances
 // beside a pole into the pole, where the loop's two ends lie on either side of the seam and the
-// pole), and is no pile of nodes on a point of theirs.
-bool BridgesUntracedStretch(const IntersectionTraceList* list, const IntersectionTrace* t, double tol) {
+// pole, the stretch's end), and is no pile of nodes on a point of theirs.
+bool BridgesUntracedStretch(const Bspline* s1, const Bspline* s2, const IntersectionTraceList* list,
+                            const IntersectionTrace* t, double tol) {
+  const IntersectionTraceNode* e = t->tail;
+  if (!e || (AlongPole(s1, e->u1, e->v1) < 0 && AlongPole(s2, e->u2, e->v2) < 0)) return false;
   for (const IntersectionTraceNode* a = t->head; a && a->next; a = a->next) {
     const IntersectionTraceNode* b = a->next;
     const double M[3] = {0.5 * (a->x + b->x), 0.5 * (a->y + b->y), 0.5 * (a->z + b->z)};
@@ -3002,7 +3005,7 @@ int CreateSrfSrfIntersectionCurves(Bspline* s1, Bspline* s2, BsplineList** out) 
         (TraceSpan(t) <= kPiledReach * kCurveTol * size || CrawledRoundAPole(s1, s2, t, kCurveTol * size))) {
       const double X[3] = {t->head->x, t->head->y, t->head->z};
       if (NearTracedBranch(list.get(), t, X, kPiledReach * kCurveTol * size) &&
-          !BridgesUntracedStretch(list.get(), t, kCurveTol * size))
+          !BridgesUntracedStretch(s1, s2, list.get(), t, kCurveTol * size))
         continue;
     }
     if (FitTraceToSurfaces(s1, s2, t, kCurveTol * size) != 0) {
