@@ -2847,6 +2847,22 @@ const double kPiledReach = 4.0;
 // the pole, where its end takes its neighbour's meridian (ComeStraightIntoPoles), the second put
 // after the first in the list (which the caller's walk then reaches). tol is the point tolerance.
 // 1 when cut, 0 when not, -2 on no memory.
+// True when the middle of a chord of trace t lies farther than tol from every other trace's
+// chords: t runs over a stretch no branch covers, however short (from a seam a few tolerances
+// beside a pole into the pole, where the loop's two ends lie on either side of the seam and the
+// pole, the stretch's end), and is no pile of nodes on a point of theirs.
+bool BridgesUntracedStretch(const Bspline* s1, const Bspline* s2, const IntersectionTraceList* list,
+                            const IntersectionTrace* t, double tol) {
+  const IntersectionTraceNode* e = t->tail;
+  if (!e || (AlongPole(s1, e->u1, e->v1) < 0 && AlongPole(s2, e->u2, e->v2) < 0)) return false;
+  for (const IntersectionTraceNode* a = t->head; a && a->next; a = a->next) {
+    const IntersectionTraceNode* b = a->next;
+    const double M[3] = {0.5 * (a->x + b->x), 0.5 * (a->y + b->y), 0.5 * (a->z + b->z)};
+    if (!NearTracedBranch(list, t, M, tol)) return true;
+  }
+  return false;
+}
+
 int CutAtInnerPole(const Bspline* s1, const Bspline* s2, IntersectionTraceList* list, IntersectionTrace* t,
                    double tol) {
   if (!t->open || t->nodeCount < 3 || !t->head) return 0;
@@ -2978,7 +2994,9 @@ int CreateSrfSrfIntersectionCurves(Bspline* s1, Bspline* s2, BsplineList** out) 
     if (t->nodeCount > 1 &&
         (TraceSpan(t) <= kPiledReach * kCurveTol * size || CrawledRoundAPole(s1, s2, t, kCurveTol * size))) {
       const double X[3] = {t->head->x, t->head->y, t->head->z};
-      if (NearTracedBranch(list.get(), t, X, kPiledReach * kCurveTol * size)) continue;
+      if (NearTracedBranch(list.get(), t, X, kPiledReach * kCurveTol * size) &&
+          !BridgesUntracedStretch(s1, s2, list.get(), t, kCurveTol * size))
+        continue;
     }
     if (FitTraceToSurfaces(s1, s2, t, kCurveTol * size) != 0) {
       FreeResult(result);

@@ -1419,7 +1419,14 @@ int EndsOnTracedEnd(March& m, const double P[3]) {
     VecDiff3(D, K, kd);
     VecDiff3(E, K, ke);
     const double l2 = VecDotProd3(kd, kd), f = l2 > 0.0 ? VecDotProd3(kd, ke) / l2 : -1.0;
-    if (f > 0.0 && f < 1.0 && SegmentDistance(K, D, E) <= bound && f < first) end = e, first = f;
+    // The end this march continues from the seam's far side, passed just beyond a seed refined a
+    // little along the seam, is no end it runs onto where the step passes the trace's other end
+    // too: a first step from the seam over a pole a few tolerances away passes both, and ended on
+    // the seam end the stretch to the pole was left out of the loop (4 degrees of a small sphere's).
+    const bool ownSeamEnd = o == m.continued && e == m.seamEnd && ends[0] != ends[1];
+    if (f > 0.0 && f < 1.0 && SegmentDistance(K, D, E) <= bound && (f < first || end == m.seamEnd) &&
+        !(ownSeamEnd && end))
+      end = e, first = f;
   }
   // None passed, from the seed along the trace it continues, its other end nowhere near the step:
   // the march runs back over that trace from the seam (its seed refined off the seam beside a

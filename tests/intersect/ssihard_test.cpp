@@ -5337,3 +5337,15 @@ TEST_F(HardIntersections, AStepStoppedOnASeamFarFromAPoleStaysOnTheSeam) {
   const SunkSphereThroughPole k(4.4318708775613525, 1.3263345765157799, 4.270496052114261, 1e-3);
   for (const Place& at : {Placed(1.0, 0.0), Placed(1e-6, 1e4), Placed(1e6, 1e4)}) ExpectSunkLoopThroughPole(k, at, M_PI / 180);
 }
+
+// A sphere of radius 1e-3 sunk 8 point tolerances into the torus, its loop through the sphere's
+// pole, the torus first: the forward march ends on the sphere's seam 4 point tolerances from the
+// pole, the march back on the pole. The march from the seam's far side steps over the pole onto
+// the trace, passing both its ends; it was ended on the seam end beside its seed, and the stretch
+// from the seam into the pole, short as it is, was dropped as nodes piled on a point: 4 degrees of
+// the loop left out. At sizes 1, 1e-6 and 1e6 moved 1e4 x the size, either surface first: every
+// exact point of the loop near a branch, every sample on both surfaces, the loop traced once.
+TEST_F(HardIntersections, AStretchFromASeamIntoANearPoleIsKept) {
+  const SunkSphereThroughPole k(4.6427065932021749, 0.54565480228836816, 4.2306670970861244, 1e-3);
+  for (const Place& at : {Placed(1.0, 0.0), Placed(1e-6, 1e4), Placed(1e6, 1e4)}) ExpectSunkLoopThroughPole(k, at, M_PI / 180);
+}
