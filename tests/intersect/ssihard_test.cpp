@@ -3685,6 +3685,11 @@ void ExpectSunkLoopThroughPole(const SunkSphereThroughPole& k, const Place& at, 
   }
 }
 
+// ExpectSunkLoopThroughPole at sizes 1, 1e-6 and 1e6, the two small and large moved 1e4 x the size.
+void ExpectSunkLoopAtThreeSizes(const SunkSphereThroughPole& k, double turnTol) {
+  for (const Place& at : {Placed(1.0, 0.0), Placed(1e-6, 1e4), Placed(1e6, 1e4)}) ExpectSunkLoopThroughPole(k, at, turnTol);
+}
+
 }  // namespace
 
 // A sphere of radius 1e-4 sunk 8 point tolerances into a torus of radii 1 and 0.3 meets it in a
@@ -5298,7 +5303,7 @@ TEST_F(HardIntersections, FacetedSphereAndPlaneKeepTheCornersOfTheirPolygon) {
 // exact point of the loop near a branch, every sample on both surfaces, the loop traced once.
 TEST_F(HardIntersections, ALoopSeededOnAPoleComesBackToItAlongItsMeridian) {
   const SunkSphereThroughPole k(1.1420881104373473, 0.48886463658892293, 5.1608541344865353, 1e-3);
-  for (const Place& at : {Placed(1.0, 0.0), Placed(1e-6, 1e4), Placed(1e6, 1e4)}) ExpectSunkLoopThroughPole(k, at, M_PI / 180);
+  ExpectSunkLoopAtThreeSizes(k, M_PI / 180);
 }
 
 // A sphere of radius 1e-3 sunk 8 point tolerances into the torus, its loop through the sphere's
@@ -5311,7 +5316,7 @@ TEST_F(HardIntersections, ALoopSeededOnAPoleComesBackToItAlongItsMeridian) {
 // surfaces, the loop traced once.
 TEST_F(HardIntersections, ASeedLooseBesideAPoleIsTightenedOntoItsLoop) {
   const SunkSphereThroughPole k(4.181187517561006, 5.5169202884028801, 5.0860244422644936, 1e-3);
-  for (const Place& at : {Placed(1.0, 0.0), Placed(1e-6, 1e4), Placed(1e6, 1e4)}) ExpectSunkLoopThroughPole(k, at, M_PI / 180);
+  ExpectSunkLoopAtThreeSizes(k, M_PI / 180);
 }
 
 // A sphere of radius 1e-3 sunk 8 point tolerances into the torus, its loop through the sphere's
@@ -5323,7 +5328,7 @@ TEST_F(HardIntersections, ASeedLooseBesideAPoleIsTightenedOntoItsLoop) {
 // exact point of the loop near a branch, every sample on both surfaces, the loop traced once.
 TEST_F(HardIntersections, AFirstStepFromASeedOntoAPoleBesideItEndsThere) {
   const SunkSphereThroughPole k(2.2366516459105621, 2.4435109607285437, 5.6096732176275967, 1e-3);
-  for (const Place& at : {Placed(1.0, 0.0), Placed(1e-6, 1e4), Placed(1e6, 1e4)}) ExpectSunkLoopThroughPole(k, at, M_PI / 360);
+  ExpectSunkLoopAtThreeSizes(k, M_PI / 360);
 }
 
 // A sphere of radius 1e-3 sunk 8 point tolerances into the torus, its loop through the sphere's
@@ -5335,7 +5340,7 @@ TEST_F(HardIntersections, AFirstStepFromASeedOntoAPoleBesideItEndsThere) {
 // both surfaces, the loop traced once.
 TEST_F(HardIntersections, AStepStoppedOnASeamFarFromAPoleStaysOnTheSeam) {
   const SunkSphereThroughPole k(4.4318708775613525, 1.3263345765157799, 4.270496052114261, 1e-3);
-  for (const Place& at : {Placed(1.0, 0.0), Placed(1e-6, 1e4), Placed(1e6, 1e4)}) ExpectSunkLoopThroughPole(k, at, M_PI / 180);
+  ExpectSunkLoopAtThreeSizes(k, M_PI / 180);
 }
 
 // A sphere of radius 1e-3 sunk 8 point tolerances into the torus, its loop through the sphere's
@@ -5347,5 +5352,5 @@ TEST_F(HardIntersections, AStepStoppedOnASeamFarFromAPoleStaysOnTheSeam) {
 // exact point of the loop near a branch, every sample on both surfaces, the loop traced once.
 TEST_F(HardIntersections, AStretchFromASeamIntoANearPoleIsKept) {
   const SunkSphereThroughPole k(4.6427065932021749, 0.54565480228836816, 4.2306670970861244, 1e-3);
-  for (const Place& at : {Placed(1.0, 0.0), Placed(1e-6, 1e4), Placed(1e6, 1e4)}) ExpectSunkLoopThroughPole(k, at, M_PI / 180);
+  ExpectSunkLoopAtThreeSizes(k, M_PI / 180);
 }
