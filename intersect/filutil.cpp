@@ -1399,12 +1399,25 @@ int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, Intersection
       // ball sits on the axis) balls far apart along it have cross-sections that pass the node
       // within a step, and the refiner may take one of those for the node's. The node's ball
       // continued from the last pair, its cross-section through the node, is taken instead
-      // where it rounds the node's corner, fits and follows on from that pair.
-      if (turns) {
+      // where it rounds the node's corner, fits and follows on from that pair. Where the
+      // refiner's pair reads as a gap (the mirror image across the vertex lies ahead, on the
+      // far side of it) that ball must also be the node's own, the one grown from the node: in a
+      // real break the ball continued from the last pair is that pair's neighbour slid back to
+      // the end of its stretch, and the node's own, if any, another.
+      if (turns || apart == kAcrossAGap) {
         const bool held[4] = {false, false, false, false};
+        // Whether the pair c is the ball grown from the node: their centres a refinement's
+        // noise apart.
+        auto GrownHere = [&](const double* c) {
+          double g[4] = {p[5 * i], p[5 * i + 1], p[5 * i + 2], p[5 * i + 3]}, C[3];
+          SurfPoint e;
+          if (!GrowBall(S1, S2, p[5 * i + 4], Xi, g) || !Evaluate(S1, g[0], g[1], e, false)) return false;
+          for (int k = 0; k < 3; ++k) C[k] = e.d[0][k] + p[5 * i + 4] * e.n[k];
+          return CentreFrom(S1, p[5 * i + 4], c, C) <= noise;
+        };
         double c[4] = {tail[0], tail[1], tail[2], tail[3]};
         if (SolveContact(S1, S2, p[5 * i + 4], c, held, Xi) && BallSpansCorner(S1, S2, p[5 * i + 4], c, Xi) &&
-            BallFits(S1, S2, p[5 * i + 4], c)) {
+            BallFits(S1, S2, p[5 * i + 4], c) && (turns || GrownHere(c))) {
           const bool back = Follow(c);
           if (!back && Apart(c, back) == 100) {
             for (int k = 0; k < 4; ++k) q[k] = c[k];

@@ -1466,7 +1466,9 @@ TEST_F(FilletBall, ABallWhoseContactLiesOnTheSeamIsFound) {
 // The plane x = 0.1, facing the cone's axis, cuts the cone in a hyperbola whose vertex's ball
 // sits on the apex, centred on the axis: its neighbours' balls lie a tenth of the size to either
 // side, and so do their mirror images across the plane through the axis, whose cross-sections
-// pass the nodes within a step. A trace from the vertex follows the branch to its last ball.
+// pass the nodes within a step. A trace from the vertex follows the branch to its last ball, and
+// so does one toward it: the node beside the vertex keeps the ball on the side the trace came
+// from, not its mirror image, which would read as a break in the fillet.
 TEST_F(FilletBall, ATraceFromAHyperbolasVertexBesideAnApexFollowsItsBranch) {
   const double o[3] = {0.1, 1.0, -0.2}, e1[3] = {0.0, -2.0, 0.0}, e2[3] = {0.0, 0.0, 1.4};
   const double vertex[3] = {0.1, 0.0, 0.9};
@@ -1485,17 +1487,20 @@ TEST_F(FilletBall, ATraceFromAHyperbolasVertexBesideAnApexFollowsItsBranch) {
       at.Unmap(&t->tail->x, X);
       if (!(VecDist3(X, vertex) < 1e-6)) continue;
       ++fromVertex;
-      // The branch from the vertex.
-      IntersectionTrace* in = MallocIntersectionTrace();
-      for (const IntersectionTraceNode* m = t->tail; m; m = m->prev) AppendTraceNode(in, &m->x, m->u1, m->v1, m->u2, m->v2);
-      in->open = 1;
-      SetRadiusArray(S1, in, 0.1 * at.scale, 0, 0, 0, 0, 0, 0);
-      IntersectionTrace* out = MallocIntersectionTrace();
-      NewFilletTrace(S1, S2, in, out, tol);
-      // The node at the far end, beyond the cone's base, has no ball.
-      EXPECT_GE(out->nodeCount, in->nodeCount - 1) << Messages();
-      FreeTrace(out);
-      FreeTrace(in);
+      for (const bool toward : {false, true}) {
+        SCOPED_TRACE(toward ? "toward the vertex" : "from the vertex");
+        IntersectionTrace* in = MallocIntersectionTrace();
+        for (const IntersectionTraceNode* m = toward ? t->head : t->tail; m; m = toward ? m->next : m->prev)
+          AppendTraceNode(in, &m->x, m->u1, m->v1, m->u2, m->v2);
+        in->open = 1;
+        SetRadiusArray(S1, in, 0.1 * at.scale, 0, 0, 0, 0, 0, 0);
+        IntersectionTrace* out = MallocIntersectionTrace();
+        NewFilletTrace(S1, S2, in, out, tol);
+        // The node at the far end, beyond the cone's base, has no ball.
+        EXPECT_GE(out->nodeCount, in->nodeCount - 1) << Messages();
+        FreeTrace(out);
+        FreeTrace(in);
+      }
     }
     EXPECT_GE(fromVertex, 1);
     FreeIntersectionTraceList(list);
