@@ -1245,15 +1245,17 @@ bool AwayFromStation(Bspline* S1, Bspline* S2, const double* p, int n, int i, co
   return step > 0.0 && ContactResidual(S1, S2, r, q, X, g) == 4 && std::fabs(g[3]) > kStationShare * step;
 }
 
-// The fillet trace's reading of the converged pair q (radius r) of node i (of n, parameters in p
-// in running order), once its ball's cross-section (the plane through its centre across the
-// spine n1 x n2) passes the node farther than kStationShare of the branch's longer step beside
+// The fillet trace's reading of the converged pair q (radius r, tolerance tol) of node i (of n,
+// parameters in p in running order), once its ball's cross-section (the plane through its centre
+// across the spine n1 x n2) passes the node farther than kStationShare of the branch's longer step beside
 // it or kPinShare of its shorter one: 100 when the node has a ball of its own (the one whose
 // cross-section runs through the node: its centre's distance from the node is least along the
 // fillet there), q moved onto it in the second case, or where q's centre lies farther from the
 // node than that ball's by more than kFartherShare of the longer step (q is then no neighbour of
 // it on the fillet: beside a cone's apex the cross-sections of balls far along the fillet pass
-// near a node); kBallTooBig when that ball does not fit;
+// near a node); kBallTooBig when that ball does not fit. A pair passing the node nearer than
+// that is the node's where it rounds the node's corner (BallSpansCorner); one that does not is
+// replaced by the node's own ball where that one rounds it and fits, and else gives no pair;
 // else the refiner slid along the fillet to the ball of another place, kAcrossAGap once the
 // trace has begun (begun: the fillet breaks off before this node) and kAwayFromNode before.
 // The refiner converges on some ball near the node, aside from its own by a fraction of the
@@ -1263,12 +1265,25 @@ bool AwayFromStation(Bspline* S1, Bspline* S2, const double* p, int n, int i, co
 // more tightly than the centre lies from the node): the refiner's pair stays, unless its
 // cross-section passes the node farther than kElsewhereShare of the longer step (it is then the
 // ball of another place, and the node has none it can give: kAcrossAGap or kAwayFromNode).
-int OwnBall(Bspline* S1, Bspline* S2, double r, const double* p, int n, int i, double q[4], bool begun) {
+int OwnBall(Bspline* S1, Bspline* S2, double r, const double* p, int n, int i, double q[4], bool begun, double tol) {
   double X[3], g[4], shorter, longer;
   StepsBeside(S1, p, n, i, X, &shorter, &longer);
   if (!(longer > 0.0) || ContactResidual(S1, S2, r, q, X, g) != 4) return 100;
   const double off = std::fabs(g[3]);
-  if (!(off > kStationShare * longer) && !(off > kPinShare * shorter)) return 100;
+  const bool aside = off > kStationShare * longer || off > kPinShare * shorter;
+  // A pair whose cross-section passes the node within that is the node's ball where it rounds
+  // the node's corner. Beside a cone's apex the cross-section of a ball far along the fillet can
+  // run through the node (both on a plane the surfaces are symmetric about) while that ball lies
+  // beyond a surface's tangent plane at the node: the node's own ball is sought then, and
+  // without one that rounds the corner the node has none. The corner test tells nothing where
+  // the node is no point of both surfaces (a contact pair fed back, a node off the
+  // intersection: its points kStationShare of the shorter step apart) or the ball is no larger
+  // than the refinement's noise.
+  double P[3], Q[3];
+  Eval3DPointOnSurfCoord(S1, p[5 * i], p[5 * i + 1], 0, 0, P);
+  Eval3DPointOnSurfCoord(S2, p[5 * i + 2], p[5 * i + 3], 0, 0, Q);
+  const bool corner = VecDist3(P, Q) <= kStationShare * shorter && r > kStepNoise * tol;
+  if (!aside && (!corner || BallSpansCorner(S1, S2, r, q, X))) return 100;
   const bool held[4] = {false, false, false, false};
   double own[4] = {q[0], q[1], q[2], q[3]};
   // Where the fillet's spine bends more tightly than the node lies from it (beside a cone's
@@ -1280,6 +1295,12 @@ int OwnBall(Bspline* S1, Bspline* S2, double r, const double* p, int n, int i, d
   if (GrowBall(S1, S2, r, X, grown) && (!found || CentreFrom(S1, r, grown, X) < CentreFrom(S1, r, own, X))) {
     for (int k = 0; k < 4; ++k) own[k] = grown[k];
     found = true;
+  }
+  if (!aside) {
+    if (!found || !BallSpansCorner(S1, S2, r, own, X) || !BallFits(S1, S2, r, own))
+      return begun ? kAcrossAGap : kAwayFromNode;
+    for (int k = 0; k < 4; ++k) q[k] = own[k];
+    return 100;
   }
   if (!found) return begun ? kAcrossAGap : kAwayFromNode;
   if (!BallFits(S1, S2, r, own)) return kBallTooBig;
@@ -1334,7 +1355,7 @@ int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, Intersection
     const double nb[4] = {p[5 * j], p[5 * j + 1], p[5 * j + 2], p[5 * j + 3]};
     bool edged = false;
     int refined = RefineSelected(S1, S2, p[5 * i + 4], q, nb, tol, &edged);
-    if (refined == 100) refined = OwnBall(S1, S2, p[5 * i + 4], p, n, i, q, out->nodeCount > 0);
+    if (refined == 100) refined = OwnBall(S1, S2, p[5 * i + 4], p, n, i, q, out->nodeCount > 0, tol);
     if (refined == 100 && edged && AwayFromStation(S1, S2, p, n, i, q, p[5 * i + 4])) {
       // The refiner went along an edge to the ball of another place; the node's own ball, grown
       // from the node, is taken where there is one that rounds its corner and fits.

@@ -1539,4 +1539,46 @@ TEST_F(FilletBall, ANodeWhoseRefinerRanAlongAnEdgeKeepsItsOwnBall) {
   }
 }
 
+// The cylinder of radius 0.2 about the line x = 0.3, y = 0 (along z) cuts the cone in a branch
+// from (0.1, 0, 0.9), beside the apex, to (0.5, 0, 0.5), both on the plane y = 0 the two
+// surfaces are symmetric about. The ball of 0.36 at the far end has that plane for its
+// cross-section, which runs through the first node too, but lies 0.8 from it, beyond the
+// cone's tangent plane there: not the node's ball, whose own lies beyond the apex. A trace from
+// the apex end keeps the balls of the branch from its third node on, at every size (at 0.01 the
+// refiner's steps from the first node end on that far ball).
+TEST_F(FilletBall, ATraceBesideAnApexTakesNoBallWhoseCrossSectionOnlyRunsThroughItsNode) {
+  for (const double size : {0.01, 0.04, 1e-6, 1e6})
+    for (const bool moved : {false, true}) {
+      SCOPED_TRACE(::testing::Message() << "size " << size << (moved ? " moved" : ""));
+      Place at;
+      at.scale = size;
+      for (int q = 0; q < 3; ++q) at.shift[q] = moved ? 3e4 * size * (q + 1) : 0.0;
+      Place off = at;
+      off.shift[0] += 0.3 * size;
+      BsplineKeeper keep;
+      Bspline* S1 = keep(shapes::Cone(kZ, kX, 1.0, 0.0, 0.0, 1.0, at));
+      Bspline* S2 = keep(shapes::Cylinder(kZ, kX, 0.2, -0.2, 1.2, off));
+      IntersectionTraceList* list = MallocIntersectionTraceList();
+      ASSERT_EQ(NewIntersect(S1, S2, list, 0.01, 1e-7), 0);
+      for (IntersectionTrace* t = list->head; t; t = t->next) {
+        RearrangeIntersectList(t);
+        double X[3];
+        at.Unmap(&t->tail->x, X);
+        const double apexEnd[3] = {0.1, 0.0, 0.9};
+        if (!(VecDist3(X, apexEnd) < 1e-6)) continue;
+        IntersectionTrace* in = MallocIntersectionTrace();
+        for (const IntersectionTraceNode* m = t->tail; m; m = m->prev)
+          AppendTraceNode(in, &m->x, m->u1, m->v1, m->u2, m->v2);
+        in->open = 1;
+        SetRadiusArray(S1, in, 0.36 * size, 0, 0, 0, 0, 0, 0);
+        IntersectionTrace* out = MallocIntersectionTrace();
+        NewFilletTrace(S1, S2, in, out, 1e-9 * shapes::PairSize(S1, S2));
+        EXPECT_GE(out->nodeCount, in->nodeCount - 2) << Messages();
+        FreeTrace(out);
+        FreeTrace(in);
+      }
+      FreeIntersectionTraceList(list);
+    }
+}
+
 }  // namespace
