@@ -1416,6 +1416,42 @@ int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, Intersection
                                                                                                  : 100;
       };
       int apart = Apart(q, turns);
+      // Whether the pair c is the ball grown from node j (its point Y): their centres a
+      // refinement's noise apart.
+      auto GrownAt = [&](int j, const double* Y, const double* c) {
+        double g[4] = {p[5 * j], p[5 * j + 1], p[5 * j + 2], p[5 * j + 3]}, C[3];
+        SurfPoint e;
+        if (!GrowBall(S1, S2, p[5 * j + 4], Y, g) || !Evaluate(S1, g[0], g[1], e, false)) return false;
+        for (int k = 0; k < 3; ++k) C[k] = e.d[0][k] + p[5 * j + 4] * e.n[k];
+        return CentreFrom(S1, p[5 * j + 4], c, C) <= noise;
+      };
+      // The first pair slid to the ball of another place whose cross-section passes its node
+      // (beside a cone's apex, on a plane the surfaces are symmetric about): the first node's
+      // ball continued back from the pair c, its cross-section through that node, replaces it
+      // where it rounds the node's corner, fits, lies nearer the node, and c follows on from it.
+      auto FirstAgain = [&](const double* c) {
+        const bool held[4] = {false, false, false, false};
+        const double rf = out->head->filletParam;
+        double f[4] = {c[0], c[1], c[2], c[3]}, was[2][3];
+        if (!SolveContact(S1, S2, rf, f, held, X) || !BallSpansCorner(S1, S2, rf, f, X) || !BallFits(S1, S2, rf, f) ||
+            !(CentreFrom(S1, rf, f, X) < CentreFrom(S1, rf, tail, X)) || !GrownAt(first, X, f))
+          return false;
+        for (int k = 0; k < 2; ++k)
+          for (int e = 0; e < 3; ++e) was[k][e] = prev[k][e];
+        Eval3DPointOnSurfCoord(S1, f[0], f[1], 0, 0, prev[0]);
+        Eval3DPointOnSurfCoord(S2, f[2], f[3], 0, 0, prev[1]);
+        const bool back = Follow(c);
+        if (back || LeapsAGap(S1, S2, p + 5 * last, p + 5 * i, f, c, prev, P, VecSize3(dXi), tol)) {
+          for (int k = 0; k < 2; ++k)
+            for (int e = 0; e < 3; ++e) prev[k][e] = was[k][e];
+          Follow(c);
+          return false;
+        }
+        IntersectionTraceNode* h = out->head;
+        h->u1 = f[0], h->v1 = f[1], h->u2 = f[2], h->v2 = f[3];
+        h->x = prev[0][0], h->y = prev[0][1], h->z = prev[0][2];
+        return true;
+      };
       // Where the fillet's spine bends sharply (a hyperbola's vertex beside a cone's apex, whose
       // ball sits on the axis) balls far apart along it have cross-sections that pass the node
       // within a step, and the refiner may take one of those for the node's. The node's ball
@@ -1427,18 +1463,9 @@ int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, Intersection
       // the end of its stretch, and the node's own, if any, another.
       if (turns || apart == kAcrossAGap) {
         const bool held[4] = {false, false, false, false};
-        // Whether the pair c is the ball grown from the node: their centres a refinement's
-        // noise apart.
-        auto GrownHere = [&](const double* c) {
-          double g[4] = {p[5 * i], p[5 * i + 1], p[5 * i + 2], p[5 * i + 3]}, C[3];
-          SurfPoint e;
-          if (!GrowBall(S1, S2, p[5 * i + 4], Xi, g) || !Evaluate(S1, g[0], g[1], e, false)) return false;
-          for (int k = 0; k < 3; ++k) C[k] = e.d[0][k] + p[5 * i + 4] * e.n[k];
-          return CentreFrom(S1, p[5 * i + 4], c, C) <= noise;
-        };
         double c[4] = {tail[0], tail[1], tail[2], tail[3]};
         if (SolveContact(S1, S2, p[5 * i + 4], c, held, Xi) && BallSpansCorner(S1, S2, p[5 * i + 4], c, Xi) &&
-            BallFits(S1, S2, p[5 * i + 4], c) && (turns || GrownHere(c))) {
+            BallFits(S1, S2, p[5 * i + 4], c) && (turns || GrownAt(i, Xi, c))) {
           const bool back = Follow(c);
           if (!back && Apart(c, back) == 100) {
             for (int k = 0; k < 4; ++k) q[k] = c[k];
@@ -1448,15 +1475,16 @@ int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, Intersection
           }
         }
       }
-      if (apart != 100 && out->nodeCount == 1 && !SmallVector(dXi, noise) &&
-          VecDist3(prev[0], X) + VecDist3(prev[1], X) > VecDist3(P[0], Xi) + VecDist3(P[1], Xi)) {
+      const bool firstSlid = apart != 100 && out->nodeCount == 1 && !SmallVector(dXi, noise) &&
+                             VecDist3(prev[0], X) + VecDist3(prev[1], X) > VecDist3(P[0], Xi) + VecDist3(P[1], Xi);
+      if (firstSlid && !FirstAgain(q)) {
         if (!missing) ReportNoBall(InputPlace(first), n, apart);
         missing = true;
         FreeTraceNodes(out);
         for (int k = 0; k < 2; ++k)
           for (int c = 0; c < 3; ++c) moved[k] = false, d[k][c] = 0.0;
       } else {
-        refined = apart;
+        refined = firstSlid ? 100 : apart;
       }
     }
     if (refined != 100) {

@@ -1581,4 +1581,42 @@ TEST_F(FilletBall, ATraceBesideAnApexTakesNoBallWhoseCrossSectionOnlyRunsThrough
     }
 }
 
+// The sphere of radius 0.1 about (0.1, 0, 0.85), beside the cone's apex, meets the cone in a loop
+// about the plane y = 0 the two are symmetric about; its branch from (0.059, 0, 0.941) on that
+// plane has a ball of 0.14 at every node. Off the plane the cross-section of another ball runs
+// through the first node too, and where the refiner's steps end there (at 0.01, moved 3e4
+// sizes) the pair of the second node turns back against it: the trace begins at the first node
+// all the same, with its own ball, on the plane.
+TEST_F(FilletBall, ATraceBesideAnApexBeginsWithItsFirstNodesOwnBall) {
+  for (const double size : {0.01, 1e-6, 1e6})
+    for (const bool moved : {false, true}) {
+      SCOPED_TRACE(::testing::Message() << "size " << size << (moved ? " moved" : ""));
+      Place at;
+      at.scale = size;
+      for (int q = 0; q < 3; ++q) at.shift[q] = moved ? 3e4 * size * (q + 1) : 0.0;
+      Place off = at;
+      off.shift[0] += 0.1 * size, off.shift[2] += 0.85 * size;
+      BsplineKeeper keep;
+      Bspline* S1 = keep(shapes::Sphere(kZ, kX, 0.1, off));
+      Bspline* S2 = keep(shapes::Cone(kZ, kX, 1.0, 0.0, 0.0, 1.0, at));
+      IntersectionTraceList* list = MallocIntersectionTraceList();
+      ASSERT_EQ(NewIntersect(S1, S2, list, 0.01, 1e-7), 0);
+      int fromPlane = 0;
+      for (IntersectionTrace* t = list->head; t; t = t->next) {
+        RearrangeIntersectList(t);
+        double X[3];
+        at.Unmap(&t->head->x, X);
+        if (!(std::fabs(X[1]) < 1e-6 && X[0] < 0.08)) continue;
+        ++fromPlane;
+        SetRadiusArray(S1, t, 0.14 * size, 0, 0, 0, 0, 0, 0);
+        IntersectionTrace* out = MallocIntersectionTrace();
+        EXPECT_EQ(NewFilletTrace(S1, S2, t, out, 1e-9 * shapes::PairSize(S1, S2)), 0) << Messages();
+        EXPECT_EQ(out->nodeCount, t->nodeCount);
+        FreeTrace(out);
+      }
+      EXPECT_GE(fromPlane, 1);
+      FreeIntersectionTraceList(list);
+    }
+}
+
 }  // namespace
