@@ -1245,15 +1245,17 @@ bool AwayFromStation(Bspline* S1, Bspline* S2, const double* p, int n, int i, co
   return step > 0.0 && ContactResidual(S1, S2, r, q, X, g) == 4 && std::fabs(g[3]) > kStationShare * step;
 }
 
-// The fillet trace's reading of the converged pair q (radius r) of node i (of n, parameters in p
-// in running order), once its ball's cross-section (the plane through its centre across the
-// spine n1 x n2) passes the node farther than kStationShare of the branch's longer step beside
+// The fillet trace's reading of the converged pair q (radius r, tolerance tol) of node i (of n,
+// parameters in p in running order), once its ball's cross-section (the plane through its centre
+// across the spine n1 x n2) passes the node farther than kStationShare of the branch's longer step beside
 // it or kPinShare of its shorter one: 100 when the node has a ball of its own (the one whose
 // cross-section runs through the node: its centre's distance from the node is least along the
 // fillet there), q moved onto it in the second case, or where q's centre lies farther from the
 // node than that ball's by more than kFartherShare of the longer step (q is then no neighbour of
 // it on the fillet: beside a cone's apex the cross-sections of balls far along the fillet pass
-// near a node); kBallTooBig when that ball does not fit;
+// near a node); kBallTooBig when that ball does not fit. A pair passing the node nearer than
+// that is the node's where it rounds the node's corner (BallSpansCorner); one that does not is
+// replaced by the node's own ball where that one rounds it and fits, and else gives no pair;
 // else the refiner slid along the fillet to the ball of another place, kAcrossAGap once the
 // trace has begun (begun: the fillet breaks off before this node) and kAwayFromNode before.
 // The refiner converges on some ball near the node, aside from its own by a fraction of the
@@ -1263,12 +1265,25 @@ bool AwayFromStation(Bspline* S1, Bspline* S2, const double* p, int n, int i, co
 // more tightly than the centre lies from the node): the refiner's pair stays, unless its
 // cross-section passes the node farther than kElsewhereShare of the longer step (it is then the
 // ball of another place, and the node has none it can give: kAcrossAGap or kAwayFromNode).
-int OwnBall(Bspline* S1, Bspline* S2, double r, const double* p, int n, int i, double q[4], bool begun) {
+int OwnBall(Bspline* S1, Bspline* S2, double r, const double* p, int n, int i, double q[4], bool begun, double tol) {
   double X[3], g[4], shorter, longer;
   StepsBeside(S1, p, n, i, X, &shorter, &longer);
   if (!(longer > 0.0) || ContactResidual(S1, S2, r, q, X, g) != 4) return 100;
   const double off = std::fabs(g[3]);
-  if (!(off > kStationShare * longer) && !(off > kPinShare * shorter)) return 100;
+  const bool aside = off > kStationShare * longer || off > kPinShare * shorter;
+  // A pair whose cross-section passes the node within that is the node's ball where it rounds
+  // the node's corner. Beside a cone's apex the cross-section of a ball far along the fillet can
+  // run through the node (both on a plane the surfaces are symmetric about) while that ball lies
+  // beyond a surface's tangent plane at the node: the node's own ball is sought then, and
+  // without one that rounds the corner the node has none. The corner test tells nothing where
+  // the node is no point of both surfaces (a contact pair fed back, a node off the
+  // intersection: its points kStationShare of the shorter step apart) or the ball is no larger
+  // than the refinement's noise.
+  double P[3], Q[3];
+  Eval3DPointOnSurfCoord(S1, p[5 * i], p[5 * i + 1], 0, 0, P);
+  Eval3DPointOnSurfCoord(S2, p[5 * i + 2], p[5 * i + 3], 0, 0, Q);
+  const bool corner = VecDist3(P, Q) <= kStationShare * shorter && r > kStepNoise * tol;
+  if (!aside && (!corner || BallSpansCorner(S1, S2, r, q, X))) return 100;
   const bool held[4] = {false, false, false, false};
   double own[4] = {q[0], q[1], q[2], q[3]};
   // Where the fillet's spine bends more tightly than the node lies from it (beside a cone's
@@ -1280,6 +1295,12 @@ int OwnBall(Bspline* S1, Bspline* S2, double r, const double* p, int n, int i, d
   if (GrowBall(S1, S2, r, X, grown) && (!found || CentreFrom(S1, r, grown, X) < CentreFrom(S1, r, own, X))) {
     for (int k = 0; k < 4; ++k) own[k] = grown[k];
     found = true;
+  }
+  if (!aside) {
+    if (!found || !BallSpansCorner(S1, S2, r, own, X) || !BallFits(S1, S2, r, own))
+      return begun ? kAcrossAGap : kAwayFromNode;
+    for (int k = 0; k < 4; ++k) q[k] = own[k];
+    return 100;
   }
   if (!found) return begun ? kAcrossAGap : kAwayFromNode;
   if (!BallFits(S1, S2, r, own)) return kBallTooBig;
@@ -1334,7 +1355,7 @@ int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, Intersection
     const double nb[4] = {p[5 * j], p[5 * j + 1], p[5 * j + 2], p[5 * j + 3]};
     bool edged = false;
     int refined = RefineSelected(S1, S2, p[5 * i + 4], q, nb, tol, &edged);
-    if (refined == 100) refined = OwnBall(S1, S2, p[5 * i + 4], p, n, i, q, out->nodeCount > 0);
+    if (refined == 100) refined = OwnBall(S1, S2, p[5 * i + 4], p, n, i, q, out->nodeCount > 0, tol);
     if (refined == 100 && edged && AwayFromStation(S1, S2, p, n, i, q, p[5 * i + 4])) {
       // The refiner went along an edge to the ball of another place; the node's own ball, grown
       // from the node, is taken where there is one that rounds its corner and fits.
@@ -1395,16 +1416,56 @@ int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, Intersection
                                                                                                  : 100;
       };
       int apart = Apart(q, turns);
+      // Whether the pair c is the ball grown from node j (its point Y): their centres a
+      // refinement's noise apart.
+      auto GrownAt = [&](int j, const double* Y, const double* c) {
+        double g[4] = {p[5 * j], p[5 * j + 1], p[5 * j + 2], p[5 * j + 3]}, C[3];
+        SurfPoint e;
+        if (!GrowBall(S1, S2, p[5 * j + 4], Y, g) || !Evaluate(S1, g[0], g[1], e, false)) return false;
+        for (int k = 0; k < 3; ++k) C[k] = e.d[0][k] + p[5 * j + 4] * e.n[k];
+        return CentreFrom(S1, p[5 * j + 4], c, C) <= noise;
+      };
+      // The first pair slid to the ball of another place whose cross-section passes its node
+      // (beside a cone's apex, on a plane the surfaces are symmetric about): the first node's
+      // ball continued back from the pair c, its cross-section through that node, replaces it
+      // where it rounds the node's corner, fits, lies nearer the node, and c follows on from it.
+      auto FirstAgain = [&](const double* c) {
+        const bool held[4] = {false, false, false, false};
+        const double rf = out->head->filletParam;
+        double f[4] = {c[0], c[1], c[2], c[3]}, was[2][3];
+        if (!SolveContact(S1, S2, rf, f, held, X) || !BallSpansCorner(S1, S2, rf, f, X) || !BallFits(S1, S2, rf, f) ||
+            !(CentreFrom(S1, rf, f, X) < CentreFrom(S1, rf, tail, X)) || !GrownAt(first, X, f))
+          return false;
+        for (int k = 0; k < 2; ++k)
+          for (int e = 0; e < 3; ++e) was[k][e] = prev[k][e];
+        Eval3DPointOnSurfCoord(S1, f[0], f[1], 0, 0, prev[0]);
+        Eval3DPointOnSurfCoord(S2, f[2], f[3], 0, 0, prev[1]);
+        const bool back = Follow(c);
+        if (back || LeapsAGap(S1, S2, p + 5 * last, p + 5 * i, f, c, prev, P, VecSize3(dXi), tol)) {
+          for (int k = 0; k < 2; ++k)
+            for (int e = 0; e < 3; ++e) prev[k][e] = was[k][e];
+          Follow(c);
+          return false;
+        }
+        IntersectionTraceNode* h = out->head;
+        h->u1 = f[0], h->v1 = f[1], h->u2 = f[2], h->v2 = f[3];
+        h->x = prev[0][0], h->y = prev[0][1], h->z = prev[0][2];
+        return true;
+      };
       // Where the fillet's spine bends sharply (a hyperbola's vertex beside a cone's apex, whose
       // ball sits on the axis) balls far apart along it have cross-sections that pass the node
       // within a step, and the refiner may take one of those for the node's. The node's ball
       // continued from the last pair, its cross-section through the node, is taken instead
-      // where it rounds the node's corner, fits and follows on from that pair.
-      if (turns) {
+      // where it rounds the node's corner, fits and follows on from that pair. Where the
+      // refiner's pair reads as a gap (the mirror image across the vertex lies ahead, on the
+      // far side of it) that ball must also be the node's own, the one grown from the node: in a
+      // real break the ball continued from the last pair is that pair's neighbour slid back to
+      // the end of its stretch, and the node's own, if any, another.
+      if (turns || apart == kAcrossAGap) {
         const bool held[4] = {false, false, false, false};
         double c[4] = {tail[0], tail[1], tail[2], tail[3]};
         if (SolveContact(S1, S2, p[5 * i + 4], c, held, Xi) && BallSpansCorner(S1, S2, p[5 * i + 4], c, Xi) &&
-            BallFits(S1, S2, p[5 * i + 4], c)) {
+            BallFits(S1, S2, p[5 * i + 4], c) && (turns || GrownAt(i, Xi, c))) {
           const bool back = Follow(c);
           if (!back && Apart(c, back) == 100) {
             for (int k = 0; k < 4; ++k) q[k] = c[k];
@@ -1414,15 +1475,16 @@ int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, Intersection
           }
         }
       }
-      if (apart != 100 && out->nodeCount == 1 && !SmallVector(dXi, noise) &&
-          VecDist3(prev[0], X) + VecDist3(prev[1], X) > VecDist3(P[0], Xi) + VecDist3(P[1], Xi)) {
+      const bool firstSlid = apart != 100 && out->nodeCount == 1 && !SmallVector(dXi, noise) &&
+                             VecDist3(prev[0], X) + VecDist3(prev[1], X) > VecDist3(P[0], Xi) + VecDist3(P[1], Xi);
+      if (firstSlid && !FirstAgain(q)) {
         if (!missing) ReportNoBall(InputPlace(first), n, apart);
         missing = true;
         FreeTraceNodes(out);
         for (int k = 0; k < 2; ++k)
           for (int c = 0; c < 3; ++c) moved[k] = false, d[k][c] = 0.0;
       } else {
-        refined = apart;
+        refined = firstSlid ? 100 : apart;
       }
     }
     if (refined != 100) {

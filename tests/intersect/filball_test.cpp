@@ -1466,7 +1466,9 @@ TEST_F(FilletBall, ABallWhoseContactLiesOnTheSeamIsFound) {
 // The plane x = 0.1, facing the cone's axis, cuts the cone in a hyperbola whose vertex's ball
 // sits on the apex, centred on the axis: its neighbours' balls lie a tenth of the size to either
 // side, and so do their mirror images across the plane through the axis, whose cross-sections
-// pass the nodes within a step. A trace from the vertex follows the branch to its last ball.
+// pass the nodes within a step. A trace from the vertex follows the branch to its last ball, and
+// so does one toward it: the node beside the vertex keeps the ball on the side the trace came
+// from, not its mirror image, which would read as a break in the fillet.
 TEST_F(FilletBall, ATraceFromAHyperbolasVertexBesideAnApexFollowsItsBranch) {
   const double o[3] = {0.1, 1.0, -0.2}, e1[3] = {0.0, -2.0, 0.0}, e2[3] = {0.0, 0.0, 1.4};
   const double vertex[3] = {0.1, 0.0, 0.9};
@@ -1485,17 +1487,20 @@ TEST_F(FilletBall, ATraceFromAHyperbolasVertexBesideAnApexFollowsItsBranch) {
       at.Unmap(&t->tail->x, X);
       if (!(VecDist3(X, vertex) < 1e-6)) continue;
       ++fromVertex;
-      // The branch from the vertex.
-      IntersectionTrace* in = MallocIntersectionTrace();
-      for (const IntersectionTraceNode* m = t->tail; m; m = m->prev) AppendTraceNode(in, &m->x, m->u1, m->v1, m->u2, m->v2);
-      in->open = 1;
-      SetRadiusArray(S1, in, 0.1 * at.scale, 0, 0, 0, 0, 0, 0);
-      IntersectionTrace* out = MallocIntersectionTrace();
-      NewFilletTrace(S1, S2, in, out, tol);
-      // The node at the far end, beyond the cone's base, has no ball.
-      EXPECT_GE(out->nodeCount, in->nodeCount - 1) << Messages();
-      FreeTrace(out);
-      FreeTrace(in);
+      for (const bool toward : {false, true}) {
+        SCOPED_TRACE(toward ? "toward the vertex" : "from the vertex");
+        IntersectionTrace* in = MallocIntersectionTrace();
+        for (const IntersectionTraceNode* m = toward ? t->head : t->tail; m; m = toward ? m->next : m->prev)
+          AppendTraceNode(in, &m->x, m->u1, m->v1, m->u2, m->v2);
+        in->open = 1;
+        SetRadiusArray(S1, in, 0.1 * at.scale, 0, 0, 0, 0, 0, 0);
+        IntersectionTrace* out = MallocIntersectionTrace();
+        NewFilletTrace(S1, S2, in, out, tol);
+        // The node at the far end, beyond the cone's base, has no ball.
+        EXPECT_GE(out->nodeCount, in->nodeCount - 1) << Messages();
+        FreeTrace(out);
+        FreeTrace(in);
+      }
     }
     EXPECT_GE(fromVertex, 1);
     FreeIntersectionTraceList(list);
@@ -1532,6 +1537,86 @@ TEST_F(FilletBall, ANodeWhoseRefinerRanAlongAnEdgeKeepsItsOwnBall) {
     if (unit.empty()) unit = kept;
     EXPECT_EQ(kept, unit);
   }
+}
+
+// The cylinder of radius 0.2 about the line x = 0.3, y = 0 (along z) cuts the cone in a branch
+// from (0.1, 0, 0.9), beside the apex, to (0.5, 0, 0.5), both on the plane y = 0 the two
+// surfaces are symmetric about. The ball of 0.36 at the far end has that plane for its
+// cross-section, which runs through the first node too, but lies 0.8 from it, beyond the
+// cone's tangent plane there: not the node's ball, whose own lies beyond the apex. A trace from
+// the apex end keeps the balls of the branch from its third node on, at every size (at 0.01 the
+// refiner's steps from the first node end on that far ball).
+TEST_F(FilletBall, ATraceBesideAnApexTakesNoBallWhoseCrossSectionOnlyRunsThroughItsNode) {
+  for (const double size : {0.01, 0.04, 1e-6, 1e6})
+    for (const bool moved : {false, true}) {
+      SCOPED_TRACE(::testing::Message() << "size " << size << (moved ? " moved" : ""));
+      Place at;
+      at.scale = size;
+      for (int q = 0; q < 3; ++q) at.shift[q] = moved ? 3e4 * size * (q + 1) : 0.0;
+      Place off = at;
+      off.shift[0] += 0.3 * size;
+      BsplineKeeper keep;
+      Bspline* S1 = keep(shapes::Cone(kZ, kX, 1.0, 0.0, 0.0, 1.0, at));
+      Bspline* S2 = keep(shapes::Cylinder(kZ, kX, 0.2, -0.2, 1.2, off));
+      IntersectionTraceList* list = MallocIntersectionTraceList();
+      ASSERT_EQ(NewIntersect(S1, S2, list, 0.01, 1e-7), 0);
+      for (IntersectionTrace* t = list->head; t; t = t->next) {
+        RearrangeIntersectList(t);
+        double X[3];
+        at.Unmap(&t->tail->x, X);
+        const double apexEnd[3] = {0.1, 0.0, 0.9};
+        if (!(VecDist3(X, apexEnd) < 1e-6)) continue;
+        IntersectionTrace* in = MallocIntersectionTrace();
+        for (const IntersectionTraceNode* m = t->tail; m; m = m->prev)
+          AppendTraceNode(in, &m->x, m->u1, m->v1, m->u2, m->v2);
+        in->open = 1;
+        SetRadiusArray(S1, in, 0.36 * size, 0, 0, 0, 0, 0, 0);
+        IntersectionTrace* out = MallocIntersectionTrace();
+        NewFilletTrace(S1, S2, in, out, 1e-9 * shapes::PairSize(S1, S2));
+        EXPECT_GE(out->nodeCount, in->nodeCount - 2) << Messages();
+        FreeTrace(out);
+        FreeTrace(in);
+      }
+      FreeIntersectionTraceList(list);
+    }
+}
+
+// The sphere of radius 0.1 about (0.1, 0, 0.85), beside the cone's apex, meets the cone in a loop
+// about the plane y = 0 the two are symmetric about; its branch from (0.059, 0, 0.941) on that
+// plane has a ball of 0.14 at every node. Off the plane the cross-section of another ball runs
+// through the first node too, and where the refiner's steps end there (at 0.01, moved 3e4
+// sizes) the pair of the second node turns back against it: the trace begins at the first node
+// all the same, with its own ball, on the plane.
+TEST_F(FilletBall, ATraceBesideAnApexBeginsWithItsFirstNodesOwnBall) {
+  for (const double size : {0.01, 1e-6, 1e6})
+    for (const bool moved : {false, true}) {
+      SCOPED_TRACE(::testing::Message() << "size " << size << (moved ? " moved" : ""));
+      Place at;
+      at.scale = size;
+      for (int q = 0; q < 3; ++q) at.shift[q] = moved ? 3e4 * size * (q + 1) : 0.0;
+      Place off = at;
+      off.shift[0] += 0.1 * size, off.shift[2] += 0.85 * size;
+      BsplineKeeper keep;
+      Bspline* S1 = keep(shapes::Sphere(kZ, kX, 0.1, off));
+      Bspline* S2 = keep(shapes::Cone(kZ, kX, 1.0, 0.0, 0.0, 1.0, at));
+      IntersectionTraceList* list = MallocIntersectionTraceList();
+      ASSERT_EQ(NewIntersect(S1, S2, list, 0.01, 1e-7), 0);
+      int fromPlane = 0;
+      for (IntersectionTrace* t = list->head; t; t = t->next) {
+        RearrangeIntersectList(t);
+        double X[3];
+        at.Unmap(&t->head->x, X);
+        if (!(std::fabs(X[1]) < 1e-6 && X[0] < 0.08)) continue;
+        ++fromPlane;
+        SetRadiusArray(S1, t, 0.14 * size, 0, 0, 0, 0, 0, 0);
+        IntersectionTrace* out = MallocIntersectionTrace();
+        EXPECT_EQ(NewFilletTrace(S1, S2, t, out, 1e-9 * shapes::PairSize(S1, S2)), 0) << Messages();
+        EXPECT_EQ(out->nodeCount, t->nodeCount);
+        FreeTrace(out);
+      }
+      EXPECT_GE(fromPlane, 1);
+      FreeIntersectionTraceList(list);
+    }
 }
 
 }  // namespace
