@@ -2874,6 +2874,23 @@ bool StepsOverFirstChord(const IntersectionTrace* tr, const Params& prev, const 
   return f[0] < f[1] && Closes(Of(a), prev, cur);
 }
 
+// A first chord at most this many point tolerances long is a hop over a crease, not a step: a
+// march coming back lands beside it, not between its ends.
+constexpr double kShortFirstChordTols = 8.0;
+
+// True when the trace's first chord is a few point tolerances long (a seed beside a crease of a
+// faceted surface, the first step only hopping over it) and P lies within that length of both
+// its ends: the loop has come back to its seed. Coming back across the crease, the march lands
+// on it beside the chord's ends rather than between them in the parameters (Closes), or along
+// the chord (ArrivesAlongFirstChord), the branch bending there; marching on, it went round the
+// loop a second time.
+bool ReachesShortFirstChord(const IntersectionTrace* tr, const double P[3], double tolB) {
+  const IntersectionTraceNode *a = tr->head, *b = tr->head->next;
+  const double A[3] = {a->x, a->y, a->z}, B[3] = {b->x, b->y, b->z};
+  const double l = VecDist3(A, B);
+  return l <= kShortFirstChordTols * tolB && VecDist3(P, A) <= l && VecDist3(P, B) <= l;
+}
+
 // True when P lies nearer the trace's seed (its head) than some node after it: a march closing
 // its loop has gone away from the seed and comes back toward it. One that turns about an arc's
 // vertex just past its first node runs back between the seed and that node in a surface's
@@ -3762,7 +3779,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
                ((BesideChord(tr->head, tr->head->next, P) && Closes(cur, second, ref) &&
                  ArrivesAlongFirstChord(m, tr, prev, P)) ||
                 (seedBesidePole && ChordPasses(tr->tail, P, tr->head, m.tolB)) ||
-                StepsOverFirstChord(tr, prev, cur, P)) &&
+                StepsOverFirstChord(tr, prev, cur, P) || ReachesShortFirstChord(tr, P, m.tolB)) &&
                CameBack(tr, P)) {
       const double H[3] = {tr->head->x, tr->head->y, tr->head->z};
       Params closing = seed;

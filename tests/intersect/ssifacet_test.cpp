@@ -1,0 +1,120 @@
+// Surface/surface intersections of coarse faceted nets (degree 1 round, as CAD tessellations
+// hand them over): branches bend at every crease the other surface crosses.
+#include <array>
+#include <cmath>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "bspline/crvlist.h"
+#include "bspline/ctrlnubs.h"
+#include "bspline/nubs.h"
+#include "bspline/sfree.h"
+#include "foundation/umalloc.h"
+#include "intersect/newintr.h"
+#include "tests/support/builders.h"
+#include "tests/support/kernel_fixture.h"
+
+namespace {
+
+class FacetIntersections : public KernelTest {};
+
+using P3 = std::array<double, 3>;
+
+// The rows of a rotation by `turn` about (1, 2, 3).
+void Turned(double turn, double f[3][3]) {
+  const double n = std::sqrt(14.0), k[3] = {1 / n, 2 / n, 3 / n}, c = std::cos(turn), s = std::sin(turn);
+  for (int j = 0; j < 3; ++j) {
+    const double x[3] = {double(j == 0), double(j == 1), double(j == 2)};
+    const double kx = k[j];
+    const double cross[3] = {k[1] * x[2] - k[2] * x[1], k[2] * x[0] - k[0] * x[2], k[0] * x[1] - k[1] * x[0]};
+    for (int q = 0; q < 3; ++q) f[j][q] = c * x[q] + s * cross[q] + (1 - c) * kx * k[q];
+  }
+}
+
+// A unit sphere (sphere true) or a cylinder of radius 1 and height 3 of nu facets round, closed
+// in u, turned by f and moved by shift, with rows control rows along of degree degV.
+Bspline* Faceted(bool sphere, int nu, int rows, int degV, const double f[3][3], const P3& shift, double start) {
+  std::vector<double> pts;
+  for (int j = 0; j < rows; ++j)
+    for (int i = 0; i <= nu; ++i) {
+      const double a = 2 * M_PI * (i % nu) / nu + start, s = double(j) / (rows - 1);
+      P3 p = {std::cos(a), std::sin(a), -1.5 + 3 * s};
+      if (sphere) {
+        const double ph = -M_PI / 2 + M_PI * s, r = j == 0 || j == rows - 1 ? 0.0 : std::cos(ph);
+        p = {r * std::cos(a), r * std::sin(a), std::sin(ph)};
+      }
+      for (int q = 0; q < 3; ++q) pts.push_back(p[0] * f[0][q] + p[1] * f[1][q] + p[2] * f[2][q] + shift[q]);
+    }
+  std::vector<double> ku = {0, 0}, kv(degV + 1, 0.0);
+  for (int i = 1; i < nu; ++i) ku.push_back(double(i) / nu);
+  ku.insert(ku.end(), {1, 1});
+  for (int j = 1; j < rows - degV; ++j) kv.push_back(double(j) / (rows - degV));
+  kv.insert(kv.end(), degV + 1, 1.0);
+  Bspline* s = BuildSurface(1, degV, nu + 1, rows, pts, ku, kv);
+  s->closedU = 1;
+  return s;
+}
+
+// The branches as points sampled on the first surface.
+std::vector<std::vector<P3>> Branches(Bspline* a, Bspline* b, int samples) {
+  BsplineList* list = nullptr;
+  EXPECT_EQ(CreateSrfSrfIntersectionCurves(a, b, &list), 1);
+  std::vector<std::vector<P3>> out;
+  for (BsplineList* n = list; n && n->next; n = n->next->next) {
+    const Bspline* c = n->item;
+    const double lo = c->knotsU[c->degreeU], hi = c->knotsU[NumCtrlU(c)];
+    out.emplace_back();
+    for (int i = 0; i <= samples; ++i) {
+      static const int d0[1] = {0};
+      double uv[1][3];
+      P3 P;
+      EvalPointOnGeometryM(c, lo + (hi - lo) * i / samples, 0, d0, d0, 1, 0, uv);
+      Eval3DPointOnSurfCoord(a, uv[0][0], uv[0][1], 0, 0, P.data());
+      out.back().push_back(P);
+    }
+  }
+  while (list) {
+    BsplineList* next = list->next;
+    Free(list);
+    list = next;
+  }
+  return out;
+}
+
+double Dist(const P3& p, const P3& q) { return std::hypot(p[0] - q[0], p[1] - q[1], p[2] - q[2]); }
+
+// A loop of a faceted sphere (degree 3 along its meridians) round a faceted cylinder's edge
+// whose seed falls a round-off beside one of the sphere's creases: the first step only hops
+// over the crease, and the march coming back landed on the crease beside that hop. It closes
+// there, once round, in either order of the surfaces: no stretch of a branch comes back over
+// another of it, and both orders give branches of the same total length.
+TEST_F(FacetIntersections, ALoopSeededBesideACreaseIsTracedOnce) {
+  double f[3][3], g[3][3];
+  Turned(0.7, f);
+  Turned(2.1, g);
+  BsplineKeeper keep;
+  Bspline* sphere = keep(Faceted(true, 7, 8, 3, f, {0, 0, 0}, 0.3));
+  Bspline* cylinder = keep(Faceted(false, 6, 6, 1, g, {0.31, -0.2, 0.17}, 0.1));
+  double total[2] = {0.0, 0.0};
+  for (int first = 0; first < 2; ++first) {
+    const auto bs = first ? Branches(cylinder, sphere, 400) : Branches(sphere, cylinder, 400);
+    for (const auto& s : bs) {
+      std::vector<double> arc(s.size(), 0.0);
+      for (size_t i = 1; i < s.size(); ++i) arc[i] = arc[i - 1] + Dist(s[i], s[i - 1]);
+      const double L = arc.back();
+      total[first] += L;
+      const bool closed = Dist(s.front(), s.back()) < 1e-6;
+      for (size_t i = 0; i < s.size(); i += 5)
+        for (size_t j = i + 1; j < s.size(); ++j) {
+          const double d = closed ? std::fmin(arc[j] - arc[i], L - arc[j] + arc[i]) : arc[j] - arc[i];
+          if (d > 0.05 * L) {
+            ASSERT_GT(Dist(s[i], s[j]), 1e-5) << first << " " << i << " " << j << " of " << L;
+          }
+        }
+    }
+  }
+  EXPECT_NEAR(total[0], total[1], 0.01 * total[0]);
+}
+
+}  // namespace
