@@ -252,6 +252,28 @@ IntersectionTraceList* PairBranches(const Pair& c) {
 }
 using OwnedBranches = Owned<IntersectionTraceList, FreeIntersectionTraceList>;
 
+// Size `size`, at the origin or moved 3e4 sizes from it.
+Place SizedPlace(double size, bool moved) {
+  Place at;
+  at.scale = size;
+  for (int q = 0; q < 3; ++q) at.shift[q] = moved ? 3e4 * size * (q + 1) : 0.0;
+  return at;
+}
+
+// The pair's branches, each ordered head to tail, whose head (or tail) lies, taken back to the
+// case's units, where `here` says; they stay in `list`, which the caller frees.
+std::vector<IntersectionTrace*> BranchesEndingWhere(IntersectionTraceList* list, const Place& at, bool tail,
+                                                    const std::function<bool(const double p[3])>& here) {
+  std::vector<IntersectionTrace*> kept;
+  for (IntersectionTrace* t = list->head; t; t = t->next) {
+    RearrangeIntersectList(t);
+    double X[3];
+    at.Unmap(tail ? &t->tail->x : &t->head->x, X);
+    if (here(X)) kept.push_back(t);
+  }
+  return kept;
+}
+
 // Size 1 at the origin; 1e-6 and 1e6 moved 1e4 sizes from it.
 std::vector<Place> Placements() {
   std::vector<Place> places(3);
@@ -1480,13 +1502,9 @@ TEST_F(FilletBall, ATraceFromAHyperbolasVertexBesideAnApexFollowsItsBranch) {
     const double tol = 1e-9 * shapes::PairSize(S1, S2);
     IntersectionTraceList* list = MallocIntersectionTraceList();
     ASSERT_EQ(NewIntersect(S1, S2, list, 0.01, 1e-7), 0);
-    int fromVertex = 0;
-    for (IntersectionTrace* t = list->head; t; t = t->next) {
-      RearrangeIntersectList(t);
-      double X[3];
-      at.Unmap(&t->tail->x, X);
-      if (!(VecDist3(X, vertex) < 1e-6)) continue;
-      ++fromVertex;
+    const auto fromVertex =
+        BranchesEndingWhere(list, at, true, [&](const double X[3]) { return VecDist3(X, vertex) < 1e-6; });
+    for (IntersectionTrace* t : fromVertex) {
       for (const bool toward : {false, true}) {
         SCOPED_TRACE(toward ? "toward the vertex" : "from the vertex");
         IntersectionTrace* in = MallocIntersectionTrace();
@@ -1502,7 +1520,7 @@ TEST_F(FilletBall, ATraceFromAHyperbolasVertexBesideAnApexFollowsItsBranch) {
         FreeTrace(in);
       }
     }
-    EXPECT_GE(fromVertex, 1);
+    EXPECT_GE(fromVertex.size(), 1u);
     FreeIntersectionTraceList(list);
   }
 }
@@ -1550,9 +1568,7 @@ TEST_F(FilletBall, ATraceBesideAnApexTakesNoBallWhoseCrossSectionOnlyRunsThrough
   for (const double size : {0.01, 0.04, 1e-6, 1e6})
     for (const bool moved : {false, true}) {
       SCOPED_TRACE(::testing::Message() << "size " << size << (moved ? " moved" : ""));
-      Place at;
-      at.scale = size;
-      for (int q = 0; q < 3; ++q) at.shift[q] = moved ? 3e4 * size * (q + 1) : 0.0;
+      const Place at = SizedPlace(size, moved);
       Place off = at;
       off.shift[0] += 0.3 * size;
       BsplineKeeper keep;
@@ -1591,9 +1607,7 @@ TEST_F(FilletBall, ATraceBesideAnApexBeginsWithItsFirstNodesOwnBall) {
   for (const double size : {0.01, 1e-6, 1e6})
     for (const bool moved : {false, true}) {
       SCOPED_TRACE(::testing::Message() << "size " << size << (moved ? " moved" : ""));
-      Place at;
-      at.scale = size;
-      for (int q = 0; q < 3; ++q) at.shift[q] = moved ? 3e4 * size * (q + 1) : 0.0;
+      const Place at = SizedPlace(size, moved);
       Place off = at;
       off.shift[0] += 0.1 * size, off.shift[2] += 0.85 * size;
       BsplineKeeper keep;
@@ -1601,20 +1615,16 @@ TEST_F(FilletBall, ATraceBesideAnApexBeginsWithItsFirstNodesOwnBall) {
       Bspline* S2 = keep(shapes::Cone(kZ, kX, 1.0, 0.0, 0.0, 1.0, at));
       IntersectionTraceList* list = MallocIntersectionTraceList();
       ASSERT_EQ(NewIntersect(S1, S2, list, 0.01, 1e-7), 0);
-      int fromPlane = 0;
-      for (IntersectionTrace* t = list->head; t; t = t->next) {
-        RearrangeIntersectList(t);
-        double X[3];
-        at.Unmap(&t->head->x, X);
-        if (!(std::fabs(X[1]) < 1e-6 && X[0] < 0.08)) continue;
-        ++fromPlane;
+      const auto fromPlane = BranchesEndingWhere(
+          list, at, false, [](const double X[3]) { return std::fabs(X[1]) < 1e-6 && X[0] < 0.08; });
+      for (IntersectionTrace* t : fromPlane) {
         SetRadiusArray(S1, t, 0.14 * size, 0, 0, 0, 0, 0, 0);
         IntersectionTrace* out = MallocIntersectionTrace();
         EXPECT_EQ(NewFilletTrace(S1, S2, t, out, 1e-9 * shapes::PairSize(S1, S2)), 0) << Messages();
         EXPECT_EQ(out->nodeCount, t->nodeCount);
         FreeTrace(out);
       }
-      EXPECT_GE(fromPlane, 1);
+      EXPECT_GE(fromPlane.size(), 1u);
       FreeIntersectionTraceList(list);
     }
 }
