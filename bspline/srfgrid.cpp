@@ -296,18 +296,18 @@ struct DerivativeBounds {
 // spline are splines whose control points are the net's differences, p (P[a+1] - P[a]) /
 // (t[a+p+1] - t[a+1]) and again (p - 1) (...) / (t[a+p] - t[a+1]), and a spline lies in the hull
 // of its control points. false where the first derivative is not bounded (an interior knot of
-// multiplicity above p) and for degree 1 with interior knots. At an interior knot of
-// multiplicity p (a kink), and over p knots within kKnotCluster of the domain (a kink turned
-// within that stretch, where the second differences divide round-off of the net by the square
-// of its length), the second derivative is bounded off them only (*clustered set), and a cell
-// across one is bounded as across a kink.
+// multiplicity above p). At an interior knot of multiplicity p (a kink: every interior knot of
+// degree 1, whose spans are flat along the direction), and over p knots within kKnotCluster of
+// the domain (a kink turned within that stretch, where the second differences divide round-off
+// of the net by the square of its length), the second derivative is bounded off them only
+// (*clustered set), and a cell across one is bounded as across a kink.
 const double kKnotCluster = 1e-8;
 
 bool NetBoundsAlong(const Bspline* s, bool alongU, double* first, double* second, bool* clustered) {
   const int p = alongU ? s->degreeU : s->degreeV;
   const int n = alongU ? NumCtrlU(s) : NumCtrlV(s), other = alongU ? NumCtrlV(s) : NumCtrlU(s);
   const double* t = alongU ? s->knotsU : s->knotsV;
-  if (p == 1 && n > 2) return false;
+  if (p == 1 && n > 2) *clustered = true;
   const double cluster = kKnotCluster * (t[n] - t[p]);
   // The net is one block, rows of u: a point's neighbour along the direction is `step` on.
   const double *X = s->X[0], *Y = s->Y[0], *Z = s->Z[0];
@@ -366,16 +366,18 @@ void KeepToTheSide(const Bspline* s, bool alongU, double middle, double* lo, dou
   }
 }
 
-// Whether [lo, hi] of parameter alongU meets a kink or a cluster of knots as NetBoundsAlong skips it.
-bool MeetsACluster(const Bspline* s, bool alongU, double lo, double hi) {
+// How many kinks and clusters of knots as NetBoundsAlong skips them [lo, hi] of parameter alongU
+// meets (0: none).
+int KinksMet(const Bspline* s, bool alongU, double lo, double hi) {
   const int p = alongU ? s->degreeU : s->degreeV, n = alongU ? NumCtrlU(s) : NumCtrlV(s);
   const double* t = alongU ? s->knotsU : s->knotsV;
   const double cluster = kKnotCluster * (t[n] - t[p]);
+  int met = 0;
   for (int a = 1; a + 1 < n; ++a) {
     const double span2 = t[a + p] - t[a + 1];
-    if (span2 <= cluster && t[a + p] >= lo && t[a + 1] <= hi) return true;
+    if (span2 <= cluster && t[a + p] >= lo && t[a + 1] <= hi) ++met;
   }
-  return false;
+  return met;
 }
 
 // How far the squared distance over a grid cell may fall below the least of its corners' (see
@@ -451,14 +453,24 @@ int SearchCells(Bspline* srf, const double p[3], const double* x, const double* 
   const double reach = std::fabs(*d) + du * b.u1 + dv * b.v1;
   // Across a kink or a cluster of knots the second derivative is unbounded, but the first is (the net's
   // bound): there the slope of f = |S - P|^2 along the parameter, 2 (S - P) . S_u, may fall by
-  // up to 4 reach |S_u|max, as often as the degree lets S_u turn, and over a cell of su it falls
-  // below its chord by that times su / 4 beside the second derivative's share; nor are the
-  // cell's sides a bound of |S_u| there.
+  // up to 4 H |S_u|max at each kink the cell meets, as often as the degree lets S_u turn, and
+  // over a cell of su it falls below its chord by that times su / 4 beside the second
+  // derivative's share; nor are the cell's sides a bound of |S_u| there. H is the cell's own: the
+  // nearest foot's distance and its diameter, which shrink as the search goes deeper and nearer
+  // (a degree-1 net, kinked at every knot, would refine every last-level cell along a crease
+  // within a top cell of P).
   const bool kinked = b.clusteredU || b.clusteredV;
+  auto kinkSlack = [&](int metU, int metV, double su, double sv) {
+    if (!metU && !metV) return 0.0;
+    const double H = std::sqrt(best) + su * b.u1 + sv * b.v1;
+    return metU * srf->degreeU * H * b.u1 * su + metV * srf->degreeV * H * b.v1 * sv;
+  };
   auto kinks = [&](double u0, double v0, double su, double sv, bool* acrossU, bool* acrossV) {
-    *acrossU = b.clusteredU && MeetsACluster(srf, true, u0, u0 + su);
-    *acrossV = b.clusteredV && MeetsACluster(srf, false, v0, v0 + sv);
-    return (*acrossU ? srf->degreeU * reach * b.u1 * su : 0.0) + (*acrossV ? srf->degreeV * reach * b.v1 * sv : 0.0);
+    const int metU = b.clusteredU ? KinksMet(srf, true, u0, u0 + su) : 0;
+    const int metV = b.clusteredV ? KinksMet(srf, false, v0, v0 + sv) : 0;
+    *acrossU = metU > 0;
+    *acrossV = metV > 0;
+    return kinkSlack(metU, metV, su, sv);
   };
   // The slack of a cell su x sv from its own sides: |S_u| su is at most the longer side along u
   // plus su^2 |S_uu|max (the derivative's spread over the cell) plus sv^2 |S_vv|max / 4 (how
@@ -492,8 +504,8 @@ int SearchCells(Bspline* srf, const double p[3], const double* x, const double* 
         for (int k = 0; k < std::min(feetCount, kFeetKept) && !searched; ++k)
           searched = feet[k][0] >= c.u0 - 1.5 * su && feet[k][0] <= u1 + 1.5 * su && feet[k][1] >= c.v0 - 1.5 * sv &&
                      feet[k][1] <= v1 + 1.5 * sv &&
-                     !(b.clusteredU && MeetsACluster(srf, true, std::fmin(feet[k][0], c.u0), std::fmax(feet[k][0], u1))) &&
-                     !(b.clusteredV && MeetsACluster(srf, false, std::fmin(feet[k][1], c.v0), std::fmax(feet[k][1], v1)));
+                     !(b.clusteredU && KinksMet(srf, true, std::fmin(feet[k][0], c.u0), std::fmax(feet[k][0], u1))) &&
+                     !(b.clusteredV && KinksMet(srf, false, std::fmin(feet[k][1], c.v0), std::fmax(feet[k][1], v1)));
         if (searched) continue;
         const int at = c.f[0] == least ? 0 : c.f[1] == least ? 1 : c.f[2] == least ? 2 : 3;
         double cu = at % 2 ? u1 : c.u0, cv = at / 2 ? v1 : c.v0, cq[3], cd = kEmptyBoxBound, ce = 0.0;
@@ -548,6 +560,24 @@ int SearchCells(Bspline* srf, const double p[3], const double* x, const double* 
       }
     }
   };
+  // The kinks each column (u) and row (v) of grid cells meets, as kinks() counts them, read once
+  // from the knots rather than for every cell.
+  int met[2][200] = {};  // GridSize is at most 200
+  for (int dir = 0; dir < 2 && kinked; ++dir) {
+    const bool alongU = dir == 0;
+    if (!(alongU ? b.clusteredU : b.clusteredV)) continue;
+    const int p = alongU ? srf->degreeU : srf->degreeV, n = alongU ? NumCtrlU(srf) : NumCtrlV(srf);
+    const int cells = (alongU ? nu : nv) - 1;
+    const double* t = alongU ? srf->knotsU : srf->knotsV;
+    const double cluster = kKnotCluster * (t[n] - t[p]), lo = alongU ? srf->umin : srf->vmin, cell = alongU ? du : dv;
+    for (int a = 1; a + 1 < n; ++a) {
+      if (!(t[a + p] - t[a + 1] <= cluster)) continue;
+      const int first = std::max(0, int(std::floor((t[a + 1] - lo) / cell)) - 1);
+      const int last = std::min(cells - 1, int(std::floor((t[a + p] - lo) / cell)) + 1);
+      for (int i = first; i <= last; ++i)
+        if (t[a + p] >= lo + i * cell && t[a + 1] <= lo + i * cell + cell) ++met[dir][i];
+    }
+  }
   double rows[2][200];  // GridSize is at most 200
   auto fill = [&](int j, double* row) {
     for (int i = 0; i < nu; ++i) {
@@ -563,9 +593,7 @@ int SearchCells(Bspline* srf, const double p[3], const double* x, const double* 
     fill(j + 1, hi);
     for (int i = 0; i + 1 < nu; ++i) {
       const double least = std::min(std::min(lo[i], lo[i + 1]), std::min(hi[i], hi[i + 1]));
-      bool acrossU, acrossV;
-      if (!(least - slack0 < best) &&
-          !(kinked && least - slack0 - kinks(srf->umin + i * du, srf->vmin + j * dv, du, dv, &acrossU, &acrossV) < best))
+      if (!(least - slack0 < best) && !(kinked && least - slack0 - kinkSlack(met[0][i], met[1][j], du, dv) < best))
         continue;
       Cell top = {srf->umin + i * du, srf->vmin + j * dv, 0, {lo[i], lo[i + 1], hi[i], hi[i + 1]}, {}};
       const int k[4] = {j * nu + i, j * nu + i + 1, (j + 1) * nu + i, (j + 1) * nu + i + 1};
@@ -608,7 +636,6 @@ void AcrossNearKinks(Bspline* srf, const double p[3], int nu, int nv, double* u,
   for (int dir = 0; dir < 2; ++dir) {
     const bool alongU = dir == 0;
     const int deg = alongU ? srf->degreeU : srf->degreeV, n = alongU ? NumCtrlU(srf) : NumCtrlV(srf);
-    if (deg < 2) continue;
     const double* t = alongU ? srf->knotsU : srf->knotsV;
     const double lo = alongU ? srf->umin : srf->vmin, hi = alongU ? srf->umax : srf->vmax;
     const double cluster = kKnotCluster * (t[n] - t[deg]), cell = (hi - lo) / ((alongU ? nu : nv) - 1);

@@ -848,4 +848,59 @@ TEST_F(SurfacePickTest, ClosestPointOnASurfaceWithWeightsSpreadWideIsTheLeast) {
   }
 }
 
+
+// A torus of radii 1 and 0.3 sampled at 4 x 4 points as a degree-1 net closed both ways: flat
+// trapezoids meeting at creases on every knot line, saddle-like round the hole. A point of the net
+// is its own foot, at distance 0, and a point h off a facet along its normal lies at most h from
+// the net. Points on the creases and 1e-6 .. 1e-2 of the range beside them, where a neighbouring
+// facet holds another minimum of the distance within a grid cell or a few (the search stopped
+// there, up to 1.5e-2 away at size 1), and offsets of 0.02 and 0.8 times the way to the nearest
+// crease (times 1.6, about the narrower side of a facet per unit of parameter) either side, at
+// size 1 and 0.03 at the origin and 1e-6 and 1e6 turned 1e4 sizes away.
+TEST_F(SurfacePickTest, ClosestPointOnAFacetedTorusNetIsNoFartherThanTheNet) {
+  const int n = 4;
+  std::vector<double> pts, k = {0};
+  for (int j = 0; j <= n; ++j)
+    for (int i = 0; i <= n; ++i) {
+      const double a = 2 * M_PI * (i % n) / n + 0.1, b = 2 * M_PI * (j % n) / n + 0.2, rho = 1 + 0.3 * std::cos(b);
+      pts.insert(pts.end(), {rho * std::cos(a), rho * std::sin(a), 0.3 * std::sin(b)});
+    }
+  for (int i = 0; i <= n; ++i) k.push_back(double(i) / n);
+  k.push_back(1);
+  std::mt19937 rng(7);
+  std::uniform_real_distribution<double> U(0.0, 1.0);
+  // A parameter beside a crease, or anywhere.
+  auto pick = [&]() {
+    const double near[] = {0.0, 1e-6, 1e-3, 1e-2};
+    if (U(rng) < 0.3) return U(rng);
+    return double(1 + rng() % (n - 1)) / n + (U(rng) < 0.5 ? -1 : 1) * near[rng() % 4];
+  };
+  for (const Place& pl : {Place(1.0, false), Place(0.03, false), Place(1e-6, true), Place(1e6, true)}) {
+    SCOPED_TRACE(Where(pl));
+    BsplineKeeper keep;
+    Bspline* s = keep(BuildSurface(1, 1, n + 1, n + 1, pts, k, k));
+    ASSERT_TRUE(s);
+    s->closedU = s->closedV = 1;
+    pl.Map(s);
+    Grid g;
+    for (int q = 0; q < 60; ++q) {
+      const double u = pick(), v = pick();
+      // The way to the nearest crease in parameters.
+      double gap = 1.0;
+      for (int c = 0; c <= n; ++c) gap = std::fmin(gap, std::fmin(std::fabs(u - double(c) / n), std::fabs(v - double(c) / n)));
+      const SurfaceFrame f = FrameAt(s, u, v, 1.0);
+      const double share[] = {0.0, 0.02, -0.02, 0.8, -0.8};
+      for (const double w : share) {
+        if (w != 0.0 && gap < 1e-3) continue;
+        const double h = w * 1.6 * gap * pl.size;
+        double P[3], S[3], fu, fv, d, e;
+        for (int c = 0; c < 3; ++c) P[c] = f.S[c] + h * f.n[c];
+        ASSERT_EQ(GetClosestPointOnSurfaceResult(s, P, &fu, &fv, S, &d, &g.x, &g.y, &g.z, &e), 0);
+        EXPECT_LE(std::fabs(d), std::fabs(h) + 1e-9 * pl.size) << u << " " << v << " " << w;
+        if (w == 0.0) EXPECT_LE(VecDist3(P, S), 1e-9 * pl.size) << u << " " << v;
+      }
+    }
+  }
+}
+
 }  // namespace
