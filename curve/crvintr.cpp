@@ -311,6 +311,7 @@ double MiddleParam(const CurveSide& c, double a, double b) {
 // parameter within that of the other curve; otherwise the curves parted and met again (or the
 // second curve passed the same point twice).
 double FootOn(const Search& s, bool onFirst, double t, double* u);
+bool IsStretchEnd(const Search& s, double tA, double tB);
 CrvIntrNode* SameMeeting(const Search& s, double sA, double sB) {
   if (s.list->count == 0) return nullptr;
   double P[2][3], turn[3], ownSq = -1.0;
@@ -337,6 +338,14 @@ CrvIntrNode* SameMeeting(const Search& s, double sA, double sB) {
       CrossingTurn(s, sA, sB, turn);
     }
     const double otherSq = PairGapSq(s, n->t1, n->t2);
+    // Two ends of stretches are one only when the curves are together at their middles: a
+    // curve that runs along the other and back again is two stretches, whose far ends are one
+    // point in space and two meetings (the curves seen there at a corner may seem to cross).
+    if (IsStretchEnd(s, sA, sB) && IsStretchEnd(s, n->t1, n->t2)) {
+      if (PairGapSq(s, MiddleParam(s.a, sA, n->t1), MiddleParam(s.b, sB, n->t2)) <= 4.0 * std::fmax(ownSq, otherSq) + noise * noise)
+        return n;
+      continue;
+    }
     CrossingTurn(s, n->t1, n->t2, other);
     const double sine = VecSize3(turn), otherSine = VecSize3(other);
     if (VecDotProd3(turn, other) < 0.0 && sine > clearTurn && otherSine > clearTurn) {
@@ -569,9 +578,33 @@ bool RunTogether(const Search& s, double sA, double sB, int dir, double* endA, d
   const Bspline *A = s.a.curve, *B = s.b.curve;
   const double range = A->umax - A->umin, gapSq = s.overlapGap * s.overlapGap;
   const double windowA = kSmallestPiece * range, windowB = kSmallestPiece * (B->umax - B->umin);
+  // The second curve's parameter runs one way along a stretch. Where the first curve turns
+  // back along the second (a polyline doubling back on itself, its corner on the other curve)
+  // that parameter turns too: the stretch ends at the turn and the way back is another one,
+  // each end listed. A step stops at the first curve's knots, where such a corner lies, so that
+  // no step passes one and lands on the way back; a step that takes the second curve's
+  // parameter back from the farthest one reached, against the way the walk went, is one off the
+  // stretch. Moves within the meeting gap are no way at all: a foot is unsure by that much
+  // where a curve stands still, or jumps across knots a round-off apart (where it may also jump
+  // to and fro by round-off of the parameter). The way is measured from the foot of the start.
+  const double* kA = A->knotsU;
+  const int lastKnotA = NumCtrlU(A) + A->degreeU;
+  const double paramNoise = 1e-11 * (B->umax - B->umin);
+  double sense = 0.0, startB = sB;
+  FootOn(s, false, sA, &startB);
+  double farB = startB;
+  auto moved = [&](double from, double to) {
+    if (!(std::fabs(to - from) > paramNoise)) return false;
+    double P[2][3], Q[2][3];
+    PairPoints(s, sA, from, P);
+    PairPoints(s, sA, to, Q);
+    return VecDist3(P[1], Q[1]) > kMeetingGap * s.size;
+  };
   double tA = sA, tB = sB, step = kSmallestPiece * range;
   while (step > 1e-13 * range) {
-    const double nextA = std::fmin(A->umax, std::fmax(A->umin, tA + dir * step));
+    double nextA = std::fmin(A->umax, std::fmax(A->umin, tA + dir * step));
+    for (int i = 0; i <= lastKnotA; ++i)
+      if (dir * (kA[i] - tA) > 0.0 && dir * (nextA - kA[i]) > 0.0) nextA = kA[i];
     if (nextA == tA) break;
     double P[2][3], D[2][3];
     PairPoints(s, tA, tB, P, D);
@@ -588,6 +621,12 @@ bool RunTogether(const Search& s, double sA, double sB, int dir, double* endA, d
          TogetherBetween(s, tA, tB, nextA, otherB) && (nextB = otherB, true)) ||
         (CornerOrClusterNear(B, tB, windowB) && NearestFootOn(s, false, nextA, windowB, &nearB) <= gapSq &&
          (nextB = nearB, true))) {
+      if (sense * (nextB - farB) < 0.0 && moved(farB, nextB)) {
+        step *= 0.5;
+        continue;
+      }
+      if (sense == 0.0 && moved(startB, nextB)) sense = nextB > startB ? 1.0 : -1.0;
+      if (sense * (nextB - farB) > 0.0) farB = nextB;
       tA = nextA;
       tB = nextB;
       step *= 2.0;
@@ -645,8 +684,19 @@ bool OverlapAt(const Search& s, double sA, double sB, Stretch* out) {
     for (const double dB : {-hB, hB})
       along = along || alongAt(std::clamp(sA + dA, ca->umin, ca->umax), std::clamp(sB + dB, cb->umin, cb->umax));
   if (!along) return false;
-  const bool startAtBreak = RunTogether(s, sA, sB, -1, &out->a0, &out->b0);
+  bool startAtBreak = RunTogether(s, sA, sB, -1, &out->a0, &out->b0);
   const bool endAtBreak = RunTogether(s, sA, sB, 1, &out->a1, &out->b1);
+  // Both walks took the second curve the same way: the meeting lies where the first curve turns
+  // back along the second, each walk on a stretch of its own. The stretch is the one ahead; the
+  // walk back from its far end ends at the turn.
+  double ends[3][2][3];
+  PairPoints(s, out->a0, out->b0, ends[0]);
+  PairPoints(s, sA, sB, ends[1]);
+  PairPoints(s, out->a1, out->b1, ends[2]);
+  const double meetGap = kMeetingGap * s.size;
+  if ((out->b0 - sB) * (out->b1 - sB) > 0.0 && VecDist3(ends[0][1], ends[1][1]) > meetGap &&
+      VecDist3(ends[2][1], ends[1][1]) > meetGap)
+    startAtBreak = RunTogether(s, out->a1, out->b1, -1, &out->a0, &out->b0);
   // Its length along the first curve (a polyline of 16 chords): a stretch that closes on
   // itself has ends close together.
   double length = 0.0, Q[2][3];
@@ -884,6 +934,20 @@ void DropSeamJoins(Search& s) {
     PairPoints(s, uA, uB, Q);
     return VecDist3(P[0], Q[0]) <= s.overlapGap && VecDist3(P[1], Q[1]) <= s.overlapGap;
   };
+  // Where one curve's seam joins two stretches and the other curve's parameter runs on through
+  // the join the way it came, the stretch goes on across the seam; where it turns back there,
+  // the curve that closes turns back along the other at its seam, and the join is two ends.
+  auto turnsAt = [&](int e, int f) {
+    double tA, tB, uA, uB, oA, oB, pA, pB;
+    endAt(e, &tA, &tB);
+    endAt(f, &uA, &uB);
+    endAt(e ^ 1, &oA, &oB);
+    endAt(f ^ 1, &pA, &pB);
+    const bool atA = s.a.closes && seamApart(A, tA, uA), atB = s.b.closes && seamApart(B, tB, uB);
+    if (atA && !atB) return (tB - oB) * (pB - uB) < 0.0;
+    if (atB && !atA) return (tA - oA) * (pA - uA) < 0.0;
+    return false;
+  };
   int joinedTo[2 * kMostStretches], group[kMostStretches];
   for (int i = 0; i < s.stretchCount; ++i) group[i] = i;
   auto root = [&](int i) {
@@ -897,7 +961,8 @@ void DropSeamJoins(Search& s) {
     for (int f = 0; f < ends && joinedTo[e] < 0; ++f) {
       if (f == e) continue;
       endAt(f, &uA, &uB);
-      if (((s.a.closes && seamApart(A, tA, uA)) || (s.b.closes && seamApart(B, tB, uB))) && samePair(tA, tB, uA, uB)) {
+      if (((s.a.closes && seamApart(A, tA, uA)) || (s.b.closes && seamApart(B, tB, uB))) && samePair(tA, tB, uA, uB) &&
+          !turnsAt(e, f)) {
         joinedTo[e] = f;
         group[root(e / 2)] = root(f / 2);
       }
@@ -918,6 +983,14 @@ void DropSeamJoins(Search& s) {
     const bool seamB = s.b.closes && (tB == B->umin || tB == B->umax);
     if (joinedTo[e] >= 0 || (!seamA && !seamB)) continue;
     const double fromA = seamA ? A->umin + A->umax - tA : tA, fromB = seamB ? B->umin + B->umax - tB : tB;
+    // Across the seam a stretch found already, not joined as the way turns back there.
+    bool found = false;
+    for (int f = 0; f < ends && !found; ++f) {
+      double uA, uB;
+      endAt(f, &uA, &uB);
+      found = f != e && (!seamA || uA == fromA) && (!seamB || uB == fromB) && samePair(uA, uB, fromA, fromB);
+    }
+    if (found) continue;
     double endA, endB, P[2][3], Q[2][3];
     if (!RunTogether(s, fromA, fromB, e % 2 ? 1 : -1, &endA, &endB)) continue;
     PairPoints(s, fromA, fromB, P);

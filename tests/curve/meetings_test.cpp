@@ -1243,6 +1243,45 @@ TEST_F(CurveMeetingsTest, AnArcJustAcrossACircleSeamInAParameterPlaneMeetsItAtIt
 // distance), and the curve runs back along the line past the cusp, so that the middles of two
 // such meetings' parameters lie apart though the curves stay together between them. Both
 // orders, at every size and placement.
+// A polyline that runs down a leg of another and back up it (its corner on that leg) shares two
+// stretches with it, one each way, the second curve's parameter running down and back up: the
+// ends of both are listed, the turn once, the same in either order, at every size and placement.
+// The same where the polyline runs up past the other's corner and back (at the corner the two
+// seem to cross, turning opposite ways), and for a closed zigzag along the leg, whose ends meet
+// on it (that point listed once, at either end of the zigzag).
+TEST_F(CurveMeetingsTest, APolylineDoublingBackAlongAnotherMeetsItAtEveryTurn) {
+  struct Case {
+    std::vector<double> pts, knots;
+    std::vector<Meeting> turns;  // on the polyline, on the other curve
+  };
+  const std::vector<Case> cases = {
+      {{1, 2, 0, 2, 2, 0, 4, 3, 0, 4, 2, 0, 4, 3, 0, 4.5, 3, 0}, {0, 0, .2, .4, .6, .8, 1, 1}, {{.4, .2}, {.6, .1}, {.8, .2}}},
+      {{4, 0, 0, 4, 7, 0, 4, -0.5, 0}, {}, {{1.0 / 14, 0}, {3.0 / 7, .5}, {8.5 / 15, .5}, {.9, 0}}},
+      {{4, 3, 0, 4, 2, 0, 4, 3, 0, 4, 2, 0, 4, 3, 0}, {}, {{0, .2}, {.25, .1}, {.5, .2}, {.75, .1}}}};
+  AtEveryPlacement([&](double scale, const double shift[3]) {
+    for (std::size_t c = 0; c < cases.size(); ++c)
+      for (const bool swapped : {false, true}) {
+        BsplineKeeper keep;
+        Bspline* polyline = keep(BuildCurve(1, 3, cases[c].pts, cases[c].knots));
+        Bspline* leg = keep(BuildCurve(1, 3, {4, 1, 0, 4, 6, 0, 6, 4, 0}));
+        Move(polyline, scale, shift);
+        Move(leg, scale, shift);
+        std::vector<Meeting> m = swapped ? Meetings(leg, polyline) : Meetings(polyline, leg);
+        for (Meeting& x : m) {
+          if (swapped) std::swap(x.t1, x.t2);
+          if (c == 2 && x.t1 == 1.0) x.t1 = 0.0;  // the zigzag's ends are one point
+        }
+        std::sort(m.begin(), m.end(), [](const Meeting& x, const Meeting& y) { return x.t1 < y.t1; });
+        const std::vector<Meeting>& want = cases[c].turns;
+        ASSERT_EQ(m.size(), want.size()) << c << " " << swapped << " scale " << scale << " shift " << shift[0];
+        for (std::size_t i = 0; i < want.size(); ++i) {
+          EXPECT_NEAR(m[i].t1, want[i].t1, 1e-9) << c << " " << swapped << " scale " << scale << " shift " << shift[0] << " " << i;
+          EXPECT_NEAR(m[i].t2, want[i].t2, 1e-9) << c << " " << swapped << " scale " << scale << " shift " << shift[0] << " " << i;
+        }
+      }
+  });
+}
+
 TEST_F(CurveMeetingsTest, ALineAlongACuspMeetsItOnce) {
   AtEveryPlacement([&](double scale, const double shift[3]) {
     BsplineKeeper keep;
