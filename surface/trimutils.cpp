@@ -1490,14 +1490,12 @@ int GetCrvIntrList(Bspline* srf, Bspline* chainCurve, TArrayList* list, CrvIntrL
 
 namespace {
 
-// The chain between the crossings at chain parameters p0 and p1 running forward or backward
-// along it; a chain walked round a closed portion passes its end (and its start) when p1 lies
-// behind p0 that way. The first new node, or null as FindIfAnyPortionCurve.
-BsplineList* ChainStretch(Bspline* srf, BsplineList* chain, TArrayList* list, double p0, double p1, bool forward,
+// The chain between the crossings e0 and e1 running forward or backward along it; a chain
+// walked round a closed portion passes its end (and its start) when e1 lies behind e0 that way.
+// The first new node, or null as FindIfAnyPortionCurve.
+BsplineList* ChainStretch(Bspline* srf, BsplineList* chain, const TArrayNode* e0, const TArrayNode* e1, bool forward,
                           BsplineList** out) {
-  TArrayNode* e0 = EntryAt(list, p0);
-  TArrayNode* e1 = EntryAt(list, p1);
-  if (!e0 || !e1) return nullptr;
+  const double p0 = e0->param, p1 = e1->param;
   BsplineList* before = *out;
   while (before && before->next) before = before->next;
   auto first = [&]() { return before ? before->next : *out; };
@@ -1543,7 +1541,7 @@ BsplineList* FindIfAnyPortionCurve(Bspline* srf, BsplineList* chain, TArrayList*
     if (n->item == e1->pieceA && i1 < 0) i1 = k;
   }
   if (i0 < 0 || i1 < 0) return nullptr;
-  return ChainStretch(srf, chain, list, p0, p1, i0 < i1 || (i0 == i1 && p0 <= p1), out);
+  return ChainStretch(srf, chain, e0, e1, i0 < i1 || (i0 == i1 && p0 <= p1), out);
 }
 
 // Method: the walk starts at a crossing where a trim loop runs into the portion (side 1); it
@@ -1573,6 +1571,16 @@ int CreateSurfPortionWithTrim(Bspline* srf, TArrayList* list, BsplineList* chain
     }
     if (!found) return -2;
   }
+  // Crossings are told apart by their entries: chain curves over the same parameter range
+  // cross the loops at equal parameters (a symmetric polygon's sides do).
+  auto entryOf = [&](const BsplineList* trim, double t, double p, int sd) -> TArrayNode* {
+    for (TArrayNode* e = list->head; e; e = e->next)
+      if (e->trimCurve == trim && e->trimParam == t && e->param == p && e->side == sd) return e;
+    return nullptr;
+  };
+  TArrayNode* const startEntry = head->side == 2 ? entryOf(node, trimParam, param, side) : head;
+  if (!startEntry) return -2;
+  TArrayNode* entry = startEntry;
   // The way along the chain is the one that runs into the surface's region from the crossings
   // the walk leaves a loop at. Read off the first crossing, it holds for a chain that runs into
   // the region there, as one from a side of the box does; a closed chain starting inside the
@@ -1580,7 +1588,6 @@ int CreateSurfPortionWithTrim(Bspline* srf, TArrayList* list, BsplineList* chain
   double first[2];
   FirstPoint(chain->item, first);
   if (BoxSide(srf, first) < 0 && IsPointInTrim(srf, first[0], first[1])) forward = !forward;
-  const double startParam = param;
   BsplineList* result = nullptr;
   auto fail = [&]() {
     for (BsplineList* n = result; n;) {
@@ -1603,7 +1610,7 @@ int CreateSurfPortionWithTrim(Bspline* srf, TArrayList* list, BsplineList* chain
   };
   for (int steps = 0; steps <= list->count; ++steps) {
     if (!GetTrimCurveOfTrimPiece(node, srf->trims, &loop) || !remember(loop)) return fail();
-    MarkCrossingUsed(list, trimParam);
+    entry->used = 1;
     // Along the loop to where it leaves the portion.
     double from = trimParam, exitTrim = 0.0, exitParam = 0.0, exitKey = 0.0;
     bool left = false;
@@ -1618,28 +1625,22 @@ int CreateSurfPortionWithTrim(Bspline* srf, TArrayList* list, BsplineList* chain
       node = node->next ? node->next : loop->loopCurves;
       from = CurveStart(node->item);
     }
-    if (!left) return fail();
-    MarkCrossingUsed(list, exitTrim);
-    // Along the chain to the neighbouring crossing.
-    double nextParam = exitParam, nextTrim = 0.0, nextKey = 0.0;
-    BsplineList* nextNode = nullptr;
-    NeighbourCrossing(list, exitParam, &nextParam, &nextTrim, &nextNode, forward, &nextKey);
-    // The chain is closed (its ends meet, or box sides close it): past its last crossing it
-    // comes round to its first.
-    if (!nextNode && forward && EntryAt(list, exitParam)) {
-      const TArrayNode* h = list->head;
-      nextParam = h->param, nextTrim = h->trimParam, nextNode = h->trimCurve, nextKey = h->sortKey;
-    }
-    if (!nextNode) return fail();
-    if (!ChainStretch(srf, chain, list, exitParam, nextParam, forward != 0, &result) && KernelFailed())
-      return fail();
-    if (nextParam == startParam) {
+    TArrayNode* exit = left ? entryOf(node, exitTrim, exitParam, side) : nullptr;
+    if (!exit) return fail();
+    exit->used = 1;
+    // Along the chain to the neighbouring crossing. The chain is closed (its ends meet, or box
+    // sides close it): past its last crossing it comes round to its first, and back.
+    TArrayNode* next = exit->next ? exit->next : list->head;
+    if (!forward)
+      for (next = list->head; next->next && next->next != exit;) next = next->next;
+    if (!ChainStretch(srf, chain, exit, next, forward != 0, &result) && KernelFailed()) return fail();
+    if (next == startEntry) {
       *loopCurves = result;
       return 0;
     }
-    node = nextNode;
-    trimParam = nextTrim;
-    param = nextParam;
+    entry = next;
+    node = next->trimCurve;
+    trimParam = next->trimParam;
   }
   return fail();
 }
