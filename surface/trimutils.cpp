@@ -1488,23 +1488,23 @@ int GetCrvIntrList(Bspline* srf, Bspline* chainCurve, TArrayList* list, CrvIntrL
   return 0;
 }
 
-BsplineList* FindIfAnyPortionCurve(Bspline* srf, BsplineList* chain, TArrayList* list, double p0,
-                                   double p1, BsplineList** out) {
-  TArrayNode* e0 = EntryAt(list, p0);
-  TArrayNode* e1 = EntryAt(list, p1);
-  if (!e0 || !e1) return nullptr;
+namespace {
+
+// The chain between the crossings e0 and e1 running forward or backward along it; a chain
+// walked round a closed portion passes its end (and its start) when e1 lies behind e0 that way.
+// The first new node, or null as FindIfAnyPortionCurve.
+BsplineList* ChainStretch(Bspline* srf, BsplineList* chain, const TArrayNode* e0, const TArrayNode* e1, bool forward,
+                          BsplineList** out) {
+  const double p0 = e0->param, p1 = e1->param;
   BsplineList* before = *out;
   while (before && before->next) before = before->next;
   auto first = [&]() { return before ? before->next : *out; };
-  Bspline* c0 = e0->pieceA;
-  Bspline* c1 = e1->pieceA;
-  // Chain order of the two curves: the walk runs backwards when the second comes first.
-  int i0 = -1, i1 = -1, k = 0;
-  for (BsplineList* n = chain; n; n = n->next, ++k) {
-    if (n->item == c0 && i0 < 0) i0 = k;
-    if (n->item == c1 && i1 < 0) i1 = k;
-  }
-  if (i0 < 0 || i1 < 0) return nullptr;
+  std::vector<Bspline*> curves;
+  for (BsplineList* n = chain; n; n = n->next) curves.push_back(n->item);
+  const int n = int(curves.size());
+  const int i0 = int(std::find(curves.begin(), curves.end(), e0->pieceA) - curves.begin());
+  const int i1 = int(std::find(curves.begin(), curves.end(), e1->pieceA) - curves.begin());
+  if (i0 == n || i1 == n) return nullptr;
   auto add = [&](Bspline* c, double a, double b) {
     Bspline* part = PartBetween(c, a, b);
     if (!part) return !KernelFailed();
@@ -1514,19 +1514,34 @@ BsplineList* FindIfAnyPortionCurve(Bspline* srf, BsplineList* chain, TArrayList*
     }
     return true;
   };
-  if (i0 == i1) return add(c0, p0, p1) ? first() : nullptr;
-  const bool forward = i0 < i1;
-  std::vector<Bspline*> between;
-  k = 0;
-  for (BsplineList* n = chain; n; n = n->next, ++k)
-    if (k > std::min(i0, i1) && k < std::max(i0, i1)) between.push_back(n->item);
-  if (!forward) std::reverse(between.begin(), between.end());
-  if (!add(c0, p0, forward ? CurveEnd(c0) : CurveStart(c0))) return nullptr;
-  for (Bspline* c : between)
-    if (!add(c, forward ? CurveStart(c) : CurveEnd(c), forward ? CurveEnd(c) : CurveStart(c)))
-      return nullptr;
-  if (!add(c1, forward ? CurveStart(c1) : CurveEnd(c1), p1)) return nullptr;
+  Bspline* c0 = curves[i0];
+  Bspline* c1 = curves[i1];
+  if (i0 == i1 && (forward ? p0 <= p1 : p0 >= p1)) return add(c0, p0, p1) ? first() : nullptr;
+  auto head = [&](Bspline* c) { return forward ? CurveStart(c) : CurveEnd(c); };
+  auto tail = [&](Bspline* c) { return forward ? CurveEnd(c) : CurveStart(c); };
+  if (!add(c0, p0, tail(c0))) return nullptr;
+  const int step = forward ? 1 : n - 1;
+  for (int k = (i0 + step) % n; k != i1; k = (k + step) % n)
+    if (!add(curves[k], head(curves[k]), tail(curves[k]))) return nullptr;
+  if (!add(c1, head(c1), p1)) return nullptr;
   return first();
+}
+
+}  // namespace
+
+BsplineList* FindIfAnyPortionCurve(Bspline* srf, BsplineList* chain, TArrayList* list, double p0,
+                                   double p1, BsplineList** out) {
+  TArrayNode* e0 = EntryAt(list, p0);
+  TArrayNode* e1 = EntryAt(list, p1);
+  if (!e0 || !e1) return nullptr;
+  // Chain order of the two curves: the walk runs backwards when the second comes first.
+  int i0 = -1, i1 = -1, k = 0;
+  for (BsplineList* n = chain; n; n = n->next, ++k) {
+    if (n->item == e0->pieceA && i0 < 0) i0 = k;
+    if (n->item == e1->pieceA && i1 < 0) i1 = k;
+  }
+  if (i0 < 0 || i1 < 0) return nullptr;
+  return ChainStretch(srf, chain, e0, e1, i0 < i1 || (i0 == i1 && p0 <= p1), out);
 }
 
 // Method: the walk starts at a crossing where a trim loop runs into the portion (side 1); it
@@ -1556,14 +1571,23 @@ int CreateSurfPortionWithTrim(Bspline* srf, TArrayList* list, BsplineList* chain
     }
     if (!found) return -2;
   }
-  // The way along the chain is set for a chain that runs into the surface's region at its first
-  // crossing, as one from a side of the box does. A closed chain starting inside the region
-  // leaves it there: its region lies the other way, round the chain's end, which the walk
-  // cannot take; it would close round the region outside the portion, so it fails instead.
+  // Crossings are told apart by their entries: chain curves over the same parameter range
+  // cross the loops at equal parameters (a symmetric polygon's sides do).
+  auto entryOf = [&](const BsplineList* trim, double t, double p, int sd) -> TArrayNode* {
+    for (TArrayNode* e = list->head; e; e = e->next)
+      if (e->trimCurve == trim && e->trimParam == t && e->param == p && e->side == sd) return e;
+    return nullptr;
+  };
+  TArrayNode* const startEntry = head->side == 2 ? entryOf(node, trimParam, param, side) : head;
+  if (!startEntry) return -2;
+  TArrayNode* entry = startEntry;
+  // The way along the chain is the one that runs into the surface's region from the crossings
+  // the walk leaves a loop at. Read off the first crossing, it holds for a chain that runs into
+  // the region there, as one from a side of the box does; a closed chain starting inside the
+  // region leaves it there, and its way is the other one, round the chain's end.
   double first[2];
   FirstPoint(chain->item, first);
-  if (BoxSide(srf, first) < 0 && IsPointInTrim(srf, first[0], first[1])) return -2;
-  const double startParam = param;
+  if (BoxSide(srf, first) < 0 && IsPointInTrim(srf, first[0], first[1])) forward = !forward;
   BsplineList* result = nullptr;
   auto fail = [&]() {
     for (BsplineList* n = result; n;) {
@@ -1586,7 +1610,7 @@ int CreateSurfPortionWithTrim(Bspline* srf, TArrayList* list, BsplineList* chain
   };
   for (int steps = 0; steps <= list->count; ++steps) {
     if (!GetTrimCurveOfTrimPiece(node, srf->trims, &loop) || !remember(loop)) return fail();
-    MarkCrossingUsed(list, trimParam);
+    entry->used = 1;
     // Along the loop to where it leaves the portion.
     double from = trimParam, exitTrim = 0.0, exitParam = 0.0, exitKey = 0.0;
     bool left = false;
@@ -1601,22 +1625,22 @@ int CreateSurfPortionWithTrim(Bspline* srf, TArrayList* list, BsplineList* chain
       node = node->next ? node->next : loop->loopCurves;
       from = CurveStart(node->item);
     }
-    if (!left) return fail();
-    MarkCrossingUsed(list, exitTrim);
-    // Along the chain to the neighbouring crossing.
-    double nextParam = exitParam, nextTrim = 0.0, nextKey = 0.0;
-    BsplineList* nextNode = nullptr;
-    NeighbourCrossing(list, exitParam, &nextParam, &nextTrim, &nextNode, forward, &nextKey);
-    if (!nextNode) return fail();
-    if (!FindIfAnyPortionCurve(srf, chain, list, exitParam, nextParam, &result) && KernelFailed())
-      return fail();
-    if (nextParam == startParam) {
+    TArrayNode* exit = left ? entryOf(node, exitTrim, exitParam, side) : nullptr;
+    if (!exit) return fail();
+    exit->used = 1;
+    // Along the chain to the neighbouring crossing. The chain is closed (its ends meet, or box
+    // sides close it): past its last crossing it comes round to its first, and back.
+    TArrayNode* next = exit->next ? exit->next : list->head;
+    if (!forward)
+      for (next = list->head; next->next && next->next != exit;) next = next->next;
+    if (!ChainStretch(srf, chain, exit, next, forward != 0, &result) && KernelFailed()) return fail();
+    if (next == startEntry) {
       *loopCurves = result;
       return 0;
     }
-    node = nextNode;
-    trimParam = nextTrim;
-    param = nextParam;
+    entry = next;
+    node = next->trimCurve;
+    trimParam = next->trimParam;
   }
   return fail();
 }
@@ -1661,7 +1685,7 @@ int ConstructTrimmedSurfBndryPortionTrim(Bspline* srf, BsplineList** chain, cons
   // crossing into the portion, and the walk takes the loop there instead.
   for (BsplineList* n = *chain; n && r == 0; n = n->next)
     if (!AlongBoxSide(srf, n->item))
-      r = GetCrvIntrList(srf, n->item, &list, &hits, polyU, polyV, nPoly, far, 0, 1e-6);
+      r = GetCrvIntrList(srf, n->item, &list, &hits, polyU, polyV, nPoly, far, keep, 1e-6);
   FreeCrvIntrList(hits);
   if (r != 0) return -2;
   TrimList** walked = nullptr;
@@ -1778,13 +1802,20 @@ int ConstructSurfBndryPortionTrim(BsplineList* chain, float pu, float pv, int ho
   };
   if (closed) {
     const bool in = inside(pu0, pv0);
-    const int loopHole = in ? 0 : 1;
+    int loopHole = in ? 0 : 1;
     BsplineList* const given = chain;
     if (srf->trims &&
         ConstructTrimmedSurfBndryPortionTrim(srf, &chain, far, pu0.data(), pv0.data(), in ? 0 : 1,
                                              nullptr, int(pu0.size())) != 0) {
       FreeNodes(chain);
       return -2;
+    }
+    // Picked outside, the walked loop bounds the region less the chain's inside: a hole, unless
+    // the walk took the outer loop in it (the chain crossed it), when it is the new outer loop.
+    if (!in && chain != given) {
+      bool outerLeft = false;
+      for (TrimList* l = srf->trims; l && !outerLeft; l = l->next) outerLeft = !l->hole && l->loopCurves;
+      loopHole = outerLeft ? 1 : 0;
     }
     return construct(chain, chain != given, loopHole);
   }

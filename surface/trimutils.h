@@ -239,8 +239,9 @@ int PointInPolygonByFarPoint(double px, double py, double qx, double qy, const d
 // picked portion are added to it. A surface with trim loops first has the portion cut out of
 // them; a loop walked so meets end to end and is closed within kWalkGapShare of the surface's
 // size, its short pieces kept. Returns ConstructTrimCurveList's result (0, -1, -2);
-// -2 for a null chain, an open chain whose ends are not on the box, a closed chain that
-// crosses the trim loops from a start inside the surface's region, or on failure.
+// A closed chain crossing the trim loops leaves the old region within it (pick inside) or
+// without it (pick outside; an outer loop when the chain crossed the outer loop, else a hole).
+// -2 for a null chain, an open chain whose ends are not on the box, or on failure.
 // The chain's nodes are used up on every return, as ConstructTrimCurveList's: the loop's on
 // success, freed on a refusal; the caller frees none of them. Its curves stay the surface's.
 int ConstructSurfBndryPortionTrim(BsplineList* chain, float pu, float pv, int hole, int selfTest,
@@ -250,10 +251,10 @@ int ConstructSurfBndryPortionTrim(BsplineList* chain, float pu, float pv, int ho
 // The portion of a trimmed surface: the chain is cut at its crossings with the trim loops (a
 // chain curve along a side of the parameter box lies on the surface's boundary and crosses
 // none) and one closed loop is walked along the loops and the chain; *chain becomes that
-// loop's curves (the old chain's curves are freed). Loops no crossing touches are kept or freed
-// by where they lie against the polygon (keep 1: those inside are freed; 0: those outside). The
-// walked loops are released at the end (their curves freed, or appended to *curveList when
-// given).
+// loop's curves (the old chain's curves are freed): the region's part inside the polygon (keep
+// 0) or outside it (keep 1). Loops no crossing touches are kept or freed by where they lie
+// against the polygon (keep 1: those inside are freed; 0: those outside). The walked loops are
+// released at the end (their curves freed, or appended to *curveList when given).
 // 0 (also when nothing crosses: nothing changed but the loops' fate), -2 for a surface without
 // trim loops, a walk that cannot close, or on failure. *chain stays the caller's list on -2
 // too (with any bridges put in it, or already the walked loop's curves).
@@ -281,10 +282,9 @@ void ShoveIntoOrderedTArrayList(const double* params, const double* trimParams, 
                                 BsplineList* trimNode, Bspline* chainCurve, int n,
                                 TArrayList* list, int tag);
 // Walks one closed loop of the portion: *loopCurves receives its curves (owned by srf). The
-// walked trim loops go to *released (null: not reported). 0, or -2 when a crossing has no loop,
-// the walk does not come back to its start within one visit of every crossing, or the chain
-// starts inside the surface's region away from the box's sides (its portion lies round the
-// chain's end, which the walk does not take).
+// walked trim loops go to *released (null: not reported). The chain is taken as closed: the
+// walk comes round from its last crossing to its first. 0, or -2 when a crossing has no loop,
+// or the walk does not come back to its start within one visit of every crossing.
 int CreateSurfPortionWithTrim(Bspline* srf, TArrayList* list, BsplineList* chain,
                               BsplineList** loopCurves, TrimList*** released, int* nReleased);
 // The chain between the crossings at chain parameters p0 and p1, in that direction, as new

@@ -1,6 +1,7 @@
 // Trimming a surface to the portion a chain of curves and a pick point select: the picked side
 // of a chain across the surface, a closed chain as hole or outer loop, and existing loops kept
 // or dropped by where they lie.
+#include <utility>
 #include <vector>
 
 #include "bspline/sfree.h"
@@ -250,17 +251,116 @@ TEST_F(Portion, AClosedChainAcrossAHoleNeverKeepsTheOverlap) {
   }
 }
 
+// A closed chain through the corners (in tenths and hundredths of the side), from corner `start`
+// and the other way round when reversed, on a rectangle of the given side `away` sides from the
+// origin whose region is its outer loop 0.05 .. 0.95 less the hole 0.4 .. 0.6 x 0.45 .. 0.55,
+// picked at `pick` inside the chain or at (0.15, 0.2) outside it: the region left is the old one
+// within the chain or without it, by the pick, and the new loop is a hole only when it bounds
+// the region from inside (picked outside, the chain not across the outer loop).
+void ExpectClosedChainKeepsThePickedSide(const std::vector<double>& corners, int start, bool reversed,
+                                         const double pick[2], bool pickIn, bool acrossOuter, double side,
+                                         double away) {
+  SCOPED_TRACE(testing::Message() << "side " << side << " away " << away << " start " << start << " reversed "
+                                  << reversed << " pick in " << pickIn << " across outer " << acrossOuter);
+  const int n = int(corners.size()) / 2;
+  std::vector<double> chain;
+  for (int i = 0; i < n; ++i) {
+    const int j = ((start + (reversed ? -i : i)) % n + n) % n;
+    chain.push_back(corners[2 * j]);
+    chain.push_back(corners[2 * j + 1]);
+  }
+  PatchOptions o;
+  o.umin = o.vmin = away * side;
+  o.umax = o.vmax = away * side + side;
+  Bspline* s = BuildFunctionPatch([](double x, double y) { return 0.2 * x * y; }, o);
+  auto at = [&](std::vector<double> uv) {
+    for (double& x : uv) x = o.umin + side * x;
+    return uv;
+  };
+  AddLoop(s, SquareCurves(s, o.umin + 0.05 * side, o.vmin + 0.05 * side, o.umin + 0.95 * side, o.vmin + 0.95 * side));
+  AddLoop(s, SquareCurves(s, o.umin + 0.4 * side, o.vmin + 0.45 * side, o.umin + 0.6 * side, o.vmin + 0.55 * side,
+                          true), 1);
+  double cu[4], cv[4];
+  TrimList* loop = nullptr;
+  const double pu = pickIn ? pick[0] : 0.15, pv = pickIn ? pick[1] : 0.2;
+  const int r = ConstructSurfBndryPortionTrim(Chain(Polygon(s, at(chain))), float(o.umin + side * pu),
+                                              float(o.vmin + side * pv), 0, 0, cu, cv, 0, 0, nullptr, &loop);
+  EXPECT_EQ(r, 0);
+  if (r == 0 && loop) {
+    EXPECT_EQ(loop->hole, !pickIn && !acrossOuter ? 1 : 0);
+    // Points off every boundary: the grid of tenths shifted by 0.03.
+    for (int i = 0; i < 10; ++i)
+      for (int j = 0; j < 10; ++j) {
+        const double x = 0.1 * i + 0.03, y = 0.1 * j + 0.03;
+        bool inChain = false;
+        for (int a = 0, b = n - 1; a < n; b = a++)
+          if ((chain[2 * a + 1] > y) != (chain[2 * b + 1] > y) &&
+              x < chain[2 * a] + (chain[2 * b] - chain[2 * a]) * (y - chain[2 * a + 1]) /
+                                     (chain[2 * b + 1] - chain[2 * a + 1]))
+            inChain = !inChain;
+        const bool inRegion =
+            x > 0.05 && x < 0.95 && y > 0.05 && y < 0.95 && !(x > 0.4 && x < 0.6 && y > 0.45 && y < 0.55);
+        EXPECT_EQ(IsPointInTrim(s, o.umin + side * x, o.vmin + side * y), inRegion && inChain == pickIn ? 1 : 0)
+            << x << " " << y;
+      }
+  } else {
+    ClearKernelError();
+  }
+  FreeBspline(s);
+}
+
+struct ClosedChainShape {
+  std::vector<double> corners;
+  int starts[2];  // corners inside the region and outside it
+  double pick[2];
+  bool acrossOuter;
+};
+
+void ExpectClosedChainsKeepThePickedSide(const std::vector<ClosedChainShape>& shapes,
+                                         const std::vector<std::pair<double, double>>& sizes) {
+  for (auto [side, away] : sizes)
+    for (const ClosedChainShape& k : shapes)
+      for (int start : k.starts)
+        for (bool reversed : {false, true})
+          for (bool pickIn : {false, true})
+            ExpectClosedChainKeepsThePickedSide(k.corners, start, reversed, k.pick, pickIn, k.acrossOuter, side,
+                                                away);
+}
+
+// Closed chains across the hole, and across the outer loop and the hole, starting inside the
+// surface's region or outside it, run either way round and picked inside or outside, on
+// rectangles of side 1e-6 .. 1e6. A start inside the region sends the walk round the chain's
+// end, and was refused; picked outside, the walk kept the overlap with the chain.
+TEST_F(Portion, AClosedChainAcrossTheLoopsKeepsThePickedSideFromAnyStart) {
+  ExpectClosedChainsKeepThePickedSide(
+      {{{0.52, 0.5, 0.56, 0.36, 0.72, 0.35, 0.78, 0.5, 0.71, 0.66, 0.55, 0.64}, {2, 0}, {0.7, 0.5}, false},
+       {{0.55, 0.5, 0.66, 0.41, 0.97, 0.42, 0.97, 0.58, 0.66, 0.6}, {1, 3}, {0.8, 0.5}, true}},
+      {{1e-6, 0.0}, {0.05, 1e4}, {1e6, 0.0}});
+}
+
+// Symmetric closed chains across the hole: sides over the same parameter range cross it at
+// equal parameters, and the walk took the crossing of one side for the other's.
+TEST_F(Portion, AClosedChainWhoseSidesCrossAtEqualParametersKeepsThePickedSide) {
+  ExpectClosedChainsKeepThePickedSide(
+      {{{0.3, 0.3, 0.7, 0.3, 0.7, 0.5, 0.5, 0.5, 0.3, 0.5}, {0, 3}, {0.35, 0.35}, false},
+       {{0.45, 0.3, 0.55, 0.3, 0.65, 0.4, 0.65, 0.48, 0.55, 0.52, 0.45, 0.52, 0.35, 0.48, 0.35, 0.4},
+        {0, 4},
+        {0.5, 0.35},
+        false}},
+      {{1.0, 0.0}, {1e3, 0.0}, {1e-6, 0.0}, {1e6, 0.0}, {0.05, 1e4}});
+}
+
 // A refused chain's nodes are used up whichever step refuses it, as a refused loop's are: the
 // caller frees none of them (the curves stay the surface's).
 TEST_F(Portion, ARefusedChainUsesUpItsNodes) {
   Bspline* s = Patch();
   double cu[4], cv[4];
   TrimList* loop = nullptr;
-  // Refused before any loop is made: a closed chain crossing a hole from a start inside the
-  // surface's region, ...
+  // Refused before any loop is made: a closed chain that meets a hole at a corner of its own
+  // and never crosses into it (the walk finds no way back), ...
   AddLoop(s, Polygon(s, {0.4, 0.45, 0.4, 0.55, 0.6, 0.55, 0.6, 0.45}), 1);
-  EXPECT_EQ(ConstructSurfBndryPortionTrim(Chain(Polygon(s, {0.3, 0.3, 0.7, 0.3, 0.7, 0.5, 0.3, 0.5})), 0.35f,
-                                          0.35f, 0, 0, cu, cv, 0, 0, nullptr, &loop), -2);
+  EXPECT_EQ(ConstructSurfBndryPortionTrim(Chain(Polygon(s, {0.3, 0.3, 0.7, 0.3, 0.7, 0.4, 0.5, 0.45, 0.3, 0.4})),
+                                          0.35f, 0.35f, 0, 0, cu, cv, 0, 0, nullptr, &loop), -2);
   EXPECT_EQ(loop, nullptr);
   ClearKernelError();
   // ... and a curve that belongs to no surface (its curve the caller's).
