@@ -4776,6 +4776,11 @@ double ReachWithin(const IntersectionTrace* t, double reach, double tolB) {
 // from the seam's far side. Nor is t's own node on the seam e lies on, on e's side of it: the
 // branch crossed the seam twice (a loop beside a pole near the seam, its crossings 75 point
 // tolerances apart), and the stretch between the crossings lies beyond the seam, on no trace.
+// Nor is a node across another seam from e, one e does not lie on (a parameter of a closed
+// direction more than half its range from e's): the branch beyond e's seam reaches it only
+// across that seam too. Two traces ending one on each surface's seam where a small loop crosses
+// both within the reach (9 point tolerances apart) each stop short of the stretch between the
+// crossings, which lies on neither; each is continued, and its continuation ends beside the other.
 bool NodeNear(const March& m, const IntersectionTraceList* list, const IntersectionTrace* t,
               const IntersectionTraceNode* e, double reach) {
   const Bspline *s1 = m.s1, *s2 = m.s2;
@@ -4799,10 +4804,22 @@ bool NodeNear(const March& m, const IntersectionTraceList* list, const Intersect
     }
     return false;
   };
+  auto acrossOtherSeam = [&](const IntersectionTraceNode* n) {
+    const Params a = Of(e), b = Of(n);
+    for (int k = 0; k < 4; ++k) {
+      const Bspline* s = SurfaceOf(k, s1, s2);
+      if (!(k & 1 ? s->closedV : s->closedU)) continue;
+      if (std::fabs(a.p[k] - Lo(s, k & 1)) <= m.tol[k] || std::fabs(Hi(s, k & 1) - a.p[k]) <= m.tol[k]) continue;
+      if (std::fabs(a.p[k] - b.p[k]) > 0.5 * Range(s, k & 1)) return true;
+    }
+    return false;
+  };
   for (const IntersectionTrace* o = list->head; o; o = o->next)
     for (const IntersectionTraceNode* n = o->head; n; n = n->next) {
       const double Y[3] = {n->x, n->y, n->z};
-      if (n == e || Distance(E, Y) > reach || NodeOnPole(s1, s2, n) || nearerPoleEnd(o, n, Distance(E, Y))) continue;
+      if (n == e || Distance(E, Y) > reach || NodeOnPole(s1, s2, n) || nearerPoleEnd(o, n, Distance(E, Y)) ||
+          acrossOtherSeam(n))
+        continue;
       if (o != t || (std::fabs(AlongBranch(t, n) - at) > 2.0 * reach && !besideOnSeam(n))) return true;
     }
   return false;

@@ -5354,3 +5354,17 @@ TEST_F(HardIntersections, AStretchFromASeamIntoANearPoleIsKept) {
   const SunkSphereThroughPole k(4.6427065932021749, 0.54565480228836816, 4.2306670970861244, 1e-3);
   ExpectSunkLoopAtThreeSizes(k, M_PI / 180);
 }
+
+// A sphere of radius 1e-3 sunk 8 point tolerances into the torus across its outer equator (the
+// torus's seam), its loop through the sphere's pole: the loop crosses the torus's seam and the
+// sphere's 9e-6 of the size apart. One trace ends on each seam, and each end had the other's
+// within its reach (100 point tolerances): taken for the branch going on from there, neither was
+// continued from its seam's far side, and the stretch between them (2.6% of the loop) was left
+// out. The other end lies across the other surface's seam from it, where no continuation beyond
+// its own seam arrives without crossing that one first. At sizes 1, 1e-6 and 1e6 moved 1e4 x the
+// size, either surface first: every exact point of the loop near a branch, every sample on both
+// surfaces, the loop traced once.
+TEST_F(HardIntersections, EndsOnTwoSeamsBesideEachOtherAreBothContinued) {
+  const SunkSphereThroughPole k(3.04, 0.0, 0.2 + 0.785 * 3, 1e-3);
+  ExpectSunkLoopAtThreeSizes(k, M_PI / 180);
+}
