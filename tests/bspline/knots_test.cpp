@@ -123,8 +123,8 @@ TEST_F(KnotArithmetic, MirroredOrMappedKnotsAnUlpApartStayAKnotVector) {
           for (int dir = 0; dir < (obj->kind == 2 ? 2 : 1); ++dir)
             for (int op = 0; op < 3; ++op) {
               ::testing::Message where;
-              where << "p " << p << " R " << R << " side " << side << " kind " << obj->kind << " dir " << dir
-                    << " op " << op;
+              where << "p " << p << " R " << R << " side " << side << " kind " << obj->kind
+                    << " dir " << dir << " op " << op;
               Bspline* w = keep(CopyBsplineStruct(obj));
               ASSERT_NE(w, nullptr);
               // op 0 reverses, op 1 reverses twice, op 2 maps onto [0, 1] (the other direction
@@ -147,7 +147,8 @@ TEST_F(KnotArithmetic, MirroredOrMappedKnotsAnUlpApartStayAKnotVector) {
                 double q0[3], q1[3];
                 point(obj, u, v, q0);
                 point(w, mu, mv, q1);
-                EXPECT_LT(std::hypot(q0[0] - q1[0], q0[1] - q1[1], q0[2] - q1[2]), 1e-9) << where << " t " << t;
+                EXPECT_LT(std::hypot(q0[0] - q1[0], q0[1] - q1[1], q0[2] - q1[2]), 1e-9)
+                    << where << " t " << t;
               }
             }
       }
