@@ -25,6 +25,7 @@ void reverseBspline(Bspline* curve) {
       t[i] = s - t[j];
       t[j] = s - ti;
     }
+    SpreadOverfullKnotRuns(curve, 0);
     SetDomainFromKnots(curve, 0);
   }
 

@@ -1,6 +1,7 @@
 #include "bspline/knots.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "bspline/bsvalid.h"
 #include "bspline/nubutil.h"
@@ -182,6 +183,25 @@ void SetDomainFromKnots(Bspline* obj, int dir) {
     obj->umin = obj->knotsU[obj->degreeU];
     obj->umax = obj->knotsU[NumCtrlU(obj)];
   }
+}
+
+void SpreadOverfullKnotRuns(Bspline* obj, int dir) {
+  if (!obj) return;
+  if (!RecordShapesSound({obj})) return;
+  const bool inV = obj->kind == 2 && dir;
+  const int p = inV ? obj->degreeV : obj->degreeU;
+  const int count = inV ? NumKnotsV(obj) : NumKnotsU(obj);
+  double* k = inV ? obj->knotsV : obj->knotsU;
+  for (int i = 1; i < count; ++i)
+    if (!(k[i] >= k[i - 1])) return;
+  // k[i] not below k[i + p + 1] is a run of p + 2 from i on: k[i] steps below the run, and the
+  // copies before it follow on the next steps, so the vector never decreases. The first knot's
+  // run is left to the upward pass, which keeps k[0].
+  for (int i = count - p - 2; i >= 1; --i)
+    if (k[i] >= k[i + p + 1] && k[i] != k[0]) k[i] = std::nextafter(k[i + p + 1], -INFINITY);
+  const double last = k[count - 1];
+  for (int i = p + 1; i < count; ++i)
+    if (k[i] <= k[i - p - 1] && k[i] != last) k[i] = std::nextafter(k[i - p - 1], INFINITY);
 }
 
 void GrevilleParams(const double* knots, int n, int degree, double* out) {

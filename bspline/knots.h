@@ -51,6 +51,15 @@ int DistinctInteriorKnots(const Bspline* obj, int dir, int** mults, double** kno
 // (bsvalid) is left as it is, error state -2.
 void SetDomainFromKnots(Bspline* obj, int dir);
 
+// Sets apart again, by the least steps, copies of a knot beyond p + 1 in one direction (v for a
+// surface with dir nonzero, else u): a mirror, shift or scale of the knots rounds values an ulp
+// or so apart onto one, and a run of p + 2 leaves a basis function without support (no sound
+// record, bsvalid). The copies of the first knot beyond p + 1 step up from it, those of any other
+// run step down, so both ends keep their values; the shape moves by round-off. Only runs beyond
+// p + 1 change; a vector that decreases anywhere is left as it is. A record whose structure is
+// not sound (bsvalid) is left as it is, error state -2.
+void SpreadOverfullKnotRuns(Bspline* obj, int dir);
+
 // Greville parameters of the n >= 2 control points of a knot vector of the given degree:
 // out[i] = (knots[i+1] + .. + knots[i+degree]) / degree, with out[0] = knots[degree] and
 // out[n-1] = knots[n] exactly (FindParamValuesOfCoefiFromKnots). Does nothing for a null array,

@@ -261,6 +261,7 @@ void MapDirectionOntoUnitRange(Bspline* obj, int dir, int scaleOther) {
   const double first = k[0];
   const double s = NormalizeKnots(k, c);
   const double shift = -first * s;
+  SpreadOverfullKnotRuns(obj, v ? 1 : 0);
   if (obj->kind != 2) {
     obj->umin = 0.0;
     obj->umax = 1.0;
@@ -272,6 +273,7 @@ void MapDirectionOntoUnitRange(Bspline* obj, int dir, int scaleOther) {
   int co;
   double* ko = DirKnots(obj, !v, &co);
   for (int j = 0; j < co; ++j) ko[j] *= s;
+  SpreadOverfullKnotRuns(obj, v ? 0 : 1);
   PropotionCurveListCoefi(obj->curves, s, 0.0, v ? 0 : 1);
   SetDomainFromKnots(obj, v ? 0 : 1);
 }

@@ -15,7 +15,8 @@ void ObjectBoundaryVector(const Bspline* obj, int bndry, double vec[3]);
 // Maps one direction's knots (dir nonzero: v of a surface; curves u) onto [0, 1] unless they are
 // exactly there already or have no range: a surface's curves follow and its domain is reset,
 // with scaleOther the other direction is scaled by the same factor (not shifted); a curve's
-// domain becomes [0, 1]. A record whose structure is not sound (bsvalid) is left as it is,
+// domain becomes [0, 1]. Copies beyond p + 1 that the round-off makes are set apart again
+// (SpreadOverfullKnotRuns). A record whose structure is not sound (bsvalid) is left as it is,
 // error state -2.
 void MapDirectionOntoUnitRange(Bspline* obj, int dir, int scaleOther);
 

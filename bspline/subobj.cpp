@@ -344,6 +344,7 @@ void ReverseDirection(Bspline* obj, int dir) {
     if (M) FlipMatrix(M[0], cols, rows, inV ? 1 : 0);
   std::reverse(t, t + n);
   for (int i = 0; i < n; ++i) t[i] = c - t[i];
+  SpreadOverfullKnotRuns(obj, inV ? 1 : 0);
   SetDomainFromKnots(obj, inV ? 1 : 0);
   ReverseCurveListCoefi(obj->curves, c, inV ? 1 : 0);
 }

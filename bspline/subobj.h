@@ -44,7 +44,8 @@ Bspline* ExtractParamRange(Bspline* obj, int dir, double t0, double t1);
 int ExtractParamRangeUnlessShort(Bspline* obj, int dir, double t0, double t1, Bspline** piece);
 
 // Reverses the parametrisation in place: a curve as reverseBspline, a surface in one
-// direction with t -> (t[0] + t[last]) - t, the curves on it following. A record whose
+// direction with t -> (t[0] + t[last]) - t (copies beyond p + 1 that its round-off makes set
+// apart again, SpreadOverfullKnotRuns), the curves on it following. A record whose
 // structure is not sound (bsvalid's BsplineShapeSound) is left as it is, error state -2.
 void ReverseDirection(Bspline* obj, int dir);
 

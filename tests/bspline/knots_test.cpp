@@ -6,13 +6,17 @@
 #include <random>
 #include <vector>
 
+#include "bspline/bsvalid.h"
+#include "bspline/creverse.h"
 #include "bspline/kinsert.h"
 #include "bspline/knots.h"
 #include "bspline/measure.h"
 #include "bspline/nubs.h"
 #include "bspline/nubutil.h"
+#include "bspline/objset.h"
 #include "bspline/sfree.h"
 #include "bspline/srfclone.h"
+#include "bspline/subobj.h"
 #include "curve/crvutil.h"
 #include "curve/pntintrp.h"
 #include "foundation/umalloc.h"
@@ -76,6 +80,78 @@ TEST_F(KnotArithmetic, NormalisedKnotsKeepTheShape) {
       }
     }
   }
+}
+
+// A mirror (reversal) or a shift and scale (the map onto [0, 1]) of knots near zero in a domain
+// that passes it rounds them onto the coarser grid of the values far from zero: a knot an ulp
+// beside a break of p + 1 copies falls onto the break, and a run of p + 2 copies is no knot
+// vector. Curves and both directions of surfaces, domains of 1e-6 .. 1e6 either side of zero:
+// every result is a sound record with its domain ends where the mirror or the map puts them
+// and the shape of the original at the mirrored or mapped parameter; reversed twice, the
+// record is sound again and has the original shape.
+TEST_F(KnotArithmetic, MirroredOrMappedKnotsAnUlpApartStayAKnotVector) {
+  std::mt19937 rng(7);
+  std::uniform_real_distribution<double> coord(-1.0, 1.0);
+  for (int p = 1; p <= 4; ++p)
+    for (double R : {1e-6, 0.05, 1.0, 1e6})
+      for (double side : {1.0, -1.0}) {
+        const double lo = (side > 0 ? -0.37 : -0.63) * R, hi = lo + R;
+        const double a = side * 1.3e-3 * R, b = std::nextafter(a, INFINITY);
+        std::vector<double> knots(p + 1, lo);
+        knots.push_back(lo + 0.25 * R);
+        for (int i = 0; i <= p; ++i) knots.push_back(a);
+        knots.push_back(b);
+        knots.push_back(hi - 0.2 * R);
+        for (int i = 0; i <= p; ++i) knots.push_back(hi);
+        const int n = int(knots.size()) - p - 1;
+        std::vector<double> pts(3 * n * n);
+        for (double& x : pts) x = coord(rng);
+        BsplineKeeper keep;
+        std::vector<double> curvePts(pts.begin(), pts.begin() + 3 * n);
+        Bspline* curve = keep(BuildCurve(p, 3, curvePts, knots));
+        Bspline* surface = keep(BuildSurface(p, p, n, n, pts, knots, knots));
+        ASSERT_TRUE(curve && surface && BsplineSound(curve) && BsplineSound(surface));
+        // Parameters away from the break, where the shape is continuous.
+        std::vector<double> at;
+        for (int i = 0; i <= 16; ++i) at.push_back(lo + R * i / 16.0);
+        auto point = [](const Bspline* obj, double u, double v, double q[3]) {
+          if (obj->kind == 2) Eval3DPointOnSurfArray(obj, u, v, 0, 0, q);
+          else Eval3DPointOnCurve3Array(obj, u, 0, q);
+        };
+        const double v0 = lo + 0.4 * R;
+        for (Bspline* obj : {curve, surface})
+          for (int dir = 0; dir < (obj->kind == 2 ? 2 : 1); ++dir)
+            for (int op = 0; op < 3; ++op) {
+              ::testing::Message where;
+              where << "p " << p << " R " << R << " side " << side << " kind " << obj->kind
+                    << " dir " << dir << " op " << op;
+              Bspline* w = keep(CopyBsplineStruct(obj));
+              ASSERT_NE(w, nullptr);
+              // op 0 reverses, op 1 reverses twice, op 2 maps onto [0, 1] (the other direction
+              // scaled alike).
+              if (op < 2) ReverseDirection(w, dir);
+              if (op == 1) ReverseDirection(w, dir);
+              if (op == 2) MapDirectionOntoUnitRange(w, dir, 1);
+              EXPECT_FALSE(KernelFailed()) << where;
+              EXPECT_TRUE(BsplineSound(w)) << where;
+              const double wlo = dir ? w->vmin : w->umin, whi = dir ? w->vmax : w->umax;
+              const double c = lo + hi;
+              EXPECT_EQ(wlo, op == 0 ? c - hi : op == 1 ? lo : 0.0) << where;
+              EXPECT_EQ(whi, op == 0 ? c - lo : op == 1 ? hi : 1.0) << where;
+              for (double t : at) {
+                const double u = dir ? v0 : t, v = dir ? t : v0;
+                auto image = [&](double x) { return op == 0 ? c - x : op == 1 ? x : (x - lo) / R; };
+                // The map scales the other direction by 1 / R as well.
+                const double mu = dir ? (op == 2 ? u / R : u) : image(u);
+                const double mv = dir ? image(v) : (op == 2 ? v / R : v);
+                double q0[3], q1[3];
+                point(obj, u, v, q0);
+                point(w, mu, mv, q1);
+                EXPECT_LT(std::hypot(q0[0] - q1[0], q0[1] - q1[1], q0[2] - q1[2]), 1e-9)
+                    << where << " t " << t;
+              }
+            }
+      }
 }
 
 // Distinct interior knots with their multiplicities expand back to the interior knots, and

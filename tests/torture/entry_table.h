@@ -235,6 +235,7 @@ struct EntryTableOf {
       {"InsertNKnotsToObject", "bspline/kinsert.h", 6, [](Args& a) { InsertNKnotsToObject(a.Int(0), a.Int(1), a.Int(2), a.Rec(3), a.Int(4), a.Reals(5)); a.Done(); }},
       {"InsertOneKnotToObject", "bspline/kinsert.h", 6, [](Args& a) { a.Value(InsertOneKnotToObject(a.Int(0), a.Int(1), a.Rec(2), a.Int(3), a.Real(4), a.Int(5))); }},
       {"SetDomainFromKnots", "bspline/knots.h", 2, [](Args& a) { SetDomainFromKnots(a.Rec(0), a.Int(1)); a.Done(); }},
+      {"SpreadOverfullKnotRuns", "bspline/knots.h", 2, [](Args& a) { SpreadOverfullKnotRuns(a.Rec(0), a.Int(1)); a.Done(); }},
       {"ObjectGrevilleParams", "bspline/knots.h", 2, [](Args& a) { a.Pointer(ObjectGrevilleParams(a.Rec(0), a.Int(1))); }},
       {"BoundaryParam", "bspline/knots.h", 2, [](Args& a) { a.Value(BoundaryParam(a.Rec(0), a.Int(1))); }},
       {"RemoveKnotsOfObjSet", "bspline/kremove.h", 9, [](Args& a) { a.Value(RemoveKnotsOfObjSet(a.Recs(0), a.Int(1), a.Int(2), a.Int(3), a.Reals(4), a.Int(5), a.Int(6), a.Real(7), a.Reals(8))); }},
