@@ -2700,6 +2700,34 @@ bool TurnsBack(const March& m, const Params& prev, const Params& cur, const doub
   return dPrev && du * dPrev[0] + dv * dPrev[1] < 0.0 && !OnCrease(m, prev);
 }
 
+// The node the march came to `from` (its node at the step's start) from, the one before it in
+// the running direction; none at the seed. The march back's first node follows the forward end
+// in the trace, but was reached from the seed.
+const IntersectionTraceNode* ArrivedFrom(const March& m, const IntersectionTraceNode* from) {
+  const IntersectionTrace* tr = m.trace;
+  if (!from || from == tr->head) return nullptr;
+  if (tr->turn && from->prev == tr->turn) return tr->head;
+  return from->prev;
+}
+
+// True when the step from prev, on a crease of either surface the march reached from the node
+// `arrived`, goes back to the side of the crease it came from. Crossing a crease, the branch
+// leaves the face it came over for the one beyond, at whatever angle (TurnsBack is off there),
+// but never back into the first face: that way it only runs back over its own last chord. A
+// step from the crease whose prediction was pulled onto the stretch just traced found the crease
+// between (EndOnSharpKnot) where the march had crossed it, and was taken: the march went back and
+// forth between the last two nodes, or back along the whole branch.
+bool BacksOverCrease(const March& m, const Params& prev, const Params& cur, const IntersectionTraceNode* arrived) {
+  if (!arrived) return false;
+  const Params a = Of(arrived);
+  for (int k = 0; k < 4; ++k) {
+    const double back = a.p[k] - prev.p[k], step = cur.p[k] - prev.p[k];
+    if (std::fabs(back) <= m.tol[k] || std::fabs(step) <= m.tol[k] || back * step < 0.0) continue;
+    if (SharpKnot(SurfaceOf(k, m.s1, m.s2), k & 1, prev.p[k]) && Creased(m, prev, k)) return true;
+  }
+  return false;
+}
+
 // A step over a sharp knot (SharpKnotBetween) of either surface ends on it, on the first one the
 // branch reaches (nearest prev in space): the curves through the nodes then have a node where
 // the branch turns and run straight over each face, instead of cutting the turn.
@@ -2757,6 +2785,7 @@ bool RefineStep(March& m, const Params& prev, Params& cur, double P[3], int* fla
     // need lie only within the step of prev.
     if (EndOnSharpKnot(m, prev, cur, P, flag)) pulled = ParamDist2(cur, prev);
     met = k == 10 || ((pulled <= step || *flag) && !TurnsBack(m, prev, cur, dPrev) &&
+                      !BacksOverCrease(m, prev, cur, ArrivedFrom(m, from)) &&
                       FollowsBranch(m, TowardSide(m, prev, cur), TowardSide(m, cur, prev)));
   }
   if (!met || *flag) return met;
