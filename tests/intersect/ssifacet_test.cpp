@@ -12,6 +12,7 @@
 #include "bspline/sfree.h"
 #include "foundation/umalloc.h"
 #include "intersect/newintr.h"
+#include "tests/intersect/shapes.h"
 #include "tests/support/builders.h"
 #include "tests/support/kernel_fixture.h"
 
@@ -115,6 +116,80 @@ TEST_F(FacetIntersections, ALoopSeededBesideACreaseIsTracedOnce) {
     }
   }
   EXPECT_NEAR(total[0], total[1], 0.01 * total[0]);
+}
+
+// A torus net of radii 1 and 0.3 (the tube of four facets round, as the ring is), degree 1 both
+// ways and closed both ways, placed by at.
+Bspline* TorusNet(const shapes::Place& at) {
+  std::vector<double> pts;
+  for (int j = 0; j <= 4; ++j)
+    for (int i = 0; i <= 4; ++i) {
+      const double a = M_PI / 2 * (i % 4), b = M_PI / 2 * (j % 4), r = 1 + 0.3 * std::cos(b);
+      const double p[3] = {r * std::cos(a), r * std::sin(a), 0.3 * std::sin(b)};
+      double q[3];
+      at.Map(p, q);
+      pts.insert(pts.end(), q, q + 3);
+    }
+  const std::vector<double> k = {0, 0, 0.25, 0.5, 0.75, 1, 1};
+  Bspline* s = BuildSurface(1, 1, 5, 5, pts, k, k);
+  s->closedU = s->closedV = 1;
+  return s;
+}
+
+// Distance of X from the chord of samples i, i + 1 of a branch.
+double FromChord(const std::vector<P3>& s, size_t i, const P3& X) {
+  double ab[3], ax[3];
+  for (int q = 0; q < 3; ++q) ab[q] = s[i + 1][q] - s[i][q], ax[q] = X[q] - s[i][q];
+  const double l2 = ab[0] * ab[0] + ab[1] * ab[1] + ab[2] * ab[2];
+  const double f = l2 > 0 ? std::fmin(1.0, std::fmax(0.0, (ab[0] * ax[0] + ab[1] * ax[1] + ab[2] * ax[2]) / l2)) : 0.0;
+  return std::hypot(ax[0] - f * ab[0], ax[1] - f * ab[1], ax[2] - f * ab[2]);
+}
+
+// A smooth cylinder (radius 0.55, axis along (0.6, 0, 0.8)) through the hole of a torus net
+// crosses the net's tube in small loops over two of its creases. The march round the loop
+// seeded a little beside a crease, its first step only hopping onto it, came back within half
+// a step of the seed one step short of closing, was taken for circling another branch's loop and
+// stopped there; the march back from the seed passed that end in its first step and ran round
+// the loop again, 95 % of it traced twice. Each loop comes back once: no sample of a branch lies
+// on a stretch of it more than 5 % of its length away along it, and both orders give branches of
+// the same total length, at sizes 1 and 1e-6 moved 1e4 sizes out.
+TEST_F(FacetIntersections, ALoopSeededBesideACreaseIsNotTakenForAnotherBranch) {
+  const double axis[3] = {0.6, 0.0, 0.8}, seam[3] = {-0.8, 0.0, 0.6};
+  for (const double scale : {1.0, 1e-6}) {
+    shapes::Place at, cp;
+    at.scale = cp.scale = scale;
+    for (int q = 0; q < 3; ++q) {
+      at.shift[q] = scale == 1.0 ? 0.0 : 1e4 * scale * (q + 1);
+      // The axis passes 0.58 from the net's vertex (1, 0, 0.3), along seam.
+      cp.shift[q] = at.shift[q] + scale * ((q == 2 ? 0.3 : q == 0 ? 1.0 : 0.0) + 0.58 * seam[q]);
+    }
+    BsplineKeeper keep;
+    Bspline* net = keep(TorusNet(at));
+    Bspline* cylinder = keep(shapes::Cylinder(axis, seam, 0.55, -2.0, 2.0, cp));
+    const double tol = 1e-6 * shapes::PairSize(net, cylinder);
+    double total[2] = {0.0, 0.0};
+    for (int first = 0; first < 2; ++first) {
+      const auto bs = first ? Branches(cylinder, net, 400) : Branches(net, cylinder, 400);
+      for (const auto& s : bs) {
+        std::vector<double> arc(s.size(), 0.0);
+        for (size_t i = 1; i < s.size(); ++i) arc[i] = arc[i - 1] + Dist(s[i], s[i - 1]);
+        const double L = arc.back();
+        total[first] += L;
+        const bool closed = Dist(s.front(), s.back()) < tol;
+        int twice = 0;
+        for (size_t i = 0; i < s.size(); ++i)
+          for (size_t j = 0; j + 1 < s.size(); ++j) {
+            const double d = std::fabs(arc[j] - arc[i]), along = closed ? std::fmin(d, L - d) : d;
+            if (along > 0.05 * L && FromChord(s, j, s[i]) < tol) {
+              ++twice;
+              break;
+            }
+          }
+        EXPECT_EQ(twice, 0) << scale << " " << first << " of " << s.size() << " samples, length " << L;
+      }
+    }
+    EXPECT_NEAR(total[0], total[1], 0.01 * total[0]) << scale;
+  }
 }
 
 }  // namespace
