@@ -3828,8 +3828,14 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
     // A loop seeded beside a pole comes back toward the seed in steps far longer than those of its
     // crawl round the pole, whose nodes then lie within half the last step of the tail (Relooped)
     // one step before the march passes the seed and closes the loop there: it has come round its
-    // own loop, not another branch's.
-    if (Relooped(m, tr) && !(seedBesidePole && ComesBackToSeed(tr))) stop = true;
+    // own loop, not another branch's. So does a loop seeded beside a crease of a faceted surface,
+    // whose first step only hopped onto the crease: coming round, the march lands within half its
+    // last step of the seed and of that first node, one step short of them. Stopped there, the
+    // march back from the seed passed the forward end's last two nodes in its first step and went
+    // round the loop a second time.
+    if (Relooped(m, tr) &&
+        !((seedBesidePole || (!m.continued && OnCrease(m, Of(tr->head->next)))) && ComesBackToSeed(tr)))
+      stop = true;
     if (tr->nodeCount - tr->directionStart > kMaxNodesPerDirection) stop = true;
     if (stop) break;
   }
