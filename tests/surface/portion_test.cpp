@@ -138,6 +138,23 @@ TEST_F(Portion, ChainAcrossATrimmedSurfaceCutsItsLoop) {
   }
 }
 
+// The test patch over a square of parameters of the given side lying `away` sides from the
+// origin; At maps shares of the square to its parameters.
+struct SquarePatch {
+  double lo, side;
+  Bspline* s;
+  SquarePatch(double side_, double away) : lo(away * side_), side(side_) {
+    PatchOptions o;
+    o.umin = o.vmin = lo;
+    o.umax = o.vmax = lo + side;
+    s = BuildFunctionPatch([](double x, double y) { return 0.2 * x * y; }, o);
+  }
+  std::vector<double> At(std::vector<double> uv) const {
+    for (double& x : uv) x = lo + side * x;
+    return uv;
+  }
+};
+
 // A chain from side to side of a trimmed surface whose parameter rectangle has the given side and
 // lies `away` sides from the origin, the chain's own parameters running over [0, range], picked
 // below or above it: the portion keeps the picked part of the loop and the hole stays out.
@@ -145,28 +162,23 @@ TEST_F(Portion, ChainAcrossATrimmedSurfaceCutsItsLoop) {
 void ExpectChainCutsTheLoop(double side, double away, double range, bool below, bool outerLoop = true) {
   SCOPED_TRACE(testing::Message() << "side " << side << " away " << away << " range " << range << " below " << below
                                   << " outer loop " << outerLoop);
-  PatchOptions o;
-  o.umin = o.vmin = away * side;
-  o.umax = o.vmax = away * side + side;
-  Bspline* s = BuildFunctionPatch([](double x, double y) { return 0.2 * x * y; }, o);
-  auto at = [&](std::vector<double> uv) {
-    for (double& x : uv) x = o.umin + side * x;
-    return uv;
-  };
-  if (outerLoop) AddLoop(s, Polygon(s, at({0.05, 0.05, 0.95, 0.05, 0.95, 0.95, 0.05, 0.95})));
-  AddLoop(s, Polygon(s, at({0.4, 0.7, 0.4, 0.8, 0.6, 0.8, 0.6, 0.7})), 1);
-  Bspline* c = BuildCurveOnSurface(s, 3, at({0.0, 0.4, 0.3, 0.45, 0.7, 0.6, 1.0, 0.55}), ClampedKnots(3, 4, 0.0, range));
+  const SquarePatch sq(side, away);
+  Bspline* s = sq.s;
+  if (outerLoop) AddLoop(s, Polygon(s, sq.At({0.05, 0.05, 0.95, 0.05, 0.95, 0.95, 0.05, 0.95})));
+  AddLoop(s, Polygon(s, sq.At({0.4, 0.7, 0.4, 0.8, 0.6, 0.8, 0.6, 0.7})), 1);
+  Bspline* c =
+      BuildCurveOnSurface(s, 3, sq.At({0.0, 0.4, 0.3, 0.45, 0.7, 0.6, 1.0, 0.55}), ClampedKnots(3, 4, 0.0, range));
   double cu[4], cv[4];
   TrimList* loop = nullptr;
-  const float pu = float(o.umin + 0.5 * side), pv = float(o.vmin + (below ? 0.2 : 0.9) * side);
+  const float pu = float(sq.lo + 0.5 * side), pv = float(sq.lo + (below ? 0.2 : 0.9) * side);
   EXPECT_EQ(ConstructSurfBndryPortionTrim(Chain({c}), pu, pv, 0, 0, cu, cv, 0, 0, nullptr, &loop), 0);
   for (double u : {0.02, 0.3, 0.5, 0.7, 0.98}) {
     const bool inOld = !outerLoop || (u > 0.05 && u < 0.95);
-    const double x = o.umin + side * u;
-    EXPECT_EQ(IsPointInTrim(s, x, o.vmin + side * 0.1), below && inOld ? 1 : 0) << u;
-    EXPECT_EQ(IsPointInTrim(s, x, o.vmin + side * 0.9), !below && inOld ? 1 : 0) << u;
+    const double x = sq.lo + side * u;
+    EXPECT_EQ(IsPointInTrim(s, x, sq.lo + side * 0.1), below && inOld ? 1 : 0) << u;
+    EXPECT_EQ(IsPointInTrim(s, x, sq.lo + side * 0.9), !below && inOld ? 1 : 0) << u;
   }
-  EXPECT_EQ(IsPointInTrim(s, o.umin + 0.5 * side, o.vmin + 0.75 * side), 0);
+  EXPECT_EQ(IsPointInTrim(s, sq.lo + 0.5 * side, sq.lo + 0.75 * side), 0);
   FreeBspline(s);
 }
 
@@ -269,22 +281,16 @@ void ExpectClosedChainKeepsThePickedSide(const std::vector<double>& corners, int
     chain.push_back(corners[2 * j]);
     chain.push_back(corners[2 * j + 1]);
   }
-  PatchOptions o;
-  o.umin = o.vmin = away * side;
-  o.umax = o.vmax = away * side + side;
-  Bspline* s = BuildFunctionPatch([](double x, double y) { return 0.2 * x * y; }, o);
-  auto at = [&](std::vector<double> uv) {
-    for (double& x : uv) x = o.umin + side * x;
-    return uv;
-  };
-  AddLoop(s, SquareCurves(s, o.umin + 0.05 * side, o.vmin + 0.05 * side, o.umin + 0.95 * side, o.vmin + 0.95 * side));
-  AddLoop(s, SquareCurves(s, o.umin + 0.4 * side, o.vmin + 0.45 * side, o.umin + 0.6 * side, o.vmin + 0.55 * side,
+  const SquarePatch sq(side, away);
+  Bspline* s = sq.s;
+  AddLoop(s, SquareCurves(s, sq.lo + 0.05 * side, sq.lo + 0.05 * side, sq.lo + 0.95 * side, sq.lo + 0.95 * side));
+  AddLoop(s, SquareCurves(s, sq.lo + 0.4 * side, sq.lo + 0.45 * side, sq.lo + 0.6 * side, sq.lo + 0.55 * side,
                           true), 1);
   double cu[4], cv[4];
   TrimList* loop = nullptr;
   const double pu = pickIn ? pick[0] : 0.15, pv = pickIn ? pick[1] : 0.2;
-  const int r = ConstructSurfBndryPortionTrim(Chain(Polygon(s, at(chain))), float(o.umin + side * pu),
-                                              float(o.vmin + side * pv), 0, 0, cu, cv, 0, 0, nullptr, &loop);
+  const int r = ConstructSurfBndryPortionTrim(Chain(Polygon(s, sq.At(chain))), float(sq.lo + side * pu),
+                                              float(sq.lo + side * pv), 0, 0, cu, cv, 0, 0, nullptr, &loop);
   EXPECT_EQ(r, 0);
   if (r == 0 && loop) {
     EXPECT_EQ(loop->hole, !pickIn && !acrossOuter ? 1 : 0);
@@ -300,7 +306,7 @@ void ExpectClosedChainKeepsThePickedSide(const std::vector<double>& corners, int
             inChain = !inChain;
         const bool inRegion =
             x > 0.05 && x < 0.95 && y > 0.05 && y < 0.95 && !(x > 0.4 && x < 0.6 && y > 0.45 && y < 0.55);
-        EXPECT_EQ(IsPointInTrim(s, o.umin + side * x, o.vmin + side * y), inRegion && inChain == pickIn ? 1 : 0)
+        EXPECT_EQ(IsPointInTrim(s, sq.lo + side * x, sq.lo + side * y), inRegion && inChain == pickIn ? 1 : 0)
             << x << " " << y;
       }
   } else {

@@ -887,7 +887,8 @@ TEST_F(SurfacePickTest, ClosestPointOnAFacetedTorusNetIsNoFartherThanTheNet) {
       const double u = pick(), v = pick();
       // The way to the nearest crease in parameters.
       double gap = 1.0;
-      for (int c = 0; c <= n; ++c) gap = std::fmin(gap, std::fmin(std::fabs(u - double(c) / n), std::fabs(v - double(c) / n)));
+      for (int c = 0; c <= n; ++c)
+        gap = std::fmin(gap, std::fmin(std::fabs(u - double(c) / n), std::fabs(v - double(c) / n)));
       const SurfaceFrame f = FrameAt(s, u, v, 1.0);
       const double share[] = {0.0, 0.02, -0.02, 0.8, -0.8};
       for (const double w : share) {
@@ -897,7 +898,9 @@ TEST_F(SurfacePickTest, ClosestPointOnAFacetedTorusNetIsNoFartherThanTheNet) {
         for (int c = 0; c < 3; ++c) P[c] = f.S[c] + h * f.n[c];
         ASSERT_EQ(GetClosestPointOnSurfaceResult(s, P, &fu, &fv, S, &d, &g.x, &g.y, &g.z, &e), 0);
         EXPECT_LE(std::fabs(d), std::fabs(h) + 1e-9 * pl.size) << u << " " << v << " " << w;
-        if (w == 0.0) EXPECT_LE(VecDist3(P, S), 1e-9 * pl.size) << u << " " << v;
+        if (w == 0.0) {
+          EXPECT_LE(VecDist3(P, S), 1e-9 * pl.size) << u << " " << v;
+        }
       }
     }
   }
