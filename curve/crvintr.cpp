@@ -342,8 +342,8 @@ CrvIntrNode* SameMeeting(const Search& s, double sA, double sB) {
     // curve that runs along the other and back again is two stretches, whose far ends are one
     // point in space and two meetings (the curves seen there at a corner may seem to cross).
     if (IsStretchEnd(s, sA, sB) && IsStretchEnd(s, n->t1, n->t2)) {
-      if (PairGapSq(s, MiddleParam(s.a, sA, n->t1), MiddleParam(s.b, sB, n->t2)) <= 4.0 * std::fmax(ownSq, otherSq) + noise * noise)
-        return n;
+      const double middleSq = PairGapSq(s, MiddleParam(s.a, sA, n->t1), MiddleParam(s.b, sB, n->t2));
+      if (middleSq <= 4.0 * std::fmax(ownSq, otherSq) + noise * noise) return n;
       continue;
     }
     CrossingTurn(s, n->t1, n->t2, other);

@@ -40,12 +40,12 @@ void FreeCrvIntrList(CrvIntrList* list);
 // finishes with Newton steps on the crossing. Curves with weights not all positive are refined
 // once per pair of Greville intervals. Two meetings count once only when they lie within 1e-3
 // of the size of each other in space and the curves stay together between them (the short way
-// round a curve whose ends meet, across that point; never by
-// parameter distance, so the answer does not depend on the parametrisation); of the two the pair
-// with the smaller gap is kept. The two ends of one stretch are two meetings, though a closed
-// curve running along itself ends the stretch where it starts. A curve that turns back along
-// the other (a polyline's corner on it) shares a stretch each way, the turn an end of both. Where the curves coincide (within 1e-11 of the size, or of 7e-15
-// of their largest coordinate where they lie far from the origin, over a length of at least 0.05
+// round a curve whose ends meet, across that point; never by parameter distance, so the answer
+// does not depend on the parametrisation); of the two the pair with the smaller gap is kept. The
+// two ends of one stretch are two meetings, though a closed curve running along itself ends the
+// stretch where it starts. A curve that turns back along the other (a polyline's corner on it)
+// shares a stretch each way, the turn an end of both. Where the curves coincide (within 1e-11 of
+// the size, or of 7e-15 of their largest coordinate where they lie far from the origin, over a length of at least 0.05
 // of the size, or of 1e-3 where the stretch ends at both ends where a curve ends or at a knot)
 // the two ends of that stretch are listed, and its pairs and the points on it (or within that gap
 // of an end) are passed over.

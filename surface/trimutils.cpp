@@ -1490,6 +1490,14 @@ int GetCrvIntrList(Bspline* srf, Bspline* chainCurve, TArrayList* list, CrvIntrL
 
 namespace {
 
+// Where the curve c first stands in the chain, -1 where it is not in it.
+int ChainPosition(const BsplineList* chain, const Bspline* c) {
+  int k = 0;
+  for (const BsplineList* n = chain; n; n = n->next, ++k)
+    if (n->item == c) return k;
+  return -1;
+}
+
 // The chain between the crossings e0 and e1 running forward or backward along it; a chain
 // walked round a closed portion passes its end (and its start) when e1 lies behind e0 that way.
 // The first new node, or null as FindIfAnyPortionCurve.
@@ -1502,9 +1510,8 @@ BsplineList* ChainStretch(Bspline* srf, BsplineList* chain, const TArrayNode* e0
   std::vector<Bspline*> curves;
   for (BsplineList* n = chain; n; n = n->next) curves.push_back(n->item);
   const int n = int(curves.size());
-  const int i0 = int(std::find(curves.begin(), curves.end(), e0->pieceA) - curves.begin());
-  const int i1 = int(std::find(curves.begin(), curves.end(), e1->pieceA) - curves.begin());
-  if (i0 == n || i1 == n) return nullptr;
+  const int i0 = ChainPosition(chain, e0->pieceA), i1 = ChainPosition(chain, e1->pieceA);
+  if (i0 < 0 || i1 < 0) return nullptr;
   auto add = [&](Bspline* c, double a, double b) {
     Bspline* part = PartBetween(c, a, b);
     if (!part) return !KernelFailed();
@@ -1535,11 +1542,7 @@ BsplineList* FindIfAnyPortionCurve(Bspline* srf, BsplineList* chain, TArrayList*
   TArrayNode* e1 = EntryAt(list, p1);
   if (!e0 || !e1) return nullptr;
   // Chain order of the two curves: the walk runs backwards when the second comes first.
-  int i0 = -1, i1 = -1, k = 0;
-  for (BsplineList* n = chain; n; n = n->next, ++k) {
-    if (n->item == e0->pieceA && i0 < 0) i0 = k;
-    if (n->item == e1->pieceA && i1 < 0) i1 = k;
-  }
+  const int i0 = ChainPosition(chain, e0->pieceA), i1 = ChainPosition(chain, e1->pieceA);
   if (i0 < 0 || i1 < 0) return nullptr;
   return ChainStretch(srf, chain, e0, e1, i0 < i1 || (i0 == i1 && p0 <= p1), out);
 }
