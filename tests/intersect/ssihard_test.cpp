@@ -5368,3 +5368,59 @@ TEST_F(HardIntersections, EndsOnTwoSeamsBesideEachOtherAreBothContinued) {
   const SunkSphereThroughPole k(3.04, 0.0, 0.2 + 0.785 * 3, 1e-3);
   ExpectSunkLoopAtThreeSizes(k, M_PI / 180);
 }
+
+// A sphere of radius 1e-3 centred on the unit cylinder (at angle 0.4 round its axis), turned so
+// that one pole lies on the loop the two meet in, at angle `spin` round the sphere's normal to the
+// cylinder from its axis: the loop runs along two meridians through both poles (the other within
+// a point tolerance of it). The marches from the seeds, refined onto or beside the poles, end on
+// the poles, and every seed of the half beyond them was taken for one beside the trace ending
+// there and dropped: half the loop left out (4e-4 of the size, at size 1e6 the sphere first). At
+// sizes 1, 1e-6 and 1e6 moved 1e4 x the size, either surface first: every exact point of the
+// loop (the sphere's points bisected to the cylinder along 48 arcs from its deepest point) within
+// 1e-5 of the size of a branch, every sample on both surfaces.
+TEST_F(HardIntersections, ALoopThroughBothPolesOfASphereOnACylinderIsTracedWhole) {
+  const double r = 1e-3, th = 0.4, C[3] = {std::cos(th), std::sin(th), 0.0}, n[3] = {C[0], C[1], 0.0};
+  const double t[3] = {-n[1], n[0], 0.0};
+  auto offCylinder = [](const double* p) { return std::hypot(p[0], p[1]) - 1.0; };
+  auto offSphere = [&](const double* p) { return std::hypot(p[0] - C[0], p[1] - C[1], p[2] - C[2]) - r; };
+  // The loop's point at angle phi round n from t: bisected along the arc from the deepest point.
+  auto loopPoint = [&](double phi, double p[3]) {
+    auto arc = [&](double s, double* x) {
+      for (int q = 0; q < 3; ++q)
+        x[q] = C[q] + r * (-std::cos(s) * n[q] + std::sin(s) * (std::cos(phi) * t[q] + std::sin(phi) * kZ[q]));
+    };
+    double lo = 0.0, hi = M_PI;
+    for (int it = 0; it < 80; ++it) {
+      const double mid = 0.5 * (lo + hi);
+      arc(mid, p);
+      (offCylinder(p) < 0.0 ? lo : hi) = mid;
+    }
+    arc(lo, p);
+  };
+  for (double spin : {0.1, 2.6})
+    for (const Place& at : {Placed(1.0, 0.0), Placed(1e-6, 1e4), Placed(1e6, 1e4)})
+      for (bool cylinderFirst : {true, false}) {
+        double a[3], e[3], pole[3];
+        loopPoint(spin, pole);
+        for (int q = 0; q < 3; ++q) a[q] = (C[q] - pole[q]) / r;
+        SunkSphereThroughPole::Across(a, e);
+        Place centre = at;
+        for (int q = 0; q < 3; ++q) centre.shift[q] += at.scale * C[q];
+        BsplineKeeper keep;
+        Bspline* cylinder = keep(Cylinder(kZ, kX, 1.0, -1.0, 1.0, at));
+        Bspline* sphere = keep(shapes::Sphere(a, e, r, centre));
+        ASSERT_TRUE(cylinder && sphere);
+        const double size = shapes::PairSize(cylinder, sphere) / at.scale;
+        const std::vector<Branch> bs =
+            cylinderFirst ? Intersect(cylinder, sphere, at, 400) : Intersect(sphere, cylinder, at, 400);
+        double gap = 0.0;
+        for (int i = 0; i < 48; ++i) {
+          double p[3];
+          loopPoint(2 * M_PI * i / 48, p);
+          gap = std::fmax(gap, FromBranches(bs, p));
+        }
+        const double off = WorstOffBoth(bs, offCylinder, offSphere);
+        EXPECT_LT(gap, 1e-5 * size) << spin << " " << at.scale << " " << cylinderFirst;
+        EXPECT_LT(off, 1e-6 * size) << spin << " " << at.scale << " " << cylinderFirst;
+      }
+}
