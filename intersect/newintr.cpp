@@ -2679,7 +2679,10 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
         !LooseAcross(s1, s2, n, tol) && side < 0)
       return;
     int held = side >= 0 ? side ^ 1 : AcrossPole(s1, s2, q);
-    const bool endOnSide = held < 0 && t->open && (n == t->head || n == t->tail);
+    // An end on a side of the domain is held there, a closed trace's too: a loop closed across a
+    // seam has its two ends on the seam's two ends, and one pulled freely left the seam, its curve
+    // stopping short of where the other end's starts (2 degrees of a small sphere's loop left out).
+    const bool endOnSide = held < 0 && (n == t->head || n == t->tail);
     if (endOnSide) held = OnDomainSide(s1, s2, q);
     // A node on a crease is where the curves have a corner (InterpolantWithCorners): it stays on it.
     if (held < 0) held = CreaseParam(s1, s2, n);
