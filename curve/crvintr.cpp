@@ -565,6 +565,36 @@ bool TogetherBetween(const Search& s, double tA, double tB, double nA, double nB
   return FootWithin(s, false, 0.5 * (tA + nA), std::fmin(tB, nB), std::fmax(tB, nB), &u) <= s.overlapGap * s.overlapGap;
 }
 
+// Whether the second curve's knots strictly between tB and nB lie on the first between tA and
+// nA, within the overlap gap and in their order along it: where the curves run together the
+// second curve's path from tB to nB is the first's from tA to nA. A curve that passes one point
+// twice (a polyline through another's corner, out along a leg and back) offers a foot on either
+// pass there, and a step whose foot hops to the other pass takes the second curve round its turn
+// in between, a knot whose point lies beyond nA or behind one passed before. Knots a round-off
+// of the range from another (a cluster, across which the curve jumps) are not looked at: there
+// two copies of one curve differ by the round-off of the jump, far above the overlap gap.
+bool KnotsRunAlong(const Search& s, double tA, double tB, double nA, double nB, double paramNoise) {
+  const Bspline* B = s.b.curve;
+  const double* k = B->knotsU;
+  const int p = B->degreeU, n = NumCtrlU(B);
+  const int dir = nB > tB ? 1 : -1;
+  double u = tA;
+  for (int j = 0; j < n - p - 1; ++j) {
+    const int i = dir > 0 ? p + 1 + j : n - 1 - j;
+    const double x = k[i];
+    if (dir * (x - tB) <= 0.0 || dir * (nB - x) <= 0.0 || (j > 0 && x == k[i - dir])) continue;
+    int below = i, above = i;  // the distinct knots either side
+    while (below > p && k[below] == x) --below;
+    while (above < n && k[above] == x) ++above;
+    if ((k[below] != x && x - k[below] <= paramNoise) || (k[above] != x && k[above] - x <= paramNoise)) continue;
+    const double lo = std::fmin(u, nA), hi = std::fmax(u, nA);
+    double v = std::fmin(hi, std::fmax(lo, tA + (x - tB) / (nB - tB) * (nA - tA)));
+    if (FootWithin(s, true, x, lo, hi, &v) > s.overlapGap * s.overlapGap) return false;
+    u = v;
+  }
+  return true;
+}
+
 // From the meeting (sA, sB), how far the curves run together (within the overlap gap) along
 // the first curve, one way (dir 1 or -1): steps that double while the curves stay together and
 // halve where they part, down to round-off of the range. *endA, *endB the last pair together.
@@ -584,7 +614,8 @@ bool RunTogether(const Search& s, double sA, double sB, int dir, double* endA, d
   // each end listed. A step stops at the first curve's knots, where such a corner lies, so that
   // no step passes one and lands on the way back; a step that takes the second curve's
   // parameter back from the farthest one reached, against the way the walk went, is one off the
-  // stretch. Moves within the meeting gap are no way at all: a foot is unsure by that much
+  // stretch, and so is one whose foot runs on round a turn of the second curve to its way back
+  // (KnotsRunAlong). Moves within the meeting gap are no way at all: a foot is unsure by that much
   // where a curve stands still, or jumps across knots a round-off apart (where it may also jump
   // to and fro by round-off of the parameter). The way is measured from the foot of the start.
   const double* kA = A->knotsU;
@@ -621,7 +652,7 @@ bool RunTogether(const Search& s, double sA, double sB, int dir, double* endA, d
          TogetherBetween(s, tA, tB, nextA, otherB) && (nextB = otherB, true)) ||
         (CornerOrClusterNear(B, tB, windowB) && NearestFootOn(s, false, nextA, windowB, &nearB) <= gapSq &&
          (nextB = nearB, true))) {
-      if (sense * (nextB - farB) < 0.0 && moved(farB, nextB)) {
+      if ((sense * (nextB - farB) < 0.0 && moved(farB, nextB)) || !KnotsRunAlong(s, tA, tB, nextA, nextB, paramNoise)) {
         step *= 0.5;
         continue;
       }

@@ -1301,3 +1301,36 @@ TEST_F(CurveMeetingsTest, ALineAlongACuspMeetsItOnce) {
 }
 
 }  // namespace
+
+namespace {
+
+// A polyline that comes onto a leg of another, runs through its corner out along the next leg,
+// turns back through the corner and leaves from the first leg again: a walk along the other
+// curve finds the polyline's point at the corner on either pass, and a foot on the way back
+// is no part of the way out. The meetings are the polyline's three turns on the other curve,
+// exact, the corner passed over, in either order at every size and placement.
+TEST_F(CurveMeetingsTest, APolylinePassingACornerTwiceMeetsItAtItsTurnsOnly) {
+  const std::vector<double> corner = {5, 0, 0, 0, 0, 0, -8, -2, -6};
+  const std::vector<double> twice = {4.125, -2, 3, 3.125, 0, 0, 0, 0, 0, -6, -1.5, -4.5, 0, 0, 0, 3.75, 0, 0, 4.75, 1, 0};
+  const Meeting turns[3] = {{1.0 / 6, 0.1875}, {0.5, 0.875}, {5.0 / 6, 0.125}};
+  AtEveryPlacement([&](double scale, const double shift[3]) {
+    for (const bool swapped : {false, true}) {
+      BsplineKeeper keep;
+      Bspline* polyline = keep(BuildCurve(1, 3, twice));
+      Bspline* other = keep(BuildCurve(1, 3, corner));
+      Move(polyline, scale, shift);
+      Move(other, scale, shift);
+      std::vector<Meeting> m = swapped ? Meetings(other, polyline) : Meetings(polyline, other);
+      for (Meeting& x : m)
+        if (swapped) std::swap(x.t1, x.t2);
+      std::sort(m.begin(), m.end(), [](const Meeting& x, const Meeting& y) { return x.t1 < y.t1; });
+      ASSERT_EQ(m.size(), 3u) << swapped << " scale " << scale << " shift " << shift[0];
+      for (int i = 0; i < 3; ++i) {
+        EXPECT_NEAR(m[i].t1, turns[i].t1, 1e-9) << swapped << " scale " << scale << " shift " << shift[0] << " " << i;
+        EXPECT_NEAR(m[i].t2, turns[i].t2, 1e-9) << swapped << " scale " << scale << " shift " << shift[0] << " " << i;
+      }
+    }
+  });
+}
+
+}  // namespace
