@@ -1334,3 +1334,47 @@ TEST_F(CurveMeetingsTest, APolylinePassingACornerTwiceMeetsItAtItsTurnsOnly) {
 }
 
 }  // namespace
+
+namespace {
+
+// A cubic on a line whose control points fold back along it, x(t) = 3 s^2 t (a) + 3 s t^2 (b) +
+// t^3 along the line (s = 1 - t), turns back twice inside its one span, where x'(t) = 0 (the
+// quadratic's roots), and a segment of the line covering it: three stretches, each way in turn,
+// listed by the cubic's ends and its two turns, each once and exact, in either order at every
+// size and placement.
+TEST_F(CurveMeetingsTest, ACubicFoldedBackAlongALineMeetsItAtItsTurns) {
+  const double dir[3] = {1, 2, 2};
+  for (const double a : {3.0, 4.0}) {
+    const double b = -2.0 - (a - 3.0), x[4] = {0, a, b, 1};
+    // x'(t) / 3 = a s^2 + 2 (b - a) s t + (1 - b) t^2 = qa t^2 + qb t + qc.
+    const double qa = a - 2 * (b - a) + 1 - b, qb = 2 * (b - 2 * a), qc = a;
+    const double root = std::sqrt(qb * qb - 4 * qa * qc);
+    const double turns[2] = {(-qb - root) / (2 * qa), (-qb + root) / (2 * qa)};
+    AtEveryPlacement([&](double scale, const double shift[3]) {
+      std::vector<double> cubicPts, linePts;
+      for (const double xi : x)
+        for (int q = 0; q < 3; ++q) cubicPts.push_back(xi * dir[q]);
+      for (const double xi : {-0.5, 1.5})
+        for (int q = 0; q < 3; ++q) linePts.push_back(xi * dir[q]);
+      for (const bool swapped : {false, true}) {
+        BsplineKeeper keep;
+        Bspline* cubic = keep(BuildCurve(3, 3, cubicPts));
+        Bspline* line = keep(BuildCurve(1, 3, linePts));
+        Move(cubic, scale, shift);
+        Move(line, scale, shift);
+        std::vector<Meeting> m = swapped ? Meetings(line, cubic) : Meetings(cubic, line);
+        for (Meeting& y : m)
+          if (swapped) std::swap(y.t1, y.t2);
+        std::sort(m.begin(), m.end(), [](const Meeting& p, const Meeting& q) { return p.t1 < q.t1; });
+        ASSERT_EQ(m.size(), 4u) << a << " " << swapped << " scale " << scale << " shift " << shift[0];
+        const double want[4] = {0.0, turns[0], turns[1], 1.0};
+        for (int i = 0; i < 4; ++i) {
+          EXPECT_NEAR(m[i].t1, want[i], 1e-9) << a << " " << swapped << " scale " << scale << " shift " << shift[0] << " " << i;
+          EXPECT_LT(Gap(cubic, line, m[i]), 1e-12 * scale + 64 * DBL_EPSILON * std::fabs(shift[1]) * scale);
+        }
+      }
+    });
+  }
+}
+
+}  // namespace
