@@ -2728,6 +2728,21 @@ bool BacksOverCrease(const March& m, const Params& prev, const Params& cur, cons
   return false;
 }
 
+// The point a step from `at` is predicted from: a round-off below the knot when `at` lies on a
+// crease the march reached from the node `arrived` going toward the knot's lower values. A point
+// on a sharp knot has the partials of the span after it, there the face the march came over,
+// whose tangent runs on off the branch where the branch turns on the crease: the refinement
+// pulled such a prediction back over the face just traced, and the halvings crawled along it.
+Params StepFrom(const March& m, const Params& at, const IntersectionTraceNode* arrived) {
+  Params c = at;
+  if (!arrived) return c;
+  const Params a = Of(arrived);
+  for (int k = 0; k < 4; ++k)
+    if (a.p[k] - at.p[k] > m.tol[k] && SharpKnot(SurfaceOf(k, m.s1, m.s2), k & 1, at.p[k]) && Creased(m, at, k))
+      c.p[k] = std::nextafter(at.p[k], -HUGE_VAL);
+  return c;
+}
+
 // A step over a sharp knot (SharpKnotBetween) of either surface ends on it, on the first one the
 // branch reaches (nearest prev in space): the curves through the nodes then have a node where
 // the branch turns and run straight over each face, instead of cutting the turn.
@@ -3735,6 +3750,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
     Params prev = cur;
     for (int s = 0; s < 2; ++s)
       for (int q = 0; q < 2; ++q) m.prevBox[s][q] = m.box[s][q];
+    cur = StepFrom(m, prev, ArrivedFrom(m, tr->tail));
     if (StepSize(m.s1, m.s2, &cur.p[0], &cur.p[1], &cur.p[2], &cur.p[3], 1, m.tolA, tr->nodeCount == 1) == 100) {
       if (tr->nodeCount < 2) return -20;
       const Params a = Of(tr->tail), b = Of(tr->tail->prev);
@@ -3900,6 +3916,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
     Params prev = cur;
     for (int s = 0; s < 2; ++s)
       for (int q = 0; q < 2; ++q) m.prevBox[s][q] = m.box[s][q];
+    if (tr->nodeCount > tr->directionStart) cur = StepFrom(m, prev, ArrivedFrom(m, tr->tail));
     if (StepSize(m.s1, m.s2, &cur.p[0], &cur.p[1], &cur.p[2], &cur.p[3], -1, m.tolA,
                  tr->nodeCount == tr->directionStart) == 100) {
       double step[4];
