@@ -17,6 +17,7 @@
 #include "bspline/subobj.h"
 #include "curve/mkline3.h"
 #include "foundation/coreglob.h"
+#include "foundation/geo2.h"
 #include "foundation/geometry.h"
 #include "foundation/sort.h"
 #include "foundation/vec3.h"
@@ -1387,6 +1388,27 @@ bool Adopt(Bspline* srf, Bspline* c, BsplineList** result) {
   return AppendBsplToList(result, c) != nullptr;
 }
 
+// Whether the point lies inside the portion polygon, tested from the far point. A point on a
+// side of the box of s may lie on the polygon's own stretch of that side, within round-off of it
+// on either hand: it is moved a little into the box (far less than the 0.01 of a curve's range
+// the points tested lie from a crossing) and tested from outside that side.
+int InPortionPolygon(const Bspline* s, const double p[2], const double* polyU, const double* polyV, int nPoly,
+                     const double far[2]) {
+  double uv[2] = {p[0], p[1]};
+  double q[2] = {far[0], far[1]};
+  if (s) {
+    constexpr double kIntoBox = 1e-4;
+    const double du = s->umax - s->umin, dv = s->vmax - s->vmin;
+    const double tu = 1e-6 * du, tv = 1e-6 * dv;
+    const double mu = 0.5 * (s->umin + s->umax), mv = 0.5 * (s->vmin + s->vmax);
+    if (std::fabs(uv[0] - s->umin) <= tu) uv[0] = s->umin + kIntoBox * du, q[0] = s->umin - du, q[1] = mv;
+    else if (std::fabs(uv[0] - s->umax) <= tu) uv[0] = s->umax - kIntoBox * du, q[0] = s->umax + du, q[1] = mv;
+    else if (std::fabs(uv[1] - s->vmin) <= tv) uv[1] = s->vmin + kIntoBox * dv, q[0] = mu, q[1] = s->vmin - dv;
+    else if (std::fabs(uv[1] - s->vmax) <= tv) uv[1] = s->vmax - kIntoBox * dv, q[0] = mu, q[1] = s->vmax + dv;
+  }
+  return PointInPolygonByFarPoint(uv[0], uv[1], q[0], q[1], polyU, polyV, nPoly);
+}
+
 }  // namespace
 
 void FreeTArrayNodes(TArrayList* list) {
@@ -1404,22 +1426,7 @@ int FindIfInOutSurfPortion(Bspline* trimCurve, double param, const double* polyU
   if (!RecordsSound({trimCurve})) return 2;
   double uv[2];
   Eval2DPointOnCurve2Array(nullptr, trimCurve, param + 0.01 * CurveRange(trimCurve), 0, uv);
-  double q[2] = {far[0], far[1]};
-  const Bspline* s = trimCurve->owner;
-  if (s) {
-    // A point on a side of the box may lie on the polygon's own stretch of that side, within
-    // round-off of it on either hand: it is moved a little into the box (far less than the
-    // 0.01 of the curve's range it lies from the crossing) and tested from outside that side.
-    constexpr double kIntoBox = 1e-4;
-    const double du = s->umax - s->umin, dv = s->vmax - s->vmin;
-    const double tu = 1e-6 * du, tv = 1e-6 * dv;
-    const double mu = 0.5 * (s->umin + s->umax), mv = 0.5 * (s->vmin + s->vmax);
-    if (std::fabs(uv[0] - s->umin) <= tu) uv[0] = s->umin + kIntoBox * du, q[0] = s->umin - du, q[1] = mv;
-    else if (std::fabs(uv[0] - s->umax) <= tu) uv[0] = s->umax - kIntoBox * du, q[0] = s->umax + du, q[1] = mv;
-    else if (std::fabs(uv[1] - s->vmin) <= tv) uv[1] = s->vmin + kIntoBox * dv, q[0] = mu, q[1] = s->vmin - dv;
-    else if (std::fabs(uv[1] - s->vmax) <= tv) uv[1] = s->vmax - kIntoBox * dv, q[0] = mu, q[1] = s->vmax + dv;
-  }
-  const int inside = PointInPolygonByFarPoint(uv[0], uv[1], q[0], q[1], polyU, polyV, nPoly);
+  const int inside = InPortionPolygon(trimCurve->owner, uv, polyU, polyV, nPoly, far);
   return (inside != 0) != (flag != 0) ? 1 : 2;
 }
 
@@ -1496,6 +1503,156 @@ int ChainPosition(const BsplineList* chain, const Bspline* c) {
   for (const BsplineList* n = chain; n; n = n->next, ++k)
     if (n->item == c) return k;
   return -1;
+}
+
+// The portion polygon with the far point its tests are made from, and how near a point of a
+// loop lies to it when the loop runs along the chain.
+struct PortionPolygon {
+  const Bspline* srf;
+  const double* u;
+  const double* v;
+  int n;
+  const double* far;
+  double along;
+};
+
+// Whether p lies on an edge of the polygon. Edges along a side of the box are passed over: a loop
+// runs along them on the surface's boundary, and InPortionPolygon settles points there.
+bool OnPortionPolygon(const PortionPolygon& P, const double p[2]) {
+  const Bspline* s = P.srf;
+  const double tu = 1e-9 * (s->umax - s->umin), tv = 1e-9 * (s->vmax - s->vmin);
+  auto both = [](double a, double b, double at, double tol) {
+    return std::fabs(a - at) <= tol && std::fabs(b - at) <= tol;
+  };
+  for (int i = 0; i < P.n; ++i) {
+    const int j = i + 1 < P.n ? i + 1 : 0;
+    if (both(P.u[i], P.u[j], s->umin, tu) || both(P.u[i], P.u[j], s->umax, tu) ||
+        both(P.v[i], P.v[j], s->vmin, tv) || both(P.v[i], P.v[j], s->vmax, tv))
+      continue;
+    const double a[2] = {P.u[i], P.v[i]}, b[2] = {P.u[j], P.v[j]};
+    double foot[2], d2 = 0.0, t = 0.0;
+    LineSegPnt2DMinDistSq(p, a, b, foot, &d2, &t);
+    if (d2 <= P.along * P.along) return true;
+  }
+  return false;
+}
+
+// The side of the polygon the loop lies on beside its point at t on node, forward or backward
+// along it: steps of 0.01 of each curve's range pass over the points on the polygon (where the
+// loop runs along the chain) to the first one off it. 1 inside, 0 outside, -1 when the loop runs
+// along the chain all the way round. *along: the first step was on the polygon.
+int LoopSideFrom(const PortionPolygon& P, TrimList* loop, BsplineList* node, double t, bool forward, bool* along) {
+  constexpr int kSteps = 100;
+  *along = false;
+  bool firstStep = true;
+  const int nCurves = GetNumCurvePieces(loop->loopCurves);
+  for (int c = 0; c <= nCurves; ++c) {
+    const Bspline* crv = node->item;
+    const double h = CurveRange(crv) / kSteps;
+    for (int k = 1;; ++k) {
+      const double at = forward ? t + k * h : t - k * h;
+      // The curve's far end is the next curve's near end: a corner, tested from there on.
+      if (forward ? at > CurveEnd(crv) - 0.5 * h : at < CurveStart(crv) + 0.5 * h) break;
+      double uv[2];
+      Eval2DPointOnCurve2Array(nullptr, crv, at, 0, uv);
+      const bool on = OnPortionPolygon(P, uv);
+      if (firstStep) *along = on;
+      firstStep = false;
+      if (!on) return InPortionPolygon(P.srf, uv, P.u, P.v, P.n, P.far) != 0 ? 1 : 0;
+    }
+    if (forward) {
+      node = node->next ? node->next : loop->loopCurves;
+      t = CurveStart(node->item);
+    } else {
+      BsplineList* prev = loop->loopCurves;
+      while (prev->next && prev->next != node) prev = prev->next;
+      node = prev;
+      t = CurveEnd(node->item);
+    }
+  }
+  return -1;
+}
+
+// Settles the crossings of the chain with the loops before the walk. A meeting at the end of a
+// trim curve (or of a chain curve) is the one at the start of the next: a corner meets both of
+// its sides, and the corner is one crossing. A meeting where the loop comes back to the side of
+// the chain it came from touches the chain and crosses nothing, nor does the first end of a
+// stretch where the loop runs along the chain (its other end is the crossing, if any). Each
+// crossing kept gets its side by where the loop runs after it; the list is left in chain order.
+void SettleCrossings(Bspline* srf, BsplineList* chain, TArrayList* list, const PortionPolygon& P, int keep) {
+  std::vector<TArrayNode*> entries;
+  for (TArrayNode* e = list->head; e; e = e->next) entries.push_back(e);
+  for (TArrayNode* e : entries) {
+    TrimList* loop = nullptr;
+    if (!GetTrimCurveOfTrimPiece(e->trimCurve, srf->trims, &loop)) continue;
+    const Bspline* trim = e->trimCurve->item;
+    if (e->trimParam >= CurveEnd(trim) - ParTol(trim)) {
+      e->trimCurve = e->trimCurve->next ? e->trimCurve->next : loop->loopCurves;
+      e->trimParam = CurveStart(e->trimCurve->item);
+    }
+    const int k = ChainPosition(chain, e->pieceA);
+    if (k < 0 || e->param < CurveEnd(e->pieceA) - ParTol(e->pieceA)) continue;
+    BsplineList* at = chain;
+    for (int i = 0; i < k; ++i) at = at->next;
+    // The chain is walked as closed; a box side after it has no crossings of its own.
+    Bspline* next = at->next ? at->next->item : chain->item;
+    if (next == e->pieceA || AlongBoxSide(srf, next)) continue;
+    e->pieceA = next;
+    e->param = e->sortKey = CurveStart(next);
+  }
+  std::stable_sort(entries.begin(), entries.end(), [&](const TArrayNode* a, const TArrayNode* b) {
+    const int ia = ChainPosition(chain, a->pieceA), ib = ChainPosition(chain, b->pieceA);
+    return ia != ib ? ia < ib : a->sortKey < b->sortKey;
+  });
+  std::vector<TArrayNode*> kept;
+  for (TArrayNode* e : entries) {
+    bool drop = false;
+    for (const TArrayNode* o : kept)
+      drop = drop || (o->pieceA == e->pieceA && std::fabs(o->param - e->param) <= ParTol(e->pieceA) &&
+                      o->trimCurve == e->trimCurve &&
+                      std::fabs(o->trimParam - e->trimParam) <= ParTol(e->trimCurve->item));
+    TrimList* loop = nullptr;
+    if (!drop && GetTrimCurveOfTrimPiece(e->trimCurve, srf->trims, &loop)) {
+      bool alongAfter = false, alongBefore = false;
+      const int after = LoopSideFrom(P, loop, e->trimCurve, e->trimParam, true, &alongAfter);
+      const int before = LoopSideFrom(P, loop, e->trimCurve, e->trimParam, false, &alongBefore);
+      drop = after < 0 || alongAfter || before == after;
+      e->side = (after != 0) != (keep != 0) ? 1 : 2;
+    }
+    if (drop) {
+      Free(e);
+      continue;
+    }
+    kept.push_back(e);
+  }
+  list->head = list->tail = nullptr;
+  list->count = 0;
+  for (TArrayNode* e : kept) {
+    e->prev = list->tail;
+    e->next = nullptr;
+    (list->tail ? list->tail->next : list->head) = e;
+    list->tail = e;
+    ++list->count;
+  }
+}
+
+// Whether the chain runs inside the surface's region before its first crossing (the list's
+// head). Its start may lie on a loop (a hole's corner): judged halfway from the start to that
+// crossing, or, for a chain starting at it, halfway to the next one, where the chain has crossed.
+bool ChainStartsInside(Bspline* srf, BsplineList* chain, const TArrayList* list) {
+  const TArrayNode* h = list->head;
+  Bspline* c0 = chain->item;
+  double t = 0.5 * (CurveStart(c0) + CurveEnd(c0));
+  bool crossed = false;
+  if (h->pieceA == c0 && h->param > CurveStart(c0) + ParTol(c0)) {
+    t = 0.5 * (CurveStart(c0) + h->param);
+  } else if (h->pieceA == c0) {
+    crossed = true;
+    t = 0.5 * (h->param + (h->next && h->next->pieceA == c0 ? h->next->param : CurveEnd(c0)));
+  }
+  double uv[2];
+  Eval2DPointOnCurve2Array(nullptr, c0, t, 0, uv);
+  return (IsPointInTrim(srf, uv[0], uv[1]) != 0) != crossed;
 }
 
 // The chain between the crossings e0 and e1 running forward or backward along it; a chain
@@ -1590,7 +1747,7 @@ int CreateSurfPortionWithTrim(Bspline* srf, TArrayList* list, BsplineList* chain
   // region leaves it there, and its way is the other one, round the chain's end.
   double first[2];
   FirstPoint(chain->item, first);
-  if (BoxSide(srf, first) < 0 && IsPointInTrim(srf, first[0], first[1])) forward = !forward;
+  if (BoxSide(srf, first) < 0 && ChainStartsInside(srf, chain, list)) forward = !forward;
   BsplineList* result = nullptr;
   auto fail = [&]() {
     for (BsplineList* n = result; n;) {
@@ -1691,6 +1848,10 @@ int ConstructTrimmedSurfBndryPortionTrim(Bspline* srf, BsplineList** chain, cons
       r = GetCrvIntrList(srf, n->item, &list, &hits, polyU, polyV, nPoly, far, keep, 1e-6);
   FreeCrvIntrList(hits);
   if (r != 0) return -2;
+  // A loop lies on the chain when within round-off of the parameter rectangle's size.
+  const PortionPolygon P{srf, polyU, polyV, nPoly, far,
+                         1e-9 * std::hypot(srf->umax - srf->umin, srf->vmax - srf->vmin)};
+  SettleCrossings(srf, *chain, &list, P, keep);
   TrimList** walked = nullptr;
   int nWalked = 0;
   if (list.head) {
@@ -1713,10 +1874,10 @@ int ConstructTrimmedSurfBndryPortionTrim(Bspline* srf, BsplineList** chain, cons
     for (TArrayNode* e = list.head; e && !crossed; e = e->next)
       for (BsplineList* c = l->loopCurves; c && !crossed; c = c->next) crossed = e->trimCurve == c;
     if (!crossed && l->loopCurves) {
-      double uv[2];
-      FirstPoint(l->loopCurves->item, uv);
-      const int inside = PointInPolygonByFarPoint(uv[0], uv[1], far[0], far[1], polyU, polyV, nPoly);
-      if ((keep && inside) || (!keep && !inside)) FreeTrimCurve(l, srf);
+      // Judged off the chain: a loop touching it lies on the side it comes back to.
+      bool along = false;
+      const int inside = LoopSideFrom(P, l, l->loopCurves, CurveStart(l->loopCurves->item), true, &along);
+      if ((keep && inside == 1) || (!keep && inside == 0)) FreeTrimCurve(l, srf);
     }
     l = next;
   }

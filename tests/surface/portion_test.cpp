@@ -1,6 +1,7 @@
 // Trimming a surface to the portion a chain of curves and a pick point select: the picked side
 // of a chain across the surface, a closed chain as hole or outer loop, and existing loops kept
 // or dropped by where they lie.
+#include <cmath>
 #include <utility>
 #include <vector>
 
@@ -356,17 +357,30 @@ TEST_F(Portion, AClosedChainWhoseSidesCrossAtEqualParametersKeepsThePickedSide) 
       {{1.0, 0.0}, {1e3, 0.0}, {1e-6, 0.0}, {1e6, 0.0}, {0.05, 1e4}});
 }
 
+// Closed chains through corners of the hole: across it through two opposite corners, into it
+// from a corner of the chain's own, and touching its side with a corner and never crossing (the
+// hole then lies whole on one side). The meetings at a corner were found on both of its sides
+// and a touch taken for a crossing: the chain was refused or kept the wrong side.
+TEST_F(Portion, AClosedChainThroughAHoleCornerKeepsThePickedSide) {
+  ExpectClosedChainsKeepThePickedSide(
+      {{{0.2, 0.35, 0.8, 0.65, 0.8, 0.2, 0.2, 0.2}, {0, 1}, {0.7, 0.3}, false},
+       {{0.3, 0.3, 0.7, 0.3, 0.5, 0.5, 0.4, 0.45}, {3, 0}, {0.5, 0.35}, false},
+       {{0.3, 0.3, 0.7, 0.3, 0.7, 0.4, 0.5, 0.45, 0.3, 0.4}, {3, 0}, {0.35, 0.35}, false}},
+      {{1.0, 0.0}, {0.05, 1e4}, {1e6, 0.0}});
+}
+
 // A refused chain's nodes are used up whichever step refuses it, as a refused loop's are: the
 // caller frees none of them (the curves stay the surface's).
 TEST_F(Portion, ARefusedChainUsesUpItsNodes) {
   Bspline* s = Patch();
   double cu[4], cv[4];
   TrimList* loop = nullptr;
-  // Refused before any loop is made: a closed chain that meets a hole at a corner of its own
-  // and never crosses into it (the walk finds no way back), ...
+  // Refused before any loop is made: a closed chain across a hole with a curve that is not
+  // sound (its crossings cannot be found), ...
   AddLoop(s, Polygon(s, {0.4, 0.45, 0.4, 0.55, 0.6, 0.55, 0.6, 0.45}), 1);
-  EXPECT_EQ(ConstructSurfBndryPortionTrim(Chain(Polygon(s, {0.3, 0.3, 0.7, 0.3, 0.7, 0.4, 0.5, 0.45, 0.3, 0.4})),
-                                          0.35f, 0.35f, 0, 0, cu, cv, 0, 0, nullptr, &loop), -2);
+  std::vector<Bspline*> unsound = Polygon(s, {0.3, 0.3, 0.7, 0.3, 0.7, 0.5, 0.3, 0.5});
+  unsound[1] = BuildCurveOnSurface(s, 2, {0.7, 0.3, 0.7, std::nan(""), 0.7, 0.5});
+  EXPECT_EQ(ConstructSurfBndryPortionTrim(Chain(unsound), 0.35f, 0.35f, 0, 0, cu, cv, 0, 0, nullptr, &loop), -2);
   EXPECT_EQ(loop, nullptr);
   ClearKernelError();
   // ... and a curve that belongs to no surface (its curve the caller's).
