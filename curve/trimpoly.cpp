@@ -107,9 +107,9 @@ int CurvePolylineRayCrossings(const Bspline* crv, double u, double v, const doub
   for (int i = 1; i < n; ++i) {
     const bool right = us[i] > u;
     if (right != prevRight) {
-      const double vx = std::fabs(us[i] - us[i - 1]) >= 1e-6
-                            ? (u - us[i - 1]) * (vs[i] - vs[i - 1]) / (us[i] - us[i - 1]) + vs[i - 1]
-                            : 0.5 * (vs[i - 1] + vs[i]);
+      // The segment straddles u, so its ends' u differ and the height where the ray meets it is
+      // a share in [0, 1] of its rise, at any size of the domain.
+      const double vx = (u - us[i - 1]) * (vs[i] - vs[i - 1]) / (us[i] - us[i - 1]) + vs[i - 1];
       if (v < vx) ++count;
     }
     prevRight = right;

@@ -262,6 +262,29 @@ TEST_F(TrimLoops, PointInTrimAgreesWithEvenOddOnDensePolylines) {
   FreeBspline(s);
 }
 
+// A point a twentieth of the domain below a loop's slanted side is inside, at every size of the
+// parameter domain: a polyline segment narrower than 1e-6 in u was met by the ray at its middle's
+// height, not at the point's, so on a domain 1e-6 wide points up to a tenth of it from a side
+// were put on the wrong side of it.
+TEST_F(TrimLoops, PointsBesideASlantedSideAreInsideOnDomainsOfAnySize) {
+  for (double size : {1e-6, 1.0, 1e6})
+    for (double far : {0.0, 1e4}) {
+      PatchOptions o;
+      o.umin = o.vmin = far * size, o.umax = o.vmax = (far + 1) * size;
+      Bspline* s = BuildFunctionPatch([](double, double) { return 0.0; }, o);
+      ASSERT_NE(s, nullptr);
+      const double a = o.umin, b = o.umax;
+      AddLoop(s, {BuildCurveOnSurface(s, 1, {a, a, b, a}), BuildCurveOnSurface(s, 1, {b, a, a, b}),
+                  BuildCurveOnSurface(s, 1, {a, b, a, a})});
+      for (double x : {0.21, 0.41, 0.59, 0.79}) {
+        const double u = a + x * size, side = 1.0 - x;  // the side's height above u, as a share
+        EXPECT_EQ(IsPointInTrim(s, u, a + (side - 0.05) * size), 1) << size << " " << far << " " << x;
+        EXPECT_EQ(IsPointInTrim(s, u, a + (side + 0.05) * size), 0) << size << " " << far << " " << x;
+      }
+      FreeBspline(s);
+    }
+}
+
 TEST_F(TrimLoops, SurfacePointsOfTheLoopSamples) {
   Bspline* s = Plane();
   AddLoop(s, Blob(s, 0.5, 0.5, 0.4, 5, false));
