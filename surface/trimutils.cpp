@@ -1858,6 +1858,19 @@ int ConstructTrimmedSurfBndryPortionTrim(Bspline* srf, BsplineList** chain, cons
     BsplineList* loopCurves = nullptr;
     r = CreateSurfPortionWithTrim(srf, &list, *chain, &loopCurves, &walked, &nWalked);
     if (r != 0) return -2;
+    // A crossing the closed walk never reached bounds another region of the picked side: the
+    // side falls apart into pieces that one loop cannot bound, and keeping the piece walked
+    // would drop the others.
+    for (TArrayNode* e = list.head; e; e = e->next)
+      if (!e->used && e->trimParam != -100.0) {
+        for (BsplineList* n = loopCurves; n;) {
+          BsplineList* next = n->next;
+          FreeBspline(n->item);
+          Free(n);
+          n = next;
+        }
+        return -2;
+      }
     // The new loop's curves replace the chain.
     for (BsplineList* n = *chain; n;) {
       BsplineList* next = n->next;

@@ -369,6 +369,36 @@ TEST_F(Portion, AClosedChainThroughAHoleCornerKeepsThePickedSide) {
       {{1.0, 0.0}, {0.05, 1e4}, {1e6, 0.0}});
 }
 
+// A closed band across the outer loop, picked outside it: the side kept is two pieces, above and
+// below the band, that one loop cannot bound. The walk closed round the piece it started in and
+// that piece alone was returned as the region, the other lost. Refused instead, at every size;
+// picked inside, the band's one piece is kept.
+TEST_F(Portion, AClosedChainSplittingThePickedSideIsRefused) {
+  for (auto [side, away] : {std::pair{1.0, 0.0}, {0.05, 1e4}, {1e6, 0.0}})
+    for (bool pickIn : {false, true}) {
+      SCOPED_TRACE(testing::Message() << "side " << side << " away " << away << " pick in " << pickIn);
+      const SquarePatch sq(side, away);
+      Bspline* s = sq.s;
+      AddLoop(s, Polygon(s, sq.At({0.05, 0.05, 0.95, 0.05, 0.95, 0.95, 0.05, 0.95})));
+      double cu[4], cv[4];
+      TrimList* loop = nullptr;
+      const double pv = pickIn ? 0.32 : 0.2;
+      const int r = ConstructSurfBndryPortionTrim(Chain(Polygon(s, sq.At({0.02, 0.3, 0.98, 0.3, 0.98, 0.35, 0.02, 0.35}))),
+                                                  float(sq.lo + side * 0.5), float(sq.lo + side * pv), 0, 0, cu, cv, 0,
+                                                  0, nullptr, &loop);
+      if (pickIn) {
+        EXPECT_EQ(r, 0);
+        EXPECT_EQ(IsPointInTrim(s, sq.lo + side * 0.5, sq.lo + side * 0.32), 1);
+        EXPECT_EQ(IsPointInTrim(s, sq.lo + side * 0.5, sq.lo + side * 0.2), 0);
+        EXPECT_EQ(IsPointInTrim(s, sq.lo + side * 0.5, sq.lo + side * 0.6), 0);
+      } else {
+        EXPECT_EQ(r, -2);
+        ClearKernelError();
+      }
+      FreeBspline(s);
+    }
+}
+
 // A refused chain's nodes are used up whichever step refuses it, as a refused loop's are: the
 // caller frees none of them (the curves stay the surface's).
 TEST_F(Portion, ARefusedChainUsesUpItsNodes) {
