@@ -241,8 +241,8 @@ int PointInPolygonByFarPoint(double px, double py, double qx, double qy, const d
 // size, its short pieces kept. Returns ConstructTrimCurveList's result (0, -1, -2);
 // A closed chain crossing the trim loops leaves the old region within it (pick inside) or
 // without it (pick outside; an outer loop when the chain crossed the outer loop, else a hole).
-// -2 for a null chain, an open chain whose ends are not on the box, or on failure.
-// The chain's nodes are used up on every return, as ConstructTrimCurveList's: the loop's on
+// -2 for a null chain, an open chain whose ends are not on the box, a picked side that the chain
+// splits into pieces one loop cannot bound, or on failure. The chain's nodes are used up on every return, as ConstructTrimCurveList's: the loop's on
 // success, freed on a refusal; the caller frees none of them. Its curves stay the surface's.
 int ConstructSurfBndryPortionTrim(BsplineList* chain, float pu, float pv, int hole, int selfTest,
                                   double cu[4], double cv[4], int snip, int orient,
@@ -256,7 +256,8 @@ int ConstructSurfBndryPortionTrim(BsplineList* chain, float pu, float pv, int ho
 // against the polygon (keep 1: those inside are freed; 0: those outside). The walked loops are
 // released at the end (their curves freed, or appended to *curveList when given).
 // 0 (also when nothing crosses: nothing changed but the loops' fate), -2 for a surface without
-// trim loops, a walk that cannot close, or on failure. *chain stays the caller's list on -2
+// trim loops, a walk that cannot close, a kept side in pieces (a crossing the closed walk never
+// reached), or on failure. *chain stays the caller's list on -2
 // too (with any bridges put in it, or already the walked loop's curves).
 int ConstructTrimmedSurfBndryPortionTrim(Bspline* srf, BsplineList** chain, const double far[2],
                                          const double* polyU, const double* polyV, int keep,
