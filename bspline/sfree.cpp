@@ -69,6 +69,15 @@ void FreeChildrenGeometry(BsplineList* list) {
   }
 }
 
+void FreeCurvesAndNodes(BsplineList* list) {
+  while (list) {
+    BsplineList* next = list->next;
+    FreeBspline(list->item);
+    Free(list);
+    list = next;
+  }
+}
+
 void FreeTrimList(TrimList* loops, Bspline* surface) {
   while (loops) {
     TrimList* next = loops->next;
@@ -99,12 +108,7 @@ void FreeTrimCurveBsplines(TrimList* loop) {
   for (BsplineList* n = nodes; n && !owner; n = n->next)
     if (n->item) owner = n->item->owner;
   FreeTrimCurve(loop, owner);
-  while (nodes) {
-    BsplineList* next = nodes->next;
-    FreeBspline(nodes->item);
-    Free(nodes);
-    nodes = next;
-  }
+  FreeCurvesAndNodes(nodes);
 }
 
 TrimList* FindTrimCurve(Bspline* curve, Bspline* surface) {

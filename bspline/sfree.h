@@ -21,6 +21,9 @@ int FreeBsplineStruct(Bspline* b);
 // For each node: clears the curve's owner (so its release leaves the surface alone), frees the
 // curve and the node.
 void FreeChildrenGeometry(BsplineList* list);
+// For each node: frees the curve (taking it off its owner's curve list, as FreeBspline does) and
+// the node.
+void FreeCurvesAndNodes(BsplineList* list);
 // FreeTrimCurve on every loop of the list.
 void FreeTrimList(TrimList* loops, Bspline* surface);
 // When the loop is one of the surface's trims: unlinks it and frees it with its list nodes;

@@ -2991,16 +2991,6 @@ int TraceCurves(Bspline* s1, Bspline* s2, const IntersectionTrace* t, Bspline* c
   return 0;
 }
 
-// Frees the curves of a result (each also leaves its surface's curve list) and its nodes.
-void FreeResult(BsplineList* list) {
-  while (list) {
-    BsplineList* next = list->next;
-    FreeBspline(list->item);
-    Free(list);
-    list = next;
-  }
-}
-
 // Coordinates beyond this in magnitude square past the double range: the pair's box, the
 // subdivision's sizes and its stopping test stop being numbers.
 constexpr double kLargestCoordinate = 1e150;
@@ -3034,7 +3024,7 @@ int CreateSrfSrfIntersectionCurves(Bspline* s1, Bspline* s2, BsplineList** out) 
   for (int k = 0; k < list->count && t; ++k, t = t->next) {
     if (t->nodeCount < 1) continue;  // a duplicate left as the sole trace has no point
     if (CutAtSeamCrossings(s1, s2, list.get(), t, kCurveTol * size) != 0) {
-      FreeResult(result);
+      FreeCurvesAndNodes(result);
       return 0;
     }
     // Nodes piled on one point that other branches pass (a pole or a corner of seams where
@@ -3048,17 +3038,17 @@ int CreateSrfSrfIntersectionCurves(Bspline* s1, Bspline* s2, BsplineList** out) 
         continue;
     }
     if (FitTraceToSurfaces(s1, s2, t, kCurveTol * size) != 0) {
-      FreeResult(result);
+      FreeCurvesAndNodes(result);
       return 0;
     }
     const int cut = CutAtInnerPole(s1, s2, list.get(), t, kCurveTol * size);
     if (cut < 0 || (cut > 0 && FitTraceToSurfaces(s1, s2, t, kCurveTol * size) != 0)) {
-      FreeResult(result);
+      FreeCurvesAndNodes(result);
       return 0;
     }
     Bspline* c[2] = {nullptr, nullptr};
     if (TraceCurves(s1, s2, t, c) != 0) {
-      FreeResult(result);
+      FreeCurvesAndNodes(result);
       return 0;
     }
     BsplineList *a, *b;
@@ -3072,7 +3062,7 @@ int CreateSrfSrfIntersectionCurves(Bspline* s1, Bspline* s2, BsplineList** out) 
       FreeAndNull(b);
       FreeBspline(c[0]);
       FreeBspline(c[1]);
-      FreeResult(result);
+      FreeCurvesAndNodes(result);
       return 0;
     }
     a->item = c[0];

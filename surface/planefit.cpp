@@ -35,12 +35,7 @@ int CreatePlaneBsplineTrimmedToCurves(Bspline** curves, int n, Bspline** patch) 
     if (tail == before || KernelFailed()) {
       // A failed projection may hand back curves it could not list on the patch: each goes
       // with its node (FreeBspline takes a listed one off the patch's list).
-      for (BsplineList* node = loopCurves; node;) {
-        BsplineList* next = node->next;
-        FreeBspline(node->item);
-        Free(node);
-        node = next;
-      }
+      FreeCurvesAndNodes(loopCurves);
       return -2;
     }
   }
@@ -51,12 +46,7 @@ int CreatePlaneBsplineTrimmedToCurves(Bspline** curves, int n, Bspline** patch) 
   // ends; refused when the loop crosses itself. A refused loop takes its nodes with it.
   const int made = ConstructTrimCurveList(plane.get(), loopCurves, 0, 1, cu, cv, 1, 0, 1, &replaced, &loop);
   // The curves the snip replaced by their pieces are of no further use.
-  while (replaced) {
-    BsplineList* next = replaced->next;
-    FreeBspline(replaced->item);
-    Free(replaced);
-    replaced = next;
-  }
+  FreeCurvesAndNodes(replaced);
   if (made != 0 || !loop || KernelFailed()) return -2;
   scope.keep();
   *patch = plane.release();

@@ -1750,12 +1750,7 @@ int CreateSurfPortionWithTrim(Bspline* srf, TArrayList* list, BsplineList* chain
   if (BoxSide(srf, first) < 0 && ChainStartsInside(srf, chain, list)) forward = !forward;
   BsplineList* result = nullptr;
   auto fail = [&]() {
-    for (BsplineList* n = result; n;) {
-      BsplineList* next = n->next;
-      FreeBspline(n->item);
-      Free(n);
-      n = next;
-    }
+    FreeCurvesAndNodes(result);
     return -2;
   };
   // The loops walked, released by the caller once the walk is done: a loop may be walked again.
@@ -1863,21 +1858,11 @@ int ConstructTrimmedSurfBndryPortionTrim(Bspline* srf, BsplineList** chain, cons
     // would drop the others.
     for (TArrayNode* e = list.head; e; e = e->next)
       if (!e->used && e->trimParam != -100.0) {
-        for (BsplineList* n = loopCurves; n;) {
-          BsplineList* next = n->next;
-          FreeBspline(n->item);
-          Free(n);
-          n = next;
-        }
+        FreeCurvesAndNodes(loopCurves);
         return -2;
       }
     // The new loop's curves replace the chain.
-    for (BsplineList* n = *chain; n;) {
-      BsplineList* next = n->next;
-      FreeBspline(n->item);
-      Free(n);
-      n = next;
-    }
+    FreeCurvesAndNodes(*chain);
     *chain = loopCurves;
   }
   // Loops the walk did not touch stay or go by where they lie against the portion.
