@@ -29,17 +29,6 @@ Bspline* Wall() {
   return s;
 }
 
-// Frees the curves of a driver's result and the list's nodes. Each curve also hangs on its
-// surface's curve list; freed with its owner set it leaves that list, so the surfaces can be
-// intersected again.
-void FreeResult(BsplineList* out) {
-  while (out) {
-    BsplineList* next = out->next;
-    FreeBspline(out->item);
-    Free(out);
-    out = next;
-  }
-}
 
 void BM_SurfaceSurfaceIntersection(benchmark::State& state) {
   Bspline* wave = bench::WaveBicubic(10, 0.1, 3.0, 2.0);
@@ -49,7 +38,7 @@ void BM_SurfaceSurfaceIntersection(benchmark::State& state) {
     BsplineList* out = nullptr;
     CreateSrfSrfIntersectionCurves(wave, wall, &out);
     pieces = GetNumCurvePieces(out);
-    FreeResult(out);
+    FreeCurvesAndNodes(out);
   }
   state.counters["curves"] = pieces;
   FreeBspline(wave);
@@ -79,7 +68,7 @@ void BM_ClosedLoopIntersection(benchmark::State& state) {
     CreateSrfSrfIntersectionCurves(bowl, sheet, &out);
     pieces = GetNumCurvePieces(out);
     points = out ? NumCtrlU(out->item) : 0;
-    FreeResult(out);
+    FreeCurvesAndNodes(out);
   }
   state.counters["curves"] = pieces;
   state.counters["control_points"] = points;

@@ -27,15 +27,6 @@ namespace {
 
 class FilletTrim : public KernelTest {};
 
-void FreeOutput(BsplineList* list) {
-  while (list) {
-    BsplineList* next = list->next;
-    FreeBspline(list->item);
-    Free(list);
-    list = next;
-  }
-}
-
 // The unit plane z = 0 (u = x, v = y).
 Bspline* Floor(double s = 1.0) {
   const double O[3] = {0, 0, 0}, ex[3] = {1, 0, 0}, ey[3] = {0, 1, 0};
@@ -244,7 +235,7 @@ TEST_F(FilletTrim, TrimmedIntersections) {
       EXPECT_NEAR(uv[0], 0.6, 1e-7);
       EXPECT_NEAR(uv[1], 0.5, 1e-9);
     }
-    FreeOutput(out);
+    FreeCurvesAndNodes(out);
 
     // A hole across the branch on surface 2 only.
     Bspline* d2 = Segment(s2, 0, 0.5, 1, 0.5);
@@ -260,7 +251,7 @@ TEST_F(FilletTrim, TrimmedIntersections) {
     EXPECT_NEAR(Lo(out->item), 0.5, 1e-7);
     EXPECT_NEAR(Hi(out->item), 1.0, 1e-12);
     EXPECT_NEAR(Hi(out->next->next->item), 0.4, 1e-7);
-    FreeOutput(out);
+    FreeCurvesAndNodes(out);
   }
 }
 
@@ -280,7 +271,7 @@ TEST_F(FilletTrim, TrimmedIntersectionsUnderInjectedFailures) {
         if (r == 0) {
           EXPECT_EQ(Count(out), 2);
         }
-        FreeOutput(out);
+        FreeCurvesAndNodes(out);
       }
     }
     FreeBspline(s1);
@@ -513,7 +504,7 @@ TEST_F(FilletTrim, FilletPipelineUntrimmed) {
   EXPECT_EQ(IsPointInTrim(w.S1, 0.3, 0.5), 0);
   FreeBspline(built->pieceB);
   FreeTArrayNodes(&list);
-  FreeOutput(surfaces);
+  FreeCurvesAndNodes(surfaces);
 }
 
 // Trimmed to 0.2 <= y <= 0.8: the contact curve crosses the floor's loop twice; one fillet
@@ -565,7 +556,7 @@ TEST_F(FilletTrim, FilletPipelineTrimmed) {
   FreeTArrayNodes(&list);
   FreeTArrayNodes(&k1);
   FreeTArrayNodes(&k2);
-  FreeOutput(surfaces);
+  FreeCurvesAndNodes(surfaces);
 }
 
 }  // namespace
@@ -632,7 +623,7 @@ TEST_F(FilletTrim, FilletSurfacesUnderInjectedFailures) {
       FreeBspline(e->pieceB);
     }
     FreeTArrayNodes(&list);
-    FreeOutput(surfaces);
+    FreeCurvesAndNodes(surfaces);
     return r;
   });
   EXPECT_GT(failed, 0);
