@@ -487,19 +487,28 @@ int CheckBspline(const Bspline* obj, double tol) {
 }
 
 int TestCorrectParamSpan(Bspline* obj, double tol) {
-  // Maps [lo, hi] to [0, 1]; the end knots land on 0 and 1 exactly so the domain stays
-  // equal to its knots.
-  auto rescale = [](double* k, int K, double lo, double hi, double s) {
-    for (int i = 0; i < K; ++i) k[i] = k[i] == hi ? 1.0 : (k[i] == lo ? 0.0 : (k[i] - lo) * s);
+  // Maps [lo, hi] of direction d to [0, 1]; the end knots land on 0 and 1 exactly so the domain
+  // stays equal to its knots. The map (and a scale) can round knots an ulp apart onto one value
+  // beside a full run: such runs are set apart again.
+  if (!obj || (obj->kind != 1 && obj->kind != 2) || !obj->knotsU || (obj->kind == 2 && !obj->knotsV)) return -2;
+  auto knots = [obj](int v) { return v ? obj->knotsV : obj->knotsU; };
+  auto count = [obj](int v) { return v ? NumKnotsV(obj) : NumKnotsU(obj); };
+  auto rescale = [&](int d, double lo, double hi, double s) {
+    double* k = knots(d);
+    for (int i = 0; i < count(d); ++i)
+      k[i] = k[i] == hi ? 1.0 : (k[i] == lo ? 0.0 : (k[i] - lo) * s);
+    SpreadOverfullKnotRuns(obj, d);
   };
-  auto scale = [](double* k, int K, double s) {
-    for (int i = 0; i < K; ++i) k[i] *= s;
+  auto scale = [&](int d, double s) {
+    double* k = knots(d);
+    for (int i = 0; i < count(d); ++i) k[i] *= s;
+    SpreadOverfullKnotRuns(obj, d);
   };
   if (obj->kind != 2) {
     const double len = obj->umax - obj->umin;
     if (!(len < tol)) return 0;
     if (!(len > 0.0)) return -2;  // a point-sized range has no scale to undo
-    rescale(obj->knotsU, NumKnotsU(obj), obj->umin, obj->umax, 1.0 / len);
+    rescale(0, obj->umin, obj->umax, 1.0 / len);
     obj->umin = 0.0;
     obj->umax = 1.0;
     return 0;
@@ -512,17 +521,15 @@ int TestCorrectParamSpan(Bspline* obj, double tol) {
   const double s = 1.0 / len;
   // The short direction is mapped onto [0, 1]; the other is scaled alike and its domain read
   // back from its knots. inV selects the v fields (and the curves' v coordinates).
-  auto knots = [obj](int v) { return v ? obj->knotsV : obj->knotsU; };
-  auto count = [obj](int v) { return v ? NumKnotsV(obj) : NumKnotsU(obj); };
   auto lo = [obj](int v) -> double& { return v ? obj->vmin : obj->umin; };
   auto hi = [obj](int v) -> double& { return v ? obj->vmax : obj->umax; };
   const int a = inV ? 1 : 0, b = 1 - a;
   const double start = lo(a);
-  rescale(knots(a), count(a), start, hi(a), s);
+  rescale(a, start, hi(a), s);
   PropotionCurveListCoefi(obj->curves, s, -start * s, a);
   lo(a) = 0.0;
   hi(a) = 1.0;
-  scale(knots(b), count(b), s);
+  scale(b, s);
   PropotionCurveListCoefi(obj->curves, s, 0.0, b);
   lo(b) = knots(b)[b ? obj->degreeV : obj->degreeU];
   hi(b) = knots(b)[b ? NumCtrlV(obj) : NumCtrlU(obj)];
@@ -544,6 +551,7 @@ int CleanBsplineKnots(Bspline* obj, double tol) {
     if (!(k[nk - 1] - k[0] > 0.0)) return -2;  // a point-sized range has no scale to undo
     const double first = k[0];
     const double scale = NormalizeKnots(k, nk);
+    SpreadOverfullKnotRuns(obj, d);
     PropotionCurveListCoefi(obj->curves, scale, -first * scale, d);
     lo = 0.0;
     hi = 1.0;

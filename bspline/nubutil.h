@@ -115,15 +115,18 @@ double GetClosestKnotPoint(const Bspline* obj, double t, int inV, int allowEnds,
 int CheckBspline(const Bspline* obj, double tol);
 
 // Maps a parameter range shorter than tol to [0, 1] in place (a surface: its shorter
-// direction, the other direction scaled alike), the curves on a surface following. Returns
-// 0, or -2 (nothing changed) when the range to rescale has zero length.
+// direction, the other direction scaled alike), the curves on a surface following; copies
+// beyond p + 1 that the round-off makes are set apart again (SpreadOverfullKnotRuns). Returns
+// 0, or -2 (nothing changed) when the range to rescale has zero length or there is no curve or
+// surface with knots to rescale.
 int TestCorrectParamSpan(Bspline* obj, double tol);
 
 // Tidies the knot vectors: a direction whose domain is shorter than tol is mapped onto [0, 1]
-// (the curves on a surface following; bit 1), knots closer than tol of the range are merged
-// (v first, then u: bit 2 when knots moved, bit 4 when knots and control lines were deleted),
-// and a wrapped direction is clamped (bit 8). Returns the bits, or -2 when a step failed (the
-// steps before it stay done) or a direction's knots span no range at all.
+// (the curves on a surface following, round-off runs beyond p + 1 set apart; bit 1), knots
+// closer than tol of the range are merged (v first, then u: bit 2 when knots moved, bit 4 when
+// knots and control lines were deleted), and a wrapped direction is clamped (bit 8). Returns the
+// bits, or -2 when a step failed (the steps before it stay done) or a direction's knots span no
+// range at all.
 int CleanBsplineKnots(Bspline* obj, double tol);
 
 // ---- The textbook recurrence ---------------------------------------------------------------

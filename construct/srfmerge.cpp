@@ -562,6 +562,7 @@ void GetMergeCurve2s(Bspline* s1, Bspline* c1, Bspline* s2, Bspline* c2, Bspline
       const int nk = NumKnotsU(m[i]);
       if (std::fabs(m[i]->knotsU[0]) <= tol && std::fabs(m[i]->knotsU[nk - 1] - 1.0) <= tol) continue;
       NormalizeKnots(m[i]->knotsU, nk);
+      SpreadOverfullKnotRuns(m[i], 0);
       m[i]->umin = 0.0, m[i]->umax = 1.0;
     }
     ok = AddKnotLineCrossings(m[0]) && AddKnotLineCrossings(m[1]);

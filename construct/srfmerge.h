@@ -82,8 +82,9 @@ Bspline* FindFilletSurfFrom2Curve2s(Bspline* c1, Bspline* c2, int opt1, int opt2
 // (GetMergeCurve2s; the copies stay listed on the surfaces), with proportional parameters.
 Bspline* CreateMergeSurfaceGivenCurve2s(Bspline* c1, Bspline* c2);
 // New curves m1 on s1 and m2 on s2 (at the heads of their curve lists) copied from c1 and c2,
-// mapped onto [0, 1] unless their ranges already agree, with knots where they cross their
-// surface's knot lines and one common knot vector. On failure both null (removed and freed).
+// mapped onto [0, 1] unless their ranges already agree (round-off runs beyond p + 1 set apart
+// again), with knots where they cross their surface's knot lines and one common knot vector. On
+// failure both null (removed and freed).
 void GetMergeCurve2s(Bspline* s1, Bspline* c1, Bspline* s2, Bspline* c2, Bspline** m1,
                      Bspline** m2);
 // Cubic curves on s1 and s2 (appended to their curve lists) through the n (u, v) points of each;

@@ -565,6 +565,142 @@ bool TogetherBetween(const Search& s, double tA, double tB, double nA, double nB
   return FootWithin(s, false, 0.5 * (tA + nA), std::fmin(tB, nB), std::fmax(tB, nB), &u) <= s.overlapGap * s.overlapGap;
 }
 
+// Whether a curve turns back along the other between (tA, tB) and (nA, nB), inside a span: the
+// tangents, taken just inside the step at either end, run the same way at one end and opposite
+// ways at the other. Ends where a curve barely moves over the step (a stall, a vertex doubled)
+// say nothing.
+bool TurnsBetween(const Search& s, double tA, double tB, double nA, double nB) {
+  // Just inside, so that a step's end on a knot gives the tangent of the side stepped over.
+  const double e = 1e-6;
+  double sign[2];
+  for (int end = 0; end < 2; ++end) {
+    const double a = end ? nA - e * (nA - tA) : tA + e * (nA - tA);
+    const double b = end ? nB - e * (nB - tB) : tB + e * (nB - tB);
+    double P[2][3], D[2][3];
+    PairPoints(s, a, b, P, D);
+    const double la = VecSize3(D[0]), lb = VecSize3(D[1]);
+    if (!(la * std::fabs(nA - tA) > s.overlapGap) || !(lb * std::fabs(nB - tB) > s.overlapGap)) return false;
+    // Curves running together have parallel tangents; within 60 degrees of that they tell a way.
+    const double c = VecDotProd3(D[0], D[1]) / (la * lb);
+    if (std::fabs(c) < 0.5) return false;
+    sign[end] = c;
+  }
+  return sign[0] * sign[1] < 0.0;
+}
+
+// Whether the curve may turn back between t0 and t1 inside a span, where it should run the way
+// of `chord` (the first curve's from the step's start to its end): one of the hodograph vectors
+// of its pieces there (their derivative is a positive combination of them) runs against it.
+// Vectors that move the curve less than the overlap gap (a stall, a vertex doubled) say
+// nothing; nor do rational curves.
+bool MayTurnBetween(const Search& s, const CurveSide& c, double t0, double t1, const double chord[3]) {
+  const Bspline* C = c.curve;
+  const double len = VecSize3(chord);
+  if (C->rational || !c.bez || !(len > s.overlapGap)) return false;
+  const int p = C->degreeU, n = c.n;
+  const double* k = C->knotsU;
+  const double lo = std::fmin(t0, t1), hi = std::fmax(t0, t1), way = t1 > t0 ? 1.0 : -1.0;
+  for (int sp = p; sp < n && k[sp] <= hi; ++sp) {
+    const double a = lo > k[sp] ? lo : k[sp], b = hi < k[sp + 1] ? hi : k[sp + 1];
+    if (!(k[sp] < k[sp + 1]) || !(a < b)) continue;
+    double d[kMaxSplineDegree + 1][4];
+    BezierSubPiece(c.bez + 4 * (p + 1) * (sp - p), p, k[sp], k[sp + 1], a, b, d);
+    for (int j = 0; j < p; ++j) {
+      const double v[3] = {d[j + 1][0] - d[j][0], d[j + 1][1] - d[j][1], d[j + 1][2] - d[j][2]};
+      // More than 120 degrees from the chord: no bend of a piece over one step turns it so far.
+      if (VecSize3(v) > s.overlapGap && way * VecDotProd3(v, chord) < -0.5 * VecSize3(v) * len) return true;
+    }
+  }
+  return false;
+}
+
+// Whether either curve may turn back along the other over the step from (tA, tB) to (nA, nB):
+// a step across such a turn lands on the way back while the second curve's parameter still runs
+// on (the turn of one curve inside a span, or two turns of the other).
+bool TurnWithin(const Search& s, double tA, double tB, double nA, double nB) {
+  double P[2][3], Q[2][3], chord[3];
+  PairPoints(s, tA, tB, P);
+  PairPoints(s, nA, nB, Q);
+  for (int q = 0; q < 3; ++q) chord[q] = Q[0][q] - P[0][q];
+  return TurnsBetween(s, tA, tB, nA, nB) || MayTurnBetween(s, s.a, tA, nA, chord) || MayTurnBetween(s, s.b, tB, nB, chord);
+}
+
+// Whether the second curve's knots strictly between tB and nB lie on the first between tA and
+// nA, within the overlap gap and in their order along it: where the curves run together the
+// second curve's path from tB to nB is the first's from tA to nA. A curve that passes one point
+// twice (a polyline through another's corner, out along a leg and back) offers a foot on either
+// pass there, and a step whose foot hops to the other pass takes the second curve round its turn
+// in between, a knot whose point lies beyond nA or behind one passed before. Knots a round-off
+// of the range from another (a cluster, across which the curve jumps) are not looked at: there
+// two copies of one curve differ by the round-off of the jump, far above the overlap gap.
+bool KnotsRunAlong(const Search& s, double tA, double tB, double nA, double nB, double paramNoise) {
+  const Bspline* B = s.b.curve;
+  const double* k = B->knotsU;
+  const int p = B->degreeU, n = NumCtrlU(B);
+  const int dir = nB > tB ? 1 : -1;
+  double u = tA;
+  for (int j = 0; j < n - p - 1; ++j) {
+    const int i = dir > 0 ? p + 1 + j : n - 1 - j;
+    const double x = k[i];
+    if (dir * (x - tB) <= 0.0 || dir * (nB - x) <= 0.0 || (j > 0 && x == k[i - dir])) continue;
+    int below = i, above = i;  // the distinct knots either side
+    while (below > p && k[below] == x) --below;
+    while (above < n && k[above] == x) ++above;
+    if ((k[below] != x && x - k[below] <= paramNoise) || (k[above] != x && k[above] - x <= paramNoise)) continue;
+    const double lo = std::fmin(u, nA), hi = std::fmax(u, nA);
+    double v = std::fmin(hi, std::fmax(lo, tA + (x - tB) / (nB - tB) * (nA - tA)));
+    if (FootWithin(s, true, x, lo, hi, &v) > s.overlapGap * s.overlapGap) return false;
+    u = v;
+  }
+  return true;
+}
+
+// Where a curve turns back along the other inside a span (its speed vanishing there: a control
+// polygon folded back along the other curve), the other curve's parameter turns or the walk
+// runs off the turn's point, and no knot ends the stretch: it ends at the turn, the zero of the
+// turning curve's derivative along the other's tangent. The zero is found by halving between a
+// parameter behind the walk's end (within the smallest piece, not behind its start) and one as
+// far past it, where that component has opposite signs; the first curve is tried, then the
+// second (from the way its parameter went); the partner is the foot.
+bool EndAtTurn(const Search& s, double sA, double sB, int dir, double* tA, double* tB) {
+  const double gapSq = s.overlapGap * s.overlapGap;
+  for (const bool onFirst : {true, false}) {
+    const Bspline* C = onFirst ? s.a.curve : s.b.curve;
+    const double t = onFirst ? *tA : *tB, from = onFirst ? sA : sB;
+    const double way = onFirst ? dir : (t > from ? 1.0 : t < from ? -1.0 : 0.0);
+    if (way == 0.0) continue;
+    const double w = kSmallestPiece * (C->umax - C->umin);
+    double in = t - way * w, out = std::fmin(C->umax, std::fmax(C->umin, t + way * w));
+    if (way * (in - from) < 0.0) in = from;
+    // The other curve's tangent at the foot of the point behind the end, on the stretch: a
+    // foot sought where a curve turns is unsure (its speed vanishes there), that one is not.
+    double partner = onFirst ? *tB : *tA, P[2][3], D[2][3], along[3];
+    FootOn(s, !onFirst, in, &partner);
+    PairPoints(s, onFirst ? in : partner, onFirst ? partner : in, P, D);
+    for (int q = 0; q < 3; ++q) along[q] = D[onFirst ? 1 : 0][q];
+    auto component = [&](double x) {
+      PairPoints(s, onFirst ? x : partner, onFirst ? partner : x, P, D);
+      return VecDotProd3(D[onFirst ? 0 : 1], along);
+    };
+    const double cIn = component(in);
+    if (!(cIn * component(out) < 0.0)) continue;
+    for (int it = 0; it < 200; ++it) {
+      const double mid = 0.5 * (in + out);
+      if (mid == in || mid == out) break;
+      if ((component(mid) > 0.0) == (cIn > 0.0))
+        in = mid;
+      else
+        out = mid;
+    }
+    FootOn(s, !onFirst, in, &partner);
+    if ((onFirst ? PairGapSq(s, in, partner) : PairGapSq(s, partner, in)) > gapSq) continue;
+    *tA = onFirst ? in : partner;
+    *tB = onFirst ? partner : in;
+    return true;
+  }
+  return false;
+}
+
 // From the meeting (sA, sB), how far the curves run together (within the overlap gap) along
 // the first curve, one way (dir 1 or -1): steps that double while the curves stay together and
 // halve where they part, down to round-off of the range. *endA, *endB the last pair together.
@@ -573,7 +709,8 @@ bool TogetherBetween(const Search& s, double tA, double tB, double nA, double nB
 // curves part inside both ranges, it is the knot where they part (EndAtBreakpoint). True when
 // the stretch ends so, where a curve ends or at a knot; false when the walk found no knot to end
 // at (the curves only come within the overlap gap of each other, as at a crossing at a tiny
-// angle).
+// angle). A stretch that ends where a curve turns back inside a span ends at the turn
+// (EndAtTurn), which counts as a knot.
 bool RunTogether(const Search& s, double sA, double sB, int dir, double* endA, double* endB) {
   const Bspline *A = s.a.curve, *B = s.b.curve;
   const double range = A->umax - A->umin, gapSq = s.overlapGap * s.overlapGap;
@@ -584,7 +721,8 @@ bool RunTogether(const Search& s, double sA, double sB, int dir, double* endA, d
   // each end listed. A step stops at the first curve's knots, where such a corner lies, so that
   // no step passes one and lands on the way back; a step that takes the second curve's
   // parameter back from the farthest one reached, against the way the walk went, is one off the
-  // stretch. Moves within the meeting gap are no way at all: a foot is unsure by that much
+  // stretch, and so is one whose foot runs on round a turn of the second curve to its way back
+  // (KnotsRunAlong), or across a turn of either curve inside a span (TurnWithin). Moves within the meeting gap are no way at all: a foot is unsure by that much
   // where a curve stands still, or jumps across knots a round-off apart (where it may also jump
   // to and fro by round-off of the parameter). The way is measured from the foot of the start.
   const double* kA = A->knotsU;
@@ -621,7 +759,8 @@ bool RunTogether(const Search& s, double sA, double sB, int dir, double* endA, d
          TogetherBetween(s, tA, tB, nextA, otherB) && (nextB = otherB, true)) ||
         (CornerOrClusterNear(B, tB, windowB) && NearestFootOn(s, false, nextA, windowB, &nearB) <= gapSq &&
          (nextB = nearB, true))) {
-      if (sense * (nextB - farB) < 0.0 && moved(farB, nextB)) {
+      if ((sense * (nextB - farB) < 0.0 && moved(farB, nextB)) || !KnotsRunAlong(s, tA, tB, nextA, nextB, paramNoise) ||
+          TurnWithin(s, tA, tB, nextA, nextB)) {
         step *= 0.5;
         continue;
       }
@@ -648,7 +787,8 @@ bool RunTogether(const Search& s, double sA, double sB, int dir, double* endA, d
     double footA = tA;
     if (NearestFootOn(s, true, tB, windowA, &footA) <= gapSq) tA = footA;
   } else if (tA != A->umin && tA != A->umax) {
-    if (!EndAhead(s, sA, sB, dir, &tA, &tB)) atBreak = EndAtBreakpoint(s, sA, sB, dir, &tA, &tB);
+    if (!EndAhead(s, sA, sB, dir, &tA, &tB))
+      atBreak = EndAtBreakpoint(s, sA, sB, dir, &tA, &tB) || EndAtTurn(s, sA, sB, dir, &tA, &tB);
   } else if (tB != B->umin && tB != B->umax) {
     // The first curve's end reached: the second's parameter is the foot there, which a step
     // may have left a share of the overlap gap short of on a polyline.

@@ -43,14 +43,15 @@ void FreeCrvIntrList(CrvIntrList* list);
 // round a curve whose ends meet, across that point; never by parameter distance, so the answer
 // does not depend on the parametrisation); of the two the pair with the smaller gap is kept. The
 // two ends of one stretch are two meetings, though a closed curve running along itself ends the
-// stretch where it starts. A curve that turns back along the other (a polyline's corner on it)
+// stretch where it starts. A curve that turns back along the other (a polyline's corner on it,
+// or inside a span where its speed vanishes, its control points folded back along the other)
 // shares a stretch each way, the turn an end of both. Where the curves coincide (within 1e-11 of
 // the size, or of 7e-15 of their largest coordinate where they lie far from the origin, over a length of at least 0.05
 // of the size, or of 1e-3 where the stretch ends at both ends where a curve ends or at a knot)
 // the two ends of that stretch are listed, and its pairs and the points on it (or within that gap
 // of an end) are passed over.
-// An end is exact: where a curve ends, or at the knot of either curve where they part (pieces
-// that coincide over any length coincide over their whole spans); a listed end is not replaced
+// An end is exact: where a curve ends, at the knot of either curve where they part (pieces
+// that coincide over any length coincide over their whole spans), or where one turns back; a listed end is not replaced
 // by a point of the stretch beside it. The search runs on copies of the curves moved to
 // their centre and scaled to unit size, so that its answers do not depend on the unit of length
 // or the placement: a refined pair meets when its gap is below 1e-7 of the larger curve's box

@@ -518,6 +518,7 @@ Bspline* SearchKnots(Cloud* cloud, Bspline* startCurve, double spacing, double* 
     for (int j = 0; j <= p; ++j) curve->knotsU[j] = sk[q], curve->knotsU[p + k + 1 + j] = sk[q + k + 1];
     std::memcpy(curve->knotsU + p + 1, sk + q + 1, sizeof(double) * k);
     NormalizeKnotArray(curve->knotsU, NumKnotsU(curve.get()));
+    SpreadOverfullKnotRuns(curve.get(), 0);
   }
   const double tolSq = tol * tol;
   double worstParam = 0.0, maxSq = 0.0;

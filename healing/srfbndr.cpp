@@ -223,6 +223,7 @@ int NormalizeBndrSrfDomain(Bspline* srf) {
     lo = (lo - first) / range;
     hi = (hi - first) / range;
     const double scale = NormalizeKnots(knots[d], counts[d]);
+    SpreadOverfullKnotRuns(srf, d);
     PropotionCurveListCoefi(srf->curves, scale, -first * scale, d);
   }
   return 0;

@@ -256,9 +256,10 @@ int GetCrvAllBndrElementIndices(BndrStruct* bs, int curve, int** edges, int* n);
 
 // Puts a surface's knot vectors (and its domain and 2D curves with them) onto [0, 1] in each
 // direction: the group's structure and heal then do not depend on the knot values an exporter
-// wrote (an end a round-off from 0, any offset or scale). -2 for a null or non-surface record,
-// one whose structure is not sound (bsvalid; error state -2) or a direction without knot range;
-// the record is then as it was.
+// wrote (an end a round-off from 0, any offset or scale). Copies beyond p + 1 that the map's
+// round-off makes are set apart again (SpreadOverfullKnotRuns). -2 for a null or non-surface
+// record, one whose structure is not sound (bsvalid; error state -2) or a direction without
+// knot range; the record is then as it was.
 int NormalizeBndrSrfDomain(Bspline* srf);
 
 // ---- setters used by the heal driver ------------------------------------------------------

@@ -1318,7 +1318,10 @@ int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, Intersection
   const int n = in->nodeCount;
   TrackingScope scope;
   double* p = MallocArray<double>(5, n > 0 ? n : 1);
-  if (!p) return -2;
+  // The node (in running order) of each pair taken, and room to seat them anew (BeginAgain).
+  int* taken = MallocArray<int>(n > 0 ? n : 1);
+  double* seat = MallocArray<double>(4, n > 0 ? n : 1);
+  if (!p || !taken || !seat) return -2;
   // The nodes in running order along the branch: a trace marched both ways from its seed holds
   // the backward nodes after its turn node, running away from the seed, and refined in list
   // order they would turn back at the seed, where every later contact pair is refused.
@@ -1417,13 +1420,18 @@ int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, Intersection
       };
       int apart = Apart(q, turns);
       // Whether the pair c is the ball grown from node j (its point Y): their centres a
-      // refinement's noise apart.
-      auto GrownAt = [&](int j, const double* Y, const double* c) {
+      // refinement's noise apart. Where no ball grows from the node (at a hyperbola's vertex
+      // beside a cone's apex the node's ball parts into two mirror images as it grows, and the
+      // growth follows neither), c stands where it lies no farther from the node than the pair
+      // alt (may be null: then it does not), another ball the node was refined to.
+      auto GrownAt = [&](int j, const double* Y, const double* c, const double* alt) {
         double g[4] = {p[5 * j], p[5 * j + 1], p[5 * j + 2], p[5 * j + 3]}, C[3];
         SurfPoint e;
-        if (!GrowBall(S1, S2, p[5 * j + 4], Y, g) || !Evaluate(S1, g[0], g[1], e, false)) return false;
-        for (int k = 0; k < 3; ++k) C[k] = e.d[0][k] + p[5 * j + 4] * e.n[k];
-        return CentreFrom(S1, p[5 * j + 4], c, C) <= noise;
+        const double r = p[5 * j + 4];
+        if (!GrowBall(S1, S2, r, Y, g)) return alt && CentreFrom(S1, r, c, Y) <= CentreFrom(S1, r, alt, Y) + noise;
+        if (!Evaluate(S1, g[0], g[1], e, false)) return false;
+        for (int k = 0; k < 3; ++k) C[k] = e.d[0][k] + r * e.n[k];
+        return CentreFrom(S1, r, c, C) <= noise;
       };
       // The first pair slid to the ball of another place whose cross-section passes its node
       // (beside a cone's apex, on a plane the surfaces are symmetric about): the first node's
@@ -1434,7 +1442,7 @@ int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, Intersection
         const double rf = out->head->filletParam;
         double f[4] = {c[0], c[1], c[2], c[3]}, was[2][3];
         if (!SolveContact(S1, S2, rf, f, held, X) || !BallSpansCorner(S1, S2, rf, f, X) || !BallFits(S1, S2, rf, f) ||
-            !(CentreFrom(S1, rf, f, X) < CentreFrom(S1, rf, tail, X)) || !GrownAt(first, X, f))
+            !(CentreFrom(S1, rf, f, X) < CentreFrom(S1, rf, tail, X)) || !GrownAt(first, X, f, nullptr))
           return false;
         for (int k = 0; k < 2; ++k)
           for (int e = 0; e < 3; ++e) was[k][e] = prev[k][e];
@@ -1465,7 +1473,7 @@ int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, Intersection
         const bool held[4] = {false, false, false, false};
         double c[4] = {tail[0], tail[1], tail[2], tail[3]};
         if (SolveContact(S1, S2, p[5 * i + 4], c, held, Xi) && BallSpansCorner(S1, S2, p[5 * i + 4], c, Xi) &&
-            BallFits(S1, S2, p[5 * i + 4], c) && (turns || GrownAt(i, Xi, c))) {
+            BallFits(S1, S2, p[5 * i + 4], c) && (turns || GrownAt(i, Xi, c, q))) {
           const bool back = Follow(c);
           if (!back && Apart(c, back) == 100) {
             for (int k = 0; k < 4; ++k) q[k] = c[k];
@@ -1475,6 +1483,85 @@ int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, Intersection
           }
         }
       }
+      // At a point the spine bends through (a hyperbola's vertex beside a cone's apex) the node
+      // has two balls as near, mirror images whose cross-sections both run through it, and the
+      // refiner takes either; the nodes beside it may follow that side while the branch goes to
+      // the other, and the trace breaks off where the branch's own side begins. The pairs taken
+      // are seated anew, continued back from the pair c (each one's cross-section through its
+      // node): where every one rounds its node's corner, fits, lies no farther from its node
+      // than the pair it replaces (to the refinement's noise: a ball of that node as much as the
+      // one taken) and the contacts run on without turning back or leaping a gap into c, the
+      // trace goes on from them; else nothing changes. The pair c itself is first taken onto
+      // the ball whose cross-section runs through its node where that one rounds the node's
+      // corner, fits and lies no farther from it (the refiner's pair lies aside by a share of
+      // the step, which beside the vertex can read as a turn).
+      auto BeginAgain = [&](double* c) {
+        const bool held[4] = {false, false, false, false};
+        const int k = out->nodeCount;
+        const double ri = p[5 * i + 4];
+        double g[4] = {c[0], c[1], c[2], c[3]}, A[2][3], B[2][3], was[2][3], dwas[2][3];
+        if (!SolveContact(S1, S2, ri, g, held, Xi) || !BallSpansCorner(S1, S2, ri, g, Xi) || !BallFits(S1, S2, ri, g) ||
+            CentreFrom(S1, ri, g, Xi) > CentreFrom(S1, ri, c, Xi) + noise)
+          for (int e = 0; e < 4; ++e) g[e] = c[e];
+        const double on[4] = {g[0], g[1], g[2], g[3]};
+        int at = k - 1;
+        for (const IntersectionTraceNode* m = out->tail; m; m = m->prev, --at) {
+          const int j = taken[at];
+          const double r = p[5 * j + 4], old[4] = {m->u1, m->v1, m->u2, m->v2};
+          double Y[3];
+          Eval3DPointOnSurfCoord(S1, p[5 * j], p[5 * j + 1], 0, 0, Y);
+          if (!SolveContact(S1, S2, r, g, held, Y) || !BallSpansCorner(S1, S2, r, g, Y) || !BallFits(S1, S2, r, g) ||
+              CentreFrom(S1, r, g, Y) > CentreFrom(S1, r, old, Y) + noise)
+            return false;
+          for (int e = 0; e < 4; ++e) seat[4 * at + e] = g[e];
+        }
+        // The contacts along the seated stretch: no turn back, no gap between neighbours.
+        double dlast[2][3] = {};
+        for (at = 1; at < k; ++at) {
+          const double* a = seat + 4 * (at - 1);
+          const double* b = seat + 4 * at;
+          Eval3DPointOnSurfCoord(S1, a[0], a[1], 0, 0, A[0]);
+          Eval3DPointOnSurfCoord(S2, a[2], a[3], 0, 0, A[1]);
+          Eval3DPointOnSurfCoord(S1, b[0], b[1], 0, 0, B[0]);
+          Eval3DPointOnSurfCoord(S2, b[2], b[3], 0, 0, B[1]);
+          double Ya[3], Yb[3], dm[3];
+          Eval3DPointOnSurfCoord(S1, p[5 * taken[at - 1]], p[5 * taken[at - 1] + 1], 0, 0, Ya);
+          Eval3DPointOnSurfCoord(S1, p[5 * taken[at]], p[5 * taken[at] + 1], 0, 0, Yb);
+          for (int s = 0; s < 2; ++s) {
+            VecDiff3(B[s], A[s], dm);
+            if (SmallVector(dm, noise)) continue;
+            if (VecDotProd3(dm, dlast[s]) < 0.0) return false;
+            for (int e = 0; e < 3; ++e) dlast[s][e] = dm[e];
+          }
+          if (LeapsAGap(S1, S2, p + 5 * taken[at - 1], p + 5 * taken[at], a, b, A, B, VecDist3(Ya, Yb), tol))
+            return false;
+        }
+        for (int s = 0; s < 2; ++s)
+          for (int e = 0; e < 3; ++e) was[s][e] = prev[s][e], dwas[s][e] = dprev[s][e];
+        const double* t = seat + 4 * (k - 1);
+        Eval3DPointOnSurfCoord(S1, t[0], t[1], 0, 0, prev[0]);
+        Eval3DPointOnSurfCoord(S2, t[2], t[3], 0, 0, prev[1]);
+        for (int s = 0; s < 2; ++s)
+          for (int e = 0; e < 3; ++e) dprev[s][e] = dlast[s][e];
+        const bool back = Follow(on);
+        if (back || LeapsAGap(S1, S2, p + 5 * last, p + 5 * i, t, on, prev, P, VecSize3(dXi), tol)) {
+          for (int s = 0; s < 2; ++s)
+            for (int e = 0; e < 3; ++e) prev[s][e] = was[s][e], dprev[s][e] = dwas[s][e];
+          Follow(c);
+          return false;
+        }
+        for (int e = 0; e < 4; ++e) c[e] = on[e];
+        at = 0;
+        for (IntersectionTraceNode* m = out->head; m; m = m->next, ++at) {
+          const double* f = seat + 4 * at;
+          double Q[3];
+          m->u1 = f[0], m->v1 = f[1], m->u2 = f[2], m->v2 = f[3];
+          Eval3DPointOnSurfCoord(S1, f[0], f[1], 0, 0, Q);
+          m->x = Q[0], m->y = Q[1], m->z = Q[2];
+        }
+        return true;
+      };
+      if (apart != 100 && BeginAgain(q)) apart = 100;
       const bool firstSlid = apart != 100 && out->nodeCount == 1 && !SmallVector(dXi, noise) &&
                              VecDist3(prev[0], X) + VecDist3(prev[1], X) > VecDist3(P[0], Xi) + VecDist3(P[1], Xi);
       if (firstSlid && !FirstAgain(q)) {
@@ -1500,6 +1587,7 @@ int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, Intersection
     if (!made) return -2;
     made->filletParam = p[5 * i + 4];
     if (out->nodeCount == 1) out->open = 1, first = i;
+    taken[out->nodeCount - 1] = i;
     last = i;
     for (int k = 0; k < 2; ++k) {
       if (out->nodeCount > 1 && !moved[k]) continue;

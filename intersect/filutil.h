@@ -92,8 +92,12 @@ void SetRadiusArray(Bspline* S1, IntersectionTrace* trace, double r0, double r1,
 // ball refined halfway between the nodes (or, where its cross-section passes the halfway point
 // aside and that point's own ball lies nearer, the latter; or the ball whose cross-section runs
 // through the midpoint of the two pairs' centres) must lie between the two pairs, else the
-// fillet breaks off there. A turn or a break against the first pair: of the two, the pair farther from its
-// node is the one without a ball. 0 when every node gave a pair; -2 when a node gave none (the refiner's limit, a
+// fillet breaks off there. Before a turn or a break is read, the pairs taken are seated anew on
+// the balls continued back from the node's (each one's cross-section through its node) where
+// each rounds its node's corner, fits, lies no farther from it and they run on unbroken into
+// the node's pair: at a point the spine bends through (a hyperbola's vertex beside a cone's
+// apex) two mirror-image balls lie as near a node. A turn or a break against the first pair: of
+// the two, the pair farther from its node is the one without a ball. 0 when every node gave a pair; -2 when a node gave none (the refiner's limit, a
 // contact beyond a surface's edge, degenerate geometry, a ball that does not fit, a ball away
 // from the node, a break in the fillet): nodes before the first pair are passed over and after
 // it the trace stops, so out holds one unbroken stretch of pairs, open; a message names the

@@ -543,6 +543,46 @@ bool CrawledRoundAPole(const Bspline* s1, const Bspline* s2, const IntersectionT
   return false;
 }
 
+// An open trace ends on a pole, arriving along the meridian of the node before its end, and its
+// branch goes on beyond the pole along the meridians across from it: a seed farther from the pole
+// than a march passes it (kPassedPoleTolBs), whose parameter round the pole lies more than this
+// share of its range from that node's, lies on that stretch, which no trace has reached. Taken
+// for one beside the trace that ended there, every seed of a loop through both poles of a small
+// sphere was dropped, and the half beyond the poles lost.
+constexpr double kBeyondPoleShare = 0.25;
+
+// The node beside n along the branch of the open trace t when n is an end of it, else null. A
+// trace holds its seed at the head, the forward march's nodes up to the turn, then the backward
+// march's, the first of them beside the seed.
+const IntersectionTraceNode* BesideEnd(const IntersectionTrace* t, const IntersectionTraceNode* n) {
+  if (!t->open || t->nodeCount < 2 || !t->turn) return nullptr;
+  if (n == t->tail && n != t->turn) return n->prev == t->turn ? t->head : n->prev;
+  if (n == t->turn && n != t->head) return n->prev;
+  if (n == t->head && (t->turn == t->head || t->turn == t->tail)) return n->next;
+  return nullptr;
+}
+
+// True when the node n of the trace t, on the pole of s (surface k of the pair) whose side
+// parameter `along` (0 u, 1 v) runs along, is an open end of t whose other end lies on a pole of
+// s too, and the seed S, with the parameter w along that side, lies beyond the pole from it
+// (kBeyondPoleShare). Half a loop through both poles goes on beyond each; a seed beyond a single
+// pole was marched through it, and the curves there swept off the surfaces.
+bool BeyondPoleFromEnd(const Bspline* s, int k, const IntersectionTrace* t, const IntersectionTraceNode* n,
+                       int along, double w, const double S[3], double tolB) {
+  const IntersectionTraceNode* b = BesideEnd(t, n);
+  if (!b) return false;
+  const IntersectionTraceNode* o = n == t->turn ? (t->tail != t->turn ? t->tail : t->head) : t->turn;
+  const double X[3] = {n->x, n->y, n->z}, qb[4] = {b->u1, b->v1, b->u2, b->v2}, qo[4] = {o->u1, o->v1, o->u2, o->v2};
+  if (!(VecDist3(S, X) > kPassedPoleTolBs * tolB) || AlongPole(s, qb[2 * k], qb[2 * k + 1]) >= 0 ||
+      AlongPole(s, qo[2 * k], qo[2 * k + 1]) < 0)
+    return false;
+  const double at = qb[2 * k + along], lo = along ? s->knotsV[s->degreeV] : s->knotsU[s->degreeU];
+  const double range = (along ? s->knotsV[NumCtrlV(s)] : s->knotsU[NumCtrlU(s)]) - lo;
+  double d = std::fabs(w - at);
+  if (along ? s->closedV : s->closedU) d = std::fmin(d, range - d);
+  return d > kBeyondPoleShare * range;
+}
+
 // True when a traced node lies on a pole of a surface in a box along the side collapsed there
 // that the seed's box on that surface shares (the same row or column), and in the seed's box on
 // the other surface. A branch through the pole passes every box along that side, but its march
@@ -552,10 +592,11 @@ bool CrawledRoundAPole(const Bspline* s1, const Bspline* s2, const IntersectionT
 // it: the loop passes every box along that side as well, a few point tolerances from the seed
 // (a loop through the pole of a small sphere came out twice, the second time from a seed beside
 // the pole two boxes along from where the first loop's march crossed that side). An open trace
-// may have stopped beside the pole, and a seed there lead on to the rest of its branch.
+// may have stopped beside the pole, and a seed there lead on to the rest of its branch. So may
+// one beyond a pole from an end of a trace there (BeyondPoleFromEnd).
 bool BesideTracedPole(const Bspline* s1, const Bspline* s2, const IntersectionTraceList* list, const double* us1,
                       const double* vs1, const double* us2, const double* vs2, const int seedBox[2][2],
-                      const double S[3], double tolB) {
+                      const double q0[4], const double S[3], double tolB) {
   const Bspline* s[2] = {s1, s2};
   const double* us[2] = {us1, us2};
   const double* vs[2] = {vs1, vs2};
@@ -580,6 +621,10 @@ bool BesideTracedPole(const Bspline* s1, const Bspline* s2, const IntersectionTr
         if (beside[k][d][e] && VecDist3(X, pole[k][d][e]) <= kPassedPoleTolBs * tolB) return 1 - d;
     return -1;
   };
+  // Beyond a pole from a trace's end, a seed within a pass of the pole of another traced chord
+  // lies on that trace, and one on a domain's side may lie on the stretch a march from a seam's
+  // far side continues.
+  const bool offTraced = OnDomainSide(s1, s2, q0) < 0 && !NearTracedBranch(list, nullptr, S, kPassedPoleTolBs * tolB);
   for (const IntersectionTrace* t = list->count > 0 ? list->head : nullptr; t; t = t->next)
     for (const IntersectionTraceNode* n = t->head; n; n = n->next) {
       const double q[4] = {n->u1, n->v1, n->u2, n->v2};
@@ -593,6 +638,7 @@ bool BesideTracedPole(const Bspline* s1, const Bspline* s2, const IntersectionTr
         if (box[o][0] != seedBox[o][0] || box[o][1] != seedBox[o][1]) continue;
         // Along the pole's side the parameter along it (index `along`) may be anything.
         int along = AlongPole(s[k], q[2 * k], q[2 * k + 1]);
+        if (along >= 0 && offTraced && BeyondPoleFromEnd(s[k], k, t, n, along, q0[2 * k + along], S, tolB)) continue;
         if (along < 0 && !t->open) along = passed(k, n);
         if (along >= 0 && box[k][1 - along] == seedBox[k][1 - along]) return true;
       }
@@ -643,7 +689,7 @@ int SubDivideBasedOnArray(Bspline* s1, Bspline* s2, PatchBoxNode* node1, PatchBo
     const double q[4] = {u1, v1, u2, v2};
     const int seedBox[2][2] = {{i1, j1}, {i2, j2}};
     if ((marks[j1 * (NU1 - 1) + i1][j2 * (NU2 - 1) + i2] ||
-         BesideTracedPole(s1, s2, list, us1, vs1, us2, vs2, seedBox, P, tolB)) &&
+         BesideTracedPole(s1, s2, list, us1, vs1, us2, vs2, seedBox, q, P, tolB)) &&
         NearTracedBranchAlike(s1, s2, list, nullptr, q, P, 2.0 * tolA))
       return 0;
     IntersectionTrace* trace;
@@ -2633,7 +2679,10 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
         !LooseAcross(s1, s2, n, tol) && side < 0)
       return;
     int held = side >= 0 ? side ^ 1 : AcrossPole(s1, s2, q);
-    const bool endOnSide = held < 0 && t->open && (n == t->head || n == t->tail);
+    // An end on a side of the domain is held there, a closed trace's too: a loop closed across a
+    // seam has its two ends on the seam's two ends, and one pulled freely left the seam, its curve
+    // stopping short of where the other end's starts (2 degrees of a small sphere's loop left out).
+    const bool endOnSide = held < 0 && (n == t->head || n == t->tail);
     if (endOnSide) held = OnDomainSide(s1, s2, q);
     // A node on a crease is where the curves have a corner (InterpolantWithCorners): it stays on it.
     if (held < 0) held = CreaseParam(s1, s2, n);

@@ -3438,8 +3438,9 @@ constexpr double kPoleAheadShare = 0.25;
 // there, and kept as it landed it left the loop open between it and the other trace's end on the
 // pole. A landing farther short (a crawl into the pole on steps no longer than its distance from
 // it, whose meridian tells nothing of the branch's), or beside the pole on the same meridian, is
-// kept.
-void OntoTracedPole(const March& m, const Params& prev, const double A[3], const IntersectionTraceNode* n,
+// kept. True when the landing was kept short of the pole, which then lies ahead of it within
+// kPolePassTolBs point tolerances (AppendTracedPole).
+bool OntoTracedPole(const March& m, const Params& prev, const double A[3], const IntersectionTraceNode* n,
                     Params& cur, double P[3]) {
   const double X[3] = {n->x, n->y, n->z};
   double step[3], to[3];
@@ -3447,8 +3448,8 @@ void OntoTracedPole(const March& m, const Params& prev, const double A[3], const
   VecDiff3(X, A, to);
   const double l2 = VecDotProd3(step, step), ahead = VecDotProd3(to, step);
   const bool shortOfPole = !(ahead < l2);
-  if (shortOfPole && !(ahead <= (1.0 + kPoleAheadShare) * l2)) return;
-  if (!shortOfPole && !RoundAPole(m, prev, cur)) return;
+  if (shortOfPole && !(ahead <= (1.0 + kPoleAheadShare) * l2)) return true;
+  if (!shortOfPole && !RoundAPole(m, prev, cur)) return false;
   const Params arriving = shortOfPole ? cur : prev;
   cur = Of(n);
   for (int j = 0; j < 2; ++j) {
@@ -3457,6 +3458,24 @@ void OntoTracedPole(const March& m, const Params& prev, const double A[3], const
       cur.p[2 * j + 1 - dir] = arriving.p[2 * j + 1 - dir];
   }
   for (int q = 0; q < 3; ++q) P[q] = X[q];
+  return false;
+}
+
+// After a landing kept short of the pole node n of another trace (OntoTracedPole), the node on
+// that pole on the landing's meridian: the march stops at the landing, and without it the stretch
+// on to the pole, up to kPolePassTolBs point tolerances, was left out of the loop (a small
+// sphere's loop through its pole, the march from its seam's far side crawling into the pole).
+// False on no memory.
+bool AppendTracedPole(March& m, const IntersectionTraceNode* n, const Params& landing) {
+  Params on = Of(n);
+  for (int j = 0; j < 2; ++j) {
+    int dir, end;
+    if (OnPole(j ? m.s2 : m.s1, on.p[2 * j], on.p[2 * j + 1], &dir, &end))
+      on.p[2 * j + 1 - dir] = landing.p[2 * j + 1 - dir];
+  }
+  if (SameParams(m, on, landing)) return true;
+  const double X[3] = {n->x, n->y, n->z};
+  return Append(m, on, X) != nullptr;
 }
 
 // The pole of either surface nearest the seed c (point S): c with the parameter across that
@@ -3861,7 +3880,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       if (joined == -2) return -2;
       if (joined) break;
     }
-    if (tracedPole) OntoTracedPole(m, prev, before, tracedPole, cur, P);
+    const bool poleAhead = tracedPole && OntoTracedPole(m, prev, before, tracedPole, cur, P);
     if (tr->nodeCount == 1) {
       second = cur;
     } else if (ChkCrvTouchAnotherCrv(m.s1, m.s2, m.list, &cur.p[0], &cur.p[1])) {
@@ -3883,6 +3902,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
     }
     if (SameParams(m, cur, Of(tr->tail))) break;  // a step that went nowhere (the seed on an edge)
     if (!AppendPoleBetween(m, prev, before, cur, P) || !Append(m, cur, P)) return -2;
+    if (poleAhead && !AppendTracedPole(m, tracedPole, cur)) return -2;
     if (ontoTracedPole) stop = true;
     if (singular == 2 && !AppendSingularEnd(m, cur, x, X)) return -2;
     LastDirection(m, prev, cur, P, dPrev);
@@ -4040,7 +4060,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       if (joined == -2) return -2;
       if (joined) break;
     }
-    if (tracedPole) OntoTracedPole(m, prev, before, tracedPole, cur, P);
+    const bool poleAhead = tracedPole && OntoTracedPole(m, prev, before, tracedPole, cur, P);
     if (ChkCrvTouchAnotherCrv(m.s1, m.s2, m.list, &cur.p[0], &cur.p[1])) stop = true;
     if (!haveSecond) {
       second = cur;
@@ -4132,6 +4152,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
     if (SameParams(m, cur, Of(tr->nodeCount > tr->directionStart ? tr->tail : tr->head))) break;
     if (ontoTracedPole) stop = true;
     if (!AppendPoleBetween(m, prev, before, cur, P) || !Append(m, cur, P)) return -2;
+    if (poleAhead && !AppendTracedPole(m, tracedPole, cur)) return -2;
     if (singular == 2 && !AppendSingularEnd(m, cur, x, X)) return -2;
     LastDirection(m, prev, cur, P, dPrev);
     if (Circling(tr, m.tolB)) stop = true;

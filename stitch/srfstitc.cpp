@@ -912,6 +912,7 @@ void ProportionKnots(Bspline** objs, const int* bndry) {
       // A zero range has nothing to map onto [0, 1].
       if (!(hi > lo)) continue;
       NormalizeKnotArray(k, n);
+      SpreadOverfullKnotRuns(s, dir);
       PropotionCurveListCoefi(s->curves, 1.0 / (hi - lo), -lo / (hi - lo), dir);
     }
   }
@@ -927,6 +928,7 @@ void ProportionKnots(Bspline** objs, const int* bndry) {
       const int p = dir ? s->degreeV : s->degreeU;
       const int n = (dir ? s->interiorV : s->interiorU) + 2 * (p + 1);
       for (int j = 0; j < n; ++j) k[j] *= scale;
+      SpreadOverfullKnotRuns(s, dir);
       PropotionCurveListCoefi(s->curves, scale, 0.0, dir);
     }
   }

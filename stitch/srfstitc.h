@@ -166,7 +166,8 @@ void GetSurfPairBndries(Bspline* a, int* bndryA, int acrossA, Bspline* b, int* b
 
 // Maps every knot vector of the four surfaces onto [0, 1] and scales two of them so that the
 // parameter lengths across the common boundary are in proportion to the control-polygon spans;
-// the curves listed on the surfaces follow their surface's new parameters. Four objects that
+// the curves listed on the surfaces follow their surface's new parameters, and copies beyond
+// p + 1 that the round-off makes are set apart again (SpreadOverfullKnotRuns). Four objects that
 // are not all sound (bsvalid) 3D surfaces, or a null bndry, are left as they are, error state -2.
 void PropotionSurfKnots(Bspline** objs, const int* bndry);
 

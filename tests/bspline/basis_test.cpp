@@ -210,6 +210,14 @@ TEST_F(BasisTest, ShortParameterRangesAreRescaledKeepingTheShape) {
   for (int i = 0; i < NumKnotsU(c); ++i) c->knotsU[i] = 2.0;
   c->umin = c->umax = 2.0;
   EXPECT_EQ(TestCorrectParamSpan(c, 1e-3), -2);
+  // Nothing to rescale: no record, or a record whose knots are missing, is refused, not read.
+  EXPECT_EQ(TestCorrectParamSpan(nullptr, 1e-3), -2);
+  double* const knots = c->knotsU;
+  c->knotsU = nullptr;
+  c->umax = 2.0 + 1e-4;
+  EXPECT_EQ(TestCorrectParamSpan(c, 1e-3), -2);
+  c->knotsU = knots;
+  c->umax = 2.0;
   EXPECT_EQ(CleanBsplineKnots(c, 1e-6), -2);
   EXPECT_EQ(c->knotsU[0], 2.0);
 

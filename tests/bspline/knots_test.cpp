@@ -17,9 +17,14 @@
 #include "bspline/sfree.h"
 #include "bspline/srfclone.h"
 #include "bspline/subobj.h"
+#include "cloud/makecld.h"
+#include "construct/srfmerge.h"
 #include "curve/crvutil.h"
+#include "curve/fittotol.h"
 #include "curve/pntintrp.h"
 #include "foundation/umalloc.h"
+#include "healing/srfbndr.h"
+#include "stitch/srfstitc.h"
 #include "stitch/vcnobj.h"
 #include "tests/support/builders.h"
 #include "tests/support/kernel_fixture.h"
@@ -27,6 +32,20 @@
 namespace {
 
 class KnotArithmetic : public KernelTest {};
+
+// A clamped vector on [lo, lo + R] that a mirror, shift or scale may round into a run of p + 2:
+// a break of p + 1 copies at 1.3e-3 R on the given side of zero with a knot an ulp above it,
+// and single knots a quarter from either end.
+std::vector<double> BreakBesideAKnotAnUlpAbove(int p, double lo, double R, double side) {
+  const double a = side * 1.3e-3 * R;
+  std::vector<double> knots(p + 1, lo);
+  knots.push_back(lo + 0.25 * R);
+  knots.insert(knots.end(), p + 1, a);
+  knots.push_back(std::nextafter(a, INFINITY));
+  knots.push_back(lo + 0.8 * R);
+  knots.insert(knots.end(), p + 1, lo + R);
+  return knots;
+}
 
 // Linear precision: sum_i g_i N_i,p(t) = t on the whole domain, with N from the independent
 // reference recursion, and g at the domain ends exactly on the end knots.
@@ -96,13 +115,7 @@ TEST_F(KnotArithmetic, MirroredOrMappedKnotsAnUlpApartStayAKnotVector) {
     for (double R : {1e-6, 0.05, 1.0, 1e6})
       for (double side : {1.0, -1.0}) {
         const double lo = (side > 0 ? -0.37 : -0.63) * R, hi = lo + R;
-        const double a = side * 1.3e-3 * R, b = std::nextafter(a, INFINITY);
-        std::vector<double> knots(p + 1, lo);
-        knots.push_back(lo + 0.25 * R);
-        for (int i = 0; i <= p; ++i) knots.push_back(a);
-        knots.push_back(b);
-        knots.push_back(hi - 0.2 * R);
-        for (int i = 0; i <= p; ++i) knots.push_back(hi);
+        const std::vector<double> knots = BreakBesideAKnotAnUlpAbove(p, lo, R, side);
         const int n = int(knots.size()) - p - 1;
         std::vector<double> pts(3 * n * n);
         for (double& x : pts) x = coord(rng);
@@ -151,6 +164,81 @@ TEST_F(KnotArithmetic, MirroredOrMappedKnotsAnUlpApartStayAKnotVector) {
                     << where << " t " << t;
               }
             }
+      }
+}
+
+// The other maps of a direction onto [0, 1] (a short domain tidied or corrected, a heal's
+// surfaces, the merge's curves, a fit's start knots, the four stitched surfaces with the scale
+// that puts two of them in proportion) round the same knots alike: each leaves a sound record,
+// succeeds where the knots were sound, and a direction mapped alone keeps its shape (the tidy
+// may merge knots closer than its tolerance, which moves the shape).
+TEST_F(KnotArithmetic, EveryMapOntoTheUnitRangeLeavesAKnotVector) {
+  std::mt19937 rng(3);
+  std::uniform_real_distribution<double> coord(-1.0, 1.0);
+  PatchOptions o;
+  BsplineKeeper keep;
+  Bspline* s1 = keep(BuildFunctionPatch([](double x, double y) { return 0.3 * x * x + y; }, o));
+  o.x0 = 2.0, o.x1 = 3.0;
+  Bspline* s2 = keep(BuildFunctionPatch([](double x, double y) { return 0.4 - 0.2 * x * y; }, o));
+  Bspline* c2 = BuildCurveOnSurface(s2, 3, {0, 0, 0, 0.3, 0, 0.6, 0, 0.8, 0, 1.0});
+  std::vector<float> fx, fy, fz;
+  for (int i = 0; i < 40; ++i)
+    fx.push_back(i / 39.0f), fy.push_back(std::sin(i / 13.0f)), fz.push_back(0.0f);
+  Owned<Cloud, FreeCloud> cloud(MakeCld(fx.data(), fy.data(), fz.data(), 40, nullptr));
+  ASSERT_TRUE(s1 && c2 && cloud);
+  for (int p = 1; p <= 3; ++p)
+    for (double R : {1e-6, 0.3, 3.0, 1e6})
+      for (double side : {1.0, -1.0}) {
+        ::testing::Message where;
+        where << "p " << p << " R " << R << " side " << side;
+        const double lo = (side > 0 ? -0.37 : -0.5) * R;
+        const std::vector<double> knots = BreakBesideAKnotAnUlpAbove(p, lo, R, side);
+        const int n = int(knots.size()) - p - 1;
+        std::vector<double> pts(3 * n * n), uv;
+        for (double& x : pts) x = coord(rng);
+        for (int i = 0; i < n; ++i) uv.insert(uv.end(), {1.0, i / (n - 1.0)});
+        const std::vector<double> curvePts(pts.begin(), pts.begin() + 3 * n);
+        Bspline* curve = keep(BuildCurve(p, 3, curvePts, knots));
+        Bspline* surface = keep(BuildSurface(p, p, n, n, pts, knots, knots));
+        ASSERT_TRUE(curve && surface && BsplineSound(surface)) << where;
+        Bspline* tidied = keep(CopyBsplineStruct(curve));
+        Bspline* corrected = keep(CopyBsplineStruct(curve));
+        Bspline* correctedSurface = keep(CopyBsplineStruct(surface));  // v mapped, u scaled
+        Bspline* healed = keep(CopyBsplineStruct(surface));
+        EXPECT_EQ(CleanBsplineKnots(tidied, 2.0 * R) & 1, 1) << where;
+        EXPECT_EQ(TestCorrectParamSpan(corrected, 2.0 * R), 0) << where;
+        EXPECT_EQ(TestCorrectParamSpan(correctedSurface, 2.0 * R), 0) << where;
+        EXPECT_EQ(NormalizeBndrSrfDomain(healed), 0) << where;
+        Bspline* four[4];
+        for (int i = 0; i < 4; ++i) {
+          std::vector<double> q = pts;  // a 2 x 2 layout of nets of different sizes
+          for (int j = 0; j < n * n; ++j)
+            q[3 * j] = (1 + 0.37 * i) * (j % n) / (n - 1.0) + i % 2,
+            q[3 * j + 1] = (1 + 0.21 * i) * (j / n) / (n - 1.0) + i / 2;
+          four[i] = keep(BuildSurface(p, p, n, n, q, knots, knots));
+        }
+        const int bndry[4] = {2, 0, 1, 1};
+        PropotionSurfKnots(four, bndry);
+        Bspline *m1 = nullptr, *m2 = nullptr;
+        GetMergeCurve2s(s1, BuildCurveOnSurface(s1, p, uv, knots), s2, c2, &m1, &m2);
+        Bspline* fit =
+            keep(FitToTolerance(cloud.get(), curve, 1e-3, 0.2, 0, p, 0, 0, 0, nullptr, 0, 0));
+        EXPECT_FALSE(KernelFailed()) << where;
+        const Bspline* made[] = {tidied, corrected, correctedSurface, healed, four[0],
+                                 four[1], four[2], four[3], m1, fit};
+        for (int i = 0; i < 10; ++i)
+          EXPECT_TRUE(made[i] && BsplineSound(made[i])) << where << " record " << i;
+        for (int i = 0; i <= 16; ++i) {
+          const double t = lo + R * i / 16.0, u = (t - lo) / R;
+          double a[3], b[3];
+          Eval3DPointOnCurve3Array(curve, t, 0, a);
+          Eval3DPointOnCurve3Array(corrected, u, 0, b);
+          EXPECT_LT(std::hypot(a[0] - b[0], a[1] - b[1], a[2] - b[2]), 1e-9) << where;
+          Eval3DPointOnSurfArray(surface, t, lo + 0.6 * R, 0, 0, a);
+          Eval3DPointOnSurfArray(healed, u, 0.6, 0, 0, b);
+          EXPECT_LT(std::hypot(a[0] - b[0], a[1] - b[1], a[2] - b[2]), 1e-9) << where;
+        }
+        ClearKernelError();
       }
 }
 

@@ -1301,3 +1301,80 @@ TEST_F(CurveMeetingsTest, ALineAlongACuspMeetsItOnce) {
 }
 
 }  // namespace
+
+namespace {
+
+// A polyline that comes onto a leg of another, runs through its corner out along the next leg,
+// turns back through the corner and leaves from the first leg again: a walk along the other
+// curve finds the polyline's point at the corner on either pass, and a foot on the way back
+// is no part of the way out. The meetings are the polyline's three turns on the other curve,
+// exact, the corner passed over, in either order at every size and placement.
+TEST_F(CurveMeetingsTest, APolylinePassingACornerTwiceMeetsItAtItsTurnsOnly) {
+  const std::vector<double> corner = {5, 0, 0, 0, 0, 0, -8, -2, -6};
+  const std::vector<double> twice = {4.125, -2, 3, 3.125, 0, 0, 0, 0, 0, -6, -1.5, -4.5, 0, 0, 0, 3.75, 0, 0, 4.75, 1, 0};
+  const Meeting turns[3] = {{1.0 / 6, 0.1875}, {0.5, 0.875}, {5.0 / 6, 0.125}};
+  AtEveryPlacement([&](double scale, const double shift[3]) {
+    for (const bool swapped : {false, true}) {
+      BsplineKeeper keep;
+      Bspline* polyline = keep(BuildCurve(1, 3, twice));
+      Bspline* other = keep(BuildCurve(1, 3, corner));
+      Move(polyline, scale, shift);
+      Move(other, scale, shift);
+      std::vector<Meeting> m = swapped ? Meetings(other, polyline) : Meetings(polyline, other);
+      for (Meeting& x : m)
+        if (swapped) std::swap(x.t1, x.t2);
+      std::sort(m.begin(), m.end(), [](const Meeting& x, const Meeting& y) { return x.t1 < y.t1; });
+      ASSERT_EQ(m.size(), 3u) << swapped << " scale " << scale << " shift " << shift[0];
+      for (int i = 0; i < 3; ++i) {
+        EXPECT_NEAR(m[i].t1, turns[i].t1, 1e-9) << swapped << " scale " << scale << " shift " << shift[0] << " " << i;
+        EXPECT_NEAR(m[i].t2, turns[i].t2, 1e-9) << swapped << " scale " << scale << " shift " << shift[0] << " " << i;
+      }
+    }
+  });
+}
+
+}  // namespace
+
+namespace {
+
+// A cubic on a line whose control points fold back along it, x(t) = 3 s^2 t (a) + 3 s t^2 (b) +
+// t^3 along the line (s = 1 - t), turns back twice inside its one span, where x'(t) = 0 (the
+// quadratic's roots), and a segment of the line covering it: three stretches, each way in turn,
+// listed by the cubic's ends and its two turns, each once and exact, in either order at every
+// size and placement.
+TEST_F(CurveMeetingsTest, ACubicFoldedBackAlongALineMeetsItAtItsTurns) {
+  const double dir[3] = {1, 2, 2};
+  for (const double a : {3.0, 4.0}) {
+    const double b = -2.0 - (a - 3.0), x[4] = {0, a, b, 1};
+    // x'(t) / 3 = a s^2 + 2 (b - a) s t + (1 - b) t^2 = qa t^2 + qb t + qc.
+    const double qa = a - 2 * (b - a) + 1 - b, qb = 2 * (b - 2 * a), qc = a;
+    const double root = std::sqrt(qb * qb - 4 * qa * qc);
+    const double turns[2] = {(-qb - root) / (2 * qa), (-qb + root) / (2 * qa)};
+    AtEveryPlacement([&](double scale, const double shift[3]) {
+      std::vector<double> cubicPts, linePts;
+      for (const double xi : x)
+        for (int q = 0; q < 3; ++q) cubicPts.push_back(xi * dir[q]);
+      for (const double xi : {-0.5, 1.5})
+        for (int q = 0; q < 3; ++q) linePts.push_back(xi * dir[q]);
+      for (const bool swapped : {false, true}) {
+        BsplineKeeper keep;
+        Bspline* cubic = keep(BuildCurve(3, 3, cubicPts));
+        Bspline* line = keep(BuildCurve(1, 3, linePts));
+        Move(cubic, scale, shift);
+        Move(line, scale, shift);
+        std::vector<Meeting> m = swapped ? Meetings(line, cubic) : Meetings(cubic, line);
+        for (Meeting& y : m)
+          if (swapped) std::swap(y.t1, y.t2);
+        std::sort(m.begin(), m.end(), [](const Meeting& p, const Meeting& q) { return p.t1 < q.t1; });
+        ASSERT_EQ(m.size(), 4u) << a << " " << swapped << " scale " << scale << " shift " << shift[0];
+        const double want[4] = {0.0, turns[0], turns[1], 1.0};
+        for (int i = 0; i < 4; ++i) {
+          EXPECT_NEAR(m[i].t1, want[i], 1e-9) << a << " " << swapped << " scale " << scale << " shift " << shift[0] << " " << i;
+          EXPECT_LT(Gap(cubic, line, m[i]), 1e-12 * scale + 64 * DBL_EPSILON * std::fabs(shift[1]) * scale);
+        }
+      }
+    });
+  }
+}
+
+}  // namespace
