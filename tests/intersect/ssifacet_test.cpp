@@ -281,4 +281,37 @@ TEST_F(FacetIntersections, ALoopAlongACreaseClosesOnce) {
     }
 }
 
+// Where a loop turns back on a crease, the interval after the corner runs over the face before
+// the knot, while the partials on the knot are the face's beyond it: the fit took the branch's
+// way over the interval from those, refused every pull into it as running the wrong way, and the
+// curves stayed 170 tolerances off the exact cylinder.
+TEST_F(FacetIntersections, CurvesOverTheFaceBeforeACreaseCornerStayOnTheCylinder) {
+  const double axis[3] = {-0.14421407816113962, 0.81593233639364915, -0.55987205867709955};
+  const double centre[3] = {-0.078132169794836046, -0.06332037660348655, -0.072154670617372907};
+  const double seam[3] = {0.98954651212569733, 0.11891197461967112, -0.081594378678423563};
+  const double radius = 0.405838781942369;
+  for (const double size : {1.0, 1e-6}) {
+    shapes::Place net, at;
+    net.scale = at.scale = size;
+    for (int q = 0; q < 3; ++q) {
+      net.shift[q] = size == 1.0 ? 0.0 : 1e4 * size * (q + 1);
+      at.shift[q] = net.shift[q] + size * centre[q];
+    }
+    BsplineKeeper keep;
+    Bspline* torus = keep(TorusNet(12, 8, 0.07214514776204925, net));
+    Bspline* cylinder = keep(shapes::Cylinder(axis, seam, radius, -3.5, 3.5, at));
+    const double tol = 1e-6 * shapes::PairSize(torus, cylinder);
+    double worst = 0.0;
+    for (const auto& b : Branches(torus, cylinder, 400))
+      for (const P3& p : b) {
+        P3 v;
+        for (int q = 0; q < 3; ++q) v[q] = p[q] - at.shift[q];
+        const double t = v[0] * axis[0] + v[1] * axis[1] + v[2] * axis[2];
+        worst = std::fmax(worst, std::fabs(std::hypot(v[0] - t * axis[0], v[1] - t * axis[1], v[2] - t * axis[2]) -
+                                           size * radius));
+      }
+    EXPECT_LT(worst, tol) << size;
+  }
+}
+
 }  // namespace
