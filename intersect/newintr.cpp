@@ -1543,8 +1543,23 @@ bool PullInto(Bspline* s1, Bspline* s2, double q[4], double P[3], double tol,
     VecCrossProd3(n1, n2, t);
     return VecDotProd3(t, t) > 1e-6;
   };
-  double ta[3], tb[3];
-  const bool guided = tangent(qa, ta) && tangent(qb, tb) && VecDotProd3(ta, tb) > 0.0;
+  // An end on a crease has the partials of the face after the knot (as every point on a knot has),
+  // while the interval runs over the face toward the other end: where the branch turns back on the
+  // crease (a loop along it) that face's tangent points against the branch's over the interval,
+  // and every pull was refused (the curves left 170 tolerances off a tessellated torus). Its tangent is
+  // taken a round-off toward the other end.
+  auto towardOther = [&](const double from[4], const double to[4], double r[4]) {
+    for (int k = 0; k < 4; ++k) {
+      Bspline* s = k < 2 ? s1 : s2;
+      r[k] = from[k];
+      if (to[k] < from[k] && OnSurfaceCrease(s, from[k & 2], from[(k & 2) + 1], k & 1))
+        r[k] = std::nextafter(from[k], -HUGE_VAL);
+    }
+  };
+  double ta[3], tb[3], ea[4], eb[4];
+  towardOther(qa, qb, ea);
+  towardOther(qb, qa, eb);
+  const bool guided = tangent(ea, ta) && tangent(eb, tb) && VecDotProd3(ta, tb) > 0.0;
   auto sameWay = [&](const double r[4]) {
     double t[3];
     return !guided || !tangent(r, t) || VecDotProd3(t, ta) > 0.0;

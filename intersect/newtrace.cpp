@@ -2732,7 +2732,9 @@ bool BacksOverCrease(const March& m, const Params& prev, const Params& cur, cons
 // crease the march reached from the node `arrived` going toward the knot's lower values. A point
 // on a sharp knot has the partials of the span after it, there the face the march came over,
 // whose tangent runs on off the branch where the branch turns on the crease: the refinement
-// pulled such a prediction back over the face just traced, and the halvings crawled along it.
+// pulled such a prediction back over the face just traced, and the halvings crawled along it;
+// where the branch turns there by more than a right angle (a loop along the crease, a stretch
+// on the face either side) no pull reached the face beyond and the march stalled on the crease.
 Params StepFrom(const March& m, const Params& at, const IntersectionTraceNode* arrived) {
   Params c = at;
   if (!arrived) return c;
@@ -2774,6 +2776,44 @@ bool EndOnSharpKnot(March& m, const Params& prev, Params& cur, double P[3], int*
   return true;
 }
 
+// A step predicted over a crease of either surface whose point met lies short of the crease, yet
+// within its own looseness along the branch of it (the point tolerance over the sine between the
+// normals, as any node meeting both surfaces within it may lie off the branch), has reached the
+// crease: it ends on it. Where the branch turns sharply on the crease, every refinement of a
+// prediction beyond it comes back to that corner, a round-off short of the knot; left there, the
+// node is on no crease, so the next step may neither turn nor cross, and the march stalled on it.
+// The knot is looked for right up to the point met: a round-off short of it is the case here.
+// Ten loosenesses: the pulls from beyond the corner stop anywhere within a few of them, the
+// faces either side crossing the other surface at sines apart.
+constexpr double kCreaseReach = 10.0;
+bool OntoCreaseAhead(March& m, const Params& predicted, Params& cur, double P[3]) {
+  const double reach = kCreaseReach * m.tolB / std::fmax(NormalSine(m, cur), kLeastTightening);
+  double nearest = HUGE_VAL;
+  Params end = cur;
+  double E[3] = {};
+  for (int k = 0; k < 4; ++k) {
+    const Bspline* s = SurfaceOf(k, m.s1, m.s2);
+    const int dir = k & 1, deg = dir ? s->degreeV : s->degreeU, interior = dir ? s->interiorV : s->interiorU;
+    const double* kn = dir ? s->knotsV : s->knotsU;
+    const double lo = std::fmin(cur.p[k], predicted.p[k]), hi = std::fmax(cur.p[k], predicted.p[k]);
+    for (int i = deg + 1; i <= deg + interior; ++i) {
+      if (!(kn[i] > lo && kn[i] < hi) || !SharpKnot(s, dir, kn[i])) continue;
+      Params e = cur;
+      double* ep[4] = {&e.p[0], &e.p[1], &e.p[2], &e.p[3]};
+      double Q[3];
+      if (!MeetOnEdge(m.s1, m.s2, ep, k, kn[i], Q, m.tolB) || !Creased(m, e, k)) continue;
+      const double d = VecDist3(Q, P);
+      if (d > reach || d >= nearest) continue;
+      nearest = d, end = e;
+      for (int q = 0; q < 3; ++q) E[q] = Q[q];
+    }
+  }
+  if (nearest == HUGE_VAL) return false;
+  cur = end;
+  for (int q = 0; q < 3; ++q) P[q] = E[q];
+  return true;
+}
+
 // Refines a predicted step. When the points do not meet (the step overshot the end of the
 // branch at a domain edge, or jumped where the branch turns), meet farther from the predicted
 // point than the step is long (on another branch), or the chord turns back against the march's
@@ -2798,7 +2838,8 @@ bool RefineStep(March& m, const Params& prev, Params& cur, double P[3], int* fla
     // A point met beyond a sharp knot may lie far from the aim, the prediction having run on
     // along the face it left; the point on the knot, between prev and it, is the step's end and
     // need lie only within the step of prev.
-    if (EndOnSharpKnot(m, prev, cur, P, flag)) pulled = ParamDist2(cur, prev);
+    if (EndOnSharpKnot(m, prev, cur, P, flag) || (!*flag && OntoCreaseAhead(m, predicted, cur, P)))
+      pulled = ParamDist2(cur, prev);
     met = k == 10 || ((pulled <= step || *flag) && !TurnsBack(m, prev, cur, dPrev) &&
                       !BacksOverCrease(m, prev, cur, ArrivedFrom(m, from)) &&
                       FollowsBranch(m, TowardSide(m, prev, cur), TowardSide(m, cur, prev)));
@@ -3007,8 +3048,16 @@ bool Relooped(const March& m, const IntersectionTrace* tr) {
   };
   const IntersectionTraceNode* n = t;
   for (int k = 0; k < 8; ++k) n = n->prev;
+  // Come round, the march runs past the node the way it ran there. Running the other way it
+  // passes the far side of its own loop, thinner than its steps: a loop along a crease of a faceted
+  // surface has a stretch on the face either side of it, the two a short way apart.
+  auto sameWay = [&](const IntersectionTraceNode* o) {
+    const double a[3] = {t->x - t->prev->x, t->y - t->prev->y, t->z - t->prev->z};
+    const double b[3] = {o->next->x - o->x, o->next->y - o->y, o->next->z - o->z};
+    return VecDotProd3(a, b) > 0.0;
+  };
   for (int k = 8; k < added && n; ++k, n = n->prev)
-    if (dist2(t, n) < near2 && !AcrossSeam(m, T, Of(n)) && !acrossPole(n)) return true;
+    if (dist2(t, n) < near2 && !AcrossSeam(m, T, Of(n)) && !acrossPole(n) && sameWay(n)) return true;
   return false;
 }
 
