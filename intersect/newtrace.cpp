@@ -2745,6 +2745,21 @@ Params StepFrom(const March& m, const Params& at, const IntersectionTraceNode* a
   return c;
 }
 
+// The branch's point on the crease at `knot` of parameter k, met from e: it becomes end (E its
+// point) when the knot is creased there, the point lies nearer `from` than `nearest` and `fits`
+// the step (given the point's parameters and its distance from `from`).
+template <class Fits>
+void NearerOnCrease(const March& m, Params e, int k, double knot, const double from[3], Fits fits, double& nearest,
+                    Params& end, double E[3]) {
+  double* ep[4] = {&e.p[0], &e.p[1], &e.p[2], &e.p[3]};
+  double Q[3];
+  if (!MeetOnEdge(m.s1, m.s2, ep, k, knot, Q, m.tolB) || !Creased(m, e, k)) return;
+  const double d = VecDist3(Q, from);
+  if (d >= nearest || !fits(e, d)) return;
+  nearest = d, end = e;
+  for (int q = 0; q < 3; ++q) E[q] = Q[q];
+}
+
 // A step over a sharp knot (SharpKnotBetween) of either surface ends on it, on the first one the
 // branch reaches (nearest prev in space): the curves through the nodes then have a node where
 // the branch turns and run straight over each face, instead of cutting the turn.
@@ -2761,13 +2776,8 @@ bool EndOnSharpKnot(March& m, const Params& prev, Params& cur, double P[3], int*
     Params e;
     const double f = (knot - prev.p[k]) / (cur.p[k] - prev.p[k]);
     for (int q = 0; q < 4; ++q) e.p[q] = prev.p[q] + f * (cur.p[q] - prev.p[q]);
-    double* ep[4] = {&e.p[0], &e.p[1], &e.p[2], &e.p[3]};
-    double Q[3];
-    if (!MeetOnEdge(m.s1, m.s2, ep, k, knot, Q, m.tolB) || !Creased(m, e, k)) continue;
-    const double d = VecDist3(Q, P0);
-    if (ParamDist2(e, prev) > step2 || d >= nearest) continue;
-    nearest = d, end = e;
-    for (int q = 0; q < 3; ++q) E[q] = Q[q];
+    NearerOnCrease(m, e, k, knot, P0, [&](const Params& x, double) { return ParamDist2(x, prev) <= step2; },
+                   nearest, end, E);
   }
   if (nearest == HUGE_VAL) return false;
   cur = end;
@@ -2798,14 +2808,7 @@ bool OntoCreaseAhead(March& m, const Params& predicted, Params& cur, double P[3]
     const double lo = std::fmin(cur.p[k], predicted.p[k]), hi = std::fmax(cur.p[k], predicted.p[k]);
     for (int i = deg + 1; i <= deg + interior; ++i) {
       if (!(kn[i] > lo && kn[i] < hi) || !SharpKnot(s, dir, kn[i])) continue;
-      Params e = cur;
-      double* ep[4] = {&e.p[0], &e.p[1], &e.p[2], &e.p[3]};
-      double Q[3];
-      if (!MeetOnEdge(m.s1, m.s2, ep, k, kn[i], Q, m.tolB) || !Creased(m, e, k)) continue;
-      const double d = VecDist3(Q, P);
-      if (d > reach || d >= nearest) continue;
-      nearest = d, end = e;
-      for (int q = 0; q < 3; ++q) E[q] = Q[q];
+      NearerOnCrease(m, cur, k, kn[i], P, [&](const Params&, double d) { return d <= reach; }, nearest, end, E);
     }
   }
   if (nearest == HUGE_VAL) return false;
