@@ -49,6 +49,15 @@ std::vector<Meeting> Meetings(Bspline* a, Bspline* b) {
   return out;
 }
 
+// The meetings of a and b asked in either order (b first when swapped), t1 on a, in order along a.
+std::vector<Meeting> MeetingsAlong(Bspline* a, Bspline* b, bool swapped) {
+  std::vector<Meeting> m = swapped ? Meetings(b, a) : Meetings(a, b);
+  if (swapped)
+    for (Meeting& x : m) std::swap(x.t1, x.t2);
+  std::sort(m.begin(), m.end(), [](const Meeting& x, const Meeting& y) { return x.t1 < y.t1; });
+  return m;
+}
+
 // The curve's control points mapped by p -> scale (p + shift), weights kept.
 void Move(Bspline* c, double scale, const double shift[3]) {
   for (int i = 0; i < c->interiorU + c->degreeU + 1; ++i) {
@@ -1326,10 +1335,7 @@ TEST_F(CurveMeetingsTest, APolylinePassingACornerTwiceMeetsItAtItsTurnsOnly) {
       Bspline* other = keep(BuildCurve(1, 3, corner));
       Move(polyline, scale, shift);
       Move(other, scale, shift);
-      std::vector<Meeting> m = swapped ? Meetings(other, polyline) : Meetings(polyline, other);
-      for (Meeting& x : m)
-        if (swapped) std::swap(x.t1, x.t2);
-      std::sort(m.begin(), m.end(), [](const Meeting& x, const Meeting& y) { return x.t1 < y.t1; });
+      const std::vector<Meeting> m = MeetingsAlong(polyline, other, swapped);
       ASSERT_EQ(m.size(), 3u) << swapped << " scale " << scale << " shift " << shift[0];
       for (int i = 0; i < 3; ++i) {
         EXPECT_NEAR(m[i].t1, turns[i].t1, 1e-9) << swapped << " scale " << scale << " shift " << shift[0] << " " << i;
@@ -1368,10 +1374,7 @@ TEST_F(CurveMeetingsTest, ACubicFoldedBackAlongALineMeetsItAtItsTurns) {
         Bspline* line = keep(BuildCurve(1, 3, linePts));
         Move(cubic, scale, shift);
         Move(line, scale, shift);
-        std::vector<Meeting> m = swapped ? Meetings(line, cubic) : Meetings(cubic, line);
-        for (Meeting& y : m)
-          if (swapped) std::swap(y.t1, y.t2);
-        std::sort(m.begin(), m.end(), [](const Meeting& p, const Meeting& q) { return p.t1 < q.t1; });
+        const std::vector<Meeting> m = MeetingsAlong(cubic, line, swapped);
         ASSERT_EQ(m.size(), 4u) << a << " " << swapped << " scale " << scale << " shift " << shift[0];
         const double want[4] = {0.0, turns[0], turns[1], 1.0};
         for (int i = 0; i < 4; ++i) {
