@@ -622,7 +622,8 @@ bool TurnWithin(const Search& s, double tA, double tB, double nA, double nB) {
   PairPoints(s, tA, tB, P);
   PairPoints(s, nA, nB, Q);
   for (int q = 0; q < 3; ++q) chord[q] = Q[0][q] - P[0][q];
-  return TurnsBetween(s, tA, tB, nA, nB) || MayTurnBetween(s, s.a, tA, nA, chord) || MayTurnBetween(s, s.b, tB, nB, chord);
+  return TurnsBetween(s, tA, tB, nA, nB) || MayTurnBetween(s, s.a, tA, nA, chord) ||
+         MayTurnBetween(s, s.b, tB, nB, chord);
 }
 
 // Whether the second curve's knots strictly between tB and nB lie on the first between tA and
@@ -715,16 +716,17 @@ bool RunTogether(const Search& s, double sA, double sB, int dir, double* endA, d
   const Bspline *A = s.a.curve, *B = s.b.curve;
   const double range = A->umax - A->umin, gapSq = s.overlapGap * s.overlapGap;
   const double windowA = kSmallestPiece * range, windowB = kSmallestPiece * (B->umax - B->umin);
-  // The second curve's parameter runs one way along a stretch. Where the first curve turns
-  // back along the second (a polyline doubling back on itself, its corner on the other curve)
-  // that parameter turns too: the stretch ends at the turn and the way back is another one,
-  // each end listed. A step stops at the first curve's knots, where such a corner lies, so that
-  // no step passes one and lands on the way back; a step that takes the second curve's
-  // parameter back from the farthest one reached, against the way the walk went, is one off the
-  // stretch, and so is one whose foot runs on round a turn of the second curve to its way back
-  // (KnotsRunAlong), or across a turn of either curve inside a span (TurnWithin). Moves within the meeting gap are no way at all: a foot is unsure by that much
-  // where a curve stands still, or jumps across knots a round-off apart (where it may also jump
-  // to and fro by round-off of the parameter). The way is measured from the foot of the start.
+  // The second curve's parameter runs one way along a stretch. Where the first curve turns back
+  // along the second (a polyline doubling back on itself, its corner on the other curve) that
+  // parameter turns too: the stretch ends at the turn and the way back is another one, each end
+  // listed. A step stops at the first curve's knots, where such a corner lies, so that no step
+  // passes one and lands on the way back; a step that takes the second curve's parameter back from
+  // the farthest one reached, against the way the walk went, is one off the stretch, and so is one
+  // whose foot runs on round a turn of the second curve to its way back (KnotsRunAlong), or across a
+  // turn of either curve inside a span (TurnWithin). Moves within the meeting gap are no way at all:
+  // a foot is unsure by that much where a curve stands still, or jumps across knots a round-off
+  // apart (where it may also jump to and fro by round-off of the parameter). The way is measured
+  // from the foot of the start.
   const double* kA = A->knotsU;
   const int lastKnotA = NumCtrlU(A) + A->degreeU;
   const double paramNoise = 1e-11 * (B->umax - B->umin);

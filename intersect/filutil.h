@@ -69,41 +69,41 @@ void CopyCoord(double x, double y, double z, double* out);
 // k2 on.
 void SetRadiusArray(Bspline* S1, IntersectionTrace* trace, double r0, double r1, double r2,
                     int mode, int split, int k1, int k2);
-// Refines every node of in with its radius (the refiner test1 selects), in running order along
-// the branch (a trace marched both ways from its seed, its turn node set: the backward nodes
-// from the last, then the seed and the forward nodes), and appends each converged contact pair
-// to out (caller-made, empty): parameters, with the point on S1 and the node's radius. out
-// takes in's open flag; a closed trace of equal end radii is closed with CloseFilletIfClosed.
-// A pair is taken only where its ball fits (no surface bends toward the ball's centre more
-// sharply than the ball) and its contact points do not turn back: against their last move, and
-// from the first pair against the branch's step between the nodes (a contact point within ten
-// times tol of the last one that moved, or within 1e-4 of the branch's step, neither moves nor
-// turns; a node nearer the one before than 1e-3 of the branch's step on to the next stands
-// beside it: its step gives the branch no way, and its contacts move only beyond that share). A node that itself steps back along the branch is passed over when its pair turns;
-// a node that goes on has no ball of its own there (the refiner slid along the fillet to the
-// ball of another place), as has a node whose refinement was held on a surface's edge and whose
-// ball's cross-section (the plane across n1 x n2 through its centre) passes more than a quarter
-// of the branch's larger step beside the node from it. A pair whose ball's cross-section passes
-// its node farther than a quarter of that step (or than the shorter step) is checked against
-// the node's own ball, whose cross-section runs through the node: where it has none, the node
-// has no ball (before the first pair, else the fillet breaks off there); where its own ball
-// fits and lies nearer, a pair aside by more than the shorter step is moved onto it.
-// Where a contact point moves more than twice the branch's step, the
-// ball refined halfway between the nodes (or, where its cross-section passes the halfway point
-// aside and that point's own ball lies nearer, the latter; or the ball whose cross-section runs
-// through the midpoint of the two pairs' centres) must lie between the two pairs, else the
-// fillet breaks off there. Before a turn or a break is read, the pairs taken are seated anew on
-// the balls continued back from the node's (each one's cross-section through its node) where
-// each rounds its node's corner, fits, lies no farther from it and they run on unbroken into
-// the node's pair: at a point the spine bends through (a hyperbola's vertex beside a cone's
-// apex) two mirror-image balls lie as near a node. A turn or a break against the first pair: of
-// the two, the pair farther from its node is the one without a ball. 0 when every node gave a pair; -2 when a node gave none (the refiner's limit, a
-// contact beyond a surface's edge, degenerate geometry, a ball that does not fit, a ball away
-// from the node, a break in the fillet): nodes before the first pair are passed over and after
-// it the trace stops, so out holds one unbroken stretch of pairs, open; a message names the
-// first node without a ball and the node the trace stopped at (places in in, from 1) and why.
-// -2 (error state set, out keeps what it has) when a node cannot be allocated; -2 (error state
-// set, out untouched) when in counts more nodes than its list holds.
+// Refines every node of in with its radius (the refiner test1 selects), in running order along the
+// branch (a trace marched both ways from its seed, its turn node set: the backward nodes from the
+// last, then the seed and the forward nodes), and appends each converged contact pair to out
+// (caller-made, empty): parameters, with the point on S1 and the node's radius. out takes in's open
+// flag; a closed trace of equal end radii is closed with CloseFilletIfClosed. A pair is taken only
+// where its ball fits (no surface bends toward the ball's centre more sharply than the ball) and its
+// contact points do not turn back: against their last move, and from the first pair against the
+// branch's step between the nodes (a contact point within ten times tol of the last one that moved,
+// or within 1e-4 of the branch's step, neither moves nor turns; a node nearer the one before than
+// 1e-3 of the branch's step on to the next stands beside it: its step gives the branch no way, and
+// its contacts move only beyond that share). A node that itself steps back along the branch is
+// passed over when its pair turns; a node that goes on has no ball of its own there (the refiner
+// slid along the fillet to the ball of another place), as has a node whose refinement was held on a
+// surface's edge and whose ball's cross-section (the plane across n1 x n2 through its centre) passes
+// more than a quarter of the branch's larger step beside the node from it. A pair whose ball's
+// cross-section passes its node farther than a quarter of that step (or than the shorter step) is
+// checked against the node's own ball, whose cross-section runs through the node: where it has none,
+// the node has no ball (before the first pair, else the fillet breaks off there); where its own ball
+// fits and lies nearer, a pair aside by more than the shorter step is moved onto it. Where a contact
+// point moves more than twice the branch's step, the ball refined halfway between the nodes (or,
+// where its cross-section passes the halfway point aside and that point's own ball lies nearer, the
+// latter; or the ball whose cross-section runs through the midpoint of the two pairs' centres) must
+// lie between the two pairs, else the fillet breaks off there. Before a turn or a break is read, the
+// pairs taken are seated anew on the balls continued back from the node's (each one's cross-section
+// through its node) where each rounds its node's corner, fits, lies no farther from it and they run
+// on unbroken into the node's pair: at a point the spine bends through (a hyperbola's vertex beside
+// a cone's apex) two mirror-image balls lie as near a node. A turn or a break against the first
+// pair: of the two, the pair farther from its node is the one without a ball. 0 when every node gave
+// a pair; -2 when a node gave none (the refiner's limit, a contact beyond a surface's edge,
+// degenerate geometry, a ball that does not fit, a ball away from the node, a break in the fillet):
+// nodes before the first pair are passed over and after it the trace stops, so out holds one
+// unbroken stretch of pairs, open; a message names the first node without a ball and the node the
+// trace stopped at (places in in, from 1) and why. -2 (error state set, out keeps what it has) when
+// a node cannot be allocated; -2 (error state set, out untouched) when in counts more nodes than its
+// list holds.
 int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, IntersectionTrace* out,
                    double tol);
 // Makes the first and last node of a closed fillet trace agree on one contact pair: each

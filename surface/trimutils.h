@@ -235,14 +235,14 @@ int PointInPolygonByFarPoint(double px, double py, double qx, double qy, const d
 // Trims the chain's owner to the portion the pick point (pu, pv) selects. A closed chain (ends
 // within GlobalTrimGapTol, at most a tenth of the parameter rectangle's diagonal) becomes a hole
 // when the pick lies outside it, else an outer loop; an open chain must run from a side of the
-// parameter box to a side (0.001 of the parameter's range), and the box sides that close the
-// picked portion are added to it. A surface with trim loops first has the portion cut out of
-// them; a loop walked so meets end to end and is closed within kWalkGapShare of the surface's
-// size, its short pieces kept. Returns ConstructTrimCurveList's result (0, -1, -2);
-// A closed chain crossing the trim loops leaves the old region within it (pick inside) or
-// without it (pick outside; an outer loop when the chain crossed the outer loop, else a hole).
-// -2 for a null chain, an open chain whose ends are not on the box, a picked side that the chain
-// splits into pieces one loop cannot bound, or on failure. The chain's nodes are used up on every return, as ConstructTrimCurveList's: the loop's on
+// parameter box to a side (0.001 of the parameter's range), and the box sides that close the picked
+// portion are added to it. A surface with trim loops first has the portion cut out of them; a loop
+// walked so meets end to end and is closed within kWalkGapShare of the surface's size, its short
+// pieces kept. Returns ConstructTrimCurveList's result (0, -1, -2); A closed chain crossing the trim
+// loops leaves the old region within it (pick inside) or without it (pick outside; an outer loop
+// when the chain crossed the outer loop, else a hole). -2 for a null chain, an open chain whose ends
+// are not on the box, a picked side that the chain splits into pieces one loop cannot bound, or on
+// failure. The chain's nodes are used up on every return, as ConstructTrimCurveList's: the loop's on
 // success, freed on a refusal; the caller frees none of them. Its curves stay the surface's.
 int ConstructSurfBndryPortionTrim(BsplineList* chain, float pu, float pv, int hole, int selfTest,
                                   double cu[4], double cv[4], int snip, int orient,
