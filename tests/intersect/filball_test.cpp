@@ -58,7 +58,8 @@ enum Kind {
   kSphereInACylinderAlongX,
   kSphereOverALowPlane,
   kSphereBesideAnApex,
-  kSmallSphereBesideAnApex
+  kSmallSphereBesideAnApex,
+  kConeUnderASmallSphere
 };
 
 // The surface with its u reversed (its normals turned over): the net's columns in the other
@@ -217,6 +218,15 @@ struct Pair {
         S2 = keep(shapes::Cone(kZ, kX, 1.0, 0.0, 0.0, 1.0, at));
         d1 = [R, cx, cz](const double* p) { return std::fabs(std::hypot(p[0] - cx, p[1], p[2] - cz) - R); };
         d2 = [](const double* p) { return std::fabs(std::hypot(p[0], p[1]) + p[2] - 1.0) / std::sqrt(2.0); };
+        break;
+      }
+      case kConeUnderASmallSphere: {  // the cone rho = 1 - z, 0 <= z <= 1, and the sphere of radius 0.1
+        Place off = at;                // about (0.1, 0, 0.85), beside the apex
+        off.shift[0] += 0.1 * at.scale, off.shift[2] += 0.85 * at.scale;
+        S1 = keep(shapes::Cone(kZ, kX, 1.0, 0.0, 0.0, 1.0, at));
+        S2 = keep(shapes::Sphere(kZ, kX, 0.1, off));
+        d1 = [](const double* p) { return std::fabs(std::hypot(p[0], p[1]) + p[2] - 1.0) / std::sqrt(2.0); };
+        d2 = [](const double* p) { return std::fabs(std::hypot(p[0] - 0.1, p[1], p[2] - 0.85) - 0.1); };
         break;
       }
       case kTorusAndCylinder:  // the torus of radii 1 and 0.3 about z and the cylinder of radius 0.4 about x
@@ -1730,6 +1740,29 @@ TEST_F(FilletBall, ATraceEndingBesideAnApexKeepsTheBallItsBranchComesTo) {
         FreeTrace(t);
       }
     }
+}
+
+// The cone and the sphere of radius 0.1 about (0.1, 0, 0.85) with a ball of 0.14, along the
+// branch whose ends lie on the plane y = 0: the ball of the node at its end on the sphere's far
+// side touches the sphere just across its pole, on the meridian half a turn from the node's.
+// Newton's steps toward it were clamped on the pole, where no tangent plane resolves the next
+// one, and at sizes 1e-6 and 1e6 that node kept no pair (12 of 13); they go on over the pole.
+TEST_F(FilletBall, ABallJustAcrossASpheresPoleIsReachedOverThePole) {
+  for (const double size : {1.0, 1e-6, 1e6}) {
+    SCOPED_TRACE(::testing::Message() << "size " << size);
+    const Pair c(kConeUnderASmallSphere, SizedPlace(size, false));
+    const OwnedBranches list(PairBranches(c));
+    ASSERT_TRUE(list);
+    ASSERT_EQ(list->count, 2);
+    IntersectionTrace* t = list->head->next;
+    RearrangeIntersectList(t);
+    int rc = 0;
+    IntersectionTrace* out = Fillet(c, t, 0.14, &rc);
+    EXPECT_EQ(rc, 0) << Messages();
+    EXPECT_EQ(out->nodeCount, t->nodeCount);
+    EXPECT_LT(OffBall(c, out), 1e-6 * c.size);
+    FreeTrace(out);
+  }
 }
 
 }  // namespace
