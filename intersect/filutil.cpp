@@ -1144,20 +1144,65 @@ bool OnBoth(Bspline* S1, Bspline* S2, const double* q, double tol) {
   return VecDist3(P, Q) <= tol;
 }
 
+// Stations the ball is continued through from one pair to the next (ContinuesTo), and the most
+// its centre may move from one station to the next, in stations' spacings: along an unbroken
+// fillet it moves about one (its spine runs beside the chord of the pairs' centres), and one
+// that jumps has left for another stretch.
+constexpr int kContinueStations = 8;
+constexpr double kContinueStretch = 2.0;
+
+// Whether the ball of radius r continued from the pair qa toward the pair qb meets no break of
+// the fillet: through kContinueStations stations evenly along the chord of their centres, each
+// station's ball (SolveContact, its cross-section through the station, from the ball before) is
+// found and its centre moves from the one before by at most kContinueStretch spacings. Pairs on
+// either side of a closed direction's seam, which the solver keeps to its side of, tell nothing
+// (true), and so does a pair a surface cannot be evaluated at.
+bool ContinuesTo(Bspline* S1, Bspline* S2, double r, const double qa[4], const double qb[4]) {
+  double C[2][3];
+  for (int j = 0; j < 2; ++j) {
+    SurfPoint e;
+    if (!Evaluate(S1, (j ? qb : qa)[0], (j ? qb : qa)[1], e, false)) return true;
+    for (int c = 0; c < 3; ++c) C[j][c] = e.d[0][c] + r * e.n[c];
+  }
+  for (int q = 0; q < 4; ++q) {
+    const Bspline* s = q < 2 ? S1 : S2;
+    if (Wraps(s, q & 1) && std::fabs(qa[q] - qb[q]) > 0.5 * (Hi(s, q & 1) - Lo(s, q & 1))) return true;
+  }
+  const double spacing = VecDist3(C[0], C[1]) / kContinueStations;
+  const bool held[4] = {false, false, false, false};
+  double g[4] = {qa[0], qa[1], qa[2], qa[3]}, last[3] = {C[0][0], C[0][1], C[0][2]};
+  for (int j = 1; j <= kContinueStations; ++j) {
+    double M[3], Cj[3];
+    for (int c = 0; c < 3; ++c) M[c] = C[0][c] + (C[1][c] - C[0][c]) * j / kContinueStations;
+    SurfPoint e;
+    if (!SolveContact(S1, S2, r, g, held, M)) return false;
+    if (!Evaluate(S1, g[0], g[1], e, false)) return true;
+    for (int c = 0; c < 3; ++c) Cj[c] = e.d[0][c] + r * e.n[c];
+    if (VecDist3(Cj, last) > kContinueStretch * spacing) return false;
+    for (int c = 0; c < 3; ++c) last[c] = Cj[c];
+  }
+  return true;
+}
+
 // Whether the contact points A and B of the pairs of two neighbouring nodes (parameters and
 // radius a and b, in running order), whose points on S1 lie step apart, belong to stretches of
 // the fillet with a gap between them: the contact point that moved farther, moved more than
 // kGapStretch times step, and the ball refined from the intersection halfway between the
 // nodes has no pair or lies by more than kGapShare of that move from either end, and so does
 // the ball whose cross-section runs through the halfway point where that one lies nearer, and
-// the one whose cross-section runs through the midpoint of the centres of the pairs qa and qb.
-// Nodes across a seam, a move within the refinement's noise, or a halfway point not found on
-// the intersection, tell nothing.
+// the one whose cross-section runs through the midpoint of the centres of the pairs qa and qb;
+// or it moved more than step but no more than kGapStretch times it, and the ball continued from
+// qa toward qb breaks off on the way (ContinuesTo). Nodes across a seam, a move within the
+// refinement's noise, or a halfway point not found on the intersection, tell nothing.
 bool LeapsAGap(Bspline* S1, Bspline* S2, const double* a, const double* b, const double* qa, const double* qb,
                const double A[2][3], const double B[2][3], double step, double tol) {
   const int k = VecDist3(A[1], B[1]) > VecDist3(A[0], B[0]) ? 1 : 0;
   const double reach = VecDist3(A[k], B[k]);
-  if (!(reach > kGapStretch * step) || !(reach > kStepNoise * tol)) return false;
+  if (!(reach > kStepNoise * tol)) return false;
+  // A move of one to kGapStretch steps (the contact swings across the vertex of a hyperbola
+  // beside a cone's apex, from one mirror image of its ball to the other) tells only where the
+  // balls between the pairs part: the ball continued from one toward the other.
+  if (!(reach > kGapStretch * step)) return reach > step && !ContinuesTo(S1, S2, 0.5 * (a[4] + b[4]), qa, qb);
   double m[4];
   for (int q = 0; q < 4; ++q) {
     const Bspline* s = q < 2 ? S1 : S2;
