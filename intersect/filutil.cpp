@@ -411,33 +411,53 @@ bool LeavePoles(Ball& b) {
   return moved;
 }
 
+// A pole the surface passes through smoothly: the meridian straight on from the one arriving
+// leaves the pole within this cosine of the arrival's way continued (a sphere's pole, or any with
+// a tangent plane there); a cone's apex folds its meridians back (a cosine near 0).
+constexpr double kSmoothPole = 0.999;
+
 // A step that carries an iterate past a pole goes on through it, as a path on the surface does:
 // onto the meridian that leaves the pole straight on from the one it arrived along, as far
 // past the pole as the step overshot (within the range). Clamped onto the pole instead, the
 // iterate would sit where no tangent plane resolves the next step, and a contact just beside
-// the pole, which a full step overshoots, would be lost. True when an iterate crossed.
-bool CrossPoles(Ball& b) {
+// the pole, which a full step overshoots, would be lost. The parameters p of the surfaces S
+// (closed directions wraps, pair size size); held (may be null) marks parameters that may not
+// move; guess (may be null) takes the new meridian too. With smoothOnly the iterate crosses only
+// smooth poles (kSmoothPole). Without it (the tangent-line refiner's steps, which rely on it) the
+// meridian taken is the one leaving the pole against the partial along the arriving one: across
+// the pole at the low end of the range, but back down the arriving meridian at the high end
+// (a cone's apex there sends the steps back down the side they came up). True when an iterate
+// crossed.
+bool CrossPolesOf(Bspline* const S[2], const bool wraps[4], double size, const bool* held, bool smoothOnly,
+                  double p[4], double* guess) {
   bool crossed = false;
   for (int k = 0; k < 4; ++k) {
-    Bspline* S = b.S[k / 2];
+    Bspline* s = S[k / 2];
     const int off = k & 1, free = 1 - off, kf = (k & ~1) | free;
-    const double lo = Lo(S, off), hi = Hi(S, off);
-    if (b.wraps[k] || !(hi > lo) || (b.p[k] >= lo && b.p[k] <= hi)) continue;
-    const double edge = b.p[k] < lo ? lo : hi;
-    if (!SideCollapses(S, off, edge, b.size)) continue;
-    const double flo = Lo(S, free), fhi = Hi(S, free), period = fhi - flo;
-    double x = b.p[kf];
-    if (b.wraps[kf]) x -= period * std::floor((x - flo) / period);
-    double way[3];
-    if (!(PoleWay(S, off, std::clamp(x, flo, fhi), edge, way) > 0.0)) continue;
-    for (int c = 0; c < 3; ++c) way[c] = -way[c];
-    const double y = MeridianToward(S, off, edge, edge, way);
-    b.p[kf] = b.guess[kf] = y;
-    b.p[k] = std::clamp(2.0 * edge - b.p[k], lo, hi);
+    const double lo = Lo(s, off), hi = Hi(s, off);
+    if (wraps[k] || (held && held[kf]) || !(hi > lo) || (p[k] >= lo && p[k] <= hi)) continue;
+    const double edge = p[k] < lo ? lo : hi;
+    if (!SideCollapses(s, off, edge, size)) continue;
+    const double flo = Lo(s, free), fhi = Hi(s, free), period = fhi - flo;
+    double x = p[kf];
+    if (wraps[kf]) x -= period * std::floor((x - flo) / period);
+    // The partial along a meridian points into the range: the way the iterate travels onto the
+    // pole runs against it at the low end, with it at the high one.
+    const double into = edge == lo ? 1.0 : -1.0;
+    double way[3], on[3];
+    if (!(PoleWay(s, off, std::clamp(x, flo, fhi), edge, way) > 0.0)) continue;
+    for (int c = 0; c < 3; ++c) way[c] *= smoothOnly ? -into : -1.0;
+    const double y = MeridianToward(s, off, edge, edge, way);
+    if (smoothOnly && !(PoleWay(s, off, y, edge, on) > 0.0 && into * VecDotProd3(on, way) >= kSmoothPole)) continue;
+    p[kf] = y;
+    if (guess) guess[kf] = y;
+    p[k] = std::clamp(2.0 * edge - p[k], lo, hi);
     crossed = true;
   }
   return crossed;
 }
+
+bool CrossPoles(Ball& b) { return CrossPolesOf(b.S, b.wraps, b.size, nullptr, false, b.p, b.guess); }
 
 // Brackets as wide as the boxes; in a closed direction the contact lies within a period of the
 // iterate, on either side of the seam.
@@ -637,19 +657,26 @@ constexpr int kGrowIterations = 10;
 // steps run off it. True with q moved onto the pair; false with q as it was.
 bool GrowBall(Bspline* S1, Bspline* S2, double r, const double X[3], double q[4]) {
   const bool held[4] = {false, false, false, false};
+  Bspline* const S[2] = {S1, S2};
+  const bool wraps[4] = {Wraps(S1, 0), Wraps(S1, 1), Wraps(S2, 0), Wraps(S2, 1)};
+  const double size = PairSize(S1, S2);
   double p[4] = {q[0], q[1], q[2], q[3]}, before[4] = {q[0], q[1], q[2], q[3]};
   double rk = kGrowFirst * r, rb = 0.0, ratio = kGrowMost;
   if (!(r > 0.0) || !SolveContact(S1, S2, rk, p, held, X)) return false;
   for (int tries = 0; rk < r; ++tries) {
     if (tries == kGrowTries) return false;
     const double next = std::fmin(r, rk * ratio);
-    double t[4];
-    for (int k = 0; k < 4; ++k) {
-      const Bspline* s = k < 2 ? S1 : S2;
-      t[k] = std::clamp(p[k] + (rb > 0.0 ? (p[k] - before[k]) * (next - rk) / (rk - rb) : 0.0), Lo(s, k & 1),
-                        Hi(s, k & 1));
+    double t[4], over[4];
+    for (int k = 0; k < 4; ++k) over[k] = p[k] + (rb > 0.0 ? (p[k] - before[k]) * (next - rk) / (rk - rb) : 0.0);
+    for (int k = 0; k < 4; ++k) t[k] = std::clamp(over[k], Lo(S[k / 2], k & 1), Hi(S[k / 2], k & 1));
+    // A guess extrapolated past a smooth pole and clamped onto it has no tangent plane there for
+    // Newton to step in: where that fails, the guess carried on over the pole is tried.
+    bool solved = SolveContact(S1, S2, next, t, held, X, kGrowIterations);
+    if (!solved && CrossPolesOf(S, wraps, size, nullptr, true, over, nullptr)) {
+      for (int k = 0; k < 4; ++k) t[k] = std::clamp(over[k], Lo(S[k / 2], k & 1), Hi(S[k / 2], k & 1));
+      solved = SolveContact(S1, S2, next, t, held, X, kGrowIterations);
     }
-    if (SolveContact(S1, S2, next, t, held, X, kGrowIterations)) {
+    if (solved) {
       for (int k = 0; k < 4; ++k) before[k] = p[k], p[k] = t[k];
       rb = rk;
       rk = next;
@@ -912,16 +939,18 @@ double ResidualSize(const double g[4], int n) {
 // station X (may be null), its ball's cross-section through X: Gauss-Newton on the others
 // against the residual's components (ContactResidual), the Jacobian by central differences
 // (steps 1e-7 of each range), each step halved until the residual shrinks and clamped to the
-// boxes, at most `iterations` steps; then, past that bound on the round-off, up to
-// kPolishSteps whole steps while each still shrinks the residual. True with q moved once the
-// residual is round-off of the pair's size; false with q as it was.
+// boxes (a step past a smooth pole goes over it instead, CrossPolesOf), at most `iterations`
+// steps; then, past that bound on the round-off, up to kPolishSteps whole steps while each still
+// shrinks the residual. True with q moved once the residual is round-off of the pair's size;
+// false with q as it was.
 bool SolveContact(Bspline* S1, Bspline* S2, double r, double q[4], const bool held[4], const double* X,
                   int iterations) {
   int var[4], m = 0;
   for (int k = 0; k < 4; ++k)
     if (!held[k]) var[m++] = k;
   if (m < 2) return false;
-  const Bspline* S[2] = {S1, S2};
+  Bspline* const S[2] = {S1, S2};
+  const double size = PairSize(S1, S2);
   double lo[4], hi[4], p[4], g[4];
   bool wraps[4];
   for (int k = 0; k < 4; ++k) {
@@ -944,7 +973,7 @@ bool SolveContact(Bspline* S1, Bspline* S2, double r, double q[4], const bool he
   double C[3];
   Eval3DPointOnSurfCoord(S1, p[0], p[1], 0, 0, C);
   const double far = std::fmax(std::fabs(C[0]), std::fmax(std::fabs(C[1]), std::fabs(C[2]))) + r;
-  const double round = kContactRound * PairSize(S1, S2) + kCoordinateUlps * DBL_EPSILON * far;
+  const double round = kContactRound * size + kCoordinateUlps * DBL_EPSILON * far;
   double gap = ResidualSize(g, n);
   for (int it = 0, polish = 0; gap > round ? it < iterations : polish < kPolishSteps; ++it) {
     const bool polishing = gap <= round;
@@ -978,10 +1007,14 @@ bool SolveContact(Bspline* S1, Bspline* S2, double r, double q[4], const bool he
     bool better = false;
     for (int half = 0; half < (polishing ? 1 : 30) && !better; ++half) {
       double t[4] = {p[0], p[1], p[2], p[3]}, gt[4];
+      for (int j = 0; j < m; ++j) t[var[j]] = p[var[j]] + d[j];
+      // A step past a smooth pole goes on over it, onto the meridian across: clamped there, the
+      // iterate would stop on the pole, short of a contact just past it.
+      CrossPolesOf(S, wraps, size, held, true, t, nullptr);
       for (int j = 0; j < m; ++j) {
         const int k = var[j];
         const double pass = wraps[k] ? kSeamPass * (hi[k] - lo[k]) : 0.0;
-        t[k] = std::clamp(p[k] + d[j], lo[k] - pass, hi[k] + pass);
+        t[k] = std::clamp(t[k], lo[k] - pass, hi[k] + pass);
       }
       for (int j = 0; j < m; ++j) d[j] *= 0.5;
       if (Residual(t, gt) != n || !(ResidualSize(gt, n) < gap)) continue;
@@ -1111,20 +1144,65 @@ bool OnBoth(Bspline* S1, Bspline* S2, const double* q, double tol) {
   return VecDist3(P, Q) <= tol;
 }
 
+// Stations the ball is continued through from one pair to the next (ContinuesTo), and the most
+// its centre may move from one station to the next, in stations' spacings: along an unbroken
+// fillet it moves about one (its spine runs beside the chord of the pairs' centres), and one
+// that jumps has left for another stretch.
+constexpr int kContinueStations = 8;
+constexpr double kContinueStretch = 2.0;
+
+// Whether the ball of radius r continued from the pair qa toward the pair qb meets no break of
+// the fillet: through kContinueStations stations evenly along the chord of their centres, each
+// station's ball (SolveContact, its cross-section through the station, from the ball before) is
+// found and its centre moves from the one before by at most kContinueStretch spacings. Pairs on
+// either side of a closed direction's seam, which the solver keeps to its side of, tell nothing
+// (true), and so does a pair a surface cannot be evaluated at.
+bool ContinuesTo(Bspline* S1, Bspline* S2, double r, const double qa[4], const double qb[4]) {
+  double C[2][3];
+  for (int j = 0; j < 2; ++j) {
+    SurfPoint e;
+    if (!Evaluate(S1, (j ? qb : qa)[0], (j ? qb : qa)[1], e, false)) return true;
+    for (int c = 0; c < 3; ++c) C[j][c] = e.d[0][c] + r * e.n[c];
+  }
+  for (int q = 0; q < 4; ++q) {
+    const Bspline* s = q < 2 ? S1 : S2;
+    if (Wraps(s, q & 1) && std::fabs(qa[q] - qb[q]) > 0.5 * (Hi(s, q & 1) - Lo(s, q & 1))) return true;
+  }
+  const double spacing = VecDist3(C[0], C[1]) / kContinueStations;
+  const bool held[4] = {false, false, false, false};
+  double g[4] = {qa[0], qa[1], qa[2], qa[3]}, last[3] = {C[0][0], C[0][1], C[0][2]};
+  for (int j = 1; j <= kContinueStations; ++j) {
+    double M[3], Cj[3];
+    for (int c = 0; c < 3; ++c) M[c] = C[0][c] + (C[1][c] - C[0][c]) * j / kContinueStations;
+    SurfPoint e;
+    if (!SolveContact(S1, S2, r, g, held, M)) return false;
+    if (!Evaluate(S1, g[0], g[1], e, false)) return true;
+    for (int c = 0; c < 3; ++c) Cj[c] = e.d[0][c] + r * e.n[c];
+    if (VecDist3(Cj, last) > kContinueStretch * spacing) return false;
+    for (int c = 0; c < 3; ++c) last[c] = Cj[c];
+  }
+  return true;
+}
+
 // Whether the contact points A and B of the pairs of two neighbouring nodes (parameters and
 // radius a and b, in running order), whose points on S1 lie step apart, belong to stretches of
 // the fillet with a gap between them: the contact point that moved farther, moved more than
 // kGapStretch times step, and the ball refined from the intersection halfway between the
 // nodes has no pair or lies by more than kGapShare of that move from either end, and so does
 // the ball whose cross-section runs through the halfway point where that one lies nearer, and
-// the one whose cross-section runs through the midpoint of the centres of the pairs qa and qb.
-// Nodes across a seam, a move within the refinement's noise, or a halfway point not found on
-// the intersection, tell nothing.
+// the one whose cross-section runs through the midpoint of the centres of the pairs qa and qb;
+// or it moved more than step but no more than kGapStretch times it, and the ball continued from
+// qa toward qb breaks off on the way (ContinuesTo). Nodes across a seam, a move within the
+// refinement's noise, or a halfway point not found on the intersection, tell nothing.
 bool LeapsAGap(Bspline* S1, Bspline* S2, const double* a, const double* b, const double* qa, const double* qb,
                const double A[2][3], const double B[2][3], double step, double tol) {
   const int k = VecDist3(A[1], B[1]) > VecDist3(A[0], B[0]) ? 1 : 0;
   const double reach = VecDist3(A[k], B[k]);
-  if (!(reach > kGapStretch * step) || !(reach > kStepNoise * tol)) return false;
+  if (!(reach > kStepNoise * tol)) return false;
+  // A move of one to kGapStretch steps (the contact swings across the vertex of a hyperbola
+  // beside a cone's apex, from one mirror image of its ball to the other) tells only where the
+  // balls between the pairs part: the ball continued from one toward the other.
+  if (!(reach > kGapStretch * step)) return reach > step && !ContinuesTo(S1, S2, 0.5 * (a[4] + b[4]), qa, qb);
   double m[4];
   for (int q = 0; q < 4; ++q) {
     const Bspline* s = q < 2 ? S1 : S2;

@@ -58,7 +58,8 @@ enum Kind {
   kSphereInACylinderAlongX,
   kSphereOverALowPlane,
   kSphereBesideAnApex,
-  kSmallSphereBesideAnApex
+  kSmallSphereBesideAnApex,
+  kConeUnderASmallSphere
 };
 
 // The surface with its u reversed (its normals turned over): the net's columns in the other
@@ -217,6 +218,15 @@ struct Pair {
         S2 = keep(shapes::Cone(kZ, kX, 1.0, 0.0, 0.0, 1.0, at));
         d1 = [R, cx, cz](const double* p) { return std::fabs(std::hypot(p[0] - cx, p[1], p[2] - cz) - R); };
         d2 = [](const double* p) { return std::fabs(std::hypot(p[0], p[1]) + p[2] - 1.0) / std::sqrt(2.0); };
+        break;
+      }
+      case kConeUnderASmallSphere: {  // the cone rho = 1 - z, 0 <= z <= 1, and the sphere of radius 0.1
+        Place off = at;                // about (0.1, 0, 0.85), beside the apex
+        off.shift[0] += 0.1 * at.scale, off.shift[2] += 0.85 * at.scale;
+        S1 = keep(shapes::Cone(kZ, kX, 1.0, 0.0, 0.0, 1.0, at));
+        S2 = keep(shapes::Sphere(kZ, kX, 0.1, off));
+        d1 = [](const double* p) { return std::fabs(std::hypot(p[0], p[1]) + p[2] - 1.0) / std::sqrt(2.0); };
+        d2 = [](const double* p) { return std::fabs(std::hypot(p[0] - 0.1, p[1], p[2] - 0.85) - 0.1); };
         break;
       }
       case kTorusAndCylinder:  // the torus of radii 1 and 0.3 about z and the cylinder of radius 0.4 about x
@@ -1661,16 +1671,13 @@ std::vector<IntersectionTrace*> BranchesAt(IntersectionTraceList* list, const Pl
   return kept;
 }
 
-// The plane x = 0.1 and the cone at sizes 0.04 and 0.1: at the hyperbola's vertex the ball of
-// 0.1 parts into two mirror images across y = 0 (none on the plane y = 0, where its centre would
-// come within r / sqrt 2 of the axis), and the node next to the vertex has both too. The
-// refiner took the side away from the branch for both, and the trace broke off at the third
-// node (2 of 9 pairs at size 0.1): the pairs taken are seated anew on the branch's side, and
-// every pair with a ball is kept, its centre on the side the branch runs to.
-TEST_F(FilletBall, ATraceFromAHyperbolasVertexKeepsTheSideItsBranchRunsTo) {
+// The traces of radius 0.1 along both branches from the vertex (0.1, 0, 0.9) of the hyperbola
+// where the plane x = 0.1 meets the cone, at each size, at the origin and moved: every node but
+// the last has a pair, its centre on the side the branch runs to.
+void ExpectTracesFromTheVertexKeepTheirSide(std::initializer_list<double> sizes) {
   const double o[3] = {0.1, 1.0, -0.2}, e1[3] = {0.0, -2.0, 0.0}, e2[3] = {0.0, 0.0, 1.4};
   const double vertex[3] = {0.1, 0.0, 0.9}, r = 0.1;
-  for (const double size : {0.04, 0.1})
+  for (const double size : sizes)
     for (const bool moved : {false, true}) {
       SCOPED_TRACE(::testing::Message() << "size " << size << (moved ? " moved" : ""));
       const Place at = SizedPlace(size, moved);
@@ -1688,7 +1695,7 @@ TEST_F(FilletBall, ATraceFromAHyperbolasVertexKeepsTheSideItsBranchRunsTo) {
         IntersectionTrace* out = MallocIntersectionTrace();
         NewFilletTrace(S1, S2, t, out, 1e-9 * shapes::PairSize(S1, S2));
         // The node at the far end, beyond the cone's base, has no ball.
-        EXPECT_EQ(out->nodeCount, t->nodeCount - 1) << Messages();
+        EXPECT_EQ(out->nodeCount, t->nodeCount - 1);
         for (const IntersectionTraceNode* m = out->head; m; m = m->next) {
           double C[3];
           PairCentre(S1, at, m, r, C);
@@ -1698,6 +1705,16 @@ TEST_F(FilletBall, ATraceFromAHyperbolasVertexKeepsTheSideItsBranchRunsTo) {
         FreeTrace(t);
       }
     }
+}
+
+// The plane x = 0.1 and the cone at sizes 0.04 and 0.1: at the hyperbola's vertex the ball of
+// 0.1 parts into two mirror images across y = 0 (none on the plane y = 0, where its centre would
+// come within r / sqrt 2 of the axis), and the node next to the vertex has both too. The
+// refiner took the side away from the branch for both, and the trace broke off at the third
+// node (2 of 9 pairs at size 0.1): the pairs taken are seated anew on the branch's side, and
+// every pair with a ball is kept, its centre on the side the branch runs to.
+TEST_F(FilletBall, ATraceFromAHyperbolasVertexKeepsTheSideItsBranchRunsTo) {
+  ExpectTracesFromTheVertexKeepTheirSide({0.04, 0.1});
 }
 
 // The cylinder of radius 0.3 about the line x = 0.45, y = 0 cuts the cone in a branch from
@@ -1730,6 +1747,38 @@ TEST_F(FilletBall, ATraceEndingBesideAnApexKeepsTheBallItsBranchComesTo) {
         FreeTrace(t);
       }
     }
+}
+
+// The cone and the sphere of radius 0.1 about (0.1, 0, 0.85) with a ball of 0.14, along the
+// branch whose ends lie on the plane y = 0: the ball of the node at its end on the sphere's far
+// side touches the sphere just across its pole, on the meridian half a turn from the node's.
+// Newton's steps toward it were clamped on the pole, where no tangent plane resolves the next
+// one, and at sizes 1e-6 and 1e6 that node kept no pair (12 of 13); they go on over the pole.
+TEST_F(FilletBall, ABallJustAcrossASpheresPoleIsReachedOverThePole) {
+  for (const double size : {1.0, 1e-6, 1e6}) {
+    SCOPED_TRACE(::testing::Message() << "size " << size);
+    const Pair c(kConeUnderASmallSphere, SizedPlace(size, false));
+    const OwnedBranches list(PairBranches(c));
+    ASSERT_TRUE(list);
+    ASSERT_EQ(list->count, 2);
+    IntersectionTrace* t = list->head->next;
+    RearrangeIntersectList(t);
+    int rc = 0;
+    IntersectionTrace* out = Fillet(c, t, 0.14, &rc);
+    EXPECT_EQ(rc, 0) << Messages();
+    EXPECT_EQ(out->nodeCount, t->nodeCount);
+    EXPECT_LT(OffBall(c, out), 1e-6 * c.size);
+    FreeTrace(out);
+  }
+}
+
+// The same traces at size 1: the first two pairs of the branch to y < 0 were the mirror images
+// on the far side of the vertex, and the contact's move from the second to the third, across
+// the break between the images, was under twice the branch's step, so no gap was looked for;
+// the trace kept five pairs across a break. The ball continued from the second pair toward the
+// third breaks off on the way: the pairs are seated anew on the branch's side.
+TEST_F(FilletBall, AContactSwingingAcrossAHyperbolasVertexWithinTwoStepsIsAGap) {
+  ExpectTracesFromTheVertexKeepTheirSide({1.0});
 }
 
 }  // namespace
