@@ -46,6 +46,7 @@ struct CurveSide {
   double* leafBox;
   double* bez;  // homogeneous Bezier points of span s at row s - degree; null: no hull boxes
   bool closes;  // the curve ends where it starts: its two ends are one point
+  bool stalls;  // the curve stands still over some span (SpanStandsStill within the overlap gap)
 };
 
 // Box of the curve over [lo, hi] within one piece: by the convex hull property the cut piece's
@@ -384,19 +385,30 @@ bool ListedWithin(const CrvIntrList* list, double a0, double a1, double b0, doub
 
 // The foot on one curve (the second; the first with onFirst) of the other's point at t, from
 // *u kept within [lo, hi] (Gauss-Newton on the squared gap, a few steps from a close start); the
-// squared gap there.
+// squared gap there, at the foot handed back: a last step (where the curve stands still, the gap
+// over a vanishing speed, it may leap along the curve far off the point) is measured too.
 double FootWithin(const Search& s, bool onFirst, double t, double lo, double hi, double* u) {
   const int on = onFirst ? 0 : 1;
   double P[2][3], D[2][3], gapSq = 0.0;
+  bool stepped = false;
   for (int it = 0; it < 8; ++it) {
     PairPoints(s, onFirst ? *u : t, onFirst ? t : *u, P, D);
     const double r[3] = {P[1 - on][0] - P[on][0], P[1 - on][1] - P[on][1], P[1 - on][2] - P[on][2]};
     gapSq = VecDotProd3(r, r);
+    stepped = false;
     const double dd = VecDotProd3(D[on], D[on]);
     if (!(dd > 0.0)) break;
     const double next = std::fmin(hi, std::fmax(lo, *u + VecDotProd3(r, D[on]) / dd));
     if (next == *u) break;
     *u = next;
+    stepped = true;
+  }
+  if (stepped) {  // the other curve's point at t is P[1 - on] still
+    static const int du[1] = {0}, dv[1] = {0};
+    double q[1][3];
+    EvalPointOnGeometryM(onFirst ? s.a.curve : s.b.curve, *u, 0.0, du, dv, 1, 0, q);
+    const double r[3] = {P[1 - on][0] - q[0][0], P[1 - on][1] - q[0][1], P[1 - on][2] - q[0][2]};
+    gapSq = VecDotProd3(r, r);
   }
   return gapSq;
 }
@@ -406,21 +418,60 @@ double FootOn(const Search& s, bool onFirst, double t, double* u) {
   return FootWithin(s, onFirst, t, C->umin, C->umax, u);
 }
 
+double BoxDiagonal(const double box[6]) {
+  double d2 = 0.0;
+  for (int q = 0; q < 3; ++q) d2 += (box[q + 3] - box[q]) * (box[q + 3] - box[q]);
+  return std::sqrt(d2);
+}
+
+// Whether the curve stands still over span i (k[i] < k[i + 1]): its Bezier points there, which
+// hold it, within `gap` of each other (a vertex doubled, a round-off apart in space). False where
+// the hull says nothing (weights not all positive).
+bool SpanStandsStill(const CurveSide& c, int i, double gap) {
+  const int p = c.curve->degreeU;
+  if (!c.bez || !(c.curve->knotsU[i] < c.curve->knotsU[i + 1])) return false;
+  const double* b = c.bez + 4 * (p + 1) * (i - p);
+  double box[6];
+  for (int q = 0; q < 3; ++q) box[q] = box[q + 3] = b[q] / b[3];
+  for (int j = 1; j <= p; ++j)
+    for (int q = 0; q < 3; ++q) {
+      const double x = b[4 * j + q] / b[4 * j + 3];
+      box[q] = std::fmin(box[q], x);
+      box[q + 3] = std::fmax(box[q + 3], x);
+      if (box[q + 3] - box[q] > gap) return false;  // the usual answer, known early
+    }
+  return BoxDiagonal(box) <= gap;
+}
+
+// SpanStandsStill within the overlap gap, asked only of a curve that stands still somewhere
+// (the walks ask it at every step).
+bool StandsStill(const Search& s, const CurveSide& c, int i) {
+  return c.stalls && SpanStandsStill(c, i, s.overlapGap);
+}
+
 // FootOn from *u, and the foot within every span of the curve near *u (within `window`) from its
 // middle, the smallest gap kept: on a polyline a step from one span overshoots a corner, one that
 // lands on a span where the curve stands still (a vertex doubled, knots a round-off apart) stops
 // there, and past a corner a round-off from the point the distance has a second minimum, a share
 // of the overlap gap from the point, which a step from either side may run into.
 double NearestFootOn(const Search& s, bool onFirst, double t, double window, double* u) {
-  const Bspline* C = onFirst ? s.a.curve : s.b.curve;
+  const CurveSide& c = onFirst ? s.a : s.b;
+  const Bspline* C = c.curve;
   const double* k = C->knotsU;
   const int p = C->degreeU, n = NumCtrlU(C);
   const double from = *u;
   auto gapAt = [&](double v) { return onFirst ? PairGapSq(s, v, t) : PairGapSq(s, t, v); };
   FootOn(s, onFirst, t, u);
   double best = gapAt(*u);
+  // A span where the curve stands still has no length along it: the window runs on across it
+  // to the span beyond, however long it is in parameter (a vertex doubled at ordinary spacing).
+  double lo = from - window, hi = from + window;
+  for (int i = p; i < n; ++i)
+    if (k[i] <= hi && k[i + 1] > hi && StandsStill(s, c, i)) hi = k[i + 1] + window;
+  for (int i = n - 1; i >= p; --i)
+    if (k[i + 1] >= lo && k[i] < lo && StandsStill(s, c, i)) lo = k[i] - window;
   for (int i = p; i < n; ++i) {
-    if (!(k[i] < k[i + 1]) || k[i + 1] < from - window || k[i] > from + window) continue;
+    if (!(k[i] < k[i + 1]) || k[i + 1] < lo || k[i] > hi) continue;
     double v = 0.5 * (k[i] + k[i + 1]);
     FootWithin(s, onFirst, t, k[i], k[i + 1], &v);
     if (const double g = gapAt(v); g < best) {
@@ -433,14 +484,16 @@ double NearestFootOn(const Search& s, bool onFirst, double t, double window, dou
 
 // Whether the curve may stand still or turn a corner within `window` of t, where a foot step
 // from one side stops or overshoots: a polyline, or a span there far shorter than the window
-// (a knot repeated, or a cluster of knots a round-off apart). Elsewhere a step moves off t and
-// NearestFootOn finds nothing the steps do not.
-bool CornerOrClusterNear(const Bspline* C, double t, double window) {
+// (a knot repeated, or a cluster of knots a round-off apart) or standing still. Elsewhere a step
+// moves off t and NearestFootOn finds nothing the steps do not.
+bool CornerOrClusterNear(const Search& s, const CurveSide& c, double t, double window) {
+  const Bspline* C = c.curve;
   const double* k = C->knotsU;
   const int p = C->degreeU, n = NumCtrlU(C);
   if (p <= 1) return true;
   for (int i = p; i < n; ++i)
-    if (k[i + 1] >= t - window && k[i] <= t + window && k[i + 1] - k[i] < 1e-3 * window) return true;
+    if (k[i + 1] >= t - window && k[i] <= t + window && (k[i + 1] - k[i] < 1e-3 * window || StandsStill(s, c, i)))
+      return true;
   return false;
 }
 
@@ -759,7 +812,7 @@ bool RunTogether(const Search& s, double sA, double sB, int dir, double* endA, d
     if (FootOn(s, false, nextA, &nextB) <= gapSq ||
         (otherB != nextB && FootOn(s, false, nextA, &otherB) <= gapSq &&
          TogetherBetween(s, tA, tB, nextA, otherB) && (nextB = otherB, true)) ||
-        (CornerOrClusterNear(B, tB, windowB) && NearestFootOn(s, false, nextA, windowB, &nearB) <= gapSq &&
+        (CornerOrClusterNear(s, s.b, tB, windowB) && NearestFootOn(s, false, nextA, windowB, &nearB) <= gapSq &&
          (nextB = nearB, true))) {
       if ((sense * (nextB - farB) < 0.0 && moved(farB, nextB)) || !KnotsRunAlong(s, tA, tB, nextA, nextB, paramNoise) ||
           TurnWithin(s, tA, tB, nextA, nextB)) {
@@ -796,6 +849,20 @@ bool RunTogether(const Search& s, double sA, double sB, int dir, double* endA, d
     // may have left a share of the overlap gap short of on a polyline.
     double footB = tB;
     if (NearestFootOn(s, false, tA, windowB, &footB) < PairGapSq(s, tA, tB)) tB = footB;
+  }
+  // Where the second curve stands still over a span just ahead of the end, the way its parameter
+  // went (a vertex doubled where the stretch ends, at ordinary knot spacing), the whole stall is
+  // one point with the end, on the first curve: the stretch runs on across it to its far side, as
+  // a walk along that curve as the first has it. Spans a round-off of the range long (a cluster
+  // of knots) are no stall: across them the curve jumps, by as much as the overlap gap.
+  const double* kB = B->knotsU;
+  const int nB = NumCtrlU(B), pB = B->degreeU;
+  for (int j = 0; j < nB - pB && sense != 0.0; ++j) {
+    const int i = sense > 0.0 ? pB + j : nB - 1 - j;
+    const double near = sense > 0.0 ? kB[i] : kB[i + 1], far = sense > 0.0 ? kB[i + 1] : kB[i];
+    if (sense * (tB - near) >= -paramNoise && sense * (far - tB) > 0.0 && std::fabs(far - near) > paramNoise &&
+        StandsStill(s, s.b, i) && PairGapSq(s, tA, far) <= gapSq)
+      tB = far;
   }
   *endA = tA;
   *endB = tB;
@@ -1257,12 +1324,6 @@ bool HullsApart(const PieceHull& A, const PieceHull& B, double margin) {
   return false;
 }
 
-double BoxDiagonal(const double box[6]) {
-  double d2 = 0.0;
-  for (int q = 0; q < 3; ++q) d2 += (box[q + 3] - box[q]) * (box[q + 3] - box[q]);
-  return std::sqrt(d2);
-}
-
 // Every meeting of the pieces over [a0, a1] and [b0, b1] (parts of one pair of Greville
 // intervals), by halving both: a pair whose exact boxes are apart has none; a pair whose tangent
 // cones admit at most one has it where the refinement from its middle ends, when that lies in
@@ -1506,8 +1567,12 @@ int CrvIntersect(Bspline* curve1, Bspline* curve2, CrvIntrList** list, double to
     s.meetSq = (kMeetingGap * s.size) * (kMeetingGap * s.size);
     s.reach = reach / scale;
     s.overlapGap = std::fmax(kOverlapGap * s.size, kCoordRoundOff * s.reach);
-    for (CurveSide* c : {&s.a, &s.b})
+    for (CurveSide* c : {&s.a, &s.b}) {
       c->closes = made && EndsMeet(c->curve, s.overlapGap);
+      c->stalls = false;
+      if (made)
+        for (int i = c->curve->degreeU; i < c->n && !c->stalls; ++i) c->stalls = SpanStandsStill(*c, i, s.overlapGap);
+    }
     int* marks = made ? CallocArray<int>(s.a.n - 1, s.b.n - 1) : nullptr;
     int** rows = made ? MallocArray<int*>(s.a.n - 1) : nullptr;
     s.stretches = MallocArray<Stretch>(kMostStretches);

@@ -1349,6 +1349,36 @@ TEST_F(CurveMeetingsTest, APolylinePassingACornerTwiceMeetsItAtItsTurnsOnly) {
 
 namespace {
 
+// The cubic x = (0, a, b, 1) along dir, against the segment of the line from lo to hi along
+// dir, meets it at the cubic's ends and turns (the roots of x'(t)), each once and exact, in
+// either order (the line first when swapped) at every size and placement.
+void ExpectFoldedCubicMeetsLineAtItsTurns(const double dir[3], double a, double b, double lo, double hi) {
+  // x'(t) / 3 = a s^2 + 2 (b - a) s t + (1 - b) t^2 = qa t^2 + qb t + qc.
+  const double qa = a - 2 * (b - a) + 1 - b, qb = 2 * (b - 2 * a), qc = a;
+  const double root = std::sqrt(qb * qb - 4 * qa * qc);
+  const double want[4] = {0.0, (-qb - root) / (2 * qa), (-qb + root) / (2 * qa), 1.0};
+  AtEveryPlacement([&](double scale, const double shift[3]) {
+    std::vector<double> cubicPts, linePts;
+    for (const double xi : {0.0, a, b, 1.0})
+      for (int q = 0; q < 3; ++q) cubicPts.push_back(xi * dir[q]);
+    for (const double xi : {lo, hi})
+      for (int q = 0; q < 3; ++q) linePts.push_back(xi * dir[q]);
+    for (const bool swapped : {false, true}) {
+      BsplineKeeper keep;
+      Bspline* cubic = keep(BuildCurve(3, 3, cubicPts));
+      Bspline* line = keep(BuildCurve(1, 3, linePts));
+      Move(cubic, scale, shift);
+      Move(line, scale, shift);
+      const std::vector<Meeting> m = MeetingsAlong(cubic, line, swapped);
+      ASSERT_EQ(m.size(), 4u) << a << " " << swapped << " scale " << scale << " shift " << shift[0];
+      for (int i = 0; i < 4; ++i) {
+        EXPECT_NEAR(m[i].t1, want[i], 1e-9) << a << " " << swapped << " scale " << scale << " shift " << shift[0] << " " << i;
+        EXPECT_LT(Gap(cubic, line, m[i]), 1e-12 * scale + 64 * DBL_EPSILON * std::fabs(shift[1]) * scale);
+      }
+    }
+  });
+}
+
 // A cubic on a line whose control points fold back along it, x(t) = 3 s^2 t (a) + 3 s t^2 (b) +
 // t^3 along the line (s = 1 - t), turns back twice inside its one span, where x'(t) = 0 (the
 // quadratic's roots), and a segment of the line covering it: three stretches, each way in turn,
@@ -1356,34 +1386,78 @@ namespace {
 // size and placement.
 TEST_F(CurveMeetingsTest, ACubicFoldedBackAlongALineMeetsItAtItsTurns) {
   const double dir[3] = {1, 2, 2};
-  for (const double a : {3.0, 4.0}) {
-    const double b = -2.0 - (a - 3.0), x[4] = {0, a, b, 1};
-    // x'(t) / 3 = a s^2 + 2 (b - a) s t + (1 - b) t^2 = qa t^2 + qb t + qc.
-    const double qa = a - 2 * (b - a) + 1 - b, qb = 2 * (b - 2 * a), qc = a;
-    const double root = std::sqrt(qb * qb - 4 * qa * qc);
-    const double turns[2] = {(-qb - root) / (2 * qa), (-qb + root) / (2 * qa)};
-    AtEveryPlacement([&](double scale, const double shift[3]) {
-      std::vector<double> cubicPts, linePts;
-      for (const double xi : x)
-        for (int q = 0; q < 3; ++q) cubicPts.push_back(xi * dir[q]);
-      for (const double xi : {-0.5, 1.5})
-        for (int q = 0; q < 3; ++q) linePts.push_back(xi * dir[q]);
+  for (const double a : {3.0, 4.0}) ExpectFoldedCubicMeetsLineAtItsTurns(dir, a, -2.0 - (a - 3.0), -0.5, 1.5);
+}
+
+}  // namespace
+
+namespace {
+
+// A cubic folded back along a line (x(t) as above, turning where x'(t) = 0) against a segment of
+// the line covering it, the line asked first: the foot on the cubic sought from the line leaps
+// far along it where it nearly stops at a turn (the gap over a vanishing speed), and the gap of
+// the foot before that leap is no gap of the one handed back. The meetings are the cubic's ends
+// and its turns, in either order at every size and placement.
+TEST_F(CurveMeetingsTest, ALineAlongACubicFoldedBackOnItMeetsItAtTheCubicsTurns) {
+  struct Case {
+    double dir[3], a, b, lo, hi;
+  };
+  const Case cases[3] = {
+      {{0.19758106198933892, 0.66160306967817606, 0.72335544660670081}, 1.4866455651692112, -2.4137344103204463,
+       -0.9467376673626966, 1.5},
+      {{-0.16025706038322279, 0.56347307945539304, -0.81044170877761745}, 1.2450010062297525, -2.3137339505617449,
+       -0.95558260598147782, 1.5},
+      {{0.31189366894654225, -0.83996247072411045, 0.44405561256008547}, 1.432073855879644, -2.1379416731932577,
+       -0.83594873749755261, 1.5}};
+  for (const Case& c : cases) ExpectFoldedCubicMeetsLineAtItsTurns(c.dir, c.a, c.b, c.lo, c.hi);
+}
+
+// A polyline with a vertex doubled 1e-12 apart in space at ordinary knot spacing (a whole span
+// where it stands still) and a polyline running along it across that vertex, or leaving it
+// there: a step of the walk in parameter gives no step in space over the stall, and a foot from
+// either side of it stops there. The stretch runs across the stall; where it ends there its end
+// is the stall's far side (the stall is one point with it), in either order at every size and
+// placement: meetings at the ends of the stretch only, the same parameters both ways.
+TEST_F(CurveMeetingsTest, AStretchRunsAcrossAVertexDoubledAtOrdinaryKnotSpacing) {
+  // The doubled vertex (1 0 0) and its copy moved 1e-12.
+  const double x = 1 + 0.6e-12, y = -0.48e-12, z = 0.64e-12;
+  struct Case {
+    std::vector<double> along, still;
+    Meeting ends[2];  // on `along`, on `still`
+  };
+  const Case cases[4] = {
+      // Along the doubled polyline across its pair (a stall over [0.2, 0.4]), and leaving there.
+      {{0.5, 0, 0, 1, 0, 0, 1, 0.5, 0}, {0, 0, 0, 1, 0, 0, x, y, z, 1, 1, 0, 2, 1, 0, 2, 2, 0}, {{0, 0.1}, {1, 0.5}}},
+      {{0.5, 0, 0, 1, 0, 0, 1.5, 0, 1}, {0, 0, 0, 1, 0, 0, x, y, z, 1, 1, 0, 2, 1, 0, 2, 2, 0}, {{0, 0.1}, {0.5, 0.4}}},
+      // The doubled polyline (a stall over [1/3, 2/3]) leaving the other at its pair.
+      {{0, 0, 0, 1, 0, 0, 1, 1, 0, 2, 1, 0}, {0.5, 0, 0, 1, 0, 0, x, y, z, 1.5, 0, 1}, {{1.0 / 6, 0}, {1.0 / 3, 2.0 / 3}}},
+      // Random float vertices, the pair a stall over [1/2, 2/3] where a vertex of the other lies:
+      // there a step's foot predicted from a vanishing tangent lands on a leg far off.
+      {{-0.36609697341918945, 0.46978530287742615, -0.6044577956199646, -0.21683630347251892, 0.1540999710559845,
+        -0.34032214339822531, -0.16161096096038818, 0.37043899297714233, -0.59109550714492798, 0.29731196165084839,
+        -0.28739291429519653, -0.12508024275302887, 0.45117005705833435, -0.61935758590698242, 0.17743377387523651},
+       {0.44064897298812866, -0.99977123737335205, -0.3953348696231842, -0.70648819208145142, -0.81532281637191772,
+        -0.62747955322265625, -0.30887854099273682, -0.20646506547927856, 0.077633462846279144, -0.16161096096038818,
+        0.37043899297714233, -0.59109550714492798, -0.16161096095986394, 0.37043899297650029, -0.59109550714548742,
+        0.75623488426208496, -0.9452248215675354, 0.34093502163887024, -0.16539038717746735, 0.11737965792417526,
+        -0.71922612190246582},
+       {{0.25, 0.4375}, {0.75, 0.75}}}};
+  AtEveryPlacement([&](double scale, const double shift[3]) {
+    for (int c = 0; c < 4; ++c)
       for (const bool swapped : {false, true}) {
         BsplineKeeper keep;
-        Bspline* cubic = keep(BuildCurve(3, 3, cubicPts));
-        Bspline* line = keep(BuildCurve(1, 3, linePts));
-        Move(cubic, scale, shift);
-        Move(line, scale, shift);
-        const std::vector<Meeting> m = MeetingsAlong(cubic, line, swapped);
-        ASSERT_EQ(m.size(), 4u) << a << " " << swapped << " scale " << scale << " shift " << shift[0];
-        const double want[4] = {0.0, turns[0], turns[1], 1.0};
-        for (int i = 0; i < 4; ++i) {
-          EXPECT_NEAR(m[i].t1, want[i], 1e-9) << a << " " << swapped << " scale " << scale << " shift " << shift[0] << " " << i;
-          EXPECT_LT(Gap(cubic, line, m[i]), 1e-12 * scale + 64 * DBL_EPSILON * std::fabs(shift[1]) * scale);
+        Bspline* along = keep(BuildCurve(1, 3, cases[c].along));
+        Bspline* still = keep(BuildCurve(1, 3, cases[c].still));
+        Move(along, scale, shift);
+        Move(still, scale, shift);
+        const std::vector<Meeting> m = MeetingsAlong(along, still, swapped);
+        ASSERT_EQ(m.size(), 2u) << c << " " << swapped << " scale " << scale << " shift " << shift[0];
+        for (int i = 0; i < 2; ++i) {
+          EXPECT_NEAR(m[i].t1, cases[c].ends[i].t1, 1e-9) << c << " " << swapped << " scale " << scale << " shift " << shift[0];
+          EXPECT_NEAR(m[i].t2, cases[c].ends[i].t2, 1e-9) << c << " " << swapped << " scale " << scale << " shift " << shift[0];
         }
       }
-    });
-  }
+  });
 }
 
 }  // namespace
