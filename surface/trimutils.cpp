@@ -1706,12 +1706,12 @@ BsplineList* ChainStretch(Bspline* srf, BsplineList* chain, const TArrayNode* e0
 BsplineList* FindIfAnyPortionCurve(Bspline* srf, BsplineList* chain, TArrayList* list, double p0,
                                    double p1, BsplineList** out) {
   // Sides of a closed chain over one parameter range cross the loops at equal parameters, so a
-  // parameter alone may name several crossings. The walk takes the chain between a crossing and
-  // its neighbour along the chain, so the pair is looked up so. Among pairs alike comes first the
-  // one the walk stands at: the crossing it left its loop at marked used and the neighbour not
-  // yet; then the one the curves in *out end at (the loop's stretch reaching the crossing, and,
-  // on the walk's last step, both ends marked); then the way chain order gives. Parameters of no
-  // such pair name their first crossings, in chain order.
+  // parameter alone may name several crossings. The pair is looked up as the walk takes it: a
+  // crossing and its neighbour along the chain. Among pairs alike comes first the one the walk
+  // stands at: the crossing it left its loop at marked used and the neighbour not yet; then the
+  // one the curves in *out end at (the loop's stretch reaching the crossing; on the walk's last
+  // step both ends are marked); then the way chain order gives. Parameters of no such pair name
+  // their first crossings, in chain order.
   double tail[2] = {0.0, 0.0};
   const BsplineList* last = *out;
   while (last && last->next) last = last->next;
@@ -1720,13 +1720,13 @@ BsplineList* FindIfAnyPortionCurve(Bspline* srf, BsplineList* chain, TArrayList*
   bool forward = true;
   std::tuple<int, double, int> best(-1, 0.0, 0);  // marks, the gap negated, chain order
   for (TArrayNode* e = list->head; e; e = e->next) {
-    if (e->param != p0) continue;
+    if (e->param != p0 || ChainPosition(chain, e->pieceA) < 0) continue;
     double at[2] = {tail[0], tail[1]};
     if (last) Eval2DPointOnCurve2Array(nullptr, e->pieceA, e->param, 0, at);
     const double gap = std::hypot(at[0] - tail[0], at[1] - tail[1]);
     for (int way = 0; way < 2; ++way) {
       TArrayNode* n = ChainNeighbour(list, e, way == 0);
-      if (n == e || n->param != p1) continue;
+      if (n == e || n->param != p1 || ChainPosition(chain, n->pieceA) < 0) continue;
       const bool ahead = ChainPosition(chain, e->pieceA) < ChainPosition(chain, n->pieceA) ||
                          (e->pieceA == n->pieceA && p0 <= p1);
       const std::tuple<int, double, int> rank(2 * (e->used != 0) + (n->used == 0), -gap, (way == 0) == ahead);

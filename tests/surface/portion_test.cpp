@@ -34,6 +34,14 @@ BsplineList* Chain(const std::vector<Bspline*>& curves) {
   return head;
 }
 
+// Frees a list's nodes; the curves stay the surface's.
+void FreeNodeList(BsplineList* n) {
+  for (BsplineList* next; n; n = next) {
+    next = n->next;
+    Free(n);
+  }
+}
+
 // A closed polygon of degree-1 curves through the corners.
 std::vector<Bspline*> Polygon(Bspline* s, const std::vector<double>& uv) {
   std::vector<Bspline*> curves;
@@ -406,18 +414,10 @@ TEST_F(Portion, AStretchBetweenCrossingsAtEqualParametersRunsFromTheWalksCrossin
         EXPECT_LT(std::hypot(first[0] - from[0], first[1] - from[1]), 1e-9 * side) << k;
         EXPECT_LT(std::hypot(last[0] - to[0], last[1] - to[1]), 1e-9 * side) << k;
         if (byMarks) e1->used = 1;
-        for (BsplineList* n = out; n;) {  // the curves stay the surface's
-          BsplineList* next = n->next;
-          Free(n);
-          n = next;
-        }
+        FreeNodeList(out);
       }
       FreeTArrayNodes(&list);
-      for (BsplineList* n = chain; n;) {
-        BsplineList* next = n->next;
-        Free(n);
-        n = next;
-      }
+      FreeNodeList(chain);
       FreeBspline(s);
     }
 }
