@@ -490,7 +490,7 @@ int TestCorrectParamSpan(Bspline* obj, double tol) {
   // Maps [lo, hi] of direction d to [0, 1]; the end knots land on 0 and 1 exactly so the domain
   // stays equal to its knots. The map (and a scale) can round knots an ulp apart onto one value
   // beside a full run: such runs are set apart again.
-  if (!obj || (obj->kind != 1 && obj->kind != 2) || !obj->knotsU || (obj->kind == 2 && !obj->knotsV)) return -2;
+  if (!RecordsSound({obj})) return -2;
   auto knots = [obj](int v) { return v ? obj->knotsV : obj->knotsU; };
   auto count = [obj](int v) { return v ? NumKnotsV(obj) : NumKnotsU(obj); };
   auto rescale = [&](int d, double lo, double hi, double s) {

@@ -117,8 +117,8 @@ int CheckBspline(const Bspline* obj, double tol);
 // Maps a parameter range shorter than tol to [0, 1] in place (a surface: its shorter
 // direction, the other direction scaled alike), the curves on a surface following; copies
 // beyond p + 1 that the round-off makes are set apart again (SpreadOverfullKnotRuns). Returns
-// 0, or -2 (nothing changed) when the range to rescale has zero length or there is no curve or
-// surface with knots to rescale.
+// 0, or -2 (nothing changed) when the range to rescale has zero length, or, error state -2,
+// for a record that is not sound (bsvalid).
 int TestCorrectParamSpan(Bspline* obj, double tol);
 
 // Tidies the knot vectors: a direction whose domain is shorter than tol is mapped onto [0, 1]

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -1655,6 +1656,15 @@ bool ChainStartsInside(Bspline* srf, BsplineList* chain, const TArrayList* list)
   return (IsPointInTrim(srf, uv[0], uv[1]) != 0) != crossed;
 }
 
+// The crossing next to e along the chain, forward or backward. The chain is closed (its ends
+// meet, or box sides close it): past its last crossing it comes round to its first, and back.
+TArrayNode* ChainNeighbour(const TArrayList* list, TArrayNode* e, bool forward) {
+  if (forward) return e->next ? e->next : list->head;
+  TArrayNode* prev = list->head;
+  while (prev->next && prev->next != e) prev = prev->next;
+  return prev;
+}
+
 // The chain between the crossings e0 and e1 running forward or backward along it; a chain
 // walked round a closed portion passes its end (and its start) when e1 lies behind e0 that way.
 // The first new node, or null as FindIfAnyPortionCurve.
@@ -1695,13 +1705,44 @@ BsplineList* ChainStretch(Bspline* srf, BsplineList* chain, const TArrayNode* e0
 
 BsplineList* FindIfAnyPortionCurve(Bspline* srf, BsplineList* chain, TArrayList* list, double p0,
                                    double p1, BsplineList** out) {
-  TArrayNode* e0 = EntryAt(list, p0);
-  TArrayNode* e1 = EntryAt(list, p1);
-  if (!e0 || !e1) return nullptr;
-  // Chain order of the two curves: the walk runs backwards when the second comes first.
-  const int i0 = ChainPosition(chain, e0->pieceA), i1 = ChainPosition(chain, e1->pieceA);
-  if (i0 < 0 || i1 < 0) return nullptr;
-  return ChainStretch(srf, chain, e0, e1, i0 < i1 || (i0 == i1 && p0 <= p1), out);
+  // Sides of a closed chain over one parameter range cross the loops at equal parameters, so a
+  // parameter alone may name several crossings. The pair is looked up as the walk takes it: a
+  // crossing and its neighbour along the chain. Among pairs alike comes first the one the walk
+  // stands at: the crossing it left its loop at marked used and the neighbour not yet; then the
+  // one the curves in *out end at (the loop's stretch reaching the crossing; on the walk's last
+  // step both ends are marked); then the way chain order gives. Parameters of no such pair name
+  // their first crossings, in chain order.
+  double tail[2] = {0.0, 0.0};
+  const BsplineList* last = *out;
+  while (last && last->next) last = last->next;
+  if (last) Eval2DPointOnCurve2Array(nullptr, last->item, CurveEnd(last->item), 0, tail);
+  TArrayNode *e0 = nullptr, *e1 = nullptr;
+  bool forward = true;
+  std::tuple<int, double, int> best(-1, 0.0, 0);  // marks, the gap negated, chain order
+  for (TArrayNode* e = list->head; e; e = e->next) {
+    if (e->param != p0 || ChainPosition(chain, e->pieceA) < 0) continue;
+    double at[2] = {tail[0], tail[1]};
+    if (last) Eval2DPointOnCurve2Array(nullptr, e->pieceA, e->param, 0, at);
+    const double gap = std::hypot(at[0] - tail[0], at[1] - tail[1]);
+    for (int way = 0; way < 2; ++way) {
+      TArrayNode* n = ChainNeighbour(list, e, way == 0);
+      if (n == e || n->param != p1 || ChainPosition(chain, n->pieceA) < 0) continue;
+      const bool ahead = ChainPosition(chain, e->pieceA) < ChainPosition(chain, n->pieceA) ||
+                         (e->pieceA == n->pieceA && p0 <= p1);
+      const std::tuple<int, double, int> rank(2 * (e->used != 0) + (n->used == 0), -gap, (way == 0) == ahead);
+      if (rank > best) best = rank, e0 = e, e1 = n, forward = way == 0;
+    }
+  }
+  if (KernelFailed()) return nullptr;
+  if (!e0) {
+    e0 = EntryAt(list, p0);
+    e1 = EntryAt(list, p1);
+    if (!e0 || !e1) return nullptr;
+    const int i0 = ChainPosition(chain, e0->pieceA), i1 = ChainPosition(chain, e1->pieceA);
+    forward = i0 < i1 || (i0 == i1 && p0 <= p1);
+  }
+  if (ChainPosition(chain, e0->pieceA) < 0 || ChainPosition(chain, e1->pieceA) < 0) return nullptr;
+  return ChainStretch(srf, chain, e0, e1, forward, out);
 }
 
 // Method: the walk starts at a crossing where a trim loop runs into the portion (side 1); it
@@ -1783,11 +1824,8 @@ int CreateSurfPortionWithTrim(Bspline* srf, TArrayList* list, BsplineList* chain
     TArrayNode* exit = left ? entryOf(node, exitTrim, exitParam, side) : nullptr;
     if (!exit) return fail();
     exit->used = 1;
-    // Along the chain to the neighbouring crossing. The chain is closed (its ends meet, or box
-    // sides close it): past its last crossing it comes round to its first, and back.
-    TArrayNode* next = exit->next ? exit->next : list->head;
-    if (!forward)
-      for (next = list->head; next->next && next->next != exit;) next = next->next;
+    // Along the chain to the neighbouring crossing.
+    TArrayNode* next = ChainNeighbour(list, exit, forward != 0);
     if (!ChainStretch(srf, chain, exit, next, forward != 0, &result) && KernelFailed()) return fail();
     if (next == startEntry) {
       *loopCurves = result;

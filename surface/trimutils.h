@@ -289,8 +289,13 @@ void ShoveIntoOrderedTArrayList(const double* params, const double* trimParams, 
 int CreateSurfPortionWithTrim(Bspline* srf, TArrayList* list, BsplineList* chain,
                               BsplineList** loopCurves, TrimList*** released, int* nReleased);
 // The chain between the crossings at chain parameters p0 and p1, in that direction, as new
-// curves owned by srf appended to *out. The first new node, or null when a parameter is not
-// in the list or on failure.
+// curves owned by srf appended to *out. A parameter may name several crossings (sides of a
+// chain over one parameter range cross at equal parameters): the pair taken is one of
+// neighbours along the closed chain, as the walk takes them, first one whose p0 end is marked
+// used and p1 end not, then the one whose p0 end lies nearest the end of *out's last curve, then
+// the one running the way chain order gives; without such a pair, the first crossings of the
+// two parameters in chain order. The first new node, or null when a parameter is not in the
+// list or on failure.
 BsplineList* FindIfAnyPortionCurve(Bspline* srf, BsplineList* chain, TArrayList* list, double p0,
                                    double p1, BsplineList** out);
 

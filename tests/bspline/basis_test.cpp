@@ -220,6 +220,7 @@ TEST_F(BasisTest, ShortParameterRangesAreRescaledKeepingTheShape) {
   c->umax = 2.0;
   EXPECT_EQ(CleanBsplineKnots(c, 1e-6), -2);
   EXPECT_EQ(c->knotsU[0], 2.0);
+  ClearKernelError();
 
   // A surface short in both directions: the shorter maps onto [0, 1], the other alike, and
   // the curves on it follow. Knot tidying does the same for a surface short in v only.
@@ -242,6 +243,27 @@ TEST_F(BasisTest, ShortParameterRangesAreRescaledKeepingTheShape) {
     Eval3DPointOnBsplOnSurfArray(s, on, 0.5, 0, 0, after);
     // Near v = 2 the curve's v values hold the 4e-7 range to about 1e-10 only.
     for (int k = 0; k < 3; ++k) EXPECT_NEAR(before[k], after[k], tidy ? 1e-9 : 1e-12);
+  }
+}
+
+// A short range on a record that is faulty elsewhere (a coefficient or a weight that is no
+// number, a weight that is not positive) is refused like every entry point refuses it: error
+// state -2, knots and domain as they were, not mapped onto [0, 1] around the fault.
+TEST_F(BasisTest, ShortRangeCorrectionRefusesAFaultyRecordUntouched) {
+  BsplineKeeper keep;
+  for (int fault = 0; fault < 3; ++fault) {
+    Bspline* c = keep(BuildRandomCurve(4, 3, 7, 3, fault > 0));
+    for (int i = 0; i < NumKnotsU(c); ++i) c->knotsU[i] *= 1e-5;
+    c->umax = c->knotsU[NumCtrlU(c)];
+    if (fault == 0) c->Y[0][3] = std::nan("");
+    if (fault == 1) c->W[0][2] = INFINITY;
+    if (fault == 2) c->W[0][5] = -0.5;
+    const std::vector<double> knots(c->knotsU, c->knotsU + NumKnotsU(c));
+    EXPECT_EQ(TestCorrectParamSpan(c, 1e-3), -2) << "fault " << fault;
+    EXPECT_TRUE(KernelFailed()) << "fault " << fault;
+    EXPECT_EQ(std::vector<double>(c->knotsU, c->knotsU + NumKnotsU(c)), knots) << "fault " << fault;
+    EXPECT_EQ(c->umax, knots[NumCtrlU(c)]) << "fault " << fault;
+    ClearKernelError();
   }
 }
 

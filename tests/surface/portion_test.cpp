@@ -5,7 +5,9 @@
 #include <utility>
 #include <vector>
 
+#include "bspline/nubs.h"
 #include "bspline/sfree.h"
+#include "foundation/umalloc.h"
 #include "surface/trimutils.h"
 #include "tests/bspline/trimloops.h"
 #include "tests/support/builders.h"
@@ -30,6 +32,14 @@ BsplineList* Chain(const std::vector<Bspline*>& curves) {
     tail = &(*tail)->next;
   }
   return head;
+}
+
+// Frees a list's nodes; the curves stay the surface's.
+void FreeNodeList(BsplineList* n) {
+  for (BsplineList* next; n; n = next) {
+    next = n->next;
+    Free(n);
+  }
 }
 
 // A closed polygon of degree-1 curves through the corners.
@@ -355,6 +365,61 @@ TEST_F(Portion, AClosedChainWhoseSidesCrossAtEqualParametersKeepsThePickedSide) 
         {0.5, 0.35},
         false}},
       {{1.0, 0.0}, {1e3, 0.0}, {1e-6, 0.0}, {1e6, 0.0}, {0.05, 1e4}});
+}
+
+// The stretch of a chain between a crossing and its neighbour along it, asked for by the two
+// crossings' parameters, where every side of the closed chain (each over [0, 1]) crosses the
+// hole at 0.25 and 0.75: it runs from the crossing the walk left its loop at (marked used, or
+// where the curves already in the list end) to the next one. The first crossings of the two
+// parameters were taken, on the first side, whichever side the walk stood at.
+TEST_F(Portion, AStretchBetweenCrossingsAtEqualParametersRunsFromTheWalksCrossing) {
+  for (auto [side, away] : {std::pair{1.0, 0.0}, {1e-6, 0.0}, {1e6, 0.0}, {0.05, 1e4}})
+    for (bool byMarks : {true, false}) {
+      SCOPED_TRACE(testing::Message() << "side " << side << " away " << away << " by marks " << byMarks);
+      const SquarePatch sq(side, away);
+      Bspline* s = sq.s;
+      TrimList* hole = AddLoop(s, Polygon(s, sq.At({0.5, 0.05, 0.95, 0.5, 0.5, 0.95, 0.05, 0.5})), 1);
+      const std::vector<Bspline*> sides = Polygon(s, sq.At({0.2, 0.2, 0.8, 0.2, 0.8, 0.8, 0.2, 0.8}));
+      BsplineList* chain = Chain(sides);
+      TArrayList list = {nullptr, nullptr, 0};
+      const double params[2] = {0.25, 0.75}, trimParams[2] = {0.5, 0.5};
+      const int kinds[2] = {1, 2};
+      BsplineList* trim = hole->loopCurves;
+      for (Bspline* c : sides) {
+        ShoveIntoOrderedTArrayList(params, trimParams, kinds, trim, c, 2, &list, 1);
+        trim = trim->next;
+      }
+      std::vector<TArrayNode*> at;
+      for (TArrayNode* e = list.head; e; e = e->next) at.push_back(e);
+      ASSERT_EQ(at.size(), 8u);
+      // From side k at 0.75 round the corner to side k + 1 at 0.25; the walk started at the
+      // first crossing.
+      at[0]->used = byMarks;
+      for (int k = 1; k + 1 < 8; k += 2) {
+        TArrayNode *e0 = at[k], *e1 = at[k + 1];
+        double from[2], to[2], first[2], last[2];
+        Eval2DPointOnCurve2Array(nullptr, e0->pieceA, e0->param, 0, from);
+        Eval2DPointOnCurve2Array(nullptr, e1->pieceA, e1->param, 0, to);
+        BsplineList* out = nullptr;
+        if (byMarks)
+          e0->used = 1;
+        else
+          out = Chain({BuildCurveOnSurface(s, 1, {sq.lo + 0.5 * side, sq.lo + 0.5 * side, from[0], from[1]})});
+        const BsplineList* got = FindIfAnyPortionCurve(s, chain, &list, e0->param, e1->param, &out);
+        ASSERT_NE(got, nullptr) << k;
+        const Bspline* end = got->item;
+        for (const BsplineList* n = got; n; n = n->next) end = n->item;
+        Eval2DPointOnCurve2Array(nullptr, got->item, got->item->umin, 0, first);
+        Eval2DPointOnCurve2Array(nullptr, end, end->umax, 0, last);
+        EXPECT_LT(std::hypot(first[0] - from[0], first[1] - from[1]), 1e-9 * side) << k;
+        EXPECT_LT(std::hypot(last[0] - to[0], last[1] - to[1]), 1e-9 * side) << k;
+        if (byMarks) e1->used = 1;
+        FreeNodeList(out);
+      }
+      FreeTArrayNodes(&list);
+      FreeNodeList(chain);
+      FreeBspline(s);
+    }
 }
 
 // Closed chains through corners of the hole: across it through two opposite corners, into it
