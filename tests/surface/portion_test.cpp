@@ -34,14 +34,6 @@ BsplineList* Chain(const std::vector<Bspline*>& curves) {
   return head;
 }
 
-// Frees a list's nodes; the curves stay the surface's.
-void FreeNodeList(BsplineList* n) {
-  for (BsplineList* next; n; n = next) {
-    next = n->next;
-    Free(n);
-  }
-}
-
 // A closed polygon of degree-1 curves through the corners.
 std::vector<Bspline*> Polygon(Bspline* s, const std::vector<double>& uv) {
   std::vector<Bspline*> curves;

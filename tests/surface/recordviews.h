@@ -19,6 +19,14 @@ inline std::vector<double> Snapshot(const Bspline* b) {
   return v;
 }
 
+// Frees a list's nodes; the curves stay where they are.
+inline void FreeNodeList(BsplineList* n) {
+  for (BsplineList* next; n; n = next) {
+    next = n->next;
+    Free(n);
+  }
+}
+
 inline std::vector<Bspline*> Items(const BsplineList* n) {
   std::vector<Bspline*> v;
   for (; n; n = n->next) v.push_back(n->item);

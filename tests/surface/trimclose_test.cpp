@@ -39,14 +39,6 @@ std::vector<double> Last(const Bspline* c) {
   return {c->X[0][k], c->Y[0][k]};
 }
 
-void FreeNodeList(BsplineList* n) {
-  while (n) {
-    BsplineList* next = n->next;
-    Free(n);
-    n = next;
-  }
-}
-
 BsplineList* ListOf(const std::vector<Bspline*>& curves) {
   BsplineList* head = nullptr;
   for (auto it = curves.rbegin(); it != curves.rend(); ++it) {

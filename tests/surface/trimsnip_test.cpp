@@ -22,14 +22,6 @@ Bspline* Plane() {
   return BuildFunctionPatch([](double, double) { return 0.0; });
 }
 
-void FreeNodeList(BsplineList* n) {
-  while (n) {
-    BsplineList* next = n->next;
-    Free(n);
-    n = next;
-  }
-}
-
 std::vector<double> At(const Bspline* c, double t) {
   double uv[2];
   Eval2DPointOnCurve2Array(nullptr, c, t, 0, uv);
