@@ -959,13 +959,14 @@ bool BesideSide(const Bspline* srf, int dir, int end, const double x[2]) {
   return std::fabs(x[dir] - (end ? hi : lo)) <= kBesidePole * (hi - lo);
 }
 
-// The squared tangential part of X - P at a surface state, along each partial (those within
-// round-off of nil, round a pole, left out).
-double TangentialSq(const FootState<2>& s) {
+// The squared tangential part of X - P at a surface state, along each partial but those within
+// round-off of nil (round a pole) and those held on an end of [lo, hi] by a slope out of it.
+double TangentialSq(const FootState<2>& s, const double lo[2], const double hi[2]) {
   double sum = 0.0;
   for (int i = 0; i < 2; ++i) {
     const double dd = VecDotProd3(s.jet.D[i], s.jet.D[i]);
-    if (dd > s.noise * s.noise) sum += s.g[i] * s.g[i] / dd;
+    const bool held = (s.x[i] <= lo[i] && s.g[i] > 0.0) || (s.x[i] >= hi[i] && s.g[i] < 0.0);
+    if (dd > s.noise * s.noise && !held) sum += s.g[i] * s.g[i] / dd;
   }
   return sum;
 }
@@ -1152,7 +1153,7 @@ int ClosestPointOnSurface(Bspline* srf, const double P[3], double S[3], double* 
       double along;
       const bool reaches = (end ? hi[dir] : lo[dir]) == edge;
       const bool onPole = reaches && (t.x[dir] == edge || OnCollapsedSide(srf, dir, end, size, t.jet.X));
-      if (reaches && (onPole || !(TangentialSq(t) <= t.noise * t.noise)) &&
+      if (reaches && (onPole || !(TangentialSq(t, lo, hi) <= t.noise * t.noise)) &&
           LeastSlopeOffCollapsedSide(srf, P, dir, end, lo[round], hi[round], &along) < -s.noise) {
         FootState<2> w;
         w.x[dir] = edge;
@@ -1160,7 +1161,7 @@ int ClosestPointOnSurface(Bspline* srf, const double P[3], double S[3], double* 
         polish(w);
         const double dw = std::sqrt(2.0 * w.f), dt = std::sqrt(2.0 * t.f);
         // A pole with a way down off it is no foot, whatever round-off says of the distances.
-        if (dw + t.noise < dt || (dw <= dt + t.noise && (onPole || TangentialSq(w) < TangentialSq(t)))) t = w;
+        if (dw + t.noise < dt || (dw <= dt + t.noise && (onPole || TangentialSq(w, lo, hi) < TangentialSq(t, lo, hi)))) t = w;
       }
       if (std::sqrt(2.0 * t.f) <= std::sqrt(2.0 * s.f) + s.noise) s = t;
     }
