@@ -10,6 +10,7 @@
 #include "bspline/helper.h"
 #include "bspline/measure.h"
 #include "bspline/nubs.h"
+#include "bspline/nubutil.h"
 #include "bspline/refines.h"
 #include "bspline/smake.h"
 #include "foundation/geometry.h"
@@ -106,6 +107,57 @@ void SurfaceJet(const Bspline* srf, double u, double v, Jet& j) {
   EvalPointOnGeometryM(srf, u, v, du, dv, 6, 0, out);
   for (int k = 0; k < 3; ++k) {
     j.X[k] = out[0][k];
+    j.D[0][k] = out[1][k];
+    j.D[1][k] = out[2][k];
+    j.DD[0][k] = out[3][k];
+    j.DD[1][k] = out[4][k];
+    j.DD[2][k] = out[5][k];
+  }
+}
+
+// SurfaceJet with the net taken relative to the point O: S - O = sum N N w (P - O) / sum N N w.
+// Beside a pole (O its point) the pole's row drops out exactly, and the partial round it, as
+// short as the distance to the pole, comes from terms as small as itself; the evaluator sums
+// the row's whole coordinates (and their weights' slopes) to cancel down to it, which leaves it
+// round-off of the coordinates long, in the normal's direction too: within some 1e-8 of the
+// size of the pole the gradient of the distance round it is that noise.
+void SurfaceJetFrom(const Bspline* srf, const double O[3], double u, double v, Jet& j) {
+  static const int orders[3] = {0, 1, 2};
+  const int p = srf->degreeU, q = srf->degreeV;
+  double tu[3 * (kMaxSplineDegree + 1)], tv[3 * (kMaxSplineDegree + 1)];
+  int su = p, sv = q;
+  ComputeNubValDerivativesM(srf->knotsU, u, NumKnotsU(srf), p, orders, 3, &su, tu);
+  ComputeNubValDerivativesM(srf->knotsV, v, NumKnotsV(srf), q, orders, 3, &sv, tv);
+  // Homogeneous sums A(a, b) of the a-th u and b-th v derivatives, a + b <= 2, laid out as
+  // ApplyQuotientRule reads a table of orders (2, 2).
+  double A[9][4] = {};
+  for (int r = 0; r <= q; ++r)
+    for (int c = 0; c <= p; ++c) {
+      const int row = sv - q + r, col = su - p + c;
+      const double w = srf->rational && srf->W ? srf->W[row][col] : 1.0;
+      const double h[4] = {w * (srf->X[row][col] - O[0]), w * (srf->Y[row][col] - O[1]),
+                           w * (srf->Z[row][col] - O[2]), w};
+      for (int a = 0; a <= 2; ++a)
+        for (int b = 0; a + b <= 2; ++b) {
+          const double n = tu[a * (p + 1) + c] * tv[b * (q + 1) + r];
+          for (int k = 0; k < 4; ++k) A[a * 3 + b][k] += n * h[k];
+        }
+    }
+  static const int du[6] = {0, 1, 0, 2, 1, 0}, dv[6] = {0, 0, 1, 0, 1, 2};
+  double out[6][3];
+  for (int m = 0; m < 6; ++m) {
+    // The entries (a, b) up to the request's orders, in the request's own layout.
+    double sub[9][4];
+    for (int a = 0; a <= du[m]; ++a)
+      for (int b = 0; b <= dv[m]; ++b)
+        for (int k = 0; k < 4; ++k) sub[a * (dv[m] + 1) + b][k] = A[a * 3 + b][k];
+    if (srf->rational && srf->W)
+      ApplyQuotientRule(&sub[0][0], du[m], dv[m], 3, out[m]);
+    else
+      for (int k = 0; k < 3; ++k) out[m][k] = A[du[m] * 3 + dv[m]][k];
+  }
+  for (int k = 0; k < 3; ++k) {
+    j.X[k] = O[k] + out[0][k];
     j.D[0][k] = out[1][k];
     j.D[1][k] = out[2][k];
     j.DD[0][k] = out[3][k];
@@ -897,6 +949,27 @@ double LeastSlopeOffCollapsedSide(const Bspline* srf, const double P[3], int dir
 // or the centre): the search then starts again this share of the range off the side, far
 // enough for the distance's second-order fall there to stand well above round-off.
 constexpr double kOffSideTrial = 1e-3;
+// Within this share of the parameter range of a pole the partial round it is short enough for
+// the evaluator's round-off to swamp the gradient round the pole (see SurfaceJetFrom).
+constexpr double kBesidePole = 1e-2;
+
+// Whether x lies within kBesidePole of the range from the side (dir, end).
+bool BesideSide(const Bspline* srf, int dir, int end, const double x[2]) {
+  const double lo = dir == 0 ? srf->umin : srf->vmin, hi = dir == 0 ? srf->umax : srf->vmax;
+  return std::fabs(x[dir] - (end ? hi : lo)) <= kBesidePole * (hi - lo);
+}
+
+// The squared tangential part of X - P at a surface state, along each partial but those within
+// round-off of nil (round a pole) and those held on an end of [lo, hi] by a slope out of it.
+double TangentialSq(const FootState<2>& s, const double lo[2], const double hi[2]) {
+  double sum = 0.0;
+  for (int i = 0; i < 2; ++i) {
+    const double dd = VecDotProd3(s.jet.D[i], s.jet.D[i]);
+    const bool held = (s.x[i] <= lo[i] && s.g[i] > 0.0) || (s.x[i] >= hi[i] && s.g[i] < 0.0);
+    if (dd > s.noise * s.noise && !held) sum += s.g[i] * s.g[i] / dd;
+  }
+  return sum;
+}
 
 // Foot on a surface; the results as FindClosestUVPointGuessDist documents them. A foot on a
 // collapsed side of the domain is an answer only when the distance rises off the side in every
@@ -1047,6 +1120,51 @@ int ClosestPointOnSurface(Bspline* srf, const double P[3], double S[3], double* 
     // from stays when it is nearer by more than round-off.
     if (!(std::sqrt(2.0 * s.f) + s.noise < std::sqrt(2.0 * best.f))) s = best;
   }
+  // Beside a pole the foot is taken again from the surface seen from the pole's point (see
+  // SurfaceJetFrom), where the gradient round it is no longer noise. The distance there changes
+  // round the pole by less than its round-off, so feet are told apart by their tangential
+  // residual instead; the foot found stays where its distance is within round-off of the first.
+  for (int dir = 0; dir < 2; ++dir)
+    for (int end = 0; end < 2; ++end) {
+      if (!BesideSide(srf, dir, end, s.x) || !CollapsedSide(srf, dir, end, size)) continue;
+      const int i = dir == 0 && end ? NumCtrlU(srf) - 1 : 0, j = dir == 1 && end ? NumCtrlV(srf) - 1 : 0;
+      const double O[3] = {srf->X[j][i], srf->Y[j][i], srf->Z[j][i]};
+      auto fromPole = [srf, &O](const double* x, Jet& jt) { SurfaceJetFrom(srf, O, x[0], x[1], jt); };
+      // Held on a closed seam round the pole with the way down across it: on from the other
+      // side (the restarts above compare distances, which cannot tell so near the pole).
+      const int round = 1 - dir;
+      auto polish = [&](FootState<2>& t) {
+        for (int crossings = 0; crossings < 2; ++crossings) {
+          FindFoot<2>(fromPole, P, lo, hi, range, size, iterations, t, reach);
+          if (!(round == 0 ? srf->closedU : srf->closedV) || !whole[round]) return;
+          if (t.x[round] == hi[round] && t.g[round] < 0.0) t.x[round] = lo[round];
+          else if (t.x[round] == lo[round] && t.g[round] > 0.0) t.x[round] = hi[round];
+          else return;
+        }
+      };
+      FootState<2> t = s;
+      polish(t);
+      // Not settled (a start more than a quarter turn round the pole from the foot, where the
+      // distance curves down round it), or on the pole (where the partial round it vanishes and
+      // a meridian square to the way down is stationary): from the pole along the meridian the
+      // distance falls off it most steeply, where the iteration starts on the foot's side.
+      // (Only where the box reaches the pole.)
+      const double edge = end ? dhi[dir] : dlo[dir];
+      double along;
+      const bool reaches = (end ? hi[dir] : lo[dir]) == edge;
+      const bool onPole = reaches && (t.x[dir] == edge || OnCollapsedSide(srf, dir, end, size, t.jet.X));
+      if (reaches && (onPole || !(TangentialSq(t, lo, hi) <= t.noise * t.noise)) &&
+          LeastSlopeOffCollapsedSide(srf, P, dir, end, lo[round], hi[round], &along) < -s.noise) {
+        FootState<2> w;
+        w.x[dir] = edge;
+        w.x[round] = along;
+        polish(w);
+        const double dw = std::sqrt(2.0 * w.f), dt = std::sqrt(2.0 * t.f);
+        // A pole with a way down off it is no foot, whatever round-off says of the distances.
+        if (dw + t.noise < dt || (dw <= dt + t.noise && (onPole || TangentialSq(w, lo, hi) < TangentialSq(t, lo, hi)))) t = w;
+      }
+      if (std::sqrt(2.0 * t.f) <= std::sqrt(2.0 * s.f) + s.noise) s = t;
+    }
   *u = s.x[0];
   *v = s.x[1];
   for (int k = 0; k < 3; ++k) S[k] = s.jet.X[k];
@@ -1319,6 +1437,19 @@ int CheckedSurfaceFoot(Bspline* srf, const double P[3], double S[3], double* u, 
 int SurfaceSideCollapsed(const Bspline* srf, int dir, int end) {
   if (!SoundSurface(srf) || dir < 0 || dir > 1 || end < 0 || end > 1) return 0;
   return CollapsedSide(srf, dir, end, ControlPointDiagonal(srf)) ? 1 : 0;
+}
+
+int SurfaceBesidePole(const Bspline* srf, double u, double v) {
+  if (!SoundSurface(srf)) return 0;
+  const double x[2] = {u, v};
+  double size = -1.0;  // taken only beside a side: most feet are not
+  for (int dir = 0; dir < 2; ++dir)
+    for (int end = 0; end < 2; ++end) {
+      if (!BesideSide(srf, dir, end, x)) continue;
+      if (size < 0.0) size = ControlPointDiagonal(srf);
+      if (CollapsedSide(srf, dir, end, size)) return 1;
+    }
+  return 0;
 }
 
 int FindClosestPointCurve3(Bspline* crv, const double P[3], double C[3], double tmin, double tmax,

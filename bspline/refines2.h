@@ -63,6 +63,12 @@ int FindClosestUVPointWithin(Bspline* srf, const double P[3], const double box[4
 // that is not a sound surface or a dir or end outside 0..1.
 int SurfaceSideCollapsed(const Bspline* srf, int dir, int end);
 
+// 1 when (u, v) lies within 1e-2 of the parameter range of a side of a sound surface that is
+// collapsed (SurfaceSideCollapsed): beside a pole the distance changes round it by less than
+// round-off, so feet there are compared by their refinement, not by their distances, and
+// FindClosestUVPointGuessDist refines them from the pole's point. 0 otherwise.
+int SurfaceBesidePole(const Bspline* srf, double u, double v);
+
 // As FindClosestUVPointGuessDist, also giving the (not unit) surface normal at the result.
 int FindClosestUVPointGuessNorm(Bspline* srf, const double P[3], double S[3], double* u, double* v,
                                 double* dist, double* stepSq, int iterations, double normal[3]);

@@ -755,6 +755,9 @@ void AlongNarrowStrips(Bspline* srf, const double p[3], int nu, int nv, double* 
 // does not sample: the exact quadrics' weights differ by a factor of two at most, and random
 // weights in [0.5, 2] by four.
 const double kWideWeights = 100.0;
+// Round-off of a refined foot's distance relative to the lengths it is made of (the surface's
+// control-point diagonal, the foot's coordinates, the distance), as the refiner measures it.
+const double kFootRoundOff = 64.0 * 2.220446049250313e-16;
 // A patch of the branch and bound below this share of the surface's size is refined from its
 // middle; the halvings of a span, and the patches examined, at most per query (a point near a
 // centre of curvature keeps many patches near the foot's distance; so do slivers of weights
@@ -930,6 +933,24 @@ int OtherMinima(Bspline* srf, const double p[3], double** gx, double** gy, doubl
              : (KernelFailed() ? -1 : -2);
 }
 
+// Beside a pole the distance cannot tell feet round it apart (see SurfaceBesidePole), and a
+// foot the comparisons above took for a round-off less distance may be one held on the side of
+// a box, off the true azimuth: the foot (u, v, q, d, e) is refined once more from where it is,
+// unbounded, and taken where it ends no farther than round-off.
+void RoundAPole(Bspline* srf, const double p[3], double* u, double* v, double q[3], double* d, double* e) {
+  if (!(*d < kEmptyBoxBound) || !SurfaceBesidePole(srf, *u, *v)) return;
+  double cu = *u, cv = *v, cq[3], cd = kEmptyBoxBound, ce = 0.0;
+  if (FindClosestUVPointGuessDist(srf, p, cq, &cu, &cv, &cd, &ce, 7) != 0) return;
+  double big = std::fabs(*d);
+  for (int k = 0; k < 3; ++k) big = std::fmax(big, std::fabs(q[k]));
+  if (!(std::fabs(cd) <= std::fabs(*d) + kFootRoundOff * (ControlPointDiagonal(srf) + big))) return;
+  *u = cu;
+  *v = cv;
+  *d = cd;
+  *e = ce;
+  for (int k = 0; k < 3; ++k) q[k] = cq[k];
+}
+
 }  // namespace
 
 int SurfaceClosestFromGrid(Bspline* srf, const double p[3], double* u, double* v, double q[3],
@@ -948,6 +969,7 @@ int SurfaceClosestFromGrid(Bspline* srf, const double p[3], double* u, double* v
                      : CompareGridMinima(srf, p, *gx, *gy, *gz, nu, nv, u, v, q, d, e, 0.0, whole);
   if (rc == 0 && *d < kEmptyBoxBound) AlongNarrowStrips(srf, p, nu, nv, u, v, q, d, e);
   if (rc == 0) AcrossWideWeights(srf, p, u, v, q, d, e);
+  if (rc == 0) RoundAPole(srf, p, u, v, q, d, e);
   return rc;
 }
 
@@ -1012,6 +1034,7 @@ int SurfaceClosestPoint(Bspline* srf, const double p[3], double* u, double* v, d
   const int rc = OtherMinima(srf, p, gx, gy, gz, nu, nv, u, v, q, d, e);
   if (rc == 0) AlongNarrowStrips(srf, p, nu, nv, u, v, q, d, e);
   if (rc == 0) AcrossWideWeights(srf, p, u, v, q, d, e);
+  if (rc == 0) RoundAPole(srf, p, u, v, q, d, e);
   return rc;
 }
 

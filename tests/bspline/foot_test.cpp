@@ -11,6 +11,7 @@
 #include "bspline/measure.h"
 #include "bspline/nubs.h"
 #include "bspline/refines2.h"
+#include "bspline/srfgrid.h"
 #include "foundation/vec3.h"
 #include "tests/intersect/shapes.h"
 #include "tests/support/builders.h"
@@ -783,6 +784,43 @@ TEST_F(Feet, BesideARidgeOfTheDistanceTheNearSideIsReached) {
           EXPECT_NEAR(std::fabs(dist), size * std::fabs(e), 1e-9 * size) << n << " " << size << " " << far << " " << q;
         }
       }
+    }
+}
+
+// A sphere (poles on (0, 0.6, 0.8)) and points beside its axis, 1e-8 and 5e-7 radii off it,
+// inside and outside, towards either pole: the nearest point the grid and its refinements give
+// is the exact foot c + R (P - c) / |P - c|, to round-off of the size, round the pole as well as
+// along the meridian, though the distance changes round the pole by less than its own round-off
+// and the partial round it, summed from the whole coordinates, is round-off in the normal's
+// direction. At sizes 1e-6 .. 1e6, at the origin and turned and moved 1e4 sizes away.
+TEST_F(Feet, BesideAPoleTheFootIsTheExactOne) {
+  const double poles[3] = {0.0, 0.6, 0.8}, seam[3] = {1.0, 0.0, 0.0};
+  const double across[2][3] = {{0.0, 0.8, -0.6}, {-1.0, 0.0, 0.0}};
+  for (double size : {1e-6, 1.0, 1e6})
+    for (bool far : {false, true}) {
+      const Place at(size, far);
+      BsplineKeeper keep;
+      Bspline* s = keep(shapes::Sphere(poles, seam, 1.0, shapes::Place{}));
+      ASSERT_TRUE(s);
+      at.Map(s);
+      SurfaceGridCache grid;
+      const double zero[3] = {0.0, 0.0, 0.0};
+      double c[3];
+      at.Map(zero, c);
+      for (double t : {-3.0, -0.3, 0.9, 1.1})
+        for (double off : {1e-8, 5e-7})
+          for (double angle : {0.7, 2.3}) {
+            double p[3], P[3], S[3], u, v, dist, step;
+            for (int k = 0; k < 3; ++k)
+              p[k] = t * poles[k] + off * (std::cos(angle) * across[0][k] + std::sin(angle) * across[1][k]);
+            at.Map(p, P);
+            ASSERT_EQ(grid.Closest(s, P, &u, &v, S, &dist, &step), 0);
+            const double r = VecDist3(P, c);
+            double foot[3];
+            for (int k = 0; k < 3; ++k) foot[k] = c[k] + size * (P[k] - c[k]) / r;
+            EXPECT_LE(VecDist3(S, foot), (far ? 1e-9 : 1e-12) * size)
+                << size << " " << far << " " << t << " " << off << " " << angle;
+          }
     }
 }
 

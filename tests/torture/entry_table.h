@@ -319,6 +319,7 @@ struct EntryTableOf {
       {"FindClosestUVPointGuessDist", "bspline/refines2.h", 8, [](Args& a) { a.Value(FindClosestUVPointGuessDist(a.Rec(0), a.Reals(1), a.Reals(2), a.Reals(3), a.Reals(4), a.Reals(5), a.Reals(6), a.Int(7))); }},
       {"FindClosestUVPointWithin", "bspline/refines2.h", 9, [](Args& a) { a.Value(FindClosestUVPointWithin(a.Rec(0), a.Reals(1), a.Reals(2), a.Reals(3), a.Reals(4), a.Reals(5), a.Reals(6), a.Reals(7), a.Int(8))); }},
       {"SurfaceSideCollapsed", "bspline/refines2.h", 3, [](Args& a) { a.Value(SurfaceSideCollapsed(a.Rec(0), a.Int(1), a.Int(2))); }},
+      {"SurfaceBesidePole", "bspline/refines2.h", 3, [](Args& a) { a.Value(SurfaceBesidePole(a.Rec(0), a.Real(1), a.Real(2))); }},
       {"FindClosestUVPointGuessNorm", "bspline/refines2.h", 9, [](Args& a) { a.Value(FindClosestUVPointGuessNorm(a.Rec(0), a.Reals(1), a.Reals(2), a.Reals(3), a.Reals(4), a.Reals(5), a.Reals(6), a.Int(7), a.Reals(8))); }},
       {"RefineCurve3sClosestPoint", "bspline/refines2.h", 6, [](Args& a) { a.Value(RefineCurve3sClosestPoint(a.Rec(0), a.Rec(1), a.Reals(2), a.Reals(3), a.Reals(4), a.Int(5))); }},
       {"RefineCurvesClosestPoint", "bspline/refines2.h", 6, [](Args& a) { a.Value(RefineCurvesClosestPoint(a.Rec(0), a.Rec(1), a.Reals(2), a.Reals(3), a.Reals(4), a.Int(5))); }},
