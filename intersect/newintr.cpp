@@ -1094,6 +1094,42 @@ bool AlongOneSeam(const Bspline* s1, const Bspline* s2, const IntersectionTrace*
   return false;
 }
 
+bool PointAndNormal(const Bspline* srf, double u, double v, double P[3], double n[3]);
+
+// Where the surfaces meet at a shallow angle (normals a sine s apart), every point within tolB of
+// both lies in a band up to tolB / s either side of the branch, and a seed at its edge (on a seam
+// beside a small sphere's pole, the pole 0.01 rad off the loop: s about 0.15, the band 13
+// tolerances wide) is traced as a branch of its own, a few tolerances beside the loop traced whole
+// from another seed, the way the loop runs: about 15 degrees of it traced twice. Two branches
+// that close run opposite ways (NearTracedBranchAlike: the gap between the surfaces changes sign
+// across each), so a trace within the band's width of a closed trace everywhere, running its way,
+// lies on that loop. Only beside a closed trace: on a loop a few band widths across, the stretch
+// leaving an open trace's end on a pole the other way lies within the band of that end, whose
+// tangent is undefined and passes for running either way. Not below kTangentialSine, where the
+// band is wider than OnBranchReach's 100 tolerances and the trace may run along a tangential
+// contact.
+bool InBandOfClosedTrace(Bspline* s1, Bspline* s2, const IntersectionTraceList* list, const IntersectionTrace* t,
+                         double tolB) {
+  for (const IntersectionTrace* o = list->head; o; o = o->next) {
+    if (o == t || o->open) continue;
+    IntersectionTrace one = *o;  // the trace alone, its nodes shared
+    one.prev = one.next = nullptr;
+    const IntersectionTraceList alone = {1, &one, &one};
+    bool within = true;
+    for (const IntersectionTraceNode* n = t->head; n && within; n = n->next) {
+      double q[4], P1[3], P2[3], n1[3], n2[3], c[3];
+      NodeParams(n, q);
+      if (!PointAndNormal(s1, q[0], q[1], P1, n1) || !PointAndNormal(s2, q[2], q[3], P2, n2)) return false;
+      const double sine = VecSize3(VecCrossProd3(n1, n2, c));
+      if (!(sine >= kTangentialSine)) return false;
+      const double X[3] = {n->x, n->y, n->z};
+      within = NearTracedBranchAlike(s1, s2, &alone, nullptr, q, X, 2.0 * tolB / sine);
+    }
+    if (within) return true;
+  }
+  return false;
+}
+
 // Removes the traces whose every node lies on another branch (OnTracedBranch): a seed on a
 // corner of two seams or on a pole that marched nowhere, or a branch traced twice from seeds
 // whose box pairs the first trace did not mark. Their points are part of the other branch, not
@@ -1116,6 +1152,8 @@ void DropTracesOnOtherBranches(Bspline* s1, Bspline* s2, IntersectionTraceList* 
         covered = MiddleOnTracedBranch(s1, s2, list, t, n, tolA, tolB, reach);
     else if (covered && TraceSpan(t) > 4.0 * tolB)
       covered = !ChordBetweenSeamEnds(s1, s2, list, t);
+    if (!covered && !alongSeam && t->open && list->count > 1 && TraceSpan(t) > 4.0 * tolB)
+      covered = InBandOfClosedTrace(s1, s2, list, t, tolB) && !ChordBetweenSeamEnds(s1, s2, list, t);
     if (!covered) {
       t = next;
       ++k;

@@ -5475,3 +5475,23 @@ TEST_F(HardIntersections, TheEndsOfALoopClosedAcrossASeamStayOnIt) {
   const SunkSphereThroughPole k = SunkSphereThroughPole::OnCylinder(1.9, 0.4, 0.3, 1.5 * M_PI + 0.2, 1e-4, 3e-5);
   ExpectSunkLoopAtThreeSizes(k, M_PI / 180);
 }
+
+// A sphere of radius 1e-3 sunk 1e-5 into a unit cylinder on turned axes, its pole turned 0.01 rad
+// off the loop (about the line across the loop there): the surfaces meet at a shallow angle
+// beside the pole, within the point tolerance across a band 13 tolerances wide. A seed on the
+// sphere's seam at the band's edge was traced as a branch of its own, 4 tolerances beside the loop
+// traced whole from another seed and the same way: 11 degrees of the loop traced twice. A trace
+// within the band of a closed one everywhere, running its way, is dropped. At sizes 1, 1e-6 and
+// 1e6 moved 1e4 x the size, either surface first: every exact point of the loop near a branch,
+// every sample on both surfaces, the loop traced once.
+TEST_F(HardIntersections, ATraceInTheBandBesideAClosedLoopIsThatLoop) {
+  SunkSphereThroughPole k = SunkSphereThroughPole::OnCylinder(1.9, 0.4, 0.3, 1.75 * M_PI + 0.2, 1e-3, 1e-5);
+  double t[3], ta[3];
+  VecCrossProd3(k.a, k.m, t);
+  const double nt = std::hypot(t[0], t[1], t[2]);
+  for (double& x : t) x /= nt;
+  VecCrossProd3(t, k.a, ta);
+  for (int q = 0; q < 3; ++q) k.a[q] = std::cos(0.01) * k.a[q] + std::sin(0.01) * ta[q];
+  SunkSphereThroughPole::Across(k.a, k.e);
+  ExpectSunkLoopAtThreeSizes(k, M_PI / 180);
+}
