@@ -4121,8 +4121,19 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       // A step stopped on the seam the forward end lies on reaches that end however short the
       // step, where its pull along the seam meets it (MeetsEndAlongSeam).
       const bool endAlongSeam = stop && dt > m.tolB && MeetsEndAlongSeam(m, cur, tr->turn);
-      if (((nearLast && Closes(cur, second, ref) && (t2 || ArrivesAlongFirstChord(m, tr, prev, P))) ||
-           dt < std::fmin(10000.0 * m.tolB, chord) || endAlongSeam) &&
+      // A step off a crease landing short of the forward end, the end still ahead along it, has
+      // not reached that end, however near it lies or between whichever of the end's nodes it
+      // falls in a surface's parameters: the branch between is the rest of the loop over the face
+      // beyond the crease (a lens through a net's vertex, thinner than a step), and a closing
+      // there cut it with a chord from the crease, the lens coming back out and back over the
+      // face before it. The march goes on; its next step lands on the end or past it.
+      double ahead[3], along[3];
+      const double L[3] = {last->x, last->y, last->z}, T[3] = {tr->turn->x, tr->turn->y, tr->turn->z};
+      const bool shortOfEnd = dt > m.tolB && VecDotProd3(VecDiff3(T, P, ahead), VecDiff3(P, L, along)) > 0.0 &&
+                              OnCrease(m, Of(last));
+      const bool reached = (nearLast && Closes(cur, second, ref) && (t2 || ArrivesAlongFirstChord(m, tr, prev, P))) ||
+                           dt < std::fmin(10000.0 * m.tolB, chord);
+      if (((reached && !shortOfEnd) || endAlongSeam) &&
           !SeamBetween(m, cur, tr->turn) && !LeavesBesideOnSeam(m, prev, cur, P, tr->turn) && !besidePole &&
           !acrossPole && !ontoPole && !roundPole) {
         // A closing step that passed over a dip across a seam ends where the branch leaves

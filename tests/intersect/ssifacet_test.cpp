@@ -342,4 +342,31 @@ TEST_F(FacetIntersections, CurvesOverTheFaceBeforeACreaseCornerStayOnTheCylinder
   }
 }
 
+// A cylinder along (0.6, 0, 0.8) through the vertex (0, -0.7, 0) on the inner equator of a 4 x 4
+// torus net, its seam through the vertex, cuts a lens from the vertex over the two faces either
+// side of the equator's crease. The march back, stepping off the crease onto the second face,
+// landed within a step of the forward end on the vertex yet short of it and was taken for
+// closing there: the lens's arc over that face was cut with a chord and the lens came back out
+// and back over the first face (92 % of it twice). Each branch once, for radii 0.2 and 0.4, at
+// sizes 1 and 1e-6 moved 1e4 sizes out, in either order, with the same total length.
+TEST_F(FacetIntersections, ALensThroughAVertexClosesOverTheFaceBeyondTheCrease) {
+  const double axis[3] = {0.6, 0.0, 0.8}, vertex[3] = {0.0, -0.7, 0.0};
+  // Square to the axis, 2.3 radians round it from (0.8, 0, -0.6).
+  const double c = std::cos(2.3), n[3] = {0.8 * c, std::sin(2.3), -0.6 * c};
+  const double seam[3] = {-n[0], -n[1], -n[2]};
+  for (const double radius : {0.2, 0.4})
+    for (const double scale : {1.0, 1e-6}) {
+      shapes::Place at, cp;
+      at.scale = cp.scale = scale;
+      for (int q = 0; q < 3; ++q) {
+        at.shift[q] = scale == 1.0 ? 0.0 : 1e4 * scale * (q + 1);
+        cp.shift[q] = at.shift[q] + scale * (vertex[q] + radius * n[q]);
+      }
+      BsplineKeeper keep;
+      Bspline* net = keep(TorusNet(4, 0.0, at));
+      Bspline* cylinder = keep(shapes::Cylinder(axis, seam, radius, -3.5, 3.5, cp));
+      ExpectEachBranchOnce(net, cylinder, scale);
+    }
+}
+
 }  // namespace
