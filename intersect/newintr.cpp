@@ -650,6 +650,120 @@ bool BesideTracedPole(const Bspline* s1, const Bspline* s2, const IntersectionTr
 
 // ---- The driver ------------------------------------------------------------------------------
 
+// A new trace at the list's tail (the list's first trace where it holds none yet) marched from
+// the seed q (NewIntersectTrace): its code.
+int TraceSeed(Bspline* s1, Bspline* s2, const double q[4], const double* us1, const double* vs1, const double* us2,
+              const double* vs2, int** marks, IntersectionTraceList* list, double tolA, double tolB) {
+  if (list->count == 0) {
+    list->count = 1;
+  } else {
+    IntersectionTrace* trace = MallocIntersectionTrace();
+    if (!trace) return -2;
+    trace->prev = list->tail;
+    list->tail->next = trace;
+    list->tail = trace;
+    ++list->count;
+  }
+  return NewIntersectTrace(s1, s2, q[0], q[1], q[2], q[3], us1, vs1, us2, vs2, marks, list, tolA, tolB);
+}
+
+// Takes the trace of a dead seed (code -20) off the list's tail, but for the list's first trace.
+void DropDeadSeedTrace(IntersectionTraceList* list) {
+  if (list->count < 2) return;
+  IntersectionTrace* t = list->tail;
+  list->tail = t->prev;
+  list->tail->next = nullptr;
+  --list->count;
+  FreeTraceNodes(t);
+  Free(t);
+}
+
+// The end (0 low, 1 high) of the parameter across a side of s collapsed to a pole that node n lies
+// on or passed (kPassedPoleTolBs), with the parameter round the pole in *along; -1 where n is
+// beside no pole of s. A march crawling into a pole stops a few point tolerances short of it.
+int PoleEndOf(const Bspline* s, const IntersectionTraceNode* n, double tolB, int* along) {
+  const double X[3] = {n->x, n->y, n->z};
+  for (int d = 0; d < 2; ++d)
+    for (int e = 0; e < 2; ++e) {
+      double P[3];
+      if (PolePoint(s, d, e, P) && VecDist3(X, P) <= kPassedPoleTolBs * tolB) {
+        *along = 1 - d;
+        return e;
+      }
+    }
+  return -1;
+}
+
+// A loop through both poles of a surface closed round them (a small sphere centred on a larger
+// surface, turned so that its poles lie on the loop) is traced as two halves, each from pole to
+// pole, as every march stops on the pole it reaches (or crawls round it, a few point tolerances
+// off). Where the seeds all land on one half (its meridian within a degree of the seam, where the
+// boxes' middles refine to), the other half has none. That half runs along the meridians
+// opposite the traced half's: from the traced half's node farthest from both poles, the point
+// half a turn round the poles is refined onto the branch and traced as a seed, unless a trace
+// passes it already (the other half traced). Only open traces present on entry are looked at; 0,
+// or -2 on no memory.
+int SeedBeyondPoles(Bspline* s1, Bspline* s2, const double* us1, const double* vs1, const double* us2,
+                    const double* vs2, int** marks, IntersectionTraceList* list, double tolA, double tolB) {
+  Bspline* s[2] = {s1, s2};
+  const int rows = BoxArrayCount(s1, 0) * BoxArrayCount(s1, 1), cols = BoxArrayCount(s2, 0) * BoxArrayCount(s2, 1);
+  int** own = nullptr;  // the caller's tracking scope frees it
+  int left = list->count;
+  for (IntersectionTrace* t = list->count > 0 ? list->head : nullptr; t && left > 0; t = t->next, --left) {
+    if (!t->open || t->nodeCount < 3 || !t->turn) continue;
+    const IntersectionTraceNode* ends[2] = {t->turn, t->tail != t->turn ? t->tail : t->head};
+    for (int k = 0; k < 2; ++k) {
+      int along[2] = {-1, -1};
+      const int end0 = PoleEndOf(s[k], ends[0], tolB, &along[0]), end1 = PoleEndOf(s[k], ends[1], tolB, &along[1]);
+      if (end0 < 0 || end1 < 0 || end0 == end1 || along[0] != along[1]) continue;
+      const int round = along[0];
+      if (!(round ? s[k]->closedV : s[k]->closedU)) continue;
+      // The node farthest from both poles.
+      const double A[3] = {ends[0]->x, ends[0]->y, ends[0]->z}, B[3] = {ends[1]->x, ends[1]->y, ends[1]->z};
+      const IntersectionTraceNode* mid = nullptr;
+      double best = 0.0;
+      for (const IntersectionTraceNode* n = t->head; n; n = n->next) {
+        const double X[3] = {n->x, n->y, n->z}, d = std::fmin(VecDist3(X, A), VecDist3(X, B));
+        if (d > best) best = d, mid = n;
+      }
+      if (!mid || !(best > kPassedPoleTolBs * tolB)) continue;
+      double q[4] = {mid->u1, mid->v1, mid->u2, mid->v2}, P[3], S[3], dist, step;
+      const double lo = round ? s[k]->knotsV[s[k]->degreeV] : s[k]->knotsU[s[k]->degreeU];
+      const double range = (round ? s[k]->knotsV[NumCtrlV(s[k])] : s[k]->knotsU[NumCtrlU(s[k])]) - lo;
+      double& w = q[2 * k + round];
+      w += 0.5 * range;
+      if (w > lo + range) w -= range;
+      Eval3DPointOnSurfCoord(s[k], q[2 * k], q[2 * k + 1], 0, 0, P);
+      const int o = 1 - k;
+      if (FindClosestUVPointGuessDist(s[o], P, S, &q[2 * o], &q[2 * o + 1], &dist, &step, 10) != 0) continue;
+      double r[4] = {q[0], q[1], q[2], q[3]};
+      if (!RefineSeedOntoBranch(s1, s2, r, q, P, tolB)) continue;
+      // The landing lies beyond the poles from the traced half, on no trace: farther than a
+      // quarter of the middle's distance from the poles from every chord (the traced half lies
+      // about that whole distance away; a chord of the other half traced bows off it by a few
+      // hundredths of it).
+      double d = std::fabs(q[2 * k + round] - (round ? (k ? mid->v2 : mid->v1) : (k ? mid->u2 : mid->u1)));
+      d = std::fmin(d, range - d);
+      if (!(d > kBeyondPoleShare * range) || NearTracedBranch(list, nullptr, P, kBeyondPoleShare * best)) continue;
+      // The traced half marked the boxes about both poles, and near a small sphere a point of the
+      // half beyond lies within the chord height of its chords, running its way somewhere round
+      // the loop: the march would take itself for that half traced again and be dropped. It marks
+      // boxes of its own, merged into the marks afterwards, and still stops on the poles.
+      if (!own) {
+        own = allocate_matrix_ii(rows, cols);
+        if (!own) return -2;
+      }
+      std::memset(own[0], 0, sizeof(int) * rows * cols);
+      const int rc = TraceSeed(s1, s2, q, us1, vs1, us2, vs2, own, list, tolA, tolB);
+      if (rc == -2) return -2;
+      for (long long i = 0; i < 1LL * rows * cols; ++i) marks[0][i] |= own[0][i];
+      if (rc == -20) DropDeadSeedTrace(list);
+      break;
+    }
+  }
+  return 0;
+}
+
 int SubDivideBasedOnArray(Bspline* s1, Bspline* s2, PatchBoxNode* node1, PatchBoxNode* node2,
                           double*** grid1, double*** grid2, const double* us1, const double* vs1,
                           const double* us2, const double* vs2, int** marks,
@@ -692,20 +806,7 @@ int SubDivideBasedOnArray(Bspline* s1, Bspline* s2, PatchBoxNode* node1, PatchBo
          BesideTracedPole(s1, s2, list, us1, vs1, us2, vs2, seedBox, q, P, tolB)) &&
         NearTracedBranchAlike(s1, s2, list, nullptr, q, P, 2.0 * tolA))
       return 0;
-    IntersectionTrace* trace;
-    if (list->count == 0) {
-      trace = list->head;
-      list->count = 1;
-    } else {
-      trace = MallocIntersectionTrace();
-      if (!trace) return -2;
-      trace->prev = list->tail;
-      list->tail->next = trace;
-      list->tail = trace;
-      ++list->count;
-    }
-    const int rc = NewIntersectTrace(s1, s2, u1, v1, u2, v2, us1, vs1, us2, vs2, marks, list,
-                                     tolA, tolB);
+    const int rc = TraceSeed(s1, s2, q, us1, vs1, us2, vs2, marks, list, tolA, tolB);
     if (rc == -2) return -2;
     // A dead seed (normals parallel where it met both surfaces) is kept as a node of a tangential
     // contact to follow (FollowTangentialContacts) while it lies on a domain side away from the
@@ -716,14 +817,7 @@ int SubDivideBasedOnArray(Bspline* s1, Bspline* s2, PatchBoxNode* node1, PatchBo
       const double at[4] = {dead->u1, dead->v1, dead->u2, dead->v2}, X[3] = {dead->x, dead->y, dead->z};
       if (OnDomainSide(s1, s2, at) >= 0 && !NearTracedBranch(list, list->tail, X, 2.0 * tolA)) return 0;
     }
-    if (rc == -20 && list->count >= 2) {
-      IntersectionTrace* t = list->tail;
-      list->tail = t->prev;
-      list->tail->next = nullptr;
-      --list->count;
-      FreeTraceNodes(t);
-      Free(t);
-    }
+    if (rc == -20) DropDeadSeedTrace(list);
     return 0;
   }
   PatchBoxNode* pairs[4][2];
@@ -1458,6 +1552,10 @@ int NewIntersect(Bspline* s1, Bspline* s2, IntersectionTraceList* list, double t
   // crossing, and is continued from the seam's far side along the seam over a stretch another
   // trace reached from the other way: such a continuation lies wholly on that trace.
   if (before && before->next) DropTracesOnOtherBranches(c1.get(), c2.get(), list, tolA, tolB, before->next, true);
+  // Half a loop through both poles with no trace on it is seeded last: a stretch from a pole to a
+  // seam is continued across the seam along that half first, and a seed there would have stopped
+  // beside the stretch's end and had it taken for lying on the seed's trace.
+  if (rc != -2 && SeedBeyondPoles(c1.get(), c2.get(), us1, vs1, us2, vs2, marks, list, tolA, tolB) == -2) return -2;
   // The points go back to the caller's units; parameters do not change with the scale.
   for (IntersectionTrace* t = list->head; t; t = t->next)
     for (IntersectionTraceNode* n = t->head; n; n = n->next) {
