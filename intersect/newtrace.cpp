@@ -2837,23 +2837,6 @@ bool OntoCreaseAhead(March& m, const Params& predicted, Params& cur, double P[3]
   return true;
 }
 
-// A step aimed over a crease whose refinement falls back onto the face before it, hardly off
-// prev (within kFallBackShare of the step), meets the crease where the aim's chord crosses it
-// (EndOnSharpKnot from the aim). Where the branch turns on the crease by about a right angle,
-// the pull from the face beyond lands on the near face wherever its first move put it; taken,
-// the next, longer, aim fell back the same way, and the march crawled toward a corner it never
-// reached, the rest of the branch later traced again by a loop through that corner.
-constexpr double kFallBackShare = 1.0 / 16.0;
-bool FallsBackShortOfCrease(March& m, const Params& prev, const Params& aim, Params& cur, double P[3], int* flag) {
-  if (!(ParamDist2(cur, prev) < kFallBackShare * kFallBackShare * ParamDist2(aim, prev))) return false;
-  Params end = aim;
-  double E[3];
-  if (!EndOnSharpKnot(m, prev, end, E, flag)) return false;
-  cur = end;
-  for (int q = 0; q < 3; ++q) P[q] = E[q];
-  return true;
-}
-
 // Refines a predicted step. When the points do not meet (the step overshot the end of the
 // branch at a domain edge, or jumped where the branch turns), meet farther from the predicted
 // point than the step is long (on another branch), or the chord turns back against the march's
@@ -2878,8 +2861,7 @@ bool RefineStep(March& m, const Params& prev, Params& cur, double P[3], int* fla
     // A point met beyond a sharp knot may lie far from the aim, the prediction having run on
     // along the face it left; the point on the knot, between prev and it, is the step's end and
     // need lie only within the step of prev.
-    if (EndOnSharpKnot(m, prev, cur, P, flag) || (!*flag && OntoCreaseAhead(m, predicted, cur, P)) ||
-        (!*flag && FallsBackShortOfCrease(m, prev, aim, cur, P, flag)))
+    if (EndOnSharpKnot(m, prev, cur, P, flag) || (!*flag && OntoCreaseAhead(m, predicted, cur, P)))
       pulled = ParamDist2(cur, prev);
     met = k == 10 || ((pulled <= step || *flag) && !TurnsBack(m, prev, cur, dPrev) &&
                       !BacksOverCrease(m, prev, cur, ArrivedFrom(m, from)) &&

@@ -360,17 +360,6 @@ void ExpectCutOnce(const Cut& c) {
   ExpectEachBranchOnce(torus, cylinder, size);
 }
 
-// The branch comes to a crease of the net's inner equator over one face and turns there by about
-// a right angle onto the next. Every pull of a step aimed over the crease fell back onto the face
-// before it, hardly off the last node: the march crawled toward the corner it never reached, and
-// the loop through that corner, seeded later, traced the stretch again.
-TEST_F(FacetIntersections, AStepFallingBackShortOfACreaseEndsOnIt) {
-  ExpectCutOnce({{0.67999854105620572, 0.72933889253473894, -0.075277911751270965},
-                 {-0.29975563084412643, 0.28677780337875092, 0.070735408947163514},
-                 {0.73321346425269074, -0.67640517671706313, 0.069814416483465744}, 0.18725579338033796,
-                 0.31256672968749111});
-}
-
 // The branch bulges over a face between two crossings of one crease, its seed beside the crease.
 // The first step, refined over both creases ahead, was ended on the crossing of the near crease
 // behind the seed: the march went out and back, and the march back from the seed, refused for
