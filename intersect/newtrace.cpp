@@ -2762,11 +2762,30 @@ void NearerOnCrease(const March& m, Params e, int k, double knot, const double f
 
 // A step over a sharp knot (SharpKnotBetween) of either surface ends on it, on the first one the
 // branch reaches (nearest prev in space): the curves through the nodes then have a node where
-// the branch turns and run straight over each face, instead of cutting the turn.
+// the branch turns and run straight over each face, instead of cutting the turn. The crossing
+// lies ahead of prev along the branch's tangent there, taken the way the chord to cur runs along
+// it (the first crease reached is met over the face prev lies on, where the branch is one smooth
+// arc): a branch bulging over a face between two crossings of one crease is met on either, and
+// the one behind a seed beside the crease ended the first step there, against its way; the
+// march went out and back and the stretch beyond that crossing was never traced.
 bool EndOnSharpKnot(March& m, const Params& prev, Params& cur, double P[3], int* flag) {
   const double step2 = ParamDist2(cur, prev);
-  double P0[3];
+  double P0[3], t0[3], C[3], way[3] = {};
+  bool has = false;
+  if (UnitTangent(m, TowardSide(m, prev, cur), P0, t0, &has) && has) {
+    Eval3DPointOnSurfCoord(m.s1, cur.p[0], cur.p[1], 0, 0, C);
+    VecDiff3(C, P0, C);
+    const double along = VecDotProd3(t0, C), len = VecSize3(C);
+    if (std::fabs(along) >= kChordTangentCos * len)
+      for (int q = 0; q < 3; ++q) way[q] = along > 0.0 ? t0[q] : -t0[q];
+  }
   Eval3DPointOnSurfCoord(m.s1, prev.p[0], prev.p[1], 0, 0, P0);
+  const auto ahead = [&](const Params& x) {
+    double X[3];
+    Eval3DPointOnSurfCoord(m.s1, x.p[0], x.p[1], 0, 0, X);
+    VecDiff3(X, P0, X);
+    return VecDotProd3(X, way) >= 0.0;
+  };
   double nearest = HUGE_VAL;
   Params end = cur;
   double E[3] = {};
@@ -2776,8 +2795,9 @@ bool EndOnSharpKnot(March& m, const Params& prev, Params& cur, double P[3], int*
     Params e;
     const double f = (knot - prev.p[k]) / (cur.p[k] - prev.p[k]);
     for (int q = 0; q < 4; ++q) e.p[q] = prev.p[q] + f * (cur.p[q] - prev.p[q]);
-    NearerOnCrease(m, e, k, knot, P0, [&](const Params& x, double) { return ParamDist2(x, prev) <= step2; },
-                   nearest, end, E);
+    NearerOnCrease(
+        m, e, k, knot, P0, [&](const Params& x, double) { return ParamDist2(x, prev) <= step2 && ahead(x); },
+        nearest, end, E);
   }
   if (nearest == HUGE_VAL) return false;
   cur = end;
@@ -2967,16 +2987,20 @@ bool StepsOverFirstChord(const IntersectionTrace* tr, const Params& prev, const 
 constexpr double kShortFirstChordTols = 8.0;
 
 // True when the trace's first chord is a few point tolerances long (a seed beside a crease of a
-// faceted surface, the first step only hopping over it) and P lies within that length of both
-// its ends: the loop has come back to its seed. Coming back across the crease, the march lands
-// on it beside the chord's ends rather than between them in the parameters (Closes), or along
-// the chord (ArrivesAlongFirstChord), the branch bending there; marching on, it went round the
-// loop a second time.
-bool ReachesShortFirstChord(const IntersectionTrace* tr, const double P[3], double tolB) {
+// faceted surface, the first step only hopping over it) and P (at c) lies within that length of
+// both its ends, or within two loosenesses of the branch along itself at c (the point tolerance
+// over the sine between the normals): the loop has come back to its seed. Coming back across the
+// crease, the march lands on it beside the chord's ends rather than between them in the
+// parameters (Closes), or along the chord (ArrivesAlongFirstChord), the branch bending there;
+// marching on, it went round the loop a second time. Where the branch crosses the crease
+// shallowly, its two crossings met each within the point tolerance lie apart along the crease by
+// more than the hop is long.
+bool ReachesShortFirstChord(const March& m, const IntersectionTrace* tr, const Params& c, const double P[3]) {
   const IntersectionTraceNode *a = tr->head, *b = tr->head->next;
   const double A[3] = {a->x, a->y, a->z}, B[3] = {b->x, b->y, b->z};
   const double l = VecDist3(A, B);
-  return l <= kShortFirstChordTols * tolB && VecDist3(P, A) <= l && VecDist3(P, B) <= l;
+  const double reach = std::fmax(l, 2.0 * m.tolB / std::fmax(NormalSine(m, c), kLeastTightening));
+  return l <= kShortFirstChordTols * m.tolB && VecDist3(P, A) <= reach && VecDist3(P, B) <= reach;
 }
 
 // True when P lies nearer the trace's seed (its head) than some node after it: a march closing
@@ -3895,7 +3919,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
                ((BesideChord(tr->head, tr->head->next, P) && Closes(cur, second, ref) &&
                  ArrivesAlongFirstChord(m, tr, prev, P)) ||
                 (seedBesidePole && ChordPasses(tr->tail, P, tr->head, m.tolB)) ||
-                StepsOverFirstChord(tr, prev, cur, P) || ReachesShortFirstChord(tr, P, m.tolB)) &&
+                StepsOverFirstChord(tr, prev, cur, P) || ReachesShortFirstChord(m, tr, cur, P)) &&
                CameBack(tr, P)) {
       const double H[3] = {tr->head->x, tr->head->y, tr->head->z};
       Params closing = seed;

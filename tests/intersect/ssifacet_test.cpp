@@ -274,10 +274,13 @@ TEST_F(FacetIntersections, AStepFromACreaseIsPredictedOverTheFaceAhead) {
 // The loop came back open, short, or run out and back. Every branch here is a closed loop (the
 // cylinders run out past the torus): at sizes 1 and 1e-6 moved 1e4 sizes out, in either order,
 // each closes and is traced once.
+// A smooth cylinder through a 12 x 8 torus net (TorusNet(12, 8, start)): its axis, a point of
+// it, its seam's direction (square to the axis) and its radius, at unit size.
+struct Cut {
+  double axis[3], centre[3], seam[3], radius, start;
+};
+
 TEST_F(FacetIntersections, ALoopAlongACreaseClosesOnce) {
-  struct Cut {
-    double axis[3], centre[3], seam[3], radius, start;
-  };
   const Cut cuts[2] = {
       {{-0.11350507162083587, -0.86449541136971264, -0.48965731122598388},
        {0.0018048767480040029, -0.50528087362367624, 0.891660604317001},
@@ -367,6 +370,43 @@ TEST_F(FacetIntersections, ALensThroughAVertexClosesOverTheFaceBeyondTheCrease) 
       Bspline* cylinder = keep(shapes::Cylinder(axis, seam, radius, -3.5, 3.5, cp));
       ExpectEachBranchOnce(net, cylinder, scale);
     }
+}
+
+// The cut at size 1e-6, moved 1e4 sizes out: each branch once (ExpectEachBranchOnce).
+void ExpectCutOnce(const Cut& c) {
+  const double size = 1e-6;
+  shapes::Place net, at;
+  net.scale = at.scale = size;
+  for (int q = 0; q < 3; ++q) {
+    net.shift[q] = 1e4 * size * (q + 1) * (q == 1 ? -1 : 1);
+    at.shift[q] = net.shift[q] + size * c.centre[q];
+  }
+  BsplineKeeper keep;
+  Bspline* torus = keep(TorusNet(12, 8, c.start, net));
+  Bspline* cylinder = keep(shapes::Cylinder(c.axis, c.seam, c.radius, -3.5, 3.5, at));
+  ExpectEachBranchOnce(torus, cylinder, size);
+}
+
+// The branch bulges over a face between two crossings of one crease, its seed beside the crease.
+// The first step, refined over both creases ahead, was ended on the crossing of the near crease
+// behind the seed: the march went out and back, and the march back from the seed, refused for
+// turning back onto that node, left the stretch beyond it out.
+TEST_F(FacetIntersections, AStepEndsOnACreaseAheadOfItsStart) {
+  ExpectCutOnce({{-0.48265966342118172, -0.0072413267454464903, 0.875778061207928},
+                 {-0.51927126012439462, -0.9421409711380746, -0.29397133092500638},
+                 {0.87580799796881936, -0.0039907106783517148, 0.48264316520813816}, 0.14170297637126195,
+                 0.24062697204477346});
+}
+
+// A loop seeded a round-off beside a crease, its first step a hop onto it, comes back onto the
+// crease a little farther from the hop's ends than the hop is long (the branch crosses the crease
+// at a shallow angle, so its crossing is loose along it). Not closed there, the march stepped on
+// over its first chord and the loop came back with that stretch twice.
+TEST_F(FacetIntersections, ALoopComingBackOntoItsCreaseHopCloses) {
+  ExpectCutOnce({{-0.14421407816113962, 0.81593233639364915, -0.55987205867709955},
+                 {-0.078132169794836046, -0.06332037660348655, -0.072154670617372907},
+                 {0.98954651212569733, 0.11891197461967112, -0.081594378678423563}, 0.405838781942369,
+                 0.07214514776204925});
 }
 
 }  // namespace
