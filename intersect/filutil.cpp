@@ -1200,10 +1200,11 @@ bool HasCollapsedSide(const Bspline* s) {
 // the ball whose cross-section runs through the halfway point where that one lies nearer, and
 // the one whose cross-section runs through the midpoint of the centres of the pairs qa and qb;
 // or it moved more than step but no more than kGapStretch times it, and the ball continued from
-// qa toward qb breaks off on the way (ContinuesTo). Nodes across a seam, a move within the
-// refinement's noise, or a halfway point not found on the intersection, tell nothing.
-bool LeapsAGap(Bspline* S1, Bspline* S2, const double* a, const double* b, const double* qa, const double* qb,
-               const double A[2][3], const double B[2][3], double step, double tol) {
+// qa toward qb breaks off on the way (ContinuesTo, asked only where collapsed says a surface has a
+// collapsed side). Nodes across a seam, a move within the refinement's noise, or a halfway point
+// not found on the intersection, tell nothing.
+bool LeapsAGap(Bspline* S1, Bspline* S2, bool collapsed, const double* a, const double* b, const double* qa,
+               const double* qb, const double A[2][3], const double B[2][3], double step, double tol) {
   const int k = VecDist3(A[1], B[1]) > VecDist3(A[0], B[0]) ? 1 : 0;
   const double reach = VecDist3(A[k], B[k]);
   if (!(reach > kStepNoise * tol)) return false;
@@ -1213,8 +1214,7 @@ bool LeapsAGap(Bspline* S1, Bspline* S2, const double* a, const double* b, const
   // parting within two steps need a collapsed side; elsewhere the continuation's eight contact
   // solves a node would only slow every fillet (about six times over).
   if (!(reach > kGapStretch * step))
-    return reach > step && (HasCollapsedSide(S1) || HasCollapsedSide(S2)) &&
-           !ContinuesTo(S1, S2, 0.5 * (a[4] + b[4]), qa, qb);
+    return reach > step && collapsed && !ContinuesTo(S1, S2, 0.5 * (a[4] + b[4]), qa, qb);
   double m[4];
   for (int q = 0; q < 4; ++q) {
     const Bspline* s = q < 2 ? S1 : S2;
@@ -1432,6 +1432,7 @@ int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, Intersection
     SetKernelError(-2);
     return -2;
   }
+  const bool collapsed = HasCollapsedSide(S1) || HasCollapsedSide(S2);
   // Per surface: the contact point of the last pair that moved on from the one before, and
   // that move. A move within the refinement's noise (two nodes a round-off apart) has no
   // direction: taken as one, it would make every later pair seem to turn back.
@@ -1504,9 +1505,10 @@ int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, Intersection
       if (turns && VecDotProd3(dXi, dX) < 0.0) continue;
       const double tail[4] = {out->tail->u1, out->tail->v1, out->tail->u2, out->tail->v2};
       auto Apart = [&](const double* c, bool back) {
-        return back ? kAwayFromNode
-               : LeapsAGap(S1, S2, p + 5 * last, p + 5 * i, tail, c, prev, P, VecSize3(dXi), tol) ? kAcrossAGap
-                                                                                                 : 100;
+        if (back) return kAwayFromNode;
+        return LeapsAGap(S1, S2, collapsed, p + 5 * last, p + 5 * i, tail, c, prev, P, VecSize3(dXi), tol)
+                   ? kAcrossAGap
+                   : 100;
       };
       int apart = Apart(q, turns);
       // Whether the pair c is the ball grown from node j (its point Y): their centres a
@@ -1539,7 +1541,7 @@ int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, Intersection
         Eval3DPointOnSurfCoord(S1, f[0], f[1], 0, 0, prev[0]);
         Eval3DPointOnSurfCoord(S2, f[2], f[3], 0, 0, prev[1]);
         const bool back = Follow(c);
-        if (back || LeapsAGap(S1, S2, p + 5 * last, p + 5 * i, f, c, prev, P, VecSize3(dXi), tol)) {
+        if (back || LeapsAGap(S1, S2, collapsed, p + 5 * last, p + 5 * i, f, c, prev, P, VecSize3(dXi), tol)) {
           for (int k = 0; k < 2; ++k)
             for (int e = 0; e < 3; ++e) prev[k][e] = was[k][e];
           Follow(c);
@@ -1623,7 +1625,7 @@ int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, Intersection
             if (VecDotProd3(dm, dlast[s]) < 0.0) return false;
             for (int e = 0; e < 3; ++e) dlast[s][e] = dm[e];
           }
-          if (LeapsAGap(S1, S2, p + 5 * taken[at - 1], p + 5 * taken[at], a, b, A, B, VecDist3(Ya, Yb), tol))
+          if (LeapsAGap(S1, S2, collapsed, p + 5 * taken[at - 1], p + 5 * taken[at], a, b, A, B, VecDist3(Ya, Yb), tol))
             return false;
         }
         for (int s = 0; s < 2; ++s)
@@ -1634,7 +1636,7 @@ int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, Intersection
         for (int s = 0; s < 2; ++s)
           for (int e = 0; e < 3; ++e) dprev[s][e] = dlast[s][e];
         const bool back = Follow(on);
-        if (back || LeapsAGap(S1, S2, p + 5 * last, p + 5 * i, t, on, prev, P, VecSize3(dXi), tol)) {
+        if (back || LeapsAGap(S1, S2, collapsed, p + 5 * last, p + 5 * i, t, on, prev, P, VecSize3(dXi), tol)) {
           for (int s = 0; s < 2; ++s)
             for (int e = 0; e < 3; ++e) prev[s][e] = was[s][e], dprev[s][e] = dwas[s][e];
           Follow(c);
