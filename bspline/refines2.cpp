@@ -1161,7 +1161,8 @@ int ClosestPointOnSurface(Bspline* srf, const double P[3], double S[3], double* 
         polish(w);
         const double dw = std::sqrt(2.0 * w.f), dt = std::sqrt(2.0 * t.f);
         // A pole with a way down off it is no foot, whatever round-off says of the distances.
-        if (dw + t.noise < dt || (dw <= dt + t.noise && (onPole || TangentialSq(w, lo, hi) < TangentialSq(t, lo, hi)))) t = w;
+        if (dw + t.noise < dt || (dw <= dt + t.noise && (onPole || TangentialSq(w, lo, hi) < TangentialSq(t, lo, hi))))
+          t = w;
       }
       if (std::sqrt(2.0 * t.f) <= std::sqrt(2.0 * s.f) + s.noise) s = t;
     }

@@ -1372,7 +1372,8 @@ void ExpectFoldedCubicMeetsLineAtItsTurns(const double dir[3], double a, double 
       const std::vector<Meeting> m = MeetingsAlong(cubic, line, swapped);
       ASSERT_EQ(m.size(), 4u) << a << " " << swapped << " scale " << scale << " shift " << shift[0];
       for (int i = 0; i < 4; ++i) {
-        EXPECT_NEAR(m[i].t1, want[i], 1e-9) << a << " " << swapped << " scale " << scale << " shift " << shift[0] << " " << i;
+        EXPECT_NEAR(m[i].t1, want[i], 1e-9)
+            << a << " " << swapped << " scale " << scale << " shift " << shift[0] << " " << i;
         EXPECT_LT(Gap(cubic, line, m[i]), 1e-12 * scale + 64 * DBL_EPSILON * std::fabs(shift[1]) * scale);
       }
     }
@@ -1453,8 +1454,10 @@ TEST_F(CurveMeetingsTest, AStretchRunsAcrossAVertexDoubledAtOrdinaryKnotSpacing)
         const std::vector<Meeting> m = MeetingsAlong(along, still, swapped);
         ASSERT_EQ(m.size(), 2u) << c << " " << swapped << " scale " << scale << " shift " << shift[0];
         for (int i = 0; i < 2; ++i) {
-          EXPECT_NEAR(m[i].t1, cases[c].ends[i].t1, 1e-9) << c << " " << swapped << " scale " << scale << " shift " << shift[0];
-          EXPECT_NEAR(m[i].t2, cases[c].ends[i].t2, 1e-9) << c << " " << swapped << " scale " << scale << " shift " << shift[0];
+          EXPECT_NEAR(m[i].t1, cases[c].ends[i].t1, 1e-9)
+              << c << " " << swapped << " scale " << scale << " shift " << shift[0];
+          EXPECT_NEAR(m[i].t2, cases[c].ends[i].t2, 1e-9)
+              << c << " " << swapped << " scale " << scale << " shift " << shift[0];
         }
       }
   });
