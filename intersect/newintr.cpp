@@ -1188,7 +1188,17 @@ bool AlongOneSeam(const Bspline* s1, const Bspline* s2, const IntersectionTrace*
   return false;
 }
 
-bool PointAndNormal(const Bspline* srf, double u, double v, double P[3], double n[3]);
+// Point and unit normal of the surface at (u, v); false without a tangent plane.
+bool PointAndNormal(const Bspline* srf, double u, double v, double P[3], double n[3]) {
+  double jet[3][3];
+  if (SurfaceJet(srf, u, v, jet) != 0) return false;
+  for (int q = 0; q < 3; ++q) P[q] = jet[0][q];
+  VecCrossProd3(jet[1], jet[2], n);
+  const double len = std::sqrt(VecDotProd3(n, n));
+  if (!(len > 0.0)) return false;
+  for (int q = 0; q < 3; ++q) n[q] /= len;
+  return true;
+}
 
 // Where the surfaces meet at a shallow angle (normals a sine s apart), every point within tolB of
 // both lies in a band up to tolB / s either side of the branch, and a seed at its edge (on a seam
@@ -1602,18 +1612,6 @@ const double kQuarterShare = 0.5;
 // kMiddleShare of the tolerance (the branches must pass every point of the intersection within ten
 // times the tolerance).
 const double kAcrossShare = 10.0;
-
-// Point and unit normal of the surface at (u, v); false without a tangent plane.
-bool PointAndNormal(const Bspline* srf, double u, double v, double P[3], double n[3]) {
-  double jet[3][3];
-  if (SurfaceJet(srf, u, v, jet) != 0) return false;
-  for (int q = 0; q < 3; ++q) P[q] = jet[0][q];
-  VecCrossProd3(jet[1], jet[2], n);
-  const double len = std::sqrt(VecDotProd3(n, n));
-  if (!(len > 0.0)) return false;
-  for (int q = 0; q < 3; ++q) n[q] /= len;
-  return true;
-}
 
 // True when the parameters r lie within the box of the interval between nodes a and b, grown on
 // every side by its extent in that plane: a surface's box grows by the interval's larger extent in
