@@ -2033,6 +2033,44 @@ bool PullAcross(const March& m, Params& c, const double X[3], const double t[3],
   return false;
 }
 
+// PullAcross in space, for a node beside a pole, where that surface's partials nearly vanish and
+// its parameter round the pole turns fast (the four-parameter solves there do not converge): each
+// Newton step takes both surfaces as their tangent planes at the point's feet on them, found in
+// space round the pole, and meets them and the plane through X across t. False where the planes
+// are nearly parallel or the point does not meet all three within tol.
+bool PullAcrossInSpace(const March& m, Params& c, const double X[3], const double t[3], double tol, double Q[3]) {
+  double Y[3] = {X[0], X[1], X[2]};
+  for (int it = 0; it < kMarchIterations; ++it) {
+    double F[2][3], n[2][3];
+    for (int j = 0; j < 2; ++j) {
+      double dist, step, N[3];
+      if (FindClosestUVPointGuessNorm(j ? m.s2 : m.s1, Y, F[j], &c.p[2 * j], &c.p[2 * j + 1], &dist, &step, 10,
+                                      N) != 0)
+        return false;
+      const double l = VecSize3(N);
+      if (!(l > 0.0)) return false;
+      for (int q = 0; q < 3; ++q) n[j][q] = N[q] / l;
+    }
+    double off[3];
+    VecDiff3(Y, X, off);
+    if (VecDist3(F[0], F[1]) < tol && VecDist3(Y, F[0]) < tol && std::fabs(VecDotProd3(off, t)) < tol) {
+      for (int q = 0; q < 3; ++q) Q[q] = F[0][q];
+      return true;
+    }
+    // The point on all three planes (n0 . Y = n0 . F0, n1 . Y = n1 . F1, t . Y = t . X), by Cramer's
+    // rule in cross products.
+    double a[3], b[3], e[3];
+    VecCrossProd3(n[1], t, a);
+    VecCrossProd3(t, n[0], b);
+    VecCrossProd3(n[0], n[1], e);
+    const double det = VecDotProd3(n[0], a);
+    if (!(std::fabs(det) > kLeastTightening)) return false;
+    const double d0 = VecDotProd3(n[0], F[0]), d1 = VecDotProd3(n[1], F[1]), d2 = VecDotProd3(t, X);
+    for (int q = 0; q < 3; ++q) Y[q] = (d0 * a[q] + d1 * b[q] + d2 * e[q]) / det;
+  }
+  return false;
+}
+
 // Where the branches run side by side instead of crossing (a sphere a little larger than the
 // cylinder it sits in: two circles close together), a node is refined once to tolB times the
 // sine. It is kept only where that kept the sine at least kSineKept of what it was (the
@@ -2060,6 +2098,7 @@ constexpr double kLooseSeedTightening = 0.1;
 bool BesidePole(const Bspline* s, double u, double v);
 bool SeedLooseBesidePole(const March& m, const Params& c, const double S[3]);
 bool SeedBesidePole(const March& m, const Params& c, const double S[3]);
+bool NodeNearPole(const March& m, const Params& c, const double S[3]);
 
 void TightenBeside(March& m, Params& c, double P[3], double sine) {
   Params t = c;
@@ -2079,22 +2118,34 @@ void TightenBeside(March& m, Params& c, double P[3], double sine) {
   const bool besidePole = BesidePole(m.s1, c.p[0], c.p[1]) || BesidePole(m.s2, c.p[2], c.p[3]);
   const bool keepOnEnd = held >= 0 && !(besidePole && (m.refiningSeed || SeedBesidePole(m, c, P)));
   double* const p[4] = {&t.p[0], &t.p[1], &t.p[2], &t.p[3]};
-  if (keepOnEnd ? !MeetOnEdge(m.s1, m.s2, p, held, t.p[held], Q, tol)
-                : NewRefineIntrPoint(m.s1, m.s2, &t.p[0], &t.p[1], &t.p[2], &t.p[3], Q, 4 * kMarchIterations, &flag,
-                                     nullptr, tol) != 0)
-    return;
+  const bool refined = keepOnEnd ? MeetOnEdge(m.s1, m.s2, p, held, t.p[held], Q, tol)
+                                 : NewRefineIntrPoint(m.s1, m.s2, &t.p[0], &t.p[1], &t.p[2], &t.p[3], Q,
+                                                      4 * kMarchIterations, &flag, nullptr, tol) == 0;
+  // A loose seed, or a march's node within the point tolerance of a pole the branch passes a
+  // tolerance or two off (the surfaces crossing at a shallow angle there): the pole meets both
+  // surfaces within it, and the node, left where the solves that do not converge beside the pole
+  // leave it, sent the march crawling round the pole on steps of hundredths of a tolerance until it
+  // turned back (a small sphere's loop passing beside its pole, an eighth of it left out). Such a
+  // node is pulled across onto the branch, in space where the parameters will not do.
+  auto inSpace = [&] { return held < 0 && (looseSeed || (!m.refiningSeed && NodeNearPole(m, c, P))); };
+  if (!refined && !inSpace()) return;
   double T[3], tan[3], d[3];
   bool has = false;
   if (!UnitTangent(m, c, T, tan, &has) || !has) return;
-  VecDiff3(Q, P, d);
+  if (refined) VecDiff3(Q, P, d);
   // Beside a small sphere's pole the refinement can run along the branch as far as across it (the
   // tangent planes turn fast over the band the node lies in): below kPullAcrossSine the node is
   // pulled across in its own cross-section instead (PullAcross), or along the edge it lies on.
   bool across = false;
-  if (std::fabs(VecDotProd3(d, tan)) > 0.1 * VecSize3(d) + 1e-3 * m.tolB) {
+  if (!refined || std::fabs(VecDotProd3(d, tan)) > 0.1 * VecSize3(d) + 1e-3 * m.tolB) {
     if (!(sine < kPullAcrossSine) && !looseSeed) return;
     t = c;
-    if (held >= 0 ? !MeetOnEdge(m.s1, m.s2, p, held, t.p[held], Q, tol) : !PullAcross(m, t, P, tan, tol, Q)) return;
+    if (held >= 0) {
+      if (!MeetOnEdge(m.s1, m.s2, p, held, t.p[held], Q, tol)) return;
+    } else if (!PullAcross(m, t, P, tan, tol, Q)) {
+      t = c;
+      if (!inSpace() || !PullAcrossInSpace(m, t, P, tan, tol, Q)) return;
+    }
     VecDiff3(Q, P, d);
     across = true;
   }
@@ -3570,6 +3621,15 @@ bool SeedLooseBesidePole(const March& m, const Params& c, const double S[3]) {
   int k;
   double dist;
   return NearestPole(m, c, S, &on, &k, &dist) && dist > m.tolB && dist <= kPolePassTolBs * m.tolB;
+}
+
+// True when the march's node c (point S) lies within the point tolerance of a pole of either
+// surface (NearestPole).
+bool NodeNearPole(const March& m, const Params& c, const double S[3]) {
+  Params on;
+  int k;
+  double dist;
+  return NearestPole(m, c, S, &on, &k, &dist) && dist <= m.tolB;
 }
 
 // A seed refined to within this share of the point tolerance of a pole but not onto it (its

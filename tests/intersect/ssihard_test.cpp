@@ -5507,3 +5507,23 @@ TEST_F(HardIntersections, TheHalfBeyondBothPolesOfALoopBesideTheSeamIsTraced) {
   const SunkSphereThroughPole k = SunkSphereThroughPole::OnCylinder(0.0, 0.4, 0.3, 1.0759954838545043, 1e-3, 1e-3);
   ExpectSunkLoopThroughPole(k, Placed(1.0, 0.0), M_PI / 180);
 }
+
+// A sphere of radius 1e-3 sunk 1e-5 into the torus, its pole turned 0.003 rad off the loop (about
+// the line across the loop there): the loop passes the pole about a point tolerance off, at a
+// shallow angle, and the pole itself meets both surfaces within the tolerance. The march back
+// from the seed came onto the pole, where the refinement of its nodes does not converge, and
+// crawled round it on steps of hundredths of a tolerance until it turned back: 13% of the loop
+// left out. A node within the point tolerance of a pole is pulled across onto the branch in
+// space. At sizes 1, 1e-6 and 1e6 moved 1e4 x the size, either surface first: every exact point
+// of the loop near a branch, every sample on both surfaces, the loop traced once.
+TEST_F(HardIntersections, AMarchOntoAPoleBesideTheLoopIsPulledBackOntoIt) {
+  SunkSphereThroughPole k(3.1253210825819755, 2.9148129701994336, 4.257894262478386, 1e-3, 1e-5);
+  double t[3], ta[3];
+  VecCrossProd3(k.a, k.m, t);
+  const double nt = std::hypot(t[0], t[1], t[2]);
+  for (double& x : t) x /= nt;
+  VecCrossProd3(t, k.a, ta);
+  for (int q = 0; q < 3; ++q) k.a[q] = std::cos(0.003) * k.a[q] - std::sin(0.003) * ta[q];
+  SunkSphereThroughPole::Across(k.a, k.e);
+  ExpectSunkLoopAtThreeSizes(k, M_PI / 180);
+}
