@@ -413,13 +413,40 @@ constexpr double kSeamEndShare = 1e-6;
 // tolerances of a pole passed it.
 constexpr double kPassedPoleTolBs = 4.0;
 
+// The point of the side of s where parameter d (0 u, 1 v) is at its end e (0 low, 1 high) in P.
+void SidePoint(const Bspline* s, int d, int e, double P[3]) {
+  double w[2] = {s->knotsU[s->degreeU], s->knotsV[s->degreeV]};
+  if (e) w[d] = d ? s->knotsV[NumCtrlV(s)] : s->knotsU[NumCtrlU(s)];
+  Eval3DPointOnSurfCoord(s, w[0], w[1], 0, 0, P);
+}
+
 // The point of the side of s where parameter d (0 u, 1 v) is at its end e (0 low, 1 high) in P:
 // true where that side is collapsed to a pole.
 bool PolePoint(const Bspline* s, int d, int e, double P[3]) {
   if (!SurfaceSideCollapsed(s, d, e)) return false;
-  double w[2] = {s->knotsU[s->degreeU], s->knotsV[s->degreeV]};
-  if (e) w[d] = d ? s->knotsV[NumCtrlV(s)] : s->knotsU[NumCtrlU(s)];
-  Eval3DPointOnSurfCoord(s, w[0], w[1], 0, 0, P);
+  SidePoint(s, d, e, P);
+  return true;
+}
+
+// The sides of the pair s[0], s[1] collapsed to a pole (SurfaceSideCollapsed; bit 2 d + e of
+// sides[k]), asked once for the subdivision of the pair: its seeds ask at every leaf, and each
+// SurfaceSideCollapsed measures the whole control net.
+struct PairPoles {
+  const Bspline* s[2];
+  int sides[2];  // -1 until asked
+};
+
+// PolePoint of surface k of the pair.
+bool PolePoint(PairPoles& poles, int k, int d, int e, double P[3]) {
+  int& sides = poles.sides[k];
+  if (sides < 0) {
+    sides = 0;
+    for (int dd = 0; dd < 2; ++dd)
+      for (int ee = 0; ee < 2; ++ee)
+        if (SurfaceSideCollapsed(poles.s[k], dd, ee)) sides |= 1 << (2 * dd + ee);
+  }
+  if (!(sides >> (2 * d + e) & 1)) return false;
+  SidePoint(poles.s[k], d, e, P);
   return true;
 }
 
@@ -510,14 +537,15 @@ constexpr double kBesidePoleSeedMoveTolBs = 10.0;
 // branch: its march runs along beside it, drifting to where the gap reaches the tolerance, and
 // stays as a stretch of its own beside the loop another march traced (5 tolerances long, 1
 // tolerance off the sphere). True (q and P written) when refined.
-bool SeedBesideAPoleOntoTheBranch(Bspline* s1, Bspline* s2, double q[4], double P[3], double tolB) {
+bool SeedBesideAPoleOntoTheBranch(Bspline* s1, Bspline* s2, PairPoles& poles, double q[4], double P[3],
+                                  double tolB) {
   if (!SeedMeetsLoosely(s1, s2, q, tolB)) return false;
   bool beside = false;
-  for (const Bspline* s : {static_cast<const Bspline*>(s1), static_cast<const Bspline*>(s2)})
+  for (int k = 0; k < 2; ++k)
     for (int d = 0; d < 2; ++d)
       for (int e = 0; e < 2; ++e) {
         double pole[3];
-        beside = beside || (PolePoint(s, d, e, pole) && VecDist3(pole, P) <= kBesidePoleSeedTolBs * tolB);
+        beside = beside || (PolePoint(poles, k, d, e, pole) && VecDist3(pole, P) <= kBesidePoleSeedTolBs * tolB);
       }
   double r[4] = {q[0], q[1], q[2], q[3]};
   return beside && RefineSeedOntoBranch(s1, s2, r, q, P, tolB, kBesidePoleSeedMoveTolBs * tolB);
@@ -594,9 +622,9 @@ bool BeyondPoleFromEnd(const Bspline* s, int k, const IntersectionTrace* t, cons
 // the pole two boxes along from where the first loop's march crossed that side). An open trace
 // may have stopped beside the pole, and a seed there lead on to the rest of its branch. So may
 // one beyond a pole from an end of a trace there (BeyondPoleFromEnd).
-bool BesideTracedPole(const Bspline* s1, const Bspline* s2, const IntersectionTraceList* list, const double* us1,
-                      const double* vs1, const double* us2, const double* vs2, const int seedBox[2][2],
-                      const double q0[4], const double S[3], double tolB) {
+bool BesideTracedPole(const Bspline* s1, const Bspline* s2, PairPoles& poles, const IntersectionTraceList* list,
+                      const double* us1, const double* vs1, const double* us2, const double* vs2,
+                      const int seedBox[2][2], const double q0[4], const double S[3], double tolB) {
   const Bspline* s[2] = {s1, s2};
   const double* us[2] = {us1, us2};
   const double* vs[2] = {vs1, vs2};
@@ -611,7 +639,8 @@ bool BesideTracedPole(const Bspline* s1, const Bspline* s2, const IntersectionTr
     tu[k] = 1e-6 * (us[k][NU[k] - 1] - us[k][0]), tv[k] = 1e-6 * (vs[k][NV[k] - 1] - vs[k][0]);
     for (int d = 0; d < 2; ++d)
       for (int e = 0; e < 2; ++e)
-        beside[k][d][e] = PolePoint(s[k], d, e, pole[k][d][e]) && VecDist3(S, pole[k][d][e]) <= kPassedPoleTolBs * tolB;
+        beside[k][d][e] =
+            PolePoint(poles, k, d, e, pole[k][d][e]) && VecDist3(S, pole[k][d][e]) <= kPassedPoleTolBs * tolB;
   }
   // The parameter along the side of a pole of s[k] beside the seed that node n passed, or -1.
   const auto passed = [&](int k, const IntersectionTraceNode* n) {
@@ -713,6 +742,8 @@ int SeedBeyondPoles(Bspline* s1, Bspline* s2, const double* us1, const double* v
     if (!t->open || t->nodeCount < 3 || !t->turn) continue;
     const IntersectionTraceNode* ends[2] = {t->turn, t->tail != t->turn ? t->tail : t->head};
     for (int k = 0; k < 2; ++k) {
+      // Only round a closed parameter does a loop come back past both poles.
+      if (!s[k]->closedU && !s[k]->closedV) continue;
       int along[2] = {-1, -1};
       const int end0 = PoleEndOf(s[k], ends[0], tolB, &along[0]), end1 = PoleEndOf(s[k], ends[1], tolB, &along[1]);
       if (end0 < 0 || end1 < 0 || end0 == end1 || along[0] != along[1]) continue;
@@ -764,10 +795,12 @@ int SeedBeyondPoles(Bspline* s1, Bspline* s2, const double* us1, const double* v
   return 0;
 }
 
-int SubDivideBasedOnArray(Bspline* s1, Bspline* s2, PatchBoxNode* node1, PatchBoxNode* node2,
-                          double*** grid1, double*** grid2, const double* us1, const double* vs1,
-                          const double* us2, const double* vs2, int** marks,
-                          IntersectionTraceList* list, double tolA, double tolB) {
+namespace {
+
+// SubDivideBasedOnArray, the poles of the pair asked once for the whole subdivision.
+int SubDivide(Bspline* s1, Bspline* s2, PairPoles& poles, PatchBoxNode* node1, PatchBoxNode* node2,
+              double*** grid1, double*** grid2, const double* us1, const double* vs1, const double* us2,
+              const double* vs2, int** marks, IntersectionTraceList* list, double tolA, double tolB) {
   if (!NewIntersectBoxes(grid1, grid2, node1, node2)) return 999;
   node1->visited = node2->visited = 1;
   if (newCheckSubdivTree(node1, us1, vs1) || newCheckSubdivTree(node2, us2, vs2)) return -2;
@@ -787,7 +820,7 @@ int SubDivideBasedOnArray(Bspline* s1, Bspline* s2, PatchBoxNode* node1, PatchBo
       u1 = q[0], v1 = q[1], u2 = q[2], v2 = q[3];
     }
     double on[4] = {u1, v1, u2, v2};
-    if (SeedOffAPole(s1, s2, on, P, tolB) || SeedBesideAPoleOntoTheBranch(s1, s2, on, P, tolB))
+    if (SeedOffAPole(s1, s2, on, P, tolB) || SeedBesideAPoleOntoTheBranch(s1, s2, poles, on, P, tolB))
       u1 = on[0], v1 = on[1], u2 = on[2], v2 = on[3];
     const int NU1 = BoxArrayCount(s1, 0), NV1 = BoxArrayCount(s1, 1);
     const int NU2 = BoxArrayCount(s2, 0), NV2 = BoxArrayCount(s2, 1);
@@ -803,7 +836,7 @@ int SubDivideBasedOnArray(Bspline* s1, Bspline* s2, PatchBoxNode* node1, PatchBo
     const double q[4] = {u1, v1, u2, v2};
     const int seedBox[2][2] = {{i1, j1}, {i2, j2}};
     if ((marks[j1 * (NU1 - 1) + i1][j2 * (NU2 - 1) + i2] ||
-         BesideTracedPole(s1, s2, list, us1, vs1, us2, vs2, seedBox, q, P, tolB)) &&
+         BesideTracedPole(s1, s2, poles, list, us1, vs1, us2, vs2, seedBox, q, P, tolB)) &&
         NearTracedBranchAlike(s1, s2, list, nullptr, q, P, 2.0 * tolA))
       return 0;
     const int rc = TraceSeed(s1, s2, q, us1, vs1, us2, vs2, marks, list, tolA, tolB);
@@ -835,10 +868,20 @@ int SubDivideBasedOnArray(Bspline* s1, Bspline* s2, PatchBoxNode* node1, PatchBo
     pairs[n][0] = node1, pairs[n++][1] = node2->child[1];
   }
   for (int k = 0; k < n; ++k)
-    if (SubDivideBasedOnArray(s1, s2, pairs[k][0], pairs[k][1], grid1, grid2, us1, vs1, us2, vs2,
-                              marks, list, tolA, tolB) == -2)
+    if (SubDivide(s1, s2, poles, pairs[k][0], pairs[k][1], grid1, grid2, us1, vs1, us2, vs2, marks, list, tolA,
+                  tolB) == -2)
       return -2;
   return 0;
+}
+
+}  // namespace
+
+int SubDivideBasedOnArray(Bspline* s1, Bspline* s2, PatchBoxNode* node1, PatchBoxNode* node2,
+                          double*** grid1, double*** grid2, const double* us1, const double* vs1,
+                          const double* us2, const double* vs2, int** marks,
+                          IntersectionTraceList* list, double tolA, double tolB) {
+  PairPoles poles = {{s1, s2}, {-1, -1}};
+  return SubDivide(s1, s2, poles, node1, node2, grid1, grid2, us1, vs1, us2, vs2, marks, list, tolA, tolB);
 }
 
 namespace {

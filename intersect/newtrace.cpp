@@ -1108,7 +1108,48 @@ struct March {
   const IntersectionTrace* continued;
   const IntersectionTraceNode* seamEnd;
   const IntersectionTraceNode* otherEnd;
+  // The sides of s1 and s2 collapsed to a pole (PoleSides), asked once a march: the pole tests
+  // run at every step and node, and each SurfaceSideCollapsed measures the whole control net.
+  mutable int poleSides[2];
 };
+
+// The sides of surface j (0 s1, 1 s2) of the march collapsed to a pole (SurfaceSideCollapsed):
+// bit 2 dir + end.
+int PoleSides(const March& m, int j) {
+  constexpr int kKnown = 16;
+  int& sides = m.poleSides[j];
+  if (!sides) {
+    const Bspline* s = j ? m.s2 : m.s1;
+    sides = kKnown;
+    for (int d = 0; d < 2; ++d)
+      for (int e = 0; e < 2; ++e)
+        if (SurfaceSideCollapsed(s, d, e)) sides |= 1 << (2 * d + e);
+  }
+  return sides & (kKnown - 1);
+}
+
+// OnPole for surface j of the march, from its collapsed sides.
+bool OnPole(const March& m, int j, double u, double v, int* dir, int* end) {
+  const int sides = PoleSides(m, j);
+  if (!sides) return false;
+  const Bspline* s = j ? m.s2 : m.s1;
+  for (int d = 0; d < 2; ++d) {
+    const double x = d ? v : u, tol = kParamTol * Range(s, d);
+    for (int e = 0; e < 2; ++e)
+      if (std::fabs(x - (e ? Hi(s, d) : Lo(s, d))) <= tol && (sides >> (2 * d + e) & 1)) {
+        *dir = d;
+        *end = e;
+        return true;
+      }
+  }
+  return false;
+}
+
+// NodeOnPole for the march's surfaces.
+bool NodeOnPole(const March& m, const IntersectionTraceNode* n) {
+  int dir, end;
+  return OnPole(m, 0, n->u1, n->v1, &dir, &end) || OnPole(m, 1, n->u2, n->v2, &dir, &end);
+}
 
 bool Marked(const March& w) {
   return w.marks[w.box[0][1] * (w.NU1 - 1) + w.box[0][0]][w.box[1][1] * (w.NU2 - 1) + w.box[1][0]] != 0;
@@ -2821,17 +2862,24 @@ void NearerOnCrease(const March& m, Params e, int k, double knot, const double f
 // march went out and back and the stretch beyond that crossing was never traced.
 bool EndOnSharpKnot(March& m, const Params& prev, Params& cur, double P[3], int* flag) {
   const double step2 = ParamDist2(cur, prev);
-  double P0[3], t0[3], C[3], way[3] = {};
-  bool has = false;
-  if (UnitTangent(m, TowardSide(m, prev, cur), P0, t0, &has) && has) {
+  double P0[3];
+  Eval3DPointOnSurfCoord(m.s1, prev.p[0], prev.p[1], 0, 0, P0);
+  // The way is taken only for a crossing met: most steps pass over no sharp knot.
+  double way[3] = {};
+  bool wayTaken = false;
+  const auto takeWay = [&] {
+    wayTaken = true;
+    double T[3], t0[3], C[3];
+    bool has = false;
+    if (!UnitTangent(m, TowardSide(m, prev, cur), T, t0, &has) || !has) return;
     Eval3DPointOnSurfCoord(m.s1, cur.p[0], cur.p[1], 0, 0, C);
-    VecDiff3(C, P0, C);
+    VecDiff3(C, T, C);
     const double along = VecDotProd3(t0, C), len = VecSize3(C);
     if (std::fabs(along) >= kChordTangentCos * len)
       for (int q = 0; q < 3; ++q) way[q] = along > 0.0 ? t0[q] : -t0[q];
-  }
-  Eval3DPointOnSurfCoord(m.s1, prev.p[0], prev.p[1], 0, 0, P0);
+  };
   const auto ahead = [&](const Params& x) {
+    if (!wayTaken) takeWay();
     double X[3];
     Eval3DPointOnSurfCoord(m.s1, x.p[0], x.p[1], 0, 0, X);
     VecDiff3(X, P0, X);
@@ -3050,8 +3098,9 @@ bool ReachesShortFirstChord(const March& m, const IntersectionTrace* tr, const P
   const IntersectionTraceNode *a = tr->head, *b = tr->head->next;
   const double A[3] = {a->x, a->y, a->z}, B[3] = {b->x, b->y, b->z};
   const double l = VecDist3(A, B);
+  if (!(l <= kShortFirstChordTols * m.tolB)) return false;
   const double reach = std::fmax(l, 2.0 * m.tolB / std::fmax(NormalSine(m, c), kLeastTightening));
-  return l <= kShortFirstChordTols * m.tolB && VecDist3(P, A) <= reach && VecDist3(P, B) <= reach;
+  return VecDist3(P, A) <= reach && VecDist3(P, B) <= reach;
 }
 
 // True when P lies nearer the trace's seed (its head) than some node after it: a march closing
@@ -3259,7 +3308,7 @@ double PoleTurnShare(const March& m, const Params& a, const Params& b) {
   for (int k = 0; k < 4; ++k) {
     const Bspline* s = SurfaceOf(k, m.s1, m.s2);
     const int dir = k & 1, across = 1 - dir;
-    if (SurfaceSideCollapsed(s, across, 0) || SurfaceSideCollapsed(s, across, 1))
+    if (PoleSides(m, k >> 1) >> (2 * across) & 3)
       share = std::fmax(share, std::fabs(b.p[k] - a.p[k]) / Range(s, dir));
   }
   return share;
@@ -3278,7 +3327,7 @@ constexpr double kCloseRoundPole = 0.43;
 // goes on in steps to the end (the last interval turning the short way) or onto the pole.
 bool ClosesRoundAPole(const March& m, const Params& last, const double P[3]) {
   const IntersectionTraceNode* w = m.trace->turn;
-  if (NodeOnPole(m.s1, m.s2, w)) return false;  // its parameter round the pole marks no way
+  if (NodeOnPole(m, w)) return false;  // its parameter round the pole marks no way
   Params c = Of(w);
   ArriveAcrossSeam(m, last, c);
   if (!(PoleTurnShare(m, last, c) > kCloseRoundPole)) return false;
@@ -3468,7 +3517,7 @@ const IntersectionTraceNode* PassesTracedPole(const March& m, const double A[3],
       const double X[3] = {n->x - A[0], n->y - A[1], n->z - A[2]};
       const double f = l2 > 0.0 ? std::fmin(1.0, std::fmax(0.0, VecDotProd3(X, d) / l2)) : 0.0;
       if (std::hypot(X[0] - f * d[0], X[1] - f * d[1], X[2] - f * d[2]) <= kPolePassTolBs * m.tolB &&
-          NodeOnPole(m.s1, m.s2, n))
+          NodeOnPole(m, n))
         return n;
     }
   }
@@ -3488,9 +3537,8 @@ bool RoundAPole(const March& m, const Params& a, const Params& b);
 bool AppendPoleBetween(March& m, const Params& prev, const double A[3], const Params& cur, const double P[3]) {
   int dir, end;
   for (int j = 0; j < 2; ++j) {
-    const Bspline* s = j ? m.s2 : m.s1;
-    if (OnPole(s, prev.p[2 * j], prev.p[2 * j + 1], &dir, &end) ||
-        OnPole(s, cur.p[2 * j], cur.p[2 * j + 1], &dir, &end))
+    if (OnPole(m, j, prev.p[2 * j], prev.p[2 * j + 1], &dir, &end) ||
+        OnPole(m, j, cur.p[2 * j], cur.p[2 * j + 1], &dir, &end))
       return true;
   }
   if (!RoundAPole(m, prev, cur)) return true;
@@ -3535,7 +3583,7 @@ bool OntoTracedPole(const March& m, const Params& prev, const double A[3], const
   cur = Of(n);
   for (int j = 0; j < 2; ++j) {
     int dir, end;
-    if (OnPole(j ? m.s2 : m.s1, cur.p[2 * j], cur.p[2 * j + 1], &dir, &end))
+    if (OnPole(m, j, cur.p[2 * j], cur.p[2 * j + 1], &dir, &end))
       cur.p[2 * j + 1 - dir] = arriving.p[2 * j + 1 - dir];
   }
   for (int q = 0; q < 3; ++q) P[q] = X[q];
@@ -3551,7 +3599,7 @@ bool AppendTracedPole(March& m, const IntersectionTraceNode* n, const Params& la
   Params on = Of(n);
   for (int j = 0; j < 2; ++j) {
     int dir, end;
-    if (OnPole(j ? m.s2 : m.s1, on.p[2 * j], on.p[2 * j + 1], &dir, &end))
+    if (OnPole(m, j, on.p[2 * j], on.p[2 * j + 1], &dir, &end))
       on.p[2 * j + 1 - dir] = landing.p[2 * j + 1 - dir];
   }
   if (SameParams(m, on, landing)) return true;
@@ -3572,7 +3620,7 @@ bool NearestPole(const March& m, const Params& c, const double S[3], Params* on,
         q.p[2 * j + d] = e ? Hi(s, d) : Lo(s, d);
         double X[3];
         int pd, pe;
-        if (!OnPole(s, q.p[2 * j], q.p[2 * j + 1], &pd, &pe)) continue;
+        if (!OnPole(m, j, q.p[2 * j], q.p[2 * j + 1], &pd, &pe)) continue;
         Eval3DPointOnSurfCoord(s, q.p[2 * j], q.p[2 * j + 1], 0, 0, X);
         if (VecDist3(X, S) < *dist) *dist = VecDist3(X, S), *on = q, *k = 2 * j + d;
       }
@@ -3675,7 +3723,7 @@ bool SeedOntoPoleOnBranch(const March& m, Params& c, double S[3]) {
         double q[2] = {c.p[2 * k], c.p[2 * k + 1]}, X[3], Q[3], Su[3], Sv[3], n[3], g[3];
         q[d] = e ? Hi(s, d) : Lo(s, d);
         int pd, pe;
-        if (!OnPole(s, q[0], q[1], &pd, &pe)) continue;
+        if (!OnPole(m, k, q[0], q[1], &pd, &pe)) continue;
         Eval3DPointOnSurfCoord(s, q[0], q[1], 0, 0, X);
         if (VecDist3(X, S) > m.tolB) continue;
         const int o = 1 - k;
@@ -3718,7 +3766,7 @@ bool SeedOffLoosePole(March& m, Params& c, double P[3]) {
   for (int k = 0; k < 2; ++k) {
     const Bspline* s = k ? m.s2 : m.s1;
     int d, e;
-    if (!OnPole(s, c.p[2 * k], c.p[2 * k + 1], &d, &e)) continue;
+    if (!OnPole(m, k, c.p[2 * k], c.p[2 * k + 1], &d, &e)) continue;
     const int o = 1 - k, round = 2 * k + 1 - d;
     Bspline* other = o ? m.s2 : m.s1;
     double X[3], Q[3], Su[3], Sv[3], n[3], g[3];
@@ -3738,7 +3786,7 @@ bool SeedOffLoosePole(March& m, Params& c, double P[3]) {
       t.p[2 * k + d] += (e ? -1.0 : 1.0) * m.tolB / len;
       int pd, pe;
       if (!PullWithParamHeld(m.s1, m.s2, t.p, round, Q, kPoleOnBranchShare * m.tolB) ||
-          OnPole(m.s1, t.p[0], t.p[1], &pd, &pe) || OnPole(m.s2, t.p[2], t.p[3], &pd, &pe))
+          OnPole(m, 0, t.p[0], t.p[1], &pd, &pe) || OnPole(m, 1, t.p[2], t.p[3], &pd, &pe))
         continue;
       const double dist = VecDist3(Q, X);
       if (dist < bestDist) {
@@ -3854,8 +3902,8 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
   if (!m.continued && !SeedOffLoosePole(m, cur, P) && !SeedOntoNearPole(m, cur, P)) SeedOntoPoleOnBranch(m, cur, P);
   if (!m.continued && SeedBesideCrossingOnEdge(m, cur)) return -20;
   int poleDir, poleEnd;
-  const bool seedOnPole = OnPole(m.s1, cur.p[0], cur.p[1], &poleDir, &poleEnd) ||
-                          OnPole(m.s2, cur.p[2], cur.p[3], &poleDir, &poleEnd);
+  const bool seedOnPole = OnPole(m, 0, cur.p[0], cur.p[1], &poleDir, &poleEnd) ||
+                          OnPole(m, 1, cur.p[2], cur.p[3], &poleDir, &poleEnd);
   for (int s = 0; s < 2; ++s) {
     GetBoxesRange(s ? m.us2 : m.us1, s ? m.vs2 : m.vs1, cur.p[2 * s], cur.p[2 * s + 1],
                   s ? m.NU2 : m.NU1, s ? m.NV2 : m.NV1, &m.seedBox[s][0], &m.seedBox[s][1],
@@ -3916,7 +3964,8 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
     for (int j = 0; j < 2; ++j) {
       int pd, pe, bd, be;
       const Bspline* s = j ? m.s2 : m.s1;
-      if (!OnPole(s, cur.p[2 * j], cur.p[2 * j + 1], &pd, &pe) || OnPole(s, prev.p[2 * j], prev.p[2 * j + 1], &bd, &be))
+      if (!OnPole(m, j, cur.p[2 * j], cur.p[2 * j + 1], &pd, &pe) ||
+          OnPole(m, j, prev.p[2 * j], prev.p[2 * j + 1], &bd, &be))
         continue;
       const int k = 2 * j + 1 - pd;
       Params across = cur;
@@ -3939,7 +3988,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
     // back went round it to the pole from the other side).
     int pd, pe;
     const bool ontoPole = tr->nodeCount == 1 &&
-                          (OnPole(m.s1, cur.p[0], cur.p[1], &pd, &pe) || OnPole(m.s2, cur.p[2], cur.p[3], &pd, &pe)) &&
+                          (OnPole(m, 0, cur.p[0], cur.p[1], &pd, &pe) || OnPole(m, 1, cur.p[2], cur.p[3], &pd, &pe)) &&
                           std::hypot(P[0] - tr->tail->x, P[1] - tr->tail->y, P[2] - tr->tail->z) > m.tolB;
     if (stop && std::fabs(du) < m.tol[0] && std::fabs(dv) < m.tol[1] && !ontoPole) {
       if (tr->nodeCount > 1) ReachEdge(m, cur, P, tr->tail);
@@ -4015,7 +4064,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
   // A loop seeded on a pole comes back to it at another parameter of the pole, where the march
   // stops as on any pole: the seed's point is reached and the loop is closed there. Marching
   // back from the seed would go round the loop a second time the other way.
-  if (seedOnPole && !m.continued && tr->nodeCount > 4 && NodeOnPole(m.s1, m.s2, tr->tail) &&
+  if (seedOnPole && !m.continued && tr->nodeCount > 4 && NodeOnPole(m, tr->tail) &&
       std::hypot(tr->tail->x - tr->head->x, tr->tail->y - tr->head->y, tr->tail->z - tr->head->z) <= m.tolB) {
     Params closing = seed;
     ArriveAcrossSeam(m, Of(tr->tail->prev), closing);
@@ -4072,7 +4121,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
     // from the seam to the pole is continued from the seam's far side too.
     int pd1 = 0, pe1 = 0;
     const bool offPole = tr->nodeCount == tr->directionStart && tr->directionStart > 2 &&
-                         OnPole(m.s1, prev.p[0], prev.p[1], &pd1, &pe1);
+                         OnPole(m, 0, prev.p[0], prev.p[1], &pd1, &pe1);
     const bool way = tr->nodeCount > 1 && !offPole && !fromApex;
     if (!RefineStep(m, prev, cur, P, &flag, from, way ? dPrev : nullptr)) {
       Params x;
@@ -4106,7 +4155,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       for (int k = 0; k < 4; ++k) cur.p[k] = 0.5 * (prev.p[k] + cur.p[k]);
       for (int j = 0; j < 2; ++j) {
         int pd, pe;
-        if (!OnPole(j ? m.s2 : m.s1, prev.p[2 * j], prev.p[2 * j + 1], &pd, &pe)) continue;
+        if (!OnPole(m, j, prev.p[2 * j], prev.p[2 * j + 1], &pd, &pe)) continue;
         cur.p[2 * j + 1 - pd] = landing.p[2 * j + 1 - pd];
         offPoleHalf = true;
       }
@@ -4180,7 +4229,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       int pd, pe;
       Params across = Of(tr->turn);
       const bool besidePole = dt > m.tolB && WrapAcrossSeams(m, across) &&
-                              (OnPole(m.s1, cur.p[0], cur.p[1], &pd, &pe) || OnPole(m.s2, cur.p[2], cur.p[3], &pd, &pe));
+                              (OnPole(m, 0, cur.p[0], cur.p[1], &pd, &pe) || OnPole(m, 1, cur.p[2], cur.p[3], &pd, &pe));
       // Nor across a pole another trace has ended on, nearer both the step's end and the forward
       // end than they lie apart: the loop runs through it between them, and closed there its last
       // interval would cut across the pole; the march goes on to the pole.
@@ -4191,7 +4240,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
           for (const IntersectionTraceNode* n = o->head; n && !acrossPole; n = n->next) {
             const double X[3] = {n->x, n->y, n->z}, T[3] = {tr->turn->x, tr->turn->y, tr->turn->z};
             acrossPole = VecDist3(X, P) < dt && VecDist3(X, T) < dt && VecDist3(X, T) > m.tolB &&
-                         NodeOnPole(m.s1, m.s2, n);
+                         NodeOnPole(m, n);
           }
         }
       // Nor onto a forward end on a pole from farther than kPoleCloseTolBs: the end's parameter
@@ -4199,7 +4248,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       // in along, which may lie across a seam the branch crosses first (SeamBetween cannot see
       // it); closed there, the last interval cut round the pole. The march goes on to the pole,
       // or to the seam, from whose far side the stretch is continued.
-      const bool ontoPole = dt > kPoleCloseTolBs * m.tolB && NodeOnPole(m.s1, m.s2, tr->turn);
+      const bool ontoPole = dt > kPoleCloseTolBs * m.tolB && NodeOnPole(m, tr->turn);
       // Nor with an interval round a pole whose way round it cannot tell (ClosesRoundAPole).
       const bool roundPole = ClosesRoundAPole(m, Of(last), P);
       // A step stopped on the seam the forward end lies on reaches that end however short the
@@ -4213,10 +4262,10 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       // face before it. The march goes on; its next step lands on the end or past it.
       double ahead[3], along[3];
       const double L[3] = {last->x, last->y, last->z}, T[3] = {tr->turn->x, tr->turn->y, tr->turn->z};
-      const bool shortOfEnd = dt > m.tolB && VecDotProd3(VecDiff3(T, P, ahead), VecDiff3(P, L, along)) > 0.0 &&
-                              OnCrease(m, Of(last));
       const bool reached = (nearLast && Closes(cur, second, ref) && (t2 || ArrivesAlongFirstChord(m, tr, prev, P))) ||
                            dt < std::fmin(10000.0 * m.tolB, chord);
+      const bool shortOfEnd = reached && dt > m.tolB &&
+                              VecDotProd3(VecDiff3(T, P, ahead), VecDiff3(P, L, along)) > 0.0 && OnCrease(m, Of(last));
       if (((reached && !shortOfEnd) || endAlongSeam) &&
           !SeamBetween(m, cur, tr->turn) && !LeavesBesideOnSeam(m, prev, cur, P, tr->turn) && !besidePole &&
           !acrossPole && !ontoPole && !roundPole) {
