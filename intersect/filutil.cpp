@@ -1462,6 +1462,34 @@ int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, Intersection
         refined = 100;
       }
     }
+    const bool elsewhere = refined == kAcrossAGap || refined == kAwayFromNode || refined == 0;
+    if (elsewhere && (out->nodeCount > 0 || i + 1 < n)) {
+      // Beside a cone's apex the node's ball can reach over the apex to the cone's far side, on
+      // the plane the surfaces are symmetric about, while the balls of smaller radii there would
+      // touch the apex itself: grown from the node it becomes the ball of the stretch's other end,
+      // whose cross-section runs through the node too. The node's ball continued from the last
+      // pair (before the first, from the next node's), its cross-section through the node, is
+      // taken where it rounds the node's corner, fits and lies nearer than the refiner's; the turn
+      // and gap tests below still judge it.
+      const bool held[4] = {false, false, false, false};
+      const double ri = p[5 * i + 4];
+      double c[4], At[3];
+      bool from = out->nodeCount > 0;
+      if (from) {
+        c[0] = out->tail->u1, c[1] = out->tail->v1, c[2] = out->tail->u2, c[3] = out->tail->v2;
+      } else {
+        const int k = i + 2 < n ? i + 2 : i;
+        const double after[4] = {p[5 * k], p[5 * k + 1], p[5 * k + 2], p[5 * k + 3]};
+        for (int e = 0; e < 4; ++e) c[e] = p[5 * (i + 1) + e];
+        from = RefineSelected(S1, S2, p[5 * (i + 1) + 4], c, after, tol) == 100;
+      }
+      Eval3DPointOnSurfCoord(S1, p[5 * i], p[5 * i + 1], 0, 0, At);
+      if (from && SolveContact(S1, S2, ri, c, held, At) && BallSpansCorner(S1, S2, ri, c, At) &&
+          BallFits(S1, S2, ri, c) && CentreFrom(S1, ri, c, At) < CentreFrom(S1, ri, q, At)) {
+        for (int k = 0; k < 4; ++k) q[k] = c[k];
+        refined = 100;
+      }
+    }
     double P[2][3], d[2][3] = {}, Xi[3], dXi[3] = {}, onward = 0.0;
     bool moved[2] = {false, false};
     if (refined == 100) {

@@ -87,8 +87,11 @@ void SetRadiusArray(Bspline* S1, IntersectionTrace* trace, double r0, double r1,
 // cross-section passes its node farther than a quarter of that step (or than the shorter step) is
 // checked against the node's own ball, whose cross-section runs through the node: where it has none,
 // the node has no ball (before the first pair, else the fillet breaks off there); where its own ball
-// fits and lies nearer, a pair aside by more than the shorter step is moved onto it. Where a contact
-// point moves more than twice the branch's step, the ball refined halfway between the nodes (or,
+// fits and lies nearer, a pair aside by more than the shorter step is moved onto it. A node that
+// gives no ball (the refiner's limit, the ball of another place) takes the ball continued from the
+// last pair (before the first pair, from the next node's), its cross-section through the node,
+// where that rounds the node's corner, fits and lies nearer the node than the refiner's pair. Where
+// a contact point moves more than twice the branch's step, the ball refined halfway between the nodes (or,
 // where its cross-section passes the halfway point aside and that point's own ball lies nearer, the
 // latter; or the ball whose cross-section runs through the midpoint of the two pairs' centres) must
 // lie between the two pairs, else the fillet breaks off there. Before a turn or a break is read, the

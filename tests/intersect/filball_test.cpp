@@ -1781,4 +1781,52 @@ TEST_F(FilletBall, AContactSwingingAcrossAHyperbolasVertexWithinTwoStepsIsAGap) 
   ExpectTracesFromTheVertexKeepTheirSide({1.0});
 }
 
+// The cylinder of radius 0.1 about the line x = 0.15, y = 0 (along z) cuts the cone in a loop
+// from (0.25, 0, 0.75) to (0.05, 0, 0.95), beside the apex. The balls of 0.2 of the nodes near
+// that end reach over the apex to the cone's far side. Balls of 0.03 to 0.17 at the end node
+// would touch the apex itself, so grown from the node the ball becomes the one at the loop's far
+// end, whose cross-section runs through the node too. The traces of 0.2 along each branch, to
+// the apex end or from it, keep every node, every pair on a ball 0.3 from the cylinder's axis and
+// 0.2 outside the cone.
+void ExpectApexEndNodesKeepTheirBalls(bool fromApex) {
+  const double r = 0.2;
+  for (const double size : {0.01, 0.05, 0.1})
+    for (const bool moved : {false, true}) {
+      SCOPED_TRACE(::testing::Message() << "size " << size << (moved ? " moved" : ""));
+      const Place at = SizedPlace(size, moved);
+      Place off = at;
+      off.shift[0] += 0.15 * size, off.shift[2] += 0.8 * size;
+      BsplineKeeper keep;
+      Bspline* S1 = keep(shapes::Cone(kZ, kX, 1.0, 0.0, 0.0, 1.0, at));
+      Bspline* S2 = keep(shapes::Cylinder(kZ, kX, 0.1, -1.2, 0.6, off));
+      const OwnedBranches list(MallocIntersectionTraceList());
+      ASSERT_EQ(NewIntersect(S1, S2, list.get(), 0.01, 1e-7), 0);
+      const double apexEnd[3] = {0.05, 0.0, 0.95};
+      const auto branches = BranchesAt(list.get(), at, apexEnd, fromApex);
+      EXPECT_EQ(branches.size(), 2u);
+      for (IntersectionTrace* t : branches) {
+        SetRadiusArray(S1, t, r * size, 0, 0, 0, 0, 0, 0);
+        IntersectionTrace* out = MallocIntersectionTrace();
+        EXPECT_EQ(NewFilletTrace(S1, S2, t, out, 1e-9 * shapes::PairSize(S1, S2)), 0);
+        EXPECT_EQ(out->nodeCount, t->nodeCount);
+        for (const IntersectionTraceNode* m = out->head; m; m = m->next) {
+          double C[3];
+          PairCentre(S1, at, m, r, C);
+          EXPECT_NEAR(std::hypot(C[0] - 0.15, C[1]), 0.1 + r, 1e-6);
+          EXPECT_NEAR((std::hypot(C[0], C[1]) + C[2] - 1.0) / std::sqrt(2.0), r, 1e-6);
+        }
+        FreeTrace(out);
+        FreeTrace(t);
+      }
+    }
+}
+
+// Toward the apex end the last node was dropped as a break in the fillet (10 of 11 pairs): its
+// ball is continued from the pair before.
+TEST_F(FilletBall, ABallReachingOverAConesApexEndsTheTraceThatComesToIt) { ExpectApexEndNodesKeepTheirBalls(false); }
+
+// From the apex end the first node was passed over as having only the ball of another place
+// (10 of 11 pairs): its ball is continued from the next node's.
+TEST_F(FilletBall, ABallReachingOverAConesApexBeginsTheTraceThatLeavesIt) { ExpectApexEndNodesKeepTheirBalls(true); }
+
 }  // namespace
