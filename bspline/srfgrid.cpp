@@ -657,6 +657,98 @@ void AcrossNearKinks(Bspline* srf, const double p[3], int nu, int nv, double* u,
   }
 }
 
+// Along a kink (an interior knot of multiplicity p, or a cluster of knots as NetBoundsAlong
+// skips it) the surface folds to a crease, and the nearest point may lie on the crease itself:
+// no critical point of the distance on either side, and between two grid lines, so neither the
+// grid's minima nor their models show it (a point far off a ridge is nearest to its crest). So
+// the kink's parameter line is sampled at the grid's values along, and every sample no farther
+// than its neighbours whose distance, less the sag over a step to them, is below the foot's is
+// refined on either side of the kink from the crease, within two cells, and then unbounded where
+// nearer; the nearest foot (u, v, q, d, e) is kept.
+// Sine of the angle between the legs of the net at a kink below which the surface turns no
+// crease there (an exact quadric's arcs meet so, at a double knot of degree 2): far below any
+// angle whose crest a grid cell could hide by more than round-off of the distance.
+const double kTangentLegs = 1e-10;
+
+// Whether the surface folds to a crease at the kink whose knots begin at index a + 1 (control
+// point a interpolated there): in some row of the net across it, the legs from the control point
+// before to it and on to the one after are not of one direction (a row with a leg of no length,
+// as at a pole, is passed over).
+bool CreaseAt(const Bspline* s, bool alongU, int a) {
+  const int across = alongU ? NumCtrlV(s) : NumCtrlU(s);
+  for (int c = 0; c < across; ++c) {
+    double leg[2][3];
+    for (int h = 0; h < 2; ++h) {
+      const int j0 = alongU ? c : a - 1 + h, i0 = alongU ? a - 1 + h : c;
+      const int j1 = alongU ? c : a + h, i1 = alongU ? a + h : c;
+      leg[h][0] = s->X[j1][i1] - s->X[j0][i0];
+      leg[h][1] = s->Y[j1][i1] - s->Y[j0][i0];
+      leg[h][2] = s->Z[j1][i1] - s->Z[j0][i0];
+    }
+    const double l0 = VecSize3(leg[0]), l1 = VecSize3(leg[1]);
+    if (l0 == 0.0 || l1 == 0.0) continue;  // a row collapsed to a pole tells no direction
+    double n[3];
+    VecCrossProd3(leg[0], leg[1], n);
+    if (!(VecDotProd3(leg[0], leg[1]) > 0.0) || !(VecSize3(n) <= kTangentLegs * l0 * l1)) return true;
+  }
+  return false;
+}
+
+void AlongKinks(Bspline* srf, const double p[3], int nu, int nv, double* u, double* v, double q[3], double* d,
+                double* e) {
+  for (int dir = 0; dir < 2; ++dir) {
+    const bool alongU = dir == 0;
+    const int deg = alongU ? srf->degreeU : srf->degreeV, n = alongU ? NumCtrlU(srf) : NumCtrlV(srf);
+    const double* t = alongU ? srf->knotsU : srf->knotsV;
+    const double lo = alongU ? srf->umin : srf->vmin, hi = alongU ? srf->umax : srf->vmax;
+    const double cluster = kKnotCluster * (t[n] - t[deg]), cell = (hi - lo) / ((alongU ? nu : nv) - 1);
+    const int count = alongU ? nv : nu;  // samples along the crease: the grid's across this direction
+    const double olo = alongU ? srf->vmin : srf->umin, ohi = alongU ? srf->vmax : srf->umax;
+    const double ocell = (ohi - olo) / (count - 1);
+    double last = lo;  // the kink met last: a run of knots longer than p is one kink
+    for (int a = 1; a + 1 < n; ++a) {
+      const double c0 = t[a + 1], c1 = t[a + deg];
+      if (!(c1 - c0 <= cluster) || c0 <= lo || c1 >= hi || c0 <= last) continue;
+      last = c1;
+      if (!CreaseAt(srf, alongU, a)) continue;
+      double prev[4] = {0, 0, 0, 0}, own[4], next[4];
+      auto at = [&](int i, double* sp) {
+        const double o = std::fmin(olo + i * ocell, ohi);
+        Eval3DPointOnSurfCoord(srf, alongU ? c0 : o, alongU ? o : c0, 0, 0, sp);
+        sp[3] = VecDist3(sp, p);
+      };
+      at(0, own);
+      if (count > 1) at(1, next);
+      for (int i = 0; i < count; ++i) {
+        double r = 0.0;
+        bool least = true;
+        if (i > 0) {
+          least = !(prev[3] < own[3]);
+          r = 0.5 * VecDist3(prev, own);
+        }
+        if (i + 1 < count) {
+          least = least && !(next[3] < own[3]);
+          r = std::fmax(r, 0.5 * VecDist3(next, own));
+        }
+        if (least && own[3] - CellSlack(r, own[3]) < std::fabs(*d)) {
+          const double o = std::fmin(olo + i * ocell, ohi);
+          for (int side = 0; side < 2; ++side) {
+            double box[4];
+            box[alongU ? 0 : 2] = side == 0 ? std::fmax(lo, c0 - 2.0 * cell) : c1;
+            box[alongU ? 1 : 3] = side == 0 ? c0 : std::fmin(hi, c1 + 2.0 * cell);
+            box[alongU ? 2 : 0] = std::fmax(olo, o - 2.0 * ocell);
+            box[alongU ? 3 : 1] = std::fmin(ohi, o + 2.0 * ocell);
+            const double from = side == 0 ? c0 : c1;
+            RefineWithinThenOn(srf, p, box, alongU ? from : o, alongU ? o : from, u, v, q, d, e);
+          }
+        }
+        for (int k = 0; k < 4; ++k) prev[k] = own[k], own[k] = next[k];
+        if (i + 2 < count) at(i + 2, next);
+      }
+    }
+  }
+}
+
 // Where p + 1 knots of a direction lie within less than a grid cell (a cluster of them, a break
 // spread over a short stretch) the surface goes from one piece to the next over a strip of
 // parameters the grid may not sample at all: across it the surface can swing out to a wall or a
@@ -968,6 +1060,7 @@ int SurfaceClosestFromGrid(Bspline* srf, const double p[3], double* u, double* v
                      ? SearchCells(srf, p, *gx, *gy, *gz, nu, nv, bounds, u, v, q, d, e)
                      : CompareGridMinima(srf, p, *gx, *gy, *gz, nu, nv, u, v, q, d, e, 0.0, whole);
   if (rc == 0 && *d < kEmptyBoxBound) AlongNarrowStrips(srf, p, nu, nv, u, v, q, d, e);
+  if (rc == 0 && *d < kEmptyBoxBound) AlongKinks(srf, p, nu, nv, u, v, q, d, e);
   if (rc == 0) AcrossWideWeights(srf, p, u, v, q, d, e);
   if (rc == 0) RoundAPole(srf, p, u, v, q, d, e);
   return rc;
@@ -1033,6 +1126,7 @@ int SurfaceClosestPoint(Bspline* srf, const double p[3], double* u, double* v, d
   AcrossNearKinks(srf, p, nu, nv, u, v, q, d, e);
   const int rc = OtherMinima(srf, p, gx, gy, gz, nu, nv, u, v, q, d, e);
   if (rc == 0) AlongNarrowStrips(srf, p, nu, nv, u, v, q, d, e);
+  if (rc == 0) AlongKinks(srf, p, nu, nv, u, v, q, d, e);
   if (rc == 0) AcrossWideWeights(srf, p, u, v, q, d, e);
   if (rc == 0) RoundAPole(srf, p, u, v, q, d, e);
   return rc;
