@@ -657,6 +657,185 @@ void AcrossNearKinks(Bspline* srf, const double p[3], int nu, int nv, double* u,
   }
 }
 
+// Sine of the angle between the legs of the net at a kink below which the surface turns no
+// crease there (an exact quadric's arcs meet so, at a double knot of degree 2): far below any
+// angle whose crest a grid cell could hide by more than round-off of the distance.
+const double kTangentLegs = 1e-10;
+
+// Whether the surface folds to a crease at the kink whose knots begin at index a + 1 (control
+// point a interpolated there): in some row of the net across it, the legs from the control point
+// before to it and on to the one after are not of one direction (a row with a leg of no length,
+// as at a pole, is passed over).
+bool CreaseAt(const Bspline* s, bool alongU, int a) {
+  const int across = alongU ? NumCtrlV(s) : NumCtrlU(s);
+  for (int c = 0; c < across; ++c) {
+    double leg[2][3];
+    for (int h = 0; h < 2; ++h) {
+      const int j0 = alongU ? c : a - 1 + h, i0 = alongU ? a - 1 + h : c;
+      const int j1 = alongU ? c : a + h, i1 = alongU ? a + h : c;
+      leg[h][0] = s->X[j1][i1] - s->X[j0][i0];
+      leg[h][1] = s->Y[j1][i1] - s->Y[j0][i0];
+      leg[h][2] = s->Z[j1][i1] - s->Z[j0][i0];
+    }
+    const double l0 = VecSize3(leg[0]), l1 = VecSize3(leg[1]);
+    if (l0 == 0.0 || l1 == 0.0) continue;  // a row collapsed to a pole tells no direction
+    double n[3];
+    VecCrossProd3(leg[0], leg[1], n);
+    if (!(VecDotProd3(leg[0], leg[1]) > 0.0) || !(VecSize3(n) <= kTangentLegs * l0 * l1)) return true;
+  }
+  return false;
+}
+
+// Round-off of a refined foot's distance relative to the lengths it is made of (the surface's
+// control-point diagonal, the foot's coordinates, the distance), as the refiner measures it.
+const double kFootRoundOff = 64.0 * 2.220446049250313e-16;
+// The most samples along a crease whose need is held (the grid's largest size).
+const int kMostGridSize = 200;
+// Golden-section steps along a crease from a sample: the stretch of two cells shrinks to 1e-7
+// of it, the distance to round-off about a minimum.
+const int kGoldenSteps = 34;
+
+// Along a kink (an interior knot of multiplicity p, or a cluster of knots as NetBoundsAlong
+// skips it) where the net's legs turn (CreaseAt) the surface folds to a crease, and the nearest
+// point may lie on the crease itself: no critical point of the distance on either side, and
+// between two grid lines, so neither the grid's minima nor their models show it (a point far off
+// a ridge is nearest to its crest, or to an end of it on the boundary). So the kink's parameter
+// line is sampled at the grid's values along (but where the box of the control points that make
+// a span of it lies no nearer than the foot), and about every sample no farther than its
+// neighbours whose distance, less the sag over a step to them, is below the foot's the least
+// distance along the crease is sought within a cell either way; where that comes nearer than the
+// foot by more than round-off, the foot is refined on either side of the kink from there, within
+// two cells, and then unbounded where nearer; the nearest foot (u, v, q, d, e) is kept.
+void AlongKinks(Bspline* srf, const double p[3], int nu, int nv, double* u, double* v, double q[3], double* d,
+                double* e) {
+  double roundOff = -1.0;  // of the foot's distance, once a crease asks it
+  for (int dir = 0; dir < 2; ++dir) {
+    const bool alongU = dir == 0;
+    const int deg = alongU ? srf->degreeU : srf->degreeV, n = alongU ? NumCtrlU(srf) : NumCtrlV(srf);
+    const double* t = alongU ? srf->knotsU : srf->knotsV;
+    const double lo = alongU ? srf->umin : srf->vmin, hi = alongU ? srf->umax : srf->vmax;
+    const double cluster = kKnotCluster * (t[n] - t[deg]), cell = (hi - lo) / ((alongU ? nu : nv) - 1);
+    const int count = alongU ? nv : nu;  // samples along the crease: the grid's across this direction
+    const double olo = alongU ? srf->vmin : srf->umin, ohi = alongU ? srf->vmax : srf->umax;
+    const double ocell = (ohi - olo) / (count - 1);
+    double last = lo;  // the kink met last: a run of knots longer than p is one kink
+    for (int a = 1; a + 1 < n; ++a) {
+      const double c0 = t[a + 1], c1 = t[a + deg];
+      if (!(c1 - c0 <= cluster) || c0 <= lo || c1 >= hi || c0 <= last) continue;
+      last = c1;
+      if (!CreaseAt(srf, alongU, a)) continue;
+      // The crease's point at o is a convex combination of control points a + 1 - p .. a + 1 in
+      // this direction and of the span's p + 1 across (weights positive): a sample whose own and
+      // neighbours' spans all have the box of those points no nearer than the foot cannot lead
+      // to a nearer point, and is not evaluated (its distance taken as beyond reach).
+      const int first = std::max(0, a + 1 - deg), lastColumn = std::min(n - 1, a + 1);
+      const int odeg = alongU ? srf->degreeV : srf->degreeU, on = alongU ? NumCtrlV(srf) : NumCtrlU(srf);
+      const double* ot = alongU ? srf->knotsV : srf->knotsU;
+      // The samples within a cell of a span whose box of those points comes nearer than the
+      // foot (all of them when the weights are not all positive or there are too many samples).
+      bool wanted[kMostGridSize];
+      const bool pruned = count <= kMostGridSize;
+      bool any = !pruned;
+      for (int i = 0; pruned && i < count; ++i) wanted[i] = false;
+      for (int span = odeg; pruned && span < on; ++span) {
+        if (!(ot[span + 1] > ot[span])) continue;
+        double lo3[3] = {kEmptyBoxBound, kEmptyBoxBound, kEmptyBoxBound};
+        double hi3[3] = {-kEmptyBoxBound, -kEmptyBoxBound, -kEmptyBoxBound};
+        bool hull = true;
+        for (int c = first; c <= lastColumn; ++c)
+          for (int k = span - odeg; k <= span; ++k) {
+            const int j = alongU ? k : c, i = alongU ? c : k;
+            if (srf->W && !(srf->W[j][i] > 0.0)) hull = false;
+            const double pt[3] = {srf->X[j][i], srf->Y[j][i], srf->Z[j][i]};
+            for (int m = 0; m < 3; ++m) {
+              if (pt[m] < lo3[m]) lo3[m] = pt[m];
+              if (pt[m] > hi3[m]) hi3[m] = pt[m];
+            }
+          }
+        double gap2 = 0.0;
+        for (int m = 0; m < 3; ++m) {
+          const double gap = lo3[m] > p[m] ? lo3[m] - p[m] : (p[m] > hi3[m] ? p[m] - hi3[m] : 0.0);
+          gap2 += gap * gap;
+        }
+        if (hull && !(std::sqrt(gap2) < std::fabs(*d))) continue;
+        const int i0 = std::max(0, int(std::floor((ot[span] - olo) / ocell)) - 1);
+        const int i1 = std::min(count - 1, int(std::ceil((ot[span + 1] - olo) / ocell)) + 1);
+        for (int i = i0; i <= i1; ++i) wanted[i] = any = true;
+      }
+      if (!any) continue;
+      double prev[4] = {0, 0, 0, 0}, own[4], next[4];
+      auto at = [&](int i, double* sp) {
+        if (pruned && !wanted[i]) {
+          sp[0] = sp[1] = sp[2] = 0.0;
+          sp[3] = kEmptyBoxBound;
+          return;
+        }
+        const double o = std::fmin(olo + i * ocell, ohi);
+        Eval3DPointOnSurfCoord(srf, alongU ? c0 : o, alongU ? o : c0, 0, 0, sp);
+        sp[3] = VecDist3(sp, p);
+      };
+      at(0, own);
+      if (count > 1) at(1, next);
+      for (int i = 0; i < count; ++i) {
+        double r = 0.0;
+        bool least = true;
+        if (i > 0 && prev[3] < kEmptyBoxBound) {
+          least = !(prev[3] < own[3]);
+          r = 0.5 * VecDist3(prev, own);
+        }
+        if (i + 1 < count && next[3] < kEmptyBoxBound) {
+          least = least && !(next[3] < own[3]);
+          r = std::fmax(r, 0.5 * VecDist3(next, own));
+        }
+        if (least && own[3] < kEmptyBoxBound && own[3] - CellSlack(r, own[3]) < std::fabs(*d)) {
+          // The least distance along the crease within a cell either way (golden sections),
+          // and the refinements (the dear part) only where the crease comes nearer than the foot.
+          double a0 = std::fmax(olo, olo + (i - 1) * ocell), a1 = std::fmin(ohi, olo + (i + 1) * ocell);
+          auto along = [&](double o) {
+            double sp[3];
+            Eval3DPointOnSurfCoord(srf, alongU ? c0 : o, alongU ? o : c0, 0, 0, sp);
+            return VecDist3(sp, p);
+          };
+          const double g = 0.3819660112501051;
+          double x0 = a0 + g * (a1 - a0), x1 = a1 - g * (a1 - a0), f0 = along(x0), f1 = along(x1);
+          for (int it = 0; it < kGoldenSteps; ++it) {
+            if (f0 <= f1) {
+              a1 = x1, x1 = x0, f1 = f0;
+              x0 = a0 + g * (a1 - a0), f0 = along(x0);
+            } else {
+              a0 = x0, x0 = x1, f0 = f1;
+              x1 = a1 - g * (a1 - a0), f1 = along(x1);
+            }
+          }
+          double o = f0 <= f1 ? x0 : x1, least2 = std::fmin(f0, f1);
+          for (const double end : {std::fmax(olo, olo + (i - 1) * ocell), std::fmin(ohi, olo + (i + 1) * ocell)}) {
+            const double fe = along(end);
+            if (fe < least2) least2 = fe, o = end;
+          }
+          // On a faceted surface the foot itself often lies on a crease: only a crease point nearer
+          // by more than the round-off of a foot's distance is another minimum.
+          if (roundOff < 0.0) {
+            double big = std::fabs(*d);
+            for (int k = 0; k < 3; ++k) big = std::fmax(big, std::fabs(p[k]));
+            roundOff = kFootRoundOff * (ControlPointDiagonal(srf) + big);
+          }
+          for (int side = 0; side < 2 && least2 < std::fabs(*d) - roundOff; ++side) {
+            double box[4];
+            box[alongU ? 0 : 2] = side == 0 ? std::fmax(lo, c0 - 2.0 * cell) : c1;
+            box[alongU ? 1 : 3] = side == 0 ? c0 : std::fmin(hi, c1 + 2.0 * cell);
+            box[alongU ? 2 : 0] = std::fmax(olo, o - 2.0 * ocell);
+            box[alongU ? 3 : 1] = std::fmin(ohi, o + 2.0 * ocell);
+            const double from = side == 0 ? c0 : c1;
+            RefineWithinThenOn(srf, p, box, alongU ? from : o, alongU ? o : from, u, v, q, d, e);
+          }
+        }
+        for (int k = 0; k < 4; ++k) prev[k] = own[k], own[k] = next[k];
+        if (i + 2 < count) at(i + 2, next);
+      }
+    }
+  }
+}
+
 // Where p + 1 knots of a direction lie within less than a grid cell (a cluster of them, a break
 // spread over a short stretch) the surface goes from one piece to the next over a strip of
 // parameters the grid may not sample at all: across it the surface can swing out to a wall or a
@@ -755,9 +934,6 @@ void AlongNarrowStrips(Bspline* srf, const double p[3], int nu, int nv, double* 
 // does not sample: the exact quadrics' weights differ by a factor of two at most, and random
 // weights in [0.5, 2] by four.
 const double kWideWeights = 100.0;
-// Round-off of a refined foot's distance relative to the lengths it is made of (the surface's
-// control-point diagonal, the foot's coordinates, the distance), as the refiner measures it.
-const double kFootRoundOff = 64.0 * 2.220446049250313e-16;
 // A patch of the branch and bound below this share of the surface's size is refined from its
 // middle; the halvings of a span, and the patches examined, at most per query (a point near a
 // centre of curvature keeps many patches near the foot's distance; so do slivers of weights
@@ -968,6 +1144,7 @@ int SurfaceClosestFromGrid(Bspline* srf, const double p[3], double* u, double* v
                      ? SearchCells(srf, p, *gx, *gy, *gz, nu, nv, bounds, u, v, q, d, e)
                      : CompareGridMinima(srf, p, *gx, *gy, *gz, nu, nv, u, v, q, d, e, 0.0, whole);
   if (rc == 0 && *d < kEmptyBoxBound) AlongNarrowStrips(srf, p, nu, nv, u, v, q, d, e);
+  if (rc == 0 && *d < kEmptyBoxBound) AlongKinks(srf, p, nu, nv, u, v, q, d, e);
   if (rc == 0) AcrossWideWeights(srf, p, u, v, q, d, e);
   if (rc == 0) RoundAPole(srf, p, u, v, q, d, e);
   return rc;
@@ -1033,6 +1210,7 @@ int SurfaceClosestPoint(Bspline* srf, const double p[3], double* u, double* v, d
   AcrossNearKinks(srf, p, nu, nv, u, v, q, d, e);
   const int rc = OtherMinima(srf, p, gx, gy, gz, nu, nv, u, v, q, d, e);
   if (rc == 0) AlongNarrowStrips(srf, p, nu, nv, u, v, q, d, e);
+  if (rc == 0) AlongKinks(srf, p, nu, nv, u, v, q, d, e);
   if (rc == 0) AcrossWideWeights(srf, p, u, v, q, d, e);
   if (rc == 0) RoundAPole(srf, p, u, v, q, d, e);
   return rc;

@@ -30,8 +30,9 @@ void FreeSurfaceGrid(double** gx, double** gy, double** gz);
 // beside it), and the far side of a kink within a cell of the foot; within about a cell of a
 // non-rational surface, the cells searched by the bound as SurfaceClosestFromGrid does. Both
 // also sample on its own each strip where p + 1 knots lie within less than a grid cell, and
-// refine its minima, and on a rational surface whose positive weights spread more than a
-// hundredfold compare the foot with a branch and bound over its Bezier patches.
+// refine its minima, sample the parameter line of each kink where the surface folds to a crease
+// and refine its minima on either side, and on a rational surface whose positive weights spread
+// more than a hundredfold compare the foot with a branch and bound over its Bezier patches.
 int SurfaceClosestPoint(Bspline* srf, const double p[3], double* u, double* v, double q[3],
                         double* d, double** gx, double** gy, double** gz, double* e);
 

@@ -33,10 +33,12 @@ int EstimateClosestPntSurf(Bspline* srf, const double p[3], double** gx, double*
 // derivative bounds allow) is below the foot's is halved and searched instead. Where p + 1 knots
 // lie within less than a grid cell (a cluster, over which the surface may swing out to a wall
 // the grid does not sample) the strip they span is sampled on its own and its minima refined
-// too. On a rational surface whose weights (all positive) spread more than a hundredfold, which
-// can crowd most of the surface into slivers of its parameters the grid does not sample, the
-// foot is also compared with a branch and bound over its Bezier patches (a patch lies in its
-// control points' hull; at most 4000 patches a query). 0; -2 for a null
+// too; so is the parameter line of a kink (p knots within 1e-8 of the domain) where the net's
+// legs across it turn, a crease whose crest or ends may be nearest. On a rational surface whose
+// weights (all positive) spread more than a hundredfold, which can crowd most of the surface
+// into slivers of its parameters the grid does not sample, the foot is also compared with a
+// branch and bound over its Bezier patches (a patch lies in its control points' hull; at most
+// 4000 patches a query). 0; -2 for a null
 // surface or one that is not a sound (bsvalid) 3D surface (error state set), and for a point that
 // is not finite (the cache untouched); when the estimate
 // (or the scratch of that comparison) fails the cache is freed and nulled and the result is -1

@@ -906,4 +906,46 @@ TEST_F(SurfacePickTest, ClosestPointOnAFacetedTorusNetIsNoFartherThanTheNet) {
   }
 }
 
+// A bumpy bicubic folded along a crease (a triple knot at u = 0.5) and points 3 to 1000 sizes
+// off in directions all round: where the nearest point lies on the crease, between two grid
+// lines and at no critical point of the distance on either side (often at an end of the crease,
+// a corner of the boundary), it is no farther than the nearest of dense samples along the
+// crease, through the kept grid and the one-shot entry, at size 1 and at 1e6 moved 1e4 sizes.
+TEST_F(SurfacePickTest, ClosestPointOnACreaseIsTheLeast) {
+  const double z[6][9] = {{-0.05, -0.00, -0.20, -0.07, -0.19, 0.15, -0.14, -0.14, -0.04},
+                          {-0.00, -0.07, -0.05, 0.09, 0.19, 0.08, -0.15, -0.15, 0.18},
+                          {0.02, 0.18, 0.05, 0.03, 0.06, 0.11, -0.05, 0.13, -0.16},
+                          {-0.17, -0.17, -0.00, -0.12, 0.17, 0.19, 0.07, 0.03, 0.12},
+                          {-0.18, 0.03, -0.17, -0.14, -0.03, 0.04, -0.14, 0.16, 0.19},
+                          {0.17, -0.04, -0.08, -0.07, 0.19, -0.18, -0.13, -0.09, -0.04}};
+  std::vector<double> pts;
+  for (int j = 0; j < 6; ++j)
+    for (int i = 0; i < 9; ++i) pts.insert(pts.end(), {i / 8.0, j / 5.0, z[j][i]});
+  const std::vector<double> ku = {0, 0, 0, 0, 0.25, 0.5, 0.5, 0.5, 0.75, 1, 1, 1, 1};
+  for (const Place& pl : {Place(1.0, false), Place(1e6, true)}) {
+    SCOPED_TRACE(Where(pl));
+    BsplineKeeper keep;
+    Bspline* s = keep(BuildSurface(3, 3, 9, 6, pts, ku));
+    ASSERT_TRUE(s);
+    pl.Map(s);
+    std::vector<double> crease(3 * 2001);
+    for (int k = 0; k <= 2000; ++k) Eval3DPointOnSurfArray(s, 0.5, k / 2000.0, 0, 0, &crease[3 * k]);
+    Grid g;
+    const int n = 60;
+    for (const double L : {3.0, 30.0, 1e3})
+      for (int k = 0; k < n; ++k) {
+        // Directions spread over the sphere on a golden-angle spiral.
+        const double c = 1.0 - (2 * k + 1.0) / n, r = std::sqrt(1.0 - c * c), a = 2.399963229728653 * k;
+        double P[3] = {0.5 + L * r * std::cos(a), 0.5 + L * r * std::sin(a), L * c}, S[3], out[3], u, v, d, e;
+        pl.Map(P, P);
+        double least = 1e300;
+        for (int m = 0; m <= 2000; ++m) least = std::fmin(least, VecDist3(P, &crease[3 * m]));
+        ASSERT_EQ(GetClosestPointOnSurfaceResult(s, P, &u, &v, S, &d, &g.x, &g.y, &g.z, &e), 0);
+        EXPECT_LE(std::fabs(d), least + 1e-9 * pl.size) << L << " " << k;
+        ASSERT_EQ(FindClosestPointOnBspline(s, P[0], P[1], P[2], out), 1);
+        EXPECT_LE(VecDist3(P, out), least + 1e-9 * pl.size) << L << " " << k;
+      }
+  }
+}
+
 }  // namespace
