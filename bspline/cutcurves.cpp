@@ -48,17 +48,34 @@ void PointAt(const Bspline* c, double t, double uv[2]) { Eval2DPointOnCurve2Arra
 
 int Code(double x, double lo, double hi) { return x <= lo ? -1 : (x >= hi ? 1 : 0); }
 
-}  // namespace
-
-int DomainBoundaryCrossings(Bspline* curve, double* params, int* count) {
-  *count = 0;
-  if (!curve || curve->dimension != 2 || !curve->owner || !curve->knotsU) return -2;
-  Rect box = DomainOf(curve->owner);
+Rect Widened(Rect box) {
   for (int k = 0; k < 2; ++k) {
     const double widen = kWidenShare * (box.hi[k] - box.lo[k]);
     box.lo[k] -= widen;
     box.hi[k] += widen;
   }
+  return box;
+}
+
+// For a curve without crossings of the widened rectangle: its ends and middle all beyond it (all
+// three, so that an excursion the crossing search passed over does not make an inside curve out).
+bool OutsideWidened(const Bspline* curve, const Rect& box) {
+  const Rect wide = Widened(box);
+  const double a = curve->knotsU[curve->degreeU], b = curve->knotsU[NumCtrlU(curve)];
+  for (double t : {a, 0.5 * (a + b), b}) {
+    double uv[2];
+    PointAt(curve, t, uv);
+    if (Code(uv[0], wide.lo[0], wide.hi[0]) == 0 && Code(uv[1], wide.lo[1], wide.hi[1]) == 0) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int DomainBoundaryCrossings(Bspline* curve, double* params, int* count) {
+  *count = 0;
+  if (!curve || curve->dimension != 2 || !curve->owner || !curve->knotsU) return -2;
+  const Rect box = Widened(DomainOf(curve->owner));
   const int p = curve->degreeU, m = curve->interiorU;
   const double* K = curve->knotsU;
   const double range = K[p + m + 1] - K[p];
@@ -172,6 +189,25 @@ Bspline* DomainEdgePiece(double uA, double vA, double uB, double vB, int edge,
   return c;
 }
 
+namespace {
+
+// Unlinks the curve's node from the first loop of srf that holds it, unless it is the loop's only
+// node (freeing the curve then dissolves the loop, as it always did).
+void DropFromTrimLoop(const Bspline* curve, Bspline* srf) {
+  for (TrimList* loop = srf->trims; loop; loop = loop->next) {
+    for (BsplineList** link = &loop->loopCurves; *link; link = &(*link)->next) {
+      BsplineList* node = *link;
+      if (node->item != curve) continue;
+      if (link == &loop->loopCurves && !node->next) return;
+      *link = node->next;
+      Free(node);
+      return;
+    }
+  }
+}
+
+}  // namespace
+
 void SpliceIntoTrimLoop(Bspline* oldCurve, BsplineList* newHead, BsplineList* newTail,
                         Bspline* srf) {
   if (!oldCurve || !newHead || !newTail || !srf) return;
@@ -200,7 +236,10 @@ int CutCurveAtDomain(Bspline* curve) {
   if (!params || KernelFailed()) return -2;
   int n = 0;
   if (DomainBoundaryCrossings(curve, params, &n) != 0 || n < 2) return -2;
-  if (n == 2) return 0;
+  // No crossing: the curve lies wholly inside the widened rectangle, or wholly outside it, where
+  // it is one portion beside an edge or beyond a corner like any other; left as it was, a side
+  // of a trim loop beyond an edge would stay there, the loop open by its distance from the edge.
+  if (n == 2 && !OutsideWidened(curve, box)) return 0;
 
   // Until the curve is freed at the end, every failure puts everything back as it was.
   auto made = OwnedArray<Bspline, FreeBspline>::Zeroed(n - 1);
@@ -267,6 +306,9 @@ int CutCurveAtDomain(Bspline* curve) {
   if (head && FindTrimCurve(curve, srf)) {
     SpliceIntoTrimLoop(curve, head, tail, srf);
   } else {
+    // Nothing of the curve kept (it ran beyond a corner): its neighbours in the loop end at that
+    // corner, so the loop goes on without it; freeing the curve would dissolve the whole loop.
+    if (!head) DropFromTrimLoop(curve, srf);
     while (head) {
       BsplineList* next = head->next;
       Free(head);

@@ -24,8 +24,10 @@ void ReplaceCurvesOnSurfaceMultiple(Bspline* oldCurve, BsplineList* newHead,
                                     BsplineList* newTail, Bspline* srf);
 
 // Replaces one 2D curve by its portions (pushed on its owner's curve list and put in its place
-// in its trim loop) and frees it; a curve that never leaves the rectangle stays as it is. 0, or
-// -2 with the curve, the curve list and the trim loops unchanged.
+// in its trim loop) and frees it; a curve that never leaves the rectangle stays as it is. A curve
+// wholly beyond the rectangle is one such portion: beside an edge the piece of that edge between
+// its ends, beyond a corner nothing (its loop goes on without it, unless it was the loop's only
+// curve). 0, or -2 with the curve, the curve list and the trim loops unchanged.
 int BreakCurveOnSurface(Bspline* curve);
 
 // BreakCurveOnSurface on every curve of the surface's curve list; the first failure stops the

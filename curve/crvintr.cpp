@@ -1333,18 +1333,51 @@ int ResolvePair(Search& s, double a0, double a1, double b0, double b1, int depth
   if (InStretch(s, a0, a1, b0, b1)) return 0;
   PieceHull A, B;
   double boxA[6], boxB[6];
-  // The hulls are exact: round-off is all the margin they need.
+  // The hulls are exact: round-off is all the margin they need to hold no crossing. But where a
+  // curve ends, a pair apart by less than the meeting gap may still hold a meeting: curves made a
+  // round-off apart, in a chain or one ending on the other, meet at their closest approach, which
+  // a refinement from the pair's middle reaches. Such a pair is refined so once, unless a meeting
+  // in it is listed already, and never halved. Inner pairs that close are passed over: beside a
+  // touching every pair along it is, and refining them all cost a fifth more on circles.
   const double margin = 1e-12 * s.size;
+  const auto holdsEnd = [](const CurveSide& c, double t0, double t1) {
+    return !c.closes && (t0 <= c.curve->umin || t1 >= c.curve->umax);
+  };
+  const bool atEnd = holdsEnd(s.a, a0, a1) || holdsEnd(s.b, b0, b1);
+  const double meetMargin = atEnd ? kMeetingGap * s.size : margin;
+  bool near = false;
   if (CutPiece(s.a, a0, a1, &A) && CutPiece(s.b, b0, b1, &B)) {
-    if (HullsApart(A, B, margin)) return 0;
+    if (HullsApart(A, B, meetMargin)) return 0;
+    near = atEnd && HullsApart(A, B, margin);
     A.Box(boxA);
     B.Box(boxB);
   } else {  // pieces over many spans of a high degree: their boxes, until halving shortens them
     int firstA = s.a.curve->degreeU, firstB = s.b.curve->degreeU;
     ExactBox(s.a, a0, a1, &firstA, boxA);
     ExactBox(s.b, b0, b1, &firstB, boxB);
-    for (int q = 0; q < 3; ++q)
-      if (boxA[q] - margin > boxB[q + 3] + margin || boxB[q] - margin > boxA[q + 3] + margin) return 0;
+    const auto apart = [&](double m) {
+      for (int q = 0; q < 3; ++q)
+        if (boxA[q] - m > boxB[q + 3] + m || boxB[q] - m > boxA[q + 3] + m) return true;
+      return false;
+    };
+    if (apart(meetMargin)) return 0;
+    near = atEnd && apart(margin);
+  }
+  if (near) {
+    if (ListedWithin(s.list, a0, a1, b0, b1)) return 0;
+    double sA = 0.5 * (a0 + a1), sB = 0.5 * (b0 + b1);
+    int iA = GrevilleInterval(s.a, sA, 0), iB = GrevilleInterval(s.b, sB, 0);
+    if (!RefineMeeting(s, &sA, &sB) || InStretch(s, sA, sA, sB, sB)) return 0;
+    Stretch t;
+    if (s.stretchCount < kMostStretches && OverlapAt(s, sA, sB, &t)) {
+      if (s.stopAtOverlap) return 99;
+      s.stretches[s.stretchCount++] = t;
+      DropMeetingsOnStretches(s);
+      int jA = iA, jB = iB;
+      if (ListMeeting(s, t.a0, t.b0, iA, iB) == -2 || ListMeeting(s, t.a1, t.b1, jA, jB) == -2) return -2;
+      return 0;
+    }
+    return ListMeeting(s, sA, sB, iA, iB) == -2 ? -2 : 0;
   }
   const double limit = kSmallestPiece * s.size;
   const bool small = depth >= kMaxHalvings || (BoxDiagonal(boxA) <= limit && BoxDiagonal(boxB) <= limit);

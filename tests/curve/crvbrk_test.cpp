@@ -251,3 +251,74 @@ TEST_F(CurveBreakTest, TooManyCrossingsAreRefused) {
 }
 
 }  // namespace
+
+namespace {
+
+// Each piece of the loop lies in the rectangle of side `side` from `lo` (to its widening) and
+// ends where the next starts.
+void ExpectClosedInside(const TrimList* loop, double lo, double side) {
+  const std::vector<Bspline*> items = LoopItems(loop);
+  ASSERT_FALSE(items.empty());
+  for (size_t i = 0; i < items.size(); ++i) {
+    const Bspline* c = items[i];
+    for (int k = 0; k <= 20; ++k) {
+      double p[3];
+      RefEvalCurve(c, c->umin + (c->umax - c->umin) * k / 20.0, p);
+      for (int q = 0; q < 2; ++q) {
+        EXPECT_GE(p[q], lo - 2e-6 * side) << i;
+        EXPECT_LE(p[q], lo + side + 2e-6 * side) << i;
+      }
+    }
+    const Bspline* next = items[(i + 1) % items.size()];
+    double a[3], b[3];
+    RefEvalCurve(c, c->umax, a);
+    RefEvalCurve(next, next->umin, b);
+    EXPECT_LT(std::hypot(a[0] - b[0], a[1] - b[1]), 2e-6 * side) << i;
+  }
+}
+
+}  // namespace
+
+// A side of a trim loop that never crosses the rectangle but lies wholly beyond it is broken like
+// the parts of other sides out there: beside an edge it becomes the piece of that edge, beyond a
+// corner it leaves the loop, whose neighbouring pieces meet at the corner. Left as it was, the
+// side stayed out there and the loop was open by its distance from the edge.
+TEST_F(CurveBreakTest, SidesWhollyBeyondTheRectangleAreBrokenToo) {
+  for (double side : {1.0, 1e-6, 1e6})
+    for (double away : {0.0, 1e4}) {
+      PatchOptions o;
+      o.umin = o.vmin = away * side;
+      o.umax = o.vmax = away * side + side;
+      const auto at = [&](double x) { return o.umin + side * x; };
+      // The box [0.3, 1.2] x [0.2, 0.8]: its side u = 1.2 lies beside the edge u = umax.
+      Bspline* s = BuildFunctionPatch([](double x, double y) { return x * y; }, o);
+      TrimList* loop = AddLoop(s, SquareCurves(s, at(0.3), at(0.2), at(1.2), at(0.8)));
+      ASSERT_EQ(BreakAllCurvesOnSurface(s), 0);
+      ASSERT_EQ(s->trims, loop);
+      ExpectClosedInside(loop, o.umin, side);
+      const std::vector<Bspline*> box = LoopItems(loop);
+      ASSERT_EQ(box.size(), 4u) << side << " " << away;
+      double a[3], b[3];
+      RefEvalCurve(box[1], box[1]->umin, a);
+      RefEvalCurve(box[1], box[1]->umax, b);
+      EXPECT_EQ(a[0], o.umax);
+      EXPECT_EQ(b[0], o.umax);
+      EXPECT_NEAR(a[1], at(0.2), 1e-12 * (side + o.umin));
+      EXPECT_NEAR(b[1], at(0.8), 1e-12 * (side + o.umin));
+      FreeBspline(s);
+
+      // A triangle whose middle side lies beyond the corner (umax, vmax).
+      s = BuildFunctionPatch([](double x, double y) { return x * y; }, o);
+      const double c[4][2] = {{0.5, 0.5}, {1.2, 1.1}, {1.1, 1.3}, {0.5, 0.5}};
+      std::vector<Bspline*> sides;
+      for (int k = 0; k < 3; ++k)
+        sides.push_back(BuildCurveOnSurface(s, 1, {at(c[k][0]), at(c[k][1]), at(c[k + 1][0]), at(c[k + 1][1])}));
+      loop = AddLoop(s, sides);
+      ASSERT_EQ(BreakAllCurvesOnSurface(s), 0);
+      ASSERT_EQ(s->trims, loop);
+      ExpectClosedInside(loop, o.umin, side);
+      EXPECT_EQ(LoopItems(loop).size(), 4u) << side << " " << away;
+      EXPECT_EQ(ListItems(s).size(), 4u) << side << " " << away;
+      FreeBspline(s);
+    }
+}

@@ -1464,3 +1464,36 @@ TEST_F(CurveMeetingsTest, AStretchRunsAcrossAVertexDoubledAtOrdinaryKnotSpacing)
 }
 
 }  // namespace
+
+namespace {
+
+// Curves whose ends lie a gap below the meeting gap (1e-7 of the size) apart meet there, as a
+// refined pair that close does; at 1e-5 of the size they do not. A line starts a gap g above a
+// planar cubic's end or a point inside it (the cubic in z = 0, so g is the distance exactly) and
+// rises away from it. The search had taken pieces more than 1e-12 of the size apart as holding
+// no meeting, and missed these.
+TEST_F(CurveMeetingsTest, EndsAGapBelowTheMeetingGapApartMeet) {
+  AtEveryPlacement([&](double scale, const double shift[3]) {
+    for (double at : {1.0, 0.5})
+      for (double gap : {1e-10, 1e-8, 1e-5})
+        for (const bool swapped : {false, true}) {
+          BsplineKeeper keep;
+          Bspline* cubic = keep(BuildCurve(3, 3, GraphPoints({0.0, 0.4, -0.2, 0.3, 0.1}, 3)));
+          double P[3];
+          RefEvalCurve(cubic, at, P);
+          Bspline* line = keep(BuildCurve(1, 3, {P[0], P[1], gap, P[0] + 0.2, P[1] - 0.3, 0.5}));
+          Move(cubic, scale, shift);
+          Move(line, scale, shift);
+          const std::vector<Meeting> m = MeetingsAlong(cubic, line, swapped);
+          if (gap > 1e-7) {
+            EXPECT_TRUE(m.empty()) << at << " " << gap << " " << swapped << " scale " << scale << " shift " << shift[0];
+            continue;
+          }
+          ASSERT_EQ(m.size(), 1u) << at << " " << gap << " " << swapped << " scale " << scale << " shift " << shift[0];
+          EXPECT_NEAR(m[0].t1, at, 1e-6) << gap << " " << swapped << " scale " << scale << " shift " << shift[0];
+          EXPECT_NEAR(m[0].t2, 0.0, 1e-6) << gap << " " << swapped << " scale " << scale << " shift " << shift[0];
+        }
+  });
+}
+
+}  // namespace
