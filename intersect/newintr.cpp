@@ -735,31 +735,45 @@ int SeedBeyondPoles(Bspline* s1, Bspline* s2, const double* us1, const double* v
       if (!(round ? s[k]->closedV : s[k]->closedU)) continue;
       // The node farthest from both poles.
       const double A[3] = {ends[0]->x, ends[0]->y, ends[0]->z}, B[3] = {ends[1]->x, ends[1]->y, ends[1]->z};
+      auto fromPoles = [&](const IntersectionTraceNode* n) {
+        const double X[3] = {n->x, n->y, n->z};
+        return std::fmin(VecDist3(X, A), VecDist3(X, B));
+      };
       const IntersectionTraceNode* mid = nullptr;
       double best = 0.0;
-      for (const IntersectionTraceNode* n = t->head; n; n = n->next) {
-        const double X[3] = {n->x, n->y, n->z}, d = std::fmin(VecDist3(X, A), VecDist3(X, B));
-        if (d > best) best = d, mid = n;
-      }
+      for (const IntersectionTraceNode* n = t->head; n; n = n->next)
+        if (fromPoles(n) > best) best = fromPoles(n), mid = n;
       if (!mid || !(best > kPassedPoleTolBs * tolB)) continue;
-      double q[4] = {mid->u1, mid->v1, mid->u2, mid->v2}, P[3], S[3], dist, step;
       const double lo = round ? s[k]->knotsV[s[k]->degreeV] : s[k]->knotsU[s[k]->degreeU];
       const double range = (round ? s[k]->knotsV[NumCtrlV(s[k])] : s[k]->knotsU[NumCtrlU(s[k])]) - lo;
-      double& w = q[2 * k + round];
-      w += 0.5 * range;
-      if (w > lo + range) w -= range;
-      Eval3DPointOnSurfCoord(s[k], q[2 * k], q[2 * k + 1], 0, 0, P);
-      const int o = 1 - k;
-      if (FindClosestUVPointGuessDist(s[o], P, S, &q[2 * o], &q[2 * o + 1], &dist, &step, 10) != 0) continue;
-      double r[4] = {q[0], q[1], q[2], q[3]};
-      if (!RefineSeedOntoBranch(s1, s2, r, q, P, tolB)) continue;
-      // The landing lies beyond the poles from the traced half, on no trace: farther than a
-      // quarter of the middle's distance from the poles from every chord (the traced half lies
-      // about that whole distance away; a chord of the other half traced bows off it by a few
-      // hundredths of it).
-      double d = std::fabs(q[2 * k + round] - (round ? (k ? mid->v2 : mid->v1) : (k ? mid->u2 : mid->u1)));
-      d = std::fmin(d, range - d);
-      if (!(d > kBeyondPoleShare * range) || NearTracedBranch(list, nullptr, P, kBeyondPoleShare * best)) continue;
+      // The point half a turn round the poles from node n, refined onto the branch into q and P:
+      // it lies beyond the poles from the traced half, on no trace, when farther than a quarter
+      // of the middle's distance from the poles from every chord (the traced half lies about
+      // that whole distance away from the middle's; a chord of the other half traced bows off it
+      // by a few hundredths of it, one from a pole by as much beside the pole).
+      double q[4], P[3];
+      auto beyond = [&](const IntersectionTraceNode* n) {
+        if (!(fromPoles(n) > kPassedPoleTolBs * tolB)) return false;
+        q[0] = n->u1, q[1] = n->v1, q[2] = n->u2, q[3] = n->v2;
+        double& w = q[2 * k + round];
+        w += 0.5 * range;
+        if (w > lo + range) w -= range;
+        Eval3DPointOnSurfCoord(s[k], q[2 * k], q[2 * k + 1], 0, 0, P);
+        const int o = 1 - k;
+        double S[3], dist, step;
+        if (FindClosestUVPointGuessDist(s[o], P, S, &q[2 * o], &q[2 * o + 1], &dist, &step, 10) != 0) return false;
+        double r[4] = {q[0], q[1], q[2], q[3]};
+        if (!RefineSeedOntoBranch(s1, s2, r, q, P, tolB)) return false;
+        double d = std::fabs(q[2 * k + round] - (round ? (k ? n->v2 : n->v1) : (k ? n->u2 : n->u1)));
+        d = std::fmin(d, range - d);
+        return d > kBeyondPoleShare * range && !NearTracedBranch(list, nullptr, P, kBeyondPoleShare * best);
+      };
+      // From the middle first; where a stretch from a pole along the seam's far side holds that
+      // point, and its march stopped on the seam short of the other pole, from the other nodes
+      // (the stretch beyond the seam had no trace: 0.3 of the loop left out).
+      bool landed = beyond(mid);
+      for (const IntersectionTraceNode* n = t->head; n && !landed; n = n->next) landed = n != mid && beyond(n);
+      if (!landed) continue;
       // The traced half marked the boxes about both poles, and near a small sphere a point of the
       // half beyond lies within the chord height of its chords, running its way somewhere round
       // the loop: the march would take itself for that half traced again and be dropped. It marks

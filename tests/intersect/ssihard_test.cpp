@@ -5530,3 +5530,16 @@ TEST_F(HardIntersections, AStretchAlongTheSeamUnderASeededHalfIsDropped) {
       5.1536690017908668, 4.4727778857818397, 0.43789148481684104, 3.9905141870152794, 1e-3, 1e-3);
   ExpectSunkLoopThroughPole(k, Placed(1.0, 0.0), M_PI / 180);
 }
+
+// The loop of AStretchAlongTheSeamUnderASeededHalfIsDropped with a sphere of radius 1e-4: the
+// stretch from a pole along the seam's far side stopped on the seam short of the other pole, and
+// held the point half a turn round the poles from the traced half's middle, so the half beyond the
+// poles had no seed and the stretch on from the seam to the other pole was left out (1.5e-5 of the
+// size, 0.3 of the loop). The half is seeded from another node where the middle's point is held.
+// At size 1, either surface first: every exact point of the loop near a branch, every sample on
+// both surfaces, the loop traced once.
+TEST_F(HardIntersections, TheHalfBeyondThePolesIsSeededBesideAStretchThatHoldsItsMiddle) {
+  const SunkSphereThroughPole k = SunkSphereThroughPole::OnCylinder(
+      5.1536690017908668, 4.472741397766633, 0.43789148481684104, 3.9905141870152794, 1e-4, 1e-4);
+  ExpectSunkLoopThroughPole(k, Placed(1.0, 0.0), M_PI / 180);
+}
