@@ -578,6 +578,12 @@ bool CrawledRoundAPole(const Bspline* s1, const Bspline* s2, const IntersectionT
 // for one beside the trace that ended there, every seed of a loop through both poles of a small
 // sphere was dropped, and the half beyond the poles lost.
 constexpr double kBeyondPoleShare = 0.25;
+// A trace seeded on the half of a loop beyond both poles (SeedBeyondPoles) runs along the branch
+// with chords bowing off it by about a hundredth of its middle's distance from the poles (some
+// ten chords a half turn). A trace within this share of that distance of it at every node, and
+// reaching farther than that, lies on it; one on the half across the poles lies as far from it
+// as from the nearer pole, and a crawl about a pole reaches no farther.
+constexpr double kOnSeededShare = 0.05;
 
 // The node beside n along the branch of the open trace t when n is an end of it, else null. A
 // trace holds its seed at the head, the forward march's nodes up to the turn, then the backward
@@ -675,6 +681,9 @@ bool BesideTracedPole(const Bspline* s1, const Bspline* s2, PairPoles& poles, co
   return false;
 }
 
+// Takes the trace out of the list and frees it with its nodes.
+void UnlinkTrace(IntersectionTraceList* list, IntersectionTrace* t);
+
 }  // namespace
 
 // ---- The driver ------------------------------------------------------------------------------
@@ -731,12 +740,18 @@ int PoleEndOf(const Bspline* s, const IntersectionTraceNode* n, double tolB, int
 // opposite the traced half's: from the traced half's node farthest from both poles, the point
 // half a turn round the poles is refined onto the branch and traced as a seed, unless a trace
 // passes it already (the other half traced). Only open traces present on entry are looked at; 0,
-// or -2 on no memory.
+// or -2 on no memory. Those lying wholly on a seeded trace go afterwards: a stretch from a pole
+// along the seam's far side within a degree of it, where the seeded half runs on the near side,
+// or the traced half itself where the march from the seed passed a pole instead of stopping on
+// it and went on round the loop back to the seed (at size 1e6 moved 1e4 sizes off the origin,
+// the small sphere first); held twice, they came out as a twelfth to a half turn more.
 int SeedBeyondPoles(Bspline* s1, Bspline* s2, const double* us1, const double* vs1, const double* us2,
                     const double* vs2, int** marks, IntersectionTraceList* list, double tolA, double tolB) {
   Bspline* s[2] = {s1, s2};
   const int rows = BoxArrayCount(s1, 0) * BoxArrayCount(s1, 1), cols = BoxArrayCount(s2, 0) * BoxArrayCount(s2, 1);
   int** own = nullptr;  // the caller's tracking scope frees it
+  IntersectionTrace* const entryTail = list->count > 0 ? list->tail : nullptr;
+  double reach = HUGE_VAL;  // kOnSeededShare of the least middle's distance from the poles
   int left = list->count;
   for (IntersectionTrace* t = list->count > 0 ? list->head : nullptr; t && left > 0; t = t->next, --left) {
     if (!t->open || t->nodeCount < 3 || !t->turn) continue;
@@ -751,31 +766,45 @@ int SeedBeyondPoles(Bspline* s1, Bspline* s2, const double* us1, const double* v
       if (!(round ? s[k]->closedV : s[k]->closedU)) continue;
       // The node farthest from both poles.
       const double A[3] = {ends[0]->x, ends[0]->y, ends[0]->z}, B[3] = {ends[1]->x, ends[1]->y, ends[1]->z};
+      auto fromPoles = [&](const IntersectionTraceNode* n) {
+        const double X[3] = {n->x, n->y, n->z};
+        return std::fmin(VecDist3(X, A), VecDist3(X, B));
+      };
       const IntersectionTraceNode* mid = nullptr;
       double best = 0.0;
-      for (const IntersectionTraceNode* n = t->head; n; n = n->next) {
-        const double X[3] = {n->x, n->y, n->z}, d = std::fmin(VecDist3(X, A), VecDist3(X, B));
-        if (d > best) best = d, mid = n;
-      }
+      for (const IntersectionTraceNode* n = t->head; n; n = n->next)
+        if (fromPoles(n) > best) best = fromPoles(n), mid = n;
       if (!mid || !(best > kPassedPoleTolBs * tolB)) continue;
-      double q[4] = {mid->u1, mid->v1, mid->u2, mid->v2}, P[3], S[3], dist, step;
       const double lo = round ? s[k]->knotsV[s[k]->degreeV] : s[k]->knotsU[s[k]->degreeU];
       const double range = (round ? s[k]->knotsV[NumCtrlV(s[k])] : s[k]->knotsU[NumCtrlU(s[k])]) - lo;
-      double& w = q[2 * k + round];
-      w += 0.5 * range;
-      if (w > lo + range) w -= range;
-      Eval3DPointOnSurfCoord(s[k], q[2 * k], q[2 * k + 1], 0, 0, P);
-      const int o = 1 - k;
-      if (FindClosestUVPointGuessDist(s[o], P, S, &q[2 * o], &q[2 * o + 1], &dist, &step, 10) != 0) continue;
-      double r[4] = {q[0], q[1], q[2], q[3]};
-      if (!RefineSeedOntoBranch(s1, s2, r, q, P, tolB)) continue;
-      // The landing lies beyond the poles from the traced half, on no trace: farther than a
-      // quarter of the middle's distance from the poles from every chord (the traced half lies
-      // about that whole distance away; a chord of the other half traced bows off it by a few
-      // hundredths of it).
-      double d = std::fabs(q[2 * k + round] - (round ? (k ? mid->v2 : mid->v1) : (k ? mid->u2 : mid->u1)));
-      d = std::fmin(d, range - d);
-      if (!(d > kBeyondPoleShare * range) || NearTracedBranch(list, nullptr, P, kBeyondPoleShare * best)) continue;
+      // The point half a turn round the poles from node n, refined onto the branch into q and P:
+      // it lies beyond the poles from the traced half, on no trace, when farther than a quarter
+      // of the middle's distance from the poles from every chord (the traced half lies about
+      // that whole distance away from the middle's; a chord of the other half traced bows off it
+      // by a few hundredths of it, one from a pole by as much beside the pole).
+      double q[4], P[3];
+      auto beyond = [&](const IntersectionTraceNode* n) {
+        if (!(fromPoles(n) > kPassedPoleTolBs * tolB)) return false;
+        q[0] = n->u1, q[1] = n->v1, q[2] = n->u2, q[3] = n->v2;
+        double& w = q[2 * k + round];
+        w += 0.5 * range;
+        if (w > lo + range) w -= range;
+        Eval3DPointOnSurfCoord(s[k], q[2 * k], q[2 * k + 1], 0, 0, P);
+        const int o = 1 - k;
+        double S[3], dist, step;
+        if (FindClosestUVPointGuessDist(s[o], P, S, &q[2 * o], &q[2 * o + 1], &dist, &step, 10) != 0) return false;
+        double r[4] = {q[0], q[1], q[2], q[3]};
+        if (!RefineSeedOntoBranch(s1, s2, r, q, P, tolB)) return false;
+        double d = std::fabs(q[2 * k + round] - (round ? (k ? n->v2 : n->v1) : (k ? n->u2 : n->u1)));
+        d = std::fmin(d, range - d);
+        return d > kBeyondPoleShare * range && !NearTracedBranch(list, nullptr, P, kBeyondPoleShare * best);
+      };
+      // From the middle first; where a stretch from a pole along the seam's far side holds that
+      // point, and its march stopped on the seam short of the other pole, from the other nodes
+      // (the stretch beyond the seam had no trace: 0.3 of the loop left out).
+      bool landed = beyond(mid);
+      for (const IntersectionTraceNode* n = t->head; n && !landed; n = n->next) landed = n != mid && beyond(n);
+      if (!landed) continue;
       // The traced half marked the boxes about both poles, and near a small sphere a point of the
       // half beyond lies within the chord height of its chords, running its way somewhere round
       // the loop: the march would take itself for that half traced again and be dropped. It marks
@@ -789,8 +818,25 @@ int SeedBeyondPoles(Bspline* s1, Bspline* s2, const double* us1, const double* v
       if (rc == -2) return -2;
       for (long long i = 0; i < 1LL * rows * cols; ++i) marks[0][i] |= own[0][i];
       if (rc == -20) DropDeadSeedTrace(list);
+      else reach = std::fmin(reach, kOnSeededShare * best);
       break;
     }
+  }
+  if (!entryTail || !entryTail->next || !(reach < HUGE_VAL)) return 0;
+  const IntersectionTraceList seeded = {1, entryTail->next, list->tail};
+  for (IntersectionTrace *t = list->head, *next = nullptr; t != seeded.head; t = next) {
+    next = t->next;
+    // A crawl a few tolerances long about a pole is left: the loop's curves join across the pole
+    // there (dropped, 2 degrees of the loop went missing beside the other pole).
+    double extent = 0.0;
+    for (const IntersectionTraceNode* n = t->head; n; n = n->next)
+      extent = std::fmax(extent, std::hypot(n->x - t->head->x, n->y - t->head->y, n->z - t->head->z));
+    bool onSeeded = t->open != 0 && extent > reach;
+    for (const IntersectionTraceNode* n = t->head; n && onSeeded; n = n->next) {
+      const double X[3] = {n->x, n->y, n->z};
+      onSeeded = NearTracedBranch(&seeded, nullptr, X, reach);
+    }
+    if (onSeeded) UnlinkTrace(list, t);
   }
   return 0;
 }

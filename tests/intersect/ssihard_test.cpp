@@ -5527,3 +5527,39 @@ TEST_F(HardIntersections, AMarchOntoAPoleBesideTheLoopIsPulledBackOntoIt) {
   SunkSphereThroughPole::Across(k.a, k.e);
   ExpectSunkLoopAtThreeSizes(k, M_PI / 180);
 }
+
+// The loop of TheHalfBeyondBothPolesOfALoopBesideTheSeamIsTraced at size 1e6 moved 1e4 x the size:
+// with the small sphere first, the march from the seed half a turn round the poles passed a pole
+// and went on round the half traced already back to the seed, closing the loop whole, and that
+// half came out twice (one and a half turns). The closed loop stands for the half. Either surface
+// first: every exact point of the loop near a branch, every sample on both surfaces, the loop
+// traced once.
+TEST_F(HardIntersections, ASeededMarchClosingALoopThroughBothPolesTakesTheHalfItRanOver) {
+  const SunkSphereThroughPole k = SunkSphereThroughPole::OnCylinder(0.0, 0.4, 0.3, 1.0759954838545043, 1e-3, 1e-3);
+  ExpectSunkLoopThroughPole(k, Placed(1e6, 1e4), M_PI / 180);
+}
+
+// A sphere of radius 1e-3 centred on a unit cylinder on turned axes, turned so that its loop runs
+// through both poles, one half 0.3 degree from the sphere's seam: a trace from a pole ran along
+// the seam's far side for 30 degrees and stopped, and the half seeded beyond the poles ran the
+// whole way on the near side, over that stretch too (one and a twelfth turns, the fit 2e-6 of the
+// size off the surfaces). A trace lying on a seeded half goes. At size 1, either surface first:
+// every exact point of the loop near a branch, every sample on both surfaces, the loop traced once.
+TEST_F(HardIntersections, AStretchAlongTheSeamUnderASeededHalfIsDropped) {
+  const SunkSphereThroughPole k = SunkSphereThroughPole::OnCylinder(
+      5.1536690017908668, 4.4727778857818397, 0.43789148481684104, 3.9905141870152794, 1e-3, 1e-3);
+  ExpectSunkLoopThroughPole(k, Placed(1.0, 0.0), M_PI / 180);
+}
+
+// The loop of AStretchAlongTheSeamUnderASeededHalfIsDropped with a sphere of radius 1e-4: the
+// stretch from a pole along the seam's far side stopped on the seam short of the other pole, and
+// held the point half a turn round the poles from the traced half's middle, so the half beyond the
+// poles had no seed and the stretch on from the seam to the other pole was left out (1.5e-5 of the
+// size, 0.3 of the loop). The half is seeded from another node where the middle's point is held.
+// At size 1, either surface first: every exact point of the loop near a branch, every sample on
+// both surfaces, the loop traced once.
+TEST_F(HardIntersections, TheHalfBeyondThePolesIsSeededBesideAStretchThatHoldsItsMiddle) {
+  const SunkSphereThroughPole k = SunkSphereThroughPole::OnCylinder(
+      5.1536690017908668, 4.472741397766633, 0.43789148481684104, 3.9905141870152794, 1e-4, 1e-4);
+  ExpectSunkLoopThroughPole(k, Placed(1.0, 0.0), M_PI / 180);
+}
