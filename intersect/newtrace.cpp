@@ -3048,6 +3048,18 @@ bool ReachesShortFirstChord(const March& m, const IntersectionTrace* tr, const P
   return l <= kShortFirstChordTols * m.tolB && VecDist3(P, A) <= reach && VecDist3(P, B) <= reach;
 }
 
+// True when P (at c) lies within two loosenesses of the branch along itself of the trace's seed
+// (the point tolerance over the sine between the normals at c): the loop has come back to its
+// seed. A seed a little beside a crease, its first step a whole step over the face it lies on,
+// is come back to across the crease: the march lands on the crease a few point tolerances
+// beside the seed, behind it in the parameters (Closes) and turned from the first chord by the
+// branch's bend there (ArrivesAlongFirstChord); marching on, it stepped over the first chord,
+// was stopped as going round another branch's loop, and the march back went round it again.
+bool LandsBesideSeed(const March& m, const IntersectionTrace* tr, const Params& c, const double P[3]) {
+  const double A[3] = {tr->head->x, tr->head->y, tr->head->z};
+  return VecDist3(P, A) <= 2.0 * m.tolB / std::fmax(NormalSine(m, c), kLeastTightening);
+}
+
 // True when P lies nearer the trace's seed (its head) than some node after it: a march closing
 // its loop has gone away from the seed and comes back toward it. One that turns about an arc's
 // vertex just past its first node runs back between the seed and that node in a surface's
@@ -3964,7 +3976,8 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
                ((BesideChord(tr->head, tr->head->next, P) && Closes(cur, second, ref) &&
                  ArrivesAlongFirstChord(m, tr, prev, P)) ||
                 (seedBesidePole && ChordPasses(tr->tail, P, tr->head, m.tolB)) ||
-                StepsOverFirstChord(tr, prev, cur, P) || ReachesShortFirstChord(m, tr, cur, P)) &&
+                StepsOverFirstChord(tr, prev, cur, P) || ReachesShortFirstChord(m, tr, cur, P) ||
+                LandsBesideSeed(m, tr, cur, P)) &&
                CameBack(tr, P)) {
       const double H[3] = {tr->head->x, tr->head->y, tr->head->z};
       Params closing = seed;

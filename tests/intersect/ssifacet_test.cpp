@@ -507,4 +507,27 @@ TEST_F(FacetIntersections, AMarchTurnsRoundACreaseCornerInsteadOfCrawlingToIt) {
   }
 }
 
+// A loop seeded a little beside a crease of a 12 x 8 net (not on it), its first step a whole step
+// over the face the seed lies on. Coming round, the march landed on the crease a few point
+// tolerances beside the seed, behind it in the parameters and bent from the first chord, and was
+// not closed there: it stepped on over its first chord, was stopped as going round another
+// branch's loop, and the march back from the seed went round the loop again (the torus first:
+// the loop twice as long). Both orders give the loop's length (size 1e-6, moved 1e4 sizes out).
+TEST_F(FacetIntersections, ALoopLandingOnACreaseBesideItsSeedCloses) {
+  const Cut c = {{0.14182261852429306, -0.9670447153199736, -0.21144943472760569},
+                 {1.2014702254152883, 0.48017278305470135, -0.33105617728570802},
+                 {0.52898546195406648, -0.10651157156201457, 0.84192022553483803}, 0.18320202838433031,
+                 3.2799843650128366};
+  const PlacedCut pc(c, 1e-6);
+  BsplineKeeper keep;
+  Bspline* torus = keep(TorusNet(12, 8, c.start, pc.net));
+  Bspline* cylinder = keep(shapes::Cylinder(c.axis, c.seam, c.radius, -3.5, 3.5, pc.at));
+  double total[2] = {0.0, 0.0};
+  for (int first = 0; first < 2; ++first)
+    for (const auto& b : first ? Branches(cylinder, torus, 400) : Branches(torus, cylinder, 400))
+      for (size_t i = 1; i < b.size(); ++i) total[first] += Dist(b[i], b[i - 1]);
+  EXPECT_GT(total[1], 0.0);
+  EXPECT_NEAR(total[0], total[1], 1e-3 * total[1]);
+}
+
 }  // namespace
