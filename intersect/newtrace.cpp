@@ -3048,16 +3048,20 @@ bool ReachesShortFirstChord(const March& m, const IntersectionTrace* tr, const P
   return l <= kShortFirstChordTols * m.tolB && VecDist3(P, A) <= reach && VecDist3(P, B) <= reach;
 }
 
-// True when P (at c) lies within two loosenesses of the branch along itself of the trace's seed
-// (the point tolerance over the sine between the normals at c): the loop has come back to its
-// seed. A seed a little beside a crease, its first step a whole step over the face it lies on,
-// is come back to across the crease: the march lands on the crease a few point tolerances
-// beside the seed, behind it in the parameters (Closes) and turned from the first chord by the
-// branch's bend there (ArrivesAlongFirstChord); marching on, it stepped over the first chord,
+// True when P (at c), on a crease of either surface, lies within two loosenesses of the branch
+// along itself of the trace's seed (the point tolerance over the sine between the normals at c): the
+// loop has come back to its seed. A seed a little beside a crease, its first step a whole step over
+// the face it lies on, is come back to across the crease: the march lands on the crease a few point
+// tolerances beside the seed, behind it in the parameters (Closes) and turned from the first chord
+// by the branch's bend there (ArrivesAlongFirstChord); marching on, it stepped over the first chord,
 // was stopped as going round another branch's loop, and the march back went round it again.
 bool LandsBesideSeed(const March& m, const IntersectionTrace* tr, const Params& c, const double P[3]) {
-  const double A[3] = {tr->head->x, tr->head->y, tr->head->z};
-  return VecDist3(P, A) <= 2.0 * m.tolB / std::fmax(NormalSine(m, c), kLeastTightening);
+  const double A[3] = {tr->head->x, tr->head->y, tr->head->z}, d = VecDist3(P, A);
+  // Only on a crease: elsewhere the sine may be small and the reach wide (beside two small spheres
+  // touching, the branch came back off the touching point). The sine is asked for only where it can
+  // tell: every step of the march comes here.
+  if (d > 2.0 * m.tolB / kLeastTightening || !OnCrease(m, c)) return false;
+  return d <= 2.0 * m.tolB || d <= 2.0 * m.tolB / std::fmax(NormalSine(m, c), kLeastTightening);
 }
 
 // True when P lies nearer the trace's seed (its head) than some node after it: a march closing
