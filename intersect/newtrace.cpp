@@ -2936,6 +2936,50 @@ bool OntoCreaseAhead(March& m, const Params& predicted, Params& cur, double P[3]
   return true;
 }
 
+// A step aimed over a crease of either surface whose pull fell back onto the face before it (by
+// half the step or more: to about where it started, or behind it) ends on the crease where the
+// branch crosses it ahead, within the aim's reach of prev. Where the branch turns on the crease by
+// about a right angle or more, the aim runs on along the face it leaves and every pull from beyond
+// comes back to the face before, short of the corner by a little less each step: the march
+// crawled toward the corner and stopped short of it, the stretch round it never traced, or traced
+// again from the other side by a later loop.
+bool OntoCreaseFallenShort(March& m, const Params& prev, const Params& aim, Params& cur, double P[3]) {
+  const double step2 = ParamDist2(aim, prev);
+  if (!(ParamDist2(cur, aim) >= 0.25 * step2)) return false;
+  double P0[3], t0[3], A[3], way[3];
+  bool has = false;
+  if (!UnitTangent(m, TowardSide(m, prev, aim), P0, t0, &has) || !has) return false;
+  Eval3DPointOnSurfCoord(m.s1, prev.p[0], prev.p[1], 0, 0, P0);
+  Eval3DPointOnSurfCoord(m.s1, aim.p[0], aim.p[1], 0, 0, A);
+  VecDiff3(A, P0, A);
+  const double along = VecDotProd3(t0, A);
+  if (!(std::fabs(along) >= kChordTangentCos * VecSize3(A))) return false;
+  for (int q = 0; q < 3; ++q) way[q] = along > 0.0 ? t0[q] : -t0[q];
+  const auto ahead = [&](const Params& x) {
+    double X[3];
+    Eval3DPointOnSurfCoord(m.s1, x.p[0], x.p[1], 0, 0, X);
+    VecDiff3(X, P0, X);
+    return VecDotProd3(X, way) > 0.0;
+  };
+  double nearest = HUGE_VAL;
+  Params end = cur;
+  double E[3] = {};
+  for (int k = 0; k < 4; ++k) {
+    const Bspline* s = SurfaceOf(k, m.s1, m.s2);
+    double knot = 0.0, behind = 0.0;
+    if (!SharpKnotBetween(s, k & 1, cur.p[k], aim.p[k], &knot) ||
+        SharpKnotBetween(s, k & 1, prev.p[k], cur.p[k], &behind))
+      continue;
+    NearerOnCrease(
+        m, cur, k, knot, P0, [&](const Params& x, double) { return ParamDist2(x, prev) <= step2 && ahead(x); },
+        nearest, end, E);
+  }
+  if (nearest == HUGE_VAL) return false;
+  cur = end;
+  for (int q = 0; q < 3; ++q) P[q] = E[q];
+  return true;
+}
+
 // Refines a predicted step. When the points do not meet (the step overshot the end of the
 // branch at a domain edge, or jumped where the branch turns), meet farther from the predicted
 // point than the step is long (on another branch), or the chord turns back against the march's
@@ -2960,7 +3004,8 @@ bool RefineStep(March& m, const Params& prev, Params& cur, double P[3], int* fla
     // A point met beyond a sharp knot may lie far from the aim, the prediction having run on
     // along the face it left; the point on the knot, between prev and it, is the step's end and
     // need lie only within the step of prev.
-    if (EndOnSharpKnot(m, prev, cur, P, flag) || (!*flag && OntoCreaseAhead(m, predicted, cur, P)))
+    if (EndOnSharpKnot(m, prev, cur, P, flag) ||
+        (!*flag && (OntoCreaseAhead(m, predicted, cur, P) || OntoCreaseFallenShort(m, prev, aim, cur, P))))
       pulled = ParamDist2(cur, prev);
     met = k == 10 || ((pulled <= step || *flag) && !TurnsBack(m, prev, cur, dPrev) &&
                       !BacksOverCrease(m, prev, cur, ArrivedFrom(m, from)) &&
@@ -3101,6 +3146,22 @@ bool ReachesShortFirstChord(const March& m, const IntersectionTrace* tr, const P
   if (!(l <= kShortFirstChordTols * m.tolB)) return false;
   const double reach = std::fmax(l, 2.0 * m.tolB / std::fmax(NormalSine(m, c), kLeastTightening));
   return VecDist3(P, A) <= reach && VecDist3(P, B) <= reach;
+}
+
+// True when P (at c), on a crease of either surface, lies within two loosenesses of the branch
+// along itself of the trace's seed (the point tolerance over the sine between the normals at c): the
+// loop has come back to its seed. A seed a little beside a crease, its first step a whole step over
+// the face it lies on, is come back to across the crease: the march lands on the crease a few point
+// tolerances beside the seed, behind it in the parameters (Closes) and turned from the first chord
+// by the branch's bend there (ArrivesAlongFirstChord); marching on, it stepped over the first chord,
+// was stopped as going round another branch's loop, and the march back went round it again.
+bool LandsBesideSeed(const March& m, const IntersectionTrace* tr, const Params& c, const double P[3]) {
+  const double A[3] = {tr->head->x, tr->head->y, tr->head->z}, d = VecDist3(P, A);
+  // Only on a crease: elsewhere the sine may be small and the reach wide (beside two small spheres
+  // touching, the branch came back off the touching point). The sine is asked for only where it can
+  // tell: every step of the march comes here.
+  if (d > 2.0 * m.tolB / kLeastTightening || !OnCrease(m, c)) return false;
+  return d <= 2.0 * m.tolB || d <= 2.0 * m.tolB / std::fmax(NormalSine(m, c), kLeastTightening);
 }
 
 // True when P lies nearer the trace's seed (its head) than some node after it: a march closing
@@ -4028,7 +4089,8 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
                ((BesideChord(tr->head, tr->head->next, P) && Closes(cur, second, ref) &&
                  ArrivesAlongFirstChord(m, tr, prev, P)) ||
                 (seedBesidePole && ChordPasses(tr->tail, P, tr->head, m.tolB)) ||
-                StepsOverFirstChord(tr, prev, cur, P) || ReachesShortFirstChord(m, tr, cur, P)) &&
+                StepsOverFirstChord(tr, prev, cur, P) || ReachesShortFirstChord(m, tr, cur, P) ||
+                LandsBesideSeed(m, tr, cur, P)) &&
                CameBack(tr, P)) {
       const double H[3] = {tr->head->x, tr->head->y, tr->head->z};
       Params closing = seed;
