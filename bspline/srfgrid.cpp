@@ -627,6 +627,23 @@ void RefineWithinThenOn(Bspline* srf, const double p[3], const double box[4], do
   if (FindClosestUVPointGuessDist(srf, p, cq, &cu, &cv, &cd, &ce, 7) == 0 && std::fabs(cd) < std::fabs(*d)) take();
 }
 
+// One parameter direction of a surface as the searches beside and along its kinks read it: the
+// degree, control count and knots that way, its range, the width below which knots make one kink
+// and the grid's cell (nu x nv samples).
+struct KinkDirection {
+  int deg, n;
+  const double* t;
+  double lo, hi, cluster, cell;
+  KinkDirection(const Bspline* srf, bool alongU, int nu, int nv)
+      : deg(alongU ? srf->degreeU : srf->degreeV),
+        n(alongU ? NumCtrlU(srf) : NumCtrlV(srf)),
+        t(alongU ? srf->knotsU : srf->knotsV),
+        lo(alongU ? srf->umin : srf->vmin),
+        hi(alongU ? srf->umax : srf->vmax),
+        cluster(kKnotCluster * (t[n] - t[deg])),
+        cell((hi - lo) / ((alongU ? nu : nv) - 1)) {}
+};
+
 // Beside a kink (an interior knot of multiplicity p, or a cluster of knots as NetBoundsAlong
 // skips it) the distance may have a minimum on either side less than a grid cell apart, which
 // the grid's models take for one: the refined foot (u, v, q, d, e) is refined again on the far
@@ -635,10 +652,10 @@ void AcrossNearKinks(Bspline* srf, const double p[3], int nu, int nv, double* u,
                      double* e) {
   for (int dir = 0; dir < 2; ++dir) {
     const bool alongU = dir == 0;
-    const int deg = alongU ? srf->degreeU : srf->degreeV, n = alongU ? NumCtrlU(srf) : NumCtrlV(srf);
-    const double* t = alongU ? srf->knotsU : srf->knotsV;
-    const double lo = alongU ? srf->umin : srf->vmin, hi = alongU ? srf->umax : srf->vmax;
-    const double cluster = kKnotCluster * (t[n] - t[deg]), cell = (hi - lo) / ((alongU ? nu : nv) - 1);
+    const KinkDirection kd(srf, alongU, nu, nv);
+    const int deg = kd.deg, n = kd.n;
+    const double* t = kd.t;
+    const double lo = kd.lo, hi = kd.hi, cluster = kd.cluster, cell = kd.cell;
     const double acrossLo = alongU ? srf->vmin : srf->umin, acrossHi = alongU ? srf->vmax : srf->umax;
     const double acrossCell = (acrossHi - acrossLo) / ((alongU ? nv : nu) - 1);
     for (int a = 1; a + 1 < n; ++a) {
@@ -711,10 +728,10 @@ void AlongKinks(Bspline* srf, const double p[3], int nu, int nv, double* u, doub
   double roundOff = -1.0;  // of the foot's distance, once a crease asks it
   for (int dir = 0; dir < 2; ++dir) {
     const bool alongU = dir == 0;
-    const int deg = alongU ? srf->degreeU : srf->degreeV, n = alongU ? NumCtrlU(srf) : NumCtrlV(srf);
-    const double* t = alongU ? srf->knotsU : srf->knotsV;
-    const double lo = alongU ? srf->umin : srf->vmin, hi = alongU ? srf->umax : srf->vmax;
-    const double cluster = kKnotCluster * (t[n] - t[deg]), cell = (hi - lo) / ((alongU ? nu : nv) - 1);
+    const KinkDirection kd(srf, alongU, nu, nv);
+    const int deg = kd.deg, n = kd.n;
+    const double* t = kd.t;
+    const double lo = kd.lo, hi = kd.hi, cluster = kd.cluster, cell = kd.cell;
     const int count = alongU ? nv : nu;  // samples along the crease: the grid's across this direction
     const double olo = alongU ? srf->vmin : srf->umin, ohi = alongU ? srf->vmax : srf->umax;
     const double ocell = (ohi - olo) / (count - 1);
