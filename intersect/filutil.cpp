@@ -1481,7 +1481,11 @@ int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, Intersection
         const int k = i + 2 < n ? i + 2 : i;
         const double after[4] = {p[5 * k], p[5 * k + 1], p[5 * k + 2], p[5 * k + 3]};
         for (int e = 0; e < 4; ++e) c[e] = p[5 * (i + 1) + e];
-        from = RefineSelected(S1, S2, p[5 * (i + 1) + 4], c, after, tol) == 100;
+        // The next node's refiner can slide to the ball of the stretch's other end too: carried
+        // back from there the ball stays at that end. The next node's own ball is carried, as the
+        // loop would take it there.
+        from = RefineSelected(S1, S2, p[5 * (i + 1) + 4], c, after, tol) == 100 &&
+               OwnBall(S1, S2, p[5 * (i + 1) + 4], p, n, i + 1, c, false, tol) == 100;
       }
       Eval3DPointOnSurfCoord(S1, p[5 * i], p[5 * i + 1], 0, 0, At);
       if (from && SolveContact(S1, S2, ri, c, held, At) && BallSpansCorner(S1, S2, ri, c, At) &&
