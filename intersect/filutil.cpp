@@ -1469,8 +1469,9 @@ int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, Intersection
       // touch the apex itself: grown from the node it becomes the ball of the stretch's other end,
       // whose cross-section runs through the node too. The node's ball continued from the last
       // pair (before the first, from the next node's), its cross-section through the node, is
-      // taken where it rounds the node's corner, fits and lies nearer than the refiner's; the turn
-      // and gap tests below still judge it.
+      // taken where it rounds the node's corner, fits and lies nearer than the refiner's (a
+      // refiner that did not converge left no ball to compare with); the turn and gap tests below
+      // still judge it.
       const bool held[4] = {false, false, false, false};
       const double ri = p[5 * i + 4];
       double c[4], At[3];
@@ -1481,11 +1482,15 @@ int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, Intersection
         const int k = i + 2 < n ? i + 2 : i;
         const double after[4] = {p[5 * k], p[5 * k + 1], p[5 * k + 2], p[5 * k + 3]};
         for (int e = 0; e < 4; ++e) c[e] = p[5 * (i + 1) + e];
-        from = RefineSelected(S1, S2, p[5 * (i + 1) + 4], c, after, tol) == 100;
+        // The next node's refiner can slide to the ball of the stretch's other end too: carried
+        // back from there the ball stays at that end. The next node's own ball is carried, as the
+        // loop would take it there.
+        from = RefineSelected(S1, S2, p[5 * (i + 1) + 4], c, after, tol) == 100 &&
+               OwnBall(S1, S2, p[5 * (i + 1) + 4], p, n, i + 1, c, false, tol) == 100;
       }
       Eval3DPointOnSurfCoord(S1, p[5 * i], p[5 * i + 1], 0, 0, At);
       if (from && SolveContact(S1, S2, ri, c, held, At) && BallSpansCorner(S1, S2, ri, c, At) &&
-          BallFits(S1, S2, ri, c) && CentreFrom(S1, ri, c, At) < CentreFrom(S1, ri, q, At)) {
+          BallFits(S1, S2, ri, c) && (refined == 0 || CentreFrom(S1, ri, c, At) < CentreFrom(S1, ri, q, At))) {
         for (int k = 0; k < 4; ++k) q[k] = c[k];
         refined = 100;
       }

@@ -1788,9 +1788,9 @@ TEST_F(FilletBall, AContactSwingingAcrossAHyperbolasVertexWithinTwoStepsIsAGap) 
 // end, whose cross-section runs through the node too. The traces of 0.2 along each branch, to
 // the apex end or from it, keep every node, every pair on a ball 0.3 from the cylinder's axis and
 // 0.2 outside the cone.
-void ExpectApexEndNodesKeepTheirBalls(bool fromApex) {
+void ExpectApexEndNodesKeepTheirBalls(bool fromApex, std::initializer_list<double> sizes = {0.01, 0.05, 0.1}) {
   const double r = 0.2;
-  for (const double size : {0.01, 0.05, 0.1})
+  for (const double size : sizes)
     for (const bool moved : {false, true}) {
       SCOPED_TRACE(::testing::Message() << "size " << size << (moved ? " moved" : ""));
       const Place at = SizedPlace(size, moved);
@@ -1828,5 +1828,54 @@ TEST_F(FilletBall, ABallReachingOverAConesApexEndsTheTraceThatComesToIt) { Expec
 // From the apex end the first node was passed over as having only the ball of another place
 // (10 of 11 pairs): its ball is continued from the next node's.
 TEST_F(FilletBall, ABallReachingOverAConesApexBeginsTheTraceThatLeavesIt) { ExpectApexEndNodesKeepTheirBalls(true); }
+
+// At unit size the next node's refiner slides along the fillet to the ball of the loop's far end
+// as well; carried back from there to the first node, the ball stays at that end and misses the
+// first node's corner, and the first node was given as not converging (9 of 10 pairs).
+TEST_F(FilletBall, ABallReachingOverAConesApexBeginsTheTraceThatLeavesItAtUnitSize) {
+  ExpectApexEndNodesKeepTheirBalls(true, {1.0});
+}
+
+// The cylinder of radius 0.2 about the line through (0.3, 0, 0.8) tilted 0.3 from z toward x cuts
+// the cone in a loop whose end (x, 0, 1 - x) beside the apex lies on the plane y = 0 the pair is
+// symmetric about. The first node's refiner does not converge there, while the ball continued from
+// the next node's has its cross-section through the node and rounds its corner: it was compared
+// with the refiner's last iterate, which is no ball, and refused (a pair short). Each branch from
+// that end keeps every node, every pair on a ball 0.4 from the cylinder's axis and 0.2 outside the
+// cone.
+TEST_F(FilletBall, AFirstNodeWhoseRefinerDoesNotConvergeTakesTheBallContinuedFromTheNext) {
+  const double r = 0.2, tilt = 0.3, c = std::cos(tilt), s = std::sin(tilt);
+  const double axis[3] = {s, 0.0, c}, across[3] = {c, 0.0, -s}, A[3] = {0.3, 0.0, 0.8};
+  const double x = (0.3 * c + 0.2 * s - 0.2) / (c + s), end[3] = {x, 0.0, 1.0 - x};
+  for (const double size : {0.01, 1.0}) {
+    SCOPED_TRACE(::testing::Message() << "size " << size);
+    const Place at = SizedPlace(size, false);
+    Place off = at;
+    for (int q = 0; q < 3; ++q) off.shift[q] += A[q] * size;
+    BsplineKeeper keep;
+    Bspline* S1 = keep(shapes::Cone(kZ, kX, 1.0, 0.0, 0.0, 1.0, at));
+    Bspline* S2 = keep(shapes::Cylinder(axis, across, 0.2, -1.2, 0.6, off));
+    const OwnedBranches list(MallocIntersectionTraceList());
+    ASSERT_EQ(NewIntersect(S1, S2, list.get(), 0.01, 1e-7), 0);
+    const auto branches = BranchesAt(list.get(), at, end, true);
+    EXPECT_EQ(branches.size(), 2u);
+    for (IntersectionTrace* t : branches) {
+      SetRadiusArray(S1, t, r * size, 0, 0, 0, 0, 0, 0);
+      IntersectionTrace* out = MallocIntersectionTrace();
+      EXPECT_EQ(NewFilletTrace(S1, S2, t, out, 1e-9 * shapes::PairSize(S1, S2)), 0);
+      EXPECT_EQ(out->nodeCount, t->nodeCount);
+      for (const IntersectionTraceNode* m = out->head; m; m = m->next) {
+        double C[3], w[3];
+        PairCentre(S1, at, m, r, C);
+        for (int q = 0; q < 3; ++q) w[q] = C[q] - A[q];
+        const double h = w[0] * axis[0] + w[1] * axis[1] + w[2] * axis[2];
+        EXPECT_NEAR(std::hypot(w[0] - h * axis[0], w[1] - h * axis[1], w[2] - h * axis[2]), 0.2 + r, 1e-6);
+        EXPECT_NEAR((std::hypot(C[0], C[1]) + C[2] - 1.0) / std::sqrt(2.0), r, 1e-6);
+      }
+      FreeTrace(out);
+      FreeTrace(t);
+    }
+  }
+}
 
 }  // namespace
