@@ -1103,6 +1103,9 @@ struct March {
   bool leftSeed;
   // The seed's own refinement is running (TightenBeside).
   bool refiningSeed;
+  // A seed on a pole is moved beside it onto the branch however near the other surface passes
+  // the pole: the march from the pole went nowhere (Trace).
+  bool seedOffPole;
   // A march from the far side of a seam at the end seamEnd of the trace `continued` (null: a
   // march from a seed), whose other end is otherEnd (null: none, a closed loop).
   const IntersectionTrace* continued;
@@ -3725,7 +3728,7 @@ bool SeedOffLoosePole(March& m, Params& c, double P[3]) {
     Eval3DPointOnSurfCoord(s, c.p[2 * k], c.p[2 * k + 1], 0, 0, X);
     if (!TangentPlane(other, c.p[2 * o], c.p[2 * o + 1], Q, Su, Sv, n)) return false;
     VecDiff3(X, Q, g);
-    if (!(std::fabs(VecDotProd3(g, n)) > kSeedOnPoleShare * m.tolB)) return false;
+    if (!m.seedOffPole && !(std::fabs(VecDotProd3(g, n)) > kSeedOnPoleShare * m.tolB)) return false;
     const double lo = Lo(s, 1 - d), range = Range(s, 1 - d);
     double bestDist = HUGE_VAL, bestP[3] = {0.0, 0.0, 0.0};
     Params best = c;
@@ -3838,6 +3841,13 @@ bool MeetsEndAlongSeam(const March& m, const Params& c, const IntersectionTraceN
   const double E[3] = {e->x, e->y, e->z};
   return MeetOnEdge(m.s1, m.s2, p, k, c.p[k], Q, m.tolB * std::fmax(NormalSine(m, c), kLeastTightening)) &&
          VecDist3(Q, E) <= m.tolB;
+}
+
+// True when every node of the trace lies within tolB of its first.
+bool WentNowhere(const IntersectionTrace* tr, double tolB) {
+  for (const IntersectionTraceNode* n = tr->head; n; n = n->next)
+    if (std::hypot(n->x - tr->head->x, n->y - tr->head->y, n->z - tr->head->z) > tolB) return false;
+  return true;
 }
 
 int Trace(March& m, double u1, double v1, double u2, double v2) {
@@ -4010,6 +4020,16 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       stop = true;
     if (tr->nodeCount - tr->directionStart > kMaxNodesPerDirection) stop = true;
     if (stop) break;
+  }
+
+  // A seed kept on a pole whose forward march went nowhere (its steps landing on the pole again,
+  // across the seam, the other surface passing the pole within a fraction of the tolerance) would
+  // leave the march back to turn back at once and the loop untraced: the seed is moved beside the
+  // pole onto the branch and the trace starts again from there.
+  if (seedOnPole && !m.continued && !m.seedOffPole && WentNowhere(tr, m.tolB)) {
+    FreeTraceNodes(tr);
+    m.seedOffPole = true;
+    return Trace(m, u1, v1, u2, v2);
   }
 
   // A loop seeded on a pole comes back to it at another parameter of the pole, where the march

@@ -5527,3 +5527,24 @@ TEST_F(HardIntersections, AMarchOntoAPoleBesideTheLoopIsPulledBackOntoIt) {
   SunkSphereThroughPole::Across(k.a, k.e);
   ExpectSunkLoopAtThreeSizes(k, M_PI / 180);
 }
+
+// A sphere of radius 1e-3 sunk 1e-5 into a unit cylinder on turned axes, its pole turned 0.01 rad
+// off the loop: the pole lies 0.28 point tolerances from the cylinder, near enough that a seed
+// refined onto it stays there, and every step from it landed on the pole again across the seam.
+// The march back turned back at once and the loop was a trace of the pole's point alone (5.5e-5 of
+// the size left out, the sphere first, at every size). A seed on a pole whose march goes nowhere
+// is moved beside the pole onto the branch and traced from there. At sizes 1, 1e-6 and 1e6 moved
+// 1e4 x the size, either surface first: every exact point of the loop near a branch, every sample
+// on both surfaces, the loop traced once.
+TEST_F(HardIntersections, ALoopWhoseMarchFromAPoleSeedGoesNowhereIsTracedFromBesideThePole) {
+  SunkSphereThroughPole k = SunkSphereThroughPole::OnCylinder(2.1921115527686013, 5.700385284038922,
+                                                              0.63502141356408481, 4.9274303477560419, 1e-3, 1e-5);
+  double t[3], ta[3];
+  VecCrossProd3(k.a, k.m, t);
+  const double nt = std::hypot(t[0], t[1], t[2]);
+  for (double& x : t) x /= nt;
+  VecCrossProd3(t, k.a, ta);
+  for (int q = 0; q < 3; ++q) k.a[q] = std::cos(0.01) * k.a[q] + std::sin(0.01) * ta[q];
+  SunkSphereThroughPole::Across(k.a, k.e);
+  ExpectSunkLoopAtThreeSizes(k, M_PI / 180);
+}
