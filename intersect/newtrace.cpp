@@ -3952,7 +3952,11 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
                           (OnPole(m.s1, cur.p[0], cur.p[1], &pd, &pe) || OnPole(m.s2, cur.p[2], cur.p[3], &pd, &pe)) &&
                           std::hypot(P[0] - tr->tail->x, P[1] - tr->tail->y, P[2] - tr->tail->z) > m.tolB;
     if (stop && std::fabs(du) < m.tol[0] && std::fabs(dv) < m.tol[1] && !ontoPole) {
-      if (tr->nodeCount > 1) ReachEdge(m, cur, P, tr->tail);
+      // The seed too: one a round-off short of surface 2's seam beside its pole, where the
+      // parameter round the pole turns fast, left the forward end off the seam, and no march
+      // from the seam's far side traced the stretch from there to the pole (a tenth of a small
+      // sphere's loop).
+      ReachEdge(m, cur, P, tr->tail);
       break;
     }
     if (TurnsBack(m, prev, cur, tr->nodeCount > 1 ? dPrev : nullptr)) {
