@@ -1103,6 +1103,9 @@ struct March {
   bool leftSeed;
   // The seed's own refinement is running (TightenBeside).
   bool refiningSeed;
+  // A seed on a pole is moved beside it onto the branch however near the other surface passes
+  // the pole: the march from the pole went nowhere (Trace).
+  bool seedOffPole;
   // A march from the far side of a seam at the end seamEnd of the trace `continued` (null: a
   // march from a seed), whose other end is otherEnd (null: none, a closed loop).
   const IntersectionTrace* continued;
@@ -3834,7 +3837,7 @@ bool SeedOffLoosePole(March& m, Params& c, double P[3]) {
     Eval3DPointOnSurfCoord(s, c.p[2 * k], c.p[2 * k + 1], 0, 0, X);
     if (!TangentPlane(other, c.p[2 * o], c.p[2 * o + 1], Q, Su, Sv, n)) return false;
     VecDiff3(X, Q, g);
-    if (!(std::fabs(VecDotProd3(g, n)) > kSeedOnPoleShare * m.tolB)) return false;
+    if (!m.seedOffPole && !(std::fabs(VecDotProd3(g, n)) > kSeedOnPoleShare * m.tolB)) return false;
     const double lo = Lo(s, 1 - d), range = Range(s, 1 - d);
     double bestDist = HUGE_VAL, bestP[3] = {0.0, 0.0, 0.0};
     Params best = c;
@@ -3949,6 +3952,13 @@ bool MeetsEndAlongSeam(const March& m, const Params& c, const IntersectionTraceN
          VecDist3(Q, E) <= m.tolB;
 }
 
+// True when every node of the trace lies within tolB of its first.
+bool WentNowhere(const IntersectionTrace* tr, double tolB) {
+  for (const IntersectionTraceNode* n = tr->head; n; n = n->next)
+    if (std::hypot(n->x - tr->head->x, n->y - tr->head->y, n->z - tr->head->z) > tolB) return false;
+  return true;
+}
+
 int Trace(March& m, double u1, double v1, double u2, double v2) {
   IntersectionTrace* tr = m.trace;
   Params cur = {{u1, v1, u2, v2}};
@@ -4052,7 +4062,11 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
                           (OnPole(m, 0, cur.p[0], cur.p[1], &pd, &pe) || OnPole(m, 1, cur.p[2], cur.p[3], &pd, &pe)) &&
                           std::hypot(P[0] - tr->tail->x, P[1] - tr->tail->y, P[2] - tr->tail->z) > m.tolB;
     if (stop && std::fabs(du) < m.tol[0] && std::fabs(dv) < m.tol[1] && !ontoPole) {
-      if (tr->nodeCount > 1) ReachEdge(m, cur, P, tr->tail);
+      // The seed too: one a round-off short of surface 2's seam beside its pole, where the
+      // parameter round the pole turns fast, left the forward end off the seam, and no march
+      // from the seam's far side traced the stretch from there to the pole (a tenth of a small
+      // sphere's loop).
+      ReachEdge(m, cur, P, tr->tail);
       break;
     }
     if (TurnsBack(m, prev, cur, tr->nodeCount > 1 ? dPrev : nullptr)) {
@@ -4121,6 +4135,16 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       stop = true;
     if (tr->nodeCount - tr->directionStart > kMaxNodesPerDirection) stop = true;
     if (stop) break;
+  }
+
+  // A seed kept on a pole whose forward march went nowhere (its steps landing on the pole again,
+  // across the seam, the other surface passing the pole within a fraction of the tolerance) would
+  // leave the march back to turn back at once and the loop untraced: the seed is moved beside the
+  // pole onto the branch and the trace starts again from there.
+  if (seedOnPole && !m.continued && !m.seedOffPole && WentNowhere(tr, m.tolB)) {
+    FreeTraceNodes(tr);
+    m.seedOffPole = true;
+    return Trace(m, u1, v1, u2, v2);
   }
 
   // A loop seeded on a pole comes back to it at another parameter of the pole, where the march

@@ -5563,3 +5563,45 @@ TEST_F(HardIntersections, TheHalfBeyondThePolesIsSeededBesideAStretchThatHoldsIt
       5.1536690017908668, 4.472741397766633, 0.43789148481684104, 3.9905141870152794, 1e-4, 1e-4);
   ExpectSunkLoopThroughPole(k, Placed(1.0, 0.0), M_PI / 180);
 }
+
+// A sphere of radius 1e-3 sunk 1e-5 into a unit cylinder on turned axes, its pole turned 0.01 rad
+// off the loop: the pole lies 0.28 point tolerances from the cylinder, near enough that a seed
+// refined onto it stays there, and every step from it landed on the pole again across the seam.
+// The march back turned back at once and the loop was a trace of the pole's point alone (5.5e-5 of
+// the size left out, the sphere first, at every size). A seed on a pole whose march goes nowhere
+// is moved beside the pole onto the branch and traced from there. At sizes 1, 1e-6 and 1e6 moved
+// 1e4 x the size, either surface first: every exact point of the loop near a branch, every sample
+// on both surfaces, the loop traced once.
+TEST_F(HardIntersections, ALoopWhoseMarchFromAPoleSeedGoesNowhereIsTracedFromBesideThePole) {
+  SunkSphereThroughPole k = SunkSphereThroughPole::OnCylinder(2.1921115527686013, 5.700385284038922,
+                                                              0.63502141356408481, 4.9274303477560419, 1e-3, 1e-5);
+  double t[3], ta[3];
+  VecCrossProd3(k.a, k.m, t);
+  const double nt = std::hypot(t[0], t[1], t[2]);
+  for (double& x : t) x /= nt;
+  VecCrossProd3(t, k.a, ta);
+  for (int q = 0; q < 3; ++q) k.a[q] = std::cos(0.01) * k.a[q] + std::sin(0.01) * ta[q];
+  SunkSphereThroughPole::Across(k.a, k.e);
+  ExpectSunkLoopAtThreeSizes(k, M_PI / 180);
+}
+
+// A sphere of radius 1e-3 sunk 1e-4 into a unit cylinder on turned axes, its pole turned 0.01 rad
+// off the loop, the loop crossing the sphere's seam beside the pole: a seed refined a round-off
+// short of the seam's end, the first step carried only the sphere's parameter round the pole onto
+// the seam and was taken for one that went nowhere. The forward end stayed off the seam, nothing
+// was continued from the seam's far side, and the stretch from there to the pole was left out (a
+// tenth of the loop, the cylinder first). The seed's node takes the step's end on the seam. At
+// size 1, either surface first: every exact point of the loop near a branch, every sample on both
+// surfaces, the loop traced once.
+TEST_F(HardIntersections, ASeedARoundOffShortOfTheSeamBesideAPoleTakesTheSeamsEnd) {
+  SunkSphereThroughPole k = SunkSphereThroughPole::OnCylinder(2.1170191095462685, 3.8739584983415702,
+                                                              -0.3163930096912525, 4.0353246918970607, 1e-3, 1e-4);
+  double t[3], ta[3];
+  VecCrossProd3(k.a, k.m, t);
+  const double nt = std::hypot(t[0], t[1], t[2]);
+  for (double& x : t) x /= nt;
+  VecCrossProd3(t, k.a, ta);
+  for (int q = 0; q < 3; ++q) k.a[q] = std::cos(0.01) * k.a[q] - std::sin(0.01) * ta[q];
+  SunkSphereThroughPole::Across(k.a, k.e);
+  ExpectSunkLoopThroughPole(k, Placed(1.0, 0.0), M_PI / 180);
+}
