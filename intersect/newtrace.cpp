@@ -1615,6 +1615,36 @@ bool StepAlongContinued(const March& w, const IntersectionTraceNode* from, const
   return along;
 }
 
+bool SharpKnot(const Bspline* s, int dir, double x);
+bool SharpKnotBetween(const Bspline* s, int dir, double a, double b, double* knot);
+
+// True when every traced chord within reach of P (parameters c) lies across a sharp knot from it,
+// in some parameter of either surface, its nodes on the knot or beyond. A net's faces meet the
+// other surface in stretches that bend at the creases, and where the branch passes a vertex at a
+// wide angle the stretch over one face comes into it beside the stretch leaving it over the
+// next, within two chord heights of that one's last chords over a share of a coarse face. P lies
+// on another face than those chords, on no traced stretch: taken for a duplicate, the whole
+// stretch over its face was dropped, from every seed on it.
+bool AcrossKnotFromTracedChords(const March& w, const Params& c, const double P[3], double reach) {
+  bool near = false, across = true;
+  EachChord(w.list, w.trace, [&](const IntersectionTraceNode* a, const IntersectionTraceNode* b) {
+    double f = 0.0;
+    if (!across || ChordDistance2(a, b, P, &f) > reach * reach) return;
+    near = true;
+    const Params A = Of(a), B = Of(b);
+    across = false;
+    for (int k = 0; k < 4 && !across; ++k) {
+      const Bspline* s = SurfaceOf(k, w.s1, w.s2);
+      const double x = std::fabs(A.p[k] - c.p[k]) < std::fabs(B.p[k] - c.p[k]) ? A.p[k] : B.p[k];
+      double knot = x;
+      across = (A.p[k] - c.p[k]) * (B.p[k] - c.p[k]) > 0.0 &&
+               (SharpKnot(s, k & 1, x) || SharpKnotBetween(s, k & 1, c.p[k], x, &knot)) &&
+               std::fabs(knot - c.p[k]) > w.tol[k];
+    }
+  });
+  return near && across;
+}
+
 // The seed-pair check and the marks of a step: false when the branch reached a marked pair
 // before leaving its seed pair (a duplicate). A pair of boxes can hold several branches, so the
 // march is a duplicate only when its point P (parameters c) also lies on a traced branch running
@@ -1629,7 +1659,8 @@ bool StepAlongContinued(const March& w, const IntersectionTraceNode* from, const
 // come along its own trace past that trace's other end, the caller ends it there
 // (EndsOnContinuedTrace). A point whose foot on that trace is the end the march continues lies
 // beyond the seam, on the stretch the march traces (a loop's turn just across the seam, all of it
-// within the reach of that end), not along it.
+// within the reach of that end), not along it. Nor is a point across a crease from every traced
+// chord within the reach (AcrossKnotFromTracedChords).
 bool CheckAndMark(March& w, bool atSingular, bool atEnd, const Params& prev, const Params& c,
                   const double P[3]) {
   if (!w.leftSeed && (w.box[0][0] != w.seedBox[0][0] || w.box[0][1] != w.seedBox[0][1] ||
@@ -1638,6 +1669,7 @@ bool CheckAndMark(March& w, bool atSingular, bool atEnd, const Params& prev, con
                                       LeavesSeamEndBeyond(w, prev, c, P, 2.0 * w.tolA));
     if (!atSingular && Marked(w) && !beyondSeam && !BeyondSeamEnds(w, P, 2.0 * w.tolA) &&
         NearTracedBranchAlike(w.s1, w.s2, w.list, w.trace, c.p, P, 2.0 * w.tolA) &&
+        !AcrossKnotFromTracedChords(w, c, P, 2.0 * w.tolA) &&
         (!w.continued || OnTracedChord(w, P, 2.0 * w.tolA)) &&
         (!w.continued ||
          (w.otherEnd && AlongPast(w.continued, w.otherEnd, P, 2.0 * w.tolA) &&
