@@ -3624,6 +3624,16 @@ struct SunkSphereThroughPole {
     for (double& x : a) x /= na;
     Across(a, e);
   }
+  // Turns the pole `angle` off the loop, about the line across the loop there.
+  void TurnPoleBeside(double angle) {
+    double t[3], ta[3];
+    VecCrossProd3(a, m, t);
+    const double nt = std::hypot(t[0], t[1], t[2]);
+    for (double& x : t) x /= nt;
+    VecCrossProd3(t, a, ta);
+    for (int q = 0; q < 3; ++q) a[q] = std::cos(angle) * a[q] + std::sin(angle) * ta[q];
+    Across(a, e);
+  }
   // A fixed direction made square to the unit vector u.
   static void Across(const double u[3], double out[3]) {
     const double g[3] = {0.3, -0.7, 0.2}, d = g[0] * u[0] + g[1] * u[1] + g[2] * u[2];
@@ -5486,13 +5496,7 @@ TEST_F(HardIntersections, TheEndsOfALoopClosedAcrossASeamStayOnIt) {
 // every sample on both surfaces, the loop traced once.
 TEST_F(HardIntersections, ATraceInTheBandBesideAClosedLoopIsThatLoop) {
   SunkSphereThroughPole k = SunkSphereThroughPole::OnCylinder(1.9, 0.4, 0.3, 1.75 * M_PI + 0.2, 1e-3, 1e-5);
-  double t[3], ta[3];
-  VecCrossProd3(k.a, k.m, t);
-  const double nt = std::hypot(t[0], t[1], t[2]);
-  for (double& x : t) x /= nt;
-  VecCrossProd3(t, k.a, ta);
-  for (int q = 0; q < 3; ++q) k.a[q] = std::cos(0.01) * k.a[q] + std::sin(0.01) * ta[q];
-  SunkSphereThroughPole::Across(k.a, k.e);
+  k.TurnPoleBeside(0.01);
   ExpectSunkLoopAtThreeSizes(k, M_PI / 180);
 }
 
@@ -5518,13 +5522,7 @@ TEST_F(HardIntersections, TheHalfBeyondBothPolesOfALoopBesideTheSeamIsTraced) {
 // of the loop near a branch, every sample on both surfaces, the loop traced once.
 TEST_F(HardIntersections, AMarchOntoAPoleBesideTheLoopIsPulledBackOntoIt) {
   SunkSphereThroughPole k(3.1253210825819755, 2.9148129701994336, 4.257894262478386, 1e-3, 1e-5);
-  double t[3], ta[3];
-  VecCrossProd3(k.a, k.m, t);
-  const double nt = std::hypot(t[0], t[1], t[2]);
-  for (double& x : t) x /= nt;
-  VecCrossProd3(t, k.a, ta);
-  for (int q = 0; q < 3; ++q) k.a[q] = std::cos(0.003) * k.a[q] - std::sin(0.003) * ta[q];
-  SunkSphereThroughPole::Across(k.a, k.e);
+  k.TurnPoleBeside(-0.003);
   ExpectSunkLoopAtThreeSizes(k, M_PI / 180);
 }
 
@@ -5575,13 +5573,7 @@ TEST_F(HardIntersections, TheHalfBeyondThePolesIsSeededBesideAStretchThatHoldsIt
 TEST_F(HardIntersections, ALoopWhoseMarchFromAPoleSeedGoesNowhereIsTracedFromBesideThePole) {
   SunkSphereThroughPole k = SunkSphereThroughPole::OnCylinder(2.1921115527686013, 5.700385284038922,
                                                               0.63502141356408481, 4.9274303477560419, 1e-3, 1e-5);
-  double t[3], ta[3];
-  VecCrossProd3(k.a, k.m, t);
-  const double nt = std::hypot(t[0], t[1], t[2]);
-  for (double& x : t) x /= nt;
-  VecCrossProd3(t, k.a, ta);
-  for (int q = 0; q < 3; ++q) k.a[q] = std::cos(0.01) * k.a[q] + std::sin(0.01) * ta[q];
-  SunkSphereThroughPole::Across(k.a, k.e);
+  k.TurnPoleBeside(0.01);
   ExpectSunkLoopAtThreeSizes(k, M_PI / 180);
 }
 
@@ -5596,12 +5588,6 @@ TEST_F(HardIntersections, ALoopWhoseMarchFromAPoleSeedGoesNowhereIsTracedFromBes
 TEST_F(HardIntersections, ASeedARoundOffShortOfTheSeamBesideAPoleTakesTheSeamsEnd) {
   SunkSphereThroughPole k = SunkSphereThroughPole::OnCylinder(2.1170191095462685, 3.8739584983415702,
                                                               -0.3163930096912525, 4.0353246918970607, 1e-3, 1e-4);
-  double t[3], ta[3];
-  VecCrossProd3(k.a, k.m, t);
-  const double nt = std::hypot(t[0], t[1], t[2]);
-  for (double& x : t) x /= nt;
-  VecCrossProd3(t, k.a, ta);
-  for (int q = 0; q < 3; ++q) k.a[q] = std::cos(0.01) * k.a[q] - std::sin(0.01) * ta[q];
-  SunkSphereThroughPole::Across(k.a, k.e);
+  k.TurnPoleBeside(-0.01);
   ExpectSunkLoopThroughPole(k, Placed(1.0, 0.0), M_PI / 180);
 }
