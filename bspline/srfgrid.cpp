@@ -652,10 +652,7 @@ void AcrossNearKinks(Bspline* srf, const double p[3], int nu, int nv, double* u,
                      double* e) {
   for (int dir = 0; dir < 2; ++dir) {
     const bool alongU = dir == 0;
-    const KinkDirection kd(srf, alongU, nu, nv);
-    const int deg = kd.deg, n = kd.n;
-    const double* t = kd.t;
-    const double lo = kd.lo, hi = kd.hi, cluster = kd.cluster, cell = kd.cell;
+    const auto [deg, n, t, lo, hi, cluster, cell] = KinkDirection(srf, alongU, nu, nv);
     const double acrossLo = alongU ? srf->vmin : srf->umin, acrossHi = alongU ? srf->vmax : srf->umax;
     const double acrossCell = (acrossHi - acrossLo) / ((alongU ? nv : nu) - 1);
     for (int a = 1; a + 1 < n; ++a) {
@@ -728,10 +725,7 @@ void AlongKinks(Bspline* srf, const double p[3], int nu, int nv, double* u, doub
   double roundOff = -1.0;  // of the foot's distance, once a crease asks it
   for (int dir = 0; dir < 2; ++dir) {
     const bool alongU = dir == 0;
-    const KinkDirection kd(srf, alongU, nu, nv);
-    const int deg = kd.deg, n = kd.n;
-    const double* t = kd.t;
-    const double lo = kd.lo, hi = kd.hi, cluster = kd.cluster, cell = kd.cell;
+    const auto [deg, n, t, lo, hi, cluster, cell] = KinkDirection(srf, alongU, nu, nv);
     const int count = alongU ? nv : nu;  // samples along the crease: the grid's across this direction
     const double olo = alongU ? srf->vmin : srf->umin, ohi = alongU ? srf->vmax : srf->umax;
     const double ocell = (ohi - olo) / (count - 1);
