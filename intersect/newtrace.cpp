@@ -4346,8 +4346,9 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       // parameter round the pole jumping; the stretch between is continued from the seam.
       int pd, pe;
       Params across = Of(tr->turn);
-      const bool besidePole = dt > m.tolB && WrapAcrossSeams(m, across) &&
-                              (OnPole(m, 0, cur.p[0], cur.p[1], &pd, &pe) || OnPole(m, 1, cur.p[2], cur.p[3], &pd, &pe));
+      const bool besidePole =
+          dt > m.tolB && WrapAcrossSeams(m, across) &&
+          (OnPole(m, 0, cur.p[0], cur.p[1], &pd, &pe) || OnPole(m, 1, cur.p[2], cur.p[3], &pd, &pe));
       // Nor across a pole another trace has ended on, nearer both the step's end and the forward
       // end than they lie apart: the loop runs through it between them, and closed there its last
       // interval would cut across the pole; the march goes on to the pole.
