@@ -1324,6 +1324,21 @@ bool HullsApart(const PieceHull& A, const PieceHull& B, double margin) {
   return false;
 }
 
+// Lists what a refinement met at (sA, sB), on no stretch known yet, its Greville intervals iA
+// and iB: where the curves coincide about it, the stretch they share (its ends stand for it, the
+// meetings on it dropped; *shared set); else the meeting. 99 where the search stops at an
+// overlap, -2 on failure, else 0.
+int ListMet(Search& s, double sA, double sB, int& iA, int& iB, bool* shared) {
+  Stretch t;
+  *shared = s.stretchCount < kMostStretches && OverlapAt(s, sA, sB, &t);
+  if (!*shared) return ListMeeting(s, sA, sB, iA, iB) == -2 ? -2 : 0;
+  if (s.stopAtOverlap) return 99;
+  s.stretches[s.stretchCount++] = t;
+  DropMeetingsOnStretches(s);
+  int jA = iA, jB = iB;
+  return ListMeeting(s, t.a0, t.b0, iA, iB) == -2 || ListMeeting(s, t.a1, t.b1, jA, jB) == -2 ? -2 : 0;
+}
+
 // Every meeting of the pieces over [a0, a1] and [b0, b1] (parts of one pair of Greville
 // intervals), by halving both: a pair whose exact boxes are apart has none; a pair whose tangent
 // cones admit at most one has it where the refinement from its middle ends, when that lies in
@@ -1368,16 +1383,8 @@ int ResolvePair(Search& s, double a0, double a1, double b0, double b1, int depth
     double sA = 0.5 * (a0 + a1), sB = 0.5 * (b0 + b1);
     int iA = GrevilleInterval(s.a, sA, 0), iB = GrevilleInterval(s.b, sB, 0);
     if (!RefineMeeting(s, &sA, &sB) || InStretch(s, sA, sA, sB, sB)) return 0;
-    Stretch t;
-    if (s.stretchCount < kMostStretches && OverlapAt(s, sA, sB, &t)) {
-      if (s.stopAtOverlap) return 99;
-      s.stretches[s.stretchCount++] = t;
-      DropMeetingsOnStretches(s);
-      int jA = iA, jB = iB;
-      if (ListMeeting(s, t.a0, t.b0, iA, iB) == -2 || ListMeeting(s, t.a1, t.b1, jA, jB) == -2) return -2;
-      return 0;
-    }
-    return ListMeeting(s, sA, sB, iA, iB) == -2 ? -2 : 0;
+    bool shared;
+    return ListMet(s, sA, sB, iA, iB, &shared);
   }
   const double limit = kSmallestPiece * s.size;
   const bool small = depth >= kMaxHalvings || (BoxDiagonal(boxA) <= limit && BoxDiagonal(boxB) <= limit);
@@ -1392,16 +1399,10 @@ int ResolvePair(Search& s, double a0, double a1, double b0, double b1, int depth
     // of it: the curves meet all along it) found one of its points, not a meeting. A pair whose
     // pieces meet at most once may find a stretch so, but still holds its own meeting.
     const bool onStretch = met && InStretch(s, sA, sA, sB, sB);
-    Stretch t;
-    if (met && !onStretch && s.stretchCount < kMostStretches && OverlapAt(s, sA, sB, &t)) {
-      if (s.stopAtOverlap) return 99;
-      s.stretches[s.stretchCount++] = t;
-      DropMeetingsOnStretches(s);
-      int jA = iA, jB = iB;
-      if (ListMeeting(s, t.a0, t.b0, iA, iB) == -2 || ListMeeting(s, t.a1, t.b1, jA, jB) == -2) return -2;
-      if (small) return 0;
-    } else if (met && !onStretch && ListMeeting(s, sA, sB, iA, iB) == -2) {
-      return -2;
+    if (met && !onStretch) {
+      bool shared;
+      if (const int r = ListMet(s, sA, sB, iA, iB, &shared); r != 0) return r;
+      if (shared && small) return 0;
     }
     if (small) {
       // Pieces this small hold two meetings only where the curves are nearly tangent, their
