@@ -2625,11 +2625,20 @@ int OnDomainSide(const Bspline* s1, const Bspline* s2, const double q[4]) {
 // its plane held, but can from the other end, within tol of where it lies, every node takes the
 // other end's value: the same points, seen from the side of the seam the branch lies on.
 void OntoBranchSideOfSeam(Bspline* s1, Bspline* s2, IntersectionTrace* t, double tol) {
-  if (t->nodeCount < 3) return;
+  if (t->nodeCount < 2) return;
   const IntersectionTraceNode* mid = t->head;
   for (int i = 0; i < t->nodeCount / 2; ++i) mid = mid->next;
-  double q[4];
+  double q[4], X[3] = {mid->x, mid->y, mid->z};
   NodeParams(mid, q);
+  // A trace of two nodes has no middle node: the middle of its interval stands for one. One from a
+  // pole to the seam takes the seam end's value round the pole (ComeStraightIntoPoles) and is no
+  // less on the wrong side of the seam: its cuts, pulled onto the branch, land across the seam.
+  if (t->nodeCount == 2) {
+    double h[4];
+    NodeParams(t->head, h);
+    for (int c = 0; c < 4; ++c) q[c] = 0.5 * (q[c] + h[c]);
+    Eval3DPointOnSurfCoord(s1, q[0], q[1], 0, 0, X);
+  }
   if (AcrossPole(s1, s2, q) >= 0) return;
   for (int k = 0; k < 4; ++k) {
     const Bspline* s = k < 2 ? s1 : s2;
@@ -2648,7 +2657,7 @@ void OntoBranchSideOfSeam(Bspline* s1, Bspline* s2, IntersectionTrace* t, double
     r[k] = end;
     if (!all || PullWithParamHeld(s1, s2, r, k ^ 1, P, kPullShare * tol)) continue;
     for (int c = 0; c < 4; ++c) r[c] = q[c];
-    const double other = end == lo ? hi : lo, X[3] = {mid->x, mid->y, mid->z};
+    const double other = end == lo ? hi : lo;
     r[k] = other;
     if (!PullWithParamHeld(s1, s2, r, k ^ 1, P, kPullShare * tol) || VecDist3(P, X) > tol) continue;
     for (IntersectionTraceNode* n = t->head; n; n = n->next) {

@@ -5591,3 +5591,14 @@ TEST_F(HardIntersections, ASeedARoundOffShortOfTheSeamBesideAPoleTakesTheSeamsEn
   k.TurnPoleBeside(-0.01);
   ExpectSunkLoopThroughPole(k, Placed(1.0, 0.0), M_PI / 180);
 }
+
+// The loop of TheHalfBeyondBothPolesOfALoopBesideTheSeamIsTraced at size 1e-6 moved 1e4 x the size:
+// with the small sphere first, a trace of two nodes ran from a pole to the sphere's seam, the loop
+// between them on the seam's other side (0.3 degree round the pole from it). Every cut of the
+// interval, pulled onto the loop, landed across the seam and was refused, and the host's curve
+// kept the chord between the nodes, 8e-6 of the size off the surfaces. Either surface first: every
+// exact point of the loop near a branch, every sample on both surfaces, the loop traced once.
+TEST_F(HardIntersections, ATwoNodeTraceFromAPoleToTheSeamLiesOnTheLoopsSideOfIt) {
+  const SunkSphereThroughPole k = SunkSphereThroughPole::OnCylinder(0.0, 0.4, 0.3, 1.0759954838545043, 1e-3, 1e-3);
+  ExpectSunkLoopThroughPole(k, Placed(1e-6, 1e4), M_PI / 180);
+}
