@@ -2971,50 +2971,6 @@ bool OntoCreaseAhead(March& m, const Params& predicted, Params& cur, double P[3]
   return true;
 }
 
-// A step aimed over a crease of either surface whose pull fell back onto the face before it (by
-// half the step or more: to about where it started, or behind it) ends on the crease where the
-// branch crosses it ahead, within the aim's reach of prev. Where the branch turns on the crease by
-// about a right angle or more, the aim runs on along the face it leaves and every pull from beyond
-// comes back to the face before, short of the corner by a little less each step: the march
-// crawled toward the corner and stopped short of it, the stretch round it never traced, or traced
-// again from the other side by a later loop.
-bool OntoCreaseFallenShort(March& m, const Params& prev, const Params& aim, Params& cur, double P[3]) {
-  const double step2 = ParamDist2(aim, prev);
-  if (!(ParamDist2(cur, aim) >= 0.25 * step2)) return false;
-  double P0[3], t0[3], A[3], way[3];
-  bool has = false;
-  if (!UnitTangent(m, TowardSide(m, prev, aim), P0, t0, &has) || !has) return false;
-  Eval3DPointOnSurfCoord(m.s1, prev.p[0], prev.p[1], 0, 0, P0);
-  Eval3DPointOnSurfCoord(m.s1, aim.p[0], aim.p[1], 0, 0, A);
-  VecDiff3(A, P0, A);
-  const double along = VecDotProd3(t0, A);
-  if (!(std::fabs(along) >= kChordTangentCos * VecSize3(A))) return false;
-  for (int q = 0; q < 3; ++q) way[q] = along > 0.0 ? t0[q] : -t0[q];
-  const auto ahead = [&](const Params& x) {
-    double X[3];
-    Eval3DPointOnSurfCoord(m.s1, x.p[0], x.p[1], 0, 0, X);
-    VecDiff3(X, P0, X);
-    return VecDotProd3(X, way) > 0.0;
-  };
-  double nearest = HUGE_VAL;
-  Params end = cur;
-  double E[3] = {};
-  for (int k = 0; k < 4; ++k) {
-    const Bspline* s = SurfaceOf(k, m.s1, m.s2);
-    double knot = 0.0, behind = 0.0;
-    if (!SharpKnotBetween(s, k & 1, cur.p[k], aim.p[k], &knot) ||
-        SharpKnotBetween(s, k & 1, prev.p[k], cur.p[k], &behind))
-      continue;
-    NearerOnCrease(
-        m, cur, k, knot, P0, [&](const Params& x, double) { return ParamDist2(x, prev) <= step2 && ahead(x); },
-        nearest, end, E);
-  }
-  if (nearest == HUGE_VAL) return false;
-  cur = end;
-  for (int q = 0; q < 3; ++q) P[q] = E[q];
-  return true;
-}
-
 // Refines a predicted step. When the points do not meet (the step overshot the end of the
 // branch at a domain edge, or jumped where the branch turns), meet farther from the predicted
 // point than the step is long (on another branch), or the chord turns back against the march's
@@ -3039,8 +2995,7 @@ bool RefineStep(March& m, const Params& prev, Params& cur, double P[3], int* fla
     // A point met beyond a sharp knot may lie far from the aim, the prediction having run on
     // along the face it left; the point on the knot, between prev and it, is the step's end and
     // need lie only within the step of prev.
-    if (EndOnSharpKnot(m, prev, cur, P, flag) ||
-        (!*flag && (OntoCreaseAhead(m, predicted, cur, P) || OntoCreaseFallenShort(m, prev, aim, cur, P))))
+    if (EndOnSharpKnot(m, prev, cur, P, flag) || (!*flag && OntoCreaseAhead(m, predicted, cur, P)))
       pulled = ParamDist2(cur, prev);
     met = k == 10 || ((pulled <= step || *flag) && !TurnsBack(m, prev, cur, dPrev) &&
                       !BacksOverCrease(m, prev, cur, ArrivedFrom(m, from)) &&
