@@ -1717,6 +1717,27 @@ TEST_F(FilletBall, ATraceFromAHyperbolasVertexKeepsTheSideItsBranchRunsTo) {
   ExpectTracesFromTheVertexKeepTheirSide({0.04, 0.1});
 }
 
+// The branches of S1 and S2 (placed at) with an end at apexEnd (unplaced; fromApex: leaving it),
+// their count in *count, each filleted with a ball of radius ball: rc 0 and every node kept, the
+// fillet's trace handed to check.
+template <class Check>
+void FilletBranchesAt(Bspline* S1, Bspline* S2, const Place& at, const double apexEnd[3], bool fromApex, double ball,
+                      size_t* count, Check check) {
+  const OwnedBranches list(MallocIntersectionTraceList());
+  ASSERT_EQ(NewIntersect(S1, S2, list.get(), 0.01, 1e-7), 0);
+  const auto branches = BranchesAt(list.get(), at, apexEnd, fromApex);
+  *count = branches.size();
+  for (IntersectionTrace* t : branches) {
+    SetRadiusArray(S1, t, ball, 0, 0, 0, 0, 0, 0);
+    IntersectionTrace* out = MallocIntersectionTrace();
+    EXPECT_EQ(NewFilletTrace(S1, S2, t, out, 1e-9 * shapes::PairSize(S1, S2)), 0);
+    EXPECT_EQ(out->nodeCount, t->nodeCount);
+    check(out);
+    FreeTrace(out);
+    FreeTrace(t);
+  }
+}
+
 // The cylinder of radius 0.3 about the line x = 0.45, y = 0 cuts the cone in a branch from
 // (0.75, 0, 0.25) to (0.15, 0, 0.85), beside the apex, where the ball of 0.1 parts into two
 // mirror images across y = 0 as at a hyperbola's vertex, and grows from the node into neither.
@@ -1733,19 +1754,10 @@ TEST_F(FilletBall, ATraceEndingBesideAnApexKeepsTheBallItsBranchComesTo) {
       BsplineKeeper keep;
       Bspline* S1 = keep(shapes::Cylinder(kZ, kX, 0.3, -0.2, 1.2, off));
       Bspline* S2 = keep(shapes::Cone(kZ, kX, 1.0, 0.0, 0.0, 1.0, at));
-      const OwnedBranches list(MallocIntersectionTraceList());
-      ASSERT_EQ(NewIntersect(S1, S2, list.get(), 0.01, 1e-7), 0);
       const double apexEnd[3] = {0.15, 0.0, 0.85};
-      const auto toApex = BranchesAt(list.get(), at, apexEnd, false);
-      EXPECT_GE(toApex.size(), 1u);
-      for (IntersectionTrace* t : toApex) {
-        SetRadiusArray(S1, t, r * size, 0, 0, 0, 0, 0, 0);
-        IntersectionTrace* out = MallocIntersectionTrace();
-        EXPECT_EQ(NewFilletTrace(S1, S2, t, out, 1e-9 * shapes::PairSize(S1, S2)), 0) << Messages();
-        EXPECT_EQ(out->nodeCount, t->nodeCount);
-        FreeTrace(out);
-        FreeTrace(t);
-      }
+      size_t count = 0;
+      FilletBranchesAt(S1, S2, at, apexEnd, false, r * size, &count, [](const IntersectionTrace*) {});
+      EXPECT_GE(count, 1u);
     }
 }
 
@@ -1799,25 +1811,17 @@ void ExpectApexEndNodesKeepTheirBalls(bool fromApex, std::initializer_list<doubl
       BsplineKeeper keep;
       Bspline* S1 = keep(shapes::Cone(kZ, kX, 1.0, 0.0, 0.0, 1.0, at));
       Bspline* S2 = keep(shapes::Cylinder(kZ, kX, 0.1, -1.2, 0.6, off));
-      const OwnedBranches list(MallocIntersectionTraceList());
-      ASSERT_EQ(NewIntersect(S1, S2, list.get(), 0.01, 1e-7), 0);
       const double apexEnd[3] = {0.05, 0.0, 0.95};
-      const auto branches = BranchesAt(list.get(), at, apexEnd, fromApex);
-      EXPECT_EQ(branches.size(), 2u);
-      for (IntersectionTrace* t : branches) {
-        SetRadiusArray(S1, t, r * size, 0, 0, 0, 0, 0, 0);
-        IntersectionTrace* out = MallocIntersectionTrace();
-        EXPECT_EQ(NewFilletTrace(S1, S2, t, out, 1e-9 * shapes::PairSize(S1, S2)), 0);
-        EXPECT_EQ(out->nodeCount, t->nodeCount);
+      size_t count = 0;
+      FilletBranchesAt(S1, S2, at, apexEnd, fromApex, r * size, &count, [&](const IntersectionTrace* out) {
         for (const IntersectionTraceNode* m = out->head; m; m = m->next) {
           double C[3];
           PairCentre(S1, at, m, r, C);
           EXPECT_NEAR(std::hypot(C[0] - 0.15, C[1]), 0.1 + r, 1e-6);
           EXPECT_NEAR((std::hypot(C[0], C[1]) + C[2] - 1.0) / std::sqrt(2.0), r, 1e-6);
         }
-        FreeTrace(out);
-        FreeTrace(t);
-      }
+      });
+      EXPECT_EQ(count, 2u);
     }
 }
 
@@ -1855,15 +1859,8 @@ TEST_F(FilletBall, AFirstNodeWhoseRefinerDoesNotConvergeTakesTheBallContinuedFro
     BsplineKeeper keep;
     Bspline* S1 = keep(shapes::Cone(kZ, kX, 1.0, 0.0, 0.0, 1.0, at));
     Bspline* S2 = keep(shapes::Cylinder(axis, across, 0.2, -1.2, 0.6, off));
-    const OwnedBranches list(MallocIntersectionTraceList());
-    ASSERT_EQ(NewIntersect(S1, S2, list.get(), 0.01, 1e-7), 0);
-    const auto branches = BranchesAt(list.get(), at, end, true);
-    EXPECT_EQ(branches.size(), 2u);
-    for (IntersectionTrace* t : branches) {
-      SetRadiusArray(S1, t, r * size, 0, 0, 0, 0, 0, 0);
-      IntersectionTrace* out = MallocIntersectionTrace();
-      EXPECT_EQ(NewFilletTrace(S1, S2, t, out, 1e-9 * shapes::PairSize(S1, S2)), 0);
-      EXPECT_EQ(out->nodeCount, t->nodeCount);
+    size_t count = 0;
+    FilletBranchesAt(S1, S2, at, end, true, r * size, &count, [&](const IntersectionTrace* out) {
       for (const IntersectionTraceNode* m = out->head; m; m = m->next) {
         double C[3], w[3];
         PairCentre(S1, at, m, r, C);
@@ -1872,9 +1869,8 @@ TEST_F(FilletBall, AFirstNodeWhoseRefinerDoesNotConvergeTakesTheBallContinuedFro
         EXPECT_NEAR(std::hypot(w[0] - h * axis[0], w[1] - h * axis[1], w[2] - h * axis[2]), 0.2 + r, 1e-6);
         EXPECT_NEAR((std::hypot(C[0], C[1]) + C[2] - 1.0) / std::sqrt(2.0), r, 1e-6);
       }
-      FreeTrace(out);
-      FreeTrace(t);
-    }
+    });
+    EXPECT_EQ(count, 2u);
   }
 }
 
