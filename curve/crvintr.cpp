@@ -1407,14 +1407,21 @@ int ResolvePair(Search& s, double a0, double a1, double b0, double b1, int depth
     if (small) {
       // Pieces this small hold two meetings only where the curves are nearly tangent, their
       // crossings close together: refinements from the first piece's ends, each on the side of
-      // the meeting it starts from, find them.
-      for (double end : {a0, a1}) {
-        if (!met) break;
-        double eA = end, eB = sB;
-        FootOn(s, false, eA, &eB);
-        if (RefineMeeting(s, &eA, &eB) && !InStretch(s, eA, eA, eB, eB) && ListMeeting(s, eA, eB, iA, iB) == -2)
-          return -2;
-      }
+      // the meeting it starts from, find them. They are run as well where the refinement from
+      // the middle found nothing: a piece small in space may still be long in parameter, a
+      // curve all but standing still across it (a weight far above its neighbours'), and there
+      // the steps from the middle are thrown out of the pair; from an end they start beside
+      // the crossing, from the second piece's ends too, the curve that stalls being either.
+      const auto fromEnd = [&](bool ofFirst, double end) {
+        double eA = ofFirst ? end : sA, eB = ofFirst ? sB : end;
+        FootOn(s, !ofFirst, end, ofFirst ? &eB : &eA);
+        return RefineMeeting(s, &eA, &eB) && !InStretch(s, eA, eA, eB, eB) && ListMeeting(s, eA, eB, iA, iB) == -2;
+      };
+      for (double end : {a0, a1})
+        if (fromEnd(true, end)) return -2;
+      if (!met)
+        for (double end : {b0, b1})
+          if (fromEnd(false, end)) return -2;
       return 0;
     }
     // Within round-off of the pair's ends counts as inside: a crossing on a cut is found from

@@ -344,4 +344,53 @@ TEST_F(CurveIntersectTest, SingleMeetingsOfTouchingCurvesAreTheTouchingPoints) {
   FreeBspline(unit3);
 }
 
+// A rational quadratic whose weights run from 9 to 1.4e7 all but stands still over long stretches
+// of its parameter, so a piece small in space may be long in parameter; a line through two of its
+// points, one of them at a knot in such a stretch, crosses it at both, in either order. (The
+// crossing at the knot was lost: the refinement from the piece's middle was thrown out of it.)
+TEST_F(CurveIntersectTest, LineThroughTwoPointsOfAStallingRationalCurveMeetsItAtBoth) {
+  const std::vector<double> knots = {-3, -3, -3, 95687.142434287744, 95687.142436069436, 389462.40163306054,
+                                     464247.47302909661, 708576.94190009777, 708576.94190009777, 999997,
+                                     999997, 999997};
+  const std::vector<double> weights = {10.251444031437625, 773170.21803331783, 122.057515504492,
+                                       701502.97327357053, 9.1300052677454158, 115.17506103057043,
+                                       13793437.947789332, 242200.59899766935, 30.851044236504983};
+  const std::vector<double> pts = {
+      0.044506888836622238, 0.035559181123971939, -0.0047704386524856091, -0.0028719233814626932,
+      0.04521668329834938, -0.0093496311455965042, -0.037319418042898178, -0.018744660541415215,
+      0.033282734453678131, 0.043682608753442764, -0.028844615444540977, -0.039009783416986465,
+      -0.042002931237220764, 0.045283809304237366, 0.0089376121759414673, -0.046731751412153244,
+      0.014312500134110451, 0.03632131963968277, 0.027181413024663925, -0.036485053598880768,
+      -0.023509033024311066, -0.036289997398853302, -0.015313312411308289, -0.020594075322151184,
+      0.04461190477013588, 0.049970325082540512, -0.029105942696332932};
+  Bspline* curve = BuildCurve(2, 3, pts, knots, weights);
+  ASSERT_NE(curve, nullptr);
+  double A[3], B[3];
+  RefEvalCurve(curve, knots[5], A);
+  RefEvalCurve(curve, 950466.34137695481, B);
+  std::vector<double> ends;
+  for (double f : {-0.1, 1.1})
+    for (int k = 0; k < 3; ++k) ends.push_back(A[k] + f * (B[k] - A[k]));
+  Bspline* line = BuildCurve(1, 3, ends);
+  ASSERT_NE(line, nullptr);
+  const double size = VecDist3(A, B);
+  for (bool curveFirst : {true, false}) {
+    CrvIntrList* list = nullptr;
+    ASSERT_EQ(curveFirst ? CrvIntersect(curve, line, &list, 0.0, 0) : CrvIntersect(line, curve, &list, 0.0, 0), 0);
+    double missA = INFINITY, missB = INFINITY;
+    CrvIntrNode* node = list->first;
+    for (int i = 0; i < list->count; ++i, node = node->next) {
+      double at[3];
+      RefEvalCurve(curve, curveFirst ? node->t1 : node->t2, at);
+      missA = std::min(missA, VecDist3(at, A));
+      missB = std::min(missB, VecDist3(at, B));
+    }
+    EXPECT_LT(missA, 1e-7 * size) << curveFirst;
+    EXPECT_LT(missB, 1e-7 * size) << curveFirst;
+    FreeCrvIntrList(list);
+  }
+  FreeBspline(line);
+  FreeBspline(curve);
+}
+
 }  // namespace
