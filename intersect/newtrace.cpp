@@ -1618,13 +1618,40 @@ bool StepAlongContinued(const March& w, const IntersectionTraceNode* from, const
 bool SharpKnot(const Bspline* s, int dir, double x);
 bool SharpKnotBetween(const Bspline* s, int dir, double a, double b, double* knot);
 
+bool SameParams(const March& m, const Params& a, const Params& b);
+
+// True when the chord a b comes nearest P (parameters c; f the fraction of the chord at the
+// foot) at one of its nodes, which lies with c on one line of a parameter along which a surface
+// turns sharply (a sharp knot, or the seam of a closed net of degree one there), the two points
+// apart. The other surface crosses that line at each: two crossings, not one point of one
+// stretch, however near (a cylinder cutting a net's seam at a shallow angle crosses it twice
+// within two chord heights, and the march reaching the second was dropped as retracing the
+// branch that ends on the first).
+bool EndsOnOtherCrossingOfLine(const March& w, const IntersectionTraceNode* a, const IntersectionTraceNode* b,
+                               double f, const Params& c) {
+  if (f > 0.0 && f < 1.0 && a != b) return false;
+  const Params N = Of(f >= 1.0 ? b : a);
+  if (SameParams(w, N, c)) return false;
+  for (int k = 0; k < 4; ++k) {
+    const Bspline* s = SurfaceOf(k, w.s1, w.s2);
+    const int dir = k & 1;
+    const bool seam = (dir ? s->closedV : s->closedU) && (dir ? s->degreeV : s->degreeU) == 1;
+    const double lo = Lo(s, dir), hi = Hi(s, dir);
+    const auto onSeam = [&](double x) { return std::fabs(x - lo) <= w.tol[k] || std::fabs(x - hi) <= w.tol[k]; };
+    if (seam && onSeam(N.p[k]) && onSeam(c.p[k])) return true;
+    if (std::fabs(N.p[k] - c.p[k]) <= w.tol[k] && SharpKnot(s, dir, c.p[k]) && SharpKnot(s, dir, N.p[k])) return true;
+  }
+  return false;
+}
+
 // True when every traced chord within reach of P (parameters c) lies across a sharp knot from it,
 // in some parameter of either surface, its nodes on the knot or beyond. A net's faces meet the
 // other surface in stretches that bend at the creases, and where the branch passes a vertex at a
 // wide angle the stretch over one face comes into it beside the stretch leaving it over the
 // next, within two chord heights of that one's last chords over a share of a coarse face. P lies
 // on another face than those chords, on no traced stretch: taken for a duplicate, the whole
-// stretch over its face was dropped, from every seed on it.
+// stretch over its face was dropped, from every seed on it. So is a chord that comes nearest P at
+// a node crossing P's crease or seam elsewhere (EndsOnOtherCrossingOfLine).
 bool AcrossKnotFromTracedChords(const March& w, const Params& c, const double P[3], double reach) {
   bool near = false, across = true;
   EachChord(w.list, w.trace, [&](const IntersectionTraceNode* a, const IntersectionTraceNode* b) {
@@ -1632,7 +1659,7 @@ bool AcrossKnotFromTracedChords(const March& w, const Params& c, const double P[
     if (!across || ChordDistance2(a, b, P, &f) > reach * reach) return;
     near = true;
     const Params A = Of(a), B = Of(b);
-    across = false;
+    across = EndsOnOtherCrossingOfLine(w, a, b, f, c);
     for (int k = 0; k < 4 && !across; ++k) {
       const Bspline* s = SurfaceOf(k, w.s1, w.s2);
       const double x = std::fabs(A.p[k] - c.p[k]) < std::fabs(B.p[k] - c.p[k]) ? A.p[k] : B.p[k];
