@@ -548,4 +548,18 @@ TEST_F(FacetIntersections, TwoCrossingsOfTheNetsSeamCloseTogetherAreBothTraced) 
   ExpectEveryCutPointOnABranch(axis, vertex, n, 0.4);
 }
 
+// A cylinder of radius 0.4 along x through the vertex (-1, 0, -0.3) of a 4 x 4 torus net, its seam
+// along the line through the vertex, runs through (1, 0, -0.3) too, where the ring's seam meets
+// the bottom crease: the cylinder's seam and the net's meet there, and the cylinder cuts a lens
+// from that vertex over the faces either side of the crease. Every seed of the lens fell on the
+// vertex; the march from it and from the far side of both seams at once left the domain at
+// once, and the lens went missing (in either order, half of the cut). The branch leaves the
+// vertex across one seam only.
+TEST_F(FacetIntersections, ALensFromAVertexWhereBothSeamsMeetIsTraced) {
+  const double axis[3] = {1.0, 0.0, 0.0}, vertex[3] = {-1.0, 0.0, -0.3};
+  // Square to the axis, 0.3 radians round it from (0, 0, -1).
+  const double n[3] = {0.0, std::sin(0.3), -std::cos(0.3)};
+  ExpectEveryCutPointOnABranch(axis, vertex, n, 0.4);
+}
+
 }  // namespace
