@@ -1,5 +1,6 @@
 #include "intersect/newtrace.h"
 
+#include <array>
 #include <bit>
 #include <cfloat>
 #include <cmath>
@@ -1618,13 +1619,40 @@ bool StepAlongContinued(const March& w, const IntersectionTraceNode* from, const
 bool SharpKnot(const Bspline* s, int dir, double x);
 bool SharpKnotBetween(const Bspline* s, int dir, double a, double b, double* knot);
 
+bool SameParams(const March& m, const Params& a, const Params& b);
+
+// True when the chord a b comes nearest P (parameters c; f the fraction of the chord at the
+// foot) at one of its nodes, which lies with c on one line of a parameter along which a surface
+// turns sharply (a sharp knot, or the seam of a closed net of degree one there), the two points
+// apart. The other surface crosses that line at each: two crossings, not one point of one
+// stretch, however near (a cylinder cutting a net's seam at a shallow angle crosses it twice
+// within two chord heights, and the march reaching the second was dropped as retracing the
+// branch that ends on the first).
+bool EndsOnOtherCrossingOfLine(const March& w, const IntersectionTraceNode* a, const IntersectionTraceNode* b,
+                               double f, const Params& c) {
+  if (f > 0.0 && f < 1.0 && a != b) return false;
+  const Params N = Of(f >= 1.0 ? b : a);
+  if (SameParams(w, N, c)) return false;
+  for (int k = 0; k < 4; ++k) {
+    const Bspline* s = SurfaceOf(k, w.s1, w.s2);
+    const int dir = k & 1;
+    const bool seam = (dir ? s->closedV : s->closedU) && (dir ? s->degreeV : s->degreeU) == 1;
+    const double lo = Lo(s, dir), hi = Hi(s, dir);
+    const auto onSeam = [&](double x) { return std::fabs(x - lo) <= w.tol[k] || std::fabs(x - hi) <= w.tol[k]; };
+    if (seam && onSeam(N.p[k]) && onSeam(c.p[k])) return true;
+    if (std::fabs(N.p[k] - c.p[k]) <= w.tol[k] && SharpKnot(s, dir, c.p[k]) && SharpKnot(s, dir, N.p[k])) return true;
+  }
+  return false;
+}
+
 // True when every traced chord within reach of P (parameters c) lies across a sharp knot from it,
 // in some parameter of either surface, its nodes on the knot or beyond. A net's faces meet the
 // other surface in stretches that bend at the creases, and where the branch passes a vertex at a
 // wide angle the stretch over one face comes into it beside the stretch leaving it over the
 // next, within two chord heights of that one's last chords over a share of a coarse face. P lies
 // on another face than those chords, on no traced stretch: taken for a duplicate, the whole
-// stretch over its face was dropped, from every seed on it.
+// stretch over its face was dropped, from every seed on it. So is a chord that comes nearest P at
+// a node crossing P's crease or seam elsewhere (EndsOnOtherCrossingOfLine).
 bool AcrossKnotFromTracedChords(const March& w, const Params& c, const double P[3], double reach) {
   bool near = false, across = true;
   EachChord(w.list, w.trace, [&](const IntersectionTraceNode* a, const IntersectionTraceNode* b) {
@@ -1632,7 +1660,7 @@ bool AcrossKnotFromTracedChords(const March& w, const Params& c, const double P[
     if (!across || ChordDistance2(a, b, P, &f) > reach * reach) return;
     near = true;
     const Params A = Of(a), B = Of(b);
-    across = false;
+    across = EndsOnOtherCrossingOfLine(w, a, b, f, c);
     for (int k = 0; k < 4 && !across; ++k) {
       const Bspline* s = SurfaceOf(k, w.s1, w.s2);
       const double x = std::fabs(A.p[k] - c.p[k]) < std::fabs(B.p[k] - c.p[k]) ? A.p[k] : B.p[k];
@@ -4632,18 +4660,34 @@ int MarchContact(March& m, double t[3]) {
 // once or twice.
 constexpr int kMaxContactPieces = 8;
 
-// Moves every parameter of c at an end of a direction its surface is closed in to the other
-// end: the same point, seen from the far side of the seam. False when none is at a seam.
-bool WrapAcrossSeams(const March& m, Params& c) {
-  bool any = false;
+// The parameters (bit k for parameter k) of c at an end of a direction its surface is closed in.
+int SeamsAt(const March& m, const Params& c) {
+  int seams = 0;
   for (int k = 0; k < 4; ++k) {
     const Bspline* s = SurfaceOf(k, m.s1, m.s2);
     if (!(k & 1 ? s->closedV : s->closedU)) continue;
     const double lo = Lo(s, k & 1), hi = Hi(s, k & 1);
-    if (std::fabs(c.p[k] - lo) <= m.tol[k]) c.p[k] = hi, any = true;
-    else if (std::fabs(hi - c.p[k]) <= m.tol[k]) c.p[k] = lo, any = true;
+    if (std::fabs(c.p[k] - lo) <= m.tol[k] || std::fabs(hi - c.p[k]) <= m.tol[k]) seams |= 1 << k;
   }
-  return any;
+  return seams;
+}
+
+// Moves the parameters of c named in wrap (bits as SeamsAt's) to the other end of their range.
+void WrapSeams(const March& m, int wrap, Params& c) {
+  for (int k = 0; k < 4; ++k) {
+    if (!(wrap >> k & 1)) continue;
+    const Bspline* s = SurfaceOf(k, m.s1, m.s2);
+    const double lo = Lo(s, k & 1), hi = Hi(s, k & 1);
+    c.p[k] = std::fabs(c.p[k] - lo) <= m.tol[k] ? hi : lo;
+  }
+}
+
+// Moves every parameter of c at an end of a direction its surface is closed in to the other
+// end: the same point, seen from the far side of the seam. False when none is at a seam.
+bool WrapAcrossSeams(const March& m, Params& c) {
+  const int seams = SeamsAt(m, c);
+  WrapSeams(m, seams, c);
+  return seams != 0;
 }
 
 void AppendTrace(IntersectionTraceList* list, IntersectionTrace* t) {
@@ -5233,6 +5277,69 @@ bool TurnsBackOnto(const IntersectionTraceList* list, const IntersectionTrace* f
 
 }  // namespace
 
+namespace {
+
+// The ways to the far side of the seams an end lies on, in the order they are tried (0 ends the
+// list): all of them at once, then each alone. A branch through a point where seams of both
+// surfaces meet (a net's vertex on its seam, a cylinder's seam through it) need not cross both
+// there: it leaves the far side of one and the near side of the other, and a march across all
+// of them went nowhere, the branch's loop through the point untraced. A march across one alone
+// counts only where it leaves the point by more than 100 point tolerances: one that stays there
+// stands for a touching at the point, which the end gives already.
+std::array<int, 6> SeamWraps(int seams) {
+  std::array<int, 6> ways = {seams, 0, 0, 0, 0, 0};
+  if ((seams & (seams - 1)) == 0) return ways;
+  int n = 1;
+  for (int k = 0; k < 4; ++k)
+    if (seams >> k & 1) ways[n++] = 1 << k;
+  return ways;
+}
+
+constexpr int kNothingBeyond = 0, kOpenBeyond = 1, kClosedBeyond = 2;
+
+// True when every node of t lies within reach of the node e.
+bool StaysWithin(const IntersectionTrace* t, const IntersectionTraceNode* e, double reach) {
+  for (const IntersectionTraceNode* n = t->head; n; n = n->next)
+    if (std::hypot(n->x - e->x, n->y - e->y, n->z - e->z) > reach) return false;
+  return true;
+}
+
+// The march from w, the end e of trace t seen from the far side of the seams there (other: t's
+// other end), kept as a new trace while it ends open (kOpenBeyond) or put in t's place where it
+// closed the loop through t's stretch (kClosedBeyond); kNothingBeyond where it went nowhere
+// beyond the seam (no farther than least from e), or only back along the branch; -2 on no
+// memory.
+int ContinueFromSeamEnd(Bspline* s1, Bspline* s2, const double* us1, const double* vs1, const double* us2,
+                        const double* vs2, int** marks, IntersectionTraceList* list, double tolA, double tolB,
+                        IntersectionTrace* t, const IntersectionTraceNode* e, const IntersectionTraceNode* other,
+                        const Params& w, double least) {
+  IntersectionTrace* next = MallocIntersectionTrace();
+  if (!next) return -2;
+  AppendTrace(list, next);
+  const int rc = TraceFrom(s1, s2, w.p[0], w.p[1], w.p[2], w.p[3], us1, vs1, us2, vs2, marks, list, tolA, tolB, t,
+                           e, other != e ? other : nullptr);
+  if (rc == -2) return -2;
+  // A march that went nowhere beyond the seam, or only back along the branch, adds nothing.
+  const bool nothing = rc == -20 || next->nodeCount < 2 ||
+                       TurnsBackOnto(list, t, e, next, ReachWithin(t, 2.0 * tolA, tolB), tolB) ||
+                       (least > 0.0 && StaysWithin(next, e, least));
+  if (!nothing && next->open) return kOpenBeyond;
+  if (!nothing) {
+    FreeTraceNodes(t);
+    t->head = next->head, t->tail = next->tail, t->turn = next->turn;
+    t->nodeCount = next->nodeCount, t->open = 0, t->directionStart = next->directionStart;
+    next->head = next->tail = next->turn = nullptr;
+  }
+  list->tail = next->prev;
+  list->tail->next = nullptr;
+  --list->count;
+  FreeTraceNodes(next);
+  Free(next);
+  return nothing ? kNothingBeyond : kClosedBeyond;
+}
+
+}  // namespace
+
 int ContinueAcrossSeams(Bspline* s1, Bspline* s2, const double* us1, const double* vs1,
                         const double* us2, const double* vs2, int** marks,
                         IntersectionTraceList* list, double tolA, double tolB) {
@@ -5260,32 +5367,21 @@ int ContinueAcrossSeams(Bspline* s1, Bspline* s2, const double* us1, const doubl
       // Within 100 point tolerances (a quarter of a smaller trace's span): the branch goes on
       // from another trace's node there. An end on a pole lies on no seam, whatever its
       // parameter round the pole: the branch stops there and goes on beyond it from another end.
-      if (NodeOnPole(s1, s2, e) || !WrapAcrossSeams(m, w) ||
-          NodeNear(m, list, t, e, ReachWithin(t, 100.0 * tolB, tolB)) || --budget < 0)
+      const int seams = SeamsAt(m, w);
+      if (NodeOnPole(s1, s2, e) || !seams || NodeNear(m, list, t, e, ReachWithin(t, 100.0 * tolB, tolB)))
         continue;
-      IntersectionTrace* next = MallocIntersectionTrace();
-      if (!next) return -2;
-      AppendTrace(list, next);
       const IntersectionTraceNode* other = e == ends[0] ? ends[1] : ends[0];
-      const int rc = TraceFrom(s1, s2, w.p[0], w.p[1], w.p[2], w.p[3], us1, vs1, us2, vs2, marks, list, tolA, tolB,
-                               t, e, other != e ? other : nullptr);
-      if (rc == -2) return -2;
-      // A march that went nowhere beyond the seam, or only back along the branch, adds nothing.
-      const bool nothing = rc == -20 || next->nodeCount < 2 ||
-                           TurnsBackOnto(list, t, e, next, ReachWithin(t, 2.0 * tolA, tolB), tolB);
-      if (!nothing && next->open) continue;
-      if (!nothing) {
-        FreeTraceNodes(t);
-        t->head = next->head, t->tail = next->tail, t->turn = next->turn;
-        t->nodeCount = next->nodeCount, t->open = 0, t->directionStart = next->directionStart;
-        next->head = next->tail = next->turn = nullptr;
+      int got = kNothingBeyond;
+      for (const int wrap : SeamWraps(seams)) {
+        if (!wrap || --budget < 0) break;
+        w = Of(e);
+        WrapSeams(m, wrap, w);
+        got = ContinueFromSeamEnd(s1, s2, us1, vs1, us2, vs2, marks, list, tolA, tolB, t, e, other, w,
+                                  wrap == seams ? 0.0 : 100.0 * tolB);
+        if (got == -2) return -2;
+        if (got != kNothingBeyond) break;
       }
-      list->tail = next->prev;
-      list->tail->next = nullptr;
-      --list->count;
-      FreeTraceNodes(next);
-      Free(next);
-      if (!nothing) break;
+      if (got == kClosedBeyond) break;
     }
     t = t->next;
   }
