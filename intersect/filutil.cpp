@@ -1401,6 +1401,32 @@ int OwnBall(Bspline* S1, Bspline* S2, double r, const double* p, int n, int i, d
     return begun ? kAcrossAGap : kAwayFromNode;
   return 100;
 }
+
+// Whether the node at Xi (its parameters at node), the branch's next after the node at X whose
+// pair is last (radius rl), is covered by that pair already and the pair q (radius r) of Xi moves
+// on from it: the last ball's cross-section passes Xi nearer than the step between the nodes, and
+// the centre of q lies beyond that cross-section on the side the branch runs to. Where the spine
+// bends through a point (a hyperbola's vertex beside a cone's apex) the pair before the vertex
+// node can be the ball beyond the vertex, its cross-section still within a step of both nodes;
+// the contact on the cone, swinging round the apex, then moves on from it against its move into
+// it, and reads as turning back, though the centres, and with them the cross-sections the fillet
+// is swept by, run on in order and the fillet does not fold.
+bool CoveredAndMovedOn(Bspline* S1, Bspline* S2, double rl, const double last[4], double r, const double q[4],
+                       const double X[3], const double Xi[3], const double* node) {
+  double gi[4], gx[4], gc[4], Q[3];
+  // Where the node is no point of both surfaces (a trace's own pairs fed back) no corner lies at
+  // it for the cross-sections to pass.
+  Eval3DPointOnSurfCoord(S2, node[2], node[3], 0, 0, Q);
+  if (!(VecDist3(Xi, Q) <= kStationShare * VecDist3(X, Xi))) return false;
+  SurfPoint e;
+  if (ContactResidual(S1, S2, rl, last, Xi, gi) != 4 || ContactResidual(S1, S2, rl, last, X, gx) != 4 ||
+      !Evaluate(S1, q[0], q[1], e, false))
+    return false;
+  double Ci[3];
+  for (int c = 0; c < 3; ++c) Ci[c] = e.d[0][c] + r * e.n[c];
+  if (ContactResidual(S1, S2, rl, last, Ci, gc) != 4) return false;
+  return std::fabs(gi[3]) < VecDist3(X, Xi) && gc[3] * (gi[3] - gx[3]) > 0.0;
+}
 }  // namespace
 
 int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, IntersectionTrace* out,
@@ -1462,7 +1488,12 @@ int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, Intersection
         refined = 100;
       }
     }
-    const bool elsewhere = refined == kAcrossAGap || refined == kAwayFromNode || refined == 0;
+    // A refiner that met degenerate geometry on its way gave up as one at its limit does, with no
+    // ball to compare with: at a hyperbola's vertex beside a cone's apex the ball parts into two
+    // mirror images and the steps slide off onto the cone's rim. One that refused its arguments
+    // (the error state set), or a radius that rolls no ball, leaves nothing to continue.
+    const bool gaveUp = refined == 0 || (refined == -2 && p[5 * i + 4] > 0.0 && !KernelFailed());
+    const bool elsewhere = refined == kAcrossAGap || refined == kAwayFromNode || gaveUp;
     if (elsewhere && (out->nodeCount > 0 || i + 1 < n)) {
       // Beside a cone's apex the node's ball can reach over the apex to the cone's far side, on
       // the plane the surfaces are symmetric about, while the balls of smaller radii there would
@@ -1490,7 +1521,7 @@ int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, Intersection
       }
       Eval3DPointOnSurfCoord(S1, p[5 * i], p[5 * i + 1], 0, 0, At);
       if (from && SolveContact(S1, S2, ri, c, held, At) && BallSpansCorner(S1, S2, ri, c, At) &&
-          BallFits(S1, S2, ri, c) && (refined == 0 || CentreFrom(S1, ri, c, At) < CentreFrom(S1, ri, q, At))) {
+          BallFits(S1, S2, ri, c) && (gaveUp || CentreFrom(S1, ri, c, At) < CentreFrom(S1, ri, q, At))) {
         for (int k = 0; k < 4; ++k) q[k] = c[k];
         refined = 100;
       }
@@ -1687,6 +1718,11 @@ int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, Intersection
         return true;
       };
       if (apart != 100 && BeginAgain(q)) apart = 100;
+      // A node the last pair covers already turns back only where its ball does not move on: a
+      // contact swinging round a cone's apex (a collapsed side) so turns while the centres run on.
+      if (turns && apart == kAwayFromNode && collapsed &&
+          CoveredAndMovedOn(S1, S2, out->tail->filletParam, tail, p[5 * i + 4], q, X, Xi, p + 5 * i))
+        apart = Apart(q, false);
       const bool firstSlid = apart != 100 && out->nodeCount == 1 && !SmallVector(dXi, noise) &&
                              VecDist3(prev[0], X) + VecDist3(prev[1], X) > VecDist3(P[0], Xi) + VecDist3(P[1], Xi);
       if (firstSlid && !FirstAgain(q)) {

@@ -88,7 +88,11 @@ void SetRadiusArray(Bspline* S1, IntersectionTrace* trace, double r0, double r1,
 // checked against the node's own ball, whose cross-section runs through the node: where it has none,
 // the node has no ball (before the first pair, else the fillet breaks off there); where its own ball
 // fits and lies nearer, a pair aside by more than the shorter step is moved onto it. A node that
-// gives no ball (the refiner's limit, the ball of another place) takes the ball continued from the
+// the last pair's cross-section passes nearer than the step between them is covered by that pair:
+// beside a collapsed side (a cone's apex, which a contact swings round while the centres run on in
+// order) its pair does not turn back where its centre lies beyond that cross-section on the side
+// the branch runs to. A node that gives no ball (the refiner's limit or degenerate geometry met on
+// its way, the ball of another place) takes the ball continued from the
 // last pair (before the first pair, from the next node's), its cross-section through the node,
 // where that rounds the node's corner, fits and lies nearer the node than the refiner's pair. Where
 // a contact point moves more than twice the branch's step, the ball refined halfway between the nodes (or,

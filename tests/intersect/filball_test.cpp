@@ -1874,4 +1874,63 @@ TEST_F(FilletBall, AFirstNodeWhoseRefinerDoesNotConvergeTakesTheBallContinuedFro
   }
 }
 
+// The plane x = c (normal -x) and the cone meet in a hyperbola with its vertex V = (c, 0, 1 - c)
+// beside the apex. The balls of radius r have their centres on the plane x = c - r and on the
+// cone rho + z = 1 + r sqrt 2 offset from it; those whose cross-section runs through V lie where
+// the distance from V along that hyperbola is stationary: at rho = (c + r sqrt 2) / 2, the two
+// mirror images, or on y = 0. Each branch running to V and from it, filleted with the plane
+// first or the cone: every pair on the ball, and the pair at V's end one of V's balls.
+void ExpectTheVertexKeepsItsBall(double c, double r, bool coneFirst, std::initializer_list<double> sizes) {
+  const double o[3] = {c, 1.0, -0.2}, e1[3] = {0.0, -2.0, 0.0}, e2[3] = {0.0, 0.0, 1.4};
+  const double vertex[3] = {c, 0.0, 1.0 - c}, k = c + r * std::sqrt(2.0);
+  for (const double size : sizes) {
+    SCOPED_TRACE(::testing::Message() << "size " << size);
+    const Place at = SizedPlace(size, false);
+    BsplineKeeper keep;
+    Bspline* plane = keep(shapes::Plane(o, e1, e2, at));
+    Bspline* cone = keep(shapes::Cone(kZ, kX, 1.0, 0.0, 0.0, 1.0, at));
+    Bspline* S1 = coneFirst ? cone : plane;
+    Bspline* S2 = coneFirst ? plane : cone;
+    for (const bool fromVertex : {false, true}) {
+      const OwnedBranches list(MallocIntersectionTraceList());
+      ASSERT_EQ(NewIntersect(S1, S2, list.get(), 0.01, 1e-7), 0);
+      const auto branches = BranchesAt(list.get(), at, vertex, fromVertex);
+      EXPECT_EQ(branches.size(), 2u);
+      for (IntersectionTrace* t : branches) {
+        SetRadiusArray(S1, t, r * size, 0, 0, 0, 0, 0, 0);
+        IntersectionTrace* out = MallocIntersectionTrace();
+        NewFilletTrace(S1, S2, t, out, 1e-9 * shapes::PairSize(S1, S2));
+        ASSERT_GT(out->nodeCount, 0);
+        for (const IntersectionTraceNode* m = out->head; m; m = m->next) {
+          double C[3];
+          PairCentre(S1, at, m, r, C);
+          EXPECT_NEAR(C[0], c - r, 1e-6);
+          EXPECT_NEAR((std::hypot(C[0], C[1]) + C[2] - 1.0) / std::sqrt(2.0), r, 1e-6);
+        }
+        double C[3];
+        PairCentre(S1, at, fromVertex ? out->head : out->tail, r, C);
+        EXPECT_TRUE(std::fabs(std::hypot(C[0], C[1]) - 0.5 * k) < 1e-6 || std::fabs(C[1]) < 1e-6)
+            << C[0] << " " << C[1] << " " << C[2];
+        FreeTrace(out);
+        FreeTrace(t);
+      }
+    }
+  }
+}
+
+// With the plane x = 0.05 first and a ball of 0.2, the pair of the node before V was taken on the
+// ball beyond V (its cross-section within a step of both nodes), and V's own ball then read as
+// the contact on the cone turning back, though the centres ran on in order: V kept no pair.
+TEST_F(FilletBall, AHyperbolasVertexCoveredByThePairBeforeKeepsItsBall) {
+  ExpectTheVertexKeepsItsBall(0.05, 0.2, false, {1.0, 0.01});
+}
+
+// With the cone first, the plane x = 0.1 and a ball of 0.2 at sizes 1e-6 and 1e6, V's refiner met
+// degenerate geometry there (the balls part into the mirror images), and V kept no pair: the ball
+// continued from the neighbouring pair, its cross-section through V, is taken as where the
+// refiner gave up after sliding off.
+TEST_F(FilletBall, AHyperbolasVertexWhoseRefinerGivesUpTakesTheBallContinuedToIt) {
+  ExpectTheVertexKeepsItsBall(0.1, 0.2, true, {1e-6, 1e6});
+}
+
 }  // namespace
