@@ -5644,3 +5644,35 @@ TEST_F(HardIntersections, AMarchBackFromASeedWhoseForwardMarchWentNowhereClosesO
     EXPECT_LT(off, 1e-6 * size) << at.scale;
   }
 }
+
+// The unit sphere (poles on z, seam at +x) cut by a plane at 0.01 rad to it, in a loop of angular
+// radius 0.01 through the north pole: a shallow crossing the fit follows as a contact. The nodes
+// crowd before a long interval running into the pole, where the sphere's parameter round the pole
+// turns fast, and the interpolants swung out of the interval and back: every cut pulled onto the
+// branch landed behind the interval's first node and was refused, round after round, and the
+// curves kept the swing, 3.5e-5 of the size off the plane. Cuts are taken from the nodes' own
+// parameters instead. Either surface first, at sizes 1 and 1e6 moved 1e4 x the size: every sample
+// of the curves within 1e-6 of the size of both surfaces.
+TEST_F(HardIntersections, CutsOfAShallowLoopIntoAPoleComeFromTheNodesWhereTheCurvesSwingOut) {
+  const double rho = 0.01;
+  const double a[3] = {0, 0, 1}, e[3] = {1, 0, 0}, c[3] = {std::sin(rho), 0, std::cos(rho)};
+  double u1[3], u2[3], O[3], e1[3], e2[3];
+  SunkSphereThroughPole::Across(c, u1);
+  VecCrossProd3(c, u1, u2);
+  for (int q = 0; q < 3; ++q)
+    O[q] = std::cos(rho) * c[q] - 1.25 * (u1[q] + u2[q]), e1[q] = 2.5 * u1[q], e2[q] = 2.5 * u2[q];
+  for (const Place& at : {Placed(1.0, 0.0), Placed(1e6, 1e4)})
+    for (bool planeFirst : {true, false}) {
+      BsplineKeeper keep;
+      Bspline* plane = keep(shapes::Plane(O, e1, e2, at));
+      Bspline* sphere = keep(shapes::Sphere(a, e, 1.0, at));
+      ASSERT_TRUE(plane && sphere);
+      const double size = shapes::PairSize(plane, sphere) / at.scale;
+      const std::vector<Branch> bs = planeFirst ? Intersect(plane, sphere, at, 400) : Intersect(sphere, plane, at, 400);
+      EXPECT_FALSE(bs.empty());
+      const double off = WorstOffBoth(
+          bs, [&](const double* p) { return VecDotProd3(p, c) - std::cos(rho); },
+          [](const double* p) { return std::hypot(p[0], p[1], p[2]) - 1.0; });
+      EXPECT_LT(off, 1e-6 * size) << at.scale << " " << planeFirst;
+    }
+}
