@@ -3089,13 +3089,22 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
           // of a slide along it, and a free pull slides toward the touching, past or onto the
           // interval's nodes: the curves' point is pulled again with the parameter that changes
           // most across the interval held. Not on a contact: there the surfaces part with the
-          // square of a step across it too, and the held pull lands anywhere in the band.
-          if (contact) continue;
-          const int most = ChangingParam(s1, s2, m, next, true);
-          CurvesAt(c1.get(), c2.get(), k1, k2, i, double(j) / parts[i], q);
-          if (!PullWithParamHeld(s1, s2, q, most, P, kPullShare * tol) || !WithinInterval(s1, s2, q, m, next) ||
-              !placed())
-            continue;
+          // square of a step across it too, and the held pull lands anywhere in the band. There
+          // the cut is taken from the nodes' own parameters instead (CutFromNodes), which lie
+          // along the interval: beside a pole, where a surface's parameter round it turns fast,
+          // nodes crowding before a long interval into the pole made the interpolants swing out
+          // of the interval and back, every cut pulled from them landed behind its first node and
+          // was refused round after round, and the curves kept the swing (3.5e-5 of the size off
+          // on a shallow loop through a sphere's pole).
+          if (contact) {
+            if (!CutFromNodes(s1, s2, m, next, double(j) / parts[i], tol, q, P) || !placed()) continue;
+          } else {
+            const int most = ChangingParam(s1, s2, m, next, true);
+            CurvesAt(c1.get(), c2.get(), k1, k2, i, double(j) / parts[i], q);
+            if (!PullWithParamHeld(s1, s2, q, most, P, kPullShare * tol) || !WithinInterval(s1, s2, q, m, next) ||
+                !placed())
+              continue;
+          }
         }
         if (!InsertNodeAfter(t, after, P, q)) return -2;
         box.Grow(q);

@@ -4364,8 +4364,15 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       // face before it. The march goes on; its next step lands on the end or past it.
       double ahead[3], along[3];
       const double L[3] = {last->x, last->y, last->z}, T[3] = {tr->turn->x, tr->turn->y, tr->turn->z};
-      const bool reached = (nearLast && Closes(cur, second, ref) && (t2 || ArrivesAlongFirstChord(m, tr, prev, P))) ||
-                           dt < std::fmin(10000.0 * m.tolB, chord);
+      // Where the forward march went nowhere its end is the seed, and the interval Closes asks
+      // about is the march back's own first one: a loop leaving a seam it nearly touches and coming
+      // back to it within a few steps (a sliver beyond the seam beside a pole) lies all within that
+      // interval's disc in the parameters and runs on along its chord's way, and was closed onto the
+      // seed while still going away from it. The seed is reached only coming back toward it.
+      const bool backToSeed = tr->turn != tr->head || CameBack(tr, P);
+      const bool reached = backToSeed && ((nearLast && Closes(cur, second, ref) &&
+                                           (t2 || ArrivesAlongFirstChord(m, tr, prev, P))) ||
+                                          dt < std::fmin(10000.0 * m.tolB, chord));
       const bool shortOfEnd = reached && dt > m.tolB &&
                               VecDotProd3(VecDiff3(T, P, ahead), VecDiff3(P, L, along)) > 0.0 && OnCrease(m, Of(last));
       if (((reached && !shortOfEnd) || endAlongSeam) &&

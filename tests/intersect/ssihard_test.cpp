@@ -5602,3 +5602,77 @@ TEST_F(HardIntersections, ATwoNodeTraceFromAPoleToTheSeamLiesOnTheLoopsSideOfIt)
   const SunkSphereThroughPole k = SunkSphereThroughPole::OnCylinder(0.0, 0.4, 0.3, 1.0759954838545043, 1e-3, 1e-3);
   ExpectSunkLoopThroughPole(k, Placed(1e-6, 1e4), M_PI / 180);
 }
+
+// The unit sphere (poles on z) cut by a plane in a loop of angular radius 0.01 that passes 3e-3
+// beside the north pole, the sphere's seam turned to 0.99 of the loop's half-width seen from the
+// pole: the seam cuts off a sliver of the loop a few steps long. The march from a seed where the
+// sliver leaves the seam went nowhere forward (across the seam), and the march back, running on
+// along its first chord inside that chord's disc in the sphere's parameters, was closed onto the
+// seed while still going away from it: the sliver came out as a loop of its own and the rest of
+// the loop (94 %) was dropped as lying beside it. The plane first, at sizes 1, 1e3 and 1e6 moved
+// 1e4 x the size: every exact point of the loop near a branch, every sample on both surfaces.
+TEST_F(HardIntersections, AMarchBackFromASeedWhoseForwardMarchWentNowhereClosesOnlyComingBack) {
+  const double rho = 0.01, d = 3e-3, th = rho + d;
+  const double alpha = std::asin(std::sin(rho) / std::sin(th)), psi = -0.99 * alpha;
+  const double a[3] = {0, 0, 1}, e[3] = {std::cos(psi), std::sin(psi), 0};
+  const double c[3] = {std::sin(th), 0, std::cos(th)};
+  double u1[3], u2[3], C[3], O[3], e1[3], e2[3];
+  SunkSphereThroughPole::Across(c, u1);
+  VecCrossProd3(c, u1, u2);
+  for (int q = 0; q < 3; ++q) {
+    C[q] = std::cos(rho) * c[q];
+    O[q] = C[q] - 1.25 * (u1[q] + u2[q]), e1[q] = 2.5 * u1[q], e2[q] = 2.5 * u2[q];
+  }
+  for (const Place& at : {Placed(1.0, 0.0), Placed(1e3, 0.0), Placed(1e6, 1e4)}) {
+    BsplineKeeper keep;
+    Bspline* plane = keep(shapes::Plane(O, e1, e2, at));
+    Bspline* sphere = keep(shapes::Sphere(a, e, 1.0, at));
+    ASSERT_TRUE(plane && sphere);
+    const double size = shapes::PairSize(plane, sphere) / at.scale;
+    const std::vector<Branch> bs = Intersect(plane, sphere, at, 400);
+    double gap = 0.0;
+    for (int i = 0; i < 96; ++i) {
+      const double t = 2 * M_PI * i / 96;
+      double p[3];
+      for (int q = 0; q < 3; ++q) p[q] = C[q] + std::sin(rho) * (std::cos(t) * u1[q] + std::sin(t) * u2[q]);
+      gap = std::fmax(gap, FromBranches(bs, p));
+    }
+    const double off = WorstOffBoth(
+        bs, [&](const double* p) { return VecDotProd3(p, c) - std::cos(rho); },
+        [](const double* p) { return std::hypot(p[0], p[1], p[2]) - 1.0; });
+    EXPECT_LT(gap, 1e-5 * size) << at.scale;
+    EXPECT_LT(off, 1e-6 * size) << at.scale;
+  }
+}
+
+// The unit sphere (poles on z, seam at +x) cut by a plane at 0.01 rad to it, in a loop of angular
+// radius 0.01 through the north pole: a shallow crossing the fit follows as a contact. The nodes
+// crowd before a long interval running into the pole, where the sphere's parameter round the pole
+// turns fast, and the interpolants swung out of the interval and back: every cut pulled onto the
+// branch landed behind the interval's first node and was refused, round after round, and the
+// curves kept the swing, 3.5e-5 of the size off the plane. Cuts are taken from the nodes' own
+// parameters instead. Either surface first, at sizes 1 and 1e6 moved 1e4 x the size: every sample
+// of the curves within 1e-6 of the size of both surfaces.
+TEST_F(HardIntersections, CutsOfAShallowLoopIntoAPoleComeFromTheNodesWhereTheCurvesSwingOut) {
+  const double rho = 0.01;
+  const double a[3] = {0, 0, 1}, e[3] = {1, 0, 0}, c[3] = {std::sin(rho), 0, std::cos(rho)};
+  double u1[3], u2[3], O[3], e1[3], e2[3];
+  SunkSphereThroughPole::Across(c, u1);
+  VecCrossProd3(c, u1, u2);
+  for (int q = 0; q < 3; ++q)
+    O[q] = std::cos(rho) * c[q] - 1.25 * (u1[q] + u2[q]), e1[q] = 2.5 * u1[q], e2[q] = 2.5 * u2[q];
+  for (const Place& at : {Placed(1.0, 0.0), Placed(1e6, 1e4)})
+    for (bool planeFirst : {true, false}) {
+      BsplineKeeper keep;
+      Bspline* plane = keep(shapes::Plane(O, e1, e2, at));
+      Bspline* sphere = keep(shapes::Sphere(a, e, 1.0, at));
+      ASSERT_TRUE(plane && sphere);
+      const double size = shapes::PairSize(plane, sphere) / at.scale;
+      const std::vector<Branch> bs = planeFirst ? Intersect(plane, sphere, at, 400) : Intersect(sphere, plane, at, 400);
+      EXPECT_FALSE(bs.empty());
+      const double off = WorstOffBoth(
+          bs, [&](const double* p) { return VecDotProd3(p, c) - std::cos(rho); },
+          [](const double* p) { return std::hypot(p[0], p[1], p[2]) - 1.0; });
+      EXPECT_LT(off, 1e-6 * size) << at.scale << " " << planeFirst;
+    }
+}
