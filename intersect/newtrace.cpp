@@ -1417,6 +1417,32 @@ double SegmentDistance(const double A[3], const double B[3], const double X[3]) 
 // lie.
 constexpr double kCrawlTolBs = 4.0;
 
+// True when a step from a seed's own stretch lands on an end of another open trace, within the
+// point tolerance, from a node lying off every traced branch. At a net's vertex, where several
+// arms of the branch meet, the march from a seed on the vertex may take one step onto an arm
+// that arrives there and turn back: its trace stops a round-off beside the vertex. A march up
+// that arm from a seed on it lands on the vertex, where the short trace ends; dropped as a
+// retrace of it, the whole arm went missing from every seed on it. The arm meets that trace at
+// its end and stops there: a node off every branch traced has retraced nothing yet.
+bool LandsOnTracedEndFromAfar(const March& m, const double P[3]) {
+  const IntersectionTrace* tr = m.trace;
+  if (m.continued || !tr->tail) return false;
+  for (const IntersectionTrace* t = m.list->head; t; t = t->next) {
+    if (t == tr || !t->open || t->nodeCount < 1) continue;
+    const IntersectionTraceNode* ends[2];
+    EndsOf(t, ends);
+    for (const IntersectionTraceNode* e : ends) {
+      const double E[3] = {e->x, e->y, e->z};
+      if (VecDist3(E, P) > m.tolB) continue;
+      const IntersectionTraceNode* n = tr->tail;
+      const double N[3] = {n->x, n->y, n->z};
+      const Params q = Of(n);
+      return !NearTracedBranchAlike(m.s1, m.s2, m.list, tr, q.p, N, 2.0 * m.tolA);
+    }
+  }
+  return false;
+}
+
 // A march from the far side of a seam reads the marks only until it leaves its seed's boxes:
 // beyond them a step may land along another open trace past that trace's end (a stretch through a
 // pole a few tolerances long that the loop's march passes, or the trace it continues, come round
@@ -4101,6 +4127,10 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       const int ended = EndsOnContinuedTrace(m, P);
       if (ended == -2) return -2;
       if (ended) break;
+      if (LandsOnTracedEndFromAfar(m, P)) {
+        if (!Append(m, cur, P)) return -2;
+        break;
+      }
       FreeTraceNodes(tr);
       return -20;
     }
@@ -4292,6 +4322,10 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       const int ended = EndsOnContinuedTrace(m, P);
       if (ended == -2) return -2;
       if (ended) break;
+      if (LandsOnTracedEndFromAfar(m, P)) {
+        if (!Append(m, cur, P)) return -2;
+        break;
+      }
       FreeTraceNodes(tr);
       return -20;
     }

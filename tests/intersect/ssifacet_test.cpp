@@ -499,21 +499,24 @@ int CutPointsMissed(const std::vector<std::vector<P3>>& bs, const double axis[3]
 // A cylinder of the given radius about the unit axis through the vertex of a 4 x 4 torus net, its
 // seam through the vertex (n, square to the axis, points from the vertex to the axis): every point
 // of the exact cut lies on a branch, in either order, at sizes 1 and 1e-6 moved 1e4 sizes out.
-void ExpectEveryCutPointOnABranch(const double axis[3], const double vertex[3], const double n[3], double radius) {
+// With firstFrom 1 only the cylinder is passed first; with moved, the unit-sized pair is moved
+// 1e4 sizes away too.
+void ExpectEveryCutPointOnABranch(const double axis[3], const double vertex[3], const double n[3], double radius,
+                                  int firstFrom = 0, bool moved = false) {
   const double seam[3] = {-n[0], -n[1], -n[2]};
   for (const double scale : {1.0, 1e-6}) {
     shapes::Place at, cp;
     at.scale = cp.scale = scale;
     P3 C;
     for (int q = 0; q < 3; ++q) {
-      at.shift[q] = scale == 1.0 ? 0.0 : 1e4 * scale * (q + 1);
+      at.shift[q] = scale == 1.0 && !moved ? 0.0 : 1e4 * scale * (q + 1);
       C[q] = vertex[q] + radius * n[q];
       cp.shift[q] = at.shift[q] + scale * C[q];
     }
     BsplineKeeper keep;
     Bspline* net = keep(TorusNet(4, 0.0, at));
     Bspline* cylinder = keep(shapes::Cylinder(axis, seam, radius, -3.5, 3.5, cp));
-    for (int first = 0; first < 2; ++first) {
+    for (int first = firstFrom; first < 2; ++first) {
       const auto bs = first ? Branches(cylinder, net, 2000) : Branches(net, cylinder, 2000);
       int cuts = 0;
       const int missing = CutPointsMissed(bs, axis, C, radius, at, &cuts);
@@ -560,6 +563,18 @@ TEST_F(FacetIntersections, ALensFromAVertexWhereBothSeamsMeetIsTraced) {
   // Square to the axis, 0.3 radians round it from (0, 0, -1).
   const double n[3] = {0.0, std::sin(0.3), -std::cos(0.3)};
   ExpectEveryCutPointOnABranch(axis, vertex, n, 0.4);
+}
+
+// A cylinder of radius 1 along z through the vertex (0, -0.7, 0) of a 4 x 4 torus net, on the inner
+// equator, cuts four arcs from that vertex: up and down over the faces beside it, and a thin lens
+// either side of the equator. With the cylinder first, the march from the vertex took one step
+// onto the arc down, which arrives at the vertex, and turned back: its trace stops a round-off
+// from the vertex. Every seed on the arc down marched up it onto the vertex, that trace's end,
+// and was dropped as retracing it: the arc down, a quarter of the cut, went missing.
+TEST_F(FacetIntersections, AnArcArrivingAtAVertexWhereAStubEndsIsTraced) {
+  const double axis[3] = {0.0, 0.0, 1.0}, vertex[3] = {0.0, -0.7, 0.0};
+  const double n[3] = {std::cos(2.3), std::sin(2.3), 0.0};
+  ExpectEveryCutPointOnABranch(axis, vertex, n, 1.0, 1, true);
 }
 
 }  // namespace
