@@ -3499,17 +3499,33 @@ bool RunsAlongSeam(const March& m, const Params& prev, const Params& cur) {
 
 bool BesidePole(const Bspline* s, double u, double v);
 
+// A touching's pull from half a chord ahead (TouchesSeamAt) must land a fifth of the chord
+// ahead, and no fewer than kTouchAheadTolBs point tolerances, where the chord is too short to
+// reach kSeamMeetTolBs of them at all. Round a small sphere's loop a few hundred tolerances long,
+// half of it along the seam within the tolerance, the chords are some forty tolerances and the
+// pull landed a quarter of one ahead: the touching was taken for a crossing, the march ended on
+// the seam, the march from its far side went nowhere, and the rest of the half (a tenth of the
+// loop) was left out. A crossing brings the pull back to c, within a few tolerances where it is
+// shallow.
+constexpr double kTouchAheadShare = 0.2;
+constexpr double kTouchAheadTolBs = 8.0;
+
+// How far ahead of the touching's point along the chord of length len the pull must land.
+double TouchAhead(double len, double tolB) {
+  return std::fmax(kTouchAheadTolBs * tolB, std::fmin(kSeamMeetTolBs * tolB, kTouchAheadShare * len));
+}
+
 // True when the branch at c (point P), which the march reached from prev on an end of a closed
 // parameter k it was not on before, only touches the seam there: its point pulled onto both
-// surfaces with k held at that end, from half the step's chord again ahead of c, lies farther
-// ahead of P than kSeamMeetTolBs point tolerances, and the branch runs along the seam between
-// the two (AlongSeamBetween). Where the branch crosses the seam, the seam meets the other surface
-// at c and the pull comes back to it, or lands where a dip across the seam comes back, the seam
-// meeting the surfaces between them nowhere; where it touches, the branch runs on along the seam
-// within the tolerance and turns back into this side, and the march follows it there instead of
-// ending on the seam (a continuation from the far side would only follow the seam, off the
-// branch, and leave the stretch beyond the touching to nobody). Not beside a pole, where every
-// meridian, the seam's too, runs within the tolerance of a branch through the pole.
+// surfaces with k held at that end, from half the step's chord again ahead of c, lies farther ahead
+// of P than kSeamMeetTolBs point tolerances (or TouchAhead of a short chord), and the branch runs
+// along the seam between the two (AlongSeamBetween). Where the branch crosses the seam, the seam
+// meets the other surface at c and the pull comes back to it, or lands where a dip across the seam
+// comes back, the seam meeting the surfaces between them nowhere; where it touches, the branch runs
+// on along the seam within the tolerance and turns back into this side, and the march follows it
+// there instead of ending on the seam (a continuation from the far side would only follow the seam,
+// off the branch, and leave the stretch beyond the touching to nobody). Not beside a pole, where
+// every meridian, the seam's too, runs within the tolerance of a branch through the pole.
 bool TouchesSeamAt(const March& m, const Params& prev, const Params& c, const double P[3]) {
   bool touches = false;
   for (int k = 0; k < 4; ++k) {
@@ -3544,7 +3560,7 @@ bool TouchesSeamAt(const March& m, const Params& prev, const Params& c, const do
     const double len = VecSize3(chord);
     if (!(len > 0.0)) return false;
     Params e = {{q[0], q[1], q[2], q[3]}};
-    if (VecDotProd3(ahead, chord) <= kSeamMeetTolBs * m.tolB * len) {
+    if (VecDotProd3(ahead, chord) <= TouchAhead(len, m.tolB) * len) {
       // Cut short by the seam of another closed direction, the reach ahead may end within the
       // touching's stretch, too close to c to tell a touching from a crossing: the branch then
       // runs on beyond that seam, and is sought there from half the chord ahead, wrapped across
@@ -3559,7 +3575,7 @@ bool TouchesSeamAt(const March& m, const Params& prev, const Params& c, const do
       if (q[seam] < Lo(t, seam & 1) || q[seam] > Hi(t, seam & 1) || !PullWithParamHeld(m.s1, m.s2, q, k, X, m.tolB))
         return false;
       VecDiff3(X, P, ahead);
-      if (VecDotProd3(ahead, chord) <= kSeamMeetTolBs * m.tolB * len) return false;
+      if (VecDotProd3(ahead, chord) <= TouchAhead(len, m.tolB) * len) return false;
       e = {{q[0], q[1], q[2], q[3]}};
       e.p[seam] += shift;
     }

@@ -5676,3 +5676,21 @@ TEST_F(HardIntersections, CutsOfAShallowLoopIntoAPoleComeFromTheNodesWhereTheCur
       EXPECT_LT(off, 1e-6 * size) << at.scale << " " << planeFirst;
     }
 }
+
+// A sphere of radius 1e-3 centred on the unit cylinder, its pole axis in the cylinder's tangent
+// plane there and its seam along the meridian the loop's half on that side runs along: that half
+// lies within a sixth of the point tolerance of the seam, and touches it where the meridian
+// follows the cylinder's line. The march's step onto the seam there is a touching, but the chords
+// round the loop are some forty tolerances, and the pull from half a chord ahead could never land
+// the hundred tolerances ahead asked of it: the march ended on the seam, the one from its far
+// side went nowhere, and the stretch from there to the pole was left out (28 degrees of the loop,
+// 7e-5 of the size). At sizes 1 and 1e6 moved 1e4 x the size, either surface first: every exact
+// point of the loop near a branch, every sample on both surfaces, the loop traced once.
+TEST_F(HardIntersections, AMarchOntoASeamTheLoopOfASmallSphereTouchesGoesOnPastIt) {
+  SunkSphereThroughPole k = SunkSphereThroughPole::OnCylinder(0.0, 0.4, 0.3, 0.0, 1e-3, 1e-3);
+  const double th = 0.4, spin = 1.0759954838545043;
+  const double N[3] = {std::cos(th), std::sin(th), 0.0}, T[3] = {-std::sin(th), std::cos(th), 0.0};
+  for (int q = 0; q < 3; ++q) k.a[q] = std::cos(spin) * T[q] + std::sin(spin) * kZ[q];
+  VecCrossProd3(N, k.a, k.e);
+  for (const Place& at : {Placed(1.0, 0.0), Placed(1e6, 1e4)}) ExpectSunkLoopThroughPole(k, at, M_PI / 180);
+}
