@@ -3025,6 +3025,22 @@ bool OntoCreaseAhead(March& m, const Params& predicted, Params& cur, double P[3]
   return true;
 }
 
+namespace {
+
+// True when a and b lie more than half the range apart in a direction not flagged closed. A
+// surface closed in shape whose flags a file left unset has its seam as an edge: a march that
+// comes round to its forward end from the seam's other side meets it in space, but the branch
+// between them would run the whole way across the domain in parameters.
+bool JumpsAcrossDomain(const March& m, const Params& a, const Params& b) {
+  for (int k = 0; k < 4; ++k) {
+    const Bspline* s = SurfaceOf(k, m.s1, m.s2);
+    if (!(k & 1 ? s->closedV : s->closedU) && std::fabs(a.p[k] - b.p[k]) > 0.5 * Range(s, k & 1)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 // Refines a predicted step. When the points do not meet (the step overshot the end of the
 // branch at a domain edge, or jumped where the branch turns), meet farther from the predicted
 // point than the step is long (on another branch), or the chord turns back against the march's
@@ -4426,8 +4442,8 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       const bool shortOfEnd = reached && dt > m.tolB &&
                               VecDotProd3(VecDiff3(T, P, ahead), VecDiff3(P, L, along)) > 0.0 && OnCrease(m, Of(last));
       if (((reached && !shortOfEnd) || endAlongSeam) &&
-          !SeamBetween(m, cur, tr->turn) && !LeavesBesideOnSeam(m, prev, cur, P, tr->turn) && !besidePole &&
-          !acrossPole && !ontoPole && !roundPole) {
+          !SeamBetween(m, cur, tr->turn) && !JumpsAcrossDomain(m, cur, Of(tr->turn)) &&
+          !LeavesBesideOnSeam(m, prev, cur, P, tr->turn) && !besidePole && !acrossPole && !ontoPole && !roundPole) {
         // A closing step that passed over a dip across a seam ends where the branch leaves
         // (EndAtDipBeyondEnd): the loop is open there, the dip beyond the seam another trace's.
         // Landing short of the forward end (within this step's chord of it, on a small loop), the

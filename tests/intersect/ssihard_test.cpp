@@ -5694,3 +5694,39 @@ TEST_F(HardIntersections, AMarchOntoASeamTheLoopOfASmallSphereTouchesGoesOnPastI
   VecCrossProd3(N, k.a, k.e);
   for (const Place& at : {Placed(1.0, 0.0), Placed(1e6, 1e4)}) ExpectSunkLoopThroughPole(k, at, M_PI / 180);
 }
+
+// A whole sphere whose closed flags a file left unset (its seam an edge of the domain) cut by the
+// plane z = 0.3: the march back from a seed on the seam met the forward end on the seam's other
+// side and closed onto it, and the curve on the sphere ran across the whole parameter range
+// between the two nodes, the circle traced twice (one branch of twice the circle's length). A
+// closing whose ends lie more than half a range apart in a direction not flagged closed is no
+// closing; the march goes on to the edge. At sizes 1 and 1e-3 moved 1e4 x the size, either
+// surface first: one circle's length, every sample on both surfaces, every point of the circle
+// near a branch.
+TEST_F(HardIntersections, ASphereNotFlaggedClosedGivesItsCircleOnce) {
+  const double c = 0.3, r = std::sqrt(1.0 - c * c);
+  for (const Place& at : {Placed(1.0, 0.0), Placed(1e-3, 1e4)})
+    for (int order = 0; order < 2; ++order) {
+      Bspline* sphere = shapes::Sphere(1.0, at);
+      const double O[3] = {-1.5, -1.5, c}, e1[3] = {3, 0, 0}, e2[3] = {0, 3, 0};
+      Bspline* plane = shapes::Plane(O, e1, e2, at);
+      ASSERT_TRUE(sphere && plane);
+      sphere->closedU = sphere->closedV = 0;
+      const std::vector<Branch> bs = order ? Intersect(plane, sphere, at, 4000) : Intersect(sphere, plane, at, 4000);
+      double length = 0.0;
+      for (const Branch& b : bs) length += Length(b);
+      EXPECT_NEAR(length, 2 * M_PI * r, 1e-4) << at.scale << " order " << order;
+      const double worst = WorstOffBoth(
+          bs, [](const double* p) { return std::hypot(p[0], p[1], p[2]) - 1.0; },
+          [c](const double* p) { return p[2] - c; });
+      EXPECT_LE(worst, 1e-6) << at.scale << " order " << order;
+      double miss = 0.0;
+      for (int i = 0; i < 360; ++i) {
+        const double t = 2 * M_PI * i / 360, X[3] = {r * std::cos(t), r * std::sin(t), c};
+        miss = std::fmax(miss, FromBranches(bs, X));
+      }
+      EXPECT_LE(miss, 1e-5) << at.scale << " order " << order;
+      FreeBspline(sphere);
+      FreeBspline(plane);
+    }
+}
