@@ -1581,6 +1581,240 @@ int CollapseTouchings(Bspline* s1, Bspline* s2, IntersectionTraceList* list, dou
   return 0;
 }
 
+// ---- Touchings at a vertex of a tessellation ------------------------------------------------
+//
+// A net of faces touching the other surface only at one of its vertices (a cylinder laid on a
+// convex corner of a faceted torus) parts from it linearly across the faces round the vertex, and
+// only quadratically along a crease the other surface curves away from square to it: within tolB
+// they meet along stretches of the creases about sqrt(2 tolB R) long for the other surface's
+// radius R, which the marches trace as branches or spurs, differing with the surfaces' order. The
+// gap has no second form at the vertex for IsolatedTouching to judge by. The vertex is the
+// touching point where the faces round it lie on one side of the other surface: the gap, sampled
+// along rays from the vertex over each face, keeps its sign there and grows past kStubGap point
+// tolerances within the faces.
+
+// The rays over a face from its corner at the vertex, as shares of the face's sides along u and
+// v: its two edges (the creases, where the gap grows slowest) and three between.
+constexpr double kVertexRays[5][2] = {{1.0, 0.0}, {1.0, 0.5}, {1.0, 1.0}, {0.5, 1.0}, {0.0, 1.0}};
+// A ray's farthest sample lies at this share of the face, its nearer ones at halves of it down to
+// kLoopReach point tolerances from the vertex (a smaller loop is left to the point, as about an
+// isolated touching). A gap still within kStubGap point tolerances that far out is a contact
+// along the ray (a crease lying on the other surface), no point.
+constexpr double kVertexRayShare = 0.5;
+// The faces meet at the vertex at an angle: some two of their normals there part by more than
+// this sine (as the marches take a crease). Faces continuing one smooth surface are
+// IsolatedTouching's.
+constexpr double kVertexCreaseSine = 1e-3;
+// A gap of the other side smaller than this many units of the coordinates' round-off (DBL_EPSILON
+// of the unit copies plus what they carry from the caller's) is the touching's own round-off.
+constexpr double kVertexRoundoffs = 64.0;
+
+// The faces of s round a vertex: its parameters at[dir], and for each parameter dir and side
+// (0 below, 1 above) where the span beside it starts (across a closed seam, from the domain's
+// other end) and its signed length.
+struct NetVertex {
+  double at[2];
+  double from[2][2], step[2][2];
+};
+
+// The knot of s's parameter dir nearest x at which the surface may have a crease: an interior
+// knot, or an end of a closed direction, the seam.
+double NearestKnot(const Bspline* s, int dir, double x) {
+  const int deg = dir ? s->degreeV : s->degreeU, n = dir ? NumCtrlV(s) : NumCtrlU(s);
+  const double* kn = dir ? s->knotsV : s->knotsU;
+  const bool closed = dir ? s->closedV : s->closedU;
+  double best = HUGE_VAL;
+  for (int i = closed ? deg : deg + 1; i <= (closed ? n : n - 1); ++i)
+    if (std::fabs(kn[i] - x) < std::fabs(best - x)) best = kn[i];
+  return best;
+}
+
+// The span of s's parameter dir beside the knot x on side (0 below, 1 above) as its start and
+// signed length in v; false where an open domain ends there.
+bool SpanBeside(const Bspline* s, int dir, double x, int side, NetVertex* v) {
+  const int deg = dir ? s->degreeV : s->degreeU, n = dir ? NumCtrlV(s) : NumCtrlU(s);
+  const double* kn = dir ? s->knotsV : s->knotsU;
+  const double lo = kn[deg], hi = kn[n];
+  double from = x;
+  if (side == 1 && x >= hi) from = lo;
+  if (side == 0 && x <= lo) from = hi;
+  if (from != x && !(dir ? s->closedV : s->closedU)) return false;
+  double end = side ? HUGE_VAL : -HUGE_VAL;
+  for (int i = deg; i <= n; ++i)
+    if (side ? kn[i] > from && kn[i] < end : kn[i] < from && kn[i] > end) end = kn[i];
+  if (!std::isfinite(end)) return false;
+  v->from[dir][side] = from;
+  v->step[dir][side] = end - from;
+  return true;
+}
+
+// The parameters of the point of face (su, sv) of v at shares (a, b) of its sides.
+void FaceParams(const NetVertex& v, int su, int sv, double a, double b, double w[2]) {
+  w[0] = a > 0.0 ? v.from[0][su] + a * v.step[0][su] : v.at[0];
+  w[1] = b > 0.0 ? v.from[1][sv] + b * v.step[1][sv] : v.at[1];
+}
+
+// True when the faces of s round v meet at an angle (kVertexCreaseSine): their normals at the
+// vertex, each taken a round-off inside its face.
+bool FacesMeetAtAngle(const Bspline* s, const NetVertex& v) {
+  constexpr double kInside = 1e-9;
+  double n[4][3], P[3], w[2], c[3];
+  for (int f = 0; f < 4; ++f) {
+    FaceParams(v, f & 1, f >> 1, kInside, kInside, w);
+    if (!PointAndNormal(s, w[0], w[1], P, n[f])) return false;
+  }
+  for (int f = 0; f < 4; ++f)
+    for (int g = f + 1; g < 4; ++g)
+      if (VecSize3(VecCrossProd3(n[f], n[g], c)) > kVertexCreaseSine) return true;
+  return false;
+}
+
+// The gap of X from surface o along o's normal at the foot, found from the parameters foot and
+// left there; false where no foot with a normal is found.
+bool SignedGap(Bspline* o, const double X[3], double foot[2], double* gap) {
+  double S[3], n[3], d[3], dist, step;
+  if (FindClosestUVPointGuessNorm(o, X, S, &foot[0], &foot[1], &dist, &step, 10, n) != 0) return false;
+  const double len = VecSize3(n);
+  if (!(len > 0.0)) return false;
+  VecDiff3(X, S, d);
+  *gap = VecDotProd3(d, n) / len;
+  return std::isfinite(*gap);
+}
+
+// The touching point a net's vertex makes with the other surface: its point on s1 and its
+// parameters on both.
+struct VertexTouch {
+  double P[3];
+  double q[4];
+};
+
+// The sampled gaps round a vertex, measured from the other surface's side the faces lie on.
+struct VertexGaps {
+  Bspline* net;
+  Bspline* other;
+  double V[3];      // the vertex
+  double foot[2];   // its foot on the other surface
+  double gap;    // and its gap there
+  double sign;   // the side the faces lie on (+1, -1)
+  double floor;  // the least gap a sample may have: the vertex's or none, less round-off
+  double reach;  // how far from the vertex the gap stays within kStubGap point tolerances
+};
+
+// The gap of the net's point at w from the other surface (its side's sign applied) and its
+// distance d from the vertex; false where no foot is found.
+bool GapAt(VertexGaps& g, const double w[2], double* h, double* d) {
+  double X[3], f[2] = {g.foot[0], g.foot[1]};
+  Eval3DPointOnSurfCoord(g.net, w[0], w[1], 0, 0, X);
+  *d = VecDist3(X, g.V);
+  if (!SignedGap(g.other, X, f, h)) return false;
+  *h *= g.sign;
+  return true;
+}
+
+// Takes the side of the other surface the faces lie on from the far end of the first ray over
+// the first face; the vertex's gap is measured from it, and the least a sample may have set:
+// none below the vertex's or below the other surface, but for round-off (kVertexRoundoffs).
+bool SideOfFaces(VertexGaps& g, const NetVertex& v, double rounding) {
+  double w[2], h, d;
+  FaceParams(v, 0, 0, kVertexRayShare * kVertexRays[0][0], kVertexRayShare * kVertexRays[0][1], w);
+  g.sign = 1.0;
+  if (!GapAt(g, w, &h, &d) || h == 0.0) return false;
+  g.sign = h < 0.0 ? -1.0 : 1.0;
+  g.gap *= g.sign;
+  g.floor = std::fmax(0.0, g.gap) - kVertexRoundoffs * (DBL_EPSILON + rounding);
+  return true;
+}
+
+// True when the face (su, sv) round the vertex lies on the faces' side of the other surface along
+// every ray, each leaving kStubGap point tolerances behind within the face; the reach grows to
+// the farthest sample beyond which a ray's gap had not yet done so.
+bool FaceOnOneSide(VertexGaps& g, const NetVertex& v, int su, int sv, double tolB) {
+  for (const auto& ray : kVertexRays) {
+    double outer = 0.0;
+    for (double f = kVertexRayShare;; f *= 0.5) {
+      double w[2], h, d;
+      FaceParams(v, su, sv, f * ray[0], f * ray[1], w);
+      if (!GapAt(g, w, &h, &d)) return false;
+      if (f == kVertexRayShare && !(h > g.gap + kStubGap * tolB)) return false;
+      if (d < kLoopReach * tolB) break;
+      if (!(h >= g.floor)) return false;
+      if (h <= g.gap + kStubGap * tolB) g.reach = std::fmax(g.reach, outer);
+      outer = d;
+    }
+  }
+  return true;
+}
+
+// The touching at the vertex of net (s1 for side 0, else s2) nearest t's middle node, where the
+// faces round it meet at an angle, the vertex lies within tolB of the other surface, the faces
+// lie on one side of it (FaceOnOneSide), and every node of t lies within the reach of the
+// contact and on that side. rounding as for IsolatedTouching.
+bool VertexTouching(Bspline* s1, Bspline* s2, int side, const IntersectionTrace* t, double tolB, double rounding,
+                    VertexTouch* out) {
+  const IntersectionTraceNode* mid = t->head;
+  for (int i = 0; i < t->nodeCount / 2 && mid->next; ++i) mid = mid->next;
+  double q[4];
+  NodeParams(mid, q);
+  VertexGaps g{side ? s2 : s1, side ? s1 : s2, {}, {q[2 - 2 * side], q[3 - 2 * side]}, 0.0, 1.0, 0.0, 0.0};
+  NetVertex v;
+  for (int dir = 0; dir < 2; ++dir) {
+    v.at[dir] = NearestKnot(g.net, dir, q[2 * side + dir]);
+    if (!std::isfinite(v.at[dir]) || !SpanBeside(g.net, dir, v.at[dir], 0, &v) ||
+        !SpanBeside(g.net, dir, v.at[dir], 1, &v))
+      return false;
+  }
+  Eval3DPointOnSurfCoord(g.net, v.at[0], v.at[1], 0, 0, g.V);
+  if (!SignedGap(g.other, g.V, g.foot, &g.gap) || !(std::fabs(g.gap) <= tolB) || !FacesMeetAtAngle(g.net, v))
+    return false;
+  if (!SideOfFaces(g, v, rounding)) return false;
+  g.reach = kLoopReach * tolB;
+  for (int f = 0; f < 4; ++f)
+    if (!FaceOnOneSide(g, v, f & 1, f >> 1, tolB)) return false;
+  for (const IntersectionTraceNode* n = t->head; n; n = n->next) {
+    const double w[2] = {side ? n->u2 : n->u1, side ? n->v2 : n->v1};
+    double h, d;
+    if (!GapAt(g, w, &h, &d) || !(d <= g.reach) || (d >= kLoopReach * tolB && !(h >= g.floor))) return false;
+  }
+  double S[3];
+  Eval3DPointOnSurfCoord(g.other, g.foot[0], g.foot[1], 0, 0, S);
+  for (int c = 0; c < 3; ++c) out->P[c] = side ? S[c] : g.V[c];
+  out->q[2 * side] = v.at[0], out->q[2 * side + 1] = v.at[1];
+  out->q[2 - 2 * side] = g.foot[0], out->q[3 - 2 * side] = g.foot[1];
+  return true;
+}
+
+// Each trace standing for a touching at a vertex of either surface (VertexTouching) is replaced
+// by the vertex alone, as one node; a later trace of a vertex already given is dropped. 0, or -2
+// on no memory.
+int CollapseVertexTouchings(Bspline* s1, Bspline* s2, IntersectionTraceList* list, double tolB, double rounding) {
+  const int n = list->count;
+  Owned<VertexTouch, Free> found(MallocArray<VertexTouch>(n > 0 ? n : 1));
+  if (!found || KernelFailed()) return -2;
+  int made = 0;
+  IntersectionTrace* t = list->head;
+  for (int k = 0; k < n && t; ++k) {
+    IntersectionTrace* next = t->next;
+    VertexTouch T;
+    if (t->nodeCount < 1 || !(VertexTouching(s1, s2, 0, t, tolB, rounding, &T) ||
+                              VertexTouching(s1, s2, 1, t, tolB, rounding, &T))) {
+      t = next;
+      continue;
+    }
+    bool again = false;
+    for (int i = 0; i < made && !again; ++i) again = VecDist3(found[i].P, T.P) <= kStubGap * tolB;
+    if (again) {
+      UnlinkTrace(list, t);
+    } else {
+      found[made++] = T;
+      FreeTraceNodes(t);
+      if (!AppendTraceNode(t, T.P, T.q[0], T.q[1], T.q[2], T.q[3])) return -2;
+      t->open = 1;
+    }
+    t = next;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int NewIntersect(Bspline* s1, Bspline* s2, IntersectionTraceList* list, double tolA, double tolB) {
@@ -1641,6 +1875,7 @@ int NewIntersect(Bspline* s1, Bspline* s2, IntersectionTraceList* list, double t
   if (rc != -2 && FollowTangentialContacts(c1.get(), c2.get(), list, tolA, tolB) == -2) return -2;
   DropTracesOnOtherBranches(c1.get(), c2.get(), list, tolA, tolB);
   if (rc != -2 && CollapseTouchings(c1.get(), c2.get(), list, tolB, rounding) == -2) return -2;
+  if (rc != -2 && CollapseVertexTouchings(c1.get(), c2.get(), list, tolB, rounding) == -2) return -2;
   // The seams are crossed where no other trace goes on from a branch's end: after the traces
   // lying on other branches are gone, whose ends would stand for a continuation that is not there.
   // A continuation short enough to run between the ends of two traces lies on neither.

@@ -577,4 +577,42 @@ TEST_F(FacetIntersections, AnArcArrivingAtAVertexWhereAStubEndsIsTraced) {
   ExpectEveryCutPointOnABranch(axis, vertex, n, 1.0, 1, true);
 }
 
+// A cylinder (radius 0.2, axis along x) laid on the top crease ring of a 4 x 4 torus net touches
+// it only at the convex vertices (1, 0, 0.3) and (-1, 0, 0.3): every face round each lies below
+// it, but along the creases the gap grows only quadratically, so the surfaces stay within the
+// point tolerance over stretches of the creases about 1e-3 of the size long. These came back as
+// branches and spurs 4e-5 to 2e-3 long, differing with the order. In either order, at size 1 and
+// 1e-6 moved 1e4 sizes out, the answer is the two vertices, each a branch of one point.
+TEST_F(FacetIntersections, ACylinderOnlyTouchingConvexVerticesGivesTheirPoints) {
+  const double axis[3] = {1.0, 0.0, 0.0}, down[3] = {0.0, 0.0, -1.0}, centre[3] = {0.0, 0.0, 0.5};
+  const P3 vertices[2] = {{1.0, 0.0, 0.3}, {-1.0, 0.0, 0.3}};
+  for (const double scale : {1.0, 1e-6}) {
+    shapes::Place at, cp;
+    at.scale = cp.scale = scale;
+    for (int q = 0; q < 3; ++q) {
+      at.shift[q] = scale == 1.0 ? 0.0 : 1e4 * scale * (q + 1);
+      cp.shift[q] = at.shift[q] + scale * centre[q];
+    }
+    BsplineKeeper keep;
+    Bspline* net = keep(TorusNet(4, 0.0, at));
+    Bspline* cylinder = keep(shapes::Cylinder(axis, down, 0.2, -3.5, 3.5, cp));
+    for (int first = 0; first < 2; ++first) {
+      const auto bs = first ? Branches(cylinder, net, 50) : Branches(net, cylinder, 50);
+      ASSERT_EQ(bs.size(), 2u) << scale << " " << first;
+      bool met[2] = {false, false};
+      for (const auto& b : bs) {
+        double d[2] = {0.0, 0.0};
+        for (int k = 0; k < 2; ++k) {
+          P3 V;
+          at.Map(vertices[k].data(), V.data());
+          for (const P3& X : b) d[k] = std::fmax(d[k], Dist(X, V));
+          met[k] = met[k] || d[k] <= 1e-6 * scale;
+        }
+        EXPECT_LE(std::fmin(d[0], d[1]), 1e-6 * scale) << scale << " " << first;
+      }
+      EXPECT_TRUE(met[0] && met[1]) << scale << " " << first;
+    }
+  }
+}
+
 }  // namespace
