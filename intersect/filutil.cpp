@@ -1323,6 +1323,17 @@ void StepsBeside(Bspline* S1, const double* p, int n, int i, double X[3], double
   }
 }
 
+// Whether the ball of the pair q (radius r) is the node X's already: its cross-section passes X
+// within kStationShare of the branch's step into it. Where the branch steps short by the
+// refinement's leeway (kPinShare of the shorter step) the pair of the node before can be taken
+// at the next node's ball; the ball continued from it, its cross-section through X, is then that
+// node's own next along the spine, though the spine may run through X's cross-section again
+// nearer (beside a cone's apex) and growth from the node find that one.
+bool CoversNode(Bspline* S1, Bspline* S2, double r, const double q[4], const double X[3], double step) {
+  double g[4];
+  return ContactResidual(S1, S2, r, q, X, g) == 4 && std::fabs(g[3]) <= kStationShare * step;
+}
+
 // Whether the converged pair q (radius r) of node i (of n, parameters and radius in p in running
 // order) lies away from the node along the fillet: its cross-section, the plane through the
 // ball's centre across the fillet's spine (n1 x n2 at the contacts), passes farther from the
@@ -1629,7 +1640,11 @@ int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, Intersection
         const bool held[4] = {false, false, false, false};
         double c[4] = {tail[0], tail[1], tail[2], tail[3]};
         if (SolveContact(S1, S2, p[5 * i + 4], c, held, Xi) && BallSpansCorner(S1, S2, p[5 * i + 4], c, Xi) &&
-            BallFits(S1, S2, p[5 * i + 4], c) && (turns || GrownAt(i, Xi, c, q))) {
+            BallFits(S1, S2, p[5 * i + 4], c) &&
+            (turns || GrownAt(i, Xi, c, q) ||
+             (CoversNode(S1, S2, out->tail->filletParam, tail, Xi, VecSize3(dXi)) &&
+              CentreFrom(S1, p[5 * i + 4], c, Xi) - CentreFrom(S1, p[5 * i + 4], q, Xi) <=
+                  kFartherShare * VecSize3(dXi)))) {
           const bool back = Follow(c);
           if (!back && Apart(c, back) == 100) {
             for (int k = 0; k < 4; ++k) q[k] = c[k];

@@ -1651,14 +1651,15 @@ void PairCentre(Bspline* S1, const Place& at, const IntersectionTraceNode* m, do
   for (int k = 0; k < 3; ++k) C[k] += r * N[k] / VecSize3(N);
 }
 
-// Copies of the pair's branches with an end at P (the case's units), open, running from P
-// (from) or to it; the caller frees them.
-std::vector<IntersectionTrace*> BranchesAt(IntersectionTraceList* list, const Place& at, const double P[3], bool from) {
+// Copies of the pair's branches with an end at P (the case's units, within near), open, running
+// from P (from) or to it; the caller frees them.
+std::vector<IntersectionTrace*> BranchesAt(IntersectionTraceList* list, const Place& at, const double P[3], bool from,
+                                           double near = 1e-6) {
   std::vector<IntersectionTrace*> kept;
-  for (IntersectionTrace* t : BranchesEndingWhere(list, at, false, [&](const double X[3]) { return VecDist3(X, P) < 1e-6; }))
+  for (IntersectionTrace* t : BranchesEndingWhere(list, at, false, [&](const double X[3]) { return VecDist3(X, P) < near; }))
     kept.push_back(t);
   const size_t heads = kept.size();
-  for (IntersectionTrace* t : BranchesEndingWhere(list, at, true, [&](const double X[3]) { return VecDist3(X, P) < 1e-6; }))
+  for (IntersectionTrace* t : BranchesEndingWhere(list, at, true, [&](const double X[3]) { return VecDist3(X, P) < near; }))
     kept.push_back(t);
   for (size_t k = 0; k < kept.size(); ++k) {
     const bool forward = (k < heads) == from;
@@ -1931,6 +1932,46 @@ TEST_F(FilletBall, AHyperbolasVertexCoveredByThePairBeforeKeepsItsBall) {
 // refiner gave up after sliding off.
 TEST_F(FilletBall, AHyperbolasVertexWhoseRefinerGivesUpTakesTheBallContinuedToIt) {
   ExpectTheVertexKeepsItsBall(0.1, 0.2, true, {1e-6, 1e6});
+}
+
+// The cylinder of radius 0.2 about the line x = 0.22, y = 0.03 (along z) cuts the cone in a
+// loop whose branches meet on the cone's seam at about (0.022, 0, 0.978), beside the apex. The balls of 0.03
+// there have their centres where the spine swings over the apex, and the cross-sections of the
+// last two nodes each meet it twice. The pair before the last node was taken at the last node's
+// ball next along the spine (its cross-section within a short step of both nodes), growth from
+// the last node found the other one beyond, and the last node was dropped as a break in the
+// fillet on the branch coming from y > 0 (8 of 9 pairs at every size): the ball continued from
+// the pair before, which covers the node, is taken. On each branch to that end every node keeps a pair on a ball 0.23 from the cylinder's axis and 0.03 outside
+// the cone.
+TEST_F(FilletBall, ATraceToAnEndWhoseCrossSectionMeetsTheSpineTwiceKeepsTheBallNextAlongIt) {
+  const double r = 0.03, A[3] = {0.22, 0.03, 0.8}, end[3] = {0.022263, 0.0, 0.977737};
+  for (const double size : {1e-6, 0.03, 1.0}) {
+    SCOPED_TRACE(::testing::Message() << "size " << size);
+    const Place at = SizedPlace(size, false);
+    Place off = at;
+    for (int q = 0; q < 3; ++q) off.shift[q] += A[q] * size;
+    BsplineKeeper keep;
+    Bspline* S1 = keep(shapes::Cone(kZ, kX, 1.0, 0.0, 0.0, 1.0, at));
+    Bspline* S2 = keep(shapes::Cylinder(kZ, kX, 0.2, -1.2, 0.6, off));
+    const OwnedBranches list(MallocIntersectionTraceList());
+    ASSERT_EQ(NewIntersect(S1, S2, list.get(), 0.01, 1e-7), 0);
+    const auto branches = BranchesAt(list.get(), at, end, false, 1e-5);
+    EXPECT_EQ(branches.size(), 2u);
+    for (IntersectionTrace* t : branches) {
+      SetRadiusArray(S1, t, r * size, 0, 0, 0, 0, 0, 0);
+      IntersectionTrace* out = MallocIntersectionTrace();
+      EXPECT_EQ(NewFilletTrace(S1, S2, t, out, 1e-9 * shapes::PairSize(S1, S2)), 0);
+      EXPECT_EQ(out->nodeCount, t->nodeCount);
+      for (const IntersectionTraceNode* m = out->head; m; m = m->next) {
+        double C[3];
+        PairCentre(S1, at, m, r, C);
+        EXPECT_NEAR(std::hypot(C[0] - A[0], C[1] - A[1]), 0.2 + r, 1e-6);
+        EXPECT_NEAR((std::hypot(C[0], C[1]) + C[2] - 1.0) / std::sqrt(2.0), r, 1e-6);
+      }
+      FreeTrace(out);
+      FreeTrace(t);
+    }
+  }
 }
 
 }  // namespace
