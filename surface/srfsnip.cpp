@@ -500,6 +500,17 @@ bool SnipCurvesSound(const Bspline* srf, bool loops) {
   return sound;
 }
 
+// The trimmed cut takes its tolerances, the boundary loop and the loops' reach from the domain
+// fields while the pieces are cut at the knots: fields outside the knots' range (a huge or
+// infinite bound) would make every tolerance swallow the face and the cut report empty pieces
+// as a success.
+bool DomainWithinKnots(const Bspline* srf) {
+  const KnotDirection du = DirectionOf(srf, 0), dv = DirectionOf(srf, 1);
+  const double su = 1e-6 * (du.hi - du.lo), sv = 1e-6 * (dv.hi - dv.lo);
+  return srf->umin >= du.lo - su && srf->umax <= du.hi + su && srf->vmin >= dv.lo - sv &&
+         srf->vmax <= dv.hi + sv;
+}
+
 // The piece nodes of a side after the first (made by the trimmed snip) go back to the heap.
 void FreeExtraPieceNodes(SnipSide* side) {
   if (!side || !side->first) return;
@@ -1580,6 +1591,12 @@ int SnipTrimSurfaceBspline(Bspline* srf, double t, int uCut, SnipSide** low, Sni
   // A surface the cut cannot read fails the cut, as without loops; loops and curves it cannot
   // read are refused before the boundary loop is added.
   if (!srf || srf->kind != 2 || !BsplineSound(srf)) return SnipNoTrimSurfaceBspline(srf, t, uCut, low, high);
+  if (!DomainWithinKnots(srf)) {
+    SetKernelError(-2);
+    (*low)->first->piece = srf;
+    (*high)->first->piece = nullptr;
+    return 0;
+  }
   if (!SnipCurvesSound(srf, true)) return -2;
   if (!IsOuterTrim(srf)) {
     TrimList* boundary = CreateSurfBoundaryAsTrimCurveBspline(srf);

@@ -179,7 +179,8 @@ struct SnipCrossingList {
 // holds them (where no region holds a sample of them, the first whose box does), a loop keeping
 // its hole flag; a loop's end within the tolerance of the cut lies on the pieces' common edge.
 // srf gets its boundary as outer loop when it has none, also when the cut fails. 1; 0 when the cut
-// failed (as SnipSurfaceBspline); -2 with the error state set when the walk failed or never
+// failed (as SnipSurfaceBspline; also, error state -2 and srf untouched, for domain fields lying
+// outside the range of its knots); -2 with the error state set when the walk failed or never
 // closed a region (no piece is left). Refused before anything changes (-2, error state -2, srf
 // and the sides untouched): a curve as SnipSurfaceBspline refuses it, and a loop holding a curve
 // that is no such sound 2D curve or has a control point farther outside the domain than the

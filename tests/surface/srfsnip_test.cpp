@@ -1692,3 +1692,42 @@ TEST_F(Snip, ALooseCurvesPartGoesToTheRegionHoldingIt) {
       FreeBspline(s);
     }
 }
+
+TEST_F(Snip, AFaceWhoseDomainReachesPastItsKnotsFailsTheCutUnchanged) {
+  // The pieces are cut at the knots while the tolerances come from the domain fields: a face with
+  // a square hole whose u or v bound was set to a huge or infinite value made every tolerance
+  // swallow the face and reported pieces holding nothing. The cut now fails as for a face that
+  // is not sound, the face as it was; with its bounds back the same cut is made.
+  for (double size : {1e-6, 1e6})
+    for (double bad : {1e300, HUGE_VAL})
+      for (int field : {0, 1}) {  // umax, vmin
+        SCOPED_TRACE(::testing::Message() << "size " << size << " bad " << bad << " field " << field);
+        PatchOptions o = PlacedSquare(size, 1e4);
+        Bspline* s = TiltedPlanePatch(o);
+        ASSERT_NE(s, nullptr);
+        auto map = [&](std::vector<double> p) { return IntoSquare(std::move(p), o, size); };
+        PolygonLoop(s, map({0, 0, 1, 0, 1, 1, 0, 1}), 0);
+        PolygonLoop(s, map({0.3, 0.3, 0.3, 0.6, 0.6, 0.6, 0.6, 0.3}), 1);
+        double& bound = field ? s->vmin : s->umax;
+        const double kept = bound;
+        bound = field ? -bad : bad;
+        const std::vector<uint64_t> before = FaceBits(s);
+        for (int uCut : {0, 1}) {
+          ClearKernelError();
+          Sides sd;
+          EXPECT_EQ(SnipSurfaceBspline(s, o.umin + 0.45 * size, uCut, &sd.low, &sd.high), 0);
+          EXPECT_TRUE(KernelFailedNow());
+          EXPECT_EQ(sd.lowNode.piece, s);
+          EXPECT_EQ(sd.highNode.piece, nullptr);
+          sd.lowNode.piece = nullptr;
+          EXPECT_EQ(FaceBits(s), before);
+        }
+        ClearKernelError();
+        bound = kept;
+        Sides sd;
+        EXPECT_EQ(SnipSurfaceBspline(s, o.umin + 0.45 * size, 1, &sd.low, &sd.high), 1);
+        EXPECT_EQ(sd.Pieces(sd.low).size(), 1u);
+        EXPECT_EQ(sd.Pieces(sd.high).size(), 1u);
+        FreeBspline(s);
+      }
+}
