@@ -1937,26 +1937,64 @@ const double kQuarterShare = 0.5;
 // times the tolerance).
 const double kAcrossShare = 10.0;
 
+int AcrossPole(const Bspline* s1, const Bspline* s2, const double q[4]);
+
+// Neighbours of a node on a pole whose parameters round it lie more than this share of the range
+// apart arrive and leave along meridians the interpolants cannot join through the node.
+const double kPoleTurnShare = 0.25;
+
+// The parameter (0..3 as in q) round a pole that node a or b lies on, the branch passing through
+// it (the node on both surfaces within reach), or -1. The branch comes into such a pole at any
+// value of it, and an interval from a node beside the pole into it turns round the pole by as much
+// as the branch turns over it, however short the interval: a small loop through a sphere's pole,
+// its last interval 2.8e-3 long on a circle of radius 0.01, runs round the pole by 0.1 rad between
+// its nodes, 30 times the interval's extent in that plane. A branch passing beside the pole turns
+// round it by half a turn where it passes closest, and the pole tells nothing of where.
+int RoundPoleParam(const Bspline* s1, const Bspline* s2, const IntersectionTraceNode* a, const IntersectionTraceNode* b,
+                   double reach) {
+  for (const IntersectionTraceNode* n : {a, b}) {
+    double q[4], P1[3], P2[3];
+    NodeParams(n, q);
+    const int across = AcrossPole(s1, s2, q);
+    if (across < 0) continue;
+    Eval3DPointOnSurfCoord(s1, q[0], q[1], 0, 0, P1);
+    Eval3DPointOnSurfCoord(s2, q[2], q[3], 0, 0, P2);
+    return VecDist3(P1, P2) <= reach ? across ^ 1 : -1;
+  }
+  return -1;
+}
+
+// A pole end whose surfaces' points lie farther apart than this share of its interval's chord is
+// one the branch passes beside (a loop 1e-5 of the size beside a sphere's pole, its end there half
+// a tolerance off the plane): a cut swung round that pole turned the curves 1e-3 of the size off.
+const double kPoleGapShare = 1e-3;
+
 // True when the parameters r lie within the box of the interval between nodes a and b, grown on
 // every side by its extent in that plane: a surface's box grows by the interval's larger extent in
-// its plane, as a branch may bulge in one parameter between nodes where it barely changes.
+// its plane, as a branch may bulge in one parameter between nodes where it barely changes. The
+// parameter round a pole the branch passes through at an end (RoundPoleParam: the end's gap
+// within kPoleGapShare of the interval's chord) is grown by the turn the meridians there may take,
+// kPoleTurnShare of its range: held to the extent, every pull of a cut of a shallow loop's last
+// interval into a pole was refused or slid onto a node, and the curves kept their swing, within
+// tol of both surfaces but 2-3.5e-5 of the size off the loop.
 bool WithinInterval(const Bspline* s1, const Bspline* s2, const double r[4], const IntersectionTraceNode* a,
                     const IntersectionTraceNode* b) {
   double qa[4], qb[4];
   NodeParams(a, qa);
   NodeParams(b, qb);
+  const double chord = std::hypot(a->x - b->x, a->y - b->y, a->z - b->z);
+  const int round = RoundPoleParam(s1, s2, a, b, kPoleGapShare * chord);
   for (int k = 0; k < 4; ++k) {
     const Bspline* s = k < 2 ? s1 : s2;
     const double range = k & 1 ? s->vmax - s->vmin : s->umax - s->umin;
     const int u = k & ~1;
-    const double grow = std::fmax(std::fabs(qa[u] - qb[u]), std::fabs(qa[u + 1] - qb[u + 1]));
+    double grow = std::fmax(std::fabs(qa[u] - qb[u]), std::fabs(qa[u + 1] - qb[u + 1]));
+    if (k == round) grow = std::fmax(grow, kPoleTurnShare * range);
     const double lo = std::fmin(qa[k], qb[k]), hi = std::fmax(qa[k], qb[k]), g = grow + 1e-9 * range;
     if (r[k] < lo - g || r[k] > hi + g) return false;
   }
   return true;
 }
-
-int AcrossPole(const Bspline* s1, const Bspline* s2, const double q[4]);
 
 // The parameter (0..3 as in q) that changes most (or least) across the interval between nodes a
 // and b, for its range.
@@ -3372,9 +3410,6 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
   return 0;
 }
 
-// Neighbours of a node on a pole whose parameters round it lie more than this share of the range
-// apart arrive and leave along meridians the interpolants cannot join through the node.
-const double kPoleTurnShare = 0.25;
 // A trace spanning no more than this many point tolerances about a point other branches pass is
 // nodes piled there (on a pole or a corner of seams), no branch of its own.
 const double kPiledReach = 4.0;
