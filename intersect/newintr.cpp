@@ -12,6 +12,7 @@
 #include "bspline/ctrlnubs.h"
 #include "bspline/knots.h"
 #include "bspline/nubs.h"
+#include "bspline/objset.h"
 #include "bspline/refines2.h"
 #include "bspline/sfree.h"
 #include "bspline/smake.h"
@@ -1969,6 +1970,14 @@ int RoundPoleParam(const Bspline* s1, const Bspline* s2, const IntersectionTrace
 // a tolerance off the plane): a cut swung round that pole turned the curves 1e-3 of the size off.
 const double kPoleGapShare = 1e-3;
 
+// The mean speed of s along each parameter (its control net's span over its range); 1 for both
+// where either cannot be measured.
+void MeanParamSpeeds(const Bspline* s, double speed[2]) {
+  for (int d = 0; d < 2; ++d) speed[d] = ControlNetSpan(s, d) / (d ? s->vmax - s->vmin : s->umax - s->umin);
+  if (!(speed[0] > 0.0 && speed[1] > 0.0 && std::isfinite(speed[0]) && std::isfinite(speed[1])))
+    speed[0] = speed[1] = 1.0;
+}
+
 // True when the parameters r lie within the box of the interval between nodes a and b, grown on
 // every side by its extent in that plane: a surface's box grows by the interval's larger extent in
 // its plane, as a branch may bulge in one parameter between nodes where it barely changes. The
@@ -1977,18 +1986,28 @@ const double kPoleGapShare = 1e-3;
 // kPoleTurnShare of its range: held to the extent, every pull of a cut of a shallow loop's last
 // interval into a pole was refused or slid onto a node, and the curves kept their swing, within
 // tol of both surfaces but 2-3.5e-5 of the size off the loop.
+// The extents are compared as lengths on the surface (each parameter's change times the surface's
+// mean speed along it) and the larger one grows each parameter by what that length is in it:
+// compared as bare parameters, a sphere's u round the poles widened to ten times its v range
+// grew the box of an interval down a meridian into a pole by its v extent only, a tenth of the
+// u the branch turns through there, every pull onto it was refused, and the curves went into
+// the pole straight down the meridian, 6e-3 of the size off.
 bool WithinInterval(const Bspline* s1, const Bspline* s2, const double r[4], const IntersectionTraceNode* a,
                     const IntersectionTraceNode* b) {
-  double qa[4], qb[4];
+  double qa[4], qb[4], speed[2][2];
   NodeParams(a, qa);
   NodeParams(b, qb);
   const double chord = std::hypot(a->x - b->x, a->y - b->y, a->z - b->z);
   const int round = RoundPoleParam(s1, s2, a, b, kPoleGapShare * chord);
+  MeanParamSpeeds(s1, speed[0]);
+  MeanParamSpeeds(s2, speed[1]);
   for (int k = 0; k < 4; ++k) {
     const Bspline* s = k < 2 ? s1 : s2;
     const double range = k & 1 ? s->vmax - s->vmin : s->umax - s->umin;
     const int u = k & ~1;
-    double grow = std::fmax(std::fabs(qa[u] - qb[u]), std::fabs(qa[u + 1] - qb[u + 1]));
+    const double* w = speed[k >> 1];
+    const double extent = std::fmax(std::fabs(qa[u] - qb[u]) * w[0], std::fabs(qa[u + 1] - qb[u + 1]) * w[1]);
+    double grow = extent / w[k & 1];
     if (k == round) grow = std::fmax(grow, kPoleTurnShare * range);
     const double lo = std::fmin(qa[k], qb[k]), hi = std::fmax(qa[k], qb[k]), g = grow + 1e-9 * range;
     if (r[k] < lo - g || r[k] > hi + g) return false;

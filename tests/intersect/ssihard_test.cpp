@@ -5766,3 +5766,42 @@ TEST_F(HardIntersections, AShallowLoopsIntervalIntoAPoleIsCutWhereItTurnsRoundTh
       EXPECT_LT(gap, 1e-5 * size) << at.scale << " " << planeFirst;
     }
 }
+
+// The unit sphere, its u round the poles taken from [0, 1] to [-3, 40] (v keeps [0, 1]), cut by
+// the cylinder (x - 0.3)^2 + y^2 = 0.09: two loops (0.3 + 0.3 cos t, 0.3 sin t, +-sqrt(1 - 0.18
+// (1 + cos t))), each through a pole. A linear change of a parameter moves no point, but the fit
+// once grew an interval's box by its extent in whichever parameter changed more, unweighted: the
+// interval down a meridian into a pole gave u only its v extent, a tenth of the u the branch turns
+// through there, every pull onto it was refused and the curves went into the pole straight down
+// the meridian, 6e-3 of the size off both surfaces and 1.5e-3 of the loops missing. At sizes 1 and
+// 1e-3 moved 1e4 x the size, either surface first: every sample on both surfaces, every point of
+// both loops near a branch.
+TEST_F(HardIntersections, ASphereWithItsParameterRoundThePolesWidenedGivesLoopsThroughThePoles) {
+  for (const Place& at : {Placed(1.0, 0.0), Placed(1e-3, 1e4)})
+    for (int order = 0; order < 2; ++order) {
+      BsplineKeeper keep;
+      Bspline* sphere = keep(shapes::Sphere(kZ, kX, 1.0, at));
+      Place axis = at;
+      axis.shift[0] += 0.3 * at.scale;
+      Bspline* cyl = keep(Cylinder(kZ, kX, 0.3, -1.5, 1.5, axis));
+      ASSERT_TRUE(sphere && cyl);
+      const int p = sphere->degreeU, n = NumCtrlU(sphere);
+      const double k0 = sphere->knotsU[p], k1 = sphere->knotsU[n];
+      for (int i = 0; i <= n + p; ++i) sphere->knotsU[i] = -3.0 + 43.0 * (sphere->knotsU[i] - k0) / (k1 - k0);
+      sphere->umin = -3.0, sphere->umax = 40.0;
+      const std::vector<Branch> bs = order ? Intersect(cyl, sphere, at, 1000) : Intersect(sphere, cyl, at, 1000);
+      const double worst = WorstOffBoth(
+          bs, [](const double* q) { return std::hypot(q[0], q[1], q[2]) - 1.0; },
+          [](const double* q) { return std::hypot(q[0] - 0.3, q[1]) - 0.3; });
+      EXPECT_LE(worst, 1e-6) << at.scale << " order " << order;
+      double miss = 0.0;
+      for (int i = 0; i < 500; ++i) {
+        const double t = 2 * M_PI * (i + 0.5) / 500, z = std::sqrt(1.0 - 0.18 * (1.0 + std::cos(t)));
+        for (double side : {-1.0, 1.0}) {
+          const double X[3] = {0.3 + 0.3 * std::cos(t), 0.3 * std::sin(t), side * z};
+          miss = std::fmax(miss, FromBranches(bs, X));
+        }
+      }
+      EXPECT_LE(miss, 1e-5) << at.scale << " order " << order;
+    }
+}
