@@ -461,6 +461,29 @@ double RefineLineCrossing(const Bspline* c, int uCut, double L, double a, double
   return s;
 }
 
+// Where the curve meets the line L at the crossing parameter s of a bracket (round-off as in
+// RefineLineCrossing). A knot span too short for its parameters to be told apart (two knots
+// 1e-12 apart carrying a whole side of a polyline loop) leaves the curve at the nearest
+// parameter short of the line by up to half the step to the next one, a sizeable share of that
+// side: between s and its neighbouring parameter on the line's other side the curve is a chord,
+// and the crossing is taken where the chord meets the line.
+void LineCrossingPoint(const Bspline* c, int uCut, double L, double s, double roundoff, double uv[2]) {
+  Eval2DPointOnCurve2Array(nullptr, c, s, 0, uv);
+  const double fs = AcrossCut(uv, uCut) - L;
+  if (std::fabs(fs) <= roundoff) return;
+  for (const double towards : {-HUGE_VAL, HUGE_VAL}) {
+    const double n = std::nextafter(s, towards);
+    if (n < CurveStartPar(c) || n > CurveEndPar(c)) continue;
+    double other[2];
+    Eval2DPointOnCurve2Array(nullptr, c, n, 0, other);
+    const double fn = AcrossCut(other, uCut) - L;
+    if (fn * fs > 0) continue;
+    const double w = fs / (fs - fn);
+    for (int k = 0; k < 2; ++k) uv[k] += w * (other[k] - uv[k]);
+    return;
+  }
+}
+
 void FreeListNodes(BsplineList* n) {
   while (n) {
     BsplineList* next = n->next;
@@ -960,6 +983,36 @@ void DropSidePieces(SnipSide* side) {
   side->count = 1;
 }
 
+// The coefficient across the cut (u for a u cut) of control point i of a 2D curve.
+double& AcrossCoef(Bspline* c, int i, int uCut) { return uCut ? c->X[0][i] : c->Y[0][i]; }
+
+bool ClampedCurve(const Bspline* c) {
+  const int p = c->degreeU, last = NumCtrlU(c) + p;
+  return c->knotsU[0] == c->knotsU[p] && c->knotsU[last] == c->knotsU[last - p];
+}
+
+// The cut line of a side: its pieces keep one edge across the cut of the face (to round-off of
+// the split), the other one, moved the farther from the face's, is the line.
+double SideLine(const Bspline* srf, const Bspline* piece, int uCut) {
+  const double lo = uCut ? piece->umin : piece->vmin, hi = uCut ? piece->umax : piece->vmax;
+  const double faceLo = uCut ? srf->umin : srf->vmin, faceHi = uCut ? srf->umax : srf->vmax;
+  return std::fabs(hi - faceHi) >= std::fabs(lo - faceLo) ? hi : lo;
+}
+
+// A part's end (its last control point when last) where CurvePart cut the curve at param puts
+// it on the crossing there, at coord along the line: the curve at the crossing's parameter may
+// miss the line by a step of that parameter (LineCrossingPoint), which would leave the part's
+// end off the pieces' common edge and apart from the line's stretch closing the region.
+void EndOnCrossing(Bspline* part, const Bspline* curve, double param, bool last, double line,
+                   double coord, int uCut) {
+  const double tol = 1e-6 * (CurveEndPar(curve) - CurveStartPar(curve));
+  const bool cut = param - CurveStartPar(curve) > tol && CurveEndPar(curve) - param > tol;
+  if (!cut || part->kind != 1 || part->dimension != 2 || !ClampedCurve(part)) return;
+  const int i = last ? NumCtrlU(part) - 1 : 0;
+  AcrossCoef(part, i, uCut) = line;
+  (uCut ? part->Y : part->X)[0][i] = coord;
+}
+
 // The part of a copy of curve after param (when param lies inside it) or before it.
 Bspline* CurvePart(Bspline* curve, double from, double to) {
   const double tol = 1e-6 * (CurveEndPar(curve) - CurveStartPar(curve));
@@ -1009,7 +1062,10 @@ int FindCurveIntersectionParams(Bspline* curve, int uCut, Bspline* srf, double t
     const double s = std::clamp(RefineLineCrossing(curve, uCut, t, ts[i - 1], ts[i], cs[i - 1], cs[i], tol),
                                 ts[i - 1], ts[i]);
     double uv[2];
-    Eval2DPointOnCurve2Array(nullptr, curve, s, 0, uv);
+    if ((cs[i - 1] - t) * (cs[i] - t) < 0)
+      LineCrossingPoint(curve, uCut, t, s, 16 * DBL_EPSILON * (std::fabs(t) + std::fabs(cs[i] - cs[i - 1])), uv);
+    else
+      Eval2DPointOnCurve2Array(nullptr, curve, s, 0, uv);
     const bool inside = s - t0 >= ends && t1 - s >= ends;
     // A curve coming down onto the line and going back up from one place on it, as a
     // tessellated loop does at a vertex where it touches the line, does not cross there: the
@@ -1281,9 +1337,9 @@ void MarkIsUsedField(SnipCrossingList* crossings, double param, TrimList* loop) 
 // crossing, so a walk that takes more steps than there are crossings can never close: -2.
 int DivideTrimCurvesIntoPortions(Bspline* srf, SnipCrossingList* crossings, SnipSide** side,
                                  int uCut) {
-  (void)uCut;
   SnipCrossing* head = crossings->first;
   if (!head || !(*side)->first || !(*side)->first->piece) return -2;
+  const double line = SideLine(srf, (*side)->first->piece, uCut);
   Owned<Bspline, FreeBspline> templ(CopyBsplineStruct((*side)->first->piece));
   if (!templ) return -2;
   SnipPiece* current = (*side)->first;
@@ -1335,6 +1391,8 @@ int DivideTrimCurvesIntoPortions(Bspline* srf, SnipCrossingList* crossings, Snip
     for (int k = 0; k <= LoopLength(loop); ++k) {
       reached = FindNextParam(node, crossings->first, from, &next, &flag, &nextCoord) == 1;
       Bspline* part = CurvePart(node->item, from, reached ? next : CurveEndPar(node->item));
+      if (part && k == 0) EndOnCrossing(part, node->item, from, false, line, coord, uCut);
+      if (part && reached) EndOnCrossing(part, node->item, next, true, line, nextCoord, uCut);
       if (!part || !collect(part)) {
         FreeBspline(part);
         FreeListNodes(collected);
@@ -1356,6 +1414,7 @@ int DivideTrimCurvesIntoPortions(Bspline* srf, SnipCrossingList* crossings, Snip
     double reachedCoord = nextCoord;
     param = next;
     FindNextInParam(crossings, nextCoord, &reachedCoord, &param, &node, leaving);
+    coord = reachedCoord;
     if (reachedCoord != startCoord || node != startNode || param != startParam) continue;
     current->curves = collected;
     collected = nullptr;
@@ -1544,14 +1603,6 @@ int PlaceOtherTrimCurves(SnipSide* low, SnipSide* high, SnipCrossingList* lowCro
 }
 
 namespace {
-
-// The coefficient across the cut (u for a u cut) of control point i of a 2D curve.
-double& AcrossCoef(Bspline* c, int i, int uCut) { return uCut ? c->X[0][i] : c->Y[0][i]; }
-
-bool ClampedCurve(const Bspline* c) {
-  const int p = c->degreeU, last = NumCtrlU(c) + p;
-  return c->knotsU[0] == c->knotsU[p] && c->knotsU[last] == c->knotsU[last - p];
-}
 
 // A point within tol of the cut counts as on it (FindCurveIntersectionParams), so a crossing may
 // be taken that far from the line: the ends of the walk's parts lying so are put exactly on the

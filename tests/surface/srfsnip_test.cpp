@@ -1731,3 +1731,41 @@ TEST_F(Snip, AFaceWhoseDomainReachesPastItsKnotsFailsTheCutUnchanged) {
         FreeBspline(s);
       }
 }
+
+TEST_F(Snip, AHoleWhoseSideSpansTwoKnotsApartIsCutOnTheLine) {
+  // A five-sided hole as one degree-1 curve whose second side runs between knots 1e-12 apart:
+  // no parameter there lands within round-off of the line u = 0.5, and the curve at the nearest
+  // one missed it by 2e-5 of the face, so the pieces' loops ended off their common edge and their
+  // areas were off by 4e-6 of the face. Every loop end on the line is now where a side of the
+  // hole meets it (v = 4/15 and 51/70) or a corner of the face.
+  const std::vector<double> hole = {0.2, 0.5, 0.35, 0.75, 0.7, 0.7, 0.6, 0.25, 0.3, 0.3, 0.2, 0.5};
+  const std::vector<double> along = {0.0, 4.0 / 15, 51.0 / 70, 1.0};
+  for (double size : {1e-6, 1e6})
+    for (double far : {0.0, 1e4}) {
+      SCOPED_TRACE(::testing::Message() << "size " << size << " far " << far);
+      PatchOptions o = PlacedSquare(size, far);
+      Bspline* s = TiltedPlanePatch(o);
+      ASSERT_NE(s, nullptr);
+      PolygonLoop(s, IntoSquare({0, 0, 1, 0, 1, 1, 0, 1}, o, size), 0);
+      AddLoop(s, {BuildCurveOnSurface(s, 1, IntoSquare(hole, o, size), {0, 0, 2 - 1e-12, 2, 3, 4, 5, 5})}, 1);
+      const double line = o.umin + 0.5 * size;
+      Sides sd;
+      ASSERT_EQ(SnipSurfaceBspline(s, line, 1, &sd.low, &sd.high), 1);
+      int onLine = 0;
+      for (const SnipSide* side : {sd.low, sd.high})
+        for (Bspline* p : sd.Pieces(side))
+          for (const TrimList* l = p->trims; l; l = l->next)
+            for (Bspline* c : LoopItems(l))
+              for (int i : {0, NumCtrlU(c) - 1}) {
+                if (std::fabs(c->X[0][i] - line) > 1e-3 * size) continue;
+                ++onLine;
+                EXPECT_NEAR(c->X[0][i], line, 1e-9 * size);
+                const double v = (c->Y[0][i] - o.vmin) / size;
+                double nearest = 1.0;
+                for (double a : along) nearest = std::min(nearest, std::fabs(v - a));
+                EXPECT_LT(nearest, 1e-9) << "v " << v;
+              }
+      EXPECT_GT(onLine, 0);
+      FreeBspline(s);
+    }
+}
