@@ -1986,33 +1986,47 @@ void MeanParamSpeeds(const Bspline* s, double speed[2]) {
 // kPoleTurnShare of its range: held to the extent, every pull of a cut of a shallow loop's last
 // interval into a pole was refused or slid onto a node, and the curves kept their swing, within
 // tol of both surfaces but 2-3.5e-5 of the size off the loop.
-// The extents are compared as lengths on the surface (each parameter's change times the surface's
-// mean speed along it) and the larger one grows each parameter by what that length is in it:
+// The extents are compared as lengths on the surface too (each parameter's change times the
+// surface's mean speed along it), the larger one growing each parameter by what it is in it:
 // compared as bare parameters, a sphere's u round the poles widened to ten times its v range
 // grew the box of an interval down a meridian into a pole by its v extent only, a tenth of the
 // u the branch turns through there, every pull onto it was refused, and the curves went into
 // the pole straight down the meridian, 6e-3 of the size off.
 bool WithinInterval(const Bspline* s1, const Bspline* s2, const double r[4], const IntersectionTraceNode* a,
                     const IntersectionTraceNode* b) {
-  double qa[4], qb[4], speed[2][2];
+  double qa[4], qb[4], grow[4];
   NodeParams(a, qa);
   NodeParams(b, qb);
-  const double chord = std::hypot(a->x - b->x, a->y - b->y, a->z - b->z);
-  const int round = RoundPoleParam(s1, s2, a, b, kPoleGapShare * chord);
+  const auto within = [&] {
+    for (int k = 0; k < 4; ++k) {
+      const Bspline* s = k < 2 ? s1 : s2;
+      const double range = k & 1 ? s->vmax - s->vmin : s->umax - s->umin;
+      const double lo = std::fmin(qa[k], qb[k]), hi = std::fmax(qa[k], qb[k]), g = grow[k] + 1e-9 * range;
+      if (r[k] < lo - g || r[k] > hi + g) return false;
+    }
+    return true;
+  };
+  for (int k = 0; k < 4; ++k) {
+    const int u = k & ~1;
+    grow[k] = std::fmax(std::fabs(qa[u] - qb[u]), std::fabs(qa[u + 1] - qb[u + 1]));
+  }
+  // Most pulls land in the box grown by bare parameters; the growths below only widen it, and
+  // measuring the nets' speeds for every pull cost a quarter of a crossing's time.
+  if (within()) return true;
+  double speed[2][2];
   MeanParamSpeeds(s1, speed[0]);
   MeanParamSpeeds(s2, speed[1]);
+  const double chord = std::hypot(a->x - b->x, a->y - b->y, a->z - b->z);
+  const int round = RoundPoleParam(s1, s2, a, b, kPoleGapShare * chord);
   for (int k = 0; k < 4; ++k) {
     const Bspline* s = k < 2 ? s1 : s2;
-    const double range = k & 1 ? s->vmax - s->vmin : s->umax - s->umin;
     const int u = k & ~1;
     const double* w = speed[k >> 1];
     const double extent = std::fmax(std::fabs(qa[u] - qb[u]) * w[0], std::fabs(qa[u + 1] - qb[u + 1]) * w[1]);
-    double grow = extent / w[k & 1];
-    if (k == round) grow = std::fmax(grow, kPoleTurnShare * range);
-    const double lo = std::fmin(qa[k], qb[k]), hi = std::fmax(qa[k], qb[k]), g = grow + 1e-9 * range;
-    if (r[k] < lo - g || r[k] > hi + g) return false;
+    grow[k] = std::fmax(grow[k], extent / w[k & 1]);
+    if (k == round) grow[k] = std::fmax(grow[k], kPoleTurnShare * (k & 1 ? s->vmax - s->vmin : s->umax - s->umin));
   }
-  return true;
+  return within();
 }
 
 // The parameter (0..3 as in q) that changes most (or least) across the interval between nodes a

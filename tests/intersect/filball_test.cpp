@@ -1656,10 +1656,11 @@ void PairCentre(Bspline* S1, const Place& at, const IntersectionTraceNode* m, do
 std::vector<IntersectionTrace*> BranchesAt(IntersectionTraceList* list, const Place& at, const double P[3], bool from,
                                            double near = 1e-6) {
   std::vector<IntersectionTrace*> kept;
-  for (IntersectionTrace* t : BranchesEndingWhere(list, at, false, [&](const double X[3]) { return VecDist3(X, P) < near; }))
+  const auto nearP = [&](const double X[3]) { return VecDist3(X, P) < near; };
+  for (IntersectionTrace* t : BranchesEndingWhere(list, at, false, nearP))
     kept.push_back(t);
   const size_t heads = kept.size();
-  for (IntersectionTrace* t : BranchesEndingWhere(list, at, true, [&](const double X[3]) { return VecDist3(X, P) < near; }))
+  for (IntersectionTrace* t : BranchesEndingWhere(list, at, true, nearP))
     kept.push_back(t);
   for (size_t k = 0; k < kept.size(); ++k) {
     const bool forward = (k < heads) == from;
@@ -1941,8 +1942,8 @@ TEST_F(FilletBall, AHyperbolasVertexWhoseRefinerGivesUpTakesTheBallContinuedToIt
 // ball next along the spine (its cross-section within a short step of both nodes), growth from
 // the last node found the other one beyond, and the last node was dropped as a break in the
 // fillet on the branch coming from y > 0 (8 of 9 pairs at every size): the ball continued from
-// the pair before, which covers the node, is taken. On each branch to that end every node keeps a pair on a ball 0.23 from the cylinder's axis and 0.03 outside
-// the cone.
+// the pair before, which covers the node, is taken. On each branch to that end every node keeps
+// a pair on a ball 0.23 from the cylinder's axis and 0.03 outside the cone.
 TEST_F(FilletBall, ATraceToAnEndWhoseCrossSectionMeetsTheSpineTwiceKeepsTheBallNextAlongIt) {
   const double r = 0.03, A[3] = {0.22, 0.03, 0.8}, end[3] = {0.022263, 0.0, 0.977737};
   for (const double size : {1e-6, 0.03, 1.0}) {

@@ -5603,6 +5603,44 @@ TEST_F(HardIntersections, ATwoNodeTraceFromAPoleToTheSeamLiesOnTheLoopsSideOfIt)
   ExpectSunkLoopThroughPole(k, Placed(1e-6, 1e4), M_PI / 180);
 }
 
+// The unit sphere (poles on z, its seam turned to the azimuth psi) cut by the plane of the loop of
+// angular radius rho round the unit direction c, as a patch 2.5 wide about the loop's centre;
+// each sphere at the placement at, either surface first, gives its branches and the loop's gap
+// from them (n exact points) and their samples' distance off both surfaces, as shares of the
+// pair's size.
+struct ShallowCapLoop {
+  double rho, c[3], C[3], u1[3], u2[3], O[3], e1[3], e2[3], a[3] = {0, 0, 1}, e[3];
+  ShallowCapLoop(const double dir[3], double r, double psi) : rho(r), e{std::cos(psi), std::sin(psi), 0} {
+    for (int q = 0; q < 3; ++q) c[q] = dir[q];
+    SunkSphereThroughPole::Across(c, u1);
+    VecCrossProd3(c, u1, u2);
+    for (int q = 0; q < 3; ++q) {
+      C[q] = std::cos(rho) * c[q];
+      O[q] = C[q] - 1.25 * (u1[q] + u2[q]), e1[q] = 2.5 * u1[q], e2[q] = 2.5 * u2[q];
+    }
+  }
+  void Measure(const Place& at, bool planeFirst, int n, double* gap, double* off) const {
+    *gap = *off = HUGE_VAL;
+    BsplineKeeper keep;
+    Bspline* plane = keep(shapes::Plane(O, e1, e2, at));
+    Bspline* sphere = keep(shapes::Sphere(a, e, 1.0, at));
+    ASSERT_TRUE(plane && sphere);
+    const double size = shapes::PairSize(plane, sphere) / at.scale;
+    const std::vector<Branch> bs = planeFirst ? Intersect(plane, sphere, at, 400) : Intersect(sphere, plane, at, 400);
+    *gap = bs.empty() ? HUGE_VAL : 0.0;
+    for (int i = 0; i < n && !bs.empty(); ++i) {
+      const double t = 2 * M_PI * i / n;
+      double p[3];
+      for (int q = 0; q < 3; ++q) p[q] = C[q] + std::sin(rho) * (std::cos(t) * u1[q] + std::sin(t) * u2[q]);
+      *gap = std::fmax(*gap, FromBranches(bs, p));
+    }
+    *off = WorstOffBoth(
+        bs, [&](const double* p) { return VecDotProd3(p, c) - std::cos(rho); },
+        [](const double* p) { return std::hypot(p[0], p[1], p[2]) - 1.0; });
+    *gap /= size, *off /= size;
+  }
+};
+
 // The unit sphere (poles on z) cut by a plane in a loop of angular radius 0.01 that passes 3e-3
 // beside the north pole, the sphere's seam turned to 0.99 of the loop's half-width seen from the
 // pole: the seam cuts off a sliver of the loop a few steps long. The march from a seed where the
@@ -5613,35 +5651,13 @@ TEST_F(HardIntersections, ATwoNodeTraceFromAPoleToTheSeamLiesOnTheLoopsSideOfIt)
 // 1e4 x the size: every exact point of the loop near a branch, every sample on both surfaces.
 TEST_F(HardIntersections, AMarchBackFromASeedWhoseForwardMarchWentNowhereClosesOnlyComingBack) {
   const double rho = 0.01, d = 3e-3, th = rho + d;
-  const double alpha = std::asin(std::sin(rho) / std::sin(th)), psi = -0.99 * alpha;
-  const double a[3] = {0, 0, 1}, e[3] = {std::cos(psi), std::sin(psi), 0};
-  const double c[3] = {std::sin(th), 0, std::cos(th)};
-  double u1[3], u2[3], C[3], O[3], e1[3], e2[3];
-  SunkSphereThroughPole::Across(c, u1);
-  VecCrossProd3(c, u1, u2);
-  for (int q = 0; q < 3; ++q) {
-    C[q] = std::cos(rho) * c[q];
-    O[q] = C[q] - 1.25 * (u1[q] + u2[q]), e1[q] = 2.5 * u1[q], e2[q] = 2.5 * u2[q];
-  }
+  const double alpha = std::asin(std::sin(rho) / std::sin(th)), c[3] = {std::sin(th), 0, std::cos(th)};
+  const ShallowCapLoop loop(c, rho, -0.99 * alpha);
   for (const Place& at : {Placed(1.0, 0.0), Placed(1e3, 0.0), Placed(1e6, 1e4)}) {
-    BsplineKeeper keep;
-    Bspline* plane = keep(shapes::Plane(O, e1, e2, at));
-    Bspline* sphere = keep(shapes::Sphere(a, e, 1.0, at));
-    ASSERT_TRUE(plane && sphere);
-    const double size = shapes::PairSize(plane, sphere) / at.scale;
-    const std::vector<Branch> bs = Intersect(plane, sphere, at, 400);
-    double gap = 0.0;
-    for (int i = 0; i < 96; ++i) {
-      const double t = 2 * M_PI * i / 96;
-      double p[3];
-      for (int q = 0; q < 3; ++q) p[q] = C[q] + std::sin(rho) * (std::cos(t) * u1[q] + std::sin(t) * u2[q]);
-      gap = std::fmax(gap, FromBranches(bs, p));
-    }
-    const double off = WorstOffBoth(
-        bs, [&](const double* p) { return VecDotProd3(p, c) - std::cos(rho); },
-        [](const double* p) { return std::hypot(p[0], p[1], p[2]) - 1.0; });
-    EXPECT_LT(gap, 1e-5 * size) << at.scale;
-    EXPECT_LT(off, 1e-6 * size) << at.scale;
+    double gap, off;
+    loop.Measure(at, true, 96, &gap, &off);
+    EXPECT_LT(gap, 1e-5) << at.scale;
+    EXPECT_LT(off, 1e-6) << at.scale;
   }
 }
 
@@ -5654,26 +5670,14 @@ TEST_F(HardIntersections, AMarchBackFromASeedWhoseForwardMarchWentNowhereClosesO
 // parameters instead. Either surface first, at sizes 1 and 1e6 moved 1e4 x the size: every sample
 // of the curves within 1e-6 of the size of both surfaces.
 TEST_F(HardIntersections, CutsOfAShallowLoopIntoAPoleComeFromTheNodesWhereTheCurvesSwingOut) {
-  const double rho = 0.01;
-  const double a[3] = {0, 0, 1}, e[3] = {1, 0, 0}, c[3] = {std::sin(rho), 0, std::cos(rho)};
-  double u1[3], u2[3], O[3], e1[3], e2[3];
-  SunkSphereThroughPole::Across(c, u1);
-  VecCrossProd3(c, u1, u2);
-  for (int q = 0; q < 3; ++q)
-    O[q] = std::cos(rho) * c[q] - 1.25 * (u1[q] + u2[q]), e1[q] = 2.5 * u1[q], e2[q] = 2.5 * u2[q];
+  const double rho = 0.01, c[3] = {std::sin(rho), 0, std::cos(rho)};
+  const ShallowCapLoop loop(c, rho, 0.0);
   for (const Place& at : {Placed(1.0, 0.0), Placed(1e6, 1e4)})
     for (bool planeFirst : {true, false}) {
-      BsplineKeeper keep;
-      Bspline* plane = keep(shapes::Plane(O, e1, e2, at));
-      Bspline* sphere = keep(shapes::Sphere(a, e, 1.0, at));
-      ASSERT_TRUE(plane && sphere);
-      const double size = shapes::PairSize(plane, sphere) / at.scale;
-      const std::vector<Branch> bs = planeFirst ? Intersect(plane, sphere, at, 400) : Intersect(sphere, plane, at, 400);
-      EXPECT_FALSE(bs.empty());
-      const double off = WorstOffBoth(
-          bs, [&](const double* p) { return VecDotProd3(p, c) - std::cos(rho); },
-          [](const double* p) { return std::hypot(p[0], p[1], p[2]) - 1.0; });
-      EXPECT_LT(off, 1e-6 * size) << at.scale << " " << planeFirst;
+      double gap, off;
+      loop.Measure(at, planeFirst, 0, &gap, &off);
+      EXPECT_LT(gap, HUGE_VAL) << "no branch";
+      EXPECT_LT(off, 1e-6) << at.scale << " " << planeFirst;
     }
 }
 
@@ -5739,31 +5743,13 @@ TEST_F(HardIntersections, ASphereNotFlaggedClosedGivesItsCircleOnce) {
 // Either surface first, at sizes 1 and 1e6 moved 1e4 x the size: every exact point of the loop
 // within 1e-5 of the size of a branch.
 TEST_F(HardIntersections, AShallowLoopsIntervalIntoAPoleIsCutWhereItTurnsRoundThePole) {
-  const double rho = 0.01;
-  const double a[3] = {0, 0, 1}, e[3] = {1, 0, 0}, c[3] = {std::sin(rho), 0, std::cos(rho)};
-  double u1[3], u2[3], C[3], O[3], e1[3], e2[3];
-  SunkSphereThroughPole::Across(c, u1);
-  VecCrossProd3(c, u1, u2);
-  for (int q = 0; q < 3; ++q) {
-    C[q] = std::cos(rho) * c[q];
-    O[q] = C[q] - 1.25 * (u1[q] + u2[q]), e1[q] = 2.5 * u1[q], e2[q] = 2.5 * u2[q];
-  }
+  const double rho = 0.01, c[3] = {std::sin(rho), 0, std::cos(rho)};
+  const ShallowCapLoop loop(c, rho, 0.0);
   for (const Place& at : {Placed(1.0, 0.0), Placed(1e6, 1e4)})
     for (bool planeFirst : {true, false}) {
-      BsplineKeeper keep;
-      Bspline* plane = keep(shapes::Plane(O, e1, e2, at));
-      Bspline* sphere = keep(shapes::Sphere(a, e, 1.0, at));
-      ASSERT_TRUE(plane && sphere);
-      const double size = shapes::PairSize(plane, sphere) / at.scale;
-      const std::vector<Branch> bs = planeFirst ? Intersect(plane, sphere, at, 400) : Intersect(sphere, plane, at, 400);
-      double gap = 0.0;
-      for (int i = 0; i < 400; ++i) {
-        const double t = 2 * M_PI * i / 400;
-        double p[3];
-        for (int q = 0; q < 3; ++q) p[q] = C[q] + std::sin(rho) * (std::cos(t) * u1[q] + std::sin(t) * u2[q]);
-        gap = std::fmax(gap, FromBranches(bs, p));
-      }
-      EXPECT_LT(gap, 1e-5 * size) << at.scale << " " << planeFirst;
+      double gap, off;
+      loop.Measure(at, planeFirst, 400, &gap, &off);
+      EXPECT_LT(gap, 1e-5) << at.scale << " " << planeFirst;
     }
 }
 
