@@ -218,7 +218,12 @@ void* RuntimeRealloc(void* block, size_t size) {
       moved = static_cast<BlockHeader*>(realloc(h, sizeof(BlockHeader) + size));
     }
     if (!moved) {
+      // A realloc that fails leaves the block where it was, still ours to seal again; the compiler
+      // cannot tell that from a use after a move.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuse-after-free"
       Seal(h, old, cls);
+#pragma GCC diagnostic pop
       return nullptr;
     }
     return Seal(moved, static_cast<unsigned>(size), cls);
