@@ -1842,6 +1842,16 @@ TEST_F(FilletBall, ABallReachingOverAConesApexBeginsTheTraceThatLeavesItAtUnitSi
   ExpectApexEndNodesKeepTheirBalls(true, {1.0});
 }
 
+// The unit cone with its apex at (0, 0, 1) and the cylinder of radius 0.2 about the line through A
+// (the case's units) along axis, its seam toward across, both at the placement at of the given size.
+void ApexConeAndCylinder(BsplineKeeper& keep, const Place& at, double size, const double A[3], const double axis[3],
+                         const double across[3], Bspline** cone, Bspline** cylinder) {
+  Place off = at;
+  for (int q = 0; q < 3; ++q) off.shift[q] += A[q] * size;
+  *cone = keep(shapes::Cone(kZ, kX, 1.0, 0.0, 0.0, 1.0, at));
+  *cylinder = keep(shapes::Cylinder(axis, across, 0.2, -1.2, 0.6, off));
+}
+
 // The cylinder of radius 0.2 about the line through (0.3, 0, 0.8) tilted 0.3 from z toward x cuts
 // the cone in a loop whose end (x, 0, 1 - x) beside the apex lies on the plane y = 0 the pair is
 // symmetric about. The first node's refiner does not converge there, while the ball continued from
@@ -1856,11 +1866,9 @@ TEST_F(FilletBall, AFirstNodeWhoseRefinerDoesNotConvergeTakesTheBallContinuedFro
   for (const double size : {0.01, 1.0}) {
     SCOPED_TRACE(::testing::Message() << "size " << size);
     const Place at = SizedPlace(size, false);
-    Place off = at;
-    for (int q = 0; q < 3; ++q) off.shift[q] += A[q] * size;
     BsplineKeeper keep;
-    Bspline* S1 = keep(shapes::Cone(kZ, kX, 1.0, 0.0, 0.0, 1.0, at));
-    Bspline* S2 = keep(shapes::Cylinder(axis, across, 0.2, -1.2, 0.6, off));
+    Bspline *S1, *S2;
+    ApexConeAndCylinder(keep, at, size, A, axis, across, &S1, &S2);
     size_t count = 0;
     FilletBranchesAt(S1, S2, at, end, true, r * size, &count, [&](const IntersectionTrace* out) {
       for (const IntersectionTraceNode* m = out->head; m; m = m->next) {
@@ -1949,11 +1957,9 @@ TEST_F(FilletBall, ATraceToAnEndWhoseCrossSectionMeetsTheSpineTwiceKeepsTheBallN
   for (const double size : {1e-6, 0.03, 1.0}) {
     SCOPED_TRACE(::testing::Message() << "size " << size);
     const Place at = SizedPlace(size, false);
-    Place off = at;
-    for (int q = 0; q < 3; ++q) off.shift[q] += A[q] * size;
     BsplineKeeper keep;
-    Bspline* S1 = keep(shapes::Cone(kZ, kX, 1.0, 0.0, 0.0, 1.0, at));
-    Bspline* S2 = keep(shapes::Cylinder(kZ, kX, 0.2, -1.2, 0.6, off));
+    Bspline *S1, *S2;
+    ApexConeAndCylinder(keep, at, size, A, kZ, kX, &S1, &S2);
     const OwnedBranches list(MallocIntersectionTraceList());
     ASSERT_EQ(NewIntersect(S1, S2, list.get(), 0.01, 1e-7), 0);
     const auto branches = BranchesAt(list.get(), at, end, false, 1e-5);
